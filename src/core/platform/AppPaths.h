@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+// Every folder the program reads or writes, in one place, so that a test can
+// move all of them by pointing HOME and XDG_* at a temporary folder.
+namespace AppPaths {
+
+// $XDG_DATA_HOME/Farrowby/Quillon: the log, downloaded data, caches of ours.
+QString dataFolder();
+// Creates dataFolder() with its parents; false when it cannot be made.
+bool ensureDataFolder();
+// $XDG_CONFIG_HOME/Farrowby/Quillon.conf: the user defaults.
+QString settingsFile();
+// The XDG videos, pictures and downloads folders.
+QString moviesFolder();
+QString picturesFolder();
+QString downloadsFolder();
+QString homeFolder();
+// The temporary folder ($TMPDIR, else /tmp), without a trailing slash.
+QString temporaryFolder();
+// Profiles, images and default data: $QUILLON_RESOURCES, else share/quillon
+// beside the installed executable, else the source tree's resources/.
+QString resourcesFolder();
+// Our helper executables: $QUILLON_TOOLS, else libexec/quillon beside the
+// installed executable, else the build tree's src/tools.
+QString toolsFolder();
+
+} // namespace AppPaths

@@ -1,0 +1,6 @@
+#include "services/DNHelpers.h"
+
+QString DNApplicationName()
+{
+    return QStringLiteral("Quillon");
+}
