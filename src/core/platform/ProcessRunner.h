@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <sys/types.h>
+
+// Runs one child process to its end on the calling thread, with argv and no
+// shell, handing each line of its standard output and standard error to a
+// callback as it arrives. stop() may be called from any other thread: it asks
+// the child to finish (a signal, or bytes on its standard input), then kills it
+// after a grace period. Only our own child is ever signalled, by its pid. A
+// runner that is destroyed, or a program of ours that dies, takes its child
+// with it: no orphan is left behind.
+class ProcessRunner {
+public:
+    struct Result {
+        bool started = false;   // false: the program could not be started (see error)
+        int exitCode = -1;      // the child's exit status when it exited normally
+        int signal = 0;         // the signal that ended it, or 0
+        bool stopped = false;   // stop() was called while it ran
+        QString error;          // why it could not start or was lost, else empty
+        bool succeeded() const { return started && signal == 0 && exitCode == 0; }
+    };
+
+    using LineHandler = std::function<void(const QString& line)>;
+
+    // How stop() asks the child to finish before the grace period ends.
+    struct GentleStop {
+        int signal = 15;           // SIGTERM; 0 for no signal
+        QByteArray stdinBytes;     // written to the child's standard input, e.g. "q"
+    };
+
+    ProcessRunner();
+    ~ProcessRunner();
+    ProcessRunner(const ProcessRunner&) = delete;
+    ProcessRunner& operator=(const ProcessRunner&) = delete;
+
+    void setWorkingDirectory(const QString& folder);
+    // Lines are split at '\n' and '\r' (engines redraw progress with '\r');
+    // empty lines are not reported. Handlers run on the thread that called run().
+    void setStdoutHandler(LineHandler handler);
+    void setStderrHandler(LineHandler handler);
+    void setGentleStop(GentleStop gentle, std::chrono::milliseconds grace);
+
+    // Blocks until the child has ended and been reaped.
+    Result run(const QString& program, const QStringList& arguments);
+
+    // Thread-safe; returns at once. A stop that comes before the child has
+    // started makes run() return without starting it.
+    void stop();
+    bool isRunning() const;
+    pid_t pid() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
