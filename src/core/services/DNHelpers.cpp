@@ -1,6 +1,83 @@
 #include "services/DNHelpers.h"
 
+#include <QFileInfo>
+
+#include <cmath>
+#include <cstdlib>
+
 QString DNApplicationName()
 {
     return QStringLiteral("Quillon");
+}
+
+namespace {
+
+bool pathIsTaken(const QString& path)
+{
+    // A dangling link still occupies the name, so it is taken as well.
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+QString joinedPath(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+QString numberedName(const QString& fileName, int counter)
+{
+    // A leading point marks a hidden file, not an extension.
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString number = QStringLiteral(" (%1)").arg(counter);
+    if (dot <= 0)
+        return fileName + number;
+    return fileName.left(dot) + number + fileName.mid(dot);
+}
+
+} // namespace
+
+QString DNUniqueFilePath(const QString& folder, const QString& fileName, int counter)
+{
+    if (counter <= 0) {
+        const QString plain = joinedPath(folder, fileName);
+        if (!pathIsTaken(plain))
+            return plain;
+        counter = 1;
+    }
+    for (;; ++counter) {
+        const QString candidate = joinedPath(folder, numberedName(fileName, counter));
+        if (!pathIsTaken(candidate))
+            return candidate;
+    }
+}
+
+QString DNTimeStringFromSeconds(int seconds)
+{
+    const qint64 total = std::llabs(static_cast<qint64>(seconds));
+    const auto twoDigits
+        = [](qint64 value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); };
+    return twoDigits(total / 3600) + QLatin1Char(':') + twoDigits(total / 60 % 60)
+        + QLatin1Char(':') + twoDigits(total % 60);
+}
+
+QSizeF DNAspectFitSize(QSizeF size, QSizeF box)
+{
+    const float sw = static_cast<float>(size.width());
+    const float sh = static_cast<float>(size.height());
+    const float bw = static_cast<float>(box.width());
+    const float bh = static_cast<float>(box.height());
+    if (sw <= 0 || sh <= 0 || bw <= 0 || bh <= 0)
+        return QSizeF(std::trunc(bw), std::trunc(bh));
+    const float r = sw / sh - bw / bh;
+    if (r > 0.0001f)
+        return QSizeF(std::trunc(bw), std::trunc(sh * (bw / sw)));
+    if (r < -0.0001f)
+        return QSizeF(std::trunc(sw * (bh / sh)), std::trunc(bh));
+    return QSizeF(std::trunc(bw), std::trunc(bh));
+}
+
+std::uint32_t DNSystemVersion()
+{
+    // The binary-coded form stops at 10.9.9; every later system reports exactly this.
+    return 0x1099;
 }

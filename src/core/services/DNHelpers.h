@@ -1,8 +1,29 @@
 #pragma once
 
+#include <QSizeF>
 #include <QString>
+
+#include <cstdint>
 
 // Small helpers shared across the program.
 
 // The product name as the log and the window titles show it.
 QString DNApplicationName();
+
+// A path in `folder` for `fileName` that names no existing file, folder or link;
+// nothing is created. A counter of 0 or less tries the plain name first; then
+// "name (n).ext" for n = max(counter, 1), 2, 3 ... A name without an extension
+// gives "name (n)", never "name (n).".
+QString DNUniqueFilePath(const QString& folder, const QString& fileName, int counter);
+
+// The absolute value of `seconds` as "HH:MM:SS" (hours may take more digits).
+QString DNTimeStringFromSeconds(int seconds);
+
+// `size` fitted into `box` keeping its proportions, both sides truncated to
+// whole numbers. Sizes whose ratios differ by at most 0.0001 give the box; a
+// size or box with no area gives the box, since there is no ratio to keep.
+QSizeF DNAspectFitSize(QSizeF size, QSizeF box);
+
+// The running system's version in the binary-coded form the callers compare
+// with (0x1060 for 10.6.0). We always run on the modern branch.
+std::uint32_t DNSystemVersion();

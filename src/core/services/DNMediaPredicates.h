@@ -1,0 +1,16 @@
+#pragma once
+
+class NXBasicMediaNode;
+
+// Questions the command-line builders and the player ask of a list node.
+// "Exactly a DNFileNode" excludes merge groups; formats are compared in upper case.
+
+// Exactly a DNFileNode whose container is RealMedia.
+bool DNIsRealMediaFile(const NXBasicMediaNode* node);
+// Any file node whose container is AVI.
+bool DNIsAVIFile(const NXBasicMediaNode* node);
+// False only for exactly a DNFileNode in Matroska, WebM or an MPEG program
+// stream, whose stream ids the engine cannot select by.
+bool DNCanMapStreamsByID(const NXBasicMediaNode* node);
+// Exactly a DNFileNode with a video track whose codec is "2vuy" in any case.
+bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node);

@@ -1,0 +1,92 @@
+#include "services/EngineStreamProbe.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/codec_desc.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+}
+
+namespace {
+
+QString averrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+EngineStream::Type typeOf(const AVStream& stream)
+{
+    switch (stream.codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return EngineStream::Type::Video;
+    case AVMEDIA_TYPE_AUDIO:
+        return EngineStream::Type::Audio;
+    case AVMEDIA_TYPE_SUBTITLE:
+        return EngineStream::Type::Subtitle;
+    default:
+        return EngineStream::Type::Other;
+    }
+}
+
+bool isBitmapSubtitle(const AVStream& stream)
+{
+    const AVCodecDescriptor* const descriptor = avcodec_descriptor_get(stream.codecpar->codec_id);
+    return descriptor && (descriptor->props & AV_CODEC_PROP_BITMAP_SUB);
+}
+
+struct ContextCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+
+} // namespace
+
+int EngineStreamList::count(EngineStream::Type type) const
+{
+    return static_cast<int>(std::count_if(streams.begin(), streams.end(),
+        [type](const EngineStream& stream) { return stream.type == type; }));
+}
+
+std::vector<EngineStream> EngineStreamList::ofType(EngineStream::Type type) const
+{
+    std::vector<EngineStream> result;
+    std::copy_if(streams.begin(), streams.end(), std::back_inserter(result),
+        [type](const EngineStream& stream) { return stream.type == type; });
+    return result;
+}
+
+EngineStreamList probeEngineStreams(const QString& path)
+{
+    // Failures reach our own log through the result; the library's console
+    // chatter about damaged files would only duplicate it on stderr.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+
+    // The "file:" prefix keeps a name with a colon from being read as a protocol.
+    const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
+    EngineStreamList list;
+    AVFormatContext* raw = nullptr;
+    if (const int error = avformat_open_input(&raw, url.constData(), nullptr, nullptr); error < 0) {
+        list.error = averrorText(error);
+        return list;
+    }
+    const std::unique_ptr<AVFormatContext, ContextCloser> context(raw);
+    if (const int error = avformat_find_stream_info(context.get(), nullptr); error < 0) {
+        list.error = averrorText(error);
+        return list;
+    }
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream& stream = *context->streams[i];
+        list.streams.push_back({ typeOf(stream), stream.id, isBitmapSubtitle(stream) });
+    }
+    list.ok = true;
+    return list;
+}

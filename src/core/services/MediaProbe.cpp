@@ -1,0 +1,233 @@
+#include "services/MediaProbe.h"
+
+#include "services/DNLogger.h"
+#include "services/EngineStreamProbe.h"
+#include "services/MediaInfoLibrary.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using Kind = MediaInfoLibrary::StreamKind;
+using File = MediaInfoLibrary::File;
+
+// The library's numbers are written in the C locale ("2040.000").
+double number(const QString& text)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}
+
+// Ids come as "256", "224 (0xE0)" or "189 (0xBD)-128 (0x80)": the first number counts.
+int leadingId(const QString& text)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\s*(\\d+)"));
+    const QRegularExpressionMatch match = digits.match(text);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+// How one stream of the probe is known to the engine.
+struct StreamMatch {
+    int id = -1;
+    std::optional<EngineStream> engine;
+};
+
+// Pairs the probe's streams `indices` of one kind with the engine's streams of
+// the same type: by equal id first, else by position when both list as many.
+// The id is the one the engine's "0:#id" specifier accepts. Without the
+// engine's view the probe's own id is the best guess; with it, a stream the
+// engine does not list gets none rather than a wrong one.
+std::vector<StreamMatch> matchStreams(const File& file, Kind kind,
+    const std::vector<std::size_t>& indices, const EngineStreamList& engineList,
+    EngineStream::Type type)
+{
+    const std::vector<EngineStream> engine = engineList.ofType(type);
+    std::vector<StreamMatch> matches;
+    for (std::size_t position = 0; position < indices.size(); ++position) {
+        const int probeId = leadingId(file.get(kind, indices[position], "ID"));
+        const auto sameId = std::find_if(engine.begin(), engine.end(),
+            [probeId](const EngineStream& stream) { return stream.id == probeId; });
+        StreamMatch match;
+        if (probeId >= 0 && sameId != engine.end())
+            match.engine = *sameId;
+        else if (engine.size() == indices.size())
+            match.engine = engine[position];
+        match.id = match.engine ? match.engine->id : (engineList.ok ? -1 : probeId);
+        matches.push_back(match);
+    }
+    return matches;
+}
+
+std::vector<std::size_t> allStreams(const File& file, Kind kind)
+{
+    std::vector<std::size_t> indices(file.count(kind));
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        indices[i] = i;
+    return indices;
+}
+
+QString videoCodec(const File& file, std::size_t i)
+{
+    // Builders key MPEG-2 handling on the "mp2v" tag, which only some containers carry.
+    if (file.get(Kind::Video, i, "Format") == QLatin1String("MPEG Video")
+        && file.get(Kind::Video, i, "Format_Version").endsWith(QLatin1Char('2')))
+        return QStringLiteral("mp2v");
+    const QString codecId = file.get(Kind::Video, i, "CodecID");
+    return codecId.isEmpty() ? file.get(Kind::Video, i, "Format") : codecId;
+}
+
+float frameRate(const File& file, std::size_t i)
+{
+    for (const char* parameter : { "FrameRate", "FrameRate_Original", "FrameRate_Nominal" }) {
+        const double fps = number(file.get(Kind::Video, i, parameter));
+        if (fps > 0)
+            return static_cast<float>(fps);
+    }
+    return 0.0f;
+}
+
+DNTVideo videoTrack(const File& file, std::size_t i, qint64 fileDurationMs)
+{
+    DNTVideo track;
+    const double ms = number(file.get(Kind::Video, i, "Duration"));
+    // A stream without a length of its own takes the file's, in whole seconds.
+    track.duration = static_cast<float>(ms > 0 ? ms / 1000.0 : double(fileDurationMs / 1000));
+    track.fps = frameRate(file, i);
+    track.codec = videoCodec(file, i);
+    track.aspectRatio = file.get(Kind::Video, i, "DisplayAspectRatio/String");
+    if (track.aspectRatio.isEmpty())
+        track.aspectRatio = file.get(Kind::Video, i, "DisplayAspectRatio");
+    track.width = static_cast<qint32>(number(file.get(Kind::Video, i, "Width")));
+    track.height = static_cast<qint32>(number(file.get(Kind::Video, i, "Height")));
+    track.language = file.get(Kind::Video, i, "Language/String");
+    return track;
+}
+
+DNTAudio audioTrack(const File& file, std::size_t i)
+{
+    DNTAudio track;
+    const auto ms = static_cast<qint64>(number(file.get(Kind::Audio, i, "Duration")));
+    track.duration = static_cast<float>(ms / 1000);
+    track.language = file.get(Kind::Audio, i, "Language/String");
+    track.codec = file.get(Kind::Audio, i, "Format");
+    track.channels = static_cast<qint32>(number(file.get(Kind::Audio, i, "Channel(s)")));
+    track.sampleRate = static_cast<qint32>(number(file.get(Kind::Audio, i, "SamplingRate")));
+    return track;
+}
+
+bool isPictureSubtitleFormat(const QString& format)
+{
+    static const QStringList pictures = { QStringLiteral("PGS"), QStringLiteral("VobSub"),
+        QStringLiteral("DVB Subtitle"), QStringLiteral("RLE"), QStringLiteral("Bitmap") };
+    return pictures.contains(format, Qt::CaseInsensitive);
+}
+
+DNTSubtitle subtitleTrack(
+    const File& file, std::size_t i, const std::optional<EngineStream>& engine)
+{
+    DNTSubtitle track;
+    track.language = file.get(Kind::Text, i, "Language/String");
+    track.isTextformat = engine ? !engine->bitmapSubtitle
+                                : !isPictureSubtitleFormat(file.get(Kind::Text, i, "Format"));
+    return track;
+}
+
+// Captions carried inside the video stream are listed as text by the probe,
+// but the engine cannot select them as a stream of their own.
+bool isEmbeddedCaption(const File& file, std::size_t i)
+{
+    return file.get(Kind::Text, i, "Format").startsWith(QLatin1String("EIA-"));
+}
+
+void readVideoTracks(const File& file, const EngineStreamList& engine, MediaProbeResult& result)
+{
+    const std::vector<std::size_t> indices = allStreams(file, Kind::Video);
+    const auto matches
+        = matchStreams(file, Kind::Video, indices, engine, EngineStream::Type::Video);
+    for (std::size_t i : indices) {
+        DNTVideo track = videoTrack(file, i, result.durationMs);
+        track.vid = matches[i].id;
+        result.videoTracks.push_back(track);
+    }
+}
+
+void readAudioTracks(const File& file, const EngineStreamList& engine, MediaProbeResult& result)
+{
+    const std::vector<std::size_t> indices = allStreams(file, Kind::Audio);
+    const auto matches
+        = matchStreams(file, Kind::Audio, indices, engine, EngineStream::Type::Audio);
+    for (std::size_t i : indices) {
+        DNTAudio track = audioTrack(file, i);
+        track.aid = matches[i].id;
+        result.audioTracks.push_back(track);
+    }
+}
+
+void readSubtitleTracks(const File& file, const EngineStreamList& engine, MediaProbeResult& result)
+{
+    std::vector<std::size_t> indices = allStreams(file, Kind::Text);
+    std::erase_if(indices, [&file](std::size_t i) { return isEmbeddedCaption(file, i); });
+    const auto matches
+        = matchStreams(file, Kind::Text, indices, engine, EngineStream::Type::Subtitle);
+    for (std::size_t position = 0; position < indices.size(); ++position) {
+        const StreamMatch& match = matches[position];
+        DNTSubtitle track = subtitleTrack(file, indices[position], match.engine);
+        track.sid = match.id;
+        result.subtitleTracks.push_back(track);
+    }
+}
+
+bool countsAgree(
+    const EngineStreamList& engine, const MediaProbeResult& result, const QString& path)
+{
+    if (!engine.ok) {
+        DNLog(QStringLiteral("The engine could not read the streams of %1: %2")
+                  .arg(path, engine.error));
+        return false;
+    }
+    const int videos = engine.count(EngineStream::Type::Video);
+    const int audios = engine.count(EngineStream::Type::Audio);
+    if (videos == int(result.videoTracks.size()) && audios == int(result.audioTracks.size()))
+        return true;
+    DNLog(QStringLiteral("Warning: stream counts of %1 differ (probe %2 video, %3 audio; engine "
+                         "%4 video, %5 audio); streams will be mapped explicitly")
+              .arg(path)
+              .arg(result.videoTracks.size())
+              .arg(result.audioTracks.size())
+              .arg(videos)
+              .arg(audios));
+    return false;
+}
+
+} // namespace
+
+std::optional<MediaProbeResult> probeMediaFile(const QString& path)
+{
+    const MediaInfoLibrary& library = MediaInfoLibrary::shared();
+    if (!library.isAvailable()) {
+        DNLog(QStringLiteral("Media probe unavailable: %1").arg(library.loadError()));
+        return std::nullopt;
+    }
+    const std::unique_ptr<File> file = library.open(path);
+    if (!file || file->count(Kind::General) == 0) {
+        DNLog(QStringLiteral("Can not read media file: %1").arg(path));
+        return std::nullopt;
+    }
+    MediaProbeResult result;
+    result.fileFormat = file->get(Kind::General, 0, "Format");
+    result.durationMs = static_cast<qint64>(number(file->get(Kind::General, 0, "Duration")));
+    result.title = file->get(Kind::General, 0, "Title");
+    result.performer = file->get(Kind::General, 0, "Performer");
+    result.comment = file->get(Kind::General, 0, "Comment");
+    const EngineStreamList engine = probeEngineStreams(path);
+    readVideoTracks(*file, engine, result);
+    readAudioTracks(*file, engine, result);
+    readSubtitleTracks(*file, engine, result);
+    result.sameStreams = countsAgree(engine, result, path);
+    return result;
+}
