@@ -1,0 +1,284 @@
+#include "model/DNFileNode.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Below this a track's length or size is unknown, and a fraction of it means
+// nothing.
+constexpr float kShortestDuration = 0.0001f;
+
+quint32 wholeSeconds(float seconds)
+{
+    return seconds > 0.0f ? static_cast<quint32>(seconds) : 0;
+}
+
+// Pixels to fractions of the picture; false when the picture has no size.
+bool toFractions(const QRectF& pixels, const QSizeF& picture, QRectF& fractions)
+{
+    if (picture.width() <= 0.0 || picture.height() <= 0.0)
+        return false;
+    fractions = QRectF(pixels.x() / picture.width(), pixels.y() / picture.height(),
+        pixels.width() / picture.width(), pixels.height() / picture.height());
+    return true;
+}
+
+QRectF toPixels(const QRectF& fractions, const QSizeF& picture)
+{
+    return QRectF(fractions.x() * picture.width(), fractions.y() * picture.height(),
+        fractions.width() * picture.width(), fractions.height() * picture.height());
+}
+
+} // namespace
+
+DNFileNode::DNFileNode(const QString& path)
+    : DNFileNode(NXMediaType::VideoFile, path)
+{ }
+
+DNFileNode::DNFileNode(NXMediaType type, const QString& path)
+    : NXBasicMediaNode(type)
+    , m_path(path)
+{ }
+
+std::shared_ptr<DNFileNode> DNFileNode::fileNodeForConversion()
+{
+    return std::static_pointer_cast<DNFileNode>(shared_from_this());
+}
+
+void DNFileNode::addExtraAudio(const QString& path)
+{
+    m_audioTracks.emplace_back(DNTExtAudio::extAudioTrack(path));
+    m_setting.setAudioIndex(static_cast<qint32>(m_audioTracks.size()) - 1);
+}
+
+const DNTVideo* DNFileNode::selectedVideoTrack() const
+{
+    const qint32 index = m_setting.videoIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= m_videoTracks.size())
+        return nullptr;
+    return &m_videoTracks[static_cast<std::size_t>(index)];
+}
+
+DNTVideo* DNFileNode::selectedVideoTrack()
+{
+    return const_cast<DNTVideo*>(std::as_const(*this).selectedVideoTrack());
+}
+
+float DNFileNode::selectedTrackDuration() const
+{
+    const DNTVideo* track = selectedVideoTrack();
+    return track ? track->duration : 0.0f;
+}
+
+QSizeF DNFileNode::selectedTrackSize() const
+{
+    const DNTVideo* track = selectedVideoTrack();
+    return track ? QSizeF(track->width, track->height) : QSizeF();
+}
+
+QStringList DNFileNode::NXMPlayerPlaybackParameters() const
+{
+    QStringList arguments { m_path, QStringLiteral("-identify"), QStringLiteral("-slave") };
+    if (m_audioTracks.empty()) {
+        arguments << QStringLiteral("-nosound");
+        return arguments;
+    }
+    const qint32 index = m_setting.audioIndex();
+    if (m_audioTracks.size() < 2 || index < 0
+        || static_cast<std::size_t>(index) >= m_audioTracks.size())
+        return arguments;
+    // These containers number their streams by id, not by order.
+    const QString format = m_fileFormat.toUpper();
+    const bool byStreamID = format == QLatin1String("BDAV") || format == QLatin1String("MPEG-TS")
+        || QFileInfo(m_path).suffix().toLower() == QLatin1String("wmv");
+    const qint32 number
+        = byStreamID ? DNAudioFields(m_audioTracks[static_cast<std::size_t>(index)]).aid : index;
+    arguments << QStringLiteral("-aid") << QString::number(number);
+    return arguments;
+}
+
+quint32 DNFileNode::rotationAngle() const
+{
+    return static_cast<quint32>(m_setting.rotationAngle());
+}
+
+void DNFileNode::setRotationAngle(quint32 degrees)
+{
+    m_setting.setRotationAngle(static_cast<qint32>(degrees));
+}
+
+quint32 DNFileNode::trimStartTime() const
+{
+    return wholeSeconds(selectedTrackDuration() * m_setting.trimStartPercent());
+}
+
+quint32 DNFileNode::trimEndTime() const
+{
+    return wholeSeconds(selectedTrackDuration() * m_setting.trimEndPercent());
+}
+
+void DNFileNode::setTrimStartTime(quint32 seconds)
+{
+    const float duration = selectedTrackDuration();
+    if (duration < kShortestDuration) {
+        m_setting.setTrimStartPercent(0.0f);
+        return;
+    }
+    m_setting.setTrimStartPercent(std::min(static_cast<float>(seconds) / duration, 1.0f));
+}
+
+void DNFileNode::setTrimEndTime(quint32 seconds)
+{
+    const float duration = selectedTrackDuration();
+    if (duration < kShortestDuration) {
+        m_setting.setTrimEndPercent(1.0f);
+        return;
+    }
+    m_setting.setTrimEndPercent(std::min(static_cast<float>(seconds) / duration, 1.0f));
+}
+
+QRectF DNFileNode::cropRect() const
+{
+    return toPixels(m_setting.cropRectPercent(), selectedTrackSize());
+}
+
+void DNFileNode::setCropRect(const QRectF& pixels)
+{
+    // An all-zero rectangle is what an unset selector reports.
+    if (pixels.x() == 0.0 && pixels.y() == 0.0 && pixels.width() == 0.0 && pixels.height() == 0.0)
+        return;
+    QRectF fractions;
+    if (toFractions(pixels, selectedTrackSize(), fractions))
+        m_setting.setCropRectPercent(fractions);
+}
+
+QRectF DNFileNode::watermarkRect() const
+{
+    return toPixels(m_setting.watermarkRectPercent(), selectedTrackSize());
+}
+
+void DNFileNode::setWatermarkRect(const QRectF& pixels)
+{
+    QRectF fractions;
+    if (toFractions(pixels, selectedTrackSize(), fractions))
+        m_setting.setWatermarkRectPercent(fractions);
+}
+
+QSizeF DNFileNode::resolutionOfSelectedVideoTrack() const
+{
+    return selectedTrackSize();
+}
+
+void DNFileNode::setResolutionOfSelectedVideoTrack(const QSizeF& size)
+{
+    DNTVideo* track = selectedVideoTrack();
+    if (!track)
+        return;
+    track->width = static_cast<qint32>(size.width());
+    track->height = static_cast<qint32>(size.height());
+}
+
+quint32 DNFileNode::currentVideoTrackDuration() const
+{
+    return wholeSeconds(selectedTrackDuration());
+}
+
+void DNFileNode::setCurrentVideoTrackDuration(quint32 seconds)
+{
+    // Only fills in a length the probe could not find.
+    DNTVideo* track = selectedVideoTrack();
+    if (track && track->duration < kShortestDuration)
+        track->duration = static_cast<float>(seconds);
+}
+
+qint32 DNFileNode::innerSubtitleCount() const
+{
+    return static_cast<qint32>(std::count_if(m_subtitleTracks.begin(), m_subtitleTracks.end(),
+        [](const DNSubtitleTrack& track) { return !DNExtSubtitleOf(track); }));
+}
+
+const DNTExtSubtitle* DNFileNode::lastExtSubtitle() const
+{
+    return m_subtitleTracks.empty() ? nullptr : DNExtSubtitleOf(m_subtitleTracks.back());
+}
+
+quint32 DNFileNode::indexOfSubtitleType() const
+{
+    const qint32 inner = innerSubtitleCount();
+    if (inner == 0)
+        return 1;
+    const qint32 chosen = m_setting.subtitleIndex();
+    if (chosen < 0)
+        return 0;
+    // The external file follows the source's own tracks.
+    return static_cast<quint32>(chosen / inner);
+}
+
+quint32 DNFileNode::indexOfInnerSubtitle() const
+{
+    const qint32 chosen = m_setting.subtitleIndex();
+    return chosen >= 0 && chosen < innerSubtitleCount() ? static_cast<quint32>(chosen) : 0;
+}
+
+QStringList DNFileNode::innerSubtitlesName() const
+{
+    QStringList names;
+    for (const DNSubtitleTrack& track : m_subtitleTracks) {
+        if (DNExtSubtitleOf(track))
+            continue;
+        const QString language = DNSubtitleFields(track).language;
+        names << QStringLiteral("Track%1 [%2]")
+                     .arg(names.size() + 1)
+                     .arg(language.isEmpty() ? QStringLiteral("undef") : language);
+    }
+    if (names.isEmpty())
+        names << QStringLiteral("No Subtitle");
+    return names;
+}
+
+QString DNFileNode::extraSubtitlePath() const
+{
+    const DNTExtSubtitle* external = lastExtSubtitle();
+    return external ? external->path : QString();
+}
+
+QString DNFileNode::extraSubtitleLanguage() const
+{
+    const DNTExtSubtitle* external = lastExtSubtitle();
+    if (!external || external->language.isEmpty())
+        return DNTExtSubtitle::kDefaultLanguage;
+    return external->language;
+}
+
+void DNFileNode::setExtraSubtitleLanguage(const QString& language)
+{
+    if (m_subtitleTracks.empty())
+        return;
+    if (DNTExtSubtitle* external = DNExtSubtitleOf(m_subtitleTracks.back()))
+        external->language = language;
+}
+
+void DNFileNode::addExtraSubtitle(const QString& path)
+{
+    // One external file at a time: a new choice replaces the old one.
+    if (!m_subtitleTracks.empty()) {
+        if (DNTExtSubtitle* external = DNExtSubtitleOf(m_subtitleTracks.back())) {
+            external->path = path;
+            return;
+        }
+    }
+    m_subtitleTracks.emplace_back(DNTExtSubtitle::extSubtitleTrack(path));
+}
+
+void DNFileNode::selectSubtitleAtIndex(qint32 index, bool extraSubtitle)
+{
+    if (!m_setting.subtitleEnable())
+        return;
+    const auto count = static_cast<qint32>(m_subtitleTracks.size());
+    if (extraSubtitle)
+        index = count - 1;
+    m_setting.setSubtitleIndex(index >= 0 && index < count ? index : -1);
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QString>
+
+#include <variant>
+
+// The streams of one source file, as the media probe found them, and the
+// external audio and subtitle files the user attached. Plain values: a node
+// owns its lists and copies travel freely between threads.
+
+// One video stream. Ids are the stream's index in the file, so that the file
+// engine's "0:#id" specifier finds it; -1 when the probe could not tell.
+struct DNTVideo {
+    float duration = 0.0f; // seconds with their fraction
+    float fps = 0.0f;
+    QString codec; // the codec tag as the probe reports it ("avc1", "mp2v", "2vuy"...)
+    QString aspectRatio; // display aspect as the probe reports it ("16:9", "1.778")
+    qint32 vid = -1;
+    qint32 width = 0;
+    qint32 height = 0;
+    QString language;
+};
+
+// One audio stream of the file.
+struct DNTAudio {
+    float duration = 0.0f; // whole seconds
+    qint32 aid = -1;
+    QString language;
+    QString codec;
+    qint32 channels = 0;
+    qint32 sampleRate = 0;
+};
+
+// An audio file the user added beside the source's own streams. Its length is
+// not probed, so its duration stays 0.
+struct DNTExtAudio : DNTAudio {
+    QString path;
+
+    static DNTExtAudio extAudioTrack(const QString& path);
+};
+
+// One subtitle stream inside the file.
+struct DNTSubtitle {
+    qint32 sid = -1;
+    bool isTextformat = false; // text, as against pictures
+    QString language;
+};
+
+// A subtitle file beside the source, or one the user chose.
+struct DNTExtSubtitle : DNTSubtitle {
+    // The language a new external subtitle starts with.
+    static inline const QString kDefaultLanguage = QStringLiteral("en");
+
+    QString path;
+    QString codePage; // the file's character set, detected or chosen
+
+    static DNTExtSubtitle extSubtitleTrack(const QString& path);
+};
+
+// The audio list holds the file's streams followed by added files, and the
+// subtitle list the file's streams followed by at most one external file. The
+// alternative held is the exact kind of the track.
+using DNAudioTrack = std::variant<DNTAudio, DNTExtAudio>;
+using DNSubtitleTrack = std::variant<DNTSubtitle, DNTExtSubtitle>;
+
+// The fields every kind shares.
+const DNTAudio& DNAudioFields(const DNAudioTrack& track);
+DNTAudio& DNAudioFields(DNAudioTrack& track);
+const DNTSubtitle& DNSubtitleFields(const DNSubtitleTrack& track);
+DNTSubtitle& DNSubtitleFields(DNSubtitleTrack& track);
+
+// The external record, or null when the track is the file's own stream.
+const DNTExtSubtitle* DNExtSubtitleOf(const DNSubtitleTrack& track);
+DNTExtSubtitle* DNExtSubtitleOf(DNSubtitleTrack& track);
+const DNTExtAudio* DNExtAudioOf(const DNAudioTrack& track);
