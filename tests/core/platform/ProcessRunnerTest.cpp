@@ -1,0 +1,210 @@
+#include "platform/ProcessRunner.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <future>
+#include <thread>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Captured {
+    QStringList out;
+    QStringList err;
+    ProcessRunner::Result result;
+};
+
+Captured capture(ProcessRunner& runner, const QString& program, const QStringList& arguments)
+{
+    Captured captured;
+    runner.setStdoutHandler([&](const QString& line) { captured.out << line; });
+    runner.setStderrHandler([&](const QString& line) { captured.err << line; });
+    captured.result = runner.run(program, arguments);
+    return captured;
+}
+
+Captured capture(const QString& program, const QStringList& arguments)
+{
+    ProcessRunner runner;
+    return capture(runner, program, arguments);
+}
+
+bool processIsGone(pid_t pid)
+{
+    return ::kill(pid, 0) == -1 && errno == ESRCH;
+}
+
+} // namespace
+
+TEST(ProcessRunner, ReportsLinesAndExitStatus)
+{
+    struct Case {
+        const char* name;
+        QString program;
+        QStringList arguments;
+        QStringList out;
+        QStringList err;
+        int exitCode;
+        int signal;
+    };
+    const QList<Case> cases {
+        { "newline and carriage return split lines", "sh",
+            { "-c", "printf 'a\\nb\\rc'; printf 'e1\\r\\ne2' >&2; exit 4" }, { "a", "b", "c" },
+            { "e1", "e2" }, 4, 0 },
+        { "empty lines are not reported", "sh", { "-c", "printf '\\n\\r\\nx\\n\\n'" }, { "x" }, {},
+            0, 0 },
+        { "arguments reach the program untouched, no shell", "printf",
+            { "%s\\n", "a b", "it's \"q\" $HOME", "été" }, { "a b", "it's \"q\" $HOME", "été" }, {},
+            0, 0 },
+        { "a signal ends the child", "sh", { "-c", "kill -TERM $$" }, {}, {}, -1, SIGTERM },
+        { "a long line in many reads", "sh", { "-c", "head -c 200000 /dev/zero | tr '\\0' x" },
+            { QString(200000, 'x') }, {}, 0, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Captured captured = capture(c.program, c.arguments);
+        EXPECT_TRUE(captured.result.started);
+        EXPECT_EQ(captured.out, c.out);
+        EXPECT_EQ(captured.err, c.err);
+        EXPECT_EQ(captured.result.exitCode, c.exitCode);
+        EXPECT_EQ(captured.result.signal, c.signal);
+        EXPECT_FALSE(captured.result.stopped);
+        EXPECT_EQ(captured.result.succeeded(), c.exitCode == 0 && c.signal == 0);
+    }
+}
+
+TEST(ProcessRunner, ChildEnvironment)
+{
+    ProcessRunner runner;
+    const QString folder = QDir::tempPath();
+    runner.setWorkingDirectory(folder);
+    EXPECT_EQ(capture(runner, "pwd", {}).out, QStringList { QDir(folder).canonicalPath() });
+
+    // A descriptor opened without close-on-exec elsewhere in the program stays ours.
+    const int leaked = ::open("/dev/null", O_RDONLY);
+    ASSERT_GE(leaked, 0);
+    const Captured probe
+        = capture("sh", { "-c", QStringLiteral("test -e /proc/self/fd/%1").arg(leaked) });
+    ::close(leaked);
+    EXPECT_EQ(probe.result.exitCode, 1);
+}
+
+TEST(ProcessRunner, ProgramsThatCannotStart)
+{
+    const QString notExecutable = QDir::tempPath() + "/not-executable.sh";
+    QFile file(notExecutable);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho no\n");
+    file.close();
+
+    struct Case {
+        QString program;
+        QString folder;
+    };
+    const QList<Case> cases {
+        { "quillon-no-such-program", {} },
+        { "/nonexistent/folder/tool", {} },
+        { notExecutable, {} },
+        { "true", "/nonexistent/folder" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program.toStdString() + " in " + c.folder.toStdString());
+        ProcessRunner runner;
+        runner.setWorkingDirectory(c.folder);
+        const Captured captured = capture(runner, c.program, {});
+        EXPECT_FALSE(captured.result.started);
+        EXPECT_FALSE(captured.result.succeeded());
+        EXPECT_FALSE(captured.result.error.isEmpty());
+        EXPECT_TRUE(captured.out.isEmpty());
+        EXPECT_FALSE(runner.isRunning());
+    }
+}
+
+TEST(ProcessRunner, StopFromAnotherThread)
+{
+    struct Case {
+        const char* name;
+        QString script;
+        ProcessRunner::GentleStop gentle;
+        std::chrono::milliseconds grace;
+        int exitCode;
+        int signal;
+    };
+    const QList<Case> cases {
+        { "gentle signal", "echo ready; exec sleep 30", { SIGTERM, {} }, 20s, -1, SIGTERM },
+        { "ignored signal, killed after the grace", "trap '' TERM; echo ready; exec sleep 30",
+            { SIGTERM, {} }, 200ms, -1, SIGKILL },
+        { "bytes on standard input", "echo ready; read x; exit 3", { 0, "q\n" }, 20s, 3, 0 },
+        { "no gentle way: killed at once", "echo ready; exec sleep 30", { 0, {} }, 20s, -1,
+            SIGKILL },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessRunner runner;
+        runner.setGentleStop(c.gentle, c.grace);
+        std::promise<void> ready;
+        runner.setStdoutHandler([&](const QString& line) {
+            if (line == "ready")
+                ready.set_value();
+        });
+        pid_t child = 0;
+        std::thread stopper([&] {
+            ready.get_future().wait();
+            child = runner.pid();
+            runner.stop();
+        });
+        const auto started = std::chrono::steady_clock::now();
+        const ProcessRunner::Result result = runner.run("sh", { "-c", c.script });
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        stopper.join();
+        EXPECT_TRUE(result.stopped);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ(result.signal, c.signal);
+        EXPECT_LT(elapsed, 10s);
+        if (c.signal == SIGKILL && c.gentle.signal != 0) {
+            EXPECT_GE(elapsed, c.grace);
+        }
+        ASSERT_GT(child, 0);
+        EXPECT_TRUE(processIsGone(child));
+        EXPECT_FALSE(runner.isRunning());
+    }
+}
+
+TEST(ProcessRunner, StopBeforeStartSkipsOneRun)
+{
+    ProcessRunner runner;
+    runner.stop();
+    const Captured skipped = capture(runner, "echo", { "x" });
+    EXPECT_FALSE(skipped.result.started);
+    EXPECT_TRUE(skipped.result.stopped);
+    EXPECT_TRUE(skipped.out.isEmpty());
+
+    const Captured next = capture(runner, "echo", { "x" });
+    EXPECT_TRUE(next.result.succeeded());
+    EXPECT_EQ(next.out, QStringList { "x" });
+}
+
+TEST(ProcessRunner, DestructionStopsAndReapsTheChild)
+{
+    auto runner = std::make_unique<ProcessRunner>();
+    runner->setGentleStop({ SIGTERM, {} }, 20s);
+    std::promise<void> ready;
+    runner->setStdoutHandler([&](const QString&) { ready.set_value(); });
+    ProcessRunner::Result result;
+    std::thread worker([&] { result = runner->run("sh", { "-c", "echo ready; exec sleep 30" }); });
+    ready.get_future().wait();
+    const pid_t child = runner->pid();
+    runner.reset();
+    EXPECT_TRUE(processIsGone(child));
+    worker.join();
+    EXPECT_TRUE(result.stopped);
+    EXPECT_EQ(result.signal, SIGTERM);
+}
