@@ -1,0 +1,203 @@
+#include "services/DNSetting.h"
+
+#include "platform/AppPaths.h"
+#include "platform/UserDefaults.h"
+#include "services/DNLogger.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray logText()
+{
+    QFile log(DNLogger::shareRoughLog().path());
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+// Changes one field of every record away from its default.
+void changeEveryRecord(DNSetting& setting)
+{
+    setting.appSetting().setVideoOutputDirectory(QStringLiteral("/srv/out é"));
+    setting.appSetting().setSnapshotDirectory(QStringLiteral("/srv/shots"));
+    setting.mainWindowSetting().setSafemode(true);
+    setting.mainWindowSetting().setDeinterlacing(true);
+    setting.mainWindowSetting().setCpuCore(3);
+    setting.downloadSetting().setDownloadTarget(QStringLiteral("/srv/downloads"));
+    setting.downloadSetting().setProxyPort(QStringLiteral("3128"));
+    setting.downloadSetting().setVolume(55.5);
+    setting.downloadSetting().setIsFinishedOpenTarget(false);
+    setting.cameraSetting().setVolume(0.25);
+    setting.cameraSetting().setIsShowInFinder(true);
+    setting.screenRecordSetting().setMaxFramerate(30);
+    setting.screenRecordSetting().setTargetFolder(QStringLiteral("/srv/rec"));
+    setting.screenRecordSetting().setCaptureMouse(false);
+}
+
+void expectChanged(DNSetting& s)
+{
+    EXPECT_EQ(s.appSetting().videoOutputDirectory(), QStringLiteral("/srv/out é"));
+    EXPECT_EQ(s.appSetting().snapshotDirectory(), QStringLiteral("/srv/shots"));
+    EXPECT_TRUE(s.mainWindowSetting().safemode());
+    EXPECT_TRUE(s.mainWindowSetting().deinterlacing());
+    EXPECT_EQ(s.mainWindowSetting().cpuCore(), 3);
+    EXPECT_EQ(s.downloadSetting().downloadTarget(), QStringLiteral("/srv/downloads"));
+    EXPECT_EQ(s.downloadSetting().proxyPort(), QStringLiteral("3128"));
+    EXPECT_DOUBLE_EQ(s.downloadSetting().volume(), 55.5);
+    EXPECT_FALSE(s.downloadSetting().isFinishedOpenTarget());
+    EXPECT_DOUBLE_EQ(s.cameraSetting().volume(), 0.25);
+    EXPECT_TRUE(s.cameraSetting().isShowInFinder());
+    EXPECT_EQ(s.screenRecordSetting().maxFramerate(), 30u);
+    EXPECT_EQ(s.screenRecordSetting().targetFolder(), QStringLiteral("/srv/rec"));
+    EXPECT_FALSE(s.screenRecordSetting().captureMouse());
+}
+
+void expectDefaults(DNSetting& s)
+{
+    const QString movies = AppPaths::moviesFolder();
+    EXPECT_EQ(s.appSetting().videoOutputDirectory(), movies);
+    EXPECT_FALSE(s.mainWindowSetting().safemode());
+    EXPECT_GE(s.mainWindowSetting().cpuCore(), 1);
+    EXPECT_EQ(s.downloadSetting().favFormat(), QStringLiteral("mp4"));
+    EXPECT_EQ(s.downloadSetting().favResolution(), QStringLiteral("480P"));
+    EXPECT_EQ(s.downloadSetting().downloadTarget(), movies + QStringLiteral("/Corvane"));
+    EXPECT_EQ(s.downloadSetting().proxyPort(), QStringLiteral("8080"));
+    EXPECT_DOUBLE_EQ(s.downloadSetting().volume(), 20.0);
+    EXPECT_TRUE(s.downloadSetting().isFinishedOpenTarget());
+    EXPECT_DOUBLE_EQ(s.cameraSetting().volume(), 0.5);
+    EXPECT_EQ(s.cameraSetting().defaultTargetPlace(), movies + QStringLiteral("/Record"));
+    EXPECT_TRUE(s.cameraSetting().isFinishedOpenIt());
+    EXPECT_EQ(s.screenRecordSetting().sessionPresetIndex(), 2u);
+    EXPECT_EQ(s.screenRecordSetting().maxFramerate(), 10u);
+    EXPECT_EQ(s.screenRecordSetting().countDown(), 3u);
+    EXPECT_EQ(s.screenRecordSetting().targetFolder(), movies + QStringLiteral("/Record"));
+    EXPECT_TRUE(s.screenRecordSetting().captureMouse());
+}
+
+class DNSettingStore : public ::testing::Test {
+protected:
+    QTemporaryDir folder;
+    QString file() const { return folder.filePath(QStringLiteral("defaults.conf")); }
+};
+
+TEST_F(DNSettingStore, SurvivesSaveAndANewLaunch)
+{
+    {
+        DNSetting setting;
+        changeEveryRecord(setting);
+        UserDefaults defaults(file());
+        setting.save(defaults);
+    }
+    UserDefaults reopened(file());
+    DNSetting restored;
+    restored.restore(reopened);
+    expectChanged(restored);
+}
+
+TEST_F(DNSettingStore, NothingStoredGivesTheDefaultsAndMakesTheRecordFolder)
+{
+    UserDefaults empty(file());
+    DNSetting setting;
+    changeEveryRecord(setting);
+    setting.restore(empty);
+    expectDefaults(setting);
+    EXPECT_TRUE(QFileInfo(AppPaths::moviesFolder() + QStringLiteral("/Record")).isDir());
+}
+
+TEST_F(DNSettingStore, UnusableArchiveFallsBackToDefaultsWithALogLine)
+{
+    const QByteArray good = DNSetting().archive();
+    QByteArray flipped = good;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x5a);
+    QByteArray otherVersion = good;
+    otherVersion[7] = 9; // the layout version follows the four-byte mark
+
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        const char* reason;
+    } rows[] = {
+        { "garbage", QByteArrayLiteral("not an archive at all"), "not a settings archive" },
+        { "truncated", good.left(good.size() - 5), "damaged" },
+        { "flipped_byte", flipped, "damaged" },
+        { "trailing_bytes", good + "xx", "damaged" },
+        { "other_version", otherVersion, "layout version 9" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        UserDefaults(file()).setData(DNSetting::kArchiveKey, row.bytes);
+        DNSetting setting;
+        changeEveryRecord(setting);
+        UserDefaults defaults(file());
+        const qsizetype logBefore = logText().size();
+        setting.restore(defaults);
+        expectDefaults(setting);
+        const QByteArray newLines = logText().mid(logBefore);
+        EXPECT_TRUE(newLines.contains("The saved settings are not used"));
+        EXPECT_TRUE(newLines.contains(row.reason)) << newLines.constData();
+    }
+}
+
+// An archive whose records are written by hand, as an older or foreign
+// writer might have left them.
+QByteArray archiveOf(const QVariantMap& records)
+{
+    QByteArray payload;
+    QDataStream recordStream(&payload, QIODevice::WriteOnly);
+    recordStream.setVersion(QDataStream::Qt_6_4);
+    recordStream << records;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << quint32(0x514C5354) << quint32(1) << payload << qChecksum(QByteArrayView(payload));
+    return bytes;
+}
+
+TEST(DNSetting, MissingOrMistypedValuesKeepTheirDefaults)
+{
+    const QVariantMap records {
+        { QStringLiteral("mainWindowSetting"),
+            QVariantMap { { QStringLiteral("safemode"), true },
+                { QStringLiteral("cpuCore"), QStringLiteral("eight") } } },
+        { QStringLiteral("screenRecordSetting"),
+            QVariantMap { { QStringLiteral("countDown"), quint64(5) } } },
+        { QStringLiteral("cameraSetting"), QStringLiteral("not a record") },
+    };
+    DNSetting setting;
+    const qint32 cores = setting.mainWindowSetting().cpuCore();
+    const qsizetype logBefore = logText().size();
+    ASSERT_TRUE(setting.restoreArchive(archiveOf(records)));
+
+    EXPECT_TRUE(setting.mainWindowSetting().safemode());
+    EXPECT_EQ(setting.mainWindowSetting().cpuCore(), cores);
+    EXPECT_EQ(setting.screenRecordSetting().countDown(), 5u);
+    EXPECT_EQ(setting.screenRecordSetting().maxFramerate(), 10u);
+    EXPECT_DOUBLE_EQ(setting.cameraSetting().volume(), 0.5);
+    EXPECT_EQ(setting.downloadSetting().favFormat(), QStringLiteral("mp4"));
+    const QByteArray newLines = logText().mid(logBefore);
+    EXPECT_TRUE(newLines.contains("\"cpuCore\"")) << newLines.constData();
+    EXPECT_TRUE(newLines.contains("\"cameraSetting\"")) << newLines.constData();
+}
+
+TEST(DNSetting, DownloadFolderChangesAreObservedAcrossARestore)
+{
+    DNSetting setting;
+    NXVideoDownloadSetting& download = setting.downloadSetting();
+    QSignalSpy spy(&download, &NXVideoDownloadSetting::downloadTargetChanged);
+
+    DNSetting other;
+    other.downloadSetting().setDownloadTarget(QStringLiteral("/srv/dl"));
+    ASSERT_TRUE(setting.restoreArchive(other.archive()));
+
+    EXPECT_EQ(&setting.downloadSetting(), &download); // references stay valid
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.at(0).at(0).toString(), QStringLiteral("/srv/dl"));
+}
+
+} // namespace
