@@ -1,0 +1,71 @@
+#pragma once
+
+#include "http/HttpReadStream.h"
+
+#include <QPointer>
+
+#include <mutex>
+
+class HttpConnection;
+
+// The state a read stream shares with the connection serving it. The
+// configuration is written before open() and only read afterwards; everything
+// under "guarded" is read and written with `mutex` held, from any thread;
+// `connection` is touched on the network thread only.
+struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
+    using Status = HttpReadStream::Status;
+
+    // Above this many unread body bytes the connection stops reading from the
+    // socket; it starts again once the reader has taken them below the low mark.
+    static constexpr qsizetype kHighWater = 1024 * 1024;
+    static constexpr qsizetype kLowWater = 256 * 1024;
+
+    HttpMessage request;
+    std::unique_ptr<HttpBodyStream> body;
+    TlsSettings tls;
+    ProxySettings proxy;
+    bool persistent = false;
+    QVariantMap properties;
+
+    // guarded
+    mutable std::mutex mutex;
+    Status status = Status::NotOpen;
+    bool connected = false;
+    bool openDelivered = false;
+    bool terminalDelivered = false;
+    bool bytesArmed = false;
+    bool ended = false;
+    bool readPaused = false;
+    bool reused = false;
+    QByteArray buffer;
+    qsizetype readOffset = 0;
+    std::optional<HttpMessage> response;
+    HttpError error;
+    quint64 bytesWritten = 0;
+    unsigned eventMask = 0;
+    HttpReadStream::Client client;
+    QPointer<QObject> target;
+    bool scheduled = false;
+    bool kickPending = false;
+
+    // network thread only
+    QPointer<HttpConnection> connection;
+
+    qsizetype bufferedLocked() const { return buffer.size() - readOffset; }
+    // Asks the scheduled thread to deliver the next due event (mutex held).
+    void kickLocked();
+    // Runs on the scheduled thread: delivers one event, then asks again.
+    void deliver();
+
+    // Network side.
+    void markConnected(bool reusedConnection);
+    void setResponse(const HttpMessage& head);
+    // Returns true when the connection should stop reading for now.
+    bool appendBody(const QByteArray& bytes);
+    void addBytesWritten(quint64 count);
+    void markEnded();
+    void markFailed(const HttpError& failure);
+
+private:
+    std::optional<HttpReadStream::Event> dueEventLocked() const;
+};
