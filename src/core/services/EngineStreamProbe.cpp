@@ -43,6 +43,13 @@ bool isBitmapSubtitle(const AVStream& stream)
     return descriptor && (descriptor->props & AV_CODEC_PROP_BITMAP_SUB);
 }
 
+double averageFrameRate(const AVStream& stream)
+{
+    const AVRational rate
+        = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+    return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+}
+
 struct ContextCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
 };
@@ -53,6 +60,13 @@ int EngineStreamList::count(EngineStream::Type type) const
 {
     return static_cast<int>(std::count_if(streams.begin(), streams.end(),
         [type](const EngineStream& stream) { return stream.type == type; }));
+}
+
+bool EngineStreamList::isUniqueId(int id) const
+{
+    return std::count_if(streams.begin(), streams.end(), [id](const EngineStream& stream) {
+        return stream.id == id;
+    }) == 1;
 }
 
 std::vector<EngineStream> EngineStreamList::ofType(EngineStream::Type type) const
@@ -85,7 +99,8 @@ EngineStreamList probeEngineStreams(const QString& path)
     }
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream& stream = *context->streams[i];
-        list.streams.push_back({ typeOf(stream), stream.id, isBitmapSubtitle(stream) });
+        list.streams.push_back(
+            { typeOf(stream), stream.id, isBitmapSubtitle(stream), averageFrameRate(stream) });
     }
     list.ok = true;
     return list;

@@ -12,6 +12,7 @@ struct EngineStream {
     Type type = Type::Other;
     int id = 0;
     bool bitmapSubtitle = false; // a subtitle drawn from pictures rather than text
+    double frameRate = 0.0; // average frames per second of a video stream, 0 when unknown
 };
 
 struct EngineStreamList {
@@ -21,6 +22,9 @@ struct EngineStreamList {
     std::vector<EngineStream> streams;
 
     int count(EngineStream::Type type) const;
+    // Whether `id` names exactly one stream of the file. Some containers
+    // (Matroska) keep no ids, and the engine gives all their streams 0.
+    bool isUniqueId(int id) const;
     // The streams of one type, in file order.
     std::vector<EngineStream> ofType(EngineStream::Type type) const;
 };

@@ -1,6 +1,12 @@
 #include "services/MediaInfoLibrary.h"
 
+#include <QFile>
+
+#include <algorithm>
+
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -8,6 +14,11 @@ constexpr const char* kLibraryName = "libmediainfo.so.0";
 // The library's "Text" and "Name" info kinds, used for the value and the lookup.
 constexpr int kInfoText = 1;
 constexpr int kInfoName = 0;
+
+bool isAscii(const QByteArray& bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
+}
 
 template<typename Fn> Fn symbol(void* handle, const char* name)
 {
@@ -37,7 +48,7 @@ MediaInfoLibrary::MediaInfoLibrary()
         m_handle = nullptr;
         return;
     }
-    // Paths go in and values come out as UTF-8 whatever the process locale is.
+    // Values come out as UTF-8 whatever the process locale is.
     m_option(nullptr, "CharSet", "UTF-8");
     // A file is one list entry: never merge numbered neighbours into one sequence.
     m_option(nullptr, "File_TestContinuousFileNames", "0");
@@ -58,11 +69,27 @@ std::unique_ptr<MediaInfoLibrary::File> MediaInfoLibrary::open(const QString& pa
 {
     if (!isAvailable())
         return nullptr;
+    const QByteArray name = QFile::encodeName(path);
+    if (isAscii(name))
+        return openName(name);
+    // The library turns names into file system bytes through the process
+    // locale, which need not hold every letter (the C locale holds none
+    // beyond ASCII). A descriptor's name is plain ASCII whatever the locale.
+    const int descriptor = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return nullptr;
+    auto file = openName("/proc/self/fd/" + QByteArray::number(descriptor));
+    ::close(descriptor);
+    return file;
+}
+
+std::unique_ptr<MediaInfoLibrary::File> MediaInfoLibrary::openName(const QByteArray& name) const
+{
     void* const handle = m_new();
     if (!handle)
         return nullptr;
     auto file = std::make_unique<File>(Key(), *this, handle);
-    if (m_open(handle, path.toUtf8().constData()) == 0)
+    if (m_open(handle, name.constData()) == 0)
         return nullptr;
     return file;
 }

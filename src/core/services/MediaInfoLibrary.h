@@ -61,6 +61,7 @@ public:
 private:
     MediaInfoLibrary();
     bool resolve();
+    std::unique_ptr<File> openName(const QByteArray& name) const;
 
     using NewFn = void* (*)();
     using DeleteFn = void (*)(void*);

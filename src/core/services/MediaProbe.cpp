@@ -39,9 +39,8 @@ struct StreamMatch {
 
 // Pairs the probe's streams `indices` of one kind with the engine's streams of
 // the same type: by equal id first, else by position when both list as many.
-// The id is the one the engine's "0:#id" specifier accepts. Without the
-// engine's view the probe's own id is the best guess; with it, a stream the
-// engine does not list gets none rather than a wrong one.
+// The id is the one the engine's "0:#id" specifier selects the stream by, -1
+// when the engine does not list the stream or its id selects several streams.
 std::vector<StreamMatch> matchStreams(const File& file, Kind kind,
     const std::vector<std::size_t>& indices, const EngineStreamList& engineList,
     EngineStream::Type type)
@@ -57,7 +56,8 @@ std::vector<StreamMatch> matchStreams(const File& file, Kind kind,
             match.engine = *sameId;
         else if (engine.size() == indices.size())
             match.engine = engine[position];
-        match.id = match.engine ? match.engine->id : (engineList.ok ? -1 : probeId);
+        if (match.engine && engineList.isUniqueId(match.engine->id))
+            match.id = match.engine->id;
         matches.push_back(match);
     }
     return matches;
@@ -77,8 +77,11 @@ QString videoCodec(const File& file, std::size_t i)
     if (file.get(Kind::Video, i, "Format") == QLatin1String("MPEG Video")
         && file.get(Kind::Video, i, "Format_Version").endsWith(QLatin1Char('2')))
         return QStringLiteral("mp2v");
+    // Transport streams give a bare stream-type number, which names no codec.
     const QString codecId = file.get(Kind::Video, i, "CodecID");
-    return codecId.isEmpty() ? file.get(Kind::Video, i, "Format") : codecId;
+    bool numeric = false;
+    codecId.toInt(&numeric);
+    return codecId.isEmpty() || numeric ? file.get(Kind::Video, i, "Format") : codecId;
 }
 
 float frameRate(const File& file, std::size_t i)
@@ -94,9 +97,8 @@ float frameRate(const File& file, std::size_t i)
 DNTVideo videoTrack(const File& file, std::size_t i, qint64 fileDurationMs)
 {
     DNTVideo track;
-    const double ms = number(file.get(Kind::Video, i, "Duration"));
-    // A stream without a length of its own takes the file's, in whole seconds.
-    track.duration = static_cast<float>(ms > 0 ? ms / 1000.0 : double(fileDurationMs / 1000));
+    track.duration
+        = videoTrackDuration(number(file.get(Kind::Video, i, "Duration")), fileDurationMs);
     track.fps = frameRate(file, i);
     track.codec = videoCodec(file, i);
     track.aspectRatio = file.get(Kind::Video, i, "DisplayAspectRatio/String");
@@ -111,8 +113,7 @@ DNTVideo videoTrack(const File& file, std::size_t i, qint64 fileDurationMs)
 DNTAudio audioTrack(const File& file, std::size_t i)
 {
     DNTAudio track;
-    const auto ms = static_cast<qint64>(number(file.get(Kind::Audio, i, "Duration")));
-    track.duration = static_cast<float>(ms / 1000);
+    track.duration = audioTrackDuration(number(file.get(Kind::Audio, i, "Duration")));
     track.language = file.get(Kind::Audio, i, "Language/String");
     track.codec = file.get(Kind::Audio, i, "Format");
     track.channels = static_cast<qint32>(number(file.get(Kind::Audio, i, "Channel(s)")));
@@ -152,6 +153,9 @@ void readVideoTracks(const File& file, const EngineStreamList& engine, MediaProb
     for (std::size_t i : indices) {
         DNTVideo track = videoTrack(file, i, result.durationMs);
         track.vid = matches[i].id;
+        // Transport streams often carry no rate the probe reads; the engine measures one.
+        if (track.fps <= 0 && matches[i].engine)
+            track.fps = static_cast<float>(matches[i].engine->frameRate);
         result.videoTracks.push_back(track);
     }
 }
@@ -206,6 +210,18 @@ bool countsAgree(
 
 } // namespace
 
+float videoTrackDuration(double streamMs, qint64 fileMs)
+{
+    if (streamMs > 0)
+        return static_cast<float>(streamMs / 1000.0);
+    return static_cast<float>(fileMs / 1000);
+}
+
+float audioTrackDuration(double streamMs)
+{
+    return streamMs > 0 ? static_cast<float>(static_cast<qint64>(streamMs) / 1000) : 0.0f;
+}
+
 std::optional<MediaProbeResult> probeMediaFile(const QString& path)
 {
     const MediaInfoLibrary& library = MediaInfoLibrary::shared();
@@ -220,6 +236,11 @@ std::optional<MediaProbeResult> probeMediaFile(const QString& path)
     }
     MediaProbeResult result;
     result.fileFormat = file->get(Kind::General, 0, "Format");
+    if (result.fileFormat.isEmpty() && file->count(Kind::Video) == 0
+        && file->count(Kind::Audio) == 0) {
+        DNLog(QStringLiteral("Not a media file: %1").arg(path));
+        return std::nullopt;
+    }
     result.durationMs = static_cast<qint64>(number(file->get(Kind::General, 0, "Duration")));
     result.title = file->get(Kind::General, 0, "Title");
     result.performer = file->get(Kind::General, 0, "Performer");

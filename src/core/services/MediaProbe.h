@@ -23,6 +23,12 @@ struct MediaProbeResult {
     bool sameStreams = false;
 };
 
+// A video stream's length in seconds: its own with the fraction, or, when the
+// probe gives it none, the whole file's in whole seconds.
+float videoTrackDuration(double streamMs, qint64 fileMs);
+// An audio stream's length in whole seconds.
+float audioTrackDuration(double streamMs);
+
 // Probes `path`; nothing when the file cannot be read as media at all. Logs
 // why it failed and when the two views disagree. Safe to call from any thread.
 std::optional<MediaProbeResult> probeMediaFile(const QString& path);

@@ -1,0 +1,78 @@
+#include "services/SubtitleCharset.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kSubtitle = QStringLiteral(
+    "1\n00:00:01,000 --> 00:00:02,000\nCafé crème, déjà vu à l'hôtel. Ça a été très élégant.\n\n"
+    "2\n00:00:03,000 --> 00:00:04,000\nAprès-midi, le garçon a préféré la crème brûlée et le "
+    "pâté. Où êtes-vous? Déçu, il s'arrêta près de la fenêtre.\n");
+
+QByteArray encoded(QStringConverter::Encoding encoding, bool bom)
+{
+    QStringEncoder encoder(
+        encoding, bom ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default);
+    return encoder.encode(kSubtitle);
+}
+
+struct CharsetCase {
+    const char* what;
+    QByteArray bytes;
+    QStringList accepted; // names the detector may give, upper-cased
+};
+
+// The name goes to the engine's charset conversion as it stands, so it must
+// be one of the names of the file's real encoding.
+TEST(SubtitleCharset, DetectsTheEncodingsSubtitlesComeIn)
+{
+    const CharsetCase cases[] = {
+        { "UTF-8", encoded(QStringConverter::Utf8, false), { "UTF-8" } },
+        { "Latin-1", encoded(QStringConverter::Latin1, false),
+            { "ISO-8859-1", "WINDOWS-1252", "ISO-8859-15" } },
+        { "UTF-16 little endian with BOM", encoded(QStringConverter::Utf16LE, true),
+            { "UTF-16", "UTF-16LE" } },
+        { "UTF-16 big endian with BOM", encoded(QStringConverter::Utf16BE, true),
+            { "UTF-16", "UTF-16BE" } },
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const CharsetCase& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("sub.srt"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        const QString charset = detectFileCharset(path);
+        EXPECT_TRUE(c.accepted.contains(charset.toUpper()))
+            << c.what << ": " << charset.toStdString();
+    }
+}
+
+TEST(SubtitleCharset, UnreadableOrEmptyGivesNoName)
+{
+    EXPECT_EQ(detectFileCharset(QStringLiteral("/nonexistent/sub.srt")), QString());
+    EXPECT_EQ(detectCharset(QByteArray()), QString());
+}
+
+TEST(SubtitleCharset, FindsSubtitlesSharingTheMediaName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QStringList names = { "film [1].mkv", "film [1].srt", "film [1].ASS", "film [1].txt",
+        "film [1].en.srt", "film.srt", "other.srt" };
+    for (const QString& name : names) {
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QDir(dir.path()).mkdir("film [1].ssa")); // a folder is no subtitle
+    EXPECT_EQ(externalSubtitleFiles(dir.filePath("film [1].mkv")),
+        QStringList({ dir.filePath("film [1].ASS"), dir.filePath("film [1].srt") }));
+}
+
+} // namespace
