@@ -1,0 +1,120 @@
+// What the file encoder bridge costs on top of ffmpeg: the same encode run
+// directly through the process runner and through the bridge, in alternating
+// order, several rounds. Reports the median wall time of each and the ratio
+// bridge/direct (the bridge parses progress and writes every engine line to
+// the log; that should stay within a couple of percent).
+//
+//   build/<dir>/bench/avencoder_bridge
+#include "engine/AVEncoder.h"
+#include "platform/ProcessRunner.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRounds = 7;
+
+// About a second of work: long enough that start-up noise does not decide.
+QStringList builderList(const QString& output)
+{
+    return { "encoder", "-d", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=8",
+        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=8", "-c:v", "libx264",
+        "-preset", "veryfast", "-c:a", "libfdk_aac", "-b:a", "128k", output };
+}
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double throughBridge(const QStringList& list)
+{
+    std::vector<QByteArray> words;
+    for (const QString& word : list)
+        words.push_back(word.toUtf8());
+    std::vector<const char*> argv;
+    for (const QByteArray& word : words)
+        argv.push_back(word.constData());
+    const auto start = Clock::now();
+    const int status = AVEncoderEncode(int(argv.size()), argv.data(), 8);
+    const double seconds = secondsSince(start);
+    return status == 0 ? seconds : -1;
+}
+
+// The command the bridge ran, run again as it stands with nothing read.
+double direct(const QStringList& command)
+{
+    ProcessRunner runner;
+    runner.setStdoutHandler([](const QString&) {});
+    runner.setStderrHandler([](const QString&) {});
+    const auto start = Clock::now();
+    const ProcessRunner::Result result = runner.run(command.first(), command.mid(1));
+    const double seconds = secondsSince(start);
+    return result.succeeded() ? seconds : -1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void BridgeAgainstDirect(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    const QStringList list = builderList(folder.filePath("out.mp4"));
+    std::vector<double> bridgedTimes;
+    std::vector<double> directTimes;
+    for (auto _ : state) {
+        // One warm-up run gives the command and fills the disk caches.
+        if (throughBridge(list) < 0) {
+            state.SkipWithError("the bridge run failed");
+            return;
+        }
+        const QStringList command = AVEncoderLastCommand();
+        for (int round = 0; round < kRounds; ++round) {
+            const bool bridgeFirst = round % 2 == 0;
+            const double first = bridgeFirst ? throughBridge(list) : direct(command);
+            const double second = bridgeFirst ? direct(command) : throughBridge(list);
+            if (first < 0 || second < 0) {
+                state.SkipWithError("an encode failed");
+                return;
+            }
+            bridgedTimes.push_back(bridgeFirst ? first : second);
+            directTimes.push_back(bridgeFirst ? second : first);
+        }
+    }
+    state.counters["direct_s"] = median(directTimes);
+    state.counters["bridge_s"] = median(bridgedTimes);
+    state.counters["ratio"] = median(bridgedTimes) / median(directTimes);
+}
+
+BENCHMARK(BridgeAgainstDirect)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The bridge writes the application log: keep it out of the real user's data.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
+        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

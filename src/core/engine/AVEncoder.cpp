@@ -1,0 +1,351 @@
+#include "engine/AVEncoder.h"
+
+#include "platform/ProcessRunner.h"
+#include "services/DNLogger.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <csignal>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kProgram = "ffmpeg";
+// ffmpeg writes its trailer after SIGINT; a run that has not ended by then is killed.
+constexpr std::chrono::milliseconds kStopGrace = 2000ms;
+// The builders' limits: a longer list cannot come from a well-formed block.
+constexpr int kMaxArguments = 128;
+
+// Options of our own, before the builder's. -nostdin: ffmpeg never waits for
+// or interprets keys (we stop it with SIGINT, which it also honours while it
+// still opens its inputs, where 'q' would go unread). -progress pipe:1 with
+// -nostats: machine-readable progress on standard output, apart from the
+// messages on standard error that go to the log.
+const QStringList& ownOptions()
+{
+    static const QStringList options { "-nostdin", "-hide_banner", "-nostats", "-progress",
+        "pipe:1" };
+    return options;
+}
+
+// One change the installed ffmpeg needs: a run of words of the builder's list
+// and what replaces it.
+struct Adaptation {
+    QStringList words;
+    QStringList replacement;
+};
+
+// Debian 12's ffmpeg 5.1; the builders write for the engine they were
+// designed against.
+const std::vector<Adaptation>& adaptations()
+{
+    static const std::vector<Adaptation> table {
+        // 5.1 has no -d: "Option d not found" ends the run before it starts.
+        { { "-d" }, {} },
+        // Not in Debian's build (non-free); the native encoder takes the same
+        // bitrate, rate and channel options.
+        { { "libfdk_aac" }, { "aac" } },
+        { { "libfaac" }, { "aac" } },
+        // libx264 rejects "epzs" ("Unable to parse option value"); it is the
+        // native MPEG encoders' default anyway.
+        { { "-me_method", "epzs" }, {} },
+        // mv0 is no longer a generic codec flag ("Unable to parse option value
+        // mv0"); the MPEG encoders took it into their private flags.
+        { { "-flags", "+mv0" }, { "-mpv_flags", "+mv0" } },
+        // libx264 ignores the generic option ("has not been used for any
+        // stream"); it reads its own spelling.
+        { { "-rc_lookahead" }, { "-rc-lookahead" } },
+        // The concat demuxer refuses absolute paths in its list ("Unsafe file
+        // name") unless told otherwise; our lists hold our own output paths.
+        { { "-f", "concat" }, { "-f", "concat", "-safe", "0" } },
+    };
+    return table;
+}
+
+const Adaptation* adaptationAt(const QStringList& arguments, qsizetype at)
+{
+    for (const Adaptation& row : adaptations()) {
+        if (arguments.mid(at, row.words.size()) == row.words)
+            return &row;
+    }
+    return nullptr;
+}
+
+// A word as a shell would need it, so that a logged command can be pasted.
+QString shellQuoted(const QString& word)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%^-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    QString quoted = word;
+    quoted.replace('\'', QLatin1String("'\\''"));
+    return '\'' + quoted + '\'';
+}
+
+QString commandText(const QStringList& command)
+{
+    QStringList words;
+    for (const QString& word : command)
+        words << shellQuoted(word);
+    return words.join(' ');
+}
+
+// The bridge's module state: one run at a time behind `run`; what other
+// threads read or change while it runs behind `state`.
+struct Bridge {
+    std::mutex run;
+    std::mutex state;
+    bool active = false; // a call holds `run`
+    bool stopRequested = false; // AVEncoderStop() during the active call
+    ProcessRunner* runner = nullptr;
+    ProgressInfo progress;
+    int duration = 0;
+    AVEncoderStateCallback callback = nullptr;
+    void* context = nullptr;
+    QStringList lastCommand;
+};
+
+Bridge& bridge()
+{
+    static Bridge instance;
+    return instance;
+}
+
+// One call of the bridge, from taking the run lock to its end: a stop that
+// comes at any point of it, even before ffmpeg is started, ends this call and
+// no later one.
+class ActiveCall {
+public:
+    ActiveCall()
+        : m_run(bridge().run)
+    {
+        const std::lock_guard lock(bridge().state);
+        bridge().active = true;
+        bridge().stopRequested = false;
+    }
+    ~ActiveCall()
+    {
+        const std::lock_guard lock(bridge().state);
+        bridge().active = false;
+        bridge().runner = nullptr;
+    }
+    ActiveCall(const ActiveCall&) = delete;
+    ActiveCall& operator=(const ActiveCall&) = delete;
+
+    // Makes the runner reachable by AVEncoderStop(); a stop asked for
+    // already reaches it at once, and it then does not start ffmpeg.
+    static void attach(ProcessRunner& runner)
+    {
+        const std::lock_guard lock(bridge().state);
+        bridge().runner = &runner;
+        if (bridge().stopRequested)
+            runner.stop();
+    }
+
+    static void detach()
+    {
+        const std::lock_guard lock(bridge().state);
+        bridge().runner = nullptr;
+    }
+
+private:
+    std::lock_guard<std::mutex> m_run;
+};
+
+int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
+{
+    if (result.stopped) {
+        DNLog(QStringLiteral("The encoder was stopped before it finished."));
+        return kAVEncoderStopped;
+    }
+    if (!result.started) {
+        DNLog(QStringLiteral("The encoder could not start: %1").arg(result.error));
+        return kAVEncoderFailed;
+    }
+    if (result.signal != 0) {
+        DNLog(QStringLiteral("The encoder was ended by signal %1.").arg(result.signal));
+        return kAVEncoderFailed;
+    }
+    if (result.exitCode != 0)
+        DNLog(QStringLiteral("The encoder failed with exit status %1: %2")
+                  .arg(result.exitCode)
+                  .arg(lastMessage));
+    return result.exitCode;
+}
+
+// Runs ffmpeg with the arguments within an ActiveCall; standard
+// output lines go to `progressLine`, standard error lines to the log.
+int runEngine(const QStringList& arguments, const ProcessRunner::LineHandler& progressLine)
+{
+    const QStringList command = QStringList { kProgram } + arguments;
+    {
+        const std::lock_guard lock(bridge().state);
+        bridge().lastCommand = command;
+    }
+    DNLog(QStringLiteral("The encoder runs: ") + commandText(command));
+    QString lastMessage;
+    ProcessRunner runner;
+    runner.setGentleStop({ SIGINT, {} }, kStopGrace);
+    runner.setStdoutHandler(progressLine);
+    runner.setStderrHandler([&lastMessage](const QString& line) {
+        DNLogger::shareRoughLog().logEngineLine(line);
+        lastMessage = line;
+    });
+    ActiveCall::attach(runner);
+    const ProcessRunner::Result result = runner.run(kProgram, arguments);
+    ActiveCall::detach();
+    return statusOf(result, lastMessage);
+}
+
+bool checkList(int argc, const char* const* argv)
+{
+    if (argv == nullptr || argc < 1 || argc >= kMaxArguments) {
+        DNLog(QStringLiteral("The encoder was given no usable command line (%1 arguments).")
+                  .arg(argc));
+        return false;
+    }
+    return std::all_of(argv, argv + argc, [](const char* word) { return word != nullptr; });
+}
+
+void reportState(int state)
+{
+    AVEncoderStateCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        const std::lock_guard lock(bridge().state);
+        callback = bridge().callback;
+        context = bridge().context;
+    }
+    if (callback)
+        callback(state, context);
+}
+
+void startProgress(int duration)
+{
+    const std::lock_guard lock(bridge().state);
+    bridge().progress = {};
+    bridge().duration = duration;
+}
+
+void readProgress(const QString& line)
+{
+    const std::lock_guard lock(bridge().state);
+    AVEncoderReadProgressLine(line, bridge().duration, bridge().progress);
+}
+
+// ffmpeg's last progress block may lag the true end by a fraction of a
+// second; a run that succeeded has written all of it.
+void finishProgress(int status)
+{
+    const std::lock_guard lock(bridge().state);
+    if (status == 0 && bridge().duration > 0)
+        bridge().progress.percent = 100;
+}
+
+double progressNumber(const QString& value)
+{
+    bool ok = false;
+    const double number = value.toDouble(&ok); // QString::toDouble ignores the locale
+    return ok ? number : 0;
+}
+
+} // namespace
+
+void AVEncoderSetStateCallback(AVEncoderStateCallback callback, void* context)
+{
+    const std::lock_guard lock(bridge().state);
+    bridge().callback = callback;
+    bridge().context = context;
+}
+
+int AVEncoderEncode(int argc, const char* const* argv, int duration)
+{
+    const ActiveCall call;
+    if (!checkList(argc, argv))
+        return kAVEncoderFailed;
+    QStringList builderArguments;
+    for (int i = 0; i < argc; ++i)
+        builderArguments << QString::fromUtf8(argv[i]);
+    startProgress(duration);
+    reportState(kAVEncoderStateRunning);
+    const int status = runEngine(ownOptions() + AVEncoderAdaptArguments(builderArguments),
+        [](const QString& line) { readProgress(line); });
+    finishProgress(status);
+    return status;
+}
+
+ProgressInfo AVEncoderProgress()
+{
+    const std::lock_guard lock(bridge().state);
+    return bridge().progress;
+}
+
+void AVEncoderStop()
+{
+    const std::lock_guard lock(bridge().state);
+    if (!bridge().active)
+        return;
+    bridge().stopRequested = true;
+    if (bridge().runner)
+        bridge().runner->stop();
+}
+
+int AVEncoderExtractSubFile(const char* sourcePath, int subtitleIndex, const char* outputPath)
+{
+    const ActiveCall call;
+    if (sourcePath == nullptr || outputPath == nullptr || subtitleIndex < 0) {
+        DNLog(QStringLiteral("The subtitle to extract was not given."));
+        return kAVEncoderFailed;
+    }
+    // "file:" keeps a name with a colon from being taken for a protocol.
+    const QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-y", "-i",
+        "file:" + QString::fromUtf8(sourcePath), "-map",
+        QStringLiteral("0:s:%1").arg(subtitleIndex), "-c:s", "srt", "-f", "srt",
+        "file:" + QString::fromUtf8(outputPath) };
+    return runEngine(arguments, {});
+}
+
+QStringList AVEncoderLastCommand()
+{
+    const std::lock_guard lock(bridge().state);
+    return bridge().lastCommand;
+}
+
+QStringList AVEncoderAdaptArguments(const QStringList& builderArguments)
+{
+    QStringList adapted;
+    // Argument 0 names the engine ("encoder"); the program is ours to choose.
+    for (qsizetype at = 1; at < builderArguments.size();) {
+        const Adaptation* row = adaptationAt(builderArguments, at);
+        if (row == nullptr) {
+            adapted << builderArguments[at++];
+            continue;
+        }
+        adapted << row->replacement;
+        at += row->words.size();
+    }
+    return adapted;
+}
+
+void AVEncoderReadProgressLine(const QString& line, int duration, ProgressInfo& progress)
+{
+    const qsizetype equals = line.indexOf('=');
+    if (equals <= 0)
+        return;
+    const QString key = line.left(equals).trimmed();
+    const QString value = line.mid(equals + 1).trimmed();
+    if (key == QLatin1String("frame"))
+        progress.frameNumber = value.toLongLong();
+    else if (key == QLatin1String("fps"))
+        progress.fps = progressNumber(value);
+    else if (key == QLatin1String("out_time_us") && value != QLatin1String("N/A"))
+        progress.convertedTime = std::max(0.0, progressNumber(value) / 1e6);
+    else
+        return;
+    progress.percent
+        = duration > 0 ? std::min(100.0, progress.convertedTime * 100.0 / duration) : 0;
+}
