@@ -11,9 +11,15 @@ namespace {
 // nothing.
 constexpr float kShortestDuration = 0.0001f;
 
-quint32 wholeSeconds(float seconds)
+// A time stored as a fraction of a length comes back from the product a hair
+// short of the whole second it was set to (31 s of 59.94 s gives 30.99998);
+// half a millisecond of slack keeps it at 31 without rounding real fractions.
+constexpr double kSecondSlack = 0.0005;
+
+quint32 wholeSeconds(float length, float fraction)
 {
-    return seconds > 0.0f ? static_cast<quint32>(seconds) : 0;
+    const double seconds = static_cast<double>(length) * static_cast<double>(fraction);
+    return seconds > 0.0 ? static_cast<quint32>(seconds + kSecondSlack) : 0;
 }
 
 // Pixels to fractions of the picture; false when the picture has no size.
@@ -45,7 +51,7 @@ DNFileNode::DNFileNode(NXMediaType type, const QString& path)
 
 std::shared_ptr<DNFileNode> DNFileNode::fileNodeForConversion()
 {
-    return std::static_pointer_cast<DNFileNode>(shared_from_this());
+    return std::static_pointer_cast<DNFileNode>(weak_from_this().lock());
 }
 
 void DNFileNode::addExtraAudio(const QString& path)
@@ -112,12 +118,12 @@ void DNFileNode::setRotationAngle(quint32 degrees)
 
 quint32 DNFileNode::trimStartTime() const
 {
-    return wholeSeconds(selectedTrackDuration() * m_setting.trimStartPercent());
+    return wholeSeconds(selectedTrackDuration(), m_setting.trimStartPercent());
 }
 
 quint32 DNFileNode::trimEndTime() const
 {
-    return wholeSeconds(selectedTrackDuration() * m_setting.trimEndPercent());
+    return wholeSeconds(selectedTrackDuration(), m_setting.trimEndPercent());
 }
 
 void DNFileNode::setTrimStartTime(quint32 seconds)
@@ -183,7 +189,8 @@ void DNFileNode::setResolutionOfSelectedVideoTrack(const QSizeF& size)
 
 quint32 DNFileNode::currentVideoTrackDuration() const
 {
-    return wholeSeconds(selectedTrackDuration());
+    const float duration = selectedTrackDuration();
+    return duration > 0.0f ? static_cast<quint32>(duration) : 0;
 }
 
 void DNFileNode::setCurrentVideoTrackDuration(quint32 seconds)

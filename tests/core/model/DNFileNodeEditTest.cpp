@@ -48,6 +48,9 @@ TEST_P(TrimTimes, AreStoredAsFractionsOfTheSelectedTrack)
 INSTANTIATE_TEST_SUITE_P(DNFileNode, TrimTimes,
     ::testing::Values(TrimCase { "quarters", 100.0f, 25, 75, 0.25f, 0.75f, 25, 75 },
         TrimCase { "fractional_length", 10.5f, 3, 10, 3.0f / 10.5f, 10.0f / 10.5f, 3, 10 },
+        TrimCase { "ntsc_length", 59.94f, 31, 59, 31.0f / 59.94f, 59.0f / 59.94f, 31, 59 },
+        TrimCase {
+            "one_second_of_long_clip", 123.456f, 1, 8, 1.0f / 123.456f, 8.0f / 123.456f, 1, 8 },
         TrimCase { "beyond_the_end", 60.0f, 90, 120, 1.0f, 1.0f, 60, 60 },
         TrimCase { "unknown_length", 0.0f, 5, 20, 0.0f, 1.0f, 0, 0 }),
     [](const auto& row) { return std::string(row.param.name); });
