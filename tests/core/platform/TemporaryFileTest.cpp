@@ -1,0 +1,56 @@
+#include "platform/TemporaryFile.h"
+#include "platform/AppPaths.h"
+#include "platform/SystemInfo.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+TEST(TemporaryFile, KeepsPrefixAndExtensionInTheTemporaryFolder)
+{
+    struct Case {
+        QString prefix;
+        QString extension;
+        QString pattern; // the file name expected, as a regular expression
+    };
+    const QList<Case> cases {
+        { "qzimg", "png", R"(^qzimg[A-Za-z0-9]{6}\.png$)" },
+        { "qzsub", "ass", R"(^qzsub[A-Za-z0-9]{6}\.ass$)" },
+        { "qzsubsrt", ".srt", R"(^qzsubsrt[A-Za-z0-9]{6}\.srt$)" },
+        { "qzfl", "txt", R"(^qzfl[A-Za-z0-9]{6}\.txt$)" },
+        { "KR_", "", R"(^KR_[A-Za-z0-9]{6}$)" },
+        { "dt_", "jpg", R"(^dt_[A-Za-z0-9]{6}\.jpg$)" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.prefix.toStdString());
+        const QString first = makeTemporaryFile(c.prefix, c.extension);
+        const QString second = makeTemporaryFile(c.prefix, c.extension);
+        ASSERT_FALSE(first.isEmpty());
+        EXPECT_NE(first, second);
+        const QFileInfo info(first);
+        EXPECT_EQ(info.absolutePath(), AppPaths::temporaryFolder());
+        EXPECT_TRUE(QRegularExpression(c.pattern).match(info.fileName()).hasMatch())
+            << info.fileName().toStdString();
+        EXPECT_TRUE(info.isFile());
+        EXPECT_EQ(info.size(), 0);
+    }
+}
+
+TEST(TemporaryFile, RefusesNamesThatLeaveTheFolder)
+{
+    EXPECT_TRUE(makeTemporaryFile("../qzfl", "txt").isEmpty());
+    EXPECT_TRUE(makeTemporaryFile("qzfl", "x/../../txt").isEmpty());
+}
+
+TEST(SystemInfo, Facts)
+{
+    const int count = SystemInfo::processorCount();
+    EXPECT_GE(count, 1);
+    EXPECT_LE(count, ::sysconf(_SC_NPROCESSORS_CONF));
+    EXPECT_TRUE(QRegularExpression(R"(^\d+\.\d+\.\d+$)").match(SystemInfo::osVersion()).hasMatch())
+        << SystemInfo::osVersion().toStdString();
+    EXPECT_FALSE(SystemInfo::osName().isEmpty());
+}
