@@ -20,6 +20,7 @@ QVariantMap DNAppSetting::archive() const
 
 void DNAppSetting::restore(const QVariantMap& map)
 {
+    *this = DNAppSetting();
     restoreValue<QString>(map, QStringLiteral("videoOutputDirectory"),
         [this](const QString& v) { m_videoOutputDirectory = v; });
     restoreValue<QString>(map, QStringLiteral("snapshotDirectory"),

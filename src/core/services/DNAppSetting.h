@@ -15,7 +15,7 @@ public:
     void setSnapshotDirectory(const QString& folder) { m_snapshotDirectory = folder; }
 
     QVariantMap archive() const;
-    // Values missing from the map keep what this record holds.
+    // The defaults, overridden by the values the map holds.
     void restore(const QVariantMap& map);
 
 private:

@@ -22,6 +22,7 @@ QVariantMap DNMainWindowSetting::archive() const
 
 void DNMainWindowSetting::restore(const QVariantMap& map)
 {
+    *this = DNMainWindowSetting();
     restoreValue<bool>(
         map, QStringLiteral("deinterlacing"), [this](bool v) { m_deinterlacing = v; });
     restoreValue<bool>(map, QStringLiteral("safemode"), [this](bool v) { m_safemode = v; });

@@ -57,6 +57,7 @@ QVariantMap DNScreenRecorderSetting::archive() const
 
 void DNScreenRecorderSetting::restore(const QVariantMap& map)
 {
+    *this = DNScreenRecorderSetting();
     restoreValue<quint64>(
         map, kSessionPresetIndex, [this](quint64 v) { m_sessionPresetIndex = v; });
     restoreValue<quint64>(map, kMaxFramerate, [this](quint64 v) { m_maxFramerate = v; });

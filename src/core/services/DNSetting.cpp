@@ -116,9 +116,9 @@ QByteArray DNSetting::archive() const
 
 bool DNSetting::restoreArchive(const QByteArray& bytes)
 {
-    resetToDefaults();
     const ReadResult read = readArchive(bytes);
     if (!read.failure.isEmpty()) {
+        resetToDefaults();
         DNLog(QStringLiteral("The saved settings are not used, %1; the defaults are used instead.")
                   .arg(read.failure));
         return false;

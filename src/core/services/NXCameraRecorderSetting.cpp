@@ -32,6 +32,7 @@ QVariantMap NXCameraRecorderSetting::archive() const
 
 void NXCameraRecorderSetting::restore(const QVariantMap& map)
 {
+    *this = NXCameraRecorderSetting();
     restoreValue<double>(map, kVolume, [this](double v) { m_volume = v; });
     restoreValue<bool>(map, kAutoAdd, [this](bool v) { m_isAutoAdd2ConvertList = v; });
     restoreValue<QString>(

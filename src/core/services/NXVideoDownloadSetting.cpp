@@ -25,14 +25,27 @@ const QString kDonotShowQuitWarningAgain = QStringLiteral("donotShowQuitWarningA
 
 NXVideoDownloadSetting::NXVideoDownloadSetting()
 {
-    resetToDefaults();
+    setDefaults();
 }
 
 void NXVideoDownloadSetting::resetToDefaults()
 {
+    const QString before = m_downloadTarget;
+    setDefaults();
+    announceTarget(before);
+}
+
+void NXVideoDownloadSetting::announceTarget(const QString& before)
+{
+    if (m_downloadTarget != before)
+        emit downloadTargetChanged(m_downloadTarget);
+}
+
+void NXVideoDownloadSetting::setDefaults()
+{
     m_favFormat = QStringLiteral("mp4");
     m_favResolution = QStringLiteral("480P");
-    setDownloadTarget(AppPaths::moviesFolder() + QStringLiteral("/Corvane"));
+    m_downloadTarget = AppPaths::moviesFolder() + QStringLiteral("/Corvane");
     m_proxyAddress.clear();
     m_proxyPort = QStringLiteral("8080");
     m_volume = 20.0;
@@ -72,9 +85,11 @@ QVariantMap NXVideoDownloadSetting::archive() const
 
 void NXVideoDownloadSetting::restore(const QVariantMap& map)
 {
+    const QString before = m_downloadTarget;
+    setDefaults();
     restoreValue<QString>(map, kFavFormat, [this](const QString& v) { m_favFormat = v; });
     restoreValue<QString>(map, kFavResolution, [this](const QString& v) { m_favResolution = v; });
-    restoreValue<QString>(map, kDownloadTarget, [this](const QString& v) { setDownloadTarget(v); });
+    restoreValue<QString>(map, kDownloadTarget, [this](const QString& v) { m_downloadTarget = v; });
     restoreValue<QString>(map, kProxyAddress, [this](const QString& v) { m_proxyAddress = v; });
     restoreValue<QString>(map, kProxyPort, [this](const QString& v) { m_proxyPort = v; });
     restoreValue<double>(map, kVolume, [this](double v) { m_volume = v; });
@@ -86,4 +101,5 @@ void NXVideoDownloadSetting::restore(const QVariantMap& map)
         map, kAdd2ListOrCopy2iTunes, [this](bool v) { m_isAdd2ListOrCopy2iTunes = v; });
     restoreValue<bool>(
         map, kDonotShowQuitWarningAgain, [this](bool v) { m_donotShowQuitWarningAgain = v; });
+    announceTarget(before);
 }

@@ -37,14 +37,18 @@ public:
     void setDonotShowQuitWarningAgain(bool on) { m_donotShowQuitWarningAgain = on; }
 
     QVariantMap archive() const;
+    // The defaults, overridden by the values the map holds. The folder's
+    // signal comes once, and only when the folder ends up elsewhere.
     void restore(const QVariantMap& map);
-    // Every field back to its default, with the folder's signal when it moves.
     void resetToDefaults();
 
 signals:
     void downloadTargetChanged(const QString& folder);
 
 private:
+    void setDefaults();
+    void announceTarget(const QString& before);
+
     QString m_favFormat;
     QString m_favResolution;
     QString m_downloadTarget;

@@ -198,6 +198,11 @@ TEST(DNSetting, DownloadFolderChangesAreObservedAcrossARestore)
     EXPECT_EQ(&setting.downloadSetting(), &download); // references stay valid
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.at(0).at(0).toString(), QStringLiteral("/srv/dl"));
+
+    // The same folder again is no change, even though a restore starts over
+    // from the defaults.
+    ASSERT_TRUE(setting.restoreArchive(other.archive()));
+    EXPECT_EQ(spy.count(), 1);
 }
 
 } // namespace
