@@ -25,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kRounds = 7;
 
-// About a second of work: long enough that start-up noise does not decide.
+// Some tenths of a second of work: long enough that start-up noise does not decide.
 QStringList builderList(const QString& output)
 {
     return { "encoder", "-d", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=8",

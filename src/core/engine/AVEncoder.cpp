@@ -172,8 +172,7 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
     }
     if (result.exitCode != 0)
         DNLog(QStringLiteral("The encoder failed with exit status %1: %2")
-                  .arg(result.exitCode)
-                  .arg(lastMessage));
+                  .arg(QString::number(result.exitCode), lastMessage));
     return result.exitCode;
 }
 

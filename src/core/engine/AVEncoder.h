@@ -25,7 +25,7 @@ constexpr int kAVEncoderStopped = -2; // AVEncoderStop() ended the run: the outp
 using AVEncoderStateCallback = void (*)(int state, void* context);
 
 // Where the state codes go; null to stop reporting. Called on the thread of
-// the run, never under one of the bridge's locks.
+// the run; it may call AVEncoderProgress() and AVEncoderStop(), not start a run.
 void AVEncoderSetStateCallback(AVEncoderStateCallback callback, void* context);
 
 // Runs one command line (argument 0 the program name, as a builder wrote it)
