@@ -1,0 +1,79 @@
+#include "engine/ArgvAssemblerTables.h"
+
+#include "services/DNLogger.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+// The rows in lookup order. Each builder family adds its rows, with the
+// header that declares its builders, as
+//     { "Video_To_MKV_With_AVEncoder", &Video_To_MKV_With_AVEncoder },
+constexpr std::initializer_list<ArgvAssemblerEntry> kDVDRows = {};
+
+constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {};
+
+std::span<const ArgvAssemblerEntry> rowsOf(std::initializer_list<ArgvAssemblerEntry> rows)
+{
+    return { rows.begin(), rows.size() };
+}
+
+ArgvAssembler findIn(const char* name, std::span<const ArgvAssemblerEntry> table)
+{
+    for (const ArgvAssemblerEntry& row : table) {
+        if (std::strcmp(row.name, name) == 0)
+            return row.assembler;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::span<const ArgvAssemblerEntry> DVDArgvAssemblerTable()
+{
+    return rowsOf(kDVDRows);
+}
+
+std::span<const ArgvAssemblerEntry> VideoArgvAssemblerTable()
+{
+    return rowsOf(kVideoRows);
+}
+
+ArgvAssembler findArgvAssemblerIn(const char* name, std::span<const ArgvAssemblerEntry> dvdTable,
+    std::span<const ArgvAssemblerEntry> videoTable)
+{
+    if (!name)
+        return nullptr;
+    if (const ArgvAssembler found = findIn(name, dvdTable))
+        return found;
+    return findIn(name, videoTable);
+}
+
+ArgvAssembler findArgvAssembler(const char* name)
+{
+    return findArgvAssemblerIn(name, DVDArgvAssemblerTable(), VideoArgvAssemblerTable());
+}
+
+ArgvAssembler FindAVEncoderAssembler(const char* name)
+{
+    return findArgvAssemblerIn(name, {}, VideoArgvAssemblerTable());
+}
+
+QString argumentLine(const ArgumentBlock& block)
+{
+    QString line;
+    for (const QString& argument : block.arguments())
+        line += argument + QLatin1Char(' ');
+    return line;
+}
+
+bool logArgumentBlock(const ArgumentBlock* block)
+{
+    if (!block) {
+        DNLog(QStringLiteral("construc arguments failed, exit...."));
+        return false;
+    }
+    DNLog(argumentLine(*block));
+    return true;
+}

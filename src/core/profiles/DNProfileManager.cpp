@@ -1,0 +1,201 @@
+#include "profiles/DNProfileManager.h"
+
+#include "platform/AppPaths.h"
+#include "platform/UserDefaults.h"
+#include "services/DNLogger.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+QString recentKey(int profileType)
+{
+    return profileType == DNProfileTypeDVD ? QStringLiteral("NXRecentDvdProfile_")
+                                           : QStringLiteral("NXRecentVideoProfile_");
+}
+
+bool nameLess(const QString& left, const QString& right)
+{
+    return QString::compare(left, right, Qt::CaseInsensitive) < 0;
+}
+
+DNProfileCategory& categoryNamed(std::vector<DNProfileCategory>& categories, const QString& name)
+{
+    const auto found = std::find_if(categories.begin(), categories.end(),
+        [&](const DNProfileCategory& category) { return category.name == name; });
+    if (found != categories.end())
+        return *found;
+    return categories.emplace_back(DNProfileCategory { name, {} });
+}
+
+void sortCatalogue(std::vector<DNProfileCategory>& categories)
+{
+    std::sort(categories.begin(), categories.end(),
+        [](const auto& left, const auto& right) { return nameLess(left.name, right.name); });
+    for (DNProfileCategory& category : categories) {
+        std::sort(category.profiles.begin(), category.profiles.end(),
+            [](const auto& left, const auto& right) {
+                return nameLess(left->profileName(), right->profileName());
+            });
+    }
+}
+
+} // namespace
+
+DNProfileManager& DNProfileManager::profileManager()
+{
+    static DNProfileManager shared(
+        AppPaths::resourcesFolder() + QStringLiteral("/profiles"), UserDefaults::standard());
+    return shared;
+}
+
+DNProfileManager::DNProfileManager(const QString& profilesFolder, UserDefaults& defaults)
+    : m_defaults(defaults)
+{
+    loadFolder(QDir::cleanPath(profilesFolder + QStringLiteral("/Video")), DNProfileTypeVideo);
+    loadFolder(QDir::cleanPath(profilesFolder + QStringLiteral("/DVD")), DNProfileTypeDVD);
+    loadRecent(DNProfileTypeVideo);
+    loadRecent(DNProfileTypeDVD);
+}
+
+DNProfileManager::Kind* DNProfileManager::kindOf(int profileType)
+{
+    return const_cast<Kind*>(std::as_const(*this).kindOf(profileType));
+}
+
+const DNProfileManager::Kind* DNProfileManager::kindOf(int profileType) const
+{
+    if (profileType == DNProfileTypeVideo)
+        return &m_video;
+    if (profileType == DNProfileTypeDVD)
+        return &m_dvd;
+    return nullptr;
+}
+
+void DNProfileManager::loadFolder(const QString& folder, int profileType)
+{
+    const QDir dir(folder);
+    if (!dir.exists()) {
+        DNLog(QStringLiteral("Profile folder \"%1\" is missing").arg(folder));
+        return;
+    }
+    std::vector<DNProfileCategory>& categories = kindOf(profileType)->categories;
+    const QStringList files = dir.entryList({ QStringLiteral("*.plist") }, QDir::Files, QDir::Name);
+    for (const QString& file : files) {
+        QString error;
+        const auto profile = DNProfile::profileWithFile(dir.filePath(file), profileType, error);
+        if (!profile) {
+            DNLog(error + QStringLiteral(", so it is left out"));
+            continue;
+        }
+        if (catalogueProfile(profileType, profile->GlobalID())) {
+            DNLog(QStringLiteral("Profile \"%1\" repeats the \"GlobalID\" %2, so it is left out")
+                      .arg(profile->filePath())
+                      .arg(profile->GlobalID()));
+            continue;
+        }
+        categoryNamed(categories, profile->category()).profiles.push_back(profile);
+    }
+    sortCatalogue(categories);
+}
+
+void DNProfileManager::loadRecent(int profileType)
+{
+    const QVariantList stored = m_defaults.value(recentKey(profileType)).toList();
+    std::vector<std::shared_ptr<DNProfile>>& recent = kindOf(profileType)->recent;
+    for (const QVariant& entry : stored) {
+        const QVariantMap choices = entry.toMap();
+        // A profile that is no longer in the catalogue is forgotten.
+        const auto profile
+            = catalogueProfile(profileType, choices.value(QStringLiteral("GlobalID")).toInt());
+        if (!profile || int(recent.size()) >= kMaxRecentProfiles)
+            continue;
+        recent.push_back(profile->copy());
+        recent.back()->applyChoices(choices);
+    }
+}
+
+std::shared_ptr<const DNProfile> DNProfileManager::catalogueProfile(
+    int profileType, int globalID) const
+{
+    for (const DNProfileCategory& category : kindOf(profileType)->categories) {
+        for (const auto& profile : category.profiles) {
+            if (profile->GlobalID() == globalID)
+                return profile;
+        }
+    }
+    return nullptr;
+}
+
+const std::vector<DNProfileCategory>& DNProfileManager::categoriesOfType(int profileType) const
+{
+    static const std::vector<DNProfileCategory> none;
+    const Kind* kind = kindOf(profileType);
+    return kind ? kind->categories : none;
+}
+
+std::shared_ptr<DNProfile> DNProfileManager::profileWithGlobalID(int globalID) const
+{
+    for (const int type : { DNProfileTypeVideo, DNProfileTypeDVD }) {
+        if (const auto profile = catalogueProfile(type, globalID))
+            return profile->copy();
+    }
+    return nullptr;
+}
+
+std::shared_ptr<DNProfile> DNProfileManager::lastProfileOfType(int profileType) const
+{
+    const Kind* kind = kindOf(profileType);
+    if (!kind)
+        return nullptr;
+    {
+        const std::lock_guard lock(m_recentMutex);
+        if (!kind->recent.empty())
+            return kind->recent.front()->copy();
+    }
+    if (kind->categories.empty())
+        return nullptr;
+    return kind->categories.front().profiles.front()->copy();
+}
+
+std::vector<std::shared_ptr<DNProfile>> DNProfileManager::recentProfilesOfType(
+    int profileType) const
+{
+    std::vector<std::shared_ptr<DNProfile>> copies;
+    const Kind* kind = kindOf(profileType);
+    if (!kind)
+        return copies;
+    const std::lock_guard lock(m_recentMutex);
+    for (const auto& profile : kind->recent)
+        copies.push_back(profile->copy());
+    return copies;
+}
+
+void DNProfileManager::addRecentProfile(const DNProfile& profile)
+{
+    Kind* kind = kindOf(profile.profileType());
+    if (!kind)
+        return;
+    const std::lock_guard lock(m_recentMutex);
+    std::erase_if(
+        kind->recent, [&](const auto& old) { return old->GlobalID() == profile.GlobalID(); });
+    kind->recent.insert(kind->recent.begin(), profile.copy());
+    if (int(kind->recent.size()) > kMaxRecentProfiles)
+        kind->recent.resize(kMaxRecentProfiles);
+}
+
+void DNProfileManager::storeRecentProfiles() const
+{
+    const std::lock_guard lock(m_recentMutex);
+    for (const Kind* kind : { &m_video, &m_dvd }) {
+        QVariantList stored;
+        for (const auto& profile : kind->recent)
+            stored << profile->choices();
+        m_defaults.setValue(
+            recentKey(kind == &m_dvd ? DNProfileTypeDVD : DNProfileTypeVideo), stored);
+    }
+    m_defaults.synchronize();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "profiles/DNProfile.h"
+
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class UserDefaults;
+
+struct DNProfileCategory {
+    QString name;
+    std::vector<std::shared_ptr<const DNProfile>> profiles;
+};
+
+// The catalogue of output profiles: the profile files of profiles/Video and
+// profiles/DVD grouped by category, and the profiles the user picked last.
+// A profile file that cannot be used is logged and left out; the rest loads.
+// The catalogue never changes after loading; the recent profiles may be read
+// and changed from any thread.
+class DNProfileManager {
+public:
+    static constexpr int kMaxRecentProfiles = 8;
+
+    // The catalogue of the program's resources, loaded on first use.
+    static DNProfileManager& profileManager();
+
+    // Loads `profilesFolder`/Video and `profilesFolder`/DVD, and the recent
+    // profiles stored in `defaults`.
+    DNProfileManager(const QString& profilesFolder, UserDefaults& defaults);
+
+    // The categories of one kind, by name, each with its profiles by name.
+    const std::vector<DNProfileCategory>& categoriesOfType(int profileType) const;
+    // A copy of the catalogue's profile with that id, or null.
+    std::shared_ptr<DNProfile> profileWithGlobalID(int globalID) const;
+
+    // A copy of the profile of that kind picked last, with the user's choices;
+    // the first of the catalogue before any was picked; null for other kinds.
+    std::shared_ptr<DNProfile> lastProfileOfType(int profileType) const;
+    // Copies of the recent profiles of that kind, the latest first.
+    std::vector<std::shared_ptr<DNProfile>> recentProfilesOfType(int profileType) const;
+    // Makes the profile the latest of its kind.
+    void addRecentProfile(const DNProfile& profile);
+    // Writes the recent profiles to the user defaults.
+    void storeRecentProfiles() const;
+
+private:
+    struct Kind {
+        std::vector<DNProfileCategory> categories;
+        std::vector<std::shared_ptr<DNProfile>> recent;
+    };
+
+    Kind* kindOf(int profileType);
+    const Kind* kindOf(int profileType) const;
+    void loadFolder(const QString& folder, int profileType);
+    void loadRecent(int profileType);
+    std::shared_ptr<const DNProfile> catalogueProfile(int profileType, int globalID) const;
+
+    UserDefaults& m_defaults;
+    Kind m_video;
+    Kind m_dvd;
+    mutable std::mutex m_recentMutex;
+};

@@ -1,0 +1,158 @@
+#include "profiles/DNProfileManager.h"
+
+#include "core/profiles/ProfileTestSupport.h"
+#include "platform/UserDefaults.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QVariantMap profile(int globalID, const QString& name, const QString& category)
+{
+    QVariantMap map = fullProfile();
+    map.insert("GlobalID", globalID);
+    map.insert("ProfileName", name);
+    map.insert("Category", category);
+    return map;
+}
+
+class Catalogue : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath("profiles/Video"));
+        ASSERT_TRUE(QDir(m_dir.path()).mkpath("profiles/DVD"));
+        write("Video/mp4.plist", profile(11, "MP4", "Formats"));
+        write("Video/avi.plist", profile(12, "avi", "Formats"), PlistForm::Binary);
+        write("Video/phone.plist", profile(13, "Phone", "Devices"));
+        write("Video/repeated.plist", profile(11, "Repeated", "Formats"));
+        QVariantMap broken = profile(14, "Broken", "Formats");
+        broken.remove("ArgvAssembler");
+        write("Video/broken.plist", broken);
+        ASSERT_TRUE(writeFile(folder("Video/notes.txt"), "not a profile"));
+        ASSERT_TRUE(writeFile(folder("Video/garbage.plist"), "\x01\x02 garbage"));
+        write("DVD/dvd.plist", profile(21, "DVD to MP4", "Formats"));
+    }
+
+    QString folder(const QString& sub = {}) const
+    {
+        return QDir::cleanPath(m_dir.filePath("profiles/" + sub));
+    }
+    void write(const QString& file, const QVariantMap& map, PlistForm form = PlistForm::Xml)
+    {
+        ASSERT_TRUE(writeProfile(folder(file), map, form));
+    }
+    std::unique_ptr<DNProfileManager> makeManager()
+    {
+        return std::make_unique<DNProfileManager>(folder(), m_defaults);
+    }
+
+    QTemporaryDir m_dir;
+    UserDefaults m_defaults { m_dir.filePath("defaults.conf") };
+};
+
+QStringList namesOf(const DNProfileCategory& category)
+{
+    QStringList names;
+    for (const auto& p : category.profiles)
+        names << p->profileName();
+    return names;
+}
+
+TEST_F(Catalogue, LoadsTheGoodProfilesAndLogsTheBadOnes)
+{
+    const auto manager = makeManager();
+    const auto& video = manager->categoriesOfType(DNProfileTypeVideo);
+    ASSERT_EQ(video.size(), 2U);
+    EXPECT_EQ(video[0].name, "Devices");
+    EXPECT_EQ(namesOf(video[0]), QStringList({ "Phone" }));
+    EXPECT_EQ(video[1].name, "Formats");
+    EXPECT_EQ(namesOf(video[1]), QStringList({ "avi", "MP4" }));
+    const auto& dvd = manager->categoriesOfType(DNProfileTypeDVD);
+    ASSERT_EQ(dvd.size(), 1U);
+    EXPECT_EQ(dvd[0].profiles.front()->profileType(), DNProfileTypeDVD);
+    EXPECT_TRUE(manager->categoriesOfType(3).empty());
+
+    const QString log = sharedLogText();
+    EXPECT_TRUE(log.contains(folder("Video/broken.plist") + "\" lacks the key \"ArgvAssembler\""));
+    EXPECT_TRUE(log.contains(folder("Video/garbage.plist") + "\" is not a property list"));
+    EXPECT_TRUE(log.contains(folder("Video/repeated.plist") + "\" repeats the \"GlobalID\" 11"));
+}
+
+TEST_F(Catalogue, MissingFolderIsLoggedAndTheRestLoads)
+{
+    ASSERT_TRUE(QDir(folder("DVD")).removeRecursively());
+    const auto manager = makeManager();
+    EXPECT_TRUE(manager->categoriesOfType(DNProfileTypeDVD).empty());
+    EXPECT_EQ(manager->categoriesOfType(DNProfileTypeVideo).size(), 2U);
+    EXPECT_TRUE(sharedLogText().contains("Profile folder \"" + folder("DVD") + "\" is missing"));
+}
+
+TEST_F(Catalogue, LastProfileOfTypeIsACopy)
+{
+    const auto manager = makeManager();
+    const struct {
+        int type;
+        int globalID; // 0: none
+    } cases[] = { { DNProfileTypeVideo, 13 }, { DNProfileTypeDVD, 21 }, { 0, 0 }, { 3, 0 } };
+    for (const auto& c : cases) {
+        const auto last = manager->lastProfileOfType(c.type);
+        EXPECT_EQ(last ? last->GlobalID() : 0, c.globalID) << c.type;
+    }
+
+    const auto copy = manager->lastProfileOfType(DNProfileTypeVideo);
+    copy->audioQuality().setCurrentValue("96");
+    EXPECT_EQ(manager->lastProfileOfType(DNProfileTypeVideo)->audioQuality().currentValue(), "128");
+    EXPECT_EQ(manager->profileWithGlobalID(21)->profileName(), "DVD to MP4");
+    EXPECT_EQ(manager->profileWithGlobalID(99), nullptr);
+}
+
+TEST_F(Catalogue, RecentProfilesAreStoredWithTheUsersChoices)
+{
+    {
+        const auto manager = makeManager();
+        auto mp4 = manager->profileWithGlobalID(11);
+        mp4->audioQuality().setCurrentValue("192");
+        manager->addRecentProfile(*manager->profileWithGlobalID(12));
+        manager->addRecentProfile(*mp4);
+        manager->addRecentProfile(*manager->profileWithGlobalID(21));
+        mp4->audioQuality().setCurrentValue("96"); // after picking: not recorded
+        manager->storeRecentProfiles();
+    }
+    ASSERT_TRUE(m_defaults.contains("NXRecentVideoProfile_"));
+    ASSERT_TRUE(m_defaults.contains("NXRecentDvdProfile_"));
+
+    const auto manager = makeManager();
+    const auto recent = manager->recentProfilesOfType(DNProfileTypeVideo);
+    ASSERT_EQ(recent.size(), 2U);
+    EXPECT_EQ(recent[0]->GlobalID(), 11);
+    EXPECT_EQ(recent[0]->audioQuality().currentValue(), "192");
+    EXPECT_EQ(recent[1]->GlobalID(), 12);
+    EXPECT_EQ(manager->lastProfileOfType(DNProfileTypeVideo)->GlobalID(), 11);
+    EXPECT_EQ(manager->lastProfileOfType(DNProfileTypeDVD)->GlobalID(), 21);
+
+    // Picking one again moves it to the front without repeating it.
+    manager->addRecentProfile(*manager->profileWithGlobalID(12));
+    const auto again = manager->recentProfilesOfType(DNProfileTypeVideo);
+    ASSERT_EQ(again.size(), 2U);
+    EXPECT_EQ(again[0]->GlobalID(), 12);
+}
+
+TEST_F(Catalogue, RecentProfilesAreCapped)
+{
+    const int count = DNProfileManager::kMaxRecentProfiles + 2;
+    for (int id = 100; id < 100 + count; ++id)
+        write(QStringLiteral("Video/p%1.plist").arg(id), profile(id, QString::number(id), "More"));
+    const auto manager = makeManager();
+    for (int id = 100; id < 100 + count; ++id)
+        manager->addRecentProfile(*manager->profileWithGlobalID(id));
+    const auto recent = manager->recentProfilesOfType(DNProfileTypeVideo);
+    ASSERT_EQ(int(recent.size()), DNProfileManager::kMaxRecentProfiles);
+    EXPECT_EQ(recent.front()->GlobalID(), 100 + count - 1);
+    EXPECT_EQ(recent.back()->GlobalID(), 102);
+}
+
+} // namespace
