@@ -1,0 +1,158 @@
+#include "services/DNLogger.h"
+
+#include "platform/AppPaths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QDateTime at(int hour, int minute)
+{
+    return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, 42));
+}
+
+class DNLoggerTest : public ::testing::Test {
+protected:
+    QString logPath() const { return m_folder.path() + "/Quillon.log"; }
+    QString previousLogPath() const { return AppPaths::temporaryFolder() + "/Quillon.log"; }
+
+    QTemporaryDir m_folder { AppPaths::temporaryFolder() + "/logs-XXXXXX" };
+};
+
+} // namespace
+
+TEST_F(DNLoggerTest, DatePattern)
+{
+    struct Case {
+        QDateTime date;
+        QString expected;
+    };
+    const QList<Case> cases {
+        { at(0, 5), "2024:03:05 12:05 AM" },
+        { at(9, 30), "2024:03:05 9:30 AM" },
+        { at(12, 0), "2024:03:05 12:00 PM" },
+        { at(23, 59), "2024:03:05 11:59 PM" },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DNLogger::formatDate(c.date), c.expected);
+}
+
+TEST_F(DNLoggerTest, HeaderLinesAndEngineOutput)
+{
+    QDateTime now = at(14, 7);
+    DNLogger logger(logPath(), [&] { return now; });
+    EXPECT_FALSE(QFile::exists(logPath())) << "opened by the first line, not before";
+    logger.log("BUILD DATE:Mar  5 2024");
+    now = at(14, 8);
+    logger.log("100% done, %1 stays");
+    logger.logEngineLine("Stream #0:0: Video: h264");
+    logger.logEngineLine("frame=  120 fps= 30 q=28.0 size=     256kB");
+    logger.logEngineLine(" frame= is not at the start");
+    logger.log("été");
+    EXPECT_EQ(contents(logPath()),
+        "Log Created on 2024:03:05 2:07 PM\n"
+        "2024:03:05 2:07 PM [Quillon]: BUILD DATE:Mar  5 2024\n"
+        "2024:03:05 2:08 PM [Quillon]: 100% done, %1 stays\n"
+        "\tStream #0:0: Video: h264\n"
+        "\t frame= is not at the start\n"
+        "2024:03:05 2:08 PM [Quillon]: \xc3\xa9t\xc3\xa9\n");
+}
+
+TEST_F(DNLoggerTest, FirstLineMovesThePreviousRunsLog)
+{
+    QFile::remove(previousLogPath());
+    {
+        QFile old(logPath());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the previous run\n");
+    }
+    DNLogger logger(logPath(), [] { return at(8, 0); });
+    EXPECT_FALSE(QFile::exists(previousLogPath()));
+    logger.log("first");
+    logger.log("second");
+    EXPECT_EQ(contents(previousLogPath()), "the previous run\n");
+    EXPECT_EQ(contents(logPath()),
+        "Log Created on 2024:03:05 8:00 AM\n"
+        "2024:03:05 8:00 AM [Quillon]: first\n"
+        "2024:03:05 8:00 AM [Quillon]: second\n");
+}
+
+TEST_F(DNLoggerTest, LinesStopAtTenMebibytes)
+{
+    // A line is written while the file holds less than the cap, whatever its length.
+    struct Case {
+        qint64 fillTo;
+        bool nextLineWritten;
+    };
+    const QList<Case> cases {
+        { DNLogger::kMaxLogBytes - 1, true },
+        { DNLogger::kMaxLogBytes, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fillTo);
+        QFile::remove(logPath());
+        DNLogger logger(logPath(), [] { return at(8, 0); });
+        logger.log("start");
+        const qint64 started = QFileInfo(logPath()).size();
+        // An engine line is a tab, the text and a newline.
+        logger.logEngineLine(QString(c.fillTo - started - 2, 'x'));
+        ASSERT_EQ(QFileInfo(logPath()).size(), c.fillTo);
+        logger.log("next");
+        logger.log("dropped");
+        const QByteArray written = contents(logPath());
+        EXPECT_EQ(written.endsWith("[Quillon]: next\n"), c.nextLineWritten);
+        EXPECT_FALSE(written.contains("dropped"));
+    }
+}
+
+TEST_F(DNLoggerTest, LinesFromManyThreadsStayWhole)
+{
+    DNLogger logger(logPath(), [] { return at(8, 0); });
+    constexpr int threads = 4;
+    constexpr int linesEach = 300;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([&logger, t] {
+            for (int i = 0; i < linesEach; ++i)
+                logger.log(QStringLiteral("thread %1 line %2").arg(t).arg(i));
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    const QList<QByteArray> lines = contents(logPath()).split('\n');
+    ASSERT_EQ(lines.size(), 1 + threads * linesEach + 1);
+    for (qsizetype i = 1; i + 1 < lines.size(); ++i)
+        ASSERT_TRUE(lines[i].startsWith("2024:03:05 8:00 AM [Quillon]: thread "))
+            << lines[i].data();
+}
+
+TEST_F(DNLoggerTest, UnwritableLogIsNotFatal)
+{
+    QFile blocker(m_folder.path() + "/not-a-folder");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    DNLogger logger(blocker.fileName() + "/Quillon.log");
+    logger.log("goes nowhere");
+    logger.logEngineLine("goes nowhere either");
+    EXPECT_FALSE(QFile::exists(logger.path()));
+}
+
+TEST_F(DNLoggerTest, SharedLogLivesInTheDataFolder)
+{
+    EXPECT_EQ(DNLogger::shareRoughLog().path(), AppPaths::dataFolder() + "/Quillon.log");
+    DNLog("through the shared log");
+    EXPECT_TRUE(
+        contents(DNLogger::shareRoughLog().path()).endsWith("[Quillon]: through the shared log\n"));
+}
