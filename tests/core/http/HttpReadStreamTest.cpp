@@ -1,0 +1,375 @@
+#include "http/HttpReadStream.h"
+
+#include "server/TestCertificates.h"
+#include "server/TestHttpServer.h"
+#include "server/TestProxy.h"
+
+#include <QBuffer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr unsigned kAllEvents = HttpReadStream::OpenCompleted | HttpReadStream::HasBytesAvailable
+    | HttpReadStream::ErrorOccurred | HttpReadStream::EndEncountered;
+
+struct Outcome {
+    QList<unsigned> events;
+    QByteArray body;
+    HttpError error;
+    std::optional<HttpMessage> head;
+    bool ended = false;
+    bool failed = false;
+    bool timedOut = false;
+};
+
+// Opens the stream with events on this thread and runs the event loop until
+// the end or an error (or the time limit), reading at most `readSize` bytes
+// per event.
+Outcome run(HttpReadStream& stream, qint64 readSize = 1 << 20)
+{
+    Outcome outcome;
+    QEventLoop loop;
+    stream.setClient(kAllEvents, [&](HttpReadStream::Event event) {
+        outcome.events.append(event);
+        if (event == HttpReadStream::HasBytesAvailable)
+            outcome.body += stream.read(readSize);
+        outcome.ended = event == HttpReadStream::EndEncountered;
+        outcome.failed = event == HttpReadStream::ErrorOccurred;
+        if (outcome.ended || outcome.failed)
+            loop.quit();
+    });
+    stream.schedule();
+    if (!stream.open()) {
+        outcome.error = stream.error();
+        return outcome;
+    }
+    QTimer::singleShot(15000, &loop, [&] {
+        outcome.timedOut = true;
+        loop.quit();
+    });
+    loop.exec();
+    outcome.error = stream.error();
+    outcome.head = stream.responseHeader();
+    return outcome;
+}
+
+HttpMessage get(const QUrl& url)
+{
+    return HttpMessage::request(QStringLiteral("GET"), url);
+}
+
+Outcome fetch(const QUrl& url, const std::function<void(HttpReadStream&)>& configure = {})
+{
+    HttpReadStream stream(get(url));
+    if (configure)
+        configure(stream);
+    return run(stream);
+}
+
+std::function<void(HttpReadStream&)> pooled(int id)
+{
+    return [id](HttpReadStream& stream) {
+        stream.setPersistentConnection(true);
+        stream.setProperty(QLatin1String(HttpReadStream::streamIdProperty), id);
+    };
+}
+
+TestReply reply(const QByteArray& body, TestReply::Framing framing)
+{
+    TestReply answer = TestReply::text(body);
+    answer.framing = framing;
+    return answer;
+}
+
+class ReadStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.start()); }
+    TestHttpServer server;
+};
+
+TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
+{
+    const QByteArray big = QByteArray("0123456789abcdef").repeated(200000); // 3.2 MB, beyond the buffer limit
+    TestReply interim = TestReply::text("after interim");
+    interim.interimStatuses = { 100, 102 };
+    struct Case {
+        const char* path;
+        TestReply answer;
+        QByteArray body;
+        qint64 readSize;
+    };
+    for (const Case& c : {
+             Case { "/length", reply("hello", TestReply::Framing::Length), "hello", 1 << 20 },
+             Case { "/chunked", reply("a chunked body of some length", TestReply::Framing::Chunked), "a chunked body of some length", 1 << 20 },
+             Case { "/close", reply("until the end", TestReply::Framing::UntilClose), "until the end", 1 << 20 },
+             Case { "/empty", reply("", TestReply::Framing::Length), "", 1 << 20 },
+             Case { "/interim", interim, "after interim", 1 << 20 },
+             Case { "/big-slow-reader", reply(big, TestReply::Framing::Length), big, 100000 },
+         }) {
+        SCOPED_TRACE(c.path);
+        server.route(QString::fromLatin1(c.path), c.answer);
+        const Outcome outcome = fetch(server.url(QString::fromLatin1(c.path)));
+        ASSERT_TRUE(outcome.ended) << outcome.error.localizedDescription().toStdString();
+        EXPECT_EQ(outcome.body.size(), c.body.size());
+        EXPECT_TRUE(outcome.body == c.body);
+        EXPECT_EQ(outcome.events.first(), HttpReadStream::OpenCompleted);
+        ASSERT_TRUE(outcome.head);
+        EXPECT_EQ(outcome.head->statusCode(), 200);
+        EXPECT_EQ(outcome.head->header(QStringLiteral("content-type")), QStringLiteral("text/plain"));
+    }
+    const TestRequest request = server.requests().first();
+    EXPECT_EQ(request.target, "/length");
+    EXPECT_EQ(request.header("Host"), "127.0.0.1:" + QByteArray::number(server.port()));
+}
+
+TEST_F(ReadStreamTest, FailuresAreReportedByCategory)
+{
+    TestReply cut = reply("0123456789", TestReply::Framing::Length);
+    cut.cutAfter = 4;
+    TestReply reset = cut;
+    reset.reset = true;
+    TestReply cutChunked = reply("0123456789", TestReply::Framing::Chunked);
+    cutChunked.cutAfter = 4;
+    TestReply garbage;
+    garbage.raw = "SSH-2.0-OpenSSH_9.2\r\n\r\n";
+    TestReply silentClose;
+    silentClose.raw = "";
+    struct Case {
+        const char* path;
+        TestReply answer;
+        TransportError category;
+        QByteArray bodyBeforeError;
+    };
+    for (const Case& c : {
+             Case { "/cut", cut, TransportError::ConnectionLost, "0123" },
+             Case { "/reset", reset, TransportError::ConnectionLost, "" },
+             Case { "/cut-chunked", cutChunked, TransportError::ConnectionLost, "0123" },
+             Case { "/silent-close", silentClose, TransportError::ConnectionLost, "" },
+             Case { "/garbage", garbage, TransportError::Other, "" },
+         }) {
+        SCOPED_TRACE(c.path);
+        server.route(QString::fromLatin1(c.path), c.answer);
+        const Outcome outcome = fetch(server.url(QString::fromLatin1(c.path)));
+        ASSERT_TRUE(outcome.failed);
+        EXPECT_FALSE(outcome.ended);
+        EXPECT_EQ(outcome.error.transportCategory(), c.category) << outcome.error.localizedDescription().toStdString();
+        EXPECT_EQ(outcome.error.domain(), HttpError::transportDomain);
+        if (!c.bodyBeforeError.isEmpty()) {
+            EXPECT_EQ(outcome.body, c.bodyBeforeError);
+        }
+    }
+}
+
+TEST_F(ReadStreamTest, RefusedConnectionAndBadRequestsAreOtherErrors)
+{
+    quint16 closedPort = 0;
+    {
+        TestHttpServer gone;
+        ASSERT_TRUE(gone.start());
+        closedPort = gone.port();
+    }
+    const Outcome refused = fetch(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort)));
+    EXPECT_TRUE(refused.failed);
+    EXPECT_EQ(refused.error.transportCategory(), TransportError::Other);
+
+    HttpReadStream ftp(get(QUrl(QStringLiteral("ftp://127.0.0.1/x"))));
+    EXPECT_FALSE(ftp.open());
+    EXPECT_FALSE(ftp.error().isNull());
+    EXPECT_EQ(ftp.status(), HttpReadStream::Status::Error);
+}
+
+TEST_F(ReadStreamTest, ConnectionsAreReusedByStreamId)
+{
+    server.route(QStringLiteral("/a"), TestReply::text("a"));
+    TestReply closing = TestReply::text("closing");
+    closing.closeAfter = true;
+    server.route(QStringLiteral("/closing"), closing);
+    server.route(QStringLiteral("/close-delimited"), reply("x", TestReply::Framing::UntilClose));
+    struct Step {
+        const char* path;
+        std::function<void(HttpReadStream&)> configure;
+        bool reused;
+        int connections; // accepted by the server so far
+    };
+    std::vector<std::unique_ptr<HttpReadStream>> kept; // streams hold their idle connections
+    for (const Step& step : {
+             Step { "/a", pooled(1), false, 1 },
+             Step { "/a", pooled(1), true, 1 },
+             Step { "/a", pooled(2), false, 2 },
+             Step { "/a", pooled(1), true, 2 },
+             Step { "/a", {}, false, 3 },
+             Step { "/closing", pooled(3), false, 4 },
+             Step { "/a", pooled(3), false, 5 },
+             Step { "/close-delimited", pooled(4), false, 6 },
+             Step { "/a", pooled(4), false, 7 },
+         }) {
+        SCOPED_TRACE(std::string(step.path) + " step " + std::to_string(kept.size()));
+        auto stream = std::make_unique<HttpReadStream>(get(server.url(QString::fromLatin1(step.path))));
+        if (step.configure)
+            step.configure(*stream);
+        const Outcome outcome = run(*stream);
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_EQ(stream->reusedConnection(), step.reused);
+        EXPECT_EQ(server.connectionCount(), step.connections);
+        kept.push_back(std::move(stream));
+    }
+    // Closing the stream that holds an idle connection closes it; the next
+    // stream with that id connects anew.
+    kept[3]->close();
+    const auto after = std::make_unique<HttpReadStream>(get(server.url(QStringLiteral("/a"))));
+    pooled(1)(*after);
+    ASSERT_TRUE(run(*after).ended);
+    EXPECT_FALSE(after->reusedConnection());
+    EXPECT_EQ(server.connectionCount(), 8);
+}
+
+TEST_F(ReadStreamTest, RequestBodiesAreSent)
+{
+    server.route(QStringLiteral("/echo"), [](const TestRequest& request) {
+        return TestReply::text(request.method + ' ' + request.header("Transfer-Encoding") + ' ' + request.body);
+    });
+    const QByteArray payload = QByteArray("body-bytes ").repeated(10000);
+    for (const bool announceLength : { true, false }) {
+        SCOPED_TRACE(announceLength);
+        HttpMessage post = HttpMessage::request(QStringLiteral("POST"), server.url(QStringLiteral("/echo")));
+        if (announceLength)
+            post.setHeader(QStringLiteral("Content-Length"), QString::number(payload.size()));
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(payload);
+        buffer->open(QIODevice::ReadOnly);
+        HttpReadStream stream(post, HttpBodyStream::fromDevice(std::move(buffer)));
+        const Outcome outcome = run(stream);
+        ASSERT_TRUE(outcome.ended);
+        EXPECT_TRUE(outcome.body == "POST " + QByteArray(announceLength ? "" : "chunked") + ' ' + payload);
+        EXPECT_EQ(stream.requestBytesWritten(), quint64(payload.size()));
+    }
+}
+
+class TlsStreamTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        serverIdentity = makeSelfSignedIdentity(QStringLiteral("test server"));
+        clientIdentity = makeSelfSignedIdentity(QStringLiteral("test client"));
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(serverIdentity && clientIdentity) << "openssl could not make a certificate";
+        ASSERT_TRUE(server.start(serverIdentity));
+        server.route(QStringLiteral("/secret"), TestReply::text("over tls"));
+    }
+    static std::function<void(HttpReadStream&)> tls(bool strict, bool withClientIdentity = false)
+    {
+        return [=](HttpReadStream& stream) {
+            TlsSettings settings;
+            settings.validatesCertificateChain = strict;
+            if (withClientIdentity) {
+                settings.clientCertificate = clientIdentity->certificate;
+                settings.clientKey = clientIdentity->key;
+            }
+            stream.setTlsSettings(settings);
+        };
+    }
+    static inline std::optional<TestTlsIdentity> serverIdentity;
+    static inline std::optional<TestTlsIdentity> clientIdentity;
+    TestHttpServer server;
+};
+
+TEST_F(TlsStreamTest, SelfSignedIsRefusedUnlessRelaxed)
+{
+    const Outcome strict = fetch(server.url(QStringLiteral("/secret")), tls(true));
+    EXPECT_TRUE(strict.failed);
+    EXPECT_EQ(strict.error.transportCategory(), TransportError::Tls) << strict.error.localizedDescription().toStdString();
+
+    const Outcome relaxed = fetch(server.url(QStringLiteral("/secret")), tls(false));
+    ASSERT_TRUE(relaxed.ended) << relaxed.error.localizedDescription().toStdString();
+    EXPECT_EQ(relaxed.body, "over tls");
+}
+
+TEST_F(TlsStreamTest, ClientCertificateIsPresented)
+{
+    TestHttpServer guarded;
+    ASSERT_TRUE(guarded.start(serverIdentity, clientIdentity->certificate));
+    guarded.route(QStringLiteral("/secret"), TestReply::text("welcome"));
+
+    const Outcome with = fetch(guarded.url(QStringLiteral("/secret")), tls(false, true));
+    ASSERT_TRUE(with.ended) << with.error.localizedDescription().toStdString();
+    EXPECT_EQ(with.body, "welcome");
+    EXPECT_EQ(guarded.requests().value(0).clientCertificate, QStringLiteral("test client"));
+
+    const Outcome without = fetch(guarded.url(QStringLiteral("/secret")), tls(false, false));
+    EXPECT_TRUE(without.failed);
+    EXPECT_EQ(guarded.requests().size(), 1);
+}
+
+TEST_F(TlsStreamTest, ProxiesCarryPlainAndSecureRequests)
+{
+    TestHttpServer plain;
+    ASSERT_TRUE(plain.start());
+    plain.route(QStringLiteral("/open"), TestReply::text("plain"));
+    TestProxy http(TestProxy::Kind::Http);
+    TestProxy socks(TestProxy::Kind::Socks5);
+    ASSERT_TRUE(http.start() && socks.start());
+    const auto through = [](const TestProxy& proxy, ProxySettings::Kind kind, bool strict) {
+        return [&proxy, kind, strict](HttpReadStream& stream) {
+            stream.setProxy({ kind, QStringLiteral("127.0.0.1"), proxy.port() });
+            tls(strict)(stream);
+        };
+    };
+    const QString plainPort = QString::number(plain.port());
+    const QString securePort = QString::number(server.port());
+    struct Case {
+        const char* name;
+        QUrl url;
+        std::function<void(HttpReadStream&)> configure;
+        QByteArray body;
+        const TestProxy* proxy;
+        QString logged;
+    };
+    for (const Case& c : {
+             Case { "httpAbsoluteForm", plain.url(QStringLiteral("/open")), through(http, ProxySettings::Kind::Http, true), "plain", &http,
+                 QStringLiteral("GET http://127.0.0.1:") + plainPort + QStringLiteral("/open") },
+             Case { "httpConnect", server.url(QStringLiteral("/secret")), through(http, ProxySettings::Kind::Http, false), "over tls", &http,
+                 QStringLiteral("CONNECT 127.0.0.1:") + securePort },
+             Case { "socksPlain", plain.url(QStringLiteral("/open")), through(socks, ProxySettings::Kind::Socks5, true), "plain", &socks,
+                 QStringLiteral("SOCKS5 127.0.0.1:") + plainPort },
+             Case { "socksSecure", server.url(QStringLiteral("/secret")), through(socks, ProxySettings::Kind::Socks5, false), "over tls", &socks,
+                 QStringLiteral("SOCKS5 127.0.0.1:") + securePort },
+         }) {
+        SCOPED_TRACE(c.name);
+        const Outcome outcome = fetch(c.url, c.configure);
+        ASSERT_TRUE(outcome.ended) << outcome.error.localizedDescription().toStdString();
+        EXPECT_EQ(outcome.body, c.body);
+        EXPECT_EQ(c.proxy->log().last(), c.logged);
+    }
+    // The server behind the proxy saw the origin form.
+    EXPECT_EQ(plain.requests().first().target, "/open");
+}
+
+TEST_F(TlsStreamTest, AProxyThatRefusesTheTunnelAnswersInstead)
+{
+    TestProxy http(TestProxy::Kind::Http);
+    http.requireAuthorization("Basic dXNlcjpwdw==");
+    ASSERT_TRUE(http.start());
+    for (const bool withCredentials : { false, true }) {
+        SCOPED_TRACE(withCredentials);
+        HttpMessage message = get(server.url(QStringLiteral("/secret")));
+        if (withCredentials)
+            message.setHeader(QStringLiteral("Proxy-Authorization"), QStringLiteral("Basic dXNlcjpwdw=="));
+        HttpReadStream stream(message);
+        stream.setProxy({ ProxySettings::Kind::Http, QStringLiteral("127.0.0.1"), http.port() });
+        tls(false)(stream);
+        const Outcome outcome = run(stream);
+        ASSERT_TRUE(outcome.ended);
+        ASSERT_TRUE(outcome.head);
+        EXPECT_EQ(outcome.head->statusCode(), withCredentials ? 200 : 407);
+        EXPECT_EQ(outcome.body, withCredentials ? QByteArray("over tls") : QByteArray("deny"));
+    }
+    // The credentials went to the proxy only, never through the tunnel.
+    EXPECT_TRUE(server.requests().last().header("Proxy-Authorization").isEmpty());
+}
+
+} // namespace
