@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kRounds = 7;
+constexpr int kRounds = 11;
 
 // Some tenths of a second of work: long enough that start-up noise does not decide.
 QStringList builderList(const QString& output)
