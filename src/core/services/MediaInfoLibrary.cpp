@@ -52,6 +52,7 @@ MediaInfoLibrary::MediaInfoLibrary()
     m_option(nullptr, "CharSet", "UTF-8");
     // A file is one list entry: never merge numbered neighbours into one sequence.
     m_option(nullptr, "File_TestContinuousFileNames", "0");
+    m_option(nullptr, "ParseSpeed", "0");
 }
 
 bool MediaInfoLibrary::resolve()
