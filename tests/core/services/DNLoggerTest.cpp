@@ -8,9 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-#include <vector>
-
 namespace {
 
 QByteArray contents(const QString& path)
@@ -116,27 +113,6 @@ TEST_F(DNLoggerTest, LinesStopAtTenMebibytes)
         EXPECT_EQ(written.endsWith("[Quillon]: next\n"), c.nextLineWritten);
         EXPECT_FALSE(written.contains("dropped"));
     }
-}
-
-TEST_F(DNLoggerTest, LinesFromManyThreadsStayWhole)
-{
-    DNLogger logger(logPath(), [] { return at(8, 0); });
-    constexpr int threads = 4;
-    constexpr int linesEach = 300;
-    std::vector<std::thread> writers;
-    for (int t = 0; t < threads; ++t) {
-        writers.emplace_back([&logger, t] {
-            for (int i = 0; i < linesEach; ++i)
-                logger.log(QStringLiteral("thread %1 line %2").arg(t).arg(i));
-        });
-    }
-    for (std::thread& writer : writers)
-        writer.join();
-    const QList<QByteArray> lines = contents(logPath()).split('\n');
-    ASSERT_EQ(lines.size(), 1 + threads * linesEach + 1);
-    for (qsizetype i = 1; i + 1 < lines.size(); ++i)
-        ASSERT_TRUE(lines[i].startsWith("2024:03:05 8:00 AM [Quillon]: thread "))
-            << lines[i].data();
 }
 
 TEST_F(DNLoggerTest, UnwritableLogIsNotFatal)
