@@ -5,7 +5,10 @@
 #include "server/TestProxy.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -224,6 +227,73 @@ TEST_F(ReadStreamTest, ConnectionsAreReusedByStreamId)
     ASSERT_TRUE(run(*after).ended);
     EXPECT_FALSE(after->reusedConnection());
     EXPECT_EQ(server.connectionCount(), 8);
+}
+
+TEST_F(ReadStreamTest, UnscheduledStreamsHoldTheirEventsForTheThreadThatSchedules)
+{
+    server.route(QStringLiteral("/held"), TestReply::text("held back"));
+    HttpReadStream stream(get(server.url(QStringLiteral("/held"))));
+    QList<unsigned> events;
+    QByteArray body;
+    QSet<QThread*> threads;
+    const auto collect = [&](QEventLoop* loop) {
+        return [&, loop](HttpReadStream::Event event) {
+            events.append(event);
+            threads.insert(QThread::currentThread());
+            if (event == HttpReadStream::HasBytesAvailable)
+                body += stream.read(4);
+            if (event == HttpReadStream::EndEncountered && loop)
+                loop->quit();
+        };
+    };
+    stream.setClient(kAllEvents, collect(nullptr));
+    ASSERT_TRUE(stream.open());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stream.status() == HttpReadStream::Status::AtEnd; }, 10000));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(events.isEmpty());
+
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        QEventLoop loop;
+        stream.setClient(kAllEvents, collect(&loop));
+        stream.schedule();
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        loop.exec();
+        stream.close();
+    }));
+    worker->start();
+    ASSERT_TRUE(worker->wait(20000));
+    EXPECT_EQ(body, "held back");
+    EXPECT_EQ(events.first(), HttpReadStream::OpenCompleted);
+    EXPECT_EQ(events.last(), HttpReadStream::EndEncountered);
+    EXPECT_EQ(events.count(HttpReadStream::HasBytesAvailable), 3); // 4 + 4 + 1 bytes
+    EXPECT_EQ(threads, QSet<QThread*> { worker.get() });
+}
+
+TEST_F(ReadStreamTest, ClosingBeforeTheEndDropsTheConnection)
+{
+    TestReply stall = TestReply::text("0123456789");
+    stall.stallAfter = 3;
+    server.route(QStringLiteral("/stall"), stall);
+    server.route(QStringLiteral("/a"), TestReply::text("a"));
+    {
+        HttpReadStream stalled(get(server.url(QStringLiteral("/stall"))));
+        pooled(7)(stalled);
+        QByteArray body;
+        stalled.setClient(kAllEvents, [&](HttpReadStream::Event event) {
+            if (event == HttpReadStream::HasBytesAvailable)
+                body += stalled.read(100);
+        });
+        stalled.schedule();
+        ASSERT_TRUE(stalled.open());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return body.size() == 3; }, 10000));
+        stalled.close();
+        EXPECT_EQ(stalled.status(), HttpReadStream::Status::Closed);
+    }
+    HttpReadStream next(get(server.url(QStringLiteral("/a"))));
+    pooled(7)(next);
+    ASSERT_TRUE(run(next).ended);
+    EXPECT_FALSE(next.reusedConnection());
+    EXPECT_EQ(server.connectionCount(), 2);
 }
 
 TEST_F(ReadStreamTest, RequestBodiesAreSent)
