@@ -1,4 +1,5 @@
 #include "engine/ArgumentBlock.h"
+
 #include "core/profiles/ProfileTestSupport.h"
 #include "engine/ArgvAssemblerTables.h"
 
@@ -20,61 +21,42 @@ bool slotIsEmpty(const ArgumentBlock& block, int index)
     return true;
 }
 
-struct LimitCase {
-    const char* name;
-    int argumentsBefore; // short arguments written first
-    std::size_t lastLength; // bytes of the argument written last
-    bool formatted; // the last one through addf("%s", ...)
-    bool accepted;
-    const char* assertion; // the limit named when refused
-};
-
-class WriterLimits : public ::testing::TestWithParam<LimitCase> { };
-
-TEST_P(WriterLimits, AcceptUpToTheLimitAndNeverWritePastIt)
+TEST(ArgumentWriter, AcceptsUpToTheLimitsAndNeverWritesPastThem)
 {
-    const LimitCase& c = GetParam();
-    ArgumentWriter writer(c.name);
-    for (int i = 0; i < c.argumentsBefore; ++i)
-        writer.add("-y");
-    const std::string last(c.lastLength, 'a');
-    if (c.formatted)
-        writer.addf("%s", last.c_str());
-    else
-        writer.add(last.c_str());
+    const char* const slotLimit = "strlen(buf)<MaxCharLength";
+    const char* const countLimit = "argument->argc < MaxArguNumber";
+    const struct {
+        int argumentsBefore; // short arguments written first
+        std::size_t lastLength; // bytes of the argument written last
+        bool formatted; // the last one through addf("%s", ...)
+        const char* refusal; // the limit named, null when accepted
+    } cases[] = { { 0, 2047, false, nullptr }, { 0, 2048, false, slotLimit },
+        { 3, 2047, true, nullptr }, { 3, 2048, true, slotLimit }, { 1, 9000, true, slotLimit },
+        { 126, 4, false, nullptr }, { 127, 4, false, countLimit }, { 127, 4, true, countLimit } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.argumentsBefore << " + " << c.lastLength);
+        ArgumentWriter writer("Limit_Test_Builder");
+        for (int i = 0; i < c.argumentsBefore; ++i)
+            writer.add("-y");
+        const std::string last(c.lastLength, 'a');
+        if (c.formatted)
+            writer.addf("%s", last.c_str());
+        else
+            writer.add(last.c_str());
+        if (c.refusal) // once refused, nothing more is written
+            writer.add("-n");
 
-    ASSERT_NE(writer.block(), nullptr);
-    const ArgumentBlock& block = *writer.block();
-    EXPECT_EQ(writer.failed(), !c.accepted);
-    EXPECT_EQ(block.argc, c.argumentsBefore + (c.accepted ? 1 : 0));
-    if (c.accepted) {
-        EXPECT_EQ(std::strlen(block.argv[std::size_t(c.argumentsBefore)]), c.lastLength);
-    } else {
-        EXPECT_TRUE(writer.failure().contains(QLatin1String(c.assertion)))
-            << qPrintable(writer.failure());
-    }
-    // Every slot after the ones accepted is untouched.
-    for (int i = block.argc; i < MaxArguNumber; ++i)
-        EXPECT_TRUE(slotIsEmpty(block, i)) << "slot " << i;
-    // Once refused, nothing more is written.
-    if (!c.accepted) {
-        writer.add("-n");
-        EXPECT_EQ(block.argc, c.argumentsBefore);
-        EXPECT_TRUE(slotIsEmpty(block, c.argumentsBefore));
+        const ArgumentBlock& block = *writer.block();
+        EXPECT_EQ(block.argc, c.argumentsBefore + (c.refusal ? 0 : 1));
+        EXPECT_EQ(writer.failure().contains(QLatin1String(c.refusal ? c.refusal : "-")),
+            c.refusal != nullptr);
+        if (!c.refusal) {
+            EXPECT_EQ(std::strlen(block.argv[std::size_t(c.argumentsBefore)]), c.lastLength);
+        }
+        for (int i = block.argc; i < MaxArguNumber; ++i)
+            EXPECT_TRUE(slotIsEmpty(block, i)) << "slot " << i;
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(ArgumentWriter, WriterLimits,
-    ::testing::Values(LimitCase { "Longest", 0, 2047, false, true, "" },
-        LimitCase { "TooLong", 0, 2048, false, false, "strlen(buf)<MaxCharLength" },
-        LimitCase { "FormattedLongest", 3, 2047, true, true, "" },
-        LimitCase { "FormattedTooLong", 3, 2048, true, false, "strlen(buf)<MaxCharLength" },
-        LimitCase { "FormattedFarTooLong", 1, 9000, true, false, "strlen(buf)<MaxCharLength" },
-        LimitCase { "LastCountAccepted", 126, 4, false, true, "" },
-        LimitCase { "CountTooHigh", 127, 4, false, false, "argument->argc < MaxArguNumber" },
-        LimitCase {
-            "CountTooHighFormatted", 127, 4, true, false, "argument->argc < MaxArguNumber" }),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST(ArgumentWriter, RefusalFailsTheBuildWithTheBuilderNameInTheLog)
 {

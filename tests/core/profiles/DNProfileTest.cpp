@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 namespace {
@@ -25,6 +24,22 @@ protected:
     QTemporaryDir m_dir;
 };
 
+// The profile's values in a fixed order, the parameters' current values last.
+QStringList summary(const DNProfile& p)
+{
+    QStringList values { p.profileName(), p.category(), QString::number(p.GlobalID()),
+        p.argvAssembler(), p.fileNameSuffix(), p.fileFormat(), QString::number(p.qualityPhase()),
+        p.userEnableTwopassCode() ? "two passes" : "one pass",
+        QString::number(p.videoQuality().maxVideoBitrate()),
+        QString::number(p.videoQuality().curBitrateModel()) };
+    for (const NXProfileInfoBase* info :
+        std::initializer_list<const NXProfileInfoBase*> { &p.videoCodec(), &p.videoQuality(),
+            &p.videoFrameRate(), &p.videoResolution(), &p.videoAspect(), &p.audioCodec(),
+            &p.audioQuality(), &p.audioSampleRate(), &p.audioChannel(), &p.subtitleOptions() })
+        values << (info->isPresent() ? info->currentValue() : "absent");
+    return values;
+}
+
 class ProfileForms : public ProfileFiles, public ::testing::WithParamInterface<PlistForm> { };
 
 TEST_P(ProfileForms, ReadEveryValue)
@@ -32,29 +47,12 @@ TEST_P(ProfileForms, ReadEveryValue)
     QString error;
     const auto profile = load(fullProfile(), GetParam(), error);
     ASSERT_NE(profile, nullptr) << qPrintable(error);
-    EXPECT_EQ(profile->profileName(), "MP4 Video");
-    EXPECT_EQ(profile->category(), "Formats");
-    EXPECT_EQ(profile->GlobalID(), 2001);
-    EXPECT_EQ(profile->argvAssembler(), "Video_To_MP4_With_AVEncoder");
-    EXPECT_EQ(profile->fileNameSuffix(), "mp4");
-    EXPECT_EQ(profile->fileFormat(), "iPod");
-    EXPECT_EQ(profile->qualityPhase(), 2);
-    EXPECT_TRUE(profile->userEnableTwopassCode());
-    EXPECT_EQ(profile->profileType(), DNProfileTypeVideo);
-    EXPECT_EQ(profile->videoCodec().currentValue(), "libx264");
-    EXPECT_EQ(profile->videoQuality().currentValue(), "1500");
+    EXPECT_EQ(summary(*profile),
+        QStringList({ "MP4 Video", "Formats", "2001", "Video_To_MP4_With_AVEncoder", "mp4", "iPod",
+            "2", "two passes", "3000", "0", "libx264", "1500", "29.97", "640x480", "4x3", "aac",
+            "128", "44100", "2", "absent" }));
     EXPECT_EQ(profile->videoQuality().values(), QStringList({ "800", "1500", "3000" }));
-    EXPECT_EQ(profile->videoQuality().maxVideoBitrate(), 3000);
-    EXPECT_EQ(profile->videoQuality().curBitrateModel(), NXVideoQuality::VBR);
-    EXPECT_EQ(profile->videoFrameRate().currentValue(), "29.97");
-    EXPECT_EQ(profile->videoResolution().currentValue(), "640x480");
-    EXPECT_EQ(profile->videoAspect().currentValue(), "4x3");
     EXPECT_EQ(profile->videoAspect().values(), QStringList({ "4x3" }));
-    EXPECT_EQ(profile->audioCodec().currentValue(), "aac");
-    EXPECT_EQ(profile->audioQuality().currentValue(), "128");
-    EXPECT_EQ(profile->audioSampleRate().currentValue(), "44100");
-    EXPECT_EQ(profile->audioChannel().currentValue(), "2");
-    EXPECT_FALSE(profile->subtitleOptions().isPresent());
     EXPECT_TRUE(profile->subtitleOptions().currentValue().isNull());
 }
 
@@ -72,12 +70,11 @@ TEST_F(ProfileFiles, OptionalKeysHaveDefaults)
     QString error;
     const auto profile = load(map, PlistForm::Xml, error);
     ASSERT_NE(profile, nullptr) << qPrintable(error);
-    EXPECT_EQ(profile->qualityPhase(), 1);
-    EXPECT_FALSE(profile->userEnableTwopassCode());
-    EXPECT_TRUE(profile->fileFormat().isEmpty());
-    EXPECT_FALSE(profile->audioQuality().isPresent());
-    EXPECT_TRUE(profile->audioQuality().currentValue().isNull());
-    EXPECT_TRUE(profile->videoResolution().currentValue().isNull());
+    QStringList expected { "MP4 Video", "Formats", "2001", "Video_To_MP4_With_AVEncoder", "mp4", "",
+        "1", "one pass", "0", "1" };
+    for (int i = 0; i < 10; ++i)
+        expected << "absent";
+    EXPECT_EQ(summary(*profile), expected);
 }
 
 // The model of the rate control: a stored choice wins over the profile's
@@ -113,92 +110,53 @@ TEST_F(ProfileFiles, BitrateModel)
     }
 }
 
-struct DamageCase {
-    const char* name;
-    std::function<QVariantMap(QVariantMap)> damage;
-    const char* reason;
-};
-
-QVariantMap withoutKey(QVariantMap map, const QString& key)
+// The profile with the value at "Key" or "Key/Inner" replaced, or removed
+// when the value is invalid.
+QVariantMap damaged(QVariantMap map, const QString& keyPath, const QVariant& value)
 {
-    map.remove(key);
-    return map;
-}
-
-QVariantMap withInner(
-    QVariantMap map, const QString& key, const QString& inner, const QVariant& value)
-{
-    QVariantMap entry = map.value(key).toMap();
+    const QStringList keys = keyPath.split('/');
+    QVariantMap entry = keys.size() == 1 ? map : map.value(keys[0]).toMap();
     if (value.isValid())
-        entry.insert(inner, value);
+        entry.insert(keys.last(), value);
     else
-        entry.remove(inner);
-    map.insert(key, entry);
+        entry.remove(keys.last());
+    if (keys.size() == 1)
+        return entry;
+    map.insert(keys[0], entry);
     return map;
 }
 
-class DamagedProfiles : public ProfileFiles, public ::testing::WithParamInterface<DamageCase> { };
-
-TEST_P(DamagedProfiles, AreRefusedNamingTheFileAndTheKey)
+TEST_F(ProfileFiles, DamagedProfilesAreRefusedNamingTheFileAndTheKey)
 {
-    const DamageCase& c = GetParam();
-    QString error;
-    const auto profile = load(c.damage(fullProfile()), PlistForm::Xml, error);
-    EXPECT_EQ(profile, nullptr);
-    EXPECT_TRUE(error.contains(path("profile.plist"))) << qPrintable(error);
-    EXPECT_TRUE(error.contains(QLatin1String(c.reason))) << qPrintable(error);
-}
-
-INSTANTIATE_TEST_SUITE_P(DNProfile, DamagedProfiles,
-    ::testing::Values(
-        DamageCase { "NoArgvAssembler", [](auto m) { return withoutKey(m, "ArgvAssembler"); },
-            "lacks the key \"ArgvAssembler\"" },
-        DamageCase { "NoGlobalID", [](auto m) { return withoutKey(m, "GlobalID"); },
-            "lacks the key \"GlobalID\"" },
-        DamageCase { "NoSuffix", [](auto m) { return withoutKey(m, "FileNameSuffix"); },
-            "lacks the key \"FileNameSuffix\"" },
-        DamageCase { "NoCategory", [](auto m) { return withoutKey(m, "Category"); },
-            "lacks the key \"Category\"" },
-        DamageCase { "TextGlobalID",
-            [](auto m) {
-                m.insert("GlobalID", "many");
-                return m;
-            },
-            "\"GlobalID\" is not an integer" },
-        DamageCase { "ListAssembler",
-            [](auto m) {
-                m.insert("ArgvAssembler", QVariantList { "a" });
-                return m;
-            },
-            "\"ArgvAssembler\" is not a text" },
-        DamageCase { "TextTwoPass",
-            [](auto m) {
-                m.insert("EnableTwoPass", "yes");
-                return m;
-            },
-            "\"EnableTwoPass\" is not a boolean" },
-        DamageCase { "NoMaxBitrate",
-            [](auto m) { return withInner(m, "VideoQuality", "MaxVideoBitrate", {}); },
-            "lacks the key \"VideoQuality/MaxVideoBitrate\"" },
-        DamageCase { "OddBitrateModel",
-            [](auto m) { return withInner(m, "VideoQuality", "BitrateModel", "ABR"); },
-            "\"VideoQuality/BitrateModel\" is neither" },
-        DamageCase { "NoDefaultValue",
-            [](auto m) { return withInner(m, "AudioQuality", "DefaultValue", {}); },
-            "lacks the key \"AudioQuality/DefaultValue\"" },
-        DamageCase { "DefaultNotOffered",
-            [](auto m) { return withInner(m, "AudioChannel", "DefaultValue", "6"); },
+    const struct {
+        const char* key;
+        QVariant value; // invalid: the key is removed
+        const char* reason;
+    } cases[] = {
+        { "ArgvAssembler", {}, "lacks the key \"ArgvAssembler\"" },
+        { "GlobalID", {}, "lacks the key \"GlobalID\"" },
+        { "FileNameSuffix", {}, "lacks the key \"FileNameSuffix\"" },
+        { "Category", {}, "lacks the key \"Category\"" },
+        { "GlobalID", "many", "\"GlobalID\" is not an integer" },
+        { "ArgvAssembler", QVariantList { "a" }, "\"ArgvAssembler\" is not a text" },
+        { "EnableTwoPass", "yes", "\"EnableTwoPass\" is not a boolean" },
+        { "VideoQuality/MaxVideoBitrate", {}, "lacks the key \"VideoQuality/MaxVideoBitrate\"" },
+        { "VideoQuality/BitrateModel", "ABR", "\"VideoQuality/BitrateModel\" is neither" },
+        { "AudioQuality/DefaultValue", {}, "lacks the key \"AudioQuality/DefaultValue\"" },
+        { "AudioChannel/DefaultValue", "6",
             "\"AudioChannel/DefaultValue\" is not one of its \"AllowChannels\"" },
-        DamageCase { "ChoicesNotAList",
-            [](auto m) { return withInner(m, "AudioSampleRate", "SampleRates", "44100"); },
+        { "AudioSampleRate/SampleRates", "44100",
             "\"AudioSampleRate/SampleRates\" is not an array" },
-        DamageCase { "ParameterNotADictionary",
-            [](auto m) {
-                m.insert("VideoCodec", "libx264");
-                return m;
-            },
-            "\"VideoCodec\" is not a dictionary" }),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
+        { "VideoCodec", "libx264", "\"VideoCodec\" is not a dictionary" },
+    };
+    for (const auto& c : cases) {
+        QString error;
+        EXPECT_EQ(load(damaged(fullProfile(), c.key, c.value), PlistForm::Xml, error), nullptr);
+        EXPECT_TRUE(
+            error.contains(path("profile.plist")) && error.contains(QLatin1String(c.reason)))
+            << qPrintable(error);
+    }
+}
 
 TEST_F(ProfileFiles, UnreadableFilesAreRefused)
 {
@@ -227,28 +185,24 @@ TEST_F(ProfileFiles, UnreadableFilesAreRefused)
     }
 }
 
-TEST_F(ProfileFiles, CopiesAndStoredChoicesAreIndependentValues)
+TEST_F(ProfileFiles, StoredChoicesComeBackUnlessNoLongerOffered)
 {
     QString error;
     const auto profile = load(fullProfile(), PlistForm::Binary, error);
     ASSERT_NE(profile, nullptr) << qPrintable(error);
-    const auto copy = profile->copy();
-    copy->audioQuality().setCurrentValue("192");
-    copy->videoQuality().setCurBitrateModel(NXVideoQuality::CBR);
-    copy->setQualityPhase(0);
-    copy->setUserEnableTwopassCode(false);
-    EXPECT_EQ(profile->audioQuality().currentValue(), "128");
-    EXPECT_EQ(profile->videoQuality().curBitrateModel(), NXVideoQuality::VBR);
+    const auto chosen = profile->copy();
+    chosen->audioQuality().setCurrentValue("192");
+    chosen->videoQuality().setCurBitrateModel(NXVideoQuality::CBR);
+    chosen->setQualityPhase(0);
+    chosen->setUserEnableTwopassCode(false);
+    EXPECT_EQ(summary(*profile)[16], "128"); // the copy is a value of its own
 
-    QVariantMap stored = copy->choices();
-    stored.insert("VideoResolution", "333x222"); // no longer offered: skipped
-    const auto restored = profile->copy();
-    restored->applyChoices(stored);
-    EXPECT_EQ(restored->audioQuality().currentValue(), "192");
-    EXPECT_EQ(restored->videoResolution().currentValue(), "640x480");
-    EXPECT_EQ(restored->videoQuality().curBitrateModel(), NXVideoQuality::CBR);
-    EXPECT_EQ(restored->qualityPhase(), 0);
-    EXPECT_FALSE(restored->userEnableTwopassCode());
+    QVariantMap stored = chosen->choices();
+    stored.insert("VideoResolution", "333x222");
+    profile->applyChoices(stored);
+    EXPECT_EQ(summary(*profile).mid(6),
+        QStringList({ "0", "one pass", "3000", "1", "libx264", "1500", "29.97", "640x480", "4x3",
+            "aac", "192", "44100", "2", "absent" }));
 }
 
 } // namespace
