@@ -21,6 +21,9 @@ bool pathIsTaken(const QString& path)
 
 QString joinedPath(const QString& folder, const QString& name)
 {
+    // No folder means the name as it stands, never a file at the root.
+    if (folder.isEmpty())
+        return name;
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 

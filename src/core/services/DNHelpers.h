@@ -13,7 +13,7 @@ QString DNApplicationName();
 // A path in `folder` for `fileName` that names no existing file, folder or link;
 // nothing is created. A counter of 0 or less tries the plain name first; then
 // "name (n).ext" for n = max(counter, 1), 2, 3 ... A name without an extension
-// gives "name (n)", never "name (n).".
+// gives "name (n)", never "name (n).". An empty folder gives the bare name.
 QString DNUniqueFilePath(const QString& folder, const QString& fileName, int counter);
 
 // The absolute value of `seconds` as "HH:MM:SS" (hours may take more digits).

@@ -59,6 +59,7 @@ TEST(DNUniqueFilePath, JoinsFolderAndTreatsDanglingLinksAsTaken)
     touch(dir.filePath("clip.mp4"));
     EXPECT_EQ(DNUniqueFilePath(dir.path() + "/", "clip.mp4", 0), dir.filePath("clip (1).mp4"));
     EXPECT_EQ(DNUniqueFilePath(dir.path() + "/", "new.mp4", 0), dir.filePath("new.mp4"));
+    EXPECT_EQ(DNUniqueFilePath("", "no-such-clip.mp4", 0), "no-such-clip.mp4");
 
     ASSERT_TRUE(QFile::link(dir.filePath("gone"), dir.filePath("link.mp4")));
     EXPECT_EQ(DNUniqueFilePath(dir.path(), "link.mp4", 0), dir.filePath("link (1).mp4"));
