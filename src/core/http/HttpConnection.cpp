@@ -29,7 +29,8 @@ TransportError categoryFor(QAbstractSocket::SocketError error)
 
 int portOf(const QUrl& url)
 {
-    return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    return url.port(
+        url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
 }
 
 } // namespace
@@ -39,14 +40,14 @@ int portOf(const QUrl& url)
 HttpConnection::HttpConnection(QString poolKey, QObject* parent)
     : QObject(parent)
     , m_poolKey(std::move(poolKey))
-{
-}
+{ }
 
 HttpConnection::~HttpConnection() = default;
 
 bool HttpConnection::isHttps() const
 {
-    return m_core && m_core->request.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    return m_core
+        && m_core->request.url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
 bool HttpConnection::tunnelsThroughProxy() const
@@ -121,7 +122,8 @@ void HttpConnection::startTunnel()
     m_parser.reset();
     m_parser.setRequestMethod(QStringLiteral("CONNECT"));
     const QUrl url = m_core->request.url();
-    const QByteArray authority = url.host(QUrl::FullyEncoded).toLatin1() + ':' + QByteArray::number(portOf(url));
+    const QByteArray authority
+        = url.host(QUrl::FullyEncoded).toLatin1() + ':' + QByteArray::number(portOf(url));
     QByteArray head = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
     const QString credentials = m_core->request.header(QStringLiteral("Proxy-Authorization"));
     if (!credentials.isNull())
@@ -138,7 +140,8 @@ void HttpConnection::configureTls()
     if (!tls.hasClientIdentity())
         return;
     QSslConfiguration config = m_socket->sslConfiguration();
-    config.setLocalCertificateChain(QList<QSslCertificate> { tls.clientCertificate } + tls.clientCertificates);
+    config.setLocalCertificateChain(
+        QList<QSslCertificate> { tls.clientCertificate } + tls.clientCertificates);
     config.setPrivateKey(tls.clientKey);
     m_socket->setSslConfiguration(config);
 }
@@ -168,8 +171,10 @@ void HttpConnection::sendRequest()
     if (m_chunkedBody)
         message.setHeader(QStringLiteral("Transfer-Encoding"), QStringLiteral("chunked"));
     const ProxySettings& proxy = m_core->proxy;
-    const bool absoluteForm = proxy.isSet() && proxy.kind == ProxySettings::Kind::Http && !isHttps();
-    const QStringList skip = absoluteForm ? QStringList {} : QStringList { QStringLiteral("Proxy-Authorization") };
+    const bool absoluteForm
+        = proxy.isSet() && proxy.kind == ProxySettings::Kind::Http && !isHttps();
+    const QStringList skip
+        = absoluteForm ? QStringList {} : QStringList { QStringLiteral("Proxy-Authorization") };
     m_socket->write(message.serializedHead(absoluteForm, skip));
     m_core->markConnected(reused);
     pumpBody();
@@ -287,7 +292,8 @@ void HttpConnection::onDisconnected()
         handleEndOfConnection();
         return;
     }
-    const TransportError category = m_phase == Phase::Handshake ? TransportError::Tls : TransportError::ConnectionLost;
+    const TransportError category
+        = m_phase == Phase::Handshake ? TransportError::Tls : TransportError::ConnectionLost;
     fail(category, QStringLiteral("The connection was closed by the server"));
 }
 
@@ -380,8 +386,7 @@ void HttpConnection::die()
 
 HttpConnectionPool::HttpConnectionPool(QObject* parent)
     : QObject(parent)
-{
-}
+{ }
 
 HttpConnectionPool* HttpConnectionPool::instance()
 {

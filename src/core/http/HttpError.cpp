@@ -9,8 +9,7 @@ HttpError::HttpError(QString domain, int code, QString description, QVariantMap 
     , m_description(std::move(description))
     , m_userInfo(std::move(userInfo))
     , m_underlying(std::move(underlying))
-{
-}
+{ }
 
 HttpError HttpError::transport(TransportError category, const QString& description)
 {

@@ -14,8 +14,7 @@ class DeviceBodyStream : public HttpBodyStream {
 public:
     explicit DeviceBodyStream(std::unique_ptr<QIODevice> device)
         : m_device(std::move(device))
-    {
-    }
+    { }
     qint64 read(char* data, qint64 maxLength) override
     {
         if (m_device->atEnd())
@@ -257,10 +256,12 @@ bool HttpReadStream::open()
             return false;
         const QString problem = m_core->request.wireProblem();
         const QString scheme = m_core->request.url().scheme().toLower();
-        if (!problem.isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        if (!problem.isEmpty()
+            || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
             m_core->status = Status::Error;
             m_core->error = HttpError::transport(TransportError::Other,
-                problem.isEmpty() ? QStringLiteral("The URL scheme is not http or https") : problem);
+                problem.isEmpty() ? QStringLiteral("The URL scheme is not http or https")
+                                  : problem);
             return false;
         }
         m_core->status = Status::Opening;

@@ -9,7 +9,10 @@ bool isTokenByte(char c)
         || extra.contains(c);
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // Decimal digits only: no sign, no base prefix, no blanks inside.
 bool parseDecimal(const QByteArray& text, quint64& value)
@@ -40,13 +43,11 @@ int hexValue(char c)
 
 HttpResponseParser::HttpResponseParser()
     : HttpResponseParser(Limits {})
-{
-}
+{ }
 
 HttpResponseParser::HttpResponseParser(Limits limits)
     : m_limits(limits)
-{
-}
+{ }
 
 void HttpResponseParser::reset()
 {
@@ -66,8 +67,7 @@ qsizetype HttpResponseParser::feed(const char* data, qsizetype size, QByteArray&
         m_receivedAnything = true;
     qsizetype used = 0;
     while (used < size && m_state != State::Done && m_state != State::Failed) {
-        if (m_state == State::Body || m_state == State::ChunkData
-            || m_state == State::UntilClose) {
+        if (m_state == State::Body || m_state == State::ChunkData || m_state == State::UntilClose) {
             used += takeBody(data + used, size - used, body);
             continue;
         }
@@ -143,8 +143,8 @@ bool HttpResponseParser::parseStatusLine(const QByteArray& line)
     const int status = line.mid(9, 3).toInt();
     if (status < 100)
         return fail(QStringLiteral("The server answered with an invalid status code"));
-    m_response = HttpMessage::response(QString::fromLatin1(line.left(8)), status,
-        QString::fromLatin1(line.mid(13)).trimmed());
+    m_response = HttpMessage::response(
+        QString::fromLatin1(line.left(8)), status, QString::fromLatin1(line.mid(13)).trimmed());
     m_state = State::Headers;
     return true;
 }
@@ -265,7 +265,8 @@ bool HttpResponseParser::finish()
     if (!m_receivedAnything)
         return fail(QStringLiteral("The connection was closed before any response arrived"));
     if (!hasHead())
-        return fail(QStringLiteral("The connection was closed in the middle of the response header"));
+        return fail(
+            QStringLiteral("The connection was closed in the middle of the response header"));
     return fail(QStringLiteral("The connection was closed before the whole body arrived"));
 }
 

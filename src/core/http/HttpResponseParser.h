@@ -59,8 +59,16 @@ public:
 
 private:
     enum class State {
-        StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, UntilClose,
-        Done, Failed
+        StatusLine,
+        Headers,
+        Body,
+        ChunkSize,
+        ChunkData,
+        ChunkDataEnd,
+        Trailers,
+        UntilClose,
+        Done,
+        Failed
     };
 
     bool takeLine(const char* data, qsizetype size, qsizetype& used, QByteArray& line);

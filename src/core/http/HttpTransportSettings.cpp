@@ -6,7 +6,8 @@ QString TlsSettings::poolKey() const
 {
     QString key = validatesCertificateChain ? QStringLiteral("strict") : QStringLiteral("relaxed");
     if (hasClientIdentity())
-        key += u'/' + QString::fromLatin1(clientCertificate.digest(QCryptographicHash::Sha256).toHex());
+        key += u'/'
+            + QString::fromLatin1(clientCertificate.digest(QCryptographicHash::Sha256).toHex());
     return key;
 }
 

@@ -12,10 +12,7 @@ namespace {
 // as long as that loop runs, so objects parented to it die on this thread.
 class LoopThread : public QThread {
 public:
-    QObject* waitForContext()
-    {
-        return m_ready.get_future().get();
-    }
+    QObject* waitForContext() { return m_ready.get_future().get(); }
 
 protected:
     void run() override
@@ -97,7 +94,12 @@ void NetworkThread::postAndWait(const std::function<void()>& work)
         if (!context)
             return;
         QMetaObject::invokeMethod(
-            context, [work, done] { work(); done->set_value(); }, Qt::QueuedConnection);
+            context,
+            [work, done] {
+                work();
+                done->set_value();
+            },
+            Qt::QueuedConnection);
     }
     finished.wait();
 }

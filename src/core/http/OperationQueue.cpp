@@ -77,8 +77,10 @@ struct OperationQueue::State : std::enable_shared_from_this<OperationQueue::Stat
     {
         std::vector<std::shared_ptr<Operation>> startable;
         while (threads && !waiting.empty() && int(running.size()) < maxConcurrent) {
-            const auto next = std::max_element(waiting.begin(), waiting.end(),
-                [](const auto& a, const auto& b) { return a->queuePriority() < b->queuePriority(); });
+            const auto next = std::max_element(
+                waiting.begin(), waiting.end(), [](const auto& a, const auto& b) {
+                    return a->queuePriority() < b->queuePriority();
+                });
             running.push_back(*next);
             startable.push_back(*next);
             waiting.erase(next);
@@ -185,6 +187,6 @@ void OperationQueue::cancelAllOperations()
 bool OperationQueue::waitUntilAllOperationsAreFinished(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(m_state->mutex);
-    return m_state->changed.wait_for(lock, timeout,
-        [&] { return m_state->waiting.empty() && m_state->running.empty(); });
+    return m_state->changed.wait_for(
+        lock, timeout, [&] { return m_state->waiting.empty() && m_state->running.empty(); });
 }

@@ -30,7 +30,7 @@ public:
     // Default: a cancelled operation finishes without running main();
     // otherwise it is executing while main() runs, then finished.
     virtual void start();
-    virtual void main() {}
+    virtual void main() { }
     virtual void cancel();
 
     bool isCancelled() const { return m_cancelled; }

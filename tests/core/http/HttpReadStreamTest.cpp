@@ -95,7 +95,8 @@ protected:
 
 TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
 {
-    const QByteArray big = QByteArray("0123456789abcdef").repeated(200000); // 3.2 MB, beyond the buffer limit
+    const QByteArray big
+        = QByteArray("0123456789abcdef").repeated(200000); // 3.2 MB, beyond the buffer limit
     TestReply interim = TestReply::text("after interim");
     interim.interimStatuses = { 100, 102 };
     struct Case {
@@ -106,8 +107,10 @@ TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
     };
     for (const Case& c : {
              Case { "/length", reply("hello", TestReply::Framing::Length), "hello", 1 << 20 },
-             Case { "/chunked", reply("a chunked body of some length", TestReply::Framing::Chunked), "a chunked body of some length", 1 << 20 },
-             Case { "/close", reply("until the end", TestReply::Framing::UntilClose), "until the end", 1 << 20 },
+             Case { "/chunked", reply("a chunked body of some length", TestReply::Framing::Chunked),
+                 "a chunked body of some length", 1 << 20 },
+             Case { "/close", reply("until the end", TestReply::Framing::UntilClose),
+                 "until the end", 1 << 20 },
              Case { "/empty", reply("", TestReply::Framing::Length), "", 1 << 20 },
              Case { "/interim", interim, "after interim", 1 << 20 },
              Case { "/big-slow-reader", reply(big, TestReply::Framing::Length), big, 100000 },
@@ -121,7 +124,8 @@ TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
         EXPECT_EQ(outcome.events.first(), HttpReadStream::OpenCompleted);
         ASSERT_TRUE(outcome.head);
         EXPECT_EQ(outcome.head->statusCode(), 200);
-        EXPECT_EQ(outcome.head->header(QStringLiteral("content-type")), QStringLiteral("text/plain"));
+        EXPECT_EQ(
+            outcome.head->header(QStringLiteral("content-type")), QStringLiteral("text/plain"));
     }
     const TestRequest request = server.requests().first();
     EXPECT_EQ(request.target, "/length");
@@ -158,7 +162,8 @@ TEST_F(ReadStreamTest, FailuresAreReportedByCategory)
         const Outcome outcome = fetch(server.url(QString::fromLatin1(c.path)));
         ASSERT_TRUE(outcome.failed);
         EXPECT_FALSE(outcome.ended);
-        EXPECT_EQ(outcome.error.transportCategory(), c.category) << outcome.error.localizedDescription().toStdString();
+        EXPECT_EQ(outcome.error.transportCategory(), c.category)
+            << outcome.error.localizedDescription().toStdString();
         EXPECT_EQ(outcome.error.domain(), HttpError::transportDomain);
         if (!c.bodyBeforeError.isEmpty()) {
             EXPECT_EQ(outcome.body, c.bodyBeforeError);
@@ -210,7 +215,8 @@ TEST_F(ReadStreamTest, ConnectionsAreReusedByStreamId)
              Step { "/a", pooled(4), false, 7 },
          }) {
         SCOPED_TRACE(std::string(step.path) + " step " + std::to_string(kept.size()));
-        auto stream = std::make_unique<HttpReadStream>(get(server.url(QString::fromLatin1(step.path))));
+        auto stream
+            = std::make_unique<HttpReadStream>(get(server.url(QString::fromLatin1(step.path))));
         if (step.configure)
             step.configure(*stream);
         const Outcome outcome = run(*stream);
@@ -248,7 +254,8 @@ TEST_F(ReadStreamTest, UnscheduledStreamsHoldTheirEventsForTheThreadThatSchedule
     };
     stream.setClient(kAllEvents, collect(nullptr));
     ASSERT_TRUE(stream.open());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stream.status() == HttpReadStream::Status::AtEnd; }, 10000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return stream.status() == HttpReadStream::Status::AtEnd; }, 10000));
     QCoreApplication::processEvents();
     EXPECT_TRUE(events.isEmpty());
 
@@ -299,12 +306,14 @@ TEST_F(ReadStreamTest, ClosingBeforeTheEndDropsTheConnection)
 TEST_F(ReadStreamTest, RequestBodiesAreSent)
 {
     server.route(QStringLiteral("/echo"), [](const TestRequest& request) {
-        return TestReply::text(request.method + ' ' + request.header("Transfer-Encoding") + ' ' + request.body);
+        return TestReply::text(
+            request.method + ' ' + request.header("Transfer-Encoding") + ' ' + request.body);
     });
     const QByteArray payload = QByteArray("body-bytes ").repeated(10000);
     for (const bool announceLength : { true, false }) {
         SCOPED_TRACE(announceLength);
-        HttpMessage post = HttpMessage::request(QStringLiteral("POST"), server.url(QStringLiteral("/echo")));
+        HttpMessage post
+            = HttpMessage::request(QStringLiteral("POST"), server.url(QStringLiteral("/echo")));
         if (announceLength)
             post.setHeader(QStringLiteral("Content-Length"), QString::number(payload.size()));
         auto buffer = std::make_unique<QBuffer>();
@@ -313,7 +322,8 @@ TEST_F(ReadStreamTest, RequestBodiesAreSent)
         HttpReadStream stream(post, HttpBodyStream::fromDevice(std::move(buffer)));
         const Outcome outcome = run(stream);
         ASSERT_TRUE(outcome.ended);
-        EXPECT_TRUE(outcome.body == "POST " + QByteArray(announceLength ? "" : "chunked") + ' ' + payload);
+        EXPECT_TRUE(
+            outcome.body == "POST " + QByteArray(announceLength ? "" : "chunked") + ' ' + payload);
         EXPECT_EQ(stream.requestBytesWritten(), quint64(payload.size()));
     }
 }
@@ -352,7 +362,8 @@ TEST_F(TlsStreamTest, SelfSignedIsRefusedUnlessRelaxed)
 {
     const Outcome strict = fetch(server.url(QStringLiteral("/secret")), tls(true));
     EXPECT_TRUE(strict.failed);
-    EXPECT_EQ(strict.error.transportCategory(), TransportError::Tls) << strict.error.localizedDescription().toStdString();
+    EXPECT_EQ(strict.error.transportCategory(), TransportError::Tls)
+        << strict.error.localizedDescription().toStdString();
 
     const Outcome relaxed = fetch(server.url(QStringLiteral("/secret")), tls(false));
     ASSERT_TRUE(relaxed.ended) << relaxed.error.localizedDescription().toStdString();
@@ -400,13 +411,17 @@ TEST_F(TlsStreamTest, ProxiesCarryPlainAndSecureRequests)
         QString logged;
     };
     for (const Case& c : {
-             Case { "httpAbsoluteForm", plain.url(QStringLiteral("/open")), through(http, ProxySettings::Kind::Http, true), "plain", &http,
+             Case { "httpAbsoluteForm", plain.url(QStringLiteral("/open")),
+                 through(http, ProxySettings::Kind::Http, true), "plain", &http,
                  QStringLiteral("GET http://127.0.0.1:") + plainPort + QStringLiteral("/open") },
-             Case { "httpConnect", server.url(QStringLiteral("/secret")), through(http, ProxySettings::Kind::Http, false), "over tls", &http,
+             Case { "httpConnect", server.url(QStringLiteral("/secret")),
+                 through(http, ProxySettings::Kind::Http, false), "over tls", &http,
                  QStringLiteral("CONNECT 127.0.0.1:") + securePort },
-             Case { "socksPlain", plain.url(QStringLiteral("/open")), through(socks, ProxySettings::Kind::Socks5, true), "plain", &socks,
+             Case { "socksPlain", plain.url(QStringLiteral("/open")),
+                 through(socks, ProxySettings::Kind::Socks5, true), "plain", &socks,
                  QStringLiteral("SOCKS5 127.0.0.1:") + plainPort },
-             Case { "socksSecure", server.url(QStringLiteral("/secret")), through(socks, ProxySettings::Kind::Socks5, false), "over tls", &socks,
+             Case { "socksSecure", server.url(QStringLiteral("/secret")),
+                 through(socks, ProxySettings::Kind::Socks5, false), "over tls", &socks,
                  QStringLiteral("SOCKS5 127.0.0.1:") + securePort },
          }) {
         SCOPED_TRACE(c.name);
@@ -428,7 +443,8 @@ TEST_F(TlsStreamTest, AProxyThatRefusesTheTunnelAnswersInstead)
         SCOPED_TRACE(withCredentials);
         HttpMessage message = get(server.url(QStringLiteral("/secret")));
         if (withCredentials)
-            message.setHeader(QStringLiteral("Proxy-Authorization"), QStringLiteral("Basic dXNlcjpwdw=="));
+            message.setHeader(
+                QStringLiteral("Proxy-Authorization"), QStringLiteral("Basic dXNlcjpwdw=="));
         HttpReadStream stream(message);
         stream.setProxy({ ProxySettings::Kind::Http, QStringLiteral("127.0.0.1"), http.port() });
         tls(false)(stream);

@@ -1,5 +1,5 @@
-#include "http/NetworkThread.h"
 #include "http/OperationQueue.h"
+#include "http/NetworkThread.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -40,7 +40,8 @@ struct Gate {
     bool waitForStarted(size_t count)
     {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(10), [&] { return order.size() >= count; });
+        return changed.wait_for(
+            lock, std::chrono::seconds(10), [&] { return order.size() >= count; });
     }
 };
 
@@ -49,8 +50,7 @@ public:
     GatedOperation(Gate& gate, int tag)
         : m_gate(gate)
         , m_tag(tag)
-    {
-    }
+    { }
     void main() override { m_gate.pass(m_tag); }
 
 private:
@@ -100,8 +100,8 @@ TEST(OperationQueue, HigherPriorityFirstThenInOrder)
     queue.addOperation(std::make_shared<GatedOperation>(gate, 0));
     ASSERT_TRUE(gate.waitForStarted(1));
     const std::pair<int, Operation::Priority> waiting[] = { { 1, Operation::Priority::Low },
-        { 2, Operation::Priority::Normal }, { 3, Operation::Priority::High }, { 4, Operation::Priority::Normal },
-        { 5, Operation::Priority::VeryHigh } };
+        { 2, Operation::Priority::Normal }, { 3, Operation::Priority::High },
+        { 4, Operation::Priority::Normal }, { 5, Operation::Priority::VeryHigh } };
     for (const auto& [tag, priority] : waiting) {
         auto operation = std::make_shared<GatedOperation>(gate, tag);
         operation->setQueuePriority(priority);
@@ -133,7 +133,9 @@ TEST(OperationQueue, CancelledOperationsFinishWithoutRunning)
     EXPECT_EQ(gate.order, std::vector<int> { 1 });
     EXPECT_TRUE(first->isCancelled() && first->isFinished());
     EXPECT_TRUE(second->isCancelled() && second->isFinished());
-    EXPECT_EQ(seen, (std::vector<Operation::State> { Operation::State::Cancelled, Operation::State::Finished }));
+    EXPECT_EQ(seen,
+        (std::vector<Operation::State> {
+            Operation::State::Cancelled, Operation::State::Finished }));
 }
 
 TEST(OperationQueue, AsynchronousOperationsEndWhenTheySayTheyFinished)
@@ -146,7 +148,8 @@ TEST(OperationQueue, AsynchronousOperationsEndWhenTheySayTheyFinished)
     }
     ASSERT_TRUE(queue.waitUntilAllOperationsAreFinished(std::chrono::seconds(10)));
     for (const auto& operation : operations)
-        EXPECT_TRUE(operation->ranOnNetworkThread && operation->isFinished() && !operation->isExecuting());
+        EXPECT_TRUE(
+            operation->ranOnNetworkThread && operation->isFinished() && !operation->isExecuting());
 }
 
 TEST(ThreadDispatch, MainThreadRunsAtOnceOnlyWhenAlreadyThere)

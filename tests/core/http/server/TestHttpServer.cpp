@@ -29,7 +29,8 @@ bool decodeChunked(const QByteArray& in, qsizetype from, QByteArray& body, qsize
         if (lineEnd < 0)
             return false;
         bool ok = false;
-        const qsizetype size = in.mid(at, lineEnd - at).split(';').first().trimmed().toLongLong(&ok, 16);
+        const qsizetype size
+            = in.mid(at, lineEnd - at).split(';').first().trimmed().toLongLong(&ok, 16);
         at = lineEnd + 2;
         if (size == 0) {
             const qsizetype trailerEnd = in.indexOf("\r\n", at);
@@ -133,10 +134,12 @@ private:
         request.target = words.value(1);
         request.version = words.value(2);
         request.connection = m_number;
-        request.clientCertificate = m_socket->peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0);
+        request.clientCertificate
+            = m_socket->peerCertificate().subjectInfo(QSslCertificate::CommonName).value(0);
         for (qsizetype i = 1; i < lines.size(); ++i) {
             const qsizetype colon = lines[i].indexOf(':');
-            request.headers.append({ lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed() });
+            request.headers.append(
+                { lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed() });
         }
         qsizetype end = headEnd + 4;
         if (request.header("Transfer-Encoding").contains("chunked")) {
@@ -160,7 +163,8 @@ private:
         QByteArray out;
         // Several chunks, so that chunk boundaries are exercised.
         for (qsizetype at = 0; at < part.size(); at += 7)
-            out += QByteArray::number(std::min<qsizetype>(7, part.size() - at), 16) + "\r\n" + part.mid(at, 7) + "\r\n";
+            out += QByteArray::number(std::min<qsizetype>(7, part.size() - at), 16) + "\r\n"
+                + part.mid(at, 7) + "\r\n";
         if (whole)
             out += "0\r\nX-Trailer: done\r\n\r\n";
         return out;
@@ -228,8 +232,7 @@ public:
     Listener(TestHttpServer::Core* core, QObject* parent)
         : QTcpServer(parent)
         , m_core(core)
-    {
-    }
+    { }
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -264,19 +267,20 @@ private:
 
 TestHttpServer::TestHttpServer()
     : m_core(std::make_shared<Core>())
-{
-}
+{ }
 
 TestHttpServer::~TestHttpServer()
 {
     if (!m_core->home)
         return;
-    QMetaObject::invokeMethod(m_core->home, [home = m_core->home] { delete home; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_core->home, [home = m_core->home] { delete home; }, Qt::BlockingQueuedConnection);
     m_core->thread.quit();
     m_core->thread.wait();
 }
 
-bool TestHttpServer::start(std::optional<TestTlsIdentity> tls, std::optional<QSslCertificate> clientAuthority)
+bool TestHttpServer::start(
+    std::optional<TestTlsIdentity> tls, std::optional<QSslCertificate> clientAuthority)
 {
     m_core->tls = std::move(tls);
     m_core->clientAuthority = std::move(clientAuthority);

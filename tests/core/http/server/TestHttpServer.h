@@ -19,8 +19,8 @@ struct TestRequest {
     QByteArray version;
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
-    int connection = 0;         // 1 for the first connection the server accepted, ...
-    QString clientCertificate;  // common name of the client's certificate, if any
+    int connection = 0; // 1 for the first connection the server accepted, ...
+    QString clientCertificate; // common name of the client's certificate, if any
 
     QByteArray header(const QByteArray& name) const;
 };
@@ -34,12 +34,12 @@ struct TestReply {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
     Framing framing = Framing::Length;
-    QList<int> interimStatuses;  // 1xx answers sent first
-    qint64 cutAfter = -1;        // send that many body bytes, then close (or reset)
-    bool reset = false;          // end a cut with a reset instead of a close
-    qint64 stallAfter = -1;      // send that many body bytes, then stay silent
-    bool closeAfter = false;     // "Connection: close" and close after the reply
-    QByteArray raw;              // sent as it stands instead, then the connection closes
+    QList<int> interimStatuses; // 1xx answers sent first
+    qint64 cutAfter = -1; // send that many body bytes, then close (or reset)
+    bool reset = false; // end a cut with a reset instead of a close
+    qint64 stallAfter = -1; // send that many body bytes, then stay silent
+    bool closeAfter = false; // "Connection: close" and close after the reply
+    QByteArray raw; // sent as it stands instead, then the connection closes
 
     static TestReply text(const QByteArray& body, int status = 200);
 };

@@ -26,7 +26,8 @@ namespace {
 
 bool isLoopback(const QString& host)
 {
-    return host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") || host == QLatin1String("::1");
+    return host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost")
+        || host == QLatin1String("::1");
 }
 
 // One client of the proxy: first the proxy's own handshake, then bytes are
@@ -85,7 +86,8 @@ private:
         }
         if (method == "CONNECT") {
             const qsizetype colon = target.lastIndexOf(':');
-            open(entry, QString::fromLatin1(target.left(colon)), quint16(target.mid(colon + 1).toUInt()),
+            open(entry, QString::fromLatin1(target.left(colon)),
+                quint16(target.mid(colon + 1).toUInt()),
                 "HTTP/1.1 200 Connection established\r\n\r\n", {});
             return;
         }
@@ -93,7 +95,8 @@ private:
         QByteArray path = url.path(QUrl::FullyEncoded).toLatin1();
         if (url.hasQuery())
             path += '?' + url.query(QUrl::FullyEncoded).toLatin1();
-        const QByteArray head = method + ' ' + (path.isEmpty() ? "/" : path) + ' ' + words.value(2) + "\r\n" + forwarded + "\r\n";
+        const QByteArray head = method + ' ' + (path.isEmpty() ? "/" : path) + ' ' + words.value(2)
+            + "\r\n" + forwarded + "\r\n";
         open(entry, url.host(), quint16(url.port(80)), {}, head + m_in);
         m_in.clear();
     }
@@ -113,7 +116,11 @@ private:
         QString host;
         qsizetype at = 4;
         if (type == 1 && m_in.size() >= 10) {
-            host = QStringLiteral("%1.%2.%3.%4").arg(quint8(m_in[4])).arg(quint8(m_in[5])).arg(quint8(m_in[6])).arg(quint8(m_in[7]));
+            host = QStringLiteral("%1.%2.%3.%4")
+                       .arg(quint8(m_in[4]))
+                       .arg(quint8(m_in[5]))
+                       .arg(quint8(m_in[6]))
+                       .arg(quint8(m_in[7]));
             at = 8;
         } else if (type == 3 && m_in.size() >= 5 + quint8(m_in[4]) + 2) {
             host = QString::fromLatin1(m_in.mid(5, quint8(m_in[4])));
@@ -132,8 +139,10 @@ private:
     {
         if (!isLoopback(host)) {
             m_core->note(QStringLiteral("REFUSED ") + entry);
-            m_client->write(m_core->kind == TestProxy::Kind::Http ? QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-                                                                  : QByteArray("\x05\x02\x00\x01\x00\x00\x00\x00\x00\x00", 10));
+            m_client->write(m_core->kind == TestProxy::Kind::Http
+                    ? QByteArray(
+                        "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
+                    : QByteArray("\x05\x02\x00\x01\x00\x00\x00\x00\x00\x00", 10));
             m_client->disconnectFromHost();
             return;
         }
@@ -146,10 +155,12 @@ private:
             m_in.clear();
             m_piping = true;
         });
-        connect(m_origin, &QIODevice::readyRead, this, [this] { m_client->write(m_origin->readAll()); });
+        connect(m_origin, &QIODevice::readyRead, this,
+            [this] { m_client->write(m_origin->readAll()); });
         connect(m_origin, &QAbstractSocket::disconnected, this, &ProxyConnection::finish);
         connect(m_origin, &QAbstractSocket::errorOccurred, this, &ProxyConnection::finish);
-        m_origin->connectToHost(host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : host, port);
+        m_origin->connectToHost(
+            host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : host, port);
     }
 
     void finish()
@@ -183,7 +194,8 @@ TestProxy::~TestProxy()
 {
     if (!m_core->home)
         return;
-    QMetaObject::invokeMethod(m_core->home, [home = m_core->home] { delete home; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_core->home, [home = m_core->home] { delete home; }, Qt::BlockingQueuedConnection);
     m_core->thread.quit();
     m_core->thread.wait();
 }
