@@ -8,8 +8,9 @@
 // external audio and subtitle files the user attached. Plain values: a node
 // owns its lists and copies travel freely between threads.
 
-// One video stream. Ids are the stream's index in the file, so that the file
-// engine's "0:#id" specifier finds it; -1 when the probe could not tell.
+// One video stream. Ids are the container's own stream ids (MP4 track id, TS
+// PID, PS start code, ...) as the file engine's "0:#id" specifier takes them;
+// -1 when no id selects this one stream.
 struct DNTVideo {
     float duration = 0.0f; // seconds with their fraction
     float fps = 0.0f;
