@@ -1,0 +1,101 @@
+#pragma once
+
+#include "engine/ArgumentBlock.h"
+
+#include <QString>
+
+#include <optional>
+
+class DNFileNode;
+struct EncodeConfig;
+
+// Services shared by the video and the audio command-line builders: output
+// path, stream specifiers, volume and picture filters, and the joining of a
+// merge group's converted members. Plain functions without state; they run
+// on the conversion worker thread. A failure is logged and returned as an
+// empty value, never thrown.
+
+// --- Output path -----------------------------------------------------------
+
+// A copy of `name` in which every "'" and every '"' becomes "_". A missing
+// name is refused: empty result and a log line.
+QString ReplaceQuotesInName(const std::optional<QString>& name);
+
+// The full path of a new output file in `folder` (the home folder when null or
+// empty) for the requested `outputName`, with the profile's `suffix` (null
+// counts as empty). The name loses its extension, its quotes and its slashes
+// (so that it cannot leave the folder) and becomes "Untitled" when nothing is
+// left. The name's own extension is kept when it equals the suffix ignoring
+// case, and "mp4" and "m4v" stand in for each other; otherwise the suffix is
+// the extension. The result names no existing file: " (n)" is added before
+// the extension as needed. Nothing is created. A missing name gives an empty
+// string and a log line.
+QString MakeOutputPath(
+    const QString& folder, const std::optional<QString>& outputName, const QString& suffix);
+
+// --- Stream specifiers -----------------------------------------------------
+
+// The specifier of the node's selected video, audio or subtitle track: "0:#id"
+// when the track has an id (0 or more), the container lets the engine select
+// by id and safe mode is off; else "0:v:n", "0:a:n" or "0:s:n" with the
+// selected index. `bracketed` gives "[...]" for filter graphs. Empty, with a
+// log line, when the selected index points outside the track list.
+std::optional<QString> GenVideoStreamMark(
+    const DNFileNode& node, bool bracketed, const EncodeConfig& config);
+std::optional<QString> GenAudioStreamMark(
+    const DNFileNode& node, bool bracketed, const EncodeConfig& config);
+std::optional<QString> GenSubtitleStreamMark(
+    const DNFileNode& node, bool bracketed, const EncodeConfig& config);
+
+// --- Audio -----------------------------------------------------------------
+
+// "volume=<gain>[audio]" with the node's volume percent as a factor with two
+// decimals ("volume=1.50[audio]" for 150); empty when the volume is 100.
+std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfig& config);
+
+// --- Subtitles and picture -------------------------------------------------
+
+// A copy of the subtitle file in the temporary folder ("qzsub" prefix, the
+// source's extension). Files in UTF-16, Big5 or Shift_JIS are converted to
+// UTF-8 and `charset` becomes "UTF-8"; any other file is copied as it is and
+// `charset` is left alone. Empty, with a log line, when the file cannot be
+// read or the copy cannot be written.
+std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset);
+
+// The filter that draws the subtitle file into the picture arriving on the
+// label "[VA]": "[VA]subtitles=filename=<copy>" and, for an SRT copy in
+// another character set than UTF-8, ":charenc=<charset>". The file is first
+// copied with ConvertSubtitleToUTF8; empty when that fails.
+std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset);
+
+// The "-filter_complex" graph of the node's picture edits, reading the
+// selected video stream and ending on the label "[video]": deinterlacing,
+// crop, scale to the profile's frame size, centred pad to that size when
+// `expandToProfile` is on (callers pass the setting's autoExpandToProfile, or
+// true where the output format needs the full frame), mirror and rotation,
+// the chosen subtitle when `burnSubtitles` is on, the watermark, and last
+// `prefixFilter` when it is not empty. Empty when there is nothing to filter,
+// and when the selected video index points outside the track list (logged).
+std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config);
+
+// Quotes `value` for use as an option value inside a filter graph, so that
+// ":", ",", ";", "[", "]", "'" and "\" in paths cannot end the value, the
+// filter or the graph.
+QString FilterGraphQuote(const QString& value);
+
+// --- Merge groups ----------------------------------------------------------
+
+// The command line that joins the converted members of a merge group (exactly
+// a DNFileGroupNode) without encoding again: a concat list of the members'
+// output files in a "qzfl" temporary file, "-c copy", the group's metadata and
+// its output path, which is also stored as the group's output name. The
+// duration is the sum of the members' selected video tracks. Null, with a log
+// line, for another kind of node, a member that is not a file, or a list that
+// cannot be written.
+ArgumentBlockPtr Video_Concat_With_AVEncoder(
+    DNFileNode& groupNode, int titleIndex, const EncodeConfig& config);
+
+// One line of a concat list naming `path`, quoted as the concat demuxer
+// reads it (a "'" inside the path survives).
+QString ConcatListLine(const QString& path);
