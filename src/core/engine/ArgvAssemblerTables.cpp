@@ -1,5 +1,6 @@
 #include "engine/ArgvAssemblerTables.h"
 
+#include "builders/audio/AudioBuilders.h"
 #include "services/DNLogger.h"
 
 #include <cstring>
@@ -12,7 +13,23 @@ namespace {
 //     { "Video_To_MKV_With_AVEncoder", &Video_To_MKV_With_AVEncoder },
 constexpr std::initializer_list<ArgvAssemblerEntry> kDVDRows = {};
 
-constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {};
+constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {
+    // Audio outputs.
+    { "Video_To_AAC_With_AVEncoder", &Video_To_AAC_With_AVEncoder },
+    { "Video_To_AC3_With_AVEncoder", &Video_To_AC3_With_AVEncoder },
+    { "Video_To_AIFF_With_AVEncoder", &Video_To_AIFF_With_AVEncoder },
+    { "Video_To_ALAC_With_AVEncoder", &Video_To_ALAC_With_AVEncoder },
+    { "Video_To_AU_With_AVEncoder", &Video_To_AU_With_AVEncoder },
+    { "Video_To_CAF_With_AVEncoder", &Video_To_CAF_With_AVEncoder },
+    { "Video_To_DTS_With_AVEncoder", &Video_To_DTS_With_AVEncoder },
+    { "Video_To_FLAC_With_AVEncoder", &Video_To_FLAC_With_AVEncoder },
+    { "Video_To_M4R_With_AVEncoder", &Video_To_M4R_With_AVEncoder },
+    { "Video_To_MP3_With_AVEncoder", &Video_To_MP3_With_AVEncoder },
+    { "Video_To_OGG_With_AVEncoder", &Video_To_OGG_With_AVEncoder },
+    { "Video_To_RA_With_AVEncoder", &Video_To_RA_With_AVEncoder },
+    { "Video_To_WAV_With_AVEncoder", &Video_To_WAV_With_AVEncoder },
+    { "Video_To_WMA_With_AVEncoder", &Video_To_WMA_With_AVEncoder },
+};
 
 std::span<const ArgvAssemblerEntry> rowsOf(std::initializer_list<ArgvAssemblerEntry> rows)
 {

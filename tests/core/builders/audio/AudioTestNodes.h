@@ -1,0 +1,52 @@
+#pragma once
+
+// Nodes, profiles and options for the tests of the audio builders.
+
+#include "engine/ArgvAssemblerTables.h"
+#include "engine/EncodeConfig.h"
+#include "model/DNFileGroupNode.h"
+#include "platform/AppPaths.h"
+#include "profiles/DNProfile.h"
+#include "services/DNLogger.h"
+
+#include <QFile>
+#include <QString>
+
+#include <memory>
+
+// A profile the program ships, from resources/profiles/Video; null when it
+// does not load.
+inline std::shared_ptr<DNProfile> shippedProfile(const QString& name)
+{
+    QString error;
+    return DNProfile::profileWithFile(AppPaths::resourcesFolder()
+            + QStringLiteral("/profiles/Video/") + name + QStringLiteral(".plist"),
+        DNProfileTypeVideo, error);
+}
+
+inline EncodeConfig configWithOutputFolder(const QString& folder)
+{
+    EncodeConfig config;
+    setConfigPath(config.outputDir, folder);
+    return config;
+}
+
+// Runs the builder a profile names, as the driver finds it.
+inline ArgumentBlockPtr buildWithProfileBuilder(
+    const std::shared_ptr<DNFileNode>& node, const EncodeConfig& config)
+{
+    const QByteArray name = node->profile()->argvAssembler().toUtf8();
+    const ArgvAssembler builder = FindAVEncoderAssembler(name.constData());
+    if (!builder)
+        return nullptr;
+    return builder(node, 0, config);
+}
+
+// The shared log so far, for checks of refusal lines.
+inline QString sharedLogText()
+{
+    QFile file(DNLogger::shareRoughLog().path());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}

@@ -1,0 +1,185 @@
+// The audio builders' command lines run on the installed engine, outputs
+// checked with ffprobe.
+#include "core/builders/audio/AudioTestNodes.h"
+#include "engine/AVEncoder.h"
+#include "fixtures/MediaFacts.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// A 3 s clip: H.264 video, a 48 kHz stereo tone, so that every profile's rate
+// and channel choice is a real conversion.
+QString makeClip(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/clip.mp4");
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3", "-f",
+            "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac", "2", "-c:v",
+            "libx264", "-c:a", "aac", "-shortest", path });
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
+        return {};
+    return path;
+}
+
+struct FormatRow {
+    const char* profile;
+    const char* formatName; // as ffprobe names the container
+    const char* codec;
+};
+
+const FormatRow kFormats[] = {
+    { "AAC Audio", "mov,mp4,m4a,3gp,3g2,mj2", "aac" },
+    { "AC-3 Audio", "ac3", "ac3" },
+    { "AIFF Audio", "aiff", "pcm_s16be" },
+    { "Apple Lossless Audio", "mov,mp4,m4a,3gp,3g2,mj2", "alac" },
+    { "Sun AU Audio", "au", "pcm_s16be" },
+    { "CAF Audio", "caf", "pcm_s16be" },
+    { "DTS Audio", "dts", "dts" },
+    { "FLAC Audio", "flac", "flac" },
+    { "M4R Ringtone", "mov,mp4,m4a,3gp,3g2,mj2", "aac" },
+    { "MP3 Audio", "mp3", "mp3" },
+    { "Ogg Vorbis Audio", "ogg", "vorbis" },
+    { "RealAudio", "rm", "ac3" },
+    { "WAV Audio", "wav", "pcm_s16le" },
+    { "WMA Audio", "asf", "wmav2" },
+};
+
+class AudioBuildersEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_folder = std::make_unique<QTemporaryDir>();
+        s_clip = makeClip(s_folder->path());
+    }
+    static void TearDownTestSuite() { s_folder.reset(); }
+
+    void SetUp() override
+    {
+        ASSERT_FALSE(s_clip.isEmpty()) << "the test clip could not be made";
+        ASSERT_TRUE(m_output.isValid());
+    }
+
+    static std::shared_ptr<DNFileNode> clipNode(const std::shared_ptr<DNProfile>& profile)
+    {
+        auto node = DNFileNode::fileNodeWithFile(s_clip);
+        if (node)
+            node->setProfile(profile);
+        return node;
+    }
+
+    // Builds with the profile's builder and runs the list; the output path,
+    // empty when either step failed.
+    static QString convert(
+        const std::shared_ptr<DNFileNode>& node, const QString& folder, int* duration = nullptr)
+    {
+        const ArgumentBlockPtr block
+            = buildWithProfileBuilder(node, configWithOutputFolder(folder));
+        if (!block)
+            return {};
+        if (duration)
+            *duration = block->duration;
+        if (AVEncoderEncode(block->argc, block->argv.data(), block->duration) != 0)
+            return {};
+        return node->outputName();
+    }
+
+    static void expectAudioOnly(
+        const MediaFacts& facts, const FormatRow& row, const DNProfile& profile, double seconds)
+    {
+        EXPECT_EQ(facts.formatName, row.formatName);
+        EXPECT_EQ(facts.count("video"), 0);
+        ASSERT_EQ(facts.count("audio"), 1);
+        const StreamFacts audio = facts.stream("audio");
+        EXPECT_EQ(audio.codecName, row.codec);
+        EXPECT_EQ(audio.sampleRate, profile.audioSampleRate().currentValue().toInt());
+        // A format without a channel choice keeps the source's two.
+        const QString channels = profile.audioChannel().currentValue();
+        EXPECT_EQ(audio.channels, channels.isEmpty() ? 2 : channels.toInt());
+        EXPECT_NEAR(facts.duration, seconds, 0.1);
+    }
+
+    inline static std::unique_ptr<QTemporaryDir> s_folder;
+    inline static QString s_clip;
+    QTemporaryDir m_output;
+};
+
+TEST_F(AudioBuildersEngine, TrimmedLouderClipConvertsToEveryFormat)
+{
+    for (const FormatRow& row : kFormats) {
+        SCOPED_TRACE(row.profile);
+        const auto profile = shippedProfile(row.profile);
+        ASSERT_NE(profile, nullptr);
+        const auto node = clipNode(profile);
+        ASSERT_NE(node, nullptr);
+        node->setting().setTrimEnable(true);
+        node->setting().setTrimStartPercent(0.34f); // from second 1
+        node->setting().setTrimEndPercent(1.0f); // for 1.98 s, written as 1
+        node->setting().setVolume(150);
+        int duration = 0;
+        const QString output = convert(node, m_output.path(), &duration);
+        ASSERT_FALSE(output.isEmpty()) << qPrintable(AVEncoderLastCommand().join(' '));
+        EXPECT_TRUE(output.endsWith("." + profile->fileNameSuffix()));
+        EXPECT_EQ(duration, 1);
+        const MediaFacts facts = MediaFacts::probe(output);
+        ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+        expectAudioOnly(facts, row, *profile, 1.0);
+    }
+}
+
+TEST_F(AudioBuildersEngine, AddedAudioFileIsTheOneConverted)
+{
+    const QString dub = m_output.path() + QStringLiteral("/dub.wav");
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+        { "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=880:duration=5", "-ac", "1",
+            dub });
+    ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    const auto profile = shippedProfile("FLAC Audio");
+    ASSERT_NE(profile, nullptr);
+    profile->audioChannel().setCurrentValue("1");
+    const auto node = clipNode(profile);
+    ASSERT_NE(node, nullptr);
+    node->addExtraAudio(dub);
+    const QString output = convert(node, m_output.path());
+    ASSERT_FALSE(output.isEmpty()) << qPrintable(AVEncoderLastCommand().join(' '));
+    // The added file is 5 s long, the source 3 s.
+    const MediaFacts facts = MediaFacts::probe(output);
+    ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+    expectAudioOnly(facts, kFormats[7], *profile, 5.0);
+}
+
+TEST_F(AudioBuildersEngine, TwoMemberGroupJoinsIntoOneFileOfTheSummedLength)
+{
+    for (const FormatRow& row : { kFormats[2], kFormats[9], kFormats[0] }) {
+        SCOPED_TRACE(row.profile);
+        const auto profile = shippedProfile(row.profile);
+        ASSERT_NE(profile, nullptr);
+        const QTemporaryDir members;
+        std::vector<NXBasicMediaNode::Ptr> nodes;
+        for (int i = 0; i < 2; ++i) {
+            const auto member = clipNode(profile);
+            ASSERT_NE(member, nullptr);
+            ASSERT_FALSE(convert(member, members.path()).isEmpty());
+            nodes.push_back(member);
+        }
+        const auto group = DNFileGroupNode::fileGroupNodeWithNodes(nodes);
+        group->setProfile(profile);
+        int duration = 0;
+        const QString output = convert(group, m_output.path(), &duration);
+        ASSERT_FALSE(output.isEmpty()) << qPrintable(AVEncoderLastCommand().join(' '));
+        EXPECT_EQ(duration, 6);
+        const MediaFacts facts = MediaFacts::probe(output);
+        ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+        expectAudioOnly(facts, row, *profile, 6.0);
+    }
+}
+
+} // namespace
