@@ -250,7 +250,6 @@ TEST_F(AudioBuilders, VolumeMetadataAndTrackChoice)
         std::function<void(DNFileNode&)> edit;
         const char* words; // what follows "-ac 2" up to the output path
     };
-    const QString dub = QStringLiteral("/media/dub.wav");
     const Row rows[] = {
         { "volume_raised", [](DNFileNode& n) { n.setting().setVolume(150); },
             "-af volume=1.50[audio] META -map 0:a:0" },
@@ -270,7 +269,6 @@ TEST_F(AudioBuilders, VolumeMetadataAndTrackChoice)
             },
             "-metadata artist= -metadata genre=Video -map 0:a:0" },
         { "no_audio_track", [](DNFileNode& n) { n.setting().setAudioIndex(-1); }, "META -an" },
-        { "added_audio_file", [&dub](DNFileNode& n) { n.addExtraAudio(dub); }, "META -map 1:a:0" },
     };
     const auto profile = profileWithChoices("AAC Audio");
     for (const Row& row : rows) {
@@ -346,55 +344,49 @@ TEST_F(AudioBuilders, MissingProfileValueRefusesAndNamesTheKey)
 
 TEST_F(AudioBuilders, GroupLengthsAndRefusals)
 {
+    using Fault = void (*)(DNFileNode&);
     struct Row {
         const char* name;
-        std::vector<float> lengths; // negative: a member without audio
-        bool refused;
-        int duration;
+        std::vector<float> lengths; // of the members' selected audio tracks
+        Fault lastMember; // what is wrong with the last member, if anything
+        int duration; // -1: refused
         const char* filter;
     };
     const Row rows[] = {
-        { "one_member", { 12.0f }, false, 12, "[0:0] concat=n=1:v=0:a=1" },
-        { "truncated_at_every_member", { 10.7f, 10.7f }, false, 20,
+        { "one_member", { 12.0f }, nullptr, 12, "[0:0] concat=n=1:v=0:a=1" },
+        { "truncated_at_every_member", { 10.7f, 10.7f }, nullptr, 20,
             "[0:0] [1:0] concat=n=2:v=0:a=1" },
-        { "no_members", {}, false, 0, "concat=n=0:v=0:a=1" },
-        { "second_member_without_audio", { 10.0f, -1.0f }, true, 0, "" },
+        { "no_members", {}, nullptr, 0, "concat=n=0:v=0:a=1" },
+        { "member_without_audio", { 10.0f, 10.0f }, [](DNFileNode& m) { m.setAudioTracks({}); }, -1,
+            "" },
+        { "member_without_audio_chosen", { 10.0f, 10.0f },
+            [](DNFileNode& m) { m.setting().setAudioIndex(-1); }, -1, "" },
+        { "audio_choice_past_the_list", { 10.0f, 10.0f },
+            [](DNFileNode& m) { m.setting().setAudioIndex(1); }, -1, "" },
+        { "member_not_converted", { 10.0f }, [](DNFileNode& m) { m.setOutputName(QString()); }, -1,
+            "" },
     };
     const auto profile = profileWithChoices("AAC Audio");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<NXBasicMediaNode::Ptr> members;
+        std::shared_ptr<DNFileNode> last;
         for (const float length : row.lengths) {
-            auto member = convertedMember(kMember0, length);
-            if (length < 0)
-                member->setAudioTracks({});
-            members.push_back(member);
+            last = convertedMember(kMember0, length);
+            members.push_back(last);
         }
+        if (row.lastMember)
+            row.lastMember(*last);
         const auto group = groupOf(members, profile);
         const ArgumentBlockPtr block = buildWithProfileBuilder(group, config());
-        ASSERT_EQ(block == nullptr, row.refused);
-        if (row.refused)
+        ASSERT_EQ(block == nullptr, row.duration < 0);
+        if (!block) {
+            EXPECT_TRUE(group->outputName().isEmpty());
             continue;
+        }
         const QStringList arguments = block->arguments();
         EXPECT_EQ(arguments.value(arguments.indexOf("-filter_complex") + 1), row.filter);
         EXPECT_EQ(block->duration, row.duration);
-    }
-}
-
-TEST_F(AudioBuilders, GroupMembersMustBeConvertedWithAnAudioTrackChosen)
-{
-    const auto profile = profileWithChoices("Ogg Vorbis Audio");
-    const std::function<void(DNFileNode&)> faults[] = {
-        [](DNFileNode& m) { m.setOutputName(QString()); },
-        [](DNFileNode& m) { m.setting().setAudioIndex(-1); },
-        [](DNFileNode& m) { m.setting().setAudioIndex(1); },
-    };
-    for (const auto& fault : faults) {
-        auto member = convertedMember(kMember1, 10.0f);
-        fault(*member);
-        const auto group = groupOf({ convertedMember(kMember0, 10.0f), member }, profile);
-        EXPECT_EQ(buildWithProfileBuilder(group, config()), nullptr);
-        EXPECT_TRUE(group->outputName().isEmpty());
     }
 }
 
