@@ -1,6 +1,7 @@
 #include "engine/ArgvAssemblerTables.h"
 
 #include "builders/audio/AudioBuilders.h"
+#include "builders/video/Matroska.h"
 #include "services/DNLogger.h"
 
 #include <cstring>
@@ -14,6 +15,9 @@ namespace {
 constexpr std::initializer_list<ArgvAssemblerEntry> kDVDRows = {};
 
 constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {
+    // Matroska.
+    { "Video_To_MKV_With_AVEncoder", &Video_To_MKV_With_AVEncoder },
+    { "Video_To_HD_MKV_With_AVEncoder", &Video_To_HD_MKV_With_AVEncoder },
     // Audio outputs.
     { "Video_To_AAC_With_AVEncoder", &Video_To_AAC_With_AVEncoder },
     { "Video_To_AC3_With_AVEncoder", &Video_To_AC3_With_AVEncoder },

@@ -1,0 +1,440 @@
+#include "builders/video/BuilderFrame.h"
+
+#include "builders/video/BuilderServices.h"
+#include "model/DNFileGroupNode.h"
+#include "platform/SystemInfo.h"
+#include "profiles/DNProfile.h"
+#include "profiles/ProfileValues.h"
+#include "services/DNLogger.h"
+#include "services/DNMediaPredicates.h"
+
+#include <cmath>
+
+namespace {
+
+// Source rates outside this range are taken for a probe's mistake.
+constexpr float kMaxSaneFrameRate = 150.0f;
+const char* const kFilmRate = "23.97";
+const QLatin1String kResetTimestamps("setpts=N/(FRAME_RATE*TB)");
+
+struct Trim {
+    int32_t start = 0;
+    int32_t length = 0;
+};
+
+void logFor(const VideoBuilderRow& row, const QString& message)
+{
+    DNLog(QStringLiteral("%1: %2").arg(QLatin1String(row.name), message));
+}
+
+// A chosen index must point into its list. A negative audio or subtitle
+// index means none, and so does any index into an empty audio or subtitle
+// list (the loader leaves the audio choice at 0 for a silent file).
+bool indexFits(qint32 index, std::size_t count, bool negativeMeansNone)
+{
+    if (index < 0)
+        return negativeMeansNone;
+    if (count == 0)
+        return negativeMeansNone;
+    return static_cast<std::size_t>(index) < count;
+}
+
+QString trackChoiceProblem(const DNFileNode& node)
+{
+    const DNNodeSetting& s = node.setting();
+    if (!indexFits(s.videoIndex(), node.videoTracks().size(), false))
+        return QStringLiteral("the chosen video track %1 is not among the file's %2")
+            .arg(s.videoIndex())
+            .arg(node.videoTracks().size());
+    if (!indexFits(s.audioIndex(), node.audioTracks().size(), true))
+        return QStringLiteral("the chosen audio track %1 is not among the file's %2")
+            .arg(s.audioIndex())
+            .arg(node.audioTracks().size());
+    if (!indexFits(s.subtitleIndex(), node.subtitleTracks().size(), true))
+        return QStringLiteral("the chosen subtitle %1 is not among the file's %2")
+            .arg(s.subtitleIndex())
+            .arg(node.subtitleTracks().size());
+    return {};
+}
+
+const DNSubtitleTrack* chosenSubtitle(const DNFileNode& node)
+{
+    const qint32 index = node.setting().subtitleIndex();
+    if (index < 0 || static_cast<std::size_t>(index) >= node.subtitleTracks().size())
+        return nullptr;
+    return &node.subtitleTracks()[static_cast<std::size_t>(index)];
+}
+
+SubtitleKind subtitleKindOf(const DNFileNode& node)
+{
+    const DNSubtitleTrack* track = chosenSubtitle(node);
+    if (!track)
+        return SubtitleKind::None;
+    return DNExtSubtitleOf(*track) ? SubtitleKind::External : SubtitleKind::Embedded;
+}
+
+bool mapsNeeded(const VideoBuilderRow& row, const DNFileNode& node)
+{
+    const DNNodeSetting& s = node.setting();
+    const bool otherTrack = s.videoIndex() > 0 || s.audioIndex() > 0;
+    switch (row.streamMaps) {
+    case StreamMapRule::TrackChoiceOrMismatch:
+        return otherTrack || s.subtitleIndex() > 0 || !node.sameStreams();
+    case StreamMapRule::SubtitleStream:
+        return otherTrack || s.subtitleIndex() >= 0 || !node.sameStreams();
+    case StreamMapRule::TrackChoiceOnly:
+        return otherTrack || s.subtitleIndex() > 0;
+    }
+    return true;
+}
+
+// The kept part of the chosen track, in whole seconds. A trim that keeps
+// nothing (its end not after its start) is no trim: "-t 0" or a negative
+// length would make an empty output or a refused run.
+std::optional<Trim> trimOf(const VideoFrame& f)
+{
+    const DNNodeSetting& s = f.node.setting();
+    const float duration = f.vtrack.duration;
+    if (!s.trimEnable() || !(duration > 0.0f) || !std::isfinite(duration))
+        return std::nullopt;
+    const float start = duration * s.trimStartPercent();
+    const float length = (s.trimEndPercent() - s.trimStartPercent()) * duration;
+    if (!(length >= 1.0f) || !(start >= 0.0f) || !(start < duration)) {
+        logFor(f.row,
+            QStringLiteral("the trim from %1 to %2 keeps nothing; the whole file is converted")
+                .arg(double(s.trimStartPercent()))
+                .arg(double(s.trimEndPercent())));
+        return std::nullopt;
+    }
+    return Trim { static_cast<int32_t>(start), static_cast<int32_t>(length) };
+}
+
+void writeTrim(VideoFrame& f, const std::optional<Trim>& trim)
+{
+    if (!trim)
+        return;
+    f.writer.add("-ss").addf("%d", trim->start).add("-t").addf("%d", trim->length);
+    f.duration = trim->length;
+}
+
+void writeThreads(VideoFrame& f, const FrameEnvironment& environment)
+{
+    const bool write = f.row.threads == ThreadsRule::Always
+        || (f.row.threads == ThreadsRule::UnlessAllProcessors
+            && f.config.cpuCore != environment.processorCount);
+    if (write)
+        f.writer.add("-threads").addf("%d", f.config.cpuCore);
+}
+
+// The external subtitle file as the engine's second input. A file that
+// cannot be copied leaves the output without a subtitle rather than making
+// the engine read a missing input.
+void writeSubtitleInput(VideoFrame& f)
+{
+    if (f.row.streamMaps != StreamMapRule::SubtitleStream || f.subtitle != SubtitleKind::External)
+        return;
+    const DNTExtSubtitle* external = DNExtSubtitleOf(*chosenSubtitle(f.node));
+    QString charset = external->codePage;
+    const std::optional<QString> copy = ConvertSubtitleToUTF8(external->path, charset);
+    if (!copy || copy->isEmpty()) {
+        logFor(f.row,
+            QStringLiteral("the subtitle file \"%1\" could not be copied; the output "
+                           "goes without a subtitle")
+                .arg(external->path));
+        f.subtitle = SubtitleKind::None;
+        return;
+    }
+    f.writer.add("-i").add(*copy);
+}
+
+// The trim stands before the source when no subtitle is chosen, and after
+// every input otherwise, where it cuts the output: all its streams, the
+// subtitle of a second input included, keep their timing. (Written between
+// the two inputs, it would cut the subtitle file instead of the source.)
+void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
+{
+    const std::optional<Trim> trim = trimOf(f);
+    const bool subtitleChosen = f.node.setting().subtitleIndex() >= 0;
+    if (!subtitleChosen)
+        writeTrim(f, trim);
+    f.writer.add("-i").add(f.node.path());
+    writeThreads(f, environment);
+    writeSubtitleInput(f);
+    if (subtitleChosen)
+        writeTrim(f, trim);
+}
+
+QByteArray sourceRateText(float fps)
+{
+    // QByteArray::number ignores the user's locale.
+    return QByteArray::number(double(fps), 'f', 3);
+}
+
+void writeFrameRate(VideoFrame& f)
+{
+    if (f.row.frameRate == FrameRateRule::None)
+        return;
+    const QString rate = f.profile.videoFrameRate().currentValue();
+    if (!isKeepOriginFrameRate(rate)) {
+        f.writer.add("-r").add(frameRateToRational(rate.toUtf8().constData()));
+        return;
+    }
+    const float fps = f.vtrack.fps; // a NaN rate counts as in range
+    const bool outOfRange = fps < 0.0f || fps > kMaxSaneFrameRate;
+    if (f.row.frameRate == FrameRateRule::FixedRate) {
+        if (outOfRange)
+            f.writer.add("-r").add(frameRateToRational(kFilmRate));
+        return;
+    }
+    if (outOfRange || f.config.safeMode || DNIsRealMediaFile(&f.node))
+        f.writer.add("-r").add(frameRateToRational(sourceRateText(fps).constData()));
+}
+
+void writeFilterGraph(VideoFrame& f)
+{
+    const QString prefix = f.config.resetTimestamps() ? QString(kResetTimestamps) : QString();
+    const bool expand = f.row.expandToProfile || f.node.setting().autoExpandToProfile();
+    f.graph = GenVideoFilterChain(f.node, prefix, f.row.burnSubtitles, expand, f.config);
+    if (f.graph && f.graph->isEmpty())
+        f.graph.reset();
+    if (f.graph)
+        f.writer.add("-filter_complex").add(*f.graph);
+}
+
+void writeAudioOptions(VideoFrame& f)
+{
+    if (!f.row.audioOptions)
+        return;
+    const DNProfile& p = f.profile;
+    if (f.row.audioCodec)
+        f.writer.add("-c:a").add(f.row.audioCodec);
+    else
+        f.writer.add("-c:a").add(p.audioCodec().currentValue());
+    f.writer.add("-b:a").add(p.audioQuality().currentValue() + QLatin1Char('k'));
+    f.writer.add("-ar").add(p.audioSampleRate().currentValue());
+    f.writer.add("-ac").add(p.audioChannel().currentValue());
+}
+
+void writeVolume(VideoFrame& f)
+{
+    if (const std::optional<QString> filter = GenVolumeFilter(f.node, f.config))
+        f.writer.add("-filter:a").add(*filter);
+}
+
+// Timed text of an MP4 or QuickTime source cannot be copied into another
+// container as it is; SRT carries the same text.
+bool isTimedText(const VideoFrame& f)
+{
+    const DNSubtitleTrack* track = chosenSubtitle(f.node);
+    return track && DNSubtitleFields(*track).isTextformat
+        && f.node.fileFormat().toUpper() == QLatin1String("MPEG-4");
+}
+
+void writeSubtitleCodec(VideoFrame& f)
+{
+    if (f.row.streamMaps != StreamMapRule::SubtitleStream || f.subtitle == SubtitleKind::None)
+        return;
+    const bool convert = f.subtitle == SubtitleKind::Embedded && isTimedText(f);
+    f.writer.add("-c:s").add(convert ? "srt" : "copy");
+}
+
+void writeMetadataPair(VideoFrame& f, const char* key, const std::optional<QString>& value)
+{
+    if (value)
+        f.writer.add("-metadata").add(QLatin1String(key) + QLatin1Char('=') + *value);
+}
+
+void writeMetadata(VideoFrame& f)
+{
+    if (!f.row.metadata)
+        return;
+    const DNNodeInfo& info = f.node.nodeInfo();
+    writeMetadataPair(f, "title", info.displayName);
+    writeMetadataPair(f, "artist", info.artist);
+    writeMetadataPair(f, "genre", info.genre);
+}
+
+void writeMark(VideoFrame& f, const std::optional<QString>& mark)
+{
+    if (!mark || mark->isEmpty()) {
+        f.fail(QStringLiteral("no stream specifier for a chosen track"));
+        return;
+    }
+    f.writer.add("-map").add(*mark);
+}
+
+void writeSubtitleMap(VideoFrame& f)
+{
+    switch (f.subtitle) {
+    case SubtitleKind::External:
+        f.writer.add("-map").add("1:0");
+        return;
+    case SubtitleKind::Embedded:
+        writeMark(f, GenSubtitleStreamMark(f.node, false, f.config));
+        return;
+    case SubtitleKind::None:
+        // No subtitle chosen, or one that could not be prepared.
+        f.writer.add("-sn");
+        return;
+    }
+}
+
+void writeStreamMaps(VideoFrame& f)
+{
+    if (!f.maps && !f.graph)
+        return;
+    if (f.graph)
+        f.writer.add("-map").add("[video]");
+    else
+        writeMark(f, GenVideoStreamMark(f.node, false, f.config));
+    if (!f.node.audioTracks().empty() && f.node.setting().audioIndex() >= 0)
+        writeMark(f, GenAudioStreamMark(f.node, false, f.config));
+    else
+        f.writer.add("-an");
+    if (f.row.streamMaps == StreamMapRule::SubtitleStream)
+        writeSubtitleMap(f);
+}
+
+void writeSubtitleSwitch(VideoFrame& f)
+{
+    if (f.row.streamMaps != StreamMapRule::SubtitleStream)
+        f.writer.add("-sn");
+}
+
+void writeChapters(VideoFrame& f)
+{
+    // A cut or fractional length would leave chapter marks past the end.
+    if (f.vtrack.duration != static_cast<float>(f.duration) && f.duration != 0)
+        f.writer.add("-map_chapters").addf("%d", -1);
+}
+
+void writeOutputPath(VideoFrame& f)
+{
+    const QString path = MakeOutputPath(
+        configPath(f.config.outputDir), f.node.nodeInfo().outputName, f.profile.fileNameSuffix());
+    if (path.isEmpty()) {
+        f.fail(QStringLiteral("no output path"));
+        return;
+    }
+    f.node.setOutputName(path);
+    f.writer.add(path);
+}
+
+void runHook(const FrameHook& hook, VideoFrame& f)
+{
+    if (hook && !f.failed())
+        hook(f);
+}
+
+void writeVideoPart(VideoFrame& f, const FrameEnvironment& environment)
+{
+    f.writer.add("encoder").add("-d").add("-y");
+    if (f.vtrack.codec == QLatin1String("mp2v"))
+        f.writer.add("-c:v").add("mpeg2video");
+    writeInputs(f, environment);
+    runHook(f.row.afterInput, f);
+    writeFrameRate(f);
+    if (f.row.videoBitrate)
+        f.writer.add("-b:v").add(f.profile.videoQuality().currentValue() + QLatin1Char('k'));
+    if (f.row.aspect)
+        runHook(f.row.aspect, f);
+    else
+        writeAspect(f);
+    runHook(f.row.codecBlock, f);
+    writeFilterGraph(f);
+}
+
+void writeRest(VideoFrame& f)
+{
+    writeAudioOptions(f);
+    writeVolume(f);
+    writeSubtitleCodec(f);
+    runHook(f.row.afterVolume, f);
+    writeMetadata(f);
+    writeStreamMaps(f);
+    writeSubtitleSwitch(f);
+    runHook(f.row.beforeContainer, f);
+    f.writer.add("-f").add(f.row.container);
+    runHook(f.row.afterContainer, f);
+    writeChapters(f);
+    writeOutputPath(f);
+}
+
+ArgumentBlockPtr buildFileNode(const VideoBuilderRow& row, DNFileNode& node,
+    const DNProfile& profile, const EncodeConfig& config, const FrameEnvironment& environment)
+{
+    ArgumentWriter writer(row.name);
+    const DNTVideo& vtrack = *node.selectedVideoTrack();
+    VideoFrame f(row, node, profile, config, vtrack, writer);
+    f.duration = static_cast<int32_t>(vtrack.duration);
+    f.maps = mapsNeeded(row, node);
+    if (row.streamMaps == StreamMapRule::SubtitleStream)
+        f.subtitle = subtitleKindOf(node);
+    writeVideoPart(f, environment);
+    writeRest(f);
+    if (f.failed()) {
+        logFor(row, f.failure);
+        return nullptr;
+    }
+    return writer.finish(f.duration);
+}
+
+} // namespace
+
+VideoBuilderRow::VideoBuilderRow(const char* rowName, StreamMapRule mapRule,
+    ThreadsRule threadsRule, FrameRateRule rateRule, QString containerName)
+    : name(rowName)
+    , streamMaps(mapRule)
+    , threads(threadsRule)
+    , frameRate(rateRule)
+    , container(std::move(containerName))
+{ }
+
+VideoFrame::VideoFrame(const VideoBuilderRow& buildRow, DNFileNode& fileNode,
+    const DNProfile& nodeProfile, const EncodeConfig& engineConfig, const DNTVideo& videoTrack,
+    ArgumentWriter& argumentWriter)
+    : row(buildRow)
+    , node(fileNode)
+    , profile(nodeProfile)
+    , config(engineConfig)
+    , vtrack(videoTrack)
+    , writer(argumentWriter)
+{ }
+
+void VideoFrame::fail(const QString& reason)
+{
+    if (failure.isEmpty())
+        failure = reason;
+}
+
+FrameEnvironment FrameEnvironment::current()
+{
+    return FrameEnvironment { SystemInfo::processorCount() };
+}
+
+void writeAspect(VideoFrame& frame)
+{
+    const QString aspect = frame.profile.videoAspect().currentValue();
+    if (!isKeepOriginAspect(aspect))
+        frame.writer.add("-aspect").add(normalizeAspectString(aspect, QStringLiteral(":")));
+}
+
+ArgumentBlockPtr buildVideoFrame(const VideoBuilderRow& row,
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config,
+    const FrameEnvironment& environment)
+{
+    const auto file = std::dynamic_pointer_cast<DNFileNode>(node);
+    if (!file) {
+        logFor(row, QStringLiteral("no file node to convert"));
+        return nullptr;
+    }
+    if (isMemberOf<DNFileGroupNode>(node))
+        return Video_Concat_With_AVEncoder(*file, titleIndex, config);
+    const std::shared_ptr<DNProfile> profile = file->profile();
+    const QString problem = profile ? trackChoiceProblem(*file) : QStringLiteral("no profile");
+    if (!problem.isEmpty()) {
+        logFor(row, problem);
+        return nullptr;
+    }
+    return buildFileNode(row, *file, *profile, config, environment);
+}
