@@ -1,0 +1,132 @@
+#include "http/NXDataDecompressor.h"
+
+#include "http/NXHTTPRequestError.h"
+#include "http/ZlibFilePass.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qsizetype kMinimumOutput = 64;
+
+} // namespace
+
+NXDataDecompressor::NXDataDecompressor()
+    : m_zStream(std::make_unique<z_stream>())
+{ }
+
+NXDataDecompressor::~NXDataDecompressor()
+{
+    closeStream();
+}
+
+std::unique_ptr<NXDataDecompressor> NXDataDecompressor::decompressor()
+{
+    auto made = std::make_unique<NXDataDecompressor>();
+    made->setupStream();
+    return made;
+}
+
+HttpError NXDataDecompressor::setupStream()
+{
+    if (m_streamReady)
+        return {};
+    *m_zStream = z_stream {};
+    // Window bits 15 + 32: the gzip or zlib header is recognised by itself.
+    const int status = inflateInit2(m_zStream.get(), 15 + 32);
+    if (status != Z_OK)
+        return inflateErrorWithCode(status);
+    m_streamReady = true;
+    return {};
+}
+
+HttpError NXDataDecompressor::closeStream()
+{
+    if (!m_streamReady)
+        return {};
+    m_streamReady = false;
+    const int status = inflateEnd(m_zStream.get());
+    if (status != Z_OK)
+        return inflateErrorWithCode(status);
+    return {};
+}
+
+std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
+    const char* bytes, quint64 length, HttpError* error)
+{
+    if (!m_streamReady) {
+        if (error)
+            *error = inflateErrorWithCode(Z_STREAM_ERROR);
+        return std::nullopt;
+    }
+    if (length == 0)
+        return QByteArray();
+    const auto step = std::max<qsizetype>(qsizetype(length / 2), kMinimumOutput);
+    QByteArray output(std::max<qsizetype>(qsizetype(length + length / 2), kMinimumOutput),
+        Qt::Uninitialized);
+    z_stream& stream = *m_zStream;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes));
+    stream.avail_in = uInt(length);
+    const uLong startTotal = stream.total_out;
+    // Go on while input remains or the output was full: a full buffer may
+    // mean zlib still holds inflated bytes of this piece.
+    do {
+        const auto produced = qsizetype(stream.total_out - startTotal);
+        if (produced >= output.size())
+            output.resize(output.size() + std::max(step, output.size() / 2));
+        stream.next_out = reinterpret_cast<Bytef*>(output.data() + produced);
+        stream.avail_out = uInt(output.size() - produced);
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        if (status == Z_STREAM_END)
+            break;
+        if (status == Z_BUF_ERROR && stream.avail_in == 0)
+            break;
+        if (status != Z_OK) {
+            if (error)
+                *error = inflateErrorWithCode(status);
+            return std::nullopt;
+        }
+    } while (stream.avail_in > 0 || stream.avail_out == 0);
+    output.resize(qsizetype(stream.total_out - startTotal));
+    return output;
+}
+
+std::optional<QByteArray> NXDataDecompressor::uncompressData(const QByteArray& data, HttpError* error)
+{
+    NXDataDecompressor decompressor;
+    if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
+        if (error)
+            *error = setup;
+        return std::nullopt;
+    }
+    return decompressor.uncompressBytes(data.constData(), quint64(data.size()), error);
+}
+
+bool NXDataDecompressor::uncompressDataFromFile(
+    const QString& sourcePath, const QString& destinationPath, HttpError* error)
+{
+    NXDataDecompressor decompressor;
+    if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
+        if (error)
+            *error = setup;
+        return false;
+    }
+    const ZlibFilePass pass { QStringLiteral("Decompression"), chunkSize,
+        [&](const QByteArray& chunk, bool, HttpError* stepError) {
+            return decompressor.uncompressBytes(chunk.constData(), quint64(chunk.size()), stepError);
+        } };
+    if (!pass.run(sourcePath, destinationPath, error))
+        return false;
+    const HttpError closing = decompressor.closeStream();
+    if (!closing.isNull() && error)
+        *error = closing;
+    return closing.isNull();
+}
+
+HttpError NXDataDecompressor::inflateErrorWithCode(int code)
+{
+    return requestError(NXHTTPRequestErrorType::Compression,
+        QStringLiteral("Decompression of data failed with code %1").arg(code));
+}

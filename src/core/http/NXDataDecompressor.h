@@ -1,0 +1,44 @@
+#pragma once
+
+#include "http/HttpError.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+struct z_stream_s;
+
+// Inflates gzip or zlib data (the header tells which), piece by piece in
+// order or file to file. A failure is an error of the request domain with
+// code 11.
+class NXDataDecompressor {
+public:
+    static constexpr qint64 chunkSize = 0x40000;
+
+    NXDataDecompressor();
+    ~NXDataDecompressor();
+    NXDataDecompressor(const NXDataDecompressor&) = delete;
+    NXDataDecompressor& operator=(const NXDataDecompressor&) = delete;
+
+    static std::unique_ptr<NXDataDecompressor> decompressor();
+
+    HttpError setupStream();
+    HttpError closeStream();
+    bool streamReady() const { return m_streamReady; }
+
+    // Every byte this piece inflates to (possibly none), or nothing with `error`
+    // set. Output is drained completely, so nothing waits inside the
+    // stream for a piece that may never come.
+    std::optional<QByteArray> uncompressBytes(const char* bytes, quint64 length, HttpError* error);
+
+    static std::optional<QByteArray> uncompressData(const QByteArray& data, HttpError* error);
+    static bool uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath,
+        HttpError* error);
+    static HttpError inflateErrorWithCode(int code);
+
+private:
+    std::unique_ptr<z_stream_s> m_zStream;
+    bool m_streamReady = false;
+};

@@ -1,0 +1,69 @@
+#include "http/ZlibFilePass.h"
+
+#include "http/NXHTTPRequestError.h"
+
+#include <QFile>
+
+namespace {
+
+bool fail(HttpError* error, const QString& description, const QFile* cause = nullptr)
+{
+    if (!error)
+        return false;
+    std::shared_ptr<const HttpError> underlying;
+    if (cause)
+        underlying = std::make_shared<HttpError>(
+            QStringLiteral("NSPOSIXErrorDomain"), int(cause->error()), cause->errorString());
+    *error = requestError(NXHTTPRequestErrorType::Compression, description, underlying);
+    return false;
+}
+
+} // namespace
+
+bool ZlibFilePass::run(
+    const QString& sourcePath, const QString& destinationPath, HttpError* error) const
+{
+    QFile destination(destinationPath);
+    if (!destination.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return fail(error,
+            QStringLiteral("%1 of %2 failed because we were to create a file at %3")
+                .arg(verb, sourcePath, destinationPath));
+    QFile source(sourcePath);
+    if (!source.exists())
+        return fail(error, QStringLiteral("%1 of %2 failed the file does not exist").arg(verb, sourcePath));
+    if (!source.open(QIODevice::ReadOnly))
+        return fail(error,
+            QStringLiteral("%1 of %2 failed because we were unable to read from the source data file")
+                .arg(verb, sourcePath),
+            &source);
+    // A short read is the last chunk; a file that is a whole number of chunks
+    // long ends with an empty read, which still finishes the stream.
+    for (;;) {
+        const QByteArray chunk = source.read(chunkSize);
+        if (source.error() != QFileDevice::NoError)
+            return fail(error,
+                QStringLiteral(
+                    "%1 of %2 failed because we were unable to read from the source data file")
+                    .arg(verb, sourcePath),
+                &source);
+        const bool last = chunk.size() < chunkSize;
+        const std::optional<QByteArray> output = step(chunk, last, error);
+        if (!output)
+            return false;
+        if (destination.write(*output) != output->size())
+            return fail(error,
+                QStringLiteral("%1 of %2 failed because we were unable to write to the destination "
+                               "data file at %3")
+                    .arg(verb, sourcePath, destinationPath),
+                &destination);
+        if (last)
+            break;
+    }
+    if (!destination.flush())
+        return fail(error,
+            QStringLiteral("%1 of %2 failed because we were unable to write to the destination "
+                           "data file at %3")
+                .arg(verb, sourcePath, destinationPath),
+            &destination);
+    return true;
+}

@@ -1,0 +1,156 @@
+#include "http/NXDataCompressor.h"
+#include "http/NXDataDecompressor.h"
+#include "http/NXHTTPRequestError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+namespace {
+
+// Text-like bytes that compress well but not to nothing.
+QByteArray sample(qsizetype size)
+{
+    QByteArray bytes;
+    bytes.reserve(size);
+    QRandomGenerator random(7);
+    while (bytes.size() < size)
+        bytes += "word" + QByteArray::number(random.bounded(500)) + ' ';
+    bytes.truncate(size);
+    return bytes;
+}
+
+QByteArray compressInPieces(const QByteArray& data, qsizetype piece)
+{
+    NXDataCompressor compressor;
+    EXPECT_TRUE(compressor.setupStream().isNull());
+    QByteArray out;
+    for (qsizetype at = 0; at < data.size(); at += piece) {
+        const qsizetype length = std::min(piece, data.size() - at);
+        const bool last = at + length >= data.size();
+        const auto part = compressor.compressBytes(data.constData() + at, quint64(length), nullptr, last);
+        EXPECT_TRUE(part.has_value());
+        out += part.value_or(QByteArray());
+    }
+    return out;
+}
+
+QByteArray uncompressInPieces(const QByteArray& data, qsizetype piece, HttpError* error = nullptr)
+{
+    NXDataDecompressor decompressor;
+    EXPECT_TRUE(decompressor.setupStream().isNull());
+    QByteArray out;
+    for (qsizetype at = 0; at < data.size(); at += piece) {
+        const qsizetype length = std::min(piece, data.size() - at);
+        const auto part = decompressor.uncompressBytes(data.constData() + at, quint64(length), error);
+        if (!part)
+            return {};
+        out += *part;
+    }
+    return out;
+}
+
+// A zlib-wrapped (not gzip) form, made with zlib directly.
+QByteArray zlibWrapped(const QByteArray& data)
+{
+    uLongf size = compressBound(uLong(data.size()));
+    QByteArray out(qsizetype(size), Qt::Uninitialized);
+    compress(reinterpret_cast<Bytef*>(out.data()), &size,
+        reinterpret_cast<const Bytef*>(data.constData()), uLong(data.size()));
+    out.resize(qsizetype(size));
+    return out;
+}
+
+} // namespace
+
+TEST(Gzip, PiecesRoundTripToTheWholeInput)
+{
+    struct Case {
+        const char* name;
+        qsizetype size;
+        qsizetype compressPiece;
+        qsizetype inflatePiece;
+        bool zeros = false;
+    };
+    const Case cases[] = {
+        { "one call each way", 300000, 300000, 300000 },
+        { "16 KiB pieces", 300000, 16 * 1024, 16 * 1024 },
+        { "one byte pieces", 3000, 1, 1 },
+        { "tiny compressed pieces inflating to much", 2000000, 2000000, 7 },
+        { "a single byte", 1, 1, 1 },
+        { "zeros: each piece inflates to far more than its buffer", 3000000, 3000000, 5, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray data = c.zeros ? QByteArray(c.size, '\0') : sample(c.size);
+        const QByteArray whole = NXDataCompressor::compressData(data, nullptr).value_or(QByteArray());
+        const QByteArray pieces = compressInPieces(data, c.compressPiece);
+        EXPECT_EQ(pieces.left(2), QByteArray("\x1f\x8b")); // gzip header
+        EXPECT_EQ(uncompressInPieces(pieces, c.inflatePiece), data);
+        EXPECT_EQ(uncompressInPieces(whole, c.inflatePiece), data);
+    }
+}
+
+TEST(Gzip, ZlibWrappedDataInflatesAndGarbageFailsWithCode11)
+{
+    const QByteArray data = sample(50000);
+    EXPECT_EQ(NXDataDecompressor::uncompressData(zlibWrapped(data), nullptr), data);
+
+    HttpError error;
+    EXPECT_FALSE(NXDataDecompressor::uncompressData(QByteArray(64, 'x'), &error).has_value());
+    EXPECT_EQ(error.domain(), NXHTTPRequestErrorDomain);
+    EXPECT_EQ(error.code(), 11);
+    EXPECT_EQ(error.localizedDescription(),
+        QStringLiteral("Decompression of data failed with code %1").arg(Z_DATA_ERROR));
+}
+
+TEST(Gzip, FilesOfEverySizeGetTheirTrailer)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("source"));
+    const QString packed = dir.filePath(QStringLiteral("packed.gz"));
+    const QString unpacked = dir.filePath(QStringLiteral("unpacked"));
+    const qint64 chunk = NXDataCompressor::chunkSize;
+    for (const qint64 size : { qint64(0), qint64(10), chunk, 2 * chunk, 2 * chunk + 1 }) {
+        SCOPED_TRACE(size);
+        const QByteArray data = sample(size);
+        QFile file(source);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        file.close();
+        HttpError error;
+        ASSERT_TRUE(NXDataCompressor::compressDataFromFile(source, packed, &error))
+            << error.localizedDescription().toStdString();
+        QFile gz(packed);
+        ASSERT_TRUE(gz.open(QIODevice::ReadOnly));
+        const QByteArray compressed = gz.readAll();
+        // The trailer ends with the input size, modulo 2^32, little-endian.
+        const QByteArray tail = compressed.right(4);
+        const quint32 recorded = quint32(quint8(tail[0])) | quint32(quint8(tail[1])) << 8
+            | quint32(quint8(tail[2])) << 16 | quint32(quint8(tail[3])) << 24;
+        EXPECT_EQ(recorded, quint32(size));
+        ASSERT_TRUE(NXDataDecompressor::uncompressDataFromFile(packed, unpacked, &error));
+        QFile back(unpacked);
+        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+        EXPECT_EQ(back.readAll(), data);
+    }
+}
+
+TEST(Gzip, MissingSourceFileFailsAndLeavesAnEmptyDestination)
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+    const QString destination = dir.filePath(QStringLiteral("out"));
+    HttpError error;
+    EXPECT_FALSE(NXDataDecompressor::uncompressDataFromFile(missing, destination, &error));
+    EXPECT_EQ(error.code(), 11);
+    EXPECT_EQ(error.localizedDescription(),
+        QStringLiteral("Decompression of %1 failed the file does not exist").arg(missing));
+    EXPECT_TRUE(QFile::exists(destination));
+    EXPECT_EQ(QFileInfo(destination).size(), 0);
+}
