@@ -168,6 +168,11 @@ public:
     {
         m_setting.setWatermarkColor(colour);
     }
+    // The watermark picture at `size` pixels and the opacity `alpha` (0 to 1):
+    // the image scaled into the size, or the text drawn to fill it in the
+    // setting's font and colour; a new PNG file in the temporary folder.
+    // Empty, with a log line, when there is nothing to draw or no file.
+    QString pathOfWatermarkFile(const QSize& size, double alpha) const;
     QRectF watermarkRect() const override;
     void setWatermarkRect(const QRectF& pixels) override;
 

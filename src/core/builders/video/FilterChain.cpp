@@ -1,0 +1,283 @@
+#include "builders/video/BuilderServices.h"
+
+#include "engine/AVEncoder.h"
+#include "engine/EncodeConfig.h"
+#include "model/DNFileNode.h"
+#include "platform/TemporaryFile.h"
+#include "profiles/DNProfile.h"
+#include "profiles/ProfileValues.h"
+#include "services/DNHelpers.h"
+#include "services/DNLogger.h"
+#include "services/SubtitleCharset.h"
+
+#include <QRectF>
+#include <QSize>
+#include <QStringList>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// A number for a filter expression, in the C locale.
+QString num(double value)
+{
+    return QString::number(value, 'g', 9);
+}
+
+int evenDown(double value)
+{
+    return static_cast<int>(std::trunc(value / 2.0)) * 2;
+}
+
+// The graph grows as a run of simple filters on the current picture; a
+// filter with a second input closes the run under a new label.
+class ChainBuilder {
+public:
+    explicit ChainBuilder(QString input)
+        : m_label(std::move(input))
+    { }
+
+    void add(const QString& filter) { m_run << filter; }
+    // Closes the run under `label` (a new one when empty) and returns the
+    // label of the picture.
+    // An empty run under no label needs no segment: the picture keeps its label.
+    QString close(QString label = {})
+    {
+        if (label.isEmpty() && m_run.isEmpty())
+            return m_label;
+        if (label.isEmpty())
+            label = nextLabel();
+        m_segments << m_label + (m_run.isEmpty() ? QStringLiteral("null") : m_run.join(','))
+                + label;
+        m_run.clear();
+        m_label = label;
+        return label;
+    }
+    // A segment reading the current picture under `label` and giving the next.
+    void addSegment(const QString& segment) { m_segments << segment; }
+    QString nextLabel() { return QStringLiteral("[v%1]").arg(++m_count); }
+    void setCurrent(const QString& label) { m_label = label; }
+    QString current() const { return m_label; }
+    bool isEmpty() const { return m_segments.isEmpty() && m_run.isEmpty(); }
+
+    QString finish()
+    {
+        if (!m_run.isEmpty() || m_segments.isEmpty())
+            close(QStringLiteral("[video]"));
+        else
+            m_segments.last().replace(m_segments.last().size() - m_label.size(), m_label.size(),
+                QStringLiteral("[video]"));
+        return m_segments.join(';');
+    }
+
+private:
+    QString m_label;
+    QStringList m_run;
+    QStringList m_segments;
+    int m_count = 0;
+};
+
+struct ChainInput {
+    const DNFileNode& node;
+    const DNTVideo& track;
+    const EncodeConfig& config;
+    bool expand;
+};
+
+QSize profileFrameSize(const DNFileNode& node)
+{
+    if (!node.profile())
+        return {};
+    const QString value = node.profile()->videoResolution().currentValue();
+    if (value.isNull() || isKeepOriginResolution(value))
+        return {};
+    const QSizeF size = resolutionFromString(value, 0, 0);
+    return QSize(static_cast<int>(size.width()), static_cast<int>(size.height()));
+}
+
+// The crop rectangle with its origin moved to the top left, clamped to the
+// picture; empty when the crop is off or keeps the whole picture.
+QRectF topLeftCrop(const DNNodeSetting& setting)
+{
+    if (!setting.cropEnable())
+        return {};
+    const QRectF bottomLeft = setting.cropRectPercent().intersected(QRectF(0, 0, 1, 1));
+    if (bottomLeft.isEmpty() || bottomLeft == QRectF(0, 0, 1, 1))
+        return {};
+    return QRectF(bottomLeft.x(), 1.0 - bottomLeft.y() - bottomLeft.height(), bottomLeft.width(),
+        bottomLeft.height());
+}
+
+QString cropFilter(const QRectF& crop)
+{
+    // Even sizes, as most encoders of 4:2:0 pictures want them.
+    return QStringLiteral("crop=trunc(iw*%1/2)*2:trunc(ih*%2/2)*2:trunc(iw*%3):trunc(ih*%4)")
+        .arg(num(crop.width()), num(crop.height()), num(crop.x()), num(crop.y()));
+}
+
+int normalizedAngle(qint32 degrees)
+{
+    return ((degrees % 360) + 360) % 360;
+}
+
+QString rotationFilter(int angle)
+{
+    switch (angle) {
+    case 90:
+        return QStringLiteral("transpose=clock");
+    case 180:
+        return QStringLiteral("hflip,vflip");
+    case 270:
+        return QStringLiteral("transpose=cclock");
+    default:
+        break;
+    }
+    const QString radians = num(angle * std::numbers::pi / 180.0);
+    return QStringLiteral("rotate=%1:ow=trunc(rotw(%1)/2)*2:oh=trunc(roth(%1)/2)*2:c=black")
+        .arg(radians);
+}
+
+// The picture size the graph is expected to give before subtitle and
+// watermark, for drawing the watermark at its final size.
+QSize expectedPictureSize(const ChainInput& in)
+{
+    QSizeF size(in.track.width, in.track.height);
+    const QRectF crop = topLeftCrop(in.node.setting());
+    if (!crop.isEmpty())
+        size = QSizeF(
+            evenDown(size.width() * crop.width()), evenDown(size.height() * crop.height()));
+    const QSize frame = profileFrameSize(in.node);
+    if (!frame.isEmpty()) {
+        const QSizeF fitted = DNAspectFitSize(size, QSizeF(frame));
+        size = in.expand ? QSizeF(frame)
+                         : QSizeF(evenDown(fitted.width()), evenDown(fitted.height()));
+    }
+    const double radians
+        = normalizedAngle(in.node.setting().rotationAngle()) * std::numbers::pi / 180.0;
+    const double c = std::abs(std::cos(radians));
+    const double s = std::abs(std::sin(radians));
+    return QSize(static_cast<int>(std::lround(size.width() * c + size.height() * s)),
+        static_cast<int>(std::lround(size.width() * s + size.height() * c)));
+}
+
+void addGeometry(ChainBuilder& chain, const ChainInput& in)
+{
+    const DNNodeSetting& setting = in.node.setting();
+    if (in.config.deinterlace)
+        chain.add(QStringLiteral("yadif=0"));
+    const QRectF crop = topLeftCrop(setting);
+    if (!crop.isEmpty())
+        chain.add(cropFilter(crop));
+    const QSize frame = profileFrameSize(in.node);
+    if (!frame.isEmpty()) {
+        chain.add(QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:"
+                                 "force_divisible_by=2")
+                      .arg(frame.width())
+                      .arg(frame.height()));
+        if (in.expand)
+            chain.add(QStringLiteral("pad=%1:%2:(ow-iw)/2:(oh-ih)/2")
+                          .arg(frame.width())
+                          .arg(frame.height()));
+    }
+    if (setting.mirror())
+        chain.add(QStringLiteral("hflip"));
+    const int angle = normalizedAngle(setting.rotationAngle());
+    if (angle != 0)
+        chain.add(rotationFilter(angle));
+}
+
+std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index)
+{
+    const QString srt = makeTemporaryFile(QStringLiteral("qzsubsrt"), QStringLiteral("srt"));
+    if (srt.isEmpty()
+        || AVEncoderExtractSubFile(
+               node.path().toUtf8().constData(), index, srt.toUtf8().constData())
+            != 0) {
+        DNLog(QStringLiteral("abandone subtitle!!!! buildin subtitle(text based), but we cannot "
+                             "extrat the subtitle from video file"));
+        return std::nullopt;
+    }
+    return GenSubtitlesFilter(srt, detectFileCharset(srt));
+}
+
+void addOverlay(ChainBuilder& chain, const QString& second, const QString& overlay)
+{
+    const QString main = chain.close();
+    const QString out = chain.nextLabel();
+    chain.addSegment(main + second + overlay + out);
+    chain.setCurrent(out);
+}
+
+void addSubtitle(ChainBuilder& chain, const ChainInput& in)
+{
+    const qint32 index = in.node.setting().subtitleIndex();
+    if (index < 0)
+        return;
+    if (static_cast<std::size_t>(index) >= in.node.subtitleTracks().size()) {
+        DNLog(
+            QStringLiteral("No subtitle track at index %1, the subtitle is left out.").arg(index));
+        return;
+    }
+    const DNSubtitleTrack& track = in.node.subtitleTracks()[static_cast<std::size_t>(index)];
+    std::optional<QString> filter;
+    if (const DNTExtSubtitle* external = DNExtSubtitleOf(track))
+        filter = GenSubtitlesFilter(external->path, external->codePage);
+    else if (DNSubtitleFields(track).isTextformat)
+        filter = extractedTextSubtitle(in.node, index);
+    else if (const auto mark = GenSubtitleStreamMark(in.node, true, in.config))
+        return addOverlay(chain, *mark, QStringLiteral("overlay=x=(W-w)/2:y=H-h"));
+    if (!filter)
+        return;
+    // The subtitle filter reads the picture under the label it names.
+    chain.close(QStringLiteral("[VA]"));
+    const QString out = chain.nextLabel();
+    chain.addSegment(*filter + out);
+    chain.setCurrent(out);
+}
+
+void addWatermark(ChainBuilder& chain, const ChainInput& in)
+{
+    if (!in.node.isEnableWatermark())
+        return;
+    const QRectF rect = in.node.setting().watermarkRectPercent().intersected(QRectF(0, 0, 1, 1));
+    const QSize picture = expectedPictureSize(in);
+    const QSize size(static_cast<int>(picture.width() * rect.width()),
+        static_cast<int>(picture.height() * rect.height()));
+    const double alpha = 1.0 - std::min(in.node.watermarkTransparency(), 100u) / 100.0;
+    const QString path = in.node.pathOfWatermarkFile(size, alpha);
+    if (path.isEmpty()) {
+        DNLog(
+            QStringLiteral("The watermark picture could not be made, the watermark is left out."));
+        return;
+    }
+    const QString mark = chain.nextLabel();
+    chain.addSegment(QStringLiteral("movie=filename=") + FilterGraphQuote(path) + mark);
+    // The rectangle's origin is at the bottom left, the overlay's at the top left.
+    addOverlay(chain, mark,
+        QStringLiteral("overlay=x=trunc(W*%1):y=trunc(H*%2)")
+            .arg(num(rect.x()), num(1.0 - rect.y() - rect.height())));
+}
+
+} // namespace
+
+std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config)
+{
+    const std::optional<QString> input = GenVideoStreamMark(node, true, config);
+    if (!input)
+        return std::nullopt;
+    const DNTVideo& track
+        = node.videoTracks()[static_cast<std::size_t>(node.setting().videoIndex())];
+    const ChainInput in { node, track, config, expandToProfile };
+    ChainBuilder chain(*input);
+    addGeometry(chain, in);
+    if (burnSubtitles)
+        addSubtitle(chain, in);
+    addWatermark(chain, in);
+    if (!prefixFilter.isEmpty())
+        chain.add(prefixFilter);
+    if (chain.isEmpty())
+        return std::nullopt;
+    return chain.finish();
+}

@@ -1,0 +1,202 @@
+#include "builders/video/BuilderServices.h"
+
+#include "core/profiles/ProfileTestSupport.h"
+#include "engine/EncodeConfig.h"
+#include "model/DNFileGroupNode.h"
+#include "profiles/DNProfile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+struct CharsetCase {
+    const char* label;
+    QByteArray bytes; // the file as written
+    QString charset;
+    QByteArray expected; // the copy
+    QString expectedCharset;
+};
+
+TEST(ConvertSubtitleToUTF8, ConvertsTheEncodingsLibassMisreadsAndCopiesTheRest)
+{
+    const QString text = QStringLiteral("1\n00:00:00,000 --> 00:00:01,000\n");
+    QStringEncoder toUtf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    const QByteArray utf16 = toUtf16(text + QStringLiteral("Grüße\n"));
+    const std::vector<CharsetCase> cases = {
+        { "UTF-16 with its mark", utf16, "UTF-16", text.toUtf8() + "Grüße\n", "UTF-8" },
+        { "UTF-16LE as detected", utf16, "utf-16le", text.toUtf8() + "Grüße\n", "UTF-8" },
+        { "Big5", text.toUtf8() + "\xA7\x41\xA6\x6E\n", "BIG5", text.toUtf8() + "你好\n", "UTF-8" },
+        { "Shift_JIS", text.toUtf8() + "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\n", "SHIFT_JIS",
+            text.toUtf8() + "こんにちは\n", "UTF-8" },
+        { "other sets are copied",
+            text.toUtf8()
+                + "Gr\xFC\xDF"
+                  "e\n",
+            "windows-1252",
+            text.toUtf8()
+                + "Gr\xFC\xDF"
+                  "e\n",
+            "windows-1252" },
+        { "unknown set is copied", "\xFF\xFE\x00", "", "\xFF\xFE\x00", "" },
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        const QString source = dir.filePath(QStringLiteral("in.ass"));
+        ASSERT_TRUE(writeFile(source, c.bytes));
+        QString charset = c.charset;
+        const std::optional<QString> copy = ConvertSubtitleToUTF8(source, charset);
+        ASSERT_TRUE(copy) << c.label;
+        EXPECT_TRUE(QFileInfo(*copy).fileName().startsWith(QLatin1String("qzsub"))) << c.label;
+        EXPECT_EQ(QFileInfo(*copy).suffix(), QLatin1String("ass")) << c.label;
+        EXPECT_EQ(readAll(*copy), c.expected) << c.label;
+        EXPECT_EQ(charset, c.expectedCharset) << c.label;
+    }
+}
+
+TEST(ConvertSubtitleToUTF8, FailsOnUnreadableOrInvalidText)
+{
+    QTemporaryDir dir;
+    QString charset = QStringLiteral("BIG5");
+    EXPECT_FALSE(ConvertSubtitleToUTF8(dir.filePath(QStringLiteral("missing.srt")), charset));
+    const QString source = dir.filePath(QStringLiteral("bad.srt"));
+    ASSERT_TRUE(writeFile(source, "\x82")); // half a Shift_JIS letter
+    charset = QStringLiteral("Shift_JIS");
+    EXPECT_FALSE(ConvertSubtitleToUTF8(source, charset));
+    EXPECT_EQ(charset, QLatin1String("Shift_JIS"));
+}
+
+TEST(GenSubtitlesFilter, NamesTheCharsetOnlyForSrtCopiesNotInUtf8)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        QString charset;
+        bool charenc;
+    } cases[] = {
+        { "a.srt", "ISO-8859-2", true },
+        { "a.SRT", "windows-1252", true },
+        { "a.srt", "utf-8", false },
+        { "a.srt", "", false },
+        { "a.srt", "Shift_JIS", false }, // converted on the way
+        { "a.ass", "ISO-8859-2", false },
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(writeFile(path, "1\n"));
+        const QString filter = GenSubtitlesFilter(path, c.charset).value_or("");
+        EXPECT_TRUE(filter.startsWith(QLatin1String("[VA]subtitles=filename=\\'"))) << c.name;
+        EXPECT_EQ(filter.contains(QStringLiteral(":charenc=\\'") + c.charset + "\\'"), c.charenc)
+            << c.name << " " << c.charset.toStdString();
+    }
+}
+
+struct ConcatFixture : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(writeProfile(dir.filePath("p.plist"), fullProfile()));
+        QString error;
+        profile = DNProfile::profileWithFile(dir.filePath("p.plist"), DNProfileTypeVideo, error);
+        ASSERT_TRUE(profile) << error.toStdString();
+        setConfigPath(config.outputDir, dir.path());
+    }
+
+    std::shared_ptr<DNFileNode> member(const QString& output, std::vector<float> durations)
+    {
+        auto node = std::make_shared<DNFileNode>(output);
+        std::vector<DNTVideo> tracks;
+        for (float duration : durations) {
+            DNTVideo track;
+            track.duration = duration;
+            tracks.push_back(track);
+        }
+        node->setVideoTracks(tracks);
+        node->setOutputName(output);
+        return node;
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<DNProfile> profile;
+    EncodeConfig config;
+};
+
+TEST_F(ConcatFixture, ListsTheMembersAndCopiesTheirStreams)
+{
+    auto first = member(QStringLiteral("/tmp/it's one.mp4"), { 10.7f });
+    auto second = member(QStringLiteral("/tmp/two.mp4"), { 1.0f, 20.6f });
+    second->setting().setVideoIndex(1);
+    auto noVideo = member(QStringLiteral("/tmp/none.mp4"), {});
+    auto group = DNFileGroupNode::fileGroupNodeWithNodes({ first, noVideo, second });
+    group->setProfile(profile);
+    DNNodeInfo info;
+    info.displayName = QStringLiteral("Both");
+    info.genre = QString();
+    info.outputName = QStringLiteral("joined.mov");
+    group->setNodeInfo(info);
+
+    const ArgumentBlockPtr block = Video_Concat_With_AVEncoder(*group, 0, config);
+    ASSERT_TRUE(block);
+    const QStringList args = block->arguments();
+    ASSERT_EQ(args.size(), 14);
+    EXPECT_EQ(args.mid(0, 6), QStringList({ "encoder", "-d", "-y", "-f", "concat", "-i" }));
+    EXPECT_TRUE(QFileInfo(args[6]).fileName().startsWith(QLatin1String("qzfl")));
+    EXPECT_EQ(readAll(args[6]), "file '/tmp/it'\\''s one.mp4'\nfile '/tmp/two.mp4'\n");
+    EXPECT_EQ(args.mid(7),
+        QStringList({
+            "-c",
+            "copy",
+            "-metadata",
+            "title=Both",
+            "-metadata",
+            "genre=",
+            dir.filePath("joined.mp4"),
+        }));
+    EXPECT_EQ(group->outputName(), dir.filePath("joined.mp4"));
+    // 10.7 is cut to 10 before 20.6 is added.
+    EXPECT_EQ(block->duration, 30);
+}
+
+TEST_F(ConcatFixture, RefusesWhatItCannotJoin)
+{
+    auto file = member(QStringLiteral("/tmp/a.mp4"), { 1.0f });
+    file->setProfile(profile);
+    EXPECT_FALSE(Video_Concat_With_AVEncoder(*file, 0, config)) << "not a group";
+
+    auto badIndex = member(QStringLiteral("/tmp/b.mp4"), { 1.0f });
+    badIndex->setting().setVideoIndex(4);
+    auto group = DNFileGroupNode::fileGroupNodeWithNodes({ file, badIndex });
+    group->setProfile(profile);
+    EXPECT_FALSE(Video_Concat_With_AVEncoder(*group, 0, config)) << "video index outside";
+
+    auto lineBreak = member(QStringLiteral("/tmp/c\n.mp4"), { 1.0f });
+    group = DNFileGroupNode::fileGroupNodeWithNodes({ file, lineBreak });
+    group->setProfile(profile);
+    EXPECT_FALSE(Video_Concat_With_AVEncoder(*group, 0, config)) << "line break in a path";
+}
+
+TEST_F(ConcatFixture, AnUnwritableTemporaryFolderGivesNoCommand)
+{
+    const QByteArray saved = qgetenv("TMPDIR");
+    // No file can be made in /proc, not even by root; the temporary folder
+    // must still be a folder, or it would fall back to /tmp.
+    qputenv("TMPDIR", "/proc");
+    auto group = DNFileGroupNode::fileGroupNodeWithNodes({ member("/tmp/a.mp4", { 1.0f }) });
+    group->setProfile(profile);
+    const ArgumentBlockPtr block = Video_Concat_With_AVEncoder(*group, 0, config);
+    qputenv("TMPDIR", saved);
+    EXPECT_FALSE(block);
+    EXPECT_TRUE(sharedLogText().contains("can not write concat file list to temp directory!"));
+    EXPECT_TRUE(group->outputName().isEmpty());
+}
+
+} // namespace

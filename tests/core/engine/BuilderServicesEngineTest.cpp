@@ -1,0 +1,329 @@
+// The builders' filter graphs and merge lists run on the installed ffmpeg:
+// sizes checked with ffprobe, pictures by reading pixels of a decoded frame.
+#include "builders/video/BuilderServices.h"
+
+#include "core/profiles/ProfileTestSupport.h"
+#include "engine/AVEncoder.h"
+#include "engine/EncodeConfig.h"
+#include "fixtures/MediaFacts.h"
+#include "fixtures/TestMedia.h"
+#include "model/DNFileGroupNode.h"
+#include "profiles/DNProfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+int encode(const QStringList& arguments, int duration = 0)
+{
+    std::vector<QByteArray> words;
+    for (const QString& argument : arguments)
+        words.push_back(argument.toUtf8());
+    std::vector<const char*> argv;
+    for (const QByteArray& word : words)
+        argv.push_back(word.constData());
+    return AVEncoderEncode(int(argv.size()), argv.data(), duration);
+}
+
+bool runTool(const QString& program, const QStringList& arguments, const QString& input = {},
+    const QString& output = {})
+{
+    QProcess process;
+    if (!input.isEmpty())
+        process.setStandardInputFile(input);
+    if (!output.isEmpty())
+        process.setStandardOutputFile(output);
+    process.start(program, arguments);
+    return process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+bool writeText(const QString& path, const QByteArray& bytes)
+{
+    return writeFile(path, bytes);
+}
+
+// Share of pixels in `area` whose colour differs clearly between two frames.
+double changedShare(const QImage& a, const QImage& b, const QRect& area)
+{
+    int changed = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            const int d = std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
+                + std::abs(qBlue(p) - qBlue(q));
+            changed += d > 60 ? 1 : 0;
+        }
+    return double(changed) / (area.width() * area.height());
+}
+
+bool similar(QRgb p, QRgb q)
+{
+    return std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
+        + std::abs(qBlue(p) - qBlue(q))
+        < 40;
+}
+
+class BuilderServicesEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(TestMedia::ensure().isEmpty());
+        s_dir = std::make_unique<QTemporaryDir>();
+        s_source = s_dir->filePath("pattern.mp4");
+        ASSERT_TRUE(runTool("ffmpeg",
+            { "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=2",
+                "-c:v", "libx264", "-pix_fmt", "yuv420p", "-y", s_source }));
+    }
+    static void TearDownTestSuite() { s_dir.reset(); }
+
+    static std::shared_ptr<DNFileNode> node(
+        const QString& path, const QString& frameSize = QStringLiteral("keep origin"))
+    {
+        auto node = DNFileNode::fileNodeWithFile(path);
+        if (!node)
+            return nullptr;
+        auto profile = std::make_shared<DNProfile>();
+        profile->videoResolution().setChoices(frameSize, { frameSize });
+        node->setProfile(profile);
+        node->setting().setSubtitleIndex(-1);
+        return node;
+    }
+
+    // The frame at `seconds` after the node's graph (or none) as a picture.
+    QImage frame(const DNFileNode& n, const std::optional<QString>& graph, double seconds = 0.5)
+    {
+        const QString out = m_dir.filePath(QStringLiteral("frame%1.png").arg(++m_count));
+        QStringList args { "encoder", "-y", "-i", n.path() };
+        if (graph)
+            args << "-filter_complex" << *graph << "-map"
+                 << "[video]";
+        args << "-an"
+             << "-sn"
+             << "-ss" << QString::number(seconds) << "-frames:v"
+             << "1" << out;
+        EXPECT_EQ(encode(args), 0) << (graph ? graph->toStdString() : "no graph");
+        m_lastFacts = MediaFacts::probe(out);
+        return QImage(out).convertToFormat(QImage::Format_RGB32);
+    }
+
+    QSize lastSize() const
+    {
+        const StreamFacts video = m_lastFacts.stream("video");
+        return QSize(video.width, video.height);
+    }
+
+    static inline std::unique_ptr<QTemporaryDir> s_dir;
+    static inline QString s_source;
+    QTemporaryDir m_dir;
+    MediaFacts m_lastFacts;
+    int m_count = 0;
+};
+
+struct GeometryCase {
+    const char* label;
+    QString frameSize;
+    bool expand;
+    std::function<void(DNNodeSetting&)> edit;
+    QSize expected;
+    // (output point, source point) pairs that must show the same colour.
+    std::vector<std::pair<QPoint, QPoint>> samePixels;
+    std::vector<QPoint> black; // bars
+};
+
+TEST_F(BuilderServicesEngine, GeometryGivesTheExpectedPicture)
+{
+    const std::vector<GeometryCase> cases = {
+        { "expanded to the profile", "720x480", true, [](DNNodeSetting&) {}, { 720, 480 },
+            { { { 293, 375 }, { 260, 300 } }, { { 652, 397 }, { 580, 320 } } },
+            { { 360, 10 }, { 360, 470 } } },
+        { "fitted without bars", "720x480", false, [](DNNodeSetting&) {}, { 720, 404 }, {}, {} },
+        { "bottom-left quarter", "keep origin", false,
+            [](DNNodeSetting& s) {
+                s.setCropEnable(true);
+                s.setCropRectPercent(QRectF(0, 0, 0.5, 0.5));
+            },
+            { 320, 180 }, { { { 40, 40 }, { 40, 220 } }, { { 300, 160 }, { 300, 340 } } }, {} },
+        { "quarter turn", "keep origin", false, [](DNNodeSetting& s) { s.setRotationAngle(90); },
+            { 360, 640 }, { { { 40, 100 }, { 100, 319 } }, { { 300, 600 }, { 600, 59 } } }, {} },
+        { "mirror", "keep origin", false, [](DNNodeSetting& s) { s.setMirror(true); }, { 640, 360 },
+            { { { 40, 100 }, { 599, 100 } }, { { 600, 300 }, { 39, 300 } } }, {} },
+    };
+    const auto plain = node(s_source);
+    ASSERT_TRUE(plain);
+    const QImage source = frame(*plain, std::nullopt);
+    ASSERT_EQ(source.size(), QSize(640, 360));
+    for (const auto& c : cases) {
+        const auto n = node(s_source, c.frameSize);
+        c.edit(n->setting());
+        const QImage out = frame(*n, GenVideoFilterChain(*n, {}, true, c.expand, EncodeConfig()));
+        EXPECT_EQ(lastSize(), c.expected) << c.label;
+        if (out.size() != c.expected)
+            continue;
+        for (const auto& [at, from] : c.samePixels)
+            EXPECT_TRUE(similar(out.pixel(at), source.pixel(from)))
+                << c.label << " at " << at.x() << "," << at.y();
+        for (const QPoint& at : c.black)
+            EXPECT_LT(qGray(out.pixel(at)), 30) << c.label;
+    }
+}
+
+struct SubtitleCase {
+    const char* label;
+    const char* fixture; // empty: the 640x360 pattern
+    std::function<void(DNFileNode&, const QString& folder)> choose;
+    QRect drawnArea; // where the subtitle must change the picture
+    QRect untouched;
+};
+
+void attachSrt(DNFileNode& n, const QString& path, const QString& codePage)
+{
+    auto tracks = n.subtitleTracks();
+    DNTExtSubtitle srt = DNTExtSubtitle::extSubtitleTrack(path);
+    srt.codePage = codePage;
+    tracks.push_back(srt);
+    n.setSubtitleTracks(tracks);
+    n.setting().setSubtitleIndex(int(tracks.size()) - 1);
+}
+
+TEST_F(BuilderServicesEngine, BurntSubtitlesChangeThePictureWhereTheyShow)
+{
+    const QByteArray cue = "1\n00:00:00,000 --> 00:00:05,000\n";
+    const std::vector<SubtitleCase> cases = {
+        { "SRT in UTF-8", "",
+            [&](DNFileNode& n, const QString& folder) {
+                ASSERT_TRUE(writeText(folder + "/u.srt", cue + "HELLO WORLD Grüße\n"));
+                attachSrt(n, folder + "/u.srt", "UTF-8");
+            },
+            { 100, 270, 440, 80 }, { 0, 0, 640, 200 } },
+        { "SRT in Shift_JIS", "",
+            [&](DNFileNode& n, const QString& folder) {
+                ASSERT_TRUE(writeText(folder + "/j.txt", cue + "HELLO こんにちは\n"));
+                ASSERT_TRUE(runTool("iconv", { "-f", "UTF-8", "-t", "SHIFT_JIS" },
+                    folder + "/j.txt", folder + "/j.srt"));
+                attachSrt(n, folder + "/j.srt", "Shift_JIS");
+            },
+            { 100, 270, 440, 80 }, { 0, 0, 640, 200 } },
+        { "text stream of the file", TestMedia::kTwoAudioAndText,
+            [](DNFileNode& n, const QString&) { n.setting().setSubtitleIndex(0); },
+            { 20, 85, 120, 34 }, { 0, 0, 160, 60 } },
+        { "picture stream of the file", TestMedia::kPictureSubtitle,
+            [](DNFileNode& n, const QString&) { n.setting().setSubtitleIndex(0); },
+            { 22, 202, 116, 12 }, { 0, 0, 320, 180 } },
+    };
+    for (const auto& c : cases) {
+        const QString path = *c.fixture ? TestMedia::path(c.fixture) : s_source;
+        const auto n = node(path);
+        ASSERT_TRUE(n) << c.label;
+        const QImage without = frame(*n, std::nullopt);
+        c.choose(*n, m_dir.path());
+        const auto graph = GenVideoFilterChain(*n, {}, true, false, EncodeConfig());
+        ASSERT_TRUE(graph) << c.label;
+        const QImage with = frame(*n, graph);
+        ASSERT_EQ(with.size(), without.size()) << c.label;
+        EXPECT_GT(changedShare(with, without, c.drawnArea), 0.02) << c.label;
+        EXPECT_LT(changedShare(with, without, c.untouched), 0.001) << c.label;
+    }
+}
+
+TEST_F(BuilderServicesEngine, WatermarkShowsAtItsPlaceAndTransparency)
+{
+    QImage logo(40, 40, QImage::Format_RGB32);
+    logo.fill(QColor(255, 0, 0));
+    const QString logoPath = m_dir.filePath("logo.png");
+    ASSERT_TRUE(logo.save(logoPath));
+    const auto n = node(s_source);
+    const QImage without = frame(*n, std::nullopt);
+    n->setEnableWatermark(true);
+    n->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+    n->setImagePathOfWatermark(logoPath);
+    // The bottom-right corner, 160x90 pixels; the square logo fills its middle.
+    n->setting().setWatermarkRectPercent(QRectF(0.75, 0, 0.25, 0.25));
+    const QPoint inside(560, 315);
+    for (const quint32 transparency : { 0u, 50u }) {
+        n->setWatermarkTransparency(transparency);
+        const QImage with = frame(*n, GenVideoFilterChain(*n, {}, true, false, EncodeConfig()));
+        const QRgb p = with.pixel(inside);
+        const QRgb under = without.pixel(inside);
+        const double share = (100 - transparency) / 100.0;
+        EXPECT_NEAR(qRed(p), share * 255 + (1 - share) * qRed(under), 30) << transparency;
+        EXPECT_NEAR(qGreen(p), (1 - share) * qGreen(under), 30) << transparency;
+        EXPECT_LT(changedShare(with, without, { 0, 0, 480, 360 }), 0.001) << transparency;
+    }
+}
+
+TEST_F(BuilderServicesEngine, EveryEditTogetherWithOddTemporaryPathsIsAccepted)
+{
+    // Subtitle copies and the watermark picture land in the temporary
+    // folder; its name holds every character the graph treats specially.
+    const QString odd = m_dir.filePath("it's [odd]; a:b, c\\d");
+    ASSERT_TRUE(QDir().mkpath(odd));
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", odd.toUtf8());
+    QImage logo(40, 20, QImage::Format_RGB32);
+    logo.fill(Qt::green);
+    ASSERT_TRUE(logo.save(odd + "/logo.png"));
+    ASSERT_TRUE(writeText(odd + "/sub.srt", "1\n00:00:00,000 --> 00:00:05,000\nHELLO\n"));
+
+    const auto n = node(s_source, "720x480");
+    n->setting().setCropEnable(true);
+    n->setting().setCropRectPercent(QRectF(0.1, 0.1, 0.8, 0.6));
+    n->setting().setRotationAngle(270);
+    n->setEnableWatermark(true);
+    n->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+    n->setImagePathOfWatermark(odd + "/logo.png");
+    attachSrt(*n, odd + "/sub.srt", "windows-1252");
+    EncodeConfig config;
+    config.deinterlace = true;
+    const auto graph = GenVideoFilterChain(*n, "setpts=N/(FRAME_RATE*TB)", true, true, config);
+    qputenv("TMPDIR", saved);
+    ASSERT_TRUE(graph);
+    EXPECT_TRUE(graph->contains("subtitles=") && graph->contains("movie=")) << graph->toStdString();
+    frame(*n, graph);
+    EXPECT_EQ(lastSize(), QSize(480, 720));
+}
+
+TEST_F(BuilderServicesEngine, ConcatListJoinsTwoClips)
+{
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    const QStringList outputs { m_dir.filePath("it's one.mp4"), m_dir.filePath("two.mp4") };
+    std::vector<NXBasicMediaNode::Ptr> members;
+    double expected = 0;
+    for (const QString& output : outputs) {
+        ASSERT_TRUE(QFile::copy(source, output));
+        auto member = DNFileNode::fileNodeWithFile(output);
+        ASSERT_TRUE(member);
+        member->setOutputName(output);
+        members.push_back(member);
+        expected += MediaFacts::probe(output).duration;
+    }
+    auto group = DNFileGroupNode::fileGroupNodeWithNodes(members);
+    ASSERT_TRUE(writeProfile(m_dir.filePath("mp4.plist"), fullProfile()));
+    QString error;
+    group->setProfile(
+        DNProfile::profileWithFile(m_dir.filePath("mp4.plist"), DNProfileTypeVideo, error));
+    ASSERT_TRUE(group->profile()) << error.toStdString();
+    DNNodeInfo info;
+    info.outputName = QStringLiteral("joined.mp4");
+    group->setNodeInfo(info);
+    EncodeConfig config;
+    setConfigPath(config.outputDir, m_dir.path());
+
+    const ArgumentBlockPtr block = Video_Concat_With_AVEncoder(*group, 0, config);
+    ASSERT_TRUE(block);
+    ASSERT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0);
+    const MediaFacts facts = MediaFacts::probe(group->outputName());
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_NEAR(facts.duration, expected, 0.3);
+}
+
+} // namespace
