@@ -1,0 +1,263 @@
+#include "list/NXMediaListModel.h"
+
+#include "model/DNFileGroupNode.h"
+#include "model/DNFileNode.h"
+#include "profiles/DNProfile.h"
+#include "services/DNHelpers.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const DNFileNode* asFileNode(const NXBasicMediaNode& node)
+{
+    return dynamic_cast<const DNFileNode*>(&node);
+}
+
+// Quotes would break the engines' file names; they become underscores.
+QString cleanOutputBase(QString name)
+{
+    name.replace(QLatin1Char('\''), QLatin1Char('_')).replace(QLatin1Char('"'), QLatin1Char('_'));
+    return name.isEmpty() ? QStringLiteral("Untitled") : name;
+}
+
+} // namespace
+
+QString NXMediaDisplayName(const NXBasicMediaNode& node)
+{
+    const auto* file = asFileNode(node);
+    if (!file)
+        return {};
+    if (isMemberOf<DNFileGroupNode>(&node))
+        return QStringLiteral("Merged: %1").arg(QFileInfo(file->path()).completeBaseName());
+    return QFileInfo(file->path()).fileName();
+}
+
+QString NXMediaDurationText(const NXBasicMediaNode& node)
+{
+    const auto* file = asFileNode(node);
+    if (!file)
+        return {};
+    double seconds = file->duration();
+    if (isMemberOf<DNFileGroupNode>(&node)) {
+        seconds = 0;
+        for (const auto& member : node.children())
+            if (const auto* memberFile = asFileNode(*member))
+                seconds += memberFile->duration();
+    }
+    return DNTimeStringFromSeconds(int(std::lround(seconds)));
+}
+
+QString NXMediaProfileName(const NXBasicMediaNode& node)
+{
+    const auto* file = asFileNode(node);
+    if (!file || node.mediaType() == NXMediaType::MergeMember || !file->profile())
+        return {};
+    return file->profile()->profileName();
+}
+
+QString NXMediaOutputName(const NXBasicMediaNode& node)
+{
+    const auto* file = asFileNode(node);
+    if (!file || node.mediaType() == NXMediaType::MergeMember)
+        return {};
+    // The requested name loses its own extension to the profile's.
+    const QString base = QFileInfo(file->nodeInfo().outputName.value_or(file->path()))
+                             .completeBaseName()
+                             .remove(QLatin1Char('/'));
+    const QString suffix = file->profile() ? file->profile()->fileNameSuffix() : QString();
+    const QString name = cleanOutputBase(base);
+    return suffix.isEmpty() ? name : name + QLatin1Char('.') + suffix;
+}
+
+NXMediaListModel::NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent)
+    : QAbstractItemModel(parent)
+    , m_nodes(nodes)
+{
+}
+
+void NXMediaListModel::appendNode(const NXBasicMediaNode::Ptr& node)
+{
+    insertNode(int(m_nodes.size()), node);
+}
+
+void NXMediaListModel::insertNode(int row, const NXBasicMediaNode::Ptr& node)
+{
+    if (!node)
+        return;
+    row = std::clamp(row, 0, int(m_nodes.size()));
+    beginInsertRows({}, row, row);
+    m_nodes.insert(m_nodes.begin() + row, node);
+    endInsertRows();
+}
+
+void NXMediaListModel::removeNode(const NXBasicMediaNode::Ptr& node)
+{
+    const QModelIndex index = indexOf(node);
+    if (!index.isValid())
+        return;
+    if (!index.parent().isValid()) {
+        beginRemoveRows({}, index.row(), index.row());
+        m_nodes.erase(m_nodes.begin() + index.row());
+        endRemoveRows();
+        return;
+    }
+    const auto group = node->parent();
+    beginRemoveRows(index.parent(), index.row(), index.row());
+    group->removeChild(node);
+    endRemoveRows();
+    // A group that lost its last member is no entry any more.
+    if (group->children().empty())
+        removeNode(group);
+}
+
+void NXMediaListModel::appendMember(
+    const NXBasicMediaNode::Ptr& group, const NXBasicMediaNode::Ptr& member)
+{
+    const QModelIndex parentIndex = indexOf(group);
+    if (!parentIndex.isValid() || !member)
+        return;
+    const int row = int(group->children().size());
+    beginInsertRows(parentIndex.siblingAtColumn(0), row, row);
+    group->appendChild(member);
+    if (member->mediaType() == NXMediaType::VideoFile)
+        member->setMediaType(NXMediaType::MergeMember);
+    endInsertRows();
+    emit dataChanged(parentIndex, parentIndex.siblingAtColumn(ColumnCount - 1));
+}
+
+void NXMediaListModel::clear()
+{
+    beginResetModel();
+    m_nodes.clear();
+    endResetModel();
+}
+
+void NXMediaListModel::refreshAll()
+{
+    beginResetModel();
+    endResetModel();
+}
+
+NXBasicMediaNode* NXMediaListModel::rawNode(const QModelIndex& index) const
+{
+    return index.isValid() ? static_cast<NXBasicMediaNode*>(index.internalPointer()) : nullptr;
+}
+
+NXBasicMediaNode::Ptr NXMediaListModel::nodeAt(const QModelIndex& index) const
+{
+    auto* node = rawNode(index);
+    return node ? node->shared_from_this() : nullptr;
+}
+
+int NXMediaListModel::rowOfTopLevel(const NXBasicMediaNode* node) const
+{
+    const auto found = std::find_if(
+        m_nodes.begin(), m_nodes.end(), [node](const auto& entry) { return entry.get() == node; });
+    return found == m_nodes.end() ? -1 : int(found - m_nodes.begin());
+}
+
+QModelIndex NXMediaListModel::indexOf(const NXBasicMediaNode::Ptr& node) const
+{
+    if (!node)
+        return {};
+    const int row = rowOfTopLevel(node.get());
+    if (row >= 0)
+        return createIndex(row, 0, node.get());
+    const auto group = node->parent();
+    if (!group || rowOfTopLevel(group.get()) < 0)
+        return {};
+    const auto& members = group->children();
+    const auto found = std::find(members.begin(), members.end(), node);
+    return found == members.end() ? QModelIndex() : createIndex(int(found - members.begin()), 0, node.get());
+}
+
+QModelIndex NXMediaListModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column < 0 || column >= ColumnCount)
+        return {};
+    if (!parent.isValid())
+        return row < int(m_nodes.size()) ? createIndex(row, column, m_nodes[row].get()) : QModelIndex();
+    const auto* group = rawNode(parent);
+    if (!group || parent.parent().isValid() || row >= int(group->children().size()))
+        return {};
+    return createIndex(row, column, group->children()[row].get());
+}
+
+QModelIndex NXMediaListModel::parent(const QModelIndex& child) const
+{
+    const auto* node = rawNode(child);
+    if (!node || rowOfTopLevel(node) >= 0)
+        return {};
+    const auto group = node->parent();
+    const int row = group ? rowOfTopLevel(group.get()) : -1;
+    return row < 0 ? QModelIndex() : createIndex(row, 0, group.get());
+}
+
+int NXMediaListModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid())
+        return int(m_nodes.size());
+    if (parent.column() != 0 || parent.parent().isValid())
+        return 0;
+    const auto* node = rawNode(parent);
+    return isMemberOf<DNFileGroupNode>(node) ? int(node->children().size()) : 0;
+}
+
+int NXMediaListModel::columnCount(const QModelIndex&) const
+{
+    return ColumnCount;
+}
+
+QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
+{
+    const auto* node = rawNode(index);
+    if (!node)
+        return {};
+    if (role == Qt::ToolTipRole && index.column() == NameColumn)
+        if (const auto* file = asFileNode(*node))
+            return file->path();
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case NameColumn:
+        return NXMediaDisplayName(*node);
+    case DurationColumn:
+        return NXMediaDurationText(*node);
+    case ProfileColumn:
+        return NXMediaProfileName(*node);
+    case OutputColumn:
+        return NXMediaOutputName(*node);
+    default:
+        return {};
+    }
+}
+
+QVariant NXMediaListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const QStringList titles { QStringLiteral("Name"), QStringLiteral("Duration"),
+        QStringLiteral("Profile"), QStringLiteral("Output") };
+    return titles.value(section);
+}
+
+Qt::ItemFlags NXMediaListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::ItemIsDropEnabled;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+QStringList NXMediaListModel::mimeTypes() const
+{
+    return { QStringLiteral("text/uri-list") };
+}
+
+Qt::DropActions NXMediaListModel::supportedDropActions() const
+{
+    return Qt::CopyAction;
+}

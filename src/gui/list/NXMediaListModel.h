@@ -1,0 +1,53 @@
+#pragma once
+
+#include "model/NXBasicMediaNode.h"
+
+#include <QAbstractItemModel>
+
+#include <vector>
+
+// The conversion list as rows: one top-level row per entry, a merge group's
+// members as its children. The model holds the controller's own collection
+// and is the one place that changes it, so the rows and the list never
+// disagree.
+class NXMediaListModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    enum Column { NameColumn, DurationColumn, ProfileColumn, OutputColumn, ColumnCount };
+
+    explicit NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent = nullptr);
+
+    void appendNode(const NXBasicMediaNode::Ptr& node);
+    void insertNode(int row, const NXBasicMediaNode::Ptr& node);
+    void removeNode(const NXBasicMediaNode::Ptr& node);
+    // Adds a member to a group entry of the list.
+    void appendMember(const NXBasicMediaNode::Ptr& group, const NXBasicMediaNode::Ptr& member);
+    void clear();
+    // Every row's text again, after the nodes changed under the model.
+    void refreshAll();
+
+    NXBasicMediaNode::Ptr nodeAt(const QModelIndex& index) const;
+    QModelIndex indexOf(const NXBasicMediaNode::Ptr& node) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    Qt::DropActions supportedDropActions() const override;
+
+private:
+    NXBasicMediaNode* rawNode(const QModelIndex& index) const;
+    int rowOfTopLevel(const NXBasicMediaNode* node) const;
+
+    std::vector<NXBasicMediaNode::Ptr>& m_nodes;
+};
+
+// The texts of a row.
+QString NXMediaDisplayName(const NXBasicMediaNode& node);
+QString NXMediaDurationText(const NXBasicMediaNode& node);
+QString NXMediaProfileName(const NXBasicMediaNode& node);
+QString NXMediaOutputName(const NXBasicMediaNode& node);

@@ -1,0 +1,90 @@
+#include "list/NXMediaTableView.h"
+
+#include "list/NXMediaListModel.h"
+#include "platform/NotificationCenter.h"
+
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QMimeData>
+
+#include <algorithm>
+
+NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
+    : QTreeView(parent)
+    , m_model(model)
+{
+    setModel(&model);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setAcceptDrops(true);
+    setDropIndicatorShown(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    header()->setStretchLastSection(true);
+    header()->resizeSection(NXMediaListModel::NameColumn, 240);
+    header()->resizeSection(NXMediaListModel::ProfileColumn, 160);
+
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(kRefreshAllCells, nullptr, this, [this](const Notification&) {
+        m_model.refreshAll();
+        expandAll();
+    });
+    connect(&model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& group) {
+        if (group.isValid())
+            expand(group);
+        announceAmount();
+    });
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, &NXMediaTableView::announceAmount);
+    connect(&model, &QAbstractItemModel::modelReset, this, [this] {
+        if (m_model.rowCount() == 0)
+            NotificationCenter::defaultCenter().post(kDidClearView, this);
+    });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        [this] { NotificationCenter::defaultCenter().post(kSelectionDidChange, this); });
+}
+
+void NXMediaTableView::announceAmount()
+{
+    NotificationCenter::defaultCenter().post(kAmountDidChange, this,
+        { { QStringLiteral("count"), m_model.rowCount() } });
+}
+
+std::vector<NXBasicMediaNode::Ptr> NXMediaTableView::selectedNodes() const
+{
+    QModelIndexList rows = selectionModel()->selectedRows();
+    const auto position = [](const QModelIndex& index) {
+        return index.parent().isValid() ? std::pair(index.parent().row(), index.row() + 1)
+                                        : std::pair(index.row(), 0);
+    };
+    std::sort(rows.begin(), rows.end(),
+        [&](const QModelIndex& a, const QModelIndex& b) { return position(a) < position(b); });
+    std::vector<NXBasicMediaNode::Ptr> nodes;
+    for (const QModelIndex& index : rows)
+        if (auto node = m_model.nodeAt(index))
+            nodes.push_back(std::move(node));
+    return nodes;
+}
+
+void NXMediaTableView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void NXMediaTableView::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void NXMediaTableView::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    emit filesDropped(paths);
+}

@@ -1,0 +1,329 @@
+#include "shell/NXAppController.h"
+
+#include "list/NXMediaListModel.h"
+#include "list/NXMediaTableView.h"
+#include "model/DNFileGroupNode.h"
+#include "model/DNFileNode.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "profiles/DNProfileManager.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+#include "shell/NXAppPluginProtocol.h"
+#include "shell/NXMediaLoader.h"
+#include "shell/NXPreferencesController.h"
+#include "shell/NXProfileChooser.h"
+#include "shell/NXProgressController.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QToolBar>
+
+namespace {
+
+bool isDVDKind(const NXBasicMediaNode& node)
+{
+    switch (node.mediaType()) {
+    case NXMediaType::DVD:
+    case NXMediaType::DVDTitle:
+    case NXMediaType::MergedDVDTitles:
+        return true;
+    default:
+        return false;
+    }
+}
+
+int profileTypeOf(const NXBasicMediaNode& node)
+{
+    return isDVDKind(node) ? DNProfileTypeDVD : DNProfileTypeVideo;
+}
+
+} // namespace
+
+NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
+    UserDefaults& defaults, NXDialogs& dialogs, const NXSystemActions& system, QWidget* parent)
+    : QMainWindow(parent)
+    , m_setting(setting)
+    , m_profiles(profiles)
+    , m_defaults(defaults)
+    , m_dialogs(dialogs)
+    , m_system(system)
+{
+    setWindowTitle(QStringLiteral("Quillon"));
+    m_model = new NXMediaListModel(m_mediaNodes, this);
+    m_tableView = new NXMediaTableView(*m_model, this);
+    setCentralWidget(m_tableView);
+    m_loader = new NXMediaLoader(this);
+    connect(m_loader, &NXMediaLoader::nodeLoaded, this, &NXAppController::addMediaNode);
+    connect(m_loader, &NXMediaLoader::batchFinished, this, &NXAppController::loaderFinished);
+    connect(m_tableView, &NXMediaTableView::filesDropped, this, &NXAppController::addFiles);
+    buildActions();
+    observeNotifications();
+    resize(820, 480);
+}
+
+NXAppController::~NXAppController()
+{
+    stopConversionAndWait();
+    // The view and its model read m_mediaNodes, which goes before the base
+    // class would delete them.
+    delete m_tableView;
+    delete m_model;
+}
+
+void NXAppController::buildActions()
+{
+    auto* toolbar = addToolBar(QStringLiteral("Main"));
+    toolbar->setMovable(false);
+    toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
+    toolbar->addAction(QStringLiteral("Remove"), this, &NXAppController::removeSelected);
+    toolbar->addAction(QStringLiteral("Clear"), this, &NXAppController::clearList);
+    toolbar->addAction(QStringLiteral("Merge"), this, &NXAppController::mergeSelected);
+    auto* merge = toolbar->addAction(QStringLiteral("Merge New Files"));
+    merge->setCheckable(true);
+    merge->setChecked(mergeMode());
+    connect(merge, &QAction::toggled, this, &NXAppController::setMergeMode);
+    toolbar->addSeparator();
+    toolbar->addAction(QStringLiteral("Profile..."), this, &NXAppController::chooseProfile);
+    toolbar->addAction(QStringLiteral("Preferences..."), this, &NXAppController::showPreferences);
+    toolbar->addSeparator();
+    toolbar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
+}
+
+void NXAppController::observeNotifications()
+{
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(NXProfileChooser::kApplyToAllProfile, nullptr, this,
+        [this](const Notification& note) {
+            const auto* profile = static_cast<const DNProfile*>(note.sender);
+            if (profile)
+                applyProfile(*profile, true);
+        });
+    center.addObserver(kApplyToAllEdit, nullptr, this, [this](const Notification& note) {
+        const auto* setting = static_cast<const DNNodeSetting*>(note.sender);
+        if (!setting)
+            return;
+        for (const auto& node : m_mediaNodes)
+            if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
+                file->setEditSetting(*setting);
+        m_model->refreshAll();
+    });
+    center.addObserver(kApplyToAllNodeInfo, nullptr, this, [this](const Notification& note) {
+        const auto* info = static_cast<const DNNodeInfo*>(note.sender);
+        if (!info)
+            return;
+        // Every entry keeps its own output name: equal names would collide.
+        for (const auto& node : m_mediaNodes)
+            if (auto* file = dynamic_cast<DNFileNode*>(node.get())) {
+                DNNodeInfo merged = *info;
+                merged.outputName = file->nodeInfo().outputName;
+                file->setNodeInfo(merged);
+            }
+        m_model->refreshAll();
+    });
+}
+
+bool NXAppController::showAlert(const QString& title, const QString& text)
+{
+    DNLog(QStringLiteral("%1 %2").arg(title, text));
+    m_dialogs.runAlert(this, { title, text, { QStringLiteral("OK") }, {} });
+    return false;
+}
+
+void NXAppController::addFilesWithPanel()
+{
+    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"));
+    if (!paths.isEmpty())
+        addFiles(paths);
+}
+
+void NXAppController::addFiles(const QStringList& paths)
+{
+    if (m_loader->isLoading())
+        return;
+    m_listWasEmptyBeforeBatch = m_mediaNodes.empty();
+    m_loader->load(paths);
+}
+
+void NXAppController::addOpenedFiles(const QStringList& paths)
+{
+    m_listWasEmptyBeforeBatch = m_mediaNodes.empty();
+    for (const QString& path : paths) {
+        if (!QFileInfo(path).isFile())
+            continue;
+        if (auto node = DNFileNode::fileNodeWithFile(path))
+            addMediaNode(node);
+        else
+            DNLog(QStringLiteral("Could not load \"%1\"").arg(path));
+    }
+    NotificationCenter::defaultCenter().post(
+        NXMediaLoader::kLoadFinished, this, { { NXMediaLoader::kLoadTypeKey, 1 } });
+    loaderFinished({});
+}
+
+void NXAppController::toolWindowDidClose(NXAppPluginProtocol& tool)
+{
+    const QStringList paths = tool.fileListNeedToConvert();
+    if (!paths.isEmpty())
+        addOpenedFiles(paths);
+}
+
+void NXAppController::loaderFinished(const QStringList& failedPaths)
+{
+    if (!failedPaths.isEmpty())
+        showAlert(QStringLiteral("Some files could not be loaded."), failedPaths.join('\n'));
+    emit batchAdded();
+    if (m_listWasEmptyBeforeBatch && !m_mediaNodes.empty())
+        chooseProfile();
+}
+
+void NXAppController::addMediaNode(const NXBasicMediaNode::Ptr& node)
+{
+    if (!node || !resolveKindConflict(node))
+        return;
+    giveDefaultProfile(node);
+    if (mergeMode() && node->mediaType() == NXMediaType::VideoFile) {
+        addToMergeGroup(node);
+        return;
+    }
+    m_model->appendNode(node);
+}
+
+// The list holds DVD sources or other sources, never both.
+bool NXAppController::resolveKindConflict(const NXBasicMediaNode::Ptr& node)
+{
+    if (m_mediaNodes.empty() || isDVDKind(*m_mediaNodes.front()) == isDVDKind(*node))
+        return true;
+    if (!m_defaults.boolValue(kNoConflictQuestionKey)) {
+        const NXAlertAnswer answer = m_dialogs.runAlert(this,
+            { QStringLiteral("Conflict between two media!"),
+                QStringLiteral("DVD sources and other media cannot be converted together. "
+                               "Continue to clear the list and add the new media."),
+                { QStringLiteral("Continue"), QStringLiteral("Cancel") },
+                QStringLiteral("Do not ask again") });
+        if (answer.button != 0)
+            return false;
+        if (answer.suppressed)
+            m_defaults.setValue(kNoConflictQuestionKey, true);
+    }
+    clearList();
+    return true;
+}
+
+void NXAppController::addToMergeGroup(const NXBasicMediaNode::Ptr& node)
+{
+    const auto group = std::find_if(m_mediaNodes.begin(), m_mediaNodes.end(),
+        [](const auto& entry) { return isMemberOf<DNFileGroupNode>(entry); });
+    if (group != m_mediaNodes.end()) {
+        m_model->appendMember(*group, node);
+        return;
+    }
+    auto merged = DNFileGroupNode::fileGroupNodeWithNodes({ node });
+    merged->setProfile(std::dynamic_pointer_cast<DNFileNode>(node)->profile());
+    m_model->appendNode(merged);
+}
+
+void NXAppController::giveDefaultProfile(const NXBasicMediaNode::Ptr& node)
+{
+    auto* file = dynamic_cast<DNFileNode*>(node.get());
+    if (file && !file->profile())
+        file->setProfile(m_profiles.lastProfileOfType(profileTypeOf(*node)));
+}
+
+std::vector<NXBasicMediaNode::Ptr> NXAppController::targetNodes() const
+{
+    std::vector<NXBasicMediaNode::Ptr> nodes;
+    for (const auto& node : m_tableView->selectedNodes())
+        if (node->mediaType() != NXMediaType::MergeMember)
+            nodes.push_back(node);
+    return nodes.empty() ? m_mediaNodes : nodes;
+}
+
+void NXAppController::removeSelected()
+{
+    for (const auto& node : m_tableView->selectedNodes())
+        m_model->removeNode(node);
+}
+
+void NXAppController::clearList()
+{
+    m_model->clear();
+}
+
+void NXAppController::mergeSelected()
+{
+    std::vector<NXBasicMediaNode::Ptr> files;
+    for (const auto& node : m_tableView->selectedNodes())
+        if (isMemberOf<DNFileNode>(node) && node->mediaType() == NXMediaType::VideoFile)
+            files.push_back(node);
+    if (files.size() < 2)
+        return;
+    const int row = m_model->indexOf(files.front()).row();
+    for (const auto& file : files)
+        m_model->removeNode(file);
+    auto group = DNFileGroupNode::fileGroupNodeWithNodes(files);
+    group->setProfile(std::dynamic_pointer_cast<DNFileNode>(files.front())->profile());
+    m_model->insertNode(row, group);
+}
+
+bool NXAppController::mergeMode() const
+{
+    return m_defaults.boolValue(kMergeModeKey);
+}
+
+void NXAppController::setMergeMode(bool on)
+{
+    m_defaults.setValue(kMergeModeKey, on);
+}
+
+void NXAppController::chooseProfile()
+{
+    const auto nodes = targetNodes();
+    if (nodes.empty() || m_chooser)
+        return;
+    const int type = profileTypeOf(*nodes.front());
+    m_chooser = new NXProfileChooser(m_profiles, type, this);
+    m_chooser->setAttribute(Qt::WA_DeleteOnClose);
+    if (const auto* file = dynamic_cast<const DNFileNode*>(nodes.front().get()))
+        if (file->profile())
+            m_chooser->selectProfile(file->profile()->GlobalID());
+    connect(m_chooser, &QDialog::accepted, this, [this, nodes] {
+        const auto profile = m_chooser->chosenProfile();
+        if (!profile)
+            return;
+        m_profiles.addRecentProfile(*profile);
+        if (m_chooser->applyToAll()) {
+            NotificationCenter::defaultCenter().post(
+                NXProfileChooser::kApplyToAllProfile, profile.get());
+            return;
+        }
+        for (const auto& node : nodes)
+            if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
+                file->setProfile(profile->copy());
+        m_model->refreshAll();
+    });
+    m_chooser->open();
+}
+
+void NXAppController::applyProfile(const DNProfile& profile, bool toAll)
+{
+    const auto nodes = toAll ? m_mediaNodes : targetNodes();
+    for (const auto& node : nodes)
+        if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
+            if (profileTypeOf(*node) == profile.profileType())
+                file->setProfile(profile.copy());
+    m_model->refreshAll();
+}
+
+void NXAppController::showPreferences()
+{
+    auto* preferences = new NXPreferencesController(m_setting, m_dialogs, this);
+    preferences->setAttribute(Qt::WA_DeleteOnClose);
+    preferences->open();
+}
+
+void NXAppController::closeEvent(QCloseEvent* event)
+{
+    stopConversionAndWait();
+    QMainWindow::closeEvent(event);
+}

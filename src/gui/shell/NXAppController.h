@@ -1,0 +1,132 @@
+#pragma once
+
+#include "model/NXBasicMediaNode.h"
+#include "shell/NXDialogs.h"
+#include "shell/NXProfileChooser.h"
+#include "shell/NXProgressController.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class DNProfile;
+class DNProfileManager;
+class DNSetting;
+class NXAppPluginProtocol;
+class NXMediaListModel;
+class NXMediaLoader;
+class NXMediaTableView;
+class UserDefaults;
+struct DNEngineRun;
+
+// The main window: the conversion list, the ways files get onto it, the
+// profile chooser, the preferences and the conversion with its progress sheet.
+class NXAppController : public QMainWindow {
+    Q_OBJECT
+public:
+    static inline const QString kMergeModeKey = QStringLiteral("MergeExistsMediaNode");
+    static inline const QString kNoConflictQuestionKey = QStringLiteral("_NotPressentDiffType_");
+    static inline const QString kApplyToAllEdit
+        = QStringLiteral("DNNotificationApplytoAllEditSetting");
+    static inline const QString kApplyToAllNodeInfo
+        = QStringLiteral("DNNotificationApplytoAllNodeInfo");
+
+    // Dialogs and system calls are the caller's; tests pass their own.
+    NXAppController(DNSetting& setting, DNProfileManager& profiles, UserDefaults& defaults,
+        NXDialogs& dialogs, const NXSystemActions& system, QWidget* parent = nullptr);
+    ~NXAppController() override;
+
+    // The conversion list, in order: the very collection the list view shows.
+    const std::vector<NXBasicMediaNode::Ptr>& mediaNodes() const { return m_mediaNodes; }
+    NXMediaTableView* tableView() const { return m_tableView; }
+    NXMediaListModel* listModel() const { return m_model; }
+    NXMediaLoader* loader() const { return m_loader; }
+    NXProfileChooser* profileChooser() const { return m_chooser; }
+    NXProgressController* progressSheet() const { return m_progress; }
+
+    // Adding sources.
+    void addFilesWithPanel();
+    // Through the loader sheet (open panel and drops).
+    void addFiles(const QStringList& paths);
+    // Files opened from the file manager: probed and added without the sheet.
+    void addOpenedFiles(const QStringList& paths);
+    // One probed entry, with the conflict and merge rules.
+    void addMediaNode(const NXBasicMediaNode::Ptr& node);
+    // A tool window closed: the files it hands over join the list.
+    void toolWindowDidClose(NXAppPluginProtocol& tool);
+
+    void removeSelected();
+    void clearList();
+    // Merges the selected files into one group entry.
+    void mergeSelected();
+    bool mergeMode() const;
+    void setMergeMode(bool on);
+
+    // Opens the profile chooser for the selected entries (every entry when
+    // none is selected).
+    void chooseProfile();
+    void applyProfile(const DNProfile& profile, bool toAll);
+    void showPreferences();
+
+    // Checks what a conversion needs and opens the progress sheet.
+    bool startConversion();
+    bool isConverting() const;
+    // Stops a running conversion and waits for its engine to end.
+    void stopConversionAndWait();
+    // The files the last conversion wrote completely.
+    QStringList convertedOutputs() const;
+
+signals:
+    void batchAdded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildActions();
+    void observeNotifications();
+    void loaderFinished(const QStringList& failedPaths);
+    bool resolveKindConflict(const NXBasicMediaNode::Ptr& node);
+    void addToMergeGroup(const NXBasicMediaNode::Ptr& node);
+    void giveDefaultProfile(const NXBasicMediaNode::Ptr& node);
+    bool showAlert(const QString& title, const QString& text);
+    std::vector<NXBasicMediaNode::Ptr> targetNodes() const;
+
+    // Conversion, on the worker thread unless said otherwise.
+    bool checkOutputFolder();
+    bool converter();
+    int convertEntry(const NXBasicMediaNode::Ptr& node);
+    bool pauseBetweenEntries();
+    QVariantMap progressGetter() const; // main thread
+    void interrupter(); // main thread
+    static void engineState(int state, void* context);
+    static void engineRunEnded(const DNEngineRun& run, void* context);
+
+    DNSetting& m_setting;
+    DNProfileManager& m_profiles;
+    UserDefaults& m_defaults;
+    NXDialogs& m_dialogs;
+    const NXSystemActions& m_system;
+
+    std::vector<NXBasicMediaNode::Ptr> m_mediaNodes;
+    NXMediaListModel* m_model = nullptr;
+    NXMediaTableView* m_tableView = nullptr;
+    NXMediaLoader* m_loader = nullptr;
+    QPointer<NXProfileChooser> m_chooser;
+    QPointer<NXProgressController> m_progress;
+    bool m_listWasEmptyBeforeBatch = false;
+
+    std::vector<NXBasicMediaNode::Ptr> m_jobs;
+    std::atomic_bool m_stopFlag { false };
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    NXProgressController* m_sheetOfRun = nullptr; // read on the worker thread
+    QStringList m_entryOutputs;
+    QStringList m_outputs;
+};

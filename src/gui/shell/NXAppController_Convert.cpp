@@ -1,0 +1,179 @@
+// The conversion: the checks before it, and the three calls the progress
+// sheet drives it with (converter on the worker thread, progress getter and
+// interrupter on the main thread).
+#include "shell/NXAppController.h"
+
+#include "engine/DNVideoConverter.h"
+#include "services/DNAppSetting.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+#include "shell/NXProgressController.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr auto kPauseBetweenEntries = std::chrono::milliseconds(100);
+
+const QString kNotWritable
+    = QStringLiteral("The Destination Folder is NOT writable.Please try another one.");
+
+bool isWritableFolder(const QString& folder)
+{
+    // access() asks the kernel, which also knows about read-only mounts.
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+} // namespace
+
+bool NXAppController::checkOutputFolder()
+{
+    const QString folder = m_setting.appSetting().videoOutputDirectory();
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || (info.exists() && !info.isDir()))
+        return showAlert(QStringLiteral("Invalid Output Directory!"), folder);
+    // The default folder may simply not have been made yet on a new system.
+    if (!info.exists() && !QDir().mkpath(folder))
+        return showAlert(QStringLiteral("Invalid Output Directory!"), kNotWritable);
+    const QStorageInfo volume(folder);
+    if (volume.isValid() && volume.isReadOnly()) {
+        const QString name = volume.displayName().isEmpty() ? volume.rootPath() : volume.displayName();
+        return showAlert(QStringLiteral("The volume \"%1\" is read only.").arg(name), kNotWritable);
+    }
+    if (!isWritableFolder(folder))
+        return showAlert(QStringLiteral("Invalid Output Directory!"), kNotWritable);
+    return true;
+}
+
+bool NXAppController::startConversion()
+{
+    if (isConverting())
+        return false;
+    if (m_mediaNodes.empty())
+        return showAlert(
+            QStringLiteral("No media source!"), QStringLiteral("Please add video clips and try again."));
+    if (!checkOutputFolder())
+        return false;
+    m_jobs = m_mediaNodes;
+    m_stopFlag = false;
+    m_outputs.clear();
+    NXConversionCalls calls;
+    calls.converter = [this] { return converter(); };
+    calls.progressGetter = [this] { return progressGetter(); };
+    calls.interrupter = [this] { interrupter(); };
+    m_progress = new NXProgressController(
+        std::move(calls), m_system, m_setting.appSetting().videoOutputDirectory(), this);
+    m_progress->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheetOfRun = m_progress;
+    DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
+    connect(m_progress, &NXProgressController::conversionEnded, this, [this] {
+        DNVideoConverterSetRunObserver(nullptr, nullptr);
+        m_sheetOfRun = nullptr;
+        m_jobs.clear();
+    });
+    DNLog(QStringLiteral("Converting %1 entries").arg(m_jobs.size()));
+    m_progress->begin();
+    return true;
+}
+
+bool NXAppController::isConverting() const
+{
+    return m_progress && m_progress->isRunning();
+}
+
+void NXAppController::stopConversionAndWait()
+{
+    if (m_progress)
+        m_progress->stopAndWait();
+}
+
+QStringList NXAppController::convertedOutputs() const
+{
+    return m_outputs;
+}
+
+bool NXAppController::converter()
+{
+    for (std::size_t i = 0; i < m_jobs.size(); ++i) {
+        if (m_stopFlag)
+            return false;
+        const int status = convertEntry(m_jobs[i]);
+        if (status == kDNVideoConverterStopped || m_stopFlag)
+            return false;
+        if (status != 0) {
+            DNLog(QStringLiteral("Conversion of entry %1 failed (%2)").arg(i + 1).arg(status));
+            return true;
+        }
+        if (!pauseBetweenEntries())
+            return false;
+    }
+    return false;
+}
+
+int NXAppController::convertEntry(const NXBasicMediaNode::Ptr& node)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_entryOutputs.clear();
+    }
+    const int status = DNVideoConverterStart(node, 0, &NXAppController::engineState, this);
+    std::lock_guard lock(m_mutex);
+    // Only an entry that ended well has outputs worth naming: a stopped or
+    // failed run leaves at most a partial file.
+    if (status != 0 || m_stopFlag)
+        return status;
+    // Intermediate files (merge members) are gone by now; what is left is ours to name.
+    for (const QString& output : std::as_const(m_entryOutputs))
+        if (QFileInfo(output).isFile())
+            m_outputs << output;
+    return status;
+}
+
+bool NXAppController::pauseBetweenEntries()
+{
+    std::unique_lock lock(m_mutex);
+    return !m_wake.wait_for(lock, kPauseBetweenEntries, [this] { return m_stopFlag.load(); });
+}
+
+void NXAppController::engineState(int state, void* context)
+{
+    auto* self = static_cast<NXAppController*>(context);
+    if (self->m_sheetOfRun)
+        self->m_sheetOfRun->engineStateChanged(state);
+}
+
+void NXAppController::engineRunEnded(const DNEngineRun& run, void* context)
+{
+    auto* self = static_cast<NXAppController*>(context);
+    if (run.status != 0 || run.output.isEmpty() || !QFileInfo(run.output).isFile())
+        return;
+    std::lock_guard lock(self->m_mutex);
+    if (!self->m_entryOutputs.contains(run.output))
+        self->m_entryOutputs << run.output;
+}
+
+QVariantMap NXAppController::progressGetter() const
+{
+    const ProgressInfo progress = DNVideoConverterProgress();
+    return {
+        { QStringLiteral("EncodeCategory"), 1 },
+        { QStringLiteral("currentFPS"), progress.fps },
+        { QStringLiteral("frame_number"), qlonglong(progress.frameNumber) },
+        { QStringLiteral("convertedTime"), progress.convertedTime },
+        { QStringLiteral("current_percent"), progress.percent },
+    };
+}
+
+void NXAppController::interrupter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopFlag = true;
+    }
+    m_wake.notify_all();
+    DNVideoConverterStop();
+}

@@ -1,0 +1,94 @@
+#include "shell/NXApplicationDelegate.h"
+
+#include "platform/AppPaths.h"
+#include "platform/NXAction.h"
+#include "platform/UserDefaults.h"
+#include "profiles/DNProfileManager.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+#include "shell/NXAppController.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+QString NXBuildDate()
+{
+    return QStringLiteral(__DATE__ " " __TIME__);
+}
+
+NXApplicationDelegate::NXApplicationDelegate(NXDialogs& dialogs, const NXSystemActions& system)
+    : m_dialogs(dialogs)
+    , m_system(system)
+    , m_setting(DNSetting::shareSetting())
+    , m_defaults(UserDefaults::standard())
+{
+    connect(qApp, &QCoreApplication::aboutToQuit, this,
+        &NXApplicationDelegate::applicationWillTerminate);
+}
+
+NXApplicationDelegate::~NXApplicationDelegate()
+{
+    applicationWillTerminate();
+}
+
+void NXApplicationDelegate::applicationDidFinishLaunching(const QStringList& files)
+{
+    // The flag is read before it is set for this run: set means the last run
+    // never reached a clean quit.
+    m_previousRunAbnormal = m_defaults.boolValue(kSafeTerminateKey);
+    m_defaults.setValue(kSafeTerminateKey, true);
+    // Merging is a choice for one session only.
+    m_defaults.setValue(NXAppController::kMergeModeKey, false);
+    m_defaults.synchronize();
+
+    m_setting.restore(m_defaults);
+    if (!AppPaths::ensureDataFolder())
+        DNLog(QStringLiteral("Could not create the data folder %1").arg(AppPaths::dataFolder()));
+    m_controller = std::make_unique<NXAppController>(m_setting,
+        DNProfileManager::profileManager(), m_defaults, m_dialogs, m_system);
+    m_controller->show();
+    if (!files.isEmpty())
+        openFiles(files);
+    DNLog(QStringLiteral("BUILD DATE:%1").arg(NXBuildDate()));
+    if (m_previousRunAbnormal)
+        NXAction(this, &NXApplicationDelegate::offerPreviousLog).performAfterDelay(kOpenFilesDelay);
+}
+
+void NXApplicationDelegate::openFiles(const QStringList& files)
+{
+    QStringList absolute;
+    for (const QString& file : files)
+        absolute << QFileInfo(file).absoluteFilePath();
+    NXAction(this, [this, absolute] {
+        if (m_controller)
+            m_controller->addOpenedFiles(absolute);
+    }).performAfterDelay(kOpenFilesDelay);
+}
+
+void NXApplicationDelegate::offerPreviousLog()
+{
+    // The first line of this run moved the previous log to the temporary folder.
+    const QString previousLog
+        = AppPaths::temporaryFolder() + '/' + QFileInfo(DNLogger::shareRoughLog().path()).fileName();
+    const NXAlertAnswer answer = m_dialogs.runAlert(m_controller.get(),
+        { QStringLiteral("Quillon quit unexpectedly the last time it ran."),
+            QStringLiteral("The log of that run may tell what went wrong."),
+            { QStringLiteral("Show Log"), QStringLiteral("Ignore") }, {} });
+    if (answer.button == 0 && QFileInfo(previousLog).isFile() && m_system.openFile)
+        m_system.openFile(previousLog);
+}
+
+void NXApplicationDelegate::applicationWillTerminate()
+{
+    if (m_terminated || !m_controller)
+        return;
+    m_terminated = true;
+    // No engine may outlive us, and nothing it left half-written is an output.
+    m_controller->stopConversionAndWait();
+    m_setting.save(m_defaults);
+    DNProfileManager::profileManager().storeRecentProfiles();
+    m_defaults.setValue(kSafeTerminateKey, false);
+    m_defaults.synchronize();
+    DNLog(QStringLiteral("Quit"));
+    DNLogger::shareRoughLog().close();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "shell/NXDialogs.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <chrono>
+#include <memory>
+
+class DNProfileManager;
+class DNSetting;
+class NXAppController;
+class UserDefaults;
+
+// Start and quit of the application as a whole: settings, the data folder,
+// the abnormal-end flag, files handed over on the command line, and a clean
+// end (conversion stopped, settings and recent profiles stored, log closed).
+class NXApplicationDelegate : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kSafeTerminateKey
+        = QStringLiteral("keyTolvaConvertDidSafeTerminate_0.0");
+    static constexpr std::chrono::milliseconds kOpenFilesDelay { 750 };
+
+    // Dialogs and system calls are the caller's; the shared settings, profile
+    // catalogue and user defaults are used.
+    NXApplicationDelegate(NXDialogs& dialogs, const NXSystemActions& system);
+    ~NXApplicationDelegate() override;
+
+    // Builds the main window, restores the settings and schedules `files`.
+    void applicationDidFinishLaunching(const QStringList& files);
+    // Files opened from the file manager: added after a short delay.
+    void openFiles(const QStringList& files);
+    // Ends cleanly; also run on the application's aboutToQuit.
+    void applicationWillTerminate();
+
+    NXAppController* controller() const { return m_controller.get(); }
+    // Whether the run before this one ended without a clean quit.
+    bool previousRunEndedAbnormally() const { return m_previousRunAbnormal; }
+
+private:
+    void offerPreviousLog();
+
+    NXDialogs& m_dialogs;
+    const NXSystemActions& m_system;
+    DNSetting& m_setting;
+    UserDefaults& m_defaults;
+    std::unique_ptr<NXAppController> m_controller;
+    bool m_previousRunAbnormal = false;
+    bool m_terminated = false;
+};
+
+// The build date as the log's "BUILD DATE:" line shows it.
+QString NXBuildDate();

@@ -1,0 +1,63 @@
+#include "shell/NXDialogs.h"
+
+#include "services/DNLogger.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QUrl>
+
+NXAlertAnswer NXQtDialogs::runAlert(QWidget* parent, const NXAlert& alert)
+{
+    QMessageBox box(parent);
+    box.setWindowModality(Qt::WindowModal);
+    box.setIcon(QMessageBox::Warning);
+    box.setText(alert.title);
+    box.setInformativeText(alert.text);
+    std::vector<QAbstractButton*> buttons;
+    for (int i = 0; i < alert.buttons.size(); ++i) {
+        const auto role = i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole;
+        buttons.push_back(box.addButton(alert.buttons.at(i), role));
+    }
+    if (!buttons.empty())
+        box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
+    auto* suppression = alert.suppressionText.isEmpty() ? nullptr
+                                                         : new QCheckBox(alert.suppressionText);
+    if (suppression)
+        box.setCheckBox(suppression);
+    box.exec();
+    NXAlertAnswer answer;
+    const auto pressed = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+    answer.button = pressed == buttons.end() ? int(buttons.size()) - 1
+                                             : int(pressed - buttons.begin());
+    answer.suppressed = suppression && suppression->isChecked();
+    return answer;
+}
+
+QStringList NXQtDialogs::openFiles(QWidget* parent, const QString& title)
+{
+    return QFileDialog::getOpenFileNames(parent, title);
+}
+
+QString NXQtDialogs::chooseFolder(QWidget* parent, const QString& title, const QString& start)
+{
+    return QFileDialog::getExistingDirectory(parent, title, start);
+}
+
+NXSystemActions NXSystemActions::desktop()
+{
+    NXSystemActions actions;
+    actions.shutDown = [] {
+        DNLog(QStringLiteral("Shutting the computer down after the conversion"));
+        if (!QProcess::startDetached(QStringLiteral("systemctl"), { QStringLiteral("poweroff") }))
+            DNLog(QStringLiteral("Could not ask the system to shut down"));
+    };
+    actions.openFolder = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    actions.openFile = actions.openFolder;
+    return actions;
+}

@@ -1,0 +1,179 @@
+#include "shell/NXProgressController.h"
+
+#include "controls/DNProgressIndicator.h"
+#include "engine/DNVideoConverter.h"
+#include "platform/NotificationCenter.h"
+#include "services/DNHelpers.h"
+#include "shell/NXDialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+NXProgressController::NXProgressController(NXConversionCalls calls,
+    const NXSystemActions& system, QString outputFolder, QWidget* parent)
+    : QDialog(parent)
+    , m_calls(std::move(calls))
+    , m_system(system)
+    , m_outputFolder(std::move(outputFolder))
+{
+    setWindowTitle(QStringLiteral("Converting"));
+    setWindowModality(Qt::WindowModal);
+    buildLayout();
+    m_pollTimer.setInterval(kPollIntervalMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &NXProgressController::poll);
+}
+
+NXProgressController::~NXProgressController()
+{
+    stopAndWait();
+}
+
+void NXProgressController::buildLayout()
+{
+    m_statusLabel = new QLabel(QStringLiteral("Preparing..."), this);
+    m_detailLabel = new QLabel(this);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setRange(0, 100);
+    m_busy = new DNProgressIndicator(this);
+    m_openFolderBox = new QCheckBox(QStringLiteral("Open output folder when done"), this);
+    m_shutDownBox = new QCheckBox(QStringLiteral("Shut down the computer when done"), this);
+    m_stopButton = new QPushButton(QStringLiteral("Stop"), this);
+    connect(m_stopButton, &QPushButton::clicked, this, &NXProgressController::stopRequested);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_stopButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_statusLabel);
+    layout->addWidget(m_progressBar);
+    layout->addWidget(m_busy);
+    layout->addWidget(m_detailLabel);
+    layout->addWidget(m_openFolderBox);
+    layout->addWidget(m_shutDownBox);
+    layout->addLayout(buttons);
+    setMinimumWidth(420);
+}
+
+void NXProgressController::setOpenFolderWhenDone(bool on)
+{
+    m_openFolderBox->setChecked(on);
+}
+
+void NXProgressController::setShutDownWhenDone(bool on)
+{
+    m_shutDownBox->setChecked(on);
+}
+
+QString NXProgressController::statusText() const
+{
+    return m_statusLabel->text();
+}
+
+void NXProgressController::setStatus(const QString& text)
+{
+    m_statusLabel->setText(text);
+}
+
+void NXProgressController::begin()
+{
+    if (m_worker.joinable())
+        return;
+    m_busy->startAnimation();
+    open();
+    m_pollTimer.start();
+    QPointer<NXProgressController> self(this);
+    auto converter = m_calls.converter;
+    m_worker = std::thread([self, converter] {
+        const bool failed = converter ? converter() : true;
+        // The sheet may be gone by the time the queued call runs; QPointer
+        // is checked on the main thread, where the sheet is destroyed.
+        QMetaObject::invokeMethod(
+            qApp, [self, failed] {
+                if (self)
+                    self->workerFinished(failed);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void NXProgressController::engineStateChanged(int state)
+{
+    if (state != kDNVideoConverterStatePassStarted)
+        return;
+    QPointer<NXProgressController> self(this);
+    QMetaObject::invokeMethod(
+        this, [self] {
+            if (self && !self->m_stopped)
+                self->setStatus(QStringLiteral("Converting..."));
+        },
+        Qt::QueuedConnection);
+}
+
+void NXProgressController::poll()
+{
+    if (!m_calls.progressGetter)
+        return;
+    const QVariantMap progress = m_calls.progressGetter();
+    const double percent = progress.value(QStringLiteral("current_percent")).toDouble();
+    m_progressBar->setValue(int(percent));
+    m_detailLabel->setText(QStringLiteral("%1 fps, frame %2, %3")
+            .arg(progress.value(QStringLiteral("currentFPS")).toDouble(), 0, 'f', 1)
+            .arg(progress.value(QStringLiteral("frame_number")).toLongLong())
+            .arg(DNTimeStringFromSeconds(
+                progress.value(QStringLiteral("convertedTime")).toInt())));
+}
+
+void NXProgressController::stopRequested()
+{
+    if (m_stopped || !m_worker.joinable())
+        return;
+    m_stopped = true;
+    m_stopButton->setEnabled(false);
+    setStatus(QStringLiteral("Stopping..."));
+    if (m_calls.interrupter)
+        m_calls.interrupter();
+}
+
+void NXProgressController::reject()
+{
+    // Escape or the close box means stop; the sheet closes when the worker ends.
+    stopRequested();
+}
+
+void NXProgressController::joinWorker()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void NXProgressController::stopAndWait()
+{
+    stopRequested();
+    joinWorker();
+    m_pollTimer.stop();
+}
+
+void NXProgressController::workerFinished(bool failed)
+{
+    joinWorker();
+    m_pollTimer.stop();
+    m_busy->stopAnimation();
+    const bool stopped = m_stopped;
+    // A person who pressed stop is at the machine: do not shut it down under them.
+    if (!stopped) {
+        if (m_shutDownBox->isChecked() && m_system.shutDown)
+            m_system.shutDown();
+        else if (m_openFolderBox->isChecked() && m_system.openFolder)
+            m_system.openFolder(m_outputFolder);
+    }
+    done(failed ? QDialog::Rejected : QDialog::Accepted);
+    emit conversionEnded(failed, stopped);
+    NotificationCenter::defaultCenter().postWhenIdle(kDidEndNotification, nullptr,
+        { { QStringLiteral("failed"), failed }, { QStringLiteral("stopped"), stopped } });
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class DNProgressIndicator;
+struct NXSystemActions;
+
+// The three calls a conversion gives the progress sheet.
+struct NXConversionCalls {
+    // Runs the whole conversion on the worker thread; true when it failed.
+    std::function<bool()> converter;
+    // Where the conversion is; called on the main thread once a second.
+    std::function<QVariantMap()> progressGetter;
+    // Asks the conversion to stop; called on the main thread.
+    std::function<void()> interrupter;
+};
+
+// The sheet shown while a conversion runs: the converter runs on a worker
+// thread of its own, the sheet polls the progress once a second from a
+// main-thread timer, and its stop button calls the interrupter. At the end it
+// opens the output folder or shuts the machine down when asked, closes, and
+// posts "NXProgressDidEndNotification 8_8" when the event loop is idle.
+class NXProgressController : public QDialog {
+    Q_OBJECT
+public:
+    static inline const QString kDidEndNotification
+        = QStringLiteral("NXProgressDidEndNotification 8_8");
+    static constexpr int kPollIntervalMs = 1000;
+
+    NXProgressController(NXConversionCalls calls, const NXSystemActions& system,
+        QString outputFolder, QWidget* parent = nullptr);
+    ~NXProgressController() override;
+
+    // Opens the sheet and starts the worker.
+    void begin();
+    // Stops the run and waits for the worker; for quitting while it runs.
+    void stopAndWait();
+    bool isRunning() const { return m_worker.joinable(); }
+
+    // Called from any thread with an engine's state code.
+    void engineStateChanged(int state);
+
+    void setOpenFolderWhenDone(bool on);
+    void setShutDownWhenDone(bool on);
+    QString statusText() const;
+    QPushButton* stopButton() const { return m_stopButton; }
+
+signals:
+    void conversionEnded(bool failed, bool stopped);
+
+protected:
+    void reject() override;
+
+private:
+    void buildLayout();
+    void poll();
+    void stopRequested();
+    void workerFinished(bool failed);
+    void joinWorker();
+    void setStatus(const QString& text);
+
+    NXConversionCalls m_calls;
+    const NXSystemActions& m_system;
+    const QString m_outputFolder;
+    std::thread m_worker;
+    std::atomic_bool m_stopped { false };
+    QTimer m_pollTimer;
+    QLabel* m_statusLabel = nullptr;
+    QLabel* m_detailLabel = nullptr;
+    QProgressBar* m_progressBar = nullptr;
+    DNProgressIndicator* m_busy = nullptr;
+    QCheckBox* m_openFolderBox = nullptr;
+    QCheckBox* m_shutDownBox = nullptr;
+    QPushButton* m_stopButton = nullptr;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "shell/NXDialogs.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <functional>
+#include <vector>
+
+// Answers the windows' questions in place of a person and keeps what was asked.
+class ScriptedDialogs : public NXDialogs {
+public:
+    NXAlertAnswer runAlert(QWidget*, const NXAlert& alert) override
+    {
+        alerts.push_back(alert);
+        return nextAnswer;
+    }
+    QStringList openFiles(QWidget*, const QString&) override { return filesToOpen; }
+    QString chooseFolder(QWidget*, const QString&, const QString&) override { return folder; }
+
+    QStringList alertTitles() const
+    {
+        QStringList titles;
+        for (const auto& alert : alerts)
+            titles << alert.title;
+        return titles;
+    }
+
+    std::vector<NXAlert> alerts;
+    NXAlertAnswer nextAnswer;
+    QStringList filesToOpen;
+    QString folder;
+};
+
+// System calls that only count: a test never shuts the machine down.
+struct RecordingSystem {
+    int shutDowns = 0;
+    QStringList openedFolders;
+    QStringList openedFiles;
+    NXSystemActions actions()
+    {
+        NXSystemActions system;
+        system.shutDown = [this] { ++shutDowns; };
+        system.openFolder = [this](const QString& folder) { openedFolders << folder; };
+        system.openFile = [this](const QString& file) { openedFiles << file; };
+        return system;
+    }
+};
+
+// Runs the event loop until `done` holds or the time is up.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
