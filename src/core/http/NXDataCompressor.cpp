@@ -37,8 +37,8 @@ HttpError NXDataCompressor::setupStream()
         return {};
     *m_zStream = z_stream {};
     // Window bits 15 + 16: a gzip header and trailer around the deflate data.
-    const int status
-        = deflateInit2(m_zStream.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    const int status = deflateInit2(
+        m_zStream.get(), Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
     if (status != Z_OK)
         return deflateErrorWithCode(status);
     m_streamReady = true;
@@ -120,7 +120,8 @@ bool NXDataCompressor::compressDataFromFile(
     }
     const ZlibFilePass pass { QStringLiteral("Compression"), chunkSize,
         [&](const QByteArray& chunk, bool last, HttpError* stepError) {
-            return compressor.compressBytes(chunk.constData(), quint64(chunk.size()), stepError, last);
+            return compressor.compressBytes(
+                chunk.constData(), quint64(chunk.size()), stepError, last);
         } };
     if (!pass.run(sourcePath, destinationPath, error))
         return false;

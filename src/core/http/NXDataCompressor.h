@@ -30,15 +30,16 @@ public:
     HttpError closeStream();
     bool streamReady() const { return m_streamReady; }
 
-    // The compressed bytes this piece gives (possibly none), or nothing with `error` set. With `shouldFinish` the gzip trailer is written too, so
-    // finishing with no bytes at all still ends the stream properly.
-    std::optional<QByteArray> compressBytes(const char* bytes, quint64 length, HttpError* error,
-        bool shouldFinish);
+    // The compressed bytes this piece gives (possibly none), or nothing with `error` set. With
+    // `shouldFinish` the gzip trailer is written too, so finishing with no bytes at all still ends
+    // the stream properly.
+    std::optional<QByteArray> compressBytes(
+        const char* bytes, quint64 length, HttpError* error, bool shouldFinish);
 
     // The whole gzip form of `data`; nothing with `error` set on failure.
     static std::optional<QByteArray> compressData(const QByteArray& data, HttpError* error);
-    static bool compressDataFromFile(const QString& sourcePath, const QString& destinationPath,
-        HttpError* error);
+    static bool compressDataFromFile(
+        const QString& sourcePath, const QString& destinationPath, HttpError* error);
     static HttpError deflateErrorWithCode(int code);
 
 private:

@@ -64,8 +64,8 @@ std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
     if (length == 0)
         return QByteArray();
     const auto step = std::max<qsizetype>(qsizetype(length / 2), kMinimumOutput);
-    QByteArray output(std::max<qsizetype>(qsizetype(length + length / 2), kMinimumOutput),
-        Qt::Uninitialized);
+    QByteArray output(
+        std::max<qsizetype>(qsizetype(length + length / 2), kMinimumOutput), Qt::Uninitialized);
     z_stream& stream = *m_zStream;
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes));
     stream.avail_in = uInt(length);
@@ -93,7 +93,8 @@ std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
     return output;
 }
 
-std::optional<QByteArray> NXDataDecompressor::uncompressData(const QByteArray& data, HttpError* error)
+std::optional<QByteArray> NXDataDecompressor::uncompressData(
+    const QByteArray& data, HttpError* error)
 {
     NXDataDecompressor decompressor;
     if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
@@ -115,7 +116,8 @@ bool NXDataDecompressor::uncompressDataFromFile(
     }
     const ZlibFilePass pass { QStringLiteral("Decompression"), chunkSize,
         [&](const QByteArray& chunk, bool, HttpError* stepError) {
-            return decompressor.uncompressBytes(chunk.constData(), quint64(chunk.size()), stepError);
+            return decompressor.uncompressBytes(
+                chunk.constData(), quint64(chunk.size()), stepError);
         } };
     if (!pass.run(sourcePath, destinationPath, error))
         return false;

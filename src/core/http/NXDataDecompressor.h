@@ -34,8 +34,8 @@ public:
     std::optional<QByteArray> uncompressBytes(const char* bytes, quint64 length, HttpError* error);
 
     static std::optional<QByteArray> uncompressData(const QByteArray& data, HttpError* error);
-    static bool uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath,
-        HttpError* error);
+    static bool uncompressDataFromFile(
+        const QString& sourcePath, const QString& destinationPath, HttpError* error);
     static HttpError inflateErrorWithCode(int code);
 
 private:

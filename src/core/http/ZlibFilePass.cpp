@@ -30,10 +30,12 @@ bool ZlibFilePass::run(
                 .arg(verb, sourcePath, destinationPath));
     QFile source(sourcePath);
     if (!source.exists())
-        return fail(error, QStringLiteral("%1 of %2 failed the file does not exist").arg(verb, sourcePath));
+        return fail(
+            error, QStringLiteral("%1 of %2 failed the file does not exist").arg(verb, sourcePath));
     if (!source.open(QIODevice::ReadOnly))
         return fail(error,
-            QStringLiteral("%1 of %2 failed because we were unable to read from the source data file")
+            QStringLiteral(
+                "%1 of %2 failed because we were unable to read from the source data file")
                 .arg(verb, sourcePath),
             &source);
     // A short read is the last chunk; a file that is a whole number of chunks

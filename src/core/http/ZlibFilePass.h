@@ -13,7 +13,8 @@
 // whether it is the last; it returns nothing, with its error set, on failure.
 // `verb` ("Compression" or "Decompression") begins the file messages.
 struct ZlibFilePass {
-    using Step = std::function<std::optional<QByteArray>(const QByteArray& chunk, bool last, HttpError* error)>;
+    using Step = std::function<std::optional<QByteArray>(
+        const QByteArray& chunk, bool last, HttpError* error)>;
 
     QString verb;
     qint64 chunkSize = 0;

@@ -33,7 +33,8 @@ QByteArray compressInPieces(const QByteArray& data, qsizetype piece)
     for (qsizetype at = 0; at < data.size(); at += piece) {
         const qsizetype length = std::min(piece, data.size() - at);
         const bool last = at + length >= data.size();
-        const auto part = compressor.compressBytes(data.constData() + at, quint64(length), nullptr, last);
+        const auto part
+            = compressor.compressBytes(data.constData() + at, quint64(length), nullptr, last);
         EXPECT_TRUE(part.has_value());
         out += part.value_or(QByteArray());
     }
@@ -47,7 +48,8 @@ QByteArray uncompressInPieces(const QByteArray& data, qsizetype piece, HttpError
     QByteArray out;
     for (qsizetype at = 0; at < data.size(); at += piece) {
         const qsizetype length = std::min(piece, data.size() - at);
-        const auto part = decompressor.uncompressBytes(data.constData() + at, quint64(length), error);
+        const auto part
+            = decompressor.uncompressBytes(data.constData() + at, quint64(length), error);
         if (!part)
             return {};
         out += *part;
@@ -88,7 +90,8 @@ TEST(Gzip, PiecesRoundTripToTheWholeInput)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QByteArray data = c.zeros ? QByteArray(c.size, '\0') : sample(c.size);
-        const QByteArray whole = NXDataCompressor::compressData(data, nullptr).value_or(QByteArray());
+        const QByteArray whole
+            = NXDataCompressor::compressData(data, nullptr).value_or(QByteArray());
         const QByteArray pieces = compressInPieces(data, c.compressPiece);
         EXPECT_EQ(pieces.left(2), QByteArray("\x1f\x8b")); // gzip header
         EXPECT_EQ(uncompressInPieces(pieces, c.inflatePiece), data);

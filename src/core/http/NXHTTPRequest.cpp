@@ -1,0 +1,407 @@
+#include "http/NXHTTPRequestState.h"
+
+#include "http/NXDataDecompressor.h"
+#include "http/NetworkThread.h"
+
+#include <QBuffer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QTimer>
+
+namespace {
+
+bool isBodyMethod(const QString& method)
+{
+    return method == QLatin1String("POST") || method == QLatin1String("PUT");
+}
+
+} // namespace
+
+NXHTTPRequest::NXHTTPRequest(const QUrl& url)
+    : m_url(url)
+    , m_timeOutSeconds(defaultTimeOutSeconds())
+{
+    static const int registered = qRegisterMetaType<NXHTTPRequest*>();
+    Q_UNUSED(registered)
+}
+
+NXHTTPRequest::~NXHTTPRequest()
+{
+    m_authenticationNeeded = 0;
+    cancelLoad();
+    setStatusTimerRunning(false);
+    releaseBlocksOnMainThread();
+}
+
+std::shared_ptr<NXHTTPRequest> NXHTTPRequest::requestWithURL(const QUrl& url)
+{
+    return std::make_shared<NXHTTPRequest>(url);
+}
+
+std::shared_ptr<NXHTTPRequest> NXHTTPRequest::self()
+{
+    return std::static_pointer_cast<NXHTTPRequest>(shared_from_this());
+}
+
+// --- guarded properties ----------------------------------------------------------
+
+QUrl NXHTTPRequest::url() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_url;
+}
+
+void NXHTTPRequest::setURL(const QUrl& url)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    if (url == m_url)
+        return;
+    m_url = url;
+    m_request = HttpMessage();
+    m_redirectURL.clear();
+}
+
+QString NXHTTPRequest::requestMethod() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_requestMethod;
+}
+
+void NXHTTPRequest::setRequestMethod(const QString& method)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    m_requestMethod = method;
+    // A body must not be sent again on a connection that may have gone away.
+    if (isBodyMethod(method) || !m_postBody.isEmpty() || !m_postBodyFilePath.isEmpty())
+        m_shouldAttemptPersistentConnection = false;
+}
+
+void NXHTTPRequest::setPostBody(const QByteArray& body)
+{
+    m_postBody = body;
+    m_postLength = quint64(body.size());
+}
+
+void NXHTTPRequest::setPostBodyFilePath(const QString& path)
+{
+    m_postBodyFilePath = path;
+}
+
+QObject* NXHTTPRequest::delegate() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_delegate;
+}
+
+void NXHTTPRequest::setDelegate(QObject* delegate)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    m_delegate = delegate;
+}
+
+QObject* NXHTTPRequest::queue() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_queue;
+}
+
+void NXHTTPRequest::setQueue(QObject* queue)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    m_queue = queue;
+}
+
+void NXHTTPRequest::setClientCertificateIdentity(
+    const QSslCertificate& certificate, const QSslKey& key)
+{
+    m_clientCertificate = certificate;
+    m_clientKey = key;
+}
+
+int NXHTTPRequest::connectionID() const
+{
+    const std::lock_guard lock(NXHTTPRequestClassState::instance().poolLock);
+    return m_connectionInfo ? m_connectionInfo->id : 0;
+}
+
+HttpError NXHTTPRequest::error() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_error;
+}
+
+bool NXHTTPRequest::isCancelledRequest() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_cancelled;
+}
+
+void NXHTTPRequest::addRequestHeader(const QString& name, const QString& value)
+{
+    m_requestHeaders.insert(name, value);
+}
+
+// --- response access -------------------------------------------------------------
+
+NXHeaderDictionary NXHTTPRequest::responseHeaders() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_responseHeaders;
+}
+
+QByteArray NXHTTPRequest::rawResponseData() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_rawResponseData.value_or(QByteArray());
+}
+
+bool NXHTTPRequest::isResponseCompressed() const
+{
+    return responseHeaders()
+        .value(QStringLiteral("Content-Encoding"))
+        .contains(QLatin1String("gzip"));
+}
+
+QByteArray NXHTTPRequest::responseData() const
+{
+    const QByteArray raw = rawResponseData();
+    if (!isResponseCompressed() || !m_shouldWaitToInflateCompressedResponses)
+        return raw;
+    return NXDataDecompressor::uncompressData(raw, nullptr).value_or(QByteArray());
+}
+
+QString NXHTTPRequest::responseString() const
+{
+    const QByteArray data = responseData();
+    if (data.isEmpty())
+        return {};
+    QString charset;
+    parseMimeType(nullptr, &charset, responseHeaders().value(QStringLiteral("Content-Type")));
+    QStringDecoder decoder(charset.isEmpty() ? "ISO-8859-1" : charset.toLatin1().constData());
+    if (!decoder.isValid())
+        return QString::fromLatin1(data);
+    return decoder.decode(data);
+}
+
+// --- starting --------------------------------------------------------------------
+
+void NXHTTPRequest::start()
+{
+    setInProgress(true);
+    NetworkThread::post([request = self()] { request->main(); });
+}
+
+void NXHTTPRequest::startAsynchronous()
+{
+    sharedQueue().addOperation(self());
+}
+
+void NXHTTPRequest::startSynchronous()
+{
+    m_isSynchronous = true;
+    setInProgress(true);
+    if (!isCancelledRequest() && !m_complete) {
+        main();
+        QEventLoop loop;
+        while (!m_complete)
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    setInProgress(false);
+}
+
+void NXHTTPRequest::setInProgress(bool on)
+{
+    m_inProgress = on;
+    setExecuting(on);
+}
+
+void NXHTTPRequest::main()
+{
+    const std::lock_guard lock(m_cancelledLock);
+    if (!m_error.isNull()) {
+        m_complete = true;
+        markAsFinished();
+        return;
+    }
+    m_complete = false;
+    if (!m_url.isValid() || m_url.isEmpty()) {
+        failWithError(requestError(NXHTTPRequestErrorType::UnableToCreateRequest,
+            QStringLiteral("Unable to create request (bad url?)")));
+        return;
+    }
+    m_request = HttpMessage::request(m_requestMethod, m_url,
+        m_useHTTPVersionOne ? QStringLiteral("HTTP/1.0") : QStringLiteral("HTTP/1.1"));
+    if (m_mainRequest)
+        m_mainRequest->buildRequestHeaders();
+    buildRequestHeaders();
+    applyAuthorizationHeader();
+    for (auto it = m_requestHeaders.cbegin(); it != m_requestHeaders.cend(); ++it)
+        m_request.setHeader(it.key(), it.value());
+    startRequest();
+}
+
+void NXHTTPRequest::buildRequestHeaders()
+{
+    if (m_haveBuiltRequestHeaders)
+        return;
+    m_haveBuiltRequestHeaders = true;
+    if (m_mainRequest) {
+        const NXHeaderDictionary inherited = m_mainRequest->requestHeaders();
+        for (auto it = inherited.cbegin(); it != inherited.cend(); ++it)
+            addRequestHeader(it.key(), it.value());
+        return;
+    }
+    applyCookieHeader();
+    if (!m_requestHeaders.contains(QStringLiteral("User-Agent"))) {
+        const QString agent
+            = m_userAgentString.isEmpty() ? defaultUserAgentString() : m_userAgentString;
+        if (!agent.isEmpty())
+            addRequestHeader(QStringLiteral("User-Agent"), agent);
+    }
+    if (m_allowCompressedResponse)
+        addRequestHeader(QStringLiteral("Accept-Encoding"), QStringLiteral("gzip"));
+    if (m_shouldCompressRequestBody)
+        addRequestHeader(QStringLiteral("Content-Encoding"), QStringLiteral("gzip"));
+    updatePartialDownloadSize();
+    if (m_partialDownloadSize > 0)
+        addRequestHeader(
+            QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(m_partialDownloadSize.load()));
+}
+
+void NXHTTPRequest::applyCookieHeader()
+{
+    if (m_useCookiePersistence) {
+        for (const QNetworkCookie& cookie : sessionCookies()) {
+            if (m_url.host().endsWith(cookie.domain().isEmpty() ? m_url.host() : cookie.domain())
+                && m_url.path().startsWith(cookie.path()))
+                m_requestCookies.append(cookie);
+        }
+    }
+    const QList<QNetworkCookie> cookies
+        = m_mainRequest ? m_mainRequest->requestCookies() : m_requestCookies;
+    if (cookies.isEmpty())
+        return;
+    QStringList pairs;
+    for (const QNetworkCookie& cookie : cookies)
+        pairs.append(QStringLiteral("%1=%2").arg(
+            QString::fromLatin1(cookie.name()), QString::fromLatin1(cookie.value())));
+    addRequestHeader(QStringLiteral("Cookie"), pairs.join(QStringLiteral("; ")));
+}
+
+void NXHTTPRequest::applyAuthorizationHeader()
+{
+    if (!m_shouldPresentCredentialsBeforeChallenge
+        || m_requestHeaders.contains(QStringLiteral("Authorization")))
+        return;
+    QString user = m_username;
+    QString secret = m_password;
+    const bool basic
+        = m_authenticationScheme.compare(QLatin1String("Basic"), Qt::CaseInsensitive) == 0;
+    if (user.isEmpty() || secret.isEmpty() || !basic) {
+        if (!m_useSessionPersistence)
+            return;
+        const auto record = findSessionAuthenticationCredentials();
+        if (!record)
+            return;
+        const QVariantMap credentials = record->value(QStringLiteral("Credentials")).toMap();
+        user = credentials.value(QStringLiteral("Username")).toString();
+        secret = credentials.value(QStringLiteral("Password")).toString();
+    }
+    addRequestHeader(QStringLiteral("Authorization"),
+        QStringLiteral("Basic %1").arg(base64forData((user + QLatin1Char(':') + secret).toUtf8())));
+}
+
+void NXHTTPRequest::updatePartialDownloadSize()
+{
+    if (!m_allowResumeForFileDownloads || m_downloadDestinationPath.isEmpty()
+        || m_temporaryFileDownloadPath.isEmpty())
+        return;
+    QFileInfo partial(m_temporaryFileDownloadPath);
+    partial.refresh();
+    if (!partial.exists())
+        return;
+    m_partialDownloadSize = quint64(partial.size());
+}
+
+std::unique_ptr<HttpReadStream> NXHTTPRequest::makeReadStream()
+{
+    std::unique_ptr<QIODevice> source;
+    if (m_shouldStreamPostDataFromDisk && QFileInfo::exists(m_postBodyFilePath)) {
+        auto file = std::make_unique<QFile>(m_postBodyFilePath);
+        if (!file->open(QIODevice::ReadOnly))
+            return nullptr;
+        source = std::move(file);
+    } else if (!m_postBody.isEmpty()) {
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(m_postBody);
+        buffer->open(QIODevice::ReadOnly);
+        source = std::move(buffer);
+    }
+    return std::make_unique<HttpReadStream>(
+        m_request, source ? HttpBodyStream::fromDevice(std::move(source)) : nullptr);
+}
+
+void NXHTTPRequest::configureReadStream(HttpReadStream& stream) const
+{
+    const bool secure = m_url.scheme().toLower() == QLatin1String("https");
+    if (secure) {
+        // The relaxed check and the client identity are independent settings
+        // of the stream, so one does not undo the other.
+        TlsSettings tls;
+        tls.validatesCertificateChain = m_validatesSecureCertificate;
+        tls.clientCertificate = m_clientCertificate;
+        tls.clientKey = m_clientKey;
+        tls.clientCertificates = m_clientCertificates;
+        stream.setTlsSettings(tls);
+    }
+    if (m_proxyHost.isEmpty() || m_proxyPort == 0)
+        return;
+    ProxySettings proxy;
+    proxy.kind = m_proxyType.compare(QLatin1String("SOCKS"), Qt::CaseInsensitive) == 0
+        ? ProxySettings::Kind::Socks5
+        : ProxySettings::Kind::Http;
+    proxy.host = m_proxyHost;
+    proxy.port = quint16(m_proxyPort);
+    stream.setProxy(proxy);
+}
+
+void NXHTTPRequest::startRequest()
+{
+    if (isCancelledRequest())
+        return;
+    MainThread::run([request = self()] { request->requestStarted(); });
+    m_downloadComplete = false;
+    m_complete = false;
+    m_totalBytesRead = 0;
+    // Bytes reported once stay reported: a retry or redirect of the same
+    // request starts from the amount already told.
+    if (!m_hasStartedBefore)
+        m_lastBytesRead = 0;
+    m_hasStartedBefore = true;
+    if (m_redirectCount == 0)
+        m_originalURL = m_url;
+    if (m_lastBytesSent > 0)
+        removeUploadProgressSoFar();
+    m_lastBytesSent = 0;
+    m_contentLength = 0;
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        m_responseHeaders.clear();
+        m_haveReadResponseHeaders = false;
+        if (m_downloadDestinationPath.isEmpty())
+            m_rawResponseData = QByteArray();
+    }
+    m_readStreamIsScheduled = false;
+
+    std::unique_ptr<HttpReadStream> made = makeReadStream();
+    if (!made) {
+        failWithError(requestError(NXHTTPRequestErrorType::InternalErrorWhileBuildingRequest,
+            QStringLiteral("Unable to create read stream")));
+        return;
+    }
+    configureReadStream(*made);
+    m_readStream = std::move(made);
+    pickConnection();
+    startReading();
+}

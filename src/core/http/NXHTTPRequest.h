@@ -1,0 +1,455 @@
+#pragma once
+
+#include "http/HttpError.h"
+#include "http/HttpReadStream.h"
+#include "http/NXHTTPRequestError.h"
+#include "http/OperationQueue.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFile>
+#include <QMap>
+#include <QNetworkCookie>
+#include <QObject>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+class QTimer;
+class NXDataDecompressor;
+struct NXConnectionRecord;
+
+using NXHeaderDictionary = QMap<QString, QString>;
+
+// One HTTP transfer, and at the same time an operation a queue can run. The
+// owner configures it, then starts it (startAsynchronous() puts it on the
+// shared queue); the network work runs on the network thread and the owner
+// hears of it on the main thread.
+//
+// Owner notifications go to QObject targets by method name, skipped when the
+// target has no method of that name. The delegate's methods are named by the
+// selectors below (each taking `NXHTTPRequest*`, plus the argument named); the
+// queue object answers fixed names:
+//   requestStarted(NXHTTPRequest*), requestFinished(NXHTTPRequest*),
+//   requestFailed(NXHTTPRequest*),
+//   requestDidReceiveResponseHeaders(NXHTTPRequest*, NXHeaderDictionary),
+//   requestWillRedirectToURL(NXHTTPRequest*, QUrl),
+//   requestDidReceiveBytes / requestDidSendBytes /
+//   requestIncrementDownloadSizeBy / requestIncrementUploadSizeBy
+//       (NXHTTPRequest*, qint64).
+// A progress target answers setMaxValue(double), setDoubleValue(double) and
+// the byte messages above that concern its direction.
+//
+// Configure a request before it starts; the counters may be read at any time.
+class NXHTTPRequest : public Operation {
+public:
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    using TimePoint = std::chrono::steady_clock::time_point;
+    using Block = std::function<void()>;
+    using HeadersBlock = std::function<void(const NXHeaderDictionary&)>;
+    using ProgressBlock = std::function<void(qint64 amount, quint64 total)>;
+    using SizeBlock = std::function<void(qint64 amount)>;
+    using DataBlock = std::function<void(const QByteArray&)>;
+
+    explicit NXHTTPRequest(const QUrl& url);
+    ~NXHTTPRequest() override;
+
+    static std::shared_ptr<NXHTTPRequest> requestWithURL(const QUrl& url);
+    std::shared_ptr<NXHTTPRequest> self();
+
+    // --- operation ----------------------------------------------------------
+    void start() override;
+    void main() override;
+    void cancel() override;
+    void startSynchronous();
+    void startAsynchronous();
+    void clearDelegatesAndCancel();
+    bool isCancelledRequest() const;
+
+    // --- identity and target ----------------------------------------------
+    QUrl url() const;
+    void setURL(const QUrl& url);
+    QUrl originalURL() const { return m_originalURL; }
+    QUrl redirectURL() const { return m_redirectURL; }
+    QString requestMethod() const;
+    void setRequestMethod(const QString& method);
+    QObject* delegate() const;
+    void setDelegate(QObject* delegate);
+    QObject* queue() const;
+    void setQueue(QObject* queue);
+    QObject* uploadProgressDelegate() const;
+    void setUploadProgressDelegate(QObject* target);
+    QObject* downloadProgressDelegate() const;
+    void setDownloadProgressDelegate(QObject* target);
+    NXHTTPRequest* mainRequest() const { return m_mainRequest; }
+    QVariantMap userInfo() const { return m_userInfo; }
+    void setUserInfo(const QVariantMap& info) { m_userInfo = info; }
+    qint64 tag() const { return m_tag; }
+    void setTag(qint64 tag) { m_tag = tag; }
+    std::optional<quint32> requestID() const { return m_requestID; }
+
+    // --- request headers, cookies, body -----------------------------------
+    void addRequestHeader(const QString& name, const QString& value);
+    NXHeaderDictionary requestHeaders() const { return m_requestHeaders; }
+    QList<QNetworkCookie> requestCookies() const { return m_requestCookies; }
+    void setRequestCookies(const QList<QNetworkCookie>& cookies) { m_requestCookies = cookies; }
+    bool useCookiePersistence() const { return m_useCookiePersistence; }
+    void setUseCookiePersistence(bool on) { m_useCookiePersistence = on; }
+    QString userAgentString() const { return m_userAgentString; }
+    void setUserAgentString(const QString& agent) { m_userAgentString = agent; }
+    QByteArray postBody() const { return m_postBody; }
+    void setPostBody(const QByteArray& body);
+    QString postBodyFilePath() const { return m_postBodyFilePath; }
+    void setPostBodyFilePath(const QString& path);
+    bool shouldStreamPostDataFromDisk() const { return m_shouldStreamPostDataFromDisk; }
+    void setShouldStreamPostDataFromDisk(bool on) { m_shouldStreamPostDataFromDisk = on; }
+    bool shouldCompressRequestBody() const { return m_shouldCompressRequestBody; }
+    void setShouldCompressRequestBody(bool on) { m_shouldCompressRequestBody = on; }
+    quint64 postLength() const { return m_postLength; }
+    void setPostLength(quint64 length) { m_postLength = length; }
+
+    // --- transport and connection -----------------------------------------
+    double timeOutSeconds() const { return m_timeOutSeconds; }
+    void setTimeOutSeconds(double seconds) { m_timeOutSeconds = seconds; }
+    int numberOfTimesToRetryOnTimeout() const { return m_numberOfTimesToRetryOnTimeout; }
+    void setNumberOfTimesToRetryOnTimeout(int count) { m_numberOfTimesToRetryOnTimeout = count; }
+    int retryCount() const { return m_retryCount; }
+    bool shouldAttemptPersistentConnection() const { return m_shouldAttemptPersistentConnection; }
+    void setShouldAttemptPersistentConnection(bool on) { m_shouldAttemptPersistentConnection = on; }
+    double persistentConnectionTimeoutSeconds() const
+    {
+        return m_persistentConnectionTimeoutSeconds;
+    }
+    void setPersistentConnectionTimeoutSeconds(double seconds)
+    {
+        m_persistentConnectionTimeoutSeconds = seconds;
+    }
+    bool connectionCanBeReused() const { return m_connectionCanBeReused; }
+    // The id of the pooled connection in use, or 0.
+    int connectionID() const;
+    bool useHTTPVersionOne() const { return m_useHTTPVersionOne; }
+    void setUseHTTPVersionOne(bool on) { m_useHTTPVersionOne = on; }
+    bool validatesSecureCertificate() const { return m_validatesSecureCertificate; }
+    void setValidatesSecureCertificate(bool on) { m_validatesSecureCertificate = on; }
+    void setClientCertificateIdentity(const QSslCertificate& certificate, const QSslKey& key);
+    QList<QSslCertificate> clientCertificates() const { return m_clientCertificates; }
+    void setClientCertificates(const QList<QSslCertificate>& list) { m_clientCertificates = list; }
+    bool shouldRedirect() const { return m_shouldRedirect; }
+    void setShouldRedirect(bool on) { m_shouldRedirect = on; }
+    int redirectCount() const { return m_redirectCount; }
+    QString proxyHost() const { return m_proxyHost; }
+    void setProxyHost(const QString& host) { m_proxyHost = host; }
+    int proxyPort() const { return m_proxyPort; }
+    void setProxyPort(int port) { m_proxyPort = port; }
+    // "HTTP", "HTTPS" or "SOCKS"; HTTP when a host and port are set without one.
+    QString proxyType() const { return m_proxyType; }
+    void setProxyType(const QString& type) { m_proxyType = type; }
+    bool isSynchronous() const { return m_isSynchronous; }
+
+    // --- credentials ------------------------------------------------------
+    QString username() const { return m_username; }
+    void setUsername(const QString& name) { m_username = name; }
+    QString password() const { return m_password; }
+    void setPassword(const QString& password) { m_password = password; }
+    QString domain() const { return m_domain; }
+    void setDomain(const QString& domain) { m_domain = domain; }
+    bool useSessionPersistence() const { return m_useSessionPersistence; }
+    void setUseSessionPersistence(bool on) { m_useSessionPersistence = on; }
+    bool shouldPresentCredentialsBeforeChallenge() const
+    {
+        return m_shouldPresentCredentialsBeforeChallenge;
+    }
+    void setShouldPresentCredentialsBeforeChallenge(bool on)
+    {
+        m_shouldPresentCredentialsBeforeChallenge = on;
+    }
+    QString authenticationScheme() const { return m_authenticationScheme; }
+    void setAuthenticationScheme(const QString& scheme) { m_authenticationScheme = scheme; }
+    QString authenticationRealm() const { return m_authenticationRealm; }
+    void setAuthenticationRealm(const QString& realm) { m_authenticationRealm = realm; }
+    int authenticationNeeded() const { return m_authenticationNeeded; }
+
+    // --- response and download --------------------------------------------
+    NXHeaderDictionary responseHeaders() const;
+    int responseStatusCode() const { return m_responseStatusCode; }
+    QString responseStatusMessage() const { return m_responseStatusMessage; }
+    QByteArray rawResponseData() const;
+    QByteArray responseData() const;
+    QString responseString() const;
+    bool isResponseCompressed() const;
+    quint64 contentLength() const { return m_contentLength; }
+    quint64 partialDownloadSize() const { return m_partialDownloadSize; }
+    quint64 totalBytesRead() const { return m_totalBytesRead; }
+    quint64 totalBytesSent() const { return m_totalBytesSent; }
+    quint64 lastBytesRead() const { return m_lastBytesRead; }
+    quint64 lastBytesSent() const { return m_lastBytesSent; }
+    bool allowCompressedResponse() const { return m_allowCompressedResponse; }
+    void setAllowCompressedResponse(bool on) { m_allowCompressedResponse = on; }
+    bool shouldWaitToInflateCompressedResponses() const
+    {
+        return m_shouldWaitToInflateCompressedResponses;
+    }
+    void setShouldWaitToInflateCompressedResponses(bool on)
+    {
+        m_shouldWaitToInflateCompressedResponses = on;
+    }
+    QString downloadDestinationPath() const { return m_downloadDestinationPath; }
+    void setDownloadDestinationPath(const QString& path) { m_downloadDestinationPath = path; }
+    QString temporaryFileDownloadPath() const { return m_temporaryFileDownloadPath; }
+    void setTemporaryFileDownloadPath(const QString& path) { m_temporaryFileDownloadPath = path; }
+    bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
+    void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
+    bool downloadComplete() const { return m_downloadComplete; }
+    bool showAccurateProgress() const { return m_showAccurateProgress; }
+    void setShowAccurateProgress(bool on) { m_showAccurateProgress = on; }
+    bool shouldResetDownloadProgress() const { return m_shouldResetDownloadProgress; }
+    void setShouldResetDownloadProgress(bool on) { m_shouldResetDownloadProgress = on; }
+    bool shouldResetUploadProgress() const { return m_shouldResetUploadProgress; }
+    void setShouldResetUploadProgress(bool on) { m_shouldResetUploadProgress = on; }
+
+    // --- state and callbacks ----------------------------------------------
+    bool complete() const { return m_complete; }
+    bool inProgress() const { return m_inProgress; }
+    HttpError error() const;
+    QByteArray didStartSelector() const { return m_didStartSelector; }
+    void setDidStartSelector(const QByteArray& name) { m_didStartSelector = name; }
+    QByteArray didReceiveResponseHeadersSelector() const { return m_didReceiveHeadersSelector; }
+    void setDidReceiveResponseHeadersSelector(const QByteArray& name)
+    {
+        m_didReceiveHeadersSelector = name;
+    }
+    QByteArray willRedirectSelector() const { return m_willRedirectSelector; }
+    void setWillRedirectSelector(const QByteArray& name) { m_willRedirectSelector = name; }
+    QByteArray didFinishSelector() const { return m_didFinishSelector; }
+    void setDidFinishSelector(const QByteArray& name) { m_didFinishSelector = name; }
+    QByteArray didFailSelector() const { return m_didFailSelector; }
+    void setDidFailSelector(const QByteArray& name) { m_didFailSelector = name; }
+    QByteArray didReceiveDataSelector() const { return m_didReceiveDataSelector; }
+    void setDidReceiveDataSelector(const QByteArray& name) { m_didReceiveDataSelector = name; }
+
+    void setStartedBlock(Block block);
+    void setHeadersReceivedBlock(HeadersBlock block);
+    void setCompletionBlock(Block block);
+    void setFailedBlock(Block block);
+    void setBytesReceivedBlock(ProgressBlock block);
+    void setBytesSentBlock(ProgressBlock block);
+    void setDownloadSizeIncrementedBlock(SizeBlock block);
+    void setUploadSizeIncrementedBlock(SizeBlock block);
+    void setDataReceivedBlock(DataBlock block);
+    void releaseBlocksOnMainThread();
+
+    // --- class services ---------------------------------------------------
+    static double defaultTimeOutSeconds();
+    static void setDefaultTimeOutSeconds(double seconds);
+    static OperationQueue& sharedQueue();
+    static QString defaultUserAgentString();
+    static void setDefaultUserAgentString(const QString& agent);
+    static bool isNetworkInUse();
+    // The status check runs this often (a quarter second unless tests say
+    // otherwise), and every "now" comes from the clock.
+    static std::chrono::milliseconds statusTimerInterval();
+    static void setStatusTimerInterval(std::chrono::milliseconds interval);
+    static TimePoint now();
+    static void setClock(Clock clock);
+    // The connection pool's size, free and in use.
+    static int connectionPoolSize();
+
+    static bool isBandwidthThrottled();
+    static unsigned long maxBandwidthPerSecond();
+    static void setMaxBandwidthPerSecond(unsigned long bytes);
+    static void incrementBandwidthUsedInLastSecond(unsigned long bytes);
+    static unsigned long averageBandwidthUsedPerSecond();
+    static unsigned long maxUploadReadLength();
+
+    static QString base64forData(const QByteArray& data);
+    static QDateTime dateFromRFC1123String(const QString& text);
+    static void parseMimeType(
+        QString* mimeType, QString* responseEncoding, const QString& contentType);
+    static QString mimeTypeForFileAtPath(const QString& path);
+
+    // Session credentials: records with "Credentials" (a map with "Username",
+    // "Password" and possibly "Domain"), "AuthenticationScheme",
+    // "AuthenticationRealm", and "URL" (request store) or "Host" and "Port"
+    // (proxy store).
+    static QList<QVariantMap> sessionCredentialsStore();
+    static QList<QVariantMap> sessionProxyCredentialsStore();
+    static void storeAuthenticationCredentialsInSessionStore(const QVariantMap& record);
+    static void storeProxyAuthenticationCredentialsInSessionStore(const QVariantMap& record);
+    static void removeAuthenticationCredentialsFromSessionStore(const QVariantMap& credentials);
+    static void removeProxyAuthenticationCredentialsFromSessionStore(
+        const QVariantMap& credentials);
+    std::optional<QVariantMap> findSessionAuthenticationCredentials() const;
+    std::optional<QVariantMap> findSessionProxyAuthenticationCredentials() const;
+    static QList<QNetworkCookie> sessionCookies();
+    static void setSessionCookies(const QList<QNetworkCookie>& cookies);
+    static void addSessionCookie(const QNetworkCookie& cookie);
+    static void clearSession();
+
+protected:
+    // Network thread.
+    void startRequest();
+    void buildRequestHeaders();
+    void applyCookieHeader();
+    void applyAuthorizationHeader();
+    void updatePartialDownloadSize();
+    void checkRequestStatus();
+    bool shouldTimeOut() const;
+    void cancelOnRequestThread();
+    void cancelLoad();
+    void failWithError(const HttpError& failure);
+    void markAsFinished();
+    void performThrottling();
+    void scheduleReadStream();
+    void unscheduleReadStream();
+    void destroyReadStream();
+    static void expirePersistentConnections();
+
+    // Reception of the response: the head, the body to memory or to the
+    // partial file, and the end of the stream.
+    void handleNetworkEvent(HttpReadStream::Event event);
+    void readResponseHeaders();
+    void handleBytesAvailable();
+    void handleStreamComplete();
+    void handleStreamError();
+
+    // Owner notifications and progress (main thread delivery).
+    void requestStarted();
+    void requestReceivedResponseHeaders(const NXHeaderDictionary& headers);
+    void requestFinished();
+    void reportFinished();
+    void reportFailure();
+    void passOnReceivedData(const QByteArray& data);
+    void updateProgressIndicators();
+    void updateDownloadProgress();
+    void updateUploadProgress();
+    void incrementDownloadSizeBy(qint64 amount);
+    void incrementUploadSizeBy(qint64 amount);
+    void removeUploadProgressSoFar();
+
+private:
+    enum class Target { Delegate, Queue, UploadProgress, DownloadProgress };
+    struct Blocks;
+
+    QObject* target(Target which) const;
+    bool wantsReceivedData() const;
+    void notify(Target which, const QByteArray& method, const std::function<void(QObject*)>& call);
+    void sendAmount(Target which, const char* method, qint64 amount);
+    void updateProgressIndicator(Target which, double progress, double total);
+    void pickConnection();
+    void startReading();
+    std::unique_ptr<HttpReadStream> makeReadStream();
+    void configureReadStream(HttpReadStream& stream) const;
+    void retryAfterTimeOut();
+    void closeDownloadStreams();
+    bool writeToDownloadFile(const QByteArray& bytes);
+    void setStatusTimerRunning(bool running);
+    void setInProgress(bool on);
+
+    mutable std::recursive_mutex m_cancelledLock;
+
+    QUrl m_url;
+    QUrl m_originalURL;
+    QUrl m_redirectURL;
+    QString m_requestMethod = QStringLiteral("GET");
+    QPointer<QObject> m_delegate;
+    QPointer<QObject> m_queue;
+    QPointer<QObject> m_uploadProgressDelegate;
+    QPointer<QObject> m_downloadProgressDelegate;
+    NXHTTPRequest* m_mainRequest = nullptr;
+    QVariantMap m_userInfo;
+    qint64 m_tag = 0;
+    std::optional<quint32> m_requestID;
+
+    NXHeaderDictionary m_requestHeaders;
+    bool m_haveBuiltRequestHeaders = false;
+    QList<QNetworkCookie> m_requestCookies;
+    bool m_useCookiePersistence = true;
+    QString m_userAgentString;
+    QByteArray m_postBody;
+    QString m_postBodyFilePath;
+    bool m_shouldStreamPostDataFromDisk = false;
+    bool m_shouldCompressRequestBody = false;
+    quint64 m_postLength = 0;
+
+    double m_timeOutSeconds = 10.0;
+    int m_numberOfTimesToRetryOnTimeout = 0;
+    int m_retryCount = 0;
+    bool m_shouldAttemptPersistentConnection = true;
+    double m_persistentConnectionTimeoutSeconds = 60.0;
+    bool m_connectionCanBeReused = false;
+    std::shared_ptr<NXConnectionRecord> m_connectionInfo;
+    std::shared_ptr<HttpReadStream> m_readStream;
+    std::shared_ptr<HttpReadStream> m_pendingOldStream;
+    bool m_readStreamIsScheduled = false;
+    QTimer* m_statusTimer = nullptr;
+    std::optional<TimePoint> m_lastActivityTime;
+    bool m_useHTTPVersionOne = false;
+    bool m_validatesSecureCertificate = true;
+    QSslCertificate m_clientCertificate;
+    QSslKey m_clientKey;
+    QList<QSslCertificate> m_clientCertificates;
+    bool m_shouldRedirect = true;
+    int m_redirectCount = 0;
+    QString m_proxyHost;
+    int m_proxyPort = 0;
+    QString m_proxyType;
+    bool m_isSynchronous = false;
+    HttpMessage m_request;
+
+    QString m_username;
+    QString m_password;
+    QString m_domain;
+    bool m_useSessionPersistence = true;
+    bool m_shouldPresentCredentialsBeforeChallenge = true;
+    QString m_authenticationScheme;
+    QString m_authenticationRealm;
+    int m_authenticationNeeded = 0;
+
+    NXHeaderDictionary m_responseHeaders;
+    bool m_haveReadResponseHeaders = false;
+    int m_responseStatusCode = 0;
+    QString m_responseStatusMessage;
+    std::optional<QByteArray> m_rawResponseData;
+    std::atomic<quint64> m_contentLength { 0 };
+    std::atomic<quint64> m_partialDownloadSize { 0 };
+    std::atomic<quint64> m_totalBytesRead { 0 };
+    std::atomic<quint64> m_totalBytesSent { 0 };
+    std::atomic<quint64> m_lastBytesRead { 0 };
+    std::atomic<quint64> m_lastBytesSent { 0 };
+    quint64 m_uploadBufferSize = 0;
+    bool m_allowCompressedResponse = true;
+    bool m_shouldWaitToInflateCompressedResponses = true;
+    QString m_downloadDestinationPath;
+    QString m_temporaryFileDownloadPath;
+    std::unique_ptr<QFile> m_fileDownloadOutputStream;
+    bool m_allowResumeForFileDownloads = false;
+    bool m_downloadComplete = false;
+    bool m_showAccurateProgress = true;
+    bool m_shouldResetDownloadProgress = true;
+    bool m_shouldResetUploadProgress = true;
+    bool m_updatedProgress = false;
+    bool m_hasStartedBefore = false;
+
+    std::atomic<bool> m_complete { false };
+    std::atomic<bool> m_inProgress { false };
+    bool m_cancelled = false;
+    HttpError m_error;
+    QByteArray m_didStartSelector = "requestStarted";
+    QByteArray m_didReceiveHeadersSelector = "requestDidReceiveResponseHeaders";
+    QByteArray m_willRedirectSelector = "requestWillRedirectToURL";
+    QByteArray m_didFinishSelector = "requestFinished";
+    QByteArray m_didFailSelector = "requestFailed";
+    QByteArray m_didReceiveDataSelector = "requestDidReceiveData";
+    std::shared_ptr<Blocks> m_blocks;
+};
+
+Q_DECLARE_METATYPE(NXHTTPRequest*)

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "http/HttpError.h"
+
+#include <QString>
+
+// The failures of a request, in the domain "NXHTTPRequestErrorDomain".
+enum class NXHTTPRequestErrorType {
+    ConnectionFailure = 1,
+    RequestTimedOut = 2,
+    Authentication = 3,
+    RequestCancelled = 4,
+    UnableToCreateRequest = 5,
+    InternalErrorWhileBuildingRequest = 6,
+    InternalErrorWhileApplyingCredentials = 7,
+    FileManagement = 8,
+    TooMuchRedirection = 9,
+    Unhandled = 10,
+    Compression = 11,
+};
+
+extern const QString NXHTTPRequestErrorDomain;
+
+HttpError requestError(NXHTTPRequestErrorType type, const QString& description,
+    std::shared_ptr<const HttpError> underlying = {});

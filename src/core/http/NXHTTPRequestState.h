@@ -1,0 +1,56 @@
+#pragma once
+
+#include "http/NXHTTPRequest.h"
+
+#include <deque>
+#include <mutex>
+#include <vector>
+
+// A persistent connection the pool knows of. `request` is set while a request
+// uses it; `stream` is the read stream last opened on it, which holds the
+// idle connection between requests.
+struct NXConnectionRecord {
+    int id = 0;
+    QString host;
+    int port = 0;
+    QString scheme;
+    std::optional<quint32> request;
+    std::shared_ptr<HttpReadStream> stream;
+    std::optional<NXHTTPRequest::TimePoint> expires;
+
+    bool matches(const QUrl& url) const;
+};
+
+// State shared by every request.
+struct NXHTTPRequestClassState {
+    std::recursive_mutex poolLock;
+    std::vector<std::shared_ptr<NXConnectionRecord>> connectionPool;
+    int nextConnectionNumber = 0;
+    quint32 nextRequestID = 0;
+    int runningRequestCount = 0;
+
+    std::mutex bandwidthLock;
+    unsigned long maxBandwidthPerSecond = 0;
+    unsigned long bandwidthUsedInLastSecond = 0;
+    std::optional<NXHTTPRequest::TimePoint> bandwidthMeasurementDate;
+    std::deque<unsigned long> bandwidthUsageTracker;
+    unsigned long averageBandwidthUsedPerSecond = 0;
+    std::optional<NXHTTPRequest::TimePoint> throttleWakeUpTime;
+
+    std::recursive_mutex progressLock;
+    std::recursive_mutex sessionCredentialsLock;
+    QList<QVariantMap> sessionCredentials;
+    QList<QVariantMap> sessionProxyCredentials;
+    std::recursive_mutex sessionCookiesLock;
+    QList<QNetworkCookie> sessionCookies;
+
+    std::mutex classLock;
+    QString defaultUserAgent;
+    std::atomic<double> defaultTimeOutSeconds { 10.0 };
+    std::atomic<long long> statusIntervalMs { 250 };
+    NXHTTPRequest::Clock clock;
+
+    static NXHTTPRequestClassState& instance();
+    void measureBandwidthUsage();
+    void recordBandwidthUsage();
+};

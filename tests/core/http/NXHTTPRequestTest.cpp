@@ -1,0 +1,333 @@
+#include "http/NXHTTPRequest.h"
+#include "http/NXDataCompressor.h"
+#include "http/NetworkThread.h"
+
+#include "server/TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Hears every message a delegate, queue or progress target can get, and
+// writes down what came, in order, and whether it came on the main thread.
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    QStringList events;
+    qint64 bytesReceived = 0;
+    qint64 downloadSize = 0;
+    double lastFraction = -1;
+    bool offMainThread = false;
+
+    int count(const QString& event) const { return int(events.count(event)); }
+
+public slots:
+    void requestStarted(NXHTTPRequest*) { note(QStringLiteral("started")); }
+    void requestDidReceiveResponseHeaders(NXHTTPRequest*, NXHeaderDictionary)
+    {
+        note(QStringLiteral("headers"));
+    }
+    void requestFinished(NXHTTPRequest*) { note(QStringLiteral("finished")); }
+    void requestFailed(NXHTTPRequest*) { note(QStringLiteral("failed")); }
+    void requestDidReceiveBytes(NXHTTPRequest*, qint64 amount)
+    {
+        checkThread();
+        bytesReceived += amount;
+    }
+    void requestIncrementDownloadSizeBy(NXHTTPRequest*, qint64 amount)
+    {
+        checkThread();
+        downloadSize += amount;
+    }
+    void setDoubleValue(double fraction)
+    {
+        checkThread();
+        lastFraction = fraction;
+    }
+
+private:
+    void checkThread() { offMainThread |= QThread::currentThread() != qApp->thread(); }
+    void note(const QString& event)
+    {
+        checkThread();
+        events.append(event);
+    }
+};
+
+// Lets every piece of work already posted to the network thread, and what it
+// posted back to the main thread, run.
+void settle()
+{
+    NetworkThread::postAndWait([] {});
+    QCoreApplication::processEvents();
+}
+
+class RequestTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.start());
+        NXHTTPRequest::setStatusTimerInterval(std::chrono::milliseconds(20));
+    }
+    void TearDown() override
+    {
+        NXHTTPRequest::setStatusTimerInterval(std::chrono::milliseconds(250));
+    }
+
+    std::shared_ptr<NXHTTPRequest> request(const QString& path, Recorder* recorder)
+    {
+        auto made = NXHTTPRequest::requestWithURL(server.url(path));
+        made->setDelegate(recorder);
+        made->setQueue(recorder);
+        made->setDownloadProgressDelegate(recorder);
+        return made;
+    }
+
+    TestHttpServer server;
+};
+
+QByteArray body(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char('a' + i % 26);
+    return bytes;
+}
+
+} // namespace
+
+TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
+{
+    struct Case {
+        const char* path;
+        QByteArray served;
+        QByteArray expected;
+        QList<QPair<QByteArray, QByteArray>> headers;
+    };
+    const QByteArray large = body(700000);
+    const QByteArray packed = NXDataCompressor::compressData(large, nullptr).value_or(QByteArray());
+    const Case cases[] = {
+        { "/plain", large, large, {} },
+        { "/empty", {}, {}, {} },
+        { "/gzip", packed, large, { { "Content-Encoding", "gzip" } } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TestReply reply = TestReply::text(c.served);
+        reply.headers += c.headers;
+        server.route(QString::fromLatin1(c.path), reply);
+        Recorder recorder;
+        const auto get = request(QString::fromLatin1(c.path), &recorder);
+        get->startAsynchronous();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return recorder.count(QStringLiteral("finished")) > 0; }, 10000));
+        settle();
+        // Delegate and queue are the same object here: each message twice.
+        EXPECT_EQ(recorder.events.join(QLatin1Char(' ')),
+            QStringLiteral("started started headers headers finished finished"));
+        EXPECT_FALSE(recorder.offMainThread);
+        EXPECT_EQ(get->responseData(), c.expected);
+        EXPECT_EQ(get->responseStatusCode(), 200);
+        EXPECT_TRUE(get->isFinished());
+        EXPECT_FALSE(get->isExecuting());
+        // Queue and download target each hear every amount once.
+        EXPECT_EQ(recorder.bytesReceived, 2 * std::max<qint64>(c.served.size(), 1));
+        EXPECT_EQ(recorder.downloadSize, 2 * c.served.size());
+        EXPECT_DOUBLE_EQ(recorder.lastFraction, c.served.isEmpty() ? 0.0 : 1.0);
+    }
+}
+
+TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
+{
+    const QByteArray whole = body(10000);
+    server.route(QStringLiteral("/stall"), [whole](const TestRequest& asked) {
+        const QByteArray range = asked.header("Range");
+        TestReply reply = TestReply::text(
+            range.isEmpty() ? whole : whole.mid(5000), range.isEmpty() ? 200 : 206);
+        reply.stallAfter = range.isEmpty() ? 5000 : 0;
+        return reply;
+    });
+    QTemporaryDir dir;
+    Recorder recorder;
+    const auto get = request(QStringLiteral("/stall"), &recorder);
+    get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
+    get->setTemporaryFileDownloadPath(dir.filePath(QStringLiteral("file.part")));
+    get->setAllowResumeForFileDownloads(true);
+    get->setTimeOutSeconds(0.3);
+    get->setNumberOfTimesToRetryOnTimeout(2);
+    const int poolBefore = NXHTTPRequest::connectionPoolSize();
+    get->startAsynchronous();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) > 0; }, 15000));
+    settle();
+
+    EXPECT_EQ(get->error().code(), 2);
+    EXPECT_EQ(get->error().localizedDescription(), QStringLiteral("The request timed out"));
+    EXPECT_EQ(get->retryCount(), 2);
+    QList<QByteArray> ranges;
+    for (const TestRequest& asked : server.requests())
+        ranges.append(asked.header("Range"));
+    EXPECT_EQ(ranges, QList<QByteArray>({ QByteArray(), "bytes=5000-", "bytes=5000-" }));
+    EXPECT_EQ(QFileInfo(dir.filePath(QStringLiteral("file.part"))).size(), 5000);
+    EXPECT_EQ(recorder.count(QStringLiteral("started")), 2 * 3);
+    EXPECT_EQ(recorder.count(QStringLiteral("failed")), 2);
+    // The 5000 bytes on disk are told once, not again at each retry.
+    EXPECT_EQ(recorder.bytesReceived, 2 * 5000);
+    // The dead connections left the pool with their streams.
+    EXPECT_EQ(NXHTTPRequest::connectionPoolSize(), poolBefore);
+    EXPECT_TRUE(get->isFinished());
+}
+
+TEST_F(RequestTest, CancelFailsWithCode4Once)
+{
+    TestReply silent = TestReply::text(body(1000));
+    silent.stallAfter = 10;
+    server.route(QStringLiteral("/silent"), silent);
+    Recorder recorder;
+    const auto get = request(QStringLiteral("/silent"), &recorder);
+    get->startAsynchronous();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("headers")) > 0; }, 10000));
+    get->cancel();
+    get->cancel();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) > 0; }, 10000));
+    get->cancel();
+    settle();
+    settle();
+    EXPECT_EQ(recorder.count(QStringLiteral("failed")), 2); // delegate and queue
+    EXPECT_EQ(recorder.count(QStringLiteral("finished")), 0);
+    EXPECT_EQ(get->error().code(), 4);
+    EXPECT_EQ(get->error().localizedDescription(), QStringLiteral("The request was cancelled"));
+    EXPECT_TRUE(get->isCancelled());
+    EXPECT_TRUE(get->isFinished());
+}
+
+TEST_F(RequestTest, TheSharedQueueRunsAtMostFourAtATime)
+{
+    TestReply silent = TestReply::text(body(100));
+    silent.stallAfter = 0;
+    server.route(QStringLiteral("/held"), silent);
+    std::atomic<int> executing { 0 };
+    std::atomic<int> mostExecuting { 0 };
+    Recorder recorder;
+    std::vector<std::shared_ptr<NXHTTPRequest>> requests;
+    for (int i = 0; i < 5; ++i) {
+        auto held = request(QStringLiteral("/held"), &recorder);
+        held->setTimeOutSeconds(0.3);
+        held->addObserver([&](Operation& operation, Operation::State state) {
+            if (state != Operation::State::Executing)
+                return;
+            const int now = operation.isExecuting() ? ++executing : --executing;
+            mostExecuting = std::max(mostExecuting.load(), now);
+        });
+        requests.push_back(held);
+    }
+    for (const auto& held : requests)
+        held->startAsynchronous();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) == 2 * 5; }, 15000));
+    EXPECT_EQ(mostExecuting.load(), 4);
+    EXPECT_EQ(server.requests().size(), 5);
+    for (const auto& held : requests)
+        EXPECT_EQ(held->error().code(), 2);
+}
+
+TEST_F(RequestTest, StartingFailuresAreReportedLikeAnyOther)
+{
+    struct Case {
+        QUrl url;
+        int code;
+        QString description;
+    };
+    const Case cases[] = {
+        { QUrl(), 5, QStringLiteral("Unable to create request (bad url?)") },
+        { QUrl(QStringLiteral("ftp://127.0.0.1/file")), 6,
+            QStringLiteral("Unable to start HTTP connection") },
+        { QUrl(QStringLiteral("http://127.0.0.1:1/")), 1,
+            QStringLiteral("A connection failure occurred") },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url.toString().toStdString());
+        Recorder recorder;
+        auto failing = NXHTTPRequest::requestWithURL(c.url);
+        failing->setDelegate(&recorder);
+        failing->startAsynchronous();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) > 0; }, 10000));
+        EXPECT_EQ(failing->error().code(), c.code);
+        EXPECT_EQ(failing->error().localizedDescription(), c.description);
+        EXPECT_EQ(failing->error().domain(), QStringLiteral("NXHTTPRequestErrorDomain"));
+    }
+}
+
+TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
+{
+    server.route(QStringLiteral("/h"), TestReply::text("ok"));
+    QTemporaryDir dir;
+    QFile partial(dir.filePath(QStringLiteral("part")));
+    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
+    partial.write(body(1000));
+    partial.close();
+    NXHTTPRequest::setDefaultUserAgentString(QStringLiteral("Agent 1.0"));
+    Recorder recorder;
+    const auto get = request(QStringLiteral("/h"), &recorder);
+    get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
+    get->setTemporaryFileDownloadPath(partial.fileName());
+    get->setAllowResumeForFileDownloads(true);
+    get->setUsername(QStringLiteral("user"));
+    get->setPassword(QStringLiteral("secret"));
+    get->setAuthenticationScheme(QStringLiteral("Basic"));
+    get->addRequestHeader(QStringLiteral("X-Mine"), QStringLiteral("kept"));
+    get->startAsynchronous();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("finished")) > 0; }, 10000));
+    ASSERT_EQ(server.requests().size(), 1);
+    const TestRequest asked = server.requests().first();
+    EXPECT_EQ(asked.header("Range"), "bytes=1000-");
+    EXPECT_EQ(asked.header("User-Agent"), "Agent 1.0");
+    EXPECT_EQ(asked.header("Accept-Encoding"), "gzip");
+    EXPECT_EQ(asked.header("Authorization"), "Basic dXNlcjpzZWNyZXQ=");
+    EXPECT_EQ(asked.header("X-Mine"), "kept");
+    EXPECT_EQ(get->partialDownloadSize(), 1000u);
+    NXHTTPRequest::setDefaultUserAgentString(QString());
+}
+
+TEST(RequestServices, TextUtilities)
+{
+    EXPECT_EQ(NXHTTPRequest::base64forData(QByteArray("a")), QStringLiteral("YQ=="));
+    EXPECT_EQ(NXHTTPRequest::base64forData(QByteArray()), QString());
+
+    const QDateTime expected(QDate(1994, 11, 6), QTime(8, 49, 37), Qt::UTC);
+    EXPECT_EQ(NXHTTPRequest::dateFromRFC1123String(QStringLiteral("Sun, 06 Nov 1994 08:49:37 GMT")),
+        expected);
+    EXPECT_EQ(NXHTTPRequest::dateFromRFC1123String(QStringLiteral("06 Nov 1994 08:49 GMT")),
+        QDateTime(QDate(1994, 11, 6), QTime(8, 49), Qt::UTC));
+    EXPECT_FALSE(NXHTTPRequest::dateFromRFC1123String(QStringLiteral("yesterday")).isValid());
+
+    struct Case {
+        const char* contentType;
+        const char* mime;
+        const char* encoding;
+    };
+    const Case cases[] = {
+        { "text/html; charset=utf-8", "text/html", "utf-8" },
+        { "text/html", "text/html", "unchanged" },
+        { "text/plain; charset=no-such-set", "text/plain", "unchanged" },
+        { " application/json ;charset=ISO-8859-1; q=1", "application/json", "ISO-8859-1" },
+    };
+    for (const Case& c : cases) {
+        QString mime;
+        QString encoding = QStringLiteral("unchanged");
+        NXHTTPRequest::parseMimeType(&mime, &encoding, QString::fromLatin1(c.contentType));
+        EXPECT_EQ(mime, QLatin1String(c.mime)) << c.contentType;
+        EXPECT_EQ(encoding, QLatin1String(c.encoding)) << c.contentType;
+    }
+}
+
+#include "NXHTTPRequestTest.moc"
