@@ -1,0 +1,131 @@
+#include "engine/CoverArt.h"
+
+#include "platform/ProcessRunner.h"
+#include "platform/TemporaryFile.h"
+#include "services/DNLogger.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+#include <QStringList>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kFrameGrabber = "ffmpeg";
+constexpr const char* kTagger = "AtomicParsley";
+// AtomicParsley rewrites the whole file; it is given time to finish its copy
+// before it is killed, and the copy is thrown away either way.
+constexpr std::chrono::milliseconds kStopGrace = 1000ms;
+
+// Far enough in to miss a black first frame, near enough to exist in a
+// short clip.
+double frameTime(double sourceDuration)
+{
+    return std::clamp(sourceDuration / 10.0, 0.0, 10.0);
+}
+
+QString secondsText(double seconds)
+{
+    return QString::number(seconds, 'f', 3); // QString::number ignores the locale
+}
+
+} // namespace
+
+bool CoverArtTagger::wantsCoverArt(const QString& outputPath)
+{
+    static const QStringList taggable { "mp4", "m4v", "3gp" };
+    return taggable.contains(QFileInfo(outputPath).suffix(), Qt::CaseInsensitive);
+}
+
+bool CoverArtTagger::tag(
+    const QString& outputPath, const QString& sourcePath, double sourceDuration)
+{
+    const QString image = makeTemporaryFile(QStringLiteral("dt_"), QStringLiteral("jpg"));
+    if (image.isEmpty())
+        return false;
+    const auto removeImage = qScopeGuard([&image] { QFile::remove(image); });
+    if (!grabFrame(sourcePath, sourceDuration, image)) {
+        DNLog(QStringLiteral("No cover art for %1: no picture could be taken from %2")
+                  .arg(outputPath, sourcePath));
+        return false;
+    }
+    return writeArtwork(outputPath, image);
+}
+
+void CoverArtTagger::stop()
+{
+    const std::lock_guard lock(m_mutex);
+    m_stopped = true;
+    if (m_runner)
+        m_runner->stop();
+}
+
+bool CoverArtTagger::grabFrame(
+    const QString& sourcePath, double sourceDuration, const QString& imagePath)
+{
+    // "file:" keeps a name with a colon from being read as a protocol.
+    const QStringList arguments { "-nostdin", "-hide_banner", "-v", "error", "-y", "-ss",
+        secondsText(frameTime(sourceDuration)), "-i", "file:" + sourcePath, "-map", "0:v:0",
+        "-frames:v", "1", "-an", "-f", "image2", "-c:v", "mjpeg", "file:" + imagePath };
+    return runTool(kFrameGrabber, arguments) && QFileInfo(imagePath).size() > 0;
+}
+
+bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imagePath)
+{
+    const QFileInfo output(outputPath);
+    // The copy lies beside the output, so that it replaces it by a rename.
+    QTemporaryFile tagged(
+        output.absolutePath() + "/." + output.completeBaseName() + ".XXXXXX." + output.suffix());
+    if (!tagged.open()) {
+        DNLog(QStringLiteral("No cover art for %1: %2").arg(outputPath, tagged.errorString()));
+        return false;
+    }
+    tagged.close();
+    const QStringList arguments { outputPath, "--artwork", imagePath, "-o", tagged.fileName() };
+    if (!runTool(kTagger, arguments) || QFileInfo(tagged.fileName()).size() == 0) {
+        DNLog(
+            QStringLiteral("No cover art for %1: AtomicParsley did not write it").arg(outputPath));
+        return false;
+    }
+    QFile::setPermissions(tagged.fileName(), QFile::permissions(outputPath));
+    if (std::rename(QFile::encodeName(tagged.fileName()).constData(),
+            QFile::encodeName(outputPath).constData())
+        != 0) {
+        DNLog(QStringLiteral("No cover art for %1: %2")
+                  .arg(outputPath, QString::fromLocal8Bit(std::strerror(errno))));
+        return false;
+    }
+    DNLog(QStringLiteral("Cover art added to %1").arg(outputPath));
+    return true;
+}
+
+bool CoverArtTagger::runTool(const QString& program, const QStringList& arguments)
+{
+    ProcessRunner runner;
+    runner.setGentleStop({ SIGTERM, {} }, kStopGrace);
+    runner.setStderrHandler(
+        [](const QString& line) { DNLogger::shareRoughLog().logEngineLine(line); });
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopped)
+            return false;
+        m_runner = &runner;
+    }
+    const ProcessRunner::Result result = runner.run(program, arguments);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_runner = nullptr;
+    }
+    if (!result.started)
+        DNLog(QStringLiteral("Cannot run %1: %2").arg(program, result.error));
+    return result.succeeded() && !result.stopped;
+}

@@ -1,0 +1,576 @@
+#include "engine/DNVideoConverter.h"
+
+#include "engine/AVEncoder.h"
+#include "engine/CoverArt.h"
+#include "engine/EncodeConfig.h"
+#include "model/DNFileGroupNode.h"
+#include "model/DNFileNode.h"
+#include "platform/AppPaths.h"
+#include "platform/TemporaryFile.h"
+#include "profiles/DNProfile.h"
+#include "profiles/ProfileValues.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// The driver's module state. The configuration (tables, observer) is read
+// under the same lock; no lock is held across a builder or an engine run.
+struct ConverterState {
+    std::mutex mutex;
+    bool running = false;
+    bool stopRequested = false;
+    const DNConversionEngine* engine = nullptr; // the engine of the run under way
+    DNVideoConverterStateCallback callback = nullptr;
+    void* context = nullptr;
+    ProgressInfo lastProgress;
+    CoverArtTagger* tagger = nullptr;
+    std::span<const ArgvAssemblerEntry> dvdTable = DVDArgvAssemblerTable();
+    std::span<const ArgvAssemblerEntry> videoTable = VideoArgvAssemblerTable();
+    DNEngineRunObserver observer = nullptr;
+    void* observerContext = nullptr;
+};
+
+ConverterState& state()
+{
+    static ConverterState instance;
+    return instance;
+}
+
+bool stopRequested()
+{
+    const std::lock_guard lock(state().mutex);
+    return state().stopRequested;
+}
+
+// The engine layer's refusals go to the standard error stream as well as to
+// the log: a conversion run from a terminal shows why it failed.
+void reportFailure(const QString& message)
+{
+    DNLog(message);
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+std::shared_ptr<DNProfile> profileOf(const NXBasicMediaNode& node)
+{
+    if (const auto* editable = dynamic_cast<const DNVideoEditProtocol*>(&node))
+        return editable->profile();
+    return nullptr;
+}
+
+QString outputNameOf(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const auto file = node->fileNodeForConversion();
+    return file ? file->outputName() : QString();
+}
+
+ArgvAssembler findAssembler(const char* name)
+{
+    std::span<const ArgvAssemblerEntry> dvd;
+    std::span<const ArgvAssemblerEntry> video;
+    {
+        const std::lock_guard lock(state().mutex);
+        dvd = state().dvdTable;
+        video = state().videoTable;
+    }
+    return findArgvAssemblerIn(name, dvd, video);
+}
+
+// Forwards the engine's state codes. A stop that came while
+// the engine was being started has not reached it yet: it does now.
+void onEngineState(int code, void*)
+{
+    DNVideoConverterStateCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        const std::lock_guard lock(state().mutex);
+        if (state().stopRequested && state().engine)
+            state().engine->stop();
+        callback = state().callback;
+        context = state().context;
+    }
+    if (callback)
+        callback(code, context);
+}
+
+void reportRun(const DNEngineRun& run)
+{
+    DNEngineRunObserver observer = nullptr;
+    void* context = nullptr;
+    {
+        const std::lock_guard lock(state().mutex);
+        observer = state().observer;
+        context = state().observerContext;
+    }
+    if (observer)
+        observer(run, context);
+}
+
+void setRunningEngine(const DNConversionEngine* engine)
+{
+    const std::lock_guard lock(state().mutex);
+    if (!engine && state().engine)
+        state().lastProgress = state().engine->progress();
+    state().engine = engine;
+}
+
+ArgumentBlockPtr build(ArgvAssembler assembler, const std::shared_ptr<NXBasicMediaNode>& node,
+    int32_t titleIndex, const EncodeConfig& config)
+{
+    try {
+        return assembler(node, titleIndex, config);
+    } catch (const std::exception& error) {
+        reportFailure(
+            QStringLiteral("The builder failed: %1").arg(QString::fromUtf8(error.what())));
+    } catch (...) {
+        reportFailure(QStringLiteral("The builder failed."));
+    }
+    return nullptr;
+}
+
+QString hoursText(std::chrono::steady_clock::duration elapsed)
+{
+    const double hours = std::chrono::duration<double, std::ratio<3600>>(elapsed).count();
+    return QString::number(hours, 'f', 4); // QString::number ignores the locale
+}
+
+int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
+    const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const auto started = std::chrono::steady_clock::now();
+    setRunningEngine(&engine);
+    engine.setStateCallback(&onEngineState, nullptr);
+    const int status = engine.encode(*block);
+    engine.setStateCallback(nullptr, nullptr);
+    setRunningEngine(nullptr);
+    reportRun({ block->arguments(), engine.lastCommand(), status, outputNameOf(node) });
+    freeArgumentBlock(std::move(block));
+    DNLog(QStringLiteral("The encoder took %1 hours")
+              .arg(hoursText(std::chrono::steady_clock::now() - started)));
+    return stopRequested() ? kDNVideoConverterStopped : status;
+}
+
+// One engine run: the profile's builder makes the list, the entry's engine runs it.
+int _VideoConverter(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
+{
+    if (stopRequested())
+        return kDNVideoConverterStopped;
+    const std::shared_ptr<DNProfile> profile = profileOf(*node);
+    if (!profile) {
+        reportFailure(QStringLiteral("The entry has no output profile."));
+        return kDNVideoConverterFailed;
+    }
+    const DNConversionEngine* engine
+        = conversionEngine(conversionEngineKind(node->nodeClass(), profile->GlobalID()));
+    if (!engine) {
+        reportFailure(QStringLiteral("Error: no engine in this build runs the profile \"%1\"")
+                          .arg(profile->profileName()));
+        return kDNVideoConverterFailed;
+    }
+    const QByteArray name = profile->argvAssembler().toUtf8();
+    const ArgvAssembler assembler = findAssembler(name.constData());
+    if (!assembler) {
+        reportFailure(
+            QStringLiteral("cannot find argument assember, check the profile configure file... "));
+        DNLog(QStringLiteral("No builder \"%1\" for the profile %2")
+                  .arg(QString::fromUtf8(name), profile->filePath()));
+        return kDNVideoConverterFailed;
+    }
+    ArgumentBlockPtr block = build(assembler, node, titleIndex, config);
+    if (!logArgumentBlock(block.get())) {
+        std::fprintf(stderr, "construc arguments failed, exit....\n");
+        return kDNVideoConverterFailed;
+    }
+    return runEngine(*engine, std::move(block), node);
+}
+
+// The statistics file both passes share, and the files the engine names
+// after it ("<path>-0.log", "<path>-0.log.mbtree"...), removed at the end.
+class PassLog {
+public:
+    PassLog()
+        : m_path(makeTemporaryFile(QStringLiteral("KR_")))
+    { }
+    ~PassLog()
+    {
+        if (m_path.isEmpty())
+            return;
+        const QFileInfo info(m_path);
+        QDir folder = info.absoluteDir();
+        for (const QString& name : folder.entryList({ info.fileName() + "-*" }, QDir::Files))
+            folder.remove(name);
+        QFile::remove(m_path);
+    }
+    PassLog(const PassLog&) = delete;
+    PassLog& operator=(const PassLog&) = delete;
+
+    QString path() const { return m_path; }
+
+private:
+    const QString m_path;
+};
+
+int convertPasses(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
+{
+    const std::shared_ptr<DNProfile> profile = profileOf(*node);
+    if (!profile || !profile->userEnableTwopassCode())
+        return _VideoConverter(node, titleIndex, config);
+    const PassLog passLog;
+    if (passLog.path().isEmpty() || !setConfigPath(config.passLog, passLog.path())) {
+        reportFailure(QStringLiteral("No two-pass statistics file can be made."));
+        return kDNVideoConverterFailed;
+    }
+    config.twoPass = true;
+    config.passIndex = 0;
+    DNLog(QStringLiteral("two pass encode - first encode.."));
+    const int first = _VideoConverter(node, titleIndex, config);
+    if (first != 0)
+        return first;
+    config.passIndex = 1;
+    DNLog(QStringLiteral("two pass encode - second encode.."));
+    return _VideoConverter(node, titleIndex, config);
+}
+
+// The volume, trim, crop, effect and watermark edits back at their defaults:
+// a member joins the group as it is, with the tracks chosen for it.
+DNNodeSetting settingForMerge(const DNNodeSetting& own)
+{
+    const DNNodeSetting fresh;
+    DNNodeSetting setting = own.copy();
+    setting.setGeneralEnable(fresh.generalEnable());
+    setting.setVolume(fresh.volume());
+    setting.setTrimEnable(fresh.trimEnable());
+    setting.setTrimStartPercent(fresh.trimStartPercent());
+    setting.setTrimEndPercent(fresh.trimEndPercent());
+    setting.setCropEnable(fresh.cropEnable());
+    setting.setCropLetterboxAuto(fresh.cropLetterboxAuto());
+    setting.setCropAspectIndex(fresh.cropAspectIndex());
+    setting.setCropRectPercent(fresh.cropRectPercent());
+    setting.setEffectEnable(fresh.effectEnable());
+    setting.setEffectIndex(fresh.effectIndex());
+    setting.setWatermarkEnable(fresh.watermarkEnable());
+    setting.setWatermarkType(fresh.watermarkType());
+    setting.setWatermarkImagePath(fresh.watermarkImagePath());
+    setting.setWatermarkText(fresh.watermarkText());
+    setting.setWatermarkRectPercent(fresh.watermarkRectPercent());
+    setting.setWatermarkTransparency(fresh.watermarkTransparency());
+    setting.setWatermarkFont(fresh.watermarkFont());
+    setting.setWatermarkColor(fresh.watermarkColor());
+    return setting;
+}
+
+const DNTVideo* firstMemberVideo(const DNFileGroupNode& group)
+{
+    for (const auto& child : group.children()) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        if (member && member->selectedVideoTrack())
+            return member->selectedVideoTrack();
+    }
+    return nullptr;
+}
+
+// The group's profile with one frame size and aspect for every member, so
+// that their outputs join without re-encoding: where the profile keeps each
+// source's own, the first member's is taken.
+std::shared_ptr<DNProfile> memberProfile(const DNFileGroupNode& group, const DNProfile& profile)
+{
+    std::shared_ptr<DNProfile> shared = profile.copy();
+    const DNTVideo* video = firstMemberVideo(group);
+    if (!video || video->width <= 0 || video->height <= 0)
+        return shared;
+    const QString size = QStringLiteral("%1x%2").arg(video->width).arg(video->height);
+    NXVideoResolution& resolution = shared->videoResolution();
+    if (resolution.isPresent() && isKeepOriginResolution(resolution.currentValue()))
+        resolution.setCurrentValue(size);
+    NXVideoAspect& aspect = shared->videoAspect();
+    if (aspect.isPresent() && isKeepOriginAspect(aspect.currentValue()))
+        aspect.setCurrentValue(video->aspectRatio.isEmpty() ? size : video->aspectRatio);
+    return shared;
+}
+
+// A member's own profile, setting and output metadata, given back however
+// its run ends.
+class SavedMember {
+public:
+    explicit SavedMember(DNFileNode& member)
+        : m_member(member)
+        , m_profile(member.profile())
+        , m_setting(member.setting())
+        , m_nodeInfo(member.nodeInfo())
+    { }
+    ~SavedMember()
+    {
+        m_member.setProfile(m_profile);
+        m_member.setSetting(m_setting);
+        m_member.setNodeInfo(m_nodeInfo);
+    }
+    SavedMember(const SavedMember&) = delete;
+    SavedMember& operator=(const SavedMember&) = delete;
+
+private:
+    DNFileNode& m_member;
+    const std::shared_ptr<DNProfile> m_profile;
+    const DNNodeSetting m_setting;
+    const DNNodeInfo m_nodeInfo;
+};
+
+// The members' outputs, deleted however the group ends. Only files the
+// member runs made in the temporary folder are ours to delete.
+class MemberOutputs {
+public:
+    MemberOutputs() = default;
+    ~MemberOutputs()
+    {
+        for (const QString& path : m_paths)
+            QFile::remove(path);
+    }
+    MemberOutputs(const MemberOutputs&) = delete;
+    MemberOutputs& operator=(const MemberOutputs&) = delete;
+
+    void add(const QString& path)
+    {
+        const QString temporary = QDir::cleanPath(AppPaths::temporaryFolder());
+        if (!path.isEmpty() && QFileInfo(path).absolutePath() == temporary)
+            m_paths << path;
+    }
+
+private:
+    QStringList m_paths;
+};
+
+int convertMember(const std::shared_ptr<DNFileNode>& member, const DNFileGroupNode& group,
+    const DNProfile& profile, const EncodeConfig& config, MemberOutputs& outputs)
+{
+    const SavedMember saved(*member);
+    member->setSetting(settingForMerge(member->setting()));
+    member->setNodeInfo(group.nodeInfo());
+    member->setProfile(profile.copy());
+    member->setOutputName({});
+    const int result = convertPasses(member, 0, config);
+    outputs.add(member->outputName());
+    return result;
+}
+
+int memberFailed(int result)
+{
+    std::printf("Convert Group child failed(%d), so exit merge...\n", result);
+    std::fflush(stdout);
+    DNLog(QStringLiteral("Convert Group child failed(%1), so exit merge...").arg(result));
+    return result == kDNVideoConverterStopped ? kDNVideoConverterStopped : kDNVideoConverterFailed;
+}
+
+// Members first, each into the temporary folder, then the group joins their
+// outputs into the output folder.
+int convertGroup(const std::shared_ptr<DNFileGroupNode>& group, const EncodeConfig& config)
+{
+    const std::shared_ptr<DNProfile> profile = group->profile();
+    if (!profile) {
+        reportFailure(QStringLiteral("The entry has no output profile."));
+        return kDNVideoConverterFailed;
+    }
+    EncodeConfig memberConfig = config;
+    if (!setConfigPath(memberConfig.outputDir, AppPaths::temporaryFolder()))
+        return memberFailed(kDNVideoConverterFailed);
+    const std::shared_ptr<DNProfile> shared = memberProfile(*group, *profile);
+    MemberOutputs outputs;
+    for (const auto& child : group->children()) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        if (!member)
+            return memberFailed(kDNVideoConverterFailed);
+        const int result = convertMember(member, *group, *shared, memberConfig, outputs);
+        if (result != 0)
+            return memberFailed(result);
+    }
+    return _VideoConverter(group, 0, config);
+}
+
+int _VideoConverter_Start(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
+{
+    if (isMemberOf<DNFileGroupNode>(node))
+        return convertGroup(std::static_pointer_cast<DNFileGroupNode>(node), config);
+    return convertPasses(node, titleIndex, config);
+}
+
+// The file whose picture becomes the cover: the entry's own source, or a
+// group's first member.
+std::shared_ptr<DNFileNode> coverSource(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    if (isMemberOf<DNFileGroupNode>(node) && !node->children().empty())
+        return node->children().front()->fileNodeForConversion();
+    return node->fileNodeForConversion();
+}
+
+void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const QString output = outputNameOf(node);
+    const auto source = coverSource(node);
+    if (!source || !CoverArtTagger::wantsCoverArt(output))
+        return;
+    const DNTVideo* video = source->selectedVideoTrack();
+    const double duration = video ? video->duration : source->duration();
+    CoverArtTagger tagger;
+    {
+        const std::lock_guard lock(state().mutex);
+        if (state().stopRequested)
+            return;
+        state().tagger = &tagger;
+    }
+    tagger.tag(output, source->path(), duration);
+    const std::lock_guard lock(state().mutex);
+    state().tagger = nullptr;
+}
+
+bool claimRun(DNVideoConverterStateCallback callback, void* context)
+{
+    const std::lock_guard lock(state().mutex);
+    if (state().running)
+        return false;
+    state().running = true;
+    state().stopRequested = false;
+    state().lastProgress = {};
+    state().callback = callback;
+    state().context = context;
+    return true;
+}
+
+void releaseRun()
+{
+    const std::lock_guard lock(state().mutex);
+    state().running = false;
+    state().callback = nullptr;
+    state().context = nullptr;
+}
+
+int convert(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex)
+{
+    DNSetting& settings = DNSetting::shareSetting();
+    const EncodeConfig config
+        = makeEncodeConfig(settings.mainWindowSetting(), settings.appSetting());
+    try {
+        const int result = _VideoConverter_Start(node, titleIndex, config);
+        if (result == 0 && stopRequested())
+            return kDNVideoConverterStopped;
+        if (result == 0)
+            tagCoverArt(node);
+        return result;
+    } catch (const std::exception& error) {
+        reportFailure(
+            QStringLiteral("The conversion failed: %1").arg(QString::fromUtf8(error.what())));
+    }
+    return kDNVideoConverterFailed;
+}
+
+int encodeWithFileEncoder(const ArgumentBlock& block)
+{
+    return AVEncoderEncode(block.argc, block.argv.data(), block.duration);
+}
+
+} // namespace
+
+int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
+    DNVideoConverterStateCallback stateCallback, void* context)
+{
+    if (!node) {
+        reportFailure(QStringLiteral("No entry to convert."));
+        return kDNVideoConverterFailed;
+    }
+    if (!claimRun(stateCallback, context)) {
+        reportFailure(QStringLiteral("A conversion is already running; this one is not started."));
+        return kDNVideoConverterBusy;
+    }
+    const int result = convert(node, titleIndex);
+    releaseRun();
+    return result;
+}
+
+ProgressInfo DNVideoConverterProgress()
+{
+    const std::lock_guard lock(state().mutex);
+    return state().engine ? state().engine->progress() : state().lastProgress;
+}
+
+void DNVideoConverterStop()
+{
+    const std::lock_guard lock(state().mutex);
+    if (!state().running)
+        return;
+    state().stopRequested = true;
+    if (state().engine)
+        state().engine->stop();
+    if (state().tagger)
+        state().tagger->stop();
+}
+
+bool DNVideoConverterIsRunning()
+{
+    const std::lock_guard lock(state().mutex);
+    return state().running;
+}
+
+DNConversionEngineKind conversionEngineKind(NXNodeClass nodeClass, int globalID)
+{
+    switch (nodeClass) {
+    case NXNodeClass::DVDNode:
+    case NXNodeClass::DVDTitle:
+    case NXNodeClass::DVDGroupTitle:
+        break;
+    default:
+        return DNConversionEngineKind::FileEncoder;
+    }
+    switch (globalID) {
+    case kGlobalIDPlayerStreamDump:
+        return DNConversionEngineKind::PlayerStreamDump;
+    case kGlobalIDDiscBackupTool:
+        return DNConversionEngineKind::DiscBackupTool;
+    case kGlobalIDDVDToMKV:
+        return DNConversionEngineKind::DVDToMKV;
+    default:
+        return DNConversionEngineKind::EncoderCore;
+    }
+}
+
+const DNConversionEngine* conversionEngine(DNConversionEngineKind kind)
+{
+    static const DNConversionEngine fileEncoder { "file encoder", &encodeWithFileEncoder,
+        &AVEncoderProgress, &AVEncoderStop, &AVEncoderSetStateCallback, &AVEncoderLastCommand };
+    switch (kind) {
+    case DNConversionEngineKind::FileEncoder:
+        return &fileEncoder;
+    default:
+        // The DVD engines' bridges join here as they are built.
+        return nullptr;
+    }
+}
+
+void DNVideoConverterSetAssemblerTables(
+    std::span<const ArgvAssemblerEntry> dvdTable, std::span<const ArgvAssemblerEntry> videoTable)
+{
+    const std::lock_guard lock(state().mutex);
+    state().dvdTable = dvdTable;
+    state().videoTable = videoTable;
+}
+
+void DNVideoConverterUseProgramAssemblerTables()
+{
+    DNVideoConverterSetAssemblerTables(DVDArgvAssemblerTable(), VideoArgvAssemblerTable());
+}
+
+void DNVideoConverterSetRunObserver(DNEngineRunObserver observer, void* context)
+{
+    const std::lock_guard lock(state().mutex);
+    state().observer = observer;
+    state().observerContext = context;
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "engine/ArgvAssemblerTables.h"
+#include "engine/ProgressInfo.h"
+#include "model/NXBasicMediaNode.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+// The conversion driver: turns one list node and its profile into engine runs
+// (engine choice, builder, two passes, merge groups, cover art). Plain
+// functions over module state; one conversion at a time. Start runs on the
+// conversion worker thread and blocks until the node is done; progress and
+// stop may be called from any thread.
+
+// Results of a conversion besides the engine's own status (0 is success).
+constexpr int kDNVideoConverterFailed = -1; // no builder, no list, no engine, bad node
+constexpr int kDNVideoConverterStopped = -2; // DNVideoConverterStop() ended it: no complete output
+constexpr int kDNVideoConverterBusy = -3; // another conversion is running
+
+// The state code every engine reports when a pass starts.
+constexpr int kDNVideoConverterStatePassStarted = 3298;
+
+// Receives the engines' state codes, on the worker thread.
+using DNVideoConverterStateCallback = void (*)(int state, void* context);
+
+// Converts one node: a file, a merge group (members first, then the group),
+// or a DVD entry (`titleIndex` the title; 0 for the others). Refuses to start
+// while another conversion runs. The outputs of MP4, M4V and 3GP runs get the
+// source's picture as cover art.
+int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
+    DNVideoConverterStateCallback stateCallback, void* context);
+
+// Where the running engine is; the last reading once it has ended.
+ProgressInfo DNVideoConverterProgress();
+
+// Ends the running conversion: the engine is stopped, and no further member or
+// pass is started. Nothing happens when no conversion runs.
+void DNVideoConverterStop();
+
+bool DNVideoConverterIsRunning();
+
+// The engines a node can run on. DVD entries pick theirs by the profile's
+// GlobalID; files, merge groups and photo albums all run on the file encoder.
+enum class DNConversionEngineKind {
+    FileEncoder,
+    EncoderCore,
+    PlayerStreamDump,
+    DiscBackupTool,
+    DVDToMKV,
+};
+
+// The profile ids that send a DVD entry to an engine other than the encoder core.
+constexpr int kGlobalIDPlayerStreamDump = 1000003;
+constexpr int kGlobalIDDiscBackupTool = 1000002;
+constexpr int kGlobalIDDVDToMKV = 1000005;
+
+DNConversionEngineKind conversionEngineKind(NXNodeClass nodeClass, int globalID);
+
+// One engine bridge as the driver drives it.
+struct DNConversionEngine {
+    const char* name;
+    // Runs the list to its end and answers the engine's status.
+    int (*encode)(const ArgumentBlock& block);
+    ProgressInfo (*progress)();
+    void (*stop)();
+    void (*setStateCallback)(DNVideoConverterStateCallback callback, void* context);
+    // The command as the bridge last ran it.
+    QStringList (*lastCommand)();
+};
+
+// The bridge of that kind; null while this build has none for it.
+const DNConversionEngine* conversionEngine(DNConversionEngineKind kind);
+
+// The builder tables the driver looks profiles' builder names up in: the
+// program's own unless others are put in place (a tool or a test with
+// builders of its own). The rows must outlive their use.
+void DNVideoConverterSetAssemblerTables(
+    std::span<const ArgvAssemblerEntry> dvdTable, std::span<const ArgvAssemblerEntry> videoTable);
+void DNVideoConverterUseProgramAssemblerTables();
+
+// What one engine run was, for those who report runs one by one.
+struct DNEngineRun {
+    QStringList built; // the builder's list
+    QStringList ran; // the command as the engine ran it
+    int status = 0;
+    QString output; // the output path the builder chose
+};
+using DNEngineRunObserver = void (*)(const DNEngineRun& run, void* context);
+
+// Called on the worker thread after every engine run; null to stop.
+void DNVideoConverterSetRunObserver(DNEngineRunObserver observer, void* context);

@@ -1,0 +1,475 @@
+// The conversion driver on real media and the real ffmpeg bridge, with small
+// builders of the test's own: single runs, two passes, merge groups, failures,
+// stop, refusal of a second start and cover art.
+#include "engine/DNVideoConverter.h"
+
+#include "builders/video/BuilderServices.h"
+#include "engine/AVEncoder.h"
+#include "fixtures/MediaFacts.h"
+#include "fixtures/TestMedia.h"
+#include "model/DNFileGroupNode.h"
+#include "model/DNFileNode.h"
+#include "platform/AppPaths.h"
+#include "profiles/DNProfile.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+QString logText()
+{
+    QFile log(DNLogger::shareRoughLog().path());
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+}
+
+QStringList temporaryFiles(const QString& prefix)
+{
+    return QDir(AppPaths::temporaryFolder()).entryList({ prefix + "*" }, QDir::Files);
+}
+
+// What a builder saw of the node and the options when the driver called it.
+struct BuildCall {
+    NXNodeClass nodeClass;
+    QString path;
+    EncodeConfig config;
+    DNNodeSetting setting;
+    DNNodeInfo nodeInfo;
+    QString resolution;
+};
+
+std::mutex callsMutex;
+std::vector<BuildCall> calls;
+
+DNFileNode& recordCall(const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
+{
+    DNFileNode& file = *node->fileNodeForConversion();
+    const std::lock_guard lock(callsMutex);
+    calls.push_back({ node->nodeClass(), file.path(), config, file.setting(), file.nodeInfo(),
+        file.profile()->videoResolution().currentValue() });
+    return file;
+}
+
+// The source and the output of a test builder's list, named as the real
+// builders name theirs; a merge group is joined by the real service.
+ArgumentBlockPtr encodeWith(const std::shared_ptr<NXBasicMediaNode>& node,
+    const EncodeConfig& config, const QStringList& inputOptions, const QStringList& outputOptions)
+{
+    DNFileNode& file = recordCall(node, config);
+    if (isMemberOf<DNFileGroupNode>(node))
+        return Video_Concat_With_AVEncoder(file, 0, config);
+    // A first pass only gathers statistics.
+    const bool statisticsOnly = config.twoPass && config.passIndex == 0;
+    const QString output = statisticsOnly
+        ? QStringLiteral("-")
+        : MakeOutputPath(configPath(config.outputDir), file.nodeInfo().outputName,
+            file.profile()->fileNameSuffix());
+    if (!statisticsOnly)
+        file.setOutputName(output);
+    ArgumentWriter writer("test");
+    writer.add("encoder").add("-d").add("-y");
+    for (const QString& option : inputOptions)
+        writer.add(option);
+    writer.add("-i").add(file.path());
+    if (config.twoPass) { // libx264 takes two passes at a bitrate only
+        writer.add("-b:v").add("200k").add("-pass").addf("%d", config.passIndex + 1);
+        writer.add("-passlogfile").add(config.passLog);
+    }
+    for (const QString& option : outputOptions)
+        writer.add(option);
+    if (statisticsOnly)
+        writer.add("-f").add("null");
+    writer.add(output);
+    const DNTVideo* video = file.selectedVideoTrack();
+    return writer.finish(video ? int(video->duration) : 0);
+}
+
+const QStringList kH264Aac { "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "libfdk_aac" };
+
+ArgumentBlockPtr encodeBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, {}, kH264Aac);
+}
+
+// Real time, looping the source for ten minutes: long enough to be stopped.
+ArgumentBlockPtr slowBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(
+        node, config, { "-re", "-stream_loop", "-1" }, kH264Aac + QStringList { "-t", "600" });
+}
+
+// An output named .mp4 that is no MP4 file: nothing can tag it.
+ArgumentBlockPtr matroskaBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, {}, kH264Aac + QStringList { "-f", "matroska" });
+}
+
+ArgumentBlockPtr nullBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    recordCall(node, config);
+    return nullptr;
+}
+
+ArgumentBlockPtr throwingBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    recordCall(node, config);
+    throw std::out_of_range("track index 7");
+}
+
+const ArgvAssemblerEntry kTestRows[] = {
+    { "Test_Encode", &encodeBuilder },
+    { "Test_Slow", &slowBuilder },
+    { "Test_Matroska", &matroskaBuilder },
+    { "Test_Null", &nullBuilder },
+    { "Test_Throw", &throwingBuilder },
+};
+
+// Counts the passes the engines report, and wakes a waiting test at each.
+struct StateRecorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int passes = 0;
+    bool stopAtFirstPass = false;
+
+    static void report(int state, void* context)
+    {
+        auto* self = static_cast<StateRecorder*>(context);
+        if (state != kDNVideoConverterStatePassStarted)
+            return;
+        const std::lock_guard lock(self->mutex);
+        ++self->passes;
+        if (self->stopAtFirstPass)
+            DNVideoConverterStop();
+        self->changed.notify_all();
+    }
+
+    bool waitForPass()
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(10), [this] { return passes > 0; });
+    }
+};
+
+void recordRun(const DNEngineRun& run, void* context)
+{
+    static_cast<std::vector<DNEngineRun>*>(context)->push_back(run);
+}
+
+class DNVideoConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(TestMedia::ensure(), QString());
+        ASSERT_TRUE(m_folder.isValid());
+        QDir().mkpath(outputFolder());
+        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputFolder());
+        DNVideoConverterSetAssemblerTables({}, kTestRows);
+        DNVideoConverterSetRunObserver(&recordRun, &m_runs);
+        const std::lock_guard lock(callsMutex);
+        calls.clear();
+    }
+
+    void TearDown() override
+    {
+        DNVideoConverterSetRunObserver(nullptr, nullptr);
+        DNVideoConverterUseProgramAssemblerTables();
+    }
+
+    QString outputFolder() const { return m_folder.filePath("out"); }
+
+    std::shared_ptr<DNProfile> profile(const QString& builder, bool twoPass = false)
+    {
+        const QString path = m_folder.filePath(builder + (twoPass ? "-2" : "") + ".plist");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+            "<key>ProfileName</key><string>%1</string><key>Category</key><string>Tests</string>"
+            "<key>GlobalID</key><integer>9001</integer><key>ArgvAssembler</key><string>%1</string>"
+            "<key>FileNameSuffix</key><string>mp4</string><key>EnableTwoPass</key><%2/>"
+            "<key>VideoResolution</key><dict><key>DefaultValue</key><string>keep origin</string>"
+            "</dict><key>VideoAspect</key><dict><key>DefaultValue</key>"
+            "<string>keep origin</string></dict></dict></plist>")
+                       .arg(builder, twoPass ? "true" : "false")
+                       .toUtf8());
+        file.close();
+        QString error;
+        auto loaded = DNProfile::profileWithFile(path, DNProfileTypeVideo, error);
+        EXPECT_TRUE(loaded) << error.toStdString();
+        return loaded;
+    }
+
+    std::shared_ptr<DNFileNode> fileNode(
+        const QString& path, const QString& builder, bool twoPass = false)
+    {
+        auto node = DNFileNode::fileNodeWithFile(path);
+        EXPECT_TRUE(node) << path.toStdString();
+        if (node)
+            node->setProfile(profile(builder, twoPass));
+        return node;
+    }
+
+    // A copy of a fixture that the test may delete.
+    QString ownCopy(const char* fixture)
+    {
+        const QString copy = m_folder.filePath(fixture);
+        QFile::copy(TestMedia::path(fixture), copy);
+        return copy;
+    }
+
+    QTemporaryDir m_folder;
+    std::vector<DNEngineRun> m_runs;
+};
+
+TEST_F(DNVideoConverterTest, RunsAFileInOneOrTwoPassesAndTagsTheOutput)
+{
+    for (const bool twoPass : { false, true }) {
+        SCOPED_TRACE(twoPass ? "two passes" : "one pass");
+        calls.clear();
+        m_runs.clear();
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode", twoPass);
+        StateRecorder states;
+        ASSERT_EQ(DNVideoConverterStart(node, 0, &StateRecorder::report, &states), 0)
+            << logText().right(3000).toStdString();
+
+        const int passes = twoPass ? 2 : 1;
+        EXPECT_EQ(states.passes, passes);
+        ASSERT_EQ(calls.size(), std::size_t(passes));
+        EXPECT_EQ(m_runs.size(), std::size_t(passes));
+        for (int pass = 0; pass < passes; ++pass) {
+            EXPECT_EQ(calls[pass].config.twoPass, twoPass);
+            EXPECT_EQ(calls[pass].config.passIndex, pass);
+        }
+        if (twoPass) {
+            const QString passLog = configPath(calls[0].config.passLog);
+            EXPECT_TRUE(passLog.startsWith(AppPaths::temporaryFolder() + "/KR_"))
+                << passLog.toStdString();
+            EXPECT_EQ(configPath(calls[1].config.passLog), passLog);
+            EXPECT_TRUE(m_runs[0].ran.contains("-passlogfile"));
+        }
+        EXPECT_TRUE(temporaryFiles("KR_").isEmpty())
+            << temporaryFiles("KR_").join(' ').toStdString();
+        EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
+
+        const DNEngineRun& run = m_runs.back();
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.built.first(), "encoder");
+        EXPECT_EQ(run.ran.first(), "ffmpeg");
+        EXPECT_TRUE(run.built.contains("libfdk_aac") && run.ran.contains("aac"));
+        EXPECT_EQ(run.output, node->outputName());
+        EXPECT_EQ(DNVideoConverterProgress().percent, 100);
+        EXPECT_FALSE(DNVideoConverterIsRunning());
+
+        const MediaFacts facts = MediaFacts::probe(node->outputName());
+        ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+        EXPECT_EQ(facts.stream("audio").codecName, "aac");
+        EXPECT_NEAR(facts.duration, 2, 0.2);
+        EXPECT_EQ(facts.count("video"), 2); // the picture and its cover
+        EXPECT_TRUE(facts.stream("video", 1).attachedPicture);
+        EXPECT_EQ(
+            QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), twoPass ? 2 : 1);
+    }
+    const QString log = logText();
+    EXPECT_TRUE(log.contains("two pass encode - first encode.."));
+    EXPECT_TRUE(log.contains("two pass encode - second encode.."));
+    EXPECT_TRUE(log.contains(QRegularExpression("The encoder took \\d+\\.\\d{4} hours")));
+    EXPECT_TRUE(log.contains("Cover art added to " + outputFolder()));
+}
+
+TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
+{
+    const QString missing = ownCopy(TestMedia::kVideoWithAudio);
+    auto missingInput = fileNode(missing, "Test_Encode");
+    QFile::remove(missing);
+    const struct {
+        const char* what;
+        std::shared_ptr<DNFileNode> node;
+        const char* builder; // null: keep the node's profile
+        int built, engineRuns;
+        const char* logged;
+    } cases[] = {
+        { "unknown builder", nullptr, "No_Such_Builder", 0, 0,
+            "cannot find argument assember, check the profile configure file... " },
+        { "null block", nullptr, "Test_Null", 1, 0, "construc arguments failed, exit...." },
+        { "builder throws", nullptr, "Test_Throw", 1, 0, "The builder failed: track index 7" },
+        { "missing input", missingInput, nullptr, 1, 1, "The encoder failed with exit status 1" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.clear();
+        m_runs.clear();
+        auto node
+            = c.node ? c.node : fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder);
+        StateRecorder states;
+        const int result = DNVideoConverterStart(node, 0, &StateRecorder::report, &states);
+        EXPECT_NE(result, 0);
+        EXPECT_NE(result, kDNVideoConverterStopped);
+        EXPECT_EQ(int(calls.size()), c.built);
+        EXPECT_EQ(int(m_runs.size()), c.engineRuns);
+        EXPECT_EQ(states.passes, c.engineRuns);
+        EXPECT_TRUE(logText().contains(c.logged));
+        EXPECT_FALSE(DNVideoConverterIsRunning());
+    }
+    EXPECT_TRUE(QDir(outputFolder()).isEmpty());
+}
+
+TEST_F(DNVideoConverterTest, StopEndsALongEncodeAndASecondStartIsRefused)
+{
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Slow");
+    StateRecorder states;
+    auto conversion = std::async(std::launch::async,
+        [&] { return DNVideoConverterStart(node, 0, &StateRecorder::report, &states); });
+    ASSERT_TRUE(states.waitForPass());
+
+    auto other = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+    EXPECT_EQ(DNVideoConverterStart(other, 0, nullptr, nullptr), kDNVideoConverterBusy);
+    EXPECT_TRUE(DNVideoConverterIsRunning());
+
+    QElapsedTimer stopping;
+    stopping.start();
+    DNVideoConverterStop();
+    ASSERT_EQ(conversion.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_LT(stopping.elapsed(), 2500);
+    EXPECT_EQ(conversion.get(), kDNVideoConverterStopped);
+    EXPECT_LT(DNVideoConverterProgress().percent, 100);
+    EXPECT_FALSE(logText().contains("Cover art added to " + node->outputName()));
+
+    // The stop ended that conversion only.
+    EXPECT_EQ(DNVideoConverterStart(other, 0, nullptr, nullptr), 0);
+}
+
+TEST_F(DNVideoConverterTest, MergeGroupConvertsMembersThenJoinsThem)
+{
+    auto first = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+    auto second = fileNode(TestMedia::path(TestMedia::kTransportStream), "Test_Encode");
+    first->setting().setVolume(40);
+    first->setting().setTrimEnable(true);
+    first->setting().setWatermarkEnable(true);
+    const DNNodeSetting firstSetting = first->setting();
+    const auto firstProfile = first->profile();
+    auto group = DNFileGroupNode::fileGroupNodeWithNodes({ first, second });
+    group->setProfile(profile("Test_Encode"));
+    DNNodeInfo info = group->nodeInfo();
+    info.outputName = "joined";
+    group->setNodeInfo(info);
+
+    StateRecorder states;
+    ASSERT_EQ(DNVideoConverterStart(group, 0, &StateRecorder::report, &states), 0)
+        << logText().right(3000).toStdString();
+    EXPECT_EQ(states.passes, 3);
+    ASSERT_EQ(calls.size(), 3u);
+    for (int member = 0; member < 2; ++member) {
+        SCOPED_TRACE(member);
+        const BuildCall& call = calls[member];
+        EXPECT_EQ(call.nodeClass, NXNodeClass::FileNode);
+        EXPECT_EQ(call.path, (member == 0 ? first : second)->path());
+        EXPECT_EQ(configPath(call.config.outputDir), AppPaths::temporaryFolder());
+        EXPECT_EQ(call.nodeInfo, info);
+        EXPECT_EQ(call.resolution, "160x120");
+        EXPECT_EQ(call.setting.volume(), 100u);
+        EXPECT_FALSE(call.setting.trimEnable());
+        EXPECT_FALSE(call.setting.watermarkEnable());
+        EXPECT_FALSE(QFile::exists(m_runs[member].output)) << "member output left behind";
+    }
+    EXPECT_EQ(calls[2].nodeClass, NXNodeClass::FileGroupNode);
+    EXPECT_EQ(configPath(calls[2].config.outputDir), outputFolder());
+    EXPECT_EQ(first->setting(), firstSetting);
+    EXPECT_EQ(first->profile(), firstProfile);
+    EXPECT_NE(first->nodeInfo(), info);
+
+    EXPECT_EQ(group->outputName(), outputFolder() + "/joined.mp4");
+    const MediaFacts facts = MediaFacts::probe(group->outputName());
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_NEAR(facts.duration, 4, 0.6); // the transport stream starts late
+    EXPECT_EQ(facts.stream("video").width, 160);
+    EXPECT_TRUE(facts.stream("video", 1).attachedPicture);
+}
+
+TEST_F(DNVideoConverterTest, AMergeGroupThatDoesNotFinishLeavesNoMemberFiles)
+{
+    const struct {
+        const char* what;
+        bool stopAtFirstPass;
+        bool secondMissing;
+        int result;
+    } cases[] = {
+        { "stopped during the first member", true, false, kDNVideoConverterStopped },
+        { "second member missing", false, true, kDNVideoConverterFailed },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.clear();
+        m_runs.clear();
+        const QString secondPath = ownCopy(TestMedia::kTransportStream);
+        auto first = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+        auto second = fileNode(secondPath, "Test_Encode");
+        if (c.secondMissing)
+            QFile::remove(secondPath);
+        auto group = DNFileGroupNode::fileGroupNodeWithNodes({ first, second });
+        group->setProfile(profile("Test_Encode"));
+        StateRecorder states;
+        states.stopAtFirstPass = c.stopAtFirstPass;
+        EXPECT_EQ(DNVideoConverterStart(group, 0, &StateRecorder::report, &states), c.result);
+        for (const BuildCall& call : calls)
+            EXPECT_NE(call.nodeClass, NXNodeClass::FileGroupNode) << "the group was run";
+        for (const DNEngineRun& run : m_runs)
+            EXPECT_FALSE(QFile::exists(run.output)) << run.output.toStdString();
+        EXPECT_EQ(first->setting().volume(), 100u);
+        EXPECT_TRUE(QDir(outputFolder()).isEmpty());
+        QFile::remove(secondPath);
+    }
+}
+
+TEST_F(DNVideoConverterTest, AnOutputThatCannotBeTaggedIsKeptAsItIs)
+{
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Matroska");
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    const MediaFacts facts = MediaFacts::probe(node->outputName());
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_TRUE(facts.formatName.contains("matroska"));
+    EXPECT_EQ(facts.count("video"), 1);
+    EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
+    EXPECT_TRUE(logText().contains("No cover art for " + node->outputName()));
+}
+
+TEST(DNVideoConverterEngines, DVDEntriesPickTheirEngineByProfile)
+{
+    const struct {
+        NXNodeClass nodeClass;
+        int globalID;
+        DNConversionEngineKind kind;
+    } cases[] = {
+        { NXNodeClass::FileNode, kGlobalIDDVDToMKV, DNConversionEngineKind::FileEncoder },
+        { NXNodeClass::FileGroupNode, 1, DNConversionEngineKind::FileEncoder },
+        { NXNodeClass::GraphicsNode, 1, DNConversionEngineKind::FileEncoder },
+        { NXNodeClass::DVDNode, 1, DNConversionEngineKind::EncoderCore },
+        { NXNodeClass::DVDTitle, kGlobalIDPlayerStreamDump,
+            DNConversionEngineKind::PlayerStreamDump },
+        { NXNodeClass::DVDNode, kGlobalIDDiscBackupTool, DNConversionEngineKind::DiscBackupTool },
+        { NXNodeClass::DVDGroupTitle, kGlobalIDDVDToMKV, DNConversionEngineKind::DVDToMKV },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(conversionEngineKind(c.nodeClass, c.globalID), c.kind) << c.globalID;
+    EXPECT_NE(conversionEngine(DNConversionEngineKind::FileEncoder), nullptr);
+}
+
+} // namespace

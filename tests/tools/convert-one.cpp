@@ -1,0 +1,237 @@
+// convert-one: runs media files through the real conversion driver with one
+// profile of the catalogue, and says what each engine run was.
+//
+//   convert-one --profile NAME [--group] --output DIR FILE...
+//   convert-one --list-profiles
+//
+// NAME is a profile's file name without its extension, or its GlobalID. Every
+// engine run prints "built:", "ran:", "status:" and "output:" lines; the exit
+// status is 0 only when every job succeeded. The settings, the log and the
+// temporary files live in a temporary home that is removed at the end, so
+// nothing of the user's is read or changed; when a file or a job fails, the
+// log is printed on the standard error stream.
+#include "engine/DNVideoConverter.h"
+
+#include "model/DNFileGroupNode.h"
+#include "model/DNFileNode.h"
+#include "profiles/DNProfileManager.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+void print(const QString& line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+void complain(const QString& line)
+{
+    std::fprintf(stderr, "convert-one: %s\n", line.toLocal8Bit().constData());
+}
+
+// A word as a shell would need it, so that a printed command can be pasted.
+QString quoted(const QString& word)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%^-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    QString text = word;
+    text.replace('\'', QLatin1String("'\\''"));
+    return '\'' + text + '\'';
+}
+
+QString commandLine(const QStringList& words)
+{
+    QStringList out;
+    for (const QString& word : words)
+        out << quoted(word);
+    return out.join(' ');
+}
+
+void printRun(const DNEngineRun& run, void*)
+{
+    print("built: " + commandLine(run.built));
+    print("ran: " + commandLine(run.ran));
+    print(QStringLiteral("status: %1").arg(run.status));
+    print("output: " + run.output);
+}
+
+// Settings, log, caches and temporary files in a folder of our own.
+bool useTemporaryHome(const QTemporaryDir& home)
+{
+    const struct {
+        const char* variable;
+        const char* folder;
+    } paths[] = { { "HOME", "/home" }, { "XDG_CONFIG_HOME", "/home/.config" },
+        { "XDG_DATA_HOME", "/home/.local/share" }, { "XDG_CACHE_HOME", "/home/.cache" },
+        { "TMPDIR", "/tmp" } };
+    for (const auto& path : paths) {
+        const QString folder = home.path() + path.folder;
+        if (!QDir().mkpath(folder) || ::setenv(path.variable, folder.toUtf8().constData(), 1) != 0)
+            return false;
+    }
+    return true;
+}
+
+QString profileKey(const DNProfile& profile)
+{
+    return QFileInfo(profile.filePath()).completeBaseName();
+}
+
+template<class F> void forEachProfile(F&& f)
+{
+    for (const int type : { DNProfileTypeVideo, DNProfileTypeDVD }) {
+        for (const DNProfileCategory& category :
+            DNProfileManager::profileManager().categoriesOfType(type)) {
+            for (const auto& profile : category.profiles)
+                f(*profile);
+        }
+    }
+}
+
+void listProfiles()
+{
+    forEachProfile([](const DNProfile& profile) {
+        print(QStringLiteral("%1\t%2\t%3")
+                  .arg(profileKey(profile), QString::number(profile.GlobalID()),
+                      profile.argvAssembler()));
+    });
+}
+
+std::shared_ptr<DNProfile> findProfile(const QString& name)
+{
+    std::shared_ptr<DNProfile> found;
+    forEachProfile([&](const DNProfile& profile) {
+        if (!found && (profileKey(profile) == name || QString::number(profile.GlobalID()) == name))
+            found = profile.copy();
+    });
+    return found;
+}
+
+std::shared_ptr<DNFileNode> loadFile(const QString& path)
+{
+    if (!QFileInfo(path).isFile()) {
+        complain(QStringLiteral("cannot load %1: no such file").arg(path));
+        return nullptr;
+    }
+    auto node = DNFileNode::fileNodeWithFile(path);
+    if (!node)
+        complain(QStringLiteral("cannot load %1: the loader refused it (its reason is in the log)")
+                     .arg(path));
+    return node;
+}
+
+// One job per file, or one for the group of them all.
+std::vector<NXBasicMediaNode::Ptr> makeJobs(
+    const std::vector<NXBasicMediaNode::Ptr>& files, const DNProfile& profile, bool group)
+{
+    std::vector<NXBasicMediaNode::Ptr> jobs;
+    if (group && !files.empty()) {
+        auto merged = DNFileGroupNode::fileGroupNodeWithNodes(files);
+        merged->setProfile(profile.copy());
+        jobs.push_back(merged);
+        return jobs;
+    }
+    for (const auto& file : files) {
+        std::static_pointer_cast<DNFileNode>(file)->setProfile(profile.copy());
+        jobs.push_back(file);
+    }
+    return jobs;
+}
+
+int runJobs(const std::vector<NXBasicMediaNode::Ptr>& jobs)
+{
+    DNVideoConverterSetRunObserver(&printRun, nullptr);
+    int failed = 0;
+    for (const auto& job : jobs) {
+        print("job: " + job->fileNodeForConversion()->path());
+        const int result = DNVideoConverterStart(job, 0, nullptr, nullptr);
+        print(QStringLiteral("result: %1").arg(result));
+        failed += result != 0 ? 1 : 0;
+    }
+    return failed;
+}
+
+void printLog()
+{
+    QFile log(DNLogger::shareRoughLog().path());
+    if (!log.open(QIODevice::ReadOnly))
+        return;
+    std::fprintf(stderr, "--- log ---\n%s", log.readAll().constData());
+}
+
+int convert(const QCommandLineParser& options)
+{
+    const QString outputDir = QFileInfo(options.value("output")).absoluteFilePath();
+    if (options.value("output").isEmpty() || !QDir().mkpath(outputDir)) {
+        complain("--output names no folder that can be used");
+        return 2;
+    }
+    const auto profile = findProfile(options.value("profile"));
+    if (!profile) {
+        complain(QStringLiteral("no profile \"%1\"; --list-profiles shows them")
+                     .arg(options.value("profile")));
+        return 2;
+    }
+    DNSetting::shareSetting().restore();
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputDir);
+    std::vector<NXBasicMediaNode::Ptr> files;
+    bool allLoaded = true;
+    for (const QString& path : options.positionalArguments()) {
+        auto node = loadFile(QFileInfo(path).absoluteFilePath());
+        allLoaded = allLoaded && node;
+        if (node)
+            files.push_back(node);
+    }
+    const int failed = runJobs(makeJobs(files, *profile, options.isSet("group")));
+    if (failed > 0 || !allLoaded)
+        printLog();
+    return failed == 0 && allLoaded ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Paths given relative to the caller's folder are read before anything
+    // moves; the home is switched before Qt or the program reads a setting.
+    QTemporaryDir home;
+    if (!home.isValid() || !useTemporaryHome(home)) {
+        complain("cannot make a temporary home");
+        return 2;
+    }
+    QCoreApplication app(argc, argv);
+    QCommandLineParser options;
+    options.setApplicationDescription("Runs media files through the conversion driver.");
+    options.addHelpOption();
+    options.addOptions(
+        { { "profile", "The profile: file name without extension, or GlobalID.", "name" },
+            { "output", "The folder the outputs go to.", "dir" },
+            { "group", "Merge the files into one group and convert that." },
+            { "list-profiles", "Print every profile with its GlobalID and builder." } });
+    options.addPositionalArgument("files", "The media files to convert.", "FILE...");
+    options.process(app);
+    if (options.isSet("list-profiles")) {
+        listProfiles();
+        return 0;
+    }
+    if (!options.isSet("profile") || options.positionalArguments().isEmpty()) {
+        complain("give --profile NAME, --output DIR and at least one file (see --help)");
+        return 2;
+    }
+    return convert(options);
+}
