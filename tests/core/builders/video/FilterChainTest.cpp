@@ -130,26 +130,6 @@ TEST(GenVideoFilterChain, BurnsSubtitlesOnlyWhenAsked)
     EXPECT_TRUE(shape.match(graph).hasMatch()) << graph.toStdString();
 }
 
-TEST(GenVideoFilterChain, OverlaysThePreparedWatermarkWhereTheRectangleIs)
-{
-    QImage logo(40, 20, QImage::Format_RGB32);
-    logo.fill(Qt::blue);
-    const QString logoPath = QDir::temp().filePath(QStringLiteral("logo.png"));
-    ASSERT_TRUE(logo.save(logoPath));
-    const auto node = node640x360();
-    node->setEnableWatermark(true);
-    node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
-    node->setImagePathOfWatermark(logoPath);
-    node->setting().setWatermarkRectPercent(QRectF(0.5, 0.25, 0.25, 0.5));
-    const QString graph = GenVideoFilterChain(*node, {}, true, false, EncodeConfig()).value_or("");
-    const QRegularExpression shape(QStringLiteral(
-        R"(^movie=filename=\\'(.*/qzwm\w+\.png)\\'\[v1\];\[0:v:0\]\[v1\]overlay=x=trunc\(W\*0.5\):y=trunc\(H\*0.25\)\[video\]$)"));
-    const auto match = shape.match(graph);
-    ASSERT_TRUE(match.hasMatch()) << graph.toStdString();
-    // A quarter of the width and half of the height of the picture.
-    EXPECT_EQ(QImage(match.captured(1)).size(), QSize(160, 180));
-}
-
 struct WatermarkCase {
     const char* label;
     QSize size;
@@ -179,19 +159,6 @@ TEST(DNFileNodeWatermark, ScalesTheImageIntoTheSizeAtTheOpacity)
         ASSERT_EQ(picture.size(), c.size) << c.label;
         EXPECT_NEAR(qAlpha(picture.pixel(c.probe)), c.expectedAlpha, 1) << c.label;
     }
-}
-
-TEST(DNFileNodeWatermark, NothingToDrawGivesNoFile)
-{
-    DNFileNode node;
-    node.setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
-    node.setImagePathOfWatermark(QStringLiteral("/nonexistent/logo.png"));
-    EXPECT_TRUE(node.pathOfWatermarkFile(QSize(10, 10), 1.0).isEmpty());
-    node.setTypeOfWatermark(DNBaseEditSetting::kWatermarkText);
-    node.setTextOfWatermark(QStringLiteral("  "));
-    EXPECT_TRUE(node.pathOfWatermarkFile(QSize(10, 10), 1.0).isEmpty());
-    node.setTextOfWatermark(QStringLiteral("Mine"));
-    EXPECT_TRUE(node.pathOfWatermarkFile(QSize(0, 10), 1.0).isEmpty());
 }
 
 } // namespace

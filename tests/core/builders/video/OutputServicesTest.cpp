@@ -1,7 +1,7 @@
 #include "builders/video/BuilderServices.h"
 
 #include "engine/EncodeConfig.h"
-#include "model/DNFileGroupNode.h"
+#include "model/DNFileNode.h"
 
 #include <QDir>
 #include <QFile>
@@ -133,17 +133,6 @@ TEST(StreamMarks, ByIdOrByIndex)
         EXPECT_EQ(GenAudioStreamMark(*node, c.bracketed, config), c.expected[1]) << c.label;
         EXPECT_EQ(GenSubtitleStreamMark(*node, c.bracketed, config), c.expected[2]) << c.label;
     }
-}
-
-TEST(StreamMarks, AGroupInMatroskaStillMapsById)
-{
-    // Only exactly a file node is asked about its container.
-    DNFileGroupNode group;
-    group.setFileFormat(QStringLiteral("Matroska"));
-    DNTVideo video;
-    video.vid = 3;
-    group.setVideoTracks({ video });
-    EXPECT_EQ(GenVideoStreamMark(group, false, EncodeConfig()), QStringLiteral("0:#3"));
 }
 
 TEST(StreamMarks, IndexOutsideTheListGivesNothing)
