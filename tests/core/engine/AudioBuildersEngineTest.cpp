@@ -2,8 +2,11 @@
 // checked with ffprobe.
 #include "core/builders/audio/AudioTestNodes.h"
 #include "engine/AVEncoder.h"
+#include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
+#include "services/DNAppSetting.h"
+#include "services/DNSetting.h"
 
 #include <QDir>
 #include <QProcess>
@@ -182,8 +185,18 @@ TEST_F(AudioBuildersEngine, AddedAudioFileIsTheOneConverted)
     expectAudioOnly(facts, formatRow("FLAC Audio"), *profile, 5.0);
 }
 
+void recordRun(const DNEngineRun& run, void* context)
+{
+    static_cast<std::vector<DNEngineRun>*>(context)->push_back(run);
+}
+
+// The driver converts each member alone into the temporary folder, then runs
+// the group's list over the members' files, then deletes them.
 TEST_F(AudioBuildersEngine, TwoMemberGroupJoinsIntoOneFileOfTheSummedLength)
 {
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(m_output.path());
+    std::vector<DNEngineRun> runs;
+    DNVideoConverterSetRunObserver(&recordRun, &runs);
     // The group lists that differ most: no codec options, the filter first, a
     // container only on this path.
     for (const char* name : { "AIFF Audio", "MP3 Audio", "AAC Audio" }) {
@@ -191,24 +204,19 @@ TEST_F(AudioBuildersEngine, TwoMemberGroupJoinsIntoOneFileOfTheSummedLength)
         SCOPED_TRACE(row.profile);
         const auto profile = shippedProfile(row.profile);
         ASSERT_NE(profile, nullptr);
-        const QTemporaryDir members;
-        std::vector<NXBasicMediaNode::Ptr> nodes;
-        for (int i = 0; i < 2; ++i) {
-            const auto member = clipNode(profile);
-            ASSERT_NE(member, nullptr);
-            ASSERT_FALSE(convert(member, members.path()).isEmpty());
-            nodes.push_back(member);
-        }
-        const auto group = DNFileGroupNode::fileGroupNodeWithNodes(nodes);
+        const auto group = DNFileGroupNode::fileGroupNodeWithNodes({ clipNode({}), clipNode({}) });
         group->setProfile(profile);
-        int duration = 0;
-        const QString output = convert(group, m_output.path(), &duration);
-        ASSERT_FALSE(output.isEmpty()) << qPrintable(AVEncoderLastCommand().join(' '));
-        EXPECT_EQ(duration, 6);
-        const MediaFacts facts = MediaFacts::probe(output);
+        runs.clear();
+        ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0);
+        ASSERT_EQ(runs.size(), 3U);
+        for (const DNEngineRun& member : { runs[0], runs[1] })
+            EXPECT_FALSE(QFile::exists(member.output)) << qPrintable(member.output);
+        EXPECT_EQ(runs[2].output, group->outputName());
+        const MediaFacts facts = MediaFacts::probe(group->outputName());
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         expectAudioOnly(facts, row, *profile, 6.0);
     }
+    DNVideoConverterSetRunObserver(nullptr, nullptr);
 }
 
 } // namespace
