@@ -9,6 +9,8 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <typeinfo>
+
 namespace {
 
 bool isBodyMethod(const QString& method)
@@ -60,6 +62,36 @@ void NXHTTPRequest::setURL(const QUrl& url)
     m_url = url;
     m_request = HttpMessage();
     m_redirectURL.clear();
+}
+
+std::shared_ptr<NXHTTPRequest> NXHTTPRequest::HEADRequest()
+{
+    auto head = std::make_shared<NXHTTPRequest>(url());
+    head->m_requestHeaders = m_requestHeaders;
+    head->m_requestCookies = m_requestCookies;
+    head->m_useCookiePersistence = m_useCookiePersistence;
+    head->m_useSessionPersistence = m_useSessionPersistence;
+    head->m_allowCompressedResponse = m_allowCompressedResponse;
+    head->m_username = m_username;
+    head->m_password = m_password;
+    head->m_domain = m_domain;
+    head->m_proxyHost = m_proxyHost;
+    head->m_proxyPort = m_proxyPort;
+    head->m_proxyType = m_proxyType;
+    head->m_timeOutSeconds = m_timeOutSeconds;
+    head->m_useHTTPVersionOne = m_useHTTPVersionOne;
+    head->m_validatesSecureCertificate = m_validatesSecureCertificate;
+    head->m_clientCertificate = m_clientCertificate;
+    head->m_clientKey = m_clientKey;
+    head->m_clientCertificates = m_clientCertificates;
+    head->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
+    head->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
+    head->m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
+    head->m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
+    head->m_mainRequest = self();
+    head->m_hasMainRequest = true;
+    head->setRequestMethod(QStringLiteral("HEAD"));
+    return head;
 }
 
 QString NXHTTPRequest::requestMethod() const
@@ -230,10 +262,24 @@ void NXHTTPRequest::main()
             QStringLiteral("Unable to create request (bad url?)")));
         return;
     }
+    try {
+        prepareAndStart();
+    } catch (const std::exception& exception) {
+        HttpError failure = requestError(NXHTTPRequestErrorType::Unhandled,
+            QString::fromLocal8Bit(typeid(exception).name()),
+            std::make_shared<HttpError>(NXHTTPRequestErrorDomain,
+                int(NXHTTPRequestErrorType::Unhandled), QString::fromLocal8Bit(exception.what())));
+        failure.setFailureReason(QString::fromLocal8Bit(exception.what()));
+        failWithError(failure);
+    }
+}
+
+void NXHTTPRequest::prepareAndStart()
+{
     m_request = HttpMessage::request(m_requestMethod, m_url,
         m_useHTTPVersionOne ? QStringLiteral("HTTP/1.0") : QStringLiteral("HTTP/1.1"));
-    if (m_mainRequest)
-        m_mainRequest->buildRequestHeaders();
+    if (const auto main = m_mainRequest.lock())
+        main->buildRequestHeaders();
     buildRequestHeaders();
     applyAuthorizationHeader();
     for (auto it = m_requestHeaders.cbegin(); it != m_requestHeaders.cend(); ++it)
@@ -246,8 +292,9 @@ void NXHTTPRequest::buildRequestHeaders()
     if (m_haveBuiltRequestHeaders)
         return;
     m_haveBuiltRequestHeaders = true;
-    if (m_mainRequest) {
-        const NXHeaderDictionary inherited = m_mainRequest->requestHeaders();
+    if (m_hasMainRequest) {
+        const auto main = m_mainRequest.lock();
+        const NXHeaderDictionary inherited = main ? main->requestHeaders() : NXHeaderDictionary();
         for (auto it = inherited.cbegin(); it != inherited.cend(); ++it)
             addRequestHeader(it.key(), it.value());
         return;
@@ -278,8 +325,9 @@ void NXHTTPRequest::applyCookieHeader()
                 m_requestCookies.append(cookie);
         }
     }
-    const QList<QNetworkCookie> cookies
-        = m_mainRequest ? m_mainRequest->requestCookies() : m_requestCookies;
+    const QList<QNetworkCookie> cookies = m_hasMainRequest && m_mainRequest.lock()
+        ? m_mainRequest.lock()->requestCookies()
+        : m_requestCookies;
     if (cookies.isEmpty())
         return;
     QStringList pairs;

@@ -73,6 +73,8 @@ public:
     void startSynchronous();
     void startAsynchronous();
     void clearDelegatesAndCancel();
+    // Any thread: the request starts again at `url` on the network thread.
+    void redirectToURL(const QUrl& url);
     bool isCancelledRequest() const;
 
     // --- identity and target ----------------------------------------------
@@ -90,7 +92,10 @@ public:
     void setUploadProgressDelegate(QObject* target);
     QObject* downloadProgressDelegate() const;
     void setDownloadProgressDelegate(QObject* target);
-    NXHTTPRequest* mainRequest() const { return m_mainRequest; }
+    // The request a HEAD companion works for; it reports nothing itself.
+    std::shared_ptr<NXHTTPRequest> mainRequest() const { return m_mainRequest.lock(); }
+    bool hasMainRequest() const { return m_hasMainRequest; }
+    std::shared_ptr<NXHTTPRequest> HEADRequest();
     QVariantMap userInfo() const { return m_userInfo; }
     void setUserInfo(const QVariantMap& info) { m_userInfo = info; }
     qint64 tag() const { return m_tag; }
@@ -146,6 +151,7 @@ public:
     bool shouldRedirect() const { return m_shouldRedirect; }
     void setShouldRedirect(bool on) { m_shouldRedirect = on; }
     int redirectCount() const { return m_redirectCount; }
+    bool needsRedirect() const { return m_needsRedirect; }
     QString proxyHost() const { return m_proxyHost; }
     void setProxyHost(const QString& host) { m_proxyHost = host; }
     int proxyPort() const { return m_proxyPort; }
@@ -245,6 +251,7 @@ public:
     void setDownloadSizeIncrementedBlock(SizeBlock block);
     void setUploadSizeIncrementedBlock(SizeBlock block);
     void setDataReceivedBlock(DataBlock block);
+    void setRequestRedirectedBlock(Block block);
     void releaseBlocksOnMainThread();
 
     // --- class services ---------------------------------------------------
@@ -269,9 +276,15 @@ public:
     static void incrementBandwidthUsedInLastSecond(unsigned long bytes);
     static unsigned long averageBandwidthUsedPerSecond();
     static unsigned long maxUploadReadLength();
+    // Closes the one-second window once it has passed, adding its bytes to
+    // the average, and sets the throttle wake-up time when over the maximum.
+    static void measureBandwidthUsage();
 
     static QString base64forData(const QByteArray& data);
     static QDateTime dateFromRFC1123String(const QString& text);
+    // When a cached response of this request goes stale: `maxAge` seconds
+    // from now, else the "Cache-Control" max-age, else "Expires".
+    static QDateTime expiryDateForRequest(const NXHTTPRequest& request, double maxAge);
     static void parseMimeType(
         QString* mimeType, QString* responseEncoding, const QString& contentType);
     static QString mimeTypeForFileAtPath(const QString& path);
@@ -304,6 +317,7 @@ protected:
     void checkRequestStatus();
     bool shouldTimeOut() const;
     void cancelOnRequestThread();
+    void performRedirect();
     void cancelLoad();
     void failWithError(const HttpError& failure);
     void markAsFinished();
@@ -324,6 +338,8 @@ protected:
     // Owner notifications and progress (main thread delivery).
     void requestStarted();
     void requestReceivedResponseHeaders(const NXHeaderDictionary& headers);
+    void requestWillRedirectToURL(const QUrl& url);
+    void requestRedirected();
     void requestFinished();
     void reportFinished();
     void reportFailure();
@@ -344,6 +360,7 @@ private:
     void notify(Target which, const QByteArray& method, const std::function<void(QObject*)>& call);
     void sendAmount(Target which, const char* method, qint64 amount);
     void updateProgressIndicator(Target which, double progress, double total);
+    void prepareAndStart();
     void pickConnection();
     void startReading();
     std::unique_ptr<HttpReadStream> makeReadStream();
@@ -364,7 +381,8 @@ private:
     QPointer<QObject> m_queue;
     QPointer<QObject> m_uploadProgressDelegate;
     QPointer<QObject> m_downloadProgressDelegate;
-    NXHTTPRequest* m_mainRequest = nullptr;
+    std::weak_ptr<NXHTTPRequest> m_mainRequest;
+    bool m_hasMainRequest = false;
     QVariantMap m_userInfo;
     qint64 m_tag = 0;
     std::optional<quint32> m_requestID;
@@ -399,6 +417,7 @@ private:
     QList<QSslCertificate> m_clientCertificates;
     bool m_shouldRedirect = true;
     int m_redirectCount = 0;
+    bool m_needsRedirect = false;
     QString m_proxyHost;
     int m_proxyPort = 0;
     QString m_proxyType;

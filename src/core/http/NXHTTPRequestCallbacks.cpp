@@ -15,6 +15,7 @@ struct NXHTTPRequest::Blocks {
     SizeBlock downloadSizeIncremented;
     SizeBlock uploadSizeIncremented;
     DataBlock dataReceived;
+    Block requestRedirected;
 };
 
 namespace {
@@ -158,6 +159,14 @@ void NXHTTPRequest::setDataReceivedBlock(DataBlock block)
     m_blocks->dataReceived = std::move(block);
 }
 
+void NXHTTPRequest::setRequestRedirectedBlock(Block block)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    if (!m_blocks)
+        m_blocks = std::make_shared<Blocks>();
+    m_blocks->requestRedirected = std::move(block);
+}
+
 void NXHTTPRequest::releaseBlocksOnMainThread()
 {
     std::shared_ptr<Blocks> released;
@@ -219,7 +228,7 @@ void sendRequest(QObject* object, const QByteArray& name, NXHTTPRequest* request
 
 void NXHTTPRequest::requestStarted()
 {
-    if (!error().isNull() || m_mainRequest)
+    if (!error().isNull() || m_hasMainRequest)
         return;
     sendRequest(target(Target::Delegate), m_didStartSelector, this);
     if (const auto blocks = m_blocks; blocks && blocks->started)
@@ -229,7 +238,7 @@ void NXHTTPRequest::requestStarted()
 
 void NXHTTPRequest::requestReceivedResponseHeaders(const NXHeaderDictionary& headers)
 {
-    if (!error().isNull() || m_mainRequest)
+    if (!error().isNull() || m_hasMainRequest)
         return;
     const auto sendHeaders = [&](QObject* object, const QByteArray& name) {
         methodNamed(object, name, 2)
@@ -241,9 +250,30 @@ void NXHTTPRequest::requestReceivedResponseHeaders(const NXHeaderDictionary& hea
     sendHeaders(target(Target::Queue), "requestDidReceiveResponseHeaders");
 }
 
+void NXHTTPRequest::requestWillRedirectToURL(const QUrl& newURL)
+{
+    if (!error().isNull() || m_hasMainRequest)
+        return;
+    const auto send = [&](QObject* object, const QByteArray& name) {
+        methodNamed(object, name, 2)
+            .invoke(object, Q_ARG(NXHTTPRequest*, this), Q_ARG(QUrl, newURL));
+    };
+    send(target(Target::Delegate), m_willRedirectSelector);
+    send(target(Target::Queue), "requestWillRedirectToURL");
+}
+
+void NXHTTPRequest::requestRedirected()
+{
+    if (!error().isNull() || m_hasMainRequest)
+        return;
+    sendRequest(target(Target::Delegate), "requestRedirected", this);
+    if (const auto blocks = m_blocks; blocks && blocks->requestRedirected)
+        blocks->requestRedirected();
+}
+
 void NXHTTPRequest::requestFinished()
 {
-    if (!error().isNull() || m_mainRequest)
+    if (!error().isNull() || m_hasMainRequest)
         return;
     MainThread::run([request = self()] { request->reportFinished(); });
 }
@@ -283,7 +313,7 @@ void NXHTTPRequest::passOnReceivedData(const QByteArray& data)
 
 void NXHTTPRequest::updateProgressIndicators()
 {
-    if (m_mainRequest)
+    if (m_hasMainRequest)
         return;
     if (!m_showAccurateProgress && !(m_complete && !m_updatedProgress))
         return;
@@ -293,7 +323,7 @@ void NXHTTPRequest::updateProgressIndicators()
 
 void NXHTTPRequest::updateDownloadProgress()
 {
-    const bool headersIn = !responseHeaders().isEmpty();
+    const bool headersIn = !responseHeaders().isEmpty() && !m_needsRedirect;
     if (!headersIn || (m_contentLength == 0 && !m_complete))
         return;
     const quint64 soFar = m_totalBytesRead + m_partialDownloadSize;

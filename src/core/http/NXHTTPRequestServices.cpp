@@ -167,6 +167,21 @@ QDateTime NXHTTPRequest::dateFromRFC1123String(const QString& text)
     return date;
 }
 
+QDateTime NXHTTPRequest::expiryDateForRequest(const NXHTTPRequest& request, double maxAge)
+{
+    const NXHeaderDictionary headers = request.responseHeaders();
+    if (maxAge == 0) {
+        static const QRegularExpression age(QStringLiteral("max-age\\s*=\\s*(\\d+(?:\\.\\d+)?)"));
+        const auto match = age.match(headers.value(QStringLiteral("Cache-Control")).toLower());
+        if (match.hasMatch())
+            maxAge = match.captured(1).toDouble();
+    }
+    if (maxAge != 0)
+        return QDateTime::currentDateTimeUtc().addMSecs(qint64(maxAge * 1000));
+    const QString expires = headers.value(QStringLiteral("Expires"));
+    return expires.isEmpty() ? QDateTime() : dateFromRFC1123String(expires);
+}
+
 void NXHTTPRequest::parseMimeType(
     QString* mimeType, QString* responseEncoding, const QString& contentType)
 {
@@ -239,6 +254,13 @@ void NXHTTPRequestClassState::measureBandwidthUsage()
             + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                 std::chrono::duration<double>(excess / double(maxBandwidthPerSecond)));
     }
+}
+
+void NXHTTPRequest::measureBandwidthUsage()
+{
+    auto& state = NXHTTPRequestClassState::instance();
+    const std::lock_guard lock(state.bandwidthLock);
+    state.measureBandwidthUsage();
 }
 
 bool NXHTTPRequest::isBandwidthThrottled()

@@ -138,7 +138,7 @@ void NXHTTPRequest::startReading()
             QStringLiteral("Unable to start HTTP connection")));
         return;
     }
-    if (!m_mainRequest) {
+    if (!m_hasMainRequest) {
         if (m_shouldResetUploadProgress) {
             incrementUploadSizeBy(m_showAccurateProgress ? qint64(m_postLength) : 1);
             updateProgressIndicator(Target::UploadProgress, 0, 1);
@@ -309,6 +309,39 @@ void NXHTTPRequest::clearDelegatesAndCancel()
     cancel();
 }
 
+void NXHTTPRequest::redirectToURL(const QUrl& newURL)
+{
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        m_redirectURL = newURL;
+    }
+    NetworkThread::post([request = self()] { request->performRedirect(); });
+}
+
+void NXHTTPRequest::performRedirect()
+{
+    const std::lock_guard lock(m_cancelledLock);
+    if (m_cancelled)
+        return;
+    // The stream of the old address must not feed the new one.
+    if (m_readStream) {
+        m_connectionCanBeReused = false;
+        forgetConnection(m_connectionInfo);
+        m_connectionInfo.reset();
+        destroyReadStream();
+    }
+    setURL(m_redirectURL);
+    m_complete = true;
+    m_needsRedirect = false;
+    ++m_redirectCount;
+    if (m_redirectCount >= 6) {
+        failWithError(sharedError(NXHTTPRequestErrorType::TooMuchRedirection));
+        m_complete = true;
+        return;
+    }
+    main();
+}
+
 void NXHTTPRequest::closeDownloadStreams()
 {
     if (m_fileDownloadOutputStream) {
@@ -350,10 +383,10 @@ void NXHTTPRequest::failWithError(const HttpError& failure)
     if (m_cancelled || !m_error.isNull())
         return;
     m_error = failure;
-    if (m_mainRequest) {
-        const std::lock_guard mainLock(m_mainRequest->m_cancelledLock);
-        if (m_mainRequest->m_error.isNull())
-            m_mainRequest->m_error = failure;
+    if (const auto main = m_mainRequest.lock()) {
+        const std::lock_guard mainLock(main->m_cancelledLock);
+        if (main->m_error.isNull())
+            main->m_error = failure;
     }
     MainThread::run([request = self()] { request->reportFailure(); });
     if (m_inProgress)
@@ -414,7 +447,7 @@ void NXHTTPRequest::readResponseHeaders()
         = head->header(QStringLiteral("Content-Length")).trimmed().toULongLong(&decimal, 10);
     if (decimal && m_requestMethod != QLatin1String("HEAD")) {
         m_contentLength = length;
-        if (!m_mainRequest)
+        if (!m_hasMainRequest)
             incrementDownloadSizeBy(qint64(length));
     }
     const NXHeaderDictionary headers = m_responseHeaders;

@@ -298,6 +298,93 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     NXHTTPRequest::setDefaultUserAgentString(QString());
 }
 
+TEST_F(RequestTest, RedirectsRestartAtTheNewAddressUpToFive)
+{
+    TestReply silent = TestReply::text("never");
+    silent.stallAfter = 0;
+    server.route(QStringLiteral("/silent"), silent);
+    server.route(QStringLiteral("/ok"), TestReply::text("arrived"));
+    for (const int redirects : { 1, 5, 6 }) {
+        SCOPED_TRACE(redirects);
+        Recorder recorder;
+        const auto get = request(QStringLiteral("/silent"), &recorder);
+        get->startAsynchronous();
+        for (int i = 1; i <= redirects; ++i) {
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return recorder.count(QStringLiteral("started")) == 2 * i; }, 10000));
+            const bool last = i == redirects && redirects <= 5;
+            get->redirectToURL(
+                server.url(last ? QStringLiteral("/ok") : QStringLiteral("/silent")));
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return get->isFinished(); }, 10000));
+        settle();
+        if (redirects == 6) {
+            EXPECT_EQ(get->error().code(), 9);
+            EXPECT_EQ(recorder.count(QStringLiteral("started")), 2 * 6);
+            continue;
+        }
+        EXPECT_TRUE(get->error().isNull());
+        EXPECT_EQ(get->responseString(), QStringLiteral("arrived"));
+        EXPECT_EQ(get->originalURL(), server.url(QStringLiteral("/silent")));
+        EXPECT_EQ(get->redirectCount(), redirects);
+    }
+}
+
+TEST_F(RequestTest, SynchronousAndHeadCompanionRequests)
+{
+    server.route(QStringLiteral("/s"), TestReply::text("synchronous"));
+    Recorder recorder;
+    const auto main = request(QStringLiteral("/s"), &recorder);
+    main->addRequestHeader(QStringLiteral("X-Main"), QStringLiteral("1"));
+    main->startSynchronous();
+    EXPECT_EQ(main->responseString(), QStringLiteral("synchronous"));
+    EXPECT_TRUE(main->complete());
+    EXPECT_FALSE(main->inProgress());
+
+    Recorder quiet;
+    const auto head = main->HEADRequest();
+    head->setDelegate(&quiet);
+    head->setQueue(&quiet);
+    head->startAsynchronous();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return head->isFinished(); }, 10000));
+    settle();
+    EXPECT_TRUE(quiet.events.isEmpty());
+    EXPECT_EQ(head->responseStatusCode(), 200);
+    const TestRequest asked = server.requests().last();
+    EXPECT_EQ(asked.method, "HEAD");
+    EXPECT_EQ(asked.header("X-Main"), "1");
+}
+
+TEST(RequestServices, UploadReadLengthFollowsTheBandwidthWindow)
+{
+    auto clock = std::make_shared<NXHTTPRequest::TimePoint>(std::chrono::steady_clock::now());
+    NXHTTPRequest::setClock([clock] { return *clock; });
+    NXHTTPRequest::setMaxBandwidthPerSecond(1000);
+    // Two windows later: a fresh window, whatever earlier tests used.
+    *clock += std::chrono::seconds(2);
+    NXHTTPRequest::measureBandwidthUsage();
+    *clock += std::chrono::seconds(2);
+    NXHTTPRequest::measureBandwidthUsage();
+    ASSERT_EQ(NXHTTPRequest::averageBandwidthUsedPerSecond(), 0u);
+    struct Step {
+        unsigned long used;
+        unsigned long expected;
+    };
+    // A quarter of the maximum, less when the window is nearly used, none
+    // once it is used up.
+    for (const Step& step : { Step { 0, 250 }, Step { 800, 200 }, Step { 300, 0 } }) {
+        NXHTTPRequest::incrementBandwidthUsedInLastSecond(step.used);
+        EXPECT_EQ(NXHTTPRequest::maxUploadReadLength(), step.expected) << step.used;
+    }
+    EXPECT_TRUE(NXHTTPRequest::isBandwidthThrottled());
+    // The 1100 bytes of this window join the average once it has passed.
+    *clock += std::chrono::milliseconds(1500);
+    NXHTTPRequest::measureBandwidthUsage();
+    EXPECT_EQ(NXHTTPRequest::averageBandwidthUsedPerSecond(), 1100u);
+    NXHTTPRequest::setMaxBandwidthPerSecond(0);
+    NXHTTPRequest::setClock({});
+}
+
 TEST(RequestServices, TextUtilities)
 {
     EXPECT_EQ(NXHTTPRequest::base64forData(QByteArray("a")), QStringLiteral("YQ=="));
