@@ -295,9 +295,13 @@ void writeStreamMaps(VideoFrame& f)
         writeSubtitleMap(f);
 }
 
+// Rows that carry a subtitle stream end their maps with the subtitle's own
+// choice. Without maps the engine would pick a subtitle stream of the source
+// by itself, although none was chosen.
 void writeSubtitleSwitch(VideoFrame& f)
 {
-    if (f.row.streamMaps != StreamMapRule::SubtitleStream)
+    const bool mapped = f.maps || f.graph;
+    if (f.row.streamMaps != StreamMapRule::SubtitleStream || !mapped)
         f.writer.add("-sn");
 }
 

@@ -197,7 +197,7 @@ TEST_F(BuilderFrame, StreamMapsBySubtitleRuleAndGraph)
     const MapCase cases[] = {
         { "S1 defaults", S::TrackChoiceOrMismatch, 0, 0, -1, true, false, "-sn" },
         { "S3 defaults", S::TrackChoiceOnly, 0, 0, -1, true, false, "-sn" },
-        { "S2 defaults", S::SubtitleStream, 0, 0, -1, true, false, "" },
+        { "S2 defaults", S::SubtitleStream, 0, 0, -1, true, false, "-sn" },
         { "S1 mismatch", S::TrackChoiceOrMismatch, 0, 0, -1, false, false,
             "-map 0:#1 -map 0:#2 -sn" },
         { "S3 ignores mismatch", S::TrackChoiceOnly, 0, 0, -1, false, false, "-sn" },

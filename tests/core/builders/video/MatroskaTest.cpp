@@ -102,7 +102,7 @@ TEST_F(MatroskaBuilder, CodecSetsAndRateControl)
         const QString line = mkv();
         EXPECT_EQ(codecPart(line), c.expected);
         EXPECT_TRUE(line.contains("-b:v 1500k -c:v")) << qPrintable(line);
-        EXPECT_TRUE(line.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -f"));
+        EXPECT_TRUE(line.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f"));
     }
 }
 
