@@ -40,32 +40,16 @@ DNNodeSetting editedSetting()
     return s;
 }
 
-TEST(DNNodeSetting, NewSettingHoldsTheResetValues)
+// The values the builders read as "no edit": whole length, whole picture,
+// no subtitle, unchanged volume.
+TEST(DNNodeSetting, NewSettingMeansNoEdit)
 {
     const DNNodeSetting s;
-    EXPECT_EQ(s.videoIndex(), 0);
-    EXPECT_EQ(s.audioIndex(), 0);
     EXPECT_EQ(s.subtitleIndex(), -1);
     EXPECT_EQ(s.volume(), 100u);
-    EXPECT_EQ(s.position(), 100u);
-    EXPECT_FALSE(s.trimEnable());
     EXPECT_FLOAT_EQ(s.trimStartPercent(), 0.0f);
     EXPECT_FLOAT_EQ(s.trimEndPercent(), 1.0f);
-    EXPECT_FALSE(s.cropEnable());
-    EXPECT_FALSE(s.cropLetterboxAuto());
-    EXPECT_EQ(s.cropAspectIndex(), 1u);
     EXPECT_EQ(s.cropRectPercent(), QRectF(0, 0, 1, 1));
-    EXPECT_FALSE(s.effectEnable());
-    EXPECT_EQ(s.effectIndex(), 0u);
-    EXPECT_FALSE(s.watermarkEnable());
-    EXPECT_EQ(s.watermarkType(), DNBaseEditSetting::kWatermarkText);
-    EXPECT_TRUE(s.watermarkImagePath().isEmpty());
-    EXPECT_TRUE(s.watermarkText().isEmpty());
-    EXPECT_EQ(s.watermarkRectPercent(), QRectF(0.3, 0.3, 0.3, 0.3));
-    EXPECT_EQ(s.watermarkTransparency(), 30u);
-    EXPECT_TRUE(s.watermarkFont().family.isEmpty()); // the system font
-    EXPECT_DOUBLE_EQ(s.watermarkFont().pointSize, 120.0);
-    EXPECT_EQ(s.watermarkColor(), QColor(Qt::red));
 }
 
 TEST(DNNodeSetting, CopyCarriesEveryEditButTheForcedSubtitleFlag)
