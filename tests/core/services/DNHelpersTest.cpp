@@ -105,11 +105,4 @@ TEST(DNAspectFitSize, KeepsProportionsAndTruncates)
             << c.box.height();
 }
 
-TEST(DNSystemVersion, TakesTheModernBranchOfEveryCaller)
-{
-    const std::uint32_t version = DNSystemVersion();
-    EXPECT_GE(version, 0x1070u); // screen recorder, animations, image browser
-    EXPECT_NE(version & ~0xFu, 0x1080u); // the 10.8-only capture preset workaround
-}
-
 } // namespace

@@ -47,28 +47,7 @@ TEST_F(DNLoggerTest, DatePattern)
         EXPECT_EQ(DNLogger::formatDate(c.date), c.expected);
 }
 
-TEST_F(DNLoggerTest, HeaderLinesAndEngineOutput)
-{
-    QDateTime now = at(14, 7);
-    DNLogger logger(logPath(), [&] { return now; });
-    EXPECT_FALSE(QFile::exists(logPath())) << "opened by the first line, not before";
-    logger.log("BUILD DATE:Mar  5 2024");
-    now = at(14, 8);
-    logger.log("100% done, %1 stays");
-    logger.logEngineLine("Stream #0:0: Video: h264");
-    logger.logEngineLine("frame=  120 fps= 30 q=28.0 size=     256kB");
-    logger.logEngineLine(" frame= is not at the start");
-    logger.log("été");
-    EXPECT_EQ(contents(logPath()),
-        "Log Created on 2024:03:05 2:07 PM\n"
-        "2024:03:05 2:07 PM [Quillon]: BUILD DATE:Mar  5 2024\n"
-        "2024:03:05 2:08 PM [Quillon]: 100% done, %1 stays\n"
-        "\tStream #0:0: Video: h264\n"
-        "\t frame= is not at the start\n"
-        "2024:03:05 2:08 PM [Quillon]: \xc3\xa9t\xc3\xa9\n");
-}
-
-TEST_F(DNLoggerTest, FirstLineMovesThePreviousRunsLog)
+TEST_F(DNLoggerTest, FirstLineMovesThePreviousLogAndWritesTheHeader)
 {
     QFile::remove(previousLogPath());
     {
@@ -76,15 +55,24 @@ TEST_F(DNLoggerTest, FirstLineMovesThePreviousRunsLog)
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write("the previous run\n");
     }
-    DNLogger logger(logPath(), [] { return at(8, 0); });
-    EXPECT_FALSE(QFile::exists(previousLogPath()));
-    logger.log("first");
-    logger.log("second");
+    QDateTime now = at(14, 7);
+    DNLogger logger(logPath(), [&] { return now; });
+    EXPECT_FALSE(QFile::exists(previousLogPath())) << "moved by the first line, not before";
+    logger.log("BUILD DATE:Mar  5 2024");
+    now = at(14, 8);
+    logger.log("100% done, %1 stays");
+    logger.logEngineLine("Stream #0:0: Video: h264");
+    logger.logEngineLine("frame=  120 fps= 30 q=28.0 size=     256kB");
+    logger.logEngineLine(" frame= is not at the start");
+    logger.log("été");
     EXPECT_EQ(contents(previousLogPath()), "the previous run\n");
     EXPECT_EQ(contents(logPath()),
-        "Log Created on 2024:03:05 8:00 AM\n"
-        "2024:03:05 8:00 AM [Quillon]: first\n"
-        "2024:03:05 8:00 AM [Quillon]: second\n");
+        "Log Created on 2024:03:05 2:07 PM\n"
+        "2024:03:05 2:07 PM [Quillon]: BUILD DATE:Mar  5 2024\n"
+        "2024:03:05 2:08 PM [Quillon]: 100% done, %1 stays\n"
+        "\tStream #0:0: Video: h264\n"
+        "\t frame= is not at the start\n"
+        "2024:03:05 2:08 PM [Quillon]: \xc3\xa9t\xc3\xa9\n");
 }
 
 TEST_F(DNLoggerTest, LinesStopAtTenMebibytes)
