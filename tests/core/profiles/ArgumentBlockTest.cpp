@@ -58,18 +58,7 @@ TEST(ArgumentWriter, AcceptsUpToTheLimitsAndNeverWritesPastThem)
     }
 }
 
-TEST(ArgumentWriter, RefusalFailsTheBuildWithTheBuilderNameInTheLog)
-{
-    ArgumentWriter writer("Refusing_Test_Builder");
-    writer.add("ffmpeg").add(std::string(MaxCharLength, 'p').c_str());
-    EXPECT_EQ(writer.finish(12), nullptr);
-    EXPECT_EQ(writer.block(), nullptr);
-    EXPECT_TRUE(sharedLogText().contains(
-        QLatin1String("Refusing_Test_Builder: cannot build the command line: argument 1 refused, "
-                      "strlen(buf)<MaxCharLength")));
-}
-
-TEST(ArgumentWriter, FinishHandsOverTheArgumentsAndDuration)
+TEST(ArgumentWriter, FinishHandsOverTheBlockOrLogsTheRefusal)
 {
     ArgumentWriter writer("Finishing_Test_Builder");
     writer.add("ffmpeg").add(QStringLiteral("/films/Été à Paris.mkv")).addf("%dk", 1835);
@@ -82,6 +71,14 @@ TEST(ArgumentWriter, FinishHandsOverTheArgumentsAndDuration)
     EXPECT_TRUE(logArgumentBlock(block.get()));
     EXPECT_FALSE(logArgumentBlock(nullptr));
     EXPECT_TRUE(sharedLogText().contains(QLatin1String("construc arguments failed, exit....")));
+
+    ArgumentWriter refusing("Refusing_Test_Builder");
+    refusing.add("ffmpeg").add(std::string(MaxCharLength, 'p').c_str());
+    EXPECT_EQ(refusing.finish(12), nullptr);
+    EXPECT_EQ(refusing.block(), nullptr);
+    EXPECT_TRUE(sharedLogText().contains(
+        QLatin1String("Refusing_Test_Builder: cannot build the command line: argument 1 refused, "
+                      "strlen(buf)<MaxCharLength")));
 }
 
 // Qt sets the C library locale from the environment, so a German user's
