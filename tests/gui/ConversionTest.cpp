@@ -213,8 +213,9 @@ TEST_F(ConversionTest, StartChecksRefuseWithTheirMessages)
         } else {
             EXPECT_EQ(dialogs.alerts[0].title, c.title);
         }
-        if (!c.text.isEmpty())
+        if (!c.text.isEmpty()) {
             EXPECT_EQ(dialogs.alerts[0].text, c.text);
+        }
         EXPECT_EQ(window().progressSheet(), nullptr);
         EXPECT_TRUE(window().convertedOutputs().isEmpty());
     }

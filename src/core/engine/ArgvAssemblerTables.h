@@ -22,6 +22,8 @@ struct ArgvAssemblerEntry {
     ArgvAssembler assembler;
 };
 
+// The rows of both tables live in builders/ArgvAssemblerRows.cpp, beside
+// the builders they list.
 // The builders of DVD titles.
 std::span<const ArgvAssemblerEntry> DVDArgvAssemblerTable();
 // The builders of media files, video and audio.
