@@ -435,7 +435,7 @@ private:
 
     NXHeaderDictionary m_responseHeaders;
     bool m_haveReadResponseHeaders = false;
-    int m_responseStatusCode = 0;
+    std::atomic<int> m_responseStatusCode { 0 };
     QString m_responseStatusMessage;
     std::optional<QByteArray> m_rawResponseData;
     std::atomic<quint64> m_contentLength { 0 };
@@ -450,6 +450,8 @@ private:
     QString m_downloadDestinationPath;
     QString m_temporaryFileDownloadPath;
     std::unique_ptr<QFile> m_fileDownloadOutputStream;
+    // Only a partial file this request wrote to is ever removed by it.
+    bool m_wrotePartialFile = false;
     bool m_allowResumeForFileDownloads = false;
     bool m_downloadComplete = false;
     bool m_showAccurateProgress = true;

@@ -362,7 +362,7 @@ void NXHTTPRequest::cancelLoad()
     if (m_temporaryFileDownloadPath.isEmpty())
         return;
     closeDownloadStreams();
-    if (!m_complete && !m_allowResumeForFileDownloads)
+    if (!m_complete && !m_allowResumeForFileDownloads && m_wrotePartialFile)
         QFile::remove(m_temporaryFileDownloadPath);
 }
 
@@ -487,6 +487,7 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& bytes)
             return false;
         }
         m_fileDownloadOutputStream = std::move(file);
+        m_wrotePartialFile = true;
     }
     if (m_fileDownloadOutputStream->write(bytes) == bytes.size())
         return true;

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 // Hears every message a delegate, queue or progress target can get, and
@@ -140,6 +142,8 @@ TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
         EXPECT_EQ(recorder.downloadSize, 2 * c.served.size());
         EXPECT_DOUBLE_EQ(recorder.lastFraction, c.served.isEmpty() ? 0.0 : 1.0);
     }
+    // One after the other, the requests shared one kept-alive connection.
+    EXPECT_EQ(server.connectionCount(), 1);
 }
 
 TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
@@ -206,6 +210,63 @@ TEST_F(RequestTest, CancelFailsWithCode4Once)
     EXPECT_EQ(get->error().localizedDescription(), QStringLiteral("The request was cancelled"));
     EXPECT_TRUE(get->isCancelled());
     EXPECT_TRUE(get->isFinished());
+}
+
+TEST_F(RequestTest, PartialFilesSurviveACancelAndAreNeverTakenFromTheOwner)
+{
+    TestReply silent = TestReply::text(body(1000));
+    silent.stallAfter = 300;
+    server.route(QStringLiteral("/file"), silent);
+    QTemporaryDir dir;
+    for (const bool resume : { false, true }) {
+        SCOPED_TRACE(resume);
+        const QString partial = dir.filePath(QStringLiteral("part%1").arg(resume));
+        Recorder recorder;
+        auto get = request(QStringLiteral("/file"), &recorder);
+        get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
+        get->setTemporaryFileDownloadPath(partial);
+        get->setAllowResumeForFileDownloads(resume);
+        get->startAsynchronous();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return get->totalBytesRead() == 300; }, 10000));
+        get->cancel();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return get->isFinished(); }, 10000));
+        settle();
+        get.reset();
+        EXPECT_EQ(QFileInfo(partial).size(), 300);
+    }
+    // A request released before it ever wrote leaves a file at its path alone.
+    const QString owners = dir.filePath(QStringLiteral("owners"));
+    QFile file(owners);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("mine");
+    file.close();
+    {
+        const auto unused = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/file")));
+        unused->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
+        unused->setTemporaryFileDownloadPath(owners);
+    }
+    EXPECT_TRUE(QFile::exists(owners));
+}
+
+TEST_F(RequestTest, ATargetClearedBeforeDeliveryHearsNothing)
+{
+    server.route(QStringLiteral("/quick"), TestReply::text("quick"));
+    Recorder delegate;
+    Recorder queue;
+    const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/quick")));
+    get->setDelegate(&delegate);
+    get->setQueue(&queue);
+    get->startAsynchronous();
+    // Wait without running the main thread's events, so that the finish
+    // message is still waiting there when the delegate goes.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!get->isFinished() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(get->isFinished());
+    get->setDelegate(nullptr);
+    settle();
+    EXPECT_TRUE(delegate.events.isEmpty());
+    EXPECT_EQ(queue.events.join(QLatin1Char(' ')), QStringLiteral("started headers finished"));
 }
 
 TEST_F(RequestTest, TheSharedQueueRunsAtMostFourAtATime)
@@ -353,6 +414,51 @@ TEST_F(RequestTest, SynchronousAndHeadCompanionRequests)
     const TestRequest asked = server.requests().last();
     EXPECT_EQ(asked.method, "HEAD");
     EXPECT_EQ(asked.header("X-Main"), "1");
+}
+
+TEST(RequestServices, SessionCredentialsPreferTheExactAddress)
+{
+    const auto record = [](const char* url, const char* user, const char* realm) {
+        return QVariantMap {
+            { QStringLiteral("URL"), QUrl(QString::fromLatin1(url)) },
+            { QStringLiteral("AuthenticationRealm"), QString::fromLatin1(realm) },
+            { QStringLiteral("Credentials"),
+                QVariantMap { { QStringLiteral("Username"), QString::fromLatin1(user) },
+                    { QStringLiteral("Password"), QStringLiteral("pw") } } },
+        };
+    };
+    NXHTTPRequest::clearSession();
+    NXHTTPRequest::storeAuthenticationCredentialsInSessionStore(
+        record("http://h/other", "near", "R"));
+    NXHTTPRequest::storeAuthenticationCredentialsInSessionStore(
+        record("http://h/page", "exact", "R"));
+    NXHTTPRequest::storeAuthenticationCredentialsInSessionStore(
+        record("http://h:81/page", "port", "R"));
+    struct Case {
+        const char* url;
+        const char* realm;
+        const char* expectedUser; // empty: none found
+    };
+    const Case cases[] = {
+        { "http://h/page", "", "exact" },
+        { "http://h/elsewhere", "", "near" },
+        { "http://h:81/x", "", "port" },
+        { "https://h/page", "", "" },
+        { "http://h/page", "other realm", "" },
+    };
+    for (const Case& c : cases) {
+        NXHTTPRequest asking { QUrl(QString::fromLatin1(c.url)) };
+        asking.setAuthenticationRealm(QString::fromLatin1(c.realm));
+        const auto found = asking.findSessionAuthenticationCredentials();
+        const QString user = found ? found->value(QStringLiteral("Credentials"))
+                                         .toMap()
+                                         .value(QStringLiteral("Username"))
+                                         .toString()
+                                   : QString();
+        EXPECT_EQ(user, QLatin1String(c.expectedUser)) << c.url << " " << c.realm;
+    }
+    NXHTTPRequest::clearSession();
+    EXPECT_TRUE(NXHTTPRequest::sessionCredentialsStore().isEmpty());
 }
 
 TEST(RequestServices, UploadReadLengthFollowsTheBandwidthWindow)
