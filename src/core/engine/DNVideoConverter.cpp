@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <chrono>
 #include <cstdio>
@@ -148,11 +149,16 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     const std::shared_ptr<NXBasicMediaNode>& node)
 {
     const auto started = std::chrono::steady_clock::now();
-    setRunningEngine(&engine);
-    engine.setStateCallback(&onEngineState, nullptr);
-    const int status = engine.encode(*block);
-    engine.setStateCallback(nullptr, nullptr);
-    setRunningEngine(nullptr);
+    int status = kDNVideoConverterFailed;
+    {
+        setRunningEngine(&engine);
+        engine.setStateCallback(&onEngineState, nullptr);
+        const auto detach = qScopeGuard([&engine] {
+            engine.setStateCallback(nullptr, nullptr);
+            setRunningEngine(nullptr);
+        });
+        status = engine.encode(*block);
+    }
     reportRun({ block->arguments(), engine.lastCommand(), status, outputNameOf(node) });
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")

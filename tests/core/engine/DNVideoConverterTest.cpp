@@ -168,10 +168,27 @@ struct StateRecorder {
     }
 };
 
-void recordRun(const DNEngineRun& run, void* context)
-{
-    static_cast<std::vector<DNEngineRun>*>(context)->push_back(run);
-}
+// A DVD entry as the engine choice sees it; no DVD engine is built yet.
+class DVDLikeNode : public DNFileNode {
+public:
+    using DNFileNode::DNFileNode;
+    NXNodeClass nodeClass() const override { return NXNodeClass::DVDNode; }
+};
+
+// The engine runs of a conversion; a stop can be asked for once a number of
+// them have ended, between two passes or two members.
+struct RunRecorder {
+    std::vector<DNEngineRun> runs;
+    std::size_t stopAfter = 0;
+
+    static void record(const DNEngineRun& run, void* context)
+    {
+        auto* self = static_cast<RunRecorder*>(context);
+        self->runs.push_back(run);
+        if (self->runs.size() == self->stopAfter)
+            DNVideoConverterStop();
+    }
+};
 
 class DNVideoConverterTest : public ::testing::Test {
 protected:
@@ -182,7 +199,7 @@ protected:
         QDir().mkpath(outputFolder());
         DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputFolder());
         DNVideoConverterSetAssemblerTables({}, kTestRows);
-        DNVideoConverterSetRunObserver(&recordRun, &m_runs);
+        DNVideoConverterSetRunObserver(&RunRecorder::record, &m_recorder);
         const std::lock_guard lock(callsMutex);
         calls.clear();
     }
@@ -236,7 +253,8 @@ protected:
     }
 
     QTemporaryDir m_folder;
-    std::vector<DNEngineRun> m_runs;
+    RunRecorder m_recorder;
+    std::vector<DNEngineRun>& m_runs = m_recorder.runs;
 };
 
 TEST_F(DNVideoConverterTest, RunsAFileInOneOrTwoPassesAndTagsTheOutput)
@@ -298,7 +316,10 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
 {
     const QString missing = ownCopy(TestMedia::kVideoWithAudio);
     auto missingInput = fileNode(missing, "Test_Encode");
+    auto missingInputTwoPasses = fileNode(missing, "Test_Encode", true);
     QFile::remove(missing);
+    auto dvd = std::make_shared<DVDLikeNode>(TestMedia::path(TestMedia::kVideoWithAudio));
+    dvd->setProfile(profile("Test_Encode"));
     const struct {
         const char* what;
         std::shared_ptr<DNFileNode> node;
@@ -311,6 +332,10 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
         { "null block", nullptr, "Test_Null", 1, 0, "construc arguments failed, exit...." },
         { "builder throws", nullptr, "Test_Throw", 1, 0, "The builder failed: track index 7" },
         { "missing input", missingInput, nullptr, 1, 1, "The encoder failed with exit status 1" },
+        { "missing input, two passes", missingInputTwoPasses, nullptr, 1, 1,
+            "The encoder failed with exit status 1" },
+        { "no engine for the entry", dvd, nullptr, 0, 0,
+            "Error: no engine in this build runs the profile \"Test_Encode\"" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -326,6 +351,7 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
         EXPECT_EQ(int(m_runs.size()), c.engineRuns);
         EXPECT_EQ(states.passes, c.engineRuns);
         EXPECT_TRUE(logText().contains(c.logged));
+        EXPECT_TRUE(temporaryFiles("KR_").isEmpty());
         EXPECT_FALSE(DNVideoConverterIsRunning());
     }
     EXPECT_TRUE(QDir(outputFolder()).isEmpty());
@@ -403,36 +429,56 @@ TEST_F(DNVideoConverterTest, MergeGroupConvertsMembersThenJoinsThem)
     EXPECT_TRUE(facts.stream("video", 1).attachedPicture);
 }
 
-TEST_F(DNVideoConverterTest, AMergeGroupThatDoesNotFinishLeavesNoMemberFiles)
+TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
 {
     const struct {
         const char* what;
-        bool stopAtFirstPass;
+        bool group, twoPass, stopAtFirstPass;
+        std::size_t stopAfterRuns;
         bool secondMissing;
-        int result;
+        int result, built;
     } cases[] = {
-        { "stopped during the first member", true, false, kDNVideoConverterStopped },
-        { "second member missing", false, true, kDNVideoConverterFailed },
+        { "stopped in the first of two passes", false, true, true, 0, false,
+            kDNVideoConverterStopped, 1 },
+        { "stopped between two passes", false, true, false, 1, false, kDNVideoConverterStopped, 1 },
+        { "group stopped during its first member", true, false, true, 0, false,
+            kDNVideoConverterStopped, 1 },
+        { "group stopped between its members", true, false, false, 1, false,
+            kDNVideoConverterStopped, 1 },
+        { "group with a missing second member", true, false, false, 0, true,
+            kDNVideoConverterFailed, 2 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         calls.clear();
         m_runs.clear();
         const QString secondPath = ownCopy(TestMedia::kTransportStream);
-        auto first = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+        auto first
+            = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode", c.twoPass);
         auto second = fileNode(secondPath, "Test_Encode");
         if (c.secondMissing)
             QFile::remove(secondPath);
-        auto group = DNFileGroupNode::fileGroupNodeWithNodes({ first, second });
-        group->setProfile(profile("Test_Encode"));
+        first->setting().setVolume(40);
+        const auto firstProfile = first->profile();
+        std::shared_ptr<NXBasicMediaNode> node = first;
+        if (c.group) {
+            auto group = DNFileGroupNode::fileGroupNodeWithNodes({ first, second });
+            group->setProfile(profile("Test_Encode"));
+            node = group;
+        }
         StateRecorder states;
         states.stopAtFirstPass = c.stopAtFirstPass;
-        EXPECT_EQ(DNVideoConverterStart(group, 0, &StateRecorder::report, &states), c.result);
+        m_recorder.stopAfter = c.stopAfterRuns;
+        EXPECT_EQ(DNVideoConverterStart(node, 0, &StateRecorder::report, &states), c.result);
+        EXPECT_EQ(int(calls.size()), c.built);
         for (const BuildCall& call : calls)
             EXPECT_NE(call.nodeClass, NXNodeClass::FileGroupNode) << "the group was run";
         for (const DNEngineRun& run : m_runs)
-            EXPECT_FALSE(QFile::exists(run.output)) << run.output.toStdString();
-        EXPECT_EQ(first->setting().volume(), 100u);
+            EXPECT_FALSE(c.group && QFile::exists(run.output)) << run.output.toStdString();
+        EXPECT_EQ(first->setting().volume(), 40u);
+        EXPECT_EQ(first->profile(), firstProfile);
+        EXPECT_TRUE(temporaryFiles("KR_").isEmpty());
+        EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
         EXPECT_TRUE(QDir(outputFolder()).isEmpty());
         QFile::remove(secondPath);
     }
