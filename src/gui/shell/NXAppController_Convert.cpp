@@ -142,6 +142,11 @@ bool NXAppController::pauseBetweenEntries()
 void NXAppController::engineState(int state, void* context)
 {
     auto* self = static_cast<NXAppController*>(context);
+    // A stop that came after the worker's check but before the driver took the
+    // entry found no conversion to stop, and the driver forgot it when the
+    // entry began. The engine starting a pass is the first moment it can land.
+    if (state == kDNVideoConverterStatePassStarted && self->m_stopFlag)
+        DNVideoConverterStop();
     if (self->m_sheetOfRun)
         self->m_sheetOfRun->engineStateChanged(state);
 }
