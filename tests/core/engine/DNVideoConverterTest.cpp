@@ -4,7 +4,6 @@
 #include "engine/DNVideoConverter.h"
 
 #include "builders/video/BuilderServices.h"
-#include "engine/AVEncoder.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
@@ -495,27 +494,6 @@ TEST_F(DNVideoConverterTest, AnOutputThatCannotBeTaggedIsKeptAsItIs)
     EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
     EXPECT_TRUE(logText().contains("No cover art for " + node->outputName()));
-}
-
-TEST(DNVideoConverterEngines, DVDEntriesPickTheirEngineByProfile)
-{
-    const struct {
-        NXNodeClass nodeClass;
-        int globalID;
-        DNConversionEngineKind kind;
-    } cases[] = {
-        { NXNodeClass::FileNode, kGlobalIDDVDToMKV, DNConversionEngineKind::FileEncoder },
-        { NXNodeClass::FileGroupNode, 1, DNConversionEngineKind::FileEncoder },
-        { NXNodeClass::GraphicsNode, 1, DNConversionEngineKind::FileEncoder },
-        { NXNodeClass::DVDNode, 1, DNConversionEngineKind::EncoderCore },
-        { NXNodeClass::DVDTitle, kGlobalIDPlayerStreamDump,
-            DNConversionEngineKind::PlayerStreamDump },
-        { NXNodeClass::DVDNode, kGlobalIDDiscBackupTool, DNConversionEngineKind::DiscBackupTool },
-        { NXNodeClass::DVDGroupTitle, kGlobalIDDVDToMKV, DNConversionEngineKind::DVDToMKV },
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(conversionEngineKind(c.nodeClass, c.globalID), c.kind) << c.globalID;
-    EXPECT_NE(conversionEngine(DNConversionEngineKind::FileEncoder), nullptr);
 }
 
 } // namespace
