@@ -18,6 +18,23 @@ bool isBodyMethod(const QString& method)
     return method == QLatin1String("POST") || method == QLatin1String("PUT");
 }
 
+// The session cookies stand in for a cookie store: a cookie goes to its
+// domain and the domain's subdomains, under its path, and to https only
+// when it is secure.
+bool cookieMatches(const QNetworkCookie& cookie, const QUrl& url)
+{
+    const QString host = url.host().toLower();
+    QString domain = cookie.domain().toLower();
+    if (domain.startsWith(QLatin1Char('.')))
+        domain.remove(0, 1);
+    const bool domainMatches
+        = domain.isEmpty() || host == domain || host.endsWith(QLatin1Char('.') + domain);
+    const QString path = url.path().isEmpty() ? QStringLiteral("/") : url.path();
+    const bool pathMatches = cookie.path().isEmpty() || path.startsWith(cookie.path());
+    const bool schemeMatches = !cookie.isSecure() || url.scheme() == QLatin1String("https");
+    return domainMatches && pathMatches && schemeMatches;
+}
+
 } // namespace
 
 NXHTTPRequest::NXHTTPRequest(const QUrl& url)
@@ -320,8 +337,7 @@ void NXHTTPRequest::applyCookieHeader()
 {
     if (m_useCookiePersistence) {
         for (const QNetworkCookie& cookie : sessionCookies()) {
-            if (m_url.host().endsWith(cookie.domain().isEmpty() ? m_url.host() : cookie.domain())
-                && m_url.path().startsWith(cookie.path()))
+            if (cookieMatches(cookie, m_url))
                 m_requestCookies.append(cookie);
         }
     }
@@ -414,11 +430,8 @@ void NXHTTPRequest::configureReadStream(HttpReadStream& stream) const
     stream.setProxy(proxy);
 }
 
-void NXHTTPRequest::startRequest()
+void NXHTTPRequest::resetForStart()
 {
-    if (isCancelledRequest())
-        return;
-    MainThread::run([request = self()] { request->requestStarted(); });
     m_downloadComplete = false;
     m_complete = false;
     m_totalBytesRead = 0;
@@ -441,6 +454,14 @@ void NXHTTPRequest::startRequest()
             m_rawResponseData = QByteArray();
     }
     m_readStreamIsScheduled = false;
+}
+
+void NXHTTPRequest::startRequest()
+{
+    if (isCancelledRequest())
+        return;
+    MainThread::run([request = self()] { request->requestStarted(); });
+    resetForStart();
 
     std::unique_ptr<HttpReadStream> made = makeReadStream();
     if (!made) {

@@ -362,6 +362,10 @@ private:
     void updateProgressIndicator(Target which, double progress, double total);
     void prepareAndStart();
     void pickConnection();
+    bool keepsConnectionLocked() const;
+    void claimConnectionLocked();
+    void resetForStart();
+    void resetProgressTargets();
     void startReading();
     std::unique_ptr<HttpReadStream> makeReadStream();
     void configureReadStream(HttpReadStream& stream) const;

@@ -61,51 +61,56 @@ void NXHTTPRequest::expirePersistentConnections()
         stream->close();
 }
 
+bool NXHTTPRequest::keepsConnectionLocked() const
+{
+    return m_connectionInfo && m_connectionInfo->matches(m_url) && !m_connectionInfo->request
+        && !(m_connectionInfo->expires && *m_connectionInfo->expires <= now());
+}
+
+void NXHTTPRequest::claimConnectionLocked()
+{
+    auto& state = NXHTTPRequestClassState::instance();
+    if (!keepsConnectionLocked()) {
+        // The last free record for this address in pool order wins.
+        m_connectionInfo.reset();
+        for (const auto& record : state.connectionPool) {
+            if (!record->request && record->matches(m_url))
+                m_connectionInfo = record;
+        }
+    }
+    if (m_connectionInfo)
+        return;
+    m_connectionInfo = std::make_shared<NXConnectionRecord>();
+    m_connectionInfo->id = ++state.nextConnectionNumber;
+    m_connectionInfo->host = m_url.host();
+    m_connectionInfo->port = std::max(m_url.port(), 0);
+    m_connectionInfo->scheme = m_url.scheme();
+    state.connectionPool.push_back(m_connectionInfo);
+}
+
 void NXHTTPRequest::pickConnection()
 {
     expirePersistentConnections();
     auto& state = NXHTTPRequestClassState::instance();
-    std::shared_ptr<HttpReadStream> oldStream;
-    {
-        const std::lock_guard lock(state.poolLock);
-        if (m_url.host().isEmpty() || m_url.scheme().isEmpty()) {
-            m_connectionInfo.reset();
-            m_shouldAttemptPersistentConnection = false;
-        }
-        if (!m_shouldAttemptPersistentConnection)
-            return;
-        if (m_connectionInfo
-            && !(m_connectionInfo->matches(m_url) && !m_connectionInfo->request
-                && !(m_connectionInfo->expires && *m_connectionInfo->expires <= now())))
-            m_connectionInfo.reset();
-        if (!m_connectionInfo) {
-            for (const auto& record : state.connectionPool) {
-                if (!record->request && record->matches(m_url))
-                    m_connectionInfo = record;
-            }
-        }
-        if (m_connectionInfo) {
-            oldStream = m_connectionInfo->stream;
-        } else {
-            m_connectionInfo = std::make_shared<NXConnectionRecord>();
-            m_connectionInfo->id = ++state.nextConnectionNumber;
-            m_connectionInfo->host = m_url.host();
-            m_connectionInfo->port = std::max(m_url.port(), 0);
-            m_connectionInfo->scheme = m_url.scheme();
-            state.connectionPool.push_back(m_connectionInfo);
-        }
-        if (!m_requestID)
-            m_requestID = ++state.nextRequestID;
-        m_connectionInfo->request = m_requestID;
-        m_connectionInfo->stream = m_readStream;
-        m_readStream->setPersistentConnection(true);
-        m_readStream->setProperty(
-            QLatin1String(HttpReadStream::streamIdProperty), m_connectionInfo->id);
+    const std::lock_guard lock(state.poolLock);
+    if (m_url.host().isEmpty() || m_url.scheme().isEmpty()) {
+        m_connectionInfo.reset();
+        m_shouldAttemptPersistentConnection = false;
     }
-    // The new stream takes the idle connection over; closing the old holder
-    // afterwards leaves it to the new one.
-    if (oldStream && oldStream != m_readStream)
-        m_pendingOldStream = oldStream;
+    if (!m_shouldAttemptPersistentConnection)
+        return;
+    claimConnectionLocked();
+    // The new stream takes the idle connection over; the old holder is
+    // closed once the new one is opened, which leaves the connection to it.
+    if (m_connectionInfo->stream && m_connectionInfo->stream != m_readStream)
+        m_pendingOldStream = m_connectionInfo->stream;
+    if (!m_requestID)
+        m_requestID = ++state.nextRequestID;
+    m_connectionInfo->request = m_requestID;
+    m_connectionInfo->stream = m_readStream;
+    m_readStream->setPersistentConnection(true);
+    m_readStream->setProperty(
+        QLatin1String(HttpReadStream::streamIdProperty), m_connectionInfo->id);
 }
 
 void NXHTTPRequest::startReading()
@@ -138,16 +143,21 @@ void NXHTTPRequest::startReading()
             QStringLiteral("Unable to start HTTP connection")));
         return;
     }
-    if (!m_hasMainRequest) {
-        if (m_shouldResetUploadProgress) {
-            incrementUploadSizeBy(m_showAccurateProgress ? qint64(m_postLength) : 1);
-            updateProgressIndicator(Target::UploadProgress, 0, 1);
-        }
-        if (m_shouldResetDownloadProgress && m_partialDownloadSize == 0)
-            updateProgressIndicator(Target::DownloadProgress, 0, 1);
-    }
+    resetProgressTargets();
     m_lastActivityTime = now();
     setStatusTimerRunning(true);
+}
+
+void NXHTTPRequest::resetProgressTargets()
+{
+    if (m_hasMainRequest)
+        return;
+    if (m_shouldResetUploadProgress) {
+        incrementUploadSizeBy(m_showAccurateProgress ? qint64(m_postLength) : 1);
+        updateProgressIndicator(Target::UploadProgress, 0, 1);
+    }
+    if (m_shouldResetDownloadProgress && m_partialDownloadSize == 0)
+        updateProgressIndicator(Target::DownloadProgress, 0, 1);
 }
 
 void NXHTTPRequest::scheduleReadStream()

@@ -23,6 +23,12 @@ bool fail(HttpError* error, const QString& description, const QFile* cause = nul
 bool ZlibFilePass::run(
     const QString& sourcePath, const QString& destinationPath, HttpError* error) const
 {
+    const QString readFailure
+        = QStringLiteral("%1 of %2 failed because we were unable to read from the source data file")
+              .arg(verb, sourcePath);
+    const QString writeFailure = QStringLiteral("%1 of %2 failed because we were unable to write "
+                                                "to the destination data file at %3")
+                                     .arg(verb, sourcePath, destinationPath);
     QFile destination(destinationPath);
     if (!destination.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return fail(error,
@@ -33,39 +39,21 @@ bool ZlibFilePass::run(
         return fail(
             error, QStringLiteral("%1 of %2 failed the file does not exist").arg(verb, sourcePath));
     if (!source.open(QIODevice::ReadOnly))
-        return fail(error,
-            QStringLiteral(
-                "%1 of %2 failed because we were unable to read from the source data file")
-                .arg(verb, sourcePath),
-            &source);
+        return fail(error, readFailure, &source);
     // A short read is the last chunk; a file that is a whole number of chunks
     // long ends with an empty read, which still finishes the stream.
-    for (;;) {
+    for (bool last = false; !last;) {
         const QByteArray chunk = source.read(chunkSize);
         if (source.error() != QFileDevice::NoError)
-            return fail(error,
-                QStringLiteral(
-                    "%1 of %2 failed because we were unable to read from the source data file")
-                    .arg(verb, sourcePath),
-                &source);
-        const bool last = chunk.size() < chunkSize;
+            return fail(error, readFailure, &source);
+        last = chunk.size() < chunkSize;
         const std::optional<QByteArray> output = step(chunk, last, error);
         if (!output)
             return false;
         if (destination.write(*output) != output->size())
-            return fail(error,
-                QStringLiteral("%1 of %2 failed because we were unable to write to the destination "
-                               "data file at %3")
-                    .arg(verb, sourcePath, destinationPath),
-                &destination);
-        if (last)
-            break;
+            return fail(error, writeFailure, &destination);
     }
     if (!destination.flush())
-        return fail(error,
-            QStringLiteral("%1 of %2 failed because we were unable to write to the destination "
-                           "data file at %3")
-                .arg(verb, sourcePath, destinationPath),
-            &destination);
+        return fail(error, writeFailure, &destination);
     return true;
 }

@@ -336,6 +336,15 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     partial.write(body(1000));
     partial.close();
     NXHTTPRequest::setDefaultUserAgentString(QStringLiteral("Agent 1.0"));
+    const auto cookie = [](const char* name, const char* value, const char* domain) {
+        QNetworkCookie made(name, value);
+        made.setDomain(QString::fromLatin1(domain));
+        made.setPath(QStringLiteral("/"));
+        return made;
+    };
+    NXHTTPRequest::addSessionCookie(cookie("a", "1", "127.0.0.1"));
+    NXHTTPRequest::addSessionCookie(cookie("elsewhere", "x", "example.org"));
+    NXHTTPRequest::addSessionCookie(cookie("a", "2", "127.0.0.1")); // replaces a=1
     Recorder recorder;
     const auto get = request(QStringLiteral("/h"), &recorder);
     get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
@@ -355,6 +364,9 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     EXPECT_EQ(asked.header("Accept-Encoding"), "gzip");
     EXPECT_EQ(asked.header("Authorization"), "Basic dXNlcjpzZWNyZXQ=");
     EXPECT_EQ(asked.header("X-Mine"), "kept");
+    EXPECT_EQ(asked.header("Cookie"), "a=2");
+    EXPECT_EQ(NXHTTPRequest::sessionCookies().size(), 2);
+    NXHTTPRequest::clearSession();
     EXPECT_EQ(get->partialDownloadSize(), 1000u);
     NXHTTPRequest::setDefaultUserAgentString(QString());
 }
