@@ -14,6 +14,7 @@
 
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
+#include "platform/ProcessRunner.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
@@ -23,7 +24,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -43,29 +43,10 @@ void complain(const QString& line)
     std::fprintf(stderr, "convert-one: %s\n", line.toLocal8Bit().constData());
 }
 
-// A word as a shell would need it, so that a printed command can be pasted.
-QString quoted(const QString& word)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%^-]+$"));
-    if (plain.match(word).hasMatch())
-        return word;
-    QString text = word;
-    text.replace('\'', QLatin1String("'\\''"));
-    return '\'' + text + '\'';
-}
-
-QString commandLine(const QStringList& words)
-{
-    QStringList out;
-    for (const QString& word : words)
-        out << quoted(word);
-    return out.join(' ');
-}
-
 void printRun(const DNEngineRun& run, void*)
 {
-    print("built: " + commandLine(run.built));
-    print("ran: " + commandLine(run.ran));
+    print("built: " + shellCommandLine(run.built));
+    print("ran: " + shellCommandLine(run.ran));
     print(QStringLiteral("status: %1").arg(run.status));
     print("output: " + run.output);
 }

@@ -3,7 +3,6 @@
 #include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
 
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <csignal>
@@ -73,25 +72,6 @@ const Adaptation* adaptationAt(const QStringList& arguments, qsizetype at)
             return &row;
     }
     return nullptr;
-}
-
-// A word as a shell would need it, so that a logged command can be pasted.
-QString shellQuoted(const QString& word)
-{
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%^-]+$"));
-    if (plain.match(word).hasMatch())
-        return word;
-    QString quoted = word;
-    quoted.replace('\'', QLatin1String("'\\''"));
-    return '\'' + quoted + '\'';
-}
-
-QString commandText(const QStringList& command)
-{
-    QStringList words;
-    for (const QString& word : command)
-        words << shellQuoted(word);
-    return words.join(' ');
 }
 
 // The bridge's module state: one run at a time behind `run`; what other
@@ -185,7 +165,7 @@ int runEngine(const QStringList& arguments, const ProcessRunner::LineHandler& pr
         const std::lock_guard lock(bridge().state);
         bridge().lastCommand = command;
     }
-    DNLog(QStringLiteral("The encoder runs: ") + commandText(command));
+    DNLog(QStringLiteral("The encoder runs: ") + shellCommandLine(command));
     QString lastMessage;
     ProcessRunner runner;
     runner.setGentleStop({ SIGINT, {} }, kStopGrace);

@@ -1,6 +1,7 @@
 #include "platform/ProcessRunner.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
@@ -628,4 +629,20 @@ bool ProcessRunner::Impl::watch(pid_t child, OutputStream& out, OutputStream& er
     out.close();
     err.close();
     return healthy;
+}
+
+QString shellCommandLine(const QStringList& words)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%^-]+$"));
+    QStringList quoted;
+    for (const QString& word : words) {
+        if (plain.match(word).hasMatch()) {
+            quoted << word;
+            continue;
+        }
+        QString text = word;
+        text.replace('\'', QLatin1String("'\\''"));
+        quoted << '\'' + text + '\'';
+    }
+    return quoted.join(' ');
 }

@@ -61,3 +61,7 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// A command as a shell would need it, every word quoted where it must be, so
+// that a logged or printed command line can be pasted into a terminal.
+QString shellCommandLine(const QStringList& words);

@@ -1,0 +1,20 @@
+#include "support/PrivateHome.h"
+
+#include <QDir>
+
+#include <cstdlib>
+
+void pointHomeAt(const QString& root)
+{
+    const auto set = [&](const char* name, const QString& sub) {
+        const QString path = root + sub;
+        QDir().mkpath(path);
+        ::setenv(name, path.toUtf8().constData(), 1);
+    };
+    set("HOME", "/home");
+    set("XDG_CONFIG_HOME", "/home/.config");
+    set("XDG_DATA_HOME", "/home/.local/share");
+    set("XDG_CACHE_HOME", "/home/.cache");
+    set("XDG_RUNTIME_DIR", "/runtime");
+    set("TMPDIR", "/tmp");
+}
