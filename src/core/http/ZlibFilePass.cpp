@@ -13,7 +13,7 @@ bool fail(HttpError* error, const QString& description, const QFile* cause = nul
     std::shared_ptr<const HttpError> underlying;
     if (cause)
         underlying = std::make_shared<HttpError>(
-            QStringLiteral("NSPOSIXErrorDomain"), int(cause->error()), cause->errorString());
+            QStringLiteral("FileSystemErrorDomain"), int(cause->error()), cause->errorString());
     *error = requestError(NXHTTPRequestErrorType::Compression, description, underlying);
     return false;
 }

@@ -144,6 +144,7 @@ TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
     }
     // One after the other, the requests shared one kept-alive connection.
     EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_FALSE(NXHTTPRequest::isNetworkInUse());
 }
 
 TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
@@ -297,6 +298,8 @@ TEST_F(RequestTest, TheSharedQueueRunsAtMostFourAtATime)
     EXPECT_EQ(server.requests().size(), 5);
     for (const auto& held : requests)
         EXPECT_EQ(held->error().code(), 2);
+    settle();
+    EXPECT_FALSE(NXHTTPRequest::isNetworkInUse());
 }
 
 TEST_F(RequestTest, StartingFailuresAreReportedLikeAnyOther)
