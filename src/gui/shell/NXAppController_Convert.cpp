@@ -41,7 +41,8 @@ bool NXAppController::checkOutputFolder()
         return showAlert(QStringLiteral("Invalid Output Directory!"), kNotWritable);
     const QStorageInfo volume(folder);
     if (volume.isValid() && volume.isReadOnly()) {
-        const QString name = volume.displayName().isEmpty() ? volume.rootPath() : volume.displayName();
+        const QString name
+            = volume.displayName().isEmpty() ? volume.rootPath() : volume.displayName();
         return showAlert(QStringLiteral("The volume \"%1\" is read only.").arg(name), kNotWritable);
     }
     if (!isWritableFolder(folder))
@@ -54,8 +55,8 @@ bool NXAppController::startConversion()
     if (isConverting())
         return false;
     if (m_mediaNodes.empty())
-        return showAlert(
-            QStringLiteral("No media source!"), QStringLiteral("Please add video clips and try again."));
+        return showAlert(QStringLiteral("No media source!"),
+            QStringLiteral("Please add video clips and try again."));
     if (!checkOutputFolder())
         return false;
     m_jobs = m_mediaNodes;
