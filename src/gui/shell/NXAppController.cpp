@@ -226,8 +226,12 @@ void NXAppController::addToMergeGroup(const NXBasicMediaNode::Ptr& node)
 void NXAppController::giveDefaultProfile(const NXBasicMediaNode::Ptr& node)
 {
     auto* file = dynamic_cast<DNFileNode*>(node.get());
-    if (file && !file->profile())
-        file->setProfile(m_profiles.lastProfileOfType(profileTypeOf(*node)));
+    if (!file || file->profile())
+        return;
+    std::shared_ptr<DNProfile>& shared = m_defaultProfiles[profileTypeOf(*node)];
+    if (!shared)
+        shared = m_profiles.lastProfileOfType(profileTypeOf(*node));
+    file->setProfile(shared);
 }
 
 std::vector<NXBasicMediaNode::Ptr> NXAppController::targetNodes() const
@@ -292,6 +296,7 @@ void NXAppController::chooseProfile()
         if (!profile)
             return;
         m_profiles.addRecentProfile(*profile);
+        m_defaultProfiles.clear();
         if (m_chooser->applyToAll()) {
             NotificationCenter::defaultCenter().post(
                 NXProfileChooser::kApplyToAllProfile, profile.get());

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -119,6 +120,11 @@ private:
     NXMediaTableView* m_tableView = nullptr;
     NXMediaLoader* m_loader = nullptr;
     QPointer<NXProfileChooser> m_chooser;
+    // New entries of one kind share one copy of the last-used profile until
+    // the user chooses another: nothing changes a node's profile in place
+    // (the chooser gives every node a copy of its own), and ten thousand
+    // entries then cost one profile, not ten thousand.
+    std::map<int, std::shared_ptr<DNProfile>> m_defaultProfiles;
     QPointer<NXProgressController> m_progress;
     bool m_listWasEmptyBeforeBatch = false;
 
