@@ -1,6 +1,7 @@
 // The file encoder bridge on the installed ffmpeg: the adaptations it makes to
 // builders' lists, its progress, its log, stop and subtitle extraction.
 #include "engine/AVEncoder.h"
+#include "support/EncodeWords.h"
 
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
@@ -25,17 +26,6 @@ QString logText()
 {
     QFile log(DNLogger::shareRoughLog().path());
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-}
-
-int encode(const QStringList& arguments, int duration)
-{
-    std::vector<QByteArray> words;
-    for (const QString& argument : arguments)
-        words.push_back(argument.toUtf8());
-    std::vector<const char*> argv;
-    for (const QByteArray& word : words)
-        argv.push_back(word.constData());
-    return AVEncoderEncode(int(argv.size()), argv.data(), duration);
 }
 
 // Counts the state reports of the runs, and can stop a run as soon as it starts.
@@ -159,7 +149,7 @@ TEST(AVEncoder, RunsBuilderListsOnRealMedia)
     int runs = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list.last().toStdString());
-        ASSERT_EQ(encode(c.list, c.duration), 0) << logText().right(2000).toStdString();
+        ASSERT_EQ(encodeWords(c.list, c.duration), 0) << logText().right(2000).toStdString();
         EXPECT_EQ(states.running, ++runs);
         const ProgressInfo progress = AVEncoderProgress();
         EXPECT_EQ(progress.percent, 100);
@@ -188,7 +178,7 @@ TEST(AVEncoder, FailuresAreLoggedAndReturned)
     QTemporaryDir out;
     const QString missing = out.filePath("no such file.mp4");
     const QStringList missingInput { "encoder", "-y", "-i", missing, out.filePath("o.mp4") };
-    EXPECT_EQ(encode(missingInput, 2), 1);
+    EXPECT_EQ(encodeWords(missingInput, 2), 1);
     const QString log = logText();
     EXPECT_TRUE(log.contains("\t" + missing + ": No such file or directory"));
     EXPECT_TRUE(log.contains(
@@ -208,7 +198,7 @@ TEST(AVEncoder, StopEndsALongEncodeAndReportsStopped)
     const QStringList longRun { "encoder", "-d", "-y", "-re", "-f", "lavfi", "-i",
         "testsrc2=size=160x120:rate=25:duration=60", "-c:v", "libx264", "-preset", "ultrafast",
         output };
-    auto run = std::async(std::launch::async, [&] { return encode(longRun, 60); });
+    auto run = std::async(std::launch::async, [&] { return encodeWords(longRun, 60); });
     ASSERT_TRUE(QTest::qWaitFor([] { return AVEncoderProgress().convertedTime >= 0.5; }, 10'000));
     EXPECT_EQ(ffmpegChildren(), 1);
 
@@ -231,12 +221,12 @@ TEST(AVEncoder, StopEndsALongEncodeAndReportsStopped)
     {
         StateRecorder states;
         states.stopAtStart = true;
-        EXPECT_EQ(encode(longRun, 60), kAVEncoderStopped);
+        EXPECT_EQ(encodeWords(longRun, 60), kAVEncoderStopped);
     }
     AVEncoderStop();
     const QStringList shortRun { "encoder", "-y", "-f", "lavfi", "-i",
         "testsrc2=size=160x120:rate=25:duration=1", "-c:v", "mpeg4", out.filePath("short.mkv") };
-    EXPECT_EQ(encode(shortRun, 1), 0);
+    EXPECT_EQ(encodeWords(shortRun, 1), 0);
 }
 
 TEST(AVEncoder, ExtractsATextSubtitleAsSrt)

@@ -4,6 +4,7 @@
 
 #include "core/profiles/ProfileTestSupport.h"
 #include "engine/AVEncoder.h"
+#include "support/EncodeWords.h"
 #include "engine/EncodeConfig.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
@@ -21,17 +22,6 @@
 #include <functional>
 
 namespace {
-
-int encode(const QStringList& arguments, int duration = 0)
-{
-    std::vector<QByteArray> words;
-    for (const QString& argument : arguments)
-        words.push_back(argument.toUtf8());
-    std::vector<const char*> argv;
-    for (const QByteArray& word : words)
-        argv.push_back(word.constData());
-    return AVEncoderEncode(int(argv.size()), argv.data(), duration);
-}
 
 bool runTool(const QString& program, const QStringList& arguments, const QString& input = {},
     const QString& output = {})
@@ -111,7 +101,7 @@ protected:
              << "-sn"
              << "-ss" << QString::number(seconds) << "-frames:v"
              << "1" << out;
-        EXPECT_EQ(encode(args), 0) << (graph ? graph->toStdString() : "no graph");
+        EXPECT_EQ(encodeWords(args), 0) << (graph ? graph->toStdString() : "no graph");
         m_lastFacts = MediaFacts::probe(out);
         return QImage(out).convertToFormat(QImage::Format_RGB32);
     }
