@@ -4,6 +4,18 @@
 
 #include "builders/audio/AudioBuilders.h"
 #include "builders/video/Matroska.h"
+// DVD, DV and ProRes outputs.
+#include "builders/video/DV.h"
+#include "builders/video/ProRes.h"
+#include "builders/video/VOB.h"
+
+// Phone, Flash, web and Windows/Real outputs.
+#include "builders/video/ASF.h"
+#include "builders/video/FLV.h"
+#include "builders/video/RealMedia.h"
+#include "builders/video/SWF.h"
+#include "builders/video/ThreeGP.h"
+#include "builders/video/WebM.h"
 
 #include <initializer_list>
 
@@ -15,9 +27,28 @@ namespace {
 constexpr std::initializer_list<ArgvAssemblerEntry> kDVDRows = {};
 
 constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {
+    // Phone, Flash, web and Windows/Real outputs.
+    { "Video_To_3GP_With_AVEncoder", &Video_To_3GP_With_AVEncoder },
+    { "Video_To_3G2_With_AVEncoder", &Video_To_3G2_With_AVEncoder },
+    { "Video_To_FLV_With_AVEncoder", &Video_To_FLV_With_AVEncoder },
+    { "Video_To_F4V_With_AVEncoder", &Video_To_F4V_With_AVEncoder },
+    { "Video_To_WEBM_With_AVEncoder", &Video_To_WEBM_With_AVEncoder },
+    { "Video_To_SWF_With_AVEncoder", &Video_To_SWF_With_AVEncoder },
+    { "Video_To_ASF_With_AVEncoder", &Video_To_ASF_With_AVEncoder },
+    { "Video_To_RM_With_AVEncoder", &Video_To_RM_With_AVEncoder },
     // Matroska.
     { "Video_To_MKV_With_AVEncoder", &Video_To_MKV_With_AVEncoder },
     { "Video_To_HD_MKV_With_AVEncoder", &Video_To_HD_MKV_With_AVEncoder },
+    // DVD, DV and ProRes outputs.
+    { "Video_To_DV_With_AVEncoder", &Video_To_DV_With_AVEncoder },
+    { "Video_To_VOB_With_AVEncoder", &Video_To_VOB_With_AVEncoder },
+    { "Video_To_NTSCDVD_With_AVEncoder", &Video_To_NTSCDVD_With_AVEncoder },
+    { "Video_To_PALDVD_With_AVEncoder", &Video_To_PALDVD_With_AVEncoder },
+    { "Video_To_ProRes4444_With_AVEncoder", &Video_To_ProRes4444_With_AVEncoder },
+    { "Video_To_ProRes422HQ_With_AVEncoder", &Video_To_ProRes422HQ_With_AVEncoder },
+    { "Video_To_ProRes422_With_AVEncoder", &Video_To_ProRes422_With_AVEncoder },
+    { "Video_To_ProRes422LT_With_AVEncoder", &Video_To_ProRes422LT_With_AVEncoder },
+    { "Video_To_ProRes422Poxy_With_AVEncoder", &Video_To_ProRes422Poxy_With_AVEncoder },
     // Audio outputs.
     { "Video_To_AAC_With_AVEncoder", &Video_To_AAC_With_AVEncoder },
     { "Video_To_AC3_With_AVEncoder", &Video_To_AC3_With_AVEncoder },

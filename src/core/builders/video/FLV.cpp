@@ -1,0 +1,78 @@
+#include "builders/video/FLV.h"
+
+#include "builders/video/BuilderFrame.h"
+#include "builders/video/CodecBlocks.h"
+#include "profiles/DNProfile.h"
+
+namespace {
+
+void writeFlashOptionSet(ArgumentWriter& w)
+{
+    w.add("-flags").add("+loop").add("-cmp").add("chroma");
+    w.add("-partitions").add("+parti4x4+partp8x8+partb8x8");
+    w.add("-me_method").add("hex").add("-subq").addf("%d", 6);
+    w.add("-me_range").addf("%d", 16).add("-g").addf("%d", 250);
+    w.add("-keyint_min").addf("%d", 25).add("-sc_threshold").addf("%d", 40);
+    w.add("-i_qfactor").addf("%.2f", 0.71).add("-b_strategy").addf("%d", 1);
+    w.add("-qcomp").addf("%.1f", 0.6).add("-qdiff").addf("%d", 4);
+    w.add("-bf").addf("%d", 3).add("-coder").addf("%d", 1).add("-refs").addf("%d", 3);
+    w.add("-direct-pred").addf("%d", 1).add("-trellis").addf("%d", 1);
+    w.add("-wpredp").addf("%d", 2);
+}
+
+void writeFlashRateControl(VideoFrame& f)
+{
+    if (!isConstantQuality(f)) {
+        writeBitrateBounds(f);
+        return;
+    }
+    const QualityStep q = qualityStepOf(f, { 15, 2, 15 }, { 24, 2, 41 }, { 22, 2, 30 });
+    f.writer.add("-crf").addf("%d", q.first).add("-qmin").addf("%d", q.second);
+    f.writer.add("-qmax").addf("%d", q.third);
+    f.writer.add("-maxrate").addf("%dk", f.profile.videoQuality().maxVideoBitrate());
+}
+
+void writeFlashH264(VideoFrame& f)
+{
+    f.writer.add("-c:v").add("libx264");
+    writeFlashOptionSet(f.writer);
+    writeFlashRateControl(f);
+}
+
+// Only the exact value "h263" asks for FLV1; the bitrate alone sets its rate.
+void writeFlvCodec(VideoFrame& f)
+{
+    if (f.profile.videoCodec().currentValue() == QLatin1String("h263")) {
+        f.writer.add("-c:v").add("flv");
+        return;
+    }
+    writeFlashH264(f);
+}
+
+VideoBuilderRow flashRow(
+    const char* name, ThreadsRule threads, const char* container, FrameHook codecBlock)
+{
+    VideoBuilderRow row(name, StreamMapRule::TrackChoiceOrMismatch, threads,
+        FrameRateRule::FixedRate, QLatin1String(container));
+    row.audioCodec = "libmp3lame";
+    row.codecBlock = std::move(codecBlock);
+    return row;
+}
+
+} // namespace
+
+ArgumentBlockPtr Video_To_FLV_With_AVEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
+{
+    static const VideoBuilderRow row
+        = flashRow("Video_To_FLV_With_AVEncoder", ThreadsRule::None, "flv", writeFlvCodec);
+    return buildVideoFrame(row, node, titleIndex, config);
+}
+
+ArgumentBlockPtr Video_To_F4V_With_AVEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
+{
+    static const VideoBuilderRow row = flashRow(
+        "Video_To_F4V_With_AVEncoder", ThreadsRule::UnlessAllProcessors, "f4v", writeFlashH264);
+    return buildVideoFrame(row, node, titleIndex, config);
+}

@@ -1,0 +1,24 @@
+#include "builders/video/RealMedia.h"
+
+#include "builders/video/BuilderFrame.h"
+#include "builders/video/CodecBlocks.h"
+
+namespace {
+
+VideoBuilderRow realMediaRow()
+{
+    VideoBuilderRow row("Video_To_RM_With_AVEncoder", StreamMapRule::TrackChoiceOrMismatch,
+        ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("rm"));
+    row.audioCodec = "ac3";
+    row.codecBlock = videoCodecOnly("rv20");
+    return row;
+}
+
+} // namespace
+
+ArgumentBlockPtr Video_To_RM_With_AVEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
+{
+    static const VideoBuilderRow row = realMediaRow();
+    return buildVideoFrame(row, node, titleIndex, config);
+}

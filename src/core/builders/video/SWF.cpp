@@ -1,0 +1,24 @@
+#include "builders/video/SWF.h"
+
+#include "builders/video/BuilderFrame.h"
+#include "builders/video/CodecBlocks.h"
+
+namespace {
+
+VideoBuilderRow swfRow()
+{
+    VideoBuilderRow row("Video_To_SWF_With_AVEncoder", StreamMapRule::TrackChoiceOrMismatch,
+        ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("swf"));
+    row.audioCodec = "libmp3lame";
+    row.codecBlock = videoCodecOnly("flv1");
+    return row;
+}
+
+} // namespace
+
+ArgumentBlockPtr Video_To_SWF_With_AVEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
+{
+    static const VideoBuilderRow row = swfRow();
+    return buildVideoFrame(row, node, titleIndex, config);
+}
