@@ -1,0 +1,38 @@
+#include "builders/video/DV.h"
+
+#include "builders/video/BuilderFrame.h"
+#include "profiles/DNProfile.h"
+
+namespace {
+
+// The one frame size that means NTSC; every other value, "keep origin"
+// included, gets the PAL target.
+const QLatin1String kNtscFrame("720x480");
+
+void writeTarget(VideoFrame& f)
+{
+    const bool ntsc = f.profile.videoResolution().currentValue() == kNtscFrame;
+    f.writer.add("-target").add(ntsc ? "ntsc-dv" : "pal-dv");
+}
+
+VideoBuilderRow dvRow()
+{
+    VideoBuilderRow row("Video_To_DV_With_AVEncoder", StreamMapRule::TrackChoiceOrMismatch,
+        ThreadsRule::None, FrameRateRule::None, QStringLiteral("dv"));
+    // The target fixes bitrate and audio; DV has one frame size per
+    // standard, so the picture must fill it whatever the node's setting.
+    row.videoBitrate = false;
+    row.audioOptions = false;
+    row.expandToProfile = true;
+    row.afterInput = writeTarget;
+    return row;
+}
+
+} // namespace
+
+ArgumentBlockPtr Video_To_DV_With_AVEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
+{
+    static const VideoBuilderRow row = dvRow();
+    return buildVideoFrame(row, node, titleIndex, config);
+}
