@@ -4,6 +4,11 @@
 
 #include "builders/audio/AudioBuilders.h"
 #include "builders/video/Matroska.h"
+// DVD, DV and ProRes outputs.
+#include "builders/video/DV.h"
+#include "builders/video/ProRes.h"
+#include "builders/video/VOB.h"
+
 // Phone, Flash, web and Windows/Real outputs.
 #include "builders/video/ASF.h"
 #include "builders/video/FLV.h"
@@ -34,6 +39,16 @@ constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {
     // Matroska.
     { "Video_To_MKV_With_AVEncoder", &Video_To_MKV_With_AVEncoder },
     { "Video_To_HD_MKV_With_AVEncoder", &Video_To_HD_MKV_With_AVEncoder },
+    // DVD, DV and ProRes outputs.
+    { "Video_To_DV_With_AVEncoder", &Video_To_DV_With_AVEncoder },
+    { "Video_To_VOB_With_AVEncoder", &Video_To_VOB_With_AVEncoder },
+    { "Video_To_NTSCDVD_With_AVEncoder", &Video_To_NTSCDVD_With_AVEncoder },
+    { "Video_To_PALDVD_With_AVEncoder", &Video_To_PALDVD_With_AVEncoder },
+    { "Video_To_ProRes4444_With_AVEncoder", &Video_To_ProRes4444_With_AVEncoder },
+    { "Video_To_ProRes422HQ_With_AVEncoder", &Video_To_ProRes422HQ_With_AVEncoder },
+    { "Video_To_ProRes422_With_AVEncoder", &Video_To_ProRes422_With_AVEncoder },
+    { "Video_To_ProRes422LT_With_AVEncoder", &Video_To_ProRes422LT_With_AVEncoder },
+    { "Video_To_ProRes422Poxy_With_AVEncoder", &Video_To_ProRes422Poxy_With_AVEncoder },
     // Audio outputs.
     { "Video_To_AAC_With_AVEncoder", &Video_To_AAC_With_AVEncoder },
     { "Video_To_AC3_With_AVEncoder", &Video_To_AC3_With_AVEncoder },
