@@ -225,9 +225,7 @@ QString NXHTTPRequest::responseString() const
     const QByteArray data = responseData();
     if (data.isEmpty())
         return {};
-    QString charset;
-    parseMimeType(nullptr, &charset, responseHeaders().value(QStringLiteral("Content-Type")));
-    QStringDecoder decoder(charset.isEmpty() ? "ISO-8859-1" : charset.toLatin1().constData());
+    QStringDecoder decoder(responseEncoding().toLatin1().constData());
     if (!decoder.isValid())
         return QString::fromLatin1(data);
     return decoder.decode(data);
@@ -337,7 +335,9 @@ void NXHTTPRequest::applyCookieHeader()
 {
     if (m_useCookiePersistence) {
         for (const QNetworkCookie& cookie : sessionCookies()) {
-            if (cookieMatches(cookie, m_url))
+            const bool known = std::any_of(m_requestCookies.cbegin(), m_requestCookies.cend(),
+                [&](const QNetworkCookie& held) { return held.hasSameIdentifier(cookie); });
+            if (!known && cookieMatches(cookie, m_url))
                 m_requestCookies.append(cookie);
         }
     }
@@ -446,9 +446,12 @@ void NXHTTPRequest::resetForStart()
         removeUploadProgressSoFar();
     m_lastBytesSent = 0;
     m_contentLength = 0;
+    m_bodyDisposal = BodyDisposal::Write;
     {
         const std::lock_guard lock(m_cancelledLock);
         m_responseHeaders.clear();
+        m_responseCookies.clear();
+        m_responseEncoding.clear();
         m_haveReadResponseHeaders = false;
         if (m_downloadDestinationPath.isEmpty())
             m_rawResponseData = QByteArray();

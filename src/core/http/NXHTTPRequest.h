@@ -65,6 +65,10 @@ public:
 
     static std::shared_ptr<NXHTTPRequest> requestWithURL(const QUrl& url);
     std::shared_ptr<NXHTTPRequest> self();
+    // A fresh, unstarted request with this one's configuration and none of
+    // its response state: the targets, method, body, headers the owner set,
+    // credentials, proxy, files, switches and time-out.
+    std::shared_ptr<NXHTTPRequest> copyWithZone() const;
 
     // --- operation ----------------------------------------------------------
     void start() override;
@@ -150,6 +154,10 @@ public:
     void setClientCertificates(const QList<QSslCertificate>& list) { m_clientCertificates = list; }
     bool shouldRedirect() const { return m_shouldRedirect; }
     void setShouldRedirect(bool on) { m_shouldRedirect = on; }
+    // Off: a 301 or 302 answer to a request with a body continues as a
+    // body-less GET. On: only a 303 does.
+    bool shouldUseRFC2616RedirectBehaviour() const { return m_shouldUseRFC2616RedirectBehaviour; }
+    void setShouldUseRFC2616RedirectBehaviour(bool on) { m_shouldUseRFC2616RedirectBehaviour = on; }
     int redirectCount() const { return m_redirectCount; }
     bool needsRedirect() const { return m_needsRedirect; }
     QString proxyHost() const { return m_proxyHost; }
@@ -188,6 +196,12 @@ public:
     NXHeaderDictionary responseHeaders() const;
     int responseStatusCode() const { return m_responseStatusCode; }
     QString responseStatusMessage() const { return m_responseStatusMessage; }
+    QList<QNetworkCookie> responseCookies() const;
+    // Charset names: the "Content-Type" charset when one is known, else the
+    // default ("ISO-8859-1" unless set).
+    QString responseEncoding() const;
+    QString defaultResponseEncoding() const { return m_defaultResponseEncoding; }
+    void setDefaultResponseEncoding(const QString& name) { m_defaultResponseEncoding = name; }
     QByteArray rawResponseData() const;
     QByteArray responseData() const;
     QString responseString() const;
@@ -212,6 +226,10 @@ public:
     void setDownloadDestinationPath(const QString& path) { m_downloadDestinationPath = path; }
     QString temporaryFileDownloadPath() const { return m_temporaryFileDownloadPath; }
     void setTemporaryFileDownloadPath(const QString& path) { m_temporaryFileDownloadPath = path; }
+    QString temporaryUncompressedDataDownloadPath() const
+    {
+        return m_temporaryUncompressedDataDownloadPath;
+    }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
     bool downloadComplete() const { return m_downloadComplete; }
@@ -288,6 +306,9 @@ public:
     static void parseMimeType(
         QString* mimeType, QString* responseEncoding, const QString& contentType);
     static QString mimeTypeForFileAtPath(const QString& path);
+    // True when nothing is left at `path`; otherwise false with `error` (code
+    // 8) set when given.
+    static bool removeFileAtPath(const QString& path, HttpError* error);
 
     // Session credentials: records with "Credentials" (a map with "Username",
     // "Password" and possibly "Domain"), "AuthenticationScheme",
@@ -334,6 +355,12 @@ protected:
     void handleBytesAvailable();
     void handleStreamComplete();
     void handleStreamError();
+    void parseStringEncodingFromHeaders();
+    bool willRedirect();
+    bool willAskDelegateToConfirmRedirect();
+    bool retryUsingNewConnection();
+    bool removeTemporaryDownloadFile();
+    bool removeTemporaryUncompressedDownloadFile();
 
     // Owner notifications and progress (main thread delivery).
     void requestStarted();
@@ -353,7 +380,35 @@ protected:
 
 private:
     enum class Target { Delegate, Queue, UploadProgress, DownloadProgress };
+    // What a download to file does with the body of the current answer.
+    enum class BodyDisposal {
+        Write, // from the start of the partial file
+        Append, // after the bytes already in it
+        AlreadyComplete, // nothing more to come: the partial file is the whole
+        Keep, // an error page or a redirect: no file is touched
+        Restart, // unusable for the partial file: ask again from byte zero
+    };
     struct Blocks;
+
+    bool answers(Target which, const QByteArray& method, int argumentCount) const;
+    void readResponseCookies(const HttpMessage& head);
+    void readContentLength(const HttpMessage& head);
+    void readKeepAlive(const HttpMessage& head);
+    void storeBasicCredentialsInSession();
+    BodyDisposal bodyDisposalFor(const HttpMessage& head) const;
+    void keepOnlyHeadersForNewMethod();
+    void restartWithoutRange();
+    qint64 chunkSize() const;
+    bool takeChunk(const QByteArray& raw);
+    bool inflatesWhileDownloading() const;
+    bool writeToDownloadFile(const QByteArray& raw, const QByteArray& inflated);
+    HttpError openDownloadFile();
+    HttpError openInflatedDownloadFile();
+    HttpError inflateIntoPlace();
+    HttpError finishDownloadFile();
+    HttpError moveIntoPlace(const QString& from);
+    void releaseReadStreamToPool();
+    void setRangeFromPartialFile();
 
     QObject* target(Target which) const;
     bool wantsReceivedData() const;
@@ -371,7 +426,6 @@ private:
     void configureReadStream(HttpReadStream& stream) const;
     void retryAfterTimeOut();
     void closeDownloadStreams();
-    bool writeToDownloadFile(const QByteArray& bytes);
     void setStatusTimerRunning(bool running);
     void setInProgress(bool on);
 
@@ -420,6 +474,7 @@ private:
     QSslKey m_clientKey;
     QList<QSslCertificate> m_clientCertificates;
     bool m_shouldRedirect = true;
+    bool m_shouldUseRFC2616RedirectBehaviour = false;
     int m_redirectCount = 0;
     bool m_needsRedirect = false;
     QString m_proxyHost;
@@ -441,6 +496,10 @@ private:
     bool m_haveReadResponseHeaders = false;
     std::atomic<int> m_responseStatusCode { 0 };
     QString m_responseStatusMessage;
+    QList<QNetworkCookie> m_responseCookies;
+    QString m_defaultResponseEncoding = QStringLiteral("ISO-8859-1");
+    QString m_responseEncoding;
+    BodyDisposal m_bodyDisposal = BodyDisposal::Write;
     std::optional<QByteArray> m_rawResponseData;
     std::atomic<quint64> m_contentLength { 0 };
     std::atomic<quint64> m_partialDownloadSize { 0 };
@@ -454,6 +513,9 @@ private:
     QString m_downloadDestinationPath;
     QString m_temporaryFileDownloadPath;
     std::unique_ptr<QFile> m_fileDownloadOutputStream;
+    QString m_temporaryUncompressedDataDownloadPath;
+    std::unique_ptr<QFile> m_inflatedFileDownloadOutputStream;
+    std::unique_ptr<NXDataDecompressor> m_dataDecompressor;
     // Only a partial file this request wrote to is ever removed by it.
     bool m_wrotePartialFile = false;
     bool m_allowResumeForFileDownloads = false;

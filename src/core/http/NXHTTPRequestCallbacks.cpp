@@ -39,6 +39,11 @@ QMetaMethod methodNamed(const QObject* object, const QByteArray& name, int argum
 
 // --- targets and blocks --------------------------------------------------------------
 
+bool NXHTTPRequest::answers(Target which, const QByteArray& method, int argumentCount) const
+{
+    return methodNamed(target(which), method, argumentCount).isValid();
+}
+
 QObject* NXHTTPRequest::target(Target which) const
 {
     const std::lock_guard lock(m_cancelledLock);

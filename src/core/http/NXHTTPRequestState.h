@@ -54,3 +54,7 @@ struct NXHTTPRequestClassState {
     void measureBandwidthUsage();
     void recordBandwidthUsage();
 };
+
+// Drops the pool's hold on a connection that will not be used again.
+void forgetConnectionRecord(const std::shared_ptr<NXConnectionRecord>& record);
+std::chrono::steady_clock::duration secondsDuration(double value);

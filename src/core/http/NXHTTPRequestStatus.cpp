@@ -1,5 +1,6 @@
 #include "http/NXHTTPRequestState.h"
 
+#include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
 
 #include <QThread>
@@ -7,10 +8,14 @@
 
 namespace {
 
-std::chrono::steady_clock::duration seconds(double value)
+bool sameOrigin(const QUrl& a, const QUrl& b)
 {
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(value));
+    const auto defaultPort = [](const QUrl& url) {
+        return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+        && a.port(defaultPort(a)) == b.port(defaultPort(b));
 }
 
 HttpError sharedError(NXHTTPRequestErrorType type)
@@ -28,8 +33,15 @@ HttpError sharedError(NXHTTPRequestErrorType type)
     }
 }
 
-// Drops the pool's hold on a connection that will not be used again.
-void forgetConnection(const std::shared_ptr<NXConnectionRecord>& record)
+} // namespace
+
+std::chrono::steady_clock::duration secondsDuration(double value)
+{
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(value));
+}
+
+void forgetConnectionRecord(const std::shared_ptr<NXConnectionRecord>& record)
 {
     if (!record)
         return;
@@ -38,8 +50,6 @@ void forgetConnection(const std::shared_ptr<NXConnectionRecord>& record)
     record->request.reset();
     std::erase(state.connectionPool, record);
 }
-
-} // namespace
 
 // --- connection pool ---------------------------------------------------------------
 
@@ -226,7 +236,7 @@ bool NXHTTPRequest::shouldTimeOut() const
     if (!m_readStream || !m_readStreamIsScheduled || !m_lastActivityTime || m_timeOutSeconds <= 0)
         return false;
     const auto idle = now() - *m_lastActivityTime;
-    if (idle <= seconds(m_timeOutSeconds))
+    if (idle <= secondsDuration(m_timeOutSeconds))
         return false;
     if (m_postLength == 0)
         return true;
@@ -234,7 +244,7 @@ bool NXHTTPRequest::shouldTimeOut() const
         return true;
     // The first buffer of a body has not left yet: the server may still be
     // busy with what came before, so give it longer.
-    return idle > seconds(m_timeOutSeconds * 1.5);
+    return idle > secondsDuration(m_timeOutSeconds * 1.5);
 }
 
 void NXHTTPRequest::checkRequestStatus()
@@ -277,13 +287,10 @@ void NXHTTPRequest::retryAfterTimeOut()
     // new range starts from.
     m_connectionCanBeReused = false;
     destroyReadStream();
-    forgetConnection(m_connectionInfo);
+    forgetConnectionRecord(m_connectionInfo);
     m_connectionInfo.reset();
     closeDownloadStreams();
-    updatePartialDownloadSize();
-    if (m_partialDownloadSize > 0)
-        m_request.setHeader(
-            QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(m_partialDownloadSize.load()));
+    setRangeFromPartialFile();
     ++m_retryCount;
 }
 
@@ -336,19 +343,33 @@ void NXHTTPRequest::performRedirect()
     // The stream of the old address must not feed the new one.
     if (m_readStream) {
         m_connectionCanBeReused = false;
-        forgetConnection(m_connectionInfo);
+        forgetConnectionRecord(m_connectionInfo);
         m_connectionInfo.reset();
         destroyReadStream();
     }
+    const bool crossOrigin = !sameOrigin(m_url, m_redirectURL);
     setURL(m_redirectURL);
     m_complete = true;
     m_needsRedirect = false;
     ++m_redirectCount;
-    if (m_redirectCount >= 6) {
+    if (m_redirectCount > 5) {
         failWithError(sharedError(NXHTTPRequestErrorType::TooMuchRedirection));
         m_complete = true;
         return;
     }
+    if (crossOrigin) {
+        // What the first server was trusted with stays with it.
+        m_requestHeaders.remove(QStringLiteral("Authorization"));
+        m_username.clear();
+        m_password.clear();
+        m_domain.clear();
+    }
+    // Cookies are chosen again for the new address; headers that are built
+    // again at the start take theirs then.
+    m_requestCookies.clear();
+    m_requestHeaders.remove(QStringLiteral("Cookie"));
+    if (m_haveBuiltRequestHeaders)
+        applyCookieHeader();
     main();
 }
 
@@ -357,6 +378,10 @@ void NXHTTPRequest::closeDownloadStreams()
     if (m_fileDownloadOutputStream) {
         m_fileDownloadOutputStream->close();
         m_fileDownloadOutputStream.reset();
+    }
+    if (m_inflatedFileDownloadOutputStream) {
+        m_inflatedFileDownloadOutputStream->close();
+        m_inflatedFileDownloadOutputStream.reset();
     }
 }
 
@@ -369,10 +394,17 @@ void NXHTTPRequest::cancelLoad()
             m_rawResponseData = QByteArray();
         return;
     }
-    if (m_temporaryFileDownloadPath.isEmpty())
-        return;
     closeDownloadStreams();
-    if (!m_complete && !m_allowResumeForFileDownloads && m_wrotePartialFile)
+    m_dataDecompressor.reset();
+    if (m_complete)
+        return;
+    // The inflated copy is made again from the raw bytes; it is never resumed.
+    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
+        QFile::remove(m_temporaryUncompressedDataDownloadPath);
+        m_temporaryUncompressedDataDownloadPath.clear();
+    }
+    if (!m_temporaryFileDownloadPath.isEmpty() && !m_allowResumeForFileDownloads
+        && m_wrotePartialFile)
         QFile::remove(m_temporaryFileDownloadPath);
 }
 
@@ -383,12 +415,12 @@ void NXHTTPRequest::failWithError(const HttpError& failure)
     const int code = failure.code();
     if (!failure.isNull() && code != int(NXHTTPRequestErrorType::Authentication)
         && code != int(NXHTTPRequestErrorType::TooMuchRedirection)) {
-        forgetConnection(m_connectionInfo);
+        forgetConnectionRecord(m_connectionInfo);
         destroyReadStream();
     }
     if (m_connectionCanBeReused && m_connectionInfo) {
         const std::lock_guard poolLock(NXHTTPRequestClassState::instance().poolLock);
-        m_connectionInfo->expires = now() + seconds(m_persistentConnectionTimeoutSeconds);
+        m_connectionInfo->expires = now() + secondsDuration(m_persistentConnectionTimeoutSeconds);
     }
     if (m_cancelled || !m_error.isNull())
         return;
@@ -407,141 +439,4 @@ void NXHTTPRequest::markAsFinished()
 {
     setInProgress(false);
     setFinished(true);
-}
-
-// --- reception ------------------------------------------------------------------------
-// The plain road: the head, the body to memory or to the partial file, the
-// end. Redirects, authentication and inflating on the way build on it.
-
-void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
-{
-    const std::shared_ptr<NXHTTPRequest> keep = self();
-    const std::lock_guard lock(m_cancelledLock);
-    if (m_complete || m_cancelled || !m_readStream)
-        return;
-    if (!m_haveReadResponseHeaders)
-        readResponseHeaders();
-    switch (event) {
-    case HttpReadStream::HasBytesAvailable:
-        handleBytesAvailable();
-        break;
-    case HttpReadStream::EndEncountered:
-        handleBytesAvailable();
-        handleStreamComplete();
-        break;
-    case HttpReadStream::ErrorOccurred:
-        handleStreamError();
-        break;
-    default:
-        break;
-    }
-}
-
-void NXHTTPRequest::readResponseHeaders()
-{
-    const std::optional<HttpMessage> head = m_readStream->responseHeader();
-    if (!head)
-        return;
-    m_haveReadResponseHeaders = true;
-    m_responseStatusCode = head->statusCode();
-    m_responseStatusMessage = head->statusLine();
-    m_responseHeaders.clear();
-    const QMap<QString, QString> fields = head->headers().dictionary();
-    for (auto it = fields.cbegin(); it != fields.cend(); ++it)
-        m_responseHeaders.insert(it.key(), it.value());
-    m_connectionCanBeReused
-        = !head->headers().hasToken(QStringLiteral("Connection"), QStringLiteral("close"))
-        && head->versionNumber() >= 11;
-    bool decimal = false;
-    const quint64 length
-        = head->header(QStringLiteral("Content-Length")).trimmed().toULongLong(&decimal, 10);
-    if (decimal && m_requestMethod != QLatin1String("HEAD")) {
-        m_contentLength = length;
-        if (!m_hasMainRequest)
-            incrementDownloadSizeBy(qint64(length));
-    }
-    const NXHeaderDictionary headers = m_responseHeaders;
-    MainThread::run(
-        [request = self(), headers] { request->requestReceivedResponseHeaders(headers); });
-}
-
-void NXHTTPRequest::handleBytesAvailable()
-{
-    constexpr qint64 kChunk = 256 * 1024;
-    while (m_readStream && m_readStream->hasBytesAvailable()) {
-        const QByteArray bytes = m_readStream->read(kChunk);
-        if (bytes.isEmpty())
-            break;
-        m_totalBytesRead += quint64(bytes.size());
-        m_lastActivityTime = now();
-        incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(bytes.size()));
-        if (wantsReceivedData()) {
-            MainThread::run([request = self(), bytes] { request->passOnReceivedData(bytes); });
-        } else if (m_rawResponseData) {
-            m_rawResponseData->append(bytes);
-        } else if (!writeToDownloadFile(bytes)) {
-            return;
-        }
-    }
-}
-
-bool NXHTTPRequest::writeToDownloadFile(const QByteArray& bytes)
-{
-    if (!m_fileDownloadOutputStream) {
-        auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
-        const auto mode = m_partialDownloadSize > 0 ? QIODevice::Append : QIODevice::Truncate;
-        if (!file->open(QIODevice::WriteOnly | mode)) {
-            failWithError(requestError(NXHTTPRequestErrorType::FileManagement,
-                QStringLiteral("Failed to write to file at path '%1'")
-                    .arg(m_temporaryFileDownloadPath)));
-            return false;
-        }
-        m_fileDownloadOutputStream = std::move(file);
-        m_wrotePartialFile = true;
-    }
-    if (m_fileDownloadOutputStream->write(bytes) == bytes.size())
-        return true;
-    failWithError(requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to write to file at path '%1'").arg(m_temporaryFileDownloadPath)));
-    return false;
-}
-
-void NXHTTPRequest::handleStreamComplete()
-{
-    if (m_complete)
-        return;
-    closeDownloadStreams();
-    m_downloadComplete = true;
-    unscheduleReadStream();
-    m_readStream->setClient(0, nullptr);
-    {
-        auto& state = NXHTTPRequestClassState::instance();
-        const std::lock_guard lock(state.poolLock);
-        if (m_connectionInfo) {
-            m_connectionInfo->request.reset();
-            m_connectionInfo->expires = now() + seconds(m_persistentConnectionTimeoutSeconds);
-            if (!m_connectionCanBeReused)
-                std::erase(state.connectionPool, m_connectionInfo);
-        }
-    }
-    if (!m_connectionCanBeReused)
-        m_readStream->close();
-    m_readStream.reset();
-    m_complete = true;
-    updateProgressIndicators();
-    requestFinished();
-    markAsFinished();
-}
-
-void NXHTTPRequest::handleStreamError()
-{
-    const HttpError cause = m_readStream->error();
-    m_connectionCanBeReused = false;
-    const QString description = cause.is(TransportError::Tls)
-        ? QStringLiteral("%1: SSL problem (Possible causes may include a bad/expired/self-signed "
-                         "certificate, clock set to wrong date)")
-              .arg(cause.localizedDescription())
-        : QStringLiteral("A connection failure occurred");
-    failWithError(requestError(NXHTTPRequestErrorType::ConnectionFailure, description,
-        std::make_shared<HttpError>(cause)));
 }

@@ -1,0 +1,443 @@
+#include "http/NXHTTPRequestState.h"
+
+#include "http/NXDataDecompressor.h"
+#include "http/NetworkThread.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+HttpError fileSystemError(int code, const QString& description)
+{
+    return HttpError(QStringLiteral("FileSystemErrorDomain"), code, description);
+}
+
+HttpError writeError(const QFile& file)
+{
+    return requestError(NXHTTPRequestErrorType::FileManagement,
+        QStringLiteral("Failed to write to file at path '%1'").arg(file.fileName()),
+        std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
+}
+
+// A new name in the folder of `path`, so that the finished file can take
+// the place of `path` by a rename, which readers never see half done.
+QString siblingTemporaryPath(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.dir().filePath(
+        QStringLiteral(".%1.%2.download")
+            .arg(info.fileName(), QUuid::createUuid().toString(QUuid::WithoutBraces)));
+}
+
+// Replaces `to` by `from` in one step; across file systems the bytes are
+// first copied next to `to`.
+int replaceFile(const QString& from, const QString& to)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return 0;
+    if (errno != EXDEV)
+        return errno;
+    const QString near = siblingTemporaryPath(to);
+    if (!QFile::copy(from, near))
+        return EIO;
+    if (std::rename(QFile::encodeName(near).constData(), QFile::encodeName(to).constData()) != 0) {
+        const int failure = errno;
+        QFile::remove(near);
+        return failure;
+    }
+    QFile::remove(from);
+    return 0;
+}
+
+} // namespace
+
+// --- events ------------------------------------------------------------------------
+
+void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
+{
+    const std::shared_ptr<NXHTTPRequest> keep = self();
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        if (m_complete || m_cancelled || !m_readStream)
+            return;
+        if (!m_haveReadResponseHeaders)
+            readResponseHeaders();
+        switch (event) {
+        case HttpReadStream::HasBytesAvailable:
+            handleBytesAvailable();
+            break;
+        case HttpReadStream::EndEncountered:
+            handleBytesAvailable();
+            handleStreamComplete();
+            break;
+        case HttpReadStream::ErrorOccurred:
+            handleStreamError();
+            break;
+        default:
+            break;
+        }
+        performThrottling();
+    }
+    if (!m_downloadComplete || !error().isNull())
+        return;
+    if (m_needsRedirect) {
+        if (!willAskDelegateToConfirmRedirect())
+            performRedirect();
+    } else if (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty()) {
+        restartWithoutRange();
+    }
+}
+
+void NXHTTPRequest::handleBytesAvailable()
+{
+    // A bounded amount per event, so that other transfers on this thread get
+    // their turn; the stream signals again while bytes are left.
+    constexpr qint64 budget = 4 * 1024 * 1024;
+    const bool throttled = isBandwidthThrottled();
+    for (qint64 taken = 0; taken < budget && !m_complete && m_readStream;) {
+        if (!m_readStream->hasBytesAvailable())
+            return;
+        const QByteArray raw = m_readStream->read(chunkSize());
+        if (raw.isEmpty() || !takeChunk(raw) || throttled)
+            return;
+        taken += raw.size();
+    }
+}
+
+qint64 NXHTTPRequest::chunkSize() const
+{
+    const quint64 announced = m_contentLength;
+    qint64 size = announced > 262144 ? 262144 : announced > 65536 ? 65536 : 16384;
+    if (!isBandwidthThrottled())
+        return size;
+    auto& state = NXHTTPRequestClassState::instance();
+    const std::lock_guard lock(state.bandwidthLock);
+    if (state.maxBandwidthPerSecond == 0)
+        return size;
+    const qint64 left
+        = qint64(state.maxBandwidthPerSecond) - qint64(state.bandwidthUsedInLastSecond);
+    if (left < 0)
+        return 1;
+    return std::max<qint64>(1, std::min(size, left / 4));
+}
+
+bool NXHTTPRequest::inflatesWhileDownloading() const
+{
+    return !m_shouldWaitToInflateCompressedResponses && isResponseCompressed();
+}
+
+bool NXHTTPRequest::takeChunk(const QByteArray& raw)
+{
+    m_totalBytesRead += quint64(raw.size());
+    m_lastActivityTime = now();
+    incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
+    // The body of an answer that is followed goes nowhere.
+    if (m_needsRedirect)
+        return true;
+    QByteArray data = raw;
+    if (inflatesWhileDownloading()) {
+        if (!m_dataDecompressor)
+            m_dataDecompressor = NXDataDecompressor::decompressor();
+        HttpError failure;
+        const std::optional<QByteArray> inflated
+            = m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), &failure);
+        if (!inflated) {
+            failWithError(failure);
+            return false;
+        }
+        data = *inflated;
+    }
+    if (wantsReceivedData()) {
+        MainThread::run([request = self(), data] { request->passOnReceivedData(data); });
+        return true;
+    }
+    if (!m_downloadDestinationPath.isEmpty())
+        return writeToDownloadFile(raw, data);
+    const std::lock_guard lock(m_cancelledLock);
+    if (!m_rawResponseData)
+        m_rawResponseData = QByteArray();
+    m_rawResponseData->append(data);
+    return true;
+}
+
+// --- download files ------------------------------------------------------------------
+
+bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw, const QByteArray& inflated)
+{
+    if (m_bodyDisposal != BodyDisposal::Write && m_bodyDisposal != BodyDisposal::Append)
+        return true;
+    HttpError failure = openDownloadFile();
+    if (failure.isNull() && m_fileDownloadOutputStream->write(raw) != raw.size())
+        failure = writeError(*m_fileDownloadOutputStream);
+    if (failure.isNull() && inflatesWhileDownloading()) {
+        failure = openInflatedDownloadFile();
+        if (failure.isNull()
+            && m_inflatedFileDownloadOutputStream->write(inflated) != inflated.size())
+            failure = writeError(*m_inflatedFileDownloadOutputStream);
+    }
+    if (failure.isNull())
+        return true;
+    failWithError(failure);
+    return false;
+}
+
+HttpError NXHTTPRequest::openDownloadFile()
+{
+    if (m_fileDownloadOutputStream)
+        return {};
+    if (m_temporaryFileDownloadPath.isEmpty())
+        m_temporaryFileDownloadPath = siblingTemporaryPath(m_downloadDestinationPath);
+    auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
+    const auto mode
+        = m_bodyDisposal == BodyDisposal::Append ? QIODevice::Append : QIODevice::Truncate;
+    if (!file->open(QIODevice::WriteOnly | mode))
+        return writeError(*file);
+    m_fileDownloadOutputStream = std::move(file);
+    m_wrotePartialFile = true;
+    return {};
+}
+
+HttpError NXHTTPRequest::openInflatedDownloadFile()
+{
+    if (m_inflatedFileDownloadOutputStream)
+        return {};
+    if (m_temporaryUncompressedDataDownloadPath.isEmpty())
+        m_temporaryUncompressedDataDownloadPath = siblingTemporaryPath(m_downloadDestinationPath);
+    auto file = std::make_unique<QFile>(m_temporaryUncompressedDataDownloadPath);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return writeError(*file);
+    m_inflatedFileDownloadOutputStream = std::move(file);
+    return {};
+}
+
+// The destination changes only here, once the whole body is on disk (and
+// inflated, when it came compressed).
+HttpError NXHTTPRequest::finishDownloadFile()
+{
+    if (m_bodyDisposal == BodyDisposal::Keep || m_bodyDisposal == BodyDisposal::Restart) {
+        closeDownloadStreams();
+        return {};
+    }
+    const bool compressed
+        = m_bodyDisposal != BodyDisposal::AlreadyComplete && isResponseCompressed();
+    const bool inflating = compressed && inflatesWhileDownloading();
+    // An empty body still gives an (empty) file.
+    HttpError failure
+        = m_bodyDisposal == BodyDisposal::AlreadyComplete ? HttpError() : openDownloadFile();
+    if (failure.isNull() && inflating)
+        failure = openInflatedDownloadFile();
+    for (QFile* file :
+        { m_fileDownloadOutputStream.get(), m_inflatedFileDownloadOutputStream.get() }) {
+        if (failure.isNull() && file && !file->flush())
+            failure = writeError(*file);
+    }
+    closeDownloadStreams();
+    if (!failure.isNull())
+        return failure;
+    if (compressed && !inflating)
+        return inflateIntoPlace();
+    const QString finished
+        = inflating ? m_temporaryUncompressedDataDownloadPath : m_temporaryFileDownloadPath;
+    failure = moveIntoPlace(finished);
+    if (inflating) {
+        m_temporaryUncompressedDataDownloadPath.clear();
+        removeTemporaryDownloadFile();
+    } else {
+        m_temporaryFileDownloadPath.clear();
+    }
+    return failure;
+}
+
+HttpError NXHTTPRequest::inflateIntoPlace()
+{
+    const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
+    HttpError failure;
+    // When the bytes do not inflate, the raw file stays for the owner to see.
+    if (!NXDataDecompressor::uncompressDataFromFile(
+            m_temporaryFileDownloadPath, inflated, &failure)) {
+        QFile::remove(inflated);
+        return failure;
+    }
+    failure = moveIntoPlace(inflated);
+    if (!failure.isNull()) {
+        QFile::remove(inflated);
+        return failure;
+    }
+    removeTemporaryDownloadFile();
+    return {};
+}
+
+HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
+{
+    const int failure = replaceFile(from, m_downloadDestinationPath);
+    if (failure == 0)
+        return {};
+    return requestError(NXHTTPRequestErrorType::FileManagement,
+        QStringLiteral("Failed to move file from '%1' to '%2'")
+            .arg(from, m_downloadDestinationPath),
+        std::make_shared<HttpError>(
+            fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
+}
+
+bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
+{
+    QFile file(path);
+    if (!file.exists() || file.remove())
+        return true;
+    if (error)
+        *error = requestError(NXHTTPRequestErrorType::FileManagement,
+            QStringLiteral("Failed to delete file at path '%1'").arg(path),
+            std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
+    return false;
+}
+
+bool NXHTTPRequest::removeTemporaryDownloadFile()
+{
+    if (m_temporaryFileDownloadPath.isEmpty())
+        return true;
+    HttpError failure;
+    const bool removed = removeFileAtPath(m_temporaryFileDownloadPath, &failure);
+    if (!removed)
+        failWithError(failure);
+    m_temporaryFileDownloadPath.clear();
+    return removed;
+}
+
+bool NXHTTPRequest::removeTemporaryUncompressedDownloadFile()
+{
+    if (m_temporaryUncompressedDataDownloadPath.isEmpty())
+        return true;
+    HttpError failure;
+    const bool removed = removeFileAtPath(m_temporaryUncompressedDataDownloadPath, &failure);
+    if (!removed)
+        failWithError(failure);
+    m_temporaryUncompressedDataDownloadPath.clear();
+    return removed;
+}
+
+// --- the end of the stream -------------------------------------------------------------
+
+void NXHTTPRequest::handleStreamComplete()
+{
+    setStatusTimerRunning(false);
+    m_downloadComplete = true;
+    if (!m_haveReadResponseHeaders)
+        readResponseHeaders();
+    HttpError fileFailure;
+    {
+        const std::lock_guard progress(NXHTTPRequestClassState::instance().progressLock);
+        m_lastBytesSent = m_totalBytesSent.load();
+        m_totalBytesSent = m_readStream->requestBytesWritten();
+        m_complete = true;
+        if (m_contentLength == 0)
+            m_contentLength = m_totalBytesRead.load();
+        updateProgressIndicators();
+        m_dataDecompressor.reset();
+        const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+        if (toFile && !m_needsRedirect)
+            fileFailure = finishDownloadFile();
+    }
+    releaseReadStreamToPool();
+    const bool restarting
+        = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();
+    if (m_needsRedirect || restarting || !m_error.isNull())
+        return;
+    if (!fileFailure.isNull()) {
+        failWithError(fileFailure);
+        return;
+    }
+    requestFinished();
+    markAsFinished();
+}
+
+void NXHTTPRequest::releaseReadStreamToPool()
+{
+    unscheduleReadStream();
+    m_readStream->setClient(0, nullptr);
+    {
+        auto& state = NXHTTPRequestClassState::instance();
+        const std::lock_guard lock(state.poolLock);
+        if (m_connectionInfo) {
+            m_connectionInfo->request.reset();
+            m_connectionInfo->expires
+                = now() + secondsDuration(m_persistentConnectionTimeoutSeconds);
+            if (!m_connectionCanBeReused)
+                std::erase(state.connectionPool, m_connectionInfo);
+        }
+    }
+    // A reusable connection stays open, held by the stream in its record.
+    if (!m_connectionCanBeReused)
+        m_readStream->close();
+    m_readStream.reset();
+}
+
+void NXHTTPRequest::restartWithoutRange()
+{
+    // The partial file cannot be continued from this server's answer: it is
+    // fetched whole instead.
+    closeDownloadStreams();
+    QFile::remove(m_temporaryFileDownloadPath);
+    m_partialDownloadSize = 0;
+    m_requestHeaders.remove(QStringLiteral("Range"));
+    m_request.headers().remove(QStringLiteral("Range"));
+    startRequest();
+}
+
+void NXHTTPRequest::setRangeFromPartialFile()
+{
+    m_partialDownloadSize = 0;
+    updatePartialDownloadSize();
+    const QString name = QStringLiteral("Range");
+    if (m_partialDownloadSize == 0) {
+        m_requestHeaders.remove(name);
+        m_request.headers().remove(name);
+        return;
+    }
+    const QString range = QStringLiteral("bytes=%1-").arg(m_partialDownloadSize.load());
+    m_requestHeaders.insert(name, range);
+    m_request.setHeader(name, range);
+}
+
+// --- failures ----------------------------------------------------------------------------
+
+void NXHTTPRequest::handleStreamError()
+{
+    if (!m_error.isNull()) {
+        cancelLoad();
+        return;
+    }
+    const HttpError cause = m_readStream->error();
+    // A kept connection the server has dropped in the meantime looks like
+    // this; one fresh connection settles it.
+    if (cause.is(TransportError::ConnectionLost) && retryUsingNewConnection())
+        return;
+    m_connectionCanBeReused = false;
+    const QString description = cause.is(TransportError::Tls)
+        ? QStringLiteral("%1: SSL problem (Possible causes may include a bad/expired/self-signed "
+                         "certificate, clock set to wrong date)")
+              .arg(cause.localizedDescription())
+        : QStringLiteral("A connection failure occurred");
+    cancelLoad();
+    failWithError(requestError(NXHTTPRequestErrorType::ConnectionFailure, description,
+        std::make_shared<HttpError>(cause)));
+}
+
+bool NXHTTPRequest::retryUsingNewConnection()
+{
+    if (m_retryCount != 0)
+        return false;
+    m_connectionCanBeReused = false;
+    cancelLoad();
+    forgetConnectionRecord(m_connectionInfo);
+    m_connectionInfo.reset();
+    ++m_retryCount;
+    setRangeFromPartialFile();
+    startRequest();
+    return true;
+}

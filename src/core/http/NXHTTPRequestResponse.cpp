@@ -1,0 +1,334 @@
+#include "http/NXHTTPRequestState.h"
+
+#include "http/NetworkThread.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+// Digits only: a length or an offset is never read as octal or hexadecimal.
+std::optional<quint64> decimalValue(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()
+        || !std::all_of(trimmed.cbegin(), trimmed.cend(), [](QChar c) { return c.isDigit(); }))
+        return std::nullopt;
+    bool ok = false;
+    const quint64 value = trimmed.toULongLong(&ok, 10);
+    return ok ? std::optional<quint64>(value) : std::nullopt;
+}
+
+// "bytes 100-199/200" or "bytes */200".
+struct ContentRange {
+    std::optional<quint64> first;
+    std::optional<quint64> total;
+};
+
+ContentRange parseContentRange(const QString& value)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^\\s*bytes\\s+(?:(\\d+)-\\d+|\\*)/(\\d+|\\*)\\s*$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto match = form.match(value);
+    if (!match.hasMatch())
+        return {};
+    return { decimalValue(match.captured(1)), decimalValue(match.captured(2)) };
+}
+
+// A cookie may only be set for the host that sent it or a domain above it.
+bool hostMaySetCookie(const QNetworkCookie& cookie, const QUrl& url)
+{
+    const QString host = url.host().toLower();
+    QString domain = cookie.domain().toLower();
+    if (domain.startsWith(QLatin1Char('.')))
+        domain.remove(0, 1);
+    return host == domain
+        || (domain.contains(QLatin1Char('.')) && host.endsWith(QLatin1Char('.') + domain));
+}
+
+} // namespace
+
+// --- response access -------------------------------------------------------------
+
+QList<QNetworkCookie> NXHTTPRequest::responseCookies() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_responseCookies;
+}
+
+QString NXHTTPRequest::responseEncoding() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    return m_responseEncoding.isEmpty() ? m_defaultResponseEncoding : m_responseEncoding;
+}
+
+// --- the response head ---------------------------------------------------------
+
+void NXHTTPRequest::readResponseHeaders()
+{
+    m_authenticationNeeded = 0;
+    const std::optional<HttpMessage> head
+        = m_readStream ? m_readStream->responseHeader() : std::nullopt;
+    if (!head)
+        return;
+    m_haveReadResponseHeaders = true;
+    m_responseStatusCode = head->statusCode();
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        m_responseStatusMessage = head->statusLine();
+        m_responseHeaders = head->headers().dictionary();
+    }
+    if (m_responseStatusCode == 401)
+        m_authenticationNeeded = 1;
+    else if (m_responseStatusCode == 407)
+        m_authenticationNeeded = 2;
+    if (m_authenticationNeeded == 0)
+        storeBasicCredentialsInSession();
+    parseStringEncodingFromHeaders();
+    readResponseCookies(*head);
+    const bool redirecting = willRedirect();
+    m_bodyDisposal = bodyDisposalFor(*head);
+    // A whole body replaces the partial file: nothing on disk counts.
+    if (m_bodyDisposal == BodyDisposal::Write)
+        m_partialDownloadSize = 0;
+    if (!redirecting)
+        readContentLength(*head);
+    readKeepAlive(*head);
+    const NXHeaderDictionary headers = m_responseHeaders;
+    MainThread::run(
+        [request = self(), headers] { request->requestReceivedResponseHeaders(headers); });
+}
+
+void NXHTTPRequest::storeBasicCredentialsInSession()
+{
+    const bool basic
+        = m_authenticationScheme.compare(QLatin1String("Basic"), Qt::CaseInsensitive) == 0;
+    if (!basic || m_username.isEmpty() || m_password.isEmpty() || !m_useSessionPersistence)
+        return;
+    const QVariantMap credentials { { QStringLiteral("Username"), m_username },
+        { QStringLiteral("Password"), m_password } };
+    storeAuthenticationCredentialsInSessionStore({
+        { QStringLiteral("Credentials"), credentials },
+        { QStringLiteral("URL"), m_url },
+        { QStringLiteral("AuthenticationScheme"), QStringLiteral("Basic") },
+    });
+}
+
+void NXHTTPRequest::parseStringEncodingFromHeaders()
+{
+    QString charset;
+    const std::lock_guard lock(m_cancelledLock);
+    parseMimeType(nullptr, &charset, m_responseHeaders.value(QStringLiteral("Content-Type")));
+    m_responseEncoding = charset.isEmpty() ? m_defaultResponseEncoding : charset;
+}
+
+void NXHTTPRequest::readResponseCookies(const HttpMessage& head)
+{
+    QList<QNetworkCookie> cookies;
+    for (const QString& line : head.headers().setCookieLines()) {
+        for (QNetworkCookie cookie : QNetworkCookie::parseCookies(line.toUtf8())) {
+            cookie.normalize(m_url);
+            if (hostMaySetCookie(cookie, m_url))
+                cookies.append(cookie);
+        }
+    }
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        m_responseCookies = cookies;
+    }
+    if (!m_useCookiePersistence)
+        return;
+    for (const QNetworkCookie& cookie : std::as_const(cookies))
+        addSessionCookie(cookie);
+}
+
+void NXHTTPRequest::readContentLength(const HttpMessage& head)
+{
+    const auto main = m_mainRequest.lock();
+    NXHTTPRequest& target = main ? *main : *this;
+    const bool counting = m_showAccurateProgress && m_shouldResetDownloadProgress;
+    const std::optional<quint64> length
+        = decimalValue(head.header(QStringLiteral("Content-Length")));
+    // Without a length, or for the empty gzip stream a companion request
+    // sees, progress can only move once, at the end.
+    const bool emptyGzip = main && m_allowCompressedResponse && length == 20u;
+    if (!length || emptyGzip) {
+        if (counting) {
+            target.m_showAccurateProgress = false;
+            target.incrementDownloadSizeBy(1);
+        }
+        return;
+    }
+    target.m_contentLength = *length;
+    if (counting)
+        target.incrementDownloadSizeBy(
+            qint64(target.m_contentLength + target.m_partialDownloadSize));
+}
+
+void NXHTTPRequest::readKeepAlive(const HttpMessage& head)
+{
+    if (!m_shouldAttemptPersistentConnection)
+        return;
+    // Decided afresh for every answer: a connection the last server closes is
+    // never offered to the next request.
+    m_connectionCanBeReused = false;
+    const HttpHeaders& fields = head.headers();
+    const QString connection = QStringLiteral("Connection");
+    if (fields.hasToken(connection, QStringLiteral("close"))
+        || (head.versionNumber() < 11
+            && !fields.hasToken(connection, QStringLiteral("keep-alive"))))
+        return;
+    const QString keepAlive = head.header(QStringLiteral("Keep-Alive"));
+    if (keepAlive.isNull()) {
+        m_connectionCanBeReused = true;
+        return;
+    }
+    static const QRegularExpression timeoutField(QStringLiteral("timeout\\s*=\\s*(\\d+)"));
+    static const QRegularExpression maxField(QStringLiteral("max\\s*=\\s*(\\d+)"));
+    const int timeout = timeoutField.match(keepAlive).captured(1).toInt();
+    const int max = maxField.match(keepAlive).captured(1).toInt();
+    // A server that will take only a few more requests on this connection
+    // would close it under the next one.
+    if (max <= 5)
+        return;
+    m_connectionCanBeReused = true;
+    m_persistentConnectionTimeoutSeconds = timeout;
+}
+
+NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& head) const
+{
+    const int status = head.statusCode();
+    if (m_needsRedirect)
+        return BodyDisposal::Keep;
+    const bool resuming = m_allowResumeForFileDownloads && m_partialDownloadSize > 0
+        && !m_request.header(QStringLiteral("Range")).isNull();
+    if (!resuming)
+        return status >= 400 ? BodyDisposal::Keep : BodyDisposal::Write;
+    const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
+    const quint64 partial = m_partialDownloadSize;
+    if (status == 206)
+        return range.first == partial ? BodyDisposal::Append : BodyDisposal::Restart;
+    if (status == 200)
+        return BodyDisposal::Write;
+    if (status == 416)
+        return range.total == partial ? BodyDisposal::AlreadyComplete : BodyDisposal::Restart;
+    return status >= 400 ? BodyDisposal::Keep : BodyDisposal::Restart;
+}
+
+// --- redirects -------------------------------------------------------------------
+
+bool NXHTTPRequest::willRedirect()
+{
+    const QString location = responseHeaders().value(QStringLiteral("Location"));
+    if (!m_shouldRedirect || location.isNull())
+        return false;
+    const int status = m_responseStatusCode;
+    if (status != 301 && status != 302 && status != 303 && status != 307)
+        return false;
+    const QUrl target = url().resolved(QUrl(location));
+    const QString scheme = target.scheme().toLower();
+    // Only web addresses are followed: a server must not send the request to
+    // a local file or another protocol.
+    if ((scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        || target.host().isEmpty())
+        return false;
+    MainThread::run([request = self()] { request->requestRedirected(); });
+    if (status != 307 && (!m_shouldUseRFC2616RedirectBehaviour || status == 303)) {
+        const std::lock_guard lock(m_cancelledLock);
+        m_requestMethod = QStringLiteral("GET");
+        m_postBody.clear();
+        m_postLength = 0;
+        m_shouldStreamPostDataFromDisk = false;
+        keepOnlyHeadersForNewMethod();
+    }
+    m_redirectURL = target;
+    m_needsRedirect = true;
+    m_requestCookies.clear();
+    return true;
+}
+
+void NXHTTPRequest::keepOnlyHeadersForNewMethod()
+{
+    NXHeaderDictionary kept;
+    for (const QString& name : { QStringLiteral("User-Agent"), QStringLiteral("Accept") }) {
+        if (m_requestHeaders.contains(name))
+            kept.insert(name, m_requestHeaders.value(name));
+    }
+    m_requestHeaders = kept;
+    m_haveBuiltRequestHeaders = false;
+}
+
+bool NXHTTPRequest::willAskDelegateToConfirmRedirect()
+{
+    // A companion request reports nothing, so nobody could answer it.
+    if (m_hasMainRequest)
+        return false;
+    QUrl target;
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        if (!answers(Target::Delegate, m_willRedirectSelector, 2)
+            && !answers(Target::Queue, "requestWillRedirectToURL", 2))
+            return false;
+        target = m_redirectURL;
+        m_redirectURL.clear();
+    }
+    MainThread::run([request = self(), target] { request->requestWillRedirectToURL(target); });
+    return true;
+}
+
+// --- copies ----------------------------------------------------------------------
+
+std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
+{
+    const std::lock_guard lock(m_cancelledLock);
+    auto copy = std::make_shared<NXHTTPRequest>(m_url);
+    copy->m_delegate = m_delegate;
+    copy->m_requestMethod = m_requestMethod;
+    copy->m_postBody = m_postBody;
+    copy->m_shouldStreamPostDataFromDisk = m_shouldStreamPostDataFromDisk;
+    copy->m_postBodyFilePath = m_postBodyFilePath;
+    copy->m_requestHeaders = m_requestHeaders;
+    // The range follows the partial file as the copy finds it.
+    copy->m_requestHeaders.remove(QStringLiteral("Range"));
+    copy->m_requestCookies = m_requestCookies;
+    copy->m_useCookiePersistence = m_useCookiePersistence;
+    copy->m_useSessionPersistence = m_useSessionPersistence;
+    copy->m_allowCompressedResponse = m_allowCompressedResponse;
+    copy->m_downloadDestinationPath = m_downloadDestinationPath;
+    copy->m_temporaryFileDownloadPath = m_temporaryFileDownloadPath;
+    copy->m_username = m_username;
+    copy->m_password = m_password;
+    copy->m_domain = m_domain;
+    copy->m_proxyHost = m_proxyHost;
+    copy->m_proxyPort = m_proxyPort;
+    copy->m_proxyType = m_proxyType;
+    copy->m_uploadProgressDelegate = m_uploadProgressDelegate;
+    copy->m_downloadProgressDelegate = m_downloadProgressDelegate;
+    copy->m_postLength = m_postLength;
+    copy->m_didStartSelector = m_didStartSelector;
+    copy->m_didFinishSelector = m_didFinishSelector;
+    copy->m_didFailSelector = m_didFailSelector;
+    copy->m_timeOutSeconds = m_timeOutSeconds;
+    copy->m_shouldResetDownloadProgress = m_shouldResetDownloadProgress;
+    copy->m_shouldResetUploadProgress = m_shouldResetUploadProgress;
+    copy->m_showAccurateProgress = m_showAccurateProgress;
+    copy->m_defaultResponseEncoding = m_defaultResponseEncoding;
+    copy->m_allowResumeForFileDownloads = m_allowResumeForFileDownloads;
+    copy->m_userInfo = m_userInfo;
+    copy->m_tag = m_tag;
+    copy->m_useHTTPVersionOne = m_useHTTPVersionOne;
+    copy->m_shouldRedirect = m_shouldRedirect;
+    copy->m_validatesSecureCertificate = m_validatesSecureCertificate;
+    copy->m_clientCertificate = m_clientCertificate;
+    copy->m_clientKey = m_clientKey;
+    copy->m_clientCertificates = m_clientCertificates;
+    copy->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
+    copy->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
+    copy->m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
+    copy->m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
+    copy->m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
+    copy->m_authenticationScheme = m_authenticationScheme;
+    return copy;
+}

@@ -1,0 +1,404 @@
+#include "http/NXDataCompressor.h"
+#include "http/NXHTTPRequest.h"
+#include "http/NetworkThread.h"
+
+#include "server/TestHttpServer.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray pattern(qsizetype size, char seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = char(seed + (i * 7 + i / 251) % 253);
+    return bytes;
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+void addHeader(TestReply& reply, const QByteArray& name, const QByteArray& value)
+{
+    reply.headers.append(qMakePair(name, value));
+}
+
+// Files left in a folder, hidden ones included.
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+// Serves `whole`, honouring "Range: bytes=N-" with a 206 unless told not to.
+TestReply rangedReply(const TestRequest& asked, const QByteArray& whole)
+{
+    static const QRegularExpression form(QStringLiteral("^bytes=(\\d+)-$"));
+    const auto match = form.match(QString::fromLatin1(asked.header("Range")));
+    if (!match.hasMatch())
+        return TestReply::text(whole);
+    const qsizetype from = match.captured(1).toLongLong();
+    TestReply reply = TestReply::text(whole.mid(from), 206);
+    reply.reason = "Partial Content";
+    addHeader(reply, "Content-Range",
+        "bytes " + QByteArray::number(from) + '-' + QByteArray::number(whole.size() - 1) + '/'
+            + QByteArray::number(whole.size()));
+    return reply;
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server.start());
+        ASSERT_TRUE(dir.isValid());
+    }
+
+    std::shared_ptr<NXHTTPRequest> fileRequest(const QString& path)
+    {
+        auto made = NXHTTPRequest::requestWithURL(server.url(path));
+        made->setDownloadDestinationPath(destination());
+        made->setTemporaryFileDownloadPath(partial());
+        made->setAllowResumeForFileDownloads(true);
+        return made;
+    }
+
+    static void run(const std::shared_ptr<NXHTTPRequest>& request)
+    {
+        request->startAsynchronous();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return request->isFinished(); }, 20000));
+        NetworkThread::postAndWait([] {});
+        QCoreApplication::processEvents();
+    }
+
+    QString destination() const { return dir.filePath(QStringLiteral("file")); }
+    QString partial() const { return dir.filePath(QStringLiteral("file.part")); }
+
+    TestHttpServer server;
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
+{
+    const QByteArray whole = pattern(3000);
+    const QByteArray onDisk = whole.left(1000);
+    struct Case {
+        const char* name;
+        std::function<TestReply(const TestRequest&)> rangedAnswer;
+        int status;
+        QByteArray destination; // empty: the old destination stays
+        QByteArray partialAfter; // empty: no partial file is left
+        int requests;
+    };
+    const auto withRange = [](int status, const QByteArray& range, const QByteArray& body) {
+        TestReply reply = TestReply::text(body, status);
+        addHeader(reply, "Content-Range", range);
+        return reply;
+    };
+    const Case cases[] = {
+        { "206 at the partial size", [&](const TestRequest& r) { return rangedReply(r, whole); },
+            206, whole, {}, 1 },
+        { "whole body instead", [&](const TestRequest&) { return TestReply::text(whole); }, 200,
+            whole, {}, 1 },
+        { "416, nothing left",
+            [&](const TestRequest&) { return withRange(416, "bytes */1000", "no range"); }, 416,
+            onDisk, {}, 1 },
+        { "416, file changed",
+            [&](const TestRequest&) { return withRange(416, "bytes */3000", "no range"); }, 200,
+            whole, {}, 2 },
+        { "206 elsewhere",
+            [&](const TestRequest&) {
+                return withRange(206, "bytes 500-2999/3000", whole.mid(500));
+            },
+            200, whole, {}, 2 },
+        { "not found", [](const TestRequest&) { return TestReply::text("gone", 404); }, 404, {},
+            onDisk, 1 },
+        { "forbidden", [](const TestRequest&) { return TestReply::text("no", 403); }, 403, {},
+            onDisk, 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        server.route(path, [&](const TestRequest& asked) {
+            return asked.header("Range").isEmpty() ? TestReply::text(whole) : c.rangedAnswer(asked);
+        });
+        writeFile(partial(), onDisk);
+        writeFile(destination(), "old");
+        const int before = int(server.requests().size());
+        const auto get = fileRequest(path);
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(get->responseStatusCode(), c.status);
+        EXPECT_EQ(fileBytes(destination()), c.destination.isEmpty() ? "old" : c.destination);
+        EXPECT_EQ(QFile::exists(partial()), !c.partialAfter.isEmpty());
+        if (!c.partialAfter.isEmpty()) {
+            EXPECT_EQ(fileBytes(partial()), c.partialAfter);
+        }
+        EXPECT_EQ(int(server.requests().size()) - before, c.requests);
+        EXPECT_EQ(server.requests()[before].header("Range"), "bytes=1000-");
+        EXPECT_EQ(filesIn(dir.path()).size(), c.partialAfter.isEmpty() ? 1 : 2);
+    }
+}
+
+TEST_F(DownloadTest, ACutDownloadIsRetriedOnceThenResumedByANewRequest)
+{
+    const QByteArray whole = pattern(20 * 1024 * 1024);
+    int answered = 0;
+    server.route(QStringLiteral("/big"), [&](const TestRequest& asked) {
+        TestReply reply = rangedReply(asked, whole);
+        // The first answer and its silent retry are both cut short.
+        if (++answered <= 2)
+            reply.cutAfter = 6 * 1024 * 1024;
+        return reply;
+    });
+    const auto first = fileRequest(QStringLiteral("/big"));
+    run(first);
+    EXPECT_EQ(first->error().code(), 1);
+    EXPECT_EQ(first->retryCount(), 1);
+    EXPECT_EQ(QFileInfo(partial()).size(), 12 * 1024 * 1024);
+    EXPECT_FALSE(QFile::exists(destination()));
+
+    const auto again = first->copyWithZone();
+    EXPECT_EQ(again->downloadDestinationPath(), destination());
+    EXPECT_EQ(again->responseStatusCode(), 0);
+    EXPECT_EQ(again->retryCount(), 0);
+    run(again);
+    EXPECT_TRUE(again->error().isNull());
+    EXPECT_EQ(again->responseStatusCode(), 206);
+    EXPECT_EQ(again->partialDownloadSize(), 12u * 1024 * 1024);
+    const auto digest = [](const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    };
+    EXPECT_EQ(digest(fileBytes(destination())), digest(whole));
+    EXPECT_FALSE(QFile::exists(partial()));
+    const QList<TestRequest> asked = server.requests();
+    ASSERT_EQ(asked.size(), 3);
+    EXPECT_EQ(asked[0].header("Range"), "");
+    EXPECT_EQ(asked[1].header("Range"), "bytes=6291456-");
+    EXPECT_EQ(asked[2].header("Range"), "bytes=12582912-");
+}
+
+TEST_F(DownloadTest, AResetConnectionIsRetriedOnce)
+{
+    for (const int resets : { 1, 2 }) {
+        SCOPED_TRACE(resets);
+        int answered = 0;
+        const QString path = QStringLiteral("/reset%1").arg(resets);
+        server.route(path, [&](const TestRequest&) {
+            TestReply reply = TestReply::text("fine");
+            if (++answered <= resets) {
+                reply.cutAfter = 0;
+                reply.reset = true;
+            }
+            return reply;
+        });
+        const auto get = NXHTTPRequest::requestWithURL(server.url(path));
+        run(get);
+        EXPECT_EQ(answered, 2);
+        if (resets == 1) {
+            EXPECT_TRUE(get->error().isNull());
+            EXPECT_EQ(get->responseString(), QStringLiteral("fine"));
+        } else {
+            EXPECT_EQ(get->error().code(), 1);
+        }
+    }
+}
+
+TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
+{
+    const QByteArray plain = pattern(600000);
+    const QByteArray packed = NXDataCompressor::compressData(plain, nullptr).value_or(QByteArray());
+    TestReply good = TestReply::text(packed);
+    addHeader(good, "Content-Encoding", "gzip");
+    server.route(QStringLiteral("/gzip"), good);
+    TestReply broken = TestReply::text("plain text, not gzip");
+    addHeader(broken, "Content-Encoding", "gzip");
+    server.route(QStringLiteral("/broken"), broken);
+    for (const bool waitToInflate : { true, false }) {
+        SCOPED_TRACE(waitToInflate);
+        QFile::remove(destination());
+        const auto get = fileRequest(QStringLiteral("/gzip"));
+        get->setAllowResumeForFileDownloads(false);
+        get->setTemporaryFileDownloadPath(QString());
+        get->setShouldWaitToInflateCompressedResponses(waitToInflate);
+        run(get);
+        EXPECT_TRUE(get->error().isNull());
+        EXPECT_EQ(fileBytes(destination()), plain);
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
+    }
+    // Bytes that do not inflate: the raw file stays, the destination does not change.
+    writeFile(destination(), "old");
+    const auto get = fileRequest(QStringLiteral("/broken"));
+    run(get);
+    EXPECT_EQ(get->error().code(), 11);
+    EXPECT_EQ(fileBytes(destination()), "old");
+    EXPECT_EQ(fileBytes(partial()), broken.body);
+}
+
+TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
+{
+    struct Case {
+        int status;
+        bool rfc2616;
+        QByteArray method; // of the redirected request
+    };
+    const Case cases[] = {
+        { 302, false, "GET" },
+        { 301, false, "GET" },
+        { 303, true, "GET" },
+        { 302, true, "POST" },
+        { 307, false, "POST" },
+    };
+    server.route(QStringLiteral("/to"), TestReply::text("arrived"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        SCOPED_TRACE(c.rfc2616);
+        TestReply moved = TestReply::text("moved", c.status);
+        addHeader(moved, "Location", "/to");
+        server.route(QStringLiteral("/from"), moved);
+        const auto post = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/from")));
+        post->setRequestMethod(QStringLiteral("POST"));
+        post->setPostBody("payload");
+        post->addRequestHeader(QStringLiteral("Accept"), QStringLiteral("text/plain"));
+        post->addRequestHeader(QStringLiteral("X-Other"), QStringLiteral("1"));
+        post->setShouldUseRFC2616RedirectBehaviour(c.rfc2616);
+        run(post);
+        EXPECT_EQ(post->responseString(), QStringLiteral("arrived"));
+        const TestRequest followed = server.requests().last();
+        EXPECT_EQ(followed.method, c.method);
+        const bool kept = c.method == "POST";
+        EXPECT_EQ(followed.body, kept ? QByteArray("payload") : QByteArray());
+        EXPECT_EQ(followed.header("Accept"), "text/plain");
+        EXPECT_EQ(followed.header("X-Other"), kept ? "1" : "");
+    }
+}
+
+TEST_F(DownloadTest, RedirectsStopAtFiveAndAtAddressesThatAreNotWeb)
+{
+    for (int i = 1; i <= 7; ++i) {
+        TestReply moved = TestReply::text("moved", 302);
+        addHeader(moved, "Location", "/r" + QByteArray::number(i + 1));
+        server.route(QStringLiteral("/r%1").arg(i), moved);
+    }
+    server.route(QStringLiteral("/r6"), TestReply::text("sixth"));
+    const auto five = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/r1")));
+    run(five);
+    EXPECT_TRUE(five->error().isNull());
+    EXPECT_EQ(five->responseString(), QStringLiteral("sixth"));
+    EXPECT_EQ(five->redirectCount(), 5);
+
+    TestReply onward = TestReply::text("moved", 302);
+    addHeader(onward, "Location", "/r7");
+    server.route(QStringLiteral("/r6"), onward);
+    const auto six = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/r1")));
+    run(six);
+    EXPECT_EQ(six->error().code(), 9);
+
+    TestReply local = TestReply::text("not followed", 302);
+    addHeader(local, "Location", "file:///etc/passwd");
+    server.route(QStringLiteral("/local"), local);
+    const auto stays = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/local")));
+    run(stays);
+    EXPECT_TRUE(stays->error().isNull());
+    EXPECT_EQ(stays->responseStatusCode(), 302);
+    EXPECT_EQ(stays->responseString(), QStringLiteral("not followed"));
+}
+
+TEST_F(DownloadTest, RedirectedRequestsCarryOnlyWhatTheNewAddressMayHave)
+{
+    TestHttpServer other;
+    ASSERT_TRUE(other.start());
+    other.route(QStringLiteral("/b/end"), TestReply::text("elsewhere"));
+    server.route(QStringLiteral("/b/end"), TestReply::text("here"));
+    TestReply away = TestReply::text("moved", 307);
+    addHeader(away, "Location", other.url(QStringLiteral("/b/end")).toEncoded());
+    server.route(QStringLiteral("/a/away"), away);
+    TestReply near = TestReply::text("moved", 307);
+    addHeader(near, "Location", "/b/end");
+    addHeader(near, "Set-Cookie", "scoped=1; Path=/a");
+    server.route(QStringLiteral("/a/near"), near);
+
+    NXHTTPRequest::clearSession();
+    const auto sameServer = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/a/near")));
+    run(sameServer);
+    EXPECT_EQ(sameServer->responseString(), QStringLiteral("here"));
+    EXPECT_EQ(server.requests().last().header("Cookie"), "");
+    EXPECT_EQ(sameServer->responseCookies().size(), 0);
+
+    const auto elsewhere = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/a/away")));
+    elsewhere->setUsername(QStringLiteral("user"));
+    elsewhere->setPassword(QStringLiteral("secret"));
+    elsewhere->setAuthenticationScheme(QStringLiteral("Basic"));
+    elsewhere->addRequestHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer token"));
+    elsewhere->setUseSessionPersistence(false);
+    run(elsewhere);
+    EXPECT_EQ(elsewhere->responseString(), QStringLiteral("elsewhere"));
+    EXPECT_EQ(server.requests().last().header("Authorization"), "Bearer token");
+    ASSERT_EQ(other.requests().size(), 1);
+    EXPECT_EQ(other.requests().first().header("Authorization"), "");
+    NXHTTPRequest::clearSession();
+}
+
+TEST_F(DownloadTest, KeptConnectionsFollowTheKeepAliveHeader)
+{
+    struct Case {
+        QByteArray keepAlive; // empty: no such header
+        int connections;
+        double timeout;
+    };
+    const Case cases[] = {
+        { "timeout=15, max=100", 1, 15 },
+        { "timeout=15, max=5", 2, 60 },
+        { "", 1, 60 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keepAlive.toStdString());
+        TestHttpServer fresh;
+        ASSERT_TRUE(fresh.start());
+        TestReply reply = TestReply::text("kept");
+        if (!c.keepAlive.isEmpty())
+            addHeader(reply, "Keep-Alive", c.keepAlive);
+        fresh.route(QStringLiteral("/k"), reply);
+        std::shared_ptr<NXHTTPRequest> last;
+        for (int i = 0; i < 2; ++i) {
+            last = NXHTTPRequest::requestWithURL(fresh.url(QStringLiteral("/k")));
+            run(last);
+            EXPECT_TRUE(last->error().isNull());
+        }
+        EXPECT_EQ(fresh.connectionCount(), c.connections);
+        EXPECT_EQ(last->persistentConnectionTimeoutSeconds(), c.timeout);
+    }
+}
+
+TEST_F(DownloadTest, LengthsAreDecimalAndTextUsesTheCharset)
+{
+    TestReply raw;
+    raw.raw = "HTTP/1.1 200 OK\r\nContent-Length: 010\r\nContent-Type: text/plain; "
+              "charset=utf-8\r\nConnection: close\r\n\r\n\xc3\xa9t\xc3\xa9 12345";
+    server.route(QStringLiteral("/raw"), raw);
+    const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/raw")));
+    run(get);
+    ASSERT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+    EXPECT_EQ(get->contentLength(), 10u);
+    EXPECT_EQ(get->responseEncoding(), QStringLiteral("utf-8"));
+    EXPECT_EQ(get->responseString(), QString::fromUtf8("\xc3\xa9t\xc3\xa9 1234"));
+}
