@@ -37,9 +37,9 @@ public:
     // Calls on the target's thread (the main thread when there is no target)
     // once `delay` has passed and its event loop runs.
     void performAfterDelay(std::chrono::milliseconds delay) const;
-    // Calls on the target's thread (the main thread when there is no target):
-    // at once when already there, else queued; with `waitUntilDone` the caller
-    // waits until the call has been made.
+    // Calls on the target's thread (the main thread when there is no target)
+    // from its event loop. With `waitUntilDone` the caller waits until the call
+    // has been made, and a caller already on that thread makes it at once.
     void performOnTargetThread(bool waitUntilDone = false) const;
 
 private:
