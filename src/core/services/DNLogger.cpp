@@ -52,12 +52,17 @@ void DNLogger::close()
     m_file.close();
 }
 
+QString DNLogger::previousRunPath() const
+{
+    return AppPaths::temporaryFolder() + '/' + QFileInfo(m_path).fileName();
+}
+
 bool DNLogger::openForRun()
 {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     if (QFileInfo::exists(m_path)) {
         // Keep the previous run's log for one more run, out of the data folder.
-        const QString previous = AppPaths::temporaryFolder() + '/' + QFileInfo(m_path).fileName();
+        const QString previous = previousRunPath();
         QFile::remove(previous);
         if (!QFile::rename(m_path, previous))
             QFile::remove(m_path);

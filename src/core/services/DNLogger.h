@@ -31,6 +31,8 @@ public:
     void close();
 
     QString path() const { return m_path; }
+    // Where the first line of this run moved the previous run's log.
+    QString previousRunPath() const;
     // The date as log lines show it: "yyyy:MM:dd h:mm a".
     static QString formatDate(const QDateTime& date);
 

@@ -67,9 +67,7 @@ void NXApplicationDelegate::openFiles(const QStringList& files)
 
 void NXApplicationDelegate::offerPreviousLog()
 {
-    // The first line of this run moved the previous log to the temporary folder.
-    const QString previousLog
-        = AppPaths::temporaryFolder() + '/' + QFileInfo(DNLogger::shareRoughLog().path()).fileName();
+    const QString previousLog = DNLogger::shareRoughLog().previousRunPath();
     const NXAlertAnswer answer = m_dialogs.runAlert(m_controller.get(),
         { QStringLiteral("Quillon quit unexpectedly the last time it ran."),
             QStringLiteral("The log of that run may tell what went wrong."),
