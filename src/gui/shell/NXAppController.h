@@ -104,6 +104,7 @@ private:
     bool converter();
     int convertEntry(const NXBasicMediaNode::Ptr& node);
     bool pauseBetweenEntries();
+    void endRun(); // main thread
     QVariantMap progressGetter() const; // main thread
     void interrupter(); // main thread
     static void engineState(int state, void* context);
@@ -130,7 +131,7 @@ private:
 
     std::vector<NXBasicMediaNode::Ptr> m_jobs;
     std::atomic_bool m_stopFlag { false };
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex; // guards m_entryOutputs and m_outputs
     std::condition_variable m_wake;
     NXProgressController* m_sheetOfRun = nullptr; // read on the worker thread
     QStringList m_entryOutputs;

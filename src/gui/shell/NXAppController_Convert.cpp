@@ -61,7 +61,10 @@ bool NXAppController::startConversion()
         return false;
     m_jobs = m_mediaNodes;
     m_stopFlag = false;
-    m_outputs.clear();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_outputs.clear();
+    }
     NXConversionCalls calls;
     calls.converter = [this] { return converter(); };
     calls.progressGetter = [this] { return progressGetter(); };
@@ -71,11 +74,7 @@ bool NXAppController::startConversion()
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
     m_sheetOfRun = m_progress;
     DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
-    connect(m_progress, &NXProgressController::conversionEnded, this, [this] {
-        DNVideoConverterSetRunObserver(nullptr, nullptr);
-        m_sheetOfRun = nullptr;
-        m_jobs.clear();
-    });
+    connect(m_progress, &NXProgressController::conversionEnded, this, &NXAppController::endRun);
     DNLog(QStringLiteral("Converting %1 entries").arg(m_jobs.size()));
     m_progress->begin();
     return true;
@@ -88,12 +87,28 @@ bool NXAppController::isConverting() const
 
 void NXAppController::stopConversionAndWait()
 {
-    if (m_progress)
-        m_progress->stopAndWait();
+    if (!m_progress)
+        return;
+    m_progress->stopAndWait();
+    // A sheet destroyed with this window never reports its end; the driver
+    // must not keep a pointer to us either way.
+    endRun();
+}
+
+// Main thread, once the worker has ended.
+void NXAppController::endRun()
+{
+    if (!m_sheetOfRun)
+        return;
+    DNVideoConverterSetRunObserver(nullptr, nullptr);
+    m_sheetOfRun = nullptr;
+    m_jobs.clear();
 }
 
 QStringList NXAppController::convertedOutputs() const
 {
+    // The worker adds to the list while a conversion runs.
+    const std::lock_guard lock(m_mutex);
     return m_outputs;
 }
 
