@@ -434,9 +434,12 @@ void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
             return;
         state().tagger = &tagger;
     }
+    // A stop must never reach the tagger once it is gone, however tag() ends.
+    const auto forget = qScopeGuard([] {
+        const std::lock_guard lock(state().mutex);
+        state().tagger = nullptr;
+    });
     tagger.tag(output, source->path(), duration);
-    const std::lock_guard lock(state().mutex);
-    state().tagger = nullptr;
 }
 
 bool claimRun(DNVideoConverterStateCallback callback, void* context)
