@@ -3,7 +3,6 @@
 #include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
 
-
 #include <algorithm>
 #include <csignal>
 #include <mutex>
