@@ -1,0 +1,208 @@
+// The phone, Flash, web, ASF and RealMedia profiles run on the installed
+// ffmpeg through the encoder bridge; the outputs are checked with ffprobe.
+#include "engine/AVEncoder.h"
+#include "engine/ArgvAssemblerTables.h"
+#include "fixtures/MediaFacts.h"
+#include "fixtures/TestMedia.h"
+#include "model/DNFileNode.h"
+#include "platform/AppPaths.h"
+#include "profiles/DNProfile.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
+
+std::shared_ptr<DNProfile> shippedProfile(const QString& name)
+{
+    QString error;
+    auto profile = DNProfile::profileWithFile(
+        AppPaths::resourcesFolder() + "/profiles/Video/" + name + ".plist", DNProfileTypeVideo,
+        error);
+    EXPECT_NE(profile, nullptr) << qPrintable(error);
+    return profile;
+}
+
+// The values that ffprobe prints with `options`, one a line, or an empty
+// string.
+QString probeValue(const QString& path, const QStringList& options)
+{
+    QProcess process;
+    process.start("ffprobe",
+        QStringList { "-v", "error", "-of", "default=noprint_wrappers=1:nokey=1" } + options
+            + QStringList { path });
+    if (!process.waitForFinished(60'000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The brand of a file of the MP4 family, which tells 3GP, 3G2 and F4V apart.
+QString majorBrand(const QString& path)
+{
+    return probeValue(path, { "-show_entries", "format_tags=major_brand" });
+}
+
+// The length of the video as decoded: SWF files carry no duration.
+double decodedVideoSeconds(const QString& path)
+{
+    const QStringList values = probeValue(path,
+        { "-count_frames", "-select_streams", "v:0", "-show_entries",
+            "stream=nb_read_frames,r_frame_rate" })
+                                   .split('\n');
+    if (values.size() != 2)
+        return 0;
+    const QStringList rate = values[0].split('/');
+    const double fps = rate.value(0).toDouble() / std::max(1.0, rate.value(1).toDouble());
+    return fps > 0 ? values[1].toDouble() / fps : 0;
+}
+
+bool ffmpeg(const QStringList& arguments)
+{
+    QProcess process;
+    process.start("ffmpeg", QStringList { "-v", "error", "-y" } + arguments);
+    return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
+
+class VideoFormatsEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(TestMedia::ensure().isEmpty()); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
+    }
+
+    std::shared_ptr<DNFileNode> load(const QString& path, const QString& profileName)
+    {
+        auto node = DNFileNode::fileNodeWithFile(path);
+        EXPECT_NE(node, nullptr) << qPrintable(path);
+        if (node)
+            node->setProfile(shippedProfile(profileName));
+        return node;
+    }
+
+    // Builds the node's command line with the builder its profile names and
+    // runs it; true when the engine succeeded.
+    bool convert(const std::shared_ptr<DNFileNode>& node)
+    {
+        const QByteArray name = node->profile()->argvAssembler().toUtf8();
+        const ArgvAssembler builder = findArgvAssembler(name.constData());
+        EXPECT_NE(builder, nullptr) << name.constData();
+        const ArgumentBlockPtr block = builder ? builder(node, 0, config) : nullptr;
+        EXPECT_NE(block, nullptr);
+        if (!block)
+            return false;
+        const int status = AVEncoderEncode(block->argc, block->argv.data(), block->duration);
+        EXPECT_EQ(status, 0) << qPrintable(argumentLine(*block));
+        return status == 0;
+    }
+
+    QTemporaryDir dir;
+    EncodeConfig config;
+};
+
+struct ProfileCase {
+    const char* profile;
+    const char* videoCodec; // the profile's codec choice, or null for its default
+    const char* format; // ffprobe's format name
+    const char* brand; // the MP4 family's major brand begins so, or null
+    const char* videoOut;
+    const char* audioOut;
+    int width;
+    int height;
+};
+
+TEST_F(VideoFormatsEngine, EveryProfileGivesItsContainerCodecsSizeAndLength)
+{
+    const char* const mp4Family = "mov,mp4,m4a,3gp,3g2,mj2";
+    // The 160x120 source is fitted into the profile's frame with its aspect
+    // kept; "keep origin" keeps its size.
+    const ProfileCase cases[] = {
+        { "3GP Video (MPEG-4)", nullptr, mp4Family, "3gp", "mpeg4", "aac", 176, 132 },
+        { "3GP Video (H.264)", nullptr, mp4Family, "3gp", "h264", "aac", 176, 132 },
+        { "3G2 Video (MPEG-4)", nullptr, mp4Family, "3g2", "mpeg4", "aac", 176, 132 },
+        { "3G2 Video (H.264)", nullptr, mp4Family, "3g2", "h264", "aac", 176, 132 },
+        { "FLV Video", nullptr, "flv", nullptr, "h264", "mp3", 160, 120 },
+        { "FLV Video", "h263", "flv", nullptr, "flv1", "mp3", 160, 120 },
+        { "F4V Video", nullptr, mp4Family, "f4v", "h264", "mp3", 160, 120 },
+        { "WebM Video", nullptr, "matroska,webm", nullptr, "vp8", "vorbis", 160, 120 },
+        { "SWF Video", nullptr, "swf", nullptr, "flv1", "mp3", 320, 240 },
+        { "ASF Video", nullptr, "asf", nullptr, "mpeg4", "wmav2", 160, 120 },
+        { "RealMedia Video", nullptr, "rm", nullptr, "rv20", "ac3", 320, 240 },
+    };
+    for (const ProfileCase& c : cases) {
+        SCOPED_TRACE(QString("%1 %2").arg(c.profile, c.videoCodec).toStdString());
+        const auto node = load(TestMedia::path(TestMedia::kVideoWithAudio), c.profile);
+        ASSERT_NE(node, nullptr);
+        if (c.videoCodec)
+            node->profile()->videoCodec().setCurrentValue(c.videoCodec);
+        ASSERT_TRUE(convert(node));
+        const QString output = node->outputName();
+        const MediaFacts facts = MediaFacts::probe(output);
+        ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+        EXPECT_EQ(facts.formatName, c.format);
+        if (c.brand) {
+            EXPECT_TRUE(majorBrand(output).startsWith(c.brand)) << qPrintable(majorBrand(output));
+        }
+        EXPECT_EQ(facts.stream("video").codecName, c.videoOut);
+        EXPECT_EQ(facts.stream("audio").codecName, c.audioOut);
+        EXPECT_EQ(facts.stream("video").width, c.width);
+        EXPECT_EQ(facts.stream("video").height, c.height);
+        EXPECT_NEAR(decodedVideoSeconds(output), 2.0, kSlack);
+    }
+}
+
+TEST_F(VideoFormatsEngine, SourcesThatTakeTheFrameVariants)
+{
+    // A 20 s clip: the trim after the input (a subtitle is chosen) must cut
+    // the output while "-threads" stands between them.
+    const QString clip = dir.filePath("long.mp4");
+    ASSERT_TRUE(ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=20", "-f",
+        "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
+        "-shortest", clip }));
+    const QString srt = dir.filePath("words.srt");
+    QFile file(srt);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("1\n00:00:01,000 --> 00:00:12,000\nHello\n");
+    file.close();
+
+    const auto webm = load(clip, "WebM Video");
+    ASSERT_NE(webm, nullptr);
+    webm->setting().setSubtitleEnable(true);
+    webm->addExtraSubtitle(srt);
+    webm->selectSubtitleAtIndex(0, true);
+    webm->setting().setTrimEnable(true);
+    webm->setting().setTrimStartPercent(0.25f);
+    webm->setting().setTrimEndPercent(0.75f);
+    config.cpuCore = 2;
+    ASSERT_TRUE(convert(webm));
+    const MediaFacts trimmed = MediaFacts::probe(webm->outputName());
+    ASSERT_TRUE(trimmed.ok) << qPrintable(trimmed.error);
+    EXPECT_NEAR(trimmed.duration, 10.0, kSlack);
+    EXPECT_EQ(trimmed.count("subtitle"), 0);
+
+    // An AVI source whose picture is shown wider than its pixels: with a
+    // "keep origin" aspect the phone file gets the source's own aspect.
+    const QString wide = dir.filePath("wide.avi");
+    ASSERT_TRUE(ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-f",
+        "lavfi", "-i", "sine=duration=2", "-c:v", "mpeg4", "-vtag", "XVID", "-aspect", "16:9",
+        "-c:a", "libmp3lame", "-shortest", wide }));
+    const auto avi = load(wide, "3GP Video (MPEG-4)");
+    ASSERT_NE(avi, nullptr);
+    ASSERT_TRUE(convert(avi));
+    const MediaFacts phone = MediaFacts::probe(avi->outputName());
+    ASSERT_TRUE(phone.ok) << qPrintable(phone.error);
+    EXPECT_EQ(phone.stream("video").codecName, "mpeg4");
+    EXPECT_EQ(probeValue(avi->outputName(),
+                  { "-select_streams", "v:0", "-show_entries", "stream=display_aspect_ratio" }),
+        "16:9");
+}
+
+} // namespace
