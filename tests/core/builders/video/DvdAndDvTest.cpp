@@ -1,0 +1,156 @@
+#include "builders/video/DV.h"
+#include "builders/video/VOB.h"
+
+#include "FrameTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Builder
+    = ArgumentBlockPtr (*)(const std::shared_ptr<NXBasicMediaNode>&, int32_t, EncodeConfig);
+
+class DvdAndDvBuilders : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
+    }
+
+    void useProfile(const QVariantMap& overrides)
+    {
+        node = videoNode(videoProfile(overrides));
+        ASSERT_NE(node->profile(), nullptr);
+        DNNodeInfo info = node->nodeInfo();
+        info.displayName = "Title";
+        info.artist = "Artist";
+        node->setNodeInfo(info);
+    }
+
+    QString line(Builder builder) { return lineOf(builder(node, 0, config)); }
+
+    QTemporaryDir dir;
+    EncodeConfig config;
+    std::shared_ptr<DNFileNode> node;
+};
+
+QVariantMap quality(const char* model)
+{
+    QVariantMap map = choice("4000");
+    map["MaxVideoBitrate"] = 8000;
+    map["BitrateModel"] = model;
+    return map;
+}
+
+const QString kMpeg2 = "-c:v mpeg2video -g 12 -mbd rd -trellis 1 -flags +mv0 -cmp 0 -subcmp 2 ";
+
+TEST_F(DvdAndDvBuilders, VobRateControlModels)
+{
+    const struct {
+        const char* model;
+        int phase;
+        QString rateControl;
+    } cases[] = {
+        { "CBR", 2, "-minrate 4000k -maxrate 4000k -bufsize 1835k" },
+        { "VBR", 2, "-qscale:v 2 -qmin 2 -qmax 15 -maxrate 8000k -bufsize 1835k" },
+        { "VBR", 0, "-qscale:v 10 -qmin 2 -qmax 41 -maxrate 8000k -bufsize 1835k" },
+        { "VBR", 1, "-qscale:v 4 -qmin 2 -qmax 30 -maxrate 8000k -bufsize 1835k" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.model) + " " + std::to_string(c.phase));
+        useProfile({ { "VideoQuality", quality(c.model) }, { "QualityPhase", c.phase },
+            { "AudioCodec", choice("aac") }, { "FileNameSuffix", "vob" } });
+        EXPECT_EQ(line(Video_To_VOB_With_AVEncoder),
+            "encoder -d -y -i /media/my clip.mp4 -b:v 4000k " + kMpeg2 + c.rateControl
+                + " -c:a mp2 -b:a 128k -ar 44100 -ac 2 -metadata title=Title -metadata "
+                  "artist=Artist -sn -f vob "
+                + dir.filePath("my clip.vob"));
+    }
+}
+
+// The source decoder wants the exact tag; the packed-format step ignores case.
+TEST_F(DvdAndDvBuilders, PackedSourcesGetAPlanarFormatBeforeTheContainer)
+{
+    const struct {
+        const char* codec;
+        bool decoder;
+        bool planar;
+    } cases[] = {
+        { "2vuy", false, true },
+        { "2VUY", false, true },
+        { "2vUy", false, true },
+        { "mp2v", true, false },
+        { "MP2V", false, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codec);
+        useProfile({});
+        node->videoTracks()[0].codec = c.codec;
+        const QString vob = line(Video_To_VOB_With_AVEncoder);
+        const QString dvd = line(Video_To_PALDVD_With_AVEncoder);
+        EXPECT_EQ(vob.contains("-sn -pix_fmt yuv420p -f vob"), c.planar) << qPrintable(vob);
+        EXPECT_EQ(dvd.contains("-sn -pix_fmt yuv420p -f dvd"), c.planar) << qPrintable(dvd);
+        EXPECT_EQ(vob.startsWith("encoder -d -y -c:v mpeg2video -i"), c.decoder);
+        EXPECT_EQ(dvd.startsWith("encoder -d -y -c:v mpeg2video -i"), c.decoder);
+    }
+}
+
+// The DV and DVD targets stand for codecs, rates, audio and (for DVD)
+// metadata, and both always fill the profile's frame without touching the
+// node's own choice.
+TEST_F(DvdAndDvBuilders, TargetsReplaceCodecOptionsAndTheFrameIsAlwaysFilled)
+{
+    const QString pad480 = "pad=720:480:(ow-iw)/2:(oh-ih)/2";
+    const struct {
+        const char* label;
+        Builder builder;
+        const char* resolution;
+        const char* expected; // the words after the source path
+        bool metadata;
+    } cases[] = {
+        { "NTSC DVD", Video_To_NTSCDVD_With_AVEncoder, "720x480",
+            "-filter_complex FILTER -map [video] -map 0:#2 -sn -f dvd -target ntsc-dvd", false },
+        { "PAL DVD", Video_To_PALDVD_With_AVEncoder, "720x576",
+            "-filter_complex FILTER -map [video] -map 0:#2 -sn -f dvd -target pal-dvd", false },
+        { "NTSC DV", Video_To_DV_With_AVEncoder, "720x480",
+            "-target ntsc-dv -filter_complex FILTER -metadata title=Title -metadata "
+            "artist=Artist -map [video] -map 0:#2 -sn -f dv",
+            true },
+        { "DV upper-case X", Video_To_DV_With_AVEncoder, "720X480", "-target pal-dv", true },
+        { "DV PAL", Video_To_DV_With_AVEncoder, "720x576", "-target pal-dv -filter_complex", true },
+        { "DV keep origin", Video_To_DV_With_AVEncoder, "keep origin", "-target pal-dv -metadata",
+            true },
+    };
+    for (const bool expand : { false, true }) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.label) + (expand ? ", expanding" : ""));
+            useProfile({ { "VideoResolution", choice(c.resolution) },
+                { "VideoFrameRate", choice("25") }, { "VideoQuality", quality("VBR") } });
+            node->setting().setAutoExpandToProfile(expand);
+            const QString text = line(c.builder);
+            const QString graph = text.section(" -filter_complex ", 1).section(' ', 0, 0);
+            const QString expected = QString(c.expected).replace("FILTER", graph);
+            EXPECT_TRUE(text.contains("my clip.mp4 " + expected)) << qPrintable(text);
+            if (QString(c.resolution) == "720x480") {
+                EXPECT_TRUE(graph.contains(pad480)) << qPrintable(graph);
+            }
+            for (const char* absent : { "-r ", "-b:v", "-c:a", "-b:a", "-ar ", "-ac ", "-qscale" })
+                EXPECT_FALSE(text.contains(absent)) << absent;
+            EXPECT_EQ(text.contains("-metadata"), c.metadata);
+            EXPECT_EQ(node->setting().autoExpandToProfile(), expand);
+        }
+    }
+}
+
+// Without forced expansion the VOB picture keeps its fitted size.
+TEST_F(DvdAndDvBuilders, VobFillsTheFrameOnlyWhenTheNodeAsks)
+{
+    for (const bool expand : { false, true }) {
+        useProfile({ { "VideoResolution", choice("720x480") } });
+        node->setting().setAutoExpandToProfile(expand);
+        EXPECT_EQ(line(Video_To_VOB_With_AVEncoder).contains("pad=720:480"), expand);
+    }
+}
+
+} // namespace

@@ -1,0 +1,132 @@
+// The DVD, DV and ProRes builders' command lines run on the installed ffmpeg
+// through the encoder bridge; the outputs are checked with ffprobe.
+#include "core/builders/audio/AudioTestNodes.h"
+#include "engine/AVEncoder.h"
+#include "fixtures/MediaFacts.h"
+#include "fixtures/TestMedia.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
+
+struct Expected {
+    const char* profile;
+    const char* format; // ffprobe's container name
+    const char* videoCodec;
+    int width;
+    int height;
+    const char* pixelFormat; // as the decoder reports it; "" when any
+    const char* videoProfile; // "" when not checked
+    const char* audioCodec;
+    int sampleRate;
+};
+
+class VideoDvdEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(TestMedia::ensure().isEmpty()); }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        config = configWithOutputFolder(dir.path());
+    }
+
+    // A 2 s QuickTime clip in packed 4:2:2 ("2vuy") with PCM sound.
+    QString packedClip()
+    {
+        const QString path = dir.filePath("packed.mov");
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg",
+            { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2",
+                "-f", "lavfi", "-i", "sine=duration=2", "-c:v", "rawvideo", "-pix_fmt", "uyvy422",
+                "-tag:v", "2vuy", "-c:a", "pcm_s16le", "-shortest", path });
+        EXPECT_TRUE(ffmpeg.waitForFinished(60'000) && ffmpeg.exitCode() == 0);
+        return path;
+    }
+
+    void convertAndCheck(const QString& source, const Expected& e, int bitrateModel = -1)
+    {
+        SCOPED_TRACE(e.profile);
+        auto node = DNFileNode::fileNodeWithFile(source);
+        ASSERT_NE(node, nullptr) << qPrintable(source);
+        node->setProfile(shippedProfile(e.profile));
+        ASSERT_NE(node->profile(), nullptr);
+        if (bitrateModel >= 0)
+            node->profile()->videoQuality().setCurBitrateModel(bitrateModel);
+        const ArgumentBlockPtr block = buildWithProfileBuilder(node, config);
+        ASSERT_NE(block, nullptr);
+        ASSERT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0)
+            << qPrintable(argumentLine(*block));
+        const MediaFacts facts = MediaFacts::probe(node->outputName());
+        ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+        EXPECT_EQ(facts.formatName, e.format);
+        const StreamFacts video = facts.stream("video");
+        EXPECT_EQ(video.codecName, e.videoCodec);
+        EXPECT_EQ(video.width, e.width);
+        EXPECT_EQ(video.height, e.height);
+        if (*e.pixelFormat) {
+            EXPECT_EQ(video.pixFmt, e.pixelFormat);
+        }
+        if (*e.videoProfile) {
+            EXPECT_EQ(video.profile, e.videoProfile);
+        }
+        EXPECT_EQ(facts.stream("audio").codecName, e.audioCodec);
+        EXPECT_EQ(facts.stream("audio").sampleRate, e.sampleRate);
+        EXPECT_EQ(facts.count("subtitle"), 0);
+        EXPECT_NEAR(facts.duration, 2.0, kSlack);
+    }
+
+    QTemporaryDir dir;
+    EncodeConfig config;
+};
+
+// The DVD and DV targets fill their whole frame; VOB fits the 4:3 source
+// into its 720x480 frame and stops there.
+TEST_F(VideoDvdEngine, DvdAndDvProfilesGiveTheirStreamsAndFrames)
+{
+    const Expected vob { "VOB Video", "mpeg", "mpeg2video", 640, 480, "yuv420p", "", "mp2", 48000 };
+    const Expected cases[] = {
+        { "NTSC DVD Video", "mpeg", "mpeg2video", 720, 480, "yuv420p", "", "ac3", 48000 },
+        { "PAL DVD Video", "mpeg", "mpeg2video", 720, 576, "yuv420p", "", "ac3", 48000 },
+        { "NTSC DV Video", "dv", "dvvideo", 720, 480, "yuv411p", "", "pcm_s16le", 48000 },
+        { "PAL DV Video", "dv", "dvvideo", 720, 576, "yuv420p", "", "pcm_s16le", 48000 },
+    };
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    for (const int model : { NXVideoQuality::CBR, NXVideoQuality::VBR })
+        convertAndCheck(source, vob, model);
+    for (const Expected& e : cases)
+        convertAndCheck(source, e);
+    // Packed 4:2:2 sources are written in the planar format these targets carry.
+    const QString packed = packedClip();
+    convertAndCheck(packed, vob);
+    convertAndCheck(packed, cases[1]);
+}
+
+// ProRes 4444 is decoded to 12 bits, whatever the encoder was given.
+TEST_F(VideoDvdEngine, EveryProResFlavourGivesItsProfileAndPixelFormat)
+{
+    const Expected cases[] = {
+        { "ProRes 4444", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv444p12le", "4444",
+            "aac", 48000 },
+        { "ProRes 422 HQ", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "HQ",
+            "aac", 48000 },
+        { "ProRes 422", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "Standard",
+            "aac", 48000 },
+        { "ProRes 422 LT", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "LT",
+            "aac", 48000 },
+        { "ProRes 422 Proxy", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "Proxy",
+            "aac", 48000 },
+    };
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    for (const Expected& e : cases) {
+        convertAndCheck(source, e, NXVideoQuality::CBR);
+        convertAndCheck(source, e, NXVideoQuality::VBR);
+    }
+}
+
+} // namespace
