@@ -38,6 +38,15 @@ QRectF toPixels(const QRectF& fractions, const QSizeF& picture)
         fractions.width() * picture.width(), fractions.height() * picture.height());
 }
 
+// The element at `index`, or null when the index points outside the list.
+template<typename Track>
+const Track* trackAt(const std::vector<Track>& tracks, qint32 index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= tracks.size())
+        return nullptr;
+    return &tracks[static_cast<std::size_t>(index)];
+}
+
 } // namespace
 
 DNFileNode::DNFileNode(const QString& path)
@@ -62,15 +71,22 @@ void DNFileNode::addExtraAudio(const QString& path)
 
 const DNTVideo* DNFileNode::selectedVideoTrack() const
 {
-    const qint32 index = m_setting.videoIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= m_videoTracks.size())
-        return nullptr;
-    return &m_videoTracks[static_cast<std::size_t>(index)];
+    return trackAt(m_videoTracks, m_setting.videoIndex());
 }
 
 DNTVideo* DNFileNode::selectedVideoTrack()
 {
     return const_cast<DNTVideo*>(std::as_const(*this).selectedVideoTrack());
+}
+
+const DNAudioTrack* DNFileNode::selectedAudioTrack() const
+{
+    return trackAt(m_audioTracks, m_setting.audioIndex());
+}
+
+const DNSubtitleTrack* DNFileNode::selectedSubtitleTrack() const
+{
+    return trackAt(m_subtitleTracks, m_setting.subtitleIndex());
 }
 
 float DNFileNode::selectedTrackDuration() const
@@ -92,16 +108,14 @@ QStringList DNFileNode::NXMPlayerPlaybackParameters() const
         arguments << QStringLiteral("-nosound");
         return arguments;
     }
-    const qint32 index = m_setting.audioIndex();
-    if (m_audioTracks.size() < 2 || index < 0
-        || static_cast<std::size_t>(index) >= m_audioTracks.size())
+    const DNAudioTrack* chosen = selectedAudioTrack();
+    if (m_audioTracks.size() < 2 || !chosen)
         return arguments;
     // These containers number their streams by id, not by order.
     const QString format = m_fileFormat.toUpper();
     const bool byStreamID = format == QLatin1String("BDAV") || format == QLatin1String("MPEG-TS")
         || QFileInfo(m_path).suffix().toLower() == QLatin1String("wmv");
-    const qint32 number
-        = byStreamID ? DNAudioFields(m_audioTracks[static_cast<std::size_t>(index)]).aid : index;
+    const qint32 number = byStreamID ? DNAudioFields(*chosen).aid : m_setting.audioIndex();
     arguments << QStringLiteral("-aid") << QString::number(number);
     return arguments;
 }

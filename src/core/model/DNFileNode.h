@@ -69,9 +69,11 @@ public:
     // Appends an audio file the user added and selects it.
     void addExtraAudio(const QString& path);
 
-    // The selected video track, or null when the index points nowhere.
+    // The selected track of each kind, or null when the index points nowhere.
     const DNTVideo* selectedVideoTrack() const;
     DNTVideo* selectedVideoTrack();
+    const DNAudioTrack* selectedAudioTrack() const;
+    const DNSubtitleTrack* selectedSubtitleTrack() const;
 
     // The edit setting as it is: the builders and the driver read and briefly
     // change it.

@@ -138,10 +138,8 @@ void writeInput(ArgumentWriter& writer, const std::optional<Trim>& trim, const Q
 // The selected track when it is an audio file the user added, else null.
 const DNTExtAudio* selectedExtAudio(const DNFileNode& node)
 {
-    const qint32 index = node.setting().audioIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= node.audioTracks().size())
-        return nullptr;
-    return DNExtAudioOf(node.audioTracks()[static_cast<std::size_t>(index)]);
+    const DNAudioTrack* track = node.selectedAudioTrack();
+    return track ? DNExtAudioOf(*track) : nullptr;
 }
 
 // An added audio file is read as an input of its own (input 1) and trimmed
@@ -194,8 +192,8 @@ std::optional<float> memberAudioLength(const char* groupName, const DNFileNode* 
         logRefusal(groupName, QStringLiteral("a member is not a media file"));
         return std::nullopt;
     }
-    const qint32 index = member->setting().audioIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= member->audioTracks().size()) {
+    const DNAudioTrack* track = member->selectedAudioTrack();
+    if (!track) {
         logRefusal(groupName, QStringLiteral("no audio track selected in %1").arg(member->path()));
         return std::nullopt;
     }
@@ -203,7 +201,7 @@ std::optional<float> memberAudioLength(const char* groupName, const DNFileNode* 
         logRefusal(groupName, QStringLiteral("%1 has not been converted").arg(member->path()));
         return std::nullopt;
     }
-    return DNAudioFields(member->audioTracks()[static_cast<std::size_t>(index)]).duration;
+    return DNAudioFields(*track).duration;
 }
 
 void writeConcatFilter(ArgumentWriter& writer, const QString& labels, int count)
