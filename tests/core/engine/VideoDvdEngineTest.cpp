@@ -13,6 +13,7 @@
 namespace {
 
 constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
+constexpr const char* kMov = "mov,mp4,m4a,3gp,3g2,mj2";
 
 struct Expected {
     const char* profile;
@@ -111,16 +112,11 @@ TEST_F(VideoDvdEngine, DvdAndDvProfilesGiveTheirStreamsAndFrames)
 TEST_F(VideoDvdEngine, EveryProResFlavourGivesItsProfileAndPixelFormat)
 {
     const Expected cases[] = {
-        { "ProRes 4444", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv444p12le", "4444",
-            "aac", 48000 },
-        { "ProRes 422 HQ", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "HQ",
-            "aac", 48000 },
-        { "ProRes 422", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "Standard",
-            "aac", 48000 },
-        { "ProRes 422 LT", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "LT",
-            "aac", 48000 },
-        { "ProRes 422 Proxy", "mov,mp4,m4a,3gp,3g2,mj2", "prores", 160, 120, "yuv422p10le", "Proxy",
-            "aac", 48000 },
+        { "ProRes 4444", kMov, "prores", 160, 120, "yuv444p12le", "4444", "aac", 48000 },
+        { "ProRes 422 HQ", kMov, "prores", 160, 120, "yuv422p10le", "HQ", "aac", 48000 },
+        { "ProRes 422", kMov, "prores", 160, 120, "yuv422p10le", "Standard", "aac", 48000 },
+        { "ProRes 422 LT", kMov, "prores", 160, 120, "yuv422p10le", "LT", "aac", 48000 },
+        { "ProRes 422 Proxy", kMov, "prores", 160, 120, "yuv422p10le", "Proxy", "aac", 48000 },
     };
     const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
     for (const Expected& e : cases) {
