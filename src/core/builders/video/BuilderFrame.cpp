@@ -57,17 +57,9 @@ QString trackChoiceProblem(const DNFileNode& node)
     return {};
 }
 
-const DNSubtitleTrack* chosenSubtitle(const DNFileNode& node)
-{
-    const qint32 index = node.setting().subtitleIndex();
-    if (index < 0 || static_cast<std::size_t>(index) >= node.subtitleTracks().size())
-        return nullptr;
-    return &node.subtitleTracks()[static_cast<std::size_t>(index)];
-}
-
 SubtitleKind subtitleKindOf(const DNFileNode& node)
 {
-    const DNSubtitleTrack* track = chosenSubtitle(node);
+    const DNSubtitleTrack* track = node.selectedSubtitleTrack();
     if (!track)
         return SubtitleKind::None;
     return DNExtSubtitleOf(*track) ? SubtitleKind::External : SubtitleKind::Embedded;
@@ -133,7 +125,7 @@ void writeSubtitleInput(VideoFrame& f)
 {
     if (f.row.streamMaps != StreamMapRule::SubtitleStream || f.subtitle != SubtitleKind::External)
         return;
-    const DNTExtSubtitle* external = DNExtSubtitleOf(*chosenSubtitle(f.node));
+    const DNTExtSubtitle* external = DNExtSubtitleOf(*f.node.selectedSubtitleTrack());
     QString charset = external->codePage;
     const std::optional<QString> copy = ConvertSubtitleToUTF8(external->path, charset);
     if (!copy || copy->isEmpty()) {
@@ -225,7 +217,7 @@ void writeVolume(VideoFrame& f)
 // container as it is; SRT carries the same text.
 bool isTimedText(const VideoFrame& f)
 {
-    const DNSubtitleTrack* track = chosenSubtitle(f.node);
+    const DNSubtitleTrack* track = f.node.selectedSubtitleTrack();
     return track && DNSubtitleFields(*track).isTextformat
         && f.node.fileFormat().toUpper() == QLatin1String("MPEG-4");
 }
