@@ -36,12 +36,13 @@ protected:
         ASSERT_NE(node->profile(), nullptr);
     }
 
-    // The line of the builder registered under `name`; empty when the name
-    // is not in the table or the build fails.
-    QString build(const char* name)
+    // The line of the builder registered as "Video_To_<format>_With_AVEncoder";
+    // empty when the table lacks it or the build fails.
+    QString build(const char* format)
     {
-        const ArgvAssembler builder = findArgvAssembler(name);
-        EXPECT_NE(builder, nullptr) << name;
+        const QByteArray name = QByteArray("Video_To_") + format + "_With_AVEncoder";
+        const ArgvAssembler builder = findArgvAssembler(name.constData());
+        EXPECT_NE(builder, nullptr) << name.constData();
         return builder ? lineOf(builder(node, 0, config)) : QString();
     }
 
@@ -49,13 +50,6 @@ protected:
     EncodeConfig config;
     std::shared_ptr<DNFileNode> node;
 };
-
-// The words from the codec block's "-c:v" up to the audio options.
-QString codecPart(const QString& line)
-{
-    const qsizetype start = line.indexOf(" -c:v ");
-    return line.mid(start + 1, line.indexOf(" -c:a ") - start - 1);
-}
 
 const QString kFlash
     = "-c:v libx264 -flags +loop -cmp chroma -partitions +parti4x4+partp8x8+partb8x8 -me_method "
@@ -74,86 +68,46 @@ const QString kH264Tail = " -level 30 -bf 0 -coder 0";
 const QString kBounds = " -minrate 1500k -maxrate 1500k -bufsize 1835k";
 const QString kCeiling = " -maxrate 2000k -bufsize 1835k";
 
-struct CodecCase {
-    const char* builder;
-    const char* codec;
-    const char* model;
-    int phase;
-    const char* format;
-    QString expected; // the codec part
-    const char* audio;
-    const char* container;
-};
-
-TEST_F(VideoFormats, CodecBlockAudioAndContainerPerBuilder)
+TEST_F(VideoFormats, CodecBlockAndRateControl)
 {
-    const char* const flv = "Video_To_FLV_With_AVEncoder";
-    const char* const f4v = "Video_To_F4V_With_AVEncoder";
-    const char* const gp = "Video_To_3GP_With_AVEncoder";
-    const char* const g2 = "Video_To_3G2_With_AVEncoder";
-    const char* const webm = "Video_To_WEBM_With_AVEncoder";
-    const char* const swf = "Video_To_SWF_With_AVEncoder";
-    const char* const asf = "Video_To_ASF_With_AVEncoder";
-    const char* const rm = "Video_To_RM_With_AVEncoder";
-    const char* const mp3 = "libmp3lame";
-    const char* const aac = "libfdk_aac";
-    const CodecCase cases[] = {
-        { flv, "libx264", "CBR", 1, "flv", kFlash + kBounds, mp3, "flv" },
-        { flv, "h263", "VBR", 2, "flv", "-c:v flv", mp3, "flv" },
-        { flv, "H263", "CBR", 1, "flv", kFlash + kBounds, mp3, "flv" },
-        { flv, "libx264", "VBR", 2, "flv", kFlash + " -crf 15 -qmin 2 -qmax 15 -maxrate 2000k", mp3,
-            "flv" },
-        { flv, "libx264", "VBR", 0, "flv", kFlash + " -crf 24 -qmin 2 -qmax 41 -maxrate 2000k", mp3,
-            "flv" },
-        { flv, "libx264", "VBR", 1, "flv", kFlash + " -crf 22 -qmin 2 -qmax 30 -maxrate 2000k", mp3,
-            "flv" },
-        { f4v, "h263", "CBR", 1, "f4v", kFlash + kBounds, mp3, "f4v" },
-        { gp, "h264", "CBR", 1, "3gp", kH264 + kH264Tail + kBounds, aac, "3gp" },
-        { gp, "h264", "CBR", 1, "ipod", kH264 + " -profile:v baseline" + kH264Tail + kBounds, aac,
-            "3gp" },
-        { gp, "h264", "VBR", 1, "iPod", kH264 + kH264Tail + " -crf 22 -qmin 5 -qmax 30" + kCeiling,
-            aac, "3gp" },
-        { g2, "h264", "VBR", 0, "3g2", kH264 + kH264Tail + " -crf 28 -qmin 10 -qmax 41" + kCeiling,
-            aac, "3g2" },
-        { g2, "H264", "CBR", 1, "3g2", kXvid + kBounds, aac, "3g2" },
-        { gp, "mpeg4", "VBR", 2, "3gp", kXvid + " -qmin 2 -qmax 15 -qscale:v 1" + kCeiling, aac,
-            "3gp" },
-        { gp, "mpeg4", "CBR", 1, "iPod", kXvid, aac, "3gp" },
-        { webm, "vp8", "CBR", 1, "webm", "-c:v vp8" + kBounds, "libvorbis", "webm" },
-        { webm, "vp8", "VBR", 2, "webm", "-c:v vp8 -crf 5 -qmin 4 -qmax 15", "libvorbis", "webm" },
-        { webm, "vp8", "VBR", 0, "webm", "-c:v vp8 -crf 30 -qmin 4 -qmax 63", "libvorbis", "webm" },
-        { webm, "vp8", "VBR", 1, "webm", "-c:v vp8 -crf 10 -qmin 4 -qmax 30", "libvorbis", "webm" },
-        { swf, "flv1", "VBR", 2, "swf", "-c:v flv1", mp3, "swf" },
-        { swf, "flv1", "CBR", 1, "swf", "-c:v flv1", mp3, "swf" },
-        { asf, "mpeg4", "CBR", 1, "asf", kAsf + kBounds, "wmav2", "asf" },
-        { asf, "mpeg4", "CBR", 1, "IPOD", kAsf, "wmav2", "asf" },
-        { asf, "mpeg4", "VBR", 5, "asf", kAsf + " -qmin 2 -qmax 28 -qscale:v 3" + kCeiling, "wmav2",
-            "asf" },
-        { rm, "rv20", "VBR", 0, "rm", "-c:v rv20", "ac3", "rm" },
-        { rm, "rv20", "CBR", 2, "rm", "-c:v rv20", "ac3", "rm" },
+    const struct {
+        const char* builder;
+        const char* codec;
+        const char* model;
+        int phase;
+        const char* format;
+        QString expected; // the words from "-c:v" up to the audio options
+    } cases[] = {
+        { "FLV", "libx264", "CBR", 1, "flv", kFlash + kBounds },
+        { "FLV", "h263", "VBR", 2, "flv", "-c:v flv" },
+        { "FLV", "H263", "VBR", 0, "flv", kFlash + " -crf 24 -qmin 2 -qmax 41 -maxrate 2000k" },
+        { "F4V", "h263", "VBR", 2, "f4v", kFlash + " -crf 15 -qmin 2 -qmax 15 -maxrate 2000k" },
+        { "3GP", "h264", "CBR", 1, "ipod", kH264 + " -profile:v baseline" + kH264Tail + kBounds },
+        { "3G2", "h264", "VBR", 0, "iPod",
+            kH264 + kH264Tail + " -crf 28 -qmin 10 -qmax 41" + kCeiling },
+        { "3G2", "H264", "CBR", 1, "3g2", kXvid + kBounds },
+        { "3GP", "mpeg4", "CBR", 1, "iPod", kXvid },
+        { "3GP", "mpeg4", "VBR", 2, "ipod", kXvid + " -qmin 2 -qmax 15 -qscale:v 1" + kCeiling },
+        { "WEBM", "vp8", "CBR", 1, "webm", "-c:v vp8" + kBounds },
+        { "WEBM", "vp8", "VBR", 0, "webm", "-c:v vp8 -crf 30 -qmin 4 -qmax 63" },
+        { "WEBM", "vp8", "VBR", 7, "webm", "-c:v vp8 -crf 10 -qmin 4 -qmax 30" },
+        { "SWF", "flv1", "VBR", 2, "swf", "-c:v flv1" },
+        { "ASF", "mpeg4", "CBR", 1, "IPOD", kAsf },
+        { "ASF", "mpeg4", "VBR", 5, "asf", kAsf + " -qmin 2 -qmax 28 -qscale:v 3" + kCeiling },
+        { "RM", "rv20", "VBR", 0, "rm", "-c:v rv20" },
     };
-    for (const CodecCase& c : cases) {
-        SCOPED_TRACE(QString("%1 %2 %3 %4 %5")
-                         .arg(c.builder, c.codec, c.model)
-                         .arg(c.phase)
-                         .arg(c.format)
-                         .toStdString());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(
+            QString("%1 %2 %3 %4").arg(c.builder, c.codec, c.model).arg(c.phase).toStdString());
         useProfile({ { "VideoCodec", choice(c.codec) }, { "VideoQuality", quality(c.model) },
-            { "QualityPhase", c.phase }, { "FileFormat", c.format },
-            { "AudioCodec", choice("aac") } });
+            { "QualityPhase", c.phase }, { "FileFormat", c.format } });
         const QString line = build(c.builder);
-        EXPECT_EQ(codecPart(line), c.expected);
-        // The bitrate stands under every model, right before the codec block.
-        EXPECT_TRUE(
-            line.contains(QRegularExpression("my clip.mp4( -threads \\d+)? -b:v 1500k -c:v ")))
-            << qPrintable(line);
-        const QString tail
-            = QString(" -c:a %1 -b:a 128k -ar 44100 -ac 2 -sn -f %2 ").arg(c.audio, c.container);
-        EXPECT_TRUE(line.endsWith(tail + node->outputName())) << qPrintable(line);
+        const qsizetype start = line.indexOf(" -c:v ");
+        EXPECT_EQ(line.mid(start + 1, line.indexOf(" -c:a ") - start - 1), c.expected);
     }
 }
 
-TEST_F(VideoFormats, FrameVariantsPerBuilder)
+TEST_F(VideoFormats, FrameVariantsAudioAndContainerPerBuilder)
 {
     const int processors = SystemInfo::processorCount();
     const struct {
@@ -163,30 +117,38 @@ TEST_F(VideoFormats, FrameVariantsPerBuilder)
         bool threadsWhenFewer;
         bool mapsOnMismatch;
         bool sourceRateForRealMedia;
+        const char* tail; // from the audio codec to the container
     } cases[] = {
-        { "Video_To_3GP_With_AVEncoder", "mpeg4", false, false, true, true },
-        { "Video_To_3G2_With_AVEncoder", "h264", false, true, false, false },
-        { "Video_To_FLV_With_AVEncoder", "libx264", false, false, true, false },
-        { "Video_To_F4V_With_AVEncoder", "libx264", false, true, true, false },
-        { "Video_To_WEBM_With_AVEncoder", "vp8", true, true, true, false },
-        { "Video_To_SWF_With_AVEncoder", "flv1", false, false, true, false },
-        { "Video_To_ASF_With_AVEncoder", "mpeg4", false, false, true, true },
-        { "Video_To_RM_With_AVEncoder", "rv20", false, false, true, false },
+        { "3GP", "mpeg4", false, false, true, true,
+            "libfdk_aac -b:a 128k -ar 44100 -ac 2 -sn -f 3gp" },
+        { "3G2", "h264", false, true, false, false,
+            "libfdk_aac -b:a 128k -ar 44100 -ac 2 -sn -f 3g2" },
+        { "FLV", "libx264", false, false, true, false,
+            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f flv" },
+        { "F4V", "libx264", false, true, true, false,
+            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f f4v" },
+        { "WEBM", "vp8", true, true, true, false,
+            "libvorbis -b:a 128k -ar 44100 -ac 2 -sn -f webm" },
+        { "SWF", "flv1", false, false, true, false,
+            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f swf" },
+        { "ASF", "mpeg4", false, false, true, true, "wmav2 -b:a 128k -ar 44100 -ac 2 -sn -f asf" },
+        { "RM", "rv20", false, false, true, false, "ac3 -b:a 128k -ar 44100 -ac 2 -sn -f rm" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.builder);
         useProfile({ { "VideoCodec", choice(c.codec) } });
         config.cpuCore = processors;
-        EXPECT_EQ(build(c.builder).contains(QString("my clip.mp4 -threads %1 ").arg(processors)),
-            c.threadsWhenAllCores);
-        config.cpuCore = processors + 1;
+        const QString line = build(c.builder);
+        EXPECT_TRUE(line.endsWith(QString(" -c:a %1 %2").arg(c.tail, node->outputName())))
+            << qPrintable(line);
         EXPECT_EQ(
-            build(c.builder).contains(QString("my clip.mp4 -threads %1 ").arg(processors + 1)),
+            line.contains(QString("mp4 -threads %1 -b:v").arg(processors)), c.threadsWhenAllCores);
+        config.cpuCore = processors + 1;
+        EXPECT_EQ(build(c.builder).contains(QString("mp4 -threads %1 -b:v").arg(processors + 1)),
             c.threadsWhenFewer);
 
         node->setSameStreams(false);
         EXPECT_EQ(build(c.builder).contains(" -map 0:#1 -map 0:#2 -sn -f "), c.mapsOnMismatch);
-
         node->setSameStreams(true);
         node->setFileFormat("RealMedia");
         node->videoTracks()[0].fps = 29.97f;
