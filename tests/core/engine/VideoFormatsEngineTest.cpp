@@ -8,7 +8,6 @@
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -53,14 +52,6 @@ double decodedVideoSeconds(const QString& path)
     const QStringList rate = values[0].split('/');
     const double fps = rate.value(0).toDouble() / std::max(1.0, rate.value(1).toDouble());
     return fps > 0 ? values[1].toDouble() / fps : 0;
-}
-
-bool ffmpeg(const QStringList& arguments)
-{
-    QProcess process;
-    process.start("ffmpeg", QStringList { "-v", "error", "-y" } + arguments);
-    return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
 }
 
 class VideoFormatsEngine : public ::testing::Test {
@@ -153,36 +144,6 @@ TEST_F(VideoFormatsEngine, EveryProfileGivesItsContainerCodecsSizeAndLength)
         EXPECT_EQ(facts.stream("video").height, c.height);
         EXPECT_NEAR(decodedVideoSeconds(output), 2.0, kSlack);
     }
-}
-
-TEST_F(VideoFormatsEngine, ThreadsStandBetweenTheInputAndATrimThatCutsTheOutput)
-{
-    // A 20 s clip with a subtitle drawn in: the trim follows the input and
-    // "-threads".
-    const QString clip = dir.filePath("long.mp4");
-    ASSERT_TRUE(ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=20", "-f",
-        "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
-        "-shortest", clip }));
-    const QString srt = dir.filePath("words.srt");
-    QFile file(srt);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("1\n00:00:01,000 --> 00:00:12,000\nHello\n");
-    file.close();
-
-    const auto webm = load(clip, "WebM Video");
-    ASSERT_NE(webm, nullptr);
-    webm->setting().setSubtitleEnable(true);
-    webm->addExtraSubtitle(srt);
-    webm->selectSubtitleAtIndex(0, true);
-    webm->setting().setTrimEnable(true);
-    webm->setting().setTrimStartPercent(0.25f);
-    webm->setting().setTrimEndPercent(0.75f);
-    config.cpuCore = 2;
-    ASSERT_TRUE(convert(webm));
-    const MediaFacts trimmed = MediaFacts::probe(webm->outputName());
-    ASSERT_TRUE(trimmed.ok) << qPrintable(trimmed.error);
-    EXPECT_NEAR(trimmed.duration, 10.0, kSlack);
-    EXPECT_EQ(trimmed.count("subtitle"), 0);
 }
 
 } // namespace
