@@ -19,14 +19,16 @@ namespace {
 constexpr int kMaxOutstanding = 4;
 std::atomic<int> outstanding { 0 };
 
-struct Lookup {
+struct Pending {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
     QString address;
 };
 
-QString firstIpv4(const QByteArray& host)
+} // namespace
+
+QString systemLookup(const QByteArray& host)
 {
     addrinfo hints {};
     hints.ai_family = AF_INET;
@@ -41,9 +43,7 @@ QString firstIpv4(const QByteArray& host)
     return ok ? QString::fromLatin1(text) : QString();
 }
 
-} // namespace
-
-QString resolveIpv4(const QString& host, std::chrono::milliseconds limit)
+QString resolveIpv4(const QString& host, std::chrono::milliseconds limit, const Lookup& lookup)
 {
     const QHostAddress literal(host);
     if (!literal.isNull())
@@ -51,23 +51,23 @@ QString resolveIpv4(const QString& host, std::chrono::milliseconds limit)
     if (host.isEmpty())
         return {};
     if (outstanding.fetch_add(1) >= kMaxOutstanding) {
-        outstanding.fetch_sub(1, std::memory_order_relaxed);
+        outstanding.fetch_sub(1);
         return {};
     }
-    auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, name = host.toUtf8()] {
-        const QString address = firstIpv4(name);
+    auto pending = std::make_shared<Pending>();
+    std::thread([pending, lookup, name = host.toUtf8()] {
+        const QString address = lookup(name);
         {
-            const std::lock_guard lock(lookup->mutex);
-            lookup->address = address;
-            lookup->finished = true;
+            const std::lock_guard lock(pending->mutex);
+            pending->address = address;
+            pending->finished = true;
         }
-        lookup->done.notify_all();
+        pending->done.notify_all();
         outstanding.fetch_sub(1);
     }).detach();
-    std::unique_lock lock(lookup->mutex);
-    lookup->done.wait_for(lock, limit, [&] { return lookup->finished; });
-    return lookup->address;
+    std::unique_lock lock(pending->mutex);
+    pending->done.wait_for(lock, limit, [&] { return pending->finished; });
+    return pending->address;
 }
 
 QString localIpv4Address()
