@@ -340,7 +340,10 @@ struct ProcessRunner::Impl {
     std::optional<Clock::time_point> killAt;
 
     Result runChild(const QString& program, const QStringList& arguments);
+    pid_t startChild(ChildPlan& plan, RunPipes& pipes, Result& result);
     pid_t spawn(const ChildPlan& plan, Result& result);
+    void followChild(pid_t child, RunPipes& pipes, Result& result);
+    void forgetAndReap(pid_t child, Result& result);
     void finishStart(const RunPipes& pipes);
     bool watch(pid_t child, OutputStream& out, OutputStream& err, const Fd& wakeFd);
     void askToStop();
@@ -519,27 +522,48 @@ ProcessRunner::Result ProcessRunner::Impl::runChild(
         result.error = QStringLiteral("cannot make pipes: ") + errnoText(errno);
         return result;
     }
+    const pid_t child = startChild(plan, pipes, result);
+    if (child <= 0)
+        return result;
+    const int execError = readExecError(pipes.status.read.get());
+    if (execError == 0)
+        followChild(child, pipes, result);
+    forgetAndReap(child, result);
+    if (execError != 0) {
+        result.exitCode = -1;
+        result.error = QStringLiteral("cannot run \"%1\": ").arg(program) + errnoText(execError);
+    }
+    return result;
+}
+
+// Forks the child on the pipes' far ends, which are ours no more once it runs.
+pid_t ProcessRunner::Impl::startChild(ChildPlan& plan, RunPipes& pipes, Result& result)
+{
     plan.stdinFd = pipes.in.read.get();
     plan.stdoutFd = pipes.out.write.get();
     plan.stderrFd = pipes.err.write.get();
     plan.errorFd = pipes.status.write.get();
     const pid_t child = spawn(plan, result);
-    if (child <= 0)
-        return result;
     pipes.in.read.reset();
     pipes.out.write.reset();
     pipes.err.write.reset();
     pipes.status.write.reset();
+    return child;
+}
 
-    const int execError = readExecError(pipes.status.read.get());
-    if (execError == 0) {
-        result.started = true;
-        finishStart(pipes);
-        OutputStream out { std::move(pipes.out.read), LineSplitter(stdoutHandler) };
-        OutputStream err { std::move(pipes.err.read), LineSplitter(stderrHandler) };
-        if (!watch(child, out, err, pipes.wake))
-            result.error = QStringLiteral("lost track of the child process: ") + errnoText(errno);
-    }
+// The child has exec'd: its output is handed on until it ends.
+void ProcessRunner::Impl::followChild(pid_t child, RunPipes& pipes, Result& result)
+{
+    result.started = true;
+    finishStart(pipes);
+    OutputStream out { std::move(pipes.out.read), LineSplitter(stdoutHandler) };
+    OutputStream err { std::move(pipes.err.read), LineSplitter(stderrHandler) };
+    if (!watch(child, out, err, pipes.wake))
+        result.error = QStringLiteral("lost track of the child process: ") + errnoText(errno);
+}
+
+void ProcessRunner::Impl::forgetAndReap(pid_t child, Result& result)
+{
     {
         const std::lock_guard lock(mutex);
         // From here stop() no longer signals the pid, which the reap frees for reuse.
@@ -549,11 +573,6 @@ ProcessRunner::Result ProcessRunner::Impl::runChild(
         result.stopped = stopRequested;
     }
     reap(child, result);
-    if (execError != 0) {
-        result.exitCode = -1;
-        result.error = QStringLiteral("cannot run \"%1\": ").arg(program) + errnoText(execError);
-    }
-    return result;
 }
 
 // Forks the child, unless a stop came first; the pid, or 0 with the reason in result.
