@@ -1,5 +1,6 @@
 #include "engine/AVEncoder.h"
 
+#include "engine/ArgumentBlock.h"
 #include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
 
@@ -15,8 +16,6 @@ using namespace std::chrono_literals;
 constexpr const char* kProgram = "ffmpeg";
 // ffmpeg writes its trailer after SIGINT; a run that has not ended by then is killed.
 constexpr std::chrono::milliseconds kStopGrace = 2000ms;
-// The builders' limits: a longer list cannot come from a well-formed block.
-constexpr int kMaxArguments = 128;
 
 // Options of our own, before the builder's. -nostdin: ffmpeg never waits for
 // or interprets keys (we stop it with SIGINT, which it also honours while it
@@ -179,9 +178,10 @@ int runEngine(const QStringList& arguments, const ProcessRunner::LineHandler& pr
     return statusOf(result, lastMessage);
 }
 
+// A list that no argument block could hold did not come from a builder.
 bool checkList(int argc, const char* const* argv)
 {
-    if (argv == nullptr || argc < 1 || argc >= kMaxArguments) {
+    if (argv == nullptr || argc < 1 || argc >= MaxArguNumber) {
         DNLog(QStringLiteral("The encoder was given no usable command line (%1 arguments).")
                   .arg(argc));
         return false;
