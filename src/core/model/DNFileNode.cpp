@@ -39,8 +39,7 @@ QRectF toPixels(const QRectF& fractions, const QSizeF& picture)
 }
 
 // The element at `index`, or null when the index points outside the list.
-template<typename Track>
-const Track* trackAt(const std::vector<Track>& tracks, qint32 index)
+template<typename Track> const Track* trackAt(const std::vector<Track>& tracks, qint32 index)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= tracks.size())
         return nullptr;

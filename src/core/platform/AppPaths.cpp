@@ -52,10 +52,22 @@ QString settingsFile()
         + ".conf";
 }
 
-QString moviesFolder() { return writable(QStandardPaths::MoviesLocation); }
-QString picturesFolder() { return writable(QStandardPaths::PicturesLocation); }
-QString downloadsFolder() { return writable(QStandardPaths::DownloadLocation); }
-QString homeFolder() { return QDir::homePath(); }
+QString moviesFolder()
+{
+    return writable(QStandardPaths::MoviesLocation);
+}
+QString picturesFolder()
+{
+    return writable(QStandardPaths::PicturesLocation);
+}
+QString downloadsFolder()
+{
+    return writable(QStandardPaths::DownloadLocation);
+}
+QString homeFolder()
+{
+    return QDir::homePath();
+}
 
 QString temporaryFolder()
 {

@@ -20,11 +20,11 @@
 class ProcessRunner {
 public:
     struct Result {
-        bool started = false;   // false: the program could not be started (see error)
-        int exitCode = -1;      // the child's exit status when it exited normally
-        int signal = 0;         // the signal that ended it, or 0
-        bool stopped = false;   // stop() was called while it ran
-        QString error;          // why it could not start or was lost, else empty
+        bool started = false; // false: the program could not be started (see error)
+        int exitCode = -1; // the child's exit status when it exited normally
+        int signal = 0; // the signal that ended it, or 0
+        bool stopped = false; // stop() was called while it ran
+        QString error; // why it could not start or was lost, else empty
         bool succeeded() const { return started && signal == 0 && exitCode == 0; }
     };
 
@@ -32,8 +32,8 @@ public:
 
     // How stop() asks the child to finish before the grace period ends.
     struct GentleStop {
-        int signal = 15;           // SIGTERM; 0 for no signal
-        QByteArray stdinBytes;     // written to the child's standard input, e.g. "q"
+        int signal = 15; // SIGTERM; 0 for no signal
+        QByteArray stdinBytes; // written to the child's standard input, e.g. "q"
     };
 
     ProcessRunner();

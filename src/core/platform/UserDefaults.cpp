@@ -10,8 +10,7 @@ UserDefaults& UserDefaults::standard()
 
 UserDefaults::UserDefaults(const QString& file)
     : m_settings(std::make_unique<QSettings>(file, QSettings::IniFormat))
-{
-}
+{ }
 
 QVariant UserDefaults::value(const QString& key, const QVariant& fallback) const
 {

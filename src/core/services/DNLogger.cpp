@@ -18,8 +18,7 @@ DNLogger& DNLogger::shareRoughLog()
 DNLogger::DNLogger(QString path, std::function<QDateTime()> clock)
     : m_path(std::move(path))
     , m_clock(std::move(clock))
-{
-}
+{ }
 
 DNLogger::~DNLogger()
 {
@@ -34,8 +33,8 @@ QString DNLogger::formatDate(const QDateTime& date)
 
 void DNLogger::log(const QString& message)
 {
-    const QString line = QStringLiteral("%1 [%2]: %3\n")
-                             .arg(formatDate(m_clock()), DNApplicationName(), message);
+    const QString line
+        = QStringLiteral("%1 [%2]: %3\n").arg(formatDate(m_clock()), DNApplicationName(), message);
     write(line.toUtf8());
 }
 

@@ -26,7 +26,8 @@ void DNButton::setHighlightImage(const QPixmap& image)
 bool DNButton::setHighlightImageName(const QString& name)
 {
     const QString folder = AppPaths::resourcesFolder() + QStringLiteral("/images/");
-    const QString path = QFileInfo(name).suffix().isEmpty() ? folder + name + ".png" : folder + name;
+    const QString path
+        = QFileInfo(name).suffix().isEmpty() ? folder + name + ".png" : folder + name;
     const QPixmap image(path);
     if (image.isNull())
         return false;

@@ -76,8 +76,7 @@ QString NXMediaOutputName(const NXBasicMediaNode& node)
 NXMediaListModel::NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent)
     : QAbstractItemModel(parent)
     , m_nodes(nodes)
-{
-}
+{ }
 
 void NXMediaListModel::appendNode(const NXBasicMediaNode::Ptr& node)
 {
@@ -172,7 +171,8 @@ QModelIndex NXMediaListModel::indexOf(const NXBasicMediaNode::Ptr& node) const
         return {};
     const auto& members = group->children();
     const auto found = std::find(members.begin(), members.end(), node);
-    return found == members.end() ? QModelIndex() : createIndex(int(found - members.begin()), 0, node.get());
+    return found == members.end() ? QModelIndex()
+                                  : createIndex(int(found - members.begin()), 0, node.get());
 }
 
 QModelIndex NXMediaListModel::index(int row, int column, const QModelIndex& parent) const
@@ -180,7 +180,8 @@ QModelIndex NXMediaListModel::index(int row, int column, const QModelIndex& pare
     if (row < 0 || column < 0 || column >= ColumnCount)
         return {};
     if (!parent.isValid())
-        return row < int(m_nodes.size()) ? createIndex(row, column, m_nodes[row].get()) : QModelIndex();
+        return row < int(m_nodes.size()) ? createIndex(row, column, m_nodes[row].get())
+                                         : QModelIndex();
     const auto* group = rawNode(parent);
     if (!group || parent.parent().isValid() || row >= int(group->children().size()))
         return {};

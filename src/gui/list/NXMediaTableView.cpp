@@ -45,8 +45,8 @@ NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
 
 void NXMediaTableView::announceAmount()
 {
-    NotificationCenter::defaultCenter().post(kAmountDidChange, this,
-        { { QStringLiteral("count"), m_model.rowCount() } });
+    NotificationCenter::defaultCenter().post(
+        kAmountDidChange, this, { { QStringLiteral("count"), m_model.rowCount() } });
 }
 
 std::vector<NXBasicMediaNode::Ptr> NXMediaTableView::selectedNodes() const

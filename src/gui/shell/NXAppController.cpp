@@ -93,8 +93,8 @@ void NXAppController::buildActions()
 void NXAppController::observeNotifications()
 {
     auto& center = NotificationCenter::defaultCenter();
-    center.addObserver(NXProfileChooser::kApplyToAllProfile, nullptr, this,
-        [this](const Notification& note) {
+    center.addObserver(
+        NXProfileChooser::kApplyToAllProfile, nullptr, this, [this](const Notification& note) {
             const auto* profile = static_cast<const DNProfile*>(note.sender);
             if (profile)
                 applyProfile(*profile, true);

@@ -44,8 +44,8 @@ void NXApplicationDelegate::applicationDidFinishLaunching(const QStringList& fil
     m_setting.restore(m_defaults);
     if (!AppPaths::ensureDataFolder())
         DNLog(QStringLiteral("Could not create the data folder %1").arg(AppPaths::dataFolder()));
-    m_controller = std::make_unique<NXAppController>(m_setting,
-        DNProfileManager::profileManager(), m_defaults, m_dialogs, m_system);
+    m_controller = std::make_unique<NXAppController>(
+        m_setting, DNProfileManager::profileManager(), m_defaults, m_dialogs, m_system);
     m_controller->show();
     if (!files.isEmpty())
         openFiles(files);

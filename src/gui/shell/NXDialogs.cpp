@@ -24,15 +24,15 @@ NXAlertAnswer NXQtDialogs::runAlert(QWidget* parent, const NXAlert& alert)
     }
     if (!buttons.empty())
         box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
-    auto* suppression = alert.suppressionText.isEmpty() ? nullptr
-                                                         : new QCheckBox(alert.suppressionText);
+    auto* suppression
+        = alert.suppressionText.isEmpty() ? nullptr : new QCheckBox(alert.suppressionText);
     if (suppression)
         box.setCheckBox(suppression);
     box.exec();
     NXAlertAnswer answer;
     const auto pressed = std::find(buttons.begin(), buttons.end(), box.clickedButton());
-    answer.button = pressed == buttons.end() ? int(buttons.size()) - 1
-                                             : int(pressed - buttons.begin());
+    answer.button
+        = pressed == buttons.end() ? int(buttons.size()) - 1 : int(pressed - buttons.begin());
     answer.suppressed = suppression && suppression->isChecked();
     return answer;
 }
@@ -55,9 +55,8 @@ NXSystemActions NXSystemActions::desktop()
         if (!QProcess::startDetached(QStringLiteral("systemctl"), { QStringLiteral("poweroff") }))
             DNLog(QStringLiteral("Could not ask the system to shut down"));
     };
-    actions.openFolder = [](const QString& folder) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-    };
+    actions.openFolder
+        = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
     actions.openFile = actions.openFolder;
     return actions;
 }

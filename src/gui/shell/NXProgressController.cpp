@@ -15,8 +15,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-NXProgressController::NXProgressController(NXConversionCalls calls,
-    const NXSystemActions& system, QString outputFolder, QWidget* parent)
+NXProgressController::NXProgressController(
+    NXConversionCalls calls, const NXSystemActions& system, QString outputFolder, QWidget* parent)
     : QDialog(parent)
     , m_calls(std::move(calls))
     , m_system(system)
@@ -94,7 +94,8 @@ void NXProgressController::begin()
         // The sheet may be gone by the time the queued call runs; QPointer
         // is checked on the main thread, where the sheet is destroyed.
         QMetaObject::invokeMethod(
-            qApp, [self, failed] {
+            qApp,
+            [self, failed] {
                 if (self)
                     self->workerFinished(failed);
             },
@@ -108,7 +109,8 @@ void NXProgressController::engineStateChanged(int state)
         return;
     QPointer<NXProgressController> self(this);
     QMetaObject::invokeMethod(
-        this, [self] {
+        this,
+        [self] {
             if (self && !self->m_stopped)
                 self->setStatus(QStringLiteral("Converting..."));
         },
@@ -122,11 +124,11 @@ void NXProgressController::poll()
     const QVariantMap progress = m_calls.progressGetter();
     const double percent = progress.value(QStringLiteral("current_percent")).toDouble();
     m_progressBar->setValue(int(percent));
-    m_detailLabel->setText(QStringLiteral("%1 fps, frame %2, %3")
+    m_detailLabel->setText(
+        QStringLiteral("%1 fps, frame %2, %3")
             .arg(progress.value(QStringLiteral("currentFPS")).toDouble(), 0, 'f', 1)
             .arg(progress.value(QStringLiteral("frame_number")).toLongLong())
-            .arg(DNTimeStringFromSeconds(
-                progress.value(QStringLiteral("convertedTime")).toInt())));
+            .arg(DNTimeStringFromSeconds(progress.value(QStringLiteral("convertedTime")).toInt())));
 }
 
 void NXProgressController::stopRequested()
