@@ -2,7 +2,9 @@
 
 #include <duktape.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -42,8 +44,8 @@ bool readAll(int fd, char* into, size_t size, std::chrono::steady_clock::time_po
             return false;
         pollfd wait { fd, POLLIN, 0 };
         const int ready = ::poll(&wait, 1, int(std::min<long long>(left.count(), 60000)));
-        if (ready < 0 && errno == EINTR)
-            continue;
+        if (ready < 0 && errno != EINTR)
+            return false;
         if (ready <= 0)
             continue;
         const ssize_t got = ::read(fd, into, size);
