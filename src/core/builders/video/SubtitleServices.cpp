@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <cerrno>
@@ -88,11 +89,15 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
     const QString copy = makeTemporaryFile(QStringLiteral("qzsub"), QFileInfo(path).suffix());
     if (copy.isEmpty())
         return std::nullopt;
+    // The copy is ours: a failure must not leave it in the temporary folder.
+    auto discard = qScopeGuard([&copy] { QFile::remove(copy); });
     if (!needsConversion(charset)) {
-        if (writeFile(copy, *bytes))
-            return copy;
-        DNLog(QStringLiteral("Cannot copy the subtitle file %1 to %2").arg(path, copy));
-        return std::nullopt;
+        if (!writeFile(copy, *bytes)) {
+            DNLog(QStringLiteral("Cannot copy the subtitle file %1 to %2").arg(path, copy));
+            return std::nullopt;
+        }
+        discard.dismiss();
+        return copy;
     }
     const std::optional<QByteArray> utf8 = toUtf8(*bytes, charset);
     if (!utf8) {
@@ -103,6 +108,7 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
         reportFailure("convert srt file to utf-8 failed");
         return std::nullopt;
     }
+    discard.dismiss();
     charset = QStringLiteral("UTF-8");
     return copy;
 }

@@ -3,6 +3,7 @@
 #include "core/profiles/ProfileTestSupport.h"
 #include "engine/EncodeConfig.h"
 #include "model/DNFileGroupNode.h"
+#include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 
 #include <QDir>
@@ -72,8 +73,11 @@ TEST(ConvertSubtitleToUTF8, FailsOnUnreadableOrInvalidText)
     const QString source = dir.filePath(QStringLiteral("bad.srt"));
     ASSERT_TRUE(writeFile(source, "\x82")); // half a Shift_JIS letter
     charset = QStringLiteral("Shift_JIS");
+    const QDir temporary(AppPaths::temporaryFolder());
+    const QStringList copiesBefore = temporary.entryList({ QStringLiteral("qzsub*") });
     EXPECT_FALSE(ConvertSubtitleToUTF8(source, charset));
     EXPECT_EQ(charset, QLatin1String("Shift_JIS"));
+    EXPECT_EQ(temporary.entryList({ QStringLiteral("qzsub*") }), copiesBefore);
 }
 
 TEST(GenSubtitlesFilter, NamesTheCharsetOnlyForSrtCopiesNotInUtf8)
