@@ -40,8 +40,8 @@ public:
 
     void add(const QString& filter) { m_run << filter; }
     // Closes the run under `label` (a new one when empty) and returns the
-    // label of the picture.
-    // An empty run under no label needs no segment: the picture keeps its label.
+    // label of the picture. An empty run under no label needs no segment: the
+    // picture keeps its label.
     QString close(QString label = {})
     {
         if (label.isEmpty() && m_run.isEmpty())
@@ -267,9 +267,8 @@ std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString
     const std::optional<QString> input = GenVideoStreamMark(node, true, config);
     if (!input)
         return std::nullopt;
-    const DNTVideo& track
-        = node.videoTracks()[static_cast<std::size_t>(node.setting().videoIndex())];
-    const ChainInput in { node, track, config, expandToProfile };
+    // The stream mark exists only for a selected track that is there.
+    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile };
     ChainBuilder chain(*input);
     addGeometry(chain, in);
     if (burnSubtitles)
