@@ -4,6 +4,7 @@
 #include "platform/TemporaryFile.h"
 #include "services/DNLogger.h"
 
+#include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -89,6 +90,7 @@ QString DNFileNode::pathOfWatermarkFile(const QSize& size, double alpha) const
         return {};
     if (!picture.save(path, "PNG")) {
         DNLog(QStringLiteral("Cannot write the watermark picture %1").arg(path));
+        QFile::remove(path);
         return {};
     }
     return path;

@@ -67,12 +67,13 @@ QString writeList(const QString& text)
     const QString path = makeTemporaryFile(QStringLiteral("qzfl"));
     QFile file(path);
     const QByteArray bytes = text.toUtf8();
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(bytes) != bytes.size() || !file.flush()) {
-        DNLog(QStringLiteral("can not write concat file list to temp directory!"));
-        return {};
-    }
-    return path;
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size() && file.flush())
+        return path;
+    DNLog(QStringLiteral("can not write concat file list to temp directory!"));
+    if (!path.isEmpty())
+        file.remove();
+    return {};
 }
 
 void addMetadata(ArgumentWriter& writer, const DNNodeInfo& info)
