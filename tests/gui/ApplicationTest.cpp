@@ -186,6 +186,11 @@ TEST(ControlsTest, SliderTakesItsValueFromThePointerAndActsOnRelease)
     EXPECT_EQ(actions, 2) << "one action per ten drag events";
     slider.setDoubleValue(80);
     EXPECT_DOUBLE_EQ(slider.doubleValue(), 80);
+
+    slider.setMinValue(20);
+    slider.setMaxValue(120);
+    QTest::mouseClick(&slider, Qt::LeftButton, {}, QPoint(50, 8));
+    EXPECT_DOUBLE_EQ(slider.doubleValue(), 45) << "a range is measured from its minimum";
 }
 
 } // namespace

@@ -42,7 +42,9 @@ double NXSlider::valueAtX(double x) const
 {
     if (width() <= 0)
         return minValue_;
-    const double value = (maxValue_ - minValue_) * x / width();
+    // The left end is the minimum, not zero: a range such as 20..120 must
+    // still reach every value in it.
+    const double value = minValue_ + (maxValue_ - minValue_) * x / width();
     return std::clamp(value, std::min(minValue_, maxValue_), std::max(minValue_, maxValue_));
 }
 
