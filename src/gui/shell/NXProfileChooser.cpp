@@ -4,13 +4,26 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
-#include <QHeaderView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
+
 constexpr int kGlobalIDRole = Qt::UserRole;
+
+// A top-level item named `name` with one child per profile, keyed by its id.
+template<typename Profiles>
+QTreeWidgetItem* addGroup(QTreeWidget* tree, const QString& name, const Profiles& profiles)
+{
+    auto* group = new QTreeWidgetItem(tree, { name });
+    for (const auto& profile : profiles) {
+        auto* item = new QTreeWidgetItem(group, { profile->profileName() });
+        item->setData(0, kGlobalIDRole, profile->GlobalID());
+    }
+    return group;
 }
+
+} // namespace
 
 NXProfileChooser::NXProfileChooser(DNProfileManager& manager, int profileType, QWidget* parent)
     : QDialog(parent)
@@ -39,21 +52,10 @@ NXProfileChooser::NXProfileChooser(DNProfileManager& manager, int profileType, Q
 void NXProfileChooser::fill(int profileType)
 {
     const auto recent = m_manager.recentProfilesOfType(profileType);
-    if (!recent.empty()) {
-        auto* group = new QTreeWidgetItem(m_tree, { QStringLiteral("Recent") });
-        for (const auto& profile : recent) {
-            auto* item = new QTreeWidgetItem(group, { profile->profileName() });
-            item->setData(0, kGlobalIDRole, profile->GlobalID());
-        }
-        group->setExpanded(true);
-    }
-    for (const auto& category : m_manager.categoriesOfType(profileType)) {
-        auto* group = new QTreeWidgetItem(m_tree, { category.name });
-        for (const auto& profile : category.profiles) {
-            auto* item = new QTreeWidgetItem(group, { profile->profileName() });
-            item->setData(0, kGlobalIDRole, profile->GlobalID());
-        }
-    }
+    if (!recent.empty())
+        addGroup(m_tree, QStringLiteral("Recent"), recent)->setExpanded(true);
+    for (const auto& category : m_manager.categoriesOfType(profileType))
+        addGroup(m_tree, category.name, category.profiles);
 }
 
 bool NXProfileChooser::selectProfile(int globalID)
@@ -75,12 +77,10 @@ std::shared_ptr<DNProfile> NXProfileChooser::chosenProfile() const
         return nullptr;
     const int id = item->data(0, kGlobalIDRole).toInt();
     // A recent profile carries the user's earlier choices; prefer it.
-    for (const auto& recent : m_manager.recentProfilesOfType(DNProfileTypeVideo))
-        if (recent->GlobalID() == id)
-            return recent;
-    for (const auto& recent : m_manager.recentProfilesOfType(DNProfileTypeDVD))
-        if (recent->GlobalID() == id)
-            return recent;
+    for (const int type : { DNProfileTypeVideo, DNProfileTypeDVD })
+        for (const auto& recent : m_manager.recentProfilesOfType(type))
+            if (recent->GlobalID() == id)
+                return recent;
     return m_manager.profileWithGlobalID(id);
 }
 
