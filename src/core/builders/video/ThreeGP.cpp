@@ -17,10 +17,10 @@ QString containerOf(int kind)
     return kind == k3G2 ? QStringLiteral("3g2") : QStringLiteral("3gp");
 }
 
-// An AVI file may hold the display aspect only in its stream header, which
-// the phone container would not get; with "keep origin" the source's own
-// ratio is written out. A source without a known ratio keeps what it has:
-// an empty "-aspect" would make the engine refuse the run.
+// With "keep origin", an AVI source's display aspect as the probe reports it
+// is written out, so that the phone shows the picture as the AVI player did.
+// A source without a known ratio gets none: an empty "-aspect" would make
+// the engine refuse the run.
 void writeSourceAspect(VideoFrame& f)
 {
     const QString aspect = f.profile.videoAspect().currentValue();
