@@ -3,6 +3,7 @@
 #include "platform/AppPaths.h"
 
 #include <QFileInfo>
+#include <QIcon>
 #include <QMouseEvent>
 
 DNButton::DNButton(QWidget* parent)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QIcon>
 #include <QPixmap>
 #include <QPushButton>
 

@@ -7,9 +7,7 @@
 #include "services/DNLogger.h"
 
 #include <QDialogButtonBox>
-#include <QFileInfo>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 NXMediaLoader::NXMediaLoader(QWidget* parent)
