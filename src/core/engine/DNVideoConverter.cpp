@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
-#include <vector>
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 

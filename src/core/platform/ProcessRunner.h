@@ -4,7 +4,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
