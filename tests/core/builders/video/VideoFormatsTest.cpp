@@ -163,15 +163,15 @@ TEST_F(VideoFormats, PhoneEntriesChooseTheCoreByTheExactCodecName)
         const char* format;
         const char* profileAspect;
         const char* sourceAspect;
-        const char* expected; // the "-aspect" value, or "" for none
+        const char* expected; // the "-aspect" value, or "none"
     } cases[] = {
         { "mpeg4", "AVI", "keep origin", "16x9", "16:9" },
         { "mpeg4", "avi", "keep origin", "2.35:1", "2.35" },
-        { "mpeg4", "MPEG-4", "keep origin", "16x9", "" },
+        { "mpeg4", "MPEG-4", "keep origin", "16x9", "none" },
         { "mpeg4", "AVI", "4x3", "16x9", "4:3" },
         // An unknown source aspect writes none rather than an empty value.
-        { "mpeg4", "AVI", "keep origin", "", "" },
-        { "h264", "AVI", "keep origin", "16x9", "" },
+        { "mpeg4", "AVI", "keep origin", "", "none" },
+        { "h264", "AVI", "keep origin", "16x9", "none" },
         { "h264", "AVI", "4x3", "16x9", "4:3" },
     };
     for (const auto& c : cases) {
@@ -186,7 +186,7 @@ TEST_F(VideoFormats, PhoneEntriesChooseTheCoreByTheExactCodecName)
         ASSERT_NE(block, nullptr);
         const QStringList args = block->arguments();
         const qsizetype at = args.indexOf("-aspect");
-        EXPECT_EQ(at >= 0 ? args.value(at + 1) : QString(), QString(c.expected));
+        EXPECT_EQ(at >= 0 ? args.value(at + 1) : QString("none"), QString(c.expected));
     }
 
     // The cores write a 3G2 file for kind 1 only.
