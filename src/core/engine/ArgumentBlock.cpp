@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kSlotAssertion = "strlen(buf)<MaxCharLength";
 constexpr const char* kCountAssertion = "argument->argc < MaxArguNumber";
+constexpr const char* kNulAssertion = "no NUL inside an argument";
 
 locale_t cLocale()
 {
@@ -127,6 +128,12 @@ void ArgumentWriter::write(std::string_view bytes)
         return;
     if (bytes.size() >= std::size_t(MaxCharLength)) {
         refuse(kSlotAssertion);
+        return;
+    }
+    // The engine would read the argument only up to the NUL: a path cut there
+    // names another file than the one that was checked.
+    if (bytes.find('\0') != std::string_view::npos) {
+        refuse(kNulAssertion);
         return;
     }
     char* slot = m_block->argv[std::size_t(m_block->argc)];

@@ -42,8 +42,8 @@ int freeArgumentBlock(ArgumentBlockPtr block);
 
 // The one way builders fill a block. Every argument goes into the next slot
 // and is checked against the slot size and the argument count: an argument of
-// MaxCharLength bytes or more, or a MaxArguNumber-th argument, is refused
-// without touching any other slot. After a refusal every later write is
+// MaxCharLength bytes or more, one with a NUL inside, or a MaxArguNumber-th
+// argument, is refused without touching any other slot. After a refusal every later write is
 // ignored and finish() logs the reason with the builder's name and returns
 // null, so the conversion fails instead of running a truncated command line.
 //

@@ -79,6 +79,10 @@ TEST(ArgumentWriter, FinishHandsOverTheBlockOrLogsTheRefusal)
     EXPECT_TRUE(sharedLogText().contains(
         QLatin1String("Refusing_Test_Builder: cannot build the command line: argument 1 refused, "
                       "strlen(buf)<MaxCharLength")));
+
+    ArgumentWriter cut("Cut_Test_Builder");
+    cut.add("ffmpeg").add(QStringLiteral("/out/a") + QChar(0) + QStringLiteral("b.mp4"));
+    EXPECT_EQ(cut.finish(12), nullptr) << "the engine would read the path only up to the NUL";
 }
 
 // Qt sets the C library locale from the environment, so a German user's
