@@ -1,6 +1,7 @@
 #include "support/PrivateHome.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <cstdlib>
 
@@ -16,5 +17,8 @@ void pointHomeAt(const QString& root)
     set("XDG_DATA_HOME", "/home/.local/share");
     set("XDG_CACHE_HOME", "/home/.cache");
     set("XDG_RUNTIME_DIR", "/runtime");
+    // The runtime folder is private by rule; Qt warns about any other mode.
+    QFile::setPermissions(
+        root + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     set("TMPDIR", "/tmp");
 }
