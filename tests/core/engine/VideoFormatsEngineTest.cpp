@@ -146,4 +146,17 @@ TEST_F(VideoFormatsEngine, EveryProfileGivesItsContainerCodecsSizeAndLength)
     }
 }
 
+// RealVideo 2 takes only sides in multiples of 4: 322x180 fitted into
+// 320x240 would be 320x178 and refused.
+TEST_F(VideoFormatsEngine, AnOddSourceFitsRealMediaInMultiplesOfFour)
+{
+    const auto node = load(TestMedia::path(TestMedia::kOddSize2997), "RealMedia Video");
+    ASSERT_NE(node, nullptr);
+    ASSERT_TRUE(convert(node));
+    const MediaFacts facts = MediaFacts::probe(node->outputName());
+    ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+    EXPECT_EQ(facts.stream("video").width, 320);
+    EXPECT_EQ(facts.stream("video").height, 176);
+}
+
 } // namespace

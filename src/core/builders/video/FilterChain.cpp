@@ -25,10 +25,19 @@ QString num(double value)
     return QString::number(value, 'g', 9);
 }
 
+int multipleDown(double value, int step)
+{
+    return static_cast<int>(std::trunc(value / step)) * step;
+}
+
 int evenDown(double value)
 {
-    return static_cast<int>(std::trunc(value / 2.0)) * 2;
+    return multipleDown(value, 2);
 }
+
+// A scaled picture's sides are multiples of 4: every encoder takes even
+// sizes, and some (RealVideo 2) refuse anything but multiples of 4.
+constexpr int kScaledSizeStep = 4;
 
 // The graph grows as a run of simple filters on the current picture; a
 // filter with a second input closes the run under a new label.
@@ -151,7 +160,8 @@ QSize expectedPictureSize(const ChainInput& in)
     if (!frame.isEmpty()) {
         const QSizeF fitted = DNAspectFitSize(size, QSizeF(frame));
         size = in.expand ? QSizeF(frame)
-                         : QSizeF(evenDown(fitted.width()), evenDown(fitted.height()));
+                         : QSizeF(multipleDown(fitted.width(), kScaledSizeStep),
+                             multipleDown(fitted.height(), kScaledSizeStep));
     }
     const double radians
         = normalizedAngle(in.node.setting().rotationAngle()) * std::numbers::pi / 180.0;
@@ -172,9 +182,10 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
     const QSize frame = profileFrameSize(in.node);
     if (!frame.isEmpty()) {
         chain.add(QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:"
-                                 "force_divisible_by=2")
+                                 "force_divisible_by=%3")
                       .arg(frame.width())
-                      .arg(frame.height()));
+                      .arg(frame.height())
+                      .arg(kScaledSizeStep));
         if (in.expand)
             chain.add(QStringLiteral("pad=%1:%2:(ow-iw)/2:(oh-ih)/2")
                           .arg(frame.width())

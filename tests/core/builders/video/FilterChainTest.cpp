@@ -44,7 +44,7 @@ struct ChainCase {
 TEST(GenVideoFilterChain, OrdersTheFiltersAndPadsOnlyWhenExpanding)
 {
     const QString scale720
-        = QStringLiteral("scale=720:480:force_original_aspect_ratio=decrease:force_divisible_by=2");
+        = QStringLiteral("scale=720:480:force_original_aspect_ratio=decrease:force_divisible_by=4");
     const QString pad720 = QStringLiteral("pad=720:480:(ow-iw)/2:(oh-ih)/2");
     const auto none = [](DNFileNode&, EncodeConfig&) {};
     const std::vector<ChainCase> cases = {
@@ -99,7 +99,7 @@ TEST(GenVideoFilterChain, RefusesOrLeavesOutWhatIsNotThere)
     node->setting().setSubtitleIndex(3); // no such subtitle: left out
     EXPECT_EQ(GenVideoFilterChain(*node, {}, true, false, EncodeConfig()),
         QStringLiteral("[0:v:0]scale=720:480:force_original_aspect_ratio=decrease:force_divisible_"
-                       "by=2[video]"));
+                       "by=4[video]"));
     node->setting().setVideoIndex(1);
     EXPECT_FALSE(GenVideoFilterChain(*node, {}, true, false, EncodeConfig()));
 }
