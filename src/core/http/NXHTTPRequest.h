@@ -405,6 +405,8 @@ private:
     HttpError openDownloadFile();
     HttpError openInflatedDownloadFile();
     HttpError inflateIntoPlace();
+    // The destination is a device or pipe the body streams into.
+    bool writesDestinationDirectly() const;
     HttpError finishDownloadFile();
     HttpError moveIntoPlace(const QString& from);
     void releaseReadStreamToPool();
@@ -516,6 +518,7 @@ private:
     QString m_temporaryUncompressedDataDownloadPath;
     std::unique_ptr<QFile> m_inflatedFileDownloadOutputStream;
     std::unique_ptr<NXDataDecompressor> m_dataDecompressor;
+    QByteArray m_readBuffer;
     // Only a partial file this request wrote to is ever removed by it.
     bool m_wrotePartialFile = false;
     bool m_allowResumeForFileDownloads = false;

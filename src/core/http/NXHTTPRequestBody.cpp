@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace {
 
@@ -35,10 +36,38 @@ QString siblingTemporaryPath(const QString& path)
             .arg(info.fileName(), QUuid::createUuid().toString(QUuid::WithoutBraces)));
 }
 
+// A device, pipe or socket is written to, never replaced.
+bool isSpecialFile(const QString& path)
+{
+    std::error_code failure;
+    const auto type
+        = std::filesystem::status(QFile::encodeName(path).toStdString(), failure).type();
+    return !failure && type != std::filesystem::file_type::regular
+        && type != std::filesystem::file_type::directory
+        && type != std::filesystem::file_type::not_found;
+}
+
+// Copies `from` into the special file `to` and removes `from`.
+int copyIntoSpecialFile(const QString& from, const QString& to)
+{
+    QFile source(from);
+    QFile target(to);
+    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly))
+        return EIO;
+    for (QByteArray piece = source.read(1 << 20); !piece.isEmpty(); piece = source.read(1 << 20)) {
+        if (target.write(piece) != piece.size())
+            return EIO;
+    }
+    source.remove();
+    return 0;
+}
+
 // Replaces `to` by `from` in one step; across file systems the bytes are
 // first copied next to `to`.
 int replaceFile(const QString& from, const QString& to)
 {
+    if (isSpecialFile(to))
+        return copyIntoSpecialFile(from, to);
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return 0;
     if (errno != EXDEV)
@@ -103,10 +132,16 @@ void NXHTTPRequest::handleBytesAvailable()
     for (qint64 taken = 0; taken < budget && !m_complete && m_readStream;) {
         if (!m_readStream->hasBytesAvailable())
             return;
-        const QByteArray raw = m_readStream->read(chunkSize());
-        if (raw.isEmpty() || !takeChunk(raw) || throttled)
+        // One buffer serves every chunk: a fresh one per chunk costs more
+        // than the copy that reading is.
+        const qint64 size = chunkSize();
+        if (m_readBuffer.size() < size)
+            m_readBuffer.resize(size);
+        const qint64 count = m_readStream->read(m_readBuffer.data(), size);
+        if (count <= 0 || !takeChunk(QByteArray::fromRawData(m_readBuffer.constData(), count))
+            || throttled)
             return;
-        taken += raw.size();
+        taken += count;
     }
 }
 
@@ -154,7 +189,9 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
         data = *inflated;
     }
     if (wantsReceivedData()) {
-        MainThread::run([request = self(), data] { request->passOnReceivedData(data); });
+        // The read buffer is used again at once: the owner gets bytes of its own.
+        const QByteArray passed(data.constData(), data.size());
+        MainThread::run([request = self(), passed] { request->passOnReceivedData(passed); });
         return true;
     }
     if (!m_downloadDestinationPath.isEmpty())
@@ -192,7 +229,9 @@ HttpError NXHTTPRequest::openDownloadFile()
     if (m_fileDownloadOutputStream)
         return {};
     if (m_temporaryFileDownloadPath.isEmpty())
-        m_temporaryFileDownloadPath = siblingTemporaryPath(m_downloadDestinationPath);
+        m_temporaryFileDownloadPath = isSpecialFile(m_downloadDestinationPath)
+            ? m_downloadDestinationPath
+            : siblingTemporaryPath(m_downloadDestinationPath);
     auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
     const auto mode
         = m_bodyDisposal == BodyDisposal::Append ? QIODevice::Append : QIODevice::Truncate;
@@ -240,6 +279,10 @@ HttpError NXHTTPRequest::finishDownloadFile()
     closeDownloadStreams();
     if (!failure.isNull())
         return failure;
+    if (writesDestinationDirectly()) {
+        m_temporaryFileDownloadPath.clear();
+        return {};
+    }
     if (compressed && !inflating)
         return inflateIntoPlace();
     const QString finished
@@ -297,9 +340,14 @@ bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
     return false;
 }
 
+bool NXHTTPRequest::writesDestinationDirectly() const
+{
+    return m_temporaryFileDownloadPath == m_downloadDestinationPath;
+}
+
 bool NXHTTPRequest::removeTemporaryDownloadFile()
 {
-    if (m_temporaryFileDownloadPath.isEmpty())
+    if (m_temporaryFileDownloadPath.isEmpty() || writesDestinationDirectly())
         return true;
     HttpError failure;
     const bool removed = removeFileAtPath(m_temporaryFileDownloadPath, &failure);

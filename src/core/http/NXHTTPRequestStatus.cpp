@@ -404,7 +404,7 @@ void NXHTTPRequest::cancelLoad()
         m_temporaryUncompressedDataDownloadPath.clear();
     }
     if (!m_temporaryFileDownloadPath.isEmpty() && !m_allowResumeForFileDownloads
-        && m_wrotePartialFile)
+        && m_wrotePartialFile && !writesDestinationDirectly())
         QFile::remove(m_temporaryFileDownloadPath);
 }
 

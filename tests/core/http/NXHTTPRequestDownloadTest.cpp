@@ -13,6 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <thread>
+
 namespace {
 
 QByteArray pattern(qsizetype size, char seed = 0)
@@ -44,7 +48,7 @@ void addHeader(TestReply& reply, const QByteArray& name, const QByteArray& value
 // Files left in a folder, hidden ones included.
 QStringList filesIn(const QString& folder)
 {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 // Serves `whole`, honouring "Range: bytes=N-" with a 206 unless told not to.
@@ -252,6 +256,36 @@ TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
     EXPECT_EQ(get->error().code(), 11);
     EXPECT_EQ(fileBytes(destination()), "old");
     EXPECT_EQ(fileBytes(partial()), broken.body);
+}
+
+TEST_F(DownloadTest, APipeDestinationIsWrittenToAndNeverReplaced)
+{
+    const QByteArray body = pattern(300000);
+    server.route(QStringLiteral("/pipe"), TestReply::text(body));
+    for (const bool givenPartial : { false, true }) {
+        SCOPED_TRACE(givenPartial);
+        const QString pipe = dir.filePath(QStringLiteral("pipe"));
+        ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        QByteArray drained;
+        std::thread reader([&] {
+            QFile end(pipe);
+            if (end.open(QIODevice::ReadOnly))
+                drained = end.readAll();
+        });
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/pipe")));
+        get->setDownloadDestinationPath(pipe);
+        if (givenPartial)
+            get->setTemporaryFileDownloadPath(partial());
+        run(get);
+        reader.join();
+        EXPECT_TRUE(get->error().isNull());
+        EXPECT_EQ(drained, body);
+        struct stat status { };
+        ASSERT_EQ(::stat(QFile::encodeName(pipe).constData(), &status), 0);
+        EXPECT_TRUE(S_ISFIFO(status.st_mode));
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("pipe") });
+        QFile::remove(pipe);
+    }
 }
 
 TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)

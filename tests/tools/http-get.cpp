@@ -1,0 +1,101 @@
+// http-get: fetches one URL through the request object into a file.
+//
+//   http-get URL --output FILE [--resume] [--proxy HOST:PORT] [--timeout S]
+//
+// With --resume the partial file FILE.part is continued when it exists and
+// kept when the transfer fails. Prints "status: <HTTP status>", "bytes:
+// <body bytes received by this run>" and, when the transfer fails,
+// "error: <code> <description>". Exits 0 when the body arrived, 1 when the
+// transfer failed, 2 on a usage error and 3 when the server answered with an
+// error status (400 or above; FILE is then left as it was).
+#include "http/NXHTTPRequest.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include <cstdio>
+
+namespace {
+
+void print(const QString& line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+int usage(const QString& problem)
+{
+    std::fprintf(stderr, "http-get: %s\n", problem.toLocal8Bit().constData());
+    return 2;
+}
+
+// Configures the request from the command line; an empty result is a usage error.
+QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
+{
+    const QString output = parser.value(QStringLiteral("output"));
+    if (output.isEmpty())
+        return QStringLiteral("--output FILE is needed");
+    request.setDownloadDestinationPath(output);
+    if (parser.isSet(QStringLiteral("resume"))) {
+        request.setTemporaryFileDownloadPath(output + QStringLiteral(".part"));
+        request.setAllowResumeForFileDownloads(true);
+    }
+    if (parser.isSet(QStringLiteral("proxy"))) {
+        const QString proxy = parser.value(QStringLiteral("proxy"));
+        const qsizetype colon = proxy.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int port = proxy.mid(colon + 1).toInt(&ok);
+        if (colon <= 0 || !ok || port <= 0 || port > 65535)
+            return QStringLiteral("--proxy wants HOST:PORT");
+        request.setProxyHost(proxy.left(colon));
+        request.setProxyPort(port);
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        bool ok = false;
+        const double seconds = parser.value(QStringLiteral("timeout")).toDouble(&ok);
+        if (!ok || seconds <= 0)
+            return QStringLiteral("--timeout wants a positive number of seconds");
+        request.setTimeOutSeconds(seconds);
+    }
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("http or https address"));
+    parser.addOption(
+        { QStringLiteral("output"), QStringLiteral("Destination file."), QStringLiteral("FILE") });
+    parser.addOption({ QStringLiteral("resume"), QStringLiteral("Continue FILE.part.") });
+    parser.addOption(
+        { QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), QStringLiteral("HOST:PORT") });
+    parser.addOption(
+        { QStringLiteral("timeout"), QStringLiteral("Idle time-out."), QStringLiteral("S") });
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1)
+        return usage(QStringLiteral("one URL is needed"));
+
+    const auto request
+        = NXHTTPRequest::requestWithURL(QUrl::fromUserInput(parser.positionalArguments().first()));
+    if (const QString problem = configure(*request, parser); !problem.isEmpty())
+        return usage(problem);
+    QEventLoop loop;
+    request->setCompletionBlock([&loop] { loop.quit(); });
+    request->setFailedBlock([&loop] { loop.quit(); });
+    request->startAsynchronous();
+    loop.exec();
+
+    print(QStringLiteral("status: %1").arg(request->responseStatusCode()));
+    print(QStringLiteral("bytes: %1").arg(request->totalBytesRead()));
+    const HttpError failure = request->error();
+    if (!failure.isNull()) {
+        print(
+            QStringLiteral("error: %1 %2").arg(failure.code()).arg(failure.localizedDescription()));
+        return 1;
+    }
+    return request->responseStatusCode() >= 400 ? 3 : 0;
+}
