@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <thread>
 
@@ -76,10 +77,15 @@ TEST(NXAction, CallsFromAWorkerThreadRunOnTheTargetsThread)
 {
     Target target;
     bool doneBeforeReturn = false;
+    // The worker must not read the target's list, which the main thread writes.
+    std::atomic_bool waitedCallMade = false;
     std::thread worker([&] {
         NXAction(&target, &Target::take, QString("delayed")).performAfterDelay(20ms);
-        NXAction(&target, &Target::take, QString("waited")).performOnTargetThread(true);
-        doneBeforeReturn = target.values.contains("waited");
+        NXAction(&target, [&] {
+            target.take("waited");
+            waitedCallMade = true;
+        }).performOnTargetThread(true);
+        doneBeforeReturn = waitedCallMade;
         NXAction([&target] { target.take("no target"); }).performOnTargetThread();
     });
     // The worker blocks until the main thread has made the waited call.
