@@ -360,7 +360,6 @@ protected:
     bool willAskDelegateToConfirmRedirect();
     bool retryUsingNewConnection();
     bool removeTemporaryDownloadFile();
-    bool removeTemporaryUncompressedDownloadFile();
 
     // Owner notifications and progress (main thread delivery).
     void requestStarted();

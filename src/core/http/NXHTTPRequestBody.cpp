@@ -289,6 +289,9 @@ HttpError NXHTTPRequest::finishDownloadFile()
         = inflating ? m_temporaryUncompressedDataDownloadPath : m_temporaryFileDownloadPath;
     failure = moveIntoPlace(finished);
     if (inflating) {
+        // Left behind only when it could not take the destination's place.
+        if (!failure.isNull())
+            QFile::remove(m_temporaryUncompressedDataDownloadPath);
         m_temporaryUncompressedDataDownloadPath.clear();
         removeTemporaryDownloadFile();
     } else {
@@ -354,18 +357,6 @@ bool NXHTTPRequest::removeTemporaryDownloadFile()
     if (!removed)
         failWithError(failure);
     m_temporaryFileDownloadPath.clear();
-    return removed;
-}
-
-bool NXHTTPRequest::removeTemporaryUncompressedDownloadFile()
-{
-    if (m_temporaryUncompressedDataDownloadPath.isEmpty())
-        return true;
-    HttpError failure;
-    const bool removed = removeFileAtPath(m_temporaryUncompressedDataDownloadPath, &failure);
-    if (!removed)
-        failWithError(failure);
-    m_temporaryUncompressedDataDownloadPath.clear();
     return removed;
 }
 
