@@ -3,7 +3,6 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
 
-#include <QBuffer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -88,10 +87,14 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::HEADRequest()
     head->m_requestCookies = m_requestCookies;
     head->m_useCookiePersistence = m_useCookiePersistence;
     head->m_useSessionPersistence = m_useSessionPersistence;
+    head->m_useKeychainPersistence = m_useKeychainPersistence;
     head->m_allowCompressedResponse = m_allowCompressedResponse;
     head->m_username = m_username;
     head->m_password = m_password;
     head->m_domain = m_domain;
+    head->m_proxyUsername = m_proxyUsername;
+    head->m_proxyPassword = m_proxyPassword;
+    head->m_proxyDomain = m_proxyDomain;
     head->m_proxyHost = m_proxyHost;
     head->m_proxyPort = m_proxyPort;
     head->m_proxyType = m_proxyType;
@@ -101,6 +104,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::HEADRequest()
     head->m_clientCertificate = m_clientCertificate;
     head->m_clientKey = m_clientKey;
     head->m_clientCertificates = m_clientCertificates;
+    head->m_PACurl = m_PACurl;
     head->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     head->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
     head->m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
@@ -291,6 +295,11 @@ void NXHTTPRequest::main()
 
 void NXHTTPRequest::prepareAndStart()
 {
+    if (!m_hasMainRequest) {
+        buildPostBody();
+        if (!m_error.isNull())
+            return;
+    }
     m_request = HttpMessage::request(m_requestMethod, m_url,
         m_useHTTPVersionOne ? QStringLiteral("HTTP/1.0") : QStringLiteral("HTTP/1.1"));
     if (const auto main = m_mainRequest.lock())
@@ -299,7 +308,8 @@ void NXHTTPRequest::prepareAndStart()
     applyAuthorizationHeader();
     for (auto it = m_requestHeaders.cbegin(); it != m_requestHeaders.cend(); ++it)
         m_request.setHeader(it.key(), it.value());
-    startRequest();
+    if (configureProxies())
+        startRequest();
 }
 
 void NXHTTPRequest::buildRequestHeaders()
@@ -355,25 +365,14 @@ void NXHTTPRequest::applyCookieHeader()
 
 void NXHTTPRequest::applyAuthorizationHeader()
 {
-    if (!m_shouldPresentCredentialsBeforeChallenge
-        || m_requestHeaders.contains(QStringLiteral("Authorization")))
+    if (!m_shouldPresentCredentialsBeforeChallenge)
         return;
-    QString user = m_username;
-    QString secret = m_password;
     const bool basic
         = m_authenticationScheme.compare(QLatin1String("Basic"), Qt::CaseInsensitive) == 0;
-    if (user.isEmpty() || secret.isEmpty() || !basic) {
-        if (!m_useSessionPersistence)
-            return;
-        const auto record = findSessionAuthenticationCredentials();
-        if (!record)
-            return;
-        const QVariantMap credentials = record->value(QStringLiteral("Credentials")).toMap();
-        user = credentials.value(QStringLiteral("Username")).toString();
-        secret = credentials.value(QStringLiteral("Password")).toString();
-    }
-    addRequestHeader(QStringLiteral("Authorization"),
-        QStringLiteral("Basic %1").arg(base64forData((user + QLatin1Char(':') + secret).toUtf8())));
+    if (!m_requestHeaders.contains(QStringLiteral("Authorization")) && basic
+        && !m_username.isEmpty() && !m_password.isEmpty())
+        addBasicAuthenticationHeaderWithUsername(m_username, m_password);
+    applySessionAuthorization();
 }
 
 void NXHTTPRequest::updatePartialDownloadSize()
@@ -390,20 +389,10 @@ void NXHTTPRequest::updatePartialDownloadSize()
 
 std::unique_ptr<HttpReadStream> NXHTTPRequest::makeReadStream()
 {
-    std::unique_ptr<QIODevice> source;
-    if (m_shouldStreamPostDataFromDisk && QFileInfo::exists(m_postBodyFilePath)) {
-        auto file = std::make_unique<QFile>(m_postBodyFilePath);
-        if (!file->open(QIODevice::ReadOnly))
-            return nullptr;
-        source = std::move(file);
-    } else if (!m_postBody.isEmpty()) {
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(m_postBody);
-        buffer->open(QIODevice::ReadOnly);
-        source = std::move(buffer);
-    }
-    return std::make_unique<HttpReadStream>(
-        m_request, source ? HttpBodyStream::fromDevice(std::move(source)) : nullptr);
+    std::unique_ptr<HttpBodyStream> body = makeBodyStream();
+    if (!body && !m_postBodyFilePath.isEmpty() && QFileInfo::exists(m_postBodyFilePath))
+        return nullptr;
+    return std::make_unique<HttpReadStream>(m_request, std::move(body));
 }
 
 void NXHTTPRequest::configureReadStream(HttpReadStream& stream) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/HttpAuthentication.h"
 #include "http/HttpError.h"
 #include "http/HttpReadStream.h"
 #include "http/NXHTTPRequestError.h"
@@ -8,6 +9,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 #include <QMap>
 #include <QNetworkCookie>
 #include <QObject>
@@ -27,6 +29,7 @@
 class QTimer;
 class NXDataDecompressor;
 struct NXConnectionRecord;
+struct PacAnswer;
 
 using NXHeaderDictionary = QMap<QString, QString>;
 
@@ -125,6 +128,15 @@ public:
     void setShouldCompressRequestBody(bool on) { m_shouldCompressRequestBody = on; }
     quint64 postLength() const { return m_postLength; }
     void setPostLength(quint64 length) { m_postLength = length; }
+    // Owner side, before the start: the body grows in memory, or in a file
+    // of the temporary folder when streaming from disk is on.
+    void setupPostBody();
+    void appendPostData(const QByteArray& data);
+    void appendPostDataFromFile(const QString& path);
+    QByteArray compressedPostBody() const { return m_compressedPostBody; }
+    QString compressedPostBodyFilePath() const { return m_compressedPostBodyFilePath; }
+    bool didCreateTemporaryPostDataFile() const { return m_didCreateTemporaryPostDataFile; }
+    bool haveBuiltPostBody() const { return m_haveBuiltPostBody; }
 
     // --- transport and connection -----------------------------------------
     double timeOutSeconds() const { return m_timeOutSeconds; }
@@ -167,6 +179,9 @@ public:
     // "HTTP", "HTTPS" or "SOCKS"; HTTP when a host and port are set without one.
     QString proxyType() const { return m_proxyType; }
     void setProxyType(const QString& type) { m_proxyType = type; }
+    // Where a proxy auto-configuration script is: a file, http or https URL.
+    QUrl PACurl() const { return m_PACurl; }
+    void setPACurl(const QUrl& url) { m_PACurl = url; }
     bool isSynchronous() const { return m_isSynchronous; }
 
     // --- credentials ------------------------------------------------------
@@ -191,6 +206,28 @@ public:
     QString authenticationRealm() const { return m_authenticationRealm; }
     void setAuthenticationRealm(const QString& realm) { m_authenticationRealm = realm; }
     int authenticationNeeded() const { return m_authenticationNeeded; }
+    QString proxyUsername() const { return m_proxyUsername; }
+    void setProxyUsername(const QString& name) { m_proxyUsername = name; }
+    QString proxyPassword() const { return m_proxyPassword; }
+    void setProxyPassword(const QString& password) { m_proxyPassword = password; }
+    QString proxyDomain() const { return m_proxyDomain; }
+    void setProxyDomain(const QString& domain) { m_proxyDomain = domain; }
+    QString proxyAuthenticationScheme() const { return m_proxyAuthenticationScheme; }
+    QString proxyAuthenticationRealm() const { return m_proxyAuthenticationRealm; }
+    bool useKeychainPersistence() const { return m_useKeychainPersistence; }
+    void setUseKeychainPersistence(bool on) { m_useKeychainPersistence = on; }
+    int authenticationRetryCount() const { return m_authenticationRetryCount; }
+    int proxyAuthenticationRetryCount() const { return m_proxyAuthenticationRetryCount; }
+    // The credential maps last applied with success ("Username", "Password").
+    QVariantMap requestCredentials() const { return m_requestCredentials; }
+    QVariantMap proxyCredentials() const { return m_proxyCredentials; }
+    // A challenged request whose delegate (or queue) answers
+    // authenticationNeededForRequest(NXHTTPRequest*) or
+    // proxyAuthenticationNeededForRequest(NXHTTPRequest*), or has the block
+    // below, waits for one of these two; any thread.
+    void retryUsingSuppliedCredentials();
+    void cancelAuthentication();
+    void addBasicAuthenticationHeaderWithUsername(const QString& user, const QString& password);
 
     // --- response and download --------------------------------------------
     NXHeaderDictionary responseHeaders() const;
@@ -270,6 +307,8 @@ public:
     void setUploadSizeIncrementedBlock(SizeBlock block);
     void setDataReceivedBlock(DataBlock block);
     void setRequestRedirectedBlock(Block block);
+    void setAuthenticationNeededBlock(Block block);
+    void setProxyAuthenticationNeededBlock(Block block);
     void releaseBlocksOnMainThread();
 
     // --- class services ---------------------------------------------------
@@ -361,6 +400,30 @@ protected:
     bool retryUsingNewConnection();
     bool removeTemporaryDownloadFile();
 
+    // Request body, once per request.
+    void buildPostBody();
+
+    // Proxy choice: true when the request may start now, false when it
+    // starts later (a script is being read and run) or has failed.
+    bool configureProxies();
+    void fetchPACFile();
+    void runPACAnswer(const PacAnswer& answer);
+
+    // Answers to 401 and 407 challenges (network thread).
+    void attemptToApplyCredentialsAndResume();
+    void attemptToApplyProxyCredentialsAndResume();
+    bool applyCredentials(const QVariantMap& credentials);
+    bool applyProxyCredentials(const QVariantMap& credentials);
+    std::optional<QVariantMap> findCredentials() const;
+    std::optional<QVariantMap> findProxyCredentials() const;
+    void saveCredentialsToKeychain(const QVariantMap& credentials);
+    void saveProxyCredentialsToKeychain(const QVariantMap& credentials);
+    bool willAskDelegateForCredentials();
+    bool willAskDelegateForProxyCredentials();
+    void askDelegateForCredentials();
+    void askDelegateForProxyCredentials();
+    void failAuthentication();
+
     // Owner notifications and progress (main thread delivery).
     void requestStarted();
     void requestReceivedResponseHeaders(const NXHeaderDictionary& headers);
@@ -379,6 +442,8 @@ protected:
 
 private:
     enum class Target { Delegate, Queue, UploadProgress, DownloadProgress };
+    enum class AuthSide { Server, Proxy };
+    struct AuthFields;
     // What a download to file does with the body of the current answer.
     enum class BodyDisposal {
         Write, // from the start of the partial file
@@ -388,6 +453,22 @@ private:
         Restart, // unusable for the partial file: ask again from byte zero
     };
     struct Blocks;
+
+    AuthFields authFields(AuthSide side);
+    void answerChallenge(AuthSide side);
+    bool buildAuthentication(AuthSide side);
+    bool answerRejectedCredentials(AuthSide side);
+    void answerWithCredentials(AuthSide side);
+    bool applySessionCredentials(AuthSide side);
+    bool applyToMessage(AuthSide side, const AuthChallenge& challenge, const QVariantMap& credentials);
+    bool applyCredentialsFor(AuthSide side, const QVariantMap& credentials);
+    bool wasRejected(const QString& user, const QString& password) const;
+    bool willAskDelegateFor(AuthSide side);
+    void askDelegateFor(AuthSide side);
+    void applySessionAuthorization();
+    void removeTemporaryUploadFiles();
+    bool compressPostBody();
+    bool measurePostBodyFile();
 
     bool answers(Target which, const QByteArray& method, int argumentCount) const;
     void readResponseCookies(const HttpMessage& head);
@@ -424,6 +505,7 @@ private:
     void resetProgressTargets();
     void startReading();
     std::unique_ptr<HttpReadStream> makeReadStream();
+    std::unique_ptr<HttpBodyStream> makeBodyStream();
     void configureReadStream(HttpReadStream& stream) const;
     void retryAfterTimeOut();
     void closeDownloadStreams();
@@ -456,6 +538,11 @@ private:
     bool m_shouldStreamPostDataFromDisk = false;
     bool m_shouldCompressRequestBody = false;
     quint64 m_postLength = 0;
+    QByteArray m_compressedPostBody;
+    QString m_compressedPostBodyFilePath;
+    bool m_didCreateTemporaryPostDataFile = false;
+    std::unique_ptr<QFile> m_postBodyWriteStream;
+    bool m_haveBuiltPostBody = false;
 
     double m_timeOutSeconds = 10.0;
     int m_numberOfTimesToRetryOnTimeout = 0;
@@ -481,6 +568,7 @@ private:
     QString m_proxyHost;
     int m_proxyPort = 0;
     QString m_proxyType;
+    QUrl m_PACurl;
     bool m_isSynchronous = false;
     HttpMessage m_request;
 
@@ -492,6 +580,24 @@ private:
     QString m_authenticationScheme;
     QString m_authenticationRealm;
     int m_authenticationNeeded = 0;
+    QString m_proxyUsername;
+    QString m_proxyPassword;
+    QString m_proxyDomain;
+    QString m_proxyAuthenticationScheme;
+    QString m_proxyAuthenticationRealm;
+    bool m_useKeychainPersistence = false;
+    std::optional<AuthChallenge> m_requestAuthentication;
+    std::optional<AuthChallenge> m_proxyAuthentication;
+    QVariantMap m_requestCredentials;
+    QVariantMap m_proxyCredentials;
+    int m_authenticationRetryCount = 0;
+    int m_proxyAuthenticationRetryCount = 0;
+    // The answer that asked for credentials, read again when the owner
+    // supplies them later.
+    std::optional<HttpMessage> m_challengeResponse;
+    // Pairs a server or proxy refused on this request: never offered again.
+    QList<QPair<QString, QString>> m_rejectedCredentials;
+    QHash<QString, quint32> m_digestNonceCounts;
 
     NXHeaderDictionary m_responseHeaders;
     bool m_haveReadResponseHeaders = false;
@@ -542,3 +648,4 @@ private:
 };
 
 Q_DECLARE_METATYPE(NXHTTPRequest*)
+Q_DECLARE_METATYPE(AuthChallenge)

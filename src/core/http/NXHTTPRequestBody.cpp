@@ -118,6 +118,8 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
     if (m_needsRedirect) {
         if (!willAskDelegateToConfirmRedirect())
             performRedirect();
+    } else if (m_authenticationNeeded != 0) {
+        attemptToApplyCredentialsAndResume();
     } else if (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty()) {
         restartWithoutRange();
     }
@@ -385,7 +387,11 @@ void NXHTTPRequest::handleStreamComplete()
     releaseReadStreamToPool();
     const bool restarting
         = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();
-    if (m_needsRedirect || restarting || !m_error.isNull())
+    // A challenged request is not over while it waits for credentials: a
+    // cancel must still reach it.
+    if (m_authenticationNeeded != 0 && !m_needsRedirect)
+        m_complete = false;
+    if (m_needsRedirect || restarting || m_authenticationNeeded != 0 || !m_error.isNull())
         return;
     if (!fileFailure.isNull()) {
         failWithError(fileFailure);

@@ -16,6 +16,8 @@ struct NXHTTPRequest::Blocks {
     SizeBlock uploadSizeIncremented;
     DataBlock dataReceived;
     Block requestRedirected;
+    Block authenticationNeeded;
+    Block proxyAuthenticationNeeded;
 };
 
 namespace {
@@ -170,6 +172,22 @@ void NXHTTPRequest::setRequestRedirectedBlock(Block block)
     if (!m_blocks)
         m_blocks = std::make_shared<Blocks>();
     m_blocks->requestRedirected = std::move(block);
+}
+
+void NXHTTPRequest::setAuthenticationNeededBlock(Block block)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    if (!m_blocks)
+        m_blocks = std::make_shared<Blocks>();
+    m_blocks->authenticationNeeded = std::move(block);
+}
+
+void NXHTTPRequest::setProxyAuthenticationNeededBlock(Block block)
+{
+    const std::lock_guard lock(m_cancelledLock);
+    if (!m_blocks)
+        m_blocks = std::make_shared<Blocks>();
+    m_blocks->proxyAuthenticationNeeded = std::move(block);
 }
 
 void NXHTTPRequest::releaseBlocksOnMainThread()
@@ -415,4 +433,72 @@ void NXHTTPRequest::removeUploadProgressSoFar()
         const quint64 total = m_postLength;
         MainThread::run([block, amount, total] { block(amount, total); });
     }
+}
+
+// --- asking for credentials ----------------------------------------------------------------
+
+namespace {
+
+QByteArray credentialsMessage(bool proxy)
+{
+    return proxy ? "proxyAuthenticationNeededForRequest" : "authenticationNeededForRequest";
+}
+
+} // namespace
+
+bool NXHTTPRequest::willAskDelegateForCredentials()
+{
+    return willAskDelegateFor(AuthSide::Server);
+}
+
+bool NXHTTPRequest::willAskDelegateForProxyCredentials()
+{
+    return willAskDelegateFor(AuthSide::Proxy);
+}
+
+void NXHTTPRequest::askDelegateForCredentials()
+{
+    askDelegateFor(AuthSide::Server);
+}
+
+void NXHTTPRequest::askDelegateForProxyCredentials()
+{
+    askDelegateFor(AuthSide::Proxy);
+}
+
+// The delegate is asked, or the queue when there is no delegate. Nobody can
+// answer a synchronous request: its caller's thread is waiting for it.
+bool NXHTTPRequest::willAskDelegateFor(AuthSide side)
+{
+    if (m_isSynchronous)
+        return false;
+    const bool proxy = side == AuthSide::Proxy;
+    const Target asked = target(Target::Delegate) ? Target::Delegate : Target::Queue;
+    bool hasBlock = false;
+    {
+        const std::lock_guard lock(m_cancelledLock);
+        hasBlock = m_blocks
+            && (proxy ? bool(m_blocks->proxyAuthenticationNeeded)
+                      : bool(m_blocks->authenticationNeeded));
+    }
+    if (!answers(asked, credentialsMessage(proxy), 1) && !hasBlock)
+        return false;
+    MainThread::post([request = self(), side] { request->askDelegateFor(side); });
+    return true;
+}
+
+void NXHTTPRequest::askDelegateFor(AuthSide side)
+{
+    const bool proxy = side == AuthSide::Proxy;
+    const Target asked = target(Target::Delegate) ? Target::Delegate : Target::Queue;
+    if (answers(asked, credentialsMessage(proxy), 1)) {
+        sendRequest(target(asked), credentialsMessage(proxy), this);
+        return;
+    }
+    const auto blocks = m_blocks;
+    const Block& block = !blocks ? Block()
+        : proxy                  ? blocks->proxyAuthenticationNeeded
+                                 : blocks->authenticationNeeded;
+    if (block)
+        block();
 }

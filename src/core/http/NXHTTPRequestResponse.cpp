@@ -84,8 +84,14 @@ void NXHTTPRequest::readResponseHeaders()
         m_authenticationNeeded = 1;
     else if (m_responseStatusCode == 407)
         m_authenticationNeeded = 2;
-    if (m_authenticationNeeded == 0)
+    if (m_authenticationNeeded == 0) {
+        m_challengeResponse.reset();
         storeBasicCredentialsInSession();
+    } else {
+        // Each challenge is read afresh: a new nonce, a new scheme offered.
+        m_challengeResponse = *head;
+        (m_authenticationNeeded == 1 ? m_requestAuthentication : m_proxyAuthentication).reset();
+    }
     parseStringEncodingFromHeaders();
     readResponseCookies(*head);
     const bool redirecting = willRedirect();
@@ -294,6 +300,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_requestHeaders.remove(QStringLiteral("Range"));
     copy->m_requestCookies = m_requestCookies;
     copy->m_useCookiePersistence = m_useCookiePersistence;
+    copy->m_useKeychainPersistence = m_useKeychainPersistence;
     copy->m_useSessionPersistence = m_useSessionPersistence;
     copy->m_allowCompressedResponse = m_allowCompressedResponse;
     copy->m_downloadDestinationPath = m_downloadDestinationPath;
@@ -301,12 +308,16 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_username = m_username;
     copy->m_password = m_password;
     copy->m_domain = m_domain;
+    copy->m_proxyUsername = m_proxyUsername;
+    copy->m_proxyPassword = m_proxyPassword;
+    copy->m_proxyDomain = m_proxyDomain;
     copy->m_proxyHost = m_proxyHost;
     copy->m_proxyPort = m_proxyPort;
     copy->m_proxyType = m_proxyType;
     copy->m_uploadProgressDelegate = m_uploadProgressDelegate;
     copy->m_downloadProgressDelegate = m_downloadProgressDelegate;
     copy->m_postLength = m_postLength;
+    copy->m_haveBuiltPostBody = m_haveBuiltPostBody;
     copy->m_didStartSelector = m_didStartSelector;
     copy->m_didFinishSelector = m_didFinishSelector;
     copy->m_didFailSelector = m_didFailSelector;
@@ -324,6 +335,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_clientCertificate = m_clientCertificate;
     copy->m_clientKey = m_clientKey;
     copy->m_clientCertificates = m_clientCertificates;
+    copy->m_PACurl = m_PACurl;
     copy->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     copy->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
     copy->m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;

@@ -39,6 +39,8 @@ struct NXHTTPRequestClassState {
 
     std::recursive_mutex progressLock;
     std::recursive_mutex sessionCredentialsLock;
+    // One challenged request at a time looks for credentials or asks for them.
+    std::recursive_mutex delegateAuthenticationLock;
     QList<QVariantMap> sessionCredentials;
     QList<QVariantMap> sessionProxyCredentials;
     std::recursive_mutex sessionCookiesLock;
@@ -53,6 +55,21 @@ struct NXHTTPRequestClassState {
     static NXHTTPRequestClassState& instance();
     void measureBandwidthUsage();
     void recordBandwidthUsage();
+};
+
+// The body of a request as the transport pulls it, in pieces no larger than
+// the upload bandwidth limit allows.
+class NXInputStream : public HttpBodyStream {
+public:
+    static std::unique_ptr<NXInputStream> inputStreamWithFileAtPath(const QString& path);
+    static std::unique_ptr<NXInputStream> inputStreamWithData(const QByteArray& data);
+
+    qint64 read(char* data, qint64 maxLength) override;
+
+private:
+    explicit NXInputStream(std::unique_ptr<QIODevice> device);
+
+    std::unique_ptr<QIODevice> m_device;
 };
 
 // Drops the pool's hold on a connection that will not be used again.

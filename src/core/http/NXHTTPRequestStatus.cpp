@@ -363,6 +363,8 @@ void NXHTTPRequest::performRedirect()
         m_username.clear();
         m_password.clear();
         m_domain.clear();
+        m_requestCredentials.clear();
+        m_requestAuthentication.reset();
     }
     // Cookies are chosen again for the new address; headers that are built
     // again at the start take theirs then.
@@ -437,6 +439,7 @@ void NXHTTPRequest::failWithError(const HttpError& failure)
 
 void NXHTTPRequest::markAsFinished()
 {
+    removeTemporaryUploadFiles();
     setInProgress(false);
     setFinished(true);
 }
