@@ -479,6 +479,7 @@ void NXHTTPRequest::clearSession()
     {
         const std::lock_guard lock(state.sessionCredentialsLock);
         state.sessionCredentials.clear();
+        state.sessionProxyCredentials.clear();
     }
     setSessionCookies({});
 }
