@@ -7,6 +7,7 @@
 #include "list/NXMediaListModel.h"
 #include "model/DNFileGroupNode.h"
 #include "platform/UserDefaults.h"
+#include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
@@ -158,6 +159,30 @@ TEST(ApplicationTest, AddingTheOtherKindOfSourceAsksBeforeClearingTheList)
         EXPECT_EQ(run.window().mediaNodes().front()->mediaType(), c.firstAfter);
     }
     UserDefaults::standard().remove(NXAppController::kNoConflictQuestionKey);
+}
+
+TEST(ListTest, OutputColumnShowsTheNameTheBuilderWrites)
+{
+    std::shared_ptr<DNProfile> matroska;
+    for (const auto& category :
+        DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
+        for (const auto& profile : category.profiles)
+            if (!matroska && profile->fileNameSuffix() == QLatin1String("mkv"))
+                matroska = profile->copy();
+    ASSERT_TRUE(matroska) << "no Matroska profile in the catalogue";
+    const auto node = std::make_shared<DNFileNode>(QStringLiteral("/films/clip.avi"));
+    node->setProfile(matroska);
+    const struct {
+        const char* requested;
+        const char* shown;
+    } cases[] = { { "clip.avi", "clip.mkv" }, { "it's.avi", "it_s.mkv" },
+        { "Clip.MKV", "Clip.MKV" }, { "a/b.mov", "a_b.mkv" } };
+    for (const auto& c : cases) {
+        DNNodeInfo info;
+        info.outputName = QString::fromUtf8(c.requested);
+        node->setNodeInfo(info);
+        EXPECT_EQ(NXMediaOutputName(*node).toStdString(), c.shown) << c.requested;
+    }
 }
 
 TEST(ControlsTest, SliderTakesItsValueFromThePointerAndActsOnRelease)

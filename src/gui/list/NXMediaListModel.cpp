@@ -1,5 +1,6 @@
 #include "list/NXMediaListModel.h"
 
+#include "builders/video/BuilderServices.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
@@ -15,13 +16,6 @@ namespace {
 const DNFileNode* asFileNode(const NXBasicMediaNode& node)
 {
     return dynamic_cast<const DNFileNode*>(&node);
-}
-
-// Quotes would break the engines' file names; they become underscores.
-QString cleanOutputBase(QString name)
-{
-    name.replace(QLatin1Char('\''), QLatin1Char('_')).replace(QLatin1Char('"'), QLatin1Char('_'));
-    return name.isEmpty() ? QStringLiteral("Untitled") : name;
 }
 
 } // namespace
@@ -64,13 +58,14 @@ QString NXMediaOutputName(const NXBasicMediaNode& node)
     const auto* file = asFileNode(node);
     if (!file || node.mediaType() == NXMediaType::MergeMember)
         return {};
-    // The requested name loses its own extension to the profile's.
-    const QString base = QFileInfo(file->nodeInfo().outputName.value_or(file->path()))
-                             .completeBaseName()
-                             .remove(QLatin1Char('/'));
+    const QString requested
+        = file->nodeInfo().outputName.value_or(QFileInfo(file->path()).fileName());
     const QString suffix = file->profile() ? file->profile()->fileNameSuffix() : QString();
-    const QString name = cleanOutputBase(base);
-    return suffix.isEmpty() ? name : name + QLatin1Char('.') + suffix;
+    // The name the builder will write, before a number keeps it unique.
+    QString name = OutputFileName(requested, suffix);
+    if (suffix.isEmpty())
+        name.chop(1); // no profile yet: no extension, nor its point
+    return name;
 }
 
 NXMediaListModel::NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent)

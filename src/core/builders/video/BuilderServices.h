@@ -33,6 +33,10 @@ QString ReplaceQuotesInName(const std::optional<QString>& name);
 QString MakeOutputPath(
     const QString& folder, const std::optional<QString>& outputName, const QString& suffix);
 
+// The file name MakeOutputPath starts from for `outputName` and `suffix`,
+// before a number is added to keep it unique; for showing it beforehand.
+QString OutputFileName(const QString& outputName, const QString& suffix);
+
 // --- Stream specifiers -----------------------------------------------------
 
 // The specifier of the node's selected video, audio or subtitle track: "0:#id"

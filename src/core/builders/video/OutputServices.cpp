@@ -77,6 +77,12 @@ QString MakeOutputPath(
         DNLog(QStringLiteral("No output name given, cannot make an output path."));
         return {};
     }
+    const QString where = folder.isEmpty() ? QDir::homePath() : folder;
+    return DNUniqueFilePath(where, OutputFileName(*outputName, suffix), 0);
+}
+
+QString OutputFileName(const QString& outputName, const QString& suffix)
+{
     // A slash would put the output in another folder ("../x" or "a/b").
     QString name = ReplaceQuotesInName(outputName);
     name.replace(QLatin1Char('/'), kReplacement);
@@ -86,9 +92,7 @@ QString MakeOutputPath(
     if (base.isEmpty())
         base = QStringLiteral("Untitled");
     const QString extension = dot < 0 ? suffix : chosenExtension(own, suffix);
-    const QString fileName = base + QLatin1Char('.') + extension;
-    const QString where = folder.isEmpty() ? QDir::homePath() : folder;
-    return DNUniqueFilePath(where, fileName, 0);
+    return base + QLatin1Char('.') + extension;
 }
 
 std::optional<QString> GenVideoStreamMark(
