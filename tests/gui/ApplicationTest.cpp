@@ -148,7 +148,8 @@ TEST(ApplicationTest, AddingTheOtherKindOfSourceAsksBeforeClearingTheList)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        UserDefaults::standard().setValue(NXAppController::kNoConflictQuestionKey, c.questionStored);
+        UserDefaults::standard().setValue(
+            NXAppController::kNoConflictQuestionKey, c.questionStored);
         Launch run;
         run.window().addOpenedFiles({ source, source });
         run.dialogs.alerts.clear();
@@ -195,7 +196,8 @@ TEST(ControlsTest, SliderTakesItsValueFromThePointerAndActsOnRelease)
         int x;
         double value;
     };
-    for (const Case c : { Case { 50, 25 }, Case { 200, 100 }, Case { 400, 100 }, Case { -10, 0 } }) {
+    for (const Case c :
+        { Case { 50, 25 }, Case { 200, 100 }, Case { 400, 100 }, Case { -10, 0 } }) {
         QTest::mouseClick(&slider, Qt::LeftButton, {}, QPoint(c.x, 8));
         EXPECT_DOUBLE_EQ(slider.doubleValue(), c.value) << "x = " << c.x;
     }
