@@ -276,6 +276,7 @@ void NXHTTPRequest::main()
         return;
     }
     m_complete = false;
+    m_didUseCachedResponse = false;
     if (!m_url.isValid() || m_url.isEmpty()) {
         failWithError(requestError(NXHTTPRequestErrorType::UnableToCreateRequest,
             QStringLiteral("Unable to create request (bad url?)")));
@@ -300,11 +301,15 @@ void NXHTTPRequest::prepareAndStart()
         if (!m_error.isNull())
             return;
     }
+    if (m_requestMethod != QLatin1String("GET"))
+        m_downloadCache.reset();
     m_request = HttpMessage::request(m_requestMethod, m_url,
         m_useHTTPVersionOne ? QStringLiteral("HTTP/1.0") : QStringLiteral("HTTP/1.1"));
     if (const auto main = m_mainRequest.lock())
         main->buildRequestHeaders();
     buildRequestHeaders();
+    if (answeredFromCache())
+        return;
     applyAuthorizationHeader();
     for (auto it = m_requestHeaders.cbegin(); it != m_requestHeaders.cend(); ++it)
         m_request.setHeader(it.key(), it.value());

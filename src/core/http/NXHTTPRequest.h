@@ -32,6 +32,24 @@ struct NXConnectionRecord;
 struct PacAnswer;
 
 using NXHeaderDictionary = QMap<QString, QString>;
+class NXHTTPRequest;
+
+// A store of earlier answers a request may be given; it is asked on the
+// network thread. Stored headers carry the status code under
+// "X-NXHTTPRequest-Response-Status-Code".
+class NXCacheDelegate {
+public:
+    virtual ~NXCacheDelegate() = default;
+    virtual int defaultCachePolicy() const = 0;
+    // True when the stored answer may stand in for the network's.
+    virtual bool canUseCachedDataForRequest(NXHTTPRequest& request) = 0;
+    virtual void updateExpiryForRequest(NXHTTPRequest& request, double maxAge) = 0;
+    virtual void storeResponseForRequest(NXHTTPRequest& request, double maxAge) = 0;
+    virtual std::optional<NXHeaderDictionary> cachedResponseHeadersForURL(const QUrl& url) = 0;
+    // Empty when nothing is stored.
+    virtual QString pathToCachedResponseDataForURL(const QUrl& url) = 0;
+    virtual QByteArray cachedResponseDataForURL(const QUrl& url) = 0;
+};
 
 // One HTTP transfer, and at the same time an operation a queue can run. The
 // owner configures it, then starts it (startAsynchronous() puts it on the
@@ -206,6 +224,20 @@ public:
     QString authenticationRealm() const { return m_authenticationRealm; }
     void setAuthenticationRealm(const QString& realm) { m_authenticationRealm = realm; }
     int authenticationNeeded() const { return m_authenticationNeeded; }
+
+    // --- cache ------------------------------------------------------------
+    // Only GET requests use the cache. Policy bits: 4 or 8 ask the server
+    // whether the stored answer is still good; 64 answers from the store
+    // when the network fails.
+    std::shared_ptr<NXCacheDelegate> downloadCache() const { return m_downloadCache; }
+    void setDownloadCache(std::shared_ptr<NXCacheDelegate> cache) { m_downloadCache = std::move(cache); }
+    int cachePolicy() const { return m_cachePolicy; }
+    void setCachePolicy(int policy) { m_cachePolicy = policy; }
+    int cacheStoragePolicy() const { return m_cacheStoragePolicy; }
+    void setCacheStoragePolicy(int policy) { m_cacheStoragePolicy = policy; }
+    double secondsToCache() const { return m_secondsToCache; }
+    void setSecondsToCache(double seconds) { m_secondsToCache = seconds; }
+    bool didUseCachedResponse() const { return m_didUseCachedResponse; }
     QString proxyUsername() const { return m_proxyUsername; }
     void setProxyUsername(const QString& name) { m_proxyUsername = name; }
     QString proxyPassword() const { return m_proxyPassword; }
@@ -399,6 +431,7 @@ protected:
     bool willAskDelegateToConfirmRedirect();
     bool retryUsingNewConnection();
     bool removeTemporaryDownloadFile();
+    void useDataFromCache();
 
     // Request body, once per request.
     void buildPostBody();
@@ -466,6 +499,9 @@ private:
     bool willAskDelegateFor(AuthSide side);
     void askDelegateFor(AuthSide side);
     void applySessionAuthorization();
+    bool answeredFromCache();
+    void takeCachedAnswer(NXHTTPRequest& target, const NXHeaderDictionary& headers,
+        const QString& dataPath);
     void removeTemporaryUploadFiles();
     bool compressPostBody();
     bool measurePostBodyFile();
@@ -598,6 +634,12 @@ private:
     // Pairs a server or proxy refused on this request: never offered again.
     QList<QPair<QString, QString>> m_rejectedCredentials;
     QHash<QString, quint32> m_digestNonceCounts;
+
+    std::shared_ptr<NXCacheDelegate> m_downloadCache;
+    int m_cachePolicy = 0;
+    int m_cacheStoragePolicy = 0;
+    double m_secondsToCache = 0;
+    bool m_didUseCachedResponse = false;
 
     NXHeaderDictionary m_responseHeaders;
     bool m_haveReadResponseHeaders = false;

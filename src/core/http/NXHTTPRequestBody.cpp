@@ -97,6 +97,9 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
             return;
         if (!m_haveReadResponseHeaders)
             readResponseHeaders();
+        // The store answered instead: this stream is gone.
+        if (m_complete || !m_readStream)
+            return;
         switch (event) {
         case HttpReadStream::HasBytesAvailable:
             handleBytesAvailable();
@@ -383,6 +386,8 @@ void NXHTTPRequest::handleStreamComplete()
         const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
         if (toFile && !m_needsRedirect)
             fileFailure = finishDownloadFile();
+        if (m_downloadCache && !m_didUseCachedResponse)
+            m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }
     releaseReadStreamToPool();
     const bool restarting

@@ -80,6 +80,11 @@ void NXHTTPRequest::readResponseHeaders()
         m_responseStatusMessage = head->statusLine();
         m_responseHeaders = head->headers().dictionary();
     }
+    if (m_downloadCache && m_downloadCache->canUseCachedDataForRequest(*this)) {
+        m_downloadCache->updateExpiryForRequest(*this, m_secondsToCache);
+        useDataFromCache();
+        return;
+    }
     if (m_responseStatusCode == 401)
         m_authenticationNeeded = 1;
     else if (m_responseStatusCode == 407)

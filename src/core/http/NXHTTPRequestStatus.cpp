@@ -426,6 +426,13 @@ void NXHTTPRequest::failWithError(const HttpError& failure)
     }
     if (m_cancelled || !m_error.isNull())
         return;
+    // A cancel is the owner's word and is never turned into a stored answer.
+    if (m_downloadCache && (m_cachePolicy & 64)
+        && code != int(NXHTTPRequestErrorType::RequestCancelled)
+        && m_downloadCache->canUseCachedDataForRequest(*this)) {
+        useDataFromCache();
+        return;
+    }
     m_error = failure;
     if (const auto main = m_mainRequest.lock()) {
         const std::lock_guard mainLock(main->m_cancelledLock);
