@@ -39,6 +39,8 @@ HttpError NXDataDecompressor::setupStream()
     if (status != Z_OK)
         return inflateErrorWithCode(status);
     m_streamReady = true;
+    m_receivedInput = false;
+    m_reachedEnd = false;
     return {};
 }
 
@@ -50,6 +52,9 @@ HttpError NXDataDecompressor::closeStream()
     const int status = inflateEnd(m_zStream.get());
     if (status != Z_OK)
         return inflateErrorWithCode(status);
+    // What zlib answers when asked to finish a stream whose input ran out early.
+    if (m_receivedInput && !m_reachedEnd)
+        return inflateErrorWithCode(Z_BUF_ERROR);
     return {};
 }
 
@@ -63,6 +68,7 @@ std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
     }
     if (length == 0)
         return QByteArray();
+    m_receivedInput = true;
     const auto step = std::max<qsizetype>(qsizetype(length / 2), kMinimumOutput);
     QByteArray output(
         std::max<qsizetype>(qsizetype(length + length / 2), kMinimumOutput), Qt::Uninitialized);
@@ -79,8 +85,10 @@ std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
         stream.next_out = reinterpret_cast<Bytef*>(output.data() + produced);
         stream.avail_out = uInt(output.size() - produced);
         const int status = inflate(&stream, Z_NO_FLUSH);
-        if (status == Z_STREAM_END)
+        if (status == Z_STREAM_END) {
+            m_reachedEnd = true;
             break;
+        }
         if (status == Z_BUF_ERROR && stream.avail_in == 0)
             break;
         if (status != Z_OK) {
@@ -102,7 +110,16 @@ std::optional<QByteArray> NXDataDecompressor::uncompressData(
             *error = setup;
         return std::nullopt;
     }
-    return decompressor.uncompressBytes(data.constData(), quint64(data.size()), error);
+    const std::optional<QByteArray> inflated
+        = decompressor.uncompressBytes(data.constData(), quint64(data.size()), error);
+    if (!inflated)
+        return std::nullopt;
+    if (const HttpError closing = decompressor.closeStream(); !closing.isNull()) {
+        if (error)
+            *error = closing;
+        return std::nullopt;
+    }
+    return inflated;
 }
 
 bool NXDataDecompressor::uncompressDataFromFile(

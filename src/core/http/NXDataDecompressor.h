@@ -25,6 +25,8 @@ public:
     static std::unique_ptr<NXDataDecompressor> decompressor();
 
     HttpError setupStream();
+    // Ends the stream. Bytes given without reaching the end of the compressed
+    // data (a body cut short) are an error: what was inflated is incomplete.
     HttpError closeStream();
     bool streamReady() const { return m_streamReady; }
 
@@ -41,4 +43,6 @@ public:
 private:
     std::unique_ptr<z_stream_s> m_zStream;
     bool m_streamReady = false;
+    bool m_receivedInput = false;
+    bool m_reachedEnd = false;
 };

@@ -157,3 +157,49 @@ TEST(Gzip, MissingSourceFileFailsAndLeavesAnEmptyDestination)
     EXPECT_TRUE(QFile::exists(destination));
     EXPECT_EQ(QFileInfo(destination).size(), 0);
 }
+
+TEST(Gzip, ABodyCutShortFailsWithCode11WholeInPiecesAndFileToFile)
+{
+    const QByteArray data = sample(100000);
+    const QByteArray gzip = NXDataCompressor::compressData(data, nullptr).value_or(QByteArray());
+    ASSERT_GT(gzip.size(), 100);
+    QTemporaryDir dir;
+    const QString packed = dir.filePath(QStringLiteral("packed.gz"));
+    const QString unpacked = dir.filePath(QStringLiteral("unpacked"));
+    const QString failure = QStringLiteral("Decompression of data failed with code %1");
+    // 0 cut is the sound body: every path must accept it, so a path that
+    // fails everything cannot pass.
+    for (const qsizetype cut :
+        { qsizetype(0), qsizetype(1), qsizetype(4), qsizetype(8), qsizetype(gzip.size() / 2) }) {
+        SCOPED_TRACE(cut);
+        const QByteArray body = gzip.chopped(cut);
+        const bool sound = cut == 0;
+
+        HttpError whole;
+        EXPECT_EQ(NXDataDecompressor::uncompressData(body, &whole).has_value(), sound);
+
+        NXDataDecompressor decompressor;
+        ASSERT_TRUE(decompressor.setupStream().isNull());
+        for (qsizetype at = 0; at < body.size(); at += 1000) {
+            const qsizetype length = std::min<qsizetype>(1000, body.size() - at);
+            ASSERT_TRUE(
+                decompressor.uncompressBytes(body.constData() + at, quint64(length), nullptr));
+        }
+        const HttpError pieces = decompressor.closeStream();
+
+        QFile file(packed);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(body);
+        file.close();
+        HttpError files;
+        EXPECT_EQ(NXDataDecompressor::uncompressDataFromFile(packed, unpacked, &files), sound);
+
+        for (const HttpError& error : { whole, pieces, files }) {
+            EXPECT_EQ(error.isNull(), sound);
+            if (!sound) {
+                EXPECT_EQ(error.code(), 11);
+                EXPECT_EQ(error.localizedDescription(), failure.arg(Z_BUF_ERROR));
+            }
+        }
+    }
+}
