@@ -9,7 +9,9 @@
 namespace {
 
 constexpr qint64 kSocketReadBuffer = 64 * 1024;
-constexpr qint64 kReadChunk = 64 * 1024;
+constexpr qsizetype kReadChunk = 128 * 1024;
+// Enough to cover what a stream buffers before reading pauses, plus one.
+constexpr size_t kReadBuffers = HttpStreamCore::kHighWater / kReadChunk + 2;
 constexpr qint64 kWriteAhead = 64 * 1024;
 constexpr qint64 kBodyChunk = 16 * 1024;
 
@@ -238,32 +240,58 @@ void HttpConnection::processIncoming()
             if (m_core->readPaused)
                 return;
         }
-        const QByteArray chunk = m_socket->read(kReadChunk);
-        qsizetype offset = 0;
-        while (offset < chunk.size() && m_core) {
-            QByteArray body;
-            const bool hadHead = m_parser.hasHead();
-            offset += m_parser.feed(chunk.constData() + offset, chunk.size() - offset, body);
-            if (m_parser.hasError()) {
-                fail(TransportError::Other, m_parser.errorString());
-                return;
-            }
-            if (!hadHead && m_parser.hasHead())
-                handleHead();
-            if (!body.isEmpty())
-                m_core->appendBody(body);
-            if (!m_parser.isComplete())
-                continue;
-            if (m_phase == Phase::Tunnel) {
-                startTls();
-                return;
-            }
-            if (offset < chunk.size())
-                m_peerClosed = true; // bytes after the end: the connection is not reused
-            finishExchange();
+        QByteArray& buffer = freeReadBuffer();
+        const qint64 count = m_socket->read(buffer.data(), buffer.size());
+        if (count <= 0 || !parseIncoming(buffer, qsizetype(count)))
             return;
-        }
     }
+}
+
+// False once the exchange is over, failed, or turned into a tunnel.
+bool HttpConnection::parseIncoming(const QByteArray& bytes, qsizetype size)
+{
+    qsizetype offset = 0;
+    while (offset < size && m_core) {
+        const bool hadHead = m_parser.hasHead();
+        const HttpResponseParser::Step step
+            = m_parser.next(bytes.constData() + offset, size - offset);
+        if (m_parser.hasError()) {
+            fail(TransportError::Other, m_parser.errorString());
+            return false;
+        }
+        if (!hadHead && m_parser.hasHead())
+            handleHead();
+        if (step.bodyLength > 0)
+            m_core->appendBody(bytes, offset + step.bodyOffset, step.bodyLength);
+        offset += step.used;
+        if (!m_parser.isComplete())
+            continue;
+        if (m_phase == Phase::Tunnel) {
+            startTls();
+            return false;
+        }
+        if (offset < size)
+            m_peerClosed = true; // bytes after the end: the connection is not reused
+        finishExchange();
+        return false;
+    }
+    return true;
+}
+
+QByteArray& HttpConnection::freeReadBuffer()
+{
+    // A buffer nobody else holds any more has been read to the end.
+    for (QByteArray& buffer : m_readBuffers) {
+        if (buffer.isDetached())
+            return buffer;
+    }
+    if (m_readBuffers.size() < kReadBuffers)
+        return m_readBuffers.emplace_back(kReadChunk, Qt::Uninitialized);
+    // Every buffer still holds unread bytes: the stream keeps the old one alive.
+    QByteArray& replaced = m_readBuffers[m_nextRecycled];
+    m_nextRecycled = (m_nextRecycled + 1) % m_readBuffers.size();
+    replaced = QByteArray(kReadChunk, Qt::Uninitialized);
+    return replaced;
 }
 
 void HttpConnection::handleHead()

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <vector>
+
 class QSslSocket;
 
 // One connection to a server (or through a proxy to it), serving one read
@@ -47,6 +49,8 @@ private:
     void pumpBody();
     void onReadyRead();
     void processIncoming();
+    bool parseIncoming(const QByteArray& bytes, qsizetype size);
+    QByteArray& freeReadBuffer();
     void handleHead();
     void onDisconnected();
     void onSocketError(QAbstractSocket::SocketError socketError);
@@ -63,6 +67,10 @@ private:
     std::shared_ptr<HttpStreamCore> m_core;
     std::weak_ptr<HttpStreamCore> m_holder;
     HttpResponseParser m_parser;
+    // The socket is read into these; body bytes stay in them, shared with the
+    // stream, until they are read from it.
+    std::vector<QByteArray> m_readBuffers;
+    size_t m_nextRecycled = 0;
     bool m_tunnelFailed = false;
     bool m_bodyDone = true;
     bool m_chunkedBody = false;

@@ -110,16 +110,45 @@ void HttpStreamCore::setResponse(const HttpMessage& head)
     response = head;
 }
 
-bool HttpStreamCore::appendBody(const QByteArray& bytes)
+bool HttpStreamCore::appendBody(const QByteArray& bytes, qsizetype offset, qsizetype length)
 {
     const std::lock_guard lock(mutex);
-    if (!bytes.isEmpty() && status != Status::Closed) {
-        buffer.append(bytes);
+    if (length > 0 && status != Status::Closed) {
+        Slice* last = slices.empty() ? nullptr : &slices.back();
+        if (last && last->bytes.constData() == bytes.constData()
+            && last->offset + last->length == offset)
+            last->length += length;
+        else
+            slices.push_back({ bytes, offset, length });
+        buffered += length;
         bytesArmed = true;
         kickLocked();
     }
     readPaused = bufferedLocked() >= kHighWater;
     return readPaused;
+}
+
+qint64 HttpStreamCore::takeLocked(char* data, qint64 maxLength)
+{
+    qint64 count = 0;
+    while (count < maxLength && !slices.empty()) {
+        Slice& front = slices.front();
+        const qsizetype take = qsizetype(std::min<qint64>(maxLength - count, front.length));
+        std::memcpy(data + count, front.bytes.constData() + front.offset, size_t(take));
+        front.offset += take;
+        front.length -= take;
+        count += take;
+        if (front.length == 0)
+            slices.pop_front();
+    }
+    buffered -= qsizetype(count);
+    return count;
+}
+
+void HttpStreamCore::discardLocked()
+{
+    slices.clear();
+    buffered = 0;
 }
 
 void HttpStreamCore::addBytesWritten(quint64 count)
@@ -281,8 +310,7 @@ void HttpReadStream::close()
         m_core->client = nullptr;
         m_core->eventMask = 0;
         m_core->scheduled = false;
-        m_core->buffer.clear();
-        m_core->readOffset = 0;
+        m_core->discardLocked();
         if (m_core->target)
             m_core->target->deleteLater();
         m_core->target = nullptr;
@@ -319,13 +347,7 @@ qint64 HttpReadStream::read(char* data, qint64 maxLength)
         HttpStreamCore& core = *m_core;
         if (core.bufferedLocked() == 0)
             return core.error.isNull() ? 0 : -1;
-        count = std::min<qint64>(maxLength, core.bufferedLocked());
-        std::memcpy(data, core.buffer.constData() + core.readOffset, size_t(count));
-        core.readOffset += count;
-        if (core.readOffset > core.buffer.size() / 2) {
-            core.buffer.remove(0, core.readOffset);
-            core.readOffset = 0;
-        }
+        count = core.takeLocked(data, maxLength);
         core.bytesArmed = core.bufferedLocked() > 0;
         core.kickLocked();
         resume = core.readPaused && core.bufferedLocked() < HttpStreamCore::kLowWater;

@@ -61,20 +61,35 @@ bool HttpResponseParser::fail(const QString& why)
     return false;
 }
 
-qsizetype HttpResponseParser::feed(const char* data, qsizetype size, QByteArray& body)
+HttpResponseParser::Step HttpResponseParser::next(const char* data, qsizetype size)
 {
     if (size > 0)
         m_receivedAnything = true;
-    qsizetype used = 0;
-    while (used < size && m_state != State::Done && m_state != State::Failed) {
-        if (m_state == State::Body || m_state == State::ChunkData || m_state == State::UntilClose) {
-            used += takeBody(data + used, size - used, body);
-            continue;
+    Step step;
+    while (step.used < size && m_state != State::Done && m_state != State::Failed) {
+        if (isInBody()) {
+            step.bodyOffset = step.used;
+            step.bodyLength = takeBody(size - step.used);
+            step.used += step.bodyLength;
+            break;
         }
         QByteArray line;
-        if (!takeLine(data, size, used, line))
+        if (!takeLine(data, size, step.used, line))
             break;
         handleLine(line);
+    }
+    return step;
+}
+
+qsizetype HttpResponseParser::feed(const char* data, qsizetype size, QByteArray& body)
+{
+    qsizetype used = 0;
+    while (used < size) {
+        const Step step = next(data + used, size - used);
+        body.append(data + used + step.bodyOffset, step.bodyLength);
+        used += step.used;
+        if (step.used == 0)
+            break;
     }
     return used;
 }
@@ -242,14 +257,16 @@ bool HttpResponseParser::parseChunkSize(const QByteArray& line)
     return true;
 }
 
-qsizetype HttpResponseParser::takeBody(const char* data, qsizetype size, QByteArray& body)
+bool HttpResponseParser::isInBody() const
 {
-    if (m_state == State::UntilClose) {
-        body.append(data, size);
+    return m_state == State::Body || m_state == State::ChunkData || m_state == State::UntilClose;
+}
+
+qsizetype HttpResponseParser::takeBody(qsizetype size)
+{
+    if (m_state == State::UntilClose)
         return size;
-    }
     const qsizetype take = qsizetype(std::min<quint64>(m_remaining, quint64(size)));
-    body.append(data, take);
     m_remaining -= quint64(take);
     if (m_remaining == 0)
         m_state = m_state == State::ChunkData ? State::ChunkDataEnd : State::Done;

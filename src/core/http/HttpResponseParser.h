@@ -33,6 +33,18 @@ public:
     // Starts over for the next response on the same connection.
     void reset();
 
+    // What one step of reading consumed: `used` bytes from the start of the
+    // data, among them `bodyLength` body bytes starting at `bodyOffset`.
+    struct Step {
+        qsizetype used = 0;
+        qsizetype bodyOffset = 0;
+        qsizetype bodyLength = 0;
+    };
+
+    // Consumes bytes up to and including the next run of body bytes, which
+    // stay where they are for the caller to take without a copy. Call again
+    // with the rest while bytes are left and the response is incomplete.
+    Step next(const char* data, qsizetype size);
     // Consumes bytes; body bytes are appended to `body`. Returns the number of
     // bytes used: less than `size` once the response is complete (the rest
     // belongs to whatever follows) or on error.
@@ -78,7 +90,8 @@ private:
     bool endOfHead();
     bool chooseFraming();
     bool parseChunkSize(const QByteArray& line);
-    qsizetype takeBody(const char* data, qsizetype size, QByteArray& body);
+    bool isInBody() const;
+    qsizetype takeBody(qsizetype size);
     bool fail(const QString& why);
 
     Limits m_limits;

@@ -4,6 +4,7 @@
 
 #include <QPointer>
 
+#include <deque>
 #include <mutex>
 
 class HttpConnection;
@@ -14,6 +15,14 @@ class HttpConnection;
 // `connection` is touched on the network thread only.
 struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     using Status = HttpReadStream::Status;
+
+    // Body bytes still to be read: a stretch of a buffer the connection read
+    // the socket into, shared with it rather than copied.
+    struct Slice {
+        QByteArray bytes;
+        qsizetype offset = 0;
+        qsizetype length = 0;
+    };
 
     // Above this many unread body bytes the connection stops reading from the
     // socket; it starts again once the reader has taken them below the low mark.
@@ -37,8 +46,8 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     bool ended = false;
     bool readPaused = false;
     bool reused = false;
-    QByteArray buffer;
-    qsizetype readOffset = 0;
+    std::deque<Slice> slices;
+    qsizetype buffered = 0;
     std::optional<HttpMessage> response;
     HttpError error;
     quint64 bytesWritten = 0;
@@ -51,7 +60,10 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     // network thread only
     QPointer<HttpConnection> connection;
 
-    qsizetype bufferedLocked() const { return buffer.size() - readOffset; }
+    qsizetype bufferedLocked() const { return buffered; }
+    // Copies up to maxLength buffered bytes out (mutex held).
+    qint64 takeLocked(char* data, qint64 maxLength);
+    void discardLocked();
     // Asks the scheduled thread to deliver the next due event (mutex held).
     void kickLocked();
     // Runs on the scheduled thread: delivers one event, then asks again.
@@ -60,8 +72,9 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     // Network side.
     void markConnected(bool reusedConnection);
     void setResponse(const HttpMessage& head);
-    // Returns true when the connection should stop reading for now.
-    bool appendBody(const QByteArray& bytes);
+    // Queues `length` bytes of `bytes` from `offset` on. Returns true when the
+    // connection should stop reading for now.
+    bool appendBody(const QByteArray& bytes, qsizetype offset, qsizetype length);
     void addBytesWritten(quint64 count);
     void markEnded();
     void markFailed(const HttpError& failure);
