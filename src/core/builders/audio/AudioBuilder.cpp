@@ -17,12 +17,6 @@ struct AudioValues {
     QString channels;
 };
 
-// The kept part of a source, in whole seconds.
-struct Trim {
-    int32_t start = 0;
-    int32_t length = 0;
-};
-
 void logRefusal(const char* builderName, const QString& reason)
 {
     DNLog(QStringLiteral("%1: %2").arg(QLatin1String(builderName), reason));
@@ -111,23 +105,6 @@ ArgumentBlockPtr finishWithOutput(ArgumentWriter& writer, DNFileNode& node,
     return block;
 }
 
-// The trim of a source whose selected video track lasts `duration` seconds.
-// It is honoured whatever subtitle is chosen, as an audio output shows none.
-// A kept part that does not last a whole second would make an empty output.
-std::optional<Trim> trimOf(const DNNodeSetting& setting, float duration)
-{
-    if (!setting.trimEnable() || !(duration > 0.0f))
-        return std::nullopt;
-    const float start = setting.trimStartPercent();
-    const float end = setting.trimEndPercent();
-    const float kept = end - start;
-    const Trim trim { static_cast<int32_t>(duration * start),
-        static_cast<int32_t>(kept * duration) };
-    if (!(end > start) || trim.length <= 0)
-        return std::nullopt;
-    return trim;
-}
-
 void writeInput(ArgumentWriter& writer, const std::optional<Trim>& trim, const QString& path)
 {
     if (trim)
@@ -165,7 +142,8 @@ ArgumentBlockPtr singlePath(const AudioFormat& format, DNFileNode& node, const E
         = profileValues(format, *node.profile(), false, format.name);
     if (!values)
         return nullptr;
-    const std::optional<Trim> trim = trimOf(node.setting(), video->duration);
+    // An audio output shows no subtitle, so its trim holds whatever subtitle is chosen.
+    const std::optional<Trim> trim = TrimOfSetting(node.setting(), video->duration, format.name);
     const DNTExtAudio* extAudio = selectedExtAudio(node);
 
     ArgumentWriter writer(format.name);

@@ -17,11 +17,6 @@ constexpr float kMaxSaneFrameRate = 150.0f;
 const char* const kFilmRate = "23.97";
 const QLatin1String kResetTimestamps("setpts=N/(FRAME_RATE*TB)");
 
-struct Trim {
-    int32_t start = 0;
-    int32_t length = 0;
-};
-
 void logFor(const VideoBuilderRow& row, const QString& message)
 {
     DNLog(QStringLiteral("%1: %2").arg(QLatin1String(row.name), message));
@@ -80,27 +75,6 @@ bool mapsNeeded(const VideoBuilderRow& row, const DNFileNode& node)
     return true;
 }
 
-// The kept part of the chosen track, in whole seconds. A trim that keeps
-// nothing (its end not after its start) is no trim: "-t 0" or a negative
-// length would make an empty output or a refused run.
-std::optional<Trim> trimOf(const VideoFrame& f)
-{
-    const DNNodeSetting& s = f.node.setting();
-    const float duration = f.vtrack.duration;
-    if (!s.trimEnable() || !(duration > 0.0f) || !std::isfinite(duration))
-        return std::nullopt;
-    const float start = duration * s.trimStartPercent();
-    const float length = (s.trimEndPercent() - s.trimStartPercent()) * duration;
-    if (!(length >= 1.0f) || !(start >= 0.0f) || !(start < duration)) {
-        logFor(f.row,
-            QStringLiteral("the trim from %1 to %2 keeps nothing; the whole file is converted")
-                .arg(double(s.trimStartPercent()))
-                .arg(double(s.trimEndPercent())));
-        return std::nullopt;
-    }
-    return Trim { static_cast<int32_t>(start), static_cast<int32_t>(length) };
-}
-
 void writeTrim(VideoFrame& f, const std::optional<Trim>& trim)
 {
     if (!trim)
@@ -145,7 +119,7 @@ void writeSubtitleInput(VideoFrame& f)
 // the two inputs, it would cut the subtitle file instead of the source.)
 void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
 {
-    const std::optional<Trim> trim = trimOf(f);
+    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration, f.row.name);
     const bool subtitleChosen = f.node.setting().subtitleIndex() >= 0;
     if (!subtitleChosen)
         writeTrim(f, trim);

@@ -4,9 +4,11 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 
 class DNFileNode;
+class DNNodeSetting;
 struct EncodeConfig;
 
 // Services shared by the video and the audio command-line builders: output
@@ -36,6 +38,22 @@ QString MakeOutputPath(
 // The file name MakeOutputPath starts from for `outputName` and `suffix`,
 // before a number is added to keep it unique; for showing it beforehand.
 QString OutputFileName(const QString& outputName, const QString& suffix);
+
+// --- Trim ------------------------------------------------------------------
+
+// The kept part of a source, in whole seconds.
+struct Trim {
+    int32_t start = 0;
+    int32_t length = 0;
+};
+
+// The trim of `setting` on a selected video track lasting `duration` seconds,
+// or none when trimming is off or the duration unknown. A trim that keeps less
+// than a whole second, or starts outside the track, is no trim ("-t 0" would
+// make an empty output): it is logged under `builderName` and the whole file
+// is converted.
+std::optional<Trim> TrimOfSetting(
+    const DNNodeSetting& setting, float duration, const char* builderName);
 
 // --- Stream specifiers -----------------------------------------------------
 

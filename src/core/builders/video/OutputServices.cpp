@@ -8,6 +8,8 @@
 
 #include <QDir>
 
+#include <cmath>
+
 namespace {
 
 const QLatin1Char kReplacement('_');
@@ -136,4 +138,22 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
     return QStringLiteral("volume=%1.%2[audio]")
         .arg(hundredths / 100)
         .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+}
+
+std::optional<Trim> TrimOfSetting(
+    const DNNodeSetting& setting, float duration, const char* builderName)
+{
+    if (!setting.trimEnable() || !(duration > 0.0f) || !std::isfinite(duration))
+        return std::nullopt;
+    const float start = duration * setting.trimStartPercent();
+    const float length = (setting.trimEndPercent() - setting.trimStartPercent()) * duration;
+    if (!(length >= 1.0f) || !(start >= 0.0f) || !(start < duration)) {
+        DNLog(
+            QStringLiteral("%1: the trim from %2 to %3 keeps nothing; the whole file is converted")
+                .arg(QLatin1String(builderName))
+                .arg(double(setting.trimStartPercent()))
+                .arg(double(setting.trimEndPercent())));
+        return std::nullopt;
+    }
+    return Trim { static_cast<int32_t>(start), static_cast<int32_t>(length) };
 }
