@@ -138,6 +138,12 @@ ArgumentBlockPtr singlePath(const AudioFormat& format, DNFileNode& node, const E
         logRefusal(format.name, QStringLiteral("no selected video track in %1").arg(node.path()));
         return nullptr;
     }
+    const qint32 audioIndex = node.setting().audioIndex();
+    if (audioIndex >= 0 && !node.audioTracks().empty() && !node.selectedAudioTrack()) {
+        logRefusal(format.name,
+            QStringLiteral("audio track %1 is not in %2").arg(audioIndex).arg(node.path()));
+        return nullptr;
+    }
     const std::optional<AudioValues> values
         = profileValues(format, *node.profile(), false, format.name);
     if (!values)
@@ -156,7 +162,7 @@ ArgumentBlockPtr singlePath(const AudioFormat& format, DNFileNode& node, const E
     if (const std::optional<QString> volume = GenVolumeFilter(node, config))
         writer.add("-af").add(*volume);
     writeMetadata(writer, node.nodeInfo());
-    writeTrackChoice(writer, node.setting().audioIndex(), extAudio != nullptr);
+    writeTrackChoice(writer, node.audioTracks().empty() ? -1 : audioIndex, extAudio != nullptr);
     writeContainer(writer, format.singleContainer);
     const int32_t duration = trim ? trim->length : static_cast<int32_t>(video->duration);
     return finishWithOutput(writer, node, config, duration, format.name);

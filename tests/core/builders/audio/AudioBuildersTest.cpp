@@ -284,6 +284,15 @@ TEST_F(AudioBuilders, VolumeMetadataAndTrackChoice)
     }
 }
 
+// An audio choice past the track list would reach ffmpeg as a map it cannot
+// satisfy: the build is refused with the reason logged.
+TEST_F(AudioBuilders, AudioChoicePastTheTrackListRefuses)
+{
+    const auto node = sourceNode(profileWithChoices("AAC Audio"), 10.0f);
+    node->setting().setAudioIndex(static_cast<qint32>(node->audioTracks().size()));
+    EXPECT_EQ(buildWithProfileBuilder(node, config()), nullptr);
+}
+
 TEST_F(AudioBuilders, AddedAudioFileIsAnInputOfItsOwnAndTrimmedLikeTheSource)
 {
     const auto node = sourceNode(profileWithChoices("WAV Audio"), 101.0f);
