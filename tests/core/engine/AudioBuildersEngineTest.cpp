@@ -1,6 +1,6 @@
 // The audio builders' command lines run on the installed engine, outputs
 // checked with ffprobe.
-#include "core/builders/audio/AudioTestNodes.h"
+#include "core/builders/BuilderTestSupport.h"
 #include "engine/AVEncoder.h"
 #include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"

@@ -2,33 +2,19 @@
 // the encoder bridge; the outputs are checked with ffprobe.
 #include "builders/video/Matroska.h"
 
-#include "engine/AVEncoder.h"
-#include "engine/ArgvAssemblerTables.h"
+#include "core/engine/ProfileRunTest.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
-#include "platform/AppPaths.h"
-#include "profiles/DNProfile.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
 constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
-
-std::shared_ptr<DNProfile> shippedProfile(const QString& name)
-{
-    QString error;
-    auto profile = DNProfile::profileWithFile(
-        AppPaths::resourcesFolder() + "/profiles/Video/" + name + ".plist", DNProfileTypeVideo,
-        error);
-    EXPECT_NE(profile, nullptr) << qPrintable(error);
-    return profile;
-}
 
 bool ffmpeg(const QStringList& arguments)
 {
@@ -38,41 +24,12 @@ bool ffmpeg(const QStringList& arguments)
         && process.exitCode() == 0;
 }
 
-class MatroskaEngine : public ::testing::Test {
+class MatroskaEngine : public ProfileRunTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(TestMedia::ensure().isEmpty()); }
-
-    void SetUp() override
+    // Runs the node's profile and probes the output.
+    MediaFacts convertAndProbe(const std::shared_ptr<DNFileNode>& node)
     {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
-    }
-
-    std::shared_ptr<DNFileNode> load(const QString& path, const QString& profileName)
-    {
-        auto node = DNFileNode::fileNodeWithFile(path);
-        EXPECT_NE(node, nullptr) << qPrintable(path);
-        if (node)
-            node->setProfile(shippedProfile(profileName));
-        return node;
-    }
-
-    // Builds the node's command line with the builder its profile names,
-    // runs it and probes the output.
-    MediaFacts convert(const std::shared_ptr<DNFileNode>& node)
-    {
-        const QByteArray name = node->profile()->argvAssembler().toUtf8();
-        const ArgvAssembler builder = findArgvAssembler(name.constData());
-        EXPECT_NE(builder, nullptr) << name.constData();
-        if (!builder)
-            return {};
-        const ArgumentBlockPtr block = builder(node, 0, config);
-        EXPECT_NE(block, nullptr);
-        if (!block)
-            return {};
-        EXPECT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0)
-            << qPrintable(argumentLine(*block));
-        return MediaFacts::probe(node->outputName());
+        return convert(node) ? MediaFacts::probe(node->outputName()) : MediaFacts {};
     }
 
     // A 20 s clip of 160x120 with sound, made here: the fixtures are too
@@ -96,8 +53,6 @@ protected:
         return path;
     }
 
-    QTemporaryDir dir;
-    EncodeConfig config;
 };
 
 TEST_F(MatroskaEngine, EveryProfileGivesItsCodecsAndSize)
@@ -119,7 +74,7 @@ TEST_F(MatroskaEngine, EveryProfileGivesItsCodecsAndSize)
         // The source's subtitle stays out: none was chosen.
         const auto node = load(TestMedia::path(TestMedia::kTwoAudioAndText), c.profile);
         ASSERT_NE(node, nullptr);
-        const MediaFacts facts = convert(node);
+        const MediaFacts facts = convertAndProbe(node);
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         EXPECT_TRUE(facts.formatName.startsWith("matroska"));
         EXPECT_EQ(facts.stream("video").codecName, c.videoCodec);
@@ -162,7 +117,7 @@ TEST_F(MatroskaEngine, SubtitlesArriveAsStreamsAndTrimCutsTheSource)
         node->setting().setTrimEnable(c.trim);
         node->setting().setTrimStartPercent(0.25f);
         node->setting().setTrimEndPercent(0.75f);
-        const MediaFacts facts = convert(node);
+        const MediaFacts facts = convertAndProbe(node);
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         EXPECT_NEAR(facts.duration, c.duration, kSlack);
         EXPECT_EQ(facts.count("subtitle"), subtitle ? 1 : 0);
@@ -178,13 +133,13 @@ TEST_F(MatroskaEngine, AMergeGroupJoinsItsConvertedMembers)
     for (const char* file : { TestMedia::kVideoWithAudio, TestMedia::kTransportStream }) {
         const auto member = load(TestMedia::path(file), "MKV Video (H.264)");
         ASSERT_NE(member, nullptr);
-        const MediaFacts facts = convert(member);
+        const MediaFacts facts = convertAndProbe(member);
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         members.push_back(member);
     }
     const auto group = DNFileGroupNode::fileGroupNodeWithNodes(members);
     group->setProfile(shippedProfile("MKV Video (H.264)"));
-    const MediaFacts joined = convert(group);
+    const MediaFacts joined = convertAndProbe(group);
     ASSERT_TRUE(joined.ok) << qPrintable(joined.error);
     EXPECT_TRUE(joined.formatName.startsWith("matroska"));
     EXPECT_NEAR(joined.duration, 4.0, 2 * kSlack);

@@ -1,12 +1,10 @@
 // The DVD, DV and ProRes builders' command lines run on the installed ffmpeg
 // through the encoder bridge; the outputs are checked with ffprobe.
-#include "core/builders/audio/AudioTestNodes.h"
-#include "engine/AVEncoder.h"
+#include "core/engine/ProfileRunTest.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -27,16 +25,8 @@ struct Expected {
     int sampleRate;
 };
 
-class VideoDvdEngine : public ::testing::Test {
+class VideoDvdEngine : public ProfileRunTest {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(TestMedia::ensure().isEmpty()); }
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        config = configWithOutputFolder(dir.path());
-    }
-
     // A 2 s QuickTime clip in packed 4:2:2 ("2vuy") with PCM sound.
     QString packedClip()
     {
@@ -53,16 +43,11 @@ protected:
     void convertAndCheck(const QString& source, const Expected& e, int bitrateModel = -1)
     {
         SCOPED_TRACE(e.profile);
-        auto node = DNFileNode::fileNodeWithFile(source);
-        ASSERT_NE(node, nullptr) << qPrintable(source);
-        node->setProfile(shippedProfile(e.profile));
-        ASSERT_NE(node->profile(), nullptr);
+        const auto node = load(source, e.profile);
+        ASSERT_NE(node, nullptr);
         if (bitrateModel >= 0)
             node->profile()->videoQuality().setCurBitrateModel(bitrateModel);
-        const ArgumentBlockPtr block = buildWithProfileBuilder(node, config);
-        ASSERT_NE(block, nullptr);
-        ASSERT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0)
-            << qPrintable(argumentLine(*block));
+        ASSERT_TRUE(convert(node));
         const MediaFacts facts = MediaFacts::probe(node->outputName());
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         EXPECT_EQ(facts.formatName, e.format);
@@ -82,8 +67,6 @@ protected:
         EXPECT_NEAR(facts.duration, 2.0, kSlack);
     }
 
-    QTemporaryDir dir;
-    EncodeConfig config;
 };
 
 // The DVD and DV targets fill their whole frame; VOB fits the 4:3 source

@@ -1,31 +1,17 @@
 // The phone, Flash, web, ASF and RealMedia profiles run on the installed
 // ffmpeg through the encoder bridge; the outputs are checked with ffprobe.
-#include "engine/AVEncoder.h"
-#include "engine/ArgvAssemblerTables.h"
+#include "core/engine/ProfileRunTest.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileNode.h"
-#include "platform/AppPaths.h"
-#include "profiles/DNProfile.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
 
 constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
-
-std::shared_ptr<DNProfile> shippedProfile(const QString& name)
-{
-    QString error;
-    auto profile = DNProfile::profileWithFile(
-        AppPaths::resourcesFolder() + "/profiles/Video/" + name + ".plist", DNProfileTypeVideo,
-        error);
-    EXPECT_NE(profile, nullptr) << qPrintable(error);
-    return profile;
-}
 
 // The values that ffprobe prints with `options`, one a line, or an empty
 // string.
@@ -54,44 +40,7 @@ double decodedVideoSeconds(const QString& path)
     return fps > 0 ? values[1].toDouble() / fps : 0;
 }
 
-class VideoFormatsEngine : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(TestMedia::ensure().isEmpty()); }
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
-    }
-
-    std::shared_ptr<DNFileNode> load(const QString& path, const QString& profileName)
-    {
-        auto node = DNFileNode::fileNodeWithFile(path);
-        EXPECT_NE(node, nullptr) << qPrintable(path);
-        if (node)
-            node->setProfile(shippedProfile(profileName));
-        return node;
-    }
-
-    // Builds the node's command line with the builder its profile names and
-    // runs it; true when the engine succeeded.
-    bool convert(const std::shared_ptr<DNFileNode>& node)
-    {
-        const QByteArray name = node->profile()->argvAssembler().toUtf8();
-        const ArgvAssembler builder = findArgvAssembler(name.constData());
-        EXPECT_NE(builder, nullptr) << name.constData();
-        const ArgumentBlockPtr block = builder ? builder(node, 0, config) : nullptr;
-        EXPECT_NE(block, nullptr);
-        if (!block)
-            return false;
-        const int status = AVEncoderEncode(block->argc, block->argv.data(), block->duration);
-        EXPECT_EQ(status, 0) << qPrintable(argumentLine(*block));
-        return status == 0;
-    }
-
-    QTemporaryDir dir;
-    EncodeConfig config;
-};
+class VideoFormatsEngine : public ProfileRunTest { };
 
 struct ProfileCase {
     const char* profile;

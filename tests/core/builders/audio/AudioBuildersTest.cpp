@@ -1,5 +1,5 @@
 // The command lines of the audio builders, compared word for word.
-#include "core/builders/audio/AudioTestNodes.h"
+#include "core/builders/BuilderTestSupport.h"
 
 #include <QTemporaryDir>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// Nodes, profiles and options for the tests of the audio builders.
+// Profiles, options and builder runs for the tests of the command-line builders.
 
 #include "engine/ArgvAssemblerTables.h"
 #include "engine/EncodeConfig.h"
