@@ -102,10 +102,16 @@ void HttpConnection::connectSocket()
     m_phase = Phase::Connecting;
     const QUrl url = m_core->request.url();
     const bool viaHttpProxy = proxy.isSet() && proxy.kind == ProxySettings::Kind::Http;
+    // Plain connections are read straight from the socket into our buffers
+    // instead of through the socket's own buffer first: a copy less of every
+    // body byte. Encrypted ones need the socket's buffer to decrypt from.
+    m_unbuffered = !isHttps() && (!proxy.isSet() || viaHttpProxy);
+    const QIODevice::OpenMode mode
+        = m_unbuffered ? QIODevice::ReadWrite | QIODevice::Unbuffered : QIODevice::ReadWrite;
     if (viaHttpProxy)
-        m_socket->connectToHost(proxy.host, proxy.port);
+        m_socket->connectToHost(proxy.host, proxy.port, mode);
     else
-        m_socket->connectToHost(url.host(), quint16(portOf(url)));
+        m_socket->connectToHost(url.host(), quint16(portOf(url)), mode);
 }
 
 void HttpConnection::onConnected()
@@ -234,7 +240,7 @@ void HttpConnection::resumeReading()
 void HttpConnection::processIncoming()
 {
     while ((m_phase == Phase::Exchange || m_phase == Phase::Tunnel) && m_core
-        && m_socket->bytesAvailable() > 0) {
+        && (m_unbuffered || m_socket->bytesAvailable() > 0)) {
         {
             const std::lock_guard lock(m_core->mutex);
             if (m_core->readPaused)
@@ -242,6 +248,12 @@ void HttpConnection::processIncoming()
         }
         QByteArray& buffer = freeReadBuffer();
         const qint64 count = m_socket->read(buffer.data(), buffer.size());
+        if (count < 0 && m_unbuffered) {
+            // Reading the socket directly is how its end shows.
+            m_peerClosed = true;
+            handleEndOfConnection();
+            return;
+        }
         if (count <= 0 || !parseIncoming(buffer, qsizetype(count)))
             return;
     }

@@ -76,6 +76,8 @@ private:
     bool m_chunkedBody = false;
     quint64 m_bodyLeft = 0;
     bool m_peerClosed = false;
+    // Read from the socket itself rather than from its buffer.
+    bool m_unbuffered = false;
     QStringList m_tlsErrors;
 };
 

@@ -95,8 +95,11 @@ protected:
 
 TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
 {
-    const QByteArray big
-        = QByteArray("0123456789abcdef").repeated(200000); // 3.2 MB, beyond the buffer limit
+    // 3.2 MB, beyond the buffer limit, in a pattern that does not repeat
+    // often, so that bytes delivered out of order or twice show.
+    QByteArray big(3200000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7 + i / 4093);
     TestReply interim = TestReply::text("after interim");
     interim.interimStatuses = { 100, 102 };
     struct Case {
@@ -114,6 +117,8 @@ TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
              Case { "/empty", reply("", TestReply::Framing::Length), "", 1 << 20 },
              Case { "/interim", interim, "after interim", 1 << 20 },
              Case { "/big-slow-reader", reply(big, TestReply::Framing::Length), big, 100000 },
+             Case { "/big-chunked", reply(big, TestReply::Framing::Chunked), big, 77777 },
+             Case { "/big-close", reply(big, TestReply::Framing::UntilClose), big, 77777 },
          }) {
         SCOPED_TRACE(c.path);
         server.route(QString::fromLatin1(c.path), c.answer);
