@@ -192,6 +192,9 @@ int _VideoConverter(
                   .arg(QString::fromUtf8(name), profile->filePath()));
         return kDNVideoConverterFailed;
     }
+    // The builder's scratch files (subtitle copies, join lists, watermark
+    // pictures) are needed until the engine ends, and no longer.
+    const TemporaryFileScope scratch;
     ArgumentBlockPtr block = build(assembler, node, titleIndex, config);
     if (!logArgumentBlock(block.get())) {
         std::fprintf(stderr, "construc arguments failed, exit....\n");

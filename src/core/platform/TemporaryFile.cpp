@@ -16,6 +16,8 @@ namespace {
 
 constexpr auto kRandomPart = "XXXXXX";
 
+thread_local TemporaryFileScope* currentScope = nullptr;
+
 // Both parts end up inside one file name in our folder, never a path.
 bool isPlainName(const QString& text)
 {
@@ -44,5 +46,21 @@ QString makeTemporaryFile(const QString& prefix, const QString& extension)
         return {};
     }
     ::close(fd);
-    return QFile::decodeName(pattern);
+    const QString path = QFile::decodeName(pattern);
+    if (currentScope)
+        currentScope->m_files << path;
+    return path;
+}
+
+TemporaryFileScope::TemporaryFileScope()
+    : m_outer(currentScope)
+{
+    currentScope = this;
+}
+
+TemporaryFileScope::~TemporaryFileScope()
+{
+    currentScope = m_outer;
+    for (const QString& path : std::as_const(m_files))
+        QFile::remove(path);
 }

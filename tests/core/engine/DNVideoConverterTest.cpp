@@ -426,6 +426,8 @@ TEST_F(DNVideoConverterTest, MergeGroupConvertsMembersThenJoinsThem)
     EXPECT_NEAR(facts.duration, 4, 0.6); // the transport stream starts late
     EXPECT_EQ(facts.stream("video").width, 160);
     EXPECT_TRUE(facts.stream("video", 1).attachedPicture);
+    // The join list lives as long as the group's engine run.
+    EXPECT_TRUE(temporaryFiles("qzfl").isEmpty()) << temporaryFiles("qzfl").join(' ').toStdString();
 }
 
 TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)

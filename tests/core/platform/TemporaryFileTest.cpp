@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <unistd.h>
 
 TEST(TemporaryFile, KeepsPrefixAndExtensionInTheTemporaryFolder)
@@ -40,6 +42,30 @@ TEST(TemporaryFile, RefusesNamesThatLeaveTheFolder)
 {
     EXPECT_TRUE(makeTemporaryFile("../qzfl", "txt").isEmpty());
     EXPECT_TRUE(makeTemporaryFile("qzfl", "x/../../txt").isEmpty());
+}
+
+TEST(TemporaryFile, AScopeRemovesWhatWasMadeWithinItOnItsThread)
+{
+    const QString before = makeTemporaryFile("qzfl");
+    QString outer;
+    QString inner;
+    QString otherThread;
+    {
+        const TemporaryFileScope run;
+        outer = makeTemporaryFile("qzsub", "srt");
+        {
+            const TemporaryFileScope nested;
+            inner = makeTemporaryFile("qzwm", "png");
+        }
+        EXPECT_FALSE(QFileInfo::exists(inner));
+        EXPECT_TRUE(QFileInfo::exists(outer));
+        std::thread([&] { otherThread = makeTemporaryFile("qzfl"); }).join();
+    }
+    EXPECT_FALSE(QFileInfo::exists(outer));
+    EXPECT_TRUE(QFileInfo::exists(before));
+    EXPECT_TRUE(QFileInfo::exists(otherThread));
+    const QString after = makeTemporaryFile("qzfl");
+    EXPECT_TRUE(QFileInfo::exists(after));
 }
 
 TEST(SystemInfo, Facts)
