@@ -230,7 +230,10 @@ public:
     // whether the stored answer is still good; 64 answers from the store
     // when the network fails.
     std::shared_ptr<NXCacheDelegate> downloadCache() const { return m_downloadCache; }
-    void setDownloadCache(std::shared_ptr<NXCacheDelegate> cache) { m_downloadCache = std::move(cache); }
+    void setDownloadCache(std::shared_ptr<NXCacheDelegate> cache)
+    {
+        m_downloadCache = std::move(cache);
+    }
     int cachePolicy() const { return m_cachePolicy; }
     void setCachePolicy(int policy) { m_cachePolicy = policy; }
     int cacheStoragePolicy() const { return m_cacheStoragePolicy; }
@@ -493,15 +496,17 @@ private:
     bool answerRejectedCredentials(AuthSide side);
     void answerWithCredentials(AuthSide side);
     bool applySessionCredentials(AuthSide side);
-    bool applyToMessage(AuthSide side, const AuthChallenge& challenge, const QVariantMap& credentials);
+    bool applyToMessage(
+        AuthSide side, const AuthChallenge& challenge, const QVariantMap& credentials);
     bool applyCredentialsFor(AuthSide side, const QVariantMap& credentials);
+    void storeSessionRecord(AuthSide side, const QVariantMap& credentials);
     bool wasRejected(const QString& user, const QString& password) const;
     bool willAskDelegateFor(AuthSide side);
     void askDelegateFor(AuthSide side);
     void applySessionAuthorization();
     bool answeredFromCache();
-    void takeCachedAnswer(NXHTTPRequest& target, const NXHeaderDictionary& headers,
-        const QString& dataPath);
+    void takeCachedAnswer(
+        NXHTTPRequest& target, const NXHeaderDictionary& headers, const QString& dataPath);
     void removeTemporaryUploadFiles();
     bool compressPostBody();
     bool measurePostBodyFile();

@@ -28,8 +28,8 @@ QString passwordOf(const QVariantMap& credentials)
 bool isStaleDigest(const AuthChallenge& challenge)
 {
     return challenge.is(QStringLiteral("Digest"))
-        && challenge.parameter(QStringLiteral("stale")).compare(QLatin1String("true"),
-               Qt::CaseInsensitive)
+        && challenge.parameter(QStringLiteral("stale"))
+               .compare(QLatin1String("true"), Qt::CaseInsensitive)
         == 0;
 }
 
@@ -156,7 +156,8 @@ bool NXHTTPRequest::answerRejectedCredentials(AuthSide side)
             removeAuthenticationCredentialsFromSessionStore(fields.credentials);
         else
             removeProxyAuthenticationCredentialsFromSessionStore(fields.credentials);
-        m_rejectedCredentials.append({ userOf(fields.credentials), passwordOf(fields.credentials) });
+        m_rejectedCredentials.append(
+            { userOf(fields.credentials), passwordOf(fields.credentials) });
         fields.credentials.clear();
         restart = m_useSessionPersistence && applySessionCredentials(side);
         if (!restart) {
@@ -239,26 +240,34 @@ bool NXHTTPRequest::applyCredentialsFor(AuthSide side, const QVariantMap& creden
             removeAuthenticationCredentialsFromSessionStore(credentials);
         return false;
     }
-    if (m_useKeychainPersistence)
-        proxy ? saveProxyCredentialsToKeychain(credentials) : saveCredentialsToKeychain(credentials);
-    if (m_useSessionPersistence) {
-        QVariantMap record { { QStringLiteral("Authentication"),
-                                 QVariant::fromValue(*fields.authentication) },
-            { QStringLiteral("Credentials"), credentials },
-            { QStringLiteral("AuthenticationScheme"), fields.scheme } };
-        if (proxy) {
-            record.insert(QStringLiteral("Host"), m_proxyHost);
-            record.insert(QStringLiteral("Port"), m_proxyPort);
-            storeProxyAuthenticationCredentialsInSessionStore(record);
-        } else {
-            record.insert(QStringLiteral("URL"), m_url);
-            if (!fields.realm.isEmpty())
-                record.insert(QStringLiteral("AuthenticationRealm"), fields.realm);
-            storeAuthenticationCredentialsInSessionStore(record);
-        }
-    }
+    if (m_useKeychainPersistence && proxy)
+        saveProxyCredentialsToKeychain(credentials);
+    else if (m_useKeychainPersistence)
+        saveCredentialsToKeychain(credentials);
+    if (m_useSessionPersistence)
+        storeSessionRecord(side, credentials);
     fields.credentials = credentials;
     return true;
+}
+
+void NXHTTPRequest::storeSessionRecord(AuthSide side, const QVariantMap& credentials)
+{
+    AuthFields fields = authFields(side);
+    QVariantMap record {
+        { QStringLiteral("Authentication"), QVariant::fromValue(*fields.authentication) },
+        { QStringLiteral("Credentials"), credentials },
+        { QStringLiteral("AuthenticationScheme"), fields.scheme },
+    };
+    if (side == AuthSide::Proxy) {
+        record.insert(QStringLiteral("Host"), m_proxyHost);
+        record.insert(QStringLiteral("Port"), m_proxyPort);
+        storeProxyAuthenticationCredentialsInSessionStore(record);
+        return;
+    }
+    record.insert(QStringLiteral("URL"), m_url);
+    if (!fields.realm.isEmpty())
+        record.insert(QStringLiteral("AuthenticationRealm"), fields.realm);
+    storeAuthenticationCredentialsInSessionStore(record);
 }
 
 bool NXHTTPRequest::applyToMessage(
@@ -271,11 +280,12 @@ bool NXHTTPRequest::applyToMessage(
         value = HttpAuthentication::basicAuthorization(user, password);
     } else {
         // A proxy sees the absolute form of a plain http request.
-        const bool absolute
-            = side == AuthSide::Proxy && m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+        const bool absolute = side == AuthSide::Proxy
+            && m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
         const quint32 count = ++m_digestNonceCounts[challenge.parameter(QStringLiteral("nonce"))];
         value = HttpAuthentication::digestAuthorization(challenge,
-            { user, password, m_request.method(), QString::fromLatin1(m_request.requestTarget(absolute)),
+            { user, password, m_request.method(),
+                QString::fromLatin1(m_request.requestTarget(absolute)),
                 HttpAuthentication::makeClientNonce(), count });
     }
     if (!value)

@@ -58,9 +58,8 @@ void NXHTTPRequest::fetchPACFile()
         runPACAnswer(answer.result());
         return;
     }
-    answer.then(NetworkThread::context(), [request](const PacAnswer& found) {
-        request->runPACAnswer(found);
-    });
+    answer.then(NetworkThread::context(),
+        [request](const PacAnswer& found) { request->runPACAnswer(found); });
 }
 
 void NXHTTPRequest::runPACAnswer(const PacAnswer& answer)

@@ -479,7 +479,6 @@ void NXHTTPRequest::clearSession()
     {
         const std::lock_guard lock(state.sessionCredentialsLock);
         state.sessionCredentials.clear();
-        state.sessionProxyCredentials.clear();
     }
     setSessionCookies({});
 }

@@ -25,11 +25,14 @@ public:
     int serverAsks = 0;
     int proxyAsks = 0;
     int ends = 0;
+    bool silent = false; // hears the question and never answers
 
 public slots:
     void authenticationNeededForRequest(NXHTTPRequest* request)
     {
         ++serverAsks;
+        if (silent)
+            return;
         if (serverPairs.isEmpty())
             return request->cancelAuthentication();
         const Pair pair = serverPairs.takeFirst();
@@ -101,8 +104,10 @@ protected:
     {
         ASSERT_TRUE(server.start());
         NXHTTPRequest::clearSession();
-        server.route(QStringLiteral("/basic"), [](const TestRequest& r) { return guarded(r, false); });
-        server.route(QStringLiteral("/digest"), [](const TestRequest& r) { return guarded(r, true); });
+        server.route(
+            QStringLiteral("/basic"), [](const TestRequest& r) { return guarded(r, false); });
+        server.route(
+            QStringLiteral("/digest"), [](const TestRequest& r) { return guarded(r, true); });
     }
 
     QUrl url(const QString& path, const QString& user = {}, const QString& password = {}) const
@@ -165,8 +170,10 @@ TEST_F(AuthTest, BasicAndDigestWithCredentialsFromTheUrlOrTheDelegate)
         // Only the accepted pair is remembered for the session.
         const auto stored = NXHTTPRequest::sessionCredentialsStore();
         ASSERT_EQ(stored.size(), 1);
-        EXPECT_EQ(stored.first().value(QStringLiteral("Credentials")).toMap().value(
-                      QStringLiteral("Password")),
+        EXPECT_EQ(stored.first()
+                      .value(QStringLiteral("Credentials"))
+                      .toMap()
+                      .value(QStringLiteral("Password")),
             QStringLiteral("secret"));
     }
     // The session's pair goes out with the first request to the same place.
@@ -241,8 +248,8 @@ TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
     const Case cases[] = {
         { "set on the request", right, {}, 0, 0 },
         { "from the delegate", {}, { right }, 0, 1 },
-        { "wrong, then right", {}, { { QStringLiteral("keeper"), QStringLiteral("no") }, right },
-            0, 2 },
+        { "wrong, then right", {}, { { QStringLiteral("keeper"), QStringLiteral("no") }, right }, 0,
+            2 },
         { "nobody knows", {}, {}, 3, 1 },
     };
     for (const Case& c : cases) {
@@ -262,9 +269,10 @@ TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
         EXPECT_EQ(get->error().code(), c.code);
         EXPECT_EQ(giver.proxyAsks, c.asks);
         EXPECT_EQ(giver.serverAsks, 0);
-        const QString target = QStringLiteral("GET ") + server.url(QStringLiteral("/open")).toString();
-        QStringList expected(c.asks + (c.onRequest.first.isEmpty() ? 0 : 1),
-            QStringLiteral("407 ") + target);
+        const QString target
+            = QStringLiteral("GET ") + server.url(QStringLiteral("/open")).toString();
+        QStringList expected(
+            c.asks + (c.onRequest.first.isEmpty() ? 0 : 1), QStringLiteral("407 ") + target);
         if (c.code == 0)
             expected.append(target);
         EXPECT_EQ(proxy.log().join(QLatin1Char(' ')), expected.join(QLatin1Char(' ')));
@@ -272,6 +280,20 @@ TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
             EXPECT_EQ(get->responseString(), QStringLiteral("through"));
         }
     }
+}
+
+TEST_F(AuthTest, RequestWaitingForCredentialsCanStillBeCancelled)
+{
+    CredentialGiver giver;
+    giver.silent = true;
+    const auto get = NXHTTPRequest::requestWithURL(url(QStringLiteral("/basic")));
+    get->setDelegate(&giver);
+    get->startAsynchronous();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return giver.serverAsks > 0; }, 10000));
+    EXPECT_FALSE(get->isFinished());
+    get->cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return get->isFinished(); }, 10000));
+    EXPECT_EQ(get->error().code(), 4);
 }
 
 #include "NXHTTPRequestAuthTest.moc"

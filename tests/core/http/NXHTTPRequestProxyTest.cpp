@@ -86,8 +86,8 @@ TEST_F(ProxyChoiceTest, ScriptFromDiskOrServerChoosesProxyOrDirect)
             false },
         // Not UTF-8: read as ISO Latin 1, so the letter is the one written.
         { "file in latin-1",
-            QUrl::fromLocalFile(file(QStringLiteral("c.pac"),
-                chooser(viaProxy, "\"caf\xe9\".charCodeAt(3) == 233"))),
+            QUrl::fromLocalFile(file(
+                QStringLiteral("c.pac"), chooser(viaProxy, "\"caf\xe9\".charCodeAt(3) == 233"))),
             true },
         { "http, proxy", server.url(QStringLiteral("/proxy.pac")), true },
         { "http, direct", server.url(QStringLiteral("/direct.pac")), false },
@@ -136,7 +136,8 @@ TEST_F(ProxyChoiceTest, ProxyTheOwnerSetWinsOverTheScript)
     get->setProxyHost(QStringLiteral("127.0.0.1"));
     get->setProxyPort(proxy.port());
     // Would fail the request if it were ever read.
-    get->setPACurl(QUrl::fromLocalFile(file(QStringLiteral("d.pac"), chooser("PROXY 127.0.0.1:1"))));
+    get->setPACurl(
+        QUrl::fromLocalFile(file(QStringLiteral("d.pac"), chooser("PROXY 127.0.0.1:1"))));
     get->startSynchronous();
     EXPECT_TRUE(get->error().isNull());
     EXPECT_EQ(proxy.log().join(QLatin1Char(' ')), throughProxy().join(QLatin1Char(' ')));

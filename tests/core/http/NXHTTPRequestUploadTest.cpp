@@ -1,5 +1,6 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequest.h"
+#include "http/NXHTTPRequestState.h"
 
 #include "server/TestHttpServer.h"
 
@@ -54,8 +55,8 @@ TEST_F(UploadTest, BodyDecidesMethodAndLength)
     };
     const Case cases[] = {
         { "get with a body", QStringLiteral("GET"), { ten }, false, "POST", "10", ten },
-        { "delete with a body", QStringLiteral("DELETE"), { "01234", "56789" }, false, "POST",
-            "10", ten },
+        { "delete with a body", QStringLiteral("DELETE"), { "01234", "56789" }, false, "POST", "10",
+            ten },
         { "put keeps its method", QStringLiteral("PUT"), { ten }, false, "PUT", "10", ten },
         { "empty body", QStringLiteral("GET"), { QByteArray() }, false, "GET", {}, {} },
         // The length is the one of the compressed bytes on the wire.
@@ -75,9 +76,10 @@ TEST_F(UploadTest, BodyDecidesMethodAndLength)
             EXPECT_EQ(seen.method, c.sentMethod);
             EXPECT_EQ(seen.header("Content-Length"),
                 c.compress ? QByteArray::number(seen.body.size()) : c.length);
-            EXPECT_EQ(seen.header("Content-Encoding"), c.compress ? QByteArray("gzip") : QByteArray());
-            EXPECT_EQ(NXDataDecompressor::uncompressData(seen.body, nullptr).value_or(seen.body),
-                c.body);
+            EXPECT_EQ(
+                seen.header("Content-Encoding"), c.compress ? QByteArray("gzip") : QByteArray());
+            EXPECT_EQ(
+                NXDataDecompressor::uncompressData(seen.body, nullptr).value_or(seen.body), c.body);
             EXPECT_EQ(request->responseString(), QStringLiteral("taken"));
             // Files the request made for its body go with it.
             EXPECT_EQ(temporaryFiles(), filesBefore);
@@ -110,4 +112,35 @@ TEST_F(UploadTest, BodyFromAFileIsSentAgainAfterARedirect)
     EXPECT_EQ(seen.target, "/echo");
     EXPECT_EQ(seen.method, "PUT");
     EXPECT_EQ(seen.body, large);
+}
+
+TEST(NXInputStream, ReadsNoMoreThanTheBandwidthLeavesAndNeverNothing)
+{
+    const QByteArray body(100, 'b');
+    struct Case {
+        const char* what;
+        unsigned long limit;
+        unsigned long used;
+        qint64 expected;
+    };
+    const Case cases[] = {
+        { "no limit", 0, 0, 50 },
+        { "a quarter of the limit", 80, 0, 20 },
+        { "window used up", 80, 80, 1 },
+    };
+    // Each case in a measurement window of its own.
+    auto moment = std::chrono::steady_clock::now();
+    NXHTTPRequest::setClock([&moment] { return moment; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        moment += std::chrono::seconds(2);
+        NXHTTPRequest::setMaxBandwidthPerSecond(c.limit);
+        NXHTTPRequest::measureBandwidthUsage();
+        NXHTTPRequest::incrementBandwidthUsedInLastSecond(c.used);
+        const auto stream = NXInputStream::inputStreamWithData(body);
+        char buffer[50];
+        EXPECT_EQ(stream->read(buffer, sizeof buffer), c.expected);
+    }
+    NXHTTPRequest::setMaxBandwidthPerSecond(0);
+    NXHTTPRequest::setClock({});
 }
