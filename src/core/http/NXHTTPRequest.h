@@ -499,6 +499,7 @@ private:
     bool applyToMessage(
         AuthSide side, const AuthChallenge& challenge, const QVariantMap& credentials);
     bool applyCredentialsFor(AuthSide side, const QVariantMap& credentials);
+    QString digestTarget(AuthSide side) const;
     void storeSessionRecord(AuthSide side, const QVariantMap& credentials);
     bool wasRejected(const QString& user, const QString& password) const;
     bool willAskDelegateFor(AuthSide side);

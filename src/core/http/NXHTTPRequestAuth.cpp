@@ -279,19 +279,26 @@ bool NXHTTPRequest::applyToMessage(
     if (challenge.is(QStringLiteral("Basic"))) {
         value = HttpAuthentication::basicAuthorization(user, password);
     } else {
-        // A proxy sees the absolute form of a plain http request.
-        const bool absolute = side == AuthSide::Proxy
-            && m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
         const quint32 count = ++m_digestNonceCounts[challenge.parameter(QStringLiteral("nonce"))];
         value = HttpAuthentication::digestAuthorization(challenge,
-            { user, password, m_request.method(),
-                QString::fromLatin1(m_request.requestTarget(absolute)),
+            { user, password, m_request.method(), digestTarget(side),
                 HttpAuthentication::makeClientNonce(), count });
     }
     if (!value)
         return false;
     m_request.setHeader(authFields(side).answerField, *value);
     return true;
+}
+
+// The request target the answer is computed over, as the one who asked sees
+// it: the server the origin form; a proxy the absolute form of a plain http
+// request, or the host and port of the tunnel it opens for https.
+QString NXHTTPRequest::digestTarget(AuthSide side) const
+{
+    const bool secure = m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    if (side == AuthSide::Proxy && secure)
+        return QStringLiteral("%1:%2").arg(m_url.host()).arg(m_url.port(443));
+    return QString::fromLatin1(m_request.requestTarget(side == AuthSide::Proxy));
 }
 
 void NXHTTPRequest::addBasicAuthenticationHeaderWithUsername(

@@ -1,6 +1,7 @@
 #include "http/NXHTTPRequest.h"
 #include "http/NetworkThread.h"
 
+#include "server/TestCertificates.h"
 #include "server/TestHttpServer.h"
 #include "server/TestProxy.h"
 
@@ -237,12 +238,18 @@ TEST_F(AuthTest, ChallengesThatCannotBeAnsweredFail)
 TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
 {
     server.route(QStringLiteral("/open"), TestReply::text("through"));
+    const auto identity = makeSelfSignedIdentity(QStringLiteral("tunnelled"));
+    ASSERT_TRUE(identity) << "openssl could not make a certificate";
+    TestHttpServer secure;
+    ASSERT_TRUE(secure.start(identity));
+    secure.route(QStringLiteral("/open"), TestReply::text("through"));
     struct Case {
         const char* what;
         Pair onRequest;
         QList<Pair> fromDelegate;
         int code;
         int asks;
+        bool tunnel = false;
     };
     const Pair right { QStringLiteral("keeper"), QStringLiteral("gate") };
     const Case cases[] = {
@@ -251,6 +258,7 @@ TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
         { "wrong, then right", {}, { { QStringLiteral("keeper"), QStringLiteral("no") }, right }, 0,
             2 },
         { "nobody knows", {}, {}, 3, 1 },
+        { "tunnel, from the delegate", {}, { right }, 0, 1, true },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -263,7 +271,9 @@ TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
         ASSERT_TRUE(proxy.start());
         CredentialGiver giver;
         giver.proxyPairs = c.fromDelegate;
-        const auto get = NXHTTPRequest::requestWithURL(url(QStringLiteral("/open")));
+        const QUrl address = (c.tunnel ? secure : server).url(QStringLiteral("/open"));
+        const auto get = NXHTTPRequest::requestWithURL(address);
+        get->setValidatesSecureCertificate(false);
         get->setProxyHost(QStringLiteral("127.0.0.1"));
         get->setProxyPort(proxy.port());
         get->setProxyUsername(c.onRequest.first);
@@ -272,8 +282,8 @@ TEST_F(AuthTest, ProxyChallengeIsAnsweredWithTheProxyPair)
         EXPECT_EQ(get->error().code(), c.code);
         EXPECT_EQ(giver.proxyAsks, c.asks);
         EXPECT_EQ(giver.serverAsks, 0);
-        const QString target
-            = QStringLiteral("GET ") + server.url(QStringLiteral("/open")).toString();
+        const QString target = c.tunnel ? QStringLiteral("CONNECT 127.0.0.1:%1").arg(secure.port())
+                                        : QStringLiteral("GET ") + address.toString();
         QStringList expected(
             c.asks + (c.onRequest.first.isEmpty() ? 0 : 1), QStringLiteral("407 ") + target);
         if (c.code == 0)
