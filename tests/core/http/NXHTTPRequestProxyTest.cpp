@@ -142,3 +142,31 @@ TEST_F(ProxyChoiceTest, ProxyTheOwnerSetWinsOverTheScript)
     EXPECT_TRUE(get->error().isNull());
     EXPECT_EQ(proxy.log().join(QLatin1Char(' ')), throughProxy().join(QLatin1Char(' ')));
 }
+
+TEST_F(ProxyChoiceTest, EnvironmentProxyIsUsedUnlessTheHostIsExempt)
+{
+    const QByteArray address = "http://127.0.0.1:" + QByteArray::number(proxy.port());
+    const struct {
+        const char* what;
+        QByteArray noProxy;
+        bool proxied;
+    } cases[] = {
+        { "proxied", {}, true },
+        { "exempt", "localhost,127.0.0.1", false },
+    };
+    QStringList expected;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        qputenv("http_proxy", address);
+        qputenv("no_proxy", c.noProxy);
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/target")));
+        get->setShouldAttemptPersistentConnection(false);
+        get->startSynchronous();
+        qunsetenv("http_proxy");
+        qunsetenv("no_proxy");
+        EXPECT_TRUE(get->error().isNull());
+        if (c.proxied)
+            expected += throughProxy();
+        EXPECT_EQ(proxy.log().join(QLatin1Char(' ')), expected.join(QLatin1Char(' ')));
+    }
+}
