@@ -13,6 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
 namespace {
 
 constexpr unsigned kAllEvents = HttpReadStream::OpenCompleted | HttpReadStream::HasBytesAvailable
@@ -86,6 +94,76 @@ TestReply reply(const QByteArray& body, TestReply::Framing framing)
     answer.framing = framing;
     return answer;
 }
+
+quint64 digest(const char* data, qsizetype size, quint64 from = 0)
+{
+    for (qsizetype i = 0; i < size; ++i)
+        from = from * 31 + quint8(data[i]);
+    return from;
+}
+
+// Takes one request whose body length is announced, a few KiB at a time
+// through a small receive buffer so that an upload outruns it, and answers
+// with the number of body bytes and their digest.
+class SlowSink {
+public:
+    SlowSink()
+        : m_listener(::socket(AF_INET, SOCK_STREAM, 0))
+    {
+        const int small = 4096;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
+        ::listen(m_listener, 1);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~SlowSink()
+    {
+        ::shutdown(m_listener, SHUT_RDWR); // frees an accept() still waiting
+        m_thread.join();
+        ::close(m_listener);
+    }
+    SlowSink(const SlowSink&) = delete;
+    SlowSink& operator=(const SlowSink&) = delete;
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/sink").arg(m_port)); }
+
+private:
+    void serve() const
+    {
+        const int connection = ::accept(m_listener, nullptr, nullptr);
+        if (connection < 0)
+            return;
+        std::string head;
+        char buffer[4096];
+        qint64 got = 0;
+        while (head.find("\r\n\r\n") == std::string::npos
+            && (got = ::recv(connection, buffer, 1, 0)) == 1)
+            head += buffer[0];
+        const size_t field = head.find("Content-Length: ");
+        qint64 left = field == std::string::npos ? 0 : std::stoll(head.substr(field + 16));
+        const qint64 announced = left;
+        quint64 sum = 0;
+        while (left > 0 && (got = ::recv(connection, buffer, sizeof buffer, 0)) > 0) {
+            sum = digest(buffer, qsizetype(got), sum);
+            left -= got;
+        }
+        const QByteArray body
+            = QByteArray::number(announced - left) + ' ' + QByteArray::number(sum);
+        const QByteArray answer = "HTTP/1.1 200 OK\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+        ::send(connection, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL);
+        ::close(connection);
+    }
+
+    int m_listener;
+    quint16 m_port = 0;
+    std::thread m_thread;
+};
 
 class ReadStreamTest : public ::testing::Test {
 protected:
@@ -331,6 +409,26 @@ TEST_F(ReadStreamTest, RequestBodiesAreSent)
             outcome.body == "POST " + QByteArray(announceLength ? "" : "chunked") + ' ' + payload);
         EXPECT_EQ(stream.requestBytesWritten(), quint64(payload.size()));
     }
+}
+
+TEST(ReadStreamUpload, AnUploadThatOutrunsTheServerArrivesWhole)
+{
+    SlowSink sink;
+    QByteArray payload(8 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < payload.size(); ++i)
+        payload[i] = char(i * 13 + i / 1021);
+    HttpMessage post = HttpMessage::request(QStringLiteral("POST"), sink.url());
+    post.setHeader(QStringLiteral("Content-Length"), QString::number(payload.size()));
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(payload);
+    buffer->open(QIODevice::ReadOnly);
+    HttpReadStream stream(post, HttpBodyStream::fromDevice(std::move(buffer)));
+    const Outcome outcome = run(stream);
+    ASSERT_TRUE(outcome.ended) << outcome.error.localizedDescription().toStdString();
+    EXPECT_EQ(outcome.body,
+        QByteArray::number(payload.size()) + ' '
+            + QByteArray::number(digest(payload.constData(), payload.size())));
+    EXPECT_EQ(stream.requestBytesWritten(), quint64(payload.size()));
 }
 
 class TlsStreamTest : public ::testing::Test {
