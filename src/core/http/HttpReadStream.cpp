@@ -114,18 +114,34 @@ bool HttpStreamCore::appendBody(const QByteArray& bytes, qsizetype offset, qsize
 {
     const std::lock_guard lock(mutex);
     if (length > 0 && status != Status::Closed) {
-        Slice* last = slices.empty() ? nullptr : &slices.back();
-        if (last && last->bytes.constData() == bytes.constData()
-            && last->offset + last->length == offset)
-            last->length += length;
-        else
-            slices.push_back({ bytes, offset, length });
+        queueLocked(bytes, offset, length);
         buffered += length;
         bytesArmed = true;
         kickLocked();
     }
     readPaused = bufferedLocked() >= kHighWater;
     return readPaused;
+}
+
+void HttpStreamCore::queueLocked(const QByteArray& bytes, qsizetype offset, qsizetype length)
+{
+    Slice* last = slices.empty() ? nullptr : &slices.back();
+    if (last && !last->owned && last->bytes.constData() == bytes.constData()
+        && last->offset + last->length == offset) {
+        last->length += length;
+        return;
+    }
+    if (length >= kShareAtLeast) {
+        slices.push_back({ bytes, offset, length, false });
+        return;
+    }
+    if (!last || !last->owned || last->bytes.size() >= kCopyBlock) {
+        slices.push_back({ QByteArray(), 0, 0, true });
+        last = &slices.back();
+        last->bytes.reserve(kCopyBlock);
+    }
+    last->bytes.append(bytes.constData() + offset, length);
+    last->length += length;
 }
 
 qint64 HttpStreamCore::takeLocked(char* data, qint64 maxLength)

@@ -17,17 +17,23 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     using Status = HttpReadStream::Status;
 
     // Body bytes still to be read: a stretch of a buffer the connection read
-    // the socket into, shared with it rather than copied.
+    // the socket into, shared with it rather than copied; or, for pieces too
+    // small to be worth holding a whole read buffer for, a copy of our own.
     struct Slice {
         QByteArray bytes;
         qsizetype offset = 0;
         qsizetype length = 0;
+        bool owned = false;
     };
 
     // Above this many unread body bytes the connection stops reading from the
     // socket; it starts again once the reader has taken them below the low mark.
     static constexpr qsizetype kHighWater = 1024 * 1024;
     static constexpr qsizetype kLowWater = 256 * 1024;
+    // Smaller pieces are copied, so that a trickle of small reads cannot keep
+    // many mostly empty read buffers alive; copies are gathered in blocks.
+    static constexpr qsizetype kShareAtLeast = 32 * 1024;
+    static constexpr qsizetype kCopyBlock = 64 * 1024;
 
     HttpMessage request;
     std::unique_ptr<HttpBodyStream> body;
@@ -81,4 +87,5 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
 
 private:
     std::optional<HttpReadStream::Event> dueEventLocked() const;
+    void queueLocked(const QByteArray& bytes, qsizetype offset, qsizetype length);
 };
