@@ -248,6 +248,9 @@ void HttpConnection::processIncoming()
         }
         QByteArray& buffer = freeReadBuffer();
         const qint64 count = m_socket->read(buffer.data(), buffer.size());
+        // Cut to what arrived, so that a piece that is all body is a whole
+        // buffer the reader can take as it is; the capacity stays.
+        buffer.resize(qsizetype(std::max<qint64>(count, 0)));
         if (count < 0 && m_unbuffered) {
             // Reading the socket directly is how its end shows.
             m_peerClosed = true;
@@ -294,8 +297,10 @@ QByteArray& HttpConnection::freeReadBuffer()
 {
     // A buffer nobody else holds any more has been read to the end.
     for (QByteArray& buffer : m_readBuffers) {
-        if (buffer.isDetached())
+        if (buffer.isDetached()) {
+            buffer.resize(kReadChunk);
             return buffer;
+        }
     }
     if (m_readBuffers.size() < kReadBuffers)
         return m_readBuffers.emplace_back(kReadChunk, Qt::Uninitialized);

@@ -161,6 +161,35 @@ qint64 HttpStreamCore::takeLocked(char* data, qint64 maxLength)
     return count;
 }
 
+std::optional<QByteArray> HttpStreamCore::takeWholeLocked(qint64 maxLength)
+{
+    if (slices.empty())
+        return std::nullopt;
+    const Slice& front = slices.front();
+    if (front.offset != 0 || front.length != front.bytes.size() || front.length > maxLength)
+        return std::nullopt;
+    QByteArray bytes = std::move(slices.front().bytes);
+    slices.pop_front();
+    buffered -= bytes.size();
+    return bytes;
+}
+
+bool HttpStreamCore::tookLocked()
+{
+    bytesArmed = bufferedLocked() > 0;
+    kickLocked();
+    const bool resume = readPaused && bufferedLocked() < kLowWater;
+    if (resume)
+        readPaused = false;
+    return resume;
+}
+
+void HttpStreamCore::resumeReading()
+{
+    NetworkThread::post(
+        [core = shared_from_this()] { HttpConnectionPool::instance()->resume(core); });
+}
+
 void HttpStreamCore::discardLocked()
 {
     slices.clear();
@@ -356,27 +385,34 @@ bool HttpReadStream::hasBytesAvailable() const
 
 qint64 HttpReadStream::read(char* data, qint64 maxLength)
 {
-    bool resume = false;
     qint64 count = 0;
+    bool resume = false;
     {
         const std::lock_guard lock(m_core->mutex);
-        HttpStreamCore& core = *m_core;
-        if (core.bufferedLocked() == 0)
-            return core.error.isNull() ? 0 : -1;
-        count = core.takeLocked(data, maxLength);
-        core.bytesArmed = core.bufferedLocked() > 0;
-        core.kickLocked();
-        resume = core.readPaused && core.bufferedLocked() < HttpStreamCore::kLowWater;
-        if (resume)
-            core.readPaused = false;
+        if (m_core->bufferedLocked() == 0)
+            return m_core->error.isNull() ? 0 : -1;
+        count = m_core->takeLocked(data, maxLength);
+        resume = m_core->tookLocked();
     }
     if (resume)
-        NetworkThread::post([core = m_core] { HttpConnectionPool::instance()->resume(core); });
+        m_core->resumeReading();
     return count;
 }
 
 QByteArray HttpReadStream::read(qint64 maxLength)
 {
+    std::optional<QByteArray> whole;
+    bool resume = false;
+    {
+        const std::lock_guard lock(m_core->mutex);
+        whole = m_core->takeWholeLocked(maxLength);
+        if (whole)
+            resume = m_core->tookLocked();
+    }
+    if (resume)
+        m_core->resumeReading();
+    if (whole)
+        return *whole;
     QByteArray bytes(qsizetype(std::max<qint64>(maxLength, 0)), Qt::Uninitialized);
     const qint64 count = read(bytes.data(), bytes.size());
     bytes.resize(qsizetype(std::max<qint64>(count, 0)));

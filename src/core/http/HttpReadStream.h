@@ -84,6 +84,7 @@ public:
     // Up to maxLength body bytes; 0 when none is waiting or at the end, -1
     // once the stream has failed and every byte was read.
     qint64 read(char* data, qint64 maxLength);
+    // The same, without a copy when a whole received piece fits.
     QByteArray read(qint64 maxLength);
 
     // The response head, once it has arrived.

@@ -69,6 +69,13 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     qsizetype bufferedLocked() const { return buffered; }
     // Copies up to maxLength buffered bytes out (mutex held).
     qint64 takeLocked(char* data, qint64 maxLength);
+    // The first slice itself when it is a whole buffer of at most maxLength
+    // bytes: handed over without a copy (mutex held).
+    std::optional<QByteArray> takeWholeLocked(qint64 maxLength);
+    // After the reader took bytes: arms the next event; true when the
+    // connection should start reading again (mutex held).
+    bool tookLocked();
+    void resumeReading();
     void discardLocked();
     // Asks the scheduled thread to deliver the next due event (mutex held).
     void kickLocked();

@@ -195,6 +195,7 @@ TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
              Case { "/empty", reply("", TestReply::Framing::Length), "", 1 << 20 },
              Case { "/interim", interim, "after interim", 1 << 20 },
              Case { "/big-slow-reader", reply(big, TestReply::Framing::Length), big, 100000 },
+             Case { "/big-fast-reader", reply(big, TestReply::Framing::Length), big, 1 << 20 },
              Case { "/big-chunked", reply(big, TestReply::Framing::Chunked), big, 77777 },
              Case { "/big-close", reply(big, TestReply::Framing::UntilClose), big, 77777 },
          }) {
