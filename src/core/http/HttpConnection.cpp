@@ -9,7 +9,7 @@
 namespace {
 
 constexpr qint64 kSocketReadBuffer = 64 * 1024;
-constexpr qsizetype kReadChunk = 128 * 1024;
+constexpr qsizetype kReadChunk = 256 * 1024;
 // Enough to cover what a stream buffers before reading pauses, plus one.
 constexpr size_t kReadBuffers = HttpStreamCore::kHighWater / kReadChunk + 2;
 constexpr qint64 kWriteAhead = 64 * 1024;
