@@ -382,9 +382,13 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_contentLength == 0)
             m_contentLength = m_totalBytesRead.load();
         updateProgressIndicators();
+        // A gzip body inflated as it came must also have reached its end: a
+        // cut one is a failure, and its destination is never replaced.
+        if (m_dataDecompressor && !m_needsRedirect)
+            fileFailure = m_dataDecompressor->closeStream();
         m_dataDecompressor.reset();
         const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
-        if (toFile && !m_needsRedirect)
+        if (toFile && !m_needsRedirect && fileFailure.isNull())
             fileFailure = finishDownloadFile();
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);

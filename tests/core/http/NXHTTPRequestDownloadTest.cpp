@@ -256,6 +256,20 @@ TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
     EXPECT_EQ(get->error().code(), 11);
     EXPECT_EQ(fileBytes(destination()), "old");
     EXPECT_EQ(fileBytes(partial()), broken.body);
+    // A gzip body whose stream is cut short fails, whenever it is inflated.
+    TestReply cut = TestReply::text(packed.left(packed.size() - 8));
+    addHeader(cut, "Content-Encoding", "gzip");
+    server.route(QStringLiteral("/cut"), cut);
+    for (const bool waitToInflate : { true, false }) {
+        SCOPED_TRACE(waitToInflate);
+        writeFile(destination(), "old");
+        const auto cutGet = fileRequest(QStringLiteral("/cut"));
+        cutGet->setAllowResumeForFileDownloads(false);
+        cutGet->setShouldWaitToInflateCompressedResponses(waitToInflate);
+        run(cutGet);
+        EXPECT_EQ(cutGet->error().code(), 11);
+        EXPECT_EQ(fileBytes(destination()), "old");
+    }
 }
 
 TEST_F(DownloadTest, APipeDestinationIsWrittenToAndNeverReplaced)
