@@ -46,6 +46,12 @@ struct ParserCase {
     QString method = QStringLiteral("GET");
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const ParserCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ResponseParser : public ::testing::TestWithParam<ParserCase> { };
 
 TEST_P(ResponseParser, WholeAndByteByByteGiveTheSameResult)
