@@ -82,93 +82,38 @@ TEST(PacFunctions, ShellExpressions)
 
 TEST(PacFunctions, DayDateAndTimeRanges)
 {
-    runCases({
-        { "weekday today", [] { return weekdayRange({ s("SAT") }, kNow); }, true },
-        { "weekday in GMT",
-            [] {
-                return weekdayRange({ s("SUN"), s("GMT") }, kNow);
-            },
-            true },
-        { "weekday range",
-            [] {
-                return weekdayRange({ s("MON"), s("FRI") }, kNow);
-            },
-            false },
-        { "wrapping range",
-            [] {
-                return weekdayRange({ s("FRI"), s("MON") }, kNow);
-            },
-            true },
-        { "unknown day", [] { return weekdayRange({ s("XYZ") }, kNow); }, false },
-        { "day of month", [] { return dateRange({ n(5) }, kNow); }, true },
-        { "day in GMT",
-            [] {
-                return dateRange({ n(6), s("GMT") }, kNow);
-            },
-            true },
-        { "month", [] { return dateRange({ s("DEC") }, kNow); }, true },
-        { "year", [] { return dateRange({ n(2026) }, kNow); }, true },
-        { "month range wraps",
-            [] {
-                return dateRange({ s("NOV"), s("FEB") }, kNow);
-            },
-            true },
-        { "month range",
-            [] {
-                return dateRange({ s("JAN"), s("NOV") }, kNow);
-            },
-            false },
-        { "day month range",
-            [] {
-                return dateRange({ n(1), s("DEC"), n(5), s("DEC") }, kNow);
-            },
-            true },
-        { "full dates",
-            [] {
-                return dateRange({ n(6), s("DEC"), n(2026), n(1), s("JAN"), n(2027) }, kNow);
-            },
-            false },
-        { "years do not wrap",
-            [] {
-                return dateRange({ n(2027), n(2025) }, kNow);
-            },
-            false },
-        { "mixed halves",
-            [] {
-                return dateRange({ n(1), s("DEC") }, kNow);
-            },
-            false },
-        { "hour", [] { return timeRange({ n(23) }, kNow); }, true },
-        { "hours include the last",
-            [] {
-                return timeRange({ n(20), n(23) }, kNow);
-            },
-            true },
-        { "hours wrap midnight",
-            [] {
-                return timeRange({ n(22), n(6) }, kNow);
-            },
-            true },
-        { "hours in GMT",
-            [] {
-                return timeRange({ n(9), n(17), s("GMT") }, kNow);
-            },
-            false },
-        { "minutes include the last",
-            [] {
-                return timeRange({ n(23), n(0), n(23), n(30) }, kNow);
-            },
-            true },
-        { "seconds end exactly",
-            [] {
-                return timeRange({ n(23), n(0), n(0), n(23), n(30), n(14) }, kNow);
-            },
-            false },
-        { "odd argument count",
-            [] {
-                return timeRange({ n(1), n(2), n(3) }, kNow);
-            },
-            false },
-        { "hour out of range", [] { return timeRange({ n(24) }, kNow); }, false },
-    });
+    using Range = bool (*)(const std::vector<Argument>&, const ClockReading&);
+    struct RangeCase {
+        const char* what;
+        Range range;
+        std::vector<Argument> arguments;
+        bool expected;
+    };
+    const RangeCase cases[] = {
+        { "weekday today", weekdayRange, { s("SAT") }, true },
+        { "weekday in GMT", weekdayRange, { s("SUN"), s("GMT") }, true },
+        { "weekday range", weekdayRange, { s("MON"), s("FRI") }, false },
+        { "wrapping range", weekdayRange, { s("FRI"), s("MON") }, true },
+        { "unknown day", weekdayRange, { s("XYZ") }, false },
+        { "day of month", dateRange, { n(5) }, true },
+        { "day in GMT", dateRange, { n(6), s("GMT") }, true },
+        { "month", dateRange, { s("DEC") }, true },
+        { "year", dateRange, { n(2026) }, true },
+        { "month range wraps", dateRange, { s("NOV"), s("FEB") }, true },
+        { "month range", dateRange, { s("JAN"), s("NOV") }, false },
+        { "day month range", dateRange, { n(1), s("DEC"), n(5), s("DEC") }, true },
+        { "full dates", dateRange, { n(6), s("DEC"), n(2026), n(1), s("JAN"), n(2027) }, false },
+        { "years do not wrap", dateRange, { n(2027), n(2025) }, false },
+        { "mixed halves", dateRange, { n(1), s("DEC") }, false },
+        { "hour", timeRange, { n(23) }, true },
+        { "hours include the last", timeRange, { n(20), n(23) }, true },
+        { "hours wrap midnight", timeRange, { n(22), n(6) }, true },
+        { "hours in GMT", timeRange, { n(9), n(17), s("GMT") }, false },
+        { "minutes include the last", timeRange, { n(23), n(0), n(23), n(30) }, true },
+        { "seconds end exactly", timeRange, { n(23), n(0), n(0), n(23), n(30), n(14) }, false },
+        { "odd argument count", timeRange, { n(1), n(2), n(3) }, false },
+        { "hour out of range", timeRange, { n(24) }, false },
+    };
+    for (const RangeCase& c : cases)
+        EXPECT_EQ(c.range(c.arguments, kNow), c.expected) << c.what;
 }
