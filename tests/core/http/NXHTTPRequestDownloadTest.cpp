@@ -1,10 +1,8 @@
 #include "http/NXDataCompressor.h"
 #include "http/NXHTTPRequest.h"
-#include "http/NetworkThread.h"
 
-#include "server/TestHttpServer.h"
+#include "RequestTestSupport.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QRegularExpression>
@@ -18,32 +16,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray pattern(qsizetype size, char seed = 0)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char(seed + (i * 7 + i / 251) % 253);
-    return bytes;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-void addHeader(TestReply& reply, const QByteArray& name, const QByteArray& value)
-{
-    reply.headers.append(qMakePair(name, value));
-}
 
 // Files left in a folder, hidden ones included.
 QStringList filesIn(const QString& folder)
@@ -59,11 +31,10 @@ TestReply rangedReply(const TestRequest& asked, const QByteArray& whole)
     if (!match.hasMatch())
         return TestReply::text(whole);
     const qsizetype from = match.captured(1).toLongLong();
-    TestReply reply = TestReply::text(whole.mid(from), 206);
-    reply.reason = "Partial Content";
-    addHeader(reply, "Content-Range",
+    TestReply reply = withHeader(TestReply::text(whole.mid(from), 206), "Content-Range",
         "bytes " + QByteArray::number(from) + '-' + QByteArray::number(whole.size() - 1) + '/'
             + QByteArray::number(whole.size()));
+    reply.reason = "Partial Content";
     return reply;
 }
 
@@ -88,8 +59,7 @@ protected:
     {
         request->startAsynchronous();
         ASSERT_TRUE(QTest::qWaitFor([&] { return request->isFinished(); }, 20000));
-        NetworkThread::postAndWait([] {});
-        QCoreApplication::processEvents();
+        settle();
     }
 
     QString destination() const { return dir.filePath(QStringLiteral("file")); }
@@ -114,9 +84,7 @@ TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
         int requests;
     };
     const auto withRange = [](int status, const QByteArray& range, const QByteArray& body) {
-        TestReply reply = TestReply::text(body, status);
-        addHeader(reply, "Content-Range", range);
-        return reply;
+        return withHeader(TestReply::text(body, status), "Content-Range", range);
     };
     const Case cases[] = {
         { "206 at the partial size", [&](const TestRequest& r) { return rangedReply(r, whole); },
@@ -231,12 +199,11 @@ TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
 {
     const QByteArray plain = pattern(600000);
     const QByteArray packed = NXDataCompressor::compressData(plain, nullptr).value_or(QByteArray());
-    TestReply good = TestReply::text(packed);
-    addHeader(good, "Content-Encoding", "gzip");
-    server.route(QStringLiteral("/gzip"), good);
-    TestReply broken = TestReply::text("plain text, not gzip");
-    addHeader(broken, "Content-Encoding", "gzip");
-    server.route(QStringLiteral("/broken"), broken);
+    const auto gzipped = [](const QByteArray& body) {
+        return withHeader(TestReply::text(body), "Content-Encoding", "gzip");
+    };
+    server.route(QStringLiteral("/gzip"), gzipped(packed));
+    server.route(QStringLiteral("/broken"), gzipped("plain text, not gzip"));
     for (const bool waitToInflate : { true, false }) {
         SCOPED_TRACE(waitToInflate);
         QFile::remove(destination());
@@ -255,11 +222,9 @@ TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
     run(get);
     EXPECT_EQ(get->error().code(), 11);
     EXPECT_EQ(fileBytes(destination()), "old");
-    EXPECT_EQ(fileBytes(partial()), broken.body);
+    EXPECT_EQ(fileBytes(partial()), "plain text, not gzip");
     // A gzip body whose stream is cut short fails, whenever it is inflated.
-    TestReply cut = TestReply::text(packed.left(packed.size() - 8));
-    addHeader(cut, "Content-Encoding", "gzip");
-    server.route(QStringLiteral("/cut"), cut);
+    server.route(QStringLiteral("/cut"), gzipped(packed.left(packed.size() - 8)));
     for (const bool waitToInflate : { true, false }) {
         SCOPED_TRACE(waitToInflate);
         writeFile(destination(), "old");
@@ -320,9 +285,7 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
         SCOPED_TRACE(c.rfc2616);
-        TestReply moved = TestReply::text("moved", c.status);
-        addHeader(moved, "Location", "/to");
-        server.route(QStringLiteral("/from"), moved);
+        server.route(QStringLiteral("/from"), redirect(c.status, "/to"));
         const auto post = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/from")));
         post->setRequestMethod(QStringLiteral("POST"));
         post->setPostBody("payload");
@@ -342,11 +305,9 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
 
 TEST_F(DownloadTest, RedirectsStopAtFiveAndAtAddressesThatAreNotWeb)
 {
-    for (int i = 1; i <= 7; ++i) {
-        TestReply moved = TestReply::text("moved", 302);
-        addHeader(moved, "Location", "/r" + QByteArray::number(i + 1));
-        server.route(QStringLiteral("/r%1").arg(i), moved);
-    }
+    for (int i = 1; i <= 7; ++i)
+        server.route(
+            QStringLiteral("/r%1").arg(i), redirect(302, "/r" + QByteArray::number(i + 1)));
     server.route(QStringLiteral("/r6"), TestReply::text("sixth"));
     const auto five = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/r1")));
     run(five);
@@ -354,16 +315,13 @@ TEST_F(DownloadTest, RedirectsStopAtFiveAndAtAddressesThatAreNotWeb)
     EXPECT_EQ(five->responseString(), QStringLiteral("sixth"));
     EXPECT_EQ(five->redirectCount(), 5);
 
-    TestReply onward = TestReply::text("moved", 302);
-    addHeader(onward, "Location", "/r7");
-    server.route(QStringLiteral("/r6"), onward);
+    server.route(QStringLiteral("/r6"), redirect(302, "/r7"));
     const auto six = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/r1")));
     run(six);
     EXPECT_EQ(six->error().code(), 9);
 
-    TestReply local = TestReply::text("not followed", 302);
-    addHeader(local, "Location", "file:///etc/passwd");
-    server.route(QStringLiteral("/local"), local);
+    server.route(QStringLiteral("/local"),
+        withHeader(TestReply::text("not followed", 302), "Location", "file:///etc/passwd"));
     const auto stays = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/local")));
     run(stays);
     EXPECT_TRUE(stays->error().isNull());
@@ -377,13 +335,10 @@ TEST_F(DownloadTest, RedirectedRequestsCarryOnlyWhatTheNewAddressMayHave)
     ASSERT_TRUE(other.start());
     other.route(QStringLiteral("/b/end"), TestReply::text("elsewhere"));
     server.route(QStringLiteral("/b/end"), TestReply::text("here"));
-    TestReply away = TestReply::text("moved", 307);
-    addHeader(away, "Location", other.url(QStringLiteral("/b/end")).toEncoded());
-    server.route(QStringLiteral("/a/away"), away);
-    TestReply near = TestReply::text("moved", 307);
-    addHeader(near, "Location", "/b/end");
-    addHeader(near, "Set-Cookie", "scoped=1; Path=/a");
-    server.route(QStringLiteral("/a/near"), near);
+    server.route(
+        QStringLiteral("/a/away"), redirect(307, other.url(QStringLiteral("/b/end")).toEncoded()));
+    server.route(QStringLiteral("/a/near"),
+        withHeader(redirect(307, "/b/end"), "Set-Cookie", "scoped=1; Path=/a"));
 
     NXHTTPRequest::clearSession();
     const auto sameServer = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/a/near")));
@@ -422,10 +377,9 @@ TEST_F(DownloadTest, KeptConnectionsFollowTheKeepAliveHeader)
         SCOPED_TRACE(c.keepAlive.toStdString());
         TestHttpServer fresh;
         ASSERT_TRUE(fresh.start());
-        TestReply reply = TestReply::text("kept");
-        if (!c.keepAlive.isEmpty())
-            addHeader(reply, "Keep-Alive", c.keepAlive);
-        fresh.route(QStringLiteral("/k"), reply);
+        const TestReply kept = TestReply::text("kept");
+        fresh.route(QStringLiteral("/k"),
+            c.keepAlive.isEmpty() ? kept : withHeader(kept, "Keep-Alive", c.keepAlive));
         std::shared_ptr<NXHTTPRequest> last;
         for (int i = 0; i < 2; ++i) {
             last = NXHTTPRequest::requestWithURL(fresh.url(QStringLiteral("/k")));
