@@ -1,11 +1,9 @@
 #include "http/NXHTTPRequest.h"
-#include "http/NetworkThread.h"
 
+#include "RequestTestSupport.h"
 #include "server/TestCertificates.h"
-#include "server/TestHttpServer.h"
 #include "server/TestProxy.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QTest>
@@ -91,12 +89,10 @@ TestReply guarded(const TestRequest& asked, bool digest)
     }
     if (accepted)
         return TestReply::text("welcome");
-    TestReply refused = TestReply::text("who are you", 401);
     const QByteArray offered = digest
         ? R"(Digest realm="test", nonce="n0nce", qop="auth", algorithm=MD5)"
         : R"(Basic realm="test")";
-    refused.headers.append({ "WWW-Authenticate", offered });
-    return refused;
+    return withHeader(TestReply::text("who are you", 401), "WWW-Authenticate", offered);
 }
 
 class AuthTest : public ::testing::Test {
@@ -124,8 +120,7 @@ protected:
         request->setDelegate(&giver);
         request->startAsynchronous();
         ASSERT_TRUE(QTest::qWaitFor([&] { return giver.ends > 0; }, 10000));
-        NetworkThread::postAndWait([] {});
-        QCoreApplication::processEvents();
+        settle();
     }
 
     TestHttpServer server;
@@ -186,15 +181,11 @@ TEST_F(AuthTest, BasicAndDigestWithCredentialsFromTheUrlOrTheDelegate)
 
 TEST_F(AuthTest, ChallengesThatCannotBeAnsweredFail)
 {
-    const auto challenge = [](const QByteArray& offered) {
-        TestReply reply = TestReply::text("no", 401);
-        if (!offered.isEmpty())
-            reply.headers.append({ "WWW-Authenticate", offered });
-        return reply;
-    };
-    server.route(QStringLiteral("/ntlm"), challenge("NTLM"));
-    server.route(QStringLiteral("/negotiate"), challenge("Negotiate"));
-    server.route(QStringLiteral("/bare"), challenge({}));
+    const TestReply refused = TestReply::text("no", 401);
+    server.route(QStringLiteral("/ntlm"), withHeader(refused, "WWW-Authenticate", "NTLM"));
+    server.route(
+        QStringLiteral("/negotiate"), withHeader(refused, "WWW-Authenticate", "Negotiate"));
+    server.route(QStringLiteral("/bare"), refused);
     struct Case {
         const char* what;
         QUrl url;

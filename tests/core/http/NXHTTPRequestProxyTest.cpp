@@ -1,10 +1,9 @@
 #include "http/NXHTTPRequest.h"
 
-#include "server/TestHttpServer.h"
+#include "RequestTestSupport.h"
 #include "server/TestProxy.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,9 +36,7 @@ protected:
     QString file(const QString& name, const QByteArray& bytes) const
     {
         const QString path = dir.filePath(name);
-        QFile out(path);
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
-        out.write(bytes);
+        writeFile(path, bytes);
         return path;
     }
 

@@ -1,10 +1,8 @@
 #include "http/NXHTTPRequest.h"
 #include "http/NXDataCompressor.h"
-#include "http/NetworkThread.h"
 
-#include "server/TestHttpServer.h"
+#include "RequestTestSupport.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -27,6 +25,10 @@ public:
     bool offMainThread = false;
 
     int count(const QString& event) const { return int(events.count(event)); }
+    bool waitFor(const char* event, int times = 1) const
+    {
+        return QTest::qWaitFor([&] { return count(QString::fromLatin1(event)) >= times; }, 15000);
+    }
 
 public slots:
     void requestStarted(NXHTTPRequest*) { note(QStringLiteral("started")); }
@@ -61,14 +63,6 @@ private:
     }
 };
 
-// Lets every piece of work already posted to the network thread, and what it
-// posted back to the main thread, run.
-void settle()
-{
-    NetworkThread::postAndWait([] {});
-    QCoreApplication::processEvents();
-}
-
 class RequestTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -93,14 +87,6 @@ protected:
     TestHttpServer server;
 };
 
-QByteArray body(qsizetype size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char('a' + i % 26);
-    return bytes;
-}
-
 } // namespace
 
 TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
@@ -111,7 +97,7 @@ TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
         QByteArray expected;
         QList<QPair<QByteArray, QByteArray>> headers;
     };
-    const QByteArray large = body(700000);
+    const QByteArray large = pattern(700000);
     const QByteArray packed = NXDataCompressor::compressData(large, nullptr).value_or(QByteArray());
     const Case cases[] = {
         { "/plain", large, large, {} },
@@ -126,8 +112,7 @@ TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
         Recorder recorder;
         const auto get = request(QString::fromLatin1(c.path), &recorder);
         get->startAsynchronous();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return recorder.count(QStringLiteral("finished")) > 0; }, 10000));
+        ASSERT_TRUE(recorder.waitFor("finished"));
         settle();
         // Delegate and queue are the same object here: each message twice.
         EXPECT_EQ(recorder.events.join(QLatin1Char(' ')),
@@ -149,7 +134,7 @@ TEST_F(RequestTest, AsynchronousGetReportsInOrderOnTheMainThread)
 
 TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
 {
-    const QByteArray whole = body(10000);
+    const QByteArray whole = pattern(10000);
     server.route(QStringLiteral("/stall"), [whole](const TestRequest& asked) {
         const QByteArray range = asked.header("Range");
         TestReply reply = TestReply::text(
@@ -167,8 +152,7 @@ TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
     get->setNumberOfTimesToRetryOnTimeout(2);
     const int poolBefore = NXHTTPRequest::connectionPoolSize();
     get->startAsynchronous();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) > 0; }, 15000));
+    ASSERT_TRUE(recorder.waitFor("failed"));
     settle();
 
     EXPECT_EQ(get->error().code(), 2);
@@ -190,18 +174,16 @@ TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
 
 TEST_F(RequestTest, CancelFailsWithCode4Once)
 {
-    TestReply silent = TestReply::text(body(1000));
+    TestReply silent = TestReply::text(pattern(1000));
     silent.stallAfter = 10;
     server.route(QStringLiteral("/silent"), silent);
     Recorder recorder;
     const auto get = request(QStringLiteral("/silent"), &recorder);
     get->startAsynchronous();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("headers")) > 0; }, 10000));
+    ASSERT_TRUE(recorder.waitFor("headers"));
     get->cancel();
     get->cancel();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) > 0; }, 10000));
+    ASSERT_TRUE(recorder.waitFor("failed"));
     get->cancel();
     settle();
     settle();
@@ -215,7 +197,7 @@ TEST_F(RequestTest, CancelFailsWithCode4Once)
 
 TEST_F(RequestTest, PartialFilesSurviveACancelAndAreNeverTakenFromTheOwner)
 {
-    TestReply silent = TestReply::text(body(1000));
+    TestReply silent = TestReply::text(pattern(1000));
     silent.stallAfter = 300;
     server.route(QStringLiteral("/file"), silent);
     QTemporaryDir dir;
@@ -237,10 +219,7 @@ TEST_F(RequestTest, PartialFilesSurviveACancelAndAreNeverTakenFromTheOwner)
     }
     // A request released before it ever wrote leaves a file at its path alone.
     const QString owners = dir.filePath(QStringLiteral("owners"));
-    QFile file(owners);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("mine");
-    file.close();
+    writeFile(owners, "mine");
     {
         const auto unused = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/file")));
         unused->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
@@ -272,7 +251,7 @@ TEST_F(RequestTest, ATargetClearedBeforeDeliveryHearsNothing)
 
 TEST_F(RequestTest, TheSharedQueueRunsAtMostFourAtATime)
 {
-    TestReply silent = TestReply::text(body(100));
+    TestReply silent = TestReply::text(pattern(100));
     silent.stallAfter = 0;
     server.route(QStringLiteral("/held"), silent);
     std::atomic<int> executing { 0 };
@@ -292,8 +271,7 @@ TEST_F(RequestTest, TheSharedQueueRunsAtMostFourAtATime)
     }
     for (const auto& held : requests)
         held->startAsynchronous();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) == 2 * 5; }, 15000));
+    ASSERT_TRUE(recorder.waitFor("failed", 2 * 5));
     EXPECT_EQ(mostExecuting.load(), 4);
     EXPECT_EQ(server.requests().size(), 5);
     for (const auto& held : requests)
@@ -322,8 +300,7 @@ TEST_F(RequestTest, StartingFailuresAreReportedLikeAnyOther)
         auto failing = NXHTTPRequest::requestWithURL(c.url);
         failing->setDelegate(&recorder);
         failing->startAsynchronous();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return recorder.count(QStringLiteral("failed")) > 0; }, 10000));
+        ASSERT_TRUE(recorder.waitFor("failed"));
         EXPECT_EQ(failing->error().code(), c.code);
         EXPECT_EQ(failing->error().localizedDescription(), c.description);
         EXPECT_EQ(failing->error().domain(), QStringLiteral("NXHTTPRequestErrorDomain"));
@@ -334,10 +311,8 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
 {
     server.route(QStringLiteral("/h"), TestReply::text("ok"));
     QTemporaryDir dir;
-    QFile partial(dir.filePath(QStringLiteral("part")));
-    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
-    partial.write(body(1000));
-    partial.close();
+    const QString partial = dir.filePath(QStringLiteral("part"));
+    writeFile(partial, pattern(1000));
     NXHTTPRequest::setDefaultUserAgentString(QStringLiteral("Agent 1.0"));
     const auto cookie = [](const char* name, const char* value, const char* domain) {
         QNetworkCookie made(name, value);
@@ -351,15 +326,14 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     Recorder recorder;
     const auto get = request(QStringLiteral("/h"), &recorder);
     get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
-    get->setTemporaryFileDownloadPath(partial.fileName());
+    get->setTemporaryFileDownloadPath(partial);
     get->setAllowResumeForFileDownloads(true);
     get->setUsername(QStringLiteral("user"));
     get->setPassword(QStringLiteral("secret"));
     get->setAuthenticationScheme(QStringLiteral("Basic"));
     get->addRequestHeader(QStringLiteral("X-Mine"), QStringLiteral("kept"));
     get->startAsynchronous();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return recorder.count(QStringLiteral("finished")) > 0; }, 10000));
+    ASSERT_TRUE(recorder.waitFor("finished"));
     ASSERT_EQ(server.requests().size(), 1);
     const TestRequest asked = server.requests().first();
     EXPECT_EQ(asked.header("Range"), "bytes=1000-");
@@ -373,9 +347,7 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     // A whole answer to the range replaces what was on disk.
     EXPECT_EQ(get->partialDownloadSize(), 0u);
     EXPECT_EQ(get->responseString(), QString());
-    QFile destination(dir.filePath(QStringLiteral("file")));
-    ASSERT_TRUE(destination.open(QIODevice::ReadOnly));
-    EXPECT_EQ(destination.readAll(), "ok");
+    EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("file"))), "ok");
     NXHTTPRequest::setDefaultUserAgentString(QString());
 }
 
@@ -391,8 +363,7 @@ TEST_F(RequestTest, RedirectsRestartAtTheNewAddressUpToFive)
         const auto get = request(QStringLiteral("/silent"), &recorder);
         get->startAsynchronous();
         for (int i = 1; i <= redirects; ++i) {
-            ASSERT_TRUE(QTest::qWaitFor(
-                [&] { return recorder.count(QStringLiteral("started")) == 2 * i; }, 10000));
+            ASSERT_TRUE(recorder.waitFor("started", 2 * i));
             const bool last = i == redirects && redirects <= 5;
             get->redirectToURL(
                 server.url(last ? QStringLiteral("/ok") : QStringLiteral("/silent")));
