@@ -22,16 +22,8 @@ VideoBuilderRow rowWith(StreamMapRule maps, ThreadsRule threads, FrameRateRule r
 const VideoBuilderRow kPlainRow
     = rowWith(StreamMapRule::TrackChoiceOrMismatch, ThreadsRule::None, FrameRateRule::FixedRate);
 
-class BuilderFrame : public ::testing::Test {
+class BuilderFrame : public VideoBuilderTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
-        node = videoNode(videoProfile());
-        ASSERT_NE(node->profile(), nullptr);
-    }
-
     ArgumentBlockPtr build(const VideoBuilderRow& row = kPlainRow, int processors = 4)
     {
         return buildVideoFrame(row, node, 0, config, FrameEnvironment { processors });
@@ -44,10 +36,6 @@ protected:
             tracks.emplace_back(DNTSubtitle { .sid = 3 + i, .isTextformat = true, .language = {} });
         node->setSubtitleTracks(tracks);
     }
-
-    QTemporaryDir dir;
-    EncodeConfig config;
-    std::shared_ptr<DNFileNode> node;
 };
 
 TEST_F(BuilderFrame, WritesTheFixedPartsInOrderAndRecordsTheOutput)

@@ -5,6 +5,8 @@
 
 #include "core/profiles/ProfileTestSupport.h"
 #include "engine/ArgumentBlock.h"
+#include "engine/ArgvAssemblerTables.h"
+#include "engine/EncodeConfig.h"
 #include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
 
@@ -20,12 +22,19 @@ inline QVariantMap choice(const QString& value)
     return QVariantMap { { "DefaultValue", value } };
 }
 
+// A bitrate choice with its ceiling and rate-control model.
+inline QVariantMap qualityChoice(
+    const char* model, const char* bitrate = "1500", int ceiling = 2000)
+{
+    QVariantMap quality = choice(bitrate);
+    quality["MaxVideoBitrate"] = ceiling;
+    quality["BitrateModel"] = model;
+    return quality;
+}
+
 // A complete video profile; `overrides` replace or add root keys.
 inline QVariantMap videoProfileMap(const QVariantMap& overrides = {})
 {
-    QVariantMap quality = choice("1500");
-    quality["MaxVideoBitrate"] = 2000;
-    quality["BitrateModel"] = "CBR";
     QVariantMap map {
         { "ProfileName", "Test" },
         { "Category", "Tests" },
@@ -35,7 +44,7 @@ inline QVariantMap videoProfileMap(const QVariantMap& overrides = {})
         { "FileFormat", "matroska" },
         { "QualityPhase", 1 },
         { "VideoCodec", choice("libx264") },
-        { "VideoQuality", quality },
+        { "VideoQuality", qualityChoice("CBR") },
         { "VideoFrameRate", choice("keep origin") },
         { "VideoResolution", choice("keep origin") },
         { "VideoAspect", choice("keep origin") },
@@ -94,3 +103,26 @@ inline QString lineOf(const ArgumentBlockPtr& block)
 {
     return block ? block->arguments().join(QLatin1Char(' ')) : QString();
 }
+
+// A hand-made node with a written profile, converting into a folder of its own.
+class VideoBuilderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
+        useProfile({});
+    }
+
+    void useProfile(const QVariantMap& overrides)
+    {
+        node = videoNode(videoProfile(overrides));
+        ASSERT_NE(node->profile(), nullptr);
+    }
+
+    QString line(ArgvAssembler builder) { return lineOf(builder(node, 0, config)); }
+
+    QTemporaryDir dir;
+    EncodeConfig config;
+    std::shared_ptr<DNFileNode> node;
+};

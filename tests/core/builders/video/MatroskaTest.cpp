@@ -8,28 +8,13 @@
 
 namespace {
 
-class MatroskaBuilder : public ::testing::Test {
+class MatroskaBuilder : public VideoBuilderTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
-    }
-
-    void useProfile(const QVariantMap& overrides)
-    {
-        node = videoNode(videoProfile(overrides));
-        ASSERT_NE(node->profile(), nullptr);
-    }
-
-    QString mkv() { return lineOf(Video_To_MKV_With_AVEncoder(node, 0, config)); }
-    QString hd() { return lineOf(Video_To_HD_MKV_With_AVEncoder(node, 0, config)); }
-
     // The words from "-c:v" up to the audio options.
-    static QString codecPart(const QString& line)
+    static QString codecPart(const QString& words)
     {
-        const qsizetype start = line.indexOf(" -c:v ");
-        return line.mid(start + 1, line.indexOf(" -c:a ") - start - 1);
+        const qsizetype start = words.indexOf(" -c:v ");
+        return words.mid(start + 1, words.indexOf(" -c:a ") - start - 1);
     }
 
     QString subtitlePath()
@@ -40,19 +25,7 @@ protected:
         file.write("1\n00:00:01,000 --> 00:00:02,000\nHello\n");
         return path;
     }
-
-    QTemporaryDir dir;
-    EncodeConfig config;
-    std::shared_ptr<DNFileNode> node;
 };
-
-QVariantMap quality(const char* model)
-{
-    QVariantMap map = choice("1500");
-    map["MaxVideoBitrate"] = 2000;
-    map["BitrateModel"] = model;
-    return map;
-}
 
 const QString kXvid
     = "-c:v libxvid -mbd 2 -flags +mv4+aic -trellis 2 -cmp 2 -subcmp 2 -bf 0 -g 250 "
@@ -97,12 +70,12 @@ TEST_F(MatroskaBuilder, CodecSetsAndRateControl)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         useProfile({ { "VideoCodec", choice(c.codec) }, { "FileFormat", c.format },
-            { "VideoQuality", quality(c.model) }, { "QualityPhase", c.phase },
+            { "VideoQuality", qualityChoice(c.model) }, { "QualityPhase", c.phase },
             { "AudioCodec", choice("libmp3lame") } });
-        const QString line = mkv();
-        EXPECT_EQ(codecPart(line), c.expected);
-        EXPECT_TRUE(line.contains("-b:v 1500k -c:v")) << qPrintable(line);
-        EXPECT_TRUE(line.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f"));
+        const QString text = line(Video_To_MKV_With_AVEncoder);
+        EXPECT_EQ(codecPart(text), c.expected);
+        EXPECT_TRUE(text.contains("-b:v 1500k -c:v")) << qPrintable(text);
+        EXPECT_TRUE(text.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f"));
     }
 }
 
@@ -122,13 +95,13 @@ TEST_F(MatroskaBuilder, HighDefinitionDiffersInCodecAudioAndRate)
         { "CBR", "25", 29.97f, "-r 25 -b:v 1500k" },
     };
     for (const auto& c : cases) {
-        useProfile({ { "VideoQuality", quality(c.model) }, { "VideoFrameRate", choice(c.rate) },
-            { "AudioCodec", choice("libmp3lame") } });
+        useProfile({ { "VideoQuality", qualityChoice(c.model) },
+            { "VideoFrameRate", choice(c.rate) }, { "AudioCodec", choice("libmp3lame") } });
         node->videoTracks()[0].fps = c.fps;
         config.safeMode = true;
-        const QString line = hd();
-        EXPECT_TRUE(line.contains(QString("my clip.mp4 ") + c.expected)) << qPrintable(line);
-        EXPECT_TRUE(line.endsWith("-f matroska " + dir.filePath("my clip.mkv")));
+        const QString text = line(Video_To_HD_MKV_With_AVEncoder);
+        EXPECT_TRUE(text.contains(QString("my clip.mp4 ") + c.expected)) << qPrintable(text);
+        EXPECT_TRUE(text.endsWith("-f matroska " + dir.filePath("my clip.mkv")));
     }
 }
 
@@ -177,15 +150,15 @@ TEST_F(MatroskaBuilder, SubtitlesTravelAsStreams)
         }
         node->setSubtitleTracks(tracks);
         node->setting().setSubtitleIndex(1);
-        const QString line = mkv();
-        const QString copy = line.section(" -i ", 2, 2).section(' ', 0, 0);
+        const QString text = line(Video_To_MKV_With_AVEncoder);
+        const QString copy = text.section(" -i ", 2, 2).section(' ', 0, 0);
         for (const char* pattern : c.present) {
             const QString p = QString(pattern).replace("COPY", QRegularExpression::escape(copy));
-            EXPECT_TRUE(line.contains(QRegularExpression(p))) << pattern << "\n"
-                                                              << qPrintable(line);
+            EXPECT_TRUE(text.contains(QRegularExpression(p))) << pattern << "\n"
+                                                              << qPrintable(text);
         }
         for (const char* pattern : c.absent)
-            EXPECT_FALSE(line.contains(QRegularExpression(pattern))) << pattern;
+            EXPECT_FALSE(text.contains(QRegularExpression(pattern))) << pattern;
         if (c.external && c.readable) {
             EXPECT_TRUE(QFile::exists(copy)) << qPrintable(copy);
         }

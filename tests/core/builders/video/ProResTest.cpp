@@ -7,44 +7,22 @@
 
 namespace {
 
-using Builder
-    = ArgumentBlockPtr (*)(const std::shared_ptr<NXBasicMediaNode>&, int32_t, EncodeConfig);
-
-QVariantMap quality(const char* model)
-{
-    QVariantMap map = choice("4000");
-    map["MaxVideoBitrate"] = 8000;
-    map["BitrateModel"] = model;
-    return map;
-}
-
-class ProResBuilders : public ::testing::Test {
+class ProResBuilders : public VideoBuilderTest {
 protected:
-    void SetUp() override
+    QString build(ArgvAssembler builder, const char* model, int phase)
     {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
-        config.cpuCore = SystemInfo::processorCount();
+        useProfile(
+            { { "VideoQuality", qualityChoice(model, "4000", 8000) }, { "QualityPhase", phase },
+                { "AudioCodec", choice("mp3") }, { "FileNameSuffix", "mov" } });
+        return line(builder);
     }
-
-    QString line(Builder builder, const char* model, int phase)
-    {
-        node = videoNode(
-            videoProfile({ { "VideoQuality", quality(model) }, { "QualityPhase", phase },
-                { "AudioCodec", choice("mp3") }, { "FileNameSuffix", "mov" } }));
-        return lineOf(builder(node, 0, config));
-    }
-
-    QTemporaryDir dir;
-    EncodeConfig config;
-    std::shared_ptr<DNFileNode> node;
 };
 
 TEST_F(ProResBuilders, FlavoursProfilesQuantisersAndPixelFormats)
 {
     const struct {
         const char* label;
-        Builder builder;
+        ArgvAssembler builder;
         const char* model;
         int phase;
         const char* codec; // from "-c:v" to the audio codec
@@ -62,9 +40,10 @@ TEST_F(ProResBuilders, FlavoursProfilesQuantisersAndPixelFormats)
         { "Proxy quality", Video_To_ProRes422Poxy_With_AVEncoder, "VBR", 1,
             "prores -qmin 2 -qmax 28 -qscale:v 3 -profile:v 0", "yuv422p10le" },
     };
+    config.cpuCore = SystemInfo::processorCount();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        const QString text = line(c.builder, c.model, c.phase);
+        const QString text = build(c.builder, c.model, c.phase);
         EXPECT_EQ(text,
             QString("encoder -d -y -i /media/my clip.mp4 -c:v %1 -c:a libfdk_aac -b:a 128k -ar "
                     "44100 -ac 2 -sn -pix_fmt %2 -f mov %3")
@@ -75,7 +54,7 @@ TEST_F(ProResBuilders, FlavoursProfilesQuantisersAndPixelFormats)
 TEST_F(ProResBuilders, ThreadsOnlyWhenTheCoreCountDiffers)
 {
     config.cpuCore = 0;
-    EXPECT_TRUE(line(Video_To_ProRes422_With_AVEncoder, "CBR", 1)
+    EXPECT_TRUE(build(Video_To_ProRes422_With_AVEncoder, "CBR", 1)
                     .contains("my clip.mp4 -threads 0 -c:v prores"));
 }
 

@@ -4,7 +4,6 @@
 #include "builders/video/ThreeGP.h"
 
 #include "FrameTestSupport.h"
-#include "engine/ArgvAssemblerTables.h"
 #include "platform/SystemInfo.h"
 
 #include <QRegularExpression>
@@ -13,29 +12,8 @@
 
 namespace {
 
-QVariantMap quality(const char* model)
-{
-    QVariantMap map = choice("1500");
-    map["MaxVideoBitrate"] = 2000;
-    map["BitrateModel"] = model;
-    return map;
-}
-
-class VideoFormats : public ::testing::Test {
+class VideoFormats : public VideoBuilderTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(dir.isValid());
-        ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));
-        useProfile({});
-    }
-
-    void useProfile(const QVariantMap& overrides)
-    {
-        node = videoNode(videoProfile(overrides));
-        ASSERT_NE(node->profile(), nullptr);
-    }
-
     // The line of the builder registered as "Video_To_<format>_With_AVEncoder";
     // empty when the table lacks it or the build fails.
     QString build(const char* format)
@@ -43,12 +21,8 @@ protected:
         const QByteArray name = QByteArray("Video_To_") + format + "_With_AVEncoder";
         const ArgvAssembler builder = findArgvAssembler(name.constData());
         EXPECT_NE(builder, nullptr) << name.constData();
-        return builder ? lineOf(builder(node, 0, config)) : QString();
+        return builder ? line(builder) : QString();
     }
-
-    QTemporaryDir dir;
-    EncodeConfig config;
-    std::shared_ptr<DNFileNode> node;
 };
 
 const QString kFlash
@@ -99,7 +73,7 @@ TEST_F(VideoFormats, CodecBlockAndRateControl)
     for (const auto& c : cases) {
         SCOPED_TRACE(
             QString("%1 %2 %3 %4").arg(c.builder, c.codec, c.model).arg(c.phase).toStdString());
-        useProfile({ { "VideoCodec", choice(c.codec) }, { "VideoQuality", quality(c.model) },
+        useProfile({ { "VideoCodec", choice(c.codec) }, { "VideoQuality", qualityChoice(c.model) },
             { "QualityPhase", c.phase }, { "FileFormat", c.format } });
         const QString line = build(c.builder);
         const qsizetype start = line.indexOf(" -c:v ");
