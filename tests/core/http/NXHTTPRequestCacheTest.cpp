@@ -1,6 +1,6 @@
 #include "http/NXHTTPRequest.h"
 
-#include "server/TestHttpServer.h"
+#include "RequestTestSupport.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -57,10 +57,7 @@ TEST(NXHTTPRequestCache, StoredAnswerStandsInForTheNetworkWhenTheStoreSaysSo)
     server.route(QStringLiteral("/cut"), cut);
     QTemporaryDir dir;
     const QString stored = dir.filePath(QStringLiteral("stored"));
-    QFile file(stored);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("from the store");
-    file.close();
+    writeFile(stored, "from the store");
 
     const auto always = [](NXHTTPRequest&) { return true; };
     const auto notModified = [](NXHTTPRequest& r) { return r.responseStatusCode() == 304; };

@@ -2,7 +2,7 @@
 #include "http/NXHTTPRequest.h"
 #include "http/NXHTTPRequestState.h"
 
-#include "server/TestHttpServer.h"
+#include "RequestTestSupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -89,19 +89,11 @@ TEST_F(UploadTest, BodyDecidesMethodAndLength)
 
 TEST_F(UploadTest, BodyFromAFileIsSentAgainAfterARedirect)
 {
-    QByteArray large(600000, 'x');
-    for (qsizetype i = 0; i < large.size(); i += 7)
-        large[i] = char('a' + i % 26);
+    const QByteArray large = pattern(600000);
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source"));
-    QFile file(source);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(large);
-    file.close();
-    TestReply moved = TestReply::text({}, 307);
-    moved.reason = "Temporary Redirect";
-    moved.headers.append({ QByteArray("Location"), QByteArray("/echo") });
-    server.route(QStringLiteral("/moved"), moved);
+    writeFile(source, large);
+    server.route(QStringLiteral("/moved"), redirect(307, "/echo"));
     const auto request = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/moved")));
     request->setRequestMethod(QStringLiteral("PUT"));
     request->appendPostDataFromFile(source);
