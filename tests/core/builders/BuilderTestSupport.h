@@ -2,14 +2,13 @@
 
 // Profiles, options and builder runs for the tests of the command-line builders.
 
+#include "core/profiles/ProfileTestSupport.h"
 #include "engine/ArgvAssemblerTables.h"
 #include "engine/EncodeConfig.h"
 #include "model/DNFileGroupNode.h"
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
 
-#include <QFile>
 #include <QString>
 
 #include <memory>
@@ -40,13 +39,4 @@ inline ArgumentBlockPtr buildWithProfileBuilder(
     if (!builder)
         return nullptr;
     return builder(node, 0, config);
-}
-
-// The shared log so far, for checks of refusal lines.
-inline QString sharedLogText()
-{
-    QFile file(DNLogger::shareRoughLog().path());
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll());
 }

@@ -3,9 +3,9 @@
 #include "engine/AVEncoder.h"
 #include "support/EncodeWords.h"
 
+#include "core/builders/BuilderTestSupport.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
-#include "services/DNLogger.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,12 +21,6 @@
 #include <vector>
 
 namespace {
-
-QString logText()
-{
-    QFile log(DNLogger::shareRoughLog().path());
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-}
 
 // Counts the state reports of the runs, and can stop a run as soon as it starts.
 struct StateRecorder {
@@ -149,7 +143,7 @@ TEST(AVEncoder, RunsBuilderListsOnRealMedia)
     int runs = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.list.last().toStdString());
-        ASSERT_EQ(encodeWords(c.list, c.duration), 0) << logText().right(2000).toStdString();
+        ASSERT_EQ(encodeWords(c.list, c.duration), 0) << sharedLogText().right(2000).toStdString();
         EXPECT_EQ(states.running, ++runs);
         const ProgressInfo progress = AVEncoderProgress();
         EXPECT_EQ(progress.percent, 100);
@@ -162,7 +156,7 @@ TEST(AVEncoder, RunsBuilderListsOnRealMedia)
         EXPECT_NEAR(facts.duration, c.seconds, 0.1);
         EXPECT_EQ(AVEncoderLastCommand().last(), c.list.last());
     }
-    const QString log = logText();
+    const QString log = sharedLogText();
     EXPECT_TRUE(log.contains("The encoder runs: ffmpeg -nostdin -hide_banner -nostats -progress "
                              "pipe:1 -y -i "
         + video
@@ -179,7 +173,7 @@ TEST(AVEncoder, FailuresAreLoggedAndReturned)
     const QString missing = out.filePath("no such file.mp4");
     const QStringList missingInput { "encoder", "-y", "-i", missing, out.filePath("o.mp4") };
     EXPECT_EQ(encodeWords(missingInput, 2), 1);
-    const QString log = logText();
+    const QString log = sharedLogText();
     EXPECT_TRUE(log.contains("\t" + missing + ": No such file or directory"));
     EXPECT_TRUE(log.contains(
         "The encoder failed with exit status 1: " + missing + ": No such file or directory"));
@@ -188,7 +182,7 @@ TEST(AVEncoder, FailuresAreLoggedAndReturned)
     EXPECT_EQ(AVEncoderEncode(0, nullptr, 0), kAVEncoderFailed);
     const char* const withNull[] = { "encoder", nullptr };
     EXPECT_EQ(AVEncoderEncode(2, withNull, 0), kAVEncoderFailed);
-    EXPECT_TRUE(logText().contains("The encoder was given no usable command line"));
+    EXPECT_TRUE(sharedLogText().contains("The encoder was given no usable command line"));
 }
 
 TEST(AVEncoder, StopEndsALongEncodeAndReportsStopped)
@@ -210,7 +204,7 @@ TEST(AVEncoder, StopEndsALongEncodeAndReportsStopped)
     EXPECT_EQ(run.get(), kAVEncoderStopped);
     EXPECT_EQ(ffmpegChildren(), 0);
     EXPECT_LT(AVEncoderProgress().percent, 100);
-    EXPECT_TRUE(logText().contains("The encoder was stopped before it finished."));
+    EXPECT_TRUE(sharedLogText().contains("The encoder was stopped before it finished."));
     // ffmpeg finished what it had: the partial output is a readable file.
     const MediaFacts partial = MediaFacts::probe(output);
     EXPECT_TRUE(partial.ok) << partial.error.toStdString();

@@ -1,15 +1,12 @@
 // The audio builders' command lines run on the installed engine, outputs
 // checked with ffprobe.
-#include "core/builders/BuilderTestSupport.h"
+#include "core/engine/ProfileRunTest.h"
 #include "engine/AVEncoder.h"
 #include "engine/DNVideoConverter.h"
-#include "fixtures/MediaFacts.h"
-#include "fixtures/TestMedia.h"
 #include "services/DNAppSetting.h"
 #include "services/DNSetting.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -23,14 +20,10 @@ namespace {
 QString makeClip(const QString& folder)
 {
     const QString path = folder + QStringLiteral("/clip.mp4");
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-        { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3", "-f",
-            "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac", "2", "-c:v",
-            "libx264", "-c:a", "aac", "-shortest", path });
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
-        return {};
-    return path;
+    const bool made = runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=3",
+        "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=3", "-ac", "2", "-c:v",
+        "libx264", "-c:a", "aac", "-shortest", path });
+    return made ? path : QString();
 }
 
 struct FormatRow {
@@ -166,11 +159,8 @@ TEST_F(AudioBuildersEngine, SecondSourceTrackIsTheOneConverted)
 TEST_F(AudioBuildersEngine, AddedAudioFileIsTheOneConverted)
 {
     const QString dub = m_output.path() + QStringLiteral("/dub.wav");
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-        { "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=880:duration=5", "-ac", "1",
-            dub });
-    ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    ASSERT_TRUE(
+        runFfmpeg({ "-f", "lavfi", "-i", "sine=frequency=880:duration=5", "-ac", "1", dub }));
     const auto profile = shippedProfile("FLAC Audio");
     ASSERT_NE(profile, nullptr);
     profile->audioChannel().setCurrentValue("1");
@@ -179,9 +169,9 @@ TEST_F(AudioBuildersEngine, AddedAudioFileIsTheOneConverted)
     node->addExtraAudio(dub);
     const QString output = convert(node, m_output.path());
     ASSERT_FALSE(output.isEmpty()) << qPrintable(AVEncoderLastCommand().join(' '));
-    // The added file is 5 s long, the source 3 s.
     const MediaFacts facts = MediaFacts::probe(output);
     ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+    // The added file is 5 s long, the source 3 s.
     expectAudioOnly(facts, formatRow("FLAC Audio"), *profile, 5.0);
 }
 

@@ -2,14 +2,10 @@
 // sizes checked with ffprobe, pictures by reading pixels of a decoded frame.
 #include "builders/video/BuilderServices.h"
 
+#include "core/engine/ProfileRunTest.h"
 #include "core/profiles/ProfileTestSupport.h"
-#include "engine/AVEncoder.h"
-#include "support/EncodeWords.h"
-#include "engine/EncodeConfig.h"
-#include "fixtures/MediaFacts.h"
-#include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
-#include "profiles/DNProfile.h"
+#include "support/EncodeWords.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,11 +30,6 @@ bool runTool(const QString& program, const QStringList& arguments, const QString
     process.start(program, arguments);
     return process.waitForFinished(60'000) && process.exitStatus() == QProcess::NormalExit
         && process.exitCode() == 0;
-}
-
-bool writeText(const QString& path, const QByteArray& bytes)
-{
-    return writeFile(path, bytes);
 }
 
 // Share of pixels in `area` whose colour differs clearly between two frames.
@@ -70,9 +61,8 @@ protected:
         ASSERT_TRUE(TestMedia::ensure().isEmpty());
         s_dir = std::make_unique<QTemporaryDir>();
         s_source = s_dir->filePath("pattern.mp4");
-        ASSERT_TRUE(runTool("ffmpeg",
-            { "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=2",
-                "-c:v", "libx264", "-pix_fmt", "yuv420p", "-y", s_source }));
+        ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=2",
+            "-c:v", "libx264", "-pix_fmt", "yuv420p", s_source }));
     }
     static void TearDownTestSuite() { s_dir.reset(); }
 
@@ -191,13 +181,13 @@ TEST_F(BuilderServicesEngine, BurntSubtitlesChangeThePictureWhereTheyShow)
     const std::vector<SubtitleCase> cases = {
         { "SRT in UTF-8", "",
             [&](DNFileNode& n, const QString& folder) {
-                ASSERT_TRUE(writeText(folder + "/u.srt", cue + "HELLO WORLD Grüße\n"));
+                ASSERT_TRUE(writeFile(folder + "/u.srt", cue + "HELLO WORLD Grüße\n"));
                 attachSrt(n, folder + "/u.srt", "UTF-8");
             },
             { 100, 270, 440, 80 }, { 0, 0, 640, 200 } },
         { "SRT in Shift_JIS", "",
             [&](DNFileNode& n, const QString& folder) {
-                ASSERT_TRUE(writeText(folder + "/j.txt", cue + "HELLO こんにちは\n"));
+                ASSERT_TRUE(writeFile(folder + "/j.txt", cue + "HELLO こんにちは\n"));
                 ASSERT_TRUE(runTool("iconv", { "-f", "UTF-8", "-t", "SHIFT_JIS" },
                     folder + "/j.txt", folder + "/j.srt"));
                 attachSrt(n, folder + "/j.srt", "Shift_JIS");
@@ -262,7 +252,7 @@ TEST_F(BuilderServicesEngine, EveryEditTogetherWithOddTemporaryPathsIsAccepted)
     QImage logo(40, 20, QImage::Format_RGB32);
     logo.fill(Qt::green);
     ASSERT_TRUE(logo.save(odd + "/logo.png"));
-    ASSERT_TRUE(writeText(odd + "/sub.srt", "1\n00:00:00,000 --> 00:00:05,000\nHELLO\n"));
+    ASSERT_TRUE(writeFile(odd + "/sub.srt", "1\n00:00:00,000 --> 00:00:05,000\nHELLO\n"));
 
     const auto n = node(s_source, "720x480");
     n->setting().setCropEnable(true);
@@ -305,10 +295,8 @@ TEST_F(BuilderServicesEngine, ConcatListJoinsTwoClips)
     DNNodeInfo info;
     info.outputName = QStringLiteral("joined.mp4");
     group->setNodeInfo(info);
-    EncodeConfig config;
-    setConfigPath(config.outputDir, m_dir.path());
-
-    const ArgumentBlockPtr block = Video_Concat_With_AVEncoder(*group, 0, config);
+    const ArgumentBlockPtr block
+        = Video_Concat_With_AVEncoder(*group, 0, configWithOutputFolder(m_dir.path()));
     ASSERT_TRUE(block);
     ASSERT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0);
     const MediaFacts facts = MediaFacts::probe(group->outputName());

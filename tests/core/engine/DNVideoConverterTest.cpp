@@ -4,13 +4,13 @@
 #include "engine/DNVideoConverter.h"
 
 #include "builders/video/BuilderServices.h"
+#include "core/builders/BuilderTestSupport.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QDir>
@@ -28,12 +28,6 @@
 #include <vector>
 
 namespace {
-
-QString logText()
-{
-    QFile log(DNLogger::shareRoughLog().path());
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
-}
 
 QStringList temporaryFiles(const QString& prefix)
 {
@@ -265,7 +259,7 @@ TEST_F(DNVideoConverterTest, RunsAFileInOneOrTwoPassesAndTagsTheOutput)
         auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode", twoPass);
         StateRecorder states;
         ASSERT_EQ(DNVideoConverterStart(node, 0, &StateRecorder::report, &states), 0)
-            << logText().right(3000).toStdString();
+            << sharedLogText().right(3000).toStdString();
 
         const int passes = twoPass ? 2 : 1;
         EXPECT_EQ(states.passes, passes);
@@ -304,7 +298,7 @@ TEST_F(DNVideoConverterTest, RunsAFileInOneOrTwoPassesAndTagsTheOutput)
         EXPECT_EQ(
             QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), twoPass ? 2 : 1);
     }
-    const QString log = logText();
+    const QString log = sharedLogText();
     EXPECT_TRUE(log.contains("two pass encode - first encode.."));
     EXPECT_TRUE(log.contains("two pass encode - second encode.."));
     EXPECT_TRUE(log.contains(QRegularExpression("The encoder took \\d+\\.\\d{4} hours")));
@@ -349,7 +343,7 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
         EXPECT_EQ(int(calls.size()), c.built);
         EXPECT_EQ(int(m_runs.size()), c.engineRuns);
         EXPECT_EQ(states.passes, c.engineRuns);
-        EXPECT_TRUE(logText().contains(c.logged));
+        EXPECT_TRUE(sharedLogText().contains(c.logged));
         EXPECT_TRUE(temporaryFiles("KR_").isEmpty());
         EXPECT_FALSE(DNVideoConverterIsRunning());
     }
@@ -375,7 +369,7 @@ TEST_F(DNVideoConverterTest, StopEndsALongEncodeAndASecondStartIsRefused)
     EXPECT_LT(stopping.elapsed(), 2500);
     EXPECT_EQ(conversion.get(), kDNVideoConverterStopped);
     EXPECT_LT(DNVideoConverterProgress().percent, 100);
-    EXPECT_FALSE(logText().contains("Cover art added to " + node->outputName()));
+    EXPECT_FALSE(sharedLogText().contains("Cover art added to " + node->outputName()));
 
     // The stop ended that conversion only.
     EXPECT_EQ(DNVideoConverterStart(other, 0, nullptr, nullptr), 0);
@@ -398,7 +392,7 @@ TEST_F(DNVideoConverterTest, MergeGroupConvertsMembersThenJoinsThem)
 
     StateRecorder states;
     ASSERT_EQ(DNVideoConverterStart(group, 0, &StateRecorder::report, &states), 0)
-        << logText().right(3000).toStdString();
+        << sharedLogText().right(3000).toStdString();
     EXPECT_EQ(states.passes, 3);
     ASSERT_EQ(calls.size(), 3u);
     for (int member = 0; member < 2; ++member) {
@@ -495,7 +489,7 @@ TEST_F(DNVideoConverterTest, AnOutputThatCannotBeTaggedIsKeptAsItIs)
     EXPECT_EQ(facts.count("video"), 1);
     EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
-    EXPECT_TRUE(logText().contains("No cover art for " + node->outputName()));
+    EXPECT_TRUE(sharedLogText().contains("No cover art for " + node->outputName()));
 }
 
 } // namespace

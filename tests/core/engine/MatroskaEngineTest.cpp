@@ -3,43 +3,24 @@
 #include "builders/video/Matroska.h"
 
 #include "core/engine/ProfileRunTest.h"
-#include "fixtures/MediaFacts.h"
-#include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
-
-bool ffmpeg(const QStringList& arguments)
-{
-    QProcess process;
-    process.start("ffmpeg", QStringList { "-v", "error", "-y" } + arguments);
-    return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
-}
-
 class MatroskaEngine : public ProfileRunTest {
 protected:
-    // Runs the node's profile and probes the output.
-    MediaFacts convertAndProbe(const std::shared_ptr<DNFileNode>& node)
-    {
-        return convert(node) ? MediaFacts::probe(node->outputName()) : MediaFacts {};
-    }
-
     // A 20 s clip of 160x120 with sound, made here: the fixtures are too
     // short to show a trim.
     QString longClip()
     {
         const QString path = dir.filePath("long.mp4");
-        EXPECT_TRUE(ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=20", "-f",
-            "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a",
-            "aac", "-shortest", path }));
+        EXPECT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=20",
+            "-f", "lavfi", "-i", "sine=duration=20", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+            "-c:a", "aac", "-shortest", path }));
         return path;
     }
 
@@ -52,7 +33,6 @@ protected:
                    "2\n00:00:06,000 --> 00:00:12,000\nWorld\n");
         return path;
     }
-
 };
 
 TEST_F(MatroskaEngine, EveryProfileGivesItsCodecsAndSize)
@@ -90,7 +70,7 @@ TEST_F(MatroskaEngine, SubtitlesArriveAsStreamsAndTrimCutsTheSource)
 {
     const QString clip = longClip();
     const QString timedText = dir.filePath("timed_text.mp4");
-    ASSERT_TRUE(ffmpeg({ "-i", clip, "-i", srtFile(), "-map", "0", "-map", "1", "-c:v", "copy",
+    ASSERT_TRUE(runFfmpeg({ "-i", clip, "-i", srtFile(), "-map", "0", "-map", "1", "-c:v", "copy",
         "-c:a", "copy", "-c:s", "mov_text", timedText }));
     const struct {
         const char* label;

@@ -5,12 +5,25 @@
 
 #include "core/builders/BuilderTestSupport.h"
 #include "engine/AVEncoder.h"
+#include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileNode.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
+
+// Runs ffmpeg itself, quiet and overwriting, to make a source; true on success.
+inline bool runFfmpeg(const QStringList& arguments)
+{
+    QProcess process;
+    process.start("ffmpeg", QStringList { "-v", "error", "-y" } + arguments);
+    return process.waitForFinished(120'000) && process.exitStatus() == QProcess::NormalExit
+        && process.exitCode() == 0;
+}
 
 class ProfileRunTest : public ::testing::Test {
 protected:
@@ -44,6 +57,12 @@ protected:
         const int status = AVEncoderEncode(block->argc, block->argv.data(), block->duration);
         EXPECT_EQ(status, 0) << qPrintable(argumentLine(*block));
         return status == 0;
+    }
+
+    // Runs the node's profile and probes the output.
+    MediaFacts convertAndProbe(const std::shared_ptr<DNFileNode>& node)
+    {
+        return convert(node) ? MediaFacts::probe(node->outputName()) : MediaFacts {};
     }
 
     QTemporaryDir dir;

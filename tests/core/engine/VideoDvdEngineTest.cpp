@@ -1,16 +1,11 @@
 // The DVD, DV and ProRes builders' command lines run on the installed ffmpeg
 // through the encoder bridge; the outputs are checked with ffprobe.
 #include "core/engine/ProfileRunTest.h"
-#include "fixtures/MediaFacts.h"
-#include "fixtures/TestMedia.h"
-
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
 constexpr const char* kMov = "mov,mp4,m4a,3gp,3g2,mj2";
 
 struct Expected {
@@ -31,12 +26,9 @@ protected:
     QString packedClip()
     {
         const QString path = dir.filePath("packed.mov");
-        QProcess ffmpeg;
-        ffmpeg.start("ffmpeg",
-            { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2",
-                "-f", "lavfi", "-i", "sine=duration=2", "-c:v", "rawvideo", "-pix_fmt", "uyvy422",
-                "-tag:v", "2vuy", "-c:a", "pcm_s16le", "-shortest", path });
-        EXPECT_TRUE(ffmpeg.waitForFinished(60'000) && ffmpeg.exitCode() == 0);
+        EXPECT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2",
+            "-f", "lavfi", "-i", "sine=duration=2", "-c:v", "rawvideo", "-pix_fmt", "uyvy422",
+            "-tag:v", "2vuy", "-c:a", "pcm_s16le", "-shortest", path }));
         return path;
     }
 
@@ -47,8 +39,7 @@ protected:
         ASSERT_NE(node, nullptr);
         if (bitrateModel >= 0)
             node->profile()->videoQuality().setCurBitrateModel(bitrateModel);
-        ASSERT_TRUE(convert(node));
-        const MediaFacts facts = MediaFacts::probe(node->outputName());
+        const MediaFacts facts = convertAndProbe(node);
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         EXPECT_EQ(facts.formatName, e.format);
         const StreamFacts video = facts.stream("video");
@@ -66,7 +57,6 @@ protected:
         EXPECT_EQ(facts.count("subtitle"), 0);
         EXPECT_NEAR(facts.duration, 2.0, kSlack);
     }
-
 };
 
 // The DVD and DV targets fill their whole frame; VOB fits the 4:3 source

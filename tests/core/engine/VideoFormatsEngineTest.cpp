@@ -1,17 +1,12 @@
 // The phone, Flash, web, ASF and RealMedia profiles run on the installed
 // ffmpeg through the encoder bridge; the outputs are checked with ffprobe.
 #include "core/engine/ProfileRunTest.h"
-#include "fixtures/MediaFacts.h"
-#include "fixtures/TestMedia.h"
-#include "model/DNFileNode.h"
 
 #include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-constexpr double kSlack = 0.3; // seconds an encoder may add or lose at the ends
 
 // The values that ffprobe prints with `options`, one a line, or an empty
 // string.
@@ -101,8 +96,7 @@ TEST_F(VideoFormatsEngine, AnOddSourceFitsRealMediaInMultiplesOfFour)
 {
     const auto node = load(TestMedia::path(TestMedia::kOddSize2997), "RealMedia Video");
     ASSERT_NE(node, nullptr);
-    ASSERT_TRUE(convert(node));
-    const MediaFacts facts = MediaFacts::probe(node->outputName());
+    const MediaFacts facts = convertAndProbe(node);
     ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
     EXPECT_EQ(facts.stream("video").width, 320);
     EXPECT_EQ(facts.stream("video").height, 176);
