@@ -1,7 +1,7 @@
 #include "http/HttpReadStream.h"
 
+#include "RequestTestSupport.h"
 #include "server/TestCertificates.h"
-#include "server/TestHttpServer.h"
 #include "server/TestProxy.h"
 
 #include <QBuffer>
@@ -95,6 +95,14 @@ TestReply reply(const QByteArray& body, TestReply::Framing framing)
     return answer;
 }
 
+std::unique_ptr<HttpBodyStream> bodyOf(const QByteArray& bytes)
+{
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(bytes);
+    buffer->open(QIODevice::ReadOnly);
+    return HttpBodyStream::fromDevice(std::move(buffer));
+}
+
 quint64 digest(const char* data, qsizetype size, quint64 from = 0)
 {
     for (qsizetype i = 0; i < size; ++i)
@@ -173,11 +181,7 @@ protected:
 
 TEST_F(ReadStreamTest, BodiesOfEveryFramingArriveWhole)
 {
-    // 3.2 MB, beyond the buffer limit, in a pattern that does not repeat
-    // often, so that bytes delivered out of order or twice show.
-    QByteArray big(3200000, Qt::Uninitialized);
-    for (qsizetype i = 0; i < big.size(); ++i)
-        big[i] = char(i * 7 + i / 4093);
+    const QByteArray big = pattern(3200000); // beyond the buffer limit
     TestReply interim = TestReply::text("after interim");
     interim.interimStatuses = { 100, 102 };
     struct Case {
@@ -400,10 +404,7 @@ TEST_F(ReadStreamTest, RequestBodiesAreSent)
             = HttpMessage::request(QStringLiteral("POST"), server.url(QStringLiteral("/echo")));
         if (announceLength)
             post.setHeader(QStringLiteral("Content-Length"), QString::number(payload.size()));
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(payload);
-        buffer->open(QIODevice::ReadOnly);
-        HttpReadStream stream(post, HttpBodyStream::fromDevice(std::move(buffer)));
+        HttpReadStream stream(post, bodyOf(payload));
         const Outcome outcome = run(stream);
         ASSERT_TRUE(outcome.ended);
         EXPECT_TRUE(
@@ -415,15 +416,10 @@ TEST_F(ReadStreamTest, RequestBodiesAreSent)
 TEST(ReadStreamUpload, AnUploadThatOutrunsTheServerArrivesWhole)
 {
     SlowSink sink;
-    QByteArray payload(8 * 1024 * 1024, Qt::Uninitialized);
-    for (qsizetype i = 0; i < payload.size(); ++i)
-        payload[i] = char(i * 13 + i / 1021);
+    const QByteArray payload = pattern(8 * 1024 * 1024);
     HttpMessage post = HttpMessage::request(QStringLiteral("POST"), sink.url());
     post.setHeader(QStringLiteral("Content-Length"), QString::number(payload.size()));
-    auto buffer = std::make_unique<QBuffer>();
-    buffer->setData(payload);
-    buffer->open(QIODevice::ReadOnly);
-    HttpReadStream stream(post, HttpBodyStream::fromDevice(std::move(buffer)));
+    HttpReadStream stream(post, bodyOf(payload));
     const Outcome outcome = run(stream);
     ASSERT_TRUE(outcome.ended) << outcome.error.localizedDescription().toStdString();
     EXPECT_EQ(outcome.body,

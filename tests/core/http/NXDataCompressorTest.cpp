@@ -2,6 +2,8 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequestError.h"
 
+#include "RequestTestSupport.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -122,25 +124,17 @@ TEST(Gzip, FilesOfEverySizeGetTheirTrailer)
     for (const qint64 size : { qint64(0), qint64(10), chunk, 2 * chunk, 2 * chunk + 1 }) {
         SCOPED_TRACE(size);
         const QByteArray data = sample(size);
-        QFile file(source);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-        file.close();
+        writeFile(source, data);
         HttpError error;
         ASSERT_TRUE(NXDataCompressor::compressDataFromFile(source, packed, &error))
             << error.localizedDescription().toStdString();
-        QFile gz(packed);
-        ASSERT_TRUE(gz.open(QIODevice::ReadOnly));
-        const QByteArray compressed = gz.readAll();
         // The trailer ends with the input size, modulo 2^32, little-endian.
-        const QByteArray tail = compressed.right(4);
+        const QByteArray tail = fileBytes(packed).right(4);
         const quint32 recorded = quint32(quint8(tail[0])) | quint32(quint8(tail[1])) << 8
             | quint32(quint8(tail[2])) << 16 | quint32(quint8(tail[3])) << 24;
         EXPECT_EQ(recorded, quint32(size));
         ASSERT_TRUE(NXDataDecompressor::uncompressDataFromFile(packed, unpacked, &error));
-        QFile back(unpacked);
-        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
-        EXPECT_EQ(back.readAll(), data);
+        EXPECT_EQ(fileBytes(unpacked), data);
     }
 }
 
@@ -187,10 +181,7 @@ TEST(Gzip, ABodyCutShortFailsWithCode11WholeInPiecesAndFileToFile)
         }
         const HttpError pieces = decompressor.closeStream();
 
-        QFile file(packed);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(body);
-        file.close();
+        writeFile(packed, body);
         HttpError files;
         EXPECT_EQ(NXDataDecompressor::uncompressDataFromFile(packed, unpacked, &files), sound);
 
