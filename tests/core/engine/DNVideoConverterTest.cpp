@@ -5,6 +5,7 @@
 
 #include "builders/video/BuilderServices.h"
 #include "core/builders/BuilderTestSupport.h"
+#include "core/builders/video/FrameTestSupport.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
@@ -205,26 +206,10 @@ protected:
 
     QString outputFolder() const { return m_folder.filePath("out"); }
 
-    std::shared_ptr<DNProfile> profile(const QString& builder, bool twoPass = false)
+    static std::shared_ptr<DNProfile> profile(const QString& builder, bool twoPass = false)
     {
-        const QString path = m_folder.filePath(builder + (twoPass ? "-2" : "") + ".plist");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral(
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-            "<key>ProfileName</key><string>%1</string><key>Category</key><string>Tests</string>"
-            "<key>GlobalID</key><integer>9001</integer><key>ArgvAssembler</key><string>%1</string>"
-            "<key>FileNameSuffix</key><string>mp4</string><key>EnableTwoPass</key><%2/>"
-            "<key>VideoResolution</key><dict><key>DefaultValue</key><string>keep origin</string>"
-            "</dict><key>VideoAspect</key><dict><key>DefaultValue</key>"
-            "<string>keep origin</string></dict></dict></plist>")
-                       .arg(builder, twoPass ? "true" : "false")
-                       .toUtf8());
-        file.close();
-        QString error;
-        auto loaded = DNProfile::profileWithFile(path, DNProfileTypeVideo, error);
-        EXPECT_TRUE(loaded) << error.toStdString();
-        return loaded;
+        return videoProfile({ { "ProfileName", builder }, { "ArgvAssembler", builder },
+            { "FileNameSuffix", "mp4" }, { "EnableTwoPass", twoPass } });
     }
 
     std::shared_ptr<DNFileNode> fileNode(

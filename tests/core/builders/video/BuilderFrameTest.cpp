@@ -292,7 +292,7 @@ TEST_F(BuilderFrame, UnsoundChoicesFailTheBuild)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        node = videoNode(videoProfile());
+        useProfile({});
         VideoBuilderRow row = kPlainRow;
         if (c.spoil)
             c.spoil(*node);

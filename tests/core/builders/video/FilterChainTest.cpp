@@ -54,7 +54,6 @@ TEST(GenVideoFilterChain, OrdersTheFiltersAndPadsOnlyWhenExpanding)
         { "scale without pad", "720x480", none, false, {}, "[0:v:0]" + scale720 + "[video]" },
         { "scale and pad", "720x480", none, true, {},
             "[0:v:0]" + scale720 + "," + pad720 + "[video]" },
-        { "no pad to keep origin", "keep origin", none, true, {}, std::nullopt },
         { "every edit in order", "720x480",
             [](DNFileNode& n, EncodeConfig& c) {
                 c.deinterlace = true;

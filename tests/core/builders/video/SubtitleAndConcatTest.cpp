@@ -156,15 +156,8 @@ TEST_F(ConcatFixture, ListsTheMembersAndCopiesTheirStreams)
     EXPECT_TRUE(QFileInfo(args[6]).fileName().startsWith(QLatin1String("qzfl")));
     EXPECT_EQ(readAll(args[6]), "file '/tmp/it'\\''s one.mp4'\nfile '/tmp/two.mp4'\n");
     EXPECT_EQ(args.mid(7),
-        QStringList({
-            "-c",
-            "copy",
-            "-metadata",
-            "title=Both",
-            "-metadata",
-            "genre=",
-            dir.filePath("joined.mp4"),
-        }));
+        QStringList({ "-c", "copy", "-metadata", "title=Both", "-metadata",
+            "genre=", dir.filePath("joined.mp4") }));
     EXPECT_EQ(group->outputName(), dir.filePath("joined.mp4"));
     // 10.7 is cut to 10 before 20.6 is added.
     EXPECT_EQ(block->duration, 30);
