@@ -81,6 +81,10 @@ TEST_F(ProxyChoiceTest, ScriptFromDiskOrServerChoosesProxyOrDirect)
             true },
         { "file, direct", QUrl::fromLocalFile(file(QStringLiteral("b.pac"), chooser("DIRECT"))),
             false },
+        { "file in utf-8",
+            QUrl::fromLocalFile(file(QStringLiteral("u.pac"),
+                chooser(viaProxy, "\"caf\xc3\xa9\".charCodeAt(3) == 233"))),
+            true },
         // Not UTF-8: read as ISO Latin 1, so the letter is the one written.
         { "file in latin-1",
             QUrl::fromLocalFile(file(
