@@ -61,7 +61,6 @@ TEST_F(VideoFormats, CodecBlockAndRateControl)
             kH264 + kH264Tail + " -crf 28 -qmin 10 -qmax 41" + kCeiling },
         { "3G2", "H264", "CBR", 1, "3g2", kXvid + kBounds },
         { "3GP", "mpeg4", "CBR", 1, "iPod", kXvid },
-        { "3GP", "mpeg4", "VBR", 2, "ipod", kXvid + " -qmin 2 -qmax 15 -qscale:v 1" + kCeiling },
         { "WEBM", "vp8", "CBR", 1, "webm", "-c:v vp8" + kBounds },
         { "WEBM", "vp8", "VBR", 0, "webm", "-c:v vp8 -crf 30 -qmin 4 -qmax 63" },
         { "WEBM", "vp8", "VBR", 7, "webm", "-c:v vp8 -crf 10 -qmin 4 -qmax 30" },
