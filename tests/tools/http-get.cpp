@@ -5,9 +5,7 @@
 // With --resume the partial file FILE.part is continued when it exists and
 // kept when the transfer fails. Prints "status: <HTTP status>", "bytes:
 // <body bytes received by this run>" and, when the transfer fails,
-// "error: <code> <description>". Exits 0 when the body arrived, 1 when the
-// transfer failed, 2 on a usage error and 3 when the server answered with an
-// error status (400 or above; FILE is then left as it was).
+// "error: <code> <description>". Exit status: see kExitRule.
 #include "http/NXHTTPRequest.h"
 
 #include <QCommandLineParser>
@@ -17,6 +15,15 @@
 #include <cstdio>
 
 namespace {
+
+// The one rule, shown by --help and followed by main(): the answer's status
+// decides first, whatever else went wrong with the transfer.
+const char* const kExitRule
+    = "Exit status: 3 when the server answered with a status of 400 or above, whether or not the "
+      "transfer also failed (a 401 or 407 whose credentials are missing or refused included); FILE "
+      "is then left as it was. Otherwise 0 when the body arrived, 1 when the transfer failed, and "
+      "2 "
+      "on a usage error.";
 
 void print(const QString& line)
 {
@@ -67,6 +74,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Fetches one URL into a file.\n\n") + QString::fromLatin1(kExitRule));
+    parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("http or https address"));
     parser.addOption(
         { QStringLiteral("output"), QStringLiteral("Destination file."), QStringLiteral("FILE") });
@@ -92,10 +102,10 @@ int main(int argc, char** argv)
     print(QStringLiteral("status: %1").arg(request->responseStatusCode()));
     print(QStringLiteral("bytes: %1").arg(request->totalBytesRead()));
     const HttpError failure = request->error();
-    if (!failure.isNull()) {
+    if (!failure.isNull())
         print(
             QStringLiteral("error: %1 %2").arg(failure.code()).arg(failure.localizedDescription()));
-        return 1;
-    }
-    return request->responseStatusCode() >= 400 ? 3 : 0;
+    if (request->responseStatusCode() >= 400)
+        return 3;
+    return failure.isNull() ? 0 : 1;
 }

@@ -257,6 +257,8 @@ void HttpConnection::processIncoming()
             handleEndOfConnection();
             return;
         }
+        if (count > 0)
+            m_core->addBytesReceived(quint64(count));
         if (count <= 0 || !parseIncoming(buffer, qsizetype(count)))
             return;
     }

@@ -202,6 +202,12 @@ void HttpStreamCore::addBytesWritten(quint64 count)
     bytesWritten += count;
 }
 
+void HttpStreamCore::addBytesReceived(quint64 count)
+{
+    const std::lock_guard lock(mutex);
+    bytesReceived += count;
+}
+
 void HttpStreamCore::markEnded()
 {
     const std::lock_guard lock(mutex);
@@ -429,6 +435,12 @@ quint64 HttpReadStream::requestBytesWritten() const
 {
     const std::lock_guard lock(m_core->mutex);
     return m_core->bytesWritten;
+}
+
+quint64 HttpReadStream::responseBytesReceived() const
+{
+    const std::lock_guard lock(m_core->mutex);
+    return m_core->bytesReceived;
 }
 
 bool HttpReadStream::reusedConnection() const

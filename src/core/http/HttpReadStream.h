@@ -91,6 +91,9 @@ public:
     std::optional<HttpMessage> responseHeader() const;
     // Request body bytes handed to the connection so far.
     quint64 requestBytesWritten() const;
+    // Bytes of the answer read from the connection so far, head and framing
+    // included: a sign of life before any body byte can be read.
+    quint64 responseBytesReceived() const;
     // True when the exchange went over a connection kept from an earlier one.
     bool reusedConnection() const;
 

@@ -57,6 +57,7 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     std::optional<HttpMessage> response;
     HttpError error;
     quint64 bytesWritten = 0;
+    quint64 bytesReceived = 0;
     unsigned eventMask = 0;
     HttpReadStream::Client client;
     QPointer<QObject> target;
@@ -89,6 +90,7 @@ struct HttpStreamCore : std::enable_shared_from_this<HttpStreamCore> {
     // connection should stop reading for now.
     bool appendBody(const QByteArray& bytes, qsizetype offset, qsizetype length);
     void addBytesWritten(quint64 count);
+    void addBytesReceived(quint64 count);
     void markEnded();
     void markFailed(const HttpError& failure);
 

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -13,8 +14,9 @@ constexpr qsizetype kMinimumOutput = 64;
 
 } // namespace
 
-NXDataDecompressor::NXDataDecompressor()
+NXDataDecompressor::NXDataDecompressor(Format format)
     : m_zStream(std::make_unique<z_stream>())
+    , m_format(format)
 { }
 
 NXDataDecompressor::~NXDataDecompressor()
@@ -22,9 +24,9 @@ NXDataDecompressor::~NXDataDecompressor()
     closeStream();
 }
 
-std::unique_ptr<NXDataDecompressor> NXDataDecompressor::decompressor()
+std::unique_ptr<NXDataDecompressor> NXDataDecompressor::decompressor(Format format)
 {
-    auto made = std::make_unique<NXDataDecompressor>();
+    auto made = std::make_unique<NXDataDecompressor>(format);
     made->setupStream();
     return made;
 }
@@ -41,7 +43,21 @@ HttpError NXDataDecompressor::setupStream()
     m_streamReady = true;
     m_receivedInput = false;
     m_reachedEnd = false;
+    m_formatKnown = m_format == Format::GzipOrZlib;
+    m_heldStart.clear();
     return {};
+}
+
+// A zlib header: compression method 8, a window of at most 32 KiB, and a
+// check value that makes the first two bytes a multiple of 31. A gzip header
+// starts 1f 8b. Anything else is taken for raw deflate data.
+bool NXDataDecompressor::chooseRawDeflate() const
+{
+    const auto first = quint8(m_heldStart.at(0));
+    const auto second = quint8(m_heldStart.at(1));
+    const bool gzip = first == 0x1f && second == 0x8b;
+    const bool zlib = (first & 0x0f) == 8 && (first >> 4) <= 7 && (first * 256 + second) % 31 == 0;
+    return !gzip && !zlib;
 }
 
 HttpError NXDataDecompressor::closeStream()
@@ -69,6 +85,27 @@ std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
     if (length == 0)
         return QByteArray();
     m_receivedInput = true;
+    if (m_formatKnown)
+        return inflatePiece(bytes, length, error);
+    m_heldStart.append(bytes, qsizetype(length));
+    if (m_heldStart.size() < 2)
+        return QByteArray();
+    m_formatKnown = true;
+    if (chooseRawDeflate()) {
+        const int status = inflateReset2(m_zStream.get(), -15);
+        if (status != Z_OK) {
+            if (error)
+                *error = inflateErrorWithCode(status);
+            return std::nullopt;
+        }
+    }
+    const QByteArray held = std::exchange(m_heldStart, QByteArray());
+    return inflatePiece(held.constData(), quint64(held.size()), error);
+}
+
+std::optional<QByteArray> NXDataDecompressor::inflatePiece(
+    const char* bytes, quint64 length, HttpError* error)
+{
     const auto step = std::max<qsizetype>(qsizetype(length / 2), kMinimumOutput);
     QByteArray output(
         std::max<qsizetype>(qsizetype(length + length / 2), kMinimumOutput), Qt::Uninitialized);
@@ -102,9 +139,9 @@ std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
 }
 
 std::optional<QByteArray> NXDataDecompressor::uncompressData(
-    const QByteArray& data, HttpError* error)
+    const QByteArray& data, HttpError* error, Format format)
 {
-    NXDataDecompressor decompressor;
+    NXDataDecompressor decompressor(format);
     if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
         if (error)
             *error = setup;
@@ -123,9 +160,9 @@ std::optional<QByteArray> NXDataDecompressor::uncompressData(
 }
 
 bool NXDataDecompressor::uncompressDataFromFile(
-    const QString& sourcePath, const QString& destinationPath, HttpError* error)
+    const QString& sourcePath, const QString& destinationPath, HttpError* error, Format format)
 {
-    NXDataDecompressor decompressor;
+    NXDataDecompressor decompressor(format);
     if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
         if (error)
             *error = setup;

@@ -17,12 +17,17 @@ class NXDataDecompressor {
 public:
     static constexpr qint64 chunkSize = 0x40000;
 
-    NXDataDecompressor();
+    // What the bytes may be. The "deflate" content coding is zlib-wrapped
+    // data by its definition, but many servers send raw deflate data under
+    // that name: its first two bytes tell which.
+    enum class Format { GzipOrZlib, ZlibOrRawDeflate };
+
+    explicit NXDataDecompressor(Format format = Format::GzipOrZlib);
     ~NXDataDecompressor();
     NXDataDecompressor(const NXDataDecompressor&) = delete;
     NXDataDecompressor& operator=(const NXDataDecompressor&) = delete;
 
-    static std::unique_ptr<NXDataDecompressor> decompressor();
+    static std::unique_ptr<NXDataDecompressor> decompressor(Format format = Format::GzipOrZlib);
 
     HttpError setupStream();
     // Ends the stream. Bytes given without reaching the end of the compressed
@@ -35,14 +40,22 @@ public:
     // stream for a piece that may never come.
     std::optional<QByteArray> uncompressBytes(const char* bytes, quint64 length, HttpError* error);
 
-    static std::optional<QByteArray> uncompressData(const QByteArray& data, HttpError* error);
-    static bool uncompressDataFromFile(
-        const QString& sourcePath, const QString& destinationPath, HttpError* error);
+    static std::optional<QByteArray> uncompressData(
+        const QByteArray& data, HttpError* error, Format format = Format::GzipOrZlib);
+    static bool uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath,
+        HttpError* error, Format format = Format::GzipOrZlib);
     static HttpError inflateErrorWithCode(int code);
 
 private:
+    std::optional<QByteArray> inflatePiece(const char* bytes, quint64 length, HttpError* error);
+    bool chooseRawDeflate() const;
+
     std::unique_ptr<z_stream_s> m_zStream;
+    Format m_format = Format::GzipOrZlib;
     bool m_streamReady = false;
     bool m_receivedInput = false;
     bool m_reachedEnd = false;
+    // ZlibOrRawDeflate: the first bytes, held until two tell the format.
+    bool m_formatKnown = true;
+    QByteArray m_heldStart;
 };

@@ -107,6 +107,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::HEADRequest()
     head->m_PACurl = m_PACurl;
     head->m_shouldPresentCredentialsBeforeChallenge = m_shouldPresentCredentialsBeforeChallenge;
     head->m_numberOfTimesToRetryOnTimeout = m_numberOfTimesToRetryOnTimeout;
+    head->m_shouldUseRFC2616RedirectBehaviour = m_shouldUseRFC2616RedirectBehaviour;
     head->m_shouldAttemptPersistentConnection = m_shouldAttemptPersistentConnection;
     head->m_persistentConnectionTimeoutSeconds = m_persistentConnectionTimeoutSeconds;
     head->m_mainRequest = self();
@@ -209,19 +210,64 @@ QByteArray NXHTTPRequest::rawResponseData() const
     return m_rawResponseData.value_or(QByteArray());
 }
 
+NXHTTPRequest::ContentCoding NXHTTPRequest::responseContentCoding() const
+{
+    QStringList codings;
+    const QString header = responseHeaders().value(QStringLiteral("Content-Encoding"));
+    for (const QString& part : header.split(QLatin1Char(','))) {
+        const QString coding = part.trimmed().toLower();
+        if (!coding.isEmpty() && coding != QLatin1String("identity"))
+            codings.append(coding);
+    }
+    if (codings.isEmpty())
+        return ContentCoding::Identity;
+    if (codings.size() > 1)
+        return ContentCoding::Unsupported;
+    if (codings.first() == QLatin1String("gzip") || codings.first() == QLatin1String("x-gzip"))
+        return ContentCoding::Gzip;
+    if (codings.first() == QLatin1String("deflate"))
+        return ContentCoding::Deflate;
+    return ContentCoding::Unsupported;
+}
+
 bool NXHTTPRequest::isResponseCompressed() const
 {
-    return responseHeaders()
-        .value(QStringLiteral("Content-Encoding"))
-        .contains(QLatin1String("gzip"));
+    return responseContentCoding() != ContentCoding::Identity;
+}
+
+bool NXHTTPRequest::decodesResponse() const
+{
+    const ContentCoding coding = responseContentCoding();
+    return coding == ContentCoding::Gzip || coding == ContentCoding::Deflate;
+}
+
+NXDataDecompressor::Format decompressionFormat(NXHTTPRequest::ContentCoding coding)
+{
+    return coding == NXHTTPRequest::ContentCoding::Deflate
+        ? NXDataDecompressor::Format::ZlibOrRawDeflate
+        : NXDataDecompressor::Format::GzipOrZlib;
+}
+
+HttpError NXHTTPRequest::unsupportedCodingError() const
+{
+    return requestError(NXHTTPRequestErrorType::Compression,
+        QStringLiteral("Decompression of data failed because the content coding '%1' is not "
+                       "supported")
+            .arg(responseHeaders().value(QStringLiteral("Content-Encoding")).trimmed()));
 }
 
 QByteArray NXHTTPRequest::responseData() const
 {
     const QByteArray raw = rawResponseData();
-    if (!isResponseCompressed() || !m_shouldWaitToInflateCompressedResponses)
+    if (!m_shouldWaitToInflateCompressedResponses)
         return raw;
-    return NXDataDecompressor::uncompressData(raw, nullptr).value_or(QByteArray());
+    const ContentCoding coding = responseContentCoding();
+    if (coding == ContentCoding::Identity)
+        return raw;
+    if (coding == ContentCoding::Unsupported)
+        return {};
+    return NXDataDecompressor::uncompressData(raw, nullptr, decompressionFormat(coding))
+        .value_or(QByteArray());
 }
 
 QString NXHTTPRequest::responseString() const
@@ -356,9 +402,11 @@ void NXHTTPRequest::applyCookieHeader()
                 m_requestCookies.append(cookie);
         }
     }
-    const QList<QNetworkCookie> cookies = m_hasMainRequest && m_mainRequest.lock()
+    QList<QNetworkCookie> cookies = m_hasMainRequest && m_mainRequest.lock()
         ? m_mainRequest.lock()->requestCookies()
         : m_requestCookies;
+    // A cookie whose lifetime has ended is never sent, whoever gave it.
+    cookies.removeIf(cookieHasExpired);
     if (cookies.isEmpty())
         return;
     QStringList pairs;
@@ -451,6 +499,7 @@ void NXHTTPRequest::resetForStart()
             m_rawResponseData = QByteArray();
     }
     m_readStreamIsScheduled = false;
+    m_responseBytesReceived = 0;
 }
 
 void NXHTTPRequest::startRequest()

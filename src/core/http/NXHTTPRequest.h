@@ -185,7 +185,7 @@ public:
     bool shouldRedirect() const { return m_shouldRedirect; }
     void setShouldRedirect(bool on) { m_shouldRedirect = on; }
     // Off: a 301 or 302 answer to a request with a body continues as a
-    // body-less GET. On: only a 303 does.
+    // body-less GET. On: only a 303 does. A 307 or 308 never changes the method.
     bool shouldUseRFC2616RedirectBehaviour() const { return m_shouldUseRFC2616RedirectBehaviour; }
     void setShouldUseRFC2616RedirectBehaviour(bool on) { m_shouldUseRFC2616RedirectBehaviour = on; }
     int redirectCount() const { return m_redirectCount; }
@@ -274,9 +274,19 @@ public:
     QString responseEncoding() const;
     QString defaultResponseEncoding() const { return m_defaultResponseEncoding; }
     void setDefaultResponseEncoding(const QString& name) { m_defaultResponseEncoding = name; }
+    // The body as it came, and the body decoded. A body of a content coding
+    // the client cannot decode fails the request; its raw bytes stay in
+    // rawResponseData() only when the body went to memory undecoded
+    // (shouldWaitToInflateCompressedResponses on), and responseData() is empty.
     QByteArray rawResponseData() const;
     QByteArray responseData() const;
     QString responseString() const;
+    // The response's "Content-Encoding", matched without regard to case:
+    // "gzip" and "x-gzip", "deflate" (zlib-wrapped or raw), none or
+    // "identity"; anything else, or more than one coding, is unsupported.
+    enum class ContentCoding { Identity, Gzip, Deflate, Unsupported };
+    ContentCoding responseContentCoding() const;
+    // Any content coding other than identity.
     bool isResponseCompressed() const;
     quint64 contentLength() const { return m_contentLength; }
     quint64 partialDownloadSize() const { return m_partialDownloadSize; }
@@ -297,7 +307,11 @@ public:
     QString downloadDestinationPath() const { return m_downloadDestinationPath; }
     void setDownloadDestinationPath(const QString& path) { m_downloadDestinationPath = path; }
     QString temporaryFileDownloadPath() const { return m_temporaryFileDownloadPath; }
-    void setTemporaryFileDownloadPath(const QString& path) { m_temporaryFileDownloadPath = path; }
+    void setTemporaryFileDownloadPath(const QString& path)
+    {
+        m_temporaryFileDownloadPath = path;
+        m_choseTemporaryPath = false;
+    }
     QString temporaryUncompressedDataDownloadPath() const
     {
         return m_temporaryUncompressedDataDownloadPath;
@@ -523,6 +537,14 @@ private:
     qint64 chunkSize() const;
     bool takeChunk(const QByteArray& raw);
     bool inflatesWhileDownloading() const;
+    bool decodesResponse() const;
+    // The body goes to memory or to the data callback as it came, to be
+    // decoded when read.
+    bool keepsBodyAsReceived() const;
+    // True when the body that starts arriving is of a coding that cannot be
+    // decoded and is going where decoded bytes are due.
+    bool refusesBodyCoding() const;
+    HttpError unsupportedCodingError() const;
     bool writeToDownloadFile(const QByteArray& raw, const QByteArray& inflated);
     HttpError openDownloadFile();
     HttpError openInflatedDownloadFile();
@@ -550,7 +572,11 @@ private:
     std::unique_ptr<HttpBodyStream> makeBodyStream();
     void configureReadStream(HttpReadStream& stream) const;
     void retryAfterTimeOut();
+    void noteBytesReceived();
     void closeDownloadStreams();
+    // Removes the partial files nobody will continue: the inflated copy, and
+    // the hidden partial file this request chose when resume is off.
+    void removeUnresumableDownloadFiles();
     void setStatusTimerRunning(bool running);
     void setInProgress(bool on);
 
@@ -598,6 +624,8 @@ private:
     bool m_readStreamIsScheduled = false;
     QTimer* m_statusTimer = nullptr;
     std::optional<TimePoint> m_lastActivityTime;
+    // What the read stream had received at the last status check.
+    quint64 m_responseBytesReceived = 0;
     bool m_useHTTPVersionOne = false;
     bool m_validatesSecureCertificate = true;
     QSslCertificate m_clientCertificate;
@@ -674,6 +702,9 @@ private:
     QByteArray m_readBuffer;
     // Only a partial file this request wrote to is ever removed by it.
     bool m_wrotePartialFile = false;
+    // The partial file is the hidden one this request named beside the
+    // destination, not one the owner gave.
+    bool m_choseTemporaryPath = false;
     bool m_allowResumeForFileDownloads = false;
     bool m_downloadComplete = false;
     bool m_showAccurateProgress = true;

@@ -106,7 +106,9 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
             break;
         case HttpReadStream::EndEncountered:
             handleBytesAvailable();
-            handleStreamComplete();
+            // A chunk may have failed the request (a body that does not decode).
+            if (!m_complete && m_readStream)
+                handleStreamComplete();
             break;
         case HttpReadStream::ErrorOccurred:
             handleStreamError();
@@ -169,7 +171,24 @@ qint64 NXHTTPRequest::chunkSize() const
 
 bool NXHTTPRequest::inflatesWhileDownloading() const
 {
-    return !m_shouldWaitToInflateCompressedResponses && isResponseCompressed();
+    return !m_shouldWaitToInflateCompressedResponses && decodesResponse();
+}
+
+bool NXHTTPRequest::keepsBodyAsReceived() const
+{
+    return m_shouldWaitToInflateCompressedResponses
+        && (m_downloadDestinationPath.isEmpty() || wantsReceivedData());
+}
+
+bool NXHTTPRequest::refusesBodyCoding() const
+{
+    if (m_needsRedirect || m_authenticationNeeded != 0 || keepsBodyAsReceived()
+        || responseContentCoding() != ContentCoding::Unsupported)
+        return false;
+    // An error page or an answer that restarts the download never reaches the file.
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    return !toFile || m_bodyDisposal == BodyDisposal::Write
+        || m_bodyDisposal == BodyDisposal::Append;
 }
 
 bool NXHTTPRequest::takeChunk(const QByteArray& raw)
@@ -180,10 +199,18 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     // The body of an answer that is followed goes nowhere.
     if (m_needsRedirect)
         return true;
+    // Bytes that cannot be decoded never pass for the body: the request
+    // fails at the first of them.
+    if (refusesBodyCoding()) {
+        m_connectionCanBeReused = false;
+        failWithError(unsupportedCodingError());
+        return false;
+    }
     QByteArray data = raw;
     if (inflatesWhileDownloading()) {
         if (!m_dataDecompressor)
-            m_dataDecompressor = NXDataDecompressor::decompressor();
+            m_dataDecompressor
+                = NXDataDecompressor::decompressor(decompressionFormat(responseContentCoding()));
         HttpError failure;
         const std::optional<QByteArray> inflated
             = m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), &failure);
@@ -233,10 +260,12 @@ HttpError NXHTTPRequest::openDownloadFile()
 {
     if (m_fileDownloadOutputStream)
         return {};
-    if (m_temporaryFileDownloadPath.isEmpty())
-        m_temporaryFileDownloadPath = isSpecialFile(m_downloadDestinationPath)
-            ? m_downloadDestinationPath
-            : siblingTemporaryPath(m_downloadDestinationPath);
+    if (m_temporaryFileDownloadPath.isEmpty()) {
+        const bool special = isSpecialFile(m_downloadDestinationPath);
+        m_temporaryFileDownloadPath
+            = special ? m_downloadDestinationPath : siblingTemporaryPath(m_downloadDestinationPath);
+        m_choseTemporaryPath = !special;
+    }
     auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
     const auto mode
         = m_bodyDisposal == BodyDisposal::Append ? QIODevice::Append : QIODevice::Truncate;
@@ -268,8 +297,7 @@ HttpError NXHTTPRequest::finishDownloadFile()
         closeDownloadStreams();
         return {};
     }
-    const bool compressed
-        = m_bodyDisposal != BodyDisposal::AlreadyComplete && isResponseCompressed();
+    const bool compressed = m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse();
     const bool inflating = compressed && inflatesWhileDownloading();
     // An empty body still gives an (empty) file.
     HttpError failure
@@ -293,6 +321,10 @@ HttpError NXHTTPRequest::finishDownloadFile()
     const QString finished
         = inflating ? m_temporaryUncompressedDataDownloadPath : m_temporaryFileDownloadPath;
     failure = moveIntoPlace(finished);
+    // A file that could not take the destination's place is not left hidden
+    // beside it, unless it is to be resumed.
+    if (!failure.isNull() && !inflating && m_choseTemporaryPath && !m_allowResumeForFileDownloads)
+        QFile::remove(m_temporaryFileDownloadPath);
     if (inflating) {
         // Left behind only when it could not take the destination's place.
         if (!failure.isNull())
@@ -309,9 +341,10 @@ HttpError NXHTTPRequest::inflateIntoPlace()
 {
     const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
     HttpError failure;
-    // When the bytes do not inflate, the raw file stays for the owner to see.
-    if (!NXDataDecompressor::uncompressDataFromFile(
-            m_temporaryFileDownloadPath, inflated, &failure)) {
+    // When the bytes do not inflate, the destination stays as it was; the raw
+    // file stays when the owner named it or it is to be resumed.
+    if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
+            decompressionFormat(responseContentCoding()))) {
         QFile::remove(inflated);
         return failure;
     }
@@ -390,6 +423,12 @@ void NXHTTPRequest::handleStreamComplete()
         const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
         if (toFile && !m_needsRedirect && fileFailure.isNull())
             fileFailure = finishDownloadFile();
+        // A body kept as it came, in a coding nobody can decode: the raw
+        // bytes stay for the owner, and the request fails.
+        if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0
+            && m_totalBytesRead > 0 && keepsBodyAsReceived()
+            && responseContentCoding() == ContentCoding::Unsupported)
+            fileFailure = unsupportedCodingError();
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }
@@ -472,11 +511,12 @@ void NXHTTPRequest::handleStreamError()
     if (cause.is(TransportError::ConnectionLost) && retryUsingNewConnection())
         return;
     m_connectionCanBeReused = false;
+    // The transport's own account of a TLS failure goes inside the
+    // parentheses: "A connection failure occurred: SSL problem (...)".
+    const QString reason = QStringLiteral("A connection failure occurred");
     const QString description = cause.is(TransportError::Tls)
-        ? QStringLiteral("%1: SSL problem (Possible causes may include a bad/expired/self-signed "
-                         "certificate, clock set to wrong date)")
-              .arg(cause.localizedDescription())
-        : QStringLiteral("A connection failure occurred");
+        ? QStringLiteral("%1: SSL problem (%2)").arg(reason, cause.localizedDescription())
+        : reason;
     cancelLoad();
     failWithError(requestError(NXHTTPRequestErrorType::ConnectionFailure, description,
         std::make_shared<HttpError>(cause)));

@@ -236,7 +236,7 @@ bool NXHTTPRequest::willRedirect()
     if (!m_shouldRedirect || location.isNull())
         return false;
     const int status = m_responseStatusCode;
-    if (status != 301 && status != 302 && status != 303 && status != 307)
+    if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308)
         return false;
     const QUrl target = url().resolved(QUrl(location));
     const QString scheme = target.scheme().toLower();
@@ -246,7 +246,10 @@ bool NXHTTPRequest::willRedirect()
         || target.host().isEmpty())
         return false;
     MainThread::run([request = self()] { request->requestRedirected(); });
-    if (status != 307 && (!m_shouldUseRFC2616RedirectBehaviour || status == 303)) {
+    // 307 and 308 keep method and body: the server asks for the same request
+    // at the new address.
+    const bool keepsMethod = status == 307 || status == 308;
+    if (!keepsMethod && (!m_shouldUseRFC2616RedirectBehaviour || status == 303)) {
         const std::lock_guard lock(m_cancelledLock);
         m_requestMethod = QStringLiteral("GET");
         m_postBody.clear();

@@ -10,6 +10,8 @@
 
 #include <numeric>
 
+#include <sys/utsname.h>
+
 const QString NXHTTPRequestErrorDomain = QStringLiteral("NXHTTPRequestErrorDomain");
 
 HttpError requestError(NXHTTPRequestErrorType type, const QString& description,
@@ -101,6 +103,16 @@ QString systemVersion()
     return QStringLiteral("%1.%2.%3").arg(match.captured(1), match.captured(2), patch);
 }
 
+// The machine as uname names it ("x86_64", "aarch64"), which is how Linux
+// programs name themselves to servers.
+QString machineArchitecture()
+{
+    utsname names {};
+    if (::uname(&names) == 0 && names.machine[0] != '\0')
+        return QString::fromLatin1(names.machine);
+    return QSysInfo::currentCpuArchitecture();
+}
+
 } // namespace
 
 QString NXHTTPRequest::defaultUserAgentString()
@@ -115,9 +127,13 @@ QString NXHTTPRequest::defaultUserAgentString()
     const QString system = systemVersion();
     if (name.isEmpty() || system.isEmpty())
         return {};
-    state.defaultUserAgent = QStringLiteral("%1 %2 (%3; %4 %5; %6)")
-                                 .arg(name, version, QStringLiteral("Macintosh"),
-                                     QStringLiteral("Mac OS X"), system, QLocale().name());
+    // "Quillon 2.0 (X11; Linux x86_64 6.1.0; en_US)": this system named as
+    // Linux programs name it, so that servers choosing a download by the
+    // visitor's system choose the Linux one.
+    state.defaultUserAgent
+        = QStringLiteral("%1 %2 (%3; %4 %5; %6)")
+              .arg(name, version, QStringLiteral("X11"),
+                  QStringLiteral("Linux ") + machineArchitecture(), system, QLocale().name());
     return state.defaultUserAgent;
 }
 
@@ -448,10 +464,18 @@ std::optional<QVariantMap> NXHTTPRequest::findSessionProxyAuthenticationCredenti
     return std::nullopt;
 }
 
+bool cookieHasExpired(const QNetworkCookie& cookie)
+{
+    const QDateTime expiry = cookie.expirationDate();
+    return expiry.isValid() && expiry <= QDateTime::currentDateTimeUtc();
+}
+
 QList<QNetworkCookie> NXHTTPRequest::sessionCookies()
 {
     auto& state = NXHTTPRequestClassState::instance();
     const std::lock_guard lock(state.sessionCookiesLock);
+    // A cookie whose lifetime has ended is gone from the store (RFC 6265, 5.3).
+    state.sessionCookies.removeIf(cookieHasExpired);
     return state.sessionCookies;
 }
 
@@ -470,7 +494,10 @@ void NXHTTPRequest::addSessionCookie(const QNetworkCookie& cookie)
         [&](const QNetworkCookie& stored) { return stored.hasSameIdentifier(cookie); });
     if (same != state.sessionCookies.end())
         state.sessionCookies.erase(same);
-    state.sessionCookies.append(cookie);
+    // A cookie set with "Max-Age=0" or an "Expires" date in the past is how a
+    // server deletes one: the old one goes and the new one is not kept.
+    if (!cookieHasExpired(cookie))
+        state.sessionCookies.append(cookie);
 }
 
 void NXHTTPRequest::clearSession()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequest.h"
 
 #include <deque>
@@ -75,3 +76,7 @@ private:
 // Drops the pool's hold on a connection that will not be used again.
 void forgetConnectionRecord(const std::shared_ptr<NXConnectionRecord>& record);
 std::chrono::steady_clock::duration secondsDuration(double value);
+// How a body of the coding is inflated.
+NXDataDecompressor::Format decompressionFormat(NXHTTPRequest::ContentCoding coding);
+// True once the cookie's expiry date has passed; a session cookie never expires.
+bool cookieHasExpired(const QNetworkCookie& cookie);

@@ -253,6 +253,7 @@ void NXHTTPRequest::checkRequestStatus()
     if (m_cancelled || m_complete)
         return;
     performThrottling();
+    noteBytesReceived();
     if (shouldTimeOut()) {
         if (m_retryCount >= m_numberOfTimesToRetryOnTimeout) {
             failWithError(sharedError(NXHTTPRequestErrorType::RequestTimedOut));
@@ -278,6 +279,19 @@ void NXHTTPRequest::checkRequestStatus()
         m_totalBytesSent = written;
     }
     updateProgressIndicators();
+}
+
+void NXHTTPRequest::noteBytesReceived()
+{
+    // Every byte of the answer is a sign of life, the head's as much as the
+    // body's: a slow link that trickles the head must not time out.
+    if (!m_readStream)
+        return;
+    const quint64 received = m_readStream->responseBytesReceived();
+    if (received == m_responseBytesReceived)
+        return;
+    m_responseBytesReceived = received;
+    m_lastActivityTime = now();
 }
 
 void NXHTTPRequest::retryAfterTimeOut()
@@ -410,10 +424,34 @@ void NXHTTPRequest::cancelLoad()
         QFile::remove(m_temporaryFileDownloadPath);
 }
 
+void NXHTTPRequest::removeUnresumableDownloadFiles()
+{
+    if (m_rawResponseData)
+        return;
+    closeDownloadStreams();
+    // The inflated copy is never resumed.
+    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
+        QFile::remove(m_temporaryUncompressedDataDownloadPath);
+        m_temporaryUncompressedDataDownloadPath.clear();
+    }
+    // The hidden partial file the request chose beside the destination is of
+    // use only to a request that resumes it; a partial file the owner named
+    // is the owner's to remove.
+    if (m_choseTemporaryPath && !m_allowResumeForFileDownloads
+        && !m_temporaryFileDownloadPath.isEmpty() && !writesDestinationDirectly()) {
+        QFile::remove(m_temporaryFileDownloadPath);
+        m_temporaryFileDownloadPath.clear();
+        m_choseTemporaryPath = false;
+    }
+}
+
 void NXHTTPRequest::failWithError(const HttpError& failure)
 {
     const std::lock_guard lock(m_cancelledLock);
     m_complete = true;
+    // A failed request (time-out, cancel, any other failure) has no file to
+    // finish.
+    removeUnresumableDownloadFiles();
     const int code = failure.code();
     if (!failure.isNull() && code != int(NXHTTPRequestErrorType::Authentication)
         && code != int(NXHTTPRequestErrorType::TooMuchRedirection)) {

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <filesystem>
+
 namespace {
 
 QString newTemporaryPath()
@@ -144,13 +146,18 @@ bool NXHTTPRequest::measurePostBodyFile()
     }
     const QString measured
         = m_shouldCompressRequestBody ? m_compressedPostBodyFilePath : m_postBodyFilePath;
-    const QFileInfo info(measured);
-    if (!info.exists()) {
+    std::error_code failure;
+    const std::uintmax_t size
+        = std::filesystem::file_size(QFile::encodeName(measured).toStdString(), failure);
+    if (failure) {
+        // The file system's own error says why (no such file, no access, a folder).
         failWithError(requestError(NXHTTPRequestErrorType::FileManagement,
-            QStringLiteral("Failed to get attributes for file at path '%1'").arg(measured)));
+            QStringLiteral("Failed to get attributes for file at path '%1'").arg(measured),
+            std::make_shared<HttpError>(QStringLiteral("FileSystemErrorDomain"), failure.value(),
+                QString::fromLocal8Bit(failure.message()))));
         return false;
     }
-    m_postLength = quint64(info.size());
+    m_postLength = quint64(size);
     return true;
 }
 

@@ -1,4 +1,3 @@
-#include "http/NXDataCompressor.h"
 #include "http/NXHTTPRequest.h"
 
 #include "RequestTestSupport.h"
@@ -12,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <thread>
 
@@ -21,6 +21,22 @@ namespace {
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// `data` deflated with zlib's window bits: 31 gzip, 15 zlib-wrapped, -15 raw.
+QByteArray deflated(const QByteArray& data, int windowBits)
+{
+    z_stream stream {};
+    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+    return out;
 }
 
 // Serves `whole`, honouring "Range: bytes=N-" with a 206 unless told not to.
@@ -195,27 +211,65 @@ TEST_F(DownloadTest, AResetConnectionIsRetriedOnce)
     }
 }
 
-TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
+TEST_F(DownloadTest, ContentCodingsAreDecodedWhateverTheirCase)
 {
     const QByteArray plain = pattern(600000);
-    const QByteArray packed = NXDataCompressor::compressData(plain, nullptr).value_or(QByteArray());
-    const auto gzipped = [](const QByteArray& body) {
-        return withHeader(TestReply::text(body), "Content-Encoding", "gzip");
+    const auto coded = [](const QByteArray& body, const QByteArray& coding) {
+        return withHeader(TestReply::text(body), "Content-Encoding", coding);
     };
-    server.route(QStringLiteral("/gzip"), gzipped(packed));
-    server.route(QStringLiteral("/broken"), gzipped("plain text, not gzip"));
-    for (const bool waitToInflate : { true, false }) {
-        SCOPED_TRACE(waitToInflate);
-        QFile::remove(destination());
-        const auto get = fileRequest(QStringLiteral("/gzip"));
-        get->setAllowResumeForFileDownloads(false);
-        get->setTemporaryFileDownloadPath(QString());
-        get->setShouldWaitToInflateCompressedResponses(waitToInflate);
+    struct Coding {
+        QByteArray name;
+        int windowBits; // 31 gzip, 15 zlib-wrapped, -15 raw deflate
+    };
+    const Coding codings[] = { { "gzip", 31 }, { "GZIP", 31 }, { "x-gzip", 31 }, { "deflate", 15 },
+        { "Deflate", -15 } };
+    for (const Coding& coding : codings) {
+        server.route(
+            QStringLiteral("/coded"), coded(deflated(plain, coding.windowBits), coding.name));
+        // Whole: kept as it came and decoded at the end; in pieces: as it arrives.
+        for (const bool toFile : { false, true }) {
+            for (const bool waitToInflate : { true, false }) {
+                SCOPED_TRACE((coding.name + (toFile ? " to file" : " to memory")
+                    + (waitToInflate ? ", whole" : ", in pieces"))
+                                 .toStdString());
+                QFile::remove(destination());
+                const auto get
+                    = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/coded")));
+                if (toFile)
+                    get->setDownloadDestinationPath(destination());
+                get->setShouldWaitToInflateCompressedResponses(waitToInflate);
+                run(get);
+                EXPECT_TRUE(get->error().isNull())
+                    << get->error().localizedDescription().toStdString();
+                EXPECT_EQ(toFile ? fileBytes(destination()) : get->responseData(), plain);
+                EXPECT_EQ(filesIn(dir.path()),
+                    toFile ? QStringList { QStringLiteral("file") } : QStringList {});
+            }
+        }
+    }
+    // A coding nobody here decodes fails; its raw bytes stay only in memory
+    // kept as they came, and no file is left anywhere.
+    const QByteArray unknown = "bytes in a coding of its own";
+    server.route(QStringLiteral("/unknown"), coded(unknown, "br"));
+    for (const int road : { 0, 1, 2 }) { // memory kept raw, memory decoded as it arrives, file
+        SCOPED_TRACE(road);
+        writeFile(destination(), "old");
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/unknown")));
+        get->setShouldWaitToInflateCompressedResponses(road != 1);
+        if (road == 2)
+            get->setDownloadDestinationPath(destination());
         run(get);
-        EXPECT_TRUE(get->error().isNull());
-        EXPECT_EQ(fileBytes(destination()), plain);
+        EXPECT_EQ(get->error().code(), 11);
+        EXPECT_EQ(get->error().localizedDescription(),
+            QStringLiteral(
+                "Decompression of data failed because the content coding 'br' is not supported"));
+        EXPECT_EQ(get->rawResponseData(), road == 0 ? unknown : QByteArray());
+        EXPECT_EQ(get->responseData(), QByteArray());
+        EXPECT_EQ(fileBytes(destination()), "old");
         EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
     }
+    const QByteArray packed = deflated(plain, 31);
+    server.route(QStringLiteral("/broken"), coded("plain text, not gzip", "gzip"));
     // Bytes that do not inflate: the raw file stays, the destination does not change.
     writeFile(destination(), "old");
     const auto get = fileRequest(QStringLiteral("/broken"));
@@ -224,7 +278,7 @@ TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
     EXPECT_EQ(fileBytes(destination()), "old");
     EXPECT_EQ(fileBytes(partial()), "plain text, not gzip");
     // A gzip body whose stream is cut short fails, whenever it is inflated.
-    server.route(QStringLiteral("/cut"), gzipped(packed.left(packed.size() - 8)));
+    server.route(QStringLiteral("/cut"), coded(packed.left(packed.size() - 8), "gzip"));
     for (const bool waitToInflate : { true, false }) {
         SCOPED_TRACE(waitToInflate);
         writeFile(destination(), "old");
@@ -235,6 +289,79 @@ TEST_F(DownloadTest, GzipBodiesAreStoredInflated)
         EXPECT_EQ(cutGet->error().code(), 11);
         EXPECT_EQ(fileBytes(destination()), "old");
     }
+}
+
+TEST_F(DownloadTest, AHiddenPartialFileStaysOnlyForAResume)
+{
+    const QByteArray whole = pattern(1000);
+    server.route(QStringLiteral("/slow"), [&](const TestRequest& asked) {
+        TestReply reply = rangedReply(asked, whole);
+        if (asked.header("Range").isEmpty())
+            reply.stallAfter = 300;
+        return reply;
+    });
+    struct Case {
+        const char* what;
+        bool resume;
+        bool timeOut;
+    };
+    for (const Case& c : { Case { "cancel", false, false }, Case { "time-out", false, true },
+             Case { "cancel-resume", true, false } }) {
+        SCOPED_TRACE(c.what);
+        const QString folder = dir.filePath(QString::fromLatin1(c.what));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        const QString file = QDir(folder).filePath(QStringLiteral("file"));
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/slow")));
+        get->setDownloadDestinationPath(file);
+        get->setAllowResumeForFileDownloads(c.resume);
+        get->setTimeOutSeconds(c.timeOut ? 0.3 : 10);
+        get->startAsynchronous();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return get->totalBytesRead() == 300; }, 10000));
+        if (!c.timeOut)
+            get->cancel();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return get->isFinished(); }, 10000));
+        settle();
+        EXPECT_EQ(get->error().code(), c.timeOut ? 2 : 4);
+        const QStringList left = filesIn(folder);
+        if (!c.resume) {
+            EXPECT_EQ(left, QStringList());
+            continue;
+        }
+        ASSERT_EQ(left.size(), 1);
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\.file\\..+\\.download$"))
+                        .match(left[0])
+                        .hasMatch())
+            << left[0].toStdString();
+        // The next request continues it from where the first stopped.
+        const auto again = get->copyWithZone();
+        run(again);
+        EXPECT_TRUE(again->error().isNull());
+        EXPECT_EQ(server.requests().last().header("Range"), "bytes=300-");
+        EXPECT_EQ(fileBytes(file), whole);
+        EXPECT_EQ(filesIn(folder), QStringList { QStringLiteral("file") });
+    }
+}
+
+TEST_F(DownloadTest, ACookieTheServerDeletesIsNeverSentAgain)
+{
+    NXHTTPRequest::clearSession();
+    server.route(
+        QStringLiteral("/set"), withHeader(TestReply::text("set"), "Set-Cookie", "kept=1; Path=/"));
+    server.route(QStringLiteral("/ask"), TestReply::text("asked"));
+    for (const QByteArray& deletion : { QByteArray("kept=; Max-Age=0; Path=/"),
+             QByteArray("kept=; Expires=Thu, 01 Jan 1970 00:00:00 GMT; Path=/") }) {
+        SCOPED_TRACE(deletion.toStdString());
+        server.route(QStringLiteral("/delete"),
+            withHeader(TestReply::text("deleted"), "Set-Cookie", deletion));
+        for (const char* path : { "/set", "/delete", "/ask" })
+            run(NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path))));
+        const QList<TestRequest> asked = server.requests();
+        ASSERT_GE(asked.size(), 3);
+        EXPECT_EQ(asked[asked.size() - 2].header("Cookie"), "kept=1");
+        EXPECT_EQ(asked.last().header("Cookie"), "");
+        EXPECT_TRUE(NXHTTPRequest::sessionCookies().isEmpty());
+    }
+    NXHTTPRequest::clearSession();
 }
 
 TEST_F(DownloadTest, APipeDestinationIsWrittenToAndNeverReplaced)
@@ -273,6 +400,7 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
         int status;
         bool rfc2616;
         QByteArray method; // of the redirected request
+        bool get = false; // a GET without a body in the first place
     };
     const Case cases[] = {
         { 302, false, "GET" },
@@ -280,6 +408,8 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
         { 303, true, "GET" },
         { 302, true, "POST" },
         { 307, false, "POST" },
+        { 308, false, "POST" },
+        { 308, false, "GET", true },
     };
     server.route(QStringLiteral("/to"), TestReply::text("arrived"));
     for (const Case& c : cases) {
@@ -287,17 +417,21 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
         SCOPED_TRACE(c.rfc2616);
         server.route(QStringLiteral("/from"), redirect(c.status, "/to"));
         const auto post = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/from")));
-        post->setRequestMethod(QStringLiteral("POST"));
-        post->setPostBody("payload");
+        if (!c.get) {
+            post->setRequestMethod(QStringLiteral("POST"));
+            post->setPostBody("payload");
+        }
         post->addRequestHeader(QStringLiteral("Accept"), QStringLiteral("text/plain"));
         post->addRequestHeader(QStringLiteral("X-Other"), QStringLiteral("1"));
         post->setShouldUseRFC2616RedirectBehaviour(c.rfc2616);
         run(post);
         EXPECT_EQ(post->responseString(), QStringLiteral("arrived"));
         const TestRequest followed = server.requests().last();
+        EXPECT_EQ(followed.target, "/to");
         EXPECT_EQ(followed.method, c.method);
-        const bool kept = c.method == "POST";
-        EXPECT_EQ(followed.body, kept ? QByteArray("payload") : QByteArray());
+        // A GET a 308 sent on stays the same GET, its own headers with it.
+        const bool kept = c.method == "POST" || c.get;
+        EXPECT_EQ(followed.body, c.method == "POST" ? QByteArray("payload") : QByteArray());
         EXPECT_EQ(followed.header("Accept"), "text/plain");
         EXPECT_EQ(followed.header("X-Other"), kept ? "1" : "");
     }

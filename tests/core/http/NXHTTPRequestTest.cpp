@@ -2,7 +2,9 @@
 #include "http/NXDataCompressor.h"
 
 #include "RequestTestSupport.h"
+#include "server/TestCertificates.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -10,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+
+#include <sys/utsname.h>
 
 namespace {
 
@@ -282,28 +286,50 @@ TEST_F(RequestTest, TheSharedQueueRunsAtMostFourAtATime)
 
 TEST_F(RequestTest, StartingFailuresAreReportedLikeAnyOther)
 {
+    const auto identity = makeSelfSignedIdentity(QStringLiteral("untrusted"));
+    ASSERT_TRUE(identity) << "openssl could not make a certificate";
+    TestHttpServer secure;
+    ASSERT_TRUE(secure.start(identity));
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing"));
     struct Case {
         QUrl url;
         int code;
-        QString description;
+        QString description; // %1: the underlying error's own text
+        QString bodyFile = {};
+        QString underlyingDomain = {}; // empty: none expected
     };
     const Case cases[] = {
         { QUrl(), 5, QStringLiteral("Unable to create request (bad url?)") },
         { QUrl(QStringLiteral("ftp://127.0.0.1/file")), 6,
             QStringLiteral("Unable to start HTTP connection") },
         { QUrl(QStringLiteral("http://127.0.0.1:1/")), 1,
-            QStringLiteral("A connection failure occurred") },
+            QStringLiteral("A connection failure occurred"), {}, HttpError::transportDomain },
+        { secure.url(QStringLiteral("/")), 1,
+            QStringLiteral("A connection failure occurred: SSL problem (%1)"), {},
+            HttpError::transportDomain },
+        { server.url(QStringLiteral("/")), 8,
+            QStringLiteral("Failed to get attributes for file at path '%1'").arg(missing), missing,
+            QStringLiteral("FileSystemErrorDomain") },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url.toString().toStdString());
         Recorder recorder;
         auto failing = NXHTTPRequest::requestWithURL(c.url);
         failing->setDelegate(&recorder);
+        if (!c.bodyFile.isEmpty())
+            failing->setPostBodyFilePath(c.bodyFile);
         failing->startAsynchronous();
         ASSERT_TRUE(recorder.waitFor("failed"));
-        EXPECT_EQ(failing->error().code(), c.code);
-        EXPECT_EQ(failing->error().localizedDescription(), c.description);
-        EXPECT_EQ(failing->error().domain(), QStringLiteral("NXHTTPRequestErrorDomain"));
+        const HttpError failure = failing->error();
+        const auto underlying = failure.underlyingError();
+        EXPECT_EQ(failure.code(), c.code);
+        EXPECT_EQ(failure.domain(), QStringLiteral("NXHTTPRequestErrorDomain"));
+        EXPECT_EQ(underlying ? underlying->domain() : QString(), c.underlyingDomain);
+        const QString cause = underlying ? underlying->localizedDescription() : QString();
+        EXPECT_EQ(failure.localizedDescription(),
+            c.description.contains(QLatin1String("%1")) ? c.description.arg(cause) : c.description);
+        EXPECT_EQ(cause.isEmpty(), c.underlyingDomain.isEmpty());
     }
 }
 
@@ -348,7 +374,18 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     EXPECT_EQ(get->partialDownloadSize(), 0u);
     EXPECT_EQ(get->responseString(), QString());
     EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("file"))), "ok");
+    // Unless set, the agent names this system as Linux programs do, by the
+    // machine's architecture.
     NXHTTPRequest::setDefaultUserAgentString(QString());
+    utsname names {};
+    ASSERT_EQ(::uname(&names), 0);
+    const auto plain = request(QStringLiteral("/h"), &recorder);
+    plain->startAsynchronous();
+    ASSERT_TRUE(recorder.waitFor("finished", 4));
+    const QString agent = QString::fromLatin1(server.requests().last().header("User-Agent"));
+    EXPECT_TRUE(agent.startsWith(QCoreApplication::applicationName() + QLatin1Char(' ')));
+    EXPECT_TRUE(agent.contains(QStringLiteral("(X11; Linux %1 ").arg(QLatin1String(names.machine))))
+        << agent.toStdString();
 }
 
 TEST_F(RequestTest, RedirectsRestartAtTheNewAddressUpToFive)
@@ -384,10 +421,16 @@ TEST_F(RequestTest, RedirectsRestartAtTheNewAddressUpToFive)
 
 TEST_F(RequestTest, SynchronousAndHeadCompanionRequests)
 {
-    server.route(QStringLiteral("/s"), TestReply::text("synchronous"));
+    // The companion's HEAD is redirected with a 302, which keeps the method
+    // under RFC 2616 behaviour.
+    server.route(QStringLiteral("/s"), [](const TestRequest& asked) {
+        return asked.method == "HEAD" ? redirect(302, "/t") : TestReply::text("synchronous");
+    });
+    server.route(QStringLiteral("/t"), TestReply::text("target"));
     Recorder recorder;
     const auto main = request(QStringLiteral("/s"), &recorder);
     main->addRequestHeader(QStringLiteral("X-Main"), QStringLiteral("1"));
+    main->setShouldUseRFC2616RedirectBehaviour(true);
     main->startSynchronous();
     EXPECT_EQ(main->responseString(), QStringLiteral("synchronous"));
     EXPECT_TRUE(main->complete());
@@ -401,10 +444,68 @@ TEST_F(RequestTest, SynchronousAndHeadCompanionRequests)
     ASSERT_TRUE(QTest::qWaitFor([&] { return head->isFinished(); }, 10000));
     settle();
     EXPECT_TRUE(quiet.events.isEmpty());
+    EXPECT_TRUE(head->error().isNull());
     EXPECT_EQ(head->responseStatusCode(), 200);
+    EXPECT_TRUE(head->shouldUseRFC2616RedirectBehaviour());
     const TestRequest asked = server.requests().last();
+    EXPECT_EQ(asked.target, "/t");
     EXPECT_EQ(asked.method, "HEAD");
     EXPECT_EQ(asked.header("X-Main"), "1");
+}
+
+TEST_F(RequestTest, EveryByteOfATrickledHeadKeepsTheRequestAlive)
+{
+    // One byte per 100 ms under a 2 s idle time-out, on a clock that runs
+    // four times as fast as the wall's: the head alone takes over 6 s. The
+    // clock stays behind the wall's, so that nothing it dates is still to
+    // come for the tests after this one.
+    TestReply trickled = TestReply::text("ok");
+    trickled.trickleMs = 25;
+    server.route(QStringLiteral("/trickle"), trickled);
+    const auto origin = std::chrono::steady_clock::now();
+    NXHTTPRequest::setClock([origin] {
+        return origin - std::chrono::minutes(1) + (std::chrono::steady_clock::now() - origin) * 4;
+    });
+    Recorder recorder;
+    const auto get = request(QStringLiteral("/trickle"), &recorder);
+    get->setTimeOutSeconds(2);
+    get->startAsynchronous();
+    const bool ended = QTest::qWaitFor([&] { return get->isFinished(); }, 15000);
+    NXHTTPRequest::setClock({});
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+    EXPECT_EQ(get->responseString(), QStringLiteral("ok"));
+}
+
+TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
+{
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/tools/http-get");
+    if (!QFileInfo(tool).isExecutable())
+        GTEST_SKIP() << "http-get is not built";
+    server.route(QStringLiteral("/ok"), TestReply::text("fine"));
+    server.route(QStringLiteral("/gone"), TestReply::text("gone", 404));
+    server.route(QStringLiteral("/guarded"),
+        withHeader(TestReply::text("who are you", 401), "WWW-Authenticate", "Basic realm=\"x\""));
+    QTemporaryDir dir;
+    const auto exitCode = [&](const QStringList& arguments, QByteArray* output) {
+        QProcess process;
+        process.start(tool, arguments);
+        EXPECT_TRUE(process.waitForFinished(20000));
+        *output = process.readAllStandardOutput();
+        return process.exitCode();
+    };
+    QByteArray output;
+    EXPECT_EQ(exitCode({ QStringLiteral("--help") }, &output), 0);
+    EXPECT_TRUE(output.simplified().contains(
+        "Exit status: 3 when the server answered with a status of 400 or above"))
+        << output.toStdString();
+    // A refused authentication is an error status like any other.
+    for (const auto& [path, expected] :
+        { std::pair("/ok", 0), std::pair("/gone", 3), std::pair("/guarded", 3) }) {
+        const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
+            QStringLiteral("--output"), dir.filePath(QStringLiteral("out")) };
+        EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
+    }
 }
 
 TEST(RequestServices, SessionCredentialsPreferTheExactAddress)

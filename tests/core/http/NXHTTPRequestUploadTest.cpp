@@ -93,17 +93,24 @@ TEST_F(UploadTest, BodyFromAFileIsSentAgainAfterARedirect)
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("source"));
     writeFile(source, large);
-    server.route(QStringLiteral("/moved"), redirect(307, "/echo"));
-    const auto request = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/moved")));
-    request->setRequestMethod(QStringLiteral("PUT"));
-    request->appendPostDataFromFile(source);
-    const TestRequest seen = send(request);
-    const QList<TestRequest> all = server.requests();
-    ASSERT_GE(all.size(), 2);
-    EXPECT_EQ(all[all.size() - 2].body, large);
-    EXPECT_EQ(seen.target, "/echo");
-    EXPECT_EQ(seen.method, "PUT");
-    EXPECT_EQ(seen.body, large);
+    for (const auto& [status, method] : { std::pair(307, "PUT"), std::pair(308, "POST") }) {
+        SCOPED_TRACE(status);
+        server.route(QStringLiteral("/moved"), redirect(status, "/echo"));
+        const auto request = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/moved")));
+        request->setRequestMethod(QString::fromLatin1(method));
+        // Appended from a file into memory, or sent from the file itself.
+        if (status == 307)
+            request->appendPostDataFromFile(source);
+        else
+            request->setPostBodyFilePath(source);
+        const TestRequest seen = send(request);
+        const QList<TestRequest> all = server.requests();
+        ASSERT_GE(all.size(), 2);
+        EXPECT_EQ(all[all.size() - 2].body, large);
+        EXPECT_EQ(seen.target, "/echo");
+        EXPECT_EQ(seen.method, method);
+        EXPECT_EQ(seen.body, large);
+    }
 }
 
 TEST(NXInputStream, ReadsNoMoreThanTheBandwidthLeavesAndNeverNothing)

@@ -6,6 +6,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QThread>
+#include <QTimer>
 
 #include <sys/socket.h>
 
@@ -117,7 +118,7 @@ private:
             return;
         TestRequest request;
         while (!m_stalled && takeRequest(request)) {
-            if (!send(m_core->answer(request)))
+            if (!send(m_core->answer(request), request.method == "HEAD"))
                 return;
         }
     }
@@ -187,8 +188,8 @@ private:
         return out + "\r\n";
     }
 
-    // False when the connection is finished with.
-    bool send(const TestReply& reply)
+    // False when the connection is finished with, or busy trickling.
+    bool send(const TestReply& reply, bool headOnly)
     {
         if (!reply.raw.isNull()) {
             m_socket->write(reply.raw);
@@ -201,7 +202,38 @@ private:
         if (reply.stallAfter >= 0)
             sendBytes = std::min(sendBytes, reply.stallAfter);
         const bool whole = sendBytes == reply.body.size();
-        m_socket->write(head(reply) + framedBody(reply, reply.body.left(sendBytes), whole));
+        const QByteArray wire = head(reply)
+            + (headOnly ? QByteArray() : framedBody(reply, reply.body.left(sendBytes), whole));
+        if (reply.trickleMs > 0) {
+            trickle(wire, reply);
+            return false;
+        }
+        m_socket->write(wire);
+        return afterSend(reply);
+    }
+
+    // Sends `wire` one byte at a time; later requests wait until it is out.
+    void trickle(const QByteArray& wire, const TestReply& reply)
+    {
+        m_stalled = true;
+        m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto* timer = new QTimer(this);
+        connect(
+            timer, &QTimer::timeout, this, [this, timer, wire, reply, at = qsizetype(0)]() mutable {
+                m_socket->write(wire.mid(at++, 1));
+                if (at < wire.size())
+                    return;
+                timer->deleteLater();
+                m_stalled = false;
+                if (afterSend(reply))
+                    onReadyRead();
+            });
+        timer->start(reply.trickleMs);
+    }
+
+    // What follows a reply that is out: false when the connection is done.
+    bool afterSend(const TestReply& reply)
+    {
         if (reply.cutAfter >= 0) {
             if (reply.reset)
                 resetConnection(m_socket);

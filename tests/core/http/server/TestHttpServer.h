@@ -39,6 +39,7 @@ struct TestReply {
     bool reset = false; // end a cut with a reset instead of a close
     qint64 stallAfter = -1; // send that many body bytes, then stay silent
     bool closeAfter = false; // "Connection: close" and close after the reply
+    int trickleMs = 0; // send the reply, head included, one byte every that many ms
     QByteArray raw; // sent as it stands instead, then the connection closes
 
     static TestReply text(const QByteArray& body, int status = 200);
@@ -52,8 +53,8 @@ struct TestTlsIdentity {
 // A small HTTP/1.1 server on 127.0.0.1 with an ephemeral port, on a thread of
 // its own, answering each path as scripted. It keeps connections alive between
 // requests (unless told otherwise), counts the connections it accepted and
-// logs every request. With a TLS identity it speaks https only; with a client
-// authority it requires a client certificate signed by it.
+// logs every request. An answer to HEAD has its head only. With a TLS identity it speaks https
+// only; with a client authority it requires a client certificate signed by it.
 class TestHttpServer {
 public:
     using Handler = std::function<TestReply(const TestRequest&)>;
