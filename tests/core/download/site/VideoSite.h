@@ -16,7 +16,8 @@
 // "hls/index.m3u8" with three segments.
 // Pages: "/two.html" (two <source> with "res", poster), "/dash.html" (a
 // hand-written MPD, poster), "/direct.mp4", "/jsonld.html" (absolute URLs,
-// "PT2M10S"), "/nomedia.html", "/hls.html"; any other path is a 404.
+// "PT2M10S"), "/nomedia.html", "/hls.html", each also under "/youtu/", and
+// "/watch" (the two-source page); any other path is a 404.
 class VideoSite {
 public:
     // Empty on success, else why the media or the server could not be made.

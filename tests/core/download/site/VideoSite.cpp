@@ -226,35 +226,40 @@ void VideoSite::routePages()
 {
     const QByteArray base = url("").toString(QUrl::StripTrailingSlash).toUtf8();
     const QByteArray poster = "poster=\"/media/poster.jpg\"";
-    m_server.route("/two.html",
-        html("<html><head><title>Two Sources</title></head><body><video " + poster
-            + " controls>"
-              "<source src=\"/media/av480.mp4\" type=\"video/mp4\" res=\"480\">"
-              "<source src=\"/media/av240.mp4\" type=\"video/mp4\" "
-              "res=\"240\"></video></body></html>"));
-    m_server.route("/dash.html",
-        html("<html><head><title>Dash Page</title></head><body><video " + poster
-            + " controls>"
-              "<source src=\"/manifest.mpd\" "
-              "type=\"application/dash+xml\"></video></body></html>"));
+    const QByteArray twoSources = "<html><head><title>Two Sources</title></head><body><video "
+        + poster + " controls><source src=\"/media/av480.mp4\" type=\"video/mp4\" res=\"480\">"
+        + "<source src=\"/media/av240.mp4\" type=\"video/mp4\" res=\"240\"></video></body></html>";
+    const QList<QPair<QString, QByteArray>> pages = {
+        { "two.html", twoSources },
+        { "dash.html",
+            "<html><head><title>Dash Page</title></head><body><video " + poster
+                + " controls><source src=\"/manifest.mpd\" type=\"application/dash+xml\"></video>"
+                + "</body></html>" },
+        { "jsonld.html",
+            "<html><head><title>Json Page</title><script "
+            "type=\"application/ld+json\">{\"@context\": "
+            "\"https://schema.org\", \"@type\": \"VideoObject\", \"name\": \"Json Clip\", "
+            "\"duration\": \"PT2M10S\", \"thumbnailUrl\": \""
+                + base + "/media/poster.jpg\", \"contentUrl\": \"" + base
+                + "/media/av480.mp4\", \"uploadDate\": "
+                  "\"2024-01-01\"}</script></head><body></body></html>" },
+        { "nomedia.html",
+            "<html><head><title>Nothing</title></head><body><p>Text only.</p></body></html>" },
+        { "hls.html",
+            "<html><head><title>Live</title></head><body><video controls><source "
+            "src=\"/media/hls/index.m3u8\" type=\"application/x-mpegURL\"></video></body></html>" },
+    };
+    // The URL sheet only takes addresses with the site's stem in them, so
+    // every page is also under "/youtu/", and the watch page is one of them.
+    for (const auto& [name, body] : pages) {
+        m_server.route("/" + name, html(body));
+        m_server.route("/youtu/" + name, html(body));
+    }
+    m_server.route("/watch", html(twoSources));
     m_server.route("/manifest.mpd",
         withHeader(TestReply::text(dashManifest(QString::fromUtf8(base))), "Content-Type",
             "application/dash+xml"));
     const QByteArray direct = fileBytes(mediaFolder() + "/av240.mp4");
     m_server.route("/direct.mp4",
         [direct](const TestRequest& request) { return serveBytes(request, direct, "video/mp4"); });
-    m_server.route("/jsonld.html",
-        html("<html><head><title>Json Page</title><script type=\"application/ld+json\">"
-             "{\"@context\": \"https://schema.org\", \"@type\": \"VideoObject\", \"name\": \"Json "
-             "Clip\", "
-             "\"duration\": \"PT2M10S\", \"thumbnailUrl\": \""
-            + base + "/media/poster.jpg\", \"contentUrl\": \"" + base
-            + "/media/av480.mp4\", \"uploadDate\": "
-              "\"2024-01-01\"}</script></head><body></body></html>"));
-    m_server.route("/nomedia.html",
-        html("<html><head><title>Nothing</title></head><body><p>Text only.</p></body></html>"));
-    m_server.route("/hls.html",
-        html("<html><head><title>Live</title></head><body><video controls>"
-             "<source src=\"/media/hls/index.m3u8\" "
-             "type=\"application/x-mpegURL\"></video></body></html>"));
 }
