@@ -21,7 +21,8 @@ class DNYoutubeParser {
 public:
     static inline const QString kCheckDateKey = QStringLiteral("youtube_dylib_check_date");
 
-    // Blocking; call it off the main thread. Nothing when the page offers no
+    // Blocking; call it off the main thread, from a QThread (the size requests
+    // need its timers for their time-outs). Nothing when the page offers no
     // video we can download (the reason is logged). `cancel` ends it at once
     // from another thread.
     static std::optional<DNYoutubeLinkNode> analysisYoutubeWebSource(const QString& url,

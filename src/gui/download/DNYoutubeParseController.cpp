@@ -18,11 +18,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-
-#include <thread>
 
 namespace {
 
@@ -75,6 +74,15 @@ void onMainThread(const QPointer<DNYoutubeParseController>& sheet,
                 work(*sheet);
         },
         Qt::QueuedConnection);
+}
+
+// Runs `work` on a thread of its own that deletes itself when done. A QThread,
+// not a plain one: the requests made there need its timers for their time-outs.
+void runDetached(std::function<void()> work)
+{
+    QThread* thread = QThread::create(std::move(work));
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    thread->start();
 }
 
 QString hostAndPort(const QUrl& url)
@@ -233,7 +241,7 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
     m_analysis = std::make_shared<OnlineVideoCancel>();
     const quint64 generation = ++m_generation;
     const QPointer<DNYoutubeParseController> sheet(this);
-    std::thread([sheet, generation, target, cancel = m_analysis] {
+    runDetached([sheet, generation, target, cancel = m_analysis] {
         std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel);
         if (cancel->isCancelled())
             return;
@@ -241,7 +249,7 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
             if (to.m_generation == generation)
                 to.finishedAnalysis(result);
         });
-    }).detach();
+    });
 }
 
 void DNYoutubeParseController::cancelAnalysis()
@@ -279,11 +287,11 @@ void DNYoutubeParseController::startCoverLoad(const QString& url)
     if (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https"))
         return;
     const QPointer<DNYoutubeParseController> sheet(this);
-    std::thread([sheet, generation = m_generation, url] {
+    runDetached([sheet, generation = m_generation, url] {
         const QByteArray bytes = fetchCover(url);
         onMainThread(sheet,
             [generation, bytes](DNYoutubeParseController& to) { to.showCover(generation, bytes); });
-    }).detach();
+    });
 }
 
 void DNYoutubeParseController::showCover(quint64 generation, const QByteArray& bytes)

@@ -196,9 +196,14 @@ QString VideoSite::start()
     return {};
 }
 
+QString VideoSite::mediaPath(const QString& name)
+{
+    return mediaFolder() + "/" + name;
+}
+
 qint64 VideoSite::mediaSize(const QString& name) const
 {
-    return QFile(mediaFolder() + "/" + name).size();
+    return QFile(mediaPath(name)).size();
 }
 
 void VideoSite::cutAfter(const QString& name, qint64 bytes)

@@ -23,7 +23,8 @@ public:
     // Empty on success, else why the media or the server could not be made.
     QString start();
     QUrl url(const QString& path) const { return m_server.url(path); }
-    // Size of a file under "/media/".
+    // Path and size of a file under "/media/".
+    static QString mediaPath(const QString& name);
     qint64 mediaSize(const QString& name) const;
     // The next answers for `name` end after `bytes` body bytes: closed, or
     // kept open in silence.
