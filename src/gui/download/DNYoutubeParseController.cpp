@@ -128,7 +128,9 @@ void DNYoutubeParseController::buildLayout()
     m_videoList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_videoList->verticalHeader()->setDefaultSectionSize(18);
     m_videoList->verticalHeader()->hide();
-    m_videoList->horizontalHeader()->setStretchLastSection(true);
+    // The five columns share the width; the mark takes only its box.
+    m_videoList->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_videoList->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     connect(m_videoList->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &DNYoutubeParseController::selectionChanged);
 
