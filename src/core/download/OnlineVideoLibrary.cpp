@@ -167,16 +167,14 @@ QString failureText(const ProcessRunner::Result& result, const ErrorOutput& erro
 
 } // namespace
 
+// The stop runs under the lock: detach() waits for it, so whatever the stop
+// reaches (a runner, a request on the analysis thread's stack) is still alive.
 void OnlineVideoCancel::cancel()
 {
-    std::function<void()> stop;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_cancelled = true;
-        stop = m_stop;
-    }
-    if (stop)
-        stop();
+    const std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_stop)
+        m_stop();
 }
 
 bool OnlineVideoCancel::isCancelled() const
@@ -187,14 +185,10 @@ bool OnlineVideoCancel::isCancelled() const
 
 void OnlineVideoCancel::attach(std::function<void()> stop)
 {
-    bool cancelled = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stop = stop;
-        cancelled = m_cancelled;
-    }
-    if (cancelled)
-        stop();
+    const std::lock_guard lock(m_mutex);
+    m_stop = std::move(stop);
+    if (m_cancelled)
+        m_stop();
 }
 
 void OnlineVideoCancel::detach()
