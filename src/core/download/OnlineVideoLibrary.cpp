@@ -14,6 +14,8 @@
 #include <csignal>
 #include <thread>
 
+#include <sys/stat.h>
+
 namespace {
 
 // Stops a runner when its time is up, from a thread of its own.
@@ -84,13 +86,19 @@ private:
     OnlineVideoCancel* const m_cancel;
 };
 
+// The program file as it is now: a copy put in its place, even one of the
+// same size written in the same millisecond, gives another key.
 QString programKey(const QString& program)
 {
-    const QFileInfo file(program);
-    return QStringLiteral("%1|%2|%3")
-        .arg(file.absoluteFilePath())
-        .arg(file.size())
-        .arg(file.lastModified().toMSecsSinceEpoch());
+    struct stat info { };
+    if (::stat(QFile::encodeName(program).constData(), &info) != 0)
+        return {};
+    return QStringLiteral("%1|%2|%3|%4.%5")
+        .arg(QFileInfo(program).absoluteFilePath())
+        .arg(info.st_ino)
+        .arg(info.st_size)
+        .arg(info.st_mtim.tv_sec)
+        .arg(info.st_mtim.tv_nsec);
 }
 
 QString runVersion(const QString& program)
