@@ -1,0 +1,249 @@
+#include "download/DNYoutubeParser.h"
+
+#include "download/OnlineVideoLibrary.h"
+#include "platform/AppPaths.h"
+#include "platform/UserDefaults.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <cmath>
+
+namespace {
+
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
+
+// The leading digits of `text` as a number, as C's atol reads them.
+qint64 leadingNumber(const QString& text)
+{
+    static const QRegularExpression digits(QStringLiteral("^\\s*([+-]?\\d+)"));
+    const QRegularExpressionMatch match = digits.match(text);
+    return match.hasMatch() ? match.captured(1).toLongLong() : 0;
+}
+
+bool isAudioCodec(const OnlineVideoStream& stream)
+{
+    return stream.codec.compare(QLatin1String("aac"), Qt::CaseInsensitive) == 0;
+}
+
+DNYoutubeVideoSegment segmentOf(const OnlineVideoStream& stream)
+{
+    DNYoutubeVideoSegment segment;
+    segment.resolution = leadingNumber(stream.kind);
+    segment.videoSize = stream.size;
+    segment.containerFormat = stream.container;
+    segment.videoFormat = stream.codec;
+    segment.videoURLs = stream.urls;
+    segment.httpHeaders = stream.httpHeaders;
+    return segment;
+}
+
+// Video variants become segments; of the separate AAC audio streams only
+// the biggest is kept, and its size is added to every variant, since the
+// user downloads it with whichever variant they pick.
+void takeStreams(DNYoutubeLinkNode& node, const QList<OnlineVideoStream>& streams)
+{
+    for (const OnlineVideoStream& stream : streams) {
+        if (stream.size < 1.0
+            || stream.codec.compare(QLatin1String("vp9"), Qt::CaseInsensitive) == 0)
+            continue;
+        if (stream.kind != QLatin1String("audio")) {
+            node.videosSegments.append(segmentOf(stream));
+            continue;
+        }
+        if (isAudioCodec(stream) && stream.size > node.audioStreamSize) {
+            node.audioStreamSize = stream.size;
+            node.biggestSizeOfAudioStream = stream.urls;
+            node.audioHttpHeaders = stream.httpHeaders;
+        }
+    }
+    for (DNYoutubeVideoSegment& segment : node.videosSegments)
+        segment.videoSize += node.audioStreamSize;
+}
+
+DNYoutubeLinkNode linkNodeOf(const QString& url, const OnlineVideoInfo& info)
+{
+    DNYoutubeLinkNode node = DNYoutubeLinkNode::linkNode();
+    node.sourceURL = url;
+    node.title = info.title;
+    node.covers = info.covers;
+    node.duration = info.duration;
+    takeStreams(node, info.streams);
+    return node;
+}
+
+std::optional<QDate> releaseDate(const QString& version)
+{
+    static const QRegularExpression date(QStringLiteral("(\\d{4})\\.(\\d{2})\\.(\\d{2})"));
+    const QRegularExpressionMatch match = date.match(version);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QDate day(
+        match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+    return day.isValid() ? std::optional(day) : std::nullopt;
+}
+
+qsizetype firstWithinOne(const QList<DNYoutubeVideoSegment>& segments, double target)
+{
+    for (qsizetype index = 0; index < segments.size(); ++index) {
+        if (std::abs(static_cast<double>(segments.at(index).resolution) - target) < 1.0)
+            return index;
+    }
+    return -1;
+}
+
+// Among the candidates (indexes into `segments`), the first within 1.0 of the
+// target, else the nearest; the first of equals stays.
+qsizetype nearestCandidate(
+    const QList<DNYoutubeVideoSegment>& segments, const QList<qsizetype>& candidates, double target)
+{
+    double bestDistance = 1000000.0;
+    qsizetype best = 0;
+    for (const qsizetype index : candidates) {
+        const double distance
+            = std::abs(static_cast<double>(segments.at(index).resolution) - target);
+        if (distance < 1.0)
+            return index;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = index;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const QString& url,
+    const QString& dylibPath, const std::shared_ptr<OnlineVideoCancel>& cancel,
+    std::chrono::milliseconds timeLimit)
+{
+    OnlineVideoLibrary library(dylibPath, cancel, timeLimit);
+    const QString version = library.getVersion();
+    if (version.isEmpty()) {
+        DNLog(QStringLiteral("could not open youtube parse lib due to %1")
+                  .arg(dylibPath.isEmpty() ? QStringLiteral("no yt-dlp program found")
+                                           : dylibPath + QStringLiteral(" does not run")));
+        return std::nullopt;
+    }
+    DNLog(QStringLiteral("Youtube Parser library Version: %1").arg(version));
+    if (!library.initialize())
+        return std::nullopt;
+    const NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
+    if (setting.isProxyEnabled())
+        library.setProxy(QStringLiteral("%1:%2").arg(setting.proxyAddress(), setting.proxyPort()));
+    const std::optional<OnlineVideoInfo> info = library.getOnlineVideoInfo(url);
+    library.uninstall();
+    if (!info || info->errorCode != 0 || info->streams.isEmpty()) {
+        DNLog(QStringLiteral("Youtube Parser: no downloadable stream on %1").arg(url));
+        return std::nullopt;
+    }
+    DNYoutubeLinkNode node = linkNodeOf(url, *info);
+    if (node.videosSegments.isEmpty()) {
+        DNLog(QStringLiteral("Youtube Parser: no video stream on %1").arg(url));
+        return std::nullopt;
+    }
+    return node;
+}
+
+qsizetype DNYoutubeParser::foundBestOneForApplePlatform(
+    const QList<DNYoutubeVideoSegment>& segments)
+{
+    return foundBestOneForApplePlatform(segments, DNSetting::shareSetting().downloadSetting());
+}
+
+qsizetype DNYoutubeParser::foundBestOneForApplePlatform(
+    const QList<DNYoutubeVideoSegment>& segments, const NXVideoDownloadSetting& setting)
+{
+    Q_ASSERT_X(!segments.isEmpty(), "foundBestOneForApplePlatform", "nodes is empty");
+    const QString format = setting.favFormat();
+    const QString resolution = setting.favResolution();
+    QList<qsizetype> candidates;
+    for (qsizetype index = 0; index < segments.size(); ++index) {
+        if (segments.at(index).containerFormat.toLower() == format)
+            candidates.append(index);
+    }
+    if (resolution == QLatin1String("Highest Definition"))
+        return candidates.isEmpty() ? 0 : candidates.first();
+    const double target = resolution.chopped(resolution.isEmpty() ? 0 : 1).toDouble();
+    if (candidates.isEmpty())
+        return std::max<qsizetype>(firstWithinOne(segments, target), 0);
+    return nearestCandidate(segments, candidates, target);
+}
+
+bool DNYoutubeParser::needUpdateYoutubeDownloader()
+{
+    return needUpdateYoutubeDownloader(UserDefaults::standard(), &QDate::currentDate);
+}
+
+bool DNYoutubeParser::needUpdateYoutubeDownloader(
+    UserDefaults& defaults, const std::function<QDate()>& today)
+{
+    const QString day = today().toString(kDateFormat);
+    if (defaults.value(kCheckDateKey).toString() == day)
+        return false;
+    const bool downloaded = DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(QString());
+    const bool tooOld = downloaded
+        && compareWebDylibStructVersion(DNYoutubeParseLibrary::youtubeParseDylibPath());
+    defaults.setValue(kCheckDateKey, day);
+    return tooOld;
+}
+
+std::optional<QDate> DNYoutubeParser::buildDateOfYoutubeDylib(const QString& dylibPath)
+{
+    return releaseDate(OnlineVideoLibrary(dylibPath).getVersion());
+}
+
+bool DNYoutubeParser::compareWebDylibStructVersion(const QString& dylibPath)
+{
+    OnlineVideoLibrary library(dylibPath);
+    if (library.getVersion().isEmpty())
+        return false;
+    return library.getStructVersion() > OnlineVideoLibrary::kStructVersion;
+}
+
+namespace DNYoutubeParseLibrary {
+
+QString bundleCopyPath()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("yt-dlp"));
+}
+
+QString downloadedCopyPath()
+{
+    const QFileInfo copy(AppPaths::dataFolder() + QStringLiteral("/yt-dlp"));
+    return copy.isFile() && copy.isExecutable() ? copy.absoluteFilePath() : QString();
+}
+
+QString youtubeParseDylibPath()
+{
+    const QString downloaded = downloadedCopyPath();
+    const QString bundle = bundleCopyPath();
+    if (downloaded.isEmpty())
+        return bundle;
+    // A system without yt-dlp can still use the copy a user placed.
+    if (bundle.isEmpty())
+        return downloaded;
+    const std::optional<QDate> downloadedDate
+        = DNYoutubeParser::buildDateOfYoutubeDylib(downloaded);
+    const std::optional<QDate> bundleDate = DNYoutubeParser::buildDateOfYoutubeDylib(bundle);
+    const bool newer = downloadedDate && bundleDate && *bundleDate < *downloadedDate;
+    return newer ? downloaded : bundle;
+}
+
+bool downloadLatestYoutubeParseLib(const QString& url)
+{
+    const QString copy = youtubeParseDylibPath();
+    const QString version = OnlineVideoLibrary(copy).getVersion();
+    DNLog(QStringLiteral("Youtube Parser: no download%1; newer yt-dlp comes from the package "
+                         "manager or PATH. In use: %2 (%3)")
+              .arg(url.isEmpty() ? QString() : QStringLiteral(" from ") + url,
+                  copy.isEmpty() ? QStringLiteral("none") : copy,
+                  version.isEmpty() ? QStringLiteral("does not run") : version));
+    return false;
+}
+
+} // namespace DNYoutubeParseLibrary

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "download/DNYoutubeLinkNode.h"
+
+#include <QDate>
+#include <QList>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class NXVideoDownloadSetting;
+class OnlineVideoCancel;
+class UserDefaults;
+
+// Turns a video page into a link node through the page analyser, chooses the
+// variant selected by default, and tells which analyser copy to use.
+class DNYoutubeParser {
+public:
+    static inline const QString kCheckDateKey = QStringLiteral("youtube_dylib_check_date");
+
+    // Blocking; call it off the main thread, from a QThread (the size requests
+    // need its timers for their time-outs). Nothing when the page offers no
+    // video we can download (the reason is logged). `cancel` ends it at once
+    // from another thread.
+    static std::optional<DNYoutubeLinkNode> analysisYoutubeWebSource(const QString& url,
+        const QString& dylibPath, const std::shared_ptr<OnlineVideoCancel>& cancel = {},
+        std::chrono::milliseconds timeLimit = std::chrono::milliseconds(60000));
+
+    // The index of the variant to select by default, after the favourite
+    // container and resolution; `segments` must not be empty.
+    static qsizetype foundBestOneForApplePlatform(const QList<DNYoutubeVideoSegment>& segments);
+    static qsizetype foundBestOneForApplePlatform(
+        const QList<DNYoutubeVideoSegment>& segments, const NXVideoDownloadSetting& setting);
+
+    // The daily check whether the application is too old for the analyser.
+    // It runs once a day (the day is stored in the user defaults) and never
+    // fetches anything, so it answers false.
+    static bool needUpdateYoutubeDownloader();
+    static bool needUpdateYoutubeDownloader(
+        UserDefaults& defaults, const std::function<QDate()>& today);
+
+    // The release date of an analyser copy (its version is that date), or
+    // nothing when the copy does not run or names no date.
+    static std::optional<QDate> buildDateOfYoutubeDylib(const QString& dylibPath);
+    // True when the copy's record layout is newer than ours: never for a copy that runs.
+    static bool compareWebDylibStructVersion(const QString& dylibPath);
+};
+
+// Where the analyser copies are and which one is used.
+namespace DNYoutubeParseLibrary {
+
+// The copy that comes with the system: "yt-dlp" on PATH, or "" when there is none.
+QString bundleCopyPath();
+// The copy a user may place in the data folder, "yt-dlp"; "" unless it is an
+// executable file there.
+QString downloadedCopyPath();
+// The data folder's copy when it is newer than the system's (or the system
+// has none), else the system's.
+QString youtubeParseDylibPath();
+// Never downloads: program code fetched from the web would run unchecked.
+// Logs which copy is in use and answers false.
+bool downloadLatestYoutubeParseLib(const QString& url);
+
+} // namespace DNYoutubeParseLibrary

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// One downloadable variant of an online video: one container, codec and
+// resolution, with the URLs to fetch one after the other (more than one means
+// the video comes in parts).
+struct DNYoutubeVideoSegment {
+    QString containerFormat; // "mp4", "webm", ... as the analysis names it
+    QString videoFormat; // codec name
+    QStringList videoURLs;
+    double videoSize = 0.0; // bytes: the variant plus the page's separate audio stream
+    qint64 resolution = 0; // vertical resolution; 0 when unknown
+    bool isSelected = false;
+    // Headers the site expects with every request for the variant.
+    QMap<QString, QString> httpHeaders;
+
+    int videoURLCount() const { return static_cast<int>(videoURLs.size()); }
+    // "480P 12.34mb"
+    QString description() const;
+
+    bool operator==(const DNYoutubeVideoSegment&) const = default;
+};

@@ -1,0 +1,342 @@
+#include "download/OnlineVideoLibrary.h"
+
+#include "http/NXHTTPRequest.h"
+#include "platform/ProcessRunner.h"
+#include "platform/TemporaryFile.h"
+#include "services/DNLogger.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QUrl>
+
+#include <condition_variable>
+#include <csignal>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Stops a runner when its time is up, from a thread of its own.
+class RunDeadline {
+public:
+    RunDeadline(ProcessRunner& runner, std::chrono::milliseconds limit)
+        : m_thread([this, &runner, limit] { watch(runner, limit); })
+    { }
+    ~RunDeadline()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    RunDeadline(const RunDeadline&) = delete;
+    RunDeadline& operator=(const RunDeadline&) = delete;
+
+    bool expired() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_expired;
+    }
+
+private:
+    void watch(ProcessRunner& runner, std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_wake.wait_for(lock, limit, [this] { return m_finished; }))
+            return;
+        m_expired = true;
+        runner.stop();
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_finished = false;
+    bool m_expired = false;
+    std::thread m_thread;
+};
+
+// A runner whose stop ends the child at once: an analysis has nothing to save.
+void killAtOnce(ProcessRunner& runner)
+{
+    runner.setGentleStop({ 0, {} }, std::chrono::milliseconds(0));
+}
+
+// The cancel object reaches the runner only while it runs.
+class CancelScope {
+public:
+    CancelScope(OnlineVideoCancel* cancel, std::function<void()> stop)
+        : m_cancel(cancel)
+    {
+        if (m_cancel)
+            m_cancel->attach(std::move(stop));
+    }
+    ~CancelScope()
+    {
+        if (m_cancel)
+            m_cancel->detach();
+    }
+    CancelScope(const CancelScope&) = delete;
+    CancelScope& operator=(const CancelScope&) = delete;
+
+private:
+    OnlineVideoCancel* const m_cancel;
+};
+
+// The program file as it is now: a copy put in its place, even one of the
+// same size written in the same millisecond, gives another key.
+QString programKey(const QString& program)
+{
+    struct stat info { };
+    if (::stat(QFile::encodeName(program).constData(), &info) != 0)
+        return {};
+    return QStringLiteral("%1|%2|%3|%4.%5")
+        .arg(QFileInfo(program).absoluteFilePath())
+        .arg(info.st_ino)
+        .arg(info.st_size)
+        .arg(info.st_mtim.tv_sec)
+        .arg(info.st_mtim.tv_nsec);
+}
+
+QString runVersion(const QString& program)
+{
+    ProcessRunner runner;
+    killAtOnce(runner);
+    QString firstLine;
+    runner.setStdoutHandler([&firstLine](const QString& line) {
+        if (firstLine.isEmpty())
+            firstLine = line.trimmed();
+    });
+    ProcessRunner::Result result;
+    {
+        const RunDeadline deadline(runner, std::chrono::seconds(15));
+        result = runner.run(program, { QStringLiteral("--version") });
+    }
+    if (!result.succeeded() || firstLine.isEmpty())
+        return {};
+    return QStringLiteral("yt-dlp ") + firstLine;
+}
+
+// The shell only sends the program's output to a file and bounds that file
+// (in 512-byte blocks), then becomes the program itself: the runner's pid is
+// the program's, and a runaway output costs neither memory nor disk.
+const QString kBoundedOutputScript
+    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec \"$@\" >\"$out\"")
+          .arg(OnlineVideoLibrary::kMaxOutputBytes / 512);
+
+QStringList analysisArguments(const QString& url, const QString& proxy)
+{
+    QStringList arguments { QStringLiteral("-J"), QStringLiteral("--ignore-config"),
+        QStringLiteral("--no-playlist"), QStringLiteral("--playlist-items"), QStringLiteral("1"),
+        QStringLiteral("--no-warnings"), QStringLiteral("--socket-timeout"), QStringLiteral("15") };
+    if (!proxy.isEmpty())
+        arguments << QStringLiteral("--proxy") << QStringLiteral("http://") + proxy;
+    // "--" keeps a URL that starts with "-" from being read as an option.
+    arguments << QStringLiteral("--") << url;
+    return arguments;
+}
+
+// Keeps the last "ERROR:" line the program printed, and stops it when its
+// error output runs away too.
+class ErrorOutput {
+public:
+    explicit ErrorOutput(ProcessRunner& runner)
+        : m_runner(runner)
+    { }
+    void take(const QString& line)
+    {
+        m_bytes += line.size();
+        if (m_bytes > OnlineVideoLibrary::kMaxOutputBytes)
+            m_runner.stop();
+        if (line.startsWith(QLatin1String("ERROR:")))
+            m_lastError = line;
+    }
+    QString lastError() const { return m_lastError; }
+
+private:
+    ProcessRunner& m_runner;
+    qint64 m_bytes = 0;
+    QString m_lastError;
+};
+
+QString failureText(const ProcessRunner::Result& result, const ErrorOutput& errors)
+{
+    if (!errors.lastError().isEmpty())
+        return errors.lastError();
+    if (!result.started)
+        return result.error;
+    if (result.signal != 0)
+        return QStringLiteral("ended by signal %1").arg(result.signal);
+    return QStringLiteral("exit status %1").arg(result.exitCode);
+}
+
+} // namespace
+
+// The stop runs under the lock: detach() waits for it, so whatever the stop
+// reaches (a runner, a request on the analysis thread's stack) is still alive.
+void OnlineVideoCancel::cancel()
+{
+    const std::lock_guard lock(m_mutex);
+    m_cancelled = true;
+    if (m_stop)
+        m_stop();
+}
+
+bool OnlineVideoCancel::isCancelled() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+void OnlineVideoCancel::attach(std::function<void()> stop)
+{
+    const std::lock_guard lock(m_mutex);
+    m_stop = std::move(stop);
+    if (m_cancelled)
+        m_stop();
+}
+
+void OnlineVideoCancel::detach()
+{
+    const std::lock_guard lock(m_mutex);
+    m_stop = nullptr;
+}
+
+OnlineVideoLibrary::OnlineVideoLibrary(
+    QString program, std::shared_ptr<OnlineVideoCancel> cancel, std::chrono::milliseconds timeLimit)
+    : m_program(std::move(program))
+    , m_cancel(std::move(cancel))
+    , m_timeLimit(timeLimit)
+{ }
+
+QString OnlineVideoLibrary::getVersion() const
+{
+    static std::mutex cacheMutex;
+    static QHash<QString, QString> versions;
+    if (m_program.isEmpty() || !QFileInfo(m_program).isExecutable())
+        return {};
+    const QString key = programKey(m_program);
+    {
+        const std::lock_guard lock(cacheMutex);
+        if (const auto known = versions.constFind(key); known != versions.cend())
+            return *known;
+    }
+    const QString version = runVersion(m_program);
+    if (!version.isEmpty()) {
+        const std::lock_guard lock(cacheMutex);
+        versions.insert(key, version);
+    }
+    return version;
+}
+
+bool OnlineVideoLibrary::initialize()
+{
+    return !getVersion().isEmpty();
+}
+
+void OnlineVideoLibrary::setProxy(const QString& hostAndPort)
+{
+    m_proxy = hostAndPort;
+}
+
+void OnlineVideoLibrary::uninstall()
+{
+    m_proxy.clear();
+}
+
+std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QString& url)
+{
+    const std::optional<QByteArray> json = runAnalysis(url);
+    if (!json)
+        return std::nullopt;
+    QStringList leftOut;
+    std::optional<OnlineVideoInfo> info = onlineVideoInfoFromJson(*json, &leftOut);
+    for (const QString& line : std::as_const(leftOut))
+        DNLog(QStringLiteral("yt-dlp: ") + line);
+    if (!info) {
+        DNLog(QStringLiteral("yt-dlp: no usable record for %1").arg(url));
+        return std::nullopt;
+    }
+    fillUnknownSizes(*info);
+    return info;
+}
+
+std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
+{
+    const TemporaryFileScope scratch;
+    const QString output = makeTemporaryFile(QStringLiteral("qzyt"), QStringLiteral("json"));
+    if (output.isEmpty())
+        return std::nullopt;
+    ProcessRunner runner;
+    killAtOnce(runner);
+    ErrorOutput errors(runner);
+    runner.setStderrHandler([&errors](const QString& line) { errors.take(line); });
+    const CancelScope cancelScope(m_cancel.get(), [&runner] { runner.stop(); });
+    ProcessRunner::Result result;
+    bool expired = false;
+    {
+        const RunDeadline deadline(runner, m_timeLimit);
+        result = runner.run(QStringLiteral("/bin/sh"),
+            QStringList { QStringLiteral("-c"), kBoundedOutputScript, QStringLiteral("yt-dlp"),
+                output, m_program }
+                + analysisArguments(url, m_proxy));
+        expired = deadline.expired();
+    }
+    QFile file(output);
+    const qint64 size = file.size();
+    if (m_cancel && m_cancel->isCancelled()) {
+        DNLog(QStringLiteral("yt-dlp: analysis of %1 cancelled").arg(url));
+        return std::nullopt;
+    }
+    if (expired) {
+        DNLog(QStringLiteral("yt-dlp: analysis of %1 stopped after %2 s")
+                  .arg(url)
+                  .arg(m_timeLimit.count() / 1000.0));
+        return std::nullopt;
+    }
+    if (size >= kMaxOutputBytes) {
+        DNLog(QStringLiteral("yt-dlp: analysis of %1 printed more than 64 MiB").arg(url));
+        return std::nullopt;
+    }
+    if (!result.succeeded()) {
+        DNLog(QStringLiteral("yt-dlp: analysis of %1 failed: %2")
+                  .arg(url, failureText(result, errors)));
+        return std::nullopt;
+    }
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return file.readAll();
+}
+
+void OnlineVideoLibrary::fillUnknownSizes(OnlineVideoInfo& info)
+{
+    for (OnlineVideoStream& stream : info.streams) {
+        if (stream.size > 0)
+            continue;
+        if (m_cancel && m_cancel->isCancelled())
+            return;
+        stream.size = headContentLength(stream);
+    }
+}
+
+// The size the server gives for the stream's first URL; 0 when it gives none.
+double OnlineVideoLibrary::headContentLength(const OnlineVideoStream& stream)
+{
+    const auto request = NXHTTPRequest::requestWithURL(QUrl(stream.urls.value(0)));
+    request->setRequestMethod(QStringLiteral("HEAD"));
+    for (auto header = stream.httpHeaders.cbegin(); header != stream.httpHeaders.cend(); ++header)
+        request->addRequestHeader(header.key(), header.value());
+    if (const qsizetype colon = m_proxy.lastIndexOf(QLatin1Char(':')); colon > 0) {
+        request->setProxyHost(m_proxy.left(colon));
+        request->setProxyPort(m_proxy.mid(colon + 1).toInt());
+    }
+    request->setTimeOutSeconds(15);
+    const CancelScope cancelScope(m_cancel.get(), [request] { request->cancel(); });
+    request->startSynchronous();
+    if (!request->error().isNull() || request->responseStatusCode() >= 400)
+        return 0.0;
+    return request->responseHeaders().value(QStringLiteral("Content-Length")).toDouble();
+}

@@ -1,0 +1,109 @@
+// The analysis with the real yt-dlp against the loopback video site.
+#include "VideoSite.h"
+
+#include "download/DNYoutubeParser.h"
+#include "services/DNSetting.h"
+
+#include "core/download/DownloadTestSupport.h"
+#include "server/TestProxy.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PageAnalysis : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString problem = m_site.start();
+        ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+        m_program = DNYoutubeParseLibrary::youtubeParseDylibPath();
+        ASSERT_FALSE(m_program.isEmpty()) << "yt-dlp is not installed (scripts/install-deps)";
+    }
+
+    std::optional<DNYoutubeLinkNode> analyse(const QString& path)
+    {
+        return DNYoutubeParser::analysisYoutubeWebSource(m_site.url(path).toString(), m_program);
+    }
+
+    QString media(const QString& name) const { return m_site.url("/media/" + name).toString(); }
+
+    VideoSite m_site;
+    QString m_program;
+};
+
+QList<qint64> resolutions(const DNYoutubeLinkNode& node)
+{
+    QList<qint64> heights;
+    for (const DNYoutubeVideoSegment& segment : node.videosSegments)
+        heights << segment.resolution;
+    return heights;
+}
+
+TEST_F(PageAnalysis, TwoSourcesGiveBothSizesTheCoverAndThePageTitle)
+{
+    const std::optional<DNYoutubeLinkNode> node = analyse("/two.html");
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->title, "Two Sources");
+    EXPECT_EQ(node->covers.value(0), media("poster.jpg"));
+    ASSERT_EQ(resolutions(*node), (QList<qint64> { 480, 240 }));
+    EXPECT_EQ(node->videosSegments[0].videoURLs, QStringList { media("av480.mp4") });
+    EXPECT_EQ(node->videosSegments[0].videoSize, m_site.mediaSize("av480.mp4"));
+    EXPECT_EQ(node->videosSegments[1].videoSize, m_site.mediaSize("av240.mp4"));
+    EXPECT_EQ(
+        node->videosSegments[0].httpHeaders.value("Referer"), m_site.url("/two.html").toString());
+}
+
+TEST_F(PageAnalysis, DashPageGivesTheH264VariantsWithTheAudioAdded)
+{
+    const std::optional<DNYoutubeLinkNode> node = analyse("/dash.html");
+    ASSERT_TRUE(node);
+    ASSERT_EQ(resolutions(*node), (QList<qint64> { 480, 240 }));
+    const qint64 audio = m_site.mediaSize("audio.m4a");
+    EXPECT_EQ(node->biggestSizeOfAudioStream, QStringList { media("audio.m4a") });
+    EXPECT_EQ(node->audioStreamSize, audio);
+    for (const DNYoutubeVideoSegment& segment : node->videosSegments) {
+        const QString file = QString("v%1.mp4").arg(segment.resolution);
+        EXPECT_EQ(segment.containerFormat, "mp4");
+        EXPECT_EQ(segment.videoFormat, "h264");
+        EXPECT_EQ(segment.videoSize, m_site.mediaSize(file) + audio) << file.toStdString();
+    }
+}
+
+TEST_F(PageAnalysis, JsonLdGivesTheDuration)
+{
+    const std::optional<DNYoutubeLinkNode> node = analyse("/jsonld.html");
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->duration, 130);
+    EXPECT_EQ(node->videosSegments.value(0).videoURLs, QStringList { media("av480.mp4") });
+}
+
+TEST_F(PageAnalysis, PagesWithoutADownloadableVideoGiveNothing)
+{
+    for (const char* path : { "/nomedia.html", "/hls.html", "/missing.html" }) {
+        EXPECT_FALSE(analyse(path)) << path;
+        EXPECT_TRUE(logText().contains("no downloadable stream on " + m_site.url(path).toString()))
+            << path;
+    }
+    EXPECT_TRUE(logText().contains("HTTP Error 404"));
+    EXPECT_TRUE(logText().contains("left out: delivered as m3u8"));
+}
+
+TEST_F(PageAnalysis, ProxyCarriesTheAnalysisAndTheSizeRequests)
+{
+    TestProxy proxy(TestProxy::Kind::Http);
+    ASSERT_TRUE(proxy.start());
+    NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
+    setting.setIsProxyEnabled(true);
+    setting.setProxyAddress("127.0.0.1");
+    setting.setProxyPort(QString::number(proxy.port()));
+    const bool analysed = analyse("/two.html").has_value();
+    setting.resetToDefaults();
+    EXPECT_TRUE(analysed);
+    const QStringList log = proxy.log();
+    EXPECT_TRUE(log.contains("GET " + m_site.url("/two.html").toString()))
+        << log.join('\n').toStdString();
+    EXPECT_TRUE(log.contains("HEAD " + media("av480.mp4"))) << log.join('\n').toStdString();
+}
+
+} // namespace

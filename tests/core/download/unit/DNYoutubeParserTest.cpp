@@ -1,0 +1,271 @@
+#include "download/DNYoutubeParser.h"
+#include "download/OnlineVideoLibrary.h"
+#include "platform/UserDefaults.h"
+
+#include "core/download/DownloadTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace {
+
+// One format as yt-dlp lists it; `size` 0 leaves the size out.
+QJsonObject format(const QString& ext, const QString& video, const QString& audio, int height,
+    double size, const QString& name)
+{
+    QJsonObject object { { "format_id", name }, { "ext", ext }, { "protocol", "http" },
+        { "url", "http://127.0.0.1:1/" + name + "." + ext }, { "vcodec", video },
+        { "acodec", audio } };
+    if (height > 0)
+        object.insert("height", height);
+    if (size > 0)
+        object.insert("filesize", size);
+    return object;
+}
+
+QByteArray page(const QJsonArray& formats, QJsonObject fields = {})
+{
+    fields.insert("title", fields.value("title").toString("Clip"));
+    fields.insert("formats", formats);
+    return QJsonDocument(fields).toJson(QJsonDocument::Compact);
+}
+
+// The parts of a link node the analysis fills, in one line.
+QString describe(const std::optional<DNYoutubeLinkNode>& node)
+{
+    if (!node)
+        return "nil";
+    QStringList segments;
+    for (const DNYoutubeVideoSegment& segment : node->videosSegments)
+        segments << QString("%1 %2 %3 %4 %5")
+                        .arg(segment.resolution)
+                        .arg(segment.containerFormat, segment.videoFormat)
+                        .arg(segment.videoSize)
+                        .arg(segment.videoURLs.join(','));
+    return QString("%1|%2|%3|%4|audio %5 %6")
+        .arg(node->title)
+        .arg(node->duration)
+        .arg(node->covers.join(','), segments.join("; "), node->biggestSizeOfAudioStream.join(','))
+        .arg(node->audioStreamSize);
+}
+
+struct AnalysisCase {
+    const char* what;
+    QByteArray json;
+    QString expected;
+};
+
+TEST(DNYoutubeParser, AnalysisTurnsTheRecordIntoALinkNode)
+{
+    const QString u = "http://127.0.0.1:1/";
+    const QJsonObject hd = format("mp4", "avc1.64001f", "mp4a.40.2", 720, 3000, "hd");
+    const QJsonObject sd = format("mp4", "avc1.42001e", "mp4a.40.2", 360, 1000, "sd");
+    const QJsonObject aacSmall = format("m4a", "none", "mp4a.40.2", 0, 100, "a1");
+    const QJsonObject aacBig = format("m4a", "none", "mp4a.40.5", 0, 200, "a2");
+    const QJsonObject aacBigToo = format("m4a", "none", "mp4a.40.2", 0, 200, "a3");
+    QJsonObject hls = format("mp4", "avc1", "mp4a", 480, 500, "hls");
+    hls.insert("protocol", "m3u8_native");
+    QJsonObject dash = format("mp4", "avc1", "none", 480, 500, "dash");
+    dash.insert("fragments", QJsonArray { QJsonObject { { "path", "s1.m4s" } } });
+    QJsonObject byRate = format("webm", "av01.0.05M.08", "opus", 480, 0, "rate");
+    byRate.insert("tbr", 8.0);
+    QJsonObject html5 { { "title", "Page (1)" }, { "extractor_key", "HTML5MediaEmbed" },
+        { "thumbnail", "http://x/p.jpg" }, { "duration", 129.6 },
+        { "thumbnails",
+            QJsonArray { QJsonObject { { "url", "http://x/p.jpg" } },
+                QJsonObject { { "url", "http://x/q.jpg" } } } } };
+    const AnalysisCase cases[] = {
+        { "best first, codec names, audio added", page({ sd, aacSmall, hd, aacBig }),
+            "Clip|0|,|720 mp4 h264 3200 " + u + "hd.mp4; 360 mp4 h264 1200 " + u + "sd.mp4|audio "
+                + u + "a2.m4a 200" },
+        { "equal AAC: the first of the best-first list", page({ sd, aacBig, aacBigToo }),
+            "Clip|0|,|360 mp4 h264 1200 " + u + "sd.mp4|audio " + u + "a3.m4a 200" },
+        { "vp9, a tiny and an unknown size are never offered",
+            page({ format("webm", "vp09.00.30.08", "none", 720, 5000, "vp9"),
+                format("mp4", "avc1", "none", 240, 0.5, "tiny"),
+                format("mp4", "avc1", "none", 144, 0, "unknown"), sd }),
+            "Clip|0|,|360 mp4 h264 1000 " + u + "sd.mp4|audio  0" },
+        { "audio only is nil", page({ aacSmall, aacBig }), "nil" },
+        { "HLS, fragments and a JSON file are left out",
+            page({ hls, dash, format("json", "none", "none", 0, 10, "info") }), "nil" },
+        { "html5 title, covers, rounded duration, size from the rate", page({ byRate }, html5),
+            "Page|130|http://x/p.jpg,http://x/q.jpg|480 webm av1 130000 " + u
+                + "rate.webm|audio  0" },
+        { "a direct link is its own stream",
+            QJsonDocument(QJsonObject { { "title", "" }, { "url", u + "v.mp4" }, { "ext", "mp4" },
+                              { "filesize", 9 } })
+                .toJson(),
+            "|0|,|0 mp4  9 " + u + "v.mp4|audio  0" },
+        { "a playlist gives its first entry",
+            QJsonDocument(QJsonObject { { "_type", "playlist" },
+                              { "entries",
+                                  QJsonArray { QJsonValue(),
+                                      QJsonObject { { "title", "First" },
+                                          { "formats", QJsonArray { sd } } } } } })
+                .toJson(),
+            "First|0|,|360 mp4 h264 1000 " + u + "sd.mp4|audio  0" },
+        { "null", "null", "nil" },
+        { "broken JSON", "{\"title\": ", "nil" },
+    };
+    for (const AnalysisCase& test : cases) {
+        QTemporaryDir folder;
+        QFile json(folder.filePath("page.json"));
+        ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+        json.write(test.json);
+        json.close();
+        const QString program
+            = writeFakeYtDlp(folder.path(), "2023.03.04", "cat '" + json.fileName() + "'");
+        EXPECT_EQ(describe(DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program)),
+            test.expected)
+            << test.what;
+    }
+}
+
+// A fake that tells its pid through a pipe the test reads, then waits forever.
+struct WaitingFake {
+    QTemporaryDir folder;
+    QString fifo = folder.filePath("pid");
+    QString program;
+    WaitingFake()
+    {
+        EXPECT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        program = writeFakeYtDlp(
+            folder.path(), "2023.03.04", "echo $$ > '" + fifo + "'; exec sleep 30");
+    }
+    // Blocks until the fake has started.
+    pid_t pid() const
+    {
+        QFile pipe(fifo);
+        return pipe.open(QIODevice::ReadOnly) ? pipe.readLine().trimmed().toInt() : -1;
+    }
+};
+
+bool hasEnded(pid_t pid)
+{
+    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+TEST(DNYoutubeParser, StoppedAnalysesLeaveNoChild)
+{
+    {
+        SCOPED_TRACE("time-out");
+        const WaitingFake fake;
+        pid_t pid = -1;
+        std::thread reader([&] { pid = fake.pid(); });
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource(
+            "http://site/v", fake.program, {}, std::chrono::milliseconds(300)));
+        reader.join();
+        EXPECT_LT(clock.elapsed(), 5000);
+        EXPECT_TRUE(hasEnded(pid));
+        EXPECT_TRUE(logText().contains("stopped after 0.3 s"));
+    }
+    {
+        SCOPED_TRACE("cancel");
+        const WaitingFake fake;
+        const auto cancel = std::make_shared<OnlineVideoCancel>();
+        pid_t pid = -1;
+        std::thread canceller([&] {
+            pid = fake.pid();
+            cancel->cancel();
+        });
+        EXPECT_FALSE(
+            DNYoutubeParser::analysisYoutubeWebSource("http://site/v", fake.program, cancel));
+        canceller.join();
+        EXPECT_TRUE(hasEnded(pid));
+        EXPECT_TRUE(logText().contains("cancelled"));
+    }
+}
+
+TEST(DNYoutubeParser, FailuresAreLogged)
+{
+    struct FailureCase {
+        const char* body;
+        const char* logged;
+    };
+    const FailureCase cases[] = {
+        { "echo 'ERROR: [generic] Unsupported URL: http://site/v' >&2; echo 'ERROR: second' >&2; "
+          "exit 1",
+            "failed: ERROR: second" },
+        { "printf '{\"title\": \"'; exec head -c 70000000 /dev/zero", "printed more than 64 MiB" },
+    };
+    for (const FailureCase& test : cases) {
+        QTemporaryDir folder;
+        const QString program = writeFakeYtDlp(folder.path(), "2023.03.04", test.body);
+        EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program));
+        EXPECT_TRUE(logText().contains(test.logged)) << test.logged;
+    }
+}
+
+// A system yt-dlp first on PATH for the duration of a test.
+class SystemCopy {
+public:
+    explicit SystemCopy(const QString& version)
+        : m_path(qgetenv("PATH"))
+    {
+        writeFakeYtDlp(m_folder.path(), version, "exit 1");
+        qputenv("PATH", QFile::encodeName(m_folder.path()) + ":" + m_path);
+    }
+    ~SystemCopy() { qputenv("PATH", m_path); }
+    QString path() const { return m_folder.filePath("yt-dlp"); }
+
+private:
+    QTemporaryDir m_folder;
+    const QByteArray m_path;
+};
+
+TEST(DNYoutubeParseLibrary, OnlyANewerDataFolderCopyIsUsed)
+{
+    const SystemCopy system("2023.03.04");
+    ASSERT_TRUE(QDir().mkpath(AppPaths::dataFolder()));
+    const QString placed = AppPaths::dataFolder() + "/yt-dlp";
+    struct CopyCase {
+        const char* version;
+        bool chosen;
+    };
+    const CopyCase cases[]
+        = { { "2099.01.01", true }, { "2020.12.31", false }, { "nightly", false } };
+    for (const CopyCase& test : cases) {
+        QFile::remove(placed);
+        QTemporaryDir folder;
+        QFile::copy(writeFakeYtDlp(folder.path(), test.version, "exit 1"), placed);
+        EXPECT_EQ(
+            DNYoutubeParseLibrary::youtubeParseDylibPath(), test.chosen ? placed : system.path())
+            << test.version;
+        EXPECT_FALSE(DNYoutubeParser::compareWebDylibStructVersion(placed));
+    }
+    QFile::remove(placed);
+    EXPECT_EQ(DNYoutubeParseLibrary::youtubeParseDylibPath(), system.path());
+}
+
+TEST(DNYoutubeParser, DailyCheckRunsOnceADayAndNeverDownloads)
+{
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    QDate today(2026, 3, 1);
+    const auto clock = [&today] { return today; };
+    const auto checks = [] { return logText().count("Youtube Parser: no download"); };
+    const qsizetype before = checks();
+    EXPECT_FALSE(DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock));
+    EXPECT_FALSE(DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock));
+    EXPECT_EQ(checks(), before + 1);
+    EXPECT_EQ(defaults.value(DNYoutubeParser::kCheckDateKey).toString(), "2026-03-01");
+    today = today.addDays(1);
+    EXPECT_FALSE(DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock));
+    EXPECT_EQ(checks(), before + 2);
+}
+
+} // namespace

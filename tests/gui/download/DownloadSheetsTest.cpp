@@ -1,0 +1,277 @@
+// The URL sheet against the loopback video site with the real yt-dlp, and
+// the download options panel.
+#include "VideoSite.h"
+#include "gui/GuiTestSupport.h"
+
+#include "core/download/DownloadTestSupport.h"
+#include "download/DNYoutubeParseController.h"
+#include "download/DNYoutubeSegmentModel.h"
+#include "download/NXVideoDownloadOption.h"
+#include "platform/UserDefaults.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <thread>
+
+#include <sys/stat.h>
+
+namespace {
+
+TEST(DNYoutubeParseController, TakesOnlyWebAddressesOfTheSite)
+{
+    QWidget window;
+    DNYoutubeParseController sheet;
+    sheet.displayPanelWithWindow(&window);
+    const QList<QPair<QString, bool>> cases = { { "http://www.youtube.com/watch?v=a", true },
+        { "  https://youtu.be/a\n", true }, { "ftp://youtu.be/a", false },
+        { "http://example.com/video", false }, { "youtube.com/watch?v=a", false } };
+    for (const auto& [text, accepted] : cases) {
+        sheet.youtubeURLAddress()->setText(text);
+        EXPECT_EQ(sheet.isURLAddressRight(), accepted) << text.toStdString();
+        EXPECT_EQ(sheet.analyzeButton()->isEnabled(), accepted) << text.toStdString();
+    }
+}
+
+class SheetOnSite : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString problem = site.start();
+        ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+        window.resize(640, 480);
+        window.show();
+        sheet.displayPanelWithWindow(&window);
+    }
+
+    bool analyse(const QString& url)
+    {
+        sheet.youtubeURLAddress()->setText(url);
+        sheet.userWantAnalyzeURL();
+        return waitUntil([this] { return !sheet.isInAnalyzingURL(); });
+    }
+
+    QString cell(int row, int column) const
+    {
+        return sheet.videoList()->model()->index(row, column).data().toString();
+    }
+
+    VideoSite site;
+    QWidget window;
+    DNYoutubeParseController sheet { &window };
+};
+
+TEST_F(SheetOnSite, PastedDashPageListsTheVariantsAndHandsOnTheChoice)
+{
+    QApplication::clipboard()->setText(site.url("/youtu/dash.html").toString());
+    sheet.userWantPasteURL();
+    ASSERT_TRUE(waitUntil([this] { return !sheet.isInAnalyzingURL(); }));
+    ASSERT_EQ(sheet.videoList()->model()->rowCount(), 2);
+    const double audio = site.mediaSize("audio.m4a");
+    for (const auto& [row, resolution, file] :
+        { std::tuple { 0, "480P", "v480.mp4" }, std::tuple { 1, "240P", "v240.mp4" } }) {
+        EXPECT_EQ(cell(row, 1), resolution);
+        EXPECT_EQ(cell(row, 2),
+            QString::number((site.mediaSize(file) + audio) / 1048576.0, 'f', 2) + " M");
+        EXPECT_EQ(cell(row, 3), "h264");
+        EXPECT_EQ(cell(row, 4), "mp4");
+    }
+    EXPECT_EQ(sheet.indexOfSelect(), 0);
+    EXPECT_TRUE(sheet.okButton()->isEnabled());
+    const QImage poster(VideoSite::mediaPath("poster.jpg"));
+    ASSERT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+
+    // A click below the rows keeps the chosen row.
+    QTest::mouseClick(sheet.videoList()->viewport(), Qt::LeftButton, {},
+        QPoint(5, sheet.videoList()->viewport()->height() - 3));
+    EXPECT_EQ(sheet.videoList()->selectionModel()->selectedRows().value(0).row(), 0);
+    sheet.videoList()->selectRow(1);
+
+    bool handedOn = false;
+    QObject::connect(
+        &sheet, &DNYoutubeParseController::userHaveChoosedWhatHeWant, [&] { handedOn = true; });
+    sheet.onOK();
+    ASSERT_TRUE(waitUntil([&] { return handedOn; }));
+    const DNYoutubeLinkNode chosen = sheet.needDownloadNodeAndCover().linkNode;
+    EXPECT_EQ(chosen.videosSegments.size(), 2);
+    ASSERT_NE(chosen.selectedSgmt(), nullptr);
+    EXPECT_EQ(chosen.selectedSgmt()->resolution, 240);
+    EXPECT_EQ(std::count_if(chosen.videosSegments.begin(), chosen.videosSegments.end(),
+                  [](const DNYoutubeVideoSegment& segment) { return segment.isSelected; }),
+        1);
+}
+
+TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
+{
+    // An earlier test of the same process may have closed the log (ctest runs
+    // each test alone, so there it is open).
+    DNLog("log probe");
+    const bool logOpen = logText().contains("log probe");
+    ASSERT_TRUE(analyse(site.url("/youtu/two.html").toString()));
+    EXPECT_EQ(sheet.videoList()->model()->rowCount(), 2);
+    EXPECT_TRUE(sheet.okButton()->isEnabled());
+    ASSERT_TRUE(analyse(site.url("/youtu/nomedia.html").toString()));
+    EXPECT_EQ(sheet.videoList()->model()->rowCount(), 0);
+    EXPECT_FALSE(sheet.okButton()->isEnabled());
+    const QString log = logText();
+    if (!logOpen)
+        return;
+    EXPECT_TRUE(log.contains("Parse failed, try again"));
+    EXPECT_TRUE(log.contains("Warning: Parse youtube website failed"));
+    EXPECT_FALSE(log.contains("Again: "));
+}
+
+TEST_F(SheetOnSite, ShortLinkIsAnalysedAsTheWatchPage)
+{
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.setValue(
+        DNYoutubeParseController::kMainHostKey, QString("127.0.0.1:%1").arg(site.url("/").port()));
+    defaults.setValue(
+        DNYoutubeParseController::kShortHostKey, QString("localhost:%1").arg(site.url("/").port()));
+    const bool analysed
+        = analyse(QString("http://localhost:%1/youtu/abc123").arg(site.url("/").port()));
+    defaults.remove(DNYoutubeParseController::kMainHostKey);
+    defaults.remove(DNYoutubeParseController::kShortHostKey);
+    ASSERT_TRUE(analysed);
+    EXPECT_EQ(sheet.videoList()->model()->rowCount(), 2);
+    QStringList targets;
+    for (const TestRequest& request : site.server().requests())
+        targets << QString::fromLatin1(request.target);
+    EXPECT_TRUE(targets.contains("/watch?v=abc123")) << targets.join(' ').toStdString();
+}
+
+TEST(DNYoutubeParseController, CancelDropsTheLateResultAndLeavesNoChild)
+{
+    QTemporaryDir folder;
+    const QString fifo = folder.filePath("pid");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    writeFakeYtDlp(folder.path(), "2023.03.04", "echo $$ > '" + fifo + "'; exec sleep 30");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(folder.path()) + ":" + path);
+    QWidget window;
+    DNYoutubeParseController sheet;
+    sheet.displayPanelWithWindow(&window);
+    sheet.youtubeURLAddress()->setText("http://127.0.0.1:1/youtu/slow");
+    sheet.userWantAnalyzeURL();
+    QFile pipe(fifo);
+    ASSERT_TRUE(pipe.open(QIODevice::ReadOnly)); // returns once the fake runs
+    const pid_t pid = pipe.readLine().trimmed().toInt();
+    sheet.onCancel();
+    qputenv("PATH", path);
+    EXPECT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(sheet.currentLinkNode());
+    EXPECT_FALSE(sheet.isInAnalyzingURL());
+    EXPECT_FALSE(sheet.okButton()->isEnabled());
+}
+
+struct OptionsPanel {
+    QWidget window;
+    ScriptedDialogs dialogs;
+    NXVideoDownloadSetting setting;
+    NXVideoDownloadOption panel { setting, dialogs, &window };
+    std::function<void()> firstApply;
+
+    OptionsPanel()
+    {
+        window.setGeometry(100, 100, 640, 480);
+        window.show();
+        panel.setTimer([this](std::chrono::milliseconds delay, std::function<void()> work) {
+            EXPECT_EQ(delay.count(), 500);
+            firstApply = std::move(work);
+        });
+    }
+};
+
+TEST(NXVideoDownloadOption, ProxyEntriesAreCheckedOnlyWithTheProxyOn)
+{
+    struct ProxyCase {
+        bool proxyOn;
+        const char* address;
+        const char* port;
+        bool accepted;
+    };
+    const ProxyCase cases[] = {
+        { true, "127.0.0.1", "0", false },
+        { true, "127.0.0.1", "65536", false },
+        { true, "", "8080", false },
+        { true, "127.0.0.1", "8080", true },
+        { false, "", "0", true },
+    };
+    for (const ProxyCase& test : cases) {
+        OptionsPanel options;
+        options.setting.setIsProxyEnabled(test.proxyOn);
+        options.panel.displayPanelWithWindow(&options.window);
+        options.panel.proxyAddress()->setText(test.address);
+        options.panel.proxyPort()->setText(test.port);
+        options.panel.doneSetting();
+        SCOPED_TRACE(std::string(test.address) + ":" + test.port);
+        EXPECT_EQ(options.panel.isVisible(), !test.accepted);
+        EXPECT_EQ(options.panel.wrongNotice()->isVisible(), !test.accepted);
+        EXPECT_EQ(options.setting.proxyAddress(), test.accepted ? test.address : "");
+        EXPECT_EQ(options.setting.proxyPort(), test.accepted ? test.port : "8080");
+    }
+}
+
+TEST(NXVideoDownloadOption, FirstApplyGivesThePanelItsHeightBelowTheWindowTop)
+{
+    OptionsPanel options;
+    options.panel.displayPanelWithWindow(&options.window);
+    ASSERT_TRUE(options.firstApply);
+    options.firstApply();
+    ASSERT_TRUE(waitUntil(
+        [&] { return options.panel.height() == NXVideoDownloadOption::kHeightWithoutProxy; },
+        3000));
+    EXPECT_EQ(options.panel.geometry().top(), options.window.geometry().top() + 22);
+    EXPECT_FALSE(options.panel.optionalBox()->isVisible());
+    options.panel.enableProxyChanged(0);
+    ASSERT_TRUE(waitUntil(
+        [&] { return options.panel.height() == NXVideoDownloadOption::kHeightWithProxy; }, 3000));
+    EXPECT_TRUE(options.setting.isProxyEnabled());
+    EXPECT_TRUE(options.panel.optionalBox()->isVisible());
+}
+
+TEST(NXVideoDownloadOption, ValuesSurviveASettingsSaveAndLoad)
+{
+    OptionsPanel options;
+    DNSetting& settings = DNSetting::shareSetting();
+    NXVideoDownloadOption panel(settings.downloadSetting(), options.dialogs, &options.window);
+    options.dialogs.folder = "/tmp/Clips";
+    panel.displayPanelWithWindow(&options.window);
+    panel.setSelectedFormat("webm");
+    panel.setSelectedResolution("720P");
+    panel.brower2Selected();
+    panel.enableProxyChanged(0);
+    panel.proxyAddress()->setText("proxy.example");
+    panel.proxyPort()->setText("3128");
+    panel.doneSetting();
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    settings.save(defaults);
+    DNSetting restored;
+    restored.restore(defaults);
+    settings.resetToDefaults();
+    const NXVideoDownloadSetting& loaded = restored.downloadSetting();
+    EXPECT_EQ(loaded.favFormat(), "webm");
+    EXPECT_EQ(loaded.favResolution(), "720P");
+    EXPECT_EQ(loaded.downloadTarget(), "/tmp/Clips");
+    EXPECT_TRUE(loaded.isProxyEnabled());
+    EXPECT_EQ(loaded.proxyAddress(), "proxy.example");
+    EXPECT_EQ(loaded.proxyPort(), "3128");
+}
+
+} // namespace
