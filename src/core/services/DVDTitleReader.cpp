@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -26,7 +27,10 @@ void logReaderLine(void*, dvd_logger_level_t level, const char* format, va_list 
         return;
     char line[1024];
     std::vsnprintf(line, sizeof line, format, arguments);
-    DNLog(QStringLiteral("DVD reader: %1").arg(QString::fromLocal8Bit(line).trimmed()));
+    // One line each: the decryption banner's box of stars says nothing more
+    // than its first line.
+    const QString message = QString::fromLocal8Bit(line).trimmed();
+    DNLog(QStringLiteral("DVD reader: %1").arg(message.section(QLatin1Char('\n'), 0, 0)));
 }
 
 const dvd_logger_cb kReaderLogger { &logReaderLine };
@@ -244,6 +248,10 @@ std::optional<DVDDiscFacts> readDVDTitles(const QString& path, QString& failure)
 {
     if (!QFileInfo::exists(path))
         return refuse(failure, QStringLiteral("No DVD source at %1").arg(path));
+    // Every open sets up the library's input layer in globals of its own;
+    // reading a disc's tables takes milliseconds, so loaders take turns.
+    static std::mutex turns;
+    const std::lock_guard turn(turns);
     const Reader reader(DVDOpen2(nullptr, &kReaderLogger, QFile::encodeName(path).constData()));
     if (!reader)
         return refuse(failure, QStringLiteral("Can not open %1 as a DVD").arg(path));

@@ -28,5 +28,5 @@ struct DVDDiscFacts {
 // title-set IFO and its backup are both unreadable is left out with a log
 // line. Nothing, with the reason in `failure` and in the log, when the
 // source cannot be opened, has no readable disc table or no readable title.
-// Safe to call from several threads at once.
+// Safe to call from any thread; loaders on several threads take turns.
 std::optional<DVDDiscFacts> readDVDTitles(const QString& path, QString& failure);
