@@ -7,7 +7,6 @@ DNDVDTExtSubtitle DNDVDTExtSubtitle::extSubtitleTrack(const QString& path)
     DNDVDTExtSubtitle track;
     track.path = path;
     track.language = kDefaultLanguage;
-    track.subtitleName = QLocale::languageToString(QLocale::English);
     return track;
 }
 

@@ -222,12 +222,18 @@ std::vector<DVDTitleFacts> readTitles(dvd_reader_t* reader, const tt_srpt_t& tab
         const title_info_t& info = table.title[index];
         const qint32 number = index + 1;
         const ifo_handle_t* titleSet = titleSets.open(info.title_set_nr);
-        const pgc_t* chain = titleSet ? firstProgramChain(*titleSet, info.vts_ttn) : nullptr;
-        if (!chain) {
+        if (!titleSet) {
             DNLog(QStringLiteral(
                 "DVD title %1 left out: VTS_%2_0.IFO and VTS_%2_0.BUP cannot be read")
                       .arg(number)
                       .arg(info.title_set_nr, 2, 10, QLatin1Char('0')));
+            continue;
+        }
+        const pgc_t* chain = firstProgramChain(*titleSet, info.vts_ttn);
+        if (!chain) {
+            DNLog(
+                QStringLiteral("DVD title %1 left out: its title set names no program chain for it")
+                    .arg(number));
             continue;
         }
         titles.push_back(titleFacts(*titleSet, *chain, number));
