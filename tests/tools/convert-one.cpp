@@ -3,6 +3,7 @@
 //
 //   convert-one --profile NAME [--group] --output DIR FILE...
 //   convert-one --list-profiles
+//   convert-one --dvd SOURCE --list-titles
 //
 // NAME is a profile's file name without its extension, or its GlobalID. Every
 // engine run prints "built:", "ran:", "status:" and "output:" lines; the exit
@@ -10,8 +11,14 @@
 // temporary files live in a temporary home that is removed at the end, so
 // nothing of the user's is read or changed; when a file or a job fails, the
 // log is printed on the standard error stream.
+//
+// --list-titles prints one line per title of a DVD source (a drive's device,
+// a folder or an ISO image), "title N: L s, WxH, A:B, audio: ..., subtitles:
+// ...", the main title marked "main"; a source that cannot be read gives the
+// reader's reason and exit status 1.
 #include "engine/DNVideoConverter.h"
 
+#include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/ProcessRunner.h"
@@ -184,6 +191,49 @@ int convert(const QCommandLineParser& options)
     return failed == 0 && allLoaded ? 0 : 1;
 }
 
+QString languageList(const QStringList& codes)
+{
+    return codes.isEmpty() ? QStringLiteral("none") : codes.join(' ');
+}
+
+QString titleLine(const DNDVDTitle& title)
+{
+    QStringList audio;
+    for (const DNDVDTAudio& track : title.audioTracks())
+        audio << (track.languageCode.isEmpty() ? QStringLiteral("??") : track.languageCode);
+    QStringList subtitles;
+    for (const DNDVDSubtitleTrack& track : title.subtitleTracks()) {
+        const QString code = DNDVDSubtitleFields(track).languageCode;
+        subtitles << (code.isEmpty() ? QStringLiteral("??") : code);
+    }
+    const DNDVDTVideo* video = title.selectedVideoTrack();
+    const QSizeF size = video ? video->videoResolution : QSizeF();
+    const QSizeF aspect = video ? video->videoAspect : QSizeF();
+    return QStringLiteral("title %1: %2 s, %3x%4, %5:%6, audio: %7, subtitles: %8")
+        .arg(title.titleNumber())
+        .arg(title.length())
+        .arg(size.width())
+        .arg(size.height())
+        .arg(aspect.width())
+        .arg(aspect.height())
+        .arg(languageList(audio), languageList(subtitles));
+}
+
+int listTitles(const QString& source)
+{
+    QString failure;
+    const QString path = source.startsWith("/dev/") ? source : QFileInfo(source).absoluteFilePath();
+    const auto node
+        = DNDVDNode::dvdNodeWithSourceInfo(NXDVDSourceInfo::sourceInfoWithPath(path), &failure);
+    if (!node) {
+        complain(failure);
+        return 1;
+    }
+    for (const auto& title : node->titles())
+        print(titleLine(*title) + (title->isSelected() ? QStringLiteral(", main") : QString()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -203,12 +253,20 @@ int main(int argc, char** argv)
         { { "profile", "The profile: file name without extension, or GlobalID.", "name" },
             { "output", "The folder the outputs go to.", "dir" },
             { "group", "Merge the files into one group and convert that." },
-            { "list-profiles", "Print every profile with its GlobalID and builder." } });
+            { "list-profiles", "Print every profile with its GlobalID and builder." },
+            { "dvd", "A DVD source: a drive's device, a folder or an ISO image.", "source" },
+            { "list-titles", "Print the titles of the --dvd source." } });
     options.addPositionalArgument("files", "The media files to convert.", "FILE...");
     options.process(app);
     if (options.isSet("list-profiles")) {
         listProfiles();
         return 0;
+    }
+    if (options.isSet("dvd")) {
+        if (options.isSet("list-titles"))
+            return listTitles(options.value("dvd"));
+        complain("--dvd goes with --list-titles");
+        return 2;
     }
     if (!options.isSet("profile") || options.positionalArguments().isEmpty()) {
         complain("give --profile NAME, --output DIR and at least one file (see --help)");

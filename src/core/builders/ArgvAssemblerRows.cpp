@@ -3,6 +3,7 @@
 #include "engine/ArgvAssemblerTables.h"
 
 #include "builders/audio/AudioBuilders.h"
+#include "builders/dvd/DVDEntryPoints.h" // generated from builders/dvd/DVDArgvAssemblerRows.txt
 #include "builders/video/Matroska.h"
 // DVD, DV and ProRes outputs.
 #include "builders/video/DV.h"
@@ -21,10 +22,13 @@
 
 namespace {
 
-// The rows in lookup order. Each builder family adds its rows, with the
-// header that declares its builders, as
+// The rows in lookup order. The DVD rows are made from their row list; each
+// media file builder family adds its rows, with the header that declares its
+// builders, as
 //     { "Video_To_MKV_With_AVEncoder", &Video_To_MKV_With_AVEncoder },
-constexpr std::initializer_list<ArgvAssemblerEntry> kDVDRows = {};
+constexpr std::initializer_list<ArgvAssemblerEntry> kDVDRows = {
+#include "builders/dvd/DVDTableRows.inc"
+};
 
 constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {
     // Phone, Flash, web and Windows/Real outputs.

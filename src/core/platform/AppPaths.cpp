@@ -82,6 +82,11 @@ QString resourcesFolder()
     return firstOf("QUILLON_RESOURCES", "share/quillon", QStringLiteral(QUILLON_SOURCE_RESOURCES));
 }
 
+QString generatedResourcesFolder()
+{
+    return firstOf("QUILLON_RESOURCES", "share/quillon", QStringLiteral(QUILLON_BUILD_RESOURCES));
+}
+
 QString toolsFolder()
 {
     return firstOf("QUILLON_TOOLS", "libexec/quillon", QStringLiteral(QUILLON_BUILD_TOOLS));

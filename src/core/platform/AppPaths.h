@@ -22,6 +22,9 @@ QString temporaryFolder();
 // Profiles, images and default data: $QUILLON_RESOURCES, else share/quillon
 // beside the installed executable, else the source tree's resources/.
 QString resourcesFolder();
+// The resources the build makes (the DVD profiles): $QUILLON_RESOURCES, else
+// share/quillon beside the installed executable, else the build tree's resources/.
+QString generatedResourcesFolder();
 // Our helper executables: $QUILLON_TOOLS, else libexec/quillon beside the
 // installed executable, else the build tree's src/tools.
 QString toolsFolder();

@@ -47,16 +47,20 @@ void sortCatalogue(std::vector<DNProfileCategory>& categories)
 
 DNProfileManager& DNProfileManager::profileManager()
 {
-    static DNProfileManager shared(
-        AppPaths::resourcesFolder() + QStringLiteral("/profiles"), UserDefaults::standard());
+    static DNProfileManager shared(AppPaths::resourcesFolder() + QStringLiteral("/profiles"),
+        UserDefaults::standard(),
+        AppPaths::generatedResourcesFolder() + QStringLiteral("/profiles/DVD"));
     return shared;
 }
 
-DNProfileManager::DNProfileManager(const QString& profilesFolder, UserDefaults& defaults)
+DNProfileManager::DNProfileManager(
+    const QString& profilesFolder, UserDefaults& defaults, const QString& dvdProfilesFolder)
     : m_defaults(defaults)
 {
+    const QString dvdFolder
+        = dvdProfilesFolder.isEmpty() ? profilesFolder + QStringLiteral("/DVD") : dvdProfilesFolder;
     loadFolder(QDir::cleanPath(profilesFolder + QStringLiteral("/Video")), DNProfileTypeVideo);
-    loadFolder(QDir::cleanPath(profilesFolder + QStringLiteral("/DVD")), DNProfileTypeDVD);
+    loadFolder(QDir::cleanPath(dvdFolder), DNProfileTypeDVD);
     loadRecent(DNProfileTypeVideo);
     loadRecent(DNProfileTypeDVD);
 }

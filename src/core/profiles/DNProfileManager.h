@@ -27,9 +27,11 @@ public:
     // The catalogue of the program's resources, loaded on first use.
     static DNProfileManager& profileManager();
 
-    // Loads `profilesFolder`/Video and `profilesFolder`/DVD, and the recent
-    // profiles stored in `defaults`.
-    DNProfileManager(const QString& profilesFolder, UserDefaults& defaults);
+    // Loads `profilesFolder`/Video and `dvdProfilesFolder` (by default
+    // `profilesFolder`/DVD; the program's own are made by the build), and the
+    // recent profiles stored in `defaults`.
+    DNProfileManager(const QString& profilesFolder, UserDefaults& defaults,
+        const QString& dvdProfilesFolder = QString());
 
     // The categories of one kind, by name, each with its profiles by name.
     const std::vector<DNProfileCategory>& categoriesOfType(int profileType) const;

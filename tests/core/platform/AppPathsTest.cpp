@@ -29,6 +29,7 @@ TEST(AppPaths, UserFoldersAndOverrides)
     };
     const Case cases[] = {
         { "QUILLON_RESOURCES", &AppPaths::resourcesFolder },
+        { "QUILLON_RESOURCES", &AppPaths::generatedResourcesFolder },
         { "QUILLON_TOOLS", &AppPaths::toolsFolder },
     };
     for (const Case& c : cases) {

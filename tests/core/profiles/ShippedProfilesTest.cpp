@@ -49,15 +49,18 @@ TEST(ShippedProfiles, LoadNameARegisteredBuilderAndHoldWellFormedValues)
 {
     std::set<int> globalIDs;
     const struct {
-        const char* folder;
+        QString folder;
         int type;
         std::span<const ArgvAssemblerEntry> table;
     } kinds[] = {
-        { "Video", DNProfileTypeVideo, VideoArgvAssemblerTable() },
-        { "DVD", DNProfileTypeDVD, DVDArgvAssemblerTable() },
+        { AppPaths::resourcesFolder() + "/profiles/Video", DNProfileTypeVideo,
+            VideoArgvAssemblerTable() },
+        // Written by the build from its data table.
+        { AppPaths::generatedResourcesFolder() + "/profiles/DVD", DNProfileTypeDVD,
+            DVDArgvAssemblerTable() },
     };
     for (const auto& kind : kinds) {
-        const QDir dir(AppPaths::resourcesFolder() + "/profiles/" + kind.folder);
+        const QDir dir(kind.folder);
         ASSERT_TRUE(dir.exists()) << qPrintable(dir.path());
         for (const QString& file : dir.entryList({ "*.plist" }, QDir::Files, QDir::Name)) {
             SCOPED_TRACE(qPrintable(dir.filePath(file)));

@@ -8,7 +8,7 @@
 #include <optional>
 
 class DNFileNode;
-class DNNodeSetting;
+class DNBaseEditSetting;
 struct EncodeConfig;
 
 // Services shared by the video and the audio command-line builders: output
@@ -37,7 +37,9 @@ QString MakeOutputPath(
 
 // The file name MakeOutputPath starts from for `outputName` and `suffix`,
 // before a number is added to keep it unique; for showing it beforehand.
-QString OutputFileName(const QString& outputName, const QString& suffix);
+// `middle` goes between the base and the extension (a DVD title's "_T2").
+QString OutputFileName(
+    const QString& outputName, const QString& suffix, const QString& middle = QString());
 
 // --- Trim ------------------------------------------------------------------
 
@@ -53,7 +55,7 @@ struct Trim {
 // make an empty output): it is logged under `builderName` and the whole file
 // is converted.
 std::optional<Trim> TrimOfSetting(
-    const DNNodeSetting& setting, float duration, const char* builderName);
+    const DNBaseEditSetting& setting, float duration, const char* builderName);
 
 // --- Stream specifiers -----------------------------------------------------
 

@@ -83,7 +83,7 @@ QString MakeOutputPath(
     return DNUniqueFilePath(where, OutputFileName(*outputName, suffix), 0);
 }
 
-QString OutputFileName(const QString& outputName, const QString& suffix)
+QString OutputFileName(const QString& outputName, const QString& suffix, const QString& middle)
 {
     // A slash would put the output in another folder ("../x" or "a/b").
     QString name = ReplaceQuotesInName(outputName);
@@ -94,7 +94,7 @@ QString OutputFileName(const QString& outputName, const QString& suffix)
     if (base.isEmpty())
         base = QStringLiteral("Untitled");
     const QString extension = dot < 0 ? suffix : chosenExtension(own, suffix);
-    return base + QLatin1Char('.') + extension;
+    return base + middle + QLatin1Char('.') + extension;
 }
 
 std::optional<QString> GenVideoStreamMark(
@@ -141,7 +141,7 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
 }
 
 std::optional<Trim> TrimOfSetting(
-    const DNNodeSetting& setting, float duration, const char* builderName)
+    const DNBaseEditSetting& setting, float duration, const char* builderName)
 {
     if (!setting.trimEnable() || !(duration > 0.0f) || !std::isfinite(duration))
         return std::nullopt;

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "builders/video/BuilderServices.h"
+#include "engine/ArgumentBlock.h"
+#include "engine/EncodeConfig.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class DNDVDNode;
+class DNDVDTitle;
+class DNDVDTitleSetting;
+class DNProfile;
+class NXBasicMediaNode;
+
+// One build of a mencoder command line for a DVD title: what the blocks read
+// and the writer they write through. Every core builder is its block order
+// plus its own blocks:
+//
+//   source, start position, container, scaler, audio filter, audio format,
+//   picture, audio codec, video codec, metadata, audio track, subtitle,
+//   output, end position, tail
+//
+// A block that cannot be built refuses the build (a log line naming the
+// builder); later blocks then write nothing and finish() returns null.
+class DVDBuild {
+public:
+    // Null, with a log line, for a node that is not a DVD, one without a
+    // profile, or a title index outside its titles.
+    static std::unique_ptr<DVDBuild> open(const char* builderName,
+        const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
+        const EncodeConfig& config);
+
+    DVDBuild(const char* builderName, std::shared_ptr<DNDVDNode> node,
+        std::shared_ptr<DNDVDTitle> title, int32_t titleIndex, const EncodeConfig& config);
+
+    const char* const builderName;
+    const std::shared_ptr<DNDVDNode> node;
+    const std::shared_ptr<DNDVDTitle> title;
+    const int32_t titleIndex;
+    const EncodeConfig config;
+    const DNProfile& profile;
+    const DNDVDTitleSetting& setting;
+    // The kept part of the title, when it is trimmed.
+    const std::optional<Trim> trim;
+    ArgumentWriter writer;
+    // The chosen audio track's language, for the forced subtitles.
+    QString audioLanguage;
+
+    void refuse(const QString& reason);
+    bool refused() const { return m_refused; }
+    // The block, with the kept length as its duration; null after a refusal.
+    ArgumentBlockPtr finish();
+
+private:
+    bool m_refused = false;
+};
+
+// Leaves a logged null for the builder; for the entries and dispatchers too.
+ArgumentBlockPtr refuseDVDBuild(const char* builderName, const QString& reason);
+
+void writeSourceBlock(DVDBuild& build);
+void writeStartPositionBlock(DVDBuild& build);
+// "-of lavf -lavfopts format=<container>".
+void writeLavfContainerBlock(DVDBuild& build, const QString& container);
+void writeScalerBlock(DVDBuild& build);
+void writeAudioFilterBlock(DVDBuild& build);
+void writeAudioFormatBlock(DVDBuild& build);
+void writePictureBlock(DVDBuild& build);
+void writeMetadataBlock(DVDBuild& build);
+void writeAudioTrackBlock(DVDBuild& build);
+void writeSubtitleBlock(DVDBuild& build);
+// "-o" and the title's new output path, which the title keeps.
+void writeOutputBlock(DVDBuild& build);
+void writeEndPositionBlock(DVDBuild& build);
+void writeTailBlock(DVDBuild& build);
