@@ -21,6 +21,9 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <utility>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,7 +33,13 @@ struct ConverterState {
     std::mutex mutex;
     bool running = false;
     bool stopRequested = false;
+    // A stop that came while no conversion ran, between two entries of a
+    // caller's list: the next start ends at once.
+    bool stopPending = false;
     const DNConversionEngine* engine = nullptr; // the engine of the run under way
+    // The engine whose list is being built: what the builder runs on it (a
+    // subtitle extraction) is stopped with the conversion.
+    const DNConversionEngine* building = nullptr;
     DNVideoConverterStateCallback callback = nullptr;
     void* context = nullptr;
     ProgressInfo lastProgress;
@@ -144,10 +153,48 @@ QString hoursText(std::chrono::steady_clock::duration elapsed)
     return QString::number(hours, 'f', 4); // QString::number ignores the locale
 }
 
+bool pathExists(const QString& path)
+{
+    struct stat info { };
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat info { };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The output a run writes. A run that fails or is stopped leaves a partial
+// file that looks like a result: it is deleted, but only when this run made
+// it, as a plain file (never a device, a link or a file that was there).
+class RunOutput {
+public:
+    explicit RunOutput(QString path)
+        : m_path(std::move(path))
+        , m_existed(pathExists(m_path))
+    { }
+
+    void discardUnfinished() const
+    {
+        if (m_path.isEmpty() || m_existed || !isRegularFile(m_path))
+            return;
+        if (QFile::remove(m_path))
+            DNLog(QStringLiteral("The unfinished output \"%1\" was deleted.").arg(m_path));
+        else
+            DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(m_path));
+    }
+
+private:
+    const QString m_path;
+    const bool m_existed;
+};
+
 int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     const std::shared_ptr<NXBasicMediaNode>& node)
 {
     const auto started = std::chrono::steady_clock::now();
+    const RunOutput output(outputNameOf(node));
     int status = kDNVideoConverterFailed;
     {
         setRunningEngine(&engine);
@@ -162,7 +209,35 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
-    return stopRequested() ? kDNVideoConverterStopped : status;
+    const int result = stopRequested() ? kDNVideoConverterStopped : status;
+    if (result != 0)
+        output.discardUnfinished();
+    return result;
+}
+
+// Makes the engine's stop reach what the builder runs on it, for as long as
+// the builder runs.
+class BuildingFor {
+public:
+    explicit BuildingFor(const DNConversionEngine& engine)
+    {
+        const std::lock_guard lock(state().mutex);
+        state().building = &engine;
+    }
+    ~BuildingFor()
+    {
+        const std::lock_guard lock(state().mutex);
+        state().building = nullptr;
+    }
+    BuildingFor(const BuildingFor&) = delete;
+    BuildingFor& operator=(const BuildingFor&) = delete;
+};
+
+ArgumentBlockPtr buildFor(const DNConversionEngine& engine, ArgvAssembler assembler,
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
+{
+    const BuildingFor building(engine);
+    return build(assembler, node, titleIndex, config);
 }
 
 // One engine run: the profile's builder makes the list, the entry's engine runs it.
@@ -195,7 +270,12 @@ int _VideoConverter(
     // The builder's scratch files (subtitle copies, join lists, watermark
     // pictures) are needed until the engine ends, and no longer.
     const TemporaryFileScope scratch;
-    ArgumentBlockPtr block = build(assembler, node, titleIndex, config);
+    ArgumentBlockPtr block = buildFor(*engine, assembler, node, titleIndex, config);
+    // A stop that came while the list was built ends the conversion here.
+    if (stopRequested()) {
+        DNLog(QStringLiteral("The conversion was stopped before the encoder started."));
+        return kDNVideoConverterStopped;
+    }
     if (!logArgumentBlock(block.get())) {
         std::fprintf(stderr, "construc arguments failed, exit....\n");
         return kDNVideoConverterFailed;
@@ -450,7 +530,7 @@ bool claimRun(DNVideoConverterStateCallback callback, void* context)
     if (state().running)
         return false;
     state().running = true;
-    state().stopRequested = false;
+    state().stopRequested = std::exchange(state().stopPending, false);
     state().lastProgress = {};
     state().callback = callback;
     state().context = context;
@@ -516,13 +596,23 @@ ProgressInfo DNVideoConverterProgress()
 void DNVideoConverterStop()
 {
     const std::lock_guard lock(state().mutex);
-    if (!state().running)
+    if (!state().running) {
+        state().stopPending = true;
         return;
+    }
     state().stopRequested = true;
     if (state().engine)
         state().engine->stop();
+    if (state().building)
+        state().building->stop();
     if (state().tagger)
         state().tagger->stop();
+}
+
+void DNVideoConverterForgetStop()
+{
+    const std::lock_guard lock(state().mutex);
+    state().stopPending = false;
 }
 
 bool DNVideoConverterIsRunning()

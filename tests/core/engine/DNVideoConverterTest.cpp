@@ -20,6 +20,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -27,6 +29,12 @@
 #include <mutex>
 #include <stdexcept>
 #include <vector>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +65,9 @@ DNFileNode& recordCall(const std::shared_ptr<NXBasicMediaNode>& node, const Enco
     return file;
 }
 
+// An output path a test builder writes in place of the one it would choose.
+QString fixedOutput;
+
 // The source and the output of a test builder's list, named as the real
 // builders name theirs; a merge group is joined by the real service.
 ArgumentBlockPtr encodeWith(const std::shared_ptr<NXBasicMediaNode>& node,
@@ -67,10 +78,10 @@ ArgumentBlockPtr encodeWith(const std::shared_ptr<NXBasicMediaNode>& node,
         return Video_Concat_With_AVEncoder(file, 0, config);
     // A first pass only gathers statistics.
     const bool statisticsOnly = config.twoPass && config.passIndex == 0;
-    const QString output = statisticsOnly
-        ? QStringLiteral("-")
-        : MakeOutputPath(configPath(config.outputDir), file.nodeInfo().outputName,
-            file.profile()->fileNameSuffix());
+    const QString output = statisticsOnly ? QStringLiteral("-")
+        : !fixedOutput.isEmpty()          ? fixedOutput
+                                          : MakeOutputPath(configPath(config.outputDir),
+                                              file.nodeInfo().outputName, file.profile()->fileNameSuffix());
     if (!statisticsOnly)
         file.setOutputName(output);
     ArgumentWriter writer("test");
@@ -114,6 +125,22 @@ ArgumentBlockPtr matroskaBuilder(
     return encodeWith(node, config, {}, kH264Aac + QStringList { "-f", "matroska" });
 }
 
+// ffmpeg opens the output, then refuses the list: MP4 holds no PCM sound.
+ArgumentBlockPtr brokenBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, {},
+        { "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "pcm_s16le", "-f", "mp4" });
+}
+
+// The user stops the conversion while its list is being built.
+ArgumentBlockPtr stoppedWhileBuilding(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    DNVideoConverterStop();
+    return encodeWith(node, config, {}, kH264Aac);
+}
+
 ArgumentBlockPtr nullBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
@@ -132,6 +159,8 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Encode", &encodeBuilder },
     { "Test_Slow", &slowBuilder },
     { "Test_Matroska", &matroskaBuilder },
+    { "Test_Broken", &brokenBuilder },
+    { "Test_StopWhileBuilding", &stoppedWhileBuilding },
     { "Test_Null", &nullBuilder },
     { "Test_Throw", &throwingBuilder },
 };
@@ -478,3 +507,122 @@ TEST_F(DNVideoConverterTest, AnOutputThatCannotBeTaggedIsKeptAsItIs)
 }
 
 } // namespace
+
+namespace {
+
+// Wakes a test when a file is made in a folder.
+class FolderWatch {
+public:
+    explicit FolderWatch(const QString& folder)
+        : m_fd(::inotify_init1(IN_CLOEXEC))
+    {
+        ::inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_CREATE);
+    }
+    ~FolderWatch() { ::close(m_fd); }
+    FolderWatch(const FolderWatch&) = delete;
+    FolderWatch& operator=(const FolderWatch&) = delete;
+
+    bool waitForNewFile() const
+    {
+        pollfd watch { m_fd, POLLIN, 0 };
+        return ::poll(&watch, 1, 10'000) == 1;
+    }
+
+private:
+    const int m_fd;
+};
+
+bool isCharacterDevice(const QString& path)
+{
+    struct stat info { };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+} // namespace
+
+TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
+{
+    // A null device of the test's own stands for /dev/null.
+    const QString device = m_folder.filePath("null");
+    const bool haveDevice
+        = ::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    const QString earlier = m_folder.filePath("earlier.mp4");
+    QFile file(earlier);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("earlier") == 7);
+    file.close();
+    const struct {
+        const char* what;
+        const char* builder;
+        QString output; // empty: the builder's own choice, in the output folder
+        bool stop;
+        int result;
+    } cases[] = {
+        { "failed run", "Test_Broken", {}, false, 1 },
+        { "stopped run", "Test_Slow", {}, true, kDNVideoConverterStopped },
+        { "an output that was there before", "Test_Broken", earlier, false, 1 },
+        { "a device", "Test_Broken", haveDevice ? device : QString(), false, 1 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixedOutput = c.output;
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder);
+        const FolderWatch watch(outputFolder());
+        auto conversion = std::async(
+            std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
+        if (c.stop) {
+            ASSERT_TRUE(watch.waitForNewFile());
+            DNVideoConverterStop();
+        }
+        EXPECT_EQ(conversion.get(), c.result);
+        EXPECT_TRUE(QDir(outputFolder()).isEmpty());
+    }
+    fixedOutput.clear();
+    EXPECT_TRUE(
+        sharedLogText().contains(QRegularExpression("The unfinished output .* was deleted")));
+    EXPECT_TRUE(QFile::exists(earlier));
+    EXPECT_TRUE(!haveDevice || isCharacterDevice(device));
+}
+
+TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutIt)
+{
+    const struct {
+        const char* what;
+        const char* builder;
+        bool group;
+        bool stopWhileIdle, forgetStop;
+        int result;
+        int built;
+    } cases[] = {
+        { "stop while the builder runs", "Test_StopWhileBuilding", false, false, false,
+            kDNVideoConverterStopped, 1 },
+        { "stop while a member's builder runs", "Test_StopWhileBuilding", true, false, false,
+            kDNVideoConverterStopped, 1 },
+        { "stop just before the start", "Test_Encode", false, true, false, kDNVideoConverterStopped,
+            0 },
+        { "that stop dropped for a new list", "Test_Encode", false, true, true, 0, 1 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.clear();
+        m_runs.clear();
+        std::shared_ptr<NXBasicMediaNode> node
+            = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder);
+        if (c.group) {
+            auto second = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder);
+            auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+                { std::static_pointer_cast<DNFileNode>(node), second });
+            group->setProfile(profile(c.builder));
+            node = group;
+        }
+        if (c.stopWhileIdle)
+            DNVideoConverterStop();
+        if (c.forgetStop)
+            DNVideoConverterForgetStop();
+        StateRecorder states;
+        EXPECT_EQ(DNVideoConverterStart(node, 0, &StateRecorder::report, &states), c.result);
+        EXPECT_EQ(int(calls.size()), c.built);
+        const int engineRuns = c.result == 0 ? 1 : 0;
+        EXPECT_EQ(int(m_runs.size()), engineRuns);
+        EXPECT_EQ(states.passes, engineRuns);
+    }
+}
