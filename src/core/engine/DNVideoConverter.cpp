@@ -356,6 +356,9 @@ DNNodeSetting settingForMerge(const DNNodeSetting& own)
     setting.setWatermarkTransparency(fresh.watermarkTransparency());
     setting.setWatermarkFont(fresh.watermarkFont());
     setting.setWatermarkColor(fresh.watermarkColor());
+    // The members share one frame (memberProfile): each picture is fitted
+    // into it and padded, so that none is squeezed to the frame's shape.
+    setting.setAutoExpandToProfile(true);
     return setting;
 }
 

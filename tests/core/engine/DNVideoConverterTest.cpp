@@ -6,6 +6,7 @@
 #include "builders/video/BuilderServices.h"
 #include "core/builders/BuilderTestSupport.h"
 #include "core/builders/video/FrameTestSupport.h"
+#include "core/engine/ProfileRunTest.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
@@ -624,5 +625,73 @@ TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutI
         const int engineRuns = c.result == 0 ? 1 : 0;
         EXPECT_EQ(int(m_runs.size()), engineRuns);
         EXPECT_EQ(states.passes, engineRuns);
+    }
+}
+
+namespace {
+
+// The distinct "width,height,sample aspect" of every picture of a file.
+QStringList frameShapes(const QString& path)
+{
+    QProcess probe;
+    probe.start("ffprobe",
+        { "-v", "error", "-select_streams", "v:0", "-show_entries",
+            "frame=width,height,sample_aspect_ratio", "-of", "csv=p=0", path });
+    probe.waitForFinished(60'000);
+    QStringList shapes;
+    for (const QString& line : QString::fromUtf8(probe.readAllStandardOutput()).split('\n')) {
+        // Pictures with side data get an empty field more.
+        if (!line.isEmpty())
+            shapes << line.section(',', 0, 2);
+    }
+    shapes.removeDuplicates();
+    return shapes;
+}
+
+// The mean brightness of a row of the picture shown at `seconds`.
+QList<int> rowBrightness(const QString& path, double seconds, int width, QList<int> rows)
+{
+    QProcess grab;
+    grab.start("ffmpeg",
+        { "-v", "error", "-ss", QString::number(seconds), "-i", path, "-frames:v", "1", "-f",
+            "rawvideo", "-pix_fmt", "gray", "-" });
+    grab.waitForFinished(60'000);
+    const QByteArray picture = grab.readAllStandardOutput();
+    for (int& row : rows) {
+        const QByteArray line = picture.mid(qsizetype(row) * width, width);
+        int sum = 0;
+        for (const char pixel : line)
+            sum += static_cast<unsigned char>(pixel);
+        row = line.size() == width ? sum / width : -1;
+    }
+    return rows;
+}
+
+} // namespace
+
+// A 4:3 and a 16:9 member join in the first one's frame: the wide picture is
+// letterboxed in it, never squeezed, and every picture has square pixels.
+TEST_F(DNVideoConverterTest, MembersOfMixedShapesShareOneFrameAndKeepTheirPictures)
+{
+    DNVideoConverterUseProgramAssemblerTables();
+    const QString wide = m_folder.filePath("wide.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "color=c=white:size=320x180:rate=25:duration=2",
+        "-f", "lavfi", "-i", "sine=duration=2", "-c:v", "libx264", "-preset", "ultrafast",
+        "-pix_fmt", "yuv420p", "-c:a", "aac", wide }));
+    for (const char* name : { "FLV Video", "MKV Video (H.264)" }) {
+        SCOPED_TRACE(name);
+        auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+            { DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio)),
+                DNFileNode::fileNodeWithFile(wide) });
+        group->setProfile(shippedProfile(name));
+        ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0)
+            << sharedLogText().right(3000).toStdString();
+        const QStringList shapes = frameShapes(group->outputName());
+        EXPECT_EQ(shapes, QStringList { "160,120,1:1" }) << shapes.join(' ').toStdString();
+        // Rows 4 and 115 lie in the bars, row 60 in the white picture.
+        const QList<int> rows = rowBrightness(group->outputName(), 3.0, 160, { 4, 60, 115 });
+        EXPECT_LT(rows[0], 40);
+        EXPECT_GT(rows[1], 200);
+        EXPECT_LT(rows[2], 40);
     }
 }
