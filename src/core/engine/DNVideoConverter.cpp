@@ -44,6 +44,8 @@ struct ConverterState {
     void* context = nullptr;
     ProgressInfo lastProgress;
     CoverArtTagger* tagger = nullptr;
+    QStringList madeOutputs; // the files this conversion's runs have made
+
     std::span<const ArgvAssemblerEntry> dvdTable = DVDArgvAssemblerTable();
     std::span<const ArgvAssemblerEntry> videoTable = VideoArgvAssemblerTable();
     DNEngineRunObserver observer = nullptr;
@@ -165,30 +167,55 @@ bool isRegularFile(const QString& path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+void discardOutput(const QString& path)
+{
+    if (!isRegularFile(path))
+        return;
+    if (QFile::remove(path))
+        DNLog(QStringLiteral("The unfinished output \"%1\" was deleted.").arg(path));
+    else
+        DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(path));
+}
+
 // The output a run writes. A run that fails or is stopped leaves a partial
 // file that looks like a result: it is deleted, but only when this run made
-// it, as a plain file (never a device, a link or a file that was there).
+// it, as a plain file (never a device, a link or a file that was there). What
+// a run made is remembered, for a conversion that fails in a later pass.
 class RunOutput {
 public:
     explicit RunOutput(QString path)
         : m_path(std::move(path))
-        , m_existed(pathExists(m_path))
+        , m_ours(!m_path.isEmpty() && !pathExists(m_path))
     { }
 
-    void discardUnfinished() const
+    void settle(int result) const
     {
-        if (m_path.isEmpty() || m_existed || !isRegularFile(m_path))
+        if (!m_ours)
             return;
-        if (QFile::remove(m_path))
-            DNLog(QStringLiteral("The unfinished output \"%1\" was deleted.").arg(m_path));
-        else
-            DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(m_path));
+        if (result != 0) {
+            discardOutput(m_path);
+            return;
+        }
+        const std::lock_guard lock(state().mutex);
+        state().madeOutputs << m_path;
     }
 
 private:
     const QString m_path;
-    const bool m_existed;
+    const bool m_ours;
 };
+
+// A conversion that does not end well leaves nothing its runs made.
+void discardMadeOutputs()
+{
+    QStringList made;
+    {
+        const std::lock_guard lock(state().mutex);
+        made = std::exchange(state().madeOutputs, {});
+    }
+    for (const QString& path : made)
+        discardOutput(path);
+}
 
 int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     const std::shared_ptr<NXBasicMediaNode>& node)
@@ -210,8 +237,7 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
     const int result = stopRequested() ? kDNVideoConverterStopped : status;
-    if (result != 0)
-        output.discardUnfinished();
+    output.settle(result);
     return result;
 }
 
@@ -535,6 +561,7 @@ bool claimRun(DNVideoConverterStateCallback callback, void* context)
     state().running = true;
     state().stopRequested = std::exchange(state().stopPending, false);
     state().lastProgress = {};
+    state().madeOutputs.clear();
     state().callback = callback;
     state().context = context;
     return true;
@@ -555,6 +582,8 @@ int convert(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex)
         = makeEncodeConfig(settings.mainWindowSetting(), settings.appSetting());
     try {
         const int result = _VideoConverter_Start(node, titleIndex, config);
+        if (result != 0)
+            discardMadeOutputs();
         if (result == 0 && stopRequested())
             return kDNVideoConverterStopped;
         if (result == 0)

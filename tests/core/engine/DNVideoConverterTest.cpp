@@ -134,6 +134,15 @@ ArgumentBlockPtr brokenBuilder(
         { "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "pcm_s16le", "-f", "mp4" });
 }
 
+// Two passes that each write the output; the second is refused.
+ArgumentBlockPtr brokenSecondPass(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    const bool second = config.passIndex == 1;
+    config.twoPass = false;
+    return second ? brokenBuilder(node, 0, config) : encodeBuilder(node, 0, config);
+}
+
 // The user stops the conversion while its list is being built.
 ArgumentBlockPtr stoppedWhileBuilding(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -162,6 +171,7 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Matroska", &matroskaBuilder },
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
+    { "Test_BrokenSecondPass", &brokenSecondPass },
     { "Test_Null", &nullBuilder },
     { "Test_Throw", &throwingBuilder },
 };
@@ -560,13 +570,15 @@ TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
     } cases[] = {
         { "failed run", "Test_Broken", {}, false, 1 },
         { "stopped run", "Test_Slow", {}, true, kDNVideoConverterStopped },
+        { "second pass failed", "Test_BrokenSecondPass", {}, false, 1 },
         { "an output that was there before", "Test_Broken", earlier, false, 1 },
         { "a device", "Test_Broken", haveDevice ? device : QString(), false, 1 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fixedOutput = c.output;
-        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder);
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder,
+            c.builder == QLatin1String("Test_BrokenSecondPass"));
         const FolderWatch watch(outputFolder());
         auto conversion = std::async(
             std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
