@@ -99,7 +99,7 @@ QString withAudioSync(const QString& filter)
 
 void addAudioSync(QStringList& arguments)
 {
-    if (!needsAudioSync(arguments) || arguments.contains("-an"))
+    if (!needsAudioSync(arguments))
         return;
     for (const char* option : { "-filter:a", "-af" }) {
         const qsizetype at = arguments.lastIndexOf(option);
