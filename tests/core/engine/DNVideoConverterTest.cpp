@@ -613,14 +613,12 @@ TEST_F(DNVideoConverterTest, MembersOfMixedShapesShareOneFrameAndKeepTheirPictur
         group->setProfile(shippedProfile(name));
         ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0);
         // Every picture's "width,height,sample aspect" (pictures with side data add a field).
+        const QString frames = QString::fromUtf8(outputOf("ffprobe",
+            { "-v", "error", "-select_streams", "v", "-show_entries",
+                "frame=width,height,sample_aspect_ratio", "-of", "csv=p=0", group->outputName() }));
         QStringList shapes;
-        for (const QByteArray& line : outputOf("ffprobe",
-                 { "-v", "error", "-select_streams", "v", "-show_entries",
-                     "frame=width,height,sample_aspect_ratio", "-of", "csv=p=0",
-                     group->outputName() })
-                                          .split('\n'))
-            shapes << QString::fromUtf8(line).section(',', 0, 2);
-        shapes.removeAll(QString());
+        for (const QString& line : frames.split('\n', Qt::SkipEmptyParts))
+            shapes << line.section(',', 0, 2);
         shapes.removeDuplicates();
         EXPECT_EQ(shapes, QStringList { "160,120,1:1" }) << shapes.join(' ').toStdString();
         // A grey picture of the second member: rows 4 and 115 in the bars, 60 in the picture.
