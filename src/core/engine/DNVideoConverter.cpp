@@ -45,7 +45,6 @@ struct ConverterState {
     ProgressInfo lastProgress;
     CoverArtTagger* tagger = nullptr;
     QStringList madeOutputs; // the files this conversion's runs have made
-
     std::span<const ArgvAssemblerEntry> dvdTable = DVDArgvAssemblerTable();
     std::span<const ArgvAssemblerEntry> videoTable = VideoArgvAssemblerTable();
     DNEngineRunObserver observer = nullptr;
@@ -158,7 +157,7 @@ QString hoursText(std::chrono::steady_clock::duration elapsed)
 bool pathExists(const QString& path)
 {
     struct stat info { };
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 bool isRegularFile(const QString& path)
@@ -179,13 +178,15 @@ void discardOutput(const QString& path)
 
 // The output a run writes. A run that fails or is stopped leaves a partial
 // file that looks like a result: it is deleted, but only when this run made
-// it, as a plain file (never a device, a link or a file that was there). What
-// a run made is remembered, for a conversion that fails in a later pass.
+// it, as a plain file (never a device, a link or a file that was there; a
+// path that is no file path, such as "-" for the standard output, is never
+// ours). What a run made is remembered, for a conversion that fails in a
+// later pass.
 class RunOutput {
 public:
     explicit RunOutput(QString path)
         : m_path(std::move(path))
-        , m_ours(!m_path.isEmpty() && !pathExists(m_path))
+        , m_ours(QDir::isAbsolutePath(m_path) && !pathExists(m_path))
     { }
 
     void settle(int result) const
