@@ -63,6 +63,56 @@ const std::vector<Adaptation>& adaptations()
     return table;
 }
 
+// DV carries 48 kHz sound locked to the picture, and a DVD authoring tool
+// refuses sound whose timestamps jump ("please remultiplex input"). ffmpeg's
+// DV and DVD muxers take the sound as the decoder gives it: a Matroska or WebM
+// source (44.1 kHz AAC, Opus with its pre-skip) starts late or drifts, and the
+// DV muxer then stops with "Insufficient audio data or severe sync problem".
+// Resampling to 48 kHz with timestamp correction (padding from time 0,
+// stretching up to 1000 samples a second) mends both. It is about how this
+// ffmpeg's muxers treat sound, so it lives here and not in the builders,
+// whose lists stay as they were designed; it joins their volume filter
+// rather than replace it, since ffmpeg keeps only one audio filter.
+const QString kAudioSyncFilter = QStringLiteral("aresample=48000:async=1000:first_pts=0");
+
+bool needsAudioSync(const QStringList& arguments)
+{
+    for (qsizetype at = arguments.indexOf("-f"); at >= 0 && at + 1 < arguments.size();
+         at = arguments.indexOf("-f", at + 1)) {
+        const QString& format = arguments[at + 1];
+        // "-f" before "-i" names an input's format; only the output's counts.
+        const bool output = arguments.indexOf("-i", at) < 0;
+        if (output && (format == QLatin1String("dv") || format == QLatin1String("dvd")))
+            return true;
+    }
+    return false;
+}
+
+// "volume=1.5[audio]" becomes "volume=1.5,<sync>[audio]": the label stays last.
+QString withAudioSync(const QString& filter)
+{
+    const qsizetype label = filter.endsWith(']') ? filter.lastIndexOf('[') : -1;
+    if (label < 0)
+        return filter + ',' + kAudioSyncFilter;
+    return filter.left(label) + ',' + kAudioSyncFilter + filter.mid(label);
+}
+
+void addAudioSync(QStringList& arguments)
+{
+    if (!needsAudioSync(arguments))
+        return;
+    for (const char* option : { "-filter:a", "-af" }) {
+        const qsizetype at = arguments.lastIndexOf(option);
+        if (at >= 0 && at + 1 < arguments.size()) {
+            arguments[at + 1] = withAudioSync(arguments[at + 1]);
+            return;
+        }
+    }
+    // Output options stand before the output path, the last word.
+    arguments.insert(arguments.size() - 1, kAudioSyncFilter);
+    arguments.insert(arguments.size() - 2, QStringLiteral("-af"));
+}
+
 const Adaptation* adaptationAt(const QStringList& arguments, qsizetype at)
 {
     for (const Adaptation& row : adaptations()) {
@@ -306,6 +356,7 @@ QStringList AVEncoderAdaptArguments(const QStringList& builderArguments)
         adapted << row->replacement;
         at += row->words.size();
     }
+    addAudioSync(adapted);
     return adapted;
 }
 

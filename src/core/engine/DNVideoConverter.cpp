@@ -21,6 +21,9 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
+#include <utility>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -30,11 +33,18 @@ struct ConverterState {
     std::mutex mutex;
     bool running = false;
     bool stopRequested = false;
+    // A stop that came while no conversion ran, between two entries of a
+    // caller's list: the next start ends at once.
+    bool stopPending = false;
     const DNConversionEngine* engine = nullptr; // the engine of the run under way
+    // The engine whose list is being built: what the builder runs on it (a
+    // subtitle extraction) is stopped with the conversion.
+    const DNConversionEngine* building = nullptr;
     DNVideoConverterStateCallback callback = nullptr;
     void* context = nullptr;
     ProgressInfo lastProgress;
     CoverArtTagger* tagger = nullptr;
+    QStringList madeOutputs; // the files this conversion's runs have made
     std::span<const ArgvAssemblerEntry> dvdTable = DVDArgvAssemblerTable();
     std::span<const ArgvAssemblerEntry> videoTable = VideoArgvAssemblerTable();
     DNEngineRunObserver observer = nullptr;
@@ -144,10 +154,75 @@ QString hoursText(std::chrono::steady_clock::duration elapsed)
     return QString::number(hours, 'f', 4); // QString::number ignores the locale
 }
 
+bool pathExists(const QString& path)
+{
+    struct stat info { };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat info { };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+void discardOutput(const QString& path)
+{
+    if (!isRegularFile(path))
+        return;
+    if (QFile::remove(path))
+        DNLog(QStringLiteral("The unfinished output \"%1\" was deleted.").arg(path));
+    else
+        DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(path));
+}
+
+// The output a run writes. A run that fails or is stopped leaves a partial
+// file that looks like a result: it is deleted, but only when this run made
+// it, as a plain file (never a device, a link or a file that was there; a
+// path that is no file path, such as "-" for the standard output, is never
+// ours). What a run made is remembered, for a conversion that fails in a
+// later pass.
+class RunOutput {
+public:
+    explicit RunOutput(QString path)
+        : m_path(std::move(path))
+        , m_ours(QDir::isAbsolutePath(m_path) && !pathExists(m_path))
+    { }
+
+    void settle(int result) const
+    {
+        if (!m_ours)
+            return;
+        if (result != 0) {
+            discardOutput(m_path);
+            return;
+        }
+        const std::lock_guard lock(state().mutex);
+        state().madeOutputs << m_path;
+    }
+
+private:
+    const QString m_path;
+    const bool m_ours;
+};
+
+// A conversion that does not end well leaves nothing its runs made.
+void discardMadeOutputs()
+{
+    QStringList made;
+    {
+        const std::lock_guard lock(state().mutex);
+        made = std::exchange(state().madeOutputs, {});
+    }
+    for (const QString& path : made)
+        discardOutput(path);
+}
+
 int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     const std::shared_ptr<NXBasicMediaNode>& node)
 {
     const auto started = std::chrono::steady_clock::now();
+    const RunOutput output(outputNameOf(node));
     int status = kDNVideoConverterFailed;
     {
         setRunningEngine(&engine);
@@ -162,7 +237,34 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
-    return stopRequested() ? kDNVideoConverterStopped : status;
+    const int result = stopRequested() ? kDNVideoConverterStopped : status;
+    output.settle(result);
+    return result;
+}
+
+// Makes the engine's stop reach what the builder runs on it, for as long as
+// the builder runs.
+class BuildingFor {
+public:
+    explicit BuildingFor(const DNConversionEngine& engine)
+    {
+        const std::lock_guard lock(state().mutex);
+        state().building = &engine;
+    }
+    ~BuildingFor()
+    {
+        const std::lock_guard lock(state().mutex);
+        state().building = nullptr;
+    }
+    BuildingFor(const BuildingFor&) = delete;
+    BuildingFor& operator=(const BuildingFor&) = delete;
+};
+
+ArgumentBlockPtr buildFor(const DNConversionEngine& engine, ArgvAssembler assembler,
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
+{
+    const BuildingFor building(engine);
+    return build(assembler, node, titleIndex, config);
 }
 
 // One engine run: the profile's builder makes the list, the entry's engine runs it.
@@ -195,7 +297,12 @@ int _VideoConverter(
     // The builder's scratch files (subtitle copies, join lists, watermark
     // pictures) are needed until the engine ends, and no longer.
     const TemporaryFileScope scratch;
-    ArgumentBlockPtr block = build(assembler, node, titleIndex, config);
+    ArgumentBlockPtr block = buildFor(*engine, assembler, node, titleIndex, config);
+    // A stop that came while the list was built ends the conversion here.
+    if (stopRequested()) {
+        DNLog(QStringLiteral("The conversion was stopped before the encoder started."));
+        return kDNVideoConverterStopped;
+    }
     if (!logArgumentBlock(block.get())) {
         std::fprintf(stderr, "construc arguments failed, exit....\n");
         return kDNVideoConverterFailed;
@@ -276,6 +383,9 @@ DNNodeSetting settingForMerge(const DNNodeSetting& own)
     setting.setWatermarkTransparency(fresh.watermarkTransparency());
     setting.setWatermarkFont(fresh.watermarkFont());
     setting.setWatermarkColor(fresh.watermarkColor());
+    // The members share one frame (memberProfile): each picture is fitted
+    // into it and padded, so that none is squeezed to the frame's shape.
+    setting.setAutoExpandToProfile(true);
     return setting;
 }
 
@@ -450,8 +560,9 @@ bool claimRun(DNVideoConverterStateCallback callback, void* context)
     if (state().running)
         return false;
     state().running = true;
-    state().stopRequested = false;
+    state().stopRequested = std::exchange(state().stopPending, false);
     state().lastProgress = {};
+    state().madeOutputs.clear();
     state().callback = callback;
     state().context = context;
     return true;
@@ -472,6 +583,8 @@ int convert(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex)
         = makeEncodeConfig(settings.mainWindowSetting(), settings.appSetting());
     try {
         const int result = _VideoConverter_Start(node, titleIndex, config);
+        if (result != 0)
+            discardMadeOutputs();
         if (result == 0 && stopRequested())
             return kDNVideoConverterStopped;
         if (result == 0)
@@ -516,13 +629,23 @@ ProgressInfo DNVideoConverterProgress()
 void DNVideoConverterStop()
 {
     const std::lock_guard lock(state().mutex);
-    if (!state().running)
+    if (!state().running) {
+        state().stopPending = true;
         return;
+    }
     state().stopRequested = true;
     if (state().engine)
         state().engine->stop();
+    if (state().building)
+        state().building->stop();
     if (state().tagger)
         state().tagger->stop();
+}
+
+void DNVideoConverterForgetStop()
+{
+    const std::lock_guard lock(state().mutex);
+    state().stopPending = false;
 }
 
 bool DNVideoConverterIsRunning()

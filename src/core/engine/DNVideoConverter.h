@@ -39,8 +39,16 @@ int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t
 ProgressInfo DNVideoConverterProgress();
 
 // Ends the running conversion: the engine is stopped, and no further member or
-// pass is started. Nothing happens when no conversion runs.
+// pass is started; a stop that comes before the engine has started (while the
+// list is built, between members or passes) ends it without starting the
+// engine. A stop while no conversion runs is kept for the next start, which
+// then ends at once as stopped: a caller walking a list of entries may be
+// stopped between two of them.
 void DNVideoConverterStop();
+
+// Drops a stop kept for the next start; a caller calls it before it begins a
+// new list of entries.
+void DNVideoConverterForgetStop();
 
 bool DNVideoConverterIsRunning();
 

@@ -67,14 +67,25 @@ struct Pipe {
     Fd write;
 };
 
+// Our descriptors never take the numbers 0 to 2. A program started with its
+// standard streams closed would otherwise get a pipe there, and what it then
+// writes to its standard output (or reads from its input) would go to a child.
+Fd aboveStandardStreams(int fd)
+{
+    if (fd < 0 || fd > STDERR_FILENO)
+        return Fd(fd);
+    const Fd low(fd);
+    return Fd(::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+}
+
 bool makePipe(Pipe& pipe)
 {
     std::array<int, 2> fds {};
     if (::pipe2(fds.data(), O_CLOEXEC) != 0)
         return false;
-    pipe.read = Fd(fds[0]);
-    pipe.write = Fd(fds[1]);
-    return true;
+    pipe.read = aboveStandardStreams(fds[0]);
+    pipe.write = aboveStandardStreams(fds[1]);
+    return pipe.read.valid() && pipe.write.valid();
 }
 
 void setNonBlocking(int fd)
@@ -212,7 +223,7 @@ Fd openPidFd(pid_t pid)
     const long fd = ::syscall(SYS_pidfd_open, pid, 0);
     if (fd >= 0) {
         ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
-        return Fd(static_cast<int>(fd));
+        return aboveStandardStreams(static_cast<int>(fd));
     }
 #endif
     (void)pid;
@@ -250,13 +261,10 @@ struct ChildPlan {
     ::_exit(127);
 }
 
+// The pipes' ends are all above the standard streams (aboveStandardStreams),
+// so no move overwrites a descriptor that a later move still reads.
 void moveTo(int fd, int target, int errorFd)
 {
-    if (fd == target) {
-        if (::fcntl(fd, F_SETFD, 0) != 0)
-            failChild(errorFd);
-        return;
-    }
     if (::dup2(fd, target) < 0)
         failChild(errorFd);
 }
@@ -301,7 +309,7 @@ bool makeRunPipes(RunPipes& pipes)
     if (!makePipe(pipes.in) || !makePipe(pipes.out) || !makePipe(pipes.err)
         || !makePipe(pipes.status))
         return false;
-    pipes.wake = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    pipes.wake = aboveStandardStreams(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     return pipes.wake.valid();
 }
 

@@ -61,6 +61,9 @@ bool NXAppController::startConversion()
         return false;
     m_jobs = m_mediaNodes;
     m_stopFlag = false;
+    // The driver keeps a stop that lands between two entries for the next one;
+    // one left from an earlier list must not end this one.
+    DNVideoConverterForgetStop();
     {
         const std::lock_guard lock(m_mutex);
         m_outputs.clear();
@@ -158,11 +161,6 @@ bool NXAppController::pauseBetweenEntries()
 void NXAppController::engineState(int state, void* context)
 {
     auto* self = static_cast<NXAppController*>(context);
-    // A stop that came after the worker's check but before the driver took the
-    // entry found no conversion to stop, and the driver forgot it when the
-    // entry began. The engine starting a pass is the first moment it can land.
-    if (state == kDNVideoConverterStatePassStarted && self->m_stopFlag)
-        DNVideoConverterStop();
     if (self->m_sheetOfRun)
         self->m_sheetOfRun->engineStateChanged(state);
 }

@@ -74,6 +74,17 @@ TEST(AVEncoder, AdaptsBuilderListsToTheInstalledEngine)
             { "-mpv_flags", "+mv0", "-flags", "+loop", "-rc-lookahead", "30" } },
         { { "encoder", "-f", "concat", "-i", "/l.txt", "-f", "mp4", "/o.mp4" },
             { "-f", "concat", "-safe", "0", "-i", "/l.txt", "-f", "mp4", "/o.mp4" } },
+        // DV and DVD outputs get their sound resampled in step with the
+        // picture, joined to the volume filter; an input's format does not count.
+        { { "encoder", "-i", "/in.mkv", "-target", "ntsc-dv", "-f", "dv", "/o.dv" },
+            { "-i", "/in.mkv", "-target", "ntsc-dv", "-f", "dv", "-af",
+                "aresample=48000:async=1000:first_pts=0", "/o.dv" } },
+        { { "encoder", "-i", "/in.mkv", "-filter:a", "volume=1.5[audio]", "-f", "dvd", "/o.mpg" },
+            { "-i", "/in.mkv", "-filter:a",
+                "volume=1.5,aresample=48000:async=1000:first_pts=0[audio]", "-f", "dvd",
+                "/o.mpg" } },
+        { { "encoder", "-f", "dv", "-i", "/in.dv", "-f", "vob", "/o.vob" },
+            { "-f", "dv", "-i", "/in.dv", "-f", "vob", "/o.vob" } },
         // Words only change where the whole run matches: a trailing option
         // stays, and a path is never taken for an option.
         { { "ffmpeg", "/-d/x.mp4", "-me_method" }, { "/-d/x.mp4", "-me_method" } },

@@ -5,6 +5,7 @@
 #include "core/engine/ProfileRunTest.h"
 #include "core/profiles/ProfileTestSupport.h"
 #include "model/DNFileGroupNode.h"
+#include "platform/TemporaryFile.h"
 #include "support/EncodeWords.h"
 
 #include <QDir>
@@ -295,6 +296,8 @@ TEST_F(BuilderServicesEngine, ConcatListJoinsTwoClips)
     DNNodeInfo info;
     info.outputName = QStringLiteral("joined.mp4");
     group->setNodeInfo(info);
+    // The join list goes with the run, as the driver's runs take theirs.
+    const TemporaryFileScope scratch;
     const ArgumentBlockPtr block
         = Video_Concat_With_AVEncoder(*group, 0, configWithOutputFolder(m_dir.path()));
     ASSERT_TRUE(block);

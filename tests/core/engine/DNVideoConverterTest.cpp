@@ -6,6 +6,7 @@
 #include "builders/video/BuilderServices.h"
 #include "core/builders/BuilderTestSupport.h"
 #include "core/builders/video/FrameTestSupport.h"
+#include "core/engine/ProfileRunTest.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileGroupNode.h"
@@ -27,6 +28,11 @@
 #include <mutex>
 #include <stdexcept>
 #include <vector>
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +63,9 @@ DNFileNode& recordCall(const std::shared_ptr<NXBasicMediaNode>& node, const Enco
     return file;
 }
 
+// An output path a test builder writes in place of the one it would choose.
+QString fixedOutput;
+
 // The source and the output of a test builder's list, named as the real
 // builders name theirs; a merge group is joined by the real service.
 ArgumentBlockPtr encodeWith(const std::shared_ptr<NXBasicMediaNode>& node,
@@ -67,10 +76,10 @@ ArgumentBlockPtr encodeWith(const std::shared_ptr<NXBasicMediaNode>& node,
         return Video_Concat_With_AVEncoder(file, 0, config);
     // A first pass only gathers statistics.
     const bool statisticsOnly = config.twoPass && config.passIndex == 0;
-    const QString output = statisticsOnly
-        ? QStringLiteral("-")
-        : MakeOutputPath(configPath(config.outputDir), file.nodeInfo().outputName,
-            file.profile()->fileNameSuffix());
+    const QString chosen = fixedOutput.isEmpty() ? MakeOutputPath(configPath(config.outputDir),
+                               file.nodeInfo().outputName, file.profile()->fileNameSuffix())
+                                                 : fixedOutput;
+    const QString output = statisticsOnly ? QStringLiteral("-") : chosen;
     if (!statisticsOnly)
         file.setOutputName(output);
     ArgumentWriter writer("test");
@@ -114,6 +123,31 @@ ArgumentBlockPtr matroskaBuilder(
     return encodeWith(node, config, {}, kH264Aac + QStringList { "-f", "matroska" });
 }
 
+// ffmpeg opens the output, then refuses the list: MP4 holds no PCM sound.
+ArgumentBlockPtr brokenBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, {},
+        { "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "pcm_s16le", "-f", "mp4" });
+}
+
+// Two passes that each write the output; the second is refused.
+ArgumentBlockPtr brokenSecondPass(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    const bool second = config.passIndex == 1;
+    config.twoPass = false;
+    return second ? brokenBuilder(node, 0, config) : encodeBuilder(node, 0, config);
+}
+
+// The user stops the conversion while its list is being built.
+ArgumentBlockPtr stoppedWhileBuilding(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    DNVideoConverterStop();
+    return encodeWith(node, config, {}, kH264Aac);
+}
+
 ArgumentBlockPtr nullBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
@@ -132,6 +166,9 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Encode", &encodeBuilder },
     { "Test_Slow", &slowBuilder },
     { "Test_Matroska", &matroskaBuilder },
+    { "Test_Broken", &brokenBuilder },
+    { "Test_StopWhileBuilding", &stoppedWhileBuilding },
+    { "Test_BrokenSecondPass", &brokenSecondPass },
     { "Test_Null", &nullBuilder },
     { "Test_Throw", &throwingBuilder },
 };
@@ -475,6 +512,125 @@ TEST_F(DNVideoConverterTest, AnOutputThatCannotBeTaggedIsKeptAsItIs)
     EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
     EXPECT_TRUE(sharedLogText().contains("No cover art for " + node->outputName()));
+}
+
+TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
+{
+    const QString earlier = ownCopy(TestMedia::kAvi);
+    // A null device of the test's own stands for /dev/null, which it may
+    // use only where it could not delete it.
+    QString device = m_folder.filePath("null");
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        device = QStringLiteral("/dev/null");
+    const struct {
+        const char* what;
+        const char* builder;
+        QString output; // empty: the builder's own choice, in the output folder
+        int result;
+    } cases[] = {
+        { "failed run", "Test_Broken", {}, 1 },
+        { "stopped run", "Test_Slow", {}, kDNVideoConverterStopped },
+        { "second pass failed", "Test_BrokenSecondPass", {}, 1 },
+        { "an output that was there before", "Test_Broken", earlier, 1 },
+        { "a device", "Test_Broken", device, 1 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fixedOutput = c.output;
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder,
+            c.builder == QLatin1String("Test_BrokenSecondPass"));
+        const int created = ::inotify_init1(IN_CLOEXEC);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        auto conversion = std::async(
+            std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
+        if (c.result == kDNVideoConverterStopped) {
+            pollfd watch { created, POLLIN, 0 };
+            ::poll(&watch, 1, 10'000); // the output is there
+            DNVideoConverterStop();
+        }
+        EXPECT_EQ(conversion.get(), c.result);
+        ::close(created);
+        EXPECT_TRUE(QDir(outputFolder()).isEmpty());
+    }
+    fixedOutput.clear();
+    EXPECT_TRUE(
+        sharedLogText().contains(QRegularExpression("The unfinished output .* was deleted")));
+    EXPECT_TRUE(QFile::exists(earlier));
+    EXPECT_TRUE(!QFileInfo(device).isFile() && QFileInfo::exists(device));
+}
+
+TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutIt)
+{
+    const struct {
+        const char* what;
+        const char* builder;
+        bool stopWhileIdle, forgetStop;
+        int result;
+    } cases[] = {
+        { "stop while the builder runs", "Test_StopWhileBuilding", false, false,
+            kDNVideoConverterStopped },
+        { "stop just before the start", "Test_Encode", true, false, kDNVideoConverterStopped },
+        { "that stop dropped for a new list", "Test_Encode", true, true, 0 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_runs.clear();
+        if (c.stopWhileIdle)
+            DNVideoConverterStop();
+        if (c.forgetStop)
+            DNVideoConverterForgetStop();
+        StateRecorder states;
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder);
+        EXPECT_EQ(DNVideoConverterStart(node, 0, &StateRecorder::report, &states), c.result);
+        const int engineRuns = c.result == 0 ? 1 : 0;
+        EXPECT_EQ(int(m_runs.size()), engineRuns);
+        EXPECT_EQ(states.passes, engineRuns);
+    }
+}
+
+// What a program writes on its standard output.
+QByteArray outputOf(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60'000);
+    return process.readAllStandardOutput();
+}
+
+// A 4:3 and a 16:9 member join in the first one's frame: the wide picture is
+// letterboxed in it, never squeezed, and every picture has square pixels.
+TEST_F(DNVideoConverterTest, MembersOfMixedShapesShareOneFrameAndKeepTheirPictures)
+{
+    DNVideoConverterUseProgramAssemblerTables();
+    const QString wide = m_folder.filePath("wide.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "color=c=white:size=320x180:rate=25:duration=2",
+        "-f", "lavfi", "-i", "sine=duration=2", "-c:v", "libx264", "-pix_fmt", "yuv420p", wide }));
+    for (const char* name : { "FLV Video", "MKV Video (H.264)" }) {
+        SCOPED_TRACE(name);
+        auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+            { DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio)),
+                DNFileNode::fileNodeWithFile(wide) });
+        group->setProfile(shippedProfile(name));
+        ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0);
+        // Every picture's "width,height,sample aspect" (pictures with side data add a field).
+        const QString frames = QString::fromUtf8(outputOf("ffprobe",
+            { "-v", "error", "-select_streams", "v", "-show_entries",
+                "frame=width,height,sample_aspect_ratio", "-of", "csv=p=0", group->outputName() }));
+        QStringList shapes;
+        for (const QString& line : frames.split('\n', Qt::SkipEmptyParts))
+            shapes << line.section(',', 0, 2);
+        shapes.removeDuplicates();
+        EXPECT_EQ(shapes, QStringList { "160,120,1:1" }) << shapes.join(' ').toStdString();
+        // A grey picture of the second member: rows 4 and 115 in the bars, 60 in the picture.
+        const QByteArray picture = outputOf("ffmpeg",
+            { "-v", "error", "-ss", "3", "-i", group->outputName(), "-frames:v", "1", "-f",
+                "rawvideo", "-pix_fmt", "gray", "-" });
+        ASSERT_EQ(picture.size(), 160 * 120);
+        const auto brightness = [&](int row) { return uchar(picture[row * 160 + 80]); };
+        EXPECT_LT(brightness(4), 40);
+        EXPECT_GT(brightness(60), 200);
+        EXPECT_LT(brightness(115), 40);
+    }
 }
 
 } // namespace

@@ -81,6 +81,52 @@ TEST_F(VideoDvdEngine, DvdAndDvProfilesGiveTheirStreamsAndFrames)
     convertAndCheck(packed, cases[1]);
 }
 
+// The DVD authoring tool's complaints about sound that jumps
+// ("Discontinuity ... please remultiplex input"), or its failure.
+QString authoringComplaints(const QString& output, const QString& standard, const QString& folder)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start("dvdauthor", { "-o", folder, "-t", "-v", standard, output });
+    const bool authored = tool.waitForFinished(60'000) && tool.exitCode() == 0;
+    const QStringList lines = QString::fromUtf8(tool.readAll()).split('\n');
+    return authored ? lines.filter("Discontinuity").join('\n') : "failed: " + lines.join('\n');
+}
+
+// Downloads whose sound is not at 48 kHz or starts off the picture's clock:
+// DV needs it resampled in step with the picture, and DVD authoring wants it
+// without jumps.
+TEST_F(VideoDvdEngine, SoundOfAnyRateFollowsThePictureOnDvAndDvd)
+{
+    const QString matroska = dir.filePath("aac44.mkv");
+    const QString webm = dir.filePath("opus.webm");
+    ASSERT_TRUE(
+        runFfmpeg({ "-i", TestMedia::path(TestMedia::kVideoWithAudio), "-c", "copy", matroska }));
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-f",
+        "lavfi", "-i", "sine=sample_rate=48000:duration=2", "-c:v", "libvpx", "-deadline",
+        "realtime", "-c:a", "libopus", webm }));
+    for (const QString& source : { matroska, webm }) {
+        for (const char* profile : { "NTSC DV Video", "PAL DV Video" }) {
+            SCOPED_TRACE(qPrintable(source + " " + profile));
+            const auto node = load(source, profile);
+            ASSERT_NE(node, nullptr);
+            node->setting().setVolume(150); // the volume filter keeps its place
+            const MediaFacts facts = convertAndProbe(node);
+            ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+            EXPECT_EQ(facts.stream("audio").sampleRate, 48000);
+            EXPECT_NEAR(facts.stream("audio").duration, 2.0, kSlack);
+        }
+        for (const QString standard : { "NTSC", "PAL" }) {
+            SCOPED_TRACE(qPrintable(source + " " + standard));
+            const auto node = load(source, standard + " DVD Video");
+            ASSERT_NE(node, nullptr);
+            ASSERT_TRUE(convert(node));
+            const QString disc = dir.filePath("disc-" + standard);
+            EXPECT_EQ(authoringComplaints(node->outputName(), standard, disc), QString());
+        }
+    }
+}
+
 // ProRes 4444 is decoded to 12 bits, whatever the encoder was given.
 TEST_F(VideoDvdEngine, EveryProResFlavourGivesItsProfileAndPixelFormat)
 {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -190,6 +191,42 @@ TEST(ProcessRunner, StopBeforeStartSkipsOneRun)
     const Captured next = capture(runner, "echo", { "x" });
     EXPECT_TRUE(next.result.succeeded());
     EXPECT_EQ(next.out, QStringList { "x" });
+}
+
+// Run in a forked copy of the test whose standard streams are closed: the
+// runner's pipes must not take their numbers, or what the program writes to
+// its standard output would reach the child's input.
+bool runsWithStandardStreamsClosed()
+{
+    for (const int fd : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
+        ::close(fd);
+    ProcessRunner runner;
+    runner.setGentleStop({ 0, "bye\n" }, 20s);
+    QStringList out;
+    QStringList err;
+    runner.setStdoutHandler([&](const QString& line) {
+        out << line;
+        if (line == "out") {
+            [[maybe_unused]] const ssize_t ignored = ::write(STDOUT_FILENO, "stray\n", 6);
+            runner.stop();
+        }
+    });
+    runner.setStderrHandler([&](const QString& line) { err << line; });
+    const ProcessRunner::Result result
+        = runner.run("sh", { "-c", "echo out; echo err >&2; read -r line; echo \"in:$line\"" });
+    return result.exitCode == 0 && out == QStringList { "out", "in:bye" }
+    && err == QStringList { "err" };
+}
+
+TEST(ProcessRunner, WorksWhenStartedWithStandardStreamsClosed)
+{
+    const pid_t copy = ::fork();
+    ASSERT_GE(copy, 0);
+    if (copy == 0)
+        ::_exit(runsWithStandardStreamsClosed() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(copy, &status, 0), copy);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(ProcessRunner, DestructionStopsAndReapsTheChild)
