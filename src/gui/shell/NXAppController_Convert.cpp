@@ -76,6 +76,7 @@ bool NXAppController::startConversion()
     DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
     connect(m_progress, &NXProgressController::conversionEnded, this, &NXAppController::endRun);
     DNLog(QStringLiteral("Converting %1 entries").arg(m_jobs.size()));
+    setConversionControlsEnabled(false);
     m_progress->begin();
     return true;
 }
@@ -102,6 +103,8 @@ void NXAppController::endRun()
         return;
     DNVideoConverterSetRunObserver(nullptr, nullptr);
     m_sheetOfRun = nullptr;
+    showWrittenOutputs();
+    setConversionControlsEnabled(true);
     m_jobs.clear();
 }
 
