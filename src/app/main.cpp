@@ -65,6 +65,8 @@ int main(int argc, char** argv)
     NXQtDialogs dialogs;
     const NXSystemActions system = NXSystemActions::desktop();
     NXApplicationDelegate delegate(dialogs, system);
+    QObject::connect(&delegate, &NXApplicationDelegate::terminated, &application,
+        &QCoreApplication::quit, Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching(application.arguments().mid(1));
     QApplication::setQuitOnLastWindowClosed(true);
     return application.exec();

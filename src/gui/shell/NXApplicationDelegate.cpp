@@ -114,8 +114,7 @@ void NXApplicationDelegate::showLogWindow(const QString& path)
 void NXApplicationDelegate::quitApplication()
 {
     applicationWillTerminate();
-    // Ends exec(); with no loop running (tests) there is nothing to end.
-    QCoreApplication::exit(0);
+    emit terminated();
 }
 
 void NXApplicationDelegate::applicationWillTerminate()

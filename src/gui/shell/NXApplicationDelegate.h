@@ -35,13 +35,17 @@ public:
     void openFiles(const QStringList& files);
     // Ends cleanly; also run on the application's aboutToQuit.
     void applicationWillTerminate();
-    // The clean end, then the end of the event loop: for a closed main
-    // window and for SIGTERM, SIGHUP and SIGINT.
+    // The clean end, then terminated() to end the event loop: for a closed
+    // main window and for SIGTERM, SIGHUP and SIGINT.
     void quitApplication();
 
     NXAppController* controller() const { return m_controller.get(); }
     // Whether the run before this one ended without a clean quit.
     bool previousRunEndedAbnormally() const { return m_previousRunAbnormal; }
+
+signals:
+    // The clean end is done; main() ends the event loop on it.
+    void terminated();
 
 private:
     void offerPreviousLog();

@@ -87,7 +87,7 @@ void NXProgressController::begin()
     if (m_worker.joinable())
         return;
     m_busy->startAnimation();
-    open();
+    show(); // open() would make it window-modal
     m_pollTimer.start();
     QPointer<NXProgressController> self(this);
     auto converter = m_calls.converter;

@@ -3,8 +3,8 @@
 #include <QSocketNotifier>
 
 #include <atomic>
-#include <iterator>
 #include <cerrno>
+#include <iterator>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +27,7 @@ TerminationSignals::TerminationSignals(QObject* parent)
     g_writeEnd = ends[1];
     m_notifier = new QSocketNotifier(m_readEnd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = &TerminationSignals::handle;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
