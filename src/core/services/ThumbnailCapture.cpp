@@ -94,6 +94,13 @@ int64_t seekToTenth(AVFormatContext& format, const AVStream& stream)
     return av_rescale_q(target, AV_TIME_BASE_Q, stream.time_base);
 }
 
+void rewind(AVFormatContext& format)
+{
+    const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    if (av_seek_frame(&format, -1, start, AVSEEK_FLAG_BACKWARD) < 0)
+        avio_seek(format.pb, 0, SEEK_SET);
+}
+
 bool reachedTarget(const AVFrame& frame, int64_t target)
 {
     return target == AV_NOPTS_VALUE || frame.best_effort_timestamp == AV_NOPTS_VALUE
@@ -173,7 +180,14 @@ QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
             why = QStringLiteral("no video track");
         } else if (CodecPtr decoder = openDecoder(*format->streams[index], why)) {
             const int64_t target = seekToTenth(*format, *format->streams[index]);
-            const FramePtr frame = decodeFrameAt(*format, *decoder, index, target);
+            FramePtr frame = decodeFrameAt(*format, *decoder, index, target);
+            if (!frame && target != AV_NOPTS_VALUE) {
+                // Some containers (MPEG-TS) seek by bytes and may land past the
+                // last key frame: decode from the start instead.
+                rewind(*format);
+                avcodec_flush_buffers(decoder.get());
+                frame = decodeFrameAt(*format, *decoder, index, target);
+            }
             image = frame ? scaledPicture(*frame, size) : QImage();
             if (image.isNull())
                 why = QStringLiteral("no picture could be decoded");
