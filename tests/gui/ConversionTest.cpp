@@ -284,6 +284,7 @@ TEST_F(ConversionTest, ClosedWindowOrEndingSessionDuringAConversionQuitsCleanly)
                     QWindowSystemInterface::SynchronousDelivery>(window.windowHandle());
             } },
         { "SIGHUP", [](NXAppController&) { ::kill(::getpid(), SIGHUP); } },
+        { "SIGINT", [](NXAppController&) { ::kill(::getpid(), SIGINT); } },
     };
     auto& defaults = UserDefaults::standard();
     for (const Case& c : cases) {
