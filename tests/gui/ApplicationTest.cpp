@@ -145,6 +145,20 @@ TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
     run.delegate->applicationWillTerminate();
 }
 
+TEST(ApplicationTest, ClosingTheWindowCancelsThePictures)
+{
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    Launch run;
+    run.window().addOpenedFiles({ source, source, source, source });
+    run.window().close();
+    ASSERT_TRUE(waitUntil([] { return ThumbnailQueue::shared().pendingCount() == 0; }));
+    QCoreApplication::processEvents(); // a picture on its way would land now
+    for (const auto& node : run.window().mediaNodes())
+        EXPECT_TRUE(std::dynamic_pointer_cast<DNFileNode>(node)->thumbnail().isNull());
+    EXPECT_FALSE(UserDefaults::standard().boolValue(NXApplicationDelegate::kSafeTerminateKey, true))
+        << "a closed window quits";
+}
+
 TEST(ApplicationTest, CommandLineAnswersWithoutADisplay)
 {
     struct Case {

@@ -8,6 +8,9 @@
 
 ThumbnailQueue& ThumbnailQueue::shared()
 {
+    // The worker may still write a log line while the queue is destroyed at
+    // exit: the log, made first, is destroyed after it.
+    DNLogger::shareRoughLog();
     static ThumbnailQueue queue;
     return queue;
 }
@@ -78,7 +81,7 @@ void ThumbnailQueue::run()
 void ThumbnailQueue::deliver(const Job& job, const QImage& picture, unsigned generation)
 {
     QCoreApplication* const application = QCoreApplication::instance();
-    if (picture.isNull() || !application)
+    if (picture.isNull() || !application || generation != m_generation)
         return;
     // The list reads a node's picture on the main thread, so it is set there.
     QMetaObject::invokeMethod(

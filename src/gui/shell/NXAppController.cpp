@@ -4,7 +4,6 @@
 #include "list/NXMediaTableView.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
-#include "model/ThumbnailQueue.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
@@ -349,7 +348,6 @@ void NXAppController::showWrittenOutputs()
 
 void NXAppController::closeEvent(QCloseEvent* event)
 {
-    ThumbnailQueue::shared().cancelAll();
     stopConversionAndWait();
     QMainWindow::closeEvent(event);
     // Closing the main window quits the application.

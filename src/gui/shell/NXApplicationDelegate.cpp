@@ -1,5 +1,6 @@
 #include "shell/NXApplicationDelegate.h"
 
+#include "model/ThumbnailQueue.h"
 #include "platform/AppPaths.h"
 #include "platform/NXAction.h"
 #include "platform/UserDefaults.h"
@@ -122,6 +123,8 @@ void NXApplicationDelegate::applicationWillTerminate()
     if (m_terminated || !m_controller)
         return;
     m_terminated = true;
+    // Pictures for a window about to go are wasted work.
+    ThumbnailQueue::shared().cancelAll();
     // No engine may outlive us, and nothing it left half-written is an output.
     m_controller->stopConversionAndWait();
     m_setting.save(m_defaults);

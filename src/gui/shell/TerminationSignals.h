@@ -17,8 +17,6 @@ public:
     explicit TerminationSignals(QObject* parent = nullptr);
     ~TerminationSignals() override;
 
-    bool isWatching() const { return m_readEnd >= 0; }
-
 signals:
     void received(int signalNumber);
 
