@@ -73,8 +73,8 @@ NXAppController::~NXAppController()
 
 void NXAppController::buildActions()
 {
-    m_toolbar = addToolBar(QStringLiteral("Main"));
-    QToolBar* const toolbar = m_toolbar;
+    auto* toolbar = addToolBar(QStringLiteral("Main"));
+    m_toolbar = toolbar;
     toolbar->setMovable(false);
     toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
     toolbar->addAction(QStringLiteral("Remove"), this, &NXAppController::removeSelected);
