@@ -22,6 +22,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -199,6 +200,12 @@ TEST(ApplicationTest, DesktopEntryDeclaresOnlyWhatTheListTakes)
     ASSERT_FALSE(types.isEmpty());
     for (const QString& type : types)
         EXPECT_TRUE(type.startsWith("video/")) << type.toStdString();
+    if (QStandardPaths::findExecutable("desktop-file-validate").isEmpty())
+        return;
+    QProcess validate;
+    validate.start("desktop-file-validate", { QUILLON_DESKTOP_FILE });
+    ASSERT_TRUE(validate.waitForFinished(10000));
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
 }
 
 TEST(ApplicationTest, PreferencesSurviveARestart)
