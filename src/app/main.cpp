@@ -6,8 +6,55 @@
 #include <QApplication>
 #include <QLocale>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr const char* kUsage = "Usage: quillon [media files...]\n"
+                               "Converts video files for devices and formats; the files named\n"
+                               "join the conversion list.\n"
+                               "\n"
+                               "  -h, --help     print this text and exit\n"
+                               "  -v, --version  print the version and exit\n";
+
+bool isSet(const char* variable)
+{
+    const char* value = std::getenv(variable);
+    return value && *value;
+}
+
+// What can be answered before the application object exists: making one
+// without a display aborts the process.
+std::optional<int> answerWithoutWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--version") || !std::strcmp(argv[i], "-v")) {
+            std::printf("Quillon %s\n", QUILLON_VERSION);
+            return 0;
+        }
+    }
+    if (!isSet("QT_QPA_PLATFORM") && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
+        std::fputs("quillon: no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                   "start it from a desktop session or under xvfb-run\n",
+            stderr);
+        return 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
+    if (const std::optional<int> status = answerWithoutWindow(argc, argv))
+        return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
     QApplication::setOrganizationName(QStringLiteral("Farrowby"));
@@ -18,6 +65,8 @@ int main(int argc, char** argv)
     NXQtDialogs dialogs;
     const NXSystemActions system = NXSystemActions::desktop();
     NXApplicationDelegate delegate(dialogs, system);
+    QObject::connect(&delegate, &NXApplicationDelegate::terminated, &application,
+        &QCoreApplication::quit, Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching(application.arguments().mid(1));
     QApplication::setQuitOnLastWindowClosed(true);
     return application.exec();

@@ -6,17 +6,24 @@
 #include "fixtures/TestMedia.h"
 #include "list/NXMediaListModel.h"
 #include "model/DNFileGroupNode.h"
+#include "model/ThumbnailQueue.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
+#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
+#include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -67,6 +74,138 @@ TEST(ApplicationTest, AbnormalEndFlagIsSetWhileRunningAndClearedByACleanQuit)
         run.delegate->applicationWillTerminate();
         EXPECT_FALSE(defaults.boolValue(key, true)) << "cleared at quit";
     }
+}
+
+TEST(ApplicationTest, ShowLogFallsBackToAWindowWhenTheDesktopCannotOpenIt)
+{
+    const QString previous = DNLogger::shareRoughLog().previousRunPath();
+    QDir().mkpath(QFileInfo(previous).absolutePath());
+    QFile log(previous);
+    ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+    log.write("what the last run said\n");
+    log.close();
+    for (const bool desktopOpens : { true, false }) {
+        SCOPED_TRACE(desktopOpens);
+        UserDefaults::standard().setValue(NXApplicationDelegate::kSafeTerminateKey, true);
+        Launch run; // answers "Show Log"
+        run.recorder.desktopOpensFiles = desktopOpens;
+        ASSERT_TRUE(waitUntil([&] { return !run.recorder.openedFiles.isEmpty(); }, 3000));
+        const auto texts = run.window().findChildren<QPlainTextEdit*>();
+        ASSERT_EQ(texts.size(), desktopOpens ? 0 : 1);
+        if (!desktopOpens) {
+            EXPECT_TRUE(texts[0]->isReadOnly());
+            EXPECT_EQ(texts[0]->toPlainText(), "what the last run said\n");
+        }
+        run.delegate->applicationWillTerminate();
+    }
+}
+
+TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
+{
+    QTemporaryDir folder;
+    const QString damaged = folder.filePath("damaged.mkv");
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kTwoAudioAndText), damaged));
+    {
+        // Headers intact, every frame gone: the probe sees a video track, nothing decodes.
+        QFile file(damaged);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        const qsizetype firstCluster = bytes.indexOf(QByteArray::fromHex("1f43b675"));
+        ASSERT_GT(firstCluster, 0);
+        file.seek(firstCluster);
+        file.write(QByteArray(file.size() - firstCluster, '\0'));
+    }
+    const QStringList good { TestMedia::path(TestMedia::kVideoWithAudio),
+        TestMedia::path(TestMedia::kTwoAudioAndText), TestMedia::path(TestMedia::kAvi) };
+    Launch run;
+    run.window().loader()->setPause(std::chrono::milliseconds(0));
+    run.window().addFiles(
+        good + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly), folder.path() });
+    ASSERT_TRUE(waitUntil([&] { return !run.dialogs.alerts.empty(); }));
+    EXPECT_EQ(run.dialogs.alerts[0].title, "Some files could not be loaded.");
+    const QString text = run.dialogs.alerts[0].text;
+    EXPECT_TRUE(text.contains(TestMedia::path(TestMedia::kAudioOnly) + ": it has no video track"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(folder.path() + ": it is a folder")) << text.toStdString();
+
+    auto& model = *run.window().listModel();
+    ASSERT_EQ(model.rowCount(), 4);
+    const auto picture
+        = [&](int row) { return model.index(row, 0).data(Qt::DecorationRole).value<QImage>(); };
+    ASSERT_TRUE(waitUntil([&] {
+        return ThumbnailQueue::shared().pendingCount() == 0 && picture(0) != NXNeutralThumbnail()
+            && picture(1) != NXNeutralThumbnail() && picture(2) != NXNeutralThumbnail();
+    }));
+    for (int row = 0; row < 3; ++row) {
+        const QImage image = picture(row);
+        EXPECT_NE(image.pixel(image.width() / 4, image.height() / 2),
+            image.pixel(image.width() * 3 / 4, image.height() / 2))
+            << "row " << row << " is not blank";
+    }
+    EXPECT_EQ(picture(3), NXNeutralThumbnail()) << "the damaged file";
+    run.delegate->applicationWillTerminate();
+}
+
+TEST(ApplicationTest, ClosingTheWindowCancelsThePictures)
+{
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    Launch run;
+    run.window().addOpenedFiles({ source, source, source, source });
+    run.window().close();
+    ASSERT_TRUE(waitUntil([] { return ThumbnailQueue::shared().pendingCount() == 0; }));
+    QCoreApplication::processEvents(); // a picture on its way would land now
+    for (const auto& node : run.window().mediaNodes())
+        EXPECT_TRUE(std::dynamic_pointer_cast<DNFileNode>(node)->thumbnail().isNull());
+    EXPECT_FALSE(UserDefaults::standard().boolValue(NXApplicationDelegate::kSafeTerminateKey, true))
+        << "a closed window quits";
+}
+
+TEST(ApplicationTest, CommandLineAnswersWithoutADisplay)
+{
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* stdoutStart;
+        int stderrLines;
+    };
+    const Case cases[] = {
+        { { "--version" }, 0, "Quillon ", 0 },
+        { { "--help" }, 0, "Usage: quillon", 0 },
+        { {}, 1, "", 1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess quillon;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+            environment.insert(name, QString());
+        quillon.setProcessEnvironment(environment);
+        quillon.start(QUILLON_APP_PATH, c.arguments);
+        ASSERT_TRUE(quillon.waitForFinished(10000));
+        EXPECT_EQ(quillon.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(quillon.exitCode(), c.exitCode);
+        EXPECT_TRUE(quillon.readAllStandardOutput().startsWith(c.stdoutStart));
+        EXPECT_EQ(quillon.readAllStandardError().count('\n'), c.stderrLines);
+    }
+}
+
+TEST(ApplicationTest, DesktopEntryDeclaresOnlyWhatTheListTakes)
+{
+    QFile entry(QUILLON_DESKTOP_FILE);
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    QStringList types;
+    for (const QByteArray& line : entry.readAll().split('\n'))
+        if (line.startsWith("MimeType="))
+            types = QString::fromUtf8(line.mid(9)).split(';', Qt::SkipEmptyParts);
+    ASSERT_FALSE(types.isEmpty());
+    for (const QString& type : types)
+        EXPECT_TRUE(type.startsWith("video/")) << type.toStdString();
+    if (QStandardPaths::findExecutable("desktop-file-validate").isEmpty())
+        return;
+    QProcess validate;
+    validate.start("desktop-file-validate", { QUILLON_DESKTOP_FILE });
+    ASSERT_TRUE(validate.waitForFinished(10000));
+    EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
 }
 
 TEST(ApplicationTest, PreferencesSurviveARestart)

@@ -7,6 +7,7 @@
 #include "fixtures/TestMedia.h"
 #include "list/NXMediaListModel.h"
 #include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
@@ -14,6 +15,8 @@
 #include "shell/NXMediaLoader.h"
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
+
+#include <qpa/qwindowsysteminterface.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,12 +29,29 @@
 
 #include <optional>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
+
+// The pids of this process's children, from every thread's list.
+QStringList childProcesses()
+{
+    QStringList children;
+    for (const QString& task :
+        QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile list("/proc/self/task/" + task + "/children");
+        if (list.open(QIODevice::ReadOnly))
+            children << QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts);
+    }
+    return children;
+}
 
 // The first catalogue profile writing `suffix` files.
 int profileIDWithSuffix(const QString& suffix)
 {
-    for (const auto& category : DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
+    for (const auto& category :
+        DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
         for (const auto& profile : category.profiles)
             if (profile->fileNameSuffix() == suffix)
                 return profile->GlobalID();
@@ -44,9 +64,9 @@ QString longSource()
     static const QString path = [] {
         const QString file = QDir::tempPath() + "/long_source.mp4";
         QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", { "-v", "error", "-y", "-f", "lavfi", "-i",
-                                   "testsrc2=size=640x480:rate=25:duration=40", "-c:v", "libx264",
-                                   "-preset", "ultrafast", file });
+        ffmpeg.start("ffmpeg",
+            { "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x480:rate=25:duration=40",
+                "-c:v", "libx264", "-preset", "ultrafast", file });
         ffmpeg.waitForFinished(60000);
         return ffmpeg.exitCode() == 0 ? file : QString();
     }();
@@ -141,6 +161,7 @@ TEST_F(ConversionTest, FileOnTheCommandLineConvertsToMatroskaInTheOutputFolder)
     chooseProfile(matroska);
     const QModelIndex row = window().listModel()->index(0, NXMediaListModel::OutputColumn);
     EXPECT_EQ(row.data().toString(), "video_audio.mkv");
+    QFile(output.filePath("video_audio.mkv")).open(QIODevice::WriteOnly); // someone else's file
 
     recorder.openedFolders.clear();
     ASSERT_TRUE(window().startConversion());
@@ -151,6 +172,8 @@ TEST_F(ConversionTest, FileOnTheCommandLineConvertsToMatroskaInTheOutputFolder)
     const QStringList outputs = window().convertedOutputs();
     ASSERT_EQ(outputs.size(), 1);
     EXPECT_EQ(QFileInfo(outputs.first()).absolutePath(), QDir(output.path()).absolutePath());
+    EXPECT_EQ(QFileInfo(outputs.first()).fileName(), "video_audio (1).mkv");
+    EXPECT_EQ(row.data().toString(), "video_audio (1).mkv") << "the name really written";
     const MediaFacts facts = MediaFacts::probe(outputs.first());
     ASSERT_TRUE(facts.ok) << facts.error.toStdString();
     EXPECT_TRUE(facts.formatName.contains("matroska"));
@@ -245,6 +268,49 @@ TEST_F(ConversionTest, StopInTheMiddleEndsTheEngineAndNamesNoOutput)
     EXPECT_TRUE(window().convertedOutputs().isEmpty());
     EXPECT_EQ(recorder.shutDowns, 0);
     EXPECT_TRUE(recorder.openedFolders.isEmpty());
+}
+
+TEST_F(ConversionTest, ClosedWindowOrEndingSessionDuringAConversionQuitsCleanly)
+{
+    struct Case {
+        const char* name;
+        std::function<void(NXAppController&)> end;
+    };
+    const Case cases[] = {
+        { "SIGTERM", [](NXAppController&) { ::kill(::getpid(), SIGTERM); } },
+        { "window manager closes the window",
+            [](NXAppController& window) {
+                QWindowSystemInterface::handleCloseEvent<
+                    QWindowSystemInterface::SynchronousDelivery>(window.windowHandle());
+            } },
+        { "SIGHUP", [](NXAppController&) { ::kill(::getpid(), SIGHUP); } },
+        { "SIGINT", [](NXAppController&) { ::kill(::getpid(), SIGINT); } },
+    };
+    auto& defaults = UserDefaults::standard();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate.emplace(dialogs, system);
+        launch({});
+        addLongSource();
+        if (window().profileChooser())
+            window().profileChooser()->reject(); // the window is the user's again
+        DNSetting::shareSetting().mainWindowSetting().setCpuCore(3);
+        ASSERT_TRUE(window().startConversion());
+        ASSERT_TRUE(waitForConverting());
+
+        c.end(window());
+        ASSERT_TRUE(waitUntil(
+            [&] { return !defaults.boolValue(NXApplicationDelegate::kSafeTerminateKey, true); }));
+        EXPECT_FALSE(DNVideoConverterIsRunning());
+        EXPECT_TRUE(childProcesses().isEmpty()) << childProcesses().join(' ').toStdString();
+        DNSetting::shareSetting().resetToDefaults();
+        DNSetting::shareSetting().restore(defaults);
+        EXPECT_EQ(DNSetting::shareSetting().mainWindowSetting().cpuCore(), 3) << "settings saved";
+
+        delegate.emplace(dialogs, system);
+        launch({});
+        EXPECT_FALSE(delegate->previousRunEndedAbnormally());
+    }
 }
 
 TEST_F(ConversionTest, QuitDuringAConversionStopsItFirst)

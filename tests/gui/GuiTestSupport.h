@@ -40,12 +40,16 @@ struct RecordingSystem {
     int shutDowns = 0;
     QStringList openedFolders;
     QStringList openedFiles;
+    bool desktopOpensFiles = true;
     NXSystemActions actions()
     {
         NXSystemActions system;
         system.shutDown = [this] { ++shutDowns; };
         system.openFolder = [this](const QString& folder) { openedFolders << folder; };
-        system.openFile = [this](const QString& file) { openedFiles << file; };
+        system.openFile = [this](const QString& file) {
+            openedFiles << file;
+            return desktopOpensFiles;
+        };
         return system;
     }
 };

@@ -61,6 +61,12 @@ std::shared_ptr<DNFileNode> DNFileNode::fileNodeForConversion()
     return std::static_pointer_cast<DNFileNode>(weak_from_this().lock());
 }
 
+void DNFileNode::setThumbnail(const QImage& image)
+{
+    m_thumbnail = image;
+    emit notifier()->thumbnailChanged();
+}
+
 void DNFileNode::addExtraAudio(const QString& path)
 {
     m_audioTracks.emplace_back(DNTExtAudio::extAudioTrack(path));

@@ -15,6 +15,12 @@
 
 class DNProfile;
 
+// Why a file could not join the conversion list.
+enum class DNFileLoadFailure { None, Folder, Missing, Unreadable, NotMedia, NoVideoTrack };
+
+// The reason in words a user understands ("it has no video track...").
+QString DNFileLoadFailureText(DNFileLoadFailure failure);
+
 // One source media file of the conversion list: what the probe found in it
 // (format, tags, tracks), the user's edits, the output profile and the output
 // metadata. Every file node on the list has at least one video track.
@@ -29,8 +35,10 @@ public:
     // Probes the media file into a new node with its tracks, output metadata,
     // edit setting and track choices, and the external subtitles of its
     // folder; with `snapshot` it also starts the thumbnail capture. Null (and
-    // a log line) when the file cannot be loaded as media.
-    static std::shared_ptr<DNFileNode> fileNodeWithFile(const QString& path, bool snapshot = false);
+    // a log line) when the file cannot be loaded as media; `failure`, when
+    // given, then says why.
+    static std::shared_ptr<DNFileNode> fileNodeWithFile(
+        const QString& path, bool snapshot = false, DNFileLoadFailure* failure = nullptr);
 
     NXNodeClass nodeClass() const override { return kNodeClass; }
     std::shared_ptr<DNFileNode> fileNodeForConversion() override;
@@ -53,8 +61,9 @@ public:
     // The file engine's own probe counted the same video and audio streams.
     bool sameStreams() const { return m_sameStreams; }
     void setSameStreams(bool same) { m_sameStreams = same; }
+    // The row's picture; null until the capture delivers one. Main thread only.
     QImage thumbnail() const { return m_thumbnail; }
-    void setThumbnail(const QImage& image) { m_thumbnail = image; }
+    void setThumbnail(const QImage& image);
 
     const std::vector<DNTVideo>& videoTracks() const { return m_videoTracks; }
     std::vector<DNTVideo>& videoTracks() { return m_videoTracks; }

@@ -3,6 +3,7 @@
 // lying beside it.
 #include "model/DNFileNode.h"
 
+#include "model/ThumbnailQueue.h"
 #include "services/DNLogger.h"
 #include "services/MediaProbe.h"
 #include "services/SubtitleCharset.h"
@@ -11,10 +12,24 @@
 
 namespace {
 
-bool isReadableFile(const QString& path)
+// What keeps `path` from being probed at all, before the probe is asked.
+DNFileLoadFailure fileSystemFailure(const QString& path)
 {
     const QFileInfo info(path);
-    return info.isFile() && info.isReadable();
+    if (info.isDir())
+        return DNFileLoadFailure::Folder;
+    if (!info.exists())
+        return DNFileLoadFailure::Missing;
+    if (!info.isFile() || !info.isReadable())
+        return DNFileLoadFailure::Unreadable;
+    return DNFileLoadFailure::None;
+}
+
+std::shared_ptr<DNFileNode> refuse(DNFileLoadFailure reason, DNFileLoadFailure* failure)
+{
+    if (failure)
+        *failure = reason;
+    return nullptr;
 }
 
 std::vector<DNAudioTrack> audioTrackList(const std::vector<DNTAudio>& tracks)
@@ -45,21 +60,42 @@ std::vector<DNSubtitleTrack> subtitleTrackList(
 
 } // namespace
 
-std::shared_ptr<DNFileNode> DNFileNode::fileNodeWithFile(const QString& path, bool snapshot)
+QString DNFileLoadFailureText(DNFileLoadFailure failure)
 {
-    // The thumbnail is grabbed by the engine bridge, which has no frame grab
-    // yet; until it has, a node starts without one whatever `snapshot` asks.
-    Q_UNUSED(snapshot)
-    if (!isReadableFile(path)) {
+    switch (failure) {
+    case DNFileLoadFailure::None:
+        return {};
+    case DNFileLoadFailure::Folder:
+        return QStringLiteral("it is a folder, not a media file");
+    case DNFileLoadFailure::Missing:
+        return QStringLiteral("the file does not exist");
+    case DNFileLoadFailure::Unreadable:
+        return QStringLiteral("the file cannot be read (check its permissions)");
+    case DNFileLoadFailure::NotMedia:
+        return QStringLiteral("it is not a media file, or it is damaged");
+    case DNFileLoadFailure::NoVideoTrack:
+        return QStringLiteral("it has no video track (audio-only files are not taken)");
+    }
+    return {};
+}
+
+std::shared_ptr<DNFileNode> DNFileNode::fileNodeWithFile(
+    const QString& path, bool snapshot, DNFileLoadFailure* failure)
+{
+    if (const DNFileLoadFailure reason = fileSystemFailure(path);
+        reason != DNFileLoadFailure::None) {
         DNLog(QStringLiteral("Can not read media file: %1").arg(path));
-        return nullptr;
+        return refuse(reason, failure);
     }
     const std::optional<MediaProbeResult> probe = probeMediaFile(path);
     if (!probe)
-        return nullptr;
+        return refuse(DNFileLoadFailure::NotMedia, failure);
     if (probe->videoTracks.empty()) {
         DNLog(QStringLiteral("Video track not find, Drop this media file..."));
-        return nullptr;
+        // A container with no track at all is most likely cut short.
+        return refuse(probe->audioTracks.empty() ? DNFileLoadFailure::NotMedia
+                                                 : DNFileLoadFailure::NoVideoTrack,
+            failure);
     }
     auto node = std::make_shared<DNFileNode>(path);
     node->setFileFormat(probe->fileFormat);
@@ -73,5 +109,9 @@ std::shared_ptr<DNFileNode> DNFileNode::fileNodeWithFile(const QString& path, bo
     node->setSubtitleTracks(subtitleTrackList(probe->subtitleTracks, path));
     node->setting().setAudioIndex(probe->audioTracks.empty() ? -1 : 0);
     node->setNodeInfo(DNNodeInfo::nodeInfoForFile(path, probe->title, probe->performer));
+    if (snapshot)
+        ThumbnailQueue::shared().capture(node);
+    if (failure)
+        *failure = DNFileLoadFailure::None;
     return node;
 }

@@ -36,6 +36,7 @@ class NXMediaNodeNotifier : public QObject {
     Q_OBJECT
 signals:
     void playingChanged(bool isPlaying);
+    void thumbnailChanged();
 };
 
 // The base of every list node. Nodes have identity and are shared between

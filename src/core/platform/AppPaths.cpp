@@ -2,7 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace AppPaths {
 namespace {
@@ -44,6 +51,24 @@ QString dataFolder()
 bool ensureDataFolder()
 {
     return QDir().mkpath(dataFolder());
+}
+
+bool ensurePrivateFolder(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status { };
+    if (::lstat(name.constData(), &status) == 0 && S_ISLNK(status.st_mode))
+        ::unlink(name.constData());
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()))
+        return false;
+    if (::mkdir(name.constData(), S_IRWXU) != 0 && errno != EEXIST)
+        return false;
+    // An existing folder of ours may have been made with looser rights.
+    if (::lstat(name.constData(), &status) != 0 || !S_ISDIR(status.st_mode)
+        || status.st_uid != ::getuid())
+        return false;
+    return ::chmod(name.constData(), S_IRWXU) == 0;
 }
 
 QString settingsFile()

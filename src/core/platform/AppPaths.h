@@ -10,6 +10,11 @@ namespace AppPaths {
 QString dataFolder();
 // Creates dataFolder() with its parents; false when it cannot be made.
 bool ensureDataFolder();
+// A folder only this user may enter (mode 0700), made with its parents when
+// missing. A symbolic link in its place is removed, never followed: the
+// folder holds files other users must not read or redirect. False when it
+// cannot be made.
+bool ensurePrivateFolder(const QString& path);
 // $XDG_CONFIG_HOME/Farrowby/Quillon.conf: the user defaults.
 QString settingsFile();
 // The XDG videos, pictures and downloads folders.

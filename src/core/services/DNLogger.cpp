@@ -9,6 +9,39 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The log tells what the user converted and where: only they may read it.
+constexpr mode_t kLogMode = S_IRUSR | S_IWUSR;
+
+// Opens `path` for writing from empty, refusing to follow a link there.
+int openPrivately(const QString& path)
+{
+    return ::open(QFile::encodeName(path).constData(),
+        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kLogMode);
+}
+
+// rename() replaces whatever lies at the destination, a link included,
+// without following it.
+bool moveWithoutFollowing(const QString& from, const QString& to)
+{
+    const QByteArray target = QFile::encodeName(to);
+    if (::rename(QFile::encodeName(from).constData(), target.constData()) != 0)
+        return false;
+    const int descriptor = ::open(target.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool restricted = ::fchmod(descriptor, kLogMode) == 0;
+    ::close(descriptor);
+    return restricted;
+}
+
+} // namespace
+
 DNLogger& DNLogger::shareRoughLog()
 {
     static DNLogger shared(AppPaths::dataFolder() + "/Quillon.log");
@@ -53,21 +86,27 @@ void DNLogger::close()
 
 QString DNLogger::previousRunPath() const
 {
-    return AppPaths::temporaryFolder() + '/' + QFileInfo(m_path).fileName();
+    const QFileInfo log(m_path);
+    return log.absolutePath() + QStringLiteral("/previous-run/") + log.fileName();
 }
 
 bool DNLogger::openForRun()
 {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     if (QFileInfo::exists(m_path)) {
-        // Keep the previous run's log for one more run, out of the data folder.
+        // Keep the previous run's log for one more run, in a folder of ours
+        // that no other user can read or plant a link in.
         const QString previous = previousRunPath();
-        QFile::remove(previous);
-        if (!QFile::rename(m_path, previous))
+        if (!AppPaths::ensurePrivateFolder(QFileInfo(previous).absolutePath())
+            || !moveWithoutFollowing(m_path, previous))
             QFile::remove(m_path);
     }
-    m_file.setFileName(m_path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    const int descriptor = openPrivately(m_path);
+    if (descriptor < 0
+        || !m_file.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered,
+            QFileDevice::AutoCloseHandle)) {
+        if (descriptor >= 0)
+            ::close(descriptor);
         std::fprintf(stderr, "Quillon: cannot open the log %s\n", qPrintable(m_path));
         return false;
     }

@@ -7,9 +7,10 @@
 #include <functional>
 #include <mutex>
 
-// The application log, "Quillon.log" in the data folder. The first line of a
-// run moves the previous run's log to the temporary folder and starts the file
-// with "Log Created on <date>". Lines stop being written once the file holds
+// The application log, "Quillon.log" in the data folder, readable by its
+// user only. The first line of a run moves the previous run's log into the
+// private folder "previous-run" beside it and starts the file with "Log
+// Created on <date>". Lines stop being written once the file holds
 // 10 MiB. Every function is safe to call from any thread.
 class DNLogger {
 public:

@@ -3,6 +3,7 @@
 #include "builders/video/BuilderServices.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
+#include "model/ThumbnailQueue.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
 
@@ -68,6 +69,16 @@ QString NXMediaOutputName(const NXBasicMediaNode& node)
     return name;
 }
 
+QImage NXNeutralThumbnail()
+{
+    static const QImage picture = [] {
+        QImage image(ThumbnailQueue::kThumbnailSize, QImage::Format_RGB32);
+        image.fill(QColor(128, 128, 128));
+        return image;
+    }();
+    return picture;
+}
+
 NXMediaListModel::NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent)
     : QAbstractItemModel(parent)
     , m_nodes(nodes)
@@ -86,6 +97,40 @@ void NXMediaListModel::insertNode(int row, const NXBasicMediaNode::Ptr& node)
     beginInsertRows({}, row, row);
     m_nodes.insert(m_nodes.begin() + row, node);
     endInsertRows();
+    watchThumbnail(node);
+    for (const auto& member : node->children())
+        watchThumbnail(member);
+}
+
+void NXMediaListModel::watchThumbnail(const NXBasicMediaNode::Ptr& node)
+{
+    // A node that comes back (merged into a group) is watched twice: a second
+    // repaint of its row costs less than keeping track of connections.
+    const std::weak_ptr<NXBasicMediaNode> watched = node;
+    connect(node->notifier(), &NXMediaNodeNotifier::thumbnailChanged, this, [this, watched] {
+        const QModelIndex index = indexOf(watched.lock());
+        if (index.isValid())
+            emit dataChanged(index, index, { Qt::DecorationRole });
+    });
+}
+
+void NXMediaListModel::setWrittenOutput(const NXBasicMediaNode::Ptr& node, const QString& path)
+{
+    if (!node)
+        return;
+    m_writtenOutputs[node->nodeID()] = { NXMediaOutputName(*node), QFileInfo(path).fileName() };
+    const QModelIndex index = indexOf(node);
+    if (index.isValid())
+        emit dataChanged(index.siblingAtColumn(OutputColumn), index.siblingAtColumn(OutputColumn));
+}
+
+QString NXMediaListModel::outputText(const NXBasicMediaNode& node) const
+{
+    const QString planned = NXMediaOutputName(node);
+    const auto written = m_writtenOutputs.find(node.nodeID());
+    if (written == m_writtenOutputs.end() || written->second.planned != planned)
+        return planned;
+    return written->second.written;
 }
 
 void NXMediaListModel::removeNode(const NXBasicMediaNode::Ptr& node)
@@ -120,6 +165,7 @@ void NXMediaListModel::appendMember(
     if (member->mediaType() == NXMediaType::VideoFile)
         member->setMediaType(NXMediaType::MergeMember);
     endInsertRows();
+    watchThumbnail(member);
     emit dataChanged(parentIndex, parentIndex.siblingAtColumn(ColumnCount - 1));
 }
 
@@ -216,6 +262,9 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::ToolTipRole && index.column() == NameColumn)
         if (const auto* file = asFileNode(*node))
             return file->path();
+    if (role == Qt::DecorationRole && index.column() == NameColumn)
+        if (const auto* file = asFileNode(*node))
+            return file->thumbnail().isNull() ? NXNeutralThumbnail() : file->thumbnail();
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
@@ -226,7 +275,7 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
     case ProfileColumn:
         return NXMediaProfileName(*node);
     case OutputColumn:
-        return NXMediaOutputName(*node);
+        return outputText(*node);
     default:
         return {};
     }

@@ -3,7 +3,9 @@
 #include "model/NXBasicMediaNode.h"
 
 #include <QAbstractItemModel>
+#include <QImage>
 
+#include <unordered_map>
 #include <vector>
 
 // The conversion list as rows: one top-level row per entry, a merge group's
@@ -25,6 +27,10 @@ public:
     void clear();
     // Every row's text again, after the nodes changed under the model.
     void refreshAll();
+    // A conversion wrote the entry to `path`, which may carry a number that
+    // kept it unique: the output column shows that name until the entry's
+    // planned name changes.
+    void setWrittenOutput(const NXBasicMediaNode::Ptr& node, const QString& path);
 
     NXBasicMediaNode::Ptr nodeAt(const QModelIndex& index) const;
     QModelIndex indexOf(const NXBasicMediaNode::Ptr& node) const;
@@ -40,10 +46,18 @@ public:
     Qt::DropActions supportedDropActions() const override;
 
 private:
+    struct WrittenOutput {
+        QString planned;
+        QString written;
+    };
+
     NXBasicMediaNode* rawNode(const QModelIndex& index) const;
+    QString outputText(const NXBasicMediaNode& node) const;
+    void watchThumbnail(const NXBasicMediaNode::Ptr& node);
     int rowOfTopLevel(const NXBasicMediaNode* node) const;
 
     std::vector<NXBasicMediaNode::Ptr>& m_nodes;
+    std::unordered_map<quint64, WrittenOutput> m_writtenOutputs; // by node id
 };
 
 // The texts of a row.
@@ -51,3 +65,5 @@ QString NXMediaDisplayName(const NXBasicMediaNode& node);
 QString NXMediaDurationText(const NXBasicMediaNode& node);
 QString NXMediaProfileName(const NXBasicMediaNode& node);
 QString NXMediaOutputName(const NXBasicMediaNode& node);
+// The picture a row shows until its thumbnail arrives, or when none can be made.
+QImage NXNeutralThumbnail();

@@ -1,6 +1,7 @@
 #include "list/NXMediaTableView.h"
 
 #include "list/NXMediaListModel.h"
+#include "model/ThumbnailQueue.h"
 #include "platform/NotificationCenter.h"
 
 #include <QDragEnterEvent>
@@ -15,6 +16,7 @@ NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
 {
     setModel(&model);
     setUniformRowHeights(true);
+    setIconSize(ThumbnailQueue::kThumbnailSize);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setAcceptDrops(true);

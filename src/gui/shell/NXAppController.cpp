@@ -74,6 +74,7 @@ NXAppController::~NXAppController()
 void NXAppController::buildActions()
 {
     auto* toolbar = addToolBar(QStringLiteral("Main"));
+    m_toolbar = toolbar;
     toolbar->setMovable(false);
     toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
     toolbar->addAction(QStringLiteral("Remove"), this, &NXAppController::removeSelected);
@@ -151,7 +152,7 @@ void NXAppController::addOpenedFiles(const QStringList& paths)
     for (const QString& path : paths) {
         if (!QFileInfo(path).isFile())
             continue;
-        if (auto node = DNFileNode::fileNodeWithFile(path))
+        if (auto node = DNFileNode::fileNodeWithFile(path, true))
             addMediaNode(node);
         else
             DNLog(QStringLiteral("Could not load \"%1\"").arg(path));
@@ -168,10 +169,10 @@ void NXAppController::toolWindowDidClose(NXAppPluginProtocol& tool)
         addOpenedFiles(paths);
 }
 
-void NXAppController::loaderFinished(const QStringList& failedPaths)
+void NXAppController::loaderFinished(const QStringList& failures)
 {
-    if (!failedPaths.isEmpty())
-        showAlert(QStringLiteral("Some files could not be loaded."), failedPaths.join('\n'));
+    if (!failures.isEmpty())
+        showAlert(QStringLiteral("Some files could not be loaded."), failures.join('\n'));
     emit batchAdded();
     if (m_listWasEmptyBeforeBatch && !m_mediaNodes.empty())
         chooseProfile();
@@ -327,8 +328,28 @@ void NXAppController::showPreferences()
     preferences->open();
 }
 
+void NXAppController::setConversionControlsEnabled(bool enabled)
+{
+    // The progress sheet leaves the window free to be closed (a modal sheet
+    // would swallow the window's close button), so the list and the toolbar
+    // take no input while a conversion reads them.
+    m_tableView->setEnabled(enabled);
+    m_toolbar->setEnabled(enabled);
+}
+
+void NXAppController::showWrittenOutputs()
+{
+    const QStringList written = convertedOutputs();
+    for (const auto& node : m_jobs)
+        if (const auto* file = dynamic_cast<const DNFileNode*>(node.get()))
+            if (written.contains(file->outputName()))
+                m_model->setWrittenOutput(node, file->outputName());
+}
+
 void NXAppController::closeEvent(QCloseEvent* event)
 {
     stopConversionAndWait();
     QMainWindow::closeEvent(event);
+    // Closing the main window quits the application.
+    emit windowClosed();
 }

@@ -23,6 +23,7 @@ class NXAppPluginProtocol;
 class NXMediaListModel;
 class NXMediaLoader;
 class NXMediaTableView;
+class QToolBar;
 class UserDefaults;
 struct DNEngineRun;
 
@@ -85,6 +86,8 @@ public:
 
 signals:
     void batchAdded();
+    // The window was closed: the application is to quit.
+    void windowClosed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,12 +95,16 @@ protected:
 private:
     void buildActions();
     void observeNotifications();
-    void loaderFinished(const QStringList& failedPaths);
+    void loaderFinished(const QStringList& failures);
     bool resolveKindConflict(const NXBasicMediaNode::Ptr& node);
     void addToMergeGroup(const NXBasicMediaNode::Ptr& node);
     void giveDefaultProfile(const NXBasicMediaNode::Ptr& node);
     bool showAlert(const QString& title, const QString& text);
     std::vector<NXBasicMediaNode::Ptr> targetNodes() const;
+
+    void setConversionControlsEnabled(bool enabled);
+    // After a run, the names the entries were really written under.
+    void showWrittenOutputs();
 
     // Conversion, on the worker thread unless said otherwise.
     bool checkOutputFolder();
@@ -119,6 +126,7 @@ private:
     std::vector<NXBasicMediaNode::Ptr> m_mediaNodes;
     NXMediaListModel* m_model = nullptr;
     NXMediaTableView* m_tableView = nullptr;
+    QToolBar* m_toolbar = nullptr;
     NXMediaLoader* m_loader = nullptr;
     QPointer<NXProfileChooser> m_chooser;
     // New entries of one kind share one copy of the last-used profile until

@@ -79,6 +79,7 @@ bool NXAppController::startConversion()
     DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
     connect(m_progress, &NXProgressController::conversionEnded, this, &NXAppController::endRun);
     DNLog(QStringLiteral("Converting %1 entries").arg(m_jobs.size()));
+    setConversionControlsEnabled(false);
     m_progress->begin();
     return true;
 }
@@ -105,6 +106,8 @@ void NXAppController::endRun()
         return;
     DNVideoConverterSetRunObserver(nullptr, nullptr);
     m_sheetOfRun = nullptr;
+    showWrittenOutputs();
+    setConversionControlsEnabled(true);
     m_jobs.clear();
 }
 

@@ -1,5 +1,6 @@
 #include "shell/NXApplicationDelegate.h"
 
+#include "model/ThumbnailQueue.h"
 #include "platform/AppPaths.h"
 #include "platform/NXAction.h"
 #include "platform/UserDefaults.h"
@@ -7,9 +8,15 @@
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
+#include "shell/TerminationSignals.h"
 
 #include <QCoreApplication>
+#include <QDialog>
+#include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 
 QString NXBuildDate()
 {
@@ -46,6 +53,14 @@ void NXApplicationDelegate::applicationDidFinishLaunching(const QStringList& fil
         DNLog(QStringLiteral("Could not create the data folder %1").arg(AppPaths::dataFolder()));
     m_controller = std::make_unique<NXAppController>(
         m_setting, DNProfileManager::profileManager(), m_defaults, m_dialogs, m_system);
+    connect(m_controller.get(), &NXAppController::windowClosed, this,
+        &NXApplicationDelegate::quitApplication);
+    // A session that ends or a terminal's Ctrl+C is a quit, not a crash.
+    m_signals = std::make_unique<TerminationSignals>();
+    connect(m_signals.get(), &TerminationSignals::received, this, [this](int signalNumber) {
+        DNLog(QStringLiteral("Quitting on signal %1").arg(signalNumber));
+        quitApplication();
+    });
     m_controller->show();
     if (!files.isEmpty())
         openFiles(files);
@@ -72,8 +87,35 @@ void NXApplicationDelegate::offerPreviousLog()
         { QStringLiteral("Quillon quit unexpectedly the last time it ran."),
             QStringLiteral("The log of that run may tell what went wrong."),
             { QStringLiteral("Show Log"), QStringLiteral("Ignore") }, {} });
-    if (answer.button == 0 && QFileInfo(previousLog).isFile() && m_system.openFile)
-        m_system.openFile(previousLog);
+    if (answer.button != 0 || !QFileInfo(previousLog).isFile())
+        return;
+    // A desktop without a handler for the file still gets to see the log.
+    if (!m_system.openFile || !m_system.openFile(previousLog))
+        showLogWindow(previousLog);
+}
+
+void NXApplicationDelegate::showLogWindow(const QString& path)
+{
+    auto* window = new QDialog(m_controller.get());
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Log of the Last Run"));
+    auto* text = new QPlainTextEdit(window);
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        text->setPlainText(QString::fromUtf8(file.readAll()));
+    auto* layout = new QVBoxLayout(window);
+    layout->addWidget(new QLabel(path, window));
+    layout->addWidget(text);
+    window->resize(720, 480);
+    window->show();
+}
+
+void NXApplicationDelegate::quitApplication()
+{
+    applicationWillTerminate();
+    emit terminated();
 }
 
 void NXApplicationDelegate::applicationWillTerminate()
@@ -81,6 +123,8 @@ void NXApplicationDelegate::applicationWillTerminate()
     if (m_terminated || !m_controller)
         return;
     m_terminated = true;
+    // Pictures for a window about to go are wasted work.
+    ThumbnailQueue::shared().cancelAll();
     // No engine may outlive us, and nothing it left half-written is an output.
     m_controller->stopConversionAndWait();
     m_setting.save(m_defaults);

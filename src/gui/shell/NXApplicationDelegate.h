@@ -11,6 +11,7 @@
 class DNProfileManager;
 class DNSetting;
 class NXAppController;
+class TerminationSignals;
 class UserDefaults;
 
 // Start and quit of the application as a whole: settings, the data folder,
@@ -34,19 +35,28 @@ public:
     void openFiles(const QStringList& files);
     // Ends cleanly; also run on the application's aboutToQuit.
     void applicationWillTerminate();
+    // The clean end, then terminated() to end the event loop: for a closed
+    // main window and for SIGTERM, SIGHUP and SIGINT.
+    void quitApplication();
 
     NXAppController* controller() const { return m_controller.get(); }
     // Whether the run before this one ended without a clean quit.
     bool previousRunEndedAbnormally() const { return m_previousRunAbnormal; }
 
+signals:
+    // The clean end is done; main() ends the event loop on it.
+    void terminated();
+
 private:
     void offerPreviousLog();
+    void showLogWindow(const QString& path);
 
     NXDialogs& m_dialogs;
     const NXSystemActions& m_system;
     DNSetting& m_setting;
     UserDefaults& m_defaults;
     std::unique_ptr<NXAppController> m_controller;
+    std::unique_ptr<TerminationSignals> m_signals;
     bool m_previousRunAbnormal = false;
     bool m_terminated = false;
 };

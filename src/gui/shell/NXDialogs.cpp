@@ -57,6 +57,7 @@ NXSystemActions NXSystemActions::desktop()
     };
     actions.openFolder
         = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
-    actions.openFile = actions.openFolder;
+    actions.openFile
+        = [](const QString& file) { return QDesktopServices::openUrl(QUrl::fromLocalFile(file)); };
     return actions;
 }

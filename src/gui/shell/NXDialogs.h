@@ -48,7 +48,8 @@ public:
 struct NXSystemActions {
     std::function<void()> shutDown;
     std::function<void(const QString& folder)> openFolder;
-    std::function<void(const QString& file)> openFile;
+    // False when the desktop could not open the file (no handler for it).
+    std::function<bool(const QString& file)> openFile;
 
     // Shut down through the session manager; open through the desktop's handler.
     static NXSystemActions desktop();

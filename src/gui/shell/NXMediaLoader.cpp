@@ -48,10 +48,11 @@ void NXMediaLoader::run(const QStringList& paths)
         if (i > 0 && !waitOrCancel())
             break;
         const QString& path = paths.at(i);
-        auto node = DNFileNode::fileNodeWithFile(path);
+        DNFileLoadFailure failure = DNFileLoadFailure::None;
+        auto node = DNFileNode::fileNodeWithFile(path, true, &failure);
         if (!node) {
             DNLog(QStringLiteral("Could not load \"%1\"").arg(path));
-            failed << path;
+            failed << QStringLiteral("%1: %2").arg(path, DNFileLoadFailureText(failure));
             continue;
         }
         NXBasicMediaNode::Ptr entry = node;

@@ -33,8 +33,9 @@ public:
 signals:
     // On the main thread, one per file that could be probed.
     void nodeLoaded(const NXBasicMediaNode::Ptr& node);
-    // On the main thread, after the batch, with the paths that could not be read.
-    void batchFinished(const QStringList& failedPaths);
+    // On the main thread, after the batch, with a line for each file that
+    // could not be loaded: its path and why, in words.
+    void batchFinished(const QStringList& failures);
 
 protected:
     void reject() override;
@@ -42,7 +43,7 @@ protected:
 private:
     void run(const QStringList& paths);
     bool waitOrCancel();
-    void finish(const QStringList& failedPaths);
+    void finish(const QStringList& failures);
     void cancelAndJoin();
 
     std::chrono::milliseconds m_pause { 500 };

@@ -23,7 +23,9 @@ NXProgressController::NXProgressController(
     , m_outputFolder(std::move(outputFolder))
 {
     setWindowTitle(QStringLiteral("Converting"));
-    setWindowModality(Qt::WindowModal);
+    // Not modal: a modal sheet blocks its window's close button, and closing
+    // the window must quit (stopping the run) even while one converts. The
+    // window disables its own controls for the run instead.
     buildLayout();
     m_pollTimer.setInterval(kPollIntervalMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &NXProgressController::poll);
@@ -85,7 +87,7 @@ void NXProgressController::begin()
     if (m_worker.joinable())
         return;
     m_busy->startAnimation();
-    open();
+    show(); // open() would make it window-modal
     m_pollTimer.start();
     QPointer<NXProgressController> self(this);
     auto converter = m_calls.converter;

@@ -24,7 +24,7 @@ QDateTime at(int hour, int minute)
 class DNLoggerTest : public ::testing::Test {
 protected:
     QString logPath() const { return m_folder.path() + "/Quillon.log"; }
-    QString previousLogPath() const { return AppPaths::temporaryFolder() + "/Quillon.log"; }
+    QString previousLogPath() const { return m_folder.path() + "/previous-run/Quillon.log"; }
 
     QTemporaryDir m_folder { AppPaths::temporaryFolder() + "/logs-XXXXXX" };
 };
@@ -73,6 +73,47 @@ TEST_F(DNLoggerTest, FirstLineMovesThePreviousLogAndWritesTheHeader)
         "\tStream #0:0: Video: h264\n"
         "\t frame= is not at the start\n"
         "2024:03:05 2:08 PM [Quillon]: \xc3\xa9t\xc3\xa9\n");
+}
+
+TEST_F(DNLoggerTest, PreviousLogIsPrivateAndNoPlantedLinkIsFollowed)
+{
+    const QString victim = m_folder.path() + "/victim";
+    const QString previousFolder = QFileInfo(previousLogPath()).absolutePath();
+    struct Case {
+        const char* name;
+        QString linkAt; // empty: nothing planted
+    };
+    const Case cases[] = {
+        { "nothing planted", {} },
+        { "link where the previous log goes", previousLogPath() },
+        { "link in place of its folder", previousFolder },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(previousFolder).removeRecursively();
+        QFile::remove(previousFolder);
+        QDir(victim).removeRecursively();
+        QFile::remove(victim);
+        if (!c.linkAt.isEmpty()) {
+            QDir().mkpath(QFileInfo(c.linkAt).absolutePath());
+            ASSERT_TRUE(QFile::link(victim, c.linkAt));
+        }
+        {
+            QFile old(logPath());
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+            old.write("the previous run\n");
+        }
+        DNLogger logger(logPath());
+        logger.log("this run");
+        EXPECT_FALSE(QFileInfo::exists(victim)) << "nothing was written through the link";
+        EXPECT_FALSE(QFileInfo(previousLogPath()).isSymLink());
+        EXPECT_FALSE(QFileInfo(previousFolder).isSymLink());
+        EXPECT_EQ(contents(previousLogPath()), "the previous run\n");
+        EXPECT_EQ(QFileInfo(previousLogPath()).permissions() & 0x7077, 0x6000);
+        EXPECT_EQ(QFileInfo(previousFolder).permissions() & 0x7077, 0x7000);
+        EXPECT_EQ(QFileInfo(logPath()).permissions() & 0x7077, 0x6000);
+    }
 }
 
 TEST_F(DNLoggerTest, LinesStopAtTenMebibytes)

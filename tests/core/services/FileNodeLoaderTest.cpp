@@ -199,20 +199,25 @@ TEST(FileNodeLoader, RefusesWhatIsNotAVideoWithALogLine)
     QFile::setPermissions(locked, QFileDevice::Permissions());
     DNLog("refusal test starts"); // opens the log, so its size is a valid offset
 
-    const std::pair<QString, const char*> cases[] = {
-        { TestMedia::path(TestMedia::kEmpty), "" },
-        { TestMedia::path(TestMedia::kTruncated), "" },
-        { TestMedia::path(TestMedia::kAudioOnly), "Video track not find, Drop this media file..." },
-        { dir.filePath("notes.mp4"), "" },
-        { dir.filePath("missing.mp4"), "" },
-        { dir.path(), "" },
-        { locked, "" },
+    using F = DNFileLoadFailure;
+    const std::tuple<QString, const char*, DNFileLoadFailure> cases[] = {
+        { TestMedia::path(TestMedia::kEmpty), "", F::NotMedia },
+        { TestMedia::path(TestMedia::kTruncated), "", F::NotMedia },
+        { TestMedia::path(TestMedia::kAudioOnly), "Video track not find, Drop this media file...",
+            F::NoVideoTrack },
+        { dir.filePath("notes.mp4"), "", F::NotMedia },
+        { dir.filePath("missing.mp4"), "", F::Missing },
+        { dir.path(), "", F::Folder },
+        { locked, "", F::Unreadable },
     };
-    for (const auto& [path, message] : cases) {
+    for (const auto& [path, message, reason] : cases) {
         if (path == locked && ::geteuid() == 0)
             continue; // permissions do not stop root
         const qint64 before = logSize();
-        EXPECT_EQ(DNFileNode::fileNodeWithFile(path), nullptr) << path.toStdString();
+        DNFileLoadFailure failure = F::None;
+        EXPECT_EQ(DNFileNode::fileNodeWithFile(path, false, &failure), nullptr)
+            << path.toStdString();
+        EXPECT_EQ(failure, reason) << path.toStdString();
         const QByteArray added = logSince(before);
         EXPECT_FALSE(added.isEmpty()) << path.toStdString();
         EXPECT_TRUE(added.contains(message)) << path.toStdString() << ": " << added.toStdString();

@@ -1,0 +1,199 @@
+#include "services/ThumbnailCapture.h"
+
+#include <QFileInfo>
+
+#include <memory>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// A damaged file may never give the wanted frame; reading on would decode the
+// whole file to say so.
+constexpr int kMaxPacketsAfterSeek = 600;
+
+struct FormatCloser {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+
+QString averrorText(int error)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+FormatPtr openFormat(const QString& path, QString& error)
+{
+    // The "file:" prefix keeps a name with a colon from being read as a protocol.
+    const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
+    AVFormatContext* raw = nullptr;
+    if (const int status = avformat_open_input(&raw, url.constData(), nullptr, nullptr);
+        status < 0) {
+        error = averrorText(status);
+        return nullptr;
+    }
+    FormatPtr format(raw);
+    if (const int status = avformat_find_stream_info(format.get(), nullptr); status < 0) {
+        error = averrorText(status);
+        return nullptr;
+    }
+    return format;
+}
+
+CodecPtr openDecoder(const AVStream& stream, QString& error)
+{
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    if (!codec) {
+        error = QStringLiteral("no decoder for the video track");
+        return nullptr;
+    }
+    CodecPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder || avcodec_parameters_to_context(decoder.get(), stream.codecpar) < 0) {
+        error = QStringLiteral("the video track's parameters are unusable");
+        return nullptr;
+    }
+    // Frame threads would hold back the first picture for several packets.
+    decoder->thread_type = FF_THREAD_SLICE;
+    if (const int status = avcodec_open2(decoder.get(), codec, nullptr); status < 0) {
+        error = averrorText(status);
+        return nullptr;
+    }
+    return decoder;
+}
+
+// The wanted time in the stream's own units, after seeking just before it.
+int64_t seekToTenth(AVFormatContext& format, const AVStream& stream)
+{
+    if (format.duration <= 0)
+        return AV_NOPTS_VALUE;
+    const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    const int64_t target = start + format.duration / 10;
+    if (av_seek_frame(&format, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
+        av_seek_frame(&format, -1, start, AVSEEK_FLAG_BACKWARD);
+    return av_rescale_q(target, AV_TIME_BASE_Q, stream.time_base);
+}
+
+void rewind(AVFormatContext& format)
+{
+    const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    if (av_seek_frame(&format, -1, start, AVSEEK_FLAG_BACKWARD) < 0)
+        avio_seek(format.pb, 0, SEEK_SET);
+}
+
+bool reachedTarget(const AVFrame& frame, int64_t target)
+{
+    return target == AV_NOPTS_VALUE || frame.best_effort_timestamp == AV_NOPTS_VALUE
+        || frame.best_effort_timestamp >= target;
+}
+
+// Decodes until a frame at or after `target`; the last frame decoded when the
+// stream ends first. Null when none could be decoded.
+FramePtr decodeFrameAt(
+    AVFormatContext& format, AVCodecContext& decoder, int streamIndex, int64_t target)
+{
+    const PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    bool haveFrame = false;
+    for (int packets = 0; packets < kMaxPacketsAfterSeek; ++packets) {
+        const bool ended = av_read_frame(&format, packet.get()) < 0;
+        if (!ended && packet->stream_index != streamIndex) {
+            av_packet_unref(packet.get());
+            continue;
+        }
+        avcodec_send_packet(&decoder, ended ? nullptr : packet.get());
+        av_packet_unref(packet.get());
+        while (avcodec_receive_frame(&decoder, frame.get()) == 0) {
+            haveFrame = true;
+            if (reachedTarget(*frame, target))
+                return frame;
+        }
+        if (ended)
+            break;
+    }
+    if (!haveFrame)
+        return nullptr;
+    return frame;
+}
+
+QSize fittedSize(const AVFrame& frame, const QSize& box)
+{
+    double width = frame.width;
+    if (frame.sample_aspect_ratio.num > 0 && frame.sample_aspect_ratio.den > 0)
+        width *= av_q2d(frame.sample_aspect_ratio);
+    QSize size = QSize(qRound(width), frame.height).scaled(box, Qt::KeepAspectRatio);
+    return size.expandedTo(QSize(1, 1));
+}
+
+QImage scaledPicture(const AVFrame& frame, const QSize& box)
+{
+    const QSize size = fittedSize(frame, box);
+    SwsContext* scaler
+        = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+            size.width(), size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!scaler)
+        return {};
+    // AV_PIX_FMT_RGB32 is QImage's RGB32 layout on every byte order.
+    QImage image(size, QImage::Format_RGB32);
+    uint8_t* const planes[4] = { image.bits(), nullptr, nullptr, nullptr };
+    const int strides[4] = { int(image.bytesPerLine()), 0, 0, 0 };
+    const int rows
+        = sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+    sws_freeContext(scaler);
+    return rows > 0 ? image : QImage();
+}
+
+} // namespace
+
+QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
+{
+    // Failures reach the caller's log through `error`; the library's console
+    // chatter about damaged files would only repeat it on stderr.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+
+    QString why;
+    QImage image;
+    if (FormatPtr format = openFormat(path, why)) {
+        const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (index < 0) {
+            why = QStringLiteral("no video track");
+        } else if (CodecPtr decoder = openDecoder(*format->streams[index], why)) {
+            const int64_t target = seekToTenth(*format, *format->streams[index]);
+            FramePtr frame = decodeFrameAt(*format, *decoder, index, target);
+            if (!frame && target != AV_NOPTS_VALUE) {
+                // Some containers (MPEG-TS) seek by bytes and may land past the
+                // last key frame: decode from the start instead.
+                rewind(*format);
+                avcodec_flush_buffers(decoder.get());
+                frame = decodeFrameAt(*format, *decoder, index, target);
+            }
+            image = frame ? scaledPicture(*frame, size) : QImage();
+            if (image.isNull())
+                why = QStringLiteral("no picture could be decoded");
+        }
+    }
+    if (error)
+        *error = why;
+    return image;
+}

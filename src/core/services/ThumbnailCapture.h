@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// A picture of a media file for its list row: the first frame at or after a
+// tenth of the file's length, decoded in process (no engine child to start)
+// and scaled to fit `size` with the picture's own proportions. A null image
+// when no frame can be decoded; `error`, when given, then says why. Safe to
+// call from any thread; slow enough that the main thread must not.
+QImage captureThumbnail(const QString& path, const QSize& size, QString* error = nullptr);
