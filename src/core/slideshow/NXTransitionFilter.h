@@ -28,7 +28,6 @@ public:
     // False, changing nothing, when the filter has no input of that name.
     bool setValue(const QString& key, const QVariant& value);
     QVariant value(const QString& key) const { return m_inputs.value(key); }
-    bool hasInput(const QString& key) const { return m_inputs.contains(key); }
 
     // The frame at "inputTime" between "inputImage" and "inputTargetImage";
     // a null image when either is missing.
