@@ -5,6 +5,7 @@
 #include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
+#include "slideshow/DNGraphicsNode.h"
 
 #include <QFileInfo>
 
@@ -18,10 +19,28 @@ const DNFileNode* asFileNode(const NXBasicMediaNode& node)
     return dynamic_cast<const DNFileNode*>(&node);
 }
 
+const DNGraphicsNode* asAlbum(const NXBasicMediaNode& node)
+{
+    return dynamic_cast<const DNGraphicsNode*>(&node);
+}
+
+const QSize kAlbumIconSize(64, 48);
+
+// "Holiday (12 photos, 3.4 MB)".
+QString albumName(const DNGraphicsNode& album)
+{
+    return QStringLiteral("%1 (%2 photos, %3 MB)")
+        .arg(album.nodeInfo().displayName.value_or(QString()))
+        .arg(album.countOfPhotos())
+        .arg(QString::number(double(album.sizeOfPhotos()) / (1024 * 1024), 'f', 1));
+}
+
 } // namespace
 
 QString NXMediaDisplayName(const NXBasicMediaNode& node)
 {
+    if (const auto* album = asAlbum(node))
+        return albumName(*album);
     const auto* file = asFileNode(node);
     if (!file)
         return {};
@@ -32,6 +51,8 @@ QString NXMediaDisplayName(const NXBasicMediaNode& node)
 
 QString NXMediaDurationText(const NXBasicMediaNode& node)
 {
+    if (const auto* album = asAlbum(node))
+        return DNTimeStringFromSeconds(int(std::lround(album->videoDuration())));
     const auto* file = asFileNode(node);
     if (!file)
         return {};
@@ -47,6 +68,8 @@ QString NXMediaDurationText(const NXBasicMediaNode& node)
 
 QString NXMediaProfileName(const NXBasicMediaNode& node)
 {
+    if (const auto* album = asAlbum(node))
+        return album->profile() ? album->profile()->profileName() : QString();
     const auto* file = asFileNode(node);
     if (!file || node.mediaType() == NXMediaType::MergeMember || !file->profile())
         return {};
@@ -86,6 +109,15 @@ void NXMediaListModel::insertNode(int row, const NXBasicMediaNode::Ptr& node)
     beginInsertRows({}, row, row);
     m_nodes.insert(m_nodes.begin() + row, node);
     endInsertRows();
+    // An album's thumbnail arrives from a thread of its own, after the row.
+    if (const auto* album = asAlbum(*node)) {
+        connect(album->graphicsNotifier(), &DNGraphicsNodeNotifier::thumbnailChanged, this,
+            [this, weakNode = std::weak_ptr(node)] {
+                const QModelIndex index = indexOf(weakNode.lock());
+                if (index.isValid())
+                    emit dataChanged(index, index, { Qt::DecorationRole });
+            });
+    }
 }
 
 void NXMediaListModel::removeNode(const NXBasicMediaNode::Ptr& node)
@@ -216,6 +248,9 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::ToolTipRole && index.column() == NameColumn)
         if (const auto* file = asFileNode(*node))
             return file->path();
+    if (role == Qt::DecorationRole && index.column() == NameColumn)
+        if (const auto* album = asAlbum(*node); album && !album->thumbnail().isNull())
+            return album->thumbnail().scaled(kAlbumIconSize, Qt::KeepAspectRatio);
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {

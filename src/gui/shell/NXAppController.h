@@ -16,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+class DNFileLoader;
 class DNProfile;
 class DNProfileManager;
 class DNSetting;
@@ -48,6 +49,7 @@ public:
     NXMediaTableView* tableView() const { return m_tableView; }
     NXMediaListModel* listModel() const { return m_model; }
     NXMediaLoader* loader() const { return m_loader; }
+    DNFileLoader* photoLoader() const { return m_photoLoader; }
     NXProfileChooser* profileChooser() const { return m_chooser; }
     NXProgressController* progressSheet() const { return m_progress; }
 
@@ -120,6 +122,7 @@ private:
     NXMediaListModel* m_model = nullptr;
     NXMediaTableView* m_tableView = nullptr;
     NXMediaLoader* m_loader = nullptr;
+    DNFileLoader* m_photoLoader = nullptr;
     QPointer<NXProfileChooser> m_chooser;
     // New entries of one kind share one copy of the last-used profile until
     // the user chooses another: nothing changes a node's profile in place
