@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 namespace {
 
 bool runTool(const QString& program, const QStringList& arguments)
@@ -140,14 +142,54 @@ TEST_F(PhotoAlbum, FoldersBecomeOneRecordEachWithEveryPhotoBelowThem)
     EXPECT_EQ(album->setting()->transitions()->size(), 18);
 }
 
-TEST_F(PhotoAlbum, AFolderWithoutPhotosMakesNoAlbum)
+// One PNG chunk: length, type and data, and the checksum of type and data.
+QByteArray pngChunk(const QByteArray& typeAndData)
+{
+    const auto bigEndian = [](quint32 value) {
+        QByteArray bytes;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            bytes += char((value >> shift) & 0xFF);
+        return bytes;
+    };
+    const uLong checksum = crc32(0, reinterpret_cast<const Bytef*>(typeAndData.constData()),
+        static_cast<uInt>(typeAndData.size()));
+    return bigEndian(quint32(typeAndData.size() - 4)) + typeAndData + bigEndian(quint32(checksum));
+}
+
+// A PNG of 20000 x 20000 pixels by its header, with no pixels stored: read
+// beyond the header it fails, which would leave a record of zero size that
+// the limit lets in.
+void writeHugePngHeader(const QString& path)
+{
+    QByteArray header("IHDR", 4);
+    header += QByteArray("\x00\x00\x4e\x20\x00\x00\x4e\x20", 8); // 20000 x 20000
+    header += QByteArray("\x01\x00\x00\x00\x00", 5); // 1-bit grey, no interlace
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk(header) + pngChunk("IDAT")
+        + pngChunk("IEND"));
+}
+
+TEST_F(PhotoAlbum, AFolderWithoutUsablePhotosMakesNoAlbum)
 {
     photo("big/huge.png", { 9000, 6000 });
-    QString error;
-    EXPECT_EQ(
-        DNGraphicsNode::graphicsNodeWithDirs({ folder.filePath("big") }, nullptr, error), nullptr);
-    EXPECT_EQ(error,
-        QStringLiteral("There is no photo found at (\n    \"%1\"\n).").arg(folder.filePath("big")));
+    writeHugePngHeader(folder.filePath("big/enormous.png"));
+    photo("stopped/small.png");
+    const std::atomic_bool stop { true };
+    const struct {
+        const char* folder;
+        const std::atomic_bool* stop;
+    } cases[] = { { "big", nullptr }, { "stopped", &stop } };
+    for (const auto& row : cases) {
+        QString error;
+        EXPECT_EQ(
+            DNGraphicsNode::graphicsNodeWithDirs({ folder.filePath(row.folder) }, row.stop, error),
+            nullptr)
+            << row.folder;
+        EXPECT_EQ(error,
+            QStringLiteral("There is no photo found at (\n    \"%1\"\n).")
+                .arg(folder.filePath(row.folder)));
+    }
 }
 
 TEST_F(PhotoAlbum, PhotosAreInPositionOrderWithoutPositionFirst)
