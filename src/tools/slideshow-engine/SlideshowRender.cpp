@@ -145,14 +145,19 @@ QStringList SlideshowRender::readableMusic() const
     return music;
 }
 
-SlideshowRender::Code SlideshowRender::encode(
-    const PhotoSequence& photos, const QString& partial, QString& reason)
+SlideshowRender::Timeline SlideshowRender::timelineFor(int photos) const
 {
     Timeline timeline;
     timeline.holdFrames = static_cast<int>(std::lround(m_job.showDuration * m_job.videoFPS));
     timeline.transitionFrames
         = std::max(1, static_cast<int>(std::lround(kTransitionSeconds * m_job.videoFPS)));
-    timeline.photos = photos.count();
+    timeline.photos = photos;
+    return timeline;
+}
+
+FrameEncoder::Settings SlideshowRender::encoderSettings(
+    const Timeline& timeline, const QString& partial) const
+{
     FrameEncoder::Settings settings;
     settings.frameSize = m_job.videoSize;
     settings.framesPerSecond = m_job.videoFPS;
@@ -161,19 +166,22 @@ SlideshowRender::Code SlideshowRender::encode(
     settings.output = partial;
     // Without an extension ffmpeg cannot tell the container: the program's
     // movies are QuickTime.
-    settings.muxer = QFileInfo(partial).suffix() == "partial" ? QStringLiteral("mov") : QString();
+    if (QFileInfo(m_job.targetPath).suffix().isEmpty())
+        settings.muxer = QStringLiteral("mov");
+    return settings;
+}
+
+SlideshowRender::Code SlideshowRender::encode(
+    const PhotoSequence& photos, const QString& partial, QString& reason)
+{
+    const Timeline timeline = timelineFor(photos.count());
     FrameEncoder encoder(m_stopRequested, EngineOutput::complain);
-    if (!encoder.start(settings, reason))
+    if (!encoder.start(encoderSettings(timeline, partial), reason))
         return RenderFailed;
     const bool written = writeFrames(photos, timeline, encoder);
-    if (m_stopRequested()) {
-        encoder.abort();
-        reason = QStringLiteral("stopped");
-        return Stopped;
-    }
     // Frames that could not be written mean ffmpeg has ended; finish() then
     // only collects its reason.
-    if (encoder.finish(reason) && written)
+    if (!m_stopRequested() && encoder.finish(reason) && written)
         return Succeeded;
     if (m_stopRequested()) {
         encoder.abort();

@@ -42,6 +42,8 @@ private:
     };
 
     Code checkTarget(QString& reason) const;
+    Timeline timelineFor(int photos) const;
+    FrameEncoder::Settings encoderSettings(const Timeline& timeline, const QString& partial) const;
     QStringList readableMusic() const;
     Code encode(const PhotoSequence& photos, const QString& partial, QString& reason);
     bool writeFrames(const PhotoSequence& photos, const Timeline& timeline, FrameEncoder& encoder);
