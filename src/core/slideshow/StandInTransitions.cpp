@@ -47,6 +47,9 @@ public:
         if (!m_image.isNull())
             m_sampler.emplace(m_image);
     }
+    // The sampler refers to this very strip's picture.
+    ShadeStrip(const ShadeStrip&) = delete;
+    ShadeStrip& operator=(const ShadeStrip&) = delete;
 
     Rgba at(float along) const
     {
