@@ -118,10 +118,12 @@ TEST_F(PhotoAlbum, FoldersBecomeOneRecordEachWithEveryPhotoBelowThem)
 {
     photo("first/a.JPG");
     photo("first/.hidden/deeper/b.png");
-    QFile gif(folder.filePath("first/c.gif"));
-    ASSERT_TRUE(gif.open(QIODevice::WriteOnly));
-    gif.write("GIF89a");
-    gif.close();
+    for (const auto& [name, bytes] :
+        { std::pair { "c.gif", "GIF89a" }, { "empty.jpg", "" }, { "garbage.jpg", "no picture" } }) {
+        QFile file(folder.filePath("first/") + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
     photo("first/edge.png", { 8191, 8191 });
     photo("first/huge.png", { 9000, 6000 });
     photo("second/d.bmp");
@@ -135,8 +137,9 @@ TEST_F(PhotoAlbum, FoldersBecomeOneRecordEachWithEveryPhotoBelowThem)
     for (const DNImageNode& record : album->imageNodes()[0].imageNodes)
         names << QFileInfo(record.path).fileName();
     names.sort();
-    EXPECT_EQ(names, QStringList({ "a.JPG", "b.png", "edge.png" }));
-    EXPECT_EQ(album->countOfPhotos(), 4);
+    // Files that are no picture are kept, with nothing known about them.
+    EXPECT_EQ(names, QStringList({ "a.JPG", "b.png", "edge.png", "empty.jpg", "garbage.jpg" }));
+    EXPECT_EQ(album->countOfPhotos(), 6);
     EXPECT_EQ(album->path(), folder.filePath("second"));
     EXPECT_EQ(album->nodeInfo().displayName, "first");
     EXPECT_EQ(album->setting()->transitions()->size(), 18);
