@@ -2,6 +2,9 @@
 // albums walked from real folders.
 #include "slideshow/DNGraphicsNode.h"
 
+#include "fixtures/TestMedia.h"
+#include "model/DNFileNode.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -238,6 +241,25 @@ TEST(DNGraphicsNode, DurationsFollowPhotosAndMusic)
     const auto copy = setting.copy();
     EXPECT_EQ(copy->interval(), 4);
     EXPECT_EQ(copy->transitions(), setting.transitions()) << "the same list, not a copy";
+}
+
+TEST(DNGraphicsNode, TheRenderedMovieStandsInForTheAlbum)
+{
+    const struct {
+        const char* movie;
+        qint32 audioIndex;
+    } cases[] = { { TestMedia::kVideoWithAudio, 0 }, { TestMedia::kRate50, -1 } };
+    for (const auto& row : cases) {
+        DNGraphicsNode album;
+        album.initializeConfigOnDidLoadDVDInfo("/photos/Holiday");
+        ASSERT_TRUE(album.convertGraphicsNodeToFileNode(TestMedia::path(row.movie))) << row.movie;
+        ASSERT_EQ(album.fileNodeForConversion(), album.fileNode());
+        EXPECT_EQ(album.fileNode()->nodeInfo().displayName, "Holiday");
+        EXPECT_EQ(album.fileNode()->setting().audioIndex(), row.audioIndex) << row.movie;
+    }
+    DNGraphicsNode album;
+    EXPECT_FALSE(album.convertGraphicsNodeToFileNode("/no/such/movie.mov"));
+    EXPECT_EQ(album.fileNode(), nullptr);
 }
 
 } // namespace
