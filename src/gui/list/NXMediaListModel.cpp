@@ -6,6 +6,7 @@
 #include "model/ThumbnailQueue.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
+#include "slideshow/DNGraphicsNode.h"
 
 #include <QFileInfo>
 
@@ -19,10 +20,28 @@ const DNFileNode* asFileNode(const NXBasicMediaNode& node)
     return dynamic_cast<const DNFileNode*>(&node);
 }
 
+const DNGraphicsNode* asAlbum(const NXBasicMediaNode& node)
+{
+    return dynamic_cast<const DNGraphicsNode*>(&node);
+}
+
+const QSize kAlbumIconSize(64, 48);
+
+// "Holiday (12 photos, 3.4 MB)".
+QString albumName(const DNGraphicsNode& album)
+{
+    return QStringLiteral("%1 (%2 photos, %3 MB)")
+        .arg(album.nodeInfo().displayName.value_or(QString()))
+        .arg(album.countOfPhotos())
+        .arg(QString::number(double(album.sizeOfPhotos()) / (1024 * 1024), 'f', 1));
+}
+
 } // namespace
 
 QString NXMediaDisplayName(const NXBasicMediaNode& node)
 {
+    if (const auto* album = asAlbum(node))
+        return albumName(*album);
     const auto* file = asFileNode(node);
     if (!file)
         return {};
@@ -33,6 +52,8 @@ QString NXMediaDisplayName(const NXBasicMediaNode& node)
 
 QString NXMediaDurationText(const NXBasicMediaNode& node)
 {
+    if (const auto* album = asAlbum(node))
+        return DNTimeStringFromSeconds(int(std::lround(album->videoDuration())));
     const auto* file = asFileNode(node);
     if (!file)
         return {};
@@ -48,6 +69,8 @@ QString NXMediaDurationText(const NXBasicMediaNode& node)
 
 QString NXMediaProfileName(const NXBasicMediaNode& node)
 {
+    if (const auto* album = asAlbum(node))
+        return album->profile() ? album->profile()->profileName() : QString();
     const auto* file = asFileNode(node);
     if (!file || node.mediaType() == NXMediaType::MergeMember || !file->profile())
         return {};
@@ -107,11 +130,16 @@ void NXMediaListModel::watchThumbnail(const NXBasicMediaNode::Ptr& node)
     // A node that comes back (merged into a group) is watched twice: a second
     // repaint of its row costs less than keeping track of connections.
     const std::weak_ptr<NXBasicMediaNode> watched = node;
-    connect(node->notifier(), &NXMediaNodeNotifier::thumbnailChanged, this, [this, watched] {
+    const auto repaint = [this, watched] {
         const QModelIndex index = indexOf(watched.lock());
         if (index.isValid())
             emit dataChanged(index, index, { Qt::DecorationRole });
-    });
+    };
+    connect(node->notifier(), &NXMediaNodeNotifier::thumbnailChanged, this, repaint);
+    // An album's thumbnail arrives from a thread of its own, after the row.
+    if (const auto* album = asAlbum(*node))
+        connect(
+            album->graphicsNotifier(), &DNGraphicsNodeNotifier::thumbnailChanged, this, repaint);
 }
 
 void NXMediaListModel::setWrittenOutput(const NXBasicMediaNode::Ptr& node, const QString& path)
@@ -262,9 +290,12 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::ToolTipRole && index.column() == NameColumn)
         if (const auto* file = asFileNode(*node))
             return file->path();
-    if (role == Qt::DecorationRole && index.column() == NameColumn)
+    if (role == Qt::DecorationRole && index.column() == NameColumn) {
+        if (const auto* album = asAlbum(*node); album && !album->thumbnail().isNull())
+            return album->thumbnail().scaled(kAlbumIconSize, Qt::KeepAspectRatio);
         if (const auto* file = asFileNode(*node))
             return file->thumbnail().isNull() ? NXNeutralThumbnail() : file->thumbnail();
+    }
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {

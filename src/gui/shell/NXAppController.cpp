@@ -4,11 +4,13 @@
 #include "list/NXMediaTableView.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
+#include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
+#include "shell/DNFileLoader.h"
 #include "shell/NXAppPluginProtocol.h"
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
@@ -57,6 +59,8 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
     connect(m_loader, &NXMediaLoader::nodeLoaded, this, &NXAppController::addMediaNode);
     connect(m_loader, &NXMediaLoader::batchFinished, this, &NXAppController::loaderFinished);
     connect(m_tableView, &NXMediaTableView::filesDropped, this, &NXAppController::addFiles);
+    m_photoLoader = new DNFileLoader(m_dialogs, this);
+    connect(m_photoLoader, &DNFileLoader::albumLoaded, this, &NXAppController::addMediaNode);
     buildActions();
     observeNotifications();
     resize(820, 480);
@@ -77,6 +81,12 @@ void NXAppController::buildActions()
     m_toolbar = toolbar;
     toolbar->setMovable(false);
     toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
+    toolbar->addAction(QStringLiteral("Add Photo Folder"), this, [this] {
+        const QString folder = m_dialogs.chooseFolder(
+            this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
+        if (!folder.isEmpty())
+            m_photoLoader->load({ folder });
+    });
     toolbar->addAction(QStringLiteral("Remove"), this, &NXAppController::removeSelected);
     toolbar->addAction(QStringLiteral("Clear"), this, &NXAppController::clearList);
     toolbar->addAction(QStringLiteral("Merge"), this, &NXAppController::mergeSelected);
@@ -140,10 +150,17 @@ void NXAppController::addFilesWithPanel()
 
 void NXAppController::addFiles(const QStringList& paths)
 {
-    if (m_loader->isLoading())
+    // Folders are photo albums; the files go to the media loader.
+    QStringList files;
+    QStringList folders;
+    for (const QString& path : paths)
+        (QFileInfo(path).isDir() ? folders : files) << path;
+    if (!folders.isEmpty())
+        m_photoLoader->load(folders);
+    if (files.isEmpty() || m_loader->isLoading())
         return;
     m_listWasEmptyBeforeBatch = m_mediaNodes.empty();
-    m_loader->load(paths);
+    m_loader->load(files);
 }
 
 void NXAppController::addOpenedFiles(const QStringList& paths)

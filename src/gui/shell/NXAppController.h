@@ -16,6 +16,7 @@
 #include <mutex>
 #include <vector>
 
+class DNFileLoader;
 class DNProfile;
 class DNProfileManager;
 class DNSetting;
@@ -49,6 +50,7 @@ public:
     NXMediaTableView* tableView() const { return m_tableView; }
     NXMediaListModel* listModel() const { return m_model; }
     NXMediaLoader* loader() const { return m_loader; }
+    DNFileLoader* photoLoader() const { return m_photoLoader; }
     NXProfileChooser* profileChooser() const { return m_chooser; }
     NXProgressController* progressSheet() const { return m_progress; }
 
@@ -128,6 +130,7 @@ private:
     NXMediaTableView* m_tableView = nullptr;
     QToolBar* m_toolbar = nullptr;
     NXMediaLoader* m_loader = nullptr;
+    DNFileLoader* m_photoLoader = nullptr;
     QPointer<NXProfileChooser> m_chooser;
     // New entries of one kind share one copy of the last-used profile until
     // the user chooses another: nothing changes a node's profile in place

@@ -1,0 +1,300 @@
+#include "slideshow/DNGraphicsNode.h"
+
+#include "model/DNFileNode.h"
+#include "profiles/DNProfile.h"
+#include "profiles/DNProfileManager.h"
+#include "slideshow/NXEffectManager.h"
+
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <thread>
+
+namespace {
+
+constexpr int kVideoProfiles = 2;
+const QSize kThumbnailSize(400, 300);
+
+bool isPhotoFile(const QFileInfo& info)
+{
+    static const QStringList extensions { "jpg", "jpeg", "png", "bmp", "tiff", "tif" };
+    return info.isFile() && extensions.contains(info.suffix().toLower());
+}
+
+// The list as the program has always written it into the message.
+QString listDescription(const QStringList& folders)
+{
+    QStringList quoted;
+    for (const QString& folder : folders)
+        quoted << "    \"" + folder + "\"";
+    return "(\n" + quoted.join(",\n") + "\n)";
+}
+
+template<class Value> int threeWay(const Value& a, const Value& b)
+{
+    return a < b ? -1 : b < a ? 1 : 0;
+}
+
+// Present values in their order; a missing one before any present one.
+template<class Value>
+int compareOptional(const std::optional<Value>& a, const std::optional<Value>& b)
+{
+    if (a && b)
+        return threeWay(*a, *b);
+    return a ? 1 : b ? -1 : 0;
+}
+
+// The ascending order of two records by a sort key. Positions are compared
+// in 0.0001-degree steps rather than with the tolerance of DNGPS::compare,
+// which is no order a sort may rely on.
+int compareAscending(const DNImageNode& a, const DNImageNode& b, int key)
+{
+    if (a.type == DNImageNode::Folder && b.type == DNImageNode::Folder)
+        return 0;
+    switch (key) {
+    case DNGraphicsSetting::kSortByName:
+        return std::clamp(
+            QFileInfo(a.path).fileName().compare(QFileInfo(b.path).fileName()), -1, 1);
+    case DNGraphicsSetting::kSortBySize:
+        return threeWay(a.size, b.size);
+    case DNGraphicsSetting::kSortByDate:
+        return compareOptional(a.createDate, b.createDate);
+    case DNGraphicsSetting::kSortByPosition: {
+        const auto position = [](const DNImageNode& node) {
+            return node.gps ? std::optional(node.gps->sortKey()) : std::nullopt;
+        };
+        return compareOptional(position(a), position(b));
+    }
+    default:
+        return 0;
+    }
+}
+
+void sortRecords(std::vector<DNImageNode>& records, int key, bool ascending)
+{
+    std::stable_sort(records.begin(), records.end(),
+        [key, ascending](const DNImageNode& a, const DNImageNode& b) {
+            const int order = compareAscending(a, b, key);
+            return ascending ? order < 0 : order > 0;
+        });
+}
+
+// The first photo of the list, looking into folder records.
+std::optional<QString> firstPhotoPath(const std::vector<DNImageNode>& records)
+{
+    if (records.empty())
+        return std::nullopt;
+    const DNImageNode& first = records.front();
+    if (first.type == DNImageNode::Folder)
+        return firstPhotoPath(first.imageNodes);
+    return first.path;
+}
+
+QImage thumbnailOf(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    if (!stored.isValid())
+        return {};
+    // The reader scales before it turns the picture upright.
+    const bool onItsSide
+        = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+    const QSize shown = onItsSide ? stored.transposed() : stored;
+    const QSize fitted = shown.scaled(kThumbnailSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    reader.setScaledSize(onItsSide ? fitted.transposed() : fitted);
+    return reader.read();
+}
+
+} // namespace
+
+DNGraphicsNode::DNGraphicsNode()
+    : NXBasicMediaNode(NXMediaType::PhotoAlbum)
+    , m_setting(std::make_shared<DNGraphicsSetting>())
+    , m_profile(DNProfileManager::profileManager().lastProfileOfType(kVideoProfiles))
+    , m_graphicsNotifier(std::make_unique<DNGraphicsNodeNotifier>())
+{
+    QList<qint64> every(NXTransitionNone);
+    std::iota(every.begin(), every.end(), qint64(0));
+    m_setting->setTransitions(std::make_shared<const QList<qint64>>(std::move(every)));
+}
+
+std::shared_ptr<DNGraphicsNode> DNGraphicsNode::graphicsNodeWithDirs(
+    const QStringList& folders, const std::atomic_bool* stop, QString& error)
+{
+    auto album = std::make_shared<DNGraphicsNode>();
+    if (!folders.isEmpty())
+        album->m_path = folders.last();
+    for (const QString& folder : folders)
+        album->loadPhotoAtPath(folder, stop);
+    if (!folders.isEmpty())
+        album->initializeConfigOnDidLoadDVDInfo(folders.first());
+    if (album->m_imageNodes.empty()) {
+        error = QStringLiteral("There is no photo found at %1.").arg(listDescription(folders));
+        return nullptr;
+    }
+    album->sortPhotoNode(DNGraphicsSetting::kSortByDate, DNGraphicsSetting::kAscending);
+    album->sortPhotoNode(DNGraphicsSetting::kSortByPosition, DNGraphicsSetting::kAscending);
+    // The path is taken now: the editor may change the list while the
+    // thumbnail is being made.
+    if (const std::optional<QString> first = firstPhotoPath(album->m_imageNodes)) {
+        std::thread([weakAlbum = std::weak_ptr(album), photo = *first] {
+            if (const auto node = weakAlbum.lock())
+                node->fetchThumbnail(photo);
+        }).detach();
+    }
+    return album;
+}
+
+void DNGraphicsNode::appendingPhotosWithDir(const QStringList& folders)
+{
+    for (const QString& folder : folders)
+        loadPhotoAtPath(folder, nullptr);
+}
+
+// One folder record with every photo under the folder, at any depth; hidden
+// folders too, linked folders not (a link to a parent would never end).
+void DNGraphicsNode::loadPhotoAtPath(const QString& folder, const std::atomic_bool* stop)
+{
+    if (!QFileInfo(folder).isDir())
+        return;
+    DNImageNode record;
+    record.type = DNImageNode::Folder;
+    record.path = folder;
+    QDirIterator entries(folder,
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        if (stop && *stop)
+            break;
+        entries.next();
+        if (!isPhotoFile(entries.fileInfo()))
+            continue;
+        DNImageNode photo = DNImageNode::imageNodeWithContentOfPath(entries.filePath());
+        const int width = static_cast<int>(photo.resolution.width());
+        const int height = static_cast<int>(photo.resolution.height());
+        if (width > kLargestSide || height > kLargestSide) {
+            std::fprintf(stderr,
+                "warning: abandon massive resolution photo (%dx%d) whitch is out of control!\n",
+                width, height);
+            continue;
+        }
+        record.imageNodes.push_back(std::move(photo));
+    }
+    if (!record.imageNodes.empty())
+        m_imageNodes.push_back(std::move(record));
+}
+
+void DNGraphicsNode::sortPhotoNode(int key, qint64 order)
+{
+    if (mediaType() != NXMediaType::PhotoAlbum)
+        return;
+    const bool ascending = order < 1;
+    sortRecords(m_imageNodes, key, ascending);
+    for (DNImageNode& record : m_imageNodes)
+        sortRecords(record.imageNodes, key, ascending);
+}
+
+void DNGraphicsNode::initializeConfigOnDidLoadDVDInfo(const QString& folder)
+{
+    const QString name = QFileInfo(QFileInfo(folder).fileName()).completeBaseName();
+    m_nodeInfo.displayName = name;
+    m_nodeInfo.outputName = name;
+    m_nodeInfo.genre = QStringLiteral("Video");
+    m_nodeInfo.artist = QStringLiteral("Quillon");
+}
+
+qint64 DNGraphicsNode::countOfPhotos() const
+{
+    qint64 count = 0;
+    for (const DNImageNode& record : m_imageNodes)
+        count += static_cast<qint64>(record.imageNodes.size());
+    return count;
+}
+
+qint64 DNGraphicsNode::sizeOfPhotos() const
+{
+    qint64 bytes = 0;
+    for (const DNImageNode& record : m_imageNodes)
+        for (const DNImageNode& photo : record.imageNodes)
+            bytes += photo.size;
+    return bytes;
+}
+
+qint64 DNGraphicsNode::audioDuration() const
+{
+    qint64 seconds = 0;
+    for (const DNGraphicsAudio& audio : m_audioTracks)
+        seconds += audio.audioDuration;
+    return seconds;
+}
+
+double DNGraphicsNode::videoDuration() const
+{
+    return (static_cast<double>(m_setting->interval()) + 1.0)
+        * static_cast<double>(countOfPhotos());
+}
+
+double DNGraphicsNode::bestDisplayDuration() const
+{
+    const qint64 music = audioDuration();
+    const qint64 photos = countOfPhotos();
+    if (photos == 0)
+        return static_cast<double>(music);
+    const auto perPhoto = static_cast<qint64>(std::ceil(double(music) / double(photos)));
+    return perPhoto > 0 ? static_cast<double>(perPhoto) : 1.0;
+}
+
+QStringList DNGraphicsNode::audioTracksPath() const
+{
+    QStringList paths;
+    for (const DNGraphicsAudio& audio : m_audioTracks)
+        paths << audio.audioPath;
+    return paths;
+}
+
+bool DNGraphicsNode::convertGraphicsNodeToFileNode(const QString& moviePath)
+{
+    m_fileNode = DNFileNode::fileNodeWithFile(moviePath, false);
+    if (!m_fileNode)
+        return false;
+    m_fileNode->setNodeInfo(m_nodeInfo);
+    m_fileNode->setProfile(m_profile);
+    if (m_fileNode->audioTracks().empty())
+        m_fileNode->setting().setAudioIndex(-1);
+    return true;
+}
+
+void DNGraphicsNode::setProfile(const std::shared_ptr<DNProfile>& profile)
+{
+    m_profile = profile ? std::make_shared<DNProfile>(*profile) : nullptr;
+}
+
+void DNGraphicsNode::setNodeInfoOfSelectTrack(const DNNodeInfo& info)
+{
+    m_nodeInfo.displayName = info.displayName;
+    m_nodeInfo.artist = info.artist;
+    m_nodeInfo.genre = info.genre;
+    m_nodeInfo.comments = info.comments;
+}
+
+QImage DNGraphicsNode::thumbnail() const
+{
+    const std::lock_guard lock(m_thumbnailMutex);
+    return m_thumbnail;
+}
+
+void DNGraphicsNode::fetchThumbnail(const QString& photo)
+{
+    const QImage image = thumbnailOf(photo);
+    {
+        const std::lock_guard lock(m_thumbnailMutex);
+        m_thumbnail = image;
+    }
+    emit m_graphicsNotifier->thumbnailChanged();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+// What the engine tells the program that started it. Each message is one
+// write, so that it arrives as a read of its own:
+//   progress:<total frames>:<frames written>:<photo path>
+//   result:<code>:<movie path>
+// Complaints go to standard error, one line each.
+namespace EngineOutput {
+
+void complain(const QString& line);
+void result(int code, const QString& target);
+
+// Progress lines for one render, at most ten a second, so that two never
+// reach the reader as one. A photo is on screen for at least a second of the
+// movie, so unless the render runs ten times faster than real time every
+// photo gets a line of its own.
+class Progress {
+public:
+    explicit Progress(qint64 totalFrames);
+    void photoShown(qint64 framesWritten, const QString& photo);
+    void frameWritten(qint64 framesWritten);
+
+private:
+    void send(qint64 framesWritten);
+
+    qint64 m_total;
+    QString m_photo;
+    std::chrono::steady_clock::time_point m_lastSent;
+};
+
+} // namespace EngineOutput

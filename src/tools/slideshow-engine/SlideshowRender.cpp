@@ -1,0 +1,263 @@
+#include "SlideshowRender.h"
+
+#include "EngineOutput.h"
+#include "FrameEncoder.h"
+#include "PhotoSequence.h"
+#include "YuvFrame.h"
+#include "slideshow/NXEffectManager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QRandomGenerator>
+#include <QRectF>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A photo is held for "showDuration" and then changes into the next over this.
+constexpr double kTransitionSeconds = 1.0;
+constexpr qint64 kTransitionChoices = 18;
+
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// The hidden file the movie is written to until it is complete. It keeps the
+// target's extension, which tells ffmpeg the container, and is claimed here
+// so that ffmpeg's overwrite can only ever hit a file of ours.
+QString claimPartial(const QString& target, QString& reason)
+{
+    const QFileInfo info(target);
+    QString name = QStringLiteral(".%1.%2.partial").arg(info.completeBaseName()).arg(::getpid());
+    if (!info.suffix().isEmpty())
+        name += '.' + info.suffix();
+    const QString partial = info.dir().filePath(name);
+    const int fd = ::open(
+        QFile::encodeName(partial).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        reason = QStringLiteral("cannot write into \"%1\": %2").arg(info.path(), errnoText());
+        return {};
+    }
+    ::close(fd);
+    return partial;
+}
+
+// Moves the finished movie to its name unless something has taken the name
+// meanwhile.
+bool publish(const QString& partial, const QString& target, QString& reason)
+{
+    const QByteArray from = QFile::encodeName(partial);
+    const QByteArray to = QFile::encodeName(target);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the no-replace rename: a hard link cannot replace either.
+    if ((errno == EINVAL || errno == ENOSYS) && ::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    reason = QStringLiteral("cannot name the movie \"%1\": %2").arg(target, errnoText());
+    return false;
+}
+
+bool exists(const QString& path)
+{
+    struct stat info { };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+} // namespace
+
+qint64 SlideshowRender::Timeline::totalFrames() const
+{
+    return static_cast<qint64>(photos) * (holdFrames + transitionFrames);
+}
+
+SlideshowRender::SlideshowRender(SlideshowJob job, std::function<bool()> stopRequested)
+    : m_job(std::move(job))
+    , m_stopRequested(std::move(stopRequested))
+{ }
+
+SlideshowRender::Code SlideshowRender::run(QString& reason)
+{
+    if (m_job.imageSquenes.isEmpty()) {
+        reason = QStringLiteral("the job lists no photos");
+        return NoPhotos;
+    }
+    if (const Code refused = checkTarget(reason); refused != Succeeded)
+        return refused;
+    PhotoSequence photos(m_job.videoSize, EngineOutput::complain);
+    if (!photos.load(m_job.imageSquenes, m_stopRequested)) {
+        reason = QStringLiteral("stopped");
+        return Stopped;
+    }
+    if (photos.count() == 0) {
+        reason = QStringLiteral("none of the %1 photos can be read").arg(m_job.imageSquenes.size());
+        return NoPhotos;
+    }
+    const QString partial = claimPartial(m_job.targetPath, reason);
+    if (partial.isEmpty())
+        return TargetRefused;
+    Code code = encode(photos, partial, reason);
+    if (code == Succeeded && !publish(partial, m_job.targetPath, reason))
+        code = exists(m_job.targetPath) ? TargetRefused : RenderFailed;
+    if (code != Succeeded)
+        QFile::remove(partial);
+    return code;
+}
+
+SlideshowRender::Code SlideshowRender::checkTarget(QString& reason) const
+{
+    if (exists(m_job.targetPath)) {
+        reason = QStringLiteral("\"%1\" exists already and is left as it is").arg(m_job.targetPath);
+        return TargetRefused;
+    }
+    const QFileInfo folder(QFileInfo(m_job.targetPath).path());
+    if (!folder.isDir() || !folder.isWritable()) {
+        reason = QStringLiteral("the folder \"%1\" is not there or not writable")
+                     .arg(folder.filePath());
+        return TargetRefused;
+    }
+    return Succeeded;
+}
+
+QStringList SlideshowRender::readableMusic() const
+{
+    QStringList music;
+    for (const QString& path : m_job.audioList) {
+        if (QFileInfo(path).isFile() && QFileInfo(path).isReadable())
+            music << QFileInfo(path).absoluteFilePath();
+        else
+            EngineOutput::complain(
+                QStringLiteral("cannot read the music \"%1\": left out").arg(path));
+    }
+    return music;
+}
+
+SlideshowRender::Timeline SlideshowRender::timelineFor(int photos) const
+{
+    Timeline timeline;
+    timeline.holdFrames = static_cast<int>(std::lround(m_job.showDuration * m_job.videoFPS));
+    timeline.transitionFrames
+        = std::max(1, static_cast<int>(std::lround(kTransitionSeconds * m_job.videoFPS)));
+    timeline.photos = photos;
+    return timeline;
+}
+
+FrameEncoder::Settings SlideshowRender::encoderSettings(
+    const Timeline& timeline, const QString& partial) const
+{
+    FrameEncoder::Settings settings;
+    settings.frameSize = m_job.videoSize;
+    settings.framesPerSecond = m_job.videoFPS;
+    settings.seconds = static_cast<double>(timeline.totalFrames()) / m_job.videoFPS;
+    settings.music = readableMusic();
+    settings.output = partial;
+    // Without an extension ffmpeg cannot tell the container: the program's
+    // movies are QuickTime.
+    if (QFileInfo(m_job.targetPath).suffix().isEmpty())
+        settings.muxer = QStringLiteral("mov");
+    return settings;
+}
+
+SlideshowRender::Code SlideshowRender::encode(
+    const PhotoSequence& photos, const QString& partial, QString& reason)
+{
+    const Timeline timeline = timelineFor(photos.count());
+    FrameEncoder encoder(m_stopRequested, EngineOutput::complain);
+    if (!encoder.start(encoderSettings(timeline, partial), reason))
+        return RenderFailed;
+    const bool written = writeFrames(photos, timeline, encoder);
+    // Frames that could not be written mean ffmpeg has ended; finish() then
+    // only collects its reason.
+    if (!m_stopRequested() && encoder.finish(reason) && written)
+        return Succeeded;
+    if (m_stopRequested()) {
+        encoder.abort();
+        reason = QStringLiteral("stopped");
+        return Stopped;
+    }
+    if (reason.isEmpty())
+        reason = QStringLiteral("ffmpeg stopped reading frames");
+    return RenderFailed;
+}
+
+bool SlideshowRender::writeFrames(
+    const PhotoSequence& photos, const Timeline& timeline, FrameEncoder& encoder)
+{
+    EngineOutput::Progress progress(timeline.totalFrames());
+    qint64 framesWritten = 0;
+    const FrameWriter writeFrame = [&](FrameEncoder::Frame frame) {
+        if (!encoder.write(std::move(frame)))
+            return false;
+        progress.frameWritten(++framesWritten);
+        return true;
+    };
+    const QImage blank = photos.frameOf(m_job.blankImage);
+    const QImage shading = shadingImage();
+    QImage current = photos.frame(0);
+    for (int index = 0; index < photos.count(); ++index) {
+        progress.photoShown(framesWritten, photos.path(index));
+        // A still is converted once and handed to ffmpeg as often as it shows.
+        const auto still = std::make_shared<const QByteArray>(YuvFrame::fromImage(current));
+        for (int frame = 0; frame < timeline.holdFrames; ++frame) {
+            if (!writeFrame(still))
+                return false;
+        }
+        QImage next = index + 1 < photos.count() ? photos.frame(index + 1) : blank;
+        const std::unique_ptr<NXTransitionFilter> filter = transitionFilter(shading);
+        for (int frame = 0; frame < timeline.transitionFrames; ++frame) {
+            // Times at the middle of each frame's span: neither end repeats a still.
+            const double time = (frame + 0.5) / timeline.transitionFrames;
+            const FrameEncoder::Frame drawn = filter
+                ? std::make_shared<const QByteArray>(
+                    YuvFrame::fromImage(filter->render(current, next, time)))
+                : still;
+            if (!writeFrame(drawn))
+                return false;
+        }
+        current = std::move(next);
+    }
+    return true;
+}
+
+// The filter of a transition drawn from the job's list, prepared for the
+// frame; null for a cut (18, a number we do not know, or an empty list), in
+// which case the photo stays until the next one starts.
+std::unique_ptr<NXTransitionFilter> SlideshowRender::transitionFilter(const QImage& shading) const
+{
+    if (m_job.effectList.isEmpty())
+        return nullptr;
+    qint64 type = m_job.effectList[QRandomGenerator::global()->bounded(
+        static_cast<int>(m_job.effectList.size()))];
+    if (type == NXTransitionRandom)
+        type = QRandomGenerator::global()->bounded(kTransitionChoices);
+    std::unique_ptr<NXTransitionFilter> filter = NXEffectManager::independentFilterWithType(type);
+    if (filter)
+        NXEffectManager::prepareFilterForShowing(
+            *filter, type, QRectF(QPointF(0, 0), QSizeF(m_job.videoSize)), shading);
+    return filter;
+}
+
+QImage SlideshowRender::shadingImage() const
+{
+    if (m_job.shadingImage.isEmpty())
+        return {};
+    QImageReader reader(m_job.shadingImage);
+    const QImage image = reader.read();
+    if (image.isNull())
+        EngineOutput::complain(QStringLiteral("cannot read the shading picture \"%1\" (%2)")
+                                   .arg(m_job.shadingImage, reader.errorString()));
+    return image;
+}

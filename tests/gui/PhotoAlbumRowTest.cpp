@@ -1,0 +1,54 @@
+// Photo folders dropped on the list become album rows through the photo loader.
+#include "GuiTestSupport.h"
+
+#include "list/NXMediaListModel.h"
+#include "list/NXMediaTableView.h"
+#include "shell/DNFileLoader.h"
+#include "shell/NXAppController.h"
+#include "shell/NXApplicationDelegate.h"
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir().mkpath(folder.filePath("Holiday/day two")));
+    ASSERT_TRUE(QDir().mkpath(folder.filePath("Empty")));
+    QImage photo(400, 300, QImage::Format_RGB32);
+    photo.fill(Qt::darkCyan);
+    ASSERT_TRUE(photo.save(folder.filePath("Holiday/one.jpg")));
+    ASSERT_TRUE(photo.save(folder.filePath("Holiday/day two/two.png")));
+    ScriptedDialogs dialogs;
+    RecordingSystem recorder;
+    const NXSystemActions system = recorder.actions();
+    NXApplicationDelegate delegate(dialogs, system);
+    delegate.applicationDidFinishLaunching({});
+    NXAppController& window = *delegate.controller();
+    window.photoLoader()->setPause(std::chrono::milliseconds(0));
+
+    emit window.tableView()->filesDropped({ folder.filePath("Holiday") });
+    ASSERT_TRUE(waitUntil([&] { return window.mediaNodes().size() == 1; }));
+    const NXBasicMediaNode& album = *window.mediaNodes().front();
+    EXPECT_EQ(album.mediaType(), NXMediaType::PhotoAlbum);
+    EXPECT_TRUE(NXMediaDisplayName(album).startsWith("Holiday (2 photos, "));
+    EXPECT_EQ(NXMediaDurationText(album), "00:00:06");
+    const QModelIndex row = window.listModel()->index(0, NXMediaListModel::NameColumn);
+    EXPECT_TRUE(waitUntil([&] { return !row.data(Qt::DecorationRole).isNull(); }));
+
+    emit window.tableView()->filesDropped({ folder.filePath("Empty") });
+    ASSERT_TRUE(waitUntil([&] { return !dialogs.alerts.empty(); }));
+    EXPECT_EQ(dialogs.alerts.front().title, "Load Photo Failed!");
+    EXPECT_TRUE(dialogs.alerts.front().text.startsWith("There is no photo found at"));
+    EXPECT_EQ(window.mediaNodes().size(), 1U);
+    delegate.applicationWillTerminate();
+}
+
+} // namespace

@@ -1,0 +1,346 @@
+// The slideshow engine run as the program runs it: a job file in, progress and
+// result lines out, a movie checked with ffprobe and read back pixel by pixel.
+#include "fixtures/MediaFacts.h"
+#include "platform/AppPaths.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageWriter>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+
+namespace {
+
+struct EngineRun {
+    int exitCode = -1;
+    QString output;
+    QString errors;
+};
+
+QString enginePath()
+{
+    return QDir(AppPaths::toolsFolder()).filePath("quillon-slideshow-engine");
+}
+
+QString xmlString(const QString& text)
+{
+    return "<string>" + text.toHtmlEscaped() + "</string>";
+}
+
+QString xmlArray(const QStringList& items)
+{
+    return "<array>" + items.join("") + "</array>";
+}
+
+QString xmlStrings(const QStringList& texts)
+{
+    QStringList items;
+    for (const QString& text : texts)
+        items << xmlString(text);
+    return xmlArray(items);
+}
+
+bool runFfmpeg(const QStringList& arguments, QByteArray* output = nullptr)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", QStringList { "-v", "error", "-nostdin", "-y" } + arguments);
+    if (!ffmpeg.waitForFinished(60'000) || ffmpeg.exitCode() != 0) {
+        ADD_FAILURE() << ffmpeg.readAllStandardError().toStdString();
+        return false;
+    }
+    if (output)
+        *output = ffmpeg.readAllStandardOutput();
+    return true;
+}
+
+// A JPEG of `image` that asks to be shown turned by EXIF orientation 6 (a
+// quarter turn clockwise): an APP1 segment right after the start marker.
+QByteArray jpegTurnedClockwise(const QImage& image)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "jpeg").write(image);
+    const QByteArray exif = QByteArray("Exif\0\0", 6)
+        + QByteArray("MM\0\x2A\0\0\0\x08", 8) // big-endian TIFF header, first directory at 8
+        + QByteArray("\0\x01", 2) // one entry
+        + QByteArray("\x01\x12\0\x03\0\0\0\x01\0\x06\0\0", 12) // Orientation, SHORT, 1, 6
+        + QByteArray("\0\0\0\0", 4); // no next directory
+    const int length = int(exif.size()) + 2;
+    const QByteArray segment
+        = QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 0xFF) + exif;
+    QByteArray jpeg = buffer.data();
+    return jpeg.insert(2, segment);
+}
+
+struct Unmount {
+    QString path;
+    ~Unmount() { QProcess::execute("umount", { path }); }
+};
+
+class SlideshowEngine : public ::testing::Test {
+protected:
+    // A job with one flat photo, to change entry by entry.
+    QMap<QString, QString> baseJob()
+    {
+        return { { "targetPath", xmlString(out.filePath("movie.mov")) },
+            { "showDuration", "<real>1</real>" }, { "effectList", "<array/>" },
+            { "imageSquenes", xmlStrings({ flatPhoto("grey.png", 128) }) },
+            { "audioList", "<array/>" }, { "videoFPS", "<real>24</real>" },
+            { "videoSize", xmlString("{160, 120}") } };
+    }
+
+    QString writeJob(const QMap<QString, QString>& entries)
+    {
+        QString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>";
+        for (auto entry = entries.begin(); entry != entries.end(); ++entry)
+            xml += "<key>" + entry.key() + "</key>" + entry.value();
+        xml += "</dict></plist>\n";
+        const QString path = folder.filePath(QStringLiteral("job%1.plist").arg(++jobCount));
+        writeFile(path, xml.toUtf8());
+        return path;
+    }
+
+    void writeFile(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    QString flatPhoto(const QString& name, int grey, QSize size = { 160, 120 })
+    {
+        QImage image(size, QImage::Format_RGB32);
+        image.fill(qRgb(grey, grey, grey));
+        const QString path = folder.filePath(name);
+        EXPECT_TRUE(image.save(path));
+        return path;
+    }
+
+    EngineRun run(const QString& jobPath)
+    {
+        QProcess engine;
+        engine.start(enginePath(), { jobPath });
+        EXPECT_TRUE(engine.waitForFinished(120'000)) << "the engine did not end";
+        return { engine.exitCode(), QString::fromUtf8(engine.readAllStandardOutput()),
+            QString::fromUtf8(engine.readAllStandardError()) };
+    }
+
+    // rgb24 pixels of frame `number` of a movie.
+    QImage frame(const QString& movie, int number, QSize size)
+    {
+        QByteArray bytes;
+        runFfmpeg({ "-i", "file:" + movie, "-vf", QStringLiteral("select=eq(n\\,%1)").arg(number),
+                      "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1" },
+            &bytes);
+        if (bytes.size() != size.width() * size.height() * 3)
+            return {};
+        return QImage(reinterpret_cast<const uchar*>(bytes.constData()), size.width(),
+            size.height(), size.width() * 3, QImage::Format_RGB888)
+            .copy();
+    }
+
+    QStringList leftInOut() const
+    {
+        return QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(QFile::exists(enginePath())) << enginePath().toStdString();
+        ASSERT_TRUE(QDir().mkpath(out.path()));
+    }
+
+    QTemporaryDir folder;
+    QDir out { folder.filePath("out") };
+    int jobCount = 0;
+};
+
+TEST_F(SlideshowEngine, FourPhotosAndTwoSongsMakeAMovieOfTheAskedShape)
+{
+    QImage halves(300, 200, QImage::Format_RGB32);
+    halves.fill(qRgb(0, 0, 255));
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 150; ++x)
+            halves.setPixel(x, y, qRgb(255, 0, 0));
+    const QString turned = folder.filePath("turned: [1] été.jpg");
+    writeFile(turned, jpegTurnedClockwise(halves));
+    QImage bitmap(800, 600, QImage::Format_RGB32);
+    bitmap.fill(Qt::darkGreen);
+    ASSERT_TRUE(bitmap.save(folder.filePath("small.bmp")));
+    const QString mp3 = folder.filePath("one.mp3");
+    const QString m4a = folder.filePath("two: ü.m4a");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "sine=frequency=440:duration=3", mp3 }));
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "sine=frequency=660:duration=3:sample_rate=48000",
+        "-c:a", "aac", "file:" + m4a }));
+    QMap<QString, QString> job = baseJob();
+    const QString target = out.filePath("Slides: [x] ñ.mov");
+    job["targetPath"] = xmlString(target);
+    job["showDuration"] = "<real>2</real>";
+    job["effectList"] = "<array><integer>19</integer></array>";
+    job["imageSquenes"] = xmlStrings({ turned, flatPhoto("wide.jpg", 90, { 4000, 3000 }),
+        flatPhoto("tall.png", 170, { 3000, 4000 }), folder.filePath("small.bmp") });
+    job["audioList"] = xmlStrings({ mp3, m4a });
+    job["videoSize"] = xmlString("{852, 480}");
+
+    const EngineRun result = run(writeJob(job));
+    ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+    EXPECT_TRUE(result.output.startsWith("progress:288:0:" + turned + "\n"));
+    EXPECT_TRUE(result.output.endsWith("result:0:" + target + "\n"));
+    EXPECT_EQ(leftInOut(), QStringList { "Slides: [x] ñ.mov" });
+
+    const MediaFacts facts = MediaFacts::probe("file:" + target);
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    const StreamFacts video = facts.stream("video");
+    EXPECT_EQ(video.width, 852);
+    EXPECT_EQ(video.height, 480);
+    EXPECT_EQ(video.frameRate, "24/1");
+    EXPECT_NEAR(video.duration, 12, 1.0 / 24);
+    EXPECT_EQ(facts.stream("audio").codecName, "aac");
+    EXPECT_NEAR(facts.stream("audio").duration, video.duration, 1.0 / 24);
+
+    // Upright, the photo is red above blue, 320 x 480 in the middle.
+    const QImage first = frame(target, 12, { 852, 480 });
+    ASSERT_FALSE(first.isNull());
+    EXPECT_GT(qRed(first.pixel(500, 100)), 200);
+    EXPECT_LT(qBlue(first.pixel(500, 100)), 60);
+    EXPECT_GT(qBlue(first.pixel(500, 380)), 200);
+    EXPECT_LT(qRed(first.pixel(500, 380)), 60);
+}
+
+TEST_F(SlideshowEngine, TransitionsMeetInTheMiddle)
+{
+    const struct {
+        const char* effect;
+        int frame; // of the transition, which runs from frame 24 to 47
+        int left;
+        int right;
+    } cases[] = {
+        { "11", 35, 130, 130 }, // fade: the mean of the two greys
+        { "7", 36, 200, 60 }, // push: the new photo has come in from the left
+    };
+    for (const auto& row : cases) {
+        QMap<QString, QString> job = baseJob();
+        const QString target = out.filePath(QStringLiteral("effect%1.mov").arg(row.effect));
+        job["targetPath"] = xmlString(target);
+        job["effectList"] = QStringLiteral("<array><integer>%1</integer></array>").arg(row.effect);
+        job["imageSquenes"]
+            = xmlStrings({ flatPhoto("dark.png", 60), flatPhoto("light.png", 200) });
+        const EngineRun result = run(writeJob(job));
+        ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+        const QImage middle = frame(target, row.frame, { 160, 120 });
+        ASSERT_FALSE(middle.isNull());
+        EXPECT_NEAR(qGreen(middle.pixel(20, 60)), row.left, 10) << row.effect;
+        EXPECT_NEAR(qGreen(middle.pixel(140, 60)), row.right, 10) << row.effect;
+    }
+}
+
+TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
+{
+    writeFile(out.filePath("taken.mov"), "mine");
+    writeFile(folder.filePath("empty.jpg"), "");
+    writeFile(folder.filePath("garbage.png"), "not a picture at all");
+    writeFile(folder.filePath("text.plist"), "frames please");
+    const auto changed = [this](const QString& key, const QString& value) {
+        QMap<QString, QString> job = baseJob();
+        job[key] = value;
+        return writeJob(job);
+    };
+    const struct {
+        const char* what;
+        QString jobPath;
+        int code;
+        QString reason;
+    } cases[] = {
+        { "missing job file", folder.filePath("nothing.plist"), 1, "cannot open the job file" },
+        { "not a property list", folder.filePath("text.plist"), 1, "is not a property list" },
+        { "wrong type", changed("videoFPS", xmlString("24")), 1, "\"videoFPS\" is not a number" },
+        { "wrong size", changed("videoSize", xmlString("160x120")), 1, "\"videoSize\"" },
+        { "empty photo list", changed("imageSquenes", "<array/>"), 2, "lists no photos" },
+        { "no readable photo",
+            changed("imageSquenes",
+                xmlStrings({ folder.filePath("empty.jpg"), folder.filePath("garbage.png") })),
+            2, "none of the 2 photos can be read" },
+        { "existing target", changed("targetPath", xmlString(out.filePath("taken.mov"))), 3,
+            "exists already" },
+    };
+    for (const auto& row : cases) {
+        const EngineRun result = run(row.jobPath);
+        EXPECT_EQ(result.exitCode, row.code) << row.what;
+        EXPECT_TRUE(result.output.contains(QStringLiteral("result:%1:").arg(row.code))) << row.what;
+        EXPECT_TRUE(result.errors.contains(row.reason))
+            << row.what << ": " << result.errors.toStdString();
+        EXPECT_EQ(leftInOut(), QStringList { "taken.mov" }) << row.what;
+    }
+    QFile taken(out.filePath("taken.mov"));
+    ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
+    EXPECT_EQ(taken.readAll(), "mine");
+}
+
+TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)
+{
+    // Orphans would otherwise be handed to init, out of our sight.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    QMap<QString, QString> job = baseJob();
+    job["showDuration"] = "<real>600</real>";
+    const QString jobPath = writeJob(job);
+    QProcess engine;
+    engine.start(enginePath(), { jobPath });
+    while (!engine.canReadLine())
+        ASSERT_TRUE(engine.waitForReadyRead(30'000)) << "no progress line";
+    ASSERT_TRUE(engine.readLine().startsWith("progress:"));
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(engine.processId()), SIGTERM);
+    ASSERT_TRUE(engine.waitForFinished(10'000));
+    // The issue asks for one second; the margin is for a loaded machine.
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(engine.exitCode(), 5);
+    EXPECT_TRUE(engine.readAllStandardOutput().contains("result:5:"));
+    EXPECT_TRUE(engine.readAllStandardError().contains("stopped"));
+    EXPECT_TRUE(leftInOut().isEmpty());
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child of the engine was left behind";
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(SlideshowEngine, AFullDiskFailsTheRenderAndLeavesNothing)
+{
+    QProcess mount;
+    mount.start("mount", { "-t", "tmpfs", "-o", "size=1m", "tmpfs", out.path() });
+    if (!mount.waitForFinished(10'000) || mount.exitCode() != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: "
+                     << mount.readAllStandardError().toStdString();
+    const Unmount unmount { out.path() };
+    // Noise fading into noise, which no encoder gets below the megabyte that
+    // flat photos would fit in.
+    QStringList photos;
+    for (const QString name : { "noise1.png", "noise2.png" }) {
+        QImage noise(640, 480, QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, QRandomGenerator::global()->generate() | 0xFF000000);
+        photos << folder.filePath(name);
+        ASSERT_TRUE(noise.save(photos.last()));
+    }
+    QMap<QString, QString> job = baseJob();
+    job["imageSquenes"] = xmlStrings(photos);
+    job["effectList"] = "<array><integer>11</integer></array>";
+    job["videoSize"] = xmlString("{640, 480}");
+    const EngineRun result = run(writeJob(job));
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_TRUE(result.errors.contains("No space left on device")) << result.errors.toStdString();
+    EXPECT_TRUE(leftInOut().isEmpty());
+}
+
+} // namespace
