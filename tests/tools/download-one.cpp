@@ -22,6 +22,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -57,15 +58,14 @@ std::optional<DNYoutubeLinkNode> analyse(const QString& url)
 {
     std::optional<DNYoutubeLinkNode> node;
     QEventLoop loop;
-    QThread* const thread = QThread::create([&node, url] {
+    const std::unique_ptr<QThread> thread(QThread::create([&node, url] {
         node = DNYoutubeParser::analysisYoutubeWebSource(
             url, DNYoutubeParseLibrary::youtubeParseDylibPath());
-    });
-    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    }));
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
     thread->start();
     loop.exec();
     thread->wait();
-    delete thread;
     return node;
 }
 
@@ -101,13 +101,14 @@ int download(const DNYoutubeLinkNode& link, const QString& folder)
         });
     center.addObserver(DNYoutubeDownloadManager::kFinishedDownloadProcessNotification, nullptr,
         &loop, [&loop](const Notification&) { loop.quit(); });
+    // Connected first: a job can fail while it is being added.
+    QObject::connect(&DNYoutubeDownloadManager::shareManager(),
+        &DNYoutubeDownloadManager::downloadFailed, &loop,
+        [](DNYoutubeNode*, const QString& reason) { print(QStringLiteral("error: ") + reason); });
     if (!DNYoutubeDownloadManager::addYoutubeDownloadJob(node, folder)) {
         print(QStringLiteral("error: the job was not accepted"));
         return 1;
     }
-    QObject::connect(DNYoutubeDownloadManager::shareManager(),
-        &DNYoutubeDownloadManager::downloadFailed, &loop,
-        [](DNYoutubeNode*, const QString& reason) { print(QStringLiteral("error: ") + reason); });
     // A job that fails at once has ended the run before the loop starts.
     if (DNYoutubeDownloadManager::isYoutubeDownloaderDownloading())
         loop.exec();

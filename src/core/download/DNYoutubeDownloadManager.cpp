@@ -75,17 +75,18 @@ QString makeJobFolders(const QString& outputDir)
 
 // --- class services ----------------------------------------------------------------
 
-DNYoutubeDownloadManager* DNYoutubeDownloadManager::shareManager()
+DNYoutubeDownloadManager& DNYoutubeDownloadManager::shareManager()
 {
-    return sharedInstance();
+    // Owned by the application object: it goes before the event loop's end.
+    if (!sharedInstance())
+        sharedInstance() = new DNYoutubeDownloadManager(QCoreApplication::instance());
+    return *sharedInstance();
 }
 
 bool DNYoutubeDownloadManager::addYoutubeDownloadJob(
     const NodePointer& node, const QString& outputDir)
 {
-    if (!sharedInstance())
-        sharedInstance() = new DNYoutubeDownloadManager(QCoreApplication::instance());
-    return sharedInstance()->addJob(node, outputDir);
+    return shareManager().addJob(node, outputDir);
 }
 
 int DNYoutubeDownloadManager::addYoutubeDownloadJobs(

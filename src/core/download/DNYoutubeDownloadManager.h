@@ -35,8 +35,9 @@ public:
         = QStringLiteral("DNNotificationFinishedDownloadProcess");
     static constexpr std::chrono::milliseconds kNextJobDelay { 100 };
 
-    // The shared manager, made by the first job added; null before.
-    static DNYoutubeDownloadManager* shareManager();
+    // The shared manager, made on first use (by the first job added, unless
+    // asked for before); the queries below never make it.
+    static DNYoutubeDownloadManager& shareManager();
     // Queues a node in state 0 into `outputDir`; false for any other.
     static bool addYoutubeDownloadJob(const NodePointer& node, const QString& outputDir);
     static int addYoutubeDownloadJobs(const QList<NodePointer>& nodes, const QString& outputDir);
