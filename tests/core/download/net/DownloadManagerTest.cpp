@@ -177,20 +177,44 @@ TEST_F(DownloadManagerTest, AStalledTransferFailsAfterTheTimeOutAndKeepsItsParti
     EXPECT_EQ(QFileInfo(partial("Clip.mp4.tolvadownload")).size(), 2000);
 }
 
-TEST_F(DownloadManagerTest, APartialOfTheSameTitleFromAnotherPageIsNotResumed)
+TEST_F(DownloadManagerTest, APartialIsResumedOnlyWhenItsRecordNamesTheSamePageAndStream)
 {
+    const QByteArray media = bytesOf(VideoSite::mediaPath("av240.mp4"));
+    const QString stream
+        = QString("stream: video 240P mp4 h264 part 1\nsize: %1\n").arg(media.size());
+    struct Case {
+        QString page; // in the record
+        QByteArray partial;
+        QString range; // asked for
+    };
+    // A stranger's bytes are dropped; our own whole stream needs no byte more.
+    const QList<Case> cases { { "http://elsewhere/", QByteArray(500, 'x'), "" },
+        { m_site.url("/mine").toString(), media, QString("bytes=%1-").arg(media.size()) } };
     QDir().mkpath(AppPaths::downloadsFolder());
-    QFile stranger(partial("Clip.mp4.tolvadownload"));
-    ASSERT_TRUE(stranger.open(QIODevice::WriteOnly));
-    stranger.write(QByteArray(500, 'x'));
-    stranger.close();
-    QFile record(partial("Clip.mp4.tolvadownload.record"));
-    ASSERT_TRUE(record.open(QIODevice::WriteOnly));
-    record.write("page: http://elsewhere/\nstream: video 240P mp4 h264 part 1\nsize: 900\n");
-    record.close();
-    run({ node("/mine", "av240.mp4") });
-    EXPECT_EQ(joined(rangesAsked("av240.mp4")), "");
-    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
+    for (const Case& c : cases) {
+        QFile partialFile(partial("Clip.mp4.tolvadownload"));
+        QFile record(partial("Clip.mp4.tolvadownload.record"));
+        ASSERT_TRUE(partialFile.open(QIODevice::WriteOnly) && record.open(QIODevice::WriteOnly));
+        partialFile.write(c.partial);
+        record.write(("page: " + c.page + "\n" + stream).toUtf8());
+        partialFile.close();
+        record.close();
+        run({ node("/mine", "av240.mp4") });
+        EXPECT_EQ(rangesAsked("av240.mp4").last(), c.range);
+        EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media) << c.range.toStdString();
+        QFile::remove(m_output.filePath("Clip.mp4"));
+    }
+}
+
+TEST_F(DownloadManagerTest, PartsComeInOrderEachToItsOwnFile)
+{
+    const auto job = node("/parts", "av240.mp4");
+    job->youtubeLink().videosSegments[0].videoURLs << m_site.url("/media/v240.mp4").toString();
+    run({ job });
+    EXPECT_EQ(joined(m_events),
+        joined({ "state 1", "state 2", "state 3", "finished Clip.mp4", "state 1", "state 2",
+            "state 3", "finished Clip2.mp4", "end" }));
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip2.mp4")), bytesOf(VideoSite::mediaPath("v240.mp4")));
 }
 
 TEST_F(DownloadManagerTest, FailuresGiveStateFourLoseNothingAndNotifyNothing)
@@ -203,16 +227,23 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLoseNothingAndNotifyNothing)
         std::shared_ptr<DNYoutubeNode> job;
         QString folder;
         QStringList filesLeft; // in the output folder
+        const char* reason;
     };
     const QList<Case> cases {
-        { "404", node("/gone", "missing.mp4"), {}, { "a-file" } },
+        { "404", node("/gone", "missing.mp4"), {}, { "a-file" }, "answered HTTP/1.1 404" },
         // ffmpeg will not put AAC into WebM: both streams stay for another try.
         { "webm+aac", node("/webm", "vp9.webm", "webm", "audio.m4a"), {},
-            { "Clip[AudioStream].data", "Clip[VideoStream].webm", "a-file" } },
-        { "folder", node("/folder", "av240.mp4"), m_output.filePath("a-file/sub"), { "a-file" } },
+            { "Clip[AudioStream].data", "Clip[VideoStream].webm", "a-file" },
+            "ffmpeg could not merge" },
+        { "folder", node("/folder", "av240.mp4"), m_output.filePath("a-file/sub"), { "a-file" },
+            "Cannot create the folder" },
     };
+    QString reason;
+    QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,
+        [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
     for (const Case& c : cases) {
         run({ c.job }, c.folder);
+        EXPECT_TRUE(reason.contains(c.reason)) << reason.toStdString();
         EXPECT_EQ(m_events.filter("state").last(), "state 4") << c.name;
         EXPECT_EQ(joined(m_events.filter("finished")), "") << c.name;
         EXPECT_EQ(QDir(m_output.path()).entryList(QDir::Files, QDir::Name), c.filesLeft) << c.name;
