@@ -168,11 +168,13 @@ TEST_F(DownloadManagerTest, ACutTransferIsResumedFromItsPartialByTheNextJob)
 TEST_F(DownloadManagerTest, AStalledTransferFailsAfterTheTimeOutAndKeepsItsPartial)
 {
     m_site.stallAfter("v240.mp4", 2000);
+    const double timeOut = NXHTTPRequest::defaultTimeOutSeconds();
+    const auto interval = NXHTTPRequest::statusTimerInterval();
     NXHTTPRequest::setDefaultTimeOutSeconds(0.3);
     NXHTTPRequest::setStatusTimerInterval(20ms);
     run({ node("/stall", "v240.mp4") });
-    NXHTTPRequest::setDefaultTimeOutSeconds(10);
-    NXHTTPRequest::setStatusTimerInterval(250ms);
+    NXHTTPRequest::setDefaultTimeOutSeconds(timeOut);
+    NXHTTPRequest::setStatusTimerInterval(interval);
     EXPECT_EQ(joined(m_events), joined({ "state 1", "state 2", "state 4", "end" }));
     EXPECT_EQ(QFileInfo(partial("Clip.mp4.tolvadownload")).size(), 2000);
 }
