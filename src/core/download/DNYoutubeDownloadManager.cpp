@@ -1,0 +1,392 @@
+#include "download/DNYoutubeDownloadManager.h"
+
+#include "download/DNYoutubeDownloader.h"
+#include "download/NXStreamMergeOperation.h"
+#include "platform/AppPaths.h"
+#include "platform/NotificationCenter.h"
+#include "services/DNHelpers.h"
+#include "services/DNLogger.h"
+#include "services/DNSetting.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+QPointer<DNYoutubeDownloadManager>& sharedInstance()
+{
+    static QPointer<DNYoutubeDownloadManager> manager;
+    return manager;
+}
+
+bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag: a hard link fails the same way on a taken name.
+    if ((errno == EINVAL || errno == ENOSYS) && ::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    return false;
+}
+
+// Renames `from` to `to`, never over a file: a name taken in the meantime
+// gives way to the next free one beside it. The path it ended at, or nothing
+// with `reason` set.
+std::optional<QString> moveWithoutReplacing(const QString& from, const QString& to, QString* reason)
+{
+    const QFileInfo wanted(to);
+    QString target = to;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (renameWithoutReplacing(QFile::encodeName(from), QFile::encodeName(target)))
+            return target;
+        if (errno != EEXIST)
+            break;
+        target = DNUniqueFilePath(wanted.path(), wanted.fileName(), 0);
+    }
+    *reason = QStringLiteral("Cannot move %1 to %2: %3")
+                  .arg(from, target, QString::fromLocal8Bit(std::strerror(errno)));
+    return std::nullopt;
+}
+
+// Both folders a job writes to, made with their parents.
+QString makeJobFolders(const QString& outputDir)
+{
+    for (const QString& folder : { AppPaths::downloadsFolder(), outputDir }) {
+        if (folder.isEmpty() || !QDir().mkpath(folder) || !QFileInfo(folder).isDir())
+            return QStringLiteral("Cannot create the folder \"%1\"").arg(folder);
+    }
+    return {};
+}
+
+} // namespace
+
+// --- class services ----------------------------------------------------------------
+
+DNYoutubeDownloadManager& DNYoutubeDownloadManager::shareManager()
+{
+    // Owned by the application object: it goes before the event loop's end.
+    if (!sharedInstance())
+        sharedInstance() = new DNYoutubeDownloadManager(QCoreApplication::instance());
+    return *sharedInstance();
+}
+
+bool DNYoutubeDownloadManager::addYoutubeDownloadJob(
+    const NodePointer& node, const QString& outputDir)
+{
+    return shareManager().addJob(node, outputDir);
+}
+
+int DNYoutubeDownloadManager::addYoutubeDownloadJobs(
+    const QList<NodePointer>& nodes, const QString& outputDir)
+{
+    int accepted = 0;
+    for (const NodePointer& node : nodes)
+        accepted += addYoutubeDownloadJob(node, outputDir) ? 1 : 0;
+    return accepted;
+}
+
+bool DNYoutubeDownloadManager::isYoutubeDownloaderDownloading()
+{
+    return sharedInstance() && sharedInstance()->isDownloading();
+}
+
+void DNYoutubeDownloadManager::cancelAll()
+{
+    if (sharedInstance())
+        sharedInstance()->stopAllDownload();
+}
+
+void DNYoutubeDownloadManager::cancelYoutubeDownloadJob(const NodePointer& node)
+{
+    if (sharedInstance())
+        sharedInstance()->stopDownload(node);
+    else if (node)
+        node->setState(DNYoutubeNodeState::Skipped);
+}
+
+// --- the job list --------------------------------------------------------------------
+
+DNYoutubeDownloadManager::DNYoutubeDownloadManager(QObject* parent)
+    : QObject(parent)
+    , m_outputDir(AppPaths::downloadsFolder())
+    , m_scheduler([this](std::chrono::milliseconds delay, std::function<void()> work) {
+        QTimer::singleShot(delay, this, std::move(work));
+    })
+{ }
+
+DNYoutubeDownloadManager::~DNYoutubeDownloadManager()
+{
+    stopCurrentWork();
+}
+
+QList<DNYoutubeDownloadManager::NodePointer> DNYoutubeDownloadManager::downloadJobs() const
+{
+    QList<NodePointer> nodes;
+    for (const Job& job : m_downloadJobs)
+        nodes.append(job.node);
+    return nodes;
+}
+
+bool DNYoutubeDownloadManager::addJob(const NodePointer& node, const QString& outputDir)
+{
+    if (!node || node->state() != DNYoutubeNodeState::New || downloadJobs().contains(node))
+        return false;
+    m_outputDir = outputDir;
+    // Each job keeps the folder it was queued for, whatever later jobs ask.
+    m_downloadJobs.append({ node, outputDir });
+    startDownload();
+    return true;
+}
+
+void DNYoutubeDownloadManager::startDownload()
+{
+    if (m_isDownloading)
+        return;
+    m_isDownloading = true;
+    ++m_runSerial;
+    startJob();
+}
+
+void DNYoutubeDownloadManager::downloadNext()
+{
+    if (m_downloadJobs.isEmpty()) {
+        m_isDownloading = false;
+        NotificationCenter::defaultCenter().post(kFinishedDownloadProcessNotification);
+        return;
+    }
+    m_scheduler(kNextJobDelay, [this, run = m_runSerial] {
+        if (run == m_runSerial && m_isDownloading && !m_jobActive)
+            startJob();
+    });
+}
+
+void DNYoutubeDownloadManager::stopDownload(const NodePointer& node)
+{
+    if (!node)
+        return;
+    const bool current = m_jobActive && m_downloadJobs.first().node == node;
+    if (current)
+        stopCurrentWork();
+    node->setState(DNYoutubeNodeState::Skipped);
+    m_downloadJobs.removeIf([&node](const Job& job) { return job.node == node; });
+    if (current)
+        downloadNext();
+}
+
+void DNYoutubeDownloadManager::stopAllDownload()
+{
+    stopCurrentWork();
+    for (const Job& job : std::as_const(m_downloadJobs))
+        job.node->setState(DNYoutubeNodeState::New);
+    m_downloadJobs.clear();
+    m_isDownloading = false;
+    ++m_runSerial;
+}
+
+void DNYoutubeDownloadManager::stopCurrentWork()
+{
+    // Cleared first: the cancelled request reports nothing to anyone.
+    if (m_request)
+        m_request->clearDelegatesAndCancel();
+    m_request.reset();
+    // Stops ffmpeg and waits for it; a completion still queued is ignored.
+    ++m_mergeSerial;
+    m_merge.reset();
+    m_jobActive = false;
+}
+
+// --- one job ---------------------------------------------------------------------------
+
+void DNYoutubeDownloadManager::startJob()
+{
+    // Jobs skipped while the next one was due may have emptied the list.
+    if (m_downloadJobs.isEmpty()) {
+        downloadNext();
+        return;
+    }
+    m_jobActive = true;
+    m_partIndex = 0;
+    currentNode().setDownloadSize(0);
+    if (const QString problem = makeJobFolders(m_downloadJobs.first().outputDir);
+        !problem.isEmpty()) {
+        failJob(problem);
+        return;
+    }
+    startPart(0);
+}
+
+void DNYoutubeDownloadManager::startPart(int index)
+{
+    m_partIndex = index;
+    const auto request
+        = DNYoutubeDownloader::initWithYoutubeNode(m_downloadJobs.first().node, index);
+    request->setOutPutDir(m_downloadJobs.first().outputDir);
+    launch(request);
+}
+
+void DNYoutubeDownloadManager::appendAudioStreamDownloadJob()
+{
+    const auto request = NXYoutubeAudioDownloader::downloaderWithNode(m_downloadJobs.first().node);
+    request->setOutPutDir(QFileInfo(currentNode().outputFile()).path());
+    launch(request);
+}
+
+void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamRequest>& request)
+{
+    request->setDelegate(this);
+    request->setQueue(this);
+    request->setDidStartSelector("requestDidStart");
+    request->setDidFinishSelector("requestDidFinished");
+    request->setDidFailSelector("requestDidFailed");
+    request->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    request->setAllowResumeForFileDownloads(true);
+    DNYoutubeApplyProxy(*request, DNSetting::shareSetting().downloadSetting());
+    QString problem;
+    if (!request->preparePartialFile(&problem)) {
+        failJob(problem);
+        return;
+    }
+    // Video parts wait; the audio of a job keeps the state its video left.
+    if (dynamic_cast<DNYoutubeDownloader*>(request.get()))
+        currentNode().setState(DNYoutubeNodeState::Waiting);
+    m_request = request;
+    request->startAsynchronous();
+}
+
+bool DNYoutubeDownloadManager::isCurrent(const NXHTTPRequest* request) const
+{
+    return m_request && request == m_request.get();
+}
+
+void DNYoutubeDownloadManager::requestDidStart(NXHTTPRequest* request)
+{
+    if (isCurrent(request) && dynamic_cast<DNYoutubeDownloader*>(request))
+        currentNode().setState(DNYoutubeNodeState::Downloading);
+}
+
+void DNYoutubeDownloadManager::requestDidReceiveBytes(NXHTTPRequest* request, qint64 bytes)
+{
+    if (isCurrent(request))
+        currentNode().setDownloadSize(currentNode().downloadSize() + bytes);
+}
+
+void DNYoutubeDownloadManager::requestDidFailed(NXHTTPRequest* request)
+{
+    if (!isCurrent(request))
+        return;
+    m_request.reset();
+    failJob(request->error().localizedDescription());
+}
+
+void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
+{
+    if (!isCurrent(request))
+        return;
+    const std::shared_ptr<DNYoutubeStreamRequest> finished = m_request;
+    m_request.reset();
+    // The client calls any answer finished; only the stream itself counts.
+    if (!finished->receivedWholeBody()) {
+        failJob(finished->answerProblem());
+        return;
+    }
+    finished->forgetPartialFile();
+    const bool video = dynamic_cast<DNYoutubeDownloader*>(finished.get()) != nullptr;
+    if (video && !currentNode().youtubeLink().biggestSizeOfAudioStream.isEmpty())
+        appendAudioStreamDownloadJob();
+    else if (video)
+        finishVideoWithoutAudio();
+    else
+        appendStreamMergeJob();
+}
+
+void DNYoutubeDownloadManager::finishVideoWithoutAudio()
+{
+    DNYoutubeNode& node = currentNode();
+    QString problem;
+    const std::optional<QString> moved
+        = moveWithoutReplacing(node.tempVideoFile(), node.outputFile(), &problem);
+    if (!moved) {
+        failJob(problem);
+        return;
+    }
+    node.setOutputFile(*moved);
+    node.setState(DNYoutubeNodeState::Finished);
+    node.setDownloadSize(static_cast<qint64>(node.selectedSgmt()->videoSize));
+    postFinished(*moved);
+    finishPart();
+}
+
+void DNYoutubeDownloadManager::appendStreamMergeJob()
+{
+    DNYoutubeNode& node = currentNode();
+    node.setDownloadSize(static_cast<qint64>(node.selectedSgmt()->videoSize));
+    node.setState(DNYoutubeNodeState::Finished);
+    // ffmpeg overwrites its destination: a file that took the name since it
+    // was chosen keeps it, and the merge goes to the next free name.
+    const QFileInfo output(node.outputFile());
+    if (output.exists())
+        node.setOutputFile(DNUniqueFilePath(output.path(), output.fileName(), 0));
+    m_merge = std::make_unique<NXStreamMergeOperation>();
+    m_merge->videoStreamFile = node.tempVideoFile();
+    m_merge->audioStreamFile = node.tempAudioFile();
+    m_merge->destFile = node.outputFile();
+    m_merge->start(this, [this, merge = ++m_mergeSerial](const StreamMergeResult& result) {
+        if (merge == m_mergeSerial && m_merge)
+            mergeFinished(result);
+    });
+}
+
+void DNYoutubeDownloadManager::mergeFinished(const StreamMergeResult& result)
+{
+    m_merge.reset();
+    if (!result.succeeded) {
+        failJob(result.reason);
+        return;
+    }
+    postFinished(currentNode().outputFile());
+    finishPart();
+}
+
+void DNYoutubeDownloadManager::postFinished(const QString& outputFile)
+{
+    NotificationCenter::defaultCenter().post(
+        kDownloadFinishedNotification, this, { { QStringLiteral("outputFile"), outputFile } });
+}
+
+void DNYoutubeDownloadManager::finishPart()
+{
+    const DNYoutubeVideoSegment* selected = currentNode().selectedSgmt();
+    if (selected && m_partIndex + 1 < selected->videoURLCount())
+        startPart(m_partIndex + 1);
+    else
+        finishJob();
+}
+
+void DNYoutubeDownloadManager::failJob(const QString& reason)
+{
+    DNYoutubeNode& node = currentNode();
+    DNLog(QStringLiteral("Download of \"%1\" failed: %2").arg(node.youtubeLink().title, reason));
+    node.setState(DNYoutubeNodeState::Failed);
+    emit downloadFailed(&node, reason);
+    finishJob();
+}
+
+void DNYoutubeDownloadManager::finishJob()
+{
+    stopCurrentWork();
+    m_downloadJobs.removeFirst();
+    downloadNext();
+}

@@ -1,0 +1,112 @@
+#include "download/NXStreamMergeOperation.h"
+
+#include "engine/AVEncoder.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ProcessRunner.h"
+#include "services/DNLogger.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// ffmpeg 5.1 reads "AC:DC [VideoStream].mp4" as a protocol name and a path:
+// "file:" in front of an absolute path leaves nothing to read that way.
+QString filePathArgument(const QString& path)
+{
+    return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
+QStringList AVEncoderAVSynthetizeArguments(
+    const QString& videoStream, const QString& audioStream, const QString& destination)
+{
+    const QStringList vector { "AVED", "-d", "-y", "-i", filePathArgument(videoStream), "-i",
+        filePathArgument(audioStream), "-c", "copy", filePathArgument(destination) };
+    // The bridge's table makes the vector fit the installed ffmpeg ("-d" goes).
+    QStringList arguments = AVEncoderAdaptArguments(vector);
+    // Exactly the two downloaded streams: without the maps ffmpeg picks the
+    // best audio of all inputs, and a video stream that carries its own
+    // sound would keep it in place of the downloaded audio.
+    arguments.insert(arguments.size() - 1, QStringLiteral("-map"));
+    arguments.insert(arguments.size() - 1, QStringLiteral("0:v:0"));
+    arguments.insert(arguments.size() - 1, QStringLiteral("-map"));
+    arguments.insert(arguments.size() - 1, QStringLiteral("1:a:0"));
+    // A merge never reads keys; ffmpeg stops on SIGTERM.
+    arguments.prepend(QStringLiteral("-nostdin"));
+    return arguments;
+}
+
+StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QString& audioStream,
+    const QString& destination, ProcessRunner& runner)
+{
+    for (const QString& stream : { videoStream, audioStream }) {
+        if (!QFileInfo(stream).isFile())
+            return { false, QStringLiteral("The stream file %1 is missing").arg(stream) };
+    }
+    const QStringList arguments
+        = AVEncoderAVSynthetizeArguments(videoStream, audioStream, destination);
+    DNLog(QStringLiteral("Merging: ffmpeg %1").arg(shellCommandLine(arguments)));
+    QString lastLine;
+    runner.setStderrHandler([&lastLine](const QString& line) {
+        DNLog(QStringLiteral("\t") + line);
+        lastLine = line;
+    });
+    runner.setGentleStop({ 15, {} }, 2000ms);
+    const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
+    if (result.succeeded() && QFileInfo(destination).size() > 0)
+        return { true, {} };
+    // What ffmpeg left there is broken; it is ours, made under a unique name.
+    QFile::remove(destination);
+    if (!result.started)
+        return { false, QStringLiteral("ffmpeg could not be started: %1").arg(result.error) };
+    if (result.stopped)
+        return { false, QStringLiteral("The merge was stopped") };
+    return { false,
+        QStringLiteral("ffmpeg could not merge the streams into %1 (exit status %2): %3")
+            .arg(destination)
+            .arg(result.signal != 0 ? -result.signal : result.exitCode)
+            .arg(lastLine) };
+}
+
+NXStreamMergeOperation::NXStreamMergeOperation()
+    : m_runner(std::make_unique<ProcessRunner>())
+{ }
+
+NXStreamMergeOperation::~NXStreamMergeOperation()
+{
+    cancel();
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void NXStreamMergeOperation::start(QObject* context, Completion completion)
+{
+    m_worker = std::thread([this, context, completion = std::move(completion)] {
+        const StreamMergeResult result = run();
+        QMetaObject::invokeMethod(
+            context, [completion, result] { completion(result); }, Qt::QueuedConnection);
+    });
+}
+
+void NXStreamMergeOperation::cancel()
+{
+    m_runner->stop();
+}
+
+StreamMergeResult NXStreamMergeOperation::run()
+{
+    const StreamMergeResult result
+        = AVEncoderAVSynthetize(videoStreamFile, audioStreamFile, destFile, *m_runner);
+    if (!result.succeeded)
+        return result;
+    QFile::remove(videoStreamFile);
+    QFile::remove(audioStreamFile);
+    NotificationCenter::defaultCenter().post(
+        kMergeDoneNotification, nullptr, { { QStringLiteral("dest"), destFile } });
+    return result;
+}
