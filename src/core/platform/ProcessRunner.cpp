@@ -127,20 +127,30 @@ QByteArray resolveProgram(const QString& program)
 }
 
 // Splits a stream into lines at '\n' and '\r' and hands on the non-empty ones.
+// Each byte is looked at once, so a long line arriving in many reads costs no
+// more than a short one; a child that writes without end and never a line end
+// is handed on in pieces of kLongestLine bytes instead of growing our memory.
 class LineSplitter {
 public:
+    static constexpr qsizetype kLongestLine = qsizetype(4) << 20;
+
     explicit LineSplitter(const ProcessRunner::LineHandler& handler)
         : m_handler(handler)
     { }
 
     void feed(const char* bytes, qsizetype count)
     {
+        const qsizetype scanned = m_pending.size();
         m_pending.append(bytes, count);
         qsizetype start = 0;
-        for (qsizetype i = 0; i < m_pending.size(); ++i) {
-            if (m_pending[i] != '\n' && m_pending[i] != '\r')
-                continue;
-            emitLine(m_pending.mid(start, i - start));
+        for (qsizetype i = scanned; i < m_pending.size(); ++i) {
+            if (m_pending[i] != '\n' && m_pending[i] != '\r') {
+                if (i + 1 - start < kLongestLine)
+                    continue;
+                emitLine(m_pending.mid(start, i + 1 - start));
+            } else {
+                emitLine(m_pending.mid(start, i - start));
+            }
             start = i + 1;
         }
         m_pending.remove(0, start);

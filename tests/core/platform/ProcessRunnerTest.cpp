@@ -68,6 +68,10 @@ TEST(ProcessRunner, ReportsLinesAndExitStatus)
         { "a signal ends the child", "sh", { "-c", "kill -TERM $$" }, {}, {}, -1, SIGTERM },
         { "a long line in many reads", "sh", { "-c", "head -c 200000 /dev/zero | tr '\\0' x" },
             { QString(200000, 'x') }, {}, 0, 0 },
+        { "a line without end is handed on in bounded pieces", "sh",
+            { "-c", "head -c 9437184 /dev/zero | tr '\\0' x; echo; echo end" },
+            { QString(4 << 20, 'x'), QString(4 << 20, 'x'), QString(1 << 20, 'x'), "end" }, {}, 0,
+            0 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
