@@ -30,6 +30,10 @@ void MPlayerOutput::takeLine(const std::string& line)
         m_playbackStarted = true;
         return;
     }
+    if (m_playbackStarted && line.rfind("A:", 0) == 0) {
+        m_audioPlayed = true;
+        return;
+    }
     constexpr std::string_view aspectKey = "ID_VIDEO_ASPECT=";
     if (line.rfind(aspectKey, 0) != 0)
         return;

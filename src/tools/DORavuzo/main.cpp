@@ -119,9 +119,7 @@ void writeAll(int fd, const char* bytes, std::size_t count)
     }
 }
 
-// Reads mplayer's two outputs until both end. Its text is always read before
-// its pictures, so a picture stream's header finds the aspect line printed
-// before it.
+// Reads mplayer's two outputs until both end.
 class Session {
 public:
     Session(int outputFd, int picturesFd, std::optional<FrameLinkClient>& link)
@@ -150,7 +148,12 @@ public:
             std::fprintf(stderr, "DORavuzo: %s\n", m_pictures.fault().c_str());
     }
 
-    bool playbackStarted() const { return m_output.playbackStarted(); }
+    // mplayer says "Starting playback..." also for data it then cannot decode
+    // a single frame of: playback began when something was shown or heard.
+    bool played() const
+    {
+        return m_output.playbackStarted() && (m_pictureSeen || m_output.audioPlayed());
+    }
 
 private:
     void forwardOutput(std::vector<char>& buffer)
@@ -184,25 +187,40 @@ private:
         return count;
     }
 
+    // A stream is announced with its first picture, not its header: mplayer
+    // writes the header before it has worked out the display aspect.
     void beginStream(int width, int height)
     {
+        if (m_link)
+            m_link->stop();
+        m_pendingStream = true;
+        m_width = width;
+        m_height = height;
+    }
+
+    void showPicture(const Y4mStream::Picture& picture)
+    {
+        m_pictureSeen = true;
+        if (!m_link)
+            return;
+        if (m_pendingStream) {
+            m_pendingStream = false;
+            takeWaitingOutput();
+            const int aspect = m_output.aspectTimes100();
+            m_link->start(m_width, m_height, aspect > 0 ? aspect : m_width * 100 / m_height);
+        }
+        m_link->render(picture);
+    }
+
+    // The aspect line was written before this picture: take what is waiting.
+    void takeWaitingOutput()
+    {
         std::vector<char> buffer(1 << 16);
-        // The aspect line was written before this header; take what is waiting.
         pollfd watched { m_outputFd, POLLIN, 0 };
         while (m_outputFd >= 0 && ::poll(&watched, 1, 0) > 0 && watched.revents != 0) {
             forwardOutput(buffer);
             watched.fd = m_outputFd;
         }
-        if (!m_link)
-            return;
-        const int aspect = m_output.aspectTimes100();
-        m_link->start(width, height, aspect > 0 ? aspect : width * 100 / height);
-    }
-
-    void showPicture(const Y4mStream::Picture& picture)
-    {
-        if (m_link)
-            m_link->render(picture);
     }
 
     int m_outputFd;
@@ -210,6 +228,10 @@ private:
     std::optional<FrameLinkClient>& m_link;
     MPlayerOutput m_output;
     Y4mStream m_pictures;
+    bool m_pendingStream = false;
+    bool m_pictureSeen = false;
+    int m_width = 0;
+    int m_height = 0;
 };
 
 std::string audioOutputs()
@@ -265,7 +287,7 @@ int main(int argc, char** argv)
     session.run();
     link.reset();
     const int exitCode = waitFor(mplayer);
-    if (!session.playbackStarted()) {
+    if (!session.played()) {
         std::fprintf(stderr, "DORavuzo: the media could not be played\n");
         return kNeverPlayed;
     }
