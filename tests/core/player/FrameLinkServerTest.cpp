@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <array>
+
 #include <cstring>
 #include <string_view>
 
@@ -48,7 +50,7 @@ public:
 
     bool connected() const { return m_connected; }
 
-    // A shared picture of `bytes` bytes, grey.
+    // A shared picture of `bytes` bytes.
     void makeObject(std::size_t bytes)
     {
         const int fd = ::shm_open(m_name.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
@@ -121,8 +123,8 @@ TEST(FrameLinkServer, RefusesOrIgnoresWhatItCannotMapSafely)
         int bytesPerPixel;
         const char* script; // 'S' start, 'R' render, 'E' stop, 'C' cut the connection
         int answer; // to the start
-        std::size_t pictures;
-        int ends;
+        int pictures;
+        int stops;
     };
     const Row rows[] = {
         { "no object", 0, 320, 240, 2, "SR", 0, 0, 0 },
@@ -135,15 +137,13 @@ TEST(FrameLinkServer, RefusesOrIgnoresWhatItCannotMapSafely)
         { "render after stop", kPicture, 320, 240, 2, "SRER", 1, 1, 1 },
         { "connection cut", kPicture, 320, 240, 2, "SRC", 1, 1, 1 },
     };
-    FrameLinkServer server("Refusals");
-    ASSERT_TRUE(server.listen());
-    LinkRecorder link(server);
+    RecordedServer recorded("Refusals");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        const std::size_t pictures = link.pictureCount();
-        const int ends = link.ends;
+        const int pictures = recorded.count("picture");
+        const int stops = recorded.count("stop");
         {
-            FakeTool tool(server);
+            FakeTool tool(recorded.server);
             ASSERT_TRUE(tool.connected());
             if (row.objectBytes > 0)
                 tool.makeObject(row.objectBytes);
@@ -157,10 +157,22 @@ TEST(FrameLinkServer, RefusesOrIgnoresWhatItCannotMapSafely)
             }
         }
         // The server takes the next tool only once it is done with this one.
-        ASSERT_TRUE(FakeTool(server).connected());
-        EXPECT_EQ(link.pictureCount() - pictures, row.pictures);
-        EXPECT_EQ(link.ends - ends, row.ends);
+        ASSERT_TRUE(FakeTool(recorded.server).connected());
+        EXPECT_EQ(recorded.count("picture") - pictures, row.pictures);
+        EXPECT_EQ(recorded.count("stop") - stops, row.stops);
         // Nothing of a refused or ended stream stays open.
         EXPECT_EQ(sharedObjectDescriptors(), 0);
     }
+}
+
+// Ending the server must not wait for a tool that keeps its connection open.
+TEST(FrameLinkServer, TerminatesWhileAToolIsConnected)
+{
+    RecordedServer recorded("Terminated");
+    FakeTool tool(recorded.server);
+    tool.makeObject(320 * 240 * 2);
+    ASSERT_EQ(tool.start(320, 240, 2), 1);
+    recorded.server.terminateConnection();
+    EXPECT_EQ(recorded.count("stop"), 1);
+    EXPECT_FALSE(QFile::exists(recorded.server.socketPath()));
 }

@@ -6,16 +6,18 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QLockFile>
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr const char* kStamp = "player clips 1\n";
+constexpr const char* kStamp = "player clips 2\n";
 
 QString clipFolder()
 {
@@ -62,18 +64,15 @@ bool makeClips(const QString& folder)
             testPattern("720x480", { "-c:v", "mpeg2video", "-aspect", "16:9", "-f", "vob" }),
             PlayerClips::kWideMpeg2)
         || !ffmpeg(folder, testPattern("320x240", mpeg2), "first.ts")
-        || !ffmpeg(folder, testPattern("160x120", mpeg2), "second.ts"))
+        || !ffmpeg(folder, testPattern("160x120", mpeg2), "second.ts")
+        || !ffmpeg(folder, { "-i", "concat:first.ts|second.ts", "-c", "copy", "-f", "mpegts" },
+            PlayerClips::kSizeChange))
         return false;
-    QFile first(folder + "/first.ts");
-    QFile second(folder + "/second.ts");
-    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
-        return false;
-    QByteArray random(65536, 0);
+    QByteArray random;
     QRandomGenerator generator(26);
-    for (char& byte : random)
-        byte = static_cast<char>(generator.bounded(256));
-    return writeFile(folder + "/" + PlayerClips::kSizeChange, first.readAll() + second.readAll())
-        && writeFile(folder + "/" + PlayerClips::kRandomBytes, random)
+    while (random.size() < 65536)
+        random.append(static_cast<char>(generator.bounded(256)));
+    return writeFile(folder + "/" + PlayerClips::kRandomBytes, random)
         && writeFile(folder + "/" + PlayerClips::kEmpty, {})
         && writeFile(folder + "/.complete", kStamp);
 }
@@ -82,6 +81,13 @@ bool isComplete(const QString& folder)
 {
     QFile stamp(folder + "/.complete");
     return stamp.open(QIODevice::ReadOnly) && stamp.readAll() == kStamp;
+}
+
+// The box is grey, so any channel gives back its luma: (Y - 16) x 255 / 219.
+int secondOf(const QImage& picture)
+{
+    const double luma = 16 + qRed(picture.pixel(32, 32)) * 219.0 / 255.0;
+    return static_cast<int>(std::lround((luma - 30) / 20));
 }
 
 } // namespace
@@ -99,68 +105,62 @@ QString PlayerClips::path(const char* name)
     return folder + "/" + QString::fromUtf8(name);
 }
 
-int secondOf(const QImage& picture)
+RecordedServer::RecordedServer(const QString& name, MPlayerOSXVOProto::PixelFormat format)
+    : server(name)
 {
-    // The box is grey, so any channel gives back the luma: (Y - 16) x 255 / 219.
-    const int grey = qRed(picture.pixel(32, 32));
-    const double luma = 16 + grey * 219.0 / 255.0;
-    return static_cast<int>(std::lround((luma - 30) / 20));
-}
-
-LinkRecorder::LinkRecorder(FrameLinkServer& server)
-{
-    // Direct: the recorder takes the server's reports on the server's thread.
-    const auto direct = Qt::DirectConnection;
+    // Direct: the reports are taken on the server's thread, as they come.
     QObject::connect(
         &server, &FrameLinkServer::mplayerWillStart, &server,
         [this](QSize size, int aspect) {
-            const std::lock_guard lock(m_mutex);
-            starts.push_back({ size, aspect });
-            events << "start";
-            m_changed.notify_all();
+            record(
+                QStringLiteral("start %1x%2 %3").arg(size.width()).arg(size.height()).arg(aspect));
         },
-        direct);
+        Qt::DirectConnection);
     QObject::connect(
         &server, &FrameLinkServer::pictureReady, &server,
-        [this, &server] {
-            const QImage picture = server.takePicture();
-            const std::lock_guard lock(m_mutex);
-            seconds.push_back(secondOf(picture));
-            events << "picture";
-            m_changed.notify_all();
-        },
-        direct);
+        [this] { record(QStringLiteral("picture %1").arg(secondOf(server.takePicture()))); },
+        Qt::DirectConnection);
     QObject::connect(
-        &server, &FrameLinkServer::mplayerDidEnded, &server,
-        [this] {
-            const std::lock_guard lock(m_mutex);
-            ++ends;
-            events << "stop";
-            m_changed.notify_all();
-        },
-        direct);
+        &server, &FrameLinkServer::mplayerDidEnded, &server, [this] { record("stop"); },
+        Qt::DirectConnection);
+    server.setPixFormat(format);
+    EXPECT_TRUE(server.listen());
 }
 
-bool LinkRecorder::waitUntil(
-    const std::function<bool(const LinkRecorder&)>& condition, std::chrono::milliseconds bound)
-{
-    std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, bound, [&] { return condition(*this); });
-}
-
-bool LinkRecorder::waitForPictureOf(int second, std::chrono::milliseconds bound)
-{
-    return waitUntil(
-        [second](const LinkRecorder& link) {
-            return !link.seconds.empty() && link.seconds.back() == second;
-        },
-        bound);
-}
-
-std::size_t LinkRecorder::pictureCount() const
+void RecordedServer::record(const QString& event)
 {
     const std::lock_guard lock(m_mutex);
-    return seconds.size();
+    m_events << event;
+    m_changed.notify_all();
+}
+
+bool RecordedServer::waitUntil(
+    const std::function<bool(const QStringList&)>& condition, std::chrono::milliseconds bound)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, bound, [&] { return condition(m_events); });
+}
+
+bool RecordedServer::waitFor(const QString& event, std::chrono::milliseconds bound)
+{
+    return waitUntil([&](const QStringList& events) { return events.contains(event); }, bound);
+}
+
+QStringList RecordedServer::events() const
+{
+    const std::lock_guard lock(m_mutex);
+    QStringList events;
+    for (const QString& event : m_events)
+        if (events.isEmpty() || events.last() != event)
+            events << event;
+    return events;
+}
+
+int RecordedServer::count(const QString& prefix) const
+{
+    const std::lock_guard lock(m_mutex);
+    return static_cast<int>(std::ranges::count_if(
+        m_events, [&](const QString& event) { return event.startsWith(prefix); }));
 }
 
 QStringList ToolRun::previewArguments(const QString& media, const QString& bufferName)
@@ -176,53 +176,46 @@ ToolRun::ToolRun(const QStringList& arguments, const QStringList& environment)
     variables.insert("QUILLON_PLAYER_AO", "null");
     for (const QString& variable : environment)
         variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
-    m_process.setProcessEnvironment(variables);
-    m_process.setWorkingDirectory(QDir::tempPath());
-    m_process.start(PlayerProcesses::toolPath(), arguments);
-    EXPECT_TRUE(m_process.waitForStarted()) << PlayerProcesses::toolPath().toStdString();
+    process.setProcessEnvironment(variables);
+    process.setWorkingDirectory(QDir::tempPath());
+    process.start(PlayerProcesses::toolPath(), arguments);
+    EXPECT_TRUE(process.waitForStarted()) << PlayerProcesses::toolPath().toStdString();
 }
 
 ToolRun::~ToolRun()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
+    process.kill();
+    process.waitForFinished();
 }
 
 void ToolRun::send(const QByteArray& command)
 {
-    m_process.write(command);
-    m_process.waitForBytesWritten();
+    process.write(command);
+    process.waitForBytesWritten();
 }
 
-bool ToolRun::waitForOutput(const QByteArray& text, int occurrence, std::chrono::milliseconds bound)
+bool ToolRun::waitForOutput(const QByteArray& text, int occurrence)
 {
     QElapsedTimer timer;
     timer.start();
     while (output().count(text) < occurrence) {
-        const qint64 left = bound.count() - timer.elapsed();
-        if (left <= 0 || m_process.state() == QProcess::NotRunning)
+        const qint64 left = 10'000 - timer.elapsed();
+        if (left <= 0 || process.state() == QProcess::NotRunning)
             return false;
-        m_process.waitForReadyRead(static_cast<int>(left));
+        process.waitForReadyRead(static_cast<int>(left));
     }
     return true;
 }
 
 int ToolRun::waitForExit(std::chrono::milliseconds bound)
 {
-    if (!m_process.waitForFinished(static_cast<int>(bound.count())))
+    if (!process.waitForFinished(static_cast<int>(bound.count())))
         return -1;
-    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 QByteArray ToolRun::output()
 {
-    m_output += m_process.readAllStandardOutput();
+    m_output += process.readAllStandardOutput();
     return m_output;
-}
-
-QByteArray ToolRun::errors()
-{
-    return m_process.readAllStandardError();
 }

@@ -2,17 +2,13 @@
 
 #include "player/FrameLinkServer.h"
 
-#include <QByteArray>
-#include <QImage>
 #include <QProcess>
-#include <QSize>
 #include <QStringList>
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <vector>
 
 using namespace std::chrono_literals;
 
@@ -27,40 +23,34 @@ inline constexpr const char* kWideMpeg2 = "wide.mpg"; // MPEG-2 720x480 16:9, 1 
 inline constexpr const char* kSizeChange = "change.ts"; // 320x240 1 s, then 160x120 1 s
 inline constexpr const char* kEmpty = "empty.mp4";
 inline constexpr const char* kRandomBytes = "random.bin";
-// The path of a clip; fails the test when the clips cannot be made.
 QString path(const char* name);
 } // namespace PlayerClips
 
-// The second of a "shades" picture, read from the luma of its box.
-int secondOf(const QImage& picture);
-
-// What a frame link server reported, recorded on its own thread.
-class LinkRecorder {
+// A frame link server under the given name, listening, with what it reported
+// as events: "start 320x240 133" (size and aspect), "picture 3" (the second
+// of a "shades" picture), "stop". They are recorded on the server's thread.
+class RecordedServer {
 public:
-    struct Start {
-        QSize size;
-        int aspect = 0;
-    };
+    explicit RecordedServer(const QString& name,
+        MPlayerOSXVOProto::PixelFormat format = MPlayerOSXVOProto::kFormatYuvs);
 
-    explicit LinkRecorder(FrameLinkServer& server);
-
-    // Waits, at most `bound`, until `condition` holds; true when it does.
-    bool waitUntil(const std::function<bool(const LinkRecorder&)>& condition,
+    // Waits, at most `bound`, until `condition` holds for the events.
+    bool waitUntil(const std::function<bool(const QStringList&)>& condition,
         std::chrono::milliseconds bound = 10s);
-    bool waitForPictureOf(int second, std::chrono::milliseconds bound = 10s);
+    bool waitFor(const QString& event, std::chrono::milliseconds bound = 10s);
+    // The events so far, with repeats in a row shown once.
+    QStringList events() const;
+    // How many events begin with `prefix`, repeats included.
+    int count(const QString& prefix) const;
 
-    // Read these under waitUntil or once the tool has ended.
-    std::vector<Start> starts;
-    std::vector<int> seconds; // of every picture, in order
-    int ends = 0;
-    // "start", "picture", "stop" in the order they came.
-    QStringList events;
-
-    std::size_t pictureCount() const;
+    FrameLinkServer server;
 
 private:
+    void record(const QString& event);
+
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
+    QStringList m_events;
 };
 
 // The player tool run as the previews run it, with commands and output.
@@ -74,16 +64,12 @@ public:
 
     void send(const QByteArray& command);
     // Waits until `text` has appeared `occurrence` times in the output.
-    bool waitForOutput(
-        const QByteArray& text, int occurrence = 1, std::chrono::milliseconds bound = 10s);
-    // The exit status, or -1 when the tool has not ended within `bound`.
+    bool waitForOutput(const QByteArray& text, int occurrence = 1);
+    // The exit status, or -1 when the tool has not ended normally within `bound`.
     int waitForExit(std::chrono::milliseconds bound = 10s);
     QByteArray output();
-    QByteArray errors();
-    qint64 pid() const { return m_process.processId(); }
-    QProcess& process() { return m_process; }
+    QProcess process;
 
 private:
-    QProcess m_process;
     QByteArray m_output;
 };
