@@ -5,7 +5,8 @@
 // first picture (tool); "seek 7.0 2" to a status line at 7 s or a picture of
 // second 7; processor time of 8 s of playback (the player's processes).
 // Targets: picture within engine + 100 ms, seek within engine + 60 ms,
-// processor time at most 1.5 x.
+// processor time at most 1.5 x. The server's own processor time (picture
+// conversion in this process) is reported beside them.
 //
 //   build/<dir>/bench/player_link
 #include "player/FrameLinkServer.h"
@@ -27,6 +28,7 @@
 #include <optional>
 #include <vector>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -71,7 +73,18 @@ struct Round {
     double firstMs = -1;
     double seekMs = -1;
     double processorS = -1;
+    double serverProcessorS = 0; // this process, where the server converts the pictures
 };
+
+double ownProcessorSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 // A player process whose output is read for its status lines.
 class Player {
@@ -139,16 +152,15 @@ QStringList playerWords(const QString& clip)
         "100.00" };
 }
 
-Round engineRound(const QString& clip)
+Round engineRound(const QString& clip, const QElapsedTimer& clock)
 {
-    QElapsedTimer clock;
-    clock.start();
+    const qint64 opened = clock.elapsed();
     Player player(QStringList { "mplayer", "-noconfig", "all", "-nolirc", "-nojoystick", "-ao",
                       "null", "-vo", "null" }
             + playerWords(clip),
         clock);
     Round round;
-    round.firstMs = static_cast<double>(player.waitForStatus([](double) { return true; }));
+    round.firstMs = static_cast<double>(player.waitForStatus([](double) { return true; }) - opened);
     if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
         return {};
     round.processorS = processorSeconds(player.pid());
@@ -160,9 +172,9 @@ Round engineRound(const QString& clip)
     return round;
 }
 
-// The pictures as the server hands them on, timed on the round's clock.
+// The pictures as the server hands them on, timed on the bench's clock.
 struct PictureWatch {
-    const QElapsedTimer* clock = nullptr;
+    QElapsedTimer clock;
     std::atomic<qint64> firstAtMs { -1 };
     std::atomic<qint64> secondSevenAtMs { -1 };
 };
@@ -173,7 +185,7 @@ void watchPictures(FrameLinkServer& server, PictureWatch& watch)
         &server, &FrameLinkServer::pictureReady, &server,
         [&server, &watch] {
             const QImage picture = server.takePicture();
-            const qint64 now = watch.clock->elapsed();
+            const qint64 now = watch.clock.elapsed();
             qint64 none = -1;
             watch.firstAtMs.compare_exchange_strong(none, now);
             none = -1;
@@ -185,10 +197,10 @@ void watchPictures(FrameLinkServer& server, PictureWatch& watch)
 
 Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& watch)
 {
-    QElapsedTimer clock;
-    clock.start();
-    watch.clock = &clock;
+    const QElapsedTimer& clock = watch.clock;
     watch.firstAtMs = -1;
+    const qint64 opened = clock.elapsed();
+    const double ownAtOpen = ownProcessorSeconds();
     Player player(QStringList { PlayerProcesses::toolPath() } + playerWords(clip)
             + QStringList { "-ao", "coreaudio", "-vo",
                 "corevideo:shared_buffer:buffer_name=\"" + bufferName + "\"" },
@@ -196,17 +208,17 @@ Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& wa
     Round round;
     if (player.waitForStatus([&](double) { return watch.firstAtMs >= 0; }) < 0)
         return {};
-    round.firstMs = static_cast<double>(watch.firstAtMs.load());
+    round.firstMs = static_cast<double>(watch.firstAtMs - opened);
     if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
         return {};
     round.processorS = processorSeconds(player.pid());
+    round.serverProcessorS = ownProcessorSeconds() - ownAtOpen;
     watch.secondSevenAtMs = -1;
     const qint64 asked = clock.elapsed();
     player.send("seek 7.0 2\n");
     if (player.waitForStatus([&](double) { return watch.secondSevenAtMs >= 0; }) < 0)
         return {};
     round.seekMs = static_cast<double>(watch.secondSevenAtMs - asked);
-    watch.clock = nullptr;
     return round;
 }
 
@@ -235,14 +247,17 @@ void ToolAgainstEngine(benchmark::State& state)
         return;
     }
     PictureWatch watch;
+    watch.clock.start();
     watchPictures(server, watch);
     std::vector<Round> engine;
     std::vector<Round> tool;
     for (auto _ : state) {
         for (int index = 0; index < kRounds; ++index) {
             const bool engineFirst = index % 2 == 0;
-            const Round first = engineFirst ? engineRound(clip) : toolRound(clip, "Bench", watch);
-            const Round second = engineFirst ? toolRound(clip, "Bench", watch) : engineRound(clip);
+            const Round first
+                = engineFirst ? engineRound(clip, watch.clock) : toolRound(clip, "Bench", watch);
+            const Round second
+                = engineFirst ? toolRound(clip, "Bench", watch) : engineRound(clip, watch.clock);
             if (!complete(first) || !complete(second)) {
                 state.SkipWithError("a round did not complete");
                 return;
@@ -263,6 +278,7 @@ void ToolAgainstEngine(benchmark::State& state)
     state.counters["tool_seek_ms"] = medianOf(tool, &Round::seekMs);
     state.counters["engine_cpu_s"] = medianOf(engine, &Round::processorS);
     state.counters["tool_cpu_s"] = medianOf(tool, &Round::processorS);
+    state.counters["server_cpu_s"] = medianOf(tool, &Round::serverProcessorS);
     state.counters["cpu_ratio"]
         = medianOf(tool, &Round::processorS) / medianOf(engine, &Round::processorS);
 }

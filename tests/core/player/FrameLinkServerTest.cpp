@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include <dirent.h>
 
@@ -30,15 +31,12 @@ public:
     explicit FakeTool(const FrameLinkServer& server)
         : m_name(Proto::sharedMemoryName(::getpid(), server.bufferName().toStdString()))
     {
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        const std::string path = server.socketPath().toStdString();
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        sockaddr_un address { AF_UNIX, {} };
+        std::strncpy(address.sun_path, server.socketPath().toUtf8().constData(),
+            sizeof address.sun_path - 1);
         m_socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        char format[4] = {};
-        m_connected
-            = ::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
-            && ::recv(m_socket, format, sizeof format, MSG_WAITALL) == sizeof format;
+        if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+            cut();
     }
     ~FakeTool()
     {
@@ -48,50 +46,47 @@ public:
     FakeTool(const FakeTool&) = delete;
     FakeTool& operator=(const FakeTool&) = delete;
 
-    bool connected() const { return m_connected; }
-
-    // A shared picture of `bytes` bytes.
+    // The server's pixel format comes first, once it has taken us.
+    bool connected() { return request({}, 4).size() == 4; }
     void makeObject(std::size_t bytes)
     {
         const int fd = ::shm_open(m_name.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(bytes)), 0);
+        EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(bytes)), 0);
         ::close(fd);
     }
-
     int start(int width, int height, int bytesPerPixel)
     {
-        unsigned char message[1 + Proto::kStartBytes] = { 'S' };
-        Proto::putInt32(message + 1, width);
-        Proto::putInt32(message + 5, height);
-        Proto::putInt32(message + 9, bytesPerPixel);
-        Proto::putInt32(message + 13, 133);
-        unsigned char answer[4] = {};
-        if (::send(m_socket, message, sizeof message, MSG_NOSIGNAL) != sizeof message
-            || ::recv(m_socket, answer, sizeof answer, MSG_WAITALL) != sizeof answer)
-            return -1;
-        return Proto::getInt32(answer);
+        QByteArray message(1 + Proto::kStartBytes, 'S');
+        auto* field = reinterpret_cast<unsigned char*>(message.data()) + 1;
+        for (const int value : { width, height, bytesPerPixel, 133 })
+            Proto::putInt32(std::exchange(field, field + 4), value);
+        const QByteArray answer = request(message, 4);
+        return answer.size() == 4
+            ? Proto::getInt32(reinterpret_cast<const unsigned char*>(answer.data()))
+            : -1;
     }
-
-    // Sends a one-byte message; true when it was answered.
-    bool exchange(char message)
-    {
-        unsigned char answer = 0;
-        return ::send(m_socket, &message, 1, MSG_NOSIGNAL) == 1
-            && ::recv(m_socket, &answer, 1, 0) == 1 && answer == Proto::kDone;
-    }
-
+    bool exchange(char message) { return request(QByteArray(1, message), 1) == "."; }
     void cut()
     {
-        if (m_socket >= 0)
-            ::close(m_socket);
+        ::close(m_socket);
         m_socket = -1;
     }
 
 private:
+    QByteArray request(const QByteArray& message, int answerBytes)
+    {
+        QByteArray answer(answerBytes, 0);
+        if (::send(m_socket, message.constData(), static_cast<std::size_t>(message.size()),
+                MSG_NOSIGNAL)
+                != message.size()
+            || ::recv(m_socket, answer.data(), static_cast<std::size_t>(answerBytes), MSG_WAITALL)
+                != answerBytes)
+            return {};
+        return answer;
+    }
+
     std::string m_name;
     int m_socket = -1;
-    bool m_connected = false;
 };
 
 // Read with readlink: QDir leaves out links to removed files.
@@ -170,6 +165,7 @@ TEST(FrameLinkServer, TerminatesWhileAToolIsConnected)
 {
     RecordedServer recorded("Terminated");
     FakeTool tool(recorded.server);
+    ASSERT_TRUE(tool.connected());
     tool.makeObject(320 * 240 * 2);
     ASSERT_EQ(tool.start(320, 240, 2), 1);
     recorded.server.terminateConnection();
