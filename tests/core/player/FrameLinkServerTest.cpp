@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <array>
 
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -171,4 +173,42 @@ TEST(FrameLinkServer, TerminatesWhileAToolIsConnected)
     recorded.server.terminateConnection();
     EXPECT_EQ(recorded.count("stop"), 1);
     EXPECT_FALSE(QFile::exists(recorded.server.socketPath()));
+}
+
+// The socket lies only where no one else can reach it, on a path that fits.
+TEST(FrameLinkServer, ListensOnlyInAPrivateFolderOnAPathThatFits)
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QString fallback = QDir::tempPath() + QStringLiteral("/quillon-%1").arg(::getuid());
+    struct Row {
+        const char* name;
+        QString bufferName;
+        bool runtimeFolder; // else the fallback in the temporary folder
+        int fallbackMode; // of a fallback folder made beforehand, or 0 for none
+        bool listens;
+    };
+    const Row rows[] = {
+        { "path too long", QString(100, 'x'), true, 0, false },
+        { "fallback made private", "Fallback", false, 0, true },
+        { "fallback open to others", "Fallback", false, 0777, false },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(fallback).removeRecursively();
+        const QByteArray folder = QFile::encodeName(fallback);
+        if (row.fallbackMode != 0) {
+            ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+            ASSERT_EQ(::chmod(folder.constData(), static_cast<mode_t>(row.fallbackMode)), 0);
+        }
+        row.runtimeFolder ? qputenv("XDG_RUNTIME_DIR", runtime) : qunsetenv("XDG_RUNTIME_DIR");
+        FrameLinkServer server(row.bufferName);
+        EXPECT_EQ(server.listen(), row.listens);
+        if (row.listens) {
+            EXPECT_TRUE(server.socketPath().startsWith(fallback + "/"));
+            struct stat info { };
+            EXPECT_EQ(::stat(folder.constData(), &info), 0);
+            EXPECT_EQ(info.st_mode & 0777, 0700u);
+        }
+    }
+    qputenv("XDG_RUNTIME_DIR", runtime);
 }
