@@ -26,7 +26,9 @@ public:
     PlayerProcesses& operator=(const PlayerProcesses&) = delete;
 
     // Call at once after starting a tool, before its end can be reaped: the
-    // process is held by a descriptor, so a reused pid is never hit.
+    // process is held by a descriptor, so a reused pid is never hit. Start
+    // tools from a thread that lives as long as the program (the main
+    // thread): a tool dies with the thread that started it.
     bool add(pid_t pid);
     void remove(pid_t pid);
     int count() const;
