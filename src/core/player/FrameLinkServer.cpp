@@ -114,6 +114,7 @@ struct FrameLinkServer::Impl {
     bool mapPicture(std::size_t bytes);
     void render();
     void stop();
+    void release();
     void closeAll();
 };
 
@@ -326,7 +327,7 @@ std::int32_t FrameLinkServer::Impl::start(
     stream.copy.assign(bytes + kReadPadding, 0);
     stream.firstShown = false;
     if (!stream.converter) {
-        stop();
+        release();
         return Proto::kStartRefused;
     }
     emit owner->mplayerWillStart(stream.size, aspect);
@@ -393,8 +394,13 @@ void FrameLinkServer::Impl::stop()
 {
     if (!stream.running())
         return;
+    release();
+    emit owner->mplayerDidEnded();
+}
+
+void FrameLinkServer::Impl::release()
+{
     ::munmap(const_cast<unsigned char*>(stream.mapping), stream.bytes);
     ::sws_freeContext(stream.converter);
     stream = Stream();
-    emit owner->mplayerDidEnded();
 }
