@@ -241,6 +241,34 @@ std::string audioOutputs()
     return chosen && *chosen ? chosen : "pulse,alsa,null,";
 }
 
+// Starts mplayer on our two pipes; its pid, or -1 with the reason told.
+pid_t startMPlayer(std::vector<std::string> words, const Pipe& output, const Pipe& pictures)
+{
+    Pipe status;
+    if (!makePipe(status)) {
+        std::perror("DORavuzo: cannot make a pipe");
+        return -1;
+    }
+    words.insert(words.begin(), "mplayer");
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t tool = ::getpid();
+    const pid_t mplayer = ::fork();
+    if (mplayer == 0)
+        execMPlayer(argv, tool, output, pictures, status.write);
+    ::close(status.write);
+    const int execError = mplayer > 0 ? readExecError(status.read) : errno;
+    ::close(status.read);
+    if (execError == 0)
+        return mplayer;
+    std::fprintf(stderr, "DORavuzo: cannot start mplayer: %s\n", std::strerror(execError));
+    if (mplayer > 0)
+        waitFor(mplayer);
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -253,36 +281,18 @@ int main(int argc, char** argv)
         = rewriteArguments(std::vector<std::string>(argv + 1, argv + argc), audioOutputs());
     Pipe output;
     Pipe pictures;
-    Pipe status;
-    if (!makePipe(output) || !makePipe(pictures) || !makePipe(status)) {
+    if (!makePipe(output) || !makePipe(pictures)) {
         std::perror("DORavuzo: cannot make pipes");
         return kCannotStart;
     }
     std::optional<FrameLinkClient> link;
     if (arguments.bufferName)
         link.emplace(server, *arguments.bufferName);
-
-    std::vector<std::string> words = arguments.words;
-    words.insert(words.begin(), "mplayer");
-    std::vector<char*> childArgv;
-    for (std::string& word : words)
-        childArgv.push_back(word.data());
-    childArgv.push_back(nullptr);
-
-    const pid_t tool = ::getpid();
-    const pid_t mplayer = ::fork();
-    if (mplayer == 0)
-        execMPlayer(childArgv, tool, output, pictures, status.write);
+    const pid_t mplayer = startMPlayer(arguments.words, output, pictures);
     ::close(output.write);
     ::close(pictures.write);
-    ::close(status.write);
-    const int execError = mplayer > 0 ? readExecError(status.read) : errno;
-    if (execError != 0) {
-        std::fprintf(stderr, "DORavuzo: cannot start mplayer: %s\n", std::strerror(execError));
-        if (mplayer > 0)
-            waitFor(mplayer);
+    if (mplayer < 0)
         return kCannotStart;
-    }
     Session session(output.read, pictures.read, link);
     session.run();
     link.reset();
