@@ -1,0 +1,303 @@
+// What the player tool and its frame link cost on top of mplayer: a 10 s
+// 1280x720 30 fps H.264/AAC clip played by mplayer alone (-vo null) and by
+// the tool with a frame link server in this process, in alternating order,
+// ten rounds. Reports the medians of: open to first status line (mplayer) or
+// first picture (tool); "seek 7.0 2" to a status line at 7 s or a picture of
+// second 7; processor time of 8 s of playback (the player's processes).
+// Targets: picture within engine + 100 ms, seek within engine + 60 ms,
+// processor time at most 1.5 x. The server's own processor time (picture
+// conversion in this process) is reported beside them.
+//
+//   build/<dir>/bench/player_link
+#include "player/FrameLinkServer.h"
+#include "player/PlayerProcesses.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRounds = 10;
+constexpr int kBoundMs = 15'000;
+
+// Second 7, and only second 7, shows a white box at the top left.
+bool makeClip(const QString& path)
+{
+    const QString video = "testsrc2=size=1280x720:rate=30:duration=10,"
+                          "drawbox=x=0:y=0:w=64:h=64:color=black:t=fill,"
+                          "drawbox=x=0:y=0:w=64:h=64:color=white:t=fill:enable='between(t,7,7.99)'";
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        { "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", video, "-f", "lavfi", "-i",
+            "sine=frequency=440:duration=10", "-c:v", "libx264", "-preset", "veryfast", "-g", "30",
+            "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", path });
+    return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
+}
+
+// Processor seconds used so far by a process and its children still running.
+double processorSeconds(qint64 pid)
+{
+    double seconds = 0;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                seconds += processorSeconds(child.trimmed().toLongLong());
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return seconds;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return seconds
+        + (fields.value(11).toDouble() + fields.value(12).toDouble()) / ::sysconf(_SC_CLK_TCK);
+}
+
+struct Round {
+    double firstMs = -1;
+    double seekMs = -1;
+    double processorS = -1;
+    double serverProcessorS = 0; // this process, where the server converts the pictures
+};
+
+double ownProcessorSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A player process whose output is read for its status lines.
+class Player {
+public:
+    Player(const QStringList& command, const QElapsedTimer& clock)
+        : m_clock(clock)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUILLON_PLAYER_AO", "null");
+        m_process.setProcessEnvironment(environment);
+        m_process.start(command.first(), command.mid(1));
+        m_process.waitForStarted();
+    }
+    ~Player()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    qint64 pid() const { return m_process.processId(); }
+    void send(const QByteArray& command) { m_process.write(command); }
+
+    // Reads output until a status line's video position satisfies `done`;
+    // the time it did, in ms since the clock started, or -1.
+    qint64 waitForStatus(const std::function<bool(double position)>& done)
+    {
+        static const QRegularExpression videoPosition("V:\\s*([0-9.]+)");
+        const qint64 bound = m_clock.elapsed() + kBoundMs;
+        while (m_clock.elapsed() < bound && m_process.state() == QProcess::Running) {
+            while (const std::optional<QByteArray> line = nextLine()) {
+                const auto match = videoPosition.match(QString::fromLatin1(*line));
+                if (match.hasMatch() && done(match.captured(1).toDouble()))
+                    return m_clock.elapsed();
+            }
+            m_process.waitForReadyRead(20);
+        }
+        return -1;
+    }
+
+private:
+    // The next whole line, ended by '\n' or '\r' (status lines end in '\r').
+    std::optional<QByteArray> nextLine()
+    {
+        m_pending += m_process.readAllStandardOutput();
+        const auto end = std::find_if(m_pending.begin(), m_pending.end(),
+            [](char byte) { return byte == '\n' || byte == '\r'; });
+        if (end == m_pending.end())
+            return std::nullopt;
+        const qsizetype length = end - m_pending.begin();
+        const QByteArray line = m_pending.left(length);
+        m_pending.remove(0, length + 1);
+        return line;
+    }
+
+    QProcess m_process;
+    const QElapsedTimer& m_clock;
+    QByteArray m_pending;
+};
+
+QStringList playerWords(const QString& clip)
+{
+    return { clip, "-identify", "-slave", "-osdlevel", "0", "-vf", "screenshot", "-volume",
+        "100.00" };
+}
+
+Round engineRound(const QString& clip, const QElapsedTimer& clock)
+{
+    const qint64 opened = clock.elapsed();
+    Player player(QStringList { "mplayer", "-noconfig", "all", "-nolirc", "-nojoystick", "-ao",
+                      "null", "-vo", "null" }
+            + playerWords(clip),
+        clock);
+    Round round;
+    round.firstMs = static_cast<double>(player.waitForStatus([](double) { return true; }) - opened);
+    if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
+        return {};
+    round.processorS = processorSeconds(player.pid());
+    const qint64 asked = clock.elapsed();
+    player.send("seek 7.0 2\n");
+    const qint64 shown
+        = player.waitForStatus([](double position) { return position >= 7.0 && position < 8.0; });
+    round.seekMs = shown < 0 ? -1 : static_cast<double>(shown - asked);
+    return round;
+}
+
+// The pictures as the server hands them on, timed on the bench's clock.
+struct PictureWatch {
+    QElapsedTimer clock;
+    std::atomic<qint64> firstAtMs { -1 };
+    std::atomic<qint64> secondSevenAtMs { -1 };
+};
+
+void watchPictures(FrameLinkServer& server, PictureWatch& watch)
+{
+    QObject::connect(
+        &server, &FrameLinkServer::pictureReady, &server,
+        [&server, &watch] {
+            const QImage picture = server.takePicture();
+            const qint64 now = watch.clock.elapsed();
+            qint64 none = -1;
+            watch.firstAtMs.compare_exchange_strong(none, now);
+            none = -1;
+            if (qGray(picture.pixel(32, 32)) > 200)
+                watch.secondSevenAtMs.compare_exchange_strong(none, now);
+        },
+        Qt::DirectConnection);
+}
+
+Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& watch)
+{
+    const QElapsedTimer& clock = watch.clock;
+    watch.firstAtMs = -1;
+    const qint64 opened = clock.elapsed();
+    const double ownAtOpen = ownProcessorSeconds();
+    Player player(QStringList { PlayerProcesses::toolPath() } + playerWords(clip)
+            + QStringList { "-ao", "coreaudio", "-vo",
+                "corevideo:shared_buffer:buffer_name=\"" + bufferName + "\"" },
+        clock);
+    Round round;
+    if (player.waitForStatus([&](double) { return watch.firstAtMs >= 0; }) < 0)
+        return {};
+    round.firstMs = static_cast<double>(watch.firstAtMs - opened);
+    if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
+        return {};
+    round.processorS = processorSeconds(player.pid());
+    round.serverProcessorS = ownProcessorSeconds() - ownAtOpen;
+    watch.secondSevenAtMs = -1;
+    const qint64 asked = clock.elapsed();
+    player.send("seek 7.0 2\n");
+    if (player.waitForStatus([&](double) { return watch.secondSevenAtMs >= 0; }) < 0)
+        return {};
+    round.seekMs = static_cast<double>(watch.secondSevenAtMs - asked);
+    return round;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+bool complete(const Round& round)
+{
+    return round.firstMs >= 0 && round.seekMs >= 0 && round.processorS >= 0;
+}
+
+void ToolAgainstEngine(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("clip 720p.mp4");
+    if (!makeClip(clip)) {
+        state.SkipWithError("cannot make the clip");
+        return;
+    }
+    FrameLinkServer server("Bench");
+    if (!server.listen()) {
+        state.SkipWithError("the frame link cannot listen");
+        return;
+    }
+    PictureWatch watch;
+    watch.clock.start();
+    watchPictures(server, watch);
+    std::vector<Round> engine;
+    std::vector<Round> tool;
+    for (auto _ : state) {
+        for (int index = 0; index < kRounds; ++index) {
+            const bool engineFirst = index % 2 == 0;
+            const Round first
+                = engineFirst ? engineRound(clip, watch.clock) : toolRound(clip, "Bench", watch);
+            const Round second
+                = engineFirst ? toolRound(clip, "Bench", watch) : engineRound(clip, watch.clock);
+            if (!complete(first) || !complete(second)) {
+                state.SkipWithError("a round did not complete");
+                return;
+            }
+            engine.push_back(engineFirst ? first : second);
+            tool.push_back(engineFirst ? second : first);
+        }
+    }
+    const auto medianOf = [](const std::vector<Round>& rounds, double Round::*field) {
+        std::vector<double> values;
+        for (const Round& round : rounds)
+            values.push_back(round.*field);
+        return median(values);
+    };
+    state.counters["engine_first_ms"] = medianOf(engine, &Round::firstMs);
+    state.counters["tool_first_ms"] = medianOf(tool, &Round::firstMs);
+    state.counters["engine_seek_ms"] = medianOf(engine, &Round::seekMs);
+    state.counters["tool_seek_ms"] = medianOf(tool, &Round::seekMs);
+    state.counters["engine_cpu_s"] = medianOf(engine, &Round::processorS);
+    state.counters["tool_cpu_s"] = medianOf(tool, &Round::processorS);
+    state.counters["server_cpu_s"] = medianOf(tool, &Round::serverProcessorS);
+    state.counters["cpu_ratio"]
+        = medianOf(tool, &Round::processorS) / medianOf(engine, &Round::processorS);
+}
+
+BENCHMARK(ToolAgainstEngine)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The server may write the application log: keep it out of the real user's data.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
+        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,64 @@
+#include "MPlayerArguments.h"
+
+#include <cstddef>
+#include <string_view>
+
+namespace {
+
+// The name between double quotes after "buffer_name=", or after it up to the
+// next ':' when it is not quoted.
+std::optional<std::string> bufferNameOf(std::string_view output)
+{
+    constexpr std::string_view key = "buffer_name=";
+    const std::size_t at = output.find(key);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    std::string_view name = output.substr(at + key.size());
+    if (name.size() >= 2 && name.front() == '"') {
+        const std::size_t closing = name.find('"', 1);
+        return std::string(
+            name.substr(1, closing == std::string_view::npos ? name.npos : closing - 1));
+    }
+    return std::string(name.substr(0, name.find(':')));
+}
+
+bool isFrameLinkOutput(std::string_view output)
+{
+    return output.substr(0, output.find(':')) == "corevideo";
+}
+
+} // namespace
+
+MPlayerArguments rewriteArguments(
+    const std::vector<std::string>& toolWords, const std::string& audioOutputs)
+{
+    MPlayerArguments result;
+    // mplayer reads these before the rest of its command line.
+    std::vector<std::string>& words = result.words;
+    words = { "-noconfig", "all", "-nolirc", "-nojoystick" };
+    std::optional<std::size_t> filterChainAt;
+    for (std::size_t index = 0; index < toolWords.size(); ++index) {
+        const std::string& word = toolWords[index];
+        const bool hasValue = index + 1 < toolWords.size();
+        if (word == "-vf" && hasValue) {
+            const std::string& filters = toolWords[++index];
+            if (filterChainAt) {
+                words[*filterChainAt] += "," + filters;
+                continue;
+            }
+            words.push_back(word);
+            filterChainAt = words.size();
+            words.push_back(filters);
+        } else if (word == "-ao" && hasValue && toolWords[index + 1] == "coreaudio") {
+            words.insert(words.end(), { word, audioOutputs });
+            ++index;
+        } else if (word == "-vo" && hasValue && isFrameLinkOutput(toolWords[index + 1])) {
+            result.bufferName = bufferNameOf(toolWords[++index]);
+            words.insert(words.end(),
+                { word, "yuv4mpeg:file=/dev/fd/" + std::to_string(kPictureDescriptor) });
+        } else {
+            words.push_back(word);
+        }
+    }
+    return result;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The player protocol's command line as mplayer on Linux takes it.
+struct MPlayerArguments {
+    std::vector<std::string> words; // mplayer's arguments, without the program
+    std::optional<std::string> bufferName; // the frame link's name, when one was asked for
+};
+
+// The file descriptor mplayer's yuv4mpeg output writes to.
+inline constexpr int kPictureDescriptor = 3;
+
+// Rewrites the words given to the tool:
+// - "-ao coreaudio" becomes `audioOutputs`;
+// - "-vo corevideo:...buffer_name=\"N\"" becomes the yuv4mpeg output on
+//   kPictureDescriptor, and N the buffer name;
+// - every "-vf" value joins one chain at the place of the first, since
+//   mplayer keeps only the last "-vf" it is given;
+// - options that read the user's mplayer setup are turned off.
+// The other words pass unchanged, in their order.
+MPlayerArguments rewriteArguments(
+    const std::vector<std::string>& toolWords, const std::string& audioOutputs);

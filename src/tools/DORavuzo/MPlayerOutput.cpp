@@ -1,0 +1,45 @@
+#include "MPlayerOutput.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+// The lines we look for are short; status lines that never end in '\n' or
+// '\r' must not grow the buffer without bound.
+constexpr std::size_t kLongestLine = 4096;
+
+} // namespace
+
+void MPlayerOutput::feed(const char* bytes, std::size_t count)
+{
+    for (std::size_t index = 0; index < count; ++index) {
+        const char character = bytes[index];
+        if (character == '\n' || character == '\r') {
+            takeLine(m_line);
+            m_line.clear();
+        } else if (m_line.size() < kLongestLine) {
+            m_line.push_back(character);
+        }
+    }
+}
+
+void MPlayerOutput::takeLine(const std::string& line)
+{
+    if (line.rfind("Starting playback...", 0) == 0) {
+        m_playbackStarted = true;
+        return;
+    }
+    if (m_playbackStarted && line.rfind("A:", 0) == 0) {
+        m_audioPlayed = true;
+        return;
+    }
+    constexpr std::string_view aspectKey = "ID_VIDEO_ASPECT=";
+    if (line.rfind(aspectKey, 0) != 0)
+        return;
+    double aspect = 0;
+    const char* end = line.data() + line.size();
+    const auto [rest, error] = std::from_chars(line.data() + aspectKey.size(), end, aspect);
+    if (error == std::errc() && aspect > 0 && aspect < 100)
+        m_aspectTimes100 = static_cast<int>(std::lround(aspect * 100));
+}

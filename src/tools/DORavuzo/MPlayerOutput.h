@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Watches mplayer's standard output, which the tool forwards unchanged, for
+// what the tool itself needs: whether playback began, and the last non-zero
+// display aspect.
+class MPlayerOutput {
+public:
+    void feed(const char* bytes, std::size_t count);
+
+    bool playbackStarted() const { return m_playbackStarted; }
+    // An audio status line came after the start.
+    bool audioPlayed() const { return m_audioPlayed; }
+    // The aspect x 100 of the last non-zero "ID_VIDEO_ASPECT=", or 0.
+    int aspectTimes100() const { return m_aspectTimes100; }
+
+private:
+    void takeLine(const std::string& line);
+
+    std::string m_line;
+    bool m_playbackStarted = false;
+    bool m_audioPlayed = false;
+    int m_aspectTimes100 = 0;
+};

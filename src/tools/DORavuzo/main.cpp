@@ -1,0 +1,305 @@
+// DORavuzo: the player tool. Runs mplayer with the player protocol's command
+// line rewritten for Linux (see MPlayerArguments.h), forwards its standard
+// output byte for byte, and hands its pictures to our program over the frame
+// link. Standard input and standard error are mplayer's own.
+#include "FrameLinkClient.h"
+#include "MPlayerArguments.h"
+#include "MPlayerOutput.h"
+#include "Y4mStream.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kNeverPlayed = 2;
+constexpr int kCannotStart = 127;
+// Our pipes live above the descriptors mplayer is given, so that placing
+// one of them can never overwrite another.
+constexpr int kFirstOwnDescriptor = 10;
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+};
+
+bool makePipe(Pipe& pipe)
+{
+    std::array<int, 2> fds {};
+    if (::pipe2(fds.data(), O_CLOEXEC) != 0)
+        return false;
+    pipe.read = ::fcntl(fds[0], F_DUPFD_CLOEXEC, kFirstOwnDescriptor);
+    pipe.write = ::fcntl(fds[1], F_DUPFD_CLOEXEC, kFirstOwnDescriptor);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return pipe.read >= 0 && pipe.write >= 0;
+}
+
+// We die with the program that started us (it serves our frame link) and
+// mplayer dies with us: it plays on when its input ends, with "-loop 0" for
+// ever. The signal follows the thread that forked, and both forks are made by
+// a thread that lives as long as its process.
+bool dieWithParent(pid_t expectedParent)
+{
+    return ::prctl(PR_SET_PDEATHSIG, SIGKILL) == 0 && ::getppid() == expectedParent;
+}
+
+[[noreturn]] void failChild(int statusFd)
+{
+    const int error = errno;
+    [[maybe_unused]] const ssize_t ignored = ::write(statusFd, &error, sizeof error);
+    ::_exit(kCannotStart);
+}
+
+// Between fork and exec: only async-signal-safe calls.
+[[noreturn]] void execMPlayer(
+    std::vector<char*>& argv, pid_t tool, const Pipe& output, const Pipe& pictures, int statusFd)
+{
+    if (!dieWithParent(tool))
+        ::_exit(kCannotStart);
+    // yuv4mpeg opens "/dev/fd/3" for writing: whatever sits on 3 gets the
+    // pictures, so our pipe must be there and nothing else.
+    if (::dup2(output.write, STDOUT_FILENO) < 0 || ::dup2(pictures.write, kPictureDescriptor) < 0)
+        failChild(statusFd);
+    ::close_range(kPictureDescriptor + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    ::execvp("mplayer", argv.data());
+    failChild(statusFd);
+}
+
+// The errno of a failed exec, or 0 once mplayer runs.
+int readExecError(int statusFd)
+{
+    int error = 0;
+    ssize_t count = 0;
+    do
+        count = ::read(statusFd, &error, sizeof error);
+    while (count < 0 && errno == EINTR);
+    return count == sizeof error ? error : 0;
+}
+
+int exitCodeOf(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 1;
+}
+
+int waitFor(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            return 1;
+    return exitCodeOf(status);
+}
+
+void writeAll(int fd, const char* bytes, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return; // our reader has gone: mplayer's output is dropped, never blocks it
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+}
+
+// Reads mplayer's two outputs until both end.
+class Session {
+public:
+    Session(int outputFd, int picturesFd, std::optional<FrameLinkClient>& link)
+        : m_outputFd(outputFd)
+        , m_picturesFd(picturesFd)
+        , m_link(link)
+        , m_pictures([this](int width, int height) { beginStream(width, height); },
+              [this](const Y4mStream::Picture& picture) { showPicture(picture); })
+    { }
+
+    void run()
+    {
+        std::vector<char> buffer(1 << 20);
+        while (m_outputFd >= 0 || m_picturesFd >= 0) {
+            pollfd watched[2] = { { m_outputFd, POLLIN, 0 }, { m_picturesFd, POLLIN, 0 } };
+            if (::poll(watched, 2, -1) < 0 && errno != EINTR)
+                break;
+            if (watched[0].revents != 0)
+                forwardOutput(buffer);
+            if (watched[1].revents != 0)
+                readPictures(buffer);
+        }
+        if (m_link)
+            m_link->stop();
+        if (!m_pictures.fault().empty())
+            std::fprintf(stderr, "DORavuzo: %s\n", m_pictures.fault().c_str());
+    }
+
+    // mplayer says "Starting playback..." also for data it then cannot decode
+    // a single frame of: playback began when something was shown or heard.
+    bool played() const
+    {
+        return m_output.playbackStarted() && (m_pictureSeen || m_output.audioPlayed());
+    }
+
+private:
+    void forwardOutput(std::vector<char>& buffer)
+    {
+        const ssize_t count = readSome(m_outputFd, buffer);
+        if (count <= 0)
+            return;
+        writeAll(STDOUT_FILENO, buffer.data(), static_cast<std::size_t>(count));
+        m_output.feed(buffer.data(), static_cast<std::size_t>(count));
+    }
+
+    void readPictures(std::vector<char>& buffer)
+    {
+        const ssize_t count = readSome(m_picturesFd, buffer);
+        if (count > 0)
+            m_pictures.feed(reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                static_cast<std::size_t>(count));
+    }
+
+    // One read; closes the descriptor at its end.
+    static ssize_t readSome(int& fd, std::vector<char>& buffer)
+    {
+        ssize_t count = 0;
+        do
+            count = ::read(fd, buffer.data(), buffer.size());
+        while (count < 0 && errno == EINTR);
+        if (count <= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        return count;
+    }
+
+    // A stream is announced with its first picture, not its header: mplayer
+    // writes the header before it has worked out the display aspect.
+    void beginStream(int width, int height)
+    {
+        if (m_link)
+            m_link->stop();
+        m_pendingStream = true;
+        m_width = width;
+        m_height = height;
+    }
+
+    void showPicture(const Y4mStream::Picture& picture)
+    {
+        m_pictureSeen = true;
+        if (!m_link)
+            return;
+        if (m_pendingStream) {
+            m_pendingStream = false;
+            takeWaitingOutput();
+            const int aspect = m_output.aspectTimes100();
+            m_link->start(m_width, m_height, aspect > 0 ? aspect : m_width * 100 / m_height);
+        }
+        m_link->render(picture);
+    }
+
+    // The aspect line was written before this picture: take what is waiting.
+    void takeWaitingOutput()
+    {
+        std::vector<char> buffer(1 << 16);
+        pollfd watched { m_outputFd, POLLIN, 0 };
+        while (m_outputFd >= 0 && ::poll(&watched, 1, 0) > 0 && watched.revents != 0) {
+            forwardOutput(buffer);
+            watched.fd = m_outputFd;
+        }
+    }
+
+    int m_outputFd;
+    int m_picturesFd;
+    std::optional<FrameLinkClient>& m_link;
+    MPlayerOutput m_output;
+    Y4mStream m_pictures;
+    bool m_pendingStream = false;
+    bool m_pictureSeen = false;
+    int m_width = 0;
+    int m_height = 0;
+};
+
+std::string audioOutputs()
+{
+    // No sound server: the null output takes over at once.
+    const char* chosen = std::getenv("QUILLON_PLAYER_AO");
+    return chosen && *chosen ? chosen : "pulse,alsa,null,";
+}
+
+// Starts mplayer on our two pipes; its pid, or -1 with the reason told.
+pid_t startMPlayer(std::vector<std::string> words, const Pipe& output, const Pipe& pictures)
+{
+    Pipe status;
+    if (!makePipe(status)) {
+        std::perror("DORavuzo: cannot make a pipe");
+        return -1;
+    }
+    words.insert(words.begin(), "mplayer");
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const pid_t tool = ::getpid();
+    const pid_t mplayer = ::fork();
+    if (mplayer == 0)
+        execMPlayer(argv, tool, output, pictures, status.write);
+    ::close(status.write);
+    const int execError = mplayer > 0 ? readExecError(status.read) : errno;
+    ::close(status.read);
+    if (execError == 0)
+        return mplayer;
+    std::fprintf(stderr, "DORavuzo: cannot start mplayer: %s\n", std::strerror(execError));
+    if (mplayer > 0)
+        waitFor(mplayer);
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const pid_t server = ::getppid();
+    if (!dieWithParent(server))
+        return 1;
+    std::signal(SIGPIPE, SIG_IGN);
+    const MPlayerArguments arguments
+        = rewriteArguments(std::vector<std::string>(argv + 1, argv + argc), audioOutputs());
+    Pipe output;
+    Pipe pictures;
+    if (!makePipe(output) || !makePipe(pictures)) {
+        std::perror("DORavuzo: cannot make pipes");
+        return kCannotStart;
+    }
+    std::optional<FrameLinkClient> link;
+    if (arguments.bufferName)
+        link.emplace(server, *arguments.bufferName);
+    const pid_t mplayer = startMPlayer(arguments.words, output, pictures);
+    ::close(output.write);
+    ::close(pictures.write);
+    if (mplayer < 0)
+        return kCannotStart;
+    Session session(output.read, pictures.read, link);
+    session.run();
+    link.reset();
+    const int exitCode = waitFor(mplayer);
+    if (!session.played()) {
+        std::fprintf(stderr, "DORavuzo: the media could not be played\n");
+        return kNeverPlayed;
+    }
+    return exitCode;
+}

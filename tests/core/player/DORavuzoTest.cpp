@@ -1,0 +1,213 @@
+// The player tool on Debian's mplayer with a frame link server of ours:
+// pictures, commands, sizes, bad input and the tool's end.
+#include "core/player/PlayerTestSupport.h"
+
+#include "player/PlayerProcesses.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace Proto = MPlayerOSXVOProto;
+
+QByteArray checksum(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
+}
+
+QStringList sharedPictures()
+{
+    const QString ours = QStringLiteral("quillon-%1-%2-*").arg(::getuid()).arg(::getpid());
+    return QDir("/dev/shm").entryList({ ours }, QDir::Files | QDir::System);
+}
+
+// Running, not a zombie waiting to be reaped.
+bool isAlive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    return !text.isEmpty() && text.mid(text.lastIndexOf(')') + 2, 1) != "Z";
+}
+
+} // namespace
+
+TEST(DORavuzo, PlaysAClipThroughTheLink)
+{
+    const QString clip = PlayerClips::path(PlayerClips::kShades3);
+    const QByteArray before = checksum(clip);
+    // A "/" in the name must not reach the socket's or the picture's path.
+    RecordedServer recorded("Plays/Through");
+    ToolRun tool(ToolRun::previewArguments(clip, recorded.server.bufferName()));
+    EXPECT_EQ(tool.waitForExit(), 0);
+    ASSERT_TRUE(recorded.waitFor("stop"));
+    EXPECT_EQ(recorded.events(),
+        QStringList({ "start 320x240 133", "picture 0", "picture 1", "picture 2", "stop" }));
+    EXPECT_TRUE(tool.output().contains("Starting playback..."));
+    // yuv4mpeg writes to whatever file is on descriptor 3.
+    EXPECT_EQ(checksum(clip), before);
+    EXPECT_TRUE(sharedPictures().isEmpty());
+}
+
+// mplayer speaks the commands itself; the pictures must follow them. The
+// other byte order than above: a wrong one would read chroma as the box's luma.
+TEST(DORavuzo, SeekAndPauseCommandsShowTheirPictures)
+{
+    RecordedServer recorded("Commands", Proto::kFormat2vuy);
+    ToolRun tool(ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades10), "Commands"));
+    ASSERT_TRUE(recorded.waitFor("picture 0"));
+    tool.send("seek 7.0 2\n");
+    ASSERT_TRUE(recorded.waitFor("picture 7"));
+
+    // A command that keeps the pause asks whether the player stayed paused;
+    // mplayer answers it after the pictures it showed before.
+    const QByteArray stillPaused = "pausing_keep_force get_property pause\n";
+    tool.send("pause\n" + stillPaused);
+    ASSERT_TRUE(tool.waitForOutput("ID_PAUSED"));
+    ASSERT_TRUE(tool.waitForOutput("ANS_pause=yes"));
+    const QStringList paused = recorded.events();
+    const int second = paused.last().section(' ', 1).toInt();
+    tool.send("seek -4.0 0\n pause\n" + stillPaused);
+    ASSERT_TRUE(tool.waitForOutput("ANS_pause=yes", 2));
+    EXPECT_EQ(
+        recorded.events(), paused + QStringList { QStringLiteral("picture %1").arg(second - 4) });
+    tool.send("quit\n");
+    EXPECT_EQ(tool.waitForExit(), 0);
+}
+
+TEST(DORavuzo, AnnouncesEachStreamWithItsSizeAndAspect)
+{
+    struct Row {
+        const char* clip;
+        QStringList filters; // a node's own "-vf" before the preview's "screenshot"
+        QString starts; // a regular expression over the start events
+    };
+    const Row rows[] = {
+        // mplayer's decoder hands on an even width.
+        { PlayerClips::kOddWidth, {}, "start 852x480 178" },
+        { PlayerClips::kWideMpeg2, {}, "start 720x480 17[78]" },
+        { PlayerClips::kSizeChange, {}, "start 320x240 133 stop start 160x120 133" },
+        // Only the last "-vf" counts with mplayer: the chains must be joined.
+        { PlayerClips::kOddWidth, { "-vf", "scale=320:180" }, "start 320x180 178" },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.clip);
+        RecordedServer recorded("Sizes");
+        ToolRun tool(row.filters + ToolRun::previewArguments(PlayerClips::path(row.clip), "Sizes"));
+        EXPECT_EQ(tool.waitForExit(), 0);
+        ASSERT_TRUE(
+            recorded.waitUntil([](const QStringList& events) { return events.endsWith("stop"); }));
+        QStringList streams = recorded.events();
+        streams.removeIf([](const QString& event) { return event.startsWith("picture"); });
+        streams.removeLast();
+        EXPECT_TRUE(QRegularExpression("^" + row.starts + "$").match(streams.join(' ')).hasMatch())
+            << streams.join(' ').toStdString();
+    }
+}
+
+TEST(DORavuzo, BadInputOrNoServerEndsWithAStatusAndNoPicture)
+{
+    struct Row {
+        const char* name;
+        QString media;
+        QStringList environment;
+        const char* link; // the frame link the tool is given; ours is "Ours"
+        int exitCode;
+    };
+    const Row rows[] = {
+        { "missing file", PlayerClips::path(PlayerClips::kEmpty) + ".missing", {}, "Ours", 2 },
+        { "empty file", PlayerClips::path(PlayerClips::kEmpty), {}, "Ours", 2 },
+        // libavformat takes these bytes for raw video that mplayer then cannot show.
+        { "random bytes", PlayerClips::path(PlayerClips::kRandomBytes), {}, "Ours", 2 },
+        { "no mplayer on PATH", PlayerClips::path(PlayerClips::kOddWidth), { "PATH=/nonexistent" },
+            "Ours", 127 },
+        // Without a server the pictures are drained and the playback goes on.
+        { "no server", PlayerClips::path(PlayerClips::kOddWidth), {}, "Nobody's", 0 },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        RecordedServer recorded("Ours");
+        ToolRun tool(ToolRun::previewArguments(row.media, row.link), row.environment);
+        EXPECT_EQ(tool.waitForExit(5s), row.exitCode);
+        const QByteArray complaint = tool.process.readAllStandardError();
+        EXPECT_EQ(complaint.contains("DORavuzo: the media could not be played"), row.exitCode == 2);
+        if (row.exitCode == 0) {
+            EXPECT_TRUE(tool.output().contains("ID_EXIT=EOF"));
+        }
+        EXPECT_TRUE(recorded.events().isEmpty());
+    }
+}
+
+// The tool's mplayer plays on when its input ends, so it must die with the
+// tool; the shared picture's name is gone once the stream was answered.
+TEST(DORavuzo, KillingTheToolEndsItsMPlayerAndLeavesNoSharedPicture)
+{
+    // Orphans come to us instead of init, where we can see them end.
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    RecordedServer recorded("Killed");
+    ToolRun tool(ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades10), "Killed")
+        << "-loop"
+        << "0");
+    ASSERT_TRUE(recorded.waitFor("picture 0"));
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(tool.process.processId()));
+    ASSERT_TRUE(children.open(QIODevice::ReadOnly));
+    const pid_t mplayer = children.readAll().trimmed().toInt();
+    const int mplayerFd = static_cast<int>(::syscall(SYS_pidfd_open, mplayer, 0));
+    ASSERT_GE(mplayerFd, 0);
+
+    ::kill(static_cast<pid_t>(tool.process.processId()), SIGKILL);
+    pollfd ended { mplayerFd, POLLIN, 0 };
+    EXPECT_EQ(::poll(&ended, 1, 5000), 1);
+    ::close(mplayerFd);
+    ::waitpid(mplayer, nullptr, 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    // A tool that dies sends no stop: the end of its connection is one.
+    EXPECT_TRUE(recorded.waitFor("stop"));
+    EXPECT_TRUE(sharedPictures().isEmpty()) << sharedPictures().join(' ').toStdString();
+}
+
+// The main thread never runs its event loop here, as when it waits for the
+// players to end: the servers must keep answering without it.
+TEST(PlayerProcesses, KillsOurToolsAndSparesAStrangerOfTheSameName)
+{
+    QTemporaryDir folder;
+    const QString strangerPath = folder.path() + "/" + Proto::kToolName;
+    ASSERT_TRUE(QFile::copy("/bin/sleep", strangerPath));
+    QProcess stranger;
+    stranger.start(strangerPath, { "30" });
+    ASSERT_TRUE(stranger.waitForStarted());
+
+    PlayerProcesses processes;
+    const QString clip = PlayerClips::path(PlayerClips::kShades10);
+    RecordedServer first("First");
+    RecordedServer second("Second");
+    ToolRun firstTool(ToolRun::previewArguments(clip, "First"));
+    ToolRun secondTool(ToolRun::previewArguments(clip, "Second"));
+    for (ToolRun* tool : { &firstTool, &secondTool })
+        ASSERT_TRUE(processes.add(static_cast<pid_t>(tool->process.processId())));
+    ASSERT_TRUE(first.waitFor("picture 1"));
+    ASSERT_TRUE(second.waitFor("picture 1"));
+
+    EXPECT_TRUE(processes.killAll(5s));
+    EXPECT_EQ(processes.count(), 0);
+    for (ToolRun* tool : { &firstTool, &secondTool })
+        EXPECT_FALSE(isAlive(tool->process.processId()));
+    EXPECT_TRUE(isAlive(stranger.processId()));
+    stranger.kill();
+    stranger.waitForFinished();
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "player/FrameLinkServer.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+// Clips for the player, made with ffmpeg's lavfi sources once per build folder
+// under a lock. In the "shades" clips (320x240, 10 fps, a key frame each
+// second) the 64x64 box at the top left has the luma 30 + 20 x the second.
+namespace PlayerClips {
+inline constexpr const char* kShades3 = "shades3.mp4";
+inline constexpr const char* kShades10 = "shades10.mp4";
+inline constexpr const char* kOddWidth = "odd853.mp4"; // 853x480, 1 s
+inline constexpr const char* kWideMpeg2 = "wide.mpg"; // MPEG-2 720x480 16:9, 1 s
+inline constexpr const char* kSizeChange = "change.ts"; // 320x240 1 s, then 160x120 1 s
+inline constexpr const char* kEmpty = "empty.mp4";
+inline constexpr const char* kRandomBytes = "random.bin";
+QString path(const char* name);
+} // namespace PlayerClips
+
+// A frame link server under the given name, listening, with what it reported
+// as events: "start 320x240 133" (size and aspect), "picture 3" (the second
+// of a "shades" picture), "stop". They are recorded on the server's thread.
+class RecordedServer {
+public:
+    explicit RecordedServer(const QString& name,
+        MPlayerOSXVOProto::PixelFormat format = MPlayerOSXVOProto::kFormatYuvs);
+
+    // Waits, at most `bound`, until `condition` holds for the events.
+    bool waitUntil(const std::function<bool(const QStringList&)>& condition,
+        std::chrono::milliseconds bound = 10s);
+    bool waitFor(const QString& event, std::chrono::milliseconds bound = 10s);
+    // The events so far, with repeats in a row shown once.
+    QStringList events() const;
+    // How many events begin with `prefix`, repeats included.
+    int count(const QString& prefix) const;
+
+    FrameLinkServer server;
+
+private:
+    void record(const QString& event);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QStringList m_events;
+};
+
+// The player tool run as the previews run it, with commands and output.
+class ToolRun {
+public:
+    // A preview's command line for `media`, the frame link named `bufferName`.
+    static QStringList previewArguments(const QString& media, const QString& bufferName);
+
+    explicit ToolRun(const QStringList& arguments, const QStringList& environment = {});
+    ~ToolRun();
+
+    void send(const QByteArray& command);
+    // Waits until `text` has appeared `occurrence` times in the output.
+    bool waitForOutput(const QByteArray& text, int occurrence = 1);
+    // The exit status, or -1 when the tool has not ended normally within `bound`.
+    int waitForExit(std::chrono::milliseconds bound = 10s);
+    QByteArray output();
+    QProcess process;
+
+private:
+    QByteArray m_output;
+};
