@@ -122,42 +122,42 @@ NXSegmentSlider::NXSegmentSlider(QWidget* parent)
     : QWidget(parent)
 {
     progressKnob.setImage(knobArtwork());
-    updateGeometryRects();
     updateCurrent();
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
 }
 
-void NXSegmentSlider::updateGeometryRects()
+QRectF NXSegmentSlider::progressRect() const
 {
-    flags_.progressRects_ = QRectF(kTrackInset, kTrackY, width() - 2 * kTrackInset, kTrackHeight);
-    flags_.startOffset_ = kTrackInset;
+    // Taken from the current width each time: Qt holds a hidden widget's
+    // resize event back until it is shown, and the owner places the handles
+    // before that.
+    return { kTrackInset, kTrackY, width() - 2 * kTrackInset, kTrackHeight };
 }
 
 void NXSegmentSlider::resizeEvent(QResizeEvent*)
 {
-    updateGeometryRects();
     updateCurrent();
 }
 
 double NXSegmentSlider::trackFraction(double x) const
 {
     // A slider narrower than its end caps has no track to divide.
-    const double trackWidth = flags_.progressRects_.width();
-    return trackWidth > 0 ? (x - flags_.startOffset_) / trackWidth : 0;
+    const double trackWidth = progressRect().width();
+    return trackWidth > 0 ? (x - kTrackInset) / trackWidth : 0;
 }
 
 double NXSegmentSlider::valueToSliderPositionX() const
 {
     const double fraction = span() != 0 ? (currentValue_ - minValue_) / span() : 0;
-    const double width = flags_.progressRects_.width();
-    return (width - 5) * std::clamp(fraction, 0.0, 1.0) + flags_.startOffset_ - 8 + 5;
+    const double width = progressRect().width();
+    return (width - 5) * std::clamp(fraction, 0.0, 1.0) + kTrackInset - 8 + 5;
 }
 
 double NXSegmentSlider::valueToSegmentPosition(bool isLeft, double value) const
 {
     const double fraction = span() != 0 ? value / span() : 0;
-    const double position = fraction * flags_.progressRects_.width() + flags_.startOffset_;
+    const double position = fraction * progressRect().width() + kTrackInset;
     if (!isLeft || !segmentsCell_)
         return position;
     return position - segmentsCell_->leftOne().frame().width();
@@ -172,7 +172,7 @@ double NXSegmentSlider::checkPositionValueForOne(bool isLeft, double x) const
 {
     if (!segmentsCell_)
         return x;
-    const QRectF& track = flags_.progressRects_;
+    const QRectF track = progressRect();
     if (isLeft) {
         const double limit = segmentsCell_->rightOne().frame().x() - minSegDistanceValue_;
         return std::max(std::min(limit, x), track.x());
@@ -285,7 +285,7 @@ void NXSegmentSlider::addNewLimitSegmentAtValue(double value)
 void NXSegmentSlider::addNewLimitSegmentInPosition()
 {
     // A new segment spans the whole track; the owner then places its handles.
-    const QRectF& track = flags_.progressRects_;
+    const QRectF track = progressRect();
     NXLimitSegment segment;
     segment.leftOne().setImage(handleArtwork(true));
     segment.leftOne().setTag(1);
@@ -352,9 +352,8 @@ void NXSegmentSlider::mouseReleaseEvent(QMouseEvent* event)
 
 void NXSegmentSlider::onMouseDragged(const QPointF& point, Qt::KeyboardModifiers modifiers)
 {
-    const QRectF& track = flags_.progressRects_;
-    const double x = std::clamp(point.x(), flags_.startOffset_, track.x() + track.width());
-    flags_.mouseDrag = true;
+    const QRectF track = progressRect();
+    const double x = std::min(std::max(point.x(), kTrackInset), track.x() + track.width());
     switch (flags_.mouseDownType) {
     case KnobDrag:
         currentValue_ = span() * trackFraction(x);
@@ -404,7 +403,6 @@ void NXSegmentSlider::onMouseUp()
         QGuiApplication::restoreOverrideCursor();
         m_cursorPushed = false;
     }
-    flags_.mouseDrag = false;
     sendActionToTarget();
 }
 
@@ -431,7 +429,7 @@ void NXSegmentSlider::paintEvent(QPaintEvent*)
 
 void NXSegmentSlider::drawTrack(QPainter& painter) const
 {
-    const QRectF track = flipped(flags_.progressRects_, height());
+    const QRectF track = flipped(progressRect(), height());
     QLinearGradient gradient(track.topLeft(), track.bottomLeft());
     gradient.setColorAt(0, QColor(150, 150, 150));
     gradient.setColorAt(1, QColor(205, 205, 205));
@@ -443,7 +441,7 @@ void NXSegmentSlider::drawTrack(QPainter& painter) const
 void NXSegmentSlider::drawSegment(QPainter& painter) const
 {
     const QRectF left = segmentsCell_->leftOne().frame();
-    const QRectF& track = flags_.progressRects_;
+    const QRectF track = progressRect();
     const QRectF segment(
         left.x() + left.width(), track.y(), segmentsCell_->segmentLength(), track.height());
     painter.fillRect(flipped(segment, height()), kSegmentColour);

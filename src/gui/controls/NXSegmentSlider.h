@@ -104,7 +104,8 @@ public:
 
     // Read-only views for the owner's layout and for tests.
     QRectF knobFrame() const { return progressKnob.frame(); }
-    QRectF progressRect() const { return flags_.progressRects_; }
+    // The track, with x = 14 where the value 0 lies.
+    QRectF progressRect() const;
     const NXLimitSegment* segment() const { return segmentsCell_ ? &*segmentsCell_ : nullptr; }
 
     QSize sizeHint() const override { return { 300, 31 }; }
@@ -122,19 +123,15 @@ protected:
 private:
     enum MouseDownType { Idle = 0, TrackClick = 1, KnobDrag = 2, HandleDrag = 3, SegmentDrag = 4 };
 
-    // Drag state and geometry, as one record.
+    // The drag state, as one record.
     struct NXSSFlag {
         MouseDownType mouseDownType = Idle;
         bool mouseDown = false;
-        bool mouseDrag = false;
         bool isRemaind = false;
-        QRectF progressRects_;
-        double startOffset_ = 14;
         double markMoveStartX = 0;
         double markRemaindValue = 0;
     };
 
-    void updateGeometryRects();
     void updateCurrent();
     void sendActionToTarget();
     double span() const { return maxValue_ - minValue_; }
