@@ -586,6 +586,11 @@ void DNImageEditor::onTransitionPressed()
     m_effectsView->startPreview();
 }
 
+DNEffectPreview* DNImageEditor::effectsView() const
+{
+    return m_effectsView;
+}
+
 void DNImageEditor::onEffectsSelectionChanged(const QList<qint64>& selected)
 {
     m_slideshowViewer->setAllowTransitionStyles(selected);

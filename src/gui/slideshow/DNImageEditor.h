@@ -92,7 +92,7 @@ public:
     QComboBox* sortBy() const { return m_sortBy; }
     QTableWidget* audioList() const { return m_audioList; }
     QPushButton* previewButton() const { return m_previewButton; }
-    DNEffectPreview* effectsView() const { return m_effectsView; }
+    DNEffectPreview* effectsView() const;
     // The preview timer, null while the preview is stopped.
     QTimer* slideshowTimer() const { return m_slideshowTimer; }
 
