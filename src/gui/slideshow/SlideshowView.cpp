@@ -138,8 +138,8 @@ void SlideshowView::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     m_currentImageView->setGeometry(rect());
     prepareTransition();
-    if (isTransitioning()) {
-        // The canvases were made for the old size: end on the new photo.
+    // Canvases made for another size cannot be blended here: end on the new
+    // photo. (A hidden view gets its resize late, at the same size.)
+    if (isTransitioning() && m_toCanvas.size() != size())
         finishTransition();
-    }
 }

@@ -32,6 +32,7 @@ public:
     void displayDefaultImage(const QImage& image);
     // The transitions the next changes draw from; an empty list means none.
     void setAllowTransitionStyles(const QList<qint64>& styles);
+    std::optional<QList<qint64>> allowTransitionStyles() const { return m_allowTransitionStyles; }
     int transitionStyle() const { return m_transitionStyle; }
     void setTransitionStyle(int style);
     // Empties the view.
