@@ -256,6 +256,11 @@ void DNImageEditor::onCancel()
     closeSheet(QDialog::Rejected);
 }
 
+void DNImageEditor::reject()
+{
+    onCancel();
+}
+
 void DNImageEditor::closeSheet(int result)
 {
     setGraphicsNode(nullptr);

@@ -96,6 +96,10 @@ public:
     // The preview timer, null while the preview is stopped.
     QTimer* slideshowTimer() const { return m_slideshowTimer; }
 
+protected:
+    // Escape and the window's close button end the sheet as Cancel does.
+    void reject() override;
+
 private:
     QWidget* makeBrowserColumn();
     QWidget* makePreviewColumn();

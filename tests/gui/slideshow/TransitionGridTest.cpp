@@ -107,6 +107,8 @@ TEST(TransitionGrid, AMissingBackgroundGivesAPlainStripOfOnePage)
     DNEffectPreview strip(QPoint(0, 0));
     qunsetenv("QUILLON_RESOURCES");
     EXPECT_EQ(strip.size(), QSize(520, 100));
+    const QImage drawn = strip.grab().toImage();
+    EXPECT_EQ(drawn.pixel(0, 0), drawn.pixel(0, 99)); // the installed one darkens upwards
 }
 
 TEST(TransitionGrid, DoneRefreshesTheAlbumRowWithTheNewCount)
