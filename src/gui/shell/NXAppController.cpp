@@ -150,7 +150,7 @@ void NXAppController::editNode(const NXBasicMediaNode::Ptr& node)
 {
     auto album = std::dynamic_pointer_cast<DNGraphicsNode>(node);
     if (!album)
-        return; // the video editor's requests
+        return; // files and DVDs belong to the video editor, which is not built yet
     if (!m_imageEditor)
         m_imageEditor = new DNImageEditor(m_dialogs, this);
     m_imageEditor->setGraphicsNode(std::move(album));

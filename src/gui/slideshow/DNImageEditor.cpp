@@ -535,21 +535,20 @@ void DNImageEditor::showNextSlide()
     if (photos.empty())
         return;
     const auto count = static_cast<qsizetype>(photos.size());
-    qsizetype next = 0;
+    std::optional<qsizetype> start = 0;
     if (m_slideshowCurrentAsset) {
         const auto shown = std::find_if(photos.begin(), photos.end(),
             [this](const DNImageNode& photo) { return photo.path == *m_slideshowCurrentAsset; });
-        // A photo removed since it was shown: start again at the first one.
-        if (shown != photos.end()) {
-            const auto start = static_cast<qsizetype>(shown - photos.begin());
-            next = (start + 1) % count;
-            if (next == start)
-                return;
-        }
-    } else if (count == 1) {
-        return;
-    } else {
-        next = 1;
+        start = shown == photos.end()
+            ? std::nullopt
+            : std::optional(static_cast<qsizetype>(shown - photos.begin()));
+    }
+    // A photo removed since it was shown: start again at the first one.
+    qsizetype next = 0;
+    if (start) {
+        next = (*start + 1) % count;
+        if (next == *start)
+            return; // a single photo: nothing to change to
     }
     const DNImageNode& photo = photos[static_cast<std::size_t>(next)];
     m_slideshowViewer->transitionToImage(ThumbnailOfImage(photo.path, kSlideWidth, kSlideHeight));

@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -164,7 +165,13 @@ TEST_F(SlideshowEditor, PreviewStepsToTheNextPhotoAndRestartsWhenTheShownOneIsGo
     editor->onPlay();
     EXPECT_EQ(editor->slideshowTimer(), nullptr);
     EXPECT_EQ(editor->imageForPreviewButton(), DNImageEditor::kPreviewImage);
-    editor->onCancel();
+
+    // Escape ends the sheet as Cancel does: no timer runs behind a closed sheet.
+    editor->onPlay();
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(editor->slideshowTimer(), nullptr);
+    EXPECT_EQ(editor->effectsView(), nullptr);
 }
 
 TEST_F(SlideshowEditor, TickedCellsBecomeTheAlbumTransitionsAndThePreviewIsLoweredOnce)
