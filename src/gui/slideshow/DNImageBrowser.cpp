@@ -75,6 +75,8 @@ QImage DNImageBrowserModel::thumbnailFor(const QString& path) const
         return *found;
     if (!m_pending.contains(path)) {
         m_pending.insert(path);
+        // data() is const, but the thumbnail it asks for arrives later as a
+        // change of this model, which only a non-const model can announce.
         auto* self = const_cast<DNImageBrowserModel*>(this);
         m_thumbnailThreads.start([self, path] {
             const QImage thumbnail = ThumbnailOfImage(path, kThumbnailWidth, kThumbnailHeight);
