@@ -85,7 +85,11 @@ TEST_F(SlideshowEditor, BrowserChangesReachTheAlbumAtOnceAndStayOnCancel)
     editor->openRecord(1);
     EXPECT_TRUE(editor->stateOfGoRoot());
     DNImageBrowserView& browser = *editor->imageBrowserView();
-    EXPECT_FALSE(browser.model()->flags(browser.model()->index(0, 0)) & Qt::ItemIsDragEnabled);
+    const QModelIndex photo = browser.model()->index(0, 0);
+    EXPECT_FALSE(browser.model()->flags(photo) & Qt::ItemIsDragEnabled);
+    EXPECT_EQ(photo.data().toString(), "a.jpg");
+    EXPECT_TRUE(
+        waitUntil([&] { return !photo.data(Qt::DecorationRole).value<QImage>().isNull(); }));
     EXPECT_FALSE(editor->moveRecords({ 2 }, 0));
     selectRows(browser, { 0, 2 });
     editor->onRemove();
