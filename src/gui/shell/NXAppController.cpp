@@ -16,6 +16,8 @@
 #include "shell/NXPreferencesController.h"
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
+#include "slideshow/DNGraphicsNode.h"
+#include "slideshow/DNImageEditor.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -94,6 +96,11 @@ void NXAppController::buildActions()
     merge->setCheckable(true);
     merge->setChecked(mergeMode());
     connect(merge, &QAction::toggled, this, &NXAppController::setMergeMode);
+    toolbar->addAction(QStringLiteral("Edit..."), this, [this] {
+        const auto selected = m_tableView->selectedNodes();
+        if (!selected.empty())
+            editNode(selected.front());
+    });
     toolbar->addSeparator();
     toolbar->addAction(QStringLiteral("Profile..."), this, &NXAppController::chooseProfile);
     toolbar->addAction(QStringLiteral("Preferences..."), this, &NXAppController::showPreferences);
@@ -132,6 +139,22 @@ void NXAppController::observeNotifications()
             }
         m_model->refreshAll();
     });
+}
+
+DNImageEditor* NXAppController::imageEditor() const
+{
+    return m_imageEditor;
+}
+
+void NXAppController::editNode(const NXBasicMediaNode::Ptr& node)
+{
+    auto album = std::dynamic_pointer_cast<DNGraphicsNode>(node);
+    if (!album)
+        return; // files and DVDs belong to the video editor, which is not built yet
+    if (!m_imageEditor)
+        m_imageEditor = new DNImageEditor(m_dialogs, this);
+    m_imageEditor->setGraphicsNode(std::move(album));
+    m_imageEditor->displayOnWindow(this);
 }
 
 bool NXAppController::showAlert(const QString& title, const QString& text)

@@ -17,6 +17,7 @@
 #include <vector>
 
 class DNFileLoader;
+class DNImageEditor;
 class DNProfile;
 class DNProfileManager;
 class DNSetting;
@@ -75,6 +76,11 @@ public:
     // Opens the profile chooser for the selected entries (every entry when
     // none is selected).
     void chooseProfile();
+    // The edit request of an entry: a photo album opens in the slideshow
+    // editor, a sheet on this window.
+    void editNode(const NXBasicMediaNode::Ptr& node);
+    // Made on the first album edit, then kept; null until then.
+    DNImageEditor* imageEditor() const;
     void applyProfile(const DNProfile& profile, bool toAll);
     void showPreferences();
 
@@ -138,6 +144,7 @@ private:
     // entries then cost one profile, not ten thousand.
     std::map<int, std::shared_ptr<DNProfile>> m_defaultProfiles;
     QPointer<NXProgressController> m_progress;
+    QPointer<DNImageEditor> m_imageEditor;
     bool m_listWasEmptyBeforeBatch = false;
 
     std::vector<NXBasicMediaNode::Ptr> m_jobs;
