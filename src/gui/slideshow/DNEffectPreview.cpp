@@ -23,21 +23,21 @@ const QSize kPlainBackgroundSize(DNEffectPreview::kCellsPerPage* DNEffectPreview
 
 } // namespace
 
-_EffectPreview::_EffectPreview(SlideshowClock clock, QWidget* parent)
+EffectPreview::EffectPreview(SlideshowClock clock, QWidget* parent)
     : QWidget(parent)
     , m_clock(std::move(clock))
 {
     resize(kWidth, kHeight);
 }
 
-_EffectPreview::~_EffectPreview() = default;
+EffectPreview::~EffectPreview() = default;
 
-void _EffectPreview::setTransition(std::unique_ptr<NXTransitionFilter> filter)
+void EffectPreview::setTransition(std::unique_ptr<NXTransitionFilter> filter)
 {
     m_transition = std::move(filter);
 }
 
-void _EffectPreview::startPreview()
+void EffectPreview::startPreview()
 {
     if (!m_transition || m_sourceImage.isNull() || m_targetImage.isNull() || m_timer)
         return;
@@ -47,12 +47,12 @@ void _EffectPreview::startPreview()
     m_timer->start(kFrameMilliseconds);
 }
 
-void _EffectPreview::stopPreview()
+void EffectPreview::stopPreview()
 {
     delete m_timer;
 }
 
-QImage _EffectPreview::imageAtTime(float seconds) const
+QImage EffectPreview::imageAtTime(float seconds) const
 {
     if (!m_transition || m_sourceImage.isNull() || m_targetImage.isNull())
         return {};
@@ -64,7 +64,7 @@ QImage _EffectPreview::imageAtTime(float seconds) const
                  : m_transition->render(m_targetImage, m_sourceImage, time);
 }
 
-void _EffectPreview::paintEvent(QPaintEvent*)
+void EffectPreview::paintEvent(QPaintEvent*)
 {
     if (!m_timer)
         return;
@@ -73,42 +73,42 @@ void _EffectPreview::paintEvent(QPaintEvent*)
     QPainter(this).drawImage(0, 0, frame);
 }
 
-_EffectPreviewWrapper::_EffectPreviewWrapper(SlideshowClock clock, QWidget* parent)
+EffectPreviewWrapper::EffectPreviewWrapper(SlideshowClock clock, QWidget* parent)
     : QWidget(parent)
-    , m_effectView(new _EffectPreview(std::move(clock), this))
+    , m_effectView(new EffectPreview(std::move(clock), this))
     , m_checkButton(new QCheckBox(this))
 {
     resize(kWidth, kHeight);
     m_effectView->move(0, 0);
     m_checkButton->setGeometry(
         (kWidth - kCheckSize) / 2, kHeight - kCheckSize, kCheckSize, kCheckSize);
-    connect(m_checkButton, &QCheckBox::toggled, this,
-        &_EffectPreviewWrapper::onCheckButtonStateChanged);
+    connect(
+        m_checkButton, &QCheckBox::toggled, this, &EffectPreviewWrapper::onCheckButtonStateChanged);
 }
 
-void _EffectPreviewWrapper::setPreviewFilter(std::unique_ptr<NXTransitionFilter> filter)
+void EffectPreviewWrapper::setPreviewFilter(std::unique_ptr<NXTransitionFilter> filter)
 {
     m_effectView->setTransition(std::move(filter));
 }
 
-void _EffectPreviewWrapper::setDemoSourceImage(const QImage& source, const QImage& target)
+void EffectPreviewWrapper::setDemoSourceImage(const QImage& source, const QImage& target)
 {
     m_effectView->setSourceImage(source);
     m_effectView->setTargetImage(target);
 }
 
-bool _EffectPreviewWrapper::state() const
+bool EffectPreviewWrapper::state() const
 {
     return m_checkButton->isChecked();
 }
 
-void _EffectPreviewWrapper::setState(bool checked)
+void EffectPreviewWrapper::setState(bool checked)
 {
     const QSignalBlocker quiet(m_checkButton);
     m_checkButton->setChecked(checked);
 }
 
-void _EffectPreviewWrapper::onCheckButtonStateChanged()
+void EffectPreviewWrapper::onCheckButtonStateChanged()
 {
     if (m_host)
         m_host->onEffectsSelectChanged(this);
@@ -142,9 +142,9 @@ void DNEffectPreview::setPrevieFilters(
     const QImage shading = NXEffectManager::shadingImage();
     for (std::size_t index = 0; index < filters.size(); ++index) {
         const auto number = static_cast<qint64>(index);
-        auto* cell = new _EffectPreviewWrapper(m_clock, m_contentView);
+        auto* cell = new EffectPreviewWrapper(m_clock, m_contentView);
         cell->move(static_cast<int>(number * kCellPitch + 6),
-            m_contentView->height() - _EffectPreviewWrapper::kHeight);
+            m_contentView->height() - EffectPreviewWrapper::kHeight);
         if (filters[index])
             configureFilter(*filters[index], number, shading);
         cell->setHost(this);
@@ -162,7 +162,7 @@ void DNEffectPreview::setPrevieFilters(
 void DNEffectPreview::configureFilter(
     NXTransitionFilter& filter, qint64 filterIndex, const QImage& shading)
 {
-    const QRectF cellArea(0, 0, _EffectPreview::kWidth, _EffectPreview::kHeight);
+    const QRectF cellArea(0, 0, EffectPreview::kWidth, EffectPreview::kHeight);
     NXEffectManager::prepareFilterForShowing(filter, filterIndex, cellArea, shading);
 }
 
@@ -194,7 +194,7 @@ void DNEffectPreview::setDemoImages(const QList<QImage>& images)
     m_demoImages = images;
     if (images.isEmpty())
         return;
-    for (_EffectPreviewWrapper* cell : std::as_const(m_cells))
+    for (EffectPreviewWrapper* cell : std::as_const(m_cells))
         cell->setDemoSourceImage(images.first(), images.last());
 }
 
@@ -205,7 +205,7 @@ void DNEffectPreview::startPreview()
 
 void DNEffectPreview::stopPreview()
 {
-    for (_EffectPreviewWrapper* cell : std::as_const(m_cells))
+    for (EffectPreviewWrapper* cell : std::as_const(m_cells))
         cell->stopPreview();
     m_cells.clear();
     delete m_pageMove;
@@ -227,7 +227,7 @@ void DNEffectPreview::checkAnimatedByPosition()
     if (!m_contentView)
         return;
     const QRect visible(std::abs(m_contentView->x()), m_contentView->y(), width(), height());
-    for (_EffectPreviewWrapper* cell : std::as_const(m_cells)) {
+    for (EffectPreviewWrapper* cell : std::as_const(m_cells)) {
         if (visible.contains(cell->geometry().center()))
             cell->startPreview();
         else
@@ -266,7 +266,7 @@ void DNEffectPreview::moveContentTo(int x)
     m_pageMove->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-void DNEffectPreview::onEffectsSelectChanged(_EffectPreviewWrapper*)
+void DNEffectPreview::onEffectsSelectChanged(EffectPreviewWrapper*)
 {
     QList<qint64> selected;
     for (qsizetype position = 0; position < m_cells.size(); ++position)

@@ -20,14 +20,14 @@ class QCheckBox;
 
 // One transition played forth and back between two demo images, eased, one
 // leg every 2.5 seconds.
-class _EffectPreview : public QWidget {
+class EffectPreview : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kWidth = 98;
     static constexpr int kHeight = 75;
 
-    _EffectPreview(SlideshowClock clock, QWidget* parent);
-    ~_EffectPreview() override;
+    EffectPreview(SlideshowClock clock, QWidget* parent);
+    ~EffectPreview() override;
 
     NXTransitionFilter* transition() const { return m_transition.get(); }
     void setTransition(std::unique_ptr<NXTransitionFilter> filter);
@@ -54,14 +54,14 @@ private:
 };
 
 // One cell of the strip: the preview above, its check box below it.
-class _EffectPreviewWrapper : public QWidget {
+class EffectPreviewWrapper : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kWidth = 98;
     static constexpr int kHeight = 95;
     static constexpr int kCheckSize = 20;
 
-    _EffectPreviewWrapper(SlideshowClock clock, QWidget* parent);
+    EffectPreviewWrapper(SlideshowClock clock, QWidget* parent);
 
     void setPreviewFilter(std::unique_ptr<NXTransitionFilter> filter);
     void setDemoSourceImage(const QImage& source, const QImage& target);
@@ -76,7 +76,7 @@ public:
     void setHost(DNEffectPreview* host) { m_host = host; }
     qint64 filterIndex() const { return m_filterIndex; }
     void setFilterIndex(qint64 index) { m_filterIndex = index; }
-    _EffectPreview* effectView() const { return m_effectView; }
+    EffectPreview* effectView() const { return m_effectView; }
     QCheckBox* checkButton() const { return m_checkButton; }
 
 private:
@@ -85,7 +85,7 @@ private:
     QString m_name;
     QPointer<DNEffectPreview> m_host;
     qint64 m_filterIndex = 0;
-    _EffectPreview* m_effectView;
+    EffectPreview* m_effectView;
     QCheckBox* m_checkButton;
 };
 
@@ -117,14 +117,14 @@ public:
     void stopPreview();
 
     QWidget* contentView() const { return m_contentView; }
-    const QList<_EffectPreviewWrapper*>& cells() const { return m_cells; }
+    const QList<EffectPreviewWrapper*>& cells() const { return m_cells; }
     DNButton* pageButton(int tag) const;
     // The running page move, null when the strip stands still.
     QPropertyAnimation* pageMove() const { return m_pageMove; }
     bool hasPageAtDirection(int tag) const;
     void onSwitchPage(int tag);
     // A cell's check box changed: the selection goes to the delegate.
-    void onEffectsSelectChanged(_EffectPreviewWrapper* cell);
+    void onEffectsSelectChanged(EffectPreviewWrapper* cell);
 
 signals:
     // The numbers of the ticked cells, in order.
@@ -145,7 +145,7 @@ private:
     SlideshowClock m_clock = steadyClock();
     QWidget* m_backgroundView = nullptr;
     QPointer<QWidget> m_contentView;
-    QList<_EffectPreviewWrapper*> m_cells;
+    QList<EffectPreviewWrapper*> m_cells;
     QList<QImage> m_demoImages;
     DNButton* m_leftButton = nullptr;
     DNButton* m_rightButton = nullptr;

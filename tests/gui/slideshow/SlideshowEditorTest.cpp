@@ -186,7 +186,7 @@ TEST_F(SlideshowEditor, TickedCellsBecomeTheAlbumTransitionsAndThePreviewIsLower
     QList<qint64> sent { -1 };
     QObject::connect(grid, &DNEffectPreview::effectsSelectionChanged,
         [&](const QList<qint64>& selected) { sent = selected; });
-    for (_EffectPreviewWrapper* cell : grid->cells())
+    for (EffectPreviewWrapper* cell : grid->cells())
         if (cell->state())
             cell->checkButton()->click();
     EXPECT_EQ(sent, QList<qint64> {});

@@ -92,7 +92,7 @@ TEST(TransitionGrid, PagesTurnByButtonsAndDragsAndOnlyTheCellsInViewAnimate)
 
     // A cell plays its filter forth and back: half a leg in, the frame is the
     // filter's at eased time 0.5; one leg later it runs back.
-    _EffectPreview& cell = *strip.cells().at(11)->effectView();
+    EffectPreview& cell = *strip.cells().at(11)->effectView();
     const QImage forth = cell.imageAtTime(0.5f);
     EXPECT_EQ(forth, cell.transition()->render(demo, demo.mirrored(), 0.5));
     EXPECT_EQ(cell.imageAtTime(1.5f), cell.transition()->render(demo.mirrored(), demo, 0.5));
