@@ -61,7 +61,8 @@ int finishRun(int result, const QString& output, const DVDOutputExpectation& exp
         const QString problem = checkDVDOutput(output, expected);
         if (problem.isEmpty())
             return 0;
-        driver.reportFailure(QStringLiteral("The DVD conversion failed: %1 (%2)").arg(problem, output));
+        driver.reportFailure(
+            QStringLiteral("The DVD conversion failed: %1 (%2)").arg(problem, output));
         result = kDNVideoConverterFailed;
     }
     removeRunOutput(output, config);
@@ -145,8 +146,9 @@ public:
         NXVideoAspect& aspect = shared->videoAspect();
         if (video && !video->videoAspect.isEmpty() && aspect.isPresent()
             && isKeepOriginAspect(aspect.currentValue()))
-            aspect.setCurrentValue(QStringLiteral("%1x%2").arg(
-                video->videoAspect.width()).arg(video->videoAspect.height()));
+            aspect.setCurrentValue(QStringLiteral("%1x%2")
+                                       .arg(video->videoAspect.width())
+                                       .arg(video->videoAspect.height()));
         NXVideoFrameRate& rate = shared->videoFrameRate();
         if (first.fps() > 0 && rate.isPresent() && isKeepOriginFrameRate(rate.currentValue()))
             rate.setCurrentValue(QString::number(first.fps(), 'f', 2));
@@ -202,8 +204,7 @@ int convertTitles(const std::shared_ptr<DNDVDNode>& original,
         if (driver.stopRequested())
             return kDNVideoConverterStopped;
         const ExpandForced expand(*title);
-        const int result
-            = convertTitle(original, indexIn(*original, title), titleConfig, driver);
+        const int result = convertTitle(original, indexIn(*original, title), titleConfig, driver);
         outputs.add(title->outputName());
         if (result != 0)
             return titleFailed(result);
@@ -223,8 +224,7 @@ int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConf
     if (titles.size() < 2)
         return convertTitle(original, indexIn(*original, titles.front()), config, driver);
     TitleOutputs outputs;
-    if (const int result = convertTitles(original, titles, config, driver, outputs);
-        result != 0)
+    if (const int result = convertTitles(original, titles, config, driver, outputs); result != 0)
         return result;
     if (driver.stopRequested())
         return kDNVideoConverterStopped;

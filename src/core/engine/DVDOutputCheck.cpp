@@ -40,7 +40,8 @@ double lengthFromPackets(AVFormatContext& context)
         const int64_t start = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (start != AV_NOPTS_VALUE) {
             const int64_t first = stream.start_time != AV_NOPTS_VALUE ? stream.start_time : 0;
-            end = std::max(end, av_q2d(stream.time_base) * double(start - first + packet->duration));
+            end = std::max(
+                end, av_q2d(stream.time_base) * double(start - first + packet->duration));
         }
         av_packet_unref(packet);
     }

@@ -235,7 +235,8 @@ int runWithFinishing(const EncoderCorePlan& plan)
 {
     FinishingFifo fifo;
     if (!fifo.isOpen()) {
-        DNLog(QStringLiteral("No FIFO for the finishing stage could be made: %1").arg(fifo.error()));
+        DNLog(
+            QStringLiteral("No FIFO for the finishing stage could be made: %1").arg(fifo.error()));
         return kEncoderCoreFailed;
     }
     QStringList encoderArguments = plan.arguments;
@@ -338,8 +339,8 @@ int EncoderCoreEncode(int argc, const char* const* argv, int duration)
     const EncoderCorePlan plan = EncoderCoreAdaptArguments(builderArguments);
     startProgress(duration);
     reportState(kEncoderCoreStateRunning);
-    const int status = plan.finishing && plan.outputAt >= 0 ? runWithFinishing(plan)
-                                                           : runAlone(plan.arguments);
+    const int status
+        = plan.finishing && plan.outputAt >= 0 ? runWithFinishing(plan) : runAlone(plan.arguments);
     finishProgress(status);
     return status;
 }

@@ -21,7 +21,8 @@
 constexpr int kEncoderCoreStateRunning = 3298;
 
 // Results other than mencoder's own exit status.
-constexpr int kEncoderCoreFailed = -1; // bad list, a program missing, a signal, a failed finishing stage
+constexpr int kEncoderCoreFailed
+    = -1; // bad list, a program missing, a signal, a failed finishing stage
 constexpr int kEncoderCoreStopped = -2; // EncoderCoreStop() ended the run: the output is incomplete
 
 using EncoderCoreStateCallback = void (*)(int state, void* context);

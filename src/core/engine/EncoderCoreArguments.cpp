@@ -101,11 +101,11 @@ QString translateSubOptions(const QString& option, const QString& value)
     QStringList mpvFlags;
     qsizetype mpvFlagsAt = -1;
     for (const QString& part : value.split(':')) {
-        const auto row = std::find_if(translations().begin(), translations().end(),
-            [&](const Translation& t) {
-                return t.kind == Translation::Kind::SubOption && option == QLatin1String(t.option)
-                    && part == QLatin1String(t.text);
-            });
+        const auto row
+            = std::find_if(translations().begin(), translations().end(), [&](const Translation& t) {
+                  return t.kind == Translation::Kind::SubOption && option == QLatin1String(t.option)
+                      && part == QLatin1String(t.text);
+              });
         if (row == translations().end()) {
             kept << part;
             continue;
@@ -141,11 +141,11 @@ QStringList translateWords(const QStringList& builderArguments)
             words << translateSubOptions(builderArguments[at - 1], word);
             continue;
         }
-        const auto row = std::find_if(
-            translations().begin(), translations().end(), [&](const Translation& t) {
-                return (t.kind == Translation::Kind::Word && word == QLatin1String(t.text))
-                    || (t.kind == Translation::Kind::Prefix && word.startsWith(t.text));
-            });
+        const auto row
+            = std::find_if(translations().begin(), translations().end(), [&](const Translation& t) {
+                  return (t.kind == Translation::Kind::Word && word == QLatin1String(t.text))
+                      || (t.kind == Translation::Kind::Prefix && word.startsWith(t.text));
+              });
         if (row == translations().end())
             words << word;
         else if (row->kind == Translation::Kind::Prefix)
@@ -199,16 +199,18 @@ void containerToNut(QStringList& words, EncoderCoreFinishing& finishing)
         finishing.audioOnly = true;
         finishing.format = finishing.audioCodec == QLatin1String("aac") ? "adts" : "ac3";
     } else if (muxer == QLatin1String("mpeg")) {
-        finishing.format = subOptionValue(valueOf(words, "-mpegopts"), "format")
-                == QLatin1String("dvd")
-            ? "dvd"
-            : "vob";
+        finishing.format
+            = subOptionValue(valueOf(words, "-mpegopts"), "format") == QLatin1String("dvd") ? "dvd"
+                                                                                            : "vob";
         removeOption(words, "-mpegopts");
     } else {
         finishing.format = muxer;
     }
     removeOption(words, "-of");
-    words << "-of" << "lavf" << "-lavfopts" << "format=nut";
+    words << "-of"
+          << "lavf"
+          << "-lavfopts"
+          << "format=nut";
 }
 
 // Sound for the finishing stage: mencoder writes PCM, in NUT, since PCM
@@ -247,7 +249,8 @@ QStringList withOwnOptions(QStringList words)
     // Copied sound keeps the disc's timestamps only with -mc 0: the AVI of a
     // 12 s title held 13.1 s of picture without it.
     if (valueOf(words, "-oac") == QLatin1String("copy") && !words.contains(QLatin1String("-mc")))
-        words << "-mc" << "0";
+        words << "-mc"
+              << "0";
     // With the default decoder the disc's aspect is lost ("Movie-Aspect is
     // undefined": every title 720x480 square pixels); libmpeg2 reads it. The
     // comma lets other sources (the merge runs' files) find their decoder.
@@ -278,9 +281,13 @@ QStringList EncoderCoreFinishingArguments(
     QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
         "-f", "nut", "-i", "file:" + input };
     if (finishing.audioOnly)
-        arguments << "-map" << "0:a";
+        arguments << "-map"
+                  << "0:a";
     else
-        arguments << "-map" << "0" << "-c:v" << "copy";
+        arguments << "-map"
+                  << "0"
+                  << "-c:v"
+                  << "copy";
     arguments << "-c:a" << finishing.audioCodec << "-b:a" << finishing.bitrate + 'k';
     if (!finishing.format.isEmpty())
         arguments << "-f" << finishing.format;
@@ -298,8 +305,7 @@ bool EncoderCoreReadProgressLine(const QString& line, int duration, ProgressInfo
     progress.convertedTime = std::max(0.0, match.captured(1).toDouble());
     progress.frameNumber = match.captured(2).toLongLong();
     progress.fps = match.captured(4).toDouble();
-    progress.percent = duration > 0
-        ? std::min(100.0, progress.convertedTime * 100.0 / duration)
-        : std::min(100.0, match.captured(3).toDouble());
+    progress.percent = duration > 0 ? std::min(100.0, progress.convertedTime * 100.0 / duration)
+                                    : std::min(100.0, match.captured(3).toDouble());
     return true;
 }
