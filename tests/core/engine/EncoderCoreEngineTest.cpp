@@ -460,6 +460,11 @@ TEST_F(DVDConversion, RunsThatWroteTooLittleFailAndLeaveNoFile)
     EXPECT_TRUE(sharedLogText().contains("empty output file"));
     EXPECT_TRUE(outputs().isEmpty());
 
+    // A failed first pass writes to "/dev/null": that is no file of ours.
+    g_list = source(1, false) + QStringList { "-no-such-option", "-o", "/dev/null" };
+    EXPECT_EQ(DNVideoConverterStart(silent, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_FALSE(QFileInfo("/dev/null").isFile());
+
     // Without sound chosen the same title is a picture alone.
     silent->titleAt(0)->setAudioTracks({});
     g_list = source(1, true)
