@@ -53,12 +53,16 @@ QString makeDisc(const QTemporaryDir& folder)
     const QString length = QString::number(kTitleSeconds);
     // dvdauthor's table of contents takes the video standard from here.
     ::setenv("VIDEO_FORMAT", "NTSC", 1);
+    // ffmpeg's DVD muxer with a short preload, as for the test disc: with the
+    // default one mencoder loses the sound after a fraction of a second.
     const bool made
         = runQuietly("ffmpeg",
               { "-v", "error", "-y", "-f", "lavfi", "-i",
                   "testsrc2=size=720x480:rate=30000/1001:duration=" + length, "-f", "lavfi", "-i",
-                  "sine=frequency=440:sample_rate=48000:duration=" + length, "-target", "ntsc-dvd",
-                  "-aspect", "4:3", "-b:v", "3000k", title })
+                  "sine=frequency=440:sample_rate=48000:duration=" + length, "-map", "0:v", "-map",
+                  "1:a", "-c:v", "mpeg2video", "-b:v", "3000k", "-aspect", "4:3", "-c:a", "ac3",
+                  "-b:a", "128k", "-ac", "2", "-f", "dvd", "-muxpreload", "0.2", "-muxdelay", "0.2",
+                  title })
         && runQuietly("dvdauthor", { "-o", disc, "-t", title })
         && runQuietly("dvdauthor", { "-o", disc, "-T" });
     return made ? disc : QString();

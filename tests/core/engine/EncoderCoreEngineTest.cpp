@@ -6,6 +6,7 @@
 #include "core/builders/BuilderTestSupport.h"
 #include "core/builders/video/FrameTestSupport.h"
 #include "engine/DNVideoConverter.h"
+#include "engine/DVDOutputCheck.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestDisc.h"
 #include "model/DNDVDGroupTitle.h"
@@ -372,6 +373,42 @@ TEST(EncoderCoreTranslation, ProgressComesFromTheStatusLine)
     EXPECT_FALSE(EncoderCoreReadProgressLine("Writing header...", 12, progress));
 }
 
+// What mencoder leaves when it answers 0 and the run still failed.
+TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
+{
+    QTemporaryDir folder;
+    const auto make = [&](const QString& name, const QString& soundSeconds) {
+        const QString path = folder.filePath(name);
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg",
+            { "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x48:d=5", "-f", "lavfi", "-i",
+                "sine=d=" + soundSeconds, "-c:a", "aac", "-map", "0:v", "-map", "1:a", path });
+        ffmpeg.waitForFinished(30'000);
+        return path;
+    };
+    QFile empty(folder.filePath("empty.mp4"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    const QString whole = make("whole.mp4", "5");
+    const struct {
+        QString path;
+        DVDOutputExpectation expected;
+        const char* problem; // "" for none
+    } cases[] = {
+        { whole, { 5, true }, "" },
+        { folder.filePath("none.mp4"), { 5, true }, "wrote no output file" },
+        { empty.fileName(), { 5, true }, "empty output file" },
+        { whole, { 12, true }, "lasts 5.0 s instead of 12.0 s" },
+        { make("short-sound.mp4", "0.1"), { 5, true }, "sound lasts 0.1 s instead of 5.0 s" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.path));
+        const QString problem = checkDVDOutput(c.path, c.expected);
+        EXPECT_EQ(problem.isEmpty(), !*c.problem) << qPrintable(problem);
+        EXPECT_TRUE(problem.contains(c.problem)) << qPrintable(problem);
+    }
+}
+
 // The driver's DVD path on the test disc, with the program's builders or
 // with one that writes the list a test sets.
 QStringList g_list;
@@ -462,7 +499,7 @@ TEST_F(DVDConversion, RunsThatWroteTooLittleFailAndLeaveNoFile)
 
     // A failed first pass writes to "/dev/null": that is no file of ours.
     g_list = source(1, false) + QStringList { "-no-such-option", "-o", "/dev/null" };
-    EXPECT_EQ(DNVideoConverterStart(silent, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_NE(DNVideoConverterStart(silent, 0, nullptr, nullptr), 0);
     EXPECT_FALSE(QFileInfo("/dev/null").isFile());
 
     // Without sound chosen the same title is a picture alone.
