@@ -18,8 +18,8 @@
 // ...", the main title marked "main"; a source that cannot be read gives the
 // reader's reason and exit status 1.
 //
-// --dvd with --profile converts titles of the source: --title N (from 1, as
-// often as wanted; the main title when none is given), --audio N the Nth
+// --dvd with --profile converts titles of the source: --title N (the title's
+// number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
 // sound track of each title, --merge the titles into one output.
 #include "engine/DNVideoConverter.h"
 
@@ -38,6 +38,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -255,36 +256,39 @@ int listTitles(const QString& source)
     return 0;
 }
 
-// Selects the titles the options name (the reader's main title stays
-// selected when none is named) with the sound track asked for; false after a
-// complaint.
-bool selectTitles(DNDVDNode& node, const QCommandLineParser& options)
+// Selects the titles the options name by their numbers on the disc (the
+// reader's main title stays selected when none is named), with the sound
+// track asked for. 1 when a title is not on the disc or could not be read,
+// 2 for a sound track a title does not have, else 0.
+int selectTitles(DNDVDNode& node, const QCommandLineParser& options)
 {
     const QStringList numbers = options.values("title");
     const auto titles = node.titles();
     for (const QString& number : numbers) {
-        const int position = number.toInt() - 1;
-        if (position < 0 || position >= int(titles.size())) {
-            complain(QStringLiteral("the DVD has no title %1").arg(number));
-            return false;
+        if (std::none_of(titles.begin(), titles.end(), [&](const auto& title) {
+                return QString::number(title->titleNumber()) == number;
+            })) {
+            complain(QStringLiteral("the DVD has no readable title %1 (the reader's reasons are "
+                                    "in the log)")
+                         .arg(number));
+            return 1;
         }
     }
-    for (size_t position = 0; position < titles.size(); ++position) {
-        DNDVDTitle& title = *titles[position];
+    for (const auto& title : titles) {
         if (!numbers.isEmpty())
-            title.setIsSelected(numbers.contains(QString::number(position + 1)));
-        if (!title.isSelected() || !options.isSet("audio"))
+            title->setIsSelected(numbers.contains(QString::number(title->titleNumber())));
+        if (!title->isSelected() || !options.isSet("audio"))
             continue;
         const int track = options.value("audio").toInt() - 1;
-        if (track < 0 || track >= int(title.audioTracks().size())) {
+        if (track < 0 || track >= int(title->audioTracks().size())) {
             complain(QStringLiteral("title %1 has no sound track %2")
-                         .arg(position + 1)
+                         .arg(title->titleNumber())
                          .arg(options.value("audio")));
-            return false;
+            return 2;
         }
-        title.setting().setAudioIndex(track);
+        title->setting().setAudioIndex(track);
     }
-    return true;
+    return 0;
 }
 
 int convertDVD(const QCommandLineParser& options)
@@ -295,8 +299,10 @@ int convertDVD(const QCommandLineParser& options)
     const auto node = loadDVD(options.value("dvd"));
     if (!node)
         return 1;
-    if (!selectTitles(*node, options))
-        return 2;
+    if (const int refused = selectTitles(*node, options); refused != 0) {
+        printLog();
+        return refused;
+    }
     node->setProfile(profile);
     node->setMergeIntoOne(options.isSet("merge"));
     DNVideoConverterSetRunObserver(&printRun, nullptr);

@@ -72,6 +72,7 @@ const std::vector<AudioRoute>& audioRoutes()
 }
 
 constexpr const char* kFallbackBitrate = "128";
+constexpr QLatin1StringView kMpvFlags("mpv_flags=");
 
 qsizetype indexOfWord(const QStringList& words, const char* word)
 {
@@ -111,16 +112,16 @@ QString translateSubOptions(const QString& option, const QString& value)
             continue;
         }
         for (const QString& replacement : row->replacement) {
-            if (!replacement.startsWith(QLatin1String("mpv_flags="))) {
+            if (!replacement.startsWith(kMpvFlags)) {
                 kept << replacement;
                 continue;
             }
             mpvFlagsAt = mpvFlagsAt < 0 ? kept.size() : mpvFlagsAt;
-            mpvFlags << replacement.mid(10);
+            mpvFlags << replacement.mid(kMpvFlags.size());
         }
     }
     if (mpvFlagsAt >= 0)
-        kept.insert(mpvFlagsAt, "o=mpv_flags=" + mpvFlags.join(QString()));
+        kept.insert(mpvFlagsAt, "o=" + kMpvFlags + mpvFlags.join(QString()));
     return kept.join(':');
 }
 

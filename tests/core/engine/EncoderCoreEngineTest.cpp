@@ -324,7 +324,8 @@ TEST_F(EncoderCoreEngine, MpegFourRunsInTwoPasses)
 TEST(EncoderCoreTranslation, OwnOptionsAndTheWordsOnlyTheListShows)
 {
     const EncoderCorePlan plain = EncoderCoreAdaptArguments(
-        { "encoder", "dvd://1", "-oac", "copy", "-of", "avi", "-o", "/out/a b.avi" });
+        { "encoder", "dvdnav://2", "-oac", "copy", "-of", "avi", "-o", "/out/a b.avi" });
+    EXPECT_TRUE(plain.arguments.contains("dvd://2"));
     EXPECT_EQ(
         plain.arguments.mid(0, 5), QStringList({ "-noconfig", "all", "-vc", "mpeg12,", "-nosub" }));
     EXPECT_EQ(plain.arguments.mid(plain.arguments.size() - 2), QStringList({ "-mc", "0" }));
