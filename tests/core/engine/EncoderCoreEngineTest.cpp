@@ -131,38 +131,50 @@ TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
         "profile=baseline:level=30");
     const QString mpeg4 = QStringLiteral("aglobal=1:vglobal=1:vcodec=mpeg4:vmax_b_frames=0:"
                                          "autoaspect:acodec=libfaac:vbitrate=800:abitrate=128:"
-                                         "threads=2");
-    const QString mpeg2 = QStringLiteral("vcodec=mpeg2video:vrc_buf_size=1835:vrc_maxrate=5800:"
-                                         "vbitrate=4000:keyint=15:vstrict=0:");
+                                         "threads=2:coder=1");
+    const QString mpeg2 = QStringLiteral(
+        "vcodec=mpeg2video:vrc_buf_size=1835:vrc_maxrate=5800:vbitrate=4000:keyint=15:vstrict=0:");
     const QString mpeg2Tail = QStringLiteral("autoaspect:vmax_b_frames=2:vb_strategy=1:threads=2");
     const QStringList faac { "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2:raw" };
+    const QStringList mp3 { "-oac", "mp3lame", "-lameopts", "mode=0:cbr:br=128" };
+    const QStringList track { "-info", kInfo, "-aid", "128" };
     const QStringList end { "-endpos", "5" };
+    // The H.264 core's order, with its container and x264 options.
+    const auto h264 = [&](QStringList start, const char* format, const QString& options,
+                          const QString& output) {
+        return start
+            + QStringList { "-of", "lavf", "-lavfopts", format, "-sws", "2", "-af", "volnorm=1",
+                  "-srate", "44100", "-channels", "2", "-vf", kChain }
+        + faac + QStringList { "-ovc", "x264", "-x264encopts", options } + track
+            + QStringList { "-o", output };
+    };
+    const auto divx = [&](const QStringList& sound, const QString& output) {
+        return QStringList { "-of", "avi", "-ffourcc", "DX50", "-ovc", "lavc", "-lavcopts",
+            "vcodec=mpeg4:vbitrate=800:autoaspect:keyint=132:threads=2", "-vf", kChain }
+        + track + sound + QStringList { "-o", output };
+    };
+    const auto mpeg2List = [&](const QStringList& sound, const char* format, const QString& options,
+                               const QString& output) {
+        return source(1, true) + sound
+            + QStringList { "-ovc", "lavc", "-of", "mpeg", "-mpegopts", format, "-vf", kChain,
+                  "-lavcopts", options }
+        + track + QStringList { "-o", output } + end;
+    };
+    const auto sound = [&](const QStringList& codec, const QString& output) {
+        return source(1, true) + QStringList { "-srate", "44100", "-ovc", "frameno" } + codec
+            + QStringList { "-of", "rawaudio", "-aid", "129", "-o", output, "-info", kInfo } + end;
+    };
+    const QStringList reencode { "-channels", "2", "-oac", "lavc" };
     const FamilyRun runs[] = {
         { "H.264 ipod, read with dvdnav",
-            QStringList { "encoder", "dvdnav://1", "-dvd-device", TestDisc::image(), "-ss", "0",
-                "-of", "lavf", "-lavfopts", "format=ipod", "-sws", "2", "-af", "volnorm=1",
-                "-srate", "44100", "-channels", "2", "-vf", kChain }
-                + faac
-                + QStringList { "-ovc", "x264", "-x264encopts", x264, "-info", kInfo, "-aid", "128",
-                    "-o", out("ipod.m4v") },
+            h264({ "encoder", "dvdnav://1", "-dvd-device", TestDisc::image(), "-ss", "0" },
+                "format=ipod", x264, out("ipod.m4v")),
             "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 12, 4.0 / 3 },
-        { "H.264 psp, 16:9 title",
-            source(2, true)
-                + QStringList { "-of", "lavf", "-lavfopts", "format=psp", "-sws", "2", "-af",
-                    "volnorm=1", "-srate", "44100", "-channels", "2", "-vf", kChain }
-                + faac
-                + QStringList { "-ovc", "x264", "-x264encopts", x264, "-info", kInfo, "-aid", "128",
-                    "-o", out("psp.mp4") }
-                + end,
+        { "H.264 psp, 16:9 title", h264(source(2, true), "format=psp", x264, out("psp.mp4")) + end,
             "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 5, 16.0 / 9 },
         { "H.264 mpegts",
-            source(1, true)
-                + QStringList { "-of", "lavf", "-lavfopts", "format=mpegts", "-sws", "2", "-af",
-                    "volnorm=1", "-srate", "44100", "-channels", "2", "-vf", kChain }
-                + faac
-                + QStringList { "-ovc", "x264", "-x264encopts",
-                    QString(x264).remove("global_header:"), "-info", kInfo, "-aid", "128", "-o",
-                    out("ts.ts") }
+            h264(source(1, true), "format=mpegts", QString(x264).remove("global_header:"),
+                out("ts.ts"))
                 + end,
             "mpegts", "h264", "aac", 5, 4.0 / 3 },
         { "AVC",
@@ -173,42 +185,31 @@ TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
                     "frameref=6:partitions=all:keyint=60:nocabac:trellis=1:chroma_me:me=umh:"
                     "weightp=0:subq=5:profile=baseline:level=30",
                     "-vf", kChain, "-channels", "2", "-srate", "44100" }
-                + faac
-                + QStringList { "-af", "volnorm=1", "-info", kInfo, "-aid", "128", "-o",
-                    out("avc.mp4") }
-                + end,
+                + faac + QStringList { "-af", "volnorm=1" } + track
+                + QStringList { "-o", out("avc.mp4") } + end,
             "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 5, 4.0 / 3 },
         { "PS MPEG-4",
             source(1, true)
                 + QStringList { "-srate", "44100", "-of", "lavf", "-lavfopts", "format=mp4", "-oac",
-                    "lavc", "-ovc", "lavc", "-lavcopts", mpeg4 + ":coder=1", "-channels", "2",
-                    "-vf", kChain, "-info", kInfo, "-aid", "128", "-o", out("ps.mp4"), "-af",
-                    "volnorm=1" }
-                + end,
+                    "lavc", "-ovc", "lavc", "-lavcopts", mpeg4, "-channels", "2", "-vf", kChain }
+                + track + QStringList { "-o", out("ps.mp4"), "-af", "volnorm=1" } + end,
             "mov,mp4,m4a,3gp,3g2,mj2", "mpeg4", "aac", 5, 4.0 / 3 },
         { "DivX, sound copied",
-            source(1, false)
-                + QStringList { "-of", "avi", "-ffourcc", "DX50", "-ovc", "lavc", "-lavcopts",
-                    "vcodec=mpeg4:vbitrate=800:autoaspect:keyint=132:threads=2", "-vf", kChain,
-                    "-info", kInfo, "-aid", "128", "-oac", "copy", "-channels", "2", "-o",
-                    out("copy.avi") },
-            "avi", "mpeg4", "ac3", 12, 4.0 / 3 },
+            source(1, false) + divx({ "-oac", "copy", "-channels", "2" }, out("copy.avi")), "avi",
+            "mpeg4", "ac3", 12, 4.0 / 3 },
         { "DivX, MP3",
             source(1, true)
-                + QStringList { "-of", "avi", "-ffourcc", "DX50", "-ovc", "lavc", "-lavcopts",
-                    "vcodec=mpeg4:vbitrate=800:autoaspect:keyint=132:threads=2", "-vf", kChain,
-                    "-info", kInfo, "-aid", "128", "-channels", "2", "-af",
-                    "lavcresample=44100,volnorm=1", "-oac", "mp3lame", "-lameopts",
-                    "mode=0:cbr:br=128", "-o", out("divx.avi") }
+                + divx(
+                    QStringList { "-channels", "2", "-af", "lavcresample=44100,volnorm=1" } + mp3,
+                    out("divx.avi"))
                 + end,
             "avi", "mpeg4", "mp3", 5, 4.0 / 3 },
         { "Xvid",
             source(1, true)
                 + QStringList { "-of", "avi", "-ffourcc", "XVID", "-ovc", "xvid", "-xvidencopts",
-                    "bitrate=800:autoaspect:threads=2", "-vf", kChain, "-info", kInfo, "-aid",
-                    "128", "-channels", "2", "-srate", "44100", "-af", "volnorm=1", "-oac",
-                    "mp3lame", "-lameopts", "mode=0:cbr:br=128", "-o", out("xvid.avi") }
-                + end,
+                    "bitrate=800:autoaspect:threads=2", "-vf", kChain }
+                + track + QStringList { "-channels", "2", "-srate", "44100", "-af", "volnorm=1" }
+                + mp3 + QStringList { "-o", out("xvid.avi") } + end,
             "avi", "mpeg4", "mp3", 5, 4.0 / 3 },
         { "FLV",
             source(1, true)
@@ -223,48 +224,31 @@ TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
             source(1, true)
                 + QStringList { "-of", "lavf", "-lavfopts", "format=wmv", "-ovc", "lavc",
                     "-lavcopts", "aglobal=1:vglobal=1:vcodec=wmv2:autoaspect", "-srate", "44100",
-                    "-channels", "2", "-oac", "mp3lame", "-lameopts", "mode=0:cbr:br=128", "-af",
-                    "lavcresample=44100,volnorm=1", "-vf", kChain, "-info", kInfo, "-aid", "128",
-                    "-o", out("windows.wmv") }
-                + end,
+                    "-channels", "2" }
+                + mp3 + QStringList { "-af", "lavcresample=44100,volnorm=1", "-vf", kChain } + track
+                + QStringList { "-o", out("windows.wmv") } + end,
             "asf", "wmv2", "mp3", 5, 4.0 / 3 },
         { "MPEG-2, AC-3 copied",
-            source(1, true)
-                + QStringList { "-oac", "copy", "-channels", "2", "-ovc", "lavc", "-of", "mpeg",
-                    "-mpegopts", "format=dvd:tsaf", "-vf", kChain, "-lavcopts", mpeg2 + mpeg2Tail,
-                    "-info", kInfo, "-aid", "128", "-o", out("copy.mpg") }
-                + end + QStringList { "-mc", "0" },
+            mpeg2List({ "-oac", "copy", "-channels", "2" }, "format=dvd:tsaf", mpeg2 + mpeg2Tail,
+                out("copy.mpg"))
+                + QStringList { "-mc", "0" },
             "mpeg", "mpeg2video", "ac3", 5, 4.0 / 3 },
         { "MPEG-2, MP2",
-            source(1, true)
-                + QStringList { "-channels", "2", "-oac", "lavc", "-ovc", "lavc", "-of", "mpeg",
-                    "-mpegopts", "format=mpeg2", "-vf", kChain, "-lavcopts",
-                    QString(mpeg2).replace("1835", "1792").replace("5800", "20000")
-                        + "acodec=mp2:abitrate=192:" + mpeg2Tail,
-                    "-info", kInfo, "-aid", "128", "-o", out("mp2.mpg") }
-                + end,
+            mpeg2List(reencode, "format=mpeg2",
+                QString(mpeg2).replace("1835", "1792").replace("5800", "20000")
+                    + "acodec=mp2:abitrate=192:" + mpeg2Tail,
+                out("mp2.mpg")),
             "mpeg", "mpeg2video", "mp2", 5, 4.0 / 3 },
         { "MPEG-2, AC-3 encoded",
-            source(1, true)
-                + QStringList { "-channels", "2", "-oac", "lavc", "-ovc", "lavc", "-of", "mpeg",
-                    "-mpegopts", "format=dvd:tsaf", "-vf", kChain, "-lavcopts",
-                    mpeg2 + "acodec=ac3_fixed:abitrate=192:" + mpeg2Tail, "-info", kInfo, "-aid",
-                    "128", "-o", out("ac3.mpg") }
-                + end,
+            mpeg2List(reencode, "format=dvd:tsaf",
+                mpeg2 + "acodec=ac3_fixed:abitrate=192:" + mpeg2Tail, out("ac3.mpg")),
             "mpeg", "mpeg2video", "ac3", 5, 4.0 / 3 },
         { "MP3 sound",
-            source(1, true)
-                + QStringList { "-srate", "44100", "-ovc", "frameno", "-oac", "mp3lame",
-                    "-lameopts", "vbr=0:br=128:vol=5:mode=0", "-of", "rawaudio", "-aid", "129",
-                    "-o", out("sound.mp3"), "-info", kInfo }
-                + end,
+            sound(
+                { "-oac", "mp3lame", "-lameopts", "vbr=0:br=128:vol=5:mode=0" }, out("sound.mp3")),
             "mp3", "", "mp3", 5, 0 },
         { "AAC sound",
-            source(1, true)
-                + QStringList { "-srate", "44100", "-ovc", "frameno", "-oac", "faac", "-faacopts",
-                    "br=128:mpeg=4:object=2", "-of", "rawaudio", "-aid", "129", "-o",
-                    out("sound.aac"), "-info", kInfo }
-                + end,
+            sound({ "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2" }, out("sound.aac")),
             "aac", "", "aac", 5, 0 },
         { "AC-3 sound",
             source(1, true)
