@@ -523,6 +523,13 @@ TEST_F(DVDConversion, AStopEndsBothProgramsAndLeavesNothing)
     EXPECT_EQ(childProcesses(), 0);
     EXPECT_TRUE(outputs().isEmpty());
     EXPECT_TRUE(fifosLeft().isEmpty());
+
+    // A stop asked for while the engine is being started keeps it from starting.
+    const auto stopAtStart = [](int, void*) { DNVideoConverterStop(); };
+    EXPECT_EQ(DNVideoConverterStart(node, 0, stopAtStart, nullptr), kDNVideoConverterStopped);
+    EXPECT_EQ(EncoderCoreProgress().frameNumber, 0);
+    EXPECT_TRUE(outputs().isEmpty());
+    EXPECT_TRUE(fifosLeft().isEmpty());
 }
 
 // The chosen sound track is the one heard: the French track is at 880 Hz.
