@@ -4,6 +4,7 @@
 //   convert-one --profile NAME [--group] --output DIR FILE...
 //   convert-one --list-profiles
 //   convert-one --dvd SOURCE --list-titles
+//   convert-one --dvd SOURCE [--title N]... [--audio N] [--merge] --profile NAME --output DIR
 //
 // NAME is a profile's file name without its extension, or its GlobalID. Every
 // engine run prints "built:", "ran:", "status:" and "output:" lines; the exit
@@ -16,6 +17,10 @@
 // a folder or an ISO image), "title N: L s, WxH, A:B, audio: ..., subtitles:
 // ...", the main title marked "main"; a source that cannot be read gives the
 // reader's reason and exit status 1.
+//
+// --dvd with --profile converts titles of the source: --title N (the title's
+// number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
+// sound track of each title, --merge the titles into one output.
 #include "engine/DNVideoConverter.h"
 
 #include "model/DNDVDNode.h"
@@ -33,6 +38,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -162,21 +168,31 @@ void printLog()
     std::fprintf(stderr, "--- log ---\n%s", log.readAll().constData());
 }
 
-int convert(const QCommandLineParser& options)
+// The profile and the output folder of a conversion, with the settings
+// pointed at that folder; null after a complaint.
+std::shared_ptr<DNProfile> prepareConversion(const QCommandLineParser& options)
 {
     const QString outputDir = QFileInfo(options.value("output")).absoluteFilePath();
     if (options.value("output").isEmpty() || !QDir().mkpath(outputDir)) {
         complain("--output names no folder that can be used");
-        return 2;
+        return nullptr;
     }
     const auto profile = findProfile(options.value("profile"));
     if (!profile) {
         complain(QStringLiteral("no profile \"%1\"; --list-profiles shows them")
                      .arg(options.value("profile")));
-        return 2;
+        return nullptr;
     }
     DNSetting::shareSetting().restore();
     DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputDir);
+    return profile;
+}
+
+int convert(const QCommandLineParser& options)
+{
+    const auto profile = prepareConversion(options);
+    if (!profile)
+        return 2;
     std::vector<NXBasicMediaNode::Ptr> files;
     bool allLoaded = true;
     for (const QString& path : options.positionalArguments()) {
@@ -219,19 +235,83 @@ QString titleLine(const DNDVDTitle& title)
         .arg(languageList(audio), languageList(subtitles));
 }
 
-int listTitles(const QString& source)
+std::shared_ptr<DNDVDNode> loadDVD(const QString& source)
 {
     QString failure;
     const QString path = source.startsWith("/dev/") ? source : QFileInfo(source).absoluteFilePath();
-    const auto node
+    auto node
         = DNDVDNode::dvdNodeWithSourceInfo(NXDVDSourceInfo::sourceInfoWithPath(path), &failure);
-    if (!node) {
+    if (!node)
         complain(failure);
+    return node;
+}
+
+int listTitles(const QString& source)
+{
+    const auto node = loadDVD(source);
+    if (!node)
         return 1;
-    }
     for (const auto& title : node->titles())
         print(titleLine(*title) + (title->isSelected() ? QStringLiteral(", main") : QString()));
     return 0;
+}
+
+// Selects the titles the options name by their numbers on the disc (the
+// reader's main title stays selected when none is named), with the sound
+// track asked for. 1 when a title is not on the disc or could not be read,
+// 2 for a sound track a title does not have, else 0.
+int selectTitles(DNDVDNode& node, const QCommandLineParser& options)
+{
+    const QStringList numbers = options.values("title");
+    const auto titles = node.titles();
+    for (const QString& number : numbers) {
+        if (std::none_of(titles.begin(), titles.end(), [&](const auto& title) {
+                return QString::number(title->titleNumber()) == number;
+            })) {
+            complain(QStringLiteral("the DVD has no readable title %1 (the reader's reasons are "
+                                    "in the log)")
+                         .arg(number));
+            return 1;
+        }
+    }
+    for (const auto& title : titles) {
+        if (!numbers.isEmpty())
+            title->setIsSelected(numbers.contains(QString::number(title->titleNumber())));
+        if (!title->isSelected() || !options.isSet("audio"))
+            continue;
+        const int track = options.value("audio").toInt() - 1;
+        if (track < 0 || track >= int(title->audioTracks().size())) {
+            complain(QStringLiteral("title %1 has no sound track %2")
+                         .arg(title->titleNumber())
+                         .arg(options.value("audio")));
+            return 2;
+        }
+        title->setting().setAudioIndex(track);
+    }
+    return 0;
+}
+
+int convertDVD(const QCommandLineParser& options)
+{
+    const auto profile = prepareConversion(options);
+    if (!profile)
+        return 2;
+    const auto node = loadDVD(options.value("dvd"));
+    if (!node)
+        return 1;
+    if (const int refused = selectTitles(*node, options); refused != 0) {
+        printLog();
+        return refused;
+    }
+    node->setProfile(profile);
+    node->setMergeIntoOne(options.isSet("merge"));
+    DNVideoConverterSetRunObserver(&printRun, nullptr);
+    print("job: " + node->sourceInfo().path);
+    const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
+    print(QStringLiteral("result: %1").arg(result));
+    if (result != 0)
+        printLog();
+    return result == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -255,7 +335,10 @@ int main(int argc, char** argv)
             { "group", "Merge the files into one group and convert that." },
             { "list-profiles", "Print every profile with its GlobalID and builder." },
             { "dvd", "A DVD source: a drive's device, a folder or an ISO image.", "source" },
-            { "list-titles", "Print the titles of the --dvd source." } });
+            { "list-titles", "Print the titles of the --dvd source." },
+            { "title", "A title of the --dvd source to convert, from 1.", "number" },
+            { "audio", "The sound track of each title, from 1.", "number" },
+            { "merge", "Merge the titles of the --dvd source into one output." } });
     options.addPositionalArgument("files", "The media files to convert.", "FILE...");
     options.process(app);
     if (options.isSet("list-profiles")) {
@@ -265,7 +348,9 @@ int main(int argc, char** argv)
     if (options.isSet("dvd")) {
         if (options.isSet("list-titles"))
             return listTitles(options.value("dvd"));
-        complain("--dvd goes with --list-titles");
+        if (options.isSet("profile"))
+            return convertDVD(options);
+        complain("--dvd goes with --list-titles or --profile NAME --output DIR");
         return 2;
     }
     if (!options.isSet("profile") || options.positionalArguments().isEmpty()) {

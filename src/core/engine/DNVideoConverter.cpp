@@ -2,7 +2,10 @@
 
 #include "engine/AVEncoder.h"
 #include "engine/CoverArt.h"
+#include "engine/DNVideoConverterDVD.h"
 #include "engine/EncodeConfig.h"
+#include "engine/EncoderCore.h"
+#include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
@@ -82,6 +85,16 @@ QString outputNameOf(const std::shared_ptr<NXBasicMediaNode>& node)
 {
     const auto file = node->fileNodeForConversion();
     return file ? file->outputName() : QString();
+}
+
+// A file's output name; a DVD run writes where its list says after "-o".
+QString outputOfRun(const std::shared_ptr<NXBasicMediaNode>& node, const ArgumentBlock& block)
+{
+    if (!isKindOf<DNDVDNode>(node))
+        return outputNameOf(node);
+    const QStringList arguments = block.arguments();
+    const qsizetype option = arguments.lastIndexOf(QStringLiteral("-o"));
+    return option >= 0 && option + 1 < arguments.size() ? arguments[option + 1] : QString();
 }
 
 ArgvAssembler findAssembler(const char* name)
@@ -233,7 +246,7 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
         });
         status = engine.encode(*block);
     }
-    reportRun({ block->arguments(), engine.lastCommand(), status, outputNameOf(node) });
+    reportRun({ block->arguments(), engine.lastCommand(), status, outputOfRun(node, *block) });
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
@@ -519,6 +532,11 @@ int _VideoConverter_Start(
 {
     if (isMemberOf<DNFileGroupNode>(node))
         return convertGroup(std::static_pointer_cast<DNFileGroupNode>(node), config);
+    if (isKindOf<DNDVDNode>(node)) {
+        static const DNVideoConverterDVDDriver driver { &_VideoConverter, &convertPasses,
+            &stopRequested, &reportFailure };
+        return convertDVDEntry(std::static_pointer_cast<DNDVDNode>(node), config, driver);
+    }
     return convertPasses(node, titleIndex, config);
 }
 
@@ -602,6 +620,11 @@ int encodeWithFileEncoder(const ArgumentBlock& block)
     return AVEncoderEncode(block.argc, block.argv.data(), block.duration);
 }
 
+int encodeWithEncoderCore(const ArgumentBlock& block)
+{
+    return EncoderCoreEncode(block.argc, block.argv.data(), block.duration);
+}
+
 } // namespace
 
 int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
@@ -680,9 +703,14 @@ const DNConversionEngine* conversionEngine(DNConversionEngineKind kind)
 {
     static const DNConversionEngine fileEncoder { "file encoder", &encodeWithFileEncoder,
         &AVEncoderProgress, &AVEncoderStop, &AVEncoderSetStateCallback, &AVEncoderLastCommand };
+    static const DNConversionEngine encoderCore { "encoder core", &encodeWithEncoderCore,
+        &EncoderCoreProgress, &EncoderCoreStop, &EncoderCoreSetStateCallback,
+        &EncoderCoreLastCommand };
     switch (kind) {
     case DNConversionEngineKind::FileEncoder:
         return &fileEncoder;
+    case DNConversionEngineKind::EncoderCore:
+        return &encoderCore;
     default:
         // The DVD engines' bridges join here as they are built.
         return nullptr;

@@ -29,7 +29,8 @@ constexpr int kDNVideoConverterStatePassStarted = 3298;
 using DNVideoConverterStateCallback = void (*)(int state, void* context);
 
 // Converts one node: a file, a merge group (members first, then the group),
-// or a DVD entry (`titleIndex` the title; 0 for the others). Refuses to start
+// or a DVD entry (every selected title, or their merge; `titleIndex` is not
+// read for it, 0 for the others). Refuses to start
 // while another conversion runs. The outputs of MP4, M4V and 3GP runs get the
 // source's picture as cover art.
 int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,

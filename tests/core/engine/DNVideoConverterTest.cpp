@@ -334,7 +334,9 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
     auto missingInputTwoPasses = fileNode(missing, "Test_Encode", true);
     QFile::remove(missing);
     auto dvd = std::make_shared<DVDLikeNode>(TestMedia::path(TestMedia::kVideoWithAudio));
-    dvd->setProfile(profile("Test_Encode"));
+    // The player's stream dump is a DVD engine this build has no bridge for.
+    dvd->setProfile(videoProfile({ { "ProfileName", "Test_Encode" },
+        { "ArgvAssembler", "Test_Encode" }, { "GlobalID", kGlobalIDPlayerStreamDump } }));
     const struct {
         const char* what;
         std::shared_ptr<DNFileNode> node;

@@ -1,0 +1,188 @@
+// What the encoder-core bridge costs on top of mencoder: the H.264 list of a
+// DVD profile for a 60 s NTSC title, through the bridge (mencoder into its
+// FIFO, ffmpeg finishing the sound alongside) and as the same mencoder
+// command run directly into a plain file, in alternating order. Reports the
+// median wall time of each, the ratio bridge/direct, and the finishing
+// stage's extra wall time over mencoder alone (the difference of the two).
+//
+//   build/<dir>/bench/dvd_bridge
+#include "engine/ArgvAssemblerTables.h"
+#include "engine/EncoderCore.h"
+#include "model/DNDVDNode.h"
+#include "platform/ProcessRunner.h"
+#include "profiles/DNProfileManager.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRounds = 5;
+constexpr int kTitleSeconds = 60;
+constexpr const char* kProfileName = "iPad 2 (H.264)";
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool runQuietly(const QString& program, const QStringList& arguments)
+{
+    ProcessRunner runner;
+    runner.setStdoutHandler([](const QString&) {});
+    runner.setStderrHandler([](const QString&) {});
+    return runner.run(program, arguments).succeeded();
+}
+
+// A one-title NTSC disc folder: 60 s of moving picture with AC-3 sound.
+QString makeDisc(const QTemporaryDir& folder)
+{
+    const QString title = folder.filePath("title.mpg");
+    const QString disc = folder.filePath("disc");
+    const QString length = QString::number(kTitleSeconds);
+    // dvdauthor's table of contents takes the video standard from here.
+    ::setenv("VIDEO_FORMAT", "NTSC", 1);
+    // ffmpeg's DVD muxer with a short preload, as for the test disc: with the
+    // default one mencoder loses the sound after a fraction of a second.
+    const bool made
+        = runQuietly("ffmpeg",
+              { "-v", "error", "-y", "-f", "lavfi", "-i",
+                  "testsrc2=size=720x480:rate=30000/1001:duration=" + length, "-f", "lavfi", "-i",
+                  "sine=frequency=440:sample_rate=48000:duration=" + length, "-map", "0:v", "-map",
+                  "1:a", "-c:v", "mpeg2video", "-b:v", "3000k", "-aspect", "4:3", "-c:a", "ac3",
+                  "-b:a", "128k", "-ac", "2", "-f", "dvd", "-muxpreload", "0.2", "-muxdelay", "0.2",
+                  title })
+        && runQuietly("dvdauthor", { "-o", disc, "-t", title })
+        && runQuietly("dvdauthor", { "-o", disc, "-T" });
+    return made ? disc : QString();
+}
+
+std::shared_ptr<DNProfile> findProfile()
+{
+    for (const DNProfileCategory& category :
+        DNProfileManager::profileManager().categoriesOfType(DNProfileTypeDVD)) {
+        for (const auto& profile : category.profiles) {
+            if (profile->profileName() == QLatin1String(kProfileName))
+                return profile->copy();
+        }
+    }
+    return nullptr;
+}
+
+// The profile's builder's list for the disc's title, output in `folder`.
+ArgumentBlockPtr buildList(const QString& disc, const QTemporaryDir& folder)
+{
+    const auto node = DNDVDNode::dvdNodeWithSourceInfo(NXDVDSourceInfo::sourceInfoWithPath(disc));
+    const auto profile = findProfile();
+    if (!node || !profile)
+        return nullptr;
+    node->setProfile(profile);
+    const QByteArray name = profile->argvAssembler().toUtf8();
+    const ArgvAssembler builder = findArgvAssembler(name.constData());
+    EncodeConfig config;
+    if (!builder || !setConfigPath(config.outputDir, folder.path()))
+        return nullptr;
+    return builder(node, 0, config);
+}
+
+double throughBridge(const ArgumentBlock& block)
+{
+    const auto start = Clock::now();
+    const int status = EncoderCoreEncode(block.argc, block.argv.data(), block.duration);
+    const double seconds = secondsSince(start);
+    const QStringList words = block.arguments();
+    QFile::remove(words[words.indexOf("-o") + 1]);
+    return status == 0 ? seconds : -1;
+}
+
+double direct(const QStringList& command)
+{
+    const auto start = Clock::now();
+    const bool succeeded = runQuietly(command.first(), command.mid(1));
+    return succeeded ? secondsSince(start) : -1;
+}
+
+// The bridge's mencoder command, writing its NUT into a plain file instead
+// of the FIFO that the finishing stage read.
+QStringList mencoderAlone(const QStringList& lastCommand, const QString& output)
+{
+    QStringList command = lastCommand.mid(0, lastCommand.indexOf("|"));
+    command[command.indexOf("-o") + 1] = output;
+    return command;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void BridgeAgainstMencoder(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    const auto made = Clock::now();
+    const QString disc = makeDisc(folder);
+    const double makingSeconds = secondsSince(made);
+    const ArgumentBlockPtr block = disc.isEmpty() ? nullptr : buildList(disc, folder);
+    if (!block) {
+        state.SkipWithError("the disc or the list could not be made");
+        return;
+    }
+    std::vector<double> bridgedTimes;
+    std::vector<double> directTimes;
+    for (auto _ : state) {
+        // One warm-up run gives the command and fills the disk caches.
+        if (throughBridge(*block) < 0) {
+            state.SkipWithError("the bridge run failed");
+            return;
+        }
+        const QStringList command
+            = mencoderAlone(EncoderCoreLastCommand(), folder.filePath("alone.nut"));
+        for (int round = 0; round < kRounds; ++round) {
+            const bool bridgeFirst = round % 2 == 0;
+            const double first = bridgeFirst ? throughBridge(*block) : direct(command);
+            const double second = bridgeFirst ? direct(command) : throughBridge(*block);
+            if (first < 0 || second < 0) {
+                state.SkipWithError("an encode failed");
+                return;
+            }
+            bridgedTimes.push_back(bridgeFirst ? first : second);
+            directTimes.push_back(bridgeFirst ? second : first);
+        }
+    }
+    state.counters["disc_made_s"] = makingSeconds;
+    state.counters["mencoder_s"] = median(directTimes);
+    state.counters["bridge_s"] = median(bridgedTimes);
+    state.counters["ratio"] = median(bridgedTimes) / median(directTimes);
+    state.counters["finishing_extra_s"] = median(bridgedTimes) - median(directTimes);
+}
+
+BENCHMARK(BridgeAgainstMencoder)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The bridge writes the application log: keep it out of the real user's data.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
+        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// The conversion driver's DVD path, for DNVideoConverter.cpp alone.
+
+#include "engine/EncodeConfig.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class DNDVDNode;
+class NXBasicMediaNode;
+
+// What the DVD path uses of the driver: one engine run of the profile's
+// builder, the same with the profile's passes, whether a stop was asked for,
+// and how a refusal reaches the user.
+struct DNVideoConverterDVDDriver {
+    int (*runOnce)(
+        const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig&);
+    int (*runPasses)(
+        const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig);
+    bool (*stopRequested)();
+    void (*reportFailure)(const QString& message);
+};
+
+// Converts a DVD entry: every selected title on its own, or, when the titles
+// are merged (a DNDVDGroupTitle, or a node whose mergeIntoOne is set), the
+// titles into the temporary folder and then their join. Every output is
+// checked; a failed or stopped run leaves no file of its own behind.
+int convertDVDEntry(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
+    const DNVideoConverterDVDDriver& driver);

@@ -1,0 +1,251 @@
+// The conversion driver's DVD path: titles one by one, merged titles, the
+// check of every output and the cleanup after a failed or stopped run.
+#include "engine/DNVideoConverter.h"
+#include "engine/DNVideoConverterDVD.h"
+#include "engine/DVDOutputCheck.h"
+#include "model/DNDVDGroupTitle.h"
+#include "platform/AppPaths.h"
+#include "profiles/DNProfile.h"
+#include "profiles/ProfileValues.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// The length a title's run writes: the kept part when it is trimmed, as the
+// builders compute the value after "-endpos".
+double expectedLength(const DNDVDTitle& title)
+{
+    const DNDVDTitleSetting& setting = title.setting();
+    if (!setting.trimEnable() || title.length() <= 0)
+        return title.length();
+    const float kept = (setting.trimEndPercent() - setting.trimStartPercent())
+        * static_cast<float>(title.length());
+    return std::trunc(kept);
+}
+
+bool soundChosen(const DNDVDTitle& title)
+{
+    return title.setting().audioIndex() >= 0 && !title.audioTracks().empty();
+}
+
+bool isIn(const QFileInfo& file, const QString& folder)
+{
+    return !folder.isEmpty() && QDir::cleanPath(file.absolutePath()) == QDir::cleanPath(folder);
+}
+
+// Deletes what a run wrote when the run is not kept. Only a regular file in
+// the output or temporary folder is ours: a first pass writes "/dev/null",
+// and removing that as root would leave a regular file in its place.
+void removeRunOutput(const QString& path, const EncodeConfig& config)
+{
+    const QFileInfo file(path);
+    if (path.isEmpty() || !file.isFile() || file.isSymLink())
+        return;
+    if (isIn(file, configPath(config.outputDir)) || isIn(file, AppPaths::temporaryFolder()))
+        QFile::remove(path);
+}
+
+// A run's result once its output is checked: a run that the engine called
+// a success but that wrote no usable output fails with the reason.
+int finishRun(int result, const QString& output, const DVDOutputExpectation& expected,
+    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
+{
+    if (result == 0) {
+        const QString problem = checkDVDOutput(output, expected);
+        if (problem.isEmpty())
+            return 0;
+        driver.reportFailure(
+            QStringLiteral("The DVD conversion failed: %1 (%2)").arg(problem, output));
+        result = kDNVideoConverterFailed;
+    }
+    removeRunOutput(output, config);
+    return result;
+}
+
+int convertTitle(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
+    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
+{
+    const auto title = node->titleAt(titleIndex);
+    if (!title) {
+        driver.reportFailure(QStringLiteral("The DVD has no title %1.").arg(titleIndex + 1));
+        return kDNVideoConverterFailed;
+    }
+    // The builder names this run's output; an older name must never be
+    // taken for it when the run fails before that.
+    title->setOutputName({});
+    const int result = driver.runPasses(node, titleIndex, config);
+    return finishRun(result, title->outputName(), { expectedLength(*title), soundChosen(*title) },
+        config, driver);
+}
+
+int convertSelectedTitles(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
+    const DNVideoConverterDVDDriver& driver)
+{
+    const auto titles = node->titles();
+    if (std::none_of(titles.begin(), titles.end(), [](const auto& t) { return t->isSelected(); })) {
+        driver.reportFailure(QStringLiteral("No title of the DVD is selected."));
+        return kDNVideoConverterFailed;
+    }
+    for (size_t index = 0; index < titles.size(); ++index) {
+        if (!titles[index]->isSelected())
+            continue;
+        if (driver.stopRequested())
+            return kDNVideoConverterStopped;
+        if (const int result = convertTitle(node, int32_t(index), config, driver); result != 0)
+            return result;
+    }
+    return 0;
+}
+
+int32_t indexIn(const DNDVDNode& node, const std::shared_ptr<DNDVDTitle>& title)
+{
+    const auto titles = node.titles();
+    const auto found = std::find(titles.begin(), titles.end(), title);
+    return found == titles.end() ? -1 : int32_t(found - titles.begin());
+}
+
+// The title's setting with expand-to-profile on, so that every title of a
+// merge fills the same frame; given back however the run ends.
+class ExpandForced {
+public:
+    explicit ExpandForced(DNDVDTitle& title)
+        : m_title(title)
+        , m_saved(title.setting().autoExpandToProfile())
+    {
+        m_title.setting().setAutoExpandToProfile(true);
+    }
+    ~ExpandForced() { m_title.setting().setAutoExpandToProfile(m_saved); }
+    ExpandForced(const ExpandForced&) = delete;
+    ExpandForced& operator=(const ExpandForced&) = delete;
+
+private:
+    DNDVDTitle& m_title;
+    const bool m_saved;
+};
+
+// The DVD's profile with the first title's display aspect and frame rate
+// where it keeps each title's own, so that titles of different aspect join
+// without re-encoding; the DVD's own profile is given back afterwards.
+class SharedPicture {
+public:
+    SharedPicture(DNDVDNode& node, const DNDVDTitle& first)
+        : m_node(node)
+        , m_saved(node.profile())
+    {
+        if (!m_saved)
+            return;
+        std::shared_ptr<DNProfile> shared = m_saved->copy();
+        const DNDVDTVideo* video = first.selectedVideoTrack();
+        NXVideoAspect& aspect = shared->videoAspect();
+        if (video && !video->videoAspect.isEmpty() && aspect.isPresent()
+            && isKeepOriginAspect(aspect.currentValue()))
+            aspect.setCurrentValue(QStringLiteral("%1x%2")
+                                       .arg(video->videoAspect.width())
+                                       .arg(video->videoAspect.height()));
+        NXVideoFrameRate& rate = shared->videoFrameRate();
+        if (first.fps() > 0 && rate.isPresent() && isKeepOriginFrameRate(rate.currentValue()))
+            rate.setCurrentValue(QString::number(first.fps(), 'f', 2));
+        m_node.setProfile(shared);
+    }
+    ~SharedPicture() { m_node.setProfile(m_saved); }
+    SharedPicture(const SharedPicture&) = delete;
+    SharedPicture& operator=(const SharedPicture&) = delete;
+
+private:
+    DNDVDNode& m_node;
+    const std::shared_ptr<DNProfile> m_saved;
+};
+
+// The titles' own outputs in the temporary folder, deleted however the
+// merge ends.
+class TitleOutputs {
+public:
+    TitleOutputs() = default;
+    ~TitleOutputs()
+    {
+        for (const QString& path : m_paths) {
+            const QFileInfo file(path);
+            if (file.isFile() && !file.isSymLink() && isIn(file, AppPaths::temporaryFolder()))
+                QFile::remove(path);
+        }
+    }
+    TitleOutputs(const TitleOutputs&) = delete;
+    TitleOutputs& operator=(const TitleOutputs&) = delete;
+
+    void add(const QString& path) { m_paths << path; }
+
+private:
+    QStringList m_paths;
+};
+
+int titleFailed(int result)
+{
+    std::fprintf(stderr, "Convert Group child failed, so exit merge...\n");
+    return result == kDNVideoConverterStopped ? kDNVideoConverterStopped : kDNVideoConverterFailed;
+}
+
+// Every title alone into the temporary folder, then their join.
+int convertTitles(const std::shared_ptr<DNDVDNode>& original,
+    const std::vector<std::shared_ptr<DNDVDTitle>>& titles, const EncodeConfig& config,
+    const DNVideoConverterDVDDriver& driver, TitleOutputs& outputs)
+{
+    EncodeConfig titleConfig = config;
+    if (!setConfigPath(titleConfig.outputDir, AppPaths::temporaryFolder()))
+        return titleFailed(kDNVideoConverterFailed);
+    const SharedPicture picture(*original, *titles.front());
+    for (const auto& title : titles) {
+        if (driver.stopRequested())
+            return kDNVideoConverterStopped;
+        const ExpandForced expand(*title);
+        const int result = convertTitle(original, indexIn(*original, title), titleConfig, driver);
+        outputs.add(title->outputName());
+        if (result != 0)
+            return titleFailed(result);
+    }
+    return 0;
+}
+
+int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConfig& config,
+    const DNVideoConverterDVDDriver& driver)
+{
+    const auto original = group->originalDVDNode();
+    const auto titles = group->titles();
+    if (!original || titles.empty()) {
+        driver.reportFailure(QStringLiteral("No title of the DVD is selected for the merge."));
+        return kDNVideoConverterFailed;
+    }
+    if (titles.size() < 2)
+        return convertTitle(original, indexIn(*original, titles.front()), config, driver);
+    TitleOutputs outputs;
+    if (const int result = convertTitles(original, titles, config, driver, outputs); result != 0)
+        return result;
+    if (driver.stopRequested())
+        return kDNVideoConverterStopped;
+    DVDOutputExpectation expected;
+    for (const auto& title : titles) {
+        expected.seconds += expectedLength(*title);
+        expected.audio = expected.audio || soundChosen(*title);
+    }
+    group->setOutputName({});
+    const int result = driver.runOnce(group, -1, config);
+    return finishRun(result, group->outputName(), expected, config, driver);
+}
+
+} // namespace
+
+int convertDVDEntry(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
+    const DNVideoConverterDVDDriver& driver)
+{
+    if (isMemberOf<DNDVDGroupTitle>(node))
+        return convertGroup(std::static_pointer_cast<DNDVDGroupTitle>(node), config, driver);
+    if (const auto group = DNDVDGroupTitle::dvdGroupTitleWithDVDNode(node))
+        return convertGroup(group, config, driver);
+    return convertSelectedTitles(node, config, driver);
+}

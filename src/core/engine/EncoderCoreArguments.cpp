@@ -1,0 +1,312 @@
+// The encoder-core bridge's translation of a DVD builder's list into the run
+// of Debian 12's mencoder 1.5 (svn38408), and of its finishing stage.
+#include "engine/EncoderCore.h"
+
+#include <QRegularExpression>
+
+#include <vector>
+
+namespace {
+
+// One change the installed mencoder needs. A row matches a whole word, a
+// word's start (`prefix`), or one colon-separated sub-option in the value of
+// `option` ("-lavcopts", "-lavfopts", "-faacopts"). The replacement takes the
+// matched text's place; an empty replacement drops a sub-option. A
+// sub-option replacement "mpv_flags=..." is gathered with the others into a
+// single "o=" sub-option, since mencoder keeps only the last "o=".
+struct Translation {
+    enum class Kind { Word, Prefix, SubOption };
+    Kind kind;
+    const char* option; // the option whose value holds the sub-option
+    const char* text;
+    QStringList replacement;
+};
+
+const std::vector<Translation>& translations()
+{
+    using Kind = Translation::Kind;
+    static const std::vector<Translation> table {
+        // The navigation reader never ends a title: it loops on (652 s written
+        // for an 11 s title in 60 s). The plain reader plays it once.
+        { Kind::Prefix, nullptr, "dvdnav://", { "dvd://" } },
+        // The freetype renderer drew Chinese text as empty boxes; libass draws
+        // it with the font the list names.
+        { Kind::Word, nullptr, "-sub", { "-ass", "-sub" } },
+        // mv0 and cbp are no codec flags any more but private flags of the
+        // MPEG encoders: mencoder says so, exits 0 and writes no file.
+        { Kind::SubOption, "-lavcopts", "mv0", { "mpv_flags=+mv0" } },
+        { Kind::SubOption, "-lavcopts", "cbp", { "mpv_flags=+cbp_rd" } },
+        // "Unknown option coder" ends the run; the MPEG-4 encoder has no
+        // arithmetic coder to switch on anyway.
+        { Kind::SubOption, "-lavcopts", "coder=1", {} },
+        // There is no "wmv" muxer; the old mencoder found ASF only through
+        // the ".wmv" name of the output.
+        { Kind::SubOption, "-lavfopts", "format=wmv", { "format=asf" } },
+    };
+    return table;
+}
+
+// Sound this mencoder cannot encode, and what encodes it instead: the
+// finishing stage's ffmpeg (mencoder writes PCM for it), or another of
+// mencoder's own encoders. `lavcCodec` is the "acodec=" of "-oac lavc".
+struct AudioRoute {
+    const char* encoder;
+    const char* lavcCodec;
+    const char* finishingCodec; // null: `replacement` encodes in mencoder
+    QStringList replacement; // "%1" is the bitrate
+};
+
+const std::vector<AudioRoute>& audioRoutes()
+{
+    static const std::vector<AudioRoute> table {
+        // Debian's mencoder has no faac: "-oac faac" exits 0 without a file.
+        { "faac", nullptr, "aac", {} },
+        // Nor has its libavcodec ("couldn't find encoder").
+        { "lavc", "libfaac", "aac", {} },
+        // ac3_fixed and mp2 refuse the layout mencoder gives them
+        // ("Specified channel layout '2 channels' is not supported", exit 1).
+        { "lavc", "ac3_fixed", "ac3", {} },
+        { "lavc", "mp2", nullptr, { "-oac", "twolame", "-twolameopts", "br=%1" } },
+    };
+    return table;
+}
+
+constexpr const char* kFallbackBitrate = "128";
+constexpr QLatin1StringView kMpvFlags("mpv_flags=");
+
+qsizetype indexOfWord(const QStringList& words, const char* word)
+{
+    return words.indexOf(QLatin1String(word));
+}
+
+// The value after `option`, or an empty text.
+QString valueOf(const QStringList& words, const char* option)
+{
+    const qsizetype at = indexOfWord(words, option);
+    return at >= 0 && at + 1 < words.size() ? words[at + 1] : QString();
+}
+
+// The value of "key=" among an option's sub-options, or an empty text.
+QString subOptionValue(const QString& optionValue, const QString& key)
+{
+    for (const QString& part : optionValue.split(':')) {
+        if (part.startsWith(key + '='))
+            return part.mid(key.size() + 1);
+    }
+    return {};
+}
+
+QString translateSubOptions(const QString& option, const QString& value)
+{
+    QStringList kept;
+    QStringList mpvFlags;
+    qsizetype mpvFlagsAt = -1;
+    for (const QString& part : value.split(':')) {
+        const auto row
+            = std::find_if(translations().begin(), translations().end(), [&](const Translation& t) {
+                  return t.kind == Translation::Kind::SubOption && option == QLatin1String(t.option)
+                      && part == QLatin1String(t.text);
+              });
+        if (row == translations().end()) {
+            kept << part;
+            continue;
+        }
+        for (const QString& replacement : row->replacement) {
+            if (!replacement.startsWith(kMpvFlags)) {
+                kept << replacement;
+                continue;
+            }
+            mpvFlagsAt = mpvFlagsAt < 0 ? kept.size() : mpvFlagsAt;
+            mpvFlags << replacement.mid(kMpvFlags.size());
+        }
+    }
+    if (mpvFlagsAt >= 0)
+        kept.insert(mpvFlagsAt, "o=" + kMpvFlags + mpvFlags.join(QString()));
+    return kept.join(':');
+}
+
+bool hasSubOptionRows(const QString& option)
+{
+    return std::any_of(translations().begin(), translations().end(), [&](const Translation& t) {
+        return t.kind == Translation::Kind::SubOption && option == QLatin1String(t.option);
+    });
+}
+
+// The word rows and the sub-option rows over the list, argument 0 left out.
+QStringList translateWords(const QStringList& builderArguments)
+{
+    QStringList words;
+    for (qsizetype at = 1; at < builderArguments.size(); ++at) {
+        const QString& word = builderArguments[at];
+        if (at > 1 && hasSubOptionRows(builderArguments[at - 1])) {
+            words << translateSubOptions(builderArguments[at - 1], word);
+            continue;
+        }
+        const auto row
+            = std::find_if(translations().begin(), translations().end(), [&](const Translation& t) {
+                  return (t.kind == Translation::Kind::Word && word == QLatin1String(t.text))
+                      || (t.kind == Translation::Kind::Prefix && word.startsWith(t.text));
+              });
+        if (row == translations().end())
+            words << word;
+        else if (row->kind == Translation::Kind::Prefix)
+            words << row->replacement.front() + word.mid(qsizetype(qstrlen(row->text)));
+        else
+            words << row->replacement;
+    }
+    return words;
+}
+
+const AudioRoute* audioRouteOf(const QStringList& words)
+{
+    const QString encoder = valueOf(words, "-oac");
+    const QString lavcCodec = subOptionValue(valueOf(words, "-lavcopts"), "acodec");
+    for (const AudioRoute& route : audioRoutes()) {
+        if (encoder == QLatin1String(route.encoder)
+            && (route.lavcCodec == nullptr || lavcCodec == QLatin1String(route.lavcCodec)))
+            return &route;
+    }
+    return nullptr;
+}
+
+QString bitrateOf(const QStringList& words)
+{
+    QString bitrate = subOptionValue(valueOf(words, "-faacopts"), "br");
+    if (bitrate.isEmpty())
+        bitrate = subOptionValue(valueOf(words, "-lavcopts"), "abitrate");
+    return bitrate.isEmpty() ? QString::fromLatin1(kFallbackBitrate) : bitrate;
+}
+
+void removeOption(QStringList& words, const char* option)
+{
+    const qsizetype at = indexOfWord(words, option);
+    if (at >= 0)
+        words.remove(at, std::min<qsizetype>(2, words.size() - at));
+}
+
+// Turns the list's container into NUT for the finishing stage and says which
+// muxer ffmpeg then writes the output with.
+void containerToNut(QStringList& words, EncoderCoreFinishing& finishing)
+{
+    const qsizetype of = indexOfWord(words, "-of");
+    const QString muxer = of >= 0 && of + 1 < words.size() ? words[of + 1] : QStringLiteral("avi");
+    if (muxer == QLatin1String("lavf")) {
+        const qsizetype options = indexOfWord(words, "-lavfopts");
+        if (options >= 0 && options + 1 < words.size()) {
+            finishing.format = subOptionValue(words[options + 1], "format");
+            words.remove(options, 2);
+        }
+    } else if (muxer == QLatin1String("rawaudio")) {
+        finishing.audioOnly = true;
+        finishing.format = finishing.audioCodec == QLatin1String("aac") ? "adts" : "ac3";
+    } else if (muxer == QLatin1String("mpeg")) {
+        finishing.format
+            = subOptionValue(valueOf(words, "-mpegopts"), "format") == QLatin1String("dvd") ? "dvd"
+                                                                                            : "vob";
+        removeOption(words, "-mpegopts");
+    } else {
+        finishing.format = muxer;
+    }
+    removeOption(words, "-of");
+    words << "-of"
+          << "lavf"
+          << "-lavfopts"
+          << "format=nut";
+}
+
+// Sound for the finishing stage: mencoder writes PCM, in NUT, since PCM
+// straight into ipod or wav makes it crash. A first pass ("-o /dev/null")
+// writes the same, with nothing to finish.
+std::optional<EncoderCoreFinishing> routeAudio(QStringList& words)
+{
+    const AudioRoute* route = audioRouteOf(words);
+    if (route == nullptr)
+        return std::nullopt;
+    const QString bitrate = bitrateOf(words);
+    const qsizetype oac = indexOfWord(words, "-oac");
+    words.remove(oac, 2);
+    removeOption(words, "-faacopts");
+    if (route->finishingCodec == nullptr) {
+        qsizetype at = oac;
+        for (const QString& word : route->replacement)
+            words.insert(at++, word.contains(QLatin1String("%1")) ? word.arg(bitrate) : word);
+        return std::nullopt;
+    }
+    words.insert(oac, "-oac");
+    words.insert(oac + 1, "pcm");
+    if (words.contains(QLatin1String("-nosound")))
+        return std::nullopt;
+    EncoderCoreFinishing finishing { QString::fromLatin1(route->finishingCodec), bitrate, {},
+        false };
+    containerToNut(words, finishing);
+    if (valueOf(words, "-o") == QLatin1String("/dev/null"))
+        return std::nullopt;
+    return finishing;
+}
+
+// The options the bridge adds to every run.
+QStringList withOwnOptions(QStringList words)
+{
+    // Copied sound keeps the disc's timestamps only with -mc 0: the AVI of a
+    // 12 s title held 13.1 s of picture without it.
+    if (valueOf(words, "-oac") == QLatin1String("copy") && !words.contains(QLatin1String("-mc")))
+        words << "-mc"
+              << "0";
+    // With the default decoder the disc's aspect is lost ("Movie-Aspect is
+    // undefined": every title 720x480 square pixels); libmpeg2 reads it. The
+    // comma lets other sources (the merge runs' files) find their decoder.
+    QStringList own { "-noconfig", "all", "-vc", "mpeg12," };
+    // Without a chosen subtitle mencoder burns subtitle stream 0 in.
+    if (!words.contains(QLatin1String("-sid")) && !words.contains(QLatin1String("-sub")))
+        own << "-nosub";
+    return own + words;
+}
+
+} // namespace
+
+EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
+{
+    QStringList words = translateWords(builderArguments);
+    std::optional<EncoderCoreFinishing> finishing = routeAudio(words);
+    EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing) };
+    const qsizetype output = plan.arguments.lastIndexOf(QStringLiteral("-o"));
+    if (output >= 0 && output + 1 < plan.arguments.size())
+        plan.outputAt = output + 1;
+    return plan;
+}
+
+QStringList EncoderCoreFinishingArguments(
+    const EncoderCoreFinishing& finishing, const QString& input, const QString& output)
+{
+    // "file:" keeps a name with a colon from being taken for a protocol.
+    QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
+        "-f", "nut", "-i", "file:" + input };
+    if (finishing.audioOnly)
+        arguments << "-map"
+                  << "0:a";
+    else
+        arguments << "-map"
+                  << "0"
+                  << "-c:v"
+                  << "copy";
+    arguments << "-c:a" << finishing.audioCodec << "-b:a" << finishing.bitrate + 'k';
+    if (!finishing.format.isEmpty())
+        arguments << "-f" << finishing.format;
+    return arguments << "file:" + output;
+}
+
+bool EncoderCoreReadProgressLine(const QString& line, int duration, ProgressInfo& progress)
+{
+    static const QRegularExpression status(
+        QStringLiteral(R"(^Pos:\s*(-?[\d.]+)s\s+(\d+)f\s*\(\s*(\d+)%\)\s*([\d.]+)fps)"));
+    const QRegularExpressionMatch match = status.match(line.trimmed());
+    if (!match.hasMatch())
+        return false;
+    // QString::toDouble ignores the locale.
+    progress.convertedTime = std::max(0.0, match.captured(1).toDouble());
+    progress.frameNumber = match.captured(2).toLongLong();
+    progress.fps = match.captured(4).toDouble();
+    progress.percent = duration > 0 ? std::min(100.0, progress.convertedTime * 100.0 / duration)
+                                    : std::min(100.0, match.captured(3).toDouble());
+    return true;
+}

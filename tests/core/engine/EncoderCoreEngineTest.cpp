@@ -1,0 +1,546 @@
+// The DVD builders' command lines, written out by hand, run through the
+// encoder-core bridge on the test disc; the driver's DVD path with its
+// output check, merge, cleanup and stop.
+#include "engine/EncoderCore.h"
+
+#include "core/builders/BuilderTestSupport.h"
+#include "core/builders/video/FrameTestSupport.h"
+#include "engine/DNVideoConverter.h"
+#include "engine/DVDOutputCheck.h"
+#include "fixtures/MediaFacts.h"
+#include "fixtures/TestDisc.h"
+#include "model/DNDVDGroupTitle.h"
+#include "platform/AppPaths.h"
+#include "profiles/DNProfile.h"
+#include "services/DNSetting.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kLengthSlack = 1.0;
+const QString kChain = QStringLiteral("pp,scale=720:-2,eq2=1:1:0:1,harddup,fixpts");
+const QString kInfo = QStringLiteral(R"(name="Garden":artist="Quillon":genre="Video")");
+
+ArgumentBlockPtr blockOf(const QStringList& words, int duration)
+{
+    ArgumentWriter writer("test list");
+    for (const QString& word : words)
+        writer.add(word);
+    return writer.finish(duration);
+}
+
+double displayAspect(const QString& path)
+{
+    QProcess probe;
+    probe.start("ffprobe",
+        { "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=display_aspect_ratio",
+            "-of", "default=nw=1:nk=1", path });
+    probe.waitForFinished(30'000);
+    const QStringList ratio
+        = QString::fromUtf8(probe.readAllStandardOutput()).section('\n', 0, 0).split(':');
+    return ratio.size() == 2 && ratio[1].toDouble() > 0 ? ratio[0].toDouble() / ratio[1].toDouble()
+                                                        : 0;
+}
+
+// The frequency of the first second of sound, from its zero crossings.
+double toneOf(const QString& path)
+{
+    QProcess decode;
+    decode.start("ffmpeg",
+        { "-v", "error", "-i", path, "-t", "1", "-ac", "1", "-ar", "48000", "-f", "s16le", "-" });
+    decode.waitForFinished(30'000);
+    const QByteArray pcm = decode.readAllStandardOutput();
+    const auto* samples = reinterpret_cast<const qint16*>(pcm.constData());
+    int crossings = 0;
+    for (qsizetype i = 1; i < pcm.size() / 2; ++i)
+        crossings += (samples[i - 1] < 0) != (samples[i] < 0) ? 1 : 0;
+    return crossings / 2.0 * 48000.0 / double(pcm.size() / 2);
+}
+
+int childProcesses()
+{
+    int count = 0;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + entry + "/stat");
+        if (!entry.toInt() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        count += fields.size() > 1 && fields[1].toInt() == ::getpid() ? 1 : 0;
+    }
+    return count;
+}
+
+QStringList fifosLeft()
+{
+    return QDir(AppPaths::temporaryFolder()).entryList({ "encoder-*.nut" }, QDir::System);
+}
+
+class EncoderCoreEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(TestDisc::ensure(), QString()); }
+
+    void SetUp() override { ASSERT_TRUE(m_folder.isValid()); }
+
+    QString out(const QString& name) const { return m_folder.filePath(name); }
+
+    // The start of every list: the title, untrimmed or from 3 s.
+    static QStringList source(int title, bool trimmed)
+    {
+        return { "encoder", QStringLiteral("dvd://%1").arg(title), "-dvd-device", TestDisc::image(),
+            "-ss", trimmed ? "3" : "0" };
+    }
+
+    int encode(const QStringList& words, int duration)
+    {
+        const ArgumentBlockPtr block = blockOf(words, duration);
+        return block ? EncoderCoreEncode(block->argc, block->argv.data(), block->duration) : -100;
+    }
+
+    QTemporaryDir m_folder;
+};
+
+struct FamilyRun {
+    const char* family;
+    QStringList list;
+    const char* format;
+    const char* videoCodec; // "" for none
+    const char* audioCodec;
+    double seconds;
+    double aspect; // display width by height; 0 when the container keeps none
+};
+
+// One list per family, as the builders write them, each to its container.
+TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
+{
+    const QString x264 = QStringLiteral(
+        "crf=22:sar=1/1:threads=auto:bitrate=768:level_idc=30:bframes=0:no8x8dct:frameref=6:"
+        "global_header:partitions=all:keyint=60:nocabac:me=umh:subq=9:weightp=0:"
+        "profile=baseline:level=30");
+    const QString mpeg4 = QStringLiteral("aglobal=1:vglobal=1:vcodec=mpeg4:vmax_b_frames=0:"
+                                         "autoaspect:acodec=libfaac:vbitrate=800:abitrate=128:"
+                                         "threads=2:coder=1");
+    const QString mpeg2 = QStringLiteral(
+        "vcodec=mpeg2video:vrc_buf_size=1835:vrc_maxrate=5800:vbitrate=4000:keyint=15:vstrict=0:");
+    const QString mpeg2Tail = QStringLiteral("autoaspect:vmax_b_frames=2:vb_strategy=1:threads=2");
+    const QStringList faac { "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2:raw" };
+    const QStringList mp3 { "-oac", "mp3lame", "-lameopts", "mode=0:cbr:br=128" };
+    const QStringList track { "-info", kInfo, "-aid", "128" };
+    const QStringList end { "-endpos", "5" };
+    // The H.264 core's order, with its container and x264 options.
+    const auto h264 = [&](QStringList start, const char* format, const QString& options,
+                          const QString& output) {
+        return start
+            + QStringList { "-of", "lavf", "-lavfopts", format, "-sws", "2", "-af", "volnorm=1",
+                  "-srate", "44100", "-channels", "2", "-vf", kChain }
+        + faac + QStringList { "-ovc", "x264", "-x264encopts", options } + track
+            + QStringList { "-o", output };
+    };
+    const auto divx = [&](const QStringList& sound, const QString& output) {
+        return QStringList { "-of", "avi", "-ffourcc", "DX50", "-ovc", "lavc", "-lavcopts",
+            "vcodec=mpeg4:vbitrate=800:autoaspect:keyint=132:threads=2", "-vf", kChain }
+        + track + sound + QStringList { "-o", output };
+    };
+    const auto mpeg2List = [&](const QStringList& sound, const char* format, const QString& options,
+                               const QString& output) {
+        return source(1, true) + sound
+            + QStringList { "-ovc", "lavc", "-of", "mpeg", "-mpegopts", format, "-vf", kChain,
+                  "-lavcopts", options }
+        + track + QStringList { "-o", output } + end;
+    };
+    const auto sound = [&](const QStringList& codec, const QString& output) {
+        return source(1, true) + QStringList { "-srate", "44100", "-ovc", "frameno" } + codec
+            + QStringList { "-of", "rawaudio", "-aid", "129", "-o", output, "-info", kInfo } + end;
+    };
+    const QStringList reencode { "-channels", "2", "-oac", "lavc" };
+    const FamilyRun runs[] = {
+        { "H.264 ipod, read with dvdnav",
+            h264({ "encoder", "dvdnav://1", "-dvd-device", TestDisc::image(), "-ss", "0" },
+                "format=ipod", x264, out("ipod.m4v")),
+            "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 12, 4.0 / 3 },
+        { "H.264 psp, 16:9 title", h264(source(2, true), "format=psp", x264, out("psp.mp4")) + end,
+            "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 5, 16.0 / 9 },
+        { "H.264 mpegts",
+            h264(source(1, true), "format=mpegts", QString(x264).remove("global_header:"),
+                out("ts.ts"))
+                + end,
+            "mpegts", "h264", "aac", 5, 4.0 / 3 },
+        { "AVC",
+            source(1, true)
+                + QStringList { "-of", "lavf", "-lavfopts", "format=mp4", "-ovc", "x264",
+                    "-x264encopts",
+                    "crf=22:sar=1/1:threads=auto:global_header:level_idc=30:bframes=0:no8x8dct:"
+                    "frameref=6:partitions=all:keyint=60:nocabac:trellis=1:chroma_me:me=umh:"
+                    "weightp=0:subq=5:profile=baseline:level=30",
+                    "-vf", kChain, "-channels", "2", "-srate", "44100" }
+                + faac + QStringList { "-af", "volnorm=1" } + track
+                + QStringList { "-o", out("avc.mp4") } + end,
+            "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 5, 4.0 / 3 },
+        { "PS MPEG-4",
+            source(1, true)
+                + QStringList { "-srate", "44100", "-of", "lavf", "-lavfopts", "format=mp4", "-oac",
+                    "lavc", "-ovc", "lavc", "-lavcopts", mpeg4, "-channels", "2", "-vf", kChain }
+                + track + QStringList { "-o", out("ps.mp4"), "-af", "volnorm=1" } + end,
+            "mov,mp4,m4a,3gp,3g2,mj2", "mpeg4", "aac", 5, 4.0 / 3 },
+        { "DivX, sound copied",
+            source(1, false) + divx({ "-oac", "copy", "-channels", "2" }, out("copy.avi")), "avi",
+            "mpeg4", "ac3", 12, 4.0 / 3 },
+        { "DivX, MP3",
+            source(1, true)
+                + divx(
+                    QStringList { "-channels", "2", "-af", "lavcresample=44100,volnorm=1" } + mp3,
+                    out("divx.avi"))
+                + end,
+            "avi", "mpeg4", "mp3", 5, 4.0 / 3 },
+        { "Xvid",
+            source(1, true)
+                + QStringList { "-of", "avi", "-ffourcc", "XVID", "-ovc", "xvid", "-xvidencopts",
+                    "bitrate=800:autoaspect:threads=2", "-vf", kChain }
+                + track + QStringList { "-channels", "2", "-srate", "44100", "-af", "volnorm=1" }
+                + mp3 + QStringList { "-o", out("xvid.avi") } + end,
+            "avi", "mpeg4", "mp3", 5, 4.0 / 3 },
+        { "FLV",
+            source(1, true)
+                + QStringList { "-srate", "44100", "-af", "volnorm=1", "-of", "lavf", "-lavfopts",
+                    "format=flv", "-oac", "mp3lame", "-channels", "2", "-lameopts", "abr:br=128",
+                    "-ovc", "lavc", "-lavcopts",
+                    "vcodec=flv:vbitrate=800:mv0:trell:v4mv:cbp:last_pred=3", "-sws", "2", "-vf",
+                    kChain, "-aid", "128", "-o", out("flash.flv") }
+                + end,
+            "flv", "flv1", "mp3", 5, 0 },
+        { "WMV",
+            source(1, true)
+                + QStringList { "-of", "lavf", "-lavfopts", "format=wmv", "-ovc", "lavc",
+                    "-lavcopts", "aglobal=1:vglobal=1:vcodec=wmv2:autoaspect", "-srate", "44100",
+                    "-channels", "2" }
+                + mp3 + QStringList { "-af", "lavcresample=44100,volnorm=1", "-vf", kChain } + track
+                + QStringList { "-o", out("windows.wmv") } + end,
+            "asf", "wmv2", "mp3", 5, 4.0 / 3 },
+        { "MPEG-2, AC-3 copied",
+            mpeg2List({ "-oac", "copy", "-channels", "2" }, "format=dvd:tsaf", mpeg2 + mpeg2Tail,
+                out("copy.mpg"))
+                + QStringList { "-mc", "0" },
+            "mpeg", "mpeg2video", "ac3", 5, 4.0 / 3 },
+        { "MPEG-2, MP2",
+            mpeg2List(reencode, "format=mpeg2",
+                QString(mpeg2).replace("1835", "1792").replace("5800", "20000")
+                    + "acodec=mp2:abitrate=192:" + mpeg2Tail,
+                out("mp2.mpg")),
+            "mpeg", "mpeg2video", "mp2", 5, 4.0 / 3 },
+        { "MPEG-2, AC-3 encoded",
+            mpeg2List(reencode, "format=dvd:tsaf",
+                mpeg2 + "acodec=ac3_fixed:abitrate=192:" + mpeg2Tail, out("ac3.mpg")),
+            "mpeg", "mpeg2video", "ac3", 5, 4.0 / 3 },
+        { "MP3 sound",
+            sound(
+                { "-oac", "mp3lame", "-lameopts", "vbr=0:br=128:vol=5:mode=0" }, out("sound.mp3")),
+            "mp3", "", "mp3", 5, 0 },
+        { "AAC sound",
+            sound({ "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2" }, out("sound.aac")),
+            "aac", "", "aac", 5, 0 },
+        { "AC-3 sound",
+            source(1, true)
+                + QStringList { "-ovc", "frameno", "-oac", "copy", "-aid", "128", "-of", "rawaudio",
+                    "-o", out("sound.ac3"), "-info", kInfo }
+                + end,
+            "ac3", "", "ac3", 5, 0 },
+        { "main title backup",
+            source(1, false)
+                + QStringList { "-ovc", "copy", "-oac", "copy", "-of", "mpeg", "-mpegopts",
+                    "format=dvd:tsaf", "-aid", "128", "-o", out("backup.vob") },
+            "mpeg", "mpeg2video", "ac3", 12, 4.0 / 3 },
+    };
+    for (const FamilyRun& run : runs) {
+        SCOPED_TRACE(run.family);
+        ASSERT_EQ(encode(run.list, int(run.seconds)), 0) << qPrintable(run.list.join(' '));
+        const QString output = run.list[run.list.indexOf("-o") + 1];
+        const MediaFacts facts = MediaFacts::probe(output);
+        ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+        EXPECT_EQ(facts.formatName, run.format);
+        EXPECT_EQ(facts.stream("video").codecName, run.videoCodec);
+        EXPECT_EQ(facts.stream("audio").codecName, run.audioCodec);
+        EXPECT_NEAR(facts.duration, run.seconds, kLengthSlack);
+        if (run.aspect > 0) {
+            EXPECT_NEAR(displayAspect(output), run.aspect, 0.01);
+        }
+    }
+    EXPECT_TRUE(fifosLeft().isEmpty());
+}
+
+// Two passes share a statistics file; the first writes no output at all.
+TEST_F(EncoderCoreEngine, MpegFourRunsInTwoPasses)
+{
+    const QString passLog = out("KR_pass");
+    const auto pass = [&](int number, const QString& output) {
+        return source(1, true)
+            + QStringList { "-srate", "44100", "-of", "lavf", "-lavfopts", "format=ipod", "-oac",
+                  "lavc", "-ovc", "lavc", "-lavcopts",
+                  QStringLiteral("aglobal=1:vglobal=1:vcodec=mpeg4:level=30:vmax_b_frames=0:"
+                                 "autoaspect:acodec=libfaac:vbitrate=800:abitrate=128:threads=2:"
+                                 "vpass=%1")
+                      .arg(number),
+                  "-passlogfile", passLog, "-channels", "2", "-vf", kChain, "-info", kInfo, "-aid",
+                  "128", "-o", output, "-af", "volnorm=1", "-endpos", "5" };
+    };
+    ASSERT_EQ(encode(pass(1, "/dev/null"), 5), 0);
+    EXPECT_FALSE(EncoderCoreLastCommand().contains("|")) << "a first pass has nothing to finish";
+    EXPECT_TRUE(QFileInfo(passLog).size() > 0);
+    ASSERT_EQ(encode(pass(2, out("two.mp4")), 5), 0);
+    const MediaFacts facts = MediaFacts::probe(out("two.mp4"));
+    EXPECT_EQ(facts.stream("video").codecName, "mpeg4");
+    EXPECT_EQ(facts.stream("audio").codecName, "aac");
+    EXPECT_NEAR(facts.duration, 5, kLengthSlack);
+}
+
+// The rows' changes as the run sees them, where an output alone cannot show them.
+TEST(EncoderCoreTranslation, OwnOptionsAndTheWordsOnlyTheListShows)
+{
+    const EncoderCorePlan plain = EncoderCoreAdaptArguments(
+        { "encoder", "dvdnav://2", "-oac", "copy", "-of", "avi", "-o", "/out/a b.avi" });
+    EXPECT_TRUE(plain.arguments.contains("dvd://2"));
+    EXPECT_EQ(
+        plain.arguments.mid(0, 5), QStringList({ "-noconfig", "all", "-vc", "mpeg12,", "-nosub" }));
+    EXPECT_EQ(plain.arguments.mid(plain.arguments.size() - 2), QStringList({ "-mc", "0" }));
+    EXPECT_EQ(plain.arguments[plain.outputAt], "/out/a b.avi");
+    EXPECT_FALSE(plain.finishing);
+
+    const EncoderCorePlan text = EncoderCoreAdaptArguments({ "encoder", "dvd://1", "-oac", "copy",
+        "-mc", "0", "-sub", "/s/zh.srt", "-o", "/out/a.avi" });
+    EXPECT_FALSE(text.arguments.contains("-nosub"));
+    EXPECT_EQ(text.arguments.count("-mc"), 1);
+    const qsizetype sub = text.arguments.indexOf("-sub");
+    ASSERT_GT(sub, 0);
+    EXPECT_EQ(text.arguments[sub - 1], "-ass");
+
+    const EncoderCorePlan flv = EncoderCoreAdaptArguments({ "encoder", "dvd://1", "-lavcopts",
+        "vcodec=flv:mv0:trell:cbp:coder=1", "-sid", "0", "-o", "/out/a.flv" });
+    EXPECT_TRUE(flv.arguments.contains("vcodec=flv:o=mpv_flags=+mv0+cbp_rd:trell"));
+    EXPECT_FALSE(flv.arguments.contains("-nosub"));
+
+    const EncoderCorePlan quiet
+        = EncoderCoreAdaptArguments({ "encoder", "dvd://1", "-oac", "faac", "-faacopts", "br=96",
+            "-of", "lavf", "-lavfopts", "format=ipod", "-nosound", "-o", "/out/a.mp4" });
+    EXPECT_FALSE(quiet.finishing) << "no sound, nothing to finish";
+    EXPECT_TRUE(quiet.arguments.contains("format=ipod"));
+
+    const EncoderCorePlan sound
+        = EncoderCoreAdaptArguments({ "encoder", "dvd://1", "-oac", "faac", "-faacopts",
+            "br=96:mpeg=4", "-of", "lavf", "-lavfopts", "format=ipod", "-o", "/out/a.mp4" });
+    ASSERT_TRUE(sound.finishing);
+    EXPECT_EQ(EncoderCoreFinishingArguments(*sound.finishing, "/tmp/f.nut", "/out/a.mp4").mid(10),
+        QStringList({ "-map", "0", "-c:v", "copy", "-c:a", "aac", "-b:a", "96k", "-f", "ipod",
+            "file:/out/a.mp4" }));
+}
+
+TEST(EncoderCoreTranslation, ProgressComesFromTheStatusLine)
+{
+    ProgressInfo progress;
+    EXPECT_TRUE(EncoderCoreReadProgressLine(
+        "Pos:   3.0s     90f (25%) 45.10fps Trem:   0min   1mb  A-V:0.000 [768:128]", 12,
+        progress));
+    EXPECT_DOUBLE_EQ(progress.percent, 25.0);
+    EXPECT_EQ(progress.frameNumber, 90);
+    EXPECT_DOUBLE_EQ(progress.fps, 45.1);
+    EXPECT_TRUE(EncoderCoreReadProgressLine("Pos:   6.0s  180f (40%)  50.00fps", 0, progress));
+    EXPECT_DOUBLE_EQ(progress.percent, 40.0) << "without a duration, mencoder's own percent";
+    EXPECT_FALSE(EncoderCoreReadProgressLine("Writing header...", 12, progress));
+}
+
+// What mencoder leaves when it answers 0 and the run still failed.
+TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
+{
+    QTemporaryDir folder;
+    const auto make = [&](const QString& name, const QString& soundSeconds) {
+        const QString path = folder.filePath(name);
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg",
+            { "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x48:d=5", "-f", "lavfi", "-i",
+                "sine=d=" + soundSeconds, "-c:a", "aac", "-map", "0:v", "-map", "1:a", path });
+        ffmpeg.waitForFinished(30'000);
+        return path;
+    };
+    QFile empty(folder.filePath("empty.mp4"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    const QString whole = make("whole.mp4", "5");
+    const struct {
+        QString path;
+        DVDOutputExpectation expected;
+        const char* problem; // "" for none
+    } cases[] = {
+        { whole, { 5, true }, "" },
+        { folder.filePath("none.mp4"), { 5, true }, "wrote no output file" },
+        { empty.fileName(), { 5, true }, "empty output file" },
+        { whole, { 12, true }, "lasts 5.0 s instead of 12.0 s" },
+        { make("short-sound.mp4", "0.1"), { 5, true }, "sound lasts 0.1 s instead of 5.0 s" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qPrintable(c.path));
+        const QString problem = checkDVDOutput(c.path, c.expected);
+        EXPECT_EQ(problem.isEmpty(), !*c.problem) << qPrintable(problem);
+        EXPECT_TRUE(problem.contains(c.problem)) << qPrintable(problem);
+    }
+}
+
+// The driver's DVD path on the test disc, with the program's builders or
+// with one that writes the list a test sets.
+QStringList g_list;
+
+ArgumentBlockPtr listBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig)
+{
+    const auto dvd = std::static_pointer_cast<DNDVDNode>(node);
+    dvd->titleAt(titleIndex)->setOutputName(g_list[g_list.indexOf("-o") + 1]);
+    return blockOf(g_list, 0);
+}
+
+const ArgvAssemblerEntry kListRows[] = { { "Test_List", &listBuilder } };
+
+class DVDConversion : public EncoderCoreEngine {
+protected:
+    void SetUp() override
+    {
+        EncoderCoreEngine::SetUp();
+        QDir().mkpath(out("out"));
+        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(out("out"));
+    }
+    void TearDown() override { DNVideoConverterUseProgramAssemblerTables(); }
+
+    std::shared_ptr<DNDVDNode> load(const QString& source, const char* builder)
+    {
+        QString failure;
+        auto node = DNDVDNode::dvdNodeWithSourceInfo(
+            NXDVDSourceInfo::sourceInfoWithPath(source), &failure);
+        EXPECT_TRUE(node) << qPrintable(failure);
+        if (node)
+            node->setProfile(
+                videoProfile({ { "ArgvAssembler", builder }, { "FileNameSuffix", "mp4" } }));
+        return node;
+    }
+
+    QStringList outputs() const { return QDir(out("out")).entryList(QDir::Files); }
+    QStringList titleFiles() const
+    {
+        return QDir(AppPaths::temporaryFolder()).entryList({ "Garden*" }, QDir::Files);
+    }
+};
+
+TEST_F(DVDConversion, MergedTitlesBecomeOneOutputAndLeaveNoTitleFile)
+{
+    const auto node = load(TestDisc::folder(), "DVD_To_iPad2_H264_With_MEncoder");
+    ASSERT_TRUE(node);
+    for (const auto& title : node->titles())
+        title->setIsSelected(true);
+    node->setMergeIntoOne(true);
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(outputs().size(), 1);
+    const MediaFacts facts = MediaFacts::probe(out("out/" + outputs().front()));
+    EXPECT_NEAR(facts.duration, 23, kLengthSlack);
+    EXPECT_EQ(facts.stream("audio").codecName, "aac");
+    EXPECT_TRUE(titleFiles().isEmpty());
+    EXPECT_EQ(node->profile()->videoAspect().currentValue(), "keep origin")
+        << "the shared aspect is the titles' alone";
+}
+
+// mencoder answers 0 for these; the output check fails them and removes
+// what they wrote.
+TEST_F(DVDConversion, RunsThatWroteTooLittleFailAndLeaveNoFile)
+{
+    const QString truncated = out("Truncated.iso");
+    QFile image(TestDisc::image());
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    QFile part(truncated);
+    ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+    part.write(image.read(image.size() * 2 / 5));
+    part.close();
+    const auto damaged = load(truncated, "DVD_To_iPad2_H264_With_MEncoder");
+    ASSERT_TRUE(damaged);
+    EXPECT_EQ(DNVideoConverterStart(damaged, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(sharedLogText().contains("instead of 12.0 s"));
+    EXPECT_TRUE(outputs().isEmpty());
+
+    DNVideoConverterSetAssemblerTables(kListRows, {});
+    const auto silent = load(TestDisc::image(), "Test_List");
+    ASSERT_TRUE(silent);
+    g_list = source(1, false)
+        + QStringList { "-srate", "44100", "-ovc", "frameno", "-oac", "mp3lame", "-lameopts",
+              "vbr=0:br=128:vol=5:mode=0", "-of", "rawaudio", "-aid", "140", "-o",
+              out("out/none.mp3") };
+    EXPECT_EQ(DNVideoConverterStart(silent, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(sharedLogText().contains("empty output file"));
+    EXPECT_TRUE(outputs().isEmpty());
+
+    // A failed first pass writes to "/dev/null": that is no file of ours.
+    g_list = source(1, false) + QStringList { "-no-such-option", "-o", "/dev/null" };
+    EXPECT_NE(DNVideoConverterStart(silent, 0, nullptr, nullptr), 0);
+    EXPECT_FALSE(QFileInfo("/dev/null").isFile());
+
+    // Without sound chosen the same title is a picture alone.
+    silent->titleAt(0)->setAudioTracks({});
+    g_list = source(1, true)
+        + QStringList { "-of", "lavf", "-lavfopts", "format=ipod", "-vf", kChain, "-oac", "faac",
+              "-faacopts", "br=128:mpeg=4:object=2:raw", "-ovc", "x264", "-x264encopts",
+              "bitrate=500:global_header", "-nosound", "-o", out("out/quiet.mp4"), "-endpos", "5" };
+    silent->titleAt(0)->setting().setTrimEnable(true);
+    silent->titleAt(0)->setting().setTrimStartPercent(0.25f);
+    silent->titleAt(0)->setting().setTrimEndPercent(0.25f + 5.5f / 12.0f);
+    ASSERT_EQ(DNVideoConverterStart(silent, 0, nullptr, nullptr), 0);
+    const MediaFacts facts = MediaFacts::probe(out("out/quiet.mp4"));
+    EXPECT_EQ(facts.count("audio"), 0);
+    EXPECT_EQ(facts.stream("video").codecName, "h264");
+}
+
+TEST_F(DVDConversion, AStopEndsBothProgramsAndLeavesNothing)
+{
+    const auto node = load(TestDisc::image(), "DVD_To_iPad2_H264_With_MEncoder");
+    ASSERT_TRUE(node);
+    std::atomic<bool> started = false;
+    const auto onState
+        = [](int, void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); };
+    auto conversion = std::async(
+        std::launch::async, [&] { return DNVideoConverterStart(node, 0, onState, &started); });
+    // The engine has written frames of this run: a stop now is one mid-run.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return started && EncoderCoreProgress().frameNumber > 0; }, 20'000));
+    QElapsedTimer stopping;
+    stopping.start();
+    DNVideoConverterStop();
+    ASSERT_EQ(conversion.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_LT(stopping.elapsed(), 2000);
+    EXPECT_EQ(conversion.get(), kDNVideoConverterStopped);
+    EXPECT_EQ(childProcesses(), 0);
+    EXPECT_TRUE(outputs().isEmpty());
+    EXPECT_TRUE(fifosLeft().isEmpty());
+
+    // A stop asked for while the engine is being started keeps it from starting.
+    const auto stopAtStart = [](int, void*) { DNVideoConverterStop(); };
+    EXPECT_EQ(DNVideoConverterStart(node, 0, stopAtStart, nullptr), kDNVideoConverterStopped);
+    EXPECT_EQ(EncoderCoreProgress().frameNumber, 0);
+    EXPECT_TRUE(outputs().isEmpty());
+    EXPECT_TRUE(fifosLeft().isEmpty());
+}
+
+// The chosen sound track is the one heard: the French track is at 880 Hz.
+TEST_F(DVDConversion, TheChosenSoundTrackIsConverted)
+{
+    const auto node = load(TestDisc::image(), "DVD_To_iPad2_H264_With_MEncoder");
+    ASSERT_TRUE(node);
+    node->titleAt(0)->setting().setAudioIndex(1);
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(outputs().size(), 1);
+    EXPECT_NEAR(toneOf(out("out/" + outputs().front())), 880, 20);
+}
+
+} // namespace
