@@ -7,7 +7,7 @@
 
 namespace {
 
-// The x264 options; "%1" is the profile's video bit rate where one is taken.
+// The x264 options; "%1" is the profile's video bit rate.
 const QString kCoreOptions = QStringLiteral(
     "crf=22:sar=1/1:threads=auto:bitrate=%1:level_idc=30:bframes=0:no8x8dct:frameref=6:"
     "global_header:partitions=all:keyint=60:nocabac:me=umh:subq=9:weightp=0:profile=baseline:"
@@ -28,10 +28,7 @@ const QString kAVCOptions = QStringLiteral(
 
 void writeX264Block(DVDBuild& build, const QString& options)
 {
-    build.writer.add("-ovc").add("x264").add("-x264encopts");
-    build.writer.add(options.contains(QLatin1String("%1"))
-            ? options.arg(build.profile.videoQuality().currentValue())
-            : options);
+    build.writer.add("-ovc").add("x264").add("-x264encopts").add(options);
 }
 
 // The block order of the H.264 core, which its game-console and transport
@@ -53,7 +50,7 @@ ArgumentBlockPtr buildH264(const char* builderName, const std::shared_ptr<NXBasi
     writeAudioFormatBlock(*build);
     writePictureBlock(*build);
     writeFaacAudioCodecBlock(*build);
-    writeX264Block(*build, x264Options);
+    writeX264Block(*build, x264Options.arg(build->profile.videoQuality().currentValue()));
     writeMetadataBlock(*build);
     writeAudioTrackBlock(*build);
     writeSubtitleBlock(*build);
