@@ -32,7 +32,7 @@ void expectWellFormed(const DNProfile& p)
     EXPECT_TRUE(QRegularExpression("^[A-Za-z0-9]+$").match(p.fileNameSuffix()).hasMatch());
     EXPECT_FALSE(p.profileName().isEmpty());
     EXPECT_TRUE(matchesAll(p.videoCodec().values(), "[A-Za-z0-9_]+", false));
-    EXPECT_TRUE(matchesAll(p.audioCodec().values(), "[A-Za-z0-9_]+", false));
+    EXPECT_TRUE(matchesAll(p.audioCodec().values(), "[A-Za-z0-9_]+", true));
     EXPECT_TRUE(matchesAll(p.videoQuality().values(), number, false));
     EXPECT_TRUE(matchesAll(p.videoFrameRate().values(), decimal, true));
     EXPECT_TRUE(matchesAll(p.videoResolution().values(), number + "x" + number, true));

@@ -9,15 +9,6 @@
 
 namespace {
 
-const DNDVDTAudio* chosenAudioTrack(const DVDBuild& build)
-{
-    const qint32 index = build.setting.audioIndex();
-    const auto& tracks = build.title->audioTracks();
-    if (index < 0 || static_cast<std::size_t>(index) >= tracks.size())
-        return nullptr;
-    return &tracks[static_cast<std::size_t>(index)];
-}
-
 void writeDiscSubtitle(DVDBuild& build, const DNDVDTSubtitle& track)
 {
     // The stream number, not the list position: with a slot on stream 2
@@ -70,6 +61,15 @@ void writeForcedSubtitle(DVDBuild& build)
 
 } // namespace
 
+const DNDVDTAudio* chosenAudioTrack(const DVDBuild& build)
+{
+    const qint32 index = build.setting.audioIndex();
+    const auto& tracks = build.title->audioTracks();
+    if (index < 0 || static_cast<std::size_t>(index) >= tracks.size())
+        return nullptr;
+    return &tracks[static_cast<std::size_t>(index)];
+}
+
 std::unique_ptr<DVDBuild> DVDBuild::open(const char* builderName,
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
 {
@@ -117,6 +117,19 @@ ArgumentBlockPtr DVDBuild::finish()
     if (m_refused)
         return nullptr;
     return writer.finish(trim ? trim->length : 0);
+}
+
+std::shared_ptr<DNProfile> dvdProfileOf(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    return isKindOf<DNDVDNode>(node) ? std::static_pointer_cast<DNDVDNode>(node)->profile()
+                                     : nullptr;
+}
+
+bool isTransportStreamSuffix(const QString& suffix)
+{
+    const QString lower = suffix.toLower();
+    return lower == QLatin1String("ts") || lower == QLatin1String("m2ts")
+        || lower == QLatin1String("mts");
 }
 
 ArgumentBlockPtr refuseDVDBuild(const char* builderName, const QString& reason)
@@ -167,16 +180,37 @@ void writeAudioFormatBlock(DVDBuild& build)
 
 void writePictureBlock(DVDBuild& build)
 {
+    writeAspectBlock(build);
+    writeFilterChainBlock(build);
+    writeFrameRateBlock(build);
+}
+
+void writeAspectBlock(DVDBuild& build)
+{
     const QString aspect = build.profile.videoAspect().currentValue();
     if (!isKeepOriginAspect(aspect))
         build.writer.add("-aspect").add(normalizeAspectString(aspect, QStringLiteral(":")));
+}
+
+void writeFilterChainBlock(DVDBuild& build)
+{
     build.writer.add("-vf").add(BuildVideoFilterChain(*build.node, build.titleIndex, build.config));
+}
+
+void writeFrameRateBlock(DVDBuild& build)
+{
     const QString rate = build.profile.videoFrameRate().currentValue();
     if (!isKeepOriginFrameRate(rate)) {
         const QByteArray value
             = frameRateOrSourceValue(rate, static_cast<float>(build.title->fps())).toUtf8();
         build.writer.add("-ofps").add(frameRateToRational(value.constData()));
     }
+}
+
+void writeFaacAudioCodecBlock(DVDBuild& build)
+{
+    build.writer.add("-oac").add("faac").add("-faacopts");
+    build.writer.add("br=" + build.profile.audioQuality().currentValue() + ":mpeg=4:object=2:raw");
 }
 
 void writeMetadataBlock(DVDBuild& build)
@@ -190,20 +224,21 @@ void writeMetadataBlock(DVDBuild& build)
                                           ReplaceQuotesInMetadata(info.genre.value_or(unknown))));
 }
 
-void writeAudioTrackBlock(DVDBuild& build)
+const DNDVDTAudio* writeAudioTrackBlock(DVDBuild& build)
 {
     const qint32 index = build.setting.audioIndex();
     if (index < 0 || build.title->audioTracks().empty()) {
         build.writer.add("-nosound");
-        return;
+        return nullptr;
     }
     const DNDVDTAudio* track = chosenAudioTrack(build);
     if (!track) {
         build.refuse(QStringLiteral("the title has no audio track at position %1").arg(index));
-        return;
+        return nullptr;
     }
     build.writer.add("-aid").addf("%d", track->index);
     build.audioLanguage = track->audioLang;
+    return track;
 }
 
 void writeSubtitleBlock(DVDBuild& build)
@@ -216,13 +251,18 @@ void writeSubtitleBlock(DVDBuild& build)
         writeForcedSubtitle(build);
 }
 
-void writeOutputBlock(DVDBuild& build)
+QString claimOutputPath(DVDBuild& build)
 {
     const QString path
         = MakeOutputFileName(configPath(build.config.outputDir), build.node->nodeInfo().outputName,
             QStringLiteral("_T%1").arg(build.title->titleNumber()), build.profile.fileNameSuffix());
     build.title->setOutputName(path);
-    build.writer.add("-o").add(path);
+    return path;
+}
+
+void writeOutputBlock(DVDBuild& build)
+{
+    build.writer.add("-o").add(claimOutputPath(build));
 }
 
 void writeEndPositionBlock(DVDBuild& build)

@@ -14,6 +14,7 @@ class DNDVDNode;
 class DNDVDTitle;
 class DNDVDTitleSetting;
 class DNProfile;
+struct DNDVDTAudio;
 class NXBasicMediaNode;
 
 // One build of a mencoder command line for a DVD title: what the blocks read
@@ -59,6 +60,13 @@ private:
     bool m_refused = false;
 };
 
+// The output profile of a DVD node (or of merged titles); null for any other
+// node. The dispatchers read it to choose a container or a core.
+std::shared_ptr<DNProfile> dvdProfileOf(const std::shared_ptr<NXBasicMediaNode>& node);
+
+// A profile suffix of an MPEG transport stream: ts, m2ts or mts in any case.
+bool isTransportStreamSuffix(const QString& suffix);
+
 // Leaves a logged null for the builder; for the entries and dispatchers too.
 ArgumentBlockPtr refuseDVDBuild(const char* builderName, const QString& reason);
 
@@ -69,11 +77,24 @@ void writeLavfContainerBlock(DVDBuild& build, const QString& container);
 void writeScalerBlock(DVDBuild& build);
 void writeAudioFilterBlock(DVDBuild& build);
 void writeAudioFormatBlock(DVDBuild& build);
+// "-aspect", "-vf" and "-ofps", the first and last only when the profile
+// does not keep the source's value; some builders write the parts apart.
 void writePictureBlock(DVDBuild& build);
+void writeAspectBlock(DVDBuild& build);
+void writeFilterChainBlock(DVDBuild& build);
+void writeFrameRateBlock(DVDBuild& build);
+// "-oac faac" with the profile's bit rate.
+void writeFaacAudioCodecBlock(DVDBuild& build);
 void writeMetadataBlock(DVDBuild& build);
-void writeAudioTrackBlock(DVDBuild& build);
+// "-aid" and the chosen track, which is returned; "-nosound" (and null) when
+// no track is chosen or the title has none.
+const DNDVDTAudio* writeAudioTrackBlock(DVDBuild& build);
+// The chosen audio track, null when none is chosen or it is not there.
+const DNDVDTAudio* chosenAudioTrack(const DVDBuild& build);
 void writeSubtitleBlock(DVDBuild& build);
-// "-o" and the title's new output path, which the title keeps.
+// The title's new output path, which the title keeps from now on.
+QString claimOutputPath(DVDBuild& build);
+// "-o" and the title's new output path.
 void writeOutputBlock(DVDBuild& build);
 void writeEndPositionBlock(DVDBuild& build);
 void writeTailBlock(DVDBuild& build);

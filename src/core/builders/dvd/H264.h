@@ -23,3 +23,13 @@ ArgumentBlockPtr DVD_To_H264_PSP_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
 ArgumentBlockPtr DVD_To_H264_MP4_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
+
+// The H.264 sisters with their container and x264 options built in: High
+// profile in MP4 for the game console, Baseline in an MPEG transport stream,
+// and constant-quality Baseline in MP4 (no bit rate, its own block order).
+ArgumentBlockPtr DVD_To_PS_H264_With_MEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
+ArgumentBlockPtr DVD_To_TS_H264_Default_With_MEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
+ArgumentBlockPtr DVD_To_AVC_Default_With_MEncoder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);

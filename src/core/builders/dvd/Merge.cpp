@@ -17,13 +17,18 @@ using Words = std::initializer_list<const char*>;
 // may set the display aspect; the others write fixed words.
 struct MergeRow {
     const char* name;
-    Words words;
+    Words container;
+    Words codecs;
     bool faacSound = false;
 };
 
-void writeFaacMiddle(ArgumentWriter& writer, const DNProfile& profile)
+const Words kIpod { "-of", "lavf", "-lavfopts", "format=ipod" };
+// The titles of a .ts, .m2ts or .mts profile join in a transport stream, not
+// in the container of their MP4 or program-stream sisters.
+const Words kTransportStream { "-of", "lavf", "-lavfopts", "format=mpegts" };
+
+void writeFaacCodecs(ArgumentWriter& writer, const DNProfile& profile)
 {
-    writer.add("-of").add("lavf").add("-lavfopts").add("format=ipod");
     const QString aspect = profile.videoAspect().currentValue();
     if (!isKeepOriginAspect(aspect))
         writer.add("-aspect").add(normalizeAspectString(aspect, QStringLiteral(":")));
@@ -49,30 +54,32 @@ ArgumentBlockPtr buildMerge(
     writer.add("encoder");
     for (const auto& title : group.titles())
         writer.add(title->outputName());
+    const Words container
+        = isTransportStreamSuffix(profile->fileNameSuffix()) ? kTransportStream : row.container;
+    for (const char* word : container)
+        writer.add(word);
     if (row.faacSound)
-        writeFaacMiddle(writer, *profile);
-    for (const char* word : row.words)
+        writeFaacCodecs(writer, *profile);
+    for (const char* word : row.codecs)
         writer.add(word);
     writer.add("-o").add(path).add("-cache").addf("%d", 8192);
     return writer.finish(0);
 }
 
-const MergeRow kH264 { "Merge_DVDTitle_To_H264_Default_With_MEncoder", {}, true };
-const MergeRow kAVC { "Merge_DVDTitle_To_AVC_Default_With_MEncoder", {}, true };
+const MergeRow kH264 { "Merge_DVDTitle_To_H264_Default_With_MEncoder", kIpod, {}, true };
+const MergeRow kAVC { "Merge_DVDTitle_To_AVC_Default_With_MEncoder", kIpod, {}, true };
 // "-lavcopts" follows "-ovc copy" here, not "-oac lavc".
-const MergeRow kMPEG4 { "Merge_DVDTitle_To_MPEG4_Default_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=ipod", "-oac", "lavc", "-ovc", "copy", "-lavcopts",
-        "aglobal=1:acodec=libfaac" } };
+const MergeRow kMPEG4 { "Merge_DVDTitle_To_MPEG4_Default_With_MEncoder", kIpod,
+    { "-oac", "lavc", "-ovc", "copy", "-lavcopts", "aglobal=1:acodec=libfaac" } };
+const Words kCopy { "-oac", "copy", "-ovc", "copy" };
 const MergeRow kFLV { "Group_DVDTitle_To_FLV_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=flv", "-oac", "copy", "-ovc", "copy" } };
+    { "-of", "lavf", "-lavfopts", "format=flv" }, kCopy };
 const MergeRow kWMV { "Group_DVDTitle_To_WMV_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=asf", "-oac", "copy", "-ovc", "copy" } };
-const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder",
-    { "-of", "avi", "-oac", "copy", "-ovc", "copy" } };
-const MergeRow kMPEG2 { "Group_DVDTitle_To_MPEG2_With_MEncoder",
-    { "-of", "mpeg", "-oac", "copy", "-ovc", "copy" } };
-const MergeRow kMainBackup { "Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder",
-    { "-of", "mpeg", "-oac", "copy", "-ovc", "copy" } };
+    { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy };
+const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy };
+const MergeRow kMPEG2 { "Group_DVDTitle_To_MPEG2_With_MEncoder", { "-of", "mpeg" }, kCopy };
+const MergeRow kMainBackup { "Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", { "-of", "mpeg" },
+    kCopy };
 
 } // namespace
 

@@ -57,3 +57,13 @@ inline std::shared_ptr<DNDVDNode> dvdNode(const QVariantMap& profileOverrides = 
     node->setProfile(videoProfile(overrides));
     return node;
 }
+
+// The list with the first `word` replaced by the words `by`.
+inline QStringList replaced(QStringList list, const QString& word, const QStringList& by)
+{
+    const qsizetype at = list.indexOf(word);
+    list.remove(at);
+    for (qsizetype i = 0; i < by.size(); ++i)
+        list.insert(at + i, by[i]);
+    return list;
+}

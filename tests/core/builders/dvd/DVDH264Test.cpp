@@ -23,15 +23,6 @@ QStringList baseList(const QString& folder)
         folder + "/My Film_T1.mp4" };
 }
 
-QStringList replaced(QStringList list, const QString& word, const QStringList& by)
-{
-    const qsizetype at = list.indexOf(word);
-    list.remove(at);
-    for (qsizetype i = 0; i < by.size(); ++i)
-        list.insert(at + i, by[i]);
-    return list;
-}
-
 const QStringList kSubtitleFile { "-sub", "/subs/a b.srt", "-subfont-text-scale", "3.3", "-subpos",
     "100", "-subwidth", "90", "-subcp", "UTF-8", "-font",
     "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "-subfont-text-scale", "4.0",
