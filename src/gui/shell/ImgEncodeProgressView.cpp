@@ -96,6 +96,8 @@ ImgEncodeProgressView::ImgEncodeProgressView(QWidget* parent, Clock clock)
     setScene(new QGraphicsScene(QRectF(QPointF(0, 0), QSizeF(kViewSize)), this));
     setFixedSize(kViewSize);
     setFrameShape(QFrame::NoFrame);
+    // The sheet's own background shows through.
+    setStyleSheet(QStringLiteral("QGraphicsView { background: transparent; }"));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);

@@ -24,7 +24,7 @@ public:
     // Milliseconds of a steady clock; tests pass their own.
     using Clock = std::function<qint64()>;
 
-    static constexpr QSize kViewSize { 420, 180 };
+    static constexpr QSize kViewSize { 390, 180 };
     static constexpr int kFlightMs = 1000;
     static constexpr int kSettleMs = 500;
 
