@@ -149,43 +149,41 @@ QVariantMap NXImageEngine::storage()
     return m_storage;
 }
 
-void NXImageEngine::setShowDuration(double seconds)
+// Every setter goes through here, so the first one makes the job.
+void NXImageEngine::setJobValue(const QString& key, const QVariant& value)
 {
     storage();
     const std::lock_guard lock(m_mutex);
-    // The job has always carried single precision.
-    m_storage.insert(QStringLiteral("showDuration"), double(float(seconds)));
+    m_storage.insert(key, value);
+}
+
+// The job has always carried the duration and the rate in single precision.
+void NXImageEngine::setShowDuration(double seconds)
+{
+    setJobValue(QStringLiteral("showDuration"), double(float(seconds)));
 }
 
 void NXImageEngine::setEffectList(const QList<qint64>& transitions)
 {
-    storage();
     QVariantList numbers;
     for (const qint64 transition : transitions)
         numbers << qlonglong(transition);
-    const std::lock_guard lock(m_mutex);
-    m_storage.insert(QStringLiteral("effectList"), numbers);
+    setJobValue(QStringLiteral("effectList"), numbers);
 }
 
 void NXImageEngine::setDataSource(const QStringList& photos)
 {
-    storage();
-    const std::lock_guard lock(m_mutex);
-    m_storage.insert(QStringLiteral("imageSquenes"), photos);
+    setJobValue(QStringLiteral("imageSquenes"), photos);
 }
 
 void NXImageEngine::setAudioList(const QStringList& music)
 {
-    storage();
-    const std::lock_guard lock(m_mutex);
-    m_storage.insert(QStringLiteral("audioList"), music);
+    setJobValue(QStringLiteral("audioList"), music);
 }
 
 void NXImageEngine::setVideoFrameResolution(const QSizeF& size)
 {
-    storage();
-    const std::lock_guard lock(m_mutex);
-    m_storage.insert(QStringLiteral("videoSize"),
+    setJobValue(QStringLiteral("videoSize"),
         QStringLiteral("{%1, %2}")
             .arg(QLocale::c().toString(size.width(), 'g', 10),
                 QLocale::c().toString(size.height(), 'g', 10)));
@@ -193,9 +191,7 @@ void NXImageEngine::setVideoFrameResolution(const QSizeF& size)
 
 void NXImageEngine::setFrameRate(double framesPerSecond)
 {
-    storage();
-    const std::lock_guard lock(m_mutex);
-    m_storage.insert(QStringLiteral("videoFPS"), double(float(framesPerSecond)));
+    setJobValue(QStringLiteral("videoFPS"), double(float(framesPerSecond)));
 }
 
 QString NXImageEngine::execute_bin_path()
@@ -293,8 +289,8 @@ void NXImageEngine::stopEncoding()
 
 void NXImageEngine::handleOutput(const QString& text)
 {
-    for (const QStringView line :
-        QStringView(text).split(QRegularExpression(QStringLiteral("[\r\n]")), Qt::SkipEmptyParts))
+    static const QRegularExpression lineBreak(QStringLiteral("[\r\n]"));
+    for (const QStringView line : QStringView(text).split(lineBreak, Qt::SkipEmptyParts))
         handleMessage(line.toString());
 }
 

@@ -59,6 +59,7 @@ public:
     void handleOutput(const QString& text);
 
 private:
+    void setJobValue(const QString& key, const QVariant& value);
     void handleMessage(const QString& message);
     void handleResult(const QString& code, const QString& path);
     QString writeJob();

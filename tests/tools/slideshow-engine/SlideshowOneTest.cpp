@@ -2,6 +2,7 @@
 // movie and a converted file, and albums that cannot become a movie.
 #include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
+#include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
@@ -90,11 +91,11 @@ protected:
         ASSERT_TRUE(makeSound(music.filePath("two: ü.m4a"), { "-c:a", "aac" }));
     }
 
-    QStringList arguments(const QString& output) const
+    QStringList arguments(const QString& outputFolder) const
     {
         return { "--interval", "0", "--transitions", "1,7,9", "--music", music.filePath("one.mp3"),
             "--music", music.filePath("two: ü.m4a"), "--size", "852x480", "--fps", "24", "--output",
-            output, photos.path() };
+            outputFolder, photos.path() };
     }
 
     QTemporaryDir photos;
@@ -221,6 +222,8 @@ TEST(AlbumConversion, AlbumThatCannotBecomeAMovieFailsAndLeavesNothing)
             << row.what << "\n"
             << logged.toStdString();
         EXPECT_TRUE(entriesOf(output.path()).isEmpty()) << row.what;
+        EXPECT_TRUE(QDir(AppPaths::temporaryFolder()).entryList({ "NXImageEngineJob*" }).isEmpty())
+            << row.what << ": the job file is left";
         if (row.deletePhotos)
             for (const QString& name : entriesOf(moved.path()))
                 QFile::rename(moved.filePath(name), photos.filePath(name));
