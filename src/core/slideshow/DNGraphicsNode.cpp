@@ -4,10 +4,10 @@
 #include "profiles/DNProfile.h"
 #include "profiles/DNProfileManager.h"
 #include "slideshow/NXEffectManager.h"
+#include "slideshow/ThumbnailOfImage.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QImageReader>
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int kVideoProfiles = 2;
-const QSize kThumbnailSize(400, 300);
 
 bool isPhotoFile(const QFileInfo& info)
 {
@@ -93,22 +92,6 @@ std::optional<QString> firstPhotoPath(const std::vector<DNImageNode>& records)
     if (first.type == DNImageNode::Folder)
         return firstPhotoPath(first.imageNodes);
     return first.path;
-}
-
-QImage thumbnailOf(const QString& path)
-{
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();
-    if (!stored.isValid())
-        return {};
-    // The reader scales before it turns the picture upright.
-    const bool onItsSide
-        = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    const QSize shown = onItsSide ? stored.transposed() : stored;
-    const QSize fitted = shown.scaled(kThumbnailSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-    reader.setScaledSize(onItsSide ? fitted.transposed() : fitted);
-    return reader.read();
 }
 
 } // namespace
@@ -291,7 +274,7 @@ QImage DNGraphicsNode::thumbnail() const
 
 void DNGraphicsNode::fetchThumbnail(const QString& photo)
 {
-    const QImage image = thumbnailOf(photo);
+    const QImage image = ThumbnailOfImage(photo, 400, 300);
     {
         const std::lock_guard lock(m_thumbnailMutex);
         m_thumbnail = image;

@@ -4,6 +4,7 @@
 #include "shell/NXDialogs.h"
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
+#include "slideshow/AlbumConversion.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -118,6 +119,7 @@ private:
     bool checkOutputFolder();
     bool converter();
     int convertEntry(const NXBasicMediaNode::Ptr& node);
+    AlbumConversion::Hooks albumStepHooks();
     bool pauseBetweenEntries();
     void endRun(); // main thread
     QVariantMap progressGetter() const; // main thread
@@ -152,6 +154,8 @@ private:
     mutable std::mutex m_mutex; // guards m_entryOutputs and m_outputs
     std::condition_variable m_wake;
     NXProgressController* m_sheetOfRun = nullptr; // read on the worker thread
+    // Renders a photo album on the worker thread before it is converted.
+    AlbumConversion m_albumStep { albumStepHooks() };
     QStringList m_entryOutputs;
     QStringList m_outputs;
 };

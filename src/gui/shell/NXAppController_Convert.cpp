@@ -8,6 +8,7 @@
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXProgressController.h"
+#include "slideshow/DNGraphicsNode.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -142,7 +143,11 @@ int NXAppController::convertEntry(const NXBasicMediaNode::Ptr& node)
         std::lock_guard lock(m_mutex);
         m_entryOutputs.clear();
     }
-    const int status = DNVideoConverterStart(node, 0, &NXAppController::engineState, this);
+    // An album is rendered into a movie first, which is converted in its place.
+    const int status = node->nodeClass() == NXNodeClass::GraphicsNode
+        ? m_albumStep.encodeGraphics2QuickTimeMovie(
+            std::static_pointer_cast<DNGraphicsNode>(node), true)
+        : DNVideoConverterStart(node, 0, &NXAppController::engineState, this);
     std::lock_guard lock(m_mutex);
     // Only an entry that ended well has outputs worth naming: a stopped or
     // failed run leaves at most a partial file.
@@ -153,6 +158,19 @@ int NXAppController::convertEntry(const NXBasicMediaNode::Ptr& node)
         if (QFileInfo(output).isFile())
             m_outputs << output;
     return status;
+}
+
+AlbumConversion::Hooks NXAppController::albumStepHooks()
+{
+    AlbumConversion::Hooks hooks;
+    hooks.stopRequested = [this] { return m_stopFlag.load(); };
+    hooks.renderWillStart = [this] {
+        if (m_sheetOfRun)
+            m_sheetOfRun->slideshowRenderStarted();
+    };
+    hooks.stateCallback = &NXAppController::engineState;
+    hooks.context = this;
+    return hooks;
 }
 
 bool NXAppController::pauseBetweenEntries()
@@ -180,6 +198,8 @@ void NXAppController::engineRunEnded(const DNEngineRun& run, void* context)
 
 QVariantMap NXAppController::progressGetter() const
 {
+    if (const std::optional<QVariantMap> render = m_albumStep.renderProgress())
+        return *render;
     const ProgressInfo progress = DNVideoConverterProgress();
     return {
         { QStringLiteral("EncodeCategory"), 1 },
@@ -197,5 +217,6 @@ void NXAppController::interrupter()
         m_stopFlag = true;
     }
     m_wake.notify_all();
+    m_albumStep.stopEncoding();
     DNVideoConverterStop();
 }

@@ -4,6 +4,7 @@
 #include "engine/DNVideoConverter.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
+#include "shell/ImgEncodeProgressView.h"
 #include "shell/NXDialogs.h"
 
 #include <QApplication>
@@ -43,6 +44,8 @@ void NXProgressController::buildLayout()
     m_progressBar = new QProgressBar(this);
     m_progressBar->setRange(0, 100);
     m_busy = new DNProgressIndicator(this);
+    m_photoView = new ImgEncodeProgressView(this);
+    m_photoView->hide();
     m_openFolderBox = new QCheckBox(QStringLiteral("Open output folder when done"), this);
     m_shutDownBox = new QCheckBox(QStringLiteral("Shut down the computer when done"), this);
     m_stopButton = new QPushButton(QStringLiteral("Stop"), this);
@@ -55,6 +58,7 @@ void NXProgressController::buildLayout()
     layout->addWidget(m_statusLabel);
     layout->addWidget(m_progressBar);
     layout->addWidget(m_busy);
+    layout->addWidget(m_photoView, 0, Qt::AlignHCenter);
     layout->addWidget(m_detailLabel);
     layout->addWidget(m_openFolderBox);
     layout->addWidget(m_shutDownBox);
@@ -119,11 +123,48 @@ void NXProgressController::engineStateChanged(int state)
         Qt::QueuedConnection);
 }
 
+void NXProgressController::slideshowRenderStarted()
+{
+    QPointer<NXProgressController> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (!self || self->m_stopped)
+                return;
+            self->showPhotoView(true);
+            self->setStatus(QStringLiteral("Converting..."));
+        },
+        Qt::QueuedConnection);
+}
+
+void NXProgressController::showPhotoView(bool shown)
+{
+    m_photoView->setVisible(shown);
+    m_busy->setVisible(!shown);
+}
+
+// "EncodeCategory" 0 is the slideshow engine: frames and the photo it is on.
+void NXProgressController::showRenderProgress(const QVariantMap& progress)
+{
+    showPhotoView(true);
+    const qulonglong total = progress.value(QStringLiteral("totalFrames")).toULongLong();
+    const qulonglong current = progress.value(QStringLiteral("currentFrame")).toULongLong();
+    m_progressBar->setValue(total > 0 ? int(current * 100 / total) : 0);
+    m_detailLabel->setText(QStringLiteral("frame %1 of %2").arg(current).arg(total));
+    m_photoView->imageBeginEncoding(progress.value(QStringLiteral("currentImage")));
+}
+
 void NXProgressController::poll()
 {
     if (!m_calls.progressGetter)
         return;
     const QVariantMap progress = m_calls.progressGetter();
+    emit progressPolled(progress);
+    if (progress.value(QStringLiteral("EncodeCategory"), 1).toInt() == 0) {
+        showRenderProgress(progress);
+        return;
+    }
+    showPhotoView(false);
     const double percent = progress.value(QStringLiteral("current_percent")).toDouble();
     m_progressBar->setValue(int(percent));
     m_detailLabel->setText(

@@ -5,6 +5,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -13,6 +14,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class DNProgressIndicator;
+class ImgEncodeProgressView;
 struct NXSystemActions;
 
 // The three calls a conversion gives the progress sheet.
@@ -49,14 +51,23 @@ public:
 
     // Called from any thread with an engine's state code.
     void engineStateChanged(int state);
+    // Called from any thread: a photo album is about to be rendered, which
+    // the sheet follows in its photo view.
+    void slideshowRenderStarted();
+
+    // Once a second unless set otherwise (a test that must see every photo).
+    void setPollInterval(std::chrono::milliseconds interval) { m_pollTimer.setInterval(interval); }
 
     void setOpenFolderWhenDone(bool on);
     void setShutDownWhenDone(bool on);
     QString statusText() const;
     QPushButton* stopButton() const { return m_stopButton; }
+    ImgEncodeProgressView* photoView() const { return m_photoView; }
 
 signals:
     void conversionEnded(bool failed, bool stopped);
+    // Each poll's progress, as the sheet shows it.
+    void progressPolled(const QVariantMap& progress);
 
 protected:
     void reject() override;
@@ -64,6 +75,8 @@ protected:
 private:
     void buildLayout();
     void poll();
+    void showRenderProgress(const QVariantMap& progress);
+    void showPhotoView(bool shown);
     void stopRequested();
     void workerFinished(bool failed);
     void joinWorker();
@@ -79,6 +92,7 @@ private:
     QLabel* m_detailLabel = nullptr;
     QProgressBar* m_progressBar = nullptr;
     DNProgressIndicator* m_busy = nullptr;
+    ImgEncodeProgressView* m_photoView = nullptr;
     QCheckBox* m_openFolderBox = nullptr;
     QCheckBox* m_shutDownBox = nullptr;
     QPushButton* m_stopButton = nullptr;

@@ -1,0 +1,100 @@
+// The slideshow job and what the engine's output lines mean, without the engine.
+#include "profiles/DNProfile.h"
+#include "services/DNSetting.h"
+#include "slideshow/AlbumConversion.h"
+#include "slideshow/NXImageEngine.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(NXImageEngine, OutputLinesGiveProgressAndTheMovie)
+{
+    const struct {
+        const char* what;
+        QStringList reads; // one handleOutput() call each
+        quint64 total;
+        quint64 current;
+        QVariant image;
+        QString movie;
+    } cases[] = {
+        { "progress and result in one read",
+            { "progress:120:7:/a/b: c.jpg\nresult:0:/out/Tolva: x.mov\n" }, 120, 7, "/a/b: c.jpg",
+            "/out/Tolva: x.mov" },
+        { "photo path with colons", { "progress:120:7:/a/b: c.jpg\n" }, 120, 7, "/a/b: c.jpg", "" },
+        { "failure code", { "progress:9:1:/p.jpg\n", "result:3:/out/m.mov\n" }, 9, 1, "/p.jpg",
+            "" },
+        { "three fields change nothing", { "progress:120:7\n" }, 0, 0, QVariant(), "" },
+        { "numbers that are none", { "progress:x:7:/p.jpg\n" }, 0, 0, QVariant(), "" },
+        { "a later failure takes the movie back",
+            { "result:0:/out/m.mov\n", "result:4:/out/m.mov\n" }, 0, 0, QVariant(), "" },
+        { "result without a path", { "result:0\n" }, 0, 0, QVariant(), "" },
+        { "other lines", { "frame=12 fps=3\n" }, 0, 0, QVariant(), "" },
+    };
+    for (const auto& row : cases) {
+        NXImageEngine engine;
+        for (const QString& read : row.reads)
+            engine.handleOutput(read);
+        EXPECT_EQ(engine.totalFrames(), row.total) << row.what;
+        EXPECT_EQ(engine.currentFrame(), row.current) << row.what;
+        EXPECT_EQ(engine.currentImagePath(), row.image) << row.what;
+        EXPECT_EQ(engine.currentImagePath().isNull(), row.image.isNull()) << row.what;
+        EXPECT_EQ(engine.finiallyVideoPath(), row.movie) << row.what;
+    }
+}
+
+TEST(NXImageEngine, JobNamesAMovieInTheOutputFolderThatIsNotThere)
+{
+    QTemporaryDir output;
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    NXImageEngine first;
+    first.setShowDuration(2.5);
+    first.setVideoFrameResolution({ 852, 480 });
+    const QVariantMap job = first.storage();
+    const QString target = job.value("targetPath").toString();
+    const QRegularExpression name(
+        R"(^Tolva Converter \d{4}-\d\d-\d\d at (AM|PM) (0\d|1[01])\.[0-5]\d\.[0-5]\d\.mov$)");
+    EXPECT_TRUE(name.match(QFileInfo(target).fileName()).hasMatch()) << target.toStdString();
+    EXPECT_EQ(QFileInfo(target).absolutePath(), QDir(output.path()).absolutePath());
+    EXPECT_EQ(job.value("showDuration").toDouble(), 2.5);
+    EXPECT_EQ(job.value("videoSize").toString(), "{852, 480}");
+    EXPECT_TRUE(QFileInfo(job.value("shadingImage").toString()).isFile());
+    EXPECT_TRUE(QFileInfo(job.value("blankImage").toString()).isFile());
+
+    QFile(target).open(QIODevice::WriteOnly); // someone's file of that name
+    NXImageEngine second;
+    const QString next = second.storage().value("targetPath").toString();
+    EXPECT_NE(next, target);
+    EXPECT_FALSE(QFileInfo::exists(next));
+}
+
+TEST(AlbumConversion, RenderSizeAndRateComeFromTheProfile)
+{
+    const struct {
+        QString resolution; // null: the profile has no such value
+        QString rate;
+        QSizeF size;
+        int fps;
+    } cases[] = {
+        { "640x480", "25", { 640, 480 }, 25 },
+        { "keep origin", "keep origin", { 1280, 720 }, 30 },
+        { QString(), QString(), { 1280, 720 }, 30 },
+        { "852X480", "29.97", { 852, 480 }, 29 },
+        { "1920x1080", "0", { 1920, 1080 }, 30 },
+    };
+    for (const auto& row : cases) {
+        DNProfile profile;
+        profile.videoResolution().setCurrentValue(row.resolution);
+        profile.videoFrameRate().setCurrentValue(row.rate);
+        EXPECT_EQ(AlbumConversion::frameSizeOf(&profile), row.size) << row.resolution.toStdString();
+        EXPECT_EQ(AlbumConversion::frameRateOf(&profile), row.fps) << row.rate.toStdString();
+    }
+    EXPECT_EQ(AlbumConversion::frameSizeOf(nullptr), QSizeF(1280, 720));
+    EXPECT_EQ(AlbumConversion::frameRateOf(nullptr), 30);
+}
+
+} // namespace
