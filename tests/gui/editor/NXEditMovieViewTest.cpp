@@ -1,0 +1,258 @@
+#include "editor/NXEditMovieView.h"
+
+#include "builders/video/BuilderServices.h"
+#include "core/player/FfmpegPicture.h"
+#include "engine/EncodeConfig.h"
+#include "model/DNFileNode.h"
+#include "profiles/DNProfile.h"
+#include "support/EncodeWords.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+QImage solidPicture(QSize size, QRgb colour)
+{
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(colour);
+    return picture;
+}
+
+QImage grabbed(NXEditMovieView& view)
+{
+    return view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+TEST(NXEditMovieView, ColourValuesPresetsAndSteps)
+{
+    NXEditMovieView view;
+    view.resetColorAdjust();
+    EXPECT_EQ(view.transformedContrast(), -60);
+    EXPECT_EQ(view.transformedGamma(), -55);
+    EXPECT_EQ(
+        view.transformedBrightness() | view.transformedSaturation() | view.transformedHue(), 0);
+
+    view.setInternalEffectIndex(1);
+    EXPECT_EQ(view.hue(), 1.0);
+    EXPECT_EQ(view.saturation(), 0.25);
+    view.setInternalEffectIndex(0);
+    EXPECT_EQ(view.saturation(), 0.0);
+    view.setBrightness(0.3);
+    view.setInternalEffectIndex(0);
+    EXPECT_EQ(view.brightness(), 0.3);
+    view.setInternalEffectIndex(7);
+    EXPECT_EQ(view.brightness(), 0.0);
+    EXPECT_EQ(view.saturation(), 1.0);
+
+    struct Step {
+        int tag;
+        bool add;
+        std::function<double()> value;
+        double change;
+    };
+    const std::vector<Step> steps = {
+        { 'B', true, [&] { return view.brightness(); }, 0.01 },
+        { 'c', false, [&] { return view.contrast(); }, -0.01875 },
+        { 'g', true, [&] { return view.gamma(); }, 0.0145 },
+        { 'H', false, [&] { return view.hue(); }, -0.0314 },
+        { 's', true, [&] { return view.saturation(); }, 0.01 },
+        { 'x', true, [&] { return view.brightness() + view.contrast() + view.gamma(); }, 0.0 },
+    };
+    for (const auto& step : steps) {
+        const double before = step.value();
+        step.add ? view.tinyAddValue(step.tag) : view.tinyReduceValue(step.tag);
+        EXPECT_NEAR(step.value() - before, step.change, 1e-9) << char(step.tag);
+    }
+}
+
+TEST(NXEditMovieView, RotationAndCropSettings)
+{
+    NXEditMovieView view;
+    std::vector<int> degrees;
+    for (int turn = 0; turn < 4; ++turn) {
+        view.rotateLeft90();
+        degrees.push_back(view.rotationDegress());
+    }
+    EXPECT_EQ(degrees, (std::vector<int> { 90, 180, 270, 360 }));
+    view.setRotateDegress(-90, true);
+    EXPECT_EQ(view.rotationDegress(), 270);
+    EXPECT_TRUE(view.isFlippedHorizontal());
+
+    view.setCropRectPercent(QRectF(0.1, 0.1, 0.8, 0.8));
+    EXPECT_EQ(view.cropRect(), QRectF());
+    view.setCurrentVideoFrame(solidPicture({ 640, 360 }, qRgb(0, 0, 0)));
+    view.setCropRectPercent(QRectF(0.1, 0.1, 0.8, 0.8));
+    EXPECT_EQ(view.cropRect(), QRectF(64, 36, 512, 288));
+    view.setCropRectPercent(QRectF(0.5, 0.5, 0.8, 0.8));
+    EXPECT_EQ(view.cropRect(), QRectF(320, 180, 320, 180));
+}
+
+TEST(NXEditMovieView, DrawsFittedOnBlackAndNothingWhileStopped)
+{
+    NXEditMovieView view;
+    view.resize(400, 300);
+    view.setCurrentVideoFrame(solidPicture({ 1280, 720 }, qRgb(255, 0, 0)));
+    const QImage shown = grabbed(view);
+    EXPECT_EQ(shown.pixel(200, 36), qRgb(0, 0, 0));
+    EXPECT_EQ(shown.pixel(200, 39), qRgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(200, 261), qRgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(200, 263), qRgb(0, 0, 0));
+
+    // At the initial values the colour effect shows the picture black and white.
+    view.setEnableEditEffect(true);
+    const QRgb grey = grabbed(view).pixel(200, 150);
+    EXPECT_TRUE(qRed(grey) == qGreen(grey) && qGreen(grey) == qBlue(grey)) << grey;
+    view.resetColorAdjust();
+    EXPECT_EQ(grabbed(view).pixel(200, 150), qRgb(255, 0, 0));
+
+    view.setCurrentVideoFrame(solidPicture({ 1280, 720 }, qRgb(255, 255, 255)));
+    view.setMovieStop(true);
+    EXPECT_NE(grabbed(view).pixel(200, 150), qRgb(255, 255, 255));
+}
+
+// Preview against conversion: a grey testsrc2 clip with coloured squares in
+// its corners, red at the top left, shown by the effect view and converted
+// through the builders' filter graph with the same setting.
+class EditPreviewAgainstOutput : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = std::make_unique<QTemporaryDir>();
+        s_clip = s_dir->filePath("marker.mp4");
+        const QString corners = "drawbox=x=0:y=0:w=40:h=40:c=red:t=fill,"
+                                "drawbox=x=280:y=0:w=40:h=40:c=lime:t=fill,"
+                                "drawbox=x=0:y=140:w=40:h=40:c=blue:t=fill,"
+                                "drawbox=x=280:y=140:w=40:h=40:c=yellow:t=fill";
+        ASSERT_TRUE(runFfmpegTool(
+            { "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=0.4,hue=s=0," + corners,
+                "-c:v", "libx264", "-pix_fmt", "yuv420p", s_clip }));
+    }
+    static void TearDownTestSuite() { s_dir.reset(); }
+
+    // The first picture of the clip through `graph` (none: as decoded).
+    QImage converted(const std::optional<QString>& graph)
+    {
+        const QString out = m_dir.filePath(QStringLiteral("out%1.png").arg(++m_count));
+        QStringList words { "encoder", "-y", "-i", s_clip };
+        if (graph)
+            words << "-filter_complex" << *graph << "-map"
+                  << "[video]";
+        words << "-an"
+              << "-frames:v"
+              << "1" << out;
+        EXPECT_EQ(encodeWords(words), 0);
+        return QImage(out).convertToFormat(QImage::Format_RGB32);
+    }
+
+    static inline std::unique_ptr<QTemporaryDir> s_dir;
+    static inline QString s_clip;
+    QTemporaryDir m_dir;
+    int m_count = 0;
+};
+
+// The picture the view shows, cut out of its fitted place and brought to `size`.
+QImage shownAt(NXEditMovieView& view, QSize size)
+{
+    const QImage picture = view.resultOfImageFilterFromImage(view.currentVideoFrame());
+    const QRect place = fittedPictureRect(picture.size(), view.size()).toRect();
+    return grabbed(view).copy(place).scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Which corner (0 top left, 1 top right, 2 bottom left, 3 bottom right) is red; -1 when not one.
+int redCorner(const QImage& picture)
+{
+    const int inX = picture.width() / 20;
+    const int inY = picture.height() / 20;
+    const std::vector<QPoint> corners { { inX, inY }, { picture.width() - 1 - inX, inY },
+        { inX, picture.height() - 1 - inY },
+        { picture.width() - 1 - inX, picture.height() - 1 - inY } };
+    int found = -1;
+    for (int corner = 0; corner < 4; ++corner) {
+        const QRgb p = picture.pixel(corners[static_cast<std::size_t>(corner)]);
+        if (qRed(p) > 180 && qGreen(p) < 80 && qBlue(p) < 80)
+            found = found == -1 ? corner : -2;
+    }
+    return found < 0 ? -1 : found;
+}
+
+// Share of a 16x16 grid of points where two pictures of one size show about the same colour.
+double matchingShare(const QImage& a, const QImage& b)
+{
+    int matching = 0;
+    for (int row = 0; row < 16; ++row)
+        for (int column = 0; column < 16; ++column) {
+            const QPoint at((2 * column + 1) * a.width() / 32, (2 * row + 1) * a.height() / 32);
+            const QRgb p = a.pixel(at);
+            const QRgb q = b.pixel(at);
+            matching += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q))
+                        + std::abs(qBlue(p) - qBlue(q))
+                    < 60
+                ? 1
+                : 0;
+        }
+    return matching / 256.0;
+}
+
+struct PreviewCase {
+    int angle;
+    bool mirror;
+    QRectF crop; // fractions, origin at the bottom left; empty: none
+    int redCorner;
+    QSize size;
+};
+
+TEST_F(EditPreviewAgainstOutput, ShowsWhatTheConversionWrites)
+{
+    const std::vector<PreviewCase> cases = {
+        { 0, false, {}, 0, { 320, 180 } },
+        { 90, false, {}, 1, { 180, 320 } },
+        { 180, false, {}, 3, { 320, 180 } },
+        { 270, false, {}, 2, { 180, 320 } },
+        { 0, true, {}, 1, { 320, 180 } },
+        { 90, true, {}, 0, { 180, 320 } },
+        { 180, true, {}, 2, { 320, 180 } },
+        { 270, true, {}, 3, { 180, 320 } },
+        // The bottom-left quarter holds the blue square, not the red one.
+        { 0, false, { 0, 0, 0.5, 0.5 }, -1, { 160, 90 } },
+        { 90, false, { 0, 0.5, 0.5, 0.5 }, 1, { 90, 160 } },
+    };
+    auto node = DNFileNode::fileNodeWithFile(s_clip);
+    ASSERT_TRUE(node);
+    auto profile = std::make_shared<DNProfile>();
+    profile->videoResolution().setChoices("keep origin", { "keep origin" });
+    node->setProfile(profile);
+    node->setting().setSubtitleIndex(-1);
+    const QImage source = converted(std::nullopt);
+    ASSERT_EQ(source.size(), QSize(320, 180));
+
+    for (const auto& c : cases) {
+        const std::string label = std::to_string(c.angle) + (c.mirror ? " mirrored" : "")
+            + (c.crop.isEmpty() ? "" : " cropped");
+        node->setting().setRotationAngle(c.angle);
+        node->setting().setMirror(c.mirror);
+        node->setting().setCropEnable(!c.crop.isEmpty());
+        node->setting().setCropRectPercent(c.crop.isEmpty() ? QRectF(0, 0, 1, 1) : c.crop);
+        const QImage output
+            = converted(GenVideoFilterChain(*node, {}, false, false, EncodeConfig()));
+
+        NXEditMovieView view;
+        view.resize(400, 300);
+        view.setCurrentVideoFrame(source);
+        view.setEnableCropEffect(!c.crop.isEmpty());
+        if (!c.crop.isEmpty())
+            view.setCropRectPercent(c.crop);
+        view.setRotateDegress(c.angle, c.mirror);
+        const QImage preview = shownAt(view, output.size());
+
+        EXPECT_EQ(output.size(), c.size) << label;
+        EXPECT_EQ(redCorner(output), c.redCorner) << label;
+        EXPECT_EQ(redCorner(preview), c.redCorner) << label;
+        EXPECT_GT(matchingShare(preview, output), 0.85) << label;
+    }
+}
+
+} // namespace
