@@ -97,9 +97,14 @@ QTransform editGeometryTransform(int clockwiseDegrees, bool mirror)
 
 QImage transformedPicture(const QImage& picture, const QTransform& transform)
 {
-    if (transform.isIdentity())
-        return picture;
-    return picture.transformed(transform, Qt::SmoothTransformation);
+    // A mirrored transform goes through QImage's own mirror after the turn:
+    // quarter turns and mirrors then stay plain pixel moves, without the
+    // resampling a general transform costs.
+    const bool mirror = transform.determinant() < 0;
+    const QTransform turn = mirror ? transform * QTransform::fromScale(-1, 1) : transform;
+    const QImage turned
+        = turn.isIdentity() ? picture : picture.transformed(turn, Qt::SmoothTransformation);
+    return mirror ? turned.mirrored(true, false) : turned;
 }
 
 QRectF fittedPictureRect(const QSizeF& extent, const QSizeF& bounds)
