@@ -203,6 +203,7 @@ struct PreviewCase {
     QRectF crop; // fractions, origin at the bottom left; empty: none
     int redCorner;
     QSize size;
+    QRect sourcePart = {}; // of the decoded source, top-left rows, that the output shows
 };
 
 TEST_F(EditPreviewAgainstOutput, ShowsWhatTheConversionWrites)
@@ -217,7 +218,7 @@ TEST_F(EditPreviewAgainstOutput, ShowsWhatTheConversionWrites)
         { 180, true, {}, 2, { 320, 180 } },
         { 270, true, {}, 3, { 180, 320 } },
         // The bottom-left quarter holds the blue square, not the red one.
-        { 0, false, { 0, 0, 0.5, 0.5 }, -1, { 160, 90 } },
+        { 0, false, { 0, 0, 0.5, 0.5 }, -1, { 160, 90 }, { 0, 90, 160, 90 } },
         { 90, false, { 0, 0.5, 0.5, 0.5 }, 1, { 90, 160 } },
     };
     auto node = DNFileNode::fileNodeWithFile(s_clip);
@@ -252,6 +253,9 @@ TEST_F(EditPreviewAgainstOutput, ShowsWhatTheConversionWrites)
         EXPECT_EQ(redCorner(output), c.redCorner) << label;
         EXPECT_EQ(redCorner(preview), c.redCorner) << label;
         EXPECT_GT(matchingShare(preview, output), 0.85) << label;
+        if (!c.sourcePart.isEmpty()) {
+            EXPECT_GT(matchingShare(source.copy(c.sourcePart), output), 0.85) << label;
+        }
     }
 }
 
