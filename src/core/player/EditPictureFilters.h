@@ -19,7 +19,7 @@ struct NXVarsAdjust {
     double vGamma = 0.75;
     double vHueAngle = 0.0; // radians
     double vSaturation = 0.0;
-    QRectF vCropRect; // picture pixels, origin at the bottom left
+    QRectF vCropRect {}; // picture pixels, origin at the bottom left
     int needCrop = 0; // 100 once a crop rectangle was set
     int vRorateDegree = 0; // counter-clockwise, 0 to 359 (360 after a set rotation of 0)
     int vFlip = 0;

@@ -1,12 +1,19 @@
 #include "player/BlackRegion.h"
 
-#include "core/player/FfmpegPicture.h"
+#include "support/EncodeWords.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+QImage lavfiPicture(const QString& source, const QString& path)
+{
+    EXPECT_EQ(
+        encodeWords({ "encoder", "-y", "-f", "lavfi", "-i", source, "-frames:v", "1", path }), 0);
+    return QImage(path);
+}
 
 struct BarsCase {
     const char* label;
@@ -59,11 +66,13 @@ TEST(BlackRegion, FindsTheLetterboxOfADecodedClip)
 {
     QTemporaryDir folder;
     const QString clip = folder.filePath("letterbox.mp4");
-    ASSERT_TRUE(runFfmpegTool({ "-f", "lavfi", "-i",
-        "mandelbrot=size=640x272:rate=25,trim=duration=1,pad=640:360:0:44:black", "-c:v", "libx264",
-        "-pix_fmt", "yuv420p", clip }));
+    ASSERT_EQ(encodeWords({ "encoder", "-y", "-f", "lavfi", "-i",
+                  "mandelbrot=size=640x272:rate=25,trim=duration=1,pad=640:360:0:44:black", "-c:v",
+                  "libx264", "-pix_fmt", "yuv420p", clip }),
+        0);
     const QString still = folder.filePath("frame.png");
-    ASSERT_TRUE(runFfmpegTool({ "-ss", "0.5", "-i", clip, "-frames:v", "1", still }));
+    ASSERT_EQ(
+        encodeWords({ "encoder", "-y", "-ss", "0.5", "-i", clip, "-frames:v", "1", still }), 0);
     const QRect found = extentByDividingBlackRegion(QImage(still));
     // The encoder blurs the bar's edge by a row or so.
     EXPECT_NEAR(found.y(), 44, 2);
