@@ -96,8 +96,8 @@ std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& ch
 // selected video stream and ending on the label "[video]": deinterlacing,
 // crop, scale to the profile's frame size, centred pad to that size when
 // `expandToProfile` is on (callers pass the setting's autoExpandToProfile, or
-// true where the output format needs the full frame), mirror and rotation,
-// the chosen subtitle when `burnSubtitles` is on, the watermark, and last
+// true where the output format needs the full frame), clockwise rotation and
+// then a left-to-right mirror of the turned picture, the chosen subtitle when `burnSubtitles` is on, the watermark, and last
 // `prefixFilter` when it is not empty. Empty when there is nothing to filter,
 // and when the selected video index points outside the track list (logged).
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,

@@ -191,11 +191,12 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
                           .arg(frame.width())
                           .arg(frame.height()));
     }
-    if (setting.mirror())
-        chain.add(QStringLiteral("hflip"));
     const int angle = normalizedAngle(setting.rotationAngle());
     if (angle != 0)
         chain.add(rotationFilter(angle));
+    // The mirror acts on the turned picture, as the editor's preview shows it.
+    if (setting.mirror())
+        chain.add(QStringLiteral("hflip"));
 }
 
 std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index)

@@ -65,7 +65,7 @@ TEST(GenVideoFilterChain, OrdersTheFiltersAndPadsOnlyWhenExpanding)
             true, "setpts=N/(FRAME_RATE*TB)",
             "[0:v:0]yadif=0,crop=trunc(iw*0.5/2)*2:trunc(ih*0.5/2)*2:trunc(iw*0.25):trunc(ih*0.4),"
                 + scale720 + "," + pad720
-                + ",hflip,transpose=cclock,setpts=N/(FRAME_RATE*TB)[video]" },
+                + ",transpose=cclock,hflip,setpts=N/(FRAME_RATE*TB)[video]" },
         { "whole-picture crop is no crop", "keep origin",
             [](DNFileNode& n, EncodeConfig&) {
                 n.setting().setCropEnable(true);

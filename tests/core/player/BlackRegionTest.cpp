@@ -1,0 +1,84 @@
+#include "player/BlackRegion.h"
+
+#include "support/EncodeWords.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QImage lavfiPicture(const QString& source, const QString& path)
+{
+    EXPECT_EQ(
+        encodeWords({ "encoder", "-y", "-f", "lavfi", "-i", source, "-frames:v", "1", path }), 0);
+    return QImage(path);
+}
+
+struct BarsCase {
+    const char* label;
+    QString source; // lavfi graph of one 640x360 picture
+    QRect expected; // origin at the bottom left
+};
+
+TEST(BlackRegion, FindsTheBarsOfPaddedPictures)
+{
+    const std::vector<BarsCase> cases = {
+        { "bars of 10 and 40", "color=white:size=620x280,pad=640:360:10:40:black",
+            { 9, 40, 621, 281 } },
+        { "all black", "color=black:size=640x360", { 0, 0, 640, 360 } },
+        // Sample rows lie every 14 rows: a box of 70 rows meets 5 of them, 84 rows 6.
+        { "dark logo on 5 rows", "color=black:size=30x70,pad=640:360:0:0:white",
+            { 0, 0, 640, 360 } },
+        { "dark logo on 6 rows", "color=black:size=30x84,pad=640:360:0:0:white",
+            { 29, 0, 611, 360 } },
+        { "bar at the bottom only", "color=gray:size=640x300,pad=640:360:0:0:black",
+            { 0, 60, 640, 300 } },
+        { "bright stripes beside a dark picture", "color=black:size=600x360,pad=640:360:20:0:white",
+            { 0, 0, 640, 360 } },
+    };
+    QTemporaryDir folder;
+    for (const auto& c : cases) {
+        const QImage picture = lavfiPicture(c.source, folder.filePath("bars.png"));
+        ASSERT_FALSE(picture.isNull()) << c.label;
+        EXPECT_EQ(extentByDividingBlackRegion(picture), c.expected) << c.label;
+    }
+}
+
+TEST(BlackRegion, SmallOrMissingPicturesKeepTheirExtent)
+{
+    QImage narrow(25, 200, QImage::Format_RGB32);
+    narrow.fill(Qt::black);
+    narrow.setPixel(20, 100, qRgb(255, 255, 255));
+    EXPECT_EQ(extentByDividingBlackRegion(narrow), QRect(0, 0, 25, 200));
+    EXPECT_EQ(extentByDividingBlackRegion(QImage()), QRect());
+    // A palette picture is read by its colours, not by its palette indexes.
+    QImage indexed(100, 100, QImage::Format_Indexed8);
+    indexed.setColorTable({ qRgb(255, 255, 255), qRgb(0, 0, 0) });
+    indexed.fill(1);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 50; x < 100; ++x)
+            indexed.setPixel(x, y, 0);
+    EXPECT_EQ(dividingLengthHorizontal(indexed, true), 49);
+}
+
+TEST(BlackRegion, FindsTheLetterboxOfADecodedClip)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("letterbox.mp4");
+    ASSERT_EQ(encodeWords({ "encoder", "-y", "-f", "lavfi", "-i",
+                  "mandelbrot=size=640x272:rate=25,trim=duration=1,pad=640:360:0:44:black", "-c:v",
+                  "libx264", "-pix_fmt", "yuv420p", clip }),
+        0);
+    const QString still = folder.filePath("frame.png");
+    ASSERT_EQ(
+        encodeWords({ "encoder", "-y", "-ss", "0.5", "-i", clip, "-frames:v", "1", still }), 0);
+    const QRect found = extentByDividingBlackRegion(QImage(still));
+    // The encoder blurs the bar's edge by a row or so.
+    EXPECT_NEAR(found.y(), 44, 2);
+    EXPECT_NEAR(found.height(), 272, 3);
+    EXPECT_EQ(found.x(), 0);
+    EXPECT_EQ(found.width(), 640);
+}
+
+} // namespace
