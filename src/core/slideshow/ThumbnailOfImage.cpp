@@ -7,7 +7,7 @@ QImage ThumbnailOfImage(const QString& path, double width, double height)
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
-    if (!stored.isValid())
+    if (!stored.isValid() || width < 1 || height < 1)
         return {};
     // The reader scales before it turns the picture upright.
     const bool onItsSide

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "slideshow/ThumbnailOfImage.h"
+
 #include <QImage>
 #include <QPixmap>
 #include <QString>
@@ -11,10 +13,6 @@
 using SlideshowClock = std::function<qint64()>;
 SlideshowClock steadyClock();
 
-// A thumbnail of a photo that fits within width x height, upright; a null
-// image when the file is no picture. Reads no more of a large photo than the
-// thumbnail needs.
-QImage ThumbnailOfImage(const QString& path, double width, double height);
 
 // An image of the program's resources (images/<name>); null when missing.
 QPixmap slideshowResourceImage(const QString& name);

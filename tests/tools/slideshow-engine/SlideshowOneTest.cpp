@@ -181,7 +181,7 @@ TEST(AlbumConversion, AlbumThatCannotBecomeAMovieFailsAndLeavesNothing)
         QString reason;
     } cases[] = {
         { "photos deleted after loading", true, nullptr, "none of the 2 photos can be read" },
-        { "output folder too small", false, "256k", "No space left on device" },
+        { "output folder too small", false, "32k", "No space left on device" },
     };
     for (const auto& row : cases) {
         QTemporaryDir output;
