@@ -127,8 +127,9 @@ void NXMPlayerControl::appendPlaybackItem(const NXBasicMediaNode::Ptr& node)
 
 void NXMPlayerControl::sendToMplayersInput(const QByteArray& command)
 {
-    // A player that has gone takes nothing; QProcess drops the write then.
-    if (m_myTask && m_myTask->state() == QProcess::Running)
+    // A player still starting gets the command once it runs (a stop asked for
+    // at once must not be lost); one that has gone takes nothing.
+    if (m_myTask && m_myTask->state() != QProcess::NotRunning)
         m_myTask->write(command);
 }
 
