@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -145,6 +146,8 @@ void NXMPlayerControl::startPlaybackWithParams(const QStringList& parameters)
     m_flag.isStarted = false;
     m_flag.isPaused = false;
     m_playerAspect = 0;
+    m_expectsPictures = false;
+    m_didStartPending = false;
     m_render->listen();
     m_render->setPixFormat(DNHas2vuyVideoTrack(m_currentPBNode.get())
             ? MPlayerOSXVOProto::kFormat2vuy
@@ -300,14 +303,33 @@ void NXMPlayerControl::readLine(QString line)
         readLength(line);
     } else if (line.startsWith(QLatin1String("ID_VIDEO_ASPECT"))) {
         readVideoAspect(line);
+    } else if (line.startsWith(QLatin1String("ID_VIDEO_WIDTH"))) {
+        m_expectsPictures = true;
     } else if (line.startsWith(QLatin1String("Starting playback..."))) {
         m_flag.isStarted = true;
-        post(kPlaybackDidStart);
+        m_didStartPending = true;
+        if (!m_expectsPictures || m_render->isRendering())
+            postDidStart();
     }
+}
+
+// The player's words and its pictures come by two ways and either may be
+// first; the start is told once the pictures are announced, so that a window
+// hears of the size before the start. A stream the link refused is told at
+// the first position line.
+void NXMPlayerControl::postDidStart()
+{
+    if (!std::exchange(m_didStartPending, false))
+        return;
+    post(kPlaybackDidStart);
 }
 
 void NXMPlayerControl::readStatusLine(const QString& line)
 {
+    // "VO:" and "Audio:" lines pass for status lines too, but come before the
+    // pictures do.
+    if (line.startsWith(QLatin1String("A:")) || line.startsWith(QLatin1String("V:")))
+        postDidStart();
     const QRegularExpressionMatch match = statusPattern().match(line);
     m_flag.currentPlaybackTime = match.captured(2).toDouble();
     if (m_flag.isPaused) {
@@ -340,6 +362,7 @@ void NXMPlayerControl::mplayerWillStart(MPlayerVideoRenderer*)
 {
     updateDisplaySize();
     post(kPlaybackWillStart);
+    postDidStart();
 }
 
 // The display size: the node's aspect (a DVD's track) when it gives one, else

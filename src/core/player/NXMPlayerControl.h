@@ -158,6 +158,7 @@ private:
     void checkPlaybackQueueStatus();
     void readOutput();
     void readLine(QString line);
+    void postDidStart();
     void readStatusLine(const QString& line);
     void readLength(const QString& line);
     void readVideoAspect(const QString& line);
@@ -177,5 +178,8 @@ private:
     NXMFlag_ m_flag;
     // The display aspect the player printed (ID_VIDEO_ASPECT), 0 for none.
     double m_playerAspect = 0;
+    // The player announced a video track, whose pictures are yet to come.
+    bool m_expectsPictures = false;
+    bool m_didStartPending = false;
     NotificationCenter::Token m_updateObserver = 0;
 };
