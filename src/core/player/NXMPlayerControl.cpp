@@ -36,8 +36,13 @@ constexpr double kLargestStepVolume = 100;
 // Below this the main window has not given the duration yet.
 constexpr double kUnknownDuration = 0.01;
 constexpr auto kDurationNoticeDelay = 100ms;
+// How long a killed player may take to go.
+constexpr int kEndBound = 2000;
 // An aspect this close to the picture's own is the picture's own.
 constexpr double kSameAspect = 0.01;
+// Seconds of playback after which pictures that have not been announced
+// will not be.
+constexpr double kPicturesOverdue = 1;
 
 // Numbers in commands are the C locale's, whatever the user's is: mplayer
 // reads "12,3" as 12.
@@ -85,10 +90,14 @@ NXMPlayerControl::NXMPlayerControl(UserDefaults& defaults, QObject* parent)
 
 NXMPlayerControl::~NXMPlayerControl()
 {
-    // A player still running is the application's to kill at quit; it must
-    // not call back into a control that is gone.
-    if (m_myTask)
+    // A player still running must not call back into a control that is
+    // gone; its process object would kill it anyway, and says so.
+    if (m_myTask) {
         m_myTask->disconnect(this);
+        m_myTask->kill();
+        m_myTask->waitForFinished(kEndBound);
+        PlayerProcesses::shared().remove(m_playerPid);
+    }
     NotificationCenter::defaultCenter().removeObserver(m_updateObserver);
 }
 
@@ -113,6 +122,13 @@ void NXMPlayerControl::startPlaybackWithNode(const NXBasicMediaNode::Ptr& node)
     const auto* protocol = dynamic_cast<const NXMPlayerPlaybackProtocol*>(playable.get());
     if (!protocol)
         return;
+    if (m_myTask) {
+        // The last player is still ending (its pictures end before its
+        // process does): the node waits for it rather than being dropped.
+        appendPlaybackItem(node);
+        m_myTask->terminate();
+        return;
+    }
     if (m_currentPBNode)
         m_currentPBNode->setIsPlaying(false);
     m_currentPBNode = playable;
@@ -194,8 +210,9 @@ void NXMPlayerControl::launch(const QStringList& arguments)
     observeUpdateRequests();
     process->start(PlayerProcesses::toolPath(), arguments);
     // Registered before the event loop can reap it, so its pid is ours.
-    if (process->processId() > 0)
-        PlayerProcesses::shared().add(static_cast<pid_t>(process->processId()));
+    m_playerPid = static_cast<pid_t>(process->processId());
+    if (m_playerPid > 0)
+        PlayerProcesses::shared().add(m_playerPid);
 }
 
 void NXMPlayerControl::observeUpdateRequests()
@@ -219,8 +236,8 @@ void NXMPlayerControl::processFailedToStart()
 
 void NXMPlayerControl::processFinished(int exitCode, QProcess::ExitStatus status)
 {
-    if (m_myTask)
-        PlayerProcesses::shared().remove(static_cast<pid_t>(m_myTask->processId()));
+    // The process object forgets its pid once the process has ended.
+    PlayerProcesses::shared().remove(std::exchange(m_playerPid, 0));
     if (status == QProcess::NormalExit && exitCode == kToolUnplayable)
         emit playbackFailed(QStringLiteral("This file cannot be played."));
     else if (status == QProcess::NormalExit && exitCode == kToolWithoutPlayer)
@@ -315,8 +332,8 @@ void NXMPlayerControl::readLine(QString line)
 
 // The player's words and its pictures come by two ways and either may be
 // first; the start is told once the pictures are announced, so that a window
-// hears of the size before the start. A stream the link refused is told at
-// the first position line.
+// hears of the size before the start. A stream the link refused never is, so
+// a second into playback the start is told without it.
 void NXMPlayerControl::postDidStart()
 {
     if (!std::exchange(m_didStartPending, false))
@@ -326,12 +343,10 @@ void NXMPlayerControl::postDidStart()
 
 void NXMPlayerControl::readStatusLine(const QString& line)
 {
-    // "VO:" and "Audio:" lines pass for status lines too, but come before the
-    // pictures do.
-    if (line.startsWith(QLatin1String("A:")) || line.startsWith(QLatin1String("V:")))
-        postDidStart();
     const QRegularExpressionMatch match = statusPattern().match(line);
     m_flag.currentPlaybackTime = match.captured(2).toDouble();
+    if (m_flag.currentPlaybackTime >= kPicturesOverdue)
+        postDidStart();
     if (m_flag.isPaused) {
         m_flag.isPaused = false;
         post(kPlaybackStatusChanged);

@@ -15,6 +15,8 @@
 #include <memory>
 #include <mutex>
 
+#include <sys/types.h>
+
 class MPlayerVideoRenderer;
 class NXMPlayerSurface;
 class UserDefaults;
@@ -170,6 +172,7 @@ private:
     NXMPlayerSurface* m_surface = nullptr;
     MPlayerVideoRenderer* m_render = nullptr;
     QPointer<QProcess> m_myTask;
+    pid_t m_playerPid = 0;
     NXMPlayerOutputReader m_outputReader;
     QString m_curSelectedFile;
     std::mutex m_queueMutex; // guards m_playbackQueue

@@ -103,7 +103,10 @@ void NXMPlayerView::enterFullScreen()
     m_fullScreen = true;
     m_windowedGeometry = geometry();
     setWindowFlag(Qt::Window, true);
-    setScreen(QGuiApplication::primaryScreen());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    setScreen(screen);
+    // Without a window manager nobody else would give the window the screen.
+    setGeometry(screen->geometry());
     showFullScreen();
     activateWindow();
     setFocus();

@@ -212,8 +212,14 @@ TEST(NXMPlayerControl, NodesAskedForWhilePlayingStartInTurn)
     ASSERT_TRUE(QTest::qWaitFor([&] { return runs().size() == 3 && control.isPlayerBegin(); }));
     EXPECT_EQ(runs(), QStringList({ "first.mp4", "second.mp4", "third.mp4" }));
     EXPECT_EQ(control.currentNode(), third);
+    // Not begun any more, but still ending: a start then is not lost.
+    const auto fourth = std::make_shared<DNFileNode>("fourth.mp4");
     control.stopPlay();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !third->isPlaying(); }));
+    control.startPlaybackWithNode(fourth);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runs().size() == 4 && fourth->isPlaying(); }));
+    EXPECT_FALSE(third->isPlaying());
+    control.stopPlay();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fourth->isPlaying(); }));
 }
 
 // A player that cannot start or cannot play ends like any other, with a

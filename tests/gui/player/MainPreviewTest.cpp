@@ -1,7 +1,7 @@
 // The main preview with the real player tool: from the main window's Play to
 // the picture, a seek, a snapshot and the end; the picture's place in the
 // view; files that do not play; DVD titles at their display aspect.
-#include "gui/GuiTestSupport.h"
+#include "gui/player/PreviewTestSupport.h"
 
 #include "fixtures/TestDisc.h"
 #include "list/NXMediaListModel.h"
@@ -34,36 +34,6 @@
 
 namespace {
 
-bool ffmpeg(const QStringList& arguments, const QString& output)
-{
-    QProcess process;
-    process.start("ffmpeg",
-        QStringList { "-nostdin", "-v", "error", "-y" } + arguments + QStringList { output });
-    return process.waitForFinished(60'000) && process.exitCode() == 0;
-}
-
-// 640x360 at 10 frames a second, a key frame each second; the 64x64 box at the
-// top left has the luma 30 + 20 x the second.
-bool makeShades(const QString& output, int seconds)
-{
-    const QString source
-        = QStringLiteral("nullsrc=size=640x360:rate=10:duration=%1,"
-                         "geq=lum='if(lt(X,64)*lt(Y,64),30+20*floor(T),128)':cb=128:cr=128")
-              .arg(seconds);
-    return ffmpeg({ "-f", "lavfi", "-i", source, "-c:v", "libx264", "-preset", "ultrafast", "-g",
-                      "10", "-pix_fmt", "yuv420p" },
-        output);
-}
-
-// The second a painted "shades" picture shows, read in the middle of its box.
-int secondShown(const QImage& painted, const QRectF& picture)
-{
-    const double scale = picture.width() / 640.0;
-    const QPoint box = (picture.topLeft() + QPointF(32, 32) * scale).toPoint();
-    const double luma = 16 + qRed(painted.pixel(box)) * 219.0 / 255.0;
-    return static_cast<int>(std::lround((luma - 30) / 20));
-}
-
 QImage grabPicture(const NXMPlayerView& view)
 {
     return view.pictureView()->grab().toImage();
@@ -88,30 +58,6 @@ QStringList runningPlayers()
     return found;
 }
 
-struct MainWindow {
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    NXSystemActions system = recorder.actions();
-    std::optional<NXAppController> window;
-    QStringList posted;
-
-    MainWindow()
-    {
-        qputenv("QUILLON_PLAYER_AO", "null");
-        window.emplace(DNSetting::shareSetting(), DNProfileManager::profileManager(),
-            UserDefaults::standard(), dialogs, system);
-        window->show();
-        NotificationCenter::defaultCenter().addObserver(
-            {}, player(), &*window, [this](const Notification& note) { posted << note.name; });
-    }
-    NXMPlayerControl* player() const { return window->playerControl(); }
-    NXMPlayerView& view() const { return *window->playerView(); }
-    bool waitFor(const QString& name, int count = 1)
-    {
-        return waitUntil([&] { return posted.count(name) >= count; });
-    }
-};
-
 } // namespace
 
 TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
@@ -119,7 +65,7 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     QTemporaryDir folder;
     const QString clip = folder.filePath("shades été.mp4");
-    ASSERT_TRUE(makeShades(clip, 5));
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 5));
     const QString shots = folder.filePath("shots");
     QDir().mkpath(shots);
     QFile mine(shots + "/shot0001.png");
@@ -127,7 +73,7 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
     mine.close();
     DNSetting::shareSetting().appSetting().setSnapshotDirectory(shots);
     {
-        MainWindow main;
+        PreviewWindow main;
         main.window->addOpenedFiles({ clip });
         ASSERT_EQ(main.window->mediaNodes().size(), 1U);
         const auto node = main.window->mediaNodes().front();
@@ -146,8 +92,9 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
         ASSERT_TRUE(waitUntil([&] { return main.player()->currentPlaybackTime() >= 2; }));
         main.player()->seekToDuration(3);
         const QRectF picture = main.player()->render()->curTextureFrame();
-        EXPECT_TRUE(
-            waitUntil([&] { return secondShown(grabPicture(main.view()), picture) == 3; }, 1000));
+        EXPECT_TRUE(waitUntil(
+            [&] { return PreviewClips::secondShown(grabPicture(main.view()), picture) == 3; },
+            1000));
         EXPECT_TRUE(main.window->playbackTimeLabel()->text().endsWith("/ 00:00:05"));
 
         main.player()->getSnapshotAtCurrentTime();
@@ -173,9 +120,10 @@ TEST(MainPreview, PaintsThePictureFittedAndCentred)
 {
     QTemporaryDir folder;
     const QString clip = folder.filePath("white.mp4");
-    ASSERT_TRUE(ffmpeg({ "-f", "lavfi", "-i", "color=white:size=1920x1080:rate=10:duration=1",
-                           "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
-        clip));
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "color=white:size=1920x1080:rate=10:duration=1",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
     UserDefaults defaults(folder.filePath("defaults.conf"));
     NXMPlayerControl player(defaults);
     NXMPlayerView view(*player.render());
@@ -205,7 +153,7 @@ TEST(MainPreview, AFileThatDoesNotPlayOrAMissingToolIsSaidAndPlayWorksAgain)
 {
     QTemporaryDir folder;
     const QString clip = folder.filePath("good.mp4");
-    ASSERT_TRUE(makeShades(clip, 1));
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 1));
     const QString garbage = folder.filePath("garbage.mp4");
     QFile bytes(garbage);
     ASSERT_TRUE(bytes.open(QIODevice::WriteOnly) && bytes.write(QByteArray(65536, '\x5a')) > 0);
@@ -223,7 +171,7 @@ TEST(MainPreview, AFileThatDoesNotPlayOrAMissingToolIsSaidAndPlayWorksAgain)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MainWindow main;
+        PreviewWindow main;
         if (c.toolMissing)
             qputenv("QUILLON_TOOLS", folder.filePath("empty").toUtf8());
         main.window->playNode(std::make_shared<DNFileNode>(c.media));
