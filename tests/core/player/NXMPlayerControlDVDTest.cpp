@@ -1,7 +1,10 @@
-// A DVD title through the player control and the real tool: the display size
-// comes from the title's aspect, and the node's filter joins ours in one chain.
+// Pictures whose pixels are not square, through the player control and the
+// real tool: a DVD title at its track's aspect, with its filter and ours in
+// one chain; an MPEG-2 file at the aspect the player reads from it.
+#include "core/player/PlayerTestSupport.h"
 #include "fixtures/TestDisc.h"
 #include "model/DNDVDNode.h"
+#include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "player/NXMPlayerControl.h"
@@ -42,9 +45,20 @@ QList<QByteArray> ourMPlayerArguments()
     return {};
 }
 
+// Waits for the picture size to be announced; the control's display size.
+QSizeF displaySizeOf(NXMPlayerControl& control, const NXBasicMediaNode::Ptr& node)
+{
+    bool willStart = false;
+    NotificationCenter::defaultCenter().addObserver(NXMPlayerControl::kPlaybackWillStart, &control,
+        &control, [&](const Notification&) { willStart = true; });
+    control.startPlaybackWithNode(node);
+    if (!QTest::qWaitFor([&] { return willStart; }, 20000))
+        return {};
+    return { control.flag().videoWidth, control.flag().videoHeight };
+}
 } // namespace
 
-TEST(NXMPlayerControl, PlaysAWideDVDTitleAtItsDisplaySize)
+TEST(NXMPlayerControl, PlaysPicturesAtTheirDisplayAspect)
 {
     ASSERT_EQ(TestDisc::ensure(), QString());
     const auto dvd
@@ -54,18 +68,28 @@ TEST(NXMPlayerControl, PlaysAWideDVDTitleAtItsDisplaySize)
     qputenv("QUILLON_PLAYER_AO", "null");
     QTemporaryDir folder;
     UserDefaults defaults(folder.filePath("defaults.conf"));
-    NXMPlayerControl control(defaults);
-    bool willStart = false;
-    NotificationCenter::defaultCenter().addObserver(NXMPlayerControl::kPlaybackWillStart, &control,
-        &control, [&](const Notification&) { willStart = true; });
-    control.startPlaybackWithNode(dvd->titles().at(1));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return willStart; }, 20000));
-    // The disc is NTSC: 720x480 pictures shown 16:9.
-    EXPECT_EQ(control.flag().videoHeight, 480);
-    EXPECT_EQ(control.flag().videoWidth, 853);
-    const QList<QByteArray> arguments = ourMPlayerArguments();
-    EXPECT_EQ(arguments.count("-vf"), 1) << arguments.join(' ').toStdString();
-    EXPECT_TRUE(arguments.contains("yadif=0,screenshot")) << arguments.join(' ').toStdString();
-    control.stopPlay();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dvd->isPlaying(); }));
+    struct Case {
+        const char* name;
+        NXBasicMediaNode::Ptr node;
+        bool hasDeinterlacer;
+    };
+    const Case cases[] = {
+        // The disc is NTSC: 720x480 pictures shown 16:9.
+        { "DVD title", dvd->titles().at(1), true },
+        { "MPEG-2 file", std::make_shared<DNFileNode>(PlayerClips::path(PlayerClips::kWideMpeg2)),
+            false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NXMPlayerControl control(defaults);
+        EXPECT_EQ(displaySizeOf(control, c.node), QSizeF(853, 480));
+        const QList<QByteArray> arguments = ourMPlayerArguments();
+        EXPECT_EQ(arguments.count("-vf"), 1) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(arguments.contains(c.hasDeinterlacer ? "yadif=0,screenshot" : "screenshot"))
+            << arguments.join(' ').toStdString();
+        control.stopPlay();
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return !c.node->isPlaying() && !dvd->isPlaying() && ourMPlayerArguments().isEmpty();
+        }));
+    }
 }
