@@ -22,14 +22,12 @@ namespace {
 
 // Prints the scripted output ("output", pieces apart from one another by a
 // blank line, each written by itself), then records each command in "input"
-// until "quit"; "pause" is answered like mplayer does. A first argument
-// "unplayable" ends it with the tool's status for media that does not play.
+// until "quit"; "pause" is answered like mplayer does.
 const char* const kFakeTool = R"(#!/bin/sh
 dir=$(dirname "$0")
 printf '%s\n' "$1" >> "$dir/runs"
 printf '%s\n' "$@" > "$dir/arguments"
 pwd > "$dir/cwd"
-[ "$1" = unplayable ] && exit 2
 if [ -f "$dir/output" ]; then
   awk 'BEGIN { RS = "\n\n"; ORS = "" } { printf "%s", $0; fflush(); system("sleep 0.05") }' "$dir/output"
 fi
@@ -59,7 +57,6 @@ struct FakePlayer {
     UserDefaults defaults { root.filePath("defaults.conf") };
     std::optional<NXMPlayerControl> control;
     QStringList posted;
-    QStringList failures;
     QByteArray previousTools = qgetenv("QUILLON_TOOLS");
 
     explicit FakePlayer(const QByteArray& output = {})
@@ -74,8 +71,6 @@ struct FakePlayer {
         control.emplace(defaults);
         NotificationCenter::defaultCenter().addObserver(
             {}, &*control, &*control, [this](const Notification& note) { posted << note.name; });
-        QObject::connect(&*control, &NXMPlayerControl::playbackFailed, &*control,
-            [this](const QString& message) { failures << message; });
     }
     ~FakePlayer()
     {
@@ -220,42 +215,6 @@ TEST(NXMPlayerControl, NodesAskedForWhilePlayingStartInTurn)
     EXPECT_FALSE(third->isPlaying());
     control.stopPlay();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !fourth->isPlaying(); }));
-}
-
-// A player that cannot start or cannot play ends like any other, with a
-// message, and the next start works.
-TEST(NXMPlayerControl, FailuresEndThePlaybackWithAMessageAndPlayWorksAgain)
-{
-    struct Case {
-        const char* name;
-        bool toolMissing;
-        QString media;
-        QString message;
-    };
-    const Case cases[] = {
-        { "tool missing", true, "clip.mp4",
-            "The player cannot be started; it is missing or broken." },
-        { "unplayable", false, "unplayable", "This file cannot be played." },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakePlayer fake;
-        auto& control = *fake.control;
-        if (c.toolMissing)
-            QFile::remove(fake.tools + "/DORavuzo");
-        control.startPlaybackWithParams({ c.media, "-identify", "-slave" });
-        ASSERT_TRUE(fake.waitUntilEnded());
-        EXPECT_EQ(fake.failures, QStringList { c.message });
-        EXPECT_FALSE(control.isPlayerBegin());
-        writeAll(fake.tools + "/DORavuzo", kFakeTool);
-        QFile::setPermissions(fake.tools + "/DORavuzo", QFile::ExeOwner | QFile::ReadOwner);
-        control.startPlaybackWithParams(kPlainArguments);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return fake.file("runs").contains("clip.mp4"); }));
-        EXPECT_TRUE(control.isPlayerBegin());
-        control.stopPlay();
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return fake.posted.count(NXMPlayerControl::kPlaybackDidEnd) == 2; }));
-    }
 }
 
 // The player starts in the snapshot folder, made when missing; with a file in
