@@ -9,6 +9,7 @@
 #include "slideshow/DNGraphicsNode.h"
 
 #include <QFileInfo>
+#include <QFont>
 
 #include <algorithm>
 #include <cmath>
@@ -295,6 +296,12 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
             return album->thumbnail().scaled(kAlbumIconSize, Qt::KeepAspectRatio);
         if (const auto* file = asFileNode(*node))
             return file->thumbnail().isNull() ? NXNeutralThumbnail() : file->thumbnail();
+    }
+    // The entry in the preview is marked in bold.
+    if (role == Qt::FontRole && node->isPlaying()) {
+        QFont font;
+        font.setBold(true);
+        return font;
     }
     if (role != Qt::DisplayRole)
         return {};

@@ -56,7 +56,7 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
     setWindowTitle(QStringLiteral("Quillon"));
     m_model = new NXMediaListModel(m_mediaNodes, this);
     m_tableView = new NXMediaTableView(*m_model, this);
-    setCentralWidget(m_tableView);
+    setCentralWidget(buildPreview());
     m_loader = new NXMediaLoader(this);
     connect(m_loader, &NXMediaLoader::nodeLoaded, this, &NXAppController::addMediaNode);
     connect(m_loader, &NXMediaLoader::batchFinished, this, &NXAppController::loaderFinished);
@@ -71,6 +71,7 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
 NXAppController::~NXAppController()
 {
     stopConversionAndWait();
+    stopPlayers();
     // The view and its model read m_mediaNodes, which goes before the base
     // class would delete them.
     delete m_tableView;
@@ -104,6 +105,9 @@ void NXAppController::buildActions()
     toolbar->addSeparator();
     toolbar->addAction(QStringLiteral("Profile..."), this, &NXAppController::chooseProfile);
     toolbar->addAction(QStringLiteral("Preferences..."), this, &NXAppController::showPreferences);
+    toolbar->addSeparator();
+    toolbar->addAction(QStringLiteral("Play"), this, &NXAppController::playOrStop);
+    toolbar->addAction(QStringLiteral("Full Screen"), this, &NXAppController::toggleFullScreen);
     toolbar->addSeparator();
     toolbar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
 }
@@ -389,6 +393,7 @@ void NXAppController::showWrittenOutputs()
 void NXAppController::closeEvent(QCloseEvent* event)
 {
     stopConversionAndWait();
+    stopPlayers();
     QMainWindow::closeEvent(event);
     // Closing the main window quits the application.
     emit windowClosed();

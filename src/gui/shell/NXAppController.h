@@ -26,6 +26,10 @@ class NXAppPluginProtocol;
 class NXMediaListModel;
 class NXMediaLoader;
 class NXMediaTableView;
+class NXMPlayerControl;
+class NXMPlayerView;
+class QLabel;
+class QTimer;
 class QToolBar;
 class UserDefaults;
 struct DNEngineRun;
@@ -93,6 +97,20 @@ public:
     // The files the last conversion wrote completely.
     QStringList convertedOutputs() const;
 
+    // The preview (NXAppController_Player.cpp).
+    NXMPlayerControl* playerControl() const { return m_player; }
+    NXMPlayerView* playerView() const { return m_playerView; }
+    QLabel* playbackTimeLabel() const { return m_timeLabel; }
+    QLabel* previewMessage() const { return m_previewMessage; }
+    // Plays the entry in the preview; with a player begun, it follows once
+    // that one has ended, and the entry playing stops.
+    void playNode(const NXBasicMediaNode::Ptr& node);
+    // The toolbar's Play: stops a begun player, else plays the selected entry.
+    void playOrStop();
+    void toggleFullScreen();
+    // Ends every player tool of ours and waits a moment for them.
+    void stopPlayers();
+
 signals:
     void batchAdded();
     // The window was closed: the application is to quit.
@@ -110,6 +128,12 @@ private:
     void giveDefaultProfile(const NXBasicMediaNode::Ptr& node);
     bool showAlert(const QString& title, const QString& text);
     std::vector<NXBasicMediaNode::Ptr> targetNodes() const;
+
+    QWidget* buildPreview();
+    void observePlayer();
+    void showPlaybackTime();
+    void playbackDidEnd();
+    void showPreviewMessage(const QString& message);
 
     void setConversionControlsEnabled(bool enabled);
     // After a run, the names the entries were really written under.
@@ -158,4 +182,10 @@ private:
     AlbumConversion m_albumStep { albumStepHooks() };
     QStringList m_entryOutputs;
     QStringList m_outputs;
+
+    NXMPlayerControl* m_player = nullptr;
+    NXMPlayerView* m_playerView = nullptr;
+    QLabel* m_timeLabel = nullptr;
+    QLabel* m_previewMessage = nullptr;
+    QTimer* m_playbackTimer = nullptr;
 };

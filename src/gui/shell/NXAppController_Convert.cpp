@@ -60,6 +60,8 @@ bool NXAppController::startConversion()
             QStringLiteral("Please add video clips and try again."));
     if (!checkOutputFolder())
         return false;
+    // The engines get the processors to themselves.
+    stopPlayers();
     m_jobs = m_mediaNodes;
     m_stopFlag = false;
     // The driver keeps a stop that lands between two entries for the next one;

@@ -1,0 +1,369 @@
+// What the main preview costs on top of the player tool with a bare frame
+// link server: a 10 s 1280x720 30 fps H.264/AAC clip played, offscreen, by the
+// preview (player control, renderer and a 640x360 picture view) and by the
+// tool with a server alone, in alternating order, ten rounds. Reports the
+// medians of: start to the first picture (painted, for the preview; handed
+// on, for the bare server); "seek 7.0 2" to a picture of second 7; processor
+// time per second of playback of the tool (with its mplayer) and of this
+// process (the preview's side: conversion, copy and paint).
+// Targets: first picture and seek within the bare tool's + 50 ms; the
+// preview's side at most half the tool's processor time.
+//
+//   QT_QPA_PLATFORM=offscreen build/<dir>/bench/main_preview
+#include "platform/UserDefaults.h"
+#include "player/FrameLinkServer.h"
+#include "player/MPlayerVideoRenderer.h"
+#include "player/NXMPlayerControl.h"
+#include "player/NXMPlayerPictureView.h"
+#include "player/NXMPlayerView.h"
+#include "player/PlayerProcesses.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRounds = 10;
+constexpr qint64 kBoundMs = 15'000;
+// Seconds of playback over which processor time is taken.
+constexpr double kMeasuredFrom = 1.0;
+constexpr double kMeasuredTo = 4.0;
+
+// Second 7, and only second 7, shows a white box at the top left.
+bool makeClip(const QString& path)
+{
+    const QString video = "testsrc2=size=1280x720:rate=30:duration=10,"
+                          "drawbox=x=0:y=0:w=64:h=64:color=black:t=fill,"
+                          "drawbox=x=0:y=0:w=64:h=64:color=white:t=fill:enable='between(t,7,7.99)'";
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        { "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", video, "-f", "lavfi", "-i",
+            "sine=frequency=440:duration=10", "-c:v", "libx264", "-preset", "veryfast", "-g", "30",
+            "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", path });
+    return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
+}
+
+bool isSecondSeven(const QImage& picture)
+{
+    return !picture.isNull() && qGray(picture.pixel(32, 32)) > 200;
+}
+
+// Processor seconds used so far by a process and its children still running.
+double processorSeconds(qint64 pid)
+{
+    double seconds = 0;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                seconds += processorSeconds(child.trimmed().toLongLong());
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return seconds;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return seconds
+        + (fields.value(11).toDouble() + fields.value(12).toDouble()) / ::sysconf(_SC_CLK_TCK);
+}
+
+double ownProcessorSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs the event loop until `done` holds; false when the bound passed first.
+// The check is a light timer: a loop that spins would be counted as the
+// preview's processor time.
+bool spinUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(2);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() > kBoundMs)
+            loop.quit();
+    });
+    if (!done()) {
+        check.start();
+        loop.exec();
+    }
+    return done();
+}
+
+struct Round {
+    double firstMs = -1;
+    double seekMs = -1;
+    double toolCpuPerSecond = -1;
+    double ownCpuPerSecond = -1;
+};
+
+// The tool's and this process's processor time over a stretch of playback.
+struct CpuSpan {
+    double tool = 0;
+    double own = 0;
+    void begin(qint64 pid)
+    {
+        tool = processorSeconds(pid);
+        own = ownProcessorSeconds();
+    }
+    void end(qint64 pid, Round& round) const
+    {
+        const double seconds = kMeasuredTo - kMeasuredFrom;
+        round.toolCpuPerSecond = (processorSeconds(pid) - tool) / seconds;
+        round.ownCpuPerSecond = (ownProcessorSeconds() - own) / seconds;
+    }
+};
+
+// The tool with a bare server: pictures are taken as they come, on the
+// server's thread, and nothing is painted.
+class BareRun {
+public:
+    explicit BareRun(const QElapsedTimer& clock)
+        : m_server("BenchBare")
+        , m_clock(clock)
+    {
+        QObject::connect(
+            &m_server, &FrameLinkServer::pictureReady, &m_server,
+            [this] {
+                const QImage picture = m_server.takePicture();
+                qint64 none = -1;
+                m_firstAt.compare_exchange_strong(none, m_clock.elapsed());
+                none = -1;
+                if (isSecondSeven(picture))
+                    m_sevenAt.compare_exchange_strong(none, m_clock.elapsed());
+            },
+            Qt::DirectConnection);
+        m_server.listen();
+    }
+
+    Round play(const QString& clip)
+    {
+        m_firstAt = m_sevenAt = -1;
+        m_output.clear();
+        QProcess tool;
+        const qint64 opened = m_clock.elapsed();
+        tool.start(PlayerProcesses::toolPath(),
+            { clip, "-identify", "-slave", "-osdlevel", "0", "-ao", "coreaudio", "-vf",
+                "screenshot", "-vo", "corevideo:shared_buffer:buffer_name=\"BenchBare\"", "-volume",
+                "100.00" });
+        Round round;
+        CpuSpan span;
+        const auto position = [&] { return positionOf(tool); };
+        if (!spinUntil([&] { return m_firstAt >= 0; })
+            || !spinUntil([&] { return position() >= kMeasuredFrom; }))
+            return {};
+        round.firstMs = static_cast<double>(m_firstAt - opened);
+        span.begin(tool.processId());
+        if (!spinUntil([&] { return position() >= kMeasuredTo; }))
+            return {};
+        span.end(tool.processId(), round);
+        const qint64 asked = m_clock.elapsed();
+        tool.write("seek 7.0 2\n");
+        if (!spinUntil([&] { return m_sevenAt >= 0; }))
+            return {};
+        round.seekMs = static_cast<double>(m_sevenAt - asked);
+        tool.kill();
+        tool.waitForFinished();
+        return round;
+    }
+
+private:
+    double positionOf(QProcess& tool)
+    {
+        static const QRegularExpression videoPosition("V:\\s*([0-9.]+)");
+        m_output += tool.readAllStandardOutput();
+        const qsizetype end = m_output.lastIndexOf('\r');
+        const qsizetype start = m_output.lastIndexOf('\r', end - 1);
+        if (end < 0)
+            return -1;
+        const auto match
+            = videoPosition.match(QString::fromLatin1(m_output.mid(start + 1, end - start - 1)));
+        return match.hasMatch() ? match.captured(1).toDouble() : -1;
+    }
+
+    FrameLinkServer m_server;
+    const QElapsedTimer& m_clock;
+    std::atomic<qint64> m_firstAt { -1 };
+    std::atomic<qint64> m_sevenAt { -1 };
+    QByteArray m_output;
+};
+
+// The preview as the main window has it, with the time each wanted picture
+// began to be painted.
+class PreviewRun : public QObject {
+public:
+    PreviewRun(const QElapsedTimer& clock, const QString& folder)
+        : m_defaults(folder + "/defaults.conf")
+        , m_control(m_defaults)
+        , m_view(*m_control.render())
+        , m_clock(clock)
+    {
+        m_view.setDelegate(&m_control);
+        m_control.setSurface(&m_view);
+        m_view.show();
+        m_control.adjust(QRectF(0, 0, 640, 360));
+        m_view.pictureView()->installEventFilter(this);
+    }
+
+    Round play(const QString& clip)
+    {
+        m_firstAt = m_sevenAt = -1;
+        const qint64 opened = m_clock.elapsed();
+        m_control.startPlaybackWithParams({ clip, "-identify", "-slave" });
+        const qint64 pid = toolPid();
+        Round round;
+        CpuSpan span;
+        const auto position = [&] { return m_control.currentPlaybackTime(); };
+        if (!spinUntil([&] { return m_firstAt >= 0; })
+            || !spinUntil([&] { return position() >= kMeasuredFrom; }))
+            return {};
+        round.firstMs = static_cast<double>(m_firstAt - opened);
+        span.begin(pid);
+        if (!spinUntil([&] { return position() >= kMeasuredTo; }))
+            return {};
+        span.end(pid, round);
+        const qint64 asked = m_clock.elapsed();
+        m_control.seekToDuration(7);
+        if (!spinUntil([&] { return m_sevenAt >= 0; }))
+            return {};
+        round.seekMs = static_cast<double>(m_sevenAt - asked);
+        m_control.stopPlay();
+        spinUntil([&] { return PlayerProcesses::shared().count() == 0; });
+        return round;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const QImage picture = m_control.render()->picture();
+            if (!picture.isNull() && m_firstAt < 0)
+                m_firstAt = m_clock.elapsed();
+            if (isSecondSeven(picture) && m_sevenAt < 0)
+                m_sevenAt = m_clock.elapsed();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    // Our one running tool: the child of this process named after it.
+    static qint64 toolPid()
+    {
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(::getpid()));
+        if (!children.open(QIODevice::ReadOnly))
+            return 0;
+        for (const QByteArray& child : children.readAll().split(' ')) {
+            QFile name("/proc/" + child.trimmed() + "/comm");
+            if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "DORavuzo")
+                return child.trimmed().toLongLong();
+        }
+        return 0;
+    }
+
+    UserDefaults m_defaults;
+    NXMPlayerControl m_control;
+    NXMPlayerView m_view;
+    const QElapsedTimer& m_clock;
+    qint64 m_firstAt = -1;
+    qint64 m_sevenAt = -1;
+};
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+bool complete(const Round& round)
+{
+    return round.firstMs >= 0 && round.seekMs >= 0 && round.toolCpuPerSecond >= 0;
+}
+
+void PreviewAgainstBareTool(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("clip 720p.mp4");
+    if (!makeClip(clip)) {
+        state.SkipWithError("cannot make the clip");
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    BareRun bare(clock);
+    PreviewRun preview(clock, folder.path());
+    std::vector<Round> bareRounds;
+    std::vector<Round> previewRounds;
+    for (auto _ : state) {
+        for (int index = 0; index < kRounds; ++index) {
+            const bool bareFirst = index % 2 == 0;
+            const Round first = bareFirst ? bare.play(clip) : preview.play(clip);
+            const Round second = bareFirst ? preview.play(clip) : bare.play(clip);
+            if (!complete(first) || !complete(second)) {
+                state.SkipWithError("a round did not complete");
+                return;
+            }
+            bareRounds.push_back(bareFirst ? first : second);
+            previewRounds.push_back(bareFirst ? second : first);
+        }
+    }
+    const auto medianOf = [](const std::vector<Round>& rounds, double Round::*field) {
+        std::vector<double> values;
+        for (const Round& round : rounds)
+            values.push_back(round.*field);
+        return median(values);
+    };
+    state.counters["bare_first_ms"] = medianOf(bareRounds, &Round::firstMs);
+    state.counters["preview_first_ms"] = medianOf(previewRounds, &Round::firstMs);
+    state.counters["bare_seek_ms"] = medianOf(bareRounds, &Round::seekMs);
+    state.counters["preview_seek_ms"] = medianOf(previewRounds, &Round::seekMs);
+    state.counters["tool_cpu_per_s"] = medianOf(previewRounds, &Round::toolCpuPerSecond);
+    state.counters["bare_side_cpu_per_s"] = medianOf(bareRounds, &Round::ownCpuPerSecond);
+    state.counters["preview_side_cpu_per_s"] = medianOf(previewRounds, &Round::ownCpuPerSecond);
+    state.counters["side_to_tool"] = medianOf(previewRounds, &Round::ownCpuPerSecond)
+        / medianOf(previewRounds, &Round::toolCpuPerSecond);
+}
+
+BENCHMARK(PreviewAgainstBareTool)->Iterations(1)->Unit(benchmark::kSecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The preview writes the application log: keep it out of the real user's data.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
+        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    ::setenv("QUILLON_PLAYER_AO", "null", 1);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,468 @@
+#include "player/NXMPlayerControl.h"
+
+#include "model/DNDVDNode.h"
+#include "model/DNDVDTitle.h"
+#include "model/NXMPlayerPlaybackProtocol.h"
+#include "platform/AppPaths.h"
+#include "platform/UserDefaults.h"
+#include "player/MPlayerVideoRenderer.h"
+#include "player/NXMPlayerSurface.h"
+#include "player/PlayerProcesses.h"
+#include "services/DNLogger.h"
+#include "services/DNMediaPredicates.h"
+#include "services/DNSetting.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QString kToolPrefix = QStringLiteral("[DORavuzo]:");
+// The tool's exit status when the media never started playing, and when
+// mplayer itself could not be started.
+constexpr int kToolUnplayable = 2;
+constexpr int kToolWithoutPlayer = 127;
+constexpr double kVolumeStep = 5;
+constexpr double kLargestStepVolume = 100;
+// Below this the main window has not given the duration yet.
+constexpr double kUnknownDuration = 0.01;
+constexpr auto kDurationNoticeDelay = 100ms;
+// How long a killed player may take to go.
+constexpr int kEndBound = 2000;
+// An aspect this close to the picture's own is the picture's own.
+constexpr double kSameAspect = 0.01;
+// Seconds of playback after which pictures that have not been announced
+// will not be.
+constexpr double kPicturesOverdue = 1;
+
+// Numbers in commands are the C locale's, whatever the user's is: mplayer
+// reads "12,3" as 12.
+QByteArray decimal(double value, int digits)
+{
+    return QByteArray::number(value, 'f', digits);
+}
+
+// The player's status line; every part is optional, so every line that
+// begins with "A" or "V" matches. Capture 2 is the video position.
+const QRegularExpression& statusPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^(?:A:\s*([0-9.-]+)(?:\s*\([0-9.-]+\) of [0-9.-]+ \([ 0-9.-:]+\))?\s*)?)"
+        R"((?:V:\s*([0-9.-]+)\s*)?(?:A-V:\s*([0-9.-]+)\s*)?(?:ct:\s*[0-9.-]+\s*)?)"
+        R"((?:\d+\/\s*\d+\s*)?(?:([0-9.-?]+)%(?:\s*([0-9.-?]+)%)?(?:\s*([0-9.-?,]+)?%)?\s*)?)"
+        R"((?:(\d+)\s*\d+\s*)?(?:(\d+)%\s*)?(?:[0-9.-]+x\s*)?)"));
+    return pattern;
+}
+
+// The value after "NAME=" of an identification line, 0 when it is no number.
+double identificationValue(const QString& line)
+{
+    return line.section('=', 1).trimmed().toDouble();
+}
+
+} // namespace
+
+NXMPlayerControl::NXMPlayerControl(UserDefaults& defaults, QObject* parent)
+    : QObject(parent)
+    , m_defaults(defaults)
+    , m_render(new MPlayerVideoRenderer(kBufferName, this))
+{
+    if (m_defaults.contains(kVolumesKey)) {
+        m_flag.volumes = m_defaults.value(kVolumesKey).toFloat();
+    } else {
+        m_flag.volumes = 100;
+        m_defaults.setValue(kVolumesKey, 100.0F);
+    }
+    connect(m_render, &MPlayerVideoRenderer::mplayerWillStart, this,
+        &NXMPlayerControl::mplayerWillStart);
+    connect(
+        m_render, &MPlayerVideoRenderer::mplayerDidEnded, this, &NXMPlayerControl::mplayerDidEnded);
+}
+
+NXMPlayerControl::~NXMPlayerControl()
+{
+    // A player still running must not call back into a control that is
+    // gone; its process object would kill it anyway, and says so.
+    if (m_myTask) {
+        m_myTask->disconnect(this);
+        m_myTask->kill();
+        m_myTask->waitForFinished(kEndBound);
+        PlayerProcesses::shared().remove(m_playerPid);
+    }
+    NotificationCenter::defaultCenter().removeObserver(m_updateObserver);
+}
+
+int NXMPlayerControl::status() const
+{
+    if (!m_flag.isBegun)
+        return 0;
+    return m_flag.isPaused ? 2 : 1;
+}
+
+void NXMPlayerControl::startPlaybackWithNode(const NXBasicMediaNode::Ptr& node)
+{
+    m_flag.videoAspect = QSizeF(-1, -1);
+    NXBasicMediaNode::Ptr playable = node;
+    if (isMemberOf<DNDVDTitle>(playable))
+        playable = playable->parent();
+    if (const auto* dvd = dynamic_cast<const DNDVDNode*>(playable.get())) {
+        const QSizeF aspect = dvd->aspectOfSelectedVideoTrack();
+        if (aspect.width() > 0 && aspect.height() > 0)
+            m_flag.videoAspect = aspect;
+    }
+    const auto* protocol = dynamic_cast<const NXMPlayerPlaybackProtocol*>(playable.get());
+    if (!protocol)
+        return;
+    if (m_myTask) {
+        // The last player is still ending (its pictures end before its
+        // process does): the node waits for it rather than being dropped.
+        appendPlaybackItem(node);
+        m_myTask->terminate();
+        return;
+    }
+    if (m_currentPBNode)
+        m_currentPBNode->setIsPlaying(false);
+    m_currentPBNode = playable;
+    m_currentPBNode->setIsPlaying(true);
+    startPlaybackWithParams(protocol->NXMPlayerPlaybackParameters());
+}
+
+void NXMPlayerControl::appendPlaybackItem(const NXBasicMediaNode::Ptr& node)
+{
+    const std::lock_guard lock(m_queueMutex);
+    m_playbackQueue.push_back(node);
+}
+
+void NXMPlayerControl::sendToMplayersInput(const QByteArray& command)
+{
+    // A player still starting gets the command once it runs (a stop asked for
+    // at once must not be lost); one that has gone takes nothing.
+    if (m_myTask && m_myTask->state() != QProcess::NotRunning)
+        m_myTask->write(command);
+}
+
+void NXMPlayerControl::startPlaybackWithParams(const QStringList& parameters)
+{
+    if (m_myTask) {
+        // One player at a time: this one ends, and a queued node starts
+        // when its end arrives.
+        m_myTask->terminate();
+        return;
+    }
+    m_flag.isBegun = true;
+    m_flag.isStarted = false;
+    m_flag.isPaused = false;
+    m_playerAspect = 0;
+    m_expectsPictures = false;
+    m_didStartPending = false;
+    m_render->listen();
+    m_render->setPixFormat(DNHas2vuyVideoTrack(m_currentPBNode.get())
+            ? MPlayerOSXVOProto::kFormat2vuy
+            : MPlayerOSXVOProto::kFormatYuvs);
+    launch(parameters + fixedArguments());
+}
+
+QStringList NXMPlayerControl::fixedArguments() const
+{
+    return { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
+        QStringLiteral("coreaudio"), QStringLiteral("-vf"), QStringLiteral("screenshot"),
+        QStringLiteral("-vo"),
+        QStringLiteral("corevideo:shared_buffer:buffer_name=\"%1\"").arg(kBufferName),
+        QStringLiteral("-volume"), QString::fromLatin1(decimal(m_flag.volumes, 2)) };
+}
+
+// The player writes its snapshots into its working folder. A folder that is
+// missing is made; where none can be made (a file in its place) the home
+// folder serves, since a player that cannot start plays nothing at all.
+QString NXMPlayerControl::snapshotFolder() const
+{
+    const QString folder = DNSetting::shareSetting().appSetting().snapshotDirectory();
+    if (!folder.isEmpty() && QDir().mkpath(folder) && QFileInfo(folder).isDir())
+        return folder;
+    DNLog(QStringLiteral("The snapshot folder \"%1\" cannot be made; the player writes to %2")
+              .arg(folder, AppPaths::homeFolder()));
+    return AppPaths::homeFolder();
+}
+
+void NXMPlayerControl::launch(const QStringList& arguments)
+{
+    auto* process = new QProcess(this);
+    m_myTask = process;
+    m_outputReader = {};
+    process->setWorkingDirectory(snapshotFolder());
+    // The player's complaints are of no use to us and must never fill a pipe.
+    process->setStandardErrorFile(QProcess::nullDevice());
+    connect(process, &QProcess::readyReadStandardOutput, this, &NXMPlayerControl::readOutput);
+    connect(process, &QProcess::finished, this, &NXMPlayerControl::processFinished);
+    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            processFailedToStart();
+    });
+    observeUpdateRequests();
+    process->start(PlayerProcesses::toolPath(), arguments);
+    // Registered before the event loop can reap it, so its pid is ours.
+    m_playerPid = static_cast<pid_t>(process->processId());
+    if (m_playerPid > 0)
+        PlayerProcesses::shared().add(m_playerPid);
+}
+
+void NXMPlayerControl::observeUpdateRequests()
+{
+    m_updateObserver = NotificationCenter::defaultCenter().addObserver(
+        kUpdateWithNewCommands, nullptr, this, [this](const Notification&) {
+            // No node has commands to give yet; the answer is asked and left.
+            if (const auto* node
+                = dynamic_cast<const NXMPlayerPlaybackProtocol*>(m_currentPBNode.get()))
+                node->NXMPlayerPlaybackRequestNewUpdateCommands();
+        });
+}
+
+void NXMPlayerControl::processFailedToStart()
+{
+    DNLog(QStringLiteral("The player %1 could not be started: %2")
+              .arg(PlayerProcesses::toolPath(), m_myTask ? m_myTask->errorString() : QString()));
+    emit playbackFailed(QStringLiteral("The player cannot be started; it is missing or broken."));
+    mplayerTerminated();
+}
+
+void NXMPlayerControl::processFinished(int exitCode, QProcess::ExitStatus status)
+{
+    // The process object forgets its pid once the process has ended.
+    PlayerProcesses::shared().remove(std::exchange(m_playerPid, 0));
+    if (status == QProcess::NormalExit && exitCode == kToolUnplayable)
+        emit playbackFailed(QStringLiteral("This file cannot be played."));
+    else if (status == QProcess::NormalExit && exitCode == kToolWithoutPlayer)
+        emit playbackFailed(QStringLiteral("The player cannot be started: mplayer is missing."));
+    mplayerTerminated();
+}
+
+void NXMPlayerControl::mplayerTerminated()
+{
+    if (m_myTask) {
+        for (const QString& line : m_outputReader.finish())
+            readLine(line);
+        m_myTask->disconnect(this);
+        m_myTask->deleteLater();
+        m_myTask = nullptr;
+    }
+    mplayerDidEnded(m_render);
+    stopedAndClean();
+    NotificationCenter::defaultCenter().removeObserver(m_updateObserver);
+    m_updateObserver = 0;
+    checkPlaybackQueueStatus();
+}
+
+void NXMPlayerControl::mplayerDidEnded(MPlayerVideoRenderer* renderer)
+{
+    if (m_flag.isFullScreen)
+        exitFullScreenMode();
+    if (renderer) {
+        stopedAndClean();
+        NotificationCenter::defaultCenter().postWhenIdle(kPlaybackDidEnd, this);
+    }
+    if (m_currentPBNode) {
+        m_currentPBNode->setIsPlaying(false);
+        m_currentPBNode.reset();
+    }
+}
+
+void NXMPlayerControl::stopedAndClean()
+{
+    m_flag.duration = 0;
+    m_flag.currentPlaybackTime = 0;
+    m_flag.isPaused = false;
+    m_flag.isStarted = false;
+    m_flag.isBegun = false;
+}
+
+void NXMPlayerControl::checkPlaybackQueueStatus()
+{
+    NXBasicMediaNode::Ptr next;
+    {
+        const std::lock_guard lock(m_queueMutex);
+        if (m_playbackQueue.empty())
+            return;
+        next = m_playbackQueue.front();
+        m_playbackQueue.pop_front();
+    }
+    startPlaybackWithNode(next);
+}
+
+void NXMPlayerControl::readOutput()
+{
+    if (!m_myTask)
+        return;
+    for (const QString& line : m_outputReader.read(m_myTask->readAllStandardOutput()))
+        readLine(line);
+}
+
+void NXMPlayerControl::readLine(QString line)
+{
+    if (line.startsWith(kToolPrefix))
+        line.remove(0, kToolPrefix.size());
+    if (line.trimmed().isEmpty())
+        return;
+    if (line.startsWith('A') || line.startsWith('V')) {
+        readStatusLine(line);
+    } else if (line.startsWith(QLatin1String("ID_PAUSED"))) {
+        m_flag.isPaused = true;
+        post(kPlaybackStatusChanged);
+    } else if (line.startsWith(QLatin1String("ID_LENGTH"))) {
+        readLength(line);
+    } else if (line.startsWith(QLatin1String("ID_VIDEO_ASPECT"))) {
+        readVideoAspect(line);
+    } else if (line.startsWith(QLatin1String("ID_VIDEO_WIDTH"))) {
+        m_expectsPictures = true;
+    } else if (line.startsWith(QLatin1String("Starting playback..."))) {
+        m_flag.isStarted = true;
+        m_didStartPending = true;
+        if (!m_expectsPictures || m_render->isRendering())
+            postDidStart();
+    }
+}
+
+// The player's words and its pictures come by two ways and either may be
+// first; the start is told once the pictures are announced, so that a window
+// hears of the size before the start. A stream the link refused never is, so
+// a second into playback the start is told without it.
+void NXMPlayerControl::postDidStart()
+{
+    if (!std::exchange(m_didStartPending, false))
+        return;
+    post(kPlaybackDidStart);
+}
+
+void NXMPlayerControl::readStatusLine(const QString& line)
+{
+    const QRegularExpressionMatch match = statusPattern().match(line);
+    m_flag.currentPlaybackTime = match.captured(2).toDouble();
+    if (m_flag.currentPlaybackTime >= kPicturesOverdue)
+        postDidStart();
+    if (m_flag.isPaused) {
+        m_flag.isPaused = false;
+        post(kPlaybackStatusChanged);
+    }
+}
+
+void NXMPlayerControl::readLength(const QString& line)
+{
+    static const QRegularExpression length(QStringLiteral("^ID_LENGTH=(.*)$"));
+    if (m_flag.duration < kUnknownDuration)
+        m_flag.duration = length.match(line).captured(1).toDouble();
+    QTimer::singleShot(kDurationNoticeDelay, this, [this] { post(kPlaybackDurationAvailable); });
+}
+
+// mplayer prints the display aspect again, non-zero, once it knows it; the
+// last such line wins over what the frame link announced.
+void NXMPlayerControl::readVideoAspect(const QString& line)
+{
+    const double aspect = identificationValue(line);
+    if (aspect <= 0)
+        return;
+    m_playerAspect = aspect;
+    if (m_render->isRendering())
+        updateDisplaySize();
+}
+
+void NXMPlayerControl::mplayerWillStart(MPlayerVideoRenderer*)
+{
+    updateDisplaySize();
+    post(kPlaybackWillStart);
+    postDidStart();
+}
+
+// The display size: the node's aspect (a DVD's track) when it gives one, else
+// the player's, else the picture's own pixel size.
+void NXMPlayerControl::updateDisplaySize()
+{
+    const QSize picture = m_render->imageSize();
+    const double pixelAspect
+        = picture.height() > 0 ? double(picture.width()) / picture.height() : 0;
+    double aspect = m_playerAspect > 0 ? m_playerAspect : m_render->imageAspect();
+    if (m_flag.videoAspect.width() > 0 && m_flag.videoAspect.height() > 0)
+        aspect = m_flag.videoAspect.width() / m_flag.videoAspect.height();
+    m_flag.videoHeight = picture.height();
+    m_flag.videoWidth = aspect > 0 && std::abs(aspect - pixelAspect) > kSameAspect
+        ? std::round(picture.height() * aspect)
+        : picture.width();
+    adjustResolution(0);
+}
+
+void NXMPlayerControl::pauseOrContinue()
+{
+    sendToMplayersInput("pause\n");
+}
+
+void NXMPlayerControl::stopPlay()
+{
+    m_flag.isStarted = false;
+    m_flag.isBegun = false;
+    sendToMplayersInput("quit\n");
+}
+
+void NXMPlayerControl::seekToDuration(double seconds)
+{
+    sendToMplayersInput("seek " + decimal(seconds, 1) + " 2\n");
+}
+
+void NXMPlayerControl::skipSeconds(double seconds)
+{
+    sendToMplayersInput("seek " + decimal(seconds, 1) + " 0\n");
+}
+
+void NXMPlayerControl::getSnapshotAtCurrentTime()
+{
+    // Any command resumes a paused mplayer: the pause after it keeps it paused.
+    sendToMplayersInput(status() == 2 ? "screenshot 0\n pause\n" : "screenshot 0\n");
+}
+
+void NXMPlayerControl::setMute(bool mute)
+{
+    m_flag.isMute = mute;
+    detectVolumesAndSet();
+}
+
+void NXMPlayerControl::louderSpeaker()
+{
+    m_flag.volumes = std::min(m_flag.volumes + kVolumeStep, kLargestStepVolume);
+    detectVolumesAndSet();
+}
+
+void NXMPlayerControl::lowerSpeaker()
+{
+    m_flag.volumes = std::max(m_flag.volumes - kVolumeStep, 0.0);
+    detectVolumesAndSet();
+}
+
+void NXMPlayerControl::setVideoVolume(double volume)
+{
+    m_flag.volumes = std::max(volume, 0.0);
+    detectVolumesAndSet();
+}
+
+void NXMPlayerControl::detectVolumesAndSet()
+{
+    sendToMplayersInput("set_property mute " + QByteArray::number(m_flag.isMute ? 1 : 0) + "\n");
+    if (!m_flag.isMute)
+        sendToMplayersInput("set_property volume " + decimal(m_flag.volumes, 2) + "\n");
+    post(kDidVolumeChanged);
+}
+
+QString NXMPlayerControl::snapshotSavePath() const
+{
+    return m_myTask ? m_myTask->workingDirectory() : QString();
+}
+
+void NXMPlayerControl::post(const QString& name)
+{
+    NotificationCenter::defaultCenter().post(name, this);
+}

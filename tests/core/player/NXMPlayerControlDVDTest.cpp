@@ -1,0 +1,95 @@
+// Pictures whose pixels are not square, through the player control and the
+// real tool: a DVD title at its track's aspect, with its filter and ours in
+// one chain; an MPEG-2 file at the aspect the player reads from it.
+#include "core/player/PlayerTestSupport.h"
+#include "fixtures/TestDisc.h"
+#include "model/DNDVDNode.h"
+#include "model/DNFileNode.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "player/NXMPlayerControl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+QByteArray procFile(const QString& pid, const char* name)
+{
+    QFile file("/proc/" + pid + "/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 parentOf(const QString& pid)
+{
+    const QByteArray stat = procFile(pid, "stat");
+    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
+// The command line of the mplayer that a tool of ours runs.
+QList<QByteArray> ourMPlayerArguments()
+{
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        if (procFile(pid, "comm").trimmed() != "mplayer")
+            continue;
+        const QString tool = QString::number(parentOf(pid));
+        if (parentOf(tool) == ::getpid())
+            return procFile(pid, "cmdline").split('\0');
+    }
+    return {};
+}
+
+// Waits for the picture size to be announced; the control's display size.
+QSizeF displaySizeOf(NXMPlayerControl& control, const NXBasicMediaNode::Ptr& node)
+{
+    bool willStart = false;
+    NotificationCenter::defaultCenter().addObserver(NXMPlayerControl::kPlaybackWillStart, &control,
+        &control, [&](const Notification&) { willStart = true; });
+    control.startPlaybackWithNode(node);
+    if (!QTest::qWaitFor([&] { return willStart; }, 20000))
+        return {};
+    return { control.flag().videoWidth, control.flag().videoHeight };
+}
+} // namespace
+
+TEST(NXMPlayerControl, PlaysPicturesAtTheirDisplayAspect)
+{
+    ASSERT_EQ(TestDisc::ensure(), QString());
+    const auto dvd
+        = DNDVDNode::dvdNodeWithSourceInfo(NXDVDSourceInfo::sourceInfoWithPath(TestDisc::folder()));
+    ASSERT_TRUE(dvd);
+    dvd->setTitleSelected(1); // the 16:9 title
+    qputenv("QUILLON_PLAYER_AO", "null");
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    struct Case {
+        const char* name;
+        NXBasicMediaNode::Ptr node;
+        bool hasDeinterlacer;
+    };
+    const Case cases[] = {
+        // The disc is NTSC: 720x480 pictures shown 16:9.
+        { "DVD title", dvd->titles().at(1), true },
+        { "MPEG-2 file", std::make_shared<DNFileNode>(PlayerClips::path(PlayerClips::kWideMpeg2)),
+            false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        NXMPlayerControl control(defaults);
+        EXPECT_EQ(displaySizeOf(control, c.node), QSizeF(853, 480));
+        const QList<QByteArray> arguments = ourMPlayerArguments();
+        EXPECT_EQ(arguments.count("-vf"), 1) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(arguments.contains(c.hasDeinterlacer ? "yadif=0,screenshot" : "screenshot"))
+            << arguments.join(' ').toStdString();
+        control.stopPlay();
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return !c.node->isPlaying() && !dvd->isPlaying() && ourMPlayerArguments().isEmpty();
+        }));
+    }
+}

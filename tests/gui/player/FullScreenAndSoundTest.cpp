@@ -1,0 +1,138 @@
+// The preview in full screen on a real X server (Xvfb), and its volume as
+// the sound server sees it (a private PulseAudio with a null sink).
+#include "gui/player/PreviewTestSupport.h"
+
+#include "list/NXMediaTableView.h"
+
+#include "platform/UserDefaults.h"
+#include "player/MPlayerVideoRenderer.h"
+#include "player/NXMPlayerControl.h"
+#include "player/NXMPlayerView.h"
+#include "shell/NXAppController.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char* const kInsideX = "FullScreen.DISABLED_InsideX";
+
+bool isGrey(QRgb pixel)
+{
+    return qRed(pixel) > 100 && qRed(pixel) < 160;
+}
+
+// The volume of the first stream playing into the server, as "100%".
+QString streamVolume(const PulseServer& pulse)
+{
+    static const QRegularExpression volume(
+        QStringLiteral("^\\s*Volume:.*?(\\d+)%"), QRegularExpression::MultilineOption);
+    return volume.match(pulse.pactl({ "list", "sink-inputs" })).captured(1);
+}
+
+} // namespace
+
+// The X test runs in a child of this executable: a Qt application keeps the
+// window system it started with.
+TEST(FullScreen, FillsTheScreenShowsTheBarPausesAndLeavesUnderX)
+{
+    XvfbServer x;
+    if (x.display().isEmpty())
+        GTEST_SKIP() << "Xvfb could not be started";
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", x.display());
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--gtest_filter=") + kInsideX, "--gtest_also_run_disabled_tests" });
+    ASSERT_TRUE(child.waitForFinished(60'000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
+
+TEST(FullScreen, DISABLED_InsideX)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("shades.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 8));
+    PreviewWindow main;
+    main.window->addOpenedFiles({ clip });
+    // The profile question that a first file brings up would hold the input.
+    if (main.window->profileChooser())
+        main.window->profileChooser()->reject();
+    main.window->tableView()->selectAll();
+    main.window->playOrStop();
+    ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart));
+    main.window->toggleFullScreen();
+    NXMPlayerView& view = main.view();
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_TRUE(waitUntil([&] {
+        const QImage shown = screen->grabWindow(0).toImage();
+        return view.isFullScreen() && isGrey(shown.pixel(1275, 715)) && isGrey(shown.pixel(200, 5))
+            && isGrey(shown.pixel(5, 700));
+    })) << "the picture fills the 1280x720 screen";
+
+    QTest::mouseMove(&view, QPoint(400, 300));
+    QTest::mouseMove(&view, QPoint(420, 320));
+    EXPECT_TRUE(waitUntil([&] { return view.controlBar() != nullptr; }, 3000))
+        << "a mouse move shows the bar";
+
+    QTest::keyClick(&view, Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return main.player()->isPlayerPuased(); }, 3000));
+    const qint64 pausedAt = main.player()->render()->picture().cacheKey();
+    EXPECT_FALSE(
+        waitUntil([&] { return main.player()->render()->picture().cacheKey() != pausedAt; }, 1000))
+        << "no new picture while paused";
+
+    QTest::keyClick(&view, Qt::Key_Escape);
+    EXPECT_TRUE(main.posted.contains(NXMPlayerControl::kWillExitFullScreenMode));
+    EXPECT_FALSE(view.isFullScreenMode());
+    EXPECT_EQ(view.controlBar(), nullptr);
+    main.player()->stopPlay();
+    ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd));
+}
+
+TEST(MainPreviewSound, VolumeAndMuteReachTheSoundServer)
+{
+    PulseServer pulse;
+    if (pulse.address().isEmpty())
+        GTEST_SKIP() << "PulseAudio could not be started";
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("tone.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 10, true));
+    const QByteArray output = qgetenv("QUILLON_PLAYER_AO");
+    qunsetenv("QUILLON_PLAYER_AO");
+    qputenv("PULSE_SERVER", pulse.address().toUtf8());
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    NXMPlayerControl player(defaults);
+    player.startPlaybackWithParams({ clip, "-identify", "-slave" });
+    struct Step {
+        const char* change;
+        std::function<void()> apply;
+        QString percent;
+    };
+    const Step steps[] = {
+        { "at start", [] {}, "100" },
+        { "set to 50", [&] { player.setVideoVolume(50); }, "50" },
+        { "muted", [&] { player.setMute(true); }, "0" },
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.change);
+        step.apply();
+        EXPECT_TRUE(waitUntil([&] { return streamVolume(pulse) == step.percent; }, 10000))
+            << streamVolume(pulse).toStdString();
+    }
+    player.stopPlay();
+    EXPECT_TRUE(
+        waitUntil([&] { return !player.isPlayerBegin() && streamVolume(pulse).isEmpty(); }));
+    qunsetenv("PULSE_SERVER");
+    qputenv("QUILLON_PLAYER_AO", output);
+}

@@ -1,0 +1,191 @@
+// The main preview with the real player tool: from the main window's Play to
+// the picture, a seek, a snapshot and the end; the picture's place in the
+// view; files that do not play; DVD titles at their display aspect.
+#include "gui/player/PreviewTestSupport.h"
+
+#include "fixtures/TestDisc.h"
+#include "list/NXMediaListModel.h"
+#include "list/NXMediaTableView.h"
+#include "model/DNDVDNode.h"
+#include "model/DNFileNode.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "player/MPlayerVideoRenderer.h"
+#include "player/NXMPlayerControl.h"
+#include "player/NXMPlayerPictureView.h"
+#include "player/NXMPlayerView.h"
+#include "profiles/DNProfileManager.h"
+#include "services/DNSetting.h"
+#include "shell/NXAppController.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+QImage grabPicture(const NXMPlayerView& view)
+{
+    return view.pictureView()->grab().toImage();
+}
+
+// Our tools and their mplayer, zombies aside: the test reaps nothing itself.
+QStringList runningPlayers()
+{
+    QStringList found;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + pid + "/stat");
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QByteArray name
+            = text.mid(text.indexOf('(') + 1, text.lastIndexOf(')') - text.indexOf('(') - 1);
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if ((name == "DORavuzo" || name == "mplayer") && fields.value(0) != "Z"
+            && fields.value(1).toLongLong() == ::getpid())
+            found << QString::fromUtf8(name);
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
+{
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("shades été.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 5));
+    const QString shots = folder.filePath("shots");
+    QDir().mkpath(shots);
+    QFile mine(shots + "/shot0001.png");
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly) && mine.write("not a picture") > 0);
+    mine.close();
+    DNSetting::shareSetting().appSetting().setSnapshotDirectory(shots);
+    {
+        PreviewWindow main;
+        main.window->addOpenedFiles({ clip });
+        ASSERT_EQ(main.window->mediaNodes().size(), 1U);
+        const auto node = main.window->mediaNodes().front();
+        main.window->tableView()->selectAll();
+        main.window->playOrStop();
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDurationAvailable));
+        const QStringList startOrder { NXMPlayerControl::kPlaybackWillStart,
+            NXMPlayerControl::kPlaybackDidStart, NXMPlayerControl::kPlaybackDurationAvailable };
+        QStringList starts = main.posted;
+        starts.removeIf([&](const QString& name) { return !startOrder.contains(name); });
+        EXPECT_EQ(starts.join(", ").toStdString(), startOrder.join(", ").toStdString());
+        EXPECT_TRUE(node->isPlaying());
+        const QModelIndex row = main.window->listModel()->index(0, 0);
+        EXPECT_TRUE(row.data(Qt::FontRole).value<QFont>().bold()) << "the playing mark";
+
+        ASSERT_TRUE(waitUntil([&] { return main.player()->currentPlaybackTime() >= 2; }));
+        main.player()->seekToDuration(3);
+        const QRectF picture = main.player()->render()->curTextureFrame();
+        EXPECT_TRUE(waitUntil(
+            [&] { return PreviewClips::secondShown(grabPicture(main.view()), picture) == 3; },
+            1000));
+        EXPECT_TRUE(main.window->playbackTimeLabel()->text().endsWith("/ 00:00:05"));
+
+        main.player()->getSnapshotAtCurrentTime();
+        EXPECT_TRUE(waitUntil([&] { return QFile::exists(shots + "/shot0002.png"); }, 5000));
+        QFile kept(shots + "/shot0001.png");
+        EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "not a picture");
+
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd));
+        EXPECT_FALSE(node->isPlaying());
+        EXPECT_FALSE(main.player()->isPlayerBegin());
+
+        // Quit while the next playback runs.
+        main.window->playOrStop();
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart, 2));
+    }
+    EXPECT_TRUE(waitUntil([] { return runningPlayers().isEmpty(); }, 3000))
+        << runningPlayers().join(' ').toStdString();
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// A 1920x1080 picture in a 640x480 view is painted in (0, 60, 640, 360).
+TEST(MainPreview, PaintsThePictureFittedAndCentred)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("white.mp4");
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "color=white:size=1920x1080:rate=10:duration=1",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    NXMPlayerControl player(defaults);
+    NXMPlayerView view(*player.render());
+    view.setDelegate(&player);
+    player.setSurface(&view);
+    view.show();
+    player.adjust(QRectF(0, 0, 640, 480));
+    QStringList posted;
+    NotificationCenter::defaultCenter().addObserver(
+        {}, &player, &view, [&](const Notification& note) { posted << note.name; });
+    player.startPlaybackWithParams({ clip, "-identify", "-slave", "-nosound", "-loop", "0" });
+    ASSERT_TRUE(waitUntil([&] { return posted.contains(NXMPlayerControl::kPlaybackDidStart); }));
+    EXPECT_EQ(player.render()->curTextureFrame(), QRectF(0, 60, 640, 360));
+    ASSERT_TRUE(waitUntil([&] { return qRed(grabPicture(view).pixel(320, 240)) > 200; }));
+    const QImage painted = grabPicture(view);
+    ASSERT_EQ(painted.size(), QSize(640, 480));
+    for (const int y : { 0, 59, 420, 479 })
+        EXPECT_LT(qRed(painted.pixel(320, y)), 30) << y;
+    for (const int y : { 61, 240, 418 })
+        EXPECT_GT(qRed(painted.pixel(320, y)), 200) << y;
+    player.stopPlay();
+    ASSERT_TRUE(waitUntil([&] { return posted.contains(NXMPlayerControl::kPlaybackDidEnd); }));
+}
+
+// Bad input: the preview says why, and Play works again.
+TEST(MainPreview, AFileThatDoesNotPlayOrAMissingToolIsSaidAndPlayWorksAgain)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("good.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 1));
+    const QString garbage = folder.filePath("garbage.mp4");
+    QFile bytes(garbage);
+    ASSERT_TRUE(bytes.open(QIODevice::WriteOnly) && bytes.write(QByteArray(65536, '\x5a')) > 0);
+    bytes.close();
+    const QByteArray tools = qgetenv("QUILLON_TOOLS");
+    struct Case {
+        const char* name;
+        QString media;
+        bool toolMissing;
+        QString message;
+    };
+    const Case cases[] = {
+        { "unplayable", garbage, false, "This file cannot be played." },
+        { "tool missing", clip, true, "The player cannot be started; it is missing or broken." },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        PreviewWindow main;
+        if (c.toolMissing)
+            qputenv("QUILLON_TOOLS", folder.filePath("empty").toUtf8());
+        main.window->playNode(std::make_shared<DNFileNode>(c.media));
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd));
+        EXPECT_TRUE(main.window->previewMessage()->isVisible());
+        EXPECT_EQ(main.window->previewMessage()->text(), c.message);
+        EXPECT_FALSE(main.player()->isPlayerBegin());
+        qputenv("QUILLON_TOOLS", tools);
+        if (tools.isEmpty())
+            qunsetenv("QUILLON_TOOLS");
+        main.window->playNode(std::make_shared<DNFileNode>(clip));
+        EXPECT_FALSE(main.window->previewMessage()->isVisible());
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart));
+        main.player()->stopPlay();
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd, 2));
+    }
+}
