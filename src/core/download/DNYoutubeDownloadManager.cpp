@@ -377,11 +377,13 @@ void DNYoutubeDownloadManager::finishPart()
 
 void DNYoutubeDownloadManager::failJob(const QString& reason)
 {
-    DNYoutubeNode& node = currentNode();
-    DNLog(QStringLiteral("Download of \"%1\" failed: %2").arg(node.youtubeLink().title, reason));
-    node.setState(DNYoutubeNodeState::Failed);
-    emit downloadFailed(&node, reason);
+    const NodePointer node = m_downloadJobs.first().node;
+    DNLog(QStringLiteral("Download of \"%1\" failed: %2").arg(node->youtubeLink().title, reason));
+    node->setState(DNYoutubeNodeState::Failed);
     finishJob();
+    // Told once the job has left the queue: a receiver that runs an event loop
+    // (a dialog) may stop or skip jobs meanwhile.
+    emit downloadFailed(node.get(), reason);
 }
 
 void DNYoutubeDownloadManager::finishJob()

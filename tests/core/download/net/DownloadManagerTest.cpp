@@ -254,6 +254,22 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLoseNothingAndNotifyNothing)
     }
 }
 
+TEST_F(DownloadManagerTest, StopAllFromTheFailureReportLeavesAnEmptyQueue)
+{
+    // A failure shown in a dialog runs an event loop in which Stop All can be pressed.
+    QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,
+        [this](DNYoutubeNode*, const QString&) { m_manager.stopAllDownload(); });
+    const auto failing = node("/gone", "missing.mp4");
+    const auto queued = node("/next", "v240.mp4");
+    ASSERT_TRUE(m_manager.addJob(failing, m_output.path()));
+    ASSERT_TRUE(m_manager.addJob(queued, m_output.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failing->state() == DNYoutubeNodeState::Failed; }));
+    QTest::qWait(200);
+    EXPECT_EQ(queued->state(), DNYoutubeNodeState::New);
+    EXPECT_TRUE(m_manager.downloadJobs().isEmpty());
+    EXPECT_FALSE(m_manager.isDownloading());
+}
+
 TEST_F(DownloadManagerTest, SkipStopAllAndTheDelayBeforeTheNextJob)
 {
     // Two quick jobs: the second starts one delay after the first ended.
