@@ -176,8 +176,7 @@ void DNYoutubeParseController::displayPanelWithWindow(QWidget* window)
     m_indexOfSelect = -1;
     m_model->reload();
     m_youtubeURLAddress->clear();
-    m_cover = defaultCover();
-    m_imageView->setPixmap(QPixmap::fromImage(m_cover));
+    showDefaultCover();
     if (window && parentWidget() != window)
         setParent(window, windowFlags());
     open();
@@ -268,6 +267,8 @@ void DNYoutubeParseController::finishedAnalysis(const std::optional<DNYoutubeLin
     m_progressIndicator->stopAnimation();
     m_progressIndicator->hide();
     m_indexOfSelect = -1;
+    // The page before's cover never goes on with this one.
+    showDefaultCover();
     if (m_currentLinkNode && !m_currentLinkNode->videosSegments.isEmpty()) {
         m_indexOfSelect
             = DNYoutubeParser::foundBestOneForApplePlatform(m_currentLinkNode->videosSegments);
@@ -294,6 +295,12 @@ void DNYoutubeParseController::startCoverLoad(const QString& url)
         onMainThread(sheet,
             [generation, bytes](DNYoutubeParseController& to) { to.showCover(generation, bytes); });
     });
+}
+
+void DNYoutubeParseController::showDefaultCover()
+{
+    m_cover = defaultCover();
+    m_imageView->setPixmap(QPixmap::fromImage(m_cover));
 }
 
 void DNYoutubeParseController::showCover(quint64 generation, const QByteArray& bytes)

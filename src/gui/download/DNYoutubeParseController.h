@@ -80,6 +80,7 @@ private:
     void startAnalysis(const QString& url);
     void cancelAnalysis();
     void startCoverLoad(const QString& url);
+    void showDefaultCover();
     void showCover(quint64 generation, const QByteArray& bytes);
     void selectionChanged();
     void selectRow(qsizetype row);

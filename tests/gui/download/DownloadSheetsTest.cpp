@@ -135,6 +135,20 @@ TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
     EXPECT_FALSE(log.contains("Again: "));
 }
 
+TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)
+{
+    DNYoutubeLinkNode page;
+    page.videosSegments
+        = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
+    page.covers = { site.url("/media/poster.jpg").toString(), {} };
+    sheet.finishedAnalysis(page);
+    const QImage poster(VideoSite::mediaPath("poster.jpg"));
+    ASSERT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+    page.covers = { {}, {} };
+    sheet.finishedAnalysis(page);
+    EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
+}
+
 TEST_F(SheetOnSite, ShortLinkIsAnalysedAsTheWatchPage)
 {
     UserDefaults& defaults = UserDefaults::standard();
