@@ -1,6 +1,7 @@
 #include "download/DNYoutubeDownloadManager.h"
 
 #include "download/DNYoutubeDownloader.h"
+#include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
@@ -253,7 +254,8 @@ void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamReque
     request->setDidFailSelector("requestDidFailed");
     request->setTempFileDownloadDir(AppPaths::downloadsFolder());
     request->setAllowResumeForFileDownloads(true);
-    DNYoutubeApplyProxy(*request, DNSetting::shareSetting().downloadSetting());
+    DNYoutubeApplyProxy(
+        *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     QString problem;
     if (!request->preparePartialFile(&problem)) {
         failJob(problem);

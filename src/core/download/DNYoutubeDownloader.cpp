@@ -1,7 +1,6 @@
 #include "download/DNYoutubeDownloader.h"
 
 #include "download/DNYoutubeFileNames.h"
-#include "services/NXVideoDownloadSetting.h"
 
 #include <QDir>
 #include <QFile>
@@ -198,15 +197,4 @@ QString NXYoutubeAudioDownloader::streamIdentity() const
     const DNYoutubeLinkNode& link = youtubeNode()->youtubeLink();
     return QStringLiteral("page: %1\nstream: audio\nsize: %2\n")
         .arg(link.sourceURL, byteCount(link.audioStreamSize));
-}
-
-// --- proxy -----------------------------------------------------------------------
-
-void DNYoutubeApplyProxy(NXHTTPRequest& request, const NXVideoDownloadSetting& setting)
-{
-    if (!setting.isProxyEnabled() || setting.proxyAddress().isEmpty())
-        return;
-    request.setProxyHost(setting.proxyAddress());
-    if (!setting.proxyPort().isEmpty())
-        request.setProxyPort(setting.proxyPort().toInt());
 }

@@ -1,5 +1,6 @@
 #include "download/OnlineVideoLibrary.h"
 
+#include "download/DNYoutubeProxy.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
@@ -329,10 +330,7 @@ double OnlineVideoLibrary::headContentLength(const OnlineVideoStream& stream)
     request->setRequestMethod(QStringLiteral("HEAD"));
     for (auto header = stream.httpHeaders.cbegin(); header != stream.httpHeaders.cend(); ++header)
         request->addRequestHeader(header.key(), header.value());
-    if (const qsizetype colon = m_proxy.lastIndexOf(QLatin1Char(':')); colon > 0) {
-        request->setProxyHost(m_proxy.left(colon));
-        request->setProxyPort(m_proxy.mid(colon + 1).toInt());
-    }
+    DNYoutubeApplyProxy(*request, m_proxy);
     request->setTimeOutSeconds(15);
     const CancelScope cancelScope(m_cancel.get(), [request] { request->cancel(); });
     request->startSynchronous();

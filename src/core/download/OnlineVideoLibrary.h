@@ -48,7 +48,7 @@ public:
     QString getVersion() const;
     // True when the program runs.
     bool initialize();
-    // "host:port" of an HTTP proxy for the analysis and the size requests.
+    // "host:port" of an HTTP proxy for the analysis and the size requests; "" for none.
     void setProxy(const QString& hostAndPort);
     // The page's record, or nothing: the program failed, was stopped, ran out
     // of time, printed too much or printed no usable record (the reason is logged).

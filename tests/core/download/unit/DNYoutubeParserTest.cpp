@@ -1,6 +1,8 @@
 #include "download/DNYoutubeParser.h"
 #include "download/OnlineVideoLibrary.h"
 #include "platform/UserDefaults.h"
+#include "services/DNSetting.h"
+#include "services/NXVideoDownloadSetting.h"
 
 #include "core/download/DownloadTestSupport.h"
 
@@ -208,6 +210,41 @@ TEST(DNYoutubeParser, FailuresAreLogged)
         EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program));
         EXPECT_TRUE(logText().contains(test.logged)) << test.logged;
     }
+}
+
+TEST(DNYoutubeParser, TheAnalysisTakesTheProxyOnlyWithAHostAndAPort)
+{
+    struct ProxyCase {
+        const char* address;
+        const char* port;
+        const char* argument; // "" for none
+    };
+    const ProxyCase cases[] = {
+        { " 127.0.0.1 ", " 3128 ", "--proxy http://127.0.0.1:3128 --" },
+        { "", "3128", "" },
+        { "127.0.0.1", "", "" },
+    };
+    QTemporaryDir folder;
+    const QString arguments = folder.filePath("arguments");
+    const QString program = writeFakeYtDlp(
+        folder.path(), "2023.03.04", QString("echo \"$@\" > '%1'; exit 1").arg(arguments));
+    NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
+    setting.setIsProxyEnabled(true);
+    for (const ProxyCase& test : cases) {
+        setting.setProxyAddress(test.address);
+        setting.setProxyPort(test.port);
+        DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program);
+        QFile file(arguments);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString line = QString::fromUtf8(file.readAll());
+        if (*test.argument)
+            EXPECT_TRUE(line.contains(test.argument)) << line.toStdString();
+        else
+            EXPECT_FALSE(line.contains("--proxy")) << line.toStdString();
+    }
+    setting.setIsProxyEnabled(false);
+    setting.setProxyAddress({});
+    setting.setProxyPort({});
 }
 
 // A system yt-dlp first on PATH for the duration of a test.
