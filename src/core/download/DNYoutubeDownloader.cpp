@@ -151,12 +151,11 @@ QString DNYoutubeDownloader::streamIdentity() const
     if (!selected)
         return {};
     // The variant's own bytes, without the audio the analysis added to its size.
+    // One substitution pass: an address's "%2F" is not a place for the next value.
     return QStringLiteral("page: %1\nstream: video %2P %3 %4 part %5\nsize: %6\n")
-        .arg(node.youtubeLink().sourceURL)
-        .arg(selected->resolution)
-        .arg(selected->containerFormat, selected->videoFormat)
-        .arg(m_videoURLIndex + 1)
-        .arg(byteCount(selected->videoSize - node.youtubeLink().audioStreamSize));
+        .arg(node.youtubeLink().sourceURL, QString::number(selected->resolution),
+            selected->containerFormat, selected->videoFormat, QString::number(m_videoURLIndex + 1),
+            byteCount(selected->videoSize - node.youtubeLink().audioStreamSize));
 }
 
 // --- NXYoutubeAudioDownloader ----------------------------------------------------

@@ -294,8 +294,7 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
     }
     if (expired) {
         DNLog(QStringLiteral("yt-dlp: analysis of %1 stopped after %2 s")
-                  .arg(url)
-                  .arg(m_timeLimit.count() / 1000.0));
+                  .arg(url, QString::number(m_timeLimit.count() / 1000.0)));
         return std::nullopt;
     }
     if (size >= kMaxOutputBytes) {
