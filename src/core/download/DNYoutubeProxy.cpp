@@ -10,7 +10,7 @@ QString DNYoutubeProxyAddress(const NXVideoDownloadSetting& setting)
     const int port = setting.proxyPort().trimmed().toInt(&isNumber);
     if (!setting.isProxyEnabled() || host.isEmpty() || !isNumber || port < 1 || port > 65535)
         return {};
-    return QStringLiteral("%1:%2").arg(host).arg(port);
+    return host + QLatin1Char(':') + QString::number(port);
 }
 
 void DNYoutubeApplyProxy(NXHTTPRequest& request, const QString& hostAndPort)
