@@ -267,9 +267,9 @@ void DNYoutubeParseController::finishedAnalysis(const std::optional<DNYoutubeLin
     m_progressIndicator->stopAnimation();
     m_progressIndicator->hide();
     m_indexOfSelect = -1;
-    // The page before's cover never goes on with this one.
-    showDefaultCover();
     if (m_currentLinkNode && !m_currentLinkNode->videosSegments.isEmpty()) {
+        // The page before's cover never goes on with this one.
+        showDefaultCover();
         m_indexOfSelect
             = DNYoutubeParser::foundBestOneForApplePlatform(m_currentLinkNode->videosSegments);
         m_currentLinkNode->videosSegments[m_indexOfSelect].isSelected = true;
