@@ -2,12 +2,12 @@
 // resume, failures, the queue, the proxy, and ffmpeg merging the streams.
 #include "VideoSite.h"
 
+#include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeDownloadManager.h"
 #include "fixtures/MediaFacts.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
-#include "services/DNSetting.h"
 
 #include "server/TestProxy.h"
 
@@ -306,12 +306,10 @@ TEST_F(DownloadManagerTest, TheProxySettingCarriesTheStreamRequests)
 {
     TestProxy proxy(TestProxy::Kind::Http);
     ASSERT_TRUE(proxy.start());
-    NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
-    setting.setIsProxyEnabled(true);
-    setting.setProxyAddress("127.0.0.1");
-    setting.setProxyPort(QString::number(proxy.port()));
-    run({ node("/proxied", "v480.mp4") });
-    setting.setIsProxyEnabled(false);
+    {
+        const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+        run({ node("/proxied", "v480.mp4") });
+    }
     EXPECT_EQ(joined(proxy.log()), "GET " + m_site.url("/media/v480.mp4").toString().toStdString());
     EXPECT_EQ(m_events.filter("finished").size(), 1);
 }

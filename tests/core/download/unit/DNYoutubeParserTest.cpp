@@ -1,8 +1,6 @@
 #include "download/DNYoutubeParser.h"
 #include "download/OnlineVideoLibrary.h"
 #include "platform/UserDefaults.h"
-#include "services/DNSetting.h"
-#include "services/NXVideoDownloadSetting.h"
 
 #include "core/download/DownloadTestSupport.h"
 
@@ -228,11 +226,8 @@ TEST(DNYoutubeParser, TheAnalysisTakesTheProxyOnlyWithAHostAndAPort)
     const QString arguments = folder.filePath("arguments");
     const QString program = writeFakeYtDlp(
         folder.path(), "2023.03.04", QString("echo \"$@\" > '%1'; exit 1").arg(arguments));
-    NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
-    setting.setIsProxyEnabled(true);
     for (const ProxyCase& test : cases) {
-        setting.setProxyAddress(test.address);
-        setting.setProxyPort(test.port);
+        const DownloadProxySetting proxied(test.address, test.port);
         DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program);
         QFile file(arguments);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -242,9 +237,6 @@ TEST(DNYoutubeParser, TheAnalysisTakesTheProxyOnlyWithAHostAndAPort)
         else
             EXPECT_FALSE(line.contains("--proxy")) << line.toStdString();
     }
-    setting.setIsProxyEnabled(false);
-    setting.setProxyAddress({});
-    setting.setProxyPort({});
 }
 
 // A system yt-dlp first on PATH for the duration of a test.
