@@ -2,7 +2,6 @@
 
 #include "download/DNYoutubeFileNames.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -179,9 +178,7 @@ NXYoutubeAudioDownloader::NXYoutubeAudioDownloader(std::shared_ptr<DNYoutubeNode
 void NXYoutubeAudioDownloader::setOutPutDir(const QString& folder)
 {
     DNYoutubeNode& node = *youtubeNode();
-    // tempAudioFile() names the file in the folder of the path it is given.
-    node.setTempAudioFile(DNYoutubeFileNames::tempAudioFile(
-        QDir(folder).filePath(QStringLiteral(".")), node.youtubeLink().title));
+    node.setTempAudioFile(DNYoutubeFileNames::tempAudioFile(folder, node.youtubeLink().title));
     setDownloadDestinationPath(node.tempAudioFile());
 }
 
