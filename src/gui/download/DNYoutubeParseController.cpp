@@ -339,6 +339,10 @@ void DNYoutubeParseController::selectionChanged()
 
 void DNYoutubeParseController::onOK()
 {
+    // What the list shows is what goes on: a newer analysis still running
+    // would replace it after the sheet has ended.
+    if (m_analysis)
+        stopAnalysis();
     accept();
     QTimer::singleShot(250, this, &DNYoutubeParseController::userHaveChoosedWhatHeWant);
 }
@@ -350,16 +354,21 @@ void DNYoutubeParseController::onCancel()
 
 void DNYoutubeParseController::reject()
 {
-    cancelAnalysis();
-    ++m_generation;
+    stopAnalysis();
     m_currentLinkNode.reset();
     m_indexOfSelect = -1;
     m_model->reload();
+    setReady2ClickOK(false);
+    QDialog::reject();
+}
+
+void DNYoutubeParseController::stopAnalysis()
+{
+    cancelAnalysis();
+    ++m_generation;
     m_progressIndicator->stopAnimation();
     m_progressIndicator->hide();
-    setReady2ClickOK(false);
     setInAnalyzingURL(false);
-    QDialog::reject();
 }
 
 DNYoutubeParseController::NodeAndCover DNYoutubeParseController::needDownloadNodeAndCover() const
