@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -188,6 +189,31 @@ TEST(DNYoutubeParser, StoppedAnalysesLeaveNoChild)
         EXPECT_TRUE(hasEnded(pid));
         EXPECT_TRUE(logText().contains("cancelled"));
     }
+}
+
+TEST(DNYoutubeParser, SizeRequestsEndWithTheAnalysisTimeLimit)
+{
+    QTcpServer silent; // takes connections and never answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QJsonArray formats;
+    for (const QString name : { "a", "b", "c" }) {
+        QJsonObject sizeless = format("mp4", "avc1", "mp4a.40.2", 360, 0, name);
+        sizeless.insert(
+            "url", QString("http://127.0.0.1:%1/%2.mp4").arg(silent.serverPort()).arg(name));
+        formats.append(sizeless);
+    }
+    QTemporaryDir folder;
+    QFile json(folder.filePath("page.json"));
+    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+    json.write(page(formats));
+    json.close();
+    const QString program
+        = writeFakeYtDlp(folder.path(), "2023.03.04", "cat '" + json.fileName() + "'");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource(
+        "http://site/v", program, {}, std::chrono::milliseconds(1000)));
+    EXPECT_LT(clock.elapsed(), 5000);
 }
 
 TEST(DNYoutubeParser, FailuresAreLogged)
