@@ -320,6 +320,12 @@ TEST_F(DownloadManagerTest, DownloadOneMergesTheDashPage)
     if (!QFileInfo(tool).isExecutable())
         GTEST_SKIP() << "download-one is not built";
     QProcess process;
+    // A data folder of its own: the tool starts its log over there, and this
+    // process's log stays where the later tests read it.
+    const QTemporaryDir data;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", data.path());
+    process.setProcessEnvironment(environment);
     process.start(tool, { m_site.url("/dash.html").toString(), "--output", m_output.path() });
     ASSERT_TRUE(process.waitForFinished(60000));
     const QString printed = QString::fromUtf8(process.readAllStandardOutput());
