@@ -1,6 +1,7 @@
 #include "download/DNYoutubeDownloadManager.h"
 
 #include "download/DNYoutubeDownloader.h"
+#include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
@@ -253,7 +254,8 @@ void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamReque
     request->setDidFailSelector("requestDidFailed");
     request->setTempFileDownloadDir(AppPaths::downloadsFolder());
     request->setAllowResumeForFileDownloads(true);
-    DNYoutubeApplyProxy(*request, DNSetting::shareSetting().downloadSetting());
+    DNYoutubeApplyProxy(
+        *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     QString problem;
     if (!request->preparePartialFile(&problem)) {
         failJob(problem);
@@ -377,11 +379,13 @@ void DNYoutubeDownloadManager::finishPart()
 
 void DNYoutubeDownloadManager::failJob(const QString& reason)
 {
-    DNYoutubeNode& node = currentNode();
-    DNLog(QStringLiteral("Download of \"%1\" failed: %2").arg(node.youtubeLink().title, reason));
-    node.setState(DNYoutubeNodeState::Failed);
-    emit downloadFailed(&node, reason);
+    const NodePointer node = m_downloadJobs.first().node;
+    DNLog(QStringLiteral("Download of \"%1\" failed: %2").arg(node->youtubeLink().title, reason));
+    node->setState(DNYoutubeNodeState::Failed);
     finishJob();
+    // Told once the job has left the queue: a receiver that runs an event loop
+    // (a dialog) may stop or skip jobs meanwhile.
+    emit downloadFailed(node.get(), reason);
 }
 
 void DNYoutubeDownloadManager::finishJob()

@@ -70,7 +70,7 @@ public:
     Q_INVOKABLE void requestDidReceiveBytes(NXHTTPRequest* request, qint64 bytes);
 
 signals:
-    // A job ended in state 4; the reason is also in the log.
+    // A job ended in state 4 and left the queue; the reason is also in the log.
     void downloadFailed(DNYoutubeNode* node, const QString& reason);
 
 private:

@@ -1,9 +1,7 @@
 #include "download/DNYoutubeDownloader.h"
 
 #include "download/DNYoutubeFileNames.h"
-#include "services/NXVideoDownloadSetting.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -152,12 +150,11 @@ QString DNYoutubeDownloader::streamIdentity() const
     if (!selected)
         return {};
     // The variant's own bytes, without the audio the analysis added to its size.
+    // One substitution pass: an address's "%2F" is not a place for the next value.
     return QStringLiteral("page: %1\nstream: video %2P %3 %4 part %5\nsize: %6\n")
-        .arg(node.youtubeLink().sourceURL)
-        .arg(selected->resolution)
-        .arg(selected->containerFormat, selected->videoFormat)
-        .arg(m_videoURLIndex + 1)
-        .arg(byteCount(selected->videoSize - node.youtubeLink().audioStreamSize));
+        .arg(node.youtubeLink().sourceURL, QString::number(selected->resolution),
+            selected->containerFormat, selected->videoFormat, QString::number(m_videoURLIndex + 1),
+            byteCount(selected->videoSize - node.youtubeLink().audioStreamSize));
 }
 
 // --- NXYoutubeAudioDownloader ----------------------------------------------------
@@ -181,9 +178,7 @@ NXYoutubeAudioDownloader::NXYoutubeAudioDownloader(std::shared_ptr<DNYoutubeNode
 void NXYoutubeAudioDownloader::setOutPutDir(const QString& folder)
 {
     DNYoutubeNode& node = *youtubeNode();
-    // tempAudioFile() names the file in the folder of the path it is given.
-    node.setTempAudioFile(DNYoutubeFileNames::tempAudioFile(
-        QDir(folder).filePath(QStringLiteral(".")), node.youtubeLink().title));
+    node.setTempAudioFile(DNYoutubeFileNames::tempAudioFile(folder, node.youtubeLink().title));
     setDownloadDestinationPath(node.tempAudioFile());
 }
 
@@ -198,15 +193,4 @@ QString NXYoutubeAudioDownloader::streamIdentity() const
     const DNYoutubeLinkNode& link = youtubeNode()->youtubeLink();
     return QStringLiteral("page: %1\nstream: audio\nsize: %2\n")
         .arg(link.sourceURL, byteCount(link.audioStreamSize));
-}
-
-// --- proxy -----------------------------------------------------------------------
-
-void DNYoutubeApplyProxy(NXHTTPRequest& request, const NXVideoDownloadSetting& setting)
-{
-    if (!setting.isProxyEnabled() || setting.proxyAddress().isEmpty())
-        return;
-    request.setProxyHost(setting.proxyAddress());
-    if (!setting.proxyPort().isEmpty())
-        request.setProxyPort(setting.proxyPort().toInt());
 }

@@ -7,8 +7,6 @@
 
 #include <memory>
 
-class NXVideoDownloadSetting;
-
 // One stream of a download job as a request: the job it works for, its
 // partial file in the Downloads folder, and the record beside that file that
 // says which stream the bytes belong to. The partial keeps the plain name, so
@@ -83,6 +81,3 @@ protected:
     QString partialFileName() const override;
     QString streamIdentity() const override;
 };
-
-// The download settings' proxy on `request`, when the proxy is on and has an address.
-void DNYoutubeApplyProxy(NXHTTPRequest& request, const NXVideoDownloadSetting& setting);

@@ -3,8 +3,6 @@
 #include "platform/AppPaths.h"
 #include "services/DNHelpers.h"
 
-#include <QFileInfo>
-
 namespace {
 
 // What the longest derived name adds to the title: "[AudioStream]" or
@@ -68,10 +66,10 @@ QString tempVideoFile(
     return DNUniqueFilePath(folder, name, 0);
 }
 
-QString tempAudioFile(const QString& outputFile, const QString& title)
+QString tempAudioFile(const QString& folder, const QString& title)
 {
     const QString name = QStringLiteral("%1[AudioStream].data").arg(DNYoutubeSafeTitle(title));
-    return DNUniqueFilePath(QFileInfo(outputFile).path(), name, 0);
+    return DNUniqueFilePath(folder, name, 0);
 }
 
 QString partialVideoFile(const QString& title, int partIndex, const QString& container)

@@ -21,8 +21,8 @@ QString outputFile(
 // Where the video stream lands before it is merged or moved.
 QString tempVideoFile(
     const QString& folder, const QString& title, int partIndex, const QString& container);
-// The separate audio stream, beside the output file.
-QString tempAudioFile(const QString& outputFile, const QString& title);
+// The separate audio stream, in the output file's folder.
+QString tempAudioFile(const QString& folder, const QString& title);
 // The partial downloads, in the Downloads folder.
 QString partialVideoFile(const QString& title, int partIndex, const QString& container);
 QString partialAudioFile(const QString& title);

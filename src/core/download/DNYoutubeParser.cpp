@@ -1,5 +1,6 @@
 #include "download/DNYoutubeParser.h"
 
+#include "download/DNYoutubeProxy.h"
 #include "download/OnlineVideoLibrary.h"
 #include "platform/AppPaths.h"
 #include "platform/UserDefaults.h"
@@ -132,9 +133,7 @@ std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const
     DNLog(QStringLiteral("Youtube Parser library Version: %1").arg(version));
     if (!library.initialize())
         return std::nullopt;
-    const NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
-    if (setting.isProxyEnabled())
-        library.setProxy(QStringLiteral("%1:%2").arg(setting.proxyAddress(), setting.proxyPort()));
+    library.setProxy(DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     const std::optional<OnlineVideoInfo> info = library.getOnlineVideoInfo(url);
     library.uninstall();
     if (!info || info->errorCode != 0 || info->streams.isEmpty()) {

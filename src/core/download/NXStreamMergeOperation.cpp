@@ -68,9 +68,8 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
         return { false, QStringLiteral("The merge was stopped") };
     return { false,
         QStringLiteral("ffmpeg could not merge the streams into %1 (exit status %2): %3")
-            .arg(destination)
-            .arg(result.signal != 0 ? -result.signal : result.exitCode)
-            .arg(lastLine) };
+            .arg(destination,
+                QString::number(result.signal != 0 ? -result.signal : result.exitCode), lastLine) };
 }
 
 NXStreamMergeOperation::NXStreamMergeOperation()

@@ -1,5 +1,6 @@
 #include "download/OnlineVideoLibrary.h"
 
+#include "download/DNYoutubeProxy.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
@@ -249,6 +250,9 @@ void OnlineVideoLibrary::uninstall()
 
 std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QString& url)
 {
+    // The size requests share the time limit with the program: a server that
+    // never answers them must not hold the analysis for 15 s a stream.
+    const auto deadline = std::chrono::steady_clock::now() + m_timeLimit;
     const std::optional<QByteArray> json = runAnalysis(url);
     if (!json)
         return std::nullopt;
@@ -260,7 +264,7 @@ std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QStr
         DNLog(QStringLiteral("yt-dlp: no usable record for %1").arg(url));
         return std::nullopt;
     }
-    fillUnknownSizes(*info);
+    fillUnknownSizes(*info, deadline);
     return info;
 }
 
@@ -293,8 +297,7 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
     }
     if (expired) {
         DNLog(QStringLiteral("yt-dlp: analysis of %1 stopped after %2 s")
-                  .arg(url)
-                  .arg(m_timeLimit.count() / 1000.0));
+                  .arg(url, QString::number(m_timeLimit.count() / 1000.0)));
         return std::nullopt;
     }
     if (size >= kMaxOutputBytes) {
@@ -311,29 +314,34 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
     return file.readAll();
 }
 
-void OnlineVideoLibrary::fillUnknownSizes(OnlineVideoInfo& info)
+void OnlineVideoLibrary::fillUnknownSizes(
+    OnlineVideoInfo& info, std::chrono::steady_clock::time_point deadline)
 {
     for (OnlineVideoStream& stream : info.streams) {
         if (stream.size > 0)
             continue;
         if (m_cancel && m_cancel->isCancelled())
             return;
-        stream.size = headContentLength(stream);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
+            DNLog(QStringLiteral("yt-dlp: no time left to ask the sizes of the other streams"));
+            return;
+        }
+        stream.size = headContentLength(stream, std::min(kSizeRequestTimeLimit, left));
     }
 }
 
 // The size the server gives for the stream's first URL; 0 when it gives none.
-double OnlineVideoLibrary::headContentLength(const OnlineVideoStream& stream)
+double OnlineVideoLibrary::headContentLength(
+    const OnlineVideoStream& stream, std::chrono::milliseconds timeLimit)
 {
     const auto request = NXHTTPRequest::requestWithURL(QUrl(stream.urls.value(0)));
     request->setRequestMethod(QStringLiteral("HEAD"));
     for (auto header = stream.httpHeaders.cbegin(); header != stream.httpHeaders.cend(); ++header)
         request->addRequestHeader(header.key(), header.value());
-    if (const qsizetype colon = m_proxy.lastIndexOf(QLatin1Char(':')); colon > 0) {
-        request->setProxyHost(m_proxy.left(colon));
-        request->setProxyPort(m_proxy.mid(colon + 1).toInt());
-    }
-    request->setTimeOutSeconds(15);
+    DNYoutubeApplyProxy(*request, m_proxy);
+    request->setTimeOutSeconds(static_cast<double>(timeLimit.count()) / 1000.0);
     const CancelScope cancelScope(m_cancel.get(), [request] { request->cancel(); });
     request->startSynchronous();
     if (!request->error().isNull() || request->responseStatusCode() >= 400)

@@ -38,6 +38,8 @@ public:
     static constexpr std::chrono::milliseconds kTimeLimit { 60000 };
     // An analysis printing more than this is not a page we can use.
     static constexpr qint64 kMaxOutputBytes = 64LL * 1024 * 1024;
+    // One size request at the most; all of them end with the analysis's time limit.
+    static constexpr std::chrono::milliseconds kSizeRequestTimeLimit { 15000 };
 
     explicit OnlineVideoLibrary(QString program, std::shared_ptr<OnlineVideoCancel> cancel = {},
         std::chrono::milliseconds timeLimit = kTimeLimit);
@@ -48,7 +50,7 @@ public:
     QString getVersion() const;
     // True when the program runs.
     bool initialize();
-    // "host:port" of an HTTP proxy for the analysis and the size requests.
+    // "host:port" of an HTTP proxy for the analysis and the size requests; "" for none.
     void setProxy(const QString& hostAndPort);
     // The page's record, or nothing: the program failed, was stopped, ran out
     // of time, printed too much or printed no usable record (the reason is logged).
@@ -59,8 +61,8 @@ public:
 
 private:
     std::optional<QByteArray> runAnalysis(const QString& url);
-    void fillUnknownSizes(OnlineVideoInfo& info);
-    double headContentLength(const OnlineVideoStream& stream);
+    void fillUnknownSizes(OnlineVideoInfo& info, std::chrono::steady_clock::time_point deadline);
+    double headContentLength(const OnlineVideoStream& stream, std::chrono::milliseconds timeLimit);
 
     const QString m_program;
     const std::shared_ptr<OnlineVideoCancel> m_cancel;

@@ -176,8 +176,7 @@ void DNYoutubeParseController::displayPanelWithWindow(QWidget* window)
     m_indexOfSelect = -1;
     m_model->reload();
     m_youtubeURLAddress->clear();
-    m_cover = defaultCover();
-    m_imageView->setPixmap(QPixmap::fromImage(m_cover));
+    showDefaultCover();
     if (window && parentWidget() != window)
         setParent(window, windowFlags());
     open();
@@ -269,6 +268,8 @@ void DNYoutubeParseController::finishedAnalysis(const std::optional<DNYoutubeLin
     m_progressIndicator->hide();
     m_indexOfSelect = -1;
     if (m_currentLinkNode && !m_currentLinkNode->videosSegments.isEmpty()) {
+        // The page before's cover never goes on with this one.
+        showDefaultCover();
         m_indexOfSelect
             = DNYoutubeParser::foundBestOneForApplePlatform(m_currentLinkNode->videosSegments);
         m_currentLinkNode->videosSegments[m_indexOfSelect].isSelected = true;
@@ -294,6 +295,12 @@ void DNYoutubeParseController::startCoverLoad(const QString& url)
         onMainThread(sheet,
             [generation, bytes](DNYoutubeParseController& to) { to.showCover(generation, bytes); });
     });
+}
+
+void DNYoutubeParseController::showDefaultCover()
+{
+    m_cover = defaultCover();
+    m_imageView->setPixmap(QPixmap::fromImage(m_cover));
 }
 
 void DNYoutubeParseController::showCover(quint64 generation, const QByteArray& bytes)
@@ -332,6 +339,10 @@ void DNYoutubeParseController::selectionChanged()
 
 void DNYoutubeParseController::onOK()
 {
+    // What the list shows is what goes on: a newer analysis still running
+    // would replace it after the sheet has ended.
+    if (m_analysis)
+        stopAnalysis();
     accept();
     QTimer::singleShot(250, this, &DNYoutubeParseController::userHaveChoosedWhatHeWant);
 }
@@ -343,16 +354,21 @@ void DNYoutubeParseController::onCancel()
 
 void DNYoutubeParseController::reject()
 {
-    cancelAnalysis();
-    ++m_generation;
+    stopAnalysis();
     m_currentLinkNode.reset();
     m_indexOfSelect = -1;
     m_model->reload();
+    setReady2ClickOK(false);
+    QDialog::reject();
+}
+
+void DNYoutubeParseController::stopAnalysis()
+{
+    cancelAnalysis();
+    ++m_generation;
     m_progressIndicator->stopAnimation();
     m_progressIndicator->hide();
-    setReady2ClickOK(false);
     setInAnalyzingURL(false);
-    QDialog::reject();
 }
 
 DNYoutubeParseController::NodeAndCover DNYoutubeParseController::needDownloadNodeAndCover() const

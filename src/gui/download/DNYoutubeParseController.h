@@ -79,7 +79,10 @@ private:
     void setInAnalyzingURL(bool analysing);
     void startAnalysis(const QString& url);
     void cancelAnalysis();
+    // Cancels the running analysis and drops whatever it or a cover still delivers.
+    void stopAnalysis();
     void startCoverLoad(const QString& url);
+    void showDefaultCover();
     void showCover(quint64 generation, const QByteArray& bytes);
     void selectionChanged();
     void selectRow(qsizetype row);

@@ -3,6 +3,8 @@
 // Helpers shared by the download tests: a stand-in yt-dlp and the log.
 
 #include "platform/AppPaths.h"
+#include "services/DNSetting.h"
+#include "services/NXVideoDownloadSetting.h"
 
 #include <QFile>
 #include <QString>
@@ -31,3 +33,19 @@ inline QString logText()
     QFile log(AppPaths::dataFolder() + QStringLiteral("/Quillon.log"));
     return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
+
+// The download settings' proxy turned on for the life of the object; the
+// settings' defaults come back after it, also when a test stops early.
+class DownloadProxySetting {
+public:
+    DownloadProxySetting(const QString& address, const QString& port)
+    {
+        NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
+        setting.setIsProxyEnabled(true);
+        setting.setProxyAddress(address);
+        setting.setProxyPort(port);
+    }
+    ~DownloadProxySetting() { DNSetting::shareSetting().downloadSetting().resetToDefaults(); }
+    DownloadProxySetting(const DownloadProxySetting&) = delete;
+    DownloadProxySetting& operator=(const DownloadProxySetting&) = delete;
+};

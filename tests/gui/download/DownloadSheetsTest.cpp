@@ -135,6 +135,20 @@ TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
     EXPECT_FALSE(log.contains("Again: "));
 }
 
+TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)
+{
+    DNYoutubeLinkNode page;
+    page.videosSegments
+        = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
+    page.covers = { site.url("/media/poster.jpg").toString(), {} };
+    sheet.finishedAnalysis(page);
+    const QImage poster(VideoSite::mediaPath("poster.jpg"));
+    ASSERT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+    page.covers = { {}, {} };
+    sheet.finishedAnalysis(page);
+    EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
+}
+
 TEST_F(SheetOnSite, ShortLinkIsAnalysedAsTheWatchPage)
 {
     UserDefaults& defaults = UserDefaults::standard();
@@ -154,7 +168,7 @@ TEST_F(SheetOnSite, ShortLinkIsAnalysedAsTheWatchPage)
     EXPECT_TRUE(targets.contains("/watch?v=abc123")) << targets.join(' ').toStdString();
 }
 
-TEST(DNYoutubeParseController, CancelDropsTheLateResultAndLeavesNoChild)
+TEST(DNYoutubeParseController, EndingTheSheetStopsTheAnalysisAndKeepsWhatWasShown)
 {
     QTemporaryDir folder;
     const QString fifo = folder.filePath("pid");
@@ -162,21 +176,34 @@ TEST(DNYoutubeParseController, CancelDropsTheLateResultAndLeavesNoChild)
     writeFakeYtDlp(folder.path(), "2023.03.04", "echo $$ > '" + fifo + "'; exec sleep 30");
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QFile::encodeName(folder.path()) + ":" + path);
-    QWidget window;
-    DNYoutubeParseController sheet;
-    sheet.displayPanelWithWindow(&window);
-    sheet.youtubeURLAddress()->setText("http://127.0.0.1:1/youtu/slow");
-    sheet.userWantAnalyzeURL();
-    QFile pipe(fifo);
-    ASSERT_TRUE(pipe.open(QIODevice::ReadOnly)); // returns once the fake runs
-    const pid_t pid = pipe.readLine().trimmed().toInt();
-    sheet.onCancel();
+    DNYoutubeLinkNode shown;
+    shown.title = "Shown";
+    shown.videosSegments = { { "mp4", "h264", { "http://127.0.0.1:1/v" }, 1e6, 240, false, {} } };
+    const struct {
+        const char* what;
+        void (DNYoutubeParseController::*end)();
+        const char* handedOn; // the title
+    } cases[] = { { "Cancel", &DNYoutubeParseController::onCancel, "" },
+        { "OK", &DNYoutubeParseController::onOK, "Shown" } };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        QWidget window;
+        DNYoutubeParseController sheet;
+        sheet.displayPanelWithWindow(&window);
+        sheet.finishedAnalysis(shown);
+        sheet.youtubeURLAddress()->setText("http://127.0.0.1:1/youtu/slow");
+        sheet.userWantAnalyzeURL();
+        QFile pipe(fifo);
+        ASSERT_TRUE(pipe.open(QIODevice::ReadOnly)); // returns once the fake runs
+        const pid_t pid = pipe.readLine().trimmed().toInt();
+        (sheet.*test.end)();
+        EXPECT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }, 5000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(sheet.needDownloadNodeAndCover().linkNode.title, test.handedOn);
+        EXPECT_FALSE(sheet.isInAnalyzingURL());
+        EXPECT_EQ(sheet.okButton()->isEnabled(), *test.handedOn != 0);
+    }
     qputenv("PATH", path);
-    EXPECT_TRUE(waitUntil([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }, 5000));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(sheet.currentLinkNode());
-    EXPECT_FALSE(sheet.isInAnalyzingURL());
-    EXPECT_FALSE(sheet.okButton()->isEnabled());
 }
 
 struct OptionsPanel {

@@ -2,12 +2,12 @@
 // resume, failures, the queue, the proxy, and ffmpeg merging the streams.
 #include "VideoSite.h"
 
+#include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeDownloadManager.h"
 #include "fixtures/MediaFacts.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
-#include "services/DNSetting.h"
 
 #include "server/TestProxy.h"
 
@@ -188,9 +188,12 @@ TEST_F(DownloadManagerTest, APartialIsResumedOnlyWhenItsRecordNamesTheSamePageAn
         QString page; // in the record
         QByteArray partial;
         QString range; // asked for
+        QString jobPage = "/mine";
     };
-    // A stranger's bytes are dropped; our own whole stream needs no byte more.
+    // A stranger's bytes are dropped, also when our page's address holds a
+    // "%2"; our own whole stream needs no byte more.
     const QList<Case> cases { { "http://elsewhere/", QByteArray(500, 'x'), "" },
+        { m_site.url("/mine240F").toString(), QByteArray(500, 'x'), "", "/mine%2F" },
         { m_site.url("/mine").toString(), media, QString("bytes=%1-").arg(media.size()) } };
     QDir().mkpath(AppPaths::downloadsFolder());
     for (const Case& c : cases) {
@@ -201,7 +204,7 @@ TEST_F(DownloadManagerTest, APartialIsResumedOnlyWhenItsRecordNamesTheSamePageAn
         record.write(("page: " + c.page + "\n" + stream).toUtf8());
         partialFile.close();
         record.close();
-        run({ node("/mine", "av240.mp4") });
+        run({ node(c.jobPage, "av240.mp4") });
         EXPECT_EQ(rangesAsked("av240.mp4").last(), c.range);
         EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media) << c.range.toStdString();
         QFile::remove(m_output.filePath("Clip.mp4"));
@@ -254,6 +257,22 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLoseNothingAndNotifyNothing)
     }
 }
 
+TEST_F(DownloadManagerTest, StopAllFromTheFailureReportLeavesAnEmptyQueue)
+{
+    // A failure shown in a dialog runs an event loop in which Stop All can be pressed.
+    QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,
+        [this](DNYoutubeNode*, const QString&) { m_manager.stopAllDownload(); });
+    const auto failing = node("/gone", "missing.mp4");
+    const auto queued = node("/next", "v240.mp4");
+    ASSERT_TRUE(m_manager.addJob(failing, m_output.path()));
+    ASSERT_TRUE(m_manager.addJob(queued, m_output.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failing->state() == DNYoutubeNodeState::Failed; }));
+    QTest::qWait(200);
+    EXPECT_EQ(queued->state(), DNYoutubeNodeState::New);
+    EXPECT_TRUE(m_manager.downloadJobs().isEmpty());
+    EXPECT_FALSE(m_manager.isDownloading());
+}
+
 TEST_F(DownloadManagerTest, SkipStopAllAndTheDelayBeforeTheNextJob)
 {
     // Two quick jobs: the second starts one delay after the first ended.
@@ -287,12 +306,10 @@ TEST_F(DownloadManagerTest, TheProxySettingCarriesTheStreamRequests)
 {
     TestProxy proxy(TestProxy::Kind::Http);
     ASSERT_TRUE(proxy.start());
-    NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
-    setting.setIsProxyEnabled(true);
-    setting.setProxyAddress("127.0.0.1");
-    setting.setProxyPort(QString::number(proxy.port()));
-    run({ node("/proxied", "v480.mp4") });
-    setting.setIsProxyEnabled(false);
+    {
+        const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+        run({ node("/proxied", "v480.mp4") });
+    }
     EXPECT_EQ(joined(proxy.log()), "GET " + m_site.url("/media/v480.mp4").toString().toStdString());
     EXPECT_EQ(m_events.filter("finished").size(), 1);
 }
@@ -303,6 +320,12 @@ TEST_F(DownloadManagerTest, DownloadOneMergesTheDashPage)
     if (!QFileInfo(tool).isExecutable())
         GTEST_SKIP() << "download-one is not built";
     QProcess process;
+    // A data folder of its own: the tool starts its log over there, and this
+    // process's log stays where the later tests read it.
+    const QTemporaryDir data;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", data.path());
+    process.setProcessEnvironment(environment);
     process.start(tool, { m_site.url("/dash.html").toString(), "--output", m_output.path() });
     ASSERT_TRUE(process.waitForFinished(60000));
     const QString printed = QString::fromUtf8(process.readAllStandardOutput());

@@ -2,7 +2,6 @@
 #include "VideoSite.h"
 
 #include "download/DNYoutubeParser.h"
-#include "services/DNSetting.h"
 
 #include "core/download/DownloadTestSupport.h"
 #include "server/TestProxy.h"
@@ -93,13 +92,10 @@ TEST_F(PageAnalysis, ProxyCarriesTheAnalysisAndTheSizeRequests)
 {
     TestProxy proxy(TestProxy::Kind::Http);
     ASSERT_TRUE(proxy.start());
-    NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
-    setting.setIsProxyEnabled(true);
-    setting.setProxyAddress("127.0.0.1");
-    setting.setProxyPort(QString::number(proxy.port()));
-    const bool analysed = analyse("/two.html").has_value();
-    setting.resetToDefaults();
-    EXPECT_TRUE(analysed);
+    {
+        const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+        EXPECT_TRUE(analyse("/two.html").has_value());
+    }
     const QStringList log = proxy.log();
     EXPECT_TRUE(log.contains("GET " + m_site.url("/two.html").toString()))
         << log.join('\n').toStdString();

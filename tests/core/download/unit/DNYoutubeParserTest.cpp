@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -190,6 +191,31 @@ TEST(DNYoutubeParser, StoppedAnalysesLeaveNoChild)
     }
 }
 
+TEST(DNYoutubeParser, SizeRequestsEndWithTheAnalysisTimeLimit)
+{
+    QTcpServer silent; // takes connections and never answers
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QJsonArray formats;
+    for (const QString name : { "a", "b", "c" }) {
+        QJsonObject sizeless = format("mp4", "avc1", "mp4a.40.2", 360, 0, name);
+        sizeless.insert(
+            "url", QString("http://127.0.0.1:%1/%2.mp4").arg(silent.serverPort()).arg(name));
+        formats.append(sizeless);
+    }
+    QTemporaryDir folder;
+    QFile json(folder.filePath("page.json"));
+    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+    json.write(page(formats));
+    json.close();
+    const QString program
+        = writeFakeYtDlp(folder.path(), "2023.03.04", "cat '" + json.fileName() + "'");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource(
+        "http://site/v", program, {}, std::chrono::milliseconds(1000)));
+    EXPECT_LT(clock.elapsed(), 5000);
+}
+
 TEST(DNYoutubeParser, FailuresAreLogged)
 {
     struct FailureCase {
@@ -207,6 +233,35 @@ TEST(DNYoutubeParser, FailuresAreLogged)
         const QString program = writeFakeYtDlp(folder.path(), "2023.03.04", test.body);
         EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program));
         EXPECT_TRUE(logText().contains(test.logged)) << test.logged;
+    }
+}
+
+TEST(DNYoutubeParser, TheAnalysisTakesTheProxyOnlyWithAHostAndAPort)
+{
+    struct ProxyCase {
+        const char* address;
+        const char* port;
+        const char* argument; // "" for none
+    };
+    const ProxyCase cases[] = {
+        { " 127.0.0.1 ", " 3128 ", "--proxy http://127.0.0.1:3128 --" },
+        { "", "3128", "" },
+        { "127.0.0.1", "", "" },
+    };
+    QTemporaryDir folder;
+    const QString arguments = folder.filePath("arguments");
+    const QString program = writeFakeYtDlp(
+        folder.path(), "2023.03.04", QString("echo \"$@\" > '%1'; exit 1").arg(arguments));
+    for (const ProxyCase& test : cases) {
+        const DownloadProxySetting proxied(test.address, test.port);
+        DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program);
+        QFile file(arguments);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString line = QString::fromUtf8(file.readAll());
+        if (*test.argument)
+            EXPECT_TRUE(line.contains(test.argument)) << line.toStdString();
+        else
+            EXPECT_FALSE(line.contains("--proxy")) << line.toStdString();
     }
 }
 

@@ -56,7 +56,7 @@ TEST(DNYoutubeFileNames, NamesFollowTheSafeTitle)
         const QStringList longest
             = { DNYoutubeFileNames::partialVideoFile(test.title, 9999, "webm"),
                   DNYoutubeFileNames::partialAudioFile(test.title),
-                  DNYoutubeFileNames::tempAudioFile(output, test.title) };
+                  DNYoutubeFileNames::tempAudioFile(folder.path(), test.title) };
         for (const QString& path : longest) {
             QFile file(path + " (99999)");
             EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
