@@ -30,16 +30,23 @@ const QString kNoSoundServer = QStringLiteral("No sound server found: recording 
 
 // What ffmpeg reports on standard output under -progress.
 struct CaptureProgress {
+    int frameRate = 1;
     qint64 frames = 0;
     qint64 dropped = 0;
 
-    void read(const QString& line)
+    // True at the end of a report.
+    bool read(const QString& line)
     {
         if (line.startsWith(QLatin1String("frame=")))
             frames = line.mid(6).toLongLong();
         else if (line.startsWith(QLatin1String("drop_frames=")))
             dropped = line.mid(12).toLongLong();
+        return line.startsWith(QLatin1String("progress="));
     }
+
+    // By the pictures taken: ffmpeg's own output time waits for the sound,
+    // which the server hands over in pieces of up to a second or two.
+    double seconds() const { return double(frames) / frameRate; }
 };
 
 // A recording is good when it holds pictures and ffmpeg ended it cleanly:
@@ -194,18 +201,24 @@ bool DNScreenRecorder::startRecord(const QString& path)
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker = std::thread([this, arguments, path] { runCapture(arguments, path); });
+    m_worker = std::thread([this, arguments, path, frameRate = m_frameRate] {
+        runCapture(arguments, path, frameRate);
+    });
     return true;
 }
 
 // On the worker thread: runs ffmpeg to its end, judges the file and hands the
 // result to the recorder's thread.
-void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path)
+void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path, int frameRate)
 {
     const bool existedBefore = QFileInfo::exists(path);
     CaptureProgress progress;
+    progress.frameRate = frameRate;
     QString lastError;
-    m_runner->setStdoutHandler([&progress](const QString& line) { progress.read(line); });
+    m_runner->setStdoutHandler([this, &progress](const QString& line) {
+        if (progress.read(line))
+            emit recordingProgress(progress.seconds());
+    });
     m_runner->setStderrHandler(
         [&lastError](const QString& line) { lastError = engineReason(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);

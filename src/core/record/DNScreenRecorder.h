@@ -103,6 +103,10 @@ public:
 
 signals:
     void previewFrameReady(const QImage& picture);
+    // The length of picture recorded so far, ten times a second while
+    // recording; the first report comes once ffmpeg has opened its inputs
+    // (the sound server may take a second or more).
+    void recordingProgress(double seconds);
 
 private:
     struct Routing {
@@ -114,7 +118,7 @@ private:
     DNScreenRecorder() = default;
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
-    void runCapture(const QStringList& arguments, const QString& path);
+    void runCapture(const QStringList& arguments, const QString& path, int frameRate);
     void finishRecording(const DNRecordingResult& result);
     void grabPreview();
     // The routing (DNScreenRecorderRouting.cpp).

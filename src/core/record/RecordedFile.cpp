@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -21,6 +22,9 @@ struct PacketFreer {
 
 bool hasRecordedPictures(const QString& path)
 {
+    // A cut-short file is expected here; its complaints would only be noise.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     AVFormatContext* opened = nullptr;
     if (avformat_open_input(
             &opened, QFile::encodeName("file:" + path).constData(), nullptr, nullptr)

@@ -129,12 +129,12 @@ QSize outputSize(const QSize& area, CaptureSessionPreset preset)
 QStringList captureArguments(const CapturePlan& plan)
 {
     // -n: never overwrite a file; -nostdin: we stop ffmpeg with SIGINT, after
-    // which it finishes the file; -progress: frames and drops on standard
-    // output, while standard error carries only errors, the last one being
-    // the reason of a failure. "file:" keeps a path with a colon or a leading
+    // which it finishes the file; -progress: frames, drops and the length
+    // recorded on standard output, ten times a second, while standard error carries only errors,
+    // the last one being the reason of a failure. "file:" keeps a path with a colon or a leading
     // dash from being read as a protocol or an option.
     QStringList words { "-hide_banner", "-nostdin", "-nostats", "-loglevel", "error", "-progress",
-        "pipe:1", "-n" };
+        "pipe:1", "-stats_period", "0.1", "-n" };
     words << audioInput(plan.audioSource) << screenInput(plan) << encoding(plan);
     words << "file:" + QFileInfo(plan.outputPath).absoluteFilePath();
     return words;
