@@ -80,10 +80,12 @@ QString PrivateDisplay::start()
 
 QString PrivateDisplay::showMovingPicture()
 {
-    return play({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30" });
+    return play({ "-an", "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=30" })
+        ? QString()
+        : QStringLiteral("cannot start ffplay");
 }
 
-QString PrivateDisplay::play(const QStringList& inputArguments)
+QProcess* PrivateDisplay::play(const QStringList& arguments)
 {
     auto player = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -93,9 +95,9 @@ QString PrivateDisplay::play(const QStringList& inputArguments)
     player->setStandardOutputFile(QProcess::nullDevice());
     player->start(QStringLiteral("ffplay"),
         QStringList { "-loglevel", "error", "-noborder", "-left", "100", "-top", "100" }
-            + inputArguments);
+            + arguments);
     if (!player->waitForStarted())
-        return player->errorString();
+        return nullptr;
     m_players.push_back(std::move(player));
-    return {};
+    return m_players.back().get();
 }

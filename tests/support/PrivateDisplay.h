@@ -23,9 +23,10 @@ public:
     QString display() const { return m_display; }
     // Shows moving content: 1280x720 at (100,100), 30 frames a second.
     QString showMovingPicture();
-    // Plays ffplay with these input arguments on the display (its sound goes
-    // to the default sound server); returns at once, the reason on failure.
-    QString play(const QStringList& inputArguments);
+    // Plays ffplay with these arguments on the display (its sound goes to the
+    // default sound server) and returns at once: the player, which stays ours,
+    // or nothing when it could not be started.
+    QProcess* play(const QStringList& arguments);
 
 private:
     std::unique_ptr<QProcess> m_server;

@@ -78,9 +78,13 @@ QStringList encoding(const CapturePlan& plan)
         words << "-c:a"
               << "aac";
     // Fragments with an empty index up front: a recording whose ffmpeg was
-    // killed still plays (a plain QuickTime file would lack its index).
+    // killed still plays (a plain QuickTime file would lack its index). Each
+    // finished fragment goes to the disk at once, not when ffmpeg's write
+    // buffer happens to fill.
     words << "-movflags"
-          << "+frag_keyframe+empty_moov";
+          << "+frag_keyframe+empty_moov"
+          << "-flush_packets"
+          << "1";
     return words;
 }
 
