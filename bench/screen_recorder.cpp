@@ -74,6 +74,8 @@ std::optional<Run> throughRecorder(const QString& path, QStringList* command)
             if (seconds >= kSeconds)
                 recorder->stopRecord();
         });
+    // From the start of the recording: making the recorder (which probes the
+    // display once) belongs to opening the recorder window, not to a recording.
     const double start = ourCpuSeconds();
     recorder->startRecord(path);
     const bool ended = QTest::qWaitFor([&keeper] { return keeper.result.has_value(); }, 60000);
