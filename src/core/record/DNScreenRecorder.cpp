@@ -71,6 +71,15 @@ QString failureReason(const ProcessRunner::Result& run, const QString& lastError
     return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
 }
 
+// Low-level diagnostics go to the standard error stream, the reason also to the caller.
+bool reportNoSound(const QString& reason, QString* problem)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(reason));
+    if (problem)
+        *problem = reason;
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<DNScreenRecorder> DNScreenRecorder::create(QString* error)
@@ -142,24 +151,17 @@ void DNScreenRecorder::setMaxScreenInputFramerate(float framesPerSecond)
 bool DNScreenRecorder::setAudioDevice(const QString& uniqueID, QString* problem)
 {
     m_audioSource.clear();
-    if (!PulseAudio::serverReachable()) {
-        std::fprintf(stderr, "%s\n", qPrintable(kNoSoundServer));
-        if (problem)
-            *problem = kNoSoundServer;
-        return false;
-    }
-    m_systemAudioRecord = uniqueID == QLatin1String(kSystemAudioDeviceID);
+    const bool reachable = PulseAudio::serverReachable();
+    m_systemAudioRecord = reachable && uniqueID == QLatin1String(kSystemAudioDeviceID);
+    if (!reachable)
+        return reportNoSound(kNoSoundServer, problem);
     if (m_systemAudioRecord)
         initConnections();
     const AudioCaptureDevice device = audioCaptureDevice(uniqueID);
-    if (device.source.isEmpty()) {
-        const QString reason
-            = QStringLiteral("can not add audio input device: no device \"%1\"").arg(uniqueID);
-        std::fprintf(stderr, "%s\n", qPrintable(reason));
-        if (problem)
-            *problem = reason;
-        return false;
-    }
+    if (device.source.isEmpty())
+        return reportNoSound(
+            QStringLiteral("can not add audio input device: no device \"%1\"").arg(uniqueID),
+            problem);
     m_audioSource = device.source;
     return true;
 }
