@@ -15,7 +15,6 @@ void AudioDevice::Init(const QString& name, bool isInput)
 {
     mName = name;
     mIsInput = isInput;
-    found = false;
     mChannelVolumes.clear();
     if (name.isEmpty())
         return;
@@ -24,7 +23,6 @@ void AudioDevice::Init(const QString& name, bool isInput)
         [&name](const PulseDevice& candidate) { return candidate.name == name; });
     if (device == devices.end())
         return;
-    found = true;
     mChannelVolumes = device->channelVolumes;
 }
 

@@ -19,13 +19,12 @@ struct AudioDevice {
     AudioDevice() = default;
     AudioDevice(const QString& name, bool isInput) { Init(name, isInput); }
 
-    // Reads the device anew; `found` stays false when the server has no such
-    // device (or no server answers).
+    // Reads the device anew; its volumes stay empty when the server has no
+    // such device (or no server answers).
     void Init(const QString& name, bool isInput);
 
     QString mName;
     bool mIsInput = false;
-    bool found = false;
     std::vector<quint32> mChannelVolumes;
 };
 
