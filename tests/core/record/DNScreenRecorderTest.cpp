@@ -249,6 +249,20 @@ TEST_F(RecordingSession, AKilledRecordingStillPlays)
     EXPECT_EQ(facts.stream("video").codecName, "h264");
 }
 
+TEST_F(RecordingSession, AFileThatIsThereIsLeftAlone)
+{
+    const QString path = folder.filePath("mine.mov");
+    QFile mine(path);
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("not a movie");
+    mine.close();
+    const DNRecordingResult result = record(path, 0.5);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.contains("already exists")) << result.reason.toStdString();
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), "not a movie");
+}
+
 // A run that ended while routed (a crash) left its record; the next recorder
 // undoes the routing it describes.
 TEST_F(RecordingSession, ALeftoverRoutingIsUndoneByTheNextRecorder)
