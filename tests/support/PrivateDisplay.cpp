@@ -64,7 +64,9 @@ QString PrivateDisplay::start()
     // Only the write end reaches Xvfb.
     ::fcntl(fds[0], F_SETFD, FD_CLOEXEC);
     m_server = std::make_unique<QProcess>();
-    m_server->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Xvfb reports every display number it found taken on its way.
+    m_server->setStandardOutputFile(QProcess::nullDevice());
+    m_server->setStandardErrorFile(QProcess::nullDevice());
     m_server->start(QStringLiteral("Xvfb"),
         { "-displayfd", QString::number(fds[1]), "-screen", "0", "1920x1080x24", "-nolisten",
             "tcp" });
