@@ -1,0 +1,271 @@
+#include "record/DNScreenRecorder.h"
+
+#include "platform/ProcessRunner.h"
+#include "record/AudioDevice.h"
+#include "record/AudioPassThrough.h"
+#include "record/PulseAudio.h"
+#include "record/RecordedFile.h"
+#include "services/DNLogger.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// ffmpeg writes its last fragment after SIGINT; one that has not ended by
+// then is killed, which the fragmented file survives.
+constexpr std::chrono::milliseconds kStopGrace = 5000ms;
+constexpr int kPreviewIntervalMs = 200;
+const QString kNoSoundServer = QStringLiteral("No sound server found: recording video only.");
+
+// What ffmpeg reports on standard output under -progress.
+struct CaptureProgress {
+    int frameRate = 1;
+    qint64 frames = 0;
+    qint64 dropped = 0;
+
+    // True at the end of a report.
+    bool read(const QString& line)
+    {
+        if (line.startsWith(QLatin1String("frame=")))
+            frames = line.mid(6).toLongLong();
+        else if (line.startsWith(QLatin1String("drop_frames=")))
+            dropped = line.mid(12).toLongLong();
+        return line.startsWith(QLatin1String("progress="));
+    }
+
+    // By the pictures taken: ffmpeg's own output time waits for the sound,
+    // which the server hands over in pieces of up to a second or two.
+    double seconds() const { return double(frames) / frameRate; }
+};
+
+// A recording is good when it holds pictures and ffmpeg ended it cleanly:
+// by itself, or on our stop (255 after SIGINT, or killed after the grace).
+bool endedWell(const ProcessRunner::Result& run)
+{
+    if (run.exitCode == 0)
+        return true;
+    return run.stopped && (run.exitCode == 255 || run.signal == SIGKILL);
+}
+
+QString failureReason(const ProcessRunner::Result& run, const QString& lastError, bool hasPictures)
+{
+    if (!run.started)
+        return run.error;
+    if (!lastError.isEmpty() && !endedWell(run))
+        return lastError;
+    if (run.signal != 0 && !run.stopped)
+        return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
+    if (!hasPictures)
+        return QStringLiteral("nothing was recorded");
+    return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
+}
+
+// Low-level diagnostics go to the standard error stream, the reason also to the caller.
+bool reportNoSound(const QString& reason, QString* problem)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(reason));
+    if (problem)
+        *problem = reason;
+    return false;
+}
+
+} // namespace
+
+std::unique_ptr<DNScreenRecorder> DNScreenRecorder::create(QString* error)
+{
+    std::unique_ptr<DNScreenRecorder> recorder(new DNScreenRecorder);
+    if (!recorder->createCaptureSession(error))
+        return nullptr;
+    undoLeftoverRouting();
+    return recorder;
+}
+
+bool DNScreenRecorder::createCaptureSession(QString* error)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty()) {
+        if (error)
+            *error = QStringLiteral("cannot find ffmpeg, which records the screen");
+        return false;
+    }
+    m_displayID = qEnvironmentVariable("DISPLAY");
+    if (m_displayID.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("cannot open the X display: DISPLAY is not set");
+        return false;
+    }
+    const std::optional<QSize> size = probeDisplaySize(m_displayID, error);
+    if (!size)
+        return false;
+    m_screenSize = *size;
+    m_cropRect = QRect(QPoint(0, 0), m_screenSize);
+    return true;
+}
+
+DNScreenRecorder::~DNScreenRecorder()
+{
+    m_delegate = nullptr;
+    if (m_runner)
+        m_runner->stop();
+    if (m_worker.joinable())
+        m_worker.join();
+    restoreSystemOutputDevice();
+}
+
+void DNScreenRecorder::addCaptureVideoPreview()
+{
+    if (m_previewTimer)
+        return;
+    m_previewTimer = new QTimer(this);
+    connect(m_previewTimer, &QTimer::timeout, this, &DNScreenRecorder::grabPreview);
+    m_previewTimer->start(kPreviewIntervalMs);
+}
+
+void DNScreenRecorder::grabPreview()
+{
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return;
+    QScreen* const screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect region = captureRegion();
+    emit previewFrameReady(
+        screen->grabWindow(0, region.x(), region.y(), region.width(), region.height()).toImage());
+}
+
+void DNScreenRecorder::setMaxScreenInputFramerate(float framesPerSecond)
+{
+    m_frameRate = wholeFrameRate(framesPerSecond);
+}
+
+bool DNScreenRecorder::setAudioDevice(const QString& uniqueID, QString* problem)
+{
+    m_audioSource.clear();
+    const bool reachable = PulseAudio::serverReachable();
+    m_systemAudioRecord = reachable && uniqueID == QLatin1String(kSystemAudioDeviceID);
+    if (!reachable)
+        return reportNoSound(kNoSoundServer, problem);
+    if (m_systemAudioRecord)
+        initConnections();
+    const AudioCaptureDevice device = audioCaptureDevice(uniqueID);
+    if (device.source.isEmpty())
+        return reportNoSound(
+            QStringLiteral("can not add audio input device: no device \"%1\"").arg(uniqueID),
+            problem);
+    m_audioSource = device.source;
+    return true;
+}
+
+void DNScreenRecorder::addDislayInputTocaptureSession(const QString& display, const QRect& cropRect)
+{
+    if (display != m_displayID) {
+        // Another display that cannot be opened is skipped: the crop then
+        // applies to the display we have.
+        const std::optional<QSize> size = probeDisplaySize(display, nullptr);
+        if (size) {
+            m_displayID = display;
+            m_screenSize = *size;
+            setMaxScreenInputFramerate(m_maxFramerate);
+        }
+    }
+    m_cropRect = cropRect;
+}
+
+CapturePlan DNScreenRecorder::capturePlan(const QString& path) const
+{
+    CapturePlan plan;
+    plan.display = m_displayID;
+    plan.area = captureRegion();
+    plan.frameRate = m_frameRate;
+    plan.drawMouse = m_drawMouse;
+    plan.audioSource = m_audioSource;
+    plan.preset = m_preset;
+    plan.outputPath = path;
+    return plan;
+}
+
+bool DNScreenRecorder::startRecord(const QString& path)
+{
+    if (isRecording())
+        return false;
+    const QStringList arguments = captureArguments(capturePlan(path));
+    m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
+    DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
+    m_runner = std::make_unique<ProcessRunner>();
+    m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
+    m_worker = std::thread([this, arguments, path, frameRate = m_frameRate] {
+        runCapture(arguments, path, frameRate);
+    });
+    return true;
+}
+
+// On the worker thread: runs ffmpeg to its end, judges the file and hands the
+// result to the recorder's thread.
+void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path, int frameRate)
+{
+    const bool existedBefore = QFileInfo::exists(path);
+    CaptureProgress progress;
+    progress.frameRate = frameRate;
+    QString lastError;
+    m_runner->setStdoutHandler([this, &progress](const QString& line) {
+        if (progress.read(line))
+            emit recordingProgress(progress.seconds());
+    });
+    m_runner->setStderrHandler(
+        [&lastError](const QString& line) { lastError = engineReason(line); });
+    const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
+    const bool hasPictures = !existedBefore && hasRecordedPictures(path);
+    // ffmpeg -n leaves a file that was there alone; one of ours without a
+    // picture is of no use to anyone.
+    if (!existedBefore && !hasPictures)
+        QFile::remove(path);
+    DNRecordingResult result { path, hasPictures && endedWell(run), {}, progress.frames,
+        progress.dropped };
+    if (!result.succeeded)
+        result.reason = failureReason(run, lastError, hasPictures);
+    QMetaObject::invokeMethod(
+        this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
+}
+
+void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
+{
+    m_worker.join();
+    m_runner.reset();
+    // A recording that ended by itself (a full disk, a failed start) ends the
+    // routing as a stop would: the user must hear the system again.
+    if (m_systemAudioRecord) {
+        restoreSystemOutputDevice();
+        m_systemAudioRecord = false;
+    }
+    DNLog(result.succeeded
+            ? QStringLiteral("The screen recording \"%1\" is finished.").arg(result.path)
+            : QStringLiteral("The screen recording \"%1\" failed: %2")
+                  .arg(result.path, result.reason));
+    if (m_delegate)
+        m_delegate->screenRecorder(*this, result);
+}
+
+void DNScreenRecorder::stopRecord()
+{
+    if (m_runner)
+        m_runner->stop();
+    if (m_systemAudioRecord) {
+        restoreSystemOutputDevice();
+        m_systemAudioRecord = false;
+    }
+}
+
+qint64 DNScreenRecorder::enginePid() const
+{
+    return m_runner ? m_runner->pid() : -1;
+}

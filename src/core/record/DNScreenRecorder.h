@@ -1,0 +1,147 @@
+#pragma once
+
+#include "record/ScreenCapture.h"
+
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class AudioPassThrough;
+class ProcessRunner;
+class QTimer;
+class DNScreenRecorder;
+
+// How one recording ended.
+struct DNRecordingResult {
+    QString path;
+    bool succeeded = false;
+    QString reason; // why it failed, in ffmpeg's words where it gave any
+    qint64 framesRecorded = 0;
+    qint64 framesDropped = 0;
+};
+
+class DNScreenRecorderDelegate {
+public:
+    virtual ~DNScreenRecorderDelegate() = default;
+    // Every recording that was started ends here, good or not, on the
+    // recorder's thread. A file without a single picture has been removed.
+    virtual void screenRecorder(DNScreenRecorder& recorder, const DNRecordingResult& result) = 0;
+};
+
+// One screen recording session on the X display of $DISPLAY: the screen,
+// whole or a region of it (top-left origin, pixels), with at most one sound
+// input, into a QuickTime movie. Each recording is one ffmpeg child run on a
+// worker thread; everything else belongs to the thread that made the recorder.
+//
+// Recording the system's sound routes the sound server's default output into
+// the virtual device for the recording's length (see DNScreenRecorderRouting.cpp).
+class DNScreenRecorder : public QObject {
+    Q_OBJECT
+public:
+    static constexpr float kDefaultFramerate = 24.0f;
+
+    // A recorder for $DISPLAY, or nothing with the reason in `error` (no
+    // display, no ffmpeg). Undoes a sound routing that an earlier run left.
+    static std::unique_ptr<DNScreenRecorder> create(QString* error = nullptr);
+    ~DNScreenRecorder() override;
+
+    void setDelegate(DNScreenRecorderDelegate* delegate) { m_delegate = delegate; }
+
+    // Starts handing out pictures of the region through previewFrameReady,
+    // five a second. Needs a QGuiApplication on that display; without one,
+    // nothing is handed out.
+    void addCaptureVideoPreview();
+    void setSessionPreset(CaptureSessionPreset preset) { m_preset = preset; }
+    // Truncated to a whole number, at least 1. Not stored in maxFramerate().
+    void setMaxScreenInputFramerate(float framesPerSecond);
+    void setCaptureMouseClicks(bool on) { m_drawMouse = on; }
+    // The sound input by capture device ID (see audioCaptureDevices()). The
+    // virtual device's ID routes the system's sound at once. False with the
+    // reason in `problem` when the recording will have no sound.
+    bool setAudioDevice(const QString& uniqueID, QString* problem = nullptr);
+    // Another display (re-read, at maxFramerate()) and the region to record.
+    void addDislayInputTocaptureSession(const QString& display, const QRect& cropRect);
+
+    // Starts recording to `path`; false when a recording runs already. How it
+    // ends, a failed start included, goes to the delegate.
+    bool startRecord(const QString& path);
+    // Asks ffmpeg to finish the file and undoes the sound routing.
+    void stopRecord();
+    bool isRecording() const { return m_worker.joinable(); }
+
+    float maxFramerate() const { return m_maxFramerate; }
+    QString displayID() const { return m_displayID; }
+    QSize screenSize() const { return m_screenSize; }
+    // The area the next recording takes: the region clamped and rounded.
+    QRect captureRegion() const { return captureArea(m_cropRect, m_screenSize); }
+    QString audioSource() const { return m_audioSource; }
+    bool systemAudioRecord() const { return m_systemAudioRecord; }
+    // ffmpeg's program and arguments of the last recording.
+    QStringList lastCommand() const { return m_lastCommand; }
+    // The running ffmpeg's pid, or -1.
+    qint64 enginePid() const;
+
+    // The system-sound routing (DNScreenRecorderRouting.cpp).
+    void initConnections();
+    // 0 when nothing was to undo or all was undone, else 1 (the reason on
+    // standard error); the stashed volumes are not written back when the
+    // default output could not be restored.
+    int restoreSystemOutputDevice();
+    // Undoes a routing that a recorder of an earlier run left behind (it ended
+    // without restoring, e.g. it crashed). Kept for later when no server answers.
+    static void undoLeftoverRouting();
+    // The virtual device's volume for the real output's first two channel
+    // volumes (0.0 to 1.0): their mean, or half volume when that is all but silent.
+    static float virtualDeviceVolume(float left, float right);
+
+signals:
+    void previewFrameReady(const QImage& picture);
+    // The length of picture recorded so far, ten times a second while
+    // recording; the first report comes once ffmpeg has opened its inputs
+    // (the sound server may take a second or more).
+    void recordingProgress(double seconds);
+
+private:
+    struct Routing {
+        QString stashedSink;
+        std::vector<quint32> stashedVolumes;
+        std::optional<quint32> loopbackModule;
+    };
+
+    DNScreenRecorder() = default;
+    bool createCaptureSession(QString* error);
+    CapturePlan capturePlan(const QString& path) const;
+    void runCapture(const QStringList& arguments, const QString& path, int frameRate);
+    void finishRecording(const DNRecordingResult& result);
+    void grabPreview();
+    // The routing (DNScreenRecorderRouting.cpp).
+    std::optional<QString> realOutputSink() const;
+    bool routeInto(const QString& realSink);
+    static void storeRouting(const Routing& routing);
+    static void forgetRouting();
+    static int undoRouting(const Routing& routing);
+
+    DNScreenRecorderDelegate* m_delegate = nullptr;
+    float m_maxFramerate = kDefaultFramerate;
+    int m_frameRate = wholeFrameRate(kDefaultFramerate);
+    QString m_displayID;
+    QSize m_screenSize;
+    QRect m_cropRect;
+    CaptureSessionPreset m_preset = CaptureSessionPreset::Medium;
+    bool m_drawMouse = true;
+    QString m_audioSource;
+    bool m_systemAudioRecord = false;
+    std::optional<Routing> m_routing;
+    std::unique_ptr<AudioPassThrough> mEngine;
+    QStringList m_lastCommand;
+    std::unique_ptr<ProcessRunner> m_runner;
+    std::thread m_worker;
+    QTimer* m_previewTimer = nullptr;
+};

@@ -1,0 +1,188 @@
+// The system-sound routing of DNScreenRecorder: while the system's sound is
+// recorded, the sound server's default output is the virtual device, whose
+// monitor is recorded, and a pass-through plays that monitor on the real
+// output. Everything changed is written down in the user defaults first, so
+// that a run that ends without undoing it (a crash) is undone by the next.
+#include "record/DNScreenRecorder.h"
+
+#include "platform/UserDefaults.h"
+#include "record/AudioDevice.h"
+#include "record/AudioPassThrough.h"
+#include "record/PulseAudio.h"
+
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+const QString kRoutingKey = QStringLiteral("DNScreenRecorderSoundRouting");
+const QString kSinkKey = QStringLiteral("sink");
+const QString kVolumesKey = QStringLiteral("volumes");
+const QString kModuleKey = QStringLiteral("loopbackModule");
+
+QString virtualSink()
+{
+    return QLatin1String(kSystemAudioSinkName);
+}
+
+void complain(const QString& text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+float scalarOf(quint32 volume)
+{
+    return float(volume) / float(PulseAudio::kNormalVolume);
+}
+
+bool hasSink(const QString& name)
+{
+    const std::vector<PulseDevice> sinks = PulseAudio::sinks();
+    return std::any_of(
+        sinks.begin(), sinks.end(), [&name](const PulseDevice& sink) { return sink.name == name; });
+}
+
+} // namespace
+
+float DNScreenRecorder::virtualDeviceVolume(float left, float right)
+{
+    const float volume = (left + right) * 0.5f;
+    return volume < 0.01f ? 0.5f : volume;
+}
+
+// The output the user listens to. The virtual device itself is never taken
+// for it (its monitor would loop into itself): when it is the default
+// already, the first other sink stands in.
+std::optional<QString> DNScreenRecorder::realOutputSink() const
+{
+    const std::optional<QString> current = PulseAudio::defaultSink();
+    if (current && *current != virtualSink())
+        return current;
+    for (const PulseDevice& sink : PulseAudio::sinks()) {
+        if (sink.name != virtualSink())
+            return sink.name;
+    }
+    return std::nullopt;
+}
+
+void DNScreenRecorder::initConnections()
+{
+    if (m_routing)
+        return;
+    if (!hasSink(virtualSink())) {
+        complain(
+            QStringLiteral("The virtual sound device \"%1\" is not installed.").arg(virtualSink()));
+        return;
+    }
+    const std::optional<QString> realSink = realOutputSink();
+    if (!realSink) {
+        complain(QStringLiteral("There is no sound output to pass the system's sound on to."));
+        return;
+    }
+    if (!routeInto(*realSink))
+        restoreSystemOutputDevice();
+}
+
+bool DNScreenRecorder::routeInto(const QString& realSink)
+{
+    const AudioDevice output(realSink, false);
+    m_routing = Routing { realSink, output.mChannelVolumes, std::nullopt };
+    storeRouting(*m_routing);
+    const std::vector<quint32>& volumes = output.mChannelVolumes;
+    const float left = volumes.empty() ? 0.0f : scalarOf(volumes.front());
+    const float right = volumes.size() > 1 ? scalarOf(volumes[1]) : left;
+    const float volume = virtualDeviceVolume(left, right);
+    complain(QStringLiteral("Current Volume: ") + QString::number(volume, 'f', 3));
+    PulseAudio::setSinkVolumes(
+        virtualSink(), { quint32(std::lround(volume * float(PulseAudio::kNormalVolume))) });
+    mEngine = std::make_unique<AudioPassThrough>(virtualSink(), realSink);
+    if (!mEngine->Start())
+        return false;
+    m_routing->loopbackModule = mEngine->moduleIndex();
+    storeRouting(*m_routing);
+    const QString failure = PulseAudio::setDefaultSink(virtualSink());
+    if (!failure.isEmpty())
+        complain(QStringLiteral("cannot make the virtual sound device the default: ") + failure);
+    return failure.isEmpty();
+}
+
+int DNScreenRecorder::restoreSystemOutputDevice()
+{
+    if (!m_routing)
+        return 0;
+    if (mEngine) {
+        mEngine->Stop();
+        mEngine.reset();
+    }
+    m_routing->loopbackModule.reset();
+    const int status = undoRouting(*m_routing);
+    m_routing.reset();
+    return status;
+}
+
+int DNScreenRecorder::undoRouting(const Routing& routing)
+{
+    if (routing.loopbackModule) {
+        const std::vector<PulseModule> modules = PulseAudio::modules();
+        const bool stillOurs
+            = std::any_of(modules.begin(), modules.end(), [&routing](const PulseModule& module) {
+                  return module.index == *routing.loopbackModule
+                      && AudioPassThrough::isOurLoopback(module, virtualSink());
+              });
+        if (stillOurs)
+            PulseAudio::unloadModule(*routing.loopbackModule);
+    }
+    const std::optional<QString> current = PulseAudio::defaultSink();
+    if (!current || *current == virtualSink()) {
+        const QString failure = PulseAudio::setDefaultSink(routing.stashedSink);
+        if (!failure.isEmpty()) {
+            complain(QStringLiteral("cannot restore the sound output: ") + failure);
+            return 1;
+        }
+    }
+    if (!routing.stashedVolumes.empty())
+        PulseAudio::setSinkVolumes(routing.stashedSink, routing.stashedVolumes);
+    forgetRouting();
+    return 0;
+}
+
+void DNScreenRecorder::undoLeftoverRouting()
+{
+    const QVariantMap stored = UserDefaults::standard().value(kRoutingKey).toMap();
+    if (stored.isEmpty() || !PulseAudio::serverReachable())
+        return;
+    Routing routing;
+    routing.stashedSink = stored.value(kSinkKey).toString();
+    for (const QVariant& volume : stored.value(kVolumesKey).toList())
+        routing.stashedVolumes.push_back(volume.toUInt());
+    if (stored.contains(kModuleKey))
+        routing.loopbackModule = stored.value(kModuleKey).toUInt();
+    if (routing.stashedSink.isEmpty()) {
+        forgetRouting();
+        return;
+    }
+    complain(QStringLiteral("Undoing the sound routing a recording left behind."));
+    undoRouting(routing);
+}
+
+void DNScreenRecorder::storeRouting(const Routing& routing)
+{
+    QVariantList volumes;
+    for (const quint32 volume : routing.stashedVolumes)
+        volumes << volume;
+    QVariantMap stored { { kSinkKey, routing.stashedSink }, { kVolumesKey, volumes } };
+    if (routing.loopbackModule)
+        stored.insert(kModuleKey, *routing.loopbackModule);
+    UserDefaults::standard().setValue(kRoutingKey, stored);
+    UserDefaults::standard().synchronize();
+}
+
+void DNScreenRecorder::forgetRouting()
+{
+    UserDefaults::standard().remove(kRoutingKey);
+    UserDefaults::standard().synchronize();
+}

@@ -1,0 +1,154 @@
+#include "record/PulseAudio.h"
+
+#include "platform/ProcessRunner.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+struct PactlAnswer {
+    bool succeeded = false;
+    QByteArray output;
+    QString complaint; // the last line pactl wrote on its standard error
+};
+
+PactlAnswer runPactl(const QStringList& arguments)
+{
+    PactlAnswer answer;
+    ProcessRunner runner;
+    runner.setStdoutHandler([&answer](const QString& line) {
+        answer.output += line.toUtf8();
+        answer.output += '\n';
+    });
+    runner.setStderrHandler([&answer](const QString& line) { answer.complaint = line; });
+    const ProcessRunner::Result result = runner.run(QStringLiteral("pactl"), arguments);
+    answer.succeeded = result.succeeded();
+    if (!result.started)
+        answer.complaint = result.error;
+    else if (!answer.succeeded && answer.complaint.isEmpty())
+        answer.complaint = QStringLiteral("pactl %1 failed").arg(arguments.value(0));
+    return answer;
+}
+
+QString complaintOf(const QStringList& arguments)
+{
+    const PactlAnswer answer = runPactl(arguments);
+    return answer.succeeded ? QString() : answer.complaint;
+}
+
+// The volumes in the order of the device's channel map, the order in which
+// set-sink-volume takes them back (the volume object's keys come sorted).
+std::vector<quint32> channelVolumes(const QJsonObject& device)
+{
+    const QJsonObject volume = device.value(QLatin1String("volume")).toObject();
+    const QStringList channels
+        = device.value(QLatin1String("channel_map")).toString().split(',', Qt::SkipEmptyParts);
+    std::vector<quint32> volumes;
+    for (const QString& channel : channels) {
+        const QJsonValue value = volume.value(channel).toObject().value(QLatin1String("value"));
+        volumes.push_back(static_cast<quint32>(value.toDouble()));
+    }
+    return volumes;
+}
+
+PulseDevice deviceFrom(const QJsonObject& object)
+{
+    PulseDevice device;
+    device.name = object.value(QLatin1String("name")).toString();
+    device.description = object.value(QLatin1String("description")).toString();
+    const QJsonObject properties = object.value(QLatin1String("properties")).toObject();
+    device.isMonitor
+        = properties.value(QLatin1String("device.class")).toString() == QLatin1String("monitor");
+    device.channelVolumes = channelVolumes(object);
+    return device;
+}
+
+} // namespace
+
+namespace PulseAudio {
+
+bool serverReachable()
+{
+    return runPactl({ QStringLiteral("info") }).succeeded;
+}
+
+std::optional<QString> defaultSink()
+{
+    const PactlAnswer answer = runPactl({ QStringLiteral("get-default-sink") });
+    const QString name = QString::fromUtf8(answer.output).trimmed();
+    if (!answer.succeeded || name.isEmpty())
+        return std::nullopt;
+    return name;
+}
+
+std::vector<PulseDevice> sinks()
+{
+    return parseDevices(runPactl({ "-f", "json", "list", "sinks" }).output);
+}
+
+std::vector<PulseDevice> sources()
+{
+    return parseDevices(runPactl({ "-f", "json", "list", "sources" }).output);
+}
+
+std::vector<PulseModule> modules()
+{
+    return parseModules(QString::fromUtf8(runPactl({ "list", "short", "modules" }).output));
+}
+
+QString setDefaultSink(const QString& sink)
+{
+    return complaintOf({ QStringLiteral("set-default-sink"), sink });
+}
+
+QString setSinkVolumes(const QString& sink, const std::vector<quint32>& volumes)
+{
+    QStringList arguments { QStringLiteral("set-sink-volume"), sink };
+    for (const quint32 volume : volumes)
+        arguments << QString::number(volume);
+    return complaintOf(arguments);
+}
+
+std::optional<quint32> loadModule(const QString& name, const QStringList& arguments, QString* error)
+{
+    const PactlAnswer answer
+        = runPactl(QStringList { QStringLiteral("load-module"), name } + arguments);
+    bool isNumber = false;
+    const quint32 index = QString::fromUtf8(answer.output).trimmed().toUInt(&isNumber);
+    if (answer.succeeded && isNumber)
+        return index;
+    if (error)
+        *error = answer.complaint.isEmpty() ? QStringLiteral("no module index") : answer.complaint;
+    return std::nullopt;
+}
+
+QString unloadModule(quint32 index)
+{
+    return complaintOf({ QStringLiteral("unload-module"), QString::number(index) });
+}
+
+std::vector<PulseDevice> parseDevices(const QByteArray& json)
+{
+    std::vector<PulseDevice> devices;
+    const QJsonArray array = QJsonDocument::fromJson(json).array();
+    for (const QJsonValue& value : array)
+        devices.push_back(deviceFrom(value.toObject()));
+    return devices;
+}
+
+std::vector<PulseModule> parseModules(const QString& shortList)
+{
+    std::vector<PulseModule> modules;
+    for (const QString& line : shortList.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split('\t');
+        bool isNumber = false;
+        const quint32 index = fields.value(0).toUInt(&isNumber);
+        if (isNumber && fields.size() >= 2)
+            modules.push_back({ index, fields.at(1), fields.value(2).trimmed() });
+    }
+    return modules;
+}
+
+} // namespace PulseAudio

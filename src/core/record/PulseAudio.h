@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+// The user's sound server, reached through `pactl` (the pulse protocol is
+// spoken by PulseAudio and by PipeWire's pulse server alike). Every call runs
+// one short pactl child on the calling thread. We never start a server: when
+// none answers, every query comes back empty and every change fails.
+
+// One sink (output) or source (input) of the server.
+struct PulseDevice {
+    QString name; // the server's name for it, e.g. "alsa_output.pci-0000_00_1f.3.analog-stereo"
+    QString description; // what the user sees
+    bool isMonitor = false; // a source that carries what a sink plays
+    std::vector<quint32> channelVolumes; // raw volumes per channel; 65536 is 100 %
+};
+
+// A loaded module as `pactl list short modules` shows it.
+struct PulseModule {
+    quint32 index = 0;
+    QString name;
+    QString argument;
+};
+
+namespace PulseAudio {
+
+// The raw volume that stands for 100 %.
+constexpr quint32 kNormalVolume = 65536;
+
+// Whether a server answers (and pactl is installed).
+bool serverReachable();
+// The default sink's name, or nothing when it cannot be read.
+std::optional<QString> defaultSink();
+std::vector<PulseDevice> sinks();
+std::vector<PulseDevice> sources();
+std::vector<PulseModule> modules();
+
+// Changes; each answers pactl's complaint, empty on success.
+QString setDefaultSink(const QString& sink);
+// One raw volume per channel, or one for all channels.
+QString setSinkVolumes(const QString& sink, const std::vector<quint32>& volumes);
+// The loaded module's index, or nothing with `error` set.
+std::optional<quint32> loadModule(
+    const QString& name, const QStringList& arguments, QString* error);
+QString unloadModule(quint32 index);
+
+// Parsers of pactl's output, open for tests.
+std::vector<PulseDevice> parseDevices(const QByteArray& json);
+std::vector<PulseModule> parseModules(const QString& shortList);
+
+} // namespace PulseAudio

@@ -1,0 +1,294 @@
+#include "record/DNScreenRecorder.h"
+
+#include "fixtures/MediaFacts.h"
+#include "platform/UserDefaults.h"
+#include "record/AudioDevice.h"
+#include "record/RecordedFile.h"
+#include "support/PrivateDisplay.h"
+#include "support/PrivateSoundServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <optional>
+
+#include <sys/mount.h>
+
+namespace {
+
+const QString kRoutingKey = "DNScreenRecorderSoundRouting";
+
+struct ResultKeeper : DNScreenRecorderDelegate {
+    std::optional<DNRecordingResult> result;
+    void screenRecorder(DNScreenRecorder&, const DNRecordingResult& finished) override
+    {
+        result = finished;
+    }
+};
+
+// The mean level in dB of an input's sound through a filter.
+double meanLevel(const QStringList& input, const QString& filter)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        QStringList { "-hide_banner", "-nostats" } + input
+            + QStringList { "-vn", "-af", filter + ",volumedetect", "-f", "null", "-" });
+    ffmpeg.waitForFinished(30000);
+    static const QRegularExpression mean("mean_volume: (-?[0-9.]+) dB");
+    const QRegularExpressionMatch match = mean.match(ffmpeg.readAllStandardError());
+    return match.hasMatch() ? match.captured(1).toDouble() : -1000.0;
+}
+
+// How much louder the sound is around `frequency` than away from it.
+double toneOverRest(const QStringList& input, int frequency)
+{
+    const QString band = QString("f=%1:width_type=h:w=100").arg(frequency);
+    return meanLevel(input, "bandpass=" + band) - meanLevel(input, "bandreject=" + band);
+}
+
+double toneOverRest(const QString& path, int frequency)
+{
+    return toneOverRest(QStringList { "-i", path }, frequency);
+}
+
+class RecordingSession : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        display = std::make_unique<PrivateDisplay>();
+        sound = std::make_unique<PrivateSoundServer>();
+        ASSERT_EQ(display->start(), "");
+        ::setenv("DISPLAY", display->display().toUtf8().constData(), 1);
+        ASSERT_EQ(sound->start(), "");
+        ASSERT_EQ(display->showMovingPicture(), "");
+        ASSERT_EQ(sound->addSineMicrophone(440), "");
+        bool installed = false;
+        PrivateSoundServer::pactl(
+            { "load-module", "module-null-sink", "sink_name=TolvaSysAudioCapture" }, &installed);
+        ASSERT_TRUE(installed);
+    }
+    static void TearDownTestSuite()
+    {
+        display.reset();
+        sound.reset();
+    }
+    void SetUp() override
+    {
+        sound->pointAtThisServer();
+        ASSERT_TRUE(folder.isValid());
+        QString error;
+        recorder = DNScreenRecorder::create(&error);
+        ASSERT_TRUE(recorder) << error.toStdString();
+        recorder->setDelegate(&keeper);
+    }
+
+    // Records until `seconds` are in the file, then waits for the result.
+    DNRecordingResult record(const QString& path, double seconds)
+    {
+        QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+            [this, seconds](double recorded) {
+                if (recorded >= seconds)
+                    recorder->stopRecord();
+            });
+        EXPECT_TRUE(recorder->startRecord(path));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+        return keeper.result.value_or(DNRecordingResult {});
+    }
+
+    static QString defaultSink() { return PrivateSoundServer::pactl({ "get-default-sink" }); }
+    static QString speakerVolumes()
+    {
+        return PrivateSoundServer::pactl({ "get-sink-volume", "speakers" }).section('\n', 0, 0);
+    }
+    static bool loopbackLoaded()
+    {
+        return PrivateSoundServer::pactl({ "list", "short", "modules" })
+            .contains("module-loopback");
+    }
+
+    static std::unique_ptr<PrivateDisplay> display;
+    static std::unique_ptr<PrivateSoundServer> sound;
+    QTemporaryDir folder;
+    ResultKeeper keeper;
+    std::unique_ptr<DNScreenRecorder> recorder;
+};
+
+std::unique_ptr<PrivateDisplay> RecordingSession::display;
+std::unique_ptr<PrivateSoundServer> RecordingSession::sound;
+
+TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
+{
+    PrivateSoundServer::pactl({ "set-sink-volume", "speakers", "19661", "32768" });
+    const QString volumesBefore = speakerVolumes();
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(101, 99, 641, 361));
+    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    // Started once routed: a stream the server moves keeps its old delay for a while.
+    QProcess* const tone = display->play({ "-nodisp", "-f", "lavfi", "-i", "sine=f=1000" });
+    ASSERT_TRUE(tone);
+    EXPECT_EQ(defaultSink(), "TolvaSysAudioCapture");
+    const QString virtualVolume
+        = PrivateSoundServer::pactl({ "get-sink-volume", "TolvaSysAudioCapture" });
+    // 0.4 of the full volume, give or take the rounding of 0.3 and 0.5.
+    EXPECT_TRUE(virtualVolume.contains(QRegularExpression("front-left: 2621[45] ")))
+        << virtualVolume.toStdString();
+    EXPECT_TRUE(UserDefaults::standard().contains(kRoutingKey));
+    const double heard = toneOverRest({ "-f", "pulse", "-t", "1", "-i", "speakers.monitor" }, 1000);
+
+    const QString path = folder.filePath("system sound ü.mov");
+    const DNRecordingResult result = record(path, 3.0);
+    stopByPid(*tone);
+
+    EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
+    EXPECT_GT(heard, 10.0);
+    const MediaFacts facts = MediaFacts::probe(path);
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_EQ(facts.stream("video").codecName, "h264");
+    EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 360));
+    EXPECT_EQ(facts.stream("audio").codecName, "aac");
+    EXPECT_NEAR(facts.stream("video").duration, 3.0, 0.3);
+    // The sound server hands the sound over late, and what it still holds
+    // when ffmpeg stops is lost: 2.0 to 2.4 s of 3 were measured here.
+    EXPECT_NEAR(facts.stream("audio").duration, 2.7, 0.8);
+    EXPECT_GT(toneOverRest(path, 1000), 20.0);
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_EQ(speakerVolumes(), volumesBefore);
+    EXPECT_FALSE(loopbackLoaded());
+    EXPECT_FALSE(UserDefaults::standard().contains(kRoutingKey));
+}
+
+TEST_F(RecordingSession, MicrophoneIsRecorded)
+{
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    ASSERT_TRUE(recorder->setAudioDevice("microphone"));
+    const QString path = folder.filePath("microphone.mov");
+    const DNRecordingResult result = record(path, 1.0);
+    EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
+    EXPECT_GT(toneOverRest(path, 440), 20.0);
+    EXPECT_EQ(defaultSink(), "speakers");
+}
+
+TEST_F(RecordingSession, WithoutADisplayThereIsNoRecorder)
+{
+    const QByteArray ours = qgetenv("DISPLAY");
+    const struct {
+        QByteArray display;
+        QString reason;
+    } cases[]
+        = { { "", "DISPLAY is not set" }, { ":4711", "cannot open the X display \":4711\"" } };
+    for (const auto& row : cases) {
+        qputenv("DISPLAY", row.display);
+        QString error;
+        EXPECT_FALSE(DNScreenRecorder::create(&error));
+        EXPECT_TRUE(error.contains(row.reason)) << error.toStdString();
+    }
+    qputenv("DISPLAY", ours);
+}
+
+TEST_F(RecordingSession, WithoutASoundServerVideoIsRecorded)
+{
+    PrivateSoundServer::pointAtNoServer();
+    EXPECT_TRUE(audioCaptureDevices().empty());
+    QString problem;
+    EXPECT_FALSE(recorder->setAudioDevice(kSystemAudioDeviceID, &problem));
+    EXPECT_EQ(problem, "No sound server found: recording video only.");
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    const QString path = folder.filePath("video only.mov");
+    const DNRecordingResult result = record(path, 0.5);
+    EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
+    const MediaFacts facts = MediaFacts::probe(path);
+    EXPECT_EQ(facts.count("video"), 1);
+    EXPECT_EQ(facts.count("audio"), 0);
+}
+
+// A folder with a few KiB left: the recording fails with ffmpeg's reason, and
+// the sound comes back to the speakers without a stop.
+TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
+{
+    const QString mountPoint = folder.filePath("small");
+    QDir().mkpath(mountPoint);
+    if (::mount("tmpfs", mountPoint.toUtf8().constData(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    QFile filler(mountPoint + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    filler.write(QByteArray(1024 * 1000, 'x'));
+    filler.close();
+    recorder->setMaxScreenInputFramerate(30);
+    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    const QString path = mountPoint + "/full.mov";
+    const DNRecordingResult result = record(path, 20.0);
+    ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.contains("No space left on device")) << result.reason.toStdString();
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_FALSE(loopbackLoaded());
+}
+
+TEST_F(RecordingSession, AKilledRecordingStillPlays)
+{
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 320, 240));
+    const QString path = folder.filePath("killed.mov");
+    // Killed as soon as the file holds a picture: a fragment is on the disk.
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(), [&] {
+        if (recorder->enginePid() > 0 && hasRecordedPictures(path))
+            ::kill(pid_t(recorder->enginePid()), SIGKILL);
+    });
+    ASSERT_TRUE(recorder->startRecord(path));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+    EXPECT_FALSE(keeper.result->succeeded);
+    EXPECT_TRUE(keeper.result->reason.contains("signal 9"));
+    const MediaFacts facts = MediaFacts::probe(path);
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_EQ(facts.stream("video").codecName, "h264");
+}
+
+TEST_F(RecordingSession, AFileThatIsThereIsLeftAlone)
+{
+    const QString path = folder.filePath("mine.mov");
+    QFile mine(path);
+    ASSERT_TRUE(mine.open(QIODevice::WriteOnly));
+    mine.write("not a movie");
+    mine.close();
+    const DNRecordingResult result = record(path, 0.5);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.contains("already exists")) << result.reason.toStdString();
+    ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mine.readAll(), "not a movie");
+}
+
+// A run that ended while routed (a crash) left its record; the next recorder
+// undoes the routing it describes.
+TEST_F(RecordingSession, ALeftoverRoutingIsUndoneByTheNextRecorder)
+{
+    const QString volumesBefore = speakerVolumes();
+    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    const QVariant leftover = UserDefaults::standard().value(kRoutingKey);
+    ASSERT_TRUE(leftover.isValid());
+    recorder.reset();
+    PrivateSoundServer::pactl({ "set-sink-volume", "speakers", "100" });
+    // What the crashed run would have left: its record, the virtual device as
+    // the default output and its pass-through.
+    UserDefaults::standard().setValue(kRoutingKey, leftover);
+    PrivateSoundServer::pactl({ "set-default-sink", "TolvaSysAudioCapture" });
+    const QString module = PrivateSoundServer::pactl({ "load-module", "module-loopback",
+        "source=TolvaSysAudioCapture.monitor", "sink=speakers" });
+    QVariantMap record = leftover.toMap();
+    record.insert("loopbackModule", module.toUInt());
+    UserDefaults::standard().setValue(kRoutingKey, record);
+
+    recorder = DNScreenRecorder::create();
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_EQ(speakerVolumes(), volumesBefore);
+    EXPECT_FALSE(loopbackLoaded());
+    EXPECT_FALSE(UserDefaults::standard().contains(kRoutingKey));
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+#include "record/ScreenCapture.h"
+#include "record/AudioDevice.h"
+#include "record/DNScreenRecorder.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QSize kScreen(1920, 1080);
+
+TEST(ScreenCapture, AreaIsClampedToTheScreenAndEven)
+{
+    const struct {
+        QRect requested;
+        QRect expected;
+    } cases[] = {
+        { { 101, 99, 641, 361 }, { 101, 99, 640, 360 } },
+        { { 1800, 1000, 400, 300 }, { 1800, 1000, 120, 80 } },
+        { { -51, -50, 201, 200 }, { 0, 0, 150, 150 } },
+        { { 3000, 3000, 10, 10 }, { 0, 0, 1920, 1080 } },
+        { { 0, 0, 1920, 1080 }, { 0, 0, 1920, 1080 } },
+    };
+    for (const auto& row : cases)
+        EXPECT_EQ(captureArea(row.requested, kScreen), row.expected) << row.requested.x();
+}
+
+TEST(ScreenCapture, PresetsAndFrameRates)
+{
+    EXPECT_EQ(sessionPresetAtIndex(0), CaptureSessionPreset::Low);
+    EXPECT_EQ(sessionPresetAtIndex(1), CaptureSessionPreset::Preset960x540);
+    EXPECT_EQ(sessionPresetAtIndex(7), CaptureSessionPreset::High);
+    const struct {
+        float requested;
+        int expected;
+    } rates[] = { { 29.97f, 29 }, { 30.0f, 30 }, { 0.5f, 1 }, { 0.0f, 1 }, { -4.0f, 1 } };
+    for (const auto& row : rates)
+        EXPECT_EQ(wholeFrameRate(row.requested), row.expected) << row.requested;
+    const struct {
+        QSize area;
+        CaptureSessionPreset preset;
+        QSize expected;
+    } sizes[] = {
+        { { 1280, 720 }, CaptureSessionPreset::Low, { 640, 360 } },
+        { { 1000, 1000 }, CaptureSessionPreset::Low, { 360, 360 } },
+        { { 1918, 1080 }, CaptureSessionPreset::Preset960x540, { 958, 540 } },
+        { { 320, 240 }, CaptureSessionPreset::Low, { 320, 240 } },
+        { { 1920, 1080 }, CaptureSessionPreset::High, { 1920, 1080 } },
+    };
+    for (const auto& row : sizes)
+        EXPECT_EQ(outputSize(row.area, row.preset), row.expected) << row.area.width();
+}
+
+TEST(ScreenCapture, SoundInputComesFirstAndThePathIsAFile)
+{
+    CapturePlan plan;
+    plan.display = ":7";
+    plan.area = QRect(10, 20, 1280, 720);
+    plan.frameRate = 29;
+    plan.audioSource = "microphone";
+    plan.preset = CaptureSessionPreset::Low;
+    plan.outputPath = "/tmp/-a b:ü.mov";
+    const QStringList words = captureArguments(plan);
+    EXPECT_LT(words.indexOf("pulse"), words.indexOf("x11grab"));
+    EXPECT_EQ(words.mid(words.indexOf("-map"), 4), QStringList({ "-map", "1:v", "-map", "0:a" }));
+    EXPECT_TRUE(words.contains(":7+10,20"));
+    EXPECT_TRUE(words.contains("scale=640:360"));
+    EXPECT_EQ(words.last(), "file:/tmp/-a b:ü.mov");
+
+    plan.audioSource.clear();
+    plan.preset = CaptureSessionPreset::High;
+    const QStringList silent = captureArguments(plan);
+    EXPECT_FALSE(silent.contains("pulse"));
+    EXPECT_FALSE(silent.contains("-c:a"));
+    EXPECT_EQ(silent.mid(silent.indexOf("-map"), 2), QStringList({ "-map", "0:v" }));
+    EXPECT_FALSE(silent.contains("-vf"));
+}
+
+TEST(ScreenCapture, VirtualDeviceVolume)
+{
+    const struct {
+        float left;
+        float right;
+        float expected;
+    } cases[] = { { 0.3f, 0.5f, 0.4f }, { 0.0f, 0.0f, 0.5f }, { 0.005f, 0.01f, 0.5f },
+        { 1.0f, 1.0f, 1.0f } };
+    for (const auto& row : cases)
+        EXPECT_FLOAT_EQ(DNScreenRecorder::virtualDeviceVolume(row.left, row.right), row.expected);
+}
+
+TEST(ScreenCapture, DevicesAreReadFromTheServersLists)
+{
+    // Volumes in channel-map order, not in the sorted order of the keys.
+    const QByteArray json = R"([
+        {"name":"speakers.monitor","description":"Monitor of Speakers","channel_map":"front-left,front-right",
+         "volume":{"front-left":{"value":65536},"front-right":{"value":65536}},
+         "properties":{"device.class":"monitor"}},
+        {"name":"TolvaSysAudioCapture.monitor","description":"Virtual","channel_map":"front-left,front-right",
+         "volume":{},"properties":{"device.class":"monitor"}},
+        {"name":"mic","description":"Microphone","channel_map":"rear-left,front-left,lfe",
+         "volume":{"front-left":{"value":2},"lfe":{"value":3},"rear-left":{"value":1}},
+         "properties":{"device.class":"sound"}}
+    ])";
+    const std::vector<PulseDevice> sources = PulseAudio::parseDevices(json);
+    ASSERT_EQ(sources.size(), 3u);
+    EXPECT_TRUE(sources[0].isMonitor);
+    EXPECT_EQ(sources[2].channelVolumes, (std::vector<quint32> { 1, 2, 3 }));
+    const std::vector<AudioCaptureDevice> devices = audioCaptureDevicesFrom(sources);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].uniqueID, kSystemAudioDeviceID);
+    EXPECT_EQ(devices[0].source, "TolvaSysAudioCapture.monitor");
+    EXPECT_EQ(devices[1].uniqueID, "mic");
+}
+
+} // namespace

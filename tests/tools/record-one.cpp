@@ -1,0 +1,179 @@
+// record-one: records the screen through the real screen recorder and says
+// what it did.
+//
+//   record-one --seconds S [--region X,Y,WxH] [--fps N] [--preset I]
+//              [--audio none|system|SOURCE] [--no-mouse] --output FILE
+//
+// Prints "region:", "audio:", "ran:" (the ffmpeg command, ready to paste),
+// "frames:" and "output:" lines. The exit status is 0 only for a good
+// recording; otherwise the reason is printed after "error:". "system"
+// records the system's sound through the virtual device, which is added to
+// the sound server when it is missing. Settings and log live in a temporary
+// folder, so the program's own settings are neither read nor changed.
+#include "platform/ProcessRunner.h"
+#include "record/AudioDevice.h"
+#include "record/DNScreenRecorder.h"
+#include "record/PulseAudio.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void print(const QString& line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+int fail(const QString& reason)
+{
+    print("error: " + reason);
+    return 1;
+}
+
+struct Options {
+    double seconds = 0;
+    QRect region;
+    int frameRate = 10; // the recorder window's default
+    quint64 preset = 2; // the recorder window's default: the region's own size
+    QString audio = QStringLiteral("none");
+    bool drawMouse = true;
+    QString output;
+};
+
+std::optional<QRect> parseRegion(const QString& text)
+{
+    static const QRegularExpression form(QStringLiteral("^(\\d+),(\\d+),(\\d+)x(\\d+)$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+        match.captured(4).toInt());
+}
+
+std::optional<Options> parseOptions(const QCoreApplication& application, QString* error)
+{
+    QCommandLineParser parser;
+    parser.addOptions({ { "seconds", "Length of the recording.", "S" },
+        { "region", "Region to record (default: the whole screen).", "X,Y,WxH" },
+        { "fps", "Frames per second.", "N" }, { "preset", "Quality preset index.", "I" },
+        { "audio", "none, system or a sound source.", "AUDIO" },
+        { "no-mouse", "Leave the pointer out." }, { "output", "The movie to write.", "FILE" } });
+    parser.process(application);
+    Options options;
+    options.seconds = parser.value("seconds").toDouble();
+    options.output = parser.value("output");
+    options.drawMouse = !parser.isSet("no-mouse");
+    if (parser.isSet("fps"))
+        options.frameRate = parser.value("fps").toInt();
+    if (parser.isSet("preset"))
+        options.preset = parser.value("preset").toULongLong();
+    if (parser.isSet("audio"))
+        options.audio = parser.value("audio");
+    if (parser.isSet("region")) {
+        const std::optional<QRect> region = parseRegion(parser.value("region"));
+        if (!region) {
+            *error = QStringLiteral("the region must read X,Y,WxH");
+            return std::nullopt;
+        }
+        options.region = *region;
+    }
+    if (options.seconds <= 0 || options.output.isEmpty()) {
+        *error = QStringLiteral("--seconds and --output are required");
+        return std::nullopt;
+    }
+    return options;
+}
+
+// The virtual device is normally installed from the recorder window.
+void installVirtualDevice()
+{
+    if (!audioCaptureDevice(kSystemAudioDeviceID).source.isEmpty())
+        return;
+    QString error;
+    if (!PulseAudio::loadModule(QStringLiteral("module-null-sink"),
+            { QStringLiteral("sink_name=") + kSystemAudioSinkName }, &error))
+        std::fprintf(stderr, "record-one: cannot add the virtual device: %s\n", qPrintable(error));
+}
+
+QString chooseAudio(DNScreenRecorder& recorder, const QString& audio)
+{
+    if (audio == QLatin1String("none"))
+        return QStringLiteral("none");
+    const bool system = audio == QLatin1String("system");
+    if (system && PulseAudio::serverReachable())
+        installVirtualDevice();
+    QString problem;
+    if (!recorder.setAudioDevice(system ? QString(kSystemAudioDeviceID) : audio, &problem))
+        return "none (" + problem + ')';
+    return recorder.audioSource();
+}
+
+class Reporter : public DNScreenRecorderDelegate {
+public:
+    int status = 1;
+    void screenRecorder(DNScreenRecorder& recorder, const DNRecordingResult& result) override
+    {
+        print("ran: " + shellCommandLine(recorder.lastCommand()));
+        print(QStringLiteral("frames: %1 recorded, %2 dropped")
+                  .arg(result.framesRecorded)
+                  .arg(result.framesDropped));
+        print("output: " + result.path);
+        status = result.succeeded ? 0 : fail(result.reason);
+        QCoreApplication::exit(status);
+    }
+};
+
+int record(const Options& options)
+{
+    QString error;
+    const std::unique_ptr<DNScreenRecorder> recorder = DNScreenRecorder::create(&error);
+    if (!recorder)
+        return fail(error);
+    recorder->setSessionPreset(sessionPresetAtIndex(options.preset));
+    recorder->setMaxScreenInputFramerate(float(options.frameRate));
+    recorder->setCaptureMouseClicks(options.drawMouse);
+    if (!options.region.isNull())
+        recorder->addDislayInputTocaptureSession(recorder->displayID(), options.region);
+    const QRect region = recorder->captureRegion();
+    print(QStringLiteral("region: %1,%2,%3x%4")
+              .arg(region.x())
+              .arg(region.y())
+              .arg(region.width())
+              .arg(region.height()));
+    print("audio: " + chooseAudio(*recorder, options.audio));
+    Reporter reporter;
+    recorder->setDelegate(&reporter);
+    recorder->startRecord(options.output);
+    // The length counts from the first recorded frame: opening the sound
+    // server's source alone may take a second.
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [&recorder, &options](double seconds) {
+            if (seconds >= options.seconds)
+                recorder->stopRecord();
+        });
+    return QCoreApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home;
+    if (home.isValid()) {
+        ::setenv("XDG_CONFIG_HOME", qPrintable(home.path() + "/config"), 1);
+        ::setenv("XDG_DATA_HOME", qPrintable(home.path() + "/data"), 1);
+    }
+    QCoreApplication application(argc, argv);
+    QString error;
+    const std::optional<Options> options = parseOptions(application, &error);
+    if (!options)
+        return fail(error);
+    return record(*options);
+}
