@@ -1,6 +1,8 @@
 // The preview in full screen on a real X server (Xvfb), and its volume as
 // the sound server sees it (a private PulseAudio with a null sink).
 #include "gui/player/PreviewTestSupport.h"
+#include "support/PrivateDisplay.h"
+#include "support/PrivateSoundServer.h"
 
 #include "list/NXMediaTableView.h"
 
@@ -28,11 +30,11 @@ bool isGrey(QRgb pixel)
 }
 
 // The volume of the first stream playing into the server, as "100%".
-QString streamVolume(const PulseServer& pulse)
+QString streamVolume()
 {
     static const QRegularExpression volume(
         QStringLiteral("^\\s*Volume:.*?(\\d+)%"), QRegularExpression::MultilineOption);
-    return volume.match(pulse.pactl({ "list", "sink-inputs" })).captured(1);
+    return volume.match(PrivateSoundServer::pactl({ "list", "sink-inputs" })).captured(1);
 }
 
 } // namespace
@@ -41,9 +43,9 @@ QString streamVolume(const PulseServer& pulse)
 // window system it started with.
 TEST(FullScreen, FillsTheScreenShowsTheBarPausesAndLeavesUnderX)
 {
-    XvfbServer x;
-    if (x.display().isEmpty())
-        GTEST_SKIP() << "Xvfb could not be started";
+    PrivateDisplay x;
+    if (const QString reason = x.start(); !reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", x.display());
@@ -76,9 +78,9 @@ TEST(FullScreen, DISABLED_InsideX)
     QScreen* screen = QGuiApplication::primaryScreen();
     ASSERT_TRUE(waitUntil([&] {
         const QImage shown = screen->grabWindow(0).toImage();
-        return view.isFullScreen() && isGrey(shown.pixel(1275, 715)) && isGrey(shown.pixel(200, 5))
-            && isGrey(shown.pixel(5, 700));
-    })) << "the picture fills the 1280x720 screen";
+        return view.isFullScreen() && isGrey(shown.pixel(1915, 1075)) && isGrey(shown.pixel(200, 5))
+            && isGrey(shown.pixel(5, 1060));
+    })) << "the picture fills the 1920x1080 screen";
 
     QTest::mouseMove(&view, QPoint(400, 300));
     QTest::mouseMove(&view, QPoint(420, 320));
@@ -102,15 +104,14 @@ TEST(FullScreen, DISABLED_InsideX)
 
 TEST(MainPreviewSound, VolumeAndMuteReachTheSoundServer)
 {
-    PulseServer pulse;
-    if (pulse.address().isEmpty())
-        GTEST_SKIP() << "PulseAudio could not be started";
+    PrivateSoundServer pulse;
+    if (const QString reason = pulse.start(); !reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
     QTemporaryDir folder;
     const QString clip = folder.filePath("tone.mp4");
     ASSERT_TRUE(PreviewClips::makeShades(clip, 10, true));
     const QByteArray output = qgetenv("QUILLON_PLAYER_AO");
     qunsetenv("QUILLON_PLAYER_AO");
-    qputenv("PULSE_SERVER", pulse.address().toUtf8());
     UserDefaults defaults(folder.filePath("defaults.conf"));
     NXMPlayerControl player(defaults);
     player.startPlaybackWithParams({ clip, "-identify", "-slave" });
@@ -127,12 +128,11 @@ TEST(MainPreviewSound, VolumeAndMuteReachTheSoundServer)
     for (const Step& step : steps) {
         SCOPED_TRACE(step.change);
         step.apply();
-        EXPECT_TRUE(waitUntil([&] { return streamVolume(pulse) == step.percent; }, 10000))
-            << streamVolume(pulse).toStdString();
+        EXPECT_TRUE(waitUntil([&] { return streamVolume() == step.percent; }, 10000))
+            << streamVolume().toStdString();
     }
     player.stopPlay();
-    EXPECT_TRUE(
-        waitUntil([&] { return !player.isPlayerBegin() && streamVolume(pulse).isEmpty(); }));
+    EXPECT_TRUE(waitUntil([&] { return !player.isPlayerBegin() && streamVolume().isEmpty(); }));
     qunsetenv("PULSE_SERVER");
     qputenv("QUILLON_PLAYER_AO", output);
 }

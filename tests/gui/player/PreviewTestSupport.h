@@ -40,34 +40,3 @@ struct PreviewWindow {
     std::optional<NXAppController> window;
     QStringList posted;
 };
-
-// An X server of its own for a test: Xvfb on the display it picks itself
-// (-displayfd), stopped by pid when the object goes.
-class XvfbServer {
-public:
-    XvfbServer();
-    ~XvfbServer();
-    // ":N", or empty when the server could not be started.
-    QString display() const { return m_display; }
-
-private:
-    QProcess m_process;
-    QString m_display;
-};
-
-// A private PulseAudio server with one null sink, in a runtime folder of its
-// own, stopped by pid when the object goes.
-class PulseServer {
-public:
-    PulseServer();
-    ~PulseServer();
-    // "unix:<socket>" for PULSE_SERVER, or empty when it did not start.
-    QString address() const { return m_address; }
-    // `pactl` with the arguments, against this server; its output.
-    QString pactl(const QStringList& arguments) const;
-
-private:
-    QTemporaryDir m_runtime;
-    QProcess m_process;
-    QString m_address;
-};
