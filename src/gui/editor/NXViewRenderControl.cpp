@@ -209,39 +209,40 @@ void NXViewRenderControl::videoWillStart(NXViewMPlayerRender*)
 // pictures were announced.
 void NXViewRenderControl::fitPictures()
 {
-    const int pictureWidth = m_videoEditRender->imageWidth();
-    const int pictureHeight = m_videoEditRender->imageHeight();
-    const int width = m_flags.originalWidth;
-    const int height = m_flags.originalHeight;
-    m_flags.needApplyTransform = false;
-    m_flags.transform = QTransform();
-    m_flags.videoWidth = pictureWidth;
-    m_flags.videoHeight = pictureHeight;
-    // Without the media's size or the preview's factor (an unknown source
-    // size) there is nothing to rescale to: the pictures are shown as they come.
-    if (width <= 0 || height <= 0 || m_flags.scaleSizeFactor <= 0
-        || (pictureWidth == width && pictureHeight == height))
-        return;
-    m_flags.needApplyTransform = true;
-    m_flags.videoWidth = shownSide(width, m_flags.scaleSizeFactor);
-    m_flags.videoHeight = shownSide(height, m_flags.scaleSizeFactor);
-    m_flags.transform = QTransform::fromScale(
-        double(m_flags.videoWidth) / pictureWidth, double(m_flags.videoHeight) / pictureHeight);
+    fitPictures(m_flags, QSize(m_videoEditRender->imageWidth(), m_videoEditRender->imageHeight()));
 }
 
-QImage NXViewRenderControl::shownPicture(const QImage& picture) const
+void NXViewRenderControl::fitPictures(NXEditFlags& flags, const QSize& picture)
 {
-    const QSize shown(m_flags.videoWidth, m_flags.videoHeight);
-    if (!m_flags.needApplyTransform || picture.size() == shown || shown.isEmpty())
+    flags.needApplyTransform = false;
+    flags.transform = QTransform();
+    flags.videoWidth = picture.width();
+    flags.videoHeight = picture.height();
+    // Without the media's size or the preview's factor (an unknown source
+    // size) there is nothing to rescale to: the pictures are shown as they come.
+    if (flags.originalWidth <= 0 || flags.originalHeight <= 0 || flags.scaleSizeFactor <= 0
+        || picture.isEmpty() || picture == QSize(flags.originalWidth, flags.originalHeight))
+        return;
+    flags.needApplyTransform = true;
+    flags.videoWidth = shownSide(flags.originalWidth, flags.scaleSizeFactor);
+    flags.videoHeight = shownSide(flags.originalHeight, flags.scaleSizeFactor);
+    flags.transform = QTransform::fromScale(
+        double(flags.videoWidth) / picture.width(), double(flags.videoHeight) / picture.height());
+}
+
+QImage NXViewRenderControl::shownPicture(const QImage& picture, const NXEditFlags& flags)
+{
+    const QSize shown(flags.videoWidth, flags.videoHeight);
+    if (!flags.needApplyTransform || picture.size() == shown || shown.isEmpty())
         return picture;
     if (isRoundedUp(picture.size(), shown))
         return picture.copy(QRect(QPoint(), shown));
-    return picture.transformed(m_flags.transform, Qt::SmoothTransformation);
+    return picture.transformed(flags.transform, Qt::SmoothTransformation);
 }
 
 void NXViewRenderControl::videoNeedDisplay(const QImage& image)
 {
-    const QImage shown = shownPicture(image);
+    const QImage shown = shownPicture(image, m_flags);
     for (NXEditMovieView* view : { m_originalView.get(), m_effectView.get() }) {
         if (!view)
             continue;

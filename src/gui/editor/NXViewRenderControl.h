@@ -103,10 +103,13 @@ public:
     void videoWillStop(NXViewMPlayerRender* render) override;
     void videoNeedDisplay(const QImage& image) override;
 
+    // The shown size and transform for pictures of `picture` size, from the
+    // media's size and the scale factor in `flags`.
+    static void fitPictures(NXEditFlags& flags, const QSize& picture);
     // A picture as the views show it: brought to the shown size, where the
     // player's rounding of an odd size up to an even one is cut off rather
     // than squeezed in.
-    QImage shownPicture(const QImage& picture) const;
+    static QImage shownPicture(const QImage& picture, const NXEditFlags& flags);
 
 signals:
     void videoWillStartAction(NXViewRenderControl* control);
