@@ -144,6 +144,9 @@ public:
     double seekMs(const QString& clip)
     {
         m_sevenPainted = { -1, -1 };
+        // The views keep the last picture of the round before.
+        for (NXEditMovieView* view : { m_control.originalView(), m_control.effectView() })
+            view->setCurrentVideoFrame({});
         const DNFileNode node(clip);
         m_control.auto_detect_video_format_with_node(&node);
         m_control.startPlaybackWithParams({ clip, "-identify", "-slave" });
