@@ -142,11 +142,7 @@ double NXViewRenderControl::convertTimeToPercent(double seconds) const
 
 int NXViewRenderControl::status() const
 {
-    if (m_flags.isWaitingCache)
-        return 2;
-    if (!m_flags.isStarted)
-        return 0;
-    return m_flags.isPaused ? 3 : 1;
+    return m_flags.isWaitingCache ? 2 : 0;
 }
 
 void NXViewRenderControl::send(const QByteArray& command)

@@ -82,8 +82,8 @@ public:
     int originalVideoWidth() const { return m_flags.originalWidth; }
     int originalVideoHeight() const { return m_flags.originalHeight; }
     bool isPaused() const { return m_flags.isPaused; }
-    // 2 from a start until the player ends; else 0. (3 paused and 1 playing
-    // are only told apart by isPaused().)
+    // 2 from a start until the player ends (its cache is never known to be
+    // filled), else 0; isPaused() tells a pause.
     int status() const;
     double playerVolume() const { return m_flags.volumes; }
     QString currentBufferName() const;

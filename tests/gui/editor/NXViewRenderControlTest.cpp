@@ -122,6 +122,7 @@ TEST(NXViewRenderControl, CommandsLimitsAndCommandLine)
         Previews previews;
         auto& control = previews.control;
         previews.play("clip.mp4", 12.6);
+        EXPECT_EQ(control.status(), 2);
         const QString name = control.videoEditRender()->connectionName();
         // The first receiver of the run; the other tests here make theirs later.
         EXPECT_EQ(name, "EDIT_VIDEO_BUFFER_NAME_1->1");
