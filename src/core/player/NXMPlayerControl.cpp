@@ -26,48 +26,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QString kToolPrefix = QStringLiteral("[DORavuzo]:");
-// The tool's exit status when the media never started playing, and when
-// mplayer itself could not be started.
-constexpr int kToolUnplayable = 2;
-constexpr int kToolWithoutPlayer = 127;
 constexpr double kVolumeStep = 5;
 constexpr double kLargestStepVolume = 100;
 // Below this the main window has not given the duration yet.
 constexpr double kUnknownDuration = 0.01;
 constexpr auto kDurationNoticeDelay = 100ms;
-// How long a killed player may take to go.
-constexpr int kEndBound = 2000;
 // An aspect this close to the picture's own is the picture's own.
 constexpr double kSameAspect = 0.01;
 // Seconds of playback after which pictures that have not been announced
 // will not be.
 constexpr double kPicturesOverdue = 1;
-
-// Numbers in commands are the C locale's, whatever the user's is: mplayer
-// reads "12,3" as 12.
-QByteArray decimal(double value, int digits)
-{
-    return QByteArray::number(value, 'f', digits);
-}
-
-// The player's status line; every part is optional, so every line that
-// begins with "A" or "V" matches. Capture 2 is the video position.
-const QRegularExpression& statusPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^(?:A:\s*([0-9.-]+)(?:\s*\([0-9.-]+\) of [0-9.-]+ \([ 0-9.-:]+\))?\s*)?)"
-        R"((?:V:\s*([0-9.-]+)\s*)?(?:A-V:\s*([0-9.-]+)\s*)?(?:ct:\s*[0-9.-]+\s*)?)"
-        R"((?:\d+\/\s*\d+\s*)?(?:([0-9.-?]+)%(?:\s*([0-9.-?]+)%)?(?:\s*([0-9.-?,]+)?%)?\s*)?)"
-        R"((?:(\d+)\s*\d+\s*)?(?:(\d+)%\s*)?(?:[0-9.-]+x\s*)?)"));
-    return pattern;
-}
-
-// The value after "NAME=" of an identification line, 0 when it is no number.
-double identificationValue(const QString& line)
-{
-    return line.section('=', 1).trimmed().toDouble();
-}
 
 } // namespace
 
@@ -91,13 +59,8 @@ NXMPlayerControl::NXMPlayerControl(UserDefaults& defaults, QObject* parent)
 NXMPlayerControl::~NXMPlayerControl()
 {
     // A player still running must not call back into a control that is
-    // gone; its process object would kill it anyway, and says so.
-    if (m_myTask) {
-        m_myTask->disconnect(this);
-        m_myTask->kill();
-        m_myTask->waitForFinished(kEndBound);
-        PlayerProcesses::shared().remove(m_playerPid);
-    }
+    // gone; the task kills and reaps it.
+    delete m_myTask;
     NotificationCenter::defaultCenter().removeObserver(m_updateObserver);
 }
 
@@ -144,9 +107,7 @@ void NXMPlayerControl::appendPlaybackItem(const NXBasicMediaNode::Ptr& node)
 
 void NXMPlayerControl::sendToMplayersInput(const QByteArray& command)
 {
-    // A player still starting gets the command once it runs (a stop asked for
-    // at once must not be lost); one that has gone takes nothing.
-    if (m_myTask && m_myTask->state() != QProcess::NotRunning)
+    if (m_myTask)
         m_myTask->write(command);
 }
 
@@ -177,7 +138,7 @@ QStringList NXMPlayerControl::fixedArguments() const
         QStringLiteral("coreaudio"), QStringLiteral("-vf"), QStringLiteral("screenshot"),
         QStringLiteral("-vo"),
         QStringLiteral("corevideo:shared_buffer:buffer_name=\"%1\"").arg(kBufferName),
-        QStringLiteral("-volume"), QString::fromLatin1(decimal(m_flag.volumes, 2)) };
+        QStringLiteral("-volume"), QString::fromLatin1(playerCommandNumber(m_flag.volumes, 2)) };
 }
 
 // The player writes its snapshots into its working folder. A folder that is
@@ -195,24 +156,13 @@ QString NXMPlayerControl::snapshotFolder() const
 
 void NXMPlayerControl::launch(const QStringList& arguments)
 {
-    auto* process = new QProcess(this);
-    m_myTask = process;
-    m_outputReader = {};
-    process->setWorkingDirectory(snapshotFolder());
-    // The player's complaints are of no use to us and must never fill a pipe.
-    process->setStandardErrorFile(QProcess::nullDevice());
-    connect(process, &QProcess::readyReadStandardOutput, this, &NXMPlayerControl::readOutput);
-    connect(process, &QProcess::finished, this, &NXMPlayerControl::processFinished);
-    connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            processFailedToStart();
-    });
+    auto* task = new PlayerTask(this);
+    m_myTask = task;
+    connect(task, &PlayerTask::lineRead, this, &NXMPlayerControl::readLine);
+    connect(task, &PlayerTask::finished, this, &NXMPlayerControl::processFinished);
+    connect(task, &PlayerTask::failedToStart, this, &NXMPlayerControl::processFailedToStart);
     observeUpdateRequests();
-    process->start(PlayerProcesses::toolPath(), arguments);
-    // Registered before the event loop can reap it, so its pid is ours.
-    m_playerPid = static_cast<pid_t>(process->processId());
-    if (m_playerPid > 0)
-        PlayerProcesses::shared().add(m_playerPid);
+    task->start(arguments, snapshotFolder());
 }
 
 void NXMPlayerControl::observeUpdateRequests()
@@ -236,11 +186,9 @@ void NXMPlayerControl::processFailedToStart()
 
 void NXMPlayerControl::processFinished(int exitCode, QProcess::ExitStatus status)
 {
-    // The process object forgets its pid once the process has ended.
-    PlayerProcesses::shared().remove(std::exchange(m_playerPid, 0));
-    if (status == QProcess::NormalExit && exitCode == kToolUnplayable)
+    if (status == QProcess::NormalExit && exitCode == PlayerTask::kUnplayable)
         emit playbackFailed(QStringLiteral("This file cannot be played."));
-    else if (status == QProcess::NormalExit && exitCode == kToolWithoutPlayer)
+    else if (status == QProcess::NormalExit && exitCode == PlayerTask::kWithoutPlayer)
         emit playbackFailed(QStringLiteral("The player cannot be started: mplayer is missing."));
     mplayerTerminated();
 }
@@ -248,8 +196,6 @@ void NXMPlayerControl::processFinished(int exitCode, QProcess::ExitStatus status
 void NXMPlayerControl::mplayerTerminated()
 {
     if (m_myTask) {
-        for (const QString& line : m_outputReader.finish())
-            readLine(line);
         m_myTask->disconnect(this);
         m_myTask->deleteLater();
         m_myTask = nullptr;
@@ -297,20 +243,8 @@ void NXMPlayerControl::checkPlaybackQueueStatus()
     startPlaybackWithNode(next);
 }
 
-void NXMPlayerControl::readOutput()
+void NXMPlayerControl::readLine(const QString& line)
 {
-    if (!m_myTask)
-        return;
-    for (const QString& line : m_outputReader.read(m_myTask->readAllStandardOutput()))
-        readLine(line);
-}
-
-void NXMPlayerControl::readLine(QString line)
-{
-    if (line.startsWith(kToolPrefix))
-        line.remove(0, kToolPrefix.size());
-    if (line.trimmed().isEmpty())
-        return;
     if (line.startsWith('A') || line.startsWith('V')) {
         readStatusLine(line);
     } else if (line.startsWith(QLatin1String("ID_PAUSED"))) {
@@ -343,8 +277,7 @@ void NXMPlayerControl::postDidStart()
 
 void NXMPlayerControl::readStatusLine(const QString& line)
 {
-    const QRegularExpressionMatch match = statusPattern().match(line);
-    m_flag.currentPlaybackTime = match.captured(2).toDouble();
+    m_flag.currentPlaybackTime = playerStatusPosition(line);
     if (m_flag.currentPlaybackTime >= kPicturesOverdue)
         postDidStart();
     if (m_flag.isPaused) {
@@ -365,7 +298,7 @@ void NXMPlayerControl::readLength(const QString& line)
 // last such line wins over what the frame link announced.
 void NXMPlayerControl::readVideoAspect(const QString& line)
 {
-    const double aspect = identificationValue(line);
+    const double aspect = playerIdentificationValue(line);
     if (aspect <= 0)
         return;
     m_playerAspect = aspect;
@@ -411,12 +344,12 @@ void NXMPlayerControl::stopPlay()
 
 void NXMPlayerControl::seekToDuration(double seconds)
 {
-    sendToMplayersInput("seek " + decimal(seconds, 1) + " 2\n");
+    sendToMplayersInput("seek " + playerCommandNumber(seconds, 1) + " 2\n");
 }
 
 void NXMPlayerControl::skipSeconds(double seconds)
 {
-    sendToMplayersInput("seek " + decimal(seconds, 1) + " 0\n");
+    sendToMplayersInput("seek " + playerCommandNumber(seconds, 1) + " 0\n");
 }
 
 void NXMPlayerControl::getSnapshotAtCurrentTime()
@@ -453,7 +386,7 @@ void NXMPlayerControl::detectVolumesAndSet()
 {
     sendToMplayersInput("set_property mute " + QByteArray::number(m_flag.isMute ? 1 : 0) + "\n");
     if (!m_flag.isMute)
-        sendToMplayersInput("set_property volume " + decimal(m_flag.volumes, 2) + "\n");
+        sendToMplayersInput("set_property volume " + playerCommandNumber(m_flag.volumes, 2) + "\n");
     post(kDidVolumeChanged);
 }
 

@@ -2,20 +2,17 @@
 
 #include "model/NXBasicMediaNode.h"
 #include "platform/NotificationCenter.h"
-#include "player/NXMPlayerOutputReader.h"
 #include "player/NXMPlayerViewDelegate.h"
+#include "player/PlayerTask.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QProcess>
 #include <QRectF>
 #include <QSizeF>
 
 #include <deque>
 #include <memory>
 #include <mutex>
-
-#include <sys/types.h>
 
 class MPlayerVideoRenderer;
 class NXMPlayerSurface;
@@ -158,8 +155,7 @@ private:
     void mplayerDidEnded(MPlayerVideoRenderer* renderer);
     void stopedAndClean();
     void checkPlaybackQueueStatus();
-    void readOutput();
-    void readLine(QString line);
+    void readLine(const QString& line);
     void postDidStart();
     void readStatusLine(const QString& line);
     void readLength(const QString& line);
@@ -171,9 +167,7 @@ private:
     UserDefaults& m_defaults;
     NXMPlayerSurface* m_surface = nullptr;
     MPlayerVideoRenderer* m_render = nullptr;
-    QPointer<QProcess> m_myTask;
-    pid_t m_playerPid = 0;
-    NXMPlayerOutputReader m_outputReader;
+    QPointer<PlayerTask> m_myTask;
     QString m_curSelectedFile;
     std::mutex m_queueMutex; // guards m_playbackQueue
     std::deque<NXBasicMediaNode::Ptr> m_playbackQueue;

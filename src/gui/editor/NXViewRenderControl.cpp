@@ -1,0 +1,324 @@
+#include "editor/NXViewRenderControl.h"
+
+#include "editor/NXEditMovieView.h"
+#include "platform/AppPaths.h"
+#include "services/DNLogger.h"
+#include "services/DNMediaPredicates.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace {
+
+// The receivers of the whole run are numbered, so that every player gets a
+// link of its own; main thread only.
+int g_receiverCount = 0;
+constexpr double kHalfVolume = 50;
+// Below this the editor has not given the duration yet.
+constexpr double kUnknownDuration = 1.0;
+// A quotient that is a whole number in decimal may come out a hair below it
+// in binary (640 / (640 / 201.0)); truncation must not cost it a pixel.
+constexpr double kRoundingSlack = 1e-6;
+
+int shownSide(int reported, double factor)
+{
+    return static_cast<int>(reported / factor + kRoundingSlack);
+}
+
+// The player rounds odd sizes up to even ones, repeating the last row and
+// column: such a picture is the shown one with a pixel too many.
+bool isRoundedUp(const QSize& picture, const QSize& shown)
+{
+    const QSize excess = picture - shown;
+    return excess.width() >= 0 && excess.width() <= 1 && excess.height() >= 0
+        && excess.height() <= 1;
+}
+
+} // namespace
+
+NXViewRenderControl::NXViewRenderControl(QWidget* viewsParent, QObject* parent)
+    : QObject(parent)
+    , m_originalView(new NXEditMovieView(viewsParent))
+    , m_effectView(new NXEditMovieView(viewsParent))
+{ }
+
+NXViewRenderControl::~NXViewRenderControl()
+{
+    // The task (a child) kills and reaps a running player; the receiver
+    // must not call back into a control that is going.
+    if (m_videoEditRender)
+        m_videoEditRender->setTarget(nullptr);
+}
+
+QString NXViewRenderControl::currentBufferName() const
+{
+    return QStringLiteral("%1->%2").arg(kBufferName).arg(g_receiverCount);
+}
+
+void NXViewRenderControl::auto_detect_video_format_with_node(const NXBasicMediaNode* node)
+{
+    if (!m_videoEditRender) {
+        ++g_receiverCount;
+        m_videoEditRender = new NXViewMPlayerRender(currentBufferName(), this);
+        m_videoEditRender->setTarget(this);
+    }
+    m_videoEditRender->setPixFormat(DNHas2vuyVideoTrack(node) ? MPlayerOSXVOProto::kFormat2vuy
+                                                              : MPlayerOSXVOProto::kFormatYuvs);
+}
+
+void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
+{
+    setMovieStop(false);
+    if (m_myEditMplayerTask) {
+        // Restarted in place: the old player's end is not the editor's
+        // business, but it must still go, and be reaped.
+        m_myEditMplayerTask->dismiss();
+        m_myEditMplayerTask = nullptr;
+    }
+    m_flags.isStarted = true;
+    m_flags.isPaused = false;
+    m_flags.isWaitingCache = true;
+    m_flags.volumes = kHalfVolume;
+    m_flags.originalWidth = m_flags.originalHeight = 0;
+    auto* task = new PlayerTask(this);
+    m_myEditMplayerTask = task;
+    connect(task, &PlayerTask::lineRead, this, &NXViewRenderControl::readLine);
+    connect(task, &PlayerTask::finished, this, &NXViewRenderControl::mplayerTerminated);
+    connect(task, &PlayerTask::failedToStart, this, &NXViewRenderControl::mplayerTerminated);
+    task->start(arguments + fixedArguments(), workingFolder());
+}
+
+QStringList NXViewRenderControl::fixedArguments() const
+{
+    const auto number = [](double value, int digits) {
+        return QString::fromLatin1(playerCommandNumber(value, digits));
+    };
+    return { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
+        QStringLiteral("coreaudio"), QStringLiteral("-vf"),
+        QStringLiteral("scale=%1:%2")
+            .arg(number(m_flags.scaleSize.width(), 0), number(m_flags.scaleSize.height(), 0)),
+        QStringLiteral("-ss"), number(m_flags.leftLimitedTime, 0), QStringLiteral("-vo"),
+        QStringLiteral("corevideo:buffer_name=\"%1\"").arg(currentBufferName()),
+        QStringLiteral("-volume"), number(kHalfVolume, 2), QStringLiteral("-loop"),
+        QStringLiteral("0") };
+}
+
+// The player writes its snapshots into the pictures folder. A missing one is
+// made; where none can be made the home folder serves, since a player that
+// cannot start plays nothing at all.
+QString NXViewRenderControl::workingFolder()
+{
+    const QString folder = AppPaths::picturesFolder();
+    if (!folder.isEmpty() && QDir().mkpath(folder) && QFileInfo(folder).isDir())
+        return folder;
+    DNLog(QStringLiteral("The pictures folder \"%1\" cannot be made; the editor's player writes "
+                         "to %2")
+              .arg(folder, AppPaths::homeFolder()));
+    return AppPaths::homeFolder();
+}
+
+void NXViewRenderControl::setLimitedLeftTime(double left, double right)
+{
+    m_flags.leftLimitedTime = left;
+    m_flags.rightLimitedTime = right;
+}
+
+void NXViewRenderControl::setPercentageLimitedLeftTime(double left, double right)
+{
+    setLimitedLeftTime(m_flags.duration * left, m_flags.duration * right);
+}
+
+double NXViewRenderControl::currentPlaybackPercent() const
+{
+    return m_flags.currentPlaybackTime / m_flags.duration * 100;
+}
+
+double NXViewRenderControl::convertTimeToPercent(double seconds) const
+{
+    return seconds / m_flags.duration;
+}
+
+int NXViewRenderControl::status() const
+{
+    return m_flags.isWaitingCache ? 2 : 0;
+}
+
+void NXViewRenderControl::send(const QByteArray& command)
+{
+    if (m_myEditMplayerTask)
+        m_myEditMplayerTask->write(command);
+}
+
+void NXViewRenderControl::sendKeepingPause(const QByteArray& command)
+{
+    // Any command resumes a paused mplayer.
+    send(m_flags.isPaused ? command + " pause\n" : command);
+}
+
+void NXViewRenderControl::pauseOrContinue()
+{
+    send("pause\n");
+}
+
+void NXViewRenderControl::stopPlay()
+{
+    setMovieStop(true);
+    send("quit\n");
+}
+
+void NXViewRenderControl::seekToDuration(double seconds)
+{
+    send("seek " + playerCommandNumber(seconds, 1) + " 2\n");
+}
+
+void NXViewRenderControl::seekToDurationInPercent(double percent)
+{
+    seekToDuration(percent * m_flags.duration / 100);
+}
+
+void NXViewRenderControl::skipSeconds(double seconds)
+{
+    sendKeepingPause("seek " + playerCommandNumber(seconds, 1) + " 0\n");
+}
+
+void NXViewRenderControl::setPlayerVolume(double volume)
+{
+    m_flags.volumes = volume;
+    sendKeepingPause("set_property volume " + playerCommandNumber(volume, 2) + "\n");
+}
+
+void NXViewRenderControl::saveSnapshotToDirectory(const QString&)
+{
+    send("screenshot 0\n");
+}
+
+void NXViewRenderControl::videoWillStart(NXViewMPlayerRender*)
+{
+    fitPictures();
+    emit videoWillStartAction(this);
+}
+
+// The player's words and its pictures come by two ways and either may be
+// first: the fit is worked out again when the media's size is read after the
+// pictures were announced.
+void NXViewRenderControl::fitPictures()
+{
+    fitPictures(m_flags, QSize(m_videoEditRender->imageWidth(), m_videoEditRender->imageHeight()));
+}
+
+void NXViewRenderControl::fitPictures(NXEditFlags& flags, const QSize& picture)
+{
+    flags.needApplyTransform = false;
+    flags.transform = QTransform();
+    flags.videoWidth = picture.width();
+    flags.videoHeight = picture.height();
+    // Without the media's size or the preview's factor (an unknown source
+    // size) there is nothing to rescale to: the pictures are shown as they come.
+    if (flags.originalWidth <= 0 || flags.originalHeight <= 0 || flags.scaleSizeFactor <= 0
+        || picture.isEmpty() || picture == QSize(flags.originalWidth, flags.originalHeight))
+        return;
+    flags.needApplyTransform = true;
+    flags.videoWidth = shownSide(flags.originalWidth, flags.scaleSizeFactor);
+    flags.videoHeight = shownSide(flags.originalHeight, flags.scaleSizeFactor);
+    flags.transform = QTransform::fromScale(
+        double(flags.videoWidth) / picture.width(), double(flags.videoHeight) / picture.height());
+}
+
+QImage NXViewRenderControl::shownPicture(const QImage& picture, const NXEditFlags& flags)
+{
+    const QSize shown(flags.videoWidth, flags.videoHeight);
+    if (!flags.needApplyTransform || picture.size() == shown || shown.isEmpty())
+        return picture;
+    if (isRoundedUp(picture.size(), shown))
+        return picture.copy(QRect(QPoint(), shown));
+    return picture.transformed(flags.transform, Qt::SmoothTransformation);
+}
+
+void NXViewRenderControl::videoNeedDisplay(const QImage& image)
+{
+    const QImage shown = shownPicture(image, m_flags);
+    for (NXEditMovieView* view : { m_originalView.get(), m_effectView.get() }) {
+        if (!view)
+            continue;
+        view->setCurrentVideoFrame(shown);
+        view->displayImage();
+    }
+}
+
+// The media's own size stays: it is the player's, read from its output, and
+// may already belong to the player that follows.
+void NXViewRenderControl::videoWillStop(NXViewMPlayerRender*)
+{
+    m_flags.videoWidth = m_flags.videoHeight = 0;
+}
+
+void NXViewRenderControl::readLine(const QString& line)
+{
+    if (line.startsWith('A') || line.startsWith('V')) {
+        readStatusLine(line);
+    } else if (line.startsWith(QLatin1String("ID_PAUSED"))) {
+        m_flags.isPaused = true;
+        emit videoPaused();
+    } else if (line.startsWith(QLatin1String("ID_LENGTH"))) {
+        if (m_flags.duration < kUnknownDuration)
+            m_flags.duration = playerIdentificationValue(line);
+    } else if (line.startsWith(QLatin1String("ID_VIDEO_WIDTH"))) {
+        m_flags.videoWidth = m_flags.originalWidth
+            = static_cast<int>(playerIdentificationValue(line));
+        if (m_videoEditRender && m_videoEditRender->isRendering())
+            fitPictures();
+    } else if (line.startsWith(QLatin1String("ID_VIDEO_HEIGHT"))) {
+        m_flags.videoHeight = m_flags.originalHeight
+            = static_cast<int>(playerIdentificationValue(line));
+        if (m_videoEditRender && m_videoEditRender->isRendering())
+            fitPictures();
+    } else if (line.startsWith(QLatin1String("Starting playback..."))) {
+        m_flags.isStarted = true;
+        emit videoStarted();
+    }
+}
+
+void NXViewRenderControl::readStatusLine(const QString& line)
+{
+    m_flags.currentPlaybackTime = playerStatusPosition(line);
+    if (m_flags.isPaused) {
+        m_flags.isPaused = false;
+        emit videoContinus();
+    }
+}
+
+void NXViewRenderControl::mplayerTerminated()
+{
+    if (m_myEditMplayerTask) {
+        m_myEditMplayerTask->disconnect(this);
+        m_myEditMplayerTask->deleteLater();
+        m_myEditMplayerTask = nullptr;
+    }
+    m_flags.isStarted = m_flags.isWaitingCache = m_flags.isPaused = false;
+    m_flags.currentPlaybackTime = m_flags.duration = 0;
+    m_flags.videoHeight = m_flags.originalHeight = 0;
+    m_flags.videoWidth = m_flags.originalWidth = 0;
+    endRender();
+    setMovieStop(false);
+    emit videoStopped();
+}
+
+// Every player gets a receiver, and a link name, of its own.
+void NXViewRenderControl::endRender()
+{
+    if (!m_videoEditRender)
+        return;
+    m_videoEditRender->terminateConnection();
+    m_videoEditRender->setTarget(nullptr);
+    m_videoEditRender->deleteLater();
+    m_videoEditRender = nullptr;
+}
+
+void NXViewRenderControl::setMovieStop(bool stopped)
+{
+    for (NXEditMovieView* view : { m_originalView.get(), m_effectView.get() })
+        if (view)
+            view->setMovieStop(stopped);
+}
