@@ -323,6 +323,8 @@ void NXOVPlayerControl::processEnded()
         m_render->deleteLater();
         m_render = nullptr;
     }
+    // The last picture is gone with its link.
+    emit redrawRequested();
     if (m_delegate)
         m_delegate->playbackDidEnded(this);
 }
