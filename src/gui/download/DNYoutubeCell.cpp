@@ -189,9 +189,8 @@ void DNYoutubeCell::refresh()
     const QString url = m_data->youtubeLink().sourceURL;
     m_URLField->setText(url);
     m_URLField->setToolTip(url);
-    setStateText(QString::asprintf("%.2f/%.2f Mb",
-                     static_cast<double>(static_cast<float>(m_data->downloadSize() / kBytesPerMiB)),
-                     m_data->videoSize()),
+    setStateText(QString::asprintf(
+                     "%.2f/%.2f Mb", m_data->downloadSize() / kBytesPerMiB, m_data->videoSize()),
         m_stateField->palette().color(QPalette::WindowText));
 }
 
