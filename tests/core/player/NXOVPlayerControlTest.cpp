@@ -1,0 +1,225 @@
+// The online preview's player control: its command line, against a fake tool
+// that answers each command with the next piece of scripted output, and with
+// the real tool on a stream of the loopback test server.
+#include "player/NXOVPlayerControl.h"
+
+#include "platform/AppPaths.h"
+#include "player/MPlayerVideoRenderer.h"
+#include "player/PlayerProcesses.h"
+#include "server/TestHttpServer.h"
+#include "services/DNLogger.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Records its arguments and folder, prints "piece1", then after each command
+// it reads (and records in "input") the next piece, until "quit".
+const char* const kFakeTool = R"(#!/bin/sh
+dir=$(dirname "$0")
+printf '%s\n' "$@" > "$dir/arguments"
+pwd > "$dir/cwd"
+piece=1
+[ -f "$dir/piece1" ] && cat "$dir/piece1"
+while IFS= read -r line; do
+  printf '%s\n' "$line" >> "$dir/input"
+  piece=$((piece + 1))
+  [ -f "$dir/piece$piece" ] && cat "$dir/piece$piece"
+  [ "$line" = quit ] && exit 0
+done
+)";
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+struct RecordingDelegate : NXOVPlayerControlDelegate {
+    QStringList events;
+    void playbackDidStarted(NXOVPlayerControl*) override { events << "started"; }
+    void playbackDidEnded(NXOVPlayerControl*) override { events << "ended"; }
+    void playbackDidPaused(NXOVPlayerControl*) override { events << "paused"; }
+    void playbackDidContinued(NXOVPlayerControl*) override { events << "continued"; }
+    void playbackCacheUnavilabled(NXOVPlayerControl*) override { events << "cache off"; }
+    void playbackCacheAvilabled(NXOVPlayerControl*) override { events << "cache on"; }
+    bool waitFor(const QString& event)
+    {
+        return QTest::qWaitFor([&] { return events.contains(event); }, 20000);
+    }
+};
+
+// The control with the player tool looked for in a folder of our own.
+struct PreviewWithTools {
+    QTemporaryDir root;
+    QString tools = root.filePath("tools");
+    QByteArray previousTools = qgetenv("QUILLON_TOOLS");
+    RecordingDelegate delegate;
+    NXOVPlayerControl control;
+
+    explicit PreviewWithTools(bool withFakeTool)
+    {
+        QDir().mkpath(tools);
+        if (withFakeTool) {
+            writeAll(tools + "/DORavuzo", kFakeTool);
+            QFile::setPermissions(tools + "/DORavuzo", QFile::ExeOwner | QFile::ReadOwner);
+        }
+        qputenv("QUILLON_TOOLS", tools.toUtf8());
+        control.setDelegate(&delegate);
+    }
+    ~PreviewWithTools() { qputenv("QUILLON_TOOLS", previousTools); }
+    QByteArray file(const QString& name) const { return readAll(tools + "/" + name); }
+    void script(const QList<QByteArray>& pieces)
+    {
+        for (int index = 0; index < pieces.size(); ++index)
+            writeAll(tools + QStringLiteral("/piece%1").arg(index + 1), pieces[index]);
+    }
+};
+
+} // namespace
+
+TEST(NXOVPlayerControl, CommandLineHasTheCacheInKibibytesOnlyWhenTheVideoNeedsOne)
+{
+    const struct {
+        double cacheInMB;
+        QStringList expected;
+    } cases[] = {
+        { -1.0, { "-volume", "0.00", "http://v/a b" } },
+        { 1.59, { "-cache", "1629", "-volume", "0.00", "http://v/a b" } },
+        { 0.0625, { "-cache", "64", "-volume", "0.00", "http://v/a b" } },
+    };
+    for (const auto& row : cases) {
+        NXOVPlayerControl control;
+        control.setCacheBufferSizeInMB(row.cacheInMB);
+        const QStringList leading { "-vf", "screenshot", "-identify", "-slave", "-vo",
+            "corevideo:buffer_name=\"L<->1\"" };
+        EXPECT_EQ(control.playerArguments("http://v/a b", "L<->1"), leading + row.expected)
+            << row.cacheInMB;
+    }
+}
+
+TEST(NXOVPlayerControl, FollowsCacheAndPositionAndWritesItsCommands)
+{
+    PreviewWithTools preview(true);
+    const QString pictures = AppPaths::picturesFolder();
+    QDir(pictures).removeRecursively();
+    preview.script({ "ID_LENGTH=200.00\nA:  99.0 V:  99.0 A-V:  0.0 ct:  0.0   0/  0 ??% ??% ??,?% "
+                     "0 0 0%\r",
+        "A: 100.0 V: 100.0 A-V:  0.0 ct:  0.0   0/  0 ??% ??% ??,?% 0 0 5%\r", "",
+        "A: 101.0 V: 101.0 A-V:  0.0 ct:  0.0   0/  0 ??% ??% ??,?% 0 0 1%\r" });
+    auto& control = preview.control;
+    EXPECT_EQ(control.currentPlaybackPercent(), 0) << "no duration yet";
+    EXPECT_EQ(control.currentLoadingPercent(), 0) << "no duration or size yet";
+    control.playOnlineVideoWidthAddress("http://127.0.0.1/v.mp4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control.currentPlaybackTime() == 99; }));
+    EXPECT_EQ(control.status(), 2) << "a cache at 0 % waits";
+    EXPECT_EQ(control.duration(), 200);
+    EXPECT_EQ(readAll(preview.tools + "/cwd").trimmed(), pictures.toUtf8());
+
+    control.setPlayerVolume(20);
+    ASSERT_TRUE(preview.delegate.waitFor("cache on"));
+    EXPECT_EQ(control.status(), 1);
+    EXPECT_DOUBLE_EQ(control.currentPlaybackPercent(), 50);
+    control.setVideoSizeInMB(1);
+    control.setCacheBufferSizeInMB(1000);
+    EXPECT_EQ(control.currentLoadingPercent(), 100) << "held to the slider's range";
+
+    control.seekToDurationInPercent(50);
+    control.pauseOrContinue();
+    EXPECT_EQ(control.status(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview.delegate.events.count("cache off") == 2; }));
+    EXPECT_EQ(control.status(), 2) << "a starving cache waits again";
+    control.stopPlay();
+    ASSERT_TRUE(preview.delegate.waitFor("ended"));
+    EXPECT_EQ(control.status(), 0);
+    EXPECT_EQ(preview.file("input"), "set_property volume 20.00\nseek 100.0 2\npause\nquit\n");
+    EXPECT_EQ(preview.delegate.events,
+        QStringList({ "cache off", "cache on", "paused", "cache off", "ended" }));
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
+
+TEST(NXOVPlayerControl, EachPreviewAfterAStopHasAFrameLinkWithTheNextNumber)
+{
+    PreviewWithTools preview(true);
+    QStringList linkNames;
+    for (int run = 0; run < 2; ++run) {
+        preview.control.playOnlineVideoWidthAddress("http://127.0.0.1/v.mp4");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !preview.file("arguments").isEmpty(); }));
+        linkNames << QString::fromUtf8(preview.file("arguments")).split('\n').value(5);
+        QFile::remove(preview.tools + "/arguments");
+        preview.control.stopPlay();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return preview.delegate.events.count("ended") == run + 1; }));
+    }
+    const int first = linkNames[0].section("<->", 1).chopped(1).toInt();
+    EXPECT_EQ(linkNames,
+        QStringList(
+            { QStringLiteral("corevideo:buffer_name=\"ONLINE_VIDEO_BUFFER_NAME<->%1\"").arg(first),
+                QStringLiteral("corevideo:buffer_name=\"ONLINE_VIDEO_BUFFER_NAME<->%1\"")
+                    .arg(first + 1) }));
+}
+
+TEST(NXOVPlayerControl, AMissingPlayerEndsTheStartWithALogLine)
+{
+    PreviewWithTools preview(false);
+    preview.control.playOnlineVideoWidthAddress("http://127.0.0.1/v.mp4");
+    EXPECT_EQ(preview.delegate.events, QStringList { "ended" });
+    EXPECT_EQ(preview.control.status(), 0);
+    EXPECT_TRUE(readAll(DNLogger::shareRoughLog().path()).contains("Can NOT find player binary!"));
+}
+
+TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
+{
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("av4.mp4");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        { "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+            "testsrc2=size=320x240:rate=10:duration=4", "-f", "lavfi", "-i",
+            "sine=frequency=440:duration=4", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+            "yuv420p", "-c:a", "aac", "-shortest", clip });
+    ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+    TestHttpServer server;
+    ASSERT_TRUE(server.start());
+    // mplayer fills its cache until the connection closes: one kept alive
+    // holds the start back until the server gives up on it.
+    TestReply stream = TestReply::text(readAll(clip));
+    stream.closeAfter = true;
+    server.route("/av4.mp4", stream);
+
+    RecordingDelegate delegate;
+    NXOVPlayerControl control;
+    control.setDelegate(&delegate);
+    control.setViewSize({ 640, 360 });
+    control.setCacheBufferSizeInMB(1.59);
+    control.playOnlineVideoWidthAddress(server.url("/av4.mp4").toString());
+    ASSERT_TRUE(delegate.waitFor("started"));
+    ASSERT_TRUE(delegate.waitFor("cache on"));
+    EXPECT_EQ(delegate.events.first(), "cache off");
+    EXPECT_EQ(control.duration(), 4);
+    EXPECT_EQ(control.render()->curTextureFrame(), QRectF(80, 0, 480, 360));
+    control.stopPlay();
+    ASSERT_TRUE(delegate.waitFor("ended"));
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 5000))
+        << "a player of ours is still running";
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
