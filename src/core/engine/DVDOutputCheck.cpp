@@ -149,10 +149,10 @@ QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected
     if (const int error = avformat_find_stream_info(context.get(), nullptr); error < 0)
         return QStringLiteral("the output cannot be read: %1").arg(averrorText(error));
     const AVStream* audio = audioStream(*context);
-    if (expected.audio && !audio)
-        return QStringLiteral("the output has no sound, though a sound track was chosen");
     if (const QString missing = missingStreams(*context, expected); !missing.isEmpty())
         return missing;
+    if (expected.audio && !audio)
+        return QStringLiteral("the output has no sound, though a sound track was chosen");
     const double length = lengthOf(*context);
     if (std::abs(length - expected.seconds) > kLengthSlack)
         return QStringLiteral("the output lasts %1 s instead of %2 s")

@@ -18,7 +18,7 @@ struct DVDOutputExpectation {
     // An ISO backup: the lengths of the source's titles, which the image
     // must hold as a DVD; the fields above are then not read.
     bool discImage = false;
-    std::vector<double> discTitleSeconds;
+    std::vector<double> discTitleSeconds {};
 };
 
 // Opens the output with libavformat (libdvdread for an ISO backup): present,

@@ -27,8 +27,6 @@ ToolBridge::Call::~Call()
     const std::lock_guard lock(m_bridge.m_stateLock);
     m_bridge.m_active = false;
     m_bridge.m_runner = nullptr;
-    if (m_bridge.m_progressSource)
-        m_bridge.m_progressSource(m_bridge.m_progress);
     m_bridge.m_progressSource = {};
 }
 
