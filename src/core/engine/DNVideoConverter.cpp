@@ -301,13 +301,8 @@ int _VideoConverter(
         reportFailure(QStringLiteral("The entry has no output profile."));
         return kDNVideoConverterFailed;
     }
-    const DNConversionEngine* engine = conversionEngine(
+    const DNConversionEngine& engine = conversionEngine(
         conversionEngineKind(node->nodeClass(), profile->GlobalID(), profile->argvAssembler()));
-    if (!engine) {
-        reportFailure(QStringLiteral("Error: no engine in this build runs the profile \"%1\"")
-                          .arg(profile->profileName()));
-        return kDNVideoConverterFailed;
-    }
     const QByteArray name = profile->argvAssembler().toUtf8();
     const ArgvAssembler assembler = findAssembler(name.constData());
     if (!assembler) {
@@ -320,7 +315,7 @@ int _VideoConverter(
     // The builder's scratch files (subtitle copies, join lists, watermark
     // pictures) are needed until the engine ends, and no longer.
     const TemporaryFileScope scratch;
-    ArgumentBlockPtr block = buildFor(*engine, assembler, node, titleIndex, config);
+    ArgumentBlockPtr block = buildFor(engine, assembler, node, titleIndex, config);
     // A stop that came while the list was built ends the conversion here.
     if (stopRequested()) {
         DNLog(QStringLiteral("The conversion was stopped before the encoder started."));
@@ -330,7 +325,7 @@ int _VideoConverter(
         std::fprintf(stderr, "construc arguments failed, exit....\n");
         return kDNVideoConverterFailed;
     }
-    return runEngine(*engine, std::move(block), node);
+    return runEngine(engine, std::move(block), node);
 }
 
 // The statistics file both passes share, and the files the engine names
@@ -727,7 +722,7 @@ DNConversionEngineKind conversionEngineKind(
     }
 }
 
-const DNConversionEngine* conversionEngine(DNConversionEngineKind kind)
+const DNConversionEngine& conversionEngine(DNConversionEngineKind kind)
 {
     static const DNConversionEngine fileEncoder { "file encoder", &encodeWithFileEncoder,
         &AVEncoderProgress, &AVEncoderStop, &AVEncoderSetStateCallback, &AVEncoderLastCommand };
@@ -743,18 +738,18 @@ const DNConversionEngine* conversionEngine(DNConversionEngineKind kind)
     static const DNConversionEngine dvdToMKV { "DVD-to-MKV library", &encodeWithDVDToMKV,
         &DVDToMKVProgress, &HBStopJob, &DVDToMKVSetStateCallback, &DVDToMKVLastCommand };
     switch (kind) {
-    case DNConversionEngineKind::FileEncoder:
-        return &fileEncoder;
     case DNConversionEngineKind::EncoderCore:
-        return &encoderCore;
+        return encoderCore;
     case DNConversionEngineKind::PlayerStreamDump:
-        return &streamDump;
+        return streamDump;
     case DNConversionEngineKind::DiscBackupTool:
-        return &backupTool;
+        return backupTool;
     case DNConversionEngineKind::DVDToMKV:
-        return &dvdToMKV;
+        return dvdToMKV;
+    case DNConversionEngineKind::FileEncoder:
+        break;
     }
-    return nullptr;
+    return fileEncoder;
 }
 
 void DNVideoConverterSetAssemblerTables(

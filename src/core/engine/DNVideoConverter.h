@@ -87,8 +87,8 @@ struct DNConversionEngine {
     QStringList (*lastCommand)();
 };
 
-// The bridge of that kind; null while this build has none for it.
-const DNConversionEngine* conversionEngine(DNConversionEngineKind kind);
+// The bridge of that kind.
+const DNConversionEngine& conversionEngine(DNConversionEngineKind kind);
 
 // The builder tables the driver looks profiles' builder names up in: the
 // program's own unless others are put in place (a tool or a test with
