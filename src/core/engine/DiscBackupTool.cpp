@@ -90,6 +90,7 @@ void reportCopied(qint64 copied, qint64 total, int duration)
 // error fails the run.
 int copyDisc(const QString& source, const QString& output, int duration)
 {
+    // No program runs: the command says what the bridge itself does.
     bridge().setLastCommand({ "copy", source, output });
     const Descriptor in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
     if (!in.isOpen())

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <mutex>
 
@@ -38,7 +39,7 @@ public:
     struct Child {
         QString program;
         QStringList arguments;
-        int stopSignal = 2; // SIGINT: each tool ends cleanly on it
+        int stopSignal = SIGINT; // each tool ends cleanly on it
         std::chrono::milliseconds grace { 1000 };
     };
 
