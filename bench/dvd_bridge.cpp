@@ -5,9 +5,16 @@
 // median wall time of each, the ratio bridge/direct, and the finishing
 // stage's extra wall time over mencoder alone (the difference of the two).
 //
+// The same for the backup bridges, each against the command it ran, run
+// directly: the MKV backup through HandBrakeCLI, the ISO backup of the
+// folder through genisoimage and the stream dump through mplayer.
+//
 //   build/<dir>/bench/dvd_bridge
 #include "engine/ArgvAssemblerTables.h"
+#include "engine/DVDToMKV.h"
+#include "engine/DiscBackupTool.h"
 #include "engine/EncoderCore.h"
+#include "engine/PlayerStreamDump.h"
 #include "model/DNDVDNode.h"
 #include "platform/ProcessRunner.h"
 #include "profiles/DNProfileManager.h"
@@ -169,6 +176,96 @@ void BridgeAgainstMencoder(benchmark::State& state)
 }
 
 BENCHMARK(BridgeAgainstMencoder)->Iterations(1)->Unit(benchmark::kSecond);
+
+using Encode = int (*)(int argc, const char* const* argv, int duration);
+
+struct BackupRun {
+    const char* name;
+    Encode encode;
+    QStringList (*lastCommand)();
+    QStringList list;
+    QString output;
+};
+
+// One list through its bridge; the output is removed for the next run.
+double throughBackupBridge(const BackupRun& run)
+{
+    ArgumentWriter writer("bench list");
+    for (const QString& word : run.list)
+        writer.add(word);
+    const ArgumentBlockPtr block = writer.finish(kTitleSeconds);
+    const auto start = Clock::now();
+    const int status = block ? run.encode(block->argc, block->argv.data(), block->duration) : -1;
+    const double seconds = secondsSince(start);
+    QFile::remove(run.output);
+    return status == 0 ? seconds : -1;
+}
+
+double directBackup(const QStringList& command, const QString& output)
+{
+    const double seconds = direct(command);
+    QFile::remove(output);
+    return seconds;
+}
+
+// Median bridge and direct times of one list, alternating which goes first.
+bool compareBackup(const BackupRun& run, benchmark::State& state)
+{
+    if (throughBackupBridge(run) < 0) // warm-up: the command and the disk caches
+        return false;
+    const QStringList command = run.lastCommand();
+    std::vector<double> bridged;
+    std::vector<double> alone;
+    for (int round = 0; round < kRounds; ++round) {
+        const bool bridgeFirst = round % 2 == 0;
+        const double first
+            = bridgeFirst ? throughBackupBridge(run) : directBackup(command, run.output);
+        const double second
+            = bridgeFirst ? directBackup(command, run.output) : throughBackupBridge(run);
+        if (first < 0 || second < 0)
+            return false;
+        bridged.push_back(bridgeFirst ? first : second);
+        alone.push_back(bridgeFirst ? second : first);
+    }
+    const std::string name = run.name;
+    state.counters[name + "_direct_s"] = median(alone);
+    state.counters[name + "_bridge_s"] = median(bridged);
+    state.counters[name + "_ratio"] = median(bridged) / median(alone);
+    return true;
+}
+
+void BackupBridgesAgainstTheirTools(benchmark::State& state)
+{
+    QTemporaryDir folder;
+    const QString disc = makeDisc(folder);
+    if (disc.isEmpty()) {
+        state.SkipWithError("the disc could not be made");
+        return;
+    }
+    const QString mkv = folder.filePath("backup.mkv");
+    const QString iso = folder.filePath("backup.iso");
+    const QString dump = folder.filePath("dump.vob");
+    const BackupRun runs[] = {
+        { "mkv", &appMain, &DVDToMKVLastCommand,
+            { "encoder", "-i", disc, "-m", "-f", "mkv", "-e", "ffmpeg4", "-b", "2000", "-E",
+                "copy:ac3", "-t", "1", "-a", "1", "-o", mkv },
+            mkv },
+        { "iso", &DiscBackupToolEncode, &DiscBackupToolLastCommand, { disc, iso, "iso" }, iso },
+        { "dump", &PlayerStreamDumpEncode, &PlayerStreamDumpLastCommand,
+            { "dvd://1", "-dvd-device", disc, "-ss", "0", "-dumpstream", "-dumpfile", dump },
+            dump },
+    };
+    for (auto _ : state) {
+        for (const BackupRun& run : runs) {
+            if (!compareBackup(run, state)) {
+                state.SkipWithError((std::string(run.name) + ": a run failed").c_str());
+                return;
+            }
+        }
+    }
+}
+
+BENCHMARK(BackupBridgesAgainstTheirTools)->Iterations(1)->Unit(benchmark::kSecond);
 
 } // namespace
 

@@ -3,8 +3,11 @@
 #include "engine/AVEncoder.h"
 #include "engine/CoverArt.h"
 #include "engine/DNVideoConverterDVD.h"
+#include "engine/DVDToMKV.h"
+#include "engine/DiscBackupTool.h"
 #include "engine/EncodeConfig.h"
 #include "engine/EncoderCore.h"
+#include "engine/PlayerStreamDump.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
@@ -87,14 +90,21 @@ QString outputNameOf(const std::shared_ptr<NXBasicMediaNode>& node)
     return file ? file->outputName() : QString();
 }
 
-// A file's output name; a DVD run writes where its list says after "-o".
+// A file's output name; a DVD run writes where its list says: after "-o",
+// after "-dumpfile" for a dump, second of an ISO list's three words.
 QString outputOfRun(const std::shared_ptr<NXBasicMediaNode>& node, const ArgumentBlock& block)
 {
     if (!isKindOf<DNDVDNode>(node))
         return outputNameOf(node);
     const QStringList arguments = block.arguments();
-    const qsizetype option = arguments.lastIndexOf(QStringLiteral("-o"));
-    return option >= 0 && option + 1 < arguments.size() ? arguments[option + 1] : QString();
+    if (arguments.size() == 3 && arguments[2] == QLatin1String("iso"))
+        return arguments[1];
+    for (const char* option : { "-o", "-dumpfile" }) {
+        const qsizetype at = arguments.lastIndexOf(QLatin1String(option));
+        if (at >= 0 && at + 1 < arguments.size())
+            return arguments[at + 1];
+    }
+    return {};
 }
 
 ArgvAssembler findAssembler(const char* name)
@@ -291,13 +301,8 @@ int _VideoConverter(
         reportFailure(QStringLiteral("The entry has no output profile."));
         return kDNVideoConverterFailed;
     }
-    const DNConversionEngine* engine
-        = conversionEngine(conversionEngineKind(node->nodeClass(), profile->GlobalID()));
-    if (!engine) {
-        reportFailure(QStringLiteral("Error: no engine in this build runs the profile \"%1\"")
-                          .arg(profile->profileName()));
-        return kDNVideoConverterFailed;
-    }
+    const DNConversionEngine& engine = conversionEngine(
+        conversionEngineKind(node->nodeClass(), profile->GlobalID(), profile->argvAssembler()));
     const QByteArray name = profile->argvAssembler().toUtf8();
     const ArgvAssembler assembler = findAssembler(name.constData());
     if (!assembler) {
@@ -310,7 +315,7 @@ int _VideoConverter(
     // The builder's scratch files (subtitle copies, join lists, watermark
     // pictures) are needed until the engine ends, and no longer.
     const TemporaryFileScope scratch;
-    ArgumentBlockPtr block = buildFor(*engine, assembler, node, titleIndex, config);
+    ArgumentBlockPtr block = buildFor(engine, assembler, node, titleIndex, config);
     // A stop that came while the list was built ends the conversion here.
     if (stopRequested()) {
         DNLog(QStringLiteral("The conversion was stopped before the encoder started."));
@@ -320,7 +325,7 @@ int _VideoConverter(
         std::fprintf(stderr, "construc arguments failed, exit....\n");
         return kDNVideoConverterFailed;
     }
-    return runEngine(*engine, std::move(block), node);
+    return runEngine(engine, std::move(block), node);
 }
 
 // The statistics file both passes share, and the files the engine names
@@ -625,6 +630,21 @@ int encodeWithEncoderCore(const ArgumentBlock& block)
     return EncoderCoreEncode(block.argc, block.argv.data(), block.duration);
 }
 
+int encodeWithStreamDump(const ArgumentBlock& block)
+{
+    return PlayerStreamDumpEncode(block.argc, block.argv.data(), block.duration);
+}
+
+int encodeWithBackupTool(const ArgumentBlock& block)
+{
+    return DiscBackupToolEncode(block.argc, block.argv.data(), block.duration);
+}
+
+int encodeWithDVDToMKV(const ArgumentBlock& block)
+{
+    return appMain(block.argc, block.argv.data(), block.duration);
+}
+
 } // namespace
 
 int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
@@ -677,7 +697,8 @@ bool DNVideoConverterIsRunning()
     return state().running;
 }
 
-DNConversionEngineKind conversionEngineKind(NXNodeClass nodeClass, int globalID)
+DNConversionEngineKind conversionEngineKind(
+    NXNodeClass nodeClass, int globalID, const QString& builderName)
 {
     switch (nodeClass) {
     case NXNodeClass::DVDNode:
@@ -695,26 +716,40 @@ DNConversionEngineKind conversionEngineKind(NXNodeClass nodeClass, int globalID)
     case kGlobalIDDVDToMKV:
         return DNConversionEngineKind::DVDToMKV;
     default:
-        return DNConversionEngineKind::EncoderCore;
+        return builderName == QLatin1String(kHandBrakeMP4Builder)
+            ? DNConversionEngineKind::DVDToMKV
+            : DNConversionEngineKind::EncoderCore;
     }
 }
 
-const DNConversionEngine* conversionEngine(DNConversionEngineKind kind)
+const DNConversionEngine& conversionEngine(DNConversionEngineKind kind)
 {
     static const DNConversionEngine fileEncoder { "file encoder", &encodeWithFileEncoder,
         &AVEncoderProgress, &AVEncoderStop, &AVEncoderSetStateCallback, &AVEncoderLastCommand };
     static const DNConversionEngine encoderCore { "encoder core", &encodeWithEncoderCore,
         &EncoderCoreProgress, &EncoderCoreStop, &EncoderCoreSetStateCallback,
         &EncoderCoreLastCommand };
+    static const DNConversionEngine streamDump { "stream dump", &encodeWithStreamDump,
+        &PlayerStreamDumpProgress, &PlayerStreamDumpStop, &PlayerStreamDumpSetStateCallback,
+        &PlayerStreamDumpLastCommand };
+    static const DNConversionEngine backupTool { "ISO backup tool", &encodeWithBackupTool,
+        &DiscBackupToolProgress, &DiscBackupToolStop, &DiscBackupToolSetStateCallback,
+        &DiscBackupToolLastCommand };
+    static const DNConversionEngine dvdToMKV { "DVD-to-MKV library", &encodeWithDVDToMKV,
+        &DVDToMKVProgress, &HBStopJob, &DVDToMKVSetStateCallback, &DVDToMKVLastCommand };
     switch (kind) {
-    case DNConversionEngineKind::FileEncoder:
-        return &fileEncoder;
     case DNConversionEngineKind::EncoderCore:
-        return &encoderCore;
-    default:
-        // The DVD engines' bridges join here as they are built.
-        return nullptr;
+        return encoderCore;
+    case DNConversionEngineKind::PlayerStreamDump:
+        return streamDump;
+    case DNConversionEngineKind::DiscBackupTool:
+        return backupTool;
+    case DNConversionEngineKind::DVDToMKV:
+        return dvdToMKV;
+    case DNConversionEngineKind::FileEncoder:
+        break;
     }
+    return fileEncoder;
 }
 
 void DNVideoConverterSetAssemblerTables(

@@ -54,7 +54,8 @@ void DNVideoConverterForgetStop();
 bool DNVideoConverterIsRunning();
 
 // The engines a node can run on. DVD entries pick theirs by the profile's
-// GlobalID; files, merge groups and photo albums all run on the file encoder.
+// GlobalID, and the HandBrake-style MP4 builder's by its builder name; files,
+// merge groups and photo albums all run on the file encoder.
 enum class DNConversionEngineKind {
     FileEncoder,
     EncoderCore,
@@ -67,8 +68,12 @@ enum class DNConversionEngineKind {
 constexpr int kGlobalIDPlayerStreamDump = 1000003;
 constexpr int kGlobalIDDiscBackupTool = 1000002;
 constexpr int kGlobalIDDVDToMKV = 1000005;
+// The MP4 profile that HandBrakeCLI runs keeps an id of its own (ids are
+// unique in the catalogue), so its builder name chooses the engine.
+constexpr const char* kHandBrakeMP4Builder = "DVD_To_MP4_H264_With_HandBrake";
 
-DNConversionEngineKind conversionEngineKind(NXNodeClass nodeClass, int globalID);
+DNConversionEngineKind conversionEngineKind(
+    NXNodeClass nodeClass, int globalID, const QString& builderName);
 
 // One engine bridge as the driver drives it.
 struct DNConversionEngine {
@@ -82,8 +87,8 @@ struct DNConversionEngine {
     QStringList (*lastCommand)();
 };
 
-// The bridge of that kind; null while this build has none for it.
-const DNConversionEngine* conversionEngine(DNConversionEngineKind kind);
+// The bridge of that kind.
+const DNConversionEngine& conversionEngine(DNConversionEngineKind kind);
 
 // The builder tables the driver looks profiles' builder names up in: the
 // program's own unless others are put in place (a tool or a test with

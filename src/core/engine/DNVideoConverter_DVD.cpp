@@ -35,6 +35,39 @@ bool soundChosen(const DNDVDTitle& title)
     return title.setting().audioIndex() >= 0 && !title.audioTracks().empty();
 }
 
+// What the title's run must write, by the engine that runs it: a dump
+// holds every stream of the title, the MKV backup every sound and
+// subpicture stream, an ISO backup the whole disc.
+DVDOutputExpectation expectationFor(const DNDVDNode& node, const DNDVDTitle& title)
+{
+    DVDOutputExpectation expected;
+    expected.seconds = expectedLength(title);
+    expected.audio = soundChosen(title);
+    const std::shared_ptr<DNProfile> profile = node.profile();
+    if (!profile)
+        return expected;
+    switch (profile->GlobalID()) {
+    case kGlobalIDPlayerStreamDump:
+        expected.audio = !title.audioTracks().empty();
+        break;
+    case kGlobalIDDVDToMKV:
+        expected.audio = !title.audioTracks().empty();
+        expected.audioStreams = int(title.audioTracks().size());
+        expected.subtitleStreams
+            = int(std::count_if(title.subtitleTracks().begin(), title.subtitleTracks().end(),
+                [](const DNDVDSubtitleTrack& track) { return !DNDVDExtSubtitleOf(track); }));
+        break;
+    case kGlobalIDDiscBackupTool:
+        expected.discImage = true;
+        for (const auto& each : node.titles())
+            expected.discTitleSeconds.push_back(each->length());
+        break;
+    default:
+        break;
+    }
+    return expected;
+}
+
 bool isIn(const QFileInfo& file, const QString& folder)
 {
     return !folder.isEmpty() && QDir::cleanPath(file.absolutePath()) == QDir::cleanPath(folder);
@@ -42,11 +75,13 @@ bool isIn(const QFileInfo& file, const QString& folder)
 
 // Deletes what a run wrote when the run is not kept. Only a regular file in
 // the output or temporary folder is ours: a first pass writes "/dev/null",
-// and removing that as root would leave a regular file in its place.
-void removeRunOutput(const QString& path, const EncodeConfig& config)
+// and removing that as root would leave a regular file in its place. The
+// DVD's own image is never ours, even in the output folder.
+void removeRunOutput(const QString& path, const QString& source, const EncodeConfig& config)
 {
     const QFileInfo file(path);
-    if (path.isEmpty() || !file.isFile() || file.isSymLink())
+    if (path.isEmpty() || !file.isFile() || file.isSymLink()
+        || file.absoluteFilePath() == QFileInfo(source).absoluteFilePath())
         return;
     if (isIn(file, configPath(config.outputDir)) || isIn(file, AppPaths::temporaryFolder()))
         QFile::remove(path);
@@ -54,8 +89,9 @@ void removeRunOutput(const QString& path, const EncodeConfig& config)
 
 // A run's result once its output is checked: a run that the engine called
 // a success but that wrote no usable output fails with the reason.
-int finishRun(int result, const QString& output, const DVDOutputExpectation& expected,
-    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
+int finishRun(int result, const QString& output, const DNDVDNode& node,
+    const DVDOutputExpectation& expected, const EncodeConfig& config,
+    const DNVideoConverterDVDDriver& driver)
 {
     if (result == 0) {
         const QString problem = checkDVDOutput(output, expected);
@@ -65,7 +101,7 @@ int finishRun(int result, const QString& output, const DVDOutputExpectation& exp
             QStringLiteral("The DVD conversion failed: %1 (%2)").arg(problem, output));
         result = kDNVideoConverterFailed;
     }
-    removeRunOutput(output, config);
+    removeRunOutput(output, node.sourceInfo().playbackPath(), config);
     return result;
 }
 
@@ -81,8 +117,8 @@ int convertTitle(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
     // taken for it when the run fails before that.
     title->setOutputName({});
     const int result = driver.runPasses(node, titleIndex, config);
-    return finishRun(result, title->outputName(), { expectedLength(*title), soundChosen(*title) },
-        config, driver);
+    return finishRun(
+        result, title->outputName(), *node, expectationFor(*node, *title), config, driver);
 }
 
 int convertSelectedTitles(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
@@ -235,7 +271,7 @@ int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConf
     }
     group->setOutputName({});
     const int result = driver.runOnce(group, -1, config);
-    return finishRun(result, group->outputName(), expected, config, driver);
+    return finishRun(result, group->outputName(), *group, expected, config, driver);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "engine/DVDOutputCheck.h"
 
+#include "services/DVDTitleReader.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -63,6 +65,49 @@ double lengthOf(AVFormatContext& context)
     return double(context.duration) / AV_TIME_BASE;
 }
 
+int streamCount(const AVFormatContext& context, AVMediaType type)
+{
+    return int(std::count_if(context.streams, context.streams + context.nb_streams,
+        [type](const AVStream* stream) { return stream->codecpar->codec_type == type; }));
+}
+
+// The streams a backup of every track must hold.
+QString missingStreams(const AVFormatContext& context, const DVDOutputExpectation& expected)
+{
+    const int audio = streamCount(context, AVMEDIA_TYPE_AUDIO);
+    if (expected.audioStreams >= 0 && audio != expected.audioStreams)
+        return QStringLiteral("the output has %1 sound streams instead of %2")
+            .arg(audio)
+            .arg(expected.audioStreams);
+    const int subtitles = streamCount(context, AVMEDIA_TYPE_SUBTITLE);
+    if (expected.subtitleStreams >= 0 && subtitles != expected.subtitleStreams)
+        return QStringLiteral("the output has %1 subtitle streams instead of %2")
+            .arg(subtitles)
+            .arg(expected.subtitleStreams);
+    return {};
+}
+
+// An ISO backup opens as a DVD with the source's titles.
+QString checkDiscImage(const QString& path, const std::vector<double>& titleSeconds)
+{
+    QString failure;
+    const std::optional<DVDDiscFacts> disc = readDVDTitles(path, failure);
+    if (!disc)
+        return QStringLiteral("the image cannot be read as a DVD: %1").arg(failure);
+    if (disc->titles.size() != titleSeconds.size())
+        return QStringLiteral("the image holds %1 titles instead of %2")
+            .arg(disc->titles.size())
+            .arg(titleSeconds.size());
+    for (size_t index = 0; index < titleSeconds.size(); ++index) {
+        if (std::abs(disc->titles[index].length - titleSeconds[index]) > kLengthSlack)
+            return QStringLiteral("title %1 of the image lasts %2 s instead of %3 s")
+                .arg(index + 1)
+                .arg(disc->titles[index].length)
+                .arg(titleSeconds[index]);
+    }
+    return {};
+}
+
 const AVStream* audioStream(const AVFormatContext& context)
 {
     const auto end = context.streams + context.nb_streams;
@@ -94,6 +139,8 @@ QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected
         return QStringLiteral("the encoder wrote no output file");
     if (file.size() == 0)
         return QStringLiteral("the encoder wrote an empty output file");
+    if (expected.discImage)
+        return checkDiscImage(path, expected.discTitleSeconds);
     const QByteArray url = "file:" + file.absoluteFilePath().toUtf8();
     AVFormatContext* raw = nullptr;
     if (const int error = avformat_open_input(&raw, url.constData(), nullptr, nullptr); error < 0)
@@ -102,6 +149,8 @@ QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected
     if (const int error = avformat_find_stream_info(context.get(), nullptr); error < 0)
         return QStringLiteral("the output cannot be read: %1").arg(averrorText(error));
     const AVStream* audio = audioStream(*context);
+    if (const QString missing = missingStreams(*context, expected); !missing.isEmpty())
+        return missing;
     if (expected.audio && !audio)
         return QStringLiteral("the output has no sound, though a sound track was chosen");
     const double length = lengthOf(*context);

@@ -2,15 +2,27 @@
 
 #include <QString>
 
-// What a DVD run must have written. mencoder answers 0 for runs that wrote
-// nothing or part of the title (no encoder, a title without sound, a damaged
-// disc), so the driver looks at the output itself.
+#include <vector>
+
+// What a DVD run must have written. mencoder and HandBrakeCLI answer 0 for
+// runs that wrote nothing, part of the title or dropped tracks (no encoder,
+// a title without sound, a damaged disc, a track number the title lacks),
+// so the driver looks at the output itself.
 struct DVDOutputExpectation {
     double seconds = 0; // the title's length, its trimmed part or the merged sum
     bool audio = false; // a sound track was chosen
+    // A backup of every track: so many sound and picture-subtitle streams;
+    // -1 leaves the count unchecked.
+    int audioStreams = -1;
+    int subtitleStreams = -1;
+    // An ISO backup: the lengths of the source's titles, which the image
+    // must hold as a DVD; the fields above are then not read.
+    bool discImage = false;
+    std::vector<double> discTitleSeconds {};
 };
 
-// Opens the output with libavformat: present, not empty, within a second of
-// the expected length and with sound when sound was chosen. Empty when it is
-// so, else what is wrong, for the log and the user.
+// Opens the output with libavformat (libdvdread for an ISO backup): present,
+// not empty, within a second of the expected length, with sound when sound
+// was chosen and every stream a backup keeps. Empty when it is so, else what
+// is wrong, for the log and the user.
 QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected);

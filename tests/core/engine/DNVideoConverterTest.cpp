@@ -199,13 +199,6 @@ struct StateRecorder {
     }
 };
 
-// A DVD entry as the engine choice sees it; no DVD engine is built yet.
-class DVDLikeNode : public DNFileNode {
-public:
-    using DNFileNode::DNFileNode;
-    NXNodeClass nodeClass() const override { return NXNodeClass::DVDNode; }
-};
-
 // The engine runs of a conversion; a stop can be asked for once a number of
 // them have ended, between two passes or two members.
 struct RunRecorder {
@@ -333,10 +326,6 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
     auto missingInput = fileNode(missing, "Test_Encode");
     auto missingInputTwoPasses = fileNode(missing, "Test_Encode", true);
     QFile::remove(missing);
-    auto dvd = std::make_shared<DVDLikeNode>(TestMedia::path(TestMedia::kVideoWithAudio));
-    // The player's stream dump is a DVD engine this build has no bridge for.
-    dvd->setProfile(videoProfile({ { "ProfileName", "Test_Encode" },
-        { "ArgvAssembler", "Test_Encode" }, { "GlobalID", kGlobalIDPlayerStreamDump } }));
     const struct {
         const char* what;
         std::shared_ptr<DNFileNode> node;
@@ -351,8 +340,6 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
         { "missing input", missingInput, nullptr, 1, 1, "The encoder failed with exit status 1" },
         { "missing input, two passes", missingInputTwoPasses, nullptr, 1, 1,
             "The encoder failed with exit status 1" },
-        { "no engine for the entry", dvd, nullptr, 0, 0,
-            "Error: no engine in this build runs the profile \"Test_Encode\"" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -12,12 +12,14 @@
 #include "model/DNDVDGroupTitle.h"
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
+#include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -541,6 +543,85 @@ TEST_F(DVDConversion, TheChosenSoundTrackIsConverted)
     ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
     ASSERT_EQ(outputs().size(), 1);
     EXPECT_NEAR(toneOf(out("out/" + outputs().front())), 880, 20);
+}
+
+} // namespace
+
+namespace {
+
+// The mean level of a file's sound in dB, from ffmpeg's volumedetect.
+double meanVolume(const QString& path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", { "-v", "info", "-i", path, "-af", "volumedetect", "-f", "null", "-" });
+    ffmpeg.waitForFinished(30'000);
+    const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
+    const QRegularExpressionMatch match
+        = QRegularExpression(R"(mean_volume: (-?[\d.]+) dB)").match(log);
+    return match.hasMatch() ? match.captured(1).toDouble() : 0;
+}
+
+// One catalogue profile per DVD builder family on title 1, trimmed 3 to 8 s.
+TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
+{
+    const struct {
+        int globalID;
+        bool twoPasses;
+        int volume;
+        const char* format;
+        const char* videoCodec; // "" for sound alone
+        const char* audioCodec;
+    } runs[] = {
+        { 1101098, false, 100, "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac" },
+        { 1105009, false, 100, "mpegts", "h264", "aac" },
+        { 1102095, true, 100, "mov,mp4,m4a,3gp,3g2,mj2", "mpeg4", "aac" },
+        { 1103026, false, 100, "avi", "mpeg4", "mp3" },
+        { 1104015, false, 100, "asf", "wmv2", "mp3" },
+        { 1105006, false, 100, "mpeg", "mpeg2video", "mp2" },
+        { 1105018, false, 100, "mp3", "", "mp3" },
+        { 1105018, false, 50, "mp3", "", "mp3" },
+    };
+    std::vector<double> levels;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.globalID);
+        QDir(out("out")).removeRecursively();
+        QDir().mkpath(out("out"));
+        const auto node = load(TestDisc::image(), "unused");
+        ASSERT_TRUE(node);
+        const auto profile = DNProfileManager::profileManager().profileWithGlobalID(run.globalID);
+        ASSERT_TRUE(profile);
+        profile->setUserEnableTwopassCode(run.twoPasses);
+        node->setProfile(profile);
+        DNDVDTitleSetting& setting = node->titleAt(0)->setting();
+        setting.setTrimEnable(true);
+        setting.setTrimStartPercent(0.25f);
+        setting.setTrimEndPercent(0.25f + 5.5f / 12.0f);
+        setting.setVolume(quint32(run.volume));
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+        ASSERT_EQ(outputs().size(), 1);
+        const QString output = out("out/" + outputs().front());
+        const MediaFacts facts = MediaFacts::probe(output);
+        EXPECT_EQ(facts.formatName, run.format);
+        EXPECT_EQ(facts.stream("video").codecName, run.videoCodec);
+        EXPECT_EQ(facts.stream("audio").codecName, run.audioCodec);
+        EXPECT_NEAR(facts.duration, 5, kLengthSlack);
+        if (*run.videoCodec) {
+            EXPECT_NEAR(displayAspect(output), 4.0 / 3, 0.01);
+        }
+        EXPECT_TRUE(QDir(AppPaths::temporaryFolder()).entryList({ "KR_*" }).isEmpty());
+        if (!*run.videoCodec)
+            levels.push_back(meanVolume(output));
+    }
+    ASSERT_EQ(levels.size(), 2u);
+    EXPECT_NEAR(levels[0] - levels[1], 6.0, 1.0) << "half the volume is 6 dB lower";
+
+    // A title without sound has nothing for a sound-only profile.
+    const auto silent = load(TestDisc::image(), "unused");
+    ASSERT_TRUE(silent);
+    silent->setProfile(DNProfileManager::profileManager().profileWithGlobalID(1105018));
+    silent->titleAt(0)->setAudioTracks({});
+    EXPECT_EQ(DNVideoConverterStart(silent, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(sharedLogText().contains("Title 1 has no audio track"));
 }
 
 } // namespace

@@ -1,0 +1,201 @@
+#include "engine/ToolBridge.h"
+
+#include "engine/ArgumentBlock.h"
+#include "platform/ProcessRunner.h"
+#include "services/DNLogger.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+ToolBridge::ToolBridge(const char* name)
+    : m_name(name)
+{ }
+
+ToolBridge::Call::Call(ToolBridge& bridge)
+    : m_bridge(bridge)
+    , m_run(bridge.m_runLock)
+{
+    const std::lock_guard lock(m_bridge.m_stateLock);
+    m_bridge.m_active = true;
+    m_bridge.m_stopRequested = false;
+}
+
+ToolBridge::Call::~Call()
+{
+    const std::lock_guard lock(m_bridge.m_stateLock);
+    m_bridge.m_active = false;
+    m_bridge.m_runner = nullptr;
+    m_bridge.m_progressSource = {};
+}
+
+QStringList ToolBridge::listOf(int argc, const char* const* argv) const
+{
+    if (argv == nullptr || argc < 1 || argc >= MaxArguNumber
+        || std::any_of(argv, argv + argc, [](const char* word) { return word == nullptr; })) {
+        DNLog(QStringLiteral("The %1 was given no usable command line (%2 arguments).")
+                  .arg(QString::fromLatin1(m_name))
+                  .arg(argc));
+        return {};
+    }
+    QStringList words;
+    for (int i = 0; i < argc; ++i)
+        words << QString::fromUtf8(argv[i]);
+    return words;
+}
+
+void ToolBridge::start(ProgressSource source)
+{
+    ToolBridgeStateCallback callback = nullptr;
+    void* context = nullptr;
+    {
+        const std::lock_guard lock(m_stateLock);
+        m_progress = {};
+        m_progressSource = std::move(source);
+        callback = m_callback;
+        context = m_context;
+    }
+    if (callback)
+        callback(kToolBridgeStateRunning, context);
+}
+
+int ToolBridge::run(const Child& child, const LineReader& reader)
+{
+    const QStringList command = QStringList { child.program } + child.arguments;
+    setLastCommand(command);
+    DNLog(QStringLiteral("The %1 runs: ").arg(QString::fromLatin1(m_name))
+        + shellCommandLine(command));
+    QString lastMessage;
+    const auto readLine = [&](const QString& line) {
+        {
+            const std::lock_guard lock(m_stateLock);
+            if (reader && reader(line, m_progress))
+                return;
+        }
+        DNLogger::shareRoughLog().logEngineLine(line);
+        lastMessage = line;
+    };
+    ProcessRunner runner;
+    runner.setGentleStop({ child.stopSignal, {} }, child.grace);
+    runner.setStdoutHandler(readLine);
+    runner.setStderrHandler(readLine);
+    {
+        const std::lock_guard lock(m_stateLock);
+        m_runner = &runner;
+        if (m_stopRequested)
+            runner.stop();
+    }
+    const ProcessRunner::Result result = runner.run(child.program, child.arguments);
+    {
+        const std::lock_guard lock(m_stateLock);
+        m_runner = nullptr;
+    }
+    if (stopRequested()) {
+        DNLog(QStringLiteral("The %1 was stopped before it finished.").arg(m_name));
+        return kToolBridgeStopped;
+    }
+    if (!result.started)
+        return fail(QStringLiteral("%1 could not start: %2").arg(child.program, result.error));
+    if (result.signal != 0)
+        return fail(
+            QStringLiteral("%1 was ended by signal %2.").arg(child.program).arg(result.signal));
+    if (result.exitCode != 0)
+        DNLog(QStringLiteral("%1 failed with exit status %2: %3")
+                  .arg(child.program, QString::number(result.exitCode), lastMessage));
+    return result.exitCode;
+}
+
+void ToolBridge::finish(int status)
+{
+    const std::lock_guard lock(m_stateLock);
+    if (m_progressSource)
+        m_progressSource(m_progress);
+    if (status == 0)
+        m_progress.percent = 100;
+}
+
+void ToolBridge::setProgress(const ProgressInfo& progress)
+{
+    const std::lock_guard lock(m_stateLock);
+    m_progress = progress;
+}
+
+bool ToolBridge::stopRequested() const
+{
+    const std::lock_guard lock(m_stateLock);
+    return m_stopRequested;
+}
+
+int ToolBridge::fail(const QString& reason) const
+{
+    DNLog(QStringLiteral("The %1 failed: %2").arg(QString::fromLatin1(m_name), reason));
+    return kToolBridgeFailed;
+}
+
+void ToolBridge::setStateCallback(ToolBridgeStateCallback callback, void* context)
+{
+    const std::lock_guard lock(m_stateLock);
+    m_callback = callback;
+    m_context = context;
+}
+
+ProgressInfo ToolBridge::progress() const
+{
+    const std::lock_guard lock(m_stateLock);
+    ProgressInfo progress = m_progress;
+    if (m_active && m_progressSource)
+        m_progressSource(progress);
+    return progress;
+}
+
+void ToolBridge::stop()
+{
+    const std::lock_guard lock(m_stateLock);
+    if (!m_active)
+        return;
+    m_stopRequested = true;
+    if (m_runner)
+        m_runner->stop();
+}
+
+QStringList ToolBridge::lastCommand() const
+{
+    const std::lock_guard lock(m_stateLock);
+    return m_lastCommand;
+}
+
+void ToolBridge::setLastCommand(const QStringList& command)
+{
+    const std::lock_guard lock(m_stateLock);
+    m_lastCommand = command;
+}
+
+namespace {
+
+bool pathExists(const QString& path)
+{
+    struct stat info { };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+bool isRegularFile(const QString& path)
+{
+    struct stat info { };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+} // namespace
+
+ToolBridgeOutput::ToolBridgeOutput(QString path)
+    : m_path(std::move(path))
+    , m_existed(m_path.isEmpty() || pathExists(m_path))
+{ }
+
+void ToolBridgeOutput::settle(int status) const
+{
+    if (status == 0 || m_existed || !isRegularFile(m_path))
+        return;
+    if (QFile::remove(m_path))
+        DNLog(QStringLiteral("The unfinished output \"%1\" was deleted.").arg(m_path));
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "engine/ProgressInfo.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <mutex>
+
+class ProcessRunner;
+
+// What the DVD backup bridges (stream dump, ISO tool, DVD-to-MKV) share: one
+// run at a time, the state callback, progress, a stop that reaches the child
+// or the bridge's own copy loop, and the last command. Each bridge keeps one
+// instance as its module state; its run happens on the conversion worker
+// thread, the rest may be called from any thread.
+
+// Reported through the state callback when a run starts.
+constexpr int kToolBridgeStateRunning = 3298;
+
+// Results other than the tool's own exit status.
+constexpr int kToolBridgeFailed = -1; // bad list, a program missing, a signal, a copy that failed
+constexpr int kToolBridgeStopped = -2; // a stop ended the run: its output is deleted
+
+using ToolBridgeStateCallback = void (*)(int state, void* context);
+
+class ToolBridge {
+public:
+    // Called under the bridge's lock with a line of the tool's standard
+    // output or error; true when the line was a progress line.
+    using LineReader = std::function<bool(const QString& line, ProgressInfo& progress)>;
+    // Called under the bridge's lock whenever progress is asked for, for
+    // tools that print none (the dump's size is read instead).
+    using ProgressSource = std::function<void(ProgressInfo& progress)>;
+
+    struct Child {
+        QString program;
+        QStringList arguments;
+        int stopSignal = SIGINT; // each tool ends cleanly on it
+        std::chrono::milliseconds grace { 1000 };
+    };
+
+    explicit ToolBridge(const char* name);
+    ToolBridge(const ToolBridge&) = delete;
+    ToolBridge& operator=(const ToolBridge&) = delete;
+
+    // One call of the bridge, from taking the run lock to its end: a stop that
+    // comes at any point of it, even before the child is started, ends this
+    // call and no later one.
+    class Call {
+    public:
+        explicit Call(ToolBridge& bridge);
+        ~Call();
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+    private:
+        ToolBridge& m_bridge;
+        std::lock_guard<std::mutex> m_run;
+    };
+
+    // The list a call was given, argument 0 included; empty, with the
+    // reason in the log, for a list no argument block could hold.
+    QStringList listOf(int argc, const char* const* argv) const;
+
+    // Resets progress and reports kToolBridgeStateRunning.
+    void start(ProgressSource source = {});
+    // Runs the child to its end: its lines go to `reader` or to the log.
+    // The status is the child's exit status, or kToolBridgeFailed or
+    // kToolBridgeStopped.
+    int run(const Child& child, const LineReader& reader);
+    // A run's end: a successful one is at 100 %.
+    void finish(int status);
+    void setProgress(const ProgressInfo& progress);
+    bool stopRequested() const;
+    // Logs the failure of a call and answers kToolBridgeFailed.
+    int fail(const QString& reason) const;
+
+    void setStateCallback(ToolBridgeStateCallback callback, void* context);
+    ProgressInfo progress() const;
+    void stop();
+    QStringList lastCommand() const;
+    void setLastCommand(const QStringList& command);
+
+private:
+    const char* m_name;
+    std::mutex m_runLock;
+    mutable std::mutex m_stateLock;
+    bool m_active = false;
+    bool m_stopRequested = false;
+    ProcessRunner* m_runner = nullptr;
+    ProgressInfo m_progress;
+    ProgressSource m_progressSource;
+    ToolBridgeStateCallback m_callback = nullptr;
+    void* m_context = nullptr;
+    QStringList m_lastCommand;
+};
+
+// The output file of one run: deleted when the run does not succeed, but
+// only when this run made it (never a file that was there before, such as
+// the source image itself, nor a device).
+class ToolBridgeOutput {
+public:
+    explicit ToolBridgeOutput(QString path);
+    bool existedBefore() const { return m_existed; }
+    // Deletes the output when `status` is not 0 and the run made it.
+    void settle(int status) const;
+
+private:
+    const QString m_path;
+    const bool m_existed;
+};
