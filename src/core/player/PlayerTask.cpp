@@ -1,5 +1,6 @@
 #include "player/PlayerTask.h"
 
+#include "player/MPlayerStatusLine.h"
 #include "player/PlayerProcesses.h"
 
 #include <QRegularExpression>
@@ -13,18 +14,6 @@ const QString kToolPrefix = QStringLiteral("[DORavuzo]:");
 // How long an ended tool may take to go before it is killed.
 constexpr int kEndBound = 2000;
 
-// The player's status line; every part is optional, so every line that
-// begins with "A" or "V" matches. Capture 2 is the video position.
-const QRegularExpression& statusPattern()
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^(?:A:\s*([0-9.-]+)(?:\s*\([0-9.-]+\) of [0-9.-]+ \([ 0-9.-:]+\))?\s*)?)"
-        R"((?:V:\s*([0-9.-]+)\s*)?(?:A-V:\s*([0-9.-]+)\s*)?(?:ct:\s*[0-9.-]+\s*)?)"
-        R"((?:\d+\/\s*\d+\s*)?(?:([0-9.-?]+)%(?:\s*([0-9.-?]+)%)?(?:\s*([0-9.-?,]+)?%)?\s*)?)"
-        R"((?:(\d+)\s*\d+\s*)?(?:(\d+)%\s*)?(?:[0-9.-]+x\s*)?)"));
-    return pattern;
-}
-
 } // namespace
 
 QByteArray playerCommandNumber(double value, int digits)
@@ -34,7 +23,7 @@ QByteArray playerCommandNumber(double value, int digits)
 
 double playerStatusPosition(const QString& line)
 {
-    return statusPattern().match(line).captured(2).toDouble();
+    return mplayerStatusPattern().match(line).captured(2).toDouble();
 }
 
 double playerIdentificationValue(const QString& line)
