@@ -10,6 +10,7 @@
 #include <QIODevice>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,16 @@ TEST(DNSetting, MissingOrMistypedValuesKeepTheirDefaults)
     const QByteArray newLines = logText().mid(logBefore);
     EXPECT_TRUE(newLines.contains("\"cpuCore\"")) << newLines.constData();
     EXPECT_TRUE(newLines.contains("\"cameraSetting\"")) << newLines.constData();
+}
+
+TEST(DNSetting, ValuesOfKindsNoRecordHoldsRefuseTheArchive)
+{
+    const QVariantMap records { { QStringLiteral("mainWindowSetting"),
+        QVariantMap { { QStringLiteral("safemode"), true },
+            { QStringLiteral("cpuCore"), QUrl(QStringLiteral("file:///x")) } } } };
+    DNSetting setting;
+    EXPECT_FALSE(setting.restoreArchive(archiveOf(records)));
+    EXPECT_TRUE(hasDefaults(setting));
 }
 
 TEST(DNSetting, DownloadFolderChangesAreObservedAcrossARestore)
