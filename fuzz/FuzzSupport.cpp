@@ -46,6 +46,14 @@ void require(bool condition, const char* what)
 
 namespace {
 
+// The code under test warns about much of what the fuzzer feeds it; only a
+// fatal message matters, and Qt ends the run after it.
+void keepFatalMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 void pointHomeAtPrivateFolder()
 {
     const QString root = Fuzz::privateFolder();
@@ -66,5 +74,6 @@ void pointHomeAtPrivateFolder()
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     pointHomeAtPrivateFolder();
+    qInstallMessageHandler(keepFatalMessages);
     return 0;
 }
