@@ -53,9 +53,10 @@ bool readValue(QDataStream& in, QVariant& value, int depth)
         value = inner;
         return true;
     }
+    // Lists are left out too: Qt reserves room for the count a list names
+    // before reading a single item, gigabytes for four damaged bytes.
     static const QList<quint32> plainKinds { QMetaType::Bool, QMetaType::Int, QMetaType::UInt,
-        QMetaType::LongLong, QMetaType::ULongLong, QMetaType::Double, QMetaType::QString,
-        QMetaType::QByteArray, QMetaType::QStringList };
+        QMetaType::LongLong, QMetaType::ULongLong, QMetaType::Double, QMetaType::QString };
     if (!plainKinds.contains(typeId)) {
         in.setStatus(QDataStream::ReadCorruptData);
         return false;

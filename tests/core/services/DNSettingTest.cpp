@@ -149,12 +149,19 @@ TEST(DNSetting, MissingOrMistypedValuesKeepTheirDefaults)
 
 TEST(DNSetting, ValuesOfKindsNoRecordHoldsRefuseTheArchive)
 {
-    const QVariantMap records { { QStringLiteral("mainWindowSetting"),
-        QVariantMap { { QStringLiteral("safemode"), true },
-            { QStringLiteral("cpuCore"), QUrl(QStringLiteral("file:///x")) } } } };
-    DNSetting setting;
-    EXPECT_FALSE(setting.restoreArchive(archiveOf(records)));
-    EXPECT_TRUE(hasDefaults(setting));
+    // A URL would be built from the bytes; a list would first reserve room
+    // for the count it names.
+    const QVariant foreignValues[] { QUrl(QStringLiteral("file:///x")),
+        QStringList { QStringLiteral("a"), QStringLiteral("b") } };
+    for (const QVariant& foreign : foreignValues) {
+        SCOPED_TRACE(foreign.typeName());
+        const QVariantMap records { { QStringLiteral("mainWindowSetting"),
+            QVariantMap {
+                { QStringLiteral("safemode"), true }, { QStringLiteral("cpuCore"), foreign } } } };
+        DNSetting setting;
+        EXPECT_FALSE(setting.restoreArchive(archiveOf(records)));
+        EXPECT_TRUE(hasDefaults(setting));
+    }
 }
 
 TEST(DNSetting, DownloadFolderChangesAreObservedAcrossARestore)
