@@ -168,6 +168,10 @@ bool HttpResponseParser::parseFieldLine(const QByteArray& line, HttpHeaders& int
 {
     if (into.size() >= m_limits.maxFields)
         return fail(QStringLiteral("The response has too many header fields"));
+    // A CR or NUL inside a field ends it, or the string, for whoever reads or
+    // repeats the value next: a cookie is sent back in the next request.
+    if (line.contains('\r') || line.contains('\0'))
+        return fail(QStringLiteral("The response has a malformed header field"));
     if (line.startsWith(' ') || line.startsWith('\t')) {
         // An obsolete continuation line: part of the previous field's value.
         if (into.isEmpty())

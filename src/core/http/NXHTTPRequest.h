@@ -412,6 +412,9 @@ public:
     std::optional<QVariantMap> findSessionAuthenticationCredentials() const;
     std::optional<QVariantMap> findSessionProxyAuthenticationCredentials() const;
     static QList<QNetworkCookie> sessionCookies();
+    // The cookies of a response's "Set-Cookie" lines that the host of `url`
+    // may set, with the URL's host and path where a cookie names none.
+    static QList<QNetworkCookie> cookiesFromResponse(const HttpHeaders& headers, const QUrl& url);
     static void setSessionCookies(const QList<QNetworkCookie>& cookies);
     static void addSessionCookie(const QNetworkCookie& cookie);
     static void clearSession();

@@ -135,16 +135,23 @@ void NXHTTPRequest::parseStringEncodingFromHeaders()
     m_responseEncoding = charset.isEmpty() ? m_defaultResponseEncoding : charset;
 }
 
-void NXHTTPRequest::readResponseCookies(const HttpMessage& head)
+QList<QNetworkCookie> NXHTTPRequest::cookiesFromResponse(
+    const HttpHeaders& headers, const QUrl& url)
 {
     QList<QNetworkCookie> cookies;
-    for (const QString& line : head.headers().setCookieLines()) {
+    for (const QString& line : headers.setCookieLines()) {
         for (QNetworkCookie cookie : QNetworkCookie::parseCookies(line.toUtf8())) {
-            cookie.normalize(m_url);
-            if (hostMaySetCookie(cookie, m_url))
+            cookie.normalize(url);
+            if (hostMaySetCookie(cookie, url))
                 cookies.append(cookie);
         }
     }
+    return cookies;
+}
+
+void NXHTTPRequest::readResponseCookies(const HttpMessage& head)
+{
+    const QList<QNetworkCookie> cookies = cookiesFromResponse(head.headers(), m_url);
     {
         const std::lock_guard lock(m_cancelledLock);
         m_responseCookies = cookies;

@@ -5,7 +5,7 @@
 #include <plist/plist.h>
 
 #include <climits>
-#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -21,11 +21,14 @@ std::optional<QString> textOf(plist_t node)
 {
     switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-        char* value = nullptr;
-        plist_get_string_val(node, &value);
-        const QString text = QString::fromUtf8(value);
-        std::free(value);
-        return text;
+        // By pointer and length: the copying getter asserts, ending the
+        // program, on a string that holds a zero byte, which a damaged file
+        // can. Such a string is no usable text either.
+        uint64_t length = 0;
+        const char* value = plist_get_string_ptr(node, &length);
+        if (!value || std::memchr(value, '\0', size_t(length)))
+            return std::nullopt;
+        return QString::fromUtf8(value, qsizetype(length));
     }
     case PLIST_UINT: {
         uint64_t value = 0;
@@ -53,10 +56,10 @@ std::optional<int> intOf(plist_t node)
             return std::nullopt;
         return int(number);
     }
-    if (plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
+    const std::optional<QString> text
+        = plist_get_node_type(node) == PLIST_STRING ? textOf(node) : std::nullopt;
     bool ok = false;
-    const int number = textOf(node)->trimmed().toInt(&ok);
+    const int number = text ? text->trimmed().toInt(&ok) : 0;
     return ok ? std::optional<int>(number) : std::nullopt;
 }
 

@@ -32,6 +32,56 @@ struct ReadResult {
     QString failure;
 };
 
+bool readMap(QDataStream& in, QVariantMap& map, int depth);
+
+// One value as QDataStream writes a QVariant (type id, null flag, value), of
+// the kinds the records hold. Any other kind is refused: reading a QVariant
+// the plain way builds whatever type the bytes name, pictures and cursors
+// among them, from a file anyone may have changed.
+bool readValue(QDataStream& in, QVariant& value, int depth)
+{
+    constexpr int kMaxDepth = 4;
+    quint32 typeId = 0;
+    qint8 isNull = 0;
+    in >> typeId >> isNull;
+    if (in.status() != QDataStream::Ok)
+        return false;
+    if (typeId == QMetaType::QVariantMap && depth < kMaxDepth) {
+        QVariantMap inner;
+        if (!readMap(in, inner, depth + 1))
+            return false;
+        value = inner;
+        return true;
+    }
+    // Lists are left out too: Qt reserves room for the count a list names
+    // before reading a single item, gigabytes for four damaged bytes.
+    static const QList<quint32> plainKinds { QMetaType::Bool, QMetaType::Int, QMetaType::UInt,
+        QMetaType::LongLong, QMetaType::ULongLong, QMetaType::Double, QMetaType::QString };
+    if (!plainKinds.contains(typeId)) {
+        in.setStatus(QDataStream::ReadCorruptData);
+        return false;
+    }
+    const QMetaType type(static_cast<int>(typeId));
+    value = QVariant(type);
+    return type.load(in, value.data()) && in.status() == QDataStream::Ok;
+}
+
+// A QVariantMap as QDataStream writes it: the count, then the pairs.
+bool readMap(QDataStream& in, QVariantMap& map, int depth)
+{
+    quint32 count = 0;
+    in >> count;
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        QString key;
+        QVariant value;
+        in >> key;
+        if (in.status() != QDataStream::Ok || !readValue(in, value, depth))
+            return false;
+        map.insert(key, value);
+    }
+    return in.status() == QDataStream::Ok;
+}
+
 ReadResult readArchive(const QByteArray& bytes)
 {
     QDataStream in(bytes);
@@ -52,8 +102,7 @@ ReadResult readArchive(const QByteArray& bytes)
     QDataStream records(payload);
     records.setVersion(kStreamVersion);
     ReadResult result;
-    records >> result.records;
-    if (records.status() != QDataStream::Ok || !records.atEnd())
+    if (!readMap(records, result.records, 0) || !records.atEnd())
         return { {}, QStringLiteral("its records are damaged") };
     return result;
 }

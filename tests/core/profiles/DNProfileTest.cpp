@@ -149,6 +149,10 @@ TEST_F(ProfileFiles, DamagedProfilesAreRefusedNamingTheFileAndTheKey)
 
 TEST_F(ProfileFiles, UnreadableFilesAreRefused)
 {
+    // A damaged file can hold a zero byte inside a text.
+    QByteArray zeroInText
+        = plistBytes(damaged(fullProfile(), "ProfileName", "Zero_byte"), PlistForm::Xml);
+    zeroInText.replace(QByteArray("Zero_byte"), QByteArray("Zero\0byte", 9));
     const struct {
         const char* file;
         QByteArray bytes; // null: no file at all
@@ -160,6 +164,7 @@ TEST_F(ProfileFiles, UnreadableFilesAreRefused)
             "is not a property list" },
         { "array.plist", plistBytes(QVariantList { "a", "b" }, PlistForm::Xml),
             "is not a dictionary" },
+        { "zero.plist", zeroInText, "\"ProfileName\" is not a text or a number" },
     };
     for (const auto& c : cases) {
         const QString file = path(c.file);

@@ -10,6 +10,7 @@
 #include <QIODevice>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,23 @@ TEST(DNSetting, MissingOrMistypedValuesKeepTheirDefaults)
     const QByteArray newLines = logText().mid(logBefore);
     EXPECT_TRUE(newLines.contains("\"cpuCore\"")) << newLines.constData();
     EXPECT_TRUE(newLines.contains("\"cameraSetting\"")) << newLines.constData();
+}
+
+TEST(DNSetting, ValuesOfKindsNoRecordHoldsRefuseTheArchive)
+{
+    // A URL would be built from the bytes; a list would first reserve room
+    // for the count it names.
+    const QVariant foreignValues[] { QUrl(QStringLiteral("file:///x")),
+        QStringList { QStringLiteral("a"), QStringLiteral("b") } };
+    for (const QVariant& foreign : foreignValues) {
+        SCOPED_TRACE(foreign.typeName());
+        const QVariantMap records { { QStringLiteral("mainWindowSetting"),
+            QVariantMap {
+                { QStringLiteral("safemode"), true }, { QStringLiteral("cpuCore"), foreign } } } };
+        DNSetting setting;
+        EXPECT_FALSE(setting.restoreArchive(archiveOf(records)));
+        EXPECT_TRUE(hasDefaults(setting));
+    }
 }
 
 TEST(DNSetting, DownloadFolderChangesAreObservedAcrossARestore)
