@@ -211,14 +211,16 @@ TEST(NXViewRenderControl, PausedCommandsKeepThePauseAndEndsAreReported)
     ASSERT_TRUE(QTest::qWaitFor([&] { return previews.picture().cacheKey() != before; }));
     EXPECT_GE(previews.second(), 5);
     ASSERT_TRUE(QTest::qWaitFor([&] { return previews.paused.count() == 2; }));
-    const qint64 seeked = previews.picture().cacheKey();
+    // A paused seek may bring a second picture of the same second; a paused
+    // player never shows a later second.
+    const int seeked = previews.second();
     QTest::qWait(1000);
-    EXPECT_EQ(previews.picture().cacheKey(), seeked) << "still paused";
+    EXPECT_EQ(previews.second(), seeked) << "still paused";
     control.setPlayerVolume(75);
     ASSERT_TRUE(QTest::qWaitFor([&] { return previews.paused.count() == 3; }));
     EXPECT_TRUE(control.isPaused());
     control.pauseOrContinue();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return previews.picture().cacheKey() != seeked; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return previews.second() > seeked; }));
     EXPECT_TRUE(PlayerProcesses::shared().killAll(std::chrono::seconds(2)));
     ASSERT_TRUE(previews.stopped.wait());
     EXPECT_EQ(control.videoEditRender(), nullptr);
