@@ -56,6 +56,7 @@ public:
     // so the main window takes over again.
     bool createCaptureRecorder();
     QStringList fileListNeedToConvert() override;
+    void setTimings(DNSRTimings timings) { m_timings = std::move(timings); }
 
     // The window's actions.
     void onStartRecord();
@@ -110,7 +111,7 @@ private:
     UserDefaults& m_defaults;
     NXDialogs& m_dialogs;
     const NXSystemActions& m_system;
-    const DNSRTimings m_timings;
+    DNSRTimings m_timings;
 
     std::unique_ptr<DNScreenRecorder> m_screenRecorder;
     std::unique_ptr<DNRecordFrame> m_recordFrame;
