@@ -2,6 +2,7 @@
 // arithmetic, the countdown and the dated file names.
 #include "record/DNAreaSelectWindow.h"
 #include "record/DNCountDown.h"
+#include "record/DNRecordFrame.h"
 #include "record/RecordingName.h"
 
 #include <QGuiApplication>
@@ -140,6 +141,24 @@ TEST(CountDownTest, CountsOncePerTickAndCallsItsActionAtTheEnd)
         else
             delete countdown;
     }
+}
+
+TEST(RecordFrameTest, TheRegionIsAHoleInTheWindowAndClicksPassThrough)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect region(100, 50, 200, 120);
+    const DNRecordFrame frame(region.translated(screen.topLeft()));
+    EXPECT_EQ(frame.geometry(), screen);
+    EXPECT_EQ(frame.frameView()->clearFrame(), region);
+    EXPECT_TRUE(frame.windowFlags().testFlag(Qt::WindowTransparentForInput));
+    struct Case {
+        QPoint point;
+        bool covered;
+    };
+    const Case cases[] = { { { 100, 50 }, false }, { { 299, 169 }, false }, { { 99, 50 }, true },
+        { { 300, 169 }, true }, { { 0, 0 }, true } };
+    for (const auto& c : cases)
+        EXPECT_EQ(frame.mask().contains(c.point), c.covered) << c.point.x() << "," << c.point.y();
 }
 
 TEST(RecordingNameTest, HalfDayHourAndMeridiemInEveryLanguage)
