@@ -1,5 +1,7 @@
 #include "record/DNSRWindowController.h"
 
+#include "controls/DNButton.h"
+#include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
@@ -20,13 +22,27 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
 namespace {
 
 constexpr int kDurationTickMs = 1000;
+
+QPixmap recorderImage(const QString& name)
+{
+    return QPixmap(QDir(AppPaths::resourcesFolder()).filePath(QStringLiteral("images/") + name));
+}
+
+// An image button from the "<name>_nor.png" / "<name>_on.png" pair.
+DNButton* imageButton(const QString& name, const QString& toolTip, QWidget* parent)
+{
+    auto* button = new DNButton(parent);
+    button->setNormalImage(recorderImage(name + QStringLiteral("_nor.png")));
+    button->setHighlightImage(recorderImage(name + QStringLiteral("_on.png")));
+    button->setToolTip(toolTip);
+    return button;
+}
 
 QString regionText(const QRect& region)
 {
@@ -81,13 +97,10 @@ void DNSRWindowController::buildWindow()
     m_fullscreen = new QCheckBox(tr("Full Screen"), this);
     m_addToConvertList = new QCheckBox(tr("Add to conversion list"), this);
     m_addToConvertList->setChecked(m_setting.addToConvertList());
-    m_cropButton = new QPushButton(tr("Region"), this);
-    m_cropButton->setToolTip(tr("Crop Region"));
-    m_startButton = new QPushButton(this);
-    m_openFolderButton = new QPushButton(tr("Open"), this);
-    m_openFolderButton->setToolTip(tr("Open"));
-    m_settingButton = new QPushButton(tr("Setting"), this);
-    m_settingButton->setToolTip(tr("Setting"));
+    m_cropButton = imageButton(QStringLiteral("sr_crop"), tr("Crop Region"), this);
+    m_startButton = new DNButton(this);
+    m_openFolderButton = imageButton(QStringLiteral("sr_open_folder"), tr("Open"), this);
+    m_settingButton = imageButton(QStringLiteral("sr_setting"), tr("Setting"), this);
     updateStartButtonImage();
 
     connect(m_startButton, &QPushButton::clicked, this, &DNSRWindowController::onStartRecord);
@@ -293,7 +306,12 @@ void DNSRWindowController::screenRecorder(DNScreenRecorder&, const DNRecordingRe
 
 void DNSRWindowController::updateStartButtonImage()
 {
-    m_startButton->setText(m_recorderState == Idle ? tr("Record") : tr("Stop"));
+    const QString name = m_recorderState == Idle ? QStringLiteral("sr_video_record")
+                                                 : QStringLiteral("sr_stop_record");
+    m_startButton->setNormalImage(recorderImage(name + QStringLiteral("_nor.png")));
+    m_startButton->setHighlightImage(recorderImage(name + QStringLiteral("_on.png")));
+    m_startButton->setAlternateImage(recorderImage(name + QStringLiteral("_down.png")));
+    m_startButton->setToolTip(m_recorderState == Idle ? tr("Record") : tr("Stop"));
 }
 
 void DNSRWindowController::closeEvent(QCloseEvent* event)

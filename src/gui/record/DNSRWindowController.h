@@ -14,13 +14,13 @@
 #include <memory>
 
 class DNAreaSelectWindow;
+class DNButton;
 class DNRecordFrame;
 class DNRecordStatusItem;
 class DNScreenRecorderSetting;
 class DNSRSettingPanel;
 class QCheckBox;
 class QLabel;
-class QPushButton;
 class QTimer;
 class UserDefaults;
 
@@ -82,6 +82,7 @@ public:
     DNRecordStatusItem* statusBarItem() const { return m_statusBarItem.get(); }
     DNSRSettingPanel* settingPannel() const { return m_settingPannel; }
     QLabel* recordDurationField() const { return m_recordDurationField; }
+    DNButton* startButton() const { return m_startButton; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -131,9 +132,9 @@ private:
     QLabel* m_recordRegionField = nullptr;
     QCheckBox* m_fullscreen = nullptr;
     QCheckBox* m_addToConvertList = nullptr;
-    QPushButton* m_cropButton = nullptr;
-    QPushButton* m_startButton = nullptr;
-    QPushButton* m_openFolderButton = nullptr;
-    QPushButton* m_settingButton = nullptr;
+    DNButton* m_cropButton = nullptr;
+    DNButton* m_startButton = nullptr;
+    DNButton* m_openFolderButton = nullptr;
+    DNButton* m_settingButton = nullptr;
     DNSRSettingPanel* m_settingPannel = nullptr;
 };

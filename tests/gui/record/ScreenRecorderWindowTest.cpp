@@ -2,6 +2,7 @@
 // private sound server, opened from the main window as a person would.
 #include "gui/GuiTestSupport.h"
 
+#include "controls/DNButton.h"
 #include "fixtures/MediaFacts.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
@@ -134,7 +135,11 @@ TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverTheLastRecording)
     double recorded = 0;
     QObject::connect(recorder->screenRecorder(), &DNScreenRecorder::recordingProgress,
         [&](double done) { recorded = done; });
+    const QImage idleImage = recorder->startButton()->normalImage().toImage();
+    ASSERT_FALSE(idleImage.isNull());
     recorder->onStartRecord();
+    EXPECT_NE(recorder->startButton()->normalImage().toImage(), idleImage) << "stop image";
+    EXPECT_FALSE(recorder->startButton()->isEnabled());
     recorder->close();
     recorder->countdown()->tick();
     ASSERT_TRUE(waitUntil([&] { return recorder->recorderState() == 2; }));
