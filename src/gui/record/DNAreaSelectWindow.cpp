@@ -237,6 +237,7 @@ DNAreaSelectWindow::DNAreaSelectWindow(QWidget* parent)
             | Qt::BypassWindowManagerHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_QuitOnClose, false);
     const QRect screen = mainScreenGeometry();
     setGeometry(screen);
     m_view = new DNWindowSelectView(QRect(QPoint(0, 0), screen.size()), this);

@@ -44,6 +44,9 @@ DNCountDown::DNCountDown(int tickMs)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
+    // While it counts, the recorder and main windows are hidden: its close
+    // must not count as the application's last window closing.
+    setAttribute(Qt::WA_QuitOnClose, false);
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen ? screen->geometry().size() : QSize();
     setGeometry(QRect(QPoint((screenSize.width() - kCountdownSize.width()) / 2,

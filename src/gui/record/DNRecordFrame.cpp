@@ -42,6 +42,7 @@ DNRecordFrame::DNRecordFrame(const QRect& region)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_QuitOnClose, false);
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect screenFrame = screen ? screen->geometry() : QRect();
     setGeometry(screenFrame);

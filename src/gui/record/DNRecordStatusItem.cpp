@@ -57,6 +57,7 @@ void DNRecordStatusItem::buildWindow()
         Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
             | Qt::WindowDoesNotAcceptFocus);
     m_window->setWindowTitle(QStringLiteral("ScreenRecorder"));
+    m_window->setAttribute(Qt::WA_QuitOnClose, false);
     auto* layout = new QHBoxLayout(m_window.get());
     m_elapsedLabel = new QLabel(m_window.get());
     auto* stop = new QPushButton(tr("Stop"), m_window.get());
