@@ -162,6 +162,8 @@ TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverTheLastRecording)
     ASSERT_TRUE(second.ok) << second.error.toStdString();
     EXPECT_EQ(second.count("audio"), 0);
 
+    recorder->onOpenRecordLocation();
+    EXPECT_EQ(systemCalls.openedFolders, QStringList(folder.path()));
     recorder->onAddToConvertListChanged(false);
     EXPECT_TRUE(recorder->fileListNeedToConvert().isEmpty());
     recorder->onAddToConvertListChanged(true);
@@ -203,6 +205,10 @@ TEST_F(ScreenRecorderWindowTest, SystemSoundNeedsTheAddOnAndAWarningOnce)
     DNSRWindowController* recorder = openRecorder();
     ASSERT_TRUE(recorder && recorder->screenRecorder());
     UserDefaults::standard().remove(DNSRWindowController::kNotRemindKey);
+    DNSetting::shareSetting().screenRecordSetting().setSessionPresetIndex(5);
+    recorder->onSettingClick();
+    EXPECT_EQ(recorder->settingPannel()->sessionPreset->currentText(), "High");
+    recorder->settingPannel()->reject();
     const QString systemSound = kSystemAudioDeviceID;
     dialogs.nextAnswer = { 1, false }; // Cancel
     chooseAudio(*recorder, systemSound);
@@ -241,8 +247,14 @@ TEST_F(ScreenRecorderWindowTest, AFullTargetFolderIsReportedAndTheWindowComesBac
     filler.close();
     DNSRWindowController* recorder = openRecorder();
     ASSERT_TRUE(recorder && recorder->screenRecorder());
+    dialogs.nextAnswer = { 0, false }; // Install the virtual device when asked
+    chooseAudio(*recorder, kSystemAudioDeviceID);
+    UserDefaults::standard().setValue(DNSRWindowController::kNotRemindKey, true);
+    dialogs.alerts.clear();
     recorder->onStartRecord();
     recorder->countdown()->tick();
+    ASSERT_TRUE(waitUntil([&] { return recorder->recorderState() == 2; }));
+    EXPECT_NE(PrivateSoundServer::pactl({ "get-default-sink" }).trimmed(), "speakers");
     const bool reported = waitUntil([&] { return !dialogs.alerts.empty(); }, 30000);
     ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
     ASSERT_TRUE(reported);
@@ -251,6 +263,7 @@ TEST_F(ScreenRecorderWindowTest, AFullTargetFolderIsReportedAndTheWindowComesBac
     EXPECT_EQ(recorder->recorderState(), DNSRWindowController::Idle);
     EXPECT_TRUE(recorder->recordFiles().isEmpty());
     EXPECT_TRUE(recorder->isVisible());
+    EXPECT_EQ(PrivateSoundServer::pactl({ "get-default-sink" }).trimmed(), "speakers");
 }
 
 TEST_F(ScreenRecorderWindowTest, NoDisplayIsReportedAndTheMainWindowTakesOver)
