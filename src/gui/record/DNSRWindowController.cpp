@@ -344,10 +344,11 @@ void DNSRWindowController::onAreaSelectDidFinished(DNAreaSelectWindow* picker)
     const bool whole = region == screen || region.isEmpty();
     m_recordRegion = whole ? screen : region;
     m_fullscreen->setChecked(whole);
-    if (m_screenRecorder) {
+    // x11grab takes the root window, whose origin is the desktop's, as Qt's
+    // screen coordinates are.
+    if (m_screenRecorder)
         m_screenRecorder->addDislayInputTocaptureSession(
-            m_screenRecorder->displayID(), m_recordRegion.translated(-screen.topLeft()));
-    }
+            m_screenRecorder->displayID(), m_recordRegion);
     showRecordRegion();
 }
 
@@ -360,7 +361,7 @@ void DNSRWindowController::onKeepFullScreen()
     m_recordRegion = screen;
     if (m_screenRecorder)
         m_screenRecorder->addDislayInputTocaptureSession(
-            m_screenRecorder->displayID(), QRect(QPoint(0, 0), screen.size()));
+            m_screenRecorder->displayID(), m_recordRegion);
     showRecordRegion();
 }
 
