@@ -110,6 +110,9 @@ void NXAppController::buildActions()
     toolbar->addAction(QStringLiteral("Full Screen"), this, &NXAppController::toggleFullScreen);
     toolbar->addSeparator();
     toolbar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
+    toolbar->addSeparator();
+    toolbar->addAction(
+        QStringLiteral("Screen Recorder"), this, &NXAppController::showScreenRecorder);
 }
 
 void NXAppController::observeNotifications()

@@ -18,6 +18,7 @@
 #include <vector>
 
 class DNFileLoader;
+class DNSRWindowController;
 class DNImageEditor;
 class DNProfile;
 class DNProfileManager;
@@ -70,6 +71,10 @@ public:
     void addMediaNode(const NXBasicMediaNode::Ptr& node);
     // A tool window closed: the files it hands over join the list.
     void toolWindowDidClose(NXAppPluginProtocol& tool);
+    // The tool windows (NXAppController_Tools.cpp): the main window hides
+    // while one is open and comes back when it closes.
+    void showScreenRecorder();
+    DNSRWindowController* screenRecorderController() const;
 
     void removeSelected();
     void clearList();
@@ -188,4 +193,6 @@ private:
     QLabel* m_timeLabel = nullptr;
     QLabel* m_previewMessage = nullptr;
     QTimer* m_playbackTimer = nullptr;
+
+    QPointer<DNSRWindowController> m_screenRecorderController;
 };

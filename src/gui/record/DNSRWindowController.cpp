@@ -1,0 +1,375 @@
+#include "record/DNSRWindowController.h"
+
+#include "controls/DNButton.h"
+#include "platform/AppPaths.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "record/AudioDevice.h"
+#include "record/DNAreaSelectWindow.h"
+#include "record/DNCountDown.h"
+#include "record/DNRecordFrame.h"
+#include "record/DNRecordStatusItem.h"
+#include "record/DNSRSettingPanel.h"
+#include "record/RecordingName.h"
+#include "services/DNHelpers.h"
+#include "services/DNLogger.h"
+#include "services/DNScreenRecorderSetting.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+constexpr int kDurationTickMs = 1000;
+
+QPixmap recorderImage(const QString& name)
+{
+    return QPixmap(QDir(AppPaths::resourcesFolder()).filePath(QStringLiteral("images/") + name));
+}
+
+// An image button from the "<name>_nor.png" / "<name>_on.png" pair.
+DNButton* imageButton(const QString& name, const QString& toolTip, QWidget* parent)
+{
+    auto* button = new DNButton(parent);
+    button->setNormalImage(recorderImage(name + QStringLiteral("_nor.png")));
+    button->setHighlightImage(recorderImage(name + QStringLiteral("_on.png")));
+    button->setToolTip(toolTip);
+    return button;
+}
+
+QString regionText(const QRect& region)
+{
+    return QStringLiteral("%1x%2").arg(region.width()).arg(region.height());
+}
+
+} // namespace
+
+DNSRWindowController::DNSRWindowController(DNScreenRecorderSetting& setting, UserDefaults& defaults,
+    NXDialogs& dialogs, const NXSystemActions& system, DNSRTimings timings, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , m_setting(setting)
+    , m_defaults(defaults)
+    , m_dialogs(dialogs)
+    , m_system(system)
+    , m_timings(std::move(timings))
+{
+    setWindowTitle(DNApplicationName() + tr(" - Screen Recorder"));
+    m_recordDurationUpdate = new QTimer(this);
+    m_recordDurationUpdate->setInterval(kDurationTickMs);
+    connect(m_recordDurationUpdate, &QTimer::timeout, this,
+        &DNSRWindowController::timerCallback_updateDuration);
+    buildWindow();
+    buildSettingPannel();
+    m_recordRegion = mainScreenFrame();
+    showRecordRegion();
+    m_fullscreen->setChecked(true);
+}
+
+DNSRWindowController::~DNSRWindowController()
+{
+    // The recorder reports to us until it is gone.
+    if (m_screenRecorder)
+        m_screenRecorder->setDelegate(nullptr);
+    delete m_countdown;
+}
+
+QRect DNSRWindowController::mainScreenFrame()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : QRect();
+}
+
+void DNSRWindowController::buildWindow()
+{
+    m_captureView = new QLabel(this);
+    m_captureView->setMinimumSize(480, 270);
+    m_captureView->setAlignment(Qt::AlignCenter);
+    m_captureView->setStyleSheet(QStringLiteral("background: black"));
+    m_recordDurationField = new QLabel(DNTimeStringFromSeconds(0), this);
+    m_recordRegionField = new QLabel(this);
+    m_fullscreen = new QCheckBox(tr("Full Screen"), this);
+    m_addToConvertList = new QCheckBox(tr("Add to conversion list"), this);
+    m_addToConvertList->setChecked(m_setting.addToConvertList());
+    m_cropButton = imageButton(QStringLiteral("sr_crop"), tr("Crop Region"), this);
+    m_startButton = new DNButton(this);
+    m_openFolderButton = imageButton(QStringLiteral("sr_open_folder"), tr("Open"), this);
+    m_settingButton = imageButton(QStringLiteral("sr_setting"), tr("Setting"), this);
+    updateStartButtonImage();
+
+    connect(m_startButton, &QPushButton::clicked, this, &DNSRWindowController::onStartRecord);
+    connect(m_cropButton, &QPushButton::clicked, this, &DNSRWindowController::onSetRecordRegion);
+    connect(m_fullscreen, &QCheckBox::clicked, this, &DNSRWindowController::onKeepFullScreen);
+    connect(m_openFolderButton, &QPushButton::clicked, this,
+        &DNSRWindowController::onOpenRecordLocation);
+    connect(m_settingButton, &QPushButton::clicked, this, &DNSRWindowController::onSettingClick);
+    connect(m_addToConvertList, &QCheckBox::toggled, this,
+        &DNSRWindowController::onAddToConvertListChanged);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(m_captureView, 0, 0, 1, 6);
+    layout->addWidget(m_cropButton, 1, 0);
+    layout->addWidget(m_recordRegionField, 1, 1);
+    layout->addWidget(m_fullscreen, 1, 2);
+    layout->addWidget(m_startButton, 1, 3);
+    layout->addWidget(m_openFolderButton, 1, 4);
+    layout->addWidget(m_settingButton, 1, 5);
+    layout->addWidget(m_addToConvertList, 2, 0, 1, 3);
+    layout->addWidget(m_recordDurationField, 2, 3, 1, 3, Qt::AlignRight);
+}
+
+void DNSRWindowController::showRecordRegion()
+{
+    m_recordRegionField->setText(regionText(m_recordRegion));
+}
+
+bool DNSRWindowController::createCaptureRecorder()
+{
+    // x11grab sees only X11 windows: under Wayland it records the XWayland
+    // ones and nothing else.
+    if (qgetenv("XDG_SESSION_TYPE") == "wayland") {
+        m_dialogs.runAlert(this,
+            { tr("Only X11 windows can be recorded."),
+                tr("This is a Wayland session: windows of Wayland programs will not show in "
+                   "the recording."),
+                { tr("OK") }, {} });
+    }
+    QString error;
+    m_screenRecorder = DNScreenRecorder::create(&error);
+    if (!m_screenRecorder) {
+        DNLog(QStringLiteral("The screen recorder cannot start: %1").arg(error));
+        m_dialogs.runAlert(this, { tr("Screen Record Unavailable!"), error, { tr("OK") }, {} });
+        QTimer::singleShot(0, this, &QWidget::close);
+        return false;
+    }
+    m_screenRecorder->setDelegate(this);
+    connect(m_screenRecorder.get(), &DNScreenRecorder::previewFrameReady, this,
+        [this](const QImage& picture) {
+            m_captureView->setPixmap(QPixmap::fromImage(picture).scaled(
+                m_captureView->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        });
+    m_screenRecorder->addCaptureVideoPreview();
+    m_screenRecorder->setSessionPreset(sessionPresetAtIndex(m_setting.sessionPresetIndex()));
+    m_screenRecorder->setMaxScreenInputFramerate(float(m_setting.maxFramerate()));
+    m_screenRecorder->setCaptureMouseClicks(m_setting.captureMouse());
+    return true;
+}
+
+QStringList DNSRWindowController::fileListNeedToConvert()
+{
+    if (!m_setting.addToConvertList() || m_recordFiles.isEmpty())
+        return {};
+    return { m_recordFiles.last() };
+}
+
+void DNSRWindowController::onAddToConvertListChanged(bool on)
+{
+    m_setting.setAddToConvertList(on);
+}
+
+bool DNSRWindowController::confirmSystemSoundRecording()
+{
+    if (m_selectedAudioDevUniqueID != QLatin1String(kSystemAudioDeviceID)
+        || m_defaults.boolValue(kNotRemindKey))
+        return true;
+    const NXAlertAnswer answer = m_dialogs.runAlert(this,
+        { QStringLiteral("Please do NOT change any setting in System Sounds while recording."),
+            QStringLiteral("For a proper sound recording, you are advised not to adjust any "
+                           "setting in System Sounds. Otherwise, it may threaten your hearing "
+                           "caused by the suddenly increased volume."),
+            { QStringLiteral("Continue"), QStringLiteral("Cancel") },
+            QStringLiteral("Do not show this message again") });
+    if (answer.button != 0)
+        return false;
+    m_defaults.setValue(kNotRemindKey, answer.suppressed);
+    return true;
+}
+
+void DNSRWindowController::onStartRecord()
+{
+    if (m_recorderState == Recording) {
+        onStatusBarStopClicked();
+        return;
+    }
+    if (m_recorderState != Idle || !m_screenRecorder || !confirmSystemSoundRecording())
+        return;
+    auto* countdown = new DNCountDown(m_timings.countdownTickMs);
+    countdown->setCountDownNumber(int(m_setting.countDown()));
+    countdown->setAction([this] { onCountdownFinished(); });
+    m_countdown = countdown;
+    // Hidden rather than minimized: without a window manager minimizing does
+    // nothing, and the window would be recorded.
+    hide();
+    m_recorderState = CountingDown;
+    m_startButton->setEnabled(false);
+    updateStartButtonImage();
+    countdown->displayCountdown();
+}
+
+void DNSRWindowController::onCountdownFinished()
+{
+    QTimer::singleShot(m_timings.startDelayMs, this, &DNSRWindowController::readyStartRecording);
+}
+
+void DNSRWindowController::readyStartRecording()
+{
+    if (m_recorderState != CountingDown)
+        return;
+    m_statusBarItem = std::make_unique<DNRecordStatusItem>();
+    connect(m_statusBarItem.get(), &DNRecordStatusItem::stopClicked, this,
+        &DNSRWindowController::onStatusBarStopClicked);
+    const QRect screen = mainScreenFrame();
+    if (m_recordRegion != screen) {
+        m_recordFrame = std::make_unique<DNRecordFrame>(m_recordRegion);
+        m_recordFrame->displayFrame();
+    }
+    const QString folder = m_setting.targetFolder();
+    QDir().mkpath(folder);
+    const QString path
+        = DNUniqueFilePath(folder, recordingFileName(kFilePrefix, m_timings.now()), 0);
+    m_screenRecorder->setSessionPreset(sessionPresetAtIndex(m_setting.sessionPresetIndex()));
+    m_screenRecorder->setMaxScreenInputFramerate(float(m_setting.maxFramerate()));
+    applyAudioDevice();
+    m_screenRecorder->setCaptureMouseClicks(m_setting.captureMouse());
+    m_screenRecorder->startRecord(path);
+    m_recorderState = Recording;
+    m_startButton->setEnabled(true);
+    m_dateOfStartRecording = m_timings.now();
+    m_recordDurationUpdate->start();
+    timerCallback_updateDuration();
+}
+
+void DNSRWindowController::applyAudioDevice()
+{
+    // Set at every start, "None" included: the session must not keep the
+    // input of an earlier recording when the user asked for no sound.
+    QString problem;
+    const bool hasSound = m_screenRecorder->setAudioDevice(m_selectedAudioDevUniqueID, &problem);
+    if (!hasSound && !m_selectedAudioDevUniqueID.isEmpty())
+        DNLog(QStringLiteral("The screen recording has no sound: %1").arg(problem));
+}
+
+void DNSRWindowController::timerCallback_updateDuration()
+{
+    const qint64 seconds = m_dateOfStartRecording.secsTo(m_timings.now());
+    const QString text = DNTimeStringFromSeconds(int(seconds));
+    m_recordDurationField->setText(text);
+    if (m_statusBarItem)
+        m_statusBarItem->setElapsedText(text);
+}
+
+void DNSRWindowController::onStatusBarStopClicked()
+{
+    if (m_recorderState != Recording)
+        return;
+    m_screenRecorder->stopRecord();
+    leaveRecordingState();
+}
+
+void DNSRWindowController::leaveRecordingState()
+{
+    m_recordDurationUpdate->stop();
+    m_dateOfStartRecording = {};
+    m_statusBarItem.reset();
+    if (m_recordFrame)
+        m_recordFrame->destroyFrame();
+    m_recorderState = Idle;
+    m_startButton->setEnabled(true);
+    updateStartButtonImage();
+    show();
+    raise();
+    activateWindow();
+}
+
+void DNSRWindowController::screenRecorder(DNScreenRecorder&, const DNRecordingResult& result)
+{
+    // A recording that ended by itself (a full disk) ends the recording
+    // state as Stop would; the recorder has undone the sound routing.
+    if (m_recorderState == Recording)
+        leaveRecordingState();
+    if (!result.succeeded) {
+        m_dialogs.runAlert(
+            this, { tr("The screen recording failed."), result.reason, { tr("OK") }, {} });
+        return;
+    }
+    if (m_setting.openRecordMovie())
+        m_system.openFile(result.path);
+    m_latestRecordMovie = result.path;
+    m_recordFiles << result.path;
+}
+
+void DNSRWindowController::updateStartButtonImage()
+{
+    const QString name = m_recorderState == Idle ? QStringLiteral("sr_video_record")
+                                                 : QStringLiteral("sr_stop_record");
+    m_startButton->setNormalImage(recorderImage(name + QStringLiteral("_nor.png")));
+    m_startButton->setHighlightImage(recorderImage(name + QStringLiteral("_on.png")));
+    m_startButton->setAlternateImage(recorderImage(name + QStringLiteral("_down.png")));
+    m_startButton->setToolTip(m_recorderState == Idle ? tr("Record") : tr("Stop"));
+}
+
+void DNSRWindowController::closeEvent(QCloseEvent* event)
+{
+    if (m_recorderState != Idle) {
+        m_dialogs.runAlert(this,
+            { tr("Please stop video recording before leaving screen recorder."), {}, { tr("OK") },
+                {} });
+        event->ignore();
+        return;
+    }
+    event->accept();
+    NotificationCenter::defaultCenter().post(kWillDisappear);
+}
+
+void DNSRWindowController::onSetRecordRegion()
+{
+    m_screenAreaSelector = std::make_unique<DNAreaSelectWindow>();
+    connect(m_screenAreaSelector.get(), &DNAreaSelectWindow::areaSelectDidFinished, this,
+        &DNSRWindowController::onAreaSelectDidFinished);
+    m_screenAreaSelector->show();
+    m_screenAreaSelector->raise();
+    m_screenAreaSelector->activateWindow();
+}
+
+void DNSRWindowController::onAreaSelectDidFinished(DNAreaSelectWindow* picker)
+{
+    const QRect screen = mainScreenFrame();
+    const QRect region = screenRegionFromSelection(picker->selectionArea(), screen);
+    const bool whole = region == screen || region.isEmpty();
+    m_recordRegion = whole ? screen : region;
+    m_fullscreen->setChecked(whole);
+    // x11grab takes the root window, whose origin is the desktop's, as Qt's
+    // screen coordinates are.
+    if (m_screenRecorder)
+        m_screenRecorder->addDislayInputTocaptureSession(
+            m_screenRecorder->displayID(), m_recordRegion);
+    showRecordRegion();
+}
+
+void DNSRWindowController::onKeepFullScreen()
+{
+    const QRect screen = mainScreenFrame();
+    m_fullscreen->setChecked(true);
+    if (m_recordRegion == screen)
+        return;
+    m_recordRegion = screen;
+    if (m_screenRecorder)
+        m_screenRecorder->addDislayInputTocaptureSession(
+            m_screenRecorder->displayID(), m_recordRegion);
+    showRecordRegion();
+}
+
+void DNSRWindowController::onOpenRecordLocation()
+{
+    if (!m_latestRecordMovie.isEmpty() && QFileInfo::exists(m_latestRecordMovie)) {
+        m_system.openFolder(QFileInfo(m_latestRecordMovie).absolutePath());
+        return;
+    }
+    m_system.openFolder(m_setting.targetFolder());
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+#include "record/DNCountDown.h"
+#include "record/DNScreenRecorder.h"
+#include "shell/NXAppPluginProtocol.h"
+#include "shell/NXDialogs.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class DNAreaSelectWindow;
+class DNButton;
+class DNRecordFrame;
+class DNRecordStatusItem;
+class DNScreenRecorderSetting;
+class DNSRSettingPanel;
+class QCheckBox;
+class QLabel;
+class QTimer;
+class UserDefaults;
+
+// The waits of the recorder window; tests shorten them instead of sleeping.
+struct DNSRTimings {
+    int countdownTickMs = 1000;
+    // Between the end of the countdown and the start, so the countdown is
+    // gone from the screen before the first picture is taken.
+    int startDelayMs = 1500;
+    std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
+};
+
+// The screen recorder's window: a live preview, start and stop, the region
+// to record, the settings sheet, and the hand-over of the last recording to
+// the conversion list when it closes.
+class DNSRWindowController : public QWidget,
+                             public DNScreenRecorderDelegate,
+                             public NXAppPluginProtocol {
+    Q_OBJECT
+public:
+    static inline const QString kWillDisappear = QStringLiteral("DNScreenRecorderWillDisappear_");
+    static inline const QString kNotRemindKey = QStringLiteral("NotRemindUserChangeSoundDevice");
+    static inline const QString kFilePrefix = QStringLiteral("Tolva Screen Recorder");
+
+    enum State { Idle = 0, CountingDown = 1, Recording = 2 };
+
+    DNSRWindowController(DNScreenRecorderSetting& setting, UserDefaults& defaults,
+        NXDialogs& dialogs, const NXSystemActions& system, DNSRTimings timings = {},
+        QWidget* parent = nullptr);
+    ~DNSRWindowController() override;
+
+    // Makes the capture session; on failure tells why and closes the window,
+    // so the main window takes over again.
+    bool createCaptureRecorder();
+    QStringList fileListNeedToConvert() override;
+    void setTimings(DNSRTimings timings) { m_timings = std::move(timings); }
+
+    // The window's actions.
+    void onStartRecord();
+    void onStatusBarStopClicked();
+    void onSetRecordRegion();
+    void onKeepFullScreen();
+    void onOpenRecordLocation();
+    void onSettingClick();
+    void onAddToConvertListChanged(bool on);
+    void onAreaSelectDidFinished(DNAreaSelectWindow* picker);
+
+    void screenRecorder(DNScreenRecorder& recorder, const DNRecordingResult& result) override;
+
+    int recorderState() const { return m_recorderState; }
+    DNScreenRecorder* screenRecorder() const { return m_screenRecorder.get(); }
+    // In screen coordinates (top-left origin).
+    QRect recordRegion() const { return m_recordRegion; }
+    QStringList recordFiles() const { return m_recordFiles; }
+    QString selectedAudioDevUniqueID() const { return m_selectedAudioDevUniqueID; }
+    DNCountDown* countdown() const { return m_countdown; }
+    DNAreaSelectWindow* screenAreaSelector() const { return m_screenAreaSelector.get(); }
+    DNRecordFrame* recordFrame() const { return m_recordFrame.get(); }
+    DNRecordStatusItem* statusBarItem() const { return m_statusBarItem.get(); }
+    DNSRSettingPanel* settingPannel() const { return m_settingPannel; }
+    QLabel* recordDurationField() const { return m_recordDurationField; }
+    DNButton* startButton() const { return m_startButton; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWindow();
+    void showRecordRegion();
+    void onCountdownFinished();
+    void readyStartRecording();
+    void applyAudioDevice();
+    // The window's side of a recording's end: timer, tray, frame, state 0.
+    void leaveRecordingState();
+    void updateStartButtonImage();
+    void timerCallback_updateDuration();
+    bool confirmSystemSoundRecording();
+    static QRect mainScreenFrame();
+
+    // The settings sheet (DNSRWindowController_Settings.cpp).
+    void buildSettingPannel();
+    void initializeSettings();
+    void buildAudioDeviceMenu();
+    void onAudioDeviceChanged(int index);
+    bool installVirtualDevice();
+    void onBrowseOutputFolder();
+
+    DNScreenRecorderSetting& m_setting;
+    UserDefaults& m_defaults;
+    NXDialogs& m_dialogs;
+    const NXSystemActions& m_system;
+    DNSRTimings m_timings;
+
+    std::unique_ptr<DNScreenRecorder> m_screenRecorder;
+    std::unique_ptr<DNRecordFrame> m_recordFrame;
+    std::unique_ptr<DNRecordStatusItem> m_statusBarItem;
+    QTimer* m_recordDurationUpdate = nullptr;
+    QDateTime m_dateOfStartRecording;
+    QRect m_recordRegion;
+    QString m_latestRecordMovie;
+    QStringList m_recordFiles;
+    std::unique_ptr<DNAreaSelectWindow> m_screenAreaSelector;
+    QString m_selectedAudioDevUniqueID;
+    int m_recorderState = Idle;
+    QPointer<DNCountDown> m_countdown;
+
+    QLabel* m_captureView = nullptr;
+    QLabel* m_recordDurationField = nullptr;
+    QLabel* m_recordRegionField = nullptr;
+    QCheckBox* m_fullscreen = nullptr;
+    QCheckBox* m_addToConvertList = nullptr;
+    DNButton* m_cropButton = nullptr;
+    DNButton* m_startButton = nullptr;
+    DNButton* m_openFolderButton = nullptr;
+    DNButton* m_settingButton = nullptr;
+    DNSRSettingPanel* m_settingPannel = nullptr;
+};
