@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -312,6 +313,13 @@ void DNVideoEditorController::setMediaNode(NXBasicMediaNode::Ptr node)
     const QRectF frame = aspectFit(m_flags.videoSize, m_renderControl->originalView()->size());
     m_selectionView->setFrame(frame.toRect());
     m_renderControl->setDuration(nodeEdit->currentVideoTrackDuration());
+    // The pickers' bounds belong to the node edited before until the first
+    // picture sets them again: open them to the whole length meanwhile.
+    const int length = int(nodeEdit->currentVideoTrackDuration());
+    for (auto* picker : { m_startTrimTime, m_endTrimTime }) {
+        picker->setMinTimeValue(0);
+        picker->setMaxTimeValue(length > 0 ? length : std::numeric_limits<int>::max());
+    }
 }
 
 void DNVideoEditorController::displayVideoEditorPanel(QWidget* window)
