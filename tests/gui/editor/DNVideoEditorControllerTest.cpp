@@ -11,6 +11,8 @@
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
 #include "player/PlayerProcesses.h"
+#include "services/DNHelpers.h"
+#include "shell/NXAppController.h"
 
 #include <QFile>
 #include <QLabel>
@@ -22,13 +24,14 @@
 
 namespace {
 
-std::shared_ptr<DNFileNode> clipNode(float seconds, int width, int height)
+std::shared_ptr<DNFileNode> clipNode(
+    float seconds, int width, int height, const QString& path = QStringLiteral("clip.mp4"))
 {
     DNTVideo track;
     track.duration = seconds;
     track.width = width;
     track.height = height;
-    auto node = std::make_shared<DNFileNode>(QStringLiteral("clip.mp4"));
+    auto node = std::make_shared<DNFileNode>(path);
     node->setVideoTracks({ track });
     return node;
 }
@@ -197,4 +200,44 @@ TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
     }
     EXPECT_EQ(lineCount(starts), 4);
     qputenv("QUILLON_TOOLS", previousTools);
+}
+
+TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("wide.mp4");
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=1280x720:rate=5:duration=30",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
+    PreviewWindow main;
+    QStringList applied;
+    NotificationCenter::defaultCenter().addObserver(NXAppController::kApplyToAllEdit, nullptr,
+        &*main.window, [&](const Notification& note) { applied << note.name; });
+    auto node = clipNode(30, 1280, 720, clip);
+    main.window->editNode(node, 1);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->editorTabView()->currentIndex(), 1);
+    EXPECT_FALSE(editor->apply2AllButton()->isEnabled());
+    auto* control = editor->renderControl();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !control->effectView()->currentVideoFrame().isNull(); }, 15'000));
+    EXPECT_FALSE(control->originalView()->currentVideoFrame().isNull());
+    EXPECT_TRUE(editor->apply2AllButton()->isEnabled());
+    EXPECT_DOUBLE_EQ(editor->flags().videoScale, 3.2);
+    EXPECT_EQ(editor->flags().videoSize, QSizeF(400, 225));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control->currentPlaybackTime() >= 1; }));
+    editor->update_UI_timer_callback();
+    const double elapsed = control->currentPlaybackTime(); // stands still until the loop runs
+    EXPECT_EQ(editor->editPlayTime()->text(), DNTimeStringFromSeconds(int(elapsed)));
+    EXPECT_EQ(editor->editLeftTime()->text(), "-" + DNTimeStringFromSeconds(int(30 - elapsed)));
+
+    editor->selectionView()->setSelectionArea({ 0, 0, 200, 100 });
+    editor->apply2AllButton()->click();
+    EXPECT_EQ(applied, QStringList { NXAppController::kApplyToAllEdit });
+    EXPECT_EQ(node->cropRect(), QRectF(0, 0, 640, 320));
+    EXPECT_TRUE(editor->isVisible());
+    editor->doneButton()->click();
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
 }
