@@ -99,11 +99,21 @@ void DNVideoEditorController::buildInterface()
         &DNVideoEditorController::taggeDurationSlider);
     m_editPlayTime = new QLabel(DNTimeStringFromSeconds(0), this);
     m_editLeftTime = new QLabel(DNTimeStringFromSeconds(0), this);
-    auto* playButton = new QPushButton(QStringLiteral("Play/Pause"), this);
+    auto* playButton = new QPushButton(QStringLiteral("Pause"), this);
     connect(playButton, &QPushButton::clicked, this,
         &DNVideoEditorController::pauseAndContinesEditVideo);
+    // The button offers what a click does: play while paused, else pause.
+    const auto showPlayState = [this, playButton] {
+        playButton->setText(
+            m_renderControl->isPaused() ? QStringLiteral("Play") : QStringLiteral("Pause"));
+    };
+    connect(m_renderControl, &NXViewRenderControl::videoPaused, playButton, showPlayState);
+    connect(m_renderControl, &NXViewRenderControl::videoContinus, playButton, showPlayState);
+    auto* stopButton = new QPushButton(QStringLiteral("Stop"), this);
+    connect(stopButton, &QPushButton::clicked, this, &DNVideoEditorController::stopPlayAction);
     auto* position = new QHBoxLayout;
     position->addWidget(playButton);
+    position->addWidget(stopButton);
     position->addWidget(m_editPlayTime);
     position->addWidget(m_editDurationSlider, 1);
     position->addWidget(m_editLeftTime);
@@ -140,6 +150,14 @@ QWidget* DNVideoEditorController::buildGeneralTab()
     m_volumeSlider->setRange(0, 200);
     connect(m_volumeSlider, &QSlider::valueChanged, this,
         [this](int value) { setEditVideoVolume(value); });
+    auto* enable = new QPushButton(QStringLiteral("Volume"), page);
+    enable->setCheckable(true);
+    connect(enable, &QPushButton::toggled, this, &DNVideoEditorController::setEnableGeneral);
+    connect(this, &DNVideoEditorController::updateMediaNodeInformation, enable, [this, enable] {
+        const QSignalBlocker block(enable);
+        enable->setChecked(enableGeneral());
+    });
+    form->addRow(enable);
     form->addRow(QStringLiteral("Volume:"), m_volumeSlider);
     return page;
 }
