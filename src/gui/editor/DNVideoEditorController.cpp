@@ -501,7 +501,9 @@ void DNVideoEditorController::videoStopped()
 
 void DNVideoEditorController::playbackCountChecker()
 {
-    if (m_flags.isUserWantExit)
+    // The end of a player from before this opening comes in late; the
+    // pending first start plays the node anyway.
+    if (m_flags.isUserWantExit || m_startTimer->isActive())
         return;
     if (m_flags.tryPlaybackCount > 3) {
         // Four starts and never a picture: say so rather than leave the
