@@ -98,6 +98,21 @@ TEST(DNVideoEditorController, CropFieldsAreEvenSourcePixelsWithinTheirBounds)
     EXPECT_GE(selector->selectionArea().x(), 0);
     editor.setVideoCropOriginTop(99999);
     EXPECT_GE(selector->selectionArea().y(), 0);
+
+    editor.rectByCoppingBlackRegion(); // no picture: nothing found, but marked
+    EXPECT_TRUE(node->isCropLetterboxAuto());
+    const struct {
+        const char* name;
+        void (*clear)(DNVideoEditorController&);
+    } clearers[] = {
+        { "crop off", [](DNVideoEditorController& e) { e.setEditorEnableCrop(false); } },
+        { "black-border preset", [](DNVideoEditorController& e) { e.setIndexOfCropMode(1); } },
+    };
+    for (const auto& c : clearers) {
+        node->setCropLetterboxAuto(true);
+        c.clear(editor);
+        EXPECT_FALSE(node->isCropLetterboxAuto()) << c.name;
+    }
 }
 
 TEST(DNVideoEditorController, TrimReachesTheNode)
@@ -141,6 +156,9 @@ TEST(DNVideoEditorController, TrimReachesTheNode)
     editor.setEditVideoVolume(150.7);
     EXPECT_EQ(node->generalVolume(), 150u);
     EXPECT_DOUBLE_EQ(editor.renderControl()->playerVolume(), 75.35);
+    editor.resetTimeTrimming();
+    EXPECT_EQ(node->generalVolume(), 100u);
+    EXPECT_EQ(node->trimEndTime(), 30u);
 
     editor.setMediaNode(clipNode(0, 640, 480)); // no length, so no minimum
     editor.startTrimTime()->setIntValue(25);
