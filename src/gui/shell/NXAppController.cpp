@@ -1,9 +1,11 @@
 #include "shell/NXAppController.h"
 
+#include "editor/DNVideoEditorController.h"
 #include "list/NXMediaListModel.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
+#include "model/DNVideoEditProtocol.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -148,16 +150,29 @@ void NXAppController::observeNotifications()
     });
 }
 
+DNVideoEditorController* NXAppController::videoEditor() const
+{
+    return m_videoEditor;
+}
+
 DNImageEditor* NXAppController::imageEditor() const
 {
     return m_imageEditor;
 }
 
-void NXAppController::editNode(const NXBasicMediaNode::Ptr& node)
+void NXAppController::editNode(const NXBasicMediaNode::Ptr& node, int tabIndex)
 {
     auto album = std::dynamic_pointer_cast<DNGraphicsNode>(node);
-    if (!album)
-        return; // files and DVDs belong to the video editor, which is not built yet
+    if (!album) {
+        if (!dynamic_cast<DNVideoEditProtocol*>(node.get()))
+            return;
+        if (!m_videoEditor)
+            m_videoEditor = new DNVideoEditorController(this);
+        m_videoEditor->setTabViewAppearItemIndex(tabIndex);
+        m_videoEditor->setMediaNode(node);
+        m_videoEditor->displayVideoEditorPanel(this);
+        return;
+    }
     if (!m_imageEditor)
         m_imageEditor = new DNImageEditor(m_dialogs, this);
     m_imageEditor->setGraphicsNode(std::move(album));

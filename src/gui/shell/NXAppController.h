@@ -20,6 +20,7 @@
 class DNFileLoader;
 class DNSRWindowController;
 class DNImageEditor;
+class DNVideoEditorController;
 class DNProfile;
 class DNProfileManager;
 class DNSetting;
@@ -87,10 +88,13 @@ public:
     // none is selected).
     void chooseProfile();
     // The edit request of an entry: a photo album opens in the slideshow
-    // editor, a sheet on this window.
-    void editNode(const NXBasicMediaNode::Ptr& node);
+    // editor, a file or a DVD title in the video editor on tab `tabIndex`;
+    // both are sheets on this window.
+    void editNode(const NXBasicMediaNode::Ptr& node, int tabIndex = 0);
     // Made on the first album edit, then kept; null until then.
     DNImageEditor* imageEditor() const;
+    // Made on the first video edit, then kept; null until then.
+    DNVideoEditorController* videoEditor() const;
     void applyProfile(const DNProfile& profile, bool toAll);
     void showPreferences();
 
@@ -176,6 +180,7 @@ private:
     std::map<int, std::shared_ptr<DNProfile>> m_defaultProfiles;
     QPointer<NXProgressController> m_progress;
     QPointer<DNImageEditor> m_imageEditor;
+    QPointer<DNVideoEditorController> m_videoEditor;
     bool m_listWasEmptyBeforeBatch = false;
 
     std::vector<NXBasicMediaNode::Ptr> m_jobs;

@@ -1,0 +1,918 @@
+#include "editor/DNVideoEditorController.h"
+
+#include "controls/DNProgressIndicator.h"
+#include "controls/NXSegmentSlider.h"
+#include "controls/NXTimePicker.h"
+#include "editor/DNTabViewItem.h"
+#include "editor/NXEditMovieView.h"
+#include "editor/NXViewRenderControl.h"
+#include "list/NXMediaTableView.h"
+#include "model/DNDVDNode.h"
+#include "model/DNFileNode.h"
+#include "model/DNVideoEditProtocol.h"
+#include "model/NXMPlayerPlaybackProtocol.h"
+#include "platform/NotificationCenter.h"
+#include "player/PlayerProcesses.h"
+#include "services/DNHelpers.h"
+#include "shell/NXAppController.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr double kWideRatio = 1.3333;
+constexpr auto kKillBound = std::chrono::milliseconds(2000);
+constexpr int kPreviewGap = 20;
+
+QTimer* singleShotTimer(QObject* owner, int milliseconds)
+{
+    auto* timer = new QTimer(owner);
+    timer->setSingleShot(true);
+    timer->setInterval(milliseconds);
+    return timer;
+}
+
+} // namespace
+
+DNVideoEditorController::DNVideoEditorController(QWidget* parent)
+    : QDialog(parent)
+    , m_startTimer(singleShotTimer(this, 250))
+    , m_restartTimer(singleShotTimer(this, 100))
+    , m_enableButtonsTimer(singleShotTimer(this, 10'000))
+{
+    setWindowModality(Qt::WindowModal);
+    buildInterface();
+    connect(m_startTimer, &QTimer::timeout, this, &DNVideoEditorController::startPlayAction);
+    connect(m_restartTimer, &QTimer::timeout, this, &DNVideoEditorController::playbackCountChecker);
+    connect(m_enableButtonsTimer, &QTimer::timeout, this,
+        &DNVideoEditorController::autoEnableDoneButton);
+    connect(m_renderControl, &NXViewRenderControl::videoWillStartAction, this,
+        &DNVideoEditorController::videoWillStartAction);
+    connect(m_renderControl, &NXViewRenderControl::videoStarted, this,
+        &DNVideoEditorController::videoStarted);
+    connect(m_renderControl, &NXViewRenderControl::videoStopped, this,
+        &DNVideoEditorController::videoStopped);
+    connect(this, &DNVideoEditorController::updateMediaNodeInformation, this,
+        &DNVideoEditorController::refreshControls);
+    connect(this, &DNVideoEditorController::selectedRectChanged, this,
+        &DNVideoEditorController::refreshControls);
+}
+
+DNVideoEditorController::~DNVideoEditorController() = default;
+
+void DNVideoEditorController::buildInterface()
+{
+    auto* previews = new QWidget(this);
+    previews->setFixedSize(int(kBoxWidth) * 2 + kPreviewGap, int(kBoxHeight));
+    m_renderControl = new NXViewRenderControl(previews, this);
+    m_renderControl->originalView()->setGeometry(0, 0, int(kBoxWidth), int(kBoxHeight));
+    m_renderControl->effectView()->setGeometry(
+        int(kBoxWidth) + kPreviewGap, 0, int(kBoxWidth), int(kBoxHeight));
+    m_progressIndicatorONE = new DNProgressIndicator(previews);
+    m_progressIndicatorTWO = new DNProgressIndicator(previews);
+    m_progressIndicatorONE->setGeometry(120, 145, 160, 10);
+    m_progressIndicatorTWO->setGeometry(int(kBoxWidth) + kPreviewGap + 120, 145, 160, 10);
+    m_playbackMessage = new QLabel(kCannotPlay, previews);
+    m_playbackMessage->setAlignment(Qt::AlignCenter);
+    m_playbackMessage->setGeometry(previews->rect());
+    m_playbackMessage->hide();
+    m_selectionView = new DNAreaSelectView(QRect(), m_renderControl->originalView());
+    m_selectionView->setDelegate(this);
+    connect(m_selectionView, &DNAreaSelector::areaSelectDidChanged, this,
+        &DNVideoEditorController::onAreaSelectDidChanged);
+
+    m_editDurationSlider = new NXSegmentSlider(this);
+    connect(m_editDurationSlider, &NXSegmentSlider::actionTriggered, this,
+        &DNVideoEditorController::taggeDurationSlider);
+    m_editPlayTime = new QLabel(DNTimeStringFromSeconds(0), this);
+    m_editLeftTime = new QLabel(DNTimeStringFromSeconds(0), this);
+    auto* playButton = new QPushButton(QStringLiteral("Pause"), this);
+    connect(playButton, &QPushButton::clicked, this,
+        &DNVideoEditorController::pauseAndContinesEditVideo);
+    // The button offers what a click does: play while paused, else pause.
+    const auto showPlayState = [this, playButton] {
+        playButton->setText(
+            m_renderControl->isPaused() ? QStringLiteral("Play") : QStringLiteral("Pause"));
+    };
+    connect(m_renderControl, &NXViewRenderControl::videoPaused, playButton, showPlayState);
+    connect(m_renderControl, &NXViewRenderControl::videoContinus, playButton, showPlayState);
+    auto* stopButton = new QPushButton(QStringLiteral("Stop"), this);
+    connect(stopButton, &QPushButton::clicked, this, &DNVideoEditorController::stopPlayAction);
+    auto* position = new QHBoxLayout;
+    position->addWidget(playButton);
+    position->addWidget(stopButton);
+    position->addWidget(m_editPlayTime);
+    position->addWidget(m_editDurationSlider, 1);
+    position->addWidget(m_editLeftTime);
+
+    m_editorTabView = new QTabWidget(this);
+    addTab(buildGeneralTab(), kTabGeneral, QStringLiteral("General"));
+    addTab(buildTrimTab(), kTabTrimming, QStringLiteral("Trim"));
+    addTab(buildCropTab(), kTabCrop, QStringLiteral("Crop"));
+    connect(
+        m_editorTabView, &QTabWidget::currentChanged, this, &DNVideoEditorController::tabDidSelect);
+
+    m_doneButton = new QPushButton(QStringLiteral("Done"), this);
+    m_apply2AllButton = new QPushButton(QStringLiteral("Apply to All"), this);
+    connect(m_doneButton, &QPushButton::clicked, this, &DNVideoEditorController::onEditorDone);
+    connect(m_apply2AllButton, &QPushButton::clicked, this, &DNVideoEditorController::onApplytoAll);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_apply2AllButton);
+    buttons->addWidget(m_doneButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(previews);
+    layout->addLayout(position);
+    layout->addWidget(m_editorTabView);
+    layout->addLayout(buttons);
+    showTrimDuration(0);
+}
+
+QWidget* DNVideoEditorController::buildGeneralTab()
+{
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    m_volumeSlider = new QSlider(Qt::Horizontal, page);
+    m_volumeSlider->setRange(0, 200);
+    connect(m_volumeSlider, &QSlider::valueChanged, this,
+        [this](int value) { setEditVideoVolume(value); });
+    auto* enable = new QPushButton(QStringLiteral("Volume"), page);
+    enable->setCheckable(true);
+    connect(enable, &QPushButton::toggled, this, &DNVideoEditorController::setEnableGeneral);
+    connect(this, &DNVideoEditorController::updateMediaNodeInformation, enable, [this, enable] {
+        const QSignalBlocker block(enable);
+        enable->setChecked(enableGeneral());
+    });
+    form->addRow(enable);
+    form->addRow(QStringLiteral("Volume:"), m_volumeSlider);
+    return page;
+}
+
+QWidget* DNVideoEditorController::buildTrimTab()
+{
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    m_startTrimTime = new NXTimePicker(page);
+    m_endTrimTime = new NXTimePicker(page);
+    m_gernalTimeTrimDuration = new QLabel(page);
+    for (auto* picker : { m_startTrimTime, m_endTrimTime })
+        connect(picker, &NXTimePicker::actionTriggered, this,
+            &DNVideoEditorController::timePickerAction);
+    auto* enable = new QPushButton(QStringLiteral("Trim"), page);
+    enable->setCheckable(true);
+    connect(enable, &QPushButton::toggled, this, &DNVideoEditorController::setEditEnableTrimming);
+    connect(this, &DNVideoEditorController::updateMediaNodeInformation, enable, [this, enable] {
+        const QSignalBlocker block(enable);
+        enable->setChecked(editEnableTrimming());
+    });
+    auto* reset = new QPushButton(QStringLiteral("Reset"), page);
+    connect(reset, &QPushButton::clicked, this, &DNVideoEditorController::resetTimeTrimming);
+    form->addRow(enable);
+    form->addRow(QStringLiteral("Start:"), m_startTrimTime);
+    form->addRow(QStringLiteral("End:"), m_endTrimTime);
+    form->addRow(QStringLiteral("Duration:"), m_gernalTimeTrimDuration);
+    form->addRow(reset);
+    return page;
+}
+
+QWidget* DNVideoEditorController::buildCropTab()
+{
+    auto* page = new QWidget;
+    auto* form = new QFormLayout(page);
+    auto* enable = new QPushButton(QStringLiteral("Crop"), page);
+    enable->setCheckable(true);
+    connect(enable, &QPushButton::toggled, this, &DNVideoEditorController::setEditorEnableCrop);
+    auto* presets = new QComboBox(page);
+    presets->addItems(
+        NXCropCfgValueTransform::transformedValue(m_selectionView->cropConfigItems()));
+    connect(presets, &QComboBox::activated, this, &DNVideoEditorController::setIndexOfCropMode);
+    connect(
+        this, &DNVideoEditorController::updateMediaNodeInformation, page, [this, enable, presets] {
+            const QSignalBlocker blockEnable(enable);
+            const QSignalBlocker blockPresets(presets);
+            enable->setChecked(editorEnableCrop());
+            presets->setCurrentIndex(indexOfCropMode());
+        });
+    form->addRow(enable);
+    form->addRow(QStringLiteral("Preset:"), presets);
+    const QString labels[4] = { QStringLiteral("Width:"), QStringLiteral("Height:"),
+        QStringLiteral("Left:"), QStringLiteral("Top:") };
+    void (DNVideoEditorController::*setters[4])(double)
+        = { &DNVideoEditorController::setVideoCropWidth,
+              &DNVideoEditorController::setVideoCropHeight,
+              &DNVideoEditorController::setVideoCropOriginLeft,
+              &DNVideoEditorController::setVideoCropOriginTop };
+    for (int index = 0; index < 4; ++index) {
+        auto* field = new QDoubleSpinBox(page);
+        field->setDecimals(0);
+        field->setRange(-1e6, 1e6);
+        m_cropFields[index] = field;
+        const auto setter = setters[index];
+        connect(field, &QDoubleSpinBox::editingFinished, this,
+            [this, field, setter] { (this->*setter)(field->value()); });
+        form->addRow(labels[index], field);
+    }
+    auto* reset = new QPushButton(QStringLiteral("Reset"), page);
+    connect(reset, &QPushButton::clicked, this, &DNVideoEditorController::resetVideoCrop);
+    form->addRow(reset);
+    return page;
+}
+
+void DNVideoEditorController::addTab(QWidget* page, const QString& identifier, const QString& label)
+{
+    m_tabs[identifier] = new DNTabViewItem(page, label, m_editorTabView);
+}
+
+DNVideoEditProtocol* DNVideoEditorController::edit() const
+{
+    return dynamic_cast<DNVideoEditProtocol*>(m_mediaNode.get());
+}
+
+void DNVideoEditorController::showTabFlag(const QString& identifier, bool on)
+{
+    const auto tab = m_tabs.find(identifier);
+    if (tab != m_tabs.end())
+        tab->second->setImageState(on);
+}
+
+// The crop fields show what the selector holds; the other controls follow
+// their own signals.
+void DNVideoEditorController::refreshControls()
+{
+    const double values[4]
+        = { videoCropWidth(), videoCropHeight(), videoCropOriginLeft(), videoCropOriginTop() };
+    for (int index = 0; index < 4; ++index) {
+        const QSignalBlocker block(m_cropFields[index]);
+        m_cropFields[index]->setValue(values[index]);
+    }
+    const QSignalBlocker block(m_volumeSlider);
+    m_volumeSlider->setValue(int(editVideoVolume()));
+}
+
+// --- Scale and fit ---------------------------------------------------------
+
+double DNVideoEditorController::scaleForSize(const QSizeF& size)
+{
+    const double width = size.width();
+    const double height = size.height();
+    if (width <= 0 || height <= 0)
+        return 1;
+    if (width / height > kWideRatio && width > kBoxWidth)
+        return width / kBoxWidth;
+    if (width / height <= kWideRatio && height > kBoxHeight)
+        return height / kBoxHeight;
+    return 1;
+}
+
+double DNVideoEditorController::scaleOnVideoStart(const QSizeF& picture, double current)
+{
+    // The size lines and the pictures come on separate channels: until both
+    // sides are known the scale of the node's own size stands.
+    if (picture.width() <= 0 || picture.height() <= 0)
+        return current;
+    return picture.width() / picture.height() > kWideRatio ? picture.width() / kBoxWidth
+                                                           : picture.height() / kBoxHeight;
+}
+
+QRectF DNVideoEditorController::aspectFit(const QSizeF& picture, const QSizeF& bounds)
+{
+    const double boundsWidth = bounds.width();
+    const double boundsHeight = bounds.height();
+    double ratioX = boundsWidth > 0 ? picture.width() / boundsWidth : 0;
+    double ratioY = boundsHeight > 0 ? picture.height() / boundsHeight : 0;
+    if (ratioX == 0)
+        ratioX = 1;
+    if (ratioY == 0)
+        ratioY = 1;
+    if (ratioX > ratioY) {
+        const double height = picture.height() / ratioX;
+        return { 0, (boundsHeight - height) / 2, boundsWidth, height };
+    }
+    const double width = picture.width() / ratioY;
+    return { (boundsWidth - width) / 2, 0, width, boundsHeight };
+}
+
+double DNVideoEditorController::evenPixels(double value)
+{
+    return 2 * double(std::round(float(value) * 0.5f));
+}
+
+QRectF DNVideoEditorController::selectorFrame() const
+{
+    return m_selectionView ? QRectF(m_selectionView->geometry()) : QRectF();
+}
+
+// --- Entering and leaving ----------------------------------------------------
+
+void DNVideoEditorController::setMediaNode(NXBasicMediaNode::Ptr node)
+{
+    m_flags.isDVDNode = dynamic_cast<DNDVDNode*>(node.get()) != nullptr;
+    m_mediaNode = std::move(node);
+    const auto* nodeEdit = edit();
+    if (!nodeEdit)
+        return;
+    const QSizeF size = nodeEdit->resolutionOfSelectedVideoTrack();
+    m_flags.videoScale = scaleForSize(size);
+    m_flags.videoSize = size / m_flags.videoScale;
+    const QRectF frame = aspectFit(m_flags.videoSize, m_renderControl->originalView()->size());
+    m_selectionView->setFrame(frame.toRect());
+    m_renderControl->setDuration(nodeEdit->currentVideoTrackDuration());
+    // The pickers' bounds belong to the node edited before until the first
+    // picture sets them again: open them to the whole length meanwhile.
+    const int length = int(nodeEdit->currentVideoTrackDuration());
+    for (auto* picker : { m_startTrimTime, m_endTrimTime }) {
+        picker->setMinTimeValue(0);
+        picker->setMaxTimeValue(length > 0 ? length : std::numeric_limits<int>::max());
+    }
+}
+
+void DNVideoEditorController::displayVideoEditorPanel(QWidget* window)
+{
+    if (!edit())
+        return;
+    PlayerProcesses::shared().killAll(kKillBound);
+    updateVideoEditConfigureOnEnter();
+    if (window && parentWidget() != window)
+        setParent(window, windowFlags());
+    m_playbackMessage->hide();
+    open();
+    m_flags.isUserWantExit = false;
+    m_flags.tryPlaybackCount = 1;
+    m_startTimer->start();
+}
+
+void DNVideoEditorController::updateVideoEditConfigureOnEnter()
+{
+    auto* nodeEdit = edit();
+    m_flags.timeOfLoop = 0;
+    m_flags.skipFlagCount = 0;
+    showTabFlag(kTabGeneral, nodeEdit->isEnableGeneral());
+    showTabFlag(kTabTrimming, nodeEdit->isEnableTrimming());
+    showTabFlag(kTabCrop, nodeEdit->isEnableCrop());
+    m_editDurationSlider->setValue(0);
+    loadCropOnEnter();
+    m_selectionView->hide();
+    m_editorTabView->setCurrentIndex(m_flags.tabViewItemIndex);
+    tabDidSelect(m_editorTabView->currentIndex());
+    loadTrimOnEnter();
+    m_flags.indexOfSubtitleMode = qint32(nodeEdit->indexOfSubtitleType());
+    m_flags.indexOfInnerSubtitle = qint32(nodeEdit->indexOfInnerSubtitle());
+    setButtonsEnabled(false);
+    emit updateMediaNodeInformation();
+    m_enableButtonsTimer->start();
+}
+
+void DNVideoEditorController::loadCropOnEnter()
+{
+    const auto* nodeEdit = edit();
+    const QRectF crop = nodeEdit->cropRect();
+    const double scale = m_flags.videoScale;
+    m_selectionView->setSelectionArea(
+        { crop.x() / scale, crop.y() / scale, crop.width() / scale, crop.height() / scale });
+    m_selectionView->setSelectedAspect(int(nodeEdit->indexOfCropAspect()));
+    auto* effect = m_renderControl->effectView();
+    effect->setCropRectPercent(m_selectionView->selectionAreaPercentage());
+    effect->setRotateDegress(int(nodeEdit->rotationAngle()), nodeEdit->isMirror());
+    effect->setEnableCropEffect(nodeEdit->isEnableCrop());
+}
+
+void DNVideoEditorController::loadTrimOnEnter()
+{
+    const auto* nodeEdit = edit();
+    const bool trimming = nodeEdit->isEnableTrimming();
+    m_renderControl->setEnableCropVideo(trimming);
+    m_renderControl->setLimitedLeftTime(nodeEdit->trimStartTime(), nodeEdit->trimEndTime());
+    if (trimming) {
+        m_renderControl->setLimitedLeftTime(double(nodeEdit->trimStartTime()));
+    } else {
+        m_startTrimTime->setIntValue(0);
+        m_endTrimTime->setIntValue(0);
+    }
+    m_startTrimTime->setEnabled(trimming);
+    m_endTrimTime->setEnabled(trimming);
+}
+
+void DNVideoEditorController::startPlayAction()
+{
+    const auto* playback = dynamic_cast<NXMPlayerPlaybackProtocol*>(m_mediaNode.get());
+    if (!playback)
+        return;
+    setBusy(true);
+    m_editDurationSlider->setMaxValue(100);
+    m_editDurationSlider->setMinValue(0);
+    m_editDurationSlider->setValue(0);
+    m_renderControl->setScaleVideoSize(m_flags.videoSize);
+    m_renderControl->setScaleVideoSizeFactor(m_flags.videoScale);
+    m_renderControl->auto_detect_video_format_with_node(m_mediaNode.get());
+    m_renderControl->playVideoWidthParams(playback->NXMPlayerPlaybackParameters());
+    if (!m_editTimeRemaind) {
+        m_editTimeRemaind = new QTimer(this);
+        m_editTimeRemaind->setInterval(1000);
+        connect(m_editTimeRemaind, &QTimer::timeout, this,
+            &DNVideoEditorController::update_UI_timer_callback);
+        m_editTimeRemaind->start();
+    }
+}
+
+void DNVideoEditorController::stopPlayAction()
+{
+    m_renderControl->stopPlay();
+}
+
+void DNVideoEditorController::pauseAndContinesEditVideo()
+{
+    m_renderControl->pauseOrContinue();
+}
+
+void DNVideoEditorController::update_UI_timer_callback()
+{
+    if (m_flags.skipFlagCount > 0) {
+        --m_flags.skipFlagCount;
+        return;
+    }
+    m_editPlayTime->setText(DNTimeStringFromSeconds(int(m_renderControl->currentPlaybackTime())));
+    m_editLeftTime->setText(
+        QStringLiteral("-") + DNTimeStringFromSeconds(int(m_renderControl->currentLeftTime())));
+    if (m_renderControl->duration() > 0)
+        m_editDurationSlider->setValue(m_renderControl->currentPlaybackPercent());
+}
+
+void DNVideoEditorController::autoEnableDoneButton()
+{
+    if (isVisible())
+        setButtonsEnabled(true);
+}
+
+void DNVideoEditorController::setButtonsEnabled(bool on)
+{
+    m_doneButton->setEnabled(on);
+    m_apply2AllButton->setEnabled(on);
+}
+
+void DNVideoEditorController::setBusy(bool busy)
+{
+    for (auto* indicator : { m_progressIndicatorONE, m_progressIndicatorTWO }) {
+        indicator->setVisible(busy);
+        if (busy)
+            indicator->startAnimation();
+        else
+            indicator->stopAnimation();
+    }
+}
+
+void DNVideoEditorController::videoWillStartAction()
+{
+    if (m_flags.timeOfLoop++ != 0)
+        return;
+    auto* nodeEdit = edit();
+    const int width = m_renderControl->originalVideoWidth();
+    const int height = m_renderControl->originalVideoHeight();
+    if (width > 0 && height > 0)
+        nodeEdit->setResolutionOfSelectedVideoTrack(QSizeF(width, height));
+    nodeEdit->setCurrentVideoTrackDuration(quint32(m_renderControl->duration()));
+    updateVideoEditConfigureOnVideoStart();
+}
+
+void DNVideoEditorController::videoStarted()
+{
+    setButtonsEnabled(true);
+    setBusy(false);
+}
+
+void DNVideoEditorController::videoStopped()
+{
+    videoStarted();
+    m_restartTimer->start(100);
+}
+
+void DNVideoEditorController::playbackCountChecker()
+{
+    // The end of a player from before this opening comes in late; the
+    // pending first start plays the node anyway.
+    if (m_flags.isUserWantExit || m_startTimer->isActive())
+        return;
+    if (m_flags.tryPlaybackCount > 3) {
+        // Four starts and never a picture: say so rather than leave the
+        // previews empty.
+        if (m_flags.timeOfLoop == 0)
+            m_playbackMessage->show();
+        return;
+    }
+    ++m_flags.tryPlaybackCount;
+    startPlayAction();
+}
+
+void DNVideoEditorController::onEditorDone()
+{
+    m_renderControl->stopPlay();
+    m_flags.isUserWantExit = true;
+    m_restartTimer->stop();
+    accept();
+    PlayerProcesses::shared().killAll(kKillBound);
+    updateVideoEditConfigureOnExit();
+}
+
+void DNVideoEditorController::done(int result)
+{
+    videoEditorDidEnd();
+    QDialog::done(result);
+}
+
+// Also reached by Escape and the close button, which must not leave a start
+// pending or a restart to come.
+void DNVideoEditorController::videoEditorDidEnd()
+{
+    m_flags.isUserWantExit = true;
+    m_startTimer->stop();
+    m_enableButtonsTimer->stop();
+    m_renderControl->stopPlay();
+    delete m_editTimeRemaind;
+    m_editTimeRemaind = nullptr;
+    m_restartTimer->stop();
+    m_flags.tryPlaybackCount = 0;
+}
+
+void DNVideoEditorController::updateVideoEditConfigureOnExit()
+{
+    update_UI_timer_callback();
+    m_startTrimTime->setIntValue(0);
+    m_endTrimTime->setIntValue(0);
+    showTrimDuration(0);
+    m_renderControl->setEnableCropVideo(false);
+    m_editDurationSlider->setEnableSegments(false);
+    saveMediaNodeInfomation();
+    for (auto* view : { m_renderControl->originalView(), m_renderControl->effectView() }) {
+        view->setCurrentVideoFrame(QImage());
+        view->resetColorAdjust();
+        view->resetGeometry();
+    }
+    m_flags.tabViewItemIndex = 0;
+    NotificationCenter::defaultCenter().post(NXMediaTableView::kRefreshAllCells);
+}
+
+void DNVideoEditorController::saveMediaNodeInfomation()
+{
+    auto* nodeEdit = edit();
+    nodeEdit->setCropRect(
+        { videoCropOriginLeft(), videoCropOriginBottom(), videoCropWidth(), videoCropHeight() });
+    nodeEdit->setIndexOfCropAspect(quint32(std::max(0, m_selectionView->selectedAspect())));
+    nodeEdit->setMirror(m_renderControl->effectView()->isFlippedHorizontal());
+    nodeEdit->setRotationAngle(quint32(m_renderControl->effectView()->rotationDegress() % 360));
+}
+
+void DNVideoEditorController::onApplytoAll()
+{
+    saveMediaNodeInfomation();
+    // The list gives a file's setting to every file; a DVD title's setting
+    // is of another kind and is not broadcast.
+    if (const auto* file = dynamic_cast<DNFileNode*>(m_mediaNode.get())) {
+        const DNNodeSetting setting = file->editSetting();
+        NotificationCenter::defaultCenter().post(NXAppController::kApplyToAllEdit, &setting);
+    }
+}
+
+void DNVideoEditorController::tabDidSelect(int index)
+{
+    const auto identifierOf = [this](int tabIndex) {
+        for (const auto& [identifier, item] : m_tabs)
+            if (m_editorTabView->indexOf(item->page()) == tabIndex)
+                return identifier;
+        return QString();
+    };
+    const QString identifier = identifierOf(index);
+    m_selectionView->setVisible(identifier == kTabCrop && edit() && edit()->isEnableCrop());
+    m_editDurationSlider->setEditable(identifier == kTabTrimming);
+}
+
+// --- General -----------------------------------------------------------------
+
+bool DNVideoEditorController::enableGeneral() const
+{
+    return edit() && edit()->isEnableGeneral();
+}
+
+void DNVideoEditorController::setEnableGeneral(bool on)
+{
+    edit()->setEnableGeneral(on);
+    showTabFlag(kTabGeneral, on);
+}
+
+double DNVideoEditorController::editVideoVolume() const
+{
+    return edit() ? double(edit()->generalVolume()) : 100;
+}
+
+void DNVideoEditorController::setEditVideoVolume(double volume)
+{
+    m_renderControl->setPlayerVolume(0.5 * volume);
+    edit()->setGeneralVolume(quint32(std::max(0.0, volume)));
+}
+
+// --- Trim --------------------------------------------------------------------
+
+int DNVideoEditorController::limitation() const
+{
+    return edit() ? int(std::min<quint32>(edit()->currentVideoTrackDuration(), 20)) : 0;
+}
+
+bool DNVideoEditorController::editEnableTrimming() const
+{
+    return edit() && edit()->isEnableTrimming();
+}
+
+void DNVideoEditorController::setEditEnableTrimming(bool on)
+{
+    edit()->setEnableTrimming(on);
+    m_startTrimTime->setEnabled(on);
+    m_endTrimTime->setEnabled(on);
+    m_editDurationSlider->setEnableSegments(on);
+    m_renderControl->setEnableCropVideo(on);
+    showTabFlag(kTabTrimming, on);
+    if (on)
+        taggeDurationSlider();
+}
+
+void DNVideoEditorController::taggeDurationSlider()
+{
+    m_flags.skipFlagCount = 1;
+    updateWithTraggeDurationSlider();
+    m_renderControl->seekToDurationInPercent(m_editDurationSlider->value());
+}
+
+void DNVideoEditorController::updateWithTraggeDurationSlider()
+{
+    auto* nodeEdit = edit();
+    const QPointF range = m_editDurationSlider->segmentValuePosition();
+    m_renderControl->setPercentageLimitedLeftTime(range.x(), range.y());
+    const double start = m_renderControl->convertPercentToTime(range.x());
+    const double end = m_renderControl->convertPercentToTime(range.y());
+    nodeEdit->setTrimStartTime(quint32(std::max(0.0, start)));
+    m_startTrimTime->setMaxTimeValue(int(end - limitation()));
+    m_startTrimTime->setFloatValue(float(start));
+    nodeEdit->setTrimEndTime(quint32(std::max(0.0, end)));
+    m_endTrimTime->setMinTimeValue(int(limitation() + start));
+    m_endTrimTime->setDoubleValue(end);
+    showTrimDuration(int(end - start));
+}
+
+void DNVideoEditorController::timePickerAction(NXTimePicker* sender)
+{
+    auto* nodeEdit = edit();
+    const int start = m_startTrimTime->integerValue();
+    const int end = m_endTrimTime->integerValue();
+    if (sender != m_endTrimTime) {
+        nodeEdit->setTrimStartTime(quint32(std::max(0, start)));
+        m_renderControl->setLimitedLeftTime(double(start));
+        m_endTrimTime->setMinTimeValue(start + limitation());
+        m_editDurationSlider->setSegmentLeftProportionValue(
+            m_renderControl->convertTimeToPercent(start));
+    }
+    if (sender != m_startTrimTime) {
+        nodeEdit->setTrimEndTime(quint32(std::max(0, end)));
+        m_renderControl->setLimitedRightTime(end);
+        m_startTrimTime->setMaxTimeValue(end - limitation());
+        m_editDurationSlider->setSegmentRightProportionValue(
+            m_renderControl->convertTimeToPercent(end));
+    }
+    showTrimDuration(end - start);
+    m_editDurationSlider->update();
+}
+
+void DNVideoEditorController::showTrimDuration(int seconds)
+{
+    m_gernalTimeTrimDuration->setText(
+        seconds > 0 ? DNTimeStringFromSeconds(seconds) : QStringLiteral("00:00:00"));
+}
+
+void DNVideoEditorController::resetTimeTrimming()
+{
+    edit()->resetGeneral();
+    m_startTrimTime->setIntValue(0);
+    m_endTrimTime->setIntValue(int(m_renderControl->duration()));
+    timePickerAction(nullptr);
+    emit updateMediaNodeInformation();
+}
+
+void DNVideoEditorController::updateVideoEditConfigureOnVideoStart()
+{
+    auto* nodeEdit = edit();
+    const int duration = int(m_renderControl->duration());
+    m_startTrimTime->setMaxTimeValue(duration);
+    m_endTrimTime->setMaxTimeValue(duration);
+    const QSizeF picture(
+        m_renderControl->originalVideoWidth(), m_renderControl->originalVideoHeight());
+    const QSizeF bounds = m_renderControl->originalView()->size();
+    if (!picture.isEmpty())
+        m_selectionView->setFrame(aspectFit(picture, bounds).toRect());
+    if (nodeEdit->isEnableTrimming()) {
+        const quint32 start = nodeEdit->trimStartTime();
+        const quint32 end = nodeEdit->trimEndTime();
+        m_renderControl->setEnableCropVideo(true);
+        m_editDurationSlider->setEnableSegments(true);
+        const double startPercent = m_renderControl->convertTimeToPercent(start);
+        const double endPercent = m_renderControl->convertTimeToPercent(end);
+        m_editDurationSlider->setPercentValue(startPercent + 0.0001);
+        m_editDurationSlider->setSegmentLeftProportionValue(startPercent, endPercent);
+        nodeEdit->setTrimStartTime(start);
+        nodeEdit->setTrimEndTime(end);
+        m_startTrimTime->setIntValue(int(start));
+        m_startTrimTime->setMaxTimeValue(int(end) - limitation());
+        m_endTrimTime->setIntValue(int(end));
+        m_endTrimTime->setMinTimeValue(int(start) + limitation());
+        showTrimDuration(int(end) - int(start));
+    }
+    m_flags.videoScale = scaleOnVideoStart(picture, m_flags.videoScale);
+    if (!picture.isEmpty())
+        m_flags.videoSize = picture / m_flags.videoScale;
+    const QRectF crop = nodeEdit->cropRect();
+    const double scale = m_flags.videoScale;
+    m_selectionView->setSelectionArea(
+        { crop.x() / scale, crop.y() / scale, crop.width() / scale, crop.height() / scale });
+    emit selectedRectChanged();
+}
+
+// --- Crop --------------------------------------------------------------------
+
+bool DNVideoEditorController::editorEnableCrop() const
+{
+    return edit() && edit()->isEnableCrop();
+}
+
+void DNVideoEditorController::setEditorEnableCrop(bool on)
+{
+    auto* nodeEdit = edit();
+    nodeEdit->setEnableCrop(on);
+    m_selectionView->setVisible(on);
+    showTabFlag(kTabCrop, on);
+    m_renderControl->effectView()->setEnableCropEffect(on);
+    if (on && m_selectionView->selectedAspect() == 1)
+        m_selectionView->setSelectedAspect(1);
+    if (!on)
+        nodeEdit->setCropLetterboxAuto(false);
+    emit selectedRectChanged();
+}
+
+int DNVideoEditorController::indexOfCropMode() const
+{
+    return edit() ? int(edit()->indexOfCropAspect()) : 0;
+}
+
+void DNVideoEditorController::setIndexOfCropMode(int index)
+{
+    auto* nodeEdit = edit();
+    if (index == 1)
+        nodeEdit->setCropLetterboxAuto(false);
+    nodeEdit->setIndexOfCropAspect(quint32(std::max(0, index)));
+    m_selectionView->setSelectedAspect(index);
+    onAreaSelectDidChanged();
+}
+
+double DNVideoEditorController::videoCropWidth() const
+{
+    return evenPixels(m_selectionView->selectionArea().width() * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoCropHeight() const
+{
+    return evenPixels(m_selectionView->selectionArea().height() * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoCropOriginLeft() const
+{
+    return evenPixels(m_selectionView->selectionArea().x() * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoCropOriginTop() const
+{
+    const QRectF area = m_selectionView->selectionArea();
+    return evenPixels((selectorFrame().height() - (area.y() + area.height())) * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoCropOriginBottom() const
+{
+    return m_selectionView->selectionArea().y() * m_flags.videoScale;
+}
+
+double DNVideoEditorController::videoMaxCropWidth() const
+{
+    return evenPixels(
+        (selectorFrame().width() - m_selectionView->selectionArea().x()) * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoMaxCropHeight() const
+{
+    const QRectF area = m_selectionView->selectionArea();
+    const double frameHeight = selectorFrame().height();
+    const double gap = frameHeight - (area.y() + area.height());
+    return evenPixels((frameHeight - (gap > 0 ? gap : -0.1)) * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoMaxCropLeft() const
+{
+    return evenPixels(
+        (selectorFrame().width() - m_selectionView->selectionArea().width()) * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoMaxCropTop() const
+{
+    return evenPixels((selectorFrame().height() - m_selectionView->selectionArea().height())
+        * m_flags.videoScale);
+}
+
+double DNVideoEditorController::videoMinCropWidth() const
+{
+    return evenPixels(m_selectionView->lowerLimitSize().width());
+}
+
+double DNVideoEditorController::videoMinCropHeight() const
+{
+    return evenPixels(m_selectionView->lowerLimitSize().height());
+}
+
+void DNVideoEditorController::setVideoCropWidth(double pixels)
+{
+    QRectF area = m_selectionView->selectionArea();
+    area.setWidth(
+        std::clamp(pixels, videoMinCropWidth(), std::max(videoMinCropWidth(), videoMaxCropWidth()))
+        / m_flags.videoScale);
+    applySelection(area);
+}
+
+void DNVideoEditorController::setVideoCropHeight(double pixels)
+{
+    const double height = std::clamp(pixels, videoMinCropHeight(),
+                              std::max(videoMinCropHeight(), videoMaxCropHeight()))
+        / m_flags.videoScale;
+    QRectF area = m_selectionView->selectionArea();
+    // The top edge stays where it is.
+    area = QRectF(area.x(), area.y() + area.height() - height, area.width(), height);
+    applySelection(area);
+}
+
+void DNVideoEditorController::setVideoCropOriginLeft(double pixels)
+{
+    QRectF area = m_selectionView->selectionArea();
+    area.moveLeft(std::clamp(pixels, 0.0, std::max(0.0, videoMaxCropLeft())) / m_flags.videoScale);
+    applySelection(area);
+}
+
+void DNVideoEditorController::setVideoCropOriginTop(double pixels)
+{
+    QRectF area = m_selectionView->selectionArea();
+    const double top
+        = std::clamp(pixels, 0.0, std::max(0.0, videoMaxCropTop())) / m_flags.videoScale;
+    area.moveTop(selectorFrame().height() - top - area.height());
+    applySelection(area);
+}
+
+void DNVideoEditorController::applySelection(QRectF area)
+{
+    m_selectionView->setSelectionArea(area);
+    onAreaSelectDidChanged();
+}
+
+void DNVideoEditorController::onAreaSelectDidChanged()
+{
+    m_renderControl->effectView()->setCropRectPercent(m_selectionView->selectionAreaPercentage());
+    emit selectedRectChanged();
+}
+
+void DNVideoEditorController::resetVideoCrop()
+{
+    const QSizeF shown(m_renderControl->videoWidth(), m_renderControl->videoHeight());
+    const QRectF frame = aspectFit(shown, m_renderControl->originalView()->size());
+    m_selectionView->setFrame(frame.toRect());
+    m_selectionView->setSelectionArea({ 0, 0, frame.width(), frame.height() });
+    m_renderControl->effectView()->resetGeometry();
+    setIndexOfCropMode(0);
+}
+
+bool DNVideoEditorController::canCropBlackRegion()
+{
+    return !m_renderControl->originalView()->currentVideoFrame().isNull();
+}
+
+QRectF DNVideoEditorController::rectByCoppingBlackRegion()
+{
+    auto* nodeEdit = edit();
+    if (nodeEdit->isCropLetterboxAuto() || !nodeEdit->isEnableCrop())
+        return nodeEdit->cropRect();
+    const QRectF region = m_renderControl->originalView()->cropedImageBlackRegionRect();
+    nodeEdit->setCropRect(region);
+    nodeEdit->setCropLetterboxAuto(true);
+    return region;
+}

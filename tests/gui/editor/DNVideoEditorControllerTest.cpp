@@ -1,0 +1,261 @@
+// The video editor sheet: its scale, crop fields, trim and volume against a
+// node, and the sheet opened from the main window with a stand-in tool.
+#include "editor/DNVideoEditorController.h"
+
+#include "controls/NXSegmentSlider.h"
+#include "controls/NXTimePicker.h"
+#include "editor/NXEditMovieView.h"
+#include "editor/NXViewRenderControl.h"
+#include "gui/player/PreviewTestSupport.h"
+#include "list/NXMediaTableView.h"
+#include "model/DNFileNode.h"
+#include "platform/NotificationCenter.h"
+#include "player/PlayerProcesses.h"
+#include "services/DNHelpers.h"
+#include "shell/NXAppController.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::shared_ptr<DNFileNode> clipNode(
+    float seconds, int width, int height, const QString& path = QStringLiteral("clip.mp4"))
+{
+    DNTVideo track;
+    track.duration = seconds;
+    track.width = width;
+    track.height = height;
+    auto node = std::make_shared<DNFileNode>(path);
+    node->setVideoTracks({ track });
+    return node;
+}
+
+int lineCount(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count('\n')) : 0;
+}
+
+} // namespace
+
+TEST(DNVideoEditorController, ScaleFromTheNodeAndFromTheFirstPicture)
+{
+    const struct {
+        QSize node;
+        double scale;
+        QSizeF videoSize;
+        QSizeF picture;
+        double scaleAtStart;
+    } cases[] = {
+        { { 1280, 720 }, 3.2, { 400, 225 }, { 1280, 720 }, 3.2 },
+        { { 720, 576 }, 1.92, { 375, 300 }, { 720, 576 }, 1.92 },
+        { { 320, 240 }, 1.0, { 320, 240 }, { 320, 240 }, 0.8 },
+        { { 320, 240 }, 1.0, { 320, 240 }, { 0, 240 }, 1.0 }, // width not yet known
+        { { 0, 0 }, 1.0, { 0, 0 }, { 640, 0 }, 1.0 },
+    };
+    DNVideoEditorController editor;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.node.width());
+        editor.setMediaNode(clipNode(30, c.node.width(), c.node.height()));
+        EXPECT_DOUBLE_EQ(editor.flags().videoScale, c.scale);
+        EXPECT_EQ(editor.flags().videoSize, c.videoSize);
+        EXPECT_DOUBLE_EQ(
+            DNVideoEditorController::scaleOnVideoStart(c.picture, c.scale), c.scaleAtStart);
+    }
+}
+
+TEST(DNVideoEditorController, CropFieldsAreEvenSourcePixelsWithinTheirBounds)
+{
+    DNVideoEditorController editor;
+    auto node = clipNode(30, 720, 576); // 1.92 source pixels a point, a 375x300 box
+    node->setEnableCrop(true);
+    editor.setMediaNode(node);
+    auto* selector = editor.selectionView();
+    ASSERT_EQ(selector->geometry().height(), 300);
+    selector->setSelectionArea({ 10, 50, 200.3, 100 });
+    EXPECT_EQ(editor.videoCropWidth(), 384);
+    editor.setVideoCropHeight(96); // 50 points
+    EXPECT_DOUBLE_EQ(selector->selectionArea().y() + selector->selectionArea().height(), 150);
+    selector->setSelectionArea({ 0, 100, 100, 200 }); // up to the top edge
+    EXPECT_EQ(editor.videoMaxCropHeight(), 576); // 300.1 points, 576.19 pixels
+    EXPECT_EQ(editor.videoCropOriginTop(), 0);
+    const struct {
+        double typed;
+        double minimum, maximum;
+    } widths[] = { { 99999, 30, 720 }, { -8, 30, 720 } };
+    for (const auto& c : widths) {
+        editor.setVideoCropWidth(c.typed);
+        EXPECT_GE(editor.videoCropWidth(), c.minimum) << c.typed;
+        EXPECT_LE(editor.videoCropWidth(), c.maximum) << c.typed;
+    }
+    editor.setVideoCropOriginLeft(-50);
+    EXPECT_GE(selector->selectionArea().x(), 0);
+    editor.setVideoCropOriginTop(99999);
+    EXPECT_GE(selector->selectionArea().y(), 0);
+
+    editor.rectByCoppingBlackRegion(); // no picture: nothing found, but marked
+    EXPECT_TRUE(node->isCropLetterboxAuto());
+    const struct {
+        const char* name;
+        void (*clear)(DNVideoEditorController&);
+    } clearers[] = {
+        { "crop off", [](DNVideoEditorController& e) { e.setEditorEnableCrop(false); } },
+        { "black-border preset", [](DNVideoEditorController& e) { e.setIndexOfCropMode(1); } },
+    };
+    for (const auto& c : clearers) {
+        node->setCropLetterboxAuto(true);
+        c.clear(editor);
+        EXPECT_FALSE(node->isCropLetterboxAuto()) << c.name;
+    }
+}
+
+TEST(DNVideoEditorController, TrimReachesTheNode)
+{
+    const struct {
+        float seconds;
+        int limitation;
+    } lengths[] = { { 15, 15 }, { 180, 20 }, { 0, 0 } };
+    DNVideoEditorController editor;
+    for (const auto& c : lengths) {
+        editor.setMediaNode(clipNode(c.seconds, 640, 480));
+        EXPECT_EQ(editor.limitation(), c.limitation) << c.seconds;
+    }
+    auto node = clipNode(30, 1280, 720);
+    editor.setMediaNode(node);
+    editor.setEditEnableTrimming(true); // the slider's range at once
+    const QPointF range = editor.editDurationSlider()->segmentValuePosition();
+    EXPECT_TRUE(node->isEnableTrimming());
+    EXPECT_EQ(node->trimStartTime(), quint32(range.x() * 30));
+    EXPECT_EQ(node->trimEndTime(), quint32(range.y() * 30));
+    EXPECT_EQ(editor.flags().skipFlagCount, 1);
+    editor.editPlayTime()->setText("dragged");
+    editor.update_UI_timer_callback();
+    EXPECT_EQ(editor.editPlayTime()->text(), "dragged") << "the tick after a drag is skipped";
+
+    const struct {
+        int start, end;
+        quint32 storedStart, storedEnd;
+        const char* shown;
+    } picks[] = {
+        { 5, 25, 5, 25, "00:00:20" }, { 20, 20, 5, 25, "00:00:20" }, // held to the minimum length
+    };
+    for (const auto& c : picks) {
+        editor.startTrimTime()->setIntValue(c.start);
+        editor.endTrimTime()->setIntValue(c.end);
+        editor.timePickerAction(nullptr);
+        EXPECT_EQ(node->trimStartTime(), c.storedStart);
+        EXPECT_EQ(node->trimEndTime(), c.storedEnd);
+        EXPECT_EQ(editor.gernalTimeTrimDuration()->text(), c.shown);
+    }
+    editor.setEditVideoVolume(150.7);
+    EXPECT_EQ(node->generalVolume(), 150u);
+    EXPECT_DOUBLE_EQ(editor.renderControl()->playerVolume(), 75.35);
+    editor.resetTimeTrimming();
+    EXPECT_EQ(node->generalVolume(), 100u);
+    EXPECT_EQ(node->trimEndTime(), 30u);
+
+    editor.setMediaNode(clipNode(0, 640, 480)); // no length, so no minimum
+    editor.startTrimTime()->setIntValue(25);
+    editor.endTrimTime()->setIntValue(10);
+    editor.timePickerAction(editor.endTrimTime());
+    EXPECT_EQ(editor.gernalTimeTrimDuration()->text(), "00:00:00");
+}
+
+TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
+{
+    QTemporaryDir tools;
+    QFile tool(tools.filePath("DORavuzo"));
+    ASSERT_TRUE(tool.open(QIODevice::WriteOnly));
+    tool.write("#!/bin/sh\necho start >> \"$(dirname \"$0\")/starts\"\nexit 1\n");
+    tool.close();
+    tool.setPermissions(QFile::ExeOwner | QFile::ReadOwner);
+    const QByteArray previousTools = qgetenv("QUILLON_TOOLS");
+    qputenv("QUILLON_TOOLS", tools.path().toUtf8());
+    const QString starts = tools.filePath("starts");
+    {
+        PreviewWindow main;
+        QStringList posted;
+        NotificationCenter::defaultCenter().addObserver(NXMediaTableView::kRefreshAllCells, nullptr,
+            &*main.window, [&](const Notification& note) { posted << note.name; });
+        auto node = clipNode(30, 720, 576);
+        main.window->editNode(node, 2);
+        auto* editor = main.window->videoEditor();
+        ASSERT_TRUE(editor);
+        EXPECT_TRUE(editor->isVisible());
+        EXPECT_EQ(editor->editorTabView()->currentIndex(), 2);
+        EXPECT_FALSE(editor->doneButton()->isEnabled());
+        EXPECT_EQ(editor->enableButtonsTimer()->interval(), 10'000);
+        EXPECT_TRUE(editor->enableButtonsTimer()->isActive());
+
+        ASSERT_TRUE(QTest::qWaitFor([&] { return editor->playbackMessage()->isVisible(); }));
+        EXPECT_EQ(editor->playbackMessage()->text(), "This file cannot be played.");
+        EXPECT_EQ(lineCount(starts), 4);
+        EXPECT_TRUE(editor->doneButton()->isEnabled());
+
+        editor->selectionView()->setSelectionArea({ 0, 0, 100, 50 });
+        editor->renderControl()->effectView()->setRotateDegress(90, true);
+        editor->doneButton()->click();
+        EXPECT_FALSE(editor->isVisible());
+        EXPECT_EQ(node->cropRect(), QRectF(0, 0, 192, 96));
+        EXPECT_EQ(node->rotationAngle(), 90u);
+        EXPECT_TRUE(node->isMirror());
+        EXPECT_EQ(posted, QStringList { NXMediaTableView::kRefreshAllCells });
+        EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+
+        // Escape before the delayed start: nothing plays afterwards.
+        main.window->editNode(node, 0);
+        ASSERT_TRUE(editor->startTimer()->isActive());
+        QTest::keyClick(editor, Qt::Key_Escape);
+        EXPECT_FALSE(editor->isVisible());
+        EXPECT_FALSE(editor->startTimer()->isActive());
+        EXPECT_FALSE(editor->restartTimer()->isActive());
+    }
+    EXPECT_EQ(lineCount(starts), 4);
+    qputenv("QUILLON_TOOLS", previousTools);
+}
+
+TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("wide.mp4");
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=1280x720:rate=5:duration=30",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
+    PreviewWindow main;
+    QStringList applied;
+    NotificationCenter::defaultCenter().addObserver(NXAppController::kApplyToAllEdit, nullptr,
+        &*main.window, [&](const Notification& note) { applied << note.name; });
+    auto node = clipNode(30, 1280, 720, clip);
+    main.window->editNode(node, 1);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->editorTabView()->currentIndex(), 1);
+    EXPECT_FALSE(editor->apply2AllButton()->isEnabled());
+    auto* control = editor->renderControl();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !control->effectView()->currentVideoFrame().isNull(); }, 15'000));
+    EXPECT_FALSE(control->originalView()->currentVideoFrame().isNull());
+    EXPECT_TRUE(editor->apply2AllButton()->isEnabled());
+    EXPECT_DOUBLE_EQ(editor->flags().videoScale, 3.2);
+    EXPECT_EQ(editor->flags().videoSize, QSizeF(400, 225));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control->currentPlaybackTime() >= 1; }));
+    editor->update_UI_timer_callback();
+    const double elapsed = control->currentPlaybackTime(); // stands still until the loop runs
+    EXPECT_EQ(editor->editPlayTime()->text(), DNTimeStringFromSeconds(int(elapsed)));
+    EXPECT_EQ(editor->editLeftTime()->text(), "-" + DNTimeStringFromSeconds(int(30 - elapsed)));
+
+    editor->selectionView()->setSelectionArea({ 0, 0, 200, 100 });
+    editor->apply2AllButton()->click();
+    EXPECT_EQ(applied, QStringList { NXAppController::kApplyToAllEdit });
+    EXPECT_EQ(node->cropRect(), QRectF(0, 0, 640, 320));
+    EXPECT_TRUE(editor->isVisible());
+    editor->doneButton()->click();
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
