@@ -4,6 +4,8 @@
 #include "VideoSite.h"
 #include "gui/GuiTestSupport.h"
 
+#include "controls/NXPreloadSlider.h"
+#include "download/DNYoutubeCell.h"
 #include "download/DNYoutubeDownloadManager.h"
 #include "download/DNYoutubeNode.h"
 #include "download/DNYoutubeParseController.h"
@@ -18,6 +20,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -30,6 +33,19 @@ namespace {
 
 using Manager = DNYoutubeDownloadManager;
 using State = DNYoutubeNodeState;
+
+// The pids of this process's children, from every thread's list.
+QStringList childProcesses()
+{
+    QStringList children;
+    for (const QString& task :
+        QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile list("/proc/self/task/" + task + "/children");
+        if (list.open(QIODevice::ReadOnly))
+            children << QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts);
+    }
+    return children;
+}
 
 class DownloaderWindowTest : public ::testing::Test {
 protected:
@@ -138,9 +154,18 @@ TEST_F(DownloaderWindowTest, PageFromTheSheetDownloadsMergedAndIsHandedOverOnlyW
         EXPECT_EQ(facts.stream("video").codecName, "h264");
         EXPECT_EQ(facts.stream("audio").codecName, "aac");
 
+        // The finished row plays in the preview until the window closes.
+        window->selectYoutubeNode(node);
+        EXPECT_TRUE(window->isCanPlayback());
+        window->playAndStopYTVideo();
+        EXPECT_TRUE(node->isPlaying());
+        ASSERT_TRUE(waitUntil([&] { return window->ytDurationControl()->isEnabled(); }));
+
         // Only finished rows: the window closes at once.
         window->close();
         EXPECT_TRUE(dialogs.alerts.empty());
+        EXPECT_TRUE(waitUntil([] { return childProcesses().isEmpty(); }))
+            << childProcesses().join(' ').toStdString();
         EXPECT_TRUE(main.isVisible());
         if (handOver) {
             ASSERT_TRUE(waitUntil([&] { return main.mediaNodes().size() == 1; }));
@@ -191,23 +216,34 @@ TEST_F(DownloaderWindowTest, DownloadNowWithOnlyFinishedRowsQueuesNothing)
     EXPECT_EQ(window->downloadNowButton()->text(), "Download Now");
 }
 
-TEST_F(DownloaderWindowTest, CleanAllStopsTheTransferAndHandsNothingOver)
+TEST_F(DownloaderWindowTest, RowsThatLeaveTheListTakeTheirJobsAlong)
 {
     setting().setIsAdd2ListOrCopy2iTunes(true);
-    auto window = makeWindow();
-    site.stallAfter("av480.mp4", 2000);
-    const auto node = addRow(*window, "av480.mp4");
-    addRow(*window, "v240.mp4");
-    window->userStartDownload();
-    ASSERT_TRUE(waitUntil([&] { return node->state() == State::Downloading; }));
-    window->userWantCleanAll();
-    EXPECT_EQ(dialogs.alertTitles(),
-        QStringList({ "Are you sure you want to remove all download jobs?" }));
-    EXPECT_TRUE(window->youtubeTable()->dataSource().isEmpty());
-    // Nothing is left to start a transfer or to finish one.
-    EXPECT_FALSE(Manager::isYoutubeDownloaderDownloading());
-    EXPECT_TRUE(Manager::shareManager().downloadJobs().isEmpty());
-    EXPECT_TRUE(window->fileListNeedToConvert().isEmpty());
+    for (const bool cleanAll : { true, false }) {
+        SCOPED_TRACE(cleanAll ? "Clean all" : "remove a waiting row");
+        dialogs.alerts.clear();
+        auto window = makeWindow();
+        site.stallAfter("av480.mp4", 2000);
+        const auto downloading = addRow(*window, "av480.mp4");
+        const auto waiting = addRow(*window, "v240.mp4");
+        window->userStartDownload();
+        ASSERT_TRUE(waitUntil([&] { return downloading->state() == State::Downloading; }));
+        if (cleanAll) {
+            window->userWantCleanAll();
+            EXPECT_EQ(dialogs.alertTitles(),
+                QStringList({ "Are you sure you want to remove all download jobs?" }));
+            EXPECT_TRUE(window->youtubeTable()->dataSource().isEmpty());
+            // Nothing is left to start a transfer or to finish one.
+            EXPECT_FALSE(Manager::isYoutubeDownloaderDownloading());
+            EXPECT_TRUE(Manager::shareManager().downloadJobs().isEmpty());
+        } else {
+            window->youtubeTable()->youtubeCellRemove(
+                qobject_cast<DNYoutubeCell*>(waiting->cell()));
+            EXPECT_FALSE(Manager::shareManager().downloadJobs().contains(waiting));
+            Manager::cancelAll();
+        }
+        EXPECT_TRUE(window->fileListNeedToConvert().isEmpty());
+    }
 }
 
 TEST_F(DownloaderWindowTest, ClosingAsksOnlyWithUnfinishedRowsAndOKClosesAQuarterSecondLater)
