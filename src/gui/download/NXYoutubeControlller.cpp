@@ -97,6 +97,8 @@ QWidget* NXYoutubeControlller::buildListPane()
     addButton(tr("Options"), &NXYoutubeControlller::userWantOptionSetting);
     layout->addLayout(commands);
     m_youtubeTable = new NXYoutubeView(pane);
+    // Wide enough for a row's progress text.
+    m_youtubeTable->setMinimumWidth(580);
     layout->addWidget(m_youtubeTable, 1);
 
     auto* folder = new QHBoxLayout;
@@ -149,6 +151,7 @@ QWidget* NXYoutubeControlller::buildPreviewPane()
     auto* snapshotFolder = new QPushButton(tr("Snapshots…"), pane);
     m_ytVolumeControl = new NXSlider(pane);
     m_ytVolumeControl->setDoubleValue(m_setting.volume());
+    m_ytVolumeControl->setMinimumSize(80, 16);
     connect(m_ytPlayStop, &QPushButton::clicked, this, &NXYoutubeControlller::playAndStopYTVideo);
     connect(m_ytPauseGoon, &QPushButton::clicked, this, &NXYoutubeControlller::pauseAndGoonYTVideo);
     connect(snapshot, &QPushButton::clicked, this, &NXYoutubeControlller::userWantGetSnapshot);
