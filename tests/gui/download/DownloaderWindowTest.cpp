@@ -159,7 +159,8 @@ TEST_F(DownloaderWindowTest, PageFromTheSheetDownloadsMergedAndIsHandedOverOnlyW
         EXPECT_TRUE(window->isCanPlayback());
         window->playAndStopYTVideo();
         EXPECT_TRUE(node->isPlaying());
-        ASSERT_TRUE(waitUntil([&] { return window->ytDurationControl()->isEnabled(); }));
+        // The player takes about 10 s to start on the site's media route.
+        ASSERT_TRUE(waitUntil([&] { return window->ytDurationControl()->isEnabled(); }, 60000));
 
         // Only finished rows: the window closes at once.
         window->close();
