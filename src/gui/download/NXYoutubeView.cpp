@@ -117,7 +117,8 @@ void NXYoutubeView::removeFinishedVideo()
 
 void NXYoutubeView::removeAllVideo()
 {
-    removeVideos(m_datasource);
+    // A copy: removeVideos takes the nodes out of the list it walks.
+    removeVideos(QList(m_datasource));
 }
 
 // The nodes leave the list at once; their rows fade away and then go.

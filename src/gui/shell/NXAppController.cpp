@@ -115,6 +115,7 @@ void NXAppController::buildActions()
     toolbar->addSeparator();
     toolbar->addAction(
         QStringLiteral("Screen Recorder"), this, &NXAppController::showScreenRecorder);
+    toolbar->addAction(QStringLiteral("Downloader"), this, &NXAppController::showDownloader);
 }
 
 void NXAppController::observeNotifications()

@@ -30,6 +30,7 @@ class NXMediaLoader;
 class NXMediaTableView;
 class NXMPlayerControl;
 class NXMPlayerView;
+class NXYoutubeControlller;
 class QLabel;
 class QTimer;
 class QToolBar;
@@ -76,6 +77,8 @@ public:
     // while one is open and comes back when it closes.
     void showScreenRecorder();
     DNSRWindowController* screenRecorderController() const;
+    void showDownloader();
+    NXYoutubeControlller* youtubeController() const;
 
     void removeSelected();
     void clearList();
@@ -200,4 +203,5 @@ private:
     QTimer* m_playbackTimer = nullptr;
 
     QPointer<DNSRWindowController> m_screenRecorderController;
+    QPointer<NXYoutubeControlller> m_youtubeController;
 };

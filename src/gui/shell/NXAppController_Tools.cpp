@@ -1,4 +1,5 @@
 // The main window's turn to a tool window and back.
+#include "download/NXYoutubeControlller.h"
 #include "platform/NotificationCenter.h"
 #include "record/DNSRWindowController.h"
 #include "services/DNSetting.h"
@@ -31,4 +32,30 @@ void NXAppController::showScreenRecorder()
 DNSRWindowController* NXAppController::screenRecorderController() const
 {
     return m_screenRecorderController;
+}
+
+void NXAppController::showDownloader()
+{
+    if (m_youtubeController) {
+        m_youtubeController->raise();
+        return;
+    }
+    auto* tool
+        = new NXYoutubeControlller(m_setting.downloadSetting(), m_dialogs, m_system, {}, this);
+    m_youtubeController = tool;
+    NotificationCenter::defaultCenter().addObserver(NXYoutubeControlller::kWillCloseNotification,
+        tool, tool, [this, tool](const Notification&) {
+            show();
+            raise();
+            toolWindowDidClose(*tool);
+            tool->deleteLater();
+        });
+    hide();
+    tool->show();
+    tool->raise();
+}
+
+NXYoutubeControlller* NXAppController::youtubeController() const
+{
+    return m_youtubeController;
 }
