@@ -59,8 +59,10 @@ double streamSize(const QJsonObject& format, double duration)
     const double approximate = format.value("filesize_approx").toDouble();
     if (approximate > 0)
         return approximate;
-    // tbr is in kbit/s: 1000 / 8 bytes a second for each.
-    return format.value("tbr").toDouble() * duration * 125.0;
+    // tbr is in kbit/s: 1000 / 8 bytes a second for each. A rate below zero or
+    // one too large to multiply tells no size.
+    const double estimate = format.value("tbr").toDouble() * duration * 125.0;
+    return estimate > 0 && std::isfinite(estimate) ? estimate : 0;
 }
 
 OnlineVideoStream makeStream(const QJsonObject& format, double duration)

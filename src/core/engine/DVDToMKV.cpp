@@ -84,7 +84,8 @@ bool DVDToMKVReadProgressLine(const QString& line, int duration, ProgressInfo& p
     // QString::toDouble ignores the locale.
     const double done = (std::max(0, task - 1) + match.captured(3).toDouble() / 100.0) / tasks;
     progress.percent = std::min(100.0, done * 100.0);
-    progress.convertedTime = done * duration;
+    // A run of unknown length (0 or less) has no time to tell.
+    progress.convertedTime = done * std::max(0, duration);
     return true;
 }
 

@@ -40,7 +40,7 @@ public:
         if (!node)
             return {};
         if (plist_get_node_type(node) == PLIST_STRING)
-            return stringOf(node);
+            return stringOf(key, node);
         fail(key, "is not a string");
         return {};
     }
@@ -73,7 +73,7 @@ public:
                 fail(key, "holds an entry that is not a string");
                 return {};
             }
-            values << stringOf(item);
+            values << stringOf(key, item);
         }
         return values;
     }
@@ -121,13 +121,16 @@ private:
         return nullptr;
     }
 
-    static QString stringOf(plist_t node)
+    // A binary list may hold a string with a zero byte inside, which libplist
+    // asserts against when it copies one out; no path holds one.
+    QString stringOf(const char* key, plist_t node)
     {
-        char* value = nullptr;
-        plist_get_string_val(node, &value);
-        const QString text = QString::fromUtf8(value);
-        std::free(value);
-        return text;
+        uint64_t length = 0;
+        const char* value = plist_get_string_ptr(node, &length);
+        const QByteArray bytes(value, static_cast<qsizetype>(length));
+        if (bytes.contains('\0'))
+            fail(key, "holds a zero byte");
+        return QString::fromUtf8(bytes);
     }
 
     plist_t m_dictionary;

@@ -99,6 +99,18 @@ protected:
     QTemporaryDir m_folder;
 };
 
+// The ripper counts its tasks apart; the run's share is what they add up to.
+TEST(DVDToMKVProgress, ComesFromTheEncodingLineAcrossTasks)
+{
+    ProgressInfo progress;
+    EXPECT_TRUE(
+        DVDToMKVReadProgressLine("Encoding: task 2 of 2, 50.00 % (120.3 fps)", 100, progress));
+    EXPECT_DOUBLE_EQ(progress.percent, 75.0);
+    EXPECT_DOUBLE_EQ(progress.convertedTime, 75.0);
+    EXPECT_TRUE(DVDToMKVReadProgressLine("Encoding: task 1 of 1, 21.45 %", -1, progress));
+    EXPECT_EQ(progress.convertedTime, 0.0) << "a run of unknown length has no time written";
+}
+
 TEST_F(DiscBackupEngines, DumpsHoldEveryStreamOfTheTitle)
 {
     const auto dump = [&](const QString& source, const QString& device, const char* start) {

@@ -252,6 +252,11 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     writeFile(folder.filePath("empty.jpg"), "");
     writeFile(folder.filePath("garbage.png"), "not a picture at all");
     writeFile(folder.filePath("text.plist"), "frames please");
+    // A binary list of {"targetPath": "/\u00e9\0.mov"}, in UTF-16 as non-ASCII text is kept.
+    writeFile(folder.filePath("zero.plist"),
+        QByteArray::fromHex("62706c6973743030d101025a7461726765745061746867002f00e90000002e006d"
+                            "006f0076080b1600000000000001010000000000000003000000000000000000"
+                            "00000000000025"));
     const auto changed = [this](const QString& key, const QString& value) {
         QMap<QString, QString> job = baseJob();
         job[key] = value;
@@ -265,6 +270,8 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     } cases[] = {
         { "missing job file", folder.filePath("nothing.plist"), 1, "cannot open the job file" },
         { "not a property list", folder.filePath("text.plist"), 1, "is not a property list" },
+        { "zero byte in a path", folder.filePath("zero.plist"), 1,
+            "\"targetPath\" holds a zero byte" },
         { "wrong type", changed("videoFPS", xmlString("24")), 1, "\"videoFPS\" is not a number" },
         { "wrong size", changed("videoSize", xmlString("160x120")), 1, "\"videoSize\"" },
         { "empty photo list", changed("imageSquenes", "<array/>"), 2, "lists no photos" },

@@ -1,4 +1,5 @@
 #include "download/DNYoutubeParser.h"
+#include "download/OnlineVideoInfo.h"
 #include "download/OnlineVideoLibrary.h"
 #include "platform/UserDefaults.h"
 
@@ -156,6 +157,17 @@ struct WaitingFake {
 bool hasEnded(pid_t pid)
 {
     return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// A rate below zero, as a broken extractor may give, tells no size.
+TEST(OnlineVideoJson, ANegativeRateLeavesTheSizeUnknown)
+{
+    QJsonObject byRate = format("mp4", "avc1", "mp4a.40.2", 360, 0, "rate");
+    byRate.insert("tbr", -5);
+    const std::optional<OnlineVideoInfo> info
+        = onlineVideoInfoFromJson(page({ byRate }, { { "duration", 10 } }), nullptr);
+    ASSERT_TRUE(info && info->streams.size() == 1);
+    EXPECT_EQ(info->streams[0].size, 0.0);
 }
 
 TEST(DNYoutubeParser, StoppedAnalysesLeaveNoChild)

@@ -1,0 +1,28 @@
+// The page analysis program's JSON (its -J output), read by
+// onlineVideoInfoFromJson as the downloader reads it. An answer always has
+// two covers, every stream it keeps is one plain http(s) address, and a
+// stream's size is a byte count, 0 when unknown.
+#include "FuzzSupport.h"
+
+#include "download/OnlineVideoInfo.h"
+
+#include <cmath>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    QStringList leftOut;
+    const std::optional<OnlineVideoInfo> info
+        = onlineVideoInfoFromJson(Fuzz::bytesOf(data, size), &leftOut);
+    if (!info)
+        return 0;
+    Fuzz::require(info->covers.size() == 2, "an answer without its two covers");
+    for (const OnlineVideoStream& stream : info->streams) {
+        Fuzz::require(stream.urls.size() == 1
+                && (stream.urls.first().startsWith(QLatin1String("http://"))
+                    || stream.urls.first().startsWith(QLatin1String("https://"))),
+            "a stream kept that is not one http address");
+        Fuzz::require(
+            std::isfinite(stream.size) && stream.size >= 0, "a stream's size is no byte count");
+    }
+    return 0;
+}
