@@ -67,10 +67,16 @@ QStringList encoding(const CapturePlan& plan)
               << "scale=" + QString::number(size.width()) + ':' + QString::number(size.height());
     // A key frame every second: the file is written in fragments that start at
     // key frames, so a recording cut short loses at most its last second.
+    // zerolatency: x264 otherwise holds back about 0.85 s of pictures
+    // (lookahead, B-frames, frame threads), ffmpeg then reads the input whose
+    // output is furthest behind, the picture, and the sound waits in its queue,
+    // where SIGINT drops it: the sound ended that much before the picture.
     words << "-c:v"
           << "libx264"
           << "-preset"
           << "veryfast"
+          << "-tune"
+          << "zerolatency"
           << "-pix_fmt"
           << "yuv420p"
           << "-g" << QString::number(plan.frameRate);

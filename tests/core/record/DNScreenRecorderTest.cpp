@@ -154,9 +154,7 @@ TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
     EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 360));
     EXPECT_EQ(facts.stream("audio").codecName, "aac");
     EXPECT_NEAR(facts.stream("video").duration, 3.0, 0.3);
-    // The sound server hands the sound over late, and what it still holds
-    // when ffmpeg stops is lost: 2.0 to 2.4 s of 3 were measured here.
-    EXPECT_NEAR(facts.stream("audio").duration, 2.7, 0.8);
+    EXPECT_NEAR(facts.stream("audio").duration, 3.0, 0.3);
     EXPECT_GT(toneOverRest(path, 1000), 20.0);
     EXPECT_EQ(defaultSink(), "speakers");
     EXPECT_EQ(speakerVolumes(), volumesBefore);
