@@ -111,8 +111,8 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         names.insert(row.name);
     // One name stands in two rows, next to each other; the first is found.
     EXPECT_EQ(names.size(), 299);
-    const auto twice = std::adjacent_find(table.begin(), table.end(),
-        [](const ArgvAssemblerEntry& a, const ArgvAssemblerEntry& b) {
+    const auto twice = std::adjacent_find(
+        table.begin(), table.end(), [](const ArgvAssemblerEntry& a, const ArgvAssemblerEntry& b) {
             return QByteArray(a.name) == b.name;
         });
     ASSERT_NE(twice, table.end());
@@ -146,6 +146,22 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         ASSERT_TRUE(block) << route.row;
         EXPECT_TRUE(block->arguments().contains(route.format)) << route.row;
         EXPECT_FALSE(entry(nullptr, 0, config)) << route.row;
+    }
+    // A missing node fails the run with the guard of the entry it reaches.
+    const struct {
+        const char* row;
+        const char* log;
+    } guards[] = {
+        { "DVD_To_iPad2_H264_With_MEncoder",
+            "DVD_To_Apple_H264_With_MEncoder: no DVD source (dvdNode != nil)" },
+        { "DVD_To_iPad2_MPEG4_With_MEncoder",
+            "DVD_To_Apple_MPEG4_With_MEncoder: no DVD source (dvdNode)" },
+        { "DVD_To_PCGen_MPEG_MPEG2_With_MEncoder",
+            "DVD_To_PCGen_MPEG2_AC3Copy_With_MEncoder: no DVD source (dvdNode != nil)" },
+    };
+    for (const auto& guard : guards) {
+        EXPECT_FALSE(findArgvAssembler(guard.row)(nullptr, 0, config)) << guard.row;
+        EXPECT_TRUE(sharedLogText().contains(guard.log)) << guard.log;
     }
 }
 
