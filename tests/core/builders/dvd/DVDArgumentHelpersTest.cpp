@@ -2,6 +2,9 @@
 
 #include "builders/dvd/DVDArgumentHelpers.h"
 
+#include <set>
+#include <string>
+
 namespace {
 
 TEST(BuildVideoFilterChain, CropScaleExpandAndRotation)
@@ -101,14 +104,20 @@ TEST(DVDOutputNames, MetadataAndFileNames)
 TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
 {
     const auto table = DVDArgvAssemblerTable();
-    ASSERT_EQ(table.size(), 295u);
+    ASSERT_EQ(table.size(), 300u);
+    // One name stands in two rows; the lookup finds the first.
+    std::set<std::string> names;
+    QStringList repeated;
     for (const ArgvAssemblerEntry& row : table) {
+        if (!names.insert(row.name).second)
+            repeated << row.name;
         QByteArray name(row.name);
         EXPECT_EQ(findArgvAssembler(name), row.assembler) << name.constData();
         EXPECT_FALSE(findArgvAssembler(name + " ")) << name.constData();
         name.replace(4, 3, name.mid(4, 3) == "to_" ? "To_" : "to_");
         EXPECT_FALSE(findArgvAssembler(name)) << name.constData();
     }
+    EXPECT_EQ(repeated, QStringList { "DVD_to_MSXbox_MPEG4_With_Mencoder" });
     QTemporaryDir dir;
     EncodeConfig config;
     setConfigPath(config.outputDir, dir.path());
@@ -131,6 +140,17 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         ASSERT_TRUE(block) << route.row;
         EXPECT_TRUE(block->arguments().contains(route.format)) << route.row;
         EXPECT_FALSE(entry(nullptr, 0, config)) << route.row;
+    }
+    // A missing node fails the run with the guard of the entry it reaches.
+    const std::pair<const char*, const char*> guards[] = {
+        { "DVD_To_iPad2_H264_With_MEncoder",
+            "Apple_H264_With_MEncoder: no DVD source (dvdNode != nil)" },
+        { "DVD_To_iPad2_MPEG4_With_MEncoder",
+            "Apple_MPEG4_With_MEncoder: no DVD source (dvdNode)" },
+    };
+    for (const auto& [row, log] : guards) {
+        EXPECT_FALSE(findArgvAssembler(row)(nullptr, 0, config));
+        EXPECT_TRUE(sharedLogText().contains(log)) << log;
     }
 }
 
