@@ -31,14 +31,25 @@ QString sizeText(const QSize& size)
     return QString::number(size.width()) + ':' + QString::number(size.height());
 }
 
-// The sound to meter and record: the camera's own, else the microphone
-// (the second input), else none.
+bool usesMicrophone(const CameraSessionPlan& plan)
+{
+    return !plan.camera.hasSound && !plan.microphoneSource.isEmpty();
+}
+
+// The microphone is the first input: ffmpeg starts each input's clock when it
+// has opened it, and the sound server takes up to two seconds to open a
+// source, so a camera opened first would run that much ahead of its sound.
+QString cameraStream(const CameraSessionPlan& plan)
+{
+    return usesMicrophone(plan) ? QStringLiteral("1:v") : QStringLiteral("0:v");
+}
+
+// The sound to meter and record: the camera's own, else the microphone's,
+// else none.
 QString soundStream(const CameraSessionPlan& plan)
 {
-    if (plan.camera.hasSound)
+    if (plan.camera.hasSound || usesMicrophone(plan))
         return QStringLiteral("0:a");
-    if (!plan.microphoneSource.isEmpty())
-        return QStringLiteral("1:a");
     return {};
 }
 
@@ -65,11 +76,12 @@ QString filterGraph(const CameraSessionPlan& plan, const QString& sound)
     const QString preview = "hflip,scale=" + sizeText(plan.previewSize)
         + ",fps=" + QString::number(plan.previewFrameRate) + ",format=rgb24[preview]";
     QStringList chains;
+    const QString camera = '[' + cameraStream(plan) + ']';
     if (recording)
-        chains << "[0:v]split=2[previewIn][recordIn]"
+        chains << camera + "split=2[previewIn][recordIn]"
                << "[previewIn]" + preview << "[recordIn]" + recordingScale(plan) + "[record]";
     else
-        chains << "[0:v]" + preview;
+        chains << camera + preview;
     if (!sound.isEmpty() && recording)
         chains << "[" + sound + "]asplit=2[meterIn][sound]"
                << "[meterIn]" + meterChain();
@@ -166,14 +178,14 @@ QStringList cameraSessionArguments(const CameraSessionPlan& plan)
     // ffmpeg with SIGINT, after which it finishes the file.
     QStringList words { "-hide_banner", "-nostdin", "-nostats", "-loglevel", "info", "-progress",
         "pipe:2", "-stats_period", "0.1", "-y" };
-    words << "-thread_queue_size"
-          << "512" << plan.camera.inputWords;
-    if (!plan.camera.hasSound && !plan.microphoneSource.isEmpty())
+    if (usesMicrophone(plan))
         words << "-thread_queue_size"
               << "512"
               << "-f"
               << "pulse"
               << "-i" << plan.microphoneSource;
+    words << "-thread_queue_size"
+          << "512" << plan.camera.inputWords;
     words << "-filter_complex" << filterGraph(plan, sound);
     words << "-map"
           << "[preview]"
@@ -199,16 +211,16 @@ std::optional<double> peakLevel(const QString& line)
     return match.captured(1).toDouble();
 }
 
-std::optional<double> progressSeconds(const QString& line)
+std::optional<qint64> progressFrames(const QString& line)
 {
-    static const QString key = QStringLiteral("out_time_us=");
+    static const QString key = QStringLiteral("frame=");
     if (!line.startsWith(key))
         return std::nullopt;
     bool ok = false;
-    const qint64 microseconds = line.mid(key.size()).toLongLong(&ok);
+    const qint64 frames = line.mid(key.size()).toLongLong(&ok);
     if (!ok)
         return std::nullopt;
-    return microseconds / 1e6;
+    return frames;
 }
 
 std::optional<QString> moveRecording(

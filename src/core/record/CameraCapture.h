@@ -42,8 +42,10 @@ QStringList cameraSessionArguments(const CameraSessionPlan& plan);
 // or nothing for any other line.
 std::optional<double> peakLevel(const QString& line);
 
-// The recorded length in seconds that a progress line reports, or nothing.
-std::optional<double> progressSeconds(const QString& line);
+// The preview frames handed out so far by a progress line, or nothing. They
+// measure the recorded length: ffmpeg's own output time starts at the
+// microphone's late start, up to two seconds in.
+std::optional<qint64> progressFrames(const QString& line);
 
 // Moves a finished recording into `folder` under `fileName`, or a numbered
 // variant of it when that is taken; an existing file is never replaced. Across

@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
@@ -107,8 +108,8 @@ void CameraSession::readMessage(const QString& line)
 {
     if (const std::optional<double> level = peakLevel(line))
         emit audioLevel(*level);
-    else if (const std::optional<double> seconds = progressSeconds(line))
-        emit recordingProgress(*seconds);
+    else if (const std::optional<qint64> frames = progressFrames(line))
+        emit recordingProgress(double(*frames) / std::max(1, m_plan.previewFrameRate));
     else if (!isReportLine(line))
         m_lastComplaint = line;
 }

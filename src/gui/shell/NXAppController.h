@@ -19,6 +19,8 @@
 
 class DNFileLoader;
 class DNSRWindowController;
+class NXCameraRecorderController;
+struct NXCameraDeviceSource;
 class DNImageEditor;
 class DNProfile;
 class DNProfileManager;
@@ -75,6 +77,10 @@ public:
     // while one is open and comes back when it closes.
     void showScreenRecorder();
     DNSRWindowController* screenRecorderController() const;
+    void showCameraRecorder();
+    // With other cameras and microphones than the system's.
+    void showCameraRecorder(const NXCameraDeviceSource& devices);
+    NXCameraRecorderController* cameraRecorderController() const;
 
     void removeSelected();
     void clearList();
@@ -195,4 +201,5 @@ private:
     QTimer* m_playbackTimer = nullptr;
 
     QPointer<DNSRWindowController> m_screenRecorderController;
+    QPointer<NXCameraRecorderController> m_cameraRecorderController;
 };

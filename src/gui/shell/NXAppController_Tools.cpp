@@ -1,6 +1,7 @@
 // The main window's turn to a tool window and back.
 #include "platform/NotificationCenter.h"
 #include "record/DNSRWindowController.h"
+#include "record/NXCameraRecorderController.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 
@@ -31,4 +32,37 @@ void NXAppController::showScreenRecorder()
 DNSRWindowController* NXAppController::screenRecorderController() const
 {
     return m_screenRecorderController;
+}
+
+void NXAppController::showCameraRecorder()
+{
+    showCameraRecorder(NXCameraDeviceSource {});
+}
+
+void NXAppController::showCameraRecorder(const NXCameraDeviceSource& devices)
+{
+    if (m_cameraRecorderController) {
+        m_cameraRecorderController->raise();
+        return;
+    }
+    auto* tool = new NXCameraRecorderController(
+        m_setting.cameraSetting(), m_dialogs, m_system, devices, this);
+    m_cameraRecorderController = tool;
+    NotificationCenter::defaultCenter().addObserver(
+        NXCameraRecorderController::kWillCloseNotification, nullptr, tool,
+        [this, tool](const Notification&) {
+            show();
+            raise();
+            toolWindowDidClose(*tool);
+            tool->deleteLater();
+        });
+    hide();
+    tool->show();
+    tool->raise();
+    tool->getReadyToRecord();
+}
+
+NXCameraRecorderController* NXAppController::cameraRecorderController() const
+{
+    return m_cameraRecorderController;
 }
