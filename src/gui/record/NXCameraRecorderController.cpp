@@ -143,7 +143,6 @@ QWidget* NXCameraRecorderController::buildSettings()
 
 void NXCameraRecorderController::prepareForRecording()
 {
-    m_ready = true;
     refreshDevices();
     if (!m_videoDevices.empty())
         setSelectedVideoDevice(m_videoDevices.back());
@@ -151,7 +150,10 @@ void NXCameraRecorderController::prepareForRecording()
         setSelectedAudioDevice(m_audioDevices.back());
     if (m_devices.watchDevices)
         watchDevices();
+    // Ready only now: the engine starts once, with both devices chosen.
+    m_ready = true;
     restartSession();
+    updateStartAndStop();
 }
 
 // A camera shows up as a node in /dev; a microphone as a source of the sound
