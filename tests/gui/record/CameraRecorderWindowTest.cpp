@@ -129,6 +129,13 @@ TEST_F(CameraRecorderWindowTest, CameraWithItsOwnSoundRefusesTheMicrophone)
     DNSetting::shareSetting().cameraSetting().setIsAutoAdd2ConvertList(false);
     record(recorder, 1.0);
     EXPECT_TRUE(recorder.fileListNeedToConvert().isEmpty());
+
+    // Quitting while recording keeps the recording.
+    recorder.setRecording();
+    EXPECT_TRUE(waitUntil([&] { return recorder.timeRecordView()->secondsText() == "01"; }));
+    delegate.reset();
+    const QString second = QString(kFirstName).replace(".mov", " (1).mov");
+    EXPECT_EQ(MediaFacts::probe(folder.filePath(second)).stream("video").codecName, "h264");
 }
 
 TEST_F(CameraRecorderWindowTest, WithoutDevicesNothingStarts)
