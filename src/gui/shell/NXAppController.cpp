@@ -113,8 +113,8 @@ void NXAppController::buildActions()
     toolbar->addSeparator();
     toolbar->addAction(
         QStringLiteral("Screen Recorder"), this, &NXAppController::showScreenRecorder);
-    toolbar->addAction(QStringLiteral("Camera Recorder"), this,
-        qOverload<>(&NXAppController::showCameraRecorder));
+    toolbar->addAction(
+        QStringLiteral("Camera Recorder"), this, qOverload<>(&NXAppController::showCameraRecorder));
 }
 
 void NXAppController::observeNotifications()
