@@ -116,6 +116,8 @@ void NXAppController::buildActions()
     toolbar->addAction(
         QStringLiteral("Screen Recorder"), this, &NXAppController::showScreenRecorder);
     toolbar->addAction(QStringLiteral("Downloader"), this, &NXAppController::showDownloader);
+    toolbar->addAction(
+        QStringLiteral("Camera Recorder"), this, qOverload<>(&NXAppController::showCameraRecorder));
 }
 
 void NXAppController::observeNotifications()

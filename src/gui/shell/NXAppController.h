@@ -19,6 +19,8 @@
 
 class DNFileLoader;
 class DNSRWindowController;
+class NXCameraRecorderController;
+struct NXCameraDeviceSource;
 class DNImageEditor;
 class DNVideoEditorController;
 class DNProfile;
@@ -79,6 +81,10 @@ public:
     DNSRWindowController* screenRecorderController() const;
     void showDownloader();
     NXYoutubeControlller* youtubeController() const;
+    void showCameraRecorder();
+    // With other cameras and microphones than the system's.
+    void showCameraRecorder(const NXCameraDeviceSource& devices);
+    NXCameraRecorderController* cameraRecorderController() const;
 
     void removeSelected();
     void clearList();
@@ -132,6 +138,10 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Hides the main window behind a tool window and brings it back, with
+    // the tool's files for the list, when the tool posts `willClose`.
+    void turnToToolWindow(
+        QWidget* window, NXAppPluginProtocol* tool, const QString& willClose, const void* sender);
     void buildActions();
     void observeNotifications();
     void loaderFinished(const QStringList& failures);
@@ -204,4 +214,5 @@ private:
 
     QPointer<DNSRWindowController> m_screenRecorderController;
     QPointer<NXYoutubeControlller> m_youtubeController;
+    QPointer<NXCameraRecorderController> m_cameraRecorderController;
 };

@@ -2,8 +2,25 @@
 #include "download/NXYoutubeControlller.h"
 #include "platform/NotificationCenter.h"
 #include "record/DNSRWindowController.h"
+#include "record/NXCameraRecorderController.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
+
+void NXAppController::turnToToolWindow(
+    QWidget* window, NXAppPluginProtocol* tool, const QString& willClose, const void* sender)
+{
+    NotificationCenter::defaultCenter().addObserver(
+        willClose, sender, window, [this, window, tool](const Notification&) {
+            show();
+            raise();
+            toolWindowDidClose(*tool);
+            // Released later: the notification comes from inside its close.
+            window->deleteLater();
+        });
+    hide();
+    window->show();
+    window->raise();
+}
 
 void NXAppController::showScreenRecorder()
 {
@@ -15,17 +32,7 @@ void NXAppController::showScreenRecorder()
     auto* tool = new DNSRWindowController(
         m_setting.screenRecordSetting(), m_defaults, m_dialogs, m_system, {}, this);
     m_screenRecorderController = tool;
-    NotificationCenter::defaultCenter().addObserver(
-        DNSRWindowController::kWillDisappear, nullptr, tool, [this, tool](const Notification&) {
-            show();
-            raise();
-            toolWindowDidClose(*tool);
-            // Released later: the notification comes from inside its close.
-            tool->deleteLater();
-        });
-    hide();
-    tool->show();
-    tool->raise();
+    turnToToolWindow(tool, tool, DNSRWindowController::kWillDisappear, nullptr);
     tool->createCaptureRecorder();
 }
 
@@ -43,19 +50,33 @@ void NXAppController::showDownloader()
     auto* tool
         = new NXYoutubeControlller(m_setting.downloadSetting(), m_dialogs, m_system, {}, this);
     m_youtubeController = tool;
-    NotificationCenter::defaultCenter().addObserver(NXYoutubeControlller::kWillCloseNotification,
-        tool, tool, [this, tool](const Notification&) {
-            show();
-            raise();
-            toolWindowDidClose(*tool);
-            tool->deleteLater();
-        });
-    hide();
-    tool->show();
-    tool->raise();
+    turnToToolWindow(tool, tool, NXYoutubeControlller::kWillCloseNotification, tool);
 }
 
 NXYoutubeControlller* NXAppController::youtubeController() const
 {
     return m_youtubeController;
+}
+
+void NXAppController::showCameraRecorder()
+{
+    showCameraRecorder(NXCameraDeviceSource {});
+}
+
+void NXAppController::showCameraRecorder(const NXCameraDeviceSource& devices)
+{
+    if (m_cameraRecorderController) {
+        m_cameraRecorderController->raise();
+        return;
+    }
+    auto* tool = new NXCameraRecorderController(
+        m_setting.cameraSetting(), m_dialogs, m_system, devices, this);
+    m_cameraRecorderController = tool;
+    turnToToolWindow(tool, tool, NXCameraRecorderController::kWillCloseNotification, nullptr);
+    tool->getReadyToRecord();
+}
+
+NXCameraRecorderController* NXAppController::cameraRecorderController() const
+{
+    return m_cameraRecorderController;
 }

@@ -1,0 +1,252 @@
+#include "record/CameraCapture.h"
+
+#include "services/DNHelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+QString readTrimmed(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).trimmed();
+}
+
+int deviceNumber(const QString& nodeName)
+{
+    return nodeName.mid(QStringLiteral("video").size()).toInt();
+}
+
+QString sizeText(const QSize& size)
+{
+    return QString::number(size.width()) + ':' + QString::number(size.height());
+}
+
+bool usesMicrophone(const CameraSessionPlan& plan)
+{
+    return !plan.camera.hasSound && !plan.microphoneSource.isEmpty();
+}
+
+// The microphone is the first input: ffmpeg starts each input's clock when it
+// has opened it, and the sound server takes up to two seconds to open a
+// source, so a camera opened first would run that much ahead of its sound.
+QString cameraStream(const CameraSessionPlan& plan)
+{
+    return usesMicrophone(plan) ? QStringLiteral("1:v") : QStringLiteral("0:v");
+}
+
+// The sound to meter and record: the camera's own, else the microphone's,
+// else none.
+QString soundStream(const CameraSessionPlan& plan)
+{
+    if (plan.camera.hasSound || usesMicrophone(plan))
+        return QStringLiteral("0:a");
+    return {};
+}
+
+// Even sizes: x264 refuses odd ones.
+QString recordingScale(const CameraSessionPlan& plan)
+{
+    if (!plan.maximumSize)
+        return QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
+    return "scale=" + sizeText(*plan.maximumSize)
+        + ":force_original_aspect_ratio=decrease:force_divisible_by=2";
+}
+
+// The meter reads the peak of every 4800 samples (ten a second at 48 kHz)
+// from the log, where ametadata prints it.
+QString meterChain()
+{
+    return QStringLiteral("asetnsamples=n=4800,astats=metadata=1:reset=1,"
+                          "ametadata=mode=print:key=lavfi.astats.Overall.Peak_level,anullsink");
+}
+
+QString filterGraph(const CameraSessionPlan& plan, const QString& sound)
+{
+    const bool recording = !plan.outputPath.isEmpty();
+    const QString preview = "hflip,scale=" + sizeText(plan.previewSize)
+        + ",fps=" + QString::number(plan.previewFrameRate) + ",format=rgb24[preview]";
+    QStringList chains;
+    const QString camera = '[' + cameraStream(plan) + ']';
+    if (recording)
+        chains << camera + "split=2[previewIn][recordIn]"
+               << "[previewIn]" + preview << "[recordIn]" + recordingScale(plan) + "[record]";
+    else
+        chains << camera + preview;
+    if (!sound.isEmpty() && recording)
+        chains << "[" + sound + "]asplit=2[meterIn][sound]"
+               << "[meterIn]" + meterChain();
+    else if (!sound.isEmpty())
+        chains << "[" + sound + "]" + meterChain();
+    return chains.join(';');
+}
+
+QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
+{
+    QStringList words { "-map", "[record]" };
+    if (withSound)
+        words << "-map"
+              << "[sound]";
+    words << "-c:v"
+          << "libx264"
+          << "-preset"
+          << "veryfast"
+          << "-pix_fmt"
+          << "yuv420p";
+    if (withSound)
+        words << "-c:a"
+              << "aac";
+    words << "-f"
+          << "mov"
+          << "file:" + QFileInfo(plan.outputPath).absoluteFilePath();
+    return words;
+}
+
+// Copies into a file that must not exist yet (O_EXCL), so nothing made
+// meanwhile under that name is replaced; a partial copy is removed.
+bool copyIntoNewFile(const QString& from, const QString& to, QString* error)
+{
+    QFile source(from);
+    QFile target(to);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = source.errorString();
+        return false;
+    }
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *error = target.errorString();
+        return false;
+    }
+    while (!source.atEnd()) {
+        const QByteArray block = source.read(1 << 20);
+        if (block.isEmpty() || target.write(block) != block.size()) {
+            *error = block.isEmpty() ? source.errorString() : target.errorString();
+            target.remove();
+            return false;
+        }
+    }
+    if (!target.flush() || ::fsync(target.handle()) != 0) {
+        *error = target.errorString();
+        target.remove();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<CameraDevice> cameraDevicesIn(const QString& video4linuxFolder)
+{
+    QStringList nodes = QDir(video4linuxFolder)
+                            .entryList({ QStringLiteral("video*") },
+                                QDir::Dirs | QDir::System | QDir::NoDotAndDotDot);
+    std::sort(nodes.begin(), nodes.end(), [](const QString& left, const QString& right) {
+        return deviceNumber(left) < deviceNumber(right);
+    });
+    std::vector<CameraDevice> devices;
+    for (const QString& node : nodes) {
+        const QString folder = video4linuxFolder + '/' + node;
+        if (readTrimmed(folder + QStringLiteral("/index")) != QLatin1String("0"))
+            continue;
+        const QString path = "/dev/" + node;
+        QString name = readTrimmed(folder + QStringLiteral("/name"));
+        if (name.isEmpty())
+            name = node;
+        devices.push_back({ path, name, { "-f", "v4l2", "-i", path }, false });
+    }
+    return devices;
+}
+
+std::vector<CameraDevice> cameraDevices()
+{
+    return cameraDevicesIn(QStringLiteral("/sys/class/video4linux"));
+}
+
+QStringList cameraSessionArguments(const CameraSessionPlan& plan)
+{
+    const QString sound = soundStream(plan);
+    // -y: the recording goes into our own, just made temporary file. Standard
+    // error carries the level lines (info) and the progress; -nostdin: we stop
+    // ffmpeg with SIGINT, after which it finishes the file.
+    QStringList words { "-hide_banner", "-nostdin", "-nostats", "-loglevel", "info", "-progress",
+        "pipe:2", "-stats_period", "0.1", "-y" };
+    if (usesMicrophone(plan))
+        words << "-thread_queue_size"
+              << "512"
+              << "-f"
+              << "pulse"
+              << "-i" << plan.microphoneSource;
+    words << "-thread_queue_size"
+          << "512" << plan.camera.inputWords;
+    words << "-filter_complex" << filterGraph(plan, sound);
+    words << "-map"
+          << "[preview]"
+          << "-f"
+          << "rawvideo"
+          << "-pix_fmt"
+          << "rgb24"
+          << "pipe:1";
+    if (!plan.outputPath.isEmpty())
+        words << recordingOutput(plan, !sound.isEmpty());
+    return words;
+}
+
+std::optional<double> peakLevel(const QString& line)
+{
+    static const QRegularExpression level(
+        QStringLiteral("lavfi\\.astats\\.Overall\\.Peak_level=(-?inf|-?[0-9.]+)"));
+    const QRegularExpressionMatch match = level.match(line);
+    if (!match.hasMatch())
+        return std::nullopt;
+    if (match.captured(1).endsWith(QLatin1String("inf")))
+        return -1000.0;
+    return match.captured(1).toDouble();
+}
+
+std::optional<qint64> progressFrames(const QString& line)
+{
+    static const QString key = QStringLiteral("frame=");
+    if (!line.startsWith(key))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 frames = line.mid(key.size()).toLongLong(&ok);
+    if (!ok)
+        return std::nullopt;
+    return frames;
+}
+
+std::optional<QString> moveRecording(
+    const QString& recording, const QString& folder, const QString& fileName, QString* error)
+{
+    for (;;) {
+        const QString target = DNUniqueFilePath(folder, fileName, 0);
+        // A hard link never replaces: it fails when the name was taken since.
+        if (::link(QFile::encodeName(recording).constData(), QFile::encodeName(target).constData())
+            == 0) {
+            QFile::remove(recording);
+            return target;
+        }
+        if (errno == EEXIST)
+            continue;
+        // Another file system (or one without links): copy, then remove.
+        QString reason;
+        if (copyIntoNewFile(recording, target, &reason)) {
+            QFile::remove(recording);
+            return target;
+        }
+        // The name was taken meanwhile: our partial copy is already removed.
+        if (QFileInfo::exists(target))
+            continue;
+        if (error)
+            *error = QStringLiteral("cannot move the recording to \"%1\": %2").arg(target, reason);
+        return std::nullopt;
+    }
+}

@@ -1,0 +1,123 @@
+#include "record/CameraSession.h"
+
+#include "platform/ProcessRunner.h"
+#include "services/DNLogger.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+
+namespace {
+
+// ffmpeg writes the end of the file after SIGINT; one that has not ended by
+// then is killed.
+constexpr int kStopGraceMs = 5000;
+
+// A line of the progress report ("key=value") or of the level printout
+// ("[Parsed_ametadata_3 @ 0x...] frame:12 pts:...").
+bool isReportLine(const QString& line)
+{
+    static const QRegularExpression report(
+        QStringLiteral("^[a-z_0-9]+=\\S*$|Parsed_ametadata|Peak_level"));
+    return report.match(line).hasMatch();
+}
+
+} // namespace
+
+CameraSession::CameraSession(QObject* parent)
+    : QObject(parent)
+{ }
+
+CameraSession::~CameraSession()
+{
+    stop();
+}
+
+bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
+{
+    stop();
+    m_plan = plan;
+    m_pendingPicture.clear();
+    m_pendingMessages.clear();
+    m_lastComplaint.clear();
+    m_stopping = false;
+    const QStringList arguments = cameraSessionArguments(plan);
+    m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
+    DNLog(QStringLiteral("The camera recorder runs: ") + shellCommandLine(m_lastCommand));
+    m_child = std::make_unique<QProcess>();
+    connect(m_child.get(), &QProcess::readyReadStandardOutput, this, &CameraSession::readFrames);
+    connect(m_child.get(), &QProcess::readyReadStandardError, this, &CameraSession::readMessages);
+    connect(m_child.get(), &QProcess::finished, this, &CameraSession::childEnded);
+    m_child->start(QStringLiteral("ffmpeg"), arguments);
+    if (m_child->waitForStarted())
+        return true;
+    if (error)
+        *error = QStringLiteral("cannot start ffmpeg: ") + m_child->errorString();
+    m_child.reset();
+    return false;
+}
+
+void CameraSession::stop()
+{
+    if (!isRunning())
+        return;
+    m_stopping = true;
+    ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
+    if (!m_child->waitForFinished(kStopGraceMs)) {
+        m_child->kill();
+        m_child->waitForFinished();
+    }
+}
+
+bool CameraSession::isRunning() const
+{
+    return m_child && m_child->state() != QProcess::NotRunning;
+}
+
+void CameraSession::readFrames()
+{
+    const QSize size = m_plan.previewSize;
+    const qsizetype frameBytes = qsizetype(size.width()) * size.height() * 3;
+    m_pendingPicture += m_child->readAllStandardOutput();
+    while (frameBytes > 0 && m_pendingPicture.size() >= frameBytes) {
+        QImage picture(size, QImage::Format_RGB888);
+        for (int row = 0; row < size.height(); ++row)
+            std::memcpy(picture.scanLine(row),
+                m_pendingPicture.constData() + qsizetype(row) * size.width() * 3,
+                size_t(size.width()) * 3);
+        m_pendingPicture.remove(0, frameBytes);
+        emit previewFrameReady(picture);
+    }
+}
+
+void CameraSession::readMessages()
+{
+    m_pendingMessages += m_child->readAllStandardError();
+    qsizetype end = 0;
+    while ((end = m_pendingMessages.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(m_pendingMessages.left(end)).trimmed();
+        m_pendingMessages.remove(0, end + 1);
+        if (!line.isEmpty())
+            readMessage(line);
+    }
+}
+
+void CameraSession::readMessage(const QString& line)
+{
+    if (const std::optional<double> level = peakLevel(line))
+        emit audioLevel(*level);
+    else if (const std::optional<qint64> frames = progressFrames(line))
+        emit recordingProgress(double(*frames) / std::max(1, m_plan.previewFrameRate));
+    else if (!isReportLine(line))
+        m_lastComplaint = line;
+}
+
+void CameraSession::childEnded()
+{
+    readFrames();
+    readMessages();
+    const int exitCode = m_child->exitStatus() == QProcess::NormalExit ? m_child->exitCode() : -1;
+    emit finished(m_stopping, exitCode, m_lastComplaint);
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "record/CameraCapture.h"
+
+#include <QImage>
+#include <QObject>
+#include <QProcess>
+
+#include <memory>
+
+// One camera session: a single ffmpeg child that takes the camera (and the
+// microphone), hands out the mirrored preview and the sound's peak level, and,
+// when the plan names an output, records into it. Everything happens on the
+// thread that made the session, through its event loop.
+class CameraSession : public QObject {
+    Q_OBJECT
+public:
+    explicit CameraSession(QObject* parent = nullptr);
+    // Stops the child, waiting for it to finish its file: no child is left.
+    ~CameraSession() override;
+
+    // Starts a child for the plan, stopping (and waiting for) a running one
+    // first. False with the reason in `error` when ffmpeg cannot be started.
+    bool start(const CameraSessionPlan& plan, QString* error = nullptr);
+    // Asks ffmpeg to finish (SIGINT), and kills it when it has not ended
+    // within the grace; returns once it has ended. finished() has been emitted.
+    void stop();
+    bool isRunning() const;
+    const CameraSessionPlan& plan() const { return m_plan; }
+    QStringList lastCommand() const { return m_lastCommand; }
+
+signals:
+    void previewFrameReady(const QImage& picture);
+    // The sound's peak level in dB (0 is full scale), ten times a second.
+    void audioLevel(double decibels);
+    void recordingProgress(double seconds);
+    // The child ended: by stop() (`stopped`), or by itself with ffmpeg's last
+    // complaint in `reason`.
+    void finished(bool stopped, int exitCode, const QString& reason);
+
+private:
+    void readFrames();
+    void readMessages();
+    void readMessage(const QString& line);
+    void childEnded();
+
+    CameraSessionPlan m_plan;
+    QStringList m_lastCommand;
+    std::unique_ptr<QProcess> m_child;
+    QByteArray m_pendingPicture;
+    QByteArray m_pendingMessages;
+    QString m_lastComplaint;
+    bool m_stopping = false;
+};

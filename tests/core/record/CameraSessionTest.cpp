@@ -1,0 +1,178 @@
+#include "record/CameraSession.h"
+
+#include "fixtures/MediaFacts.h"
+#include "support/PrivateSoundServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+namespace {
+
+// No camera exists on the test machines: lavfi pictures stand in, paced as a
+// camera is by -re.
+const QString kPicture = "testsrc2=size=640x480:rate=30";
+const CameraDevice kCamera { "standin", "Stand-in", { "-re", "-f", "lavfi", "-i", kPicture } };
+const CameraDevice kMuxedCamera { "muxed", "Muxed",
+    { "-re", "-f", "lavfi", "-i", kPicture + "[out0];sine=frequency=880[out1]" }, true };
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// How much louder the sound is around `frequency` than away from it.
+double toneOverRest(const QString& path, int frequency)
+{
+    const auto level = [&path, frequency](const QString& filter) {
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg",
+            { "-hide_banner", "-i", path, "-vn", "-af",
+                filter + QString("=f=%1:width_type=h:w=100,volumedetect").arg(frequency), "-f",
+                "null", "-" });
+        ffmpeg.waitForFinished(30000);
+        static const QRegularExpression mean("mean_volume: (-?[0-9.]+) dB");
+        return mean.match(ffmpeg.readAllStandardError()).captured(1).toDouble();
+    };
+    return level("bandpass") - level("bandreject");
+}
+
+struct SessionRun {
+    CameraSession session;
+    std::vector<QImage> pictures;
+    std::vector<double> levels;
+    bool ended = false;
+    QString reason;
+
+    // Runs the plan until `seconds` are recorded (or previewed), then stops.
+    void run(const CameraSessionPlan& plan, double seconds)
+    {
+        QObject::connect(&session, &CameraSession::previewFrameReady,
+            [this](const QImage& picture) { pictures.push_back(picture); });
+        QObject::connect(&session, &CameraSession::audioLevel,
+            [this](double level) { levels.push_back(level); });
+        QObject::connect(&session, &CameraSession::recordingProgress, [this, seconds](double at) {
+            if (at >= seconds)
+                session.stop();
+        });
+        QObject::connect(&session, &CameraSession::finished,
+            [this](bool, int, const QString& why) { ended = true, reason = why; });
+        ASSERT_TRUE(session.start(plan));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return ended; }, 30000));
+    }
+};
+
+} // namespace
+
+TEST(CameraDevices, OnlyPictureNodesAreListedInDeviceOrder)
+{
+    QTemporaryDir sysfs;
+    for (const auto& [node, index, name] :
+        std::vector<std::tuple<QString, QString, QString>> { { "video10", "0", "Tenth" },
+            { "video2", "0", "" }, { "video3", "1", "Meta" }, { "video0", "0", "Built-in\n" } }) {
+        QDir(sysfs.path()).mkdir(node);
+        writeFile(sysfs.filePath(node + "/index"), index.toUtf8());
+        writeFile(sysfs.filePath(node + "/name"), name.toUtf8());
+    }
+    QStringList listed;
+    for (const CameraDevice& device : cameraDevicesIn(sysfs.path()))
+        listed << device.localizedName + "=" + device.inputWords.join(' ');
+    EXPECT_EQ(listed,
+        QStringList({ "Built-in=-f v4l2 -i /dev/video0", "video2=-f v4l2 -i /dev/video2",
+            "Tenth=-f v4l2 -i /dev/video10" }));
+}
+
+TEST(CameraSession, PreviewIsMirrored)
+{
+    SessionRun run;
+    run.run({ kCamera, {}, QSize(320, 240), 15, {}, {} }, 0.5);
+    ASSERT_FALSE(run.pictures.empty());
+    QProcess direct;
+    direct.start("ffmpeg",
+        { "-f", "lavfi", "-i", kPicture, "-frames:v", "1", "-vf", "scale=320:240", "-f", "rawvideo",
+            "-pix_fmt", "rgb24", "-" });
+    ASSERT_TRUE(direct.waitForFinished(30000));
+    const QByteArray bytes = direct.readAllStandardOutput();
+    ASSERT_EQ(bytes.size(), 320 * 240 * 3);
+    const QImage expected
+        = QImage(reinterpret_cast<const uchar*>(bytes.constData()), 320, 240, QImage::Format_RGB888)
+              .mirrored(true, false);
+    int differing = 0;
+    for (int y = 0; y < 240; y += 8)
+        for (int x = 0; x < 320; x += 8)
+            differing
+                += qAbs(qGray(run.pictures.front().pixel(x, y)) - qGray(expected.pixel(x, y))) > 24;
+    EXPECT_LT(differing, 60) << "of 1200 points";
+}
+
+TEST(CameraSession, MuxedCameraRecordsItsOwnSoundWithinTheMaximumSize)
+{
+    QTemporaryDir folder;
+    SessionRun run;
+    run.run({ kMuxedCamera, "ignored", QSize(160, 120), 15, folder.filePath("take.mov"),
+                QSize(320, 240) },
+        2.0);
+    const MediaFacts facts = MediaFacts::probe(folder.filePath("take.mov"));
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
+    EXPECT_EQ(facts.stream("video").codecName, "h264");
+    EXPECT_EQ(facts.stream("audio").codecName, "aac");
+    EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(320, 240));
+    EXPECT_NEAR(facts.stream("video").duration, 2.0, 0.5);
+    EXPECT_GT(toneOverRest(folder.filePath("take.mov"), 880), 20);
+    ASSERT_FALSE(run.levels.empty());
+    EXPECT_GT(run.levels.back(), -20);
+}
+
+TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSize)
+{
+    PrivateSoundServer sound;
+    ASSERT_EQ(sound.start(), "");
+    ASSERT_EQ(sound.addSineMicrophone(440), "");
+    QTemporaryDir folder;
+    SessionRun run;
+    run.run({ kCamera, "microphone", QSize(160, 120), 15, folder.filePath("take.mov"), {} }, 2.0);
+    const MediaFacts facts = MediaFacts::probe(folder.filePath("take.mov"));
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
+    EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 480));
+    EXPECT_NEAR(facts.stream("video").duration, 2.0, 0.5);
+    EXPECT_GT(toneOverRest(folder.filePath("take.mov"), 440), 20);
+    ASSERT_FALSE(run.levels.empty());
+    EXPECT_GT(run.levels.back(), -20);
+}
+
+TEST(MoveRecording, NeverReplacesAndCrossesFileSystems)
+{
+    QTemporaryDir scratch;
+    const QString tmpfs = scratch.filePath("tmpfs");
+    QDir().mkpath(tmpfs);
+    const bool mounted = ::mount("tmpfs", tmpfs.toUtf8().constData(), "tmpfs", 0, "size=1m") == 0;
+    for (const QString& folder : { scratch.path(), tmpfs }) {
+        writeFile(scratch.filePath("first"), "first");
+        writeFile(scratch.filePath("second"), "second");
+        QString error;
+        EXPECT_EQ(moveRecording(scratch.filePath("first"), folder, "Take.mov", &error),
+            folder + "/Take.mov");
+        EXPECT_EQ(moveRecording(scratch.filePath("second"), folder, "Take.mov", &error),
+            folder + "/Take (1).mov");
+        QFile first(folder + "/Take.mov");
+        ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+        EXPECT_EQ(first.readAll(), "first");
+        EXPECT_FALSE(QFile::exists(scratch.filePath("second")));
+    }
+    const std::optional<QString> refused = moveRecording(
+        scratch.filePath("missing"), scratch.filePath("nowhere"), "Take.mov", nullptr);
+    EXPECT_FALSE(refused);
+    if (mounted)
+        ::umount2(tmpfs.toUtf8().constData(), MNT_DETACH);
+    else
+        GTEST_SKIP() << "another file system needs root to mount";
+}

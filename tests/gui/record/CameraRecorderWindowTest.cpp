@@ -1,0 +1,151 @@
+// The camera recorder window opened from the main window, with a lavfi
+// stand-in camera (no camera exists on the test machines) and a private
+// sound server's sine source as the microphone.
+#include "gui/GuiTestSupport.h"
+
+#include "fixtures/MediaFacts.h"
+#include "record/NXCameraRecorderController.h"
+#include "record/NXCameraViews.h"
+#include "record/NXResolutionTransformer.h"
+#include "services/DNSetting.h"
+#include "shell/NXAppController.h"
+#include "shell/NXApplicationDelegate.h"
+#include "support/PrivateSoundServer.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kPicture = "testsrc2=size=640x480:rate=30";
+const CameraDevice kCamera { "standin", "Stand-in", { "-re", "-f", "lavfi", "-i", kPicture } };
+const CameraDevice kMuxedCamera { "muxed", "Muxed",
+    { "-re", "-f", "lavfi", "-i", kPicture + "[out0];sine=frequency=880[out1]" }, true };
+const QString kFirstName = "Tolva Camera Recorder 2026-01-02 at AM 00.00.00.mov";
+
+class CameraRecorderWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(sound.start(), "");
+        ASSERT_EQ(sound.addSineMicrophone(440), "");
+        system = systemCalls.actions();
+        delegate.emplace(dialogs, system);
+        delegate->applicationDidFinishLaunching({});
+        NXCameraRecorderSetting& setting = DNSetting::shareSetting().cameraSetting();
+        setting.setDefaultTargetPlace(folder.path());
+        setting.setIsFinishedOpenIt(false);
+        setting.setIsAutoAdd2ConvertList(true);
+    }
+    void TearDown() override { delegate.reset(); }
+
+    NXCameraRecorderController& open(std::vector<CameraDevice> cameras)
+    {
+        NXCameraDeviceSource devices;
+        devices.cameras = [cameras] { return cameras; };
+        devices.watchDevices = false;
+        devices.now = [] { return QDateTime(QDate(2026, 1, 2), {}); };
+        delegate->controller()->showCameraRecorder(devices);
+        return *delegate->controller()->cameraRecorderController();
+    }
+
+    void record(NXCameraRecorderController& recorder, double seconds,
+        const std::function<void()>& whileRecording = {})
+    {
+        const auto connection = QObject::connect(&recorder.session(),
+            &CameraSession::recordingProgress, [&recorder, seconds](double done) {
+                if (done >= seconds && recorder.isRecording())
+                    recorder.setRecording();
+            });
+        recorder.setRecording();
+        ASSERT_TRUE(recorder.isRecording());
+        if (whileRecording)
+            whileRecording();
+        EXPECT_TRUE(waitUntil([&] { return !recorder.isRecording(); }));
+        QObject::disconnect(connection);
+    }
+
+    PrivateSoundServer sound;
+    QTemporaryDir folder;
+    ScriptedDialogs dialogs;
+    RecordingSystem systemCalls;
+    NXSystemActions system;
+    std::optional<NXApplicationDelegate> delegate;
+};
+
+TEST(CameraRecorderParts, TimeAndSizesShowAsTheyShould)
+{
+    NXTimerRemaidView view;
+    for (const auto& [seconds, shown] : std::vector<std::pair<quint32, QString>> {
+             { 3725, "01:02:05" }, { 36000, "10:00:00" }, { 360000, "100:00:00" } }) {
+        view.setTimeSeconds(seconds);
+        EXPECT_EQ(view.hoursText() + ':' + view.minutesText() + ':' + view.secondsText(), shown);
+    }
+    EXPECT_EQ(NXResolutionTransformer::transformedValue(QSize(800, 600)), "Default");
+    EXPECT_EQ(NXResolutionTransformer::transformedValue(QSize(1920, 1080)), "HD");
+    EXPECT_EQ(NXResolutionTransformer::reverseTransformedValue("Default"), QSize(0, 0));
+    EXPECT_EQ(NXResolutionTransformer::reverseTransformedValue("352x288"), QSize(352, 288));
+    EXPECT_EQ(NXRArrayTransformer::transformedValue({ QSize(1, 1) }).value(6), "HD");
+    EXPECT_EQ(NXRArrayTransformer::transformedValue({ "x" }).value(1), QSize(320, 240));
+    EXPECT_TRUE(NXRArrayTransformer::transformedValue({}).isEmpty());
+    EXPECT_TRUE(NXRArrayTransformer::transformedValue({ 3 }).isEmpty());
+}
+
+TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
+{
+    NXCameraRecorderController& recorder = open({ kCamera });
+    ASSERT_TRUE(recorder.selectedAudioDevice());
+    EXPECT_TRUE(waitUntil([&] {
+        return recorder.audioLevelView()->fill() > 0.5
+            && !recorder.previewView()->pixmap().isNull();
+    }));
+    record(recorder, 2.0);
+    record(recorder, 1.0);
+    EXPECT_TRUE(dialogs.alerts.empty()) << dialogs.alerts.front().text.toStdString();
+    const MediaFacts first = MediaFacts::probe(folder.filePath(kFirstName));
+    EXPECT_NEAR(first.stream("video").duration, 2.0, 0.5);
+    EXPECT_EQ(first.stream("audio").codecName, "aac");
+    const QString second = QString(kFirstName).replace(".mov", " (1).mov");
+    EXPECT_EQ(recorder.lastRecordedFile(), folder.filePath(second));
+
+    record(recorder, 0.5, [&recorder] { recorder.close(); });
+    EXPECT_EQ(dialogs.alertTitles(),
+        QStringList("Please stop video recording before leaving screen recorder."));
+    recorder.close();
+    EXPECT_TRUE(waitUntil([&] { return delegate->controller()->mediaNodes().size() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return !delegate->controller()->cameraRecorderController(); }));
+}
+
+TEST_F(CameraRecorderWindowTest, CameraWithItsOwnSoundRefusesTheMicrophone)
+{
+    NXCameraRecorderController& recorder = open({ kCamera, kMuxedCamera });
+    ASSERT_EQ(recorder.selectedVideoDevice()->uniqueID, "muxed");
+    EXPECT_FALSE(recorder.selectedAudioDevice());
+    recorder.setSelectedAudioDevice(recorder.audioDevices().front());
+    EXPECT_FALSE(recorder.selectedAudioDevice());
+    DNSetting::shareSetting().cameraSetting().setIsAutoAdd2ConvertList(false);
+    record(recorder, 1.0);
+    EXPECT_TRUE(recorder.fileListNeedToConvert().isEmpty());
+
+    // Quitting while recording keeps the recording.
+    recorder.setRecording();
+    EXPECT_TRUE(waitUntil([&] { return recorder.timeRecordView()->secondsText() == "01"; }));
+    delegate.reset();
+    const QString second = QString(kFirstName).replace(".mov", " (1).mov");
+    EXPECT_EQ(MediaFacts::probe(folder.filePath(second)).stream("video").codecName, "h264");
+}
+
+TEST_F(CameraRecorderWindowTest, WithoutDevicesNothingStarts)
+{
+    PrivateSoundServer::pointAtNoServer();
+    NXCameraRecorderController& recorder = open({});
+    EXPECT_EQ(recorder.statusField()->text(), "No camera and no microphone found.");
+    EXPECT_FALSE(recorder.startAndStop()->isEnabled());
+    EXPECT_FALSE(recorder.session().isRunning());
+    sound.pointAtThisServer();
+}
+
+} // namespace
