@@ -15,6 +15,7 @@
 #include "player/PlayerProcesses.h"
 #include "services/DNHelpers.h"
 #include "shell/NXAppController.h"
+#include "shell/NXFloatInfoWindowController.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -129,7 +130,10 @@ void DNVideoEditorController::buildInterface()
     m_apply2AllButton = new QPushButton(QStringLiteral("Apply to All"), this);
     connect(m_doneButton, &QPushButton::clicked, this, &DNVideoEditorController::onEditorDone);
     connect(m_apply2AllButton, &QPushButton::clicked, this, &DNVideoEditorController::onApplytoAll);
+    m_infoButton = new QPushButton(QStringLiteral("Info"), this);
+    connect(m_infoButton, &QPushButton::clicked, this, &DNVideoEditorController::infoButtonClicked);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_infoButton);
     buttons->addStretch();
     buttons->addWidget(m_apply2AllButton);
     buttons->addWidget(m_doneButton);
@@ -235,6 +239,12 @@ QWidget* DNVideoEditorController::buildCropTab()
 void DNVideoEditorController::addTab(QWidget* page, const QString& identifier, const QString& label)
 {
     m_tabs[identifier] = new DNTabViewItem(page, label, m_editorTabView);
+}
+
+int DNVideoEditorController::indexOfTabViewItemWithIdentifier(const QString& identifier) const
+{
+    const auto tab = m_tabs.find(identifier);
+    return tab == m_tabs.end() ? -1 : m_editorTabView->indexOf(tab->second->page());
 }
 
 DNVideoEditProtocol* DNVideoEditorController::edit() const
@@ -562,6 +572,11 @@ void DNVideoEditorController::updateVideoEditConfigureOnExit()
     }
     m_flags.tabViewItemIndex = 0;
     NotificationCenter::defaultCenter().post(NXMediaTableView::kRefreshAllCells);
+}
+
+void DNVideoEditorController::infoButtonClicked()
+{
+    NXFloatInfoWindowController::shareInstance()->showWindowWithNode(m_mediaNode);
 }
 
 void DNVideoEditorController::saveMediaNodeInfomation()

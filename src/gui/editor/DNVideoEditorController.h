@@ -58,12 +58,16 @@ public:
 
     // The edit request, in this order: the tab to show, the node, the window.
     void setTabViewAppearItemIndex(int index) { m_flags.tabViewItemIndex = index; }
+    // Where the tab of an identifier stands now; -1 when it is absent.
+    int indexOfTabViewItemWithIdentifier(const QString& identifier) const;
     void setMediaNode(NXBasicMediaNode::Ptr node);
     NXBasicMediaNode::Ptr mediaNode() const { return m_mediaNode; }
     void displayVideoEditorPanel(QWidget* window);
 
     void onEditorDone();
     void onApplytoAll();
+    // Shows the node in the shared floating media-information window.
+    void infoButtonClicked();
     void startPlayAction();
     void stopPlayAction();
     void pauseAndContinesEditVideo();
@@ -136,6 +140,7 @@ public:
     QTabWidget* editorTabView() const { return m_editorTabView; }
     QPushButton* doneButton() const { return m_doneButton; }
     QPushButton* apply2AllButton() const { return m_apply2AllButton; }
+    QPushButton* infoButton() const { return m_infoButton; }
     QLabel* editPlayTime() const { return m_editPlayTime; }
     QLabel* editLeftTime() const { return m_editLeftTime; }
     QLabel* gernalTimeTrimDuration() const { return m_gernalTimeTrimDuration; }
@@ -193,6 +198,7 @@ private:
     QDoubleSpinBox* m_cropFields[4] = {};
     QPushButton* m_doneButton = nullptr;
     QPushButton* m_apply2AllButton = nullptr;
+    QPushButton* m_infoButton = nullptr;
     DNProgressIndicator* m_progressIndicatorONE = nullptr;
     DNProgressIndicator* m_progressIndicatorTWO = nullptr;
     QTimer* m_startTimer = nullptr;

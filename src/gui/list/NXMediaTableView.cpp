@@ -1,14 +1,17 @@
 #include "list/NXMediaTableView.h"
 
+#include "editor/DNVideoEditorController.h"
 #include "list/NXMediaListModel.h"
 #include "model/ThumbnailQueue.h"
 #include "platform/NotificationCenter.h"
 
 #include <QDragEnterEvent>
 #include <QHeaderView>
+#include <QMenu>
 #include <QMimeData>
 
 #include <algorithm>
+#include <memory>
 
 NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
     : QTreeView(parent)
@@ -89,4 +92,28 @@ void NXMediaTableView::dropEvent(QDropEvent* event)
         return;
     event->acceptProposedAction();
     emit filesDropped(paths);
+}
+
+QMenu* NXMediaTableView::rowRequestMenu(const QModelIndex& row)
+{
+    auto node = m_model.nodeAt(row);
+    if (!node)
+        return nullptr;
+    const std::pair<QString, QString> requests[] = {
+        { QStringLiteral("Edit..."), DNVideoEditorController::kTabGeneral },
+        { QStringLiteral("Volume..."), DNVideoEditorController::kTabGeneral },
+        { QStringLiteral("Trim..."), DNVideoEditorController::kTabTrimming },
+        { QStringLiteral("Crop..."), DNVideoEditorController::kTabCrop },
+    };
+    auto* menu = new QMenu(this);
+    for (const auto& [label, tab] : requests)
+        menu->addAction(label, this, [this, node, tab] { emit editRequested(node, tab); });
+    return menu;
+}
+
+void NXMediaTableView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const std::unique_ptr<QMenu> menu(rowRequestMenu(indexAt(event->pos())));
+    if (menu)
+        menu->exec(event->globalPos());
 }

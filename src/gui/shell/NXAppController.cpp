@@ -63,6 +63,7 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
     connect(m_loader, &NXMediaLoader::nodeLoaded, this, &NXAppController::addMediaNode);
     connect(m_loader, &NXMediaLoader::batchFinished, this, &NXAppController::loaderFinished);
     connect(m_tableView, &NXMediaTableView::filesDropped, this, &NXAppController::addFiles);
+    connect(m_tableView, &NXMediaTableView::editRequested, this, &NXAppController::editNodeOnTab);
     m_photoLoader = new DNFileLoader(m_dialogs, this);
     connect(m_photoLoader, &DNFileLoader::albumLoaded, this, &NXAppController::addMediaNode);
     buildActions();
@@ -161,6 +162,15 @@ DNVideoEditorController* NXAppController::videoEditor() const
 DNImageEditor* NXAppController::imageEditor() const
 {
     return m_imageEditor;
+}
+
+void NXAppController::editNodeOnTab(const NXBasicMediaNode::Ptr& node, const QString& tabIdentifier)
+{
+    // The tabs' places change with the entries the sheet has shown, so the
+    // row names the tab and the index is looked up as the sheet stands.
+    if (!m_videoEditor)
+        m_videoEditor = new DNVideoEditorController(this);
+    editNode(node, std::max(0, m_videoEditor->indexOfTabViewItemWithIdentifier(tabIdentifier)));
 }
 
 void NXAppController::editNode(const NXBasicMediaNode::Ptr& node, int tabIndex)

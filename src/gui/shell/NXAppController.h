@@ -100,6 +100,8 @@ public:
     // editor, a file or a DVD title in the video editor on tab `tabIndex`;
     // both are sheets on this window.
     void editNode(const NXBasicMediaNode::Ptr& node, int tabIndex = 0);
+    // A list row's request: the editor opens on the tab of that identifier.
+    void editNodeOnTab(const NXBasicMediaNode::Ptr& node, const QString& tabIdentifier);
     // Made on the first album edit, then kept; null until then.
     DNImageEditor* imageEditor() const;
     // Made on the first video edit, then kept; null until then.
