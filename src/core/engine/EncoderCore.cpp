@@ -215,18 +215,22 @@ void setLastCommand(const QStringList& command)
     bridge().lastCommand = command;
 }
 
-int runAlone(const QStringList& arguments)
+// One program alone: mencoder, or ffmpeg for a join.
+int runAlone(const char* program, const QStringList& arguments)
 {
-    const QStringList command = QStringList { kEncoder } + arguments;
+    const QStringList command = QStringList { program } + arguments;
     setLastCommand(command);
     DNLog(QStringLiteral("The encoder core runs: ") + shellCommandLine(command));
     QString lastMessage;
-    ProcessRunner encoder;
-    configureEncoder(encoder, lastMessage);
-    ActiveCall::attach(encoder, nullptr);
-    const ProcessRunner::Result result = encoder.run(kEncoder, arguments);
+    ProcessRunner runner;
+    if (qstrcmp(program, kEncoder) == 0)
+        configureEncoder(runner, lastMessage);
+    else
+        configureFinisher(runner, lastMessage);
+    ActiveCall::attach(runner, nullptr);
+    const ProcessRunner::Result result = runner.run(program, arguments);
     ActiveCall::detach();
-    return ActiveCall::stopped() ? stoppedStatus() : statusOf(kEncoder, result, lastMessage);
+    return ActiveCall::stopped() ? stoppedStatus() : statusOf(program, result, lastMessage);
 }
 
 // mencoder into the FIFO, ffmpeg from it to the output, side by side; either
@@ -339,8 +343,9 @@ int EncoderCoreEncode(int argc, const char* const* argv, int duration)
     const EncoderCorePlan plan = EncoderCoreAdaptArguments(builderArguments);
     startProgress(duration);
     reportState(kEncoderCoreStateRunning);
-    const int status
-        = plan.finishing && plan.outputAt >= 0 ? runWithFinishing(plan) : runAlone(plan.arguments);
+    const int status = plan.join               ? runAlone(kFinisher, plan.arguments)
+        : plan.finishing && plan.outputAt >= 0 ? runWithFinishing(plan)
+                                               : runAlone(kEncoder, plan.arguments);
     finishProgress(status);
     return status;
 }

@@ -68,9 +68,12 @@ struct EncoderCorePlan {
     QStringList arguments; // mencoder's arguments, program name excluded
     qsizetype outputAt = -1; // the position of the output path in `arguments`, -1 for none
     std::optional<EncoderCoreFinishing> finishing;
+    bool join = false; // `arguments` are ffmpeg's: a join of files through a concat list
 };
 
-// The builder's list (argument 0 included) turned into mencoder's run. With a
+// The builder's list (argument 0 included) turned into mencoder's run, or
+// into ffmpeg's when the list joins files through a concat list ("-f
+// concat"), which mencoder cannot read. With a
 // finishing stage the output path in `arguments` is still the builder's; the
 // run puts its FIFO there.
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments);

@@ -9,13 +9,15 @@
 namespace {
 
 // One change the installed mencoder needs. A row matches a whole word, a
-// word's start (`prefix`), or one colon-separated sub-option in the value of
+// word's start (`prefix`), an `option` with the value `text` (any value when
+// `text` is null), or one colon-separated sub-option in the value of
 // `option` ("-lavcopts", "-lavfopts", "-faacopts"). The replacement takes the
-// matched text's place; an empty replacement drops a sub-option. A
-// sub-option replacement "mpv_flags=..." is gathered with the others into a
-// single "o=" sub-option, since mencoder keeps only the last "o=".
+// matched text's place; an empty replacement drops an option with its value
+// or a sub-option. A sub-option replacement "mpv_flags=..." is gathered with
+// the others into a single "o=" sub-option, since mencoder keeps only the
+// last "o=".
 struct Translation {
-    enum class Kind { Word, Prefix, SubOption };
+    enum class Kind { Word, Prefix, Option, SubOption };
     Kind kind;
     const char* option; // the option whose value holds the sub-option
     const char* text;
@@ -42,6 +44,11 @@ const std::vector<Translation>& translations()
         // There is no "wmv" muxer; the old mencoder found ASF only through
         // the ".wmv" name of the output.
         { Kind::SubOption, "-lavfopts", "format=wmv", { "format=asf" } },
+        // mencoder's own MPEG muxer drops frames when there is sound (333 of
+        // a 360-frame title); lavf's DVD muxer keeps them all. Its options
+        // mean nothing to lavf, and a DVD program stream takes MP2 as well.
+        { Kind::Option, "-of", "mpeg", { "-of", "lavf", "-lavfopts", "format=dvd" } },
+        { Kind::Option, "-mpegopts", nullptr, {} },
     };
     return table;
 }
@@ -132,6 +139,19 @@ bool hasSubOptionRows(const QString& option)
     });
 }
 
+// The option row for the option at `at` and its value, or null.
+const Translation* optionRowAt(const QStringList& arguments, qsizetype at)
+{
+    if (at + 1 >= arguments.size())
+        return nullptr;
+    const auto row
+        = std::find_if(translations().begin(), translations().end(), [&](const Translation& t) {
+              return t.kind == Translation::Kind::Option && arguments[at] == QLatin1String(t.option)
+                  && (t.text == nullptr || arguments[at + 1] == QLatin1String(t.text));
+          });
+    return row == translations().end() ? nullptr : &*row;
+}
+
 // The word rows and the sub-option rows over the list, argument 0 left out.
 QStringList translateWords(const QStringList& builderArguments)
 {
@@ -140,6 +160,11 @@ QStringList translateWords(const QStringList& builderArguments)
         const QString& word = builderArguments[at];
         if (at > 1 && hasSubOptionRows(builderArguments[at - 1])) {
             words << translateSubOptions(builderArguments[at - 1], word);
+            continue;
+        }
+        if (const Translation* option = optionRowAt(builderArguments, at)) {
+            words << option->replacement;
+            ++at;
             continue;
         }
         const auto row
@@ -199,11 +224,6 @@ void containerToNut(QStringList& words, EncoderCoreFinishing& finishing)
     } else if (muxer == QLatin1String("rawaudio")) {
         finishing.audioOnly = true;
         finishing.format = finishing.audioCodec == QLatin1String("aac") ? "adts" : "ac3";
-    } else if (muxer == QLatin1String("mpeg")) {
-        finishing.format
-            = subOptionValue(valueOf(words, "-mpegopts"), "format") == QLatin1String("dvd") ? "dvd"
-                                                                                            : "vob";
-        removeOption(words, "-mpegopts");
     } else {
         finishing.format = muxer;
     }
@@ -262,10 +282,32 @@ QStringList withOwnOptions(QStringList words)
     return own + words;
 }
 
+// ffmpeg's arguments for a join list: quiet, and with absolute paths allowed
+// in the concat list ("Unsafe file name" otherwise); the list holds our own
+// output paths.
+QStringList joinArguments(const QStringList& builderArguments)
+{
+    QStringList words { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning" };
+    words << builderArguments.mid(1);
+    const qsizetype concat = words.indexOf(QLatin1String("concat"));
+    words.insert(concat + 1, QStringLiteral("-safe"));
+    words.insert(concat + 2, QStringLiteral("0"));
+    return words;
+}
+
+bool isJoin(const QStringList& builderArguments)
+{
+    const qsizetype format = indexOfWord(builderArguments, "-f");
+    return format >= 0 && format + 1 < builderArguments.size()
+        && builderArguments[format + 1] == QLatin1String("concat");
+}
+
 } // namespace
 
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
 {
+    if (isJoin(builderArguments))
+        return { joinArguments(builderArguments), -1, std::nullopt, true };
     QStringList words = translateWords(builderArguments);
     std::optional<EncoderCoreFinishing> finishing = routeAudio(words);
     EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing) };

@@ -571,6 +571,7 @@ TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
         const char* format;
         const char* videoCodec; // "" for sound alone
         const char* audioCodec;
+        bool merge = false; // both titles whole, into one output
     } runs[] = {
         { 1101098, false, 100, "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac" },
         { 1105009, false, 100, "mpegts", "h264", "aac" },
@@ -578,6 +579,7 @@ TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
         { 1103026, false, 100, "avi", "mpeg4", "mp3" },
         { 1104015, false, 100, "asf", "wmv2", "mp3" },
         { 1105006, false, 100, "mpeg", "mpeg2video", "mp2" },
+        { 1105004, false, 100, "mpeg", "mpeg2video", "ac3", true },
         { 1105018, false, 100, "mp3", "", "mp3" },
         { 1105018, false, 50, "mp3", "", "mp3" },
     };
@@ -592,8 +594,11 @@ TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
         ASSERT_TRUE(profile);
         profile->setUserEnableTwopassCode(run.twoPasses);
         node->setProfile(profile);
+        for (const auto& title : node->titles())
+            title->setIsSelected(title->isSelected() || run.merge);
+        node->setMergeIntoOne(run.merge);
         DNDVDTitleSetting& setting = node->titleAt(0)->setting();
-        setting.setTrimEnable(true);
+        setting.setTrimEnable(!run.merge);
         setting.setTrimStartPercent(0.25f);
         setting.setTrimEndPercent(0.25f + 5.5f / 12.0f);
         setting.setVolume(quint32(run.volume));
@@ -604,7 +609,7 @@ TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
         EXPECT_EQ(facts.formatName, run.format);
         EXPECT_EQ(facts.stream("video").codecName, run.videoCodec);
         EXPECT_EQ(facts.stream("audio").codecName, run.audioCodec);
-        EXPECT_NEAR(facts.duration, 5, kLengthSlack);
+        EXPECT_NEAR(facts.duration, run.merge ? 23 : 5, kLengthSlack);
         if (*run.videoCodec) {
             EXPECT_NEAR(displayAspect(output), 4.0 / 3, 0.01);
         }

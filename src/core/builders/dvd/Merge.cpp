@@ -2,11 +2,13 @@
 
 #include "builders/dvd/DVDArgumentHelpers.h"
 #include "builders/dvd/DVDBuild.h"
+#include "builders/video/BuilderServices.h"
 #include "model/DNDVDGroupTitle.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 
 #include <initializer_list>
+#include <optional>
 
 namespace {
 
@@ -77,9 +79,50 @@ const MergeRow kFLV { "Group_DVDTitle_To_FLV_With_MEncoder",
 const MergeRow kWMV { "Group_DVDTitle_To_WMV_With_MEncoder",
     { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy };
 const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy };
-const MergeRow kMPEG2 { "Group_DVDTitle_To_MPEG2_With_MEncoder", { "-of", "mpeg" }, kCopy };
-const MergeRow kMainBackup { "Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", { "-of", "mpeg" },
-    kCopy };
+
+// The concat list of the titles' own outputs, or nothing when a name holds a
+// line break, which would end its list line early.
+std::optional<QString> titleList(const DNDVDGroupTitle& group)
+{
+    QString list;
+    for (const auto& title : group.titles()) {
+        const QString output = title->outputName();
+        if (output.isEmpty() || output.contains(QLatin1Char('\n'))
+            || output.contains(QLatin1Char('\r')))
+            return std::nullopt;
+        list += ConcatListLine(output);
+    }
+    return list;
+}
+
+// MPEG-2 titles join in ffmpeg's concat demuxer, not in mencoder: mencoder
+// reads only half a second of the titles' lavf-muxed program streams and
+// cannot copy titles of different frame sizes into one file.
+ArgumentBlockPtr buildStreamJoin(
+    const char* name, const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
+{
+    if (!isMemberOf<DNDVDGroupTitle>(node))
+        return refuseDVDBuild(
+            name, QStringLiteral("the entry is not a group of merged DVD titles"));
+    auto& group = static_cast<DNDVDGroupTitle&>(*node);
+    const auto profile = group.profile();
+    if (!profile)
+        return refuseDVDBuild(name, QStringLiteral("the group has no output profile"));
+    const std::optional<QString> list = titleList(group);
+    if (!list)
+        return refuseDVDBuild(name, QStringLiteral("a title has no output to join"));
+    const QString listPath = WriteConcatList(*list);
+    if (listPath.isEmpty())
+        return refuseDVDBuild(name, QStringLiteral("the list of titles cannot be written"));
+    const QString path = MakeOutputFileName(configPath(config.outputDir),
+        group.nodeInfo().outputName, QString(), profile->fileNameSuffix());
+    group.setOutputName(path);
+    const bool transportStream = isTransportStreamSuffix(profile->fileNameSuffix());
+    ArgumentWriter writer(name);
+    writer.add("encoder").add("-y").add("-f").add("concat").add("-i").add(listPath);
+    writer.add("-c").add("copy").add("-f").add(transportStream ? "mpegts" : "dvd").add(path);
+    return writer.finish(0);
+}
 
 } // namespace
 
@@ -122,11 +165,11 @@ ArgumentBlockPtr Group_DVDTitle_To_AVI_With_MEncoder(
 ArgumentBlockPtr Group_DVDTitle_To_MPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
-    return buildMerge(kMPEG2, node, config);
+    return buildStreamJoin("Group_DVDTitle_To_MPEG2_With_MEncoder", node, config);
 }
 
 ArgumentBlockPtr Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
-    return buildMerge(kMainBackup, node, config);
+    return buildStreamJoin("Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", node, config);
 }

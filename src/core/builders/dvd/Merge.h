@@ -24,6 +24,8 @@ ArgumentBlockPtr Group_DVDTitle_To_WMV_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
 ArgumentBlockPtr Group_DVDTitle_To_AVI_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
+// The MPEG-2 merges write ffmpeg's join of the titles through its concat
+// demuxer; the encoder-core bridge runs such a list on ffmpeg.
 ArgumentBlockPtr Group_DVDTitle_To_MPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config);
 ArgumentBlockPtr Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder(

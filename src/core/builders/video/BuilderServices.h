@@ -97,9 +97,9 @@ std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& ch
 // crop, scale to the profile's frame size, centred pad to that size when
 // `expandToProfile` is on (callers pass the setting's autoExpandToProfile, or
 // true where the output format needs the full frame), clockwise rotation and
-// then a left-to-right mirror of the turned picture, the chosen subtitle when `burnSubtitles` is on, the watermark, and last
-// `prefixFilter` when it is not empty. Empty when there is nothing to filter,
-// and when the selected video index points outside the track list (logged).
+// then a left-to-right mirror of the turned picture, the chosen subtitle when `burnSubtitles` is
+// on, the watermark, and last `prefixFilter` when it is not empty. Empty when there is nothing to
+// filter, and when the selected video index points outside the track list (logged).
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
     bool burnSubtitles, bool expandToProfile, const EncodeConfig& config);
 
@@ -123,3 +123,7 @@ ArgumentBlockPtr Video_Concat_With_AVEncoder(
 // One line of a concat list naming `path`, quoted as the concat demuxer
 // reads it (a "'" inside the path survives).
 QString ConcatListLine(const QString& path);
+
+// Writes a concat list into a "qzfl" temporary file and gives its path; an
+// empty path, with a log line, when it cannot be written.
+QString WriteConcatList(const QString& text);

@@ -62,20 +62,6 @@ std::optional<ConcatList> concatList(const DNFileNode& group)
     return list;
 }
 
-QString writeList(const QString& text)
-{
-    const QString path = makeTemporaryFile(QStringLiteral("qzfl"));
-    QFile file(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && file.write(bytes) == bytes.size() && file.flush())
-        return path;
-    DNLog(QStringLiteral("can not write concat file list to temp directory!"));
-    if (!path.isEmpty())
-        file.remove();
-    return {};
-}
-
 void addMetadata(ArgumentWriter& writer, const DNNodeInfo& info)
 {
     const auto pair = [&](const char* key, const std::optional<QString>& value) {
@@ -98,6 +84,20 @@ QString ConcatListLine(const QString& path)
     return QStringLiteral("file '%1'\n").arg(escaped);
 }
 
+QString WriteConcatList(const QString& text)
+{
+    const QString path = makeTemporaryFile(QStringLiteral("qzfl"));
+    QFile file(path);
+    const QByteArray bytes = text.toUtf8();
+    if (!path.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(bytes) == bytes.size() && file.flush())
+        return path;
+    DNLog(QStringLiteral("can not write concat file list to temp directory!"));
+    if (!path.isEmpty())
+        file.remove();
+    return {};
+}
+
 ArgumentBlockPtr Video_Concat_With_AVEncoder(
     DNFileNode& groupNode, int /*titleIndex*/, const EncodeConfig& config)
 {
@@ -108,7 +108,7 @@ ArgumentBlockPtr Video_Concat_With_AVEncoder(
     const std::optional<ConcatList> list = concatList(groupNode);
     if (!list)
         return nullptr;
-    const QString listPath = writeList(list->text);
+    const QString listPath = WriteConcatList(list->text);
     if (listPath.isEmpty())
         return nullptr;
     const QString suffix = groupNode.profile() ? groupNode.profile()->fileNameSuffix() : QString();

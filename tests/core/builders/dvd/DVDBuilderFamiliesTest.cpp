@@ -364,13 +364,16 @@ TEST_F(DVDBuilders, TransportStreamMergesJoinInATransportStream)
             { "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2:raw", "-ovc", "copy" } },
         { &DVD_To_TS_MPEG4_Default_With_MEncoder,
             { "-oac", "lavc", "-ovc", "copy", "-lavcopts", "aglobal=1:acodec=libfaac" } },
-        { &DVD_To_TS_MPEG2_Default_With_MEncoder, { "-oac", "copy", "-ovc", "copy" } },
     };
     for (const auto& row : rows) {
         const ArgumentBlockPtr block = row.core(group, -1, config);
         ASSERT_TRUE(block);
         EXPECT_EQ(block->arguments(), inputs + row.codecs + tail);
     }
+    const ArgumentBlockPtr join = DVD_To_TS_MPEG2_Default_With_MEncoder(group, -1, config);
+    ASSERT_TRUE(join);
+    EXPECT_EQ(join->arguments().mid(6),
+        QStringList({ "-c", "copy", "-f", "mpegts", dir.path() + "/My Film.m2ts" }));
 }
 
 } // namespace
