@@ -609,7 +609,9 @@ TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
         EXPECT_EQ(facts.formatName, run.format);
         EXPECT_EQ(facts.stream("video").codecName, run.videoCodec);
         EXPECT_EQ(facts.stream("audio").codecName, run.audioCodec);
-        EXPECT_NEAR(facts.duration, run.merge ? 23 : 5, kLengthSlack);
+        // A muxer that drops frames in each title leaves a merge over half a
+        // second short while each title alone stays within a second.
+        EXPECT_NEAR(facts.duration, run.merge ? 23 : 5, run.merge ? 0.5 : kLengthSlack);
         if (*run.videoCodec) {
             EXPECT_NEAR(displayAspect(output), 4.0 / 3, 0.01);
         }

@@ -153,8 +153,13 @@ TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
     EXPECT_EQ(facts.stream("video").codecName, "h264");
     EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 360));
     EXPECT_EQ(facts.stream("audio").codecName, "aac");
-    EXPECT_NEAR(facts.stream("video").duration, 3.0, 0.3);
-    EXPECT_NEAR(facts.stream("audio").duration, 3.0, 0.3);
+    // The stop comes once 3 s of pictures are encoded; on a loaded machine
+    // the encoder trails the capture and a little more is written, but the
+    // sound must always be as long as the picture.
+    const double pictures = facts.stream("video").duration;
+    EXPECT_GE(pictures, 2.7);
+    EXPECT_LE(pictures, 4.0);
+    EXPECT_NEAR(facts.stream("audio").duration, pictures, 0.3);
     EXPECT_GT(toneOverRest(path, 1000), 20.0);
     EXPECT_EQ(defaultSink(), "speakers");
     EXPECT_EQ(speakerVolumes(), volumesBefore);
