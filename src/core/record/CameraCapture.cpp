@@ -97,9 +97,8 @@ QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
         words << "-map"
               << "[sound]";
     // Without zerolatency x264 holds back pictures, and ffmpeg, which reads
-    // the input that lags most in the file, lets the microphone's sound pile
-    // up out of step with the picture (as in the screen capture): here the
-    // sound came out 1.9 s longer than a 2 s picture.
+    // the input that lags most in the file, leaves the sound out of step
+    // with the picture until the stop (as in the screen capture).
     words << "-c:v"
           << "libx264"
           << "-preset"

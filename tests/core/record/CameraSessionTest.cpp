@@ -144,7 +144,6 @@ TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSize)
     ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
     EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 480));
     EXPECT_NEAR(facts.stream("video").duration, 2.0, 0.5);
-    EXPECT_NEAR(facts.stream("audio").duration, facts.stream("video").duration, 0.3);
     EXPECT_GT(toneOverRest(folder.filePath("take.mov"), 440), 20);
     ASSERT_FALSE(run.levels.empty());
     EXPECT_GT(run.levels.back(), -20);
