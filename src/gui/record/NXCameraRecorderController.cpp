@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -50,6 +52,10 @@ NXCameraRecorderController::NXCameraRecorderController(NXCameraRecorderSetting& 
     connect(&m_session, &CameraSession::previewFrameReady, this,
         &NXCameraRecorderController::showPreviewFrame);
     connect(&m_session, &CameraSession::audioLevel, m_audioLevelView, &NXWaveView::setLevel);
+    connect(&m_session, &CameraSession::audioLevel, this, [this] {
+        if (!m_previewVolumeApplied)
+            applyPreviewVolume();
+    });
     connect(&m_session, &CameraSession::recordingProgress, this, [this](double seconds) {
         if (isRecording())
             m_timeRecordView->setTimeSeconds(quint32(std::floor(seconds)));
@@ -261,9 +267,35 @@ void NXCameraRecorderController::restartSession()
     plan.camera = *m_selectedVideoDevice;
     plan.microphoneSource = m_selectedAudioDevice ? m_selectedAudioDevice->source : QString();
     plan.previewSize = kPreviewSize;
+    if ((plan.camera.hasSound || !plan.microphoneSource.isEmpty()) && PulseAudio::serverReachable())
+        plan.soundPreviewStream = kFilePrefix + QStringLiteral(" preview ")
+            + QString::number(QCoreApplication::applicationPid());
+    m_previewVolumeApplied = false;
     QString error;
     if (!m_session.start(plan, &error))
         m_status->setText(error);
+}
+
+double NXCameraRecorderController::audioPreviewVolume()
+{
+    applyPreviewVolume();
+    return m_setting.volume();
+}
+
+void NXCameraRecorderController::setAudioPreviewVolume(double volume)
+{
+    m_setting.setVolume(volume);
+    applyPreviewVolume();
+}
+
+void NXCameraRecorderController::applyPreviewVolume()
+{
+    const QString stream = m_session.plan().soundPreviewStream;
+    if (stream.isEmpty() || !m_session.isRunning())
+        return;
+    const double volume = std::max(0.0, m_setting.volume()) * PulseAudio::kNormalVolume;
+    m_previewVolumeApplied
+        = PulseAudio::setStreamVolume(stream, quint32(std::lround(volume))).isEmpty();
 }
 
 void NXCameraRecorderController::showPreviewFrame(const QImage& picture)
@@ -296,6 +328,7 @@ void NXCameraRecorderController::setRecording()
     if (!m_maximumSize.isEmpty())
         plan.maximumSize = m_maximumSize;
     m_timeRecordView->setTimeSeconds(0);
+    m_previewVolumeApplied = false;
     QString error;
     if (!m_session.start(plan, &error)) {
         QFile::remove(temporary);
