@@ -71,7 +71,7 @@ NXCameraRecorderController::~NXCameraRecorderController()
 
 void NXCameraRecorderController::buildWindow()
 {
-    m_preview = new QLabel(this);
+    m_preview = new NXMovableImageView(this);
     m_preview->setFixedSize(kPreviewSize);
     m_preview->setAlignment(Qt::AlignCenter);
     m_preview->setStyleSheet(QStringLiteral("background: black; color: white"));

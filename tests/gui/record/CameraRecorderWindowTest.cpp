@@ -13,12 +13,15 @@
 #include "shell/NXApplicationDelegate.h"
 #include "support/PrivateSoundServer.h"
 
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +99,21 @@ TEST(CameraRecorderParts, TimeAndSizesShowAsTheyShould)
     EXPECT_EQ(NXRArrayTransformer::transformedValue({ "x" }).value(1), QSize(320, 240));
     EXPECT_TRUE(NXRArrayTransformer::transformedValue({}).isEmpty());
     EXPECT_TRUE(NXRArrayTransformer::transformedValue({ 3 }).isEmpty());
+}
+
+TEST(CameraRecorderParts, DraggingThePictureMovesItsWindow)
+{
+    QWidget window;
+    NXMovableImageView picture(&window);
+    picture.resize(100, 100);
+    window.move(200, 200);
+    window.show();
+    const QPoint start = window.pos();
+    QTest::mousePress(&picture, Qt::LeftButton, {}, QPoint(10, 10));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(40, 30), picture.mapToGlobal(QPointF(40, 30)),
+        Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&picture, &drag);
+    EXPECT_EQ(window.pos() - start, QPoint(30, 20));
 }
 
 TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
