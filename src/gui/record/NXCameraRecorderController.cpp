@@ -24,6 +24,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
+#include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -115,6 +116,11 @@ QWidget* NXCameraRecorderController::buildSettings()
     connect(sizes, &QComboBox::textActivated, this, [this](const QString& title) {
         setResolutions(NXResolutionTransformer::reverseTransformedValue(title));
     });
+    auto* volume = new QSlider(Qt::Horizontal, settings);
+    volume->setRange(0, 100);
+    volume->setValue(int(std::lround(m_setting.volume() * 100)));
+    connect(volume, &QSlider::valueChanged, this,
+        [this](int percent) { setAudioPreviewVolume(percent / 100.0); });
     m_targetField = new QLabel(m_setting.defaultTargetPlace(), settings);
     auto* choose = new QPushButton(tr("Choose..."), settings);
     connect(
@@ -128,9 +134,10 @@ QWidget* NXCameraRecorderController::buildSettings()
     };
     auto* layout = new QVBoxLayout(settings);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (auto [label, widget] : std::vector<std::pair<QString, QWidget*>> {
-             { tr("Camera:"), m_cameraMenu }, { tr("Microphone:"), m_microphoneMenu },
-             { tr("Maximum video size:"), sizes }, { tr("Save to:"), m_targetField } }) {
+    for (auto [label, widget] :
+        std::vector<std::pair<QString, QWidget*>> { { tr("Camera:"), m_cameraMenu },
+            { tr("Microphone:"), m_microphoneMenu }, { tr("Maximum video size:"), sizes },
+            { tr("Preview volume:"), volume }, { tr("Save to:"), m_targetField } }) {
         auto* row = new QHBoxLayout;
         row->addWidget(new QLabel(label, settings));
         row->addWidget(widget, 1);

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -178,7 +179,7 @@ TEST_F(CameraRecorderWindowTest, PreviewSoundPlaysAtTheSetVolume)
     NXCameraRecorderController& recorder = open({ kCamera });
     const QString stream = recorder.session().plan().soundPreviewStream;
     ASSERT_FALSE(stream.isEmpty());
-    recorder.setAudioPreviewVolume(0.25);
+    recorder.findChild<QSlider*>()->setValue(25);
     EXPECT_TRUE(waitUntil([&] { return streamVolume(stream) == PulseAudio::kNormalVolume / 4; }));
 }
 
