@@ -82,11 +82,18 @@ QString filterGraph(const CameraSessionPlan& plan, const QString& sound)
                << "[previewIn]" + preview << "[recordIn]" + recordingScale(plan) + "[record]";
     else
         chains << camera + preview;
-    if (!sound.isEmpty() && recording)
-        chains << "[" + sound + "]asplit=2[meterIn][sound]"
-               << "[meterIn]" + meterChain();
-    else if (!sound.isEmpty())
+    if (sound.isEmpty())
+        return chains.join(';');
+    QStringList soundUses { "[meterIn]" };
+    if (recording)
+        soundUses << "[sound]";
+    if (!plan.soundPreviewStream.isEmpty())
+        soundUses << "[soundPreview]";
+    if (soundUses.size() == 1)
         chains << "[" + sound + "]" + meterChain();
+    else
+        chains << "[" + sound + "]asplit=" + QString::number(soundUses.size()) + soundUses.join("")
+               << "[meterIn]" + meterChain();
     return chains.join(';');
 }
 
@@ -199,6 +206,14 @@ QStringList cameraSessionArguments(const CameraSessionPlan& plan)
           << "-pix_fmt"
           << "rgb24"
           << "pipe:1";
+    // It plays on the server's default sink, under the name by which its
+    // volume is set later (the output's own name stands unused).
+    if (!sound.isEmpty() && !plan.soundPreviewStream.isEmpty())
+        words << "-map"
+              << "[soundPreview]"
+              << "-f"
+              << "pulse"
+              << "-stream_name" << plan.soundPreviewStream << "default";
     if (!plan.outputPath.isEmpty())
         words << recordingOutput(plan, !sound.isEmpty());
     return words;

@@ -31,11 +31,15 @@ struct CameraSessionPlan {
     int previewFrameRate = 15;
     QString outputPath; // empty: preview only
     std::optional<QSize> maximumSize; // the recording fits in it; none keeps the camera's size
+    // The sound server's name for the stream that plays the sound as it is
+    // taken (its volume is set through the server); empty: not played.
+    QString soundPreviewStream;
 };
 
 // ffmpeg's arguments (program name excluded). Standard output carries the
 // preview as raw RGB frames of previewSize, standard error the sound's peak
-// level lines (see peakLevel()) and the progress report.
+// level lines (see peakLevel()) and the progress report. The sound, when
+// there is one, also plays on the sound server as the preview stream.
 QStringList cameraSessionArguments(const CameraSessionPlan& plan);
 
 // The peak level in dB that a level line reports ("-inf" as a very low level),

@@ -111,6 +111,24 @@ QString setSinkVolumes(const QString& sink, const std::vector<quint32>& volumes)
     return complaintOf(arguments);
 }
 
+QString setStreamVolume(const QString& streamName, quint32 volume)
+{
+    const QJsonArray streams
+        = QJsonDocument::fromJson(runPactl({ "-f", "json", "list", "sink-inputs" }).output).array();
+    for (const QJsonValue& stream : streams) {
+        const QJsonObject object = stream.toObject();
+        if (object.value(QLatin1String("properties"))
+                .toObject()
+                .value(QLatin1String("media.name"))
+                .toString()
+            == streamName)
+            return complaintOf({ QStringLiteral("set-sink-input-volume"),
+                QString::number(object.value(QLatin1String("index")).toInteger()),
+                QString::number(volume) });
+    }
+    return QStringLiteral("no sound stream \"%1\" plays").arg(streamName);
+}
+
 std::optional<quint32> loadModule(const QString& name, const QStringList& arguments, QString* error)
 {
     const PactlAnswer answer

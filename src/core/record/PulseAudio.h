@@ -43,6 +43,9 @@ std::vector<PulseModule> modules();
 QString setDefaultSink(const QString& sink);
 // One raw volume per channel, or one for all channels.
 QString setSinkVolumes(const QString& sink, const std::vector<quint32>& volumes);
+// Sets the volume of the playing stream (sink input) of that name, as a
+// client names its stream; a complaint also when no such stream plays (yet).
+QString setStreamVolume(const QString& streamName, quint32 volume);
 // The loaded module's index, or nothing with `error` set.
 std::optional<quint32> loadModule(
     const QString& name, const QStringList& arguments, QString* error);

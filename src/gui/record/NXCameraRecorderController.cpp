@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,9 +24,11 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
+#include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -50,6 +53,10 @@ NXCameraRecorderController::NXCameraRecorderController(NXCameraRecorderSetting& 
     connect(&m_session, &CameraSession::previewFrameReady, this,
         &NXCameraRecorderController::showPreviewFrame);
     connect(&m_session, &CameraSession::audioLevel, m_audioLevelView, &NXWaveView::setLevel);
+    connect(&m_session, &CameraSession::audioLevel, this, [this] {
+        if (!m_previewVolumeApplied)
+            applyPreviewVolume();
+    });
     connect(&m_session, &CameraSession::recordingProgress, this, [this](double seconds) {
         if (isRecording())
             m_timeRecordView->setTimeSeconds(quint32(std::floor(seconds)));
@@ -65,7 +72,7 @@ NXCameraRecorderController::~NXCameraRecorderController()
 
 void NXCameraRecorderController::buildWindow()
 {
-    m_preview = new QLabel(this);
+    m_preview = new NXMovableImageView(this);
     m_preview->setFixedSize(kPreviewSize);
     m_preview->setAlignment(Qt::AlignCenter);
     m_preview->setStyleSheet(QStringLiteral("background: black; color: white"));
@@ -109,6 +116,11 @@ QWidget* NXCameraRecorderController::buildSettings()
     connect(sizes, &QComboBox::textActivated, this, [this](const QString& title) {
         setResolutions(NXResolutionTransformer::reverseTransformedValue(title));
     });
+    auto* volume = new QSlider(Qt::Horizontal, settings);
+    volume->setRange(0, 100);
+    volume->setValue(int(std::lround(m_setting.volume() * 100)));
+    connect(volume, &QSlider::valueChanged, this,
+        [this](int percent) { setAudioPreviewVolume(percent / 100.0); });
     m_targetField = new QLabel(m_setting.defaultTargetPlace(), settings);
     auto* choose = new QPushButton(tr("Choose..."), settings);
     connect(
@@ -122,9 +134,10 @@ QWidget* NXCameraRecorderController::buildSettings()
     };
     auto* layout = new QVBoxLayout(settings);
     layout->setContentsMargins(0, 0, 0, 0);
-    for (auto [label, widget] : std::vector<std::pair<QString, QWidget*>> {
-             { tr("Camera:"), m_cameraMenu }, { tr("Microphone:"), m_microphoneMenu },
-             { tr("Maximum video size:"), sizes }, { tr("Save to:"), m_targetField } }) {
+    for (auto [label, widget] :
+        std::vector<std::pair<QString, QWidget*>> { { tr("Camera:"), m_cameraMenu },
+            { tr("Microphone:"), m_microphoneMenu }, { tr("Maximum video size:"), sizes },
+            { tr("Preview volume:"), volume }, { tr("Save to:"), m_targetField } }) {
         auto* row = new QHBoxLayout;
         row->addWidget(new QLabel(label, settings));
         row->addWidget(widget, 1);
@@ -261,9 +274,35 @@ void NXCameraRecorderController::restartSession()
     plan.camera = *m_selectedVideoDevice;
     plan.microphoneSource = m_selectedAudioDevice ? m_selectedAudioDevice->source : QString();
     plan.previewSize = kPreviewSize;
+    if ((plan.camera.hasSound || !plan.microphoneSource.isEmpty()) && PulseAudio::serverReachable())
+        plan.soundPreviewStream = kFilePrefix + QStringLiteral(" preview ")
+            + QString::number(QCoreApplication::applicationPid());
+    m_previewVolumeApplied = false;
     QString error;
     if (!m_session.start(plan, &error))
         m_status->setText(error);
+}
+
+double NXCameraRecorderController::audioPreviewVolume()
+{
+    applyPreviewVolume();
+    return m_setting.volume();
+}
+
+void NXCameraRecorderController::setAudioPreviewVolume(double volume)
+{
+    m_setting.setVolume(volume);
+    applyPreviewVolume();
+}
+
+void NXCameraRecorderController::applyPreviewVolume()
+{
+    const QString stream = m_session.plan().soundPreviewStream;
+    if (stream.isEmpty() || !m_session.isRunning())
+        return;
+    const double volume = std::max(0.0, m_setting.volume()) * PulseAudio::kNormalVolume;
+    m_previewVolumeApplied
+        = PulseAudio::setStreamVolume(stream, quint32(std::lround(volume))).isEmpty();
 }
 
 void NXCameraRecorderController::showPreviewFrame(const QImage& picture)
@@ -296,6 +335,7 @@ void NXCameraRecorderController::setRecording()
     if (!m_maximumSize.isEmpty())
         plan.maximumSize = m_maximumSize;
     m_timeRecordView->setTimeSeconds(0);
+    m_previewVolumeApplied = false;
     QString error;
     if (!m_session.start(plan, &error)) {
         QFile::remove(temporary);

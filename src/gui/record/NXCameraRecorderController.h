@@ -58,6 +58,10 @@ public:
     // Starts a recording, or ends the running one.
     void setRecording();
     void setResolutions(const QSize& maximumSize);
+    // The volume (0 to 1) at which the sound being taken plays, kept in the
+    // setting; both apply it to the playing sound.
+    double audioPreviewVolume();
+    void setAudioPreviewVolume(double volume);
     QStringList fileListNeedToConvert() override;
 
     bool isRecording() const { return !m_recordingFile.isEmpty(); }
@@ -92,6 +96,7 @@ private:
     void watchDevices();
     void fillDeviceMenus();
     void restartSession();
+    void applyPreviewVolume();
     void showPreviewFrame(const QImage& picture);
     void onSessionFinished(bool stopped, int exitCode, const QString& reason);
     void onSessionEndedByItself();
@@ -110,6 +115,9 @@ private:
     CameraSession m_session;
     SessionEnd m_lastEnd;
     bool m_ready = false;
+    // The sound server knows the preview stream only some time after the
+    // start; until then each level report tries again.
+    bool m_previewVolumeApplied = false;
     bool m_shuttingDown = false;
     std::vector<CameraDevice> m_videoDevices;
     std::vector<AudioCaptureDevice> m_audioDevices;

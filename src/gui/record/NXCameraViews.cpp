@@ -1,6 +1,8 @@
 #include "record/NXCameraViews.h"
 
+#include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -66,4 +68,32 @@ void NXWaveView::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), QColor(30, 30, 30));
     const int lit = int(width() * m_fill);
     painter.fillRect(QRect(0, 0, lit, height()), m_fill > 0.9 ? Qt::red : Qt::green);
+}
+
+NXMovableImageView::NXMovableImageView(QWidget* parent)
+    : QLabel(parent)
+{ }
+
+void NXMovableImageView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QLabel::mousePressEvent(event);
+    QWindow* handle = window()->windowHandle();
+    if (!handle || !handle->startSystemMove())
+        m_grab = event->globalPosition().toPoint() - window()->pos();
+    event->accept();
+}
+
+void NXMovableImageView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_grab)
+        return QLabel::mouseMoveEvent(event);
+    window()->move(event->globalPosition().toPoint() - *m_grab);
+    event->accept();
+}
+
+void NXMovableImageView::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_grab.reset();
+    QLabel::mouseReleaseEvent(event);
 }

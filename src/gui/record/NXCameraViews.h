@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QLabel>
 #include <QWidget>
+
+#include <optional>
 
 // The camera recorder's small views.
 
@@ -42,4 +45,22 @@ protected:
 
 private:
     double m_fill = 0;
+};
+
+// A picture that moves its window when dragged. The window system moves the
+// window where it can; where it cannot (offscreen, some X11 setups) the
+// window follows the pointer by itself.
+class NXMovableImageView : public QLabel {
+    Q_OBJECT
+public:
+    explicit NXMovableImageView(QWidget* parent = nullptr);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // Where the pointer grabbed the window, from its top left corner.
+    std::optional<QPoint> m_grab;
 };

@@ -14,6 +14,8 @@
 
 #include <sys/mount.h>
 
+#include <algorithm>
+
 namespace {
 
 // No camera exists on the test machines: lavfi pictures stand in, paced as a
@@ -94,7 +96,7 @@ TEST(CameraDevices, OnlyPictureNodesAreListedInDeviceOrder)
 TEST(CameraSession, PreviewIsMirrored)
 {
     SessionRun run;
-    run.run({ kCamera, {}, QSize(320, 240), 15, {}, {} }, 0.5);
+    run.run({ kCamera, {}, QSize(320, 240), 15, {}, {}, {} }, 0.5);
     ASSERT_FALSE(run.pictures.empty());
     QProcess direct;
     direct.start("ffmpeg",
@@ -119,7 +121,7 @@ TEST(CameraSession, MuxedCameraRecordsItsOwnSoundWithinTheMaximumSize)
     QTemporaryDir folder;
     SessionRun run;
     run.run({ kMuxedCamera, "ignored", QSize(160, 120), 15, folder.filePath("take.mov"),
-                QSize(320, 240) },
+                QSize(320, 240), {} },
         2.0);
     const MediaFacts facts = MediaFacts::probe(folder.filePath("take.mov"));
     ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
@@ -132,6 +134,16 @@ TEST(CameraSession, MuxedCameraRecordsItsOwnSoundWithinTheMaximumSize)
     EXPECT_GT(run.levels.back(), -20);
 }
 
+TEST(CameraSession, MeterShowsNothingForSilence)
+{
+    const CameraDevice silentCamera { "silent", "Silent",
+        { "-re", "-f", "lavfi", "-i", kPicture + "[out0];anullsrc[out1]" }, true };
+    SessionRun run;
+    run.run({ silentCamera, {}, QSize(160, 120), 15, {}, {}, {} }, 0.5);
+    ASSERT_FALSE(run.levels.empty()) << run.reason.toStdString();
+    EXPECT_LT(*std::max_element(run.levels.begin(), run.levels.end()), -200);
+}
+
 TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSize)
 {
     PrivateSoundServer sound;
@@ -139,7 +151,8 @@ TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSize)
     ASSERT_EQ(sound.addSineMicrophone(440), "");
     QTemporaryDir folder;
     SessionRun run;
-    run.run({ kCamera, "microphone", QSize(160, 120), 15, folder.filePath("take.mov"), {} }, 2.0);
+    run.run(
+        { kCamera, "microphone", QSize(160, 120), 15, folder.filePath("take.mov"), {}, {} }, 2.0);
     const MediaFacts facts = MediaFacts::probe(folder.filePath("take.mov"));
     ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
     EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 480));

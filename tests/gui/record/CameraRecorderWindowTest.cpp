@@ -7,14 +7,22 @@
 #include "record/NXCameraRecorderController.h"
 #include "record/NXCameraViews.h"
 #include "record/NXResolutionTransformer.h"
+#include "record/PulseAudio.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/PrivateSoundServer.h"
 
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -94,6 +102,21 @@ TEST(CameraRecorderParts, TimeAndSizesShowAsTheyShould)
     EXPECT_TRUE(NXRArrayTransformer::transformedValue({ 3 }).isEmpty());
 }
 
+TEST(CameraRecorderParts, DraggingThePictureMovesItsWindow)
+{
+    QWidget window;
+    NXMovableImageView picture(&window);
+    picture.resize(100, 100);
+    window.move(200, 200);
+    window.show();
+    const QPoint start = window.pos();
+    QTest::mousePress(&picture, Qt::LeftButton, {}, QPoint(10, 10));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(40, 30), picture.mapToGlobal(QPointF(40, 30)),
+        Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&picture, &drag);
+    EXPECT_EQ(window.pos() - start, QPoint(30, 20));
+}
+
 TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
 {
     NXCameraRecorderController& recorder = open({ kCamera });
@@ -136,6 +159,41 @@ TEST_F(CameraRecorderWindowTest, CameraWithItsOwnSoundRefusesTheMicrophone)
     delegate.reset();
     const QString second = QString(kFirstName).replace(".mov", " (1).mov");
     EXPECT_EQ(MediaFacts::probe(folder.filePath(second)).stream("video").codecName, "h264");
+}
+
+// The raw volume of the first channel of the sound server's stream of that
+// name, as pactl lists it; -1 when no such stream plays.
+qint64 streamVolume(const QString& streamName)
+{
+    const QJsonArray streams = QJsonDocument::fromJson(
+        PrivateSoundServer::pactl({ "-f", "json", "list", "sink-inputs" }).toUtf8())
+                                   .array();
+    for (const QJsonValue& stream : streams)
+        if (stream["properties"]["media.name"].toString() == streamName)
+            return stream["volume"].toObject().begin()->toObject()["value"].toInteger();
+    return -1;
+}
+
+TEST_F(CameraRecorderWindowTest, PreviewSoundPlaysAtTheSetVolume)
+{
+    NXCameraRecorderController& recorder = open({ kCamera });
+    const QString stream = recorder.session().plan().soundPreviewStream;
+    ASSERT_FALSE(stream.isEmpty());
+    recorder.findChild<QSlider*>()->setValue(25);
+    EXPECT_TRUE(waitUntil([&] { return streamVolume(stream) == PulseAudio::kNormalVolume / 4; }));
+}
+
+TEST_F(CameraRecorderWindowTest, WithoutSoundServerRecordsVideoOnly)
+{
+    PrivateSoundServer::pointAtNoServer();
+    NXCameraRecorderController& recorder = open({ kCamera });
+    EXPECT_EQ(recorder.statusField()->text(), "No sound server found: recording video only.");
+    EXPECT_FALSE(recorder.selectedAudioDevice());
+    record(recorder, 1.0);
+    sound.pointAtThisServer();
+    const MediaFacts facts = MediaFacts::probe(folder.filePath(kFirstName));
+    EXPECT_EQ(facts.stream("video").codecName, "h264");
+    EXPECT_TRUE(facts.stream("audio").codecName.isEmpty());
 }
 
 TEST_F(CameraRecorderWindowTest, WithoutDevicesNothingStarts)
