@@ -12,16 +12,17 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::secondsSince;
 
 constexpr int kRounds = 11;
 
@@ -31,11 +32,6 @@ QStringList builderList(const QString& output)
     return { "encoder", "-d", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=8",
         "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=44100:duration=8", "-c:v", "libx264",
         "-preset", "veryfast", "-c:a", "libfdk_aac", "-b:a", "128k", output };
-}
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 double throughBridge(const QStringList& list)
@@ -64,18 +60,11 @@ double direct(const QStringList& command)
     return result.succeeded() ? seconds : -1;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void BridgeAgainstDirect(benchmark::State& state)
 {
     QTemporaryDir folder;
     const QStringList list = builderList(folder.filePath("out.mp4"));
-    std::vector<double> bridgedTimes;
-    std::vector<double> directTimes;
+    std::optional<bench::PairedMedians> medians;
     for (auto _ : state) {
         // One warm-up run gives the command and fills the disk caches.
         if (throughBridge(list) < 0) {
@@ -83,21 +72,14 @@ void BridgeAgainstDirect(benchmark::State& state)
             return;
         }
         const QStringList command = AVEncoderLastCommand();
-        for (int round = 0; round < kRounds; ++round) {
-            const bool bridgeFirst = round % 2 == 0;
-            const double first = bridgeFirst ? throughBridge(list) : direct(command);
-            const double second = bridgeFirst ? direct(command) : throughBridge(list);
-            if (first < 0 || second < 0) {
-                state.SkipWithError("an encode failed");
-                return;
-            }
-            bridgedTimes.push_back(bridgeFirst ? first : second);
-            directTimes.push_back(bridgeFirst ? second : first);
+        medians = bench::alternateRounds(
+            kRounds, [&] { return throughBridge(list); }, [&] { return direct(command); });
+        if (!medians) {
+            state.SkipWithError("an encode failed");
+            return;
         }
     }
-    state.counters["direct_s"] = median(directTimes);
-    state.counters["bridge_s"] = median(bridgedTimes);
-    state.counters["ratio"] = median(bridgedTimes) / median(directTimes);
+    bench::reportPair(state, *medians, "bridge_s", "direct_s", "ratio");
 }
 
 BENCHMARK(BridgeAgainstDirect)->Iterations(1)->Unit(benchmark::kSecond);
@@ -110,11 +92,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

@@ -23,26 +23,22 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::secondsSince;
 
 constexpr int kRounds = 5;
 constexpr int kTitleSeconds = 60;
 constexpr const char* kProfileName = "iPad 2 (H.264)";
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 bool runQuietly(const QString& program, const QStringList& arguments)
 {
@@ -129,12 +125,6 @@ QStringList mencoderAlone(const QStringList& lastCommand, const QString& output)
     return command;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void BridgeAgainstMencoder(benchmark::State& state)
 {
     QTemporaryDir folder;
@@ -146,8 +136,7 @@ void BridgeAgainstMencoder(benchmark::State& state)
         state.SkipWithError("the disc or the list could not be made");
         return;
     }
-    std::vector<double> bridgedTimes;
-    std::vector<double> directTimes;
+    std::optional<bench::PairedMedians> medians;
     for (auto _ : state) {
         // One warm-up run gives the command and fills the disk caches.
         if (throughBridge(*block) < 0) {
@@ -156,23 +145,16 @@ void BridgeAgainstMencoder(benchmark::State& state)
         }
         const QStringList command
             = mencoderAlone(EncoderCoreLastCommand(), folder.filePath("alone.nut"));
-        for (int round = 0; round < kRounds; ++round) {
-            const bool bridgeFirst = round % 2 == 0;
-            const double first = bridgeFirst ? throughBridge(*block) : direct(command);
-            const double second = bridgeFirst ? direct(command) : throughBridge(*block);
-            if (first < 0 || second < 0) {
-                state.SkipWithError("an encode failed");
-                return;
-            }
-            bridgedTimes.push_back(bridgeFirst ? first : second);
-            directTimes.push_back(bridgeFirst ? second : first);
+        medians = bench::alternateRounds(
+            kRounds, [&] { return throughBridge(*block); }, [&] { return direct(command); });
+        if (!medians) {
+            state.SkipWithError("an encode failed");
+            return;
         }
     }
     state.counters["disc_made_s"] = makingSeconds;
-    state.counters["mencoder_s"] = median(directTimes);
-    state.counters["bridge_s"] = median(bridgedTimes);
-    state.counters["ratio"] = median(bridgedTimes) / median(directTimes);
-    state.counters["finishing_extra_s"] = median(bridgedTimes) - median(directTimes);
+    bench::reportPair(state, *medians, "bridge_s", "mencoder_s", "ratio");
+    state.counters["finishing_extra_s"] = medians->ours - medians->theirs;
 }
 
 BENCHMARK(BridgeAgainstMencoder)->Iterations(1)->Unit(benchmark::kSecond);
@@ -214,23 +196,13 @@ bool compareBackup(const BackupRun& run, benchmark::State& state)
     if (throughBackupBridge(run) < 0) // warm-up: the command and the disk caches
         return false;
     const QStringList command = run.lastCommand();
-    std::vector<double> bridged;
-    std::vector<double> alone;
-    for (int round = 0; round < kRounds; ++round) {
-        const bool bridgeFirst = round % 2 == 0;
-        const double first
-            = bridgeFirst ? throughBackupBridge(run) : directBackup(command, run.output);
-        const double second
-            = bridgeFirst ? directBackup(command, run.output) : throughBackupBridge(run);
-        if (first < 0 || second < 0)
-            return false;
-        bridged.push_back(bridgeFirst ? first : second);
-        alone.push_back(bridgeFirst ? second : first);
-    }
+    const auto medians = bench::alternateRounds(
+        kRounds, [&] { return throughBackupBridge(run); },
+        [&] { return directBackup(command, run.output); });
+    if (!medians)
+        return false;
     const std::string name = run.name;
-    state.counters[name + "_direct_s"] = median(alone);
-    state.counters[name + "_bridge_s"] = median(bridged);
-    state.counters[name + "_ratio"] = median(bridged) / median(alone);
+    bench::reportPair(state, *medians, name + "_bridge_s", name + "_direct_s", name + "_ratio");
     return true;
 }
 
@@ -275,11 +247,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

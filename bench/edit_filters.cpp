@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -88,8 +90,5 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -186,12 +188,6 @@ private:
     std::array<qint64, 2> m_sevenPainted { -1, -1 };
 };
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
 void SeekAgainstBareTool(benchmark::State& state)
 {
     QTemporaryDir folder;
@@ -219,9 +215,9 @@ void SeekAgainstBareTool(benchmark::State& state)
             previewMs.push_back(bareFirst ? second : first);
         }
     }
-    state.counters["bare_seek_ms"] = median(bareMs);
-    state.counters["preview_seek_ms"] = median(previewMs);
-    state.counters["preview_minus_bare_ms"] = median(previewMs) - median(bareMs);
+    state.counters["bare_seek_ms"] = bench::median(bareMs);
+    state.counters["preview_seek_ms"] = bench::median(previewMs);
+    state.counters["preview_minus_bare_ms"] = bench::median(previewMs) - bench::median(bareMs);
 }
 
 BENCHMARK(SeekAgainstBareTool)->Iterations(1)->Unit(benchmark::kSecond);
@@ -235,14 +231,10 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     ::setenv("QUILLON_PLAYER_AO", "null", 1);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

@@ -13,6 +13,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -21,7 +23,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <functional>
 #include <thread>
 #include <vector>
 
@@ -171,18 +172,6 @@ double curlOnce(const QString& url, const QString& file, qint64 expected)
     return seconds;
 }
 
-double best(const std::function<double()>& once)
-{
-    double fastest = -1;
-    for (int run = 0; run < kRuns; ++run) {
-        const double seconds = once();
-        if (seconds < 0)
-            return -1;
-        fastest = fastest < 0 ? seconds : std::min(fastest, seconds);
-    }
-    return fastest;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -202,9 +191,11 @@ int main(int argc, char** argv)
     bool ok = true;
     for (const bool toFile : { false, true }) {
         const QString target = toFile ? file : kSink;
-        const double ours = best([&] { return oursOnce(server.url(), target, size); });
+        const double ours
+            = bench::fastestOf(kRuns, [&] { return oursOnce(server.url(), target, size); });
         QFile::remove(file);
-        const double theirs = best([&] { return curlOnce(server.url(), target, size); });
+        const double theirs
+            = bench::fastestOf(kRuns, [&] { return curlOnce(server.url(), target, size); });
         QFile::remove(file);
         if (ours < 0 || theirs < 0) {
             std::printf("%-5s failed\n", toFile ? "file" : "sink");

@@ -27,14 +27,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <vector>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -62,34 +62,6 @@ bool makeClip(const QString& path)
 bool isSecondSeven(const QImage& picture)
 {
     return !picture.isNull() && qGray(picture.pixel(32, 32)) > 200;
-}
-
-// Processor seconds used so far by a process and its children still running.
-double processorSeconds(qint64 pid)
-{
-    double seconds = 0;
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
-        for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty())
-                seconds += processorSeconds(child.trimmed().toLongLong());
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return seconds;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return seconds
-        + (fields.value(11).toDouble() + fields.value(12).toDouble()) / ::sysconf(_SC_CLK_TCK);
-}
-
-double ownProcessorSeconds()
-{
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& time) {
-        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 // Runs the event loop until `done` holds; false when the bound passed first.
@@ -126,14 +98,14 @@ struct CpuSpan {
     double own = 0;
     void begin(qint64 pid)
     {
-        tool = processorSeconds(pid);
-        own = ownProcessorSeconds();
+        tool = bench::processorSeconds(pid);
+        own = bench::usageSeconds(RUSAGE_SELF);
     }
     void end(qint64 pid, Round& round) const
     {
         const double seconds = kMeasuredTo - kMeasuredFrom;
-        round.toolCpuPerSecond = (processorSeconds(pid) - tool) / seconds;
-        round.ownCpuPerSecond = (ownProcessorSeconds() - own) / seconds;
+        round.toolCpuPerSecond = (bench::processorSeconds(pid) - tool) / seconds;
+        round.ownCpuPerSecond = (bench::usageSeconds(RUSAGE_SELF) - own) / seconds;
     }
 };
 
@@ -291,12 +263,6 @@ private:
     qint64 m_sevenAt = -1;
 };
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
-}
-
 bool complete(const Round& round)
 {
     return round.firstMs >= 0 && round.seekMs >= 0 && round.toolCpuPerSecond >= 0;
@@ -333,7 +299,7 @@ void PreviewAgainstBareTool(benchmark::State& state)
         std::vector<double> values;
         for (const Round& round : rounds)
             values.push_back(round.*field);
-        return median(values);
+        return bench::median(values);
     };
     state.counters["bare_first_ms"] = medianOf(bareRounds, &Round::firstMs);
     state.counters["preview_first_ms"] = medianOf(previewRounds, &Round::firstMs);
@@ -356,14 +322,10 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     ::setenv("QUILLON_PLAYER_AO", "null", 1);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "BenchSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -22,7 +24,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -155,31 +156,13 @@ double ytDlpOnce(const QString& url, const QString& program)
     return ytDlp.readAllStandardOutput().contains("\"formats\"") ? seconds : -1;
 }
 
-double best(const std::function<double()>& once)
-{
-    double fastest = -1;
-    for (int run = 0; run < kRuns; ++run) {
-        const double seconds = once();
-        if (seconds < 0)
-            return -1;
-        fastest = fastest < 0 ? seconds : std::min(fastest, seconds);
-    }
-    return fastest;
-}
-
-// The log and the settings go to a home of our own.
-void useHome(const QString& home)
-{
-    for (const char* variable : { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" })
-        ::setenv(variable, QFile::encodeName(home).constData(), 1);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // The log and the settings go to a home of our own.
     const QTemporaryDir home;
-    useHome(home.path());
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const QString program = DNYoutubeParseLibrary::youtubeParseDylibPath();
@@ -197,8 +180,8 @@ int main(int argc, char** argv)
     const QString url = server.url(QStringLiteral("/page.html"));
     std::printf("%s on a loopback page with two sources, best of %d runs\n",
         QFile::encodeName(program).constData(), kRuns);
-    const double ours = best([&] { return analysisOnce(url, program); });
-    const double theirs = best([&] { return ytDlpOnce(url, program); });
+    const double ours = bench::fastestOf(kRuns, [&] { return analysisOnce(url, program); });
+    const double theirs = bench::fastestOf(kRuns, [&] { return ytDlpOnce(url, program); });
     if (ours < 0 || theirs < 0) {
         std::printf("failed\n");
         return 1;

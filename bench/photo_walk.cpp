@@ -15,23 +15,17 @@
 #include <QImage>
 #include <QTemporaryDir>
 
-#include <benchmark/benchmark.h>
+#include "BenchSupport.h"
 
-#include <algorithm>
-#include <chrono>
-#include <vector>
+#include <benchmark/benchmark.h>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::secondsSince;
 
 constexpr int kPhotos = 1000;
 constexpr int kRounds = 5;
-
-double secondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 bool runTool(const QString& program, const QStringList& arguments)
 {
@@ -81,36 +75,22 @@ double tool(const QStringList& photos)
     return result.started && result.signal == 0 ? seconds : -1;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void AlbumAgainstExiv2(benchmark::State& state)
 {
     QTemporaryDir folder;
     const QStringList photos = makePhotos(folder.path());
-    std::vector<double> albumTimes;
-    std::vector<double> toolTimes;
+    std::optional<bench::PairedMedians> medians;
     for (auto _ : state) {
         // A warm-up fills the disk caches and loads the profile catalogue.
         album(folder.path());
-        for (int round = 0; round < kRounds; ++round) {
-            const bool albumFirst = round % 2 == 0;
-            const double first = albumFirst ? album(folder.path()) : tool(photos);
-            const double second = albumFirst ? tool(photos) : album(folder.path());
-            if (first < 0 || second < 0) {
-                state.SkipWithError("a walk failed");
-                return;
-            }
-            albumTimes.push_back(albumFirst ? first : second);
-            toolTimes.push_back(albumFirst ? second : first);
+        medians = bench::alternateRounds(
+            kRounds, [&] { return album(folder.path()); }, [&] { return tool(photos); });
+        if (!medians) {
+            state.SkipWithError("a walk failed");
+            return;
         }
     }
-    state.counters["exiv2_s"] = median(toolTimes);
-    state.counters["album_s"] = median(albumTimes);
-    state.counters["ratio"] = median(albumTimes) / median(toolTimes);
+    bench::reportPair(state, *medians, "album_s", "exiv2_s", "ratio");
 }
 
 BENCHMARK(AlbumAgainstExiv2)->Iterations(1)->Unit(benchmark::kSecond);
@@ -124,11 +104,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

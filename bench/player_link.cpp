@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -27,9 +29,6 @@
 #include <functional>
 #include <optional>
 #include <vector>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace {
 
@@ -50,41 +49,12 @@ bool makeClip(const QString& path)
     return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
 }
 
-// Processor seconds used so far by a process and its children still running.
-double processorSeconds(qint64 pid)
-{
-    double seconds = 0;
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
-        for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty())
-                seconds += processorSeconds(child.trimmed().toLongLong());
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return seconds;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
-    return seconds
-        + (fields.value(11).toDouble() + fields.value(12).toDouble()) / ::sysconf(_SC_CLK_TCK);
-}
-
 struct Round {
     double firstMs = -1;
     double seekMs = -1;
     double processorS = -1;
     double serverProcessorS = 0; // this process, where the server converts the pictures
 };
-
-double ownProcessorSeconds()
-{
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& time) {
-        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // A player process whose output is read for its status lines.
 class Player {
@@ -163,7 +133,7 @@ Round engineRound(const QString& clip, const QElapsedTimer& clock)
     round.firstMs = static_cast<double>(player.waitForStatus([](double) { return true; }) - opened);
     if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
         return {};
-    round.processorS = processorSeconds(player.pid());
+    round.processorS = bench::processorSeconds(player.pid());
     const qint64 asked = clock.elapsed();
     player.send("seek 7.0 2\n");
     const qint64 shown
@@ -200,7 +170,7 @@ Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& wa
     const QElapsedTimer& clock = watch.clock;
     watch.firstAtMs = -1;
     const qint64 opened = clock.elapsed();
-    const double ownAtOpen = ownProcessorSeconds();
+    const double ownAtOpen = bench::usageSeconds(RUSAGE_SELF);
     Player player(QStringList { PlayerProcesses::toolPath() } + playerWords(clip)
             + QStringList { "-ao", "coreaudio", "-vo",
                 "corevideo:shared_buffer:buffer_name=\"" + bufferName + "\"" },
@@ -211,8 +181,8 @@ Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& wa
     round.firstMs = static_cast<double>(watch.firstAtMs - opened);
     if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
         return {};
-    round.processorS = processorSeconds(player.pid());
-    round.serverProcessorS = ownProcessorSeconds() - ownAtOpen;
+    round.processorS = bench::processorSeconds(player.pid());
+    round.serverProcessorS = bench::usageSeconds(RUSAGE_SELF) - ownAtOpen;
     watch.secondSevenAtMs = -1;
     const qint64 asked = clock.elapsed();
     player.send("seek 7.0 2\n");
@@ -220,12 +190,6 @@ Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& wa
         return {};
     round.seekMs = static_cast<double>(watch.secondSevenAtMs - asked);
     return round;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1 : values[values.size() / 2];
 }
 
 bool complete(const Round& round)
@@ -270,7 +234,7 @@ void ToolAgainstEngine(benchmark::State& state)
         std::vector<double> values;
         for (const Round& round : rounds)
             values.push_back(round.*field);
-        return median(values);
+        return bench::median(values);
     };
     state.counters["engine_first_ms"] = medianOf(engine, &Round::firstMs);
     state.counters["tool_first_ms"] = medianOf(tool, &Round::firstMs);
@@ -293,11 +257,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

@@ -15,14 +15,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <csignal>
 #include <optional>
 #include <vector>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -37,17 +36,9 @@ struct Run {
     double perFrame() const { return frames > 0 ? cpuSeconds / double(frames) : 0; }
 };
 
-double cpuSeconds(int who)
-{
-    rusage usage {};
-    ::getrusage(who, &usage);
-    const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
 double ourCpuSeconds()
 {
-    return cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN);
+    return bench::usageSeconds(RUSAGE_SELF) + bench::usageSeconds(RUSAGE_CHILDREN);
 }
 
 struct Keeper : DNScreenRecorderDelegate {
@@ -103,9 +94,9 @@ std::optional<Run> direct(const QStringList& command, const QString& path)
             runner.stop();
     });
     runner.setStderrHandler([](const QString&) {});
-    const double start = cpuSeconds(RUSAGE_CHILDREN);
+    const double start = bench::usageSeconds(RUSAGE_CHILDREN);
     const ProcessRunner::Result result = runner.run(command.first(), command.mid(1));
-    run.cpuSeconds = cpuSeconds(RUSAGE_CHILDREN) - start;
+    run.cpuSeconds = bench::usageSeconds(RUSAGE_CHILDREN) - start;
     if (!result.started || !QFile::exists(path))
         return std::nullopt;
     return run;
@@ -139,13 +130,9 @@ void RecorderAgainstDirect(benchmark::State& state)
             dropped += run->dropped;
         }
     }
-    const auto median = [](std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        return values[values.size() / 2];
-    };
-    state.counters["recorder_ms_per_frame"] = median(ours) * 1000;
-    state.counters["direct_ms_per_frame"] = median(direct_) * 1000;
-    state.counters["ratio"] = median(ours) / median(direct_);
+    state.counters["recorder_ms_per_frame"] = bench::median(ours) * 1000;
+    state.counters["direct_ms_per_frame"] = bench::median(direct_) * 1000;
+    state.counters["ratio"] = bench::median(ours) / bench::median(direct_);
     state.counters["dropped"] = double(dropped);
 }
 
@@ -162,8 +149,5 @@ int main(int argc, char** argv)
     for (const char* name : { "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
         ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

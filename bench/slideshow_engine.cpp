@@ -15,16 +15,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int kRounds = 3;
 constexpr int kPhotos = 6;
@@ -39,9 +36,9 @@ double run(const QString& program, const QStringList& arguments)
     QStringList complaints;
     runner.setStdoutHandler([](const QString&) {});
     runner.setStderrHandler([&complaints](const QString& line) { complaints << line; });
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     const ProcessRunner::Result result = runner.run(program, arguments);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = bench::secondsSince(start);
     if (result.succeeded())
         return seconds;
     std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), qPrintable(complaints.join('\n')));
@@ -146,12 +143,6 @@ double engineRun(const QTemporaryDir& folder, const QString& job)
     return run(QDir(AppPaths::toolsFolder()).filePath("quillon-slideshow-engine"), { job });
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 void EngineAgainstDirect(benchmark::State& state)
 {
     QTemporaryDir folder;
@@ -160,29 +151,20 @@ void EngineAgainstDirect(benchmark::State& state)
         = jobFile(folder, photos, "<integer>7</integer><integer>11</integer>");
     const QString twirl = jobFile(folder, photos, "<integer>9</integer>");
     const QStringList direct = directCommand(folder, photos);
-    std::vector<double> engineTimes;
-    std::vector<double> directTimes;
+    std::optional<bench::PairedMedians> medians;
     double twirlTime = 0;
     for (auto _ : state) {
-        for (int round = 0; round < kRounds; ++round) {
-            const bool engineFirst = round % 2 == 0;
-            const double first
-                = engineFirst ? engineRun(folder, pushAndFade) : run("ffmpeg", direct);
-            const double second
-                = engineFirst ? run("ffmpeg", direct) : engineRun(folder, pushAndFade);
-            if (first < 0 || second < 0) {
-                state.SkipWithError("a render failed");
-                return;
-            }
-            engineTimes.push_back(engineFirst ? first : second);
-            directTimes.push_back(engineFirst ? second : first);
+        medians = bench::alternateRounds(
+            kRounds, [&] { return engineRun(folder, pushAndFade); },
+            [&] { return run("ffmpeg", direct); });
+        if (!medians) {
+            state.SkipWithError("a render failed");
+            return;
         }
         twirlTime = engineRun(folder, twirl);
     }
-    state.counters["direct_s"] = median(directTimes);
-    state.counters["engine_s"] = median(engineTimes);
-    state.counters["ratio"] = median(engineTimes) / median(directTimes);
-    state.counters["x_realtime"] = kMovieSeconds / median(engineTimes);
+    bench::reportPair(state, *medians, "engine_s", "direct_s", "ratio");
+    state.counters["x_realtime"] = kMovieSeconds / medians->ours;
     state.counters["twirl_x_realtime"] = twirlTime > 0 ? kMovieSeconds / twirlTime : 0;
 }
 
@@ -193,8 +175,5 @@ BENCHMARK(EngineAgainstDirect)->Iterations(1)->Unit(benchmark::kSecond);
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

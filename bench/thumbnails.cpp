@@ -14,15 +14,16 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 constexpr int kFiles = 200;
 
@@ -53,7 +54,7 @@ double ours(const QStringList& files)
             return -1;
         }
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return bench::secondsSince(start);
 }
 
 double ffmpegPerFile(const QStringList& files, const QString& folder)
@@ -71,7 +72,7 @@ double ffmpegPerFile(const QStringList& files, const QString& folder)
         if (!result.succeeded())
             return -1;
     }
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return bench::secondsSince(start);
 }
 
 void ThumbnailsAgainstFfmpeg(benchmark::State& state)
@@ -108,11 +109,7 @@ int main(int argc, char** argv)
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    for (const char* name : { "HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME" })
-        ::setenv(name, QFile::encodeName(home.path()).constData(), 1);
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runBenchmarks(&argc, argv);
 }

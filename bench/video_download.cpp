@@ -15,6 +15,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "BenchSupport.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -24,7 +26,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -187,31 +188,13 @@ double curlOnce(const QString& url, const QString& file, qint64 size)
     return whole ? seconds : -1;
 }
 
-double best(const std::function<double()>& once)
-{
-    double fastest = -1;
-    for (int run = 0; run < kRuns; ++run) {
-        const double seconds = once();
-        if (seconds < 0)
-            return -1;
-        fastest = fastest < 0 ? seconds : std::min(fastest, seconds);
-    }
-    return fastest;
-}
-
-// The partial files go to Downloads: a home of our own keeps the user's clean.
-void useHome(const QString& home)
-{
-    for (const char* variable : { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" })
-        ::setenv(variable, QFile::encodeName(home).constData(), 1);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // The partial files go to Downloads: a home of our own keeps the user's clean.
     const QTemporaryDir home;
-    useHome(home.path());
+    bench::useHome(home.path());
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
@@ -224,9 +207,10 @@ int main(int argc, char** argv)
     const QString folder = home.filePath(QStringLiteral("Movies"));
     QDir().mkpath(folder);
     std::printf("%lld MiB over loopback, best of %d runs\n", mebibytes, kRuns);
-    const double ours = best([&] { return managerOnce(server.url(), folder, size); });
-    const double theirs
-        = best([&] { return curlOnce(server.url(), folder + QStringLiteral("/curl.mp4"), size); });
+    const double ours
+        = bench::fastestOf(kRuns, [&] { return managerOnce(server.url(), folder, size); });
+    const double theirs = bench::fastestOf(
+        kRuns, [&] { return curlOnce(server.url(), folder + QStringLiteral("/curl.mp4"), size); });
     if (ours < 0 || theirs < 0) {
         std::printf("failed\n");
         return 1;

@@ -1,0 +1,135 @@
+#pragma once
+
+// Timing helpers the benchmarks share, so that every one of them takes its
+// medians, alternates its rounds and counts processor time the same way.
+
+#include <QFile>
+#include <QList>
+#include <QString>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The upper middle of an even count, as the benchmarks have always reported;
+// -1 when nothing was timed.
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+// Processor seconds, user and system, of RUSAGE_SELF or RUSAGE_CHILDREN so far.
+inline double usageSeconds(int who)
+{
+    rusage usage {};
+    ::getrusage(who, &usage);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Processor seconds used so far by a process and its children still running.
+inline double processorSeconds(qint64 pid)
+{
+    double seconds = 0;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly))
+        for (const QByteArray& child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                seconds += processorSeconds(child.trimmed().toLongLong());
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return seconds;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return seconds
+        + (fields.value(11).toDouble() + fields.value(12).toDouble())
+        / double(::sysconf(_SC_CLK_TCK));
+}
+
+// Points HOME and the XDG folders at a folder of the run's own.
+inline void useHome(const QString& home)
+{
+    for (const char* variable : { "HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME" })
+        ::setenv(variable, QFile::encodeName(home).constData(), 1);
+}
+
+// The benchmarks named on the command line, after the application is made.
+inline int runBenchmarks(int* argc, char** argv)
+{
+    benchmark::Initialize(argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
+// A timed run gives its seconds, or a negative number when it failed.
+using TimedRun = std::function<double()>;
+
+// The fastest of some runs; -1 as soon as one fails.
+inline double fastestOf(int runs, const TimedRun& once)
+{
+    double fastest = -1;
+    for (int run = 0; run < runs; ++run) {
+        const double seconds = once();
+        if (seconds < 0)
+            return -1;
+        fastest = fastest < 0 ? seconds : std::min(fastest, seconds);
+    }
+    return fastest;
+}
+
+struct PairedMedians {
+    double ours = 0;
+    double theirs = 0;
+};
+
+// Both runs in each round, ours first in the even rounds so that neither
+// always finds the caches warmed by the other. Nothing when a run failed.
+inline std::optional<PairedMedians> alternateRounds(
+    int rounds, const TimedRun& ours, const TimedRun& theirs)
+{
+    std::vector<double> oursTimes;
+    std::vector<double> theirsTimes;
+    for (int round = 0; round < rounds; ++round) {
+        const bool oursFirst = round % 2 == 0;
+        const double first = oursFirst ? ours() : theirs();
+        const double second = oursFirst ? theirs() : ours();
+        if (first < 0 || second < 0)
+            return std::nullopt;
+        oursTimes.push_back(oursFirst ? first : second);
+        theirsTimes.push_back(oursFirst ? second : first);
+    }
+    return PairedMedians { median(oursTimes), median(theirsTimes) };
+}
+
+// Both medians and ours over theirs, under the benchmark's own counter names.
+inline void reportPair(benchmark::State& state, const PairedMedians& medians,
+    const std::string& oursKey, const std::string& theirsKey, const std::string& ratioKey)
+{
+    state.counters[oursKey] = medians.ours;
+    state.counters[theirsKey] = medians.theirs;
+    state.counters[ratioKey] = medians.ours / medians.theirs;
+}
+
+} // namespace bench
