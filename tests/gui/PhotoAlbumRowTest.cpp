@@ -6,9 +6,13 @@
 #include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
+#include "slideshow/DNGraphicsNode.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QImage>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,6 +52,38 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     EXPECT_EQ(dialogs.alerts.front().title, "Load Photo Failed!");
     EXPECT_TRUE(dialogs.alerts.front().text.startsWith("There is no photo found at"));
     EXPECT_EQ(window.mediaNodes().size(), 1U);
+    delegate.applicationWillTerminate();
+}
+
+// Cancel stops the walk at the next entry: what was found by then becomes the
+// album, nothing found the alert. Either way far fewer than the folder holds.
+TEST(PhotoAlbumRow, CancelEndsALongWalk)
+{
+    constexpr int kPhotos = 300;
+    QTemporaryDir folder;
+    ASSERT_TRUE(QDir().mkpath(folder.filePath("Many")));
+    ASSERT_TRUE(QImage(2, 2, QImage::Format_RGB32).save(folder.filePath("Many/0.jpg")));
+    for (int index = 1; index < kPhotos; ++index)
+        ASSERT_TRUE(QFile::copy(folder.filePath("Many/0.jpg"),
+            folder.filePath(QStringLiteral("Many/%1.jpg").arg(index))));
+    ScriptedDialogs dialogs;
+    RecordingSystem recorder;
+    const NXSystemActions system = recorder.actions();
+    NXApplicationDelegate delegate(dialogs, system);
+    delegate.applicationDidFinishLaunching({});
+    NXAppController& window = *delegate.controller();
+    DNFileLoader& loader = *window.photoLoader();
+    loader.setPause(std::chrono::milliseconds(0));
+
+    emit window.tableView()->filesDropped({ folder.filePath("Many") });
+    ASSERT_TRUE(loader.isLoading());
+    loader.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    ASSERT_TRUE(waitUntil([&] { return !window.mediaNodes().empty() || !dialogs.alerts.empty(); }));
+    EXPECT_FALSE(loader.isLoading());
+    const qint64 found = window.mediaNodes().empty()
+        ? 0
+        : static_cast<const DNGraphicsNode&>(*window.mediaNodes().front()).countOfPhotos();
+    EXPECT_LT(found, kPhotos / 2);
     delegate.applicationWillTerminate();
 }
 
