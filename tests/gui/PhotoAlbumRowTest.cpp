@@ -3,9 +3,11 @@
 
 #include "list/NXMediaListModel.h"
 #include "list/NXMediaTableView.h"
+#include "profiles/DNProfileManager.h"
 #include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
+#include "shell/NXProfileChooser.h"
 #include "slideshow/DNGraphicsNode.h"
 
 #include <QDialogButtonBox>
@@ -46,6 +48,23 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     EXPECT_EQ(NXMediaDurationText(album), "00:00:06");
     const QModelIndex row = window.listModel()->index(0, NXMediaListModel::NameColumn);
     EXPECT_TRUE(waitUntil([&] { return !row.data(Qt::DecorationRole).isNull(); }));
+
+    // The profile chooser reaches an album as it reaches a file.
+    const auto* albumNode = dynamic_cast<const DNGraphicsNode*>(&album);
+    ASSERT_TRUE(albumNode);
+    const int before = albumNode->profile() ? albumNode->profile()->GlobalID() : -1;
+    int other = -1;
+    for (const auto& category :
+        DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
+        for (const auto& profile : category.profiles)
+            if (other < 0 && profile->GlobalID() != before)
+                other = profile->GlobalID();
+    window.chooseProfile();
+    ASSERT_TRUE(window.profileChooser());
+    ASSERT_TRUE(window.profileChooser()->selectProfile(other));
+    window.profileChooser()->accept();
+    ASSERT_TRUE(albumNode->profile());
+    EXPECT_EQ(albumNode->profile()->GlobalID(), other);
 
     emit window.tableView()->filesDropped({ folder.filePath("Empty") });
     ASSERT_TRUE(waitUntil([&] { return !dialogs.alerts.empty(); }));

@@ -44,6 +44,24 @@ int profileTypeOf(const NXBasicMediaNode& node)
     return isDVDKind(node) ? DNProfileTypeDVD : DNProfileTypeVideo;
 }
 
+// The entries that carry a profile of their own: files and photo albums.
+std::shared_ptr<DNProfile> profileOf(const NXBasicMediaNode& node)
+{
+    if (const auto* file = dynamic_cast<const DNFileNode*>(&node))
+        return file->profile();
+    if (const auto* album = dynamic_cast<const DNGraphicsNode*>(&node))
+        return album->profile();
+    return nullptr;
+}
+
+void setProfileOf(NXBasicMediaNode& node, const std::shared_ptr<DNProfile>& profile)
+{
+    if (auto* file = dynamic_cast<DNFileNode*>(&node))
+        file->setProfile(profile);
+    else if (auto* album = dynamic_cast<DNGraphicsNode*>(&node))
+        album->setProfile(profile);
+}
+
 } // namespace
 
 NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
@@ -364,9 +382,8 @@ void NXAppController::chooseProfile()
     const int type = profileTypeOf(*nodes.front());
     m_chooser = new NXProfileChooser(m_profiles, type, this);
     m_chooser->setAttribute(Qt::WA_DeleteOnClose);
-    if (const auto* file = dynamic_cast<const DNFileNode*>(nodes.front().get()))
-        if (file->profile())
-            m_chooser->selectProfile(file->profile()->GlobalID());
+    if (const auto current = profileOf(*nodes.front()))
+        m_chooser->selectProfile(current->GlobalID());
     connect(m_chooser, &QDialog::accepted, this, [this, nodes] {
         const auto profile = m_chooser->chosenProfile();
         if (!profile)
@@ -379,8 +396,7 @@ void NXAppController::chooseProfile()
             return;
         }
         for (const auto& node : nodes)
-            if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
-                file->setProfile(profile->copy());
+            setProfileOf(*node, profile->copy());
         m_model->refreshAll();
     });
     m_chooser->open();
@@ -390,9 +406,8 @@ void NXAppController::applyProfile(const DNProfile& profile, bool toAll)
 {
     const auto nodes = toAll ? m_mediaNodes : targetNodes();
     for (const auto& node : nodes)
-        if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
-            if (profileTypeOf(*node) == profile.profileType())
-                file->setProfile(profile.copy());
+        if (profileTypeOf(*node) == profile.profileType())
+            setProfileOf(*node, profile.copy());
     m_model->refreshAll();
 }
 
