@@ -12,9 +12,9 @@ namespace {
 constexpr double kSmallestNoticedProgress = 0.08;
 
 struct DefaultImages {
-    QPixmap left = resourceImage(QStringLiteral("NXPBbackgroundPart1.png"));
-    QPixmap middle = resourceImage(QStringLiteral("NXPBbackgroundPart2.png"));
-    QPixmap right = resourceImage(QStringLiteral("NXPBbackgroundPart3.png"));
+    QPixmap left = resourceImage(QStringLiteral("NXPBbackgroundLeft.png"));
+    QPixmap middle = resourceImage(QStringLiteral("NXPBbackgroundMiddle.png"));
+    QPixmap right = resourceImage(QStringLiteral("NXPBbackgroundRight.png"));
     QPixmap fill = resourceImage(QStringLiteral("NXPBforceground.png"));
 };
 
