@@ -1,5 +1,6 @@
 #include "support/PrivateDisplay.h"
 
+#include <QCoreApplication>
 #include <QProcessEnvironment>
 
 #include <array>
@@ -102,4 +103,25 @@ QProcess* PrivateDisplay::play(const QStringList& arguments)
         return nullptr;
     m_players.push_back(std::move(player));
     return m_players.back().get();
+}
+
+TestUnderX runTestUnderPrivateDisplay(const QString& testName)
+{
+    TestUnderX run;
+    PrivateDisplay x;
+    if (run.skipped = x.start(); !run.skipped.isEmpty())
+        return run;
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DISPLAY", x.display());
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--gtest_filter=") + testName, "--gtest_also_run_disabled_tests" });
+    if (!child.waitForFinished(60'000))
+        stopByPid(child);
+    run.exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    run.output = child.readAll();
+    return run;
 }

@@ -36,3 +36,14 @@ private:
 
 // Stops a child of ours by its pid: SIGTERM, then SIGKILL when it does not end.
 void stopByPid(QProcess& process);
+
+// One test of this executable (a DISABLED_ one, named in full) run in a child
+// on a private X display with the xcb platform: a Qt application keeps the
+// window system it started with, so an X test cannot run in an offscreen one.
+struct TestUnderX {
+    QString skipped; // why no X server could be started; the rest is unset then
+    int exitCode = -1;
+    QByteArray output;
+    bool passed() const { return exitCode == 0 && output.contains("[  PASSED  ] 1 test"); }
+};
+TestUnderX runTestUnderPrivateDisplay(const QString& testName);

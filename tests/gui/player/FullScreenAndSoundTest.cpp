@@ -12,7 +12,6 @@
 #include "player/NXMPlayerView.h"
 #include "shell/NXAppController.h"
 
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
@@ -39,25 +38,12 @@ QString streamVolume()
 
 } // namespace
 
-// The X test runs in a child of this executable: a Qt application keeps the
-// window system it started with.
 TEST(FullScreen, FillsTheScreenShowsTheBarPausesAndLeavesUnderX)
 {
-    PrivateDisplay x;
-    if (const QString reason = x.start(); !reason.isEmpty())
-        GTEST_SKIP() << reason.toStdString();
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", x.display());
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("--gtest_filter=") + kInsideX, "--gtest_also_run_disabled_tests" });
-    ASSERT_TRUE(child.waitForFinished(60'000));
-    const QByteArray output = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    const TestUnderX run = runTestUnderPrivateDisplay(kInsideX);
+    if (!run.skipped.isEmpty())
+        GTEST_SKIP() << run.skipped.toStdString();
+    EXPECT_TRUE(run.passed()) << run.output.toStdString();
 }
 
 TEST(FullScreen, DISABLED_InsideX)

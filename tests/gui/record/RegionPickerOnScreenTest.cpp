@@ -11,7 +11,6 @@
 #include "services/DNSetting.h"
 #include "support/PrivateDisplay.h"
 
-#include <QCoreApplication>
 #include <QImage>
 #include <QPalette>
 #include <QProcess>
@@ -55,25 +54,12 @@ void drag(QWidget* view, QPoint from, QPoint to)
 
 } // namespace
 
-// The X test runs in a child of this executable: a Qt application keeps the
-// window system it started with.
 TEST(RegionPickerOnScreen, PicksClipsAndRecordsTheRegionUnderX)
 {
-    PrivateDisplay x;
-    if (const QString reason = x.start(); !reason.isEmpty())
-        GTEST_SKIP() << reason.toStdString();
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", x.display());
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("--gtest_filter=") + kInsideX, "--gtest_also_run_disabled_tests" });
-    ASSERT_TRUE(child.waitForFinished(60'000));
-    const QByteArray output = child.readAll();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    const TestUnderX run = runTestUnderPrivateDisplay(kInsideX);
+    if (!run.skipped.isEmpty())
+        GTEST_SKIP() << run.skipped.toStdString();
+    EXPECT_TRUE(run.passed()) << run.output.toStdString();
 }
 
 TEST(RegionPickerOnScreen, DISABLED_InsideX)
