@@ -1,5 +1,6 @@
 // The main() of the interface tests: a widgets application (the windows need
 // one) and, as for every other test, a private HOME and XDG tree.
+#include "services/DNLogger.h"
 #include "support/PrivateHome.h"
 
 #include <QApplication>
@@ -19,5 +20,8 @@ int main(int argc, char** argv)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // The shared log's run lock lies in the private home, which goes first.
+    DNLogger::shareRoughLog().close();
+    return result;
 }

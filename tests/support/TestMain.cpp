@@ -1,5 +1,6 @@
 // The main() of every test executable: a Qt application object for event
 // loops and main-thread delivery, and a private HOME and XDG tree.
+#include "services/DNLogger.h"
 #include "support/PrivateHome.h"
 
 #include <QCoreApplication>
@@ -15,5 +16,8 @@ int main(int argc, char** argv)
     pointHomeAt(root.path());
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // The shared log's run lock lies in the private home, which goes first.
+    DNLogger::shareRoughLog().close();
+    return result;
 }

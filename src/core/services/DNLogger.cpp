@@ -18,11 +18,14 @@ namespace {
 // The log tells what the user converted and where: only they may read it.
 constexpr mode_t kLogMode = S_IRUSR | S_IWUSR;
 
-// Opens `path` for writing from empty, refusing to follow a link there.
-int openPrivately(const QString& path)
+// Opens `path` for writing at its end, from empty with `truncate`, refusing to
+// follow a link there. Always appending: another instance may write to the
+// same file, and a write at our own offset would overwrite its lines.
+int openPrivately(const QString& path, bool truncate)
 {
     return ::open(QFile::encodeName(path).constData(),
-        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kLogMode);
+        O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_TRUNC : 0),
+        kLogMode);
 }
 
 // rename() replaces whatever lies at the destination, a link included,
@@ -51,7 +54,11 @@ DNLogger& DNLogger::shareRoughLog()
 DNLogger::DNLogger(QString path, std::function<QDateTime()> clock)
     : m_path(std::move(path))
     , m_clock(std::move(clock))
-{ }
+    , m_runLock(m_path + QStringLiteral(".lock"))
+{
+    // Only a dead owner makes the lock stale, never its age: a run can last days.
+    m_runLock.setStaleLockTime(0);
+}
 
 DNLogger::~DNLogger()
 {
@@ -82,6 +89,7 @@ void DNLogger::close()
 {
     const std::lock_guard lock(m_mutex);
     m_file.close();
+    m_runLock.unlock();
 }
 
 QString DNLogger::previousRunPath() const
@@ -93,7 +101,8 @@ QString DNLogger::previousRunPath() const
 bool DNLogger::openForRun()
 {
     QDir().mkpath(QFileInfo(m_path).absolutePath());
-    if (QFileInfo::exists(m_path)) {
+    const bool startsTheLog = m_runLock.tryLock(0);
+    if (startsTheLog && QFileInfo::exists(m_path)) {
         // Keep the previous run's log for one more run, in a folder of ours
         // that no other user can read or plant a link in.
         const QString previous = previousRunPath();
@@ -101,7 +110,7 @@ bool DNLogger::openForRun()
             || !moveWithoutFollowing(m_path, previous))
             QFile::remove(m_path);
     }
-    const int descriptor = openPrivately(m_path);
+    const int descriptor = openPrivately(m_path, startsTheLog);
     if (descriptor < 0
         || !m_file.open(descriptor, QIODevice::WriteOnly | QIODevice::Unbuffered,
             QFileDevice::AutoCloseHandle)) {

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QLockFile>
 #include <QString>
 
 #include <functional>
@@ -10,8 +11,10 @@
 // The application log, "Quillon.log" in the data folder, readable by its
 // user only. The first line of a run moves the previous run's log into the
 // private folder "previous-run" beside it and starts the file with "Log
-// Created on <date>". Lines stop being written once the file holds
-// 10 MiB. Every function is safe to call from any thread.
+// Created on <date>". A second instance started while the first runs appends
+// to the running log instead, so neither loses the other's lines. Lines stop
+// being written once the file holds 10 MiB. Every function is safe to call
+// from any thread.
 class DNLogger {
 public:
     static constexpr qint64 kMaxLogBytes = 10'485'760;
@@ -45,6 +48,8 @@ private:
     const std::function<QDateTime()> m_clock;
     std::mutex m_mutex;
     QFile m_file;
+    // Held by the instance that started the log, until close().
+    QLockFile m_runLock;
     bool m_opened = false;
     bool m_failed = false;
 };

@@ -161,3 +161,34 @@ TEST_F(DNLoggerTest, SharedLogLivesInTheDataFolder)
     EXPECT_TRUE(
         contents(DNLogger::shareRoughLog().path()).endsWith("[Quillon]: through the shared log\n"));
 }
+
+TEST_F(DNLoggerTest, SecondInstanceAppendsToTheRunningLog)
+{
+    QFile::remove(previousLogPath());
+    {
+        QFile old(logPath());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("the previous run\n");
+    }
+    DNLogger first(logPath(), [] { return at(9, 0); });
+    first.log("first instance");
+    {
+        DNLogger second(logPath(), [] { return at(9, 1); });
+        second.log("second instance");
+        first.log("first goes on");
+    }
+    EXPECT_EQ(contents(previousLogPath()), "the previous run\n");
+    EXPECT_EQ(contents(logPath()),
+        "Log Created on 2024:03:05 9:00 AM\n"
+        "2024:03:05 9:00 AM [Quillon]: first instance\n"
+        "Log Created on 2024:03:05 9:01 AM\n"
+        "2024:03:05 9:01 AM [Quillon]: second instance\n"
+        "2024:03:05 9:00 AM [Quillon]: first goes on\n");
+
+    first.close();
+    DNLogger next(logPath(), [] { return at(10, 0); });
+    next.log("next run");
+    EXPECT_TRUE(contents(previousLogPath()).endsWith("first goes on\n"));
+    EXPECT_EQ(contents(logPath()),
+        "Log Created on 2024:03:05 10:00 AM\n2024:03:05 10:00 AM [Quillon]: next run\n");
+}
