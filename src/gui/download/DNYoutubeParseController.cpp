@@ -53,14 +53,40 @@ std::optional<DNYoutubeLinkNode> analyseWithRetry(
     return result;
 }
 
-QByteArray fetchCover(const QString& url)
+// A cover is a small picture: a page that names a huge or endless file must
+// not fill memory, so the download ends past this size.
+constexpr qsizetype kMaxCoverBytes = 8 * 1024 * 1024;
+
+// The cover's bytes as they arrive on the main thread, where the request hands
+// them (before the end of the request is posted there).
+struct CoverBody {
+    QByteArray bytes;
+    bool tooLarge = false;
+};
+
+// Downloads the cover at `url` into `body`; false when the download failed,
+// was refused by the server or grew past kMaxCoverBytes.
+bool fetchCover(const QString& url, const std::shared_ptr<CoverBody>& body)
 {
     const auto request = NXHTTPRequest::requestWithURL(QUrl(url));
     request->setTimeOutSeconds(15);
+    const std::weak_ptr<NXHTTPRequest> running = request;
+    request->setDataReceivedBlock([body, running](const QByteArray& data) {
+        if (body->tooLarge)
+            return;
+        if (body->bytes.size() + data.size() <= kMaxCoverBytes) {
+            body->bytes.append(data);
+            return;
+        }
+        body->tooLarge = true;
+        body->bytes.clear();
+        DNLog(QStringLiteral("The cover is larger than %1 bytes; it is not shown.")
+                  .arg(kMaxCoverBytes));
+        if (const auto live = running.lock())
+            live->cancel();
+    });
     request->startSynchronous();
-    if (!request->error().isNull() || request->responseStatusCode() >= 400)
-        return {};
-    return request->responseData();
+    return request->error().isNull() && request->responseStatusCode() < 400;
 }
 
 // Runs `work` on the main thread later, unless the sheet is gone by then.
@@ -291,9 +317,12 @@ void DNYoutubeParseController::startCoverLoad(const QString& url)
         return;
     const QPointer<DNYoutubeParseController> sheet(this);
     runDetached([sheet, generation = m_generation, url] {
-        const QByteArray bytes = fetchCover(url);
-        onMainThread(sheet,
-            [generation, bytes](DNYoutubeParseController& to) { to.showCover(generation, bytes); });
+        const auto body = std::make_shared<CoverBody>();
+        const bool fetched = fetchCover(url, body);
+        onMainThread(sheet, [generation, fetched, body](DNYoutubeParseController& to) {
+            if (fetched && !body->tooLarge)
+                to.showCover(generation, body->bytes);
+        });
     });
 }
 

@@ -149,6 +149,24 @@ TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)
     EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
 }
 
+TEST_F(SheetOnSite, AnOversizedCoverIsCutOffAndNotShown)
+{
+    // A real picture followed by more than the cap: decoded whole, it would show.
+    QFile poster(VideoSite::mediaPath("poster.jpg"));
+    ASSERT_TRUE(poster.open(QIODevice::ReadOnly));
+    TestReply reply = TestReply::text(poster.readAll() + QByteArray(9 * 1024 * 1024, '\0'));
+    reply.framing = TestReply::Framing::Chunked;
+    site.server().route("/media/huge.jpg", reply);
+    DNYoutubeLinkNode page;
+    page.videosSegments
+        = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
+    page.covers = { site.url("/media/huge.jpg").toString(), {} };
+    sheet.finishedAnalysis(page);
+    ASSERT_TRUE(waitUntil([] { return logText().contains("The cover is larger than"); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
+}
+
 TEST_F(SheetOnSite, ShortLinkIsAnalysedAsTheWatchPage)
 {
     UserDefaults& defaults = UserDefaults::standard();
