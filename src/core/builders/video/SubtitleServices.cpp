@@ -1,7 +1,9 @@
 #include "builders/video/BuilderServices.h"
 
+#include "model/DNBaseEditSetting.h"
 #include "platform/TemporaryFile.h"
 #include "services/DNLogger.h"
+#include "services/EngineStreamProbe.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -77,6 +79,58 @@ std::optional<QByteArray> readFile(const QString& path)
     return file.readAll();
 }
 
+// Where the editor's subtitle position puts the lines. A burnt subtitle
+// takes it as the style's alignment, which libass reads in the old SSA
+// numbering whatever the file's kind (measured with ffmpeg 5.1: 2 bottom,
+// 6 top, 10 middle; 8, the keypad's top, lands in the middle). A subtitle
+// stream takes it as an override tag opening every cue, in the keypad
+// numbering that players and libass read there. The bottom is everyone's
+// default: it writes nothing, so a styled file keeps its own placement.
+struct SubtitlePlacement {
+    quint32 position;
+    int styleAlignment;
+    const char* cueTag;
+};
+
+constexpr SubtitlePlacement kPlacements[] = {
+    { DNBaseEditSetting::kSubtitleTop, 6, "{\\an8}" },
+    { DNBaseEditSetting::kSubtitleCentre, 10, "{\\an5}" },
+};
+
+const SubtitlePlacement* placementOf(quint32 position)
+{
+    for (const SubtitlePlacement& placement : kPlacements)
+        if (placement.position == position)
+            return &placement;
+    return nullptr;
+}
+
+// Whether the engine reads the file as subtitles and nothing else. An empty
+// file fails to open, and random bytes can pass for an MP3 stream; either
+// would fail the whole run as a second input or in the subtitle filter.
+bool isReadableSubtitle(const QString& path)
+{
+    const EngineStreamList list = probeEngineStreams(path);
+    const int subtitles = list.count(EngineStream::Type::Subtitle);
+    if (list.ok && subtitles > 0 && static_cast<std::size_t>(subtitles) == list.streams.size())
+        return true;
+    DNLog(QStringLiteral("The subtitle file \"%1\" holds no subtitle the engine can read (%2); "
+                         "the output goes without a subtitle.")
+              .arg(path, list.ok ? QStringLiteral("no subtitle stream") : list.error));
+    return false;
+}
+
+// Opens every cue of an SRT text with `tag`: the first text line after
+// each timing line.
+QByteArray withCueTag(const QByteArray& srt, const QByteArray& tag)
+{
+    QList<QByteArray> lines = srt.split('\n');
+    for (qsizetype at = 0; at + 1 < lines.size(); ++at)
+        if (lines[at].contains("-->") && !lines[at + 1].trimmed().isEmpty())
+            lines[at + 1].prepend(tag);
+    return lines.join('\n');
+}
+
 } // namespace
 
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset)
@@ -113,8 +167,11 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
     return copy;
 }
 
-std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset)
+std::optional<QString> GenSubtitlesFilter(
+    const QString& path, const QString& charset, quint32 position)
 {
+    if (!isReadableSubtitle(path))
+        return std::nullopt;
     QString copyCharset = charset;
     const std::optional<QString> copy = ConvertSubtitleToUTF8(path, copyCharset);
     if (!copy)
@@ -124,7 +181,29 @@ std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& ch
     if (!copyCharset.isEmpty() && copyCharset.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive)
         && isSrt)
         filter += QStringLiteral(":charenc=") + FilterGraphQuote(copyCharset);
+    if (const SubtitlePlacement* placement = placementOf(position))
+        filter += QStringLiteral(":force_style=")
+            + FilterGraphQuote(QStringLiteral("Alignment=%1").arg(placement->styleAlignment));
     return filter;
+}
+
+std::optional<QString> GenSubtitleStreamFile(
+    const QString& path, QString& charset, quint32 position)
+{
+    if (!isReadableSubtitle(path))
+        return std::nullopt;
+    const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
+    const SubtitlePlacement* placement = placementOf(position);
+    if (!copy || !placement
+        || QFileInfo(*copy).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) != 0)
+        return copy;
+    const std::optional<QByteArray> text = readFile(*copy);
+    if (!text || !writeFile(*copy, withCueTag(*text, placement->cueTag))) {
+        DNLog(QStringLiteral("Cannot write the subtitle position into %1").arg(*copy));
+        QFile::remove(*copy);
+        return std::nullopt;
+    }
+    return copy;
 }
 
 QString FilterGraphQuote(const QString& value)
