@@ -99,11 +99,12 @@ std::optional<QString> GenSubtitlesFilter(
 // The subtitle file as the copy a builder gives the engine as a subtitle
 // stream: ConvertSubtitleToUTF8's copy, in which an SRT text gets the
 // editor's top or centre `position` as an override tag opening every cue
-// (a stream copy has no other place for it). Empty, with a log line naming
-// the file, when the engine cannot read the file as subtitles or the copy
-// fails.
+// (a stream copy has no other place for it), and every cue overlapping the
+// `trim` of the output is narrowed to it (the engine drops a cue that
+// starts before the cut). Empty, with a log line naming the file, when the
+// engine cannot read the file as subtitles or the copy fails.
 std::optional<QString> GenSubtitleStreamFile(
-    const QString& path, QString& charset, quint32 position);
+    const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim);
 
 // The "-filter_complex" graph of the node's picture edits, reading the
 // selected video stream and ending on the label "[video]": deinterlacing,

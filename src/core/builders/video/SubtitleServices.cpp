@@ -7,9 +7,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <iconv.h>
@@ -120,14 +122,72 @@ bool isReadableSubtitle(const QString& path)
     return false;
 }
 
-// Opens every cue of an SRT text with `tag`: the first text line after
-// each timing line.
-QByteArray withCueTag(const QByteArray& srt, const QByteArray& tag)
+// A cue's times in milliseconds, from an SRT timing line.
+struct CueTimes {
+    qint64 start = 0;
+    qint64 end = 0;
+    QByteArray rest; // position hints after the end time
+};
+
+std::optional<CueTimes> cueTimesOf(const QByteArray& line)
+{
+    static const QRegularExpression timing(QStringLiteral(
+        R"(^\s*(\d+):(\d\d):(\d\d)[,.](\d{3})\s*-->\s*(\d+):(\d\d):(\d\d)[,.](\d{3})(.*)$)"));
+    const QRegularExpressionMatch match = timing.match(QString::fromLatin1(line));
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto milliseconds = [&match](int first) {
+        return ((match.captured(first).toLongLong() * 60 + match.captured(first + 1).toLongLong())
+                       * 60
+                   + match.captured(first + 2).toLongLong())
+            * 1000
+            + match.captured(first + 3).toLongLong();
+    };
+    return CueTimes { milliseconds(1), milliseconds(5), match.captured(9).toLatin1() };
+}
+
+QByteArray timingLine(const CueTimes& cue)
+{
+    const auto text = [](qint64 ms) {
+        return QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3'600'000, ms / 60'000 % 60,
+            ms / 1000 % 60, ms % 1000)
+            .toLatin1();
+    };
+    return text(cue.start) + " --> " + text(cue.end) + cue.rest;
+}
+
+// The engine cuts a trimmed output after reading its inputs, and drops every
+// subtitle packet that starts before the cut, even one still on screen
+// there. A cue overlapping the kept part is therefore narrowed to it; the
+// others are the engine's to drop.
+void narrowToTrim(CueTimes& cue, const Trim& trim)
+{
+    const qint64 first = qint64(trim.start) * 1000;
+    const qint64 last = first + qint64(trim.length) * 1000;
+    if (cue.end <= first || cue.start >= last)
+        return;
+    cue.start = std::max(cue.start, first);
+    cue.end = std::min(cue.end, last);
+}
+
+// An SRT text with every cue opened by `tag` (when not empty) and narrowed
+// to `trim` (when given).
+QByteArray adjustedSrt(
+    const QByteArray& srt, const QByteArray& tag, const std::optional<Trim>& trim)
 {
     QList<QByteArray> lines = srt.split('\n');
-    for (qsizetype at = 0; at + 1 < lines.size(); ++at)
-        if (lines[at].contains("-->") && !lines[at + 1].trimmed().isEmpty())
+    for (qsizetype at = 0; at + 1 < lines.size(); ++at) {
+        const bool windowsLine = lines[at].endsWith('\r');
+        std::optional<CueTimes> cue = cueTimesOf(windowsLine ? lines[at].chopped(1) : lines[at]);
+        if (!cue)
+            continue;
+        if (trim) {
+            narrowToTrim(*cue, *trim);
+            lines[at] = timingLine(*cue) + (windowsLine ? "\r" : "");
+        }
+        if (!lines[at + 1].trimmed().isEmpty())
             lines[at + 1].prepend(tag);
+    }
     return lines.join('\n');
 }
 
@@ -188,18 +248,19 @@ std::optional<QString> GenSubtitlesFilter(
 }
 
 std::optional<QString> GenSubtitleStreamFile(
-    const QString& path, QString& charset, quint32 position)
+    const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim)
 {
     if (!isReadableSubtitle(path))
         return std::nullopt;
     const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
     const SubtitlePlacement* placement = placementOf(position);
-    if (!copy || !placement
+    if (!copy || (!placement && !trim)
         || QFileInfo(*copy).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) != 0)
         return copy;
     const std::optional<QByteArray> text = readFile(*copy);
-    if (!text || !writeFile(*copy, withCueTag(*text, placement->cueTag))) {
-        DNLog(QStringLiteral("Cannot write the subtitle position into %1").arg(*copy));
+    const QByteArray tag = placement ? QByteArray(placement->cueTag) : QByteArray();
+    if (!text || !writeFile(*copy, adjustedSrt(*text, tag, trim))) {
+        DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(*copy));
         QFile::remove(*copy);
         return std::nullopt;
     }

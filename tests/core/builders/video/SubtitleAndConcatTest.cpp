@@ -114,6 +114,7 @@ struct PlacementCase {
     bool usable;
     QString style; // what the burnt subtitle's filter ends with
     QByteArray stream; // the subtitle stream's copy
+    std::optional<Trim> trim = std::nullopt;
 };
 
 QByteArray randomBytes(int size)
@@ -125,7 +126,7 @@ QByteArray randomBytes(int size)
     return bytes;
 }
 
-TEST(SubtitlePlacement, PositionReachesBothWaysAndUnreadableFilesAreLeftOut)
+TEST(SubtitlePlacement, PositionAndTrimReachTheOutputAndUnreadableFilesAreLeftOut)
 {
     const QByteArray srt = "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n"
                            "2\n00:00:01,000 --> 00:00:02,000\nWorld\nagain\n";
@@ -143,6 +144,15 @@ TEST(SubtitlePlacement, PositionReachesBothWaysAndUnreadableFilesAreLeftOut)
         { "any other value is the bottom", "a.srt", srt, 90, true, noStyle, srt },
         { "a styled stream keeps its styles", "a.ass", ass, 67, true,
             ":force_style=\\'Alignment=6\\'", ass },
+        { "trimmed, in Windows lines", "a.srt",
+            "1\r\n00:00:00,500 --> 00:00:30,000 X1:10\r\nAll\r\n\r\n"
+            "2\r\n00:00:10,000 --> 00:00:12,000\r\nInside\r\n\r\n"
+            "3\r\n00:00:00,000 --> 00:00:02,000\r\nBefore\r\n",
+            78, true, ":force_style=\\'Alignment=10\\'",
+            "1\r\n00:00:04,000 --> 00:00:28,000 X1:10\r\n{\\an5}All\r\n\r\n"
+            "2\r\n00:00:10,000 --> 00:00:12,000\r\n{\\an5}Inside\r\n\r\n"
+            "3\r\n00:00:00,000 --> 00:00:02,000\r\n{\\an5}Before\r\n",
+            Trim { 4, 24 } },
         { "empty file", "empty.srt", {}, 67, false, {}, {} },
         { "random bytes", "noise.srt", randomBytes(4096), 100, false, {}, {} },
     };
@@ -153,7 +163,8 @@ TEST(SubtitlePlacement, PositionReachesBothWaysAndUnreadableFilesAreLeftOut)
         ASSERT_TRUE(writeFile(path, c.bytes));
         const std::optional<QString> filter = GenSubtitlesFilter(path, "UTF-8", c.position);
         QString charset = QStringLiteral("UTF-8");
-        const std::optional<QString> copy = GenSubtitleStreamFile(path, charset, c.position);
+        const std::optional<QString> copy
+            = GenSubtitleStreamFile(path, charset, c.position, c.trim);
         ASSERT_EQ(filter.has_value(), c.usable);
         ASSERT_EQ(copy.has_value(), c.usable);
         if (!c.usable) {
