@@ -162,8 +162,8 @@ QByteArray timingLine(const CueTimes& cue)
 // others are the engine's to drop.
 void narrowToTrim(CueTimes& cue, const Trim& trim)
 {
-    const qint64 first = qint64(trim.start) * 1000;
-    const qint64 last = first + qint64(trim.length) * 1000;
+    const qint64 first = static_cast<qint64>(trim.start) * 1000;
+    const qint64 last = first + static_cast<qint64>(trim.length) * 1000;
     if (cue.end <= first || cue.start >= last)
         return;
     cue.start = std::max(cue.start, first);
