@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -186,6 +187,31 @@ TEST_F(BuilderServicesEngine, BurntSubtitlesChangeThePictureWhereTheyShow)
                 attachSrt(n, folder + "/u.srt", "UTF-8");
             },
             { 100, 270, 440, 80 }, { 0, 0, 640, 200 } },
+        { "SRT at the top", "",
+            [&](DNFileNode& n, const QString& folder) {
+                ASSERT_TRUE(writeFile(folder + "/t.srt", cue + "HELLO WORLD\n"));
+                attachSrt(n, folder + "/t.srt", "UTF-8");
+                n.setSubtitlePos(DNBaseEditSetting::kSubtitleTop);
+            },
+            { 100, 0, 440, 80 }, { 0, 160, 640, 200 } },
+        { "SRT in the centre", "",
+            [&](DNFileNode& n, const QString& folder) {
+                ASSERT_TRUE(writeFile(folder + "/c.srt", cue + "HELLO WORLD\n"));
+                attachSrt(n, folder + "/c.srt", "UTF-8");
+                n.setSubtitlePos(DNBaseEditSetting::kSubtitleCentre);
+            },
+            { 100, 140, 440, 80 }, { 0, 0, 640, 120 } },
+        // The copy the graph names lands in the temporary folder, here one
+        // whose name holds what the graph and the filter's options read.
+        { "path and copy with ' : [", "",
+            [&](DNFileNode& n, const QString& folder) {
+                const QString odd = folder + "/it's [odd]: a";
+                ASSERT_TRUE(QDir().mkpath(odd));
+                qputenv("TMPDIR", odd.toUtf8());
+                ASSERT_TRUE(writeFile(odd + "/o'k:[1].srt", cue + "HELLO WORLD\n"));
+                attachSrt(n, odd + "/o'k:[1].srt", "windows-1252");
+            },
+            { 100, 270, 440, 80 }, { 0, 0, 640, 200 } },
         { "SRT in Shift_JIS", "",
             [&](DNFileNode& n, const QString& folder) {
                 ASSERT_TRUE(writeFile(folder + "/j.txt", cue + "HELLO こんにちは\n"));
@@ -201,6 +227,8 @@ TEST_F(BuilderServicesEngine, BurntSubtitlesChangeThePictureWhereTheyShow)
             [](DNFileNode& n, const QString&) { n.setting().setSubtitleIndex(0); },
             { 22, 202, 116, 12 }, { 0, 0, 320, 180 } },
     };
+    const QByteArray temporaryFolder = qgetenv("TMPDIR");
+    const auto restore = qScopeGuard([&] { qputenv("TMPDIR", temporaryFolder); });
     for (const auto& c : cases) {
         const QString path = *c.fixture ? TestMedia::path(c.fixture) : s_source;
         const auto n = node(path);

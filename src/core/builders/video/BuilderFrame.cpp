@@ -93,18 +93,19 @@ void writeThreads(VideoFrame& f, const FrameEnvironment& environment)
 }
 
 // The external subtitle file as the engine's second input. A file that
-// cannot be copied leaves the output without a subtitle rather than making
-// the engine read a missing input.
-void writeSubtitleInput(VideoFrame& f)
+// cannot be read as subtitles or copied leaves the output without a
+// subtitle rather than failing the run on a bad input.
+void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 {
     if (f.row.streamMaps != StreamMapRule::SubtitleStream || f.subtitle != SubtitleKind::External)
         return;
     const DNTExtSubtitle* external = DNExtSubtitleOf(*f.node.selectedSubtitleTrack());
     QString charset = external->codePage;
-    const std::optional<QString> copy = ConvertSubtitleToUTF8(external->path, charset);
+    const std::optional<QString> copy
+        = GenSubtitleStreamFile(external->path, charset, f.node.setting().position(), trim);
     if (!copy || copy->isEmpty()) {
         logFor(f.row,
-            QStringLiteral("the subtitle file \"%1\" could not be copied; the output "
+            QStringLiteral("the subtitle file \"%1\" could not be used; the output "
                            "goes without a subtitle")
                 .arg(external->path));
         f.subtitle = SubtitleKind::None;
@@ -125,7 +126,7 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
         writeTrim(f, trim);
     f.writer.add("-i").add(f.node.path());
     writeThreads(f, environment);
-    writeSubtitleInput(f);
+    writeSubtitleInput(f, trim);
     if (subtitleChosen)
         writeTrim(f, trim);
 }

@@ -87,10 +87,24 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset);
 
 // The filter that draws the subtitle file into the picture arriving on the
-// label "[VA]": "[VA]subtitles=filename=<copy>" and, for an SRT copy in
-// another character set than UTF-8, ":charenc=<charset>". The file is first
-// copied with ConvertSubtitleToUTF8; empty when that fails.
-std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset);
+// label "[VA]": "[VA]subtitles=filename=<copy>"; for an SRT copy in another
+// character set than UTF-8, ":charenc=<charset>"; for the editor's top or
+// centre `position` (the setting's subtitle position, 67 or 78), the style's
+// alignment in ":force_style=". The file is first copied with
+// ConvertSubtitleToUTF8. Empty, with a log line naming the file, when the
+// engine cannot read the file as subtitles or the copy fails.
+std::optional<QString> GenSubtitlesFilter(
+    const QString& path, const QString& charset, quint32 position);
+
+// The subtitle file as the copy a builder gives the engine as a subtitle
+// stream: ConvertSubtitleToUTF8's copy, in which an SRT text gets the
+// editor's top or centre `position` as an override tag opening every cue
+// (a stream copy has no other place for it), and every cue overlapping the
+// `trim` of the output is narrowed to it (the engine drops a cue that
+// starts before the cut). Empty, with a log line naming the file, when the
+// engine cannot read the file as subtitles or the copy fails.
+std::optional<QString> GenSubtitleStreamFile(
+    const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim);
 
 // The "-filter_complex" graph of the node's picture edits, reading the
 // selected video stream and ending on the label "[video]": deinterlacing,

@@ -210,7 +210,7 @@ std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 inde
                              "extrat the subtitle from video file"));
         return std::nullopt;
     }
-    return GenSubtitlesFilter(srt, detectFileCharset(srt));
+    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position());
 }
 
 void addOverlay(ChainBuilder& chain, const QString& second, const QString& overlay)
@@ -234,7 +234,8 @@ void addSubtitle(ChainBuilder& chain, const ChainInput& in)
     const DNSubtitleTrack& track = in.node.subtitleTracks()[static_cast<std::size_t>(index)];
     std::optional<QString> filter;
     if (const DNTExtSubtitle* external = DNExtSubtitleOf(track))
-        filter = GenSubtitlesFilter(external->path, external->codePage);
+        filter
+            = GenSubtitlesFilter(external->path, external->codePage, in.node.setting().position());
     else if (DNSubtitleFields(track).isTextformat)
         filter = extractedTextSubtitle(in.node, index);
     else if (const auto mark = GenSubtitleStreamMark(in.node, true, in.config))

@@ -1,13 +1,17 @@
 #include "builders/video/BuilderServices.h"
 
+#include "model/DNBaseEditSetting.h"
 #include "platform/TemporaryFile.h"
 #include "services/DNLogger.h"
+#include "services/EngineStreamProbe.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <iconv.h>
@@ -77,6 +81,116 @@ std::optional<QByteArray> readFile(const QString& path)
     return file.readAll();
 }
 
+// Where the editor's subtitle position puts the lines. A burnt subtitle
+// takes it as the style's alignment, which libass reads in the old SSA
+// numbering whatever the file's kind (measured with ffmpeg 5.1: 2 bottom,
+// 6 top, 10 middle; 8, the keypad's top, lands in the middle). A subtitle
+// stream takes it as an override tag opening every cue, in the keypad
+// numbering that players and libass read there. The bottom is everyone's
+// default: it writes nothing, so a styled file keeps its own placement.
+struct SubtitlePlacement {
+    quint32 position;
+    int styleAlignment;
+    const char* cueTag;
+};
+
+constexpr SubtitlePlacement kPlacements[] = {
+    { DNBaseEditSetting::kSubtitleTop, 6, "{\\an8}" },
+    { DNBaseEditSetting::kSubtitleCentre, 10, "{\\an5}" },
+};
+
+const SubtitlePlacement* placementOf(quint32 position)
+{
+    for (const SubtitlePlacement& placement : kPlacements)
+        if (placement.position == position)
+            return &placement;
+    return nullptr;
+}
+
+// Whether the engine reads the file as subtitles and nothing else. An empty
+// file fails to open, and random bytes can pass for an MP3 stream; either
+// would fail the whole run as a second input or in the subtitle filter.
+bool isReadableSubtitle(const QString& path)
+{
+    const EngineStreamList list = probeEngineStreams(path);
+    const int subtitles = list.count(EngineStream::Type::Subtitle);
+    if (list.ok && subtitles > 0 && static_cast<std::size_t>(subtitles) == list.streams.size())
+        return true;
+    DNLog(QStringLiteral("The subtitle file \"%1\" holds no subtitle the engine can read (%2); "
+                         "the output goes without a subtitle.")
+              .arg(path, list.ok ? QStringLiteral("no subtitle stream") : list.error));
+    return false;
+}
+
+// A cue's times in milliseconds, from an SRT timing line.
+struct CueTimes {
+    qint64 start = 0;
+    qint64 end = 0;
+    QByteArray rest; // position hints after the end time
+};
+
+std::optional<CueTimes> cueTimesOf(const QByteArray& line)
+{
+    static const QRegularExpression timing(QStringLiteral(
+        R"(^\s*(\d+):(\d\d):(\d\d)[,.](\d{3})\s*-->\s*(\d+):(\d\d):(\d\d)[,.](\d{3})(.*)$)"));
+    const QRegularExpressionMatch match = timing.match(QString::fromLatin1(line));
+    if (!match.hasMatch())
+        return std::nullopt;
+    const auto milliseconds = [&match](int first) {
+        return ((match.captured(first).toLongLong() * 60 + match.captured(first + 1).toLongLong())
+                       * 60
+                   + match.captured(first + 2).toLongLong())
+            * 1000
+            + match.captured(first + 3).toLongLong();
+    };
+    return CueTimes { milliseconds(1), milliseconds(5), match.captured(9).toLatin1() };
+}
+
+QByteArray timingLine(const CueTimes& cue)
+{
+    const auto text = [](qint64 ms) {
+        return QString::asprintf("%02lld:%02lld:%02lld,%03lld", ms / 3'600'000, ms / 60'000 % 60,
+            ms / 1000 % 60, ms % 1000)
+            .toLatin1();
+    };
+    return text(cue.start) + " --> " + text(cue.end) + cue.rest;
+}
+
+// The engine cuts a trimmed output after reading its inputs, and drops every
+// subtitle packet that starts before the cut, even one still on screen
+// there. A cue overlapping the kept part is therefore narrowed to it; the
+// others are the engine's to drop.
+void narrowToTrim(CueTimes& cue, const Trim& trim)
+{
+    const qint64 first = static_cast<qint64>(trim.start) * 1000;
+    const qint64 last = first + static_cast<qint64>(trim.length) * 1000;
+    if (cue.end <= first || cue.start >= last)
+        return;
+    cue.start = std::max(cue.start, first);
+    cue.end = std::min(cue.end, last);
+}
+
+// An SRT text with every cue opened by `tag` (when not empty) and narrowed
+// to `trim` (when given).
+QByteArray adjustedSrt(
+    const QByteArray& srt, const QByteArray& tag, const std::optional<Trim>& trim)
+{
+    QList<QByteArray> lines = srt.split('\n');
+    for (qsizetype at = 0; at + 1 < lines.size(); ++at) {
+        const bool windowsLine = lines[at].endsWith('\r');
+        std::optional<CueTimes> cue = cueTimesOf(windowsLine ? lines[at].chopped(1) : lines[at]);
+        if (!cue)
+            continue;
+        if (trim) {
+            narrowToTrim(*cue, *trim);
+            lines[at] = timingLine(*cue) + (windowsLine ? "\r" : "");
+        }
+        if (!lines[at + 1].trimmed().isEmpty())
+            lines[at + 1].prepend(tag);
+    }
+    return lines.join('\n');
+}
+
 } // namespace
 
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset)
@@ -113,8 +227,11 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
     return copy;
 }
 
-std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset)
+std::optional<QString> GenSubtitlesFilter(
+    const QString& path, const QString& charset, quint32 position)
 {
+    if (!isReadableSubtitle(path))
+        return std::nullopt;
     QString copyCharset = charset;
     const std::optional<QString> copy = ConvertSubtitleToUTF8(path, copyCharset);
     if (!copy)
@@ -124,7 +241,30 @@ std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& ch
     if (!copyCharset.isEmpty() && copyCharset.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive)
         && isSrt)
         filter += QStringLiteral(":charenc=") + FilterGraphQuote(copyCharset);
+    if (const SubtitlePlacement* placement = placementOf(position))
+        filter += QStringLiteral(":force_style=")
+            + FilterGraphQuote(QStringLiteral("Alignment=%1").arg(placement->styleAlignment));
     return filter;
+}
+
+std::optional<QString> GenSubtitleStreamFile(
+    const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim)
+{
+    if (!isReadableSubtitle(path))
+        return std::nullopt;
+    const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
+    const SubtitlePlacement* placement = placementOf(position);
+    if (!copy || (!placement && !trim)
+        || QFileInfo(*copy).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) != 0)
+        return copy;
+    const std::optional<QByteArray> text = readFile(*copy);
+    const QByteArray tag = placement ? QByteArray(placement->cueTag) : QByteArray();
+    if (!text || !writeFile(*copy, adjustedSrt(*text, tag, trim))) {
+        DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(*copy));
+        QFile::remove(*copy);
+        return std::nullopt;
+    }
+    return copy;
 }
 
 QString FilterGraphQuote(const QString& value)

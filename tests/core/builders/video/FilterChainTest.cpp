@@ -1,5 +1,6 @@
 #include "builders/video/BuilderServices.h"
 
+#include "core/profiles/ProfileTestSupport.h"
 #include "engine/EncodeConfig.h"
 #include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +159,40 @@ TEST(DNFileNodeWatermark, ScalesTheImageIntoTheSizeAtTheOpacity)
         const QImage picture(node.pathOfWatermarkFile(c.size, c.alpha));
         ASSERT_EQ(picture.size(), c.size) << c.label;
         EXPECT_NEAR(qAlpha(picture.pixel(c.probe)), c.expectedAlpha, 1) << c.label;
+    }
+}
+
+// The editor refuses such files, but a stored setting may still name one;
+// the run then goes on without the watermark.
+TEST(GenVideoFilterChain, LeavesOutAWatermarkThatCannotBeDrawn)
+{
+    QTemporaryDir dir;
+    const QString noise = dir.filePath(QStringLiteral("noise.png"));
+    QFile file(noise);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(512, '\x5a'));
+    file.close();
+    const struct {
+        const char* label;
+        quint32 kind;
+        QString imagePath;
+        QString logged;
+    } cases[] = {
+        { "bytes that are no picture", DNBaseEditSetting::kWatermarkImage, noise, noise },
+        { "missing picture", DNBaseEditSetting::kWatermarkImage, dir.filePath("gone.png"),
+            dir.filePath("gone.png") },
+        { "empty text", DNBaseEditSetting::kWatermarkText, {}, "The text watermark is empty" },
+    };
+    for (const auto& c : cases) {
+        const auto node = node640x360();
+        node->setEnableWatermark(true);
+        node->setTypeOfWatermark(c.kind);
+        node->setImagePathOfWatermark(c.imagePath);
+        node->setting().setMirror(true);
+        EXPECT_EQ(GenVideoFilterChain(*node, {}, true, false, EncodeConfig()),
+            QStringLiteral("[0:v:0]hflip[video]"))
+            << c.label;
+        EXPECT_TRUE(sharedLogText().contains(c.logged)) << c.label;
     }
 }
 

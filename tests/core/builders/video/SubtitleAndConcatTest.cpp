@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
@@ -97,11 +98,82 @@ TEST(GenSubtitlesFilter, NamesTheCharsetOnlyForSrtCopiesNotInUtf8)
     };
     for (const auto& c : cases) {
         const QString path = dir.filePath(QString::fromLatin1(c.name));
-        ASSERT_TRUE(writeFile(path, "1\n"));
-        const QString filter = GenSubtitlesFilter(path, c.charset).value_or("");
+        ASSERT_TRUE(writeFile(path, "1\n00:00:00,000 --> 00:00:01,000\nHi\n"));
+        const QString filter = GenSubtitlesFilter(path, c.charset, 100).value_or("");
         EXPECT_TRUE(filter.startsWith(QLatin1String("[VA]subtitles=filename=\\'"))) << c.name;
         EXPECT_EQ(filter.contains(QStringLiteral(":charenc=\\'") + c.charset + "\\'"), c.charenc)
             << c.name << " " << c.charset.toStdString();
+    }
+}
+
+struct PlacementCase {
+    const char* label;
+    const char* name;
+    QByteArray bytes;
+    quint32 position;
+    bool usable;
+    QString style; // what the burnt subtitle's filter ends with
+    QByteArray stream; // the subtitle stream's copy
+    std::optional<Trim> trim = std::nullopt;
+};
+
+QByteArray randomBytes(int size)
+{
+    QRandomGenerator generator(7);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char& byte : bytes)
+        byte = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+TEST(SubtitlePlacement, PositionAndTrimReachTheOutputAndUnreadableFilesAreLeftOut)
+{
+    const QByteArray srt = "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n"
+                           "2\n00:00:01,000 --> 00:00:02,000\nWorld\nagain\n";
+    const QByteArray ass
+        = "[Script Info]\nScriptType: v4.00+\n\n[Events]\nFormat: Layer, "
+          "Start, End, Style, Text\nDialogue: 0,0:00:00.00,0:00:01.00,Default,Hi\n";
+    const auto tagged = [&](const QByteArray& tag) {
+        return QByteArray(srt).replace("Hello", tag + "Hello").replace("World", tag + "World");
+    };
+    const QString noStyle = QStringLiteral(".srt\\'");
+    const std::vector<PlacementCase> cases = {
+        { "top", "a.srt", srt, 67, true, ":force_style=\\'Alignment=6\\'", tagged("{\\an8}") },
+        { "centre", "a.srt", srt, 78, true, ":force_style=\\'Alignment=10\\'", tagged("{\\an5}") },
+        { "bottom", "a.srt", srt, 100, true, noStyle, srt },
+        { "any other value is the bottom", "a.srt", srt, 90, true, noStyle, srt },
+        { "a styled stream keeps its styles", "a.ass", ass, 67, true,
+            ":force_style=\\'Alignment=6\\'", ass },
+        { "trimmed, in Windows lines", "a.srt",
+            "1\r\n00:00:00,500 --> 00:00:30,000 X1:10\r\nAll\r\n\r\n"
+            "2\r\n00:00:10,000 --> 00:00:12,000\r\nInside\r\n\r\n"
+            "3\r\n00:00:00,000 --> 00:00:02,000\r\nBefore\r\n",
+            78, true, ":force_style=\\'Alignment=10\\'",
+            "1\r\n00:00:04,000 --> 00:00:28,000 X1:10\r\n{\\an5}All\r\n\r\n"
+            "2\r\n00:00:10,000 --> 00:00:12,000\r\n{\\an5}Inside\r\n\r\n"
+            "3\r\n00:00:00,000 --> 00:00:02,000\r\n{\\an5}Before\r\n",
+            Trim { 4, 24 } },
+        { "empty file", "empty.srt", {}, 67, false, {}, {} },
+        { "random bytes", "noise.srt", randomBytes(4096), 100, false, {}, {} },
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(writeFile(path, c.bytes));
+        const std::optional<QString> filter = GenSubtitlesFilter(path, "UTF-8", c.position);
+        QString charset = QStringLiteral("UTF-8");
+        const std::optional<QString> copy
+            = GenSubtitleStreamFile(path, charset, c.position, c.trim);
+        ASSERT_EQ(filter.has_value(), c.usable);
+        ASSERT_EQ(copy.has_value(), c.usable);
+        if (!c.usable) {
+            EXPECT_TRUE(
+                sharedLogText().contains(QStringLiteral("\"%1\" holds no subtitle").arg(path)));
+            continue;
+        }
+        EXPECT_TRUE(filter->endsWith(c.style)) << filter->toStdString();
+        EXPECT_EQ(readAll(*copy), c.stream);
     }
 }
 
