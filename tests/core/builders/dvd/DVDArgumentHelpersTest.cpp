@@ -118,6 +118,25 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         EXPECT_FALSE(findArgvAssembler(name)) << name.constData();
     }
     EXPECT_EQ(repeated, QStringList { "DVD_to_MSXbox_MPEG4_With_Mencoder" });
+    // Rows whose numbers the block order fixes: block ends, the Apple pairs, the Xbox twin.
+    const std::pair<std::size_t, const char*> positions[] = {
+        { 0, "DVD_To_iPhone3GSAndBelow_H264_With_MEncoder" },
+        { 1, "DVD_To_iPhone3GSAndBelow_MPEG4_With_MEncoder" },
+        { 37, "DVD_To_iPhoneAPI_MPEG4_With_MEncoder" },
+        { 38, "DVD_To_DVDMainBackup_MPEG_With_MEncoder" },
+        { 40, "DVD_Backup_To_ISO" },
+        { 41, "DVD_Backup_To_MKV" },
+        { 42, "DVD_To_Music_MP3_With_MEncoder" },
+        { 44, "DVD_To_Music_AC3_With_MEncoder" },
+        { 105, "DVD_To_WP8Mobile_General_WMV_With_MEncoder" },
+        { 202, "DVD_To_WP8Pad_General_WMV_With_MEncoder" },
+        { 263, "DVD_to_MSXbox_MPEG4_With_Mencoder" },
+        { 264, "DVD_to_MSXbox_MPEG4_With_Mencoder" },
+        { 299, "DVD_To_MP4_H264_With_HandBrake" },
+    };
+    for (const auto& [row, name] : positions)
+        EXPECT_STREQ(table[row].name, name) << "row " << row;
+    EXPECT_EQ(findArgvAssembler(table[264].name), table[263].assembler);
     QTemporaryDir dir;
     EncodeConfig config;
     setConfigPath(config.outputDir, dir.path());
