@@ -144,12 +144,15 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         const char* row;
         const char* suffix;
         const char* format;
+        const char* encoder;
     } routes[] = {
-        { "DVD_To_MacGen_MOV_H264_With_MEncoder", "MOV", "format=mov" },
-        { "DVD_To_MacGen_M4V_H264_With_MEncoder", "m4v", "format=ipod" },
-        { "DVD_to_BlackBerry_H264_3GP_With_Mencoder", "3gp", "format=ipod" },
-        { "DVD_to_Lenovo_K800_H264_With_MEncoder", "mp4", "format=ipod" },
-        { "DVD_To_SonyPSP_AVC_With_MEncoder", "mp4", "format=psp" },
+        { "DVD_To_MacGen_MOV_H264_With_MEncoder", "MOV", "format=mov", "x264" },
+        { "DVD_To_MacGen_M4V_H264_With_MEncoder", "m4v", "format=ipod", "x264" },
+        { "DVD_to_BlackBerry_H264_3GP_With_Mencoder", "3gp", "format=ipod", "x264" },
+        { "DVD_to_Lenovo_K800_H264_With_MEncoder", "mp4", "format=ipod", "x264" },
+        { "DVD_To_SonyPSP_AVC_With_MEncoder", "mp4", "format=psp", "x264" },
+        // Named AVI, it is an MPEG-4 row all the same.
+        { "DVD_To_Android_GalaxyNote_AVI_With_MEncoder", "mp4", "format=ipod", "lavc" },
     };
     for (const auto& route : routes) {
         const ArgvAssembler entry = findArgvAssembler(route.row);
@@ -158,6 +161,8 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
             = entry(dvdNode({ { "FileNameSuffix", route.suffix } }), 0, config);
         ASSERT_TRUE(block) << route.row;
         EXPECT_TRUE(block->arguments().contains(route.format)) << route.row;
+        EXPECT_EQ(block->arguments().value(block->arguments().indexOf("-ovc") + 1), route.encoder)
+            << route.row;
         EXPECT_FALSE(entry(nullptr, 0, config)) << route.row;
     }
     // A missing node fails the run with the guard of the entry it reaches.
