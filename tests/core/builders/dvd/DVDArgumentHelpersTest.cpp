@@ -122,12 +122,9 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
     const std::pair<std::size_t, const char*> positions[] = {
         { 0, "DVD_To_iPhone3GSAndBelow_H264_With_MEncoder" },
         { 1, "DVD_To_iPhone3GSAndBelow_MPEG4_With_MEncoder" },
-        { 37, "DVD_To_iPhoneAPI_MPEG4_With_MEncoder" },
         { 38, "DVD_To_DVDMainBackup_MPEG_With_MEncoder" },
-        { 40, "DVD_Backup_To_ISO" },
         { 41, "DVD_Backup_To_MKV" },
         { 42, "DVD_To_Music_MP3_With_MEncoder" },
-        { 44, "DVD_To_Music_AC3_With_MEncoder" },
         { 105, "DVD_To_WP8Mobile_General_WMV_With_MEncoder" },
         { 202, "DVD_To_WP8Pad_General_WMV_With_MEncoder" },
         { 263, "DVD_to_MSXbox_MPEG4_With_Mencoder" },
