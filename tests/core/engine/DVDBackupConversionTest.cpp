@@ -9,6 +9,32 @@
 
 #include <QProcess>
 
+namespace {
+
+// A frame of `input` at `seconds`, small and grey, as raw bytes.
+QByteArray smallGreyFrame(const QStringList& input, double seconds)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        QStringList { "-nostdin", "-v", "error" } + input
+            + QStringList { "-ss", QString::number(seconds), "-frames:v", "1", "-vf",
+                "scale=90:60,format=gray", "-f", "rawvideo", "-" });
+    ffmpeg.waitForFinished(60'000);
+    return ffmpeg.readAllStandardOutput();
+}
+
+double meanDifference(const QByteArray& a, const QByteArray& b)
+{
+    if (a.isEmpty() || a.size() != b.size())
+        return 255;
+    double sum = 0;
+    for (qsizetype n = 0; n < a.size(); ++n)
+        sum += std::abs(int(quint8(a[n])) - int(quint8(b[n])));
+    return sum / double(a.size());
+}
+
+} // namespace
+
 TEST(DVDBackupConversion, EachBackupBuilderMakesItsOutputOnItsEngine)
 {
     ASSERT_EQ(TestDisc::ensure(), QString());
@@ -53,5 +79,12 @@ TEST(DVDBackupConversion, EachBackupBuilderMakesItsOutputOnItsEngine)
         probe.start("ffprobe", { "-v", "error", "-show_chapters", "-of", "csv=p=0", output });
         probe.waitForFinished(60'000);
         EXPECT_EQ(probe.readAllStandardOutput().count('\n'), each.chapters);
+        if (each.seconds == 3) {
+            // The kept part starts at the title's third second: the output's frame at 0.5 s
+            // is the title's at 3.5 s. Frames 0.1 s apart differ by 8 grey levels on average.
+            const QByteArray title
+                = smallGreyFrame({ "-f", "lavfi", "-i", TestDisc::titlePicture(12) }, 3.5);
+            EXPECT_LT(meanDifference(smallGreyFrame({ "-i", output }, 0.5), title), 2.0);
+        }
     }
 }

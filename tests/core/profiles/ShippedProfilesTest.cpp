@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -75,6 +77,41 @@ TEST(ShippedProfiles, LoadNameARegisteredBuilderAndHoldWellFormedValues)
             expectWellFormed(*profile);
         }
     }
+}
+
+// The chooser groups DVD profiles by category; each category is the block of
+// the table that holds the profile's row, so a row out of its block shows.
+TEST(ShippedProfiles, EveryDVDRowHasOneProfileInTheGroupOfItsBlock)
+{
+    const QDir dir(AppPaths::generatedResourcesFolder() + "/profiles/DVD");
+    std::map<std::string, QString> categoryOfRow;
+    std::map<int, std::string> rowOfGlobalID;
+    for (const QString& file : dir.entryList({ "*.plist" }, QDir::Files)) {
+        QString error;
+        const auto profile
+            = DNProfile::profileWithFile(dir.filePath(file), DNProfileTypeDVD, error);
+        ASSERT_NE(profile, nullptr) << qPrintable(error);
+        const std::string row = profile->argvAssembler().toStdString();
+        EXPECT_TRUE(categoryOfRow.emplace(row, profile->category()).second) << row;
+        rowOfGlobalID[profile->GlobalID()] = row;
+    }
+    EXPECT_EQ(categoryOfRow.size(), 299U);
+    const std::pair<std::size_t, const char*> blocks[] = { { 0, "Apple" }, { 38, "Backup" },
+        { 42, "Audio" }, { 45, "Android" }, { 105, "Windows Phone" }, { 112, "Android" },
+        { 202, "Windows 8" }, { 221, "PC" }, { 229, "Mac" }, { 235, "Web" }, { 247, "BlackBerry" },
+        { 258, "PDA" }, { 260, "Xbox and Zune" }, { 271, "Nokia" }, { 276, "Sony" }, { 286, "TS" },
+        { 295, "DodazeRev" }, { 299, "PC" } };
+    const auto table = DVDArgvAssemblerTable();
+    for (std::size_t row = 0, block = 0; row < table.size(); ++row) {
+        block += block + 1 < std::size(blocks) && blocks[block + 1].first == row ? 1 : 0;
+        const auto found = categoryOfRow.find(table[row].name);
+        ASSERT_NE(found, categoryOfRow.end()) << "no profile for " << table[row].name;
+        EXPECT_EQ(found->second, blocks[block].second) << "row " << row << " " << table[row].name;
+    }
+    // The driver picks the backup engines by these ids.
+    EXPECT_EQ(rowOfGlobalID[1000003], "DVD_To_DVDFullBackup_MPEG_With_MEncoder");
+    EXPECT_EQ(rowOfGlobalID[1000002], "DVD_Backup_To_ISO");
+    EXPECT_EQ(rowOfGlobalID[1000005], "DVD_Backup_To_MKV");
 }
 
 } // namespace

@@ -118,6 +118,22 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         EXPECT_FALSE(findArgvAssembler(name)) << name.constData();
     }
     EXPECT_EQ(repeated, QStringList { "DVD_to_MSXbox_MPEG4_With_Mencoder" });
+    // Rows whose numbers the block order fixes: block ends, the Apple pairs, the Xbox twin.
+    const std::pair<std::size_t, const char*> positions[] = {
+        { 0, "DVD_To_iPhone3GSAndBelow_H264_With_MEncoder" },
+        { 1, "DVD_To_iPhone3GSAndBelow_MPEG4_With_MEncoder" },
+        { 38, "DVD_To_DVDMainBackup_MPEG_With_MEncoder" },
+        { 41, "DVD_Backup_To_MKV" },
+        { 42, "DVD_To_Music_MP3_With_MEncoder" },
+        { 105, "DVD_To_WP8Mobile_General_WMV_With_MEncoder" },
+        { 202, "DVD_To_WP8Pad_General_WMV_With_MEncoder" },
+        { 263, "DVD_to_MSXbox_MPEG4_With_Mencoder" },
+        { 264, "DVD_to_MSXbox_MPEG4_With_Mencoder" },
+        { 299, "DVD_To_MP4_H264_With_HandBrake" },
+    };
+    for (const auto& [row, name] : positions)
+        EXPECT_STREQ(table[row].name, name) << "row " << row;
+    EXPECT_EQ(findArgvAssembler(table[264].name), table[263].assembler);
     QTemporaryDir dir;
     EncodeConfig config;
     setConfigPath(config.outputDir, dir.path());
@@ -125,12 +141,15 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
         const char* row;
         const char* suffix;
         const char* format;
+        const char* encoder;
     } routes[] = {
-        { "DVD_To_MacGen_MOV_H264_With_MEncoder", "MOV", "format=mov" },
-        { "DVD_To_MacGen_M4V_H264_With_MEncoder", "m4v", "format=ipod" },
-        { "DVD_to_BlackBerry_H264_3GP_With_Mencoder", "3gp", "format=ipod" },
-        { "DVD_to_Lenovo_K800_H264_With_MEncoder", "mp4", "format=ipod" },
-        { "DVD_To_SonyPSP_AVC_With_MEncoder", "mp4", "format=psp" },
+        { "DVD_To_MacGen_MOV_H264_With_MEncoder", "MOV", "format=mov", "x264" },
+        { "DVD_To_MacGen_M4V_H264_With_MEncoder", "m4v", "format=ipod", "x264" },
+        { "DVD_to_BlackBerry_H264_3GP_With_Mencoder", "3gp", "format=ipod", "x264" },
+        { "DVD_to_Lenovo_K800_H264_With_MEncoder", "mp4", "format=ipod", "x264" },
+        { "DVD_To_SonyPSP_AVC_With_MEncoder", "mp4", "format=psp", "x264" },
+        // Named AVI, it is an MPEG-4 row all the same.
+        { "DVD_To_Android_GalaxyNote_AVI_With_MEncoder", "mp4", "format=ipod", "lavc" },
     };
     for (const auto& route : routes) {
         const ArgvAssembler entry = findArgvAssembler(route.row);
@@ -139,6 +158,8 @@ TEST(DVDArgvAssemblerTable, EveryNameIsFoundExactlyAndLeadsToItsCore)
             = entry(dvdNode({ { "FileNameSuffix", route.suffix } }), 0, config);
         ASSERT_TRUE(block) << route.row;
         EXPECT_TRUE(block->arguments().contains(route.format)) << route.row;
+        EXPECT_EQ(block->arguments().value(block->arguments().indexOf("-ovc") + 1), route.encoder)
+            << route.row;
         EXPECT_FALSE(entry(nullptr, 0, config)) << route.row;
     }
     // A missing node fails the run with the guard of the entry it reaches.

@@ -85,12 +85,22 @@ TEST(DVDBackups, BackupAndHandBrakeLists)
         EXPECT_EQ(block->arguments(), c.expected);
         EXPECT_EQ(block->duration, c.duration);
     }
+    // Without subtitle tracks the "-s" pair goes, without sound tracks "-a" too.
+    const auto bare = dvdNode(mkvProfile);
+    bare->titleAt(0)->setSubtitleTracks({});
+    const QStringList noSubtitles = mkv.mid(0, 16) + QStringList { "-o", out + "_T1.mkv" };
+    EXPECT_EQ(DVD_To_DVD_MainBackup_MKV(bare, 0, config)->arguments(), noSubtitles);
+    bare->titleAt(0)->setAudioTracks({});
+    const QStringList noTracks = mkv.mid(0, 14) + QStringList { "-o", out + "_T1.mkv" };
+    EXPECT_EQ(DVD_To_DVD_MainBackup_MKV(bare, 0, config)->arguments(), noTracks);
     const auto node = dvdNode();
     node->setMergeIntoOne(true);
     node->titleAt(0)->setIsSelected(true);
     const auto group = DNDVDGroupTitle::dvdGroupTitleWithDVDNode(node);
     EXPECT_FALSE(DVD_To_DVD_MainBackup_ISO(group, -1, config));
     EXPECT_FALSE(DVD_To_DVD_MainBackup_MKV(group, -1, config));
+    EXPECT_FALSE(DVD_To_DVD_FullBackup_MPEG2_With_MEncoder(group, -1, config));
+    EXPECT_FALSE(DVD_To_MP4_H264_With_HandBrake(group, -1, config));
 }
 
 } // namespace

@@ -222,17 +222,21 @@ TEST_F(DVDBuilders, AVICopiesTheSoundOnlyWhenItFits)
 
 TEST_F(DVDBuilders, AVICodecSwitchReadsTheVideoCodecInAnyCase)
 {
-    const ArgvAssembler row = findArgvAssembler("DVD_To_PCGen_AVI_MP3_Audio_With_MEncoder");
-    ASSERT_TRUE(row);
     const struct {
-        const char* codec;
+        const char* codec; // "": the profile has no codec value
         const char* fourcc; // null: refused
-    } rows[]
-        = { { "divx", "DX50" }, { "XviD", "XVID" }, { "H264", nullptr }, { "XVID ", nullptr } };
-    for (const auto& r : rows) {
-        const ArgumentBlockPtr block
-            = row(dvdNode({ { "VideoCodec", choice(r.codec) } }), 0, config);
-        EXPECT_EQ(block ? block->arguments().value(9) : QString(), QString(r.fourcc)) << r.codec;
+    } rows[] = { { "divx", "DX50" }, { "XviD", "XVID" }, { "H264", nullptr }, { "XVID ", nullptr },
+        { "", nullptr } };
+    for (const char* name : { "DVD_To_PCGen_AVI_MP3_Audio_With_MEncoder",
+             "DVD_To_PCGen_AVI_Copy_Audio_With_MEncoder" }) {
+        const ArgvAssembler row = findArgvAssembler(name);
+        ASSERT_TRUE(row);
+        for (const auto& r : rows) {
+            const ArgumentBlockPtr block
+                = row(dvdNode({ { "VideoCodec", choice(r.codec) } }), 0, config);
+            EXPECT_EQ(block ? block->arguments().value(9) : QString(), QString(r.fourcc)) << name;
+            EXPECT_TRUE(block || sharedLogText().contains("is neither DIVX nor XVID")) << name;
+        }
     }
 }
 
