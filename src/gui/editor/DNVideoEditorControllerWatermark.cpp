@@ -211,6 +211,7 @@ void DNVideoEditorController::setWatermarkTypeIndex(int kind)
             m_watermark->setTextFont(fontOf(nodeEdit->textWatermarkFont()));
             m_watermark->setText(text);
         }
+        emit watermarkFrameChanged();
     } else {
         const QString path = nodeEdit->imagePathOfWatermark();
         m_watermark->setImage(
@@ -337,6 +338,8 @@ void DNVideoEditorController::textWatermarkNewInput(const QString& text)
     m_watermark->setText(text);
     m_watermarkTextInput->setToolTip(text);
     edit()->setTextOfWatermark(m_watermark->text());
+    // The first text sizes the box to itself.
+    emit watermarkFrameChanged();
 }
 
 void DNVideoEditorController::openImageForWatermark()
