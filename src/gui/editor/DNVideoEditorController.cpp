@@ -250,6 +250,17 @@ QWidget* DNVideoEditorController::buildCropTab()
             [this, field, setter] { (this->*setter)(field->value()); });
         form->addRow(labels[index], field);
     }
+    // The turn and the mirror live in the filtered preview until Done or
+    // Apply to All takes them into the node; the crop reset clears them.
+    auto* effect = m_renderControl->effectView();
+    auto* rotate = new QPushButton(QStringLiteral("Rotate"), page);
+    connect(rotate, &QPushButton::clicked, effect, &NXEditMovieView::rotateLeft90);
+    auto* mirror = new QPushButton(QStringLiteral("Mirror"), page);
+    connect(mirror, &QPushButton::clicked, effect, &NXEditMovieView::flipHorizontal);
+    auto* geometry = new QHBoxLayout;
+    geometry->addWidget(rotate);
+    geometry->addWidget(mirror);
+    form->addRow(geometry);
     auto* reset = new QPushButton(QStringLiteral("Reset"), page);
     connect(reset, &QPushButton::clicked, this, &DNVideoEditorController::resetVideoCrop);
     form->addRow(reset);

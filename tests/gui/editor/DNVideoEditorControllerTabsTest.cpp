@@ -14,6 +14,7 @@
 
 #include <QComboBox>
 #include <QFile>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
@@ -151,11 +152,16 @@ TEST(DNVideoEditorController, DoneWritesTheWatermarkBoxApplyToAllWritesTheRest)
     EXPECT_FALSE(editor->languagePanelTimer()->isActive()) << "a file's subtitle asks nothing";
     editor->setSubtitleMode(1);
     editor->watermark()->setSelectionArea({ 0, 0, 100, 100 });
+    for (auto* button : editor->findChildren<QPushButton*>())
+        if (button->text() == "Rotate" || button->text() == "Mirror")
+            button->click();
 
     editor->onApplytoAll();
     expectNear(edited->watermarkRect(), box);
     for (const auto& node : { edited, other }) {
         EXPECT_EQ(node->indexOfEffect(), 5u);
+        EXPECT_EQ(node->rotationAngle(), 90u);
+        EXPECT_TRUE(node->isMirror());
         EXPECT_EQ(node->editSetting().subtitleIndex(), 1) << "the external file, after the track";
     }
     editor->onEditorDone();
