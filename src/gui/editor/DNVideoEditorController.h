@@ -58,8 +58,9 @@ struct NXSubtitleLanguage {
 // The video editor sheet: a live preview of one list entry and the tabs that
 // change its edit settings, written back on Done or Apply to All. Every value
 // reaches the node through its edit operations. The sheet is window-modal;
-// Escape and the close button leave it without writing the preview's crop,
-// rotation and mirror back, as a cancel would.
+// Escape and the close button leave it without writing back what Done
+// writes (crop, rotation, mirror, effect, subtitle choice, watermark box),
+// as a cancel would.
 class DNVideoEditorController : public QDialog,
                                 public DNAreaSelectViewDelegate,
                                 public DNEffectsViewProtocol {

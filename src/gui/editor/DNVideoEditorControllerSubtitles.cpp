@@ -2,7 +2,6 @@
 // subtitle its language.
 #include "editor/DNVideoEditorController.h"
 
-#include "editor/DNTabViewItem.h"
 #include "model/DNBaseEditSetting.h"
 #include "model/DNVideoEditProtocol.h"
 #include "platform/UserDefaults.h"
@@ -25,6 +24,7 @@
 #include <unicode/uloc.h>
 
 #include <array>
+#include <iterator>
 
 namespace {
 

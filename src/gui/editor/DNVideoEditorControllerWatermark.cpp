@@ -1,7 +1,6 @@
 // The editor's watermark and effect tabs.
 #include "editor/DNVideoEditorController.h"
 
-#include "editor/DNTabViewItem.h"
 #include "editor/DNWatermarkView.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
