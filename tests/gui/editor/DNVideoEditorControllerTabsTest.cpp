@@ -117,7 +117,14 @@ TEST(DNVideoEditorController, WatermarkIsForAPlainFileAndTakesOnlyReadablePictur
     EXPECT_EQ(node->textOfWatermark(), "Quillon");
     EXPECT_EQ(editor.watermark()->text(), "Quillon");
     EXPECT_EQ(node->textWatermarkColor(), QColor(Qt::blue));
-    editor.reject();
+
+    // The fields count from the top left; the node from the bottom left.
+    editor.setWatermarkWidth(192);
+    editor.setWatermarkHeight(96);
+    editor.setWatermarkOriginLeft(96);
+    editor.setWatermarkOriginTop(48);
+    editor.onEditorDone();
+    expectNear(node->watermarkRect(), { 96, 576 - 48 - 96, 192, 96 });
 }
 
 TEST(DNVideoEditorController, DoneWritesTheWatermarkBoxApplyToAllWritesTheRest)
