@@ -20,6 +20,13 @@ public:
     }
     QStringList openFiles(QWidget*, const QString&) override { return filesToOpen; }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return folder; }
+    QString openFile(QWidget*, const QString&, const QStringList& types) override
+    {
+        askedTypes = types;
+        return fileToOpen;
+    }
+    std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return font; }
+    std::optional<QColor> chooseColor(QWidget*, const QColor&) override { return colour; }
 
     QStringList alertTitles() const
     {
@@ -33,6 +40,10 @@ public:
     NXAlertAnswer nextAnswer;
     QStringList filesToOpen;
     QString folder;
+    QString fileToOpen;
+    QStringList askedTypes;
+    std::optional<QFont> font;
+    std::optional<QColor> colour;
 };
 
 // System calls that only count: a test never shuts the machine down.

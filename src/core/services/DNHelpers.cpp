@@ -84,3 +84,9 @@ std::uint32_t DNSystemVersion()
     // The binary-coded form stops at 10.9.9; every later system reports exactly this.
     return 0x1099;
 }
+
+QStringList DNWatermarkImageTypes()
+{
+    return { QStringLiteral("bmp"), QStringLiteral("tif"), QStringLiteral("jpg"),
+        QStringLiteral("jpeg"), QStringLiteral("png"), QStringLiteral("tiff") };
+}

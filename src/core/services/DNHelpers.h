@@ -2,6 +2,7 @@
 
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -27,3 +28,6 @@ QSizeF DNAspectFitSize(QSizeF size, QSizeF box);
 // The running system's version in the binary-coded form the callers compare
 // with (0x1060 for 10.6.0). We always run on the modern branch.
 std::uint32_t DNSystemVersion();
+
+// The picture types a watermark may be chosen from.
+QStringList DNWatermarkImageTypes();

@@ -36,8 +36,16 @@ DNTabViewItem::DNTabViewItem(QWidget* page, const QString& label, QTabWidget* ta
     : QObject(tabView)
     , m_tabView(tabView)
     , m_page(page)
+    , m_label(label)
 {
-    tabView->addTab(page, label);
+    appendToTabView();
+}
+
+void DNTabViewItem::appendToTabView()
+{
+    if (!m_tabView || !m_page)
+        return;
+    m_tabView->addTab(m_page, m_label);
     showLamp();
 }
 

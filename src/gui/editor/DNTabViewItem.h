@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 class QTabWidget;
 class QWidget;
@@ -19,11 +20,14 @@ public:
     // lamp on each refresh of its controls.
     void setImageState(bool on);
     QWidget* page() const { return m_page; }
+    // Puts a removed tab back, last, with its label and lamp.
+    void appendToTabView();
 
 private:
     void showLamp();
 
     QPointer<QTabWidget> m_tabView;
     QPointer<QWidget> m_page;
+    QString m_label;
     bool m_imageState = true;
 };

@@ -4,6 +4,7 @@
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
 #include "editor/DNTabViewItem.h"
+#include "editor/DNWatermarkView.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "list/NXMediaTableView.h"
@@ -15,6 +16,7 @@
 #include "player/PlayerProcesses.h"
 #include "services/DNHelpers.h"
 #include "shell/NXAppController.h"
+#include "shell/NXDialogs.h"
 #include "shell/NXFloatInfoWindowController.h"
 
 #include <QComboBox>
@@ -46,13 +48,21 @@ QTimer* singleShotTimer(QObject* owner, int milliseconds)
     return timer;
 }
 
+NXDialogs& realDialogs()
+{
+    static NXQtDialogs dialogs;
+    return dialogs;
+}
+
 } // namespace
 
-DNVideoEditorController::DNVideoEditorController(QWidget* parent)
+DNVideoEditorController::DNVideoEditorController(QWidget* parent, NXDialogs* dialogs)
     : QDialog(parent)
     , m_startTimer(singleShotTimer(this, 250))
     , m_restartTimer(singleShotTimer(this, 100))
     , m_enableButtonsTimer(singleShotTimer(this, 10'000))
+    , m_dialogs(dialogs ? *dialogs : realDialogs())
+    , m_languagePanelTimer(singleShotTimer(this, 350))
 {
     setWindowModality(Qt::WindowModal);
     buildInterface();
@@ -60,6 +70,8 @@ DNVideoEditorController::DNVideoEditorController(QWidget* parent)
     connect(m_restartTimer, &QTimer::timeout, this, &DNVideoEditorController::playbackCountChecker);
     connect(m_enableButtonsTimer, &QTimer::timeout, this,
         &DNVideoEditorController::autoEnableDoneButton);
+    connect(m_languagePanelTimer, &QTimer::timeout, this,
+        &DNVideoEditorController::forceUserChooseLanguagePanel);
     connect(m_renderControl, &NXViewRenderControl::videoWillStartAction, this,
         &DNVideoEditorController::videoWillStartAction);
     connect(m_renderControl, &NXViewRenderControl::videoStarted, this,
@@ -94,6 +106,10 @@ void DNVideoEditorController::buildInterface()
     m_selectionView->setDelegate(this);
     connect(m_selectionView, &DNAreaSelector::areaSelectDidChanged, this,
         &DNVideoEditorController::onAreaSelectDidChanged);
+    m_watermark = new DNWatermarkView(QRect(), m_renderControl->effectView());
+    m_watermark->hide();
+    connect(m_watermark, &DNAreaSelector::areaSelectDidChanged, this,
+        &DNVideoEditorController::onWatermarkAreaChanged);
 
     m_editDurationSlider = new NXSegmentSlider(this);
     connect(m_editDurationSlider, &NXSegmentSlider::actionTriggered, this,
@@ -123,6 +139,10 @@ void DNVideoEditorController::buildInterface()
     addTab(buildGeneralTab(), kTabGeneral, QStringLiteral("General"));
     addTab(buildTrimTab(), kTabTrimming, QStringLiteral("Trim"));
     addTab(buildCropTab(), kTabCrop, QStringLiteral("Crop"));
+    addTab(buildEffectTab(), kTabEffect, QStringLiteral("Effect"));
+    addTab(buildWatermarkTab(), kTabWatermark, QStringLiteral("Watermark"));
+    addTab(buildSubtitleTab(), kTabSubtitle, QStringLiteral("Subtitle"));
+    buildLanguageChoosePanel();
     connect(
         m_editorTabView, &QTabWidget::currentChanged, this, &DNVideoEditorController::tabDidSelect);
 
@@ -230,6 +250,17 @@ QWidget* DNVideoEditorController::buildCropTab()
             [this, field, setter] { (this->*setter)(field->value()); });
         form->addRow(labels[index], field);
     }
+    // The turn and the mirror live in the filtered preview until Done or
+    // Apply to All takes them into the node; the crop reset clears them.
+    auto* effect = m_renderControl->effectView();
+    auto* rotate = new QPushButton(QStringLiteral("Rotate"), page);
+    connect(rotate, &QPushButton::clicked, effect, &NXEditMovieView::rotateLeft90);
+    auto* mirror = new QPushButton(QStringLiteral("Mirror"), page);
+    connect(mirror, &QPushButton::clicked, effect, &NXEditMovieView::flipHorizontal);
+    auto* geometry = new QHBoxLayout;
+    geometry->addWidget(rotate);
+    geometry->addWidget(mirror);
+    form->addRow(geometry);
     auto* reset = new QPushButton(QStringLiteral("Reset"), page);
     connect(reset, &QPushButton::clicked, this, &DNVideoEditorController::resetVideoCrop);
     form->addRow(reset);
@@ -340,6 +371,7 @@ void DNVideoEditorController::setMediaNode(NXBasicMediaNode::Ptr node)
     m_flags.videoSize = size / m_flags.videoScale;
     const QRectF frame = aspectFit(m_flags.videoSize, m_renderControl->originalView()->size());
     m_selectionView->setFrame(frame.toRect());
+    m_watermark->setFrame(frame.toRect());
     m_renderControl->setDuration(nodeEdit->currentVideoTrackDuration());
     // The pickers' bounds belong to the node edited before until the first
     // picture sets them again: open them to the whole length meanwhile.
@@ -370,11 +402,18 @@ void DNVideoEditorController::updateVideoEditConfigureOnEnter()
     auto* nodeEdit = edit();
     m_flags.timeOfLoop = 0;
     m_flags.skipFlagCount = 0;
+    arrangeTabsForNode();
     showTabFlag(kTabGeneral, nodeEdit->isEnableGeneral());
     showTabFlag(kTabTrimming, nodeEdit->isEnableTrimming());
     showTabFlag(kTabCrop, nodeEdit->isEnableCrop());
+    showTabFlag(kTabEffect, nodeEdit->isEnableEffect());
+    showTabFlag(kTabWatermark, nodeEdit->isEnableWatermark());
+    showTabFlag(kTabSubtitle, nodeEdit->isEnableSubtitleEdit());
+    m_effectView->setEnabled(nodeEdit->isEnableEffect());
+    m_effectView->setIndexOfSelectedEffect(int(nodeEdit->indexOfEffect()));
     m_editDurationSlider->setValue(0);
     loadCropOnEnter();
+    loadWatermarkOnEnter();
     m_selectionView->hide();
     m_editorTabView->setCurrentIndex(m_flags.tabViewItemIndex);
     tabDidSelect(m_editorTabView->currentIndex());
@@ -383,6 +422,10 @@ void DNVideoEditorController::updateVideoEditConfigureOnEnter()
     m_flags.indexOfInnerSubtitle = qint32(nodeEdit->indexOfInnerSubtitle());
     setButtonsEnabled(false);
     emit updateMediaNodeInformation();
+    setWatermarkTypeIndex(int(nodeEdit->typeOfWatermark()));
+    // The first text shown sizes the box to itself; the box the person
+    // placed is the node's and stands.
+    loadWatermarkSelection();
     m_enableButtonsTimer->start();
 }
 
@@ -553,6 +596,7 @@ void DNVideoEditorController::videoEditorDidEnd()
     delete m_editTimeRemaind;
     m_editTimeRemaind = nullptr;
     m_restartTimer->stop();
+    m_languagePanelTimer->stop();
     m_flags.tryPlaybackCount = 0;
 }
 
@@ -570,6 +614,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnExit()
         view->resetColorAdjust();
         view->resetGeometry();
     }
+    saveWatermarkRect();
     m_flags.tabViewItemIndex = 0;
     NotificationCenter::defaultCenter().post(NXMediaTableView::kRefreshAllCells);
 }
@@ -585,8 +630,10 @@ void DNVideoEditorController::saveMediaNodeInfomation()
     nodeEdit->setCropRect(
         { videoCropOriginLeft(), videoCropOriginBottom(), videoCropWidth(), videoCropHeight() });
     nodeEdit->setIndexOfCropAspect(quint32(std::max(0, m_selectionView->selectedAspect())));
+    nodeEdit->setIndexOfEffect(quint32(std::max(0, m_effectView->indexOfSelectedEffect())));
     nodeEdit->setMirror(m_renderControl->effectView()->isFlippedHorizontal());
     nodeEdit->setRotationAngle(quint32(m_renderControl->effectView()->rotationDegress() % 360));
+    saveSubtitleChoice();
 }
 
 void DNVideoEditorController::onApplytoAll()
@@ -600,17 +647,43 @@ void DNVideoEditorController::onApplytoAll()
     }
 }
 
+QString DNVideoEditorController::identifierOfTab(int index) const
+{
+    for (const auto& [identifier, item] : m_tabs)
+        if (m_editorTabView->indexOf(item->page()) == index)
+            return identifier;
+    return {};
+}
+
 void DNVideoEditorController::tabDidSelect(int index)
 {
-    const auto identifierOf = [this](int tabIndex) {
-        for (const auto& [identifier, item] : m_tabs)
-            if (m_editorTabView->indexOf(item->page()) == tabIndex)
-                return identifier;
-        return QString();
-    };
-    const QString identifier = identifierOf(index);
+    const QString identifier = identifierOfTab(index);
     m_selectionView->setVisible(identifier == kTabCrop && edit() && edit()->isEnableCrop());
     m_editDurationSlider->setEditable(identifier == kTabTrimming);
+    m_watermark->setEditabled(identifier == kTabWatermark);
+    m_watermark->update();
+}
+
+// A DVD title carries neither watermark nor effect; a file gets the
+// watermark tab back, last, after a title took it away. The effect tab
+// never shows: its choices stay in the preview.
+void DNVideoEditorController::arrangeTabsForNode()
+{
+    const auto remove = [this](const QString& identifier) {
+        const int index = indexOfTabViewItemWithIdentifier(identifier);
+        if (index >= 0)
+            m_editorTabView->removeTab(index);
+    };
+    if (m_flags.isDVDNode) {
+        remove(kTabWatermark);
+        remove(kTabEffect);
+        return;
+    }
+    if (!dynamic_cast<DNFileNode*>(m_mediaNode.get()))
+        return;
+    remove(kTabEffect);
+    if (indexOfTabViewItemWithIdentifier(kTabWatermark) < 0)
+        m_tabs.at(kTabWatermark)->appendToTabView();
 }
 
 // --- General -----------------------------------------------------------------
@@ -757,6 +830,9 @@ void DNVideoEditorController::updateVideoEditConfigureOnVideoStart()
     const double scale = m_flags.videoScale;
     m_selectionView->setSelectionArea(
         { crop.x() / scale, crop.y() / scale, crop.width() / scale, crop.height() / scale });
+    // The scale may have changed with the picture (a source smaller than the
+    // box): the box taken at entry would be written back at another size.
+    loadWatermarkSelection();
     emit selectedRectChanged();
 }
 

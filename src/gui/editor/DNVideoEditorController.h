@@ -1,21 +1,30 @@
 #pragma once
 
 #include "editor/DNAreaSelectView.h"
+#include "editor/DNEffectsView.h"
 #include "model/NXBasicMediaNode.h"
 
 #include <QDialog>
 #include <QPointer>
 #include <QSizeF>
+#include <QStringList>
 
 #include <map>
+#include <vector>
 
 class DNProgressIndicator;
 class DNTabViewItem;
 class DNVideoEditProtocol;
+class DNWatermarkView;
+class NXDialogs;
 class NXSegmentSlider;
 class NXTimePicker;
 class NXViewRenderControl;
+class QColor;
+class QComboBox;
+class QFont;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSlider;
 class QDoubleSpinBox;
@@ -37,23 +46,47 @@ struct NXECFlags {
     bool isDVDNode = false;
 };
 
+// One language an external subtitle can be marked with: its code and its
+// name in the user's language.
+struct NXSubtitleLanguage {
+    QString languageName;
+    QString languageCode;
+
+    bool operator==(const NXSubtitleLanguage&) const = default;
+};
+
 // The video editor sheet: a live preview of one list entry and the tabs that
 // change its edit settings, written back on Done or Apply to All. Every value
 // reaches the node through its edit operations. The sheet is window-modal;
-// Escape and the close button leave it without writing the preview's crop,
-// rotation and mirror back, as a cancel would.
-class DNVideoEditorController : public QDialog, public DNAreaSelectViewDelegate {
+// Escape and the close button leave it without writing back what Done
+// writes (crop, rotation, mirror, effect, subtitle choice, watermark box),
+// as a cancel would.
+class DNVideoEditorController : public QDialog,
+                                public DNAreaSelectViewDelegate,
+                                public DNEffectsViewProtocol {
     Q_OBJECT
 public:
     static inline const QString kTabGeneral = QStringLiteral("tabGeneral");
     static inline const QString kTabTrimming = QStringLiteral("tabTrimming");
     static inline const QString kTabCrop = QStringLiteral("tabCrop");
+    static inline const QString kTabEffect = QStringLiteral("tabEffect");
+    static inline const QString kTabWatermark = QStringLiteral("tavWatermark");
+    static inline const QString kTabSubtitle = QStringLiteral("tabSubtile");
+    // The languages an external subtitle can be marked with, in the order offered.
+    static inline const QStringList kSubtitleLanguages = { QStringLiteral("zh-Hans"),
+        QStringLiteral("en"), QStringLiteral("fr"), QStringLiteral("de"), QStringLiteral("it"),
+        QStringLiteral("pt"), QStringLiteral("es") };
+    static inline const QStringList kSubtitleFileTypes
+        = { QStringLiteral("srt"), QStringLiteral("ass"), QStringLiteral("ssa"),
+              QStringLiteral("json"), QStringLiteral("aqt"), QStringLiteral("sub") };
+    static constexpr int kEffectCount = 14;
     static inline const QString kCannotPlay = QStringLiteral("This file cannot be played.");
     // The preview box the video is brought down to.
     static constexpr double kBoxWidth = 400;
     static constexpr double kBoxHeight = 300;
 
-    explicit DNVideoEditorController(QWidget* parent = nullptr);
+    // Without dialogs of its own the sheet asks through the real ones.
+    explicit DNVideoEditorController(QWidget* parent = nullptr, NXDialogs* dialogs = nullptr);
     ~DNVideoEditorController() override;
 
     // The edit request, in this order: the tab to show, the node, the window.
@@ -117,6 +150,71 @@ public:
     bool canCropBlackRegion() override;
     QRectF rectByCoppingBlackRegion() override;
 
+    // Watermark tab: sizes in source pixels, the origin's top from the top
+    // edge. Only a plain file can carry a watermark.
+    bool canEnableWaterMark() const;
+    bool enableWaterMark() const;
+    void setEnableWaterMark(bool on);
+    bool enableImageWatermark() const;
+    int watermarkTypeIndex() const;
+    void setWatermarkTypeIndex(int kind);
+    double wmTransparency() const;
+    void setWmTransparency(double percent);
+    double watermarkWidth() const;
+    double watermarkHeight() const;
+    double watermarkOriginLeft() const;
+    double watermarkOriginTop() const;
+    double watermarkOriginBottom() const;
+    double watermarkMaxWidth() const;
+    double watermarkMaxHeight() const;
+    double watermarkMaxLeft() const;
+    double watermarkMaxTop() const;
+    // Typed values are held to the bounds above.
+    void setWatermarkWidth(double pixels);
+    void setWatermarkHeight(double pixels);
+    void setWatermarkOriginLeft(double pixels);
+    void setWatermarkOriginTop(double pixels);
+    void textWatermarkNewInput(const QString& text);
+    // A chosen file that is no readable picture is refused with a message.
+    void openImageForWatermark();
+    void openFontSetPanel();
+    void openColorPanel();
+    void changeFont(const QFont& font);
+    void changeFontColor(const QColor& colour);
+    void onWatermarkAreaChanged();
+
+    // Effect tab: the grid's entries carry no picture and no name; the tab is
+    // taken away at every entry, so the index is chosen in code only.
+    bool enableVideoEffect() const;
+    void setEnableVideoEffect(bool on);
+    int countOfEffectPreview() override { return kEffectCount; }
+    QImage effectImageAtIndex(int) override { return {}; }
+    void effectSelectedAtIndex(int index) override;
+
+    // Subtitle tab. The mode and the track live here until Done or Apply to All.
+    bool enableVideoSubtitle() const;
+    void setEnableVideoSubtitle(bool on);
+    int subtitleMode() const { return m_flags.indexOfSubtitleMode; }
+    void setSubtitleMode(int mode);
+    bool isForExtraSubtitle() const { return m_flags.indexOfSubtitleMode != 0; }
+    QStringList innerSubtitile() const;
+    int innerSubtitleSelectIndex() const { return m_flags.indexOfInnerSubtitle; }
+    void setInnerSubtitleSelectIndex(int index);
+    static QStringList allSubtitlePosition();
+    QString subtitlePosition() const;
+    // A name that is none of allSubtitlePosition changes nothing.
+    void setSubtitlePosition(const QString& name);
+    // Named in the language the "AppleLanguages" default names first, else
+    // in the application's.
+    static std::vector<NXSubtitleLanguage> extSubtitleLanguageDics();
+    NXSubtitleLanguage curLanguageDic() const;
+    void setCurLanguageDic(const NXSubtitleLanguage& language);
+    QString extraSRTFilePath() const;
+    void openPanelForChooseSRTFile();
+    // The sheet that asks a DVD title's external subtitle its language.
+    void forceUserChooseLanguagePanel();
+    void doneForceLanguageChoose();
+
     // The player's callbacks.
     void videoWillStartAction();
     void videoStarted();
@@ -148,12 +246,21 @@ public:
     QTimer* startTimer() const { return m_startTimer; }
     QTimer* restartTimer() const { return m_restartTimer; }
     QTimer* enableButtonsTimer() const { return m_enableButtonsTimer; }
+    QTimer* languagePanelTimer() const { return m_languagePanelTimer; }
+    QDialog* languageChoosePanel() const { return m_languageChoosePanel; }
+    DNWatermarkView* watermark() const { return m_watermark; }
+    DNEffectsView* effectView() const { return m_effectView; }
 
 signals:
     // The node's settings were reloaded.
     void updateMediaNodeInformation();
     // The crop selection moved.
     void selectedRectChanged();
+    // The watermark box moved.
+    void watermarkFrameChanged();
+    // The watermark's kind, or the subtitle's mode or file, changed.
+    void watermarkKindChanged();
+    void subtitleChoiceChanged();
 
 public slots:
     void done(int result) override;
@@ -163,6 +270,19 @@ private:
     QWidget* buildGeneralTab();
     QWidget* buildTrimTab();
     QWidget* buildCropTab();
+    QWidget* buildEffectTab();
+    QWidget* buildWatermarkTab();
+    QWidget* buildSubtitleTab();
+    QWidget* buildWatermarkFields(QWidget* page);
+    void buildLanguageChoosePanel();
+    void arrangeTabsForNode();
+    void loadWatermarkOnEnter();
+    void loadWatermarkSelection();
+    void saveWatermarkRect();
+    void saveSubtitleChoice();
+    void applyWatermarkSelection(QRectF area);
+    QRectF watermarkFrame() const;
+    QString identifierOfTab(int index) const;
     void addTab(QWidget* page, const QString& identifier, const QString& label);
     void showTabFlag(const QString& identifier, bool on);
     void refreshControls();
@@ -205,4 +325,12 @@ private:
     QTimer* m_restartTimer = nullptr;
     QTimer* m_enableButtonsTimer = nullptr;
     QTimer* m_editTimeRemaind = nullptr;
+    NXDialogs& m_dialogs;
+    DNWatermarkView* m_watermark = nullptr;
+    DNEffectsView* m_effectView = nullptr;
+    QLineEdit* m_watermarkImageAddress = nullptr;
+    QLineEdit* m_watermarkTextInput = nullptr;
+    QDialog* m_languageChoosePanel = nullptr;
+    QComboBox* m_forcedLanguage = nullptr;
+    QTimer* m_languagePanelTimer = nullptr;
 };

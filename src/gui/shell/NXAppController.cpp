@@ -187,7 +187,7 @@ void NXAppController::editNodeOnTab(const NXBasicMediaNode::Ptr& node, const QSt
     // The tabs' places change with the entries the sheet has shown, so the
     // row names the tab and the index is looked up as the sheet stands.
     if (!m_videoEditor)
-        m_videoEditor = new DNVideoEditorController(this);
+        m_videoEditor = new DNVideoEditorController(this, &m_dialogs);
     editNode(node, std::max(0, m_videoEditor->indexOfTabViewItemWithIdentifier(tabIdentifier)));
 }
 
@@ -198,7 +198,7 @@ void NXAppController::editNode(const NXBasicMediaNode::Ptr& node, int tabIndex)
         if (!dynamic_cast<DNVideoEditProtocol*>(node.get()))
             return;
         if (!m_videoEditor)
-            m_videoEditor = new DNVideoEditorController(this);
+            m_videoEditor = new DNVideoEditorController(this, &m_dialogs);
         m_videoEditor->setTabViewAppearItemIndex(tabIndex);
         m_videoEditor->setMediaNode(node);
         m_videoEditor->displayVideoEditorPanel(this);

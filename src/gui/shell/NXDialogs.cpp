@@ -3,8 +3,10 @@
 #include "services/DNLogger.h"
 
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFontDialog>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -45,6 +47,30 @@ QStringList NXQtDialogs::openFiles(QWidget* parent, const QString& title)
 QString NXQtDialogs::chooseFolder(QWidget* parent, const QString& title, const QString& start)
 {
     return QFileDialog::getExistingDirectory(parent, title, start);
+}
+
+QString NXQtDialogs::openFile(QWidget* parent, const QString& title, const QStringList& types)
+{
+    QStringList patterns;
+    for (const QString& type : types)
+        patterns << QStringLiteral("*.") + type;
+    const QString filter = patterns.isEmpty()
+        ? QString()
+        : QStringLiteral("%1 (%2)").arg(title, patterns.join(QLatin1Char(' ')));
+    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
+std::optional<QFont> NXQtDialogs::chooseFont(QWidget* parent, const QFont& initial)
+{
+    bool chosen = false;
+    const QFont font = QFontDialog::getFont(&chosen, initial, parent);
+    return chosen ? std::optional<QFont>(font) : std::nullopt;
+}
+
+std::optional<QColor> NXQtDialogs::chooseColor(QWidget* parent, const QColor& initial)
+{
+    const QColor colour = QColorDialog::getColor(initial, parent);
+    return colour.isValid() ? std::optional<QColor>(colour) : std::nullopt;
 }
 
 NXSystemActions NXSystemActions::desktop()

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QColor>
+#include <QFont>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -33,6 +36,11 @@ public:
     virtual QStringList openFiles(QWidget* parent, const QString& title) = 0;
     // A folder; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+    // One file whose extension is one of `types`; empty when cancelled.
+    virtual QString openFile(QWidget* parent, const QString& title, const QStringList& types) = 0;
+    // Nothing when cancelled.
+    virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) = 0;
+    virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
 };
 
 // The real dialogs.
@@ -41,6 +49,9 @@ public:
     NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) override;
     QStringList openFiles(QWidget* parent, const QString& title) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+    QString openFile(QWidget* parent, const QString& title, const QStringList& types) override;
+    std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
+    std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
 };
 
 // What the program asks of the desktop after a conversion. Tests replace
