@@ -11,7 +11,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 
@@ -23,6 +22,15 @@ struct PlistFree {
 using PlistHolder = std::unique_ptr<void, PlistFree>;
 
 constexpr double kHeightMoved = 0.0001;
+
+// The bytes of a text node. plist_get_string_val asserts when a damaged file's
+// text holds a zero byte; the pointer form hands the bytes over as they are.
+QByteArray textOf(plist_t node)
+{
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    return QByteArray(text, static_cast<qsizetype>(length));
+}
 
 std::optional<double> numberOf(plist_t node)
 {
@@ -39,11 +47,8 @@ std::optional<double> numberOf(plist_t node)
         return value;
     }
     case PLIST_STRING: {
-        char* text = nullptr;
-        plist_get_string_val(node, &text);
         bool ok = false;
-        const double value = QString::fromUtf8(text).trimmed().toDouble(&ok);
-        std::free(text);
+        const double value = QString::fromUtf8(textOf(node)).trimmed().toDouble(&ok);
         return ok ? std::optional<double>(value) : std::nullopt;
     }
     default:
@@ -64,16 +69,14 @@ double numberIn(plist_t row, const char* key, int rowIndex, QStringList* problem
 QString nameIn(plist_t row, int rowIndex, QStringList* problems)
 {
     const plist_t node = plist_dict_get_item(row, "NXCropCfgName");
-    if (!node || plist_get_node_type(node) != PLIST_STRING) {
+    const bool isText = node && plist_get_node_type(node) == PLIST_STRING;
+    const QByteArray text = isText ? textOf(node) : QByteArray();
+    if (!isText || text.contains('\0')) {
         if (problems)
             *problems << QStringLiteral("row %1: \"NXCropCfgName\" is not a text").arg(rowIndex);
         return {};
     }
-    char* text = nullptr;
-    plist_get_string_val(node, &text);
-    const QString name = QString::fromUtf8(text);
-    std::free(text);
-    return name;
+    return QString::fromUtf8(text);
 }
 
 PlistHolder readPlistArray(const QString& path, QStringList* problems)

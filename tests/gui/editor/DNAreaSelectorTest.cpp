@@ -6,9 +6,11 @@
 #include "gui/editor/BlackPicture.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -230,6 +232,26 @@ TEST(DNAreaSelectView, EveryShippedPresetLoadsAndNamesAKnownCode)
         }
     }
     EXPECT_EQ(NXCropCfgValueTransform::transformedValue(rows).size(), qsizetype(rows.size()));
+}
+
+TEST(DNAreaSelectView, ADamagedPresetFileIsReportedNotFatal)
+{
+    QFile shipped(cropConfigurePath());
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    QByteArray damaged = shipped.readAll();
+    // A zero byte inside the first row's name.
+    damaged.insert(damaged.indexOf("<string>", damaged.indexOf("NXCropCfgName")) + 9, '\0');
+    QTemporaryDir folder;
+    QFile copy(folder.filePath("cropConfigure.plist"));
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.write(damaged);
+    copy.close();
+    QStringList problems;
+    const auto rows = readCropConfigure(copy.fileName(), &problems);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_TRUE(rows[0].name.isEmpty());
+    EXPECT_TRUE(problems.join('\n').contains("row 0: \"NXCropCfgName\" is not a text"))
+        << qPrintable(problems.join('\n'));
 }
 
 } // namespace
