@@ -1,8 +1,11 @@
 #pragma once
 
 // The small HTTP servers the download benchmarks fetch from over loopback, so
-// that the network is out of what they measure.
+// that the network is out of what they measure, and curl, the client they
+// measure against.
 
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QString>
 #include <QtGlobal>
 
@@ -147,5 +150,17 @@ private:
     std::vector<std::thread> m_workers;
     std::vector<int> m_connections;
 };
+
+// Seconds `curl -o` took to fetch `url` into `file`; negative when it failed.
+inline double curlSeconds(const QString& url, const QString& file)
+{
+    QProcess curl;
+    QElapsedTimer clock;
+    clock.start();
+    curl.start(QStringLiteral("curl"), { QStringLiteral("-s"), QStringLiteral("-o"), file, url });
+    if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
+        return -1;
+    return double(clock.nsecsElapsed()) / 1e9;
+}
 
 } // namespace bench

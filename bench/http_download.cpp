@@ -10,7 +10,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "BenchSupport.h"
@@ -45,13 +44,7 @@ double oursOnce(const QString& url, const QString& file, qint64 expected)
 
 double curlOnce(const QString& url, const QString& file, qint64 expected)
 {
-    QProcess curl;
-    QElapsedTimer clock;
-    clock.start();
-    curl.start(QStringLiteral("curl"), { QStringLiteral("-s"), QStringLiteral("-o"), file, url });
-    if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
-        return -1;
-    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const double seconds = bench::curlSeconds(url, file);
     if (file != kSink && QFile(file).size() != expected)
         return -1;
     return seconds;

@@ -12,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "BenchSupport.h"
@@ -67,13 +66,7 @@ double managerOnce(const QString& url, const QString& folder, qint64 size)
 
 double curlOnce(const QString& url, const QString& file, qint64 size)
 {
-    QProcess curl;
-    QElapsedTimer clock;
-    clock.start();
-    curl.start(QStringLiteral("curl"), { QStringLiteral("-s"), QStringLiteral("-o"), file, url });
-    if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
-        return -1;
-    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const double seconds = bench::curlSeconds(url, file);
     const bool whole = QFile(file).size() == size;
     QFile::remove(file);
     return whole ? seconds : -1;
