@@ -148,6 +148,20 @@ auto alternate(int rounds, const FirstRun& first, const SecondRun& second, const
     return results;
 }
 
+// The benchmark's one iteration: the rounds of alternate(), the benchmark
+// skipped when one did not complete.
+template<typename FirstRun, typename SecondRun, typename Complete>
+auto alternateIn(benchmark::State& state, int rounds, const FirstRun& first,
+    const SecondRun& second, const Complete& complete)
+{
+    decltype(alternate(rounds, first, second, complete)) results;
+    for (auto _ : state)
+        results = alternate(rounds, first, second, complete);
+    if (!results)
+        state.SkipWithError("a round did not complete");
+    return results;
+}
+
 // The median of one measure over the rounds, -1 when there were none.
 template<typename Round> double medianOf(const std::vector<Round>& rounds, double Round::*measure)
 {

@@ -12,7 +12,10 @@
 #include <QImage>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -34,8 +37,10 @@ enum class ClipMark { None, SecondSeven };
 // Whether the clip carries a sound track for the player to decode too.
 enum class ClipSound { None, Tone };
 
-// A 10 s 1280x720 30 fps H.264 clip, with AAC sound when asked.
-inline bool makeClip(const QString& path, ClipMark mark, ClipSound sound)
+// A 10 s 1280x720 30 fps H.264 clip in `folder`, with AAC sound when asked;
+// an empty path, the benchmark skipped, when it cannot be made.
+inline QString makeClip(
+    benchmark::State& state, const QTemporaryDir& folder, ClipMark mark, ClipSound sound)
 {
     QString video = "testsrc2=size=1280x720:rate=30:duration=10";
     if (mark == ClipMark::SecondSeven)
@@ -47,9 +52,13 @@ inline bool makeClip(const QString& path, ClipMark mark, ClipSound sound)
     words += { "-c:v", "libx264", "-preset", "veryfast", "-g", "30", "-pix_fmt", "yuv420p" };
     if (sound == ClipSound::Tone)
         words += { "-c:a", "aac", "-shortest" };
+    const QString path = folder.filePath("clip 720p.mp4");
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg", words + QStringList { path });
-    return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
+    if (ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0)
+        return path;
+    state.SkipWithError("cannot make the clip");
+    return {};
 }
 
 // Whether a picture of the marked clip, at any scale, is of second 7: the

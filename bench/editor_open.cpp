@@ -26,8 +26,6 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <optional>
-#include <vector>
 
 namespace {
 
@@ -103,25 +101,20 @@ private:
 
 void OpenAgainstBareTool(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!bench::makeClip(clip, bench::ClipMark::None, bench::ClipSound::None)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::None, bench::ClipSound::None);
+    if (clip.isEmpty())
         return;
-    }
     QElapsedTimer clock;
     clock.start();
     bench::BareServer bare("BenchBareOpen", clock);
     EditorRun editor(clock);
-    std::optional<std::array<std::vector<double>, 2>> times;
-    for (auto _ : state)
-        times = bench::alternate(
-            kRounds, [&] { return bareOpenMs(bare, clip, clock); },
-            [&] { return editor.openMs(clip); }, bench::succeeded);
-    if (!times) {
-        state.SkipWithError("a round did not complete");
+    const auto times = bench::alternateIn(
+        state, kRounds, [&] { return bareOpenMs(bare, clip, clock); },
+        [&] { return editor.openMs(clip); }, bench::succeeded);
+    if (!times)
         return;
-    }
     const auto& [bareMs, editorMs] = *times;
     state.counters["bare_first_picture_ms"] = bench::median(bareMs);
     state.counters["editor_first_picture_ms"] = bench::median(editorMs);

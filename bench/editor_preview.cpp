@@ -23,8 +23,6 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
-#include <vector>
 
 namespace {
 
@@ -112,25 +110,20 @@ private:
 
 void SeekAgainstBareTool(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!bench::makeClip(clip, bench::ClipMark::SecondSeven, bench::ClipSound::None)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::SecondSeven, bench::ClipSound::None);
+    if (clip.isEmpty())
         return;
-    }
     QElapsedTimer clock;
     clock.start();
     bench::BareServer bare("BenchBare", clock);
     PreviewRun preview(clock);
-    std::optional<std::array<std::vector<double>, 2>> times;
-    for (auto _ : state)
-        times = bench::alternate(
-            kRounds, [&] { return bareSeekMs(bare, clip, clock); },
-            [&] { return preview.seekMs(clip); }, bench::succeeded);
-    if (!times) {
-        state.SkipWithError("a round did not complete");
+    const auto times = bench::alternateIn(
+        state, kRounds, [&] { return bareSeekMs(bare, clip, clock); },
+        [&] { return preview.seekMs(clip); }, bench::succeeded);
+    if (!times)
         return;
-    }
     const auto& [bareMs, previewMs] = *times;
     state.counters["bare_seek_ms"] = bench::median(bareMs);
     state.counters["preview_seek_ms"] = bench::median(previewMs);

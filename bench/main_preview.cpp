@@ -28,10 +28,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include <array>
 #include <functional>
-#include <optional>
-#include <vector>
 
 #include <unistd.h>
 
@@ -215,24 +212,20 @@ bool complete(const Round& round)
 
 void PreviewAgainstBareTool(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!bench::makeClip(clip, bench::ClipMark::SecondSeven, bench::ClipSound::Tone)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::SecondSeven, bench::ClipSound::Tone);
+    if (clip.isEmpty())
         return;
-    }
     QElapsedTimer clock;
     clock.start();
     BareRun bare(clock);
     PreviewRun preview(clock, folder.path());
-    std::optional<std::array<std::vector<Round>, 2>> rounds;
-    for (auto _ : state)
-        rounds = bench::alternate(
-            kRounds, [&] { return bare.play(clip); }, [&] { return preview.play(clip); }, complete);
-    if (!rounds) {
-        state.SkipWithError("a round did not complete");
+    const auto rounds = bench::alternateIn(
+        state, kRounds, [&] { return bare.play(clip); }, [&] { return preview.play(clip); },
+        complete);
+    if (!rounds)
         return;
-    }
     const auto& [bareRounds, previewRounds] = *rounds;
     using bench::medianOf;
     state.counters["bare_first_ms"] = medianOf(bareRounds, &Round::firstMs);

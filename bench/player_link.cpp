@@ -23,10 +23,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -159,12 +157,11 @@ bool complete(const Round& round)
 
 void ToolAgainstEngine(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!bench::makeClip(clip, bench::ClipMark::SecondSeven, bench::ClipSound::Tone)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::SecondSeven, bench::ClipSound::Tone);
+    if (clip.isEmpty())
         return;
-    }
     QElapsedTimer clock;
     clock.start();
     bench::BareServer server("Bench", clock);
@@ -172,15 +169,11 @@ void ToolAgainstEngine(benchmark::State& state)
         state.SkipWithError("the frame link cannot listen");
         return;
     }
-    std::optional<std::array<std::vector<Round>, 2>> rounds;
-    for (auto _ : state)
-        rounds = bench::alternate(
-            kRounds, [&] { return engineRound(clip, clock); },
-            [&] { return toolRound(clip, server, clock); }, complete);
-    if (!rounds) {
-        state.SkipWithError("a round did not complete");
+    const auto rounds = bench::alternateIn(
+        state, kRounds, [&] { return engineRound(clip, clock); },
+        [&] { return toolRound(clip, server, clock); }, complete);
+    if (!rounds)
         return;
-    }
     const auto& [engine, tool] = *rounds;
     using bench::medianOf;
     state.counters["engine_first_ms"] = medianOf(engine, &Round::firstMs);
