@@ -6,14 +6,17 @@
 #include <QFile>
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <sys/resource.h>
@@ -83,6 +86,20 @@ inline int runBenchmarks(int* argc, char** argv)
     return 0;
 }
 
+// The benchmarks named on the command line, with HOME and the XDG folders in
+// a folder of the run's own, so that what the code measured writes (the
+// application log, user defaults, pictures) stays out of the real user's
+// data; 2 when that folder cannot be made.
+template<typename Application> int runBenchmarksInOwnHome(int argc, char** argv)
+{
+    const QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    useHome(home.path());
+    Application application(argc, argv);
+    return runBenchmarks(&argc, argv);
+}
+
 // A timed run gives its seconds, or a negative number when it failed.
 using TimedRun = std::function<double()>;
 
@@ -104,23 +121,65 @@ struct PairedMedians {
     double theirs = 0;
 };
 
-// Both runs in each round, ours first in the even rounds so that neither
-// always finds the caches warmed by the other. Nothing when a run failed.
+// A time or other measure of a run that gives a negative number when it failed.
+inline bool succeeded(double measure)
+{
+    return measure >= 0;
+}
+
+// Both runs in each round, the one given first going first in the even
+// rounds so that neither always finds the caches warmed by the other; the
+// results of each, in the order the runs are given. Nothing as soon as a
+// result is not complete.
+template<typename FirstRun, typename SecondRun, typename Complete>
+auto alternate(int rounds, const FirstRun& first, const SecondRun& second, const Complete& complete)
+    -> std::optional<std::array<std::vector<std::invoke_result_t<FirstRun>>, 2>>
+{
+    std::array<std::vector<std::invoke_result_t<FirstRun>>, 2> results;
+    for (int round = 0; round < rounds; ++round) {
+        const bool inOrder = round % 2 == 0;
+        const auto earlier = inOrder ? first() : second();
+        const auto later = inOrder ? second() : first();
+        if (!complete(earlier) || !complete(later))
+            return std::nullopt;
+        results[0].push_back(inOrder ? earlier : later);
+        results[1].push_back(inOrder ? later : earlier);
+    }
+    return results;
+}
+
+// The benchmark's one iteration: the rounds of alternate(), the benchmark
+// skipped when one did not complete.
+template<typename FirstRun, typename SecondRun, typename Complete>
+auto alternateIn(benchmark::State& state, int rounds, const FirstRun& first,
+    const SecondRun& second, const Complete& complete)
+{
+    decltype(alternate(rounds, first, second, complete)) results;
+    for (auto _ : state)
+        results = alternate(rounds, first, second, complete);
+    if (!results)
+        state.SkipWithError("a round did not complete");
+    return results;
+}
+
+// The median of one measure over the rounds, -1 when there were none.
+template<typename Round> double medianOf(const std::vector<Round>& rounds, double Round::*measure)
+{
+    std::vector<double> values;
+    for (const Round& round : rounds)
+        values.push_back(round.*measure);
+    return median(values);
+}
+
+// Both runs in each round, ours first in the even rounds. Nothing when a run
+// failed.
 inline std::optional<PairedMedians> alternateRounds(
     int rounds, const TimedRun& ours, const TimedRun& theirs)
 {
-    std::vector<double> oursTimes;
-    std::vector<double> theirsTimes;
-    for (int round = 0; round < rounds; ++round) {
-        const bool oursFirst = round % 2 == 0;
-        const double first = oursFirst ? ours() : theirs();
-        const double second = oursFirst ? theirs() : ours();
-        if (first < 0 || second < 0)
-            return std::nullopt;
-        oursTimes.push_back(oursFirst ? first : second);
-        theirsTimes.push_back(oursFirst ? second : first);
-    }
-    return PairedMedians { median(oursTimes), median(theirsTimes) };
+    const auto times = alternate(rounds, ours, theirs, succeeded);
+    if (!times)
+        return std::nullopt;
+    return PairedMedians { median((*times)[0]), median((*times)[1]) };
 }
 
 // Both medians and ours over theirs, under the benchmark's own counter names.

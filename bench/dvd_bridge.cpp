@@ -244,10 +244,5 @@ BENCHMARK(BackupBridgesAgainstTheirTools)->Iterations(1)->Unit(benchmark::kSecon
 int main(int argc, char** argv)
 {
     // The bridge writes the application log: keep it out of the real user's data.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
-    bench::useHome(home.path());
-    QCoreApplication app(argc, argv);
-    return bench::runBenchmarks(&argc, argv);
+    return bench::runBenchmarksInOwnHome<QCoreApplication>(argc, argv);
 }

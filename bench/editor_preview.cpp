@@ -10,120 +10,39 @@
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "model/DNFileNode.h"
-#include "player/FrameLinkServer.h"
-#include "player/PlayerProcesses.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QEventLoop>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "BenchSupport.h"
+#include "PlayerBenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <functional>
-#include <vector>
 
 namespace {
 
 constexpr int kRounds = 10;
-constexpr qint64 kBoundMs = 15'000;
 constexpr double kSeekPercent = 70;
-const QStringList kScale { "-vf", "scale=400:225" };
 
-// Second 7, and only second 7, shows a white box at the top left.
-bool makeClip(const QString& path)
+// The tool with a bare server, started as the editor's previews start it:
+// from its first picture, the seek to second 7.
+double bareSeekMs(bench::BareServer& server, const QString& clip, const QElapsedTimer& clock)
 {
-    const QString video = "testsrc2=size=1280x720:rate=30:duration=10,"
-                          "drawbox=x=0:y=0:w=64:h=64:color=black:t=fill,"
-                          "drawbox=x=0:y=0:w=64:h=64:color=white:t=fill:enable='between(t,7,7.99)'";
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        { "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", video, "-c:v", "libx264", "-preset",
-            "veryfast", "-g", "30", "-pix_fmt", "yuv420p", path });
-    return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
+    server.forget();
+    bench::ToolProcess tool(bench::editorToolWords(clip, server.name()));
+    if (!bench::spinUntil([&] { return server.firstAt() >= 0; }))
+        return -1;
+    const qint64 asked = clock.elapsed();
+    tool.write("seek 7.0 2\n");
+    if (!bench::spinUntil([&] { return server.secondSevenAt() >= 0; }))
+        return -1;
+    return static_cast<double>(server.secondSevenAt() - asked);
 }
-
-// The box is 20x20 at 400x225.
-bool isSecondSeven(const QImage& picture)
-{
-    return !picture.isNull() && qGray(picture.pixel(8, 8)) > 200;
-}
-
-// Runs the event loop until `done` holds; false when the bound passed first.
-bool spinUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(1);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() > kBoundMs)
-            loop.quit();
-    });
-    if (!done()) {
-        check.start();
-        loop.exec();
-    }
-    return done();
-}
-
-// The tool with a bare server: pictures are taken as they come, on the
-// server's thread, and nothing is painted.
-class BareRun {
-public:
-    explicit BareRun(const QElapsedTimer& clock)
-        : m_server("BenchBare")
-        , m_clock(clock)
-    {
-        QObject::connect(
-            &m_server, &FrameLinkServer::pictureReady, &m_server,
-            [this] {
-                const QImage picture = m_server.takePicture();
-                m_pictures += 1;
-                qint64 none = -1;
-                if (isSecondSeven(picture))
-                    m_sevenAt.compare_exchange_strong(none, m_clock.elapsed());
-            },
-            Qt::DirectConnection);
-        m_server.listen();
-    }
-
-    double seekMs(const QString& clip)
-    {
-        m_pictures = 0;
-        m_sevenAt = -1;
-        QProcess tool;
-        tool.start(PlayerProcesses::toolPath(),
-            QStringList { clip, "-identify", "-slave", "-osdlevel", "0", "-ao", "coreaudio" }
-                + kScale
-                + QStringList { "-ss", "0", "-vo", "corevideo:buffer_name=\"BenchBare\"", "-volume",
-                    "50.00", "-loop", "0" });
-        if (!spinUntil([&] { return m_pictures > 0; }))
-            return -1;
-        const qint64 asked = m_clock.elapsed();
-        tool.write("seek 7.0 2\n");
-        const bool shown = spinUntil([&] { return m_sevenAt >= 0; });
-        tool.kill();
-        tool.waitForFinished();
-        return shown ? static_cast<double>(m_sevenAt - asked) : -1;
-    }
-
-private:
-    FrameLinkServer m_server;
-    const QElapsedTimer& m_clock;
-    std::atomic<int> m_pictures { 0 };
-    std::atomic<qint64> m_sevenAt { -1 };
-};
 
 // The editor's preview, with the time the wanted picture had been painted in
 // both views.
@@ -152,18 +71,19 @@ public:
         const DNFileNode node(clip);
         m_control.auto_detect_video_format_with_node(&node);
         m_control.startPlaybackWithParams({ clip, "-identify", "-slave" });
-        if (!spinUntil([&] { return !m_control.originalView()->currentVideoFrame().isNull(); }))
+        if (!bench::spinUntil(
+                [&] { return !m_control.originalView()->currentVideoFrame().isNull(); }))
             return -1;
         m_control.setDuration(10);
         const qint64 asked = m_clock.elapsed();
         m_control.seekToDurationInPercent(kSeekPercent);
         const bool shown
-            = spinUntil([&] { return m_sevenPainted[0] >= 0 && m_sevenPainted[1] >= 0; });
+            = bench::spinUntil([&] { return m_sevenPainted[0] >= 0 && m_sevenPainted[1] >= 0; });
         bool stopped = false;
         const auto connection = QObject::connect(
             &m_control, &NXViewRenderControl::videoStopped, [&] { stopped = true; });
         m_control.stopPlay();
-        spinUntil([&] { return stopped; });
+        bench::spinUntil([&] { return stopped; });
         QObject::disconnect(connection);
         return shown ? static_cast<double>(std::max(m_sevenPainted[0], m_sevenPainted[1]) - asked)
                      : -1;
@@ -175,7 +95,7 @@ protected:
         if (event->type() == QEvent::Paint) {
             auto* view = static_cast<NXEditMovieView*>(watched);
             const int index = view == m_control.originalView() ? 0 : 1;
-            if (isSecondSeven(view->currentVideoFrame()) && m_sevenPainted[index] < 0)
+            if (bench::isSecondSeven(view->currentVideoFrame()) && m_sevenPainted[index] < 0)
                 m_sevenPainted[index] = m_clock.elapsed();
         }
         return QObject::eventFilter(watched, event);
@@ -190,31 +110,21 @@ private:
 
 void SeekAgainstBareTool(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!makeClip(clip)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::SecondSeven, bench::ClipSound::None);
+    if (clip.isEmpty())
         return;
-    }
     QElapsedTimer clock;
     clock.start();
-    BareRun bare(clock);
+    bench::BareServer bare("BenchBare", clock);
     PreviewRun preview(clock);
-    std::vector<double> bareMs;
-    std::vector<double> previewMs;
-    for (auto _ : state) {
-        for (int index = 0; index < kRounds; ++index) {
-            const bool bareFirst = index % 2 == 0;
-            const double first = bareFirst ? bare.seekMs(clip) : preview.seekMs(clip);
-            const double second = bareFirst ? preview.seekMs(clip) : bare.seekMs(clip);
-            if (first < 0 || second < 0) {
-                state.SkipWithError("a round did not complete");
-                return;
-            }
-            bareMs.push_back(bareFirst ? first : second);
-            previewMs.push_back(bareFirst ? second : first);
-        }
-    }
+    const auto times = bench::alternateIn(
+        state, kRounds, [&] { return bareSeekMs(bare, clip, clock); },
+        [&] { return preview.seekMs(clip); }, bench::succeeded);
+    if (!times)
+        return;
+    const auto& [bareMs, previewMs] = *times;
     state.counters["bare_seek_ms"] = bench::median(bareMs);
     state.counters["preview_seek_ms"] = bench::median(previewMs);
     state.counters["preview_minus_bare_ms"] = bench::median(previewMs) - bench::median(bareMs);
@@ -226,15 +136,8 @@ BENCHMARK(SeekAgainstBareTool)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv)
 {
+    bench::playSilentlyOffscreen();
     // The preview writes the application log and makes the pictures folder:
     // keep both out of the real user's data.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
-    bench::useHome(home.path());
-    ::setenv("QUILLON_PLAYER_AO", "null", 1);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    return bench::runBenchmarks(&argc, argv);
+    return bench::runBenchmarksInOwnHome<QApplication>(argc, argv);
 }

@@ -11,7 +11,6 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/<dir>/bench/main_preview
 #include "platform/UserDefaults.h"
-#include "player/FrameLinkServer.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerControl.h"
 #include "player/NXMPlayerPictureView.h"
@@ -20,69 +19,31 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "BenchSupport.h"
+#include "PlayerBenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <functional>
-#include <vector>
 
 #include <unistd.h>
 
 namespace {
 
 constexpr int kRounds = 10;
-constexpr qint64 kBoundMs = 15'000;
 // Seconds of playback over which processor time is taken.
 constexpr double kMeasuredFrom = 1.0;
 constexpr double kMeasuredTo = 4.0;
 
-// Second 7, and only second 7, shows a white box at the top left.
-bool makeClip(const QString& path)
-{
-    const QString video = "testsrc2=size=1280x720:rate=30:duration=10,"
-                          "drawbox=x=0:y=0:w=64:h=64:color=black:t=fill,"
-                          "drawbox=x=0:y=0:w=64:h=64:color=white:t=fill:enable='between(t,7,7.99)'";
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        { "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", video, "-f", "lavfi", "-i",
-            "sine=frequency=440:duration=10", "-c:v", "libx264", "-preset", "veryfast", "-g", "30",
-            "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", path });
-    return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
-}
-
-bool isSecondSeven(const QImage& picture)
-{
-    return !picture.isNull() && qGray(picture.pixel(32, 32)) > 200;
-}
-
-// Runs the event loop until `done` holds; false when the bound passed first.
-// The check is a light timer: a loop that spins would be counted as the
-// preview's processor time.
+// Waits check every 2 ms, not every 1: this process's processor time is
+// measured, and the checks count in it.
 bool spinUntil(const std::function<bool()>& done)
 {
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(2);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() > kBoundMs)
-            loop.quit();
-    });
-    if (!done()) {
-        check.start();
-        loop.exec();
-    }
-    return done();
+    return bench::spinUntil(done, 2);
 }
 
 struct Round {
@@ -109,56 +70,39 @@ struct CpuSpan {
     }
 };
 
-// The tool with a bare server: pictures are taken as they come, on the
-// server's thread, and nothing is painted.
+// The tool with a bare server, started as the main preview starts it.
 class BareRun {
 public:
     explicit BareRun(const QElapsedTimer& clock)
-        : m_server("BenchBare")
+        : m_server("BenchBare", clock)
         , m_clock(clock)
-    {
-        QObject::connect(
-            &m_server, &FrameLinkServer::pictureReady, &m_server,
-            [this] {
-                const QImage picture = m_server.takePicture();
-                qint64 none = -1;
-                m_firstAt.compare_exchange_strong(none, m_clock.elapsed());
-                none = -1;
-                if (isSecondSeven(picture))
-                    m_sevenAt.compare_exchange_strong(none, m_clock.elapsed());
-            },
-            Qt::DirectConnection);
-        m_server.listen();
-    }
+    { }
 
     Round play(const QString& clip)
     {
-        m_firstAt = m_sevenAt = -1;
+        m_server.forget();
         m_output.clear();
-        QProcess tool;
         const qint64 opened = m_clock.elapsed();
-        tool.start(PlayerProcesses::toolPath(),
-            { clip, "-identify", "-slave", "-osdlevel", "0", "-ao", "coreaudio", "-vf",
-                "screenshot", "-vo", "corevideo:shared_buffer:buffer_name=\"BenchBare\"", "-volume",
-                "100.00" });
+        bench::ToolProcess tool({ clip, "-identify", "-slave", "-osdlevel", "0", "-ao", "coreaudio",
+            "-vf", "screenshot", "-vo",
+            "corevideo:shared_buffer:buffer_name=\"" + m_server.name() + "\"", "-volume",
+            "100.00" });
         Round round;
         CpuSpan span;
         const auto position = [&] { return positionOf(tool); };
-        if (!spinUntil([&] { return m_firstAt >= 0; })
+        if (!spinUntil([&] { return m_server.firstAt() >= 0; })
             || !spinUntil([&] { return position() >= kMeasuredFrom; }))
             return {};
-        round.firstMs = static_cast<double>(m_firstAt - opened);
+        round.firstMs = static_cast<double>(m_server.firstAt() - opened);
         span.begin(tool.processId());
         if (!spinUntil([&] { return position() >= kMeasuredTo; }))
             return {};
         span.end(tool.processId(), round);
         const qint64 asked = m_clock.elapsed();
         tool.write("seek 7.0 2\n");
-        if (!spinUntil([&] { return m_sevenAt >= 0; }))
+        if (!spinUntil([&] { return m_server.secondSevenAt() >= 0; }))
             return {};
-        round.seekMs = static_cast<double>(m_sevenAt - asked);
-        tool.kill();
-        tool.waitForFinished();
+        round.seekMs = static_cast<double>(m_server.secondSevenAt() - asked);
         return round;
     }
 
@@ -176,10 +120,8 @@ private:
         return match.hasMatch() ? match.captured(1).toDouble() : -1;
     }
 
-    FrameLinkServer m_server;
+    bench::BareServer m_server;
     const QElapsedTimer& m_clock;
-    std::atomic<qint64> m_firstAt { -1 };
-    std::atomic<qint64> m_sevenAt { -1 };
     QByteArray m_output;
 };
 
@@ -234,7 +176,7 @@ protected:
             const QImage picture = m_control.render()->picture();
             if (!picture.isNull() && m_firstAt < 0)
                 m_firstAt = m_clock.elapsed();
-            if (isSecondSeven(picture) && m_sevenAt < 0)
+            if (bench::isSecondSeven(picture) && m_sevenAt < 0)
                 m_sevenAt = m_clock.elapsed();
         }
         return QObject::eventFilter(watched, event);
@@ -270,37 +212,22 @@ bool complete(const Round& round)
 
 void PreviewAgainstBareTool(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!makeClip(clip)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::SecondSeven, bench::ClipSound::Tone);
+    if (clip.isEmpty())
         return;
-    }
     QElapsedTimer clock;
     clock.start();
     BareRun bare(clock);
     PreviewRun preview(clock, folder.path());
-    std::vector<Round> bareRounds;
-    std::vector<Round> previewRounds;
-    for (auto _ : state) {
-        for (int index = 0; index < kRounds; ++index) {
-            const bool bareFirst = index % 2 == 0;
-            const Round first = bareFirst ? bare.play(clip) : preview.play(clip);
-            const Round second = bareFirst ? preview.play(clip) : bare.play(clip);
-            if (!complete(first) || !complete(second)) {
-                state.SkipWithError("a round did not complete");
-                return;
-            }
-            bareRounds.push_back(bareFirst ? first : second);
-            previewRounds.push_back(bareFirst ? second : first);
-        }
-    }
-    const auto medianOf = [](const std::vector<Round>& rounds, double Round::*field) {
-        std::vector<double> values;
-        for (const Round& round : rounds)
-            values.push_back(round.*field);
-        return bench::median(values);
-    };
+    const auto rounds = bench::alternateIn(
+        state, kRounds, [&] { return bare.play(clip); }, [&] { return preview.play(clip); },
+        complete);
+    if (!rounds)
+        return;
+    const auto& [bareRounds, previewRounds] = *rounds;
+    using bench::medianOf;
     state.counters["bare_first_ms"] = medianOf(bareRounds, &Round::firstMs);
     state.counters["preview_first_ms"] = medianOf(previewRounds, &Round::firstMs);
     state.counters["bare_seek_ms"] = medianOf(bareRounds, &Round::seekMs);
@@ -318,14 +245,7 @@ BENCHMARK(PreviewAgainstBareTool)->Iterations(1)->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv)
 {
+    bench::playSilentlyOffscreen();
     // The preview writes the application log: keep it out of the real user's data.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
-    bench::useHome(home.path());
-    ::setenv("QUILLON_PLAYER_AO", "null", 1);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    return bench::runBenchmarks(&argc, argv);
+    return bench::runBenchmarksInOwnHome<QApplication>(argc, argv);
 }

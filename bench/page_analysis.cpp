@@ -16,9 +16,8 @@
 #include <QThread>
 
 #include "BenchSupport.h"
+#include "LoopbackServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,36 +38,28 @@ class PageServer {
 public:
     explicit PageServer(QMap<QByteArray, QByteArray> files)
         : m_files(std::move(files))
+        , m_listener(bench::listenOnLoopback())
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(m_listener, 16);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
         m_acceptor = std::thread([this] { acceptLoop(); });
     }
 
     ~PageServer()
     {
-        ::shutdown(m_listener, SHUT_RDWR);
-        ::close(m_listener);
+        ::shutdown(m_listener.socket, SHUT_RDWR);
+        ::close(m_listener.socket);
         m_acceptor.join();
     }
 
     QString url(const QString& path) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_listener.port).arg(path);
     }
 
 private:
     void acceptLoop() const
     {
-        for (int connection = ::accept(m_listener, nullptr, nullptr); connection >= 0;
-             connection = ::accept(m_listener, nullptr, nullptr)) {
+        for (int connection = ::accept(m_listener.socket, nullptr, nullptr); connection >= 0;
+             connection = ::accept(m_listener.socket, nullptr, nullptr)) {
             serve(connection);
             ::close(connection);
         }
@@ -95,18 +86,11 @@ private:
             + "\r\nConnection: close\r\n\r\n";
         if (words.value(0) != "HEAD")
             answer += body;
-        for (qsizetype sent = 0; sent < answer.size();) {
-            const ssize_t done = ::send(
-                connection, answer.constData() + sent, size_t(answer.size() - sent), MSG_NOSIGNAL);
-            if (done <= 0)
-                return;
-            sent += done;
-        }
+        bench::sendAll(connection, answer.constData(), answer.size());
     }
 
     QMap<QByteArray, QByteArray> m_files;
-    int m_listener = -1;
-    quint16 m_port = 0;
+    const bench::LoopbackListener m_listener;
     std::thread m_acceptor;
 };
 

@@ -101,10 +101,5 @@ int main(int argc, char** argv)
 {
     // The album asks the profile catalogue, which reads user defaults: keep
     // them out of the real user's folders.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
-    bench::useHome(home.path());
-    QCoreApplication app(argc, argv);
-    return bench::runBenchmarks(&argc, argv);
+    return bench::runBenchmarksInOwnHome<QCoreApplication>(argc, argv);
 }

@@ -9,45 +9,26 @@
 // conversion in this process) is reported beside them.
 //
 //   build/<dir>/bench/player_link
-#include "player/FrameLinkServer.h"
 #include "player/PlayerProcesses.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "BenchSupport.h"
+#include "PlayerBenchSupport.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <optional>
-#include <vector>
 
 namespace {
 
 constexpr int kRounds = 10;
-constexpr int kBoundMs = 15'000;
-
-// Second 7, and only second 7, shows a white box at the top left.
-bool makeClip(const QString& path)
-{
-    const QString video = "testsrc2=size=1280x720:rate=30:duration=10,"
-                          "drawbox=x=0:y=0:w=64:h=64:color=black:t=fill,"
-                          "drawbox=x=0:y=0:w=64:h=64:color=white:t=fill:enable='between(t,7,7.99)'";
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        { "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", video, "-f", "lavfi", "-i",
-            "sine=frequency=440:duration=10", "-c:v", "libx264", "-preset", "veryfast", "-g", "30",
-            "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", path });
-    return ffmpeg.waitForFinished(120'000) && ffmpeg.exitCode() == 0;
-}
 
 struct Round {
     double firstMs = -1;
@@ -84,7 +65,7 @@ public:
     qint64 waitForStatus(const std::function<bool(double position)>& done)
     {
         static const QRegularExpression videoPosition("V:\\s*([0-9.]+)");
-        const qint64 bound = m_clock.elapsed() + kBoundMs;
+        const qint64 bound = m_clock.elapsed() + bench::kBoundMs;
         while (m_clock.elapsed() < bound && m_process.state() == QProcess::Running) {
             while (const std::optional<QByteArray> line = nextLine()) {
                 const auto match = videoPosition.match(QString::fromLatin1(*line));
@@ -142,53 +123,30 @@ Round engineRound(const QString& clip, const QElapsedTimer& clock)
     return round;
 }
 
-// The pictures as the server hands them on, timed on the bench's clock.
-struct PictureWatch {
-    QElapsedTimer clock;
-    std::atomic<qint64> firstAtMs { -1 };
-    std::atomic<qint64> secondSevenAtMs { -1 };
-};
-
-void watchPictures(FrameLinkServer& server, PictureWatch& watch)
+Round toolRound(const QString& clip, bench::BareServer& server, const QElapsedTimer& clock)
 {
-    QObject::connect(
-        &server, &FrameLinkServer::pictureReady, &server,
-        [&server, &watch] {
-            const QImage picture = server.takePicture();
-            const qint64 now = watch.clock.elapsed();
-            qint64 none = -1;
-            watch.firstAtMs.compare_exchange_strong(none, now);
-            none = -1;
-            if (qGray(picture.pixel(32, 32)) > 200)
-                watch.secondSevenAtMs.compare_exchange_strong(none, now);
-        },
-        Qt::DirectConnection);
-}
-
-Round toolRound(const QString& clip, const QString& bufferName, PictureWatch& watch)
-{
-    const QElapsedTimer& clock = watch.clock;
-    watch.firstAtMs = -1;
+    server.forget();
     const qint64 opened = clock.elapsed();
     const double ownAtOpen = bench::usageSeconds(RUSAGE_SELF);
     Player player(QStringList { PlayerProcesses::toolPath() } + playerWords(clip)
             + QStringList { "-ao", "coreaudio", "-vo",
-                "corevideo:shared_buffer:buffer_name=\"" + bufferName + "\"" },
+                "corevideo:shared_buffer:buffer_name=\"" + server.name() + "\"" },
         clock);
     Round round;
-    if (player.waitForStatus([&](double) { return watch.firstAtMs >= 0; }) < 0)
+    if (player.waitForStatus([&](double) { return server.firstAt() >= 0; }) < 0)
         return {};
-    round.firstMs = static_cast<double>(watch.firstAtMs - opened);
+    round.firstMs = static_cast<double>(server.firstAt() - opened);
     if (player.waitForStatus([](double position) { return position >= 8.0; }) < 0)
         return {};
     round.processorS = bench::processorSeconds(player.pid());
     round.serverProcessorS = bench::usageSeconds(RUSAGE_SELF) - ownAtOpen;
-    watch.secondSevenAtMs = -1;
+    // Playing to second 8 went through second 7: only the seek's pictures count.
+    server.forget();
     const qint64 asked = clock.elapsed();
     player.send("seek 7.0 2\n");
-    if (player.waitForStatus([&](double) { return watch.secondSevenAtMs >= 0; }) < 0)
+    if (player.waitForStatus([&](double) { return server.secondSevenAt() >= 0; }) < 0)
         return {};
-    round.seekMs = static_cast<double>(watch.secondSevenAtMs - asked);
+    round.seekMs = static_cast<double>(server.secondSevenAt() - asked);
     return round;
 }
 
@@ -199,43 +157,25 @@ bool complete(const Round& round)
 
 void ToolAgainstEngine(benchmark::State& state)
 {
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("clip 720p.mp4");
-    if (!makeClip(clip)) {
-        state.SkipWithError("cannot make the clip");
+    const QTemporaryDir folder;
+    const QString clip
+        = bench::makeClip(state, folder, bench::ClipMark::SecondSeven, bench::ClipSound::Tone);
+    if (clip.isEmpty())
         return;
-    }
-    FrameLinkServer server("Bench");
-    if (!server.listen()) {
+    QElapsedTimer clock;
+    clock.start();
+    bench::BareServer server("Bench", clock);
+    if (!server.isListening()) {
         state.SkipWithError("the frame link cannot listen");
         return;
     }
-    PictureWatch watch;
-    watch.clock.start();
-    watchPictures(server, watch);
-    std::vector<Round> engine;
-    std::vector<Round> tool;
-    for (auto _ : state) {
-        for (int index = 0; index < kRounds; ++index) {
-            const bool engineFirst = index % 2 == 0;
-            const Round first
-                = engineFirst ? engineRound(clip, watch.clock) : toolRound(clip, "Bench", watch);
-            const Round second
-                = engineFirst ? toolRound(clip, "Bench", watch) : engineRound(clip, watch.clock);
-            if (!complete(first) || !complete(second)) {
-                state.SkipWithError("a round did not complete");
-                return;
-            }
-            engine.push_back(engineFirst ? first : second);
-            tool.push_back(engineFirst ? second : first);
-        }
-    }
-    const auto medianOf = [](const std::vector<Round>& rounds, double Round::*field) {
-        std::vector<double> values;
-        for (const Round& round : rounds)
-            values.push_back(round.*field);
-        return bench::median(values);
-    };
+    const auto rounds = bench::alternateIn(
+        state, kRounds, [&] { return engineRound(clip, clock); },
+        [&] { return toolRound(clip, server, clock); }, complete);
+    if (!rounds)
+        return;
+    const auto& [engine, tool] = *rounds;
+    using bench::medianOf;
     state.counters["engine_first_ms"] = medianOf(engine, &Round::firstMs);
     state.counters["tool_first_ms"] = medianOf(tool, &Round::firstMs);
     state.counters["engine_seek_ms"] = medianOf(engine, &Round::seekMs);
@@ -254,10 +194,5 @@ BENCHMARK(ToolAgainstEngine)->Iterations(1)->Unit(benchmark::kSecond);
 int main(int argc, char** argv)
 {
     // The server may write the application log: keep it out of the real user's data.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
-    bench::useHome(home.path());
-    QCoreApplication app(argc, argv);
-    return bench::runBenchmarks(&argc, argv);
+    return bench::runBenchmarksInOwnHome<QCoreApplication>(argc, argv);
 }

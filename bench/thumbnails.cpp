@@ -106,10 +106,5 @@ BENCHMARK(ThumbnailsAgainstFfmpeg)->Iterations(1)->Unit(benchmark::kSecond);
 int main(int argc, char** argv)
 {
     // The capture writes to the application log: keep it out of the real user's data.
-    QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
-    bench::useHome(home.path());
-    QCoreApplication app(argc, argv);
-    return bench::runBenchmarks(&argc, argv);
+    return bench::runBenchmarksInOwnHome<QCoreApplication>(argc, argv);
 }
