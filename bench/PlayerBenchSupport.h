@@ -116,8 +116,8 @@ public:
                 qint64 none = -1;
                 m_firstAt.compare_exchange_strong(none, m_clock.elapsed());
                 none = -1;
-                if (isSecondSeven(picture))
-                    m_secondSevenAt.compare_exchange_strong(none, m_clock.elapsed());
+                std::atomic<qint64>& noted = isSecondSeven(picture) ? m_secondSevenAt : m_otherAt;
+                noted.compare_exchange_strong(none, m_clock.elapsed());
             },
             Qt::DirectConnection);
         m_listening = m_server.listen();
@@ -131,12 +131,15 @@ public:
     {
         m_firstAt = -1;
         m_secondSevenAt = -1;
+        m_otherAt = -1;
     }
 
     // When the first picture since forget() came, or -1.
     qint64 firstAt() const { return m_firstAt; }
     // When the first picture of second 7 since forget() came, or -1.
     qint64 secondSevenAt() const { return m_secondSevenAt; }
+    // When the first picture not of second 7 since forget() came, or -1.
+    qint64 otherAt() const { return m_otherAt; }
 
 private:
     FrameLinkServer m_server;
@@ -144,6 +147,7 @@ private:
     bool m_listening = false;
     std::atomic<qint64> m_firstAt { -1 };
     std::atomic<qint64> m_secondSevenAt { -1 };
+    std::atomic<qint64> m_otherAt { -1 };
 };
 
 // The player tool started on the words given, and ended with the scope,

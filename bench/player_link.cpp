@@ -140,7 +140,12 @@ Round toolRound(const QString& clip, bench::BareServer& server, const QElapsedTi
         return {};
     round.processorS = bench::processorSeconds(player.pid());
     round.serverProcessorS = bench::usageSeconds(RUSAGE_SELF) - ownAtOpen;
-    // Playing to second 8 went through second 7: only the seek's pictures count.
+    // Playing to second 8 went through second 7, and the status runs ahead of
+    // the pictures: a picture of second 7 may still be on its way. Once one
+    // of a later second has come, every picture of second 7 is the seek's.
+    server.forget();
+    if (player.waitForStatus([&](double) { return server.otherAt() >= 0; }) < 0)
+        return {};
     server.forget();
     const qint64 asked = clock.elapsed();
     player.send("seek 7.0 2\n");
