@@ -1,12 +1,11 @@
 #include "engine/AVEncoder.h"
 
-#include "engine/ArgumentBlock.h"
+#include "engine/ToolBridge.h"
 #include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
 
 #include <algorithm>
 #include <csignal>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -122,67 +121,13 @@ const Adaptation* adaptationAt(const QStringList& arguments, qsizetype at)
     return nullptr;
 }
 
-// The bridge's module state: one run at a time behind `run`; what other
-// threads read or change while it runs behind `state`.
-struct Bridge {
-    std::mutex run;
-    std::mutex state;
-    bool active = false; // a call holds `run`
-    bool stopRequested = false; // AVEncoderStop() during the active call
-    ProcessRunner* runner = nullptr;
-    ProgressInfo progress;
-    int duration = 0;
-    AVEncoderStateCallback callback = nullptr;
-    void* context = nullptr;
-    QStringList lastCommand;
-};
-
-Bridge& bridge()
+ToolBridge& bridge()
 {
-    static Bridge instance;
+    static ToolBridge instance("encoder");
     return instance;
 }
-
-// One call of the bridge, from taking the run lock to its end: a stop that
-// comes at any point of it, even before ffmpeg is started, ends this call and
-// no later one.
-class ActiveCall {
-public:
-    ActiveCall()
-        : m_run(bridge().run)
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().active = true;
-        bridge().stopRequested = false;
-    }
-    ~ActiveCall()
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().active = false;
-        bridge().runner = nullptr;
-    }
-    ActiveCall(const ActiveCall&) = delete;
-    ActiveCall& operator=(const ActiveCall&) = delete;
-
-    // Makes the runner reachable by AVEncoderStop(); a stop asked for
-    // already reaches it at once, and it then does not start ffmpeg.
-    static void attach(ProcessRunner& runner)
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().runner = &runner;
-        if (bridge().stopRequested)
-            runner.stop();
-    }
-
-    static void detach()
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().runner = nullptr;
-    }
-
-private:
-    std::lock_guard<std::mutex> m_run;
-};
+static_assert(kAVEncoderStateRunning == kToolBridgeStateRunning,
+    "the shared start reports this bridge's running state");
 
 int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
 {
@@ -204,74 +149,25 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
     return result.exitCode;
 }
 
-// Runs ffmpeg with the arguments within an ActiveCall; standard
-// output lines go to `progressLine`, standard error lines to the log.
-int runEngine(const QStringList& arguments, const ProcessRunner::LineHandler& progressLine)
+// Runs ffmpeg with the arguments within a call of the bridge; standard
+// output lines go to `progressLine` (to the log without one), standard
+// error lines to the log.
+int runEngine(const QStringList& arguments, const ToolBridge::LineReader& progressLine)
 {
-    const QStringList command = QStringList { kProgram } + arguments;
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().lastCommand = command;
-    }
-    DNLog(QStringLiteral("The encoder runs: ") + shellCommandLine(command));
-    QString lastMessage;
-    ProcessRunner runner;
-    runner.setGentleStop({ SIGINT, {} }, kStopGrace);
-    runner.setStdoutHandler(progressLine);
-    runner.setStderrHandler([&lastMessage](const QString& line) {
-        DNLogger::shareRoughLog().logEngineLine(line);
-        lastMessage = line;
-    });
-    ActiveCall::attach(runner);
-    const ProcessRunner::Result result = runner.run(kProgram, arguments);
-    ActiveCall::detach();
-    return statusOf(result, lastMessage);
+    ToolBridge::Lines lines { progressLine, {}, {} };
+    const ProcessRunner::Result result
+        = bridge().runChild({ kProgram, arguments, SIGINT, kStopGrace }, lines);
+    return statusOf(result, lines.lastMessage);
 }
 
-// A list that no argument block could hold did not come from a builder.
-bool checkList(int argc, const char* const* argv)
+// -progress pipe:1 makes all of standard output progress: none of it is
+// for the log.
+ToolBridge::LineReader progressReader(int duration)
 {
-    if (argv == nullptr || argc < 1 || argc >= MaxArguNumber) {
-        DNLog(QStringLiteral("The encoder was given no usable command line (%1 arguments).")
-                  .arg(argc));
-        return false;
-    }
-    return std::all_of(argv, argv + argc, [](const char* word) { return word != nullptr; });
-}
-
-void reportState(int state)
-{
-    AVEncoderStateCallback callback = nullptr;
-    void* context = nullptr;
-    {
-        const std::lock_guard lock(bridge().state);
-        callback = bridge().callback;
-        context = bridge().context;
-    }
-    if (callback)
-        callback(state, context);
-}
-
-void startProgress(int duration)
-{
-    const std::lock_guard lock(bridge().state);
-    bridge().progress = {};
-    bridge().duration = duration;
-}
-
-void readProgress(const QString& line)
-{
-    const std::lock_guard lock(bridge().state);
-    AVEncoderReadProgressLine(line, bridge().duration, bridge().progress);
-}
-
-// ffmpeg's last progress block may lag the true end by a fraction of a
-// second; a run that succeeded has written all of it.
-void finishProgress(int status)
-{
-    const std::lock_guard lock(bridge().state);
-    if (status == 0 && bridge().duration > 0)
-        bridge().progress.percent = 100;
+    return [duration](const QString& line, ProgressInfo& progress) {
+        AVEncoderReadProgressLine(line, duration, progress);
+        return true;
+    };
 }
 
 double progressNumber(const QString& value)
@@ -285,46 +181,39 @@ double progressNumber(const QString& value)
 
 void AVEncoderSetStateCallback(AVEncoderStateCallback callback, void* context)
 {
-    const std::lock_guard lock(bridge().state);
-    bridge().callback = callback;
-    bridge().context = context;
+    bridge().setStateCallback(callback, context);
 }
 
 int AVEncoderEncode(int argc, const char* const* argv, int duration)
 {
-    const ActiveCall call;
-    if (!checkList(argc, argv))
+    const ToolBridge::Call call(bridge());
+    const QStringList builderArguments = bridge().listOf(argc, argv);
+    if (builderArguments.isEmpty())
         return kAVEncoderFailed;
-    QStringList builderArguments;
-    for (int i = 0; i < argc; ++i)
-        builderArguments << QString::fromUtf8(argv[i]);
-    startProgress(duration);
-    reportState(kAVEncoderStateRunning);
-    const int status = runEngine(ownOptions() + AVEncoderAdaptArguments(builderArguments),
-        [](const QString& line) { readProgress(line); });
-    finishProgress(status);
+    bridge().start();
+    const int status = runEngine(
+        ownOptions() + AVEncoderAdaptArguments(builderArguments), progressReader(duration));
+    // ffmpeg's last progress block may lag the true end by a fraction of a
+    // second; a run that succeeded has written all of it. Without a duration
+    // there is no percent to complete.
+    if (duration > 0)
+        bridge().finish(status);
     return status;
 }
 
 ProgressInfo AVEncoderProgress()
 {
-    const std::lock_guard lock(bridge().state);
-    return bridge().progress;
+    return bridge().progress();
 }
 
 void AVEncoderStop()
 {
-    const std::lock_guard lock(bridge().state);
-    if (!bridge().active)
-        return;
-    bridge().stopRequested = true;
-    if (bridge().runner)
-        bridge().runner->stop();
+    bridge().stop();
 }
 
 int AVEncoderExtractSubFile(const char* sourcePath, int subtitleIndex, const char* outputPath)
 {
-    const ActiveCall call;
+    const ToolBridge::Call call(bridge());
     if (sourcePath == nullptr || outputPath == nullptr || subtitleIndex < 0) {
         DNLog(QStringLiteral("The subtitle to extract was not given."));
         return kAVEncoderFailed;
@@ -339,8 +228,7 @@ int AVEncoderExtractSubFile(const char* sourcePath, int subtitleIndex, const cha
 
 QStringList AVEncoderLastCommand()
 {
-    const std::lock_guard lock(bridge().state);
-    return bridge().lastCommand;
+    return bridge().lastCommand();
 }
 
 QStringList AVEncoderAdaptArguments(const QStringList& builderArguments)

@@ -1,6 +1,6 @@
 #include "engine/EncoderCore.h"
 
-#include "engine/ArgumentBlock.h"
+#include "engine/ToolBridge.h"
 #include "platform/AppPaths.h"
 #include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
@@ -8,12 +8,10 @@
 #include <QFile>
 #include <QRandomGenerator>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -28,80 +26,13 @@ constexpr const char* kFinisher = "ffmpeg";
 // a program that has not ended by then is killed.
 constexpr std::chrono::milliseconds kStopGrace = 1000ms;
 
-// The bridge's module state: one run at a time behind `run`; what other
-// threads read or change while it runs behind `state`.
-struct Bridge {
-    std::mutex run;
-    std::mutex state;
-    bool active = false; // a call holds `run`
-    bool stopRequested = false; // EncoderCoreStop() during the active call
-    ProcessRunner* encoder = nullptr;
-    ProcessRunner* finisher = nullptr;
-    ProgressInfo progress;
-    int duration = 0;
-    EncoderCoreStateCallback callback = nullptr;
-    void* context = nullptr;
-    QStringList lastCommand;
-};
-
-Bridge& bridge()
+ToolBridge& bridge()
 {
-    static Bridge instance;
+    static ToolBridge instance("encoder core");
     return instance;
 }
-
-// One call of the bridge, from taking the run lock to its end: a stop that
-// comes at any point of it, even before the engines are started, ends this
-// call and no later one.
-class ActiveCall {
-public:
-    ActiveCall()
-        : m_run(bridge().run)
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().active = true;
-        bridge().stopRequested = false;
-    }
-    ~ActiveCall()
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().active = false;
-        bridge().encoder = nullptr;
-        bridge().finisher = nullptr;
-    }
-    ActiveCall(const ActiveCall&) = delete;
-    ActiveCall& operator=(const ActiveCall&) = delete;
-
-    // Makes the runners reachable by EncoderCoreStop(); a stop asked for
-    // already reaches them at once, and they then do not start.
-    static void attach(ProcessRunner& encoder, ProcessRunner* finisher)
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().encoder = &encoder;
-        bridge().finisher = finisher;
-        if (!bridge().stopRequested)
-            return;
-        encoder.stop();
-        if (finisher)
-            finisher->stop();
-    }
-
-    static void detach()
-    {
-        const std::lock_guard lock(bridge().state);
-        bridge().encoder = nullptr;
-        bridge().finisher = nullptr;
-    }
-
-    static bool stopped()
-    {
-        const std::lock_guard lock(bridge().state);
-        return bridge().stopRequested;
-    }
-
-private:
-    std::lock_guard<std::mutex> m_run;
-};
+static_assert(kEncoderCoreStateRunning == kToolBridgeStateRunning,
+    "the shared start reports this bridge's running state");
 
 // A FIFO in the temporary folder for one finishing stage, removed with the
 // object. The bridge holds it open for reading and writing, so neither
@@ -153,41 +84,29 @@ private:
     int m_descriptor = -1;
 };
 
-void readProgressOrLog(const QString& line, QString& lastMessage)
-{
-    {
-        const std::lock_guard lock(bridge().state);
-        if (EncoderCoreReadProgressLine(line, bridge().duration, bridge().progress))
-            return;
-    }
-    DNLogger::shareRoughLog().logEngineLine(line);
-    lastMessage = line;
-}
-
 // mencoder writes its messages on both streams and its status lines on
 // standard output.
-void configureEncoder(ProcessRunner& runner, QString& lastMessage)
+ToolBridge::Lines encoderLines(int duration)
 {
-    runner.setGentleStop({ SIGINT, {} }, kStopGrace);
-    runner.setStdoutHandler(
-        [&lastMessage](const QString& line) { readProgressOrLog(line, lastMessage); });
-    runner.setStderrHandler([&lastMessage](const QString& line) {
-        DNLogger::shareRoughLog().logEngineLine(line);
-        lastMessage = line;
-    });
+    return { [duration](const QString& line, ProgressInfo& progress) {
+                return EncoderCoreReadProgressLine(line, duration, progress);
+            },
+        {}, {} };
 }
 
-void configureFinisher(ProcessRunner& runner, QString& lastMessage)
+ToolBridge::Child encoderChild(const QStringList& arguments)
 {
-    runner.setGentleStop({ SIGINT, {} }, kStopGrace);
-    runner.setStderrHandler([&lastMessage](const QString& line) {
-        DNLogger::shareRoughLog().logEngineLine(line);
-        lastMessage = line;
-    });
+    return { kEncoder, arguments, SIGINT, kStopGrace };
+}
+
+ToolBridge::Child finisherChild(const QStringList& arguments)
+{
+    return { kFinisher, arguments, SIGINT, kStopGrace };
 }
 
 // 0, or the failure of one program with its reason in the log.
-int statusOf(const char* program, const ProcessRunner::Result& result, const QString& lastMessage)
+int statusOf(
+    const QString& program, const ProcessRunner::Result& result, const QString& lastMessage)
 {
     if (!result.started) {
         DNLog(QStringLiteral("%1 could not start: %2").arg(program, result.error));
@@ -209,33 +128,17 @@ int stoppedStatus()
     return kEncoderCoreStopped;
 }
 
-void setLastCommand(const QStringList& command)
-{
-    const std::lock_guard lock(bridge().state);
-    bridge().lastCommand = command;
-}
-
 // One program alone: mencoder, or ffmpeg for a join.
-int runAlone(const char* program, const QStringList& arguments)
+int runAlone(const ToolBridge::Child& child, ToolBridge::Lines lines)
 {
-    const QStringList command = QStringList { program } + arguments;
-    setLastCommand(command);
-    DNLog(QStringLiteral("The encoder core runs: ") + shellCommandLine(command));
-    QString lastMessage;
-    ProcessRunner runner;
-    if (qstrcmp(program, kEncoder) == 0)
-        configureEncoder(runner, lastMessage);
-    else
-        configureFinisher(runner, lastMessage);
-    ActiveCall::attach(runner, nullptr);
-    const ProcessRunner::Result result = runner.run(program, arguments);
-    ActiveCall::detach();
-    return ActiveCall::stopped() ? stoppedStatus() : statusOf(program, result, lastMessage);
+    const ProcessRunner::Result result = bridge().runChild(child, lines);
+    return bridge().stopRequested() ? stoppedStatus()
+                                    : statusOf(child.program, result, lines.lastMessage);
 }
 
 // mencoder into the FIFO, ffmpeg from it to the output, side by side; either
 // failing ends the other, and a stop ends both.
-int runWithFinishing(const EncoderCorePlan& plan)
+int runWithFinishing(const EncoderCorePlan& plan, int duration)
 {
     FinishingFifo fifo;
     if (!fifo.isOpen()) {
@@ -246,130 +149,90 @@ int runWithFinishing(const EncoderCorePlan& plan)
     QStringList encoderArguments = plan.arguments;
     const QString output = encoderArguments[plan.outputAt];
     encoderArguments[plan.outputAt] = fifo.path();
-    const QStringList finisherArguments
-        = EncoderCoreFinishingArguments(*plan.finishing, fifo.path(), output);
-    const QStringList encoderCommand = QStringList { kEncoder } + encoderArguments;
-    const QStringList finisherCommand = QStringList { kFinisher } + finisherArguments;
-    setLastCommand(encoderCommand + QStringList { "|" } + finisherCommand);
+    const ToolBridge::Child encoderRun = encoderChild(encoderArguments);
+    const ToolBridge::Child finisherRun
+        = finisherChild(EncoderCoreFinishingArguments(*plan.finishing, fifo.path(), output));
+    const QStringList encoderCommand = QStringList { kEncoder } + encoderRun.arguments;
+    const QStringList finisherCommand = QStringList { kFinisher } + finisherRun.arguments;
+    bridge().setLastCommand(encoderCommand + QStringList { "|" } + finisherCommand);
     DNLog(QStringLiteral("The encoder core runs: ") + shellCommandLine(encoderCommand));
     DNLog(QStringLiteral("Its finishing stage runs: ") + shellCommandLine(finisherCommand));
 
-    QString encoderMessage;
-    QString finisherMessage;
+    ToolBridge::Lines fromEncoder = encoderLines(duration);
+    ToolBridge::Lines fromFinisher;
     ProcessRunner encoder;
     ProcessRunner finisher;
-    configureEncoder(encoder, encoderMessage);
-    configureFinisher(finisher, finisherMessage);
-    ActiveCall::attach(encoder, &finisher);
+    bridge().prepare(encoder, encoderRun, fromEncoder);
+    bridge().prepare(finisher, finisherRun, fromFinisher);
+    bridge().attach(encoder);
+    bridge().attach(finisher);
     ProcessRunner::Result finisherResult;
     // ffmpeg first: mencoder's output has somewhere to go from its start. When
     // ffmpeg ends, nothing reads the FIFO any more: mencoder must end too.
     std::thread finishing([&] {
-        finisherResult = finisher.run(kFinisher, finisherArguments);
+        finisherResult = finisher.run(kFinisher, finisherRun.arguments);
         encoder.stop();
     });
-    const ProcessRunner::Result encoderResult = encoder.run(kEncoder, encoderArguments);
+    const ProcessRunner::Result encoderResult = encoder.run(kEncoder, encoderRun.arguments);
     fifo.closeWriteEnd();
     if (!encoderResult.succeeded())
         finisher.stop();
     finishing.join();
-    ActiveCall::detach();
+    bridge().detach(finisher);
+    bridge().detach(encoder);
 
-    if (ActiveCall::stopped())
+    if (bridge().stopRequested())
         return stoppedStatus();
     if (!encoderResult.stopped) {
-        if (const int status = statusOf(kEncoder, encoderResult, encoderMessage); status != 0)
+        if (const int status = statusOf(kEncoder, encoderResult, fromEncoder.lastMessage);
+            status != 0)
             return status;
     }
-    return statusOf(kFinisher, finisherResult, finisherMessage) == 0 ? 0 : kEncoderCoreFailed;
+    return statusOf(kFinisher, finisherResult, fromFinisher.lastMessage) == 0 ? 0
+                                                                              : kEncoderCoreFailed;
 }
 
-// A list that no argument block could hold did not come from a builder.
-bool checkList(int argc, const char* const* argv)
+int runPlan(const EncoderCorePlan& plan, int duration)
 {
-    if (argv == nullptr || argc < 1 || argc >= MaxArguNumber) {
-        DNLog(QStringLiteral("The encoder core was given no usable command line (%1 arguments).")
-                  .arg(argc));
-        return false;
-    }
-    return std::all_of(argv, argv + argc, [](const char* word) { return word != nullptr; });
-}
-
-void reportState(int state)
-{
-    EncoderCoreStateCallback callback = nullptr;
-    void* context = nullptr;
-    {
-        const std::lock_guard lock(bridge().state);
-        callback = bridge().callback;
-        context = bridge().context;
-    }
-    if (callback)
-        callback(state, context);
-}
-
-void startProgress(int duration)
-{
-    const std::lock_guard lock(bridge().state);
-    bridge().progress = {};
-    bridge().duration = duration;
-}
-
-// mencoder's last status line comes a frame or so before its end.
-void finishProgress(int status)
-{
-    const std::lock_guard lock(bridge().state);
-    if (status == 0)
-        bridge().progress.percent = 100;
+    if (plan.join)
+        return runAlone(finisherChild(plan.arguments), {});
+    if (plan.finishing && plan.outputAt >= 0)
+        return runWithFinishing(plan, duration);
+    return runAlone(encoderChild(plan.arguments), encoderLines(duration));
 }
 
 } // namespace
 
 void EncoderCoreSetStateCallback(EncoderCoreStateCallback callback, void* context)
 {
-    const std::lock_guard lock(bridge().state);
-    bridge().callback = callback;
-    bridge().context = context;
+    bridge().setStateCallback(callback, context);
 }
 
 int EncoderCoreEncode(int argc, const char* const* argv, int duration)
 {
-    const ActiveCall call;
-    if (!checkList(argc, argv))
+    const ToolBridge::Call call(bridge());
+    const QStringList builderArguments = bridge().listOf(argc, argv);
+    if (builderArguments.isEmpty())
         return kEncoderCoreFailed;
-    QStringList builderArguments;
-    for (int i = 0; i < argc; ++i)
-        builderArguments << QString::fromUtf8(argv[i]);
     const EncoderCorePlan plan = EncoderCoreAdaptArguments(builderArguments);
-    startProgress(duration);
-    reportState(kEncoderCoreStateRunning);
-    const int status = plan.join               ? runAlone(kFinisher, plan.arguments)
-        : plan.finishing && plan.outputAt >= 0 ? runWithFinishing(plan)
-                                               : runAlone(kEncoder, plan.arguments);
-    finishProgress(status);
+    bridge().start();
+    const int status = runPlan(plan, duration);
+    // mencoder's last status line comes a frame or so before its end.
+    bridge().finish(status);
     return status;
 }
 
 ProgressInfo EncoderCoreProgress()
 {
-    const std::lock_guard lock(bridge().state);
-    return bridge().progress;
+    return bridge().progress();
 }
 
 void EncoderCoreStop()
 {
-    const std::lock_guard lock(bridge().state);
-    if (!bridge().active)
-        return;
-    bridge().stopRequested = true;
-    if (bridge().encoder)
-        bridge().encoder->stop();
-    if (bridge().finisher)
-        bridge().finisher->stop();
+    bridge().stop();
 }
 
 QStringList EncoderCoreLastCommand()
 {
-    const std::lock_guard lock(bridge().state);
-    return bridge().lastCommand;
+    return bridge().lastCommand();
 }

@@ -26,7 +26,7 @@ ToolBridge::Call::~Call()
 {
     const std::lock_guard lock(m_bridge.m_stateLock);
     m_bridge.m_active = false;
-    m_bridge.m_runner = nullptr;
+    m_bridge.m_runners.clear();
     m_bridge.m_progressSource = {};
 }
 
@@ -62,35 +62,8 @@ void ToolBridge::start(ProgressSource source)
 
 int ToolBridge::run(const Child& child, const LineReader& reader)
 {
-    const QStringList command = QStringList { child.program } + child.arguments;
-    setLastCommand(command);
-    DNLog(QStringLiteral("The %1 runs: ").arg(QString::fromLatin1(m_name))
-        + shellCommandLine(command));
-    QString lastMessage;
-    const auto readLine = [&](const QString& line) {
-        {
-            const std::lock_guard lock(m_stateLock);
-            if (reader && reader(line, m_progress))
-                return;
-        }
-        DNLogger::shareRoughLog().logEngineLine(line);
-        lastMessage = line;
-    };
-    ProcessRunner runner;
-    runner.setGentleStop({ child.stopSignal, {} }, child.grace);
-    runner.setStdoutHandler(readLine);
-    runner.setStderrHandler(readLine);
-    {
-        const std::lock_guard lock(m_stateLock);
-        m_runner = &runner;
-        if (m_stopRequested)
-            runner.stop();
-    }
-    const ProcessRunner::Result result = runner.run(child.program, child.arguments);
-    {
-        const std::lock_guard lock(m_stateLock);
-        m_runner = nullptr;
-    }
+    Lines lines { reader, reader, {} };
+    const ProcessRunner::Result result = runChild(child, lines);
     if (stopRequested()) {
         DNLog(QStringLiteral("The %1 was stopped before it finished.").arg(m_name));
         return kToolBridgeStopped;
@@ -102,8 +75,56 @@ int ToolBridge::run(const Child& child, const LineReader& reader)
             QStringLiteral("%1 was ended by signal %2.").arg(child.program).arg(result.signal));
     if (result.exitCode != 0)
         DNLog(QStringLiteral("%1 failed with exit status %2: %3")
-                  .arg(child.program, QString::number(result.exitCode), lastMessage));
+                  .arg(child.program, QString::number(result.exitCode), lines.lastMessage));
     return result.exitCode;
+}
+
+ProcessRunner::Result ToolBridge::runChild(const Child& child, Lines& lines)
+{
+    const QStringList command = QStringList { child.program } + child.arguments;
+    setLastCommand(command);
+    DNLog(QStringLiteral("The %1 runs: ").arg(QString::fromLatin1(m_name))
+        + shellCommandLine(command));
+    ProcessRunner runner;
+    prepare(runner, child, lines);
+    attach(runner);
+    const ProcessRunner::Result result = runner.run(child.program, child.arguments);
+    detach(runner);
+    return result;
+}
+
+void ToolBridge::prepare(ProcessRunner& runner, const Child& child, Lines& lines)
+{
+    runner.setGentleStop({ child.stopSignal, {} }, child.grace);
+    runner.setStdoutHandler(
+        [this, &lines](const QString& line) { readLine(line, lines.output, lines.lastMessage); });
+    runner.setStderrHandler(
+        [this, &lines](const QString& line) { readLine(line, lines.error, lines.lastMessage); });
+}
+
+void ToolBridge::readLine(const QString& line, const LineReader& reader, QString& lastMessage)
+{
+    {
+        const std::lock_guard lock(m_stateLock);
+        if (reader && reader(line, m_progress))
+            return;
+    }
+    DNLogger::shareRoughLog().logEngineLine(line);
+    lastMessage = line;
+}
+
+void ToolBridge::attach(ProcessRunner& runner)
+{
+    const std::lock_guard lock(m_stateLock);
+    m_runners.push_back(&runner);
+    if (m_stopRequested)
+        runner.stop();
+}
+
+void ToolBridge::detach(ProcessRunner& runner)
+{
+    const std::lock_guard lock(m_stateLock);
+    std::erase(m_runners, &runner);
 }
 
 void ToolBridge::finish(int status)
@@ -155,8 +176,8 @@ void ToolBridge::stop()
     if (!m_active)
         return;
     m_stopRequested = true;
-    if (m_runner)
-        m_runner->stop();
+    for (ProcessRunner* runner : m_runners)
+        runner->stop();
 }
 
 QStringList ToolBridge::lastCommand() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/ProgressInfo.h"
+#include "platform/ProcessRunner.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,14 +10,14 @@
 #include <csignal>
 #include <functional>
 #include <mutex>
+#include <vector>
 
-class ProcessRunner;
-
-// What the DVD backup bridges (stream dump, ISO tool, DVD-to-MKV) share: one
-// run at a time, the state callback, progress, a stop that reaches the child
-// or the bridge's own copy loop, and the last command. Each bridge keeps one
-// instance as its module state; its run happens on the conversion worker
-// thread, the rest may be called from any thread.
+// What the engine bridges (ffmpeg, mencoder, stream dump, ISO tool,
+// DVD-to-MKV) share: one run at a time, the state callback, progress, a stop
+// that reaches every child of the run or the bridge's own copy loop, and the
+// last command. Each bridge keeps one instance as its module state; its run
+// happens on the conversion worker thread, the rest may be called from any
+// thread.
 
 // Reported through the state callback when a run starts.
 constexpr int kToolBridgeStateRunning = 3298;
@@ -41,6 +42,15 @@ public:
         QStringList arguments;
         int stopSignal = SIGINT; // each tool ends cleanly on it
         std::chrono::milliseconds grace { 1000 };
+    };
+
+    // Where one child's lines go: a line its stream's reader takes is
+    // progress; any other goes to the log, and the last of those is the
+    // reason given when the child fails.
+    struct Lines {
+        LineReader output;
+        LineReader error;
+        QString lastMessage;
     };
 
     explicit ToolBridge(const char* name);
@@ -72,6 +82,15 @@ public:
     // The status is the child's exit status, or kToolBridgeFailed or
     // kToolBridgeStopped.
     int run(const Child& child, const LineReader& reader);
+    // The same run, its result left for the bridge to word and judge.
+    ProcessRunner::Result runChild(const Child& child, Lines& lines);
+    // For a bridge that runs children side by side: `runner` set up for
+    // `child`, its lines to `lines`, which must outlive the run.
+    void prepare(ProcessRunner& runner, const Child& child, Lines& lines);
+    // Makes a runner reachable by stop() until it is detached; a stop asked
+    // for already reaches it at once, and it then does not start its child.
+    void attach(ProcessRunner& runner);
+    void detach(ProcessRunner& runner);
     // A run's end: a successful one is at 100 %.
     void finish(int status);
     void setProgress(const ProgressInfo& progress);
@@ -86,12 +105,14 @@ public:
     void setLastCommand(const QStringList& command);
 
 private:
+    void readLine(const QString& line, const LineReader& reader, QString& lastMessage);
+
     const char* m_name;
     std::mutex m_runLock;
     mutable std::mutex m_stateLock;
     bool m_active = false;
     bool m_stopRequested = false;
-    ProcessRunner* m_runner = nullptr;
+    std::vector<ProcessRunner*> m_runners;
     ProgressInfo m_progress;
     ProgressSource m_progressSource;
     ToolBridgeStateCallback m_callback = nullptr;
