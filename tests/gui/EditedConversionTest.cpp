@@ -1,8 +1,13 @@
-// What the editor stores on an entry is what the main window's conversion
-// makes: the box clock converted to Matroska, then judged by ffprobe, by
-// the pixels of decoded frames and by the engine's volume meter.
+// What a person edits in the editor sheet is what the main window's
+// conversion makes: the box clock, edited through the sheet's controls and
+// converted to Matroska, judged by ffprobe, by the pixels of decoded frames
+// against the sheet's own preview, and by the engine's volume meter.
 #include "GuiTestSupport.h"
 
+#include "controls/NXTimePicker.h"
+#include "editor/DNVideoEditorController.h"
+#include "editor/NXEditMovieView.h"
+#include "editor/NXViewRenderControl.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
 #include "model/DNFileNode.h"
@@ -14,10 +19,16 @@
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
 
+#include <QAbstractButton>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -27,45 +38,40 @@
 
 namespace {
 
-// The edits as the editor's tabs leave them on the node.
-void trimSeconds(DNFileNode& node, quint32 from, quint32 to)
+using Editor = DNVideoEditorController;
+
+QWidget* tabPage(Editor& editor, const QString& tab)
 {
-    node.setEnableTrimming(true);
-    node.setTrimStartTime(from);
-    node.setTrimEndTime(to);
+    return editor.editorTabView()->widget(editor.indexOfTabViewItemWithIdentifier(tab));
 }
 
-void cropLeftHalfTurnAndMirror(DNFileNode& node)
+// Clicks the button or radio button named `text` on a tab, as a person does.
+void press(Editor& editor, const QString& tab, const QString& text)
 {
-    node.setEnableCrop(true);
-    node.setCropRect(QRectF(0, 0, 320, 360)); // origin bottom left
-    node.setRotationAngle(90);
-    node.setMirror(true);
-    // Colour effects show in the preview only.
-    node.setEnableEffect(true);
-    node.setIndexOfEffect(1);
+    for (auto* button : tabPage(editor, tab)->findChildren<QAbstractButton*>())
+        if (button->text() == text)
+            return button->click();
+    ADD_FAILURE() << "no button " << text.toStdString();
 }
 
-void chooseSubtitleFile(DNFileNode& node, const QString& path, quint32 position)
+// Types `values` into a tab's number fields in their order, each ended with Return.
+void typeIntoFields(Editor& editor, const QString& tab, const QList<double>& values)
 {
-    node.setEnableSubtitleEdit(true);
-    node.addExtraSubtitle(path);
-    node.selectSubtitleAtIndex(0, true);
-    node.setSubtitlePos(position);
+    const auto fields = tabPage(editor, tab)->findChildren<QDoubleSpinBox*>();
+    for (qsizetype index = 0; index < values.size() && index < fields.size(); ++index) {
+        QTest::keyClick(fields[index], Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(fields[index], QString::number(values[index]));
+        QTest::keyClick(fields[index], Qt::Key_Return);
+    }
 }
 
-void placeWatermark(DNFileNode& node, quint32 kind, const QRectF& bottomLeftPixels)
+void trimWithPickers(Editor& editor, int from, int to)
 {
-    node.setEnableWatermark(true);
-    node.setTypeOfWatermark(kind);
-    node.setWatermarkTransparency(0);
-    node.setWatermarkRect(bottomLeftPixels);
-}
-
-void setVolume(DNFileNode& node, quint32 percent)
-{
-    node.setEnableGeneral(true);
-    node.setGeneralVolume(percent);
+    press(editor, Editor::kTabTrimming, "Trim");
+    editor.startTrimTime()->setIntValue(from);
+    editor.startTrimTime()->fire2SendAction();
+    editor.endTrimTime()->setIntValue(to);
+    editor.endTrimTime()->fire2SendAction();
 }
 
 QByteArray runFfmpeg(const QStringList& arguments, bool wantErrors = false)
@@ -111,6 +117,25 @@ bool near(const QColor& a, const QColor& b, int slack = 12)
         <= slack;
 }
 
+// Which corner of `shown` (a picture's place in `image`), counted top left,
+// top right, bottom left, bottom right, alone stands out from the middle; -1
+// when none or several do.
+int cornerHoldingTheBox(const QImage& image, const QRectF& shown)
+{
+    const auto patch = [&](double x, double y) {
+        return QRectF(
+            shown.topLeft() + QPointF(x * shown.width(), y * shown.height()), shown.size() * 0.1)
+            .toRect();
+    };
+    const QColor middle = meanColour(image, patch(0.45, 0.45));
+    std::vector<int> standing;
+    for (int corner = 0; corner < 4; ++corner)
+        if (!near(meanColour(image, patch(corner % 2 ? 0.83 : 0.07, corner / 2 ? 0.83 : 0.07)),
+                middle, 45))
+            standing.push_back(corner);
+    return standing.size() == 1 ? standing.front() : -1;
+}
+
 // The share of the pixels of `area` that show `colour`.
 double shareOf(const QImage& image, const QRect& area, const QColor& colour)
 {
@@ -147,6 +172,7 @@ protected:
     void SetUp() override
     {
         ASSERT_FALSE(source.isEmpty());
+        qputenv("QUILLON_PLAYER_AO", "null");
         system = recorder.actions();
         delegate.emplace(dialogs, system);
         endObserver = NotificationCenter::defaultCenter().addObserver(
@@ -181,6 +207,20 @@ protected:
             : nullptr;
     }
 
+    // The editor on the entry, opened as the list's Edit request opens it,
+    // once its preview shows the first picture: Done waits for it.
+    Editor* openEditor(const std::shared_ptr<DNFileNode>& node, const QString& tab)
+    {
+        window().editNodeOnTab(node, tab);
+        Editor* editor = window().videoEditor();
+        return waitUntil([&] {
+            return editor->doneButton()->isEnabled()
+                && !editor->renderControl()->effectView()->currentVideoFrame().isNull();
+        })
+            ? editor
+            : nullptr;
+    }
+
     // Converts the list and gives the output, empty when the run failed.
     QString convert()
     {
@@ -212,20 +252,45 @@ TEST_F(EditedConversionTest, GeometryAndSubtitlePositionMatchThePreview)
     ASSERT_FALSE(near(box, background));
     const QSize size(360, 320);
     const struct {
-        quint32 position;
+        QString position;
         QRect textArea; // the subtitle's rows lie here
         QRect clearArea; // and none here
     } cases[] = {
-        { 67, { 0, 0, 360, 107 }, { 0, 213, 360, 107 } },
-        { 100, { 0, 213, 360, 107 }, { 0, 0, 360, 107 } },
+        { "Top", { 0, 0, 360, 107 }, { 0, 213, 360, 107 } },
+        { "Bottom", { 0, 213, 360, 107 }, { 0, 0, 360, 107 } },
     };
+    const auto node = addClock();
+    ASSERT_TRUE(node);
+    int previewCorner = -1;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.position);
-        const auto node = addClock();
-        ASSERT_TRUE(node);
-        trimSeconds(*node, 4, 28);
-        cropLeftHalfTurnAndMirror(*node);
-        chooseSubtitleFile(*node, subtitle, c.position);
+        SCOPED_TRACE(c.position.toStdString());
+        auto* editor = openEditor(node, Editor::kTabSubtitle);
+        ASSERT_TRUE(editor);
+        if (&c == cases) { // every other edit in the first session; the second keeps them
+            trimWithPickers(*editor, 4, 28);
+            press(*editor, Editor::kTabCrop, "Crop");
+            typeIntoFields(*editor, Editor::kTabCrop, { 320, 360, 0, 0 }); // the left half
+            press(*editor, Editor::kTabCrop, "Rotate");
+            press(*editor, Editor::kTabCrop, "Mirror");
+            // The effect tab is hidden: its switch, grid and colour go to the preview only.
+            editor->setEnableVideoEffect(true);
+            editor->effectView()->effectViewStateDidChanged(
+                editor->effectView()->effectViews().at(1));
+            NXEditMovieView* preview = editor->renderControl()->effectView();
+            preview->brightnessAdjust(0.2);
+            dialogs.fileToOpen = subtitle;
+            press(*editor, Editor::kTabSubtitle, "Subtitle");
+            press(*editor, Editor::kTabSubtitle, "External file:");
+            press(*editor, Editor::kTabSubtitle, "Choose...");
+            // The box's shade changes each second: wait for one that stands out.
+            ASSERT_TRUE(waitUntil([&] {
+                const QImage shown = preview->grab().toImage();
+                previewCorner = cornerHoldingTheBox(shown, Editor::aspectFit(size, shown.size()));
+                return previewCorner >= 0;
+            }));
+        }
+        editor->setSubtitlePosition(c.position); // what the position menu sends
+        editor->doneButton()->click();
         const QString converted = convert();
         ASSERT_FALSE(converted.isEmpty());
 
@@ -236,10 +301,10 @@ TEST_F(EditedConversionTest, GeometryAndSubtitlePositionMatchThePreview)
         EXPECT_EQ(facts.count("subtitle"), 1);
         const QImage first = frameAt(converted, 0, size);
         ASSERT_FALSE(first.isNull());
+        // One corner holds the box, the one the preview showed; the rest is as the source.
+        EXPECT_EQ(cornerHoldingTheBox(first, first.rect()), previewCorner);
         EXPECT_TRUE(near(meanColour(first, { 8, 8, 80, 80 }), box)) << "box of second 4, top left";
-        for (const QRect& corner : { QRect(272, 8, 80, 80), QRect(8, 232, 80, 80),
-                 QRect(272, 232, 80, 80), QRect(150, 140, 60, 40) })
-            EXPECT_TRUE(near(meanColour(first, corner), background)) << "flat, as the source";
+        EXPECT_TRUE(near(meanColour(first, { 150, 140, 60, 40 }), background)) << "colours kept";
 
         const QImage plain = frameAt(converted, 3, size);
         const QImage shown
@@ -262,19 +327,31 @@ TEST_F(EditedConversionTest, WatermarkAndVolumeReachTheOutput)
     ASSERT_TRUE(red.save(redPath));
     const QColor background = meanColour(frameAt(source, 2, sourceSize), { 300, 200, 40, 40 });
     const QColor yellow(255, 255, 0);
-    const QRect inFrame(400, 230, 160, 90); // 40 pixels up from the bottom edge
+    const QRect inFrame(400, 230, 160, 90);
+    const auto node = addClock();
+    ASSERT_TRUE(node);
     QString converted;
     for (const quint32 kind :
         { DNBaseEditSetting::kWatermarkImage, DNBaseEditSetting::kWatermarkText }) {
         SCOPED_TRACE(kind);
-        const auto node = addClock();
-        ASSERT_TRUE(node);
-        trimSeconds(*node, 0, 20);
-        placeWatermark(*node, kind, QRectF(400, 40, 160, 90));
-        node->setImagePathOfWatermark(redPath);
-        node->setTextOfWatermark("QUILLON");
-        node->setTextWatermarkColor(yellow);
-        setVolume(*node, 50);
+        auto* editor = openEditor(node, Editor::kTabWatermark);
+        ASSERT_TRUE(editor);
+        editor->setWatermarkTypeIndex(int(kind)); // what the kind menu sends
+        if (kind == DNBaseEditSetting::kWatermarkImage) {
+            trimWithPickers(*editor, 0, 20);
+            press(*editor, Editor::kTabGeneral, "Volume");
+            tabPage(*editor, Editor::kTabGeneral)->findChild<QSlider*>()->setValue(50);
+            press(*editor, Editor::kTabWatermark, "Watermark");
+            dialogs.fileToOpen = redPath;
+            press(*editor, Editor::kTabWatermark, "Choose...");
+        } else {
+            editor->textWatermarkNewInput("QUILLON"); // what the text field sends
+            dialogs.colour = yellow;
+            press(*editor, Editor::kTabWatermark, "Color...");
+        }
+        // The transparency, then the box of inFrame, counted from the frame's top left.
+        typeIntoFields(*editor, Editor::kTabWatermark, { 0, 160, 90, 400, 230 });
+        editor->doneButton()->click();
         converted = convert();
         ASSERT_FALSE(converted.isEmpty());
         const QImage frame = frameAt(converted, 2, sourceSize);
