@@ -20,6 +20,7 @@ public:
     }
     QStringList openFiles(QWidget*, const QString&) override { return filesToOpen; }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return folder; }
+    QString openFile(QWidget*, const QString&, const QString&) override { return file; }
 
     QStringList alertTitles() const
     {
@@ -33,6 +34,7 @@ public:
     NXAlertAnswer nextAnswer;
     QStringList filesToOpen;
     QString folder;
+    QString file;
 };
 
 // System calls that only count: a test never shuts the machine down.

@@ -47,6 +47,11 @@ QString NXQtDialogs::chooseFolder(QWidget* parent, const QString& title, const Q
     return QFileDialog::getExistingDirectory(parent, title, start);
 }
 
+QString NXQtDialogs::openFile(QWidget* parent, const QString& title, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parent, title, {}, filter);
+}
+
 NXSystemActions NXSystemActions::desktop()
 {
     NXSystemActions actions;

@@ -33,6 +33,8 @@ public:
     virtual QStringList openFiles(QWidget* parent, const QString& title) = 0;
     // A folder; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+    // One file matching the name filter ("Images (*.iso)"); empty when cancelled.
+    virtual QString openFile(QWidget* parent, const QString& title, const QString& filter) = 0;
 };
 
 // The real dialogs.
@@ -41,6 +43,7 @@ public:
     NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) override;
     QStringList openFiles(QWidget* parent, const QString& title) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+    QString openFile(QWidget* parent, const QString& title, const QString& filter) override;
 };
 
 // What the program asks of the desktop after a conversion. Tests replace

@@ -1,0 +1,278 @@
+// DVD sources in the main window: the disc read into an entry with its title
+// rows, its titles converted alone or merged, and the sources and starts
+// that must be refused with the list left as it was.
+#include "GuiTestSupport.h"
+
+#include "fixtures/MediaFacts.h"
+#include "fixtures/TestDisc.h"
+#include "fixtures/TestMedia.h"
+#include "list/NXMediaListModel.h"
+#include "list/NXMediaTableView.h"
+#include "model/DNDVDNode.h"
+#include "platform/AppPaths.h"
+#include "platform/NotificationCenter.h"
+#include "profiles/DNProfileManager.h"
+#include "services/DNSetting.h"
+#include "shell/NXAppController.h"
+#include "shell/NXApplicationDelegate.h"
+#include "shell/NXDVDSourceChooser.h"
+#include "shell/NXProfileChooser.h"
+#include "shell/NXProgressController.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+// A DVD H.264 profile writing MP4 at a small bit rate: the quickest real run.
+constexpr int kH264Profile = 1101010;
+constexpr int kMP3Profile = 1105018;
+constexpr double kLengthSlack = 0.6;
+
+// The frequency of the first second of sound, from its zero crossings.
+double toneOf(const QString& path)
+{
+    QProcess decode;
+    decode.start("ffmpeg",
+        { "-v", "error", "-i", path, "-t", "1", "-ac", "1", "-ar", "48000", "-f", "s16le", "-" });
+    decode.waitForFinished(30'000);
+    const QByteArray pcm = decode.readAllStandardOutput();
+    const auto* samples = reinterpret_cast<const qint16*>(pcm.constData());
+    int crossings = 0;
+    for (qsizetype i = 1; i < pcm.size() / 2; ++i)
+        crossings += (samples[i - 1] < 0) != (samples[i] < 0) ? 1 : 0;
+    return pcm.isEmpty() ? 0 : crossings / 2.0 * 48000.0 / double(pcm.size() / 2);
+}
+
+void clickButton(QWidget& parent, const QString& text)
+{
+    for (auto* button : parent.findChildren<QPushButton*>())
+        if (button->text() == text)
+            return button->click();
+    FAIL() << "no button " << text.toStdString();
+}
+
+class DVDWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString discError = TestDisc::ensure();
+        ASSERT_TRUE(discError.isEmpty()) << discError.toStdString();
+        ASSERT_TRUE(output.isValid());
+        system = recorder.actions();
+        delegate.emplace(dialogs, system);
+        endObserver = NotificationCenter::defaultCenter().addObserver(
+            NXProgressController::kDidEndNotification, nullptr, nullptr,
+            [this](const Notification&) { ++ends; });
+        delegate->applicationDidFinishLaunching({});
+        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    }
+
+    void TearDown() override
+    {
+        NotificationCenter::defaultCenter().removeObserver(endObserver);
+        delegate.reset();
+    }
+
+    NXAppController& window() { return *delegate->controller(); }
+    NXMediaListModel& model() { return *window().listModel(); }
+    DNDVDNode& dvd() { return static_cast<DNDVDNode&>(*window().mediaNodes().front()); }
+
+    QModelIndex cell(int row, int column, int titleRow = -1)
+    {
+        const QModelIndex entry = model().index(row, 0);
+        return titleRow < 0 ? entry.siblingAtColumn(column)
+                            : model().index(titleRow, column, entry);
+    }
+
+    // Picks a profile in the chooser the window opened for the new entry.
+    void chooseProfile(int globalID)
+    {
+        ASSERT_TRUE(waitUntil([&] { return window().profileChooser() != nullptr; }));
+        auto* chooser = window().profileChooser();
+        ASSERT_TRUE(chooser->selectProfile(globalID)) << "not among the DVD profiles";
+        chooser->accept();
+    }
+
+    void applyProfile(int globalID)
+    {
+        const auto profile = DNProfileManager::profileManager().profileWithGlobalID(globalID);
+        ASSERT_TRUE(profile);
+        window().applyProfile(*profile, true);
+    }
+
+    void convert()
+    {
+        const int before = ends;
+        ASSERT_TRUE(window().startConversion());
+        ASSERT_TRUE(waitUntil([&] { return ends > before; }, 120'000));
+    }
+
+    QStringList outputFiles() const { return QDir(output.path()).entryList(QDir::Files); }
+    QStringList titleFilesInTemporaryFolder() const
+    {
+        return QDir(AppPaths::temporaryFolder()).entryList({ "Movie_T*" }, QDir::Files);
+    }
+    void emptyOutputFolder()
+    {
+        for (const QString& name : outputFiles())
+            QFile::remove(output.filePath(name));
+    }
+
+    QTemporaryDir output;
+    ScriptedDialogs dialogs;
+    RecordingSystem recorder;
+    NXSystemActions system;
+    std::optional<NXApplicationDelegate> delegate;
+    NotificationCenter::Token endObserver = 0;
+    int ends = 0;
+};
+
+TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
+{
+    dialogs.folder = TestDisc::folder();
+    window().addDVDWithChooser();
+    clickButton(*window().dvdSourceChooser(), "VIDEO_TS Folder...");
+    ASSERT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 1; }));
+    chooseProfile(kH264Profile);
+    ASSERT_EQ(model().rowCount(cell(0, 0)), 2);
+    const struct {
+        const char* name;
+        Qt::CheckState selected;
+        const char* length;
+        const char* sound;
+        const char* subtitle;
+    } rows[] = {
+        { "Title 1 (4:3)", Qt::Checked, "00:00:12", "English (2 ch)", "No Subtitle" },
+        { "Title 2 (16:9)", Qt::Unchecked, "00:00:11", "English (2 ch)", "No Subtitle" },
+    };
+    for (int row = 0; row < 2; ++row) {
+        SCOPED_TRACE(row);
+        EXPECT_EQ(cell(0, NXMediaListModel::NameColumn, row).data().toString(), rows[row].name);
+        EXPECT_EQ(cell(0, NXMediaListModel::NameColumn, row).data(Qt::CheckStateRole),
+            rows[row].selected);
+        EXPECT_EQ(
+            cell(0, NXMediaListModel::DurationColumn, row).data().toString(), rows[row].length);
+        EXPECT_EQ(cell(0, NXMediaListModel::AudioColumn, row).data().toString(), rows[row].sound);
+        EXPECT_EQ(
+            cell(0, NXMediaListModel::SubtitleColumn, row).data().toString(), rows[row].subtitle);
+    }
+    const QModelIndex merge = cell(0, NXMediaListModel::OutputColumn);
+    EXPECT_FALSE(model().flags(merge) & Qt::ItemIsUserCheckable) << "one title: nothing to merge";
+
+    DNNodeInfo info = dvd().nodeInfo();
+    info.outputName = QStringLiteral("Movie");
+    dvd().setNodeInfo(info);
+    ASSERT_TRUE(model().setData(cell(0, 0, 1), Qt::Checked, Qt::CheckStateRole));
+    ASSERT_TRUE(model().setData(cell(0, NXMediaListModel::AudioColumn, 0), 1, Qt::EditRole));
+    EXPECT_EQ(cell(0, NXMediaListModel::AudioColumn, 0).data().toString(), "French (2 ch)");
+    EXPECT_EQ(cell(0, NXMediaListModel::OutputColumn, 1).data().toString(), "Movie_T2.m4v");
+    EXPECT_EQ(merge.data(Qt::CheckStateRole), Qt::Unchecked);
+
+    convert();
+    ASSERT_EQ(outputFiles(), QStringList({ "Movie_T1.m4v", "Movie_T2.m4v" }));
+    EXPECT_EQ(window().convertedOutputs().size(), 2);
+    EXPECT_NEAR(MediaFacts::probe(output.filePath("Movie_T1.m4v")).duration, 12, kLengthSlack);
+    EXPECT_NEAR(MediaFacts::probe(output.filePath("Movie_T2.m4v")).duration, 11, kLengthSlack);
+    EXPECT_NEAR(toneOf(output.filePath("Movie_T1.m4v")), 880, 20) << "the second sound track";
+
+    // A profile that cannot join titles turns the merge off, and the row shows it.
+    ASSERT_TRUE(model().setData(merge, Qt::Checked, Qt::CheckStateRole));
+    EXPECT_EQ(merge.data().toString(), "Movie.m4v");
+    EXPECT_EQ(cell(0, NXMediaListModel::OutputColumn, 0).data().toString(), "");
+    applyProfile(kMP3Profile);
+    EXPECT_FALSE(dvd().mergeIntoOne());
+    EXPECT_FALSE(cell(0, NXMediaListModel::OutputColumn).data(Qt::CheckStateRole).isValid());
+    applyProfile(kH264Profile);
+    ASSERT_TRUE(
+        model().setData(cell(0, NXMediaListModel::OutputColumn), Qt::Checked, Qt::CheckStateRole));
+
+    emptyOutputFolder();
+    convert();
+    ASSERT_EQ(outputFiles(), QStringList { "Movie.m4v" });
+    EXPECT_EQ(window().convertedOutputs().size(), 1);
+    EXPECT_NEAR(MediaFacts::probe(output.filePath("Movie.m4v")).duration, 23, kLengthSlack);
+    EXPECT_TRUE(titleFilesInTemporaryFolder().isEmpty());
+
+    // Stopped while the first title runs: no title file, no output named.
+    emptyOutputFolder();
+    ASSERT_TRUE(window().startConversion());
+    ASSERT_TRUE(waitUntil([&] {
+        auto* sheet = window().progressSheet();
+        return sheet && sheet->statusText() == QStringLiteral("Converting...");
+    }));
+    const int before = ends;
+    window().progressSheet()->stopButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return ends > before; }));
+    EXPECT_TRUE(window().convertedOutputs().isEmpty());
+    EXPECT_TRUE(outputFiles().isEmpty());
+    EXPECT_TRUE(titleFilesInTemporaryFolder().isEmpty());
+
+    for (int row = 0; row < 2; ++row)
+        ASSERT_TRUE(model().setData(cell(0, 0, row), Qt::Unchecked, Qt::CheckStateRole));
+    EXPECT_FALSE(dvd().mergeIntoOne()) << "no title left to merge";
+    EXPECT_FALSE(window().startConversion());
+    EXPECT_EQ(dialogs.alerts.back().title, "No DVD Title Selected!");
+    EXPECT_EQ(dialogs.alerts.back().text, "Please select a DVD title to rip.");
+    EXPECT_FALSE(window().isConverting());
+}
+
+TEST_F(DVDWindowTest, SourcesThatHoldNoDVDAreRefusedAndTheListStaysAsItWas)
+{
+    dialogs.file = TestDisc::image();
+    window().addDVDWithChooser();
+    clickButton(*window().dvdSourceChooser(), "ISO Image...");
+    ASSERT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return window().profileChooser() != nullptr; }));
+    EXPECT_TRUE(window().profileChooser()->selectProfile(kH264Profile)) << "DVD profiles";
+    window().profileChooser()->reject();
+    ASSERT_TRUE(dvd().profile());
+    EXPECT_EQ(dvd().profile()->profileType(), DNProfileTypeDVD);
+    const auto entry = window().mediaNodes().front();
+
+    QTemporaryDir sources;
+    ASSERT_TRUE(QDir().mkpath(sources.filePath("No Disc/VIDEO_TS")));
+    ASSERT_TRUE(QDir().mkpath(sources.filePath("Plain Folder")));
+    QFile(sources.filePath("Empty.iso")).open(QIODevice::WriteOnly);
+    const struct {
+        const char* source;
+        const char* alert;
+    } refusals[] = {
+        { "No Disc", "Could not read the DVD" },
+        { "Empty.iso", "Could not read the DVD" },
+        { "Plain Folder", "Load Photo Failed!" },
+    };
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(refusal.source);
+        const std::size_t asked = dialogs.alerts.size();
+        emit window().tableView()->filesDropped({ sources.filePath(refusal.source) });
+        ASSERT_TRUE(waitUntil([&] { return dialogs.alerts.size() > asked; }));
+        EXPECT_EQ(dialogs.alerts.back().title, refusal.alert);
+        if (QString(refusal.alert) != "Load Photo Failed!") {
+            EXPECT_TRUE(dialogs.alerts.back().text.contains(sources.filePath(refusal.source)));
+        }
+        ASSERT_EQ(window().mediaNodes().size(), 1u);
+        EXPECT_EQ(window().mediaNodes().front(), entry);
+    }
+
+    // A media file on a DVD list: the question, and the list as it was on Cancel.
+    const QString file = TestMedia::path(TestMedia::kVideoWithAudio);
+    dialogs.nextAnswer.button = 1;
+    window().addOpenedFiles({ file });
+    EXPECT_EQ(dialogs.alerts.back().title, "Conflict between two media!");
+    ASSERT_EQ(window().mediaNodes().size(), 1u);
+    EXPECT_EQ(window().mediaNodes().front(), entry);
+    dialogs.nextAnswer.button = 0;
+    window().addOpenedFiles({ file });
+    ASSERT_EQ(window().mediaNodes().size(), 1u);
+    EXPECT_EQ(window().mediaNodes().front()->mediaType(), NXMediaType::VideoFile);
+}
+
+} // namespace
