@@ -19,6 +19,7 @@
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -27,6 +28,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
 namespace {
@@ -214,6 +216,20 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     EXPECT_TRUE(window().convertedOutputs().isEmpty());
     EXPECT_TRUE(outputFiles().isEmpty());
     EXPECT_TRUE(titleFilesInTemporaryFolder().isEmpty());
+
+    // The subtitle is chosen in the row's own list of the title's tracks.
+    const QModelIndex subtitle = cell(0, NXMediaListModel::SubtitleColumn, 0);
+    auto* view = window().tableView();
+    const std::unique_ptr<QWidget> editor(
+        view->itemDelegateForIndex(subtitle)->createEditor(view, {}, subtitle));
+    auto* tracks = qobject_cast<QComboBox*>(editor.get());
+    ASSERT_TRUE(tracks);
+    EXPECT_EQ(tracks->count(), 3) << "none, English, German";
+    tracks->setCurrentIndex(2);
+    view->itemDelegateForIndex(subtitle)->setModelData(tracks, &model(), subtitle);
+    EXPECT_EQ(subtitle.data().toString(), "German");
+    EXPECT_EQ(dvd().titleAt(0)->setting().subtitleIndex(), 1);
+    EXPECT_TRUE(dvd().titleAt(0)->setting().subtitleEnable());
 
     for (int row = 0; row < 2; ++row)
         ASSERT_TRUE(model().setData(cell(0, 0, row), Qt::Unchecked, Qt::CheckStateRole));

@@ -69,7 +69,10 @@ NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
         | QAbstractItemView::EditKeyPressed);
     header()->setStretchLastSection(true);
     header()->resizeSection(NXMediaListModel::NameColumn, 240);
+    header()->resizeSection(NXMediaListModel::DurationColumn, 80);
     header()->resizeSection(NXMediaListModel::ProfileColumn, 160);
+    header()->resizeSection(NXMediaListModel::OutputColumn, 170);
+    header()->resizeSection(NXMediaListModel::AudioColumn, 110);
 
     auto& center = NotificationCenter::defaultCenter();
     center.addObserver(kRefreshAllCells, nullptr, this, [this](const Notification&) {
