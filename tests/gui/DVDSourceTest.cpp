@@ -3,9 +3,11 @@
 // that must be refused with the list left as it was.
 #include "GuiTestSupport.h"
 
+#include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestDisc.h"
 #include "fixtures/TestMedia.h"
+#include "list/NXDVDRows.h"
 #include "list/NXMediaListModel.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNDVDNode.h"
@@ -87,11 +89,27 @@ protected:
     NXMediaListModel& model() { return *window().listModel(); }
     DNDVDNode& dvd() { return static_cast<DNDVDNode&>(*window().mediaNodes().front()); }
 
-    QModelIndex cell(int row, int column, int titleRow = -1)
+    // A cell of the DVD entry's row, or of one of its title rows.
+    QModelIndex cell(int column, int titleRow = -1)
     {
-        const QModelIndex entry = model().index(row, 0);
+        const QModelIndex entry = model().index(0, 0);
         return titleRow < 0 ? entry.siblingAtColumn(column)
                             : model().index(titleRow, column, entry);
+    }
+
+    // A row's cells as one text, a check box as "[x] " or "[ ] ".
+    QString rowText(int titleRow = -1)
+    {
+        QStringList cells;
+        for (int column = 0; column < NXMediaListModel::ColumnCount; ++column) {
+            const QModelIndex index = cell(column, titleRow);
+            const QVariant check = index.data(Qt::CheckStateRole);
+            const QString box = !check.isValid() ? ""
+                : check.toInt() == Qt::Checked   ? "[x] "
+                                                 : "[ ] ";
+            cells << box + index.data().toString();
+        }
+        return cells.join('|');
     }
 
     // Picks a profile in the chooser the window opened for the new entry.
@@ -144,39 +162,20 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     clickButton(*window().dvdSourceChooser(), "VIDEO_TS Folder...");
     ASSERT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 1; }));
     chooseProfile(kH264Profile);
-    ASSERT_EQ(model().rowCount(cell(0, 0)), 2);
-    const struct {
-        const char* name;
-        Qt::CheckState selected;
-        const char* length;
-        const char* sound;
-        const char* subtitle;
-    } rows[] = {
-        { "Title 1 (4:3)", Qt::Checked, "00:00:12", "English (2 ch)", "No Subtitle" },
-        { "Title 2 (16:9)", Qt::Unchecked, "00:00:11", "English (2 ch)", "No Subtitle" },
-    };
-    for (int row = 0; row < 2; ++row) {
-        SCOPED_TRACE(row);
-        EXPECT_EQ(cell(0, NXMediaListModel::NameColumn, row).data().toString(), rows[row].name);
-        EXPECT_EQ(cell(0, NXMediaListModel::NameColumn, row).data(Qt::CheckStateRole),
-            rows[row].selected);
-        EXPECT_EQ(
-            cell(0, NXMediaListModel::DurationColumn, row).data().toString(), rows[row].length);
-        EXPECT_EQ(cell(0, NXMediaListModel::AudioColumn, row).data().toString(), rows[row].sound);
-        EXPECT_EQ(
-            cell(0, NXMediaListModel::SubtitleColumn, row).data().toString(), rows[row].subtitle);
-    }
-    const QModelIndex merge = cell(0, NXMediaListModel::OutputColumn);
-    EXPECT_FALSE(model().flags(merge) & Qt::ItemIsUserCheckable) << "one title: nothing to merge";
+    ASSERT_EQ(model().rowCount(cell(0)), 2);
+    EXPECT_EQ(rowText(), "Garden Été|00:00:12|iPod classic (H.264)|||") << "one title: no merge";
+    EXPECT_EQ(
+        rowText(0), "[x] Title 1 (4:3)|00:00:12||Garden Été_T1.m4v|English (2 ch)|No Subtitle");
+    EXPECT_EQ(
+        rowText(1), "[ ] Title 2 (16:9)|00:00:11||Garden Été_T2.m4v|English (2 ch)|No Subtitle");
 
     DNNodeInfo info = dvd().nodeInfo();
     info.outputName = QStringLiteral("Movie");
     dvd().setNodeInfo(info);
-    ASSERT_TRUE(model().setData(cell(0, 0, 1), Qt::Checked, Qt::CheckStateRole));
-    ASSERT_TRUE(model().setData(cell(0, NXMediaListModel::AudioColumn, 0), 1, Qt::EditRole));
-    EXPECT_EQ(cell(0, NXMediaListModel::AudioColumn, 0).data().toString(), "French (2 ch)");
-    EXPECT_EQ(cell(0, NXMediaListModel::OutputColumn, 1).data().toString(), "Movie_T2.m4v");
-    EXPECT_EQ(merge.data(Qt::CheckStateRole), Qt::Unchecked);
+    ASSERT_TRUE(model().setData(cell(0, 1), Qt::Checked, Qt::CheckStateRole));
+    ASSERT_TRUE(model().setData(cell(NXMediaListModel::AudioColumn, 0), 1, Qt::EditRole));
+    EXPECT_EQ(rowText(), "Garden Été|00:00:23|iPod classic (H.264)|[ ] Merge into one||");
+    EXPECT_EQ(rowText(0), "[x] Title 1 (4:3)|00:00:12||Movie_T1.m4v|French (2 ch)|No Subtitle");
 
     convert();
     ASSERT_EQ(outputFiles(), QStringList({ "Movie_T1.m4v", "Movie_T2.m4v" }));
@@ -186,15 +185,15 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     EXPECT_NEAR(toneOf(output.filePath("Movie_T1.m4v")), 880, 20) << "the second sound track";
 
     // A profile that cannot join titles turns the merge off, and the row shows it.
+    const QModelIndex merge = cell(NXMediaListModel::OutputColumn);
     ASSERT_TRUE(model().setData(merge, Qt::Checked, Qt::CheckStateRole));
-    EXPECT_EQ(merge.data().toString(), "Movie.m4v");
-    EXPECT_EQ(cell(0, NXMediaListModel::OutputColumn, 0).data().toString(), "");
+    EXPECT_EQ(rowText(), "Garden Été|00:00:23|iPod classic (H.264)|[x] Movie.m4v||");
+    EXPECT_EQ(rowText(0), "[x] Title 1 (4:3)|00:00:12|||French (2 ch)|No Subtitle");
     applyProfile(kMP3Profile);
     EXPECT_FALSE(dvd().mergeIntoOne());
-    EXPECT_FALSE(cell(0, NXMediaListModel::OutputColumn).data(Qt::CheckStateRole).isValid());
+    EXPECT_EQ(rowText(), "Garden Été|00:00:23|MP3 Sound|||");
     applyProfile(kH264Profile);
-    ASSERT_TRUE(
-        model().setData(cell(0, NXMediaListModel::OutputColumn), Qt::Checked, Qt::CheckStateRole));
+    ASSERT_TRUE(model().setData(merge, Qt::Checked, Qt::CheckStateRole));
 
     emptyOutputFolder();
     convert();
@@ -218,7 +217,7 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     EXPECT_TRUE(titleFilesInTemporaryFolder().isEmpty());
 
     // The subtitle is chosen in the row's own list of the title's tracks.
-    const QModelIndex subtitle = cell(0, NXMediaListModel::SubtitleColumn, 0);
+    const QModelIndex subtitle = cell(NXMediaListModel::SubtitleColumn, 0);
     auto* view = window().tableView();
     const std::unique_ptr<QWidget> editor(
         view->itemDelegateForIndex(subtitle)->createEditor(view, {}, subtitle));
@@ -232,7 +231,7 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     EXPECT_TRUE(dvd().titleAt(0)->setting().subtitleEnable());
 
     for (int row = 0; row < 2; ++row)
-        ASSERT_TRUE(model().setData(cell(0, 0, row), Qt::Unchecked, Qt::CheckStateRole));
+        ASSERT_TRUE(model().setData(cell(0, row), Qt::Unchecked, Qt::CheckStateRole));
     EXPECT_FALSE(dvd().mergeIntoOne()) << "no title left to merge";
     EXPECT_FALSE(window().startConversion());
     EXPECT_EQ(dialogs.alerts.back().title, "No DVD Title Selected!");
@@ -289,6 +288,23 @@ TEST_F(DVDWindowTest, SourcesThatHoldNoDVDAreRefusedAndTheListStaysAsItWas)
     window().addOpenedFiles({ file });
     ASSERT_EQ(window().mediaNodes().size(), 1u);
     EXPECT_EQ(window().mediaNodes().front()->mediaType(), NXMediaType::VideoFile);
+}
+
+// The DVD profiles whose builders take one title at a time never offer a merge.
+TEST(DVDMergeChoice, OnlyProfilesWhoseBuildersJoinTitlesOfferIt)
+{
+    const struct {
+        int globalID;
+        bool merges;
+    } profiles[] = { { kH264Profile, true }, { 1105021, true } /* main title to MPEG-2 */,
+        { kMP3Profile, false }, { 1105020, false } /* AC-3 sound */,
+        { kGlobalIDPlayerStreamDump, false }, { kGlobalIDDiscBackupTool, false },
+        { kGlobalIDDVDToMKV, false }, { 1105022, false } /* MP4 through HandBrakeCLI */ };
+    for (const auto& each : profiles) {
+        const auto profile = DNProfileManager::profileManager().profileWithGlobalID(each.globalID);
+        ASSERT_TRUE(profile) << each.globalID;
+        EXPECT_EQ(NXProfileCanMergeTitles(*profile), each.merges) << each.globalID;
+    }
 }
 
 } // namespace

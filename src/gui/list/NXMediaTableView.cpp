@@ -147,7 +147,8 @@ void NXMediaTableView::dropEvent(QDropEvent* event)
 QMenu* NXMediaTableView::rowRequestMenu(const QModelIndex& row)
 {
     auto node = m_model.nodeAt(row);
-    if (!node)
+    // A DVD title is edited through its DVD's entry.
+    if (!node || node->mediaType() == NXMediaType::DVDTitle)
         return nullptr;
     const std::pair<QString, QString> requests[] = {
         { QStringLiteral("Edit..."), DNVideoEditorController::kTabGeneral },
