@@ -178,7 +178,8 @@ private:
     // Conversion, on the worker thread unless said otherwise.
     bool checkOutputFolder();
     bool checkDVDTitles(); // main thread
-    std::vector<ConversionJob> planJobs() const; // main thread
+    // Turns off a merge the row no longer offers.
+    std::vector<ConversionJob> planJobs(); // main thread
     bool converter();
     int convertEntry(const ConversionJob& job);
     AlbumConversion::Hooks albumStepHooks();

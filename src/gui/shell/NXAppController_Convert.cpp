@@ -5,6 +5,7 @@
 
 #include "engine/DNVideoConverter.h"
 #include "list/NXDVDRows.h"
+#include "list/NXMediaListModel.h"
 #include "model/DNDVDGroupTitle.h"
 #include "services/DNAppSetting.h"
 #include "services/DNLogger.h"
@@ -107,9 +108,10 @@ bool NXAppController::checkDVDTitles()
 
 // A DVD entry is one job per selected title, or one for its merged titles;
 // every other entry is one job.
-std::vector<NXAppController::ConversionJob> NXAppController::planJobs() const
+std::vector<NXAppController::ConversionJob> NXAppController::planJobs()
 {
     std::vector<ConversionJob> jobs;
+    bool settled = false;
     for (const auto& node : m_mediaNodes) {
         if (!isMemberOf<DNDVDNode>(node)) {
             jobs.push_back({ node, 0 });
@@ -117,8 +119,10 @@ std::vector<NXAppController::ConversionJob> NXAppController::planJobs() const
         }
         const auto dvd = std::static_pointer_cast<DNDVDNode>(node);
         // The merge is made only where the row offers it, so a profile whose
-        // builders cannot join titles never gets a group.
-        if (NXDVDMergesTitles(*dvd)) {
+        // builders cannot join titles never gets a group; the driver merges
+        // whenever the flag is set.
+        settled = NXDVDSettleMerge(*dvd) || settled;
+        if (dvd->mergeIntoOne()) {
             jobs.push_back({ DNDVDGroupTitle::dvdGroupTitleWithDVDNode(dvd), -1 });
             continue;
         }
@@ -127,6 +131,8 @@ std::vector<NXAppController::ConversionJob> NXAppController::planJobs() const
             if (titles[index]->isSelected())
                 jobs.push_back({ node, int32_t(index) });
     }
+    if (settled)
+        m_model->refreshAll();
     return jobs;
 }
 
