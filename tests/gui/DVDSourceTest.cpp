@@ -24,7 +24,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -39,21 +38,6 @@ namespace {
 constexpr int kH264Profile = 1101010;
 constexpr int kMP3Profile = 1105018;
 constexpr double kLengthSlack = 0.6;
-
-// The frequency of the first second of sound, from its zero crossings.
-double toneOf(const QString& path)
-{
-    QProcess decode;
-    decode.start("ffmpeg",
-        { "-v", "error", "-i", path, "-t", "1", "-ac", "1", "-ar", "48000", "-f", "s16le", "-" });
-    decode.waitForFinished(30'000);
-    const QByteArray pcm = decode.readAllStandardOutput();
-    const auto* samples = reinterpret_cast<const qint16*>(pcm.constData());
-    int crossings = 0;
-    for (qsizetype i = 1; i < pcm.size() / 2; ++i)
-        crossings += (samples[i - 1] < 0) != (samples[i] < 0) ? 1 : 0;
-    return pcm.isEmpty() ? 0 : crossings / 2.0 * 48000.0 / double(pcm.size() / 2);
-}
 
 void clickButton(QWidget& parent, const QString& text)
 {
@@ -182,7 +166,8 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     EXPECT_EQ(window().convertedOutputs().size(), 2);
     EXPECT_NEAR(MediaFacts::probe(output.filePath("Movie_T1.m4v")).duration, 12, kLengthSlack);
     EXPECT_NEAR(MediaFacts::probe(output.filePath("Movie_T2.m4v")).duration, 11, kLengthSlack);
-    EXPECT_NEAR(toneOf(output.filePath("Movie_T1.m4v")), 880, 20) << "the second sound track";
+    EXPECT_NEAR(firstSecondTone(output.filePath("Movie_T1.m4v")), 880, 20)
+        << "the second sound track";
 
     // A profile that cannot join titles turns the merge off, and the row shows it.
     const QModelIndex merge = cell(NXMediaListModel::OutputColumn);

@@ -97,11 +97,11 @@ QWidget* NXDVDSourceChooser::buildChoicePage()
 {
     auto* page = new QWidget(this);
     m_drives = new QListWidget(page);
-    auto* fromDrive = new QPushButton(QStringLiteral("Open Disc"), page);
+    m_openDisc = new QPushButton(QStringLiteral("Open Disc"), page);
     auto* fromFolder = new QPushButton(QStringLiteral("VIDEO_TS Folder..."), page);
     auto* fromImage = new QPushButton(QStringLiteral("ISO Image..."), page);
     auto* cancel = new QDialogButtonBox(QDialogButtonBox::Cancel, page);
-    connect(fromDrive, &QPushButton::clicked, this, &NXDVDSourceChooser::chooseDrive);
+    connect(m_openDisc, &QPushButton::clicked, this, &NXDVDSourceChooser::chooseDrive);
     connect(m_drives, &QListWidget::itemDoubleClicked, this, &NXDVDSourceChooser::chooseDrive);
     connect(fromFolder, &QPushButton::clicked, this, &NXDVDSourceChooser::chooseFolder);
     connect(fromImage, &QPushButton::clicked, this, &NXDVDSourceChooser::chooseImage);
@@ -109,7 +109,7 @@ QWidget* NXDVDSourceChooser::buildChoicePage()
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(new QLabel(QStringLiteral("Discs in the drives:"), page));
     layout->addWidget(m_drives);
-    layout->addWidget(fromDrive);
+    layout->addWidget(m_openDisc);
     layout->addWidget(fromFolder);
     layout->addWidget(fromImage);
     layout->addWidget(cancel);
@@ -159,6 +159,7 @@ void NXDVDSourceChooser::fillDrives()
 {
     m_drives->clear();
     m_drives->addItems(drivesWithDisc());
+    m_openDisc->setEnabled(m_drives->count() > 0);
     if (m_drives->count() > 0)
         m_drives->setCurrentRow(0);
 }

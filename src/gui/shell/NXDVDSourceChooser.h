@@ -12,6 +12,7 @@ class DNProgressIndicator;
 class NXDialogs;
 class QLabel;
 class QListWidget;
+class QPushButton;
 class QStackedWidget;
 
 // Where DVD sources come from: the sheet offers the drives that hold a
@@ -63,6 +64,7 @@ private:
     NXDialogs& m_dialogs;
     QStackedWidget* m_pages = nullptr;
     QListWidget* m_drives = nullptr;
+    QPushButton* m_openDisc = nullptr;
     QLabel* m_readingLabel = nullptr;
     DNProgressIndicator* m_busy = nullptr;
     std::atomic_bool m_cancelled { false };
