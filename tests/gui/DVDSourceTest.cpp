@@ -146,6 +146,8 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     clickButton(*window().dvdSourceChooser(), "VIDEO_TS Folder...");
     ASSERT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 1; }));
     chooseProfile(kH264Profile);
+    EXPECT_EQ(DNProfileManager::profileManager().lastProfileOfType(DNProfileTypeDVD)->GlobalID(),
+        kH264Profile);
     ASSERT_EQ(model().rowCount(cell(0)), 2);
     EXPECT_EQ(rowText(), "Garden Été|00:00:12|iPod classic (H.264)|||") << "one title: no merge";
     EXPECT_EQ(
