@@ -307,7 +307,8 @@ int convertDVD(const QCommandLineParser& options)
     node->setMergeIntoOne(options.isSet("merge"));
     DNVideoConverterSetRunObserver(&printRun, nullptr);
     print("job: " + node->sourceInfo().path);
-    const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
+    const int result
+        = DNVideoConverterStart(node, kDNVideoConverterEverySelectedTitle, nullptr, nullptr);
     print(QStringLiteral("result: %1").arg(result));
     if (result != 0)
         printLog();

@@ -540,7 +540,8 @@ int _VideoConverter_Start(
     if (isKindOf<DNDVDNode>(node)) {
         static const DNVideoConverterDVDDriver driver { &_VideoConverter, &convertPasses,
             &stopRequested, &reportFailure };
-        return convertDVDEntry(std::static_pointer_cast<DNDVDNode>(node), config, driver);
+        return convertDVDEntry(
+            std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
     }
     return convertPasses(node, titleIndex, config);
 }

@@ -28,9 +28,14 @@ constexpr int kDNVideoConverterStatePassStarted = 3298;
 // Receives the engines' state codes, on the worker thread.
 using DNVideoConverterStateCallback = void (*)(int state, void* context);
 
+// For a DVD entry: every selected title, one after the other.
+constexpr int32_t kDNVideoConverterEverySelectedTitle = -1;
+
 // Converts one node: a file, a merge group (members first, then the group),
-// or a DVD entry (every selected title, or their merge; `titleIndex` is not
-// read for it, 0 for the others). Refuses to start
+// or a DVD entry: the title at `titleIndex` (a position in its titles), or
+// with kDNVideoConverterEverySelectedTitle every selected one; merged titles
+// (a DNDVDGroupTitle, or an entry whose mergeIntoOne is set) become one
+// output whatever the index. Files and groups take 0. Refuses to start
 // while another conversion runs. The outputs of MP4, M4V and 3GP runs get the
 // source's picture as cover art.
 int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,

@@ -24,9 +24,10 @@ struct DNVideoConverterDVDDriver {
     void (*reportFailure)(const QString& message);
 };
 
-// Converts a DVD entry: every selected title on its own, or, when the titles
-// are merged (a DNDVDGroupTitle, or a node whose mergeIntoOne is set), the
-// titles into the temporary folder and then their join. Every output is
-// checked; a failed or stopped run leaves no file of its own behind.
-int convertDVDEntry(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
-    const DNVideoConverterDVDDriver& driver);
+// Converts a DVD entry: the title at `titleIndex`, or every selected title
+// on its own for a negative index, or, when the titles are merged (a
+// DNDVDGroupTitle, or a node whose mergeIntoOne is set), the titles into the
+// temporary folder and then their join. Every output is checked; a failed or
+// stopped run leaves no file of its own behind.
+int convertDVDEntry(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
+    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver);

@@ -276,12 +276,14 @@ int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConf
 
 } // namespace
 
-int convertDVDEntry(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
-    const DNVideoConverterDVDDriver& driver)
+int convertDVDEntry(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
+    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
 {
     if (isMemberOf<DNDVDGroupTitle>(node))
         return convertGroup(std::static_pointer_cast<DNDVDGroupTitle>(node), config, driver);
     if (const auto group = DNDVDGroupTitle::dvdGroupTitleWithDVDNode(node))
         return convertGroup(group, config, driver);
+    if (titleIndex >= 0)
+        return convertTitle(node, titleIndex, config, driver);
     return convertSelectedTitles(node, config, driver);
 }

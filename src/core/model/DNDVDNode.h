@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -43,8 +44,11 @@ public:
 
     const NXDVDSourceInfo& sourceInfo() const { return m_sourceInfo; }
     void setSourceInfo(const NXDVDSourceInfo& source) { m_sourceInfo = source; }
-    std::shared_ptr<DNProfile> profile() const override { return m_profile; }
-    void setProfile(std::shared_ptr<DNProfile> profile) { m_profile = std::move(profile); }
+    // The conversion worker lends the node another profile while it merges
+    // titles, as the list reads the profile for its rows: the pointer is
+    // swapped atomically.
+    std::shared_ptr<DNProfile> profile() const override { return m_profile.load(); }
+    void setProfile(std::shared_ptr<DNProfile> profile) { m_profile.store(std::move(profile)); }
     const DNNodeInfo& nodeInfo() const { return m_nodeInfo; }
     void setNodeInfo(const DNNodeInfo& info) { m_nodeInfo = info; }
 
@@ -154,7 +158,7 @@ private:
     QSizeF selectedPictureSize() const;
 
     NXDVDSourceInfo m_sourceInfo;
-    std::shared_ptr<DNProfile> m_profile;
+    std::atomic<std::shared_ptr<DNProfile>> m_profile;
     DNNodeInfo m_nodeInfo;
     bool m_mergeIntoOne = false;
     qint32 m_titleSelected = -1;

@@ -1,6 +1,8 @@
 #include "list/NXMediaListModel.h"
 
 #include "builders/video/BuilderServices.h"
+#include "list/NXDVDRows.h"
+#include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "model/ThumbnailQueue.h"
@@ -26,6 +28,22 @@ const DNGraphicsNode* asAlbum(const NXBasicMediaNode& node)
     return dynamic_cast<const DNGraphicsNode*>(&node);
 }
 
+const DNDVDNode* asDVD(const NXBasicMediaNode& node)
+{
+    return isMemberOf<DNDVDNode>(&node) ? static_cast<const DNDVDNode*>(&node) : nullptr;
+}
+
+const DNDVDTitle* asTitle(const NXBasicMediaNode& node)
+{
+    return isMemberOf<DNDVDTitle>(&node) ? static_cast<const DNDVDTitle*>(&node) : nullptr;
+}
+
+// The rows that have rows of their own under them.
+bool hasChildRows(const NXBasicMediaNode* node)
+{
+    return isMemberOf<DNFileGroupNode>(node) || isMemberOf<DNDVDNode>(node);
+}
+
 const QSize kAlbumIconSize(64, 48);
 
 // "Holiday (12 photos, 3.4 MB)".
@@ -43,6 +61,10 @@ QString NXMediaDisplayName(const NXBasicMediaNode& node)
 {
     if (const auto* album = asAlbum(node))
         return albumName(*album);
+    if (const auto* dvd = asDVD(node))
+        return dvd->nodeInfo().displayName.value_or(dvd->sourceInfo().path);
+    if (const auto* title = asTitle(node))
+        return NXDVDTitleName(*title);
     const auto* file = asFileNode(node);
     if (!file)
         return {};
@@ -55,6 +77,10 @@ QString NXMediaDurationText(const NXBasicMediaNode& node)
 {
     if (const auto* album = asAlbum(node))
         return DNTimeStringFromSeconds(int(std::lround(album->videoDuration())));
+    if (const auto* dvd = asDVD(node))
+        return DNTimeStringFromSeconds(NXDVDSelectedLength(*dvd));
+    if (const auto* title = asTitle(node))
+        return DNTimeStringFromSeconds(title->length());
     const auto* file = asFileNode(node);
     if (!file)
         return {};
@@ -72,6 +98,8 @@ QString NXMediaProfileName(const NXBasicMediaNode& node)
 {
     if (const auto* album = asAlbum(node))
         return album->profile() ? album->profile()->profileName() : QString();
+    if (const auto* dvd = asDVD(node))
+        return dvd->profile() ? dvd->profile()->profileName() : QString();
     const auto* file = asFileNode(node);
     if (!file || node.mediaType() == NXMediaType::MergeMember || !file->profile())
         return {};
@@ -80,6 +108,10 @@ QString NXMediaProfileName(const NXBasicMediaNode& node)
 
 QString NXMediaOutputName(const NXBasicMediaNode& node)
 {
+    if (const auto* dvd = asDVD(node))
+        return NXDVDMergedOutputName(*dvd);
+    if (const auto* title = asTitle(node))
+        return NXDVDTitleOutputName(*title);
     const auto* file = asFileNode(node);
     if (!file || node.mediaType() == NXMediaType::MergeMember)
         return {};
@@ -275,7 +307,7 @@ int NXMediaListModel::rowCount(const QModelIndex& parent) const
     if (parent.column() != 0 || parent.parent().isValid())
         return 0;
     const auto* node = rawNode(parent);
-    return isMemberOf<DNFileGroupNode>(node) ? int(node->children().size()) : 0;
+    return hasChildRows(node) ? int(node->children().size()) : 0;
 }
 
 int NXMediaListModel::columnCount(const QModelIndex&) const
@@ -288,6 +320,8 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
     const auto* node = rawNode(index);
     if (!node)
         return {};
+    if (const QVariant dvd = dvdData(*node, index.column(), role); dvd.isValid())
+        return dvd;
     if (role == Qt::ToolTipRole && index.column() == NameColumn)
         if (const auto* file = asFileNode(*node))
             return file->path();
@@ -324,7 +358,8 @@ QVariant NXMediaListModel::headerData(int section, Qt::Orientation orientation, 
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     static const QStringList titles { QStringLiteral("Name"), QStringLiteral("Duration"),
-        QStringLiteral("Profile"), QStringLiteral("Output") };
+        QStringLiteral("Profile"), QStringLiteral("Output"), QStringLiteral("Audio"),
+        QStringLiteral("Subtitle") };
     return titles.value(section);
 }
 
@@ -332,7 +367,96 @@ Qt::ItemFlags NXMediaListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::ItemIsDropEnabled;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    const auto* node = rawNode(index);
+    if (const auto* dvd = asDVD(*node))
+        return index.column() == OutputColumn && NXDVDMergeOffered(*dvd)
+            ? flags | Qt::ItemIsUserCheckable
+            : flags;
+    const auto* title = asTitle(*node);
+    if (!title)
+        return flags;
+    switch (index.column()) {
+    case NameColumn:
+        return flags | Qt::ItemIsUserCheckable;
+    case AudioColumn:
+        return title->audioTracks().size() > 1 ? flags | Qt::ItemIsEditable : flags;
+    case SubtitleColumn:
+        return title->subtitleTracks().empty() ? flags : flags | Qt::ItemIsEditable;
+    default:
+        return flags;
+    }
+}
+
+QVariant NXMediaListModel::dvdData(const NXBasicMediaNode& node, int column, int role) const
+{
+    if (const auto* dvd = asDVD(node)) {
+        if (column != OutputColumn || !NXDVDMergeOffered(*dvd))
+            return {};
+        if (role == Qt::CheckStateRole)
+            return dvd->mergeIntoOne() ? Qt::Checked : Qt::Unchecked;
+        if (role == Qt::DisplayRole && !dvd->mergeIntoOne())
+            return QStringLiteral("Merge into one");
+        return {};
+    }
+    const auto* title = asTitle(node);
+    if (!title)
+        return {};
+    if (column == NameColumn && role == Qt::CheckStateRole)
+        return title->isSelected() ? Qt::Checked : Qt::Unchecked;
+    const bool audio = column == AudioColumn;
+    if (!audio && column != SubtitleColumn)
+        return {};
+    const QStringList choices = audio ? NXDVDAudioChoices(*title) : NXDVDSubtitleChoices(*title);
+    const int chosen = audio ? NXDVDAudioChoice(*title) : NXDVDSubtitleChoice(*title);
+    switch (role) {
+    case ChoicesRole:
+        return choices;
+    case Qt::EditRole:
+        return chosen;
+    case Qt::DisplayRole:
+        return chosen < 0 ? QStringLiteral("No Audio") : choices.value(chosen);
+    default:
+        return {};
+    }
+}
+
+bool NXMediaListModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    if (!(flags(index) & (Qt::ItemIsUserCheckable | Qt::ItemIsEditable)))
+        return false;
+    return setDVDData(index, value, role);
+}
+
+bool NXMediaListModel::setDVDData(const QModelIndex& index, const QVariant& value, int role)
+{
+    const auto node = nodeAt(index);
+    auto entry = asDVD(*node) ? node : node->parent();
+    auto& dvd = static_cast<DNDVDNode&>(*entry);
+    auto* title = isMemberOf<DNDVDTitle>(node) ? static_cast<DNDVDTitle*>(node.get()) : nullptr;
+    const bool checked = value.toInt() == Qt::Checked;
+    if (role == Qt::CheckStateRole && !title)
+        dvd.setMergeIntoOne(checked);
+    else if (role == Qt::CheckStateRole && index.column() == NameColumn) {
+        title->setIsSelected(checked);
+        NXDVDSettleMerge(dvd);
+    } else if (role == Qt::EditRole && index.column() == AudioColumn)
+        NXDVDChooseAudio(*title, value.toInt());
+    else if (role == Qt::EditRole && index.column() == SubtitleColumn)
+        NXDVDChooseSubtitle(*title, value.toInt());
+    else
+        return false;
+    dvdChanged(entry);
+    return true;
+}
+
+void NXMediaListModel::dvdChanged(const NXBasicMediaNode::Ptr& entry)
+{
+    const QModelIndex row = indexOf(entry);
+    emit dataChanged(row, row.siblingAtColumn(ColumnCount - 1));
+    const int titles = rowCount(row);
+    if (titles > 0)
+        emit dataChanged(index(0, 0, row), index(titles - 1, ColumnCount - 1, row));
 }
 
 QStringList NXMediaListModel::mimeTypes() const

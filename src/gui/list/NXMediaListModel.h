@@ -9,13 +9,26 @@
 #include <vector>
 
 // The conversion list as rows: one top-level row per entry, a merge group's
-// members as its children. The model holds the controller's own collection
-// and is the one place that changes it, so the rows and the list never
-// disagree.
+// members and a DVD's titles as its children. The model holds the
+// controller's own collection and is the one place that changes it, so the
+// rows and the list never disagree. A DVD title row has its check box (the
+// title is converted), its sound and subtitle choices; the DVD entry's
+// output cell has the "Merge into one" box while a merge is offered.
 class NXMediaListModel : public QAbstractItemModel {
     Q_OBJECT
 public:
-    enum Column { NameColumn, DurationColumn, ProfileColumn, OutputColumn, ColumnCount };
+    enum Column {
+        NameColumn,
+        DurationColumn,
+        ProfileColumn,
+        OutputColumn,
+        AudioColumn,
+        SubtitleColumn,
+        ColumnCount
+    };
+    // The texts an editable cell offers (QStringList); its edit value is the
+    // position of the chosen one.
+    static constexpr int ChoicesRole = Qt::UserRole + 1;
 
     explicit NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent = nullptr);
 
@@ -40,6 +53,7 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     QStringList mimeTypes() const override;
@@ -52,6 +66,10 @@ private:
     };
 
     NXBasicMediaNode* rawNode(const QModelIndex& index) const;
+    QVariant dvdData(const NXBasicMediaNode& node, int column, int role) const;
+    bool setDVDData(const QModelIndex& index, const QVariant& value, int role);
+    // The DVD entry's row and its titles' rows show their texts again.
+    void dvdChanged(const NXBasicMediaNode::Ptr& entry);
     QString outputText(const NXBasicMediaNode& node) const;
     void watchThumbnail(const NXBasicMediaNode::Ptr& node);
     int rowOfTopLevel(const NXBasicMediaNode* node) const;

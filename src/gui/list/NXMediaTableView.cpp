@@ -5,13 +5,52 @@
 #include "model/ThumbnailQueue.h"
 #include "platform/NotificationCenter.h"
 
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMimeData>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <memory>
+
+namespace {
+
+// A cell with a choice of texts (a DVD title's sound and subtitle tracks)
+// is edited in a drop-down list of them.
+class NXChoiceDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+        const QModelIndex& index) const override
+    {
+        const QVariant choices = index.data(NXMediaListModel::ChoicesRole);
+        if (!choices.isValid())
+            return QStyledItemDelegate::createEditor(parent, option, index);
+        auto* box = new QComboBox(parent);
+        box->addItems(choices.toStringList());
+        return box;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        if (auto* box = qobject_cast<QComboBox*>(editor))
+            box->setCurrentIndex(index.data(Qt::EditRole).toInt());
+        else
+            QStyledItemDelegate::setEditorData(editor, index);
+    }
+    void setModelData(
+        QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        if (auto* box = qobject_cast<QComboBox*>(editor))
+            model->setData(index, box->currentIndex(), Qt::EditRole);
+        else
+            QStyledItemDelegate::setModelData(editor, model, index);
+    }
+};
+
+} // namespace
 
 NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
     : QTreeView(parent)
@@ -25,22 +64,33 @@ NXMediaTableView::NXMediaTableView(NXMediaListModel& model, QWidget* parent)
     setAcceptDrops(true);
     setDropIndicatorShown(true);
     setDragDropMode(QAbstractItemView::DropOnly);
+    setItemDelegate(new NXChoiceDelegate(this));
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked
+        | QAbstractItemView::EditKeyPressed);
     header()->setStretchLastSection(true);
     header()->resizeSection(NXMediaListModel::NameColumn, 240);
+    header()->resizeSection(NXMediaListModel::DurationColumn, 80);
     header()->resizeSection(NXMediaListModel::ProfileColumn, 160);
+    header()->resizeSection(NXMediaListModel::OutputColumn, 170);
+    header()->resizeSection(NXMediaListModel::AudioColumn, 110);
 
     auto& center = NotificationCenter::defaultCenter();
     center.addObserver(kRefreshAllCells, nullptr, this, [this](const Notification&) {
         m_model.refreshAll();
         expandAll();
     });
-    connect(&model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& group) {
-        if (group.isValid())
-            expand(group);
-        announceAmount();
-    });
+    // Members of a group and titles of a DVD are shown as they arrive.
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+        [this](const QModelIndex& under, int first, int last) {
+            if (under.isValid())
+                expand(under);
+            for (int row = first; !under.isValid() && row <= last; ++row)
+                expand(m_model.index(row, 0));
+            announceAmount();
+        });
     connect(&model, &QAbstractItemModel::rowsRemoved, this, &NXMediaTableView::announceAmount);
     connect(&model, &QAbstractItemModel::modelReset, this, [this] {
+        expandAll();
         if (m_model.rowCount() == 0)
             NotificationCenter::defaultCenter().post(kDidClearView, this);
     });
@@ -97,7 +147,8 @@ void NXMediaTableView::dropEvent(QDropEvent* event)
 QMenu* NXMediaTableView::rowRequestMenu(const QModelIndex& row)
 {
     auto node = m_model.nodeAt(row);
-    if (!node)
+    // A DVD title is edited through its DVD's entry.
+    if (!node || node->mediaType() == NXMediaType::DVDTitle)
         return nullptr;
     const std::pair<QString, QString> requests[] = {
         { QStringLiteral("Edit..."), DNVideoEditorController::kTabGeneral },

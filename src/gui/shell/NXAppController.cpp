@@ -1,8 +1,10 @@
 #include "shell/NXAppController.h"
 
 #include "editor/DNVideoEditorController.h"
+#include "list/NXDVDRows.h"
 #include "list/NXMediaListModel.h"
 #include "list/NXMediaTableView.h"
+#include "model/DNDVDGroupTitle.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "model/DNVideoEditProtocol.h"
@@ -14,6 +16,7 @@
 #include "services/DNSetting.h"
 #include "shell/DNFileLoader.h"
 #include "shell/NXAppPluginProtocol.h"
+#include "shell/NXDVDSourceChooser.h"
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
 #include "shell/NXProfileChooser.h"
@@ -44,13 +47,15 @@ int profileTypeOf(const NXBasicMediaNode& node)
     return isDVDKind(node) ? DNProfileTypeDVD : DNProfileTypeVideo;
 }
 
-// The entries that carry a profile of their own: files and photo albums.
+// The entries that carry a profile of their own: files, photo albums and DVDs.
 std::shared_ptr<DNProfile> profileOf(const NXBasicMediaNode& node)
 {
     if (const auto* file = dynamic_cast<const DNFileNode*>(&node))
         return file->profile();
     if (const auto* album = dynamic_cast<const DNGraphicsNode*>(&node))
         return album->profile();
+    if (const auto* dvd = dynamic_cast<const DNDVDNode*>(&node))
+        return dvd->profile();
     return nullptr;
 }
 
@@ -60,6 +65,11 @@ void setProfileOf(NXBasicMediaNode& node, const std::shared_ptr<DNProfile>& prof
         file->setProfile(profile);
     else if (auto* album = dynamic_cast<DNGraphicsNode*>(&node))
         album->setProfile(profile);
+    else if (auto* dvd = dynamic_cast<DNDVDNode*>(&node)) {
+        dvd->setProfile(profile);
+        // A profile that cannot join titles turns the merge off, and the row shows it.
+        NXDVDSettleMerge(*dvd);
+    }
 }
 
 } // namespace
@@ -84,6 +94,9 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
     connect(m_tableView, &NXMediaTableView::editRequested, this, &NXAppController::editNodeOnTab);
     m_photoLoader = new DNFileLoader(m_dialogs, this);
     connect(m_photoLoader, &DNFileLoader::albumLoaded, this, &NXAppController::addMediaNode);
+    m_dvdChooser = new NXDVDSourceChooser(m_dialogs, this);
+    connect(m_dvdChooser, &NXDVDSourceChooser::dvdLoaded, this, &NXAppController::addMediaNode);
+    connect(m_dvdChooser, &NXDVDSourceChooser::batchFinished, this, [this] { loaderFinished({}); });
     buildActions();
     observeNotifications();
     resize(820, 480);
@@ -105,6 +118,7 @@ void NXAppController::buildActions()
     m_toolbar = toolbar;
     toolbar->setMovable(false);
     toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
+    toolbar->addAction(QStringLiteral("Add DVD"), this, &NXAppController::addDVDWithChooser);
     toolbar->addAction(QStringLiteral("Add Photo Folder"), this, [this] {
         const QString folder = m_dialogs.chooseFolder(
             this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
@@ -224,13 +238,29 @@ void NXAppController::addFilesWithPanel()
         addFiles(paths);
 }
 
+void NXAppController::addDVDWithChooser()
+{
+    m_listWasEmptyBeforeBatch = m_mediaNodes.empty();
+    m_dvdChooser->chooseSource();
+}
+
 void NXAppController::addFiles(const QStringList& paths)
 {
-    // Folders are photo albums; the files go to the media loader.
+    // DVD folders and images go to the DVD reader, other folders are photo
+    // albums, and the files go to the media loader.
     QStringList files;
     QStringList folders;
-    for (const QString& path : paths)
-        (QFileInfo(path).isDir() ? folders : files) << path;
+    QStringList discs;
+    for (const QString& path : paths) {
+        if (NXDVDSourceChooser::isDVDSource(path))
+            discs << path;
+        else
+            (QFileInfo(path).isDir() ? folders : files) << path;
+    }
+    if (!discs.isEmpty() && !m_dvdChooser->isLoading()) {
+        m_listWasEmptyBeforeBatch = m_mediaNodes.empty();
+        m_dvdChooser->load(discs);
+    }
     if (!folders.isEmpty())
         m_photoLoader->load(folders);
     if (files.isEmpty() || m_loader->isLoading())
@@ -319,28 +349,34 @@ void NXAppController::addToMergeGroup(const NXBasicMediaNode::Ptr& node)
 
 void NXAppController::giveDefaultProfile(const NXBasicMediaNode::Ptr& node)
 {
-    auto* file = dynamic_cast<DNFileNode*>(node.get());
-    if (!file || file->profile())
+    const bool takesProfile = isKindOf<DNFileNode>(node) || isMemberOf<DNDVDNode>(node);
+    if (!takesProfile || profileOf(*node))
         return;
     std::shared_ptr<DNProfile>& shared = m_defaultProfiles[profileTypeOf(*node)];
     if (!shared)
         shared = m_profiles.lastProfileOfType(profileTypeOf(*node));
-    file->setProfile(shared);
+    setProfileOf(*node, shared);
 }
 
 std::vector<NXBasicMediaNode::Ptr> NXAppController::targetNodes() const
 {
     std::vector<NXBasicMediaNode::Ptr> nodes;
-    for (const auto& node : m_tableView->selectedNodes())
-        if (node->mediaType() != NXMediaType::MergeMember)
-            nodes.push_back(node);
+    for (const auto& node : m_tableView->selectedNodes()) {
+        // A selected title stands for its DVD, which holds the profile.
+        const auto entry = node->mediaType() == NXMediaType::DVDTitle ? node->parent() : node;
+        if (entry->mediaType() != NXMediaType::MergeMember
+            && std::find(nodes.begin(), nodes.end(), entry) == nodes.end())
+            nodes.push_back(entry);
+    }
     return nodes.empty() ? m_mediaNodes : nodes;
 }
 
 void NXAppController::removeSelected()
 {
+    // A DVD's titles stay with it; their check boxes leave them out.
     for (const auto& node : m_tableView->selectedNodes())
-        m_model->removeNode(node);
+        if (node->mediaType() != NXMediaType::DVDTitle)
+            m_model->removeNode(node);
 }
 
 void NXAppController::clearList()
@@ -430,10 +466,20 @@ void NXAppController::setConversionControlsEnabled(bool enabled)
 void NXAppController::showWrittenOutputs()
 {
     const QStringList written = convertedOutputs();
-    for (const auto& node : m_jobs)
-        if (const auto* file = dynamic_cast<const DNFileNode*>(node.get()))
+    for (const auto& [node, titleIndex] : m_jobs) {
+        if (const auto* file = dynamic_cast<const DNFileNode*>(node.get())) {
             if (written.contains(file->outputName()))
                 m_model->setWrittenOutput(node, file->outputName());
+        } else if (isMemberOf<DNDVDGroupTitle>(node)) {
+            const auto group = std::static_pointer_cast<DNDVDGroupTitle>(node);
+            if (written.contains(group->outputName()))
+                m_model->setWrittenOutput(group->originalDVDNode(), group->outputName());
+        } else if (const auto* dvd = dynamic_cast<const DNDVDNode*>(node.get())) {
+            const auto title = dvd->titleAt(titleIndex);
+            if (title && written.contains(title->outputName()))
+                m_model->setWrittenOutput(title, title->outputName());
+        }
+    }
 }
 
 void NXAppController::closeEvent(QCloseEvent* event)

@@ -18,6 +18,7 @@
 #include <vector>
 
 class DNFileLoader;
+class NXDVDSourceChooser;
 class DNSRWindowController;
 class NXCameraRecorderController;
 struct NXCameraDeviceSource;
@@ -62,12 +63,16 @@ public:
     NXMediaListModel* listModel() const { return m_model; }
     NXMediaLoader* loader() const { return m_loader; }
     DNFileLoader* photoLoader() const { return m_photoLoader; }
+    NXDVDSourceChooser* dvdSourceChooser() const { return m_dvdChooser; }
     NXProfileChooser* profileChooser() const { return m_chooser; }
     NXProgressController* progressSheet() const { return m_progress; }
 
     // Adding sources.
     void addFilesWithPanel();
-    // Through the loader sheet (open panel and drops).
+    // The DVD source chooser: a disc, a VIDEO_TS folder or an image.
+    void addDVDWithChooser();
+    // Through the loader sheets (open panel and drops): DVD folders and
+    // images to the DVD reader, other folders to the photo loader.
     void addFiles(const QStringList& paths);
     // Files opened from the file manager: probed and added without the sheet.
     void addOpenedFiles(const QStringList& paths);
@@ -163,10 +168,20 @@ private:
     // After a run, the names the entries were really written under.
     void showWrittenOutputs();
 
+    // One call of the conversion driver: an entry, one title of a DVD, or a
+    // DVD's titles merged (a DNDVDGroupTitle).
+    struct ConversionJob {
+        NXBasicMediaNode::Ptr node;
+        int32_t titleIndex = 0;
+    };
+
     // Conversion, on the worker thread unless said otherwise.
     bool checkOutputFolder();
+    bool checkDVDTitles(); // main thread
+    // Turns off a merge the row no longer offers.
+    std::vector<ConversionJob> planJobs(); // main thread
     bool converter();
-    int convertEntry(const NXBasicMediaNode::Ptr& node);
+    int convertEntry(const ConversionJob& job);
     AlbumConversion::Hooks albumStepHooks();
     bool pauseBetweenEntries();
     void endRun(); // main thread
@@ -187,6 +202,7 @@ private:
     QToolBar* m_toolbar = nullptr;
     NXMediaLoader* m_loader = nullptr;
     DNFileLoader* m_photoLoader = nullptr;
+    NXDVDSourceChooser* m_dvdChooser = nullptr;
     QPointer<NXProfileChooser> m_chooser;
     // New entries of one kind share one copy of the last-used profile until
     // the user chooses another: nothing changes a node's profile in place
@@ -198,7 +214,7 @@ private:
     QPointer<DNVideoEditorController> m_videoEditor;
     bool m_listWasEmptyBeforeBatch = false;
 
-    std::vector<NXBasicMediaNode::Ptr> m_jobs;
+    std::vector<ConversionJob> m_jobs;
     std::atomic_bool m_stopFlag { false };
     mutable std::mutex m_mutex; // guards m_entryOutputs and m_outputs
     std::condition_variable m_wake;

@@ -4,6 +4,9 @@
 #include "shell/NXAppController.h"
 
 #include "engine/DNVideoConverter.h"
+#include "list/NXDVDRows.h"
+#include "list/NXMediaListModel.h"
+#include "model/DNDVDGroupTitle.h"
 #include "services/DNAppSetting.h"
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
@@ -58,11 +61,11 @@ bool NXAppController::startConversion()
     if (m_mediaNodes.empty())
         return showAlert(QStringLiteral("No media source!"),
             QStringLiteral("Please add video clips and try again."));
-    if (!checkOutputFolder())
+    if (!checkDVDTitles() || !checkOutputFolder())
         return false;
     // The engines get the processors to themselves.
     stopPlayers();
-    m_jobs = m_mediaNodes;
+    m_jobs = planJobs();
     m_stopFlag = false;
     // The driver keeps a stop that lands between two entries for the next one;
     // one left from an earlier list must not end this one.
@@ -81,10 +84,56 @@ bool NXAppController::startConversion()
     m_sheetOfRun = m_progress;
     DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
     connect(m_progress, &NXProgressController::conversionEnded, this, &NXAppController::endRun);
-    DNLog(QStringLiteral("Converting %1 entries").arg(m_jobs.size()));
+    DNLog(QStringLiteral("Converting %1 entries in %2 jobs")
+              .arg(m_mediaNodes.size())
+              .arg(m_jobs.size()));
     setConversionControlsEnabled(false);
     m_progress->begin();
     return true;
+}
+
+bool NXAppController::checkDVDTitles()
+{
+    for (const auto& node : m_mediaNodes) {
+        if (!isMemberOf<DNDVDNode>(node))
+            continue;
+        const auto titles = std::static_pointer_cast<DNDVDNode>(node)->titles();
+        if (std::none_of(
+                titles.begin(), titles.end(), [](const auto& t) { return t->isSelected(); }))
+            return showAlert(QStringLiteral("No DVD Title Selected!"),
+                QStringLiteral("Please select a DVD title to rip."));
+    }
+    return true;
+}
+
+// A DVD entry is one job per selected title, or one for its merged titles;
+// every other entry is one job.
+std::vector<NXAppController::ConversionJob> NXAppController::planJobs()
+{
+    std::vector<ConversionJob> jobs;
+    bool settled = false;
+    for (const auto& node : m_mediaNodes) {
+        if (!isMemberOf<DNDVDNode>(node)) {
+            jobs.push_back({ node, 0 });
+            continue;
+        }
+        const auto dvd = std::static_pointer_cast<DNDVDNode>(node);
+        // The merge is made only where the row offers it, so a profile whose
+        // builders cannot join titles never gets a group; the driver merges
+        // whenever the flag is set.
+        settled = NXDVDSettleMerge(*dvd) || settled;
+        if (dvd->mergeIntoOne()) {
+            jobs.push_back({ DNDVDGroupTitle::dvdGroupTitleWithDVDNode(dvd), -1 });
+            continue;
+        }
+        const auto titles = dvd->titles();
+        for (std::size_t index = 0; index < titles.size(); ++index)
+            if (titles[index]->isSelected())
+                jobs.push_back({ node, int32_t(index) });
+    }
+    if (settled)
+        m_model->refreshAll();
+    return jobs;
 }
 
 bool NXAppController::isConverting() const
@@ -139,8 +188,9 @@ bool NXAppController::converter()
     return false;
 }
 
-int NXAppController::convertEntry(const NXBasicMediaNode::Ptr& node)
+int NXAppController::convertEntry(const ConversionJob& job)
 {
+    const NXBasicMediaNode::Ptr& node = job.node;
     {
         std::lock_guard lock(m_mutex);
         m_entryOutputs.clear();
@@ -149,7 +199,7 @@ int NXAppController::convertEntry(const NXBasicMediaNode::Ptr& node)
     const int status = node->nodeClass() == NXNodeClass::GraphicsNode
         ? m_albumStep.encodeGraphics2QuickTimeMovie(
             std::static_pointer_cast<DNGraphicsNode>(node), true)
-        : DNVideoConverterStart(node, 0, &NXAppController::engineState, this);
+        : DNVideoConverterStart(node, job.titleIndex, &NXAppController::engineState, this);
     std::lock_guard lock(m_mutex);
     // Only an entry that ended well has outputs worth naming: a stopped or
     // failed run leaves at most a partial file.

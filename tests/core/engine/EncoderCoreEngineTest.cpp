@@ -56,21 +56,6 @@ double displayAspect(const QString& path)
                                                         : 0;
 }
 
-// The frequency of the first second of sound, from its zero crossings.
-double toneOf(const QString& path)
-{
-    QProcess decode;
-    decode.start("ffmpeg",
-        { "-v", "error", "-i", path, "-t", "1", "-ac", "1", "-ar", "48000", "-f", "s16le", "-" });
-    decode.waitForFinished(30'000);
-    const QByteArray pcm = decode.readAllStandardOutput();
-    const auto* samples = reinterpret_cast<const qint16*>(pcm.constData());
-    int crossings = 0;
-    for (qsizetype i = 1; i < pcm.size() / 2; ++i)
-        crossings += (samples[i - 1] < 0) != (samples[i] < 0) ? 1 : 0;
-    return crossings / 2.0 * 48000.0 / double(pcm.size() / 2);
-}
-
 int childProcesses()
 {
     int count = 0;
@@ -542,7 +527,7 @@ TEST_F(DVDConversion, TheChosenSoundTrackIsConverted)
     node->titleAt(0)->setting().setAudioIndex(1);
     ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
     ASSERT_EQ(outputs().size(), 1);
-    EXPECT_NEAR(toneOf(out("out/" + outputs().front())), 880, 20);
+    EXPECT_NEAR(firstSecondTone(out("out/" + outputs().front())), 880, 20);
 }
 
 } // namespace
