@@ -42,6 +42,10 @@ struct CameraSessionPlan {
 // there is one, also plays on the sound server as the preview stream.
 QStringList cameraSessionArguments(const CameraSessionPlan& plan);
 
+// ffmpeg's arguments (program name excluded) that copy a finished recording
+// into `cutPath`, each stream cut at `seconds`.
+QStringList recordingCutArguments(const QString& recording, const QString& cutPath, double seconds);
+
 // The peak level in dB that a level line reports ("-inf" as a very low level),
 // or nothing for any other line.
 std::optional<double> peakLevel(const QString& line);

@@ -24,6 +24,7 @@ public:
     bool start(const CameraSessionPlan& plan, QString* error = nullptr);
     // Asks ffmpeg to finish (SIGINT), and kills it when it has not ended
     // within the grace; returns once it has ended. finished() has been emitted.
+    // A recording with sound is then cut at the last picture handed out.
     void stop();
     bool isRunning() const;
     const CameraSessionPlan& plan() const { return m_plan; }
@@ -43,6 +44,7 @@ private:
     void readMessages();
     void readMessage(const QString& line);
     void childEnded();
+    void cutRecording(double seconds);
 
     CameraSessionPlan m_plan;
     QStringList m_lastCommand;
@@ -50,5 +52,6 @@ private:
     QByteArray m_pendingPicture;
     QByteArray m_pendingMessages;
     QString m_lastComplaint;
+    qint64 m_framesShown = 0;
     bool m_stopping = false;
 };
