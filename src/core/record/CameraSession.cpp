@@ -73,7 +73,12 @@ void CameraSession::stop()
     // up to a piece past it, which ffmpeg writes out before it ends.
     const qint64 framesShown = m_framesShown;
     m_stopping = true;
-    ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
+    // A preview alone has nothing to finish; ffmpeg asked to end would wait
+    // for the sound server's next piece of sound, up to two seconds.
+    if (m_plan.outputPath.isEmpty())
+        m_child->kill();
+    else
+        ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
     if (!m_child->waitForFinished(kStopGraceMs)) {
         m_child->kill();
         m_child->waitForFinished();

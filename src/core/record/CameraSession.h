@@ -22,8 +22,9 @@ public:
     // Starts a child for the plan, stopping (and waiting for) a running one
     // first. False with the reason in `error` when ffmpeg cannot be started.
     bool start(const CameraSessionPlan& plan, QString* error = nullptr);
-    // Asks ffmpeg to finish (SIGINT), and kills it when it has not ended
-    // within the grace; returns once it has ended. finished() has been emitted.
+    // Asks ffmpeg to finish a recording (SIGINT), and kills it when it has not
+    // ended within the grace, or at once when there is no recording; returns
+    // once it has ended. finished() has been emitted.
     // A recording with sound is then cut at the last picture handed out.
     void stop();
     bool isRunning() const;
