@@ -48,8 +48,10 @@ QString cameraStream(const CameraSessionPlan& plan)
 // opened first, would run ahead of the camera by the time the camera took to
 // open (two seconds with a slow source). Both stamp their packets with the
 // wall clock, so a recording puts the microphone on the camera's clock
-// instead (-isync). The preview alone keeps ffmpeg's way: there the sound,
-// being ahead, never holds the picture back.
+// instead (-isync). ffmpeg then takes the picture only as far as the sound has
+// come, so while recording the preview trails the microphone by the pieces it
+// hands out (ffmpeg asks for 50 ms; the sound server's sine source hands out
+// two seconds); the preview alone keeps ffmpeg's way, where the sound is ahead.
 bool alignsMicrophoneToCamera(const CameraSessionPlan& plan)
 {
     return usesMicrophone(plan) && !plan.outputPath.isEmpty();

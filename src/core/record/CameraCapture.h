@@ -51,8 +51,9 @@ QStringList recordingCutArguments(const QString& recording, const QString& cutPa
 std::optional<double> peakLevel(const QString& line);
 
 // The preview frames handed out so far by a progress line, or nothing. They
-// measure the recorded length: ffmpeg's own output time starts at the
-// microphone's late start, up to two seconds in.
+// measure the recorded length: ffmpeg's own output time follows the output
+// that has come furthest, the sound, which a source handing out its sound two
+// seconds at a time takes up to two seconds past the picture.
 std::optional<qint64> progressFrames(const QString& line);
 
 // Moves a finished recording into `folder` under `fileName`, or a numbered
