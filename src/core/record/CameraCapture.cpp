@@ -36,12 +36,25 @@ bool usesMicrophone(const CameraSessionPlan& plan)
     return !plan.camera.hasSound && !plan.microphoneSource.isEmpty();
 }
 
-// The microphone is the first input: ffmpeg starts each input's clock when it
-// has opened it, and the sound server takes up to two seconds to open a
-// source, so a camera opened first would run that much ahead of its sound.
+// The microphone is the first input: the sound server can take up to two
+// seconds to hand out a source's first sound, and a camera opened first would
+// meanwhile pile up pictures that then come all at once.
 QString cameraStream(const CameraSessionPlan& plan)
 {
     return usesMicrophone(plan) ? QStringLiteral("1:v") : QStringLiteral("0:v");
+}
+
+// ffmpeg starts each input's clock at its first packet, so the microphone,
+// opened first, would run ahead of the camera by the time the camera took to
+// open (two seconds with a slow source). Both stamp their packets with the
+// wall clock, so a recording puts the microphone on the camera's clock
+// instead (-isync). ffmpeg then takes the picture only as far as the sound has
+// come, so while recording the preview trails the microphone by the pieces it
+// hands out (ffmpeg asks for 50 ms; the sound server's sine source hands out
+// two seconds); the preview alone keeps ffmpeg's way, where the sound is ahead.
+bool alignsMicrophoneToCamera(const CameraSessionPlan& plan)
+{
+    return usesMicrophone(plan) && !plan.outputPath.isEmpty();
 }
 
 // The sound to meter and record: the camera's own, else the microphone's,
@@ -70,31 +83,48 @@ QString meterChain()
                           "ametadata=mode=print:key=lavfi.astats.Overall.Peak_level,anullsink");
 }
 
-QString filterGraph(const CameraSessionPlan& plan, const QString& sound)
+QString pictureGraph(const CameraSessionPlan& plan)
 {
-    const bool recording = !plan.outputPath.isEmpty();
     const QString preview = "hflip,scale=" + sizeText(plan.previewSize)
         + ",fps=" + QString::number(plan.previewFrameRate) + ",format=rgb24[preview]";
-    QStringList chains;
     const QString camera = '[' + cameraStream(plan) + ']';
-    if (recording)
-        chains << camera + "split=2[previewIn][recordIn]"
-               << "[previewIn]" + preview << "[recordIn]" + recordingScale(plan) + "[record]";
-    else
-        chains << camera + preview;
-    if (sound.isEmpty())
-        return chains.join(';');
+    if (plan.outputPath.isEmpty())
+        return camera + preview;
+    return camera + "split=2[previewIn][recordIn];[previewIn]" + preview + ";[recordIn]"
+        + recordingScale(plan) + "[record]";
+}
+
+QString soundGraph(const CameraSessionPlan& plan, const QString& sound)
+{
+    const bool recording = !plan.outputPath.isEmpty();
     QStringList soundUses { "[meterIn]" };
     if (recording)
-        soundUses << "[sound]";
+        soundUses << "[soundIn]";
     if (!plan.soundPreviewStream.isEmpty())
         soundUses << "[soundPreview]";
+    QStringList chains;
     if (soundUses.size() == 1)
         chains << "[" + sound + "]" + meterChain();
     else
         chains << "[" + sound + "]asplit=" + QString::number(soundUses.size()) + soundUses.join("")
                << "[meterIn]" + meterChain();
+    // On the camera's clock, the microphone's sound from before the first
+    // picture falls before zero and is left out.
+    if (recording)
+        chains << (alignsMicrophoneToCamera(plan) ? "[soundIn]atrim=start=0[sound]"
+                                                  : "[soundIn]anull[sound]");
     return chains.join(';');
+}
+
+// Picture and sound are separate graphs: in one graph, ffmpeg fed the
+// picture only as far as the sound had come, and a source that hands out its
+// sound two seconds at a time held the preview back in two-second jumps.
+QStringList filterGraphs(const CameraSessionPlan& plan, const QString& sound)
+{
+    QStringList words { "-filter_complex", pictureGraph(plan) };
+    if (!sound.isEmpty())
+        words << "-filter_complex" << soundGraph(plan, sound);
+    return words;
 }
 
 QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
@@ -172,7 +202,9 @@ std::vector<CameraDevice> cameraDevicesIn(const QString& video4linuxFolder)
         QString name = readTrimmed(folder + QStringLiteral("/name"));
         if (name.isEmpty())
             name = node;
-        devices.push_back({ path, name, { "-f", "v4l2", "-i", path }, false });
+        // Wall-clock stamps (the driver's own are converted), as the sound
+        // server stamps the microphone's sound: the recording lines them up.
+        devices.push_back({ path, name, { "-f", "v4l2", "-ts", "abs", "-i", path }, false });
     }
     return devices;
 }
@@ -192,13 +224,17 @@ QStringList cameraSessionArguments(const CameraSessionPlan& plan)
         "pipe:2", "-stats_period", "0.1", "-y" };
     if (usesMicrophone(plan))
         words << "-thread_queue_size"
-              << "512"
-              << "-f"
+              << "512";
+    if (alignsMicrophoneToCamera(plan))
+        words << "-isync"
+              << "1";
+    if (usesMicrophone(plan))
+        words << "-f"
               << "pulse"
               << "-i" << plan.microphoneSource;
     words << "-thread_queue_size"
           << "512" << plan.camera.inputWords;
-    words << "-filter_complex" << filterGraph(plan, sound);
+    words << filterGraphs(plan, sound);
     words << "-map"
           << "[preview]"
           << "-f"
@@ -217,6 +253,14 @@ QStringList cameraSessionArguments(const CameraSessionPlan& plan)
     if (!plan.outputPath.isEmpty())
         words << recordingOutput(plan, !sound.isEmpty());
     return words;
+}
+
+QStringList recordingCutArguments(const QString& recording, const QString& cutPath, double seconds)
+{
+    return { "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-i",
+        "file:" + QFileInfo(recording).absoluteFilePath(), "-map", "0", "-c", "copy", "-t",
+        QString::number(seconds, 'f', 3), "-f", "mov",
+        "file:" + QFileInfo(cutPath).absoluteFilePath() };
 }
 
 std::optional<double> peakLevel(const QString& line)

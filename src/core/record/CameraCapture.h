@@ -42,13 +42,18 @@ struct CameraSessionPlan {
 // there is one, also plays on the sound server as the preview stream.
 QStringList cameraSessionArguments(const CameraSessionPlan& plan);
 
+// ffmpeg's arguments (program name excluded) that copy a finished recording
+// into `cutPath`, each stream cut at `seconds`.
+QStringList recordingCutArguments(const QString& recording, const QString& cutPath, double seconds);
+
 // The peak level in dB that a level line reports ("-inf" as a very low level),
 // or nothing for any other line.
 std::optional<double> peakLevel(const QString& line);
 
 // The preview frames handed out so far by a progress line, or nothing. They
-// measure the recorded length: ffmpeg's own output time starts at the
-// microphone's late start, up to two seconds in.
+// measure the recorded length: ffmpeg's own output time follows the output
+// that has come furthest, the sound, which a source handing out its sound two
+// seconds at a time takes up to two seconds past the picture.
 std::optional<qint64> progressFrames(const QString& line);
 
 // Moves a finished recording into `folder` under `fileName`, or a numbered

@@ -1,12 +1,15 @@
 #include "record/CameraSession.h"
 
 #include "platform/ProcessRunner.h"
+#include "record/RecordedFile.h"
 #include "services/DNLogger.h"
 
 #include <QRegularExpression>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -42,6 +45,7 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
     m_pendingPicture.clear();
     m_pendingMessages.clear();
     m_lastComplaint.clear();
+    m_framesShown = 0;
     m_stopping = false;
     const QStringList arguments = cameraSessionArguments(plan);
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
@@ -61,14 +65,50 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
 
 void CameraSession::stop()
 {
-    if (!isRunning())
+    // A stop asked for by a report handed out while we wait is this one.
+    if (!isRunning() || m_stopping)
         return;
+    // The recording ends with the last picture shown. A microphone that hands
+    // out its sound in large pieces (two seconds) has by now recorded sound
+    // up to a piece past it, which ffmpeg writes out before it ends.
+    const qint64 framesShown = m_framesShown;
     m_stopping = true;
-    ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
+    // A preview alone has nothing to finish; ffmpeg asked to end would wait
+    // for the sound server's next piece of sound, up to two seconds.
+    if (m_plan.outputPath.isEmpty())
+        m_child->kill();
+    else
+        ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
     if (!m_child->waitForFinished(kStopGraceMs)) {
         m_child->kill();
         m_child->waitForFinished();
     }
+    const bool recordsSound = m_plan.camera.hasSound || !m_plan.microphoneSource.isEmpty();
+    if (!m_plan.outputPath.isEmpty() && recordsSound && framesShown > 0)
+        cutRecording(double(framesShown) / std::max(1, m_plan.previewFrameRate));
+}
+
+// On any failure the recording stays as ffmpeg left it.
+void CameraSession::cutRecording(double seconds)
+{
+    QTemporaryFile cut(m_plan.outputPath + QStringLiteral(".XXXXXX.mov"));
+    if (!cut.open())
+        return;
+    const QStringList arguments = recordingCutArguments(m_plan.outputPath, cut.fileName(), seconds);
+    QString complaint;
+    ProcessRunner runner;
+    runner.setStderrHandler([&complaint](const QString& line) { complaint = line; });
+    const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
+    if (result.succeeded() && hasRecordedPictures(cut.fileName())
+        && std::rename(QFile::encodeName(cut.fileName()).constData(),
+               QFile::encodeName(m_plan.outputPath).constData())
+            == 0) {
+        cut.setAutoRemove(false);
+        return;
+    }
+    DNLog(QStringLiteral("The camera recording could not be cut at its last picture: ")
+        + shellCommandLine(QStringList { QStringLiteral("ffmpeg") } + arguments)
+        + QStringLiteral(": ") + (complaint.isEmpty() ? result.error : complaint));
 }
 
 bool CameraSession::isRunning() const
@@ -88,6 +128,7 @@ void CameraSession::readFrames()
                 m_pendingPicture.constData() + qsizetype(row) * size.width() * 3,
                 size_t(size.width()) * 3);
         m_pendingPicture.remove(0, frameBytes);
+        ++m_framesShown;
         emit previewFrameReady(picture);
     }
 }

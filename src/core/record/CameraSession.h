@@ -22,8 +22,10 @@ public:
     // Starts a child for the plan, stopping (and waiting for) a running one
     // first. False with the reason in `error` when ffmpeg cannot be started.
     bool start(const CameraSessionPlan& plan, QString* error = nullptr);
-    // Asks ffmpeg to finish (SIGINT), and kills it when it has not ended
-    // within the grace; returns once it has ended. finished() has been emitted.
+    // Asks ffmpeg to finish a recording (SIGINT), and kills it when it has not
+    // ended within the grace, or at once when there is no recording; returns
+    // once it has ended. finished() has been emitted.
+    // A recording with sound is then cut at the last picture handed out.
     void stop();
     bool isRunning() const;
     const CameraSessionPlan& plan() const { return m_plan; }
@@ -43,6 +45,7 @@ private:
     void readMessages();
     void readMessage(const QString& line);
     void childEnded();
+    void cutRecording(double seconds);
 
     CameraSessionPlan m_plan;
     QStringList m_lastCommand;
@@ -50,5 +53,6 @@ private:
     QByteArray m_pendingPicture;
     QByteArray m_pendingMessages;
     QString m_lastComplaint;
+    qint64 m_framesShown = 0;
     bool m_stopping = false;
 };

@@ -18,10 +18,11 @@
 
 namespace {
 
-// No camera exists on the test machines: lavfi pictures stand in, paced as a
-// camera is by -re.
+// No camera exists on the test machines: lavfi pictures stand in, paced to the
+// clock and stamped with the wall clock when taken, as a camera's driver does.
 const QString kPicture = "testsrc2=size=640x480:rate=30";
-const CameraDevice kCamera { "standin", "Stand-in", { "-re", "-f", "lavfi", "-i", kPicture } };
+const CameraDevice kCamera { "standin", "Stand-in",
+    { "-use_wallclock_as_timestamps", "1", "-f", "lavfi", "-i", kPicture + ",realtime" } };
 const CameraDevice kMuxedCamera { "muxed", "Muxed",
     { "-re", "-f", "lavfi", "-i", kPicture + "[out0];sine=frequency=880[out1]" }, true };
 
@@ -48,6 +49,33 @@ double toneOverRest(const QString& path, int frequency)
     return level("bandpass") - level("bandreject");
 }
 
+// The first picture of an input, at 320x240.
+QImage firstPicture(const QStringList& input)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        input
+            + QStringList { "-frames:v", "1", "-vf", "scale=320:240", "-f", "rawvideo", "-pix_fmt",
+                "rgb24", "-" });
+    ffmpeg.waitForFinished(30000);
+    const QByteArray bytes = ffmpeg.readAllStandardOutput();
+    if (bytes.size() != 320 * 240 * 3)
+        return {};
+    return QImage(
+        reinterpret_cast<const uchar*>(bytes.constData()), 320, 240, QImage::Format_RGB888)
+        .copy();
+}
+
+// Of 1200 points spread over two 320x240 pictures, those whose grey differs.
+int differingPoints(const QImage& left, const QImage& right)
+{
+    int differing = 0;
+    for (int y = 0; y < 240; y += 8)
+        for (int x = 0; x < 320; x += 8)
+            differing += qAbs(qGray(left.pixel(x, y)) - qGray(right.pixel(x, y))) > 24;
+    return differing;
+}
+
 struct SessionRun {
     CameraSession session;
     std::vector<QImage> pictures;
@@ -55,17 +83,17 @@ struct SessionRun {
     bool ended = false;
     QString reason;
 
-    // Runs the plan until `seconds` are recorded (or previewed), then stops.
+    // Runs the plan until `seconds` of pictures are shown, then stops.
     void run(const CameraSessionPlan& plan, double seconds)
     {
         QObject::connect(&session, &CameraSession::previewFrameReady,
-            [this](const QImage& picture) { pictures.push_back(picture); });
+            [this, seconds, rate = plan.previewFrameRate](const QImage& picture) {
+                pictures.push_back(picture);
+                if (double(pictures.size()) >= seconds * rate)
+                    session.stop();
+            });
         QObject::connect(&session, &CameraSession::audioLevel,
             [this](double level) { levels.push_back(level); });
-        QObject::connect(&session, &CameraSession::recordingProgress, [this, seconds](double at) {
-            if (at >= seconds)
-                session.stop();
-        });
         QObject::connect(&session, &CameraSession::finished,
             [this](bool, int, const QString& why) { ended = true, reason = why; });
         ASSERT_TRUE(session.start(plan));
@@ -89,8 +117,8 @@ TEST(CameraDevices, OnlyPictureNodesAreListedInDeviceOrder)
     for (const CameraDevice& device : cameraDevicesIn(sysfs.path()))
         listed << device.localizedName + "=" + device.inputWords.join(' ');
     EXPECT_EQ(listed,
-        QStringList({ "Built-in=-f v4l2 -i /dev/video0", "video2=-f v4l2 -i /dev/video2",
-            "Tenth=-f v4l2 -i /dev/video10" }));
+        QStringList({ "Built-in=-f v4l2 -ts abs -i /dev/video0",
+            "video2=-f v4l2 -ts abs -i /dev/video2", "Tenth=-f v4l2 -ts abs -i /dev/video10" }));
 }
 
 TEST(CameraSession, PreviewIsMirrored)
@@ -98,22 +126,10 @@ TEST(CameraSession, PreviewIsMirrored)
     SessionRun run;
     run.run({ kCamera, {}, QSize(320, 240), 15, {}, {}, {} }, 0.5);
     ASSERT_FALSE(run.pictures.empty());
-    QProcess direct;
-    direct.start("ffmpeg",
-        { "-f", "lavfi", "-i", kPicture, "-frames:v", "1", "-vf", "scale=320:240", "-f", "rawvideo",
-            "-pix_fmt", "rgb24", "-" });
-    ASSERT_TRUE(direct.waitForFinished(30000));
-    const QByteArray bytes = direct.readAllStandardOutput();
-    ASSERT_EQ(bytes.size(), 320 * 240 * 3);
-    const QImage expected
-        = QImage(reinterpret_cast<const uchar*>(bytes.constData()), 320, 240, QImage::Format_RGB888)
-              .mirrored(true, false);
-    int differing = 0;
-    for (int y = 0; y < 240; y += 8)
-        for (int x = 0; x < 320; x += 8)
-            differing
-                += qAbs(qGray(run.pictures.front().pixel(x, y)) - qGray(expected.pixel(x, y))) > 24;
-    EXPECT_LT(differing, 60) << "of 1200 points";
+    EXPECT_LT(differingPoints(run.pictures.front(),
+                  firstPicture({ "-f", "lavfi", "-i", kPicture }).mirrored(true, false)),
+        60)
+        << "of 1200 points";
 }
 
 TEST(CameraSession, MuxedCameraRecordsItsOwnSoundWithinTheMaximumSize)
@@ -156,8 +172,16 @@ TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSize)
     const MediaFacts facts = MediaFacts::probe(folder.filePath("take.mov"));
     ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
     EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 480));
-    EXPECT_NEAR(facts.stream("video").duration, 2.0, 0.5);
+    // The sound server hands out the sine two seconds at a time, so sound
+    // from before the first picture and past the last one reaches ffmpeg.
+    for (const double duration :
+        { facts.duration, facts.stream("video").duration, facts.stream("audio").duration })
+        EXPECT_NEAR(duration, 2.0, 0.5);
     EXPECT_GT(toneOverRest(folder.filePath("take.mov"), 440), 20);
+    // Only the preview is mirrored.
+    EXPECT_LT(differingPoints(firstPicture({ "-i", folder.filePath("take.mov") }),
+                  firstPicture({ "-f", "lavfi", "-i", kPicture })),
+        60);
     ASSERT_FALSE(run.levels.empty());
     EXPECT_GT(run.levels.back(), -20);
 }

@@ -28,8 +28,11 @@
 
 namespace {
 
+// Paced to the clock and stamped with the wall clock when taken, as a
+// camera's driver does.
 const QString kPicture = "testsrc2=size=640x480:rate=30";
-const CameraDevice kCamera { "standin", "Stand-in", { "-re", "-f", "lavfi", "-i", kPicture } };
+const CameraDevice kCamera { "standin", "Stand-in",
+    { "-use_wallclock_as_timestamps", "1", "-f", "lavfi", "-i", kPicture + ",realtime" } };
 const CameraDevice kMuxedCamera { "muxed", "Muxed",
     { "-re", "-f", "lavfi", "-i", kPicture + "[out0];sine=frequency=880[out1]" }, true };
 const QString kFirstName = "Tolva Camera Recorder 2026-01-02 at AM 00.00.00.mov";
@@ -60,12 +63,14 @@ protected:
         return *delegate->controller()->cameraRecorderController();
     }
 
+    // Stops once `seconds` of pictures have been shown.
     void record(NXCameraRecorderController& recorder, double seconds,
         const std::function<void()>& whileRecording = {})
     {
         const auto connection = QObject::connect(&recorder.session(),
-            &CameraSession::recordingProgress, [&recorder, seconds](double done) {
-                if (done >= seconds && recorder.isRecording())
+            &CameraSession::previewFrameReady, [&recorder, seconds, shown = 0]() mutable {
+                const int rate = recorder.session().plan().previewFrameRate;
+                if (++shown >= seconds * rate && recorder.isRecording())
                     recorder.setRecording();
             });
         recorder.setRecording();
@@ -129,7 +134,10 @@ TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
     record(recorder, 1.0);
     EXPECT_TRUE(dialogs.alerts.empty()) << dialogs.alerts.front().text.toStdString();
     const MediaFacts first = MediaFacts::probe(folder.filePath(kFirstName));
-    EXPECT_NEAR(first.stream("video").duration, 2.0, 0.5);
+    for (const double duration :
+        { first.duration, first.stream("video").duration, first.stream("audio").duration })
+        EXPECT_NEAR(duration, 2.0, 0.5);
+    EXPECT_EQ(first.stream("video").codecName, "h264");
     EXPECT_EQ(first.stream("audio").codecName, "aac");
     const QString second = QString(kFirstName).replace(".mov", " (1).mov");
     EXPECT_EQ(recorder.lastRecordedFile(), folder.filePath(second));
