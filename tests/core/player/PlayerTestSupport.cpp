@@ -127,6 +127,11 @@ RecordedServer::RecordedServer(const QString& name, MPlayerOSXVOProto::PixelForm
     EXPECT_TRUE(server.listen());
 }
 
+RecordedServer::~RecordedServer()
+{
+    server.terminateConnection();
+}
+
 void RecordedServer::record(const QString& event)
 {
     const std::lock_guard lock(m_mutex);

@@ -33,6 +33,8 @@ class RecordedServer {
 public:
     explicit RecordedServer(const QString& name,
         MPlayerOSXVOProto::PixelFormat format = MPlayerOSXVOProto::kFormatYuvs);
+    // Ends the server's thread before the events it records into are gone.
+    ~RecordedServer();
 
     // Waits, at most `bound`, until `condition` holds for the events.
     bool waitUntil(const std::function<bool(const QStringList&)>& condition,
