@@ -1,6 +1,6 @@
 // The window from start to a converted file, and the ways a conversion must
 // not start or must end early without naming a partial file as an output.
-#include "GuiTestSupport.h"
+#include "MainWindowTest.h"
 
 #include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
@@ -73,32 +73,8 @@ QString longSource()
     return path;
 }
 
-class ConversionTest : public ::testing::Test {
+class ConversionTest : public MainWindowTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(output.isValid());
-        system = recorder.actions();
-        delegate.emplace(dialogs, system);
-        endObserver = NotificationCenter::defaultCenter().addObserver(
-            NXProgressController::kDidEndNotification, nullptr, nullptr,
-            [this](const Notification& note) { ended = note.userInfo; });
-    }
-
-    void TearDown() override
-    {
-        NotificationCenter::defaultCenter().removeObserver(endObserver);
-        delegate.reset();
-    }
-
-    void launch(const QStringList& files)
-    {
-        delegate->applicationDidFinishLaunching(files);
-        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
-    }
-
-    NXAppController& window() { return *delegate->controller(); }
-
     void chooseProfile(int globalID)
     {
         ASSERT_TRUE(waitUntil([&] { return window().profileChooser() != nullptr; }));
@@ -132,14 +108,6 @@ protected:
         ASSERT_TRUE(matroska);
         window().applyProfile(*matroska, true);
     }
-
-    QTemporaryDir output;
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    NXSystemActions system;
-    std::optional<NXApplicationDelegate> delegate;
-    NotificationCenter::Token endObserver = 0;
-    std::optional<QVariantMap> ended;
 };
 
 TEST_F(ConversionTest, FileOnTheCommandLineConvertsToMatroskaInTheOutputFolder)

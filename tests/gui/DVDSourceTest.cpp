@@ -1,7 +1,7 @@
 // DVD sources in the main window: the disc read into an entry with its title
 // rows, its titles converted alone or merged, and the sources and starts
 // that must be refused with the list left as it was.
-#include "GuiTestSupport.h"
+#include "MainWindowTest.h"
 
 #include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
@@ -47,29 +47,17 @@ void clickButton(QWidget& parent, const QString& text)
     FAIL() << "no button " << text.toStdString();
 }
 
-class DVDWindowTest : public ::testing::Test {
+class DVDWindowTest : public MainWindowTest {
 protected:
     void SetUp() override
     {
         const QString discError = TestDisc::ensure();
         ASSERT_TRUE(discError.isEmpty()) << discError.toStdString();
-        ASSERT_TRUE(output.isValid());
-        system = recorder.actions();
-        delegate.emplace(dialogs, system);
-        endObserver = NotificationCenter::defaultCenter().addObserver(
-            NXProgressController::kDidEndNotification, nullptr, nullptr,
-            [this](const Notification&) { ++ends; });
-        delegate->applicationDidFinishLaunching({});
-        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+        MainWindowTest::SetUp();
+        if (!HasFatalFailure())
+            launch();
     }
 
-    void TearDown() override
-    {
-        NotificationCenter::defaultCenter().removeObserver(endObserver);
-        delegate.reset();
-    }
-
-    NXAppController& window() { return *delegate->controller(); }
     NXMediaListModel& model() { return *window().listModel(); }
     DNDVDNode& dvd() { return static_cast<DNDVDNode&>(*window().mediaNodes().front()); }
 
@@ -129,14 +117,6 @@ protected:
         for (const QString& name : outputFiles())
             QFile::remove(output.filePath(name));
     }
-
-    QTemporaryDir output;
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    NXSystemActions system;
-    std::optional<NXApplicationDelegate> delegate;
-    NotificationCenter::Token endObserver = 0;
-    int ends = 0;
 };
 
 TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)

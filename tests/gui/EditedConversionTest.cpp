@@ -2,7 +2,7 @@
 // conversion makes: the box clock, edited through the sheet's controls and
 // converted to Matroska, judged by ffprobe, by the pixels of decoded frames
 // against the sheet's own preview, and by the engine's volume meter.
-#include "GuiTestSupport.h"
+#include "MainWindowTest.h"
 
 #include "controls/NXTimePicker.h"
 #include "editor/DNVideoEditorController.h"
@@ -167,28 +167,16 @@ double meanVolume(const QString& path)
     return match.hasMatch() ? match.captured(1).toDouble() : 0.0;
 }
 
-class EditedConversionTest : public ::testing::Test {
+class EditedConversionTest : public MainWindowTest {
 protected:
     void SetUp() override
     {
         ASSERT_FALSE(source.isEmpty());
         qputenv("QUILLON_PLAYER_AO", "null");
-        system = recorder.actions();
-        delegate.emplace(dialogs, system);
-        endObserver = NotificationCenter::defaultCenter().addObserver(
-            NXProgressController::kDidEndNotification, nullptr, nullptr,
-            [this](const Notification& note) { ended = note.userInfo; });
-        delegate->applicationDidFinishLaunching({});
-        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+        MainWindowTest::SetUp();
+        if (!HasFatalFailure())
+            launch();
     }
-
-    void TearDown() override
-    {
-        NotificationCenter::defaultCenter().removeObserver(endObserver);
-        delegate.reset();
-    }
-
-    NXAppController& window() { return *delegate->controller(); }
 
     // The box clock, fresh on an empty list, with the Matroska H.264 profile.
     std::shared_ptr<DNFileNode> addClock()
@@ -234,13 +222,6 @@ protected:
     const QString source = TestMedia::path(TestMedia::kBoxClock);
     const QString subtitle = TestMedia::path(TestMedia::kBoxClockSubtitle);
     const QSize sourceSize { 640, 360 };
-    QTemporaryDir output;
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    NXSystemActions system;
-    std::optional<NXApplicationDelegate> delegate;
-    NotificationCenter::Token endObserver = 0;
-    std::optional<QVariantMap> ended;
 };
 
 TEST_F(EditedConversionTest, GeometryAndSubtitlePositionMatchThePreview)
