@@ -98,8 +98,12 @@ void CameraSession::requestStop()
         return;
     }
     ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
-    // Goes with the child: a later session's child is never killed by it.
-    QTimer::singleShot(kStopGraceMs, m_child.get(), [child = m_child.get()] { child->kill(); });
+    // Goes with the child: a later session's child is never killed by it, and
+    // one that has ended is not signalled again.
+    QTimer::singleShot(kStopGraceMs, m_child.get(), [child = m_child.get()] {
+        if (child->state() != QProcess::NotRunning)
+            child->kill();
+    });
 }
 
 std::optional<double> CameraSession::recordingCutSeconds() const

@@ -440,7 +440,6 @@ void NXCameraRecorderController::collectFinishedRecording()
     // A camera that ended by itself is not started again.
     if (end.stopped)
         restartSession();
-    updateStartAndStop();
 }
 
 void NXCameraRecorderController::recordingFinished(const FinishedRecording& finished)
