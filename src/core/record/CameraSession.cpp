@@ -6,6 +6,7 @@
 
 #include <QRegularExpression>
 #include <QTemporaryFile>
+#include <QTimer>
 
 #include <algorithm>
 #include <csignal>
@@ -46,6 +47,7 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
     m_pendingMessages.clear();
     m_lastComplaint.clear();
     m_framesShown = 0;
+    m_framesShownAtStop = 0;
     m_stopping = false;
     const QStringList arguments = cameraSessionArguments(plan);
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
@@ -66,42 +68,65 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
 void CameraSession::stop()
 {
     // A stop asked for by a report handed out while we wait is this one.
+    if (!isRunning() || m_waitingForEnd)
+        return;
+    const bool cutHere = !m_stopping;
+    requestStop();
+    m_waitingForEnd = true;
+    if (!m_child->waitForFinished(kStopGraceMs)) {
+        m_child->kill();
+        m_child->waitForFinished();
+    }
+    m_waitingForEnd = false;
+    if (const std::optional<double> seconds = recordingCutSeconds(); cutHere && seconds)
+        cutRecording(m_plan.outputPath, *seconds);
+}
+
+void CameraSession::requestStop()
+{
     if (!isRunning() || m_stopping)
         return;
     // The recording ends with the last picture shown. A microphone that hands
     // out its sound in large pieces (two seconds) has by now recorded sound
     // up to a piece past it, which ffmpeg writes out before it ends.
-    const qint64 framesShown = m_framesShown;
+    m_framesShownAtStop = m_framesShown;
     m_stopping = true;
     // A preview alone has nothing to finish; ffmpeg asked to end would wait
     // for the sound server's next piece of sound, up to two seconds.
-    if (m_plan.outputPath.isEmpty())
+    if (m_plan.outputPath.isEmpty()) {
         m_child->kill();
-    else
-        ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
-    if (!m_child->waitForFinished(kStopGraceMs)) {
-        m_child->kill();
-        m_child->waitForFinished();
+        return;
     }
-    const bool recordsSound = m_plan.camera.hasSound || !m_plan.microphoneSource.isEmpty();
-    if (!m_plan.outputPath.isEmpty() && recordsSound && framesShown > 0)
-        cutRecording(double(framesShown) / std::max(1, m_plan.previewFrameRate));
+    ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
+    // Goes with the child: a later session's child is never killed by it, and
+    // one that has ended is not signalled again.
+    QTimer::singleShot(kStopGraceMs, m_child.get(), [child = m_child.get()] {
+        if (child->state() != QProcess::NotRunning)
+            child->kill();
+    });
 }
 
-// On any failure the recording stays as ffmpeg left it.
-void CameraSession::cutRecording(double seconds)
+std::optional<double> CameraSession::recordingCutSeconds() const
 {
-    QTemporaryFile cut(m_plan.outputPath + QStringLiteral(".XXXXXX.mov"));
+    const bool recordsSound = m_plan.camera.hasSound || !m_plan.microphoneSource.isEmpty();
+    if (!m_stopping || m_plan.outputPath.isEmpty() || !recordsSound || m_framesShownAtStop <= 0)
+        return std::nullopt;
+    return double(m_framesShownAtStop) / std::max(1, m_plan.previewFrameRate);
+}
+
+void cutRecording(const QString& recording, double seconds)
+{
+    QTemporaryFile cut(recording + QStringLiteral(".XXXXXX.mov"));
     if (!cut.open())
         return;
-    const QStringList arguments = recordingCutArguments(m_plan.outputPath, cut.fileName(), seconds);
+    const QStringList arguments = recordingCutArguments(recording, cut.fileName(), seconds);
     QString complaint;
     ProcessRunner runner;
     runner.setStderrHandler([&complaint](const QString& line) { complaint = line; });
     const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
     if (result.succeeded() && hasRecordedPictures(cut.fileName())
         && std::rename(QFile::encodeName(cut.fileName()).constData(),
-               QFile::encodeName(m_plan.outputPath).constData())
+               QFile::encodeName(recording).constData())
             == 0) {
         cut.setAutoRemove(false);
         return;

@@ -7,6 +7,7 @@
 #include <QProcess>
 
 #include <memory>
+#include <optional>
 
 // One camera session: a single ffmpeg child that takes the camera (and the
 // microphone), hands out the mirrored preview and the sound's peak level, and,
@@ -25,8 +26,17 @@ public:
     // Asks ffmpeg to finish a recording (SIGINT), and kills it when it has not
     // ended within the grace, or at once when there is no recording; returns
     // once it has ended. finished() has been emitted.
-    // A recording with sound is then cut at the last picture handed out.
+    // A recording with sound is then cut at the last picture handed out,
+    // unless requestStop() began the stop: its caller cuts.
     void stop();
+    // Asks as stop() does but returns at once: finished() follows from the
+    // event loop, and a child still running after the grace is killed. The
+    // cut is left to the caller (recordingCutSeconds()), as it reads the whole
+    // file and may take seconds.
+    void requestStop();
+    // Where the sound of a recording stopped by us is to be cut: at the last
+    // picture handed out before the stop. None when there is nothing to cut.
+    std::optional<double> recordingCutSeconds() const;
     bool isRunning() const;
     const CameraSessionPlan& plan() const { return m_plan; }
     QStringList lastCommand() const { return m_lastCommand; }
@@ -45,7 +55,6 @@ private:
     void readMessages();
     void readMessage(const QString& line);
     void childEnded();
-    void cutRecording(double seconds);
 
     CameraSessionPlan m_plan;
     QStringList m_lastCommand;
@@ -54,5 +63,12 @@ private:
     QByteArray m_pendingMessages;
     QString m_lastComplaint;
     qint64 m_framesShown = 0;
+    qint64 m_framesShownAtStop = 0;
     bool m_stopping = false;
+    bool m_waitingForEnd = false;
 };
+
+// Cuts a finished recording at `seconds` in place, with a stream copy; on any
+// failure the recording stays as ffmpeg left it. Touches only the file, so it
+// may run on any thread.
+void cutRecording(const QString& recording, double seconds);

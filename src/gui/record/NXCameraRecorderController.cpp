@@ -264,7 +264,8 @@ void NXCameraRecorderController::setResolutions(const QSize& maximumSize)
 // recording: a change of device takes effect at once.
 void NXCameraRecorderController::restartSession()
 {
-    if (!m_ready || isRecording())
+    // While finishing, the recording's child may still be writing its end.
+    if (!m_ready || isRecording() || isFinishing())
         return;
     m_session.stop();
     m_audioLevelView->setLevel(-1000);
@@ -313,15 +314,10 @@ void NXCameraRecorderController::showPreviewFrame(const QImage& picture)
 void NXCameraRecorderController::setRecording()
 {
     if (isRecording()) {
-        // Cleared first: the stop hands out the child's last reports, which
-        // may come back here.
-        const QString recording = std::exchange(m_recordingFile, QString());
-        m_session.stop();
-        recordingFinished(recording, m_lastEnd);
-        restartSession();
+        finishRecording();
         return;
     }
-    if (!hasRecordingDevice())
+    if (!hasRecordingDevice() || isFinishing())
         return;
     const QString temporary
         = makeTemporaryFile(QStringLiteral("QTRecorder_"), QStringLiteral("mov"));
@@ -350,67 +346,128 @@ void NXCameraRecorderController::onSessionFinished(
     bool stopped, int exitCode, const QString& reason)
 {
     m_lastEnd = { stopped, exitCode, reason };
-    // An end of our own (stop, a restart) is handled by the one who stopped;
-    // one by itself (a camera pulled out) is handled once the child is gone.
+    // An end of our own while finishing is the recording's child having
+    // written its file; one by itself (a camera pulled out) is handled once the
+    // child is gone.
     if (!stopped)
         QTimer::singleShot(0, this, &NXCameraRecorderController::onSessionEndedByItself);
+    else if (isFinishing() && !m_finisher.joinable())
+        startFinishing();
 }
 
 void NXCameraRecorderController::onSessionEndedByItself()
 {
     if (isRecording())
-        recordingFinished(std::exchange(m_recordingFile, QString()), m_lastEnd);
+        finishRecording();
     else
         m_status->setText(tr("The camera stopped: %1").arg(m_lastEnd.reason));
 }
 
-void NXCameraRecorderController::recordingFinished(const QString& recording, const SessionEnd& end)
+// The child is asked to end; the rest follows once it has written its file.
+void NXCameraRecorderController::finishRecording()
 {
-    m_timeRecordView->setTimeSeconds(0);
+    // Cleared first: the child's last reports may come back to setRecording().
+    m_finishingFile = std::exchange(m_recordingFile, QString());
+    m_statusBeforeFinishing = m_status->text();
+    m_status->setText(tr("Saving the recording..."));
     updateStartAndStop();
+    if (m_session.isRunning())
+        m_session.requestStop();
+    else
+        startFinishing();
+}
+
+void NXCameraRecorderController::startFinishing()
+{
+    const FinishJob job { m_finishingFile, m_session.recordingCutSeconds(), m_lastEnd,
+        m_setting.defaultTargetPlace(), recordingFileName(kFilePrefix, m_devices.now()) };
+    m_finisher = std::thread([this, job] {
+        m_finished = finishRecordingFile(job);
+        QMetaObject::invokeMethod(
+            this, &NXCameraRecorderController::collectFinishedRecording, Qt::QueuedConnection);
+    });
+}
+
+// On the finishing thread: cutting and moving a long recording takes seconds.
+NXCameraRecorderController::FinishedRecording NXCameraRecorderController::finishRecordingFile(
+    const FinishJob& job)
+{
+    if (job.cutSeconds)
+        cutRecording(job.recording, *job.cutSeconds);
     // Stopped by us ffmpeg ends with 255; on its own, a good end is 0.
+    const SessionEnd& end = job.end;
     const bool endedWell
         = end.stopped ? end.exitCode == 0 || end.exitCode == 255 : end.exitCode == 0;
-    if (!endedWell || !hasRecordedPictures(recording)) {
-        keepRecording(recording, end.reason.isEmpty() ? tr("nothing was recorded") : end.reason);
-        return;
-    }
-    const QString folder = m_setting.defaultTargetPlace();
-    QDir().mkpath(folder);
+    if (!endedWell || !hasRecordedPictures(job.recording))
+        return { std::nullopt,
+            keepRecording(
+                job.recording, end.reason.isEmpty() ? tr("nothing was recorded") : end.reason),
+            job.folder };
+    QDir().mkpath(job.folder);
     QString error;
-    const std::optional<QString> moved
-        = moveRecording(recording, folder, recordingFileName(kFilePrefix, m_devices.now()), &error);
-    if (!moved) {
-        keepRecording(recording, error);
-        return;
-    }
-    m_lastRecordedFile = *moved;
-    DNLog(QStringLiteral("The camera recording \"%1\" is finished.").arg(*moved));
-    if (m_setting.isFinishedOpenIt() && m_system.openFile)
-        m_system.openFile(*moved);
-    if (m_setting.isShowInFinder() && m_system.openFolder)
-        m_system.openFolder(folder);
+    if (const std::optional<QString> moved
+        = moveRecording(job.recording, job.folder, job.fileName, &error))
+        return { moved, {}, job.folder };
+    return { std::nullopt, keepRecording(job.recording, error), job.folder };
 }
 
 // A recording that did not reach the target folder is never deleted unless
 // it holds no picture: the user is told why and where it is.
-void NXCameraRecorderController::keepRecording(const QString& recording, const QString& reason)
+QString NXCameraRecorderController::keepRecording(const QString& recording, const QString& reason)
 {
-    QString message = reason;
-    if (hasRecordedPictures(recording))
-        message += QLatin1Char('\n') + tr("The recording is kept at \"%1\".").arg(recording);
-    else
+    if (!hasRecordedPictures(recording)) {
         QFile::remove(recording);
-    DNLog(QStringLiteral("The camera recording failed: ") + message);
-    m_status->setText(message);
-    if (!m_shuttingDown)
-        m_dialogs.runAlert(this, { tr("The camera recording failed."), message, { tr("OK") }, {} });
+        return reason;
+    }
+    return reason + QLatin1Char('\n') + tr("The recording is kept at \"%1\".").arg(recording);
+}
+
+// Called on the window's thread once the finishing thread is done (queued),
+// or at once by a close or quit, which then waits for it.
+void NXCameraRecorderController::collectFinishedRecording()
+{
+    if (!m_finisher.joinable())
+        return;
+    m_finisher.join();
+    const SessionEnd end = m_lastEnd;
+    m_finishingFile.clear();
+    m_status->setText(m_statusBeforeFinishing);
+    recordingFinished(m_finished);
+    if (std::exchange(m_closeWhenFinished, false)) {
+        close();
+        return;
+    }
+    // A camera that ended by itself is not started again.
+    if (end.stopped)
+        restartSession();
+}
+
+void NXCameraRecorderController::recordingFinished(const FinishedRecording& finished)
+{
+    m_timeRecordView->setTimeSeconds(0);
+    updateStartAndStop();
+    if (!finished.moved) {
+        DNLog(QStringLiteral("The camera recording failed: ") + finished.failure);
+        m_status->setText(finished.failure);
+        if (!m_shuttingDown)
+            m_dialogs.runAlert(
+                this, { tr("The camera recording failed."), finished.failure, { tr("OK") }, {} });
+        return;
+    }
+    const QString& moved = *finished.moved;
+    m_lastRecordedFile = moved;
+    DNLog(QStringLiteral("The camera recording \"%1\" is finished.").arg(moved));
+    if (m_setting.isFinishedOpenIt() && m_system.openFile)
+        m_system.openFile(moved);
+    if (m_setting.isShowInFinder() && m_system.openFolder)
+        m_system.openFolder(finished.folder);
 }
 
 void NXCameraRecorderController::updateStartAndStop()
 {
     m_startAndStop->setText(isRecording() ? tr("Stop") : tr("Record"));
-    m_startAndStop->setEnabled(isRecording() || (hasRecordingDevice() && m_ready));
+    m_startAndStop->setEnabled(
+        isRecording() || (hasRecordingDevice() && m_ready && !isFinishing()));
 }
 
 QStringList NXCameraRecorderController::fileListNeedToConvert()
@@ -448,6 +505,12 @@ void NXCameraRecorderController::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // Closed once the file is in place, so that it is handed over.
+    if (isFinishing()) {
+        m_closeWhenFinished = true;
+        event->ignore();
+        return;
+    }
     event->accept();
     endRecordingWhatever();
     NotificationCenter::defaultCenter().post(kWillCloseNotification);
@@ -458,10 +521,13 @@ void NXCameraRecorderController::endRecordingWhatever()
 {
     m_shuttingDown = true;
     m_ready = false;
-    const QString recording = std::exchange(m_recordingFile, QString());
+    // Quitting: the window is going, it cannot close itself later.
+    m_closeWhenFinished = false;
+    if (isRecording())
+        finishRecording();
+    // Its end starts the finishing, which is then waited for.
     m_session.stop();
-    if (!recording.isEmpty())
-        recordingFinished(recording, m_lastEnd);
+    collectFinishedRecording();
     if (m_soundServerEvents) {
         m_soundServerEvents->kill();
         m_soundServerEvents->waitForFinished();

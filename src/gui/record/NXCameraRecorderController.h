@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 class NXCameraRecorderSetting;
@@ -55,7 +56,9 @@ public:
     void setSelectedVideoDevice(const std::optional<CameraDevice>& camera);
     // Refused while the camera brings its own sound.
     void setSelectedAudioDevice(const std::optional<AudioCaptureDevice>& microphone);
-    // Starts a recording, or ends the running one.
+    // Starts a recording, or ends the running one: the file is finished (cut,
+    // moved into the target folder) on a thread of its own, and no recording
+    // starts until that is done.
     void setRecording();
     void setResolutions(const QSize& maximumSize);
     // The volume (0 to 1) at which the sound being taken plays, kept in the
@@ -65,6 +68,8 @@ public:
     QStringList fileListNeedToConvert() override;
 
     bool isRecording() const { return !m_recordingFile.isEmpty(); }
+    // Between the end of a recording and its file being in place (or kept).
+    bool isFinishing() const { return !m_finishingFile.isEmpty(); }
     bool hasRecordingDevice() const { return m_selectedVideoDevice.has_value(); }
     const std::vector<CameraDevice>& videoDevices() const { return m_videoDevices; }
     const std::vector<AudioCaptureDevice>& audioDevices() const { return m_audioDevices; }
@@ -90,6 +95,20 @@ private:
         int exitCode = 0;
         QString reason;
     };
+    // What the finishing thread gets: nothing of the window.
+    struct FinishJob {
+        QString recording;
+        std::optional<double> cutSeconds;
+        SessionEnd end;
+        QString folder;
+        QString fileName;
+    };
+    // Where the recording went, or why it did not and where it is kept.
+    struct FinishedRecording {
+        std::optional<QString> moved;
+        QString failure;
+        QString folder;
+    };
 
     void buildWindow();
     QWidget* buildSettings();
@@ -100,8 +119,12 @@ private:
     void showPreviewFrame(const QImage& picture);
     void onSessionFinished(bool stopped, int exitCode, const QString& reason);
     void onSessionEndedByItself();
-    void recordingFinished(const QString& recording, const SessionEnd& end);
-    void keepRecording(const QString& recording, const QString& reason);
+    void finishRecording();
+    void startFinishing();
+    static FinishedRecording finishRecordingFile(const FinishJob& job);
+    static QString keepRecording(const QString& recording, const QString& reason);
+    void collectFinishedRecording();
+    void recordingFinished(const FinishedRecording& finished);
     void updateStartAndStop();
     void chooseRecordTargetFolder();
     void openRecordTargetFolder();
@@ -125,6 +148,12 @@ private:
     std::optional<AudioCaptureDevice> m_selectedAudioDevice;
     QSize m_maximumSize;
     QString m_recordingFile;
+    QString m_finishingFile;
+    QString m_statusBeforeFinishing;
+    bool m_closeWhenFinished = false;
+    // Written by m_finisher, read here only once it has been joined.
+    FinishedRecording m_finished;
+    std::thread m_finisher;
     QString m_lastRecordedFile;
     QFileSystemWatcher* m_deviceWatcher = nullptr;
     QProcess* m_soundServerEvents = nullptr;

@@ -4,6 +4,7 @@
 #include "gui/GuiTestSupport.h"
 
 #include "fixtures/MediaFacts.h"
+#include "model/DNFileNode.h"
 #include "record/NXCameraRecorderController.h"
 #include "record/NXCameraViews.h"
 #include "record/NXResolutionTransformer.h"
@@ -63,21 +64,29 @@ protected:
         return *delegate->controller()->cameraRecorderController();
     }
 
-    // Stops once `seconds` of pictures have been shown.
+    // Stops once `seconds` of pictures have been shown, and waits for the file.
     void record(NXCameraRecorderController& recorder, double seconds,
         const std::function<void()>& whileRecording = {})
     {
         const auto connection = QObject::connect(&recorder.session(),
             &CameraSession::previewFrameReady, [&recorder, seconds, shown = 0]() mutable {
                 const int rate = recorder.session().plan().previewFrameRate;
-                if (++shown >= seconds * rate && recorder.isRecording())
-                    recorder.setRecording();
+                if (++shown < seconds * rate || !recorder.isRecording())
+                    return;
+                const QString before = recorder.lastRecordedFile();
+                recorder.setRecording();
+                // The window goes on while the file is finished; no new
+                // recording starts meanwhile.
+                EXPECT_TRUE(recorder.isFinishing());
+                EXPECT_EQ(recorder.lastRecordedFile(), before);
+                recorder.setRecording();
+                EXPECT_FALSE(recorder.isRecording() || recorder.startAndStop()->isEnabled());
             });
         recorder.setRecording();
         ASSERT_TRUE(recorder.isRecording());
         if (whileRecording)
             whileRecording();
-        EXPECT_TRUE(waitUntil([&] { return !recorder.isRecording(); }));
+        EXPECT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isFinishing(); }));
         QObject::disconnect(connection);
     }
 
@@ -142,12 +151,20 @@ TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
     const QString second = QString(kFirstName).replace(".mov", " (1).mov");
     EXPECT_EQ(recorder.lastRecordedFile(), folder.filePath(second));
 
-    record(recorder, 0.5, [&recorder] { recorder.close(); });
+    // Refused while recording; while finishing, the window closes once the
+    // file is in place and handed over.
+    recorder.setRecording();
+    recorder.close();
     EXPECT_EQ(dialogs.alertTitles(),
         QStringList("Please stop video recording before leaving screen recorder."));
+    EXPECT_TRUE(waitUntil([&] { return recorder.timeRecordView()->secondsText() == "01"; }));
+    recorder.setRecording();
     recorder.close();
-    EXPECT_TRUE(waitUntil([&] { return delegate->controller()->mediaNodes().size() == 1; }));
     EXPECT_TRUE(waitUntil([&] { return !delegate->controller()->cameraRecorderController(); }));
+    ASSERT_TRUE(waitUntil([&] { return delegate->controller()->mediaNodes().size() == 1; }));
+    EXPECT_EQ(
+        std::dynamic_pointer_cast<DNFileNode>(delegate->controller()->mediaNodes().front())->path(),
+        folder.filePath(QString(kFirstName).replace(".mov", " (2).mov")));
 }
 
 TEST_F(CameraRecorderWindowTest, CameraWithItsOwnSoundRefusesTheMicrophone)
