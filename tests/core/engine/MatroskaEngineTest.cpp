@@ -6,6 +6,7 @@
 #include "model/DNFileGroupNode.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ protected:
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("1\n00:00:01,000 --> 00:00:03,000\nHello\n\n"
-                   "2\n00:00:06,000 --> 00:00:12,000\nWorld\n");
+                   "2\n00:00:04,000 --> 00:00:12,000\nWorld\n");
         return path;
     }
 };
@@ -72,6 +73,9 @@ TEST_F(MatroskaEngine, SubtitlesArriveAsStreamsAndTrimCutsTheSource)
     const QString timedText = dir.filePath("timed_text.mp4");
     ASSERT_TRUE(runFfmpeg({ "-i", clip, "-i", srtFile(), "-map", "0", "-map", "1", "-c:v", "copy",
         "-c:a", "copy", "-c:s", "mov_text", timedText }));
+    const QString textTrack = dir.filePath("text_track.mkv"); // converted with the top position
+    ASSERT_TRUE(runFfmpeg({ "-i", clip, "-i", srtFile(), "-map", "0", "-map", "1", "-c", "copy",
+        "-metadata:s:s:0", "language=fre", textTrack }));
     const struct {
         const char* label;
         QString source;
@@ -84,6 +88,7 @@ TEST_F(MatroskaEngine, SubtitlesArriveAsStreamsAndTrimCutsTheSource)
         { "external file", clip, true, false, 20.0 },
         { "external file and trim", clip, true, true, 10.0 },
         { "trim alone", clip, false, true, 10.0 },
+        { "text stream, cut inside a cue", textTrack, false, true, 10.0 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -97,12 +102,26 @@ TEST_F(MatroskaEngine, SubtitlesArriveAsStreamsAndTrimCutsTheSource)
         node->setting().setTrimEnable(c.trim);
         node->setting().setTrimStartPercent(0.25f);
         node->setting().setTrimEndPercent(0.75f);
+        if (c.source == textTrack)
+            node->setSubtitlePos(DNBaseEditSetting::kSubtitleTop);
         const MediaFacts facts = convertAndProbe(node);
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
         EXPECT_NEAR(facts.duration, c.duration, kSlack);
         EXPECT_EQ(facts.count("subtitle"), subtitle ? 1 : 0);
         if (subtitle) {
             EXPECT_EQ(facts.stream("subtitle").codecName, "subrip");
+        }
+        if (c.source == textTrack) {
+            // The cue on screen at the cut at 5 s is kept from there, under
+            // the top's tag, and the stream keeps the source's language.
+            const QString cues = dir.filePath("cues.srt");
+            ASSERT_TRUE(runFfmpeg({ "-i", node->outputName(), "-map", "0:s", cues }));
+            QFile file(cues);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(QString(file.readAll())
+                            .contains(QRegularExpression(
+                                R"(00:00:00,0\d\d --> 00:00:0[67],\d+\s+\{\\an8\}World)")));
+            EXPECT_EQ(facts.stream("subtitle").language, "fre");
         }
     }
 }

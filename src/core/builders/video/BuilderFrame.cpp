@@ -1,8 +1,10 @@
 #include "builders/video/BuilderFrame.h"
 
 #include "builders/video/BuilderServices.h"
+#include "engine/AVEncoder.h"
 #include "model/DNFileGroupNode.h"
 #include "platform/SystemInfo.h"
+#include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/DNLogger.h"
@@ -95,10 +97,8 @@ void writeThreads(VideoFrame& f, const FrameEnvironment& environment)
 // The external subtitle file as the engine's second input. A file that
 // cannot be read as subtitles or copied leaves the output without a
 // subtitle rather than failing the run on a bad input.
-void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
+void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 {
-    if (f.row.streamMaps != StreamMapRule::SubtitleStream || f.subtitle != SubtitleKind::External)
-        return;
     const DNTExtSubtitle* external = DNExtSubtitleOf(*f.node.selectedSubtitleTrack());
     QString charset = external->codePage;
     const std::optional<QString> copy
@@ -112,6 +112,54 @@ void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
         return;
     }
     f.writer.add("-i").add(*copy);
+}
+
+// The chosen text stream of the source as an SRT file carrying the editor's
+// position and the trim; empty when it cannot be taken out or rewritten.
+std::optional<QString> extractedTrackFile(const VideoFrame& f, const std::optional<Trim>& trim)
+{
+    const QString srt = makeTemporaryFile(QStringLiteral("qzsubsrt"), QStringLiteral("srt"));
+    if (srt.isEmpty()
+        || AVEncoderExtractSubFile(f.node.path().toUtf8().constData(),
+               f.node.setting().subtitleIndex(), srt.toUtf8().constData())
+            != 0)
+        return std::nullopt;
+    // The engine writes SRT in UTF-8.
+    QString charset = QStringLiteral("UTF-8");
+    return GenSubtitleStreamFile(srt, charset, f.node.setting().position(), trim);
+}
+
+// A copied stream keeps its cues as they are: a position other than the
+// bottom has no place in them, and the engine drops a cue still on screen at
+// the trim's cut. A text stream that needs either goes through an SRT file,
+// as an external file does; pictures stay copied. When the file cannot be
+// made, the stream is copied as before rather than lost.
+void writeExtractedTrackInput(VideoFrame& f, const std::optional<Trim>& trim)
+{
+    const DNSubtitleTrack& track = *f.node.selectedSubtitleTrack();
+    const bool cuesChange = trim || SubtitlePositionMovesCues(f.node.setting().position());
+    if (!DNSubtitleFields(track).isTextformat || !cuesChange)
+        return;
+    const std::optional<QString> copy = extractedTrackFile(f, trim);
+    if (!copy || copy->isEmpty()) {
+        logFor(f.row,
+            QStringLiteral("the subtitle stream %1 could not be taken out of the source; it is "
+                           "copied without the editor's position and trim")
+                .arg(f.node.setting().subtitleIndex()));
+        return;
+    }
+    f.writer.add("-i").add(*copy);
+    f.subtitle = SubtitleKind::Extracted;
+}
+
+void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
+{
+    if (f.row.streamMaps != StreamMapRule::SubtitleStream)
+        return;
+    if (f.subtitle == SubtitleKind::External)
+        writeExternalSubtitleInput(f, trim);
+    else if (f.subtitle == SubtitleKind::Embedded)
+        writeExtractedTrackInput(f, trim);
 }
 
 // The trim stands before the source when no subtitle is chosen, and after
@@ -235,6 +283,12 @@ void writeSubtitleMap(VideoFrame& f)
     switch (f.subtitle) {
     case SubtitleKind::External:
         f.writer.add("-map").add("1:0");
+        return;
+    case SubtitleKind::Extracted:
+        // The file has no tags of its own; the stream keeps the source
+        // stream's language and title.
+        f.writer.add("-map").add("1:0").add("-map_metadata:s:s:0");
+        f.writer.add(QStringLiteral("0:s:s:%1").arg(f.node.setting().subtitleIndex()));
         return;
     case SubtitleKind::Embedded:
         writeMark(f, GenSubtitleStreamMark(f.node, false, f.config));

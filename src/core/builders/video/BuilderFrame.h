@@ -35,8 +35,9 @@ enum class StreamMapRule {
     // picture, so "-sn" always follows the maps.
     TrackChoiceOrMismatch,
     // As above, and any chosen subtitle: it travels as a subtitle stream of
-    // its own (embedded, or an external file as the second input), so the
-    // maps end with its map, or with "-sn" when there is none.
+    // its own (embedded, or a file as the second input: an external file,
+    // or a text stream of the source taken out to carry the position and the
+    // trim), so the maps end with its map, or with "-sn" when there is none.
     SubtitleStream,
     // A chosen track other than the first; the stream counts are not
     // consulted. "-sn" always follows.
@@ -67,6 +68,9 @@ enum class SubtitleKind {
     None,
     Embedded, // a subtitle stream of the source
     External, // a subtitle file, the engine's second input
+    // A text stream of the source taken out as an SRT file, the engine's
+    // second input, so that the editor's position and the trim reach its cues.
+    Extracted,
 };
 
 struct VideoBuilderRow;

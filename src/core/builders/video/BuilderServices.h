@@ -106,6 +106,10 @@ std::optional<QString> GenSubtitlesFilter(
 std::optional<QString> GenSubtitleStreamFile(
     const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim);
 
+// Whether GenSubtitleStreamFile writes `position` into the cues: the editor's
+// top and centre; every other value leaves the lines at the bottom.
+bool SubtitlePositionMovesCues(quint32 position);
+
 // The "-filter_complex" graph of the node's picture edits, reading the
 // selected video stream and ending on the label "[video]": deinterlacing,
 // crop, scale to the profile's frame size, centred pad to that size when

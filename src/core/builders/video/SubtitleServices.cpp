@@ -267,6 +267,11 @@ std::optional<QString> GenSubtitleStreamFile(
     return copy;
 }
 
+bool SubtitlePositionMovesCues(quint32 position)
+{
+    return placementOf(position) != nullptr;
+}
+
 QString FilterGraphQuote(const QString& value)
 {
     // First the option value: inside single quotes nothing is special but the
