@@ -25,6 +25,14 @@ class DNLoggerTest : public ::testing::Test {
 protected:
     QString logPath() const { return m_folder.path() + "/Quillon.log"; }
     QString previousLogPath() const { return m_folder.path() + "/previous-run/Quillon.log"; }
+    // A log left by an earlier run, readable by others as an old one could be.
+    bool writePreviousRun() const
+    {
+        QFile old(logPath());
+        return old.open(QIODevice::WriteOnly)
+            && old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther)
+            && old.write("the previous run\n") > 0;
+    }
 
     QTemporaryDir m_folder { AppPaths::temporaryFolder() + "/logs-XXXXXX" };
 };
@@ -50,11 +58,7 @@ TEST_F(DNLoggerTest, DatePattern)
 TEST_F(DNLoggerTest, FirstLineMovesThePreviousLogAndWritesTheHeader)
 {
     QFile::remove(previousLogPath());
-    {
-        QFile old(logPath());
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("the previous run\n");
-    }
+    ASSERT_TRUE(writePreviousRun());
     QDateTime now = at(14, 7);
     DNLogger logger(logPath(), [&] { return now; });
     EXPECT_FALSE(QFile::exists(previousLogPath())) << "moved by the first line, not before";
@@ -98,12 +102,7 @@ TEST_F(DNLoggerTest, PreviousLogIsPrivateAndNoPlantedLinkIsFollowed)
             QDir().mkpath(QFileInfo(c.linkAt).absolutePath());
             ASSERT_TRUE(QFile::link(victim, c.linkAt));
         }
-        {
-            QFile old(logPath());
-            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-            old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-            old.write("the previous run\n");
-        }
+        ASSERT_TRUE(writePreviousRun());
         DNLogger logger(logPath());
         logger.log("this run");
         EXPECT_FALSE(QFileInfo::exists(victim)) << "nothing was written through the link";
@@ -165,11 +164,7 @@ TEST_F(DNLoggerTest, SharedLogLivesInTheDataFolder)
 TEST_F(DNLoggerTest, SecondInstanceAppendsToTheRunningLog)
 {
     QFile::remove(previousLogPath());
-    {
-        QFile old(logPath());
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("the previous run\n");
-    }
+    ASSERT_TRUE(writePreviousRun());
     DNLogger first(logPath(), [] { return at(9, 0); });
     first.log("first instance");
     {
