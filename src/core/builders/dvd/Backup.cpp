@@ -13,11 +13,8 @@ namespace {
 std::unique_ptr<DVDBuild> openSingleTitleBuild(const char* builderName,
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
 {
-    if (isMemberOf<DNDVDGroupTitle>(node)) {
-        refuseDVDBuild(builderName, QStringLiteral("merged titles cannot be backed up this way"));
-        return nullptr;
-    }
-    return DVDBuild::open(builderName, node, titleIndex, config);
+    return DVDBuild::openSingleTitle(builderName, node, titleIndex, config,
+        QStringLiteral("merged titles cannot be backed up this way"));
 }
 
 } // namespace

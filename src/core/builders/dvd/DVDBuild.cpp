@@ -1,6 +1,7 @@
 #include "builders/dvd/DVDBuild.h"
 
 #include "builders/dvd/DVDArgumentHelpers.h"
+#include "model/DNDVDGroupTitle.h"
 #include "model/DNDVDNode.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
@@ -92,6 +93,17 @@ std::unique_ptr<DVDBuild> DVDBuild::open(const char* builderName,
         builderName, std::move(dvd), std::move(title), titleIndex, config);
 }
 
+std::unique_ptr<DVDBuild> DVDBuild::openSingleTitle(const char* builderName,
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config,
+    const QString& mergedReason)
+{
+    if (isMemberOf<DNDVDGroupTitle>(node)) {
+        refuseDVDBuild(builderName, mergedReason);
+        return nullptr;
+    }
+    return open(builderName, node, titleIndex, config);
+}
+
 DVDBuild::DVDBuild(const char* name, std::shared_ptr<DNDVDNode> dvd,
     std::shared_ptr<DNDVDTitle> chosen, int32_t index, const EncodeConfig& options)
     : builderName(name)
@@ -123,6 +135,13 @@ std::shared_ptr<DNProfile> dvdProfileOf(const std::shared_ptr<NXBasicMediaNode>&
 {
     return isKindOf<DNDVDNode>(node) ? std::static_pointer_cast<DNDVDNode>(node)->profile()
                                      : nullptr;
+}
+
+QString movOrIpodContainer(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const auto profile = dvdProfileOf(node);
+    const bool mov = profile && profile->fileNameSuffix().toLower() == QLatin1String("mov");
+    return mov ? QStringLiteral("mov") : QStringLiteral("ipod");
 }
 
 bool isTransportStreamSuffix(const QString& suffix)
@@ -270,6 +289,15 @@ void writeEndPositionBlock(DVDBuild& build)
     // mencoder counts "-endpos" from the start position: a length, not an end.
     if (build.trim)
         build.writer.add("-endpos").addf("%d", build.trim->length);
+}
+
+void writeTracksAndOutputBlocks(DVDBuild& build)
+{
+    writeMetadataBlock(build);
+    writeAudioTrackBlock(build);
+    writeSubtitleBlock(build);
+    writeOutputBlock(build);
+    writeEndPositionBlock(build);
 }
 
 void writeTailBlock(DVDBuild& build)

@@ -34,6 +34,11 @@ public:
     static std::unique_ptr<DVDBuild> open(const char* builderName,
         const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
         const EncodeConfig& config);
+    // As open(), but merged titles are refused first with `mergedReason`:
+    // for the builders that cannot join titles.
+    static std::unique_ptr<DVDBuild> openSingleTitle(const char* builderName,
+        const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
+        const EncodeConfig& config, const QString& mergedReason);
 
     DVDBuild(const char* builderName, std::shared_ptr<DNDVDNode> node,
         std::shared_ptr<DNDVDTitle> title, int32_t titleIndex, const EncodeConfig& config);
@@ -63,6 +68,10 @@ private:
 // The output profile of a DVD node (or of merged titles); null for any other
 // node. The dispatchers read it to choose a container or a core.
 std::shared_ptr<DNProfile> dvdProfileOf(const std::shared_ptr<NXBasicMediaNode>& node);
+
+// The container of the H.264 and MPEG-4 "MovOrIpod" dispatchers: "mov" for a
+// profile suffix "mov" in any case, else "ipod".
+QString movOrIpodContainer(const std::shared_ptr<NXBasicMediaNode>& node);
 
 // A profile suffix of an MPEG transport stream: ts, m2ts or mts in any case.
 bool isTransportStreamSuffix(const QString& suffix);
@@ -97,4 +106,7 @@ QString claimOutputPath(DVDBuild& build);
 // "-o" and the title's new output path.
 void writeOutputBlock(DVDBuild& build);
 void writeEndPositionBlock(DVDBuild& build);
+// The run most cores close with: metadata, audio track, subtitle, output and
+// end position.
+void writeTracksAndOutputBlocks(DVDBuild& build);
 void writeTailBlock(DVDBuild& build);

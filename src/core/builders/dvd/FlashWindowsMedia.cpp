@@ -76,10 +76,6 @@ ArgumentBlockPtr DVD_To_WMV_MP3_Default_With_MEncoder(
     writeFilterChainBlock(*build);
     writeAspectBlock(*build);
     writeFrameRateBlock(*build);
-    writeMetadataBlock(*build);
-    writeAudioTrackBlock(*build);
-    writeSubtitleBlock(*build);
-    writeOutputBlock(*build);
-    writeEndPositionBlock(*build);
+    writeTracksAndOutputBlocks(*build);
     return build->finish();
 }

@@ -51,11 +51,7 @@ ArgumentBlockPtr buildH264(const char* builderName, const std::shared_ptr<NXBasi
     writePictureBlock(*build);
     writeFaacAudioCodecBlock(*build);
     writeX264Block(*build, x264Options.arg(build->profile.videoQuality().currentValue()));
-    writeMetadataBlock(*build);
-    writeAudioTrackBlock(*build);
-    writeSubtitleBlock(*build);
-    writeOutputBlock(*build);
-    writeEndPositionBlock(*build);
+    writeTracksAndOutputBlocks(*build);
     writeTailBlock(*build);
     return build->finish();
 }
@@ -72,10 +68,7 @@ ArgumentBlockPtr _DVD_To_H264_Default_With_MEncoder(const std::shared_ptr<NXBasi
 ArgumentBlockPtr DVD_To_H264_MovOrIpod_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
 {
-    const auto profile = dvdProfileOf(node);
-    const bool mov = profile && profile->fileNameSuffix().toLower() == QLatin1String("mov");
-    return _DVD_To_H264_Default_With_MEncoder(
-        node, titleIndex, mov ? QStringLiteral("mov") : QStringLiteral("ipod"), config);
+    return _DVD_To_H264_Default_With_MEncoder(node, titleIndex, movOrIpodContainer(node), config);
 }
 
 ArgumentBlockPtr DVD_To_H264_PSP_With_MEncoder(
@@ -123,11 +116,7 @@ ArgumentBlockPtr DVD_To_AVC_Default_With_MEncoder(
     writeAudioFilterBlock(*build);
     writeAspectBlock(*build);
     writeFrameRateBlock(*build);
-    writeMetadataBlock(*build);
-    writeAudioTrackBlock(*build);
-    writeSubtitleBlock(*build);
-    writeOutputBlock(*build);
-    writeEndPositionBlock(*build);
+    writeTracksAndOutputBlocks(*build);
     writeTailBlock(*build);
     return build->finish();
 }

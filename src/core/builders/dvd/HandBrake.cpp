@@ -1,7 +1,7 @@
 #include "builders/dvd/HandBrake.h"
 
 #include "builders/dvd/DVDBuild.h"
-#include "model/DNDVDGroupTitle.h"
+#include "model/DNDVDNode.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/DNLogger.h"
@@ -13,11 +13,8 @@ namespace {
 std::unique_ptr<DVDBuild> openHandBrakeBuild(const char* builderName,
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
 {
-    if (isMemberOf<DNDVDGroupTitle>(node)) {
-        refuseDVDBuild(builderName, QStringLiteral("merged titles cannot be converted this way"));
-        return nullptr;
-    }
-    return DVDBuild::open(builderName, node, titleIndex, config);
+    return DVDBuild::openSingleTitle(builderName, node, titleIndex, config,
+        QStringLiteral("merged titles cannot be converted this way"));
 }
 
 // "1,2,...,count": the library skips a track number it does not know (a

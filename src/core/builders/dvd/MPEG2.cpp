@@ -83,11 +83,7 @@ ArgumentBlockPtr buildMPEG2(const MPEG2Builder& builder,
     writeFilterChainBlock(*build);
     writeVideoOptions(*build, builder);
     writeFrameRateBlock(*build);
-    writeMetadataBlock(*build);
-    writeAudioTrackBlock(*build);
-    writeSubtitleBlock(*build);
-    writeOutputBlock(*build);
-    writeEndPositionBlock(*build);
+    writeTracksAndOutputBlocks(*build);
     // A copied DVD track keeps its own timing; "-mc 0" stops the engine from
     // shifting it against the re-encoded picture.
     if (builder.copiesSound)

@@ -120,10 +120,7 @@ ArgumentBlockPtr DVD_To_TS_MPEG4_Default_With_MEncoder(
 ArgumentBlockPtr DVD_To_MPEG4_MovOrIpod_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
 {
-    const auto profile = dvdProfileOf(node);
-    const bool mov = profile && profile->fileNameSuffix().toLower() == QLatin1String("mov");
-    return _DVD_To_MPEG4_Default_With_MEncoder(
-        node, titleIndex, mov ? QStringLiteral("mov") : QStringLiteral("ipod"), config);
+    return _DVD_To_MPEG4_Default_With_MEncoder(node, titleIndex, movOrIpodContainer(node), config);
 }
 
 ArgumentBlockPtr DVD_To_MPEG4_PSP_With_MEncoder(

@@ -1,7 +1,7 @@
 #include "builders/dvd/Sound.h"
 
 #include "builders/dvd/DVDBuild.h"
-#include "model/DNDVDGroupTitle.h"
+#include "model/DNDVDNode.h"
 #include "profiles/DNProfile.h"
 
 namespace {
@@ -10,11 +10,8 @@ namespace {
 std::unique_ptr<DVDBuild> openSoundBuild(const char* builderName,
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
 {
-    if (isMemberOf<DNDVDGroupTitle>(node)) {
-        refuseDVDBuild(builderName, QStringLiteral("merged titles cannot be saved as sound only"));
-        return nullptr;
-    }
-    auto build = DVDBuild::open(builderName, node, titleIndex, config);
+    auto build = DVDBuild::openSingleTitle(builderName, node, titleIndex, config,
+        QStringLiteral("merged titles cannot be saved as sound only"));
     if (build && build->title->audioTracks().empty()) {
         build->refuse(
             QStringLiteral("Title %1 has no audio track").arg(build->title->titleNumber()));
