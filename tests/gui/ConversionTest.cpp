@@ -15,6 +15,7 @@
 #include "shell/NXMediaLoader.h"
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
+#include "support/ChildProcesses.h"
 
 #include <qpa/qwindowsysteminterface.h>
 
@@ -33,19 +34,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The pids of this process's children, from every thread's list.
-QStringList childProcesses()
-{
-    QStringList children;
-    for (const QString& task :
-        QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile list("/proc/self/task/" + task + "/children");
-        if (list.open(QIODevice::ReadOnly))
-            children << QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts);
-    }
-    return children;
-}
 
 // The first catalogue profile writing `suffix` files.
 int profileIDWithSuffix(const QString& suffix)

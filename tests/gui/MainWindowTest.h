@@ -4,6 +4,7 @@
 
 #include "platform/NotificationCenter.h"
 #include "services/DNSetting.h"
+#include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "shell/NXProgressController.h"
@@ -55,4 +56,20 @@ protected:
     NotificationCenter::Token endObserver = 0;
     std::optional<QVariantMap> ended; // the last conversion's end
     int ends = 0;
+};
+
+// The main window launched with no files, for a test that drops photo folders
+// on it: the photo loader without its pause between photos.
+struct LaunchedWindow {
+    LaunchedWindow()
+    {
+        delegate.applicationDidFinishLaunching({});
+        window().photoLoader()->setPause(std::chrono::milliseconds(0));
+    }
+    NXAppController& window() { return *delegate.controller(); }
+
+    ScriptedDialogs dialogs;
+    RecordingSystem recorder;
+    const NXSystemActions system = recorder.actions();
+    NXApplicationDelegate delegate { dialogs, system };
 };

@@ -1,5 +1,5 @@
 // Photo folders dropped on the list become album rows through the photo loader.
-#include "GuiTestSupport.h"
+#include "MainWindowTest.h"
 
 #include "list/NXMediaListModel.h"
 #include "list/NXMediaTableView.h"
@@ -32,13 +32,8 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     photo.fill(Qt::darkCyan);
     ASSERT_TRUE(photo.save(folder.filePath("Holiday/one.jpg")));
     ASSERT_TRUE(photo.save(folder.filePath("Holiday/day two/two.png")));
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    const NXSystemActions system = recorder.actions();
-    NXApplicationDelegate delegate(dialogs, system);
-    delegate.applicationDidFinishLaunching({});
-    NXAppController& window = *delegate.controller();
-    window.photoLoader()->setPause(std::chrono::milliseconds(0));
+    LaunchedWindow launched;
+    NXAppController& window = launched.window();
 
     emit window.tableView()->filesDropped({ folder.filePath("Holiday") });
     ASSERT_TRUE(waitUntil([&] { return window.mediaNodes().size() == 1; }));
@@ -67,11 +62,11 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     EXPECT_EQ(albumNode->profile()->GlobalID(), other);
 
     emit window.tableView()->filesDropped({ folder.filePath("Empty") });
-    ASSERT_TRUE(waitUntil([&] { return !dialogs.alerts.empty(); }));
-    EXPECT_EQ(dialogs.alerts.front().title, "Load Photo Failed!");
-    EXPECT_TRUE(dialogs.alerts.front().text.startsWith("There is no photo found at"));
+    ASSERT_TRUE(waitUntil([&] { return !launched.dialogs.alerts.empty(); }));
+    EXPECT_EQ(launched.dialogs.alerts.front().title, "Load Photo Failed!");
+    EXPECT_TRUE(launched.dialogs.alerts.front().text.startsWith("There is no photo found at"));
     EXPECT_EQ(window.mediaNodes().size(), 1U);
-    delegate.applicationWillTerminate();
+    launched.delegate.applicationWillTerminate();
 }
 
 // Cancel stops the walk at the next entry: what was found by then becomes the
@@ -85,25 +80,21 @@ TEST(PhotoAlbumRow, CancelEndsALongWalk)
     for (int index = 1; index < kPhotos; ++index)
         ASSERT_TRUE(QFile::copy(folder.filePath("Many/0.jpg"),
             folder.filePath(QStringLiteral("Many/%1.jpg").arg(index))));
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    const NXSystemActions system = recorder.actions();
-    NXApplicationDelegate delegate(dialogs, system);
-    delegate.applicationDidFinishLaunching({});
-    NXAppController& window = *delegate.controller();
+    LaunchedWindow launched;
+    NXAppController& window = launched.window();
     DNFileLoader& loader = *window.photoLoader();
-    loader.setPause(std::chrono::milliseconds(0));
 
     emit window.tableView()->filesDropped({ folder.filePath("Many") });
     ASSERT_TRUE(loader.isLoading());
     loader.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
-    ASSERT_TRUE(waitUntil([&] { return !window.mediaNodes().empty() || !dialogs.alerts.empty(); }));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !window.mediaNodes().empty() || !launched.dialogs.alerts.empty(); }));
     EXPECT_FALSE(loader.isLoading());
     const qint64 found = window.mediaNodes().empty()
         ? 0
         : static_cast<const DNGraphicsNode&>(*window.mediaNodes().front()).countOfPhotos();
     EXPECT_LT(found, kPhotos / 2);
-    delegate.applicationWillTerminate();
+    launched.delegate.applicationWillTerminate();
 }
 
 } // namespace

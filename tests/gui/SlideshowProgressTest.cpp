@@ -11,6 +11,7 @@
 #include "shell/NXProgressController.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
+#include "support/ChildProcesses.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -61,19 +62,6 @@ TEST(ImgEncodeProgressView, FlightsStartOnlyWhenTheLastOneHasLandedAndRested)
     const QRectF box = view.tbRect();
     EXPECT_EQ(box.size(), QSizeF(125, 97));
     EXPECT_EQ(view.iconPictureRect(), QRectF(box.x(), box.y() + 1.625, 125, 93.75));
-}
-
-// The pids of this process's children, from every thread's list.
-QStringList childProcesses()
-{
-    QStringList children;
-    for (const QString& task :
-        QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile list("/proc/self/task/" + task + "/children");
-        if (list.open(QIODevice::ReadOnly))
-            children << QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts);
-    }
-    return children;
 }
 
 std::shared_ptr<DNProfile> matroskaProfile()

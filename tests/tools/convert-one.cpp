@@ -23,38 +23,21 @@
 // sound track of each title, --merge the titles into one output.
 #include "engine/DNVideoConverter.h"
 
+#include "ToolSupport.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/ProcessRunner.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace {
-
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
-
-void complain(const QString& line)
-{
-    std::fprintf(stderr, "convert-one: %s\n", line.toLocal8Bit().constData());
-}
 
 void printRun(const DNEngineRun& run, void*)
 {
@@ -62,23 +45,6 @@ void printRun(const DNEngineRun& run, void*)
     print("ran: " + shellCommandLine(run.ran));
     print(QStringLiteral("status: %1").arg(run.status));
     print("output: " + run.output);
-}
-
-// Settings, log, caches and temporary files in a folder of our own.
-bool useTemporaryHome(const QTemporaryDir& home)
-{
-    const struct {
-        const char* variable;
-        const char* folder;
-    } paths[] = { { "HOME", "/home" }, { "XDG_CONFIG_HOME", "/home/.config" },
-        { "XDG_DATA_HOME", "/home/.local/share" }, { "XDG_CACHE_HOME", "/home/.cache" },
-        { "TMPDIR", "/tmp" } };
-    for (const auto& path : paths) {
-        const QString folder = home.path() + path.folder;
-        if (!QDir().mkpath(folder) || ::setenv(path.variable, folder.toUtf8().constData(), 1) != 0)
-            return false;
-    }
-    return true;
 }
 
 QString profileKey(const DNProfile& profile)
@@ -158,14 +124,6 @@ int runJobs(const std::vector<NXBasicMediaNode::Ptr>& jobs)
         failed += result != 0 ? 1 : 0;
     }
     return failed;
-}
-
-void printLog()
-{
-    QFile log(DNLogger::shareRoughLog().path());
-    if (!log.open(QIODevice::ReadOnly))
-        return;
-    std::fprintf(stderr, "--- log ---\n%s", log.readAll().constData());
 }
 
 // The profile and the output folder of a conversion, with the settings
@@ -315,33 +273,9 @@ int convertDVD(const QCommandLineParser& options)
     return result == 0 ? 0 : 1;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Does what the command line asks; the exit status.
+int runCommandLine(const QCommandLineParser& options)
 {
-    // Paths given relative to the caller's folder are read before anything
-    // moves; the home is switched before Qt or the program reads a setting.
-    QTemporaryDir home;
-    if (!home.isValid() || !useTemporaryHome(home)) {
-        complain("cannot make a temporary home");
-        return 2;
-    }
-    QCoreApplication app(argc, argv);
-    QCommandLineParser options;
-    options.setApplicationDescription("Runs media files through the conversion driver.");
-    options.addHelpOption();
-    options.addOptions(
-        { { "profile", "The profile: file name without extension, or GlobalID.", "name" },
-            { "output", "The folder the outputs go to.", "dir" },
-            { "group", "Merge the files into one group and convert that." },
-            { "list-profiles", "Print every profile with its GlobalID and builder." },
-            { "dvd", "A DVD source: a drive's device, a folder or an ISO image.", "source" },
-            { "list-titles", "Print the titles of the --dvd source." },
-            { "title", "A title of the --dvd source to convert, from 1.", "number" },
-            { "audio", "The sound track of each title, from 1.", "number" },
-            { "merge", "Merge the titles of the --dvd source into one output." } });
-    options.addPositionalArgument("files", "The media files to convert.", "FILE...");
-    options.process(app);
     if (options.isSet("list-profiles")) {
         listProfiles();
         return 0;
@@ -359,4 +293,22 @@ int main(int argc, char** argv)
         return 2;
     }
     return convert(options);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const ToolCommandLine commandLine { "Runs media files through the conversion driver.",
+        { { "profile", "The profile: file name without extension, or GlobalID.", "name" },
+            { "output", "The folder the outputs go to.", "dir" },
+            { "group", "Merge the files into one group and convert that." },
+            { "list-profiles", "Print every profile with its GlobalID and builder." },
+            { "dvd", "A DVD source: a drive's device, a folder or an ISO image.", "source" },
+            { "list-titles", "Print the titles of the --dvd source." },
+            { "title", "A title of the --dvd source to convert, from 1.", "number" },
+            { "audio", "The sound track of each title, from 1.", "number" },
+            { "merge", "Merge the titles of the --dvd source into one output." } },
+        "files", "The media files to convert.", "FILE..." };
+    return runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
 }

@@ -16,28 +16,15 @@
 #include "services/DNSetting.h"
 #include "services/NXVideoDownloadSetting.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
+#include "ToolSupport.h"
+
 #include <QEventLoop>
 #include <QThread>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
 namespace {
-
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toUtf8().constData());
-    std::fflush(stdout);
-}
-
-int usage(const QString& problem)
-{
-    std::fprintf(stderr, "download-one: %s\n", problem.toLocal8Bit().constData());
-    return 2;
-}
 
 // "HOST:PORT" into the download settings, as the options panel would set it.
 bool applyProxy(const QString& proxy, NXVideoDownloadSetting& setting)
@@ -115,20 +102,8 @@ int download(const DNYoutubeLinkNode& link, const QString& folder)
     return node->state() == DNYoutubeNodeState::Finished ? 0 : 1;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int analyseAndDownload(const QCommandLineParser& parser)
 {
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Downloads one format of a video page."));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("the video page"));
-    parser.addOption({ QStringLiteral("format"), QStringLiteral("Format index."), "N" });
-    parser.addOption({ QStringLiteral("output"), QStringLiteral("Output folder."), "DIR" });
-    parser.addOption({ QStringLiteral("list"), QStringLiteral("Only list the formats.") });
-    parser.addOption({ QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), "HOST:PORT" });
-    parser.process(app);
     if (parser.positionalArguments().size() != 1)
         return usage(QStringLiteral("one URL is needed"));
     DNSetting::shareSetting().restore();
@@ -159,4 +134,17 @@ int main(int argc, char** argv)
     link->videosSegments[chosen].isSelected = true;
     return download(
         *link, parser.isSet("output") ? parser.value("output") : setting.downloadTarget());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const ToolCommandLine commandLine { QStringLiteral("Downloads one format of a video page."),
+        { { QStringLiteral("format"), QStringLiteral("Format index."), "N" },
+            { QStringLiteral("output"), QStringLiteral("Output folder."), "DIR" },
+            { QStringLiteral("list"), QStringLiteral("Only list the formats.") },
+            { QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), "HOST:PORT" } },
+        QStringLiteral("url"), QStringLiteral("the video page") };
+    return runTool(argc, argv, commandLine, &analyseAndDownload);
 }

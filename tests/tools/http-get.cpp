@@ -8,11 +8,9 @@
 // "error: <code> <description>". Exit status: see kExitRule.
 #include "http/NXHTTPRequest.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QEventLoop>
+#include "ToolSupport.h"
 
-#include <cstdio>
+#include <QEventLoop>
 
 namespace {
 
@@ -24,18 +22,6 @@ const char* const kExitRule
       "is then left as it was. Otherwise 0 when the body arrived, 1 when the transfer failed, and "
       "2 "
       "on a usage error.";
-
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
-
-int usage(const QString& problem)
-{
-    std::fprintf(stderr, "http-get: %s\n", problem.toLocal8Bit().constData());
-    return 2;
-}
 
 // Configures the request from the command line; an empty result is a usage error.
 QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
@@ -68,24 +54,8 @@ QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
     return {};
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int fetch(const QCommandLineParser& parser)
 {
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Fetches one URL into a file.\n\n") + QString::fromLatin1(kExitRule));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("http or https address"));
-    parser.addOption(
-        { QStringLiteral("output"), QStringLiteral("Destination file."), QStringLiteral("FILE") });
-    parser.addOption({ QStringLiteral("resume"), QStringLiteral("Continue FILE.part.") });
-    parser.addOption(
-        { QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), QStringLiteral("HOST:PORT") });
-    parser.addOption(
-        { QStringLiteral("timeout"), QStringLiteral("Idle time-out."), QStringLiteral("S") });
-    parser.process(app);
     if (parser.positionalArguments().size() != 1)
         return usage(QStringLiteral("one URL is needed"));
 
@@ -108,4 +78,18 @@ int main(int argc, char** argv)
     if (request->responseStatusCode() >= 400)
         return 3;
     return failure.isNull() ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const ToolCommandLine commandLine { QStringLiteral("Fetches one URL into a file.\n\n")
+            + QString::fromLatin1(kExitRule),
+        { { QStringLiteral("output"), QStringLiteral("Destination file."), QStringLiteral("FILE") },
+            { QStringLiteral("resume"), QStringLiteral("Continue FILE.part.") },
+            { QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), QStringLiteral("HOST:PORT") },
+            { QStringLiteral("timeout"), QStringLiteral("Idle time-out."), QStringLiteral("S") } },
+        QStringLiteral("url"), QStringLiteral("http or https address") };
+    return runTool(argc, argv, commandLine, &fetch);
 }

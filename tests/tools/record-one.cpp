@@ -15,21 +15,11 @@
 #include "record/DNScreenRecorder.h"
 #include "record/PulseAudio.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QRegularExpression>
-#include <QTemporaryDir>
+#include "ToolSupport.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <QRegularExpression>
 
 namespace {
-
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 int fail(const QString& reason)
 {
@@ -57,15 +47,8 @@ std::optional<QRect> parseRegion(const QString& text)
         match.captured(4).toInt());
 }
 
-std::optional<Options> parseOptions(const QCoreApplication& application, QString* error)
+std::optional<Options> parseOptions(const QCommandLineParser& parser, QString* error)
 {
-    QCommandLineParser parser;
-    parser.addOptions({ { "seconds", "Length of the recording.", "S" },
-        { "region", "Region to record (default: the whole screen).", "X,Y,WxH" },
-        { "fps", "Frames per second.", "N" }, { "preset", "Quality preset index.", "I" },
-        { "audio", "none, system or a sound source.", "AUDIO" },
-        { "no-mouse", "Leave the pointer out." }, { "output", "The movie to write.", "FILE" } });
-    parser.process(application);
     Options options;
     options.seconds = parser.value("seconds").toDouble();
     options.output = parser.value("output");
@@ -170,10 +153,16 @@ int main(int argc, char** argv)
         ::setenv("XDG_CONFIG_HOME", qPrintable(home.path() + "/config"), 1);
         ::setenv("XDG_DATA_HOME", qPrintable(home.path() + "/data"), 1);
     }
-    QCoreApplication application(argc, argv);
-    QString error;
-    const std::optional<Options> options = parseOptions(application, &error);
-    if (!options)
-        return fail(error);
-    return record(*options);
+    const ToolCommandLine commandLine { "Records the screen through the screen recorder.",
+        { { "seconds", "Length of the recording.", "S" },
+            { "region", "Region to record (default: the whole screen).", "X,Y,WxH" },
+            { "fps", "Frames per second.", "N" }, { "preset", "Quality preset index.", "I" },
+            { "audio", "none, system or a sound source.", "AUDIO" },
+            { "no-mouse", "Leave the pointer out." },
+            { "output", "The movie to write.", "FILE" } } };
+    return runTool(argc, argv, commandLine, [](const QCommandLineParser& parser) {
+        QString error;
+        const std::optional<Options> options = parseOptions(parser, &error);
+        return options ? record(*options) : fail(error);
+    });
 }

@@ -15,56 +15,23 @@
 // standard error stream.
 #include "engine/DNVideoConverter.h"
 
+#include "ToolSupport.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
-#include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 namespace {
 
 constexpr int kProgressPollMs = 100;
-
-void print(const QString& line)
-{
-    std::printf("%s\n", line.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
-
-void complain(const QString& line)
-{
-    std::fprintf(stderr, "slideshow-one: %s\n", line.toLocal8Bit().constData());
-}
-
-// Settings, log, caches and temporary files in a folder of our own.
-bool useTemporaryHome(const QTemporaryDir& home)
-{
-    const struct {
-        const char* variable;
-        const char* folder;
-    } paths[] = { { "HOME", "/home" }, { "XDG_CONFIG_HOME", "/home/.config" },
-        { "XDG_DATA_HOME", "/home/.local/share" }, { "XDG_CACHE_HOME", "/home/.cache" },
-        { "TMPDIR", "/tmp" } };
-    for (const auto& path : paths) {
-        const QString folder = home.path() + path.folder;
-        if (!QDir().mkpath(folder) || ::setenv(path.variable, folder.toUtf8().constData(), 1) != 0)
-            return false;
-    }
-    return true;
-}
 
 std::shared_ptr<DNProfile> findProfile(const QString& name)
 {
@@ -75,13 +42,6 @@ std::shared_ptr<DNProfile> findProfile(const QString& name)
                 || QString::number(profile->GlobalID()) == name)
                 return profile->copy();
     return nullptr;
-}
-
-void printLog()
-{
-    QFile log(DNLogger::shareRoughLog().path());
-    if (log.open(QIODevice::ReadOnly))
-        std::fprintf(stderr, "--- log ---\n%s", log.readAll().constData());
 }
 
 // The album's settings and profile from the options; false with a complaint
@@ -166,6 +126,10 @@ int runAlbumStep(const std::shared_ptr<DNGraphicsNode>& album, bool convert)
 
 int makeSlideshow(const QCommandLineParser& options)
 {
+    if (!options.isSet("output") || options.positionalArguments().isEmpty()) {
+        complain("give --output DIR and at least one folder (see --help)");
+        return 2;
+    }
     const QString outputDir = QFileInfo(options.value("output")).absoluteFilePath();
     if (options.value("output").isEmpty() || !QDir().mkpath(outputDir)) {
         complain("--output names no folder that can be used");
@@ -197,27 +161,13 @@ int makeSlideshow(const QCommandLineParser& options)
 
 int main(int argc, char** argv)
 {
-    // The home is switched before Qt or the program reads a setting.
-    QTemporaryDir home;
-    if (!home.isValid() || !useTemporaryHome(home)) {
-        complain("cannot make a temporary home");
-        return 2;
-    }
-    QCoreApplication app(argc, argv);
-    QCommandLineParser options;
-    options.setApplicationDescription("Renders photo folders into a slideshow movie.");
-    options.addHelpOption();
-    options.addOptions({ { "interval", "Seconds each photo is shown.", "S" },
-        { "transitions", "Transition numbers the slideshow may use.", "N,N,..." },
-        { "music", "A music file; repeat for more, in playing order.", "FILE" },
-        { "size", "The movie's frame size.", "WxH" }, { "fps", "The movie's frame rate.", "N" },
-        { "profile", "Convert the movie: profile file name or GlobalID.", "NAME" },
-        { "output", "The output folder.", "DIR" } });
-    options.addPositionalArgument("folders", "The photo folders.", "FOLDER...");
-    options.process(app);
-    if (!options.isSet("output") || options.positionalArguments().isEmpty()) {
-        complain("give --output DIR and at least one folder (see --help)");
-        return 2;
-    }
-    return makeSlideshow(options);
+    const ToolCommandLine commandLine { "Renders photo folders into a slideshow movie.",
+        { { "interval", "Seconds each photo is shown.", "S" },
+            { "transitions", "Transition numbers the slideshow may use.", "N,N,..." },
+            { "music", "A music file; repeat for more, in playing order.", "FILE" },
+            { "size", "The movie's frame size.", "WxH" }, { "fps", "The movie's frame rate.", "N" },
+            { "profile", "Convert the movie: profile file name or GlobalID.", "NAME" },
+            { "output", "The output folder.", "DIR" } },
+        "folders", "The photo folders.", "FOLDER..." };
+    return runToolInTemporaryHome(argc, argv, commandLine, &makeSlideshow);
 }

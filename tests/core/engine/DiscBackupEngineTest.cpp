@@ -14,6 +14,7 @@
 #include "model/DNDVDNode.h"
 #include "services/DNSetting.h"
 #include "services/DVDTitleReader.h"
+#include "support/ChildProcesses.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,7 +27,6 @@
 
 #include <atomic>
 #include <future>
-#include <unistd.h>
 
 namespace {
 
@@ -57,20 +57,6 @@ int chapterCount(const QString& path)
     return int(runTool("ffprobe", { "-v", "error", "-show_chapters", "-of", "csv=p=0", path })
                    .split('\n', Qt::SkipEmptyParts)
                    .size());
-}
-
-int childProcesses()
-{
-    int count = 0;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        if (!entry.toInt() || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        count += fields.size() > 1 && fields[1].toInt() == ::getpid() ? 1 : 0;
-    }
-    return count;
 }
 
 class DiscBackupEngines : public ::testing::Test {
@@ -307,7 +293,7 @@ TEST_F(DiscBackupEngines, AStopEndsTheRunPromptlyAndLeavesNothing)
         ASSERT_EQ(conversion.wait_for(std::chrono::seconds(5)), std::future_status::ready);
         EXPECT_LT(stopping.elapsed(), 2000);
         EXPECT_EQ(conversion.get(), kToolBridgeStopped);
-        EXPECT_EQ(childProcesses(), 0);
+        EXPECT_EQ(childProcessCount(), 0);
         EXPECT_FALSE(QFileInfo::exists(each.output));
         each.engine.setStateCallback(nullptr, nullptr);
     }

@@ -14,6 +14,7 @@
 #include "profiles/DNProfile.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
+#include "support/ChildProcesses.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,7 +28,6 @@
 
 #include <atomic>
 #include <future>
-#include <unistd.h>
 
 namespace {
 
@@ -54,20 +54,6 @@ double displayAspect(const QString& path)
         = QString::fromUtf8(probe.readAllStandardOutput()).section('\n', 0, 0).split(':');
     return ratio.size() == 2 && ratio[1].toDouble() > 0 ? ratio[0].toDouble() / ratio[1].toDouble()
                                                         : 0;
-}
-
-int childProcesses()
-{
-    int count = 0;
-    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + entry + "/stat");
-        if (!entry.toInt() || !stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        count += fields.size() > 1 && fields[1].toInt() == ::getpid() ? 1 : 0;
-    }
-    return count;
 }
 
 QStringList fifosLeft()
@@ -507,7 +493,7 @@ TEST_F(DVDConversion, AStopEndsBothProgramsAndLeavesNothing)
     ASSERT_EQ(conversion.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_LT(stopping.elapsed(), 2000);
     EXPECT_EQ(conversion.get(), kDNVideoConverterStopped);
-    EXPECT_EQ(childProcesses(), 0);
+    EXPECT_EQ(childProcessCount(), 0);
     EXPECT_TRUE(outputs().isEmpty());
     EXPECT_TRUE(fifosLeft().isEmpty());
 

@@ -2,6 +2,7 @@
 // records what it is given and prints scripted output in pieces), and the
 // output reader fed in pieces of every size.
 #include "player/NXMPlayerControl.h"
+#include "core/player/PlayerTestSupport.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
@@ -37,18 +38,6 @@ while IFS= read -r line; do
   [ "$line" = quit ] && exit 0
 done
 )";
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // The control with the fake tool in place of ours, and what it posted.
 struct FakePlayer {

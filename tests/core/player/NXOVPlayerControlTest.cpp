@@ -3,6 +3,7 @@
 // the real tool on a stream of the loopback test server.
 #include "player/NXOVPlayerControl.h"
 
+#include "core/player/PlayerTestSupport.h"
 #include "platform/AppPaths.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
@@ -39,18 +40,6 @@ while IFS= read -r line; do
   [ "$line" = quit ] && exit 0
 done
 )";
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 struct RecordingDelegate : NXOVPlayerControlDelegate {
     QStringList events;

@@ -47,12 +47,6 @@ bool ffmpeg(const QString& folder, const QStringList& arguments, const QString& 
     return process.waitForFinished(60'000) && process.exitCode() == 0;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 bool makeClips(const QString& folder)
 {
     const QStringList mpeg2 { "-c:v", "mpeg2video", "-f", "mpegts" };
@@ -72,9 +66,9 @@ bool makeClips(const QString& folder)
     QRandomGenerator generator(26);
     while (random.size() < 65536)
         random.append(static_cast<char>(generator.bounded(256)));
-    return writeFile(folder + "/" + PlayerClips::kRandomBytes, random)
-        && writeFile(folder + "/" + PlayerClips::kEmpty, {})
-        && writeFile(folder + "/.complete", kStamp);
+    return writeAll(folder + "/" + PlayerClips::kRandomBytes, random)
+        && writeAll(folder + "/" + PlayerClips::kEmpty, {})
+        && writeAll(folder + "/.complete", kStamp);
 }
 
 bool isComplete(const QString& folder)
@@ -91,6 +85,18 @@ int secondOf(const QImage& picture)
 }
 
 } // namespace
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 QString PlayerClips::path(const char* name)
 {

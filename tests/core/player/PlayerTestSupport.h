@@ -12,6 +12,11 @@
 
 using namespace std::chrono_literals;
 
+// Reads a whole file (nothing when it cannot be read) and writes one (true
+// when every byte was written).
+QByteArray readAll(const QString& path);
+bool writeAll(const QString& path, const QByteArray& bytes);
+
 // Clips for the player, made with ffmpeg's lavfi sources once per build folder
 // under a lock. In the "shades" clips (320x240, 10 fps, a key frame each
 // second) the 64x64 box at the top left has the luma 30 + 20 x the second.

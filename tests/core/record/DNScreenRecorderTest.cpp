@@ -4,8 +4,7 @@
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
 #include "record/RecordedFile.h"
-#include "support/PrivateDisplay.h"
-#include "support/PrivateSoundServer.h"
+#include "support/RecordingStage.h"
 
 #include <QDir>
 #include <QFile>
@@ -63,13 +62,9 @@ class RecordingSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        display = std::make_unique<PrivateDisplay>();
-        sound = std::make_unique<PrivateSoundServer>();
-        ASSERT_EQ(display->start(), "");
-        ::setenv("DISPLAY", display->display().toUtf8().constData(), 1);
-        ASSERT_EQ(sound->start(), "");
-        ASSERT_EQ(display->showMovingPicture(), "");
-        ASSERT_EQ(sound->addSineMicrophone(440), "");
+        startRecordingStage(display, sound);
+        if (HasFatalFailure())
+            return;
         bool installed = false;
         PrivateSoundServer::pactl(
             { "load-module", "module-null-sink", "sink_name=TolvaSysAudioCapture" }, &installed);

@@ -2,7 +2,8 @@
 // frame on the same two stills.
 #include "slideshow/NXEffectManager.h"
 
-#include <QProcess>
+#include "support/RunFfmpeg.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,19 +15,6 @@ namespace {
 constexpr int kWidth = 160;
 constexpr int kHeight = 120;
 constexpr int kRate = 24;
-
-bool runFfmpeg(const QStringList& arguments, QByteArray* output = nullptr)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList { "-v", "error", "-nostdin", "-y" } + arguments);
-    if (!ffmpeg.waitForFinished(60'000) || ffmpeg.exitCode() != 0) {
-        ADD_FAILURE() << ffmpeg.readAllStandardError().toStdString();
-        return false;
-    }
-    if (output)
-        *output = ffmpeg.readAllStandardOutput();
-    return true;
-}
 
 QString still(const QTemporaryDir& folder, const char* name, const QString& source)
 {

@@ -17,9 +17,9 @@
 #include "services/NXVideoDownloadSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
+#include "support/ChildProcesses.h"
 
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -32,19 +32,6 @@ namespace {
 
 using Manager = DNYoutubeDownloadManager;
 using State = DNYoutubeNodeState;
-
-// The pids of this process's children, from every thread's list.
-QStringList childProcesses()
-{
-    QStringList children;
-    for (const QString& task :
-        QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile list("/proc/self/task/" + task + "/children");
-        if (list.open(QIODevice::ReadOnly))
-            children << QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts);
-    }
-    return children;
-}
 
 class DownloaderWindowTest : public ::testing::Test {
 protected:

@@ -14,8 +14,7 @@
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
-#include "support/PrivateDisplay.h"
-#include "support/PrivateSoundServer.h"
+#include "support/RecordingStage.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,14 +35,8 @@ class ScreenRecorderWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        display = std::make_unique<PrivateDisplay>();
-        sound = std::make_unique<PrivateSoundServer>();
-        ASSERT_EQ(display->start(), "");
         // Only the recorder works on the X server; the windows stay offscreen.
-        ::setenv("DISPLAY", display->display().toUtf8().constData(), 1);
-        ASSERT_EQ(sound->start(), "");
-        ASSERT_EQ(display->showMovingPicture(), "");
-        ASSERT_EQ(sound->addSineMicrophone(440), "");
+        startRecordingStage(display, sound);
     }
     static void TearDownTestSuite()
     {

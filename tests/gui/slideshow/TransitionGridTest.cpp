@@ -1,5 +1,5 @@
 // The transition strip on its own, and the editor as the main window opens it.
-#include "../GuiTestSupport.h"
+#include "../MainWindowTest.h"
 #include "SlideshowTestSupport.h"
 
 #include "controls/DNButton.h"
@@ -114,13 +114,8 @@ TEST(TransitionGrid, AMissingBackgroundGivesAPlainStripOfOnePage)
 TEST(TransitionGrid, DoneRefreshesTheAlbumRowWithTheNewCount)
 {
     TestAlbum photos;
-    ScriptedDialogs dialogs;
-    RecordingSystem recorder;
-    const NXSystemActions system = recorder.actions();
-    NXApplicationDelegate delegate(dialogs, system);
-    delegate.applicationDidFinishLaunching({});
-    NXAppController& window = *delegate.controller();
-    window.photoLoader()->setPause(std::chrono::milliseconds(0));
+    LaunchedWindow launched;
+    NXAppController& window = launched.window();
     emit window.tableView()->filesDropped({ photos.path("Trip"), photos.path("Home") });
     ASSERT_TRUE(waitUntil([&] { return window.mediaNodes().size() == 1; }));
     const QModelIndex row = window.listModel()->index(0, NXMediaListModel::NameColumn);
@@ -144,7 +139,7 @@ TEST(TransitionGrid, DoneRefreshesTheAlbumRowWithTheNewCount)
         EXPECT_EQ(NXMediaDurationText(*window.mediaNodes().front()), duration);
     }
     EXPECT_EQ(refreshes, 2);
-    delegate.applicationWillTerminate();
+    launched.delegate.applicationWillTerminate();
 }
 
 } // namespace

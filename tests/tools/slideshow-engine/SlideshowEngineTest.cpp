@@ -2,6 +2,7 @@
 // result lines out, a movie checked with ffprobe and read back pixel by pixel.
 #include "fixtures/MediaFacts.h"
 #include "platform/AppPaths.h"
+#include "support/RunFfmpeg.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -50,19 +51,6 @@ QString xmlStrings(const QStringList& texts)
     for (const QString& text : texts)
         items << xmlString(text);
     return xmlArray(items);
-}
-
-bool runFfmpeg(const QStringList& arguments, QByteArray* output = nullptr)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList { "-v", "error", "-nostdin", "-y" } + arguments);
-    if (!ffmpeg.waitForFinished(60'000) || ffmpeg.exitCode() != 0) {
-        ADD_FAILURE() << ffmpeg.readAllStandardError().toStdString();
-        return false;
-    }
-    if (output)
-        *output = ffmpeg.readAllStandardOutput();
-    return true;
 }
 
 // A JPEG of `image` that asks to be shown turned by EXIF orientation 6 (a
