@@ -100,5 +100,8 @@ inline int runToolInTemporaryHome(
         complain(QStringLiteral("cannot make a temporary home"));
         return 2;
     }
-    return runTool(argc, argv, commandLine, body);
+    const int status = runTool(argc, argv, commandLine, body);
+    // The log's run lock lies in the home, which goes first.
+    DNLogger::shareRoughLog().close();
+    return status;
 }

@@ -160,9 +160,12 @@ int main(int argc, char** argv)
             { "audio", "none, system or a sound source.", "AUDIO" },
             { "no-mouse", "Leave the pointer out." },
             { "output", "The movie to write.", "FILE" } } };
-    return runTool(argc, argv, commandLine, [](const QCommandLineParser& parser) {
+    const int status = runTool(argc, argv, commandLine, [](const QCommandLineParser& parser) {
         QString error;
         const std::optional<Options> options = parseOptions(parser, &error);
         return options ? record(*options) : fail(error);
     });
+    // The log's run lock lies in the data folder above, which goes first.
+    DNLogger::shareRoughLog().close();
+    return status;
 }
