@@ -20,7 +20,7 @@ class NXDialogs;
 class NXSegmentSlider;
 class NXTimePicker;
 class NXViewRenderControl;
-class SelectionFields;
+struct SelectionFields;
 class QColor;
 class QComboBox;
 class QFont;

@@ -10,29 +10,25 @@
 //
 // The setters give the box with that one field changed, the value held in
 // [least, most]; a `most` below `least` counts as `least`.
-class SelectionFields {
-public:
-    SelectionFields(const QRectF& area, const QSizeF& frame, double scale);
+struct SelectionFields {
+    QRectF area;
+    QSizeF frame;
+    double scale;
 
-    double width() const;
-    double height() const;
-    double left() const;
-    double top() const;
-    double bottom() const;
+    double width() const { return area.width() * scale; }
+    double height() const { return area.height() * scale; }
+    double left() const { return area.x() * scale; }
+    double top() const { return (frame.height() - (area.y() + area.height())) * scale; }
+    double bottom() const { return area.y() * scale; }
 
-    double maxWidth() const;
+    double maxWidth() const { return (frame.width() - area.x()) * scale; }
     double maxHeight() const;
-    double maxLeft() const;
-    double maxTop() const;
+    double maxLeft() const { return (frame.width() - area.width()) * scale; }
+    double maxTop() const { return (frame.height() - area.height()) * scale; }
 
     QRectF withWidth(double pixels, double least, double most) const;
     // The top edge stays where it is.
     QRectF withHeight(double pixels, double least, double most) const;
     QRectF withLeft(double pixels, double most) const;
     QRectF withTop(double pixels, double most) const;
-
-private:
-    const QRectF m_area;
-    const QSizeF m_frame;
-    const double m_scale;
 };
