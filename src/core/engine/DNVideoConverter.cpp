@@ -12,6 +12,7 @@
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
+#include "platform/PathStatus.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
@@ -28,8 +29,6 @@
 #include <exception>
 #include <mutex>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -175,18 +174,6 @@ QString hoursText(std::chrono::steady_clock::duration elapsed)
 {
     const double hours = std::chrono::duration<double, std::ratio<3600>>(elapsed).count();
     return QString::number(hours, 'f', 4); // QString::number ignores the locale
-}
-
-bool pathExists(const QString& path)
-{
-    struct stat info { };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
-bool isRegularFile(const QString& path)
-{
-    struct stat info { };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 void discardOutput(const QString& path)

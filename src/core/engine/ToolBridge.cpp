@@ -1,13 +1,13 @@
 #include "engine/ToolBridge.h"
 
 #include "engine/ArgumentBlock.h"
+#include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
 
 #include <QFile>
 
 #include <algorithm>
-#include <sys/stat.h>
 
 ToolBridge::ToolBridge(const char* name)
     : m_name(name)
@@ -191,22 +191,6 @@ void ToolBridge::setLastCommand(const QStringList& command)
     const std::lock_guard lock(m_stateLock);
     m_lastCommand = command;
 }
-
-namespace {
-
-bool pathExists(const QString& path)
-{
-    struct stat info { };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
-bool isRegularFile(const QString& path)
-{
-    struct stat info { };
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-} // namespace
 
 ToolBridgeOutput::ToolBridgeOutput(QString path)
     : m_path(std::move(path))

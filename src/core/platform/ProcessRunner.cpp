@@ -284,16 +284,7 @@ void moveTo(int fd, int target, int errorFd)
 {
     // The child dies with the thread that started it; run() blocks that thread
     // until the child is reaped, so this is the same as dying with us.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != plan.parent)
-        ::_exit(127);
-    struct sigaction defaults { };
-    defaults.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig)
-        ::sigaction(sig, &defaults, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    prepareForkedChild(plan.parent);
     moveTo(plan.stdinFd, STDIN_FILENO, plan.errorFd);
     moveTo(plan.stdoutFd, STDOUT_FILENO, plan.errorFd);
     moveTo(plan.stderrFd, STDERR_FILENO, plan.errorFd);
@@ -682,4 +673,18 @@ QString shellCommandLine(const QStringList& words)
         quoted << '\'' + text + '\'';
     }
     return quoted.join(' ');
+}
+
+void prepareForkedChild(pid_t parent)
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(127);
+    struct sigaction defaults { };
+    defaults.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig)
+        ::sigaction(sig, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }

@@ -64,3 +64,9 @@ private:
 // A command as a shell would need it, every word quoted where it must be, so
 // that a logged or printed command line can be pasted into a terminal.
 QString shellCommandLine(const QStringList& words);
+
+// For a child forked by hand, between fork and exec (async-signal-safe calls
+// only): the child is killed when the thread that forked it ends, gives up at
+// once (status 127) when `parent` has already gone, and starts with every
+// signal at its default and none blocked, whatever the program had set.
+void prepareForkedChild(pid_t parent);

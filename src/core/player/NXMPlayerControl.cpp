@@ -344,12 +344,12 @@ void NXMPlayerControl::stopPlay()
 
 void NXMPlayerControl::seekToDuration(double seconds)
 {
-    sendToMplayersInput("seek " + playerCommandNumber(seconds, 1) + " 2\n");
+    sendToMplayersInput(playerSeekCommand(seconds));
 }
 
 void NXMPlayerControl::skipSeconds(double seconds)
 {
-    sendToMplayersInput("seek " + playerCommandNumber(seconds, 1) + " 0\n");
+    sendToMplayersInput(playerSkipCommand(seconds));
 }
 
 void NXMPlayerControl::getSnapshotAtCurrentTime()
@@ -386,7 +386,7 @@ void NXMPlayerControl::detectVolumesAndSet()
 {
     sendToMplayersInput("set_property mute " + QByteArray::number(m_flag.isMute ? 1 : 0) + "\n");
     if (!m_flag.isMute)
-        sendToMplayersInput("set_property volume " + playerCommandNumber(m_flag.volumes, 2) + "\n");
+        sendToMplayersInput(playerVolumeCommand(m_flag.volumes));
     post(kDidVolumeChanged);
 }
 

@@ -4,6 +4,7 @@
 #include "player/MPlayerStatusLine.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
+#include "player/PlayerTask.h"
 #include "services/DNLogger.h"
 
 #include <QDir>
@@ -22,12 +23,6 @@ int frameLinkCounter = 0;
 constexpr int kCacheFillToPlay = 2;
 // How long a dropped player may take to go.
 constexpr int kEndBound = 2000;
-
-// Numbers in commands are the C locale's: mplayer reads "12,3" as 12.
-QByteArray decimal(double value, int digits)
-{
-    return QByteArray::number(value, 'f', digits);
-}
 
 int capturedParts(const QRegularExpressionMatch& match)
 {
@@ -85,8 +80,8 @@ QStringList NXOVPlayerControl::playerArguments(const QString& url, const QString
         arguments << QStringLiteral("-cache")
                   << QString::number(static_cast<qint64>(std::ceil(kibibytes)));
     }
-    arguments << QStringLiteral("-volume") << QString::fromLatin1(decimal(m_flags.volumes, 2))
-              << url;
+    arguments << QStringLiteral("-volume")
+              << QString::fromLatin1(playerCommandNumber(m_flags.volumes, 2)) << url;
     return arguments;
 }
 
@@ -192,13 +187,13 @@ void NXOVPlayerControl::sendCommand(const QByteArray& command)
 
 void NXOVPlayerControl::setPlayerVolume(double volume)
 {
-    sendCommand("set_property volume " + decimal(volume, 2) + "\n");
+    sendCommand(playerVolumeCommand(volume));
     m_flags.volumes = volume;
 }
 
 void NXOVPlayerControl::seekToDuration(double seconds)
 {
-    sendCommand("seek " + decimal(seconds, 1) + " 2\n");
+    sendCommand(playerSeekCommand(seconds));
 }
 
 void NXOVPlayerControl::seekToDurationInPercent(double percent)
@@ -208,7 +203,7 @@ void NXOVPlayerControl::seekToDurationInPercent(double percent)
 
 void NXOVPlayerControl::skipSeconds(double seconds)
 {
-    sendCommand("seek " + decimal(seconds, 1) + " 0\n");
+    sendCommand(playerSkipCommand(seconds));
 }
 
 void NXOVPlayerControl::pauseOrContinue()

@@ -21,6 +21,21 @@ QByteArray playerCommandNumber(double value, int digits)
     return QByteArray::number(value, 'f', digits);
 }
 
+QByteArray playerSeekCommand(double seconds)
+{
+    return "seek " + playerCommandNumber(seconds, 1) + " 2\n";
+}
+
+QByteArray playerSkipCommand(double seconds)
+{
+    return "seek " + playerCommandNumber(seconds, 1) + " 0\n";
+}
+
+QByteArray playerVolumeCommand(double volume)
+{
+    return "set_property volume " + playerCommandNumber(volume, 2) + "\n";
+}
+
 double playerStatusPosition(const QString& line)
 {
     return mplayerStatusPattern().match(line).captured(2).toDouble();

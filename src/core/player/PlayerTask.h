@@ -59,6 +59,12 @@ private:
 // A number of a player command, in the C locale whatever the user's is:
 // mplayer reads "12,3" as 12.
 QByteArray playerCommandNumber(double value, int digits);
+// The commands every player control sends, each one line: a jump to `seconds`
+// from the start, a skip of `seconds` from here (back when negative), and the
+// volume from 0 to 100.
+QByteArray playerSeekCommand(double seconds);
+QByteArray playerSkipCommand(double seconds);
+QByteArray playerVolumeCommand(double volume);
 // The video position (the "V:" value) of a status line; 0 without one.
 double playerStatusPosition(const QString& line);
 // The value after "NAME=" of an identification line; 0 when it is no number.

@@ -1,5 +1,6 @@
 #include "record/CameraCapture.h"
 
+#include "record/ScreenCapture.h"
 #include "services/DNHelpers.h"
 
 #include <QDir>
@@ -133,17 +134,7 @@ QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
     if (withSound)
         words << "-map"
               << "[sound]";
-    // Without zerolatency x264 holds back pictures, and ffmpeg, which reads
-    // the input that lags most in the file, leaves the sound out of step
-    // with the picture until the stop (as in the screen capture).
-    words << "-c:v"
-          << "libx264"
-          << "-preset"
-          << "veryfast"
-          << "-tune"
-          << "zerolatency"
-          << "-pix_fmt"
-          << "yuv420p";
+    words << liveVideoEncoding();
     if (withSound)
         words << "-c:a"
               << "aac";

@@ -67,19 +67,7 @@ QStringList encoding(const CapturePlan& plan)
               << "scale=" + QString::number(size.width()) + ':' + QString::number(size.height());
     // A key frame every second: the file is written in fragments that start at
     // key frames, so a recording cut short loses at most its last second.
-    // zerolatency: x264 otherwise holds back about 0.85 s of pictures
-    // (lookahead, B-frames, frame threads), ffmpeg then reads the input whose
-    // output is furthest behind, the picture, and the sound waits in its queue,
-    // where SIGINT drops it: the sound ended that much before the picture.
-    words << "-c:v"
-          << "libx264"
-          << "-preset"
-          << "veryfast"
-          << "-tune"
-          << "zerolatency"
-          << "-pix_fmt"
-          << "yuv420p"
-          << "-g" << QString::number(plan.frameRate);
+    words << liveVideoEncoding() << "-g" << QString::number(plan.frameRate);
     if (withSound)
         words << "-c:a"
               << "aac";
@@ -134,6 +122,12 @@ QSize outputSize(const QSize& area, CaptureSessionPreset preset)
         = std::min(double(box->width()) / area.width(), double(box->height()) / area.height());
     return QSize(evenFloor(int(std::floor(area.width() * scale))),
         evenFloor(int(std::floor(area.height() * scale))));
+}
+
+QStringList liveVideoEncoding()
+{
+    return { "-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-pix_fmt",
+        "yuv420p" };
 }
 
 QStringList captureArguments(const CapturePlan& plan)

@@ -44,6 +44,14 @@ struct CapturePlan {
     QString outputPath;
 };
 
+// The picture's encoding of a live recording, the screen's or the camera's:
+// x264 without delay. zerolatency: x264 otherwise holds back about 0.85 s of
+// pictures (lookahead, B-frames, frame threads), ffmpeg then reads the input
+// whose output is furthest behind, the picture, and the sound waits in its
+// queue, where the stop drops it: the sound ended that much before the
+// picture.
+QStringList liveVideoEncoding();
+
 // ffmpeg's arguments (program name excluded) for the plan.
 QStringList captureArguments(const CapturePlan& plan);
 

@@ -20,23 +20,40 @@ float wrapped(float value, float period)
     return value - std::floor(value / period) * period;
 }
 
+// The tile filters' inputs: bands 20 pixels wide, in rows.
+QVariantMap tileInputs()
+{
+    return { { kWidth, 20.0 }, { kDirect, QPointF(1, 0) } };
+}
+
 // How the tile filters cut the frame into bands: which band a pixel is in
-// decides the side its band moves to or from (+1 or -1).
+// decides the side its band moves to or from (+1 or -1); its band moves along
+// the frame's width (rows) or height (columns), `length`.
 struct TileBands {
     bool rows;
     float bandWidth;
+    float length;
 
     float sideOf(float x, float y) const
     {
         const float across = rows ? y : x;
         return wrapped(across, 2 * bandWidth) >= bandWidth ? 1.f : -1.f;
     }
+
+    float along(float x, float y) const { return rows ? x : y; }
+
+    // The colour `distance` further along the pixel's band.
+    Rgba shifted(const ImageSampler& picture, float x, float y, float distance) const
+    {
+        return rows ? picture.at(x + distance, y) : picture.at(x, y + distance);
+    }
 };
 
-TileBands tileBands(float width, QPointF direct)
+TileBands tileBands(float width, QPointF direct, const ImageSampler& frame)
 {
+    const bool rows = direct.x() != 0;
     // A width of 0 or less would make every band test divide by zero.
-    return { direct.x() != 0, std::max(width, 1.f) };
+    return { rows, std::max(width, 1.f), rows ? frame.width() : frame.height() };
 }
 
 } // namespace
@@ -140,48 +157,34 @@ void NXFadeFilter::draw(
 }
 
 NXTileInFilter::NXTileInFilter()
-    : NXTransitionFilterOf(
-        "NXTileInTransform", "Tile In Transform", { { kWidth, 20.0 }, { kDirect, QPointF(1, 0) } })
+    : NXTransitionFilterOf("NXTileInTransform", "Tile In Transform", tileInputs())
 { }
 
 void NXTileInFilter::draw(
     const ImageSampler& source, const ImageSampler& target, float time, QImage& output) const
 {
-    const TileBands bands = tileBands(number(kWidth), point(kDirect));
-    const float w = source.width();
-    const float h = source.height();
+    const TileBands bands = tileBands(number(kWidth), point(kDirect), source);
     TransitionPixels::shadeEachPixel(output, [&](float x, float y) {
         const float side = bands.sideOf(x, y);
         const float shown = side > 0 ? time : 1 - time;
-        if (bands.rows) {
-            const bool in = x * side < side * w * shown;
-            return in ? target.at(x + side * (1 - time) * w, y) : source.at(x, y);
-        }
-        const bool in = y * side < side * h * shown;
-        return in ? target.at(x, y + side * (1 - time) * h) : source.at(x, y);
+        const bool in = bands.along(x, y) * side < side * bands.length * shown;
+        return in ? bands.shifted(target, x, y, side * (1 - time) * bands.length) : source.at(x, y);
     });
 }
 
 NXTileOutFilter::NXTileOutFilter()
-    : NXTransitionFilterOf("NXTileOutTransform", "Tile Out Transform",
-        { { kWidth, 20.0 }, { kDirect, QPointF(1, 0) } })
+    : NXTransitionFilterOf("NXTileOutTransform", "Tile Out Transform", tileInputs())
 { }
 
 void NXTileOutFilter::draw(
     const ImageSampler& source, const ImageSampler& target, float time, QImage& output) const
 {
-    const TileBands bands = tileBands(number(kWidth), point(kDirect));
-    const float w = source.width();
-    const float h = source.height();
+    const TileBands bands = tileBands(number(kWidth), point(kDirect), source);
     TransitionPixels::shadeEachPixel(output, [&](float x, float y) {
         const float side = bands.sideOf(x, y);
         const float kept = side > 0 ? 1 - time : time;
-        if (bands.rows) {
-            const bool beyond = x * side >= side * w * kept;
-            return beyond ? target.at(x, y) : source.at(x + side * w * time, y);
-        }
-        const bool beyond = y * side >= side * h * kept;
-        return beyond ? target.at(x, y) : source.at(x, y + side * h * time);
+        const bool beyond = bands.along(x, y) * side >= side * bands.length * kept;
+        return beyond ? target.at(x, y) : bands.shifted(source, x, y, side * bands.length * time);
     });
 }
 

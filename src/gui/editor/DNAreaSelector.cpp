@@ -85,9 +85,10 @@ void DNDragCell::drawCellInView(QPainter& painter, const DNAreaSelector& view) c
     painter.fillRect(mark, Qt::white);
 }
 
-void DNCenterDragCell::drawDashedOutline(QPainter& painter, const DNAreaSelector& view) const
+void DNCenterDragCell::drawDashedOutline(
+    QPainter& painter, const DNAreaSelector& view, const QColor& colour) const
 {
-    QPen dashed(Qt::white, 1);
+    QPen dashed(colour, 1);
     dashed.setDashPattern({ 4, 2 });
     dashed.setJoinStyle(Qt::RoundJoin);
     painter.save();
@@ -99,7 +100,7 @@ void DNCenterDragCell::drawDashedOutline(QPainter& painter, const DNAreaSelector
 
 void DNCenterDragCell::drawCellInView(QPainter& painter, const DNAreaSelector& view) const
 {
-    drawDashedOutline(painter, view);
+    drawDashedOutline(painter, view, Qt::white);
     drawShelteInView(painter, view);
 }
 

@@ -43,7 +43,9 @@ public:
     virtual void drawShelteInView(QPainter& painter, const DNAreaSelector& view) const;
 
 protected:
-    void drawDashedOutline(QPainter& painter, const DNAreaSelector& view) const;
+    // In a colour that stands out against what lies under the view.
+    void drawDashedOutline(
+        QPainter& painter, const DNAreaSelector& view, const QColor& colour) const;
 };
 
 // A view in which the person picks a rectangle by dragging eight edge and

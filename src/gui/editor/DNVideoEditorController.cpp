@@ -7,6 +7,7 @@
 #include "editor/DNWatermarkView.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
+#include "editor/SelectionFields.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileNode.h"
@@ -874,54 +875,47 @@ void DNVideoEditorController::setIndexOfCropMode(int index)
 
 double DNVideoEditorController::videoCropWidth() const
 {
-    return evenPixels(m_selectionView->selectionArea().width() * m_flags.videoScale);
+    return evenPixels(cropFields().width());
 }
 
 double DNVideoEditorController::videoCropHeight() const
 {
-    return evenPixels(m_selectionView->selectionArea().height() * m_flags.videoScale);
+    return evenPixels(cropFields().height());
 }
 
 double DNVideoEditorController::videoCropOriginLeft() const
 {
-    return evenPixels(m_selectionView->selectionArea().x() * m_flags.videoScale);
+    return evenPixels(cropFields().left());
 }
 
 double DNVideoEditorController::videoCropOriginTop() const
 {
-    const QRectF area = m_selectionView->selectionArea();
-    return evenPixels((selectorFrame().height() - (area.y() + area.height())) * m_flags.videoScale);
+    return evenPixels(cropFields().top());
 }
 
 double DNVideoEditorController::videoCropOriginBottom() const
 {
-    return m_selectionView->selectionArea().y() * m_flags.videoScale;
+    return cropFields().bottom();
 }
 
 double DNVideoEditorController::videoMaxCropWidth() const
 {
-    return evenPixels(
-        (selectorFrame().width() - m_selectionView->selectionArea().x()) * m_flags.videoScale);
+    return evenPixels(cropFields().maxWidth());
 }
 
 double DNVideoEditorController::videoMaxCropHeight() const
 {
-    const QRectF area = m_selectionView->selectionArea();
-    const double frameHeight = selectorFrame().height();
-    const double gap = frameHeight - (area.y() + area.height());
-    return evenPixels((frameHeight - (gap > 0 ? gap : -0.1)) * m_flags.videoScale);
+    return evenPixels(cropFields().maxHeight());
 }
 
 double DNVideoEditorController::videoMaxCropLeft() const
 {
-    return evenPixels(
-        (selectorFrame().width() - m_selectionView->selectionArea().width()) * m_flags.videoScale);
+    return evenPixels(cropFields().maxLeft());
 }
 
 double DNVideoEditorController::videoMaxCropTop() const
 {
-    return evenPixels((selectorFrame().height() - m_selectionView->selectionArea().height())
-        * m_flags.videoScale);
+    return evenPixels(cropFields().maxTop());
 }
 
 double DNVideoEditorController::videoMinCropWidth() const
@@ -936,38 +930,27 @@ double DNVideoEditorController::videoMinCropHeight() const
 
 void DNVideoEditorController::setVideoCropWidth(double pixels)
 {
-    QRectF area = m_selectionView->selectionArea();
-    area.setWidth(
-        std::clamp(pixels, videoMinCropWidth(), std::max(videoMinCropWidth(), videoMaxCropWidth()))
-        / m_flags.videoScale);
-    applySelection(area);
+    applySelection(cropFields().withWidth(pixels, videoMinCropWidth(), videoMaxCropWidth()));
 }
 
 void DNVideoEditorController::setVideoCropHeight(double pixels)
 {
-    const double height = std::clamp(pixels, videoMinCropHeight(),
-                              std::max(videoMinCropHeight(), videoMaxCropHeight()))
-        / m_flags.videoScale;
-    QRectF area = m_selectionView->selectionArea();
-    // The top edge stays where it is.
-    area = QRectF(area.x(), area.y() + area.height() - height, area.width(), height);
-    applySelection(area);
+    applySelection(cropFields().withHeight(pixels, videoMinCropHeight(), videoMaxCropHeight()));
 }
 
 void DNVideoEditorController::setVideoCropOriginLeft(double pixels)
 {
-    QRectF area = m_selectionView->selectionArea();
-    area.moveLeft(std::clamp(pixels, 0.0, std::max(0.0, videoMaxCropLeft())) / m_flags.videoScale);
-    applySelection(area);
+    applySelection(cropFields().withLeft(pixels, videoMaxCropLeft()));
 }
 
 void DNVideoEditorController::setVideoCropOriginTop(double pixels)
 {
-    QRectF area = m_selectionView->selectionArea();
-    const double top
-        = std::clamp(pixels, 0.0, std::max(0.0, videoMaxCropTop())) / m_flags.videoScale;
-    area.moveTop(selectorFrame().height() - top - area.height());
-    applySelection(area);
+    applySelection(cropFields().withTop(pixels, videoMaxCropTop()));
+}
+
+SelectionFields DNVideoEditorController::cropFields() const
+{
+    return { m_selectionView->selectionArea(), selectorFrame().size(), m_flags.videoScale };
 }
 
 void DNVideoEditorController::applySelection(QRectF area)

@@ -20,6 +20,7 @@ class NXDialogs;
 class NXSegmentSlider;
 class NXTimePicker;
 class NXViewRenderControl;
+struct SelectionFields;
 class QColor;
 class QComboBox;
 class QFont;
@@ -282,6 +283,7 @@ private:
     void saveSubtitleChoice();
     void applyWatermarkSelection(QRectF area);
     QRectF watermarkFrame() const;
+    SelectionFields watermarkFields() const;
     QString identifierOfTab(int index) const;
     void addTab(QWidget* page, const QString& identifier, const QString& label);
     void showTabFlag(const QString& identifier, bool on);
@@ -299,6 +301,7 @@ private:
     void applySelection(QRectF area);
     void showTrimDuration(int seconds);
     QRectF selectorFrame() const;
+    SelectionFields cropFields() const;
     DNVideoEditProtocol* edit() const;
 
     NXECFlags m_flags;

@@ -4,6 +4,7 @@
 #include "editor/DNWatermarkView.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
+#include "editor/SelectionFields.h"
 #include "model/DNVideoEditProtocol.h"
 #include "services/DNHelpers.h"
 #include "services/DNLogger.h"
@@ -239,84 +240,72 @@ QRectF DNVideoEditorController::watermarkFrame() const
 
 double DNVideoEditorController::watermarkWidth() const
 {
-    return m_watermark->selectionArea().width() * m_flags.videoScale;
+    return watermarkFields().width();
 }
 
 double DNVideoEditorController::watermarkHeight() const
 {
-    return m_watermark->selectionArea().height() * m_flags.videoScale;
+    return watermarkFields().height();
 }
 
 double DNVideoEditorController::watermarkOriginLeft() const
 {
-    return m_watermark->selectionArea().x() * m_flags.videoScale;
+    return watermarkFields().left();
 }
 
 double DNVideoEditorController::watermarkOriginTop() const
 {
-    const QRectF area = m_watermark->selectionArea();
-    return (watermarkFrame().height() - (area.y() + area.height())) * m_flags.videoScale;
+    return watermarkFields().top();
 }
 
 double DNVideoEditorController::watermarkOriginBottom() const
 {
-    return m_watermark->selectionArea().y() * m_flags.videoScale;
+    return watermarkFields().bottom();
 }
 
 double DNVideoEditorController::watermarkMaxWidth() const
 {
-    return (watermarkFrame().width() - m_watermark->selectionArea().x()) * m_flags.videoScale;
+    return watermarkFields().maxWidth();
 }
 
 double DNVideoEditorController::watermarkMaxHeight() const
 {
-    const QRectF area = m_watermark->selectionArea();
-    const double frameHeight = watermarkFrame().height();
-    const double gap = frameHeight - (area.y() + area.height());
-    return (frameHeight - (gap > 0 ? gap : -0.1)) * m_flags.videoScale;
+    return watermarkFields().maxHeight();
 }
 
 double DNVideoEditorController::watermarkMaxLeft() const
 {
-    return (watermarkFrame().width() - m_watermark->selectionArea().width()) * m_flags.videoScale;
+    return watermarkFields().maxLeft();
 }
 
 double DNVideoEditorController::watermarkMaxTop() const
 {
-    return (watermarkFrame().height() - m_watermark->selectionArea().height()) * m_flags.videoScale;
+    return watermarkFields().maxTop();
 }
 
 void DNVideoEditorController::setWatermarkWidth(double pixels)
 {
-    QRectF area = m_watermark->selectionArea();
-    area.setWidth(std::clamp(pixels, 0.0, std::max(0.0, watermarkMaxWidth())) / m_flags.videoScale);
-    applyWatermarkSelection(area);
+    applyWatermarkSelection(watermarkFields().withWidth(pixels, 0.0, watermarkMaxWidth()));
 }
 
 void DNVideoEditorController::setWatermarkHeight(double pixels)
 {
-    const double height
-        = std::clamp(pixels, 0.0, std::max(0.0, watermarkMaxHeight())) / m_flags.videoScale;
-    const QRectF area = m_watermark->selectionArea();
-    // The top edge stays where it is.
-    applyWatermarkSelection(
-        QRectF(area.x(), area.y() + area.height() - height, area.width(), height));
+    applyWatermarkSelection(watermarkFields().withHeight(pixels, 0.0, watermarkMaxHeight()));
 }
 
 void DNVideoEditorController::setWatermarkOriginLeft(double pixels)
 {
-    QRectF area = m_watermark->selectionArea();
-    area.moveLeft(std::clamp(pixels, 0.0, std::max(0.0, watermarkMaxLeft())) / m_flags.videoScale);
-    applyWatermarkSelection(area);
+    applyWatermarkSelection(watermarkFields().withLeft(pixels, watermarkMaxLeft()));
 }
 
 void DNVideoEditorController::setWatermarkOriginTop(double pixels)
 {
-    QRectF area = m_watermark->selectionArea();
-    const double top
-        = std::clamp(pixels, 0.0, std::max(0.0, watermarkMaxTop())) / m_flags.videoScale;
-    area.moveTop(watermarkFrame().height() - top - area.height());
-    applyWatermarkSelection(area);
+    applyWatermarkSelection(watermarkFields().withTop(pixels, watermarkMaxTop()));
+}
+
+SelectionFields DNVideoEditorController::watermarkFields() const
+{
+    return { m_watermark->selectionArea(), watermarkFrame().size(), m_flags.videoScale };
 }
 
 void DNVideoEditorController::applyWatermarkSelection(QRectF area)

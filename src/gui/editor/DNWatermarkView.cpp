@@ -23,7 +23,7 @@ QFont defaultTextFont()
 
 void DNWatermarkCenterCell::drawCellInView(QPainter& painter, const DNAreaSelector& view) const
 {
-    drawDashedOutline(painter, view);
+    drawDashedOutline(painter, view, Qt::white);
 }
 
 DNImageWatermarkView::DNImageWatermarkView(const QRect& frame, QWidget* parent)

@@ -170,7 +170,7 @@ void NXViewRenderControl::stopPlay()
 
 void NXViewRenderControl::seekToDuration(double seconds)
 {
-    send("seek " + playerCommandNumber(seconds, 1) + " 2\n");
+    send(playerSeekCommand(seconds));
 }
 
 void NXViewRenderControl::seekToDurationInPercent(double percent)
@@ -180,13 +180,13 @@ void NXViewRenderControl::seekToDurationInPercent(double percent)
 
 void NXViewRenderControl::skipSeconds(double seconds)
 {
-    sendKeepingPause("seek " + playerCommandNumber(seconds, 1) + " 0\n");
+    sendKeepingPause(playerSkipCommand(seconds));
 }
 
 void NXViewRenderControl::setPlayerVolume(double volume)
 {
     m_flags.volumes = volume;
-    sendKeepingPause("set_property volume " + playerCommandNumber(volume, 2) + "\n");
+    sendKeepingPause(playerVolumeCommand(volume));
 }
 
 void NXViewRenderControl::saveSnapshotToDirectory(const QString&)

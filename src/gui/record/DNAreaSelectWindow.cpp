@@ -57,14 +57,7 @@ void DNWindowDragCell::drawCellInView(QPainter& painter, const DNAreaSelector& v
 
 void DNWindowCenterCell::drawCellInView(QPainter& painter, const DNAreaSelector& view) const
 {
-    QPen dashed(Qt::black, 1);
-    dashed.setDashPattern({ 4, 2 });
-    dashed.setJoinStyle(Qt::RoundJoin);
-    painter.save();
-    painter.setPen(dashed);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(view.flipped(frame()).adjusted(1, 1, -1, -1));
-    painter.restore();
+    drawDashedOutline(painter, view, Qt::black);
     drawShelteInView(painter, view);
 }
 

@@ -1,5 +1,7 @@
 #include "FrameEncoder.h"
 
+#include "platform/ProcessRunner.h"
+
 #include <QFile>
 #include <QStandardPaths>
 
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,16 +68,7 @@ struct ChildPlan {
 // Runs in the child between fork and exec: async-signal-safe calls only.
 [[noreturn]] void execChild(const ChildPlan& plan)
 {
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != plan.parent)
-        ::_exit(127);
-    struct sigaction defaults { };
-    defaults.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig)
-        ::sigaction(sig, &defaults, nullptr);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    prepareForkedChild(plan.parent);
     const int nothing = ::open("/dev/null", O_WRONLY);
     if (::dup2(plan.input, STDIN_FILENO) < 0 || ::dup2(nothing, STDOUT_FILENO) < 0
         || ::dup2(plan.complaints, STDERR_FILENO) < 0)
