@@ -12,9 +12,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <algorithm>
+#include "BenchSupport.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <malloc.h>
 #include <vector>
 
@@ -86,7 +86,10 @@ void settle(QWidget& window)
 
 int main(int argc, char** argv)
 {
-    const int entries = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultEntries;
+    const auto entryCount = bench::numberArgument(argc, argv, kDefaultEntries, "list_memory [entries]");
+    if (!entryCount)
+        return 2;
+    const int entries = int(*entryCount);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Settings and log go to a folder of our own, not the user's.
