@@ -17,7 +17,7 @@ QImage lavfiPicture(const QString& source, const QString& path)
 
 struct BarsCase {
     const char* label;
-    QString source; // lavfi graph of one 640x360 picture
+    QString source; // lavfi graph of one picture
     QRect expected; // origin at the bottom left
 };
 
@@ -30,8 +30,12 @@ TEST(BlackRegion, FindsTheBarsOfPaddedPictures)
         // Sample rows lie every 14 rows: a box of 70 rows meets 5 of them, 84 rows 6.
         { "dark logo on 5 rows", "color=black:size=30x70,pad=640:360:0:0:white",
             { 0, 0, 640, 360 } },
+        // A black patch that does not span the whole side is picture, not a bar.
         { "dark logo on 6 rows", "color=black:size=30x84,pad=640:360:0:0:white",
-            { 29, 0, 611, 360 } },
+            { 0, 0, 640, 360 } },
+        { "colour bars", "smptebars=size=720x480", { 0, 0, 720, 480 } },
+        { "deep blue beside white", "color=0x000060:size=100x360,pad=640:360:0:0:white",
+            { 0, 0, 640, 360 } },
         { "bar at the bottom only", "color=gray:size=640x300,pad=640:360:0:0:black",
             { 0, 60, 640, 300 } },
         { "bright stripes beside a dark picture", "color=black:size=600x360,pad=640:360:20:0:white",
