@@ -58,6 +58,7 @@ TEST(NXTimePicker, ValuesRoundUpToWholeSecondsAndObeyTheLimits)
         // Crossed limits: the minimum wins.
         { 10, 100, 50, 0, 1, 40 },
         { 70, 100, 50, 0, 1, 40 },
+        { 10, 0, -2, 0, 0, 0 }, // never below zero
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.value);

@@ -4,6 +4,7 @@
 
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
+#include "editor/DNTabViewItem.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "gui/player/PreviewTestSupport.h"
@@ -98,6 +99,9 @@ TEST(DNVideoEditorController, CropFieldsAreEvenSourcePixelsWithinTheirBounds)
     EXPECT_GE(selector->selectionArea().x(), 0);
     editor.setVideoCropOriginTop(99999);
     EXPECT_GE(selector->selectionArea().y(), 0);
+    editor.resetVideoCrop(); // no player: the node's size gives the box
+    EXPECT_EQ(editor.videoCropWidth(), 720);
+    EXPECT_EQ(editor.videoCropHeight(), 576);
 
     editor.rectByCoppingBlackRegion(); // no picture: nothing found, but marked
     EXPECT_TRUE(node->isCropLetterboxAuto());
@@ -153,11 +157,42 @@ TEST(DNVideoEditorController, TrimReachesTheNode)
         EXPECT_EQ(node->trimEndTime(), c.storedEnd);
         EXPECT_EQ(editor.gernalTimeTrimDuration()->text(), c.shown);
     }
+    // A slider range shorter than the minimum widens; pickers and node agree.
+    editor.editDurationSlider()->setSegmentLeftProportionValue(0.4, 0.6);
+    editor.taggeDurationSlider();
+    EXPECT_EQ(node->trimStartTime(), 10u);
+    EXPECT_EQ(node->trimEndTime(), 30u);
+    EXPECT_EQ(editor.startTrimTime()->integerValue(), 10);
+    EXPECT_EQ(editor.endTrimTime()->integerValue(), 30);
+    EXPECT_EQ(editor.editDurationSlider()->segmentValuePosition(), QPointF(1 / 3.0, 1.0));
+    // Typed seconds stick: "0" "5" completes the field; after a pause a
+    // digit starts afresh, and Return sends it at once.
+    auto* start = editor.startTrimTime();
+    QTest::keyClick(start, Qt::Key_Left);
+    QTest::keyClicks(start, "05");
+    EXPECT_EQ(node->trimStartTime(), 5u);
+    QKeyEvent later(QEvent::KeyPress, Qt::Key_3, Qt::NoModifier);
+    later.setTimestamp(60'000);
+    QCoreApplication::sendEvent(start, &later);
+    QTest::keyClick(start, Qt::Key_Return);
+    EXPECT_EQ(node->trimStartTime(), 3u);
+    EXPECT_EQ(start->integerValue(), 3);
+
+    auto* general = editor.findChildren<DNTabViewItem*>().at(0);
+    const struct {
+        double volume;
+        bool lamp;
+    } volumes[] = { { 150.7, true }, { 100, false } };
+    for (const auto& c : volumes) {
+        editor.setEditVideoVolume(c.volume);
+        EXPECT_EQ(general->imageState(), c.lamp) << c.volume;
+    }
     editor.setEditVideoVolume(150.7);
     EXPECT_EQ(node->generalVolume(), 150u);
     EXPECT_DOUBLE_EQ(editor.renderControl()->playerVolume(), 75.35);
     editor.resetTimeTrimming();
     EXPECT_EQ(node->generalVolume(), 100u);
+    EXPECT_FALSE(general->imageState());
     EXPECT_EQ(node->trimEndTime(), 30u);
 
     editor.setMediaNode(clipNode(0, 640, 480)); // no length, so no minimum
