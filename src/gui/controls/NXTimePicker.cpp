@@ -241,7 +241,7 @@ void NXTimePicker::checkTimeValue()
     if (value < least)
         m_cell.timeSecond2Splice(least);
     else if (value > maxValue_)
-        m_cell.timeSecond2Splice(maxValue_);
+        m_cell.timeSecond2Splice(std::max(maxValue_, least));
 }
 
 void NXTimePicker::setPickerStyle(int32_t style)
