@@ -294,3 +294,55 @@ TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
     editor->doneButton()->click();
     EXPECT_EQ(PlayerProcesses::shared().count(), 0);
 }
+
+TEST(DNVideoEditorController, EscapeAndCloseEndAsDoneAndEachFileIsScannedOnItsOwnPicture)
+{
+    QTemporaryDir folder;
+    const struct {
+        QString name, source;
+    } clips[] = { { "letterbox.mp4",
+                      "testsrc=size=1280x540:rate=5:duration=30,pad=1280:720:0:90:black" },
+        { "bars.mp4", "smptebars=size=720x480:rate=5:duration=30" } };
+    for (const auto& clip : clips)
+        ASSERT_TRUE(PreviewClips::ffmpeg({ "-f", "lavfi", "-i", clip.source,
+                                             "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
+                                             "yuv420p" },
+            folder.filePath(clip.name)));
+    PreviewWindow main;
+    auto letterbox = clipNode(30, 1280, 720, folder.filePath("letterbox.mp4"));
+    auto bars = clipNode(30, 720, 480, folder.filePath("bars.mp4"));
+    const struct {
+        std::shared_ptr<DNFileNode> node;
+        bool byEscape;
+        QRectF crop; // source pixels, to a few preview rows
+    } sessions[] = { { letterbox, true, { 0, 90, 1280, 540 } }, { bars, false, { 0, 0, 720, 480 } } };
+    for (const auto& c : sessions) {
+        SCOPED_TRACE(c.byEscape ? "Escape" : "close");
+        c.node->setEnableCrop(true);
+        main.window->editNode(c.node, 0);
+        auto* editor = main.window->videoEditor();
+        auto* original = editor->renderControl()->originalView();
+        EXPECT_FALSE(c.node->isCropLetterboxAuto()) << "scanned at entry, on an earlier picture";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !original->currentVideoFrame().isNull(); }, 15'000));
+        editor->setIndexOfCropMode(1);
+        QTest::qWait(10); // the selector takes the preset on the next turn
+        editor->renderControl()->effectView()->rotateLeft90();
+        editor->setEditEnableTrimming(true);
+        editor->editDurationSlider()->setSegmentLeftProportionValue(0.2, 0.9);
+        editor->taggeDurationSlider();
+        if (c.byEscape)
+            QTest::keyClick(editor, Qt::Key_Escape);
+        else
+            editor->close();
+        EXPECT_FALSE(editor->isVisible());
+        EXPECT_TRUE(original->currentVideoFrame().isNull());
+        const QRectF crop = c.node->cropRect();
+        EXPECT_NEAR(crop.y(), c.crop.y(), 7);
+        EXPECT_NEAR(crop.height(), c.crop.height(), 13);
+        EXPECT_NEAR(crop.width(), c.crop.width(), 13);
+        EXPECT_EQ(c.node->rotationAngle(), 90u);
+        EXPECT_EQ(c.node->trimStartTime(), 6u);
+        EXPECT_EQ(c.node->trimEndTime(), 27u);
+    }
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
