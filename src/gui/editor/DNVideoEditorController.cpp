@@ -262,6 +262,7 @@ QWidget* DNVideoEditorController::buildCropTab()
     auto* effect = m_renderControl->effectView();
     auto* rotate = new QPushButton(QStringLiteral("Rotate"), page);
     connect(rotate, &QPushButton::clicked, effect, &NXEditMovieView::rotateLeft90);
+    connect(rotate, &QPushButton::clicked, this, &DNVideoEditorController::refreshWatermarkFrame);
     auto* mirror = new QPushButton(QStringLiteral("Mirror"), page);
     connect(mirror, &QPushButton::clicked, effect, &NXEditMovieView::flipHorizontal);
     auto* geometry = new QHBoxLayout;
@@ -968,6 +969,7 @@ void DNVideoEditorController::setEditorEnableCrop(bool on)
         m_selectionView->setSelectedAspect(1);
     if (!on)
         nodeEdit->setCropLetterboxAuto(false);
+    refreshWatermarkFrame();
     emit selectedRectChanged();
 }
 
@@ -1063,7 +1065,8 @@ void DNVideoEditorController::setVideoCropOriginTop(double pixels)
 
 SelectionFields DNVideoEditorController::cropFields() const
 {
-    return { m_selectionView->selectionArea(), selectorFrame().size(), m_flags.videoScale };
+    const double scale = m_flags.videoScale;
+    return { m_selectionView->selectionArea(), selectorFrame().size(), { scale, scale } };
 }
 
 void DNVideoEditorController::applySelection(QRectF area)
@@ -1075,6 +1078,7 @@ void DNVideoEditorController::applySelection(QRectF area)
 void DNVideoEditorController::onAreaSelectDidChanged()
 {
     m_renderControl->effectView()->setCropRectPercent(m_selectionView->selectionAreaPercentage());
+    refreshWatermarkFrame();
     emit selectedRectChanged();
 }
 

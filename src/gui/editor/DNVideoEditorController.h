@@ -304,6 +304,8 @@ private:
     void saveSubtitleChoice();
     void applyWatermarkSelection(QRectF area);
     QRectF watermarkFrame() const;
+    QRectF editedPictureFrame() const;
+    void refreshWatermarkFrame();
     SelectionFields watermarkFields() const;
     QString identifierOfTab(int index) const;
     void addTab(QWidget* page, const QString& identifier, const QString& label);
