@@ -228,6 +228,10 @@ TEST(DNVideoEditorController, ADVDTitleHasNoWatermarkAndAsksItsSubtitlesLanguage
     editor.doneForceLanguageChoose();
     EXPECT_EQ(disc->extraSubtitleLanguage(), "fr");
     EXPECT_FALSE(editor.languageChoosePanel()->isVisible());
+    editor.renderControl()->effectView()->rotateLeft90();
+    editor.onApplytoAll(); // the disc's other title takes the turn
+    for (const auto& title : disc->titles())
+        EXPECT_EQ(title->setting().rotationAngle(), disc->editSetting().rotationAngle());
     editor.reject();
 
     open(editor, clipNode(640, 360));
