@@ -13,10 +13,10 @@
 #include "model/DNFileNode.h"
 #include "model/DNVideoEditProtocol.h"
 #include "model/NXMPlayerPlaybackProtocol.h"
-#include "player/BlackRegion.h"
 #include "platform/NotificationCenter.h"
-#include "profiles/DNProfile.h"
+#include "player/BlackRegion.h"
 #include "player/PlayerProcesses.h"
+#include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
 #include "shell/NXAppController.h"
 #include "shell/NXDialogs.h"
@@ -854,8 +854,8 @@ void DNVideoEditorController::updateWithTraggeDurationSlider()
 
 void DNVideoEditorController::timePickerAction(NXTimePicker* sender)
 {
-    setTrimRange(m_startTrimTime->integerValue(), m_endTrimTime->integerValue(),
-        sender == m_endTrimTime);
+    setTrimRange(
+        m_startTrimTime->integerValue(), m_endTrimTime->integerValue(), sender == m_endTrimTime);
 }
 
 int DNVideoEditorController::trimLength() const

@@ -343,8 +343,8 @@ void DNVideoEditorController::refreshWatermarkFrame()
     if (!before.isEmpty()) {
         const double across = frame.width() / before.width();
         const double down = frame.height() / before.height();
-        m_watermark->setSelectionArea({ area.x() * across, area.y() * down,
-            area.width() * across, area.height() * down });
+        m_watermark->setSelectionArea(
+            { area.x() * across, area.y() * down, area.width() * across, area.height() * down });
     }
     emit watermarkFrameChanged();
 }

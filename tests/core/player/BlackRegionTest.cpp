@@ -66,23 +66,4 @@ TEST(BlackRegion, SmallOrMissingPicturesKeepTheirExtent)
     EXPECT_EQ(dividingLengthHorizontal(indexed, true), 49);
 }
 
-TEST(BlackRegion, FindsTheLetterboxOfADecodedClip)
-{
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("letterbox.mp4");
-    ASSERT_EQ(encodeWords({ "encoder", "-y", "-f", "lavfi", "-i",
-                  "mandelbrot=size=640x272:rate=25,trim=duration=1,pad=640:360:0:44:black", "-c:v",
-                  "libx264", "-pix_fmt", "yuv420p", clip }),
-        0);
-    const QString still = folder.filePath("frame.png");
-    ASSERT_EQ(
-        encodeWords({ "encoder", "-y", "-ss", "0.5", "-i", clip, "-frames:v", "1", still }), 0);
-    const QRect found = extentByDividingBlackRegion(QImage(still));
-    // The encoder blurs the bar's edge by a row or so.
-    EXPECT_NEAR(found.y(), 44, 2);
-    EXPECT_NEAR(found.height(), 272, 3);
-    EXPECT_EQ(found.x(), 0);
-    EXPECT_EQ(found.width(), 640);
-}
-
 } // namespace
