@@ -269,6 +269,7 @@ public:
     QTimer* languagePanelTimer() const { return m_languagePanelTimer; }
     QDialog* languageChoosePanel() const { return m_languageChoosePanel; }
     DNWatermarkView* watermark() const { return m_watermark; }
+    QLineEdit* watermarkTextInput() const { return m_watermarkTextInput; }
     DNEffectsView* effectView() const { return m_effectView; }
 
 signals:

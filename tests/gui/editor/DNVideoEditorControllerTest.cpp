@@ -220,7 +220,6 @@ TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
         EXPECT_TRUE(editor->isVisible());
         EXPECT_EQ(editor->editorTabView()->currentIndex(), 2);
         EXPECT_FALSE(editor->doneButton()->isEnabled());
-        EXPECT_EQ(editor->enableButtonsTimer()->interval(), 10'000);
         EXPECT_TRUE(editor->enableButtonsTimer()->isActive());
 
         ASSERT_TRUE(QTest::qWaitFor([&] { return editor->playbackMessage()->isVisible(); }));
@@ -296,14 +295,13 @@ TEST(DNVideoEditorController, EscapeAndCloseEndAsDoneAndEachFileIsScannedOnItsOw
                                              "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
             folder.filePath(source.left(4) + ".mp4")));
     PreviewWindow main;
-    auto letterbox = clipNode(30, 1280, 720, folder.filePath("test.mp4"));
-    auto bars = clipNode(30, 720, 480, folder.filePath("smpt.mp4"));
     const struct {
         std::shared_ptr<DNFileNode> node;
         bool byEscape;
         QRectF crop; // source pixels, to a few preview rows
     } sessions[]
-        = { { letterbox, true, { 0, 90, 1280, 540 } }, { bars, false, { 0, 0, 720, 480 } } };
+        = { { clipNode(30, 1280, 720, folder.filePath("test.mp4")), true, { 0, 90, 1280, 540 } },
+              { clipNode(30, 720, 480, folder.filePath("smpt.mp4")), false, { 0, 0, 720, 480 } } };
     for (const auto& c : sessions) {
         SCOPED_TRACE(c.byEscape ? "Escape" : "close");
         c.node->setEnableCrop(true);
