@@ -48,5 +48,4 @@ struct TestUnderX {
     QByteArray output;
     bool passed() const { return exitCode == 0 && output.contains("[  PASSED  ] 1 test"); }
 };
-TestUnderX runTestUnderPrivateDisplay(
-    const QString& testName, const QStringList& environment = {});
+TestUnderX runTestUnderPrivateDisplay(const QString& testName, const QStringList& environment = {});

@@ -144,10 +144,12 @@ void DNScreenRecorder::grabPreview()
         const qreal ratio = screen->devicePixelRatio();
         if (!QRect(geometry.topLeft(), geometry.size() * ratio).contains(region.center()))
             continue;
-        const QRect grabbed = QRectF(QPointF(region.topLeft() - geometry.topLeft()) / ratio,
-            QSizeF(region.size()) / ratio).toRect();
-        emit previewFrameReady(screen->grabWindow(0, grabbed.x(), grabbed.y(), grabbed.width(),
-            grabbed.height()).toImage());
+        const QRect grabbed = QRectF(
+            QPointF(region.topLeft() - geometry.topLeft()) / ratio, QSizeF(region.size()) / ratio)
+                                  .toRect();
+        emit previewFrameReady(
+            screen->grabWindow(0, grabbed.x(), grabbed.y(), grabbed.width(), grabbed.height())
+                .toImage());
         return;
     }
 }

@@ -67,8 +67,8 @@ bool DNScreenRecorder::loadVirtualDevice(QString* error)
 {
     if (hasSink(virtualSink()))
         return true;
-    const std::optional<quint32> module = PulseAudio::loadModule(
-        QStringLiteral("module-null-sink"), { QStringLiteral("sink_name=") + virtualSink() }, error);
+    const std::optional<quint32> module = PulseAudio::loadModule(QStringLiteral("module-null-sink"),
+        { QStringLiteral("sink_name=") + virtualSink() }, error);
     if (!module)
         return false;
     m_virtualDeviceModule = module;

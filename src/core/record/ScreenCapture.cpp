@@ -124,7 +124,8 @@ QString captureProblem(const QRect& area, float framesPerSecond, const QSize& sc
 
 QRect captureArea(const QRect& requested)
 {
-    return QRect(requested.topLeft(), QSize(evenFloor(requested.width()), evenFloor(requested.height())));
+    return QRect(
+        requested.topLeft(), QSize(evenFloor(requested.width()), evenFloor(requested.height())));
 }
 
 QSize outputSize(const QSize& area, CaptureSessionPreset preset)

@@ -234,8 +234,7 @@ DNAreaSelectWindow::DNAreaSelectWindow(const QRect& screen, QWidget* parent)
     m_view->setLowerLimitSize(kLowerLimit);
     // Centred, and no larger than a small screen (or one at a large scale).
     const QRectF initial((screen.width() - kInitialArea.width()) / 2,
-        (screen.height() - kInitialArea.height()) / 2, kInitialArea.width(),
-        kInitialArea.height());
+        (screen.height() - kInitialArea.height()) / 2, kInitialArea.width(), kInitialArea.height());
     m_view->setSelectionArea(initial.intersected(QRectF(QPointF(0, 0), screen.size())));
     m_view->setAction([this] { onCropRectClicked(); });
     m_view->refresh();

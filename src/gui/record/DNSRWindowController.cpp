@@ -5,6 +5,7 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
+#include "record/ClickRings.h"
 #include "record/DNAreaSelectWindow.h"
 #include "record/DNCountDown.h"
 #include "record/DNRecordFrame.h"
@@ -245,6 +246,9 @@ void DNSRWindowController::readyStartRecording()
     m_statusBarItem = std::make_unique<DNRecordStatusItem>(screen);
     connect(m_statusBarItem.get(), &DNRecordStatusItem::stopClicked, this,
         &DNSRWindowController::onStatusBarStopClicked);
+    QString why;
+    if (m_setting.captureMouse() && !(m_clickRings = ClickRings::start(&why)))
+        DNLog(QStringLiteral("The screen recording shows no clicks: %1").arg(why));
     const QString folder = m_setting.targetFolder();
     QDir().mkpath(folder);
     const QString path
@@ -297,6 +301,7 @@ void DNSRWindowController::leaveRecordingState()
     m_recordDurationUpdate->stop();
     m_dateOfStartRecording = {};
     m_statusBarItem.reset();
+    m_clickRings.reset();
     if (m_recordFrame)
         m_recordFrame->destroyFrame();
     m_recorderState = Idle;

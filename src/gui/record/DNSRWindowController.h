@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class ClickRings;
 class DNAreaSelectWindow;
 class DNButton;
 class DNRecordFrame;
@@ -81,6 +82,8 @@ public:
     DNAreaSelectWindow* screenAreaSelector() const { return m_screenAreaSelector.get(); }
     DNRecordFrame* recordFrame() const { return m_recordFrame.get(); }
     DNRecordStatusItem* statusBarItem() const { return m_statusBarItem.get(); }
+    // While recording with "Show mouse clicks" on X; null otherwise.
+    ClickRings* clickRings() const { return m_clickRings.get(); }
     DNSRSettingPanel* settingPannel() const { return m_settingPannel; }
     QLabel* recordDurationField() const { return m_recordDurationField; }
     DNButton* startButton() const { return m_startButton; }
@@ -120,6 +123,7 @@ private:
     std::unique_ptr<DNScreenRecorder> m_screenRecorder;
     std::unique_ptr<DNRecordFrame> m_recordFrame;
     std::unique_ptr<DNRecordStatusItem> m_statusBarItem;
+    std::unique_ptr<ClickRings> m_clickRings;
     QTimer* m_recordDurationUpdate = nullptr;
     QDateTime m_dateOfStartRecording;
     QRect m_recordRegion;

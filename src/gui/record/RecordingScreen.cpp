@@ -19,4 +19,3 @@ QRect rootPixels(const QRect& area, const QScreen& screen)
     const QPointF bottomRight = topLeft + QPointF(area.width(), area.height()) * ratio;
     return QRect(topLeft.toPoint(), bottomRight.toPoint() - QPoint(1, 1));
 }
-

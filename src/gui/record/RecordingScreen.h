@@ -18,4 +18,3 @@ QScreen* recordingScreen(const QWidget* window);
 // `area`, in Qt's pixels on `screen`, in the X root window's pixels. Qt keeps
 // a screen's top-left corner at the same place in both and scales from there.
 QRect rootPixels(const QRect& area, const QScreen& screen);
-

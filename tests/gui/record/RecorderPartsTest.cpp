@@ -190,7 +190,8 @@ TEST(RecordingNameTest, HalfDayHourAndMeridiemInEveryLanguage)
         { { 12, 0, 59 }, "Quillon Screen Recorder 2026-12-06 at PM 00.00.59.mov" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(recordingFileName("Quillon Screen Recorder", QDateTime(QDate(2026, 12, 6), c.time)),
+        EXPECT_EQ(
+            recordingFileName("Quillon Screen Recorder", QDateTime(QDate(2026, 12, 6), c.time)),
             c.expected);
     }
     QLocale::setDefault(QLocale::c());

@@ -5,6 +5,7 @@
 #include "gui/GuiTestSupport.h"
 
 #include "platform/UserDefaults.h"
+#include "record/ClickRings.h"
 #include "record/DNAreaSelectWindow.h"
 #include "record/DNRecordStatusItem.h"
 #include "record/DNSRWindowController.h"
@@ -23,7 +24,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
+
+#include <xcb/xcb.h>
+#include <xcb/xcbext.h>
+
+#include <dlfcn.h>
+#include <sys/uio.h>
 
 namespace {
 
@@ -41,6 +49,38 @@ QImage firstPicture(const QStringList& input, const QString& picture)
         QStringList { "-v", "error", "-y" } + input + QStringList { "-frames:v", "1", picture });
     ffmpeg.waitForFinished(10'000);
     return QImage(picture);
+}
+
+// The colour of one pixel of the screen (the X root's pixels).
+QColor screenPixel(const QPoint& point, const QString& folder)
+{
+    const QString input = QStringLiteral("%1+%2,%3")
+                              .arg(qEnvironmentVariable("DISPLAY"))
+                              .arg(point.x())
+                              .arg(point.y());
+    return firstPicture(
+        { "-f", "x11grab", "-video_size", "2x2", "-i", input }, folder + "/pixel.png")
+        .pixel(0, 0);
+}
+
+// Presses and releases the first mouse button through the X test extension,
+// as a person's click reaches the X server.
+void clickOnX()
+{
+    static xcb_extension_t xtest { "XTEST", 0 };
+    const auto send
+        = reinterpret_cast<decltype(&xcb_send_request)>(::dlsym(RTLD_DEFAULT, "xcb_send_request"));
+    xcb_connection_t* const x
+        = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    for (const quint8 type : { XCB_BUTTON_PRESS, XCB_BUTTON_RELEASE }) {
+        std::array<quint8, 36> request {}; // XTestFakeInput: type, button, the rest unused
+        request[4] = type;
+        request[5] = 1;
+        iovec parts[3] { {}, {}, { request.data(), request.size() } };
+        const xcb_protocol_request_t fakeInput { 1, &xtest, 2, 1 };
+        send(x, 0, parts + 2, &fakeInput);
+    }
+    reinterpret_cast<decltype(&xcb_flush)>(::dlsym(RTLD_DEFAULT, "xcb_flush"))(x);
 }
 
 bool nearlyEqual(QRgb recorded, QColor grabbed)
@@ -86,8 +126,8 @@ QImage recordASecond(DNSRWindowController& recorder, const QString& folder,
     QObject::disconnect(connection);
     EXPECT_TRUE(waitUntil([&] { return recorder.recordFiles().size() > before; }));
     // The last picture: the countdown has long gone by then.
-    return firstPicture({ "-sseof", "-0.3", "-i", recorder.recordFiles().value(before) },
-        folder + "/last.png");
+    return firstPicture(
+        { "-sseof", "-0.3", "-i", recorder.recordFiles().value(before) }, folder + "/last.png");
 }
 
 } // namespace
@@ -161,13 +201,8 @@ TEST(RegionPickerOnScreen, DISABLED_InsideX)
     const QImage region = recordASecond(recorder, folder.path(), [&] {
         // The Stop window lies above the frame's dimming.
         const QRect stop = recorder.statusBarItem()->statusItemView()->geometry();
-        stopWindow = firstPicture({ "-f", "x11grab", "-video_size", "4x4", "-i",
-                                      QStringLiteral("%1+%2,%3")
-                                          .arg(qEnvironmentVariable("DISPLAY"))
-                                          .arg(stop.x() * 2 + 4)
-                                          .arg(stop.y() * 2 + 4) },
-            folder.filePath("stop.png"))
-                         .pixel(2, 2);
+        stopWindow = screenPixel(stop.topLeft() * 2 + QPoint(5, 5), folder.path());
+        EXPECT_FALSE(recorder.clickRings());
     });
     EXPECT_EQ(dialogs.alertTitles(), QStringList());
     ASSERT_EQ(region.size(), QSize(600, 400));
@@ -183,7 +218,17 @@ TEST(RegionPickerOnScreen, DISABLED_InsideX)
 
     recorder.onKeepFullScreen();
     EXPECT_EQ(recorder.screenRecorder()->captureRegion(), wholeScreen);
-    const QImage full = recordASecond(recorder, folder.path(), [] { });
+    setting.setCaptureMouse(true);
+    QColor ring;
+    const QImage full = recordASecond(recorder, folder.path(), [&] {
+        ASSERT_TRUE(recorder.clickRings());
+        clickOnX();
+        ASSERT_TRUE(waitUntil([&] {
+            return recorder.clickRings()->ring() && recorder.clickRings()->ring()->isVisible();
+        }));
+        ring = screenPixel({ 200, 439 }, folder.path()); // on the ring, left of the pointer
+    });
     ASSERT_EQ(full.size(), wholeScreen.size());
     EXPECT_TRUE(nearlyEqual(full.pixel(400, 600), kKnown));
+    EXPECT_TRUE(nearlyEqual(ring.rgb(), QColor(255, 200, 0))) << ring.name().toStdString();
 }
