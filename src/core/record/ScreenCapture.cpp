@@ -112,7 +112,8 @@ QString captureProblem(const QRect& area, float framesPerSecond, const QSize& sc
         return QStringLiteral("The frame rate must lie between 1 and %1 frames a second.")
             .arg(kMaxCaptureFrameRate);
     if (area.width() < 2 || area.height() < 2)
-        return QStringLiteral("The region to record is empty (%1).").arg(sizeText(area.size()));
+        return QStringLiteral("The region to record, %1, is smaller than 2x2 pixels.")
+            .arg(sizeText(area.size()));
     if (!QRect(QPoint(0, 0), screen).contains(area))
         return QStringLiteral("The region %1 at %2,%3 does not lie on the %4 screen.")
             .arg(sizeText(area.size()))

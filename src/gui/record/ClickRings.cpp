@@ -20,7 +20,9 @@ constexpr int kRingWidth = 5;
 const QColor kRingColour(255, 200, 0);
 constexpr quint8 kSelectEventsRequest = 46; // X_XISelectEvents
 
-// XISelectEvents with one mask of one 4-byte unit, as the server reads it.
+// XISelectEvents with one mask of one 4-byte unit, as the server reads it. The
+// mask is for all master devices: a client's masks are kept per device, and
+// Qt's own on the root window is for all devices, which this leaves alone.
 struct SelectRawEvents {
     quint8 majorOpcode = 0; // both opcodes and the length are written by xcb
     quint8 minorOpcode = 0;

@@ -19,8 +19,8 @@ TEST(ScreenCapture, AreasOffTheScreenAndSlipsOfTheFrameRateAreRefused)
     } cases[] = {
         { { 101, 99, 641, 361 }, 29.97f, {} },
         { { 0, 0, 1920, 1080 }, 60.0f, {} },
-        { { 0, 0, 0, 0 }, 10.0f, "The region to record is empty (0x0)" },
-        { { 5, 5, 1, 200 }, 10.0f, "The region to record is empty" },
+        { { 0, 0, 0, 0 }, 10.0f, "The region to record, 0x0, is smaller" },
+        { { 5, 5, 1, 200 }, 10.0f, "The region to record, 1x200, is" },
         { { 1800, 1000, 400, 300 }, 10.0f, "The region 400x300 at 1800,1000 does not lie" },
         { { -1, 0, 200, 200 }, 10.0f, "The region 200x200 at -1,0 does not" },
         { { 0, 0, 3840, 2160 }, 10.0f, "The region 3840x2160 at 0,0 does not" },
