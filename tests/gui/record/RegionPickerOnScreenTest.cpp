@@ -196,6 +196,12 @@ TEST(RegionPickerOnScreen, DISABLED_InsideX)
     ASSERT_TRUE(waitUntil([&] { return !picker->isVisible(); }));
     ASSERT_EQ(recorder.recordRegion(), QRect(100, 200, 300, 200));
     EXPECT_EQ(recorder.screenRecorder()->captureRegion(), QRect(200, 400, 600, 400));
+    QImage preview;
+    QObject::connect(recorder.screenRecorder(), &DNScreenRecorder::previewFrameReady,
+        [&](const QImage& picture) { preview = picture; });
+    ASSERT_TRUE(waitUntil([&] { return !preview.isNull(); }));
+    EXPECT_EQ(preview.size(), QSize(600, 400));
+    EXPECT_TRUE(nearlyEqual(preview.pixel(200, 200), kKnown)) << "the preview shows the region";
 
     QColor stopWindow;
     const QImage region = recordASecond(recorder, folder.path(), [&] {
