@@ -112,6 +112,9 @@ ClickRings::ClickRings(
 
 ClickRings::~ClickRings()
 {
+    // The X connection goes with the application.
+    if (!qApp)
+        return;
     qApp->removeNativeEventFilter(this);
     selectRawButtonPresses(false);
 }

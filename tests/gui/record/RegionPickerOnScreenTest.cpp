@@ -229,9 +229,8 @@ TEST(RegionPickerOnScreen, DISABLED_InsideX)
     const QImage full = recordASecond(recorder, folder.path(), [&] {
         ASSERT_TRUE(recorder.clickRings());
         clickOnX();
-        ASSERT_TRUE(waitUntil([&] {
-            return recorder.clickRings()->ring() && recorder.clickRings()->ring()->isVisible();
-        }));
+        ASSERT_TRUE(waitUntil([&] { return recorder.clickRings()->ring(); }));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(recorder.clickRings()->ring()));
         ring = screenPixel({ 200, 439 }, folder.path()); // on the ring, left of the pointer
     });
     ASSERT_EQ(full.size(), wholeScreen.size());
