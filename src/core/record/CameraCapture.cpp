@@ -67,13 +67,16 @@ QString soundStream(const CameraSessionPlan& plan)
     return {};
 }
 
-// Even sizes: x264 refuses odd ones.
+// Even sizes: x264 refuses odd ones. A maximum size only ever shrinks: the
+// box is the smaller of the maximum and the camera's own size.
 QString recordingScale(const CameraSessionPlan& plan)
 {
     if (!plan.maximumSize)
         return QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
-    return "scale=" + sizeText(*plan.maximumSize)
-        + ":force_original_aspect_ratio=decrease:force_divisible_by=2";
+    return QStringLiteral("scale=w='min(%1,iw)':h='min(%2,ih)'"
+                          ":force_original_aspect_ratio=decrease:force_divisible_by=2")
+        .arg(plan.maximumSize->width())
+        .arg(plan.maximumSize->height());
 }
 
 // The meter reads the peak of every 4800 samples (ten a second at 48 kHz)
