@@ -50,8 +50,8 @@ QString refusalText(const QString& line, const QString& path)
     return damaged(path);
 }
 
-// The words of `line` from the second on as numbers, each from `least` to
-// `most`; nothing when one is not.
+// `count` words from the second on as numbers, each from `least` to `most`;
+// nothing when one is not.
 std::optional<std::vector<int>> numbers(
     const QStringList& words, qsizetype count, int least, int most)
 {

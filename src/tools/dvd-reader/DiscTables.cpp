@@ -48,7 +48,7 @@ std::string printable(std::string_view text)
     return clean;
 }
 
-void appendLine(std::string& answer, const char* format, ...)
+__attribute__((format(printf, 2, 3))) void appendLine(std::string& answer, const char* format, ...)
 {
     char line[1024];
     va_list arguments;
