@@ -152,6 +152,8 @@ TEST(DNDVDNodeLoader, SubtitleIndexesKeepTheGapsOfAbsentStreams)
     EXPECT_EQ(subtitleIndexes(*node->titleAt(0)), (std::vector<qint32> { 0, 2 }));
 }
 
+// Among them tables that crash the parsing library (this process lives on), a
+// disc file that would block its reader and a device that is no disc.
 TEST(DNDVDNodeLoader, BadSourcesAreRefusedWithAReason)
 {
     ASSERT_EQ(TestDisc::ensure(), QString());
@@ -161,8 +163,19 @@ TEST(DNDVDNodeLoader, BadSourcesAreRefusedWithAReason)
     QDir().mkpath(root + "/files");
     QByteArray noise(1 << 20, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    QFile image(TestDisc::image());
     ASSERT_TRUE(writeFile(root + "/files/notes.txt", "not a disc")
-        && writeFile(root + "/zero.iso", {}) && writeFile(root + "/noise.iso", noise));
+        && writeFile(root + "/zero.iso", {}) && writeFile(root + "/noise.iso", noise)
+        && image.open(QIODevice::ReadOnly) && writeFile(root + "/cut.iso", image.read(575488)));
+    const QString fifoDisc = editedCopy(root, "Fifo", [](const QString& file, QByteArray& bytes) {
+        if (file.endsWith(".VOB"))
+            bytes.clear();
+    });
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifoDisc + "/VIDEO_TS/VTS_01_1.VOB"), 0600), 0);
+    const auto truncated = [](const QString& file, QByteArray& bytes) {
+        if (file.startsWith("VIDEO_TS."))
+            bytes.truncate(2048);
+    };
     const struct {
         QString path;
         const char* reason;
@@ -173,12 +186,17 @@ TEST(DNDVDNodeLoader, BadSourcesAreRefusedWithAReason)
         { root + "/noise.iso", "is not a DVD" },
         { damagedCopy(root, { "VIDEO_TS.IFO", "VIDEO_TS.BUP" }), "is not a DVD" },
         { "/dev/sr9", "No DVD source at /dev/sr9" },
+        { editedCopy(root, "Truncated", truncated), "the DVD's title tables are damaged" },
+        { root + "/cut.iso", "the DVD's title tables are damaged" },
+        { fifoDisc, "VTS_01_1.VOB is not a regular file" },
+        { "/dev/zero", "is not a DVD" },
     };
     for (const auto& source : sources) {
         SCOPED_TRACE(source.path.toStdString());
         QString failure;
         EXPECT_FALSE(load(source.path, &failure));
         EXPECT_TRUE(failure.contains(source.reason)) << failure.toStdString();
+        EXPECT_TRUE(failure.contains(source.path)) << failure.toStdString();
     }
 }
 
@@ -206,46 +224,7 @@ TEST(DNDVDNodeLoader, AnUnreadableTitleIsLeftOutWithALogLine)
     }
 }
 
-// Tables that crash the parsing library, a disc file that would block its
-// reader and a device that is no disc: each a refusal, and this process lives.
-TEST(DNDVDNodeLoader, HostileSourcesAreRefusedAndTheCallerLives)
-{
-    ASSERT_EQ(TestDisc::ensure(), QString());
-    QTemporaryDir temporary;
-    const QString root = temporary.path();
-    const QString fifoDisc = editedCopy(root, "Fifo", [](const QString& file, QByteArray& bytes) {
-        if (file.endsWith(".VOB"))
-            bytes.clear();
-    });
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifoDisc + "/VIDEO_TS/VTS_01_1.VOB"), 0600), 0);
-    QFile image(TestDisc::image());
-    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(writeFile(root + "/cut.iso", image.read(575488)));
-    const struct {
-        QString path;
-        const char* reason;
-    } sources[] = {
-        { editedCopy(root, "Truncated",
-              [](const QString& file, QByteArray& bytes) {
-                  if (file.startsWith("VIDEO_TS."))
-                      bytes.truncate(2048);
-              }),
-            "the DVD's title tables are damaged" },
-        { root + "/cut.iso", "the DVD's title tables are damaged" },
-        { fifoDisc, "VTS_01_1.VOB is not a regular file" },
-        { "/dev/zero", "is not a DVD" },
-    };
-    for (const auto& source : sources) {
-        SCOPED_TRACE(source.path.toStdString());
-        QString failure;
-        EXPECT_FALSE(load(source.path, &failure));
-        EXPECT_TRUE(failure.contains(source.reason)) << failure.toStdString();
-        EXPECT_TRUE(failure.contains(source.path)) << failure.toStdString();
-    }
-}
-
-// Bytes overwritten or the file cut short, in the disc table or a title
-// set's, the same in the table and its backup.
+// Bytes of a table overwritten, or the table cut short.
 void damage(QRandomGenerator& random, QByteArray& table)
 {
     if (random.bounded(4) == 0) {
@@ -256,7 +235,8 @@ void damage(QRandomGenerator& random, QByteArray& table)
         table[random.bounded(table.size())] = char(random.bounded(256));
 }
 
-// Loads `runs` damages of a copy of the disc's tables in `folder`; how many
+// Loads `runs` damages of a copy of the disc's tables in `folder`, each of the
+// disc table or a title set's, the same in the table and its backup; how many
 // of them were neither loaded nor refused with a reason.
 int damagedLoadsWithoutReason(const QString& folder, quint32 seed, int runs)
 {
