@@ -1,7 +1,7 @@
 // The title tables as libdvdread parses them, written out as plain lines.
-// It is opened with a logger of ours: the plain opener prints its notes (the
-// missing-decryption banner among them) on the standard output, which is our
-// answer's.
+// The library is opened with a logger of ours: the plain opener prints its
+// notes (the missing-decryption banner among them) on the standard output,
+// where our answer goes.
 #include "DiscTables.h"
 
 #include <dvdread/dvd_reader.h>
@@ -48,15 +48,22 @@ std::string printable(std::string_view text)
     return clean;
 }
 
-__attribute__((format(printf, 2, 3))) void appendLine(std::string& answer, const char* format, ...)
+std::string word(int value)
 {
-    char line[1024];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    answer += printable(line);
-    answer += '\n';
+    return std::to_string(value);
+}
+std::string word(std::string_view text)
+{
+    return std::string(text);
+}
+
+// One answer line: the words separated by single spaces.
+template<class... Words> void appendLine(std::string& answer, const Words&... words)
+{
+    std::string line;
+    ((line += word(words), line += ' '), ...);
+    line.pop_back();
+    answer += printable(line) + '\n';
 }
 
 bool refuse(std::string& answer, std::string_view kind, std::string_view file = {})
@@ -73,12 +80,15 @@ void logReaderLine(void* answer, dvd_logger_level_t level, const char* format, v
     if (level == DVD_LOGGER_LEVEL_DEBUG)
         return;
     char line[1024];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral" // the library's own format
     std::vsnprintf(line, sizeof line, format, arguments);
+#pragma GCC diagnostic pop
     // One line each: the decryption banner's box of stars says nothing more
     // than its first line.
     const std::string_view text(line);
-    appendLine(*static_cast<std::string*>(answer), "note DVD reader: %s",
-        std::string(text.substr(0, text.find('\n'))).c_str());
+    appendLine(
+        *static_cast<std::string*>(answer), "note DVD reader:", text.substr(0, text.find('\n')));
 }
 
 const dvd_logger_cb kReaderLogger { &logReaderLine };
@@ -130,8 +140,7 @@ void writeAudio(std::string& answer, const vtsi_mat_t& titleSet, const pgc_t& ch
         if (index < 0)
             continue;
         const uint16_t language = attributes.lang_type == 1 ? attributes.lang_code : 0;
-        appendLine(answer, "audio %d %d %d %s", stream, index, attributes.channels + 1,
-            languageCode(language).c_str());
+        appendLine(answer, "audio", stream, index, attributes.channels + 1, languageCode(language));
     }
 }
 
@@ -146,8 +155,8 @@ void writeSubtitles(std::string& answer, const vtsi_mat_t& titleSet, const pgc_t
         // The stream for a 4:3 picture, or for a wide one its letterbox
         // stream: the numbering the player and the encoder use for "-sid".
         const unsigned index = wide ? (control >> 8) & 0x1f : (control >> 24) & 0x1f;
-        appendLine(answer, "subtitle %u %s", index,
-            languageCode(titleSet.vts_subp_attr[slot].lang_code).c_str());
+        appendLine(answer, "subtitle", static_cast<int>(index),
+            languageCode(titleSet.vts_subp_attr[slot].lang_code));
     }
 }
 
@@ -175,7 +184,7 @@ void writeTitle(std::string& answer, const ifo_handle_t& titleSet, const pgc_t& 
     const int fullHeight = video.video_format == 1 ? 576 : 480;
     const int height = video.picture_size == 3 ? fullHeight / 2 : fullHeight;
     const bool wide = video.display_aspect_ratio == 3;
-    appendLine(answer, "title %d %d %s %d %d %s", number, seconds, frameRate(time, video),
+    appendLine(answer, "title", number, seconds, frameRate(time, video),
         kWidths[video.picture_size & 3], height, wide ? "16 9" : "4 3");
     writeAudio(answer, attributes, chain);
     writeSubtitles(answer, attributes, chain);
@@ -240,6 +249,13 @@ void writeVolumeName(std::string& answer, dvd_reader_t* reader)
     answer += "volume " + printable(utf8) + '\n';
 }
 
+std::string titleSetName(int number)
+{
+    char name[16];
+    std::snprintf(name, sizeof name, "VTS_%02d_0", number);
+    return name;
+}
+
 bool writeTitles(std::string& answer, dvd_reader_t* reader, const tt_srpt_t& table)
 {
     TitleSets titleSets(reader);
@@ -249,15 +265,15 @@ bool writeTitles(std::string& answer, dvd_reader_t* reader, const tt_srpt_t& tab
         const int number = index + 1;
         const ifo_handle_t* titleSet = titleSets.open(info.title_set_nr);
         if (!titleSet) {
-            appendLine(answer,
-                "note DVD title %d left out: VTS_%02d_0.IFO and VTS_%02d_0.BUP cannot be read",
-                number, info.title_set_nr, info.title_set_nr);
+            const std::string set = titleSetName(info.title_set_nr);
+            appendLine(answer, "note DVD title", number,
+                "left out: " + set + ".IFO and " + set + ".BUP cannot be read");
             continue;
         }
         const pgc_t* chain = firstProgramChain(*titleSet, info.vts_ttn);
         if (!chain) {
-            appendLine(answer,
-                "note DVD title %d left out: its title set names no program chain for it", number);
+            appendLine(answer, "note DVD title", number,
+                "left out: its title set names no program chain for it");
             continue;
         }
         writeTitle(answer, *titleSet, *chain, number);
