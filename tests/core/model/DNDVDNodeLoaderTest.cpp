@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -289,6 +290,7 @@ TEST(DNDVDNodeLoader, AReaderThatGivesNoAnswerRefusesTheDisc)
 {
     QTemporaryDir tools;
     const QByteArray saved = qgetenv("QUILLON_TOOLS");
+    const auto restore = qScopeGuard([&saved] { qputenv("QUILLON_TOOLS", saved); });
     qputenv("QUILLON_TOOLS", QFile::encodeName(tools.path()));
     const struct {
         const char* script;
@@ -311,7 +313,6 @@ TEST(DNDVDNodeLoader, AReaderThatGivesNoAnswerRefusesTheDisc)
         EXPECT_EQ(failure, disc + " cannot be read: the DVD's title tables are damaged");
         EXPECT_TRUE(!reader.logged || logText().contains(reader.logged));
     }
-    qputenv("QUILLON_TOOLS", saved);
 }
 
 } // namespace
