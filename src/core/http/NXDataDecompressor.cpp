@@ -116,6 +116,12 @@ std::optional<QByteArray> NXDataDecompressor::inflatePiece(
     // Go on while input remains or the output was full: a full buffer may
     // mean zlib still holds inflated bytes of this piece.
     do {
+        if (m_outputLimit > 0 && stream.total_out > m_outputLimit) {
+            if (error)
+                *error = requestError(NXHTTPRequestErrorType::BodyTooLarge,
+                    QStringLiteral("The data inflates to more than %1 bytes").arg(m_outputLimit));
+            return std::nullopt;
+        }
         const auto produced = qsizetype(stream.total_out - startTotal);
         if (produced >= output.size())
             output.resize(output.size() + std::max(step, output.size() / 2));
@@ -159,10 +165,11 @@ std::optional<QByteArray> NXDataDecompressor::uncompressData(
     return inflated;
 }
 
-bool NXDataDecompressor::uncompressDataFromFile(
-    const QString& sourcePath, const QString& destinationPath, HttpError* error, Format format)
+bool NXDataDecompressor::uncompressDataFromFile(const QString& sourcePath,
+    const QString& destinationPath, HttpError* error, Format format, quint64 outputLimit)
 {
     NXDataDecompressor decompressor(format);
+    decompressor.setOutputLimit(outputLimit);
     if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
         if (error)
             *error = setup;
