@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <thread>
 
@@ -21,22 +20,6 @@ namespace {
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-// `data` deflated with zlib's window bits: 31 gzip, 15 zlib-wrapped, -15 raw.
-QByteArray deflated(const QByteArray& data, int windowBits)
-{
-    z_stream stream {};
-    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
 }
 
 // Serves `whole`, honouring "Range: bytes=N-" with a 206 unless told not to.
