@@ -348,7 +348,8 @@ QString DNYoutubeDownloadManager::publish(const QString& finished)
 {
     DNYoutubeNode& node = currentNode();
     QString problem;
-    const std::optional<QString> moved = moveWithoutReplacing(finished, node.outputFile(), &problem);
+    const std::optional<QString> moved
+        = moveWithoutReplacing(finished, node.outputFile(), &problem);
     if (moved)
         node.setOutputFile(*moved);
     return problem;

@@ -111,8 +111,8 @@ bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
     if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
         ::close(m_lock);
         m_lock = -1;
-        *reason = QStringLiteral("Another download is fetching this stream into %1")
-                      .arg(m_partialPath);
+        *reason
+            = QStringLiteral("Another download is fetching this stream into %1").arg(m_partialPath);
         return false;
     }
     const double announced = announcedSize();
@@ -160,10 +160,11 @@ QString DNYoutubeStreamRequest::bodyProblem(qint64 size) const
                              .trimmed()
                              .compare(QLatin1String("chunked"), Qt::CaseInsensitive)
         == 0;
-    const bool measured = chunked
+    // A range's total was checked already.
+    const int status = responseStatusCode();
+    const bool measured = chunked || status == 206 || status == 416
         || (!headers.contains(QStringLiteral("Transfer-Encoding"))
-            && headers.contains(QStringLiteral("Content-Length")))
-        || responseStatusCode() != 200;
+            && headers.contains(QStringLiteral("Content-Length")));
     const qint64 announced = static_cast<qint64>(announcedSize());
     if (isSizeExact() && size != announced)
         return QStringLiteral("The stream has %1 bytes, not the %2 it was announced with")

@@ -79,9 +79,9 @@ void takeSize(const QJsonObject& format, double duration, OnlineVideoStream& str
     if (stream.sizeIsExact)
         return;
     const double approximate = format.value("filesize_approx").toDouble();
-    stream.size = bounded(approximate > 0 ? approximate
-                                          : format.value("tbr").toDouble() * duration * 125.0,
-        kLargestStreamBytes);
+    stream.size
+        = bounded(approximate > 0 ? approximate : format.value("tbr").toDouble() * duration * 125.0,
+            kLargestStreamBytes);
 }
 
 OnlineVideoStream makeStream(const QJsonObject& format, double duration)

@@ -128,8 +128,7 @@ QString runVersion(const QString& program)
 // runner's pid is the program's and its group's, and a runaway output costs
 // neither memory nor disk.
 const QString kBoundedOutputScript
-    = QStringLiteral(
-        "out=$1; shift; ulimit -f %1 || exit 126; exec setsid \"$@\" >\"$out\"")
+    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec setsid \"$@\" >\"$out\"")
           .arg(OnlineVideoLibrary::kMaxOutputBytes / 512);
 
 // Ends the analysis and whatever it started: its whole process group.

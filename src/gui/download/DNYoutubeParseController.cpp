@@ -305,8 +305,8 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
         std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, &failure);
         if (cancel->isCancelled())
             return;
-        onMainThread(sheet,
-            [generation, result = std::move(result), failure](DNYoutubeParseController& to) {
+        onMainThread(
+            sheet, [generation, result = std::move(result), failure](DNYoutubeParseController& to) {
                 if (to.m_generation == generation)
                     to.finishedAnalysis(result, failure);
             });

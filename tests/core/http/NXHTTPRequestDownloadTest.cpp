@@ -129,7 +129,8 @@ TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
         }
         EXPECT_EQ(int(server.requests().size()) - before, c.requests);
         EXPECT_EQ(server.requests()[before].header("Range"), "bytes=1000-");
-        EXPECT_EQ(filesIn(dir.path()).size(), c.destination.size() + c.partialAfter.size() > 0
+        EXPECT_EQ(filesIn(dir.path()).size(),
+            c.destination.size() + c.partialAfter.size() > 0
                 ? qsizetype(!c.destination.isEmpty() + !c.partialAfter.isEmpty())
                 : 0);
     }

@@ -497,8 +497,9 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     };
     QByteArray output;
     EXPECT_EQ(exitCode({ QStringLiteral("--help") }, &output), 0);
-    for (const char* rule : { "Exit status: 3 when the server answered with a status of 400 or above",
-             "4 when the server redirected to an address that is not followed" })
+    for (const char* rule :
+        { "Exit status: 3 when the server answered with a status of 400 or above",
+            "4 when the server redirected to an address that is not followed" })
         EXPECT_TRUE(output.simplified().contains(rule)) << output.toStdString();
     // A refused authentication is an error status like any other.
     for (const auto& [path, expected] : { std::pair("/ok", 0), std::pair("/gone", 3),

@@ -1,8 +1,8 @@
 // The URL sheet against the loopback video site with the real yt-dlp, and
 // the download options panel.
 #include "VideoSite.h"
-#include "server/TestProxy.h"
 #include "gui/GuiTestSupport.h"
+#include "server/TestProxy.h"
 
 #include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeParseController.h"
@@ -39,10 +39,10 @@ TEST(DNYoutubeParseController, TakesOnlyWebAddressesOfTheSite)
     QWidget window;
     DNYoutubeParseController sheet;
     sheet.displayPanelWithWindow(&window);
-    const QList<QPair<QString, bool>> cases = { { "http://www.youtube.com/watch?v=a", true },
-        { "  https://youtu.be/a\n", true }, { "HTTPS://YOUTU.BE/a", true },
-        { "ftp://youtu.be/a", false }, { "http://example.com/video", false },
-        { "youtube.com/watch?v=a", false } };
+    const QList<QPair<QString, bool>> cases
+        = { { "http://www.youtube.com/watch?v=a", true }, { "  https://youtu.be/a\n", true },
+              { "HTTPS://YOUTU.BE/a", true }, { "ftp://youtu.be/a", false },
+              { "http://example.com/video", false }, { "youtube.com/watch?v=a", false } };
     for (const auto& [text, accepted] : cases) {
         sheet.youtubeURLAddress()->setText(text);
         EXPECT_EQ(sheet.isURLAddressRight(), accepted) << text.toStdString();

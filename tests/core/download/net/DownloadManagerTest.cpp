@@ -229,7 +229,8 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
         request->setTempFileDownloadDir(AppPaths::downloadsFolder());
     EXPECT_TRUE(first->claimPartialFile(&reason));
     EXPECT_FALSE(second->claimPartialFile(&reason));
-    EXPECT_TRUE(reason.contains("Another download is fetching this stream")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
+        << reason.toStdString();
     first->releasePartialFile(true);
 
     // Two videos of one title at once, from two managers: each gets its own.
@@ -238,9 +239,12 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
     const auto a = node("/a", "av240.mp4");
     const auto b = node("/b", "v240.mp4");
     ASSERT_TRUE(m_manager.addJob(a, m_output.path()) && other.addJob(b, otherOutput.path()));
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        return a->state() == DNYoutubeNodeState::Finished && b->state() == DNYoutubeNodeState::Finished;
-    }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return a->state() == DNYoutubeNodeState::Finished
+                && b->state() == DNYoutubeNodeState::Finished;
+        },
+        20000));
     EXPECT_EQ(bytesOf(a->outputFile()), media);
     EXPECT_EQ(bytesOf(b->outputFile()), bytesOf(VideoSite::mediaPath("v240.mp4")));
 }
@@ -254,10 +258,12 @@ TEST_F(DownloadManagerTest, FilesMadeAtTheTargetNamesDuringADownloadSurvive)
                 writeFile(m_output.filePath(name), "mine");
     });
     run({ job });
-    EXPECT_EQ(joined(outputFiles()), joined({ "Clip (1).mp4", "Clip.mp4", "Clip[VideoStream].mp4" }));
+    EXPECT_EQ(
+        joined(outputFiles()), joined({ "Clip (1).mp4", "Clip.mp4", "Clip[VideoStream].mp4" }));
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), "mine");
     EXPECT_EQ(bytesOf(m_output.filePath("Clip[VideoStream].mp4")), "mine");
-    EXPECT_EQ(bytesOf(m_output.filePath("Clip (1).mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
+    EXPECT_EQ(
+        bytesOf(m_output.filePath("Clip (1).mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
 }
 
 TEST_F(DownloadManagerTest, ALongCjkTitleDownloadsGzippedOntoAnotherFileSystem)
@@ -314,8 +320,8 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
     cut.framing = TestReply::Framing::UntilClose;
     TestReply endless = TestReply::text(QByteArray(8 << 20, '\0'));
     endless.framing = TestReply::Framing::Chunked;
-    const TestReply inflating
-        = withHeader(TestReply::text(deflated(QByteArray(8 << 20, '\0'), 31)), "Content-Encoding", "gzip");
+    const TestReply inflating = withHeader(
+        TestReply::text(deflated(QByteArray(8 << 20, '\0'), 31)), "Content-Encoding", "gzip");
     const auto ranged = nodeAt("/ranged", "/media/av240.mp4", size);
     ranged->youtubeLink().videosSegments[0].httpHeaders.insert("Range", "bytes=0-5676");
     struct Case {
@@ -329,7 +335,8 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
         { "204", nodeAt("/204", route("/204", TestReply::text("", 204)), size), "sent nothing" },
         { "empty 200", nodeAt("/empty", route("/empty", TestReply::text("")), size),
             "sent nothing" },
-        { "cut, no length", nodeAt("/cut", route("/cut", cut), size), "not the " + QString::number(media.size()) },
+        { "cut, no length", nodeAt("/cut", route("/cut", cut), size),
+            "not the " + QString::number(media.size()) },
         { "web page",
             nodeAt("/page", route("/page", TestReply::text("\n<!DOCTYPE html><p>Sign in</p>")),
                 size, "mp4", {}, false),
@@ -342,7 +349,8 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
         { "redirect to a file",
             nodeAt("/file", route("/file", redirect(302, "file:///etc/passwd")), size),
             "not a web address" },
-        { "3xx without an address", nodeAt("/nowhere", route("/nowhere", TestReply::text("x", 302)), size),
+        { "3xx without an address",
+            nodeAt("/nowhere", route("/nowhere", TestReply::text("x", 302)), size),
             "without an address" },
         // ffmpeg will not put AAC into WebM: both streams go back to Downloads.
         { "webm+aac", node("/webm", "vp9.webm", "webm", "audio.m4a"), "ffmpeg could not merge" },

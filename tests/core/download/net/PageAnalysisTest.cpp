@@ -127,9 +127,9 @@ TEST(SizeRequests, ARedirectedHeadStaysHeadAndTheLimitHolds)
             { "acodec", "mp4a.40.2" }, { "height", 360 }, { "url", site.url(path).toString() } };
         QFile json(folder.filePath("page.json"));
         ASSERT_TRUE(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        json.write(QJsonDocument(QJsonObject { { "title", "Clip" },
-                                     { "formats", QJsonArray { format } } })
-                       .toJson());
+        json.write(
+            QJsonDocument(QJsonObject { { "title", "Clip" }, { "formats", QJsonArray { format } } })
+                .toJson());
         json.close();
         const QString program
             = writeFakeYtDlp(folder.path(), "2023.03.04", "cat '" + json.fileName() + "'");
