@@ -46,9 +46,9 @@ QString baseName(const QString& title, int partIndex)
 QString DNYoutubeSafeTitle(const QString& title)
 {
     // Control characters (a NUL would end the name where the system reads it)
-    // and format characters, among them the bidirectional marks that make a
-    // name read otherwise than it is.
-    static const QRegularExpression unsafe(QStringLiteral("[/\\p{Cc}\\p{Cf}]"));
+    // and the bidirectional marks that make a name read otherwise than it is.
+    static const QRegularExpression unsafe(QStringLiteral(
+        "[/\\p{Cc}\\x{061C}\\x{200E}\\x{200F}\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]"));
     static const QRegularExpression leadingDots(QStringLiteral("^\\.+"));
     QString safe = title;
     safe.replace(unsafe, QStringLiteral("_"));
