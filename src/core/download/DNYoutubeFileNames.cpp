@@ -9,8 +9,8 @@
 namespace {
 
 // What the longest derived name adds to the title: a part number, "." and a
-// stream key (13 bytes), and ".[AudioStream].tolvadownload" (28 bytes),
-// ".<container>.tolvadownload" or "[VideoStream].<container>" (13 bytes and
+// stream key (13 bytes), and ".[AudioStream].quillondownload" (30 bytes),
+// ".<container>.quillondownload" or "[VideoStream].<container>" (13 bytes and
 // the container), or "[Merged]" and a counter " (99999)"; containers are
 // short media extensions. 56 bytes cover all of them. The client's temporary names
 // beside a destination fit within 255 bytes by themselves.
@@ -91,14 +91,14 @@ QString mergedFile(const QString& title, int partIndex, const QString& container
 QString partialVideoFile(
     const QString& title, int partIndex, const QString& container, const QString& streamKey)
 {
-    return QStringLiteral("%1/%2.%3.%4.tolvadownload")
+    return QStringLiteral("%1/%2.%3.%4.quillondownload")
         .arg(AppPaths::downloadsFolder(), baseName(title, partIndex), streamKey,
             container.toLower());
 }
 
 QString partialAudioFile(const QString& title, const QString& streamKey)
 {
-    return QStringLiteral("%1/%2.%3.[AudioStream].tolvadownload")
+    return QStringLiteral("%1/%2.%3.[AudioStream].quillondownload")
         .arg(AppPaths::downloadsFolder(), DNYoutubeSafeTitle(title), streamKey);
 }
 

@@ -1,5 +1,6 @@
 #include "record/CameraCapture.h"
 
+#include "platform/FileMove.h"
 #include "record/ScreenCapture.h"
 #include "services/DNHelpers.h"
 
@@ -10,7 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <unistd.h>
+#include <cstring>
 
 namespace {
 
@@ -147,36 +148,6 @@ QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
     return words;
 }
 
-// Copies into a file that must not exist yet (O_EXCL), so nothing made
-// meanwhile under that name is replaced; a partial copy is removed.
-bool copyIntoNewFile(const QString& from, const QString& to, QString* error)
-{
-    QFile source(from);
-    QFile target(to);
-    if (!source.open(QIODevice::ReadOnly)) {
-        *error = source.errorString();
-        return false;
-    }
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        *error = target.errorString();
-        return false;
-    }
-    while (!source.atEnd()) {
-        const QByteArray block = source.read(1 << 20);
-        if (block.isEmpty() || target.write(block) != block.size()) {
-            *error = block.isEmpty() ? source.errorString() : target.errorString();
-            target.remove();
-            return false;
-        }
-    }
-    if (!target.flush() || ::fsync(target.handle()) != 0) {
-        *error = target.errorString();
-        target.remove();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::vector<CameraDevice> cameraDevicesIn(const QString& video4linuxFolder)
@@ -286,25 +257,15 @@ std::optional<QString> moveRecording(
 {
     for (;;) {
         const QString target = DNUniqueFilePath(folder, fileName, 0);
-        // A hard link never replaces: it fails when the name was taken since.
-        if (::link(QFile::encodeName(recording).constData(), QFile::encodeName(target).constData())
-            == 0) {
-            QFile::remove(recording);
+        const int failure = moveFileWithoutReplacing(recording, target);
+        if (failure == 0)
             return target;
-        }
-        if (errno == EEXIST)
-            continue;
-        // Another file system (or one without links): copy, then remove.
-        QString reason;
-        if (copyIntoNewFile(recording, target, &reason)) {
-            QFile::remove(recording);
-            return target;
-        }
-        // The name was taken meanwhile: our partial copy is already removed.
-        if (QFileInfo::exists(target))
+        // The name was taken since it was chosen: choose the next one.
+        if (failure == EEXIST)
             continue;
         if (error)
-            *error = QStringLiteral("cannot move the recording to \"%1\": %2").arg(target, reason);
+            *error = QStringLiteral("cannot move the recording to \"%1\": %2")
+                         .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
         return std::nullopt;
     }
 }
