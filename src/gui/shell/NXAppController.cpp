@@ -463,22 +463,31 @@ void NXAppController::setConversionControlsEnabled(bool enabled)
     m_toolbar->setEnabled(enabled);
 }
 
+// The path the driver chose for the job's output.
+QString NXAppController::outputOf(const ConversionJob& job)
+{
+    const NXBasicMediaNode* node = job.node.get();
+    if (const auto* file = dynamic_cast<const DNFileNode*>(node))
+        return file->outputName();
+    if (isMemberOf<DNDVDGroupTitle>(node))
+        return static_cast<const DNDVDGroupTitle*>(node)->outputName();
+    if (const auto* dvd = dynamic_cast<const DNDVDNode*>(node)) {
+        const auto title = dvd->titleAt(job.titleIndex);
+        return title ? title->outputName() : QString();
+    }
+    // An album's movie was converted as its file node.
+    if (const auto* album = dynamic_cast<const DNGraphicsNode*>(node))
+        return album->fileNode() ? album->fileNode()->outputName() : QString();
+    return {};
+}
+
 void NXAppController::showWrittenOutputs()
 {
     const QStringList written = convertedOutputs();
-    for (const auto& [node, titleIndex] : m_jobs) {
-        if (const auto* file = dynamic_cast<const DNFileNode*>(node.get())) {
-            if (written.contains(file->outputName()))
-                m_model->setWrittenOutput(node, file->outputName());
-        } else if (isMemberOf<DNDVDGroupTitle>(node)) {
-            const auto group = std::static_pointer_cast<DNDVDGroupTitle>(node);
-            if (written.contains(group->outputName()))
-                m_model->setWrittenOutput(group->originalDVDNode(), group->outputName());
-        } else if (const auto* dvd = dynamic_cast<const DNDVDNode*>(node.get())) {
-            const auto title = dvd->titleAt(titleIndex);
-            if (title && written.contains(title->outputName()))
-                m_model->setWrittenOutput(title, title->outputName());
-        }
+    for (const ConversionJob& job : m_jobs) {
+        const QString output = outputOf(job);
+        if (!output.isEmpty() && written.contains(output))
+            m_model->setWrittenOutput(rowOf(job), output);
     }
 }
 

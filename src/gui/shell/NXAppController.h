@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class DNFileLoader;
@@ -174,6 +175,15 @@ private:
         NXBasicMediaNode::Ptr node;
         int32_t titleIndex = 0;
     };
+    // The job that ended a run, and why.
+    struct FailedJob {
+        std::size_t index = 0;
+        QString reason; // empty: only the log tells
+    };
+    // The row that stands for the job: the entry, or the DVD title.
+    static NXBasicMediaNode::Ptr rowOf(const ConversionJob& job);
+    static QString nameOf(const ConversionJob& job);
+    static QString outputOf(const ConversionJob& job);
 
     // Conversion, on the worker thread unless said otherwise.
     bool checkOutputFolder();
@@ -182,6 +192,8 @@ private:
     std::vector<ConversionJob> planJobs(); // main thread
     bool converter();
     int convertEntry(const ConversionJob& job);
+    void noteFailedJob(std::size_t index);
+    void reportFailedJob(const FailedJob& failure); // main thread
     AlbumConversion::Hooks albumStepHooks();
     bool pauseBetweenEntries();
     void endRun(); // main thread
@@ -223,6 +235,8 @@ private:
     AlbumConversion m_albumStep { albumStepHooks() };
     QStringList m_entryOutputs;
     QStringList m_outputs;
+    std::optional<FailedJob> m_failure; // guarded by m_mutex
+    bool m_movieRendered = false; // the album of the running job
 
     NXMPlayerControl* m_player = nullptr;
     NXMPlayerView* m_playerView = nullptr;
