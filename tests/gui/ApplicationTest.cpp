@@ -76,6 +76,20 @@ TEST(ApplicationTest, AbnormalEndFlagIsSetWhileRunningAndClearedByACleanQuit)
     }
 }
 
+TEST(ApplicationTest, ASecondCopyLeavesTheAbnormalEndFlagToTheFirst)
+{
+    auto& defaults = UserDefaults::standard();
+    defaults.setValue(NXApplicationDelegate::kSafeTerminateKey, true); // the first copy's
+    DNLogger::shareRoughLog().close();
+    DNLogger firstCopy(DNLogger::shareRoughLog().path());
+    firstCopy.log("the first copy runs");
+    Launch second;
+    EXPECT_FALSE(second.delegate->previousRunEndedAbnormally());
+    EXPECT_FALSE(waitUntil([&] { return !second.dialogs.alerts.empty(); }, 1500));
+    second.delegate->applicationWillTerminate();
+    EXPECT_TRUE(defaults.boolValue(NXApplicationDelegate::kSafeTerminateKey)) << "still set";
+}
+
 TEST(ApplicationTest, ShowLogFallsBackToAWindowWhenTheDesktopCannotOpenIt)
 {
     const QString previous = DNLogger::shareRoughLog().previousRunPath();
