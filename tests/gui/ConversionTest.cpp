@@ -315,6 +315,24 @@ TEST_F(ConversionTest, ClosedWindowOrEndingSessionDuringAConversionQuitsCleanly)
     }
 }
 
+TEST_F(ConversionTest, ClosingDuringAConversionAsksAndNoKeepsConverting)
+{
+    launch({});
+    addLongSource();
+    ASSERT_TRUE(window().startConversion());
+    ASSERT_TRUE(waitForConverting());
+    bool closed = false;
+    QObject::connect(&window(), &NXAppController::windowClosed, [&] { closed = true; });
+    dialogs.alerts.clear();
+    dialogs.nextAnswer.button = 1; // No
+
+    EXPECT_FALSE(window().close());
+    ASSERT_EQ(dialogs.alertTitles(), QStringList { "A conversion is running. Stop it and quit?" });
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(window().isConverting());
+    EXPECT_TRUE(DNVideoConverterIsRunning());
+}
+
 TEST_F(ConversionTest, QuitDuringAConversionStopsItFirst)
 {
     launch({});

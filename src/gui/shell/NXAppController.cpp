@@ -491,8 +491,22 @@ void NXAppController::showWrittenOutputs()
     }
 }
 
+bool NXAppController::confirmStopForClose()
+{
+    const NXAlertAnswer answer = m_dialogs.runAlert(this,
+        { QStringLiteral("A conversion is running. Stop it and quit?"),
+            QStringLiteral("The entry being converted is left unfinished, and its partial output "
+                           "is deleted."),
+            { QStringLiteral("Yes"), QStringLiteral("No") }, {} });
+    return answer.button == 0;
+}
+
 void NXAppController::closeEvent(QCloseEvent* event)
 {
+    if (isConverting() && !confirmStopForClose()) {
+        event->ignore();
+        return;
+    }
     stopConversionAndWait();
     stopPlayers();
     QMainWindow::closeEvent(event);

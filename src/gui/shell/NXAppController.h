@@ -143,9 +143,11 @@ signals:
     void windowClosed();
 
 protected:
+    // Closing quits; during a conversion only when the user agrees to stop it.
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool confirmStopForClose();
     // Hides the main window behind a tool window and brings it back, with
     // the tool's files for the list, when the tool posts `willClose`.
     void turnToToolWindow(
