@@ -26,9 +26,14 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QScreen>
 #include <QToolBar>
 
 namespace {
+
+const QSize kDefaultSize(960, 600);
+// The window's frame and the bars' handles around the commands.
+constexpr int kToolbarSlack = 24;
 
 bool isDVDKind(const NXBasicMediaNode& node)
 {
@@ -99,7 +104,15 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
     connect(m_dvdChooser, &NXDVDSourceChooser::batchFinished, this, [this] { loaderFinished({}); });
     buildActions();
     observeNotifications();
-    resize(820, 480);
+    resize(defaultSize());
+}
+
+// Wide enough for every toolbar command, where the screen allows.
+QSize NXAppController::defaultSize() const
+{
+    const int bars = m_toolbar->sizeHint().width() + m_convertBar->sizeHint().width();
+    const QSize wanted(std::max(kDefaultSize.width(), bars + kToolbarSlack), kDefaultSize.height());
+    return wanted.boundedTo(screen()->availableSize());
 }
 
 NXAppController::~NXAppController()
@@ -119,7 +132,7 @@ void NXAppController::buildActions()
     toolbar->setMovable(false);
     toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
     toolbar->addAction(QStringLiteral("Add DVD"), this, &NXAppController::addDVDWithChooser);
-    toolbar->addAction(QStringLiteral("Add Photo Folder"), this, [this] {
+    toolbar->addAction(QStringLiteral("Add Photos"), this, [this] {
         const QString folder = m_dialogs.chooseFolder(
             this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
         if (!folder.isEmpty())
@@ -144,13 +157,15 @@ void NXAppController::buildActions()
     toolbar->addAction(QStringLiteral("Play"), this, &NXAppController::playOrStop);
     toolbar->addAction(QStringLiteral("Full Screen"), this, &NXAppController::toggleFullScreen);
     toolbar->addSeparator();
-    toolbar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
-    toolbar->addSeparator();
     toolbar->addAction(
         QStringLiteral("Screen Recorder"), this, &NXAppController::showScreenRecorder);
     toolbar->addAction(QStringLiteral("Downloader"), this, &NXAppController::showDownloader);
     toolbar->addAction(
         QStringLiteral("Camera Recorder"), this, qOverload<>(&NXAppController::showCameraRecorder));
+    // Convert has a bar of its own, which a narrow window does not fold away.
+    m_convertBar = addToolBar(QStringLiteral("Conversion"));
+    m_convertBar->setMovable(false);
+    m_convertBar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
 }
 
 void NXAppController::observeNotifications()
@@ -461,6 +476,7 @@ void NXAppController::setConversionControlsEnabled(bool enabled)
     // take no input while a conversion reads them.
     m_tableView->setEnabled(enabled);
     m_toolbar->setEnabled(enabled);
+    m_convertBar->setEnabled(enabled);
 }
 
 // The path the driver chose for the job's output.

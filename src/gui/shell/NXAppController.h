@@ -153,6 +153,7 @@ private:
     void turnToToolWindow(
         QWidget* window, NXAppPluginProtocol* tool, const QString& willClose, const void* sender);
     void buildActions();
+    QSize defaultSize() const;
     void observeNotifications();
     void loaderFinished(const QStringList& failures);
     bool resolveKindConflict(const NXBasicMediaNode::Ptr& node);
@@ -214,6 +215,7 @@ private:
     NXMediaListModel* m_model = nullptr;
     NXMediaTableView* m_tableView = nullptr;
     QToolBar* m_toolbar = nullptr;
+    QToolBar* m_convertBar = nullptr;
     NXMediaLoader* m_loader = nullptr;
     DNFileLoader* m_photoLoader = nullptr;
     NXDVDSourceChooser* m_dvdChooser = nullptr;
