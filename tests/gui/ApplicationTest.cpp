@@ -21,11 +21,11 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QScopeGuard>
-#include <QScreen>
 #include <QTest>
 #include <QToolBar>
 

@@ -175,8 +175,8 @@ TEST_F(ConversionTest, AFailedEntryIsNamedWithItsReasonMarkedAndEndsTheRun)
         EXPECT_TRUE(text.contains(c.reason)) << text.toStdString();
         EXPECT_TRUE(text.endsWith("\n\n2 of 2 entries were not converted.")) << text.toStdString();
         const auto* model = window().listModel();
-        EXPECT_TRUE(model->index(0, 0).data(NXMediaListModel::FailureRole).toString().contains(
-            c.reason));
+        EXPECT_TRUE(
+            model->index(0, 0).data(NXMediaListModel::FailureRole).toString().contains(c.reason));
         EXPECT_EQ(model->index(0, NXMediaListModel::OutputColumn).data(), "Not converted");
         EXPECT_FALSE(model->index(1, 0).data(NXMediaListModel::FailureRole).isValid());
         EXPECT_TRUE(QDir(output.path()).isEmpty()) << "the next entry is not converted";

@@ -91,8 +91,9 @@ void reportFailure(const QString& message)
 void reportEngineFailure(const DNConversionEngine& engine, int status)
 {
     const QString said = DNLogger::takeLastEngineLine();
-    const QString failed
-        = QStringLiteral("The %1 failed with status %2").arg(QLatin1String(engine.name)).arg(status);
+    const QString failed = QStringLiteral("The %1 failed with status %2")
+                               .arg(QLatin1String(engine.name))
+                               .arg(status);
     reportFailure(said.isEmpty() ? failed + '.' : failed + QStringLiteral(": ") + said);
 }
 

@@ -215,11 +215,14 @@ void NXAppController::reportFailedJob(const FailedJob& failure)
         : failure.reason;
     m_model->setFailure(rowOf(job), reason);
     const std::size_t left = m_jobs.size() - failure.index;
-    const QString notConverted = left == 1
-        ? QStringLiteral("1 of %1 entries was not converted.").arg(m_jobs.size())
-        : QStringLiteral("%1 of %2 entries were not converted.").arg(left).arg(m_jobs.size());
-    showAlert(QStringLiteral("Could not convert \"%1\".").arg(nameOf(job)),
-        reason + QStringLiteral("\n\n") + notConverted);
+    QString text = reason;
+    if (m_jobs.size() > 1)
+        text += left == 1
+            ? QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size())
+            : QStringLiteral("\n\n%1 of %2 entries were not converted.")
+                  .arg(left)
+                  .arg(m_jobs.size());
+    showAlert(QStringLiteral("Could not convert \"%1\".").arg(nameOf(job)), text);
 }
 
 QStringList NXAppController::convertedOutputs() const
