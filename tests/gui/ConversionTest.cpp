@@ -322,7 +322,8 @@ TEST_F(ConversionTest, ClosingDuringAConversionAsksAndNoKeepsConverting)
     ASSERT_TRUE(window().startConversion());
     ASSERT_TRUE(waitForConverting());
     bool closed = false;
-    QObject::connect(&window(), &NXAppController::windowClosed, [&] { closed = true; });
+    const QObject scope; // the connection ends with the test
+    QObject::connect(&window(), &NXAppController::windowClosed, &scope, [&] { closed = true; });
     dialogs.alerts.clear();
     dialogs.nextAnswer.button = 1; // No
 
