@@ -21,10 +21,15 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolBar>
+
+#include <qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +79,20 @@ TEST(ApplicationTest, AbnormalEndFlagIsSetWhileRunningAndClearedByACleanQuit)
         run.delegate->applicationWillTerminate();
         EXPECT_FALSE(defaults.boolValue(key, true)) << "cleared at quit";
     }
+}
+
+TEST(ApplicationTest, ASecondCopyLeavesTheAbnormalEndFlagToTheFirst)
+{
+    auto& defaults = UserDefaults::standard();
+    defaults.setValue(NXApplicationDelegate::kSafeTerminateKey, true); // the first copy's
+    DNLogger::shareRoughLog().close();
+    DNLogger firstCopy(DNLogger::shareRoughLog().path());
+    firstCopy.log("the first copy runs");
+    Launch second;
+    EXPECT_FALSE(second.delegate->previousRunEndedAbnormally());
+    EXPECT_FALSE(waitUntil([&] { return !second.dialogs.alerts.empty(); }, 1500));
+    second.delegate->applicationWillTerminate();
+    EXPECT_TRUE(defaults.boolValue(NXApplicationDelegate::kSafeTerminateKey)) << "still set";
 }
 
 TEST(ApplicationTest, ShowLogFallsBackToAWindowWhenTheDesktopCannotOpenIt)
@@ -205,6 +224,35 @@ TEST(ApplicationTest, DesktopEntryDeclaresOnlyWhatTheListTakes)
     validate.start("desktop-file-validate", { QUILLON_DESKTOP_FILE });
     ASSERT_TRUE(validate.waitForFinished(10000));
     EXPECT_EQ(validate.exitCode(), 0) << validate.readAllStandardOutput().toStdString();
+}
+
+TEST(ApplicationTest, ToolbarShowsEveryCommandAndANarrowWindowKeepsConvert)
+{
+    // A screen as wide as a desktop's, in place of the offscreen one's 800 pixels.
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect offscreen = screen->geometry();
+    const auto resize = [&](const QRect& size) {
+        QWindowSystemInterface::handleScreenGeometryChange(screen, size, size);
+        QWindowSystemInterface::flushWindowSystemEvents();
+    };
+    resize({ 0, 0, 1920, 1080 });
+    const auto restore = qScopeGuard([&] { resize(offscreen); });
+    Launch run;
+    NXAppController& window = run.window();
+    const auto hidden = [&] {
+        QCoreApplication::processEvents();
+        QStringList names;
+        for (auto* bar : window.findChildren<QToolBar*>())
+            for (QAction* action : bar->actions())
+                if (!action->isSeparator() && !bar->widgetForAction(action)->isVisible())
+                    names << action->text();
+        return names;
+    };
+    EXPECT_EQ(hidden(), QStringList {});
+    window.resize(360, window.height());
+    EXPECT_FALSE(hidden().contains("Convert"));
+    EXPECT_FALSE(hidden().isEmpty()) << "narrow enough to hide some";
+    run.delegate->applicationWillTerminate();
 }
 
 TEST(ApplicationTest, PreferencesSurviveARestart)

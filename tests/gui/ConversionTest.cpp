@@ -138,6 +138,52 @@ TEST_F(ConversionTest, FileOnTheCommandLineConvertsToMatroskaInTheOutputFolder)
     EXPECT_EQ(recorder.shutDowns, 0);
 }
 
+TEST_F(ConversionTest, AFailedEntryIsNamedWithItsReasonMarkedAndEndsTheRun)
+{
+    QTemporaryDir sources;
+    const QString doomed = sources.filePath("doomed.mp4");
+    const QString next = TestMedia::path(TestMedia::kVideoWithAudio);
+    const struct {
+        const char* name;
+        std::function<void()> breakIt;
+        const char* reason;
+    } cases[] = {
+        { "source deleted", [&] { QFile::remove(doomed); }, ": No such file or directory" },
+        { "no builder for the profile", [] { DNVideoConverterSetAssemblerTables({}, {}); },
+            "cannot find argument assember" },
+    };
+    launch({});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QFile::copy(next, doomed));
+        window().clearList();
+        window().addOpenedFiles({ doomed, next });
+        const auto matroska
+            = DNProfileManager::profileManager().profileWithGlobalID(profileIDWithSuffix("mkv"));
+        window().applyProfile(*matroska, true);
+        c.breakIt();
+        dialogs.alerts.clear();
+        ended.reset();
+        ASSERT_TRUE(window().startConversion());
+        ASSERT_TRUE(waitForEnd());
+        DNVideoConverterUseProgramAssemblerTables();
+
+        EXPECT_TRUE(ended->value("failed").toBool());
+        ASSERT_EQ(dialogs.alerts.size(), 1u);
+        EXPECT_EQ(dialogs.alerts[0].title, "Could not convert \"doomed.mp4\".");
+        const QString text = dialogs.alerts[0].text;
+        EXPECT_TRUE(text.contains(c.reason)) << text.toStdString();
+        EXPECT_TRUE(text.endsWith("\n\n2 of 2 entries were not converted.")) << text.toStdString();
+        const auto* model = window().listModel();
+        EXPECT_TRUE(
+            model->index(0, 0).data(NXMediaListModel::FailureRole).toString().contains(c.reason));
+        EXPECT_EQ(model->index(0, NXMediaListModel::OutputColumn).data(), "Not converted");
+        EXPECT_FALSE(model->index(1, 0).data(NXMediaListModel::FailureRole).isValid());
+        EXPECT_TRUE(QDir(output.path()).isEmpty()) << "the next entry is not converted";
+        QFile::remove(doomed);
+    }
+}
+
 // A folder that even root cannot write into: one on a read-only mount (CI
 // mounts one and names it in QUILLON_TEST_READONLY_DIR).
 QString readOnlyFolder()
@@ -267,6 +313,25 @@ TEST_F(ConversionTest, ClosedWindowOrEndingSessionDuringAConversionQuitsCleanly)
         launch({});
         EXPECT_FALSE(delegate->previousRunEndedAbnormally());
     }
+}
+
+TEST_F(ConversionTest, ClosingDuringAConversionAsksAndNoKeepsConverting)
+{
+    launch({});
+    addLongSource();
+    ASSERT_TRUE(window().startConversion());
+    ASSERT_TRUE(waitForConverting());
+    bool closed = false;
+    const QObject scope; // the connection ends with the test
+    QObject::connect(&window(), &NXAppController::windowClosed, &scope, [&] { closed = true; });
+    dialogs.alerts.clear();
+    dialogs.nextAnswer.button = 1; // No
+
+    EXPECT_FALSE(window().close());
+    ASSERT_EQ(dialogs.alertTitles(), QStringList { "A conversion is running. Stop it and quit?" });
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(window().isConverting());
+    EXPECT_TRUE(DNVideoConverterIsRunning());
 }
 
 TEST_F(ConversionTest, QuitDuringAConversionStopsItFirst)

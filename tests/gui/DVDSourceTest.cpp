@@ -202,7 +202,8 @@ TEST_F(DVDWindowTest, DiscFolderBecomesAnEntryWhoseTitlesConvertAloneOrMerged)
     EXPECT_FALSE(dvd().mergeIntoOne()) << "no title left to merge";
     EXPECT_FALSE(window().startConversion());
     EXPECT_EQ(dialogs.alerts.back().title, "No DVD Title Selected!");
-    EXPECT_EQ(dialogs.alerts.back().text, "Please select a DVD title to rip.");
+    EXPECT_EQ(
+        dialogs.alerts.back().text, "Please select a title of the DVD \"Garden Été\" to rip.");
     EXPECT_FALSE(window().isConverting());
 }
 

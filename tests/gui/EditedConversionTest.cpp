@@ -159,6 +159,24 @@ std::vector<int> changedRows(const QImage& with, const QImage& without)
     return rows;
 }
 
+// The bounds of the pixels of `area` that show `colour`.
+QRect boundsOf(const QImage& image, const QRect& area, const QColor& colour)
+{
+    QRect bounds;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (near(image.pixelColor(x, y), colour, 90))
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+// `box` as fractions of `picture`.
+QRectF fractionsOf(const QRect& box, const QRectF& picture)
+{
+    return { (box.x() - picture.x()) / picture.width(), (box.y() - picture.y()) / picture.height(),
+        box.width() / picture.width(), box.height() / picture.height() };
+}
+
 double meanVolume(const QString& path)
 {
     const QString log = QString::fromUtf8(
@@ -346,6 +364,60 @@ TEST_F(EditedConversionTest, WatermarkAndVolumeReachTheOutput)
             EXPECT_TRUE(near(meanColour(frame, outside), background)) << "the source outside";
     }
     EXPECT_NEAR(meanVolume(converted) - meanVolume(source), -6.0, 1.0);
+}
+
+TEST_F(EditedConversionTest, ExpandTextWatermarkAndSubtitleLanguageReachTheOutput)
+{
+    const QColor yellow(255, 255, 0);
+    const auto node = addClock();
+    ASSERT_TRUE(node);
+    node->profile()->videoResolution().setCurrentValue("640x480");
+    for (const bool expand : { false, true }) {
+        SCOPED_TRACE(expand ? "expanded" : "watermark");
+        auto* editor = openEditor(node, Editor::kTabCrop);
+        ASSERT_TRUE(editor);
+        QRectF previewBox;
+        if (!expand) {
+            press(*editor, Editor::kTabCrop, "Crop");
+            typeIntoFields(*editor, Editor::kTabCrop, { 320, 360, 0, 0 }); // the left half
+            editor->setWatermarkTypeIndex(int(DNBaseEditSetting::kWatermarkText));
+            press(*editor, Editor::kTabWatermark, "Watermark");
+            editor->textWatermarkNewInput("QUILLON");
+            dialogs.colour = yellow;
+            press(*editor, Editor::kTabWatermark, "Color...");
+            typeIntoFields(*editor, Editor::kTabWatermark, { 0, 300, 80, 30, 100 });
+            dialogs.fileToOpen = subtitle;
+            press(*editor, Editor::kTabSubtitle, "Subtitle");
+            press(*editor, Editor::kTabSubtitle, "External file:");
+            press(*editor, Editor::kTabSubtitle, "Choose...");
+            editor->setCurLanguageDic({ "German", "de" }); // what the language menu sends
+            const QImage shown = editor->renderControl()->effectView()->grab().toImage();
+            const QRectF picture = Editor::aspectFit(QSizeF(320, 360), shown.size());
+            previewBox = fractionsOf(boundsOf(shown, picture.toRect(), yellow), picture);
+        } else {
+            press(*editor, Editor::kTabWatermark, "Watermark");
+            press(*editor, Editor::kTabCrop, "Expand to the profile's size");
+            EXPECT_EQ(editor->videoResolutionStringValue(), "640x480");
+        }
+        QTest::keyClick(editor, Qt::Key_Escape);
+        const QString converted = convert();
+        ASSERT_FALSE(converted.isEmpty());
+        const MediaFacts facts = MediaFacts::probe(converted);
+        const QSize size(facts.stream("video").width, facts.stream("video").height);
+        if (expand) {
+            EXPECT_EQ(size, QSize(640, 480));
+            continue;
+        }
+        EXPECT_EQ(facts.stream("subtitle").language, "ger");
+        const QImage frame = frameAt(converted, 2, size);
+        ASSERT_FALSE(frame.isNull());
+        const QRectF outputBox = fractionsOf(boundsOf(frame, frame.rect(), yellow), frame.rect());
+        ASSERT_GT(previewBox.width(), 0.2) << "the text shows in the preview";
+        EXPECT_NEAR(outputBox.x(), previewBox.x(), 0.04);
+        EXPECT_NEAR(outputBox.y(), previewBox.y(), 0.04);
+        EXPECT_NEAR(outputBox.width(), previewBox.width(), 0.05);
+        EXPECT_NEAR(outputBox.height(), previewBox.height(), 0.05);
+    }
 }
 
 } // namespace

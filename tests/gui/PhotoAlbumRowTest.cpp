@@ -60,6 +60,8 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     window.profileChooser()->accept();
     ASSERT_TRUE(albumNode->profile());
     EXPECT_EQ(albumNode->profile()->GlobalID(), other);
+    EXPECT_EQ(row.siblingAtColumn(NXMediaListModel::OutputColumn).data(),
+        "Holiday." + albumNode->profile()->fileNameSuffix());
 
     emit window.tableView()->filesDropped({ folder.filePath("Empty") });
     ASSERT_TRUE(waitUntil([&] { return !launched.dialogs.alerts.empty(); }));

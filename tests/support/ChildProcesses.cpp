@@ -30,3 +30,18 @@ int childProcessCount()
     }
     return count;
 }
+
+QStringList processGroupMembers(int group)
+{
+    QStringList members;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile stat("/proc/" + entry + "/stat");
+        if (!entry.toInt() || !stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[0] != "Z" && fields[2].toInt() == group)
+            members << entry;
+    }
+    return members;
+}

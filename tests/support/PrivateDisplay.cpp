@@ -105,7 +105,7 @@ QProcess* PrivateDisplay::play(const QStringList& arguments)
     return m_players.back().get();
 }
 
-TestUnderX runTestUnderPrivateDisplay(const QString& testName)
+TestUnderX runTestUnderPrivateDisplay(const QString& testName, const QStringList& extra)
 {
     TestUnderX run;
     PrivateDisplay x;
@@ -115,6 +115,8 @@ TestUnderX runTestUnderPrivateDisplay(const QString& testName)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", x.display());
     environment.insert("QT_QPA_PLATFORM", "xcb");
+    for (const QString& variable : extra)
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(),

@@ -40,10 +40,12 @@ void stopByPid(QProcess& process);
 // One test of this executable (a DISABLED_ one, named in full) run in a child
 // on a private X display with the xcb platform: a Qt application keeps the
 // window system it started with, so an X test cannot run in an offscreen one.
+// `environment` ("NAME=value") is added to the child's, e.g. QT_SCALE_FACTOR=2
+// for a desktop at scale 2.
 struct TestUnderX {
     QString skipped; // why no X server could be started; the rest is unset then
     int exitCode = -1;
     QByteArray output;
     bool passed() const { return exitCode == 0 && output.contains("[  PASSED  ] 1 test"); }
 };
-TestUnderX runTestUnderPrivateDisplay(const QString& testName);
+TestUnderX runTestUnderPrivateDisplay(const QString& testName, const QStringList& environment = {});

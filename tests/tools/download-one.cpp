@@ -11,7 +11,6 @@
 // download or the merge failed, 2 usage, 3 no such format (or none at all).
 #include "download/DNYoutubeDownloadManager.h"
 #include "download/DNYoutubeParser.h"
-#include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNSetting.h"
 #include "services/NXVideoDownloadSetting.h"
@@ -41,13 +40,14 @@ bool applyProxy(const QString& proxy, NXVideoDownloadSetting& setting)
 }
 
 // The analysis blocks and needs a thread with an event loop of its own.
-std::optional<DNYoutubeLinkNode> analyse(const QString& url)
+std::optional<DNYoutubeLinkNode> analyse(const QString& url, QString* failure)
 {
     std::optional<DNYoutubeLinkNode> node;
     QEventLoop loop;
-    const std::unique_ptr<QThread> thread(QThread::create([&node, url] {
-        node = DNYoutubeParser::analysisYoutubeWebSource(
-            url, DNYoutubeParseLibrary::youtubeParseDylibPath());
+    const std::unique_ptr<QThread> thread(QThread::create([&node, url, failure] {
+        node = DNYoutubeParser::analysisYoutubeWebSource(url,
+            DNYoutubeParseLibrary::youtubeParseDylibPath(), {}, std::chrono::milliseconds(60000),
+            failure);
     }));
     QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
     thread->start();
@@ -115,10 +115,10 @@ int analyseAndDownload(const QCommandLineParser& parser)
     if (!formatOk || (parser.isSet("format") && format < 0))
         return usage(QStringLiteral("--format wants a format number"));
 
-    std::optional<DNYoutubeLinkNode> link = analyse(parser.positionalArguments().first());
+    QString failure;
+    std::optional<DNYoutubeLinkNode> link = analyse(parser.positionalArguments().first(), &failure);
     if (!link) {
-        print(QStringLiteral("error: the page offers no video to download (the reason is in %1)")
-                  .arg(AppPaths::dataFolder() + QStringLiteral("/Quillon.log")));
+        print(QStringLiteral("error: ") + failure);
         return 3;
     }
     printFormats(*link);

@@ -1,15 +1,16 @@
 // record-one: records the screen through the real screen recorder and says
 // what it did.
 //
-//   record-one --seconds S [--region X,Y,WxH] [--fps N] [--preset I]
-//              [--audio none|system|SOURCE] [--no-mouse] --output FILE
+//   record-one --seconds S [--region X,Y,WxH] [--fps N] [--preset 0|1|2]
+//              [--audio none|system|SOURCE] --output FILE
 //
 // Prints "region:", "audio:", "ran:" (the ffmpeg command, ready to paste),
 // "frames:" and "output:" lines. The exit status is 0 only for a good
-// recording; otherwise the reason is printed after "error:". "system"
-// records the system's sound through the virtual device, which is added to
-// the sound server when it is missing. Settings and log live in a temporary
-// folder, so the program's own settings are neither read nor changed.
+// recording; otherwise the reason is printed after "error:". A region off the
+// screen or a frame rate the recorder does not take is refused. "system"
+// records the system's sound through the virtual device, which is loaded into
+// the sound server for the run when it is missing. Settings and log live in a
+// temporary folder, so the program's own settings are neither read nor changed.
 #include "platform/ProcessRunner.h"
 #include "record/AudioDevice.h"
 #include "record/DNScreenRecorder.h"
@@ -29,11 +30,10 @@ int fail(const QString& reason)
 
 struct Options {
     double seconds = 0;
-    QRect region;
+    std::optional<QRect> region; // none: the whole screen
     int frameRate = 10; // the recorder window's default
     quint64 preset = 2; // the recorder window's default: the region's own size
     QString audio = QStringLiteral("none");
-    bool drawMouse = true;
     QString output;
 };
 
@@ -52,11 +52,17 @@ std::optional<Options> parseOptions(const QCommandLineParser& parser, QString* e
     Options options;
     options.seconds = parser.value("seconds").toDouble();
     options.output = parser.value("output");
-    options.drawMouse = !parser.isSet("no-mouse");
     if (parser.isSet("fps"))
         options.frameRate = parser.value("fps").toInt();
-    if (parser.isSet("preset"))
-        options.preset = parser.value("preset").toULongLong();
+    // The window offers three presets; a larger index is a slip here.
+    if (parser.isSet("preset")) {
+        bool number = false;
+        options.preset = parser.value("preset").toULongLong(&number);
+        if (!number || options.preset > 2) {
+            *error = QStringLiteral("the preset must be 0, 1 or 2");
+            return std::nullopt;
+        }
+    }
     if (parser.isSet("audio"))
         options.audio = parser.value("audio");
     if (parser.isSet("region")) {
@@ -65,7 +71,7 @@ std::optional<Options> parseOptions(const QCommandLineParser& parser, QString* e
             *error = QStringLiteral("the region must read X,Y,WxH");
             return std::nullopt;
         }
-        options.region = *region;
+        options.region = region;
     }
     if (options.seconds <= 0 || options.output.isEmpty()) {
         *error = QStringLiteral("--seconds and --output are required");
@@ -74,24 +80,15 @@ std::optional<Options> parseOptions(const QCommandLineParser& parser, QString* e
     return options;
 }
 
-// The virtual device is normally installed from the recorder window.
-void installVirtualDevice()
-{
-    if (!audioCaptureDevice(kSystemAudioDeviceID).source.isEmpty())
-        return;
-    QString error;
-    if (!PulseAudio::loadModule(QStringLiteral("module-null-sink"),
-            { QStringLiteral("sink_name=") + kSystemAudioSinkName }, &error))
-        std::fprintf(stderr, "record-one: cannot add the virtual device: %s\n", qPrintable(error));
-}
-
 QString chooseAudio(DNScreenRecorder& recorder, const QString& audio)
 {
     if (audio == QLatin1String("none"))
         return QStringLiteral("none");
     const bool system = audio == QLatin1String("system");
-    if (system && PulseAudio::serverReachable())
-        installVirtualDevice();
+    // Normally installed from the recorder window; unloaded with the recorder.
+    QString error;
+    if (system && PulseAudio::serverReachable() && !recorder.installVirtualDevice(&error))
+        std::fprintf(stderr, "record-one: cannot add the virtual device: %s\n", qPrintable(error));
     QString problem;
     if (!recorder.setAudioDevice(system ? QString(kSystemAudioDeviceID) : audio, &problem))
         return "none (" + problem + ')';
@@ -121,9 +118,8 @@ int record(const Options& options)
         return fail(error);
     recorder->setSessionPreset(sessionPresetAtIndex(options.preset));
     recorder->setMaxScreenInputFramerate(float(options.frameRate));
-    recorder->setCaptureMouseClicks(options.drawMouse);
-    if (!options.region.isNull())
-        recorder->addDislayInputTocaptureSession(recorder->displayID(), options.region);
+    if (options.region)
+        recorder->addDislayInputTocaptureSession(recorder->displayID(), *options.region);
     const QRect region = recorder->captureRegion();
     print(QStringLiteral("region: %1,%2,%3x%4")
               .arg(region.x())
@@ -133,7 +129,8 @@ int record(const Options& options)
     print("audio: " + chooseAudio(*recorder, options.audio));
     Reporter reporter;
     recorder->setDelegate(&reporter);
-    recorder->startRecord(options.output);
+    if (!recorder->startRecord(options.output, &error))
+        return fail(error);
     // The length counts from the first recorded frame: opening the sound
     // server's source alone may take a second.
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
@@ -158,7 +155,6 @@ int main(int argc, char** argv)
             { "region", "Region to record (default: the whole screen).", "X,Y,WxH" },
             { "fps", "Frames per second.", "N" }, { "preset", "Quality preset index.", "I" },
             { "audio", "none, system or a sound source.", "AUDIO" },
-            { "no-mouse", "Leave the pointer out." },
             { "output", "The movie to write.", "FILE" } } };
     const int status = runTool(argc, argv, commandLine, [](const QCommandLineParser& parser) {
         QString error;

@@ -1,9 +1,11 @@
 #include "download/DNYoutubeDownloadManager.h"
 
 #include "download/DNYoutubeDownloader.h"
+#include "download/DNYoutubeFileNames.h"
 #include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
 #include "platform/AppPaths.h"
+#include "platform/FileMove.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
 #include "services/DNLogger.h"
@@ -17,11 +19,8 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -31,18 +30,6 @@ QPointer<DNYoutubeDownloadManager>& sharedInstance()
     return manager;
 }
 
-bool renameWithoutReplacing(const QByteArray& from, const QByteArray& to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system without the flag: a hard link fails the same way on a taken name.
-    if ((errno == EINVAL || errno == ENOSYS) && ::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return true;
-    }
-    return false;
-}
-
 // Renames `from` to `to`, never over a file: a name taken in the meantime
 // gives way to the next free one beside it. The path it ended at, or nothing
 // with `reason` set.
@@ -50,15 +37,17 @@ std::optional<QString> moveWithoutReplacing(const QString& from, const QString& 
 {
     const QFileInfo wanted(to);
     QString target = to;
+    int failure = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (renameWithoutReplacing(QFile::encodeName(from), QFile::encodeName(target)))
+        failure = moveFileWithoutReplacing(from, target);
+        if (failure == 0)
             return target;
-        if (errno != EEXIST)
+        if (failure != EEXIST)
             break;
         target = DNUniqueFilePath(wanted.path(), wanted.fileName(), 0);
     }
     *reason = QStringLiteral("Cannot move %1 to %2: %3")
-                  .arg(from, target, QString::fromLocal8Bit(std::strerror(errno)));
+                  .arg(from, target, QString::fromLocal8Bit(std::strerror(failure)));
     return std::nullopt;
 }
 
@@ -202,11 +191,28 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     // Cleared first: the cancelled request reports nothing to anyone.
     if (m_request)
         m_request->clearDelegatesAndCancel();
-    m_request.reset();
+    endRequest(true);
     // Stops ffmpeg and waits for it; a completion still queued is ignored.
     ++m_mergeSerial;
     m_merge.reset();
+    putBackStreams();
     m_jobActive = false;
+}
+
+void DNYoutubeDownloadManager::endRequest(bool resumable)
+{
+    if (m_request)
+        m_request->releasePartialFile(resumable);
+    m_request.reset();
+}
+
+void DNYoutubeDownloadManager::putBackStreams()
+{
+    for (const FinishedStream& stream : std::as_const(m_finishedStreams)) {
+        if (moveFileWithoutReplacing(stream.file, stream.partial) != 0)
+            QFile::remove(stream.file);
+    }
+    m_finishedStreams.clear();
 }
 
 // --- one job ---------------------------------------------------------------------------
@@ -241,7 +247,7 @@ void DNYoutubeDownloadManager::startPart(int index)
 void DNYoutubeDownloadManager::appendAudioStreamDownloadJob()
 {
     const auto request = NXYoutubeAudioDownloader::downloaderWithNode(m_downloadJobs.first().node);
-    request->setOutPutDir(QFileInfo(currentNode().outputFile()).path());
+    request->setOutPutDir();
     launch(request);
 }
 
@@ -257,7 +263,7 @@ void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamReque
     DNYoutubeApplyProxy(
         *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     QString problem;
-    if (!request->preparePartialFile(&problem)) {
+    if (!request->claimPartialFile(&problem)) {
         failJob(problem);
         return;
     }
@@ -289,7 +295,10 @@ void DNYoutubeDownloadManager::requestDidFailed(NXHTTPRequest* request)
 {
     if (!isCurrent(request))
         return;
-    m_request.reset();
+    // Bytes that overflow the stream's size or do not inflate are not worth resuming.
+    const int code = request->error().code();
+    endRequest(code != int(NXHTTPRequestErrorType::BodyTooLarge)
+        && code != int(NXHTTPRequestErrorType::Compression));
     failJob(request->error().localizedDescription());
 }
 
@@ -298,15 +307,21 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
     if (!isCurrent(request))
         return;
     const std::shared_ptr<DNYoutubeStreamRequest> finished = m_request;
-    m_request.reset();
-    // The client calls any answer finished; only the stream itself counts.
-    if (!finished->receivedWholeBody()) {
-        failJob(finished->answerProblem());
+    endRequest(true);
+    // The client calls any answer finished; only the whole stream counts.
+    if (const QString problem = finished->streamProblem(); !problem.isEmpty()) {
+        // Only a body the client took for the stream was moved to the destination.
+        const int status = finished->responseStatusCode();
+        if (status / 100 == 2 || status == 416)
+            QFile::remove(finished->downloadDestinationPath());
+        failJob(problem);
         return;
     }
-    finished->forgetPartialFile();
     const bool video = dynamic_cast<DNYoutubeDownloader*>(finished.get()) != nullptr;
-    if (video && !currentNode().youtubeLink().biggestSizeOfAudioStream.isEmpty())
+    const bool audioFollows
+        = video && !currentNode().youtubeLink().biggestSizeOfAudioStream.isEmpty();
+    m_finishedStreams.append({ finished->downloadDestinationPath(), finished->partialFilePath() });
+    if (audioFollows)
         appendAudioStreamDownloadJob();
     else if (video)
         finishVideoWithoutAudio();
@@ -317,18 +332,27 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
 void DNYoutubeDownloadManager::finishVideoWithoutAudio()
 {
     DNYoutubeNode& node = currentNode();
-    QString problem;
-    const std::optional<QString> moved
-        = moveWithoutReplacing(node.tempVideoFile(), node.outputFile(), &problem);
-    if (!moved) {
+    // A stream that cannot take the output's name goes back to its partial.
+    if (const QString problem = publish(node.tempVideoFile()); !problem.isEmpty()) {
         failJob(problem);
         return;
     }
-    node.setOutputFile(*moved);
+    m_finishedStreams.clear();
     node.setState(DNYoutubeNodeState::Finished);
     node.setDownloadSize(static_cast<qint64>(node.selectedSgmt()->videoSize));
-    postFinished(*moved);
+    postFinished(node.outputFile());
     finishPart();
+}
+
+QString DNYoutubeDownloadManager::publish(const QString& finished)
+{
+    DNYoutubeNode& node = currentNode();
+    QString problem;
+    const std::optional<QString> moved
+        = moveWithoutReplacing(finished, node.outputFile(), &problem);
+    if (moved)
+        node.setOutputFile(*moved);
+    return problem;
 }
 
 void DNYoutubeDownloadManager::appendStreamMergeJob()
@@ -336,15 +360,14 @@ void DNYoutubeDownloadManager::appendStreamMergeJob()
     DNYoutubeNode& node = currentNode();
     node.setDownloadSize(static_cast<qint64>(node.selectedSgmt()->videoSize));
     node.setState(DNYoutubeNodeState::Finished);
-    // ffmpeg overwrites its destination: a file that took the name since it
-    // was chosen keeps it, and the merge goes to the next free name.
-    const QFileInfo output(node.outputFile());
-    if (output.exists())
-        node.setOutputFile(DNUniqueFilePath(output.path(), output.fileName(), 0));
+    // ffmpeg writes beside the streams; the whole file then takes the
+    // output's name (or the next free one) without replacing anything.
+    const DNYoutubeVideoSegment* selected = node.selectedSgmt();
     m_merge = std::make_unique<NXStreamMergeOperation>();
     m_merge->videoStreamFile = node.tempVideoFile();
     m_merge->audioStreamFile = node.tempAudioFile();
-    m_merge->destFile = node.outputFile();
+    m_merge->destFile = DNYoutubeFileNames::mergedFile(
+        node.youtubeLink().title, m_partIndex, selected ? selected->containerFormat : QString());
     m_merge->start(this, [this, merge = ++m_mergeSerial](const StreamMergeResult& result) {
         if (merge == m_mergeSerial && m_merge)
             mergeFinished(result);
@@ -353,9 +376,17 @@ void DNYoutubeDownloadManager::appendStreamMergeJob()
 
 void DNYoutubeDownloadManager::mergeFinished(const StreamMergeResult& result)
 {
+    const QString merged = m_merge->destFile;
     m_merge.reset();
     if (!result.succeeded) {
         failJob(result.reason);
+        return;
+    }
+    // The merge has removed both streams.
+    m_finishedStreams.clear();
+    if (const QString problem = publish(merged); !problem.isEmpty()) {
+        QFile::remove(merged);
+        failJob(problem);
         return;
     }
     postFinished(currentNode().outputFile());

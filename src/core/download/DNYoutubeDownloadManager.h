@@ -20,7 +20,11 @@ struct StreamMergeResult;
 // merge on a worker; the next job starts 0.1 s after one ends. A job stays
 // the current one (first in the list) until all of that is done, so Stop All
 // always reaches it. The requests call back here on the main thread: the
-// manager is their delegate and queue object.
+// manager is their delegate and queue object. Streams and the merge are
+// written in the Downloads folder; only a whole output file moves into the
+// job's folder, never over a file. A job that fails, is skipped or stopped
+// leaves nothing there: a stream it had finished goes back to its partial
+// file, where the next try resumes it.
 class DNYoutubeDownloadManager : public QObject {
     Q_OBJECT
 public:
@@ -86,11 +90,17 @@ private:
     void mergeFinished(const StreamMergeResult& result);
     void launch(const std::shared_ptr<DNYoutubeStreamRequest>& request);
     void finishVideoWithoutAudio();
+    // Moves a finished file of the current job onto its output name (or the
+    // next free one); why it could not, or "".
+    QString publish(const QString& finished);
     void finishPart();
     void finishJob();
     void failJob(const QString& reason);
     void postFinished(const QString& outputFile);
     void stopCurrentWork();
+    // The current job's finished streams back to their partial files (or removed).
+    void putBackStreams();
+    void endRequest(bool resumable);
     bool isCurrent(const NXHTTPRequest* request) const;
     DNYoutubeNode& currentNode() const { return *m_downloadJobs.first().node; }
 
@@ -103,6 +113,13 @@ private:
     bool m_jobActive = false;
     int m_partIndex = 0;
     std::shared_ptr<DNYoutubeStreamRequest> m_request;
+    // Streams of the current job finished in Downloads, each with the partial
+    // file it came from, until the output has been made of them.
+    struct FinishedStream {
+        QString file;
+        QString partial;
+    };
+    QList<FinishedStream> m_finishedStreams;
     std::unique_ptr<NXStreamMergeOperation> m_merge;
     quint64 m_mergeSerial = 0;
     Scheduler m_scheduler;

@@ -1,25 +1,58 @@
 #include "download/DNYoutubeDownloader.h"
 
 #include "download/DNYoutubeFileNames.h"
+#include "platform/AppPaths.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    // A record is a few lines; anything bigger is not one of ours.
-    return file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
-}
-
-// The size a stream is announced with, as a whole number, for the record.
+// The size a stream is announced with, as a whole number, for its identity.
 QString byteCount(double size)
 {
     return QString::number(static_cast<qint64>(size));
+}
+
+// An estimate may be well off: a body may grow to twice it and a little more.
+// A stream announced without a size stops at 64 GiB.
+constexpr double kEstimateMarginBytes = 64.0 * 1024 * 1024;
+constexpr double kUnannouncedLimitBytes = 64.0 * 1024 * 1024 * 1024;
+
+// The total of a "Content-Range: bytes a-b/total" or "bytes */total", or -1.
+qint64 rangeTotal(const QString& contentRange)
+{
+    static const QRegularExpression total(
+        QStringLiteral("^\\s*bytes\\s+(?:\\d+-\\d+|\\*)/(\\d+)\\s*$"));
+    const auto match = total.match(contentRange);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+// What a body that is not media begins with; empty when it looks like media.
+QString textInsteadOfMedia(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray start = file.read(512);
+    if (start.startsWith("\xEF\xBB\xBF"))
+        start.remove(0, 3);
+    start = start.trimmed();
+    if (start.startsWith('<'))
+        return QStringLiteral("a web page");
+    for (const char* playlist : { "#EXTM3U", "ffconcat", "[playlist]" }) {
+        if (start.startsWith(playlist))
+            return QStringLiteral("a playlist");
+    }
+    return {};
 }
 
 } // namespace
@@ -31,58 +64,119 @@ DNYoutubeStreamRequest::DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<
     , m_youtubeNode(std::move(node))
 { }
 
+DNYoutubeStreamRequest::~DNYoutubeStreamRequest()
+{
+    if (m_lock >= 0)
+        ::close(m_lock);
+}
+
+void DNYoutubeStreamRequest::addStreamHeaders(const QMap<QString, QString>& headers)
+{
+    for (auto header = headers.cbegin(); header != headers.cend(); ++header) {
+        // A range is ours to ask for: one from the record would make a piece
+        // of the stream pass for all of it.
+        if (header.key().compare(QLatin1String("Range"), Qt::CaseInsensitive) == 0
+            || header.key().compare(QLatin1String("If-Range"), Qt::CaseInsensitive) == 0)
+            m_recordRange = header.key() + QStringLiteral(": ") + header.value();
+        else
+            addRequestHeader(header.key(), header.value());
+    }
+}
+
+QString DNYoutubeStreamRequest::streamKey() const
+{
+    return DNYoutubeFileNames::streamKey(streamIdentity());
+}
+
 void DNYoutubeStreamRequest::setTempFileDownloadDir(const QString& folder)
 {
-    m_partialPath = folder + QLatin1Char('/') + partialFileName();
+    m_partialPath = folder + QLatin1Char('/') + partialFileName(streamKey());
     setTemporaryFileDownloadPath(m_partialPath);
 }
 
-QString DNYoutubeStreamRequest::recordPath() const
+bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
 {
-    return m_partialPath + QStringLiteral(".record");
-}
-
-bool DNYoutubeStreamRequest::preparePartialFile(QString* reason)
-{
-    const QByteArray identity = streamIdentity().toUtf8();
-    const QString partial = m_partialPath;
-    if (QFile::exists(partial) && fileBytes(recordPath()) != identity) {
-        // Another video of the same title and container left it: its bytes
-        // would end up inside this one.
-        if (!QFile::remove(partial)) {
-            *reason = QStringLiteral("Cannot remove the partial file of another video: %1")
-                          .arg(partial);
-            return false;
-        }
-    }
-    QSaveFile record(recordPath());
-    if (!record.open(QIODevice::WriteOnly) || record.write(identity) != identity.size()
-        || !record.commit()) {
-        *reason = QStringLiteral("Cannot write %1: %2").arg(recordPath(), record.errorString());
+    if (recordAsksForRange()) {
+        *reason = QStringLiteral("The page's record asks for a piece of the stream (%1)")
+                      .arg(m_recordRange);
         return false;
     }
+    m_lock = ::open(QFile::encodeName(m_partialPath).constData(),
+        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (m_lock < 0) {
+        *reason = QStringLiteral("Cannot open the partial file %1: %2")
+                      .arg(m_partialPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_lock);
+        m_lock = -1;
+        *reason
+            = QStringLiteral("Another download is fetching this stream into %1").arg(m_partialPath);
+        return false;
+    }
+    const double announced = announcedSize();
+    const double limit = announced < 1.0 ? kUnannouncedLimitBytes
+        : isSizeExact()                  ? announced
+                                         : 2 * announced + kEstimateMarginBytes;
+    setMaximumBodySize(static_cast<quint64>(limit));
     return true;
 }
 
-void DNYoutubeStreamRequest::forgetPartialFile()
+void DNYoutubeStreamRequest::releasePartialFile(bool resumable)
 {
-    QFile::remove(recordPath());
+    if (!resumable || QFileInfo(m_partialPath).size() == 0)
+        QFile::remove(m_partialPath);
+    if (m_lock >= 0)
+        ::close(m_lock);
+    m_lock = -1;
 }
 
-bool DNYoutubeStreamRequest::receivedWholeBody() const
+QString DNYoutubeStreamRequest::streamProblem() const
 {
     const int status = responseStatusCode();
-    if (status >= 200 && status < 300)
-        return true;
-    if (status != 416)
-        return false;
-    // "bytes */N" answers a range that starts at the end: the partial file was
-    // the whole stream when N is what now lies at the destination.
-    static const QRegularExpression total(QStringLiteral("^\\s*bytes\\s+\\*/(\\d+)\\s*$"));
-    const auto match = total.match(responseHeaders().value(QStringLiteral("Content-Range")));
+    const QString contentRange = responseHeaders().value(QStringLiteral("Content-Range"));
+    // A 416 answers a range that starts at the end: the partial file was the
+    // whole stream when the total is what now lies at the destination.
+    const bool alreadyWhole = status == 416 && rangeTotal(contentRange) >= 0;
+    if ((status < 200 || status >= 300) && !alreadyWhole)
+        return answerProblem();
     const QFileInfo destination(downloadDestinationPath());
-    return match.hasMatch() && destination.exists() && destination.size() > 0
-        && match.captured(1).toLongLong() == destination.size();
+    const qint64 size = destination.isFile() ? destination.size() : 0;
+    if (size == 0)
+        return QStringLiteral("The server sent nothing (%1) for %2")
+            .arg(responseStatusMessage(), url().toString(QUrl::RemoveQuery));
+    if ((status == 206 || alreadyWhole) && rangeTotal(contentRange) != size)
+        return QStringLiteral("The server sent %1 bytes of a stream of %2 (%3)")
+            .arg(QString::number(size), QString::number(rangeTotal(contentRange)), contentRange);
+    return bodyProblem(size);
+}
+
+QString DNYoutubeStreamRequest::bodyProblem(qint64 size) const
+{
+    const NXHeaderDictionary headers = responseHeaders();
+    const bool chunked = headers.value(QStringLiteral("Transfer-Encoding"))
+                             .section(QLatin1Char(','), -1)
+                             .trimmed()
+                             .compare(QLatin1String("chunked"), Qt::CaseInsensitive)
+        == 0;
+    // A range's total was checked already.
+    const int status = responseStatusCode();
+    const bool measured = chunked || status == 206 || status == 416
+        || (!headers.contains(QStringLiteral("Transfer-Encoding"))
+            && headers.contains(QStringLiteral("Content-Length")));
+    const qint64 announced = static_cast<qint64>(announcedSize());
+    if (isSizeExact() && size != announced)
+        return QStringLiteral("The stream has %1 bytes, not the %2 it was announced with")
+            .arg(QString::number(size), QString::number(announced));
+    // A body that ends with the connection may have been cut anywhere.
+    if (!measured && !isSizeExact())
+        return QStringLiteral("The server did not say how long the stream is, and the transfer "
+                              "ended with the connection after %1 bytes")
+            .arg(size);
+    if (const QString text = textInsteadOfMedia(downloadDestinationPath()); !text.isEmpty())
+        return QStringLiteral("The server sent %1 instead of the stream").arg(text);
+    return {};
 }
 
 QString DNYoutubeStreamRequest::answerProblem() const
@@ -115,11 +209,8 @@ DNYoutubeDownloader::DNYoutubeDownloader(std::shared_ptr<DNYoutubeNode> node, in
     : DNYoutubeStreamRequest(partURL(*node, videoURLIndex), node)
     , m_videoURLIndex(videoURLIndex)
 {
-    if (const DNYoutubeVideoSegment* selected = node->selectedSgmt()) {
-        for (auto header = selected->httpHeaders.cbegin(); header != selected->httpHeaders.cend();
-             ++header)
-            addRequestHeader(header.key(), header.value());
-    }
+    if (const DNYoutubeVideoSegment* selected = node->selectedSgmt())
+        addStreamHeaders(selected->httpHeaders);
 }
 
 void DNYoutubeDownloader::setOutPutDir(const QString& folder)
@@ -129,17 +220,17 @@ void DNYoutubeDownloader::setOutPutDir(const QString& folder)
     const DNYoutubeVideoSegment* selected = node.selectedSgmt();
     const QString container = selected ? selected->containerFormat : QString();
     node.setOutputFile(DNYoutubeFileNames::outputFile(folder, title, m_videoURLIndex, container));
-    node.setTempVideoFile(
-        DNYoutubeFileNames::tempVideoFile(folder, title, m_videoURLIndex, container));
+    node.setTempVideoFile(DNYoutubeFileNames::tempVideoFile(
+        AppPaths::downloadsFolder(), title, m_videoURLIndex, container, streamKey()));
     setDownloadDestinationPath(node.tempVideoFile());
 }
 
-QString DNYoutubeDownloader::partialFileName() const
+QString DNYoutubeDownloader::partialFileName(const QString& key) const
 {
     const DNYoutubeNode& node = *youtubeNode();
     const DNYoutubeVideoSegment* selected = node.selectedSgmt();
     return QFileInfo(DNYoutubeFileNames::partialVideoFile(node.youtubeLink().title, m_videoURLIndex,
-                         selected ? selected->containerFormat : QString()))
+                         selected ? selected->containerFormat : QString(), key))
         .fileName();
 }
 
@@ -149,12 +240,26 @@ QString DNYoutubeDownloader::streamIdentity() const
     const DNYoutubeVideoSegment* selected = node.selectedSgmt();
     if (!selected)
         return {};
-    // The variant's own bytes, without the audio the analysis added to its size.
     // One substitution pass: an address's "%2F" is not a place for the next value.
     return QStringLiteral("page: %1\nstream: video %2P %3 %4 part %5\nsize: %6\n")
         .arg(node.youtubeLink().sourceURL, QString::number(selected->resolution),
             selected->containerFormat, selected->videoFormat, QString::number(m_videoURLIndex + 1),
-            byteCount(selected->videoSize - node.youtubeLink().audioStreamSize));
+            byteCount(announcedSize()));
+}
+
+// The variant's own bytes, without the audio the analysis added to its size;
+// for a video in parts that is the size of all parts, so no part's own.
+double DNYoutubeDownloader::announcedSize() const
+{
+    const DNYoutubeNode& node = *youtubeNode();
+    const DNYoutubeVideoSegment* selected = node.selectedSgmt();
+    return selected ? selected->videoSize - node.youtubeLink().audioStreamSize : 0.0;
+}
+
+bool DNYoutubeDownloader::isSizeExact() const
+{
+    const DNYoutubeVideoSegment* selected = youtubeNode()->selectedSgmt();
+    return selected && selected->sizeIsExact && selected->videoURLCount() == 1;
 }
 
 // --- NXYoutubeAudioDownloader ----------------------------------------------------
@@ -170,21 +275,20 @@ NXYoutubeAudioDownloader::NXYoutubeAudioDownloader(std::shared_ptr<DNYoutubeNode
                                  node->youtubeLink().biggestSizeOfAudioStream.size() - 1)),
         node)
 {
-    const QMap<QString, QString>& headers = node->youtubeLink().audioHttpHeaders;
-    for (auto header = headers.cbegin(); header != headers.cend(); ++header)
-        addRequestHeader(header.key(), header.value());
+    addStreamHeaders(node->youtubeLink().audioHttpHeaders);
 }
 
-void NXYoutubeAudioDownloader::setOutPutDir(const QString& folder)
+void NXYoutubeAudioDownloader::setOutPutDir()
 {
     DNYoutubeNode& node = *youtubeNode();
-    node.setTempAudioFile(DNYoutubeFileNames::tempAudioFile(folder, node.youtubeLink().title));
+    node.setTempAudioFile(DNYoutubeFileNames::tempAudioFile(
+        AppPaths::downloadsFolder(), node.youtubeLink().title, streamKey()));
     setDownloadDestinationPath(node.tempAudioFile());
 }
 
-QString NXYoutubeAudioDownloader::partialFileName() const
+QString NXYoutubeAudioDownloader::partialFileName(const QString& key) const
 {
-    return QFileInfo(DNYoutubeFileNames::partialAudioFile(youtubeNode()->youtubeLink().title))
+    return QFileInfo(DNYoutubeFileNames::partialAudioFile(youtubeNode()->youtubeLink().title, key))
         .fileName();
 }
 
@@ -193,4 +297,14 @@ QString NXYoutubeAudioDownloader::streamIdentity() const
     const DNYoutubeLinkNode& link = youtubeNode()->youtubeLink();
     return QStringLiteral("page: %1\nstream: audio\nsize: %2\n")
         .arg(link.sourceURL, byteCount(link.audioStreamSize));
+}
+
+double NXYoutubeAudioDownloader::announcedSize() const
+{
+    return youtubeNode()->youtubeLink().audioStreamSize;
+}
+
+bool NXYoutubeAudioDownloader::isSizeExact() const
+{
+    return youtubeNode()->youtubeLink().audioSizeIsExact;
 }

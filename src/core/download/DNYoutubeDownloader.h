@@ -7,42 +7,60 @@
 
 #include <memory>
 
-// One stream of a download job as a request: the job it works for, its
-// partial file in the Downloads folder, and the record beside that file that
-// says which stream the bytes belong to. The partial keeps the plain name, so
-// a later run resumes it; the record keeps another video of the same title
-// from resuming a stranger's bytes.
+// One stream of a download job as a request: the job it works for and its
+// partial file in the Downloads folder. The partial's name carries a key of
+// the stream (page, variant, part, size), so a later run of the same stream
+// resumes it and no other stream ever writes into it; while the request
+// runs, the file is locked, and a second job of the same stream is refused.
 class DNYoutubeStreamRequest : public NXHTTPRequest {
 public:
+    ~DNYoutubeStreamRequest() override;
+
     std::shared_ptr<DNYoutubeNode> youtubeNode() const { return m_youtubeNode; }
 
     // Makes the partial file name of this stream in `folder` the request's partial file.
     void setTempFileDownloadDir(const QString& folder);
-    // Before the start: keeps the partial file when its record names this
-    // stream, else removes it so that the transfer starts from byte 0; then
-    // writes the record. False with a reason when the record cannot be written.
-    bool preparePartialFile(QString* reason);
-    // After the stream arrived: the record has nothing left to describe.
-    void forgetPartialFile();
-    // The body is complete on disk: a 2xx answer, or the client's finding that
-    // the partial file already held the whole stream. A finished request
-    // with any other answer (403, 404, ...) wrote nothing.
-    bool receivedWholeBody() const;
-    // Why a finished request did not give the stream.
-    QString answerProblem() const;
+    // The key of the stream in the names of its files.
+    QString streamKey() const;
+    // Whether the record asks for a range of the stream; the request fails then.
+    bool recordAsksForRange() const { return !m_recordRange.isEmpty(); }
+    QString partialFilePath() const { return m_partialPath; }
+    // Before the start: takes the partial file for this request and bounds
+    // the body by the stream's announced size. False with a reason when the
+    // file cannot be made or another job holds it.
+    bool claimPartialFile(QString* reason);
+    // After a failure: a partial that holds bytes worth resuming stays in the
+    // Downloads folder; an empty one, or one `resumable` says is not, goes.
+    void releasePartialFile(bool resumable);
+    // Why the finished request did not give the whole stream, or "" when it
+    // did: a 2xx answer (or the client's finding that the partial already
+    // held all of it) whose length the answer itself states (Content-Length,
+    // a chunked body, a range's total) or the analysis knows exactly, that
+    // is not empty, matches an exact announced size, and is no web page or
+    // playlist.
+    QString streamProblem() const;
 
 protected:
     DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<DNYoutubeNode> node);
-    // The partial file's name, and what identifies the stream in its record.
-    virtual QString partialFileName() const = 0;
+    // The record's headers for the stream, but for a range it asks for.
+    void addStreamHeaders(const QMap<QString, QString>& headers);
+    // The partial file's name for `key`, and what identifies the stream.
+    virtual QString partialFileName(const QString& key) const = 0;
     virtual QString streamIdentity() const = 0;
+    // The stream's size as the analysis gave it (0 when unknown), and whether
+    // that is the file's exact size.
+    virtual double announcedSize() const = 0;
+    virtual bool isSizeExact() const = 0;
 
 private:
-    QString recordPath() const;
+    QString answerProblem() const;
+    QString bodyProblem(qint64 size) const;
 
     std::shared_ptr<DNYoutubeNode> m_youtubeNode;
     // Kept here: the client forgets its partial file once it has moved it.
     QString m_partialPath;
+    QString m_recordRange;
+    int m_lock = -1;
 };
 
 // The video stream of a job, one request per URL part of its selected variant.
@@ -54,13 +72,16 @@ public:
     DNYoutubeDownloader(std::shared_ptr<DNYoutubeNode> node, int videoURLIndex);
 
     int videoURLIndex() const { return m_videoURLIndex; }
-    // Names the part's output and stream files in `folder` on the node and
-    // makes the stream file the download destination.
+    // Names the part's output file in `folder` and its stream file in the
+    // Downloads folder on the node, and makes the stream file the download
+    // destination: nothing lands in `folder` before the video is whole.
     void setOutPutDir(const QString& folder);
 
 protected:
-    QString partialFileName() const override;
+    QString partialFileName(const QString& key) const override;
     QString streamIdentity() const override;
+    double announcedSize() const override;
+    bool isSizeExact() const override;
 
 private:
     int m_videoURLIndex = 0;
@@ -73,11 +94,13 @@ public:
         std::shared_ptr<DNYoutubeNode> node);
     explicit NXYoutubeAudioDownloader(std::shared_ptr<DNYoutubeNode> node);
 
-    // Names the audio stream file in `folder` on the node and makes it the
-    // download destination.
-    void setOutPutDir(const QString& folder);
+    // Names the audio stream file in the Downloads folder on the node and
+    // makes it the download destination.
+    void setOutPutDir();
 
 protected:
-    QString partialFileName() const override;
+    QString partialFileName(const QString& key) const override;
     QString streamIdentity() const override;
+    double announcedSize() const override;
+    bool isSizeExact() const override;
 };

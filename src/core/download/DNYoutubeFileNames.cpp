@@ -3,13 +3,18 @@
 #include "platform/AppPaths.h"
 #include "services/DNHelpers.h"
 
+#include <QCryptographicHash>
+#include <QRegularExpression>
+
 namespace {
 
-// What the longest derived name adds to the title: "[AudioStream]" or
-// "[VideoStream]" (13 bytes), a part number, a counter " (99999)", and
-// ".[AudioStream].tolvadownload" (28 bytes) or ".<container>.tolvadownload";
-// containers are short media extensions. 48 bytes cover all of them.
-constexpr qsizetype kLongestSuffixBytes = 48;
+// What the longest derived name adds to the title: a part number, "." and a
+// stream key (13 bytes), and ".[AudioStream].quillondownload" (30 bytes),
+// ".<container>.quillondownload" or "[VideoStream].<container>" (13 bytes and
+// the container), or "[Merged]" and a counter " (99999)"; containers are
+// short media extensions. 56 bytes cover all of them. The client's temporary names
+// beside a destination fit within 255 bytes by themselves.
+constexpr qsizetype kLongestSuffixBytes = 56;
 constexpr qsizetype kTitleBytes = 255 - kLongestSuffixBytes;
 
 // The longest prefix of `text` whose UTF-8 form takes at most `bytes` bytes,
@@ -40,9 +45,14 @@ QString baseName(const QString& title, int partIndex)
 
 QString DNYoutubeSafeTitle(const QString& title)
 {
+    // Control characters (a NUL would end the name where the system reads it)
+    // and the bidirectional marks that make a name read otherwise than it is.
+    static const QRegularExpression unsafe(QStringLiteral(
+        "[/\\p{Cc}\\x{061C}\\x{200E}\\x{200F}\\x{202A}-\\x{202E}\\x{2066}-\\x{2069}]"));
+    static const QRegularExpression leadingDots(QStringLiteral("^\\.+"));
     QString safe = title;
-    // A NUL would end the name where the system reads it.
-    safe.replace(QLatin1Char('/'), QLatin1Char('_')).replace(QChar(u'\0'), QLatin1Char('_'));
+    safe.replace(unsafe, QStringLiteral("_"));
+    safe.replace(leadingDots, QStringLiteral("_"));
     if (safe.isEmpty())
         return QStringLiteral("Untitled");
     return cutToUtf8Bytes(safe, kTitleBytes);
@@ -58,30 +68,44 @@ QString outputFile(
     return DNUniqueFilePath(folder, name, 0);
 }
 
-QString tempVideoFile(
-    const QString& folder, const QString& title, int partIndex, const QString& container)
+QString tempVideoFile(const QString& folder, const QString& title, int partIndex,
+    const QString& container, const QString& streamKey)
+{
+    return QStringLiteral("%1/%2[VideoStream].%3.%4")
+        .arg(folder, baseName(title, partIndex), streamKey, container.toLower());
+}
+
+QString tempAudioFile(const QString& folder, const QString& title, const QString& streamKey)
+{
+    return QStringLiteral("%1/%2[AudioStream].%3.data")
+        .arg(folder, DNYoutubeSafeTitle(title), streamKey);
+}
+
+QString mergedFile(const QString& title, int partIndex, const QString& container)
 {
     const QString name
-        = QStringLiteral("%1[VideoStream].%2").arg(baseName(title, partIndex), container.toLower());
-    return DNUniqueFilePath(folder, name, 0);
+        = QStringLiteral("%1[Merged].%2").arg(baseName(title, partIndex), container.toLower());
+    return DNUniqueFilePath(AppPaths::downloadsFolder(), name, 0);
 }
 
-QString tempAudioFile(const QString& folder, const QString& title)
+QString partialVideoFile(
+    const QString& title, int partIndex, const QString& container, const QString& streamKey)
 {
-    const QString name = QStringLiteral("%1[AudioStream].data").arg(DNYoutubeSafeTitle(title));
-    return DNUniqueFilePath(folder, name, 0);
+    return QStringLiteral("%1/%2.%3.%4.quillondownload")
+        .arg(AppPaths::downloadsFolder(), baseName(title, partIndex), streamKey,
+            container.toLower());
 }
 
-QString partialVideoFile(const QString& title, int partIndex, const QString& container)
+QString partialAudioFile(const QString& title, const QString& streamKey)
 {
-    return QStringLiteral("%1/%2.%3.tolvadownload")
-        .arg(AppPaths::downloadsFolder(), baseName(title, partIndex), container.toLower());
+    return QStringLiteral("%1/%2.%3.[AudioStream].quillondownload")
+        .arg(AppPaths::downloadsFolder(), DNYoutubeSafeTitle(title), streamKey);
 }
 
-QString partialAudioFile(const QString& title)
+QString streamKey(const QString& identity)
 {
-    return QStringLiteral("%1/%2.[AudioStream].tolvadownload")
-        .arg(AppPaths::downloadsFolder(), DNYoutubeSafeTitle(title));
+    return QString::fromLatin1(
+        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(12));
 }
 
 } // namespace DNYoutubeFileNames

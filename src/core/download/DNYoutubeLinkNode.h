@@ -20,6 +20,7 @@ struct DNYoutubeLinkNode {
     QStringList biggestSizeOfAudioStream; // URLs of the largest AAC audio stream, or none
     double audioStreamSize = 0.0; // that stream's size in bytes
     QMap<QString, QString> audioHttpHeaders; // sent with that stream's requests
+    bool audioSizeIsExact = false; // audioStreamSize is the file's size, not an estimate
 
     static DNYoutubeLinkNode linkNode() { return {}; }
 

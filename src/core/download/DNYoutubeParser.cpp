@@ -39,6 +39,7 @@ DNYoutubeVideoSegment segmentOf(const OnlineVideoStream& stream)
     segment.videoFormat = stream.codec;
     segment.videoURLs = stream.urls;
     segment.httpHeaders = stream.httpHeaders;
+    segment.sizeIsExact = stream.sizeIsExact;
     return segment;
 }
 
@@ -59,6 +60,7 @@ void takeStreams(DNYoutubeLinkNode& node, const QList<OnlineVideoStream>& stream
             node.audioStreamSize = stream.size;
             node.biggestSizeOfAudioStream = stream.urls;
             node.audioHttpHeaders = stream.httpHeaders;
+            node.audioSizeIsExact = stream.sizeIsExact;
         }
     }
     for (DNYoutubeVideoSegment& segment : node.videosSegments)
@@ -120,14 +122,16 @@ qsizetype nearestCandidate(
 
 std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const QString& url,
     const QString& dylibPath, const std::shared_ptr<OnlineVideoCancel>& cancel,
-    std::chrono::milliseconds timeLimit)
+    std::chrono::milliseconds timeLimit, QString* failure)
 {
+    QString unused;
+    QString& reason = failure ? *failure : unused;
     OnlineVideoLibrary library(dylibPath, cancel, timeLimit);
     const QString version = library.getVersion();
     if (version.isEmpty()) {
-        DNLog(QStringLiteral("could not open youtube parse lib due to %1")
-                  .arg(dylibPath.isEmpty() ? QStringLiteral("no yt-dlp program found")
-                                           : dylibPath + QStringLiteral(" does not run")));
+        reason = dylibPath.isEmpty() ? QStringLiteral("no yt-dlp program found")
+                                     : dylibPath + QStringLiteral(" does not run");
+        DNLog(QStringLiteral("could not open youtube parse lib due to %1").arg(reason));
         return std::nullopt;
     }
     DNLog(QStringLiteral("Youtube Parser library Version: %1").arg(version));
@@ -137,11 +141,14 @@ std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const
     const std::optional<OnlineVideoInfo> info = library.getOnlineVideoInfo(url);
     library.uninstall();
     if (!info || info->errorCode != 0 || info->streams.isEmpty()) {
+        reason = info ? QStringLiteral("The page has no video that downloads as one file")
+                      : QStringLiteral("yt-dlp: ") + library.lastFailure();
         DNLog(QStringLiteral("Youtube Parser: no downloadable stream on %1").arg(url));
         return std::nullopt;
     }
     DNYoutubeLinkNode node = linkNodeOf(url, *info);
     if (node.videosSegments.isEmpty()) {
+        reason = QStringLiteral("The page has no video stream that can be downloaded");
         DNLog(QStringLiteral("Youtube Parser: no video stream on %1").arg(url));
         return std::nullopt;
     }

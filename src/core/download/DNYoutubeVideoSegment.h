@@ -16,6 +16,8 @@ struct DNYoutubeVideoSegment {
     bool isSelected = false;
     // Headers the site expects with every request for the variant.
     QMap<QString, QString> httpHeaders;
+    // The variant's part of videoSize is its file's size, not an estimate.
+    bool sizeIsExact = false;
 
     int videoURLCount() const { return static_cast<int>(videoURLs.size()); }
     // "480P 12.34mb"

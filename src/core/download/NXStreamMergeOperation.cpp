@@ -20,6 +20,12 @@ QString filePathArgument(const QString& path)
     return QStringLiteral("file:") + QFileInfo(path).absoluteFilePath();
 }
 
+// The demuxers of the containers a stream is kept in (mp4, m4a, 3gp, mov;
+// mkv, webm; flv; mp3; ogg, opus; aac; wav), and local files only.
+const QStringList kMediaInputOptions { QStringLiteral("-format_whitelist"),
+    QStringLiteral("mov,matroska,flv,mp3,ogg,aac,wav"), QStringLiteral("-protocol_whitelist"),
+    QStringLiteral("file") };
+
 } // namespace
 
 QStringList AVEncoderAVSynthetizeArguments(
@@ -36,6 +42,15 @@ QStringList AVEncoderAVSynthetizeArguments(
     arguments.insert(arguments.size() - 1, QStringLiteral("0:v:0"));
     arguments.insert(arguments.size() - 1, QStringLiteral("-map"));
     arguments.insert(arguments.size() - 1, QStringLiteral("1:a:0"));
+    // Each input is one media file: a playlist or a list (HLS, concat) that
+    // names other files, local ones included, is refused, not followed.
+    QStringList guarded;
+    for (const QString& argument : std::as_const(arguments)) {
+        if (argument == QLatin1String("-i"))
+            guarded << kMediaInputOptions;
+        guarded << argument;
+    }
+    arguments = guarded;
     // A merge never reads keys; ffmpeg stops on SIGTERM.
     arguments.prepend(QStringLiteral("-nostdin"));
     return arguments;
@@ -52,9 +67,12 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
         = AVEncoderAVSynthetizeArguments(videoStream, audioStream, destination);
     DNLog(QStringLiteral("Merging: ffmpeg %1").arg(shellCommandLine(arguments)));
     QString lastLine;
-    runner.setStderrHandler([&lastLine](const QString& line) {
+    QString refusal;
+    runner.setStderrHandler([&lastLine, &refusal](const QString& line) {
         DNLog(QStringLiteral("\t") + line);
         lastLine = line;
+        if (line.contains(QLatin1String("not on whitelist")))
+            refusal = line;
     });
     runner.setGentleStop({ 15, {} }, 2000ms);
     const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
@@ -66,6 +84,10 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
         return { false, QStringLiteral("ffmpeg could not be started: %1").arg(result.error) };
     if (result.stopped)
         return { false, QStringLiteral("The merge was stopped") };
+    if (!refusal.isEmpty())
+        return { false,
+            QStringLiteral("A stream is a playlist or a list of other files, not media: %1")
+                .arg(refusal) };
     return { false,
         QStringLiteral("ffmpeg could not merge the streams into %1 (exit status %2): %3")
             .arg(destination,

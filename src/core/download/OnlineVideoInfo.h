@@ -8,10 +8,15 @@
 
 #include <optional>
 
+// No stream is taken to be larger: a bigger size in a record or an answer
+// counts as this one (1 TiB).
+inline constexpr double kLargestStreamBytes = 1024.0 * 1024 * 1024 * 1024;
+
 // What the page analysis answers: the page's title, duration, covers and the
 // streams that can be downloaded as they are.
 struct OnlineVideoStream {
     double size = 0.0; // bytes; 0 when unknown
+    bool sizeIsExact = false; // the size is the file's, not an estimate
     QString codec; // "h264", "vp9", "av1", "aac", or the codec as named
     QString container; // file extension: "mp4", "webm", "m4a", ...
     QString kind; // "audio", else the height in decimal digits ("0" when unknown)

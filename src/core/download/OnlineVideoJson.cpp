@@ -5,7 +5,9 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
+#include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -35,14 +37,30 @@ QString codecName(const QString& codec)
     return family == QLatin1String("none") ? QString() : family;
 }
 
+// The longest a page is taken to last; a record's numbers are kept within
+// this and kLargestStreamBytes.
+constexpr double kLongestDurationSeconds = 1000.0 * 3600;
+
+// `value` when it is a number from 0 to `largest`; beyond, `largest`; anything
+// else (below zero, not a number) 0.
+double bounded(double value, double largest)
+{
+    return value > 0 ? std::min(value, largest) : 0.0;
+}
+
+bool isWebScheme(const QString& scheme)
+{
+    return scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0
+        || scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
 // Why a format cannot be saved as one plain file, or empty when it can.
 QString reasonToLeaveOut(const QJsonObject& format)
 {
-    const QString url = format.value("url").toString();
     const QString protocol = format.value("protocol").toString(QStringLiteral("https"));
-    if (!url.startsWith(QLatin1String("http://")) && !url.startsWith(QLatin1String("https://")))
+    if (!isWebScheme(QUrl(format.value("url").toString()).scheme()))
         return QStringLiteral("not an http address");
-    if (protocol != QLatin1String("http") && protocol != QLatin1String("https"))
+    if (!isWebScheme(protocol))
         return QStringLiteral("delivered as %1").arg(protocol);
     if (format.contains("fragments"))
         return QStringLiteral("delivered in fragments");
@@ -51,30 +69,32 @@ QString reasonToLeaveOut(const QJsonObject& format)
     return {};
 }
 
-double streamSize(const QJsonObject& format, double duration)
+// The file's size when the record gives it, else an estimate: the site's
+// approximation, or the bit rate times the duration (tbr is in kbit/s: 1000 / 8
+// bytes a second for each). A rate below zero tells no size.
+void takeSize(const QJsonObject& format, double duration, OnlineVideoStream& stream)
 {
-    const double size = format.value("filesize").toDouble();
-    if (size > 0)
-        return size;
+    stream.size = bounded(format.value("filesize").toDouble(), kLargestStreamBytes);
+    stream.sizeIsExact = stream.size > 0;
+    if (stream.sizeIsExact)
+        return;
     const double approximate = format.value("filesize_approx").toDouble();
-    if (approximate > 0)
-        return approximate;
-    // tbr is in kbit/s: 1000 / 8 bytes a second for each. A rate below zero or
-    // one too large to multiply tells no size.
-    const double estimate = format.value("tbr").toDouble() * duration * 125.0;
-    return estimate > 0 && std::isfinite(estimate) ? estimate : 0;
+    stream.size
+        = bounded(approximate > 0 ? approximate : format.value("tbr").toDouble() * duration * 125.0,
+            kLargestStreamBytes);
 }
 
 OnlineVideoStream makeStream(const QJsonObject& format, double duration)
 {
     OnlineVideoStream stream;
-    stream.size = streamSize(format, duration);
+    takeSize(format, duration, stream);
     const QString video = format.value("vcodec").toString();
     const bool audioOnly = video == QLatin1String("none");
     stream.codec = codecName(audioOnly ? format.value("acodec").toString() : video);
     stream.container = format.value("ext").toString().toLower();
-    stream.kind
-        = audioOnly ? QStringLiteral("audio") : QString::number(format.value("height").toInteger());
+    stream.kind = audioOnly
+        ? QStringLiteral("audio")
+        : QString::number(qint64(bounded(format.value("height").toDouble(), 100000)));
     stream.urls = QStringList { format.value("url").toString() };
     const QJsonObject headers = format.value("http_headers").toObject();
     for (auto header = headers.begin(); header != headers.end(); ++header)
@@ -110,10 +130,12 @@ QStringList coversOf(const QJsonObject& entry)
 }
 
 // Pages with several media elements get " (1)", " (2)" ... after the title;
-// the download is named after the page.
+// the download is named after the page. Control characters (line breaks,
+// escapes) become spaces: a title is one line wherever it is shown.
 QString titleOf(const QJsonObject& entry)
 {
-    QString title = entry.value("title").toString();
+    static const QRegularExpression controls(QStringLiteral("\\p{Cc}"));
+    QString title = entry.value("title").toString().replace(controls, QStringLiteral(" "));
     if (entry.value("extractor_key").toString() == QLatin1String("HTML5MediaEmbed"))
         title.remove(QRegularExpression(QStringLiteral(" \\(\\d+\\)$")));
     return title;
@@ -144,8 +166,8 @@ std::optional<OnlineVideoInfo> onlineVideoInfoFromJson(const QByteArray& json, Q
     OnlineVideoInfo info;
     info.title = titleOf(*entry);
     info.covers = coversOf(*entry);
-    const double duration = entry->value("duration").toDouble();
-    info.duration = duration > 0 ? static_cast<quint32>(std::lround(duration)) : 0;
+    info.duration = static_cast<quint32>(
+        std::lround(bounded(entry->value("duration").toDouble(), kLongestDurationSeconds)));
     for (const QJsonObject& format : formatsBestFirst(*entry)) {
         const QString reason = reasonToLeaveOut(format);
         if (reason.isEmpty())

@@ -19,11 +19,12 @@
 
 namespace {
 
-// Stops a runner when its time is up, from a thread of its own.
+// Runs `expire` (a stop) when the time is up, from a thread of its own,
+// unless the scope has ended first.
 class RunDeadline {
 public:
-    RunDeadline(ProcessRunner& runner, std::chrono::milliseconds limit)
-        : m_thread([this, &runner, limit] { watch(runner, limit); })
+    RunDeadline(std::chrono::milliseconds limit, std::function<void()> expire)
+        : m_thread([this, limit, expire = std::move(expire)] { watch(limit, expire); })
     { }
     ~RunDeadline()
     {
@@ -44,13 +45,13 @@ public:
     }
 
 private:
-    void watch(ProcessRunner& runner, std::chrono::milliseconds limit)
+    void watch(std::chrono::milliseconds limit, const std::function<void()>& expire)
     {
         std::unique_lock lock(m_mutex);
         if (m_wake.wait_for(lock, limit, [this] { return m_finished; }))
             return;
         m_expired = true;
-        runner.stop();
+        expire();
     }
 
     mutable std::mutex m_mutex;
@@ -113,7 +114,7 @@ QString runVersion(const QString& program)
     });
     ProcessRunner::Result result;
     {
-        const RunDeadline deadline(runner, std::chrono::seconds(15));
+        const RunDeadline deadline(std::chrono::seconds(15), [&runner] { runner.stop(); });
         result = runner.run(program, { QStringLiteral("--version") });
     }
     if (!result.succeeded() || firstLine.isEmpty())
@@ -122,11 +123,21 @@ QString runVersion(const QString& program)
 }
 
 // The shell only sends the program's output to a file and bounds that file
-// (in 512-byte blocks), then becomes the program itself: the runner's pid is
-// the program's, and a runaway output costs neither memory nor disk.
+// (in 512-byte blocks), then becomes the program itself, in a process group
+// of its own (setsid does not fork in a process that leads no group): the
+// runner's pid is the program's and its group's, and a runaway output costs
+// neither memory nor disk.
 const QString kBoundedOutputScript
-    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec \"$@\" >\"$out\"")
+    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec setsid \"$@\" >\"$out\"")
           .arg(OnlineVideoLibrary::kMaxOutputBytes / 512);
+
+// Ends the analysis and whatever it started: its whole process group.
+void stopGroup(ProcessRunner& runner)
+{
+    if (const pid_t group = runner.pid(); group > 0)
+        ::kill(-group, SIGKILL);
+    runner.stop();
+}
 
 QStringList analysisArguments(const QString& url, const QString& proxy)
 {
@@ -151,7 +162,7 @@ public:
     {
         m_bytes += line.size();
         if (m_bytes > OnlineVideoLibrary::kMaxOutputBytes)
-            m_runner.stop();
+            stopGroup(m_runner);
         if (line.startsWith(QLatin1String("ERROR:")))
             m_lastError = line;
     }
@@ -253,6 +264,7 @@ std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QStr
     // The size requests share the time limit with the program: a server that
     // never answers them must not hold the analysis for 15 s a stream.
     const auto deadline = std::chrono::steady_clock::now() + m_timeLimit;
+    m_failure.clear();
     const std::optional<QByteArray> json = runAnalysis(url);
     if (!json)
         return std::nullopt;
@@ -261,7 +273,7 @@ std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QStr
     for (const QString& line : std::as_const(leftOut))
         DNLog(QStringLiteral("yt-dlp: ") + line);
     if (!info) {
-        DNLog(QStringLiteral("yt-dlp: no usable record for %1").arg(url));
+        fail(QStringLiteral("no usable record for %1").arg(url));
         return std::nullopt;
     }
     fillUnknownSizes(*info, deadline);
@@ -278,11 +290,11 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
     killAtOnce(runner);
     ErrorOutput errors(runner);
     runner.setStderrHandler([&errors](const QString& line) { errors.take(line); });
-    const CancelScope cancelScope(m_cancel.get(), [&runner] { runner.stop(); });
+    const CancelScope cancelScope(m_cancel.get(), [&runner] { stopGroup(runner); });
     ProcessRunner::Result result;
     bool expired = false;
     {
-        const RunDeadline deadline(runner, m_timeLimit);
+        const RunDeadline deadline(m_timeLimit, [&runner] { stopGroup(runner); });
         result = runner.run(QStringLiteral("/bin/sh"),
             QStringList { QStringLiteral("-c"), kBoundedOutputScript, QStringLiteral("yt-dlp"),
                 output, m_program }
@@ -292,26 +304,31 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
     QFile file(output);
     const qint64 size = file.size();
     if (m_cancel && m_cancel->isCancelled()) {
-        DNLog(QStringLiteral("yt-dlp: analysis of %1 cancelled").arg(url));
+        fail(QStringLiteral("analysis of %1 cancelled").arg(url));
         return std::nullopt;
     }
     if (expired) {
-        DNLog(QStringLiteral("yt-dlp: analysis of %1 stopped after %2 s")
-                  .arg(url, QString::number(m_timeLimit.count() / 1000.0)));
+        fail(QStringLiteral("analysis of %1 stopped after %2 s")
+                 .arg(url, QString::number(m_timeLimit.count() / 1000.0)));
         return std::nullopt;
     }
     if (size >= kMaxOutputBytes) {
-        DNLog(QStringLiteral("yt-dlp: analysis of %1 printed more than 64 MiB").arg(url));
+        fail(QStringLiteral("analysis of %1 printed more than 64 MiB").arg(url));
         return std::nullopt;
     }
     if (!result.succeeded()) {
-        DNLog(QStringLiteral("yt-dlp: analysis of %1 failed: %2")
-                  .arg(url, failureText(result, errors)));
+        fail(QStringLiteral("analysis of %1 failed: %2").arg(url, failureText(result, errors)));
         return std::nullopt;
     }
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return file.readAll();
+}
+
+void OnlineVideoLibrary::fail(const QString& what)
+{
+    DNLog(QStringLiteral("yt-dlp: ") + what);
+    m_failure = what;
 }
 
 void OnlineVideoLibrary::fillUnknownSizes(
@@ -329,6 +346,7 @@ void OnlineVideoLibrary::fillUnknownSizes(
             return;
         }
         stream.size = headContentLength(stream, std::min(kSizeRequestTimeLimit, left));
+        stream.sizeIsExact = stream.size > 0;
     }
 }
 
@@ -343,8 +361,16 @@ double OnlineVideoLibrary::headContentLength(
     DNYoutubeApplyProxy(*request, m_proxy);
     request->setTimeOutSeconds(static_cast<double>(timeLimit.count()) / 1000.0);
     const CancelScope cancelScope(m_cancel.get(), [request] { request->cancel(); });
-    request->startSynchronous();
+    {
+        // The time-out above counts silence only: a server that trickles its
+        // answer must still not hold the analysis past its limit.
+        const RunDeadline deadline(timeLimit, [request] { request->cancel(); });
+        request->startSynchronous();
+    }
     if (!request->error().isNull() || request->responseStatusCode() >= 400)
         return 0.0;
-    return request->responseHeaders().value(QStringLiteral("Content-Length")).toDouble();
+    bool isNumber = false;
+    const double length
+        = request->responseHeaders().value(QStringLiteral("Content-Length")).toDouble(&isNumber);
+    return isNumber && length > 0 ? std::min(length, kLargestStreamBytes) : 0.0;
 }

@@ -56,11 +56,15 @@ public:
     // of time, printed too much or printed no usable record (the reason is logged).
     std::optional<OnlineVideoInfo> getOnlineVideoInfo(const QString& url);
     int getStructVersion() const { return kStructVersion; }
+    // Why the last analysis gave nothing, as yt-dlp reported it; "" after a success.
+    QString lastFailure() const { return m_failure; }
     // Forgets the proxy; no child outlives the analysis, so nothing else is left.
     void uninstall();
 
 private:
     std::optional<QByteArray> runAnalysis(const QString& url);
+    // Logs why the analysis gives nothing and keeps it for lastFailure().
+    void fail(const QString& what);
     void fillUnknownSizes(OnlineVideoInfo& info, std::chrono::steady_clock::time_point deadline);
     double headContentLength(const OnlineVideoStream& stream, std::chrono::milliseconds timeLimit);
 
@@ -68,4 +72,5 @@ private:
     const std::shared_ptr<OnlineVideoCancel> m_cancel;
     const std::chrono::milliseconds m_timeLimit;
     QString m_proxy;
+    QString m_failure;
 };

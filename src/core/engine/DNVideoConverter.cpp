@@ -50,6 +50,7 @@ struct ConverterState {
     ProgressInfo lastProgress;
     CoverArtTagger* tagger = nullptr;
     QStringList madeOutputs; // the files this conversion's runs have made
+    QString failure; // the first reason this conversion failed
     std::span<const ArgvAssemblerEntry> dvdTable = DVDArgvAssemblerTable();
     std::span<const ArgvAssemblerEntry> videoTable = VideoArgvAssemblerTable();
     DNEngineRunObserver observer = nullptr;
@@ -70,10 +71,30 @@ bool stopRequested()
 
 // The engine layer's refusals go to the standard error stream as well as to
 // the log: a conversion run from a terminal shows why it failed.
-void reportFailure(const QString& message)
+void logFailure(const QString& message)
 {
     DNLog(message);
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+// A failure of the conversion under way; the first is its reason, the
+// later ones mostly follow from it.
+void reportFailure(const QString& message)
+{
+    logFailure(message);
+    const std::lock_guard lock(state().mutex);
+    if (state().failure.isEmpty())
+        state().failure = message;
+}
+
+// What the engine said last is most often why it failed.
+void reportEngineFailure(const DNConversionEngine& engine, int status)
+{
+    const QString said = DNLogger::takeLastEngineLine();
+    const QString failed = QStringLiteral("The %1 failed with status %2")
+                               .arg(QLatin1String(engine.name))
+                               .arg(status);
+    reportFailure(said.isEmpty() ? failed + '.' : failed + QStringLiteral(": ") + said);
 }
 
 std::shared_ptr<DNProfile> profileOf(const NXBasicMediaNode& node)
@@ -241,6 +262,7 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
             engine.setStateCallback(nullptr, nullptr);
             setRunningEngine(nullptr);
         });
+        DNLogger::takeLastEngineLine(); // an earlier run's words are not this one's
         status = engine.encode(*block);
     }
     reportRun({ block->arguments(), engine.lastCommand(), status, outputOfRun(node, *block) });
@@ -248,6 +270,8 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
     const int result = stopRequested() ? kDNVideoConverterStopped : status;
+    if (result != 0 && result != kDNVideoConverterStopped)
+        reportEngineFailure(engine, result);
     output.settle(result);
     return result;
 }
@@ -309,7 +333,8 @@ int _VideoConverter(
         return kDNVideoConverterStopped;
     }
     if (!logArgumentBlock(block.get())) {
-        std::fprintf(stderr, "construc arguments failed, exit....\n");
+        reportFailure(QStringLiteral("The builder \"%1\" made no command line for the entry.")
+                          .arg(QString::fromUtf8(name)));
         return kDNVideoConverterFailed;
     }
     return runEngine(engine, std::move(block), node);
@@ -574,14 +599,17 @@ bool claimRun(DNVideoConverterStateCallback callback, void* context)
     state().stopRequested = std::exchange(state().stopPending, false);
     state().lastProgress = {};
     state().madeOutputs.clear();
+    state().failure.clear();
     state().callback = callback;
     state().context = context;
     return true;
 }
 
-void releaseRun()
+void releaseRun(int result)
 {
     const std::lock_guard lock(state().mutex);
+    if (result == 0 || result == kDNVideoConverterStopped)
+        state().failure.clear();
     state().running = false;
     state().callback = nullptr;
     state().context = nullptr;
@@ -639,15 +667,15 @@ int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t
     DNVideoConverterStateCallback stateCallback, void* context)
 {
     if (!node) {
-        reportFailure(QStringLiteral("No entry to convert."));
+        logFailure(QStringLiteral("No entry to convert."));
         return kDNVideoConverterFailed;
     }
     if (!claimRun(stateCallback, context)) {
-        reportFailure(QStringLiteral("A conversion is already running; this one is not started."));
+        logFailure(QStringLiteral("A conversion is already running; this one is not started."));
         return kDNVideoConverterBusy;
     }
     const int result = convert(node, titleIndex);
-    releaseRun();
+    releaseRun(result);
     return result;
 }
 
@@ -683,6 +711,12 @@ bool DNVideoConverterIsRunning()
 {
     const std::lock_guard lock(state().mutex);
     return state().running;
+}
+
+QString DNVideoConverterLastFailure()
+{
+    const std::lock_guard lock(state().mutex);
+    return state().failure;
 }
 
 DNConversionEngineKind conversionEngineKind(

@@ -58,6 +58,11 @@ void DNVideoConverterForgetStop();
 
 bool DNVideoConverterIsRunning();
 
+// Why the last conversion failed, as the log says: a refusal, the engine's
+// last words, a check of the output. Empty after one that succeeded or was
+// stopped.
+QString DNVideoConverterLastFailure();
+
 // The engines a node can run on. DVD entries pick theirs by the profile's
 // GlobalID, and the HandBrake-style MP4 builder's by its builder name; files,
 // merge groups and photo albums all run on the file encoder.

@@ -115,7 +115,19 @@ std::optional<QByteArray> NXDataDecompressor::inflatePiece(
     const uLong startTotal = stream.total_out;
     // Go on while input remains or the output was full: a full buffer may
     // mean zlib still holds inflated bytes of this piece.
+    // Checked before the buffer grows again and at the end: a bomb never
+    // takes more memory than the limit and one step.
+    const auto overLimit = [this, &stream, error] {
+        if (m_outputLimit == 0 || stream.total_out <= m_outputLimit)
+            return false;
+        if (error)
+            *error = requestError(NXHTTPRequestErrorType::BodyTooLarge,
+                QStringLiteral("The data inflates to more than %1 bytes").arg(m_outputLimit));
+        return true;
+    };
     do {
+        if (overLimit())
+            return std::nullopt;
         const auto produced = qsizetype(stream.total_out - startTotal);
         if (produced >= output.size())
             output.resize(output.size() + std::max(step, output.size() / 2));
@@ -134,6 +146,8 @@ std::optional<QByteArray> NXDataDecompressor::inflatePiece(
             return std::nullopt;
         }
     } while (stream.avail_in > 0 || stream.avail_out == 0);
+    if (overLimit())
+        return std::nullopt;
     output.resize(qsizetype(stream.total_out - startTotal));
     return output;
 }
@@ -159,10 +173,11 @@ std::optional<QByteArray> NXDataDecompressor::uncompressData(
     return inflated;
 }
 
-bool NXDataDecompressor::uncompressDataFromFile(
-    const QString& sourcePath, const QString& destinationPath, HttpError* error, Format format)
+bool NXDataDecompressor::uncompressDataFromFile(const QString& sourcePath,
+    const QString& destinationPath, HttpError* error, Format format, quint64 outputLimit)
 {
     NXDataDecompressor decompressor(format);
+    decompressor.setOutputLimit(outputLimit);
     if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
         if (error)
             *error = setup;

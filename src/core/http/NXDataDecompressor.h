@@ -30,6 +30,9 @@ public:
     static std::unique_ptr<NXDataDecompressor> decompressor(Format format = Format::GzipOrZlib);
 
     HttpError setupStream();
+    // Inflating past this many bytes (all pieces together) is an error of
+    // code 13; 0 for no limit.
+    void setOutputLimit(quint64 bytes) { m_outputLimit = bytes; }
     // Ends the stream. Bytes given without reaching the end of the compressed
     // data (a body cut short) are an error: what was inflated is incomplete.
     HttpError closeStream();
@@ -43,7 +46,7 @@ public:
     static std::optional<QByteArray> uncompressData(
         const QByteArray& data, HttpError* error, Format format = Format::GzipOrZlib);
     static bool uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath,
-        HttpError* error, Format format = Format::GzipOrZlib);
+        HttpError* error, Format format = Format::GzipOrZlib, quint64 outputLimit = 0);
     static HttpError inflateErrorWithCode(int code);
 
 private:
@@ -53,6 +56,7 @@ private:
     std::unique_ptr<z_stream_s> m_zStream;
     Format m_format = Format::GzipOrZlib;
     bool m_streamReady = false;
+    quint64 m_outputLimit = 0;
     bool m_receivedInput = false;
     bool m_reachedEnd = false;
     // ZlibOrRawDeflate: the first bytes, held until two tell the format.

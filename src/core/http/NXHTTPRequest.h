@@ -318,6 +318,11 @@ public:
     }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
+    // A body that grows past this many bytes, as received or as decoded and
+    // counting the partial file it continues, fails the request (code 13)
+    // without touching the destination; 0 for no limit.
+    quint64 maximumBodySize() const { return m_maximumBodySize; }
+    void setMaximumBodySize(quint64 bytes) { m_maximumBodySize = bytes; }
     bool downloadComplete() const { return m_downloadComplete; }
     bool showAccurateProgress() const { return m_showAccurateProgress; }
     void setShowAccurateProgress(bool on) { m_showAccurateProgress = on; }
@@ -448,6 +453,9 @@ protected:
     void handleStreamError();
     void parseStringEncodingFromHeaders();
     bool willRedirect();
+    // A redirect status whose address is not followed (not a web address, or none).
+    bool isUnfollowedRedirect() const;
+    HttpError unfollowedRedirectError() const;
     bool willAskDelegateToConfirmRedirect();
     bool retryUsingNewConnection();
     bool removeTemporaryDownloadFile();
@@ -539,6 +547,7 @@ private:
     void restartWithoutRange();
     qint64 chunkSize() const;
     bool takeChunk(const QByteArray& raw);
+    bool exceedsMaximumBodySize() const;
     bool inflatesWhileDownloading() const;
     bool decodesResponse() const;
     // The body goes to memory or to the data callback as it came, to be
@@ -709,6 +718,7 @@ private:
     // destination, not one the owner gave.
     bool m_choseTemporaryPath = false;
     bool m_allowResumeForFileDownloads = false;
+    quint64 m_maximumBodySize = 0;
     bool m_downloadComplete = false;
     bool m_showAccurateProgress = true;
     bool m_shouldResetDownloadProgress = true;

@@ -2,13 +2,13 @@
 
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
+#include "platform/FileMove.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -27,13 +27,16 @@ HttpError writeError(const QFile& file)
 }
 
 // A new name in the folder of `path`, so that the finished file can take
-// the place of `path` by a rename, which readers never see half done.
+// the place of `path` by a rename, which readers never see half done. The
+// name of `path` is part of it while the whole fits the 255 bytes a file name
+// may take.
 QString siblingTemporaryPath(const QString& path)
 {
     const QFileInfo info(path);
-    return info.dir().filePath(
-        QStringLiteral(".%1.%2.download")
-            .arg(info.fileName(), QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString named = QStringLiteral(".%1.%2.download").arg(info.fileName(), unique);
+    const bool fits = QFile::encodeName(named).size() <= 255;
+    return info.dir().filePath(fits ? named : QStringLiteral(".%1.download").arg(unique));
 }
 
 // A device, pipe or socket is written to, never replaced.
@@ -62,26 +65,13 @@ int copyIntoSpecialFile(const QString& from, const QString& to)
     return 0;
 }
 
-// Replaces `to` by `from` in one step; across file systems the bytes are
-// first copied next to `to`.
-int replaceFile(const QString& from, const QString& to)
+// Gives `from` the name `to`: a special file is written into, anything
+// else at `to` is never replaced.
+int moveToDestination(const QString& from, const QString& to)
 {
     if (isSpecialFile(to))
         return copyIntoSpecialFile(from, to);
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return 0;
-    if (errno != EXDEV)
-        return errno;
-    const QString near = siblingTemporaryPath(to);
-    if (!QFile::copy(from, near))
-        return EIO;
-    if (std::rename(QFile::encodeName(near).constData(), QFile::encodeName(to).constData()) != 0) {
-        const int failure = errno;
-        QFile::remove(near);
-        return failure;
-    }
-    QFile::remove(from);
-    return 0;
+    return moveFileWithoutReplacing(from, to);
 }
 
 } // namespace
@@ -196,6 +186,12 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     m_totalBytesRead += quint64(raw.size());
     m_lastActivityTime = now();
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
+    if (exceedsMaximumBodySize()) {
+        m_connectionCanBeReused = false;
+        failWithError(requestError(NXHTTPRequestErrorType::BodyTooLarge,
+            QStringLiteral("The body is larger than %1 bytes").arg(m_maximumBodySize)));
+        return false;
+    }
     // The body of an answer that is followed goes nowhere.
     if (m_needsRedirect)
         return true;
@@ -208,9 +204,11 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     }
     QByteArray data = raw;
     if (inflatesWhileDownloading()) {
-        if (!m_dataDecompressor)
+        if (!m_dataDecompressor) {
             m_dataDecompressor
                 = NXDataDecompressor::decompressor(decompressionFormat(responseContentCoding()));
+            m_dataDecompressor->setOutputLimit(m_maximumBodySize);
+        }
         HttpError failure;
         const std::optional<QByteArray> inflated
             = m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), &failure);
@@ -233,6 +231,12 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
         m_rawResponseData = QByteArray();
     m_rawResponseData->append(data);
     return true;
+}
+
+// The bytes of this answer's body, and those of the partial file it continues.
+bool NXHTTPRequest::exceedsMaximumBodySize() const
+{
+    return m_maximumBodySize > 0 && m_partialDownloadSize + m_totalBytesRead > m_maximumBodySize;
 }
 
 // --- download files ------------------------------------------------------------------
@@ -344,7 +348,7 @@ HttpError NXHTTPRequest::inflateIntoPlace()
     // When the bytes do not inflate, the destination stays as it was; the raw
     // file stays when the owner named it or it is to be resumed.
     if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
-            decompressionFormat(responseContentCoding()))) {
+            decompressionFormat(responseContentCoding()), m_maximumBodySize)) {
         QFile::remove(inflated);
         return failure;
     }
@@ -359,7 +363,7 @@ HttpError NXHTTPRequest::inflateIntoPlace()
 
 HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
 {
-    const int failure = replaceFile(from, m_downloadDestinationPath);
+    const int failure = moveToDestination(from, m_downloadDestinationPath);
     if (failure == 0)
         return {};
     return requestError(NXHTTPRequestErrorType::FileManagement,
@@ -429,6 +433,9 @@ void NXHTTPRequest::handleStreamComplete()
             && m_totalBytesRead > 0 && keepsBodyAsReceived()
             && responseContentCoding() == ContentCoding::Unsupported)
             fileFailure = unsupportedCodingError();
+        // A redirect that is not followed is no answer to the request.
+        if (fileFailure.isNull() && isUnfollowedRedirect())
+            fileFailure = unfollowedRedirectError();
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }

@@ -17,6 +17,8 @@ enum class NXHTTPRequestErrorType {
     TooMuchRedirection = 9,
     Unhandled = 10,
     Compression = 11,
+    RedirectNotFollowed = 12,
+    BodyTooLarge = 13,
 };
 
 extern const QString NXHTTPRequestErrorDomain;

@@ -218,7 +218,7 @@ void NXHTTPRequest::readKeepAlive(const HttpMessage& head)
 NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& head) const
 {
     const int status = head.statusCode();
-    if (m_needsRedirect)
+    if (m_needsRedirect || isUnfollowedRedirect())
         return BodyDisposal::Keep;
     const bool resuming = m_allowResumeForFileDownloads && m_partialDownloadSize > 0
         && !m_request.header(QStringLiteral("Range")).isNull();
@@ -237,6 +237,24 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
 
 // --- redirects -------------------------------------------------------------------
 
+bool NXHTTPRequest::isUnfollowedRedirect() const
+{
+    const int status = m_responseStatusCode;
+    return m_shouldRedirect && !m_needsRedirect
+        && (status == 301 || status == 302 || status == 303 || status == 307 || status == 308);
+}
+
+HttpError NXHTTPRequest::unfollowedRedirectError() const
+{
+    const QString location = responseHeaders().value(QStringLiteral("Location"));
+    return requestError(NXHTTPRequestErrorType::RedirectNotFollowed,
+        location.isNull()
+            ? QStringLiteral("The server answered %1 without an address to go to")
+                  .arg(int(m_responseStatusCode))
+            : QStringLiteral("The server redirected to \"%1\", which is not a web address")
+                  .arg(location));
+}
+
 bool NXHTTPRequest::willRedirect()
 {
     const QString location = responseHeaders().value(QStringLiteral("Location"));
@@ -253,16 +271,23 @@ bool NXHTTPRequest::willRedirect()
         || target.host().isEmpty())
         return false;
     MainThread::run([request = self()] { request->requestRedirected(); });
-    // 307 and 308 keep method and body: the server asks for the same request
-    // at the new address.
-    const bool keepsMethod = status == 307 || status == 308;
-    if (!keepsMethod && (!m_shouldUseRFC2616RedirectBehaviour || status == 303)) {
+    // 307 and 308 keep method and body. A 303 makes anything but HEAD a GET;
+    // a 301 or 302 makes a POST a GET unless RFC 2616 behaviour is on.
+    const QString method = requestMethod();
+    const bool becomesGet = (status == 303 && method != QLatin1String("HEAD"))
+        || ((status == 301 || status == 302) && !m_shouldUseRFC2616RedirectBehaviour
+            && method == QLatin1String("POST"));
+    if (becomesGet) {
         const std::lock_guard lock(m_cancelledLock);
+        const bool sameMethod = m_requestMethod == QLatin1String("GET");
         m_requestMethod = QStringLiteral("GET");
         m_postBody.clear();
         m_postLength = 0;
         m_shouldStreamPostDataFromDisk = false;
-        keepOnlyHeadersForNewMethod();
+        // A request that stays a GET at the same origin keeps its headers
+        // (a Referer the site asks for); anything else starts afresh.
+        if (!sameMethod || !sameOrigin(url(), target))
+            keepOnlyHeadersForNewMethod();
     }
     m_redirectURL = target;
     m_needsRedirect = true;
@@ -342,6 +367,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_showAccurateProgress = m_showAccurateProgress;
     copy->m_defaultResponseEncoding = m_defaultResponseEncoding;
     copy->m_allowResumeForFileDownloads = m_allowResumeForFileDownloads;
+    copy->m_maximumBodySize = m_maximumBodySize;
     copy->m_userInfo = m_userInfo;
     copy->m_tag = m_tag;
     copy->m_useHTTPVersionOne = m_useHTTPVersionOne;

@@ -76,6 +76,8 @@ private:
 // Drops the pool's hold on a connection that will not be used again.
 void forgetConnectionRecord(const std::shared_ptr<NXConnectionRecord>& record);
 std::chrono::steady_clock::duration secondsDuration(double value);
+// Same scheme, host and port (the scheme's default when none is given).
+bool sameOrigin(const QUrl& a, const QUrl& b);
 // How a body of the coding is inflated.
 NXDataDecompressor::Format decompressionFormat(NXHTTPRequest::ContentCoding coding);
 // True once the cookie's expiry date has passed; a session cookie never expires.

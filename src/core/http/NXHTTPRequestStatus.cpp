@@ -8,16 +8,6 @@
 
 namespace {
 
-bool sameOrigin(const QUrl& a, const QUrl& b)
-{
-    const auto defaultPort = [](const QUrl& url) {
-        return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
-    };
-    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
-        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
-        && a.port(defaultPort(a)) == b.port(defaultPort(b));
-}
-
 HttpError sharedError(NXHTTPRequestErrorType type)
 {
     switch (type) {
@@ -34,6 +24,16 @@ HttpError sharedError(NXHTTPRequestErrorType type)
 }
 
 } // namespace
+
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const auto defaultPort = [](const QUrl& url) {
+        return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0
+        && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+        && a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
 
 std::chrono::steady_clock::duration secondsDuration(double value)
 {

@@ -37,24 +37,36 @@ std::vector<DNAudioTrack> audioTrackList(const std::vector<DNTAudio>& tracks)
     return { tracks.begin(), tracks.end() };
 }
 
-// The file's own subtitle streams, then the first subtitle file beside it
-// with the character set its bytes suggest.
+// The first subtitle file beside the media that can be read, with the
+// character set its bytes suggest; the others are named in the log.
+std::optional<DNTExtSubtitle> externalSubtitle(const QString& mediaPath)
+{
+    for (const QString& path : externalSubtitleFiles(mediaPath)) {
+        QString failure;
+        const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
+        if (!bytes) {
+            DNLog(QStringLiteral("Subtitle file %1 left out: %2").arg(path, failure));
+            continue;
+        }
+        DNTExtSubtitle track = DNTExtSubtitle::extSubtitleTrack(path);
+        track.codePage = detectCharset(*bytes);
+        if (track.codePage.isEmpty()) {
+            // The engine needs some charset to read the file; most subtitles today are UTF-8.
+            DNLog(QStringLiteral("Can not tell the charset of %1, reading it as UTF-8").arg(path));
+            track.codePage = QStringLiteral("UTF-8");
+        }
+        return track;
+    }
+    return std::nullopt;
+}
+
+// The file's own subtitle streams, then the subtitle file beside it.
 std::vector<DNSubtitleTrack> subtitleTrackList(
     const std::vector<DNTSubtitle>& tracks, const QString& mediaPath)
 {
     std::vector<DNSubtitleTrack> list(tracks.begin(), tracks.end());
-    const QStringList external = externalSubtitleFiles(mediaPath);
-    if (external.isEmpty())
-        return list;
-    DNTExtSubtitle track = DNTExtSubtitle::extSubtitleTrack(external.first());
-    track.codePage = detectFileCharset(track.path);
-    if (track.codePage.isEmpty()) {
-        // The engine needs some charset to read the file; most subtitles today are UTF-8.
-        DNLog(
-            QStringLiteral("Can not tell the charset of %1, reading it as UTF-8").arg(track.path));
-        track.codePage = QStringLiteral("UTF-8");
-    }
-    list.emplace_back(track);
+    if (std::optional<DNTExtSubtitle> external = externalSubtitle(mediaPath))
+        list.emplace_back(std::move(*external));
     return list;
 }
 

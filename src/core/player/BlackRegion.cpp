@@ -10,6 +10,9 @@ constexpr float kEdgeThreshold = 10.0f;
 // More sample lines than this must agree on an edge.
 constexpr int kQuorum = 5;
 constexpr int kNoEdge = -1;
+// A border pixel has each of red, green and blue at or below this: a dark
+// but saturated colour (a deep blue) is picture, not border.
+constexpr int kBlackLevel = 40;
 
 bool readsBytesDirectly(QImage::Format format)
 {
@@ -89,6 +92,28 @@ void addVote(std::map<int, int>& votes, int edge)
         ++votes[edge];
 }
 
+bool isBlack(const QImage& bitmap, int x, int y)
+{
+    const QRgb pixel = bitmap.pixel(x, y);
+    return qRed(pixel) <= kBlackLevel && qGreen(pixel) <= kBlackLevel
+        && qBlue(pixel) <= kBlackLevel;
+}
+
+// Whether every sample line is black from the picture's side up to `edge`:
+// a real bar spans the whole side, while a dark patch (a test pattern's
+// black field, a logo) leaves some lines crossing picture there.
+template<typename Black>
+bool bandIsBlack(int length, int edge, bool fromStart, int spacing, const Black& black)
+{
+    const int first = fromStart ? 0 : edge;
+    const int last = fromStart ? edge : length - 1;
+    for (int line = 0; line < kSampleLines; ++line)
+        for (int position = first; position <= last; ++position)
+            if (!black(position, line * spacing))
+                return false;
+    return true;
+}
+
 bool withinRequirements(const QImage& bitmap, int sampledSide)
 {
     return !bitmap.isNull() && bitmap.depth() <= 32 && sampledSide > kSampleLines;
@@ -109,7 +134,11 @@ int dividingLengthHorizontal(const QImage& picture, bool fromStart)
         addVote(votes,
             walkedEdge(bitmap.width(), fromStart, [&](int x) { return brightness(bitmap, x, y); }));
     }
-    return votedEdge(votes, fallback);
+    const int edge = votedEdge(votes, fallback);
+    const bool black = edge == fallback
+        || bandIsBlack(bitmap.width(), edge, fromStart, spacing,
+            [&](int x, int y) { return isBlack(bitmap, x, y); });
+    return black ? edge : fallback;
 }
 
 int dividingLengthVertical(const QImage& picture, bool fromStart)
@@ -126,7 +155,11 @@ int dividingLengthVertical(const QImage& picture, bool fromStart)
             return brightness(bitmap, x, y);
         }));
     }
-    return votedEdge(votes, fallback);
+    const int edge = votedEdge(votes, fallback);
+    const bool black = edge == fallback
+        || bandIsBlack(bitmap.height(), edge, fromStart, spacing,
+            [&](int y, int x) { return isBlack(bitmap, x, y); });
+    return black ? edge : fallback;
 }
 
 QRect extentByDividingBlackRegion(const QImage& picture)

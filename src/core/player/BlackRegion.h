@@ -3,7 +3,8 @@
 // Finds the black bars of a letterboxed or pillarboxed picture. 25 lines are
 // sampled across the picture in each direction; each is walked in from the
 // edge until the brightness rises clearly above its running mean, and the
-// lines vote on where the edge lies.
+// lines vote on where the edge lies. An edge counts only when every sample
+// line is black (each colour channel dark) between it and the picture's side.
 
 #include <QImage>
 #include <QRect>

@@ -239,8 +239,10 @@ void FrameLinkServer::Impl::serveConnection(int connection)
     unsigned char message = 0;
     while (serving && readExact(connection, &message, 1))
         serving = answer(connection, message);
-    // A tool that dies sends no stop.
+    // A tool that dies sends no stop, and one killed before its start was
+    // answered leaves its picture's name behind.
     stop();
+    ::shm_unlink(Proto::sharedMemoryName(::getpid(), bufferName.toStdString()).c_str());
 }
 
 bool FrameLinkServer::Impl::answer(int connection, unsigned char message)

@@ -15,7 +15,9 @@
 //   'F', 'T' full screen, on top: accepted, no effect -> one byte
 // The picture lies in a shared-memory object the tool makes before 'S': width x
 // height x 2 bytes, rows top first. The tool removes its name once 'S' is
-// answered, so nothing is left behind when it is killed.
+// answered, and the server once the connection has ended, so nothing is left
+// behind when the tool is killed. The next tool makes its object only after
+// the server has taken it, so the server's removal never hits it.
 
 #include <array>
 #include <cstddef>

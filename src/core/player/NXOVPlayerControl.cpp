@@ -60,13 +60,13 @@ double NXOVPlayerControl::currentPlaybackPercent() const
     return m_flags.currentPlaybackTime / m_flags.duration * 100;
 }
 
+// Without a cache or a known size nothing is known ahead of the position.
 double NXOVPlayerControl::currentLoadingPercent() const
 {
-    const double played = m_flags.duration > 0 ? m_flags.currentPlaybackTime / m_flags.duration : 0;
-    const double cached = m_flags.videoSizeInMB > 0
-        ? m_flags.loadCacheTime * m_flags.cacheBufferSizeInMB / m_flags.videoSizeInMB
-        : 0;
-    return std::clamp(played + cached, 0.0, 100.0);
+    const bool measurable = m_flags.cacheBufferSizeInMB > 0 && m_flags.videoSizeInMB > 0;
+    const double ahead
+        = measurable ? m_flags.cacheFill * m_flags.cacheBufferSizeInMB / m_flags.videoSizeInMB : 0;
+    return std::clamp(currentPlaybackPercent() + ahead, 0.0, 100.0);
 }
 
 QStringList NXOVPlayerControl::playerArguments(const QString& url, const QString& linkName) const
@@ -80,7 +80,10 @@ QStringList NXOVPlayerControl::playerArguments(const QString& url, const QString
         arguments << QStringLiteral("-cache")
                   << QString::number(static_cast<qint64>(std::ceil(kibibytes)));
     }
-    arguments << QStringLiteral("-volume")
+    // The volume is the player's own, applied to the samples, so that the
+    // preview never moves the sound device's volume; 100 leaves them as they are.
+    arguments << QStringLiteral("-softvol") << QStringLiteral("-softvol-max")
+              << QStringLiteral("100") << QStringLiteral("-volume")
               << QString::fromLatin1(playerCommandNumber(m_flags.volumes, 2)) << url;
     return arguments;
 }
@@ -274,7 +277,7 @@ void NXOVPlayerControl::readStatusLine(const QString& line)
             m_delegate->playbackCacheAvilabled(this);
     }
     m_flags.currentPlaybackTime = match.captured(2).toDouble();
-    m_flags.loadCacheTime = (cacheFill * 0.01 + 1.0) * m_flags.currentPlaybackTime;
+    m_flags.cacheFill = cacheFill;
 }
 
 // The picture fills the view's width or its height, centred in the other.

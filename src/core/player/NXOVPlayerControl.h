@@ -20,8 +20,8 @@ struct NXOVFlags {
     bool isWaitingCache = false; // the player's cache is too empty to play on
     double currentPlaybackTime = 0; // seconds
     double duration = 0; // seconds; 0 until the player tells it
-    double loadCacheTime = 0;
-    double volumes = 0; // the player's volume
+    int cacheFill = 0; // percent of the player's cache ahead of the position
+    double volumes = 0; // the player's own volume, never the sound device's
     double cacheBufferSizeInMB = -1.0; // -1.0: play without a cache
     double videoSizeInMB = 0; // 0 when unknown
 };
@@ -76,7 +76,8 @@ public:
     double currentPlaybackTime() const { return m_flags.currentPlaybackTime; }
     double currentLeftTime() const { return m_flags.duration - m_flags.currentPlaybackTime; }
     double currentPlaybackPercent() const;
-    // The buffered range for the position slider, 0 to 100.
+    // How far the video is buffered, in percent of its size: the position
+    // and what the cache holds ahead of it, for the position slider.
     double currentLoadingPercent() const;
 
     void setPlayerVolume(double volume);

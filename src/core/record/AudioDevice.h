@@ -7,10 +7,10 @@
 #include <vector>
 
 // The virtual device that carries the system's sound: a null sink of the
-// user's sound server, installed by the recorder window on request. What is
-// played into it comes back on its monitor, which is recorded like a
-// microphone under the capture ID below.
-constexpr const char* kSystemAudioSinkName = "TolvaSysAudioCapture";
+// user's sound server, installed by the recorder window on request (see
+// DNScreenRecorder::installVirtualDevice). What is played into it comes back
+// on its monitor, which is recorded like a microphone under the capture ID below.
+constexpr const char* kSystemAudioSinkName = "QuillonSysAudioCapture";
 constexpr const char* kSystemAudioDeviceID = "com_farrowby_driver_AudioEngine:0";
 
 // One sink or source of the sound server as the routing sees it: found by

@@ -1,5 +1,6 @@
 #include "record/CameraCapture.h"
 
+#include "platform/FileMove.h"
 #include "record/ScreenCapture.h"
 #include "services/DNHelpers.h"
 
@@ -10,7 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <unistd.h>
+#include <cstring>
 
 namespace {
 
@@ -67,13 +68,16 @@ QString soundStream(const CameraSessionPlan& plan)
     return {};
 }
 
-// Even sizes: x264 refuses odd ones.
+// Even sizes: x264 refuses odd ones. A maximum size only ever shrinks: the
+// box is the smaller of the maximum and the camera's own size.
 QString recordingScale(const CameraSessionPlan& plan)
 {
     if (!plan.maximumSize)
         return QStringLiteral("scale=trunc(iw/2)*2:trunc(ih/2)*2");
-    return "scale=" + sizeText(*plan.maximumSize)
-        + ":force_original_aspect_ratio=decrease:force_divisible_by=2";
+    return QStringLiteral("scale=w='min(%1,iw)':h='min(%2,ih)'"
+                          ":force_original_aspect_ratio=decrease:force_divisible_by=2")
+        .arg(plan.maximumSize->width())
+        .arg(plan.maximumSize->height());
 }
 
 // The meter reads the peak of every 4800 samples (ten a second at 48 kHz)
@@ -142,36 +146,6 @@ QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
           << "mov"
           << "file:" + QFileInfo(plan.outputPath).absoluteFilePath();
     return words;
-}
-
-// Copies into a file that must not exist yet (O_EXCL), so nothing made
-// meanwhile under that name is replaced; a partial copy is removed.
-bool copyIntoNewFile(const QString& from, const QString& to, QString* error)
-{
-    QFile source(from);
-    QFile target(to);
-    if (!source.open(QIODevice::ReadOnly)) {
-        *error = source.errorString();
-        return false;
-    }
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        *error = target.errorString();
-        return false;
-    }
-    while (!source.atEnd()) {
-        const QByteArray block = source.read(1 << 20);
-        if (block.isEmpty() || target.write(block) != block.size()) {
-            *error = block.isEmpty() ? source.errorString() : target.errorString();
-            target.remove();
-            return false;
-        }
-    }
-    if (!target.flush() || ::fsync(target.handle()) != 0) {
-        *error = target.errorString();
-        target.remove();
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -283,25 +257,15 @@ std::optional<QString> moveRecording(
 {
     for (;;) {
         const QString target = DNUniqueFilePath(folder, fileName, 0);
-        // A hard link never replaces: it fails when the name was taken since.
-        if (::link(QFile::encodeName(recording).constData(), QFile::encodeName(target).constData())
-            == 0) {
-            QFile::remove(recording);
+        const int failure = moveFileWithoutReplacing(recording, target);
+        if (failure == 0)
             return target;
-        }
-        if (errno == EEXIST)
-            continue;
-        // Another file system (or one without links): copy, then remove.
-        QString reason;
-        if (copyIntoNewFile(recording, target, &reason)) {
-            QFile::remove(recording);
-            return target;
-        }
-        // The name was taken meanwhile: our partial copy is already removed.
-        if (QFileInfo::exists(target))
+        // The name was taken since it was chosen: choose the next one.
+        if (failure == EEXIST)
             continue;
         if (error)
-            *error = QStringLiteral("cannot move the recording to \"%1\": %2").arg(target, reason);
+            *error = QStringLiteral("cannot move the recording to \"%1\": %2")
+                         .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
         return std::nullopt;
     }
 }

@@ -120,6 +120,7 @@ DNScreenRecorder::~DNScreenRecorder()
     if (m_worker.joinable())
         m_worker.join();
     restoreSystemOutputDevice();
+    unloadVirtualDevice();
 }
 
 void DNScreenRecorder::addCaptureVideoPreview()
@@ -131,21 +132,26 @@ void DNScreenRecorder::addCaptureVideoPreview()
     m_previewTimer->start(kPreviewIntervalMs);
 }
 
+// Qt grabs in its device-independent pixels, relative to the screen, whose
+// top-left corner it keeps at the X root's pixel.
 void DNScreenRecorder::grabPreview()
 {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return;
-    QScreen* const screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
     const QRect region = captureRegion();
-    emit previewFrameReady(
-        screen->grabWindow(0, region.x(), region.y(), region.width(), region.height()).toImage());
-}
-
-void DNScreenRecorder::setMaxScreenInputFramerate(float framesPerSecond)
-{
-    m_frameRate = wholeFrameRate(framesPerSecond);
+    for (QScreen* const screen : QGuiApplication::screens()) {
+        const QRect geometry = screen->geometry();
+        const qreal ratio = screen->devicePixelRatio();
+        if (!QRect(geometry.topLeft(), geometry.size() * ratio).contains(region.center()))
+            continue;
+        const QRect grabbed = QRectF(
+            QPointF(region.topLeft() - geometry.topLeft()) / ratio, QSizeF(region.size()) / ratio)
+                                  .toRect();
+        emit previewFrameReady(
+            screen->grabWindow(0, grabbed.x(), grabbed.y(), grabbed.width(), grabbed.height())
+                .toImage());
+        return;
+    }
 }
 
 bool DNScreenRecorder::setAudioDevice(const QString& uniqueID, QString* problem)
@@ -155,6 +161,8 @@ bool DNScreenRecorder::setAudioDevice(const QString& uniqueID, QString* problem)
     m_systemAudioRecord = reachable && uniqueID == QLatin1String(kSystemAudioDeviceID);
     if (!reachable)
         return reportNoSound(kNoSoundServer, problem);
+    if (m_systemAudioRecord && virtualDeviceInstalled())
+        loadVirtualDevice(nullptr);
     if (m_systemAudioRecord)
         initConnections();
     const AudioCaptureDevice device = audioCaptureDevice(uniqueID);
@@ -175,7 +183,7 @@ void DNScreenRecorder::addDislayInputTocaptureSession(const QString& display, co
         if (size) {
             m_displayID = display;
             m_screenSize = *size;
-            setMaxScreenInputFramerate(m_maxFramerate);
+            m_framerate = m_maxFramerate;
         }
     }
     m_cropRect = cropRect;
@@ -186,24 +194,31 @@ CapturePlan DNScreenRecorder::capturePlan(const QString& path) const
     CapturePlan plan;
     plan.display = m_displayID;
     plan.area = captureRegion();
-    plan.frameRate = m_frameRate;
-    plan.drawMouse = m_drawMouse;
+    plan.frameRate = wholeFrameRate(m_framerate);
     plan.audioSource = m_audioSource;
     plan.preset = m_preset;
     plan.outputPath = path;
     return plan;
 }
 
-bool DNScreenRecorder::startRecord(const QString& path)
+bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
 {
     if (isRecording())
         return false;
+    const QString refusal = captureProblem(m_cropRect, m_framerate, m_screenSize);
+    if (!refusal.isEmpty()) {
+        DNLog(QStringLiteral("The screen recording \"%1\" is refused: %2").arg(path, refusal));
+        if (problem)
+            *problem = refusal;
+        stopRecord();
+        return false;
+    }
     const QStringList arguments = captureArguments(capturePlan(path));
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker = std::thread([this, arguments, path, frameRate = m_frameRate] {
+    m_worker = std::thread([this, arguments, path, frameRate = wholeFrameRate(m_framerate)] {
         runCapture(arguments, path, frameRate);
     });
     return true;

@@ -59,19 +59,22 @@ public:
     // nothing is handed out.
     void addCaptureVideoPreview();
     void setSessionPreset(CaptureSessionPreset preset) { m_preset = preset; }
-    // Truncated to a whole number, at least 1. Not stored in maxFramerate().
-    void setMaxScreenInputFramerate(float framesPerSecond);
-    void setCaptureMouseClicks(bool on) { m_drawMouse = on; }
+    // Truncated to a whole number; startRecord refuses one outside 1 to
+    // kMaxCaptureFrameRate. Not stored in maxFramerate().
+    void setMaxScreenInputFramerate(float framesPerSecond) { m_framerate = framesPerSecond; }
     // The sound input by capture device ID (see audioCaptureDevices()). The
     // virtual device's ID routes the system's sound at once. False with the
     // reason in `problem` when the recording will have no sound.
     bool setAudioDevice(const QString& uniqueID, QString* problem = nullptr);
-    // Another display (re-read, at maxFramerate()) and the region to record.
+    // Another display (re-read, at maxFramerate()) and the region to record,
+    // in the X root window's pixels (x11grab's, not Qt's device-independent ones).
     void addDislayInputTocaptureSession(const QString& display, const QRect& cropRect);
 
-    // Starts recording to `path`; false when a recording runs already. How it
-    // ends, a failed start included, goes to the delegate.
-    bool startRecord(const QString& path);
+    // Starts recording to `path`. False when a recording runs already, or
+    // with the reason in `problem` when the region or the frame rate cannot
+    // be recorded (see captureProblem()); the sound routing is undone then.
+    // How a started recording ends, a failed start included, goes to the delegate.
+    bool startRecord(const QString& path, QString* problem = nullptr);
     // Asks ffmpeg to finish the file and undoes the sound routing.
     void stopRecord();
     bool isRecording() const { return m_worker.joinable(); }
@@ -79,14 +82,23 @@ public:
     float maxFramerate() const { return m_maxFramerate; }
     QString displayID() const { return m_displayID; }
     QSize screenSize() const { return m_screenSize; }
-    // The area the next recording takes: the region clamped and rounded.
-    QRect captureRegion() const { return captureArea(m_cropRect, m_screenSize); }
+    // The area the next recording takes: the region rounded to even sizes.
+    QRect captureRegion() const { return captureArea(m_cropRect); }
     QString audioSource() const { return m_audioSource; }
     bool systemAudioRecord() const { return m_systemAudioRecord; }
     // ffmpeg's program and arguments of the last recording.
     QStringList lastCommand() const { return m_lastCommand; }
     // The running ffmpeg's pid, or -1.
     qint64 enginePid() const;
+
+    // The virtual device of the system's sound is installed once, which the
+    // user defaults remember, and is loaded into the sound server whenever a
+    // recorder needs it: a null sink lives only as long as the server does.
+    static bool virtualDeviceInstalled();
+    // Loads the virtual device when the server lacks it and remembers it as
+    // installed; false with the reason in `error`. A device this recorder
+    // loaded is unloaded when the recorder goes.
+    bool installVirtualDevice(QString* error = nullptr);
 
     // The system-sound routing (DNScreenRecorderRouting.cpp).
     void initConnections();
@@ -121,6 +133,8 @@ private:
     void runCapture(const QStringList& arguments, const QString& path, int frameRate);
     void finishRecording(const DNRecordingResult& result);
     void grabPreview();
+    bool loadVirtualDevice(QString* error);
+    void unloadVirtualDevice();
     // The routing (DNScreenRecorderRouting.cpp).
     std::optional<QString> realOutputSink() const;
     bool routeInto(const QString& realSink);
@@ -130,16 +144,16 @@ private:
 
     DNScreenRecorderDelegate* m_delegate = nullptr;
     float m_maxFramerate = kDefaultFramerate;
-    int m_frameRate = wholeFrameRate(kDefaultFramerate);
+    float m_framerate = kDefaultFramerate;
     QString m_displayID;
     QSize m_screenSize;
     QRect m_cropRect;
     CaptureSessionPreset m_preset = CaptureSessionPreset::Medium;
-    bool m_drawMouse = true;
     QString m_audioSource;
     bool m_systemAudioRecord = false;
     std::optional<Routing> m_routing;
     std::unique_ptr<AudioPassThrough> mEngine;
+    std::optional<quint32> m_virtualDeviceModule; // the null sink this recorder loaded
     QStringList m_lastCommand;
     std::unique_ptr<ProcessRunner> m_runner;
     std::thread m_worker;

@@ -20,6 +20,7 @@
 namespace {
 
 const QString kRoutingKey = QStringLiteral("DNScreenRecorderSoundRouting");
+const QString kInstalledKey = QStringLiteral("DNScreenRecorderSystemSoundInstalled");
 const QString kSinkKey = QStringLiteral("sink");
 const QString kVolumesKey = QStringLiteral("volumes");
 const QString kModuleKey = QStringLiteral("loopbackModule");
@@ -47,6 +48,49 @@ bool hasSink(const QString& name)
 }
 
 } // namespace
+
+bool DNScreenRecorder::virtualDeviceInstalled()
+{
+    return UserDefaults::standard().boolValue(kInstalledKey);
+}
+
+bool DNScreenRecorder::installVirtualDevice(QString* error)
+{
+    if (!loadVirtualDevice(error))
+        return false;
+    UserDefaults::standard().setValue(kInstalledKey, true);
+    UserDefaults::standard().synchronize();
+    return true;
+}
+
+bool DNScreenRecorder::loadVirtualDevice(QString* error)
+{
+    if (hasSink(virtualSink()))
+        return true;
+    const std::optional<quint32> module = PulseAudio::loadModule(QStringLiteral("module-null-sink"),
+        { QStringLiteral("sink_name=") + virtualSink() }, error);
+    if (!module)
+        return false;
+    m_virtualDeviceModule = module;
+    return true;
+}
+
+// Only the module this recorder loaded, and only while it is still that one
+// (a restarted server hands its index to another).
+void DNScreenRecorder::unloadVirtualDevice()
+{
+    if (!m_virtualDeviceModule)
+        return;
+    const std::vector<PulseModule> modules = PulseAudio::modules();
+    const bool stillOurs = std::any_of(modules.begin(), modules.end(),
+        [index = *m_virtualDeviceModule](const PulseModule& module) {
+            return module.index == index && module.name == QLatin1String("module-null-sink")
+                && module.argument.contains(QStringLiteral("sink_name=") + virtualSink());
+        });
+    if (stillOurs)
+        PulseAudio::unloadModule(*m_virtualDeviceModule);
+    m_virtualDeviceModule.reset();
+}
 
 float DNScreenRecorder::virtualDeviceVolume(float left, float right)
 {

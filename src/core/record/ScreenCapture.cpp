@@ -49,9 +49,11 @@ QStringList screenInput(const CapturePlan& plan)
 {
     const QString origin
         = '+' + QString::number(plan.area.x()) + ',' + QString::number(plan.area.y());
+    // The pointer is always in the picture: a screen recording shows what the
+    // person points at.
     return { "-thread_queue_size", "512", "-f", "x11grab", "-framerate",
         QString::number(plan.frameRate), "-video_size", sizeText(plan.area.size()), "-draw_mouse",
-        plan.drawMouse ? "1" : "0", "-i", plan.display + origin };
+        "1", "-i", plan.display + origin };
 }
 
 QStringList encoding(const CapturePlan& plan)
@@ -98,19 +100,33 @@ CaptureSessionPreset sessionPresetAtIndex(quint64 index)
 
 int wholeFrameRate(float framesPerSecond)
 {
-    if (!(framesPerSecond >= 1.0f))
-        return 1;
-    return static_cast<int>(std::min(framesPerSecond, 1000.0f));
+    // NaN fails both comparisons.
+    const bool allowed
+        = framesPerSecond >= 1.0f && framesPerSecond < float(kMaxCaptureFrameRate + 1);
+    return allowed ? static_cast<int>(framesPerSecond) : 0;
 }
 
-QRect captureArea(const QRect& requested, const QSize& screen)
+QString captureProblem(const QRect& area, float framesPerSecond, const QSize& screen)
 {
-    const QRect whole(QPoint(0, 0), screen);
-    QRect area = requested.normalized().intersected(whole);
+    if (wholeFrameRate(framesPerSecond) == 0)
+        return QStringLiteral("The frame rate must lie between 1 and %1 frames a second.")
+            .arg(kMaxCaptureFrameRate);
     if (area.width() < 2 || area.height() < 2)
-        area = whole;
-    area.setSize(QSize(evenFloor(area.width()), evenFloor(area.height())));
-    return area;
+        return QStringLiteral("The region to record, %1, is smaller than 2x2 pixels.")
+            .arg(sizeText(area.size()));
+    if (!QRect(QPoint(0, 0), screen).contains(area))
+        return QStringLiteral("The region %1 at %2,%3 does not lie on the %4 screen.")
+            .arg(sizeText(area.size()))
+            .arg(area.x())
+            .arg(area.y())
+            .arg(sizeText(screen));
+    return {};
+}
+
+QRect captureArea(const QRect& requested)
+{
+    return QRect(
+        requested.topLeft(), QSize(evenFloor(requested.width()), evenFloor(requested.height())));
 }
 
 QSize outputSize(const QSize& area, CaptureSessionPreset preset)

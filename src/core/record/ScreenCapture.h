@@ -21,14 +21,23 @@ enum class CaptureSessionPreset {
 // The window's stored preset index: 0 Low, 1 960x540, 2 and above High.
 CaptureSessionPreset sessionPresetAtIndex(quint64 index);
 
+// The highest frame rate a recording takes, as the settings sheet offers it.
+constexpr int kMaxCaptureFrameRate = 60;
+
 // Frames per second as the screen input takes them: truncated to a whole
-// number and at least 1 (a zero or negative rate would stall the grabber).
+// number; 0 for a rate outside 1 to kMaxCaptureFrameRate.
 int wholeFrameRate(float framesPerSecond);
 
-// The area x11grab can record for the requested one: clamped to the screen
-// (it refuses an area past the edge), the whole screen when nothing of it is
-// left, and rounded down to even sizes (x264 refuses odd ones).
-QRect captureArea(const QRect& requested, const QSize& screen);
+// Why a recording of `area` (the X root's pixels) at that frame rate cannot be
+// made on a screen of that size, or empty when it can: x11grab refuses an area
+// past the screen's edge, x264 one of less than 2x2 pixels, and a rate outside
+// 1 to kMaxCaptureFrameRate is a slip (100,000 a second fills the disk in
+// minutes). Refused rather than changed, so that nothing else is recorded
+// than what was asked for.
+QString captureProblem(const QRect& area, float framesPerSecond, const QSize& screen);
+
+// The area as x11grab records it: rounded down to even sizes (x264 refuses odd ones).
+QRect captureArea(const QRect& requested);
 
 // The recorded picture's size for an area under a preset: shrunk to fit the
 // preset's box with the area's shape, never enlarged, even sizes.
@@ -38,7 +47,6 @@ struct CapturePlan {
     QString display; // the X display, as in $DISPLAY
     QRect area; // from captureArea()
     int frameRate = 24;
-    bool drawMouse = true;
     QString audioSource; // the sound server's source, empty for no sound
     CaptureSessionPreset preset = CaptureSessionPreset::High;
     QString outputPath;

@@ -8,6 +8,7 @@
 #include <QLocale>
 
 #include <cstdio>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,6 +43,8 @@ bool moveWithoutFollowing(const QString& from, const QString& to)
     ::close(descriptor);
     return restricted;
 }
+
+thread_local QString t_lastEngineLine;
 
 } // namespace
 
@@ -82,7 +85,22 @@ void DNLogger::logEngineLine(const QString& line)
 {
     if (line.startsWith(QLatin1String("frame=")))
         return;
+    t_lastEngineLine = line;
     write('\t' + line.toUtf8() + '\n');
+}
+
+QString DNLogger::takeLastEngineLine()
+{
+    return std::exchange(t_lastEngineLine, {});
+}
+
+bool DNLogger::anotherCopyHoldsTheLog()
+{
+    const std::lock_guard lock(m_mutex);
+    openOnce();
+    // After close() the lock is ours to take again; only a live holder keeps it.
+    return !m_runLock.isLocked() && !m_runLock.tryLock(0)
+        && m_runLock.error() == QLockFile::LockFailedError;
 }
 
 void DNLogger::close()
@@ -123,18 +141,19 @@ bool DNLogger::openForRun()
     return true;
 }
 
+void DNLogger::openOnce()
+{
+    if (m_opened)
+        return;
+    m_opened = true;
+    m_failed = !openForRun();
+}
+
 void DNLogger::write(const QByteArray& bytes)
 {
     const std::lock_guard lock(m_mutex);
-    if (m_failed)
-        return;
-    if (!m_opened) {
-        m_opened = true;
-        m_failed = !openForRun();
-        if (m_failed)
-            return;
-    }
-    if (!m_file.isOpen() || m_file.size() >= kMaxLogBytes)
+    openOnce();
+    if (m_failed || !m_file.isOpen() || m_file.size() >= kMaxLogBytes)
         return;
     m_file.write(bytes);
 }

@@ -32,7 +32,14 @@ public:
     void log(const QString& message);
     // A line printed by an engine: a tab and the line; "frame=" lines are dropped.
     void logEngineLine(const QString& line);
+    // The last engine line logged on the calling thread (by any log) since
+    // the last call: what an engine said last is most often why it failed.
+    static QString takeLastEngineLine();
     void close();
+
+    // Whether another running copy of the program started the log and this
+    // one only appends to it. Opens the log for this run when no line has.
+    bool anotherCopyHoldsTheLog();
 
     QString path() const { return m_path; }
     // Where the first line of this run moved the previous run's log.
@@ -42,6 +49,8 @@ public:
 
 private:
     void write(const QByteArray& bytes);
+    // The first line of a run, or the first question about it, opens the log.
+    void openOnce();
     bool openForRun();
 
     const QString m_path;

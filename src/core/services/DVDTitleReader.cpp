@@ -1,244 +1,151 @@
-// The title reader over libdvdread. It is opened with a logger of ours: the
-// plain opener prints its notes (the missing-decryption banner among them)
-// on the standard output, which is not ours to write to.
+// The title reader: runs the reader tool on the disc and reads its answer.
+// libdvdread can crash or loop on damaged tables, so it never runs in our
+// process; a forked copy of this multi-threaded one could deadlock in the
+// library's allocations and its dlopen of the decryption library, so the
+// tool is a program of its own, started afresh.
 #include "services/DVDTitleReader.h"
 
+#include "platform/AppPaths.h"
+#include "platform/ProcessRunner.h"
 #include "services/DNLogger.h"
 
-#include <QFile>
 #include <QFileInfo>
 
-#include <dvdread/dvd_reader.h>
-#include <dvdread/ifo_read.h>
-#include <dvdread/ifo_types.h>
-
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
-#include <map>
-#include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace {
 
-void logReaderLine(void*, dvd_logger_level_t level, const char* format, va_list arguments)
+const QString kReaderName = QStringLiteral("quillon-dvd-reader");
+// 99 titles of 8 audio and 32 subpicture streams stay far below.
+constexpr qsizetype kMostAnswerLines = 10000;
+constexpr int kMostLoggedNotes = 50;
+constexpr int kMostTitles = 99;
+
+QString damaged(const QString& path)
 {
-    if (level == DVD_LOGGER_LEVEL_DEBUG)
-        return;
-    char line[1024];
-    std::vsnprintf(line, sizeof line, format, arguments);
-    // One line each: the decryption banner's box of stars says nothing more
-    // than its first line.
-    const QString message = QString::fromLocal8Bit(line).trimmed();
-    DNLog(QStringLiteral("DVD reader: %1").arg(message.section(QLatin1Char('\n'), 0, 0)));
+    return QStringLiteral("%1 cannot be read: the DVD's title tables are damaged").arg(path);
 }
 
-const dvd_logger_cb kReaderLogger { &logReaderLine };
-
-struct ReaderCloser {
-    void operator()(dvd_reader_t* reader) const { DVDClose(reader); }
-};
-struct IfoCloser {
-    void operator()(ifo_handle_t* ifo) const { ifoClose(ifo); }
-};
-using Reader = std::unique_ptr<dvd_reader_t, ReaderCloser>;
-using Ifo = std::unique_ptr<ifo_handle_t, IfoCloser>;
-
-// Audio formats as the title-set attributes give them.
-constexpr unsigned kAudioAC3 = 0, kAudioMPEG1 = 2, kAudioMPEG2 = 3, kAudioLPCM = 4, kAudioDTS = 6;
-// The engines' stream ids: the disc's private-stream sub-ids.
-constexpr qint32 kAC3Base = 128, kDTSBase = 136, kLPCMBase = 160;
-constexpr double kNTSCRate = 30000.0 / 1001.0;
-
-int fromBCD(uint8_t value)
+QString refusalText(const QString& line, const QString& path)
 {
-    return (value >> 4) * 10 + (value & 0x0f);
+    const QString kind = line.section(QLatin1Char(' '), 1, 1);
+    if (kind == QLatin1String("missing"))
+        return QStringLiteral("No DVD source at %1").arg(path);
+    if (kind == QLatin1String("open"))
+        return QStringLiteral("Can not open %1 as a DVD").arg(path);
+    if (kind == QLatin1String("tables"))
+        return QStringLiteral(
+            "%1 is not a DVD: VIDEO_TS.IFO and VIDEO_TS.BUP are missing or unreadable")
+            .arg(path);
+    if (kind == QLatin1String("titles"))
+        return QStringLiteral("%1 holds no readable DVD title").arg(path);
+    if (kind == QLatin1String("irregular"))
+        return QStringLiteral("%1 is not a DVD: %2 is not a regular file")
+            .arg(path, line.section(QLatin1Char(' '), 2));
+    if (kind == QLatin1String("kind"))
+        return QStringLiteral("%1 is not a DVD: it is no folder, disc image or drive").arg(path);
+    return damaged(path);
 }
 
-QString languageCode(uint16_t code)
+// `count` words from the second on as numbers, each from `least` to `most`;
+// nothing when one is not.
+std::optional<std::vector<int>> numbers(
+    const QStringList& words, qsizetype count, int least, int most)
 {
-    if (code == 0 || code == 0xffff)
-        return {};
-    const char letters[] = { static_cast<char>(code >> 8), static_cast<char>(code & 0xff) };
-    return QString::fromLatin1(letters, 2).trimmed().toLower();
-}
-
-// The engine's id for audio stream `stream` of a format; -1 for a format the
-// engines do not take from a disc.
-qint32 engineAudioID(unsigned format, qint32 stream)
-{
-    switch (format) {
-    case kAudioAC3:
-        return kAC3Base + stream;
-    case kAudioDTS:
-        return kDTSBase + stream;
-    case kAudioLPCM:
-        return kLPCMBase + stream;
-    case kAudioMPEG1:
-    case kAudioMPEG2:
-        return stream;
-    default:
-        return -1;
+    if (words.size() < count + 1)
+        return std::nullopt;
+    std::vector<int> values;
+    for (qsizetype at = 1; at <= count; ++at) {
+        bool ok = false;
+        const int value = words[at].toInt(&ok);
+        if (!ok || value < least || value > most)
+            return std::nullopt;
+        values.push_back(value);
     }
+    return values;
 }
 
-std::vector<DNDVDTAudio> audioTracks(const vtsi_mat_t& titleSet, const pgc_t& chain)
+QString languageCode(const QString& word)
 {
-    std::vector<DNDVDTAudio> tracks;
-    const int count = std::min<int>(titleSet.nr_of_vts_audio_streams, 8);
-    for (int slot = 0; slot < count; ++slot) {
-        const uint16_t control = chain.audio_control[slot];
-        if ((control & 0x8000) == 0)
-            continue; // the slot has no stream in this title
-        const audio_attr_t& attributes = titleSet.vts_audio_attr[slot];
-        DNDVDTAudio track;
-        track.audioID = (control >> 8) & 0x07;
-        track.index = engineAudioID(attributes.audio_format, track.audioID);
-        if (track.index < 0)
-            continue;
-        track.position = static_cast<qint32>(tracks.size());
-        track.channel = attributes.channels + 1;
-        if (attributes.lang_type == 1)
-            track.languageCode = languageCode(attributes.lang_code);
-        track.audioLang = DNDVDLanguageName(track.languageCode);
-        tracks.push_back(track);
+    return word == QLatin1String("-") ? QString() : word.toLower();
+}
+
+// "title NUMBER SECONDS RATE_NUM RATE_DEN WIDTH HEIGHT ASPECT_W ASPECT_H"
+std::optional<DVDTitleFacts> titleFrom(const QStringList& words)
+{
+    const auto values = numbers(words, 8, 0, 1 << 20);
+    if (words.size() != 9 || !values)
+        return std::nullopt;
+    const std::vector<int>& v = *values;
+    // Of the numbers only the length may be 0.
+    if (v[0] > kMostTitles || std::find(v.begin() + 2, v.end(), 0) != v.end() || v[0] == 0)
+        return std::nullopt;
+    DVDTitleFacts title;
+    title.titleNumber = v[0];
+    title.length = v[1];
+    title.fps = double(v[2]) / v[3];
+    title.video.videoResolution = QSizeF(v[4], v[5]);
+    title.video.videoAspect = QSizeF(v[6], v[7]);
+    return title;
+}
+
+// "audio STREAM ENGINE_ID CHANNELS LANGUAGE"
+bool addAudio(DVDTitleFacts& title, const QStringList& words)
+{
+    const auto values = numbers(words, 3, 0, 255);
+    if (words.size() != 5 || !values || (*values)[0] > 7)
+        return false;
+    DNDVDTAudio track;
+    track.audioID = (*values)[0];
+    track.index = (*values)[1];
+    track.channel = (*values)[2];
+    track.position = static_cast<qint32>(title.audioTracks.size());
+    track.languageCode = languageCode(words[4]);
+    track.audioLang = DNDVDLanguageName(track.languageCode);
+    title.audioTracks.push_back(track);
+    return true;
+}
+
+// "subtitle STREAM LANGUAGE"
+bool addSubtitle(DVDTitleFacts& title, const QStringList& words)
+{
+    const auto values = numbers(words, 1, 0, 31);
+    if (words.size() != 3 || !values)
+        return false;
+    DNDVDTSubtitle track;
+    track.index = (*values)[0];
+    track.languageCode = languageCode(words[2]);
+    const QString name = DNDVDLanguageName(track.languageCode);
+    track.subtitleName = name.isEmpty() ? QStringLiteral("??") : name;
+    title.subtitleTracks.push_back(track);
+    return true;
+}
+
+// One line of the answer into `disc`; false when it does not read.
+bool readLine(DVDDiscFacts& disc, const QString& line)
+{
+    const QStringList words = line.split(QLatin1Char(' '));
+    const QString& kind = words.first();
+    if (kind == QLatin1String("volume")) {
+        disc.volumeName = line.section(QLatin1Char(' '), 1).trimmed();
+        return true;
     }
-    return tracks;
-}
-
-std::vector<DNDVDTSubtitle> subtitleTracks(const vtsi_mat_t& titleSet, const pgc_t& chain)
-{
-    std::vector<DNDVDTSubtitle> tracks;
-    const int count = std::min<int>(titleSet.nr_of_vts_subp_streams, 32);
-    const bool wide = titleSet.vts_video_attr.display_aspect_ratio == 3;
-    for (int slot = 0; slot < count; ++slot) {
-        const uint32_t control = chain.subp_control[slot];
-        if ((control & 0x80000000u) == 0)
-            continue; // numbers of absent streams are skipped, not reused
-        DNDVDTSubtitle track;
-        // The stream for a 4:3 picture, or for a wide one its letterbox
-        // stream: the numbering the player and the encoder use for "-sid".
-        track.index = static_cast<qint32>(wide ? (control >> 8) & 0x1f : (control >> 24) & 0x1f);
-        track.languageCode = languageCode(titleSet.vts_subp_attr[slot].lang_code);
-        const QString name = DNDVDLanguageName(track.languageCode);
-        track.subtitleName = name.isEmpty() ? QStringLiteral("??") : name;
-        tracks.push_back(track);
+    if (kind == QLatin1String("title")) {
+        std::optional<DVDTitleFacts> title = titleFrom(words);
+        if (title)
+            disc.titles.push_back(std::move(*title));
+        return title.has_value();
     }
-    return tracks;
-}
-
-DNDVDTVideo videoTrack(const video_attr_t& video)
-{
-    const bool pal = video.video_format == 1;
-    const double fullHeight = pal ? 576 : 480;
-    static constexpr double kWidths[] = { 720, 704, 352, 352 };
-    DNDVDTVideo track;
-    track.videoResolution = QSizeF(
-        kWidths[video.picture_size & 3], video.picture_size == 3 ? fullHeight / 2 : fullHeight);
-    track.videoAspect = video.display_aspect_ratio == 3 ? QSizeF(16, 9) : QSizeF(4, 3);
-    return track;
-}
-
-double frameRate(const dvd_time_t& time, const video_attr_t& video)
-{
-    switch ((time.frame_u & 0xc0) >> 6) {
-    case 1:
-        return 25.0;
-    case 3:
-        return kNTSCRate;
-    default:
-        return video.video_format == 1 ? 25.0 : kNTSCRate;
-    }
-}
-
-// The program chain the title starts with, or null when the tables do not
-// lead to one.
-const pgc_t* firstProgramChain(const ifo_handle_t& titleSet, int titleInSet)
-{
-    const vts_ptt_srpt_t* parts = titleSet.vts_ptt_srpt;
-    const pgcit_t* chains = titleSet.vts_pgcit;
-    if (!parts || !chains || titleInSet < 1 || titleInSet > parts->nr_of_srpts)
-        return nullptr;
-    const ttu_t& title = parts->title[titleInSet - 1];
-    if (title.nr_of_ptts < 1)
-        return nullptr;
-    const int chain = title.ptt[0].pgcn;
-    if (chain < 1 || chain > chains->nr_of_pgci_srp)
-        return nullptr;
-    return chains->pgci_srp[chain - 1].pgc;
-}
-
-DVDTitleFacts titleFacts(const ifo_handle_t& titleSet, const pgc_t& chain, qint32 number)
-{
-    const vtsi_mat_t& attributes = *titleSet.vtsi_mat;
-    const dvd_time_t& time = chain.playback_time;
-    DVDTitleFacts facts;
-    facts.titleNumber = number;
-    facts.length = fromBCD(time.hour) * 3600 + fromBCD(time.minute) * 60 + fromBCD(time.second);
-    facts.fps = frameRate(time, attributes.vts_video_attr);
-    facts.video = videoTrack(attributes.vts_video_attr);
-    facts.audioTracks = audioTracks(attributes, chain);
-    facts.subtitleTracks = subtitleTracks(attributes, chain);
-    return facts;
-}
-
-// The title sets opened so far, each once, an unreadable one as null.
-class TitleSets {
-public:
-    explicit TitleSets(dvd_reader_t* reader)
-        : m_reader(reader)
-    { }
-
-    const ifo_handle_t* open(int number)
-    {
-        auto found = m_sets.find(number);
-        if (found == m_sets.end()) {
-            Ifo ifo(ifoOpen(m_reader, number));
-            if (ifo && !ifo->vtsi_mat)
-                ifo.reset();
-            found = m_sets.emplace(number, std::move(ifo)).first;
-        }
-        return found->second.get();
-    }
-
-private:
-    dvd_reader_t* m_reader;
-    std::map<int, Ifo> m_sets;
-};
-
-QString volumeName(dvd_reader_t* reader)
-{
-    char name[33] = {};
-    if (DVDUDFVolumeInfo(reader, name, sizeof name, nullptr, 0) != 0)
-        return {};
-    return QString::fromLatin1(name).trimmed();
-}
-
-std::vector<DVDTitleFacts> readTitles(dvd_reader_t* reader, const tt_srpt_t& table)
-{
-    TitleSets titleSets(reader);
-    std::vector<DVDTitleFacts> titles;
-    for (int index = 0; index < table.nr_of_srpts; ++index) {
-        const title_info_t& info = table.title[index];
-        const qint32 number = index + 1;
-        const ifo_handle_t* titleSet = titleSets.open(info.title_set_nr);
-        if (!titleSet) {
-            DNLog(QStringLiteral(
-                "DVD title %1 left out: VTS_%2_0.IFO and VTS_%2_0.BUP cannot be read")
-                      .arg(number)
-                      .arg(info.title_set_nr, 2, 10, QLatin1Char('0')));
-            continue;
-        }
-        const pgc_t* chain = firstProgramChain(*titleSet, info.vts_ttn);
-        if (!chain) {
-            DNLog(
-                QStringLiteral("DVD title %1 left out: its title set names no program chain for it")
-                    .arg(number));
-            continue;
-        }
-        titles.push_back(titleFacts(*titleSet, *chain, number));
-    }
-    return titles;
+    if (disc.titles.empty())
+        return false;
+    if (kind == QLatin1String("audio"))
+        return addAudio(disc.titles.back(), words);
+    if (kind == QLatin1String("subtitle"))
+        return addSubtitle(disc.titles.back(), words);
+    return false;
 }
 
 std::optional<DVDDiscFacts> refuse(QString& failure, const QString& reason)
@@ -248,29 +155,123 @@ std::optional<DVDDiscFacts> refuse(QString& failure, const QString& reason)
     return std::nullopt;
 }
 
+// Stops a runner whose time is up, from a thread of its own.
+class RunTimer {
+public:
+    RunTimer(ProcessRunner& runner, std::chrono::milliseconds limit)
+        : m_thread([this, &runner, limit] {
+            std::unique_lock lock(m_mutex);
+            if (!m_ended.wait_for(lock, limit, [this] { return m_done; }))
+                runner.stop();
+        })
+    { }
+    ~RunTimer()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done = true;
+        }
+        m_ended.notify_one();
+        m_thread.join();
+    }
+    RunTimer(const RunTimer&) = delete;
+    RunTimer& operator=(const RunTimer&) = delete;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_ended;
+    bool m_done = false;
+    std::thread m_thread; // last: it starts on the members above
+};
+
+struct ReaderRun {
+    QStringList answer;
+    bool overflowed = false;
+    ProcessRunner::Result result;
+};
+
+// The reader's answer; its notes (titles left out, the library's own words)
+// go to the log, a few dozen at most.
+ReaderRun runReader(const QString& path, std::chrono::milliseconds timeLimit)
+{
+    ReaderRun run;
+    ProcessRunner runner;
+    runner.setGentleStop({ 0, {} }, std::chrono::milliseconds(0));
+    int notes = 0;
+    const auto log = [&notes](const QString& line) {
+        if (notes++ < kMostLoggedNotes)
+            DNLog(line);
+    };
+    runner.setStdoutHandler([&](const QString& line) {
+        if (line.startsWith(QLatin1String("note ")))
+            return log(line.mid(5));
+        if (run.answer.size() < kMostAnswerLines)
+            return run.answer.append(line);
+        if (!run.overflowed)
+            runner.stop();
+        run.overflowed = true;
+    });
+    runner.setStderrHandler(
+        [&](const QString& line) { log(QStringLiteral("DVD reader: ") + line); });
+    const RunTimer timer(runner, timeLimit);
+    run.result = runner.run(AppPaths::toolsFolder() + QLatin1Char('/') + kReaderName, { path });
+    return run;
+}
+
+QString whyNoAnswer(const ReaderRun& run, std::chrono::milliseconds timeLimit)
+{
+    if (run.overflowed)
+        return QStringLiteral("it answered more than %1 lines").arg(kMostAnswerLines);
+    if (run.result.stopped)
+        return QStringLiteral("it took longer than %1 ms").arg(timeLimit.count());
+    if (run.result.signal != 0)
+        return QStringLiteral("it crashed with signal %1").arg(run.result.signal);
+    return QStringLiteral("it ended with status %1").arg(run.result.exitCode);
+}
+
 } // namespace
 
-std::optional<DVDDiscFacts> readDVDTitles(const QString& path, QString& failure)
+std::optional<DVDDiscFacts> DVDTitlesFromAnswer(
+    const QStringList& lines, const QString& path, QString& failure)
+{
+    DVDDiscFacts disc;
+    for (const QString& line : lines) {
+        if (line.startsWith(QLatin1String("refused "))) {
+            failure = refusalText(line, path);
+            return std::nullopt;
+        }
+        if (!readLine(disc, line) || disc.titles.size() > kMostTitles) {
+            failure = damaged(path);
+            return std::nullopt;
+        }
+    }
+    if (disc.titles.empty()) {
+        failure = damaged(path);
+        return std::nullopt;
+    }
+    return disc;
+}
+
+std::optional<DVDDiscFacts> readDVDTitles(
+    const QString& path, QString& failure, std::chrono::milliseconds timeLimit)
 {
     if (!QFileInfo::exists(path))
         return refuse(failure, QStringLiteral("No DVD source at %1").arg(path));
-    // Every open sets up the library's input layer in globals of its own;
-    // reading a disc's tables takes milliseconds, so loaders take turns.
-    static std::mutex turns;
-    const std::lock_guard turn(turns);
-    const Reader reader(DVDOpen2(nullptr, &kReaderLogger, QFile::encodeName(path).constData()));
-    if (!reader)
-        return refuse(failure, QStringLiteral("Can not open %1 as a DVD").arg(path));
-    const Ifo disc(ifoOpen(reader.get(), 0));
-    if (!disc || !disc->tt_srpt)
+    const ReaderRun run = runReader(path, timeLimit);
+    if (!run.result.started)
         return refuse(failure,
-            QStringLiteral(
-                "%1 is not a DVD: VIDEO_TS.IFO and VIDEO_TS.BUP are missing or unreadable")
-                .arg(path));
-    DVDDiscFacts facts;
-    facts.volumeName = volumeName(reader.get());
-    facts.titles = readTitles(reader.get(), *disc->tt_srpt);
-    if (facts.titles.empty())
-        return refuse(failure, QStringLiteral("%1 holds no readable DVD title").arg(path));
-    return facts;
+            QStringLiteral("Can not read %1: the DVD reader cannot start: %2")
+                .arg(path, run.result.error));
+    const bool answered = !run.overflowed && !run.result.stopped && run.result.signal == 0
+        && (run.result.exitCode == 0 || run.result.exitCode == 1);
+    if (!answered) {
+        DNLog(QStringLiteral("DVD reader gave no answer on %1: %2")
+                  .arg(path, whyNoAnswer(run, timeLimit)));
+        return refuse(failure, damaged(path));
+    }
+    QString reason;
+    std::optional<DVDDiscFacts> disc = DVDTitlesFromAnswer(run.answer, path, reason);
+    if (!disc || run.result.exitCode != 0)
+        return refuse(failure, disc ? damaged(path) : reason);
+    return disc;
 }

@@ -45,7 +45,7 @@ void NXVideoDownloadSetting::setDefaults()
 {
     m_favFormat = QStringLiteral("mp4");
     m_favResolution = QStringLiteral("480P");
-    m_downloadTarget = AppPaths::moviesFolder() + QStringLiteral("/Corvane");
+    m_downloadTarget = AppPaths::moviesFolder() + QStringLiteral("/Quillon");
     m_proxyAddress.clear();
     m_proxyPort = QStringLiteral("8080");
     m_volume = 20.0;

@@ -7,7 +7,13 @@
 
 #include <uchardet.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +25,35 @@ const QStringList kSubtitleSuffixes = { QStringLiteral("srt"), QStringLiteral("a
 struct DetectorDeleter {
     void operator()(uchardet* detector) const { uchardet_delete(detector); }
 };
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { ::close(fd); }
+};
+
+// Reads to the end, or to the first chunk past `most` bytes.
+std::optional<QByteArray> readUpTo(int fd, qint64 most)
+{
+    QByteArray bytes;
+    char chunk[65536];
+    while (bytes.size() <= most) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            break;
+        bytes.append(chunk, got);
+    }
+    return bytes;
+}
+
+std::optional<QByteArray> refuse(QString& failure, const QString& reason)
+{
+    failure = reason;
+    return std::nullopt;
+}
 
 QString nameWithoutSuffix(const QFileInfo& info)
 {
@@ -42,12 +77,33 @@ QString detectCharset(const QByteArray& bytes)
     return name ? QString::fromLatin1(name) : QString();
 }
 
+std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure)
+{
+    // Non-blocking: opening a FIFO would otherwise wait for a writer.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(failure, QString::fromLocal8Bit(std::strerror(errno)));
+    const FdCloser closer { fd };
+    struct stat file { };
+    if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode))
+        return refuse(failure, QStringLiteral("it is not a regular file"));
+    const QString tooLarge
+        = QStringLiteral("it is larger than %1 MiB").arg(kMostSubtitleBytes >> 20);
+    if (file.st_size > kMostSubtitleBytes)
+        return refuse(failure, tooLarge);
+    const std::optional<QByteArray> bytes = readUpTo(fd, kMostSubtitleBytes);
+    if (!bytes)
+        return refuse(failure, QString::fromLocal8Bit(std::strerror(errno)));
+    if (bytes->size() > kMostSubtitleBytes) // it grew while we read
+        return refuse(failure, tooLarge);
+    return bytes;
+}
+
 QString detectFileCharset(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return detectCharset(file.readAll());
+    QString failure;
+    const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
+    return bytes ? detectCharset(*bytes) : QString();
 }
 
 QStringList externalSubtitleFiles(const QString& mediaPath)

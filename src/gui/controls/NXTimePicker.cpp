@@ -234,12 +234,14 @@ void NXTimePicker::setSecends(int32_t value)
 
 void NXTimePicker::checkTimeValue()
 {
-    // The minimum is tested first, so it wins when the limits cross.
+    // The minimum is tested first, so it wins when the limits cross; no
+    // duration is below zero.
     const int32_t value = integerValue();
-    if (value < minValue_)
-        m_cell.timeSecond2Splice(minValue_);
+    const int32_t least = std::max(minValue_, 0);
+    if (value < least)
+        m_cell.timeSecond2Splice(least);
     else if (value > maxValue_)
-        m_cell.timeSecond2Splice(maxValue_);
+        m_cell.timeSecond2Splice(std::max(maxValue_, least));
 }
 
 void NXTimePicker::setPickerStyle(int32_t style)
@@ -343,6 +345,13 @@ void NXTimePicker::keyPressEvent(QKeyEvent* event)
         return;
     }
     switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // The typed time is sent now; the key does not reach the window's
+        // default button.
+        m_delayedAction->stop();
+        fire2SendAction();
+        return;
     case Qt::Key_Left:
         m_cell.moveLeft();
         break;

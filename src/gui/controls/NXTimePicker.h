@@ -42,8 +42,8 @@ struct NXTimeCell {
 // A duration shown as hours, minutes and seconds, edited by clicking a field
 // and typing digits, by the arrow keys or by the stepper. The action
 // (actionTriggered) reports edits; typed digits are sent a second after the
-// last key unless the field is complete, so a person typing "59" does not
-// seek the player twice.
+// last key unless the field is complete or Return is pressed, so a person
+// typing "59" does not seek the player twice. The value is never negative.
 class NXTimePicker : public QWidget {
     Q_OBJECT
 public:

@@ -2,11 +2,13 @@
 
 #include "controls/DNProgressIndicator.h"
 #include "download/DNYoutubeParser.h"
+#include "download/DNYoutubeProxy.h"
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/OnlineVideoLibrary.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/UserDefaults.h"
 #include "services/DNLogger.h"
+#include "services/DNSetting.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -28,21 +30,24 @@ namespace {
 constexpr QSize kCoverSize { 160, 90 };
 
 // The analysis with one retry after asking for a newer analyser, as the log
-// tells it. A cancelled analysis ends without a word.
+// tells it; `failure` says why it gave nothing. A cancelled analysis ends
+// without a word.
 std::optional<DNYoutubeLinkNode> analyseWithRetry(
-    const QString& url, const std::shared_ptr<OnlineVideoCancel>& cancel)
+    const QString& url, const std::shared_ptr<OnlineVideoCancel>& cancel, QString* failure)
 {
+    constexpr std::chrono::milliseconds kTimeLimit { 60000 };
     DNLog(QStringLiteral("will begin youtube website parse with URL: %1").arg(url));
     QString library = DNYoutubeParseLibrary::youtubeParseDylibPath();
     DNLog(QStringLiteral("lib Path: %1").arg(library));
     std::optional<DNYoutubeLinkNode> result
-        = DNYoutubeParser::analysisYoutubeWebSource(url, library, cancel);
+        = DNYoutubeParser::analysisYoutubeWebSource(url, library, cancel, kTimeLimit, failure);
     if (!cancel->isCancelled() && !result) {
         DNLog(QStringLiteral("Parse failed, try again"));
         if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(QString())) {
             library = DNYoutubeParseLibrary::youtubeParseDylibPath();
             DNLog(QStringLiteral("Again: %1").arg(library));
-            result = DNYoutubeParser::analysisYoutubeWebSource(url, library, cancel);
+            result = DNYoutubeParser::analysisYoutubeWebSource(
+                url, library, cancel, kTimeLimit, failure);
         }
     }
     if (cancel->isCancelled())
@@ -70,6 +75,8 @@ bool fetchCover(const QString& url, const std::shared_ptr<CoverBody>& body)
 {
     const auto request = NXHTTPRequest::requestWithURL(QUrl(url));
     request->setTimeOutSeconds(15);
+    DNYoutubeApplyProxy(
+        *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     const std::weak_ptr<NXHTTPRequest> running = request;
     request->setDataReceivedBlock([body, running](const QByteArray& data) {
         if (body->tooLarge)
@@ -136,8 +143,11 @@ void DNYoutubeParseController::buildLayout()
 {
     m_youtubeURLAddress = new QLineEdit(this);
     m_youtubeURLAddress->setPlaceholderText(QStringLiteral("http://"));
-    connect(m_youtubeURLAddress, &QLineEdit::textChanged, this,
-        [this](const QString& text) { setURLAddressRight(isURLInvalied(text.trimmed())); });
+    connect(m_youtubeURLAddress, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const QString problem = text.trimmed().isEmpty() ? QString() : urlProblem(text.trimmed());
+        setURLAddressRight(problem.isEmpty() && !text.trimmed().isEmpty());
+        showProblem(problem);
+    });
     auto* paste = new QPushButton(QStringLiteral("Paste"), this);
     connect(paste, &QPushButton::clicked, this, &DNYoutubeParseController::userWantPasteURL);
     m_analyzeButton = new QPushButton(QStringLiteral("Analyze"), this);
@@ -164,6 +174,10 @@ void DNYoutubeParseController::buildLayout()
     m_imageView->setFixedSize(kCoverSize);
     m_progressIndicator = new DNProgressIndicator(this);
     m_progressIndicator->hide();
+    m_problem = new QLabel(this);
+    m_problem->setWordWrap(true);
+    m_problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_problem->hide();
 
     m_okButton = new QPushButton(QStringLiteral("OK"), this);
     m_okButton->setEnabled(false);
@@ -187,6 +201,7 @@ void DNYoutubeParseController::buildLayout()
     buttonRow->addWidget(m_okButton);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(urlRow);
+    layout->addWidget(m_problem);
     layout->addLayout(resultRow, 1);
     layout->addLayout(buttonRow);
     resize(520, 260);
@@ -210,8 +225,24 @@ void DNYoutubeParseController::displayPanelWithWindow(QWidget* window)
 
 bool DNYoutubeParseController::isURLInvalied(const QString& text)
 {
-    return (text.startsWith(QLatin1String("http://")) || text.startsWith(QLatin1String("https://")))
-        && text.contains(QLatin1String("youtu"));
+    return urlProblem(text).isEmpty();
+}
+
+QString DNYoutubeParseController::urlProblem(const QString& text)
+{
+    if (!text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+        && !text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        return QStringLiteral("The address must begin with http:// or https://.");
+    if (!text.contains(QLatin1String("youtu"), Qt::CaseInsensitive))
+        return QStringLiteral("Only addresses of the video site are taken: the site's pages "
+                              "and short links, with \"youtu\" in them.");
+    return {};
+}
+
+void DNYoutubeParseController::showProblem(const QString& text)
+{
+    m_problem->setText(text);
+    m_problem->setVisible(!text.isEmpty());
 }
 
 QString DNYoutubeParseController::watchPageURL(const QString& url)
@@ -268,14 +299,17 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
     m_analysis = std::make_shared<OnlineVideoCancel>();
     const quint64 generation = ++m_generation;
     const QPointer<DNYoutubeParseController> sheet(this);
+    showProblem({});
     runDetached([sheet, generation, target, cancel = m_analysis] {
-        std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel);
+        QString failure;
+        std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, &failure);
         if (cancel->isCancelled())
             return;
-        onMainThread(sheet, [generation, result = std::move(result)](DNYoutubeParseController& to) {
-            if (to.m_generation == generation)
-                to.finishedAnalysis(result);
-        });
+        onMainThread(
+            sheet, [generation, result = std::move(result), failure](DNYoutubeParseController& to) {
+                if (to.m_generation == generation)
+                    to.finishedAnalysis(result, failure);
+            });
     });
 }
 
@@ -286,7 +320,8 @@ void DNYoutubeParseController::cancelAnalysis()
     m_analysis.reset();
 }
 
-void DNYoutubeParseController::finishedAnalysis(const std::optional<DNYoutubeLinkNode>& result)
+void DNYoutubeParseController::finishedAnalysis(
+    const std::optional<DNYoutubeLinkNode>& result, const QString& failure)
 {
     m_currentLinkNode = result;
     m_analysis.reset();
@@ -306,6 +341,8 @@ void DNYoutubeParseController::finishedAnalysis(const std::optional<DNYoutubeLin
     } else {
         m_model->reload();
         setReady2ClickOK(false);
+        showProblem(QStringLiteral("No video to download: %1")
+                        .arg(failure.isEmpty() ? QStringLiteral("the page offers none") : failure));
     }
     setInAnalyzingURL(false);
 }

@@ -40,6 +40,8 @@ public:
     void displayPanelWithWindow(QWidget* window);
     // True when `text` is a URL the sheet takes (despite the name).
     static bool isURLInvalied(const QString& text);
+    // Why the sheet does not take `text`, or "" when it does.
+    static QString urlProblem(const QString& text);
     // A short link becomes the site's watch page; other URLs stay.
     static QString watchPageURL(const QString& url);
     // The image shown while there is no cover ("default_yt_cover.png").
@@ -52,7 +54,9 @@ public:
     void reject() override;
 
     NodeAndCover needDownloadNodeAndCover() const;
-    void finishedAnalysis(const std::optional<DNYoutubeLinkNode>& result);
+    // `failure` says why there is no result.
+    void finishedAnalysis(
+        const std::optional<DNYoutubeLinkNode>& result, const QString& failure = {});
 
     const std::optional<DNYoutubeLinkNode>& currentLinkNode() const { return m_currentLinkNode; }
     qsizetype indexOfSelect() const { return m_indexOfSelect; }
@@ -64,6 +68,8 @@ public:
     QLabel* imageView() const { return m_imageView; }
     QPushButton* analyzeButton() const { return m_analyzeButton; }
     QPushButton* okButton() const { return m_okButton; }
+    // Why the address is not taken, or why its analysis gave nothing.
+    QLabel* problemLabel() const { return m_problem; }
 
 signals:
     // Sent a quarter of a second after OK ended the sheet.
@@ -75,6 +81,7 @@ signals:
 private:
     void buildLayout();
     void setURLAddressRight(bool right);
+    void showProblem(const QString& text);
     void setReady2ClickOK(bool ready);
     void setInAnalyzingURL(bool analysing);
     void startAnalysis(const QString& url);
@@ -101,6 +108,7 @@ private:
     QLineEdit* m_youtubeURLAddress = nullptr;
     QTableView* m_videoList = nullptr;
     QLabel* m_imageView = nullptr;
+    QLabel* m_problem = nullptr;
     DNProgressIndicator* m_progressIndicator = nullptr;
     QPushButton* m_analyzeButton = nullptr;
     QPushButton* m_okButton = nullptr;

@@ -221,7 +221,8 @@ void NXVideoDownloadOption::doneSetting()
     const QString port = m_proxyPort->text();
     bool isNumber = false;
     const int portNumber = port.trimmed().toInt(&isNumber);
-    const bool valid = !address.isEmpty() && isNumber && portNumber >= 1 && portNumber <= 65535;
+    const bool valid
+        = !address.trimmed().isEmpty() && isNumber && portNumber >= 1 && portNumber <= 65535;
     if (m_setting.isProxyEnabled() && !valid) {
         m_wrongNotice->show();
         return;

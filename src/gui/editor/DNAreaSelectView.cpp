@@ -234,7 +234,8 @@ QRectF DNAreaSelectView::fittedRect(const QSizeF& ratio) const
 
 QRectF DNAreaSelectView::constraintForSelectArea(const QRectF& rect)
 {
-    if (m_aspect.width() == 0 && m_aspect.height() == 0)
+    // An empty ratio (a lock taken from an empty selection) locks nothing.
+    if (m_aspect.width() <= 0 || m_aspect.height() <= 0)
         return rect;
     const QRectF current = selectionArea();
     // The origin stays: a locked edge drag grows the other side to the right

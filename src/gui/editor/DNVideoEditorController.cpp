@@ -14,18 +14,23 @@
 #include "model/DNVideoEditProtocol.h"
 #include "model/NXMPlayerPlaybackProtocol.h"
 #include "platform/NotificationCenter.h"
+#include "player/BlackRegion.h"
 #include "player/PlayerProcesses.h"
+#include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
 #include "shell/NXAppController.h"
 #include "shell/NXDialogs.h"
 #include "shell/NXFloatInfoWindowController.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
@@ -34,6 +39,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace {
 
@@ -256,6 +262,7 @@ QWidget* DNVideoEditorController::buildCropTab()
     auto* effect = m_renderControl->effectView();
     auto* rotate = new QPushButton(QStringLiteral("Rotate"), page);
     connect(rotate, &QPushButton::clicked, effect, &NXEditMovieView::rotateLeft90);
+    connect(rotate, &QPushButton::clicked, this, &DNVideoEditorController::refreshWatermarkFrame);
     auto* mirror = new QPushButton(QStringLiteral("Mirror"), page);
     connect(mirror, &QPushButton::clicked, effect, &NXEditMovieView::flipHorizontal);
     auto* geometry = new QHBoxLayout;
@@ -265,7 +272,30 @@ QWidget* DNVideoEditorController::buildCropTab()
     auto* reset = new QPushButton(QStringLiteral("Reset"), page);
     connect(reset, &QPushButton::clicked, this, &DNVideoEditorController::resetVideoCrop);
     form->addRow(reset);
+    buildExpandRow(page, form);
     return page;
+}
+
+// The switch that pads the picture to the profile's frame size, beside that
+// size and the picture's own.
+void DNVideoEditorController::buildExpandRow(QWidget* page, QFormLayout* form)
+{
+    auto* expand = new QCheckBox(QStringLiteral("Expand to the profile's size"), page);
+    connect(expand, &QCheckBox::toggled, this, &DNVideoEditorController::setCanExpand);
+    auto* profileSize = new QLabel(page);
+    auto* pictureSize = new QLabel(page);
+    const auto refresh = [this, expand, profileSize, pictureSize] {
+        const QSignalBlocker block(expand);
+        expand->setChecked(canExpand());
+        profileSize->setText(videoResolutionStringValue());
+        pictureSize->setText(
+            QStringLiteral("%1 x %2").arg(int(videoWidth())).arg(int(videoHeight())));
+    };
+    connect(this, &DNVideoEditorController::updateMediaNodeInformation, page, refresh);
+    connect(this, &DNVideoEditorController::selectedRectChanged, page, refresh);
+    form->addRow(expand);
+    form->addRow(QStringLiteral("Profile:"), profileSize);
+    form->addRow(QStringLiteral("Picture:"), pictureSize);
 }
 
 void DNVideoEditorController::addTab(QWidget* page, const QString& identifier, const QString& label)
@@ -403,8 +433,9 @@ void DNVideoEditorController::updateVideoEditConfigureOnEnter()
     auto* nodeEdit = edit();
     m_flags.timeOfLoop = 0;
     m_flags.skipFlagCount = 0;
+    clearPreviews();
     arrangeTabsForNode();
-    showTabFlag(kTabGeneral, nodeEdit->isEnableGeneral());
+    showTabFlag(kTabGeneral, generalChangesOutput());
     showTabFlag(kTabTrimming, nodeEdit->isEnableTrimming());
     showTabFlag(kTabCrop, nodeEdit->isEnableCrop());
     showTabFlag(kTabEffect, nodeEdit->isEnableEffect());
@@ -451,7 +482,7 @@ void DNVideoEditorController::loadTrimOnEnter()
     m_renderControl->setEnableCropVideo(trimming);
     m_renderControl->setLimitedLeftTime(nodeEdit->trimStartTime(), nodeEdit->trimEndTime());
     if (trimming) {
-        m_renderControl->setLimitedLeftTime(double(nodeEdit->trimStartTime()));
+        setTrimRange(int(nodeEdit->trimStartTime()), int(nodeEdit->trimEndTime()));
     } else {
         m_startTrimTime->setIntValue(0);
         m_endTrimTime->setIntValue(0);
@@ -580,6 +611,16 @@ void DNVideoEditorController::onEditorDone()
     updateVideoEditConfigureOnExit();
 }
 
+// Escape and the close button end the sheet as Done does: the edits are
+// written into the node at once, so the preview is what converts.
+void DNVideoEditorController::reject()
+{
+    if (isVisible() && edit())
+        onEditorDone();
+    else
+        QDialog::reject();
+}
+
 void DNVideoEditorController::done(int result)
 {
     videoEditorDidEnd();
@@ -610,19 +651,44 @@ void DNVideoEditorController::updateVideoEditConfigureOnExit()
     m_renderControl->setEnableCropVideo(false);
     m_editDurationSlider->setEnableSegments(false);
     saveMediaNodeInfomation();
-    for (auto* view : { m_renderControl->originalView(), m_renderControl->effectView() }) {
-        view->setCurrentVideoFrame(QImage());
-        view->resetColorAdjust();
-        view->resetGeometry();
-    }
+    clearPreviews();
     saveWatermarkRect();
     m_flags.tabViewItemIndex = 0;
     NotificationCenter::defaultCenter().post(NXMediaTableView::kRefreshAllCells);
 }
 
+// Nothing of the node left behind stays for the next one: no picture (the
+// black-border detection reads it), no colour, no turn.
+void DNVideoEditorController::clearPreviews()
+{
+    for (auto* view : { m_renderControl->originalView(), m_renderControl->effectView() }) {
+        view->setCurrentVideoFrame(QImage());
+        view->resetColorAdjust();
+        view->resetGeometry();
+    }
+}
+
 void DNVideoEditorController::infoButtonClicked()
 {
-    NXFloatInfoWindowController::shareInstance()->showWindowWithNode(m_mediaNode);
+    auto* info = NXFloatInfoWindowController::shareInstance();
+    info->showWindowWithNode(m_mediaNode);
+    const QScreen* screen = this->screen();
+    if (screen)
+        info->move(placeBeside(
+            frameGeometry(), info->frameGeometry().size(), screen->availableGeometry()));
+}
+
+QPoint DNVideoEditorController::placeBeside(
+    const QRect& sheet, const QSize& window, const QRect& screen)
+{
+    constexpr int gap = 8;
+    int x = sheet.right() + 1 + gap;
+    if (x + window.width() > screen.right() + 1) {
+        const int left = sheet.left() - gap - window.width();
+        x = left >= screen.left() ? left : screen.right() + 1 - window.width();
+    }
+    const int lowest = screen.bottom() + 1 - window.height();
+    return { std::max(x, screen.left()), std::max(screen.top(), std::min(sheet.top(), lowest)) };
 }
 
 void DNVideoEditorController::saveMediaNodeInfomation()
@@ -645,7 +711,35 @@ void DNVideoEditorController::onApplytoAll()
     if (const auto* file = dynamic_cast<DNFileNode*>(m_mediaNode.get())) {
         const DNNodeSetting setting = file->editSetting();
         NotificationCenter::defaultCenter().post(NXAppController::kApplyToAllEdit, &setting);
+    } else if (const auto* dvd = dynamic_cast<DNDVDNode*>(m_mediaNode.get())) {
+        applyToOtherTitles(*dvd);
     }
+}
+
+// A DVD title's edits go to the disc's other titles; each keeps its own
+// tracks and forced-subtitle choice.
+void DNVideoEditorController::applyToOtherTitles(const DNDVDNode& dvd)
+{
+    const DNDVDTitleSetting chosen = dvd.editSetting();
+    const auto titles = dvd.titles();
+    int changed = 0;
+    for (std::size_t index = 0; index < titles.size(); ++index) {
+        if (qint32(index) == dvd.titleSelected())
+            continue;
+        DNDVDTitleSetting setting = titles[index]->setting();
+        const bool forcedOnly = setting.forceSubOnly();
+        static_cast<DNBaseEditSetting&>(setting) = chosen;
+        setting.setForceSubOnly(forcedOnly);
+        titles[index]->setSetting(setting);
+        ++changed;
+    }
+    if (changed > 0)
+        return;
+    NXAlert alert;
+    alert.title = QStringLiteral("Nothing to Apply To");
+    alert.text = QStringLiteral("This DVD has no other title to take these edits; the edits of "
+                                "other list entries are kept.");
+    m_dialogs.runAlert(this, alert);
 }
 
 QString DNVideoEditorController::identifierOfTab(int index) const
@@ -697,7 +791,14 @@ bool DNVideoEditorController::enableGeneral() const
 void DNVideoEditorController::setEnableGeneral(bool on)
 {
     edit()->setEnableGeneral(on);
-    showTabFlag(kTabGeneral, on);
+    showTabFlag(kTabGeneral, generalChangesOutput());
+}
+
+// The conversion takes the volume whatever the switch says: the lamp is on
+// while either changes something.
+bool DNVideoEditorController::generalChangesOutput() const
+{
+    return enableGeneral() || editVideoVolume() != 100;
 }
 
 double DNVideoEditorController::editVideoVolume() const
@@ -709,6 +810,7 @@ void DNVideoEditorController::setEditVideoVolume(double volume)
 {
     m_renderControl->setPlayerVolume(0.5 * volume);
     edit()->setGeneralVolume(quint32(std::max(0.0, volume)));
+    showTabFlag(kTabGeneral, generalChangesOutput());
 }
 
 // --- Trim --------------------------------------------------------------------
@@ -744,39 +846,62 @@ void DNVideoEditorController::taggeDurationSlider()
 
 void DNVideoEditorController::updateWithTraggeDurationSlider()
 {
-    auto* nodeEdit = edit();
     const QPointF range = m_editDurationSlider->segmentValuePosition();
-    m_renderControl->setPercentageLimitedLeftTime(range.x(), range.y());
-    const double start = m_renderControl->convertPercentToTime(range.x());
-    const double end = m_renderControl->convertPercentToTime(range.y());
-    nodeEdit->setTrimStartTime(quint32(std::max(0.0, start)));
-    m_startTrimTime->setMaxTimeValue(int(end - limitation()));
-    m_startTrimTime->setFloatValue(float(start));
-    nodeEdit->setTrimEndTime(quint32(std::max(0.0, end)));
-    m_endTrimTime->setMinTimeValue(int(limitation() + start));
-    m_endTrimTime->setDoubleValue(end);
-    showTrimDuration(int(end - start));
+    const double length = trimLength();
+    // Fractions of a second are cut, not rounded.
+    setTrimRange(int(range.x() * length), int(range.y() * length));
 }
 
 void DNVideoEditorController::timePickerAction(NXTimePicker* sender)
 {
+    setTrimRange(
+        m_startTrimTime->integerValue(), m_endTrimTime->integerValue(), sender == m_endTrimTime);
+}
+
+int DNVideoEditorController::trimLength() const
+{
+    const int played = int(m_renderControl->duration());
+    return played > 0 ? played : int(edit()->currentVideoTrackDuration());
+}
+
+std::pair<int, int> DNVideoEditorController::heldTrimRange(
+    int start, int end, int length, int minimum, bool keepEnd)
+{
+    const int last = length > 0 ? length : std::numeric_limits<int>::max();
+    start = std::clamp(start, 0, last);
+    end = std::clamp(end, 0, last);
+    if (end - start >= minimum)
+        return { start, end };
+    if (keepEnd) {
+        start = std::max(0, end - minimum);
+        end = std::min(last, start + minimum);
+    } else {
+        end = std::min(last, start + minimum);
+        start = std::max(0, end - minimum);
+    }
+    return { start, end };
+}
+
+void DNVideoEditorController::setTrimRange(int start, int end, bool keepEnd)
+{
+    const int length = trimLength();
+    const int minimum = limitation();
+    std::tie(start, end) = heldTrimRange(start, end, length, minimum, keepEnd);
     auto* nodeEdit = edit();
-    const int start = m_startTrimTime->integerValue();
-    const int end = m_endTrimTime->integerValue();
-    if (sender != m_endTrimTime) {
-        nodeEdit->setTrimStartTime(quint32(std::max(0, start)));
-        m_renderControl->setLimitedLeftTime(double(start));
-        m_endTrimTime->setMinTimeValue(start + limitation());
+    nodeEdit->setTrimStartTime(quint32(start));
+    nodeEdit->setTrimEndTime(quint32(end));
+    m_renderControl->setLimitedLeftTime(start, end);
+    // The held range lies inside these limits: neither picker is pulled away
+    // from what the node holds.
+    m_startTrimTime->setMinTimeValue(0);
+    m_startTrimTime->setMaxTimeValue(end - minimum);
+    m_endTrimTime->setMinTimeValue(start + minimum);
+    m_endTrimTime->setMaxTimeValue(length > 0 ? length : std::numeric_limits<int>::max());
+    m_startTrimTime->setIntValue(start);
+    m_endTrimTime->setIntValue(end);
+    if (length > 0)
         m_editDurationSlider->setSegmentLeftProportionValue(
-            m_renderControl->convertTimeToPercent(start));
-    }
-    if (sender != m_startTrimTime) {
-        nodeEdit->setTrimEndTime(quint32(std::max(0, end)));
-        m_renderControl->setLimitedRightTime(end);
-        m_startTrimTime->setMaxTimeValue(end - limitation());
-        m_editDurationSlider->setSegmentRightProportionValue(
-            m_renderControl->convertTimeToPercent(end));
-    }
+            double(start) / length, double(end) / length);
     showTrimDuration(end - start);
     m_editDurationSlider->update();
 }
@@ -790,9 +915,8 @@ void DNVideoEditorController::showTrimDuration(int seconds)
 void DNVideoEditorController::resetTimeTrimming()
 {
     edit()->resetGeneral();
-    m_startTrimTime->setIntValue(0);
-    m_endTrimTime->setIntValue(int(m_renderControl->duration()));
-    timePickerAction(nullptr);
+    showTabFlag(kTabGeneral, generalChangesOutput());
+    setTrimRange(0, trimLength());
     emit updateMediaNodeInformation();
 }
 
@@ -808,21 +932,11 @@ void DNVideoEditorController::updateVideoEditConfigureOnVideoStart()
     if (!picture.isEmpty())
         m_selectionView->setFrame(aspectFit(picture, bounds).toRect());
     if (nodeEdit->isEnableTrimming()) {
-        const quint32 start = nodeEdit->trimStartTime();
-        const quint32 end = nodeEdit->trimEndTime();
         m_renderControl->setEnableCropVideo(true);
         m_editDurationSlider->setEnableSegments(true);
-        const double startPercent = m_renderControl->convertTimeToPercent(start);
-        const double endPercent = m_renderControl->convertTimeToPercent(end);
-        m_editDurationSlider->setPercentValue(startPercent + 0.0001);
-        m_editDurationSlider->setSegmentLeftProportionValue(startPercent, endPercent);
-        nodeEdit->setTrimStartTime(start);
-        nodeEdit->setTrimEndTime(end);
-        m_startTrimTime->setIntValue(int(start));
-        m_startTrimTime->setMaxTimeValue(int(end) - limitation());
-        m_endTrimTime->setIntValue(int(end));
-        m_endTrimTime->setMinTimeValue(int(start) + limitation());
-        showTrimDuration(int(end) - int(start));
+        m_editDurationSlider->setPercentValue(
+            m_renderControl->convertTimeToPercent(nodeEdit->trimStartTime()) + 0.0001);
+        setTrimRange(int(nodeEdit->trimStartTime()), int(nodeEdit->trimEndTime()));
     }
     m_flags.videoScale = scaleOnVideoStart(picture, m_flags.videoScale);
     if (!picture.isEmpty())
@@ -855,6 +969,7 @@ void DNVideoEditorController::setEditorEnableCrop(bool on)
         m_selectionView->setSelectedAspect(1);
     if (!on)
         nodeEdit->setCropLetterboxAuto(false);
+    refreshWatermarkFrame();
     emit selectedRectChanged();
 }
 
@@ -950,7 +1065,8 @@ void DNVideoEditorController::setVideoCropOriginTop(double pixels)
 
 SelectionFields DNVideoEditorController::cropFields() const
 {
-    return { m_selectionView->selectionArea(), selectorFrame().size(), m_flags.videoScale };
+    const double scale = m_flags.videoScale;
+    return { m_selectionView->selectionArea(), selectorFrame().size(), { scale, scale } };
 }
 
 void DNVideoEditorController::applySelection(QRectF area)
@@ -962,12 +1078,45 @@ void DNVideoEditorController::applySelection(QRectF area)
 void DNVideoEditorController::onAreaSelectDidChanged()
 {
     m_renderControl->effectView()->setCropRectPercent(m_selectionView->selectionAreaPercentage());
+    refreshWatermarkFrame();
     emit selectedRectChanged();
 }
 
+bool DNVideoEditorController::canExpand() const
+{
+    return edit() && edit()->autoExpandToProfileRes();
+}
+
+void DNVideoEditorController::setCanExpand(bool on)
+{
+    edit()->setAutoExpandToProfileRes(on);
+}
+
+QString DNVideoEditorController::videoResolutionStringValue() const
+{
+    const auto profile = edit() ? edit()->profile() : nullptr;
+    if (!profile)
+        return {};
+    const QByteArray key = profile->videoResolution().currentValue().toUtf8();
+    return QCoreApplication::translate("Localizable", key.constData());
+}
+
+double DNVideoEditorController::videoWidth() const
+{
+    return m_renderControl->videoWidth() * m_flags.videoScale;
+}
+
+double DNVideoEditorController::videoHeight() const
+{
+    return m_renderControl->videoHeight() * m_flags.videoScale;
+}
+
+// Without a running player the picture's size is the one the node knows.
 void DNVideoEditorController::resetVideoCrop()
 {
-    const QSizeF shown(m_renderControl->videoWidth(), m_renderControl->videoHeight());
+    QSizeF shown(m_renderControl->videoWidth(), m_renderControl->videoHeight());
+    if (shown.isEmpty())
+        shown = m_flags.videoSize;
     const QRectF frame = aspectFit(shown, m_renderControl->originalView()->size());
     m_selectionView->setFrame(frame.toRect());
     m_selectionView->setSelectionArea({ 0, 0, frame.width(), frame.height() });
@@ -975,17 +1124,29 @@ void DNVideoEditorController::resetVideoCrop()
     setIndexOfCropMode(0);
 }
 
+// Only a picture of this node's player counts: the first one announced since
+// the entry, in views cleared at the entry.
 bool DNVideoEditorController::canCropBlackRegion()
 {
-    return !m_renderControl->originalView()->currentVideoFrame().isNull();
+    return m_flags.timeOfLoop > 0 && !m_renderControl->originalView()->currentVideoFrame().isNull();
 }
 
+// The border is found on the preview's picture and stored in source pixels.
 QRectF DNVideoEditorController::rectByCoppingBlackRegion()
 {
     auto* nodeEdit = edit();
     if (nodeEdit->isCropLetterboxAuto() || !nodeEdit->isEnableCrop())
         return nodeEdit->cropRect();
-    const QRectF region = m_renderControl->originalView()->cropedImageBlackRegionRect();
+    const QImage picture = m_renderControl->originalView()->currentVideoFrame();
+    const QSizeF source = nodeEdit->resolutionOfSelectedVideoTrack();
+    QRectF region;
+    if (!picture.isNull() && !source.isEmpty()) {
+        const QRectF found = extentByDividingBlackRegion(picture);
+        const double scaleX = source.width() / picture.width();
+        const double scaleY = source.height() / picture.height();
+        region = { found.x() * scaleX, found.y() * scaleY, found.width() * scaleX,
+            found.height() * scaleY };
+    }
     nodeEdit->setCropRect(region);
     nodeEdit->setCropLetterboxAuto(true);
     return region;

@@ -10,8 +10,10 @@
 #include <QStringList>
 
 #include <map>
+#include <utility>
 #include <vector>
 
+class DNDVDNode;
 class DNProgressIndicator;
 class DNTabViewItem;
 class DNVideoEditProtocol;
@@ -29,6 +31,7 @@ class QLineEdit;
 class QPushButton;
 class QSlider;
 class QDoubleSpinBox;
+class QFormLayout;
 class QTabWidget;
 class QTimer;
 
@@ -59,9 +62,7 @@ struct NXSubtitleLanguage {
 // The video editor sheet: a live preview of one list entry and the tabs that
 // change its edit settings, written back on Done or Apply to All. Every value
 // reaches the node through its edit operations. The sheet is window-modal;
-// Escape and the close button leave it without writing back what Done
-// writes (crop, rotation, mirror, effect, subtitle choice, watermark box),
-// as a cancel would.
+// Escape and the close button end it as Done does.
 class DNVideoEditorController : public QDialog,
                                 public DNAreaSelectViewDelegate,
                                 public DNEffectsViewProtocol {
@@ -100,8 +101,11 @@ public:
 
     void onEditorDone();
     void onApplytoAll();
-    // Shows the node in the shared floating media-information window.
+    // Shows the node in the shared floating media-information window, beside the sheet.
     void infoButtonClicked();
+    // Where a window goes beside a sheet on a screen: right of it, else left
+    // of it, else at the screen's right edge; top with the sheet's, inside the screen.
+    static QPoint placeBeside(const QRect& sheet, const QSize& window, const QRect& screen);
     void startPlayAction();
     void stopPlayAction();
     void pauseAndContinesEditVideo();
@@ -114,6 +118,8 @@ public:
     void setEnableGeneral(bool on);
     double editVideoVolume() const;
     void setEditVideoVolume(double volume);
+    // What the general tab's lamp shows.
+    bool generalChangesOutput() const;
 
     // Trim tab.
     int limitation() const;
@@ -124,6 +130,11 @@ public:
     // A null picker stands for both, the start first.
     void timePickerAction(NXTimePicker* sender);
     void resetTimeTrimming();
+    // A trim range held to [0, length] (no bound for length 0) and to the
+    // minimum trimmed length: when too short, the side not kept moves out,
+    // and the kept one only where the clip ends.
+    static std::pair<int, int> heldTrimRange(
+        int start, int end, int length, int minimum, bool keepEnd = false);
 
     // Crop tab: values in source pixels, the origin's top from the top edge.
     bool editorEnableCrop() const;
@@ -147,6 +158,14 @@ public:
     void setVideoCropOriginLeft(double pixels);
     void setVideoCropOriginTop(double pixels);
     void resetVideoCrop();
+    // The node's switch that pads the picture to the profile's frame size.
+    bool canExpand() const;
+    void setCanExpand(bool on);
+    // The profile's video resolution, as the crop tab shows it.
+    QString videoResolutionStringValue() const;
+    // The preview's picture in source pixels; 0 while no player shows one.
+    double videoWidth() const;
+    double videoHeight() const;
     void onAreaSelectDidChanged();
     bool canCropBlackRegion() override;
     QRectF rectByCoppingBlackRegion() override;
@@ -250,6 +269,7 @@ public:
     QTimer* languagePanelTimer() const { return m_languagePanelTimer; }
     QDialog* languageChoosePanel() const { return m_languageChoosePanel; }
     DNWatermarkView* watermark() const { return m_watermark; }
+    QLineEdit* watermarkTextInput() const { return m_watermarkTextInput; }
     DNEffectsView* effectView() const { return m_effectView; }
 
 signals:
@@ -264,6 +284,7 @@ signals:
     void subtitleChoiceChanged();
 
 public slots:
+    void reject() override;
     void done(int result) override;
 
 private:
@@ -271,6 +292,7 @@ private:
     QWidget* buildGeneralTab();
     QWidget* buildTrimTab();
     QWidget* buildCropTab();
+    void buildExpandRow(QWidget* page, QFormLayout* form);
     QWidget* buildEffectTab();
     QWidget* buildWatermarkTab();
     QWidget* buildSubtitleTab();
@@ -283,6 +305,8 @@ private:
     void saveSubtitleChoice();
     void applyWatermarkSelection(QRectF area);
     QRectF watermarkFrame() const;
+    QRectF editedPictureFrame() const;
+    void refreshWatermarkFrame();
     SelectionFields watermarkFields() const;
     QString identifierOfTab(int index) const;
     void addTab(QWidget* page, const QString& identifier, const QString& label);
@@ -294,12 +318,19 @@ private:
     void updateVideoEditConfigureOnVideoStart();
     void updateVideoEditConfigureOnExit();
     void saveMediaNodeInfomation();
+    void applyToOtherTitles(const DNDVDNode& dvd);
+    void clearPreviews();
     void videoEditorDidEnd();
     void tabDidSelect(int index);
     void setBusy(bool busy);
     void setButtonsEnabled(bool on);
     void applySelection(QRectF area);
     void showTrimDuration(int seconds);
+    // The clip's length in whole seconds: the player's, else the node's.
+    int trimLength() const;
+    // Node, pickers, slider ends, player limits and duration label, all from
+    // one held range.
+    void setTrimRange(int start, int end, bool keepEnd = false);
     QRectF selectorFrame() const;
     SelectionFields cropFields() const;
     DNVideoEditProtocol* edit() const;

@@ -67,8 +67,10 @@ QWidget* DNVideoEditorController::buildWatermarkTab()
     connect(
         chooseImage, &QPushButton::clicked, this, &DNVideoEditorController::openImageForWatermark);
     m_watermarkTextInput = new QLineEdit(page);
-    connect(m_watermarkTextInput, &QLineEdit::textEdited, this,
-        &DNVideoEditorController::textWatermarkNewInput);
+    // Taken whole when typing ends: the first text sizes the box, and a
+    // first letter would size it for itself alone.
+    connect(m_watermarkTextInput, &QLineEdit::editingFinished, this,
+        [this] { textWatermarkNewInput(m_watermarkTextInput->text()); });
     auto* font = new QPushButton(QStringLiteral("Font..."), page);
     connect(font, &QPushButton::clicked, this, &DNVideoEditorController::openFontSetPanel);
     auto* colour = new QPushButton(QStringLiteral("Color..."), page);
@@ -303,9 +305,48 @@ void DNVideoEditorController::setWatermarkOriginTop(double pixels)
     applyWatermarkSelection(watermarkFields().withTop(pixels, watermarkMaxTop()));
 }
 
+// The box's fields are source pixels of the edited picture: its place as
+// fractions of that picture, which is what the conversion lays it on.
 SelectionFields DNVideoEditorController::watermarkFields() const
 {
-    return { m_watermark->selectionArea(), watermarkFrame().size(), m_flags.videoScale };
+    const QSizeF frame = watermarkFrame().size();
+    const QSizeF source = m_flags.videoSize * m_flags.videoScale;
+    const QSizeF scale = frame.isEmpty()
+        ? QSizeF(m_flags.videoScale, m_flags.videoScale)
+        : QSizeF(source.width() / frame.width(), source.height() / frame.height());
+    return { m_watermark->selectionArea(), frame, scale };
+}
+
+// Where the filtered preview shows the picture: cropped when the crop is
+// on, then turned.
+QRectF DNVideoEditorController::editedPictureFrame() const
+{
+    QSizeF picture = m_flags.videoSize;
+    if (editorEnableCrop() && !selectorFrame().isEmpty()) {
+        const QRectF part = m_selectionView->selectionAreaPercentage();
+        picture = { picture.width() * part.width(), picture.height() * part.height() };
+    }
+    if (m_renderControl->effectView()->rotationDegress() % 180 == 90)
+        picture.transpose();
+    return aspectFit(picture, m_renderControl->effectView()->size());
+}
+
+// The box follows the picture it lies on and keeps its place in it.
+void DNVideoEditorController::refreshWatermarkFrame()
+{
+    const QRect frame = editedPictureFrame().toRect();
+    const QRectF before = watermarkFrame();
+    if (frame == m_watermark->geometry() || frame.isEmpty())
+        return;
+    const QRectF area = m_watermark->selectionArea();
+    m_watermark->setFrame(frame);
+    if (!before.isEmpty()) {
+        const double across = frame.width() / before.width();
+        const double down = frame.height() / before.height();
+        m_watermark->setSelectionArea(
+            { area.x() * across, area.y() * down, area.width() * across, area.height() * down });
+    }
+    emit watermarkFrameChanged();
 }
 
 void DNVideoEditorController::applyWatermarkSelection(QRectF area)
@@ -403,10 +444,13 @@ void DNVideoEditorController::loadWatermarkOnEnter()
 
 void DNVideoEditorController::loadWatermarkSelection()
 {
+    const QRect frame = editedPictureFrame().toRect();
+    if (!frame.isEmpty())
+        m_watermark->setFrame(frame);
     const QRectF rect = edit()->watermarkRect();
-    const double scale = m_flags.videoScale;
-    m_watermark->setSelectionArea(
-        { rect.x() / scale, rect.y() / scale, rect.width() / scale, rect.height() / scale });
+    const QSizeF scale = watermarkFields().scale;
+    m_watermark->setSelectionArea({ rect.x() / scale.width(), rect.y() / scale.height(),
+        rect.width() / scale.width(), rect.height() / scale.height() });
     emit watermarkFrameChanged();
 }
 

@@ -66,7 +66,11 @@ void DNImageWatermarkView::drawRect(QPainter& painter)
     painter.save();
     painter.setOpacity(1.0 - m_transparency / 100.0);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(flipped(selectionArea()), m_image);
+    // Fitted into the box with its proportions, centred, as the conversion draws it.
+    const QRectF box = flipped(selectionArea());
+    const QSizeF fitted = QSizeF(m_image.size()).scaled(box.size(), Qt::KeepAspectRatio);
+    painter.drawImage(
+        QRectF(box.center() - QPointF(fitted.width(), fitted.height()) / 2, fitted), m_image);
     painter.restore();
     if (editabled())
         drawCells(painter);

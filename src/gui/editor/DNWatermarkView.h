@@ -12,8 +12,9 @@ public:
     void drawCellInView(QPainter& painter, const DNAreaSelector& view) const override;
 };
 
-// A watermark picture stretched into the selection over the edited preview,
-// at the chosen transparency; the person moves and resizes it.
+// A watermark picture fitted, with its proportions, into the selection over
+// the edited preview, at the chosen transparency; the person moves and
+// resizes it.
 class DNImageWatermarkView : public DNAreaSelector {
     Q_OBJECT
 public:

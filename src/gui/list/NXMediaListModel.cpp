@@ -10,11 +10,13 @@
 #include "services/DNHelpers.h"
 #include "slideshow/DNGraphicsNode.h"
 
+#include <QColor>
 #include <QFileInfo>
 #include <QFont>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -106,23 +108,37 @@ QString NXMediaProfileName(const NXBasicMediaNode& node)
     return file->profile()->profileName();
 }
 
+namespace {
+
+// The name the builder will write, before a number keeps it unique.
+QString plannedOutputName(const QString& requested, const DNProfile* profile)
+{
+    const QString suffix = profile ? profile->fileNameSuffix() : QString();
+    QString name = OutputFileName(requested, suffix);
+    if (suffix.isEmpty())
+        name.chop(1); // no profile yet: no extension, nor its point
+    return name;
+}
+
+} // namespace
+
 QString NXMediaOutputName(const NXBasicMediaNode& node)
 {
     if (const auto* dvd = asDVD(node))
         return NXDVDMergedOutputName(*dvd);
     if (const auto* title = asTitle(node))
         return NXDVDTitleOutputName(*title);
+    // The album's movie is converted under the album's output name.
+    if (const auto* album = asAlbum(node)) {
+        const std::optional<QString> requested = album->nodeInfo().outputName;
+        return requested ? plannedOutputName(*requested, album->profile().get()) : QString();
+    }
     const auto* file = asFileNode(node);
     if (!file || node.mediaType() == NXMediaType::MergeMember)
         return {};
-    const QString requested
-        = file->nodeInfo().outputName.value_or(QFileInfo(file->path()).fileName());
-    const QString suffix = file->profile() ? file->profile()->fileNameSuffix() : QString();
-    // The name the builder will write, before a number keeps it unique.
-    QString name = OutputFileName(requested, suffix);
-    if (suffix.isEmpty())
-        name.chop(1); // no profile yet: no extension, nor its point
-    return name;
+    return plannedOutputName(
+        file->nodeInfo().outputName.value_or(QFileInfo(file->path()).fileName()),
+        file->profile().get());
 }
 
 QImage NXNeutralThumbnail()
@@ -183,6 +199,42 @@ void NXMediaListModel::setWrittenOutput(const NXBasicMediaNode::Ptr& node, const
     const QModelIndex index = indexOf(node);
     if (index.isValid())
         emit dataChanged(index.siblingAtColumn(OutputColumn), index.siblingAtColumn(OutputColumn));
+}
+
+void NXMediaListModel::setFailure(const NXBasicMediaNode::Ptr& node, const QString& reason)
+{
+    if (!node)
+        return;
+    m_failures[node->nodeID()] = reason;
+    const QModelIndex index = indexOf(node);
+    if (index.isValid())
+        emit dataChanged(index, index.siblingAtColumn(ColumnCount - 1));
+}
+
+void NXMediaListModel::clearFailures()
+{
+    if (std::exchange(m_failures, {}).empty())
+        return;
+    for (const auto& entry : m_nodes)
+        rowAndChildrenChanged(indexOf(entry));
+}
+
+QVariant NXMediaListModel::failureData(const NXBasicMediaNode& node, int column, int role) const
+{
+    const auto failure = m_failures.find(node.nodeID());
+    if (failure == m_failures.end())
+        return {};
+    switch (role) {
+    case FailureRole:
+    case Qt::ToolTipRole:
+        return failure->second;
+    case Qt::ForegroundRole:
+        return QColor(190, 20, 20);
+    case Qt::DisplayRole:
+        return column == OutputColumn ? QStringLiteral("Not converted") : QVariant();
+    default:
+        return {};
+    }
 }
 
 QString NXMediaListModel::outputText(const NXBasicMediaNode& node) const
@@ -322,6 +374,8 @@ QVariant NXMediaListModel::data(const QModelIndex& index, int role) const
         return {};
     if (const QVariant dvd = dvdData(*node, index.column(), role); dvd.isValid())
         return dvd;
+    if (const QVariant failure = failureData(*node, index.column(), role); failure.isValid())
+        return failure;
     if (role == Qt::ToolTipRole && index.column() == NameColumn)
         if (const auto* file = asFileNode(*node))
             return file->path();
@@ -452,11 +506,15 @@ bool NXMediaListModel::setDVDData(const QModelIndex& index, const QVariant& valu
 
 void NXMediaListModel::dvdChanged(const NXBasicMediaNode::Ptr& entry)
 {
-    const QModelIndex row = indexOf(entry);
+    rowAndChildrenChanged(indexOf(entry));
+}
+
+void NXMediaListModel::rowAndChildrenChanged(const QModelIndex& row)
+{
     emit dataChanged(row, row.siblingAtColumn(ColumnCount - 1));
-    const int titles = rowCount(row);
-    if (titles > 0)
-        emit dataChanged(index(0, 0, row), index(titles - 1, ColumnCount - 1, row));
+    const int children = rowCount(row);
+    if (children > 0)
+        emit dataChanged(index(0, 0, row), index(children - 1, ColumnCount - 1, row));
 }
 
 QStringList NXMediaListModel::mimeTypes() const

@@ -29,6 +29,9 @@ public:
     // The texts an editable cell offers (QStringList); its edit value is the
     // position of the chosen one.
     static constexpr int ChoicesRole = Qt::UserRole + 1;
+    // Why the row's entry failed in the last conversion (QString); nothing
+    // for the others.
+    static constexpr int FailureRole = Qt::UserRole + 2;
 
     explicit NXMediaListModel(std::vector<NXBasicMediaNode::Ptr>& nodes, QObject* parent = nullptr);
 
@@ -44,6 +47,10 @@ public:
     // kept it unique: the output column shows that name until the entry's
     // planned name changes.
     void setWrittenOutput(const NXBasicMediaNode::Ptr& node, const QString& path);
+    // The entry failed in the last conversion: its row is marked and tells
+    // why until the next conversion clears the marks.
+    void setFailure(const NXBasicMediaNode::Ptr& node, const QString& reason);
+    void clearFailures();
 
     NXBasicMediaNode::Ptr nodeAt(const QModelIndex& index) const;
     QModelIndex indexOf(const NXBasicMediaNode::Ptr& node) const;
@@ -70,12 +77,15 @@ private:
     bool setDVDData(const QModelIndex& index, const QVariant& value, int role);
     // The DVD entry's row and its titles' rows show their texts again.
     void dvdChanged(const NXBasicMediaNode::Ptr& entry);
+    void rowAndChildrenChanged(const QModelIndex& row);
     QString outputText(const NXBasicMediaNode& node) const;
+    QVariant failureData(const NXBasicMediaNode& node, int column, int role) const;
     void watchThumbnail(const NXBasicMediaNode::Ptr& node);
     int rowOfTopLevel(const NXBasicMediaNode* node) const;
 
     std::vector<NXBasicMediaNode::Ptr>& m_nodes;
     std::unordered_map<quint64, WrittenOutput> m_writtenOutputs; // by node id
+    std::unordered_map<quint64, QString> m_failures; // reasons by node id
 };
 
 // The texts of a row.

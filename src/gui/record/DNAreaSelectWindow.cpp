@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -16,7 +15,9 @@ namespace {
 
 constexpr double kHandleSize = 12;
 constexpr double kKnobSize = 10;
+// The button's least size; it grows with its text (a translation may be longer).
 constexpr QSize kDoneButtonSize { 130, 38 };
+constexpr int kDoneButtonPadding = 12;
 constexpr int kHideDelayMs = 100;
 
 // Where each handle's centre lies on the selection, as fractions of its width
@@ -31,12 +32,6 @@ constexpr std::array<QPointF, 8> kHandlePlaces { {
     { 0.5, 0 },
     { 1, 0 },
 } };
-
-QRect mainScreenGeometry()
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry() : QRect();
-}
 
 } // namespace
 
@@ -90,9 +85,10 @@ DNWindowSelectView::DNWindowSelectView(const QRect& frame, QWidget* parent)
 
 void DNWindowSelectView::creatWidgetInCenterArea()
 {
-    m_done = new QPushButton(tr("Start Recording"), this);
-    m_done->setObjectName(QStringLiteral("startRecording"));
-    m_done->setFixedSize(kDoneButtonSize);
+    // The button only hands the region to the recorder window, where the
+    // recording is started.
+    m_done = new QPushButton(tr("Use This Region"), this);
+    m_done->setObjectName(QStringLiteral("useRegion"));
     m_done->setFlat(true);
     QFont font = m_done->font();
     font.setBold(true);
@@ -100,7 +96,9 @@ void DNWindowSelectView::creatWidgetInCenterArea()
     m_done->setFont(font);
     m_done->setStyleSheet(
         QStringLiteral("QPushButton { color: white; border: 1.5px solid white; border-radius: 12px;"
-                       " background-color: rgb(51, 51, 51); }"));
+                       " background-color: rgb(51, 51, 51); padding: 0 %1px; }")
+            .arg(kDoneButtonPadding));
+    m_done->setFixedSize(m_done->sizeHint().expandedTo(kDoneButtonSize));
     connect(m_done, &QPushButton::clicked, this, &DNWindowSelectView::onDoneClicked);
     centreDoneButton();
 }
@@ -224,20 +222,20 @@ void DNWindowSelectView::mouseReleaseEvent(QMouseEvent* event)
     QGuiApplication::restoreOverrideCursor();
 }
 
-DNAreaSelectWindow::DNAreaSelectWindow(QWidget* parent)
+DNAreaSelectWindow::DNAreaSelectWindow(const QRect& screen, QWidget* parent)
     : QWidget(parent,
         Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
             | Qt::BypassWindowManagerHint)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_QuitOnClose, false);
-    const QRect screen = mainScreenGeometry();
     setGeometry(screen);
     m_view = new DNWindowSelectView(QRect(QPoint(0, 0), screen.size()), this);
     m_view->setLowerLimitSize(kLowerLimit);
-    m_view->setSelectionArea(QRectF((screen.width() - kInitialArea.width()) / 2,
-        (screen.height() - kInitialArea.height()) / 2, kInitialArea.width(),
-        kInitialArea.height()));
+    // Centred, and no larger than a small screen (or one at a large scale).
+    const QRectF initial((screen.width() - kInitialArea.width()) / 2,
+        (screen.height() - kInitialArea.height()) / 2, kInitialArea.width(), kInitialArea.height());
+    m_view->setSelectionArea(initial.intersected(QRectF(QPointF(0, 0), screen.size())));
     m_view->setAction([this] { onCropRectClicked(); });
     m_view->refresh();
 }
@@ -270,5 +268,5 @@ QRect screenRegionFromSelection(const QRectF& selection, const QRect& screen)
 {
     const QRectF topLeft(selection.x(), screen.height() - selection.y() - selection.height(),
         selection.width(), selection.height());
-    return topLeft.toRect().translated(screen.topLeft());
+    return topLeft.toRect().translated(screen.topLeft()).intersected(screen);
 }

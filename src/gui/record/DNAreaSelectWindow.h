@@ -23,7 +23,7 @@ public:
     void drawShelteInView(QPainter& painter, const DNAreaSelector& view) const override;
 };
 
-// The picker's selection view: handles on the edges, a "Start Recording"
+// The picker's selection view: handles on the edges, a "Use This Region"
 // button kept in the middle of the selection, and a new rectangle drawn by
 // pressing outside the current one.
 class DNWindowSelectView : public DNAreaSelector {
@@ -62,16 +62,17 @@ private:
     QPointF m_pressPoint;
 };
 
-// The region picker: a window over the whole main screen with one selection
-// view. The button reports the selection through areaSelectDidFinished and
-// hides the picker; Escape hides it without a report.
+// The region picker: a window over a whole screen with one selection view.
+// The button reports the selection through areaSelectDidFinished and hides
+// the picker; Escape hides it without a report.
 class DNAreaSelectWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr QSizeF kInitialArea { 800, 600 };
     static constexpr QSizeF kLowerLimit { 100, 80 };
 
-    explicit DNAreaSelectWindow(QWidget* parent = nullptr);
+    // `screen`: the geometry of the screen to pick on.
+    explicit DNAreaSelectWindow(const QRect& screen, QWidget* parent = nullptr);
 
     // In the view's coordinates: origin at the bottom left of the screen.
     QRectF selectionArea() const;
@@ -91,5 +92,5 @@ private:
 };
 
 // The picker's selection (bottom-left origin inside `screen`) as the top-left
-// screen pixels that the recorder takes.
+// screen pixels that the recorder takes, the part on the screen only.
 QRect screenRegionFromSelection(const QRectF& selection, const QRect& screen);

@@ -1,9 +1,7 @@
 #include "record/DNRecordFrame.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScreen>
 
 DNFrameViewExt::DNFrameViewExt(QWidget* parent)
     : QWidget(parent)
@@ -34,7 +32,7 @@ void DNFrameView::paintEvent(QPaintEvent*)
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-DNRecordFrame::DNRecordFrame(const QRect& region)
+DNRecordFrame::DNRecordFrame(const QRect& region, const QRect& screenFrame)
     : QWidget(nullptr,
         Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
             | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus
@@ -43,8 +41,6 @@ DNRecordFrame::DNRecordFrame(const QRect& region)
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QRect screenFrame = screen ? screen->geometry() : QRect();
     setGeometry(screenFrame);
     const QRect local = region.translated(-screenFrame.topLeft());
     m_view = new DNFrameViewExt(this);

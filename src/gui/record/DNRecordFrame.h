@@ -31,7 +31,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// The window over the whole main screen while a region of it is recorded. It
+// The window over the whole recorded screen while a region of it is recorded. It
 // never takes the mouse and stays above the other windows. Its region is a
 // hole in the window's shape: without a compositor a translucent window
 // paints black, and the recorder would record that black, so the recorded
@@ -39,8 +39,9 @@ protected:
 class DNRecordFrame : public QWidget {
     Q_OBJECT
 public:
-    // `region`: the recorded region in screen coordinates (top-left origin).
-    explicit DNRecordFrame(const QRect& region);
+    // `region` and `screen` (the recorded screen's geometry) in Qt's screen
+    // coordinates (top-left origin).
+    DNRecordFrame(const QRect& region, const QRect& screen);
 
     void displayFrame();
     // Hides the frame; it can be shown again.

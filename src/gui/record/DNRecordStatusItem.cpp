@@ -1,12 +1,10 @@
 #include "record/DNRecordStatusItem.h"
 
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QSystemTrayIcon>
 
 namespace {
@@ -26,8 +24,9 @@ QIcon recordingIcon()
 
 } // namespace
 
-DNRecordStatusItem::DNRecordStatusItem(QObject* parent)
+DNRecordStatusItem::DNRecordStatusItem(const QRect& screen, QObject* parent)
     : QObject(parent)
+    , m_screen(screen)
 {
     if (QSystemTrayIcon::isSystemTrayAvailable())
         buildTrayIcon();
@@ -53,22 +52,32 @@ void DNRecordStatusItem::buildTrayIcon()
 
 void DNRecordStatusItem::buildWindow()
 {
+    // Past the window manager, as the frame is: a managed window stays below it.
     m_window = std::make_unique<QWidget>(nullptr,
         Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-            | Qt::WindowDoesNotAcceptFocus);
+            | Qt::WindowDoesNotAcceptFocus | Qt::BypassWindowManagerHint);
     m_window->setWindowTitle(QStringLiteral("ScreenRecorder"));
     m_window->setAttribute(Qt::WA_QuitOnClose, false);
     auto* layout = new QHBoxLayout(m_window.get());
+    // As wide as the longest time it shows, so that the window keeps its size.
     m_elapsedLabel = new QLabel(m_window.get());
+    m_elapsedLabel->setMinimumWidth(
+        m_elapsedLabel->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00")));
     auto* stop = new QPushButton(tr("Stop"), m_window.get());
     stop->setObjectName(QStringLiteral("statusStop"));
     connect(stop, &QPushButton::clicked, this, &DNRecordStatusItem::stopClicked);
     layout->addWidget(m_elapsedLabel);
     layout->addWidget(stop);
-    m_window->adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        m_window->move(screen->geometry().topRight() - QPoint(m_window->width(), 0));
+    placeWindow();
     m_window->show();
+    m_window->raise();
+}
+
+void DNRecordStatusItem::placeWindow()
+{
+    m_window->adjustSize();
+    const QSize size = m_window->size();
+    m_window->move(m_screen.x() + m_screen.width() - size.width(), m_screen.y());
 }
 
 void DNRecordStatusItem::setElapsedText(const QString& text)
@@ -78,6 +87,9 @@ void DNRecordStatusItem::setElapsedText(const QString& text)
         m_elapsedAction->setText(text);
     if (m_tray)
         m_tray->setToolTip(text);
-    if (m_elapsedLabel)
-        m_elapsedLabel->setText(text);
+    if (!m_elapsedLabel)
+        return;
+    m_elapsedLabel->setText(text);
+    // Past 99 hours the time grows; the window's right edge stays put.
+    placeWindow();
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 
 #include <memory>
 
@@ -12,12 +13,14 @@ class QWidget;
 
 // What stays on screen while a recording runs: the elapsed time and Stop.
 // A tray icon where the desktop has a tray; otherwise (a bare X server) a
-// small frameless window on top, out of the recorded region's way at the
-// screen's top-right corner.
+// small frameless window at the recorded screen's top-right corner, wholly on
+// the screen and above every other window, the recording frame's dimming
+// included (make it after the frame).
 class DNRecordStatusItem : public QObject {
     Q_OBJECT
 public:
-    explicit DNRecordStatusItem(QObject* parent = nullptr);
+    // `screen`: the recorded screen's geometry.
+    explicit DNRecordStatusItem(const QRect& screen, QObject* parent = nullptr);
     ~DNRecordStatusItem() override;
 
     void setElapsedText(const QString& text);
@@ -31,7 +34,9 @@ signals:
 private:
     void buildTrayIcon();
     void buildWindow();
+    void placeWindow();
 
+    QRect m_screen;
     QString m_elapsed;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     QAction* m_elapsedAction = nullptr;

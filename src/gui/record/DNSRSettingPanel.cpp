@@ -1,5 +1,7 @@
 #include "record/DNSRSettingPanel.h"
 
+#include "record/ScreenCapture.h"
+
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -37,7 +39,7 @@ DNSRSettingPanel::DNSRSettingPanel(QWidget* parent)
     setWindowTitle(tr("Setting"));
     sessionPreset = new QComboBox(this);
     maxframerateSlider = new QSlider(Qt::Horizontal, this);
-    maxframerateSlider->setRange(1, 60);
+    maxframerateSlider->setRange(1, kMaxCaptureFrameRate);
     maxframerateField = new QLabel(this);
     audioDevices = new DNPopUpButton(this);
     targetFolder = new QLineEdit(this);

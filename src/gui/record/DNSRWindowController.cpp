@@ -5,12 +5,14 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
+#include "record/ClickRings.h"
 #include "record/DNAreaSelectWindow.h"
 #include "record/DNCountDown.h"
 #include "record/DNRecordFrame.h"
 #include "record/DNRecordStatusItem.h"
 #include "record/DNSRSettingPanel.h"
 #include "record/RecordingName.h"
+#include "record/RecordingScreen.h"
 #include "services/DNHelpers.h"
 #include "services/DNLogger.h"
 #include "services/DNScreenRecorderSetting.h"
@@ -20,7 +22,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
@@ -44,9 +45,14 @@ DNButton* imageButton(const QString& name, const QString& toolTip, QWidget* pare
     return button;
 }
 
-QString regionText(const QRect& region)
+QString regionText(const QSize& size)
 {
-    return QStringLiteral("%1x%2").arg(region.width()).arg(region.height());
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+QRect geometryOf(const QScreen* screen)
+{
+    return screen ? screen->geometry() : QRect();
 }
 
 } // namespace
@@ -67,9 +73,7 @@ DNSRWindowController::DNSRWindowController(DNScreenRecorderSetting& setting, Use
         &DNSRWindowController::timerCallback_updateDuration);
     buildWindow();
     buildSettingPannel();
-    m_recordRegion = mainScreenFrame();
-    showRecordRegion();
-    m_fullscreen->setChecked(true);
+    recordWholeScreen();
 }
 
 DNSRWindowController::~DNSRWindowController()
@@ -78,12 +82,6 @@ DNSRWindowController::~DNSRWindowController()
     if (m_screenRecorder)
         m_screenRecorder->setDelegate(nullptr);
     delete m_countdown;
-}
-
-QRect DNSRWindowController::mainScreenFrame()
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    return screen ? screen->geometry() : QRect();
 }
 
 void DNSRWindowController::buildWindow()
@@ -124,9 +122,23 @@ void DNSRWindowController::buildWindow()
     layout->addWidget(m_recordDurationField, 2, 3, 1, 3, Qt::AlignRight);
 }
 
-void DNSRWindowController::showRecordRegion()
+void DNSRWindowController::setRecordRegion(const QRect& region, QScreen* screen)
 {
-    m_recordRegionField->setText(regionText(m_recordRegion));
+    m_recordRegion = region;
+    m_recordScreen = screen;
+    const QRect pixels = screen ? rootPixels(region, *screen) : QRect();
+    m_recordRegionField->setText(regionText(pixels.size()));
+    if (m_screenRecorder)
+        m_screenRecorder->addDislayInputTocaptureSession(m_screenRecorder->displayID(), pixels);
+}
+
+// Full screen is the screen the window is on, before a region is picked and
+// after, whatever the screens around it.
+void DNSRWindowController::recordWholeScreen()
+{
+    QScreen* const screen = recordingScreen(this);
+    m_fullscreen->setChecked(true);
+    setRecordRegion(geometryOf(screen), screen);
 }
 
 bool DNSRWindowController::createCaptureRecorder()
@@ -157,15 +169,16 @@ bool DNSRWindowController::createCaptureRecorder()
     m_screenRecorder->addCaptureVideoPreview();
     m_screenRecorder->setSessionPreset(sessionPresetAtIndex(m_setting.sessionPresetIndex()));
     m_screenRecorder->setMaxScreenInputFramerate(float(m_setting.maxFramerate()));
-    m_screenRecorder->setCaptureMouseClicks(m_setting.captureMouse());
+    if (m_fullscreen->isChecked())
+        recordWholeScreen();
+    else
+        setRecordRegion(m_recordRegion, m_recordScreen);
     return true;
 }
 
 QStringList DNSRWindowController::fileListNeedToConvert()
 {
-    if (!m_setting.addToConvertList() || m_recordFiles.isEmpty())
-        return {};
-    return { m_recordFiles.last() };
+    return m_setting.addToConvertList() ? m_filesToConvert : QStringList();
 }
 
 void DNSRWindowController::onAddToConvertListChanged(bool on)
@@ -221,14 +234,21 @@ void DNSRWindowController::readyStartRecording()
 {
     if (m_recorderState != CountingDown)
         return;
-    m_statusBarItem = std::make_unique<DNRecordStatusItem>();
-    connect(m_statusBarItem.get(), &DNRecordStatusItem::stopClicked, this,
-        &DNSRWindowController::onStatusBarStopClicked);
-    const QRect screen = mainScreenFrame();
+    // The window may have gone to another screen since.
+    if (m_fullscreen->isChecked())
+        recordWholeScreen();
+    const QRect screen = geometryOf(m_recordScreen);
     if (m_recordRegion != screen) {
-        m_recordFrame = std::make_unique<DNRecordFrame>(m_recordRegion);
+        m_recordFrame = std::make_unique<DNRecordFrame>(m_recordRegion, screen);
         m_recordFrame->displayFrame();
     }
+    // After the frame, so that it lies above the frame's dimming.
+    m_statusBarItem = std::make_unique<DNRecordStatusItem>(screen);
+    connect(m_statusBarItem.get(), &DNRecordStatusItem::stopClicked, this,
+        &DNSRWindowController::onStatusBarStopClicked);
+    QString why;
+    if (m_setting.captureMouse() && !(m_clickRings = ClickRings::start(&why)))
+        DNLog(QStringLiteral("The screen recording shows no clicks: %1").arg(why));
     const QString folder = m_setting.targetFolder();
     QDir().mkpath(folder);
     const QString path
@@ -236,8 +256,12 @@ void DNSRWindowController::readyStartRecording()
     m_screenRecorder->setSessionPreset(sessionPresetAtIndex(m_setting.sessionPresetIndex()));
     m_screenRecorder->setMaxScreenInputFramerate(float(m_setting.maxFramerate()));
     applyAudioDevice();
-    m_screenRecorder->setCaptureMouseClicks(m_setting.captureMouse());
-    m_screenRecorder->startRecord(path);
+    QString problem;
+    if (!m_screenRecorder->startRecord(path, &problem)) {
+        leaveRecordingState();
+        m_dialogs.runAlert(this, { tr("The screen recording failed."), problem, { tr("OK") }, {} });
+        return;
+    }
     m_recorderState = Recording;
     m_startButton->setEnabled(true);
     m_dateOfStartRecording = m_timings.now();
@@ -277,6 +301,7 @@ void DNSRWindowController::leaveRecordingState()
     m_recordDurationUpdate->stop();
     m_dateOfStartRecording = {};
     m_statusBarItem.reset();
+    m_clickRings.reset();
     if (m_recordFrame)
         m_recordFrame->destroyFrame();
     m_recorderState = Idle;
@@ -302,6 +327,8 @@ void DNSRWindowController::screenRecorder(DNScreenRecorder&, const DNRecordingRe
         m_system.openFile(result.path);
     m_latestRecordMovie = result.path;
     m_recordFiles << result.path;
+    if (m_setting.addToConvertList())
+        m_filesToConvert << result.path;
 }
 
 void DNSRWindowController::updateStartButtonImage()
@@ -329,7 +356,7 @@ void DNSRWindowController::closeEvent(QCloseEvent* event)
 
 void DNSRWindowController::onSetRecordRegion()
 {
-    m_screenAreaSelector = std::make_unique<DNAreaSelectWindow>();
+    m_screenAreaSelector = std::make_unique<DNAreaSelectWindow>(geometryOf(recordingScreen(this)));
     connect(m_screenAreaSelector.get(), &DNAreaSelectWindow::areaSelectDidFinished, this,
         &DNSRWindowController::onAreaSelectDidFinished);
     m_screenAreaSelector->show();
@@ -339,30 +366,19 @@ void DNSRWindowController::onSetRecordRegion()
 
 void DNSRWindowController::onAreaSelectDidFinished(DNAreaSelectWindow* picker)
 {
-    const QRect screen = mainScreenFrame();
+    const QRect screen = picker->geometry();
     const QRect region = screenRegionFromSelection(picker->selectionArea(), screen);
-    const bool whole = region == screen || region.isEmpty();
-    m_recordRegion = whole ? screen : region;
-    m_fullscreen->setChecked(whole);
-    // x11grab takes the root window, whose origin is the desktop's, as Qt's
-    // screen coordinates are.
-    if (m_screenRecorder)
-        m_screenRecorder->addDislayInputTocaptureSession(
-            m_screenRecorder->displayID(), m_recordRegion);
-    showRecordRegion();
+    if (region == screen || region.isEmpty()) {
+        recordWholeScreen();
+        return;
+    }
+    m_fullscreen->setChecked(false);
+    setRecordRegion(region, picker->screen());
 }
 
 void DNSRWindowController::onKeepFullScreen()
 {
-    const QRect screen = mainScreenFrame();
-    m_fullscreen->setChecked(true);
-    if (m_recordRegion == screen)
-        return;
-    m_recordRegion = screen;
-    if (m_screenRecorder)
-        m_screenRecorder->addDislayInputTocaptureSession(
-            m_screenRecorder->displayID(), m_recordRegion);
-    showRecordRegion();
+    recordWholeScreen();
 }
 
 void DNSRWindowController::onOpenRecordLocation()

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+class ClickRings;
 class DNAreaSelectWindow;
 class DNButton;
 class DNRecordFrame;
@@ -21,6 +22,7 @@ class DNScreenRecorderSetting;
 class DNSRSettingPanel;
 class QCheckBox;
 class QLabel;
+class QScreen;
 class QTimer;
 class UserDefaults;
 
@@ -34,8 +36,8 @@ struct DNSRTimings {
 };
 
 // The screen recorder's window: a live preview, start and stop, the region
-// to record, the settings sheet, and the hand-over of the last recording to
-// the conversion list when it closes.
+// to record, the settings sheet, and the hand-over of the recordings to the
+// conversion list when it closes.
 class DNSRWindowController : public QWidget,
                              public DNScreenRecorderDelegate,
                              public NXAppPluginProtocol {
@@ -43,7 +45,7 @@ class DNSRWindowController : public QWidget,
 public:
     static inline const QString kWillDisappear = QStringLiteral("DNScreenRecorderWillDisappear_");
     static inline const QString kNotRemindKey = QStringLiteral("NotRemindUserChangeSoundDevice");
-    static inline const QString kFilePrefix = QStringLiteral("Tolva Screen Recorder");
+    static inline const QString kFilePrefix = QStringLiteral("Quillon Screen Recorder");
 
     enum State { Idle = 0, CountingDown = 1, Recording = 2 };
 
@@ -72,7 +74,7 @@ public:
 
     int recorderState() const { return m_recorderState; }
     DNScreenRecorder* screenRecorder() const { return m_screenRecorder.get(); }
-    // In screen coordinates (top-left origin).
+    // In Qt's screen coordinates (top-left origin).
     QRect recordRegion() const { return m_recordRegion; }
     QStringList recordFiles() const { return m_recordFiles; }
     QString selectedAudioDevUniqueID() const { return m_selectedAudioDevUniqueID; }
@@ -80,6 +82,8 @@ public:
     DNAreaSelectWindow* screenAreaSelector() const { return m_screenAreaSelector.get(); }
     DNRecordFrame* recordFrame() const { return m_recordFrame.get(); }
     DNRecordStatusItem* statusBarItem() const { return m_statusBarItem.get(); }
+    // While recording with "Show mouse clicks" on X; null otherwise.
+    ClickRings* clickRings() const { return m_clickRings.get(); }
     DNSRSettingPanel* settingPannel() const { return m_settingPannel; }
     QLabel* recordDurationField() const { return m_recordDurationField; }
     DNButton* startButton() const { return m_startButton; }
@@ -89,7 +93,10 @@ protected:
 
 private:
     void buildWindow();
-    void showRecordRegion();
+    // The region in Qt's pixels on `screen`: shown, and handed to the
+    // recorder in the X root's pixels.
+    void setRecordRegion(const QRect& region, QScreen* screen);
+    void recordWholeScreen();
     void onCountdownFinished();
     void readyStartRecording();
     void applyAudioDevice();
@@ -98,7 +105,6 @@ private:
     void updateStartButtonImage();
     void timerCallback_updateDuration();
     bool confirmSystemSoundRecording();
-    static QRect mainScreenFrame();
 
     // The settings sheet (DNSRWindowController_Settings.cpp).
     void buildSettingPannel();
@@ -117,11 +123,15 @@ private:
     std::unique_ptr<DNScreenRecorder> m_screenRecorder;
     std::unique_ptr<DNRecordFrame> m_recordFrame;
     std::unique_ptr<DNRecordStatusItem> m_statusBarItem;
+    std::unique_ptr<ClickRings> m_clickRings;
     QTimer* m_recordDurationUpdate = nullptr;
     QDateTime m_dateOfStartRecording;
     QRect m_recordRegion;
+    QPointer<QScreen> m_recordScreen;
     QString m_latestRecordMovie;
     QStringList m_recordFiles;
+    // Those made while "Add to conversion list" was on.
+    QStringList m_filesToConvert;
     std::unique_ptr<DNAreaSelectWindow> m_screenAreaSelector;
     QString m_selectedAudioDevUniqueID;
     int m_recorderState = Idle;

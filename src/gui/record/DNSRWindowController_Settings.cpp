@@ -35,11 +35,8 @@ void DNSRWindowController::buildSettingPannel()
         m_setting.setCountDown(quint64(value));
         m_settingPannel->countdownField->setText(QString::number(value));
     });
-    connect(panel->captureMouse, &QCheckBox::toggled, this, [this](bool on) {
-        m_setting.setCaptureMouse(on);
-        if (m_screenRecorder)
-            m_screenRecorder->setCaptureMouseClicks(on);
-    });
+    connect(panel->captureMouse, &QCheckBox::toggled, this,
+        [this](bool on) { m_setting.setCaptureMouse(on); });
     connect(panel->openRecordMovie, &QCheckBox::toggled, this,
         [this](bool on) { m_setting.setOpenRecordMovie(on); });
     connect(panel->audioDevices, &QComboBox::activated, this,
@@ -101,7 +98,9 @@ void DNSRWindowController::onAudioDeviceChanged(int index)
 {
     const QString uniqueID = m_settingPannel->audioDevices->itemData(index).toString();
     const bool virtualDevice = uniqueID == QLatin1String(kSystemAudioDeviceID);
-    if (virtualDevice && audioCaptureDevice(uniqueID).source.isEmpty()) {
+    const bool missing = virtualDevice && audioCaptureDevice(uniqueID).source.isEmpty();
+    // Installed before: it is only loaded into this run of the sound server.
+    if (missing && !(DNScreenRecorder::virtualDeviceInstalled() && installVirtualDevice())) {
         const NXAlertAnswer answer = m_dialogs.runAlert(this,
             { tr("Add-on required to record the system audio"),
                 tr("In order to record system audio, we need install an additional audio "
@@ -123,9 +122,7 @@ bool DNSRWindowController::installVirtualDevice()
         return false;
     }
     QString error;
-    const bool loaded = PulseAudio::loadModule(QStringLiteral("module-null-sink"),
-        { QStringLiteral("sink_name=") + kSystemAudioSinkName }, &error)
-                            .has_value();
+    const bool loaded = m_screenRecorder && m_screenRecorder->installVirtualDevice(&error);
     if (!loaded)
         DNLog(QStringLiteral("The system sound device cannot be added: %1").arg(error));
     return loaded && !audioCaptureDevice(kSystemAudioDeviceID).source.isEmpty();

@@ -42,7 +42,7 @@ class NXCameraRecorderController : public QWidget, public NXAppPluginProtocol {
 public:
     static inline const QString kWillCloseNotification
         = QStringLiteral("NXCameraRecorderWindowWillCloseNotification");
-    static inline const QString kFilePrefix = QStringLiteral("Tolva Camera Recorder");
+    static inline const QString kFilePrefix = QStringLiteral("Quillon Camera Recorder");
 
     NXCameraRecorderController(NXCameraRecorderSetting& setting, NXDialogs& dialogs,
         const NXSystemActions& system, NXCameraDeviceSource devices = {},

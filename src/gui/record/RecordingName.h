@@ -9,5 +9,5 @@
 // screen and camera recorders and the slideshow's movie names.
 QString recordingDateString(const QDateTime& date);
 
-// "<prefix> <date>.mov", e.g. "Tolva Screen Recorder 2026-12-06 at PM 09.05.07.mov".
+// "<prefix> <date>.mov", e.g. "Quillon Screen Recorder 2026-12-06 at PM 09.05.07.mov".
 QString recordingFileName(const QString& prefix, const QDateTime& date);

@@ -26,9 +26,14 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QScreen>
 #include <QToolBar>
 
 namespace {
+
+const QSize kDefaultSize(960, 600);
+// The window's frame and the bars' handles around the commands.
+constexpr int kToolbarSlack = 24;
 
 bool isDVDKind(const NXBasicMediaNode& node)
 {
@@ -99,7 +104,15 @@ NXAppController::NXAppController(DNSetting& setting, DNProfileManager& profiles,
     connect(m_dvdChooser, &NXDVDSourceChooser::batchFinished, this, [this] { loaderFinished({}); });
     buildActions();
     observeNotifications();
-    resize(820, 480);
+    resize(defaultSize());
+}
+
+// Wide enough for every toolbar command, where the screen allows.
+QSize NXAppController::defaultSize() const
+{
+    const int bars = m_toolbar->sizeHint().width() + m_convertBar->sizeHint().width();
+    const QSize wanted(std::max(kDefaultSize.width(), bars + kToolbarSlack), kDefaultSize.height());
+    return wanted.boundedTo(screen()->availableSize());
 }
 
 NXAppController::~NXAppController()
@@ -119,7 +132,7 @@ void NXAppController::buildActions()
     toolbar->setMovable(false);
     toolbar->addAction(QStringLiteral("Add Files"), this, &NXAppController::addFilesWithPanel);
     toolbar->addAction(QStringLiteral("Add DVD"), this, &NXAppController::addDVDWithChooser);
-    toolbar->addAction(QStringLiteral("Add Photo Folder"), this, [this] {
+    toolbar->addAction(QStringLiteral("Add Photos"), this, [this] {
         const QString folder = m_dialogs.chooseFolder(
             this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
         if (!folder.isEmpty())
@@ -144,13 +157,15 @@ void NXAppController::buildActions()
     toolbar->addAction(QStringLiteral("Play"), this, &NXAppController::playOrStop);
     toolbar->addAction(QStringLiteral("Full Screen"), this, &NXAppController::toggleFullScreen);
     toolbar->addSeparator();
-    toolbar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
-    toolbar->addSeparator();
     toolbar->addAction(
         QStringLiteral("Screen Recorder"), this, &NXAppController::showScreenRecorder);
     toolbar->addAction(QStringLiteral("Downloader"), this, &NXAppController::showDownloader);
     toolbar->addAction(
         QStringLiteral("Camera Recorder"), this, qOverload<>(&NXAppController::showCameraRecorder));
+    // Convert has a bar of its own, which a narrow window does not fold away.
+    m_convertBar = addToolBar(QStringLiteral("Conversion"));
+    m_convertBar->setMovable(false);
+    m_convertBar->addAction(QStringLiteral("Convert"), this, &NXAppController::startConversion);
 }
 
 void NXAppController::observeNotifications()
@@ -461,29 +476,53 @@ void NXAppController::setConversionControlsEnabled(bool enabled)
     // take no input while a conversion reads them.
     m_tableView->setEnabled(enabled);
     m_toolbar->setEnabled(enabled);
+    m_convertBar->setEnabled(enabled);
+}
+
+// The path the driver chose for the job's output.
+QString NXAppController::outputOf(const ConversionJob& job)
+{
+    const NXBasicMediaNode* node = job.node.get();
+    if (const auto* file = dynamic_cast<const DNFileNode*>(node))
+        return file->outputName();
+    if (isMemberOf<DNDVDGroupTitle>(node))
+        return static_cast<const DNDVDGroupTitle*>(node)->outputName();
+    if (const auto* dvd = dynamic_cast<const DNDVDNode*>(node)) {
+        const auto title = dvd->titleAt(job.titleIndex);
+        return title ? title->outputName() : QString();
+    }
+    // An album's movie was converted as its file node.
+    if (const auto* album = dynamic_cast<const DNGraphicsNode*>(node))
+        return album->fileNode() ? album->fileNode()->outputName() : QString();
+    return {};
 }
 
 void NXAppController::showWrittenOutputs()
 {
     const QStringList written = convertedOutputs();
-    for (const auto& [node, titleIndex] : m_jobs) {
-        if (const auto* file = dynamic_cast<const DNFileNode*>(node.get())) {
-            if (written.contains(file->outputName()))
-                m_model->setWrittenOutput(node, file->outputName());
-        } else if (isMemberOf<DNDVDGroupTitle>(node)) {
-            const auto group = std::static_pointer_cast<DNDVDGroupTitle>(node);
-            if (written.contains(group->outputName()))
-                m_model->setWrittenOutput(group->originalDVDNode(), group->outputName());
-        } else if (const auto* dvd = dynamic_cast<const DNDVDNode*>(node.get())) {
-            const auto title = dvd->titleAt(titleIndex);
-            if (title && written.contains(title->outputName()))
-                m_model->setWrittenOutput(title, title->outputName());
-        }
+    for (const ConversionJob& job : m_jobs) {
+        const QString output = outputOf(job);
+        if (!output.isEmpty() && written.contains(output))
+            m_model->setWrittenOutput(rowOf(job), output);
     }
+}
+
+bool NXAppController::confirmStopForClose()
+{
+    const NXAlertAnswer answer = m_dialogs.runAlert(this,
+        { QStringLiteral("A conversion is running. Stop it and quit?"),
+            QStringLiteral("The entry being converted is left unfinished, and its partial output "
+                           "is deleted."),
+            { QStringLiteral("Yes"), QStringLiteral("No") }, {} });
+    return answer.button == 0;
 }
 
 void NXAppController::closeEvent(QCloseEvent* event)
 {
+    if (isConverting() && !confirmStopForClose()) {
+        event->ignore();
+        return;
+    }
     stopConversionAndWait();
     stopPlayers();
     QMainWindow::closeEvent(event);

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class DNFileLoader;
@@ -142,14 +143,17 @@ signals:
     void windowClosed();
 
 protected:
+    // Closing quits; during a conversion only when the user agrees to stop it.
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool confirmStopForClose();
     // Hides the main window behind a tool window and brings it back, with
     // the tool's files for the list, when the tool posts `willClose`.
     void turnToToolWindow(
         QWidget* window, NXAppPluginProtocol* tool, const QString& willClose, const void* sender);
     void buildActions();
+    QSize defaultSize() const;
     void observeNotifications();
     void loaderFinished(const QStringList& failures);
     bool resolveKindConflict(const NXBasicMediaNode::Ptr& node);
@@ -174,6 +178,15 @@ private:
         NXBasicMediaNode::Ptr node;
         int32_t titleIndex = 0;
     };
+    // The job that ended a run, and why.
+    struct FailedJob {
+        std::size_t index = 0;
+        QString reason; // empty: only the log tells
+    };
+    // The row that stands for the job: the entry, or the DVD title.
+    static NXBasicMediaNode::Ptr rowOf(const ConversionJob& job);
+    static QString nameOf(const ConversionJob& job);
+    static QString outputOf(const ConversionJob& job);
 
     // Conversion, on the worker thread unless said otherwise.
     bool checkOutputFolder();
@@ -182,6 +195,8 @@ private:
     std::vector<ConversionJob> planJobs(); // main thread
     bool converter();
     int convertEntry(const ConversionJob& job);
+    void noteFailedJob(std::size_t index);
+    void reportFailedJob(const FailedJob& failure); // main thread
     AlbumConversion::Hooks albumStepHooks();
     bool pauseBetweenEntries();
     void endRun(); // main thread
@@ -200,6 +215,7 @@ private:
     NXMediaListModel* m_model = nullptr;
     NXMediaTableView* m_tableView = nullptr;
     QToolBar* m_toolbar = nullptr;
+    QToolBar* m_convertBar = nullptr;
     NXMediaLoader* m_loader = nullptr;
     DNFileLoader* m_photoLoader = nullptr;
     NXDVDSourceChooser* m_dvdChooser = nullptr;
@@ -223,6 +239,8 @@ private:
     AlbumConversion m_albumStep { albumStepHooks() };
     QStringList m_entryOutputs;
     QStringList m_outputs;
+    std::optional<FailedJob> m_failure; // guarded by m_mutex
+    bool m_movieRendered = false; // the album of the running job
 
     NXMPlayerControl* m_player = nullptr;
     NXMPlayerView* m_playerView = nullptr;

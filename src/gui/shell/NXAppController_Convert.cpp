@@ -19,6 +19,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 constexpr auto kPauseBetweenEntries = std::chrono::milliseconds(100);
@@ -66,6 +68,7 @@ bool NXAppController::startConversion()
     // The engines get the processors to themselves.
     stopPlayers();
     m_jobs = planJobs();
+    m_model->clearFailures();
     m_stopFlag = false;
     // The driver keeps a stop that lands between two entries for the next one;
     // one left from an earlier list must not end this one.
@@ -73,6 +76,7 @@ bool NXAppController::startConversion()
     {
         const std::lock_guard lock(m_mutex);
         m_outputs.clear();
+        m_failure.reset();
     }
     NXConversionCalls calls;
     calls.converter = [this] { return converter(); };
@@ -101,7 +105,8 @@ bool NXAppController::checkDVDTitles()
         if (std::none_of(
                 titles.begin(), titles.end(), [](const auto& t) { return t->isSelected(); }))
             return showAlert(QStringLiteral("No DVD Title Selected!"),
-                QStringLiteral("Please select a DVD title to rip."));
+                QStringLiteral("Please select a title of the DVD \"%1\" to rip.")
+                    .arg(NXMediaDisplayName(*node)));
     }
     return true;
 }
@@ -146,6 +151,11 @@ void NXAppController::stopConversionAndWait()
     if (!m_progress)
         return;
     m_progress->stopAndWait();
+    {
+        // Quitting: a failure that came meanwhile is in the log, not in an alert.
+        const std::lock_guard lock(m_mutex);
+        m_failure.reset();
+    }
     // A sheet destroyed with this window never reports its end; the driver
     // must not keep a pointer to us either way.
     endRun();
@@ -160,7 +170,59 @@ void NXAppController::endRun()
     m_sheetOfRun = nullptr;
     showWrittenOutputs();
     setConversionControlsEnabled(true);
+    std::optional<FailedJob> failure;
+    {
+        const std::lock_guard lock(m_mutex);
+        failure = std::exchange(m_failure, std::nullopt);
+    }
+    if (failure)
+        reportFailedJob(*failure);
     m_jobs.clear();
+}
+
+NXBasicMediaNode::Ptr NXAppController::rowOf(const ConversionJob& job)
+{
+    if (isMemberOf<DNDVDGroupTitle>(job.node))
+        return std::static_pointer_cast<DNDVDGroupTitle>(job.node)->originalDVDNode();
+    if (isMemberOf<DNDVDNode>(job.node))
+        return std::static_pointer_cast<DNDVDNode>(job.node)->titleAt(job.titleIndex);
+    return job.node;
+}
+
+// A title is named with its DVD.
+QString NXAppController::nameOf(const ConversionJob& job)
+{
+    const NXBasicMediaNode::Ptr row = rowOf(job);
+    if (!row)
+        return {};
+    if (isMemberOf<DNDVDGroupTitle>(job.node))
+        return QStringLiteral("%1, its titles merged").arg(NXMediaDisplayName(*row));
+    if (isMemberOf<DNDVDTitle>(row) && row->parent())
+        return QStringLiteral("%1, %2").arg(
+            NXMediaDisplayName(*row->parent()), NXMediaDisplayName(*row));
+    return NXMediaDisplayName(*row);
+}
+
+// The failed job's row is marked, and the alert says which entry, why, and
+// how much of the list was left.
+void NXAppController::reportFailedJob(const FailedJob& failure)
+{
+    if (failure.index >= m_jobs.size())
+        return;
+    const ConversionJob& job = m_jobs[failure.index];
+    const QString reason = failure.reason.isEmpty()
+        ? QStringLiteral("The log tells why: %1").arg(DNLogger::shareRoughLog().path())
+        : failure.reason;
+    m_model->setFailure(rowOf(job), reason);
+    const std::size_t left = m_jobs.size() - failure.index;
+    QString text = reason;
+    if (m_jobs.size() > 1)
+        text += left == 1
+            ? QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size())
+            : QStringLiteral("\n\n%1 of %2 entries were not converted.")
+                  .arg(left)
+                  .arg(m_jobs.size());
+    showAlert(QStringLiteral("Could not convert \"%1\".").arg(nameOf(job)), text);
 }
 
 QStringList NXAppController::convertedOutputs() const
@@ -180,6 +242,7 @@ bool NXAppController::converter()
             return false;
         if (status != 0) {
             DNLog(QStringLiteral("Conversion of entry %1 failed (%2)").arg(i + 1).arg(status));
+            noteFailedJob(i);
             return true;
         }
         if (!pauseBetweenEntries())
@@ -196,6 +259,7 @@ int NXAppController::convertEntry(const ConversionJob& job)
         m_entryOutputs.clear();
     }
     // An album is rendered into a movie first, which is converted in its place.
+    m_movieRendered = false;
     const int status = node->nodeClass() == NXNodeClass::GraphicsNode
         ? m_albumStep.encodeGraphics2QuickTimeMovie(
             std::static_pointer_cast<DNGraphicsNode>(node), true)
@@ -212,6 +276,18 @@ int NXAppController::convertEntry(const ConversionJob& job)
     return status;
 }
 
+void NXAppController::noteFailedJob(std::size_t index)
+{
+    const ConversionJob& job = m_jobs[index];
+    // An album fails in its render or reading its movie back before the
+    // driver sees it; the driver's reason would be another run's.
+    const auto* album = dynamic_cast<const DNGraphicsNode*>(job.node.get());
+    const bool reachedDriver = !album || (m_movieRendered && album->fileNode());
+    const QString reason = reachedDriver ? DNVideoConverterLastFailure() : QString();
+    const std::lock_guard lock(m_mutex);
+    m_failure = FailedJob { index, reason };
+}
+
 AlbumConversion::Hooks NXAppController::albumStepHooks()
 {
     AlbumConversion::Hooks hooks;
@@ -220,6 +296,7 @@ AlbumConversion::Hooks NXAppController::albumStepHooks()
         if (m_sheetOfRun)
             m_sheetOfRun->slideshowRenderStarted();
     };
+    hooks.movieRendered = [this](const QString&) { m_movieRendered = true; };
     hooks.stateCallback = &NXAppController::engineState;
     hooks.context = this;
     return hooks;

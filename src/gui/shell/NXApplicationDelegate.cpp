@@ -41,9 +41,13 @@ NXApplicationDelegate::~NXApplicationDelegate()
 void NXApplicationDelegate::applicationDidFinishLaunching(const QStringList& files)
 {
     // The flag is read before it is set for this run: set means the last run
-    // never reached a clean quit.
-    m_previousRunAbnormal = m_defaults.boolValue(kSafeTerminateKey);
-    m_defaults.setValue(kSafeTerminateKey, true);
+    // never reached a clean quit. A copy started while another runs finds
+    // that one's flag set: the flag is the first copy's, which holds the log.
+    m_ownsAbnormalEndFlag = !DNLogger::shareRoughLog().anotherCopyHoldsTheLog();
+    if (m_ownsAbnormalEndFlag) {
+        m_previousRunAbnormal = m_defaults.boolValue(kSafeTerminateKey);
+        m_defaults.setValue(kSafeTerminateKey, true);
+    }
     // Merging is a choice for one session only.
     m_defaults.setValue(NXAppController::kMergeModeKey, false);
     m_defaults.synchronize();
@@ -129,7 +133,8 @@ void NXApplicationDelegate::applicationWillTerminate()
     m_controller->stopConversionAndWait();
     m_setting.save(m_defaults);
     DNProfileManager::profileManager().storeRecentProfiles();
-    m_defaults.setValue(kSafeTerminateKey, false);
+    if (m_ownsAbnormalEndFlag)
+        m_defaults.setValue(kSafeTerminateKey, false);
     m_defaults.synchronize();
     DNLog(QStringLiteral("Quit"));
     DNLogger::shareRoughLog().close();

@@ -58,6 +58,7 @@ private:
     std::unique_ptr<NXAppController> m_controller;
     std::unique_ptr<TerminationSignals> m_signals;
     bool m_previousRunAbnormal = false;
+    bool m_ownsAbnormalEndFlag = false; // false in a second copy
     bool m_terminated = false;
 };
 

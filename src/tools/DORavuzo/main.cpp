@@ -1,14 +1,17 @@
 // DORavuzo: the player tool. Runs mplayer with the player protocol's command
-// line rewritten for Linux (see MPlayerArguments.h), forwards its standard
-// output byte for byte, and hands its pictures to our program over the frame
-// link. Standard input and standard error are mplayer's own.
+// line rewritten for Linux (see MPlayerArguments.h), passes its commands on,
+// forwards its standard output byte for byte, and hands its pictures to our
+// program over the frame link. Standard error is mplayer's own.
+#include "CommandRelay.h"
 #include "FrameLinkClient.h"
 #include "MPlayerArguments.h"
 #include "MPlayerOutput.h"
 #include "Y4mStream.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +34,10 @@ constexpr int kCannotStart = 127;
 // Our pipes live above the descriptors mplayer is given, so that placing
 // one of them can never overwrite another.
 constexpr int kFirstOwnDescriptor = 10;
+// How long mplayer may take to follow a "quit" before its group is killed.
+constexpr auto kQuitGrace = std::chrono::seconds(2);
+
+using Clock = std::chrono::steady_clock;
 
 struct Pipe {
     int read = -1;
@@ -64,15 +72,25 @@ bool dieWithParent(pid_t expectedParent)
     ::_exit(kCannotStart);
 }
 
-// Between fork and exec: only async-signal-safe calls.
+// mplayer's pipes: its commands, its output and its pictures.
+struct PlayerPipes {
+    Pipe commands;
+    Pipe output;
+    Pipe pictures;
+};
+
+// Between fork and exec: only async-signal-safe calls. mplayer leads a
+// process group of its own, which its forks (the network cache) join.
 [[noreturn]] void execMPlayer(
-    std::vector<char*>& argv, pid_t tool, const Pipe& output, const Pipe& pictures, int statusFd)
+    std::vector<char*>& argv, pid_t tool, const PlayerPipes& pipes, int statusFd)
 {
-    if (!dieWithParent(tool))
+    if (!dieWithParent(tool) || ::setpgid(0, 0) != 0)
         ::_exit(kCannotStart);
     // yuv4mpeg opens "/dev/fd/3" for writing: whatever sits on 3 gets the
     // pictures, so our pipe must be there and nothing else.
-    if (::dup2(output.write, STDOUT_FILENO) < 0 || ::dup2(pictures.write, kPictureDescriptor) < 0)
+    if (::dup2(pipes.commands.read, STDIN_FILENO) < 0
+        || ::dup2(pipes.output.write, STDOUT_FILENO) < 0
+        || ::dup2(pipes.pictures.write, kPictureDescriptor) < 0)
         failChild(statusFd);
     ::close_range(kPictureDescriptor + 1, ~0U, CLOSE_RANGE_CLOEXEC);
     ::execvp("mplayer", argv.data());
@@ -119,12 +137,81 @@ void writeAll(int fd, const char* bytes, std::size_t count)
     }
 }
 
-// Reads mplayer's two outputs until both end.
+// A child of the tool in mplayer's process group that waits for the tool to
+// go, however it goes (the lifeline's only write end closes with the tool),
+// and then kills the whole group, itself last. While it lives, the group's
+// number cannot pass to anyone else's group. Only async-signal-safe calls.
+[[noreturn]] void keepGroup(pid_t group, int lifeline)
+{
+    if (::setpgid(0, group) != 0 || ::dup2(lifeline, STDIN_FILENO) < 0)
+        ::_exit(1);
+    ::close_range(STDOUT_FILENO, ~0U, 0);
+    char byte = 0;
+    while (::read(STDIN_FILENO, &byte, 1) < 0 && errno == EINTR) { }
+    ::kill(-group, SIGKILL);
+    ::_exit(0);
+}
+
+// mplayer's process group, which holds mplayer and its forks (the network
+// cache): they end together, when mplayer ends, when the tool ends, or when
+// mplayer has not followed a "quit" in time.
+class PlayerGroup {
+public:
+    explicit PlayerGroup(pid_t leader)
+        : m_leader(leader)
+        , m_endedFd(static_cast<int>(::syscall(SYS_pidfd_open, leader, 0)))
+    {
+        Pipe lifeline;
+        if (!makePipe(lifeline)) {
+            std::perror("DORavuzo: cannot make a pipe");
+            return;
+        }
+        m_keeper = ::fork();
+        if (m_keeper == 0)
+            keepGroup(leader, lifeline.read);
+        if (m_keeper < 0)
+            std::perror("DORavuzo: cannot start the keeper of mplayer's group");
+        ::close(lifeline.read);
+        m_lifeline = lifeline.write;
+    }
+    ~PlayerGroup()
+    {
+        if (m_endedFd >= 0)
+            ::close(m_endedFd);
+        if (m_lifeline >= 0)
+            ::close(m_lifeline);
+        if (m_keeper > 0)
+            waitFor(m_keeper);
+    }
+    PlayerGroup(const PlayerGroup&) = delete;
+    PlayerGroup& operator=(const PlayerGroup&) = delete;
+
+    // Readable once mplayer has ended (it stays unreaped, and so does its
+    // group's number, until the tool waits for it); -1 once the group ended.
+    int endedFd() const { return m_ended ? -1 : m_endedFd; }
+    void end()
+    {
+        m_ended = true;
+        ::kill(-m_leader, SIGKILL);
+    }
+
+private:
+    pid_t m_leader;
+    int m_endedFd;
+    pid_t m_keeper = -1;
+    int m_lifeline = -1;
+    bool m_ended = false;
+};
+
+// Reads mplayer's two outputs until both end, passing our commands on.
 class Session {
 public:
-    Session(int outputFd, int picturesFd, std::optional<FrameLinkClient>& link)
+    Session(int outputFd, int picturesFd, CommandRelay& commands, PlayerGroup& group,
+        std::optional<FrameLinkClient>& link)
         : m_outputFd(outputFd)
         , m_picturesFd(picturesFd)
+        , m_commands(commands)
+        , m_group(group)
         , m_link(link)
         , m_pictures([this](int width, int height) { beginStream(width, height); },
               [this](const Y4mStream::Picture& picture) { showPicture(picture); })
@@ -134,13 +221,21 @@ public:
     {
         std::vector<char> buffer(1 << 20);
         while (m_outputFd >= 0 || m_picturesFd >= 0) {
-            pollfd watched[2] = { { m_outputFd, POLLIN, 0 }, { m_picturesFd, POLLIN, 0 } };
-            if (::poll(watched, 2, -1) < 0 && errno != EINTR)
+            pollfd watched[4] = { { m_outputFd, POLLIN, 0 }, { m_picturesFd, POLLIN, 0 },
+                { m_commands.inputFd(), POLLIN, 0 }, { m_group.endedFd(), POLLIN, 0 } };
+            if (::poll(watched, 4, msUntilQuitDeadline()) < 0 && errno != EINTR)
                 break;
             if (watched[0].revents != 0)
                 forwardOutput(buffer);
             if (watched[1].revents != 0)
                 readPictures(buffer);
+            if (watched[2].revents != 0 && m_commands.relay() && !m_quitDeadline)
+                m_quitDeadline = Clock::now() + kQuitGrace;
+            // What is left of the group holds the pipes open: it goes with mplayer.
+            if (watched[3].revents != 0 || (m_quitDeadline && Clock::now() >= *m_quitDeadline)) {
+                m_group.end();
+                m_quitDeadline.reset();
+            }
         }
         if (m_link)
             m_link->stop();
@@ -156,6 +251,15 @@ public:
     }
 
 private:
+    int msUntilQuitDeadline() const
+    {
+        if (!m_quitDeadline)
+            return -1;
+        const auto left
+            = std::chrono::ceil<std::chrono::milliseconds>(*m_quitDeadline - Clock::now());
+        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    }
+
     void forwardOutput(std::vector<char>& buffer)
     {
         const ssize_t count = readSome(m_outputFd, buffer);
@@ -225,7 +329,10 @@ private:
 
     int m_outputFd;
     int m_picturesFd;
+    CommandRelay& m_commands;
+    PlayerGroup& m_group;
     std::optional<FrameLinkClient>& m_link;
+    std::optional<Clock::time_point> m_quitDeadline;
     MPlayerOutput m_output;
     Y4mStream m_pictures;
     bool m_pendingStream = false;
@@ -241,8 +348,8 @@ std::string audioOutputs()
     return chosen && *chosen ? chosen : "pulse,alsa,null,";
 }
 
-// Starts mplayer on our two pipes; its pid, or -1 with the reason told.
-pid_t startMPlayer(std::vector<std::string> words, const Pipe& output, const Pipe& pictures)
+// Starts mplayer on our pipes; its pid, or -1 with the reason told.
+pid_t startMPlayer(std::vector<std::string> words, const PlayerPipes& pipes)
 {
     Pipe status;
     if (!makePipe(status)) {
@@ -257,7 +364,10 @@ pid_t startMPlayer(std::vector<std::string> words, const Pipe& output, const Pip
     const pid_t tool = ::getpid();
     const pid_t mplayer = ::fork();
     if (mplayer == 0)
-        execMPlayer(argv, tool, output, pictures, status.write);
+        execMPlayer(argv, tool, pipes, status.write);
+    // Also here, so that the group stands before anything is sent to it.
+    if (mplayer > 0)
+        ::setpgid(mplayer, mplayer);
     ::close(status.write);
     const int execError = mplayer > 0 ? readExecError(status.read) : errno;
     ::close(status.read);
@@ -279,21 +389,23 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     const MPlayerArguments arguments
         = rewriteArguments(std::vector<std::string>(argv + 1, argv + argc), audioOutputs());
-    Pipe output;
-    Pipe pictures;
-    if (!makePipe(output) || !makePipe(pictures)) {
+    PlayerPipes pipes;
+    if (!makePipe(pipes.commands) || !makePipe(pipes.output) || !makePipe(pipes.pictures)) {
         std::perror("DORavuzo: cannot make pipes");
         return kCannotStart;
     }
     std::optional<FrameLinkClient> link;
     if (arguments.bufferName)
         link.emplace(server, *arguments.bufferName);
-    const pid_t mplayer = startMPlayer(arguments.words, output, pictures);
-    ::close(output.write);
-    ::close(pictures.write);
+    const pid_t mplayer = startMPlayer(arguments.words, pipes);
+    ::close(pipes.commands.read);
+    ::close(pipes.output.write);
+    ::close(pipes.pictures.write);
     if (mplayer < 0)
         return kCannotStart;
-    Session session(output.read, pictures.read, link);
+    PlayerGroup group(mplayer);
+    CommandRelay commands(STDIN_FILENO, pipes.commands.write);
+    Session session(pipes.output.read, pipes.pictures.read, commands, group, link);
     session.run();
     link.reset();
     const int exitCode = waitFor(mplayer);

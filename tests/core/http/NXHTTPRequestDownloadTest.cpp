@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <thread>
 
@@ -21,22 +20,6 @@ namespace {
 QStringList filesIn(const QString& folder)
 {
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-// `data` deflated with zlib's window bits: 31 gzip, 15 zlib-wrapped, -15 raw.
-QByteArray deflated(const QByteArray& data, int windowBits)
-{
-    z_stream stream {};
-    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
 }
 
 // Serves `whole`, honouring "Range: bytes=N-" with a 206 unless told not to.
@@ -95,7 +78,7 @@ TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
         const char* name;
         std::function<TestReply(const TestRequest&)> rangedAnswer;
         int status;
-        QByteArray destination; // empty: the old destination stays
+        QByteArray destination; // empty: none is made
         QByteArray partialAfter; // empty: no partial file is left
         int requests;
     };
@@ -130,21 +113,37 @@ TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
             return asked.header("Range").isEmpty() ? TestReply::text(whole) : c.rangedAnswer(asked);
         });
         writeFile(partial(), onDisk);
-        writeFile(destination(), "old");
+        QFile::remove(destination());
         const int before = int(server.requests().size());
         const auto get = fileRequest(path);
         run(get);
         EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
         EXPECT_EQ(get->responseStatusCode(), c.status);
-        EXPECT_EQ(fileBytes(destination()), c.destination.isEmpty() ? "old" : c.destination);
+        EXPECT_EQ(QFile::exists(destination()), !c.destination.isEmpty());
+        if (!c.destination.isEmpty()) {
+            EXPECT_EQ(fileBytes(destination()), c.destination);
+        }
         EXPECT_EQ(QFile::exists(partial()), !c.partialAfter.isEmpty());
         if (!c.partialAfter.isEmpty()) {
             EXPECT_EQ(fileBytes(partial()), c.partialAfter);
         }
         EXPECT_EQ(int(server.requests().size()) - before, c.requests);
         EXPECT_EQ(server.requests()[before].header("Range"), "bytes=1000-");
-        EXPECT_EQ(filesIn(dir.path()).size(), c.partialAfter.isEmpty() ? 1 : 2);
+        EXPECT_EQ(filesIn(dir.path()).size(),
+            c.destination.size() + c.partialAfter.size() > 0
+                ? qsizetype(!c.destination.isEmpty() + !c.partialAfter.isEmpty())
+                : 0);
     }
+    // A file made at the destination meanwhile is never replaced: the request
+    // fails and the whole body stays in the partial file for a later try.
+    server.route(QStringLiteral("/taken"), TestReply::text(whole));
+    writeFile(destination(), "mine");
+    QFile::remove(partial());
+    const auto taken = fileRequest(QStringLiteral("/taken"));
+    run(taken);
+    EXPECT_EQ(taken->error().code(), 8);
+    EXPECT_EQ(fileBytes(destination()), "mine");
+    EXPECT_EQ(fileBytes(partial()), whole);
 }
 
 TEST_F(DownloadTest, ACutDownloadIsRetriedOnceThenResumedByANewRequest)
@@ -399,39 +398,46 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
     struct Case {
         int status;
         bool rfc2616;
+        QByteArray sent;
         QByteArray method; // of the redirected request
-        bool get = false; // a GET without a body in the first place
     };
+    // Only a POST turns into a GET on 301 and 302, anything but HEAD on 303; a
+    // request that keeps its method keeps its headers (and its body).
     const Case cases[] = {
-        { 302, false, "GET" },
-        { 301, false, "GET" },
-        { 303, true, "GET" },
-        { 302, true, "POST" },
-        { 307, false, "POST" },
-        { 308, false, "POST" },
-        { 308, false, "GET", true },
+        { 302, false, "POST", "GET" },
+        { 301, false, "POST", "GET" },
+        { 303, true, "POST", "GET" },
+        { 302, true, "POST", "POST" },
+        { 307, false, "POST", "POST" },
+        { 308, false, "POST", "POST" },
+        { 301, false, "PUT", "PUT" },
+        { 308, false, "GET", "GET" },
+        { 302, false, "GET", "GET" },
+        { 303, false, "GET", "GET" },
+        { 302, false, "HEAD", "HEAD" },
+        { 303, false, "HEAD", "HEAD" },
     };
     server.route(QStringLiteral("/to"), TestReply::text("arrived"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.status);
+        SCOPED_TRACE(c.sent.toStdString());
         SCOPED_TRACE(c.rfc2616);
         server.route(QStringLiteral("/from"), redirect(c.status, "/to"));
-        const auto post = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/from")));
-        if (!c.get) {
-            post->setRequestMethod(QStringLiteral("POST"));
-            post->setPostBody("payload");
-        }
-        post->addRequestHeader(QStringLiteral("Accept"), QStringLiteral("text/plain"));
-        post->addRequestHeader(QStringLiteral("X-Other"), QStringLiteral("1"));
-        post->setShouldUseRFC2616RedirectBehaviour(c.rfc2616);
-        run(post);
-        EXPECT_EQ(post->responseString(), QStringLiteral("arrived"));
+        const auto request = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/from")));
+        request->setRequestMethod(QString::fromLatin1(c.sent));
+        const bool withBody = c.sent == "POST" || c.sent == "PUT";
+        if (withBody)
+            request->setPostBody("payload");
+        request->addRequestHeader(QStringLiteral("Accept"), QStringLiteral("text/plain"));
+        request->addRequestHeader(QStringLiteral("X-Other"), QStringLiteral("1"));
+        request->setShouldUseRFC2616RedirectBehaviour(c.rfc2616);
+        run(request);
+        EXPECT_TRUE(request->error().isNull());
         const TestRequest followed = server.requests().last();
         EXPECT_EQ(followed.target, "/to");
         EXPECT_EQ(followed.method, c.method);
-        // A GET a 308 sent on stays the same GET, its own headers with it.
-        const bool kept = c.method == "POST" || c.get;
-        EXPECT_EQ(followed.body, c.method == "POST" ? QByteArray("payload") : QByteArray());
+        const bool kept = c.method == c.sent;
+        EXPECT_EQ(followed.body, withBody && kept ? QByteArray("payload") : QByteArray());
         EXPECT_EQ(followed.header("Accept"), "text/plain");
         EXPECT_EQ(followed.header("X-Other"), kept ? "1" : "");
     }
@@ -454,13 +460,19 @@ TEST_F(DownloadTest, RedirectsStopAtFiveAndAtAddressesThatAreNotWeb)
     run(six);
     EXPECT_EQ(six->error().code(), 9);
 
+    // A redirect that is not followed fails, and its body reaches no file.
     server.route(QStringLiteral("/local"),
         withHeader(TestReply::text("not followed", 302), "Location", "file:///etc/passwd"));
-    const auto stays = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/local")));
-    run(stays);
-    EXPECT_TRUE(stays->error().isNull());
-    EXPECT_EQ(stays->responseStatusCode(), 302);
-    EXPECT_EQ(stays->responseString(), QStringLiteral("not followed"));
+    server.route(QStringLiteral("/nowhere"), TestReply::text("no address", 303));
+    for (const char* path : { "/local", "/nowhere" }) {
+        SCOPED_TRACE(path);
+        const auto stays = fileRequest(QString::fromLatin1(path));
+        stays->setAllowResumeForFileDownloads(false);
+        run(stays);
+        EXPECT_EQ(stays->error().code(), 12);
+        EXPECT_EQ(stays->responseStatusCode(), QByteArray(path) == "/local" ? 302 : 303);
+        EXPECT_EQ(filesIn(dir.path()), QStringList());
+    }
 }
 
 TEST_F(DownloadTest, RedirectedRequestsCarryOnlyWhatTheNewAddressMayHave)

@@ -486,6 +486,7 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     server.route(QStringLiteral("/gone"), TestReply::text("gone", 404));
     server.route(QStringLiteral("/guarded"),
         withHeader(TestReply::text("who are you", 401), "WWW-Authenticate", "Basic realm=\"x\""));
+    server.route(QStringLiteral("/local"), redirect(302, "file:///etc/passwd"));
     QTemporaryDir dir;
     const auto exitCode = [&](const QStringList& arguments, QByteArray* output) {
         QProcess process;
@@ -496,15 +497,18 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     };
     QByteArray output;
     EXPECT_EQ(exitCode({ QStringLiteral("--help") }, &output), 0);
-    EXPECT_TRUE(output.simplified().contains(
-        "Exit status: 3 when the server answered with a status of 400 or above"))
-        << output.toStdString();
+    for (const char* rule :
+        { "Exit status: 3 when the server answered with a status of 400 or above",
+            "4 when the server redirected to an address that is not followed" })
+        EXPECT_TRUE(output.simplified().contains(rule)) << output.toStdString();
     // A refused authentication is an error status like any other.
-    for (const auto& [path, expected] :
-        { std::pair("/ok", 0), std::pair("/gone", 3), std::pair("/guarded", 3) }) {
+    for (const auto& [path, expected] : { std::pair("/ok", 0), std::pair("/gone", 3),
+             std::pair("/guarded", 3), std::pair("/local", 4) }) {
+        const QString file = dir.filePath(QString::fromLatin1(path + 1));
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
-            QStringLiteral("--output"), dir.filePath(QStringLiteral("out")) };
+            QStringLiteral("--output"), file };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
+        EXPECT_EQ(QFile::exists(file), expected == 0) << path;
     }
 }
 

@@ -4,13 +4,22 @@
 
 #include "fixtures/TestDisc.h"
 #include "services/DNLogger.h"
+#include "services/DVDTitleReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -42,23 +51,32 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// A copy of the disc's VIDEO_TS in `folder`, with the named files' first
-// kilobyte overwritten.
-QString damagedCopy(const QString& folder, const QStringList& damaged)
+// A copy of the disc's VIDEO_TS in `folder`/`name`, its files as `edit`
+// leaves them; those it empties are left out.
+QString editedCopy(const QString& folder, const QString& name,
+    const std::function<void(const QString& file, QByteArray& bytes)>& edit)
 {
-    const QString target = folder + "/Damaged/VIDEO_TS";
+    const QString target = folder + "/" + name + "/VIDEO_TS";
     QDir().mkpath(target);
-    for (const QString& name : QDir(TestDisc::videoTSFolder()).entryList(QDir::Files)) {
-        QFile source(TestDisc::videoTSFolder() + "/" + name);
+    for (const QString& file : QDir(TestDisc::videoTSFolder()).entryList(QDir::Files)) {
+        QFile source(TestDisc::videoTSFolder() + "/" + file);
         if (!source.open(QIODevice::ReadOnly))
             return {};
         QByteArray bytes = source.readAll();
-        if (damaged.contains(name))
-            bytes.replace(0, 1024, QByteArray(1024, 'x'));
-        if (!writeFile(target + "/" + name, bytes))
+        edit(file, bytes);
+        if (!bytes.isEmpty() && !writeFile(target + "/" + file, bytes))
             return {};
     }
-    return folder + "/Damaged";
+    return folder + "/" + name;
+}
+
+// A copy with the named files' first kilobyte overwritten.
+QString damagedCopy(const QString& folder, const QStringList& damaged)
+{
+    return editedCopy(folder, "Damaged", [&](const QString& file, QByteArray& bytes) {
+        if (damaged.contains(file))
+            bytes.replace(0, 1024, QByteArray(1024, 'x'));
+    });
 }
 
 // The image cut where the second title set's tables begin.
@@ -135,6 +153,8 @@ TEST(DNDVDNodeLoader, SubtitleIndexesKeepTheGapsOfAbsentStreams)
     EXPECT_EQ(subtitleIndexes(*node->titleAt(0)), (std::vector<qint32> { 0, 2 }));
 }
 
+// Among them tables that crash the parsing library (this process lives on), a
+// disc file that would block its reader and a device that is no disc.
 TEST(DNDVDNodeLoader, BadSourcesAreRefusedWithAReason)
 {
     ASSERT_EQ(TestDisc::ensure(), QString());
@@ -144,8 +164,19 @@ TEST(DNDVDNodeLoader, BadSourcesAreRefusedWithAReason)
     QDir().mkpath(root + "/files");
     QByteArray noise(1 << 20, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    QFile image(TestDisc::image());
     ASSERT_TRUE(writeFile(root + "/files/notes.txt", "not a disc")
-        && writeFile(root + "/zero.iso", {}) && writeFile(root + "/noise.iso", noise));
+        && writeFile(root + "/zero.iso", {}) && writeFile(root + "/noise.iso", noise)
+        && image.open(QIODevice::ReadOnly) && writeFile(root + "/cut.iso", image.read(575488)));
+    const QString fifoDisc = editedCopy(root, "Fifo", [](const QString& file, QByteArray& bytes) {
+        if (file.endsWith(".VOB"))
+            bytes.clear();
+    });
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifoDisc + "/VIDEO_TS/VTS_01_1.VOB"), 0600), 0);
+    const auto truncated = [](const QString& file, QByteArray& bytes) {
+        if (file.startsWith("VIDEO_TS."))
+            bytes.truncate(2048);
+    };
     const struct {
         QString path;
         const char* reason;
@@ -156,12 +187,17 @@ TEST(DNDVDNodeLoader, BadSourcesAreRefusedWithAReason)
         { root + "/noise.iso", "is not a DVD" },
         { damagedCopy(root, { "VIDEO_TS.IFO", "VIDEO_TS.BUP" }), "is not a DVD" },
         { "/dev/sr9", "No DVD source at /dev/sr9" },
+        { editedCopy(root, "Truncated", truncated), "the DVD's title tables are damaged" },
+        { root + "/cut.iso", "the DVD's title tables are damaged" },
+        { fifoDisc, "VTS_01_1.VOB is not a regular file" },
+        { "/dev/zero", "is not a DVD" },
     };
     for (const auto& source : sources) {
         SCOPED_TRACE(source.path.toStdString());
         QString failure;
         EXPECT_FALSE(load(source.path, &failure));
         EXPECT_TRUE(failure.contains(source.reason)) << failure.toStdString();
+        EXPECT_TRUE(failure.contains(source.path)) << failure.toStdString();
     }
 }
 
@@ -186,6 +222,96 @@ TEST(DNDVDNodeLoader, AnUnreadableTitleIsLeftOutWithALogLine)
         EXPECT_EQ(node->titleAt(0)->titleNumber(), source.remaining);
         EXPECT_TRUE(node->titleAt(0)->isSelected());
         EXPECT_TRUE(logText().contains(source.logged));
+    }
+}
+
+// Bytes of a table overwritten, or the table cut short.
+void damage(QRandomGenerator& random, QByteArray& table)
+{
+    if (random.bounded(4) == 0) {
+        table.truncate(random.bounded(table.size()));
+        return;
+    }
+    for (int count = random.bounded(1, 16); count > 0; --count)
+        table[random.bounded(table.size())] = char(random.bounded(256));
+}
+
+// Loads `runs` damages of a copy of the disc's tables in `folder`, each of the
+// disc table or a title set's, the same in the table and its backup; how many
+// of them were neither loaded nor refused with a reason.
+int damagedLoadsWithoutReason(const QString& folder, quint32 seed, int runs)
+{
+    std::map<QString, QByteArray> tables;
+    const QString disc = editedCopy(folder, "Disc", [&](const QString& file, QByteArray& bytes) {
+        if (file.endsWith(".VOB"))
+            bytes.clear();
+        tables[file] = bytes;
+    });
+    const auto write
+        = [&disc](const QString& set, const QByteArray& table, const QByteArray& backup) {
+              return writeFile(disc + "/VIDEO_TS/" + set + ".IFO", table)
+                  && writeFile(disc + "/VIDEO_TS/" + set + ".BUP", backup);
+          };
+    QRandomGenerator random(seed);
+    int unexplained = 0;
+    for (int run = 0; run < runs; ++run) {
+        const QString set = random.bounded(2) ? "VIDEO_TS" : "VTS_01_0";
+        QByteArray table = tables[set + ".IFO"];
+        damage(random, table);
+        QString failure;
+        if (!write(set, table, table) || !(load(disc, &failure) || !failure.isEmpty()))
+            ++unexplained;
+        write(set, tables[set + ".IFO"], tables[set + ".BUP"]);
+    }
+    return unexplained;
+}
+
+// 400 damages on four threads, as loaders of several dropped discs run.
+TEST(DNDVDNodeLoader, RandomlyDamagedTablesNeverEndTheCaller)
+{
+    ASSERT_EQ(TestDisc::ensure(), QString());
+    QTemporaryDir temporary;
+    std::atomic<int> unexplained = 0;
+    std::vector<std::thread> loaders;
+    for (quint32 seed = 1; seed <= 4; ++seed) {
+        loaders.emplace_back([&, seed] {
+            const QString folder = temporary.filePath(QString::number(seed));
+            unexplained += damagedLoadsWithoutReason(folder, seed, 100);
+        });
+    }
+    for (std::thread& loader : loaders)
+        loader.join();
+    EXPECT_EQ(unexplained, 0);
+}
+
+// Stand-ins for the reader tool that hang, crash or babble: each a refusal
+// that names the disc, and the log says what the reader did.
+TEST(DNDVDNodeLoader, AReaderThatGivesNoAnswerRefusesTheDisc)
+{
+    QTemporaryDir tools;
+    const QByteArray saved = qgetenv("QUILLON_TOOLS");
+    const auto restore = qScopeGuard([&saved] { qputenv("QUILLON_TOOLS", saved); });
+    qputenv("QUILLON_TOOLS", QFile::encodeName(tools.path()));
+    const struct {
+        const char* script;
+        const char* logged;
+    } readers[] = {
+        { "exec sleep 60", "it took longer than 300 ms" },
+        { "kill -SEGV $$", "it crashed with signal 11" },
+        { "echo title 1 12 25 1 720 576 4 3; echo audio one", nullptr },
+        { "yes title 1 12 25 1 720 576 4 3 | head -n 10001", "it answered more than 10000 lines" },
+    };
+    const QString disc = tools.path();
+    for (const auto& reader : readers) {
+        SCOPED_TRACE(reader.script);
+        ASSERT_TRUE(writeFile(tools.filePath("quillon-dvd-reader"),
+            QByteArray("#!/bin/sh\n") + reader.script + "\n"));
+        QFile::setPermissions(
+            tools.filePath("quillon-dvd-reader"), QFile::ReadOwner | QFile::ExeOwner);
+        QString failure;
+        EXPECT_FALSE(readDVDTitles(disc, failure, std::chrono::milliseconds(300)));
+        EXPECT_EQ(failure, disc + " cannot be read: the DVD's title tables are damaged");
+        EXPECT_TRUE(!reader.logged || logText().contains(reader.logged));
     }
 }
 

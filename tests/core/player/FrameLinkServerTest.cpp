@@ -40,11 +40,8 @@ public:
         if (::connect(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
             cut();
     }
-    ~FakeTool()
-    {
-        cut();
-        ::shm_unlink(m_name.c_str());
-    }
+    // Leaves its object as a killed tool does: the server must remove it.
+    ~FakeTool() { cut(); }
     FakeTool(const FakeTool&) = delete;
     FakeTool& operator=(const FakeTool&) = delete;
 
@@ -157,8 +154,10 @@ TEST(FrameLinkServer, RefusesOrIgnoresWhatItCannotMapSafely)
         ASSERT_TRUE(FakeTool(recorded.server).connected());
         EXPECT_EQ(recorded.count("picture") - pictures, row.pictures);
         EXPECT_EQ(recorded.count("stop") - stops, row.stops);
-        // Nothing of a refused or ended stream stays open.
+        // Nothing of a refused or ended stream stays open or named.
         EXPECT_EQ(sharedObjectDescriptors(), 0);
+        EXPECT_FALSE(QFile::exists(
+            QString::fromStdString("/dev/shm" + Proto::sharedMemoryName(::getpid(), "Refusals"))));
     }
 }
 

@@ -9,6 +9,8 @@
 #include "player/PlayerProcesses.h"
 #include "server/TestHttpServer.h"
 #include "services/DNLogger.h"
+#include "support/ChildProcesses.h"
+#include "support/PrivateSoundServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <sys/wait.h>
 
@@ -86,13 +91,15 @@ struct PreviewWithTools {
 
 TEST(NXOVPlayerControl, CommandLineHasTheCacheInKibibytesOnlyWhenTheVideoNeedsOne)
 {
+    const QStringList volume { "-softvol", "-softvol-max", "100", "-volume", "0.00",
+        "http://v/a b" };
     const struct {
         double cacheInMB;
         QStringList expected;
     } cases[] = {
-        { -1.0, { "-volume", "0.00", "http://v/a b" } },
-        { 1.59, { "-cache", "1629", "-volume", "0.00", "http://v/a b" } },
-        { 0.0625, { "-cache", "64", "-volume", "0.00", "http://v/a b" } },
+        { -1.0, volume },
+        { 1.59, QStringList { "-cache", "1629" } + volume },
+        { 0.0625, QStringList { "-cache", "64" } + volume },
     };
     for (const auto& row : cases) {
         NXOVPlayerControl control;
@@ -126,9 +133,17 @@ TEST(NXOVPlayerControl, FollowsCacheAndPositionAndWritesItsCommands)
     ASSERT_TRUE(preview.delegate.waitFor("cache on"));
     EXPECT_EQ(control.status(), 1);
     EXPECT_DOUBLE_EQ(control.currentPlaybackPercent(), 50);
-    control.setVideoSizeInMB(1);
-    control.setCacheBufferSizeInMB(1000);
-    EXPECT_EQ(control.currentLoadingPercent(), 100) << "held to the slider's range";
+    // At 50 % of the video, the cache 5 % full.
+    const struct {
+        double videoInMB;
+        double cacheInMB;
+        double buffered;
+    } sizes[] = { { 100, 200, 60 }, { 1, 1000, 100 }, { 0, 200, 50 }, { 100, -1, 50 } };
+    for (const auto& row : sizes) {
+        control.setVideoSizeInMB(row.videoInMB);
+        control.setCacheBufferSizeInMB(row.cacheInMB);
+        EXPECT_DOUBLE_EQ(control.currentLoadingPercent(), row.buffered) << row.videoInMB;
+    }
 
     control.seekToDurationInPercent(50);
     control.pauseOrContinue();
@@ -174,32 +189,53 @@ TEST(NXOVPlayerControl, AMissingPlayerEndsTheStartWithALogLine)
     EXPECT_TRUE(readAll(DNLogger::shareRoughLog().path()).contains("Can NOT find player binary!"));
 }
 
+namespace {
+
+// A 4-second clip with sound, served by the loopback server at url().
+struct LoopbackStream {
+    QTemporaryDir folder;
+    TestHttpServer server;
+
+    bool start()
+    {
+        const QString clip = folder.filePath("av4.mp4");
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg",
+            { "-nostdin", "-v", "error", "-f", "lavfi", "-i",
+                "testsrc2=size=320x240:rate=10:duration=4", "-f", "lavfi", "-i",
+                "sine=frequency=440:duration=4", "-c:v", "libx264", "-preset", "ultrafast",
+                "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", clip });
+        if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0 || !server.start())
+            return false;
+        // mplayer fills its cache until the connection closes: one kept alive
+        // holds the start back until the server gives up on it.
+        TestReply stream = TestReply::text(readAll(clip));
+        stream.closeAfter = true;
+        server.route("/av4.mp4", stream);
+        return true;
+    }
+    QString url() const { return server.url("/av4.mp4").toString(); }
+};
+
+// The private server's one sink, at full volume on both its channels.
+bool sinkAtFullVolume()
+{
+    return PrivateSoundServer::pactl({ "get-sink-volume", "speakers" }).count("/ 100% /") == 2;
+}
+
+} // namespace
+
 TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
 {
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    QTemporaryDir folder;
-    const QString clip = folder.filePath("av4.mp4");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        { "-nostdin", "-v", "error", "-f", "lavfi", "-i",
-            "testsrc2=size=320x240:rate=10:duration=4", "-f", "lavfi", "-i",
-            "sine=frequency=440:duration=4", "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
-            "yuv420p", "-c:a", "aac", "-shortest", clip });
-    ASSERT_TRUE(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
-    TestHttpServer server;
-    ASSERT_TRUE(server.start());
-    // mplayer fills its cache until the connection closes: one kept alive
-    // holds the start back until the server gives up on it.
-    TestReply stream = TestReply::text(readAll(clip));
-    stream.closeAfter = true;
-    server.route("/av4.mp4", stream);
-
+    LoopbackStream stream;
+    ASSERT_TRUE(stream.start());
     RecordingDelegate delegate;
     NXOVPlayerControl control;
     control.setDelegate(&delegate);
     control.setViewSize({ 640, 360 });
     control.setCacheBufferSizeInMB(1.59);
-    control.playOnlineVideoWidthAddress(server.url("/av4.mp4").toString());
+    control.playOnlineVideoWidthAddress(stream.url());
     ASSERT_TRUE(delegate.waitFor("started"));
     ASSERT_TRUE(delegate.waitFor("cache on"));
     EXPECT_EQ(delegate.events.first(), "cache off");
@@ -211,4 +247,47 @@ TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
     EXPECT_TRUE(QTest::qWaitFor([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 5000))
         << "a player of ours is still running";
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// The preview's volume scales its samples: the device's volume stays as it
+// was. mplayer forks a process for its network cache: killed with the tool,
+// the whole group of mplayer goes, the cache's process and its connection too.
+TEST(NXOVPlayerControl, AStreamedPreviewLeavesTheDeviceVolumeAndNoProcessOfItsGroup)
+{
+    PrivateSoundServer pulse;
+    const QString noSound = pulse.start();
+    const QByteArray output = qgetenv("QUILLON_PLAYER_AO");
+    qunsetenv("QUILLON_PLAYER_AO");
+    LoopbackStream stream;
+    ASSERT_TRUE(stream.start());
+    RecordingDelegate delegate;
+    NXOVPlayerControl control;
+    control.setDelegate(&delegate);
+    control.setCacheBufferSizeInMB(1.59);
+    control.setPlayerVolume(20);
+    control.playOnlineVideoWidthAddress(stream.url());
+    ASSERT_TRUE(delegate.waitFor("started"));
+    // Without a sound server of our own only the processes are looked at.
+    if (noSound.isEmpty()) {
+        ASSERT_TRUE(QTest::qWaitFor([] {
+            return !PrivateSoundServer::pactl({ "list", "short", "sink-inputs" }).isEmpty();
+        }));
+        control.setPlayerVolume(30);
+        EXPECT_FALSE(QTest::qWaitFor([] { return !sinkAtFullVolume(); }, 1500));
+    }
+    QStringList tools = childProcesses(); // the sound server is one too
+    tools.removeIf(
+        [](const QString& pid) { return readAll("/proc/" + pid + "/comm") != "DORavuzo\n"; });
+    ASSERT_EQ(tools.size(), 1);
+    const int group = playerGroupOf(tools.first().toInt());
+    const auto isMPlayer
+        = [](const QString& pid) { return readAll("/proc/" + pid + "/comm") == "mplayer\n"; };
+    ASSERT_GE(std::ranges::count_if(processGroupMembers(group), isMPlayer), 2)
+        << "mplayer and its cache";
+
+    ::kill(tools.first().toInt(), SIGKILL);
+    EXPECT_TRUE(delegate.waitFor("ended"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processGroupMembers(group).isEmpty(); }, 5000));
+    qunsetenv("PULSE_SERVER");
+    qputenv("QUILLON_PLAYER_AO", output);
 }

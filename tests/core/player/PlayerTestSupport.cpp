@@ -2,6 +2,7 @@
 
 #include "fixtures/TestMedia.h"
 #include "player/PlayerProcesses.h"
+#include "support/ChildProcesses.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -172,6 +173,15 @@ int RecordedServer::count(const QString& prefix) const
     const std::lock_guard lock(m_mutex);
     return static_cast<int>(std::ranges::count_if(
         m_events, [&](const QString& event) { return event.startsWith(prefix); }));
+}
+
+int playerGroupOf(qint64 tool)
+{
+    const QString children = readAll(QStringLiteral("/proc/%1/task/%1/children").arg(tool));
+    for (const QString& child : children.split(' ', Qt::SkipEmptyParts))
+        if (processGroupMembers(child.toInt()).contains(child))
+            return child.toInt();
+    return 0;
 }
 
 QStringList ToolRun::previewArguments(const QString& media, const QString& bufferName)

@@ -60,6 +60,9 @@ private:
     QStringList m_events;
 };
 
+// The process group that the tool's mplayer leads, 0 when there is none.
+int playerGroupOf(qint64 tool);
+
 // The player tool run as the previews run it, with commands and output.
 class ToolRun {
 public:

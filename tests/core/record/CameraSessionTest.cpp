@@ -160,15 +160,16 @@ TEST(CameraSession, MeterShowsNothingForSilence)
     EXPECT_LT(*std::max_element(run.levels.begin(), run.levels.end()), -200);
 }
 
-TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSize)
+TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSizeUnderALargerMaximum)
 {
     PrivateSoundServer sound;
     ASSERT_EQ(sound.start(), "");
     ASSERT_EQ(sound.addSineMicrophone(440), "");
     QTemporaryDir folder;
     SessionRun run;
-    run.run(
-        { kCamera, "microphone", QSize(160, 120), 15, folder.filePath("take.mov"), {}, {} }, 2.0);
+    run.run({ kCamera, "microphone", QSize(160, 120), 15, folder.filePath("take.mov"),
+                QSize(1920, 1080), {} },
+        2.0);
     const MediaFacts facts = MediaFacts::probe(folder.filePath("take.mov"));
     ASSERT_TRUE(facts.ok) << facts.error.toStdString() << run.reason.toStdString();
     EXPECT_EQ(QSize(facts.stream("video").width, facts.stream("video").height), QSize(640, 480));

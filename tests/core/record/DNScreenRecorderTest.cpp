@@ -67,7 +67,7 @@ protected:
             return;
         bool installed = false;
         PrivateSoundServer::pactl(
-            { "load-module", "module-null-sink", "sink_name=TolvaSysAudioCapture" }, &installed);
+            { "load-module", "module-null-sink", "sink_name=QuillonSysAudioCapture" }, &installed);
         ASSERT_TRUE(installed);
     }
     static void TearDownTestSuite()
@@ -128,9 +128,9 @@ TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
     // Started once routed: a stream the server moves keeps its old delay for a while.
     QProcess* const tone = display->play({ "-nodisp", "-f", "lavfi", "-i", "sine=f=1000" });
     ASSERT_TRUE(tone);
-    EXPECT_EQ(defaultSink(), "TolvaSysAudioCapture");
+    EXPECT_EQ(defaultSink(), "QuillonSysAudioCapture");
     const QString virtualVolume
-        = PrivateSoundServer::pactl({ "get-sink-volume", "TolvaSysAudioCapture" });
+        = PrivateSoundServer::pactl({ "get-sink-volume", "QuillonSysAudioCapture" });
     // 0.4 of the full volume, give or take the rounding of 0.3 and 0.5.
     EXPECT_TRUE(virtualVolume.contains(QRegularExpression("front-left: 2621[45] ")))
         << virtualVolume.toStdString();
@@ -160,6 +160,17 @@ TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
     EXPECT_EQ(speakerVolumes(), volumesBefore);
     EXPECT_FALSE(loopbackLoaded());
     EXPECT_FALSE(UserDefaults::standard().contains(kRoutingKey));
+}
+
+TEST_F(RecordingSession, ARegionOffTheScreenIsRefusedAndTheSoundGivenBack)
+{
+    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(1800, 1000, 400, 300));
+    QString problem;
+    EXPECT_FALSE(recorder->startRecord(folder.filePath("off.mov"), &problem));
+    EXPECT_TRUE(problem.contains("does not lie on the 1920x1080 screen")) << problem.toStdString();
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_FALSE(QFile::exists(folder.filePath("off.mov")));
 }
 
 TEST_F(RecordingSession, MicrophoneIsRecorded)
@@ -274,9 +285,9 @@ TEST_F(RecordingSession, ALeftoverRoutingIsUndoneByTheNextRecorder)
     // What the crashed run would have left: its record, the virtual device as
     // the default output and its pass-through.
     UserDefaults::standard().setValue(kRoutingKey, leftover);
-    PrivateSoundServer::pactl({ "set-default-sink", "TolvaSysAudioCapture" });
+    PrivateSoundServer::pactl({ "set-default-sink", "QuillonSysAudioCapture" });
     const QString module = PrivateSoundServer::pactl({ "load-module", "module-loopback",
-        "source=TolvaSysAudioCapture.monitor", "sink=speakers" });
+        "source=QuillonSysAudioCapture.monitor", "sink=speakers" });
     QVariantMap record = leftover.toMap();
     record.insert("loopbackModule", module.toUInt());
     UserDefaults::standard().setValue(kRoutingKey, record);

@@ -4,24 +4,36 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 const QSize kScreen(1920, 1080);
 
-TEST(ScreenCapture, AreaIsClampedToTheScreenAndEven)
+TEST(ScreenCapture, AreasOffTheScreenAndSlipsOfTheFrameRateAreRefused)
 {
     const struct {
-        QRect requested;
-        QRect expected;
+        QRect area;
+        float rate;
+        QString problem; // the start of it; empty: recorded as captureArea() has it
     } cases[] = {
-        { { 101, 99, 641, 361 }, { 101, 99, 640, 360 } },
-        { { 1800, 1000, 400, 300 }, { 1800, 1000, 120, 80 } },
-        { { -51, -50, 201, 200 }, { 0, 0, 150, 150 } },
-        { { 3000, 3000, 10, 10 }, { 0, 0, 1920, 1080 } },
-        { { 0, 0, 1920, 1080 }, { 0, 0, 1920, 1080 } },
+        { { 101, 99, 641, 361 }, 29.97f, {} },
+        { { 0, 0, 1920, 1080 }, 60.0f, {} },
+        { { 0, 0, 0, 0 }, 10.0f, "The region to record, 0x0, is smaller" },
+        { { 5, 5, 1, 200 }, 10.0f, "The region to record, 1x200, is" },
+        { { 1800, 1000, 400, 300 }, 10.0f, "The region 400x300 at 1800,1000 does not lie" },
+        { { -1, 0, 200, 200 }, 10.0f, "The region 200x200 at -1,0 does not" },
+        { { 0, 0, 3840, 2160 }, 10.0f, "The region 3840x2160 at 0,0 does not" },
+        { { 0, 0, 320, 240 }, 100000.0f, "The frame rate must lie between 1 and 60" },
+        { { 0, 0, 320, 240 }, 0.5f, "The frame rate" },
+        { { 0, 0, 320, 240 }, std::nanf(""), "The frame rate" },
     };
-    for (const auto& row : cases)
-        EXPECT_EQ(captureArea(row.requested, kScreen), row.expected) << row.requested.x();
+    for (const auto& row : cases) {
+        const QString problem = captureProblem(row.area, row.rate, kScreen);
+        EXPECT_EQ(problem.left(row.problem.size()), row.problem) << problem.toStdString();
+        EXPECT_EQ(problem.isEmpty(), row.problem.isEmpty()) << problem.toStdString();
+    }
+    EXPECT_EQ(captureArea({ 101, 99, 641, 361 }), QRect(101, 99, 640, 360));
 }
 
 TEST(ScreenCapture, PresetsAndFrameRates)
@@ -32,7 +44,7 @@ TEST(ScreenCapture, PresetsAndFrameRates)
     const struct {
         float requested;
         int expected;
-    } rates[] = { { 29.97f, 29 }, { 30.0f, 30 }, { 0.5f, 1 }, { 0.0f, 1 }, { -4.0f, 1 } };
+    } rates[] = { { 29.97f, 29 }, { 60.9f, 60 }, { 61.0f, 0 }, { 0.5f, 0 }, { -4.0f, 0 } };
     for (const auto& row : rates)
         EXPECT_EQ(wholeFrameRate(row.requested), row.expected) << row.requested;
     const struct {
@@ -94,7 +106,7 @@ TEST(ScreenCapture, DevicesAreReadFromTheServersLists)
         {"name":"speakers.monitor","description":"Monitor of Speakers","channel_map":"front-left,front-right",
          "volume":{"front-left":{"value":65536},"front-right":{"value":65536}},
          "properties":{"device.class":"monitor"}},
-        {"name":"TolvaSysAudioCapture.monitor","description":"Virtual","channel_map":"front-left,front-right",
+        {"name":"QuillonSysAudioCapture.monitor","description":"Virtual","channel_map":"front-left,front-right",
          "volume":{},"properties":{"device.class":"monitor"}},
         {"name":"mic","description":"Microphone","channel_map":"rear-left,front-left,lfe",
          "volume":{"front-left":{"value":2},"lfe":{"value":3},"rear-left":{"value":1}},
@@ -107,7 +119,7 @@ TEST(ScreenCapture, DevicesAreReadFromTheServersLists)
     const std::vector<AudioCaptureDevice> devices = audioCaptureDevicesFrom(sources);
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].uniqueID, kSystemAudioDeviceID);
-    EXPECT_EQ(devices[0].source, "TolvaSysAudioCapture.monitor");
+    EXPECT_EQ(devices[0].source, "QuillonSysAudioCapture.monitor");
     EXPECT_EQ(devices[1].uniqueID, "mic");
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace {
 
 QByteArray contents(const QString& path)
@@ -166,10 +168,12 @@ TEST_F(DNLoggerTest, SecondInstanceAppendsToTheRunningLog)
     QFile::remove(previousLogPath());
     ASSERT_TRUE(writePreviousRun());
     DNLogger first(logPath(), [] { return at(9, 0); });
+    EXPECT_FALSE(first.anotherCopyHoldsTheLog()) << "asking starts the log";
     first.log("first instance");
     {
         DNLogger second(logPath(), [] { return at(9, 1); });
         second.log("second instance");
+        EXPECT_TRUE(second.anotherCopyHoldsTheLog());
         first.log("first goes on");
     }
     EXPECT_EQ(contents(previousLogPath()), "the previous run\n");
@@ -183,7 +187,22 @@ TEST_F(DNLoggerTest, SecondInstanceAppendsToTheRunningLog)
     first.close();
     DNLogger next(logPath(), [] { return at(10, 0); });
     next.log("next run");
+    EXPECT_FALSE(next.anotherCopyHoldsTheLog()) << "the first copy has ended";
     EXPECT_TRUE(contents(previousLogPath()).endsWith("first goes on\n"));
     EXPECT_EQ(contents(logPath()),
         "Log Created on 2024:03:05 10:00 AM\n2024:03:05 10:00 AM [Quillon]: next run\n");
+}
+
+TEST_F(DNLoggerTest, LastEngineLineIsTheCallingThreadsAndTakenOnce)
+{
+    DNLogger logger(logPath());
+    DNLogger::takeLastEngineLine();
+    logger.logEngineLine("Stream #0:0: Video: h264");
+    logger.logEngineLine("source.mp4: No such file or directory");
+    logger.logEngineLine("frame=  120 fps= 30");
+    QString elsewhere = "unset";
+    std::thread([&] { elsewhere = DNLogger::takeLastEngineLine(); }).join();
+    EXPECT_EQ(elsewhere, "");
+    EXPECT_EQ(DNLogger::takeLastEngineLine(), "source.mp4: No such file or directory");
+    EXPECT_EQ(DNLogger::takeLastEngineLine(), "");
 }

@@ -18,7 +18,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -317,6 +319,59 @@ TEST(FileNodeLoader, AddsTheSubtitleFileBesideTheMedia)
     EXPECT_EQ(external->path, dir.filePath("clip.srt"));
     EXPECT_EQ(external->codePage, "ISO-8859-1");
     EXPECT_EQ(node->setting().subtitleIndex(), -1);
+}
+
+// Kilobytes of the process's resident memory ("VmRSS") or of its peak since
+// the last resetPeakMemory() ("VmHWM").
+qint64 memoryKB(const char* field)
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field) + 1).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+bool resetPeakMemory()
+{
+    QFile clear("/proc/self/clear_refs");
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
+// A subtitle beside the video that is endless, random, a FIFO without a
+// writer or far larger than any real one: left out with a log line, read
+// without waiting and without taking the memory, and the video loads.
+TEST(FileNodeLoader, LeavesOutSubtitleFilesThatAreNoRegularFileOrTooLarge)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString media = dir.filePath("clip.mp4"), subtitle = dir.filePath("clip.srt");
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), media));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo")), 0600), 0);
+    const auto large = [&] {
+        QFile file(subtitle);
+        return file.open(QIODevice::WriteOnly) && file.resize(100 << 20);
+    };
+    const std::pair<const char*, std::function<bool()>> cases[] = {
+        { "/dev/zero", [&] { return QFile::link("/dev/zero", subtitle); } },
+        { "/dev/urandom", [&] { return QFile::link("/dev/urandom", subtitle); } },
+        { "FIFO", [&] { return QFile::link(dir.filePath("fifo"), subtitle); } },
+        { "100 MB", large },
+    };
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
+        QFile::remove(subtitle);
+        ASSERT_TRUE(make() && resetPeakMemory());
+        const qint64 before = logSize(), residentKB = memoryKB("VmRSS:");
+        const auto node = DNFileNode::fileNodeWithFile(media);
+        EXPECT_LT(memoryKB("VmHWM:") - residentKB, 64 << 10);
+        ASSERT_TRUE(node);
+        EXPECT_TRUE(node->subtitleTracks().empty());
+        EXPECT_TRUE(logSince(before).contains("Subtitle file " + subtitle.toUtf8() + " left out"));
+    }
 }
 
 } // namespace

@@ -51,13 +51,11 @@ TEST(NXTimePicker, ValuesRoundUpToWholeSecondsAndObeyTheLimits)
         int minimum, maximum;
         int hours, minutes, seconds;
     } cases[] = {
-        { 59.2, 0, 2147483647, 0, 1, 0 },
-        { 3599.0, 0, 2147483647, 0, 59, 59 },
-        { 45 * 3600 + 1, 0, 2147483647, 45, 0, 1 },
-        { 7200, 0, 3600, 1, 0, 0 },
+        { 59.2, 0, 2147483647, 0, 1, 0 }, { 3599.0, 0, 2147483647, 0, 59, 59 },
+        { 45 * 3600 + 1, 0, 2147483647, 45, 0, 1 }, { 7200, 0, 3600, 1, 0, 0 },
         // Crossed limits: the minimum wins.
-        { 10, 100, 50, 0, 1, 40 },
-        { 70, 100, 50, 0, 1, 40 },
+        { 10, 100, 50, 0, 1, 40 }, { 70, 100, 50, 0, 1, 40 },
+        { 10, 0, -2, 0, 0, 0 }, // never below zero
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.value);
@@ -109,7 +107,6 @@ TEST(NXTimePicker, DigitsJoinWithinASecondAndSendWhenTheFieldIsComplete)
         const auto* delayed = picker.findChild<QTimer*>(QStringLiteral("delayedAction"));
         ASSERT_NE(delayed, nullptr);
         EXPECT_EQ(delayed->isActive(), row.delayedPending);
-        EXPECT_EQ(delayed->interval(), 1000);
     }
 }
 

@@ -2,11 +2,13 @@
 // the download options panel.
 #include "VideoSite.h"
 #include "gui/GuiTestSupport.h"
+#include "server/TestProxy.h"
 
 #include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeParseController.h"
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/NXVideoDownloadOption.h"
+#include "platform/AppPaths.h"
 #include "platform/UserDefaults.h"
 #include "services/DNLogger.h"
 #include "services/DNSetting.h"
@@ -37,13 +39,16 @@ TEST(DNYoutubeParseController, TakesOnlyWebAddressesOfTheSite)
     QWidget window;
     DNYoutubeParseController sheet;
     sheet.displayPanelWithWindow(&window);
-    const QList<QPair<QString, bool>> cases = { { "http://www.youtube.com/watch?v=a", true },
-        { "  https://youtu.be/a\n", true }, { "ftp://youtu.be/a", false },
-        { "http://example.com/video", false }, { "youtube.com/watch?v=a", false } };
+    const QList<QPair<QString, bool>> cases
+        = { { "http://www.youtube.com/watch?v=a", true }, { "  https://youtu.be/a\n", true },
+              { "HTTPS://YOUTU.BE/a", true }, { "ftp://youtu.be/a", false },
+              { "http://example.com/video", false }, { "youtube.com/watch?v=a", false } };
     for (const auto& [text, accepted] : cases) {
         sheet.youtubeURLAddress()->setText(text);
         EXPECT_EQ(sheet.isURLAddressRight(), accepted) << text.toStdString();
         EXPECT_EQ(sheet.analyzeButton()->isEnabled(), accepted) << text.toStdString();
+        // A refused address is told why.
+        EXPECT_EQ(sheet.problemLabel()->text().isEmpty(), accepted) << text.toStdString();
     }
 }
 
@@ -127,6 +132,9 @@ TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
     ASSERT_TRUE(analyse(site.url("/youtu/nomedia.html").toString()));
     EXPECT_EQ(sheet.videoList()->model()->rowCount(), 0);
     EXPECT_FALSE(sheet.okButton()->isEnabled());
+    // What yt-dlp reported is shown.
+    EXPECT_TRUE(sheet.problemLabel()->text().contains("Unsupported URL"))
+        << sheet.problemLabel()->text().toStdString();
     const QString log = logText();
     if (!logOpen)
         return;
@@ -147,6 +155,21 @@ TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)
     page.covers = { {}, {} };
     sheet.finishedAnalysis(page);
     EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
+}
+
+TEST_F(SheetOnSite, TheCoverComesThroughTheProxy)
+{
+    TestProxy proxy(TestProxy::Kind::Http);
+    ASSERT_TRUE(proxy.start());
+    const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+    DNYoutubeLinkNode page;
+    page.videosSegments
+        = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
+    page.covers = { site.url("/media/poster.jpg").toString(), {} };
+    sheet.finishedAnalysis(page);
+    const QImage poster(VideoSite::mediaPath("poster.jpg"));
+    ASSERT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+    EXPECT_EQ(proxy.log(), QStringList { "GET " + page.covers[0] });
 }
 
 TEST_F(SheetOnSite, AnOversizedCoverIsCutOffAndNotShown)
@@ -254,6 +277,7 @@ TEST(NXVideoDownloadOption, ProxyEntriesAreCheckedOnlyWithTheProxyOn)
         { true, "127.0.0.1", "0", false },
         { true, "127.0.0.1", "65536", false },
         { true, "", "8080", false },
+        { true, "   ", "8080", false },
         { true, "127.0.0.1", "8080", true },
         { false, "", "0", true },
     };
@@ -276,6 +300,7 @@ TEST(NXVideoDownloadOption, FirstApplyGivesThePanelItsHeightBelowTheWindowTop)
 {
     OptionsPanel options;
     options.panel.displayPanelWithWindow(&options.window);
+    EXPECT_EQ(options.panel.targetFolderField()->text(), AppPaths::moviesFolder() + "/Quillon");
     ASSERT_TRUE(options.firstApply);
     options.firstApply();
     ASSERT_TRUE(waitUntil(

@@ -4,6 +4,7 @@
 
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
+#include "editor/DNTabViewItem.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "gui/player/PreviewTestSupport.h"
@@ -98,6 +99,9 @@ TEST(DNVideoEditorController, CropFieldsAreEvenSourcePixelsWithinTheirBounds)
     EXPECT_GE(selector->selectionArea().x(), 0);
     editor.setVideoCropOriginTop(99999);
     EXPECT_GE(selector->selectionArea().y(), 0);
+    editor.resetVideoCrop(); // no player: the node's size gives the box
+    EXPECT_EQ(editor.videoCropWidth(), 720);
+    EXPECT_EQ(editor.videoCropHeight(), 576);
 
     editor.rectByCoppingBlackRegion(); // no picture: nothing found, but marked
     EXPECT_TRUE(node->isCropLetterboxAuto());
@@ -153,11 +157,37 @@ TEST(DNVideoEditorController, TrimReachesTheNode)
         EXPECT_EQ(node->trimEndTime(), c.storedEnd);
         EXPECT_EQ(editor.gernalTimeTrimDuration()->text(), c.shown);
     }
-    editor.setEditVideoVolume(150.7);
+    // A slider range shorter than the minimum widens; pickers and node agree.
+    editor.editDurationSlider()->setSegmentLeftProportionValue(0.4, 0.6);
+    editor.taggeDurationSlider();
+    EXPECT_EQ(node->trimStartTime(), 10u);
+    EXPECT_EQ(node->trimEndTime(), 30u);
+    EXPECT_EQ(editor.startTrimTime()->integerValue(), 10);
+    EXPECT_EQ(editor.endTrimTime()->integerValue(), 30);
+    EXPECT_EQ(editor.editDurationSlider()->segmentValuePosition(), QPointF(1 / 3.0, 1.0));
+    // Typed seconds stick: "0" "5" completes the field; after a pause a
+    // digit starts afresh, and Return sends it at once.
+    auto* start = editor.startTrimTime();
+    QTest::keyClick(start, Qt::Key_Left);
+    QTest::keyClicks(start, "05");
+    EXPECT_EQ(node->trimStartTime(), 5u);
+    QKeyEvent later(QEvent::KeyPress, Qt::Key_3, Qt::NoModifier);
+    later.setTimestamp(60'000);
+    QCoreApplication::sendEvent(start, &later);
+    QTest::keyClick(start, Qt::Key_Return);
+    EXPECT_EQ(node->trimStartTime(), 3u);
+    EXPECT_EQ(start->integerValue(), 3);
+
+    auto* general = editor.findChildren<DNTabViewItem*>().at(0); // its lamp follows the volume
+    for (const double volume : { 100.0, 150.7 }) {
+        editor.setEditVideoVolume(volume);
+        EXPECT_EQ(general->imageState(), volume != 100) << volume;
+    }
     EXPECT_EQ(node->generalVolume(), 150u);
     EXPECT_DOUBLE_EQ(editor.renderControl()->playerVolume(), 75.35);
     editor.resetTimeTrimming();
     EXPECT_EQ(node->generalVolume(), 100u);
+    EXPECT_FALSE(general->imageState());
     EXPECT_EQ(node->trimEndTime(), 30u);
 
     editor.setMediaNode(clipNode(0, 640, 480)); // no length, so no minimum
@@ -190,7 +220,6 @@ TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
         EXPECT_TRUE(editor->isVisible());
         EXPECT_EQ(editor->editorTabView()->currentIndex(), 2);
         EXPECT_FALSE(editor->doneButton()->isEnabled());
-        EXPECT_EQ(editor->enableButtonsTimer()->interval(), 10'000);
         EXPECT_TRUE(editor->enableButtonsTimer()->isActive());
 
         ASSERT_TRUE(QTest::qWaitFor([&] { return editor->playbackMessage()->isVisible(); }));
@@ -199,12 +228,9 @@ TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
         EXPECT_TRUE(editor->doneButton()->isEnabled());
 
         editor->selectionView()->setSelectionArea({ 0, 0, 100, 50 });
-        editor->renderControl()->effectView()->setRotateDegress(90, true);
         editor->doneButton()->click();
         EXPECT_FALSE(editor->isVisible());
         EXPECT_EQ(node->cropRect(), QRectF(0, 0, 192, 96));
-        EXPECT_EQ(node->rotationAngle(), 90u);
-        EXPECT_TRUE(node->isMirror());
         EXPECT_EQ(posted, QStringList { NXMediaTableView::kRefreshAllCells });
         EXPECT_EQ(PlayerProcesses::shared().count(), 0);
 
@@ -257,5 +283,52 @@ TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
     EXPECT_EQ(node->cropRect(), QRectF(0, 0, 640, 320));
     EXPECT_TRUE(editor->isVisible());
     editor->doneButton()->click();
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
+
+TEST(DNVideoEditorController, EscapeAndCloseEndAsDoneAndEachFileIsScannedOnItsOwnPicture)
+{
+    QTemporaryDir folder;
+    for (const QString source : { "testsrc=size=1280x540:rate=5:duration=30,pad=1280:720:0:90",
+             "smptebars=size=720x480:rate=5:duration=30" })
+        ASSERT_TRUE(PreviewClips::ffmpeg({ "-f", "lavfi", "-i", source, "-c:v", "libx264",
+                                             "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            folder.filePath(source.left(4) + ".mp4")));
+    PreviewWindow main;
+    const struct {
+        std::shared_ptr<DNFileNode> node;
+        bool byEscape;
+        QRectF crop; // source pixels, to a few preview rows
+    } sessions[]
+        = { { clipNode(30, 1280, 720, folder.filePath("test.mp4")), true, { 0, 90, 1280, 540 } },
+              { clipNode(30, 720, 480, folder.filePath("smpt.mp4")), false, { 0, 0, 720, 480 } } };
+    for (const auto& c : sessions) {
+        SCOPED_TRACE(c.byEscape ? "Escape" : "close");
+        c.node->setEnableCrop(true);
+        main.window->editNode(c.node, 0);
+        auto* editor = main.window->videoEditor();
+        auto* original = editor->renderControl()->originalView();
+        EXPECT_FALSE(c.node->isCropLetterboxAuto()) << "scanned at entry, on an earlier picture";
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !original->currentVideoFrame().isNull(); }, 15'000));
+        editor->setIndexOfCropMode(1);
+        QTest::qWait(10); // the selector takes the preset on the next turn
+        editor->renderControl()->effectView()->rotateLeft90();
+        editor->setEditEnableTrimming(true);
+        editor->editDurationSlider()->setSegmentLeftProportionValue(0.2, 0.9);
+        editor->taggeDurationSlider();
+        if (c.byEscape)
+            QTest::keyClick(editor, Qt::Key_Escape);
+        else
+            editor->close();
+        EXPECT_FALSE(editor->isVisible());
+        EXPECT_TRUE(original->currentVideoFrame().isNull());
+        EXPECT_NEAR(c.node->cropRect().y(), c.crop.y(), 7);
+        EXPECT_NEAR(c.node->cropRect().height(), c.crop.height(), 13);
+        EXPECT_NEAR(c.node->cropRect().width(), c.crop.width(), 13);
+        EXPECT_EQ(c.node->rotationAngle(), 90u);
+        EXPECT_EQ(c.node->trimStartTime(), 6u);
+        EXPECT_EQ(c.node->trimEndTime(), 27u);
+    }
     EXPECT_EQ(PlayerProcesses::shared().count(), 0);
 }

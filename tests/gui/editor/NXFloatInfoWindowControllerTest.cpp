@@ -72,3 +72,19 @@ TEST(NXFloatInfoWindowController, TheSheetsInfoButtonShowsTheEditedNodesFacts)
     }
     NXFloatInfoWindowController::shareInstance()->close();
 }
+
+TEST(NXFloatInfoWindowController, OpensBesideTheSheetOnTheSheetsScreen)
+{
+    const QSize info(300, 400);
+    const struct {
+        QRect sheet, screen;
+        QPoint at;
+    } cases[] = {
+        { { 100, 100, 900, 700 }, { 0, 0, 1920, 1080 }, { 1008, 100 } }, // right of it
+        { { 1000, 100, 900, 700 }, { 0, 0, 1920, 1080 }, { 692, 100 } }, // left of it
+        { { 0, 0, 1920, 1080 }, { 0, 0, 1920, 1080 }, { 1620, 0 } }, // no room: the right edge
+        { { 2000, 500, 900, 700 }, { 1920, 0, 1280, 720 }, { 2900, 320 } }, // second monitor
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DNVideoEditorController::placeBeside(c.sheet, info, c.screen), c.at) << c.at.x();
+}

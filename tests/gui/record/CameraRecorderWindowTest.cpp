@@ -36,7 +36,7 @@ const CameraDevice kCamera { "standin", "Stand-in",
     { "-use_wallclock_as_timestamps", "1", "-f", "lavfi", "-i", kPicture + ",realtime" } };
 const CameraDevice kMuxedCamera { "muxed", "Muxed",
     { "-re", "-f", "lavfi", "-i", kPicture + "[out0];sine=frequency=880[out1]" }, true };
-const QString kFirstName = "Tolva Camera Recorder 2026-01-02 at AM 00.00.00.mov";
+const QString kFirstName = "Quillon Camera Recorder 2026-01-02 at AM 00.00.00.mov";
 
 class CameraRecorderWindowTest : public ::testing::Test {
 protected:

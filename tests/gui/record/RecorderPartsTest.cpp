@@ -3,6 +3,7 @@
 #include "record/DNAreaSelectWindow.h"
 #include "record/DNCountDown.h"
 #include "record/DNRecordFrame.h"
+#include "record/DNRecordStatusItem.h"
 #include "record/RecordingName.h"
 
 #include <QGuiApplication>
@@ -81,10 +82,11 @@ TEST(RegionPickerTest, AClickOutsideWithoutADragKeepsTheSelection)
 
 TEST(RegionPickerTest, ButtonReportsTheSelectionAndEscapeHidesWithoutAReport)
 {
-    DNAreaSelectWindow picker;
-    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    EXPECT_EQ(picker.selectionArea(),
-        QRectF((screen.width() - 800) / 2.0, (screen.height() - 600) / 2.0, 800, 600));
+    DNAreaSelectWindow picker({ 0, 0, 1280, 700 });
+    EXPECT_EQ(picker.selectionArea(), QRectF(240, 50, 800, 600));
+    const QPushButton* button = picker.selectView()->doneButton();
+    EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 4, button->width());
+    EXPECT_EQ(DNAreaSelectWindow({ 0, 0, 960, 540 }).selectionArea(), QRectF(80, 0, 800, 540));
     QSignalSpy reports(&picker, &DNAreaSelectWindow::areaSelectDidFinished);
     picker.show();
     QTest::keyClick(&picker, Qt::Key_A);
@@ -108,6 +110,7 @@ TEST(RegionPickerTest, SelectionBecomesTopLeftScreenPixels)
         { { 240, 100, 800, 600 }, { 0, 0, 1280, 800 }, { 240, 100, 800, 600 } },
         { { 0, 0, 100, 80 }, { 0, 0, 1280, 800 }, { 0, 720, 100, 80 } },
         { { 0, 700, 100, 100 }, { 1920, 0, 1280, 800 }, { 1920, 0, 100, 100 } },
+        { { 80, -30, 800, 600 }, { 0, 0, 960, 540 }, { 80, 0, 800, 540 } },
     };
     for (const auto& c : cases)
         EXPECT_EQ(screenRegionFromSelection(c.selection, c.screen), c.expected);
@@ -147,7 +150,7 @@ TEST(RecordFrameTest, TheRegionIsAHoleInTheWindowAndClicksPassThrough)
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect region(100, 50, 200, 120);
-    const DNRecordFrame frame(region.translated(screen.topLeft()));
+    const DNRecordFrame frame(region.translated(screen.topLeft()), screen);
     EXPECT_EQ(frame.geometry(), screen);
     EXPECT_EQ(frame.frameView()->clearFrame(), region);
     EXPECT_TRUE(frame.windowFlags().testFlag(Qt::WindowTransparentForInput));
@@ -161,6 +164,19 @@ TEST(RecordFrameTest, TheRegionIsAHoleInTheWindowAndClicksPassThrough)
         EXPECT_EQ(frame.mask().contains(c.point), c.covered) << c.point.x() << "," << c.point.y();
 }
 
+TEST(RecordStatusItemTest, TheStopWindowStaysWhollyOnItsScreen)
+{
+    const QRect screen(1280, 0, 960, 540);
+    DNRecordStatusItem item(screen);
+    ASSERT_TRUE(item.statusItemView());
+    for (const char* elapsed : { "00:00:00", "00:10:00", "100:00:00" }) {
+        item.setElapsedText(elapsed);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(screen.contains(item.statusItemView()->frameGeometry())) << elapsed;
+        EXPECT_EQ(item.statusItemView()->frameGeometry().topRight(), screen.topRight());
+    }
+}
+
 TEST(RecordingNameTest, HalfDayHourAndMeridiemInEveryLanguage)
 {
     QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
@@ -169,12 +185,13 @@ TEST(RecordingNameTest, HalfDayHourAndMeridiemInEveryLanguage)
         const char* expected;
     };
     const Case cases[] = {
-        { { 21, 5, 7 }, "Tolva Screen Recorder 2026-12-06 at PM 09.05.07.mov" },
-        { { 0, 30, 0 }, "Tolva Screen Recorder 2026-12-06 at AM 00.30.00.mov" },
-        { { 12, 0, 59 }, "Tolva Screen Recorder 2026-12-06 at PM 00.00.59.mov" },
+        { { 21, 5, 7 }, "Quillon Screen Recorder 2026-12-06 at PM 09.05.07.mov" },
+        { { 0, 30, 0 }, "Quillon Screen Recorder 2026-12-06 at AM 00.30.00.mov" },
+        { { 12, 0, 59 }, "Quillon Screen Recorder 2026-12-06 at PM 00.00.59.mov" },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(recordingFileName("Tolva Screen Recorder", QDateTime(QDate(2026, 12, 6), c.time)),
+        EXPECT_EQ(
+            recordingFileName("Quillon Screen Recorder", QDateTime(QDate(2026, 12, 6), c.time)),
             c.expected);
     }
     QLocale::setDefault(QLocale::c());

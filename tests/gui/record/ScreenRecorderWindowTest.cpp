@@ -115,7 +115,7 @@ protected:
     std::optional<NXApplicationDelegate> delegate;
 };
 
-TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverTheLastRecording)
+TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverEveryRecording)
 {
     DNSRWindowController* recorder = openRecorder();
     ASSERT_TRUE(recorder && recorder->screenRecorder());
@@ -145,7 +145,7 @@ TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverTheLastRecording)
     ASSERT_TRUE(waitUntil([&] { return recorder->recordFiles().size() == 2; }));
 
     const QStringList files = recorder->recordFiles();
-    const QString name = folder.filePath("Tolva Screen Recorder 2026-01-02 at AM 00.00.00");
+    const QString name = folder.filePath("Quillon Screen Recorder 2026-01-02 at AM 00.00.00");
     EXPECT_EQ(files, QStringList({ name + ".mov", name + " (1).mov" }));
     const MediaFacts first = MediaFacts::probe(files[0]);
     ASSERT_TRUE(first.ok) << first.error.toStdString();
@@ -160,9 +160,10 @@ TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverTheLastRecording)
     recorder->onAddToConvertListChanged(false);
     EXPECT_TRUE(recorder->fileListNeedToConvert().isEmpty());
     recorder->onAddToConvertListChanged(true);
+    EXPECT_EQ(recorder->fileListNeedToConvert(), files);
     recorder->close();
     EXPECT_TRUE(window().isVisible());
-    EXPECT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 2; }));
     EXPECT_TRUE(waitUntil([&] { return !window().screenRecorderController(); }));
 }
 
@@ -225,6 +226,16 @@ TEST_F(ScreenRecorderWindowTest, SystemSoundNeedsTheAddOnAndAWarningOnce)
     ASSERT_TRUE(waitUntil([&] { return recorder->recorderState() == 2; }));
     recorder->onStatusBarStopClicked();
     EXPECT_TRUE(waitUntil([&] { return !recorder->screenRecorder()->isRecording(); }));
+
+    // The device goes with the recorder and comes back without a question.
+    recorder->close();
+    ASSERT_TRUE(waitUntil([&] { return !window().screenRecorderController(); }));
+    EXPECT_TRUE(audioCaptureDevice(systemSound).source.isEmpty());
+    dialogs.alerts.clear();
+    recorder = openRecorder();
+    chooseAudio(*recorder, systemSound);
+    EXPECT_EQ(recorder->selectedAudioDevUniqueID(), systemSound);
+    EXPECT_EQ(dialogs.alertTitles(), QStringList());
 }
 
 TEST_F(ScreenRecorderWindowTest, AFullTargetFolderIsReportedAndTheWindowComesBack)

@@ -10,6 +10,8 @@
 #include "services/DNLogger.h"
 #include "services/DNMediaPredicates.h"
 
+#include <QLocale>
+
 #include <cmath>
 
 namespace {
@@ -269,6 +271,17 @@ void writeMetadata(VideoFrame& f)
     writeMetadataPair(f, "genre", info.genre);
 }
 
+// The language chosen for the external subtitle, as the three-letter code
+// the containers store ("en" gives "eng").
+QString externalSubtitleLanguage(const DNFileNode& node)
+{
+    const QLocale::Language language = QLocale(node.extraSubtitleLanguage()).language();
+    const QString code = language == QLocale::C
+        ? QString()
+        : QLocale::languageToCode(language, QLocale::ISO639Part2B);
+    return code.size() == 3 ? code : QStringLiteral("und");
+}
+
 void writeMark(VideoFrame& f, const std::optional<QString>& mark)
 {
     if (!mark || mark->isEmpty()) {
@@ -282,7 +295,8 @@ void writeSubtitleMap(VideoFrame& f)
 {
     switch (f.subtitle) {
     case SubtitleKind::External:
-        f.writer.add("-map").add("1:0");
+        f.writer.add("-map").add("1:0").add("-metadata:s:s:0");
+        f.writer.add(QStringLiteral("language=%1").arg(externalSubtitleLanguage(f.node)));
         return;
     case SubtitleKind::Extracted:
         // The file has no tags of its own; the stream keeps the source

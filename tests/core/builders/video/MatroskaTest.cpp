@@ -122,7 +122,7 @@ TEST_F(MatroskaBuilder, SubtitlesTravelAsStreams)
     const SubtitleCase cases[] = {
         { "external with trim", true, true, true, true, "MPEG-4",
             { "my clip.mp4 -i COPY -ss 30 -t 60 -b:v", "-filter:a \\S+ -c:s copy -map",
-                "-map 0:#1 -map 0:#2 -map 1:0 -f matroska" },
+                "-map 0:#1 -map 0:#2 -map 1:0 -metadata:s:s:0 language=eng -f matroska" },
             { " -sn" } },
         { "external unreadable", true, false, true, false, "MPEG-4",
             { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0", "-i .* -i " } },

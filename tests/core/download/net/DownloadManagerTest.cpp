@@ -1,13 +1,17 @@
 // The download manager against the loopback video site: real transfers,
 // resume, failures, the queue, the proxy, and ffmpeg merging the streams.
+#include "RequestTestSupport.h"
 #include "VideoSite.h"
 
 #include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeDownloadManager.h"
+#include "download/DNYoutubeDownloader.h"
+#include "download/NXStreamMergeOperation.h"
 #include "fixtures/MediaFacts.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ProcessRunner.h"
 
 #include "server/TestProxy.h"
 
@@ -18,6 +22,9 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,11 +71,20 @@ protected:
     std::shared_ptr<DNYoutubeNode> node(const QString& page, const QString& media,
         const QString& container = "mp4", const QString& audio = {})
     {
+        return nodeAt(page, "/media/" + media, double(m_site.mediaSize(media)), container, audio);
+    }
+
+    // A page whose variant is at `path` on the site, announced with `size`
+    // (exact, unless told otherwise).
+    std::shared_ptr<DNYoutubeNode> nodeAt(const QString& page, const QString& path, double size,
+        const QString& container = "mp4", const QString& audio = {}, bool exact = true)
+    {
         DNYoutubeVideoSegment segment;
         segment.containerFormat = container;
         segment.videoFormat = "h264";
-        segment.videoURLs = { m_site.url("/media/" + media).toString() };
-        segment.videoSize = double(m_site.mediaSize(media));
+        segment.videoURLs = { m_site.url(path).toString() };
+        segment.videoSize = size;
+        segment.sizeIsExact = exact;
         segment.resolution = 240;
         segment.isSelected = true;
         DNYoutubeLinkNode link;
@@ -77,6 +93,7 @@ protected:
         if (!audio.isEmpty()) {
             link.biggestSizeOfAudioStream = { m_site.url("/media/" + audio).toString() };
             link.audioStreamSize = double(m_site.mediaSize(audio));
+            link.audioSizeIsExact = true;
             segment.videoSize += link.audioStreamSize;
         }
         link.videosSegments = { segment };
@@ -106,7 +123,18 @@ protected:
         return ranges;
     }
 
-    static QString partial(const QString& name) { return AppPaths::downloadsFolder() + "/" + name; }
+    // Where the first part of a job's video is kept while it downloads.
+    static QString partialOf(const std::shared_ptr<DNYoutubeNode>& job)
+    {
+        const auto request = DNYoutubeDownloader::initWithYoutubeNode(job);
+        request->setTempFileDownloadDir(AppPaths::downloadsFolder());
+        return request->partialFilePath();
+    }
+
+    QStringList outputFiles() const
+    {
+        return QDir(m_output.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
 
     VideoSite m_site;
     QTemporaryDir m_output;
@@ -123,8 +151,7 @@ TEST_F(DownloadManagerTest, SingleStreamEndsByteIdenticalAfterStatesOneTwoThree)
     EXPECT_EQ(
         joined(m_events), joined({ "state 1", "state 2", "state 3", "finished Clip.mp4", "end" }));
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
-    EXPECT_EQ(QDir(m_output.path()).entryList(QDir::Files), QStringList { "Clip.mp4" });
-    EXPECT_FALSE(QFile::exists(partial("Clip.mp4.tolvadownload.record")));
+    EXPECT_EQ(outputFiles(), QStringList { "Clip.mp4" });
 }
 
 TEST_F(DownloadManagerTest, SeparateAudioIsFetchedAfterTheVideoAndMergedBeforeTheNotification)
@@ -146,7 +173,7 @@ TEST_F(DownloadManagerTest, SeparateAudioIsFetchedAfterTheVideoAndMergedBeforeTh
     ASSERT_TRUE(facts.ok) << facts.error.toStdString();
     EXPECT_EQ(facts.stream("video").codecName, "h264");
     EXPECT_EQ(facts.stream("audio").codecName, "aac");
-    EXPECT_EQ(QDir(m_output.path()).entryList(QDir::Files), QStringList { "AC:DC Live.mp4" });
+    EXPECT_EQ(outputFiles(), QStringList { "AC:DC Live.mp4" });
 }
 
 TEST_F(DownloadManagerTest, ACutTransferIsResumedFromItsPartialByTheNextJob)
@@ -157,7 +184,7 @@ TEST_F(DownloadManagerTest, ACutTransferIsResumedFromItsPartialByTheNextJob)
     run({ node("/cut", "v240.mp4") });
     EXPECT_EQ(joined(m_events.filter(QRegularExpression("state 4|finished|end"))),
         joined({ "state 4", "end" }));
-    const qint64 kept = QFileInfo(partial("Clip.mp4.tolvadownload")).size();
+    const qint64 kept = QFileInfo(partialOf(node("/cut", "v240.mp4"))).size();
     EXPECT_GE(kept, 3000);
     m_site.cutAfter("v240.mp4", -1);
     run({ node("/cut", "v240.mp4") });
@@ -176,39 +203,95 @@ TEST_F(DownloadManagerTest, AStalledTransferFailsAfterTheTimeOutAndKeepsItsParti
     NXHTTPRequest::setDefaultTimeOutSeconds(timeOut);
     NXHTTPRequest::setStatusTimerInterval(interval);
     EXPECT_EQ(joined(m_events), joined({ "state 1", "state 2", "state 4", "end" }));
-    EXPECT_EQ(QFileInfo(partial("Clip.mp4.tolvadownload")).size(), 2000);
+    EXPECT_EQ(QFileInfo(partialOf(node("/stall", "v240.mp4"))).size(), 2000);
 }
 
-TEST_F(DownloadManagerTest, APartialIsResumedOnlyWhenItsRecordNamesTheSamePageAndStream)
+TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
 {
+    // A stranger's partial of the same title stays as it is; our own whole
+    // stream needs no byte more.
     const QByteArray media = bytesOf(VideoSite::mediaPath("av240.mp4"));
-    const QString stream
-        = QString("stream: video 240P mp4 h264 part 1\nsize: %1\n").arg(media.size());
-    struct Case {
-        QString page; // in the record
-        QByteArray partial;
-        QString range; // asked for
-        QString jobPage = "/mine";
-    };
-    // A stranger's bytes are dropped, also when our page's address holds a
-    // "%2"; our own whole stream needs no byte more.
-    const QList<Case> cases { { "http://elsewhere/", QByteArray(500, 'x'), "" },
-        { m_site.url("/mine240F").toString(), QByteArray(500, 'x'), "", "/mine%2F" },
-        { m_site.url("/mine").toString(), media, QString("bytes=%1-").arg(media.size()) } };
+    const auto mine = node("/mine", "av240.mp4");
+    const QString stranger = partialOf(node("/other", "av240.mp4"));
     QDir().mkpath(AppPaths::downloadsFolder());
-    for (const Case& c : cases) {
-        QFile partialFile(partial("Clip.mp4.tolvadownload"));
-        QFile record(partial("Clip.mp4.tolvadownload.record"));
-        ASSERT_TRUE(partialFile.open(QIODevice::WriteOnly) && record.open(QIODevice::WriteOnly));
-        partialFile.write(c.partial);
-        record.write(("page: " + c.page + "\n" + stream).toUtf8());
-        partialFile.close();
-        record.close();
-        run({ node(c.jobPage, "av240.mp4") });
-        EXPECT_EQ(rangesAsked("av240.mp4").last(), c.range);
-        EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media) << c.range.toStdString();
-        QFile::remove(m_output.filePath("Clip.mp4"));
-    }
+    writeFile(stranger, QByteArray(500, 'x'));
+    writeFile(partialOf(mine), media);
+    run({ mine });
+    EXPECT_EQ(rangesAsked("av240.mp4").last(), QString("bytes=%1-").arg(media.size()));
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
+    EXPECT_EQ(bytesOf(stranger), QByteArray(500, 'x'));
+
+    // One stream is fetched by one job at a time.
+    const auto first = DNYoutubeDownloader::initWithYoutubeNode(mine);
+    const auto second = DNYoutubeDownloader::initWithYoutubeNode(mine);
+    QString reason;
+    for (const auto& request : { first, second })
+        request->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    EXPECT_TRUE(first->claimPartialFile(&reason));
+    EXPECT_FALSE(second->claimPartialFile(&reason));
+    EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
+        << reason.toStdString();
+    first->releasePartialFile(true);
+
+    // Two videos of one title at once, from two managers: each gets its own.
+    QTemporaryDir otherOutput;
+    Manager other;
+    const auto a = node("/a", "av240.mp4");
+    const auto b = node("/b", "v240.mp4");
+    ASSERT_TRUE(m_manager.addJob(a, m_output.path()) && other.addJob(b, otherOutput.path()));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return a->state() == DNYoutubeNodeState::Finished
+                && b->state() == DNYoutubeNodeState::Finished;
+        },
+        20000));
+    EXPECT_EQ(bytesOf(a->outputFile()), media);
+    EXPECT_EQ(bytesOf(b->outputFile()), bytesOf(VideoSite::mediaPath("v240.mp4")));
+}
+
+TEST_F(DownloadManagerTest, FilesMadeAtTheTargetNamesDuringADownloadSurvive)
+{
+    const auto job = node("/race", "av240.mp4");
+    QObject::connect(job.get(), &DNYoutubeNode::downloadSizeChanged, &m_context, [this] {
+        for (const char* name : { "Clip.mp4", "Clip[VideoStream].mp4" })
+            if (!QFile::exists(m_output.filePath(name)))
+                writeFile(m_output.filePath(name), "mine");
+    });
+    run({ job });
+    EXPECT_EQ(
+        joined(outputFiles()), joined({ "Clip (1).mp4", "Clip.mp4", "Clip[VideoStream].mp4" }));
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), "mine");
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip[VideoStream].mp4")), "mine");
+    EXPECT_EQ(
+        bytesOf(m_output.filePath("Clip (1).mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
+}
+
+TEST_F(DownloadManagerTest, ALongCjkTitleDownloadsGzippedOntoAnotherFileSystem)
+{
+    QTemporaryDir mountPoint;
+    const QByteArray point = QFile::encodeName(mountPoint.path());
+    if (::geteuid() != 0 || ::mount("tmpfs", point.constData(), "tmpfs", 0, "size=16m") != 0)
+        GTEST_SKIP() << "a second file system needs root and a tmpfs mount";
+    const std::shared_ptr<void> unmount(
+        nullptr, [&point](void*) { ::umount2(point.constData(), MNT_DETACH); });
+    const QByteArray media = bytesOf(VideoSite::mediaPath("av240.mp4"));
+    m_site.server().route("/gzipped.mp4",
+        withHeader(withHeader(TestReply::text(deflated(media, 31)), "Content-Encoding", "gzip"),
+            "Content-Type", "video/mp4"));
+    const auto job = nodeAt("/cjk", "/gzipped.mp4", double(media.size()));
+    job->youtubeLink().title = QString(70, QChar(0x6620));
+    // The name is taken while the stream comes: the copy goes to the next one.
+    QString taken;
+    QObject::connect(job.get(), &DNYoutubeNode::downloadSizeChanged, &m_context, [&] {
+        if (taken.isEmpty())
+            writeFile(taken = job->outputFile(), "mine");
+    });
+    run({ job }, mountPoint.path());
+    const QStringList written = QDir(mountPoint.path()).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(written.size(), 2) << joined(written);
+    EXPECT_EQ(bytesOf(taken), "mine");
+    EXPECT_EQ(bytesOf(job->outputFile()), media);
+    EXPECT_TRUE(job->outputFile().startsWith(mountPoint.path()));
 }
 
 TEST_F(DownloadManagerTest, PartsComeInOrderEachToItsOwnFile)
@@ -222,39 +305,89 @@ TEST_F(DownloadManagerTest, PartsComeInOrderEachToItsOwnFile)
     EXPECT_EQ(bytesOf(m_output.filePath("Clip2.mp4")), bytesOf(VideoSite::mediaPath("v240.mp4")));
 }
 
-TEST_F(DownloadManagerTest, FailuresGiveStateFourLoseNothingAndNotifyNothing)
+TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
 {
     QFile blocker(m_output.filePath("a-file"));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
+    const QByteArray media = bytesOf(VideoSite::mediaPath("av240.mp4"));
+    const double size = double(media.size());
+    const auto route = [this](const char* path, TestReply reply) {
+        m_site.server().route(path, reply);
+        return QString(path);
+    };
+    TestReply cut = TestReply::text(media.left(5000));
+    cut.framing = TestReply::Framing::UntilClose;
+    TestReply endless = TestReply::text(QByteArray(8 << 20, '\0'));
+    endless.framing = TestReply::Framing::Chunked;
+    const TestReply inflating = withHeader(
+        TestReply::text(deflated(QByteArray(8 << 20, '\0'), 31)), "Content-Encoding", "gzip");
+    const auto ranged = nodeAt("/ranged", "/media/av240.mp4", size);
+    ranged->youtubeLink().videosSegments[0].httpHeaders.insert("Range", "bytes=0-5676");
     struct Case {
         const char* name;
         std::shared_ptr<DNYoutubeNode> job;
-        QString folder;
-        QStringList filesLeft; // in the output folder
-        const char* reason;
+        QString reason;
+        QString folder = {};
     };
     const QList<Case> cases {
-        { "404", node("/gone", "missing.mp4"), {}, { "a-file" }, "answered HTTP/1.1 404" },
-        // ffmpeg will not put AAC into WebM: both streams stay for another try.
-        { "webm+aac", node("/webm", "vp9.webm", "webm", "audio.m4a"), {},
-            { "Clip[AudioStream].data", "Clip[VideoStream].webm", "a-file" },
-            "ffmpeg could not merge" },
-        { "folder", node("/folder", "av240.mp4"), m_output.filePath("a-file/sub"), { "a-file" },
-            "Cannot create the folder" },
+        { "404", node("/gone", "missing.mp4"), "answered HTTP/1.1 404" },
+        { "204", nodeAt("/204", route("/204", TestReply::text("", 204)), size), "sent nothing" },
+        { "empty 200", nodeAt("/empty", route("/empty", TestReply::text("")), size),
+            "sent nothing" },
+        { "cut, no length", nodeAt("/cut", route("/cut", cut), size),
+            "not the " + QString::number(media.size()) },
+        { "web page",
+            nodeAt("/page", route("/page", TestReply::text("\n<!DOCTYPE html><p>Sign in</p>")),
+                size, "mp4", {}, false),
+            "sent a web page" },
+        { "playlist", node("/hls", "hls/index.m3u8"), "sent a playlist" },
+        { "range in the record", ranged, "asks for a piece of the stream (Range: bytes=0-5676)" },
+        { "endless", nodeAt("/endless", route("/endless", endless), size), "larger than" },
+        { "inflating", nodeAt("/inflating", route("/inflating", inflating), size),
+            "inflates to more than" },
+        { "redirect to a file",
+            nodeAt("/file", route("/file", redirect(302, "file:///etc/passwd")), size),
+            "not a web address" },
+        { "3xx without an address",
+            nodeAt("/nowhere", route("/nowhere", TestReply::text("x", 302)), size),
+            "without an address" },
+        // ffmpeg will not put AAC into WebM: both streams go back to Downloads.
+        { "webm+aac", node("/webm", "vp9.webm", "webm", "audio.m4a"), "ffmpeg could not merge" },
+        { "folder", node("/folder", "av240.mp4"), "Cannot create the folder",
+            m_output.filePath("a-file/sub") },
     };
     QString reason;
     QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,
         [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         run({ c.job }, c.folder);
         EXPECT_TRUE(reason.contains(c.reason)) << reason.toStdString();
-        EXPECT_EQ(m_events.filter("state").last(), "state 4") << c.name;
-        EXPECT_EQ(joined(m_events.filter("finished")), "") << c.name;
-        EXPECT_EQ(QDir(m_output.path()).entryList(QDir::Files, QDir::Name), c.filesLeft) << c.name;
-        for (const QString& name : QDir(m_output.path()).entryList({ "Clip*" }, QDir::Files))
-            QFile::remove(m_output.filePath(name));
+        EXPECT_EQ(m_events.filter("state").last(), "state 4");
+        EXPECT_EQ(joined(m_events.filter("finished")), "");
+        EXPECT_EQ(outputFiles(), QStringList { "a-file" });
     }
+    // What can be resumed stays in Downloads: the merge's streams, whole.
+    EXPECT_EQ(QFileInfo(partialOf(cases[11].job)).size(), m_site.mediaSize("vp9.webm"));
+    EXPECT_FALSE(QFile::exists(partialOf(cases[7].job))); // the endless one is not
+}
+
+TEST(NXStreamMergeOperation, APlaylistIsRefusedNotFollowed)
+{
+    QTemporaryDir folder;
+    const QString secret = folder.filePath("secret.ts");
+    QFile::copy(VideoSite::mediaPath("hls/index0.ts"), secret);
+    writeFile(folder.filePath("video.mp4"),
+        "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + QFile::encodeName(secret)
+            + "\n#EXT-X-ENDLIST\n");
+    ProcessRunner runner;
+    const StreamMergeResult result = AVEncoderAVSynthetize(folder.filePath("video.mp4"),
+        VideoSite::mediaPath("audio.m4a"), folder.filePath("out.mp4"), runner);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.contains("is a playlist or a list of other files"))
+        << result.reason.toStdString();
+    EXPECT_FALSE(QFile::exists(folder.filePath("out.mp4")));
 }
 
 TEST_F(DownloadManagerTest, StopAllFromTheFailureReportLeavesAnEmptyQueue)

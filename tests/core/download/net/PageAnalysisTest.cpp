@@ -3,8 +3,15 @@
 
 #include "download/DNYoutubeParser.h"
 
+#include "RequestTestSupport.h"
 #include "core/download/DownloadTestSupport.h"
 #include "server/TestProxy.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +107,44 @@ TEST_F(PageAnalysis, ProxyCarriesTheAnalysisAndTheSizeRequests)
     EXPECT_TRUE(log.contains("GET " + m_site.url("/two.html").toString()))
         << log.join('\n').toStdString();
     EXPECT_TRUE(log.contains("HEAD " + media("av480.mp4"))) << log.join('\n').toStdString();
+}
+
+// The size requests of a fake analysis: a redirect is followed as HEAD (a GET
+// would read the whole body), and a trickling answer ends with the time limit.
+TEST(SizeRequests, ARedirectedHeadStaysHeadAndTheLimitHolds)
+{
+    VideoSite site;
+    ASSERT_TRUE(site.start().isEmpty());
+    site.server().route("/moved.mp4", redirect(302, "/big.mp4"));
+    site.server().route("/big.mp4", TestReply::text(QByteArray(4 << 20, 'x')));
+    TestReply trickle = TestReply::text("x");
+    trickle.trickleMs = 100;
+    site.server().route("/slow.mp4", trickle);
+    QTemporaryDir folder;
+    for (const char* path : { "/moved.mp4", "/slow.mp4" }) {
+        SCOPED_TRACE(path);
+        const QJsonObject format { { "format_id", "f" }, { "ext", "mp4" }, { "vcodec", "avc1" },
+            { "acodec", "mp4a.40.2" }, { "height", 360 }, { "url", site.url(path).toString() } };
+        QFile json(folder.filePath("page.json"));
+        ASSERT_TRUE(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        json.write(
+            QJsonDocument(QJsonObject { { "title", "Clip" }, { "formats", QJsonArray { format } } })
+                .toJson());
+        json.close();
+        const QString program
+            = writeFakeYtDlp(folder.path(), "2023.03.04", "cat '" + json.fileName() + "'");
+        QElapsedTimer clock;
+        clock.start();
+        const auto node = DNYoutubeParser::analysisYoutubeWebSource(
+            "http://site/v", program, {}, std::chrono::milliseconds(1500));
+        EXPECT_LT(clock.elapsed(), 5000);
+        if (QByteArray(path) == "/moved.mp4") {
+            ASSERT_TRUE(node);
+            EXPECT_EQ(node->videosSegments.value(0).videoSize, 4 << 20);
+            EXPECT_TRUE(node->videosSegments.value(0).sizeIsExact);
+            EXPECT_EQ(site.server().requests().last().method, "HEAD");
+        }
+    }
 }
 
 } // namespace

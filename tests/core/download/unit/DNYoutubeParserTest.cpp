@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,12 @@ TEST(DNYoutubeParser, AnalysisTurnsTheRecordIntoALinkNode)
                                           { "formats", QJsonArray { sd } } } } } })
                 .toJson(),
             "First|0|,|360 mp4 h264 1000 " + u + "sd.mp4|audio  0" },
+        { "numbers in bounds, schemes without case, a title on one line",
+            page({ format("mp4", "avc1", "none", 360, 1e308, "huge") },
+                { { "duration", 1e308 }, { "title", "x\noutput: /etc/passwd" } })
+                .replace("http://", "HTTP://"),
+            "x output: /etc/passwd|3600000|,|360 mp4 h264 1.09951e+12 HTTP://127.0.0.1:1/huge.mp4"
+            "|audio  0" },
         { "null", "null", "nil" },
         { "broken JSON", "{\"title\": ", "nil" },
     };
@@ -135,7 +142,8 @@ TEST(DNYoutubeParser, AnalysisTurnsTheRecordIntoALinkNode)
     }
 }
 
-// A fake that tells its pid through a pipe the test reads, then waits forever.
+// A fake that starts a child of its own, tells the child's pid through a
+// pipe the test reads, then waits forever.
 struct WaitingFake {
     QTemporaryDir folder;
     QString fifo = folder.filePath("pid");
@@ -144,7 +152,7 @@ struct WaitingFake {
     {
         EXPECT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         program = writeFakeYtDlp(
-            folder.path(), "2023.03.04", "echo $$ > '" + fifo + "'; exec sleep 30");
+            folder.path(), "2023.03.04", "sleep 30 & echo $! > '" + fifo + "'; wait");
     }
     // Blocks until the fake has started.
     pid_t pid() const
@@ -154,9 +162,15 @@ struct WaitingFake {
     }
 };
 
+// Gone, or dead and waiting to be reaped by whoever took the orphan, within a while.
 bool hasEnded(pid_t pid)
 {
-    return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+    const auto gone = [pid] {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        return (::kill(pid, 0) != 0 && errno == ESRCH)
+            || (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z "));
+    };
+    return pid > 0 && QTest::qWaitFor(gone, 3000);
 }
 
 // A rate below zero, as a broken extractor may give, tells no size.
@@ -243,8 +257,11 @@ TEST(DNYoutubeParser, FailuresAreLogged)
     for (const FailureCase& test : cases) {
         QTemporaryDir folder;
         const QString program = writeFakeYtDlp(folder.path(), "2023.03.04", test.body);
-        EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource("http://site/v", program));
+        QString failure;
+        EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource(
+            "http://site/v", program, {}, std::chrono::milliseconds(60000), &failure));
         EXPECT_TRUE(logText().contains(test.logged)) << test.logged;
+        EXPECT_TRUE(failure.contains(test.logged)) << failure.toStdString();
     }
 }
 

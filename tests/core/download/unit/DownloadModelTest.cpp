@@ -19,7 +19,6 @@ struct NameCase {
     int partIndex;
     QStringList existing; // names already in the output folder
     QString outputName;
-    QString videoStreamName;
 };
 
 TEST(DNYoutubeFileNames, NamesFollowTheSafeTitle)
@@ -28,18 +27,19 @@ TEST(DNYoutubeFileNames, NamesFollowTheSafeTitle)
     const QString long300
         = QString(150, QLatin1Char('a')) + QString(75, QChar(0x00E9)); // 300 bytes
     const NameCase cases[] = {
-        { "slash", "a/b", 0, {}, "a_b.mp4", "a_b[VideoStream].mp4" },
-        { "second part", "Clip", 1, {}, "Clip2.mp4", "Clip2[VideoStream].mp4" },
-        { "empty title", "", 0, {}, "Untitled.mp4", "Untitled[VideoStream].mp4" },
-        { "taken name", "Clip", 0, { "Clip.mp4", "Clip[VideoStream].mp4" }, "Clip (1).mp4",
-            "Clip[VideoStream] (1).mp4" },
-        { "80 CJK letters", cjk80, 0, {}, QString(69, QChar(0x4E2D)) + ".mp4",
-            QString(69, QChar(0x4E2D)) + "[VideoStream].mp4" },
+        { "slash", "a/b", 0, {}, "a_b.mp4" },
+        { "second part", "Clip", 1, {}, "Clip2.mp4" },
+        { "empty title", "", 0, {}, "Untitled.mp4" },
+        { "control and bidi marks", QString::fromUtf8("a\nb\x1b[0m\u202Ec\u200F"), 0, {},
+            "a_b_[0m_c_.mp4" },
+        { "leading dots", "..bashrc", 0, {}, "_bashrc.mp4" },
+        { "taken name", "Clip", 0, { "Clip.mp4" }, "Clip (1).mp4" },
+        { "80 CJK letters", cjk80, 0, {}, QString(66, QChar(0x4E2D)) + ".mp4" },
         { "300 bytes, cut between letters", long300, 0, {},
-            QString(150, QLatin1Char('a')) + QString(28, QChar(0x00E9)) + ".mp4",
-            QString(150, QLatin1Char('a')) + QString(28, QChar(0x00E9)) + "[VideoStream].mp4" },
+            QString(150, QLatin1Char('a')) + QString(24, QChar(0x00E9)) + ".mp4" },
     };
     ASSERT_TRUE(QDir().mkpath(AppPaths::downloadsFolder()));
+    const QString key = DNYoutubeFileNames::streamKey("stream");
     for (const NameCase& test : cases) {
         SCOPED_TRACE(test.what);
         QTemporaryDir folder;
@@ -48,15 +48,13 @@ TEST(DNYoutubeFileNames, NamesFollowTheSafeTitle)
         const QString output
             = DNYoutubeFileNames::outputFile(folder.path(), test.title, test.partIndex, "MP4");
         EXPECT_EQ(QFileInfo(output).fileName(), test.outputName);
-        EXPECT_EQ(QFileInfo(DNYoutubeFileNames::tempVideoFile(
-                                folder.path(), test.title, test.partIndex, "mp4"))
-                      .fileName(),
-            test.videoStreamName);
         // Every name, with a counter, must be one the file system takes.
         const QStringList longest
-            = { DNYoutubeFileNames::partialVideoFile(test.title, 9999, "webm"),
-                  DNYoutubeFileNames::partialAudioFile(test.title),
-                  DNYoutubeFileNames::tempAudioFile(folder.path(), test.title) };
+            = { DNYoutubeFileNames::partialVideoFile(test.title, 9999, "webm", key),
+                  DNYoutubeFileNames::partialAudioFile(test.title, key),
+                  DNYoutubeFileNames::tempVideoFile(folder.path(), test.title, 9999, "webm", key),
+                  DNYoutubeFileNames::tempAudioFile(folder.path(), test.title, key),
+                  DNYoutubeFileNames::mergedFile(test.title, 9999, "webm") };
         for (const QString& path : longest) {
             QFile file(path + " (99999)");
             EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();

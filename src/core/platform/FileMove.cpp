@@ -1,0 +1,88 @@
+#include "platform/FileMove.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Renames, or links and unlinks, so that a taken name fails with EEXIST.
+int takeName(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+
+// Copies the bytes of `source` into the open file `target`.
+int copyBytes(int source, int target)
+{
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t count = ::read(source, buffer, sizeof buffer);
+        if (count == 0)
+            return 0;
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        for (ssize_t written = 0; written < count;) {
+            const ssize_t step = ::write(target, buffer + written, size_t(count - written));
+            if (step < 0 && errno != EINTR)
+                return errno;
+            written += step > 0 ? step : 0;
+        }
+    }
+}
+
+// The copy across file systems: made whole under a hidden name first.
+int copyThenTakeName(const QByteArray& from, const QString& to)
+{
+    const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        return errno;
+    QByteArray hidden = QFile::encodeName(QFileInfo(to).absolutePath()) + "/.moving-XXXXXX";
+    const int target = ::mkostemp(hidden.data(), O_CLOEXEC);
+    if (target < 0) {
+        const int failure = errno;
+        ::close(source);
+        return failure;
+    }
+    // The temporary name's 0600 would otherwise stay with the file.
+    struct stat status { };
+    int failure = ::fstat(source, &status) == 0 && ::fchmod(target, status.st_mode & 07777) == 0
+        ? copyBytes(source, target)
+        : errno;
+    ::close(source);
+    if (::close(target) != 0 && failure == 0)
+        failure = errno;
+    if (failure == 0)
+        failure = takeName(hidden, QFile::encodeName(to));
+    if (failure != 0) {
+        ::unlink(hidden.constData());
+        return failure;
+    }
+    ::unlink(from.constData());
+    return 0;
+}
+
+} // namespace
+
+int moveFileWithoutReplacing(const QString& from, const QString& to)
+{
+    const QByteArray source = QFile::encodeName(from);
+    const int failure = takeName(source, QFile::encodeName(to));
+    return failure == EXDEV ? copyThenTakeName(source, to) : failure;
+}
