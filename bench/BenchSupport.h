@@ -3,7 +3,7 @@
 // Timing helpers the benchmarks share, so that every one of them takes its
 // medians, alternates its rounds and counts processor time the same way.
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QDir>
 #include <QFile>

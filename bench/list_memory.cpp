@@ -5,7 +5,7 @@
 #include "model/DNFileNode.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

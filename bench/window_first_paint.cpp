@@ -4,7 +4,7 @@
 // Run by hand under a display or with QT_QPA_PLATFORM=offscreen:
 //   build/<dir>/bench/window_first_paint [runs]
 #include "shell/NXApplicationDelegate.h"
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

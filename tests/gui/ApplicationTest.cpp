@@ -9,7 +9,7 @@
 #include "model/ThumbnailQueue.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"

@@ -8,7 +8,7 @@
 #include "platform/FileMove.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 #include "download/OnlineVideoLibrary.h"
 #include "platform/AppPaths.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QFileInfo>

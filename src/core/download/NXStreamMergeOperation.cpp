@@ -3,7 +3,7 @@
 #include "engine/AVEncoder.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 #include "http/NXHTTPRequest.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 
 #include "engine/ToolBridge.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <algorithm>
 #include <csignal>

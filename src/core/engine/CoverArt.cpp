@@ -2,7 +2,7 @@
 
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -16,7 +16,7 @@
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "services/DNAppSetting.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNMainWindowSetting.h"
 
 #include <cstring>

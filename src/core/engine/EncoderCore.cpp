@@ -3,7 +3,7 @@
 #include "engine/ToolBridge.h"
 #include "platform/AppPaths.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -3,7 +3,7 @@
 #include "engine/ArgumentBlock.h"
 #include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 

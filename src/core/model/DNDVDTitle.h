@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/DNDVDTitleSetting.h"
-#include "model/DNDVDTracks.h"
+#include "services/DNDVDTracks.h"
 #include "model/NXBasicMediaNode.h"
 
 #include <QString>

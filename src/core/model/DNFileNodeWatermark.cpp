@@ -2,7 +2,7 @@
 #include "model/DNFileNode.h"
 
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QFont>

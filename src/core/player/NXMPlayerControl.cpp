@@ -8,8 +8,8 @@
 #include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerSurface.h"
 #include "player/PlayerProcesses.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
+#include "model/DNMediaPredicates.h"
 #include "services/DNSetting.h"
 
 #include <QDir>

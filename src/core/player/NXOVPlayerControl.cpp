@@ -5,7 +5,7 @@
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "player/PlayerTask.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QDir>
 

@@ -2,7 +2,7 @@
 
 #include "platform/ProcessRunner.h"
 #include "record/RecordedFile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QRegularExpression>
 #include <QTemporaryFile>

@@ -5,7 +5,7 @@
 #include "record/AudioPassThrough.h"
 #include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -7,7 +7,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFileInfo>
 

@@ -3,7 +3,7 @@
 #include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "slideshow/DNGraphicsNode.h"
 #include "slideshow/NXImageEngine.h"
 

@@ -4,7 +4,7 @@
 #include "platform/TemporaryFile.h"
 #include "services/DNAppSetting.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "download/DNYoutubeNode.h"
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -7,7 +7,7 @@
 #include "download/OnlineVideoLibrary.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QApplication>

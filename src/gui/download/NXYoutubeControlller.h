@@ -2,8 +2,8 @@
 
 #include "download/NXYoutubeViewDelegate.h"
 #include "player/NXOVPlayerControl.h"
-#include "shell/NXAppPluginProtocol.h"
-#include "shell/NXDialogs.h"
+#include "common/NXAppPluginProtocol.h"
+#include "common/NXDialogs.h"
 
 #include <QPointer>
 #include <QStringList>

@@ -7,8 +7,8 @@
 #include "editor/SelectionFields.h"
 #include "model/DNVideoEditProtocol.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
-#include "shell/NXDialogs.h"
+#include "platform/DNLogger.h"
+#include "common/NXDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -187,7 +187,7 @@ void DNVideoEditorController::setEnableWaterMark(bool on)
         return;
     m_watermark->setHidden(!on);
     edit()->setEnableWatermark(on);
-    showTabFlag(kTabWatermark, on);
+    showTabFlag(EditorTab::kWatermark, on);
 }
 
 bool DNVideoEditorController::enableImageWatermark() const
@@ -410,7 +410,7 @@ void DNVideoEditorController::openColorPanel()
 
 void DNVideoEditorController::changeFont(const QFont& font)
 {
-    if (identifierOfTab(m_editorTabView->currentIndex()) == kTabSubtitle
+    if (identifierOfTab(m_editorTabView->currentIndex()) == EditorTab::kSubtitle
         || watermarkTypeIndex() != int(DNBaseEditSetting::kWatermarkText))
         return;
     m_watermark->setTextFont(font);
@@ -472,7 +472,7 @@ void DNVideoEditorController::setEnableVideoEffect(bool on)
     edit()->setEnableEffect(on);
     m_renderControl->effectView()->setEnableColorEffect(on);
     m_effectView->setEnabled(on);
-    showTabFlag(kTabEffect, on);
+    showTabFlag(EditorTab::kEffect, on);
 }
 
 void DNVideoEditorController::effectSelectedAtIndex(int index)

@@ -2,8 +2,8 @@
 
 #include "editor/NXEditMovieView.h"
 #include "platform/AppPaths.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
+#include "model/DNMediaPredicates.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -14,7 +14,7 @@
 #include "record/RecordingName.h"
 #include "record/RecordingScreen.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNScreenRecorderSetting.h"
 
 #include <QCheckBox>

@@ -2,8 +2,8 @@
 
 #include "record/DNCountDown.h"
 #include "record/DNScreenRecorder.h"
-#include "shell/NXAppPluginProtocol.h"
-#include "shell/NXDialogs.h"
+#include "common/NXAppPluginProtocol.h"
+#include "common/NXDialogs.h"
 
 #include <QDateTime>
 #include <QPointer>

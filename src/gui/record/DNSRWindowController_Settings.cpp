@@ -2,7 +2,7 @@
 #include "record/AudioDevice.h"
 #include "record/DNSRSettingPanel.h"
 #include "record/DNSRWindowController.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNScreenRecorderSetting.h"
 
 #include <QCheckBox>

@@ -8,7 +8,7 @@
 #include "record/RecordedFile.h"
 #include "record/RecordingName.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/NXCameraRecorderSetting.h"
 
 #include <QCheckBox>

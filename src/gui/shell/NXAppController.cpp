@@ -12,10 +12,10 @@
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/DNFileLoader.h"
-#include "shell/NXAppPluginProtocol.h"
+#include "common/NXAppPluginProtocol.h"
 #include "shell/NXDVDSourceChooser.h"
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
@@ -177,7 +177,7 @@ void NXAppController::observeNotifications()
             if (profile)
                 applyProfile(*profile, true);
         });
-    center.addObserver(kApplyToAllEdit, nullptr, this, [this](const Notification& note) {
+    center.addObserver(DNVideoEditorController::kApplyToAllEdit, nullptr, this, [this](const Notification& note) {
         const auto* setting = static_cast<const DNNodeSetting*>(note.sender);
         if (!setting)
             return;

@@ -8,7 +8,7 @@
 #include "list/NXMediaListModel.h"
 #include "model/DNDVDGroupTitle.h"
 #include "services/DNAppSetting.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXProgressController.h"
 #include "slideshow/DNGraphicsNode.h"

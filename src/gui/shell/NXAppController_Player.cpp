@@ -11,7 +11,7 @@
 #include "player/NXMPlayerView.h"
 #include "player/PlayerProcesses.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QLabel>
 #include <QSplitter>

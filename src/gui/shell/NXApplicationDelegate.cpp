@@ -5,7 +5,7 @@
 #include "platform/NXAction.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/TerminationSignals.h"

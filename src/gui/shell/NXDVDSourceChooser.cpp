@@ -4,8 +4,8 @@
 #include "model/DNDVDNode.h"
 #include "platform/AppPaths.h"
 #include "platform/NXAction.h"
-#include "services/DNLogger.h"
-#include "shell/NXDialogs.h"
+#include "platform/DNLogger.h"
+#include "common/NXDialogs.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

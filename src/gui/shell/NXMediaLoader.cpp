@@ -4,7 +4,7 @@
 #include "model/DNFileNode.h"
 #include "platform/NXAction.h"
 #include "platform/NotificationCenter.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

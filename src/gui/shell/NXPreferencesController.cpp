@@ -2,7 +2,7 @@
 
 #include "platform/SystemInfo.h"
 #include "services/DNSetting.h"
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

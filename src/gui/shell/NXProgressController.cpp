@@ -5,7 +5,7 @@
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
 #include "shell/ImgEncodeProgressView.h"
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 #include "slideshow/DNEffectPreview.h"
 #include "slideshow/DNGraphicsNode.h"
 #include "slideshow/DNImageBrowser.h"

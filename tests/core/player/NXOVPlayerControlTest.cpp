@@ -8,7 +8,7 @@
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "server/TestHttpServer.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "support/ChildProcesses.h"
 #include "support/PrivateSoundServer.h"
 

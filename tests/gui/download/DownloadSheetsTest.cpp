@@ -10,7 +10,7 @@
 #include "download/NXVideoDownloadOption.h"
 #include "platform/AppPaths.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "fixtures/MediaFacts.h"
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"

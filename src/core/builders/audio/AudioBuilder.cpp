@@ -4,7 +4,7 @@
 #include "engine/EncodeConfig.h"
 #include "model/DNFileGroupNode.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <optional>
 

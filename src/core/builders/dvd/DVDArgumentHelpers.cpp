@@ -5,7 +5,7 @@
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QDir>
 

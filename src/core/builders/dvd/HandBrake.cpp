@@ -4,7 +4,7 @@
 #include "model/DNDVDNode.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QStringList>
 

@@ -7,8 +7,8 @@
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
+#include "model/DNMediaPredicates.h"
 
 #include <QLocale>
 

@@ -4,7 +4,7 @@
 #include "model/DNFileGroupNode.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 

@@ -3,8 +3,8 @@
 #include "engine/EncodeConfig.h"
 #include "model/DNFileNode.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
+#include "model/DNMediaPredicates.h"
 
 #include <QDir>
 

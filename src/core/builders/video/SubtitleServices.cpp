@@ -2,7 +2,7 @@
 
 #include "model/DNBaseEditSetting.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/EngineStreamProbe.h"
 
 #include <QFile>

@@ -5,8 +5,8 @@
 #include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
+#include "model/DNMediaPredicates.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "builders/video/VOB.h"
 
 #include "builders/video/BuilderFrame.h"
-#include "model/DNFileTracks.h"
+#include "services/DNFileTracks.h"
 #include "profiles/DNProfile.h"
 
 namespace {
