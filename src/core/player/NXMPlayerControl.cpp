@@ -207,8 +207,13 @@ void NXMPlayerControl::mplayerTerminated()
     checkPlaybackQueueStatus();
 }
 
+// The link ends a stream also when the picture size changes, and a new one
+// follows; playback ends with the player, which mplayerTerminated lets go of
+// first.
 void NXMPlayerControl::mplayerDidEnded(MPlayerVideoRenderer* renderer)
 {
+    if (m_myTask)
+        return;
     if (m_flag.isFullScreen)
         exitFullScreenMode();
     if (renderer) {
