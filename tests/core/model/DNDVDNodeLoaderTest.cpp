@@ -298,8 +298,9 @@ TEST(DNDVDNodeLoader, AReaderThatGivesNoAnswerRefusesTheDisc)
     } readers[] = {
         { "exec sleep 60", "it took longer than 300 ms" },
         { "kill -SEGV $$", "it crashed with signal 11" },
-        { "echo title 1 12 25 1 720 576 4 3; echo audio one", nullptr },
-        { "yes title 1 12 25 1 720 576 4 3 | head -n 10001", "it answered more than 10000 lines" },
+        { "echo title 1 12 25 1 720 576 4 3 6000; echo audio one", nullptr },
+        { "yes title 1 12 25 1 720 576 4 3 6000 | head -n 10001",
+            "it answered more than 10000 lines" },
     };
     const QString disc = tools.path();
     for (const auto& reader : readers) {
