@@ -303,7 +303,13 @@ TEST_F(SlideshowEngine, FfmpegDecodesThePhotosColoursAtHdAndSdSizes)
 {
     // Saturated colours show a wrong matrix most (green comes back as 216).
     const QRgb colours[] = { qRgb(0, 255, 0), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(230, 170, 120) };
-    for (const QSize size : { QSize(1280, 720), QSize(640, 480) }) {
+    // Range, matrix, transfer and primaries, as players read them.
+    const struct {
+        QSize size;
+        const char* tags;
+    } cases[] = { { { 1280, 720 }, "tv,bt709,bt709,bt709" },
+        { { 640, 480 }, "tv,smpte170m,bt709,bt709" } };
+    for (const auto& [size, tags] : cases) {
         const int band = size.width() / 4;
         QImage bands(size, QImage::Format_RGB32);
         QPainter painter(&bands);
@@ -319,6 +325,12 @@ TEST_F(SlideshowEngine, FfmpegDecodesThePhotosColoursAtHdAndSdSizes)
         job["videoSize"] = xmlString(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height()));
         const EngineRun result = run(writeJob(job));
         ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+        QProcess probe;
+        probe.start("ffprobe", { "-v", "error", "-select_streams", "v:0", "-show_entries",
+            "stream=color_range,color_space,color_transfer,color_primaries", "-of", "csv=p=0",
+            "file:" + target });
+        ASSERT_TRUE(probe.waitForFinished(30'000));
+        EXPECT_EQ(probe.readAllStandardOutput().trimmed().toStdString(), tags);
         const QImage decoded = frame(target, 12, size);
         ASSERT_FALSE(decoded.isNull());
         for (int index = 0; index < 4; ++index) {

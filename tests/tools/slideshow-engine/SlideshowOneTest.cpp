@@ -163,7 +163,10 @@ TEST_F(SlideshowOne, ProfileConvertsTheMovieAndRemovesIt)
 TEST_F(SlideshowOne, KilledRenderLeavesNoPartialMovie)
 {
     const auto partials = [this] {
-        return QDir(output.path()).entryList({ ".*.partial*" }, QDir::Files | QDir::Hidden);
+        return QDir(output.path())
+            .entryList({ ".*.partial*" }, QDir::Files | QDir::Hidden)
+            .join(" | ")
+            .toStdString();
     };
     QProcess killed;
     QStringList longShow = arguments(output.path());
@@ -171,15 +174,15 @@ TEST_F(SlideshowOne, KilledRenderLeavesNoPartialMovie)
     killed.start(QUILLON_SLIDESHOW_ONE, longShow);
     while (!killed.readLine().startsWith("progress: "))
         ASSERT_TRUE(killed.canReadLine() || killed.waitForReadyRead(60'000)) << "no progress";
-    ASSERT_EQ(partials().size(), 1);
+    ASSERT_FALSE(partials().empty());
     ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
     ASSERT_TRUE(killed.waitForFinished(10'000));
     // The engine, told by its death signal, removes its own.
     QElapsedTimer clock;
     clock.start();
-    while (!partials().isEmpty() && clock.elapsed() < 10'000)
+    while (!partials().empty() && clock.elapsed() < 10'000)
         QThread::msleep(50);
-    EXPECT_TRUE(partials().isEmpty());
+    EXPECT_EQ(partials(), "");
 
     // One left by an engine killed outright goes at the next render; one whose
     // engine still runs stays.
@@ -195,7 +198,7 @@ TEST_F(SlideshowOne, KilledRenderLeavesNoPartialMovie)
     }
     const ToolRun next = slideshowOne(arguments(output.path()));
     ASSERT_EQ(next.exitCode, 0) << next.errors.toStdString();
-    EXPECT_EQ(partials(), QStringList { left[1] });
+    EXPECT_EQ(partials(), left[1].toStdString());
 }
 
 struct Unmount {
