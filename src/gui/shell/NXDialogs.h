@@ -52,8 +52,7 @@ public:
 class NXQtDialogs : public NXDialogs {
 public:
     NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) override;
-    QStringList openFiles(
-        QWidget* parent, const QString& title, const QStringList& types) override;
+    QStringList openFiles(QWidget* parent, const QString& title, const QStringList& types) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QStringList chooseFolders(QWidget* parent, const QString& title, const QString& start) override;
     QString openFile(QWidget* parent, const QString& title, const QStringList& types) override;

@@ -47,17 +47,16 @@ QString frameRate(double framesPerSecond)
 // still until the transition's first frame is due.
 QString videoGraph(const FrameEncoder::Settings& settings)
 {
-    const QString rate = frameRate(settings.framesPerSecond);
     if (settings.holdFrames == 0)
         return QStringLiteral("[0:v]null[video]");
     const int sent = 1 + settings.transitionFrames;
     const int shown = settings.holdFrames + settings.transitionFrames;
-    const QString shownIndex
-        = QStringLiteral("floor(N/%1)*%2+if(mod(N,%1),%3+mod(N,%1),0)")
-              .arg(sent)
-              .arg(shown)
-              .arg(settings.holdFrames - 1);
-    return QStringLiteral("[0:v]setpts='(%1)/(FR*TB)',fps=%2[video]").arg(shownIndex, rate);
+    const QString shownIndex = QStringLiteral("floor(N/%1)*%2+if(mod(N,%1),%3+mod(N,%1),0)")
+                                   .arg(sent)
+                                   .arg(shown)
+                                   .arg(settings.holdFrames - 1);
+    return QStringLiteral("[0:v]setpts='(%1)/(FR*TB)',fps=%2[video]")
+        .arg(shownIndex, frameRate(settings.framesPerSecond));
 }
 
 // How the frames are coloured, so that players and ffmpeg itself read them
@@ -66,8 +65,8 @@ QString videoGraph(const FrameEncoder::Settings& settings)
 QStringList colourTags(QSize frameSize)
 {
     const bool hd = YuvFrame::matrixFor(frameSize) == YuvFrame::Matrix::Bt709;
-    return { "-colorspace", hd ? "bt709" : "smpte170m", "-color_primaries", "bt709",
-        "-color_trc", "bt709", "-color_range", "tv" };
+    return { "-colorspace", hd ? "bt709" : "smpte170m", "-color_primaries", "bt709", "-color_trc",
+        "bt709", "-color_range", "tv" };
 }
 
 // The music joined, padded with silence or cut to the movie's length, and

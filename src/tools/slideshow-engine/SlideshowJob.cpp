@@ -189,7 +189,8 @@ void checkValues(const SlideshowJob& job, const QString& sizeText, JobReader& re
                 .arg(sizeText)
                 .arg(kLargestSide));
     else if (!QDir::isAbsolutePath(job.targetPath))
-        reader.fail("targetPath", QStringLiteral("\"%1\" is not an absolute path").arg(job.targetPath));
+        reader.fail(
+            "targetPath", QStringLiteral("\"%1\" is not an absolute path").arg(job.targetPath));
 }
 
 } // namespace

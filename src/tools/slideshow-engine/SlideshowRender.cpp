@@ -17,8 +17,8 @@
 #include <QRegularExpression>
 
 #include <cerrno>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -71,9 +71,11 @@ bool isRunning(pid_t pid)
 // removes every one of our naming and our user whose engine no longer runs.
 void removeStalePartials(const QDir& folder)
 {
-    static const QRegularExpression naming(QStringLiteral(R"(^\..+\.([0-9]+)\.partial(\.[^.]+)?$)"));
-    const QStringList candidates = folder.entryList(
-        { QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") }, QDir::Files | QDir::Hidden);
+    static const QRegularExpression naming(
+        QStringLiteral(R"(^\..+\.([0-9]+)\.partial(\.[^.]+)?$)"));
+    const QStringList candidates
+        = folder.entryList({ QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") },
+            QDir::Files | QDir::Hidden);
     for (const QString& name : candidates) {
         const QRegularExpressionMatch match = naming.match(name);
         bool read = false;
@@ -84,8 +86,8 @@ void removeStalePartials(const QDir& folder)
         struct stat status { };
         if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
             && status.st_uid == ::geteuid() && ::unlink(path.constData()) == 0)
-            EngineOutput::complain(
-                QStringLiteral("removed \"%1\", left by an earlier render").arg(folder.filePath(name)));
+            EngineOutput::complain(QStringLiteral("removed \"%1\", left by an earlier render")
+                                       .arg(folder.filePath(name)));
     }
 }
 

@@ -82,8 +82,8 @@ void convertRowPair(const QImage& image, const Coefficients& matrix, const Plane
             = (qGreen(block[0]) + qGreen(block[1]) + qGreen(block[2]) + qGreen(block[3]) + 2) / 4;
         const int blue
             = (qBlue(block[0]) + qBlue(block[1]) + qBlue(block[2]) + qBlue(block[3]) + 2) / 4;
-        planes.blueDifference[chromaAt + column / 2] = differenceOf(
-            matrix.blueRed, matrix.blueGreen, matrix.blueBlue, red, green, blue);
+        planes.blueDifference[chromaAt + column / 2]
+            = differenceOf(matrix.blueRed, matrix.blueGreen, matrix.blueBlue, red, green, blue);
         planes.redDifference[chromaAt + column / 2]
             = differenceOf(matrix.redRed, matrix.redGreen, matrix.redBlue, red, green, blue);
     }

@@ -302,7 +302,8 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
 TEST_F(SlideshowEngine, FfmpegDecodesThePhotosColoursAtHdAndSdSizes)
 {
     // Saturated colours show a wrong matrix most (green comes back as 216).
-    const QRgb colours[] = { qRgb(0, 255, 0), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(230, 170, 120) };
+    const QRgb colours[]
+        = { qRgb(0, 255, 0), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(230, 170, 120) };
     // Range, matrix, transfer and primaries, as players read them.
     const struct {
         QSize size;
@@ -322,13 +323,15 @@ TEST_F(SlideshowEngine, FfmpegDecodesThePhotosColoursAtHdAndSdSizes)
         const QString target = out.filePath(QStringLiteral("bands%1.mov").arg(size.width()));
         job["targetPath"] = xmlString(target);
         job["imageSquenes"] = xmlStrings({ photo });
-        job["videoSize"] = xmlString(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height()));
+        job["videoSize"]
+            = xmlString(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height()));
         const EngineRun result = run(writeJob(job));
         ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
         QProcess probe;
-        probe.start("ffprobe", { "-v", "error", "-select_streams", "v:0", "-show_entries",
-            "stream=color_range,color_space,color_transfer,color_primaries", "-of", "csv=p=0",
-            "file:" + target });
+        probe.start("ffprobe",
+            { "-v", "error", "-select_streams", "v:0", "-show_entries",
+                "stream=color_range,color_space,color_transfer,color_primaries", "-of", "csv=p=0",
+                "file:" + target });
         ASSERT_TRUE(probe.waitForFinished(30'000));
         EXPECT_EQ(probe.readAllStandardOutput().trimmed().toStdString(), tags);
         const QImage decoded = frame(target, 12, size);
@@ -351,16 +354,18 @@ TEST_F(SlideshowEngine, UnusableMusicIsLeftOutAndTheSlideshowRenders)
     const QString tone = folder.filePath("tone.mp3");
     ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:duration=1", video }));
     ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "sine=duration=3", tone }));
-    const QStringList unusable { folder.filePath("garbage.mp3"), folder.filePath("empty.m4a"), video,
-        makeFifo(), "/dev/zero" };
+    const QStringList unusable { folder.filePath("garbage.mp3"), folder.filePath("empty.m4a"),
+        video, makeFifo(), "/dev/zero" };
     QMap<QString, QString> job = baseJob();
     job["audioList"] = xmlStrings(QStringList(unusable) << tone);
     const EngineRun result = run(writeJob(job));
     ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
     for (const QString& path : unusable)
-        EXPECT_TRUE(result.errors.contains("cannot use the music \"" + path + "\"")) << path.toStdString();
+        EXPECT_TRUE(result.errors.contains("cannot use the music \"" + path + "\""))
+            << path.toStdString();
     EXPECT_FALSE(result.errors.contains(tone));
-    EXPECT_EQ(MediaFacts::probe("file:" + out.filePath("movie.mov")).stream("audio").codecName, "aac");
+    EXPECT_EQ(
+        MediaFacts::probe("file:" + out.filePath("movie.mov")).stream("audio").codecName, "aac");
 }
 
 TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)

@@ -9,8 +9,8 @@
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
 
-#include <QDateTime>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
