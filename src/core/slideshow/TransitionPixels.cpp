@@ -3,7 +3,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <cmath>
 #include <thread>
 #include <vector>
 
