@@ -5,6 +5,7 @@
 #include "InputFile.h"
 #include "PhotoSequence.h"
 #include "YuvFrame.h"
+#include "platform/FileMove.h"
 #include "services/EngineStreamProbe.h"
 #include "slideshow/NXEffectManager.h"
 
@@ -20,6 +21,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -95,16 +97,11 @@ void removeStalePartials(const QDir& folder)
 // meanwhile.
 bool publish(const QString& partial, const QString& target, QString& reason)
 {
-    const QByteArray from = QFile::encodeName(partial);
-    const QByteArray to = QFile::encodeName(target);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    const int failure = moveFileWithoutReplacing(partial, target);
+    if (failure == 0)
         return true;
-    // A file system without the no-replace rename: a hard link cannot replace either.
-    if ((errno == EINVAL || errno == ENOSYS) && ::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return true;
-    }
-    reason = QStringLiteral("cannot name the movie \"%1\": %2").arg(target, errnoText());
+    reason = QStringLiteral("cannot name the movie \"%1\": %2")
+                 .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
     return false;
 }
 
