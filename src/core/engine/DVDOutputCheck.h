@@ -22,7 +22,8 @@ struct DVDOutputExpectation {
 };
 
 // Opens the output with libavformat (libdvdread for an ISO backup): present,
-// not empty, within a second of the expected length, with sound when sound
-// was chosen and every stream a backup keeps. Empty when it is so, else what
-// is wrong, for the log and the user.
+// not empty, within a second of the expected length (unchecked when it is 0),
+// with sound that decodes to the end when sound was chosen, and every stream
+// a backup keeps. Empty when it is so, else what is wrong, for the log and
+// the user. The file converter checks its outputs with it too.
 QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected);

@@ -283,8 +283,8 @@ TEST(EncoderCoreTranslation, OwnOptionsAndTheWordsOnlyTheListShows)
     const EncoderCorePlan plain = EncoderCoreAdaptArguments(
         { "encoder", "dvdnav://2", "-oac", "copy", "-of", "avi", "-o", "/out/a b.avi" });
     EXPECT_TRUE(plain.arguments.contains("dvd://2"));
-    EXPECT_EQ(
-        plain.arguments.mid(0, 5), QStringList({ "-noconfig", "all", "-vc", "mpeg12,", "-nosub" }));
+    EXPECT_EQ(plain.arguments.mid(0, 6),
+        QStringList({ "-noconfig", "all", "-vc", "ffmpeg12,", "-ni", "-nosub" }));
     EXPECT_EQ(plain.arguments.mid(plain.arguments.size() - 2), QStringList({ "-mc", "0" }));
     EXPECT_EQ(plain.arguments[plain.outputAt], "/out/a b.avi");
     EXPECT_FALSE(plain.finishing);
@@ -357,7 +357,7 @@ TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
         { folder.filePath("none.mp4"), { 5, true }, "wrote no output file" },
         { empty.fileName(), { 5, true }, "empty output file" },
         { whole, { 12, true }, "lasts 5.0 s instead of 12.0 s" },
-        { make("short-sound.mp4", "0.1"), { 5, true }, "sound lasts 0.1 s instead of 5.0 s" },
+        { make("short-sound.mp4", "0.1"), { 5, true }, "sound decodes for 0.1 s instead of 5.0 s" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(qPrintable(c.path));
