@@ -332,6 +332,12 @@ TEST_F(DVDBuilders, SoundOnly)
             kSource
                 + QStringList { "-ovc", "frameno", "-oac", "copy", "-of", "rawaudio", "-o",
                     output("mp4"), "-info", kInfo, "-mc", "0" } },
+        { "AC-3 from MPEG sound is encoded", &DVD_To_AC3_Default_With_MEncoder, {},
+            [](DNDVDTitle& t, EncodeConfig&) { t.setAudioTracks({ dvdAudio(1, "English") }); },
+            kSource
+                + QStringList { "-ovc", "frameno", "-srate", "48000", "-oac", "lavc", "-lavcopts",
+                    "acodec=ac3_fixed:abitrate=192", "-aid", "1", "-of", "rawaudio", "-o",
+                    output("mp4"), "-info", kInfo } },
     });
 }
 
