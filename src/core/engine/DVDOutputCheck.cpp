@@ -242,7 +242,8 @@ QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected
         return missing;
     if (expected.seconds > 0) {
         const double length = lengthOf(*context);
-        if (std::abs(length - expected.seconds) > kLengthSlack)
+        const double missing = expected.seconds - length;
+        if (missing > kLengthSlack || (!expected.atLeast && -missing > kLengthSlack))
             return QStringLiteral("the output lasts %1 s instead of %2 s")
                 .arg(secondsText(length), secondsText(expected.seconds));
     }

@@ -11,6 +11,9 @@
 struct DVDOutputExpectation {
     double seconds = 0; // the title's length, its trimmed part or the merged sum
     bool audio = false; // a sound track was chosen
+    // Only a shorter output fails: a media file's length is known only
+    // roughly before it is converted.
+    bool atLeast = false;
     // A backup of every track: so many sound and picture-subtitle streams;
     // -1 leaves the count unchecked.
     int audioStreams = -1;
