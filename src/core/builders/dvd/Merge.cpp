@@ -7,8 +7,14 @@
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
@@ -95,6 +101,80 @@ std::optional<QString> titleList(const DNDVDGroupTitle& group)
     return list;
 }
 
+// What a title's output holds of sound: its first sound stream's codec,
+// rate, channels and bit rate (0 when unknown).
+struct SoundShape {
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    int rate = 0;
+    int channels = 0;
+    int64_t bitRate = 0;
+    bool sameAs(const SoundShape& other) const
+    {
+        return codec == other.codec && rate == other.rate && channels == other.channels;
+    }
+};
+
+SoundShape soundShapeOf(const QString& path)
+{
+    SoundShape shape;
+    AVFormatContext* context = nullptr;
+    const QByteArray url = "file:" + path.toUtf8();
+    if (avformat_open_input(&context, url.constData(), nullptr, nullptr) < 0)
+        return shape;
+    if (avformat_find_stream_info(context, nullptr) >= 0) {
+        const int found = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (found >= 0) {
+            const AVCodecParameters& sound = *context->streams[found]->codecpar;
+            shape = { sound.codec_id, sound.sample_rate, sound.ch_layout.nb_channels,
+                sound.bit_rate };
+        }
+    }
+    avformat_close_input(&context);
+    return shape;
+}
+
+// The sound of a join whose titles' sound differs: the first title's, as a
+// DVD program stream or a transport stream can hold it (AC-3 in place of
+// LPCM or DTS, at most two channels of MPEG sound), at 48 kHz.
+void writeCommonSound(ArgumentWriter& writer, const SoundShape& first)
+{
+    const bool mpeg = first.codec == AV_CODEC_ID_MP2;
+    const int channels = std::clamp(first.channels, 1, mpeg ? 2 : 6);
+    const int64_t fallback = channels > 2 ? 448'000 : 192'000;
+    writer.add("-c:a").add(mpeg ? "mp2" : "ac3").add("-ar").addf("%d", 48000);
+    writer.add("-ac").addf("%d", channels);
+    writer.add("-b:a").addf("%lld", static_cast<long long>(first.bitRate > 0 ? first.bitRate : fallback));
+}
+
+// The picture of every title through the concat demuxer, copied; the sound,
+// when the titles' sounds differ in codec, rate or channels, through the
+// concat filter from each title's own file, encoded once into one shape. A
+// concat demuxer names the first title's sound codec for all: nothing after
+// the first title would decode.
+void writeJoinStreams(ArgumentWriter& writer, const DNDVDGroupTitle& group)
+{
+    std::vector<SoundShape> shapes;
+    for (const auto& title : group.titles())
+        shapes.push_back(soundShapeOf(title->outputName()));
+    const bool differ = std::any_of(shapes.begin(), shapes.end(),
+        [&](const SoundShape& shape) { return !shape.sameAs(shapes.front()); });
+    const bool allHaveSound = std::none_of(shapes.begin(), shapes.end(),
+        [](const SoundShape& shape) { return shape.codec == AV_CODEC_ID_NONE; });
+    if (!differ || !allHaveSound) {
+        writer.add("-c").add("copy");
+        return;
+    }
+    QString inputs;
+    for (size_t index = 0; index < shapes.size(); ++index) {
+        writer.add("-i").add(group.titles()[index]->outputName());
+        inputs += QStringLiteral("[%1:a:0]").arg(index + 1);
+    }
+    writer.add("-filter_complex")
+        .add(inputs + QStringLiteral("concat=n=%1:v=0:a=1[sound]").arg(shapes.size()));
+    writer.add("-map").add("0:v:0").add("-map").add("[sound]").add("-c:v").add("copy");
+    writeCommonSound(writer, shapes.front());
+}
+
 // MPEG-2 titles join in ffmpeg's concat demuxer, not in mencoder: mencoder
 // reads only half a second of the titles' lavf-muxed program streams and
 // cannot copy titles of different frame sizes into one file.
@@ -120,7 +200,8 @@ ArgumentBlockPtr buildStreamJoin(
     const bool transportStream = isTransportStreamSuffix(profile->fileNameSuffix());
     ArgumentWriter writer(name);
     writer.add("encoder").add("-y").add("-f").add("concat").add("-i").add(listPath);
-    writer.add("-c").add("copy").add("-f").add(transportStream ? "mpegts" : "dvd").add(path);
+    writeJoinStreams(writer, group);
+    writer.add("-f").add(transportStream ? "mpegts" : "dvd").add(path);
     return writer.finish(0);
 }
 
