@@ -591,11 +591,12 @@ TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
     EXPECT_NEAR(decodedSoundSeconds(sound), 2, 0.5);
 }
 
-// AC-3 5.1 then MP2 stereo, 16:9 then 4:3: the sound decodes to the end and
-// the circle stays round in both titles.
+// AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the
+// AVI that keeps the disc's sound and the ffmpeg joins (transport stream,
+// MPEG-2, backup): the sound decodes to the end and the circle stays round.
 TEST_F(DVDConversion, MergesOfUnlikeTitlesKeepTheirSoundAndShapes)
 {
-    for (const int globalID : { 1105001, 1105004, 1105021 }) {
+    for (const int globalID : { 1105001, 1103025, 1105009, 1105004, 1105021 }) {
         SCOPED_TRACE(globalID);
         const QString output = convertPAL(globalID, 0, true);
         ASSERT_FALSE(output.isEmpty()) << qPrintable(sharedLogText().right(2000));

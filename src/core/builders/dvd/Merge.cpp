@@ -28,78 +28,12 @@ struct MergeRow {
     Words container;
     Words codecs;
     bool faacSound = false;
+    // ffmpeg's muxer for a join of titles whose copied sound differs (an AVI
+    // with the disc's own sound): null where the titles' sound is alike.
+    const char* joinFormat = nullptr;
 };
 
 const Words kIpod { "-of", "lavf", "-lavfopts", "format=ipod" };
-// The titles of a .ts, .m2ts or .mts profile join in a transport stream, not
-// in the container of their MP4 or program-stream sisters.
-const Words kTransportStream { "-of", "lavf", "-lavfopts", "format=mpegts" };
-
-void writeFaacCodecs(ArgumentWriter& writer, const DNProfile& profile)
-{
-    const QString aspect = profile.videoAspect().currentValue();
-    if (!isKeepOriginAspect(aspect))
-        writer.add("-aspect").add(normalizeAspectString(aspect, QStringLiteral(":")));
-    writer.add("-oac").add("faac").add("-faacopts");
-    writer.add("br=" + profile.audioQuality().currentValue() + ":mpeg=4:object=2:raw");
-    writer.add("-ovc").add("copy");
-}
-
-ArgumentBlockPtr buildMerge(
-    const MergeRow& row, const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
-{
-    if (!isMemberOf<DNDVDGroupTitle>(node))
-        return refuseDVDBuild(
-            row.name, QStringLiteral("the entry is not a group of merged DVD titles"));
-    auto& group = static_cast<DNDVDGroupTitle&>(*node);
-    const auto profile = group.profile();
-    if (!profile)
-        return refuseDVDBuild(row.name, QStringLiteral("the group has no output profile"));
-    const QString path = MakeOutputFileName(configPath(config.outputDir),
-        group.nodeInfo().outputName, QString(), profile->fileNameSuffix());
-    group.setOutputName(path);
-    ArgumentWriter writer(row.name);
-    writer.add("encoder");
-    for (const auto& title : group.titles())
-        writer.add(title->outputName());
-    const Words container
-        = isTransportStreamSuffix(profile->fileNameSuffix()) ? kTransportStream : row.container;
-    for (const char* word : container)
-        writer.add(word);
-    if (row.faacSound)
-        writeFaacCodecs(writer, *profile);
-    for (const char* word : row.codecs)
-        writer.add(word);
-    writer.add("-o").add(path).add("-cache").addf("%d", 8192);
-    return writer.finish(0);
-}
-
-const MergeRow kH264 { "Merge_DVDTitle_To_H264_Default_With_MEncoder", kIpod, {}, true };
-const MergeRow kAVC { "Merge_DVDTitle_To_AVC_Default_With_MEncoder", kIpod, {}, true };
-// "-lavcopts" follows "-ovc copy" here, not "-oac lavc".
-const MergeRow kMPEG4 { "Merge_DVDTitle_To_MPEG4_Default_With_MEncoder", kIpod,
-    { "-oac", "lavc", "-ovc", "copy", "-lavcopts", "aglobal=1:acodec=libfaac" } };
-const Words kCopy { "-oac", "copy", "-ovc", "copy" };
-const MergeRow kFLV { "Group_DVDTitle_To_FLV_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=flv" }, kCopy };
-const MergeRow kWMV { "Group_DVDTitle_To_WMV_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy };
-const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy };
-
-// The concat list of the titles' own outputs, or nothing when a name holds a
-// line break, which would end its list line early.
-std::optional<QString> titleList(const DNDVDGroupTitle& group)
-{
-    QString list;
-    for (const auto& title : group.titles()) {
-        const QString output = title->outputName();
-        if (output.isEmpty() || output.contains(QLatin1Char('\n'))
-            || output.contains(QLatin1Char('\r')))
-            return std::nullopt;
-        list += ConcatListLine(output);
-    }
-    return list;
-}
 
 // What a title's output holds of sound: its first sound stream's codec,
 // rate, channels and bit rate (0 when unknown).
@@ -133,6 +67,93 @@ SoundShape soundShapeOf(const QString& path)
     return shape;
 }
 
+// The first title's sound shape, when the titles' sounds differ in codec,
+// rate or channels (and each has sound): what a copy would join into a
+// stream nothing after the first title decodes in.
+std::optional<SoundShape> differingSound(const DNDVDGroupTitle& group)
+{
+    std::vector<SoundShape> shapes;
+    for (const auto& title : group.titles())
+        shapes.push_back(soundShapeOf(title->outputName()));
+    const bool differ = std::any_of(shapes.begin(), shapes.end(),
+        [&](const SoundShape& shape) { return !shape.sameAs(shapes.front()); });
+    const bool allHaveSound = std::none_of(shapes.begin(), shapes.end(),
+        [](const SoundShape& shape) { return shape.codec == AV_CODEC_ID_NONE; });
+    return differ && allHaveSound ? std::optional(shapes.front()) : std::nullopt;
+}
+
+void writeFaacCodecs(ArgumentWriter& writer, const DNProfile& profile)
+{
+    const QString aspect = profile.videoAspect().currentValue();
+    if (!isKeepOriginAspect(aspect))
+        writer.add("-aspect").add(normalizeAspectString(aspect, QStringLiteral(":")));
+    writer.add("-oac").add("faac").add("-faacopts");
+    writer.add("br=" + profile.audioQuality().currentValue() + ":mpeg=4:object=2:raw");
+    writer.add("-ovc").add("copy");
+}
+
+ArgumentBlockPtr buildStreamJoin(const char* name, const std::shared_ptr<NXBasicMediaNode>& node,
+    const EncodeConfig& config, const char* format);
+
+ArgumentBlockPtr buildMerge(
+    const MergeRow& row, const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
+{
+    if (!isMemberOf<DNDVDGroupTitle>(node))
+        return refuseDVDBuild(
+            row.name, QStringLiteral("the entry is not a group of merged DVD titles"));
+    auto& group = static_cast<DNDVDGroupTitle&>(*node);
+    const auto profile = group.profile();
+    if (!profile)
+        return refuseDVDBuild(row.name, QStringLiteral("the group has no output profile"));
+    // mencoder reads under two seconds of the titles' transport streams, and
+    // drops frames of a copied picture when it must encode the sound.
+    if (isTransportStreamSuffix(profile->fileNameSuffix())
+        || (row.joinFormat && differingSound(group)))
+        return buildStreamJoin(row.name, node, config, row.joinFormat);
+    const QString path = MakeOutputFileName(configPath(config.outputDir),
+        group.nodeInfo().outputName, QString(), profile->fileNameSuffix());
+    group.setOutputName(path);
+    ArgumentWriter writer(row.name);
+    writer.add("encoder");
+    for (const auto& title : group.titles())
+        writer.add(title->outputName());
+    for (const char* word : row.container)
+        writer.add(word);
+    if (row.faacSound)
+        writeFaacCodecs(writer, *profile);
+    for (const char* word : row.codecs)
+        writer.add(word);
+    writer.add("-o").add(path).add("-cache").addf("%d", 8192);
+    return writer.finish(0);
+}
+
+const MergeRow kH264 { "Merge_DVDTitle_To_H264_Default_With_MEncoder", kIpod, {}, true };
+const MergeRow kAVC { "Merge_DVDTitle_To_AVC_Default_With_MEncoder", kIpod, {}, true };
+// "-lavcopts" follows "-ovc copy" here, not "-oac lavc".
+const MergeRow kMPEG4 { "Merge_DVDTitle_To_MPEG4_Default_With_MEncoder", kIpod,
+    { "-oac", "lavc", "-ovc", "copy", "-lavcopts", "aglobal=1:acodec=libfaac" } };
+const Words kCopy { "-oac", "copy", "-ovc", "copy" };
+const MergeRow kFLV { "Group_DVDTitle_To_FLV_With_MEncoder",
+    { "-of", "lavf", "-lavfopts", "format=flv" }, kCopy, false, "flv" };
+const MergeRow kWMV { "Group_DVDTitle_To_WMV_With_MEncoder",
+    { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy, false, "asf" };
+const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy, false, "avi" };
+
+// The concat list of the titles' own outputs, or nothing when a name holds a
+// line break, which would end its list line early.
+std::optional<QString> titleList(const DNDVDGroupTitle& group)
+{
+    QString list;
+    for (const auto& title : group.titles()) {
+        const QString output = title->outputName();
+        if (output.isEmpty() || output.contains(QLatin1Char('\n'))
+            || output.contains(QLatin1Char('\r')))
+            return std::nullopt;
+        list += ConcatListLine(output);
+    }
+    return list;
+}
+
 // The sound of a join whose titles' sound differs: the first title's, as a
 // DVD program stream or a transport stream can hold it (AC-3 in place of
 // LPCM or DTS, at most two channels of MPEG sound), at 48 kHz.
@@ -153,33 +174,27 @@ void writeCommonSound(ArgumentWriter& writer, const SoundShape& first)
 // the first title would decode.
 void writeJoinStreams(ArgumentWriter& writer, const DNDVDGroupTitle& group)
 {
-    std::vector<SoundShape> shapes;
-    for (const auto& title : group.titles())
-        shapes.push_back(soundShapeOf(title->outputName()));
-    const bool differ = std::any_of(shapes.begin(), shapes.end(),
-        [&](const SoundShape& shape) { return !shape.sameAs(shapes.front()); });
-    const bool allHaveSound = std::none_of(shapes.begin(), shapes.end(),
-        [](const SoundShape& shape) { return shape.codec == AV_CODEC_ID_NONE; });
-    if (!differ || !allHaveSound) {
+    const std::optional<SoundShape> differing = differingSound(group);
+    if (!differing) {
         writer.add("-c").add("copy");
         return;
     }
     QString inputs;
-    for (size_t index = 0; index < shapes.size(); ++index) {
+    for (size_t index = 0; index < group.titles().size(); ++index) {
         writer.add("-i").add(group.titles()[index]->outputName());
         inputs += QStringLiteral("[%1:a:0]").arg(index + 1);
     }
     writer.add("-filter_complex")
-        .add(inputs + QStringLiteral("concat=n=%1:v=0:a=1[sound]").arg(shapes.size()));
+        .add(inputs + QStringLiteral("concat=n=%1:v=0:a=1[sound]").arg(group.titles().size()));
     writer.add("-map").add("0:v:0").add("-map").add("[sound]").add("-c:v").add("copy");
-    writeCommonSound(writer, shapes.front());
+    writeCommonSound(writer, *differing);
 }
 
 // MPEG-2 titles join in ffmpeg's concat demuxer, not in mencoder: mencoder
 // reads only half a second of the titles' lavf-muxed program streams and
 // cannot copy titles of different frame sizes into one file.
-ArgumentBlockPtr buildStreamJoin(
-    const char* name, const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
+ArgumentBlockPtr buildStreamJoin(const char* name, const std::shared_ptr<NXBasicMediaNode>& node,
+    const EncodeConfig& config, const char* format)
 {
     if (!isMemberOf<DNDVDGroupTitle>(node))
         return refuseDVDBuild(
@@ -201,7 +216,7 @@ ArgumentBlockPtr buildStreamJoin(
     ArgumentWriter writer(name);
     writer.add("encoder").add("-y").add("-f").add("concat").add("-i").add(listPath);
     writeJoinStreams(writer, group);
-    writer.add("-f").add(transportStream ? "mpegts" : "dvd").add(path);
+    writer.add("-f").add(transportStream ? "mpegts" : format).add(path);
     return writer.finish(0);
 }
 
@@ -246,11 +261,11 @@ ArgumentBlockPtr Group_DVDTitle_To_AVI_With_MEncoder(
 ArgumentBlockPtr Group_DVDTitle_To_MPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
-    return buildStreamJoin("Group_DVDTitle_To_MPEG2_With_MEncoder", node, config);
+    return buildStreamJoin("Group_DVDTitle_To_MPEG2_With_MEncoder", node, config, "dvd");
 }
 
 ArgumentBlockPtr Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
-    return buildStreamJoin("Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", node, config);
+    return buildStreamJoin("Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", node, config, "dvd");
 }
