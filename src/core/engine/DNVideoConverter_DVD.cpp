@@ -169,10 +169,10 @@ private:
 // The DVD's profile with one frame for every title, so that their outputs
 // join without re-encoding: where the profile keeps each title's own size
 // and aspect, a frame of square pixels in the first title's shape, into
-// which each title is fitted with its own aspect and padded; where it keeps the frame rate, the first
-// title's. The aspect stays each title's own: a shared one would be taken for
-// every title's and stretch the others. The DVD's own profile is given back
-// afterwards.
+// which each title is fitted with its own aspect and padded; where it keeps
+// the frame rate, the first title's. The aspect stays each title's own: a
+// shared one would be taken for every title's and stretch the others. The
+// DVD's own profile is given back afterwards.
 class SharedPicture {
 public:
     SharedPicture(DNDVDNode& node, const DNDVDTitle& first)

@@ -183,8 +183,7 @@ Context openOutput(const QString& path, QString& failure)
 {
     const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
     AVFormatContext* raw = nullptr;
-    if (const int error = avformat_open_input(&raw, url.constData(), nullptr, nullptr);
-        error < 0) {
+    if (const int error = avformat_open_input(&raw, url.constData(), nullptr, nullptr); error < 0) {
         failure = QStringLiteral("the output cannot be read: %1").arg(averrorText(error));
         return nullptr;
     }

@@ -295,8 +295,9 @@ TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
                                 .toUtf8();
     QProcess join;
     join.start("ffmpeg",
-        { "-v", "error", "-f", "concat", "-safe", "0", "-i", "data:text/plain;base64," + list.toBase64(),
-            "-c", "copy", "-f", "dvd", folder.filePath("joined.mpg") });
+        { "-v", "error", "-f", "concat", "-safe", "0", "-i",
+            "data:text/plain;base64," + list.toBase64(), "-c", "copy", "-f", "dvd",
+            folder.filePath("joined.mpg") });
     join.waitForFinished(30'000);
     QFile empty(folder.filePath("empty.mp4"));
     ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
@@ -312,7 +313,8 @@ TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
         { empty.fileName(), { 5, true }, "empty output file" },
         { whole, { 12, true }, "lasts 5.0 s instead of 12.0 s" },
         { make("short-sound.mp4", "0.1"), { 5, true }, "sound decodes for 0.1 s instead of 5.0 s" },
-        { folder.filePath("joined.mpg"), { 10, true }, "sound decodes for 5.0 s instead of 10.0 s" },
+        { folder.filePath("joined.mpg"), { 10, true },
+            "sound decodes for 5.0 s instead of 10.0 s" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(qPrintable(c.path));
@@ -380,7 +382,8 @@ protected:
     }
     QStringList titleFiles() const
     {
-        return QDir(AppPaths::temporaryFolder()).entryList({ QString(TestDisc::kPalName) + "*" }, QDir::Files);
+        return QDir(AppPaths::temporaryFolder())
+            .entryList({ QString(TestDisc::kPalName) + "*" }, QDir::Files);
     }
 };
 
@@ -567,9 +570,9 @@ TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
 {
     constexpr double kClean = 35; // dB
     const QString source = TestDisc::palFolder() + "/VIDEO_TS/VTS_01_1.VOB";
-    const std::pair<int, const char*> families[] = { { 1105001, "h264" }, { 1105002, "h264" },
-        { 1102092, "mpeg4" }, { 1103024, "mpeg4" }, { 1104015, "wmv2" }, { 1105007, "flv1" },
-        { 1105006, "mpeg2video" } };
+    const std::pair<int, const char*> families[]
+        = { { 1105001, "h264" }, { 1105002, "h264" }, { 1102092, "mpeg4" }, { 1103024, "mpeg4" },
+              { 1104015, "wmv2" }, { 1105007, "flv1" }, { 1105006, "mpeg2video" } };
     for (const auto& [globalID, codec] : families) {
         SCOPED_TRACE(globalID);
         const QString output = convertPAL(globalID, 0);

@@ -196,7 +196,8 @@ QString MakeOutputFileName(const QString& folder, const std::optional<QString>& 
     const QString extension
         = dot > 0 ? OutputFileName(QLatin1Char('x') + name.mid(dot), suffix).mid(2) : suffix;
     return DNUniqueFilePath(where,
-        (base.isEmpty() ? QStringLiteral("Untitled") : base) + middle + QLatin1Char('.') + extension,
+        (base.isEmpty() ? QStringLiteral("Untitled") : base) + middle + QLatin1Char('.')
+            + extension,
         0);
 }
 

@@ -134,10 +134,11 @@ const MergeRow kMPEG4 { "Merge_DVDTitle_To_MPEG4_Default_With_MEncoder", kIpod,
     { "-oac", "lavc", "-ovc", "copy", "-lavcopts", "aglobal=1:acodec=libfaac" } };
 const Words kCopy { "-oac", "copy", "-ovc", "copy" };
 const MergeRow kFLV { "Group_DVDTitle_To_FLV_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=flv" }, kCopy, false, "flv" };
+    { "-of", "lavf", "-lavfopts", "format=flv" }, kCopy };
 const MergeRow kWMV { "Group_DVDTitle_To_WMV_With_MEncoder",
-    { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy, false, "asf" };
-const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy, false, "avi" };
+    { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy };
+const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy, false,
+    "avi" };
 
 // The concat list of the titles' own outputs, or nothing when a name holds a
 // line break, which would end its list line early.
@@ -155,8 +156,8 @@ std::optional<QString> titleList(const DNDVDGroupTitle& group)
 }
 
 // The sound of a join whose titles' sound differs: the first title's, as a
-// DVD program stream or a transport stream can hold it (AC-3 in place of
-// LPCM or DTS, at most two channels of MPEG sound), at 48 kHz.
+// DVD program stream, a transport stream or an AVI can hold it (AC-3 in
+// place of LPCM or DTS, at most two channels of MPEG sound), at 48 kHz.
 void writeCommonSound(ArgumentWriter& writer, const SoundShape& first)
 {
     const bool mpeg = first.codec == AV_CODEC_ID_MP2;
@@ -164,7 +165,8 @@ void writeCommonSound(ArgumentWriter& writer, const SoundShape& first)
     const int64_t fallback = channels > 2 ? 448'000 : 192'000;
     writer.add("-c:a").add(mpeg ? "mp2" : "ac3").add("-ar").addf("%d", 48000);
     writer.add("-ac").addf("%d", channels);
-    writer.add("-b:a").addf("%lld", static_cast<long long>(first.bitRate > 0 ? first.bitRate : fallback));
+    writer.add("-b:a").addf(
+        "%lld", static_cast<long long>(first.bitRate > 0 ? first.bitRate : fallback));
 }
 
 // The picture of every title through the concat demuxer, copied; the sound,
