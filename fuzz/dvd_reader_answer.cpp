@@ -4,9 +4,10 @@
 // tables within a few hundred inputs: that crash is the tool's alone, and what
 // reaches our process is this answer, whatever the tool printed before it
 // died. A disc read has 1 to 99 titles, each with its number on the disc, a
-// frame rate and a picture of positive size, audio tracks at their positions
-// with a disc stream from 0 to 7, and subpicture streams from 0 to 31 with a
-// name; a refused one says why and names the disc.
+// frame rate, a picture of positive size and sectors from 0 to
+// kMostDVDTitleSectors, audio tracks at their positions with a disc stream
+// from 0 to 7, and subpicture streams from 0 to 31 with a name; a refused one
+// says why and names the disc.
 #include "FuzzSupport.h"
 
 #include "services/DVDTitleReader.h"
@@ -23,6 +24,8 @@ void checkTitle(const DVDTitleFacts& title)
     Fuzz::require(title.fps > 0 && title.length >= 0, "a title without a frame rate");
     Fuzz::require(!title.video.videoResolution.isEmpty() && !title.video.videoAspect.isEmpty(),
         "a picture without a size or an aspect");
+    Fuzz::require(title.sectors >= 0 && title.sectors <= kMostDVDTitleSectors,
+        "a title's sectors out of range");
     for (size_t at = 0; at < title.audioTracks.size(); ++at) {
         const DNDVDTAudio& audio = title.audioTracks[at];
         Fuzz::require(audio.position == qint32(at), "an audio track out of place");

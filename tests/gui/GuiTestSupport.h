@@ -18,8 +18,13 @@ public:
         alerts.push_back(alert);
         return nextAnswer;
     }
-    QStringList openFiles(QWidget*, const QString&) override { return filesToOpen; }
+    QStringList openFiles(QWidget*, const QString&, const QStringList& types) override
+    {
+        askedTypes = types;
+        return filesToOpen;
+    }
     QString chooseFolder(QWidget*, const QString&, const QString&) override { return folder; }
+    QStringList chooseFolders(QWidget*, const QString&, const QString&) override { return folders; }
     QString openFile(QWidget*, const QString&, const QStringList& types) override
     {
         askedTypes = types;
@@ -40,6 +45,7 @@ public:
     NXAlertAnswer nextAnswer;
     QStringList filesToOpen;
     QString folder;
+    QStringList folders;
     QString fileToOpen;
     QStringList askedTypes;
     std::optional<QFont> font;

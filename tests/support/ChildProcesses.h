@@ -9,9 +9,6 @@ QStringList childProcesses();
 // stat file: counts children however and by whichever thread they were made.
 int childProcessCount();
 
-// The pids of every process in the process group `group`, whoever started them.
-QStringList processGroupMembers(int group);
-
 // The pids of the live processes (zombies left out) in the process group
 // `group`, whoever started them.
 QStringList processGroupMembers(int group);

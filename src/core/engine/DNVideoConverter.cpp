@@ -3,6 +3,7 @@
 #include "engine/AVEncoder.h"
 #include "engine/CoverArt.h"
 #include "engine/DNVideoConverterDVD.h"
+#include "engine/DVDOutputCheck.h"
 #include "engine/DVDToMKV.h"
 #include "engine/DiscBackupTool.h"
 #include "engine/EncodeConfig.h"
@@ -276,6 +277,18 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     return result;
 }
 
+// ffmpeg answers 0 when the output's folder vanished under it: the output
+// must be there, open and last at least about as long as the run was asked
+// for (its list's duration, when it has one).
+int checkFileOutput(const QString& output, int seconds)
+{
+    const QString problem = checkDVDOutput(output, { double(seconds), false, true });
+    if (problem.isEmpty())
+        return 0;
+    reportFailure(QStringLiteral("The conversion failed: %1 (%2)").arg(problem, output));
+    return kDNVideoConverterFailed;
+}
+
 // Makes the engine's stop reach what the builder runs on it, for as long as
 // the builder runs.
 class BuildingFor {
@@ -337,7 +350,12 @@ int _VideoConverter(
                           .arg(QString::fromUtf8(name)));
         return kDNVideoConverterFailed;
     }
-    return runEngine(engine, std::move(block), node);
+    const int seconds = block->duration;
+    const int result = runEngine(engine, std::move(block), node);
+    // The DVD path checks its runs' outputs itself; a first pass writes none.
+    if (result != 0 || isKindOf<DNDVDNode>(node) || (config.twoPass && config.passIndex == 0))
+        return result;
+    return checkFileOutput(outputNameOf(node), seconds);
 }
 
 // The statistics file both passes share, and the files the engine names

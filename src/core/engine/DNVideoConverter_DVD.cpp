@@ -172,9 +172,13 @@ private:
     const bool m_saved;
 };
 
-// The DVD's profile with the first title's display aspect and frame rate
-// where it keeps each title's own, so that titles of different aspect join
-// without re-encoding; the DVD's own profile is given back afterwards.
+// The DVD's profile with one frame for every title, so that their outputs
+// join without re-encoding: where the profile keeps each title's own size
+// and aspect, a frame of square pixels in the first title's shape, into
+// which each title is fitted with its own aspect and padded; where it keeps
+// the frame rate, the first title's. The aspect stays each title's own: a
+// shared one would be taken for every title's and stretch the others. The
+// DVD's own profile is given back afterwards.
 class SharedPicture {
 public:
     SharedPicture(DNDVDNode& node, const DNDVDTitle& first)
@@ -185,12 +189,11 @@ public:
             return;
         std::shared_ptr<DNProfile> shared = m_saved->copy();
         const DNDVDTVideo* video = first.selectedVideoTrack();
-        NXVideoAspect& aspect = shared->videoAspect();
-        if (video && !video->videoAspect.isEmpty() && aspect.isPresent()
-            && isKeepOriginAspect(aspect.currentValue()))
-            aspect.setCurrentValue(QStringLiteral("%1x%2")
-                                       .arg(video->videoAspect.width())
-                                       .arg(video->videoAspect.height()));
+        NXVideoResolution& size = shared->videoResolution();
+        if (video && !video->videoAspect.isEmpty() && size.isPresent()
+            && isKeepOriginResolution(size.currentValue())
+            && isKeepOriginAspect(shared->videoAspect().currentValue()))
+            size.setCurrentValue(squareFrame(video->videoAspect));
         NXVideoFrameRate& rate = shared->videoFrameRate();
         if (first.fps() > 0 && rate.isPresent() && isKeepOriginFrameRate(rate.currentValue()))
             rate.setCurrentValue(QString::number(first.fps(), 'f', 2));
@@ -201,6 +204,16 @@ public:
     SharedPicture& operator=(const SharedPicture&) = delete;
 
 private:
+    // 576 lines make both DVD shapes whole (1024x576, 768x576): the title
+    // that fills the frame then gets square pixels from mencoder exactly, as
+    // the padded ones do, and the titles' streams stay alike enough to join.
+    static QString squareFrame(const QSizeF& aspect)
+    {
+        constexpr int kHeight = 576;
+        const int width = int(std::lround(kHeight * aspect.width() / aspect.height()));
+        return QStringLiteral("%1x%2").arg(width + width % 2).arg(kHeight);
+    }
+
     DNDVDNode& m_node;
     const std::shared_ptr<DNProfile> m_saved;
 };

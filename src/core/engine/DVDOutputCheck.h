@@ -11,6 +11,9 @@
 struct DVDOutputExpectation {
     double seconds = 0; // the title's length, its trimmed part or the merged sum
     bool audio = false; // a sound track was chosen
+    // Only a shorter output fails: a media file's length is known only
+    // roughly before it is converted.
+    bool atLeast = false;
     // A backup of every track: so many sound and picture-subtitle streams;
     // -1 leaves the count unchecked.
     int audioStreams = -1;
@@ -22,7 +25,8 @@ struct DVDOutputExpectation {
 };
 
 // Opens the output with libavformat (libdvdread for an ISO backup): present,
-// not empty, within a second of the expected length, with sound when sound
-// was chosen and every stream a backup keeps. Empty when it is so, else what
-// is wrong, for the log and the user.
+// not empty, within a second of the expected length (unchecked when it is 0),
+// with sound that decodes to the end when sound was chosen, and every stream
+// a backup keeps. Empty when it is so, else what is wrong, for the log and
+// the user. The file converter checks its outputs with it too.
 QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected);

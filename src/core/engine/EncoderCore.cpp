@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -25,6 +26,8 @@ constexpr const char* kFinisher = "ffmpeg";
 // mencoder ends within milliseconds of SIGINT and ffmpeg writes its trailer;
 // a program that has not ended by then is killed.
 constexpr std::chrono::milliseconds kStopGrace = 1000ms;
+// Reading a title's first frame takes a fraction of a second.
+constexpr std::chrono::seconds kProbeLimit = 20s;
 
 ToolBridge& bridge()
 {
@@ -192,6 +195,55 @@ int runWithFinishing(const EncoderCorePlan& plan, int duration)
                                                                               : kEncoderCoreFailed;
 }
 
+// The display aspect of the title a list reads ("1.7778"), as mplayer
+// reports it once it has decoded a frame; empty when it cannot tell within
+// the time limit.
+QString probeTitleAspect(const QString& title, const QString& device)
+{
+    ProcessRunner runner;
+    QString aspect;
+    runner.setStdoutHandler([&aspect](const QString& line) {
+        static const QLatin1StringView key("ID_VIDEO_ASPECT=");
+        if (line.startsWith(key) && line.mid(key.size()).toDouble() > 0)
+            aspect = line.mid(key.size());
+    });
+    bridge().attach(runner);
+    std::promise<void> ended;
+    std::thread limit([&runner, done = ended.get_future()] {
+        if (done.wait_for(kProbeLimit) == std::future_status::timeout)
+            runner.stop();
+    });
+    runner.run(QStringLiteral("mplayer"),
+        { "-noconfig", "all", "-really-quiet", "-identify", "-nosound", "-vo", "null", "-frames",
+            "1", "-vc", "mpeg12,", title, "-dvd-device", device });
+    ended.set_value();
+    limit.join();
+    bridge().detach(runner);
+    return aspect;
+}
+
+// libavcodec's MPEG-2 decoder, which the bridge chooses, tells mencoder no
+// aspect before its first frame: a title read without "-aspect" would be
+// scaled as square pixels (a 16:9 PAL title to 720x576, 5:4). The title's
+// own aspect is named instead.
+void addTitleAspect(EncoderCorePlan& plan)
+{
+    const QStringList& words = plan.arguments;
+    if (plan.join || words.contains(QLatin1String("-aspect")))
+        return;
+    const auto title = std::find_if(words.begin(), words.end(),
+        [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
+    const qsizetype device = words.indexOf(QLatin1String("-dvd-device"));
+    if (title == words.end() || device < 0 || device + 1 >= words.size())
+        return;
+    const QString aspect = probeTitleAspect(*title, words[device + 1]);
+    if (aspect.isEmpty())
+        DNLog(QStringLiteral("The aspect of %1 could not be read; mencoder takes its own.")
+                  .arg(*title));
+    else
+        plan.arguments << "-aspect" << aspect;
+}
+
 int runPlan(const EncoderCorePlan& plan, int duration)
 {
     if (plan.join)
@@ -214,8 +266,9 @@ int EncoderCoreEncode(int argc, const char* const* argv, int duration)
     const QStringList builderArguments = bridge().listOf(argc, argv);
     if (builderArguments.isEmpty())
         return kEncoderCoreFailed;
-    const EncoderCorePlan plan = EncoderCoreAdaptArguments(builderArguments);
+    EncoderCorePlan plan = EncoderCoreAdaptArguments(builderArguments);
     bridge().start();
+    addTitleAspect(plan);
     const int status = runPlan(plan, duration);
     // mencoder's last status line comes a frame or so before its end.
     bridge().finish(status);

@@ -264,6 +264,12 @@ std::optional<EncoderCoreFinishing> routeAudio(QStringList& words)
     return finishing;
 }
 
+bool readsDisc(const QStringList& words)
+{
+    return std::any_of(words.begin(), words.end(),
+        [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
+}
+
 // The options the bridge adds to every run.
 QStringList withOwnOptions(QStringList words)
 {
@@ -272,10 +278,16 @@ QStringList withOwnOptions(QStringList words)
     if (valueOf(words, "-oac") == QLatin1String("copy") && !words.contains(QLatin1String("-mc")))
         words << "-mc"
               << "0";
-    // With the default decoder the disc's aspect is lost ("Movie-Aspect is
-    // undefined": every title 720x480 square pixels); libmpeg2 reads it. The
-    // comma lets other sources (the merge runs' files) find their decoder.
-    QStringList own { "-noconfig", "all", "-vc", "mpeg12," };
+    // libmpeg2 ("mpeg12") smears every moving edge of a disc's picture into
+    // blocks; libavcodec's MPEG-2 decoder gives the picture as it is. It
+    // reports no aspect before its first frame, so a disc's title gets its
+    // own aspect named before the run. The comma lets other
+    // sources (the merge runs' files) find their decoder.
+    QStringList own { "-noconfig", "all", "-vc", "ffmpeg12," };
+    // mencoder's interleaved reading of a program stream with a 0.5 s mux
+    // preload (what ffmpeg's DVD muxer writes) loses the sound after 0.1 s.
+    if (readsDisc(words))
+        own << "-ni";
     // Without a chosen subtitle mencoder burns subtitle stream 0 in.
     if (!words.contains(QLatin1String("-sid")) && !words.contains(QLatin1String("-sub")))
         own << "-nosub";

@@ -4,16 +4,12 @@
 // is its normal farewell, not a failure.
 #include "engine/PlayerStreamDump.h"
 
-#include <QFile>
+#include "services/DVDTitleReader.h"
+
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include <dvdread/dvd_reader.h>
-#include <dvdread/ifo_read.h>
-#include <dvdread/ifo_types.h>
-
 #include <algorithm>
-#include <memory>
 
 namespace {
 
@@ -24,54 +20,6 @@ ToolBridge& bridge()
 {
     static ToolBridge instance("stream dump");
     return instance;
-}
-
-struct ReaderCloser {
-    void operator()(dvd_reader_t* reader) const { DVDClose(reader); }
-};
-struct IfoCloser {
-    void operator()(ifo_handle_t* ifo) const { ifoClose(ifo); }
-};
-
-int fromBCD(uint8_t value)
-{
-    return (value >> 4) * 10 + (value & 0x0f);
-}
-
-// The bytes and seconds of a title's first program chain, or zeros when
-// the disc cannot tell.
-struct TitleExtent {
-    qint64 bytes = 0;
-    double seconds = 0;
-};
-
-TitleExtent titleExtent(const QString& device, int title)
-{
-    const std::unique_ptr<dvd_reader_t, ReaderCloser> reader(
-        DVDOpen(QFile::encodeName(device).constData()));
-    const std::unique_ptr<ifo_handle_t, IfoCloser> manager(
-        reader ? ifoOpen(reader.get(), 0) : nullptr);
-    if (!manager || !manager->tt_srpt || title < 1 || title > manager->tt_srpt->nr_of_srpts)
-        return {};
-    const title_info_t& info = manager->tt_srpt->title[title - 1];
-    const std::unique_ptr<ifo_handle_t, IfoCloser> titleSet(
-        ifoOpen(reader.get(), info.title_set_nr));
-    if (!titleSet || !titleSet->vts_ptt_srpt || !titleSet->vts_pgcit
-        || info.vts_ttn > titleSet->vts_ptt_srpt->nr_of_srpts)
-        return {};
-    const int chain = titleSet->vts_ptt_srpt->title[info.vts_ttn - 1].ptt[0].pgcn;
-    if (chain < 1 || chain > titleSet->vts_pgcit->nr_of_pgci_srp)
-        return {};
-    const pgc_t* pgc = titleSet->vts_pgcit->pgci_srp[chain - 1].pgc;
-    TitleExtent extent;
-    for (int cell = 0; pgc && pgc->cell_playback && cell < pgc->nr_of_cells; ++cell) {
-        const cell_playback_t& playback = pgc->cell_playback[cell];
-        extent.bytes += qint64(playback.last_sector - playback.first_sector + 1) * kSectorBytes;
-    }
-    if (pgc)
-        extent.seconds = fromBCD(pgc->playback_time.hour) * 3600.0
-            + fromBCD(pgc->playback_time.minute) * 60.0 + fromBCD(pgc->playback_time.second);
-    return extent;
 }
 
 QString valueAfter(const QStringList& words, const char* option)
@@ -91,15 +39,31 @@ int titleOf(const QStringList& words)
     return 0;
 }
 
+// The title the list dumps as the title reader finds it on the disc; nothing,
+// with the reason, when the reader refuses the disc or leaves the title out.
+std::optional<DVDTitleFacts> dumpedTitle(const QStringList& words, QString& failure)
+{
+    const QString device = valueAfter(words, "-dvd-device");
+    const int number = titleOf(words);
+    const std::optional<DVDDiscFacts> disc = readDVDTitles(device, failure);
+    if (!disc)
+        return std::nullopt;
+    const auto title = std::find_if(disc->titles.begin(), disc->titles.end(),
+        [number](const DVDTitleFacts& each) { return each.titleNumber == number; });
+    if (title != disc->titles.end())
+        return *title;
+    failure = QStringLiteral("%1 has no readable title %2").arg(device).arg(number);
+    return std::nullopt;
+}
+
 // The dump's size against what the list covers of the title: the whole
 // title, or `duration` seconds of it.
-ToolBridge::ProgressSource dumpProgress(const QStringList& words, int duration)
+ToolBridge::ProgressSource dumpProgress(
+    const DVDTitleFacts& title, const QString& dump, int duration)
 {
-    const TitleExtent extent = titleExtent(valueAfter(words, "-dvd-device"), titleOf(words));
     const double share
-        = duration > 0 && extent.seconds > 0 ? std::min(1.0, duration / extent.seconds) : 1.0;
-    const double expected = double(extent.bytes) * share;
-    const QString dump = valueAfter(words, "-dumpfile");
+        = duration > 0 && title.length > 0 ? std::min(1.0, double(duration) / title.length) : 1.0;
+    const double expected = double(title.sectors * kSectorBytes) * share;
     return [expected, dump, duration](ProgressInfo& progress) {
         if (expected <= 0)
             return;
@@ -131,7 +95,11 @@ int PlayerStreamDumpEncode(int argc, const char* const* argv, int duration)
     // mplayer would overwrite it, and a failed run must not cost a file.
     if (output.existedBefore())
         return bridge().fail(QStringLiteral("\"%1\" is there already").arg(dump));
-    bridge().start(dumpProgress(words, duration));
+    QString failure;
+    const std::optional<DVDTitleFacts> title = dumpedTitle(words, failure);
+    if (!title)
+        return bridge().fail(failure);
+    bridge().start(dumpProgress(*title, dump, duration));
     const int status = bridge().run(
         { kPlayer, PlayerStreamDumpAdaptArguments(words) }, ToolBridge::LineReader());
     output.settle(status);

@@ -13,8 +13,10 @@
 
 // Runs the list and blocks until mplayer has ended. `duration` is the
 // dump's length in seconds; progress is the dump file's size against the
-// part of the title it covers. 0, mplayer's failure status, or one of the
-// kToolBridge results; a failed or stopped run leaves no dump of its own.
+// part of the title it covers, whose sectors the title reader gives. A disc
+// the reader refuses, or one without the title, fails before mplayer starts.
+// 0, mplayer's failure status, or one of the kToolBridge results; a failed or
+// stopped run leaves no dump of its own.
 int PlayerStreamDumpEncode(int argc, const char* const* argv, int duration);
 ProgressInfo PlayerStreamDumpProgress();
 // mplayer gets SIGINT; a stop before it has started keeps it from starting.

@@ -173,20 +173,32 @@ private:
     QByteArray m_pending;
 };
 
+// What one look at an output pipe reads at most. While the child runs, each
+// round of the watch loop reads one buffer from each pipe: a child that
+// writes without pause must not keep the loop from its grace kill. Once the
+// child has ended, its pipes are read up to the most a pipe holds (the
+// system's default ceiling for a pipe's size), so that a grandchild that
+// keeps writing cannot keep us either.
+constexpr std::size_t kReadBuffer = 65536;
+constexpr std::size_t kRoundBytes = kReadBuffer;
+constexpr std::size_t kLastBytes = std::size_t(1) << 20;
+
 // One output pipe of the child and what has been read from it.
 struct OutputStream {
     Fd fd;
     LineSplitter lines;
     bool open() const { return fd.valid(); }
 
-    // Reads what is there without blocking; closes the pipe at its end.
-    void drain()
+    // Reads what is there, up to `most` bytes, without blocking; closes the
+    // pipe at its end.
+    void drain(std::size_t most)
     {
-        std::array<char, 65536> buffer {};
-        while (fd.valid()) {
-            const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
+        std::array<char, kReadBuffer> buffer {};
+        while (fd.valid() && most > 0) {
+            const ssize_t count = ::read(fd.get(), buffer.data(), std::min(buffer.size(), most));
             if (count > 0) {
                 lines.feed(buffer.data(), count);
+                most -= static_cast<std::size_t>(count);
                 continue;
             }
             if (count < 0 && errno == EINTR)
@@ -646,14 +658,14 @@ bool ProcessRunner::Impl::watch(pid_t child, OutputStream& out, OutputStream& er
             [[maybe_unused]] const ssize_t ignored = ::read(wakeFd.get(), &count, sizeof count);
         }
         if (fds[outAt].revents != 0)
-            out.drain();
+            out.drain(kRoundBytes);
         if (fds[outAt + 1].revents != 0)
-            err.drain();
+            err.drain(kRoundBytes);
     }
     // What the child wrote before it ended is still in the pipes; a grandchild
     // that holds them open must not keep us here.
-    out.drain();
-    err.drain();
+    out.drain(kLastBytes);
+    err.drain(kLastBytes);
     out.close();
     err.close();
     return healthy;

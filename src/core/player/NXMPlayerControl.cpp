@@ -52,8 +52,6 @@ NXMPlayerControl::NXMPlayerControl(UserDefaults& defaults, QObject* parent)
     }
     connect(m_render, &MPlayerVideoRenderer::mplayerWillStart, this,
         &NXMPlayerControl::mplayerWillStart);
-    connect(
-        m_render, &MPlayerVideoRenderer::mplayerDidEnded, this, &NXMPlayerControl::mplayerDidEnded);
 }
 
 NXMPlayerControl::~NXMPlayerControl()
@@ -200,21 +198,21 @@ void NXMPlayerControl::mplayerTerminated()
         m_myTask->deleteLater();
         m_myTask = nullptr;
     }
-    mplayerDidEnded(m_render);
-    stopedAndClean();
+    mplayerDidEnded();
     NotificationCenter::defaultCenter().removeObserver(m_updateObserver);
     m_updateObserver = 0;
     checkPlaybackQueueStatus();
 }
 
-void NXMPlayerControl::mplayerDidEnded(MPlayerVideoRenderer* renderer)
+// Playback ends with the player, once. The link's ends are not playback's: it
+// ends a stream also when the picture size changes and a new one follows, and
+// its last end may come after the player's.
+void NXMPlayerControl::mplayerDidEnded()
 {
     if (m_flag.isFullScreen)
         exitFullScreenMode();
-    if (renderer) {
-        stopedAndClean();
-        NotificationCenter::defaultCenter().postWhenIdle(kPlaybackDidEnd, this);
-    }
+    stopedAndClean();
+    NotificationCenter::defaultCenter().postWhenIdle(kPlaybackDidEnd, this);
     if (m_currentPBNode) {
         m_currentPBNode->setIsPlaying(false);
         m_currentPBNode.reset();

@@ -152,7 +152,7 @@ private:
     void processFinished(int exitCode, QProcess::ExitStatus status);
     void mplayerTerminated();
     void mplayerWillStart(MPlayerVideoRenderer* renderer);
-    void mplayerDidEnded(MPlayerVideoRenderer* renderer);
+    void mplayerDidEnded();
     void stopedAndClean();
     void checkPlaybackQueueStatus();
     void readLine(const QString& line);

@@ -73,11 +73,12 @@ QString languageCode(const QString& word)
     return word == QLatin1String("-") ? QString() : word.toLower();
 }
 
-// "title NUMBER SECONDS RATE_NUM RATE_DEN WIDTH HEIGHT ASPECT_W ASPECT_H"
+// "title NUMBER SECONDS RATE_NUM RATE_DEN WIDTH HEIGHT ASPECT_W ASPECT_H SECTORS"
 std::optional<DVDTitleFacts> titleFrom(const QStringList& words)
 {
     const auto values = numbers(words, 8, 0, 1 << 20);
-    if (words.size() != 9 || !values)
+    const auto sectors = numbers(words.mid(8), 1, 0, kMostDVDTitleSectors); // the last word
+    if (words.size() != 10 || !values || !sectors)
         return std::nullopt;
     const std::vector<int>& v = *values;
     // Of the numbers only the length may be 0.
@@ -87,6 +88,7 @@ std::optional<DVDTitleFacts> titleFrom(const QStringList& words)
     title.titleNumber = v[0];
     title.length = v[1];
     title.fps = double(v[2]) / v[3];
+    title.sectors = sectors->front();
     title.video.videoResolution = QSizeF(v[4], v[5]);
     title.video.videoAspect = QSizeF(v[6], v[7]);
     return title;

@@ -15,6 +15,9 @@ struct DVDTitleFacts {
     qint32 titleNumber = 0; // on the disc, from 1
     qint32 length = 0; // whole seconds
     double fps = 0.0;
+    // The 2048-byte sectors of the title's first program chain, which a dump
+    // of the whole title is measured against; 0 when the tables cannot tell.
+    qint32 sectors = 0;
     DNDVDTVideo video;
     std::vector<DNDVDTAudio> audioTracks;
     std::vector<DNDVDTSubtitle> subtitleTracks;
@@ -24,6 +27,9 @@ struct DVDDiscFacts {
     QString volumeName; // the UDF volume name; empty for a folder
     std::vector<DVDTitleFacts> titles; // in the disc's order, unreadable ones left out
 };
+
+// Twice what a dual-layer disc holds: an answer that gives a title more is damaged.
+inline constexpr qint32 kMostDVDTitleSectors = 1 << 23;
 
 // A drive spinning up and reading scratched tables may take this long; a
 // reader that takes longer is stuck in the tables.

@@ -46,8 +46,8 @@ QString targetDateText(const QDateTime& now)
 QString targetPath()
 {
     const QString folder = DNSetting::shareSetting().appSetting().videoOutputDirectory();
-    const QString name = QStringLiteral("Tolva Converter %1.mov")
-                             .arg(targetDateText(QDateTime::currentDateTime()));
+    const QString name
+        = QStringLiteral("Quillon %1.mov").arg(targetDateText(QDateTime::currentDateTime()));
     return DNUniqueFilePath(folder, name, 0);
 }
 

@@ -35,7 +35,7 @@ public:
     void setFrameRate(double framesPerSecond);
 
     // The job as it will be written; made on first use with the shading and
-    // blank pictures and a target "Tolva Converter <date>.mov" in the output
+    // blank pictures and a target "Quillon <date>.mov" in the output
     // folder that names no existing file.
     QVariantMap storage();
     // The engine executable among our helper tools.

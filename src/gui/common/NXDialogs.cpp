@@ -7,9 +7,11 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QListView>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QTreeView>
 #include <QUrl>
 
 NXAlertAnswer NXQtDialogs::runAlert(QWidget* parent, const NXAlert& alert)
@@ -39,9 +41,24 @@ NXAlertAnswer NXQtDialogs::runAlert(QWidget* parent, const NXAlert& alert)
     return answer;
 }
 
-QStringList NXQtDialogs::openFiles(QWidget* parent, const QString& title)
+namespace {
+
+// "Title (*.a *.b)"; no filter when there are no types.
+QString filterOf(const QString& title, const QStringList& types)
 {
-    return QFileDialog::getOpenFileNames(parent, title);
+    QStringList patterns;
+    for (const QString& type : types)
+        patterns << QStringLiteral("*.") + type;
+    return patterns.isEmpty()
+        ? QString()
+        : QStringLiteral("%1 (%2)").arg(title, patterns.join(QLatin1Char(' ')));
+}
+
+} // namespace
+
+QStringList NXQtDialogs::openFiles(QWidget* parent, const QString& title, const QStringList& types)
+{
+    return QFileDialog::getOpenFileNames(parent, title, QString(), filterOf(title, types));
 }
 
 QString NXQtDialogs::chooseFolder(QWidget* parent, const QString& title, const QString& start)
@@ -49,15 +66,22 @@ QString NXQtDialogs::chooseFolder(QWidget* parent, const QString& title, const Q
     return QFileDialog::getExistingDirectory(parent, title, start);
 }
 
+// The platform's folder dialog takes one folder: Qt's own, with its views
+// taking several.
+QStringList NXQtDialogs::chooseFolders(QWidget* parent, const QString& title, const QString& start)
+{
+    QFileDialog dialog(parent, title, start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    for (auto* view : dialog.findChildren<QAbstractItemView*>())
+        if (qobject_cast<QListView*>(view) || qobject_cast<QTreeView*>(view))
+            view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+}
+
 QString NXQtDialogs::openFile(QWidget* parent, const QString& title, const QStringList& types)
 {
-    QStringList patterns;
-    for (const QString& type : types)
-        patterns << QStringLiteral("*.") + type;
-    const QString filter = patterns.isEmpty()
-        ? QString()
-        : QStringLiteral("%1 (%2)").arg(title, patterns.join(QLatin1Char(' ')));
-    return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+    return QFileDialog::getOpenFileName(parent, title, QString(), filterOf(title, types));
 }
 
 std::optional<QFont> NXQtDialogs::chooseFont(QWidget* parent, const QFont& initial)

@@ -32,10 +32,15 @@ public:
     virtual ~NXDialogs() = default;
 
     virtual NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) = 0;
-    // Files to add; empty when cancelled.
-    virtual QStringList openFiles(QWidget* parent, const QString& title) = 0;
+    // Files to add, of the extensions in `types` (any file when empty); empty
+    // when cancelled.
+    virtual QStringList openFiles(QWidget* parent, const QString& title, const QStringList& types)
+        = 0;
     // A folder; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
+    // One or more folders; empty when cancelled.
+    virtual QStringList chooseFolders(QWidget* parent, const QString& title, const QString& start)
+        = 0;
     // One file whose extension is one of `types`; empty when cancelled.
     virtual QString openFile(QWidget* parent, const QString& title, const QStringList& types) = 0;
     // Nothing when cancelled.
@@ -47,8 +52,9 @@ public:
 class NXQtDialogs : public NXDialogs {
 public:
     NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) override;
-    QStringList openFiles(QWidget* parent, const QString& title) override;
+    QStringList openFiles(QWidget* parent, const QString& title, const QStringList& types) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
+    QStringList chooseFolders(QWidget* parent, const QString& title, const QString& start) override;
     QString openFile(QWidget* parent, const QString& title, const QStringList& types) override;
     std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
     std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;

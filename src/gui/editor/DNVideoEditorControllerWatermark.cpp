@@ -305,8 +305,9 @@ void DNVideoEditorController::setWatermarkOriginTop(double pixels)
     applyWatermarkSelection(watermarkFields().withTop(pixels, watermarkMaxTop()));
 }
 
-// The box's fields are source pixels of the edited picture: its place as
-// fractions of that picture, which is what the conversion lays it on.
+// The box lies on the edited picture, whose fractions the conversion lays it
+// on; its fields count those fractions in pixels of the whole source picture,
+// so they are source pixels only while neither crop nor turn is on.
 SelectionFields DNVideoEditorController::watermarkFields() const
 {
     const QSizeF frame = watermarkFrame().size();

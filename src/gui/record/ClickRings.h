@@ -29,13 +29,10 @@ public:
     QWidget* ring() const { return m_ring.get(); }
 
 private:
-    struct Xcb;
-
-    ClickRings(std::unique_ptr<Xcb> xcb, xcb_connection_t* connection, quint32 root, quint8 opcode);
+    ClickRings(xcb_connection_t* connection, quint32 root, quint8 opcode);
     void selectRawButtonPresses(bool on);
     void showRing();
 
-    std::unique_ptr<Xcb> m_xcb;
     xcb_connection_t* m_connection = nullptr;
     quint32 m_root = 0;
     quint8 m_opcode = 0;

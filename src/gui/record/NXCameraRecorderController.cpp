@@ -456,6 +456,8 @@ void NXCameraRecorderController::recordingFinished(const FinishedRecording& fini
     }
     const QString& moved = *finished.moved;
     m_lastRecordedFile = moved;
+    if (m_setting.isAutoAdd2ConvertList())
+        m_filesToConvert << moved;
     DNLog(QStringLiteral("The camera recording \"%1\" is finished.").arg(moved));
     if (m_setting.isFinishedOpenIt() && m_system.openFile)
         m_system.openFile(moved);
@@ -472,9 +474,7 @@ void NXCameraRecorderController::updateStartAndStop()
 
 QStringList NXCameraRecorderController::fileListNeedToConvert()
 {
-    if (!m_setting.isAutoAdd2ConvertList() || m_lastRecordedFile.isEmpty())
-        return {};
-    return { m_lastRecordedFile };
+    return m_setting.isAutoAdd2ConvertList() ? m_filesToConvert : QStringList();
 }
 
 void NXCameraRecorderController::chooseRecordTargetFolder()

@@ -155,6 +155,8 @@ private:
     FinishedRecording m_finished;
     std::thread m_finisher;
     QString m_lastRecordedFile;
+    // Those made while "Add to conversion list" was on.
+    QStringList m_filesToConvert;
     QFileSystemWatcher* m_deviceWatcher = nullptr;
     QProcess* m_soundServerEvents = nullptr;
 

@@ -248,7 +248,7 @@ bool NXAppController::showAlert(const QString& title, const QString& text)
 
 void NXAppController::addFilesWithPanel()
 {
-    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"));
+    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"), {});
     if (!paths.isEmpty())
         addFiles(paths);
 }

@@ -362,13 +362,13 @@ void DNImageEditor::onAddPhotoFolder()
 {
     if (!m_graphicsNode)
         return;
-    const QString folder = m_dialogs.chooseFolder(
-        this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
-    if (folder.isEmpty())
+    const QStringList folders = m_dialogs.chooseFolders(
+        this, QStringLiteral("Add Photo Folders"), AppPaths::picturesFolder());
+    if (folders.isEmpty())
         return;
     // The folder records may move in memory: the browser leaves any folder first.
     showLevel(nullptr, true);
-    m_graphicsNode->appendingPhotosWithDir({ folder });
+    m_graphicsNode->appendingPhotosWithDir(folders);
     onGoToRoot();
 }
 
@@ -388,11 +388,12 @@ void DNImageEditor::addMovieMusic()
 {
     if (!m_graphicsNode)
         return;
-    const QStringList chosen = m_dialogs.openFiles(this, QStringLiteral("Add Music (mp3, m4a)"));
+    const QStringList types { QStringLiteral("mp3"), QStringLiteral("m4a") };
+    const QStringList chosen = m_dialogs.openFiles(this, QStringLiteral("Add Music"), types);
     bool added = false;
     for (const QString& path : chosen) {
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        if (suffix != "mp3" && suffix != "m4a")
+        // A name typed into the dialog passes its filter.
+        if (!types.contains(QFileInfo(path).suffix().toLower()))
             continue;
         m_graphicsNode->audioTracks().push_back(DNGraphicsAudio::graphicsAudio(path));
         added = true;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -38,6 +39,8 @@ using Folder = std::unique_ptr<DIR, DirCloser>;
 constexpr unsigned kAudioAC3 = 0, kAudioMPEG1 = 2, kAudioMPEG2 = 3, kAudioLPCM = 4, kAudioDTS = 6;
 // The engines' stream ids: the disc's private-stream sub-ids.
 constexpr int kAC3Base = 128, kDTSBase = 136, kLPCMBase = 160;
+// Twice what a dual-layer disc holds: tables that give a chain more are damaged.
+constexpr int64_t kMostTitleSectors = int64_t(1) << 23;
 
 // Control characters would cut or bend an answer line.
 std::string printable(std::string_view text)
@@ -173,6 +176,24 @@ const char* frameRate(const dvd_time_t& time, const video_attr_t& video)
     }
 }
 
+// The sectors the chain's cells cover; 0 when the tables cannot tell: a cell
+// that ends before it starts, or more than kMostTitleSectors in all.
+int chainSectors(const pgc_t& chain)
+{
+    if (!chain.cell_playback)
+        return 0;
+    int64_t sectors = 0;
+    for (int cell = 0; cell < chain.nr_of_cells; ++cell) {
+        const cell_playback_t& playback = chain.cell_playback[cell];
+        if (playback.last_sector < playback.first_sector)
+            return 0;
+        sectors += int64_t(playback.last_sector) - playback.first_sector + 1;
+        if (sectors > kMostTitleSectors)
+            return 0;
+    }
+    return static_cast<int>(sectors);
+}
+
 void writeTitle(std::string& answer, const ifo_handle_t& titleSet, const pgc_t& chain, int number)
 {
     const vtsi_mat_t& attributes = *titleSet.vtsi_mat;
@@ -185,7 +206,7 @@ void writeTitle(std::string& answer, const ifo_handle_t& titleSet, const pgc_t& 
     const int height = video.picture_size == 3 ? fullHeight / 2 : fullHeight;
     const bool wide = video.display_aspect_ratio == 3;
     appendLine(answer, "title", number, seconds, frameRate(time, video),
-        kWidths[video.picture_size & 3], height, wide ? "16 9" : "4 3");
+        kWidths[video.picture_size & 3], height, wide ? "16 9" : "4 3", chainSectors(chain));
     writeAudio(answer, attributes, chain);
     writeSubtitles(answer, attributes, chain);
 }

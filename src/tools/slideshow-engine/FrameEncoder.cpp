@@ -42,6 +42,33 @@ QString frameRate(double framesPerSecond)
     return QString::number(framesPerSecond, 'g', 6);
 }
 
+// The frames in the order they come, to their times: with a hold, each
+// photo's still and then its transition. ffmpeg's fps filter repeats the
+// still until the transition's first frame is due.
+QString videoGraph(const FrameEncoder::Settings& settings)
+{
+    if (settings.holdFrames == 0)
+        return QStringLiteral("[0:v]null[video]");
+    const int sent = 1 + settings.transitionFrames;
+    const int shown = settings.holdFrames + settings.transitionFrames;
+    const QString shownIndex = QStringLiteral("floor(N/%1)*%2+if(mod(N,%1),%3+mod(N,%1),0)")
+                                   .arg(sent)
+                                   .arg(shown)
+                                   .arg(settings.holdFrames - 1);
+    return QStringLiteral("[0:v]setpts='(%1)/(FR*TB)',fps=%2[video]")
+        .arg(shownIndex, frameRate(settings.framesPerSecond));
+}
+
+// How the frames are coloured, so that players and ffmpeg itself read them
+// with the matrix they were made with. The photos' primaries and transfer are
+// sRGB's, which are BT.709's.
+QStringList colourTags(QSize frameSize)
+{
+    const bool hd = YuvFrame::matrixFor(frameSize) == YuvFrame::Matrix::Bt709;
+    return { "-colorspace", hd ? "bt709" : "smpte170m", "-color_primaries", "bt709", "-color_trc",
+        "bt709", "-color_range", "tv" };
+}
+
 // The music joined, padded with silence or cut to the movie's length, and
 // faded out over its last two seconds.
 QString musicGraph(int musicCount, double seconds)
@@ -126,11 +153,13 @@ QStringList FrameEncoder::arguments(const Settings& settings)
     for (const QString& path : settings.music)
         words << "-i"
               << "file:" + path;
+    QString graph = videoGraph(settings);
     if (!settings.music.isEmpty())
-        words << "-filter_complex" << musicGraph(int(settings.music.size()), settings.seconds)
-              << "-map"
-              << "0:v"
-              << "-map"
+        graph += ';' + musicGraph(int(settings.music.size()), settings.seconds);
+    words << "-filter_complex" << graph << "-map"
+          << "[video]";
+    if (!settings.music.isEmpty())
+        words << "-map"
               << "[music]";
     words << "-c:v"
           << "libx264"
@@ -139,7 +168,7 @@ QStringList FrameEncoder::arguments(const Settings& settings)
           << "-crf"
           << "18"
           << "-pix_fmt"
-          << "yuv420p";
+          << "yuv420p" << colourTags(settings.frameSize);
     if (!settings.music.isEmpty())
         words << "-c:a"
               << "aac"

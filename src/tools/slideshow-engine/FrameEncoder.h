@@ -1,5 +1,7 @@
 #pragma once
 
+#include "YuvFrame.h"
+
 #include <QByteArray>
 #include <QSize>
 #include <QString>
@@ -15,15 +17,19 @@
 #include <sys/types.h>
 
 // ffmpeg as a child that turns raw 4:2:0 frames on its standard input, and
-// the music, into the movie. Frames are queued and written by a thread of
-// our own, so that the next frame is drawn while ffmpeg reads this one. The
-// child is ours alone: it is signalled by its pid and dies with us.
+// the music, into the movie. Each photo comes once as its still, which ffmpeg
+// shows for the hold, and then as the frames of its transition. Frames are
+// queued and written by a thread of our own, so that the next frame is drawn
+// while ffmpeg reads this one. The child is ours alone: it is signalled by its
+// pid and dies with us.
 class FrameEncoder {
 public:
     struct Settings {
         QSize frameSize;
         double framesPerSecond = 0;
         double seconds = 0; // the length of the movie and of its sound
+        int holdFrames = 0; // frames a still is shown; with none, no still comes
+        int transitionFrames = 1; // frames of each transition, each one written
         QStringList music; // played in order, padded with silence or cut to length
         QString output; // where ffmpeg writes (replaced if it exists)
         QString muxer; // "-f" for an output whose name does not tell; may be empty

@@ -1,8 +1,11 @@
 #include "PhotoSequence.h"
 
+#include "InputFile.h"
+
 #include <QImageReader>
 #include <QPainter>
 
+#include <memory>
 #include <utility>
 
 namespace {
@@ -10,6 +13,8 @@ namespace {
 // Decoded pictures kept between the check and their turn; beyond this an
 // album is decoded twice rather than held in memory whole.
 constexpr qint64 kKeptBytes = 512LL * 1024 * 1024;
+// No photo a camera or a scanner makes comes near this.
+constexpr qint64 kLargestPhotoBytes = 1024LL * 1024 * 1024;
 
 } // namespace
 
@@ -20,7 +25,10 @@ PhotoSequence::PhotoSequence(QSize frameSize, Complaint complain)
 
 QImage PhotoSequence::decodeFitted(const QString& path, QSize frameSize, QString& error)
 {
-    QImageReader reader(path);
+    const std::unique_ptr<QFile> file = InputFile::open(path, kLargestPhotoBytes, error);
+    if (!file)
+        return {};
+    QImageReader reader(file.get());
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
     if (!stored.isValid()) {

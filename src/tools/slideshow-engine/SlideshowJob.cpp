@@ -1,8 +1,9 @@
 #include "SlideshowJob.h"
 
+#include "InputFile.h"
+
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <plist/plist.h>
@@ -139,16 +140,13 @@ private:
 
 PlistHolder parse(const QString& path, QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot open the job file \"%1\": %2").arg(path, file.errorString());
+    QString problem;
+    const std::unique_ptr<QFile> file = InputFile::open(path, kLargestJobBytes, problem);
+    if (!file) {
+        error = QStringLiteral("cannot open the job file \"%1\": %2").arg(path, problem);
         return nullptr;
     }
-    if (file.size() > kLargestJobBytes) {
-        error = QStringLiteral("the job file \"%1\" is too large to be a job").arg(path);
-        return nullptr;
-    }
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file->read(kLargestJobBytes);
     plist_t root = nullptr;
     if (!bytes.isEmpty())
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
@@ -190,8 +188,9 @@ void checkValues(const SlideshowJob& job, const QString& sizeText, JobReader& re
             QStringLiteral("\"%1\" is not a size \"{width, height}\" from 2 to %2")
                 .arg(sizeText)
                 .arg(kLargestSide));
-    else if (job.targetPath.isEmpty())
-        reader.fail("targetPath", "is empty");
+    else if (!QDir::isAbsolutePath(job.targetPath))
+        reader.fail(
+            "targetPath", QStringLiteral("\"%1\" is not an absolute path").arg(job.targetPath));
 }
 
 } // namespace
@@ -217,6 +216,6 @@ std::optional<SlideshowJob> SlideshowJob::read(const QString& path, QString& err
         checkValues(job, sizeText, reader);
     if (reader.failed())
         return std::nullopt;
-    job.targetPath = QDir::cleanPath(QFileInfo(job.targetPath).absoluteFilePath());
+    job.targetPath = QDir::cleanPath(job.targetPath);
     return job;
 }

@@ -2,8 +2,11 @@
 
 #include "EngineOutput.h"
 #include "FrameEncoder.h"
+#include "InputFile.h"
 #include "PhotoSequence.h"
 #include "YuvFrame.h"
+#include "platform/FileMove.h"
+#include "services/EngineStreamProbe.h"
 #include "slideshow/NXEffectManager.h"
 
 #include <QDir>
@@ -12,10 +15,13 @@
 #include <QImageReader>
 #include <QRandomGenerator>
 #include <QRectF>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -28,15 +34,18 @@ namespace {
 // A photo is held for "showDuration" and then changes into the next over this.
 constexpr double kTransitionSeconds = 1.0;
 constexpr qint64 kTransitionChoices = 18;
+// The shading picture is a small texture.
+constexpr qint64 kLargestShadingBytes = 64 * 1024 * 1024;
 
 QString errnoText()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
-// The hidden file the movie is written to until it is complete. It keeps the
-// target's extension, which tells ffmpeg the container, and is claimed here
-// so that ffmpeg's overwrite can only ever hit a file of ours.
+// The hidden file the movie is written to until it is complete,
+// ".<name>.<pid>.partial.<extension>". It keeps the target's extension, which
+// tells ffmpeg the container, and is claimed here so that ffmpeg's overwrite
+// can only ever hit a file of ours.
 QString claimPartial(const QString& target, QString& reason)
 {
     const QFileInfo info(target);
@@ -54,20 +63,45 @@ QString claimPartial(const QString& target, QString& reason)
     return partial;
 }
 
+bool isRunning(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// A render that could not clean up (its engine killed outright, the machine
+// stopped) leaves its partial movie behind: the next render into the folder
+// removes every one of our naming and our user whose engine no longer runs.
+void removeStalePartials(const QDir& folder)
+{
+    static const QRegularExpression naming(
+        QStringLiteral(R"(^\..+\.([0-9]+)\.partial(\.[^.]+)?$)"));
+    const QStringList candidates
+        = folder.entryList({ QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") },
+            QDir::Files | QDir::Hidden);
+    for (const QString& name : candidates) {
+        const QRegularExpressionMatch match = naming.match(name);
+        bool read = false;
+        const pid_t pid = match.captured(1).toInt(&read);
+        if (!match.hasMatch() || !read || pid <= 0 || isRunning(pid))
+            continue;
+        const QByteArray path = QFile::encodeName(folder.filePath(name));
+        struct stat status { };
+        if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
+            && status.st_uid == ::geteuid() && ::unlink(path.constData()) == 0)
+            EngineOutput::complain(QStringLiteral("removed \"%1\", left by an earlier render")
+                                       .arg(folder.filePath(name)));
+    }
+}
+
 // Moves the finished movie to its name unless something has taken the name
 // meanwhile.
 bool publish(const QString& partial, const QString& target, QString& reason)
 {
-    const QByteArray from = QFile::encodeName(partial);
-    const QByteArray to = QFile::encodeName(target);
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    const int failure = moveFileWithoutReplacing(partial, target);
+    if (failure == 0)
         return true;
-    // A file system without the no-replace rename: a hard link cannot replace either.
-    if ((errno == EINVAL || errno == ENOSYS) && ::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return true;
-    }
-    reason = QStringLiteral("cannot name the movie \"%1\": %2").arg(target, errnoText());
+    reason = QStringLiteral("cannot name the movie \"%1\": %2")
+                 .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
     return false;
 }
 
@@ -106,6 +140,7 @@ SlideshowRender::Code SlideshowRender::run(QString& reason)
         reason = QStringLiteral("none of the %1 photos can be read").arg(m_job.imageSquenes.size());
         return NoPhotos;
     }
+    removeStalePartials(QFileInfo(m_job.targetPath).dir());
     const QString partial = claimPartial(m_job.targetPath, reason);
     if (partial.isEmpty())
         return TargetRefused;
@@ -132,15 +167,25 @@ SlideshowRender::Code SlideshowRender::checkTarget(QString& reason) const
     return Succeeded;
 }
 
-QStringList SlideshowRender::readableMusic() const
+// Music that ffmpeg can play: a regular file with a sound stream. Anything
+// else is named and left out, as a missing file is.
+QStringList SlideshowRender::usableMusic() const
 {
     QStringList music;
     for (const QString& path : m_job.audioList) {
-        if (QFileInfo(path).isFile() && QFileInfo(path).isReadable())
+        QString problem;
+        if (InputFile::isRegular(path, problem)) {
+            const EngineStreamList streams = probeEngineStreams(path);
+            if (!streams.ok)
+                problem = streams.error;
+            else if (streams.count(EngineStream::Type::Audio) == 0)
+                problem = QStringLiteral("no sound in it");
+        }
+        if (problem.isEmpty())
             music << QFileInfo(path).absoluteFilePath();
         else
             EngineOutput::complain(
-                QStringLiteral("cannot read the music \"%1\": left out").arg(path));
+                QStringLiteral("cannot use the music \"%1\" (%2): left out").arg(path, problem));
     }
     return music;
 }
@@ -162,7 +207,9 @@ FrameEncoder::Settings SlideshowRender::encoderSettings(
     settings.frameSize = m_job.videoSize;
     settings.framesPerSecond = m_job.videoFPS;
     settings.seconds = static_cast<double>(timeline.totalFrames()) / m_job.videoFPS;
-    settings.music = readableMusic();
+    settings.holdFrames = timeline.holdFrames;
+    settings.transitionFrames = timeline.transitionFrames;
+    settings.music = usableMusic();
     settings.output = partial;
     // Without an extension ffmpeg cannot tell the container: the program's
     // movies are QuickTime.
@@ -197,24 +244,24 @@ bool SlideshowRender::writeFrames(
     const PhotoSequence& photos, const Timeline& timeline, FrameEncoder& encoder)
 {
     EngineOutput::Progress progress(timeline.totalFrames());
-    qint64 framesWritten = 0;
-    const FrameWriter writeFrame = [&](FrameEncoder::Frame frame) {
+    qint64 framesShown = 0;
+    const auto writeFrame = [&](FrameEncoder::Frame frame, int framesItShows) {
         if (!encoder.write(std::move(frame)))
             return false;
-        progress.frameWritten(++framesWritten);
+        framesShown += framesItShows;
+        progress.frameWritten(framesShown);
         return true;
     };
+    const YuvFrame::Matrix matrix = YuvFrame::matrixFor(m_job.videoSize);
     const QImage blank = photos.frameOf(m_job.blankImage);
     const QImage shading = shadingImage();
     QImage current = photos.frame(0);
     for (int index = 0; index < photos.count(); ++index) {
-        progress.photoShown(framesWritten, photos.path(index));
-        // A still is converted once and handed to ffmpeg as often as it shows.
-        const auto still = std::make_shared<const QByteArray>(YuvFrame::fromImage(current));
-        for (int frame = 0; frame < timeline.holdFrames; ++frame) {
-            if (!writeFrame(still))
-                return false;
-        }
+        progress.photoShown(framesShown, photos.path(index));
+        // A still is converted and written once: ffmpeg shows it for the hold.
+        const auto still = std::make_shared<const QByteArray>(YuvFrame::fromImage(current, matrix));
+        if (timeline.holdFrames > 0 && !writeFrame(still, timeline.holdFrames))
+            return false;
         QImage next = index + 1 < photos.count() ? photos.frame(index + 1) : blank;
         const std::unique_ptr<NXTransitionFilter> filter = transitionFilter(shading);
         for (int frame = 0; frame < timeline.transitionFrames; ++frame) {
@@ -222,9 +269,9 @@ bool SlideshowRender::writeFrames(
             const double time = (frame + 0.5) / timeline.transitionFrames;
             const FrameEncoder::Frame drawn = filter
                 ? std::make_shared<const QByteArray>(
-                    YuvFrame::fromImage(filter->render(current, next, time)))
+                    YuvFrame::fromImage(filter->render(current, next, time), matrix))
                 : still;
-            if (!writeFrame(drawn))
+            if (!writeFrame(drawn, 1))
                 return false;
         }
         current = std::move(next);
@@ -254,10 +301,16 @@ QImage SlideshowRender::shadingImage() const
 {
     if (m_job.shadingImage.isEmpty())
         return {};
-    QImageReader reader(m_job.shadingImage);
-    const QImage image = reader.read();
+    QString error;
+    QImage image;
+    if (const std::unique_ptr<QFile> file
+        = InputFile::open(m_job.shadingImage, kLargestShadingBytes, error)) {
+        QImageReader reader(file.get());
+        image = reader.read();
+        error = reader.errorString();
+    }
     if (image.isNull())
         EngineOutput::complain(QStringLiteral("cannot read the shading picture \"%1\" (%2)")
-                                   .arg(m_job.shadingImage, reader.errorString()));
+                                   .arg(m_job.shadingImage, error));
     return image;
 }

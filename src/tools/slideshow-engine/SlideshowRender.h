@@ -33,7 +33,6 @@ public:
     Code run(QString& reason);
 
 private:
-    using FrameWriter = std::function<bool(FrameEncoder::Frame)>;
     struct Timeline {
         int holdFrames = 0;
         int transitionFrames = 0;
@@ -44,7 +43,7 @@ private:
     Code checkTarget(QString& reason) const;
     Timeline timelineFor(int photos) const;
     FrameEncoder::Settings encoderSettings(const Timeline& timeline, const QString& partial) const;
-    QStringList readableMusic() const;
+    QStringList usableMusic() const;
     Code encode(const PhotoSequence& photos, const QString& partial, QString& reason);
     bool writeFrames(const PhotoSequence& photos, const Timeline& timeline, FrameEncoder& encoder);
     std::unique_ptr<NXTransitionFilter> transitionFilter(const QImage& shading) const;

@@ -13,6 +13,8 @@
 #include <atomic>
 #include <csignal>
 
+#include <sys/prctl.h>
+
 namespace {
 
 std::atomic<int> stopSignal { 0 };
@@ -36,6 +38,16 @@ void installSignalHandlers()
     ::signal(SIGPIPE, SIG_IGN);
 }
 
+// A parent that asked for us to die with it asked for SIGKILL, which would
+// leave the partial movie behind: SIGTERM ends the render as cleanly as a
+// stop. Were the parent gone already, SIGKILL would have come by now.
+void softenDeathSignal()
+{
+    int signal = 0;
+    if (::prctl(PR_GET_PDEATHSIG, &signal) == 0 && signal != 0)
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
+
 bool stopRequested()
 {
     return stopSignal.load() != 0;
@@ -54,6 +66,7 @@ int finish(int code, const QString& target, const QString& reason)
 int main(int argc, char** argv)
 {
     installSignalHandlers();
+    softenDeathSignal();
     const QCoreApplication application(argc, argv);
     if (argc != 2)
         return finish(

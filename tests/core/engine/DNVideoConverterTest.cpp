@@ -116,6 +116,13 @@ ArgumentBlockPtr slowBuilder(
         node, config, { "-re", "-stream_loop", "-1" }, kH264Aac + QStringList { "-t", "600" });
 }
 
+// Two seconds of output, written in real time.
+ArgumentBlockPtr realTimeBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, { "-re" }, kH264Aac);
+}
+
 // An output named .mp4 that is no MP4 file: nothing can tag it.
 ArgumentBlockPtr matroskaBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -165,6 +172,7 @@ ArgumentBlockPtr throwingBuilder(
 const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Encode", &encodeBuilder },
     { "Test_Slow", &slowBuilder },
+    { "Test_RealTime", &realTimeBuilder },
     { "Test_Matroska", &matroskaBuilder },
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
@@ -546,6 +554,23 @@ TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
         sharedLogText().contains(QRegularExpression("The unfinished output .* was deleted")));
     EXPECT_TRUE(QFile::exists(earlier));
     EXPECT_TRUE(!QFileInfo(device).isFile() && QFileInfo::exists(device));
+}
+
+// ffmpeg writes on into a file whose folder is gone and answers 0.
+TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
+{
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
+    const int created = ::inotify_init1(IN_CLOEXEC);
+    ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+    auto conversion = std::async(
+        std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
+    pollfd watch { created, POLLIN, 0 };
+    ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
+    ::close(created);
+    QDir(outputFolder()).removeRecursively();
+    EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
+    EXPECT_EQ(m_runs.back().status, 0);
+    EXPECT_TRUE(sharedLogText().contains("The conversion failed: the encoder wrote no output"));
 }
 
 TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutIt)

@@ -20,12 +20,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <future>
 
 namespace {
@@ -128,6 +130,39 @@ TEST_F(DiscBackupEngines, DumpsHoldEveryStreamOfTheTitle)
     }
 }
 
+// A stand-in player that makes the dump 1 MiB and waits: the progress is that
+// against the sectors of what the list covers, the whole title or a part.
+TEST_F(DiscBackupEngines, DumpProgressIsTheDumpAgainstTheTitlesSectors)
+{
+    QFile player(out("mplayer"));
+    ASSERT_TRUE(player.open(QIODevice::WriteOnly));
+    player.write("#!/bin/sh\nfor word; do :; done\ntruncate -s 1M \"$word\"\nexec sleep 30\n");
+    player.close();
+    player.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
+    qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + path);
+    const double set1 = QFileInfo(TestDisc::videoTSFolder() + "/VTS_01_1.VOB").size();
+    const double set2 = QFileInfo(TestDisc::videoTSFolder() + "/VTS_02_1.VOB").size();
+    const struct {
+        int title;
+        int duration;
+        double covered; // bytes
+    } dumps[] = { { 1, 12, set1 }, { 1, 6, set1 / 2 }, { 2, 11, set2 } };
+    for (const auto& each : dumps) {
+        const QStringList list { QStringLiteral("dvd://%1").arg(each.title), "-dvd-device",
+            TestDisc::folder(), "-dumpstream", "-dumpfile", out("d.vob") };
+        auto dump = std::async(
+            std::launch::async, [&] { return run(&PlayerStreamDumpEncode, list, each.duration); });
+        const double percent = (1 << 20) * 100.0 / each.covered;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return std::abs(PlayerStreamDumpProgress().percent - percent) < 0.01; }, 5000))
+            << PlayerStreamDumpProgress().percent << " instead of " << percent;
+        PlayerStreamDumpStop();
+        EXPECT_EQ(dump.get(), kToolBridgeStopped);
+    }
+}
+
 TEST_F(DiscBackupEngines, ImagesOfFolderAndImageOpenAsTheDisc)
 {
     const QString sources[] = { TestDisc::folder(), TestDisc::videoTSFolder(), TestDisc::image() };
@@ -207,6 +242,9 @@ TEST_F(DiscBackupEngines, RefusedAndFailedRunsLeaveNoFileOfTheirOwn)
     ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
     kept.write("mine");
     kept.close();
+    // The image cut where the parsing library crashes on its tables.
+    const QString cut = out("cut.iso");
+    ASSERT_TRUE(QFile::copy(TestDisc::image(), cut) && QFile::resize(cut, 575488));
     const struct {
         const char* name;
         Encode encode;
@@ -228,6 +266,9 @@ TEST_F(DiscBackupEngines, RefusedAndFailedRunsLeaveNoFileOfTheirOwn)
             { "dvd://1", "-dvd-device", TestDisc::folder(), "-dumpstream", "-dumpfile",
                 out("kept.iso") },
             {}, "is there already" },
+        { "a dump of a damaged disc", &PlayerStreamDumpEncode,
+            { "dvd://1", "-dvd-device", cut, "-dumpstream", "-dumpfile", out("d.vob") },
+            out("d.vob"), "cut.iso cannot be read: the DVD's title tables are damaged" },
     };
     for (const auto& each : runs) {
         SCOPED_TRACE(each.name);

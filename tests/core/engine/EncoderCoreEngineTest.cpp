@@ -102,9 +102,6 @@ TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
         "crf=22:sar=1/1:threads=auto:bitrate=768:level_idc=30:bframes=0:no8x8dct:frameref=6:"
         "global_header:partitions=all:keyint=60:nocabac:me=umh:subq=9:weightp=0:"
         "profile=baseline:level=30");
-    const QString mpeg4 = QStringLiteral("aglobal=1:vglobal=1:vcodec=mpeg4:vmax_b_frames=0:"
-                                         "autoaspect:acodec=libfaac:vbitrate=800:abitrate=128:"
-                                         "threads=2:coder=1");
     const QString mpeg2 = QStringLiteral(
         "vcodec=mpeg2video:vrc_buf_size=1835:vrc_maxrate=5800:vbitrate=4000:keyint=15:vstrict=0:");
     const QString mpeg2Tail = QStringLiteral("autoaspect:vmax_b_frames=2:vb_strategy=1:threads=2");
@@ -145,38 +142,9 @@ TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
             "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 12, 4.0 / 3 },
         { "H.264 psp, 16:9 title", h264(source(2, true), "format=psp", x264, out("psp.mp4")) + end,
             "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 5, 16.0 / 9 },
-        { "H.264 mpegts",
-            h264(source(1, true), "format=mpegts", QString(x264).remove("global_header:"),
-                out("ts.ts"))
-                + end,
-            "mpegts", "h264", "aac", 5, 4.0 / 3 },
-        { "AVC",
-            source(1, true)
-                + QStringList { "-of", "lavf", "-lavfopts", "format=mp4", "-ovc", "x264",
-                    "-x264encopts",
-                    "crf=22:sar=1/1:threads=auto:global_header:level_idc=30:bframes=0:no8x8dct:"
-                    "frameref=6:partitions=all:keyint=60:nocabac:trellis=1:chroma_me:me=umh:"
-                    "weightp=0:subq=5:profile=baseline:level=30",
-                    "-vf", kChain, "-channels", "2", "-srate", "44100" }
-                + faac + QStringList { "-af", "volnorm=1" } + track
-                + QStringList { "-o", out("avc.mp4") } + end,
-            "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", 5, 4.0 / 3 },
-        { "PS MPEG-4",
-            source(1, true)
-                + QStringList { "-srate", "44100", "-of", "lavf", "-lavfopts", "format=mp4", "-oac",
-                    "lavc", "-ovc", "lavc", "-lavcopts", mpeg4, "-channels", "2", "-vf", kChain }
-                + track + QStringList { "-o", out("ps.mp4"), "-af", "volnorm=1" } + end,
-            "mov,mp4,m4a,3gp,3g2,mj2", "mpeg4", "aac", 5, 4.0 / 3 },
         { "DivX, sound copied",
             source(1, false) + divx({ "-oac", "copy", "-channels", "2" }, out("copy.avi")), "avi",
             "mpeg4", "ac3", 12, 4.0 / 3 },
-        { "DivX, MP3",
-            source(1, true)
-                + divx(
-                    QStringList { "-channels", "2", "-af", "lavcresample=44100,volnorm=1" } + mp3,
-                    out("divx.avi"))
-                + end,
-            "avi", "mpeg4", "mp3", 5, 4.0 / 3 },
         { "Xvid",
             source(1, true)
                 + QStringList { "-of", "avi", "-ffourcc", "XVID", "-ovc", "xvid", "-xvidencopts",
@@ -184,42 +152,15 @@ TEST_F(EncoderCoreEngine, EveryFamilysListMakesItsOutput)
                 + track + QStringList { "-channels", "2", "-srate", "44100", "-af", "volnorm=1" }
                 + mp3 + QStringList { "-o", out("xvid.avi") } + end,
             "avi", "mpeg4", "mp3", 5, 4.0 / 3 },
-        { "FLV",
-            source(1, true)
-                + QStringList { "-srate", "44100", "-af", "volnorm=1", "-of", "lavf", "-lavfopts",
-                    "format=flv", "-oac", "mp3lame", "-channels", "2", "-lameopts", "abr:br=128",
-                    "-ovc", "lavc", "-lavcopts",
-                    "vcodec=flv:vbitrate=800:mv0:trell:v4mv:cbp:last_pred=3", "-sws", "2", "-vf",
-                    kChain, "-aid", "128", "-o", out("flash.flv") }
-                + end,
-            "flv", "flv1", "mp3", 5, 0 },
-        { "WMV",
-            source(1, true)
-                + QStringList { "-of", "lavf", "-lavfopts", "format=wmv", "-ovc", "lavc",
-                    "-lavcopts", "aglobal=1:vglobal=1:vcodec=wmv2:autoaspect", "-srate", "44100",
-                    "-channels", "2" }
-                + mp3 + QStringList { "-af", "lavcresample=44100,volnorm=1", "-vf", kChain } + track
-                + QStringList { "-o", out("windows.wmv") } + end,
-            "asf", "wmv2", "mp3", 5, 4.0 / 3 },
         { "MPEG-2, AC-3 copied",
             mpeg2List({ "-oac", "copy", "-channels", "2" }, "format=dvd:tsaf", mpeg2 + mpeg2Tail,
                 out("copy.mpg"))
                 + QStringList { "-mc", "0" },
             "mpeg", "mpeg2video", "ac3", 5, 4.0 / 3 },
-        { "MPEG-2, MP2",
-            mpeg2List(reencode, "format=mpeg2",
-                QString(mpeg2).replace("1835", "1792").replace("5800", "20000")
-                    + "acodec=mp2:abitrate=192:" + mpeg2Tail,
-                out("mp2.mpg")),
-            "mpeg", "mpeg2video", "mp2", 5, 4.0 / 3 },
         { "MPEG-2, AC-3 encoded",
             mpeg2List(reencode, "format=dvd:tsaf",
                 mpeg2 + "acodec=ac3_fixed:abitrate=192:" + mpeg2Tail, out("ac3.mpg")),
             "mpeg", "mpeg2video", "ac3", 5, 4.0 / 3 },
-        { "MP3 sound",
-            sound(
-                { "-oac", "mp3lame", "-lameopts", "vbr=0:br=128:vol=5:mode=0" }, out("sound.mp3")),
-            "mp3", "", "mp3", 5, 0 },
         { "AAC sound",
             sound({ "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2" }, out("sound.aac")),
             "aac", "", "aac", 5, 0 },
@@ -283,8 +224,8 @@ TEST(EncoderCoreTranslation, OwnOptionsAndTheWordsOnlyTheListShows)
     const EncoderCorePlan plain = EncoderCoreAdaptArguments(
         { "encoder", "dvdnav://2", "-oac", "copy", "-of", "avi", "-o", "/out/a b.avi" });
     EXPECT_TRUE(plain.arguments.contains("dvd://2"));
-    EXPECT_EQ(
-        plain.arguments.mid(0, 5), QStringList({ "-noconfig", "all", "-vc", "mpeg12,", "-nosub" }));
+    EXPECT_EQ(plain.arguments.mid(0, 6),
+        QStringList({ "-noconfig", "all", "-vc", "ffmpeg12,", "-ni", "-nosub" }));
     EXPECT_EQ(plain.arguments.mid(plain.arguments.size() - 2), QStringList({ "-mc", "0" }));
     EXPECT_EQ(plain.arguments[plain.outputAt], "/out/a b.avi");
     EXPECT_FALSE(plain.finishing);
@@ -335,15 +276,29 @@ TEST(EncoderCoreTranslation, ProgressComesFromTheStatusLine)
 TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
 {
     QTemporaryDir folder;
-    const auto make = [&](const QString& name, const QString& soundSeconds) {
+    const auto make = [&](const QString& name, const QString& soundSeconds,
+                          const QStringList& sound = { "-c:a", "aac" }) {
         const QString path = folder.filePath(name);
         QProcess ffmpeg;
         ffmpeg.start("ffmpeg",
-            { "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x48:d=5", "-f", "lavfi", "-i",
-                "sine=d=" + soundSeconds, "-c:a", "aac", "-map", "0:v", "-map", "1:a", path });
+            QStringList { "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x48:d=5", "-f",
+                "lavfi", "-i", "sine=d=" + soundSeconds, "-map", "0:v", "-map", "1:a" }
+                + sound + QStringList { path });
         ffmpeg.waitForFinished(30'000);
         return path;
     };
+    // AC-3 then MP2 copied into one stream labelled AC-3: the second half
+    // does not decode, though the container says 10 s.
+    const QByteArray list = QStringLiteral("file 'file:%1'\nfile 'file:%2'\n")
+                                .arg(make("ac3.mpg", "5", { "-c:a", "ac3", "-f", "dvd" }),
+                                    make("mp2.mpg", "5", { "-c:a", "mp2", "-f", "dvd" }))
+                                .toUtf8();
+    QProcess join;
+    join.start("ffmpeg",
+        { "-v", "error", "-f", "concat", "-safe", "0", "-i",
+            "data:text/plain;base64," + list.toBase64(), "-c", "copy", "-f", "dvd",
+            folder.filePath("joined.mpg") });
+    join.waitForFinished(30'000);
     QFile empty(folder.filePath("empty.mp4"));
     ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     empty.close();
@@ -357,7 +312,9 @@ TEST(DVDOutputCheck, NamesWhatIsWrongWithAnOutput)
         { folder.filePath("none.mp4"), { 5, true }, "wrote no output file" },
         { empty.fileName(), { 5, true }, "empty output file" },
         { whole, { 12, true }, "lasts 5.0 s instead of 12.0 s" },
-        { make("short-sound.mp4", "0.1"), { 5, true }, "sound lasts 0.1 s instead of 5.0 s" },
+        { make("short-sound.mp4", "0.1"), { 5, true }, "sound decodes for 0.1 s instead of 5.0 s" },
+        { folder.filePath("joined.mpg"), { 10, true },
+            "sound decodes for 5.0 s instead of 10.0 s" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(qPrintable(c.path));
@@ -404,28 +361,31 @@ protected:
     }
 
     QStringList outputs() const { return QDir(out("out")).entryList(QDir::Files); }
+
+    // The PAL disc with a catalogue profile: the first half of one title, or
+    // both titles merged. The output, or an empty path after a failure.
+    QString convertPAL(int globalID, int title, bool merge = false)
+    {
+        QDir(out("out")).removeRecursively();
+        QDir().mkpath(out("out"));
+        const auto node = load(TestDisc::palImage(), "unused");
+        if (!node)
+            return {};
+        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
+        for (const auto& each : node->titles())
+            each->setIsSelected(merge || each->titleNumber() == title + 1);
+        node->setMergeIntoOne(merge);
+        node->titleAt(title)->setting().setTrimEnable(!merge);
+        node->titleAt(title)->setting().setTrimEndPercent(0.5f);
+        const int result = DNVideoConverterStart(node, merge ? 0 : title, nullptr, nullptr);
+        return result == 0 && outputs().size() == 1 ? out("out/" + outputs().front()) : QString();
+    }
     QStringList titleFiles() const
     {
-        return QDir(AppPaths::temporaryFolder()).entryList({ "Garden*" }, QDir::Files);
+        return QDir(AppPaths::temporaryFolder())
+            .entryList({ QString(TestDisc::kPalName) + "*" }, QDir::Files);
     }
 };
-
-TEST_F(DVDConversion, MergedTitlesBecomeOneOutputAndLeaveNoTitleFile)
-{
-    const auto node = load(TestDisc::folder(), "DVD_To_iPad2_H264_With_MEncoder");
-    ASSERT_TRUE(node);
-    for (const auto& title : node->titles())
-        title->setIsSelected(true);
-    node->setMergeIntoOne(true);
-    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
-    ASSERT_EQ(outputs().size(), 1);
-    const MediaFacts facts = MediaFacts::probe(out("out/" + outputs().front()));
-    EXPECT_NEAR(facts.duration, 23, kLengthSlack);
-    EXPECT_EQ(facts.stream("audio").codecName, "aac");
-    EXPECT_TRUE(titleFiles().isEmpty());
-    EXPECT_EQ(node->profile()->videoAspect().currentValue(), "keep origin")
-        << "the shared aspect is the titles' alone";
-}
 
 // mencoder answers 0 for these; the output check fails them and removes
 // what they wrote.
@@ -600,6 +560,54 @@ TEST_F(DVDConversion, CatalogueProfilesMakeTheirContainersAndCodecs)
     silent->titleAt(0)->setAudioTracks({});
     EXPECT_EQ(DNVideoConverterStart(silent, 0, nullptr, nullptr), kDNVideoConverterFailed);
     EXPECT_TRUE(sharedLogText().contains("Title 1 has no audio track"));
+}
+
+// libmpeg2 smeared every moving edge (frame 50 against the source: at most
+// 22 dB at any offset); libavcodec's decoder gives 42 to 55 dB at the
+// output's offset of one or two frames. The sound of this disc, written by
+// ffmpeg's DVD target, is read whole, and the disc's name keeps its quote.
+TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
+{
+    constexpr double kClean = 35; // dB
+    const QString source = TestDisc::palFolder() + "/VIDEO_TS/VTS_01_1.VOB";
+    const std::pair<int, const char*> families[]
+        = { { 1105001, "h264" }, { 1105002, "h264" }, { 1102092, "mpeg4" }, { 1103024, "mpeg4" },
+              { 1104015, "wmv2" }, { 1105007, "flv1" }, { 1105006, "mpeg2video" } };
+    for (const auto& [globalID, codec] : families) {
+        SCOPED_TRACE(globalID);
+        const QString output = convertPAL(globalID, 0);
+        ASSERT_FALSE(output.isEmpty()) << qPrintable(sharedLogText().right(2000));
+        EXPECT_TRUE(QFileInfo(output).fileName().startsWith("Ann's Orchard_T1."));
+        EXPECT_EQ(MediaFacts::probe(output).stream("video").codecName, codec);
+        if (globalID != 1105007) { // FLV keeps no aspect
+            EXPECT_NEAR(displayAspect(output), 16.0 / 9, 0.02);
+        }
+        double best = 0;
+        for (int offset = -2; offset <= 2; ++offset)
+            best = std::max(best, framePsnr(output, 50, source, 50 + offset));
+        EXPECT_GT(best, kClean);
+        EXPECT_NEAR(decodedSoundSeconds(output), 3, 0.5);
+    }
+    // AC-3 Sound from the MP2 title writes AC-3.
+    const QString sound = convertPAL(1105020, 1);
+    EXPECT_EQ(MediaFacts::probe(sound).stream("audio").codecName, "ac3");
+    EXPECT_NEAR(decodedSoundSeconds(sound), 2, 0.5);
+}
+
+// AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the
+// AVI that keeps the disc's sound and the ffmpeg joins (transport stream,
+// MPEG-2, backup): the sound decodes to the end and the circle stays round.
+TEST_F(DVDConversion, MergesOfUnlikeTitlesKeepTheirSoundAndShapes)
+{
+    for (const int globalID : { 1105001, 1103025, 1105009, 1105004, 1105021 }) {
+        SCOPED_TRACE(globalID);
+        const QString output = convertPAL(globalID, 0, true);
+        ASSERT_FALSE(output.isEmpty()) << qPrintable(sharedLogText().right(2000));
+        EXPECT_NEAR(decodedSoundSeconds(output), 11, 0.5);
+        EXPECT_NEAR(centreDiscShape(output, 3), 1, 0.05);
+        EXPECT_NEAR(centreDiscShape(output, 8.5), 1, 0.05);
+        EXPECT_TRUE(titleFiles().isEmpty());
+    }
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // Pictures whose pixels are not square, through the player control and the
 // real tool: a DVD title at its track's aspect, with its filter and ours in
-// one chain; an MPEG-2 file at the aspect the player reads from it.
+// one chain; an MPEG-2 file at the aspect the player reads from it. And a
+// clip whose picture size changes midway.
 #include "core/player/PlayerTestSupport.h"
 #include "fixtures/TestDisc.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerControl.h"
 
 #include <QDir>
@@ -92,4 +94,33 @@ TEST(NXMPlayerControl, PlaysPicturesAtTheirDisplayAspect)
             return !c.node->isPlaying() && !dvd->isPlaying() && ourMPlayerArguments().isEmpty();
         }));
     }
+}
+
+// Between the two sizes the link ends one stream and starts another: that is
+// no end of playback, which comes only once the player has gone.
+TEST(NXMPlayerControl, PlaysOnAcrossAChangeOfPictureSize)
+{
+    qputenv("QUILLON_PLAYER_AO", "null");
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    NXMPlayerControl control(defaults);
+    QList<bool> endsWhileRunning;
+    NotificationCenter::defaultCenter().addObserver(NXMPlayerControl::kPlaybackDidEnd, &control,
+        &control,
+        [&](const Notification&) { endsWhileRunning << !control.snapshotSavePath().isEmpty(); });
+    const auto node = std::make_shared<DNFileNode>(PlayerClips::path(PlayerClips::kSizeChange));
+    control.setVideoDuration(2); // as the main window does: mplayer gives none here
+    control.startPlaybackWithNode(node);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return control.render()->picture().size() == QSize(160, 120); }, 20000));
+    EXPECT_EQ(control.videoDuration(), 2);
+    const double atChange = control.currentPlaybackTime();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control.currentPlaybackTime() > atChange + 0.3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !endsWhileRunning.isEmpty(); }));
+    EXPECT_FALSE(endsWhileRunning.contains(true));
+    // The link's end of its last stream may come after the player's: the end
+    // was told once already.
+    emit control.render()->mplayerDidEnded(control.render());
+    QTest::qWait(50);
+    EXPECT_EQ(endsWhileRunning.size(), 1);
 }

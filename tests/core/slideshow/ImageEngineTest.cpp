@@ -23,8 +23,8 @@ TEST(NXImageEngine, OutputLinesGiveProgressAndTheMovie)
         QString movie;
     } cases[] = {
         { "progress and result in one read",
-            { "progress:120:7:/a/b: c.jpg\nresult:0:/out/Tolva: x.mov\n" }, 120, 7, "/a/b: c.jpg",
-            "/out/Tolva: x.mov" },
+            { "progress:120:7:/a/b: c.jpg\nresult:0:/out/Quillon: x.mov\n" }, 120, 7, "/a/b: c.jpg",
+            "/out/Quillon: x.mov" },
         { "photo path with colons", { "progress:120:7:/a/b: c.jpg\n" }, 120, 7, "/a/b: c.jpg", "" },
         { "failure code", { "progress:9:1:/p.jpg\n", "result:3:/out/m.mov\n" }, 9, 1, "/p.jpg",
             "" },
@@ -57,7 +57,7 @@ TEST(NXImageEngine, JobNamesAMovieInTheOutputFolderThatIsNotThere)
     const QVariantMap job = first.storage();
     const QString target = job.value("targetPath").toString();
     const QRegularExpression name(
-        R"(^Tolva Converter \d{4}-\d\d-\d\d at (AM|PM) (0\d|1[01])\.[0-5]\d\.[0-5]\d\.mov$)");
+        R"(^Quillon \d{4}-\d\d-\d\d at (AM|PM) (0\d|1[01])\.[0-5]\d\.[0-5]\d\.mov$)");
     EXPECT_TRUE(name.match(QFileInfo(target).fileName()).hasMatch()) << target.toStdString();
     EXPECT_EQ(QFileInfo(target).absolutePath(), QDir(output.path()).absolutePath());
     EXPECT_EQ(job.value("showDuration").toDouble(), 2.5);

@@ -312,7 +312,8 @@ TEST(DNVideoEditorController, EscapeAndCloseEndAsDoneAndEachFileIsScannedOnItsOw
         ASSERT_TRUE(
             QTest::qWaitFor([&] { return !original->currentVideoFrame().isNull(); }, 15'000));
         editor->setIndexOfCropMode(1);
-        QTest::qWait(10); // the selector takes the preset on the next turn
+        // The selector takes the preset on a later turn of the loop.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return c.node->isCropLetterboxAuto(); }));
         editor->renderControl()->effectView()->rotateLeft90();
         editor->setEditEnableTrimming(true);
         editor->editDurationSlider()->setSegmentLeftProportionValue(0.2, 0.9);

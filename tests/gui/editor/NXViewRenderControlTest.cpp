@@ -123,9 +123,11 @@ TEST(NXViewRenderControl, CommandsLimitsAndCommandLine)
         auto& control = previews.control;
         previews.play("clip.mp4", 12.6);
         EXPECT_EQ(control.status(), 2);
+        // One number per receiver of the process; tests before may have taken some.
         const QString name = control.videoEditRender()->connectionName();
-        // The first receiver of the run; the other tests here make theirs later.
-        EXPECT_EQ(name, "EDIT_VIDEO_BUFFER_NAME_1->1");
+        const int receiver = name.section("->", 1).toInt();
+        EXPECT_GE(receiver, 1);
+        EXPECT_EQ(name, QStringLiteral("EDIT_VIDEO_BUFFER_NAME_1->%1").arg(receiver));
         ASSERT_TRUE(QTest::qWaitFor([&] { return control.currentPlaybackTime() == 60; }));
         // The player's length stands only where the editor gave none.
         EXPECT_EQ(control.duration(), 500);
@@ -158,7 +160,8 @@ TEST(NXViewRenderControl, CommandsLimitsAndCommandLine)
         ASSERT_TRUE(previews.stopped.wait());
         EXPECT_EQ(control.status(), 0);
         previews.play("clip.mp4", 0);
-        EXPECT_EQ(control.videoEditRender()->connectionName(), "EDIT_VIDEO_BUFFER_NAME_1->2");
+        EXPECT_EQ(control.videoEditRender()->connectionName(),
+            QStringLiteral("EDIT_VIDEO_BUFFER_NAME_1->%1").arg(receiver + 1));
         control.stopPlay();
         ASSERT_TRUE(previews.stopped.wait());
     }

@@ -15,6 +15,7 @@
 #include "support/PrivateSoundServer.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -152,7 +153,7 @@ TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
     EXPECT_EQ(recorder.lastRecordedFile(), folder.filePath(second));
 
     // Refused while recording; while finishing, the window closes once the
-    // file is in place and handed over.
+    // file is in place, and every recording joins the list.
     recorder.setRecording();
     recorder.close();
     EXPECT_EQ(dialogs.alertTitles(),
@@ -161,10 +162,13 @@ TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
     recorder.setRecording();
     recorder.close();
     EXPECT_TRUE(waitUntil([&] { return !delegate->controller()->cameraRecorderController(); }));
-    ASSERT_TRUE(waitUntil([&] { return delegate->controller()->mediaNodes().size() == 1; }));
-    EXPECT_EQ(
-        std::dynamic_pointer_cast<DNFileNode>(delegate->controller()->mediaNodes().front())->path(),
-        folder.filePath(QString(kFirstName).replace(".mov", " (2).mov")));
+    ASSERT_TRUE(waitUntil([&] { return delegate->controller()->mediaNodes().size() == 3; }));
+    QStringList handedOver;
+    for (const auto& node : delegate->controller()->mediaNodes())
+        handedOver << QFileInfo(std::dynamic_pointer_cast<DNFileNode>(node)->path()).fileName();
+    handedOver.sort();
+    EXPECT_EQ(handedOver, QStringList({ QString(kFirstName).replace(".mov", " (1).mov"),
+                              QString(kFirstName).replace(".mov", " (2).mov"), kFirstName }));
 }
 
 TEST_F(CameraRecorderWindowTest, CameraWithItsOwnSoundRefusesTheMicrophone)

@@ -101,11 +101,6 @@ TEST_F(SlideshowEditor, BrowserChangesReachTheAlbumAtOnceAndStayOnCancel)
     editor->onSortImageTypeChanged();
     EXPECT_EQ(photoNames(album), QStringList({ "e.png", "d.png", "b.jpg" }));
 
-    dialogs.folder = photos.path("Empty");
-    editor->onAddPhotoFolder();
-    EXPECT_EQ(album.imageNodes().size(), 2U);
-    EXPECT_TRUE(dialogs.alerts.empty());
-
     editor->onCancel();
     EXPECT_FALSE(editor->isVisible());
     EXPECT_EQ(photoNames(album), QStringList({ "e.png", "d.png", "b.jpg" }));
@@ -114,6 +109,10 @@ TEST_F(SlideshowEditor, BrowserChangesReachTheAlbumAtOnceAndStayOnCancel)
     open();
     EXPECT_EQ(editor->sortBy()->currentIndex(), DNImageEditor::SortByPosition);
     EXPECT_EQ(editor->sortType()->currentIndex(), 0);
+    dialogs.folders = { photos.path("Empty"), photos.path("Trip") };
+    editor->onAddPhotoFolder();
+    EXPECT_EQ(titles(album.imageNodes()), QStringList({ "Home", "Trip", "Trip" }));
+    EXPECT_TRUE(dialogs.alerts.empty());
     editor->onCancel();
 }
 
@@ -123,6 +122,7 @@ TEST_F(SlideshowEditor, MusicFitsTheDisplayTime)
     dialogs.filesToOpen = { makeTone(photos.path("song.mp3"), 13),
         makeTone(photos.path("tune.m4a"), 9), photos.path("notes.txt") };
     editor->addMovieMusic();
+    EXPECT_EQ(dialogs.askedTypes, QStringList({ "mp3", "m4a" }));
     ASSERT_EQ(album.audioTracks().size(), 2U);
     EXPECT_TRUE(editor->stateOfAutoCaltulate());
     EXPECT_EQ(album.setting()->interval(), 5.0f);

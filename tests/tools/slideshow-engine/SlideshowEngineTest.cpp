@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QImageWriter>
 #include <QMap>
+#include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@
 #include <csignal>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -139,6 +141,13 @@ protected:
             .copy();
     }
 
+    QString makeFifo()
+    {
+        const QString path = folder.filePath("fifo");
+        EXPECT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        return path;
+    }
+
     QStringList leftInOut() const
     {
         return QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -245,6 +254,7 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
         QByteArray::fromHex("62706c6973743030d101025a7461726765745061746867002f00e90000002e006d"
                             "006f0076080b1600000000000001010000000000000003000000000000000000"
                             "00000000000025"));
+    const QString fifo = makeFifo();
     const auto changed = [this](const QString& key, const QString& value) {
         QMap<QString, QString> job = baseJob();
         job[key] = value;
@@ -258,6 +268,10 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     } cases[] = {
         { "missing job file", folder.filePath("nothing.plist"), 1, "cannot open the job file" },
         { "not a property list", folder.filePath("text.plist"), 1, "is not a property list" },
+        { "device as job", "/dev/zero", 1, "\"/dev/zero\": not a regular file" },
+        { "FIFO as job", fifo, 1, "fifo\": not a regular file" },
+        { "relative target", changed("targetPath", xmlString("movie.mov")), 1,
+            "\"movie.mov\" is not an absolute path" },
         { "zero byte in a path", folder.filePath("zero.plist"), 1,
             "\"targetPath\" holds a zero byte" },
         { "wrong type", changed("videoFPS", xmlString("24")), 1, "\"videoFPS\" is not a number" },
@@ -267,6 +281,8 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
             changed("imageSquenes",
                 xmlStrings({ folder.filePath("empty.jpg"), folder.filePath("garbage.png") })),
             2, "none of the 2 photos can be read" },
+        { "device and FIFO as photos", changed("imageSquenes", xmlStrings({ "/dev/zero", fifo })),
+            2, "cannot read the photo \"/dev/zero\" (not a regular file)" },
         { "existing target", changed("targetPath", xmlString(out.filePath("taken.mov"))), 3,
             "exists already" },
     };
@@ -281,6 +297,75 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     QFile taken(out.filePath("taken.mov"));
     ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
     EXPECT_EQ(taken.readAll(), "mine");
+}
+
+TEST_F(SlideshowEngine, FfmpegDecodesThePhotosColoursAtHdAndSdSizes)
+{
+    // Saturated colours show a wrong matrix most (green comes back as 216).
+    const QRgb colours[]
+        = { qRgb(0, 255, 0), qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(230, 170, 120) };
+    // Range, matrix, transfer and primaries, as players read them.
+    const struct {
+        QSize size;
+        const char* tags;
+    } cases[] = { { { 1280, 720 }, "tv,bt709,bt709,bt709" },
+        { { 640, 480 }, "tv,smpte170m,bt709,bt709" } };
+    for (const auto& [size, tags] : cases) {
+        const int band = size.width() / 4;
+        QImage bands(size, QImage::Format_RGB32);
+        QPainter painter(&bands);
+        for (int index = 0; index < 4; ++index)
+            painter.fillRect(index * band, 0, band, size.height(), QColor(colours[index]));
+        painter.end();
+        const QString photo = folder.filePath(QStringLiteral("bands%1.png").arg(size.width()));
+        ASSERT_TRUE(bands.save(photo));
+        QMap<QString, QString> job = baseJob();
+        const QString target = out.filePath(QStringLiteral("bands%1.mov").arg(size.width()));
+        job["targetPath"] = xmlString(target);
+        job["imageSquenes"] = xmlStrings({ photo });
+        job["videoSize"]
+            = xmlString(QStringLiteral("{%1, %2}").arg(size.width()).arg(size.height()));
+        const EngineRun result = run(writeJob(job));
+        ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+        QProcess probe;
+        probe.start("ffprobe",
+            { "-v", "error", "-select_streams", "v:0", "-show_entries",
+                "stream=color_range,color_space,color_transfer,color_primaries", "-of", "csv=p=0",
+                "file:" + target });
+        ASSERT_TRUE(probe.waitForFinished(30'000));
+        EXPECT_EQ(probe.readAllStandardOutput().trimmed().toStdString(), tags);
+        const QImage decoded = frame(target, 12, size);
+        ASSERT_FALSE(decoded.isNull());
+        for (int index = 0; index < 4; ++index) {
+            const QColor seen = decoded.pixelColor(index * band + band / 2, size.height() / 2);
+            const QColor made(colours[index]);
+            for (const auto channel : { &QColor::red, &QColor::green, &QColor::blue })
+                EXPECT_NEAR((seen.*channel)(), (made.*channel)(), 4)
+                    << size.width() << "x" << size.height() << ", band " << index;
+        }
+    }
+}
+
+TEST_F(SlideshowEngine, UnusableMusicIsLeftOutAndTheSlideshowRenders)
+{
+    writeFile(folder.filePath("garbage.mp3"), "not music at all");
+    writeFile(folder.filePath("empty.m4a"), "");
+    const QString video = folder.filePath("video only.mp4");
+    const QString tone = folder.filePath("tone.mp3");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:duration=1", video }));
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "sine=duration=3", tone }));
+    const QStringList unusable { folder.filePath("garbage.mp3"), folder.filePath("empty.m4a"),
+        video, makeFifo(), "/dev/zero" };
+    QMap<QString, QString> job = baseJob();
+    job["audioList"] = xmlStrings(QStringList(unusable) << tone);
+    const EngineRun result = run(writeJob(job));
+    ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+    for (const QString& path : unusable)
+        EXPECT_TRUE(result.errors.contains("cannot use the music \"" + path + "\""))
+            << path.toStdString();
+    EXPECT_FALSE(result.errors.contains(tone));
+    EXPECT_EQ(
+        MediaFacts::probe("file:" + out.filePath("movie.mov")).stream("audio").codecName, "aac");
 }
 
 TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)

@@ -9,15 +9,20 @@
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -58,7 +63,7 @@ bool makeSound(const QString& path, const QStringList& codec)
 QString movieNameAt(const QDateTime& time)
 {
     const int hour = time.time().hour();
-    return QStringLiteral("Tolva Converter %1 at %2 %3.%4.mov")
+    return QStringLiteral("Quillon %1 at %2 %3.%4.mov")
         .arg(QLocale::c().toString(time, "yyyy-MM-dd"), hour < 12 ? "AM" : "PM")
         .arg(hour % 12, 2, 10, QLatin1Char('0'))
         .arg(QLocale::c().toString(time, "mm.ss"));
@@ -111,7 +116,7 @@ TEST_F(SlideshowOne, FolderBecomesAMovieOfTheAskedShape)
     EXPECT_TRUE(run.value("progress").startsWith("120 ")) << run.value("progress").toStdString();
     EXPECT_TRUE(run.value("progress").contains(" " + photos.path() + "/"));
     const QString movie = run.value("movie");
-    EXPECT_TRUE(QFileInfo(movie).fileName().startsWith("Tolva Converter "));
+    EXPECT_TRUE(QFileInfo(movie).fileName().startsWith("Quillon "));
     const MediaFacts facts = MediaFacts::probe("file:" + movie);
     ASSERT_TRUE(facts.ok) << facts.error.toStdString();
     const StreamFacts video = facts.stream("video");
@@ -153,6 +158,47 @@ TEST_F(SlideshowOne, ProfileConvertsTheMovieAndRemovesIt)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll(), "mine");
     }
+}
+
+TEST_F(SlideshowOne, KilledRenderLeavesNoPartialMovie)
+{
+    const auto partials = [this] {
+        return QDir(output.path())
+            .entryList({ ".*.partial*" }, QDir::Files | QDir::Hidden)
+            .join(" | ")
+            .toStdString();
+    };
+    QProcess killed;
+    QStringList longShow = arguments(output.path());
+    longShow[1] = "600";
+    killed.start(QUILLON_SLIDESHOW_ONE, longShow);
+    while (!killed.readLine().startsWith("progress: "))
+        ASSERT_TRUE(killed.canReadLine() || killed.waitForReadyRead(60'000)) << "no progress";
+    ASSERT_FALSE(partials().empty());
+    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(10'000));
+    // The engine, told by its death signal, removes its own.
+    QElapsedTimer clock;
+    clock.start();
+    while (!partials().empty() && clock.elapsed() < 10'000)
+        QThread::msleep(50);
+    EXPECT_EQ(partials(), "");
+
+    // One left by an engine killed outright goes at the next render; one whose
+    // engine still runs stays.
+    QProcess ended;
+    ended.start("true");
+    const qint64 gone = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QStringList left { QStringLiteral(".Quillon a.%1.partial.mov").arg(gone),
+        QStringLiteral(".Quillon b.%1.partial.mov").arg(QCoreApplication::applicationPid()) };
+    for (const QString& name : left) {
+        QFile file(QDir(output.path()).filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const ToolRun next = slideshowOne(arguments(output.path()));
+    ASSERT_EQ(next.exitCode, 0) << next.errors.toStdString();
+    EXPECT_EQ(partials(), left[1].toStdString());
 }
 
 struct Unmount {

@@ -184,8 +184,21 @@ QString MakeOutputFileName(const QString& folder, const std::optional<QString>& 
     const QString& middle, const QString& suffix)
 {
     const QString where = folder.isEmpty() ? QDir::homePath() : folder;
-    return DNUniqueFilePath(
-        where, OutputFileName(outputName.value_or(QString()), suffix, middle), 0);
+    // The engines take the path as one argument, never through a shell: a
+    // disc named "Rock 'n' Roll" keeps its quotes. Only a slash, which would
+    // put the output in another folder, is replaced.
+    QString name = outputName.value_or(QString());
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    // A leading point marks a hidden file, not an extension.
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    // The extension as the file converter chooses it ("m4v" stays for "mp4").
+    const QString extension
+        = dot > 0 ? OutputFileName(QLatin1Char('x') + name.mid(dot), suffix).mid(2) : suffix;
+    return DNUniqueFilePath(where,
+        (base.isEmpty() ? QStringLiteral("Untitled") : base) + middle + QLatin1Char('.')
+            + extension,
+        0);
 }
 
 QString MEncoderVolumeFilter(quint32 percent)

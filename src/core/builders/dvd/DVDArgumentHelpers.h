@@ -29,7 +29,7 @@ std::optional<QString> BuildRotateMirrorFilter(int32_t quarterTurns, bool mirror
 QString ReplaceQuotesInMetadata(const std::optional<QString>& text);
 
 // The full path of a new output in `folder` (the home folder when empty):
-// the output name without its extension, quotes and slashes become "_",
+// the output name without its extension, a slash becomes "_" (quotes stay),
 // "Untitled" when nothing is left, then `middle` ("_T2") and the extension
 // chosen as for media files. Unique in the folder; nothing is created.
 QString MakeOutputFileName(const QString& folder, const std::optional<QString>& outputName,

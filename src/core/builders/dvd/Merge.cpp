@@ -7,8 +7,14 @@
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <optional>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace {
 
@@ -22,12 +28,59 @@ struct MergeRow {
     Words container;
     Words codecs;
     bool faacSound = false;
+    // ffmpeg's muxer for a join of titles whose copied sound differs (an AVI
+    // with the disc's own sound): null where the titles' sound is alike.
+    const char* joinFormat = nullptr;
 };
 
 const Words kIpod { "-of", "lavf", "-lavfopts", "format=ipod" };
-// The titles of a .ts, .m2ts or .mts profile join in a transport stream, not
-// in the container of their MP4 or program-stream sisters.
-const Words kTransportStream { "-of", "lavf", "-lavfopts", "format=mpegts" };
+
+// What a title's output holds of sound: its first sound stream's codec,
+// rate, channels and bit rate (0 when unknown).
+struct SoundShape {
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    int rate = 0;
+    int channels = 0;
+    int64_t bitRate = 0;
+    bool sameAs(const SoundShape& other) const
+    {
+        return codec == other.codec && rate == other.rate && channels == other.channels;
+    }
+};
+
+SoundShape soundShapeOf(const QString& path)
+{
+    SoundShape shape;
+    AVFormatContext* context = nullptr;
+    const QByteArray url = "file:" + path.toUtf8();
+    if (avformat_open_input(&context, url.constData(), nullptr, nullptr) < 0)
+        return shape;
+    if (avformat_find_stream_info(context, nullptr) >= 0) {
+        const int found = av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (found >= 0) {
+            const AVCodecParameters& sound = *context->streams[found]->codecpar;
+            shape = { sound.codec_id, sound.sample_rate, sound.ch_layout.nb_channels,
+                sound.bit_rate };
+        }
+    }
+    avformat_close_input(&context);
+    return shape;
+}
+
+// The first title's sound shape, when the titles' sounds differ in codec,
+// rate or channels (and each has sound): what a copy would join into a
+// stream nothing after the first title decodes in.
+std::optional<SoundShape> differingSound(const DNDVDGroupTitle& group)
+{
+    std::vector<SoundShape> shapes;
+    for (const auto& title : group.titles())
+        shapes.push_back(soundShapeOf(title->outputName()));
+    const bool differ = std::any_of(shapes.begin(), shapes.end(),
+        [&](const SoundShape& shape) { return !shape.sameAs(shapes.front()); });
+    const bool allHaveSound = std::none_of(shapes.begin(), shapes.end(),
+        [](const SoundShape& shape) { return shape.codec == AV_CODEC_ID_NONE; });
+    return differ && allHaveSound ? std::optional(shapes.front()) : std::nullopt;
+}
 
 void writeFaacCodecs(ArgumentWriter& writer, const DNProfile& profile)
 {
@@ -39,6 +92,9 @@ void writeFaacCodecs(ArgumentWriter& writer, const DNProfile& profile)
     writer.add("-ovc").add("copy");
 }
 
+ArgumentBlockPtr buildStreamJoin(const char* name, const std::shared_ptr<NXBasicMediaNode>& node,
+    const EncodeConfig& config, const char* format);
+
 ArgumentBlockPtr buildMerge(
     const MergeRow& row, const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
 {
@@ -49,6 +105,11 @@ ArgumentBlockPtr buildMerge(
     const auto profile = group.profile();
     if (!profile)
         return refuseDVDBuild(row.name, QStringLiteral("the group has no output profile"));
+    // mencoder reads under two seconds of the titles' transport streams, and
+    // drops frames of a copied picture when it must encode the sound.
+    if (isTransportStreamSuffix(profile->fileNameSuffix())
+        || (row.joinFormat && differingSound(group)))
+        return buildStreamJoin(row.name, node, config, row.joinFormat);
     const QString path = MakeOutputFileName(configPath(config.outputDir),
         group.nodeInfo().outputName, QString(), profile->fileNameSuffix());
     group.setOutputName(path);
@@ -56,9 +117,7 @@ ArgumentBlockPtr buildMerge(
     writer.add("encoder");
     for (const auto& title : group.titles())
         writer.add(title->outputName());
-    const Words container
-        = isTransportStreamSuffix(profile->fileNameSuffix()) ? kTransportStream : row.container;
-    for (const char* word : container)
+    for (const char* word : row.container)
         writer.add(word);
     if (row.faacSound)
         writeFaacCodecs(writer, *profile);
@@ -78,7 +137,8 @@ const MergeRow kFLV { "Group_DVDTitle_To_FLV_With_MEncoder",
     { "-of", "lavf", "-lavfopts", "format=flv" }, kCopy };
 const MergeRow kWMV { "Group_DVDTitle_To_WMV_With_MEncoder",
     { "-of", "lavf", "-lavfopts", "format=asf" }, kCopy };
-const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy };
+const MergeRow kAVI { "Group_DVDTitle_To_AVI_With_MEncoder", { "-of", "avi" }, kCopy, false,
+    "avi" };
 
 // The concat list of the titles' own outputs, or nothing when a name holds a
 // line break, which would end its list line early.
@@ -95,11 +155,48 @@ std::optional<QString> titleList(const DNDVDGroupTitle& group)
     return list;
 }
 
+// The sound of a join whose titles' sound differs: the first title's, as a
+// DVD program stream, a transport stream or an AVI can hold it (AC-3 in
+// place of LPCM or DTS, at most two channels of MPEG sound), at 48 kHz.
+void writeCommonSound(ArgumentWriter& writer, const SoundShape& first)
+{
+    const bool mpeg = first.codec == AV_CODEC_ID_MP2;
+    const int channels = std::clamp(first.channels, 1, mpeg ? 2 : 6);
+    const int64_t fallback = channels > 2 ? 448'000 : 192'000;
+    writer.add("-c:a").add(mpeg ? "mp2" : "ac3").add("-ar").addf("%d", 48000);
+    writer.add("-ac").addf("%d", channels);
+    writer.add("-b:a").addf(
+        "%lld", static_cast<long long>(first.bitRate > 0 ? first.bitRate : fallback));
+}
+
+// The picture of every title through the concat demuxer, copied; the sound,
+// when the titles' sounds differ in codec, rate or channels, through the
+// concat filter from each title's own file, encoded once into one shape. A
+// concat demuxer names the first title's sound codec for all: nothing after
+// the first title would decode.
+void writeJoinStreams(ArgumentWriter& writer, const DNDVDGroupTitle& group)
+{
+    const std::optional<SoundShape> differing = differingSound(group);
+    if (!differing) {
+        writer.add("-c").add("copy");
+        return;
+    }
+    QString inputs;
+    for (size_t index = 0; index < group.titles().size(); ++index) {
+        writer.add("-i").add(group.titles()[index]->outputName());
+        inputs += QStringLiteral("[%1:a:0]").arg(index + 1);
+    }
+    writer.add("-filter_complex")
+        .add(inputs + QStringLiteral("concat=n=%1:v=0:a=1[sound]").arg(group.titles().size()));
+    writer.add("-map").add("0:v:0").add("-map").add("[sound]").add("-c:v").add("copy");
+    writeCommonSound(writer, *differing);
+}
+
 // MPEG-2 titles join in ffmpeg's concat demuxer, not in mencoder: mencoder
 // reads only half a second of the titles' lavf-muxed program streams and
 // cannot copy titles of different frame sizes into one file.
-ArgumentBlockPtr buildStreamJoin(
-    const char* name, const std::shared_ptr<NXBasicMediaNode>& node, const EncodeConfig& config)
+ArgumentBlockPtr buildStreamJoin(const char* name, const std::shared_ptr<NXBasicMediaNode>& node,
+    const EncodeConfig& config, const char* format)
 {
     if (!isMemberOf<DNDVDGroupTitle>(node))
         return refuseDVDBuild(
@@ -120,7 +217,8 @@ ArgumentBlockPtr buildStreamJoin(
     const bool transportStream = isTransportStreamSuffix(profile->fileNameSuffix());
     ArgumentWriter writer(name);
     writer.add("encoder").add("-y").add("-f").add("concat").add("-i").add(listPath);
-    writer.add("-c").add("copy").add("-f").add(transportStream ? "mpegts" : "dvd").add(path);
+    writeJoinStreams(writer, group);
+    writer.add("-f").add(transportStream ? "mpegts" : format).add(path);
     return writer.finish(0);
 }
 
@@ -165,11 +263,11 @@ ArgumentBlockPtr Group_DVDTitle_To_AVI_With_MEncoder(
 ArgumentBlockPtr Group_DVDTitle_To_MPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
-    return buildStreamJoin("Group_DVDTitle_To_MPEG2_With_MEncoder", node, config);
+    return buildStreamJoin("Group_DVDTitle_To_MPEG2_With_MEncoder", node, config, "dvd");
 }
 
 ArgumentBlockPtr Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
-    return buildStreamJoin("Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", node, config);
+    return buildStreamJoin("Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder", node, config, "dvd");
 }

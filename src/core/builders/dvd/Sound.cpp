@@ -6,6 +6,10 @@
 
 namespace {
 
+// The stream numbers "-aid" takes: AC-3 streams are 128 to 135.
+constexpr qint32 kFirstAC3Stream = 128;
+constexpr qint32 kStreamsPerFormat = 8;
+
 // The build of a title that has sound, or null with the reason logged.
 std::unique_ptr<DVDBuild> openSoundBuild(const char* builderName,
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
@@ -31,6 +35,27 @@ void writeChosenTrackBlock(DVDBuild& build)
         build.writer.add("-aid").addf("%d", track->index);
     else
         build.refuse(QStringLiteral("the title has no audio track at position %1").arg(index));
+}
+
+// The track the run reads: the chosen one, or the title's first.
+const DNDVDTAudio& trackRead(const DVDBuild& build)
+{
+    const DNDVDTAudio* chosen = chosenAudioTrack(build);
+    return chosen ? *chosen : build.title->audioTracks().front();
+}
+
+// AC-3 on the disc is copied; MPEG, LPCM or DTS sound copied into a .ac3
+// file would be no AC-3 at all, so it is encoded, at 48 kHz (LPCM may be at
+// 96) and a bit rate for its channels.
+void writeAC3CodecBlock(DVDBuild& build)
+{
+    const DNDVDTAudio& track = trackRead(build);
+    if (track.index >= kFirstAC3Stream && track.index < kFirstAC3Stream + kStreamsPerFormat) {
+        build.writer.add("-oac").add("copy");
+        return;
+    }
+    build.writer.add("-srate").addf("%d", 48000).add("-oac").add("lavc").add("-lavcopts");
+    build.writer.addf("acodec=ac3_fixed:abitrate=%d", track.channel > 2 ? 448 : 192);
 }
 
 void writeTitleEnd(DVDBuild& build)
@@ -89,7 +114,8 @@ ArgumentBlockPtr DVD_To_AC3_Default_With_MEncoder(
         return nullptr;
     writeSourceBlock(*build);
     writeStartPositionBlock(*build);
-    build->writer.add("-ovc").add("frameno").add("-oac").add("copy");
+    build->writer.add("-ovc").add("frameno");
+    writeAC3CodecBlock(*build);
     writeChosenTrackBlock(*build);
     build->writer.add("-of").add("rawaudio");
     writeTitleEnd(*build);

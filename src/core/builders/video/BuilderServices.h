@@ -83,7 +83,8 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
 // source's extension). Files in UTF-16, Big5 or Shift_JIS are converted to
 // UTF-8 and `charset` becomes "UTF-8"; any other file is copied as it is and
 // `charset` is left alone. Empty, with a log line and no copy left behind,
-// when the file cannot be read or the copy cannot be written.
+// when the file cannot be read as readSubtitleFile reads it (a regular file
+// of at most kMostSubtitleBytes) or the copy cannot be written.
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset);
 
 // The filter that draws the subtitle file into the picture arriving on the

@@ -130,6 +130,11 @@ int normalizedAngle(qint32 degrees)
     return ((degrees % 360) + 360) % 360;
 }
 
+double radiansOf(int degrees)
+{
+    return degrees * std::numbers::pi / 180.0;
+}
+
 QString rotationFilter(int angle)
 {
     switch (angle) {
@@ -142,9 +147,23 @@ QString rotationFilter(int angle)
     default:
         break;
     }
-    const QString radians = num(angle * std::numbers::pi / 180.0);
+    const QString radians = num(radiansOf(angle));
     return QStringLiteral("rotate=%1:ow=trunc(rotw(%1)/2)*2:oh=trunc(roth(%1)/2)*2:c=black")
         .arg(radians);
+}
+
+// The size of the picture that rotationFilter(angle) turns: a quarter turn
+// swaps the sides; another angle gives the bounding box with even sides.
+QSizeF rotatedSize(const QSizeF& size, int angle)
+{
+    if (angle % 180 == 0)
+        return size;
+    if (angle % 90 == 0)
+        return size.transposed();
+    const double c = std::abs(std::cos(radiansOf(angle)));
+    const double s = std::abs(std::sin(radiansOf(angle)));
+    return QSizeF(evenDown(size.width() * c + size.height() * s),
+        evenDown(size.width() * s + size.height() * c));
 }
 
 // The picture size the graph is expected to give before subtitle and
@@ -163,12 +182,7 @@ QSize expectedPictureSize(const ChainInput& in)
                          : QSizeF(multipleDown(fitted.width(), kScaledSizeStep),
                              multipleDown(fitted.height(), kScaledSizeStep));
     }
-    const double radians
-        = normalizedAngle(in.node.setting().rotationAngle()) * std::numbers::pi / 180.0;
-    const double c = std::abs(std::cos(radians));
-    const double s = std::abs(std::sin(radians));
-    return QSize(static_cast<int>(std::lround(size.width() * c + size.height() * s)),
-        static_cast<int>(std::lround(size.width() * s + size.height() * c)));
+    return rotatedSize(size, normalizedAngle(in.node.setting().rotationAngle())).toSize();
 }
 
 void addGeometry(ChainBuilder& chain, const ChainInput& in)

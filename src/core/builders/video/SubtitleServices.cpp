@@ -4,6 +4,7 @@
 #include "platform/TemporaryFile.h"
 #include "platform/DNLogger.h"
 #include "services/EngineStreamProbe.h"
+#include "services/SubtitleCharset.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -73,14 +74,6 @@ bool writeFile(const QString& path, const QByteArray& bytes)
         && file.write(bytes) == bytes.size() && file.flush();
 }
 
-std::optional<QByteArray> readFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return file.readAll();
-}
-
 // Where the editor's subtitle position puts the lines. A burnt subtitle
 // takes it as the style's alignment, which libass reads in the old SSA
 // numbering whatever the file's kind (measured with ffmpeg 5.1: 2 bottom,
@@ -107,12 +100,13 @@ const SubtitlePlacement* placementOf(quint32 position)
     return nullptr;
 }
 
-// Whether the engine reads the file as subtitles and nothing else. An empty
-// file fails to open, and random bytes can pass for an MP3 stream; either
-// would fail the whole run as a second input or in the subtitle filter.
-bool isReadableSubtitle(const QString& path)
+// Whether the engine reads `copy`, the copy of the subtitle file `path`, as
+// subtitles and nothing else. An empty file fails to open, and random bytes
+// can pass for an MP3 stream; either would fail the whole run as a second
+// input or in the subtitle filter.
+bool isReadableSubtitle(const QString& copy, const QString& path)
 {
-    const EngineStreamList list = probeEngineStreams(path);
+    const EngineStreamList list = probeEngineStreams(copy);
     const int subtitles = list.count(EngineStream::Type::Subtitle);
     if (list.ok && subtitles > 0 && static_cast<std::size_t>(subtitles) == list.streams.size())
         return true;
@@ -120,6 +114,19 @@ bool isReadableSubtitle(const QString& path)
                          "the output goes without a subtitle.")
               .arg(path, list.ok ? QStringLiteral("no subtitle stream") : list.error));
     return false;
+}
+
+// ConvertSubtitleToUTF8's copy of the file at `path`, when the engine reads
+// it as subtitles. The engine probes the copy, never the file itself: a FIFO
+// would block its probe and a huge file fill its memory, while the copy is a
+// regular file no larger than kMostSubtitleBytes allows.
+std::optional<QString> readableCopy(const QString& path, QString& charset)
+{
+    const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
+    if (!copy || isReadableSubtitle(*copy, path))
+        return copy;
+    QFile::remove(*copy);
+    return std::nullopt;
 }
 
 // A cue's times in milliseconds, from an SRT timing line.
@@ -195,9 +202,12 @@ QByteArray adjustedSrt(
 
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset)
 {
-    const std::optional<QByteArray> bytes = readFile(path);
+    QString failure;
+    const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
     if (!bytes) {
-        reportFailure("can not read srt subtitle file");
+        DNLog(QStringLiteral("Cannot read the subtitle file \"%1\" (%2); the output goes "
+                             "without a subtitle.")
+                  .arg(path, failure));
         return std::nullopt;
     }
     const QString copy = makeTemporaryFile(QStringLiteral("qzsub"), QFileInfo(path).suffix());
@@ -230,10 +240,8 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
 std::optional<QString> GenSubtitlesFilter(
     const QString& path, const QString& charset, quint32 position)
 {
-    if (!isReadableSubtitle(path))
-        return std::nullopt;
     QString copyCharset = charset;
-    const std::optional<QString> copy = ConvertSubtitleToUTF8(path, copyCharset);
+    const std::optional<QString> copy = readableCopy(path, copyCharset);
     if (!copy)
         return std::nullopt;
     QString filter = QStringLiteral("[VA]subtitles=filename=") + FilterGraphQuote(*copy);
@@ -250,14 +258,13 @@ std::optional<QString> GenSubtitlesFilter(
 std::optional<QString> GenSubtitleStreamFile(
     const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim)
 {
-    if (!isReadableSubtitle(path))
-        return std::nullopt;
-    const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
+    const std::optional<QString> copy = readableCopy(path, charset);
     const SubtitlePlacement* placement = placementOf(position);
     if (!copy || (!placement && !trim)
         || QFileInfo(*copy).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) != 0)
         return copy;
-    const std::optional<QByteArray> text = readFile(*copy);
+    QString failure;
+    const std::optional<QByteArray> text = readSubtitleFile(*copy, failure);
     const QByteArray tag = placement ? QByteArray(placement->cueTag) : QByteArray();
     if (!text || !writeFile(*copy, adjustedSrt(*text, tag, trim))) {
         DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(*copy));

@@ -88,7 +88,7 @@ TEST(DVDOutputNames, MetadataAndFileNames)
         { "Movie.m4v", "mp4", "Movie_T2.m4v" },
         { "Movie.avi", "mp4", "Movie_T2.mp4" },
         { "Movie.avi", "MOV", "Movie_T2.MOV" },
-        { "Say \"it's\"", "mp4", "Say _it_s__T2.mp4" },
+        { "Say \"it's\"", "mp4", "Say \"it's\"_T2.mp4" },
         { "up/out", "mp4", "up_out_T2.mp4" },
         { std::nullopt, "mp4", "Untitled_T2.mp4" },
     };

@@ -332,6 +332,12 @@ TEST_F(DVDBuilders, SoundOnly)
             kSource
                 + QStringList { "-ovc", "frameno", "-oac", "copy", "-of", "rawaudio", "-o",
                     output("mp4"), "-info", kInfo, "-mc", "0" } },
+        { "AC-3 from MPEG sound is encoded", &DVD_To_AC3_Default_With_MEncoder, {},
+            [](DNDVDTitle& t, EncodeConfig&) { t.setAudioTracks({ dvdAudio(1, "English") }); },
+            kSource
+                + QStringList { "-ovc", "frameno", "-srate", "48000", "-oac", "lavc", "-lavcopts",
+                    "acodec=ac3_fixed:abitrate=192", "-aid", "1", "-of", "rawaudio", "-o",
+                    output("mp4"), "-info", kInfo } },
     });
 }
 
@@ -357,27 +363,14 @@ TEST_F(DVDBuilders, TransportStreamMergesJoinInATransportStream)
         title->setOutputName(QStringLiteral("/tmp/t%1.m2ts").arg(title->titleNumber()));
     }
     const auto group = DNDVDGroupTitle::dvdGroupTitleWithDVDNode(node);
-    const QStringList tail { "-o", dir.path() + "/My Film.m2ts", "-cache", "8192" };
-    const QStringList inputs { "encoder", "/tmp/t1.m2ts", "/tmp/t2.m2ts", "-of", "lavf",
-        "-lavfopts", "format=mpegts" };
-    const struct {
-        ArgvAssembler core;
-        QStringList codecs;
-    } rows[] = {
-        { &DVD_To_TS_H264_Default_With_MEncoder,
-            { "-oac", "faac", "-faacopts", "br=128:mpeg=4:object=2:raw", "-ovc", "copy" } },
-        { &DVD_To_TS_MPEG4_Default_With_MEncoder,
-            { "-oac", "lavc", "-ovc", "copy", "-lavcopts", "aglobal=1:acodec=libfaac" } },
-    };
-    for (const auto& row : rows) {
-        const ArgumentBlockPtr block = row.core(group, -1, config);
-        ASSERT_TRUE(block);
-        EXPECT_EQ(block->arguments(), inputs + row.codecs + tail);
+    // mencoder reads too little of the titles' transport streams: ffmpeg joins them.
+    for (const ArgvAssembler core : { &DVD_To_TS_H264_Default_With_MEncoder,
+             &DVD_To_TS_MPEG4_Default_With_MEncoder, &DVD_To_TS_MPEG2_Default_With_MEncoder }) {
+        const ArgumentBlockPtr join = core(group, -1, config);
+        ASSERT_TRUE(join);
+        EXPECT_EQ(join->arguments().mid(6),
+            QStringList({ "-c", "copy", "-f", "mpegts", dir.path() + "/My Film.m2ts" }));
     }
-    const ArgumentBlockPtr join = DVD_To_TS_MPEG2_Default_With_MEncoder(group, -1, config);
-    ASSERT_TRUE(join);
-    EXPECT_EQ(join->arguments().mid(6),
-        QStringList({ "-c", "copy", "-f", "mpegts", dir.path() + "/My Film.m2ts" }));
 }
 
 } // namespace

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -159,6 +161,29 @@ TEST(DNFileNodeWatermark, ScalesTheImageIntoTheSizeAtTheOpacity)
         const QImage picture(node.pathOfWatermarkFile(c.size, c.alpha));
         ASSERT_EQ(picture.size(), c.size) << c.label;
         EXPECT_NEAR(qAlpha(picture.pixel(c.probe)), c.expectedAlpha, 1) << c.label;
+    }
+}
+
+// A watermark over the whole picture is drawn at the size the filters turn it to.
+TEST(GenVideoFilterChain, DrawsTheWatermarkAtTheTurnedPictureSize)
+{
+    QTemporaryDir dir;
+    QImage logo(40, 20, QImage::Format_RGB32);
+    logo.fill(Qt::green);
+    ASSERT_TRUE(logo.save(dir.filePath("logo.png")));
+    const std::tuple<int, const char*, std::pair<int, int>> cases[]
+        = { { 90, "keep origin", { 360, 640 } }, { 30, "keep origin", { 734, 630 } },
+              { 30, "720x480", { 824, 708 } } };
+    for (const auto& [angle, frameSize, expected] : cases) {
+        const auto node = node640x360(frameSize);
+        node->setEnableWatermark(true);
+        node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+        node->setImagePathOfWatermark(dir.filePath("logo.png"));
+        node->setting().setWatermarkRectPercent(QRectF(0, 0, 1, 1));
+        node->setting().setRotationAngle(angle);
+        const QString graph = GenVideoFilterChain(*node, {}, true, false, {}).value_or("");
+        const QSize drawn = QImage(graph.section("\\'", 1, 1)).size();
+        EXPECT_EQ(std::pair(drawn.width(), drawn.height()), expected) << angle << " " << frameSize;
     }
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 class MatroskaBuilder : public VideoBuilderTest {
@@ -115,6 +117,7 @@ struct SubtitleCase {
     // Patterns on the whole line; "COPY" stands for the subtitle copy's path.
     std::vector<const char*> present;
     std::vector<const char*> absent;
+    const char* unreadableFile = "missing.srt";
 };
 
 TEST_F(MatroskaBuilder, SubtitlesTravelAsStreams)
@@ -126,11 +129,18 @@ TEST_F(MatroskaBuilder, SubtitlesTravelAsStreams)
             { " -sn" } },
         { "external unreadable", true, false, true, false, "MPEG-4",
             { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0", "-i .* -i " } },
+        { "external link to a device", true, false, true, false, "MPEG-4",
+            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0" }, "zero.srt" },
+        { "external FIFO", true, false, true, false, "MPEG-4",
+            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0" }, "fifo.srt" },
         { "embedded picture", false, true, false, false, "Matroska",
             { "-filter:a \\S+ -c:s copy", "-map 0:v:0 -map 0:a:0 -map 0:s:1 -f" }, { " -sn" } },
         { "embedded timed text", false, true, true, false, "MPEG-4",
             { "-c:s srt", "-map 0:#1 -map 0:#2 -map 0:#4 -f" }, { "copy" } },
     };
+    // A device and a FIFO beside the video: neither is waited on nor read without end.
+    ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("zero.srt")));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("fifo.srt")), 0600), 0);
     for (const SubtitleCase& c : cases) {
         SCOPED_TRACE(c.label);
         useProfile({});
@@ -142,7 +152,7 @@ TEST_F(MatroskaBuilder, SubtitlesTravelAsStreams)
         std::vector<DNSubtitleTrack> tracks { DNTSubtitle { 3, true, {} } };
         if (c.external) {
             DNTExtSubtitle file = DNTExtSubtitle::extSubtitleTrack(
-                c.readable ? subtitlePath() : dir.filePath("missing.srt"));
+                c.readable ? subtitlePath() : dir.filePath(c.unreadableFile));
             file.codePage = "UTF-8";
             tracks.emplace_back(file);
         } else {
