@@ -233,10 +233,14 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     return true;
 }
 
-// The bytes of this answer's body, and those of the partial file it continues.
+// The bytes of this answer's body, and those of the partial file when the
+// body continues it: an error page or a 416 after a whole partial adds
+// nothing to the file.
 bool NXHTTPRequest::exceedsMaximumBodySize() const
 {
-    return m_maximumBodySize > 0 && m_partialDownloadSize + m_totalBytesRead > m_maximumBodySize;
+    const quint64 continued
+        = m_bodyDisposal == BodyDisposal::Append ? m_partialDownloadSize.load() : 0;
+    return m_maximumBodySize > 0 && continued + m_totalBytesRead > m_maximumBodySize;
 }
 
 // --- download files ------------------------------------------------------------------
