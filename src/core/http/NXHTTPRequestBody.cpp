@@ -370,9 +370,11 @@ HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
     const int failure = moveToDestination(from, m_downloadDestinationPath);
     if (failure == 0)
         return {};
+    const QString taken
+        = failure == EEXIST ? QStringLiteral(": a file of that name is there") : QString();
     return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to move file from '%1' to '%2'")
-            .arg(from, m_downloadDestinationPath),
+        QStringLiteral("Failed to move file from '%1' to '%2'%3")
+            .arg(from, m_downloadDestinationPath, taken),
         std::make_shared<HttpError>(
             fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
 }

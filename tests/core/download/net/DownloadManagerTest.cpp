@@ -131,6 +131,13 @@ protected:
         return request->partialFilePath();
     }
 
+    // Where the first part of a job's video lands whole before it is published.
+    static QString streamFileOf(const std::shared_ptr<DNYoutubeNode>& job)
+    {
+        DNYoutubeDownloader::initWithYoutubeNode(job)->setOutPutDir(AppPaths::downloadsFolder());
+        return job->tempVideoFile();
+    }
+
     QStringList outputFiles() const
     {
         return QDir(m_output.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -247,6 +254,24 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
         20000));
     EXPECT_EQ(bytesOf(a->outputFile()), media);
     EXPECT_EQ(bytesOf(b->outputFile()), bytesOf(VideoSite::mediaPath("v240.mp4")));
+}
+
+TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
+{
+    // The program ended during the audio or the merge: the whole stream is resumed.
+    const QByteArray media = bytesOf(VideoSite::mediaPath("av240.mp4"));
+    const auto job = node("/left", "av240.mp4");
+    QDir().mkpath(AppPaths::downloadsFolder());
+    writeFile(streamFileOf(job), media);
+    run({ job });
+    EXPECT_EQ(joined(rangesAsked("av240.mp4")), joined({ QString("bytes=%1-").arg(media.size()) }));
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
+    // Beside a partial it goes.
+    const auto again = node("/left", "av240.mp4");
+    writeFile(streamFileOf(again), "stale");
+    writeFile(partialOf(again), media.left(1000));
+    run({ again });
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip (1).mp4")), media);
 }
 
 TEST_F(DownloadManagerTest, FilesMadeAtTheTargetNamesDuringADownloadSurvive)
