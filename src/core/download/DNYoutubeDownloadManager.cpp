@@ -387,7 +387,8 @@ void DNYoutubeDownloadManager::mergeFinished(const StreamMergeResult& result)
         failJob(result.reason);
         return;
     }
-    // The streams go back to their partials, the merged file goes.
+    // Not published: the merged file goes, the streams go back to their
+    // partials (failJob). Published: the streams are no longer needed.
     if (const QString problem = publish(merged); !problem.isEmpty()) {
         QFile::remove(merged);
         failJob(problem);
