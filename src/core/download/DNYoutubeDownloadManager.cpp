@@ -192,9 +192,14 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     if (m_request)
         m_request->clearDelegatesAndCancel();
     endRequest(true);
-    // Stops ffmpeg and waits for it; a completion still queued is ignored.
+    // Stops ffmpeg and waits for it; a completion still queued is ignored,
+    // and an output it had made goes: the streams are kept.
     ++m_mergeSerial;
-    m_merge.reset();
+    if (m_merge) {
+        const QString merged = m_merge->destFile;
+        m_merge.reset();
+        QFile::remove(merged);
+    }
     putBackStreams();
     m_jobActive = false;
 }
@@ -382,13 +387,16 @@ void DNYoutubeDownloadManager::mergeFinished(const StreamMergeResult& result)
         failJob(result.reason);
         return;
     }
-    // The merge has removed both streams.
-    m_finishedStreams.clear();
+    // Not published: the merged file goes, the streams go back to their
+    // partials (failJob). Published: the streams are no longer needed.
     if (const QString problem = publish(merged); !problem.isEmpty()) {
         QFile::remove(merged);
         failJob(problem);
         return;
     }
+    for (const FinishedStream& stream : std::as_const(m_finishedStreams))
+        QFile::remove(stream.file);
+    m_finishedStreams.clear();
     postFinished(currentNode().outputFile());
     finishPart();
 }

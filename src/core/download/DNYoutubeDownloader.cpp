@@ -2,6 +2,8 @@
 
 #include "download/DNYoutubeFileNames.h"
 #include "platform/AppPaths.h"
+#include "platform/FileMove.h"
+#include "platform/PathStatus.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -101,6 +103,7 @@ bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
                       .arg(m_recordRange);
         return false;
     }
+    reclaimStreamFile();
     m_lock = ::open(QFile::encodeName(m_partialPath).constData(),
         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (m_lock < 0) {
@@ -121,6 +124,18 @@ bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
                                          : 2 * announced + kEstimateMarginBytes;
     setMaximumBodySize(static_cast<quint64>(limit));
     return true;
+}
+
+// A stream file left by a job that ended before its output was made (the
+// program quit during the audio or the merge) would take this stream's name
+// for good: it goes back to the partial name, to be resumed, unless a partial
+// is there already. The name carries the stream's key: it is ours.
+void DNYoutubeStreamRequest::reclaimStreamFile() const
+{
+    const QString stream = downloadDestinationPath();
+    if (!stream.isEmpty() && pathExists(stream)
+        && moveFileWithoutReplacing(stream, m_partialPath) != 0)
+        QFile::remove(stream);
 }
 
 void DNYoutubeStreamRequest::releasePartialFile(bool resumable)

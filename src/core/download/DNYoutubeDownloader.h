@@ -25,9 +25,11 @@ public:
     // Whether the record asks for a range of the stream; the request fails then.
     bool recordAsksForRange() const { return !m_recordRange.isEmpty(); }
     QString partialFilePath() const { return m_partialPath; }
-    // Before the start: takes the partial file for this request and bounds
-    // the body by the stream's announced size. False with a reason when the
-    // file cannot be made or another job holds it.
+    // Before the start, once the destination is set: takes the partial file
+    // for this request (a stream file a stopped job left at the destination
+    // becomes the partial when there is none, else goes) and bounds the body
+    // by the stream's announced size. False with a reason when the file
+    // cannot be made or another job holds it.
     bool claimPartialFile(QString* reason);
     // After a failure: a partial that holds bytes worth resuming stays in the
     // Downloads folder; an empty one, or one `resumable` says is not, goes.
@@ -53,6 +55,7 @@ protected:
     virtual bool isSizeExact() const = 0;
 
 private:
+    void reclaimStreamFile() const;
     QString answerProblem() const;
     QString bodyProblem(qint64 size) const;
 

@@ -123,11 +123,8 @@ StreamMergeResult NXStreamMergeOperation::run()
 {
     const StreamMergeResult result
         = AVEncoderAVSynthetize(videoStreamFile, audioStreamFile, destFile, *m_runner);
-    if (!result.succeeded)
-        return result;
-    QFile::remove(videoStreamFile);
-    QFile::remove(audioStreamFile);
-    NotificationCenter::defaultCenter().post(
-        kMergeDoneNotification, nullptr, { { QStringLiteral("dest"), destFile } });
+    if (result.succeeded)
+        NotificationCenter::defaultCenter().post(
+            kMergeDoneNotification, nullptr, { { QStringLiteral("dest"), destFile } });
     return result;
 }

@@ -29,9 +29,10 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
     const QString& destination, ProcessRunner& runner);
 
 // A merge on a worker thread of its own: ffmpeg runs apart from the
-// conversion engine, so a merge never waits for a conversion. On success the
-// stream files are deleted and "Youtube_StreamMergeDoneNotification" is posted
-// with "dest". `completion` is called on the thread of `context` (the main
+// conversion engine, so a merge never waits for a conversion. The stream
+// files stay: the owner deletes them once the output is where it belongs. On
+// success "Youtube_StreamMergeDoneNotification" is posted with "dest" before
+// the completion. `completion` is called on the thread of `context` (the main
 // thread); the context must outlive the operation, whose destruction stops
 // ffmpeg and waits for the worker (a completion still queued is then dropped
 // with the context's events, or ignored by its owner).

@@ -3,6 +3,7 @@
 #include "download/DNYoutubeProxy.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/ProcessRunner.h"
+#include "platform/RunDeadline.h"
 #include "platform/TemporaryFile.h"
 #include "platform/DNLogger.h"
 
@@ -11,55 +12,11 @@
 #include <QHash>
 #include <QUrl>
 
-#include <condition_variable>
 #include <csignal>
-#include <thread>
 
 #include <sys/stat.h>
 
 namespace {
-
-// Runs `expire` (a stop) when the time is up, from a thread of its own,
-// unless the scope has ended first.
-class RunDeadline {
-public:
-    RunDeadline(std::chrono::milliseconds limit, std::function<void()> expire)
-        : m_thread([this, limit, expire = std::move(expire)] { watch(limit, expire); })
-    { }
-    ~RunDeadline()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_finished = true;
-        }
-        m_wake.notify_all();
-        m_thread.join();
-    }
-    RunDeadline(const RunDeadline&) = delete;
-    RunDeadline& operator=(const RunDeadline&) = delete;
-
-    bool expired() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_expired;
-    }
-
-private:
-    void watch(std::chrono::milliseconds limit, const std::function<void()>& expire)
-    {
-        std::unique_lock lock(m_mutex);
-        if (m_wake.wait_for(lock, limit, [this] { return m_finished; }))
-            return;
-        m_expired = true;
-        expire();
-    }
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_finished = false;
-    bool m_expired = false;
-    std::thread m_thread;
-};
 
 // A runner whose stop ends the child at once: an analysis has nothing to save.
 void killAtOnce(ProcessRunner& runner)

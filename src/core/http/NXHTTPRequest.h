@@ -319,8 +319,8 @@ public:
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
     // A body that grows past this many bytes, as received or as decoded and
-    // counting the partial file it continues, fails the request (code 13)
-    // without touching the destination; 0 for no limit.
+    // counting the partial file when it is appended to it, fails the request
+    // (code 13) without touching the destination; 0 for no limit.
     quint64 maximumBodySize() const { return m_maximumBodySize; }
     void setMaximumBodySize(quint64 bytes) { m_maximumBodySize = bytes; }
     bool downloadComplete() const { return m_downloadComplete; }

@@ -233,10 +233,14 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     return true;
 }
 
-// The bytes of this answer's body, and those of the partial file it continues.
+// The bytes of this answer's body, and those of the partial file when the
+// body continues it: an error page or a 416 after a whole partial adds
+// nothing to the file.
 bool NXHTTPRequest::exceedsMaximumBodySize() const
 {
-    return m_maximumBodySize > 0 && m_partialDownloadSize + m_totalBytesRead > m_maximumBodySize;
+    const quint64 continued
+        = m_bodyDisposal == BodyDisposal::Append ? m_partialDownloadSize.load() : 0;
+    return m_maximumBodySize > 0 && continued + m_totalBytesRead > m_maximumBodySize;
 }
 
 // --- download files ------------------------------------------------------------------
@@ -366,9 +370,11 @@ HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
     const int failure = moveToDestination(from, m_downloadDestinationPath);
     if (failure == 0)
         return {};
+    const QString taken
+        = failure == EEXIST ? QStringLiteral(": a file of that name is there") : QString();
     return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to move file from '%1' to '%2'")
-            .arg(from, m_downloadDestinationPath),
+        QStringLiteral("Failed to move file from '%1' to '%2'%3")
+            .arg(from, m_downloadDestinationPath, taken),
         std::make_shared<HttpError>(
             fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
 }

@@ -12,19 +12,6 @@
 
 namespace {
 
-// Renames, or links and unlinks, so that a taken name fails with EEXIST.
-int takeName(const QByteArray& from, const QByteArray& to)
-{
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    if (::link(from.constData(), to.constData()) != 0)
-        return errno;
-    ::unlink(from.constData());
-    return 0;
-}
-
 // Copies the bytes of `source` into the open file `target`.
 int copyBytes(int source, int target)
 {
@@ -47,27 +34,66 @@ int copyBytes(int source, int target)
     }
 }
 
-// The copy across file systems: made whole under a hidden name first.
-int copyThenTakeName(const QByteArray& from, const QString& to)
+// Fills the new file `target` with `from` and closes it, on the disk first.
+int copyFile(const QByteArray& from, int target)
 {
     const int source = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
-    if (source < 0)
-        return errno;
-    QByteArray hidden = QFile::encodeName(QFileInfo(to).absolutePath()) + "/.moving-XXXXXX";
-    const int target = ::mkostemp(hidden.data(), O_CLOEXEC);
-    if (target < 0) {
+    if (source < 0) {
         const int failure = errno;
-        ::close(source);
+        ::close(target);
         return failure;
     }
-    // The temporary name's 0600 would otherwise stay with the file.
+    // The new name's 0600 would otherwise stay with the file.
     struct stat status { };
     int failure = ::fstat(source, &status) == 0 && ::fchmod(target, status.st_mode & 07777) == 0
         ? copyBytes(source, target)
         : errno;
+    if (failure == 0 && ::fsync(target) != 0)
+        failure = errno;
     ::close(source);
     if (::close(target) != 0 && failure == 0)
         failure = errno;
+    return failure;
+}
+
+// For a file system without hard links: a copy made at `to` only where no
+// file stands, removed again when it fails.
+int copyExclusively(const QByteArray& from, const QByteArray& to)
+{
+    const int target = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (target < 0)
+        return errno;
+    if (const int failure = copyFile(from, target); failure != 0) {
+        ::unlink(to.constData());
+        return failure;
+    }
+    ::unlink(from.constData());
+    return 0;
+}
+
+// Renames, or links and unlinks, so that a taken name fails with EEXIST;
+// without hard links, copies.
+int takeName(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return 0;
+    }
+    return errno == EPERM || errno == EOPNOTSUPP ? copyExclusively(from, to) : errno;
+}
+
+// The copy across file systems: made whole under a hidden name first.
+int copyThenTakeName(const QByteArray& from, const QString& to)
+{
+    QByteArray hidden = QFile::encodeName(QFileInfo(to).absolutePath()) + "/.moving-XXXXXX";
+    const int target = ::mkostemp(hidden.data(), O_CLOEXEC);
+    if (target < 0)
+        return errno;
+    int failure = copyFile(from, target);
     if (failure == 0)
         failure = takeName(hidden, QFile::encodeName(to));
     if (failure != 0) {

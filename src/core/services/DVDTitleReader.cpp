@@ -6,15 +6,13 @@
 #include "services/DVDTitleReader.h"
 
 #include "platform/AppPaths.h"
-#include "platform/ProcessRunner.h"
 #include "platform/DNLogger.h"
+#include "platform/ProcessRunner.h"
+#include "platform/RunDeadline.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 namespace {
 
@@ -157,35 +155,6 @@ std::optional<DVDDiscFacts> refuse(QString& failure, const QString& reason)
     return std::nullopt;
 }
 
-// Stops a runner whose time is up, from a thread of its own.
-class RunTimer {
-public:
-    RunTimer(ProcessRunner& runner, std::chrono::milliseconds limit)
-        : m_thread([this, &runner, limit] {
-            std::unique_lock lock(m_mutex);
-            if (!m_ended.wait_for(lock, limit, [this] { return m_done; }))
-                runner.stop();
-        })
-    { }
-    ~RunTimer()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_ended.notify_one();
-        m_thread.join();
-    }
-    RunTimer(const RunTimer&) = delete;
-    RunTimer& operator=(const RunTimer&) = delete;
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_ended;
-    bool m_done = false;
-    std::thread m_thread; // last: it starts on the members above
-};
-
 struct ReaderRun {
     QStringList answer;
     bool overflowed = false;
@@ -215,7 +184,7 @@ ReaderRun runReader(const QString& path, std::chrono::milliseconds timeLimit)
     });
     runner.setStderrHandler(
         [&](const QString& line) { log(QStringLiteral("DVD reader: ") + line); });
-    const RunTimer timer(runner, timeLimit);
+    const RunDeadline deadline(timeLimit, [&runner] { runner.stop(); });
     run.result = runner.run(AppPaths::toolsFolder() + QLatin1Char('/') + kReaderName, { path });
     return run;
 }

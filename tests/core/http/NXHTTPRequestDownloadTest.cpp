@@ -142,6 +142,7 @@ TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
     const auto taken = fileRequest(QStringLiteral("/taken"));
     run(taken);
     EXPECT_EQ(taken->error().code(), 8);
+    EXPECT_TRUE(taken->error().localizedDescription().endsWith("a file of that name is there"));
     EXPECT_EQ(fileBytes(destination()), "mine");
     EXPECT_EQ(fileBytes(partial()), whole);
 }

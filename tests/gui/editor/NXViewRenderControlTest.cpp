@@ -209,10 +209,9 @@ TEST(NXViewRenderControl, PausedCommandsKeepThePauseAndEndsAreReported)
     ASSERT_TRUE(previews.waitForSecond(0));
     control.pauseOrContinue();
     ASSERT_TRUE(previews.paused.wait());
-    const qint64 before = previews.picture().cacheKey();
     control.skipSeconds(5);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return previews.picture().cacheKey() != before; }));
-    EXPECT_GE(previews.second(), 5);
+    // Pictures already on their way when the pause came may still arrive first.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return previews.second() >= 5; }));
     ASSERT_TRUE(QTest::qWaitFor([&] { return previews.paused.count() == 2; }));
     // A paused seek may bring a second picture of the same second; a paused
     // player never shows a later second.

@@ -131,6 +131,13 @@ protected:
         return request->partialFilePath();
     }
 
+    // Where the first part of a job's video lands whole before it is published.
+    static QString streamFileOf(const std::shared_ptr<DNYoutubeNode>& job)
+    {
+        DNYoutubeDownloader::initWithYoutubeNode(job)->setOutPutDir(AppPaths::downloadsFolder());
+        return job->tempVideoFile();
+    }
+
     QStringList outputFiles() const
     {
         return QDir(m_output.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
@@ -247,6 +254,63 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
         20000));
     EXPECT_EQ(bytesOf(a->outputFile()), media);
     EXPECT_EQ(bytesOf(b->outputFile()), bytesOf(VideoSite::mediaPath("v240.mp4")));
+}
+
+TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
+{
+    // The program ended during the audio or the merge: the whole stream is resumed.
+    const QByteArray media = bytesOf(VideoSite::mediaPath("av240.mp4"));
+    const auto job = node("/left", "av240.mp4");
+    QDir().mkpath(AppPaths::downloadsFolder());
+    writeFile(streamFileOf(job), media);
+    run({ job });
+    EXPECT_EQ(joined(rangesAsked("av240.mp4")), joined({ QString("bytes=%1-").arg(media.size()) }));
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
+    // Beside a partial it goes.
+    const auto again = node("/left", "av240.mp4");
+    writeFile(streamFileOf(again), "stale");
+    writeFile(partialOf(again), media.left(1000));
+    run({ again });
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip (1).mp4")), media);
+}
+
+TEST_F(DownloadManagerTest, AStopOrAFailedMoveAtTheEndOfAMergeKeepsBothStreams)
+{
+    // Heard after ffmpeg succeeded, before the manager hears of it.
+    std::function<void()> atMergeEnd;
+    NotificationCenter::defaultCenter().addObserver(NXStreamMergeOperation::kMergeDoneNotification,
+        nullptr, &m_context, [&](const Notification&) { atMergeEnd(); });
+    const auto job = node("/late", "v480.mp4", "mp4", "audio.m4a");
+    const auto audio = NXYoutubeAudioDownloader::downloaderWithNode(job);
+    audio->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    const auto streamsKept = [&] {
+        EXPECT_EQ(QFileInfo(partialOf(job)).size(), m_site.mediaSize("v480.mp4"));
+        EXPECT_EQ(QFileInfo(audio->partialFilePath()).size(), m_site.mediaSize("audio.m4a"));
+        EXPECT_EQ(joined(QDir(AppPaths::downloadsFolder()).entryList().filter("[Merged]")), "");
+    };
+    bool stopped = false;
+    atMergeEnd = [&] { m_manager.stopAllDownload(), stopped = true; };
+    ASSERT_TRUE(m_manager.addJob(job, m_output.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped; }, 20000));
+    QTest::qWait(100);
+    streamsKept();
+    // The output folder is gone when the merged file is to move there.
+    const QString gone = m_output.filePath("gone");
+    atMergeEnd = [&] { QDir(gone).removeRecursively(); };
+    QString reason;
+    QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,
+        [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
+    run({ job }, gone);
+    EXPECT_TRUE(reason.startsWith("Cannot move")) << reason.toStdString();
+    streamsKept();
+    EXPECT_EQ(
+        rangesAsked("audio.m4a").last(), QString("bytes=%1-").arg(m_site.mediaSize("audio.m4a")));
+    // Once the output is in its place, the streams go.
+    const auto done = node("/late", "v480.mp4", "mp4", "audio.m4a");
+    atMergeEnd = [] {};
+    run({ done });
+    EXPECT_EQ(joined(m_events.filter("finished")), "finished Clip.mp4");
+    EXPECT_FALSE(QFile::exists(done->tempVideoFile()) || QFile::exists(done->tempAudioFile()));
 }
 
 TEST_F(DownloadManagerTest, FilesMadeAtTheTargetNamesDuringADownloadSurvive)

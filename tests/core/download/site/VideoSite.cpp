@@ -115,7 +115,8 @@ TestReply withHeader(TestReply reply, const QByteArray& name, const QByteArray& 
     return reply;
 }
 
-// HEAD gets the head alone; "Range: bytes=a-" or "bytes=a-b" gets a 206.
+// HEAD gets the head alone; "Range: bytes=a-" or "bytes=a-b" gets a 206, a
+// range past the end a 416 with a page.
 TestReply serveBytes(const TestRequest& request, const QByteArray& bytes, const QByteArray& type)
 {
     const QByteArray length = QByteArray::number(bytes.size());
@@ -133,8 +134,11 @@ TestReply serveBytes(const TestRequest& request, const QByteArray& bytes, const 
     const qint64 first = match.captured(1).toLongLong();
     const qint64 last
         = match.captured(2).isEmpty() ? bytes.size() - 1 : match.captured(2).toLongLong();
+    // With a small page, as common web servers send.
     if (first >= bytes.size())
-        return withHeader(TestReply::text("", 416), "Content-Range", "bytes */" + length);
+        return withHeader(withHeader(TestReply::text("<html><body>416</body></html>", 416),
+                              "Content-Type", "text/html"),
+            "Content-Range", "bytes */" + length);
     reply.status = 206;
     reply.reason = "Partial Content";
     reply.body = bytes.mid(first, last - first + 1);
