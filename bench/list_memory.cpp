@@ -2,10 +2,10 @@
 // entries made directly (not probed) and shown. Run by hand:
 //   build/<dir>/bench/list_memory [entries]
 // The offscreen platform is used unless QT_QPA_PLATFORM says otherwise.
+#include "common/NXDialogs.h"
 #include "model/DNFileNode.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
-#include "common/NXDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -86,7 +86,8 @@ void settle(QWidget& window)
 
 int main(int argc, char** argv)
 {
-    const auto entryCount = bench::numberArgument(argc, argv, kDefaultEntries, "list_memory [entries]");
+    const auto entryCount
+        = bench::numberArgument(argc, argv, kDefaultEntries, "list_memory [entries]");
     if (!entryCount)
         return 2;
     const int entries = int(*entryCount);

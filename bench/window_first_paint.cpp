@@ -3,8 +3,8 @@
 // quillon executable, no files) and reads the moment the child has painted.
 // Run by hand under a display or with QT_QPA_PLATFORM=offscreen:
 //   build/<dir>/bench/window_first_paint [runs]
-#include "shell/NXApplicationDelegate.h"
 #include "common/NXDialogs.h"
+#include "shell/NXApplicationDelegate.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -89,7 +89,8 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && qstrcmp(argv[1], kChildArgument) == 0)
         return runChild(argc, argv);
-    const auto runCount = bench::numberArgument(argc, argv, kDefaultRuns, "window_first_paint [runs]");
+    const auto runCount
+        = bench::numberArgument(argc, argv, kDefaultRuns, "window_first_paint [runs]");
     if (!runCount)
         return 2;
     const int runs = int(*runCount);

@@ -75,8 +75,8 @@ QString DNLogger::formatDate(const QDateTime& date)
 
 void DNLogger::log(const QString& message)
 {
-    const QString line
-        = QStringLiteral("%1 [%2]: %3\n").arg(formatDate(m_clock()), AppPaths::productName(), message);
+    const QString line = QStringLiteral("%1 [%2]: %3\n")
+                             .arg(formatDate(m_clock()), AppPaths::productName(), message);
     write(line.toUtf8());
 }
 

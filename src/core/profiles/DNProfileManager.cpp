@@ -1,8 +1,8 @@
 #include "profiles/DNProfileManager.h"
 
 #include "platform/AppPaths.h"
-#include "platform/UserDefaults.h"
 #include "platform/DNLogger.h"
+#include "platform/UserDefaults.h"
 
 #include <QDir>
 
@@ -55,12 +55,10 @@ DNProfileManager& DNProfileManager::profileManager()
 DNProfileManager::DNProfileManager(
     const QString& profilesFolder, UserDefaults& defaults, const QString& dvdProfilesFolder)
     : m_defaults(defaults)
-    , m_video { DNProfileTypeVideo, QDir::cleanPath(profilesFolder + QStringLiteral("/Video")),
-        {}, {}, {}, {} }
-    , m_dvd { DNProfileTypeDVD,
-        QDir::cleanPath(dvdProfilesFolder.isEmpty() ? profilesFolder + QStringLiteral("/DVD")
-                                                    : dvdProfilesFolder),
-        {}, {}, {}, {} }
+    , m_video(DNProfileTypeVideo, QDir::cleanPath(profilesFolder + QStringLiteral("/Video")))
+    , m_dvd(DNProfileTypeDVD,
+          QDir::cleanPath(dvdProfilesFolder.isEmpty() ? profilesFolder + QStringLiteral("/DVD")
+                                                      : dvdProfilesFolder))
 { }
 
 DNProfileManager::Kind* DNProfileManager::kindOf(int profileType) const
@@ -122,8 +120,7 @@ void DNProfileManager::loadRecent(Kind& kind) const
     }
 }
 
-std::shared_ptr<const DNProfile> DNProfileManager::catalogueProfile(
-    const Kind& kind, int globalID)
+std::shared_ptr<const DNProfile> DNProfileManager::catalogueProfile(const Kind& kind, int globalID)
 {
     for (const DNProfileCategory& category : kind.categories) {
         for (const auto& profile : category.profiles) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 class UserDefaults;
@@ -53,8 +54,13 @@ public:
 
 private:
     struct Kind {
-        int profileType;
-        QString folder;
+        Kind(int type, QString folderPath)
+            : profileType(type)
+            , folder(std::move(folderPath))
+        { }
+
+        const int profileType;
+        const QString folder;
         std::once_flag loading;
         // Set once the folder and the recent profiles are read.
         std::atomic<bool> loaded = false;

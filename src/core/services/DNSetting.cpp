@@ -1,7 +1,7 @@
 #include "services/DNSetting.h"
 
-#include "platform/UserDefaults.h"
 #include "platform/DNLogger.h"
+#include "platform/UserDefaults.h"
 
 #include <QDataStream>
 #include <QIODevice>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download/DNYoutubeNode.h"
 #include "common/NXDialogs.h"
+#include "download/DNYoutubeNode.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "download/NXYoutubeViewDelegate.h"
-#include "player/NXOVPlayerControl.h"
 #include "common/NXAppPluginProtocol.h"
 #include "common/NXDialogs.h"
+#include "download/NXYoutubeViewDelegate.h"
+#include "player/NXOVPlayerControl.h"
 
 #include <QPointer>
 #include <QStringList>

@@ -1,5 +1,7 @@
 #include "editor/DNVideoEditorController.h"
 
+#include "common/NXDialogs.h"
+#include "common/NXFloatInfoWindowController.h"
 #include "controls/DNProgressIndicator.h"
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
@@ -18,8 +20,6 @@
 #include "player/PlayerProcesses.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
-#include "common/NXDialogs.h"
-#include "common/NXFloatInfoWindowController.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -2,10 +2,10 @@
 // subtitle its language.
 #include "editor/DNVideoEditorController.h"
 
+#include "common/NXDialogs.h"
 #include "model/DNBaseEditSetting.h"
 #include "model/DNVideoEditProtocol.h"
 #include "platform/UserDefaults.h"
-#include "common/NXDialogs.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -1,14 +1,14 @@
 // The editor's watermark and effect tabs.
 #include "editor/DNVideoEditorController.h"
 
+#include "common/NXDialogs.h"
 #include "editor/DNWatermarkView.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "editor/SelectionFields.h"
 #include "model/DNVideoEditProtocol.h"
-#include "services/DNHelpers.h"
 #include "platform/DNLogger.h"
-#include "common/NXDialogs.h"
+#include "services/DNHelpers.h"
 
 #include <QApplication>
 #include <QComboBox>

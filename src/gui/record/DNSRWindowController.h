@@ -1,9 +1,9 @@
 #pragma once
 
-#include "record/DNCountDown.h"
-#include "record/DNScreenRecorder.h"
 #include "common/NXAppPluginProtocol.h"
 #include "common/NXDialogs.h"
+#include "record/DNCountDown.h"
+#include "record/DNScreenRecorder.h"
 
 #include <QDateTime>
 #include <QPointer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "record/AudioDevice.h"
-#include "record/CameraSession.h"
 #include "common/NXAppPluginProtocol.h"
 #include "common/NXDialogs.h"
+#include "record/AudioDevice.h"
+#include "record/CameraSession.h"
 
 #include <QDateTime>
 #include <QWidget>

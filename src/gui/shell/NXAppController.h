@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/NXBasicMediaNode.h"
 #include "common/NXDialogs.h"
+#include "model/NXBasicMediaNode.h"
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
 #include "slideshow/AlbumConversion.h"

@@ -1,11 +1,11 @@
 #include "shell/NXDVDSourceChooser.h"
 
+#include "common/NXDialogs.h"
 #include "controls/DNProgressIndicator.h"
 #include "model/DNDVDNode.h"
 #include "platform/AppPaths.h"
-#include "platform/NXAction.h"
 #include "platform/DNLogger.h"
-#include "common/NXDialogs.h"
+#include "platform/NXAction.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

@@ -68,8 +68,7 @@ TEST(DNVideoEditorController, WatermarkIsForAPlainFileAndTakesOnlyReadablePictur
     for (const auto& c : nodes) {
         SCOPED_TRACE(c.name);
         open(editor, c.node);
-        EXPECT_GE(
-            editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), 0);
+        EXPECT_GE(editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), 0);
         EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kEffect), -1);
         editor.setEnableWaterMark(true);
         EXPECT_EQ(c.node->isEnableWatermark(), c.canEnable);
@@ -241,8 +240,7 @@ TEST(DNVideoEditorController, ADVDTitleHasNoWatermarkAndAsksItsSubtitlesLanguage
 
     open(editor, clipNode(640, 360));
     const int count = editor.editorTabView()->count();
-    EXPECT_EQ(
-        editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), count - 1);
+    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), count - 1);
     EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kEffect), -1);
     editor.reject();
 }

@@ -256,8 +256,8 @@ TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
             clip));
     PreviewWindow main;
     QStringList applied;
-    NotificationCenter::defaultCenter().addObserver(DNVideoEditorController::kApplyToAllEdit, nullptr,
-        &*main.window, [&](const Notification& note) { applied << note.name; });
+    NotificationCenter::defaultCenter().addObserver(DNVideoEditorController::kApplyToAllEdit,
+        nullptr, &*main.window, [&](const Notification& note) { applied << note.name; });
     auto node = clipNode(30, 1280, 720, clip);
     main.window->editNode(node, 1);
     auto* editor = main.window->videoEditor();

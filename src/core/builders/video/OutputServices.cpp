@@ -2,9 +2,9 @@
 
 #include "engine/EncodeConfig.h"
 #include "model/DNFileNode.h"
-#include "services/DNHelpers.h"
-#include "platform/DNLogger.h"
 #include "model/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
+#include "services/DNHelpers.h"
 
 #include <QDir>
 
