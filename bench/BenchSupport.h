@@ -3,8 +3,9 @@
 // Timing helpers the benchmarks share, so that every one of them takes its
 // medians, alternates its rounds and counts processor time the same way.
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
+#include <QDir>
 #include <QFile>
 #include <QList>
 #include <QString>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <string>
@@ -52,20 +54,40 @@ inline double usageSeconds(int who)
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// Processor seconds used so far by a process and its children still running.
+// The fields of /proc/<pid>/stat after the command name (the state is the
+// first); empty when the process is gone.
+inline QList<QByteArray> statFields(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ');
+}
+
+// The running children of a process, found by their parent in /proc (the
+// kernel's own children list is not built into every kernel).
+inline std::vector<qint64> childProcesses(qint64 pid)
+{
+    std::vector<qint64> children;
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isPid = false;
+        const qint64 candidate = entry.toLongLong(&isPid);
+        // The parent is field 4 of the line, 2 after the name.
+        if (isPid && statFields(candidate).value(1).toLongLong() == pid)
+            children.push_back(candidate);
+    }
+    return children;
+}
+
+// Processor seconds used so far by a process and its descendants still running.
 inline double processorSeconds(qint64 pid)
 {
     double seconds = 0;
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly))
-        for (const QByteArray& child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty())
-                seconds += processorSeconds(child.trimmed().toLongLong());
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return seconds;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    for (const qint64 child : childProcesses(pid))
+        seconds += processorSeconds(child);
+    const QList<QByteArray> fields = statFields(pid);
     // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
     return seconds
         + (fields.value(11).toDouble() + fields.value(12).toDouble())
@@ -103,6 +125,29 @@ template<typename Application> int runBenchmarksInOwnHome(int argc, char** argv)
     // The log's run lock lies in the home, which goes first.
     DNLogger::shareRoughLog().close();
     return status;
+}
+
+// The one number a plain benchmark program takes (a count or a size), or
+// `fallback` when none is given. Google Benchmark's own flags are passed over,
+// so that every program can be run the same way; anything else that is not a
+// whole number above zero is refused with the usage line.
+inline std::optional<long long> numberArgument(
+    int argc, char** argv, long long fallback, const char* usage)
+{
+    std::optional<long long> number;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray word(argv[i]);
+        if (word.startsWith("--benchmark_"))
+            continue;
+        bool isNumber = false;
+        const long long value = word.toLongLong(&isNumber);
+        if (!isNumber || value <= 0 || number) {
+            std::fprintf(stderr, "usage: %s\n", usage);
+            return std::nullopt;
+        }
+        number = value;
+    }
+    return number.value_or(fallback);
 }
 
 // A timed run gives its seconds, or a negative number when it failed.

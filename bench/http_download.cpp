@@ -56,16 +56,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 2048;
-    const qint64 size = mebibytes * 1024 * 1024;
-    if (size <= 0) {
-        std::fprintf(stderr, "usage: http_download [MiB]\n");
+    const auto mebibytes = bench::numberArgument(argc, argv, 2048, "http_download [MiB]");
+    if (!mebibytes)
         return 2;
-    }
+    const qint64 size = *mebibytes * 1024 * 1024;
     bench::BodyServer server(size, "/body", "application/octet-stream");
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("body"));
-    std::printf("%lld MiB over loopback, best of %d runs\n", mebibytes, kRuns);
+    std::printf("%lld MiB over loopback, best of %d runs\n", *mebibytes, kRuns);
     bool ok = true;
     for (const bool toFile : { false, true }) {
         const QString target = toFile ? file : kSink;

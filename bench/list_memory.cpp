@@ -2,19 +2,19 @@
 // entries made directly (not probed) and shown. Run by hand:
 //   build/<dir>/bench/list_memory [entries]
 // The offscreen platform is used unless QT_QPA_PLATFORM says otherwise.
+#include "common/NXDialogs.h"
 #include "model/DNFileNode.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
-#include "shell/NXDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <algorithm>
+#include "BenchSupport.h"
+
 #include <cstdio>
-#include <cstdlib>
 #include <malloc.h>
 #include <vector>
 
@@ -86,7 +86,11 @@ void settle(QWidget& window)
 
 int main(int argc, char** argv)
 {
-    const int entries = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultEntries;
+    const auto entryCount
+        = bench::numberArgument(argc, argv, kDefaultEntries, "list_memory [entries]");
+    if (!entryCount)
+        return 2;
+    const int entries = int(*entryCount);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Settings and log go to a folder of our own, not the user's.

@@ -148,6 +148,8 @@ public:
         const qint64 opened = m_clock.elapsed();
         m_control.startPlaybackWithParams({ clip, "-identify", "-slave" });
         const qint64 pid = toolPid();
+        if (pid == 0)
+            return {};
         Round round;
         CpuSpan span;
         const auto position = [&] { return m_control.currentPlaybackTime(); };
@@ -186,13 +188,10 @@ private:
     // Our one running tool: the child of this process named after it.
     static qint64 toolPid()
     {
-        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(::getpid()));
-        if (!children.open(QIODevice::ReadOnly))
-            return 0;
-        for (const QByteArray& child : children.readAll().split(' ')) {
-            QFile name("/proc/" + child.trimmed() + "/comm");
+        for (const qint64 child : bench::childProcesses(::getpid())) {
+            QFile name(QStringLiteral("/proc/%1/comm").arg(child));
             if (name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "DORavuzo")
-                return child.trimmed().toLongLong();
+                return child;
         }
         return 0;
     }
@@ -205,9 +204,11 @@ private:
     qint64 m_sevenAt = -1;
 };
 
+// A tool that plays three seconds of video cannot have used no processor time:
+// a round that measured none did not find the tool or its player.
 bool complete(const Round& round)
 {
-    return round.firstMs >= 0 && round.seekMs >= 0 && round.toolCpuPerSecond >= 0;
+    return round.firstMs >= 0 && round.seekMs >= 0 && round.toolCpuPerSecond > 0;
 }
 
 void PreviewAgainstBareTool(benchmark::State& state)

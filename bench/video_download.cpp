@@ -81,16 +81,14 @@ int main(int argc, char** argv)
     bench::useHome(home.path());
     QCoreApplication app(argc, argv);
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    const qint64 mebibytes = argc > 1 ? QByteArray(argv[1]).toLongLong() : 1024;
-    const qint64 size = mebibytes * 1024 * 1024;
-    if (size <= 0) {
-        std::fprintf(stderr, "usage: video_download [MiB]\n");
+    const auto mebibytes = bench::numberArgument(argc, argv, 1024, "video_download [MiB]");
+    if (!mebibytes)
         return 2;
-    }
+    const qint64 size = *mebibytes * 1024 * 1024;
     const bench::BodyServer server(size, "/video.mp4", "video/mp4");
     const QString folder = home.filePath(QStringLiteral("Movies"));
     QDir().mkpath(folder);
-    std::printf("%lld MiB over loopback, best of %d runs\n", mebibytes, kRuns);
+    std::printf("%lld MiB over loopback, best of %d runs\n", *mebibytes, kRuns);
     const double ours
         = bench::fastestOf(kRuns, [&] { return managerOnce(server.url(), folder, size); });
     const double theirs = bench::fastestOf(

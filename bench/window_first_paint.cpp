@@ -3,8 +3,8 @@
 // quillon executable, no files) and reads the moment the child has painted.
 // Run by hand under a display or with QT_QPA_PLATFORM=offscreen:
 //   build/<dir>/bench/window_first_paint [runs]
+#include "common/NXDialogs.h"
 #include "shell/NXApplicationDelegate.h"
-#include "shell/NXDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -13,9 +13,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "BenchSupport.h"
+
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -88,7 +89,11 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && qstrcmp(argv[1], kChildArgument) == 0)
         return runChild(argc, argv);
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : kDefaultRuns;
+    const auto runCount
+        = bench::numberArgument(argc, argv, kDefaultRuns, "window_first_paint [runs]");
+    if (!runCount)
+        return 2;
+    const int runs = int(*runCount);
     const QString program = QString::fromLocal8Bit(argv[0]);
 
     // The children keep their settings and log in a folder of their own.

@@ -1,7 +1,7 @@
 // The quillon executable: the application object, the delegate, and the
 // files named on the command line handed over as if opened from the desktop.
+#include "common/NXDialogs.h"
 #include "shell/NXApplicationDelegate.h"
-#include "shell/NXDialogs.h"
 
 #include <QApplication>
 #include <QLocale>

@@ -7,9 +7,9 @@
 #include "list/NXMediaListModel.h"
 #include "model/DNFileGroupNode.h"
 #include "model/ThumbnailQueue.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
@@ -138,8 +138,7 @@ TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
         TestMedia::path(TestMedia::kTwoAudioAndText), TestMedia::path(TestMedia::kAvi) };
     Launch run;
     run.window().loader()->setPause(std::chrono::milliseconds(0));
-    run.window().addFiles(
-        good + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly) });
+    run.window().addFiles(good + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly) });
     ASSERT_TRUE(waitUntil([&] { return !run.dialogs.alerts.empty(); }));
     EXPECT_EQ(run.dialogs.alerts[0].title, "Some files could not be loaded.");
     const QString text = run.dialogs.alerts[0].text;

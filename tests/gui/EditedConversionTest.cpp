@@ -67,7 +67,7 @@ void typeIntoFields(Editor& editor, const QString& tab, const QList<double>& val
 
 void trimWithPickers(Editor& editor, int from, int to)
 {
-    press(editor, Editor::kTabTrimming, "Trim");
+    press(editor, EditorTab::kTrimming, "Trim");
     editor.startTrimTime()->setIntValue(from);
     editor.startTrimTime()->fire2SendAction();
     editor.endTrimTime()->setIntValue(to);
@@ -263,14 +263,14 @@ TEST_F(EditedConversionTest, GeometryAndSubtitlePositionMatchThePreview)
     int previewCorner = -1;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.position.toStdString());
-        auto* editor = openEditor(node, Editor::kTabSubtitle);
+        auto* editor = openEditor(node, EditorTab::kSubtitle);
         ASSERT_TRUE(editor);
         if (&c == cases) { // every other edit in the first session; the second keeps them
             trimWithPickers(*editor, 4, 28);
-            press(*editor, Editor::kTabCrop, "Crop");
-            typeIntoFields(*editor, Editor::kTabCrop, { 320, 360, 0, 0 }); // the left half
-            press(*editor, Editor::kTabCrop, "Rotate");
-            press(*editor, Editor::kTabCrop, "Mirror");
+            press(*editor, EditorTab::kCrop, "Crop");
+            typeIntoFields(*editor, EditorTab::kCrop, { 320, 360, 0, 0 }); // the left half
+            press(*editor, EditorTab::kCrop, "Rotate");
+            press(*editor, EditorTab::kCrop, "Mirror");
             // The effect tab is hidden: its switch, grid and colour go to the preview only.
             editor->setEnableVideoEffect(true);
             editor->effectView()->effectViewStateDidChanged(
@@ -278,9 +278,9 @@ TEST_F(EditedConversionTest, GeometryAndSubtitlePositionMatchThePreview)
             NXEditMovieView* preview = editor->renderControl()->effectView();
             preview->brightnessAdjust(0.2);
             dialogs.fileToOpen = subtitle;
-            press(*editor, Editor::kTabSubtitle, "Subtitle");
-            press(*editor, Editor::kTabSubtitle, "External file:");
-            press(*editor, Editor::kTabSubtitle, "Choose...");
+            press(*editor, EditorTab::kSubtitle, "Subtitle");
+            press(*editor, EditorTab::kSubtitle, "External file:");
+            press(*editor, EditorTab::kSubtitle, "Choose...");
             // The box's shade changes each second: wait for one that stands out.
             ASSERT_TRUE(waitUntil([&] {
                 const QImage shown = preview->grab().toImage();
@@ -333,23 +333,23 @@ TEST_F(EditedConversionTest, WatermarkAndVolumeReachTheOutput)
     for (const quint32 kind :
         { DNBaseEditSetting::kWatermarkImage, DNBaseEditSetting::kWatermarkText }) {
         SCOPED_TRACE(kind);
-        auto* editor = openEditor(node, Editor::kTabWatermark);
+        auto* editor = openEditor(node, EditorTab::kWatermark);
         ASSERT_TRUE(editor);
         editor->setWatermarkTypeIndex(int(kind)); // what the kind menu sends
         if (kind == DNBaseEditSetting::kWatermarkImage) {
             trimWithPickers(*editor, 0, 20);
-            press(*editor, Editor::kTabGeneral, "Volume");
-            tabPage(*editor, Editor::kTabGeneral)->findChild<QSlider*>()->setValue(50);
-            press(*editor, Editor::kTabWatermark, "Watermark");
+            press(*editor, EditorTab::kGeneral, "Volume");
+            tabPage(*editor, EditorTab::kGeneral)->findChild<QSlider*>()->setValue(50);
+            press(*editor, EditorTab::kWatermark, "Watermark");
             dialogs.fileToOpen = redPath;
-            press(*editor, Editor::kTabWatermark, "Choose...");
+            press(*editor, EditorTab::kWatermark, "Choose...");
         } else {
             editor->textWatermarkNewInput("QUILLON"); // what the text field sends
             dialogs.colour = yellow;
-            press(*editor, Editor::kTabWatermark, "Color...");
+            press(*editor, EditorTab::kWatermark, "Color...");
         }
         // The transparency, then the box of inFrame, counted from the frame's top left.
-        typeIntoFields(*editor, Editor::kTabWatermark, { 0, 160, 90, 400, 230 });
+        typeIntoFields(*editor, EditorTab::kWatermark, { 0, 160, 90, 400, 230 });
         editor->doneButton()->click();
         converted = convert();
         ASSERT_FALSE(converted.isEmpty());
@@ -374,29 +374,29 @@ TEST_F(EditedConversionTest, ExpandTextWatermarkAndSubtitleLanguageReachTheOutpu
     node->profile()->videoResolution().setCurrentValue("640x480");
     for (const bool expand : { false, true }) {
         SCOPED_TRACE(expand ? "expanded" : "watermark");
-        auto* editor = openEditor(node, Editor::kTabCrop);
+        auto* editor = openEditor(node, EditorTab::kCrop);
         ASSERT_TRUE(editor);
         QRectF previewBox;
         if (!expand) {
-            press(*editor, Editor::kTabCrop, "Crop");
-            typeIntoFields(*editor, Editor::kTabCrop, { 320, 360, 0, 0 }); // the left half
+            press(*editor, EditorTab::kCrop, "Crop");
+            typeIntoFields(*editor, EditorTab::kCrop, { 320, 360, 0, 0 }); // the left half
             editor->setWatermarkTypeIndex(int(DNBaseEditSetting::kWatermarkText));
-            press(*editor, Editor::kTabWatermark, "Watermark");
+            press(*editor, EditorTab::kWatermark, "Watermark");
             editor->textWatermarkNewInput("QUILLON");
             dialogs.colour = yellow;
-            press(*editor, Editor::kTabWatermark, "Color...");
-            typeIntoFields(*editor, Editor::kTabWatermark, { 0, 300, 80, 30, 100 });
+            press(*editor, EditorTab::kWatermark, "Color...");
+            typeIntoFields(*editor, EditorTab::kWatermark, { 0, 300, 80, 30, 100 });
             dialogs.fileToOpen = subtitle;
-            press(*editor, Editor::kTabSubtitle, "Subtitle");
-            press(*editor, Editor::kTabSubtitle, "External file:");
-            press(*editor, Editor::kTabSubtitle, "Choose...");
+            press(*editor, EditorTab::kSubtitle, "Subtitle");
+            press(*editor, EditorTab::kSubtitle, "External file:");
+            press(*editor, EditorTab::kSubtitle, "Choose...");
             editor->setCurLanguageDic({ "German", "de" }); // what the language menu sends
             const QImage shown = editor->renderControl()->effectView()->grab().toImage();
             const QRectF picture = Editor::aspectFit(QSizeF(320, 360), shown.size());
             previewBox = fractionsOf(boundsOf(shown, picture.toRect(), yellow), picture);
         } else {
-            press(*editor, Editor::kTabWatermark, "Watermark");
-            press(*editor, Editor::kTabCrop, "Expand to the profile's size");
+            press(*editor, EditorTab::kWatermark, "Watermark");
+            press(*editor, EditorTab::kCrop, "Expand to the profile's size");
             EXPECT_EQ(editor->videoResolutionStringValue(), "640x480");
         }
         QTest::keyClick(editor, Qt::Key_Escape);

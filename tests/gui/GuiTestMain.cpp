@@ -1,6 +1,6 @@
 // The main() of the interface tests: a widgets application (the windows need
 // one) and, as for every other test, a private HOME and XDG tree.
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "support/PrivateHome.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The main() of every test executable: a Qt application object for event
 // loops and main-thread delivery, and a private HOME and XDG tree.
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "support/PrivateHome.h"
 
 #include <QCoreApplication>

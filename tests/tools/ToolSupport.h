@@ -3,7 +3,7 @@
 // What the command-line tools share: their lines out, their complaints and
 // the start of their main(): a home of their own, the application and the
 // command line.
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

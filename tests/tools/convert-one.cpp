@@ -52,9 +52,11 @@ QString profileKey(const DNProfile& profile)
     return QFileInfo(profile.filePath()).completeBaseName();
 }
 
+constexpr int kProfileTypes[] = { DNProfileTypeVideo, DNProfileTypeDVD };
+
 template<class F> void forEachProfile(F&& f)
 {
-    for (const int type : { DNProfileTypeVideo, DNProfileTypeDVD }) {
+    for (const int type : kProfileTypes) {
         for (const DNProfileCategory& category :
             DNProfileManager::profileManager().categoriesOfType(type)) {
             for (const auto& profile : category.profiles)
@@ -72,14 +74,19 @@ void listProfiles()
     });
 }
 
+// Video profiles first: a run with one of them never reads the DVD catalogue.
 std::shared_ptr<DNProfile> findProfile(const QString& name)
 {
-    std::shared_ptr<DNProfile> found;
-    forEachProfile([&](const DNProfile& profile) {
-        if (!found && (profileKey(profile) == name || QString::number(profile.GlobalID()) == name))
-            found = profile.copy();
-    });
-    return found;
+    for (const int type : kProfileTypes) {
+        for (const DNProfileCategory& category :
+            DNProfileManager::profileManager().categoriesOfType(type)) {
+            for (const auto& profile : category.profiles) {
+                if (profileKey(*profile) == name || QString::number(profile->GlobalID()) == name)
+                    return profile->copy();
+            }
+        }
+    }
+    return nullptr;
 }
 
 std::shared_ptr<DNFileNode> loadFile(const QString& path)

@@ -5,10 +5,10 @@
 #include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/FileMove.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QCoreApplication>

@@ -3,8 +3,8 @@
 #include "download/DNYoutubeProxy.h"
 #include "download/OnlineVideoLibrary.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QFileInfo>

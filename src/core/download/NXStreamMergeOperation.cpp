@@ -1,9 +1,9 @@
 #include "download/NXStreamMergeOperation.h"
 
 #include "engine/AVEncoder.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,10 +2,10 @@
 
 #include "download/DNYoutubeProxy.h"
 #include "http/NXHTTPRequest.h"
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

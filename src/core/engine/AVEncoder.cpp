@@ -1,8 +1,8 @@
 #include "engine/AVEncoder.h"
 
 #include "engine/ToolBridge.h"
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
 
 #include <algorithm>
 #include <csignal>

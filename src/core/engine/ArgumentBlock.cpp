@@ -1,6 +1,6 @@
 #include "engine/ArgumentBlock.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <cstdarg>
 #include <cstdio>

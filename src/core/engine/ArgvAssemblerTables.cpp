@@ -1,6 +1,6 @@
 #include "engine/ArgvAssemblerTables.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 #include "engine/CoverArt.h"
 
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

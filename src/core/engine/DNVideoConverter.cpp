@@ -13,11 +13,11 @@
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/PathStatus.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QDir>

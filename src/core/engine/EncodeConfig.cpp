@@ -1,8 +1,8 @@
 #include "engine/EncodeConfig.h"
 
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "services/DNAppSetting.h"
-#include "services/DNLogger.h"
 #include "services/DNMainWindowSetting.h"
 
 #include <cstring>

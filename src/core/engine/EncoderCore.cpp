@@ -2,8 +2,8 @@
 
 #include "engine/ToolBridge.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 #include <QRandomGenerator>

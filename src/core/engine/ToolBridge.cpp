@@ -1,9 +1,9 @@
 #include "engine/ToolBridge.h"
 
 #include "engine/ArgumentBlock.h"
+#include "platform/DNLogger.h"
 #include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "model/DNDVDTitleSetting.h"
-#include "model/DNDVDTracks.h"
 #include "model/NXBasicMediaNode.h"
+#include "services/DNDVDTracks.h"
 
 #include <QString>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "model/DNFileTracks.h"
 #include "model/DNNodeInfo.h"
 #include "model/DNNodeSetting.h"
 #include "model/DNVideoEditProtocol.h"
 #include "model/NXBasicMediaNode.h"
 #include "model/NXMPlayerPlaybackProtocol.h"
+#include "services/DNFileTracks.h"
 
 #include <QImage>
 #include <QString>

@@ -4,7 +4,7 @@
 #include "model/DNFileNode.h"
 
 #include "model/ThumbnailQueue.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/MediaProbe.h"
 #include "services/SubtitleCharset.h"
 

@@ -1,8 +1,8 @@
 // The watermark picture the filter graph lays over the video.
 #include "model/DNFileNode.h"
 
+#include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 #include <QFont>

@@ -4,8 +4,8 @@ DNNodeSetting DNNodeSetting::copy() const
 {
     DNNodeSetting fresh;
     fresh.copyEditsFrom(*this);
-    fresh.m_videoIndex = m_videoIndex;
-    fresh.m_audioIndex = m_audioIndex;
-    fresh.m_subtitleIndex = m_subtitleIndex;
+    fresh.setVideoIndex(videoIndex());
+    fresh.setAudioIndex(audioIndex());
+    fresh.setSubtitleIndex(subtitleIndex());
     return fresh;
 }

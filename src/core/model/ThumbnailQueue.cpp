@@ -1,7 +1,7 @@
 #include "model/ThumbnailQueue.h"
 
 #include "model/DNFileNode.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/ThumbnailCapture.h"
 
 #include <QCoreApplication>

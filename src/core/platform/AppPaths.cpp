@@ -43,6 +43,11 @@ QString firstOf(const char* variable, const QString& installedRelative, const QS
 
 } // namespace
 
+QString productName()
+{
+    return QString::fromLatin1(kProduct);
+}
+
 QString dataFolder()
 {
     return writable(QStandardPaths::GenericDataLocation) + '/' + kVendor + '/' + kProduct;

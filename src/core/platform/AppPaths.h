@@ -6,6 +6,8 @@
 // move all of them by pointing HOME and XDG_* at a temporary folder.
 namespace AppPaths {
 
+// "Quillon": the product's name, as its folders, its log and its windows show it.
+QString productName();
 // $XDG_DATA_HOME/Farrowby/Quillon: the log, downloaded data, caches of ours.
 QString dataFolder();
 // Creates dataFolder() with its parents; false when it cannot be made.

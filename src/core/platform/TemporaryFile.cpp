@@ -1,7 +1,7 @@
 #include "platform/TemporaryFile.h"
 
 #include "platform/AppPaths.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "player/FrameLinkServer.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QtEndian>
 

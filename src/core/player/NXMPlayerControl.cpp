@@ -2,14 +2,14 @@
 
 #include "model/DNDVDNode.h"
 #include "model/DNDVDTitle.h"
+#include "model/DNMediaPredicates.h"
 #include "model/NXMPlayerPlaybackProtocol.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerSurface.h"
 #include "player/PlayerProcesses.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
 #include "services/DNSetting.h"
 
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "player/NXOVPlayerControl.h"
 
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "player/MPlayerStatusLine.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "player/PlayerTask.h"
-#include "services/DNLogger.h"
 
 #include <QDir>
 #include <QFileInfo>

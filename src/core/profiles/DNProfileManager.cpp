@@ -1,13 +1,12 @@
 #include "profiles/DNProfileManager.h"
 
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
 
 #include <QDir>
 
 #include <algorithm>
-#include <utility>
 
 namespace {
 
@@ -56,76 +55,74 @@ DNProfileManager& DNProfileManager::profileManager()
 DNProfileManager::DNProfileManager(
     const QString& profilesFolder, UserDefaults& defaults, const QString& dvdProfilesFolder)
     : m_defaults(defaults)
+    , m_video(DNProfileTypeVideo, QDir::cleanPath(profilesFolder + QStringLiteral("/Video")))
+    , m_dvd(DNProfileTypeDVD,
+          QDir::cleanPath(dvdProfilesFolder.isEmpty() ? profilesFolder + QStringLiteral("/DVD")
+                                                      : dvdProfilesFolder))
+{ }
+
+DNProfileManager::Kind* DNProfileManager::kindOf(int profileType) const
 {
-    const QString dvdFolder
-        = dvdProfilesFolder.isEmpty() ? profilesFolder + QStringLiteral("/DVD") : dvdProfilesFolder;
-    loadFolder(QDir::cleanPath(profilesFolder + QStringLiteral("/Video")), DNProfileTypeVideo);
-    loadFolder(QDir::cleanPath(dvdFolder), DNProfileTypeDVD);
-    loadRecent(DNProfileTypeVideo);
-    loadRecent(DNProfileTypeDVD);
+    Kind* kind = profileType == DNProfileTypeVideo ? &m_video
+        : profileType == DNProfileTypeDVD          ? &m_dvd
+                                                   : nullptr;
+    if (kind)
+        std::call_once(kind->loading, [&] { load(*kind); });
+    return kind;
 }
 
-DNProfileManager::Kind* DNProfileManager::kindOf(int profileType)
+void DNProfileManager::load(Kind& kind) const
 {
-    return const_cast<Kind*>(std::as_const(*this).kindOf(profileType));
+    loadFolder(kind);
+    loadRecent(kind);
+    kind.loaded = true;
 }
 
-const DNProfileManager::Kind* DNProfileManager::kindOf(int profileType) const
+void DNProfileManager::loadFolder(Kind& kind)
 {
-    if (profileType == DNProfileTypeVideo)
-        return &m_video;
-    if (profileType == DNProfileTypeDVD)
-        return &m_dvd;
-    return nullptr;
-}
-
-void DNProfileManager::loadFolder(const QString& folder, int profileType)
-{
-    const QDir dir(folder);
+    const QDir dir(kind.folder);
     if (!dir.exists()) {
-        DNLog(QStringLiteral("Profile folder \"%1\" is missing").arg(folder));
+        DNLog(QStringLiteral("Profile folder \"%1\" is missing").arg(kind.folder));
         return;
     }
-    std::vector<DNProfileCategory>& categories = kindOf(profileType)->categories;
     const QStringList files = dir.entryList({ QStringLiteral("*.plist") }, QDir::Files, QDir::Name);
     for (const QString& file : files) {
         QString error;
-        const auto profile = DNProfile::profileWithFile(dir.filePath(file), profileType, error);
+        const auto profile
+            = DNProfile::profileWithFile(dir.filePath(file), kind.profileType, error);
         if (!profile) {
             DNLog(error + QStringLiteral(", so it is left out"));
             continue;
         }
-        if (catalogueProfile(profileType, profile->GlobalID())) {
+        if (catalogueProfile(kind, profile->GlobalID())) {
             DNLog(QStringLiteral("Profile \"%1\" repeats the \"GlobalID\" %2, so it is left out")
                       .arg(profile->filePath())
                       .arg(profile->GlobalID()));
             continue;
         }
-        categoryNamed(categories, profile->category()).profiles.push_back(profile);
+        categoryNamed(kind.categories, profile->category()).profiles.push_back(profile);
     }
-    sortCatalogue(categories);
+    sortCatalogue(kind.categories);
 }
 
-void DNProfileManager::loadRecent(int profileType)
+void DNProfileManager::loadRecent(Kind& kind) const
 {
-    const QVariantList stored = m_defaults.value(recentKey(profileType)).toList();
-    std::vector<std::shared_ptr<DNProfile>>& recent = kindOf(profileType)->recent;
+    const QVariantList stored = m_defaults.value(recentKey(kind.profileType)).toList();
     for (const QVariant& entry : stored) {
         const QVariantMap choices = entry.toMap();
         // A profile that is no longer in the catalogue is forgotten.
         const auto profile
-            = catalogueProfile(profileType, choices.value(QStringLiteral("GlobalID")).toInt());
-        if (!profile || int(recent.size()) >= kMaxRecentProfiles)
+            = catalogueProfile(kind, choices.value(QStringLiteral("GlobalID")).toInt());
+        if (!profile || int(kind.recent.size()) >= kMaxRecentProfiles)
             continue;
-        recent.push_back(profile->copy());
-        recent.back()->applyChoices(choices);
+        kind.recent.push_back(profile->copy());
+        kind.recent.back()->applyChoices(choices);
     }
 }
 
-std::shared_ptr<const DNProfile> DNProfileManager::catalogueProfile(
-    int profileType, int globalID) const
+std::shared_ptr<const DNProfile> DNProfileManager::catalogueProfile(const Kind& kind, int globalID)
 {
-    for (const DNProfileCategory& category : kindOf(profileType)->categories) {
+    for (const DNProfileCategory& category : kind.categories) {
         for (const auto& profile : category.profiles) {
             if (profile->GlobalID() == globalID)
                 return profile;
@@ -144,7 +141,7 @@ const std::vector<DNProfileCategory>& DNProfileManager::categoriesOfType(int pro
 std::shared_ptr<DNProfile> DNProfileManager::profileWithGlobalID(int globalID) const
 {
     for (const int type : { DNProfileTypeVideo, DNProfileTypeDVD }) {
-        if (const auto profile = catalogueProfile(type, globalID))
+        if (const auto profile = catalogueProfile(*kindOf(type), globalID))
             return profile->copy();
     }
     return nullptr;
@@ -195,11 +192,13 @@ void DNProfileManager::storeRecentProfiles() const
 {
     const std::lock_guard lock(m_recentMutex);
     for (const Kind* kind : { &m_video, &m_dvd }) {
+        // A kind never asked for keeps what is stored.
+        if (!kind->loaded)
+            continue;
         QVariantList stored;
         for (const auto& profile : kind->recent)
             stored << profile->choices();
-        m_defaults.setValue(
-            recentKey(kind == &m_dvd ? DNProfileTypeDVD : DNProfileTypeVideo), stored);
+        m_defaults.setValue(recentKey(kind->profileType), stored);
     }
     m_defaults.synchronize();
 }

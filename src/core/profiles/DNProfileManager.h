@@ -4,8 +4,10 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 class UserDefaults;
@@ -17,9 +19,11 @@ struct DNProfileCategory {
 
 // The catalogue of output profiles: the profile files of profiles/Video and
 // profiles/DVD grouped by category, and the profiles the user picked last.
-// A profile file that cannot be used is logged and left out; the rest loads.
-// The catalogue never changes after loading; the recent profiles may be read
-// and changed from any thread.
+// Each kind's folder is read when that kind is first asked for, so that a
+// start that needs only video profiles does not parse the DVD ones. A
+// profile file that cannot be used is logged and left out; the rest loads.
+// The catalogue never changes after loading; the catalogue and the recent
+// profiles may be read and changed from any thread.
 class DNProfileManager {
 public:
     static constexpr int kMaxRecentProfiles = 8;
@@ -27,9 +31,9 @@ public:
     // The catalogue of the program's resources, loaded on first use.
     static DNProfileManager& profileManager();
 
-    // Loads `profilesFolder`/Video and `dvdProfilesFolder` (by default
-    // `profilesFolder`/DVD; the program's own are made by the build), and the
-    // recent profiles stored in `defaults`.
+    // The catalogue of `profilesFolder`/Video and `dvdProfilesFolder` (by
+    // default `profilesFolder`/DVD; the program's own are made by the build),
+    // with the recent profiles stored in `defaults`.
     DNProfileManager(const QString& profilesFolder, UserDefaults& defaults,
         const QString& dvdProfilesFolder = QString());
 
@@ -50,18 +54,29 @@ public:
 
 private:
     struct Kind {
+        Kind(int type, QString folderPath)
+            : profileType(type)
+            , folder(std::move(folderPath))
+        { }
+
+        const int profileType;
+        const QString folder;
+        std::once_flag loading;
+        // Set once the folder and the recent profiles are read.
+        std::atomic<bool> loaded = false;
         std::vector<DNProfileCategory> categories;
         std::vector<std::shared_ptr<DNProfile>> recent;
     };
 
-    Kind* kindOf(int profileType);
-    const Kind* kindOf(int profileType) const;
-    void loadFolder(const QString& folder, int profileType);
-    void loadRecent(int profileType);
-    std::shared_ptr<const DNProfile> catalogueProfile(int profileType, int globalID) const;
+    // The kind, loaded; null for other profile types.
+    Kind* kindOf(int profileType) const;
+    void load(Kind& kind) const;
+    static void loadFolder(Kind& kind);
+    void loadRecent(Kind& kind) const;
+    static std::shared_ptr<const DNProfile> catalogueProfile(const Kind& kind, int globalID);
 
     UserDefaults& m_defaults;
-    Kind m_video;
-    Kind m_dvd;
+    mutable Kind m_video;
+    mutable Kind m_dvd;
     mutable std::mutex m_recentMutex;
 };

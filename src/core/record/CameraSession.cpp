@@ -1,8 +1,8 @@
 #include "record/CameraSession.h"
 
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "record/RecordedFile.h"
-#include "services/DNLogger.h"
 
 #include <QRegularExpression>
 #include <QTemporaryFile>

@@ -1,11 +1,11 @@
 #include "record/DNScreenRecorder.h"
 
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "record/AudioDevice.h"
 #include "record/AudioPassThrough.h"
 #include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,7 @@
 #include "services/DNHelpers.h"
 
+#include "platform/AppPaths.h"
+
 #include <QFileInfo>
 
 #include <cmath>
@@ -7,7 +9,7 @@
 
 QString DNApplicationName()
 {
-    return QStringLiteral("Quillon");
+    return AppPaths::productName();
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #include "services/DNScreenRecorderSetting.h"
 
 #include "platform/AppPaths.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSettingArchive.h"
 
 #include <QDir>

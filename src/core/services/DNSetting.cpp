@@ -1,7 +1,7 @@
 #include "services/DNSetting.h"
 
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
 
 #include <QDataStream>
 #include <QIODevice>

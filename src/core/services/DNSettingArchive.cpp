@@ -1,6 +1,6 @@
 #include "services/DNSettingArchive.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 void DNSettingArchive::logWrongType(const QString& key, const QVariant& value)
 {

@@ -1,6 +1,6 @@
 #include "services/DNSubtitleFont.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QFileInfo>
 

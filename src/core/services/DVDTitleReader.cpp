@@ -6,9 +6,9 @@
 #include "services/DVDTitleReader.h"
 
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
-#include "services/DNLogger.h"
 
 #include <QFileInfo>
 

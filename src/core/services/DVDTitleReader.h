@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/DNDVDTracks.h"
+#include "services/DNDVDTracks.h"
 
 #include <QString>
 #include <QStringList>

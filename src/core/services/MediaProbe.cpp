@@ -1,6 +1,6 @@
 #include "services/MediaProbe.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/EngineStreamProbe.h"
 #include "services/MediaInfoLibrary.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/DNFileTracks.h"
+#include "services/DNFileTracks.h"
 
 #include <QString>
 

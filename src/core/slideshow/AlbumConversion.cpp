@@ -1,9 +1,9 @@
 #include "slideshow/AlbumConversion.h"
 
 #include "model/DNFileNode.h"
+#include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
 #include "slideshow/DNGraphicsNode.h"
 #include "slideshow/NXImageEngine.h"
 

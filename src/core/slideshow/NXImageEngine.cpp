@@ -1,10 +1,10 @@
 #include "slideshow/NXImageEngine.h"
 
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
 #include "services/DNAppSetting.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/NXDialogs.h"
 #include "download/DNYoutubeNode.h"
-#include "shell/NXDialogs.h"
 
 #include <QPointer>
 #include <QWidget>

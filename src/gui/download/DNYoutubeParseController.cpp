@@ -6,8 +6,8 @@
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/OnlineVideoLibrary.h"
 #include "http/NXHTTPRequest.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "download/NXVideoDownloadOption.h"
 
+#include "common/NXDialogs.h"
 #include "services/NXVideoDownloadSetting.h"
-#include "shell/NXDialogs.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

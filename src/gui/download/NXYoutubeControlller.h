@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/NXAppPluginProtocol.h"
+#include "common/NXDialogs.h"
 #include "download/NXYoutubeViewDelegate.h"
 #include "player/NXOVPlayerControl.h"
-#include "shell/NXAppPluginProtocol.h"
-#include "shell/NXDialogs.h"
 
 #include <QPointer>
 #include <QStringList>

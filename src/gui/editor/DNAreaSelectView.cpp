@@ -1,7 +1,7 @@
 #include "editor/DNAreaSelectView.h"
 
 #include "platform/AppPaths.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QCoreApplication>
 #include <QFile>

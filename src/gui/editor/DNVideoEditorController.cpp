@@ -1,5 +1,7 @@
 #include "editor/DNVideoEditorController.h"
 
+#include "common/NXDialogs.h"
+#include "common/NXFloatInfoWindowController.h"
 #include "controls/DNProgressIndicator.h"
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
@@ -18,9 +20,6 @@
 #include "player/PlayerProcesses.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
-#include "shell/NXAppController.h"
-#include "shell/NXDialogs.h"
-#include "shell/NXFloatInfoWindowController.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -143,12 +142,12 @@ void DNVideoEditorController::buildInterface()
     position->addWidget(m_editLeftTime);
 
     m_editorTabView = new QTabWidget(this);
-    addTab(buildGeneralTab(), kTabGeneral, QStringLiteral("General"));
-    addTab(buildTrimTab(), kTabTrimming, QStringLiteral("Trim"));
-    addTab(buildCropTab(), kTabCrop, QStringLiteral("Crop"));
-    addTab(buildEffectTab(), kTabEffect, QStringLiteral("Effect"));
-    addTab(buildWatermarkTab(), kTabWatermark, QStringLiteral("Watermark"));
-    addTab(buildSubtitleTab(), kTabSubtitle, QStringLiteral("Subtitle"));
+    addTab(buildGeneralTab(), EditorTab::kGeneral, QStringLiteral("General"));
+    addTab(buildTrimTab(), EditorTab::kTrimming, QStringLiteral("Trim"));
+    addTab(buildCropTab(), EditorTab::kCrop, QStringLiteral("Crop"));
+    addTab(buildEffectTab(), EditorTab::kEffect, QStringLiteral("Effect"));
+    addTab(buildWatermarkTab(), EditorTab::kWatermark, QStringLiteral("Watermark"));
+    addTab(buildSubtitleTab(), EditorTab::kSubtitle, QStringLiteral("Subtitle"));
     buildLanguageChoosePanel();
     connect(
         m_editorTabView, &QTabWidget::currentChanged, this, &DNVideoEditorController::tabDidSelect);
@@ -435,12 +434,12 @@ void DNVideoEditorController::updateVideoEditConfigureOnEnter()
     m_flags.skipFlagCount = 0;
     clearPreviews();
     arrangeTabsForNode();
-    showTabFlag(kTabGeneral, generalChangesOutput());
-    showTabFlag(kTabTrimming, nodeEdit->isEnableTrimming());
-    showTabFlag(kTabCrop, nodeEdit->isEnableCrop());
-    showTabFlag(kTabEffect, nodeEdit->isEnableEffect());
-    showTabFlag(kTabWatermark, nodeEdit->isEnableWatermark());
-    showTabFlag(kTabSubtitle, nodeEdit->isEnableSubtitleEdit());
+    showTabFlag(EditorTab::kGeneral, generalChangesOutput());
+    showTabFlag(EditorTab::kTrimming, nodeEdit->isEnableTrimming());
+    showTabFlag(EditorTab::kCrop, nodeEdit->isEnableCrop());
+    showTabFlag(EditorTab::kEffect, nodeEdit->isEnableEffect());
+    showTabFlag(EditorTab::kWatermark, nodeEdit->isEnableWatermark());
+    showTabFlag(EditorTab::kSubtitle, nodeEdit->isEnableSubtitleEdit());
     m_effectView->setEnabled(nodeEdit->isEnableEffect());
     m_effectView->setIndexOfSelectedEffect(int(nodeEdit->indexOfEffect()));
     m_editDurationSlider->setValue(0);
@@ -710,7 +709,7 @@ void DNVideoEditorController::onApplytoAll()
     // is of another kind and is not broadcast.
     if (const auto* file = dynamic_cast<DNFileNode*>(m_mediaNode.get())) {
         const DNNodeSetting setting = file->editSetting();
-        NotificationCenter::defaultCenter().post(NXAppController::kApplyToAllEdit, &setting);
+        NotificationCenter::defaultCenter().post(kApplyToAllEdit, &setting);
     } else if (const auto* dvd = dynamic_cast<DNDVDNode*>(m_mediaNode.get())) {
         applyToOtherTitles(*dvd);
     }
@@ -753,9 +752,9 @@ QString DNVideoEditorController::identifierOfTab(int index) const
 void DNVideoEditorController::tabDidSelect(int index)
 {
     const QString identifier = identifierOfTab(index);
-    m_selectionView->setVisible(identifier == kTabCrop && edit() && edit()->isEnableCrop());
-    m_editDurationSlider->setEditable(identifier == kTabTrimming);
-    m_watermark->setEditabled(identifier == kTabWatermark);
+    m_selectionView->setVisible(identifier == EditorTab::kCrop && edit() && edit()->isEnableCrop());
+    m_editDurationSlider->setEditable(identifier == EditorTab::kTrimming);
+    m_watermark->setEditabled(identifier == EditorTab::kWatermark);
     m_watermark->update();
 }
 
@@ -770,15 +769,15 @@ void DNVideoEditorController::arrangeTabsForNode()
             m_editorTabView->removeTab(index);
     };
     if (m_flags.isDVDNode) {
-        remove(kTabWatermark);
-        remove(kTabEffect);
+        remove(EditorTab::kWatermark);
+        remove(EditorTab::kEffect);
         return;
     }
     if (!dynamic_cast<DNFileNode*>(m_mediaNode.get()))
         return;
-    remove(kTabEffect);
-    if (indexOfTabViewItemWithIdentifier(kTabWatermark) < 0)
-        m_tabs.at(kTabWatermark)->appendToTabView();
+    remove(EditorTab::kEffect);
+    if (indexOfTabViewItemWithIdentifier(EditorTab::kWatermark) < 0)
+        m_tabs.at(EditorTab::kWatermark)->appendToTabView();
 }
 
 // --- General -----------------------------------------------------------------
@@ -791,7 +790,7 @@ bool DNVideoEditorController::enableGeneral() const
 void DNVideoEditorController::setEnableGeneral(bool on)
 {
     edit()->setEnableGeneral(on);
-    showTabFlag(kTabGeneral, generalChangesOutput());
+    showTabFlag(EditorTab::kGeneral, generalChangesOutput());
 }
 
 // The conversion takes the volume whatever the switch says: the lamp is on
@@ -810,7 +809,7 @@ void DNVideoEditorController::setEditVideoVolume(double volume)
 {
     m_renderControl->setPlayerVolume(0.5 * volume);
     edit()->setGeneralVolume(quint32(std::max(0.0, volume)));
-    showTabFlag(kTabGeneral, generalChangesOutput());
+    showTabFlag(EditorTab::kGeneral, generalChangesOutput());
 }
 
 // --- Trim --------------------------------------------------------------------
@@ -832,7 +831,7 @@ void DNVideoEditorController::setEditEnableTrimming(bool on)
     m_endTrimTime->setEnabled(on);
     m_editDurationSlider->setEnableSegments(on);
     m_renderControl->setEnableCropVideo(on);
-    showTabFlag(kTabTrimming, on);
+    showTabFlag(EditorTab::kTrimming, on);
     if (on)
         taggeDurationSlider();
 }
@@ -915,7 +914,7 @@ void DNVideoEditorController::showTrimDuration(int seconds)
 void DNVideoEditorController::resetTimeTrimming()
 {
     edit()->resetGeneral();
-    showTabFlag(kTabGeneral, generalChangesOutput());
+    showTabFlag(EditorTab::kGeneral, generalChangesOutput());
     setTrimRange(0, trimLength());
     emit updateMediaNodeInformation();
 }
@@ -963,7 +962,7 @@ void DNVideoEditorController::setEditorEnableCrop(bool on)
     auto* nodeEdit = edit();
     nodeEdit->setEnableCrop(on);
     m_selectionView->setVisible(on);
-    showTabFlag(kTabCrop, on);
+    showTabFlag(EditorTab::kCrop, on);
     m_renderControl->effectView()->setEnableCropEffect(on);
     if (on && m_selectionView->selectedAspect() == 1)
         m_selectionView->setSelectedAspect(1);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/EditorTabs.h"
 #include "editor/DNAreaSelectView.h"
 #include "editor/DNEffectsView.h"
 #include "model/NXBasicMediaNode.h"
@@ -68,12 +69,9 @@ class DNVideoEditorController : public QDialog,
                                 public DNEffectsViewProtocol {
     Q_OBJECT
 public:
-    static inline const QString kTabGeneral = QStringLiteral("tabGeneral");
-    static inline const QString kTabTrimming = QStringLiteral("tabTrimming");
-    static inline const QString kTabCrop = QStringLiteral("tabCrop");
-    static inline const QString kTabEffect = QStringLiteral("tabEffect");
-    static inline const QString kTabWatermark = QStringLiteral("tavWatermark");
-    static inline const QString kTabSubtitle = QStringLiteral("tabSubtile");
+    // Posted by Apply to All with the edit setting to give every other entry.
+    static inline const QString kApplyToAllEdit
+        = QStringLiteral("DNNotificationApplytoAllEditSetting");
     // The languages an external subtitle can be marked with, in the order offered.
     static inline const QStringList kSubtitleLanguages = { QStringLiteral("zh-Hans"),
         QStringLiteral("en"), QStringLiteral("fr"), QStringLiteral("de"), QStringLiteral("it"),

@@ -2,10 +2,10 @@
 // subtitle its language.
 #include "editor/DNVideoEditorController.h"
 
+#include "common/NXDialogs.h"
 #include "model/DNBaseEditSetting.h"
 #include "model/DNVideoEditProtocol.h"
 #include "platform/UserDefaults.h"
-#include "shell/NXDialogs.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -147,7 +147,7 @@ bool DNVideoEditorController::enableVideoSubtitle() const
 void DNVideoEditorController::setEnableVideoSubtitle(bool on)
 {
     edit()->setEnableSubtitleEdit(on);
-    showTabFlag(kTabSubtitle, on);
+    showTabFlag(EditorTab::kSubtitle, on);
 }
 
 void DNVideoEditorController::setSubtitleMode(int mode)

@@ -1,14 +1,14 @@
 // The editor's watermark and effect tabs.
 #include "editor/DNVideoEditorController.h"
 
+#include "common/NXDialogs.h"
 #include "editor/DNWatermarkView.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "editor/SelectionFields.h"
 #include "model/DNVideoEditProtocol.h"
+#include "platform/DNLogger.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
-#include "shell/NXDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -187,7 +187,7 @@ void DNVideoEditorController::setEnableWaterMark(bool on)
         return;
     m_watermark->setHidden(!on);
     edit()->setEnableWatermark(on);
-    showTabFlag(kTabWatermark, on);
+    showTabFlag(EditorTab::kWatermark, on);
 }
 
 bool DNVideoEditorController::enableImageWatermark() const
@@ -411,7 +411,7 @@ void DNVideoEditorController::openColorPanel()
 
 void DNVideoEditorController::changeFont(const QFont& font)
 {
-    if (identifierOfTab(m_editorTabView->currentIndex()) == kTabSubtitle
+    if (identifierOfTab(m_editorTabView->currentIndex()) == EditorTab::kSubtitle
         || watermarkTypeIndex() != int(DNBaseEditSetting::kWatermarkText))
         return;
     m_watermark->setTextFont(font);
@@ -473,7 +473,7 @@ void DNVideoEditorController::setEnableVideoEffect(bool on)
     edit()->setEnableEffect(on);
     m_renderControl->effectView()->setEnableColorEffect(on);
     m_effectView->setEnabled(on);
-    showTabFlag(kTabEffect, on);
+    showTabFlag(EditorTab::kEffect, on);
 }
 
 void DNVideoEditorController::effectSelectedAtIndex(int index)

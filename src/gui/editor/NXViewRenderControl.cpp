@@ -1,9 +1,9 @@
 #include "editor/NXViewRenderControl.h"
 
 #include "editor/NXEditMovieView.h"
+#include "model/DNMediaPredicates.h"
 #include "platform/AppPaths.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
 
 #include <QDir>
 #include <QFileInfo>

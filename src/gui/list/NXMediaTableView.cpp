@@ -1,6 +1,6 @@
 #include "list/NXMediaTableView.h"
 
-#include "editor/DNVideoEditorController.h"
+#include "common/EditorTabs.h"
 #include "list/NXMediaListModel.h"
 #include "model/ThumbnailQueue.h"
 #include "platform/NotificationCenter.h"
@@ -151,10 +151,10 @@ QMenu* NXMediaTableView::rowRequestMenu(const QModelIndex& row)
     if (!node || node->mediaType() == NXMediaType::DVDTitle)
         return nullptr;
     const std::pair<QString, QString> requests[] = {
-        { QStringLiteral("Edit..."), DNVideoEditorController::kTabGeneral },
-        { QStringLiteral("Volume..."), DNVideoEditorController::kTabGeneral },
-        { QStringLiteral("Trim..."), DNVideoEditorController::kTabTrimming },
-        { QStringLiteral("Crop..."), DNVideoEditorController::kTabCrop },
+        { QStringLiteral("Edit..."), EditorTab::kGeneral },
+        { QStringLiteral("Volume..."), EditorTab::kGeneral },
+        { QStringLiteral("Trim..."), EditorTab::kTrimming },
+        { QStringLiteral("Crop..."), EditorTab::kCrop },
     };
     auto* menu = new QMenu(this);
     for (const auto& [label, tab] : requests)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "editor/DNAreaSelector.h"
+#include "controls/DNAreaSelector.h"
 
 #include <QRect>
 #include <QWidget>

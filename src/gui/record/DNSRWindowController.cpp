@@ -2,6 +2,7 @@
 
 #include "controls/DNButton.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
@@ -14,7 +15,6 @@
 #include "record/RecordingName.h"
 #include "record/RecordingScreen.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 #include "services/DNScreenRecorderSetting.h"
 
 #include <QCheckBox>

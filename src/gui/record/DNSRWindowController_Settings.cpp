@@ -1,8 +1,8 @@
 // The recorder window's settings sheet and its audio menu.
+#include "platform/DNLogger.h"
 #include "record/AudioDevice.h"
 #include "record/DNSRSettingPanel.h"
 #include "record/DNSRWindowController.h"
-#include "services/DNLogger.h"
 #include "services/DNScreenRecorderSetting.h"
 
 #include <QCheckBox>

@@ -1,5 +1,6 @@
 #include "record/NXCameraRecorderController.h"
 
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/TemporaryFile.h"
 #include "record/NXCameraViews.h"
@@ -8,7 +9,6 @@
 #include "record/RecordedFile.h"
 #include "record/RecordingName.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 #include "services/NXCameraRecorderSetting.h"
 
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "common/NXAppPluginProtocol.h"
+#include "common/NXDialogs.h"
 #include "record/AudioDevice.h"
 #include "record/CameraSession.h"
-#include "shell/NXAppPluginProtocol.h"
-#include "shell/NXDialogs.h"
 
 #include <QDateTime>
 #include <QWidget>

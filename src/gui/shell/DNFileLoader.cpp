@@ -1,8 +1,8 @@
 #include "shell/DNFileLoader.h"
 
+#include "common/NXDialogs.h"
+#include "platform/DNLogger.h"
 #include "platform/NXAction.h"
-#include "services/DNLogger.h"
-#include "shell/NXDialogs.h"
 #include "slideshow/DNGraphicsNode.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,6 @@
 #include "shell/NXAppController.h"
 
+#include "common/NXAppPluginProtocol.h"
 #include "editor/DNVideoEditorController.h"
 #include "list/NXDVDRows.h"
 #include "list/NXMediaListModel.h"
@@ -9,13 +10,12 @@
 #include "model/DNFileNode.h"
 #include "model/DNVideoEditProtocol.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/DNFileLoader.h"
-#include "shell/NXAppPluginProtocol.h"
 #include "shell/NXDVDSourceChooser.h"
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
@@ -177,15 +177,16 @@ void NXAppController::observeNotifications()
             if (profile)
                 applyProfile(*profile, true);
         });
-    center.addObserver(kApplyToAllEdit, nullptr, this, [this](const Notification& note) {
-        const auto* setting = static_cast<const DNNodeSetting*>(note.sender);
-        if (!setting)
-            return;
-        for (const auto& node : m_mediaNodes)
-            if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
-                file->setEditSetting(*setting);
-        m_model->refreshAll();
-    });
+    center.addObserver(
+        DNVideoEditorController::kApplyToAllEdit, nullptr, this, [this](const Notification& note) {
+            const auto* setting = static_cast<const DNNodeSetting*>(note.sender);
+            if (!setting)
+                return;
+            for (const auto& node : m_mediaNodes)
+                if (auto* file = dynamic_cast<DNFileNode*>(node.get()))
+                    file->setEditSetting(*setting);
+            m_model->refreshAll();
+        });
     center.addObserver(kApplyToAllNodeInfo, nullptr, this, [this](const Notification& note) {
         const auto* info = static_cast<const DNNodeInfo*>(note.sender);
         if (!info)

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/NXDialogs.h"
 #include "model/NXBasicMediaNode.h"
-#include "shell/NXDialogs.h"
 #include "shell/NXProfileChooser.h"
 #include "shell/NXProgressController.h"
 #include "slideshow/AlbumConversion.h"
@@ -48,8 +48,6 @@ class NXAppController : public QMainWindow {
 public:
     static inline const QString kMergeModeKey = QStringLiteral("MergeExistsMediaNode");
     static inline const QString kNoConflictQuestionKey = QStringLiteral("_NotPressentDiffType_");
-    static inline const QString kApplyToAllEdit
-        = QStringLiteral("DNNotificationApplytoAllEditSetting");
     static inline const QString kApplyToAllNodeInfo
         = QStringLiteral("DNNotificationApplytoAllNodeInfo");
 

@@ -5,13 +5,13 @@
 
 #include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerControl.h"
 #include "player/NXMPlayerView.h"
 #include "player/PlayerProcesses.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 
 #include <QLabel>
 #include <QSplitter>

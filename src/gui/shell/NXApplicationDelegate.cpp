@@ -2,10 +2,10 @@
 
 #include "model/ThumbnailQueue.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/NXAction.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/TerminationSignals.h"

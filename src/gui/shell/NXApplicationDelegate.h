@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
 #include <QObject>
 #include <QStringList>

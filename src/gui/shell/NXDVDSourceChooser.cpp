@@ -1,11 +1,11 @@
 #include "shell/NXDVDSourceChooser.h"
 
+#include "common/NXDialogs.h"
 #include "controls/DNProgressIndicator.h"
 #include "model/DNDVDNode.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/NXAction.h"
-#include "services/DNLogger.h"
-#include "shell/NXDialogs.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

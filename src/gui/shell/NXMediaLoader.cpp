@@ -2,9 +2,9 @@
 
 #include "controls/DNProgressIndicator.h"
 #include "model/DNFileNode.h"
+#include "platform/DNLogger.h"
 #include "platform/NXAction.h"
 #include "platform/NotificationCenter.h"
-#include "services/DNLogger.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -1,8 +1,8 @@
 #include "shell/NXPreferencesController.h"
 
+#include "common/NXDialogs.h"
 #include "platform/SystemInfo.h"
 #include "services/DNSetting.h"
-#include "shell/NXDialogs.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

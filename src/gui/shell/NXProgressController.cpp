@@ -1,11 +1,11 @@
 #include "shell/NXProgressController.h"
 
+#include "common/NXDialogs.h"
 #include "controls/DNProgressIndicator.h"
 #include "engine/DNVideoConverter.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
 #include "shell/ImgEncodeProgressView.h"
-#include "shell/NXDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>

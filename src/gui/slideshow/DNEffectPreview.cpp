@@ -1,7 +1,7 @@
 #include "slideshow/DNEffectPreview.h"
 
 #include "controls/DNButton.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "slideshow/NXEffectManager.h"
 
 #include <QCheckBox>

@@ -1,10 +1,10 @@
 #include "slideshow/DNImageEditor.h"
 
+#include "common/NXDialogs.h"
 #include "list/NXMediaTableView.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
-#include "shell/NXDialogs.h"
 #include "slideshow/DNEffectPreview.h"
 #include "slideshow/DNGraphicsNode.h"
 #include "slideshow/DNImageBrowser.h"

@@ -3,7 +3,7 @@
 #include "core/builders/video/FrameTestSupport.h"
 #include "engine/DNVideoConverter.h"
 #include "model/DNDVDNode.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DNSetting.h"
 #include "support/RunFfmpeg.h"
 

@@ -3,7 +3,7 @@
 #include "model/DNDVDNode.h"
 
 #include "fixtures/TestDisc.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/DVDTitleReader.h"
 
 #include <QDir>

@@ -5,10 +5,10 @@
 
 #include "core/player/PlayerTestSupport.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "server/TestHttpServer.h"
-#include "services/DNLogger.h"
 #include "support/ChildProcesses.h"
 #include "support/PrivateSoundServer.h"
 

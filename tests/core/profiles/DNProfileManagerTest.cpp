@@ -133,4 +133,22 @@ TEST_F(Catalogue, RecentProfilesAreStoredWithTheUsersChoices)
     EXPECT_EQ(recentIDs(*manager), std::vector<int>({ 12, 11 }));
 }
 
+// A run that uses only video profiles neither reads the DVD folder nor
+// forgets the DVD profiles picked in earlier runs.
+TEST_F(Catalogue, TheDVDProfilesAreReadOnlyWhenAskedFor)
+{
+    {
+        const auto manager = makeManager();
+        manager->addRecentProfile(*manager->profileWithGlobalID(21));
+        manager->storeRecentProfiles();
+    }
+    const auto manager = makeManager();
+    manager->addRecentProfile(*manager->lastProfileOfType(DNProfileTypeVideo));
+    write("DVD/late.plist", profile(22, "Late", "Formats"));
+    manager->storeRecentProfiles();
+    EXPECT_EQ(namesOf(manager->categoriesOfType(DNProfileTypeDVD).at(0)),
+        QStringList({ "DVD to MP4", "Late" }));
+    EXPECT_EQ(makeManager()->lastProfileOfType(DNProfileTypeDVD)->GlobalID(), 21);
+}
+
 } // namespace

@@ -3,7 +3,7 @@
 // Helpers of the profile tests: the shared log's text, and profile files
 // written from plain maps in XML or binary form.
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QByteArray>
 #include <QFile>

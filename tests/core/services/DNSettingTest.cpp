@@ -1,8 +1,8 @@
 #include "services/DNSetting.h"
 
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
 
 #include <QDataStream>
 #include <QFile>

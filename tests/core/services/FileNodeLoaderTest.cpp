@@ -4,7 +4,7 @@
 
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 #include "services/MediaProbe.h"
 
 #include <QDir>

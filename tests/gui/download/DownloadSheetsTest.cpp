@@ -9,8 +9,8 @@
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/NXVideoDownloadOption.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
-#include "services/DNLogger.h"
 #include "services/DNSetting.h"
 
 #include <QApplication>

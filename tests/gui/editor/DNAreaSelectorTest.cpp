@@ -1,7 +1,7 @@
 // The area selector's drag arithmetic and drawing, and the crop rectangle's
 // ratio lock and presets. Rectangles are in the views' own coordinates, with
 // the origin at the bottom left.
-#include "editor/DNAreaSelector.h"
+#include "controls/DNAreaSelector.h"
 #include "editor/DNAreaSelectView.h"
 #include "gui/editor/BlackPicture.h"
 

@@ -68,9 +68,8 @@ TEST(DNVideoEditorController, WatermarkIsForAPlainFileAndTakesOnlyReadablePictur
     for (const auto& c : nodes) {
         SCOPED_TRACE(c.name);
         open(editor, c.node);
-        EXPECT_GE(
-            editor.indexOfTabViewItemWithIdentifier(DNVideoEditorController::kTabWatermark), 0);
-        EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(DNVideoEditorController::kTabEffect), -1);
+        EXPECT_GE(editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), 0);
+        EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kEffect), -1);
         editor.setEnableWaterMark(true);
         EXPECT_EQ(c.node->isEnableWatermark(), c.canEnable);
         editor.reject();
@@ -219,8 +218,8 @@ TEST(DNVideoEditorController, ADVDTitleHasNoWatermarkAndAsksItsSubtitlesLanguage
     ScriptedDialogs dialogs;
     DNVideoEditorController editor(nullptr, &dialogs);
     open(editor, disc);
-    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(DNVideoEditorController::kTabWatermark), -1);
-    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(DNVideoEditorController::kTabEffect), -1);
+    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), -1);
+    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kEffect), -1);
     QTemporaryDir folder;
     dialogs.fileToOpen = folder.filePath("words.srt");
     editor.openPanelForChooseSRTFile();
@@ -241,8 +240,7 @@ TEST(DNVideoEditorController, ADVDTitleHasNoWatermarkAndAsksItsSubtitlesLanguage
 
     open(editor, clipNode(640, 360));
     const int count = editor.editorTabView()->count();
-    EXPECT_EQ(
-        editor.indexOfTabViewItemWithIdentifier(DNVideoEditorController::kTabWatermark), count - 1);
-    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(DNVideoEditorController::kTabEffect), -1);
+    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kWatermark), count - 1);
+    EXPECT_EQ(editor.indexOfTabViewItemWithIdentifier(EditorTab::kEffect), -1);
     editor.reject();
 }

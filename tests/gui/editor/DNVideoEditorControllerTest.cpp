@@ -256,8 +256,8 @@ TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
             clip));
     PreviewWindow main;
     QStringList applied;
-    NotificationCenter::defaultCenter().addObserver(NXAppController::kApplyToAllEdit, nullptr,
-        &*main.window, [&](const Notification& note) { applied << note.name; });
+    NotificationCenter::defaultCenter().addObserver(DNVideoEditorController::kApplyToAllEdit,
+        nullptr, &*main.window, [&](const Notification& note) { applied << note.name; });
     auto node = clipNode(30, 1280, 720, clip);
     main.window->editNode(node, 1);
     auto* editor = main.window->videoEditor();
@@ -279,7 +279,7 @@ TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
 
     editor->selectionView()->setSelectionArea({ 0, 0, 200, 100 });
     editor->apply2AllButton()->click();
-    EXPECT_EQ(applied, QStringList { NXAppController::kApplyToAllEdit });
+    EXPECT_EQ(applied, QStringList { DNVideoEditorController::kApplyToAllEdit });
     EXPECT_EQ(node->cropRect(), QRectF(0, 0, 640, 320));
     EXPECT_TRUE(editor->isVisible());
     editor->doneButton()->click();

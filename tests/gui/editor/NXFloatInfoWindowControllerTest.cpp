@@ -1,5 +1,5 @@
 // The media-information window opened from the editor sheet's Info button.
-#include "shell/NXFloatInfoWindowController.h"
+#include "common/NXFloatInfoWindowController.h"
 
 #include "editor/DNVideoEditorController.h"
 #include "model/DNFileNode.h"

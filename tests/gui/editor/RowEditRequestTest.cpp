@@ -20,10 +20,10 @@ TEST(NXMediaTableView, RowRequestsOpenTheEditorOnTheirTabs)
         QString action;
         QString tab;
     } cases[] = {
-        { QStringLiteral("Crop..."), DNVideoEditorController::kTabCrop },
-        { QStringLiteral("Edit..."), DNVideoEditorController::kTabGeneral },
-        { QStringLiteral("Trim..."), DNVideoEditorController::kTabTrimming },
-        { QStringLiteral("Volume..."), DNVideoEditorController::kTabGeneral },
+        { QStringLiteral("Crop..."), EditorTab::kCrop },
+        { QStringLiteral("Edit..."), EditorTab::kGeneral },
+        { QStringLiteral("Trim..."), EditorTab::kTrimming },
+        { QStringLiteral("Volume..."), EditorTab::kGeneral },
     };
     PreviewWindow main;
     DNTVideo track;

@@ -167,8 +167,9 @@ TEST_F(CameraRecorderWindowTest, RecordingsAreDatedNeverReplacedAndHandedOver)
     for (const auto& node : delegate->controller()->mediaNodes())
         handedOver << QFileInfo(std::dynamic_pointer_cast<DNFileNode>(node)->path()).fileName();
     handedOver.sort();
-    EXPECT_EQ(handedOver, QStringList({ QString(kFirstName).replace(".mov", " (1).mov"),
-                              QString(kFirstName).replace(".mov", " (2).mov"), kFirstName }));
+    EXPECT_EQ(handedOver,
+        QStringList({ QString(kFirstName).replace(".mov", " (1).mov"),
+            QString(kFirstName).replace(".mov", " (2).mov"), kFirstName }));
 }
 
 TEST_F(CameraRecorderWindowTest, CameraWithItsOwnSoundRefusesTheMicrophone)

@@ -3,8 +3,8 @@
 #include "builders/video/BuilderServices.h"
 #include "engine/EncodeConfig.h"
 #include "model/DNFileGroupNode.h"
+#include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
 
 #include <optional>
 

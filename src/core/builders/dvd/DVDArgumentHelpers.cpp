@@ -2,10 +2,10 @@
 
 #include "builders/video/BuilderServices.h"
 #include "model/DNDVDNode.h"
+#include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 
 #include <QDir>
 

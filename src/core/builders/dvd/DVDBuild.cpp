@@ -3,9 +3,9 @@
 #include "builders/dvd/DVDArgumentHelpers.h"
 #include "model/DNDVDGroupTitle.h"
 #include "model/DNDVDNode.h"
+#include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
 #include "services/DNSubtitleFont.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include "builders/dvd/DVDBuild.h"
 #include "model/DNDVDNode.h"
+#include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
 
 #include <QStringList>
 

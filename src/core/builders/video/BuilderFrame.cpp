@@ -3,12 +3,12 @@
 #include "builders/video/BuilderServices.h"
 #include "engine/AVEncoder.h"
 #include "model/DNFileGroupNode.h"
+#include "model/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
 #include "platform/SystemInfo.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
 
 #include <QLocale>
 

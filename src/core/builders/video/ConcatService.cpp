@@ -2,9 +2,9 @@
 
 #include "engine/EncodeConfig.h"
 #include "model/DNFileGroupNode.h"
+#include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
-#include "services/DNLogger.h"
 
 #include <QFile>
 

@@ -3,11 +3,11 @@
 #include "engine/AVEncoder.h"
 #include "engine/EncodeConfig.h"
 #include "model/DNFileNode.h"
+#include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
 #include "services/SubtitleCharset.h"
 
 #include <QRectF>

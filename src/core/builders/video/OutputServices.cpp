@@ -2,9 +2,9 @@
 
 #include "engine/EncodeConfig.h"
 #include "model/DNFileNode.h"
+#include "model/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
 #include "services/DNHelpers.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
 
 #include <QDir>
 

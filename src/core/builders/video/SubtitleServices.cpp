@@ -1,8 +1,8 @@
 #include "builders/video/BuilderServices.h"
 
 #include "model/DNBaseEditSetting.h"
+#include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
-#include "services/DNLogger.h"
 #include "services/EngineStreamProbe.h"
 #include "services/SubtitleCharset.h"
 

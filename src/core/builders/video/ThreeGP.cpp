@@ -3,10 +3,10 @@
 #include "builders/video/BuilderFrame.h"
 #include "builders/video/CodecBlocks.h"
 #include "model/DNFileNode.h"
+#include "model/DNMediaPredicates.h"
+#include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
-#include "services/DNLogger.h"
-#include "services/DNMediaPredicates.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "builders/video/VOB.h"
 
 #include "builders/video/BuilderFrame.h"
-#include "model/DNFileTracks.h"
 #include "profiles/DNProfile.h"
+#include "services/DNFileTracks.h"
 
 namespace {
 

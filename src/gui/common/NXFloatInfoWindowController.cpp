@@ -1,4 +1,4 @@
-#include "shell/NXFloatInfoWindowController.h"
+#include "common/NXFloatInfoWindowController.h"
 
 #include "model/DNDVDTitle.h"
 #include "model/DNFileNode.h"

@@ -1,4 +1,4 @@
-#include "services/DNMediaPredicates.h"
+#include "model/DNMediaPredicates.h"
 
 #include "model/DNFileNode.h"
 

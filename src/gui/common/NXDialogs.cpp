@@ -1,6 +1,6 @@
-#include "shell/NXDialogs.h"
+#include "common/NXDialogs.h"
 
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include <QCheckBox>
 #include <QColorDialog>

@@ -1,4 +1,4 @@
-#include "model/DNDVDTracks.h"
+#include "services/DNDVDTracks.h"
 
 #include <QLocale>
 

@@ -1,4 +1,4 @@
-#include "model/DNFileTracks.h"
+#include "services/DNFileTracks.h"
 
 DNTExtAudio DNTExtAudio::extAudioTrack(const QString& path)
 {

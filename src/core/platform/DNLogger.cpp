@@ -1,7 +1,6 @@
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include "platform/AppPaths.h"
-#include "services/DNHelpers.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -76,8 +75,8 @@ QString DNLogger::formatDate(const QDateTime& date)
 
 void DNLogger::log(const QString& message)
 {
-    const QString line
-        = QStringLiteral("%1 [%2]: %3\n").arg(formatDate(m_clock()), DNApplicationName(), message);
+    const QString line = QStringLiteral("%1 [%2]: %3\n")
+                             .arg(formatDate(m_clock()), AppPaths::productName(), message);
     write(line.toUtf8());
 }
 

@@ -1,4 +1,4 @@
-#include "editor/DNAreaSelector.h"
+#include "controls/DNAreaSelector.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

@@ -1,4 +1,4 @@
-#include "services/DNLogger.h"
+#include "platform/DNLogger.h"
 
 #include "platform/AppPaths.h"
 
