@@ -88,6 +88,14 @@ void reportFailure(const QString& message)
         state().failure = message;
 }
 
+// A failure that explains the conversion's better than its first reason.
+void explainFailure(const QString& message)
+{
+    logFailure(message);
+    const std::lock_guard lock(state().mutex);
+    state().failure = message;
+}
+
 // The bridge's reason names the program that failed and what it said last.
 void reportEngineFailure(const DNConversionEngine& engine, int status)
 {
@@ -568,7 +576,7 @@ int _VideoConverter_Start(
         return convertGroup(std::static_pointer_cast<DNFileGroupNode>(node), config);
     if (isKindOf<DNDVDNode>(node)) {
         static const DNVideoConverterDVDDriver driver { &_VideoConverter, &convertPasses,
-            &stopRequested, &reportFailure };
+            &stopRequested, &reportFailure, &explainFailure };
         return convertDVDEntry(
             std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
     }
