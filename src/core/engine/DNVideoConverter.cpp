@@ -88,7 +88,8 @@ void reportFailure(const QString& message)
         state().failure = message;
 }
 
-// A failure that explains the conversion's better than its first reason.
+// A reason that explains the conversion's failure better than its first one
+// replaces it.
 void explainFailure(const QString& message)
 {
     logFailure(message);
