@@ -135,6 +135,7 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
         DNLog(QStringLiteral("The encoder was stopped before it finished."));
         return kAVEncoderStopped;
     }
+    bridge().keepFailure(ToolBridge::failureOf(kProgram, result, lastMessage));
     if (!result.started) {
         DNLog(QStringLiteral("The encoder could not start: %1").arg(result.error));
         return kAVEncoderFailed;
@@ -229,6 +230,11 @@ int AVEncoderExtractSubFile(const char* sourcePath, int subtitleIndex, const cha
 QStringList AVEncoderLastCommand()
 {
     return bridge().lastCommand();
+}
+
+QString AVEncoderLastFailure()
+{
+    return bridge().lastFailure();
 }
 
 QStringList AVEncoderAdaptArguments(const QStringList& builderArguments)

@@ -50,6 +50,9 @@ int AVEncoderExtractSubFile(const char* sourcePath, int subtitleIndex, const cha
 
 // The program and arguments of the last run, as the bridge ran them.
 QStringList AVEncoderLastCommand();
+// Why the last run failed, as ffmpeg's status and last message; empty when
+// it did not.
+QString AVEncoderLastFailure();
 
 // Building blocks of the bridge, open for tests.
 //

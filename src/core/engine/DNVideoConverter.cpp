@@ -88,14 +88,23 @@ void reportFailure(const QString& message)
         state().failure = message;
 }
 
-// What the engine said last is most often why it failed.
+// A reason that explains the conversion's failure better than its first one
+// replaces it.
+void explainFailure(const QString& message)
+{
+    logFailure(message);
+    const std::lock_guard lock(state().mutex);
+    state().failure = message;
+}
+
+// The bridge's reason names the program that failed and what it said last.
 void reportEngineFailure(const DNConversionEngine& engine, int status)
 {
-    const QString said = DNLogger::takeLastEngineLine();
+    const QString reason = engine.lastFailure();
     const QString failed = QStringLiteral("The %1 failed with status %2")
                                .arg(QLatin1String(engine.name))
                                .arg(status);
-    reportFailure(said.isEmpty() ? failed + '.' : failed + QStringLiteral(": ") + said);
+    reportFailure(reason.isEmpty() ? failed + '.' : failed + QStringLiteral(": ") + reason);
 }
 
 std::shared_ptr<DNProfile> profileOf(const NXBasicMediaNode& node)
@@ -263,7 +272,6 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
             engine.setStateCallback(nullptr, nullptr);
             setRunningEngine(nullptr);
         });
-        DNLogger::takeLastEngineLine(); // an earlier run's words are not this one's
         status = engine.encode(*block);
     }
     reportRun({ block->arguments(), engine.lastCommand(), status, outputOfRun(node, *block) });
@@ -569,7 +577,7 @@ int _VideoConverter_Start(
         return convertGroup(std::static_pointer_cast<DNFileGroupNode>(node), config);
     if (isKindOf<DNDVDNode>(node)) {
         static const DNVideoConverterDVDDriver driver { &_VideoConverter, &convertPasses,
-            &stopRequested, &reportFailure };
+            &stopRequested, &reportFailure, &explainFailure };
         return convertDVDEntry(
             std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
     }
@@ -765,18 +773,20 @@ DNConversionEngineKind conversionEngineKind(
 const DNConversionEngine& conversionEngine(DNConversionEngineKind kind)
 {
     static const DNConversionEngine fileEncoder { "file encoder", &encodeWithFileEncoder,
-        &AVEncoderProgress, &AVEncoderStop, &AVEncoderSetStateCallback, &AVEncoderLastCommand };
+        &AVEncoderProgress, &AVEncoderStop, &AVEncoderSetStateCallback, &AVEncoderLastCommand,
+        &AVEncoderLastFailure };
     static const DNConversionEngine encoderCore { "encoder core", &encodeWithEncoderCore,
         &EncoderCoreProgress, &EncoderCoreStop, &EncoderCoreSetStateCallback,
-        &EncoderCoreLastCommand };
+        &EncoderCoreLastCommand, &EncoderCoreLastFailure };
     static const DNConversionEngine streamDump { "stream dump", &encodeWithStreamDump,
         &PlayerStreamDumpProgress, &PlayerStreamDumpStop, &PlayerStreamDumpSetStateCallback,
-        &PlayerStreamDumpLastCommand };
+        &PlayerStreamDumpLastCommand, &PlayerStreamDumpLastFailure };
     static const DNConversionEngine backupTool { "ISO backup tool", &encodeWithBackupTool,
         &DiscBackupToolProgress, &DiscBackupToolStop, &DiscBackupToolSetStateCallback,
-        &DiscBackupToolLastCommand };
+        &DiscBackupToolLastCommand, &DiscBackupToolLastFailure };
     static const DNConversionEngine dvdToMKV { "DVD-to-MKV library", &encodeWithDVDToMKV,
-        &DVDToMKVProgress, &HBStopJob, &DVDToMKVSetStateCallback, &DVDToMKVLastCommand };
+        &DVDToMKVProgress, &HBStopJob, &DVDToMKVSetStateCallback, &DVDToMKVLastCommand,
+        &DVDToMKVLastFailure };
     switch (kind) {
     case DNConversionEngineKind::EncoderCore:
         return encoderCore;

@@ -95,6 +95,8 @@ struct DNConversionEngine {
     void (*setStateCallback)(DNVideoConverterStateCallback callback, void* context);
     // The command as the bridge last ran it.
     QStringList (*lastCommand)();
+    // Why the bridge's last run failed, in its words.
+    QString (*lastFailure)();
 };
 
 // The bridge of that kind.

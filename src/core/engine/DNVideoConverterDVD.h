@@ -14,7 +14,8 @@ class NXBasicMediaNode;
 
 // What the DVD path uses of the driver: one engine run of the profile's
 // builder, the same with the profile's passes, whether a stop was asked for,
-// and how a refusal reaches the user.
+// and how a refusal reaches the user: as the conversion's first reason, or
+// as the one that explains it best.
 struct DNVideoConverterDVDDriver {
     int (*runOnce)(
         const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig&);
@@ -22,6 +23,7 @@ struct DNVideoConverterDVDDriver {
         const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig);
     bool (*stopRequested)();
     void (*reportFailure)(const QString& message);
+    void (*explainFailure)(const QString& message);
 };
 
 // Converts a DVD entry: the title at `titleIndex`, or every selected title

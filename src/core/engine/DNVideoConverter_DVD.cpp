@@ -118,11 +118,11 @@ int convertTitle(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
     title->setOutputName({});
     const int result = driver.runPasses(node, titleIndex, config);
     // Builders and engines fail on a title of a few frames, with a crash or a
-    // refusal that means nothing to the user.
+    // refusal that means nothing to the user: this says why instead.
     if (result != 0 && result != kDNVideoConverterStopped && title->length() <= 0)
-        driver.reportFailure(QStringLiteral("Title %1 of the DVD is too short to convert: it "
-                                            "lasts less than a second.")
-                                 .arg(title->titleNumber()));
+        driver.explainFailure(QStringLiteral("Title %1 of the DVD is too short to convert: it "
+                                             "lasts less than a second.")
+                                  .arg(title->titleNumber()));
     return finishRun(
         result, title->outputName(), *node, expectationFor(*node, *title), config, driver);
 }

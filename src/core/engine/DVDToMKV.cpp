@@ -128,3 +128,8 @@ QStringList DVDToMKVLastCommand()
 {
     return bridge().lastCommand();
 }
+
+QString DVDToMKVLastFailure()
+{
+    return bridge().lastFailure();
+}

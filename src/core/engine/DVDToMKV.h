@@ -24,6 +24,7 @@ void HBStopJob();
 ProgressInfo DVDToMKVProgress();
 void DVDToMKVSetStateCallback(ToolBridgeStateCallback callback, void* context);
 QStringList DVDToMKVLastCommand();
+QString DVDToMKVLastFailure();
 
 // Building blocks of the bridge, open for tests.
 //

@@ -223,3 +223,8 @@ QStringList DiscBackupToolLastCommand()
 {
     return bridge().lastCommand();
 }
+
+QString DiscBackupToolLastFailure()
+{
+    return bridge().lastFailure();
+}

@@ -21,6 +21,7 @@ ProgressInfo DiscBackupToolProgress();
 void DiscBackupToolStop();
 void DiscBackupToolSetStateCallback(ToolBridgeStateCallback callback, void* context);
 QStringList DiscBackupToolLastCommand();
+QString DiscBackupToolLastFailure();
 
 // Building blocks of the bridge, open for tests.
 //

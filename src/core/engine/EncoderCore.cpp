@@ -107,22 +107,17 @@ ToolBridge::Child finisherChild(const QStringList& arguments)
     return { kFinisher, arguments, SIGINT, kStopGrace };
 }
 
-// 0, or the failure of one program with its reason in the log.
+// 0, or the failure of one program with its reason in the log, kept as the
+// call's.
 int statusOf(
     const QString& program, const ProcessRunner::Result& result, const QString& lastMessage)
 {
-    if (!result.started) {
-        DNLog(QStringLiteral("%1 could not start: %2").arg(program, result.error));
-        return kEncoderCoreFailed;
-    }
-    if (result.signal != 0) {
-        DNLog(QStringLiteral("%1 was ended by signal %2.").arg(program).arg(result.signal));
-        return kEncoderCoreFailed;
-    }
-    if (result.exitCode != 0)
-        DNLog(QStringLiteral("%1 failed with exit status %2: %3")
-                  .arg(program, QString::number(result.exitCode), lastMessage));
-    return result.exitCode;
+    const QString failure = ToolBridge::failureOf(program, result, lastMessage);
+    if (failure.isEmpty())
+        return 0;
+    DNLog(failure);
+    bridge().keepFailure(failure);
+    return result.started && result.signal == 0 ? result.exitCode : kEncoderCoreFailed;
 }
 
 int stoppedStatus()
@@ -288,4 +283,9 @@ void EncoderCoreStop()
 QStringList EncoderCoreLastCommand()
 {
     return bridge().lastCommand();
+}
+
+QString EncoderCoreLastFailure()
+{
+    return bridge().lastFailure();
 }

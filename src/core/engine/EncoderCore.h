@@ -52,6 +52,9 @@ void EncoderCoreStop();
 // The last run as the bridge ran it: mencoder's command and, with a finishing
 // stage, the word "|" and ffmpeg's command that read mencoder's output.
 QStringList EncoderCoreLastCommand();
+// Why the last run failed: mencoder's or ffmpeg's status and last message;
+// empty when it did not.
+QString EncoderCoreLastFailure();
 
 // Building blocks of the bridge, open for tests.
 

@@ -126,3 +126,8 @@ QStringList PlayerStreamDumpLastCommand()
 {
     return bridge().lastCommand();
 }
+
+QString PlayerStreamDumpLastFailure()
+{
+    return bridge().lastFailure();
+}

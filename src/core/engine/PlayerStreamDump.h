@@ -23,6 +23,7 @@ ProgressInfo PlayerStreamDumpProgress();
 void PlayerStreamDumpStop();
 void PlayerStreamDumpSetStateCallback(ToolBridgeStateCallback callback, void* context);
 QStringList PlayerStreamDumpLastCommand();
+QString PlayerStreamDumpLastFailure();
 
 // mplayer's arguments for the builder's list (program name excluded).
 QStringList PlayerStreamDumpAdaptArguments(const QStringList& builderArguments);

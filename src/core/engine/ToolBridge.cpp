@@ -20,6 +20,7 @@ ToolBridge::Call::Call(ToolBridge& bridge)
     const std::lock_guard lock(m_bridge.m_stateLock);
     m_bridge.m_active = true;
     m_bridge.m_stopRequested = false;
+    m_bridge.m_lastFailure.clear();
 }
 
 ToolBridge::Call::~Call()
@@ -68,14 +69,13 @@ int ToolBridge::run(const Child& child, const LineReader& reader)
         DNLog(QStringLiteral("The %1 was stopped before it finished.").arg(m_name));
         return kToolBridgeStopped;
     }
-    if (!result.started)
-        return fail(QStringLiteral("%1 could not start: %2").arg(child.program, result.error));
-    if (result.signal != 0)
-        return fail(
-            QStringLiteral("%1 was ended by signal %2.").arg(child.program).arg(result.signal));
-    if (result.exitCode != 0)
-        DNLog(QStringLiteral("%1 failed with exit status %2: %3")
-                  .arg(child.program, QString::number(result.exitCode), lines.lastMessage));
+    const QString failure = failureOf(child.program, result, lines.lastMessage);
+    if (!result.started || result.signal != 0)
+        return fail(failure);
+    if (result.exitCode != 0) {
+        DNLog(failure);
+        keepFailure(failure);
+    }
     return result.exitCode;
 }
 
@@ -148,10 +148,30 @@ bool ToolBridge::stopRequested() const
     return m_stopRequested;
 }
 
-int ToolBridge::fail(const QString& reason) const
+int ToolBridge::fail(const QString& reason)
 {
     DNLog(QStringLiteral("The %1 failed: %2").arg(QString::fromLatin1(m_name), reason));
+    keepFailure(reason);
     return kToolBridgeFailed;
+}
+
+QString ToolBridge::failureOf(
+    const QString& program, const ProcessRunner::Result& result, const QString& lastMessage)
+{
+    if (!result.started)
+        return QStringLiteral("%1 could not start: %2").arg(program, result.error);
+    if (result.signal != 0)
+        return QStringLiteral("%1 was ended by signal %2.").arg(program).arg(result.signal);
+    if (result.exitCode != 0)
+        return QStringLiteral("%1 failed with exit status %2: %3")
+            .arg(program, QString::number(result.exitCode), lastMessage);
+    return {};
+}
+
+void ToolBridge::keepFailure(const QString& reason)
+{
+    const std::lock_guard lock(m_stateLock);
+    m_lastFailure = reason;
 }
 
 void ToolBridge::setStateCallback(ToolBridgeStateCallback callback, void* context)
@@ -190,6 +210,12 @@ void ToolBridge::setLastCommand(const QStringList& command)
 {
     const std::lock_guard lock(m_stateLock);
     m_lastCommand = command;
+}
+
+QString ToolBridge::lastFailure() const
+{
+    const std::lock_guard lock(m_stateLock);
+    return m_lastFailure;
 }
 
 ToolBridgeOutput::ToolBridgeOutput(QString path)

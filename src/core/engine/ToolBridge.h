@@ -14,10 +14,10 @@
 
 // What the engine bridges (ffmpeg, mencoder, stream dump, ISO tool,
 // DVD-to-MKV) share: one run at a time, the state callback, progress, a stop
-// that reaches every child of the run or the bridge's own copy loop, and the
-// last command. Each bridge keeps one instance as its module state; its run
-// happens on the conversion worker thread, the rest may be called from any
-// thread.
+// that reaches every child of the run or the bridge's own copy loop, the
+// last command and why the last call failed. Each bridge keeps one instance
+// as its module state; its run happens on the conversion worker thread, the
+// rest may be called from any thread.
 
 // Reported through the state callback when a run starts.
 constexpr int kToolBridgeStateRunning = 3298;
@@ -95,14 +95,22 @@ public:
     void finish(int status);
     void setProgress(const ProgressInfo& progress);
     bool stopRequested() const;
-    // Logs the failure of a call and answers kToolBridgeFailed.
-    int fail(const QString& reason) const;
+    // Logs the failure of a call, keeps its reason and answers kToolBridgeFailed.
+    int fail(const QString& reason);
+    // Why a child that ended as `result` failed ("ffmpeg failed with exit
+    // status 1: <its last message>"); empty when it succeeded.
+    static QString failureOf(
+        const QString& program, const ProcessRunner::Result& result, const QString& lastMessage);
+    // Keeps `reason` as why this call failed.
+    void keepFailure(const QString& reason);
 
     void setStateCallback(ToolBridgeStateCallback callback, void* context);
     ProgressInfo progress() const;
     void stop();
     QStringList lastCommand() const;
     void setLastCommand(const QStringList& command);
+    // Why the last call failed; empty when it did not, or gave no reason.
+    QString lastFailure() const;
 
 private:
     void readLine(const QString& line, const LineReader& reader, QString& lastMessage);
@@ -118,6 +126,7 @@ private:
     ToolBridgeStateCallback m_callback = nullptr;
     void* m_context = nullptr;
     QStringList m_lastCommand;
+    QString m_lastFailure;
 };
 
 // The output file of one run: deleted when the run does not succeed, but

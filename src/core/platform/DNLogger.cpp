@@ -43,8 +43,6 @@ bool moveWithoutFollowing(const QString& from, const QString& to)
     return restricted;
 }
 
-thread_local QString t_lastEngineLine;
-
 } // namespace
 
 DNLogger& DNLogger::shareRoughLog()
@@ -84,13 +82,7 @@ void DNLogger::logEngineLine(const QString& line)
 {
     if (line.startsWith(QLatin1String("frame=")))
         return;
-    t_lastEngineLine = line;
     write('\t' + line.toUtf8() + '\n');
-}
-
-QString DNLogger::takeLastEngineLine()
-{
-    return std::exchange(t_lastEngineLine, {});
 }
 
 bool DNLogger::anotherCopyHoldsTheLog()

@@ -32,9 +32,6 @@ public:
     void log(const QString& message);
     // A line printed by an engine: a tab and the line; "frame=" lines are dropped.
     void logEngineLine(const QString& line);
-    // The last engine line logged on the calling thread (by any log) since
-    // the last call: what an engine said last is most often why it failed.
-    static QString takeLastEngineLine();
     void close();
 
     // Whether another running copy of the program started the log and this

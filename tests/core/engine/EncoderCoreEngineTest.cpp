@@ -435,6 +435,22 @@ TEST_F(DVDConversion, RunsThatWroteTooLittleFailAndLeaveNoFile)
     EXPECT_EQ(facts.stream("video").codecName, "h264");
 }
 
+// The finishing ffmpeg's lines are logged on a thread of their own: its
+// complaint is still the conversion's reason.
+TEST_F(DVDConversion, AFailedFinishingStageGivesFfmpegsReason)
+{
+    DNVideoConverterSetAssemblerTables(kListRows, {});
+    const auto node = load(TestDisc::image(), "Test_List");
+    ASSERT_TRUE(node);
+    g_list = source(1, true)
+        + QStringList { "-of", "lavf", "-lavfopts", "format=nosuchformat", "-oac", "faac", "-ovc",
+              "x264", "-o", out("out/bad.mp4"), "-endpos", "2" };
+    EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(DNVideoConverterLastFailure().endsWith(
+        "ffmpeg failed with exit status 1: file:" + out("out/bad.mp4") + ": Invalid argument"))
+        << qPrintable(DNVideoConverterLastFailure());
+}
+
 TEST_F(DVDConversion, AStopEndsBothProgramsAndLeavesNothing)
 {
     const auto node = load(TestDisc::image(), "DVD_To_iPad2_H264_With_MEncoder");

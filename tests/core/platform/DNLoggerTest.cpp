@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace {
 
 QByteArray contents(const QString& path)
@@ -191,18 +189,4 @@ TEST_F(DNLoggerTest, SecondInstanceAppendsToTheRunningLog)
     EXPECT_TRUE(contents(previousLogPath()).endsWith("first goes on\n"));
     EXPECT_EQ(contents(logPath()),
         "Log Created on 2024:03:05 10:00 AM\n2024:03:05 10:00 AM [Quillon]: next run\n");
-}
-
-TEST_F(DNLoggerTest, LastEngineLineIsTheCallingThreadsAndTakenOnce)
-{
-    DNLogger logger(logPath());
-    DNLogger::takeLastEngineLine();
-    logger.logEngineLine("Stream #0:0: Video: h264");
-    logger.logEngineLine("source.mp4: No such file or directory");
-    logger.logEngineLine("frame=  120 fps= 30");
-    QString elsewhere = "unset";
-    std::thread([&] { elsewhere = DNLogger::takeLastEngineLine(); }).join();
-    EXPECT_EQ(elsewhere, "");
-    EXPECT_EQ(DNLogger::takeLastEngineLine(), "source.mp4: No such file or directory");
-    EXPECT_EQ(DNLogger::takeLastEngineLine(), "");
 }
