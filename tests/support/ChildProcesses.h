@@ -2,11 +2,10 @@
 
 #include <QStringList>
 
-// The pids of this process's children, from every thread's list.
+// The pids of the processes that name this one as their parent, from every
+// process's stat file: children however and by whichever thread they were
+// made (the kernel's own children lists are not built into every kernel).
 QStringList childProcesses();
-
-// How many processes name this one as their parent, from every process's
-// stat file: counts children however and by whichever thread they were made.
 int childProcessCount();
 
 // The pids of the live processes (zombies left out) in the process group
