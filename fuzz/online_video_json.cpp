@@ -1,10 +1,12 @@
 // The page analysis program's JSON (its -J output), read by
 // onlineVideoInfoFromJson as the downloader reads it. An answer always has
-// two covers, every stream it keeps is one plain http(s) address, and a
-// stream's size is a byte count, 0 when unknown.
+// two covers, every stream it keeps is one http(s) address of a host (the
+// scheme in any case), and a stream's size is a byte count, 0 when unknown.
 #include "FuzzSupport.h"
 
 #include "download/OnlineVideoInfo.h"
+
+#include <QUrl>
 
 #include <cmath>
 
@@ -17,9 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     Fuzz::require(info->covers.size() == 2, "an answer without its two covers");
     for (const OnlineVideoStream& stream : info->streams) {
-        Fuzz::require(stream.urls.size() == 1
-                && (stream.urls.first().startsWith(QLatin1String("http://"))
-                    || stream.urls.first().startsWith(QLatin1String("https://"))),
+        const QUrl url(stream.urls.value(0));
+        const QString scheme = url.scheme().toLower();
+        Fuzz::require(stream.urls.size() == 1 && (scheme == "http" || scheme == "https")
+                && !url.host().isEmpty(),
             "a stream kept that is not one http address");
         Fuzz::require(
             std::isfinite(stream.size) && stream.size >= 0, "a stream's size is no byte count");

@@ -54,11 +54,17 @@ bool isWebScheme(const QString& scheme)
         || scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
+// An http or https address of a host, the scheme in any case.
+bool isWebAddress(const QUrl& url)
+{
+    return isWebScheme(url.scheme()) && !url.host().isEmpty();
+}
+
 // Why a format cannot be saved as one plain file, or empty when it can.
 QString reasonToLeaveOut(const QJsonObject& format)
 {
     const QString protocol = format.value("protocol").toString(QStringLiteral("https"));
-    if (!isWebScheme(QUrl(format.value("url").toString()).scheme()))
+    if (!isWebAddress(QUrl(format.value("url").toString())))
         return QStringLiteral("not an http address");
     if (!isWebScheme(protocol))
         return QStringLiteral("delivered as %1").arg(protocol);

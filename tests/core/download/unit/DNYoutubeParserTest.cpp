@@ -184,6 +184,22 @@ TEST(OnlineVideoJson, ANegativeRateLeavesTheSizeUnknown)
     EXPECT_EQ(info->streams[0].size, 0.0);
 }
 
+TEST(OnlineVideoJson, OnlyWebAddressesOfAHostAreKept)
+{
+    QJsonArray formats;
+    for (const QString url :
+        { "HTTPS://h/kept.mp4", "https:h/nohost.mp4", "file:///x.mp4", "ftp://h/x.mp4" }) {
+        QJsonObject stream = format("mp4", "avc1", "mp4a.40.2", 360, 1000, "s");
+        stream.insert("url", url);
+        formats.append(stream);
+    }
+    QStringList leftOut;
+    const std::optional<OnlineVideoInfo> info = onlineVideoInfoFromJson(page(formats), &leftOut);
+    ASSERT_TRUE(info && info->streams.size() == 1);
+    EXPECT_EQ(info->streams[0].urls, QStringList { "HTTPS://h/kept.mp4" });
+    EXPECT_EQ(leftOut.size(), 3);
+}
+
 TEST(DNYoutubeParser, StoppedAnalysesLeaveNoChild)
 {
     {
