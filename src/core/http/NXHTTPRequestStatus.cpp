@@ -3,6 +3,7 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
 
@@ -212,7 +213,11 @@ void NXHTTPRequest::setStatusTimerRunning(bool running)
         // The last owner may let go of the request on another thread.
         if (m_statusTimer->thread() == QThread::currentThread())
             m_statusTimer->stop();
-        m_statusTimer->deleteLater();
+        // Once the application is ending nothing runs posted events any more,
+        // and a request let go of while those left are cleaned up would wait
+        // for itself on their list: the timer is left to the process's end.
+        if (!QCoreApplication::closingDown())
+            m_statusTimer->deleteLater();
         m_statusTimer = nullptr;
     }
     if (!running)
