@@ -93,7 +93,7 @@ TEST_F(BuilderFrame, TrimPlacementDurationAndChapters)
         if (*c.expected)
             EXPECT_TRUE(line.contains(c.expected)) << qPrintable(line);
         else
-            EXPECT_FALSE(line.contains("-ss")) << qPrintable(line);
+            EXPECT_FALSE(line.contains(" -ss ")) << qPrintable(line); // not in a temporary name
         EXPECT_EQ(block->duration, c.blockDuration);
         EXPECT_EQ(line.contains("-map_chapters -1"), c.chapters) << qPrintable(line);
     }
