@@ -70,6 +70,19 @@ protected:
         return waitUntil([this] { return !sheet.isInAnalyzingURL(); });
     }
 
+    // A page of one stream whose cover is the site's poster, shown once fetched.
+    DNYoutubeLinkNode showPageWithPoster()
+    {
+        DNYoutubeLinkNode page;
+        page.videosSegments = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6,
+            240, false, {} } };
+        page.covers = { site.url("/media/poster.jpg").toString(), {} };
+        sheet.finishedAnalysis(page);
+        const QImage poster(VideoSite::mediaPath("poster.jpg"));
+        EXPECT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+        return page;
+    }
+
     QString cell(int row, int column) const
     {
         return sheet.videoList()->model()->index(row, column).data().toString();
@@ -145,13 +158,7 @@ TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
 
 TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)
 {
-    DNYoutubeLinkNode page;
-    page.videosSegments
-        = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
-    page.covers = { site.url("/media/poster.jpg").toString(), {} };
-    sheet.finishedAnalysis(page);
-    const QImage poster(VideoSite::mediaPath("poster.jpg"));
-    ASSERT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+    DNYoutubeLinkNode page = showPageWithPoster();
     page.covers = { {}, {} };
     sheet.finishedAnalysis(page);
     EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
@@ -162,13 +169,7 @@ TEST_F(SheetOnSite, TheCoverComesThroughTheProxy)
     TestProxy proxy(TestProxy::Kind::Http);
     ASSERT_TRUE(proxy.start());
     const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
-    DNYoutubeLinkNode page;
-    page.videosSegments
-        = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
-    page.covers = { site.url("/media/poster.jpg").toString(), {} };
-    sheet.finishedAnalysis(page);
-    const QImage poster(VideoSite::mediaPath("poster.jpg"));
-    ASSERT_TRUE(waitUntil([&] { return sheet.needDownloadNodeAndCover().cover == poster; }));
+    DNYoutubeLinkNode page = showPageWithPoster();
     EXPECT_EQ(proxy.log(), QStringList { "GET " + page.covers[0] });
 }
 
