@@ -43,7 +43,8 @@ std::optional<DNYoutubeLinkNode> analyseWithRetry(
         = DNYoutubeParser::analysisYoutubeWebSource(url, library, cancel, kTimeLimit, failure);
     if (!cancel->isCancelled() && !result) {
         DNLog(QStringLiteral("Parse failed, try again"));
-        if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(QString())) {
+        if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(
+                DNYoutubeParseLibrary::latestReleaseAddress())) {
             library = DNYoutubeParseLibrary::youtubeParseDylibPath();
             DNLog(QStringLiteral("Again: %1").arg(library));
             result = DNYoutubeParser::analysisYoutubeWebSource(
