@@ -12,9 +12,6 @@
 
 #include <QDir>
 #include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -81,13 +78,8 @@ protected:
     // What the release program answers to an analysis: one video on the site.
     QByteArray record() const
     {
-        const QJsonObject format { { "format_id", "18" }, { "ext", "mp4" },
-            { "protocol", "http" }, { "url", site.url("/media/av240.mp4").toString() },
-            { "vcodec", "h264" }, { "acodec", "aac" }, { "height", 240 },
-            { "filesize", site.mediaSize("av240.mp4") } };
-        return QJsonDocument(QJsonObject { { "title", "From The Release" },
-                                 { "formats", QJsonArray { format } } })
-            .toJson(QJsonDocument::Compact);
+        return TestRelease::pageRecord(
+            "From The Release", site.url("/media/av240.mp4"), site.mediaSize("av240.mp4"));
     }
 
     ParserReleaseSource source() const

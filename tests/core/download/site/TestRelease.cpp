@@ -2,6 +2,9 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 namespace {
@@ -56,6 +59,15 @@ QString TestRelease::start(TestHttpServer& server)
     if (!key.open(QIODevice::WriteOnly) || key.write(armored) != armored.size())
         return "the key could not be written";
     return {};
+}
+
+QByteArray TestRelease::pageRecord(const QString& title, const QUrl& media, qint64 size)
+{
+    const QJsonObject format { { "format_id", "18" }, { "ext", "mp4" }, { "protocol", "http" },
+        { "url", media.toString() }, { "vcodec", "h264" }, { "acodec", "aac" }, { "height", 240 },
+        { "filesize", size } };
+    return QJsonDocument(QJsonObject { { "title", title }, { "formats", QJsonArray { format } } })
+        .toJson(QJsonDocument::Compact);
 }
 
 QByteArray TestRelease::program(const QString& version, const QByteArray& record)

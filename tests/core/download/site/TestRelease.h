@@ -30,6 +30,8 @@ public:
     void publish(const QString& version, const QByteArray& record = "{}");
     // A release of `programBytes` as they stand, signed, served.
     void publishProgram(const QByteArray& bytes);
+    // What yt-dlp's "-J" prints for a page of one mp4 video at `media`.
+    static QByteArray pageRecord(const QString& title, const QUrl& media, qint64 size);
     // A python3 program whose "--version" prints `version`.
     static QByteArray program(const QString& version, const QByteArray& record = "{}");
     // The sums of `program` as yt-dlp lists them, under `name`.
