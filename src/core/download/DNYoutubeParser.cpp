@@ -181,9 +181,6 @@ bool DNYoutubeParser::needUpdateYoutubeDownloader()
 bool DNYoutubeParser::needUpdateYoutubeDownloader(
     UserDefaults& defaults, const std::function<QDate()>& today)
 {
-    // Two windows opened at once: the second waits, then finds the day done.
-    static std::mutex checking;
-    const std::lock_guard lock(checking);
     const QString day = today().toString(kDateFormat);
     if (defaults.value(kCheckDateKey).toString() == day) {
         DNLog(QStringLiteral("Youtube Parser: yt-dlp was checked on %1 already").arg(day));

@@ -41,8 +41,9 @@ public:
     // The daily check whether the application is too old for the analyser:
     // once a day (the day is stored in the user defaults, after a failed
     // download too) it fetches the newest yt-dlp, and answers true when that
-    // release is proven but cannot run on this system. Blocking; checks of
-    // one process run one after the other, so the second of a day does nothing.
+    // release is proven but cannot run on this system. Blocking. Two windows
+    // opened at once fetch once: the second check waits for the first's
+    // download and takes its copy (updateYoutubeParseLib).
     static bool needUpdateYoutubeDownloader();
     static bool needUpdateYoutubeDownloader(
         UserDefaults& defaults, const std::function<QDate()>& today);
