@@ -89,8 +89,7 @@ Fetched fetch(QUrl url, qint64 maxBytes, Clock::time_point deadline, const QStri
             return { {}, problem };
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
         bool expired = left <= milliseconds::zero();
-        const auto request
-            = expired ? nullptr : getOnce(url, maxBytes, left, proxy, &expired);
+        const auto request = expired ? nullptr : getOnce(url, maxBytes, left, proxy, &expired);
         if (expired)
             return { {}, QStringLiteral("%1 did not come within the time limit").arg(name) };
         if (!request->error().isNull())
@@ -181,7 +180,8 @@ ChildAnswer runChild(const QString& program, const QStringList& arguments)
 // "" when `signature` is a good signature of `sums` by the key in `keyFile`.
 // gpgv reads a keyring of that key alone, in a folder of our own, so neither
 // the user's keys nor their trust settings take part.
-QString signatureProblem(const QByteArray& sums, const QByteArray& signature, const QString& keyFile)
+QString signatureProblem(
+    const QByteArray& sums, const QByteArray& signature, const QString& keyFile)
 {
     const QByteArray key = readKey(keyFile);
     if (key.isEmpty())
@@ -193,7 +193,8 @@ QString signatureProblem(const QByteArray& sums, const QByteArray& signature, co
     const QString keyring = work.filePath(QStringLiteral("release-key.gpg"));
     if (!work.isValid() || !writeFile(keyring, key) || !writeFile(work.filePath(kSumsName), sums)
         || !writeFile(work.filePath(kSignatureName), signature))
-        return QStringLiteral("the signature could not be checked: no room in the temporary folder");
+        return QStringLiteral(
+            "the signature could not be checked: no room in the temporary folder");
     const ChildAnswer answer = runChild(gpgv,
         { QStringLiteral("--homedir"), work.path(), QStringLiteral("--status-fd"),
             QStringLiteral("1"), QStringLiteral("--keyring"), keyring,
@@ -263,8 +264,8 @@ public:
         ::close(m_fd);
         m_fd = -1;
         if (!executable
-            || ::rename(QFile::encodeName(m_path).constData(),
-                   QFile::encodeName(copyPath).constData())
+            || ::rename(
+                   QFile::encodeName(m_path).constData(), QFile::encodeName(copyPath).constData())
                 != 0)
             return QString::fromLocal8Bit(std::strerror(errno));
         m_path.clear();
@@ -310,7 +311,8 @@ ParserReleaseResult runAndInstall(AsideCopy& aside, const QString& copyPath, con
             {} };
     const std::optional<QDate> date = DNYoutubeParser::releaseDateOfVersion(version);
     if (!date)
-        return refused(QStringLiteral("the new yt-dlp's version \"%1\" names no date").arg(version));
+        return refused(
+            QStringLiteral("the new yt-dlp's version \"%1\" names no date").arg(version));
     const std::optional<QDate> current
         = inUse.isEmpty() ? std::nullopt : DNYoutubeParser::buildDateOfYoutubeDylib(inUse);
     if (current && *date < *current)
@@ -365,12 +367,12 @@ ParserReleaseResult fetchAndInstall(
     const QByteArray expected = listedHash(sums.body);
     if (expected.isEmpty())
         return refused(QStringLiteral("%1 lists no file named %2").arg(kSumsName, kProgramName));
-    const Fetched program
-        = fetch(source.program, source.maxProgramBytes, deadline, source.proxy);
+    const Fetched program = fetch(source.program, source.maxProgramBytes, deadline, source.proxy);
     if (!program.problem.isEmpty())
         return refused(program.problem);
     if (QCryptographicHash::hash(program.body, QCryptographicHash::Sha256).toHex() != expected)
-        return refused(QStringLiteral("the program's SHA-256 is not the one %1 gives").arg(kSumsName));
+        return refused(
+            QStringLiteral("the program's SHA-256 is not the one %1 gives").arg(kSumsName));
     const QString folder = QFileInfo(copyPath).absolutePath();
     QDir().mkpath(folder);
     AsideCopy aside(folder);

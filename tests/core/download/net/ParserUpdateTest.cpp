@@ -204,7 +204,8 @@ TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
         { "redirect to http on another host",
             [](TestRelease& r, auto&) {
                 TestReply moved = TestReply::text("", 302);
-                moved.headers.append(qMakePair(QByteArray("Location"), QByteArray("http://example.invalid/yt-dlp")));
+                moved.headers.append(
+                    qMakePair(QByteArray("Location"), QByteArray("http://example.invalid/yt-dlp")));
                 r.serve("yt-dlp", moved);
             },
             "only https" },
@@ -213,8 +214,9 @@ TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
                 // gpgv's own default keyring, in the test's private home.
                 const QString keyring = QDir::homePath() + "/.gnupg/trustedkeys.kbx";
                 QDir().mkpath(QDir::homePath() + "/.gnupg");
-                QProcess::execute("gpg", { "--batch", "--no-default-keyring", "--keyring",
-                                             keyring, "--import", r.keyFile() });
+                QProcess::execute("gpg",
+                    { "--batch", "--no-default-keyring", "--keyring", keyring, "--import",
+                        r.keyFile() });
                 ASSERT_TRUE(QFile::exists(keyring));
                 s.keyFile = ParserRelease::shippedKeyFile();
             },
@@ -251,9 +253,8 @@ TEST_F(ParserUpdate, TheDailyCheckFetchesOnceADayAndTellsWhenTheNewestCannotRunH
     const auto clock = [&today] { return today; };
     bool outdated = true;
     const auto check = [&] {
-        runTogether({ [&] {
-            outdated = DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock);
-        } });
+        runTogether(
+            { [&] { outdated = DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock); } });
     };
     const auto fetches = [this] { return requestsFor("/release/SHA2-256SUMS"); };
 

@@ -35,7 +35,8 @@ QString TestRelease::gpg(
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return "gpg " + arguments.join(' ') + ": " + QString::fromLocal8Bit(process.readAllStandardError());
+        return "gpg " + arguments.join(' ') + ": "
+            + QString::fromLocal8Bit(process.readAllStandardError());
     if (output)
         *output = process.readAllStandardOutput();
     return {};
@@ -94,8 +95,8 @@ QByteArray TestRelease::sumsOf(const QByteArray& program, const QString& name)
 QByteArray TestRelease::sign(const QByteArray& data, bool byOtherKey) const
 {
     QByteArray detached;
-    const QString problem = gpg(
-        { "--local-user", byOtherKey ? kOtherUser : kReleaseUser, "--detach-sign", "--output", "-" },
+    const QString problem = gpg({ "--local-user", byOtherKey ? kOtherUser : kReleaseUser,
+                                    "--detach-sign", "--output", "-" },
         data, &detached);
     return problem.isEmpty() ? detached : QByteArray();
 }
