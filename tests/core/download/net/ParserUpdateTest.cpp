@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 
 #include "core/download/DownloadTestSupport.h"
+#include "server/TestProxy.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -145,6 +146,23 @@ TEST_F(ParserUpdate, AGoodReleaseIsPutInPlaceAndUsedByTheNextAnalysis)
     EXPECT_EQ(node->title, "From The Release");
 }
 
+TEST_F(ParserUpdate, TheReleaseComesThroughTheDownloadSettingsProxy)
+{
+    TestProxy proxy(TestProxy::Kind::Http);
+    ASSERT_TRUE(proxy.start());
+    const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+    ParserReleaseResult result;
+    runTogether({ [&] {
+        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
+    } });
+    EXPECT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
+    const QString folder = release.programUrl().resolved(QUrl(".")).toString();
+    // The proxy logs the first request of each connection it passes on.
+    const QStringList log = proxy.log();
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.first(), "GET " + folder + "SHA2-256SUMS");
+}
+
 TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
 {
     using Spoil = std::function<void(TestRelease&, ParserReleaseSource&)>;
@@ -214,6 +232,8 @@ TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
                 // gpgv's own default keyring, in the test's private home.
                 const QString keyring = QDir::homePath() + "/.gnupg/trustedkeys.kbx";
                 QDir().mkpath(QDir::homePath() + "/.gnupg");
+                QFile::setPermissions(QDir::homePath() + "/.gnupg",
+                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
                 QProcess::execute("gpg",
                     { "--batch", "--no-default-keyring", "--keyring", keyring, "--import",
                         r.keyFile() });
