@@ -7,6 +7,10 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <csignal>
+
+#include <sys/wait.h>
+
 namespace {
 
 // One identity per key; an ed25519 key is made in a blink.
@@ -17,10 +21,21 @@ const QString kOtherUser = QStringLiteral("Someone Else <else@example.test>");
 
 TestRelease::~TestRelease()
 {
-    // gpg started an agent for the secret keys; it is ours, for this home only.
-    if (m_home.isValid())
-        QProcess::execute(
-            QStringLiteral("gpgconf"), { "--homedir", m_home.path(), "--kill", "all" });
+    if (!m_home.isValid())
+        return;
+    // gpg started an agent for the secret keys, for this home only, and left
+    // it running on its own. A test that is a child subreaper has adopted it
+    // and must reap it too, or it stays behind as a child of the test.
+    QProcess ask;
+    ask.start(QStringLiteral("gpg-connect-agent"),
+        { "--homedir", m_home.path(), "--no-autostart", "getinfo pid", "/bye" });
+    ask.waitForFinished(10000);
+    const QByteArray answer = ask.readAllStandardOutput();
+    const pid_t agent = answer.startsWith("D ") ? answer.mid(2).split('\n').first().toInt() : 0;
+    if (agent <= 0)
+        return;
+    ::kill(agent, SIGKILL);
+    ::waitpid(agent, nullptr, 0);
 }
 
 QString TestRelease::gpg(
