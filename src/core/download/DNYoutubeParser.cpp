@@ -261,6 +261,7 @@ std::mutex s_updating;
 // The copy this run put in place, as a file (device, inode, modification
 // time): a copy put there since by someone else is not ours. Guarded by s_updating.
 QString s_downloadedThisRun;
+QString s_downloadedVersion; // guarded by s_updating
 QString s_keyFile; // guarded by s_updating
 
 QString fileIdentity(const QString& path)
@@ -292,8 +293,7 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url)
 {
     const std::lock_guard lock(s_updating);
     if (!s_downloadedThisRun.isEmpty() && s_downloadedThisRun == fileIdentity(copyPlace()))
-        return { ParserReleaseResult::Outcome::Installed, {},
-            OnlineVideoLibrary(copyPlace()).getVersion() };
+        return { ParserReleaseResult::Outcome::Installed, {}, s_downloadedVersion };
     ParserReleaseSource source;
     source.program = QUrl(url);
     source.keyFile = s_keyFile.isEmpty() ? ParserRelease::shippedKeyFile() : s_keyFile;
@@ -305,6 +305,7 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url)
         return result;
     }
     s_downloadedThisRun = fileIdentity(copyPlace());
+    s_downloadedVersion = result.version;
     DNLog(QStringLiteral("Youtube Parser: yt-dlp %1 from %2 is in place at %3")
               .arg(result.version, url, copyPlace()));
     return result;
