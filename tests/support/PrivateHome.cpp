@@ -1,5 +1,9 @@
 #include "support/PrivateHome.h"
 
+#include "download/ParserRelease.h"
+#include "platform/AppPaths.h"
+#include "platform/UserDefaults.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -21,4 +25,9 @@ void pointHomeAt(const QString& root)
     QFile::setPermissions(
         root + "/runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     set("TMPDIR", "/tmp");
+    // A failed analysis and the downloader window fetch the newest yt-dlp: in
+    // tests from a loopback port where nothing listens, unless a test serves
+    // a release of its own.
+    UserDefaults(AppPaths::settingsFile())
+        .setValue(ParserRelease::kAddressKey, QStringLiteral("http://127.0.0.1:9/yt-dlp"));
 }

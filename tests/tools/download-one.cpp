@@ -2,6 +2,7 @@
 // through the download manager, the way the downloader window does.
 //
 //   download-one URL [--format N] [--output DIR] [--list] [--proxy HOST:PORT]
+//   download-one --update-parser [--parser-url URL] [--parser-key FILE] [--proxy HOST:PORT]
 //
 // Prints "title:", one "format N: <resolution> <container> <codec> <bytes>"
 // per format, "default:", "audio: <bytes>" when the page has separate audio;
@@ -9,6 +10,11 @@
 // failure. The settings and the partial files are the user's (HOME, XDG_*),
 // so a run that was killed is resumed by the next. Exit status: 0 done, 1 the
 // download or the merge failed, 2 usage, 3 no such format (or none at all).
+//
+// --update-parser fetches the newest yt-dlp once, as the downloader does
+// (from URL in place of the release address, trusting the armored key FILE in
+// place of the shipped one), and prints "parser: <path> <version>" and exits
+// 0, or prints "parser-failed: <reason>" and exits 1.
 #include "download/DNYoutubeDownloadManager.h"
 #include "download/DNYoutubeParser.h"
 #include "platform/NotificationCenter.h"
@@ -102,14 +108,42 @@ int download(const DNYoutubeLinkNode& link, const QString& folder)
     return node->state() == DNYoutubeNodeState::Finished ? 0 : 1;
 }
 
+// The library download runs on a thread with an event loop of its own, as
+// the requests need.
+int updateParser(const QCommandLineParser& parser)
+{
+    if (!parser.positionalArguments().isEmpty())
+        return usage(QStringLiteral("--update-parser takes no URL"));
+    if (parser.isSet("parser-key"))
+        DNYoutubeParseLibrary::setReleaseKeyFile(parser.value("parser-key"));
+    const QString url = parser.isSet("parser-url") ? parser.value("parser-url")
+                                                   : DNYoutubeParseLibrary::latestReleaseAddress();
+    ParserReleaseResult result;
+    QEventLoop loop;
+    const std::unique_ptr<QThread> thread(QThread::create(
+        [&result, url] { result = DNYoutubeParseLibrary::updateYoutubeParseLib(url); }));
+    QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    thread->start();
+    loop.exec();
+    thread->wait();
+    if (result.outcome != ParserReleaseResult::Outcome::Installed) {
+        print(QStringLiteral("parser-failed: ") + result.reason);
+        return 1;
+    }
+    print(QStringLiteral("parser: %1 %2").arg(DNYoutubeParseLibrary::copyPlace(), result.version));
+    return 0;
+}
+
 int analyseAndDownload(const QCommandLineParser& parser)
 {
-    if (parser.positionalArguments().size() != 1)
-        return usage(QStringLiteral("one URL is needed"));
     DNSetting::shareSetting().restore();
     NXVideoDownloadSetting& setting = DNSetting::shareSetting().downloadSetting();
     if (parser.isSet("proxy") && !applyProxy(parser.value("proxy"), setting))
         return usage(QStringLiteral("--proxy wants HOST:PORT"));
+    if (parser.isSet("update-parser"))
+        return updateParser(parser);
+    if (parser.positionalArguments().size() != 1)
+        return usage(QStringLiteral("one URL is needed"));
     bool formatOk = true;
     const int format = parser.isSet("format") ? parser.value("format").toInt(&formatOk) : -1;
     if (!formatOk || (parser.isSet("format") && format < 0))
@@ -144,7 +178,12 @@ int main(int argc, char** argv)
         { { QStringLiteral("format"), QStringLiteral("Format index."), "N" },
             { QStringLiteral("output"), QStringLiteral("Output folder."), "DIR" },
             { QStringLiteral("list"), QStringLiteral("Only list the formats.") },
-            { QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), "HOST:PORT" } },
+            { QStringLiteral("proxy"), QStringLiteral("HTTP proxy."), "HOST:PORT" },
+            { QStringLiteral("update-parser"), QStringLiteral("Fetch the newest yt-dlp.") },
+            { QStringLiteral("parser-url"), QStringLiteral("The release program's address."),
+                "URL" },
+            { QStringLiteral("parser-key"),
+                QStringLiteral("Armored public key in place of the shipped one."), "FILE" } },
         QStringLiteral("url"), QStringLiteral("the video page") };
     return runTool(argc, argv, commandLine, &analyseAndDownload);
 }

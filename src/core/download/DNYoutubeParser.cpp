@@ -7,11 +7,15 @@
 #include "platform/UserDefaults.h"
 #include "services/DNSetting.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cmath>
+#include <mutex>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -76,17 +80,6 @@ DNYoutubeLinkNode linkNodeOf(const QString& url, const OnlineVideoInfo& info)
     node.duration = info.duration;
     takeStreams(node, info.streams);
     return node;
-}
-
-std::optional<QDate> releaseDate(const QString& version)
-{
-    static const QRegularExpression date(QStringLiteral("(\\d{4})\\.(\\d{2})\\.(\\d{2})"));
-    const QRegularExpressionMatch match = date.match(version);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const QDate day(
-        match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
-    return day.isValid() ? std::optional(day) : std::nullopt;
 }
 
 qsizetype firstWithinOne(const QList<DNYoutubeVideoSegment>& segments, double target)
@@ -189,18 +182,35 @@ bool DNYoutubeParser::needUpdateYoutubeDownloader(
     UserDefaults& defaults, const std::function<QDate()>& today)
 {
     const QString day = today().toString(kDateFormat);
-    if (defaults.value(kCheckDateKey).toString() == day)
+    if (defaults.value(kCheckDateKey).toString() == day) {
+        DNLog(QStringLiteral("Youtube Parser: yt-dlp was checked on %1 already").arg(day));
         return false;
-    const bool downloaded = DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(QString());
-    const bool tooOld = downloaded
-        && compareWebDylibStructVersion(DNYoutubeParseLibrary::youtubeParseDylibPath());
+    }
+    const ParserReleaseResult result = DNYoutubeParseLibrary::updateYoutubeParseLib(
+        ParserRelease::latestAddress(defaults).toString());
+    // A release that is proven but does not run here is what outgrows us: the
+    // newest yt-dlp wants a newer python3 than this system has.
+    const bool tooOld = result.outcome == ParserReleaseResult::Outcome::DoesNotRun
+        || (result.outcome == ParserReleaseResult::Outcome::Installed
+            && compareWebDylibStructVersion(DNYoutubeParseLibrary::youtubeParseDylibPath()));
     defaults.setValue(kCheckDateKey, day);
     return tooOld;
 }
 
 std::optional<QDate> DNYoutubeParser::buildDateOfYoutubeDylib(const QString& dylibPath)
 {
-    return releaseDate(OnlineVideoLibrary(dylibPath).getVersion());
+    return releaseDateOfVersion(OnlineVideoLibrary(dylibPath).getVersion());
+}
+
+std::optional<QDate> DNYoutubeParser::releaseDateOfVersion(const QString& version)
+{
+    static const QRegularExpression date(QStringLiteral("(\\d{4})\\.(\\d{2})\\.(\\d{2})"));
+    const QRegularExpressionMatch match = date.match(version);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QDate day(
+        match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+    return day.isValid() ? std::optional(day) : std::nullopt;
 }
 
 bool DNYoutubeParser::compareWebDylibStructVersion(const QString& dylibPath)
@@ -218,9 +228,14 @@ QString bundleCopyPath()
     return QStandardPaths::findExecutable(QStringLiteral("yt-dlp"));
 }
 
+QString copyPlace()
+{
+    return AppPaths::dataFolder() + QStringLiteral("/yt-dlp");
+}
+
 QString downloadedCopyPath()
 {
-    const QFileInfo copy(AppPaths::dataFolder() + QStringLiteral("/yt-dlp"));
+    const QFileInfo copy(copyPlace());
     return copy.isFile() && copy.isExecutable() ? copy.absoluteFilePath() : QString();
 }
 
@@ -240,16 +255,65 @@ QString youtubeParseDylibPath()
     return newer ? downloaded : bundle;
 }
 
+namespace {
+
+std::mutex s_updating;
+// The copy this run put in place, as a file (device, inode, modification
+// time): a copy put there since by someone else is not ours. Guarded by s_updating.
+QString s_downloadedThisRun;
+QString s_downloadedVersion; // guarded by s_updating
+QString s_keyFile; // guarded by s_updating
+
+QString fileIdentity(const QString& path)
+{
+    struct stat info { };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(info.st_dev)
+        .arg(info.st_ino)
+        .arg(info.st_mtim.tv_sec)
+        .arg(info.st_mtim.tv_nsec);
+}
+
+} // namespace
+
+QString latestReleaseAddress()
+{
+    return ParserRelease::latestAddress(UserDefaults::standard()).toString();
+}
+
+void setReleaseKeyFile(const QString& keyFile)
+{
+    const std::lock_guard lock(s_updating);
+    s_keyFile = keyFile;
+}
+
+ParserReleaseResult updateYoutubeParseLib(const QString& url)
+{
+    const std::lock_guard lock(s_updating);
+    if (!s_downloadedThisRun.isEmpty() && s_downloadedThisRun == fileIdentity(copyPlace()))
+        return { ParserReleaseResult::Outcome::Installed, {}, s_downloadedVersion };
+    ParserReleaseSource source;
+    source.program = QUrl(url);
+    source.keyFile = s_keyFile.isEmpty() ? ParserRelease::shippedKeyFile() : s_keyFile;
+    source.proxy = DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting());
+    ParserReleaseResult result
+        = ParserRelease::fetchAndInstall(source, copyPlace(), youtubeParseDylibPath());
+    if (result.outcome != ParserReleaseResult::Outcome::Installed) {
+        DNLog(QStringLiteral("Youtube Parser: no new yt-dlp from %1: %2").arg(url, result.reason));
+        return result;
+    }
+    s_downloadedThisRun = fileIdentity(copyPlace());
+    s_downloadedVersion = result.version;
+    DNLog(QStringLiteral("Youtube Parser: yt-dlp %1 from %2 is in place at %3")
+              .arg(result.version, url, copyPlace()));
+    return result;
+}
+
 bool downloadLatestYoutubeParseLib(const QString& url)
 {
-    const QString copy = youtubeParseDylibPath();
-    const QString version = OnlineVideoLibrary(copy).getVersion();
-    DNLog(QStringLiteral("Youtube Parser: no download%1; newer yt-dlp comes from the package "
-                         "manager or PATH. In use: %2 (%3)")
-              .arg(url.isEmpty() ? QString() : QStringLiteral(" from ") + url,
-                  copy.isEmpty() ? QStringLiteral("none") : copy,
-                  version.isEmpty() ? QStringLiteral("does not run") : version));
-    return false;
+    return updateYoutubeParseLib(url).outcome == ParserReleaseResult::Outcome::Installed;
 }
 
 } // namespace DNYoutubeParseLibrary

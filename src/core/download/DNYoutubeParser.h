@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/DNYoutubeLinkNode.h"
+#include "download/ParserRelease.h"
 
 #include <QDate>
 #include <QList>
@@ -37,9 +38,12 @@ public:
     static qsizetype foundBestOneForApplePlatform(
         const QList<DNYoutubeVideoSegment>& segments, const NXVideoDownloadSetting& setting);
 
-    // The daily check whether the application is too old for the analyser.
-    // It runs once a day (the day is stored in the user defaults) and never
-    // fetches anything, so it answers false.
+    // The daily check whether the application is too old for the analyser:
+    // once a day (the day is stored in the user defaults, after a failed
+    // download too) it fetches the newest yt-dlp, and answers true when that
+    // release is proven but cannot run on this system. Blocking. Two windows
+    // opened at once fetch once: the second check waits for the first's
+    // download and takes its copy (updateYoutubeParseLib).
     static bool needUpdateYoutubeDownloader();
     static bool needUpdateYoutubeDownloader(
         UserDefaults& defaults, const std::function<QDate()>& today);
@@ -47,6 +51,8 @@ public:
     // The release date of an analyser copy (its version is that date), or
     // nothing when the copy does not run or names no date.
     static std::optional<QDate> buildDateOfYoutubeDylib(const QString& dylibPath);
+    // The date a version text names ("2025.01.26"), or nothing.
+    static std::optional<QDate> releaseDateOfVersion(const QString& version);
     // True when the copy's record layout is newer than ours: never for a copy that runs.
     static bool compareWebDylibStructVersion(const QString& dylibPath);
 };
@@ -56,14 +62,26 @@ namespace DNYoutubeParseLibrary {
 
 // The copy that comes with the system: "yt-dlp" on PATH, or "" when there is none.
 QString bundleCopyPath();
-// The copy a user may place in the data folder, "yt-dlp"; "" unless it is an
+// Where the downloaded copy lives: "yt-dlp" in the data folder.
+QString copyPlace();
+// The downloaded copy (or one a user placed there); "" unless it is an
 // executable file there.
 QString downloadedCopyPath();
 // The data folder's copy when it is newer than the system's (or the system
 // has none), else the system's.
 QString youtubeParseDylibPath();
-// Never downloads: program code fetched from the web would run unchecked.
-// Logs which copy is in use and answers false.
+// The address of the newest release (ParserRelease::latestAddress of the user defaults).
+QString latestReleaseAddress();
+// The armored key a release must be signed with in place of the shipped one
+// ("" for the shipped one again): for tests and their tools.
+void setReleaseKeyFile(const QString& keyFile);
+// Fetches the release program at `url`, verifies it and puts it in the copy
+// place (ParserRelease), with the download settings' proxy; each failure is
+// logged with its reason and leaves the earlier copy as it was. While the copy
+// this run put in place is still there, it answers Installed at once.
+// Calls of one process run one after the other.
+ParserReleaseResult updateYoutubeParseLib(const QString& url);
+// True when updateYoutubeParseLib installed a copy (now or earlier in this run).
 bool downloadLatestYoutubeParseLib(const QString& url);
 
 } // namespace DNYoutubeParseLibrary

@@ -43,7 +43,8 @@ std::optional<DNYoutubeLinkNode> analyseWithRetry(
         = DNYoutubeParser::analysisYoutubeWebSource(url, library, cancel, kTimeLimit, failure);
     if (!cancel->isCancelled() && !result) {
         DNLog(QStringLiteral("Parse failed, try again"));
-        if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(QString())) {
+        if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(
+                DNYoutubeParseLibrary::latestReleaseAddress())) {
             library = DNYoutubeParseLibrary::youtubeParseDylibPath();
             DNLog(QStringLiteral("Again: %1").arg(library));
             result = DNYoutubeParser::analysisYoutubeWebSource(
@@ -245,17 +246,31 @@ void DNYoutubeParseController::showProblem(const QString& text)
     m_problem->setVisible(!text.isEmpty());
 }
 
+namespace {
+
+QString mainHost()
+{
+    return UserDefaults::standard()
+        .value(DNYoutubeParseController::kMainHostKey, QStringLiteral("www.youtube.com"))
+        .toString();
+}
+
+} // namespace
+
+QUrl DNYoutubeParseController::siteHomePage()
+{
+    return QUrl(QStringLiteral("https://%1/").arg(mainHost()));
+}
+
 QString DNYoutubeParseController::watchPageURL(const QString& url)
 {
     const UserDefaults& defaults = UserDefaults::standard();
-    const QString mainHost
-        = defaults.value(kMainHostKey, QStringLiteral("www.youtube.com")).toString();
     const QString shortHost = defaults.value(kShortHostKey, QStringLiteral("youtu.be")).toString();
     const QUrl link(url);
     if (hostAndPort(link) != shortHost)
         return url;
     const QString videoID = link.path().section(QLatin1Char('/'), -1);
-    return QStringLiteral("http://%1/watch?v=%2").arg(mainHost, videoID);
+    return QStringLiteral("http://%1/watch?v=%2").arg(mainHost(), videoID);
 }
 
 QImage DNYoutubeParseController::defaultCover()

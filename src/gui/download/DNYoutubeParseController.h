@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QUrl>
 
 #include <memory>
 #include <optional>
@@ -42,6 +43,8 @@ public:
     static bool isURLInvalied(const QString& text);
     // Why the sheet does not take `text`, or "" when it does.
     static QString urlProblem(const QString& text);
+    // The video site's home page, on its main host.
+    static QUrl siteHomePage();
     // A short link becomes the site's watch page; other URLs stay.
     static QString watchPageURL(const QString& url);
     // The image shown while there is no cover ("default_yt_cover.png").

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -95,6 +96,7 @@ QWidget* NXYoutubeControlller::buildListPane()
     addButton(tr("Clean Finished"), &NXYoutubeControlller::userWantCleanFinished);
     addButton(tr("Clean All"), &NXYoutubeControlller::userWantCleanAll);
     addButton(tr("Options"), &NXYoutubeControlller::userWantOptionSetting);
+    addButton(tr("YouTube"), &NXYoutubeControlller::onOpenYoutube);
     layout->addLayout(commands);
     m_youtubeTable = new NXYoutubeView(pane);
     // Wide enough for a row's progress text.
@@ -197,11 +199,13 @@ void NXYoutubeControlller::startEngineCheck()
 {
     QPointer<NXYoutubeControlller> window(this);
     QThread* check = QThread::create([window, engineCheck = m_engineCheck] {
-        if (!engineCheck())
-            return;
-        // Shown from the main thread, without holding up the check's thread.
-        QMetaObject::invokeMethod(qApp, [window] {
+        const bool outdated = engineCheck();
+        // Told on the main thread, without holding up the check's thread.
+        QMetaObject::invokeMethod(qApp, [window, outdated] {
             if (!window)
+                return;
+            emit window->engineChecked(outdated);
+            if (!outdated)
                 return;
             NXAlert alert;
             alert.title = tr("YouTube Download Engine Outdated");
@@ -366,6 +370,11 @@ void NXYoutubeControlller::OpenDestFolder()
 {
     if (!m_destFolderPath.isEmpty() && m_system.openFolder)
         m_system.openFolder(m_destFolderPath);
+}
+
+void NXYoutubeControlller::onOpenYoutube()
+{
+    QDesktopServices::openUrl(DNYoutubeParseController::siteHomePage());
 }
 
 void NXYoutubeControlller::browse2SelectDestFolder()

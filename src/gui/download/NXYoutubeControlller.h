@@ -74,6 +74,8 @@ public:
     void userWantCleanAll();
     void userWantOptionSetting();
     void OpenDestFolder();
+    // The video site's home page in the desktop's browser.
+    void onOpenYoutube();
     void browse2SelectDestFolder();
     void playAndStopYTVideo();
     void pauseAndGoonYTVideo();
@@ -107,6 +109,8 @@ public:
 signals:
     // The derived states may have changed.
     void playbackStateChanged();
+    // The engine check of the window's opening has answered.
+    void engineChecked(bool outdated);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -1,11 +1,13 @@
 // The URL sheet against the loopback video site with the real yt-dlp, and
 // the download options panel.
+#include "TestRelease.h"
 #include "VideoSite.h"
 #include "gui/GuiTestSupport.h"
 #include "server/TestProxy.h"
 
 #include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeParseController.h"
+#include "download/DNYoutubeParser.h"
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/NXVideoDownloadOption.h"
 #include "platform/AppPaths.h"
@@ -154,6 +156,41 @@ TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
     EXPECT_TRUE(log.contains("Parse failed, try again"));
     EXPECT_TRUE(log.contains("Warning: Parse youtube website failed"));
     EXPECT_FALSE(log.contains("Again: "));
+}
+
+TEST_F(SheetOnSite, AFailedAnalysisIsRetriedOnceWithTheNewestYtDlp)
+{
+    DNLog("log probe");
+    const bool logOpen = logText().contains("log probe");
+    TestRelease release;
+    const QString keys = release.start(site.server());
+    ASSERT_TRUE(keys.isEmpty()) << keys.toStdString();
+    release.publish("2099.01.02",
+        TestRelease::pageRecord(
+            "From The Release", site.url("/media/av240.mp4"), site.mediaSize("av240.mp4")));
+    UserDefaults& defaults = UserDefaults::standard();
+    const QVariant closedPort = defaults.value(ParserRelease::kAddressKey);
+    defaults.setValue(ParserRelease::kAddressKey, release.programUrl().toString());
+    DNYoutubeParseLibrary::setReleaseKeyFile(release.keyFile());
+    const qsizetype retriesBefore = logText().count("Parse failed, try again");
+
+    // The system's yt-dlp reads nothing there; the release's reads it.
+    const bool analysed = analyse(site.url("/youtu/nomedia.html").toString());
+    defaults.setValue(ParserRelease::kAddressKey, closedPort);
+    DNYoutubeParseLibrary::setReleaseKeyFile({});
+    const QString copy = DNYoutubeParseLibrary::copyPlace();
+    const bool copied = QFile::exists(copy);
+    QFile::remove(copy);
+    ASSERT_TRUE(analysed);
+    EXPECT_TRUE(copied);
+    EXPECT_EQ(sheet.videoList()->model()->rowCount(), 1);
+    EXPECT_EQ(sheet.needDownloadNodeAndCover().linkNode.title, "From The Release");
+    if (!logOpen)
+        return;
+    const QString log = logText();
+    EXPECT_EQ(log.count("Parse failed, try again"), retriesBefore + 1);
+    EXPECT_TRUE(log.contains("Again: " + copy));
+    EXPECT_GT(log.lastIndexOf("will finish youtube website parse"), log.lastIndexOf("Again: "));
 }
 
 TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)

@@ -1,6 +1,7 @@
 // The downloader window against the loopback video site: opened from the
 // main window, a page through the sheet to a finished file handed over, the
 // end of a run, Clean all, and closing.
+#include "TestRelease.h"
 #include "VideoSite.h"
 #include "gui/GuiTestSupport.h"
 
@@ -9,16 +10,19 @@
 #include "download/DNYoutubeDownloadManager.h"
 #include "download/DNYoutubeNode.h"
 #include "download/DNYoutubeParseController.h"
+#include "download/DNYoutubeParser.h"
 #include "download/NXYoutubeControlller.h"
 #include "download/NXYoutubeView.h"
 #include "fixtures/MediaFacts.h"
 #include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
 #include "services/DNSetting.h"
 #include "services/NXVideoDownloadSetting.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/ChildProcesses.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,6 +33,15 @@
 #include <optional>
 
 namespace {
+
+// Takes what the desktop would open in a browser.
+class BrowserStandIn : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
 
 using Manager = DNYoutubeDownloadManager;
 using State = DNYoutubeNodeState;
@@ -260,4 +273,53 @@ TEST_F(DownloaderWindowTest, AnOutdatedEngineIsTold)
     }));
 }
 
+TEST_F(DownloaderWindowTest, TwoWindowsOpenedOnOneDayFetchTheNewestYtDlpOnce)
+{
+    TestRelease release;
+    const QString keys = release.start(site.server());
+    ASSERT_TRUE(keys.isEmpty()) << keys.toStdString();
+    release.publish("2099.01.02");
+    UserDefaults& defaults = UserDefaults::standard();
+    const QVariant closedPort = defaults.value(ParserRelease::kAddressKey);
+    defaults.setValue(ParserRelease::kAddressKey, release.programUrl().toString());
+    defaults.remove(DNYoutubeParser::kCheckDateKey);
+    DNYoutubeParseLibrary::setReleaseKeyFile(release.keyFile());
+
+    int answers = 0;
+    std::vector<std::unique_ptr<NXYoutubeControlller>> windows;
+    for (int window = 0; window < 2; ++window) {
+        windows.push_back(std::make_unique<NXYoutubeControlller>(setting(), dialogs, system));
+        QObject::connect(windows.back().get(), &NXYoutubeControlller::engineChecked,
+            [&answers](bool outdated) { answers += outdated ? 100 : 1; });
+    }
+    const bool answered = waitUntil([&] { return answers >= 2; }, 60000);
+    defaults.setValue(ParserRelease::kAddressKey, closedPort);
+    DNYoutubeParseLibrary::setReleaseKeyFile({});
+    const QByteArray copy = [] {
+        QFile file(DNYoutubeParseLibrary::copyPlace());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    QFile::remove(DNYoutubeParseLibrary::copyPlace());
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(answers, 2);
+    int fetches = 0;
+    for (const TestRequest& request : site.server().requests())
+        fetches += request.target == "/release/yt-dlp" ? 1 : 0;
+    EXPECT_EQ(fetches, 1);
+    EXPECT_EQ(copy, release.programBytes);
+    EXPECT_TRUE(dialogs.alerts.empty());
+}
+
+TEST_F(DownloaderWindowTest, TheSiteButtonOpensTheSiteInTheBrowser)
+{
+    BrowserStandIn browser;
+    QDesktopServices::setUrlHandler("https", &browser, "open");
+    auto window = makeWindow();
+    window->onOpenYoutube();
+    QDesktopServices::unsetUrlHandler("https");
+    EXPECT_EQ(browser.opened, QList<QUrl> { QUrl("https://www.youtube.com/") });
+}
+
 } // namespace
+
+#include "DownloaderWindowTest.moc"

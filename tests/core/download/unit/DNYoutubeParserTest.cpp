@@ -351,13 +351,15 @@ TEST(DNYoutubeParseLibrary, OnlyANewerDataFolderCopyIsUsed)
     EXPECT_EQ(DNYoutubeParseLibrary::youtubeParseDylibPath(), system.path());
 }
 
-TEST(DNYoutubeParser, DailyCheckRunsOnceADayAndNeverDownloads)
+TEST(DNYoutubeParser, DailyCheckRunsOnceADayAlsoWhenTheDownloadFails)
 {
     QTemporaryDir folder;
     UserDefaults defaults(folder.filePath("defaults.conf"));
+    // Nothing listens there.
+    defaults.setValue(ParserRelease::kAddressKey, "http://127.0.0.1:9/yt-dlp");
     QDate today(2026, 3, 1);
     const auto clock = [&today] { return today; };
-    const auto checks = [] { return logText().count("Youtube Parser: no download"); };
+    const auto checks = [] { return logText().count("Youtube Parser: no new yt-dlp from"); };
     const qsizetype before = checks();
     EXPECT_FALSE(DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock));
     EXPECT_FALSE(DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock));

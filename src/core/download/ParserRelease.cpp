@@ -1,0 +1,384 @@
+#include "download/ParserRelease.h"
+
+#include "download/DNYoutubeParser.h"
+#include "download/DNYoutubeProxy.h"
+#include "http/NXHTTPRequest.h"
+#include "platform/AppPaths.h"
+#include "platform/ProcessRunner.h"
+#include "platform/RunDeadline.h"
+#include "platform/UserDefaults.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const QString kProgramName = QStringLiteral("yt-dlp");
+const QString kSumsName = QStringLiteral("SHA2-256SUMS");
+const QString kSignatureName = QStringLiteral("SHA2-256SUMS.sig");
+// The release's address answers with a redirect to where the file lies.
+constexpr int kMaxRedirects = 5;
+// A public key is a few KiB; more is not the key we ship.
+constexpr qint64 kMaxKeyBytes = 1024 * 1024;
+// gpgv and "--version" answer in well under a second.
+constexpr milliseconds kChildTimeLimit { 30000 };
+
+ParserReleaseResult refused(const QString& reason)
+{
+    return { ParserReleaseResult::Outcome::Refused, reason, {} };
+}
+
+bool isLoopbackHost(const QString& host)
+{
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || QHostAddress(host).isLoopback();
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+struct Fetched {
+    QByteArray body;
+    QString problem;
+};
+
+// One GET of `url` within the time left; redirects are returned, not followed,
+// so that each address on the way is checked before anything is asked of it.
+std::shared_ptr<NXHTTPRequest> getOnce(
+    const QUrl& url, qint64 maxBytes, milliseconds left, const QString& proxy, bool* expired)
+{
+    const auto request = NXHTTPRequest::requestWithURL(url);
+    request->setShouldRedirect(false);
+    // Identity bodies only, so the reply's own length measures what came.
+    request->setAllowCompressedResponse(false);
+    request->setMaximumBodySize(static_cast<quint64>(maxBytes));
+    request->setTimeOutSeconds(static_cast<double>(left.count()) / 1000.0);
+    DNYoutubeApplyProxy(*request, proxy);
+    // The time-out counts silence only; a trickling body must end too.
+    const RunDeadline deadline(left, [request] { request->cancel(); });
+    request->startSynchronous();
+    *expired = deadline.expired();
+    return request;
+}
+
+// The body at `url` when it came whole with a 200 and within `maxBytes`.
+Fetched fetch(QUrl url, qint64 maxBytes, Clock::time_point deadline, const QString& proxy)
+{
+    const QString name = url.fileName();
+    for (int hop = 0; hop <= kMaxRedirects; ++hop) {
+        if (const QString problem = ParserRelease::addressProblem(url); !problem.isEmpty())
+            return { {}, problem };
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        bool expired = left <= milliseconds::zero();
+        const auto request = expired ? nullptr : getOnce(url, maxBytes, left, proxy, &expired);
+        if (expired)
+            return { {}, QStringLiteral("%1 did not come within the time limit").arg(name) };
+        if (!request->error().isNull())
+            return { {},
+                QStringLiteral("%1: %2").arg(name, request->error().localizedDescription()) };
+        const int status = request->responseStatusCode();
+        const QString location = request->responseHeaders().value(QStringLiteral("Location"));
+        if (isRedirect(status) && !location.isEmpty()) {
+            url = url.resolved(QUrl(location));
+            continue;
+        }
+        if (status != 200)
+            return { {}, QStringLiteral("%1: the server answered %2").arg(name).arg(status) };
+        const QByteArray body = request->responseData();
+        bool hasLength = false;
+        const qint64 length = request->responseHeaders()
+                                  .value(QStringLiteral("Content-Length"))
+                                  .toLongLong(&hasLength);
+        if ((hasLength && length != body.size()) || body.isEmpty())
+            return { {}, QStringLiteral("%1 came incomplete").arg(name) };
+        return { body, {} };
+    }
+    return { {}, QStringLiteral("%1: too many redirects").arg(name) };
+}
+
+// The key's packets from its ASCII armor, as gpgv reads a keyring.
+QByteArray dearmoredKey(const QByteArray& armored)
+{
+    enum class Part { Before, Header, Body } part = Part::Before;
+    QByteArray base64;
+    for (const QByteArray& raw : armored.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (part == Part::Before) {
+            if (line == "-----BEGIN PGP PUBLIC KEY BLOCK-----")
+                part = Part::Header;
+        } else if (part == Part::Header) {
+            if (line.isEmpty())
+                part = Part::Body;
+        } else if (line.startsWith('=') || line.startsWith("-----END PGP PUBLIC KEY BLOCK")) {
+            const auto decoded
+                = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+            return decoded ? *decoded : QByteArray();
+        } else {
+            base64 += line;
+        }
+    }
+    return {};
+}
+
+QByteArray readKey(const QString& keyFile)
+{
+    const QFileInfo info(keyFile);
+    QFile file(keyFile);
+    if (!info.isFile() || info.size() > kMaxKeyBytes || !file.open(QIODevice::ReadOnly))
+        return {};
+    return dearmoredKey(file.read(kMaxKeyBytes));
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// First line of standard output and exit of `program` run with `arguments`,
+// within kChildTimeLimit.
+struct ChildAnswer {
+    ProcessRunner::Result result;
+    QStringList output;
+    QString lastError;
+};
+
+ChildAnswer runChild(const QString& program, const QStringList& arguments)
+{
+    ChildAnswer answer;
+    ProcessRunner runner;
+    runner.setGentleStop({ 0, {} }, milliseconds(0));
+    runner.setStdoutHandler([&answer](const QString& line) {
+        if (answer.output.size() < 100)
+            answer.output << line.trimmed();
+    });
+    runner.setStderrHandler([&answer](const QString& line) { answer.lastError = line.trimmed(); });
+    const RunDeadline deadline(kChildTimeLimit, [&runner] { runner.stop(); });
+    answer.result = runner.run(program, arguments);
+    return answer;
+}
+
+// "" when `signature` is a good signature of `sums` by the key in `keyFile`.
+// gpgv reads a keyring of that key alone, in a folder of our own, so neither
+// the user's keys nor their trust settings take part.
+QString signatureProblem(
+    const QByteArray& sums, const QByteArray& signature, const QString& keyFile)
+{
+    const QByteArray key = readKey(keyFile);
+    if (key.isEmpty())
+        return QStringLiteral("%1 is not an armored public key").arg(keyFile);
+    const QString gpgv = QStandardPaths::findExecutable(QStringLiteral("gpgv"));
+    if (gpgv.isEmpty())
+        return QStringLiteral("gpgv is not installed");
+    const QTemporaryDir work(AppPaths::temporaryFolder() + QStringLiteral("/qzgpg-XXXXXX"));
+    const QString keyring = work.filePath(QStringLiteral("release-key.gpg"));
+    if (!work.isValid() || !writeFile(keyring, key) || !writeFile(work.filePath(kSumsName), sums)
+        || !writeFile(work.filePath(kSignatureName), signature))
+        return QStringLiteral(
+            "the signature could not be checked: no room in the temporary folder");
+    const ChildAnswer answer = runChild(gpgv,
+        { QStringLiteral("--homedir"), work.path(), QStringLiteral("--status-fd"),
+            QStringLiteral("1"), QStringLiteral("--keyring"), keyring,
+            work.filePath(kSignatureName), work.filePath(kSumsName) });
+    const bool valid = std::any_of(answer.output.cbegin(), answer.output.cend(),
+        [](const QString& line) { return line.startsWith(QLatin1String("[GNUPG:] VALIDSIG ")); });
+    if (answer.result.succeeded() && valid)
+        return {};
+    return QStringLiteral("%1 is not a good signature of %2 by the release key (%3)")
+        .arg(kSignatureName, kSumsName,
+            answer.lastError.isEmpty() ? answer.result.error : answer.lastError);
+}
+
+// The SHA-256 the sums give for the file named "yt-dlp", in lower-case hex.
+QByteArray listedHash(const QByteArray& sums)
+{
+    static const QRegularExpression entry(QStringLiteral("^([0-9a-fA-F]{64}) [ *](.+)$"));
+    for (const QByteArray& line : sums.split('\n')) {
+        const QRegularExpressionMatch match = entry.match(QString::fromUtf8(line.trimmed()));
+        if (match.hasMatch() && match.captured(2) == kProgramName)
+            return match.captured(1).toLower().toLatin1();
+    }
+    return {};
+}
+
+// The program written under a hidden name beside its copy place (so that the
+// move into place is one rename), readable by us alone and executable by
+// no one; removed when the object goes, unless it was moved.
+class AsideCopy {
+public:
+    explicit AsideCopy(const QString& folder)
+    {
+        QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/.yt-dlp-XXXXXX"));
+        m_fd = ::mkstemp(pattern.data());
+        if (m_fd >= 0)
+            m_path = QFile::decodeName(pattern);
+    }
+    ~AsideCopy()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_path.isEmpty())
+            ::unlink(QFile::encodeName(m_path).constData());
+    }
+    AsideCopy(const AsideCopy&) = delete;
+    AsideCopy& operator=(const AsideCopy&) = delete;
+
+    QString path() const { return m_path; }
+    bool write(const QByteArray& bytes)
+    {
+        qsizetype done = 0;
+        while (m_fd >= 0 && done < bytes.size()) {
+            const ssize_t written = ::write(m_fd, bytes.constData() + done, bytes.size() - done);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
+            done += written;
+        }
+        return m_fd >= 0 && ::fsync(m_fd) == 0;
+    }
+    // Made executable (whatever the umask says) and moved over the copy place.
+    QString moveTo(const QString& copyPath)
+    {
+        // Closed first: a program still open for writing cannot be started.
+        const bool executable = ::fchmod(m_fd, 0755) == 0;
+        ::close(m_fd);
+        m_fd = -1;
+        if (!executable
+            || ::rename(
+                   QFile::encodeName(m_path).constData(), QFile::encodeName(copyPath).constData())
+                != 0)
+            return QString::fromLocal8Bit(std::strerror(errno));
+        m_path.clear();
+        return {};
+    }
+
+private:
+    int m_fd = -1;
+    QString m_path;
+};
+
+// The release's version line as this system's python3 runs it.
+ChildAnswer releaseVersion(const QString& program)
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty()) {
+        ChildAnswer none;
+        none.lastError = QStringLiteral("python3 is not installed");
+        return none;
+    }
+    return runChild(python, { program, QStringLiteral("--version") });
+}
+
+QString runFailure(const ChildAnswer& answer)
+{
+    if (!answer.lastError.isEmpty())
+        return answer.lastError;
+    if (!answer.result.started)
+        return answer.result.error;
+    return QStringLiteral("exit status %1").arg(answer.result.exitCode);
+}
+
+// Steps 3 and the move: the proven program runs, names a date not before the
+// copy in use's, and takes the copy place.
+ParserReleaseResult runAndInstall(AsideCopy& aside, const QString& copyPath, const QString& inUse)
+{
+    const ChildAnswer answer = releaseVersion(aside.path());
+    const QString version = answer.output.value(0);
+    if (!answer.result.succeeded() || version.isEmpty())
+        return { ParserReleaseResult::Outcome::DoesNotRun,
+            QStringLiteral("the new yt-dlp does not run with this system's python3: %1")
+                .arg(runFailure(answer)),
+            {} };
+    const std::optional<QDate> date = DNYoutubeParser::releaseDateOfVersion(version);
+    if (!date)
+        return refused(
+            QStringLiteral("the new yt-dlp's version \"%1\" names no date").arg(version));
+    const std::optional<QDate> current
+        = inUse.isEmpty() ? std::nullopt : DNYoutubeParser::buildDateOfYoutubeDylib(inUse);
+    if (current && *date < *current)
+        return refused(QStringLiteral("the new yt-dlp %1 is older than the one in use (%2)")
+                           .arg(version, current->toString(Qt::ISODate)));
+    if (const QString problem = aside.moveTo(copyPath); !problem.isEmpty())
+        return refused(QStringLiteral("%1 could not be put in place: %2").arg(copyPath, problem));
+    return { ParserReleaseResult::Outcome::Installed, {}, version };
+}
+
+} // namespace
+
+namespace ParserRelease {
+
+QUrl latestAddress(const UserDefaults& defaults)
+{
+    return QUrl(defaults.value(kAddressKey, kLatestAddress).toString());
+}
+
+QString shippedKeyFile()
+{
+    return AppPaths::resourcesFolder() + QStringLiteral("/keys/yt-dlp-release-signing-key.asc");
+}
+
+QString addressProblem(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty())
+        return QStringLiteral("\"%1\" is not a web address").arg(url.toString());
+    if (scheme == QLatin1String("https")
+        || (scheme == QLatin1String("http") && isLoopbackHost(url.host())))
+        return {};
+    return QStringLiteral("%1 is refused: only https carries a release").arg(url.toString());
+}
+
+ParserReleaseResult fetchAndInstall(
+    const ParserReleaseSource& source, const QString& copyPath, const QString& inUse)
+{
+    const auto deadline = Clock::now() + source.timeLimit;
+    const auto fetchNamed = [&](const QString& name, qint64 maxBytes) {
+        return fetch(source.program.resolved(QUrl(name)), maxBytes, deadline, source.proxy);
+    };
+    const Fetched sums = fetchNamed(kSumsName, source.maxSumsBytes);
+    if (!sums.problem.isEmpty())
+        return refused(sums.problem);
+    const Fetched signature = fetchNamed(kSignatureName, source.maxSumsBytes);
+    if (!signature.problem.isEmpty())
+        return refused(signature.problem);
+    if (const QString problem = signatureProblem(sums.body, signature.body, source.keyFile);
+        !problem.isEmpty())
+        return refused(problem);
+    const QByteArray expected = listedHash(sums.body);
+    if (expected.isEmpty())
+        return refused(QStringLiteral("%1 lists no file named %2").arg(kSumsName, kProgramName));
+    const Fetched program = fetch(source.program, source.maxProgramBytes, deadline, source.proxy);
+    if (!program.problem.isEmpty())
+        return refused(program.problem);
+    if (QCryptographicHash::hash(program.body, QCryptographicHash::Sha256).toHex() != expected)
+        return refused(
+            QStringLiteral("the program's SHA-256 is not the one %1 gives").arg(kSumsName));
+    const QString folder = QFileInfo(copyPath).absolutePath();
+    QDir().mkpath(folder);
+    AsideCopy aside(folder);
+    if (!aside.write(program.body))
+        return refused(QStringLiteral("the program could not be written in %1").arg(folder));
+    return runAndInstall(aside, copyPath, inUse);
+}
+
+} // namespace ParserRelease

@@ -1,0 +1,338 @@
+// The newest yt-dlp fetched from a release the test makes and serves on
+// loopback: verified, put in place and used; refused in every way a release
+// can be wrong, with the earlier copy kept; once a day; and two at once.
+#include "TestRelease.h"
+#include "VideoSite.h"
+
+#include "download/DNYoutubeParser.h"
+#include "download/ParserRelease.h"
+#include "platform/UserDefaults.h"
+
+#include "core/download/DownloadTestSupport.h"
+#include "server/TestProxy.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Outcome = ParserReleaseResult::Outcome;
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+// Runs each piece of work on a QThread of its own, all at once, and waits
+// with the main thread's events running, as the requests need.
+void runTogether(const QList<std::function<void()>>& works)
+{
+    QEventLoop loop;
+    std::vector<std::unique_ptr<QThread>> threads;
+    int running = static_cast<int>(works.size());
+    for (const auto& work : works) {
+        threads.emplace_back(QThread::create(work));
+        QObject::connect(threads.back().get(), &QThread::finished, &loop, [&] {
+            if (--running == 0)
+                loop.quit();
+        });
+    }
+    for (const auto& thread : threads)
+        thread->start();
+    loop.exec();
+    for (const auto& thread : threads)
+        thread->wait();
+}
+
+class ParserUpdate : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString problem = site.start();
+        ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+        const QString keys = release.start(site.server());
+        ASSERT_TRUE(keys.isEmpty()) << keys.toStdString();
+        ASSERT_TRUE(QDir().mkpath(AppPaths::dataFolder()));
+        // An earlier copy, newer than the system's, so it is the one in use.
+        QFile::remove(copy());
+        ASSERT_TRUE(QFile::copy(writeFakeYtDlp(scratch.path(), "2099.01.01", "exit 1"), copy()));
+        earlier = readAll(copy());
+        DNYoutubeParseLibrary::setReleaseKeyFile(release.keyFile());
+        release.publish("2099.01.02", record());
+    }
+    void TearDown() override
+    {
+        QFile::remove(copy());
+        DNYoutubeParseLibrary::setReleaseKeyFile({});
+    }
+
+    static QString copy() { return DNYoutubeParseLibrary::copyPlace(); }
+
+    // What the release program answers to an analysis: one video on the site.
+    QByteArray record() const
+    {
+        return TestRelease::pageRecord(
+            "From The Release", site.url("/media/av240.mp4"), site.mediaSize("av240.mp4"));
+    }
+
+    ParserReleaseSource source() const
+    {
+        ParserReleaseSource source;
+        source.program = release.programUrl();
+        source.keyFile = release.keyFile();
+        source.timeLimit = std::chrono::seconds(20);
+        return source;
+    }
+
+    ParserReleaseResult fetch(const ParserReleaseSource& from)
+    {
+        ParserReleaseResult result;
+        runTogether({ [&] { result = ParserRelease::fetchAndInstall(from, copy(), copy()); } });
+        return result;
+    }
+
+    int requestsFor(const QByteArray& target)
+    {
+        int count = 0;
+        for (const TestRequest& request : site.server().requests())
+            count += request.target == target ? 1 : 0;
+        return count;
+    }
+
+    // The data folder's files but the log, each with whether it is executable.
+    static QStringList dataFiles()
+    {
+        QStringList files;
+        const QDir folder(AppPaths::dataFolder());
+        for (const QFileInfo& file : folder.entryInfoList(QDir::Files | QDir::Hidden)) {
+            if (!file.fileName().startsWith("Quillon.log"))
+                files << file.fileName() + (file.isExecutable() ? "*" : "");
+        }
+        return files;
+    }
+
+    VideoSite site;
+    TestRelease release;
+    QTemporaryDir scratch;
+    QByteArray earlier;
+};
+
+TEST_F(ParserUpdate, AGoodReleaseIsPutInPlaceAndUsedByTheNextAnalysis)
+{
+    ParserReleaseResult result;
+    runTogether({ [&] {
+        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
+    } });
+    ASSERT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
+    EXPECT_EQ(result.version, "2099.01.02");
+    EXPECT_EQ(readAll(copy()), release.programBytes);
+    struct stat info { };
+    ASSERT_EQ(::stat(QFile::encodeName(copy()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+    EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
+
+    ASSERT_EQ(DNYoutubeParseLibrary::youtubeParseDylibPath(), copy());
+    const std::optional<DNYoutubeLinkNode> node = DNYoutubeParser::analysisYoutubeWebSource(
+        site.url("/watch?v=x").toString(), DNYoutubeParseLibrary::youtubeParseDylibPath());
+    ASSERT_TRUE(node);
+    EXPECT_EQ(node->title, "From The Release");
+}
+
+TEST_F(ParserUpdate, TheReleaseComesThroughTheDownloadSettingsProxy)
+{
+    TestProxy proxy(TestProxy::Kind::Http);
+    ASSERT_TRUE(proxy.start());
+    const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+    ParserReleaseResult result;
+    runTogether({ [&] {
+        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
+    } });
+    EXPECT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
+    const QString folder = release.programUrl().resolved(QUrl(".")).toString();
+    // The proxy logs the first request of each connection it passes on.
+    const QStringList log = proxy.log();
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.first(), "GET " + folder + "SHA2-256SUMS");
+}
+
+TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
+{
+    using Spoil = std::function<void(TestRelease&, ParserReleaseSource&)>;
+    const QByteArray notRunning
+        = "#!/usr/bin/env python3\nraise SystemExit('this yt-dlp needs Python 3.99')\n";
+    struct Case {
+        const char* what;
+        Spoil spoil;
+        const char* reason;
+        Outcome outcome = Outcome::Refused;
+    };
+    const Case cases[] = {
+        { "bad signature",
+            [](TestRelease& r, auto&) { r.signature = r.sign(r.sums + "extra line\n"), r.serve(); },
+            "not a good signature" },
+        { "signed by another key",
+            [](TestRelease& r, auto&) { r.signature = r.sign(r.sums, true), r.serve(); },
+            "not a good signature" },
+        { "sums without yt-dlp",
+            [](TestRelease& r, auto&) {
+                r.sums = TestRelease::sumsOf(r.programBytes, "yt-dlp_linux");
+                r.signature = r.sign(r.sums), r.serve();
+            },
+            "lists no file named yt-dlp" },
+        { "program changed", [](TestRelease& r, auto&) { r.programBytes += "#\n", r.serve(); },
+            "SHA-256" },
+        { "cut body",
+            [](TestRelease& r, auto&) {
+                TestReply cut = TestReply::text(r.programBytes);
+                cut.cutAfter = r.programBytes.size() / 2;
+                r.serve("yt-dlp", cut);
+            },
+            "yt-dlp" },
+        { "endless body",
+            [](TestRelease& r, ParserReleaseSource& s) {
+                TestReply endless = TestReply::text(r.programBytes + QByteArray(256 * 1024, '#'));
+                endless.framing = TestReply::Framing::Chunked;
+                s.maxProgramBytes = 64 * 1024;
+                r.serve("yt-dlp", endless);
+            },
+            "yt-dlp" },
+        { "stalled body",
+            [](TestRelease& r, ParserReleaseSource& s) {
+                TestReply stalled = TestReply::text(r.programBytes);
+                stalled.stallAfter = 10;
+                s.timeLimit = std::chrono::milliseconds(1500);
+                r.serve("yt-dlp", stalled);
+            },
+            "time limit" },
+        { "404", [](TestRelease& r, auto&) { r.serve("yt-dlp", TestReply::text("gone", 404)); },
+            "answered 404" },
+        { "http to another host",
+            [](TestRelease&, ParserReleaseSource& s) {
+                s.program = QUrl("http://example.invalid/yt-dlp");
+            },
+            "only https" },
+        { "redirect to http on another host",
+            [](TestRelease& r, auto&) {
+                TestReply moved = TestReply::text("", 302);
+                moved.headers.append(
+                    qMakePair(QByteArray("Location"), QByteArray("http://example.invalid/yt-dlp")));
+                r.serve("yt-dlp", moved);
+            },
+            "only https" },
+        { "signed by a key only the user trusts",
+            [](TestRelease& r, ParserReleaseSource& s) {
+                // gpgv's own default keyring, in the test's private home.
+                const QString keyring = QDir::homePath() + "/.gnupg/trustedkeys.kbx";
+                QDir().mkpath(QDir::homePath() + "/.gnupg");
+                QFile::setPermissions(QDir::homePath() + "/.gnupg",
+                    QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+                QProcess::execute("gpg",
+                    { "--batch", "--no-default-keyring", "--keyring", keyring, "--import",
+                        r.keyFile() });
+                ASSERT_TRUE(QFile::exists(keyring));
+                s.keyFile = ParserRelease::shippedKeyFile();
+            },
+            "No public key" },
+        { "version without a date", [](TestRelease& r, auto&) { r.publish("nightly"); },
+            "names no date" },
+        { "older than the copy in use", [](TestRelease& r, auto&) { r.publish("2098.12.31"); },
+            "older" },
+        { "does not run here", [&](TestRelease& r, auto&) { r.publishProgram(notRunning); },
+            "Python 3.99", Outcome::DoesNotRun },
+    };
+    const QStringList before = dataFiles();
+    for (const Case& test : cases) {
+        release.publish("2099.01.02", record());
+        ParserReleaseSource from = source();
+        test.spoil(release, from);
+        const ParserReleaseResult result = fetch(from);
+        EXPECT_EQ(result.outcome, test.outcome) << test.what;
+        EXPECT_TRUE(result.reason.contains(test.reason))
+            << test.what << ": " << result.reason.toStdString();
+        EXPECT_EQ(readAll(copy()), earlier) << test.what;
+        EXPECT_EQ(dataFiles(), before) << test.what;
+    }
+    // The same release unspoilt goes in: the refusals were the faults'.
+    release.publish("2099.01.02", record());
+    EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
+}
+
+TEST_F(ParserUpdate, TheDailyCheckFetchesOnceADayAndTellsWhenTheNewestCannotRunHere)
+{
+    UserDefaults defaults(scratch.filePath("defaults.conf"));
+    defaults.setValue(ParserRelease::kAddressKey, release.programUrl().toString());
+    QDate today(2026, 3, 1);
+    const auto clock = [&today] { return today; };
+    bool outdated = true;
+    const auto check = [&] {
+        runTogether(
+            { [&] { outdated = DNYoutubeParser::needUpdateYoutubeDownloader(defaults, clock); } });
+    };
+    const auto fetches = [this] { return requestsFor("/release/SHA2-256SUMS"); };
+
+    check();
+    EXPECT_FALSE(outdated);
+    EXPECT_EQ(fetches(), 1);
+    EXPECT_EQ(readAll(copy()), release.programBytes);
+    check();
+    EXPECT_EQ(fetches(), 1);
+
+    // The next day's release is proven but wants a newer python3.
+    today = today.addDays(1);
+    QFile::remove(copy());
+    release.publishProgram(QByteArray("#!/usr/bin/env python3\nraise SystemExit('too new')\n"));
+    check();
+    EXPECT_TRUE(outdated);
+    EXPECT_EQ(fetches(), 2);
+
+    // A failed download is checked again only the day after.
+    today = today.addDays(1);
+    release.serve("yt-dlp", TestReply::text("gone", 404));
+    check();
+    check();
+    EXPECT_FALSE(outdated);
+    EXPECT_EQ(fetches(), 3);
+    EXPECT_EQ(defaults.value(DNYoutubeParser::kCheckDateKey).toString(), "2026-03-03");
+    EXPECT_FALSE(QFile::exists(copy()));
+}
+
+TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
+{
+    ParserReleaseResult first;
+    ParserReleaseResult second;
+    runTogether({ [&] { first = ParserRelease::fetchAndInstall(source(), copy(), copy()); },
+        [&] { second = ParserRelease::fetchAndInstall(source(), copy(), copy()); } });
+    EXPECT_EQ(first.outcome, Outcome::Installed) << first.reason.toStdString();
+    EXPECT_EQ(second.outcome, Outcome::Installed) << second.reason.toStdString();
+    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
+
+    // Two instances of the program.
+    release.publish("2099.01.03", record());
+    QList<std::shared_ptr<QProcess>> instances;
+    for (int instance = 0; instance < 2; ++instance) {
+        auto process = std::make_shared<QProcess>();
+        process->start(QUILLON_DOWNLOAD_ONE,
+            { "--update-parser", "--parser-url", release.programUrl().toString(), "--parser-key",
+                release.keyFile() });
+        instances << process;
+    }
+    for (const auto& process : instances) {
+        ASSERT_TRUE(process->waitForFinished(60000));
+        EXPECT_EQ(process->exitCode(), 0) << process->readAllStandardError().toStdString();
+        EXPECT_EQ(process->readAllStandardOutput().trimmed(),
+            ("parser: " + copy() + " 2099.01.03").toUtf8());
+    }
+    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
+}
+
+} // namespace
