@@ -287,20 +287,25 @@ ArgumentBlockPtr withArgument(const ArgumentBlock& block, const QString& from, c
     return writer.finish(block.duration);
 }
 
+std::optional<HeldOutput> takeHeldOutput()
+{
+    const std::lock_guard lock(state().mutex);
+    return std::exchange(state().held, std::nullopt);
+}
+
 // Removes the held output's file, which is ours alone, and lets its report
 // go with the name it was written under.
+void discardHeld(const HeldOutput& held)
+{
+    discardOutput(held.partial);
+    if (held.report)
+        reportRun(*held.report);
+}
+
 void dropHeldOutput()
 {
-    std::optional<HeldOutput> held;
-    {
-        const std::lock_guard lock(state().mutex);
-        held = std::exchange(state().held, std::nullopt);
-    }
-    if (!held)
-        return;
-    discardOutput(held->partial);
-    if (held->report)
-        reportRun(*held->report);
+    if (const std::optional<HeldOutput> held = takeHeldOutput())
+        discardHeld(*held);
 }
 
 // The run's output goes under a hidden name of its own: only a new file of a
@@ -342,26 +347,18 @@ int settleHeldOutput(int result)
 {
     if (result == 0 && stopRequested())
         result = kDNVideoConverterStopped;
+    std::optional<HeldOutput> held = takeHeldOutput();
+    if (!held)
+        return result;
     if (result != 0) {
-        dropHeldOutput();
+        discardHeld(*held);
         return result;
     }
-    std::optional<HeldOutput> held;
-    {
-        const std::lock_guard lock(state().mutex);
-        held = std::exchange(state().held, std::nullopt);
-    }
-    if (!held)
-        return 0;
     QString reason;
     const QString name = publishOutput(held->partial, held->wanted, &reason);
     if (name.isEmpty()) {
         reportFailure(QStringLiteral("The conversion failed: %1").arg(reason));
-        {
-            const std::lock_guard lock(state().mutex);
-            state().held = std::move(held);
-        }
-        dropHeldOutput();
+        discardHeld(*held);
         return kDNVideoConverterFailed;
     }
     held->rename(name);
