@@ -258,22 +258,26 @@ void discardMadeOutputs()
         discardOutput(path);
 }
 
-// Whatever node carries `wanted` as the output the builder named for it.
-std::function<void(const QString&)> outputNamer(
-    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const QString& wanted)
+// The output the builder named on the node (the file, the merged DVD titles
+// or the DVD title run), and how the node is told another name.
+struct NodeOutput {
+    QString name;
+    std::function<void(const QString&)> rename;
+};
+
+NodeOutput outputOfNode(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex)
 {
-    if (const auto file = node->fileNodeForConversion(); file && file->outputName() == wanted)
-        return [file](const QString& name) { file->setOutputName(name); };
+    if (const auto file = node->fileNodeForConversion())
+        return { file->outputName(), [file](const QString& name) { file->setOutputName(name); } };
     if (isMemberOf<DNDVDGroupTitle>(node)) {
         const auto group = std::static_pointer_cast<DNDVDGroupTitle>(node);
-        if (group->outputName() == wanted)
-            return [group](const QString& name) { group->setOutputName(name); };
+        return { group->outputName(),
+            [group](const QString& name) { group->setOutputName(name); } };
     }
-    if (const auto dvd = std::dynamic_pointer_cast<DNDVDNode>(node)) {
-        const auto title = dvd->titleAt(titleIndex);
-        if (title && title->outputName() == wanted)
-            return [title](const QString& name) { title->setOutputName(name); };
-    }
+    const auto dvd = std::dynamic_pointer_cast<DNDVDNode>(node);
+    if (const auto title = dvd ? dvd->titleAt(titleIndex) : nullptr)
+        return { title->outputName(),
+            [title](const QString& name) { title->setOutputName(name); } };
     return {};
 }
 
@@ -315,28 +319,29 @@ ArgumentBlockPtr holdOutput(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, ArgumentBlockPtr block)
 {
     dropHeldOutput();
-    const QString wanted = outputOfRun(node, *block);
+    NodeOutput output = outputOfNode(node, titleIndex);
+    const QString wanted = output.name;
     if (!QDir::isAbsolutePath(wanted) || pathExists(wanted) || !block->arguments().contains(wanted))
-        return block;
-    auto rename = outputNamer(node, titleIndex, wanted);
-    if (!rename)
         return block;
     const QString partial = partialOutputPath(wanted);
     ArgumentBlockPtr held = withArgument(*block, wanted, partial);
     if (!held)
         return nullptr;
-    rename(partial);
+    output.rename(partial);
     const std::lock_guard lock(state().mutex);
-    state().held = HeldOutput { partial, wanted, std::move(rename), std::nullopt };
+    state().held = HeldOutput { partial, wanted, std::move(output.rename), std::nullopt };
     return held;
 }
 
+// The run that just ended wrote the held output, if there is one: its report
+// waits for the name the output gets.
 bool reportWaitsForName(const DNEngineRun& run)
 {
     const std::lock_guard lock(state().mutex);
-    if (!state().held || state().held->partial != run.output)
+    if (!state().held)
         return false;
     state().held->report = run;
+    state().held->report->output = state().held->partial;
     return true;
 }
 
