@@ -72,16 +72,4 @@ TEST(PublishOutput, TakesTheNameOrTheNextFreeOneAndNeverReplaces)
     }
 }
 
-TEST(PublishOutput, AFolderThatIsGoneLeavesThePartialWithAReason)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString partial = dir.filePath(".clip.1.partial.mkv");
-    write(partial, "ours");
-    QString reason;
-    EXPECT_EQ(publishOutput(partial, dir.filePath("gone/clip.mkv"), &reason), QString());
-    EXPECT_TRUE(reason.contains("No such file or directory")) << reason.toStdString();
-    EXPECT_EQ(contents(partial), "ours");
-}
-
 } // namespace
