@@ -402,8 +402,9 @@ TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)
 // the next free name, says so, and the other file stays as it was.
 TEST_F(SlideshowEngine, ATargetTakenDuringTheRenderGivesTheNextFreeName)
 {
+    // Long enough that the other file is there well before the movie is done.
     QMap<QString, QString> job = baseJob();
-    job["showDuration"] = "<real>3</real>";
+    job["showDuration"] = "<real>10</real>";
     QProcess engine;
     engine.start(enginePath(), { writeJob(job) });
     while (!engine.canReadLine())
@@ -416,7 +417,7 @@ TEST_F(SlideshowEngine, ATargetTakenDuringTheRenderGivesTheNextFreeName)
     QFile theirs(out.filePath("movie.mov"));
     ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
     EXPECT_EQ(theirs.readAll(), "theirs");
-    EXPECT_NEAR(MediaFacts::probe("file:" + out.filePath("movie (1).mov")).duration, 4, 0.2);
+    EXPECT_NEAR(MediaFacts::probe("file:" + out.filePath("movie (1).mov")).duration, 11, 0.2);
     EXPECT_EQ(leftInOut().size(), 2);
 }
 
