@@ -18,6 +18,11 @@
 // ...", the main title marked "main"; a source that cannot be read gives the
 // reader's reason and exit status 1.
 //
+// --meet DIR makes runs started together meet before their engines start,
+// after their builders chose the output names: at its first engine start each
+// run puts a file in DIR and waits (at most 30 s) until DIR holds
+// --meet-count files (2 when not given).
+//
 // --dvd with --profile converts titles of the source: --title N (the title's
 // number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
 // sound track of each title, --merge the titles into one output.
@@ -31,13 +36,41 @@
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <vector>
 
 namespace {
+
+struct Meeting {
+    QString folder;
+    int count = 2;
+    bool met = false;
+};
+
+void meetAtFirstEngineStart(int state, void* context)
+{
+    auto* meeting = static_cast<Meeting*>(context);
+    if (state != kDNVideoConverterStatePassStarted || meeting->met)
+        return;
+    meeting->met = true;
+    QFile mark(QDir(meeting->folder).filePath(QString::number(QCoreApplication::applicationPid())));
+    if (!mark.open(QIODevice::WriteOnly))
+        complain("cannot write into the --meet folder");
+    QElapsedTimer waited;
+    waited.start();
+    while (QDir(meeting->folder).entryList(QDir::Files).size() < meeting->count
+        && waited.elapsed() < 30'000)
+        QThread::msleep(20);
+}
+
+Meeting meeting;
 
 void printRun(const DNEngineRun& run, void*)
 {
@@ -126,7 +159,7 @@ int runJobs(const std::vector<NXBasicMediaNode::Ptr>& jobs)
     int failed = 0;
     for (const auto& job : jobs) {
         print("job: " + job->fileNodeForConversion()->path());
-        const int result = DNVideoConverterStart(job, 0, nullptr, nullptr);
+        const int result = DNVideoConverterStart(job, 0, &meetAtFirstEngineStart, &meeting);
         print(QStringLiteral("result: %1").arg(result));
         failed += result != 0 ? 1 : 0;
     }
@@ -150,6 +183,10 @@ std::shared_ptr<DNProfile> prepareConversion(const QCommandLineParser& options)
     }
     DNSetting::shareSetting().restore();
     DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputDir);
+    meeting.folder = options.value("meet");
+    meeting.met = meeting.folder.isEmpty();
+    if (options.isSet("meet-count"))
+        meeting.count = options.value("meet-count").toInt();
     return profile;
 }
 
@@ -272,8 +309,8 @@ int convertDVD(const QCommandLineParser& options)
     node->setMergeIntoOne(options.isSet("merge"));
     DNVideoConverterSetRunObserver(&printRun, nullptr);
     print("job: " + node->sourceInfo().path);
-    const int result
-        = DNVideoConverterStart(node, kDNVideoConverterEverySelectedTitle, nullptr, nullptr);
+    const int result = DNVideoConverterStart(
+        node, kDNVideoConverterEverySelectedTitle, &meetAtFirstEngineStart, &meeting);
     print(QStringLiteral("result: %1").arg(result));
     if (result != 0)
         printLog();
@@ -315,7 +352,10 @@ int main(int argc, char** argv)
             { "list-titles", "Print the titles of the --dvd source." },
             { "title", "A title of the --dvd source to convert, from 1.", "number" },
             { "audio", "The sound track of each title, from 1.", "number" },
-            { "merge", "Merge the titles of the --dvd source into one output." } },
+            { "merge", "Merge the titles of the --dvd source into one output." },
+            { "meet", "Meet the other runs with this folder before the first engine starts.",
+                "dir" },
+            { "meet-count", "How many runs meet (2 when not given).", "number" } },
         "files", "The media files to convert.", "FILE..." };
     return runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
 }

@@ -82,9 +82,9 @@ bool CoverArtTagger::grabFrame(
 bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imagePath)
 {
     const QFileInfo output(outputPath);
-    // The copy lies beside the output, so that it replaces it by a rename.
-    QTemporaryFile tagged(
-        output.absolutePath() + "/." + output.completeBaseName() + ".XXXXXX." + output.suffix());
+    // The copy lies beside the output, so that it replaces it by a rename; its
+    // name is short, since the output's may be as long as a name can be.
+    QTemporaryFile tagged(output.absolutePath() + "/.cover-XXXXXX." + output.suffix());
     if (!tagged.open()) {
         DNLog(QStringLiteral("No cover art for %1: %2").arg(outputPath, tagged.errorString()));
         return false;

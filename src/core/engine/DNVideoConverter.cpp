@@ -9,6 +9,7 @@
 #include "engine/EncodeConfig.h"
 #include "engine/EncoderCore.h"
 #include "engine/PlayerStreamDump.h"
+#include "model/DNDVDGroupTitle.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
@@ -18,7 +19,9 @@
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
+#include "services/DNHelpers.h"
 #include "services/DNSetting.h"
+#include "services/OutputPublishing.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,10 +31,22 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 namespace {
+
+// The output of the run under way, written under a hidden name of our own
+// until it is checked and takes its name; its report to the observer waits
+// for that name.
+struct HeldOutput {
+    QString partial; // where the engine writes
+    QString wanted; // the name the builder chose
+    std::function<void(const QString&)> rename; // tells the node the output's name
+    std::optional<DNEngineRun> report;
+};
 
 // The driver's module state. The configuration (tables, observer) is read
 // under the same lock; no lock is held across a builder or an engine run.
@@ -51,6 +66,8 @@ struct ConverterState {
     ProgressInfo lastProgress;
     CoverArtTagger* tagger = nullptr;
     QStringList madeOutputs; // the files this conversion's runs have made
+    std::optional<HeldOutput> held;
+    const NXBasicMediaNode* entry = nullptr; // the node the conversion was started for
     QString failure; // the first reason this conversion failed
     std::span<const ArgvAssemblerEntry> dvdTable = DVDArgvAssemblerTable();
     std::span<const ArgvAssemblerEntry> videoTable = VideoArgvAssemblerTable();
@@ -78,10 +95,21 @@ void logFailure(const QString& message)
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
+// The message with the hidden name the output is written under shown as
+// the name it is to take, which is the one the user knows.
+QString withOutputName(QString message)
+{
+    const std::lock_guard lock(state().mutex);
+    if (state().held)
+        message.replace(state().held->partial, state().held->wanted);
+    return message;
+}
+
 // A failure of the conversion under way; the first is its reason, the
 // later ones mostly follow from it.
-void reportFailure(const QString& message)
+void reportFailure(const QString& text)
 {
+    const QString message = withOutputName(text);
     logFailure(message);
     const std::lock_guard lock(state().mutex);
     if (state().failure.isEmpty())
@@ -90,8 +118,9 @@ void reportFailure(const QString& message)
 
 // A reason that explains the conversion's failure better than its first one
 // replaces it.
-void explainFailure(const QString& message)
+void explainFailure(const QString& text)
 {
+    const QString message = withOutputName(text);
     logFailure(message);
     const std::lock_guard lock(state().mutex);
     state().failure = message;
@@ -217,36 +246,6 @@ void discardOutput(const QString& path)
         DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(path));
 }
 
-// The output a run writes. A run that fails or is stopped leaves a partial
-// file that looks like a result: it is deleted, but only when this run made
-// it, as a plain file (never a device, a link or a file that was there; a
-// path that is no file path, such as "-" for the standard output, is never
-// ours). What a run made is remembered, for a conversion that fails in a
-// later pass.
-class RunOutput {
-public:
-    explicit RunOutput(QString path)
-        : m_path(std::move(path))
-        , m_ours(QDir::isAbsolutePath(m_path) && !pathExists(m_path))
-    { }
-
-    void settle(int result) const
-    {
-        if (!m_ours)
-            return;
-        if (result != 0) {
-            discardOutput(m_path);
-            return;
-        }
-        const std::lock_guard lock(state().mutex);
-        state().madeOutputs << m_path;
-    }
-
-private:
-    const QString m_path;
-    const bool m_ours;
-};
-
 // A conversion that does not end well leaves nothing its runs made.
 void discardMadeOutputs()
 {
@@ -259,11 +258,131 @@ void discardMadeOutputs()
         discardOutput(path);
 }
 
+// The output the builder named on the node (the file, the merged DVD titles
+// or the DVD title run), and how the node is told another name.
+struct NodeOutput {
+    QString name;
+    std::function<void(const QString&)> rename;
+};
+
+NodeOutput outputOfNode(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex)
+{
+    if (const auto file = node->fileNodeForConversion())
+        return { file->outputName(), [file](const QString& name) { file->setOutputName(name); } };
+    if (isMemberOf<DNDVDGroupTitle>(node)) {
+        const auto group = std::static_pointer_cast<DNDVDGroupTitle>(node);
+        return { group->outputName(),
+            [group](const QString& name) { group->setOutputName(name); } };
+    }
+    const auto dvd = std::dynamic_pointer_cast<DNDVDNode>(node);
+    if (const auto title = dvd ? dvd->titleAt(titleIndex) : nullptr)
+        return { title->outputName(),
+            [title](const QString& name) { title->setOutputName(name); } };
+    return {};
+}
+
+// The block with every `from` argument written as `to`; null when a
+// limit of the block refuses it.
+ArgumentBlockPtr withArgument(const ArgumentBlock& block, const QString& from, const QString& to)
+{
+    ArgumentWriter writer("the driver");
+    for (const QString& argument : block.arguments())
+        writer.add(argument == from ? to : argument);
+    return writer.finish(block.duration);
+}
+
+std::optional<HeldOutput> takeHeldOutput()
+{
+    const std::lock_guard lock(state().mutex);
+    return std::exchange(state().held, std::nullopt);
+}
+
+// Removes the held output's file, which is ours alone, and lets its report
+// go with the name it was written under.
+void discardHeld(const HeldOutput& held)
+{
+    discardOutput(held.partial);
+    if (held.report)
+        reportRun(*held.report);
+}
+
+void dropHeldOutput()
+{
+    if (const std::optional<HeldOutput> held = takeHeldOutput())
+        discardHeld(*held);
+}
+
+// The run's output goes under a hidden name of its own: only a new file of a
+// folder, which the builder chose free (not the null device of a first pass,
+// not "-", not a file that was there).
+ArgumentBlockPtr holdOutput(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, ArgumentBlockPtr block)
+{
+    dropHeldOutput();
+    NodeOutput output = outputOfNode(node, titleIndex);
+    const QString wanted = output.name;
+    if (!QDir::isAbsolutePath(wanted) || pathExists(wanted) || !block->arguments().contains(wanted))
+        return block;
+    const QString partial = partialOutputPath(wanted);
+    ArgumentBlockPtr held = withArgument(*block, wanted, partial);
+    if (!held)
+        return nullptr;
+    output.rename(partial);
+    const std::lock_guard lock(state().mutex);
+    state().held = HeldOutput { partial, wanted, std::move(output.rename), std::nullopt };
+    return held;
+}
+
+// The run that just ended wrote the held output, if there is one: its report
+// waits for the name the output gets.
+bool reportWaitsForName(const DNEngineRun& run)
+{
+    const std::lock_guard lock(state().mutex);
+    if (!state().held)
+        return false;
+    state().held->report = run;
+    state().held->report->output = state().held->partial;
+    return true;
+}
+
+// The held output, checked by now, takes its name, or the next free one when
+// another writer has taken it meanwhile; the node and the report carry the
+// name it got. A failed run's output is removed.
+int settleHeldOutput(int result)
+{
+    if (result == 0 && stopRequested())
+        result = kDNVideoConverterStopped;
+    std::optional<HeldOutput> held = takeHeldOutput();
+    if (!held)
+        return result;
+    if (result != 0) {
+        discardHeld(*held);
+        return result;
+    }
+    QString reason;
+    const QString name = publishOutput(held->partial, held->wanted, &reason);
+    if (name.isEmpty()) {
+        reportFailure(QStringLiteral("The conversion failed: %1").arg(reason));
+        discardHeld(*held);
+        return kDNVideoConverterFailed;
+    }
+    held->rename(name);
+    {
+        const std::lock_guard lock(state().mutex);
+        state().madeOutputs << name;
+    }
+    if (held->report) {
+        held->report->output = name;
+        reportRun(*held->report);
+    }
+    return 0;
+}
+
+// `built` is the builder's own list, before its output was held.
 int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
-    const std::shared_ptr<NXBasicMediaNode>& node)
+    const std::shared_ptr<NXBasicMediaNode>& node, const QStringList& built)
 {
     const auto started = std::chrono::steady_clock::now();
-    const RunOutput output(outputNameOf(node));
     int status = kDNVideoConverterFailed;
     {
         setRunningEngine(&engine);
@@ -274,14 +393,17 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
         });
         status = engine.encode(*block);
     }
-    reportRun({ block->arguments(), engine.lastCommand(), status, outputOfRun(node, *block) });
+    const DNEngineRun run { built, engine.lastCommand(), status, outputOfRun(node, *block) };
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
     const int result = stopRequested() ? kDNVideoConverterStopped : status;
     if (result != 0 && result != kDNVideoConverterStopped)
         reportEngineFailure(engine, result);
-    output.settle(result);
+    if (!reportWaitsForName(run))
+        reportRun(run);
+    if (result != 0)
+        dropHeldOutput();
     return result;
 }
 
@@ -295,6 +417,44 @@ int checkFileOutput(const QString& output, int seconds)
         return 0;
     reportFailure(QStringLiteral("The conversion failed: %1 (%2)").arg(problem, output));
     return kDNVideoConverterFailed;
+}
+
+bool isEntry(const NXBasicMediaNode& node)
+{
+    const std::lock_guard lock(state().mutex);
+    return state().entry == &node;
+}
+
+// The file whose picture becomes the cover: the entry's own source, or a
+// group's first member.
+std::shared_ptr<DNFileNode> coverSource(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    if (isMemberOf<DNFileGroupNode>(node) && !node->children().empty())
+        return node->children().front()->fileNodeForConversion();
+    return node->fileNodeForConversion();
+}
+
+void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const QString output = outputNameOf(node);
+    const auto source = coverSource(node);
+    if (!source || !CoverArtTagger::wantsCoverArt(output))
+        return;
+    const DNTVideo* video = source->selectedVideoTrack();
+    const double duration = video ? video->duration : source->duration();
+    CoverArtTagger tagger;
+    {
+        const std::lock_guard lock(state().mutex);
+        if (state().stopRequested)
+            return;
+        state().tagger = &tagger;
+    }
+    // A stop must never reach the tagger once it is gone, however tag() ends.
+    const auto forget = qScopeGuard([] {
+        const std::lock_guard lock(state().mutex);
+        state().tagger = nullptr;
+    });
+    tagger.tag(output, source->path(), duration);
 }
 
 // Makes the engine's stop reach what the builder runs on it, for as long as
@@ -344,6 +504,12 @@ int _VideoConverter(
                   .arg(QString::fromUtf8(name), profile->filePath()));
         return kDNVideoConverterFailed;
     }
+    if (!DNIsPlainFileNameSuffix(profile->fileNameSuffix())) {
+        reportFailure(QStringLiteral("The profile %1 names its outputs with \"%2\", which would "
+                                     "put them outside the output folder.")
+                          .arg(profile->filePath(), profile->fileNameSuffix()));
+        return kDNVideoConverterFailed;
+    }
     // The builder's scratch files (subtitle copies, join lists, watermark
     // pictures) are needed until the engine ends, and no longer.
     const TemporaryFileScope scratch;
@@ -359,11 +525,26 @@ int _VideoConverter(
         return kDNVideoConverterFailed;
     }
     const int seconds = block->duration;
-    const int result = runEngine(engine, std::move(block), node);
-    // The DVD path checks its runs' outputs itself; a first pass writes none.
-    if (result != 0 || isKindOf<DNDVDNode>(node) || (config.twoPass && config.passIndex == 0))
+    const QStringList built = block->arguments();
+    block = holdOutput(node, titleIndex, std::move(block));
+    if (!block) {
+        reportFailure(QStringLiteral("The output path is too long for the command line."));
+        return kDNVideoConverterFailed;
+    }
+    const int result = runEngine(engine, std::move(block), node, built);
+    // The DVD path checks its runs' outputs and settles them itself.
+    if (isKindOf<DNDVDNode>(node))
         return result;
-    return checkFileOutput(outputNameOf(node), seconds);
+    // What a first pass writes only served its statistics.
+    if (result != 0 || (config.twoPass && config.passIndex == 0)) {
+        dropHeldOutput();
+        return result;
+    }
+    const int checked = checkFileOutput(outputNameOf(node), seconds);
+    // The cover goes in before the output takes its name, as the rest of it did.
+    if (checked == 0 && isEntry(*node))
+        tagCoverArt(node);
+    return settleHeldOutput(checked);
 }
 
 // The statistics file both passes share, and the files the engine names
@@ -577,43 +758,11 @@ int _VideoConverter_Start(
         return convertGroup(std::static_pointer_cast<DNFileGroupNode>(node), config);
     if (isKindOf<DNDVDNode>(node)) {
         static const DNVideoConverterDVDDriver driver { &_VideoConverter, &convertPasses,
-            &stopRequested, &reportFailure, &explainFailure };
+            &stopRequested, &reportFailure, &explainFailure, &settleHeldOutput };
         return convertDVDEntry(
             std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
     }
     return convertPasses(node, titleIndex, config);
-}
-
-// The file whose picture becomes the cover: the entry's own source, or a
-// group's first member.
-std::shared_ptr<DNFileNode> coverSource(const std::shared_ptr<NXBasicMediaNode>& node)
-{
-    if (isMemberOf<DNFileGroupNode>(node) && !node->children().empty())
-        return node->children().front()->fileNodeForConversion();
-    return node->fileNodeForConversion();
-}
-
-void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
-{
-    const QString output = outputNameOf(node);
-    const auto source = coverSource(node);
-    if (!source || !CoverArtTagger::wantsCoverArt(output))
-        return;
-    const DNTVideo* video = source->selectedVideoTrack();
-    const double duration = video ? video->duration : source->duration();
-    CoverArtTagger tagger;
-    {
-        const std::lock_guard lock(state().mutex);
-        if (state().stopRequested)
-            return;
-        state().tagger = &tagger;
-    }
-    // A stop must never reach the tagger once it is gone, however tag() ends.
-    const auto forget = qScopeGuard([] {
-        const std::lock_guard lock(state().mutex);
-        state().tagger = nullptr;
-    });
-    tagger.tag(output, source->path(), duration);
 }
 
 bool claimRun(DNVideoConverterStateCallback callback, void* context)
@@ -625,6 +774,8 @@ bool claimRun(DNVideoConverterStateCallback callback, void* context)
     state().stopRequested = std::exchange(state().stopPending, false);
     state().lastProgress = {};
     state().madeOutputs.clear();
+    state().held.reset();
+    state().entry = nullptr;
     state().failure.clear();
     state().callback = callback;
     state().context = context;
@@ -647,18 +798,21 @@ int convert(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex)
     const EncodeConfig config
         = makeEncodeConfig(settings.mainWindowSetting(), settings.appSetting());
     try {
+        {
+            const std::lock_guard lock(state().mutex);
+            state().entry = node.get();
+        }
         const int result = _VideoConverter_Start(node, titleIndex, config);
+        dropHeldOutput();
         if (result != 0)
             discardMadeOutputs();
-        if (result == 0 && stopRequested())
-            return kDNVideoConverterStopped;
-        if (result == 0)
-            tagCoverArt(node);
-        return result;
+        return result == 0 && stopRequested() ? kDNVideoConverterStopped : result;
     } catch (const std::exception& error) {
         reportFailure(
             QStringLiteral("The conversion failed: %1").arg(QString::fromUtf8(error.what())));
     }
+    dropHeldOutput();
+    discardMadeOutputs();
     return kDNVideoConverterFailed;
 }
 

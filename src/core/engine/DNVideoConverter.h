@@ -114,7 +114,10 @@ struct DNEngineRun {
     QStringList built; // the builder's list
     QStringList ran; // the command as the engine ran it
     int status = 0;
-    QString output; // the output path the builder chose
+    // The run's output: the name it got once checked and named (the
+    // builder's choice, or the next free name when another writer took that
+    // first), else the hidden name the engine wrote it under.
+    QString output;
 };
 using DNEngineRunObserver = void (*)(const DNEngineRun& run, void* context);
 

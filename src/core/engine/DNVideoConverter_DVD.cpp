@@ -73,36 +73,21 @@ bool isIn(const QFileInfo& file, const QString& folder)
     return !folder.isEmpty() && QDir::cleanPath(file.absolutePath()) == QDir::cleanPath(folder);
 }
 
-// Deletes what a run wrote when the run is not kept. Only a regular file in
-// the output or temporary folder is ours: a first pass writes "/dev/null",
-// and removing that as root would leave a regular file in its place. The
-// DVD's own image is never ours, even in the output folder.
-void removeRunOutput(const QString& path, const QString& source, const EncodeConfig& config)
-{
-    const QFileInfo file(path);
-    if (path.isEmpty() || !file.isFile() || file.isSymLink()
-        || file.absoluteFilePath() == QFileInfo(source).absoluteFilePath())
-        return;
-    if (isIn(file, configPath(config.outputDir)) || isIn(file, AppPaths::temporaryFolder()))
-        QFile::remove(path);
-}
-
 // A run's result once its output is checked: a run that the engine called
-// a success but that wrote no usable output fails with the reason.
-int finishRun(int result, const QString& output, const DNDVDNode& node,
-    const DVDOutputExpectation& expected, const EncodeConfig& config,
+// a success but that wrote no usable output fails with the reason. The
+// output then takes its name, or is removed: only ever the run's own file.
+int finishRun(int result, const QString& output, const DVDOutputExpectation& expected,
     const DNVideoConverterDVDDriver& driver)
 {
     if (result == 0) {
         const QString problem = checkDVDOutput(output, expected);
-        if (problem.isEmpty())
-            return 0;
-        driver.reportFailure(
-            QStringLiteral("The DVD conversion failed: %1 (%2)").arg(problem, output));
-        result = kDNVideoConverterFailed;
+        if (!problem.isEmpty()) {
+            driver.reportFailure(
+                QStringLiteral("The DVD conversion failed: %1 (%2)").arg(problem, output));
+            result = kDNVideoConverterFailed;
+        }
     }
-    removeRunOutput(output, node.sourceInfo().playbackPath(), config);
-    return result;
+    return driver.settleOutput(result);
 }
 
 int convertTitle(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
@@ -123,8 +108,7 @@ int convertTitle(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
         driver.explainFailure(QStringLiteral("Title %1 of the DVD is too short to convert: it "
                                              "lasts less than a second.")
                                   .arg(title->titleNumber()));
-    return finishRun(
-        result, title->outputName(), *node, expectationFor(*node, *title), config, driver);
+    return finishRun(result, title->outputName(), expectationFor(*node, *title), driver);
 }
 
 int convertSelectedTitles(const std::shared_ptr<DNDVDNode>& node, const EncodeConfig& config,
@@ -290,7 +274,7 @@ int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConf
     }
     group->setOutputName({});
     const int result = driver.runOnce(group, -1, config);
-    return finishRun(result, group->outputName(), *group, expected, config, driver);
+    return finishRun(result, group->outputName(), expected, driver);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -29,22 +30,36 @@ QString joinedPath(const QString& folder, const QString& name)
     return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
 }
 
+// The file name with " (n)" before its extension.
 QString numberedName(const QString& fileName, int counter)
 {
-    // A leading point marks a hidden file, not an extension.
-    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-    const QString number = QStringLiteral(" (%1)").arg(counter);
-    if (dot <= 0)
-        return fileName + number;
-    return fileName.left(dot) + number + fileName.mid(dot);
+    return DNFileNameWithin(fileName, QStringLiteral(" (%1)").arg(counter));
 }
 
 } // namespace
 
+QString DNFileNameWithin(const QString& fileName, const QString& mark)
+{
+    // A leading point marks a hidden file, not an extension.
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot <= 0 ? fileName : fileName.left(dot);
+    const QByteArray tail = (mark + (dot <= 0 ? QString() : fileName.mid(dot))).toUtf8();
+    QByteArray bytes = base.toUtf8();
+    const qsizetype room = std::max<qsizetype>(0, kDNLongestFileName - tail.size());
+    if (bytes.size() > room) {
+        // Never inside a character: its continuation bytes go with it.
+        qsizetype cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80)
+            --cut;
+        bytes.truncate(cut);
+    }
+    return QString::fromUtf8(bytes + tail);
+}
+
 QString DNUniqueFilePath(const QString& folder, const QString& fileName, int counter)
 {
     if (counter <= 0) {
-        const QString plain = joinedPath(folder, fileName);
+        const QString plain = joinedPath(folder, DNFileNameWithin(fileName));
         if (!pathIsTaken(plain))
             return plain;
         counter = 1;
@@ -54,6 +69,11 @@ QString DNUniqueFilePath(const QString& folder, const QString& fileName, int cou
         if (!pathIsTaken(candidate))
             return candidate;
     }
+}
+
+bool DNIsPlainFileNameSuffix(const QString& suffix)
+{
+    return !suffix.contains(QLatin1Char('/')) && !suffix.contains(QLatin1String(".."));
 }
 
 QString DNTimeStringFromSeconds(int seconds)

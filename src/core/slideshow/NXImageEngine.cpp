@@ -24,9 +24,6 @@
 namespace {
 
 const QString kTargetPathKey = QStringLiteral("targetPath");
-// The engine's own code for a target that exists or a folder that cannot
-// take it: whatever is at the target then is not ours.
-constexpr int kTargetRefused = 3;
 // The engine ends within a second of SIGTERM; ffmpeg under it may take longer
 // on a loaded machine before it is killed.
 constexpr auto kStopGrace = std::chrono::seconds(5);
@@ -251,34 +248,31 @@ void NXImageEngine::beginEncoding()
     if (jobPath.isEmpty())
         return;
     const auto removeJob = qScopeGuard([&jobPath] { QFile::remove(jobPath); });
-    const QString target = storage().value(kTargetPathKey).toString();
-    const bool targetWasThere = QFileInfo::exists(target);
     const ProcessRunner::Result run = m_runner.run(execute_bin_path(), { jobPath });
     if (!run.started && !run.stopped) {
         DNLog(QStringLiteral("The slideshow engine did not start: %1").arg(run.error));
         const std::lock_guard lock(m_mutex);
         m_lastComplaint = run.error;
     }
-    keepMovieOnlyIfComplete(run, target, targetWasThere);
+    keepMovieOnlyIfComplete(run);
 }
 
 // A movie counts only when the engine said so, ended well and was not
-// stopped, and the file is there. Otherwise a target the engine may have
-// written is removed, unless it was there before or the engine refused it.
-void NXImageEngine::keepMovieOnlyIfComplete(
-    const ProcessRunner::Result& run, const QString& target, bool targetWasThere)
+// stopped, and the file is there. Otherwise the movie the engine said it
+// made is removed; nothing else is ours: the engine writes under a hidden
+// name until the movie is complete, and whatever stands at the target may be
+// another writer's.
+void NXImageEngine::keepMovieOnlyIfComplete(const ProcessRunner::Result& run)
 {
     const std::lock_guard lock(m_mutex);
     const bool complete = !m_moviePath.isEmpty() && run.succeeded() && !m_stopped
         && QFileInfo(m_moviePath).isFile();
-    if (complete)
+    if (complete || m_moviePath.isEmpty())
         return;
-    if (!m_moviePath.isEmpty())
-        DNLog(QStringLiteral("The slideshow movie %1 is not kept: the render %2")
-                  .arg(m_moviePath, m_stopped ? "was stopped" : "did not end well"));
+    DNLog(QStringLiteral("The slideshow movie %1 is not kept: the render %2")
+              .arg(m_moviePath, m_stopped ? "was stopped" : "did not end well"));
+    QFile::remove(m_moviePath);
     m_moviePath.clear();
-    if (!targetWasThere && m_resultCode != kTargetRefused && QFileInfo::exists(target))
-        QFile::remove(target);
 }
 
 void NXImageEngine::stopEncoding()
@@ -320,7 +314,6 @@ void NXImageEngine::handleResult(const QString& code, const QString& path)
     bool read = false;
     const int result = code.toInt(&read);
     const std::lock_guard lock(m_mutex);
-    m_resultCode = read ? std::optional(result) : std::nullopt;
     if (read && result == 0 && !path.isEmpty()) {
         m_moviePath = path;
         DNLog(QStringLiteral("success for encode image to video:%1").arg(path));

@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <optional>
 
 // The program's side of one slideshow render: the job for the slideshow
 // engine (src/tools/slideshow-engine), the engine run, and what its standard
@@ -63,8 +62,7 @@ private:
     void handleMessage(const QString& message);
     void handleResult(const QString& code, const QString& path);
     QString writeJob();
-    void keepMovieOnlyIfComplete(
-        const ProcessRunner::Result& run, const QString& target, bool targetWasThere);
+    void keepMovieOnlyIfComplete(const ProcessRunner::Result& run);
 
     ProcessRunner m_runner;
     std::atomic<quint64> m_total { 0 };
@@ -75,5 +73,4 @@ private:
     QVariant m_currentImagePath;
     QString m_moviePath;
     QString m_lastComplaint; // the engine's last line on its standard error
-    std::optional<int> m_resultCode;
 };

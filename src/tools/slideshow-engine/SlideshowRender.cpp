@@ -5,8 +5,9 @@
 #include "InputFile.h"
 #include "PhotoSequence.h"
 #include "YuvFrame.h"
-#include "platform/FileMove.h"
+#include "services/DNHelpers.h"
 #include "services/EngineStreamProbe.h"
+#include "services/OutputPublishing.h"
 #include "slideshow/NXEffectManager.h"
 
 #include <QDir>
@@ -49,9 +50,8 @@ QString errnoText()
 QString claimPartial(const QString& target, QString& reason)
 {
     const QFileInfo info(target);
-    QString name = QStringLiteral(".%1.%2.partial").arg(info.completeBaseName()).arg(::getpid());
-    if (!info.suffix().isEmpty())
-        name += '.' + info.suffix();
+    const QString name = DNFileNameWithin(
+        QLatin1Char('.') + info.fileName(), QStringLiteral(".%1.partial").arg(::getpid()));
     const QString partial = info.dir().filePath(name);
     const int fd = ::open(
         QFile::encodeName(partial).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -93,16 +93,15 @@ void removeStalePartials(const QDir& folder)
     }
 }
 
-// Moves the finished movie to its name unless something has taken the name
-// meanwhile.
-bool publish(const QString& partial, const QString& target, QString& reason)
+// Moves the finished movie to its name, or to the next free one when
+// something has taken the name meanwhile; `target` becomes the name it got.
+bool publish(const QString& partial, QString& target, QString& reason)
 {
-    const int failure = moveFileWithoutReplacing(partial, target);
-    if (failure == 0)
-        return true;
-    reason = QStringLiteral("cannot name the movie \"%1\": %2")
-                 .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
-    return false;
+    const QString named = publishOutput(partial, target, &reason);
+    if (named.isEmpty())
+        return false;
+    target = named;
+    return true;
 }
 
 bool exists(const QString& path)
@@ -146,7 +145,7 @@ SlideshowRender::Code SlideshowRender::run(QString& reason)
         return TargetRefused;
     Code code = encode(photos, partial, reason);
     if (code == Succeeded && !publish(partial, m_job.targetPath, reason))
-        code = exists(m_job.targetPath) ? TargetRefused : RenderFailed;
+        code = RenderFailed;
     if (code != Succeeded)
         QFile::remove(partial);
     return code;

@@ -16,7 +16,7 @@ class PhotoSequence;
 // one-second transition to the next (the last into the blank picture), the
 // frames piped into ffmpeg with the music. The movie is written to a hidden
 // file beside the target and renamed to it only when complete; a target that
-// exists is never replaced.
+// exists is never replaced: one taken meanwhile gives the next free name.
 class SlideshowRender {
 public:
     // The result codes of the "result:" line and of the exit status.
@@ -31,6 +31,9 @@ public:
 
     SlideshowRender(SlideshowJob job, std::function<bool()> stopRequested);
     Code run(QString& reason);
+    // The movie's path: the job's target, or the next free name when
+    // another writer took that while the movie was made.
+    QString target() const { return m_job.targetPath; }
 
 private:
     struct Timeline {

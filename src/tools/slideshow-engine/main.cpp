@@ -77,5 +77,5 @@ int main(int argc, char** argv)
         return finish(SlideshowRender::BadJob, {}, "bad job: " + reason);
     SlideshowRender render(*job, stopRequested);
     const SlideshowRender::Code code = render.run(reason);
-    return finish(code, job->targetPath, reason);
+    return finish(code, render.target(), reason);
 }

@@ -147,6 +147,15 @@ ArgumentBlockPtr brokenSecondPass(
     return second ? brokenBuilder(node, 0, config) : encodeBuilder(node, 0, config);
 }
 
+// Two passes that each write the whole output, as a profile's builder
+// without pass options does.
+ArgumentBlockPtr encodeEachPass(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    config.twoPass = false;
+    return encodeBuilder(node, 0, config);
+}
+
 // The user stops the conversion while its list is being built.
 ArgumentBlockPtr stoppedWhileBuilding(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -177,6 +186,7 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
     { "Test_BrokenSecondPass", &brokenSecondPass },
+    { "Test_EncodeEachPass", &encodeEachPass },
     { "Test_Null", &nullBuilder },
     { "Test_Throw", &throwingBuilder },
 };
@@ -244,10 +254,11 @@ protected:
 
     QString outputFolder() const { return m_folder.filePath("out"); }
 
-    static std::shared_ptr<DNProfile> profile(const QString& builder, bool twoPass = false)
+    static std::shared_ptr<DNProfile> profile(
+        const QString& builder, bool twoPass = false, const QString& suffix = "mp4")
     {
         return videoProfile({ { "ProfileName", builder }, { "ArgvAssembler", builder },
-            { "FileNameSuffix", "mp4" }, { "EnableTwoPass", twoPass } });
+            { "FileNameSuffix", suffix }, { "EnableTwoPass", twoPass } });
     }
 
     std::shared_ptr<DNFileNode> fileNode(
@@ -508,7 +519,8 @@ TEST_F(DNVideoConverterTest, AnOutputThatCannotBeTaggedIsKeptAsItIs)
     EXPECT_EQ(facts.count("video"), 1);
     EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_TRUE(temporaryFiles("dt_").isEmpty());
-    EXPECT_TRUE(sharedLogText().contains("No cover art for " + node->outputName()));
+    // The cover goes in before the output takes its name.
+    EXPECT_TRUE(sharedLogText().contains("No cover art for " + outputFolder()));
 }
 
 TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
@@ -554,6 +566,48 @@ TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
         sharedLogText().contains(QRegularExpression("The unfinished output .* was deleted")));
     EXPECT_TRUE(QFile::exists(earlier));
     EXPECT_TRUE(!QFileInfo(device).isFile() && QFileInfo::exists(device));
+}
+
+// Names as long as a file name can be, and names the profile would take
+// out of the output folder.
+TEST_F(DNVideoConverterTest, OutputNamesStayWithinTheLongestNameAndTheirFolder)
+{
+    // 255 bytes, "é" being two: its output and a second one's " (1)" are cut.
+    const QString longName = m_folder.filePath(QString(125, QChar(0xE9)) + "x.mp4");
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), longName));
+    for (int run = 0; run < 2; ++run) {
+        auto node = fileNode(longName, "Test_Encode");
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+            << DNVideoConverterLastFailure().toStdString();
+        EXPECT_LE(QFile::encodeName(QFileInfo(node->outputName()).fileName()).size(), 255);
+    }
+    EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+    calls.clear();
+    for (const char* suffix : { "../mp4", "mp4/../../mp4", ".." }) {
+        SCOPED_TRACE(suffix);
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+        node->setProfile(profile("Test_Encode", false, suffix));
+        EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+        EXPECT_TRUE(DNVideoConverterLastFailure().endsWith(
+            QStringLiteral("names its outputs with \"%1\", which would put them outside the "
+                           "output folder.")
+                .arg(suffix)))
+            << DNVideoConverterLastFailure().toStdString();
+    }
+    EXPECT_TRUE(calls.empty());
+}
+
+// A first pass that writes the whole output leaves nothing: the second
+// pass's output takes the name.
+TEST_F(DNVideoConverterTest, TwoPassesThatBothWriteLeaveOneOutput)
+{
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_EncodeEachPass", true);
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(QDir(outputFolder()).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString(),
+        "video_audio.mp4");
+    EXPECT_EQ(
+        node->outputName().toStdString(), (outputFolder() + "/video_audio.mp4").toStdString());
 }
 
 // ffmpeg writes on into a file whose folder is gone and answers 0.

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -360,7 +361,7 @@ protected:
         return node;
     }
 
-    QStringList outputs() const { return QDir(out("out")).entryList(QDir::Files); }
+    QStringList outputs() const { return QDir(out("out")).entryList(QDir::Files | QDir::Hidden); }
 
     // The PAL disc with a catalogue profile: the first half of one title, or
     // both titles merged. The output, or an empty path after a failure.
@@ -615,10 +616,23 @@ TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
 // MPEG-2, backup): the sound decodes to the end and the circle stays round.
 TEST_F(DVDConversion, MergesOfUnlikeTitlesKeepTheirSoundAndShapes)
 {
+    std::vector<DNEngineRun> runs;
+    DNVideoConverterSetRunObserver(
+        [](const DNEngineRun& run, void* list) {
+            static_cast<std::vector<DNEngineRun>*>(list)->push_back(run);
+        },
+        &runs);
+    const auto forget = qScopeGuard([] { DNVideoConverterSetRunObserver(nullptr, nullptr); });
     for (const int globalID : { 1105001, 1103025, 1105009, 1105004, 1105021 }) {
         SCOPED_TRACE(globalID);
+        runs.clear();
         const QString output = convertPAL(globalID, 0, true);
         ASSERT_FALSE(output.isEmpty()) << qPrintable(sharedLogText().right(2000));
+        // The join wrote under a hidden name of its own; the output took its
+        // name once checked.
+        ASSERT_FALSE(runs.empty());
+        EXPECT_EQ(runs.back().output, output);
+        EXPECT_FALSE(runs.back().ran.join('\n').contains(output));
         EXPECT_NEAR(decodedSoundSeconds(output), 11, 0.5);
         EXPECT_NEAR(centreDiscShape(output, 3), 1, 0.05);
         EXPECT_NEAR(centreDiscShape(output, 8.5), 1, 0.05);

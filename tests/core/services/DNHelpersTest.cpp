@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -63,6 +64,39 @@ TEST(DNUniqueFilePath, JoinsFolderAndTreatsDanglingLinksAsTaken)
 
     ASSERT_TRUE(QFile::link(dir.filePath("gone"), dir.filePath("link.mp4")));
     EXPECT_EQ(DNUniqueFilePath(dir.path(), "link.mp4", 0), dir.filePath("link (1).mp4"));
+}
+
+// A source name as long as a name can be: the output's own name, " (n)"
+// included, keeps within 255 bytes and never ends inside a character.
+TEST(DNUniqueFilePath, KeepsLongNamesWithinTheLongestFileName)
+{
+    const QString ascii = QString(251, 'a'); // with ".mkv", 255 bytes
+    const QString accents = QString(125, QChar(0xE9)) + 'x'; // "é" is two bytes
+    const struct {
+        const char* what;
+        QString fileName;
+        bool taken;
+        QString expected;
+    } cases[] = {
+        { "fits as it is", ascii + ".mkv", false, ascii + ".mkv" },
+        { "numbered, cut", ascii + ".mkv", true, QString(247, 'a') + " (1).mkv" },
+        { "too long, cut", QString(300, 'a') + ".mkv", false, ascii + ".mkv" },
+        { "cut between characters", accents + ".mkv", true,
+            QString(123, QChar(0xE9)) + " (1).mkv" },
+        { "no extension", QString(260, 'a'), false, QString(255, 'a') },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        if (c.taken)
+            touch(dir.filePath(c.fileName));
+        const QString path = DNUniqueFilePath(dir.path(), c.fileName, 0);
+        EXPECT_EQ(path, dir.filePath(c.expected));
+        EXPECT_LE(QFile::encodeName(QFileInfo(path).fileName()).size(), 255);
+        touch(path); // a name the file system takes
+        EXPECT_TRUE(QFileInfo::exists(path));
+    }
 }
 
 TEST(DNTimeStringFromSeconds, FormatsHoursMinutesSeconds)

@@ -2,6 +2,8 @@
 // result lines out, a movie checked with ffprobe and read back pixel by pixel.
 #include "fixtures/MediaFacts.h"
 #include "platform/AppPaths.h"
+#include "services/DNSetting.h"
+#include "slideshow/NXImageEngine.h"
 #include "support/RunFfmpeg.h"
 
 #include <QBuffer>
@@ -14,11 +16,13 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
+#include <future>
 
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -392,6 +396,52 @@ TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)
     EXPECT_TRUE(leftInOut().isEmpty());
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child of the engine was left behind";
     EXPECT_EQ(errno, ECHILD);
+}
+
+// Another writer takes the target while the movie is made: the movie takes
+// the next free name, says so, and the other file stays as it was.
+TEST_F(SlideshowEngine, ATargetTakenDuringTheRenderGivesTheNextFreeName)
+{
+    // Long enough that the other file is there well before the movie is done.
+    QMap<QString, QString> job = baseJob();
+    job["showDuration"] = "<real>10</real>";
+    QProcess engine;
+    engine.start(enginePath(), { writeJob(job) });
+    while (!engine.canReadLine())
+        ASSERT_TRUE(engine.waitForReadyRead(30'000)) << "no progress line";
+    writeFile(out.filePath("movie.mov"), "theirs");
+    ASSERT_TRUE(engine.waitForFinished(120'000));
+    EXPECT_EQ(engine.exitCode(), 0) << engine.readAllStandardError().toStdString();
+    EXPECT_TRUE(engine.readAllStandardOutput().endsWith(
+        "result:0:" + out.filePath("movie (1).mov").toUtf8() + "\n"));
+    QFile theirs(out.filePath("movie.mov"));
+    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
+    EXPECT_EQ(theirs.readAll(), "theirs");
+    EXPECT_NEAR(MediaFacts::probe("file:" + out.filePath("movie (1).mov")).duration, 11, 0.2);
+    EXPECT_EQ(leftInOut().size(), 2);
+}
+
+// The album step's render, stopped after another writer took its target:
+// only what the engine made is removed, and it made nothing at the target.
+TEST_F(SlideshowEngine, AStoppedAlbumRenderLeavesTheFileAnotherWriterPutAtItsTarget)
+{
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(out.path());
+    NXImageEngine engine;
+    engine.setShowDuration(600);
+    engine.setDataSource({ flatPhoto("grey.png", 128) });
+    engine.setVideoFrameResolution({ 160, 120 });
+    engine.setFrameRate(24);
+    const QString target = engine.storage().value("targetPath").toString();
+    auto render = std::async(std::launch::async, [&engine] { engine.beginEncoding(); });
+    ASSERT_TRUE(QTest::qWaitFor([&engine] { return engine.totalFrames() > 0; }, 30'000));
+    writeFile(target, "theirs");
+    engine.stopEncoding();
+    render.get();
+    EXPECT_TRUE(engine.finiallyVideoPath().isEmpty());
+    QFile theirs(target);
+    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
+    EXPECT_EQ(theirs.readAll(), "theirs");
+    EXPECT_EQ(leftInOut(), QStringList { QFileInfo(target).fileName() });
 }
 
 TEST_F(SlideshowEngine, AFullDiskFailsTheRenderAndLeavesNothing)

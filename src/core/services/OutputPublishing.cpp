@@ -1,0 +1,79 @@
+#include "services/OutputPublishing.h"
+
+#include "platform/FileMove.h"
+#include "services/DNHelpers.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+// Names taken one after the other by other writers while this one tries:
+// beyond this many something is wrong with the folder.
+constexpr int kPublishAttempts = 1000;
+
+bool isTaken(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// The next name to try after `taken`: "clip (3).mkv" after "clip (2).mkv",
+// "clip (1).mkv" after "clip.mkv".
+QString nextFreePath(const QString& taken)
+{
+    static const QRegularExpression numbered(QStringLiteral(R"(^(.*) \((\d+)\)$)"));
+    const QFileInfo info(taken);
+    const QString name = info.fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > 0 ? name.left(dot) : name;
+    const QString extension = dot > 0 ? name.mid(dot) : QString();
+    const QRegularExpressionMatch match = numbered.match(base);
+    if (!match.hasMatch())
+        return DNUniqueFilePath(info.path(), name, 1);
+    return DNUniqueFilePath(
+        info.path(), match.captured(1) + extension, match.captured(2).toInt() + 1);
+}
+
+} // namespace
+
+QString partialOutputPath(const QString& target)
+{
+    const QFileInfo info(target);
+    for (;;) {
+        const QString mark
+            = QStringLiteral(".%1.%2.partial")
+                  .arg(::getpid())
+                  .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        const QString partial
+            = info.dir().filePath(DNFileNameWithin(QLatin1Char('.') + info.fileName(), mark));
+        if (!isTaken(partial))
+            return partial;
+    }
+}
+
+QString publishOutput(const QString& partial, const QString& wanted, QString* reason)
+{
+    QString target = wanted;
+    for (int attempt = 0; attempt < kPublishAttempts; ++attempt) {
+        const int failure = moveFileWithoutReplacing(partial, target);
+        if (failure == 0)
+            return target;
+        if (failure != EEXIST) {
+            *reason = QStringLiteral("cannot name the output \"%1\": %2")
+                          .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
+            return {};
+        }
+        target = nextFreePath(target);
+    }
+    *reason
+        = QStringLiteral("cannot name the output \"%1\": every name tried was taken").arg(wanted);
+    return {};
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// A finished output takes its name only once it is whole and checked: until
+// then the engine writes under a hidden name of this process's own, so that
+// two conversions that chose the same free name (two windows, or any other
+// writer) never write into one file, and a run that fails removes only what
+// it wrote.
+
+// A hidden name beside `target` to write it under until it is complete,
+// ".<name>.<pid>.<token>.partial.<extension>" within the longest file name.
+// It keeps the target's extension, which tells the engines the container.
+// Nothing stands at it when it is given; nothing is created.
+QString partialOutputPath(const QString& target);
+
+// Gives the finished file at `partial` the name `wanted`, or, when something
+// has taken that name by then, the next free one ("name (n).ext", counting on
+// from the number `wanted` has), never replacing anything. Returns the name
+// it got; an empty text with `reason` when it could not take one, and
+// `partial` is then where it was.
+QString publishOutput(const QString& partial, const QString& wanted, QString* reason);
