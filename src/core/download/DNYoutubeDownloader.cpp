@@ -150,8 +150,9 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
 }
 
 // The finished stream file at the destination, locked for us, or nothing
-// when there is none (or nothing of it can be opened, as with a link: it
-// goes). A `reason` when another run holds it.
+// when there is none (what is no regular file there, or cannot be opened, as
+// a link, goes: the name carries our key). A `reason` when another run holds
+// it.
 std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::lockStreamFile(QString* reason) const
 {
     const QString stream = downloadDestinationPath();
@@ -166,6 +167,11 @@ std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::lockStreamFile(QString* 
     auto lock = std::make_shared<StreamFileLock>(fd);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         *reason = QStringLiteral("Another download holds the finished stream %1").arg(stream);
+        return nullptr;
+    }
+    struct stat status { };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        QFile::remove(stream);
         return nullptr;
     }
     return lock;
