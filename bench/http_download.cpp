@@ -62,17 +62,22 @@ int main(int argc, char** argv)
     const qint64 size = *mebibytes * 1024 * 1024;
     bench::BodyServer server(size, "/body", "application/octet-stream");
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("body"));
     std::printf("%lld MiB over loopback, best of %d runs\n", *mebibytes, kRuns);
     bool ok = true;
     for (const bool toFile : { false, true }) {
-        const QString target = toFile ? file : kSink;
-        const double ours
-            = bench::fastestOf(kRuns, [&] { return oursOnce(server.url(), target, size); });
-        QFile::remove(file);
-        const double theirs
-            = bench::fastestOf(kRuns, [&] { return curlOnce(server.url(), target, size); });
-        QFile::remove(file);
+        // Each run writes a file of its own (a download never replaces one),
+        // removed once it is measured.
+        int run = 0;
+        const auto timed = [&](double (*once)(const QString&, const QString&, qint64)) {
+            const QString target
+                = toFile ? dir.filePath(QStringLiteral("body-%1").arg(++run)) : kSink;
+            const double seconds = once(server.url(), target, size);
+            if (toFile)
+                QFile::remove(target);
+            return seconds;
+        };
+        const double ours = bench::fastestOf(kRuns, [&] { return timed(&oursOnce); });
+        const double theirs = bench::fastestOf(kRuns, [&] { return timed(&curlOnce); });
         if (ours < 0 || theirs < 0) {
             std::printf("%-5s failed\n", toFile ? "file" : "sink");
             ok = false;

@@ -11,6 +11,7 @@
 #include "ToolSupport.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 
 namespace {
 
@@ -29,6 +30,10 @@ QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
     const QString output = parser.value(QStringLiteral("output"));
     if (output.isEmpty())
         return QStringLiteral("--output FILE is needed");
+    // A pipe nobody reads would hold the transfer for good.
+    const QFileInfo existing(output);
+    if (existing.exists() && (!existing.isFile() || existing.isSymLink()))
+        return QStringLiteral("--output FILE must be a regular file or a new name");
     request.setDownloadDestinationPath(output);
     if (parser.isSet(QStringLiteral("resume"))) {
         request.setTemporaryFileDownloadPath(output + QStringLiteral(".part"));

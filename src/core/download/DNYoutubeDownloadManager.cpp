@@ -237,6 +237,8 @@ void DNYoutubeDownloadManager::startJob()
         failJob(problem);
         return;
     }
+    // What an earlier run killed while it moved a file here left behind.
+    removeStaleMoveFragments(m_downloadJobs.first().outputDir);
     startPart(0);
 }
 
@@ -312,6 +314,7 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
     if (!isCurrent(request))
         return;
     const std::shared_ptr<DNYoutubeStreamRequest> finished = m_request;
+    const std::shared_ptr<StreamFileLock> lock = finished->streamFileLock();
     endRequest(true);
     // The client calls any answer finished; only the whole stream counts.
     if (const QString problem = finished->streamProblem(); !problem.isEmpty()) {
@@ -325,7 +328,8 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
     const bool video = dynamic_cast<DNYoutubeDownloader*>(finished.get()) != nullptr;
     const bool audioFollows
         = video && !currentNode().youtubeLink().biggestSizeOfAudioStream.isEmpty();
-    m_finishedStreams.append({ finished->downloadDestinationPath(), finished->partialFilePath() });
+    m_finishedStreams.append(
+        { finished->downloadDestinationPath(), finished->partialFilePath(), lock });
     if (audioFollows)
         appendAudioStreamDownloadJob();
     else if (video)

@@ -11,6 +11,7 @@
 #include <memory>
 
 class DNYoutubeStreamRequest;
+class StreamFileLock;
 class NXHTTPRequest;
 class NXStreamMergeOperation;
 struct StreamMergeResult;
@@ -114,10 +115,12 @@ private:
     int m_partIndex = 0;
     std::shared_ptr<DNYoutubeStreamRequest> m_request;
     // Streams of the current job finished in Downloads, each with the partial
-    // file it came from, until the output has been made of them.
+    // file it came from, until the output has been made of them; their locks
+    // keep another run of the same page from taking them back meanwhile.
     struct FinishedStream {
         QString file;
         QString partial;
+        std::shared_ptr<StreamFileLock> lock;
     };
     QList<FinishedStream> m_finishedStreams;
     std::unique_ptr<NXStreamMergeOperation> m_merge;

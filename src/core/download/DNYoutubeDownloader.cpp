@@ -2,7 +2,6 @@
 
 #include "download/DNYoutubeFileNames.h"
 #include "platform/AppPaths.h"
-#include "platform/FileMove.h"
 #include "platform/PathStatus.h"
 
 #include <QFile>
@@ -14,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,11 +66,12 @@ DNYoutubeStreamRequest::DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<
     , m_youtubeNode(std::move(node))
 { }
 
-DNYoutubeStreamRequest::~DNYoutubeStreamRequest()
+StreamFileLock::~StreamFileLock()
 {
-    if (m_lock >= 0)
-        ::close(m_lock);
+    ::close(m_fd);
 }
+
+DNYoutubeStreamRequest::~DNYoutubeStreamRequest() = default;
 
 void DNYoutubeStreamRequest::addStreamHeaders(const QMap<QString, QString>& headers)
 {
@@ -103,21 +104,18 @@ bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
                       .arg(m_recordRange);
         return false;
     }
-    reclaimStreamFile();
-    m_lock = ::open(QFile::encodeName(m_partialPath).constData(),
-        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (m_lock < 0) {
-        *reason = QStringLiteral("Cannot open the partial file %1: %2")
-                      .arg(m_partialPath, QString::fromLocal8Bit(std::strerror(errno)));
+    // Nothing is touched before its lock is ours: a finished stream file
+    // another run still merges or publishes stays where it is.
+    QString held;
+    std::shared_ptr<StreamFileLock> streamLock = lockStreamFile(&held);
+    if (!held.isEmpty()) {
+        *reason = held;
         return false;
     }
-    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
-        ::close(m_lock);
-        m_lock = -1;
-        *reason
-            = QStringLiteral("Another download is fetching this stream into %1").arg(m_partialPath);
+    if (!lockPartialFile(reason))
         return false;
-    }
+    if (streamLock)
+        reclaimStreamFile(std::move(streamLock));
     const double announced = announcedSize();
     const double limit = announced < 1.0 ? kUnannouncedLimitBytes
         : isSizeExact()                  ? announced
@@ -126,25 +124,81 @@ bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
     return true;
 }
 
+bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
+{
+    const int fd = ::open(QFile::encodeName(m_partialPath).constData(),
+        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        *reason = QStringLiteral("Cannot open the partial file %1: %2")
+                      .arg(m_partialPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    auto lock = std::make_shared<StreamFileLock>(fd);
+    // A pipe put at its name would hold the transfer in write() for good.
+    struct stat status { };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *reason = QStringLiteral("The partial file %1 is not a regular file").arg(m_partialPath);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *reason
+            = QStringLiteral("Another download is fetching this stream into %1").arg(m_partialPath);
+        return false;
+    }
+    m_lock = std::move(lock);
+    return true;
+}
+
+// The finished stream file at the destination, locked for us, or nothing
+// when there is none (what is no regular file there, or cannot be opened, as
+// a link, goes: the name carries our key). A `reason` when another run holds
+// it.
+std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::lockStreamFile(QString* reason) const
+{
+    const QString stream = downloadDestinationPath();
+    if (stream.isEmpty() || !pathExists(stream))
+        return nullptr;
+    const int fd = ::open(
+        QFile::encodeName(stream).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        QFile::remove(stream);
+        return nullptr;
+    }
+    auto lock = std::make_shared<StreamFileLock>(fd);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *reason = QStringLiteral("Another download holds the finished stream %1").arg(stream);
+        return nullptr;
+    }
+    struct stat status { };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        QFile::remove(stream);
+        return nullptr;
+    }
+    return lock;
+}
+
 // A stream file left by a job that ended before its output was made (the
 // program quit during the audio or the merge) would take this stream's name
 // for good: it goes back to the partial name, to be resumed, unless a partial
-// is there already. The name carries the stream's key: it is ours.
-void DNYoutubeStreamRequest::reclaimStreamFile() const
+// with bytes is there already. The name carries the stream's key: it is ours.
+void DNYoutubeStreamRequest::reclaimStreamFile(std::shared_ptr<StreamFileLock> streamLock)
 {
-    const QString stream = downloadDestinationPath();
-    if (!stream.isEmpty() && pathExists(stream)
-        && moveFileWithoutReplacing(stream, m_partialPath) != 0)
-        QFile::remove(stream);
+    const QByteArray stream = QFile::encodeName(downloadDestinationPath());
+    // Our own partial is empty: the stream file takes its place, and the
+    // lock that came with the stream file is now the partial's.
+    if (QFileInfo(m_partialPath).size() == 0
+        && ::rename(stream.constData(), QFile::encodeName(m_partialPath).constData()) == 0) {
+        m_lock = std::move(streamLock);
+        return;
+    }
+    ::unlink(stream.constData());
 }
 
 void DNYoutubeStreamRequest::releasePartialFile(bool resumable)
 {
     if (!resumable || QFileInfo(m_partialPath).size() == 0)
         QFile::remove(m_partialPath);
-    if (m_lock >= 0)
-        ::close(m_lock);
-    m_lock = -1;
+    m_lock.reset();
 }
 
 QString DNYoutubeStreamRequest::streamProblem() const

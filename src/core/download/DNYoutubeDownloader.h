@@ -7,6 +7,22 @@
 
 #include <memory>
 
+// An exclusive lock on a stream's file, held by an open descriptor: it
+// follows the file through its renames (partial, stream file, partial back)
+// and ends with the last holder.
+class StreamFileLock {
+public:
+    explicit StreamFileLock(int fd)
+        : m_fd(fd)
+    { }
+    ~StreamFileLock();
+    StreamFileLock(const StreamFileLock&) = delete;
+    StreamFileLock& operator=(const StreamFileLock&) = delete;
+
+private:
+    const int m_fd;
+};
+
 // One stream of a download job as a request: the job it works for and its
 // partial file in the Downloads folder. The partial's name carries a key of
 // the stream (page, variant, part, size), so a later run of the same stream
@@ -29,8 +45,12 @@ public:
     // for this request (a stream file a stopped job left at the destination
     // becomes the partial when there is none, else goes) and bounds the body
     // by the stream's announced size. False with a reason when the file
-    // cannot be made or another job holds it.
+    // cannot be made, is no regular file, or another job holds it or the
+    // finished stream file.
     bool claimPartialFile(QString* reason);
+    // The lock on the claimed file; whoever keeps it holds the finished
+    // stream file after the request has ended.
+    std::shared_ptr<StreamFileLock> streamFileLock() const { return m_lock; }
     // After a failure: a partial that holds bytes worth resuming stays in the
     // Downloads folder; an empty one, or one `resumable` says is not, goes.
     void releasePartialFile(bool resumable);
@@ -55,7 +75,9 @@ protected:
     virtual bool isSizeExact() const = 0;
 
 private:
-    void reclaimStreamFile() const;
+    bool lockPartialFile(QString* reason);
+    std::shared_ptr<StreamFileLock> lockStreamFile(QString* reason) const;
+    void reclaimStreamFile(std::shared_ptr<StreamFileLock> streamLock);
     QString answerProblem() const;
     QString bodyProblem(qint64 size) const;
 
@@ -63,7 +85,7 @@ private:
     // Kept here: the client forgets its partial file once it has moved it.
     QString m_partialPath;
     QString m_recordRange;
-    int m_lock = -1;
+    std::shared_ptr<StreamFileLock> m_lock;
 };
 
 // The video stream of a job, one request per URL part of its selected variant.

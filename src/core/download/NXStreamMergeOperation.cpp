@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QRegularExpression>
 
 namespace {
 
@@ -25,6 +26,21 @@ QString filePathArgument(const QString& path)
 const QStringList kMediaInputOptions { QStringLiteral("-format_whitelist"),
     QStringLiteral("mov,matroska,flv,mp3,ogg,aac,wav"), QStringLiteral("-protocol_whitelist"),
     QStringLiteral("file") };
+
+// What the whitelist refused, named after the demuxer that starts ffmpeg's
+// line ("[mpegts @ 0x...] Format not on whitelist ...").
+QString refusedInput(const QString& line)
+{
+    static const QRegularExpression demuxer(QStringLiteral("^\\[([A-Za-z0-9_]+) @"));
+    const QString name = demuxer.match(line).captured(1);
+    if (name == QLatin1String("hls") || name == QLatin1String("concat"))
+        return QStringLiteral("a playlist or a list of other files");
+    if (name == QLatin1String("mpegts"))
+        return QStringLiteral("an MPEG-TS stream");
+    if (name.isEmpty())
+        return QStringLiteral("in a format");
+    return QStringLiteral("in the format %1").arg(name);
+}
 
 } // namespace
 
@@ -86,8 +102,8 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
         return { false, QStringLiteral("The merge was stopped") };
     if (!refusal.isEmpty())
         return { false,
-            QStringLiteral("A stream is a playlist or a list of other files, not media: %1")
-                .arg(refusal) };
+            QStringLiteral("A stream is %1, which the merge does not take: %2")
+                .arg(refusedInput(refusal), refusal) };
     return { false,
         QStringLiteral("ffmpeg could not merge the streams into %1 (exit status %2): %3")
             .arg(destination,

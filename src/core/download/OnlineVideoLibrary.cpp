@@ -83,9 +83,15 @@ QString runVersion(const QString& program)
 // (in 512-byte blocks), then becomes the program itself, in a process group
 // of its own (setsid does not fork in a process that leads no group): the
 // runner's pid is the program's and its group's, and a runaway output costs
-// neither memory nor disk.
+// neither memory nor disk. Only that pid dies with us, so a keeper joins the
+// group: it reads the standard input whose other end only we hold, and once
+// that closes (we are gone, or the run is over) it kills the whole group,
+// itself last, so the program's own children never outlive us. While it
+// lives the group's number cannot pass to anyone else.
 const QString kBoundedOutputScript
-    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec setsid \"$@\" >\"$out\"")
+    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec setsid /bin/sh -c '"
+                     "exec 3<&0; { while read -r _; do :; done; kill -KILL 0; } <&3 >/dev/null "
+                     "2>&1 3<&- & exec \"$@\" </dev/null 3<&-' yt-dlp \"$@\" >\"$out\"")
           .arg(OnlineVideoLibrary::kMaxOutputBytes / 512);
 
 // Ends the analysis and whatever it started: its whole process group.

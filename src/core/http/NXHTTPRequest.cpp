@@ -328,6 +328,10 @@ void NXHTTPRequest::main()
             QStringLiteral("Unable to create request (bad url?)")));
         return;
     }
+    if (const HttpError refusal = downloadFileRefusal(); !refusal.isNull()) {
+        failWithError(refusal);
+        return;
+    }
     try {
         prepareAndStart();
     } catch (const std::exception& exception) {
@@ -414,6 +418,25 @@ void NXHTTPRequest::applyCookieHeader()
         pairs.append(QStringLiteral("%1=%2").arg(
             QString::fromLatin1(cookie.name()), QString::fromLatin1(cookie.value())));
     addRequestHeader(QStringLiteral("Cookie"), pairs.join(QStringLiteral("; ")));
+}
+
+// Within one origin a redirect keeps what the site gave (a Cookie header from
+// the page's record, cookies set for the path it leads to); another origin
+// gets only the stored cookies that are its own. Headers that are built again
+// at the start take their cookies then.
+void NXHTTPRequest::keepCookiesForRedirect(bool crossOrigin)
+{
+    // A Cookie header beside cookies was made from them: it is made again.
+    const bool headerIsBuilt = !m_requestCookies.isEmpty();
+    if (crossOrigin)
+        m_requestCookies.clear();
+    else
+        m_requestCookies.removeIf(
+            [this](const QNetworkCookie& cookie) { return !cookieMatches(cookie, m_url); });
+    if (crossOrigin || headerIsBuilt)
+        m_requestHeaders.remove(QStringLiteral("Cookie"));
+    if (m_haveBuiltRequestHeaders)
+        applyCookieHeader();
 }
 
 void NXHTTPRequest::applyAuthorizationHeader()

@@ -159,6 +159,10 @@ public:
     // --- transport and connection -----------------------------------------
     double timeOutSeconds() const { return m_timeOutSeconds; }
     void setTimeOutSeconds(double seconds) { m_timeOutSeconds = seconds; }
+    // The whole of the answer's head must come within this many seconds of
+    // the request's last byte, however steadily it trickles; 0 for no limit.
+    double headTimeOutSeconds() const { return m_headTimeOutSeconds; }
+    void setHeadTimeOutSeconds(double seconds) { m_headTimeOutSeconds = seconds; }
     int numberOfTimesToRetryOnTimeout() const { return m_numberOfTimesToRetryOnTimeout; }
     void setNumberOfTimesToRetryOnTimeout(int count) { m_numberOfTimesToRetryOnTimeout = count; }
     int retryCount() const { return m_retryCount; }
@@ -433,8 +437,10 @@ protected:
     void updatePartialDownloadSize();
     void checkRequestStatus();
     bool shouldTimeOut() const;
+    bool headIsLate() const;
     void cancelOnRequestThread();
     void performRedirect();
+    void keepCookiesForRedirect(bool crossOrigin);
     void cancelLoad();
     void failWithError(const HttpError& failure);
     void markAsFinished();
@@ -563,6 +569,7 @@ private:
     HttpError inflateIntoPlace();
     // The destination is a device or pipe the body streams into.
     bool writesDestinationDirectly() const;
+    HttpError downloadFileRefusal() const;
     HttpError finishDownloadFile();
     HttpError moveIntoPlace(const QString& from);
     void releaseReadStreamToPool();
@@ -625,6 +632,7 @@ private:
     bool m_haveBuiltPostBody = false;
 
     double m_timeOutSeconds = 10.0;
+    double m_headTimeOutSeconds = 60.0;
     int m_numberOfTimesToRetryOnTimeout = 0;
     int m_retryCount = 0;
     bool m_shouldAttemptPersistentConnection = true;
@@ -636,6 +644,9 @@ private:
     bool m_readStreamIsScheduled = false;
     QTimer* m_statusTimer = nullptr;
     std::optional<TimePoint> m_lastActivityTime;
+    // When the request's last byte went (or the stream opened): the head's
+    // time limit counts from here.
+    std::optional<TimePoint> m_requestSentTime;
     // What the read stream had received at the last status check.
     quint64 m_responseBytesReceived = 0;
     bool m_useHTTPVersionOne = false;

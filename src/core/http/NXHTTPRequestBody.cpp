@@ -50,6 +50,16 @@ bool isSpecialFile(const QString& path)
         && type != std::filesystem::file_type::not_found;
 }
 
+// Whether something other than a regular file stands at `path`.
+bool isNotRegularFile(const QString& path)
+{
+    std::error_code failure;
+    const auto type
+        = std::filesystem::symlink_status(QFile::encodeName(path).toStdString(), failure).type();
+    return !failure && type != std::filesystem::file_type::regular
+        && type != std::filesystem::file_type::not_found;
+}
+
 // Copies `from` into the special file `to` and removes `from`.
 int copyIntoSpecialFile(const QString& from, const QString& to)
 {
@@ -75,6 +85,17 @@ int moveToDestination(const QString& from, const QString& to)
 }
 
 } // namespace
+
+// A partial file is continued and moved: only a regular file can be. A pipe
+// at its name would hold the transfer in write() for as long as nobody reads.
+HttpError NXHTTPRequest::downloadFileRefusal() const
+{
+    const QString& partial = m_temporaryFileDownloadPath;
+    if (partial.isEmpty() || partial == m_downloadDestinationPath || !isNotRegularFile(partial))
+        return {};
+    return requestError(NXHTTPRequestErrorType::FileManagement,
+        QStringLiteral("Cannot download into '%1': it is not a regular file").arg(partial));
+}
 
 // --- events ------------------------------------------------------------------------
 
@@ -486,9 +507,10 @@ void NXHTTPRequest::releaseReadStreamToPool()
 void NXHTTPRequest::restartWithoutRange()
 {
     // The partial file cannot be continued from this server's answer: it is
-    // fetched whole instead.
+    // fetched whole instead. It is emptied where it is: a lock its owner
+    // holds on the file stays with it.
     closeDownloadStreams();
-    QFile::remove(m_temporaryFileDownloadPath);
+    QFile::resize(m_temporaryFileDownloadPath, 0);
     m_partialDownloadSize = 0;
     m_requestHeaders.remove(QStringLiteral("Range"));
     m_request.headers().remove(QStringLiteral("Range"));

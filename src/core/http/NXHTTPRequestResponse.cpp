@@ -220,10 +220,13 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
     const int status = head.statusCode();
     if (m_needsRedirect || isUnfollowedRedirect())
         return BodyDisposal::Keep;
+    // Only a success carries the resource: any other answer (an error page, a
+    // 304 or 300 or 305 that is not followed) never reaches the file.
+    const bool success = status / 100 == 2;
     const bool resuming = m_allowResumeForFileDownloads && m_partialDownloadSize > 0
         && !m_request.header(QStringLiteral("Range")).isNull();
     if (!resuming)
-        return status >= 400 ? BodyDisposal::Keep : BodyDisposal::Write;
+        return success ? BodyDisposal::Write : BodyDisposal::Keep;
     const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
     const quint64 partial = m_partialDownloadSize;
     if (status == 206)
@@ -232,7 +235,7 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
         return BodyDisposal::Write;
     if (status == 416)
         return range.total == partial ? BodyDisposal::AlreadyComplete : BodyDisposal::Restart;
-    return status >= 400 ? BodyDisposal::Keep : BodyDisposal::Restart;
+    return success ? BodyDisposal::Restart : BodyDisposal::Keep;
 }
 
 // --- redirects -------------------------------------------------------------------
@@ -291,7 +294,6 @@ bool NXHTTPRequest::willRedirect()
     }
     m_redirectURL = target;
     m_needsRedirect = true;
-    m_requestCookies.clear();
     return true;
 }
 

@@ -156,6 +156,7 @@ void NXHTTPRequest::startReading()
     }
     resetProgressTargets();
     m_lastActivityTime = now();
+    m_requestSentTime = m_lastActivityTime;
     setStatusTimerRunning(true);
 }
 
@@ -238,7 +239,11 @@ void NXHTTPRequest::setStatusTimerRunning(bool running)
 
 bool NXHTTPRequest::shouldTimeOut() const
 {
-    if (!m_readStream || !m_readStreamIsScheduled || !m_lastActivityTime || m_timeOutSeconds <= 0)
+    if (!m_readStream || !m_readStreamIsScheduled || !m_lastActivityTime)
+        return false;
+    if (headIsLate())
+        return true;
+    if (m_timeOutSeconds <= 0)
         return false;
     const auto idle = now() - *m_lastActivityTime;
     if (idle <= secondsDuration(m_timeOutSeconds))
@@ -250,6 +255,13 @@ bool NXHTTPRequest::shouldTimeOut() const
     // The first buffer of a body has not left yet: the server may still be
     // busy with what came before, so give it longer.
     return idle > secondsDuration(m_timeOutSeconds * 1.5);
+}
+
+// Bytes of a head that trickles keep the idle time-out away, not this limit.
+bool NXHTTPRequest::headIsLate() const
+{
+    return !m_haveReadResponseHeaders && m_headTimeOutSeconds > 0 && m_requestSentTime
+        && now() - *m_requestSentTime > secondsDuration(m_headTimeOutSeconds);
 }
 
 void NXHTTPRequest::checkRequestStatus()
@@ -278,6 +290,7 @@ void NXHTTPRequest::checkRequestStatus()
         const quint64 written = m_readStream->requestBytesWritten();
         if (written > m_totalBytesSent) {
             m_lastActivityTime = now();
+            m_requestSentTime = m_lastActivityTime;
             incrementBandwidthUsedInLastSecond(
                 static_cast<unsigned long>(written - m_totalBytesSent));
         }
@@ -289,7 +302,8 @@ void NXHTTPRequest::checkRequestStatus()
 void NXHTTPRequest::noteBytesReceived()
 {
     // Every byte of the answer is a sign of life, the head's as much as the
-    // body's: a slow link that trickles the head must not time out.
+    // body's: a slow link that trickles the head does not time out idle (the
+    // head as a whole has its own limit, headIsLate).
     if (!m_readStream)
         return;
     const quint64 received = m_readStream->responseBytesReceived();
@@ -385,12 +399,7 @@ void NXHTTPRequest::performRedirect()
         m_requestCredentials.clear();
         m_requestAuthentication.reset();
     }
-    // Cookies are chosen again for the new address; headers that are built
-    // again at the start take theirs then.
-    m_requestCookies.clear();
-    m_requestHeaders.remove(QStringLiteral("Cookie"));
-    if (m_haveBuiltRequestHeaders)
-        applyCookieHeader();
+    keepCookiesForRedirect(crossOrigin);
     main();
 }
 

@@ -1,7 +1,9 @@
 #include "platform/FileMove.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 
@@ -86,10 +88,16 @@ int takeName(const QByteArray& from, const QByteArray& to)
     return errno == EPERM || errno == EOPNOTSUPP ? copyExclusively(from, to) : errno;
 }
 
+// The hidden name a copy is made under: our name in it tells our fragments
+// from anyone else's files.
+const char kFragmentPrefix[] = ".moving-quillon-";
+
 // The copy across file systems: made whole under a hidden name first.
 int copyThenTakeName(const QByteArray& from, const QString& to)
 {
-    QByteArray hidden = QFile::encodeName(QFileInfo(to).absolutePath()) + "/.moving-XXXXXX";
+    const QString folder = QFileInfo(to).absolutePath();
+    removeStaleMoveFragments(folder);
+    QByteArray hidden = QFile::encodeName(folder) + '/' + kFragmentPrefix + "XXXXXX";
     const int target = ::mkostemp(hidden.data(), O_CLOEXEC);
     if (target < 0)
         return errno;
@@ -111,4 +119,26 @@ int moveFileWithoutReplacing(const QString& from, const QString& to)
     const QByteArray source = QFile::encodeName(from);
     const int failure = takeName(source, QFile::encodeName(to));
     return failure == EXDEV ? copyThenTakeName(source, to) : failure;
+}
+
+void removeStaleMoveFragments(const QString& folder)
+{
+    static const QRegularExpression fragment(
+        QStringLiteral("^%1[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(kFragmentPrefix)));
+    const auto now = std::chrono::system_clock::now();
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (!fragment.match(name).hasMatch())
+            continue;
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        struct stat status { };
+        if (::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode)
+            || status.st_uid != ::geteuid())
+            continue;
+        const auto written
+            = std::chrono::system_clock::time_point(std::chrono::seconds(status.st_mtim.tv_sec));
+        // A copy under way writes to its fragment all the time.
+        if (now - written > kStaleMoveFragmentAge)
+            ::unlink(path.constData());
+    }
 }

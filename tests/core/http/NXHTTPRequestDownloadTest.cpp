@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QNetworkCookie>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -444,6 +445,49 @@ TEST_F(DownloadTest, RedirectsChangeMethodAsTheStatusSays)
     }
 }
 
+TEST_F(DownloadTest, OnlyASuccessReachesTheFile)
+{
+    // Statuses below 400 that are not followed: their page is no part of the
+    // resource, fetched afresh or continued.
+    const QByteArray onDisk = pattern(1000);
+    for (const int status : { 300, 304, 305 }) {
+        const QByteArray body = status == 304 ? QByteArray() : QByteArray("<html>choose</html>");
+        server.route(QStringLiteral("/odd"),
+            withHeader(TestReply::text(body, status), "Location", "/elsewhere"));
+        for (const bool resuming : { false, true }) {
+            SCOPED_TRACE(status);
+            SCOPED_TRACE(resuming);
+            QFile::remove(partial());
+            if (resuming)
+                writeFile(partial(), onDisk);
+            const auto get = fileRequest(QStringLiteral("/odd"));
+            run(get);
+            EXPECT_EQ(get->responseStatusCode(), status);
+            EXPECT_FALSE(QFile::exists(destination()));
+            EXPECT_EQ(filesIn(dir.path()),
+                resuming ? QStringList { QStringLiteral("file.part") } : QStringList());
+            if (resuming) {
+                EXPECT_EQ(fileBytes(partial()), onDisk);
+            }
+        }
+    }
+}
+
+TEST_F(DownloadTest, APartialThatIsNoRegularFileIsRefused)
+{
+    // Nobody reads the pipe: a write into it would never return.
+    server.route(QStringLiteral("/body"), TestReply::text(pattern(300000)));
+    QFile::remove(partial());
+    ASSERT_EQ(::mkfifo(QFile::encodeName(partial()).constData(), 0600), 0);
+    const auto get = fileRequest(QStringLiteral("/body"));
+    run(get);
+    EXPECT_EQ(get->error().code(), 8);
+    EXPECT_TRUE(get->error().localizedDescription().endsWith("it is not a regular file"))
+        << get->error().localizedDescription().toStdString();
+    EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file.part") });
+    QFile::remove(partial());
+}
+
 TEST_F(DownloadTest, RedirectsStopAtFiveAndAtAddressesThatAreNotWeb)
 {
     for (int i = 1; i <= 7; ++i)
@@ -505,6 +549,47 @@ TEST_F(DownloadTest, RedirectedRequestsCarryOnlyWhatTheNewAddressMayHave)
     EXPECT_EQ(server.requests().last().header("Authorization"), "Bearer token");
     ASSERT_EQ(other.requests().size(), 1);
     EXPECT_EQ(other.requests().first().header("Authorization"), "");
+    NXHTTPRequest::clearSession();
+}
+
+TEST_F(DownloadTest, CookiesFollowARedirectWithinTheOriginOnly)
+{
+    // A page's record hands its cookie as a header; the stream sits behind a 302.
+    TestHttpServer other;
+    ASSERT_TRUE(other.start());
+    const auto guarded = [](const TestRequest& asked) {
+        return asked.header("Cookie") == "session=abc" ? TestReply::text("video")
+                                                       : TestReply::text("no cookie", 403);
+    };
+    server.route(QStringLiteral("/b/video"), guarded);
+    other.route(QStringLiteral("/b/video"), guarded);
+    server.route(QStringLiteral("/a/near"), redirect(302, "/b/video"));
+    server.route(QStringLiteral("/a/away"),
+        redirect(302, other.url(QStringLiteral("/b/video")).toEncoded()));
+    struct Case {
+        const char* path;
+        bool asHeader; // else as a cookie of the request
+        int status;
+    };
+    const Case cases[] = {
+        { "/a/near", true, 200 },
+        { "/a/near", false, 200 },
+        { "/a/away", true, 403 },
+        { "/a/away", false, 403 },
+    };
+    NXHTTPRequest::clearSession();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        SCOPED_TRACE(c.asHeader);
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
+        if (c.asHeader)
+            get->addRequestHeader(QStringLiteral("Cookie"), QStringLiteral("session=abc"));
+        else
+            get->setRequestCookies({ QNetworkCookie("session", "abc") });
+        run(get);
+        EXPECT_EQ(get->responseStatusCode(), c.status);
+    }
+    EXPECT_EQ(other.requests().size(), 2);
     NXHTTPRequest::clearSession();
 }
 

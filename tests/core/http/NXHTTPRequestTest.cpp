@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <thread>
 
 #include <sys/utsname.h>
@@ -477,6 +479,29 @@ TEST_F(RequestTest, EveryByteOfATrickledHeadKeepsTheRequestAlive)
     EXPECT_EQ(get->responseString(), QStringLiteral("ok"));
 }
 
+TEST_F(RequestTest, ATrickledHeadEndsAtItsOwnLimit)
+{
+    // The same trickle, its head due within 3 s of the clock's: the idle
+    // time-out never comes, the head's limit does.
+    TestReply trickled = TestReply::text("ok");
+    trickled.trickleMs = 25;
+    server.route(QStringLiteral("/trickle"), trickled);
+    const auto origin = std::chrono::steady_clock::now();
+    NXHTTPRequest::setClock([origin] {
+        return origin - std::chrono::minutes(1) + (std::chrono::steady_clock::now() - origin) * 4;
+    });
+    Recorder recorder;
+    const auto get = request(QStringLiteral("/trickle"), &recorder);
+    get->setTimeOutSeconds(2);
+    get->setHeadTimeOutSeconds(3);
+    get->startAsynchronous();
+    const bool ended = QTest::qWaitFor([&] { return get->isFinished(); }, 15000);
+    NXHTTPRequest::setClock({});
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(get->error().code(), 2);
+    EXPECT_EQ(get->responseStatusCode(), 0);
+}
+
 TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
 {
     const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/tools/http-get");
@@ -510,6 +535,13 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
         EXPECT_EQ(QFile::exists(file), expected == 0) << path;
     }
+    // A pipe nobody reads is no destination: refused before anything is sent.
+    const QString pipe = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    EXPECT_EQ(
+        exitCode({ server.url(QStringLiteral("/ok")).toString(), QStringLiteral("--output"), pipe },
+            &output),
+        2);
 }
 
 TEST(RequestServices, SessionCredentialsPreferTheExactAddress)

@@ -15,6 +15,7 @@
 
 #include "server/TestProxy.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -274,6 +276,29 @@ TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
     EXPECT_EQ(bytesOf(m_output.filePath("Clip (1).mp4")), media);
 }
 
+TEST_F(DownloadManagerTest, ASecondRunOfThePageLeavesTheFirstRunsStreamAlone)
+{
+    // The first run has its video whole and waits for the audio.
+    m_site.stallAfter("audio.m4a", 100);
+    const auto first = node("/twice", "v480.mp4", "mp4", "audio.m4a");
+    const QString stream = streamFileOf(node("/twice", "v480.mp4", "mp4", "audio.m4a"));
+    ASSERT_TRUE(m_manager.addJob(first, m_output.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(stream); }, 20000));
+    Manager other;
+    QString reason;
+    QObject::connect(&other, &Manager::downloadFailed, &m_context,
+        [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
+    ASSERT_TRUE(other.addJob(node("/twice", "v480.mp4", "mp4", "audio.m4a"), m_output.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !reason.isEmpty(); }, 20000));
+    EXPECT_TRUE(reason.contains("Another download holds the finished stream"))
+        << reason.toStdString();
+    EXPECT_EQ(QFileInfo(stream).size(), m_site.mediaSize("v480.mp4"));
+    EXPECT_FALSE(QFile::exists(partialOf(first)));
+    // Stopped, the first run puts its stream back for the next to resume.
+    m_manager.stopAllDownload();
+    EXPECT_EQ(QFileInfo(partialOf(first)).size(), m_site.mediaSize("v480.mp4"));
+}
+
 TEST_F(DownloadManagerTest, AStopOrAFailedMoveAtTheEndOfAMergeKeepsBothStreams)
 {
     // Heard after ffmpeg succeeded, before the manager hears of it.
@@ -328,6 +353,53 @@ TEST_F(DownloadManagerTest, FilesMadeAtTheTargetNamesDuringADownloadSurvive)
     EXPECT_EQ(bytesOf(m_output.filePath("Clip[VideoStream].mp4")), "mine");
     EXPECT_EQ(
         bytesOf(m_output.filePath("Clip (1).mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
+}
+
+TEST_F(DownloadManagerTest, OurStaleMoveFragmentsGoWhenADownloadStarts)
+{
+    // Left by a copy onto this folder that was killed halfway, or not ours,
+    // or still being written.
+    struct Fragment {
+        const char* name;
+        std::chrono::minutes age;
+        bool removed;
+    };
+    const Fragment fragments[] = {
+        { ".moving-quillon-a1B2c3", 90min, true },
+        { ".moving-quillon-d4E5f6", 5min, false },
+        { ".moving-a1B2c3", 90min, false },
+        { ".moving-quillon-a1B2c3.mp4", 90min, false },
+    };
+    for (const Fragment& fragment : fragments) {
+        const QString path = m_output.filePath(fragment.name);
+        writeFile(path, "half a video");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(
+            file.setFileTime(QDateTime::currentDateTime().addSecs(-60 * fragment.age.count()),
+                QFileDevice::FileModificationTime));
+    }
+    run({ node("/fragments", "av240.mp4") });
+    for (const Fragment& fragment : fragments)
+        EXPECT_EQ(QFile::exists(m_output.filePath(fragment.name)), !fragment.removed)
+            << fragment.name;
+    EXPECT_TRUE(QFile::exists(m_output.filePath("Clip.mp4")));
+}
+
+TEST_F(DownloadManagerTest, APipeAtThePartialsNameIsRefused)
+{
+    const auto job = node("/pipe", "av240.mp4");
+    QDir().mkpath(AppPaths::downloadsFolder());
+    const QByteArray pipe = QFile::encodeName(partialOf(job));
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    QString reason;
+    QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,
+        [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
+    run({ job });
+    EXPECT_TRUE(reason.startsWith("The partial file ") && reason.endsWith(" is not a regular file"))
+        << reason.toStdString();
+    EXPECT_EQ(outputFiles(), QStringList());
+    ::unlink(pipe.constData());
 }
 
 TEST_F(DownloadManagerTest, ALongCjkTitleDownloadsGzippedOntoAnotherFileSystem)
@@ -442,16 +514,23 @@ TEST(NXStreamMergeOperation, APlaylistIsRefusedNotFollowed)
     QTemporaryDir folder;
     const QString secret = folder.filePath("secret.ts");
     QFile::copy(VideoSite::mediaPath("hls/index0.ts"), secret);
-    writeFile(folder.filePath("video.mp4"),
-        "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + QFile::encodeName(secret)
-            + "\n#EXT-X-ENDLIST\n");
-    ProcessRunner runner;
-    const StreamMergeResult result = AVEncoderAVSynthetize(folder.filePath("video.mp4"),
-        VideoSite::mediaPath("audio.m4a"), folder.filePath("out.mp4"), runner);
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_TRUE(result.reason.contains("is a playlist or a list of other files"))
-        << result.reason.toStdString();
-    EXPECT_FALSE(QFile::exists(folder.filePath("out.mp4")));
+    // A playlist that names a local file, and a transport stream saved as .mp4.
+    const QByteArray playlist = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n"
+        + QFile::encodeName(secret) + "\n#EXT-X-ENDLIST\n";
+    const std::pair<QByteArray, const char*> cases[] = {
+        { playlist, "is a playlist or a list of other files" },
+        { bytesOf(secret), "is an MPEG-TS stream" },
+    };
+    for (const auto& [video, named] : cases) {
+        SCOPED_TRACE(named);
+        writeFile(folder.filePath("video.mp4"), video);
+        ProcessRunner runner;
+        const StreamMergeResult result = AVEncoderAVSynthetize(folder.filePath("video.mp4"),
+            VideoSite::mediaPath("audio.m4a"), folder.filePath("out.mp4"), runner);
+        EXPECT_FALSE(result.succeeded);
+        EXPECT_TRUE(result.reason.contains(named)) << result.reason.toStdString();
+        EXPECT_FALSE(QFile::exists(folder.filePath("out.mp4")));
+    }
 }
 
 TEST_F(DownloadManagerTest, StopAllFromTheFailureReportLeavesAnEmptyQueue)

@@ -7,13 +7,20 @@
 #include "core/download/DownloadTestSupport.h"
 #include "server/TestProxy.h"
 
+#include "support/ChildProcesses.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -145,6 +152,37 @@ TEST(SizeRequests, ARedirectedHeadStaysHeadAndTheLimitHolds)
             EXPECT_EQ(site.server().requests().last().method, "HEAD");
         }
     }
+}
+
+// The analysis in a program that is killed: yt-dlp's own children go too.
+TEST(AnalysisProcesses, YtDlpsChildrenEndWithTheApplication)
+{
+    const QString tool = QCoreApplication::applicationDirPath() + "/tools/download-one";
+    if (!QFileInfo(tool).isExecutable())
+        GTEST_SKIP() << "download-one is not built";
+    QTemporaryDir folder;
+    const QString groupFile = folder.filePath("group");
+    writeFakeYtDlp(folder.path(), "2023.03.04",
+        "sleep 300 &\necho $$ >'" + groupFile + ".new'\nmv '" + groupFile + ".new' '" + groupFile
+            + "'\nwait");
+    const QTemporaryDir data;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", folder.path() + ":" + environment.value("PATH"));
+    environment.insert("XDG_DATA_HOME", data.path());
+    QProcess application;
+    application.setProcessEnvironment(environment);
+    application.start(tool, { "http://127.0.0.1:9/watch" });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(groupFile); }, 20000));
+    QFile file(groupFile);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const int group = file.readAll().trimmed().toInt();
+    ASSERT_GT(group, 0);
+    EXPECT_EQ(processGroupMembers(group).size(), 3); // yt-dlp, its child, the keeper
+    ::kill(pid_t(application.processId()), SIGKILL);
+    application.waitForFinished();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return processGroupMembers(group).isEmpty(); }, 5000))
+        << processGroupMembers(group).join(' ').toStdString();
+    ::kill(-group, SIGKILL);
 }
 
 } // namespace
