@@ -99,6 +99,20 @@ float DNFileNode::selectedTrackDuration() const
     return track ? track->duration : 0.0f;
 }
 
+QString uprightPlayerFilter(qint32 clockwiseDegrees)
+{
+    switch (clockwiseDegrees) {
+    case 90:
+        return QStringLiteral("rotate=1");
+    case 180:
+        return QStringLiteral("flip,mirror");
+    case 270:
+        return QStringLiteral("rotate=2");
+    default:
+        return {};
+    }
+}
+
 QSizeF DNFileNode::selectedTrackSize() const
 {
     const DNTVideo* track = selectedVideoTrack();
@@ -108,6 +122,11 @@ QSizeF DNFileNode::selectedTrackSize() const
 QStringList DNFileNode::NXMPlayerPlaybackParameters() const
 {
     QStringList arguments { m_path, QStringLiteral("-identify"), QStringLiteral("-slave") };
+    // The player shows the stored picture as it is: it is turned upright
+    // first, so that every later filter and the editor's own turn and mirror
+    // work on the picture the conversion sees.
+    if (const DNTVideo* track = selectedVideoTrack(); track && track->rotation != 0)
+        arguments << QStringLiteral("-vf") << uprightPlayerFilter(track->rotation);
     if (m_audioTracks.empty()) {
         arguments << QStringLiteral("-nosound");
         return arguments;

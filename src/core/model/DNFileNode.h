@@ -16,10 +16,22 @@
 class DNProfile;
 
 // Why a file could not join the conversion list.
-enum class DNFileLoadFailure { None, Folder, Missing, Unreadable, NotMedia, NoVideoTrack };
+enum class DNFileLoadFailure {
+    None,
+    Folder,
+    Missing,
+    Unreadable,
+    NotMedia,
+    NoVideoTrack,
+    PictureTooLarge
+};
 
 // The reason in words a user understands ("it has no video track...").
 QString DNFileLoadFailureText(DNFileLoadFailure failure);
+
+// The player's filters that turn a picture stored with a clockwise rotation
+// of `clockwiseDegrees` upright; empty for 0.
+QString uprightPlayerFilter(qint32 clockwiseDegrees);
 
 // One source media file of the conversion list: what the probe found in it
 // (format, tags, tracks), the user's edits, the output profile and the output

@@ -5,10 +5,13 @@
 
 #include "model/ThumbnailQueue.h"
 #include "platform/DNLogger.h"
+#include "services/EngineStreamProbe.h"
 #include "services/MediaProbe.h"
 #include "services/SubtitleCharset.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -70,6 +73,14 @@ std::vector<DNSubtitleTrack> subtitleTrackList(
     return list;
 }
 
+// A picture this program would not decode in its own process.
+bool hasOversizedPicture(const std::vector<DNTVideo>& tracks)
+{
+    return std::any_of(tracks.begin(), tracks.end(), [](const DNTVideo& track) {
+        return qint64 { track.width } * track.height > kLargestPicturePixels;
+    });
+}
+
 } // namespace
 
 QString DNFileLoadFailureText(DNFileLoadFailure failure)
@@ -87,6 +98,8 @@ QString DNFileLoadFailureText(DNFileLoadFailure failure)
         return QStringLiteral("it is not a media file, or it is damaged");
     case DNFileLoadFailure::NoVideoTrack:
         return QStringLiteral("it has no video track (audio-only files are not taken)");
+    case DNFileLoadFailure::PictureTooLarge:
+        return QStringLiteral("its picture is larger than 8192 x 8192 pixels");
     }
     return {};
 }
@@ -108,6 +121,10 @@ std::shared_ptr<DNFileNode> DNFileNode::fileNodeWithFile(
         return refuse(probe->audioTracks.empty() ? DNFileLoadFailure::NotMedia
                                                  : DNFileLoadFailure::NoVideoTrack,
             failure);
+    }
+    if (hasOversizedPicture(probe->videoTracks)) {
+        DNLog(QStringLiteral("Picture too large to decode, dropping %1").arg(path));
+        return refuse(DNFileLoadFailure::PictureTooLarge, failure);
     }
     auto node = std::make_shared<DNFileNode>(path);
     node->setFileFormat(probe->fileFormat);

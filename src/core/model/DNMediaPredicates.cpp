@@ -34,6 +34,14 @@ bool DNCanMapStreamsByID(const NXBasicMediaNode* node)
         || format.startsWith(QLatin1String("MPEG-P")));
 }
 
+bool DNHasQuarterTurnedVideoTrack(const NXBasicMediaNode* node)
+{
+    if (!isMemberOf<DNFileNode>(node))
+        return false;
+    const DNTVideo* track = static_cast<const DNFileNode*>(node)->selectedVideoTrack();
+    return track && track->isQuarterTurned();
+}
+
 bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node)
 {
     if (!isMemberOf<DNFileNode>(node))

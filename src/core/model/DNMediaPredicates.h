@@ -14,3 +14,7 @@ bool DNIsAVIFile(const NXBasicMediaNode* node);
 bool DNCanMapStreamsByID(const NXBasicMediaNode* node);
 // Exactly a DNFileNode with a video track whose codec is "2vuy" in any case.
 bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node);
+// A file node whose chosen video track is stored turned by a quarter (90 or
+// 270 degrees): the player names the stored size and aspect, whose sides the
+// upright picture swaps.
+bool DNHasQuarterTurnedVideoTrack(const NXBasicMediaNode* node);

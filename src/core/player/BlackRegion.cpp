@@ -174,10 +174,14 @@ QRect extentByDividingBlackRegion(const QImage& picture)
     const int right = dividingLengthHorizontal(bitmap, false);
     const int top = dividingLengthVertical(bitmap, true);
     const int bottom = dividingLengthVertical(bitmap, false);
+    // The left and top edges are the last column and row of their bars: the
+    // picture begins one further in, or else a row of the bar stays in the crop.
+    const int firstColumn = left == 0 ? 0 : left + 1;
+    const int firstRow = top == 0 ? 0 : top + 1;
     // Edges that cross (bright stripes at both sides of a dark picture) would
     // make a crop of negative size.
-    if (right <= left || bottom <= top)
+    if (right <= firstColumn || bottom <= firstRow)
         return whole;
     // The bottom edge counts rows from the top; the answer's origin is at the bottom.
-    return { left, picture.height() - bottom, right - left, bottom - top };
+    return { firstColumn, picture.height() - bottom, right - firstColumn, bottom - firstRow };
 }

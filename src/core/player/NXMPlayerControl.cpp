@@ -72,6 +72,7 @@ int NXMPlayerControl::status() const
 void NXMPlayerControl::startPlaybackWithNode(const NXBasicMediaNode::Ptr& node)
 {
     m_flag.videoAspect = QSizeF(-1, -1);
+    m_quarterTurned = DNHasQuarterTurnedVideoTrack(node.get());
     NXBasicMediaNode::Ptr playable = node;
     if (isMemberOf<DNDVDTitle>(playable))
         playable = playable->parent();
@@ -293,13 +294,14 @@ void NXMPlayerControl::readLength(const QString& line)
 }
 
 // mplayer prints the display aspect again, non-zero, once it knows it; the
-// last such line wins over what the frame link announced.
+// last such line wins over what the frame link announced. It is the stored
+// picture's, which a quarter turn of the file's own makes the other way round.
 void NXMPlayerControl::readVideoAspect(const QString& line)
 {
     const double aspect = playerIdentificationValue(line);
     if (aspect <= 0)
         return;
-    m_playerAspect = aspect;
+    m_playerAspect = m_quarterTurned ? 1.0 / aspect : aspect;
     if (m_render->isRendering())
         updateDisplaySize();
 }

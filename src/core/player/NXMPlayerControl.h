@@ -175,6 +175,7 @@ private:
     NXMFlag_ m_flag;
     // The display aspect the player printed (ID_VIDEO_ASPECT), 0 for none.
     double m_playerAspect = 0;
+    bool m_quarterTurned = false; // the node's picture is stored turned by 90 or 270 degrees
     // The player announced a video track, whose pictures are yet to come.
     bool m_expectsPictures = false;
     bool m_didStartPending = false;

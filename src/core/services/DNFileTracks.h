@@ -17,9 +17,20 @@ struct DNTVideo {
     QString codec; // the codec tag as the probe reports it ("avc1", "mp2v", "2vuy"...)
     QString aspectRatio; // display aspect as the probe reports it ("16:9", "1.778")
     qint32 vid = -1;
+    // The picture as it is shown: the stored picture turned by `rotation`.
+    // The file engine turns the picture the same way before any filter, so
+    // sizes, crops and boxes are all reckoned on this upright picture.
     qint32 width = 0;
     qint32 height = 0;
+    // Clockwise degrees the stored picture is turned for display (phones
+    // store portrait clips lying down): 0, 90, 180 or 270.
+    qint32 rotation = 0;
     QString language;
+
+    bool isQuarterTurned() const { return rotation == 90 || rotation == 270; }
+    // The picture as the file stores it, before its rotation.
+    qint32 storedWidth() const { return isQuarterTurned() ? height : width; }
+    qint32 storedHeight() const { return isQuarterTurned() ? width : height; }
 };
 
 // One audio stream of the file.

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 extern "C" {
 #include <libavcodec/codec_desc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 }
@@ -54,7 +56,34 @@ struct ContextCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
 };
 
+// Reading the stream list decodes a first picture of each video stream: its
+// decoder gets the pixel limit, so an oversized picture fails rather than
+// taking gigabytes in our process.
+int findStreamInfo(AVFormatContext& context)
+{
+    std::vector<AVDictionary*> options(context.nb_streams, nullptr);
+    for (AVDictionary*& streamOptions : options)
+        av_dict_set_int(&streamOptions, "max_pixels", kLargestPicturePixels, 0);
+    const int status = avformat_find_stream_info(&context, options.data());
+    for (AVDictionary*& streamOptions : options)
+        av_dict_free(&streamOptions);
+    return status;
+}
+
 } // namespace
+
+int clockwiseDisplayRotation(const AVStream& stream)
+{
+    const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (!matrix)
+        return 0;
+    const double counterClockwise
+        = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (!std::isfinite(counterClockwise))
+        return 0;
+    const long quarters = std::lround(-counterClockwise / 90.0);
+    return static_cast<int>(((quarters % 4) + 4) % 4) * 90;
+}
 
 int EngineStreamList::count(EngineStream::Type type) const
 {
@@ -93,14 +122,14 @@ EngineStreamList probeEngineStreams(const QString& path)
         return list;
     }
     const std::unique_ptr<AVFormatContext, ContextCloser> context(raw);
-    if (const int error = avformat_find_stream_info(context.get(), nullptr); error < 0) {
+    if (const int error = findStreamInfo(*context); error < 0) {
         list.error = averrorText(error);
         return list;
     }
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream& stream = *context->streams[i];
-        list.streams.push_back(
-            { typeOf(stream), stream.id, isBitmapSubtitle(stream), averageFrameRate(stream) });
+        list.streams.push_back({ typeOf(stream), stream.id, isBitmapSubtitle(stream),
+            averageFrameRate(stream), clockwiseDisplayRotation(stream) });
     }
     list.ok = true;
     return list;

@@ -2,7 +2,18 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <vector>
+
+struct AVStream;
+
+// The largest picture decoded in the application's process: an 8192 x 8192
+// frame. A bigger one (a 16000 x 16000 frame takes gigabytes) is refused.
+inline constexpr std::int64_t kLargestPicturePixels = std::int64_t { 8192 } * 8192;
+
+// The clockwise turn, 0, 90, 180 or 270 degrees, that the stream's display
+// matrix asks for; 0 without one. Other angles go to the nearest quarter.
+int clockwiseDisplayRotation(const AVStream& stream);
 
 // The file engine's own view of a media file's streams, read in process with
 // libavformat. Its stream ids are the ones the engine's "0:#id" specifier
@@ -13,6 +24,7 @@ struct EngineStream {
     int id = 0;
     bool bitmapSubtitle = false; // a subtitle drawn from pictures rather than text
     double frameRate = 0.0; // average frames per second of a video stream, 0 when unknown
+    int rotation = 0; // clockwise degrees a video stream is turned for display
 };
 
 struct EngineStreamList {

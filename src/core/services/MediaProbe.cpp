@@ -145,7 +145,51 @@ bool isEmbeddedCaption(const File& file, std::size_t i)
     return file.get(Kind::Text, i, "Format").startsWith(QLatin1String("EIA-"));
 }
 
-void readVideoTracks(const File& file, const EngineStreamList& engine, MediaProbeResult& result)
+// The probe's "Rotation" ("90.000"), clockwise, to the nearest quarter turn.
+int probeRotation(const File& file, std::size_t i)
+{
+    const long quarters = std::lround(number(file.get(Kind::Video, i, "Rotation")) / 90.0);
+    return static_cast<int>(((quarters % 4) + 4) % 4) * 90;
+}
+
+// The engine's display matrix is what the conversion applies, so it decides;
+// the probe's own reading is a cross-check, and serves when the engine does
+// not know the stream.
+int trackRotation(const File& file, std::size_t i, const StreamMatch& match, const QString& path)
+{
+    const int probe = probeRotation(file, i);
+    if (!match.engine)
+        return probe;
+    if (probe != match.engine->rotation)
+        DNLog(QStringLiteral("Warning: the rotation of %1 reads %2 degrees in the display matrix "
+                             "but %3 in the media probe; %2 is taken")
+                  .arg(path)
+                  .arg(match.engine->rotation)
+                  .arg(probe));
+    return match.engine->rotation;
+}
+
+// "16:9" as "9:16", "1.778" as "0.562": the aspect of the picture turned by a quarter.
+QString quarterTurnedAspect(const QString& aspect)
+{
+    const QStringList sides = aspect.split(QLatin1Char(':'));
+    if (sides.size() == 2)
+        return sides[1] + QLatin1Char(':') + sides[0];
+    const double ratio = number(aspect);
+    return ratio > 0 ? QString::number(1.0 / ratio, 'f', 3) : aspect;
+}
+
+void turnUpright(DNTVideo& track, int rotation)
+{
+    track.rotation = rotation;
+    if (!track.isQuarterTurned())
+        return;
+    std::swap(track.width, track.height);
+    track.aspectRatio = quarterTurnedAspect(track.aspectRatio);
+}
+
+void readVideoTracks(
+    const File& file, const EngineStreamList& engine, MediaProbeResult& result, const QString& path)
 {
     const std::vector<std::size_t> indices = allStreams(file, Kind::Video);
     const auto matches
@@ -153,6 +197,7 @@ void readVideoTracks(const File& file, const EngineStreamList& engine, MediaProb
     for (std::size_t i : indices) {
         DNTVideo track = videoTrack(file, i, result.durationMs);
         track.vid = matches[i].id;
+        turnUpright(track, trackRotation(file, i, matches[i], path));
         // Transport streams often carry no rate the probe reads; the engine measures one.
         if (track.fps <= 0 && matches[i].engine)
             track.fps = static_cast<float>(matches[i].engine->frameRate);
@@ -246,7 +291,7 @@ std::optional<MediaProbeResult> probeMediaFile(const QString& path)
     result.performer = file->get(Kind::General, 0, "Performer");
     result.comment = file->get(Kind::General, 0, "Comment");
     const EngineStreamList engine = probeEngineStreams(path);
-    readVideoTracks(*file, engine, result);
+    readVideoTracks(*file, engine, result, path);
     readAudioTracks(*file, engine, result);
     readSubtitleTracks(*file, engine, result);
     result.sameStreams = countsAgree(engine, result, path);

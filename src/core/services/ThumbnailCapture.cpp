@@ -1,9 +1,13 @@
 #include "services/ThumbnailCapture.h"
 
+#include "services/EngineStreamProbe.h"
+
 #include <QFileInfo>
+#include <QTransform>
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -75,6 +79,8 @@ CodecPtr openDecoder(const AVStream& stream, QString& error)
     }
     // Frame threads would hold back the first picture for several packets.
     decoder->thread_type = FF_THREAD_SLICE;
+    // An oversized picture fails to decode rather than take gigabytes here.
+    decoder->max_pixels = kLargestPicturePixels;
     if (const int status = avcodec_open2(decoder.get(), codec, nullptr); status < 0) {
         error = averrorText(status);
         return nullptr;
@@ -82,13 +88,19 @@ CodecPtr openDecoder(const AVStream& stream, QString& error)
     return decoder;
 }
 
+// Where the picture is taken: a tenth into the file, or a time of its own.
+struct CaptureAt {
+    std::optional<double> seconds;
+};
+
 // The wanted time in the stream's own units, after seeking just before it.
-int64_t seekToTenth(AVFormatContext& format, const AVStream& stream)
+int64_t seekToTarget(AVFormatContext& format, const AVStream& stream, const CaptureAt& at)
 {
-    if (format.duration <= 0)
+    if (format.duration <= 0 && !at.seconds)
         return AV_NOPTS_VALUE;
     const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
-    const int64_t target = start + format.duration / 10;
+    const int64_t target = start
+        + (at.seconds ? static_cast<int64_t>(*at.seconds * AV_TIME_BASE) : format.duration / 10);
     if (av_seek_frame(&format, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
         av_seek_frame(&format, -1, start, AVSEEK_FLAG_BACKWARD);
     return av_rescale_q(target, AV_TIME_BASE_Q, stream.time_base);
@@ -136,8 +148,12 @@ FramePtr decodeFrameAt(
     return frame;
 }
 
+// The stored picture's size with its pixel aspect, fitted into `box`; an
+// empty box keeps the stored size.
 QSize fittedSize(const AVFrame& frame, const QSize& box)
 {
+    if (box.isEmpty())
+        return { frame.width, frame.height };
     double width = frame.width;
     if (frame.sample_aspect_ratio.num > 0 && frame.sample_aspect_ratio.den > 0)
         width *= av_q2d(frame.sample_aspect_ratio);
@@ -145,9 +161,8 @@ QSize fittedSize(const AVFrame& frame, const QSize& box)
     return size.expandedTo(QSize(1, 1));
 }
 
-QImage scaledPicture(const AVFrame& frame, const QSize& box)
+QImage scaledPicture(const AVFrame& frame, const QSize& size)
 {
-    const QSize size = fittedSize(frame, box);
     SwsContext* scaler
         = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
             size.width(), size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
@@ -163,36 +178,67 @@ QImage scaledPicture(const AVFrame& frame, const QSize& box)
     return rows > 0 ? image : QImage();
 }
 
-} // namespace
-
-QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
+// The frame as it is shown: scaled so that, once turned by the stream's
+// rotation, it fits `box` (the stored size for an empty box), then turned.
+// QImage rows run downward, so a positive angle turns clockwise.
+QImage uprightPicture(const AVFrame& frame, const QSize& box, int clockwiseDegrees)
 {
-    // Failures reach the caller's log through `error`; the library's console
+    const bool quarter = clockwiseDegrees == 90 || clockwiseDegrees == 270;
+    const QImage stored = scaledPicture(frame, fittedSize(frame, quarter ? box.transposed() : box));
+    if (stored.isNull() || clockwiseDegrees == 0)
+        return stored;
+    return stored.transformed(QTransform().rotate(clockwiseDegrees));
+}
+
+QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at, QString& why)
+{
+    // Failures reach the caller's log through `why`; the library's console
     // chatter about damaged files would only repeat it on stderr.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
-    QString why;
-    QImage image;
-    if (FormatPtr format = openFormat(path, why)) {
-        const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (index < 0) {
-            why = QStringLiteral("no video track");
-        } else if (CodecPtr decoder = openDecoder(*format->streams[index], why)) {
-            const int64_t target = seekToTenth(*format, *format->streams[index]);
-            FramePtr frame = decodeFrameAt(*format, *decoder, index, target);
-            if (!frame && target != AV_NOPTS_VALUE) {
-                // Some containers (MPEG-TS) seek by bytes and may land past the
-                // last key frame: decode from the start instead.
-                rewind(*format);
-                avcodec_flush_buffers(decoder.get());
-                frame = decodeFrameAt(*format, *decoder, index, target);
-            }
-            image = frame ? scaledPicture(*frame, size) : QImage();
-            if (image.isNull())
-                why = QStringLiteral("no picture could be decoded");
-        }
+    FormatPtr format = openFormat(path, why);
+    if (!format)
+        return {};
+    const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index < 0) {
+        why = QStringLiteral("no video track");
+        return {};
     }
+    const AVStream& stream = *format->streams[index];
+    CodecPtr decoder = openDecoder(stream, why);
+    if (!decoder)
+        return {};
+    const int64_t target = seekToTarget(*format, stream, at);
+    FramePtr frame = decodeFrameAt(*format, *decoder, index, target);
+    if (!frame && target != AV_NOPTS_VALUE) {
+        // Some containers (MPEG-TS) seek by bytes and may land past the
+        // last key frame: decode from the start instead.
+        rewind(*format);
+        avcodec_flush_buffers(decoder.get());
+        frame = decodeFrameAt(*format, *decoder, index, target);
+    }
+    QImage image = frame ? uprightPicture(*frame, box, clockwiseDisplayRotation(stream)) : QImage();
+    if (image.isNull())
+        why = QStringLiteral("no picture could be decoded");
+    return image;
+}
+
+} // namespace
+
+QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
+{
+    QString why;
+    const QImage image = capturePicture(path, size, {}, why);
+    if (error)
+        *error = why;
+    return image;
+}
+
+QImage captureSourcePicture(const QString& path, double seconds, QString* error)
+{
+    QString why;
+    const QImage image = capturePicture(path, {}, { seconds }, why);
     if (error)
         *error = why;
     return image;

@@ -20,6 +20,7 @@
 #include "player/PlayerProcesses.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
+#include "services/ThumbnailCapture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -1130,22 +1131,41 @@ bool DNVideoEditorController::canCropBlackRegion()
     return m_flags.timeOfLoop > 0 && !m_renderControl->originalView()->currentVideoFrame().isNull();
 }
 
-// The border is found on the preview's picture and stored in source pixels.
+namespace {
+
+// `found` in a picture of `from` brought to `to`, rounded toward its inside:
+// an edge that falls within a source row leaves that row of the border out.
+QRectF scaledInward(const QRect& found, const QSize& from, const QSizeF& to)
+{
+    const double scaleX = to.width() / from.width();
+    const double scaleY = to.height() / from.height();
+    const double left = std::ceil(found.x() * scaleX);
+    const double bottom = std::ceil(found.y() * scaleY);
+    const double right = std::floor((found.x() + found.width()) * scaleX);
+    const double top = std::floor((found.y() + found.height()) * scaleY);
+    return { left, bottom, std::max(0.0, right - left), std::max(0.0, top - bottom) };
+}
+
+} // namespace
+
+// The border is found on the source's own picture, where every row is seen:
+// on the smaller preview a scaled edge lands a few rows inside the bars, and
+// those rows would stay in the output. A source without a file of its own (a
+// DVD title) has the preview's answer scaled inward instead.
 QRectF DNVideoEditorController::rectByCoppingBlackRegion()
 {
     auto* nodeEdit = edit();
     if (nodeEdit->isCropLetterboxAuto() || !nodeEdit->isEnableCrop())
         return nodeEdit->cropRect();
-    const QImage picture = m_renderControl->originalView()->currentVideoFrame();
+    QImage picture;
+    if (const auto* file = dynamic_cast<const DNFileNode*>(m_mediaNode.get()))
+        picture = captureSourcePicture(file->path(), m_renderControl->currentPlaybackTime());
+    if (picture.isNull())
+        picture = m_renderControl->originalView()->currentVideoFrame();
     const QSizeF source = nodeEdit->resolutionOfSelectedVideoTrack();
     QRectF region;
-    if (!picture.isNull() && !source.isEmpty()) {
-        const QRectF found = extentByDividingBlackRegion(picture);
-        const double scaleX = source.width() / picture.width();
-        const double scaleY = source.height() / picture.height();
-        region = { found.x() * scaleX, found.y() * scaleY, found.width() * scaleX,
-            found.height() * scaleY };
-    }
+    if (!picture.isNull() && !source.isEmpty())
+        region = scaledInward(extentByDividingBlackRegion(picture), picture.size(), source);
     nodeEdit->setCropRect(region);
     nodeEdit->setCropLetterboxAuto(true);
     return region;

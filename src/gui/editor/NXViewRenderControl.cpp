@@ -66,6 +66,7 @@ void NXViewRenderControl::auto_detect_video_format_with_node(const NXBasicMediaN
     }
     m_videoEditRender->setPixFormat(DNHas2vuyVideoTrack(node) ? MPlayerOSXVOProto::kFormat2vuy
                                                               : MPlayerOSXVOProto::kFormatYuvs);
+    m_quarterTurned = DNHasQuarterTurnedVideoTrack(node);
 }
 
 void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
@@ -264,20 +265,27 @@ void NXViewRenderControl::readLine(const QString& line)
     } else if (line.startsWith(QLatin1String("ID_LENGTH"))) {
         if (m_flags.duration < kUnknownDuration)
             m_flags.duration = playerIdentificationValue(line);
-    } else if (line.startsWith(QLatin1String("ID_VIDEO_WIDTH"))) {
-        m_flags.videoWidth = m_flags.originalWidth
-            = static_cast<int>(playerIdentificationValue(line));
-        if (m_videoEditRender && m_videoEditRender->isRendering())
-            fitPictures();
-    } else if (line.startsWith(QLatin1String("ID_VIDEO_HEIGHT"))) {
-        m_flags.videoHeight = m_flags.originalHeight
-            = static_cast<int>(playerIdentificationValue(line));
-        if (m_videoEditRender && m_videoEditRender->isRendering())
-            fitPictures();
+    } else if (line.startsWith(QLatin1String("ID_VIDEO_WIDTH"))
+        || line.startsWith(QLatin1String("ID_VIDEO_HEIGHT"))) {
+        readStoredSide(line);
     } else if (line.startsWith(QLatin1String("Starting playback..."))) {
         m_flags.isStarted = true;
         emit videoStarted();
     }
+}
+
+// The player names the stored picture's sides; the pictures it sends are
+// upright, so a file turned by a quarter has them the other way round.
+void NXViewRenderControl::readStoredSide(const QString& line)
+{
+    const bool storedWidth = line.startsWith(QLatin1String("ID_VIDEO_WIDTH"));
+    const int side = static_cast<int>(playerIdentificationValue(line));
+    if (storedWidth != m_quarterTurned)
+        m_flags.videoWidth = m_flags.originalWidth = side;
+    else
+        m_flags.videoHeight = m_flags.originalHeight = side;
+    if (m_videoEditRender && m_videoEditRender->isRendering())
+        fitPictures();
 }
 
 void NXViewRenderControl::readStatusLine(const QString& line)

@@ -126,6 +126,7 @@ private:
     static QString workingFolder();
     void readLine(const QString& line);
     void readStatusLine(const QString& line);
+    void readStoredSide(const QString& line);
     void mplayerTerminated();
     void endRender();
     void fitPictures();
@@ -139,4 +140,5 @@ private:
     NXViewMPlayerRender* m_videoEditRender = nullptr;
     QPointer<PlayerTask> m_myEditMplayerTask;
     NXEditFlags m_flags;
+    bool m_quarterTurned = false; // the node's picture is stored turned by 90 or 270 degrees
 };

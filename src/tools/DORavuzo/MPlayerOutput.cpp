@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 namespace {
 
@@ -34,6 +35,10 @@ void MPlayerOutput::takeLine(const std::string& line)
         m_audioPlayed = true;
         return;
     }
+    if (line.rfind("VO: ", 0) == 0) {
+        takeOutputLine(line);
+        return;
+    }
     constexpr std::string_view aspectKey = "ID_VIDEO_ASPECT=";
     if (line.rfind(aspectKey, 0) != 0)
         return;
@@ -42,4 +47,22 @@ void MPlayerOutput::takeLine(const std::string& line)
     const auto [rest, error] = std::from_chars(line.data() + aspectKey.size(), end, aspect);
     if (error == std::errc() && aspect > 0 && aspect < 100)
         m_aspectTimes100 = static_cast<int>(std::lround(aspect * 100));
+}
+
+void MPlayerOutput::takeOutputLine(const std::string& line)
+{
+    constexpr std::string_view arrow = " => ";
+    const std::size_t at = line.find(arrow);
+    if (at == std::string::npos)
+        return;
+    const char* const end = line.data() + line.size();
+    int width = 0;
+    int height = 0;
+    const auto [cross, widthError] = std::from_chars(line.data() + at + arrow.size(), end, width);
+    if (widthError != std::errc() || cross == end || *cross != 'x')
+        return;
+    const auto [rest, heightError] = std::from_chars(cross + 1, end, height);
+    if (heightError == std::errc() && width > 0 && height > 0)
+        m_outputAspectTimes100
+            = static_cast<int>(std::lround(static_cast<double>(width) * 100 / height));
 }

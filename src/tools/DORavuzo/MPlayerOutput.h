@@ -4,8 +4,8 @@
 #include <string>
 
 // Watches mplayer's standard output, which the tool forwards unchanged, for
-// what the tool itself needs: whether playback began, and the last non-zero
-// display aspect.
+// what the tool itself needs: whether playback began, and the display aspect
+// of the pictures it writes.
 class MPlayerOutput {
 public:
     void feed(const char* bytes, std::size_t count);
@@ -13,14 +13,22 @@ public:
     bool playbackStarted() const { return m_playbackStarted; }
     // An audio status line came after the start.
     bool audioPlayed() const { return m_audioPlayed; }
-    // The aspect x 100 of the last non-zero "ID_VIDEO_ASPECT=", or 0.
-    int aspectTimes100() const { return m_aspectTimes100; }
+    // The aspect x 100 of the display size on the last "VO: [...] WxH => DWxDH"
+    // line, which is the size after the filters (a turn of the picture
+    // included); else that of the last non-zero "ID_VIDEO_ASPECT=", which is
+    // the stream's own; else 0.
+    int aspectTimes100() const
+    {
+        return m_outputAspectTimes100 > 0 ? m_outputAspectTimes100 : m_aspectTimes100;
+    }
 
 private:
     void takeLine(const std::string& line);
+    void takeOutputLine(const std::string& line);
 
     std::string m_line;
     bool m_playbackStarted = false;
     bool m_audioPlayed = false;
     int m_aspectTimes100 = 0;
+    int m_outputAspectTimes100 = 0;
 };

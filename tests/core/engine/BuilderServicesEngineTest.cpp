@@ -270,6 +270,85 @@ TEST_F(BuilderServicesEngine, WatermarkShowsAtItsPlaceAndTransparency)
     }
 }
 
+// The bounding box of the pixels `test` picks, empty when none.
+QRect boxOf(const QImage& picture, const std::function<bool(QRgb)>& test)
+{
+    QRect box;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (test(picture.pixel(x, y)))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+bool isRed(QRgb p)
+{
+    return qRed(p) > 150 && qGreen(p) < 100 && qBlue(p) < 100;
+}
+
+bool isGreen(QRgb p)
+{
+    return qGreen(p) > 150 && qRed(p) < 100 && qBlue(p) < 100;
+}
+
+// A phone's portrait clip (stored 320x180, turned a quarter clockwise, so
+// 180x320 upright with the red square at the top right) edited in upright
+// pixels, as the editor's selectors give them: the output has the box the
+// editor drew, within 1 %. The editor's own quarter turn comes after the
+// file's: the picture ends upside down.
+TEST_F(BuilderServicesEngine, PortraitClipIsEditedAsItIsShown)
+{
+    QImage logo(36, 64, QImage::Format_RGB32);
+    logo.fill(QColor(0, 255, 0));
+    const QString logoPath = m_dir.filePath("green.png");
+    ASSERT_TRUE(logo.save(logoPath));
+    const struct {
+        const char* label;
+        std::function<void(DNFileNode&)> edit;
+        QSize size;
+        QRect red; // the square, top-left origin
+        QRect green; // the watermark, top-left origin
+    } cases[] = {
+        { "as stored", [](DNFileNode&) {}, { 180, 320 }, { 132, 0, 48, 48 }, {} },
+        { "4:3 crop at the top",
+            [](DNFileNode& n) {
+                n.setEnableCrop(true);
+                n.setCropRect(QRectF(0, 320 - 135, 180, 135));
+            },
+            { 180, 135 }, { 132, 0, 48, 48 }, {} },
+        { "watermark at the bottom left",
+            [&logoPath](DNFileNode& n) {
+                n.setEnableWatermark(true);
+                n.setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+                n.setImagePathOfWatermark(logoPath);
+                n.setWatermarkRect(QRectF(0, 0, 36, 64));
+            },
+            { 180, 320 }, { 132, 0, 48, 48 }, { 0, 256, 36, 64 } },
+        { "turned a quarter more", [](DNFileNode& n) { n.setRotationAngle(90); }, { 320, 180 },
+            { 272, 132, 48, 48 }, {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto n = node(TestMedia::markedClip(90));
+        ASSERT_TRUE(n);
+        c.edit(*n);
+        const QImage out = frame(*n, GenVideoFilterChain(*n, {}, true, false, EncodeConfig()));
+        EXPECT_NEAR(lastSize().width(), c.size.width(), c.size.width() / 100.0);
+        EXPECT_NEAR(lastSize().height(), c.size.height(), c.size.height() / 100.0);
+        for (const auto& [expected, test] :
+            { std::pair { c.red, &isRed }, std::pair { c.green, &isGreen } }) {
+            const QRect found = boxOf(out, test);
+            EXPECT_EQ(found.isEmpty(), expected.isEmpty());
+            if (found.isEmpty() || expected.isEmpty())
+                continue;
+            EXPECT_NEAR(found.x(), expected.x(), 2) << found.x() << "," << found.y();
+            EXPECT_NEAR(found.y(), expected.y(), 2) << found.x() << "," << found.y();
+            EXPECT_NEAR(found.width(), expected.width(), 2);
+            EXPECT_NEAR(found.height(), expected.height(), 2);
+        }
+    }
+}
+
 TEST_F(BuilderServicesEngine, EveryEditTogetherWithOddTemporaryPathsIsAccepted)
 {
     // Subtitle copies and the watermark picture land in the temporary

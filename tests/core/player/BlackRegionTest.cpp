@@ -25,7 +25,7 @@ TEST(BlackRegion, FindsTheBarsOfPaddedPictures)
 {
     const std::vector<BarsCase> cases = {
         { "bars of 10 and 40", "color=white:size=620x280,pad=640:360:10:40:black",
-            { 9, 40, 621, 281 } },
+            { 10, 40, 620, 280 } },
         { "all black", "color=black:size=640x360", { 0, 0, 640, 360 } },
         // Sample rows lie every 14 rows: a box of 70 rows meets 5 of them, 84 rows 6.
         { "dark logo on 5 rows", "color=black:size=30x70,pad=640:360:0:0:white",

@@ -2,6 +2,8 @@
 // pictures, commands, sizes, bad input and the tool's end.
 #include "core/player/PlayerTestSupport.h"
 
+#include "fixtures/TestMedia.h"
+#include "model/DNFileNode.h"
 #include "player/PlayerProcesses.h"
 #include "support/ChildProcesses.h"
 
@@ -116,6 +118,40 @@ TEST(DORavuzo, AnnouncesEachStreamWithItsSizeAndAspect)
         streams.removeLast();
         EXPECT_TRUE(QRegularExpression("^" + row.starts + "$").match(streams.join(' ')).hasMatch())
             << streams.join(' ').toStdString();
+    }
+}
+
+// A phone's clip is shown upright through the link, with the upright size
+// and aspect: its node asks the player to turn the stored picture, and the
+// red square stands in the corner the conversion puts it in.
+TEST(DORavuzo, ShowsAFileStoredWithARotationUpright)
+{
+    const struct {
+        int rotation;
+        const char* start;
+    } rows[] = {
+        { 0, "start 320x180 178" },
+        { 90, "start 180x320 56" },
+        { 180, "start 320x180 178" },
+        { 270, "start 180x320 56" },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.rotation);
+        const QString clip = TestMedia::markedClip(row.rotation);
+        const auto node = DNFileNode::fileNodeWithFile(clip);
+        ASSERT_TRUE(node);
+        RecordedServer recorded("Turned");
+        ToolRun tool(
+            node->NXMPlayerPlaybackParameters() + ToolRun::previewArguments(clip, "Turned").mid(3));
+        ASSERT_TRUE(recorded.waitUntil([](const QStringList& events) {
+            return events.size() > 1 && events[1].startsWith("picture");
+        }));
+        tool.send("quit\n");
+        EXPECT_EQ(tool.waitForExit(), 0);
+        EXPECT_EQ(recorded.events().first(), row.start);
+        EXPECT_EQ(TestMedia::markedCorner(recorded.lastPicture()),
+            TestMedia::markedCorner(TestMedia::convertedPicture(clip)));
+        EXPECT_FALSE(TestMedia::markedCorner(recorded.lastPicture()).isEmpty());
     }
 }
 

@@ -4,6 +4,7 @@
 // clip whose picture size changes midway.
 #include "core/player/PlayerTestSupport.h"
 #include "fixtures/TestDisc.h"
+#include "fixtures/TestMedia.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
@@ -73,22 +74,28 @@ TEST(NXMPlayerControl, PlaysPicturesAtTheirDisplayAspect)
     struct Case {
         const char* name;
         NXBasicMediaNode::Ptr node;
-        bool hasDeinterlacer;
+        QSizeF display;
+        QByteArray chain;
     };
     const Case cases[] = {
         // The disc is NTSC: 720x480 pictures shown 16:9.
-        { "DVD title", dvd->titles().at(1), true },
+        { "DVD title", dvd->titles().at(1), { 853, 480 }, "yadif=0,screenshot" },
         { "MPEG-2 file", std::make_shared<DNFileNode>(PlayerClips::path(PlayerClips::kWideMpeg2)),
-            false },
+            { 853, 480 }, "screenshot" },
+        // A phone's portrait clip: stored 320x180, turned a quarter clockwise.
+        { "file stored turned", DNFileNode::fileNodeWithFile(TestMedia::markedClip(90)),
+            { 180, 320 }, "rotate=1,screenshot" },
+        { "file stored upside down", DNFileNode::fileNodeWithFile(TestMedia::markedClip(180)),
+            { 320, 180 }, "flip,mirror,screenshot" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.node);
         NXMPlayerControl control(defaults);
-        EXPECT_EQ(displaySizeOf(control, c.node), QSizeF(853, 480));
+        EXPECT_EQ(displaySizeOf(control, c.node), c.display);
         const QList<QByteArray> arguments = ourMPlayerArguments();
         EXPECT_EQ(arguments.count("-vf"), 1) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(arguments.contains(c.hasDeinterlacer ? "yadif=0,screenshot" : "screenshot"))
-            << arguments.join(' ').toStdString();
+        EXPECT_TRUE(arguments.contains(c.chain)) << arguments.join(' ').toStdString();
         control.stopPlay();
         ASSERT_TRUE(QTest::qWaitFor([&] {
             return !c.node->isPlaying() && !dvd->isPlaying() && ourMPlayerArguments().isEmpty();

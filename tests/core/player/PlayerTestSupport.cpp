@@ -125,7 +125,14 @@ RecordedServer::RecordedServer(const QString& name, MPlayerOSXVOProto::PixelForm
         Qt::DirectConnection);
     QObject::connect(
         &server, &FrameLinkServer::pictureReady, &server,
-        [this] { record(QStringLiteral("picture %1").arg(secondOf(server.takePicture()))); },
+        [this] {
+            const QImage picture = server.takePicture();
+            {
+                const std::lock_guard lock(m_mutex);
+                m_lastPicture = picture;
+            }
+            record(QStringLiteral("picture %1").arg(secondOf(picture)));
+        },
         Qt::DirectConnection);
     QObject::connect(
         &server, &FrameLinkServer::mplayerDidEnded, &server, [this] { record("stop"); },
@@ -137,6 +144,12 @@ RecordedServer::RecordedServer(const QString& name, MPlayerOSXVOProto::PixelForm
 RecordedServer::~RecordedServer()
 {
     server.terminateConnection();
+}
+
+QImage RecordedServer::lastPicture() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_lastPicture;
 }
 
 void RecordedServer::record(const QString& event)

@@ -2,6 +2,7 @@
 
 #include "player/FrameLinkServer.h"
 
+#include <QImage>
 #include <QProcess>
 #include <QStringList>
 
@@ -49,6 +50,8 @@ public:
     QStringList events() const;
     // How many events begin with `prefix`, repeats included.
     int count(const QString& prefix) const;
+    // The last picture that came, null before the first.
+    QImage lastPicture() const;
 
     FrameLinkServer server;
 
@@ -58,6 +61,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     QStringList m_events;
+    QImage m_lastPicture;
 };
 
 // The process group that the tool's mplayer leads, 0 when there is none.

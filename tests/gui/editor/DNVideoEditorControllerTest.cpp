@@ -7,6 +7,7 @@
 #include "editor/DNTabViewItem.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
+#include "fixtures/TestMedia.h"
 #include "gui/player/PreviewTestSupport.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
@@ -16,6 +17,7 @@
 #include "shell/NXAppController.h"
 
 #include <QFile>
+#include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabWidget>
@@ -332,4 +334,90 @@ TEST(DNVideoEditorController, EscapeAndCloseEndAsDoneAndEachFileIsScannedOnItsOw
         EXPECT_EQ(c.node->trimEndTime(), 27u);
     }
     EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
+
+namespace {
+
+// The text beside `name` in the editor's forms.
+QString formValue(DNVideoEditorController& editor, const QString& name)
+{
+    for (auto* form : editor.findChildren<QFormLayout*>())
+        for (int row = 0; row < form->rowCount(); ++row) {
+            auto* label = form->itemAt(row, QFormLayout::LabelRole);
+            auto* field = form->itemAt(row, QFormLayout::FieldRole);
+            const auto* labelWidget = label ? qobject_cast<QLabel*>(label->widget()) : nullptr;
+            const auto* fieldWidget = field ? qobject_cast<QLabel*>(field->widget()) : nullptr;
+            if (labelWidget && fieldWidget && labelWidget->text() == name)
+                return fieldWidget->text();
+        }
+    return {};
+}
+
+} // namespace
+
+// A phone's clip, stored with a rotation, is edited as it is shown: the
+// preview is upright with the red square where the conversion puts it, the
+// picture's size is the upright one, and the editor's own quarter turn comes
+// after the file's (90 + 90: upside down, the square at the bottom right).
+TEST(DNVideoEditorController, AFileStoredWithARotationIsPreviewedUpright)
+{
+    const struct {
+        int rotation;
+        double aspect;
+        const char* corner;
+        const char* turnedCorner;
+    } rows[] = {
+        { 0, 16 / 9.0, "top left", "top right" },
+        { 90, 9 / 16.0, "top right", "bottom right" },
+        { 180, 16 / 9.0, "bottom right", "bottom left" },
+        { 270, 9 / 16.0, "bottom left", "top left" },
+    };
+    PreviewWindow main;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.rotation);
+        const auto node = DNFileNode::fileNodeWithFile(TestMedia::markedClip(row.rotation));
+        ASSERT_TRUE(node);
+        main.window->editNode(node, 0);
+        auto* editor = main.window->videoEditor();
+        ASSERT_TRUE(editor);
+        auto* effect = editor->renderControl()->effectView();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !effect->currentVideoFrame().isNull(); }, 15'000));
+        // The label gives the size as the preview reckons it, to a pixel or two.
+        emit editor->updateMediaNodeInformation();
+        const QStringList sides = formValue(*editor, "Picture:").split(" x ");
+        ASSERT_EQ(sides.size(), 2);
+        EXPECT_NEAR(sides[0].toDouble() / sides[1].toDouble(), row.aspect, 0.01);
+        const QImage shown = effect->currentVideoFrame();
+        EXPECT_EQ(TestMedia::markedCorner(shown), row.corner);
+        effect->rotateLeft90(); // a quarter clockwise, whatever its name says
+        EXPECT_EQ(
+            TestMedia::markedCorner(effect->resultOfImageFilterFromImage(shown)), row.turnedCorner);
+        editor->doneButton()->click();
+        EXPECT_EQ(node->rotationAngle(), 90u);
+    }
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
+
+// Bars of 94 rows above and below a 1280x720 picture are cut whole: found on
+// the source's own rows, not on the preview's, where they blur into the picture.
+TEST(DNVideoEditorController, BlackBorderPresetLeavesNoRowOfTheBars)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("bars.mp4");
+    ASSERT_TRUE(PreviewClips::ffmpeg(
+        { "-f", "lavfi", "-i", "testsrc=size=1280x532:rate=5:duration=30,pad=1280:720:0:94", "-c:v",
+            "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+        clip));
+    PreviewWindow main;
+    auto node = clipNode(30, 1280, 720, clip);
+    node->setEnableCrop(true);
+    main.window->editNode(node, 0);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !editor->renderControl()->originalView()->currentVideoFrame().isNull(); },
+        15'000));
+    editor->setIndexOfCropMode(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return node->isCropLetterboxAuto(); }));
+    EXPECT_EQ(node->cropRect(), QRectF(0, 94, 1280, 532));
+    editor->doneButton()->click();
 }

@@ -1,0 +1,97 @@
+// A phone's clip stores its picture lying down with a rotation for display:
+// the probe gives the upright size, the rotation and the aspect, and the
+// thumbnail shows the picture as the conversion turns it.
+#include "model/DNFileNode.h"
+
+#include "fixtures/TestMedia.h"
+#include "services/ThumbnailCapture.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RotationCase {
+    int rotation;
+    QSize upright;
+    const char* aspect;
+    const char* corner; // of the red square, stored at the top left
+};
+
+const RotationCase kRotations[] = {
+    { 0, { 320, 180 }, "16:9", "top left" },
+    { 90, { 180, 320 }, "9:16", "top right" },
+    { 180, { 320, 180 }, "16:9", "bottom right" },
+    { 270, { 180, 320 }, "9:16", "bottom left" },
+};
+
+} // namespace
+
+TEST(RotatedClip, ProbeAndThumbnailSeeTheUprightPicture)
+{
+    for (const RotationCase& c : kRotations) {
+        SCOPED_TRACE(c.rotation);
+        const QString path = TestMedia::markedClip(c.rotation);
+        const auto node = DNFileNode::fileNodeWithFile(path);
+        ASSERT_TRUE(node);
+        const DNTVideo& track = node->videoTracks().front();
+        EXPECT_EQ(track.rotation, c.rotation);
+        EXPECT_EQ(QSize(track.width, track.height), c.upright);
+        EXPECT_EQ(QSize(track.storedWidth(), track.storedHeight()), QSize(320, 180));
+        EXPECT_EQ(track.aspectRatio, c.aspect);
+        EXPECT_EQ(node->resolutionOfSelectedVideoTrack(), QSizeF(c.upright));
+
+        const QImage converted = TestMedia::convertedPicture(path);
+        EXPECT_EQ(converted.size(), c.upright);
+        EXPECT_EQ(TestMedia::markedCorner(converted), c.corner);
+        const QImage thumbnail = captureThumbnail(path, QSize(160, 160));
+        EXPECT_EQ(thumbnail.size(), c.upright.scaled(160, 160, Qt::KeepAspectRatio));
+        EXPECT_EQ(TestMedia::markedCorner(thumbnail), c.corner);
+        const QImage whole = captureSourcePicture(path, 1.0);
+        EXPECT_EQ(whole.size(), c.upright);
+        EXPECT_EQ(TestMedia::markedCorner(whole), c.corner);
+    }
+}
+
+// A picture bigger than the decoder's limit is refused before any of it is
+// decoded in our process. The file is a small motion-JPEG clip whose headers
+// and frame say 16000 x 16000, as a hostile file would.
+TEST(RotatedClip, RefusesAPictureBeyondThePixelLimit)
+{
+    QTemporaryDir dir;
+    const QString small = dir.filePath("small.avi");
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+        { "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=c=gray:s=16x16:r=1:d=1", "-c:v",
+            "mjpeg", "-pix_fmt", "yuvj420p", small });
+    ASSERT_TRUE(ffmpeg.waitForFinished(60'000) && ffmpeg.exitCode() == 0);
+    QFile file(small);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    const auto setLittle32 = [&bytes](const char* chunk, std::initializer_list<int> offsets) {
+        const qsizetype at = bytes.indexOf(chunk);
+        ASSERT_GE(at, 0) << chunk;
+        for (const int offset : offsets)
+            qToLittleEndian<quint32>(16000, bytes.data() + at + 8 + offset);
+    };
+    setLittle32("avih", { 32, 36 }); // the file's frame size
+    setLittle32("strf", { 4, 8 }); // the stream's picture size
+    const qsizetype frameHeader = bytes.indexOf("\xff\xc0");
+    ASSERT_GE(frameHeader, 0);
+    qToBigEndian<quint16>(16000, bytes.data() + frameHeader + 5);
+    qToBigEndian<quint16>(16000, bytes.data() + frameHeader + 7);
+    const QString huge = dir.filePath("huge.avi");
+    QFile out(huge);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+
+    DNFileLoadFailure failure = DNFileLoadFailure::None;
+    EXPECT_EQ(DNFileNode::fileNodeWithFile(huge, true, &failure), nullptr);
+    EXPECT_EQ(failure, DNFileLoadFailure::PictureTooLarge);
+    EXPECT_EQ(DNFileLoadFailureText(failure), "its picture is larger than 8192 x 8192 pixels");
+    EXPECT_TRUE(captureThumbnail(huge, QSize(160, 160)).isNull());
+}
