@@ -135,9 +135,15 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
         DNLog(QStringLiteral("The encoder was stopped before it finished."));
         return kAVEncoderStopped;
     }
-    bridge().keepFailure(ToolBridge::failureOf(kProgram, result, lastMessage));
+    const QString failure = ToolBridge::failureOf(kProgram, result, lastMessage);
+    bridge().keepFailure(failure);
     if (!result.started) {
         DNLog(QStringLiteral("The encoder could not start: %1").arg(result.error));
+        return kAVEncoderFailed;
+    }
+    // ffmpeg may answer its gentle stop with status 0.
+    if (result.stalled) {
+        DNLog(failure);
         return kAVEncoderFailed;
     }
     if (result.signal != 0) {
@@ -156,8 +162,9 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
 int runEngine(const QStringList& arguments, const ToolBridge::LineReader& progressLine)
 {
     ToolBridge::Lines lines { progressLine, {}, {} };
-    const ProcessRunner::Result result
-        = bridge().runChild({ kProgram, arguments, SIGINT, kStopGrace }, lines);
+    // The output path is the last word.
+    const ProcessRunner::Result result = bridge().runChild(
+        { kProgram, arguments, SIGINT, kStopGrace, arguments.value(arguments.size() - 1) }, lines);
     return statusOf(result, lines.lastMessage);
 }
 
