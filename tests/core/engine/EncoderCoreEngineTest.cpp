@@ -610,6 +610,29 @@ TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
     EXPECT_NEAR(decodedSoundSeconds(sound), 2, 0.5);
 }
 
+// mencoder joins the converted titles of a merge itself; read through its
+// cache, a join could wait for ever on a cache process that had died.
+TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
+{
+    for (const int globalID : { 1105007, 1104015 }) {
+        SCOPED_TRACE(globalID);
+        QDir(out("out")).removeRecursively();
+        QDir().mkpath(out("out"));
+        const auto node = load(TestDisc::image(), "unused");
+        ASSERT_TRUE(node);
+        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
+        for (const auto& title : node->titles())
+            title->setIsSelected(true);
+        node->setMergeIntoOne(true);
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+        const QStringList join = EncoderCoreLastCommand();
+        EXPECT_EQ(join.value(0), "mencoder");
+        EXPECT_FALSE(join.contains("-cache")) << qPrintable(join.join(' '));
+        ASSERT_EQ(outputs().size(), 1);
+        EXPECT_NEAR(MediaFacts::probe(out("out/" + outputs().front())).duration, 23, 0.5);
+    }
+}
+
 // AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the
 // AVI that keeps the disc's sound and the ffmpeg joins (transport stream,
 // MPEG-2, backup): the sound decodes to the end and the circle stays round.
