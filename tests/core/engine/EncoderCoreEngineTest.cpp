@@ -633,6 +633,33 @@ TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
     }
 }
 
+// A profile whose builder converts one title at a time refuses a merge
+// before any engine starts, with a reason that names the profile.
+TEST_F(DVDConversion, MergeWithAProfileThatCannotMergeIsRefusedBeforeAnyWork)
+{
+    for (const int globalID : { 1105018, kGlobalIDDiscBackupTool, kGlobalIDDVDToMKV }) {
+        SCOPED_TRACE(globalID);
+        const auto node = load(TestDisc::image(), "unused");
+        ASSERT_TRUE(node);
+        const auto profile = DNProfileManager::profileManager().profileWithGlobalID(globalID);
+        ASSERT_TRUE(profile);
+        node->setProfile(profile->copy());
+        for (const auto& title : node->titles())
+            title->setIsSelected(true);
+        node->setMergeIntoOne(true);
+        int runs = 0;
+        const auto countRuns = [](int state, void* context) {
+            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
+        };
+        EXPECT_EQ(DNVideoConverterStart(node, 0, countRuns, &runs), kDNVideoConverterFailed);
+        EXPECT_EQ(runs, 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(
+            QStringLiteral("\"%1\" cannot merge DVD titles").arg(profile->profileName())))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(outputs().isEmpty());
+    }
+}
+
 // AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the
 // AVI that keeps the disc's sound and the ffmpeg joins (transport stream,
 // MPEG-2, backup): the sound decodes to the end and the circle stays round.
