@@ -50,6 +50,12 @@ int freeArgumentBlock(ArgumentBlockPtr block);
 //     ArgumentWriter w("Video_To_MKV_With_AVEncoder");
 //     w.add("ffmpeg").add("-i").add(sourcePath).addf("%d", seconds);
 //     return w.finish(duration);
+// Why the last build on this thread made no command line, in the words of
+// the builder that refused it: the driver takes it (and clears it) for the
+// failure it reports.
+void noteBuildRefusal(const QString& reason);
+QString takeBuildRefusal();
+
 class ArgumentWriter {
 public:
     explicit ArgumentWriter(const char* builderName);
