@@ -6,6 +6,7 @@
 #include "core/player/PlayerTestSupport.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/ProcessRunner.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "server/TestHttpServer.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,6 +56,10 @@ struct RecordingDelegate : NXOVPlayerControlDelegate {
     void playbackDidContinued(NXOVPlayerControl*) override { events << "continued"; }
     void playbackCacheUnavilabled(NXOVPlayerControl*) override { events << "cache off"; }
     void playbackCacheAvilabled(NXOVPlayerControl*) override { events << "cache on"; }
+    void playbackDidFail(NXOVPlayerControl*, const QString& reason) override
+    {
+        events << "failed: " + reason;
+    }
     bool waitFor(const QString& event)
     {
         return QTest::qWaitFor([&] { return events.contains(event); }, 20000);
@@ -187,6 +193,46 @@ TEST(NXOVPlayerControl, AMissingPlayerEndsTheStartWithALogLine)
     EXPECT_EQ(preview.delegate.events, QStringList { "ended" });
     EXPECT_EQ(preview.control.status(), 0);
     EXPECT_TRUE(readAll(DNLogger::shareRoughLog().path()).contains("Can NOT find player binary!"));
+}
+
+// A player that dies, or that stops moving (mplayer printing the same cache
+// fill for ever once its cache process has died), is stopped, and the
+// preview says the stream could not be played; a player asked to quit is not
+// taken for a failure even when it never showed the stream.
+TEST(NXOVPlayerControl, APlayerThatDiesOrStallsSaysTheStreamCouldNotBePlayed)
+{
+    const auto restore = qScopeGuard([] { setEngineStallLimit(std::chrono::minutes(2)); });
+    setEngineStallLimit(std::chrono::milliseconds(500));
+    const QByteArray status = "A:   1.0 V:   1.0 A-V:  0.0 ct:  0.0   0/  0 ??% ??% ??,?% 0 0 5%\r";
+    const struct {
+        const char* name;
+        QByteArray tool;
+        bool quit;
+        QStringList events;
+    } cases[] = {
+        { "dies of a signal", "#!/bin/sh\nprintf '" + status + "'\nkill -SEGV $$\n", false,
+            { "failed: The stream could not be played.", "ended" } },
+        { "never shows the stream", "#!/bin/sh\nsleep 0.2\nexit 2\n", false,
+            { "failed: The stream could not be played.", "ended" } },
+        { "stops moving", "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n",
+            false, { "failed: The stream could not be played.", "ended" } },
+        { "asked to quit before it showed anything", "#!/bin/sh\nread x\nexit 2\n", true,
+            { "ended" } },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        PreviewWithTools preview(false);
+        writeAll(preview.tools + "/DORavuzo", row.tool);
+        QFile::setPermissions(preview.tools + "/DORavuzo", QFile::ExeOwner | QFile::ReadOwner);
+        preview.control.playOnlineVideoWidthAddress("http://127.0.0.1/v.mp4");
+        if (row.quit)
+            preview.control.stopPlay();
+        ASSERT_TRUE(preview.delegate.waitFor("ended"));
+        preview.delegate.events.removeAll("cache off");
+        EXPECT_EQ(preview.delegate.events, row.events);
+        EXPECT_EQ(preview.control.status(), 0);
+        EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+    }
 }
 
 namespace {
