@@ -167,6 +167,7 @@ bool NXOVPlayerControl::launch(const QStringList& arguments)
     using std::chrono::milliseconds;
     m_stallTimer.start(std::clamp(engineStallLimit() / 8, milliseconds(10), milliseconds(1000)));
     process->setWorkingDirectory(workingFolder());
+    process->setProcessEnvironment(PlayerProcesses::toolEnvironment());
     // The player's complaints are of no use to us and must never fill a pipe.
     process->setStandardErrorFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, &NXOVPlayerControl::readOutput);

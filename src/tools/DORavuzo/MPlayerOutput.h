@@ -15,6 +15,11 @@ public:
     bool audioPlayed() const { return m_audioPlayed; }
     // The aspect x 100 of the last non-zero "ID_VIDEO_ASPECT=", or 0.
     int aspectTimes100() const { return m_aspectTimes100; }
+    // The last status line ("A:", "V:" or "Cache fill:"): while mplayer
+    // moves on, it changes.
+    const std::string& lastStatus() const { return m_lastStatus; }
+    // mplayer said it paused and has shown no status line since.
+    bool paused() const { return m_paused; }
 
 private:
     void takeLine(const std::string& line);
@@ -23,4 +28,6 @@ private:
     bool m_playbackStarted = false;
     bool m_audioPlayed = false;
     int m_aspectTimes100 = 0;
+    std::string m_lastStatus;
+    bool m_paused = false;
 };

@@ -37,6 +37,7 @@ namespace {
 const char* const kFakeTool = R"(#!/bin/sh
 dir=$(dirname "$0")
 printf '%s\n' "$@" > "$dir/arguments"
+printf '%s\n' "$QUILLON_STALL_LIMIT_MS" > "$dir/stall"
 pwd > "$dir/cwd"
 piece=1
 [ -f "$dir/piece1" ] && cat "$dir/piece1"
@@ -134,6 +135,7 @@ TEST(NXOVPlayerControl, FollowsCacheAndPositionAndWritesItsCommands)
     EXPECT_EQ(control.status(), 2) << "a cache at 0 % waits";
     EXPECT_EQ(control.duration(), 200);
     EXPECT_EQ(readAll(preview.tools + "/cwd").trimmed(), pictures.toUtf8());
+    EXPECT_EQ(preview.file("stall"), "120000\n") << "the tool ends itself when it stalls";
 
     control.setPlayerVolume(20);
     ASSERT_TRUE(preview.delegate.waitFor("cache on"));
