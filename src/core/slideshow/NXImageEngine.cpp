@@ -253,11 +253,23 @@ void NXImageEngine::beginEncoding()
     const auto removeJob = qScopeGuard([&jobPath] { QFile::remove(jobPath); });
     const QString target = storage().value(kTargetPathKey).toString();
     const bool targetWasThere = QFileInfo::exists(target);
+    // It moves on frame by frame, and the movie grows.
+    const std::chrono::milliseconds limit = engineStallLimit();
+    m_runner.setStallLimit(limit, [this, target] {
+        return QByteArray::number(m_current.load()) + ' '
+            + QByteArray::number(QFileInfo(target).size());
+    });
     const ProcessRunner::Result run = m_runner.run(execute_bin_path(), { jobPath });
     if (!run.started && !run.stopped) {
         DNLog(QStringLiteral("The slideshow engine did not start: %1").arg(run.error));
         const std::lock_guard lock(m_mutex);
         m_lastComplaint = run.error;
+    }
+    if (run.stalled) {
+        const QString complaint = QStringLiteral("the slideshow engine ") + stallReason(limit);
+        DNLog(complaint);
+        const std::lock_guard lock(m_mutex);
+        m_lastComplaint = complaint;
     }
     keepMovieOnlyIfComplete(run, target, targetWasThere);
 }
