@@ -297,6 +297,37 @@ TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
+// The real player on streams it cannot play on: bytes that are no video, and
+// a stream whose server falls silent half way (mplayer waits for ever).
+TEST(NXOVPlayerControl, TheRealPlayerOnAStreamItCannotPlayOnSaysSo)
+{
+    const auto restore = qScopeGuard([] { setEngineStallLimit(std::chrono::minutes(2)); });
+    setEngineStallLimit(std::chrono::seconds(1));
+    LoopbackStream stream;
+    ASSERT_TRUE(stream.start());
+    QByteArray noise(200000, '\0');
+    for (qsizetype at = 0; at < noise.size(); ++at)
+        noise[at] = char((at * 7919 + at / 13) & 0xff);
+    TestReply garbage = TestReply::text(noise);
+    garbage.closeAfter = true;
+    stream.server.route("/noise.mp4", garbage);
+    TestReply silent = TestReply::text(readAll(stream.folder.filePath("av4.mp4")));
+    silent.stallAfter = silent.body.size() / 2;
+    stream.server.route("/silent.mp4", silent);
+    for (const char* path : { "/noise.mp4", "/silent.mp4" }) {
+        SCOPED_TRACE(path);
+        RecordingDelegate delegate;
+        NXOVPlayerControl control;
+        control.setDelegate(&delegate);
+        control.setCacheBufferSizeInMB(1.59);
+        control.playOnlineVideoWidthAddress(stream.server.url(path).toString());
+        ASSERT_TRUE(delegate.waitFor("ended"));
+        EXPECT_TRUE(delegate.events.contains("failed: The stream could not be played."))
+            << qPrintable(delegate.events.join(", "));
+        EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+    }
+}
+
 // The preview's volume scales its samples: the device's volume stays as it
 // was. mplayer forks a process for its network cache: killed with the tool,
 // the whole group of mplayer goes, the cache's process and its connection too.
