@@ -162,9 +162,12 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
 int runEngine(const QStringList& arguments, const ToolBridge::LineReader& progressLine)
 {
     ToolBridge::Lines lines { progressLine, {}, {} };
-    // The output path is the last word.
-    const ProcessRunner::Result result = bridge().runChild(
-        { kProgram, arguments, SIGINT, kStopGrace, arguments.value(arguments.size() - 1) }, lines);
+    // The output path is the last word, perhaps behind "file:".
+    QString output = arguments.value(arguments.size() - 1);
+    if (output.startsWith(QLatin1String("file:")))
+        output.remove(0, 5);
+    const ProcessRunner::Result result
+        = bridge().runChild({ kProgram, arguments, SIGINT, kStopGrace, output }, lines);
     return statusOf(result, lines.lastMessage);
 }
 

@@ -40,6 +40,12 @@ ArgumentBlockPtr allocArgumentBlock();
 // Releases the block with its slots; always 0.
 int freeArgumentBlock(ArgumentBlockPtr block);
 
+// Why the last build on this thread made no command line, in the words of
+// the builder that refused it: the driver takes it (and clears it) for the
+// failure it reports.
+void noteBuildRefusal(const QString& reason);
+QString takeBuildRefusal();
+
 // The one way builders fill a block. Every argument goes into the next slot
 // and is checked against the slot size and the argument count: an argument of
 // MaxCharLength bytes or more, one with a NUL inside, or a MaxArguNumber-th
@@ -50,12 +56,6 @@ int freeArgumentBlock(ArgumentBlockPtr block);
 //     ArgumentWriter w("Video_To_MKV_With_AVEncoder");
 //     w.add("ffmpeg").add("-i").add(sourcePath).addf("%d", seconds);
 //     return w.finish(duration);
-// Why the last build on this thread made no command line, in the words of
-// the builder that refused it: the driver takes it (and clears it) for the
-// failure it reports.
-void noteBuildRefusal(const QString& reason);
-QString takeBuildRefusal();
-
 class ArgumentWriter {
 public:
     explicit ArgumentWriter(const char* builderName);

@@ -120,7 +120,7 @@ void ToolBridge::readLine(const QString& line, const LineReader& reader, QString
 
 QByteArray ToolBridge::progressMark(const QString& output) const
 {
-    ProgressInfo now = progress();
+    const ProgressInfo now = progress();
     const qint64 written = output.isEmpty() ? -1 : QFileInfo(output).size();
     return QByteArray::number(now.convertedTime) + ' ' + QByteArray::number(now.frameNumber) + ' '
         + QByteArray::number(now.percent) + ' ' + QByteArray::number(written);
