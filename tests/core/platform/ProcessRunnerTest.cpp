@@ -204,8 +204,8 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
     // The mark is the number of lines seen: a child moves by printing.
     const QList<Case> cases {
         { "stops printing: ended gently", "echo 1; echo 2; exec sleep 30", 20s, true, SIGTERM },
-        { "stops printing and ignores the gentle stop: killed", "trap '' TERM; echo 1; sleep 30",
-            200ms, true, SIGKILL },
+        { "stops printing and ignores the gentle stop: killed",
+            "trap '' TERM; echo 1; exec sleep 30", 200ms, true, SIGKILL },
         { "keeps printing past the limit: left to finish",
             "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo $i; sleep 0.1; done", 20s, false, 0 },
     };
