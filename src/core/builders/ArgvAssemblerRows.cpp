@@ -18,6 +18,8 @@
 #include "builders/video/ThreeGP.h"
 #include "builders/video/WebM.h"
 
+#include <algorithm>
+#include <cstring>
 #include <initializer_list>
 
 namespace {
@@ -70,6 +72,17 @@ constexpr std::initializer_list<ArgvAssemblerEntry> kVideoRows = {
     { "Video_To_WMA_With_AVEncoder", &Video_To_WMA_With_AVEncoder },
 };
 
+// The DVD rows whose builders refuse merged titles (DVDBuild::openSingleTitle).
+constexpr std::initializer_list<const char*> kSingleTitleDVDRows = {
+    "DVD_To_DVDFullBackup_MPEG_With_MEncoder",
+    "DVD_Backup_To_ISO",
+    "DVD_Backup_To_MKV",
+    "DVD_To_Music_MP3_With_MEncoder",
+    "DVD_To_Music_AAC_With_MEncoder",
+    "DVD_To_Music_AC3_With_MEncoder",
+    "DVD_To_MP4_H264_With_HandBrake",
+};
+
 std::span<const ArgvAssemblerEntry> rowsOf(std::initializer_list<ArgvAssemblerEntry> rows)
 {
     return { rows.begin(), rows.size() };
@@ -85,4 +98,11 @@ std::span<const ArgvAssemblerEntry> DVDArgvAssemblerTable()
 std::span<const ArgvAssemblerEntry> VideoArgvAssemblerTable()
 {
     return rowsOf(kVideoRows);
+}
+
+bool DVDArgvAssemblerMergesTitles(const char* name)
+{
+    return name != nullptr
+        && std::none_of(kSingleTitleDVDRows.begin(), kSingleTitleDVDRows.end(),
+            [name](const char* row) { return std::strcmp(row, name) == 0; });
 }

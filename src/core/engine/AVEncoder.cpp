@@ -135,9 +135,15 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
         DNLog(QStringLiteral("The encoder was stopped before it finished."));
         return kAVEncoderStopped;
     }
-    bridge().keepFailure(ToolBridge::failureOf(kProgram, result, lastMessage));
+    const QString failure = ToolBridge::failureOf(kProgram, result, lastMessage);
+    bridge().keepFailure(failure);
     if (!result.started) {
         DNLog(QStringLiteral("The encoder could not start: %1").arg(result.error));
+        return kAVEncoderFailed;
+    }
+    // ffmpeg may answer its gentle stop with status 0.
+    if (result.stalled) {
+        DNLog(failure);
         return kAVEncoderFailed;
     }
     if (result.signal != 0) {
@@ -156,8 +162,12 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
 int runEngine(const QStringList& arguments, const ToolBridge::LineReader& progressLine)
 {
     ToolBridge::Lines lines { progressLine, {}, {} };
+    // The output path is the last word, perhaps behind "file:".
+    QString output = arguments.value(arguments.size() - 1);
+    if (output.startsWith(QLatin1String("file:")))
+        output.remove(0, 5);
     const ProcessRunner::Result result
-        = bridge().runChild({ kProgram, arguments, SIGINT, kStopGrace }, lines);
+        = bridge().runChild({ kProgram, arguments, SIGINT, kStopGrace, output }, lines);
     return statusOf(result, lines.lastMessage);
 }
 

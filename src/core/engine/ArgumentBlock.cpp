@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <locale.h>
+#include <utility>
 
 namespace {
 
@@ -147,6 +148,20 @@ void ArgumentWriter::refuse(const char* assertion)
     m_failure = QStringLiteral("argument %1 refused, %2")
                     .arg(m_block->argc)
                     .arg(QLatin1String(assertion));
+}
+
+namespace {
+thread_local QString t_buildRefusal;
+} // namespace
+
+void noteBuildRefusal(const QString& reason)
+{
+    t_buildRefusal = reason;
+}
+
+QString takeBuildRefusal()
+{
+    return std::exchange(t_buildRefusal, QString());
 }
 
 ArgumentBlockPtr ArgumentWriter::finish(int32_t duration)

@@ -40,6 +40,12 @@ ArgumentBlockPtr allocArgumentBlock();
 // Releases the block with its slots; always 0.
 int freeArgumentBlock(ArgumentBlockPtr block);
 
+// Why the last build on this thread made no command line, in the words of
+// the builder that refused it: the driver takes it (and clears it) for the
+// failure it reports.
+void noteBuildRefusal(const QString& reason);
+QString takeBuildRefusal();
+
 // The one way builders fill a block. Every argument goes into the next slot
 // and is checked against the slot size and the argument count: an argument of
 // MaxCharLength bytes or more, one with a NUL inside, or a MaxArguNumber-th

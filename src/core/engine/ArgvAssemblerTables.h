@@ -29,6 +29,11 @@ std::span<const ArgvAssemblerEntry> DVDArgvAssemblerTable();
 // The builders of media files, video and audio.
 std::span<const ArgvAssemblerEntry> VideoArgvAssemblerTable();
 
+// Whether the DVD builder of that name can merge titles into one output: the
+// backups of one title, the sound-only builders and the HandBrake-style one
+// convert one title at a time. Like the tables, this lives with the builders.
+bool DVDArgvAssemblerMergesTitles(const char* name);
+
 // The builder of that name in the DVD table, else in the media file table;
 // null when neither has it. Names are compared byte for byte, rows in table
 // order, and the first equal row wins.

@@ -479,6 +479,7 @@ ArgumentBlockPtr buildFor(const DNConversionEngine& engine, ArgvAssembler assemb
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
 {
     const BuildingFor building(engine);
+    takeBuildRefusal();
     return build(assembler, node, titleIndex, config);
 }
 
@@ -520,8 +521,10 @@ int _VideoConverter(
         return kDNVideoConverterStopped;
     }
     if (!logArgumentBlock(block.get())) {
-        reportFailure(QStringLiteral("The builder \"%1\" made no command line for the entry.")
-                          .arg(QString::fromUtf8(name)));
+        const QString refusal = takeBuildRefusal();
+        reportFailure(QStringLiteral("The builder \"%1\" made no command line for the entry%2")
+                          .arg(QString::fromUtf8(name),
+                              refusal.isEmpty() ? QStringLiteral(".") : ": " + refusal + '.'));
         return kDNVideoConverterFailed;
     }
     const int seconds = block->duration;

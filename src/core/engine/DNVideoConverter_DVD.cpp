@@ -1,5 +1,6 @@
 // The conversion driver's DVD path: titles one by one, merged titles, the
 // check of every output and the cleanup after a failed or stopped run.
+#include "engine/ArgvAssemblerTables.h"
 #include "engine/DNVideoConverter.h"
 #include "engine/DNVideoConverterDVD.h"
 #include "engine/DVDOutputCheck.h"
@@ -262,6 +263,14 @@ int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConf
     }
     if (titles.size() < 2)
         return convertTitle(original, indexIn(*original, titles.front()), config, driver);
+    // Known before any title is converted: the work would be thrown away.
+    const std::shared_ptr<DNProfile> profile = original->profile();
+    if (profile && !DVDArgvAssemblerMergesTitles(profile->argvAssembler().toUtf8().constData())) {
+        driver.reportFailure(QStringLiteral("The profile \"%1\" cannot merge DVD titles into one "
+                                            "output: convert the titles one by one.")
+                                 .arg(profile->profileName()));
+        return kDNVideoConverterFailed;
+    }
     TitleOutputs outputs;
     if (const int result = convertTitles(original, titles, config, driver, outputs); result != 0)
         return result;

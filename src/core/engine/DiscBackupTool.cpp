@@ -136,8 +136,8 @@ int makeImage(const QString& source, const QString& output, int duration)
     const QStringList arguments = DiscBackupToolImageArguments(source, output, failure);
     if (arguments.isEmpty())
         return bridge().fail(failure);
-    return bridge().run(
-        { kImageMaker, arguments }, [duration](const QString& line, ProgressInfo& progress) {
+    return bridge().run({ kImageMaker, arguments, SIGINT, std::chrono::milliseconds(1000), output },
+        [duration](const QString& line, ProgressInfo& progress) {
             return DiscBackupToolReadProgressLine(line, duration, progress);
         });
 }

@@ -97,14 +97,14 @@ ToolBridge::Lines encoderLines(int duration)
         {}, {} };
 }
 
-ToolBridge::Child encoderChild(const QStringList& arguments)
+ToolBridge::Child encoderChild(const QStringList& arguments, const QString& output)
 {
-    return { kEncoder, arguments, SIGINT, kStopGrace };
+    return { kEncoder, arguments, SIGINT, kStopGrace, output };
 }
 
-ToolBridge::Child finisherChild(const QStringList& arguments)
+ToolBridge::Child finisherChild(const QStringList& arguments, const QString& output)
 {
-    return { kFinisher, arguments, SIGINT, kStopGrace };
+    return { kFinisher, arguments, SIGINT, kStopGrace, output };
 }
 
 // 0, or the failure of one program with its reason in the log, kept as the
@@ -117,7 +117,9 @@ int statusOf(
         return 0;
     DNLog(failure);
     bridge().keepFailure(failure);
-    return result.started && result.signal == 0 ? result.exitCode : kEncoderCoreFailed;
+    // mencoder may answer its gentle stop with status 0.
+    return result.started && !result.stalled && result.signal == 0 ? result.exitCode
+                                                                   : kEncoderCoreFailed;
 }
 
 int stoppedStatus()
@@ -147,9 +149,9 @@ int runWithFinishing(const EncoderCorePlan& plan, int duration)
     QStringList encoderArguments = plan.arguments;
     const QString output = encoderArguments[plan.outputAt];
     encoderArguments[plan.outputAt] = fifo.path();
-    const ToolBridge::Child encoderRun = encoderChild(encoderArguments);
-    const ToolBridge::Child finisherRun
-        = finisherChild(EncoderCoreFinishingArguments(*plan.finishing, fifo.path(), output));
+    const ToolBridge::Child encoderRun = encoderChild(encoderArguments, output);
+    const ToolBridge::Child finisherRun = finisherChild(
+        EncoderCoreFinishingArguments(*plan.finishing, fifo.path(), output), output);
     const QStringList encoderCommand = QStringList { kEncoder } + encoderRun.arguments;
     const QStringList finisherCommand = QStringList { kFinisher } + finisherRun.arguments;
     bridge().setLastCommand(encoderCommand + QStringList { "|" } + finisherCommand);
@@ -241,11 +243,14 @@ void addTitleAspect(EncoderCorePlan& plan)
 
 int runPlan(const EncoderCorePlan& plan, int duration)
 {
+    // ffmpeg's join list ends with the output path.
     if (plan.join)
-        return runAlone(finisherChild(plan.arguments), {});
+        return runAlone(
+            finisherChild(plan.arguments, plan.arguments.value(plan.arguments.size() - 1)), {});
     if (plan.finishing && plan.outputAt >= 0)
         return runWithFinishing(plan, duration);
-    return runAlone(encoderChild(plan.arguments), encoderLines(duration));
+    return runAlone(
+        encoderChild(plan.arguments, plan.arguments.value(plan.outputAt)), encoderLines(duration));
 }
 
 } // namespace

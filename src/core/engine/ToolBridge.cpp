@@ -6,6 +6,7 @@
 #include "platform/ProcessRunner.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -70,7 +71,7 @@ int ToolBridge::run(const Child& child, const LineReader& reader)
         return kToolBridgeStopped;
     }
     const QString failure = failureOf(child.program, result, lines.lastMessage);
-    if (!result.started || result.signal != 0)
+    if (!result.started || result.stalled || result.signal != 0)
         return fail(failure);
     if (result.exitCode != 0) {
         DNLog(failure);
@@ -96,6 +97,10 @@ ProcessRunner::Result ToolBridge::runChild(const Child& child, Lines& lines)
 void ToolBridge::prepare(ProcessRunner& runner, const Child& child, Lines& lines)
 {
     runner.setGentleStop({ child.stopSignal, {} }, child.grace);
+    // An engine that neither reports progress nor writes has hung (mencoder
+    // waiting for ever on a cache process that has died): it is ended.
+    runner.setStallLimit(
+        engineStallLimit(), [this, output = child.output] { return progressMark(output); });
     runner.setStdoutHandler(
         [this, &lines](const QString& line) { readLine(line, lines.output, lines.lastMessage); });
     runner.setStderrHandler(
@@ -111,6 +116,14 @@ void ToolBridge::readLine(const QString& line, const LineReader& reader, QString
     }
     DNLogger::shareRoughLog().logEngineLine(line);
     lastMessage = line;
+}
+
+QByteArray ToolBridge::progressMark(const QString& output) const
+{
+    const ProgressInfo now = progress();
+    const qint64 written = output.isEmpty() ? -1 : QFileInfo(output).size();
+    return QByteArray::number(now.convertedTime) + ' ' + QByteArray::number(now.frameNumber) + ' '
+        + QByteArray::number(now.percent) + ' ' + QByteArray::number(written);
 }
 
 void ToolBridge::attach(ProcessRunner& runner)
@@ -160,6 +173,8 @@ QString ToolBridge::failureOf(
 {
     if (!result.started)
         return QStringLiteral("%1 could not start: %2").arg(program, result.error);
+    if (result.stalled)
+        return QStringLiteral("%1 %2.").arg(program, stallReason(engineStallLimit()));
     if (result.signal != 0)
         return QStringLiteral("%1 was ended by signal %2.").arg(program).arg(result.signal);
     if (result.exitCode != 0)

@@ -42,6 +42,8 @@ public:
         QStringList arguments;
         int stopSignal = SIGINT; // each tool ends cleanly on it
         std::chrono::milliseconds grace { 1000 };
+        // The file it writes, when known: its growth counts as progress.
+        QString output;
     };
 
     // Where one child's lines go: a line its stream's reader takes is
@@ -98,7 +100,8 @@ public:
     // Logs the failure of a call, keeps its reason and answers kToolBridgeFailed.
     int fail(const QString& reason);
     // Why a child that ended as `result` failed ("ffmpeg failed with exit
-    // status 1: <its last message>"); empty when it succeeded.
+    // status 1: <its last message>", "mencoder made no progress for 120 s.");
+    // empty when it succeeded.
     static QString failureOf(
         const QString& program, const ProcessRunner::Result& result, const QString& lastMessage);
     // Keeps `reason` as why this call failed.
@@ -114,6 +117,8 @@ public:
 
 private:
     void readLine(const QString& line, const LineReader& reader, QString& lastMessage);
+    // What moves while a child works: its progress and its output's size.
+    QByteArray progressMark(const QString& output) const;
 
     const char* m_name;
     std::mutex m_runLock;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -239,6 +240,57 @@ void writeWithoutSigpipe(int fd, const QByteArray& bytes)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// Notes when the child last moved by its progress mark, looking at the mark
+// a few times within the limit.
+class StallClock {
+public:
+    StallClock(std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark)
+        : m_limit(mark ? limit : std::chrono::milliseconds(0))
+        , m_mark(mark)
+        , m_lastMove(Clock::now())
+        , m_nextLook(m_lastMove + interval())
+    {
+        if (active())
+            m_lastMark = m_mark();
+    }
+
+    // When the mark is next to be looked at, if it is watched at all.
+    std::optional<Clock::time_point> nextLook() const
+    {
+        return active() ? std::optional(m_nextLook) : std::nullopt;
+    }
+
+    // True once the mark has stood still for the limit.
+    bool stalled()
+    {
+        const Clock::time_point now = Clock::now();
+        if (!active() || now < m_nextLook)
+            return false;
+        m_nextLook = now + interval();
+        QByteArray mark = m_mark();
+        if (mark != m_lastMark) {
+            m_lastMark = std::move(mark);
+            m_lastMove = now;
+            return false;
+        }
+        return now - m_lastMove >= m_limit;
+    }
+
+private:
+    bool active() const { return m_limit.count() > 0; }
+    std::chrono::milliseconds interval() const
+    {
+        using std::chrono::milliseconds;
+        return std::clamp(m_limit / 8, milliseconds(10), milliseconds(1000));
+    }
+
+    const std::chrono::milliseconds m_limit;
+    const ProcessRunner::ProgressMark& m_mark;
+    QByteArray m_lastMark;
+    Clock::time_point m_lastMove;
+    Clock::time_point m_nextLook;
+};
+
 Fd openPidFd(pid_t pid)
 {
 #ifdef SYS_pidfd_open
@@ -351,6 +403,9 @@ struct ProcessRunner::Impl {
     QString workingDirectory;
     GentleStop gentle;
     std::chrono::milliseconds grace { 3000 };
+    std::chrono::milliseconds stallLimit { 0 };
+    ProgressMark progressMark;
+    bool stalled = false; // the run's child was ended by the stall limit
 
     // Guarded by mutex.
     bool inRun = false;
@@ -367,6 +422,7 @@ struct ProcessRunner::Impl {
     void forgetAndReap(pid_t child, Result& result);
     void finishStart(const RunPipes& pipes);
     bool watch(pid_t child, OutputStream& out, OutputStream& err, const Fd& wakeFd);
+    void stopStalled();
     void askToStop();
     void killIfGraceOver();
     std::optional<Clock::time_point> deadline() const;
@@ -385,6 +441,16 @@ void ProcessRunner::Impl::askToStop()
         killAt = Clock::now();
     else
         killAt = Clock::now() + grace;
+}
+
+// A stop already under way is not a stall: the child was asked to end.
+void ProcessRunner::Impl::stopStalled()
+{
+    const std::lock_guard lock(mutex);
+    if (runningPid <= 0 || killAt)
+        return;
+    stalled = true;
+    askToStop();
 }
 
 void ProcessRunner::Impl::killIfGraceOver()
@@ -443,6 +509,12 @@ void ProcessRunner::setGentleStop(GentleStop gentle, std::chrono::milliseconds g
     d->grace = grace;
 }
 
+void ProcessRunner::setStallLimit(std::chrono::milliseconds limit, ProgressMark mark)
+{
+    d->stallLimit = limit;
+    d->progressMark = std::move(mark);
+}
+
 void ProcessRunner::stop()
 {
     const std::lock_guard lock(d->mutex);
@@ -496,6 +568,14 @@ void reap(pid_t pid, ProcessRunner::Result& result)
         result.signal = WTERMSIG(status);
 }
 
+std::optional<Clock::time_point> earlier(
+    std::optional<Clock::time_point> a, std::optional<Clock::time_point> b)
+{
+    if (!a || !b)
+        return a ? a : b;
+    return std::min(*a, *b);
+}
+
 int pollTimeout(std::optional<Clock::time_point> deadline, bool havePidFd)
 {
     // Without a pid descriptor the child's end is noticed by looking now and then.
@@ -523,6 +603,7 @@ ProcessRunner::Result ProcessRunner::run(const QString& program, const QStringLi
     result = d->runChild(program, arguments);
     const std::lock_guard lock(d->mutex);
     d->stopRequested = false;
+    d->stalled = false;
     d->killAt.reset();
     d->inRun = false;
     d->runEnded.notify_all();
@@ -592,6 +673,7 @@ void ProcessRunner::Impl::forgetAndReap(pid_t child, Result& result)
         stdinFd = -1;
         wakeEvent = -1;
         result.stopped = stopRequested;
+        result.stalled = stalled;
     }
     reap(child, result);
 }
@@ -635,18 +717,22 @@ void ProcessRunner::Impl::finishStart(const RunPipes& pipes)
 bool ProcessRunner::Impl::watch(pid_t child, OutputStream& out, OutputStream& err, const Fd& wakeFd)
 {
     const Fd pidFd = openPidFd(child);
+    StallClock stall(stallLimit, progressMark);
     bool healthy = true;
     while (true) {
         killIfGraceOver();
         if (hasExited(child))
             break;
+        if (stall.stalled())
+            stopStalled();
         std::vector<pollfd> fds { { wakeFd.get(), POLLIN, 0 } };
         if (pidFd.valid())
             fds.push_back({ pidFd.get(), POLLIN, 0 });
         const std::size_t outAt = fds.size();
         fds.push_back({ out.fd.get(), POLLIN, 0 });
         fds.push_back({ err.fd.get(), POLLIN, 0 });
-        const int ready = ::poll(fds.data(), fds.size(), pollTimeout(deadline(), pidFd.valid()));
+        const int ready = ::poll(fds.data(), fds.size(),
+            pollTimeout(earlier(deadline(), stall.nextLook()), pidFd.valid()));
         if (ready < 0 && errno != EINTR) {
             // Nothing more can be watched: do not leave the child running unseen.
             healthy = false;
@@ -669,6 +755,25 @@ bool ProcessRunner::Impl::watch(pid_t child, OutputStream& out, OutputStream& er
     out.close();
     err.close();
     return healthy;
+}
+
+namespace {
+std::atomic<std::chrono::milliseconds::rep> g_engineStallLimit { 120000 };
+} // namespace
+
+std::chrono::milliseconds engineStallLimit()
+{
+    return std::chrono::milliseconds(g_engineStallLimit.load());
+}
+
+void setEngineStallLimit(std::chrono::milliseconds limit)
+{
+    g_engineStallLimit = limit.count();
+}
+
+QString stallReason(std::chrono::milliseconds limit)
+{
+    return QStringLiteral("made no progress for %1 s").arg(QString::number(limit.count() / 1000.0));
 }
 
 QString shellCommandLine(const QStringList& words)

@@ -23,11 +23,15 @@ public:
         int exitCode = -1; // the child's exit status when it exited normally
         int signal = 0; // the signal that ended it, or 0
         bool stopped = false; // stop() was called while it ran
+        bool stalled = false; // the stall limit ended it (see setStallLimit)
         QString error; // why it could not start or was lost, else empty
-        bool succeeded() const { return started && signal == 0 && exitCode == 0; }
+        bool succeeded() const { return started && !stalled && signal == 0 && exitCode == 0; }
     };
 
     using LineHandler = std::function<void(const QString& line)>;
+    // Where the child is: any change of the bytes it answers means the child
+    // has moved on. Called on the thread that called run().
+    using ProgressMark = std::function<QByteArray()>;
 
     // How stop() asks the child to finish before the grace period ends.
     struct GentleStop {
@@ -46,6 +50,10 @@ public:
     void setStdoutHandler(LineHandler handler);
     void setStderrHandler(LineHandler handler);
     void setGentleStop(GentleStop gentle, std::chrono::milliseconds grace);
+    // A child whose mark has not changed for `limit` is stopped as stop()
+    // would (gently, then firmly), and its result says it stalled. A zero
+    // limit, the default, lets a child take as long as it likes.
+    void setStallLimit(std::chrono::milliseconds limit, ProgressMark mark);
 
     // Blocks until the child has ended and been reaped.
     Result run(const QString& program, const QStringList& arguments);
@@ -60,6 +68,13 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// How long an engine may go without moving before it is ended: two minutes,
+// unless a test has set another; process-wide and thread-safe.
+std::chrono::milliseconds engineStallLimit();
+void setEngineStallLimit(std::chrono::milliseconds limit);
+// Why a child was ended by a stall limit: "made no progress for 120 s".
+QString stallReason(std::chrono::milliseconds limit);
 
 // A command as a shell would need it, every word quoted where it must be, so
 // that a logged or printed command line can be pasted into a terminal.

@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/ProcessRunner.h"
 #include "player/MPlayerStatusLine.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
@@ -36,7 +37,9 @@ int capturedParts(const QRegularExpressionMatch& match)
 
 NXOVPlayerControl::NXOVPlayerControl(QObject* parent)
     : QObject(parent)
-{ }
+{
+    connect(&m_stallTimer, &QTimer::timeout, this, &NXOVPlayerControl::watchProgress);
+}
 
 NXOVPlayerControl::~NXOVPlayerControl()
 {
@@ -157,11 +160,18 @@ bool NXOVPlayerControl::launch(const QStringList& arguments)
     auto* process = new QProcess(this);
     m_myYTTask = process;
     m_outputReader = {};
+    m_cacheLine.clear();
+    m_quitAsked = false;
+    m_stall = {};
+    m_stall.sinceMove.start();
+    using std::chrono::milliseconds;
+    m_stallTimer.start(std::clamp(engineStallLimit() / 8, milliseconds(10), milliseconds(1000)));
     process->setWorkingDirectory(workingFolder());
+    process->setProcessEnvironment(PlayerProcesses::toolEnvironment());
     // The player's complaints are of no use to us and must never fill a pipe.
     process->setStandardErrorFile(QProcess::nullDevice());
     connect(process, &QProcess::readyReadStandardOutput, this, &NXOVPlayerControl::readOutput);
-    connect(process, &QProcess::finished, this, &NXOVPlayerControl::processEnded);
+    connect(process, &QProcess::finished, this, &NXOVPlayerControl::playerFinished);
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
             processEnded();
@@ -225,6 +235,7 @@ void NXOVPlayerControl::pauseOrContinue()
 
 void NXOVPlayerControl::stopPlay()
 {
+    m_quitAsked = true;
     sendCommand("quit\n");
 }
 
@@ -254,6 +265,10 @@ void NXOVPlayerControl::readLine(const QString& line)
     static const QRegularExpression length(QStringLiteral("^ID_LENGTH=(.*)$"));
     if (statusLine.match(line).hasMatch()) {
         readStatusLine(line);
+        return;
+    }
+    if (line.startsWith(QLatin1String("Cache fill:"))) {
+        m_cacheLine = line;
         return;
     }
     const QRegularExpressionMatch lengthMatch = length.match(line);
@@ -304,8 +319,46 @@ void NXOVPlayerControl::mplayerDidStart()
         m_delegate->playbackDidStarted(this);
 }
 
+void NXOVPlayerControl::watchProgress()
+{
+    if (!m_myYTTask || m_flags.isPaused) {
+        m_stall.sinceMove.restart();
+        return;
+    }
+    QByteArray mark = QByteArray::number(m_flags.currentPlaybackTime) + ' '
+        + QByteArray::number(m_flags.cacheFill) + ' ' + m_cacheLine.toUtf8();
+    if (mark != m_stall.mark) {
+        m_stall.mark = std::move(mark);
+        m_stall.sinceMove.restart();
+        return;
+    }
+    const std::chrono::milliseconds limit = engineStallLimit();
+    if (m_stall.stalled || m_stall.sinceMove.elapsed() < limit.count())
+        return;
+    DNLog(QStringLiteral("The online preview's player %1: it is stopped.").arg(stallReason(limit)));
+    m_stall.stalled = true;
+    m_myYTTask->kill();
+}
+
+// A player we did not ask to quit that ends in failure (it crashed, or never
+// showed the stream), or one stopped for making no progress, could not play it.
+void NXOVPlayerControl::playerFinished(int exitCode, QProcess::ExitStatus status)
+{
+    const bool failed
+        = m_stall.stalled || (!m_quitAsked && (status == QProcess::CrashExit || exitCode != 0));
+    if (failed) {
+        DNLog(QStringLiteral("The online preview's player ended with status %1: %2")
+                  .arg(exitCode)
+                  .arg(kCannotPlay));
+        if (m_delegate)
+            m_delegate->playbackDidFail(this, kCannotPlay);
+    }
+    processEnded();
+}
+
 void NXOVPlayerControl::processEnded()
 {
+    m_stallTimer.stop();
     if (m_myYTTask) {
         m_myYTTask->disconnect(this);
         m_myYTTask->deleteLater();

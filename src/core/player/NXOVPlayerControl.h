@@ -2,11 +2,13 @@
 
 #include "player/NXMPlayerOutputReader.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
 #include <QSizeF>
 #include <QStringList>
+#include <QTimer>
 
 #include <sys/types.h>
 
@@ -37,6 +39,9 @@ public:
     virtual void playbackDidContinued(NXOVPlayerControl*) { }
     virtual void playbackCacheUnavilabled(NXOVPlayerControl*) { }
     virtual void playbackCacheAvilabled(NXOVPlayerControl*) { }
+    // The player died, or made no progress for the stall limit, and was
+    // stopped: `reason` is for the user. playbackDidEnded follows.
+    virtual void playbackDidFail(NXOVPlayerControl*, const QString&) { }
 };
 
 // Plays an online video straight from its stream URL in the downloader's
@@ -50,6 +55,7 @@ class NXOVPlayerControl : public QObject {
     Q_OBJECT
 public:
     static inline const QString kBufferName = QStringLiteral("ONLINE_VIDEO_BUFFER_NAME");
+    static inline const QString kCannotPlay = QStringLiteral("The stream could not be played.");
 
     explicit NXOVPlayerControl(QObject* parent = nullptr);
     ~NXOVPlayerControl() override;
@@ -105,7 +111,18 @@ private:
     void readLine(const QString& line);
     void readStatusLine(const QString& line);
     void mplayerDidStart();
+    void playerFinished(int exitCode, QProcess::ExitStatus status);
     void processEnded();
+    void watchProgress();
+
+    // A player that neither moves on nor fills its cache for the engines'
+    // stall limit (mplayer waiting for ever on a cache process that died)
+    // is stopped. Paused, it is left alone.
+    struct StallWatch {
+        QByteArray mark;
+        QElapsedTimer sinceMove;
+        bool stalled = false;
+    };
 
     NXOVPlayerControlDelegate* m_delegate = nullptr;
     MPlayerVideoRenderer* m_render = nullptr;
@@ -115,4 +132,8 @@ private:
     NXOVFlags m_flags;
     QSizeF m_viewSize;
     QString m_workingFolder;
+    QString m_cacheLine; // the player's last "Cache fill:" line
+    bool m_quitAsked = false;
+    StallWatch m_stall;
+    QTimer m_stallTimer;
 };

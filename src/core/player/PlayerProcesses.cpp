@@ -1,6 +1,7 @@
 #include "player/PlayerProcesses.h"
 
 #include "platform/AppPaths.h"
+#include "platform/ProcessRunner.h"
 #include "player/MPlayerOSXVOProto.h"
 
 #include <QFileInfo>
@@ -69,6 +70,14 @@ QString PlayerProcesses::toolPath()
     const QString name = QString::fromLatin1(MPlayerOSXVOProto::kToolName);
     const QString path = AppPaths::toolsFolder() + '/' + name;
     return QFileInfo(path).isDir() ? path + '/' + name : path;
+}
+
+QProcessEnvironment PlayerProcesses::toolEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(
+        QStringLiteral("QUILLON_STALL_LIMIT_MS"), QString::number(engineStallLimit().count()));
+    return environment;
 }
 
 PlayerProcesses::~PlayerProcesses()

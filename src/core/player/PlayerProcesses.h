@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 
 #include <chrono>
@@ -19,6 +20,9 @@ public:
     // Where the player tool lies: in the tools folder, or in the build tree,
     // where each tool has a folder of its own name.
     static QString toolPath();
+    // The environment the tool is started in: ours, with the engines' stall
+    // limit, after which a player that does not move on ends itself.
+    static QProcessEnvironment toolEnvironment();
 
     PlayerProcesses() = default;
     ~PlayerProcesses();

@@ -72,6 +72,7 @@ PlayerTask::~PlayerTask()
 void PlayerTask::start(const QStringList& arguments, const QString& workingDirectory)
 {
     m_process.setWorkingDirectory(workingDirectory);
+    m_process.setProcessEnvironment(PlayerProcesses::toolEnvironment());
     m_process.start(PlayerProcesses::toolPath(), arguments);
     // Registered before the event loop can reap it, so its pid is ours.
     m_pid = static_cast<pid_t>(m_process.processId());

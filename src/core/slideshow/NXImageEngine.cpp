@@ -248,11 +248,21 @@ void NXImageEngine::beginEncoding()
     if (jobPath.isEmpty())
         return;
     const auto removeJob = qScopeGuard([&jobPath] { QFile::remove(jobPath); });
+    // It moves on frame by frame; the movie grows under a hidden name of the
+    // engine's own, so the frame count is the mark.
+    const std::chrono::milliseconds limit = engineStallLimit();
+    m_runner.setStallLimit(limit, [this] { return QByteArray::number(m_current.load()); });
     const ProcessRunner::Result run = m_runner.run(execute_bin_path(), { jobPath });
     if (!run.started && !run.stopped) {
         DNLog(QStringLiteral("The slideshow engine did not start: %1").arg(run.error));
         const std::lock_guard lock(m_mutex);
         m_lastComplaint = run.error;
+    }
+    if (run.stalled) {
+        const QString complaint = QStringLiteral("the slideshow engine ") + stallReason(limit);
+        DNLog(complaint);
+        const std::lock_guard lock(m_mutex);
+        m_lastComplaint = complaint;
     }
     keepMovieOnlyIfComplete(run);
 }

@@ -394,6 +394,7 @@ void NXYoutubeControlller::playAndStopYTVideo()
         m_ovPlaybackControl.stopPlay();
         showLogo();
     } else {
+        m_logo->setText(DNApplicationName());
         m_previewPane->setCurrentWidget(m_videoView);
         if (const Node node = m_youtubeTable->selelectedNode()) {
             m_ovPlaybackControl.setCacheBufferSizeInMB(node->bestCacheSizeForVideo());
@@ -471,6 +472,12 @@ void NXYoutubeControlller::playbackDidPaused(NXOVPlayerControl*)
 void NXYoutubeControlller::playbackDidContinued(NXOVPlayerControl*)
 {
     m_refeshUpdateTimer->start();
+}
+
+// Said in the preview pane, where the picture was, until the next preview.
+void NXYoutubeControlller::playbackDidFail(NXOVPlayerControl*, const QString& reason)
+{
+    m_logo->setText(reason);
 }
 
 void NXYoutubeControlller::playbackDidEnded(NXOVPlayerControl*)

@@ -95,6 +95,7 @@ public:
     void playbackDidEnded(NXOVPlayerControl* control) override;
     void playbackDidPaused(NXOVPlayerControl* control) override;
     void playbackDidContinued(NXOVPlayerControl* control) override;
+    void playbackDidFail(NXOVPlayerControl* control, const QString& reason) override;
 
     NXYoutubeView* youtubeTable() const { return m_youtubeTable; }
     NXOVPlayerControl& ovPlaybackControl() { return m_ovPlaybackControl; }

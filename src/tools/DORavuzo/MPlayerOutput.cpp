@@ -27,6 +27,12 @@ void MPlayerOutput::feed(const char* bytes, std::size_t count)
 
 void MPlayerOutput::takeLine(const std::string& line)
 {
+    if (line.rfind("A:", 0) == 0 || line.rfind("V:", 0) == 0 || line.rfind("Cache fill:", 0) == 0) {
+        m_lastStatus = line;
+        m_paused = false;
+    } else if (line == "ID_PAUSED" || line.find("=====  PAUSE  =====") != std::string::npos) {
+        m_paused = true;
+    }
     if (line.rfind("Starting playback...", 0) == 0) {
         m_playbackStarted = true;
         return;

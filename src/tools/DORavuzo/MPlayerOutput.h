@@ -21,6 +21,11 @@ public:
     {
         return m_outputAspectTimes100 > 0 ? m_outputAspectTimes100 : m_aspectTimes100;
     }
+    // The last status line ("A:", "V:" or "Cache fill:"): while mplayer
+    // moves on, it changes.
+    const std::string& lastStatus() const { return m_lastStatus; }
+    // mplayer said it paused and has shown no status line since.
+    bool paused() const { return m_paused; }
 
 private:
     void takeLine(const std::string& line);
@@ -31,4 +36,6 @@ private:
     bool m_audioPlayed = false;
     int m_aspectTimes100 = 0;
     int m_outputAspectTimes100 = 0;
+    std::string m_lastStatus;
+    bool m_paused = false;
 };

@@ -39,6 +39,15 @@ constexpr auto kQuitGrace = std::chrono::seconds(2);
 
 using Clock = std::chrono::steady_clock;
 
+// How long mplayer may go without a picture or a new status line while it is
+// not paused: QUILLON_STALL_LIMIT_MS, which our program sets, else two minutes.
+std::chrono::milliseconds stallLimit()
+{
+    const char* given = std::getenv("QUILLON_STALL_LIMIT_MS");
+    const long long limit = given ? std::atoll(given) : 0;
+    return std::chrono::milliseconds(limit > 0 ? limit : 120000);
+}
+
 struct Pipe {
     int read = -1;
     int write = -1;
@@ -215,6 +224,8 @@ public:
         , m_link(link)
         , m_pictures([this](int width, int height) { beginStream(width, height); },
               [this](const Y4mStream::Picture& picture) { showPicture(picture); })
+        , m_stallLimit(stallLimit())
+        , m_lastMove(Clock::now())
     { }
 
     void run()
@@ -223,7 +234,7 @@ public:
         while (m_outputFd >= 0 || m_picturesFd >= 0) {
             pollfd watched[4] = { { m_outputFd, POLLIN, 0 }, { m_picturesFd, POLLIN, 0 },
                 { m_commands.inputFd(), POLLIN, 0 }, { m_group.endedFd(), POLLIN, 0 } };
-            if (::poll(watched, 4, msUntilQuitDeadline()) < 0 && errno != EINTR)
+            if (::poll(watched, 4, msUntilNextLook()) < 0 && errno != EINTR)
                 break;
             if (watched[0].revents != 0)
                 forwardOutput(buffer);
@@ -236,6 +247,7 @@ public:
                 m_group.end();
                 m_quitDeadline.reset();
             }
+            endIfStalled();
         }
         if (m_link)
             m_link->stop();
@@ -250,14 +262,38 @@ public:
         return m_output.playbackStarted() && (m_pictureSeen || m_output.audioPlayed());
     }
 
+    // The stall limit ended mplayer.
+    bool stalled() const { return m_stalled; }
+
 private:
-    int msUntilQuitDeadline() const
+    // Until the quit deadline or the next look at mplayer's progress.
+    int msUntilNextLook() const
     {
-        if (!m_quitDeadline)
-            return -1;
-        const auto left
-            = std::chrono::ceil<std::chrono::milliseconds>(*m_quitDeadline - Clock::now());
-        return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        Clock::time_point next = m_lastMove + m_stallLimit;
+        if (m_quitDeadline)
+            next = std::min(next, *m_quitDeadline);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now());
+        return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 1000));
+    }
+
+    // mplayer waiting for ever (on a cache process that died, printing one
+    // cache fill again and again) is ended with its group; a paused one is
+    // left alone.
+    void endIfStalled()
+    {
+        const std::string mark = std::to_string(m_picturesShown) + ' ' + m_output.lastStatus();
+        const Clock::time_point now = Clock::now();
+        if (m_stalled || mark != m_lastMark || m_output.paused()) {
+            m_lastMark = mark;
+            m_lastMove = now;
+            return;
+        }
+        if (now - m_lastMove < m_stallLimit)
+            return;
+        std::fprintf(stderr, "DORavuzo: mplayer made no progress for %g s\n",
+            static_cast<double>(m_stallLimit.count()) / 1000);
+        m_stalled = true;
+        m_group.end();
     }
 
     void forwardOutput(std::vector<char>& buffer)
@@ -305,6 +341,7 @@ private:
     void showPicture(const Y4mStream::Picture& picture)
     {
         m_pictureSeen = true;
+        ++m_picturesShown;
         if (!m_link)
             return;
         if (m_pendingStream) {
@@ -337,6 +374,11 @@ private:
     Y4mStream m_pictures;
     bool m_pendingStream = false;
     bool m_pictureSeen = false;
+    unsigned long long m_picturesShown = 0;
+    const std::chrono::milliseconds m_stallLimit;
+    std::string m_lastMark;
+    Clock::time_point m_lastMove;
+    bool m_stalled = false;
     int m_width = 0;
     int m_height = 0;
 };
@@ -409,7 +451,8 @@ int main(int argc, char** argv)
     session.run();
     link.reset();
     const int exitCode = waitFor(mplayer);
-    if (!session.played()) {
+    // A player that stopped moving could not play the media on.
+    if (!session.played() || session.stalled()) {
         std::fprintf(stderr, "DORavuzo: the media could not be played\n");
         return kNeverPlayed;
     }

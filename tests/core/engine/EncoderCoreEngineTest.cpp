@@ -611,6 +611,95 @@ TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
     EXPECT_NEAR(decodedSoundSeconds(sound), 2, 0.5);
 }
 
+// mencoder joins the converted titles of a merge itself; read through its
+// cache, a join could wait for ever on a cache process that had died.
+TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
+{
+    for (const int globalID : { 1105007, 1104015 }) {
+        SCOPED_TRACE(globalID);
+        QDir(out("out")).removeRecursively();
+        QDir().mkpath(out("out"));
+        const auto node = load(TestDisc::image(), "unused");
+        ASSERT_TRUE(node);
+        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
+        for (const auto& title : node->titles())
+            title->setIsSelected(true);
+        node->setMergeIntoOne(true);
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+        const QStringList join = EncoderCoreLastCommand();
+        EXPECT_EQ(join.value(0), "mencoder");
+        EXPECT_FALSE(join.contains("-cache")) << qPrintable(join.join(' '));
+        ASSERT_EQ(outputs().size(), 1);
+        EXPECT_NEAR(MediaFacts::probe(out("out/" + outputs().front())).duration, 23, 0.5);
+    }
+}
+
+// A profile whose builder converts one title at a time refuses a merge
+// before any engine starts, with a reason that names the profile.
+TEST_F(DVDConversion, MergeWithAProfileThatCannotMergeIsRefusedBeforeAnyWork)
+{
+    for (const int globalID : { 1105018, kGlobalIDDiscBackupTool, kGlobalIDDVDToMKV }) {
+        SCOPED_TRACE(globalID);
+        const auto node = load(TestDisc::image(), "unused");
+        ASSERT_TRUE(node);
+        const auto profile = DNProfileManager::profileManager().profileWithGlobalID(globalID);
+        ASSERT_TRUE(profile);
+        node->setProfile(profile->copy());
+        for (const auto& title : node->titles())
+            title->setIsSelected(true);
+        node->setMergeIntoOne(true);
+        int runs = 0;
+        const auto countRuns = [](int state, void* context) {
+            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
+        };
+        EXPECT_EQ(DNVideoConverterStart(node, 0, countRuns, &runs), kDNVideoConverterFailed);
+        EXPECT_EQ(runs, 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(
+            QStringLiteral("\"%1\" cannot merge DVD titles").arg(profile->profileName())))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(outputs().isEmpty());
+    }
+}
+
+// mencoder copies LPCM into no output: the four profiles that copy a
+// concert disc's sound refuse it before any engine runs, naming LPCM, and a
+// profile that converts the sound makes the title whole.
+TEST_F(DVDConversion, LPCMSoundIsRefusedWhereItWouldBeCopiedAndConvertedElsewhere)
+{
+    const struct {
+        int globalID;
+        bool converts;
+    } profiles[] = { { 1105021, false }, { 1103025, false }, { 1105004, false }, { 1105005, false },
+        { 1105001, true } };
+    for (const auto& run : profiles) {
+        SCOPED_TRACE(run.globalID);
+        QDir(out("out")).removeRecursively();
+        QDir().mkpath(out("out"));
+        const auto node = load(TestDisc::lpcmFolder(), "unused");
+        ASSERT_TRUE(node);
+        node->setProfile(
+            DNProfileManager::profileManager().profileWithGlobalID(run.globalID)->copy());
+        ASSERT_EQ(node->titleAt(0)->audioTracks().front().index, 160);
+        node->titleAt(0)->setting().setAudioIndex(0);
+        int runs = 0;
+        const auto countRuns = [](int state, void* context) {
+            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
+        };
+        const int result = DNVideoConverterStart(node, 0, countRuns, &runs);
+        if (run.converts) {
+            ASSERT_EQ(result, 0) << qPrintable(DNVideoConverterLastFailure());
+            ASSERT_EQ(outputs().size(), 1);
+            EXPECT_NEAR(decodedSoundSeconds(out("out/" + outputs().front())), 3, 0.5);
+            continue;
+        }
+        EXPECT_EQ(result, kDNVideoConverterFailed);
+        EXPECT_EQ(runs, 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains("the sound of title 1 is LPCM"))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(outputs().isEmpty());
+    }
+}
+
 // AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the
 // AVI that keeps the disc's sound and the ffmpeg joins (transport stream,
 // MPEG-2, backup): the sound decodes to the end and the circle stays round.

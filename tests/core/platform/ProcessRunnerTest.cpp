@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <future>
@@ -189,6 +190,45 @@ TEST(ProcessRunner, StopFromAnotherThread)
         EXPECT_TRUE(processIsGone(child));
         EXPECT_FALSE(runner.isRunning());
     }
+}
+
+TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
+{
+    struct Case {
+        const char* name;
+        QString script;
+        std::chrono::milliseconds grace;
+        bool stalled;
+        int signal;
+    };
+    // The mark is the number of lines seen: a child moves by printing.
+    const QList<Case> cases {
+        { "stops printing: ended gently", "echo 1; echo 2; exec sleep 30", 20s, true, SIGTERM },
+        { "stops printing and ignores the gentle stop: killed",
+            "trap '' TERM; echo 1; exec sleep 30", 200ms, true, SIGKILL },
+        { "keeps printing past the limit: left to finish",
+            "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo $i; sleep 0.1; done", 20s, false, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProcessRunner runner;
+        runner.setGentleStop({ SIGTERM, {} }, c.grace);
+        std::atomic<int> lines = 0;
+        runner.setStdoutHandler([&](const QString&) { ++lines; });
+        runner.setStallLimit(400ms, [&] { return QByteArray::number(lines.load()); });
+        const auto started = std::chrono::steady_clock::now();
+        const ProcessRunner::Result result = runner.run("sh", { "-c", c.script });
+        const auto elapsed = std::chrono::steady_clock::now() - started;
+        EXPECT_EQ(result.stalled, c.stalled);
+        EXPECT_EQ(result.succeeded(), !c.stalled);
+        EXPECT_FALSE(result.stopped);
+        EXPECT_EQ(result.signal, c.signal);
+        EXPECT_LT(elapsed, 10s);
+        if (c.stalled) {
+            EXPECT_GE(elapsed, 400ms);
+        }
+    }
+    EXPECT_EQ(stallReason(120s), "made no progress for 120 s");
 }
 
 TEST(ProcessRunner, StopBeforeStartSkipsOneRun)

@@ -204,6 +204,31 @@ TEST(DORavuzo, QuitEndsAPlayerStuckOnItsInput)
     }
 }
 
+// An mplayer that stops moving (waiting for a FIFO's writer) is ended with
+// its group at the stall limit, and the media could not be played; a paused
+// one is left alone past the limit.
+TEST(DORavuzo, AStalledPlayerIsEndedAtTheLimitAndAPausedOneIsNot)
+{
+    const QStringList limit { "QUILLON_STALL_LIMIT_MS=500" };
+    QTemporaryDir folder;
+    const QString fifo = folder.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ToolRun stuck(ToolRun::previewArguments(fifo, "Stalled"), limit);
+    EXPECT_EQ(stuck.waitForExit(5s), 2);
+    EXPECT_TRUE(stuck.process.readAllStandardError().contains(
+        "DORavuzo: mplayer made no progress for 0.5 s"));
+
+    RecordedServer recorded("Paused");
+    ToolRun paused(
+        ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades10), "Paused"), limit);
+    ASSERT_TRUE(recorded.waitFor("picture 0"));
+    paused.send("pause\n");
+    ASSERT_TRUE(paused.waitForOutput("ID_PAUSED"));
+    EXPECT_EQ(paused.waitForExit(1500ms), -1) << "a paused player still runs";
+    paused.send("quit\n");
+    EXPECT_EQ(paused.waitForExit(), 0);
+}
+
 // The tool's mplayer plays on when its input ends, so it must die with the
 // tool, and so must everything in its group.
 TEST(DORavuzo, KillingTheToolEndsItsMPlayerAndLeavesNoSharedPicture)

@@ -6,6 +6,7 @@
 #include "core/player/PlayerTestSupport.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/ProcessRunner.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "server/TestHttpServer.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -35,6 +37,7 @@ namespace {
 const char* const kFakeTool = R"(#!/bin/sh
 dir=$(dirname "$0")
 printf '%s\n' "$@" > "$dir/arguments"
+printf '%s\n' "$QUILLON_STALL_LIMIT_MS" > "$dir/stall"
 pwd > "$dir/cwd"
 piece=1
 [ -f "$dir/piece1" ] && cat "$dir/piece1"
@@ -54,6 +57,10 @@ struct RecordingDelegate : NXOVPlayerControlDelegate {
     void playbackDidContinued(NXOVPlayerControl*) override { events << "continued"; }
     void playbackCacheUnavilabled(NXOVPlayerControl*) override { events << "cache off"; }
     void playbackCacheAvilabled(NXOVPlayerControl*) override { events << "cache on"; }
+    void playbackDidFail(NXOVPlayerControl*, const QString& reason) override
+    {
+        events << "failed: " + reason;
+    }
     bool waitFor(const QString& event)
     {
         return QTest::qWaitFor([&] { return events.contains(event); }, 20000);
@@ -128,6 +135,7 @@ TEST(NXOVPlayerControl, FollowsCacheAndPositionAndWritesItsCommands)
     EXPECT_EQ(control.status(), 2) << "a cache at 0 % waits";
     EXPECT_EQ(control.duration(), 200);
     EXPECT_EQ(readAll(preview.tools + "/cwd").trimmed(), pictures.toUtf8());
+    EXPECT_EQ(preview.file("stall"), "120000\n") << "the tool ends itself when it stalls";
 
     control.setPlayerVolume(20);
     ASSERT_TRUE(preview.delegate.waitFor("cache on"));
@@ -189,6 +197,46 @@ TEST(NXOVPlayerControl, AMissingPlayerEndsTheStartWithALogLine)
     EXPECT_TRUE(readAll(DNLogger::shareRoughLog().path()).contains("Can NOT find player binary!"));
 }
 
+// A player that dies, or that stops moving (mplayer printing the same cache
+// fill for ever once its cache process has died), is stopped, and the
+// preview says the stream could not be played; a player asked to quit is not
+// taken for a failure even when it never showed the stream.
+TEST(NXOVPlayerControl, APlayerThatDiesOrStallsSaysTheStreamCouldNotBePlayed)
+{
+    const auto restore = qScopeGuard([] { setEngineStallLimit(std::chrono::minutes(2)); });
+    setEngineStallLimit(std::chrono::milliseconds(500));
+    const QByteArray status = "A:   1.0 V:   1.0 A-V:  0.0 ct:  0.0   0/  0 ??% ??% ??,?% 0 0 5%\r";
+    const struct {
+        const char* name;
+        QByteArray tool;
+        bool quit;
+        QStringList events;
+    } cases[] = {
+        { "dies of a signal", "#!/bin/sh\nprintf '" + status + "'\nkill -SEGV $$\n", false,
+            { "failed: The stream could not be played.", "ended" } },
+        { "never shows the stream", "#!/bin/sh\nsleep 0.2\nexit 2\n", false,
+            { "failed: The stream could not be played.", "ended" } },
+        { "stops moving", "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n",
+            false, { "failed: The stream could not be played.", "ended" } },
+        { "asked to quit before it showed anything", "#!/bin/sh\nread x\nexit 2\n", true,
+            { "ended" } },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        PreviewWithTools preview(false);
+        writeAll(preview.tools + "/DORavuzo", row.tool);
+        QFile::setPermissions(preview.tools + "/DORavuzo", QFile::ExeOwner | QFile::ReadOwner);
+        preview.control.playOnlineVideoWidthAddress("http://127.0.0.1/v.mp4");
+        if (row.quit)
+            preview.control.stopPlay();
+        ASSERT_TRUE(preview.delegate.waitFor("ended"));
+        preview.delegate.events.removeAll("cache off");
+        EXPECT_EQ(preview.delegate.events, row.events);
+        EXPECT_EQ(preview.control.status(), 0);
+        EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+    }
+}
+
 namespace {
 
 // A 4-second clip with sound, served by the loopback server at url().
@@ -247,6 +295,37 @@ TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
     EXPECT_TRUE(QTest::qWaitFor([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 5000))
         << "a player of ours is still running";
     ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// The real player on streams it cannot play on: bytes that are no video, and
+// a stream whose server falls silent half way (mplayer waits for ever).
+TEST(NXOVPlayerControl, TheRealPlayerOnAStreamItCannotPlayOnSaysSo)
+{
+    const auto restore = qScopeGuard([] { setEngineStallLimit(std::chrono::minutes(2)); });
+    setEngineStallLimit(std::chrono::seconds(1));
+    LoopbackStream stream;
+    ASSERT_TRUE(stream.start());
+    QByteArray noise(200000, '\0');
+    for (qsizetype at = 0; at < noise.size(); ++at)
+        noise[at] = char((at * 7919 + at / 13) & 0xff);
+    TestReply garbage = TestReply::text(noise);
+    garbage.closeAfter = true;
+    stream.server.route("/noise.mp4", garbage);
+    TestReply silent = TestReply::text(readAll(stream.folder.filePath("av4.mp4")));
+    silent.stallAfter = silent.body.size() / 2;
+    stream.server.route("/silent.mp4", silent);
+    for (const char* path : { "/noise.mp4", "/silent.mp4" }) {
+        SCOPED_TRACE(path);
+        RecordingDelegate delegate;
+        NXOVPlayerControl control;
+        control.setDelegate(&delegate);
+        control.setCacheBufferSizeInMB(1.59);
+        control.playOnlineVideoWidthAddress(stream.server.url(path).toString());
+        ASSERT_TRUE(delegate.waitFor("ended"));
+        EXPECT_TRUE(delegate.events.contains("failed: The stream could not be played."))
+            << qPrintable(delegate.events.join(", "));
+        EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+    }
 }
 
 // The preview's volume scales its samples: the device's volume stays as it

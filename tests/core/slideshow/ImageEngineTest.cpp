@@ -1,11 +1,14 @@
 // The slideshow job and what the engine's output lines mean, without the engine.
+#include "platform/ProcessRunner.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/NXImageEngine.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -70,6 +73,37 @@ TEST(NXImageEngine, JobNamesAMovieInTheOutputFolderThatIsNotThere)
     const QString next = second.storage().value("targetPath").toString();
     EXPECT_NE(next, target);
     EXPECT_FALSE(QFileInfo::exists(next));
+}
+
+// A stand-in engine that reports one frame and then neither moves on nor
+// writes is ended at the stall limit; the render fails with that reason and
+// leaves no movie.
+TEST(NXImageEngine, AnEngineThatStopsMovingIsEndedAtTheStallLimit)
+{
+    QTemporaryDir tools;
+    QTemporaryDir output;
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    QFile engine(tools.filePath("quillon-slideshow-engine"));
+    ASSERT_TRUE(engine.open(QIODevice::WriteOnly));
+    engine.write("#!/bin/sh\necho progress:10:1:/p.jpg\nexec sleep 30\n");
+    engine.close();
+    engine.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray previousTools = qgetenv("QUILLON_TOOLS");
+    const auto restore = qScopeGuard([&previousTools] {
+        qputenv("QUILLON_TOOLS", previousTools);
+        setEngineStallLimit(std::chrono::minutes(2));
+    });
+    qputenv("QUILLON_TOOLS", QFile::encodeName(tools.path()));
+    setEngineStallLimit(std::chrono::milliseconds(500));
+
+    NXImageEngine render;
+    QElapsedTimer timer;
+    timer.start();
+    render.beginEncoding();
+    EXPECT_LT(timer.elapsed(), 10'000);
+    EXPECT_EQ(render.currentFrame(), 1u);
+    EXPECT_EQ(render.finiallyVideoPath(), QString());
+    EXPECT_EQ(render.failureReason(), "the slideshow engine made no progress for 0.5 s");
 }
 
 TEST(AlbumConversion, RenderSizeAndRateComeFromTheProfile)

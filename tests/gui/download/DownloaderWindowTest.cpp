@@ -24,6 +24,8 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QLabel>
+#include <QStackedWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -164,6 +166,24 @@ TEST_F(DownloaderWindowTest, PageFromTheSheetDownloadsMergedAndIsHandedOverOnlyW
         }
         application.reset();
     }
+}
+
+// A stream the player cannot play: the preview stops and says so where the
+// picture was, until the next preview.
+TEST_F(DownloaderWindowTest, APreviewWhosePlayerFailsSaysTheStreamCouldNotBePlayed)
+{
+    auto window = makeWindow();
+    const auto row = addRow(*window, "missing.mp4", State::Finished);
+    window->selectYoutubeNode(row);
+    window->playAndStopYTVideo();
+    const auto said = [&] {
+        const auto* label = qobject_cast<QLabel*>(window->previewPane()->currentWidget());
+        return label ? label->text() : QString();
+    };
+    ASSERT_TRUE(waitUntil([&] { return said() == "The stream could not be played."; }, 30000))
+        << said().toStdString();
+    EXPECT_FALSE(row->isPlaying());
+    EXPECT_TRUE(waitUntil([] { return childProcesses().isEmpty(); }));
 }
 
 TEST_F(DownloaderWindowTest, EndOfARunPutsFailedAndSkippedRowsBackAndShutsDownOnlyWhenAsked)

@@ -19,6 +19,13 @@ bool copiesSound(const DNProfile& profile, const DNDVDTAudio& track)
         && isKeepOriginIgnoringCase(profile.audioCodec().currentValue());
 }
 
+// True when the build would copy LPCM sound, and is refused.
+bool refusesLPCMCopy(DVDBuild& build)
+{
+    const DNDVDTAudio* track = chosenAudioTrack(build);
+    return track && copiesSound(build.profile, *track) && refuseCopiedLPCM(build);
+}
+
 void writeMP3Sound(DVDBuild& build, AVICodec codec)
 {
     const DNProfile& profile = build.profile;
@@ -65,7 +72,7 @@ ArgumentBlockPtr DVD_To_AVI_DIVX_Default_With_MEncoder(
         return Group_DVDTitle_To_AVI_With_MEncoder(node, titleIndex, config);
     const auto build
         = DVDBuild::open("DVD_To_AVI_DIVX_Default_With_MEncoder", node, titleIndex, config);
-    if (!build)
+    if (!build || refusesLPCMCopy(*build))
         return nullptr;
     writeSourceBlock(*build);
     writeStartPositionBlock(*build);
@@ -88,7 +95,7 @@ ArgumentBlockPtr DVD_To_AVI_XVID_Default_With_MEncoder(
         return Group_DVDTitle_To_AVI_With_MEncoder(node, titleIndex, config);
     const auto build
         = DVDBuild::open("DVD_To_AVI_XVID_Default_With_MEncoder", node, titleIndex, config);
-    if (!build)
+    if (!build || refusesLPCMCopy(*build))
         return nullptr;
     writeSourceBlock(*build);
     writeStartPositionBlock(*build);

@@ -47,7 +47,7 @@ ArgumentBlockPtr DVD_To_DVD_MainBackup_MPEG2_With_MEncoder(
         return Group_DVDTitle_To_MainBackupMPEG2_With_MEncoder(node, -1, config);
     const auto build
         = DVDBuild::open("DVD_To_DVD_MainBackup_MPEG2_With_MEncoder", node, titleIndex, config);
-    if (!build)
+    if (!build || refuseCopiedLPCM(*build))
         return nullptr;
     writeSourceBlock(*build);
     writeStartPositionBlock(*build);

@@ -71,6 +71,21 @@ const DNDVDTAudio* chosenAudioTrack(const DVDBuild& build)
     return &tracks[static_cast<std::size_t>(index)];
 }
 
+bool refuseCopiedLPCM(DVDBuild& build)
+{
+    // LPCM streams are 160 to 167 after "-aid".
+    constexpr qint32 kFirstLPCMStream = 160;
+    constexpr qint32 kLPCMStreams = 8;
+    const DNDVDTAudio* track = chosenAudioTrack(build);
+    if (!track || track->index < kFirstLPCMStream
+        || track->index >= kFirstLPCMStream + kLPCMStreams)
+        return false;
+    build.refuse(QStringLiteral("the sound of title %1 is LPCM, which this profile would copy and "
+                                "cannot; choose a profile that converts the sound")
+                     .arg(build.title->titleNumber()));
+    return true;
+}
+
 std::unique_ptr<DVDBuild> DVDBuild::open(const char* builderName,
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig& config)
 {
@@ -155,6 +170,7 @@ ArgumentBlockPtr refuseDVDBuild(const char* builderName, const QString& reason)
 {
     DNLog(
         QStringLiteral("%1: %2, no command line is built").arg(QLatin1String(builderName), reason));
+    noteBuildRefusal(reason);
     return nullptr;
 }
 

@@ -100,6 +100,11 @@ void writeMetadataBlock(DVDBuild& build);
 const DNDVDTAudio* writeAudioTrackBlock(DVDBuild& build);
 // The chosen audio track, null when none is chosen or it is not there.
 const DNDVDTAudio* chosenAudioTrack(const DVDBuild& build);
+// For a build that copies the chosen track: refuses it when the track is
+// LPCM, which mencoder copies into no output ("Audio format 0x10001 is
+// incompatible with '-oac copy'"); a copy must not change the sound behind
+// the user's back either. True when refused.
+bool refuseCopiedLPCM(DVDBuild& build);
 void writeSubtitleBlock(DVDBuild& build);
 // The title's new output path, which the title keeps from now on.
 QString claimOutputPath(DVDBuild& build);

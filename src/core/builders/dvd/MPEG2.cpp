@@ -72,7 +72,7 @@ ArgumentBlockPtr buildMPEG2(const MPEG2Builder& builder,
     if (isMemberOf<DNDVDGroupTitle>(node))
         return Group_DVDTitle_To_MPEG2_With_MEncoder(node, -1, config);
     const auto build = DVDBuild::open(builder.name, node, titleIndex, config);
-    if (!build)
+    if (!build || (builder.copiesSound && refuseCopiedLPCM(*build)))
         return nullptr;
     writeSourceBlock(*build);
     writeStartPositionBlock(*build);

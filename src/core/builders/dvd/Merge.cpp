@@ -123,7 +123,9 @@ ArgumentBlockPtr buildMerge(
         writeFaacCodecs(writer, *profile);
     for (const char* word : row.codecs)
         writer.add(word);
-    writer.add("-o").add(path).add("-cache").addf("%d", 8192);
+    // No "-cache": the titles are local files, and mencoder's cache process
+    // can die and leave it waiting for ever.
+    writer.add("-o").add(path);
     return writer.finish(0);
 }
 

@@ -6,8 +6,11 @@
 #include "builders/dvd/MPEG2.h"
 #include "builders/dvd/MPEG4.h"
 #include "builders/dvd/Sound.h"
+#include "engine/ArgvAssemblerTables.h"
+#include "profiles/DNProfileManager.h"
 
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -352,6 +355,40 @@ TEST_F(DVDBuilders, SoundOnlyRefusesMergesAndTitlesWithoutSound)
         title->setIsSelected(true);
     EXPECT_FALSE(DVD_To_AC3_Default_With_MEncoder(
         DNDVDGroupTitle::dvdGroupTitleWithDVDNode(node), -1, config));
+}
+
+// The driver refuses a merge before converting any title when the profile's
+// builder cannot merge: that answer must be what the builder does with every
+// DVD profile of the catalogue.
+TEST_F(DVDBuilders, EveryProfileSaysWhetherItsBuilderMerges)
+{
+    std::set<QString> singleTitleBuilders;
+    for (const DNProfileCategory& category :
+        DNProfileManager::profileManager().categoriesOfType(DNProfileTypeDVD)) {
+        for (const auto& profile : category.profiles) {
+            const QByteArray name = profile->argvAssembler().toUtf8();
+            SCOPED_TRACE(name.constData());
+            const auto node = dvdNode();
+            node->setProfile(profile->copy());
+            node->setMergeIntoOne(true);
+            for (const auto& title : node->titles()) {
+                title->setIsSelected(true);
+                title->setOutputName(dir.path()
+                    + QStringLiteral("/t%1.%2")
+                          .arg(title->titleNumber())
+                          .arg(profile->fileNameSuffix()));
+            }
+            const ArgvAssembler builder = findArgvAssembler(name.constData());
+            ASSERT_TRUE(builder);
+            const bool merges
+                = builder(DNDVDGroupTitle::dvdGroupTitleWithDVDNode(node), -1, config) != nullptr;
+            EXPECT_EQ(merges, DVDArgvAssemblerMergesTitles(name.constData()));
+            if (!merges)
+                singleTitleBuilders.insert(QString::fromUtf8(name));
+        }
+    }
+    EXPECT_EQ(singleTitleBuilders.size(), 7u);
+    EXPECT_FALSE(DVDArgvAssemblerMergesTitles(nullptr));
 }
 
 TEST_F(DVDBuilders, TransportStreamMergesJoinInATransportStream)

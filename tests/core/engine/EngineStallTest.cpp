@@ -1,0 +1,90 @@
+// Every engine bridge ends an engine that stops moving: a stand-in for each
+// engine that keeps printing one unchanging line and writes nothing (as
+// mencoder does when its cache process has died) is ended at the stall limit,
+// and the run fails with that reason.
+#include "engine/AVEncoder.h"
+#include "engine/ArgumentBlock.h"
+#include "engine/DVDToMKV.h"
+#include "engine/DiscBackupTool.h"
+#include "engine/EncoderCore.h"
+#include "engine/PlayerStreamDump.h"
+#include "fixtures/TestDisc.h"
+#include "platform/ProcessRunner.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+using Encode = int (*)(int argc, const char* const* argv, int duration);
+using LastFailure = QString (*)();
+
+int run(Encode encode, const QStringList& words, int duration)
+{
+    ArgumentWriter writer("test list");
+    for (const QString& word : words)
+        writer.add(word);
+    const ArgumentBlockPtr block = writer.finish(duration);
+    return block ? encode(block->argc, block->argv.data(), block->duration) : -100;
+}
+
+void writeStandIn(const QString& path)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+}
+
+} // namespace
+
+TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
+{
+    ASSERT_EQ(TestDisc::ensure(), QString());
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    for (const char* program : { "ffmpeg", "mencoder", "mplayer", "genisoimage", "HandBrakeCLI" })
+        writeStandIn(folder.filePath(program));
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&path] {
+        qputenv("PATH", path);
+        setEngineStallLimit(120s);
+    });
+    qputenv("PATH", QFile::encodeName(folder.path()) + ':' + path);
+    setEngineStallLimit(500ms);
+
+    const QString out = folder.filePath("out");
+    const struct {
+        const char* engine;
+        Encode encode;
+        LastFailure lastFailure;
+        QStringList list;
+    } rows[] = {
+        { "ffmpeg", &AVEncoderEncode, &AVEncoderLastFailure,
+            { "encoder", "-i", "in.mp4", out + ".mkv" } },
+        { "mencoder", &EncoderCoreEncode, &EncoderCoreLastFailure,
+            { "encoder", "a.avi", "b.avi", "-oac", "copy", "-ovc", "copy", "-o", out + ".avi" } },
+        { "mplayer", &PlayerStreamDumpEncode, &PlayerStreamDumpLastFailure,
+            { "dvd://1", "-dvd-device", TestDisc::folder(), "-dumpstream", "-dumpfile",
+                out + ".vob" } },
+        { "genisoimage", &DiscBackupToolEncode, &DiscBackupToolLastFailure,
+            { TestDisc::folder(), out + ".iso", "iso" } },
+        { "HandBrakeCLI", &appMain, &DVDToMKVLastFailure,
+            { "encoder", "-i", TestDisc::image(), "-t", "1", "-f", "mkv", "-o", out + ".mkv" } },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.engine);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(run(row.encode, row.list, 12), -1);
+        EXPECT_LT(timer.elapsed(), 10'000);
+        EXPECT_EQ(row.lastFailure(), QString(row.engine) + " made no progress for 0.5 s.");
+    }
+}
