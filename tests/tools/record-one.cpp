@@ -19,6 +19,10 @@
 #include "ToolSupport.h"
 
 #include <QRegularExpression>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -132,11 +136,15 @@ int record(const Options& options)
     if (!recorder->startRecord(options.output, &error))
         return fail(error);
     // The length counts from the first recorded frame: opening the sound
-    // server's source alone may take a second.
+    // server's source alone may take a second. The stop comes by the clock
+    // from there, not at the next report.
+    bool stopTimed = false;
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
-        [&recorder, &options](double seconds) {
-            if (seconds >= options.seconds)
-                recorder->stopRecord();
+        [&recorder, &options, &stopTimed](double seconds) {
+            if (std::exchange(stopTimed, true))
+                return;
+            QTimer::singleShot(int(std::max(0.0, options.seconds - seconds) * 1000), recorder.get(),
+                [&recorder] { recorder->stopRecord(); });
         });
     return QCoreApplication::exec();
 }
