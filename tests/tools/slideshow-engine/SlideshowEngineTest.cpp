@@ -350,12 +350,16 @@ TEST_F(SlideshowEngine, UnusableMusicIsLeftOutAndTheSlideshowRenders)
 {
     writeFile(folder.filePath("garbage.mp3"), "not music at all");
     writeFile(folder.filePath("empty.m4a"), "");
+    // Anything named like a song: it opens as an MP3 whose sound has no rate.
+    QByteArray noise(300 * 1024, '\0');
+    QRandomGenerator(62).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    writeFile(folder.filePath("track 03.mp3"), noise);
     const QString video = folder.filePath("video only.mp4");
     const QString tone = folder.filePath("tone.mp3");
     ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:duration=1", video }));
     ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "sine=duration=3", tone }));
     const QStringList unusable { folder.filePath("garbage.mp3"), folder.filePath("empty.m4a"),
-        video, makeFifo(), "/dev/zero" };
+        folder.filePath("track 03.mp3"), video, makeFifo(), "/dev/zero" };
     QMap<QString, QString> job = baseJob();
     job["audioList"] = xmlStrings(QStringList(unusable) << tone);
     const EngineRun result = run(writeJob(job));
