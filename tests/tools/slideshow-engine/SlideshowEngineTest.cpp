@@ -249,6 +249,8 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     writeFile(folder.filePath("empty.jpg"), "");
     writeFile(folder.filePath("garbage.png"), "not a picture at all");
     writeFile(folder.filePath("text.plist"), "frames please");
+    writeFile(folder.filePath("deep.plist"),
+        "<plist><dict><key>imageSquenes</key>" + QByteArray("<array>").repeated(200000));
     // A binary list of {"targetPath": "/\u00e9\0.mov"}, in UTF-16 as non-ASCII text is kept.
     writeFile(folder.filePath("zero.plist"),
         QByteArray::fromHex("62706c6973743030d101025a7461726765745061746867002f00e90000002e006d"
@@ -268,6 +270,7 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     } cases[] = {
         { "missing job file", folder.filePath("nothing.plist"), 1, "cannot open the job file" },
         { "not a property list", folder.filePath("text.plist"), 1, "is not a property list" },
+        { "nested 200,000 deep", folder.filePath("deep.plist"), 1, "nests deeper than 256 levels" },
         { "device as job", "/dev/zero", 1, "\"/dev/zero\": not a regular file" },
         { "FIFO as job", fifo, 1, "fifo\": not a regular file" },
         { "relative target", changed("targetPath", xmlString("movie.mov")), 1,
