@@ -287,14 +287,27 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
 
 // ffmpeg answers 0 when the output's folder vanished under it: the output
 // must be there, open and last at least about as long as the run was asked
-// for (its list's duration, when it has one).
-int checkFileOutput(const QString& output, int seconds)
+// for (its list's duration, when it has one), or as its source's packets
+// hold when its headers claim more.
+int checkFileOutput(const QString& output, int seconds, const QString& source)
 {
-    const QString problem = checkDVDOutput(output, { double(seconds), false, true });
+    DVDOutputExpectation expected { double(seconds), false, true };
+    expected.source = source;
+    const QString problem = checkDVDOutput(output, expected);
     if (problem.isEmpty())
         return 0;
     reportFailure(QStringLiteral("The conversion failed: %1 (%2)").arg(problem, output));
     return kDNVideoConverterFailed;
+}
+
+// The one file a run converts; none for a merge, whose length is its
+// members' sum.
+QString singleSourceOf(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const auto file = node->fileNodeForConversion();
+    if (!file || isKindOf<DNFileGroupNode>(node))
+        return {};
+    return file->path();
 }
 
 // Makes the engine's stop reach what the builder runs on it, for as long as
@@ -363,7 +376,7 @@ int _VideoConverter(
     // The DVD path checks its runs' outputs itself; a first pass writes none.
     if (result != 0 || isKindOf<DNDVDNode>(node) || (config.twoPass && config.passIndex == 0))
         return result;
-    return checkFileOutput(outputNameOf(node), seconds);
+    return checkFileOutput(outputNameOf(node), seconds, singleSourceOf(node));
 }
 
 // The statistics file both passes share, and the files the engine names
