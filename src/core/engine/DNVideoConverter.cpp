@@ -278,9 +278,15 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
-    const int result = stopRequested() ? kDNVideoConverterStopped : status;
+    int result = stopRequested() ? kDNVideoConverterStopped : status;
     if (result != 0 && result != kDNVideoConverterStopped)
         reportEngineFailure(engine, result);
+    // An engine may answer 0 though its writes failed (a full disk): the
+    // short output would then fail its check for its length alone.
+    if (const QString failure = engine.lastFailure(); result == 0 && !failure.isEmpty()) {
+        reportFailure(QStringLiteral("The %1 failed: %2").arg(QLatin1String(engine.name), failure));
+        result = kDNVideoConverterFailed;
+    }
     output.settle(result);
     return result;
 }

@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -610,6 +612,21 @@ TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
     ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
         << sharedLogText().right(2000).toStdString();
     EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, 5, 0.2);
+}
+
+// An output folder on a disk with no room: the reason says so, not only
+// that the output came out short or that the engine failed.
+TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
+{
+    const QByteArray folder = QFile::encodeName(outputFolder());
+    if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const auto unmount = qScopeGuard([&folder] { ::umount2(folder.constData(), MNT_DETACH); });
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+    EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(DNVideoConverterLastFailure().contains("the disk is full"))
+        << qPrintable(DNVideoConverterLastFailure());
+    EXPECT_TRUE(DNVideoConverterLastFailure().contains("No space left on device"));
 }
 
 TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutIt)
