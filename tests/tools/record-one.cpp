@@ -22,7 +22,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <utility>
 
 namespace {
 
@@ -138,13 +137,19 @@ int record(const Options& options)
     // The length counts from the first recorded frame: opening the sound
     // server's source alone may take a second. The stop comes by the clock
     // from there, not at the next report.
-    bool stopTimed = false;
+    // The time left is set again at each report, whose view of the first
+    // picture gets nearer while the encoder catches up.
+    QTimer stop;
+    stop.setSingleShot(true);
+    bool stopped = false;
+    QObject::connect(&stop, &QTimer::timeout, recorder.get(), [&recorder, &stopped] {
+        stopped = true;
+        recorder->stopRecord();
+    });
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
-        [&recorder, &options, &stopTimed](double seconds) {
-            if (std::exchange(stopTimed, true))
-                return;
-            QTimer::singleShot(int(std::max(0.0, options.seconds - seconds) * 1000), recorder.get(),
-                [&recorder] { recorder->stopRecord(); });
+        [&stop, &options, &stopped](double seconds) {
+            if (!stopped)
+                stop.start(int(std::max(0.0, options.seconds - seconds) * 1000));
         });
     return QCoreApplication::exec();
 }

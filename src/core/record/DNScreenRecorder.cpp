@@ -52,17 +52,25 @@ struct CaptureProgress {
         else if (line.startsWith(QLatin1String("drop_frames=")))
             dropped = line.mid(12).toLongLong();
         const bool reportEnds = line.startsWith(QLatin1String("progress="));
-        // The first report comes once the first pictures are written; the
-        // output's constant rate says how long before that they were taken.
-        if (reportEnds && frames > 0 && !firstPicture)
-            firstPicture = now
-                - std::chrono::duration_cast<Clock::duration>(
-                    std::chrono::duration<double>(double(frames) / frameRate));
+        if (reportEnds && frames > 0)
+            noteFirstPicture(now);
         return reportEnds && firstPicture;
     }
 
-    // The time since the first picture, by the clock: the frames counted so
-    // far trail it by what the encoder has not yet taken.
+    // The screen input stamps its pictures by its own schedule from the
+    // moment it was opened, and the output's constant rate turns the frames
+    // written into that time. The encoder only ever trails it (most while
+    // it starts up), so the report that puts the first picture earliest is
+    // the nearest.
+    void noteFirstPicture(Clock::time_point now)
+    {
+        const Clock::time_point estimate = now
+            - std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(double(frames) / frameRate));
+        firstPicture = std::min(firstPicture.value_or(estimate), estimate);
+    }
+
+    // The time since the first picture, by the clock.
     double secondsAt(Clock::time_point now) const
     {
         return firstPicture ? secondsBetween(*firstPicture, now) : 0.0;

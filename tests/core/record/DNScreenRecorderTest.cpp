@@ -92,19 +92,25 @@ protected:
     }
 
     // Records for `seconds` from the first picture by the clock, then waits
-    // for the result.
+    // for the result. The time left is set again at each report.
     DNRecordingResult record(const QString& path, double seconds)
     {
-        auto stopTimed = std::make_shared<bool>(false);
-        QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
-            [this, seconds, stopTimed](double recorded) {
-                if (std::exchange(*stopTimed, true))
-                    return;
-                QTimer::singleShot(int(std::max(0.0, seconds - recorded) * 1000), recorder.get(),
-                    [this] { recorder->stopRecord(); });
+        stopTimer.setSingleShot(true);
+        bool stopped = false;
+        QObject::connect(&stopTimer, &QTimer::timeout, recorder.get(), [this, &stopped] {
+            stopped = true;
+            recorder->stopRecord();
+        });
+        QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, &stopTimer,
+            [this, &stopped, seconds](double recorded) {
+                if (!stopped)
+                    stopTimer.start(int(std::max(0.0, seconds - recorded) * 1000));
             });
         EXPECT_TRUE(recorder->startRecord(path));
         EXPECT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+        stopTimer.stop();
+        stopTimer.disconnect();
+        recorder->disconnect(&stopTimer);
         return keeper.result.value_or(DNRecordingResult {});
     }
 
@@ -122,6 +128,7 @@ protected:
     static std::unique_ptr<PrivateDisplay> display;
     static std::unique_ptr<PrivateSoundServer> sound;
     QTemporaryDir folder;
+    QTimer stopTimer;
     ResultKeeper keeper;
     std::unique_ptr<DNScreenRecorder> recorder;
 };
