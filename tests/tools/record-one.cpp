@@ -19,6 +19,9 @@
 #include "ToolSupport.h"
 
 #include <QRegularExpression>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -132,11 +135,21 @@ int record(const Options& options)
     if (!recorder->startRecord(options.output, &error))
         return fail(error);
     // The length counts from the first recorded frame: opening the sound
-    // server's source alone may take a second.
+    // server's source alone may take a second. The stop comes by the clock
+    // from there, not at the next report.
+    // The time left is set again at each report, whose view of the first
+    // picture gets nearer while the encoder catches up.
+    QTimer stop;
+    stop.setSingleShot(true);
+    bool stopped = false;
+    QObject::connect(&stop, &QTimer::timeout, recorder.get(), [&recorder, &stopped] {
+        stopped = true;
+        recorder->stopRecord();
+    });
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
-        [&recorder, &options](double seconds) {
-            if (seconds >= options.seconds)
-                recorder->stopRecord();
+        [&stop, &options, &stopped](double seconds) {
+            if (!stopped)
+                stop.start(int(std::max(0.0, options.seconds - seconds) * 1000));
         });
     return QCoreApplication::exec();
 }

@@ -397,9 +397,15 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     freeArgumentBlock(std::move(block));
     DNLog(QStringLiteral("The encoder took %1 hours")
               .arg(hoursText(std::chrono::steady_clock::now() - started)));
-    const int result = stopRequested() ? kDNVideoConverterStopped : status;
+    int result = stopRequested() ? kDNVideoConverterStopped : status;
     if (result != 0 && result != kDNVideoConverterStopped)
         reportEngineFailure(engine, result);
+    // An engine may answer 0 though its writes failed (a full disk): the
+    // short output would then fail its check for its length alone.
+    if (const QString failure = engine.lastFailure(); result == 0 && !failure.isEmpty()) {
+        reportFailure(QStringLiteral("The %1 failed: %2").arg(QLatin1String(engine.name), failure));
+        result = kDNVideoConverterFailed;
+    }
     if (!reportWaitsForName(run))
         reportRun(run);
     if (result != 0)
@@ -409,10 +415,13 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
 
 // ffmpeg answers 0 when the output's folder vanished under it: the output
 // must be there, open and last at least about as long as the run was asked
-// for (its list's duration, when it has one).
-int checkFileOutput(const QString& output, int seconds)
+// for (its list's duration, when it has one), or as its source's packets
+// hold when its headers claim more.
+int checkFileOutput(const QString& output, int seconds, const QString& source)
 {
-    const QString problem = checkDVDOutput(output, { double(seconds), false, true });
+    DVDOutputExpectation expected { double(seconds), false, true };
+    expected.source = source;
+    const QString problem = checkDVDOutput(output, expected);
     if (problem.isEmpty())
         return 0;
     reportFailure(QStringLiteral("The conversion failed: %1 (%2)").arg(problem, output));
@@ -455,6 +464,16 @@ void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
         state().tagger = nullptr;
     });
     tagger.tag(output, source->path(), duration);
+}
+
+// The one file a run converts; none for a merge, whose length is its
+// members' sum.
+QString singleSourceOf(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const auto file = node->fileNodeForConversion();
+    if (!file || isKindOf<DNFileGroupNode>(node))
+        return {};
+    return file->path();
 }
 
 // Makes the engine's stop reach what the builder runs on it, for as long as
@@ -543,7 +562,7 @@ int _VideoConverter(
         dropHeldOutput();
         return result;
     }
-    const int checked = checkFileOutput(outputNameOf(node), seconds);
+    const int checked = checkFileOutput(outputNameOf(node), seconds, singleSourceOf(node));
     // The cover goes in before the output takes its name, as the rest of it did.
     if (checked == 0 && isEntry(*node))
         tagCoverArt(node);

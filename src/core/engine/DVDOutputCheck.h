@@ -22,6 +22,10 @@ struct DVDOutputExpectation {
     // must hold as a DVD; the fields above are then not read.
     bool discImage = false;
     std::vector<double> discTitleSeconds {};
+    // The source file, when there is one: its length above came from its
+    // headers, which may claim more than its packets hold (10 hours for 5 s).
+    // An output that falls short is measured against what the packets hold.
+    QString source {};
 };
 
 // Opens the output with libavformat (libdvdread for an ISO backup): present,

@@ -22,6 +22,7 @@ ToolBridge::Call::Call(ToolBridge& bridge)
     m_bridge.m_active = true;
     m_bridge.m_stopRequested = false;
     m_bridge.m_lastFailure.clear();
+    m_bridge.m_diskFullLine.clear();
 }
 
 ToolBridge::Call::~Call()
@@ -111,6 +112,8 @@ void ToolBridge::readLine(const QString& line, const LineReader& reader, QString
 {
     {
         const std::lock_guard lock(m_stateLock);
+        if (m_diskFullLine.isEmpty() && line.contains(QLatin1String("No space left on device")))
+            m_diskFullLine = line.trimmed();
         if (reader && reader(line, m_progress))
             return;
     }
@@ -230,6 +233,11 @@ void ToolBridge::setLastCommand(const QStringList& command)
 QString ToolBridge::lastFailure() const
 {
     const std::lock_guard lock(m_stateLock);
+    // What the engine said last ("Conversion failed!") or what the output
+    // check found (a length short of the list's) would hide the cause.
+    if (!m_diskFullLine.isEmpty())
+        return QStringLiteral("the disk is full: %1 said \"%2\"")
+            .arg(QLatin1String(m_name), m_diskFullLine);
     return m_lastFailure;
 }
 

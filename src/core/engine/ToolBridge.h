@@ -113,6 +113,8 @@ public:
     QStringList lastCommand() const;
     void setLastCommand(const QStringList& command);
     // Why the last call failed; empty when it did not, or gave no reason.
+    // A call whose engine said "No space left on device" failed for that
+    // reason, whatever its status.
     QString lastFailure() const;
 
 private:
@@ -132,6 +134,7 @@ private:
     void* m_context = nullptr;
     QStringList m_lastCommand;
     QString m_lastFailure;
+    QString m_diskFullLine; // the engine's first line of this call that said so
 };
 
 // The output file of one run: deleted when the run does not succeed, but

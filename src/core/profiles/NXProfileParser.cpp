@@ -1,5 +1,7 @@
 #include "profiles/NXProfileParser.h"
 
+#include "platform/PropertyListBounds.h"
+
 #include <QFile>
 
 #include <plist/plist.h>
@@ -15,6 +17,9 @@ struct PlistFree {
     void operator()(plist_t node) const { plist_free(node); }
 };
 using PlistHolder = std::unique_ptr<void, PlistFree>;
+
+// Our profiles hold a few KiB.
+constexpr qint64 kLargestProfileBytes = 1024 * 1024;
 
 // Texts and numbers both read as text: a bitrate may be written as 128 or "128".
 std::optional<QString> textOf(plist_t node)
@@ -215,15 +220,17 @@ bool readQualityModel(DictReader& root, NXVideoQuality& quality)
 
 PlistHolder readPlist(const QString& path, QString& error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("Profile \"%1\" cannot be read: %2").arg(path, file.errorString());
+    QString problem;
+    const std::optional<QByteArray> bytes = readFileUpTo(path, kLargestProfileBytes, problem);
+    if (bytes)
+        problem = propertyListDepthProblem(*bytes);
+    if (!problem.isEmpty()) {
+        error = QStringLiteral("Profile \"%1\" cannot be read: %2").arg(path, problem);
         return nullptr;
     }
-    const QByteArray bytes = file.readAll();
     plist_t root = nullptr;
-    if (!bytes.isEmpty() && bytes.size() <= INT_MAX)
-        plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
+    if (!bytes->isEmpty())
+        plist_from_memory(bytes->constData(), uint32_t(bytes->size()), &root);
     PlistHolder holder(root);
     if (!root)
         error = QStringLiteral("Profile \"%1\" is not a property list").arg(path);

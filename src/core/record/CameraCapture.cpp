@@ -138,7 +138,7 @@ QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
     if (withSound)
         words << "-map"
               << "[sound]";
-    words << liveVideoEncoding();
+    words << liveVideoEncoding() << constantFrameRate(kCameraRecordingFrameRate);
     if (withSound)
         words << "-c:a"
               << "aac";

@@ -24,6 +24,11 @@ struct CameraDevice {
 std::vector<CameraDevice> cameraDevicesIn(const QString& video4linuxFolder);
 std::vector<CameraDevice> cameraDevices();
 
+// A camera recording's frame rate, constant: a camera's stamps come
+// unevenly on a busy machine, and ffmpeg would take the rate it guesses from
+// the first of them.
+constexpr int kCameraRecordingFrameRate = 30;
+
 struct CameraSessionPlan {
     CameraDevice camera;
     QString microphoneSource; // the sound server's source; ignored for a muxed camera

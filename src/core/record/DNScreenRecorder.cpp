@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -28,25 +29,52 @@ constexpr std::chrono::milliseconds kStopGrace = 5000ms;
 constexpr int kPreviewIntervalMs = 200;
 const QString kNoSoundServer = QStringLiteral("No sound server found: recording video only.");
 
-// What ffmpeg reports on standard output under -progress.
+using Clock = std::chrono::steady_clock;
+
+double secondsBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// What ffmpeg reports on standard output under -progress, and when the first
+// picture was taken.
 struct CaptureProgress {
     int frameRate = 1;
     qint64 frames = 0;
     qint64 dropped = 0;
+    std::optional<Clock::time_point> firstPicture;
 
     // True at the end of a report.
-    bool read(const QString& line)
+    bool read(const QString& line, Clock::time_point now)
     {
         if (line.startsWith(QLatin1String("frame=")))
             frames = line.mid(6).toLongLong();
         else if (line.startsWith(QLatin1String("drop_frames=")))
             dropped = line.mid(12).toLongLong();
-        return line.startsWith(QLatin1String("progress="));
+        const bool reportEnds = line.startsWith(QLatin1String("progress="));
+        if (reportEnds && frames > 0)
+            noteFirstPicture(now);
+        return reportEnds && firstPicture;
     }
 
-    // By the pictures taken: ffmpeg's own output time waits for the sound,
-    // which the server hands over in pieces of up to a second or two.
-    double seconds() const { return double(frames) / frameRate; }
+    // The screen input stamps its pictures by its own schedule from the
+    // moment it was opened, and the output's constant rate turns the frames
+    // written into that time. The encoder only ever trails it (most while
+    // it starts up), so the report that puts the first picture earliest is
+    // the nearest.
+    void noteFirstPicture(Clock::time_point now)
+    {
+        const Clock::time_point estimate = now
+            - std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(double(frames) / frameRate));
+        firstPicture = std::min(firstPicture.value_or(estimate), estimate);
+    }
+
+    // The time since the first picture, by the clock.
+    double secondsAt(Clock::time_point now) const
+    {
+        return firstPicture ? secondsBetween(*firstPicture, now) : 0.0;
+    }
 };
 
 // A recording is good when it holds pictures and ffmpeg ended it cleanly:
@@ -69,6 +97,14 @@ QString failureReason(const ProcessRunner::Result& run, const QString& lastError
     if (!hasPictures)
         return QStringLiteral("nothing was recorded");
     return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
+}
+
+// A good recording whose picture does not last as long as it was recorded
+// for is reported: a short file taken for a whole one is lost work.
+QString lengthProblem(const QString& path, double recorded, int frameRate)
+{
+    const std::optional<double> inFile = recordedPictureSeconds(path);
+    return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
 }
 
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
@@ -216,6 +252,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     const QStringList arguments = captureArguments(capturePlan(path));
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
+    m_stopAsked = Clock::time_point::max();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
     m_worker = std::thread([this, arguments, path, frameRate = wholeFrameRate(m_framerate)] {
@@ -233,12 +270,14 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     progress.frameRate = frameRate;
     QString lastError;
     m_runner->setStdoutHandler([this, &progress](const QString& line) {
-        if (progress.read(line))
-            emit recordingProgress(progress.seconds());
+        const Clock::time_point now = Clock::now();
+        if (progress.read(line, now))
+            emit recordingProgress(progress.secondsAt(now));
     });
     m_runner->setStderrHandler(
         [&lastError](const QString& line) { lastError = engineReason(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
+    const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const bool hasPictures = !existedBefore && hasRecordedPictures(path);
     // ffmpeg -n leaves a file that was there alone; one of ours without a
     // picture is of no use to anyone.
@@ -248,6 +287,11 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         progress.dropped };
     if (!result.succeeded)
         result.reason = failureReason(run, lastError, hasPictures);
+    else
+        result.reason = lengthProblem(path, progress.secondsAt(ended), frameRate);
+    // The file stays: a recording shorter than the time recorded is still
+    // what there is of it.
+    result.succeeded = result.reason.isEmpty();
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }
@@ -272,6 +316,8 @@ void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
 
 void DNScreenRecorder::stopRecord()
 {
+    if (m_runner)
+        m_stopAsked = std::min(m_stopAsked.load(), Clock::now());
     if (m_runner)
         m_runner->stop();
     if (m_systemAudioRecord) {

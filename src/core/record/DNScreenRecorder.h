@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -22,7 +24,9 @@ class DNScreenRecorder;
 struct DNRecordingResult {
     QString path;
     bool succeeded = false;
-    QString reason; // why it failed, in ffmpeg's words where it gave any
+    // Why it failed, in ffmpeg's words where it gave any; a file whose length
+    // falls short of the time recorded fails too, and is kept.
+    QString reason;
     qint64 framesRecorded = 0;
     qint64 framesDropped = 0;
 };
@@ -115,9 +119,11 @@ public:
 
 signals:
     void previewFrameReady(const QImage& picture);
-    // The length of picture recorded so far, ten times a second while
-    // recording; the first report comes once ffmpeg has opened its inputs
-    // (the sound server may take a second or more).
+    // The time recorded so far, from the first picture by the clock, ten
+    // times a second while recording; the first report comes once ffmpeg has
+    // written its first pictures (the sound server may take a second or
+    // more to open). A recording is stopped by it, not by the frames
+    // encoded, which trail the clock on a busy machine.
     void recordingProgress(double seconds);
 
 private:
@@ -155,6 +161,11 @@ private:
     std::unique_ptr<AudioPassThrough> mEngine;
     std::optional<quint32> m_virtualDeviceModule; // the null sink this recorder loaded
     QStringList m_lastCommand;
+    // When the running recording was asked to stop: its end for the length
+    // check, as ffmpeg takes a while to finish the file.
+    std::atomic<std::chrono::steady_clock::time_point> m_stopAsked {
+        std::chrono::steady_clock::time_point::max()
+    };
     std::unique_ptr<ProcessRunner> m_runner;
     std::thread m_worker;
     QTimer* m_previewTimer = nullptr;

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -18,9 +19,13 @@ struct PacketFreer {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 
-} // namespace
+// The file opened with its picture stream found, or nothing.
+struct OpenedRecording {
+    std::unique_ptr<AVFormatContext, InputCloser> context;
+    int video = -1;
+};
 
-bool hasRecordedPictures(const QString& path)
+std::optional<OpenedRecording> openRecording(const QString& path)
 {
     // A cut-short file is expected here; its complaints would only be noise.
     static std::once_flag quiet;
@@ -29,21 +34,53 @@ bool hasRecordedPictures(const QString& path)
     if (avformat_open_input(
             &opened, QFile::encodeName("file:" + path).constData(), nullptr, nullptr)
         < 0)
-        return false;
-    const std::unique_ptr<AVFormatContext, InputCloser> context(opened);
-    if (avformat_find_stream_info(context.get(), nullptr) < 0)
-        return false;
-    const int video = av_find_best_stream(context.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (video < 0)
+        return std::nullopt;
+    OpenedRecording recording { std::unique_ptr<AVFormatContext, InputCloser>(opened), -1 };
+    if (avformat_find_stream_info(recording.context.get(), nullptr) < 0)
+        return std::nullopt;
+    recording.video
+        = av_find_best_stream(recording.context.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (recording.video < 0)
+        return std::nullopt;
+    return recording;
+}
+
+} // namespace
+
+bool hasRecordedPictures(const QString& path)
+{
+    const std::optional<OpenedRecording> recording = openRecording(path);
+    if (!recording)
         return false;
     // An index written up front describes streams that may never have got a
     // single sample: only a packet read back proves a picture.
     const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    while (packet && av_read_frame(context.get(), packet.get()) >= 0) {
-        const bool isPicture = packet->stream_index == video;
+    while (packet && av_read_frame(recording->context.get(), packet.get()) >= 0) {
+        const bool isPicture = packet->stream_index == recording->video;
         av_packet_unref(packet.get());
         if (isPicture)
             return true;
     }
     return false;
+}
+
+std::optional<double> recordedPictureSeconds(const QString& path)
+{
+    const std::optional<OpenedRecording> recording = openRecording(path);
+    if (!recording)
+        return std::nullopt;
+    const AVStream& stream = *recording->context->streams[recording->video];
+    std::optional<int64_t> first;
+    int64_t end = 0;
+    const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    while (packet && av_read_frame(recording->context.get(), packet.get()) >= 0) {
+        if (packet->stream_index == recording->video && packet->pts != AV_NOPTS_VALUE) {
+            first = std::min(first.value_or(packet->pts), packet->pts);
+            end = std::max(end, packet->pts + packet->duration);
+        }
+        av_packet_unref(packet.get());
+    }
+    if (!first)
+        return std::nullopt;
+    return av_q2d(stream.time_base) * double(end - *first);
 }

@@ -69,7 +69,8 @@ QStringList encoding(const CapturePlan& plan)
               << "scale=" + QString::number(size.width()) + ':' + QString::number(size.height());
     // A key frame every second: the file is written in fragments that start at
     // key frames, so a recording cut short loses at most its last second.
-    words << liveVideoEncoding() << "-g" << QString::number(plan.frameRate);
+    words << liveVideoEncoding() << constantFrameRate(plan.frameRate) << "-g"
+          << QString::number(plan.frameRate);
     if (withSound)
         words << "-c:a"
               << "aac";
@@ -144,6 +145,20 @@ QStringList liveVideoEncoding()
 {
     return { "-c:v", "libx264", "-preset", "veryfast", "-tune", "zerolatency", "-pix_fmt",
         "yuv420p" };
+}
+
+QStringList constantFrameRate(int framesPerSecond)
+{
+    return { "-r", QString::number(framesPerSecond), "-fps_mode", "cfr" };
+}
+
+QString recordedLengthProblem(double inFile, double recorded, int framesPerSecond)
+{
+    const double slack = kRecordedLengthSlack + 1.0 / std::max(1, framesPerSecond);
+    if (std::abs(inFile - recorded) <= slack)
+        return {};
+    return QStringLiteral("the recording holds %1 s of picture for the %2 s recorded")
+        .arg(QString::number(inFile, 'f', 1), QString::number(recorded, 'f', 1));
 }
 
 QStringList captureArguments(const CapturePlan& plan)

@@ -60,6 +60,21 @@ struct CapturePlan {
 // picture.
 QStringList liveVideoEncoding();
 
+// The output's frame rate, constant. Left to itself, ffmpeg takes the rate it
+// guesses from the first pictures, which come bunched up on a busy machine
+// (61/6 or 245/12 a second for 10 asked), and the file then plays too fast.
+QStringList constantFrameRate(int framesPerSecond);
+
+// How far a recording's length may stray from the time recorded: ffmpeg
+// ends on the stop with what it has encoded, and a loaded machine may leave a
+// little unencoded.
+constexpr double kRecordedLengthSlack = 0.5; // seconds, besides one frame
+
+// Why a recording whose picture lasts `inFile` seconds does not hold the
+// `recorded` seconds between its first picture and its stop, or empty when it
+// does, give or take kRecordedLengthSlack and a frame.
+QString recordedLengthProblem(double inFile, double recorded, int framesPerSecond);
+
 // ffmpeg's arguments (program name excluded) for the plan.
 QStringList captureArguments(const CapturePlan& plan);
 

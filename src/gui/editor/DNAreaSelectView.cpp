@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/PropertyListBounds.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -22,6 +23,8 @@ struct PlistFree {
 using PlistHolder = std::unique_ptr<void, PlistFree>;
 
 constexpr double kHeightMoved = 0.0001;
+// The installed presets hold 2 KiB.
+constexpr qint64 kLargestPresetsBytes = 1024 * 1024;
 
 // The bytes of a text node. plist_get_string_val asserts when a damaged file's
 // text holds a zero byte; the pointer form hands the bytes over as they are.
@@ -81,12 +84,12 @@ QString nameIn(plist_t row, int rowIndex, QStringList* problems)
 
 PlistHolder readPlistArray(const QString& path, QStringList* problems)
 {
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
+    QString unreadable;
+    QByteArray bytes = readFileUpTo(path, kLargestPresetsBytes, unreadable).value_or(QByteArray());
+    if (!propertyListDepthProblem(bytes).isEmpty())
+        bytes.clear();
     plist_t root = nullptr;
-    if (!bytes.isEmpty() && bytes.size() <= INT_MAX)
+    if (!bytes.isEmpty())
         plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &root);
     PlistHolder holder(root);
     if (root && plist_get_node_type(root) == PLIST_ARRAY)

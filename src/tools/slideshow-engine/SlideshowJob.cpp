@@ -1,6 +1,7 @@
 #include "SlideshowJob.h"
 
 #include "InputFile.h"
+#include "platform/PropertyListBounds.h"
 
 #include <QDir>
 #include <QFile>
@@ -147,6 +148,10 @@ PlistHolder parse(const QString& path, QString& error)
         return nullptr;
     }
     const QByteArray bytes = file->read(kLargestJobBytes);
+    if (const QString deep = propertyListDepthProblem(bytes); !deep.isEmpty()) {
+        error = QStringLiteral("the job file \"%1\" cannot be read: %2").arg(path, deep);
+        return nullptr;
+    }
     plist_t root = nullptr;
     if (!bytes.isEmpty())
         plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);

@@ -3,10 +3,10 @@
 #include "EngineOutput.h"
 #include "FrameEncoder.h"
 #include "InputFile.h"
+#include "MusicFile.h"
 #include "PhotoSequence.h"
 #include "YuvFrame.h"
 #include "services/DNHelpers.h"
-#include "services/EngineStreamProbe.h"
 #include "services/OutputPublishing.h"
 #include "slideshow/NXEffectManager.h"
 
@@ -166,20 +166,15 @@ SlideshowRender::Code SlideshowRender::checkTarget(QString& reason) const
     return Succeeded;
 }
 
-// Music that ffmpeg can play: a regular file with a sound stream. Anything
+// Music that ffmpeg can play: a regular file whose sound decodes. Anything
 // else is named and left out, as a missing file is.
 QStringList SlideshowRender::usableMusic() const
 {
     QStringList music;
     for (const QString& path : m_job.audioList) {
         QString problem;
-        if (InputFile::isRegular(path, problem)) {
-            const EngineStreamList streams = probeEngineStreams(path);
-            if (!streams.ok)
-                problem = streams.error;
-            else if (streams.count(EngineStream::Type::Audio) == 0)
-                problem = QStringLiteral("no sound in it");
-        }
+        if (InputFile::isRegular(path, problem))
+            problem = musicProblem(path);
         if (problem.isEmpty())
             music << QFileInfo(path).absoluteFilePath();
         else

@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -625,6 +627,60 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
     EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
     EXPECT_EQ(m_runs.back().status, 0);
     EXPECT_TRUE(sharedLogText().contains("The conversion failed: the encoder wrote no output"));
+}
+
+void writeBigEndian(QByteArray& bytes, qsizetype at, quint32 value)
+{
+    for (int index = 0; index < 4; ++index)
+        bytes[at + index] = char((value >> (24 - 8 * index)) & 0xFF);
+}
+
+// A recording cut short by its camera: the headers were written for 10 hours,
+// the packets hold 5 s. The whole 5 s are converted and kept.
+TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
+{
+    const QString source = m_folder.filePath("camera take.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=5", "-f",
+        "lavfi", "-i", "sine=duration=5", "-c:v", "libx264", "-c:a", "aac", source }));
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    // The movie's and each track's header (version 0) say 10 hours in the
+    // movie's time scale, which the movie header gives.
+    const qsizetype movie = bytes.indexOf("mvhd");
+    ASSERT_GT(movie, 0);
+    const QByteArray scaleBytes = bytes.mid(movie + 16, 4);
+    const quint32 scale = quint32(quint8(scaleBytes[0])) << 24
+        | quint32(quint8(scaleBytes[1])) << 16 | quint32(quint8(scaleBytes[2])) << 8
+        | quint32(quint8(scaleBytes[3]));
+    writeBigEndian(bytes, movie + 20, scale * 36000);
+    for (qsizetype track = bytes.indexOf("tkhd"); track > 0;
+         track = bytes.indexOf("tkhd", track + 4))
+        writeBigEndian(bytes, track + 24, scale * 36000);
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+
+    auto node = fileNode(source, "Test_Encode");
+    ASSERT_NEAR(node->selectedVideoTrack()->duration, 36000, 1);
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+        << sharedLogText().right(2000).toStdString();
+    EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, 5, 0.2);
+}
+
+// An output folder on a disk with no room: the reason says so, not only
+// that the output came out short or that the engine failed.
+TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
+{
+    const QByteArray folder = QFile::encodeName(outputFolder());
+    if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const auto unmount = qScopeGuard([&folder] { ::umount2(folder.constData(), MNT_DETACH); });
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+    EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(DNVideoConverterLastFailure().contains("the disk is full"))
+        << qPrintable(DNVideoConverterLastFailure());
+    EXPECT_TRUE(DNVideoConverterLastFailure().contains("No space left on device"));
 }
 
 TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutIt)

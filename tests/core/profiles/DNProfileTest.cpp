@@ -165,6 +165,10 @@ TEST_F(ProfileFiles, UnreadableFilesAreRefused)
         { "array.plist", plistBytes(QVariantList { "a", "b" }, PlistForm::Xml),
             "is not a dictionary" },
         { "zero.plist", zeroInText, "\"ProfileName\" is not a text or a number" },
+        // libplist's parser recurses once a level: this one ended its stack.
+        { "deep.plist", QByteArray("<plist><array>") + QByteArray("<array>").repeated(100000),
+            "nests deeper than 256 levels" },
+        { "large.plist", QByteArray(2 * 1024 * 1024, ' '), "is larger than 1048576 bytes" },
     };
     for (const auto& c : cases) {
         const QString file = path(c.file);
@@ -176,6 +180,14 @@ TEST_F(ProfileFiles, UnreadableFilesAreRefused)
         EXPECT_TRUE(error.contains(file) && error.contains(QLatin1String(c.reason)))
             << qPrintable(error);
     }
+}
+
+// A profile of /dev/zero has no size to look at: it was read until memory ran out.
+TEST_F(ProfileFiles, AnEndlessProfileIsRefused)
+{
+    QString error;
+    EXPECT_EQ(DNProfile::profileWithFile("/dev/zero", DNProfileTypeVideo, error), nullptr);
+    EXPECT_TRUE(error.contains("is larger than")) << qPrintable(error);
 }
 
 TEST_F(ProfileFiles, StoredChoicesComeBackUnlessNoLongerOffered)

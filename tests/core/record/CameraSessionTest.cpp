@@ -132,6 +132,20 @@ TEST(CameraSession, PreviewIsMirrored)
         << "of 1200 points";
 }
 
+// The recording, not the preview, takes the constant rate; the camera's
+// uneven stamps would otherwise set it.
+TEST(CameraSession, TheRecordingHasAConstantFrameRate)
+{
+    const QStringList words = cameraSessionArguments(
+        { kCamera, {}, QSize(160, 120), 15, "/tmp/take.mov", std::nullopt, {} });
+    const qsizetype recording = words.indexOf("[record]");
+    ASSERT_GT(recording, words.indexOf("pipe:1"));
+    const qsizetype rate = words.indexOf("-r", recording);
+    ASSERT_GT(rate, 0);
+    EXPECT_EQ(words.mid(rate, 4), QStringList({ "-r", "30", "-fps_mode", "cfr" }));
+    EXPECT_EQ(words.indexOf("-r"), rate);
+}
+
 TEST(CameraSession, MuxedCameraRecordsItsOwnSoundWithinTheMaximumSize)
 {
     QTemporaryDir folder;

@@ -12,12 +12,18 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
+
+#include <sched.h>
 
 #include <sys/mount.h>
 
@@ -85,16 +91,26 @@ protected:
         recorder->setDelegate(&keeper);
     }
 
-    // Records until `seconds` are in the file, then waits for the result.
+    // Records for `seconds` from the first picture by the clock, then waits
+    // for the result. The time left is set again at each report.
     DNRecordingResult record(const QString& path, double seconds)
     {
-        QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
-            [this, seconds](double recorded) {
-                if (recorded >= seconds)
-                    recorder->stopRecord();
+        stopTimer.setSingleShot(true);
+        bool stopped = false;
+        QObject::connect(&stopTimer, &QTimer::timeout, recorder.get(), [this, &stopped] {
+            stopped = true;
+            recorder->stopRecord();
+        });
+        QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, &stopTimer,
+            [this, &stopped, seconds](double recorded) {
+                if (!stopped)
+                    stopTimer.start(int(std::max(0.0, seconds - recorded) * 1000));
             });
         EXPECT_TRUE(recorder->startRecord(path));
         EXPECT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+        stopTimer.stop();
+        stopTimer.disconnect();
+        recorder->disconnect(&stopTimer);
         return keeper.result.value_or(DNRecordingResult {});
     }
 
@@ -112,6 +128,7 @@ protected:
     static std::unique_ptr<PrivateDisplay> display;
     static std::unique_ptr<PrivateSoundServer> sound;
     QTemporaryDir folder;
+    QTimer stopTimer;
     ResultKeeper keeper;
     std::unique_ptr<DNScreenRecorder> recorder;
 };
@@ -215,6 +232,41 @@ TEST_F(RecordingSession, WithoutASoundServerVideoIsRecorded)
     const MediaFacts facts = MediaFacts::probe(path);
     EXPECT_EQ(facts.count("video"), 1);
     EXPECT_EQ(facts.count("audio"), 0);
+}
+
+// Busy loops on the recorder's core: ffmpeg's first pictures come bunched up
+// and the encoder trails the screen. The file keeps the asked rate and lasts
+// as long as it was recorded for.
+TEST_F(RecordingSession, ABusyMachineKeepsTheRateAndTheLength)
+{
+    cpu_set_t before;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(::sched_getcpu(), &one);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    std::vector<std::unique_ptr<QProcess>> loops;
+    for (int loop = 0; loop < 3; ++loop) {
+        loops.push_back(std::make_unique<QProcess>());
+        loops.back()->start("sh", { "-c", "while :; do :; done" });
+        ASSERT_TRUE(loops.back()->waitForStarted());
+    }
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 1280, 720));
+    recorder->setMaxScreenInputFramerate(10);
+    std::vector<DNRecordingResult> results;
+    for (int take = 0; take < 3; ++take) {
+        keeper.result.reset();
+        results.push_back(record(folder.filePath(QString("busy %1.mov").arg(take)), 3.0));
+    }
+    for (const auto& loop : loops)
+        stopByPid(*loop);
+    ::sched_setaffinity(0, sizeof before, &before);
+    for (const DNRecordingResult& result : results) {
+        EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
+        const MediaFacts facts = MediaFacts::probe(result.path);
+        EXPECT_EQ(facts.stream("video").frameRate, "10/1") << result.path.toStdString();
+        EXPECT_NEAR(facts.stream("video").duration, 3.0, 0.2) << result.path.toStdString();
+    }
 }
 
 // A folder with a few KiB left: the recording fails with ffmpeg's reason, and

@@ -87,6 +87,45 @@ TEST(ScreenCapture, SoundInputComesFirstAndThePathIsAFile)
     EXPECT_FALSE(silent.contains("-vf"));
 }
 
+// The output, not the screen input, is given the rate: ffmpeg otherwise
+// guesses the output's rate from the first, bunched-up pictures.
+TEST(ScreenCapture, TheOutputHasTheAskedRateConstant)
+{
+    CapturePlan plan;
+    plan.display = ":7";
+    plan.area = QRect(0, 0, 320, 240);
+    plan.frameRate = 10;
+    plan.outputPath = "/tmp/rate.mov";
+    const QStringList words = captureArguments(plan);
+    const qsizetype rate = words.indexOf("-r");
+    EXPECT_GT(rate, words.indexOf("-i"));
+    EXPECT_EQ(words.mid(rate, 4), QStringList({ "-r", "10", "-fps_mode", "cfr" }));
+}
+
+TEST(ScreenCapture, ARecordingShorterOrLongerThanTheTimeRecordedIsReported)
+{
+    const struct {
+        double inFile;
+        double recorded;
+        int rate;
+        bool reported;
+    } cases[] = {
+        { 3.0, 3.0, 10, false },
+        { 3.1, 3.0, 10, false },
+        { 2.45, 3.0, 10, false },
+        { 1.5, 3.0, 10, true }, // 30 pictures played at 20 a second
+        { 6.0, 3.0, 10, true },
+        { 2.0, 3.0, 1, false }, // one picture a second: a frame of slack
+        { 0.0, 3.0, 10, true },
+    };
+    for (const auto& row : cases) {
+        const QString problem = recordedLengthProblem(row.inFile, row.recorded, row.rate);
+        EXPECT_EQ(!problem.isEmpty(), row.reported) << row.inFile << ' ' << row.recorded;
+    }
+    EXPECT_EQ(recordedLengthProblem(1.5, 3.04, 10),
+        "the recording holds 1.5 s of picture for the 3.0 s recorded");
+}
+
 TEST(ScreenCapture, VirtualDeviceVolume)
 {
     const struct {

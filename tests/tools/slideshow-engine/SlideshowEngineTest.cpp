@@ -253,6 +253,8 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     writeFile(folder.filePath("empty.jpg"), "");
     writeFile(folder.filePath("garbage.png"), "not a picture at all");
     writeFile(folder.filePath("text.plist"), "frames please");
+    writeFile(folder.filePath("deep.plist"),
+        "<plist><dict><key>imageSquenes</key>" + QByteArray("<array>").repeated(200000));
     // A binary list of {"targetPath": "/\u00e9\0.mov"}, in UTF-16 as non-ASCII text is kept.
     writeFile(folder.filePath("zero.plist"),
         QByteArray::fromHex("62706c6973743030d101025a7461726765745061746867002f00e90000002e006d"
@@ -272,6 +274,7 @@ TEST_F(SlideshowEngine, BadJobsFailWithAReasonAndLeaveNoFile)
     } cases[] = {
         { "missing job file", folder.filePath("nothing.plist"), 1, "cannot open the job file" },
         { "not a property list", folder.filePath("text.plist"), 1, "is not a property list" },
+        { "nested 200,000 deep", folder.filePath("deep.plist"), 1, "nests deeper than 256 levels" },
         { "device as job", "/dev/zero", 1, "\"/dev/zero\": not a regular file" },
         { "FIFO as job", fifo, 1, "fifo\": not a regular file" },
         { "relative target", changed("targetPath", xmlString("movie.mov")), 1,
@@ -354,12 +357,16 @@ TEST_F(SlideshowEngine, UnusableMusicIsLeftOutAndTheSlideshowRenders)
 {
     writeFile(folder.filePath("garbage.mp3"), "not music at all");
     writeFile(folder.filePath("empty.m4a"), "");
+    // Anything named like a song: it opens as an MP3 whose sound has no rate.
+    QByteArray noise(300 * 1024, '\0');
+    QRandomGenerator(62).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    writeFile(folder.filePath("track 03.mp3"), noise);
     const QString video = folder.filePath("video only.mp4");
     const QString tone = folder.filePath("tone.mp3");
     ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:duration=1", video }));
     ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "sine=duration=3", tone }));
     const QStringList unusable { folder.filePath("garbage.mp3"), folder.filePath("empty.m4a"),
-        video, makeFifo(), "/dev/zero" };
+        folder.filePath("track 03.mp3"), video, makeFifo(), "/dev/zero" };
     QMap<QString, QString> job = baseJob();
     job["audioList"] = xmlStrings(QStringList(unusable) << tone);
     const EngineRun result = run(writeJob(job));
