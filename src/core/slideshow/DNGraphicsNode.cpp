@@ -99,7 +99,8 @@ std::optional<QString> firstPhotoPath(const std::vector<DNImageNode>& records)
 DNGraphicsNode::DNGraphicsNode()
     : NXBasicMediaNode(NXMediaType::PhotoAlbum)
     , m_setting(std::make_shared<DNGraphicsSetting>())
-    , m_profile(DNProfileManager::profileManager().lastProfileOfType(kVideoProfiles))
+    // An album is pictures, and has no music yet: never an audio-only profile.
+    , m_profile(DNProfileManager::profileManager().lastProfileOfType(kVideoProfiles, false))
     , m_graphicsNotifier(std::make_unique<DNGraphicsNodeNotifier>())
 {
     QList<qint64> every(NXTransitionNone);

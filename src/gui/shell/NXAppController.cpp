@@ -368,10 +368,41 @@ void NXAppController::giveDefaultProfile(const NXBasicMediaNode::Ptr& node)
     const bool takesProfile = isKindOf<DNFileNode>(node) || isMemberOf<DNDVDNode>(node);
     if (!takesProfile || profileOf(*node))
         return;
-    std::shared_ptr<DNProfile>& shared = m_defaultProfiles[profileTypeOf(*node)];
+    const int type = profileTypeOf(*node);
+    const bool sound = hasSound(*node);
+    std::shared_ptr<DNProfile>& shared = m_defaultProfiles[{ type, sound }];
     if (!shared)
-        shared = m_profiles.lastProfileOfType(profileTypeOf(*node));
+        shared = m_profiles.lastProfileOfType(type, sound);
     setProfileOf(*node, shared);
+}
+
+bool NXAppController::hasSound(const NXBasicMediaNode& node)
+{
+    if (const auto* file = dynamic_cast<const DNFileNode*>(&node))
+        return !file->audioTracks().empty();
+    if (const auto* album = dynamic_cast<const DNGraphicsNode*>(&node))
+        return !album->audioTracks().empty();
+    return true;
+}
+
+// An audio-only output of a source without sound can only fail in the
+// engine ("Output file #0 does not contain any stream"): it is refused here,
+// with a reason the user can act on.
+bool NXAppController::checkSoundOfEntries()
+{
+    for (const auto& node : m_mediaNodes) {
+        const auto profile = profileOf(*node);
+        if (!profile || profile->writesPicture() || hasSound(*node))
+            continue;
+        const QString name = NXMediaDisplayName(*node);
+        const QString reason
+            = QStringLiteral("\"%1\" has no sound, and the profile \"%2\" writes only sound. "
+                             "Choose a video profile for it.")
+                  .arg(name, profile->profileName());
+        m_model->setFailure(node, reason);
+        return showAlert(QStringLiteral("Could not convert \"%1\".").arg(name), reason);
+    }
+    return true;
 }
 
 std::vector<NXBasicMediaNode::Ptr> NXAppController::targetNodes() const

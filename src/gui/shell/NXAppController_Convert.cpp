@@ -63,7 +63,7 @@ bool NXAppController::startConversion()
     if (m_mediaNodes.empty())
         return showAlert(QStringLiteral("No media source!"),
             QStringLiteral("Please add video clips and try again."));
-    if (!checkDVDTitles() || !checkOutputFolder())
+    if (!checkDVDTitles() || !checkSoundOfEntries() || !checkOutputFolder())
         return false;
     // The engines get the processors to themselves.
     stopPlayers();
