@@ -134,9 +134,11 @@ void NXAppController::buildActions()
     toolbar->addAction(QStringLiteral("Add DVD"), this, &NXAppController::addDVDWithChooser);
     toolbar->addAction(QStringLiteral("Add Photos"), this, [this] {
         const QString folder = m_dialogs.chooseFolder(
-            this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
-        if (!folder.isEmpty())
-            m_photoLoader->load({ folder });
+            this, QStringLiteral("Add Photo Folder"), NXPanelStartFolder(NXPanelKind::Pictures));
+        if (folder.isEmpty())
+            return;
+        NXRememberPanelFolder(NXPanelKind::Pictures, folder);
+        m_photoLoader->load({ folder });
     });
     toolbar->addAction(QStringLiteral("Remove"), this, &NXAppController::removeSelected);
     toolbar->addAction(QStringLiteral("Clear"), this, &NXAppController::clearList);
@@ -249,9 +251,12 @@ bool NXAppController::showAlert(const QString& title, const QString& text)
 
 void NXAppController::addFilesWithPanel()
 {
-    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"), {});
-    if (!paths.isEmpty())
-        addFiles(paths);
+    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"),
+        NXMediaLoader::mediaFileTypes(), NXPanelStartFolder(NXPanelKind::Videos));
+    if (paths.isEmpty())
+        return;
+    NXRememberPanelFolder(NXPanelKind::Videos, paths.first());
+    addFiles(paths);
 }
 
 void NXAppController::addDVDWithChooser()

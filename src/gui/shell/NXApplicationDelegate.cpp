@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/NXAction.h"
+#include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
@@ -84,6 +85,21 @@ void NXApplicationDelegate::openFiles(const QStringList& files)
     }).performAfterDelay(kOpenFilesDelay);
 }
 
+bool NXApplicationDelegate::listenForLaterStarts()
+{
+    m_laterStarts = std::make_unique<InstanceServer>();
+    connect(m_laterStarts.get(), &InstanceServer::filesReceived, this,
+        [this](const QStringList& files) {
+            if (!m_controller)
+                return;
+            m_controller->raise();
+            m_controller->activateWindow();
+            if (!files.isEmpty())
+                m_controller->addFiles(files);
+        });
+    return m_laterStarts->listen();
+}
+
 void NXApplicationDelegate::offerPreviousLog()
 {
     const QString previousLog = DNLogger::shareRoughLog().previousRunPath();
@@ -127,6 +143,8 @@ void NXApplicationDelegate::applicationWillTerminate()
     if (m_terminated || !m_controller)
         return;
     m_terminated = true;
+    // A start from now on gets a window of its own rather than this ending one.
+    m_laterStarts.reset();
     // Pictures for a window about to go are wasted work.
     ThumbnailQueue::shared().cancelAll();
     // No engine may outlive us, and nothing it left half-written is an output.

@@ -10,6 +10,7 @@
 
 class DNProfileManager;
 class DNSetting;
+class InstanceServer;
 class NXAppController;
 class TerminationSignals;
 class UserDefaults;
@@ -33,6 +34,9 @@ public:
     void applicationDidFinishLaunching(const QStringList& files);
     // Files opened from the file manager: added after a short delay.
     void openFiles(const QStringList& files);
+    // Takes the files of every later start (SingleInstance::handOver) as
+    // dropped on the list, and brings the window to the front.
+    bool listenForLaterStarts();
     // Ends cleanly; also run on the application's aboutToQuit.
     void applicationWillTerminate();
     // The clean end, then terminated() to end the event loop: for a closed
@@ -57,6 +61,7 @@ private:
     UserDefaults& m_defaults;
     std::unique_ptr<NXAppController> m_controller;
     std::unique_ptr<TerminationSignals> m_signals;
+    std::unique_ptr<InstanceServer> m_laterStarts;
     bool m_previousRunAbnormal = false;
     bool m_ownsAbnormalEndFlag = false; // false in a second copy
     bool m_terminated = false;
