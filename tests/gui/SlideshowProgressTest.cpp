@@ -15,6 +15,7 @@
 
 #include <QDir>
 #include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -118,6 +119,9 @@ protected:
         sheet->setPollInterval(std::chrono::milliseconds(50));
         QObject::connect(sheet, &NXProgressController::progressPolled, sheet,
             [this, sheet](const QVariantMap& progress) {
+                sheetSizes << sheet->size();
+                if (sheet->photoView()->isVisible())
+                    renderDetails.insert(sheet->detailText().section(' ', 0, 0));
                 if (progress.value("EncodeCategory").toInt() != 0)
                     return;
                 photoViewShown = photoViewShown || sheet->photoView()->isVisible();
@@ -140,6 +144,8 @@ protected:
     std::optional<NXApplicationDelegate> delegate;
     QStringList reported;
     bool photoViewShown = false;
+    QList<QSize> sheetSizes; // at every poll, before, during and after the render
+    QSet<QString> renderDetails; // the first word under the bar beside the photo view
     std::optional<std::pair<bool, bool>> ended;
 };
 
@@ -151,6 +157,10 @@ TEST_F(SlideshowConversion, AlbumOnTheListConvertsWithThePhotoViewFollowingTheRe
 
     EXPECT_EQ(*ended, std::make_pair(false, false));
     EXPECT_TRUE(photoViewShown);
+    ASSERT_FALSE(sheetSizes.isEmpty());
+    EXPECT_EQ(sheetSizes.count(sheetSizes.first()), sheetSizes.size())
+        << "the sheet keeps its size";
+    EXPECT_EQ(renderDetails, QSet<QString> { "frame" }) << "the render's own figures";
     EXPECT_EQ(reported, AlbumConversion::photoPaths(*album));
     const QStringList outputs = window().convertedOutputs();
     ASSERT_EQ(outputs.size(), 1);

@@ -85,6 +85,9 @@ bool NXAppController::startConversion()
     m_progress = new NXProgressController(
         std::move(calls), m_system, m_setting.appSetting().videoOutputDirectory(), this);
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
+    if (std::any_of(m_jobs.begin(), m_jobs.end(),
+            [](const ConversionJob& job) { return isMemberOf<DNGraphicsNode>(job.node); }))
+        m_progress->reservePhotoView();
     m_sheetOfRun = m_progress;
     DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
     connect(m_progress, &NXProgressController::conversionEnded, this, &NXAppController::endRun);
