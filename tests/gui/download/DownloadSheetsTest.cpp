@@ -9,6 +9,7 @@
 #include "download/DNYoutubeParseController.h"
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/NXVideoDownloadOption.h"
+#include "download/NXYoutubeControlller.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
@@ -276,6 +277,9 @@ TEST(PathFields, ShowTheEndOfALongFolderWithItsLabelAndTheWholePathAsTooltip)
     options.panel.displayPanelWithWindow(&options.window);
     NXPreferencesController preferences(DNSetting::shareSetting(), options.dialogs);
     preferences.show();
+    const NXSystemActions system;
+    NXYoutubeControlller downloader(options.setting, options.dialogs, system, [] { return false; });
+    downloader.show();
     options.dialogs.folder = folder;
     const struct {
         const char* name;
@@ -285,6 +289,7 @@ TEST(PathFields, ShowTheEndOfALongFolderWithItsLabelAndTheWholePathAsTooltip)
     } cases[] = {
         { "download options", &options.panel, options.panel.targetFolderField(), "Browse..." },
         { "preferences", &preferences, preferences.outputFolderEdit(), "Choose..." },
+        { "downloader", &downloader, downloader.destFolderField(), "Browse…" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
