@@ -15,7 +15,6 @@
 
 #include <QDir>
 #include <QPushButton>
-#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -117,11 +116,12 @@ protected:
         ASSERT_TRUE(window().startConversion());
         NXProgressController* sheet = window().progressSheet();
         sheet->setPollInterval(std::chrono::milliseconds(50));
+        sheetSizes << sheet->size(); // as it opened, before the render
         QObject::connect(sheet, &NXProgressController::progressPolled, sheet,
             [this, sheet](const QVariantMap& progress) {
                 sheetSizes << sheet->size();
                 if (sheet->photoView()->isVisible())
-                    renderDetails.insert(sheet->detailText().section(' ', 0, 0));
+                    renderDetails << sheet->detailText();
                 if (progress.value("EncodeCategory").toInt() != 0)
                     return;
                 photoViewShown = photoViewShown || sheet->photoView()->isVisible();
@@ -145,7 +145,7 @@ protected:
     QStringList reported;
     bool photoViewShown = false;
     QList<QSize> sheetSizes; // at every poll, before, during and after the render
-    QSet<QString> renderDetails; // the first word under the bar beside the photo view
+    QStringList renderDetails; // the figures under the bar beside the photo view
     std::optional<std::pair<bool, bool>> ended;
 };
 
@@ -160,7 +160,9 @@ TEST_F(SlideshowConversion, AlbumOnTheListConvertsWithThePhotoViewFollowingTheRe
     ASSERT_FALSE(sheetSizes.isEmpty());
     EXPECT_EQ(sheetSizes.count(sheetSizes.first()), sheetSizes.size())
         << "the sheet keeps its size";
-    EXPECT_EQ(renderDetails, QSet<QString> { "frame" }) << "the render's own figures";
+    ASSERT_FALSE(renderDetails.isEmpty());
+    for (const QString& figures : renderDetails)
+        EXPECT_TRUE(figures.isEmpty() || figures.startsWith("frame ")) << figures.toStdString();
     EXPECT_EQ(reported, AlbumConversion::photoPaths(*album));
     const QStringList outputs = window().convertedOutputs();
     ASSERT_EQ(outputs.size(), 1);

@@ -163,6 +163,7 @@ void NXProgressController::slideshowRenderStarted()
             if (!self || self->m_stopped)
                 return;
             self->showPhotoView(true);
+            self->m_detailLabel->clear(); // the encoder's figures are not the render's
             self->setStatus(QStringLiteral("Converting..."));
         },
         Qt::QueuedConnection);
@@ -199,11 +200,18 @@ void NXProgressController::poll()
     showPhotoView(false);
     const double percent = progress.value(QStringLiteral("current_percent")).toDouble();
     m_progressBar->setValue(int(percent));
+    const qlonglong frame = progress.value(QStringLiteral("frame_number")).toLongLong();
+    const int converted = progress.value(QStringLiteral("convertedTime")).toInt();
+    // Before the engine has done anything there are no figures to show.
+    if (frame <= 0 && converted <= 0 && percent <= 0) {
+        m_detailLabel->clear();
+        return;
+    }
     m_detailLabel->setText(
         QStringLiteral("%1 fps, frame %2, %3")
             .arg(progress.value(QStringLiteral("currentFPS")).toDouble(), 0, 'f', 1)
-            .arg(progress.value(QStringLiteral("frame_number")).toLongLong())
-            .arg(DNTimeStringFromSeconds(progress.value(QStringLiteral("convertedTime")).toInt())));
+            .arg(frame)
+            .arg(DNTimeStringFromSeconds(converted)));
 }
 
 void NXProgressController::stopRequested()
