@@ -163,6 +163,17 @@ TEST_F(FirstRun, AnAudioProfilePickedForASoundlessFileIsRefusedBeforeTheRun)
     const QModelIndex row = window().listModel()->index(0, 0);
     EXPECT_TRUE(row.data(NXMediaListModel::FailureRole).toString().contains("has no sound"));
     EXPECT_TRUE(QDir(output.path()).isEmpty());
+
+    // Merged with a file that has sound, it has sound to give.
+    window().clearList();
+    window().setMergeMode(true);
+    window().addOpenedFiles(
+        { TestMedia::path(TestMedia::kRate50), TestMedia::path(TestMedia::kVideoWithAudio) });
+    ASSERT_EQ(window().mediaNodes().size(), 1u);
+    window().applyProfile(*audio, true);
+    EXPECT_TRUE(window().startConversion());
+    window().stopConversionAndWait();
+    EXPECT_EQ(dialogs.alerts.size(), 1u);
     delegate->applicationWillTerminate();
 }
 

@@ -29,6 +29,8 @@
 #include <QScreen>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace {
 
 const QSize kDefaultSize(960, 600);
@@ -383,6 +385,10 @@ void NXAppController::giveDefaultProfile(const NXBasicMediaNode::Ptr& node)
 
 bool NXAppController::hasSound(const NXBasicMediaNode& node)
 {
+    // A merge sounds where any of its members does.
+    if (isMemberOf<DNFileGroupNode>(&node))
+        return std::any_of(node.children().begin(), node.children().end(),
+            [](const auto& member) { return hasSound(*member); });
     if (const auto* file = dynamic_cast<const DNFileNode*>(&node))
         return !file->audioTracks().empty();
     if (const auto* album = dynamic_cast<const DNGraphicsNode*>(&node))
