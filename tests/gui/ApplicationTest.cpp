@@ -171,10 +171,14 @@ TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
 TEST(ApplicationTest, ASecondStartHandsItsFilesToTheRunningWindowAndEnds)
 {
     Launch run;
-    run.window().loader()->setPause(std::chrono::milliseconds(0));
     ASSERT_TRUE(run.delegate->listenForLaterStarts());
     const QFileInfo first(TestMedia::path(TestMedia::kVideoWithAudio));
     const QString second = TestMedia::path(TestMedia::kAvi);
+    // A batch still loading when the files come: they wait for it.
+    run.window().loader()->setPause(std::chrono::milliseconds(400));
+    run.window().addFiles(
+        { TestMedia::path(TestMedia::kRate50), TestMedia::path(TestMedia::kOddSize2997) });
+    ASSERT_TRUE(run.window().loader()->isLoading());
 
     QProcess start;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -187,12 +191,12 @@ TEST(ApplicationTest, ASecondStartHandsItsFilesToTheRunningWindowAndEnds)
     EXPECT_EQ(start.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(start.exitCode(), 0) << start.readAllStandardError().toStdString();
 
-    ASSERT_TRUE(waitUntil([&] { return run.window().mediaNodes().size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return run.window().mediaNodes().size() == 4; }));
     const auto pathAt = [&](std::size_t row) {
         return std::dynamic_pointer_cast<DNFileNode>(run.window().mediaNodes()[row])->path();
     };
-    EXPECT_EQ(pathAt(0), first.absoluteFilePath());
-    EXPECT_EQ(pathAt(1), second);
+    EXPECT_EQ(pathAt(2), first.absoluteFilePath());
+    EXPECT_EQ(pathAt(3), second);
     const QFileInfo socket(SingleInstance::socketPath());
     const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
         | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;

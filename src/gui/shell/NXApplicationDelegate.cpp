@@ -9,6 +9,7 @@
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
+#include "shell/NXMediaLoader.h"
 #include "shell/TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+
+#include <utility>
 
 QString NXBuildDate()
 {
@@ -94,10 +97,24 @@ bool NXApplicationDelegate::listenForLaterStarts()
                 return;
             m_controller->raise();
             m_controller->activateWindow();
-            if (!files.isEmpty())
-                m_controller->addFiles(files);
+            m_laterStartFiles += files;
+            addLaterStartFiles();
         });
     return m_laterStarts->listen();
+}
+
+// The list takes no files while it converts or loads a batch: they wait for
+// the end of it rather than being lost.
+void NXApplicationDelegate::addLaterStartFiles()
+{
+    if (!m_controller || m_laterStartFiles.isEmpty())
+        return;
+    if (m_controller->isConverting() || m_controller->loader()->isLoading()) {
+        NXAction(this, &NXApplicationDelegate::addLaterStartFiles)
+            .performAfterDelay(kLaterStartRetry);
+        return;
+    }
+    m_controller->addFiles(std::exchange(m_laterStartFiles, {}));
 }
 
 void NXApplicationDelegate::offerPreviousLog()

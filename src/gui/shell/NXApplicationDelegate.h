@@ -24,6 +24,8 @@ public:
     static inline const QString kSafeTerminateKey
         = QStringLiteral("keyTolvaConvertDidSafeTerminate_0.0");
     static constexpr std::chrono::milliseconds kOpenFilesDelay { 750 };
+    // How often files of a later start look again for a list free to take them.
+    static constexpr std::chrono::milliseconds kLaterStartRetry { 250 };
 
     // Dialogs and system calls are the caller's; the shared settings, profile
     // catalogue and user defaults are used.
@@ -52,6 +54,7 @@ signals:
     void terminated();
 
 private:
+    void addLaterStartFiles();
     void offerPreviousLog();
     void showLogWindow(const QString& path);
 
@@ -62,6 +65,7 @@ private:
     std::unique_ptr<NXAppController> m_controller;
     std::unique_ptr<TerminationSignals> m_signals;
     std::unique_ptr<InstanceServer> m_laterStarts;
+    QStringList m_laterStartFiles; // waiting for the list
     bool m_previousRunAbnormal = false;
     bool m_ownsAbnormalEndFlag = false; // false in a second copy
     bool m_terminated = false;
