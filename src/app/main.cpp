@@ -1,17 +1,25 @@
 // The quillon executable: the application object, the delegate, and the
-// files named on the command line handed over as if opened from the desktop.
+// files named on the command line handed over as if opened from the desktop,
+// to the copy already running where there is one.
 #include "common/NXDialogs.h"
+#include "platform/SingleInstance.h"
 #include "shell/NXApplicationDelegate.h"
 
 #include <QApplication>
 #include <QLocale>
 
+#include <QStringList>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 
 namespace {
+
+// A running copy that takes no files within this time is taken as hung.
+constexpr std::chrono::seconds kHandOverTimeout { 5 };
 
 constexpr const char* kUsage = "Usage: quillon [media files...]\n"
                                "Converts video files for devices and formats; the files named\n"
@@ -26,8 +34,17 @@ bool isSet(const char* variable)
     return value && *value;
 }
 
+QStringList filesNamed(int argc, char** argv)
+{
+    QStringList files;
+    for (int i = 1; i < argc; ++i)
+        files << QString::fromLocal8Bit(argv[i]);
+    return files;
+}
+
 // What can be answered before the application object exists: making one
-// without a display aborts the process.
+// without a display aborts the process. A copy already running takes the
+// files named and brings its window up.
 std::optional<int> answerWithoutWindow(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i) {
@@ -40,6 +57,8 @@ std::optional<int> answerWithoutWindow(int argc, char** argv)
             return 0;
         }
     }
+    if (SingleInstance::handOver(filesNamed(argc, argv), kHandOverTimeout))
+        return 0;
     if (!isSet("QT_QPA_PLATFORM") && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
         std::fputs("quillon: no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                    "start it from a desktop session or under xvfb-run\n",
@@ -68,6 +87,7 @@ int main(int argc, char** argv)
     QObject::connect(&delegate, &NXApplicationDelegate::terminated, &application,
         &QCoreApplication::quit, Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching(application.arguments().mid(1));
+    delegate.listenForLaterStarts();
     QApplication::setQuitOnLastWindowClosed(true);
     return application.exec();
 }

@@ -2,12 +2,14 @@
 // and the list rules (merge mode, the DVD conflict question).
 #include "GuiTestSupport.h"
 
+#include "controls/NXPathField.h"
 #include "controls/NXSlider.h"
 #include "fixtures/TestMedia.h"
 #include "list/NXMediaListModel.h"
 #include "model/DNFileGroupNode.h"
 #include "model/ThumbnailQueue.h"
 #include "platform/DNLogger.h"
+#include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
@@ -15,8 +17,10 @@
 #include "shell/NXApplicationDelegate.h"
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
+#include "shell/NXProgressController.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -28,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QUrl>
 
 #include <qpa/qwindowsysteminterface.h>
 
@@ -163,6 +168,75 @@ TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
     run.delegate->applicationWillTerminate();
 }
 
+TEST(ApplicationTest, ASecondStartHandsItsFilesToTheRunningWindowAndEnds)
+{
+    Launch run;
+    ASSERT_TRUE(run.delegate->listenForLaterStarts());
+    const QFileInfo first(TestMedia::path(TestMedia::kVideoWithAudio));
+    const QString second = TestMedia::path(TestMedia::kAvi);
+    // A batch still loading when the files come: they wait for it.
+    run.window().loader()->setPause(std::chrono::milliseconds(400));
+    run.window().addFiles(
+        { TestMedia::path(TestMedia::kRate50), TestMedia::path(TestMedia::kOddSize2997) });
+    ASSERT_TRUE(run.window().loader()->isLoading());
+
+    QProcess start;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM" })
+        environment.insert(name, QString()); // it needs no display of its own
+    start.setProcessEnvironment(environment);
+    start.setWorkingDirectory(first.absolutePath());
+    start.start(QUILLON_APP_PATH, { first.fileName(), second });
+    ASSERT_TRUE(waitUntil([&] { return start.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(start.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(start.exitCode(), 0) << start.readAllStandardError().toStdString();
+
+    ASSERT_TRUE(waitUntil([&] { return run.window().mediaNodes().size() == 4; }));
+    const auto pathAt = [&](std::size_t row) {
+        return std::dynamic_pointer_cast<DNFileNode>(run.window().mediaNodes()[row])->path();
+    };
+    EXPECT_EQ(pathAt(2), first.absoluteFilePath());
+    EXPECT_EQ(pathAt(3), second);
+    const QFileInfo socket(SingleInstance::socketPath());
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    EXPECT_FALSE(QFileInfo(socket.absolutePath()).permissions() & others);
+    EXPECT_FALSE(socket.permissions() & others);
+    run.delegate->applicationWillTerminate();
+}
+
+TEST(ApplicationTest, ADesktopThatCannotOpenAFolderOrFileIsToldWithItsPath)
+{
+    const QString folder = QDir::tempPath() + "/Converted Videos";
+    for (const bool opens : { true, false }) {
+        SCOPED_TRACE(opens ? "the desktop opens it" : "no program opens it");
+        std::vector<NXAlert> told;
+        QStringList asked;
+        const NXSystemActions desktop
+            = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); },
+                [&](const QUrl& url) {
+                    asked << url.toLocalFile();
+                    return opens;
+                });
+        // The progress sheet of a run that converted nothing, asked to open
+        // the output folder when done; then a file the way the log is offered.
+        NXProgressController sheet({ [] { return false; }, {}, {} }, desktop, folder);
+        sheet.setOpenFolderWhenDone(true);
+        sheet.begin();
+        ASSERT_TRUE(waitUntil([&] { return !sheet.isRunning(); }));
+        ASSERT_TRUE(waitUntil([&] { return asked.size() == 1; }));
+        EXPECT_EQ(desktop.openFile(folder + "/Quillon.log"), opens);
+
+        EXPECT_EQ(asked, QStringList({ folder, folder + "/Quillon.log" }));
+        ASSERT_EQ(told.size(), opens ? 0u : 2u);
+        if (!opens) {
+            EXPECT_EQ(told[0].title, "Could not open \"" + folder + "\".");
+            EXPECT_EQ(told[1].title, "Could not open \"" + folder + "/Quillon.log\".");
+            EXPECT_TRUE(told[0].text.contains("xdg-open")) << told[0].text.toStdString();
+        }
+    }
+}
+
 TEST(ApplicationTest, ClosingTheWindowCancelsThePictures)
 {
     const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
@@ -262,7 +336,7 @@ TEST(ApplicationTest, PreferencesSurviveARestart)
         NXPreferencesController preferences(DNSetting::shareSetting(), run.dialogs, &run.window());
         run.dialogs.folder = folder;
         preferences.findChildren<QPushButton*>().first()->click(); // "Choose..."
-        EXPECT_EQ(preferences.outputFolderEdit()->text(), folder);
+        EXPECT_EQ(preferences.outputFolderEdit()->path(), folder);
         preferences.safeModeBox()->setChecked(true);
         preferences.highQualityBox()->setChecked(true);
         preferences.deinterlacingBox()->setChecked(true);

@@ -18,16 +18,28 @@ public:
         alerts.push_back(alert);
         return nextAnswer;
     }
-    QStringList openFiles(QWidget*, const QString&, const QStringList& types) override
+    QStringList openFiles(
+        QWidget*, const QString&, const QStringList& types, const QString& start) override
     {
         askedTypes = types;
+        askedStart = start;
         return filesToOpen;
     }
-    QString chooseFolder(QWidget*, const QString&, const QString&) override { return folder; }
-    QStringList chooseFolders(QWidget*, const QString&, const QString&) override { return folders; }
-    QString openFile(QWidget*, const QString&, const QStringList& types) override
+    QString chooseFolder(QWidget*, const QString&, const QString& start) override
+    {
+        askedStart = start;
+        return folder;
+    }
+    QStringList chooseFolders(QWidget*, const QString&, const QString& start) override
+    {
+        askedStart = start;
+        return folders;
+    }
+    QString openFile(
+        QWidget*, const QString&, const QStringList& types, const QString& start) override
     {
         askedTypes = types;
+        askedStart = start;
         return fileToOpen;
     }
     std::optional<QFont> chooseFont(QWidget*, const QFont&) override { return font; }
@@ -48,6 +60,7 @@ public:
     QStringList folders;
     QString fileToOpen;
     QStringList askedTypes;
+    QString askedStart; // the folder the last panel started in
     std::optional<QFont> font;
     std::optional<QColor> colour;
 };

@@ -116,8 +116,12 @@ protected:
         ASSERT_TRUE(window().startConversion());
         NXProgressController* sheet = window().progressSheet();
         sheet->setPollInterval(std::chrono::milliseconds(50));
+        sheetSizes << sheet->size(); // as it opened, before the render
         QObject::connect(sheet, &NXProgressController::progressPolled, sheet,
             [this, sheet](const QVariantMap& progress) {
+                sheetSizes << sheet->size();
+                if (sheet->photoView()->isVisible())
+                    renderDetails << sheet->detailText();
                 if (progress.value("EncodeCategory").toInt() != 0)
                     return;
                 photoViewShown = photoViewShown || sheet->photoView()->isVisible();
@@ -140,6 +144,8 @@ protected:
     std::optional<NXApplicationDelegate> delegate;
     QStringList reported;
     bool photoViewShown = false;
+    QList<QSize> sheetSizes; // at every poll, before, during and after the render
+    QStringList renderDetails; // the figures under the bar beside the photo view
     std::optional<std::pair<bool, bool>> ended;
 };
 
@@ -151,6 +157,12 @@ TEST_F(SlideshowConversion, AlbumOnTheListConvertsWithThePhotoViewFollowingTheRe
 
     EXPECT_EQ(*ended, std::make_pair(false, false));
     EXPECT_TRUE(photoViewShown);
+    ASSERT_FALSE(sheetSizes.isEmpty());
+    EXPECT_EQ(sheetSizes.count(sheetSizes.first()), sheetSizes.size())
+        << "the sheet keeps its size";
+    ASSERT_FALSE(renderDetails.isEmpty());
+    for (const QString& figures : renderDetails)
+        EXPECT_TRUE(figures.isEmpty() || figures.startsWith("frame ")) << figures.toStdString();
     EXPECT_EQ(reported, AlbumConversion::photoPaths(*album));
     const QStringList outputs = window().convertedOutputs();
     ASSERT_EQ(outputs.size(), 1);

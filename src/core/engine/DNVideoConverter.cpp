@@ -126,10 +126,27 @@ void explainFailure(const QString& text)
     state().failure = message;
 }
 
-// The bridge's reason names the program that failed and what it said last.
+// Whether a bridge's reason already tells how its program ended ("ffmpeg
+// failed with exit status 1: ..."), in the words ToolBridge::failureOf uses.
+bool tellsHowProgramEnded(const QString& reason)
+{
+    for (const char* ending :
+        { " failed with exit status ", " was ended by signal ", " could not start: " })
+        if (reason.contains(QLatin1String(ending)))
+            return true;
+    return false;
+}
+
+// The bridge's reason names the program that failed and what it said last;
+// the engine is named only where the reason does not name the program, so
+// that a person reads who failed once.
 void reportEngineFailure(const DNConversionEngine& engine, int status)
 {
     const QString reason = engine.lastFailure();
+    if (tellsHowProgramEnded(reason)) {
+        reportFailure(reason);
+        return;
+    }
     const QString failed = QStringLiteral("The %1 failed with status %2")
                                .arg(QLatin1String(engine.name))
                                .arg(status);

@@ -90,6 +90,10 @@ QString picturesFolder()
 {
     return writable(QStandardPaths::PicturesLocation);
 }
+QString musicFolder()
+{
+    return writable(QStandardPaths::MusicLocation);
+}
 QString downloadsFolder()
 {
     return writable(QStandardPaths::DownloadLocation);

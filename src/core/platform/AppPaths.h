@@ -19,9 +19,10 @@ bool ensureDataFolder();
 bool ensurePrivateFolder(const QString& path);
 // $XDG_CONFIG_HOME/Farrowby/Quillon.conf: the user defaults.
 QString settingsFile();
-// The XDG videos, pictures and downloads folders.
+// The XDG videos, pictures, music and downloads folders.
 QString moviesFolder();
 QString picturesFolder();
+QString musicFolder();
 QString downloadsFolder();
 QString homeFolder();
 // The temporary folder ($TMPDIR, else /tmp), without a trailing slash.

@@ -18,6 +18,12 @@ std::shared_ptr<DNProfile> DNProfile::profileWithFile(
     return profile;
 }
 
+bool DNProfile::writesPicture() const
+{
+    return videoCodec().isPresent() || videoQuality().isPresent() || videoFrameRate().isPresent()
+        || videoResolution().isPresent() || videoAspect().isPresent();
+}
+
 QVariantMap DNProfile::choices() const
 {
     QVariantMap map {

@@ -17,6 +17,10 @@ public:
 
     std::shared_ptr<DNProfile> copy() const { return std::make_shared<DNProfile>(*this); }
 
+    // Whether the output has a picture: an audio-only profile has none of the
+    // video parameters.
+    bool writesPicture() const;
+
     // The user's choices, keyed as in the profile file, to be stored and laid
     // over the same profile in a later run.
     QVariantMap choices() const;

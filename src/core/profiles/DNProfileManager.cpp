@@ -147,16 +147,20 @@ std::shared_ptr<DNProfile> DNProfileManager::profileWithGlobalID(int globalID) c
     return nullptr;
 }
 
-std::shared_ptr<DNProfile> DNProfileManager::lastProfileOfType(int profileType) const
+std::shared_ptr<DNProfile> DNProfileManager::lastProfileOfType(int profileType, bool sound) const
 {
     const Kind* kind = kindOf(profileType);
     if (!kind)
         return nullptr;
     {
         const std::lock_guard lock(m_recentMutex);
-        if (!kind->recent.empty())
-            return kind->recent.front()->copy();
+        for (const auto& recent : kind->recent)
+            if (sound || recent->writesPicture())
+                return recent->copy();
     }
+    const int firstID = profileType == DNProfileTypeDVD ? kFirstDVDProfileID : kFirstVideoProfileID;
+    if (const auto first = catalogueProfile(*kind, firstID))
+        return first->copy();
     if (kind->categories.empty())
         return nullptr;
     return kind->categories.front().profiles.front()->copy();

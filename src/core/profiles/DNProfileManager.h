@@ -42,9 +42,17 @@ public:
     // A copy of the catalogue's profile with that id, or null.
     std::shared_ptr<DNProfile> profileWithGlobalID(int globalID) const;
 
+    // What an entry gets before any profile was picked: a general H.264 video
+    // (Matroska for files and albums, MP4 for DVD titles), not a device's.
+    static constexpr int kFirstVideoProfileID = 2102;
+    static constexpr int kFirstDVDProfileID = 1105002;
+
     // A copy of the profile of that kind picked last, with the user's choices;
-    // the first of the catalogue before any was picked; null for other kinds.
-    std::shared_ptr<DNProfile> lastProfileOfType(int profileType) const;
+    // the kind's first profile above before any was picked (the first of the
+    // catalogue when that one is missing); null for other kinds. Without
+    // `sound`, the latest picked that writes a picture: an audio-only output
+    // of a source without sound fails.
+    std::shared_ptr<DNProfile> lastProfileOfType(int profileType, bool sound = true) const;
     // Copies of the recent profiles of that kind, the latest first.
     std::vector<std::shared_ptr<DNProfile>> recentProfilesOfType(int profileType) const;
     // Makes the profile the latest of its kind.

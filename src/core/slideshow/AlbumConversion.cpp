@@ -79,8 +79,6 @@ int AlbumConversion::encodeGraphics2QuickTimeMovie(
         return kDNVideoConverterStopped;
     if (!album)
         return kDNVideoConverterFailed;
-    if (m_hooks.renderWillStart)
-        m_hooks.renderWillStart();
     const QString movie = render(*album);
     if (movie.isEmpty())
         return stopRequested() ? kDNVideoConverterStopped : kDNVideoConverterFailed;
@@ -116,6 +114,9 @@ QString AlbumConversion::render(const DNGraphicsNode& album)
     // that comes later reaches the engine.
     if (stopRequested())
         return {};
+    // Only now does the progress poll read the render's own figures.
+    if (m_hooks.renderWillStart)
+        m_hooks.renderWillStart();
     engine->beginEncoding();
     const QString movie = engine->finiallyVideoPath();
     if (movie.isEmpty())

@@ -51,14 +51,55 @@ int compareOptional(const std::optional<Value>& a, const std::optional<Value>& b
 // The ascending order of two records by a sort key. Positions are compared
 // in 0.0001-degree steps rather than with the tolerance of DNGPS::compare,
 // which is no order a sort may rely on.
+// The length of the run of digits at `from`.
+qsizetype digitsAt(const QString& text, qsizetype from)
+{
+    qsizetype end = from;
+    while (end < text.size() && text[end].isDigit())
+        ++end;
+    return end - from;
+}
+
+// Names in the order a person counts: IMG_2 before IMG_10; letters as
+// QString compares them.
+int compareNames(const QString& a, const QString& b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        const qsizetype da = digitsAt(a, i);
+        const qsizetype db = digitsAt(b, j);
+        if (da > 0 && db > 0) {
+            // Numbers without their leading zeros: the longer is the larger.
+            QStringView x = QStringView(a).mid(i, da);
+            QStringView y = QStringView(b).mid(j, db);
+            while (x.size() > 1 && x.front() == u'0')
+                x = x.mid(1);
+            while (y.size() > 1 && y.front() == u'0')
+                y = y.mid(1);
+            if (x.size() != y.size())
+                return x.size() < y.size() ? -1 : 1;
+            if (const int order = x.compare(y))
+                return std::clamp(order, -1, 1);
+            i += da;
+            j += db;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j] ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    return threeWay(a.size() - i, b.size() - j);
+}
+
 int compareAscending(const DNImageNode& a, const DNImageNode& b, int key)
 {
     if (a.type == DNImageNode::Folder && b.type == DNImageNode::Folder)
         return 0;
     switch (key) {
     case DNGraphicsSetting::kSortByName:
-        return std::clamp(
-            QFileInfo(a.path).fileName().compare(QFileInfo(b.path).fileName()), -1, 1);
+        return compareNames(QFileInfo(a.path).fileName(), QFileInfo(b.path).fileName());
     case DNGraphicsSetting::kSortBySize:
         return threeWay(a.size, b.size);
     case DNGraphicsSetting::kSortByDate:
@@ -99,7 +140,8 @@ std::optional<QString> firstPhotoPath(const std::vector<DNImageNode>& records)
 DNGraphicsNode::DNGraphicsNode()
     : NXBasicMediaNode(NXMediaType::PhotoAlbum)
     , m_setting(std::make_shared<DNGraphicsSetting>())
-    , m_profile(DNProfileManager::profileManager().lastProfileOfType(kVideoProfiles))
+    // An album is pictures, and has no music yet: never an audio-only profile.
+    , m_profile(DNProfileManager::profileManager().lastProfileOfType(kVideoProfiles, false))
     , m_graphicsNotifier(std::make_unique<DNGraphicsNodeNotifier>())
 {
     QList<qint64> every(NXTransitionNone);
@@ -121,6 +163,10 @@ std::shared_ptr<DNGraphicsNode> DNGraphicsNode::graphicsNodeWithDirs(
         error = QStringLiteral("There is no photo found at %1.").arg(listDescription(folders));
         return nullptr;
     }
+    // The sorts are stable, each keeping the order of the one before for equal
+    // keys: the name first, so that photos of one second or of no date stay
+    // in name order rather than in the order the folder was read in.
+    album->sortPhotoNode(DNGraphicsSetting::kSortByName, DNGraphicsSetting::kAscending);
     album->sortPhotoNode(DNGraphicsSetting::kSortByDate, DNGraphicsSetting::kAscending);
     album->sortPhotoNode(DNGraphicsSetting::kSortByPosition, DNGraphicsSetting::kAscending);
     // The path is taken now: the editor may change the list while the

@@ -1,11 +1,15 @@
 #include "common/NXDialogs.h"
 
+#include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/UserDefaults.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QListView>
 #include <QMessageBox>
@@ -43,22 +47,55 @@ NXAlertAnswer NXQtDialogs::runAlert(QWidget* parent, const NXAlert& alert)
 
 namespace {
 
-// "Title (*.a *.b)"; no filter when there are no types.
+// "Title (*.a *.b)" first, then any file; any file alone when there are no
+// types.
 QString filterOf(const QString& title, const QStringList& types)
 {
+    const QString anyFile = QStringLiteral("All Files (*)");
     QStringList patterns;
     for (const QString& type : types)
         patterns << QStringLiteral("*.") + type;
     return patterns.isEmpty()
-        ? QString()
-        : QStringLiteral("%1 (%2)").arg(title, patterns.join(QLatin1Char(' ')));
+        ? anyFile
+        : QStringLiteral("%1 (%2);;%3").arg(title, patterns.join(QLatin1Char(' ')), anyFile);
+}
+
+QString panelKey(NXPanelKind kind)
+{
+    return QStringLiteral("NXPanelFolder_%1").arg(int(kind));
 }
 
 } // namespace
 
-QStringList NXQtDialogs::openFiles(QWidget* parent, const QString& title, const QStringList& types)
+QString NXPanelStartFolder(NXPanelKind kind)
 {
-    return QFileDialog::getOpenFileNames(parent, title, QString(), filterOf(title, types));
+    const QString last = UserDefaults::standard().value(panelKey(kind)).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    switch (kind) {
+    case NXPanelKind::Pictures:
+        return AppPaths::picturesFolder();
+    case NXPanelKind::Music:
+        return AppPaths::musicFolder();
+    case NXPanelKind::Videos:
+        break;
+    }
+    return AppPaths::moviesFolder();
+}
+
+void NXRememberPanelFolder(NXPanelKind kind, const QString& chosen)
+{
+    if (chosen.isEmpty())
+        return;
+    const QFileInfo info(chosen);
+    UserDefaults::standard().setValue(
+        panelKey(kind), info.isDir() ? info.absoluteFilePath() : info.absolutePath());
+}
+
+QStringList NXQtDialogs::openFiles(
+    QWidget* parent, const QString& title, const QStringList& types, const QString& start)
+{
+    return QFileDialog::getOpenFileNames(parent, title, start, filterOf(title, types));
 }
 
 QString NXQtDialogs::chooseFolder(QWidget* parent, const QString& title, const QString& start)
@@ -79,9 +116,10 @@ QStringList NXQtDialogs::chooseFolders(QWidget* parent, const QString& title, co
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
 }
 
-QString NXQtDialogs::openFile(QWidget* parent, const QString& title, const QStringList& types)
+QString NXQtDialogs::openFile(
+    QWidget* parent, const QString& title, const QStringList& types, const QString& start)
 {
-    return QFileDialog::getOpenFileName(parent, title, QString(), filterOf(title, types));
+    return QFileDialog::getOpenFileName(parent, title, start, filterOf(title, types));
 }
 
 std::optional<QFont> NXQtDialogs::chooseFont(QWidget* parent, const QFont& initial)
@@ -97,17 +135,42 @@ std::optional<QColor> NXQtDialogs::chooseColor(QWidget* parent, const QColor& in
     return colour.isValid() ? std::optional<QColor>(colour) : std::nullopt;
 }
 
-NXSystemActions NXSystemActions::desktop()
+namespace {
+
+// What a person reads where no program opens a file or folder: without the
+// desktop's opener (xdg-open) nothing on the screen would change.
+NXAlert cannotOpen(const QString& path)
 {
+    return { QStringLiteral("Could not open \"%1\".").arg(path),
+        QStringLiteral("The desktop has no program to open it with (Quillon asks xdg-open, of "
+                       "the xdg-utils package). It is still there to open by hand."),
+        { QStringLiteral("OK") }, {} };
+}
+
+} // namespace
+
+NXSystemActions NXSystemActions::desktop(Teller tell, Opener opener)
+{
+    if (!tell)
+        tell = [](const NXAlert& alert) {
+            NXQtDialogs().runAlert(QApplication::activeWindow(), alert);
+        };
+    if (!opener)
+        opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    const auto open = [tell, opener](const QString& path) {
+        if (opener(QUrl::fromLocalFile(path)))
+            return true;
+        DNLog(QStringLiteral("The desktop could not open %1").arg(path));
+        tell(cannotOpen(path));
+        return false;
+    };
     NXSystemActions actions;
     actions.shutDown = [] {
         DNLog(QStringLiteral("Shutting the computer down after the conversion"));
         if (!QProcess::startDetached(QStringLiteral("systemctl"), { QStringLiteral("poweroff") }))
             DNLog(QStringLiteral("Could not ask the system to shut down"));
     };
-    actions.openFolder
-        = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
-    actions.openFile
-        = [](const QString& file) { return QDesktopServices::openUrl(QUrl::fromLocalFile(file)); };
+    actions.openFolder = [open](const QString& folder) { open(folder); };
+    actions.openFile = open;
     return actions;
 }

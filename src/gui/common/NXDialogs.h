@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class QUrl;
 class QWidget;
 
 // One alert: a title, an informative text, the buttons from the default one
@@ -32,17 +33,20 @@ public:
     virtual ~NXDialogs() = default;
 
     virtual NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) = 0;
-    // Files to add, of the extensions in `types` (any file when empty); empty
-    // when cancelled.
-    virtual QStringList openFiles(QWidget* parent, const QString& title, const QStringList& types)
+    // Files to add, starting in the folder `start`; the extensions in `types`
+    // are the first filter, any file the second. Empty when cancelled.
+    virtual QStringList openFiles(
+        QWidget* parent, const QString& title, const QStringList& types, const QString& start)
         = 0;
     // A folder; empty when cancelled.
     virtual QString chooseFolder(QWidget* parent, const QString& title, const QString& start) = 0;
     // One or more folders; empty when cancelled.
     virtual QStringList chooseFolders(QWidget* parent, const QString& title, const QString& start)
         = 0;
-    // One file whose extension is one of `types`; empty when cancelled.
-    virtual QString openFile(QWidget* parent, const QString& title, const QStringList& types) = 0;
+    // One file, as openFiles; empty when cancelled.
+    virtual QString openFile(
+        QWidget* parent, const QString& title, const QStringList& types, const QString& start)
+        = 0;
     // Nothing when cancelled.
     virtual std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) = 0;
     virtual std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) = 0;
@@ -52,13 +56,23 @@ public:
 class NXQtDialogs : public NXDialogs {
 public:
     NXAlertAnswer runAlert(QWidget* parent, const NXAlert& alert) override;
-    QStringList openFiles(QWidget* parent, const QString& title, const QStringList& types) override;
+    QStringList openFiles(QWidget* parent, const QString& title, const QStringList& types,
+        const QString& start) override;
     QString chooseFolder(QWidget* parent, const QString& title, const QString& start) override;
     QStringList chooseFolders(QWidget* parent, const QString& title, const QString& start) override;
-    QString openFile(QWidget* parent, const QString& title, const QStringList& types) override;
+    QString openFile(QWidget* parent, const QString& title, const QStringList& types,
+        const QString& start) override;
     std::optional<QFont> chooseFont(QWidget* parent, const QFont& initial) override;
     std::optional<QColor> chooseColor(QWidget* parent, const QColor& initial) override;
 };
+
+// Where the file and folder panels start: the folder of the last choice in a
+// panel of the same kind, kept across runs, else the kind's own user folder.
+enum class NXPanelKind { Videos, Pictures, Music };
+QString NXPanelStartFolder(NXPanelKind kind);
+// Notes the folder of `chosen` (a file, or a folder chosen as such) as the
+// kind's last; nothing for an empty choice.
+void NXRememberPanelFolder(NXPanelKind kind, const QString& chosen);
 
 // What the program asks of the desktop after a conversion. Tests replace
 // these calls: a test must never shut the machine down.
@@ -68,6 +82,13 @@ struct NXSystemActions {
     // False when the desktop could not open the file (no handler for it).
     std::function<bool(const QString& file)> openFile;
 
-    // Shut down through the session manager; open through the desktop's handler.
-    static NXSystemActions desktop();
+    // Asks the desktop to open a URL; false when it cannot.
+    using Opener = std::function<bool(const QUrl& url)>;
+    // Shows a message; the real one is an alert on the active window.
+    using Teller = std::function<void(const NXAlert& alert)>;
+
+    // Shut down through the session manager; open through the desktop's
+    // handler (`opener`, QDesktopServices by default), and where the desktop
+    // cannot open a file or folder, tell so (`tell`) naming its path.
+    static NXSystemActions desktop(Teller tell = {}, Opener opener = {});
 };

@@ -1,6 +1,7 @@
 #include "download/NXVideoDownloadOption.h"
 
 #include "common/NXDialogs.h"
+#include "controls/NXPathField.h"
 #include "services/NXVideoDownloadSetting.h"
 
 #include <QButtonGroup>
@@ -55,11 +56,13 @@ const QStringList& NXVideoDownloadOption::resolutionsList()
 
 void NXVideoDownloadOption::buildLayout()
 {
-    m_targetFolderField = new QLineEdit(this);
-    m_targetFolderField->setReadOnly(true);
+    m_targetFolderField = new NXPathField(this);
+    auto* folderLabel = new QLabel(QStringLiteral("Save to:"), this);
+    folderLabel->setBuddy(m_targetFolderField);
     auto* browse = new QPushButton(QStringLiteral("Browse..."), this);
     connect(browse, &QPushButton::clicked, this, &NXVideoDownloadOption::brower2Selected);
     auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(folderLabel);
     folderRow->addWidget(m_targetFolderField, 1);
     folderRow->addWidget(browse);
 
@@ -148,7 +151,7 @@ void NXVideoDownloadOption::loadSettings()
     m_resolutions->addItems(resolutionsList());
     m_formats->setCurrentText(m_setting.favFormat());
     m_resolutions->setCurrentText(m_setting.favResolution());
-    m_targetFolderField->setText(m_setting.downloadTarget());
+    m_targetFolderField->setPath(m_setting.downloadTarget());
     m_proxyAddress->setText(m_setting.proxyAddress());
     m_proxyPort->setText(m_setting.proxyPort());
     m_speed->setChecked(m_setting.isSpeedLimited());
@@ -239,6 +242,6 @@ void NXVideoDownloadOption::brower2Selected()
         this, QStringLiteral("Choose the download folder"), m_setting.downloadTarget());
     if (folder.isEmpty())
         return;
-    m_targetFolderField->setText(folder);
+    m_targetFolderField->setPath(folder);
     m_setting.setDownloadTarget(folder);
 }

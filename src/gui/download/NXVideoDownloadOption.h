@@ -8,6 +8,7 @@
 #include <functional>
 
 class NXDialogs;
+class NXPathField;
 class NXVideoDownloadSetting;
 class QButtonGroup;
 class QCheckBox;
@@ -52,7 +53,7 @@ public:
     void doneSetting();
     void brower2Selected();
 
-    QLineEdit* targetFolderField() const { return m_targetFolderField; }
+    NXPathField* targetFolderField() const { return m_targetFolderField; }
     QLineEdit* proxyAddress() const { return m_proxyAddress; }
     QLineEdit* proxyPort() const { return m_proxyPort; }
     QLabel* wrongNotice() const { return m_wrongNotice; }
@@ -70,7 +71,7 @@ private:
     Timer m_timer;
     QPointer<QWidget> m_currentWindow;
 
-    QLineEdit* m_targetFolderField = nullptr;
+    NXPathField* m_targetFolderField = nullptr;
     QComboBox* m_formats = nullptr;
     QComboBox* m_resolutions = nullptr;
     QButtonGroup* m_enableProxy = nullptr;

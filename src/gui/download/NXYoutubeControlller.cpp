@@ -1,5 +1,6 @@
 #include "download/NXYoutubeControlller.h"
 
+#include "controls/NXPathField.h"
 #include "controls/NXPreloadSlider.h"
 #include "download/DNYoutubeCell.h"
 #include "download/DNYoutubeDownloadManager.h"
@@ -21,7 +22,6 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QThread>
@@ -55,7 +55,7 @@ NXYoutubeControlller::NXYoutubeControlller(NXVideoDownloadSetting& setting, NXDi
     connect(&m_setting, &NXVideoDownloadSetting::downloadTargetChanged, this,
         [this](const QString& folder) {
             m_destFolderPath = folder;
-            m_destFolderField->setText(folder);
+            m_destFolderField->setPath(folder);
         });
     m_ovPlaybackControl.setDelegate(this);
     m_ovPlaybackControl.setPlayerVolume(m_setting.volume());
@@ -104,8 +104,11 @@ QWidget* NXYoutubeControlller::buildListPane()
     layout->addWidget(m_youtubeTable, 1);
 
     auto* folder = new QHBoxLayout;
-    m_destFolderField = new QLineEdit(m_destFolderPath, pane);
-    m_destFolderField->setReadOnly(true);
+    m_destFolderField = new NXPathField(pane);
+    m_destFolderField->setPath(m_destFolderPath);
+    auto* folderLabel = new QLabel(tr("Save to:"), pane);
+    folderLabel->setBuddy(m_destFolderField);
+    folder->addWidget(folderLabel);
     folder->addWidget(m_destFolderField, 1);
     commands = folder;
     addButton(tr("Browse…"), &NXYoutubeControlller::browse2SelectDestFolder);

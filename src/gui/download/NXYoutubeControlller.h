@@ -22,7 +22,7 @@ class NXVideoDownloadSetting;
 class NXYoutubeView;
 class QCheckBox;
 class QLabel;
-class QLineEdit;
+class NXPathField;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
@@ -65,6 +65,7 @@ public:
     bool isSnapshotReady() const { return isPlayBackReady(); }
     const NXYTFlag& flag() const { return m_flag; }
     QString destFolderPath() const { return m_destFolderPath; }
+    NXPathField* destFolderField() const { return m_destFolderField; }
 
     // Actions.
     void userWantAddNew();
@@ -152,7 +153,7 @@ private:
     QPointer<NXVideoDownloadOption> m_downloadOptionController;
     QPushButton* m_downloadNowButton = nullptr;
     QCheckBox* m_extFuncCheckButton = nullptr;
-    QLineEdit* m_destFolderField = nullptr;
+    NXPathField* m_destFolderField = nullptr;
     QStackedWidget* m_previewPane = nullptr;
     QLabel* m_logo = nullptr;
     NXOVPictureView* m_videoView = nullptr;

@@ -222,10 +222,11 @@ QString DNVideoEditorController::extraSRTFilePath() const
 
 void DNVideoEditorController::openPanelForChooseSRTFile()
 {
-    const QString path
-        = m_dialogs.openFile(this, QStringLiteral("Choose a Subtitle File"), kSubtitleFileTypes);
+    const QString path = m_dialogs.openFile(this, QStringLiteral("Choose a Subtitle File"),
+        kSubtitleFileTypes, NXPanelStartFolder(NXPanelKind::Videos));
     if (path.isEmpty())
         return;
+    NXRememberPanelFolder(NXPanelKind::Videos, path);
     edit()->addExtraSubtitle(path);
     emit subtitleChoiceChanged();
     // A DVD title's subtitle is muxed with a language of its own: ask it

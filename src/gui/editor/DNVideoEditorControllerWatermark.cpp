@@ -374,10 +374,11 @@ void DNVideoEditorController::textWatermarkNewInput(const QString& text)
 
 void DNVideoEditorController::openImageForWatermark()
 {
-    const QString path = m_dialogs.openFile(
-        this, QStringLiteral("Choose a Watermark Picture"), DNWatermarkImageTypes());
+    const QString path = m_dialogs.openFile(this, QStringLiteral("Choose a Watermark Picture"),
+        DNWatermarkImageTypes(), NXPanelStartFolder(NXPanelKind::Pictures));
     if (path.isEmpty())
         return;
+    NXRememberPanelFolder(NXPanelKind::Pictures, path);
     // The conversion would only log an unreadable picture and leave the
     // watermark out: refuse it here, where the person can choose again.
     const QImage image(path);

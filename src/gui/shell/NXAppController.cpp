@@ -29,6 +29,8 @@
 #include <QScreen>
 #include <QToolBar>
 
+#include <algorithm>
+
 namespace {
 
 const QSize kDefaultSize(960, 600);
@@ -134,9 +136,11 @@ void NXAppController::buildActions()
     toolbar->addAction(QStringLiteral("Add DVD"), this, &NXAppController::addDVDWithChooser);
     toolbar->addAction(QStringLiteral("Add Photos"), this, [this] {
         const QString folder = m_dialogs.chooseFolder(
-            this, QStringLiteral("Add Photo Folder"), AppPaths::picturesFolder());
-        if (!folder.isEmpty())
-            m_photoLoader->load({ folder });
+            this, QStringLiteral("Add Photo Folder"), NXPanelStartFolder(NXPanelKind::Pictures));
+        if (folder.isEmpty())
+            return;
+        NXRememberPanelFolder(NXPanelKind::Pictures, folder);
+        m_photoLoader->load({ folder });
     });
     toolbar->addAction(QStringLiteral("Remove"), this, &NXAppController::removeSelected);
     toolbar->addAction(QStringLiteral("Clear"), this, &NXAppController::clearList);
@@ -249,9 +253,12 @@ bool NXAppController::showAlert(const QString& title, const QString& text)
 
 void NXAppController::addFilesWithPanel()
 {
-    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"), {});
-    if (!paths.isEmpty())
-        addFiles(paths);
+    const QStringList paths = m_dialogs.openFiles(this, QStringLiteral("Add Media Files"),
+        NXMediaLoader::mediaFileTypes(), NXPanelStartFolder(NXPanelKind::Videos));
+    if (paths.isEmpty())
+        return;
+    NXRememberPanelFolder(NXPanelKind::Videos, paths.first());
+    addFiles(paths);
 }
 
 void NXAppController::addDVDWithChooser()
@@ -368,10 +375,45 @@ void NXAppController::giveDefaultProfile(const NXBasicMediaNode::Ptr& node)
     const bool takesProfile = isKindOf<DNFileNode>(node) || isMemberOf<DNDVDNode>(node);
     if (!takesProfile || profileOf(*node))
         return;
-    std::shared_ptr<DNProfile>& shared = m_defaultProfiles[profileTypeOf(*node)];
+    const int type = profileTypeOf(*node);
+    const bool sound = hasSound(*node);
+    std::shared_ptr<DNProfile>& shared = m_defaultProfiles[{ type, sound }];
     if (!shared)
-        shared = m_profiles.lastProfileOfType(profileTypeOf(*node));
+        shared = m_profiles.lastProfileOfType(type, sound);
     setProfileOf(*node, shared);
+}
+
+bool NXAppController::hasSound(const NXBasicMediaNode& node)
+{
+    // A merge sounds where any of its members does.
+    if (isMemberOf<DNFileGroupNode>(&node))
+        return std::any_of(node.children().begin(), node.children().end(),
+            [](const auto& member) { return hasSound(*member); });
+    if (const auto* file = dynamic_cast<const DNFileNode*>(&node))
+        return !file->audioTracks().empty();
+    if (const auto* album = dynamic_cast<const DNGraphicsNode*>(&node))
+        return !album->audioTracks().empty();
+    return true;
+}
+
+// An audio-only output of a source without sound can only fail in the
+// engine ("Output file #0 does not contain any stream"): it is refused here,
+// with a reason the user can act on.
+bool NXAppController::checkSoundOfEntries()
+{
+    for (const auto& node : m_mediaNodes) {
+        const auto profile = profileOf(*node);
+        if (!profile || profile->writesPicture() || hasSound(*node))
+            continue;
+        const QString name = NXMediaDisplayName(*node);
+        const QString reason
+            = QStringLiteral("\"%1\" has no sound, and the profile \"%2\" writes only sound. "
+                             "Choose a video profile for it.")
+                  .arg(name, profile->profileName());
+        m_model->setFailure(node, reason);
+        return showAlert(QStringLiteral("Could not convert \"%1\".").arg(name), reason);
+    }
+    return true;
 }
 
 std::vector<NXBasicMediaNode::Ptr> NXAppController::targetNodes() const

@@ -157,6 +157,8 @@ private:
     bool resolveKindConflict(const NXBasicMediaNode::Ptr& node);
     void addToMergeGroup(const NXBasicMediaNode::Ptr& node);
     void giveDefaultProfile(const NXBasicMediaNode::Ptr& node);
+    static bool hasSound(const NXBasicMediaNode& node);
+    bool checkSoundOfEntries();
     bool showAlert(const QString& title, const QString& text);
     std::vector<NXBasicMediaNode::Ptr> targetNodes() const;
 
@@ -222,7 +224,8 @@ private:
     // the user chooses another: nothing changes a node's profile in place
     // (the chooser gives every node a copy of its own), and ten thousand
     // entries then cost one profile, not ten thousand.
-    std::map<int, std::shared_ptr<DNProfile>> m_defaultProfiles;
+    // Keyed by profile type and whether the entry has sound.
+    std::map<std::pair<int, bool>, std::shared_ptr<DNProfile>> m_defaultProfiles;
     QPointer<NXProgressController> m_progress;
     QPointer<DNImageEditor> m_imageEditor;
     QPointer<DNVideoEditorController> m_videoEditor;

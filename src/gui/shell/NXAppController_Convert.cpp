@@ -63,7 +63,7 @@ bool NXAppController::startConversion()
     if (m_mediaNodes.empty())
         return showAlert(QStringLiteral("No media source!"),
             QStringLiteral("Please add video clips and try again."));
-    if (!checkDVDTitles() || !checkOutputFolder())
+    if (!checkDVDTitles() || !checkSoundOfEntries() || !checkOutputFolder())
         return false;
     // The engines get the processors to themselves.
     stopPlayers();
@@ -85,6 +85,9 @@ bool NXAppController::startConversion()
     m_progress = new NXProgressController(
         std::move(calls), m_system, m_setting.appSetting().videoOutputDirectory(), this);
     m_progress->setAttribute(Qt::WA_DeleteOnClose);
+    if (std::any_of(m_jobs.begin(), m_jobs.end(),
+            [](const ConversionJob& job) { return isMemberOf<DNGraphicsNode>(job.node); }))
+        m_progress->reservePhotoView();
     m_sheetOfRun = m_progress;
     DNVideoConverterSetRunObserver(&NXAppController::engineRunEnded, this);
     connect(m_progress, &NXProgressController::conversionEnded, this, &NXAppController::endRun);

@@ -4,10 +4,12 @@
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/NXAction.h"
+#include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
+#include "shell/NXMediaLoader.h"
 #include "shell/TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -17,6 +19,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
+
+#include <utility>
 
 QString NXBuildDate()
 {
@@ -84,6 +88,35 @@ void NXApplicationDelegate::openFiles(const QStringList& files)
     }).performAfterDelay(kOpenFilesDelay);
 }
 
+bool NXApplicationDelegate::listenForLaterStarts()
+{
+    m_laterStarts = std::make_unique<InstanceServer>();
+    connect(m_laterStarts.get(), &InstanceServer::filesReceived, this,
+        [this](const QStringList& files) {
+            if (!m_controller)
+                return;
+            m_controller->raise();
+            m_controller->activateWindow();
+            m_laterStartFiles += files;
+            addLaterStartFiles();
+        });
+    return m_laterStarts->listen();
+}
+
+// The list takes no files while it converts or loads a batch: they wait for
+// the end of it rather than being lost.
+void NXApplicationDelegate::addLaterStartFiles()
+{
+    if (!m_controller || m_laterStartFiles.isEmpty())
+        return;
+    if (m_controller->isConverting() || m_controller->loader()->isLoading()) {
+        NXAction(this, &NXApplicationDelegate::addLaterStartFiles)
+            .performAfterDelay(kLaterStartRetry);
+        return;
+    }
+    m_controller->addFiles(std::exchange(m_laterStartFiles, {}));
+}
+
 void NXApplicationDelegate::offerPreviousLog()
 {
     const QString previousLog = DNLogger::shareRoughLog().previousRunPath();
@@ -127,6 +160,8 @@ void NXApplicationDelegate::applicationWillTerminate()
     if (m_terminated || !m_controller)
         return;
     m_terminated = true;
+    // A start from now on gets a window of its own rather than this ending one.
+    m_laterStarts.reset();
     // Pictures for a window about to go are wasted work.
     ThumbnailQueue::shared().cancelAll();
     // No engine may outlive us, and nothing it left half-written is an output.

@@ -10,6 +10,7 @@
 
 class DNProfileManager;
 class DNSetting;
+class InstanceServer;
 class NXAppController;
 class TerminationSignals;
 class UserDefaults;
@@ -23,6 +24,8 @@ public:
     static inline const QString kSafeTerminateKey
         = QStringLiteral("keyTolvaConvertDidSafeTerminate_0.0");
     static constexpr std::chrono::milliseconds kOpenFilesDelay { 750 };
+    // How often files of a later start look again for a list free to take them.
+    static constexpr std::chrono::milliseconds kLaterStartRetry { 250 };
 
     // Dialogs and system calls are the caller's; the shared settings, profile
     // catalogue and user defaults are used.
@@ -33,6 +36,9 @@ public:
     void applicationDidFinishLaunching(const QStringList& files);
     // Files opened from the file manager: added after a short delay.
     void openFiles(const QStringList& files);
+    // Takes the files of every later start (SingleInstance::handOver) as
+    // dropped on the list, and brings the window to the front.
+    bool listenForLaterStarts();
     // Ends cleanly; also run on the application's aboutToQuit.
     void applicationWillTerminate();
     // The clean end, then terminated() to end the event loop: for a closed
@@ -48,6 +54,7 @@ signals:
     void terminated();
 
 private:
+    void addLaterStartFiles();
     void offerPreviousLog();
     void showLogWindow(const QString& path);
 
@@ -57,6 +64,8 @@ private:
     UserDefaults& m_defaults;
     std::unique_ptr<NXAppController> m_controller;
     std::unique_ptr<TerminationSignals> m_signals;
+    std::unique_ptr<InstanceServer> m_laterStarts;
+    QStringList m_laterStartFiles; // waiting for the list
     bool m_previousRunAbnormal = false;
     bool m_ownsAbnormalEndFlag = false; // false in a second copy
     bool m_terminated = false;

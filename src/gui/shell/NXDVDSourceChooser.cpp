@@ -182,17 +182,21 @@ void NXDVDSourceChooser::chooseDrive()
 void NXDVDSourceChooser::chooseFolder()
 {
     const QString folder = m_dialogs.chooseFolder(
-        this, QStringLiteral("Choose a VIDEO_TS Folder"), AppPaths::moviesFolder());
-    if (!folder.isEmpty())
-        load({ folder });
+        this, QStringLiteral("Choose a VIDEO_TS Folder"), NXPanelStartFolder(NXPanelKind::Videos));
+    if (folder.isEmpty())
+        return;
+    NXRememberPanelFolder(NXPanelKind::Videos, folder);
+    load({ folder });
 }
 
 void NXDVDSourceChooser::chooseImage()
 {
     const QString image = m_dialogs.openFile(this, QStringLiteral("Choose an ISO Image"),
-        { QStringLiteral("iso"), QStringLiteral("ISO") });
-    if (!image.isEmpty())
-        load({ image });
+        { QStringLiteral("iso"), QStringLiteral("ISO") }, NXPanelStartFolder(NXPanelKind::Videos));
+    if (image.isEmpty())
+        return;
+    NXRememberPanelFolder(NXPanelKind::Videos, image);
+    load({ image });
 }
 
 bool NXDVDSourceChooser::load(const QStringList& paths)

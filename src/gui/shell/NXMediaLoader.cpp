@@ -30,6 +30,17 @@ NXMediaLoader::~NXMediaLoader()
     cancelAndJoin();
 }
 
+QStringList NXMediaLoader::mediaFileTypes()
+{
+    return { QStringLiteral("mp4"), QStringLiteral("m4v"), QStringLiteral("mov"),
+        QStringLiteral("mkv"), QStringLiteral("webm"), QStringLiteral("avi"), QStringLiteral("wmv"),
+        QStringLiteral("asf"), QStringLiteral("flv"), QStringLiteral("f4v"), QStringLiteral("mpg"),
+        QStringLiteral("mpeg"), QStringLiteral("vob"), QStringLiteral("ts"), QStringLiteral("m2ts"),
+        QStringLiteral("mts"), QStringLiteral("3gp"), QStringLiteral("3g2"), QStringLiteral("ogv"),
+        QStringLiteral("ogm"), QStringLiteral("rm"), QStringLiteral("rmvb"), QStringLiteral("dv"),
+        QStringLiteral("iso") };
+}
+
 bool NXMediaLoader::load(const QStringList& paths)
 {
     if (m_thread.joinable() || paths.isEmpty())

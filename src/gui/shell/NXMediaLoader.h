@@ -22,6 +22,10 @@ public:
     static inline const QString kLoadFinished = QStringLiteral("NXMediaFileLoadFinished o.o");
     static inline const QString kLoadTypeKey = QStringLiteral("keyMediaLoadType_");
 
+    // The extensions of the video files the list takes (those the desktop
+    // entry declares) and of DVD images, for the open panel's first filter.
+    static QStringList mediaFileTypes();
+
     explicit NXMediaLoader(QWidget* parent = nullptr);
     ~NXMediaLoader() override;
 

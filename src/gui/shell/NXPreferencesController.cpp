@@ -1,6 +1,7 @@
 #include "shell/NXPreferencesController.h"
 
 #include "common/NXDialogs.h"
+#include "controls/NXPathField.h"
 #include "platform/SystemInfo.h"
 #include "services/DNSetting.h"
 
@@ -8,7 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QLineEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -26,7 +27,7 @@ NXPreferencesController::NXPreferencesController(
 
 void NXPreferencesController::buildLayout()
 {
-    m_outputFolder = new QLineEdit(this);
+    m_outputFolder = new NXPathField(this);
     auto* browse = new QPushButton(QStringLiteral("Choose..."), this);
     connect(browse, &QPushButton::clicked, this, &NXPreferencesController::chooseFolder);
     auto* folderRow = new QHBoxLayout;
@@ -44,7 +45,9 @@ void NXPreferencesController::buildLayout()
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("Output folder:"), folderRow);
+    auto* folderLabel = new QLabel(QStringLiteral("Output folder:"), this);
+    folderLabel->setBuddy(m_outputFolder);
+    form->addRow(folderLabel, folderRow);
     form->addRow(QString(), m_safeMode);
     form->addRow(QString(), m_highQuality);
     form->addRow(QString(), m_deinterlacing);
@@ -55,7 +58,7 @@ void NXPreferencesController::buildLayout()
 void NXPreferencesController::load()
 {
     const auto& engine = m_setting.mainWindowSetting();
-    m_outputFolder->setText(m_setting.appSetting().videoOutputDirectory());
+    m_outputFolder->setPath(m_setting.appSetting().videoOutputDirectory());
     m_safeMode->setChecked(engine.safemode());
     m_highQuality->setChecked(engine.highQuality());
     m_deinterlacing->setChecked(engine.deinterlacing());
@@ -65,15 +68,15 @@ void NXPreferencesController::load()
 void NXPreferencesController::chooseFolder()
 {
     const QString folder = m_dialogs.chooseFolder(
-        this, QStringLiteral("Choose the output folder"), m_outputFolder->text());
+        this, QStringLiteral("Choose the output folder"), m_outputFolder->path());
     if (!folder.isEmpty())
-        m_outputFolder->setText(folder);
+        m_outputFolder->setPath(folder);
 }
 
 void NXPreferencesController::accept()
 {
     auto& engine = m_setting.mainWindowSetting();
-    m_setting.appSetting().setVideoOutputDirectory(m_outputFolder->text().trimmed());
+    m_setting.appSetting().setVideoOutputDirectory(m_outputFolder->path());
     engine.setSafemode(m_safeMode->isChecked());
     engine.setHighQuality(m_highQuality->isChecked());
     engine.setDeinterlacing(m_deinterlacing->isChecked());

@@ -5,7 +5,7 @@
 class DNSetting;
 class NXDialogs;
 class QCheckBox;
-class QLineEdit;
+class NXPathField;
 class QSpinBox;
 
 // The preferences: output folder, safe mode, high quality, deinterlacing and
@@ -16,7 +16,7 @@ class NXPreferencesController : public QDialog {
 public:
     NXPreferencesController(DNSetting& setting, NXDialogs& dialogs, QWidget* parent = nullptr);
 
-    QLineEdit* outputFolderEdit() const { return m_outputFolder; }
+    NXPathField* outputFolderEdit() const { return m_outputFolder; }
     QCheckBox* safeModeBox() const { return m_safeMode; }
     QCheckBox* highQualityBox() const { return m_highQuality; }
     QCheckBox* deinterlacingBox() const { return m_deinterlacing; }
@@ -31,7 +31,7 @@ private:
 
     DNSetting& m_setting;
     NXDialogs& m_dialogs;
-    QLineEdit* m_outputFolder = nullptr;
+    NXPathField* m_outputFolder = nullptr;
     QCheckBox* m_safeMode = nullptr;
     QCheckBox* m_highQuality = nullptr;
     QCheckBox* m_deinterlacing = nullptr;

@@ -14,7 +14,23 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+// A page of the sheet's activity place: the widget at its own size, where
+// `alignment` puts it.
+QWidget* pageHolding(QWidget* widget, Qt::Alignment alignment)
+{
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(widget, 0, alignment);
+    return page;
+}
+
+} // namespace
 
 NXProgressController::NXProgressController(
     NXConversionCalls calls, const NXSystemActions& system, QString outputFolder, QWidget* parent)
@@ -44,8 +60,11 @@ void NXProgressController::buildLayout()
     m_progressBar = new QProgressBar(this);
     m_progressBar->setRange(0, 100);
     m_busy = new DNProgressIndicator(this);
+    m_busy->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_photoView = new ImgEncodeProgressView(this);
     m_photoView->hide();
+    m_activity = new QStackedWidget(this);
+    m_activity->addWidget(pageHolding(m_busy, Qt::AlignTop));
     m_openFolderBox = new QCheckBox(QStringLiteral("Open output folder when done"), this);
     m_shutDownBox = new QCheckBox(QStringLiteral("Shut down the computer when done"), this);
     m_stopButton = new QPushButton(QStringLiteral("Stop"), this);
@@ -57,13 +76,20 @@ void NXProgressController::buildLayout()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_statusLabel);
     layout->addWidget(m_progressBar);
-    layout->addWidget(m_busy);
-    layout->addWidget(m_photoView, 0, Qt::AlignHCenter);
+    layout->addWidget(m_activity);
     layout->addWidget(m_detailLabel);
     layout->addWidget(m_openFolderBox);
     layout->addWidget(m_shutDownBox);
     layout->addLayout(buttons);
     setMinimumWidth(420);
+}
+
+void NXProgressController::reservePhotoView()
+{
+    if (m_activity->indexOf(m_photoView->parentWidget()) >= 0)
+        return;
+    m_activity->addWidget(pageHolding(m_photoView, Qt::AlignHCenter));
+    m_photoView->show(); // seen when its page is
 }
 
 void NXProgressController::setOpenFolderWhenDone(bool on)
@@ -79,6 +105,11 @@ void NXProgressController::setShutDownWhenDone(bool on)
 QString NXProgressController::statusText() const
 {
     return m_statusLabel->text();
+}
+
+QString NXProgressController::detailText() const
+{
+    return m_detailLabel->text();
 }
 
 void NXProgressController::setStatus(const QString& text)
@@ -132,6 +163,7 @@ void NXProgressController::slideshowRenderStarted()
             if (!self || self->m_stopped)
                 return;
             self->showPhotoView(true);
+            self->m_detailLabel->clear(); // the encoder's figures are not the render's
             self->setStatus(QStringLiteral("Converting..."));
         },
         Qt::QueuedConnection);
@@ -139,8 +171,9 @@ void NXProgressController::slideshowRenderStarted()
 
 void NXProgressController::showPhotoView(bool shown)
 {
-    m_photoView->setVisible(shown);
-    m_busy->setVisible(!shown);
+    if (shown)
+        reservePhotoView();
+    m_activity->setCurrentWidget(shown ? m_photoView->parentWidget() : m_busy->parentWidget());
 }
 
 // "EncodeCategory" 0 is the slideshow engine: frames and the photo it is on.
@@ -167,11 +200,18 @@ void NXProgressController::poll()
     showPhotoView(false);
     const double percent = progress.value(QStringLiteral("current_percent")).toDouble();
     m_progressBar->setValue(int(percent));
+    const qlonglong frame = progress.value(QStringLiteral("frame_number")).toLongLong();
+    const int converted = progress.value(QStringLiteral("convertedTime")).toInt();
+    // Before the engine has done anything there are no figures to show.
+    if (frame <= 0 && converted <= 0 && percent <= 0) {
+        m_detailLabel->clear();
+        return;
+    }
     m_detailLabel->setText(
         QStringLiteral("%1 fps, frame %2, %3")
             .arg(progress.value(QStringLiteral("currentFPS")).toDouble(), 0, 'f', 1)
-            .arg(progress.value(QStringLiteral("frame_number")).toLongLong())
-            .arg(DNTimeStringFromSeconds(progress.value(QStringLiteral("convertedTime")).toInt())));
+            .arg(frame)
+            .arg(DNTimeStringFromSeconds(converted)));
 }
 
 void NXProgressController::stopRequested()

@@ -13,6 +13,7 @@ class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QStackedWidget;
 class DNProgressIndicator;
 class ImgEncodeProgressView;
 struct NXSystemActions;
@@ -55,12 +56,18 @@ public:
     // the sheet follows in its photo view.
     void slideshowRenderStarted();
 
+    // Keeps room for the photo view from the start, so that the sheet of a
+    // run with an album keeps its size when the render starts and ends.
+    void reservePhotoView();
+
     // Once a second unless set otherwise (a test that must see every photo).
     void setPollInterval(std::chrono::milliseconds interval) { m_pollTimer.setInterval(interval); }
 
     void setOpenFolderWhenDone(bool on);
     void setShutDownWhenDone(bool on);
     QString statusText() const;
+    // The figures under the bar: the engine's, or the render's frames.
+    QString detailText() const;
     QPushButton* stopButton() const { return m_stopButton; }
     ImgEncodeProgressView* photoView() const { return m_photoView; }
 
@@ -93,6 +100,8 @@ private:
     QProgressBar* m_progressBar = nullptr;
     DNProgressIndicator* m_busy = nullptr;
     ImgEncodeProgressView* m_photoView = nullptr;
+    // The busy bar or, while an album renders, the photo view.
+    QStackedWidget* m_activity = nullptr;
     QCheckBox* m_openFolderBox = nullptr;
     QCheckBox* m_shutDownBox = nullptr;
     QPushButton* m_stopButton = nullptr;

@@ -363,9 +363,10 @@ void DNImageEditor::onAddPhotoFolder()
     if (!m_graphicsNode)
         return;
     const QStringList folders = m_dialogs.chooseFolders(
-        this, QStringLiteral("Add Photo Folders"), AppPaths::picturesFolder());
+        this, QStringLiteral("Add Photo Folders"), NXPanelStartFolder(NXPanelKind::Pictures));
     if (folders.isEmpty())
         return;
+    NXRememberPanelFolder(NXPanelKind::Pictures, folders.first());
     // The folder records may move in memory: the browser leaves any folder first.
     showLevel(nullptr, true);
     m_graphicsNode->appendingPhotosWithDir(folders);
@@ -389,7 +390,10 @@ void DNImageEditor::addMovieMusic()
     if (!m_graphicsNode)
         return;
     const QStringList types { QStringLiteral("mp3"), QStringLiteral("m4a") };
-    const QStringList chosen = m_dialogs.openFiles(this, QStringLiteral("Add Music"), types);
+    const QStringList chosen = m_dialogs.openFiles(
+        this, QStringLiteral("Add Music"), types, NXPanelStartFolder(NXPanelKind::Music));
+    if (!chosen.isEmpty())
+        NXRememberPanelFolder(NXPanelKind::Music, chosen.first());
     bool added = false;
     for (const QString& path : chosen) {
         // A name typed into the dialog passes its filter.

@@ -5,15 +5,18 @@
 #include "gui/GuiTestSupport.h"
 #include "server/TestProxy.h"
 
+#include "controls/NXPathField.h"
 #include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeParseController.h"
 #include "download/DNYoutubeParser.h"
 #include "download/DNYoutubeSegmentModel.h"
 #include "download/NXVideoDownloadOption.h"
+#include "download/NXYoutubeControlller.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
 #include "services/DNSetting.h"
+#include "shell/NXPreferencesController.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -303,6 +306,46 @@ struct OptionsPanel {
     }
 };
 
+TEST(PathFields, ShowTheEndOfALongFolderWithItsLabelAndTheWholePathAsTooltip)
+{
+    const QString folder = "/home/an.example.user/Videos/Family and Friends/Summer Holidays 2026/"
+                           "The Lake House, Second Week/Quillon Downloads";
+    OptionsPanel options;
+    options.panel.displayPanelWithWindow(&options.window);
+    NXPreferencesController preferences(DNSetting::shareSetting(), options.dialogs);
+    preferences.show();
+    const NXSystemActions system;
+    NXYoutubeControlller downloader(options.setting, options.dialogs, system, [] { return false; });
+    downloader.show();
+    options.dialogs.folder = folder;
+    const struct {
+        const char* name;
+        QWidget* window;
+        NXPathField* field;
+        const char* chooseButton;
+    } cases[] = {
+        { "download options", &options.panel, options.panel.targetFolderField(), "Browse..." },
+        { "preferences", &preferences, preferences.outputFolderEdit(), "Choose..." },
+        { "downloader", &downloader, downloader.destFolderField(), "Browse…" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (auto* button : c.window->findChildren<QPushButton*>())
+            if (button->text() == c.chooseButton)
+                button->click();
+        EXPECT_EQ(c.field->path(), folder);
+        EXPECT_EQ(c.field->toolTip(), folder);
+        const QString shown = c.field->text();
+        EXPECT_TRUE(shown.startsWith(QChar(0x2026))) << shown.toStdString();
+        EXPECT_TRUE(folder.endsWith(shown.mid(1))) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith("/Quillon Downloads")) << "the folder's name whole";
+        EXPECT_LE(c.field->fontMetrics().horizontalAdvance(shown), c.field->width());
+        const auto labels = c.window->findChildren<QLabel*>();
+        EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+            [&](const QLabel* label) { return label->buddy() == c.field; }));
+    }
+}
+
 TEST(NXVideoDownloadOption, ProxyEntriesAreCheckedOnlyWithTheProxyOn)
 {
     struct ProxyCase {
@@ -338,7 +381,7 @@ TEST(NXVideoDownloadOption, FirstApplyGivesThePanelItsHeightBelowTheWindowTop)
 {
     OptionsPanel options;
     options.panel.displayPanelWithWindow(&options.window);
-    EXPECT_EQ(options.panel.targetFolderField()->text(), AppPaths::moviesFolder() + "/Quillon");
+    EXPECT_EQ(options.panel.targetFolderField()->path(), AppPaths::moviesFolder() + "/Quillon");
     ASSERT_TRUE(options.firstApply);
     options.firstApply();
     ASSERT_TRUE(waitUntil(
