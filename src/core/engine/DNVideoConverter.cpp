@@ -323,6 +323,9 @@ ArgumentBlockPtr holdOutput(
     const QString wanted = output.name;
     if (!QDir::isAbsolutePath(wanted) || pathExists(wanted) || !block->arguments().contains(wanted))
         return block;
+    // A conversion killed outright could not remove what it was writing.
+    for (const QString& left : removeAbandonedPartials(QFileInfo(wanted).absolutePath()))
+        DNLog(QStringLiteral("Removed \"%1\", left by a conversion that was killed").arg(left));
     const QString partial = partialOutputPath(wanted);
     ArgumentBlockPtr held = withArgument(*block, wanted, partial);
     if (!held)

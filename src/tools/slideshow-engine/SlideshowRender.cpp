@@ -16,11 +16,9 @@
 #include <QImageReader>
 #include <QRandomGenerator>
 #include <QRectF>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -63,34 +61,14 @@ QString claimPartial(const QString& target, QString& reason)
     return partial;
 }
 
-bool isRunning(pid_t pid)
-{
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
 // A render that could not clean up (its engine killed outright, the machine
 // stopped) leaves its partial movie behind: the next render into the folder
-// removes every one of our naming and our user whose engine no longer runs.
+// removes every one of our naming and our user whose writer no longer runs.
 void removeStalePartials(const QDir& folder)
 {
-    static const QRegularExpression naming(
-        QStringLiteral(R"(^\..+\.([0-9]+)\.partial(\.[^.]+)?$)"));
-    const QStringList candidates
-        = folder.entryList({ QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") },
-            QDir::Files | QDir::Hidden);
-    for (const QString& name : candidates) {
-        const QRegularExpressionMatch match = naming.match(name);
-        bool read = false;
-        const pid_t pid = match.captured(1).toInt(&read);
-        if (!match.hasMatch() || !read || pid <= 0 || isRunning(pid))
-            continue;
-        const QByteArray path = QFile::encodeName(folder.filePath(name));
-        struct stat status { };
-        if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
-            && status.st_uid == ::geteuid() && ::unlink(path.constData()) == 0)
-            EngineOutput::complain(QStringLiteral("removed \"%1\", left by an earlier render")
-                                       .arg(folder.filePath(name)));
-    }
+    for (const QString& path : removeAbandonedPartials(folder.path()))
+        EngineOutput::complain(
+            QStringLiteral("removed \"%1\", left by an earlier render").arg(path));
 }
 
 // Moves the finished movie to its name, or to the next free one when
