@@ -15,11 +15,9 @@
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -627,26 +625,6 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
     EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
     EXPECT_EQ(m_runs.back().status, 0);
     EXPECT_TRUE(sharedLogText().contains("The conversion failed: the encoder wrote no output"));
-}
-
-// A conversion killed outright left its partial output; the next one into
-// the folder removes it, and only it.
-TEST_F(DNVideoConverterTest, AConversionRemovesThePartialOutputsOfKilledOnes)
-{
-    QProcess ended;
-    ended.start("true");
-    const qint64 gone = ended.processId();
-    ASSERT_TRUE(ended.waitForFinished());
-    const QStringList left { QStringLiteral(".clip.%1.0a1b2c3d.partial.mp4").arg(gone),
-        QStringLiteral(".clip.%1.0a1b2c3d.partial.mp4").arg(QCoreApplication::applicationPid()),
-        QStringLiteral(".clip.partial.mp4") };
-    for (const QString& name : left) {
-        QFile file(QDir(outputFolder()).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
-    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
-    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(QDir(outputFolder()).entryList({ ".*" }, QDir::Files | QDir::Hidden), left.mid(1));
 }
 
 // Another writer takes the name between the builder's choice and the run.
