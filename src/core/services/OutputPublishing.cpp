@@ -51,12 +51,12 @@ bool isRunning(pid_t pid)
 }
 
 // The pid in a partial's name, or 0 when the name is none of ours. A pid has
-// at most seven digits (the kernel's highest is 4194304) and a token exactly
-// eight hex digits, so that neither is ever read as the other.
+// at most seven digits (the kernel's highest is 4194304) and our token exactly
+// eight hex digits: a hidden ".x.123.partial" of another program is no match.
 pid_t partialOwner(const QString& name)
 {
     static const QRegularExpression naming(
-        QStringLiteral(R"(^\..+\.([0-9]{1,7})(\.[0-9a-f]{8})?\.partial(\.[^.]+)?$)"));
+        QStringLiteral(R"(^\..+\.([0-9]{1,7})\.[0-9a-f]{8}\.partial(\.[^.]+)?$)"));
     const QRegularExpressionMatch match = naming.match(name);
     return match.hasMatch() ? match.captured(1).toInt() : 0;
 }

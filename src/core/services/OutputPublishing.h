@@ -17,7 +17,7 @@ QString partialOutputPath(const QString& target);
 
 // Removes from `folder` the partial outputs that a writer killed outright left
 // behind: plain files of our user whose name is a partial one of ours
-// (".<name>.<pid>[.<token>].partial[.<extension>]") and whose pid no longer
+// (".<name>.<pid>.<token>.partial[.<extension>]") and whose pid no longer
 // runs. Whatever else stands there is left alone. Returns what it removed.
 QStringList removeAbandonedPartials(const QString& folder);
 

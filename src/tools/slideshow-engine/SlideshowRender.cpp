@@ -5,7 +5,6 @@
 #include "InputFile.h"
 #include "PhotoSequence.h"
 #include "YuvFrame.h"
-#include "services/DNHelpers.h"
 #include "services/EngineStreamProbe.h"
 #include "services/OutputPublishing.h"
 #include "slideshow/NXEffectManager.h"
@@ -42,15 +41,13 @@ QString errnoText()
 }
 
 // The hidden file the movie is written to until it is complete,
-// ".<name>.<pid>.partial.<extension>". It keeps the target's extension, which
+// ".<name>.<pid>.<token>.partial.<extension>". It keeps the target's extension, which
 // tells ffmpeg the container, and is claimed here so that ffmpeg's overwrite
 // can only ever hit a file of ours.
 QString claimPartial(const QString& target, QString& reason)
 {
     const QFileInfo info(target);
-    const QString name = DNFileNameWithin(
-        QLatin1Char('.') + info.fileName(), QStringLiteral(".%1.partial").arg(::getpid()));
-    const QString partial = info.dir().filePath(name);
+    const QString partial = partialOutputPath(target);
     const int fd = ::open(
         QFile::encodeName(partial).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
