@@ -4,9 +4,11 @@
 #include "download/DNYoutubeProxy.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
 #include "platform/UserDefaults.h"
+#include "services/OutputPublishing.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -222,15 +224,17 @@ QByteArray listedHash(const QByteArray& sums)
 
 // The program written under a hidden name beside its copy place (so that the
 // move into place is one rename), readable by us alone and executable by
-// no one; removed when the object goes, unless it was moved.
+// no one; removed when the object goes, unless it was moved. The name carries
+// our pid, so that one left by a crash is known as abandoned.
 class AsideCopy {
 public:
-    explicit AsideCopy(const QString& folder)
+    explicit AsideCopy(const QString& copyPath)
     {
-        QByteArray pattern = QFile::encodeName(folder + QStringLiteral("/.yt-dlp-XXXXXX"));
-        m_fd = ::mkstemp(pattern.data());
+        const QString path = partialOutputPath(copyPath);
+        m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+            S_IRUSR | S_IWUSR);
         if (m_fd >= 0)
-            m_path = QFile::decodeName(pattern);
+            m_path = path;
     }
     ~AsideCopy()
     {
@@ -352,6 +356,10 @@ ParserReleaseResult fetchAndInstall(
     const ParserReleaseSource& source, const QString& copyPath, const QString& inUse)
 {
     const auto deadline = Clock::now() + source.timeLimit;
+    const QString folder = QFileInfo(copyPath).absolutePath();
+    // A run that crashed between writing its copy aside and moving it left it.
+    for (const QString& left : removeAbandonedPartials(folder))
+        DNLog(QStringLiteral("Youtube Parser: removed %1, left by an update that ended").arg(left));
     const auto fetchNamed = [&](const QString& name, qint64 maxBytes) {
         return fetch(source.program.resolved(QUrl(name)), maxBytes, deadline, source.proxy);
     };
@@ -373,9 +381,8 @@ ParserReleaseResult fetchAndInstall(
     if (QCryptographicHash::hash(program.body, QCryptographicHash::Sha256).toHex() != expected)
         return refused(
             QStringLiteral("the program's SHA-256 is not the one %1 gives").arg(kSumsName));
-    const QString folder = QFileInfo(copyPath).absolutePath();
     QDir().mkpath(folder);
-    AsideCopy aside(folder);
+    AsideCopy aside(copyPath);
     if (!aside.write(program.body))
         return refused(QStringLiteral("the program could not be written in %1").arg(folder));
     return runAndInstall(aside, copyPath, inUse);

@@ -3,12 +3,12 @@
 #include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
+#include "services/OutputPublishing.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
 #include <QStringList>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cerrno>
@@ -81,15 +81,17 @@ bool CoverArtTagger::grabFrame(
 
 bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imagePath)
 {
-    const QFileInfo output(outputPath);
-    // The copy lies beside the output, so that it replaces it by a rename; its
-    // name is short, since the output's may be as long as a name can be.
-    QTemporaryFile tagged(output.absolutePath() + "/.cover-XXXXXX." + output.suffix());
-    if (!tagged.open()) {
+    // The copy lies beside the output, so that it replaces it by a rename. It
+    // is named as a partial output of ours, so that one left by a run killed
+    // outright is removed by the next run into the folder.
+    QFile tagged(partialOutputPath(outputPath));
+    if (!tagged.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         DNLog(QStringLiteral("No cover art for %1: %2").arg(outputPath, tagged.errorString()));
         return false;
     }
     tagged.close();
+    // Gone by the rename once the cover is in, else thrown away.
+    const auto removeCopy = qScopeGuard([&tagged] { tagged.remove(); });
     const QStringList arguments { outputPath, "--artwork", imagePath, "-o", tagged.fileName() };
     if (!runTool(kTagger, arguments) || QFileInfo(tagged.fileName()).size() == 0) {
         DNLog(

@@ -329,17 +329,22 @@ void dropHeldOutput()
         discardHeld(*held);
 }
 
-// The run's output goes under a hidden name of its own: only a new file of a
-// folder, which the builder chose free (not the null device of a first pass,
-// not "-", not a file that was there).
+// The run's output goes under a hidden name of its own: a file of a folder,
+// which the builder chose free (not the null device of a first pass, not "-").
+// A plain file there now was put there by another writer since the choice:
+// the output is held all the same and takes the next free name.
 ArgumentBlockPtr holdOutput(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, ArgumentBlockPtr block)
 {
     dropHeldOutput();
     NodeOutput output = outputOfNode(node, titleIndex);
     const QString wanted = output.name;
-    if (!QDir::isAbsolutePath(wanted) || pathExists(wanted) || !block->arguments().contains(wanted))
+    if (!QDir::isAbsolutePath(wanted) || (pathExists(wanted) && !isRegularFile(wanted))
+        || !block->arguments().contains(wanted))
         return block;
+    // A conversion killed outright could not remove what it was writing.
+    for (const QString& left : removeAbandonedPartials(QFileInfo(wanted).absolutePath()))
+        DNLog(QStringLiteral("Removed \"%1\", left by a conversion that was killed").arg(left));
     const QString partial = partialOutputPath(wanted);
     ArgumentBlockPtr held = withArgument(*block, wanted, partial);
     if (!held)

@@ -4,13 +4,16 @@
 #include "services/DNHelpers.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -42,7 +45,48 @@ QString nextFreePath(const QString& taken)
         info.path(), match.captured(1) + extension, match.captured(2).toInt() + 1);
 }
 
+bool isRunning(pid_t pid)
+{
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// The pid in a partial's name, or 0 when the name is none of ours. A pid has
+// at most seven digits (the kernel's highest is 4194304) and our token exactly
+// eight hex digits: a hidden ".x.123.partial" of another program is no match.
+pid_t partialOwner(const QString& name)
+{
+    static const QRegularExpression naming(
+        QStringLiteral(R"(^\..+\.([0-9]{1,7})\.[0-9a-f]{8}\.partial(\.[^.]+)?$)"));
+    const QRegularExpressionMatch match = naming.match(name);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+bool isOurPlainFile(const QByteArray& path)
+{
+    struct stat status { };
+    return ::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && status.st_uid == ::geteuid();
+}
+
 } // namespace
+
+QStringList removeAbandonedPartials(const QString& folder)
+{
+    QStringList removed;
+    const QDir dir(folder);
+    const QStringList candidates
+        = dir.entryList({ QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") },
+            QDir::Files | QDir::Hidden);
+    for (const QString& name : candidates) {
+        const pid_t pid = partialOwner(name);
+        if (pid <= 0 || isRunning(pid))
+            continue;
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        if (isOurPlainFile(path) && ::unlink(path.constData()) == 0)
+            removed << dir.filePath(name);
+    }
+    return removed;
+}
 
 QString partialOutputPath(const QString& target)
 {

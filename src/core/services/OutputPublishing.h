@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // A finished output takes its name only once it is whole and checked: until
 // then the engine writes under a hidden name of this process's own, so that
@@ -13,6 +14,12 @@
 // It keeps the target's extension, which tells the engines the container.
 // Nothing stands at it when it is given; nothing is created.
 QString partialOutputPath(const QString& target);
+
+// Removes from `folder` the partial outputs that a writer killed outright left
+// behind: plain files of our user whose name is a partial one of ours
+// (".<name>.<pid>.<token>.partial[.<extension>]") and whose pid no longer
+// runs. Whatever else stands there is left alone. Returns what it removed.
+QStringList removeAbandonedPartials(const QString& folder);
 
 // Gives the finished file at `partial` the name `wanted`, or, when something
 // has taken that name by then, the next free one ("name (n).ext", counting on

@@ -6,7 +6,6 @@
 #include "MusicFile.h"
 #include "PhotoSequence.h"
 #include "YuvFrame.h"
-#include "services/DNHelpers.h"
 #include "services/OutputPublishing.h"
 #include "slideshow/NXEffectManager.h"
 
@@ -16,11 +15,9 @@
 #include <QImageReader>
 #include <QRandomGenerator>
 #include <QRectF>
-#include <QRegularExpression>
 
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -44,15 +41,13 @@ QString errnoText()
 }
 
 // The hidden file the movie is written to until it is complete,
-// ".<name>.<pid>.partial.<extension>". It keeps the target's extension, which
+// ".<name>.<pid>.<token>.partial.<extension>". It keeps the target's extension, which
 // tells ffmpeg the container, and is claimed here so that ffmpeg's overwrite
 // can only ever hit a file of ours.
 QString claimPartial(const QString& target, QString& reason)
 {
     const QFileInfo info(target);
-    const QString name = DNFileNameWithin(
-        QLatin1Char('.') + info.fileName(), QStringLiteral(".%1.partial").arg(::getpid()));
-    const QString partial = info.dir().filePath(name);
+    const QString partial = partialOutputPath(target);
     const int fd = ::open(
         QFile::encodeName(partial).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -63,34 +58,14 @@ QString claimPartial(const QString& target, QString& reason)
     return partial;
 }
 
-bool isRunning(pid_t pid)
-{
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
 // A render that could not clean up (its engine killed outright, the machine
 // stopped) leaves its partial movie behind: the next render into the folder
-// removes every one of our naming and our user whose engine no longer runs.
+// removes every one of our naming and our user whose writer no longer runs.
 void removeStalePartials(const QDir& folder)
 {
-    static const QRegularExpression naming(
-        QStringLiteral(R"(^\..+\.([0-9]+)\.partial(\.[^.]+)?$)"));
-    const QStringList candidates
-        = folder.entryList({ QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") },
-            QDir::Files | QDir::Hidden);
-    for (const QString& name : candidates) {
-        const QRegularExpressionMatch match = naming.match(name);
-        bool read = false;
-        const pid_t pid = match.captured(1).toInt(&read);
-        if (!match.hasMatch() || !read || pid <= 0 || isRunning(pid))
-            continue;
-        const QByteArray path = QFile::encodeName(folder.filePath(name));
-        struct stat status { };
-        if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
-            && status.st_uid == ::geteuid() && ::unlink(path.constData()) == 0)
-            EngineOutput::complain(QStringLiteral("removed \"%1\", left by an earlier render")
-                                       .arg(folder.filePath(name)));
-    }
+    for (const QString& path : removeAbandonedPartials(folder.path()))
+        EngineOutput::complain(
+            QStringLiteral("removed \"%1\", left by an earlier render").arg(path));
 }
 
 // Moves the finished movie to its name, or to the next free one when

@@ -683,6 +683,28 @@ TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
     EXPECT_TRUE(DNVideoConverterLastFailure().contains("No space left on device"));
 }
 
+// Another writer takes the name between the builder's choice and the run.
+TEST_F(DNVideoConverterTest, ANameTakenAfterItWasChosenIsNeverWrittenOver)
+{
+    const QString taken = QDir(outputFolder()).filePath("video_audio.mp4");
+    {
+        QFile theirs(taken);
+        ASSERT_TRUE(theirs.open(QIODevice::WriteOnly));
+        theirs.write("theirs");
+    }
+    fixedOutput = taken;
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
+    const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
+    fixedOutput.clear();
+    ASSERT_EQ(result, 0);
+    QFile theirs(taken);
+    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
+    EXPECT_EQ(theirs.readAll(), "theirs");
+    const QString named = QDir(outputFolder()).filePath("video_audio (1).mp4");
+    EXPECT_EQ(node->outputName(), named);
+    EXPECT_EQ(m_runs.back().output, named);
+}
+
 TEST_F(DNVideoConverterTest, AStopBeforeTheEngineStartsEndsTheConversionWithoutIt)
 {
     const struct {

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -130,6 +131,38 @@ TEST_F(SimultaneousConversions, SameNamedOutputsEndWholeUnderTheNamesEachRunRepo
             } };
     };
     runTogether("disc backup", { backup(), backup() });
+}
+
+// The application killed outright while it puts the cover in: the next
+// conversion into the folder removes the output and the copy it left.
+TEST_F(SimultaneousConversions, WhatAKilledConversionLeftGoesAtTheNextOne)
+{
+    const QString source = clip("a", 2);
+    const QString output = m_folder.filePath("out");
+    const QString bin = m_folder.filePath("bin");
+    QDir().mkpath(output);
+    QDir().mkpath(bin);
+    // "AtomicParsley OUTPUT --artwork IMAGE -o COPY": half a copy, then the end.
+    QFile tagger(bin + "/AtomicParsley");
+    ASSERT_TRUE(tagger.open(QIODevice::WriteOnly));
+    tagger.write("#!/bin/sh\nprintf half > \"$5\"\nkill -KILL $PPID\nexec sleep 30\n");
+    tagger.close();
+    tagger.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QStringList arguments { "--profile", "3GP Video (H.264)", source, "--output", output };
+    QProcessEnvironment withTagger = QProcessEnvironment::systemEnvironment();
+    withTagger.insert("PATH", bin + ":" + withTagger.value("PATH"));
+    QProcess killed;
+    killed.setProcessEnvironment(withTagger);
+    killed.start(QStringLiteral(QUILLON_CONVERT_ONE), arguments);
+    ASSERT_TRUE(killed.waitForFinished(120'000));
+    ASSERT_EQ(killed.exitStatus(), QProcess::CrashExit);
+    ASSERT_EQ(QDir(output).entryList(QDir::Files | QDir::Hidden).size(), 2);
+
+    QProcess next;
+    next.start(QStringLiteral(QUILLON_CONVERT_ONE), arguments);
+    ASSERT_TRUE(next.waitForFinished(120'000));
+    EXPECT_EQ(next.exitCode(), 0) << next.readAllStandardError().right(2000).toStdString();
+    EXPECT_EQ(QDir(output).entryList(QDir::Files | QDir::Hidden), QStringList { "clip.3gp" });
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 #include "services/OutputPublishing.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -69,6 +71,39 @@ TEST(PublishOutput, TakesTheNameOrTheNextFreeOneAndNeverReplaces)
         for (const QString& name : c.taken)
             EXPECT_EQ(contents(dir.filePath(name)), "theirs");
         EXPECT_FALSE(QFileInfo::exists(partial));
+    }
+}
+
+// What writers killed outright left, beside what is not theirs to remove.
+TEST(RemoveAbandonedPartials, RemovesOnlyOurPartialsWhoseWriterIsGone)
+{
+    QProcess ended;
+    ended.start("true");
+    const QString dead = QString::number(ended.processId());
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString live = QString::number(QCoreApplication::applicationPid());
+    const struct {
+        QString name;
+        bool removed;
+    } cases[] = {
+        { ".clip." + dead + ".0a1b2c3d.partial.mkv", true },
+        // Another program's naming: no token of ours.
+        { ".notes." + dead + ".partial.txt", false },
+        { ".yt-dlp." + dead + ".0a1b2c3d.partial", true },
+        // A token of decimal digits is no pid.
+        { ".clip." + live + ".12345678.partial.mkv", false },
+        { "clip." + dead + ".partial.mkv", false },
+        { ".clip.partial.mkv", false },
+        { ".clip." + dead + ".partial.mkv.txt", false },
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const auto& c : cases)
+        write(dir.filePath(c.name), "partial");
+    const QStringList removed = removeAbandonedPartials(dir.path());
+    for (const auto& c : cases) {
+        EXPECT_EQ(removed.contains(dir.filePath(c.name)), c.removed) << c.name.toStdString();
+        EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)), !c.removed) << c.name.toStdString();
     }
 }
 

@@ -190,8 +190,10 @@ TEST_F(SlideshowOne, KilledRenderLeavesNoPartialMovie)
     ended.start("true");
     const qint64 gone = ended.processId();
     ASSERT_TRUE(ended.waitForFinished());
-    const QStringList left { QStringLiteral(".Quillon a.%1.partial.mov").arg(gone),
-        QStringLiteral(".Quillon b.%1.partial.mov").arg(QCoreApplication::applicationPid()) };
+    const QStringList left {
+        QStringLiteral(".Quillon a.%1.0a1b2c3d.partial.mov").arg(gone),
+        QStringLiteral(".Quillon b.%1.0a1b2c3d.partial.mov").arg(QCoreApplication::applicationPid())
+    };
     for (const QString& name : left) {
         QFile file(QDir(output.path()).filePath(name));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));

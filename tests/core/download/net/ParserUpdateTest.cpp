@@ -11,6 +11,7 @@
 #include "core/download/DownloadTestSupport.h"
 #include "server/TestProxy.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QProcess>
@@ -144,6 +145,27 @@ TEST_F(ParserUpdate, AGoodReleaseIsPutInPlaceAndUsedByTheNextAnalysis)
         site.url("/watch?v=x").toString(), DNYoutubeParseLibrary::youtubeParseDylibPath());
     ASSERT_TRUE(node);
     EXPECT_EQ(node->title, "From The Release");
+}
+
+// A copy set aside by an update that crashed before its move goes; one that
+// another instance is writing stays.
+TEST_F(ParserUpdate, AnUpdateRemovesTheCopyAnEndedOneSetAside)
+{
+    QProcess ended;
+    ended.start("true");
+    const qint64 gone = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QDir data(AppPaths::dataFolder());
+    const QString left = data.filePath(QStringLiteral(".yt-dlp.%1.0a1b2c3d.partial").arg(gone));
+    const QString writing = data.filePath(
+        QStringLiteral(".yt-dlp.%1.0a1b2c3d.partial").arg(QCoreApplication::applicationPid()));
+    for (const QString& aside : { left, writing }) {
+        QFile file(aside);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
+    EXPECT_FALSE(QFile::exists(left));
+    EXPECT_TRUE(QFile::remove(writing));
 }
 
 TEST_F(ParserUpdate, TheReleaseComesThroughTheDownloadSettingsProxy)
