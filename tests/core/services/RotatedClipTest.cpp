@@ -95,3 +95,14 @@ TEST(RotatedClip, RefusesAPictureBeyondThePixelLimit)
     EXPECT_EQ(DNFileLoadFailureText(failure), "its picture is larger than 8192 x 8192 pixels");
     EXPECT_TRUE(captureThumbnail(huge, QSize(160, 160)).isNull());
 }
+
+// The black-border preset asks for a source picture on the main thread: past
+// its limit the capture gives up with a reason, and the preview's picture serves.
+TEST(RotatedClip, SourcePictureGivesUpPastItsLimit)
+{
+    const QString path = TestMedia::markedClip(90);
+    QString error;
+    EXPECT_TRUE(captureSourcePicture(path, 1.0, &error, std::chrono::milliseconds(0)).isNull());
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(captureSourcePicture(path, 1.0, &error).isNull()) << error.toStdString();
+}
