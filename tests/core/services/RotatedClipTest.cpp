@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 struct RotationCase {
@@ -55,6 +57,41 @@ TEST(RotatedClip, ProbeAndThumbnailSeeTheUprightPicture)
         EXPECT_EQ(whole.size(), c.upright);
         EXPECT_EQ(TestMedia::markedCorner(whole), c.corner);
     }
+}
+
+// A display matrix by an angle other than a quarter turn: the engine turns
+// the picture inside its stored frame, so the node keeps the stored size, as
+// the converted picture has it. The clip is the marked one with its track's
+// matrix rewritten to 60 degrees clockwise.
+TEST(RotatedClip, AnOddAngleKeepsTheStoredSize)
+{
+    QFile stored(TestMedia::markedClip(0));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    QByteArray bytes = stored.readAll();
+    const qsizetype header = bytes.indexOf("tkhd");
+    ASSERT_GE(header, 0);
+    ASSERT_EQ(bytes[header + 4], 0); // version 0: the matrix is 44 bytes after the name
+    const double c = 0.5;
+    const double s = std::sqrt(3.0) / 2;
+    const double matrix[] = { c, s, 0, -s, c, 0, 0, 0 };
+    for (int i = 0; i < 8; ++i)
+        qToBigEndian<qint32>(static_cast<qint32>(std::lround(matrix[i] * 65536)),
+            bytes.data() + header + 44 + 4 * i);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sixty.mp4");
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+
+    const auto node = DNFileNode::fileNodeWithFile(path);
+    ASSERT_TRUE(node);
+    const DNTVideo& track = node->videoTracks().front();
+    EXPECT_EQ(track.rotation, 0);
+    EXPECT_EQ(QSize(track.width, track.height), QSize(320, 180));
+    const QImage converted = TestMedia::convertedPicture(path);
+    EXPECT_EQ(converted.size(), QSize(320, 180));
+    // Turned by 60 degrees, the red square has left its corner.
+    EXPECT_EQ(TestMedia::markedCorner(converted), QString());
 }
 
 // A picture bigger than the decoder's limit is refused before any of it is
