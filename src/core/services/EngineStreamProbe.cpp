@@ -77,12 +77,16 @@ int clockwiseDisplayRotation(const AVStream& stream)
     const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
     if (!matrix)
         return 0;
-    const double counterClockwise
-        = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-    if (!std::isfinite(counterClockwise))
+    // The matrix turns counter-clockwise.
+    return quarterTurnOf(-av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
+}
+
+int quarterTurnOf(double clockwiseDegrees)
+{
+    if (!std::isfinite(clockwiseDegrees))
         return 0;
-    const long quarters = std::lround(-counterClockwise / 90.0);
-    return static_cast<int>(((quarters % 4) + 4) % 4) * 90;
+    const long degrees = ((std::lround(clockwiseDegrees) % 360) + 360) % 360;
+    return degrees % 90 == 0 ? static_cast<int>(degrees) : 0;
 }
 
 int EngineStreamList::count(EngineStream::Type type) const

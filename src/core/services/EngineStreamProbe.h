@@ -11,8 +11,13 @@ struct AVStream;
 // frame. A bigger one (a 16000 x 16000 frame takes gigabytes) is refused.
 inline constexpr std::int64_t kLargestPicturePixels = std::int64_t { 8192 } * 8192;
 
-// The clockwise turn, 0, 90, 180 or 270 degrees, that the stream's display
-// matrix asks for; 0 without one. Other angles go to the nearest quarter.
+// The quarter turn, 0, 90, 180 or 270, that the file engine makes of a
+// clockwise display angle, which it first rounds to a whole degree. By any
+// other angle it turns the picture inside the stored frame, whose sides stay
+// as they are: that counts as no turn here.
+int quarterTurnOf(double clockwiseDegrees);
+
+// The stream's display matrix as a quarter turn (quarterTurnOf); 0 without one.
 int clockwiseDisplayRotation(const AVStream& stream);
 
 // The file engine's own view of a media file's streams, read in process with

@@ -145,11 +145,11 @@ bool isEmbeddedCaption(const File& file, std::size_t i)
     return file.get(Kind::Text, i, "Format").startsWith(QLatin1String("EIA-"));
 }
 
-// The probe's "Rotation" ("90.000"), clockwise, to the nearest quarter turn.
+// The probe's "Rotation" ("90.000"), clockwise, as the quarter turn the
+// engine makes of it.
 int probeRotation(const File& file, std::size_t i)
 {
-    const long quarters = std::lround(number(file.get(Kind::Video, i, "Rotation")) / 90.0);
-    return static_cast<int>(((quarters % 4) + 4) % 4) * 90;
+    return quarterTurnOf(number(file.get(Kind::Video, i, "Rotation")));
 }
 
 // The engine's display matrix is what the conversion applies, so it decides;

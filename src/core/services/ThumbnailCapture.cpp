@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTransform>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,11 +48,29 @@ QString averrorText(int error)
     return QString::fromUtf8(text);
 }
 
-FormatPtr openFormat(const QString& path, QString& error)
+// Where the picture is taken: a tenth into the file, or a time of its own;
+// and when to give up reading, for a caller that cannot wait on a slow disk.
+struct CaptureAt {
+    std::optional<double> seconds;
+    std::optional<std::chrono::steady_clock::time_point> giveUpAt;
+
+    bool isOverdue() const { return giveUpAt && std::chrono::steady_clock::now() >= *giveUpAt; }
+};
+
+FormatPtr openFormat(const QString& path, const CaptureAt& at, QString& error)
 {
     // The "file:" prefix keeps a name with a colon from being read as a protocol.
     const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
-    AVFormatContext* raw = nullptr;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        error = averrorText(AVERROR(ENOMEM));
+        return nullptr;
+    }
+    // Every read asks whether to go on: past the deadline it ends with AVERROR_EXIT.
+    raw->interrupt_callback.callback = [](void* opaque) {
+        return static_cast<int>(static_cast<const CaptureAt*>(opaque)->isOverdue());
+    };
+    raw->interrupt_callback.opaque = const_cast<CaptureAt*>(&at);
     if (const int status = avformat_open_input(&raw, url.constData(), nullptr, nullptr);
         status < 0) {
         error = averrorText(status);
@@ -88,11 +107,6 @@ CodecPtr openDecoder(const AVStream& stream, QString& error)
     return decoder;
 }
 
-// Where the picture is taken: a tenth into the file, or a time of its own.
-struct CaptureAt {
-    std::optional<double> seconds;
-};
-
 // The wanted time in the stream's own units, after seeking just before it.
 int64_t seekToTarget(AVFormatContext& format, const AVStream& stream, const CaptureAt& at)
 {
@@ -120,7 +134,7 @@ bool reachedTarget(const AVFrame& frame, int64_t target)
 }
 
 // Decodes until a frame at or after `target`; the last frame decoded when the
-// stream ends first. Null when none could be decoded.
+// stream ends first. Null when none could be decoded, or reading was given up.
 FramePtr decodeFrameAt(
     AVFormatContext& format, AVCodecContext& decoder, int streamIndex, int64_t target)
 {
@@ -128,7 +142,10 @@ FramePtr decodeFrameAt(
     FramePtr frame(av_frame_alloc());
     bool haveFrame = false;
     for (int packets = 0; packets < kMaxPacketsAfterSeek; ++packets) {
-        const bool ended = av_read_frame(&format, packet.get()) < 0;
+        const int status = av_read_frame(&format, packet.get());
+        if (status == AVERROR_EXIT)
+            return nullptr;
+        const bool ended = status < 0;
         if (!ended && packet->stream_index != streamIndex) {
             av_packet_unref(packet.get());
             continue;
@@ -197,7 +214,7 @@ QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
-    FormatPtr format = openFormat(path, why);
+    FormatPtr format = openFormat(path, at, why);
     if (!format)
         return {};
     const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -220,7 +237,8 @@ QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at
     }
     QImage image = frame ? uprightPicture(*frame, box, clockwiseDisplayRotation(stream)) : QImage();
     if (image.isNull())
-        why = QStringLiteral("no picture could be decoded");
+        why = at.isOverdue() ? QStringLiteral("reading took longer than allowed")
+                             : QStringLiteral("no picture could be decoded");
     return image;
 }
 
@@ -235,10 +253,12 @@ QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
     return image;
 }
 
-QImage captureSourcePicture(const QString& path, double seconds, QString* error)
+QImage captureSourcePicture(
+    const QString& path, double seconds, QString* error, std::chrono::milliseconds limit)
 {
     QString why;
-    const QImage image = capturePicture(path, {}, { seconds }, why);
+    const QImage image
+        = capturePicture(path, {}, { seconds, std::chrono::steady_clock::now() + limit }, why);
     if (error)
         *error = why;
     return image;

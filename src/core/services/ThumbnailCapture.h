@@ -4,6 +4,8 @@
 #include <QSize>
 #include <QString>
 
+#include <chrono>
+
 // A picture of a media file for its list row: the first frame at or after a
 // tenth of the file's length, decoded in process (no engine child to start)
 // and scaled to fit `size` with the picture's own proportions, turned upright
@@ -12,8 +14,15 @@
 // enough that the main thread must not, one after another for a list.
 QImage captureThumbnail(const QString& path, const QSize& size, QString* error = nullptr);
 
+// How long the main thread waits for one source picture before its caller
+// makes do without: a long stretch between key frames, a large picture or a
+// slow network disk would otherwise freeze the window.
+inline constexpr std::chrono::milliseconds kSourcePictureLimit { 3000 };
+
 // The frame at `seconds` (the first after it) at the source's own pixel size,
 // turned upright by the track's rotation, for work that must see every source
-// row (finding black bars). One frame is quick enough for the main thread to
-// ask for on a person's request. As above for failures.
-QImage captureSourcePicture(const QString& path, double seconds, QString* error = nullptr);
+// row (finding black bars). Reading stops once `limit` has passed, with a null
+// image, so that the main thread may ask for it on a person's request. As
+// above for failures.
+QImage captureSourcePicture(const QString& path, double seconds, QString* error = nullptr,
+    std::chrono::milliseconds limit = kSourcePictureLimit);

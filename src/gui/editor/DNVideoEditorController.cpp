@@ -15,6 +15,7 @@
 #include "model/DNFileNode.h"
 #include "model/DNVideoEditProtocol.h"
 #include "model/NXMPlayerPlaybackProtocol.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "player/BlackRegion.h"
 #include "player/PlayerProcesses.h"
@@ -1151,15 +1152,21 @@ QRectF scaledInward(const QRect& found, const QSize& from, const QSizeF& to)
 // The border is found on the source's own picture, where every row is seen:
 // on the smaller preview a scaled edge lands a few rows inside the bars, and
 // those rows would stay in the output. A source without a file of its own (a
-// DVD title) has the preview's answer scaled inward instead.
+// DVD title), or a file too slow to give its picture while the window waits,
+// has the preview's answer scaled inward instead.
 QRectF DNVideoEditorController::rectByCoppingBlackRegion()
 {
     auto* nodeEdit = edit();
     if (nodeEdit->isCropLetterboxAuto() || !nodeEdit->isEnableCrop())
         return nodeEdit->cropRect();
     QImage picture;
-    if (const auto* file = dynamic_cast<const DNFileNode*>(m_mediaNode.get()))
-        picture = captureSourcePicture(file->path(), m_renderControl->currentPlaybackTime());
+    if (const auto* file = dynamic_cast<const DNFileNode*>(m_mediaNode.get())) {
+        QString why;
+        picture = captureSourcePicture(file->path(), m_renderControl->currentPlaybackTime(), &why);
+        if (picture.isNull())
+            DNLog(QStringLiteral("Black borders of %1 are found on the preview: %2")
+                      .arg(file->path(), why));
+    }
     if (picture.isNull())
         picture = m_renderControl->originalView()->currentVideoFrame();
     const QSizeF source = nodeEdit->resolutionOfSelectedVideoTrack();

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 struct RotationCase {
@@ -57,6 +59,41 @@ TEST(RotatedClip, ProbeAndThumbnailSeeTheUprightPicture)
     }
 }
 
+// A display matrix by an angle other than a quarter turn: the engine turns
+// the picture inside its stored frame, so the node keeps the stored size, as
+// the converted picture has it. The clip is the marked one with its track's
+// matrix rewritten to 60 degrees clockwise.
+TEST(RotatedClip, AnOddAngleKeepsTheStoredSize)
+{
+    QFile stored(TestMedia::markedClip(0));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    QByteArray bytes = stored.readAll();
+    const qsizetype header = bytes.indexOf("tkhd");
+    ASSERT_GE(header, 0);
+    ASSERT_EQ(bytes[header + 4], 0); // version 0: the matrix is 44 bytes after the name
+    const double c = 0.5;
+    const double s = std::sqrt(3.0) / 2;
+    const double matrix[] = { c, s, 0, -s, c, 0, 0, 0 };
+    for (int i = 0; i < 8; ++i)
+        qToBigEndian<qint32>(static_cast<qint32>(std::lround(matrix[i] * 65536)),
+            bytes.data() + header + 44 + 4 * i);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sixty.mp4");
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+    out.close();
+
+    const auto node = DNFileNode::fileNodeWithFile(path);
+    ASSERT_TRUE(node);
+    const DNTVideo& track = node->videoTracks().front();
+    EXPECT_EQ(track.rotation, 0);
+    EXPECT_EQ(QSize(track.width, track.height), QSize(320, 180));
+    const QImage converted = TestMedia::convertedPicture(path);
+    EXPECT_EQ(converted.size(), QSize(320, 180));
+    // Turned by 60 degrees, the red square has left its corner.
+    EXPECT_EQ(TestMedia::markedCorner(converted), QString());
+}
+
 // A picture bigger than the decoder's limit is refused before any of it is
 // decoded in our process. The file is a small motion-JPEG clip whose headers
 // and frame say 16000 x 16000, as a hostile file would.
@@ -94,4 +131,15 @@ TEST(RotatedClip, RefusesAPictureBeyondThePixelLimit)
     EXPECT_EQ(failure, DNFileLoadFailure::PictureTooLarge);
     EXPECT_EQ(DNFileLoadFailureText(failure), "its picture is larger than 8192 x 8192 pixels");
     EXPECT_TRUE(captureThumbnail(huge, QSize(160, 160)).isNull());
+}
+
+// The black-border preset asks for a source picture on the main thread: past
+// its limit the capture gives up with a reason, and the preview's picture serves.
+TEST(RotatedClip, SourcePictureGivesUpPastItsLimit)
+{
+    const QString path = TestMedia::markedClip(90);
+    QString error;
+    EXPECT_TRUE(captureSourcePicture(path, 1.0, &error, std::chrono::milliseconds(0)).isNull());
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_FALSE(captureSourcePicture(path, 1.0, &error).isNull()) << error.toStdString();
 }
