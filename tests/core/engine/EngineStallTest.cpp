@@ -34,13 +34,18 @@ int run(Encode encode, const QStringList& words, int duration)
     return block ? encode(block->argc, block->argv.data(), block->duration) : -100;
 }
 
-void writeStandIn(const QString& path)
+void writeStandIn(const QString& path, const QByteArray& script)
 {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n");
+    file.write(script);
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+}
+
+void writeStandIn(const QString& path)
+{
+    writeStandIn(path, "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n");
 }
 
 } // namespace
@@ -87,4 +92,28 @@ TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
         EXPECT_LT(timer.elapsed(), 10'000);
         EXPECT_EQ(row.lastFailure(), QString(row.engine) + " made no progress for 0.5 s.");
     }
+}
+
+// ffmpeg moving an MP4's index to the front rewrites the file in place for
+// as long as the file is large, printing nothing and growing it by nothing:
+// that is work, not a stall.
+TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    writeStandIn(folder.filePath("ffmpeg"),
+        "#!/bin/sh\nfor out; do :; done\nhead -c 64 /dev/zero > \"$out\"\n"
+        "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do\n"
+        "  printf y | dd of=\"$out\" bs=1 seek=$i conv=notrunc 2>/dev/null; sleep 0.1\ndone\n");
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&path] {
+        qputenv("PATH", path);
+        setEngineStallLimit(120s);
+    });
+    qputenv("PATH", QFile::encodeName(folder.path()) + ':' + path);
+    setEngineStallLimit(500ms);
+
+    EXPECT_EQ(
+        run(&AVEncoderEncode, { "encoder", "-i", "in.mp4", folder.filePath("out.mp4") }, 2), 0)
+        << qPrintable(AVEncoderLastFailure());
 }
