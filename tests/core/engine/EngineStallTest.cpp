@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -48,6 +47,28 @@ void writeStandIn(const QString& path)
     writeStandIn(path, "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n");
 }
 
+// The stand-ins in `folder` come first on the PATH, and the stall limit is
+// half a second, for as long as this lives.
+class StandIns {
+public:
+    explicit StandIns(const QString& folder)
+        : m_path(qgetenv("PATH"))
+    {
+        qputenv("PATH", QFile::encodeName(folder) + ':' + m_path);
+        setEngineStallLimit(500ms);
+    }
+    ~StandIns()
+    {
+        qputenv("PATH", m_path);
+        setEngineStallLimit(120s);
+    }
+    StandIns(const StandIns&) = delete;
+    StandIns& operator=(const StandIns&) = delete;
+
+private:
+    const QByteArray m_path;
+};
+
 } // namespace
 
 TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
@@ -57,13 +78,7 @@ TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
     ASSERT_TRUE(folder.isValid());
     for (const char* program : { "ffmpeg", "mencoder", "mplayer", "genisoimage", "HandBrakeCLI" })
         writeStandIn(folder.filePath(program));
-    const QByteArray path = qgetenv("PATH");
-    const auto restore = qScopeGuard([&path] {
-        qputenv("PATH", path);
-        setEngineStallLimit(120s);
-    });
-    qputenv("PATH", QFile::encodeName(folder.path()) + ':' + path);
-    setEngineStallLimit(500ms);
+    const StandIns standIns(folder.path());
 
     const QString out = folder.filePath("out");
     const struct {
@@ -105,13 +120,7 @@ TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
         "#!/bin/sh\nfor out; do :; done\nhead -c 64 /dev/zero > \"$out\"\n"
         "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do\n"
         "  printf y | dd of=\"$out\" bs=1 seek=$i conv=notrunc 2>/dev/null; sleep 0.1\ndone\n");
-    const QByteArray path = qgetenv("PATH");
-    const auto restore = qScopeGuard([&path] {
-        qputenv("PATH", path);
-        setEngineStallLimit(120s);
-    });
-    qputenv("PATH", QFile::encodeName(folder.path()) + ':' + path);
-    setEngineStallLimit(500ms);
+    const StandIns standIns(folder.path());
 
     EXPECT_EQ(
         run(&AVEncoderEncode, { "encoder", "-i", "in.mp4", folder.filePath("out.mp4") }, 2), 0)
