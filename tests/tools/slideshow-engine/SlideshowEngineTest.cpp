@@ -401,7 +401,7 @@ TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)
     clock.start();
     ::kill(static_cast<pid_t>(engine.processId()), SIGTERM);
     ASSERT_TRUE(engine.waitForFinished(10'000));
-    // The issue asks for one second; the margin is for a loaded machine.
+    // A stop is to end the render within a second; the margin is for a loaded machine.
     EXPECT_LT(clock.elapsed(), 3000);
     EXPECT_EQ(engine.exitCode(), 5);
     EXPECT_TRUE(engine.readAllStandardOutput().contains("result:5:"));
