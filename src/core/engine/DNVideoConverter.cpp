@@ -802,7 +802,7 @@ int _VideoConverter_Start(
         return convertGroup(std::static_pointer_cast<DNFileGroupNode>(node), config);
     if (isKindOf<DNDVDNode>(node)) {
         static const DNVideoConverterDVDDriver driver { &_VideoConverter, &convertPasses,
-            &stopRequested, &reportFailure, &explainFailure, &settleHeldOutput };
+            &stopRequested, &reportFailure, &explainFailure, &settleHeldOutput, &findAssembler };
         return convertDVDEntry(
             std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
     }

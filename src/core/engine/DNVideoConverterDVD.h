@@ -2,6 +2,7 @@
 
 // The conversion driver's DVD path, for DNVideoConverter.cpp alone.
 
+#include "engine/ArgvAssemblerTables.h"
 #include "engine/EncodeConfig.h"
 
 #include <QString>
@@ -17,7 +18,7 @@ class NXBasicMediaNode;
 // how a refusal reaches the user: as the conversion's first reason, or as
 // the one that explains it best, and the end of a run's output once it is
 // checked: named when the result is 0, else removed (the result, which
-// fails when no name can be taken).
+// fails when no name can be taken), and the builder a profile names.
 struct DNVideoConverterDVDDriver {
     int (*runOnce)(
         const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, const EncodeConfig&);
@@ -27,6 +28,7 @@ struct DNVideoConverterDVDDriver {
     void (*reportFailure)(const QString& message);
     void (*explainFailure)(const QString& message);
     int (*settleOutput)(int result);
+    ArgvAssembler (*findAssembler)(const char* name);
 };
 
 // Converts a DVD entry: the title at `titleIndex`, or every selected title

@@ -231,6 +231,44 @@ int titleFailed(int result)
     return result == kDNVideoConverterStopped ? kDNVideoConverterStopped : kDNVideoConverterFailed;
 }
 
+// The builder's refusal of one title, empty when it makes a command line
+// (or cannot be found, which the run itself reports).
+QString buildRefusalOf(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
+    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
+{
+    const std::shared_ptr<DNProfile> profile = node->profile();
+    const QByteArray name = profile ? profile->argvAssembler().toUtf8() : QByteArray();
+    const ArgvAssembler assembler = driver.findAssembler(name.constData());
+    if (!assembler)
+        return {};
+    takeBuildRefusal();
+    if (assembler(node, titleIndex, config))
+        return {};
+    return QStringLiteral("The builder \"%1\" made no command line for title %2: %3.")
+        .arg(QString::fromUtf8(name))
+        .arg(node->titleAt(titleIndex)->titleNumber())
+        .arg(takeBuildRefusal());
+}
+
+// Every title's command line is made before any title is converted: one the
+// builder refuses (LPCM sound that a copy cannot take) would throw the work
+// on the others away.
+bool everyTitleBuilds(const std::shared_ptr<DNDVDNode>& original,
+    const std::vector<std::shared_ptr<DNDVDTitle>>& titles, const EncodeConfig& titleConfig,
+    const DNVideoConverterDVDDriver& driver)
+{
+    for (const auto& title : titles) {
+        const ExpandForced expand(*title);
+        const QString refusal
+            = buildRefusalOf(original, indexIn(*original, title), titleConfig, driver);
+        if (!refusal.isEmpty()) {
+            driver.reportFailure(refusal);
+            return false;
+        }
+    }
+    return true;
+}
+
 // Every title alone into the temporary folder, then their join.
 int convertTitles(const std::shared_ptr<DNDVDNode>& original,
     const std::vector<std::shared_ptr<DNDVDTitle>>& titles, const EncodeConfig& config,
@@ -240,6 +278,8 @@ int convertTitles(const std::shared_ptr<DNDVDNode>& original,
     if (!setConfigPath(titleConfig.outputDir, AppPaths::temporaryFolder()))
         return titleFailed(kDNVideoConverterFailed);
     const SharedPicture picture(*original, *titles.front());
+    if (!everyTitleBuilds(original, titles, titleConfig, driver))
+        return kDNVideoConverterFailed;
     for (const auto& title : titles) {
         if (driver.stopRequested())
             return kDNVideoConverterStopped;

@@ -5,6 +5,7 @@
 #include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -124,9 +125,14 @@ void ToolBridge::readLine(const QString& line, const LineReader& reader, QString
 QByteArray ToolBridge::progressMark(const QString& output) const
 {
     const ProgressInfo now = progress();
-    const qint64 written = output.isEmpty() ? -1 : QFileInfo(output).size();
+    // The time it was last written too: a muxer that moves an index to the
+    // front rewrites the whole file in place, quietly and without growing it.
+    const QFileInfo file(output);
+    const qint64 written = output.isEmpty() ? -1 : file.size();
+    const qint64 touched = output.isEmpty() ? -1 : file.lastModified().toMSecsSinceEpoch();
     return QByteArray::number(now.convertedTime) + ' ' + QByteArray::number(now.frameNumber) + ' '
-        + QByteArray::number(now.percent) + ' ' + QByteArray::number(written);
+        + QByteArray::number(now.percent) + ' ' + QByteArray::number(written) + ' '
+        + QByteArray::number(touched);
 }
 
 void ToolBridge::attach(ProcessRunner& runner)

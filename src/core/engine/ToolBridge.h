@@ -42,7 +42,8 @@ public:
         QStringList arguments;
         int stopSignal = SIGINT; // each tool ends cleanly on it
         std::chrono::milliseconds grace { 1000 };
-        // The file it writes, when known: its growth counts as progress.
+        // The file it writes, when known (under its hidden partial name while
+        // the driver holds the output): its growth or rewriting is progress.
         QString output;
     };
 
@@ -119,7 +120,8 @@ public:
 
 private:
     void readLine(const QString& line, const LineReader& reader, QString& lastMessage);
-    // What moves while a child works: its progress and its output's size.
+    // What moves while a child works: its progress, its output's size and
+    // the time its output was last written.
     QByteArray progressMark(const QString& output) const;
 
     const char* m_name;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr QByteArrayView kBinaryMagic = "bplist00";
@@ -194,6 +196,12 @@ QString propertyListDepthProblem(const QByteArray& bytes)
 
 std::optional<QByteArray> readFileUpTo(const QString& path, qint64 largest, QString& error)
 {
+    // Opening a FIFO waits for a writer, for ever if none comes.
+    struct stat status { };
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISFIFO(status.st_mode)) {
+        error = QStringLiteral("it is a FIFO, not a file");
+        return std::nullopt;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = file.errorString();

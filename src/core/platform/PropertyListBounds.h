@@ -20,6 +20,7 @@ constexpr int kMaxPropertyListDepth = 256;
 QString propertyListDepthProblem(const QByteArray& bytes);
 
 // The bytes of the file at `path` when it holds at most `largest`; nothing,
-// with the reason in `error`, when it holds more or cannot be read. Never
-// reads more than `largest` + 1 bytes: /dev/zero has no size to look at.
+// with the reason in `error`, when it holds more, cannot be read or is a FIFO
+// (whose opening waits for a writer). Never reads more than `largest` + 1
+// bytes: /dev/zero has no size to look at.
 std::optional<QByteArray> readFileUpTo(const QString& path, qint64 largest, QString& error);

@@ -6,6 +6,7 @@
 #include "record/AudioPassThrough.h"
 #include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
+#include "services/OutputPublishing.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -105,6 +106,21 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
 {
     const std::optional<double> inFile = recordedPictureSeconds(path);
     return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
+}
+
+// The recording at `partial`, whole by now, takes the name it was started
+// for, or the next free one when another writer has taken it meanwhile.
+void publishRecording(const QString& partial, DNRecordingResult& result)
+{
+    QString reason;
+    const QString named = publishOutput(partial, result.path, &reason);
+    if (!named.isEmpty()) {
+        result.path = named;
+        return;
+    }
+    result.path = partial;
+    result.succeeded = false;
+    result.reason = result.reason.isEmpty() ? reason : result.reason + "; " + reason;
 }
 
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
@@ -249,23 +265,27 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         stopRecord();
         return false;
     }
-    const QStringList arguments = captureArguments(capturePlan(path));
+    // ffmpeg writes under a hidden name of this recording's own: another
+    // recorder that chose the same free name never writes into this file.
+    const QString partial = partialOutputPath(QFileInfo(path).absoluteFilePath());
+    const QStringList arguments = captureArguments(capturePlan(partial));
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker = std::thread([this, arguments, path, frameRate = wholeFrameRate(m_framerate)] {
-        runCapture(arguments, path, frameRate);
-    });
+    m_worker
+        = std::thread([this, arguments, path, partial, frameRate = wholeFrameRate(m_framerate)] {
+              runCapture(arguments, { path, partial }, frameRate);
+          });
     return true;
 }
 
-// On the worker thread: runs ffmpeg to its end, judges the file and hands the
-// result to the recorder's thread.
-void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path, int frameRate)
+// On the worker thread: runs ffmpeg to its end, judges the file, gives it its
+// name and hands the result to the recorder's thread.
+void DNScreenRecorder::runCapture(
+    const QStringList& arguments, const RecordingPaths& paths, int frameRate)
 {
-    const bool existedBefore = QFileInfo::exists(path);
     CaptureProgress progress;
     progress.frameRate = frameRate;
     QString lastError;
@@ -278,20 +298,21 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         [&lastError](const QString& line) { lastError = engineReason(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
-    const bool hasPictures = !existedBefore && hasRecordedPictures(path);
-    // ffmpeg -n leaves a file that was there alone; one of ours without a
-    // picture is of no use to anyone.
-    if (!existedBefore && !hasPictures)
-        QFile::remove(path);
-    DNRecordingResult result { path, hasPictures && endedWell(run), {}, progress.frames,
+    const bool hasPictures = hasRecordedPictures(paths.partial);
+    // A file without a picture is of no use to anyone.
+    if (!hasPictures)
+        QFile::remove(paths.partial);
+    DNRecordingResult result { paths.wanted, hasPictures && endedWell(run), {}, progress.frames,
         progress.dropped };
     if (!result.succeeded)
         result.reason = failureReason(run, lastError, hasPictures);
     else
-        result.reason = lengthProblem(path, progress.secondsAt(ended), frameRate);
+        result.reason = lengthProblem(paths.partial, progress.secondsAt(ended), frameRate);
     // The file stays: a recording shorter than the time recorded is still
     // what there is of it.
     result.succeeded = result.reason.isEmpty();
+    if (hasPictures)
+        publishRecording(paths.partial, result);
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }

@@ -74,7 +74,9 @@ public:
     // in the X root window's pixels (x11grab's, not Qt's device-independent ones).
     void addDislayInputTocaptureSession(const QString& display, const QRect& cropRect);
 
-    // Starts recording to `path`. False when a recording runs already, or
+    // Starts recording to `path`, or, when another writer takes that name
+    // before the recording ends, the next free one ("name (1).mov"): the
+    // result names the file. False when a recording runs already, or
     // with the reason in `problem` when the region or the frame rate cannot
     // be recorded (see captureProblem()); the sound routing is undone then.
     // How a started recording ends, a failed start included, goes to the delegate.
@@ -136,7 +138,12 @@ private:
     DNScreenRecorder() = default;
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
-    void runCapture(const QStringList& arguments, const QString& path, int frameRate);
+    // The name a recording is for, and the hidden one it is written under.
+    struct RecordingPaths {
+        QString wanted;
+        QString partial;
+    };
+    void runCapture(const QStringList& arguments, const RecordingPaths& paths, int frameRate);
     void finishRecording(const DNRecordingResult& result);
     void grabPreview();
     bool loadVirtualDevice(QString* error);

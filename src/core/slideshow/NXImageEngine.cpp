@@ -248,10 +248,14 @@ void NXImageEngine::beginEncoding()
     if (jobPath.isEmpty())
         return;
     const auto removeJob = qScopeGuard([&jobPath] { QFile::remove(jobPath); });
-    // It moves on frame by frame; the movie grows under a hidden name of the
-    // engine's own, so the frame count is the mark.
+    // It moves on photo by photo while it reads them, then frame by frame;
+    // the movie grows under a hidden name of the engine's own, so those
+    // counts are the mark.
     const std::chrono::milliseconds limit = engineStallLimit();
-    m_runner.setStallLimit(limit, [this] { return QByteArray::number(m_current.load()); });
+    m_photosRead = 0;
+    m_runner.setStallLimit(limit, [this] {
+        return QByteArray::number(m_photosRead.load()) + ' ' + QByteArray::number(m_current.load());
+    });
     const ProcessRunner::Result run = m_runner.run(execute_bin_path(), { jobPath });
     if (!run.started && !run.stopped) {
         DNLog(QStringLiteral("The slideshow engine did not start: %1").arg(run.error));
@@ -312,6 +316,8 @@ void NXImageEngine::handleMessage(const QString& message)
         m_current = current;
         const std::lock_guard lock(m_mutex);
         m_currentImagePath = fields[3];
+    } else if (message.startsWith(QLatin1String("reading:"))) {
+        ++m_photosRead;
     } else if (message.startsWith(QLatin1String("result:"))) {
         const QStringList fields = leadingFields(message, 3);
         if (fields.size() == 3)

@@ -67,6 +67,7 @@ private:
     ProcessRunner m_runner;
     std::atomic<quint64> m_total { 0 };
     std::atomic<quint64> m_current { 0 };
+    std::atomic<quint64> m_photosRead { 0 }; // by the running engine, before its frames
     std::atomic_bool m_stopped { false };
     mutable std::mutex m_mutex; // guards the fields below: the sheet reads them while we run
     QVariantMap m_storage;

@@ -39,6 +39,11 @@ void result(int code, const QString& target)
     writeWhole(STDOUT_FILENO, "result:" + QByteArray::number(code) + ':' + target.toUtf8() + '\n');
 }
 
+void photoRead(const QString& photo)
+{
+    writeWhole(STDOUT_FILENO, "reading:" + photo.toUtf8() + '\n');
+}
+
 Progress::Progress(qint64 totalFrames)
     : m_total(totalFrames)
 { }

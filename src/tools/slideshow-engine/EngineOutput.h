@@ -6,6 +6,7 @@
 
 // What the engine tells the program that started it. Each message is one
 // write, so that it arrives as a read of its own:
+//   reading:<photo path>  (each photo as it is read, before the first frame)
 //   progress:<total frames>:<frames written>:<photo path>
 //   result:<code>:<movie path>
 // Complaints go to standard error, one line each.
@@ -13,6 +14,9 @@ namespace EngineOutput {
 
 void complain(const QString& line);
 void result(int code, const QString& target);
+// Reading a large album's photos takes a while before any frame is written:
+// a line a photo shows the engine is moving.
+void photoRead(const QString& photo);
 
 // Progress lines for one render, at most ten a second, so that two never
 // reach the reader as one. A photo is on screen for at least a second of the

@@ -53,7 +53,8 @@ QImage PhotoSequence::decodeFitted(const QString& path, QSize frameSize, QString
     return image;
 }
 
-bool PhotoSequence::load(const QStringList& paths, const std::function<bool()>& stopRequested)
+bool PhotoSequence::load(const QStringList& paths, const std::function<bool()>& stopRequested,
+    const std::function<void(const QString& path)>& read)
 {
     qint64 keptBytes = 0;
     for (const QString& path : paths) {
@@ -61,6 +62,7 @@ bool PhotoSequence::load(const QStringList& paths, const std::function<bool()>& 
             return false;
         QString error;
         QImage fitted = decodeFitted(path, m_frameSize, error);
+        read(path);
         if (fitted.isNull()) {
             m_complain(
                 QStringLiteral("cannot read the photo \"%1\" (%2): left out").arg(path, error));

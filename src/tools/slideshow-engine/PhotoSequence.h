@@ -20,8 +20,10 @@ public:
     PhotoSequence(QSize frameSize, Complaint complain);
 
     // Reads the photos, naming each unreadable one through the complaint and
-    // leaving it out. False when `stopRequested` said so before the end.
-    bool load(const QStringList& paths, const std::function<bool()>& stopRequested);
+    // leaving it out, and each one read, good or not, through `read`. False
+    // when `stopRequested` said so before the end.
+    bool load(const QStringList& paths, const std::function<bool()>& stopRequested,
+        const std::function<void(const QString& path)>& read);
 
     int count() const { return static_cast<int>(m_photos.size()); }
     QString path(int index) const { return m_photos[static_cast<std::size_t>(index)].path; }

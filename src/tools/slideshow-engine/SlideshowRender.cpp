@@ -106,7 +106,7 @@ SlideshowRender::Code SlideshowRender::run(QString& reason)
     if (const Code refused = checkTarget(reason); refused != Succeeded)
         return refused;
     PhotoSequence photos(m_job.videoSize, EngineOutput::complain);
-    if (!photos.load(m_job.imageSquenes, m_stopRequested)) {
+    if (!photos.load(m_job.imageSquenes, m_stopRequested, &EngineOutput::photoRead)) {
         reason = QStringLiteral("stopped");
         return Stopped;
     }

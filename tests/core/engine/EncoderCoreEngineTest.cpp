@@ -700,6 +700,38 @@ TEST_F(DVDConversion, LPCMSoundIsRefusedWhereItWouldBeCopiedAndConvertedElsewher
     }
 }
 
+// A merge whose second title has LPCM sound is refused before the first is
+// converted: every title's command line is made before any engine runs.
+TEST_F(DVDConversion, MergeWithLPCMInALaterTitleIsRefusedBeforeAnyWork)
+{
+    for (const int globalID : { 1105021, 1103025, 1105004, 1105005 }) {
+        SCOPED_TRACE(globalID);
+        const auto node = load(TestDisc::palFolder(), "unused");
+        ASSERT_TRUE(node);
+        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
+        const auto second = node->titleAt(1);
+        auto tracks = second->audioTracks();
+        ASSERT_FALSE(tracks.empty());
+        tracks.front().index = 160;
+        tracks.front().channel = 2;
+        second->setAudioTracks(tracks);
+        for (const auto& title : node->titles()) {
+            title->setIsSelected(true);
+            title->setting().setAudioIndex(0);
+        }
+        node->setMergeIntoOne(true);
+        int runs = 0;
+        const auto countRuns = [](int state, void* context) {
+            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
+        };
+        EXPECT_EQ(DNVideoConverterStart(node, 0, countRuns, &runs), kDNVideoConverterFailed);
+        EXPECT_EQ(runs, 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains("the sound of title 2 is LPCM"))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(outputs().isEmpty());
+    }
+}
+
 // AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the
 // AVI that keeps the disc's sound and the ffmpeg joins (transport stream,
 // MPEG-2, backup): the sound decodes to the end and the circle stays round.

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray xmlNested(int depth, const QByteArray& inside = "<string>x</string>")
@@ -86,6 +91,25 @@ TEST(PropertyListBounds, FilesAreReadUpToTheirBound)
     EXPECT_FALSE(readFileUpTo("/dev/zero", 1024 * 1024, error));
     EXPECT_FALSE(readFileUpTo(folder.filePath("missing.plist"), 10, error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// A FIFO among the profiles would hold the reader at its opening for ever.
+TEST(PropertyListBounds, AFIFOIsRefusedWithoutWaitingForAWriter)
+{
+    QTemporaryDir folder;
+    const QString fifo = folder.filePath("Waiting.plist");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QString error;
+    auto reading = std::async(std::launch::async, [&] { return readFileUpTo(fifo, 1024, error); });
+    const bool answered = reading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!answered) {
+        // Lets the reader's opening go, so that the test can end.
+        QFile writer(fifo);
+        writer.open(QIODevice::WriteOnly);
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_FALSE(reading.get());
+    EXPECT_EQ(error, "it is a FIFO, not a file");
 }
 
 } // namespace

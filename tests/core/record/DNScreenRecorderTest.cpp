@@ -296,9 +296,15 @@ TEST_F(RecordingSession, AKilledRecordingStillPlays)
 {
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 320, 240));
     const QString path = folder.filePath("killed.mov");
-    // Killed as soon as the file holds a picture: a fragment is on the disk.
+    // Killed as soon as the file, under its hidden name until it ends,
+    // holds a picture: a fragment is on the disk.
+    const auto written = [this] {
+        const QStringList names
+            = QDir(folder.path()).entryList({ ".killed.*" }, QDir::Files | QDir::Hidden);
+        return names.isEmpty() ? QString() : folder.filePath(names.front());
+    };
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(), [&] {
-        if (recorder->enginePid() > 0 && hasRecordedPictures(path))
+        if (recorder->enginePid() > 0 && hasRecordedPictures(written()))
             ::kill(pid_t(recorder->enginePid()), SIGKILL);
     });
     ASSERT_TRUE(recorder->startRecord(path));
@@ -318,10 +324,39 @@ TEST_F(RecordingSession, AFileThatIsThereIsLeftAlone)
     mine.write("not a movie");
     mine.close();
     const DNRecordingResult result = record(path, 0.5);
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_TRUE(result.reason.contains("already exists")) << result.reason.toStdString();
+    EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
+    EXPECT_EQ(result.path, folder.filePath("mine (1).mov"));
     ASSERT_TRUE(mine.open(QIODevice::ReadOnly));
     EXPECT_EQ(mine.readAll(), "not a movie");
+}
+
+// Two recorders (two windows) that chose the same dated name at once each
+// write a file of their own and report the name it got.
+TEST_F(RecordingSession, TwoRecordingsOfOneNameMakeTwoWholeFiles)
+{
+    QString error;
+    const std::unique_ptr<DNScreenRecorder> other = DNScreenRecorder::create(&error);
+    ASSERT_TRUE(other) << error.toStdString();
+    ResultKeeper otherKeeper;
+    other->setDelegate(&otherKeeper);
+    for (DNScreenRecorder* each : { recorder.get(), other.get() })
+        each->addDislayInputTocaptureSession(each->displayID(), QRect(0, 0, 320, 240));
+    const QString path = folder.filePath("Screen Recording 2026-12-07 at 09.15.02.mov");
+    ASSERT_TRUE(other->startRecord(path));
+    const DNRecordingResult first = record(path, 1.0);
+    other->stopRecord();
+    ASSERT_TRUE(QTest::qWaitFor([&otherKeeper] { return otherKeeper.result.has_value(); }, 30000));
+    const DNRecordingResult second = *otherKeeper.result;
+    EXPECT_TRUE(first.succeeded) << first.reason.toStdString();
+    EXPECT_TRUE(second.succeeded) << second.reason.toStdString();
+    EXPECT_NE(first.path, second.path);
+    for (const QString& recorded : { first.path, second.path }) {
+        EXPECT_TRUE(recorded == path
+            || recorded == folder.filePath("Screen Recording 2026-12-07 at 09.15.02 (1).mov"))
+            << recorded.toStdString();
+        EXPECT_GT(recordedPictureSeconds(recorded).value_or(0.0), 0.5) << recorded.toStdString();
+    }
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 // A run that ended while routed (a crash) left its record; the next recorder

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -75,26 +74,42 @@ TEST(NXImageEngine, JobNamesAMovieInTheOutputFolderThatIsNotThere)
     EXPECT_FALSE(QFileInfo::exists(next));
 }
 
+// A stand-in slideshow engine of `script` in the tools folder, and a stall
+// limit of half a second, for as long as this lives.
+class StandInEngine {
+public:
+    explicit StandInEngine(const QByteArray& script)
+        : m_previousTools(qgetenv("QUILLON_TOOLS"))
+    {
+        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(m_output.path());
+        QFile engine(m_tools.filePath("quillon-slideshow-engine"));
+        engine.open(QIODevice::WriteOnly);
+        engine.write(script);
+        engine.close();
+        engine.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("QUILLON_TOOLS", QFile::encodeName(m_tools.path()));
+        setEngineStallLimit(std::chrono::milliseconds(500));
+    }
+    ~StandInEngine()
+    {
+        qputenv("QUILLON_TOOLS", m_previousTools);
+        setEngineStallLimit(std::chrono::minutes(2));
+    }
+    StandInEngine(const StandInEngine&) = delete;
+    StandInEngine& operator=(const StandInEngine&) = delete;
+
+private:
+    QTemporaryDir m_tools;
+    QTemporaryDir m_output;
+    const QByteArray m_previousTools;
+};
+
 // A stand-in engine that reports one frame and then neither moves on nor
 // writes is ended at the stall limit; the render fails with that reason and
 // leaves no movie.
 TEST(NXImageEngine, AnEngineThatStopsMovingIsEndedAtTheStallLimit)
 {
-    QTemporaryDir tools;
-    QTemporaryDir output;
-    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
-    QFile engine(tools.filePath("quillon-slideshow-engine"));
-    ASSERT_TRUE(engine.open(QIODevice::WriteOnly));
-    engine.write("#!/bin/sh\necho progress:10:1:/p.jpg\nexec sleep 30\n");
-    engine.close();
-    engine.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    const QByteArray previousTools = qgetenv("QUILLON_TOOLS");
-    const auto restore = qScopeGuard([&previousTools] {
-        qputenv("QUILLON_TOOLS", previousTools);
-        setEngineStallLimit(std::chrono::minutes(2));
-    });
-    qputenv("QUILLON_TOOLS", QFile::encodeName(tools.path()));
-    setEngineStallLimit(std::chrono::milliseconds(500));
+    const StandInEngine standIn("#!/bin/sh\necho progress:10:1:/p.jpg\nexec sleep 30\n");
 
     NXImageEngine render;
     QElapsedTimer timer;
@@ -104,6 +119,20 @@ TEST(NXImageEngine, AnEngineThatStopsMovingIsEndedAtTheStallLimit)
     EXPECT_EQ(render.currentFrame(), 1u);
     EXPECT_EQ(render.finiallyVideoPath(), QString());
     EXPECT_EQ(render.failureReason(), "the slideshow engine made no progress for 0.5 s");
+}
+
+// Reading a large album's photos before the first frame takes longer than
+// the limit; an engine that reads on is moving.
+TEST(NXImageEngine, AnEngineReadingManyPhotosIsNotEnded)
+{
+    const StandInEngine standIn("#!/bin/sh\nfor i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15; do\n"
+                                "  echo \"reading:/album/IMG_$i.jpg\"; sleep 0.1\ndone\n"
+                                "echo progress:10:10:/album/IMG_15.jpg\n");
+
+    NXImageEngine render;
+    render.beginEncoding();
+    EXPECT_EQ(render.currentFrame(), 10u);
+    EXPECT_NE(render.failureReason(), "the slideshow engine made no progress for 0.5 s");
 }
 
 TEST(AlbumConversion, RenderSizeAndRateComeFromTheProfile)
