@@ -194,6 +194,16 @@ void DNYoutubeStreamRequest::reclaimStreamFile(std::shared_ptr<StreamFileLock> s
     ::unlink(stream.constData());
 }
 
+// The partial's lock followed it to the stream file, unless the body was
+// inflated into a new file: that one is locked now (our own lock on the
+// same file is what makes the attempt fail).
+std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::streamFileLock() const
+{
+    QString ours;
+    std::shared_ptr<StreamFileLock> inflated = lockStreamFile(&ours);
+    return inflated ? inflated : m_lock;
+}
+
 void DNYoutubeStreamRequest::releasePartialFile(bool resumable)
 {
     if (!resumable || QFileInfo(m_partialPath).size() == 0)
