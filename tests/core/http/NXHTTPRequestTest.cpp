@@ -501,6 +501,7 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     server.route(QStringLiteral("/guarded"),
         withHeader(TestReply::text("who are you", 401), "WWW-Authenticate", "Basic realm=\"x\""));
     server.route(QStringLiteral("/local"), redirect(302, "file:///etc/passwd"));
+    server.route(QStringLiteral("/unchanged"), TestReply::text("", 304));
     QTemporaryDir dir;
     const auto exitCode = [&](const QStringList& arguments, QByteArray* output) {
         QProcess process;
@@ -517,7 +518,7 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
         EXPECT_TRUE(output.simplified().contains(rule)) << output.toStdString();
     // A refused authentication is an error status like any other.
     for (const auto& [path, expected] : { std::pair("/ok", 0), std::pair("/gone", 3),
-             std::pair("/guarded", 3), std::pair("/local", 4) }) {
+             std::pair("/guarded", 3), std::pair("/local", 4), std::pair("/unchanged", 4) }) {
         const QString file = dir.filePath(QString::fromLatin1(path + 1));
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
             QStringLiteral("--output"), file };
