@@ -408,9 +408,10 @@ void NXHTTPRequest::applyCookieHeader()
                 m_requestCookies.append(cookie);
         }
     }
-    QList<QNetworkCookie> cookies = m_hasMainRequest && m_mainRequest.lock()
-        ? m_mainRequest.lock()->requestCookies()
-        : m_requestCookies;
+    // A companion shares its main request's cookies while it asks that origin.
+    const auto main = m_hasMainRequest ? m_mainRequest.lock() : nullptr;
+    QList<QNetworkCookie> cookies
+        = main && sameOrigin(main->url(), m_url) ? main->requestCookies() : m_requestCookies;
     // A cookie whose lifetime has ended is never sent, whoever gave it.
     cookies.removeIf(cookieHasExpired);
     // A Cookie header we did not make is the owner's (a site's cookie handed

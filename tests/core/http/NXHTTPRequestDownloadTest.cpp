@@ -597,6 +597,13 @@ TEST_F(DownloadTest, CookiesFollowARedirectWithinTheOriginOnly)
         EXPECT_EQ(get->responseStatusCode(), c.status);
     }
     EXPECT_EQ(other.requests().size(), 2);
+    // A HEAD companion shares its main request's cookies at that origin only.
+    const auto main = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/a/away")));
+    main->setRequestCookies({ QNetworkCookie("session", "abc") });
+    const auto head = main->HEADRequest();
+    run(head);
+    ASSERT_EQ(other.requests().size(), 3);
+    EXPECT_FALSE(other.requests().last().header("Cookie").contains("session"));
     NXHTTPRequest::clearSession();
 }
 
