@@ -16,6 +16,8 @@ public:
         : m_fd(fd)
     { }
     ~StreamFileLock();
+    // Whether the file at `path` (a link not followed) is the one locked.
+    bool isOn(const QString& path) const;
     StreamFileLock(const StreamFileLock&) = delete;
     StreamFileLock& operator=(const StreamFileLock&) = delete;
 

@@ -397,6 +397,24 @@ TEST_F(DownloadManagerTest, OurStaleMoveFragmentsGoWhenADownloadStarts)
     EXPECT_TRUE(QFile::exists(m_output.filePath("Clip.mp4")));
 }
 
+TEST_F(DownloadManagerTest, AnEndedRequestRemovesOnlyItsOwnPartial)
+{
+    // Its file has moved on and another run has made the name anew, empty.
+    const auto request = DNYoutubeDownloader::initWithYoutubeNode(node("/own", "av240.mp4"));
+    request->setOutPutDir(m_output.path());
+    request->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    QDir().mkpath(AppPaths::downloadsFolder());
+    QString reason;
+    ASSERT_TRUE(request->claimPartialFile(&reason)) << reason.toStdString();
+    const QString partial = request->partialFilePath();
+    ASSERT_TRUE(QFile::rename(partial, partial + ".moved"));
+    writeFile(partial, "");
+    request->releasePartialFile(true);
+    EXPECT_TRUE(QFile::exists(partial));
+    QFile::remove(partial);
+    QFile::remove(partial + ".moved");
+}
+
 TEST_F(DownloadManagerTest, APipeAtThePartialsNameIsRefused)
 {
     const auto job = node("/pipe", "av240.mp4");
