@@ -379,6 +379,11 @@ void NXHTTPRequest::buildRequestHeaders()
         const NXHeaderDictionary inherited = main ? main->requestHeaders() : NXHeaderDictionary();
         for (auto it = inherited.cbegin(); it != inherited.cend(); ++it)
             addRequestHeader(it.key(), it.value());
+        // The Cookie header came made: what of it is the owner's is known there.
+        if (main) {
+            m_ownCookieHeader = main->m_ownCookieHeader;
+            m_builtCookieHeader = main->m_builtCookieHeader;
+        }
         return;
     }
     applyCookieHeader();
