@@ -21,7 +21,8 @@ const char* const kExitRule
     = "Exit status: 3 when the server answered with a status of 400 or above, whether or not the "
       "transfer also failed (a 401 or 407 whose credentials are missing or refused included); FILE "
       "is then left as it was. 4 when the server redirected to an address that is not followed "
-      "(not http or https, or none at all); FILE is then not written. Otherwise 0 when the body "
+      "(not http or https, or none at all) or answered another status of 300 to 399 (such as 304); "
+      "FILE is then not written. Otherwise 0 when the body "
       "arrived, 1 when the transfer failed, and 2 on a usage error.";
 
 // Configures the request from the command line; an empty result is a usage error.
@@ -82,7 +83,9 @@ int fetch(const QCommandLineParser& parser)
             QStringLiteral("error: %1 %2").arg(failure.code()).arg(failure.localizedDescription()));
     if (request->responseStatusCode() >= 400)
         return 3;
-    if (failure.code() == int(NXHTTPRequestErrorType::RedirectNotFollowed))
+    // Only a success's body is written: any other 3xx leaves no FILE either.
+    if (failure.code() == int(NXHTTPRequestErrorType::RedirectNotFollowed)
+        || request->responseStatusCode() / 100 == 3)
         return 4;
     return failure.isNull() ? 0 : 1;
 }

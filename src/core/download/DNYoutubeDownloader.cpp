@@ -71,6 +71,14 @@ StreamFileLock::~StreamFileLock()
     ::close(m_fd);
 }
 
+bool StreamFileLock::isOn(const QString& path) const
+{
+    struct stat held { };
+    struct stat named { };
+    return ::fstat(m_fd, &held) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 DNYoutubeStreamRequest::~DNYoutubeStreamRequest() = default;
 
 void DNYoutubeStreamRequest::addStreamHeaders(const QMap<QString, QString>& headers)
@@ -194,9 +202,22 @@ void DNYoutubeStreamRequest::reclaimStreamFile(std::shared_ptr<StreamFileLock> s
     ::unlink(stream.constData());
 }
 
+// The partial's lock followed it to the stream file, unless the body was
+// inflated into a new file: that one is locked now (our own lock on the
+// same file is what makes the attempt fail).
+std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::streamFileLock() const
+{
+    QString ours;
+    std::shared_ptr<StreamFileLock> inflated = lockStreamFile(&ours);
+    return inflated ? inflated : m_lock;
+}
+
 void DNYoutubeStreamRequest::releasePartialFile(bool resumable)
 {
-    if (!resumable || QFileInfo(m_partialPath).size() == 0)
+    // Only our own file goes: once it has moved on to the stream's name,
+    // another run may have made the partial's name anew.
+    const bool ours = m_lock && m_lock->isOn(m_partialPath);
+    if (ours && (!resumable || QFileInfo(m_partialPath).size() == 0))
         QFile::remove(m_partialPath);
     m_lock.reset();
 }

@@ -16,6 +16,8 @@ public:
         : m_fd(fd)
     { }
     ~StreamFileLock();
+    // Whether the file at `path` (a link not followed) is the one locked.
+    bool isOn(const QString& path) const;
     StreamFileLock(const StreamFileLock&) = delete;
     StreamFileLock& operator=(const StreamFileLock&) = delete;
 
@@ -48,9 +50,9 @@ public:
     // cannot be made, is no regular file, or another job holds it or the
     // finished stream file.
     bool claimPartialFile(QString* reason);
-    // The lock on the claimed file; whoever keeps it holds the finished
-    // stream file after the request has ended.
-    std::shared_ptr<StreamFileLock> streamFileLock() const { return m_lock; }
+    // The lock on the finished stream file, before the request ends;
+    // whoever keeps it holds that file after the request has ended.
+    std::shared_ptr<StreamFileLock> streamFileLock() const;
     // After a failure: a partial that holds bytes worth resuming stays in the
     // Downloads folder; an empty one, or one `resumable` says is not, goes.
     void releasePartialFile(bool resumable);

@@ -85,6 +85,8 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::HEADRequest()
     auto head = std::make_shared<NXHTTPRequest>(url());
     head->m_requestHeaders = m_requestHeaders;
     head->m_requestCookies = m_requestCookies;
+    head->m_ownCookieHeader = m_ownCookieHeader;
+    head->m_builtCookieHeader = m_builtCookieHeader;
     head->m_useCookiePersistence = m_useCookiePersistence;
     head->m_useSessionPersistence = m_useSessionPersistence;
     head->m_useKeychainPersistence = m_useKeychainPersistence;
@@ -377,6 +379,11 @@ void NXHTTPRequest::buildRequestHeaders()
         const NXHeaderDictionary inherited = main ? main->requestHeaders() : NXHeaderDictionary();
         for (auto it = inherited.cbegin(); it != inherited.cend(); ++it)
             addRequestHeader(it.key(), it.value());
+        // The Cookie header came made: what of it is the owner's is known there.
+        if (main) {
+            m_ownCookieHeader = main->m_ownCookieHeader;
+            m_builtCookieHeader = main->m_builtCookieHeader;
+        }
         return;
     }
     applyCookieHeader();
@@ -406,18 +413,28 @@ void NXHTTPRequest::applyCookieHeader()
                 m_requestCookies.append(cookie);
         }
     }
-    QList<QNetworkCookie> cookies = m_hasMainRequest && m_mainRequest.lock()
-        ? m_mainRequest.lock()->requestCookies()
-        : m_requestCookies;
+    // A companion shares its main request's cookies while it asks that origin.
+    const auto main = m_hasMainRequest ? m_mainRequest.lock() : nullptr;
+    QList<QNetworkCookie> cookies
+        = main && sameOrigin(main->url(), m_url) ? main->requestCookies() : m_requestCookies;
     // A cookie whose lifetime has ended is never sent, whoever gave it.
     cookies.removeIf(cookieHasExpired);
-    if (cookies.isEmpty())
-        return;
+    // A Cookie header we did not make is the owner's (a site's cookie handed
+    // on as a header): it goes along with the cookies, never in their place.
+    const QString present = m_requestHeaders.value(QStringLiteral("Cookie"));
+    if (present != m_builtCookieHeader)
+        m_ownCookieHeader = present;
     QStringList pairs;
+    if (!m_ownCookieHeader.isEmpty())
+        pairs.append(m_ownCookieHeader);
     for (const QNetworkCookie& cookie : cookies)
         pairs.append(QStringLiteral("%1=%2").arg(
             QString::fromLatin1(cookie.name()), QString::fromLatin1(cookie.value())));
-    addRequestHeader(QStringLiteral("Cookie"), pairs.join(QStringLiteral("; ")));
+    m_builtCookieHeader = pairs.join(QStringLiteral("; "));
+    if (pairs.isEmpty())
+        m_requestHeaders.remove(QStringLiteral("Cookie"));
+    else
+        addRequestHeader(QStringLiteral("Cookie"), m_builtCookieHeader);
 }
 
 // Within one origin a redirect keeps what the site gave (a Cookie header from
@@ -426,15 +443,13 @@ void NXHTTPRequest::applyCookieHeader()
 // at the start take their cookies then.
 void NXHTTPRequest::keepCookiesForRedirect(bool crossOrigin)
 {
-    // A Cookie header beside cookies was made from them: it is made again.
-    const bool headerIsBuilt = !m_requestCookies.isEmpty();
-    if (crossOrigin)
+    if (crossOrigin) {
         m_requestCookies.clear();
-    else
+        m_requestHeaders.remove(QStringLiteral("Cookie"));
+    } else {
         m_requestCookies.removeIf(
             [this](const QNetworkCookie& cookie) { return !cookieMatches(cookie, m_url); });
-    if (crossOrigin || headerIsBuilt)
-        m_requestHeaders.remove(QStringLiteral("Cookie"));
+    }
     if (m_haveBuiltRequestHeaders)
         applyCookieHeader();
 }

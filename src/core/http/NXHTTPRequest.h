@@ -618,6 +618,10 @@ private:
     NXHeaderDictionary m_requestHeaders;
     bool m_haveBuiltRequestHeaders = false;
     QList<QNetworkCookie> m_requestCookies;
+    // The Cookie header as the owner set it, and as we last made it of that
+    // and the cookies.
+    QString m_ownCookieHeader;
+    QString m_builtCookieHeader;
     bool m_useCookiePersistence = true;
     QString m_userAgentString;
     QByteArray m_postBody;

@@ -3,6 +3,7 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
 #include "platform/FileMove.h"
+#include "platform/PathStatus.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,16 +51,6 @@ bool isSpecialFile(const QString& path)
         && type != std::filesystem::file_type::not_found;
 }
 
-// Whether something other than a regular file stands at `path`.
-bool isNotRegularFile(const QString& path)
-{
-    std::error_code failure;
-    const auto type
-        = std::filesystem::symlink_status(QFile::encodeName(path).toStdString(), failure).type();
-    return !failure && type != std::filesystem::file_type::regular
-        && type != std::filesystem::file_type::not_found;
-}
-
 // Copies `from` into the special file `to` and removes `from`.
 int copyIntoSpecialFile(const QString& from, const QString& to)
 {
@@ -91,7 +82,8 @@ int moveToDestination(const QString& from, const QString& to)
 HttpError NXHTTPRequest::downloadFileRefusal() const
 {
     const QString& partial = m_temporaryFileDownloadPath;
-    if (partial.isEmpty() || partial == m_downloadDestinationPath || !isNotRegularFile(partial))
+    if (partial.isEmpty() || partial == m_downloadDestinationPath || !pathExists(partial)
+        || isRegularFile(partial))
         return {};
     return requestError(NXHTTPRequestErrorType::FileManagement,
         QStringLiteral("Cannot download into '%1': it is not a regular file").arg(partial));

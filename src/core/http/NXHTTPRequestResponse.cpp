@@ -341,6 +341,8 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     // The range follows the partial file as the copy finds it.
     copy->m_requestHeaders.remove(QStringLiteral("Range"));
     copy->m_requestCookies = m_requestCookies;
+    copy->m_ownCookieHeader = m_ownCookieHeader;
+    copy->m_builtCookieHeader = m_builtCookieHeader;
     copy->m_useCookiePersistence = m_useCookiePersistence;
     copy->m_useKeychainPersistence = m_useKeychainPersistence;
     copy->m_useSessionPersistence = m_useSessionPersistence;

@@ -554,16 +554,22 @@ TEST_F(DownloadTest, RedirectedRequestsCarryOnlyWhatTheNewAddressMayHave)
 
 TEST_F(DownloadTest, CookiesFollowARedirectWithinTheOriginOnly)
 {
-    // A page's record hands its cookie as a header; the stream sits behind a 302.
+    // A page's record hands its cookie as a header; the stream sits behind a
+    // 302, which may set a cookie of its own.
     TestHttpServer other;
     ASSERT_TRUE(other.start());
     const auto guarded = [](const TestRequest& asked) {
-        return asked.header("Cookie") == "session=abc" ? TestReply::text("video")
-                                                       : TestReply::text("no cookie", 403);
+        const QList<QByteArray> pairs = asked.header("Cookie").split(';');
+        return std::any_of(pairs.cbegin(), pairs.cend(),
+                   [](const QByteArray& pair) { return pair.trimmed() == "session=abc"; })
+            ? TestReply::text("video")
+            : TestReply::text("no cookie", 403);
     };
     server.route(QStringLiteral("/b/video"), guarded);
     other.route(QStringLiteral("/b/video"), guarded);
     server.route(QStringLiteral("/a/near"), redirect(302, "/b/video"));
+    server.route(QStringLiteral("/a/marked"),
+        withHeader(redirect(302, "/b/video"), "Set-Cookie", "seen=1; Path=/"));
     server.route(QStringLiteral("/a/away"),
         redirect(302, other.url(QStringLiteral("/b/video")).toEncoded()));
     struct Case {
@@ -574,6 +580,7 @@ TEST_F(DownloadTest, CookiesFollowARedirectWithinTheOriginOnly)
     const Case cases[] = {
         { "/a/near", true, 200 },
         { "/a/near", false, 200 },
+        { "/a/marked", true, 200 },
         { "/a/away", true, 403 },
         { "/a/away", false, 403 },
     };
@@ -590,6 +597,22 @@ TEST_F(DownloadTest, CookiesFollowARedirectWithinTheOriginOnly)
         EXPECT_EQ(get->responseStatusCode(), c.status);
     }
     EXPECT_EQ(other.requests().size(), 2);
+    // A HEAD companion shares its main request's cookies at that origin only,
+    // once each.
+    const std::tuple<const char*, TestHttpServer*, int> companions[] = {
+        { "/a/away", &other, 0 },
+        { "/a/near", &server, 1 },
+    };
+    for (const auto& [path, reached, sent] : companions) {
+        SCOPED_TRACE(path);
+        const auto main = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(path)));
+        main->setRequestCookies({ QNetworkCookie("session", "abc") });
+        run(main->HEADRequest());
+        const TestRequest asked = reached->requests().last();
+        EXPECT_EQ(asked.target, "/b/video");
+        EXPECT_EQ(asked.header("Cookie").count("session=abc"), sent)
+            << asked.header("Cookie").toStdString();
+    }
     NXHTTPRequest::clearSession();
 }
 

@@ -455,51 +455,40 @@ TEST_F(RequestTest, SynchronousAndHeadCompanionRequests)
     EXPECT_EQ(asked.header("X-Main"), "1");
 }
 
-TEST_F(RequestTest, EveryByteOfATrickledHeadKeepsTheRequestAlive)
+TEST_F(RequestTest, ATrickledHeadKeepsTheRequestAliveUntilItsOwnLimit)
 {
     // One byte per 100 ms under a 2 s idle time-out, on a clock that runs
     // four times as fast as the wall's: the head alone takes over 6 s. The
-    // clock stays behind the wall's, so that nothing it dates is still to
-    // come for the tests after this one.
+    // idle time-out never comes; the head's limit does, when it is shorter.
+    // The clock stays behind the wall's, so that nothing it dates is still
+    // to come for the tests after this one.
     TestReply trickled = TestReply::text("ok");
     trickled.trickleMs = 25;
     server.route(QStringLiteral("/trickle"), trickled);
-    const auto origin = std::chrono::steady_clock::now();
-    NXHTTPRequest::setClock([origin] {
-        return origin - std::chrono::minutes(1) + (std::chrono::steady_clock::now() - origin) * 4;
-    });
-    Recorder recorder;
-    const auto get = request(QStringLiteral("/trickle"), &recorder);
-    get->setTimeOutSeconds(2);
-    get->startAsynchronous();
-    const bool ended = QTest::qWaitFor([&] { return get->isFinished(); }, 15000);
-    NXHTTPRequest::setClock({});
-    ASSERT_TRUE(ended);
-    EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
-    EXPECT_EQ(get->responseString(), QStringLiteral("ok"));
-}
-
-TEST_F(RequestTest, ATrickledHeadEndsAtItsOwnLimit)
-{
-    // The same trickle, its head due within 3 s of the clock's: the idle
-    // time-out never comes, the head's limit does.
-    TestReply trickled = TestReply::text("ok");
-    trickled.trickleMs = 25;
-    server.route(QStringLiteral("/trickle"), trickled);
-    const auto origin = std::chrono::steady_clock::now();
-    NXHTTPRequest::setClock([origin] {
-        return origin - std::chrono::minutes(1) + (std::chrono::steady_clock::now() - origin) * 4;
-    });
-    Recorder recorder;
-    const auto get = request(QStringLiteral("/trickle"), &recorder);
-    get->setTimeOutSeconds(2);
-    get->setHeadTimeOutSeconds(3);
-    get->startAsynchronous();
-    const bool ended = QTest::qWaitFor([&] { return get->isFinished(); }, 15000);
-    NXHTTPRequest::setClock({});
-    ASSERT_TRUE(ended);
-    EXPECT_EQ(get->error().code(), 2);
-    EXPECT_EQ(get->responseStatusCode(), 0);
+    struct Case {
+        double headSeconds;
+        int error; // 0: the answer arrives
+    };
+    for (const Case c : { Case { 60, 0 }, Case { 3, 2 } }) {
+        SCOPED_TRACE(c.headSeconds);
+        const auto origin = std::chrono::steady_clock::now();
+        NXHTTPRequest::setClock([origin] {
+            return origin - std::chrono::minutes(1)
+                + (std::chrono::steady_clock::now() - origin) * 4;
+        });
+        Recorder recorder;
+        const auto get = request(QStringLiteral("/trickle"), &recorder);
+        get->setTimeOutSeconds(2);
+        get->setHeadTimeOutSeconds(c.headSeconds);
+        get->startAsynchronous();
+        const bool ended = QTest::qWaitFor([&] { return get->isFinished(); }, 15000);
+        NXHTTPRequest::setClock({});
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(get->error().code(), c.error)
+            << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(get->responseStatusCode(), c.error == 0 ? 200 : 0);
+        EXPECT_EQ(get->responseString(), c.error == 0 ? QStringLiteral("ok") : QString());
+    }
 }
 
 TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
@@ -512,6 +501,7 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     server.route(QStringLiteral("/guarded"),
         withHeader(TestReply::text("who are you", 401), "WWW-Authenticate", "Basic realm=\"x\""));
     server.route(QStringLiteral("/local"), redirect(302, "file:///etc/passwd"));
+    server.route(QStringLiteral("/unchanged"), TestReply::text("", 304));
     QTemporaryDir dir;
     const auto exitCode = [&](const QStringList& arguments, QByteArray* output) {
         QProcess process;
@@ -528,7 +518,7 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
         EXPECT_TRUE(output.simplified().contains(rule)) << output.toStdString();
     // A refused authentication is an error status like any other.
     for (const auto& [path, expected] : { std::pair("/ok", 0), std::pair("/gone", 3),
-             std::pair("/guarded", 3), std::pair("/local", 4) }) {
+             std::pair("/guarded", 3), std::pair("/local", 4), std::pair("/unchanged", 4) }) {
         const QString file = dir.filePath(QString::fromLatin1(path + 1));
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
             QStringLiteral("--output"), file };

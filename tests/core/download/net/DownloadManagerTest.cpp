@@ -278,25 +278,36 @@ TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
 
 TEST_F(DownloadManagerTest, ASecondRunOfThePageLeavesTheFirstRunsStreamAlone)
 {
-    // The first run has its video whole and waits for the audio.
+    // The first run has its video whole and waits for the audio; a gzip-coded
+    // video reaches its stream file as a new, inflated file.
     m_site.stallAfter("audio.m4a", 100);
-    const auto first = node("/twice", "v480.mp4", "mp4", "audio.m4a");
-    const QString stream = streamFileOf(node("/twice", "v480.mp4", "mp4", "audio.m4a"));
-    ASSERT_TRUE(m_manager.addJob(first, m_output.path()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(stream); }, 20000));
-    Manager other;
-    QString reason;
-    QObject::connect(&other, &Manager::downloadFailed, &m_context,
-        [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
-    ASSERT_TRUE(other.addJob(node("/twice", "v480.mp4", "mp4", "audio.m4a"), m_output.path()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !reason.isEmpty(); }, 20000));
-    EXPECT_TRUE(reason.contains("Another download holds the finished stream"))
-        << reason.toStdString();
-    EXPECT_EQ(QFileInfo(stream).size(), m_site.mediaSize("v480.mp4"));
-    EXPECT_FALSE(QFile::exists(partialOf(first)));
-    // Stopped, the first run puts its stream back for the next to resume.
-    m_manager.stopAllDownload();
-    EXPECT_EQ(QFileInfo(partialOf(first)).size(), m_site.mediaSize("v480.mp4"));
+    const QByteArray media = bytesOf(VideoSite::mediaPath("v480.mp4"));
+    m_site.server().route("/gzipped.mp4",
+        withHeader(TestReply::text(deflated(media, 31)), "Content-Encoding", "gzip"));
+    for (const char* path : { "/media/v480.mp4", "/gzipped.mp4" }) {
+        SCOPED_TRACE(path);
+        const QString page = QStringLiteral("/twice") + path;
+        const auto job
+            = [&] { return nodeAt(page, path, double(media.size()), "mp4", "audio.m4a"); };
+        const auto first = job();
+        const QString stream = streamFileOf(job());
+        Manager one;
+        ASSERT_TRUE(one.addJob(first, m_output.path()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(stream); }, 20000));
+        Manager other;
+        QString reason;
+        QObject::connect(&other, &Manager::downloadFailed, &m_context,
+            [&reason](DNYoutubeNode*, const QString& text) { reason = text; });
+        ASSERT_TRUE(other.addJob(job(), m_output.path()));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !reason.isEmpty(); }, 20000));
+        EXPECT_TRUE(reason.contains("Another download holds the finished stream"))
+            << reason.toStdString();
+        EXPECT_EQ(bytesOf(stream), media);
+        EXPECT_FALSE(QFile::exists(partialOf(first)));
+        // Stopped, the first run puts its stream back for the next to resume.
+        one.stopAllDownload();
+        EXPECT_EQ(bytesOf(partialOf(first)), media);
+    }
 }
 
 TEST_F(DownloadManagerTest, AStopOrAFailedMoveAtTheEndOfAMergeKeepsBothStreams)
@@ -384,6 +395,24 @@ TEST_F(DownloadManagerTest, OurStaleMoveFragmentsGoWhenADownloadStarts)
         EXPECT_EQ(QFile::exists(m_output.filePath(fragment.name)), !fragment.removed)
             << fragment.name;
     EXPECT_TRUE(QFile::exists(m_output.filePath("Clip.mp4")));
+}
+
+TEST_F(DownloadManagerTest, AnEndedRequestRemovesOnlyItsOwnPartial)
+{
+    // Its file has moved on and another run has made the name anew, empty.
+    const auto request = DNYoutubeDownloader::initWithYoutubeNode(node("/own", "av240.mp4"));
+    request->setOutPutDir(m_output.path());
+    request->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    QDir().mkpath(AppPaths::downloadsFolder());
+    QString reason;
+    ASSERT_TRUE(request->claimPartialFile(&reason)) << reason.toStdString();
+    const QString partial = request->partialFilePath();
+    ASSERT_TRUE(QFile::rename(partial, partial + ".moved"));
+    writeFile(partial, "");
+    request->releasePartialFile(true);
+    EXPECT_TRUE(QFile::exists(partial));
+    QFile::remove(partial);
+    QFile::remove(partial + ".moved");
 }
 
 TEST_F(DownloadManagerTest, APipeAtThePartialsNameIsRefused)
