@@ -56,12 +56,11 @@ bool writeAll(int fd, const void* bytes, std::size_t count)
 }
 
 // The stream the connected tool announced: its shared picture, mapped
-// read-only, and what turns a copy of it into an image of the size asked.
+// read-only, and what turns it into an image of the size asked.
 struct Stream {
     const unsigned char* mapping = nullptr;
     std::size_t bytes = 0;
     QSize size;
-    std::vector<unsigned char> copy;
     std::unique_ptr<PackedPictureConverter> converter;
     bool firstShown = false;
 
@@ -355,7 +354,6 @@ std::int32_t FrameLinkServer::Impl::start(
     if (!mapPicture(bytes))
         return Proto::kStartRefused;
     stream.size = QSize(width, height);
-    stream.copy.assign(bytes + PackedPictureConverter::kReadPadding, 0);
     stream.converter = std::make_unique<PackedPictureConverter>(stream.size, format);
     stream.firstShown = false;
     if (!prepareConverter()) {
@@ -402,24 +400,24 @@ bool FrameLinkServer::Impl::prepareConverter()
         || (size != stream.size && stream.converter->setImageSize(stream.size));
 }
 
-// Each picture is copied out first: the tool writes its next one as soon as
-// we answer, and the copy can be converted again at another size while the
-// stream is paused.
+// The picture is read where it lies: the tool writes the next one only after
+// our answer.
 void FrameLinkServer::Impl::render()
 {
     // A render outside a stream would read a picture that is not mapped.
-    if (!stream.running())
+    if (!stream.running() || !prepareConverter())
         return;
-    std::memcpy(stream.copy.data(), stream.mapping, stream.bytes);
-    if (!prepareConverter())
-        return;
-    publish(stream.converter->convert(stream.copy.data()));
+    publish(stream.converter->convert(stream.mapping));
     if (!stream.firstShown) {
         stream.firstShown = true;
         emit owner->mplayerDidStart();
     }
 }
 
+// The picture shown last is converted again. The tool writes a picture right
+// before it sends 'R': while it is paused nothing changes the picture, and
+// while it plays a picture caught as it is written is replaced at once by the
+// render that follows.
 void FrameLinkServer::Impl::renderAgainIfResized()
 {
     std::uint64_t count = 0;
@@ -428,7 +426,7 @@ void FrameLinkServer::Impl::renderAgainIfResized()
         || pictureSizeFor(stream.size, unpackSize(pictureSize)) == stream.converter->imageSize()
         || !prepareConverter())
         return;
-    publish(stream.converter->convert(stream.copy.data()));
+    publish(stream.converter->convert(stream.mapping));
 }
 
 void FrameLinkServer::Impl::publish(QImage image)

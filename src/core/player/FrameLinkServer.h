@@ -11,11 +11,11 @@
 
 // The program's end of the frame link: a server that one player tool at a
 // time, started by us after listen(), connects to. It maps the tool's shared
-// picture read-only, copies each picture into a private buffer, converts it
-// to an image (scaled down in the same pass when a smaller size is asked)
-// and keeps the latest one for takePicture(): pictures are never queued, and
-// the server never waits for the thread that shows them, so a busy or
-// blocked interface slows nothing down.
+// picture read-only, converts each picture to an image (scaled down on the
+// way when a smaller size is asked) and keeps the latest one for
+// takePicture(): pictures are never queued, and the server never waits for
+// the thread that shows them, so a busy or blocked interface slows nothing
+// down.
 //
 // The signals are emitted on the server's own thread; connect them queued
 // (the default for a receiver on another thread) unless the receiver is

@@ -14,9 +14,6 @@ struct SwsContext;
 // pixels are each averaged over the area they cover.
 class PackedPictureConverter {
 public:
-    // Bytes past a picture's end that the conversion may read.
-    static constexpr std::size_t kReadPadding = 64;
-
     PackedPictureConverter(QSize pictureSize, MPlayerOSXVOProto::PixelFormat format);
     ~PackedPictureConverter();
     PackedPictureConverter(const PackedPictureConverter&) = delete;
@@ -27,7 +24,7 @@ public:
     bool setImageSize(QSize size);
     QSize imageSize() const { return m_imageSize; }
     // A picture of the size given at construction, rows top first with no
-    // gap, readable kReadPadding bytes past its end; a null image while no
+    // gap, read where it lies but for its last row; a null image while no
     // size is set or when no memory is left.
     QImage convert(const unsigned char* picture);
 
@@ -43,6 +40,7 @@ private:
     SwsContext* m_toPlanes = nullptr;
     SwsContext* m_toRgb = nullptr;
     std::vector<unsigned char> m_planes;
+    std::vector<unsigned char> m_lastRow;
     int m_lumaStride = 0;
     int m_chromaStride = 0;
 };

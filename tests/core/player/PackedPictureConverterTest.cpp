@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <vector>
+#include <memory>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,23 +45,47 @@ const Yuv& quadrantColour(int x, int y, QSize size)
 }
 
 // A picture in four quadrants, white, red / green, blue, in the byte order
-// asked, padded as the server's copy is. Its width is a multiple of 4, so
-// that no pair of pixels straddles the middle.
-std::vector<unsigned char> quadrants(QSize size, Proto::PixelFormat format)
+// asked, ending where a shared picture ends: at a page's end, past which
+// reading fails. Its width is a multiple of 4, so that no pair of pixels
+// straddles the middle.
+class SharedPicture {
+public:
+    explicit SharedPicture(std::size_t bytes)
+        : m_page(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)))
+        , m_length((bytes + m_page - 1) / m_page * m_page + m_page)
+        , m_mapping(static_cast<unsigned char*>(::mmap(
+              nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
+        , m_picture(m_mapping + m_length - m_page - bytes)
+    {
+        ::mprotect(m_mapping + m_length - m_page, m_page, PROT_NONE);
+    }
+    ~SharedPicture() { ::munmap(m_mapping, m_length); }
+    SharedPicture(const SharedPicture&) = delete;
+    SharedPicture& operator=(const SharedPicture&) = delete;
+
+    unsigned char* data() const { return m_picture; }
+
+private:
+    std::size_t m_page;
+    std::size_t m_length;
+    unsigned char* m_mapping;
+    unsigned char* m_picture;
+};
+
+std::unique_ptr<SharedPicture> quadrants(QSize size, Proto::PixelFormat format)
 {
-    std::vector<unsigned char> bytes(
-        static_cast<std::size_t>(size.width() * size.height() * 2)
-        + PackedPictureConverter::kReadPadding);
+    auto picture = std::make_unique<SharedPicture>(
+        static_cast<std::size_t>(size.width() * size.height() * 2));
     const bool lumaFirst = format == Proto::kFormatYuvs;
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); x += 2) {
             const Yuv& colour = quadrantColour(x, y, size);
-            unsigned char* pair = &bytes[static_cast<std::size_t>((y * size.width() + x) * 2)];
+            unsigned char* pair = picture->data() + (y * size.width() + x) * 2;
             const std::array<unsigned char, 4> yuyv { colour.y, colour.u, colour.y, colour.v };
             const std::array<unsigned char, 4> uyvy { colour.u, colour.y, colour.v, colour.y };
             std::copy_n((lumaFirst ? yuyv : uyvy).begin(), 4, pair);
         }
-    return bytes;
+    return picture;
 }
 
 bool near(QRgb painted, QRgb expected)
@@ -92,7 +119,7 @@ TEST(PackedPictureConverter, EveryPixelKeepsItsColourAtTheImagesSize)
         SCOPED_TRACE(row.name);
         PackedPictureConverter converter(row.picture, row.format);
         ASSERT_TRUE(converter.setImageSize(row.image));
-        const QImage image = converter.convert(quadrants(row.picture, row.format).data());
+        const QImage image = converter.convert(quadrants(row.picture, row.format)->data());
         ASSERT_EQ(image.size(), row.image);
         // Once scaled, pixels near the middle may mix two quadrants' colours
         // (the colour difference more, being half as wide).
@@ -118,7 +145,7 @@ TEST(PackedPictureConverter, MakesNoImageWithoutASize)
 {
     PackedPictureConverter converter({ 64, 32 }, Proto::kFormatYuvs);
     const auto picture = quadrants({ 64, 32 }, Proto::kFormatYuvs);
-    EXPECT_TRUE(converter.convert(picture.data()).isNull());
+    EXPECT_TRUE(converter.convert(picture->data()).isNull());
     EXPECT_FALSE(converter.setImageSize({ 0, 32 }));
-    EXPECT_TRUE(converter.convert(picture.data()).isNull());
+    EXPECT_TRUE(converter.convert(picture->data()).isNull());
 }

@@ -156,10 +156,10 @@ TEST(MainPreview, PaintsEachPictureAsItWasMadeForTheSizeShown)
 {
     QTemporaryDir folder;
     const QString clip = folder.filePath("pattern.mp4");
-    ASSERT_TRUE(PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=10:duration=2",
-                                         "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt",
-                                         "yuv420p" },
-        clip));
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=10:duration=2",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
     UserDefaults defaults(folder.filePath("defaults.conf"));
     NXMPlayerControl player(defaults);
     NXMPlayerView view(*player.render());
