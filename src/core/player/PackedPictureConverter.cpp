@@ -102,26 +102,42 @@ QImage PackedPictureConverter::convert(const unsigned char* picture)
     QImage image(
         buffer, m_imageSize.width(), m_imageSize.height(), rgbStride, QImage::Format_RGB32,
         [](void* memory) { std::free(memory); }, buffer);
+    convertToPlanes(picture);
+    convertPlanesToRgb(buffer, rgbStride);
+    return image;
+}
 
+std::array<std::uint8_t*, 4> PackedPictureConverter::planes()
+{
     unsigned char* const luma = m_planes.data();
     unsigned char* const blue = luma + static_cast<std::size_t>(m_lumaStride) * m_blocks.height();
     unsigned char* const red = blue + static_cast<std::size_t>(m_chromaStride) * m_blocks.height();
-    std::uint8_t* const planes[4] = { luma, blue, red, nullptr };
-    const int planeStrides[4] = { m_lumaStride, m_chromaStride, m_chromaStride, 0 };
+    return { luma, blue, red, nullptr };
+}
+
+// swscale takes a picture in slices, top first.
+void PackedPictureConverter::convertToPlanes(const unsigned char* picture)
+{
+    const auto target = planes();
+    const int targetStrides[4] = { m_lumaStride, m_chromaStride, m_chromaStride, 0 };
     const int rowBytes = m_pictureSize.width() * MPlayerOSXVOProto::kBytesPerPixel;
-    const int packedStrides[4] = { rowBytes, 0, 0, 0 };
+    const int strides[4] = { rowBytes, 0, 0, 0 };
     const int lastRow = m_pictureSize.height() - 1;
-    // swscale takes a picture in slices, top first.
     if (lastRow > 0) {
         const std::uint8_t* const rows[4] = { picture, nullptr, nullptr, nullptr };
-        ::sws_scale(m_toPlanes, rows, packedStrides, 0, lastRow, planes, planeStrides);
+        ::sws_scale(m_toPlanes, rows, strides, 0, lastRow, target.data(), targetStrides);
     }
     std::copy_n(picture + static_cast<std::size_t>(lastRow) * rowBytes, rowBytes, m_lastRow.data());
     const std::uint8_t* const last[4] = { m_lastRow.data(), nullptr, nullptr, nullptr };
-    ::sws_scale(m_toPlanes, last, packedStrides, lastRow, 1, planes, planeStrides);
-    const std::uint8_t* const planesRead[4] = { luma, blue, red, nullptr };
-    std::uint8_t* const rgb[4] = { buffer, nullptr, nullptr, nullptr };
-    const int rgbStrides[4] = { rgbStride, 0, 0, 0 };
-    ::sws_scale(m_toRgb, planesRead, planeStrides, 0, m_blocks.height(), rgb, rgbStrides);
-    return image;
+    ::sws_scale(m_toPlanes, last, strides, lastRow, 1, target.data(), targetStrides);
+}
+
+void PackedPictureConverter::convertPlanesToRgb(unsigned char* rgb, int rgbStride)
+{
+    const auto source = planes();
+    const std::uint8_t* const rows[4] = { source[0], source[1], source[2], nullptr };
+    const int strides[4] = { m_lumaStride, m_chromaStride, m_chromaStride, 0 };
+    std::uint8_t* const target[4] = { rgb, nullptr, nullptr, nullptr };
+    const int targetStrides[4] = { rgbStride, 0, 0, 0 };
+    ::sws_scale(m_toRgb, rows, strides, 0, m_blocks.height(), target, targetStrides);
 }

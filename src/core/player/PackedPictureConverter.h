@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QSize>
 
+#include <array>
+#include <cstdint>
 #include <vector>
 
 struct SwsContext;
@@ -30,6 +32,9 @@ public:
 
 private:
     void release();
+    std::array<std::uint8_t*, 4> planes();
+    void convertToPlanes(const unsigned char* picture);
+    void convertPlanesToRgb(unsigned char* rgb, int rgbStride);
 
     QSize m_pictureSize;
     int m_pictureFormat = 0;
