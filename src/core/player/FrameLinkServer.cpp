@@ -1,12 +1,14 @@
 #include "player/FrameLinkServer.h"
 
 #include "platform/DNLogger.h"
+#include "player/PackedPictureConverter.h"
 
 #include <QtEndian>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,19 +22,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
-}
-
 namespace Proto = MPlayerOSXVOProto;
 
 namespace {
-
-static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "QImage::Format_RGB32 is BGRA in memory here");
-
-// swscale may read a little past the last pixel of a row with its vector code.
-constexpr std::size_t kReadPadding = 64;
 
 std::uint32_t packFormat(const Proto::PixelFormat& format)
 {
@@ -64,17 +56,38 @@ bool writeAll(int fd, const void* bytes, std::size_t count)
 }
 
 // The stream the connected tool announced: its shared picture, mapped
-// read-only, and what turns a copy of it into an image.
+// read-only, and what turns it into an image of the size asked.
 struct Stream {
     const unsigned char* mapping = nullptr;
     std::size_t bytes = 0;
     QSize size;
-    std::vector<unsigned char> copy;
-    SwsContext* converter = nullptr;
+    std::unique_ptr<PackedPictureConverter> converter;
     bool firstShown = false;
 
     bool running() const { return mapping != nullptr; }
 };
+
+std::uint64_t packSize(QSize size)
+{
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(size.width())) << 32
+        | static_cast<std::uint32_t>(size.height());
+}
+
+QSize unpackSize(std::uint64_t packed)
+{
+    return { static_cast<int>(packed >> 32), static_cast<int>(packed & 0xffffffffU) };
+}
+
+// The stream's own size unless a smaller one is asked on both sides: the
+// server only ever scales down, where scaling while converting costs less
+// than converting every pixel and scaling the image afterwards.
+QSize pictureSizeFor(QSize streamSize, QSize asked)
+{
+    if (asked.isEmpty() || asked.width() > streamSize.width()
+        || asked.height() > streamSize.height())
+        return streamSize;
+    return asked;
+}
 
 // Why a start is refused, or empty when its numbers can be mapped.
 QString refusalOf(std::int32_t width, std::int32_t height, std::int32_t bytes)
@@ -98,8 +111,10 @@ struct FrameLinkServer::Impl {
     std::string socketPath;
     int listening = -1;
     int wake = -1;
+    int resized = -1;
     std::thread thread;
     std::atomic<std::uint32_t> pixelFormat { packFormat(Proto::kFormatYuvs) };
+    std::atomic<std::uint64_t> pictureSize { 0 };
     std::mutex pictureMutex;
     QImage latest; // guarded by pictureMutex
     Stream stream; // the server thread's alone
@@ -108,11 +123,14 @@ struct FrameLinkServer::Impl {
     void serve();
     void serveConnection(int connection);
     bool answer(int connection, unsigned char message);
-    bool waitReadable(int fd) const;
-    bool readExact(int fd, unsigned char* bytes, std::size_t count) const;
+    bool waitReadable(int fd);
+    bool readExact(int fd, unsigned char* bytes, std::size_t count);
     std::int32_t start(const unsigned char* fields, const Proto::PixelFormat& format);
     bool mapPicture(std::size_t bytes);
+    bool prepareConverter();
     void render();
+    void renderAgainIfResized();
+    void publish(QImage image);
     void stop();
     void release();
     void closeAll();
@@ -145,6 +163,14 @@ QString FrameLinkServer::socketPath() const
 void FrameLinkServer::setPixFormat(Proto::PixelFormat format)
 {
     d->pixelFormat = packFormat(format);
+}
+
+void FrameLinkServer::setPictureSize(QSize size)
+{
+    if (d->pictureSize.exchange(packSize(size)) == packSize(size) || d->resized < 0)
+        return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(d->resized, &one, sizeof one);
 }
 
 QImage FrameLinkServer::takePicture()
@@ -194,9 +220,10 @@ bool FrameLinkServer::Impl::bindSocket()
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
     listening = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     wake = ::eventfd(0, EFD_CLOEXEC);
+    resized = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     // A socket file of this name is an earlier server's of this very process.
     ::unlink(socketPath.c_str());
-    if (listening < 0 || wake < 0
+    if (listening < 0 || wake < 0 || resized < 0
         || ::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
         || ::listen(listening, 4) != 0) {
         DNLog(QStringLiteral("The frame link cannot listen on %1: %2")
@@ -215,7 +242,9 @@ void FrameLinkServer::Impl::closeAll()
     }
     if (wake >= 0)
         ::close(wake);
-    listening = wake = -1;
+    if (resized >= 0)
+        ::close(resized);
+    listening = wake = resized = -1;
 }
 
 // One tool at a time; the next one (a later player under the same name)
@@ -273,22 +302,25 @@ bool FrameLinkServer::Impl::answer(int connection, unsigned char message)
     return writeAll(connection, &Proto::kDone, 1);
 }
 
-// False once the server is asked to end.
-bool FrameLinkServer::Impl::waitReadable(int fd) const
+// False once the server is asked to end. A new picture size asked meanwhile
+// is served at once, so that a paused stream shows its picture at that size.
+bool FrameLinkServer::Impl::waitReadable(int fd)
 {
     while (true) {
-        pollfd watched[2] = { { fd, POLLIN, 0 }, { wake, POLLIN, 0 } };
-        const int ready = ::poll(watched, 2, -1);
+        pollfd watched[3] = { { fd, POLLIN, 0 }, { wake, POLLIN, 0 }, { resized, POLLIN, 0 } };
+        const int ready = ::poll(watched, 3, -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0 || watched[1].revents != 0)
             return false;
+        if (watched[2].revents != 0)
+            renderAgainIfResized();
         if (watched[0].revents != 0)
             return true;
     }
 }
 
-bool FrameLinkServer::Impl::readExact(int fd, unsigned char* bytes, std::size_t count) const
+bool FrameLinkServer::Impl::readExact(int fd, unsigned char* bytes, std::size_t count)
 {
     while (count > 0) {
         if (!waitReadable(fd))
@@ -321,14 +353,10 @@ std::int32_t FrameLinkServer::Impl::start(
         * static_cast<std::size_t>(bytesPerPixel);
     if (!mapPicture(bytes))
         return Proto::kStartRefused;
-    const AVPixelFormat source
-        = format == Proto::kFormat2vuy ? AV_PIX_FMT_UYVY422 : AV_PIX_FMT_YUYV422;
-    stream.converter = ::sws_getContext(width, height, source, width, height, AV_PIX_FMT_BGRA,
-        SWS_POINT, nullptr, nullptr, nullptr);
     stream.size = QSize(width, height);
-    stream.copy.assign(bytes + kReadPadding, 0);
+    stream.converter = std::make_unique<PackedPictureConverter>(stream.size, format);
     stream.firstShown = false;
-    if (!stream.converter) {
+    if (!prepareConverter()) {
         release();
         return Proto::kStartRefused;
     }
@@ -364,19 +392,47 @@ bool FrameLinkServer::Impl::mapPicture(std::size_t bytes)
     return true;
 }
 
+// The converter set to the size asked now, else to the stream's own.
+bool FrameLinkServer::Impl::prepareConverter()
+{
+    const QSize size = pictureSizeFor(stream.size, unpackSize(pictureSize));
+    return stream.converter->setImageSize(size)
+        || (size != stream.size && stream.converter->setImageSize(stream.size));
+}
+
+// The picture is read where it lies: the tool writes the next one only after
+// our answer.
 void FrameLinkServer::Impl::render()
 {
     // A render outside a stream would read a picture that is not mapped.
-    if (!stream.running())
+    if (!stream.running() || !prepareConverter())
         return;
-    std::memcpy(stream.copy.data(), stream.mapping, stream.bytes);
-    QImage image(stream.size, QImage::Format_RGB32);
-    const std::uint8_t* const source[4] = { stream.copy.data(), nullptr, nullptr, nullptr };
-    const int sourceStrides[4] = { stream.size.width() * Proto::kBytesPerPixel, 0, 0, 0 };
-    std::uint8_t* const target[4] = { image.bits(), nullptr, nullptr, nullptr };
-    const int targetStrides[4] = { static_cast<int>(image.bytesPerLine()), 0, 0, 0 };
-    ::sws_scale(
-        stream.converter, source, sourceStrides, 0, stream.size.height(), target, targetStrides);
+    publish(stream.converter->convert(stream.mapping));
+    if (!stream.firstShown) {
+        stream.firstShown = true;
+        emit owner->mplayerDidStart();
+    }
+}
+
+// The picture shown last is converted again. The tool writes a picture right
+// before it sends 'R': while it is paused nothing changes the picture, and
+// while it plays a picture caught as it is written is replaced at once by the
+// render that follows.
+void FrameLinkServer::Impl::renderAgainIfResized()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t ignored = ::read(resized, &count, sizeof count);
+    if (!stream.running() || !stream.firstShown
+        || pictureSizeFor(stream.size, unpackSize(pictureSize)) == stream.converter->imageSize()
+        || !prepareConverter())
+        return;
+    publish(stream.converter->convert(stream.mapping));
+}
+
+void FrameLinkServer::Impl::publish(QImage image)
+{
+    if (image.isNull())
+        return;
     bool wasTaken = false;
     {
         const std::lock_guard lock(pictureMutex);
@@ -386,10 +442,6 @@ void FrameLinkServer::Impl::render()
     // One notice until the picture is taken: a slow receiver sees the latest only.
     if (wasTaken)
         emit owner->pictureReady();
-    if (!stream.firstShown) {
-        stream.firstShown = true;
-        emit owner->mplayerDidStart();
-    }
 }
 
 void FrameLinkServer::Impl::stop()
@@ -403,6 +455,5 @@ void FrameLinkServer::Impl::stop()
 void FrameLinkServer::Impl::release()
 {
     ::munmap(const_cast<unsigned char*>(stream.mapping), stream.bytes);
-    ::sws_freeContext(stream.converter);
     stream = Stream();
 }

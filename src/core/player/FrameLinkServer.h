@@ -11,10 +11,11 @@
 
 // The program's end of the frame link: a server that one player tool at a
 // time, started by us after listen(), connects to. It maps the tool's shared
-// picture read-only, copies each picture into a private buffer, converts it
-// to an image and keeps the latest one for takePicture(): pictures are never
-// queued, and the server never waits for the thread that shows them, so a
-// busy or blocked interface slows nothing down.
+// picture read-only, converts each picture to an image (scaled down on the
+// way when a smaller size is asked) and keeps the latest one for
+// takePicture(): pictures are never queued, and the server never waits for
+// the thread that shows them, so a busy or blocked interface slows nothing
+// down.
 //
 // The signals are emitted on the server's own thread; connect them queued
 // (the default for a receiver on another thread) unless the receiver is
@@ -37,6 +38,11 @@ public:
     QString socketPath() const;
     // The byte order asked of the next tool that connects; "yuvs" at first.
     void setPixFormat(MPlayerOSXVOProto::PixelFormat format);
+    // The size pictures are made at when it is smaller than the stream's on
+    // both sides; otherwise, and while it is empty (at first), the stream's
+    // own. A change is served at once: the latest picture is made again at
+    // the new size, so that a paused stream shows it too.
+    void setPictureSize(QSize size);
     // The latest picture not yet taken, else a null image.
     QImage takePicture();
 

@@ -41,7 +41,26 @@ void MPlayerVideoRenderer::boundsDidChangeTo(const QRectF& textureFrame, const Q
 {
     m_textureFrame = textureFrame;
     m_displayFrame = displayFrame;
+    askPictureSize();
     emit redrawRequested();
+}
+
+void MPlayerVideoRenderer::setPixelRatio(double ratio)
+{
+    if (ratio == m_pixelRatio)
+        return;
+    m_pixelRatio = ratio;
+    askPictureSize();
+}
+
+QSize MPlayerVideoRenderer::paintedPictureSize() const
+{
+    return m_pixelRatio > 0 ? (m_textureFrame.size() * m_pixelRatio).toSize() : QSize();
+}
+
+void MPlayerVideoRenderer::askPictureSize()
+{
+    m_server.setPictureSize(paintedPictureSize());
 }
 
 void MPlayerVideoRenderer::redraw()

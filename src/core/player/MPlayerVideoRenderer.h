@@ -26,6 +26,14 @@ public:
     // Where the picture goes (textureFrame) within the painted area
     // (displayFrame); both in the picture view's coordinates, y downward.
     void boundsDidChangeTo(const QRectF& textureFrame, const QRectF& displayFrame);
+    // The device pixels per unit of the screen the picture is painted on.
+    // Once it is set, pictures are made at the texture frame's size in those
+    // pixels when that is smaller than the stream's, so that they are painted
+    // as they come; before, they keep the stream's size.
+    void setPixelRatio(double ratio);
+    // The size in device pixels of a picture that fills the texture frame;
+    // empty while the ratio is unknown.
+    QSize paintedPictureSize() const;
     QRectF curTextureFrame() const { return m_textureFrame; }
     QRectF curDisplayFrame() const { return m_displayFrame; }
     void redraw();
@@ -34,7 +42,8 @@ public:
     QSize imageSize() const { return m_imageSize; }
     double imageAspect() const { return m_imageAspect; }
     bool isRendering() const { return m_isRendering; }
-    // The picture to paint: the latest of the running stream, else null.
+    // The picture to paint: the latest of the running stream, at the stream's
+    // size or at paintedPictureSize() (see setPixelRatio), else null.
     QImage picture() const { return m_picture; }
 
     void terminateConnection();
@@ -50,6 +59,7 @@ private:
     void streamWillStart(QSize size, int aspectTimes100);
     void pictureReady();
     void streamDidEnd();
+    void askPictureSize();
 
     FrameLinkServer m_server;
     bool m_listening = false;
@@ -60,4 +70,5 @@ private:
     QImage m_picture;
     QRectF m_textureFrame;
     QRectF m_displayFrame;
+    double m_pixelRatio = 0;
 };

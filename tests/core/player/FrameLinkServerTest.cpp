@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <array>
+#include <condition_variable>
+#include <mutex>
 
 #include <cstring>
 #include <string_view>
@@ -172,6 +174,56 @@ TEST(FrameLinkServer, TerminatesWhileAToolIsConnected)
     recorded.server.terminateConnection();
     EXPECT_EQ(recorded.count("stop"), 1);
     EXPECT_FALSE(QFile::exists(recorded.server.socketPath()));
+}
+
+// Pictures come at the size asked when it is smaller on both sides, else at
+// the stream's own; a size asked between pictures, as while paused, brings
+// the last picture again at that size.
+TEST(FrameLinkServer, MakesPicturesAtTheSizeAskedWhenItIsSmaller)
+{
+    FrameLinkServer server("Sizes");
+    std::mutex mutex;
+    std::condition_variable changed;
+    QList<QSize> sizes;
+    QObject::connect(
+        &server, &FrameLinkServer::pictureReady, &server,
+        [&] {
+            const QImage picture = server.takePicture();
+            const std::lock_guard lock(mutex);
+            sizes << picture.size();
+            changed.notify_all();
+        },
+        Qt::DirectConnection);
+    ASSERT_TRUE(server.listen());
+    FakeTool tool(server);
+    ASSERT_TRUE(tool.connected());
+    tool.makeObject(320 * 240 * 2);
+    ASSERT_EQ(tool.start(320, 240, 2), 1);
+    const auto lastSize = [&] {
+        const std::lock_guard lock(mutex);
+        return sizes.value(sizes.size() - 1);
+    };
+    struct Row {
+        const char* name;
+        QSize asked;
+        QSize made;
+    };
+    const Row rows[] = {
+        { "nothing asked", {}, { 320, 240 } },
+        { "smaller", { 160, 90 }, { 160, 90 } },
+        { "larger", { 640, 480 }, { 320, 240 } },
+        { "lower only", { 320, 120 }, { 320, 120 } },
+        { "wider", { 400, 120 }, { 320, 240 } },
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        server.setPictureSize(row.asked);
+        ASSERT_TRUE(tool.exchange('R'));
+        EXPECT_EQ(lastSize(), row.made);
+    }
+    server.setPictureSize({ 80, 60 });
+    std::unique_lock lock(mutex);
+    EXPECT_TRUE(changed.wait_for(lock, 5s, [&] { return sizes.last() == QSize(80, 60); }));
 }
 
 // The socket lies only where no one else can reach it, on a path that fits.

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,48 @@ TEST(MainPreview, PaintsThePictureFittedAndCentred)
         EXPECT_LT(qRed(painted.pixel(320, y)), 30) << y;
     for (const int y : { 61, 240, 418 })
         EXPECT_GT(qRed(painted.pixel(320, y)), 200) << y;
+    player.stopPlay();
+    ASSERT_TRUE(waitUntil([&] { return posted.contains(NXMPlayerControl::kPlaybackDidEnd); }));
+}
+
+// Each picture is made at the size it is shown at and painted as it came,
+// pixel for pixel; after the view changes size, playing or paused, the
+// picture comes at the new size.
+TEST(MainPreview, PaintsEachPictureAsItWasMadeForTheSizeShown)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("pattern.mp4");
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=10:duration=2",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    NXMPlayerControl player(defaults);
+    NXMPlayerView view(*player.render());
+    view.setDelegate(&player);
+    player.setSurface(&view);
+    view.show();
+    player.adjust(QRectF(0, 0, 640, 360));
+    QStringList posted;
+    NotificationCenter::defaultCenter().addObserver(
+        {}, &player, &view, [&](const Notification& note) { posted << note.name; });
+    player.startPlaybackWithParams({ clip, "-identify", "-slave", "-nosound", "-loop", "0" });
+    const auto paintedAsMade = [&](QSize size) {
+        const QImage picture = player.render()->picture();
+        const QRect place = player.render()->curTextureFrame().toRect();
+        return picture.size() == size && place.size() == size
+            && grabPicture(view).copy(place).convertToFormat(QImage::Format_RGB32)
+            == picture.convertToFormat(QImage::Format_RGB32);
+    };
+    EXPECT_TRUE(waitUntil([&] { return paintedAsMade({ 640, 360 }); }));
+    player.adjust(QRectF(0, 0, 320, 240));
+    EXPECT_TRUE(waitUntil([&] { return paintedAsMade({ 320, 180 }); }));
+    player.pauseOrContinue();
+    ASSERT_TRUE(waitUntil([&] { return player.isPlayerPuased(); }));
+    // Pictures already on their way when the pause was asked for still arrive.
+    QTest::qWait(500);
+    player.adjust(QRectF(0, 0, 480, 270));
+    EXPECT_TRUE(waitUntil([&] { return paintedAsMade({ 480, 270 }); }, 3000));
     player.stopPlay();
     ASSERT_TRUE(waitUntil([&] { return posted.contains(NXMPlayerControl::kPlaybackDidEnd); }));
 }
