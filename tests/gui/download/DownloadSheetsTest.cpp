@@ -315,7 +315,8 @@ TEST(PathFields, ShowTheEndOfALongFolderWithItsLabelAndTheWholePathAsTooltip)
     NXPreferencesController preferences(DNSetting::shareSetting(), options.dialogs);
     preferences.show();
     const NXSystemActions system;
-    NXYoutubeControlller downloader(options.setting, options.dialogs, system, [] { return false; });
+    NXYoutubeControlller downloader(
+        options.setting, options.dialogs, system, [](const std::stop_token&) { return false; });
     downloader.show();
     options.dialogs.folder = folder;
     const struct {
