@@ -314,9 +314,9 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_to
     return result;
 }
 
-bool downloadLatestYoutubeParseLib(const QString& url)
+bool downloadLatestYoutubeParseLib(const QString& url, const std::stop_token& stop)
 {
-    return updateYoutubeParseLib(url).outcome == ParserReleaseResult::Outcome::Installed;
+    return updateYoutubeParseLib(url, stop).outcome == ParserReleaseResult::Outcome::Installed;
 }
 
 } // namespace DNYoutubeParseLibrary

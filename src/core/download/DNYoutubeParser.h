@@ -84,6 +84,6 @@ void setReleaseKeyFile(const QString& keyFile);
 // Calls of one process run one after the other.
 ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_token& stop = {});
 // True when updateYoutubeParseLib installed a copy (now or earlier in this run).
-bool downloadLatestYoutubeParseLib(const QString& url);
+bool downloadLatestYoutubeParseLib(const QString& url, const std::stop_token& stop = {});
 
 } // namespace DNYoutubeParseLibrary
