@@ -205,6 +205,22 @@ TEST(ApplicationTest, ASecondStartHandsItsFilesToTheRunningWindowAndEnds)
     run.delegate->applicationWillTerminate();
 }
 
+TEST(ApplicationTest, AStartBesideACopyThatDoesNotAnswerEndsWithAWordAndOpensNoWindow)
+{
+    // The running copy holds the claim but takes nothing: hung while it starts.
+    const SingleInstance::Claim running = SingleInstance::Claim::take();
+    ASSERT_EQ(running.state(), SingleInstance::Claim::State::Held);
+    QProcess start;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    start.setProcessEnvironment(environment);
+    start.start(QUILLON_APP_PATH, { TestMedia::path(TestMedia::kAvi) });
+    ASSERT_TRUE(waitUntil([&] { return start.state() == QProcess::NotRunning; }, 20000))
+        << "a second window opened beside the first";
+    EXPECT_EQ(start.exitCode(), 1);
+    EXPECT_TRUE(start.readAllStandardError().contains("did not answer"));
+}
+
 TEST(ApplicationTest, ADesktopThatCannotOpenAFolderOrFileIsToldWithItsPath)
 {
     const QString folder = QDir::tempPath() + "/Converted Videos";

@@ -88,9 +88,9 @@ void NXApplicationDelegate::openFiles(const QStringList& files)
     }).performAfterDelay(kOpenFilesDelay);
 }
 
-bool NXApplicationDelegate::listenForLaterStarts()
+bool NXApplicationDelegate::listenForLaterStarts(SingleInstance::Claim claim)
 {
-    m_laterStarts = std::make_unique<InstanceServer>();
+    m_laterStarts = std::make_unique<InstanceServer>(std::move(claim));
     connect(m_laterStarts.get(), &InstanceServer::filesReceived, this,
         [this](const QStringList& files) {
             if (!m_controller)
