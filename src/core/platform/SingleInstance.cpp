@@ -79,8 +79,10 @@ bool connectTo(int fd, const QByteArray& path)
 {
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    if (path.isEmpty() || path.size() >= qsizetype(sizeof address.sun_path))
+    if (path.isEmpty() || path.size() >= qsizetype(sizeof address.sun_path)) {
+        errno = ENAMETOOLONG; // not to be taken for a copy that is not there yet
         return false;
+    }
     std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
     return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
