@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -44,8 +45,10 @@ QStringList filesNamed(int argc, char** argv)
 
 // What can be answered before the application object exists: making one
 // without a display aborts the process. A copy already running takes the
-// files named and brings its window up.
-std::optional<int> answerWithoutWindow(int argc, char** argv)
+// files named and brings its window up; one that does not take them within
+// the time limit is hung, and a second window beside it would share its log
+// and output folder, so this start ends with a word instead.
+std::optional<int> answerWithoutWindow(int argc, char** argv, const SingleInstance::Claim& claim)
 {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -57,8 +60,15 @@ std::optional<int> answerWithoutWindow(int argc, char** argv)
             return 0;
         }
     }
-    if (SingleInstance::handOver(filesNamed(argc, argv), kHandOverTimeout))
-        return 0;
+    if (claim.state() == SingleInstance::Claim::State::HeldElsewhere) {
+        if (SingleInstance::handOver(filesNamed(argc, argv), kHandOverTimeout))
+            return 0;
+        std::fprintf(stderr,
+            "quillon: the copy already running did not answer within %lld s; "
+            "end it, then start again\n",
+            static_cast<long long>(kHandOverTimeout.count()));
+        return 1;
+    }
     if (!isSet("QT_QPA_PLATFORM") && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
         std::fputs("quillon: no graphical display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                    "start it from a desktop session or under xvfb-run\n",
@@ -72,7 +82,8 @@ std::optional<int> answerWithoutWindow(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (const std::optional<int> status = answerWithoutWindow(argc, argv))
+    SingleInstance::Claim claim = SingleInstance::Claim::take();
+    if (const std::optional<int> status = answerWithoutWindow(argc, argv, claim))
         return *status;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillon"));
@@ -87,7 +98,7 @@ int main(int argc, char** argv)
     QObject::connect(&delegate, &NXApplicationDelegate::terminated, &application,
         &QCoreApplication::quit, Qt::QueuedConnection);
     delegate.applicationDidFinishLaunching(application.arguments().mid(1));
-    delegate.listenForLaterStarts();
+    delegate.listenForLaterStarts(std::move(claim));
     QApplication::setQuitOnLastWindowClosed(true);
     return application.exec();
 }

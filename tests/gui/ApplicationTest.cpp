@@ -13,6 +13,7 @@
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
+#include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "shell/NXMediaLoader.h"
@@ -38,6 +39,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <optional>
 
 namespace {
@@ -203,6 +205,45 @@ TEST(ApplicationTest, ASecondStartHandsItsFilesToTheRunningWindowAndEnds)
     EXPECT_FALSE(QFileInfo(socket.absolutePath()).permissions() & others);
     EXPECT_FALSE(socket.permissions() & others);
     run.delegate->applicationWillTerminate();
+}
+
+TEST(ApplicationTest, APhotoFolderOfALaterStartWaitsForTheAlbumStillLoading)
+{
+    QTemporaryDir folder;
+    for (const char* album : { "Summer", "Winter" }) {
+        ASSERT_TRUE(QDir(folder.path()).mkdir(album));
+        ASSERT_TRUE(QImage(64, 48, QImage::Format_RGB32)
+                        .save(folder.filePath(QString(album) + "/IMG_0001.jpg")));
+    }
+    Launch run;
+    ASSERT_TRUE(run.delegate->listenForLaterStarts());
+    run.window().photoLoader()->setPause(std::chrono::milliseconds(400));
+    ASSERT_TRUE(run.window().photoLoader()->load({ folder.filePath("Summer") }));
+    auto handed = std::async(std::launch::async, [&folder] {
+        return SingleInstance::handOver({ folder.filePath("Winter") }, std::chrono::seconds(5));
+    });
+    EXPECT_TRUE(waitUntil(
+        [&] { return handed.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(handed.get());
+    EXPECT_TRUE(waitUntil([&] { return run.window().mediaNodes().size() == 2; }))
+        << run.window().mediaNodes().size() << " albums";
+    run.delegate->applicationWillTerminate();
+}
+
+TEST(ApplicationTest, AStartBesideACopyThatDoesNotAnswerEndsWithAWordAndOpensNoWindow)
+{
+    // The running copy holds the claim but takes nothing: hung while it starts.
+    const SingleInstance::Claim running = SingleInstance::Claim::take();
+    ASSERT_EQ(running.state(), SingleInstance::Claim::State::Held);
+    QProcess start;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    start.setProcessEnvironment(environment);
+    start.start(QUILLON_APP_PATH, { TestMedia::path(TestMedia::kAvi) });
+    ASSERT_TRUE(waitUntil([&] { return start.state() == QProcess::NotRunning; }, 20000))
+        << "a second window opened beside the first";
+    EXPECT_EQ(start.exitCode(), 1);
+    EXPECT_TRUE(start.readAllStandardError().contains("did not answer"));
 }
 
 TEST(ApplicationTest, ADesktopThatCannotOpenAFolderOrFileIsToldWithItsPath)

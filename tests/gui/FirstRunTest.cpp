@@ -10,6 +10,7 @@
 #include "model/DNDVDNode.h"
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
+#include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
@@ -179,6 +180,10 @@ TEST_F(FirstRun, AnAudioProfilePickedForASoundlessFileIsRefusedBeforeTheRun)
 
 TEST_F(FirstRun, PanelsStartInTheLastFolderUsedElseTheUsersOwnWithTheListsTypesFirst)
 {
+    // A first run: no folder chosen yet, whatever earlier tests of this process chose.
+    for (const NXPanelKind kind :
+        { NXPanelKind::Videos, NXPanelKind::Pictures, NXPanelKind::Music })
+        UserDefaults::standard().remove(QString("NXPanelFolder_%1").arg(int(kind)));
     QTemporaryDir chosen;
     const QString picked = chosen.filePath("holiday.mp4");
     const struct {

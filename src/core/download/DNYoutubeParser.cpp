@@ -173,13 +173,13 @@ qsizetype DNYoutubeParser::foundBestOneForApplePlatform(
     return nearestCandidate(segments, candidates, target);
 }
 
-bool DNYoutubeParser::needUpdateYoutubeDownloader()
+bool DNYoutubeParser::needUpdateYoutubeDownloader(const std::stop_token& stop)
 {
-    return needUpdateYoutubeDownloader(UserDefaults::standard(), &QDate::currentDate);
+    return needUpdateYoutubeDownloader(UserDefaults::standard(), &QDate::currentDate, stop);
 }
 
 bool DNYoutubeParser::needUpdateYoutubeDownloader(
-    UserDefaults& defaults, const std::function<QDate()>& today)
+    UserDefaults& defaults, const std::function<QDate()>& today, const std::stop_token& stop)
 {
     const QString day = today().toString(kDateFormat);
     if (defaults.value(kCheckDateKey).toString() == day) {
@@ -187,7 +187,9 @@ bool DNYoutubeParser::needUpdateYoutubeDownloader(
         return false;
     }
     const ParserReleaseResult result = DNYoutubeParseLibrary::updateYoutubeParseLib(
-        ParserRelease::latestAddress(defaults).toString());
+        ParserRelease::latestAddress(defaults).toString(), stop);
+    if (stop.stop_requested())
+        return false;
     // A release that is proven but does not run here is what outgrows us: the
     // newest yt-dlp wants a newer python3 than this system has.
     const bool tooOld = result.outcome == ParserReleaseResult::Outcome::DoesNotRun
@@ -289,7 +291,7 @@ void setReleaseKeyFile(const QString& keyFile)
     s_keyFile = keyFile;
 }
 
-ParserReleaseResult updateYoutubeParseLib(const QString& url)
+ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_token& stop)
 {
     const std::lock_guard lock(s_updating);
     if (!s_downloadedThisRun.isEmpty() && s_downloadedThisRun == fileIdentity(copyPlace()))
@@ -298,6 +300,7 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url)
     source.program = QUrl(url);
     source.keyFile = s_keyFile.isEmpty() ? ParserRelease::shippedKeyFile() : s_keyFile;
     source.proxy = DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting());
+    source.stop = stop;
     ParserReleaseResult result
         = ParserRelease::fetchAndInstall(source, copyPlace(), youtubeParseDylibPath());
     if (result.outcome != ParserReleaseResult::Outcome::Installed) {
@@ -311,9 +314,9 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url)
     return result;
 }
 
-bool downloadLatestYoutubeParseLib(const QString& url)
+bool downloadLatestYoutubeParseLib(const QString& url, const std::stop_token& stop)
 {
-    return updateYoutubeParseLib(url).outcome == ParserReleaseResult::Outcome::Installed;
+    return updateYoutubeParseLib(url, stop).outcome == ParserReleaseResult::Outcome::Installed;
 }
 
 } // namespace DNYoutubeParseLibrary

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 class NXVideoDownloadSetting;
 class OnlineVideoCancel;
@@ -43,10 +44,11 @@ public:
     // download too) it fetches the newest yt-dlp, and answers true when that
     // release is proven but cannot run on this system. Blocking. Two windows
     // opened at once fetch once: the second check waits for the first's
-    // download and takes its copy (updateYoutubeParseLib).
-    static bool needUpdateYoutubeDownloader();
-    static bool needUpdateYoutubeDownloader(
-        UserDefaults& defaults, const std::function<QDate()>& today);
+    // download and takes its copy (updateYoutubeParseLib). A check `stop`
+    // cuts short answers false and leaves the day unchecked.
+    static bool needUpdateYoutubeDownloader(const std::stop_token& stop);
+    static bool needUpdateYoutubeDownloader(UserDefaults& defaults,
+        const std::function<QDate()>& today, const std::stop_token& stop = {});
 
     // The release date of an analyser copy (its version is that date), or
     // nothing when the copy does not run or names no date.
@@ -80,8 +82,8 @@ void setReleaseKeyFile(const QString& keyFile);
 // logged with its reason and leaves the earlier copy as it was. While the copy
 // this run put in place is still there, it answers Installed at once.
 // Calls of one process run one after the other.
-ParserReleaseResult updateYoutubeParseLib(const QString& url);
+ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_token& stop = {});
 // True when updateYoutubeParseLib installed a copy (now or earlier in this run).
-bool downloadLatestYoutubeParseLib(const QString& url);
+bool downloadLatestYoutubeParseLib(const QString& url, const std::stop_token& stop = {});
 
 } // namespace DNYoutubeParseLibrary

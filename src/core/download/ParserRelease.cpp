@@ -47,6 +47,8 @@ ParserReleaseResult refused(const QString& reason)
     return { ParserReleaseResult::Outcome::Refused, reason, {} };
 }
 
+const QString kCancelled = QStringLiteral("the update was cancelled");
+
 bool isLoopbackHost(const QString& host)
 {
     return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
@@ -65,8 +67,8 @@ struct Fetched {
 
 // One GET of `url` within the time left; redirects are returned, not followed,
 // so that each address on the way is checked before anything is asked of it.
-std::shared_ptr<NXHTTPRequest> getOnce(
-    const QUrl& url, qint64 maxBytes, milliseconds left, const QString& proxy, bool* expired)
+std::shared_ptr<NXHTTPRequest> getOnce(const QUrl& url, qint64 maxBytes, milliseconds left,
+    const ParserReleaseSource& source, bool* expired)
 {
     const auto request = NXHTTPRequest::requestWithURL(url);
     request->setShouldRedirect(false);
@@ -74,16 +76,18 @@ std::shared_ptr<NXHTTPRequest> getOnce(
     request->setAllowCompressedResponse(false);
     request->setMaximumBodySize(static_cast<quint64>(maxBytes));
     request->setTimeOutSeconds(static_cast<double>(left.count()) / 1000.0);
-    DNYoutubeApplyProxy(*request, proxy);
+    DNYoutubeApplyProxy(*request, source.proxy);
     // The time-out counts silence only; a trickling body must end too.
     const RunDeadline deadline(left, [request] { request->cancel(); });
+    const std::stop_callback cancelled(source.stop, [request] { request->cancel(); });
     request->startSynchronous();
     *expired = deadline.expired();
     return request;
 }
 
 // The body at `url` when it came whole with a 200 and within `maxBytes`.
-Fetched fetch(QUrl url, qint64 maxBytes, Clock::time_point deadline, const QString& proxy)
+Fetched fetch(
+    QUrl url, qint64 maxBytes, Clock::time_point deadline, const ParserReleaseSource& source)
 {
     const QString name = url.fileName();
     for (int hop = 0; hop <= kMaxRedirects; ++hop) {
@@ -91,7 +95,9 @@ Fetched fetch(QUrl url, qint64 maxBytes, Clock::time_point deadline, const QStri
             return { {}, problem };
         const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
         bool expired = left <= milliseconds::zero();
-        const auto request = expired ? nullptr : getOnce(url, maxBytes, left, proxy, &expired);
+        const auto request = expired ? nullptr : getOnce(url, maxBytes, left, source, &expired);
+        if (source.stop.stop_requested())
+            return { {}, kCancelled };
         if (expired)
             return { {}, QStringLiteral("%1 did not come within the time limit").arg(name) };
         if (!request->error().isNull())
@@ -164,7 +170,8 @@ struct ChildAnswer {
     QString lastError;
 };
 
-ChildAnswer runChild(const QString& program, const QStringList& arguments)
+ChildAnswer runChild(
+    const QString& program, const QStringList& arguments, const std::stop_token& stop)
 {
     ChildAnswer answer;
     ProcessRunner runner;
@@ -175,6 +182,7 @@ ChildAnswer runChild(const QString& program, const QStringList& arguments)
     });
     runner.setStderrHandler([&answer](const QString& line) { answer.lastError = line.trimmed(); });
     const RunDeadline deadline(kChildTimeLimit, [&runner] { runner.stop(); });
+    const std::stop_callback cancelled(stop, [&runner] { runner.stop(); });
     answer.result = runner.run(program, arguments);
     return answer;
 }
@@ -183,11 +191,11 @@ ChildAnswer runChild(const QString& program, const QStringList& arguments)
 // gpgv reads a keyring of that key alone, in a folder of our own, so neither
 // the user's keys nor their trust settings take part.
 QString signatureProblem(
-    const QByteArray& sums, const QByteArray& signature, const QString& keyFile)
+    const QByteArray& sums, const QByteArray& signature, const ParserReleaseSource& source)
 {
-    const QByteArray key = readKey(keyFile);
+    const QByteArray key = readKey(source.keyFile);
     if (key.isEmpty())
-        return QStringLiteral("%1 is not an armored public key").arg(keyFile);
+        return QStringLiteral("%1 is not an armored public key").arg(source.keyFile);
     const QString gpgv = QStandardPaths::findExecutable(QStringLiteral("gpgv"));
     if (gpgv.isEmpty())
         return QStringLiteral("gpgv is not installed");
@@ -200,7 +208,8 @@ QString signatureProblem(
     const ChildAnswer answer = runChild(gpgv,
         { QStringLiteral("--homedir"), work.path(), QStringLiteral("--status-fd"),
             QStringLiteral("1"), QStringLiteral("--keyring"), keyring,
-            work.filePath(kSignatureName), work.filePath(kSumsName) });
+            work.filePath(kSignatureName), work.filePath(kSumsName) },
+        source.stop);
     const bool valid = std::any_of(answer.output.cbegin(), answer.output.cend(),
         [](const QString& line) { return line.startsWith(QLatin1String("[GNUPG:] VALIDSIG ")); });
     if (answer.result.succeeded() && valid)
@@ -282,7 +291,7 @@ private:
 };
 
 // The release's version line as this system's python3 runs it.
-ChildAnswer releaseVersion(const QString& program)
+ChildAnswer releaseVersion(const QString& program, const std::stop_token& stop)
 {
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty()) {
@@ -290,7 +299,7 @@ ChildAnswer releaseVersion(const QString& program)
         none.lastError = QStringLiteral("python3 is not installed");
         return none;
     }
-    return runChild(python, { program, QStringLiteral("--version") });
+    return runChild(python, { program, QStringLiteral("--version") }, stop);
 }
 
 QString runFailure(const ChildAnswer& answer)
@@ -304,9 +313,13 @@ QString runFailure(const ChildAnswer& answer)
 
 // Steps 3 and the move: the proven program runs, names a date not before the
 // copy in use's, and takes the copy place.
-ParserReleaseResult runAndInstall(AsideCopy& aside, const QString& copyPath, const QString& inUse)
+ParserReleaseResult runAndInstall(
+    AsideCopy& aside, const QString& copyPath, const QString& inUse, const std::stop_token& stop)
 {
-    const ChildAnswer answer = releaseVersion(aside.path());
+    const ChildAnswer answer = releaseVersion(aside.path(), stop);
+    // A version run stopped half-way says nothing about this system's python3.
+    if (stop.stop_requested())
+        return refused(kCancelled);
     const QString version = answer.output.value(0);
     if (!answer.result.succeeded() || version.isEmpty())
         return { ParserReleaseResult::Outcome::DoesNotRun,
@@ -361,7 +374,7 @@ ParserReleaseResult fetchAndInstall(
     for (const QString& left : removeAbandonedPartials(folder))
         DNLog(QStringLiteral("Youtube Parser: removed %1, left by an update that ended").arg(left));
     const auto fetchNamed = [&](const QString& name, qint64 maxBytes) {
-        return fetch(source.program.resolved(QUrl(name)), maxBytes, deadline, source.proxy);
+        return fetch(source.program.resolved(QUrl(name)), maxBytes, deadline, source);
     };
     const Fetched sums = fetchNamed(kSumsName, source.maxSumsBytes);
     if (!sums.problem.isEmpty())
@@ -369,13 +382,13 @@ ParserReleaseResult fetchAndInstall(
     const Fetched signature = fetchNamed(kSignatureName, source.maxSumsBytes);
     if (!signature.problem.isEmpty())
         return refused(signature.problem);
-    if (const QString problem = signatureProblem(sums.body, signature.body, source.keyFile);
+    if (const QString problem = signatureProblem(sums.body, signature.body, source);
         !problem.isEmpty())
         return refused(problem);
     const QByteArray expected = listedHash(sums.body);
     if (expected.isEmpty())
         return refused(QStringLiteral("%1 lists no file named %2").arg(kSumsName, kProgramName));
-    const Fetched program = fetch(source.program, source.maxProgramBytes, deadline, source.proxy);
+    const Fetched program = fetch(source.program, source.maxProgramBytes, deadline, source);
     if (!program.problem.isEmpty())
         return refused(program.problem);
     if (QCryptographicHash::hash(program.body, QCryptographicHash::Sha256).toHex() != expected)
@@ -385,7 +398,7 @@ ParserReleaseResult fetchAndInstall(
     AsideCopy aside(copyPath);
     if (!aside.write(program.body))
         return refused(QStringLiteral("the program could not be written in %1").arg(folder));
-    return runAndInstall(aside, copyPath, inUse);
+    return runAndInstall(aside, copyPath, inUse, source.stop);
 }
 
 } // namespace ParserRelease

@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <stop_token>
 
 class UserDefaults;
 
@@ -21,6 +22,9 @@ struct ParserReleaseSource {
     qint64 maxSumsBytes = 64LL * 1024;
     // "host:port" of the download settings' HTTP proxy, or "".
     QString proxy;
+    // Cuts the fetch short (the request in flight cancelled, a child stopped)
+    // when the one who waits for it goes; nothing is put in place then.
+    std::stop_token stop;
 };
 
 struct ParserReleaseResult {

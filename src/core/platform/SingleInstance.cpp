@@ -9,12 +9,18 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
+#include <utility>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -24,7 +30,13 @@
 // one byte once it has taken them.
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 constexpr char kTaken = 1;
+// How often a later start looks again for a copy that holds the claim but
+// does not listen yet.
+constexpr milliseconds kConnectRetry { 50 };
 
 QByteArray messageOf(const QStringList& files)
 {
@@ -67,11 +79,54 @@ bool connectTo(int fd, const QByteArray& path)
 {
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    if (path.size() >= qsizetype(sizeof address.sun_path))
+    if (path.isEmpty() || path.size() >= qsizetype(sizeof address.sun_path)) {
+        errno = ENAMETOOLONG; // not to be taken for a copy that is not there yet
         return false;
+    }
     std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
-    // A socket no copy listens on any more refuses at once.
     return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// A blocking socket whose connect, sends and receives each give up after `limit`.
+int boundedSocket(milliseconds limit)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval time { limit.count() / 1000, (limit.count() % 1000) * 1000 };
+    if (fd >= 0)
+        for (const int option : { SO_SNDTIMEO, SO_RCVTIMEO })
+            ::setsockopt(fd, SOL_SOCKET, option, &time, sizeof time);
+    return fd;
+}
+
+// The files go only to a copy of this user: a socket of someone else's at
+// that path (a shared /tmp as the runtime folder) learns nothing.
+bool servedByUs(int fd)
+{
+    ucred peer {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::getuid();
+}
+
+// A socket connected to the running copy, or -1 once `deadline` has passed.
+// The copy that holds the claim may not listen yet (its window is still
+// being made), so a missing or refusing socket is tried again.
+int connectToRunningCopy(const QByteArray& path, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        if (left <= milliseconds::zero())
+            return -1;
+        const int fd = boundedSocket(left);
+        if (fd < 0)
+            return -1;
+        if (connectTo(fd, path))
+            return fd;
+        const bool notYet = errno == ENOENT || errno == ECONNREFUSED;
+        ::close(fd);
+        if (!notYet)
+            return -1;
+        std::this_thread::sleep_for(std::min(kConnectRetry, left));
+    }
 }
 
 bool sendAll(int fd, const QByteArray& bytes)
@@ -89,13 +144,14 @@ bool sendAll(int fd, const QByteArray& bytes)
     return true;
 }
 
-bool answered(int fd, std::chrono::milliseconds timeout)
+bool answered(int fd, Clock::time_point deadline)
 {
     pollfd waiting { fd, POLLIN, 0 };
     int ready = 0;
-    do
-        ready = ::poll(&waiting, 1, int(timeout.count()));
-    while (ready < 0 && errno == EINTR);
+    do {
+        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
+        ready = ::poll(&waiting, 1, int(std::max(left, milliseconds::zero()).count()));
+    } while (ready < 0 && errno == EINTR);
     char answer = 0;
     return ready == 1 && ::recv(fd, &answer, 1, 0) == 1 && answer == kTaken;
 }
@@ -107,19 +163,63 @@ QString SingleInstance::socketPath()
     QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (runtime.isEmpty())
         runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    // Qt gives none when its fallback folder in /tmp is someone else's.
+    if (runtime.isEmpty())
+        return {};
     return runtime + '/' + AppPaths::productName() + QStringLiteral("/instance");
+}
+
+SingleInstance::Claim SingleInstance::Claim::take()
+{
+    const QString path = socketPath();
+    if (path.isEmpty() || !AppPaths::ensurePrivateFolder(QFileInfo(path).absolutePath()))
+        return { -1, State::Unavailable };
+    const int fd = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(),
+        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return { -1, State::Unavailable };
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return { fd, State::Held };
+    const State state = errno == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
+    ::close(fd);
+    return { -1, state };
+}
+
+SingleInstance::Claim::Claim(int fd, State state)
+    : m_fd(fd)
+    , m_state(state)
+{ }
+
+SingleInstance::Claim::Claim(Claim&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1))
+    , m_state(std::exchange(other.m_state, State::Unavailable))
+{ }
+
+SingleInstance::Claim& SingleInstance::Claim::operator=(Claim&& other) noexcept
+{
+    std::swap(m_fd, other.m_fd);
+    std::swap(m_state, other.m_state);
+    return *this;
+}
+
+SingleInstance::Claim::~Claim()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 bool SingleInstance::handOver(const QStringList& files, std::chrono::milliseconds timeout)
 {
-    const Descriptor socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (socket.get() < 0 || !connectTo(socket.get(), QFile::encodeName(socketPath())))
+    const auto deadline = Clock::now() + timeout;
+    const Descriptor socket(connectToRunningCopy(QFile::encodeName(socketPath()), deadline));
+    if (socket.get() < 0 || !servedByUs(socket.get()))
         return false;
-    return sendAll(socket.get(), messageOf(files)) && answered(socket.get(), timeout);
+    return sendAll(socket.get(), messageOf(files)) && answered(socket.get(), deadline);
 }
 
-InstanceServer::InstanceServer(QObject* parent)
+InstanceServer::InstanceServer(SingleInstance::Claim claim, QObject* parent)
     : QObject(parent)
+    , m_claim(std::move(claim))
     , m_server(new QLocalServer(this))
 {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -134,11 +234,14 @@ InstanceServer::~InstanceServer()
 bool InstanceServer::listen()
 {
     const QString path = SingleInstance::socketPath();
-    if (!AppPaths::ensurePrivateFolder(QFileInfo(path).absolutePath())) {
-        DNLog(QStringLiteral("Cannot make the private folder of %1").arg(path));
+    if (m_claim.state() != SingleInstance::Claim::State::Held) {
+        DNLog(QStringLiteral("Later starts are not taken: %1")
+                  .arg(m_claim.state() == SingleInstance::Claim::State::HeldElsewhere
+                          ? QStringLiteral("another copy listens at %1").arg(path)
+                          : QStringLiteral("no private runtime folder")));
         return false;
     }
-    // This start found no copy answering there: what is left is a crashed one's.
+    // Only the claim's holder listens: what is left there is a crashed copy's.
     QLocalServer::removeServer(path);
     if (m_server->listen(path))
         return true;
@@ -151,6 +254,7 @@ void InstanceServer::accept()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(kMessageTimeLimit, socket, &QLocalSocket::abort);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (socket->bytesAvailable() < 4)
                 return;

@@ -13,11 +13,40 @@ class QLocalServer;
 // or write into one output folder at once.
 namespace SingleInstance {
 
-// $XDG_RUNTIME_DIR/Quillon/instance.
+// $XDG_RUNTIME_DIR/Quillon/instance; "" when there is no runtime folder.
 QString socketPath();
 
+// The right to be the copy that listens: a lock on a file beside the socket,
+// taken at once or not at all and held while the object lives. Taken before
+// the window is made, so that of two copies started at the same moment one
+// listens and the other hands over, and so that only the holder may take
+// over a socket a crashed copy left.
+class Claim {
+public:
+    enum class State {
+        Held,
+        HeldElsewhere, // a running (or starting) copy has it
+        Unavailable, // no private runtime folder: every copy runs on its own
+    };
+    static Claim take();
+    Claim(Claim&& other) noexcept;
+    Claim& operator=(Claim&& other) noexcept;
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    ~Claim();
+
+    State state() const { return m_state; }
+
+private:
+    Claim(int fd, State state);
+
+    int m_fd = -1;
+    State m_state = State::Unavailable;
+};
+
 // For a start before any application object exists (plain POSIX calls): true
-// when a running copy took `files` (made absolute here) within `timeout`.
+// when a copy of this user took `files` (made absolute here) within
+// `timeout`, which bounds every wait, a copy still starting up included.
 bool handOver(const QStringList& files, std::chrono::milliseconds timeout);
 
 } // namespace SingleInstance
@@ -29,12 +58,15 @@ class InstanceServer : public QObject {
 public:
     // A hand-over larger than this is not a list of file names.
     static constexpr qint64 kMaxMessageBytes = 1 << 20;
+    // A later start sends its files at once; one that does not is dropped.
+    static constexpr std::chrono::seconds kMessageTimeLimit { 10 };
 
-    explicit InstanceServer(QObject* parent = nullptr);
+    explicit InstanceServer(
+        SingleInstance::Claim claim = SingleInstance::Claim::take(), QObject* parent = nullptr);
     ~InstanceServer() override;
 
-    // Listens at SingleInstance::socketPath(), taking over a socket that no
-    // running copy answers on; false, logged, when it cannot.
+    // Listens at SingleInstance::socketPath() when the claim is held, taking
+    // over a socket a crashed copy left; false, logged, when it cannot.
     bool listen();
 
 signals:
@@ -44,5 +76,6 @@ signals:
 private:
     void accept();
 
+    SingleInstance::Claim m_claim;
     QLocalServer* m_server = nullptr;
 };

@@ -48,9 +48,6 @@ int compareOptional(const std::optional<Value>& a, const std::optional<Value>& b
     return a ? 1 : b ? -1 : 0;
 }
 
-// The ascending order of two records by a sort key. Positions are compared
-// in 0.0001-degree steps rather than with the tolerance of DNGPS::compare,
-// which is no order a sort may rely on.
 // The length of the run of digits at `from`.
 qsizetype digitsAt(const QString& text, qsizetype from)
 {
@@ -93,6 +90,9 @@ int compareNames(const QString& a, const QString& b)
     return threeWay(a.size() - i, b.size() - j);
 }
 
+// The ascending order of two records by a sort key. Positions are compared
+// in 0.0001-degree steps rather than with the tolerance of DNGPS::compare,
+// which is no order a sort may rely on.
 int compareAscending(const DNImageNode& a, const DNImageNode& b, int key)
 {
     if (a.type == DNImageNode::Folder && b.type == DNImageNode::Folder)

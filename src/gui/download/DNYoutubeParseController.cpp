@@ -32,8 +32,8 @@ constexpr QSize kCoverSize { 160, 90 };
 // The analysis with one retry after asking for a newer analyser, as the log
 // tells it; `failure` says why it gave nothing. A cancelled analysis ends
 // without a word.
-std::optional<DNYoutubeLinkNode> analyseWithRetry(
-    const QString& url, const std::shared_ptr<OnlineVideoCancel>& cancel, QString* failure)
+std::optional<DNYoutubeLinkNode> analyseWithRetry(const QString& url,
+    const std::shared_ptr<OnlineVideoCancel>& cancel, const std::stop_token& stop, QString* failure)
 {
     constexpr std::chrono::milliseconds kTimeLimit { 60000 };
     DNLog(QStringLiteral("will begin youtube website parse with URL: %1").arg(url));
@@ -44,7 +44,7 @@ std::optional<DNYoutubeLinkNode> analyseWithRetry(
     if (!cancel->isCancelled() && !result) {
         DNLog(QStringLiteral("Parse failed, try again"));
         if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(
-                DNYoutubeParseLibrary::latestReleaseAddress())) {
+                DNYoutubeParseLibrary::latestReleaseAddress(), stop)) {
             library = DNYoutubeParseLibrary::youtubeParseDylibPath();
             DNLog(QStringLiteral("Again: %1").arg(library));
             result = DNYoutubeParser::analysisYoutubeWebSource(
@@ -72,7 +72,8 @@ struct CoverBody {
 
 // Downloads the cover at `url` into `body`; false when the download failed,
 // was refused by the server or grew past kMaxCoverBytes.
-bool fetchCover(const QString& url, const std::shared_ptr<CoverBody>& body)
+bool fetchCover(
+    const QString& url, const std::shared_ptr<CoverBody>& body, const std::stop_token& stop)
 {
     const auto request = NXHTTPRequest::requestWithURL(QUrl(url));
     request->setTimeOutSeconds(15);
@@ -93,6 +94,7 @@ bool fetchCover(const QString& url, const std::shared_ptr<CoverBody>& body)
         if (const auto live = running.lock())
             live->cancel();
     });
+    const std::stop_callback cancelled(stop, [request] { request->cancel(); });
     request->startSynchronous();
     return request->error().isNull() && request->responseStatusCode() < 400;
 }
@@ -108,15 +110,6 @@ void onMainThread(const QPointer<DNYoutubeParseController>& sheet,
                 work(*sheet);
         },
         Qt::QueuedConnection);
-}
-
-// Runs `work` on a thread of its own that deletes itself when done. A QThread,
-// not a plain one: the requests made there need its timers for their time-outs.
-void runDetached(std::function<void()> work)
-{
-    QThread* thread = QThread::create(std::move(work));
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
 }
 
 QString hostAndPort(const QUrl& url)
@@ -138,6 +131,18 @@ DNYoutubeParseController::DNYoutubeParseController(QWidget* parent)
 DNYoutubeParseController::~DNYoutubeParseController()
 {
     cancelAnalysis();
+    m_stop.request_stop();
+    for (const auto& thread : m_threads)
+        thread->wait();
+}
+
+// Runs `work` on a thread of its own. A QThread, not a plain one: the requests
+// made there need its timers for their time-outs.
+void DNYoutubeParseController::runOwned(std::function<void(const std::stop_token&)> work)
+{
+    std::erase_if(m_threads, [](const auto& thread) { return thread->isFinished(); });
+    m_threads.emplace_back(QThread::create(std::move(work), m_stop.get_token()));
+    m_threads.back()->start();
 }
 
 void DNYoutubeParseController::buildLayout()
@@ -315,9 +320,9 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
     const quint64 generation = ++m_generation;
     const QPointer<DNYoutubeParseController> sheet(this);
     showProblem({});
-    runDetached([sheet, generation, target, cancel = m_analysis] {
+    runOwned([sheet, generation, target, cancel = m_analysis](const std::stop_token& stop) {
         QString failure;
-        std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, &failure);
+        std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, stop, &failure);
         if (cancel->isCancelled())
             return;
         onMainThread(
@@ -368,9 +373,9 @@ void DNYoutubeParseController::startCoverLoad(const QString& url)
     if (address.scheme() != QLatin1String("http") && address.scheme() != QLatin1String("https"))
         return;
     const QPointer<DNYoutubeParseController> sheet(this);
-    runDetached([sheet, generation = m_generation, url] {
+    runOwned([sheet, generation = m_generation, url](const std::stop_token& stop) {
         const auto body = std::make_shared<CoverBody>();
-        const bool fetched = fetchCover(url, body);
+        const bool fetched = fetchCover(url, body, stop);
         onMainThread(sheet, [generation, fetched, body](DNYoutubeParseController& to) {
             if (fetched && !body->tooLarge)
                 to.showCover(generation, body->bytes);

@@ -6,8 +6,11 @@
 #include <QImage>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
+#include <vector>
 
 class DNProgressIndicator;
 class DNYoutubeSegmentModel;
@@ -16,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
+class QThread;
 
 // The sheet in which the user gives a video-page URL: it checks the URL as
 // it is typed or pasted, analyses it off the main thread, lists the page's
@@ -88,6 +92,7 @@ private:
     void setReady2ClickOK(bool ready);
     void setInAnalyzingURL(bool analysing);
     void startAnalysis(const QString& url);
+    void runOwned(std::function<void(const std::stop_token&)> work);
     void cancelAnalysis();
     // Cancels the running analysis and drops whatever it or a cover still delivers.
     void stopAnalysis();
@@ -106,6 +111,9 @@ private:
     // Each analysis has a number; a result or cover of an older one is dropped.
     quint64 m_generation = 0;
     std::shared_ptr<OnlineVideoCancel> m_analysis;
+    // Analyses and cover loads outlive no sheet: cut short and joined when it goes.
+    std::stop_source m_stop;
+    std::vector<std::unique_ptr<QThread>> m_threads;
 
     DNYoutubeSegmentModel* m_model = nullptr;
     QLineEdit* m_youtubeURLAddress = nullptr;

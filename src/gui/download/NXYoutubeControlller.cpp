@@ -45,8 +45,10 @@ NXYoutubeControlller::NXYoutubeControlller(NXVideoDownloadSetting& setting, NXDi
     , m_setting(setting)
     , m_dialogs(dialogs)
     , m_system(system)
-    , m_engineCheck(engineCheck ? std::move(engineCheck)
-                                : [] { return DNYoutubeParser::needUpdateYoutubeDownloader(); })
+    , m_engineCheck(engineCheck
+              ? std::move(engineCheck)
+              : [](const std::stop_token&
+                        stop) { return DNYoutubeParser::needUpdateYoutubeDownloader(stop); })
     , m_timer([](std::chrono::milliseconds delay, std::function<void()> work) {
         QTimer::singleShot(delay, std::move(work));
     })
@@ -67,6 +69,7 @@ NXYoutubeControlller::NXYoutubeControlller(NXVideoDownloadSetting& setting, NXDi
 
 NXYoutubeControlller::~NXYoutubeControlller()
 {
+    stopEngineCheck();
     NotificationCenter::defaultCenter().removeObserver(this);
     m_ovPlaybackControl.setDelegate(nullptr);
 }
@@ -201,25 +204,36 @@ void NXYoutubeControlller::observeDownloads()
 void NXYoutubeControlller::startEngineCheck()
 {
     QPointer<NXYoutubeControlller> window(this);
-    QThread* check = QThread::create([window, engineCheck = m_engineCheck] {
-        const bool outdated = engineCheck();
-        // Told on the main thread, without holding up the check's thread.
-        QMetaObject::invokeMethod(qApp, [window, outdated] {
-            if (!window)
+    m_engineCheckThread.reset(QThread::create(
+        [window, engineCheck = m_engineCheck, stop = m_engineCheckStop.get_token()] {
+            const bool outdated = engineCheck(stop);
+            if (stop.stop_requested())
                 return;
-            emit window->engineChecked(outdated);
-            if (!outdated)
-                return;
-            NXAlert alert;
-            alert.title = tr("YouTube Download Engine Outdated");
-            alert.text = tr("The YouTube downloader engine is now outdated, please visit our "
-                            "website to get the latest version.");
-            alert.buttons = { tr("OK"), tr("Cancel") };
-            window->m_dialogs.runAlert(window, alert);
-        });
-    });
-    connect(check, &QThread::finished, check, &QObject::deleteLater);
-    check->start();
+            // Told on the main thread, without holding up the check's thread.
+            QMetaObject::invokeMethod(qApp, [window, outdated] {
+                if (!window)
+                    return;
+                emit window->engineChecked(outdated);
+                if (!outdated)
+                    return;
+                NXAlert alert;
+                alert.title = tr("YouTube Download Engine Outdated");
+                alert.text = tr("The YouTube downloader engine is now outdated, please visit our "
+                                "website to get the latest version.");
+                alert.buttons = { tr("OK"), tr("Cancel") };
+                window->m_dialogs.runAlert(window, alert);
+            });
+        }));
+    m_engineCheckThread->start();
+}
+
+// The fetch may wait minutes on the network; the settings, the log and the
+// user defaults it uses must not go from under it.
+void NXYoutubeControlller::stopEngineCheck()
+{
+    m_engineCheckStop.request_stop();
+    if (m_engineCheckThread)
+        m_engineCheckThread->wait();
 }
 
 QStringList NXYoutubeControlller::fileListNeedToConvert()

@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <stop_token>
 
 class DNYoutubeImageView;
 class DNYoutubeParseController;
@@ -25,6 +27,7 @@ class QLabel;
 class NXPathField;
 class QPushButton;
 class QStackedWidget;
+class QThread;
 class QTimer;
 
 // The window's three marks; isLoaded is kept only for its name's sake.
@@ -48,8 +51,9 @@ public:
         = QStringLiteral("NXYoutubeWindowWillCloseNotification");
     // Runs `work` once after `delay`; tests run it when they choose.
     using Timer = std::function<void(std::chrono::milliseconds delay, std::function<void()> work)>;
-    // True when the download engine is outdated; runs on a background thread.
-    using EngineCheck = std::function<bool()>;
+    // True when the download engine is outdated; runs on a background thread
+    // and ends early when the token asks it to.
+    using EngineCheck = std::function<bool(const std::stop_token&)>;
     static constexpr std::chrono::milliseconds kCloseDelay { 250 };
 
     NXYoutubeControlller(NXVideoDownloadSetting& setting, NXDialogs& dialogs,
@@ -122,6 +126,7 @@ private:
     QWidget* buildListPane();
     QWidget* buildPreviewPane();
     void startEngineCheck();
+    void stopEngineCheck();
     void observeDownloads();
     void stopAll();
     void finishedDownloadProcess();
@@ -165,4 +170,7 @@ private:
     QLabel* m_playedTimeField = nullptr;
     QLabel* m_leftTimeField = nullptr;
     QTimer* m_refeshUpdateTimer = nullptr;
+    // The engine check outlives no window: cut short and joined when it goes.
+    std::stop_source m_engineCheckStop;
+    std::unique_ptr<QThread> m_engineCheckThread;
 };

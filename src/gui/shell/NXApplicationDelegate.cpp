@@ -8,7 +8,9 @@
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
+#include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
+#include "shell/NXDVDSourceChooser.h"
 #include "shell/NXMediaLoader.h"
 #include "shell/TerminationSignals.h"
 
@@ -88,9 +90,9 @@ void NXApplicationDelegate::openFiles(const QStringList& files)
     }).performAfterDelay(kOpenFilesDelay);
 }
 
-bool NXApplicationDelegate::listenForLaterStarts()
+bool NXApplicationDelegate::listenForLaterStarts(SingleInstance::Claim claim)
 {
-    m_laterStarts = std::make_unique<InstanceServer>();
+    m_laterStarts = std::make_unique<InstanceServer>(std::move(claim));
     connect(m_laterStarts.get(), &InstanceServer::filesReceived, this,
         [this](const QStringList& files) {
             if (!m_controller)
@@ -103,13 +105,15 @@ bool NXApplicationDelegate::listenForLaterStarts()
     return m_laterStarts->listen();
 }
 
-// The list takes no files while it converts or loads a batch: they wait for
-// the end of it rather than being lost.
+// The list takes no files while it converts or loads a batch of files, photo
+// folders or discs: they wait for the end of it rather than being lost.
 void NXApplicationDelegate::addLaterStartFiles()
 {
     if (!m_controller || m_laterStartFiles.isEmpty())
         return;
-    if (m_controller->isConverting() || m_controller->loader()->isLoading()) {
+    if (m_controller->isConverting() || m_controller->loader()->isLoading()
+        || m_controller->photoLoader()->isLoading()
+        || m_controller->dvdSourceChooser()->isLoading()) {
         NXAction(this, &NXApplicationDelegate::addLaterStartFiles)
             .performAfterDelay(kLaterStartRetry);
         return;

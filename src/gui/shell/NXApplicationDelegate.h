@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/NXDialogs.h"
+#include "platform/SingleInstance.h"
 
 #include <QObject>
 #include <QStringList>
@@ -10,7 +11,6 @@
 
 class DNProfileManager;
 class DNSetting;
-class InstanceServer;
 class NXAppController;
 class TerminationSignals;
 class UserDefaults;
@@ -38,7 +38,7 @@ public:
     void openFiles(const QStringList& files);
     // Takes the files of every later start (SingleInstance::handOver) as
     // dropped on the list, and brings the window to the front.
-    bool listenForLaterStarts();
+    bool listenForLaterStarts(SingleInstance::Claim claim = SingleInstance::Claim::take());
     // Ends cleanly; also run on the application's aboutToQuit.
     void applicationWillTerminate();
     // The clean end, then terminated() to end the event loop: for a closed

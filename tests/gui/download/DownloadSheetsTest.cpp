@@ -26,6 +26,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -288,6 +290,25 @@ TEST(DNYoutubeParseController, EndingTheSheetStopsTheAnalysisAndKeepsWhatWasShow
     qputenv("PATH", path);
 }
 
+TEST(DNYoutubeParseController, ASheetThatGoesCancelsTheCoverLoadItWaitsFor)
+{
+    QTcpServer silent; // takes the request and never answers it
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    DNYoutubeLinkNode page;
+    page.videosSegments = { { "mp4", "h264", { "http://127.0.0.1:1/v" }, 1e6, 240, false, {} } };
+    page.covers = { QString("http://127.0.0.1:%1/cover.jpg").arg(silent.serverPort()), {} };
+    QWidget window;
+    auto sheet = std::make_unique<DNYoutubeParseController>();
+    sheet->displayPanelWithWindow(&window);
+    sheet->finishedAnalysis(page);
+    ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+    QTcpSocket* request = silent.nextPendingConnection();
+    sheet.reset();
+    // The cover's own time-out is 15 s.
+    EXPECT_TRUE(request->state() == QAbstractSocket::UnconnectedState
+        || request->waitForDisconnected(5000));
+}
+
 struct OptionsPanel {
     QWidget window;
     ScriptedDialogs dialogs;
@@ -315,7 +336,8 @@ TEST(PathFields, ShowTheEndOfALongFolderWithItsLabelAndTheWholePathAsTooltip)
     NXPreferencesController preferences(DNSetting::shareSetting(), options.dialogs);
     preferences.show();
     const NXSystemActions system;
-    NXYoutubeControlller downloader(options.setting, options.dialogs, system, [] { return false; });
+    NXYoutubeControlller downloader(
+        options.setting, options.dialogs, system, [](const std::stop_token&) { return false; });
     downloader.show();
     options.dialogs.folder = folder;
     const struct {

@@ -24,10 +24,13 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
-#include <QStackedWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStackedWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -68,7 +71,7 @@ protected:
     std::unique_ptr<NXYoutubeControlller> makeWindow(bool outdated = false)
     {
         auto window = std::make_unique<NXYoutubeControlller>(
-            setting(), dialogs, system, [outdated] { return outdated; });
+            setting(), dialogs, system, [outdated](const std::stop_token&) { return outdated; });
         window->setTimer([this](std::chrono::milliseconds, std::function<void()> work) {
             pendingClose = std::move(work);
         });
@@ -328,6 +331,34 @@ TEST_F(DownloaderWindowTest, TwoWindowsOpenedOnOneDayFetchTheNewestYtDlpOnce)
     EXPECT_EQ(fetches, 1);
     EXPECT_EQ(copy, release.programBytes);
     EXPECT_TRUE(dialogs.alerts.empty());
+}
+
+TEST_F(DownloaderWindowTest, AWindowClosedWhileTheDailyCheckWaitsCancelsItAndEnds)
+{
+    QTcpServer silent; // takes the request and never answers it
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    UserDefaults& defaults = UserDefaults::standard();
+    const QVariant closedPort = defaults.value(ParserRelease::kAddressKey);
+    defaults.setValue(ParserRelease::kAddressKey,
+        QString("http://127.0.0.1:%1/release/yt-dlp").arg(silent.serverPort()));
+    defaults.remove(DNYoutubeParser::kCheckDateKey);
+    auto window = std::make_unique<NXYoutubeControlller>(setting(), dialogs, system);
+    const bool asked = waitUntil([&] { return silent.hasPendingConnections(); }, 30000);
+    QTcpSocket* request = silent.nextPendingConnection();
+    QElapsedTimer closing;
+    closing.start();
+    window.reset();
+    const qint64 closeTime = closing.elapsed();
+    const bool cancelled = request
+        && (request->state() == QAbstractSocket::UnconnectedState
+            || request->waitForDisconnected(10000));
+    defaults.setValue(ParserRelease::kAddressKey, closedPort);
+    ASSERT_TRUE(asked);
+    EXPECT_TRUE(cancelled);
+    // The fetch's own limit is minutes.
+    EXPECT_LT(closeTime, 20000);
+    // A check cut short is no check: the next window's does it again.
+    EXPECT_FALSE(defaults.contains(DNYoutubeParser::kCheckDateKey));
 }
 
 TEST_F(DownloaderWindowTest, TheSiteButtonOpensTheSiteInTheBrowser)

@@ -13,8 +13,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -166,6 +168,25 @@ TEST_F(ParserUpdate, AnUpdateRemovesTheCopyAnEndedOneSetAside)
     EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
     EXPECT_FALSE(QFile::exists(left));
     EXPECT_TRUE(QFile::remove(writing));
+}
+
+TEST_F(ParserUpdate, AStoppedUpdateEndsAtOnceAndKeepsTheEarlierCopy)
+{
+    QTcpServer silent; // takes the request and never answers it
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    std::stop_source stop;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] { stop.request_stop(); });
+    ParserReleaseSource from = source();
+    from.program = QUrl(QString("http://127.0.0.1:%1/yt-dlp").arg(silent.serverPort()));
+    from.timeLimit = std::chrono::seconds(60);
+    from.stop = stop.get_token();
+    QElapsedTimer clock;
+    clock.start();
+    const ParserReleaseResult result = fetch(from);
+    EXPECT_LT(clock.elapsed(), 30000);
+    EXPECT_EQ(result.outcome, Outcome::Refused);
+    EXPECT_EQ(result.reason, "the update was cancelled");
+    EXPECT_EQ(readAll(copy()), earlier);
 }
 
 TEST_F(ParserUpdate, TheReleaseComesThroughTheDownloadSettingsProxy)
