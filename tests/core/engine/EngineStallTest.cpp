@@ -33,18 +33,15 @@ int run(Encode encode, const QStringList& words, int duration)
     return block ? encode(block->argc, block->argv.data(), block->duration) : -100;
 }
 
-void writeStandIn(const QString& path, const QByteArray& script)
+void writeStandIn(const QString& path,
+    const QByteArray& script
+    = "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n")
 {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(script);
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-}
-
-void writeStandIn(const QString& path)
-{
-    writeStandIn(path, "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n");
 }
 
 // The stand-ins in `folder` come first on the PATH, and the stall limit is
