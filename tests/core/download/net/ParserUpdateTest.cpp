@@ -126,13 +126,23 @@ protected:
     QByteArray earlier;
 };
 
-TEST_F(ParserUpdate, AGoodReleaseIsPutInPlaceAndUsedByTheNextAnalysis)
+TEST_F(ParserUpdate, AGoodReleaseComesThroughTheProxyAndIsUsedByTheNextAnalysis)
 {
+    TestProxy proxy(TestProxy::Kind::Http);
+    ASSERT_TRUE(proxy.start());
     ParserReleaseResult result;
-    runTogether({ [&] {
-        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
-    } });
+    {
+        const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+        runTogether({ [&] {
+            result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
+        } });
+    }
     ASSERT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
+    // The proxy logs the first request of each connection it passes on.
+    const QStringList log = proxy.log();
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(
+        log.first(), "GET " + release.programUrl().resolved(QUrl(".")).toString() + "SHA2-256SUMS");
     EXPECT_EQ(result.version, "2099.01.02");
     EXPECT_EQ(readAll(copy()), release.programBytes);
     struct stat info { };
@@ -166,23 +176,6 @@ TEST_F(ParserUpdate, AnUpdateRemovesTheCopyAnEndedOneSetAside)
     EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
     EXPECT_FALSE(QFile::exists(left));
     EXPECT_TRUE(QFile::remove(writing));
-}
-
-TEST_F(ParserUpdate, TheReleaseComesThroughTheDownloadSettingsProxy)
-{
-    TestProxy proxy(TestProxy::Kind::Http);
-    ASSERT_TRUE(proxy.start());
-    const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
-    ParserReleaseResult result;
-    runTogether({ [&] {
-        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
-    } });
-    EXPECT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
-    const QString folder = release.programUrl().resolved(QUrl(".")).toString();
-    // The proxy logs the first request of each connection it passes on.
-    const QStringList log = proxy.log();
-    ASSERT_FALSE(log.isEmpty());
-    EXPECT_EQ(log.first(), "GET " + folder + "SHA2-256SUMS");
 }
 
 TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
