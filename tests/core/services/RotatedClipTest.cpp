@@ -5,9 +5,9 @@
 
 #include "fixtures/TestMedia.h"
 #include "services/ThumbnailCapture.h"
+#include "support/RunFfmpeg.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -101,11 +101,8 @@ TEST(RotatedClip, RefusesAPictureBeyondThePixelLimit)
 {
     QTemporaryDir dir;
     const QString small = dir.filePath("small.avi");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        { "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=c=gray:s=16x16:r=1:d=1", "-c:v",
-            "mjpeg", "-pix_fmt", "yuvj420p", small });
-    ASSERT_TRUE(ffmpeg.waitForFinished(60'000) && ffmpeg.exitCode() == 0);
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "color=c=gray:s=16x16:r=1:d=1", "-c:v", "mjpeg",
+        "-pix_fmt", "yuvj420p", small }));
     QFile file(small);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QByteArray bytes = file.readAll();
