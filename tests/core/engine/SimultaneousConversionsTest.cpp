@@ -5,6 +5,7 @@
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestDisc.h"
 #include "fixtures/TestMedia.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -142,11 +143,8 @@ TEST_F(SimultaneousConversions, WhatAKilledConversionLeftGoesAtTheNextOne)
     QDir().mkpath(output);
     QDir().mkpath(bin);
     // "AtomicParsley OUTPUT --artwork IMAGE -o COPY": half a copy, then the end.
-    QFile tagger(bin + "/AtomicParsley");
-    ASSERT_TRUE(tagger.open(QIODevice::WriteOnly));
-    tagger.write("#!/bin/sh\nprintf half > \"$5\"\nkill -KILL $PPID\nexec sleep 30\n");
-    tagger.close();
-    tagger.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(writeTestScript(bin + "/AtomicParsley",
+        "#!/bin/sh\nprintf half > \"$5\"\nkill -KILL $PPID\nexec sleep 30\n"));
     const QStringList arguments { "--profile", "3GP Video (H.264)", source, "--output", output };
     QProcessEnvironment withTagger = QProcessEnvironment::systemEnvironment();
     withTagger.insert("PATH", bin + ":" + withTagger.value("PATH"));
