@@ -14,6 +14,7 @@
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -679,19 +680,13 @@ TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
 TEST_F(DNVideoConverterTest, ANameTakenAfterItWasChosenIsNeverWrittenOver)
 {
     const QString taken = QDir(outputFolder()).filePath("video_audio.mp4");
-    {
-        QFile theirs(taken);
-        ASSERT_TRUE(theirs.open(QIODevice::WriteOnly));
-        theirs.write("theirs");
-    }
+    ASSERT_TRUE(writeTestFile(taken, "theirs"));
     fixedOutput = taken;
     auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
     const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
     fixedOutput.clear();
     ASSERT_EQ(result, 0);
-    QFile theirs(taken);
-    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
-    EXPECT_EQ(theirs.readAll(), "theirs");
+    EXPECT_EQ(readTestFile(taken), "theirs");
     const QString named = QDir(outputFolder()).filePath("video_audio (1).mp4");
     EXPECT_EQ(node->outputName(), named);
     EXPECT_EQ(m_runs.back().output, named);
