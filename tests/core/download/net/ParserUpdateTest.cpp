@@ -10,6 +10,7 @@
 
 #include "core/download/DownloadTestSupport.h"
 #include "server/TestProxy.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -169,10 +170,8 @@ TEST_F(ParserUpdate, AnUpdateRemovesTheCopyAnEndedOneSetAside)
     const QString left = data.filePath(QStringLiteral(".yt-dlp.%1.0a1b2c3d.partial").arg(gone));
     const QString writing = data.filePath(
         QStringLiteral(".yt-dlp.%1.0a1b2c3d.partial").arg(QCoreApplication::applicationPid()));
-    for (const QString& aside : { left, writing }) {
-        QFile file(aside);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    for (const QString& aside : { left, writing })
+        ASSERT_TRUE(writeTestFile(aside, {}));
     EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
     EXPECT_FALSE(QFile::exists(left));
     EXPECT_TRUE(QFile::remove(writing));
