@@ -88,10 +88,15 @@ protected:
     void addDisc()
     {
         dialogs.folder = TestDisc::folder();
+        openDiscChooserAndClick("VIDEO_TS Folder...");
+    }
+
+    void openDiscChooserAndClick(const QString& button)
+    {
         window().addDVDWithChooser();
-        for (auto* button : window().dvdSourceChooser()->findChildren<QPushButton*>())
-            if (button->text() == "VIDEO_TS Folder...")
-                button->click();
+        for (auto* each : window().dvdSourceChooser()->findChildren<QPushButton*>())
+            if (each->text().startsWith(button))
+                each->click();
     }
 
     QTemporaryDir photos;
@@ -123,14 +128,10 @@ TEST_F(FirstRun, EntriesGetAGeneralVideoProfileAndSoundlessOnesNeverAnAudioOne)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(profileIDOf(added(c.add)), c.firstRun);
     }
-    EXPECT_EQ(DNProfileManager::profileManager()
-                  .profileWithGlobalID(DNProfileManager::kFirstVideoProfileID)
-                  ->profileName(),
-        "MKV Video (H.264)");
-    EXPECT_EQ(DNProfileManager::profileManager()
-                  .profileWithGlobalID(DNProfileManager::kFirstDVDProfileID)
-                  ->profileName(),
-        "AVC (H.264)");
+    for (const auto& [id, name] :
+        { std::pair { DNProfileManager::kFirstVideoProfileID, "MKV Video (H.264)" },
+            std::pair { DNProfileManager::kFirstDVDProfileID, "AVC (H.264)" } })
+        EXPECT_EQ(DNProfileManager::profileManager().profileWithGlobalID(id)->profileName(), name);
 
     // The chooser opens on the entry's profile; the user picks an audio one.
     added(cases[0].add);
@@ -194,10 +195,7 @@ TEST_F(FirstRun, PanelsStartInTheLastFolderUsedElseTheUsersOwnWithTheListsTypesF
         { "Add Files", [&] { window().addFilesWithPanel(); }, AppPaths::moviesFolder() },
         { "Add DVD image",
             [&] {
-                window().addDVDWithChooser();
-                for (auto* button : window().dvdSourceChooser()->findChildren<QPushButton*>())
-                    if (button->text().startsWith("ISO Image"))
-                        button->click();
+                openDiscChooserAndClick("ISO Image");
                 window().dvdSourceChooser()->close();
             },
             AppPaths::moviesFolder() },

@@ -14,6 +14,7 @@
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -629,12 +631,6 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
     EXPECT_TRUE(sharedLogText().contains("The conversion failed: the encoder wrote no output"));
 }
 
-void writeBigEndian(QByteArray& bytes, qsizetype at, quint32 value)
-{
-    for (int index = 0; index < 4; ++index)
-        bytes[at + index] = char((value >> (24 - 8 * index)) & 0xFF);
-}
-
 // A recording cut short by its camera: the headers were written for 10 hours,
 // the packets hold 5 s. The whole 5 s are converted and kept.
 TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
@@ -649,14 +645,11 @@ TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
     // movie's time scale, which the movie header gives.
     const qsizetype movie = bytes.indexOf("mvhd");
     ASSERT_GT(movie, 0);
-    const QByteArray scaleBytes = bytes.mid(movie + 16, 4);
-    const quint32 scale = quint32(quint8(scaleBytes[0])) << 24
-        | quint32(quint8(scaleBytes[1])) << 16 | quint32(quint8(scaleBytes[2])) << 8
-        | quint32(quint8(scaleBytes[3]));
-    writeBigEndian(bytes, movie + 20, scale * 36000);
+    const quint32 tenHours = qFromBigEndian<quint32>(bytes.constData() + movie + 16) * 36000;
+    qToBigEndian(tenHours, bytes.data() + movie + 20);
     for (qsizetype track = bytes.indexOf("tkhd"); track > 0;
          track = bytes.indexOf("tkhd", track + 4))
-        writeBigEndian(bytes, track + 24, scale * 36000);
+        qToBigEndian(tenHours, bytes.data() + track + 24);
     file.seek(0);
     file.write(bytes);
     file.close();
@@ -687,19 +680,13 @@ TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
 TEST_F(DNVideoConverterTest, ANameTakenAfterItWasChosenIsNeverWrittenOver)
 {
     const QString taken = QDir(outputFolder()).filePath("video_audio.mp4");
-    {
-        QFile theirs(taken);
-        ASSERT_TRUE(theirs.open(QIODevice::WriteOnly));
-        theirs.write("theirs");
-    }
+    ASSERT_TRUE(writeTestFile(taken, "theirs"));
     fixedOutput = taken;
     auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
     const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
     fixedOutput.clear();
     ASSERT_EQ(result, 0);
-    QFile theirs(taken);
-    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
-    EXPECT_EQ(theirs.readAll(), "theirs");
+    EXPECT_EQ(readTestFile(taken), "theirs");
     const QString named = QDir(outputFolder()).filePath("video_audio (1).mp4");
     EXPECT_EQ(node->outputName(), named);
     EXPECT_EQ(m_runs.back().output, named);

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <future>
 
 namespace {
@@ -363,6 +364,22 @@ protected:
 
     QStringList outputs() const { return QDir(out("out")).entryList(QDir::Files | QDir::Hidden); }
 
+    // `source` with the catalogue profile `globalID`, all its titles merged
+    // into one when `merge`, and the output folder emptied.
+    std::shared_ptr<DNDVDNode> catalogueNode(const QString& source, int globalID, bool merge)
+    {
+        QDir(out("out")).removeRecursively();
+        QDir().mkpath(out("out"));
+        const auto node = load(source, "unused");
+        if (!node)
+            return node;
+        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
+        for (const auto& title : node->titles())
+            title->setIsSelected(merge || title->titleNumber() == 1);
+        node->setMergeIntoOne(merge);
+        return node;
+    }
+
     // The PAL disc with a catalogue profile: the first half of one title, or
     // both titles merged. The output, or an empty path after a failure.
     QString convertPAL(int globalID, int title, bool merge = false)
@@ -617,14 +634,8 @@ TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
 {
     for (const int globalID : { 1105007, 1104015 }) {
         SCOPED_TRACE(globalID);
-        QDir(out("out")).removeRecursively();
-        QDir().mkpath(out("out"));
-        const auto node = load(TestDisc::image(), "unused");
+        const auto node = catalogueNode(TestDisc::image(), globalID, true);
         ASSERT_TRUE(node);
-        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
-        for (const auto& title : node->titles())
-            title->setIsSelected(true);
-        node->setMergeIntoOne(true);
         ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
         const QStringList join = EncoderCoreLastCommand();
         EXPECT_EQ(join.value(0), "mencoder");
@@ -634,102 +645,67 @@ TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
     }
 }
 
-// A profile whose builder converts one title at a time refuses a merge
-// before any engine starts, with a reason that names the profile.
-TEST_F(DVDConversion, MergeWithAProfileThatCannotMergeIsRefusedBeforeAnyWork)
-{
-    for (const int globalID : { 1105018, kGlobalIDDiscBackupTool, kGlobalIDDVDToMKV }) {
-        SCOPED_TRACE(globalID);
-        const auto node = load(TestDisc::image(), "unused");
-        ASSERT_TRUE(node);
-        const auto profile = DNProfileManager::profileManager().profileWithGlobalID(globalID);
-        ASSERT_TRUE(profile);
-        node->setProfile(profile->copy());
-        for (const auto& title : node->titles())
-            title->setIsSelected(true);
-        node->setMergeIntoOne(true);
-        int runs = 0;
-        const auto countRuns = [](int state, void* context) {
-            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
-        };
-        EXPECT_EQ(DNVideoConverterStart(node, 0, countRuns, &runs), kDNVideoConverterFailed);
-        EXPECT_EQ(runs, 0);
-        EXPECT_TRUE(DNVideoConverterLastFailure().contains(
-            QStringLiteral("\"%1\" cannot merge DVD titles").arg(profile->profileName())))
-            << qPrintable(DNVideoConverterLastFailure());
-        EXPECT_TRUE(outputs().isEmpty());
-    }
-}
-
-// mencoder copies LPCM into no output: the four profiles that copy a
-// concert disc's sound refuse it before any engine runs, naming LPCM, and a
-// profile that converts the sound makes the title whole.
-TEST_F(DVDConversion, LPCMSoundIsRefusedWhereItWouldBeCopiedAndConvertedElsewhere)
+// Faults found while the command lines are made, before any engine runs: a
+// merge with a profile that converts one title at a time (the reason names
+// the profile), and LPCM sound, which mencoder copies into no output, in a
+// single title or in a merge's later title.
+TEST_F(DVDConversion, WhatNoEngineCanDoIsRefusedBeforeAnyWork)
 {
     const struct {
-        int globalID;
-        bool converts;
-    } profiles[] = { { 1105021, false }, { 1103025, false }, { 1105004, false }, { 1105005, false },
-        { 1105001, true } };
-    for (const auto& run : profiles) {
-        SCOPED_TRACE(run.globalID);
-        QDir(out("out")).removeRecursively();
-        QDir().mkpath(out("out"));
-        const auto node = load(TestDisc::lpcmFolder(), "unused");
-        ASSERT_TRUE(node);
-        node->setProfile(
-            DNProfileManager::profileManager().profileWithGlobalID(run.globalID)->copy());
-        ASSERT_EQ(node->titleAt(0)->audioTracks().front().index, 160);
-        node->titleAt(0)->setting().setAudioIndex(0);
-        int runs = 0;
-        const auto countRuns = [](int state, void* context) {
-            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
-        };
-        const int result = DNVideoConverterStart(node, 0, countRuns, &runs);
-        if (run.converts) {
-            ASSERT_EQ(result, 0) << qPrintable(DNVideoConverterLastFailure());
-            ASSERT_EQ(outputs().size(), 1);
-            EXPECT_NEAR(decodedSoundSeconds(out("out/" + outputs().front())), 3, 0.5);
-            continue;
+        QString source;
+        std::vector<int> globalIDs;
+        bool merge;
+        std::function<void(DNDVDNode&)> spoil;
+        const char* reason;
+    } cases[] = {
+        { TestDisc::image(), { 1105018, kGlobalIDDiscBackupTool, kGlobalIDDVDToMKV }, true,
+            [](DNDVDNode&) {}, "\"%1\" cannot merge DVD titles" },
+        { TestDisc::lpcmFolder(), { 1105021, 1103025, 1105004, 1105005 }, false,
+            [](DNDVDNode& node) { ASSERT_EQ(node.titleAt(0)->audioTracks().front().index, 160); },
+            "the sound of title 1 is LPCM" },
+        { TestDisc::palFolder(), { 1105021, 1103025, 1105004, 1105005 }, true,
+            [](DNDVDNode& node) {
+                auto tracks = node.titleAt(1)->audioTracks();
+                ASSERT_FALSE(tracks.empty());
+                tracks.front().index = 160;
+                tracks.front().channel = 2;
+                node.titleAt(1)->setAudioTracks(tracks);
+            },
+            "the sound of title 2 is LPCM" },
+    };
+    for (const auto& test : cases) {
+        for (const int globalID : test.globalIDs) {
+            SCOPED_TRACE(QStringLiteral("%1 %2").arg(test.reason).arg(globalID).toStdString());
+            const auto node = catalogueNode(test.source, globalID, test.merge);
+            ASSERT_TRUE(node);
+            test.spoil(*node);
+            for (const auto& title : node->titles())
+                title->setting().setAudioIndex(0);
+            int runs = 0;
+            const auto countRuns = [](int state, void* context) {
+                *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
+            };
+            EXPECT_EQ(DNVideoConverterStart(node, 0, countRuns, &runs), kDNVideoConverterFailed);
+            EXPECT_EQ(runs, 0);
+            const QString reason
+                = QString(test.reason).replace("%1", node->profile()->profileName());
+            EXPECT_TRUE(DNVideoConverterLastFailure().contains(reason))
+                << qPrintable(DNVideoConverterLastFailure());
+            EXPECT_TRUE(outputs().isEmpty());
         }
-        EXPECT_EQ(result, kDNVideoConverterFailed);
-        EXPECT_EQ(runs, 0);
-        EXPECT_TRUE(DNVideoConverterLastFailure().contains("the sound of title 1 is LPCM"))
-            << qPrintable(DNVideoConverterLastFailure());
-        EXPECT_TRUE(outputs().isEmpty());
     }
 }
 
-// A merge whose second title has LPCM sound is refused before the first is
-// converted: every title's command line is made before any engine runs.
-TEST_F(DVDConversion, MergeWithLPCMInALaterTitleIsRefusedBeforeAnyWork)
+// A profile that converts the sound makes the LPCM title whole.
+TEST_F(DVDConversion, LPCMSoundIsConvertedByAProfileThatConvertsTheSound)
 {
-    for (const int globalID : { 1105021, 1103025, 1105004, 1105005 }) {
-        SCOPED_TRACE(globalID);
-        const auto node = load(TestDisc::palFolder(), "unused");
-        ASSERT_TRUE(node);
-        node->setProfile(DNProfileManager::profileManager().profileWithGlobalID(globalID)->copy());
-        const auto second = node->titleAt(1);
-        auto tracks = second->audioTracks();
-        ASSERT_FALSE(tracks.empty());
-        tracks.front().index = 160;
-        tracks.front().channel = 2;
-        second->setAudioTracks(tracks);
-        for (const auto& title : node->titles()) {
-            title->setIsSelected(true);
-            title->setting().setAudioIndex(0);
-        }
-        node->setMergeIntoOne(true);
-        int runs = 0;
-        const auto countRuns = [](int state, void* context) {
-            *static_cast<int*>(context) += state == kDNVideoConverterStatePassStarted ? 1 : 0;
-        };
-        EXPECT_EQ(DNVideoConverterStart(node, 0, countRuns, &runs), kDNVideoConverterFailed);
-        EXPECT_EQ(runs, 0);
-        EXPECT_TRUE(DNVideoConverterLastFailure().contains("the sound of title 2 is LPCM"))
-            << qPrintable(DNVideoConverterLastFailure());
-        EXPECT_TRUE(outputs().isEmpty());
-    }
+    const auto node = catalogueNode(TestDisc::lpcmFolder(), 1105001, false);
+    ASSERT_TRUE(node);
+    node->titleAt(0)->setting().setAudioIndex(0);
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+        << qPrintable(DNVideoConverterLastFailure());
+    ASSERT_EQ(outputs().size(), 1);
+    EXPECT_NEAR(decodedSoundSeconds(out("out/" + outputs().front())), 3, 0.5);
 }
 
 // AC-3 5.1 then MP2 stereo, 16:9 then 4:3, through mencoder's merges, the

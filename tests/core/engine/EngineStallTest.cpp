@@ -10,6 +10,7 @@
 #include "engine/PlayerStreamDump.h"
 #include "fixtures/TestDisc.h"
 #include "platform/ProcessRunner.h"
+#include "support/TestFiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,20 +32,6 @@ int run(Encode encode, const QStringList& words, int duration)
         writer.add(word);
     const ArgumentBlockPtr block = writer.finish(duration);
     return block ? encode(block->argc, block->argv.data(), block->duration) : -100;
-}
-
-void writeStandIn(const QString& path, const QByteArray& script)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(script);
-    file.close();
-    file.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-}
-
-void writeStandIn(const QString& path)
-{
-    writeStandIn(path, "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n");
 }
 
 // The stand-ins in `folder` come first on the PATH, and the stall limit is
@@ -77,7 +64,8 @@ TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     for (const char* program : { "ffmpeg", "mencoder", "mplayer", "genisoimage", "HandBrakeCLI" })
-        writeStandIn(folder.filePath(program));
+        ASSERT_TRUE(writeTestScript(folder.filePath(program),
+            "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n"));
     const StandIns standIns(folder.path());
 
     const QString out = folder.filePath("out");
@@ -116,10 +104,10 @@ TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
-    writeStandIn(folder.filePath("ffmpeg"),
+    ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"),
         "#!/bin/sh\nfor out; do :; done\nhead -c 64 /dev/zero > \"$out\"\n"
         "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do\n"
-        "  printf y | dd of=\"$out\" bs=1 seek=$i conv=notrunc 2>/dev/null; sleep 0.1\ndone\n");
+        "  printf y | dd of=\"$out\" bs=1 seek=$i conv=notrunc 2>/dev/null; sleep 0.1\ndone\n"));
     const StandIns standIns(folder.path());
 
     EXPECT_EQ(

@@ -1,5 +1,7 @@
 #include "platform/PropertyListBounds.h"
 
+#include "support/TestFiles.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -80,13 +82,11 @@ TEST(PropertyListBounds, ListsNestedTooDeepAreRefusedBeforeParsing)
 TEST(PropertyListBounds, FilesAreReadUpToTheirBound)
 {
     QTemporaryDir folder;
-    QFile file(folder.filePath("profile.plist"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("0123456789");
-    file.close();
+    const QString profile = folder.filePath("profile.plist");
+    ASSERT_TRUE(writeTestFile(profile, "0123456789"));
     QString error;
-    EXPECT_EQ(readFileUpTo(file.fileName(), 10, error), QByteArray("0123456789"));
-    EXPECT_FALSE(readFileUpTo(file.fileName(), 9, error));
+    EXPECT_EQ(readFileUpTo(profile, 10, error), QByteArray("0123456789"));
+    EXPECT_FALSE(readFileUpTo(profile, 9, error));
     EXPECT_EQ(error, "it is larger than 9 bytes");
     EXPECT_FALSE(readFileUpTo("/dev/zero", 1024 * 1024, error));
     EXPECT_FALSE(readFileUpTo(folder.filePath("missing.plist"), 10, error));

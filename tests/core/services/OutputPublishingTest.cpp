@@ -1,5 +1,7 @@
 #include "services/OutputPublishing.h"
 
+#include "support/TestFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -10,19 +12,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-void write(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 TEST(PartialOutputPath, IsAHiddenFreeNameBesideTheTargetWithItsExtension)
 {
@@ -60,16 +49,16 @@ TEST(PublishOutput, TakesTheNameOrTheNextFreeOneAndNeverReplaces)
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
         for (const QString& name : c.taken)
-            write(dir.filePath(name), "theirs");
+            ASSERT_TRUE(writeTestFile(dir.filePath(name), "theirs"));
         const QString wanted = dir.filePath(c.wanted);
         const QString partial = partialOutputPath(wanted);
-        write(partial, "ours");
+        ASSERT_TRUE(writeTestFile(partial, "ours"));
         QString reason;
         EXPECT_EQ(publishOutput(partial, wanted, &reason), dir.filePath(c.named));
         EXPECT_EQ(reason, QString());
-        EXPECT_EQ(contents(dir.filePath(c.named)), "ours");
+        EXPECT_EQ(readTestFile(dir.filePath(c.named)), "ours");
         for (const QString& name : c.taken)
-            EXPECT_EQ(contents(dir.filePath(name)), "theirs");
+            EXPECT_EQ(readTestFile(dir.filePath(name)), "theirs");
         EXPECT_FALSE(QFileInfo::exists(partial));
     }
 }
@@ -99,7 +88,7 @@ TEST(RemoveAbandonedPartials, RemovesOnlyOurPartialsWhoseWriterIsGone)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     for (const auto& c : cases)
-        write(dir.filePath(c.name), "partial");
+        ASSERT_TRUE(writeTestFile(dir.filePath(c.name), "partial"));
     const QStringList removed = removeAbandonedPartials(dir.path());
     for (const auto& c : cases) {
         EXPECT_EQ(removed.contains(dir.filePath(c.name)), c.removed) << c.name.toStdString();

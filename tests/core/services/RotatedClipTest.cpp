@@ -5,9 +5,9 @@
 
 #include "fixtures/TestMedia.h"
 #include "services/ThumbnailCapture.h"
+#include "support/RunFfmpeg.h"
+#include "support/TestFiles.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -65,9 +65,7 @@ TEST(RotatedClip, ProbeAndThumbnailSeeTheUprightPicture)
 // matrix rewritten to 60 degrees clockwise.
 TEST(RotatedClip, AnOddAngleKeepsTheStoredSize)
 {
-    QFile stored(TestMedia::markedClip(0));
-    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
-    QByteArray bytes = stored.readAll();
+    QByteArray bytes = readTestFile(TestMedia::markedClip(0));
     const qsizetype header = bytes.indexOf("tkhd");
     ASSERT_GE(header, 0);
     ASSERT_EQ(bytes[header + 4], 0); // version 0: the matrix is 44 bytes after the name
@@ -79,9 +77,7 @@ TEST(RotatedClip, AnOddAngleKeepsTheStoredSize)
             bytes.data() + header + 44 + 4 * i);
     QTemporaryDir dir;
     const QString path = dir.filePath("sixty.mp4");
-    QFile out(path);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-    out.close();
+    ASSERT_TRUE(writeTestFile(path, bytes));
 
     const auto node = DNFileNode::fileNodeWithFile(path);
     ASSERT_TRUE(node);
@@ -101,14 +97,9 @@ TEST(RotatedClip, RefusesAPictureBeyondThePixelLimit)
 {
     QTemporaryDir dir;
     const QString small = dir.filePath("small.avi");
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-        { "-nostdin", "-v", "error", "-f", "lavfi", "-i", "color=c=gray:s=16x16:r=1:d=1", "-c:v",
-            "mjpeg", "-pix_fmt", "yuvj420p", small });
-    ASSERT_TRUE(ffmpeg.waitForFinished(60'000) && ffmpeg.exitCode() == 0);
-    QFile file(small);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QByteArray bytes = file.readAll();
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "color=c=gray:s=16x16:r=1:d=1", "-c:v", "mjpeg",
+        "-pix_fmt", "yuvj420p", small }));
+    QByteArray bytes = readTestFile(small);
     const auto setLittle32 = [&bytes](const char* chunk, std::initializer_list<int> offsets) {
         const qsizetype at = bytes.indexOf(chunk);
         ASSERT_GE(at, 0) << chunk;
@@ -122,9 +113,7 @@ TEST(RotatedClip, RefusesAPictureBeyondThePixelLimit)
     qToBigEndian<quint16>(16000, bytes.data() + frameHeader + 5);
     qToBigEndian<quint16>(16000, bytes.data() + frameHeader + 7);
     const QString huge = dir.filePath("huge.avi");
-    QFile out(huge);
-    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
-    out.close();
+    ASSERT_TRUE(writeTestFile(huge, bytes));
 
     DNFileLoadFailure failure = DNFileLoadFailure::None;
     EXPECT_EQ(DNFileNode::fileNodeWithFile(huge, true, &failure), nullptr);

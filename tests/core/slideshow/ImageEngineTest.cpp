@@ -4,6 +4,7 @@
 #include "services/DNSetting.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/NXImageEngine.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -82,11 +83,7 @@ public:
         : m_previousTools(qgetenv("QUILLON_TOOLS"))
     {
         DNSetting::shareSetting().appSetting().setVideoOutputDirectory(m_output.path());
-        QFile engine(m_tools.filePath("quillon-slideshow-engine"));
-        engine.open(QIODevice::WriteOnly);
-        engine.write(script);
-        engine.close();
-        engine.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        EXPECT_TRUE(writeTestScript(m_tools.filePath("quillon-slideshow-engine"), script));
         qputenv("QUILLON_TOOLS", QFile::encodeName(m_tools.path()));
         setEngineStallLimit(std::chrono::milliseconds(500));
     }

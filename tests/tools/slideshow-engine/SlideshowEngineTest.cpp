@@ -5,6 +5,7 @@
 #include "services/DNSetting.h"
 #include "slideshow/NXImageEngine.h"
 #include "support/RunFfmpeg.h"
+#include "support/TestFiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -427,9 +428,7 @@ TEST_F(SlideshowEngine, ATargetTakenDuringTheRenderGivesTheNextFreeName)
     EXPECT_EQ(engine.exitCode(), 0) << engine.readAllStandardError().toStdString();
     EXPECT_TRUE(engine.readAllStandardOutput().endsWith(
         "result:0:" + out.filePath("movie (1).mov").toUtf8() + "\n"));
-    QFile theirs(out.filePath("movie.mov"));
-    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
-    EXPECT_EQ(theirs.readAll(), "theirs");
+    EXPECT_EQ(readTestFile(out.filePath("movie.mov")), "theirs");
     EXPECT_NEAR(MediaFacts::probe("file:" + out.filePath("movie (1).mov")).duration, 11, 0.2);
     EXPECT_EQ(leftInOut().size(), 2);
 }
@@ -451,9 +450,7 @@ TEST_F(SlideshowEngine, AStoppedAlbumRenderLeavesTheFileAnotherWriterPutAtItsTar
     engine.stopEncoding();
     render.get();
     EXPECT_TRUE(engine.finiallyVideoPath().isEmpty());
-    QFile theirs(target);
-    ASSERT_TRUE(theirs.open(QIODevice::ReadOnly));
-    EXPECT_EQ(theirs.readAll(), "theirs");
+    EXPECT_EQ(readTestFile(target), "theirs");
     EXPECT_EQ(leftInOut(), QStringList { QFileInfo(target).fileName() });
 }
 

@@ -10,6 +10,7 @@
 
 #include "core/download/DownloadTestSupport.h"
 #include "server/TestProxy.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -128,13 +129,23 @@ protected:
     QByteArray earlier;
 };
 
-TEST_F(ParserUpdate, AGoodReleaseIsPutInPlaceAndUsedByTheNextAnalysis)
+TEST_F(ParserUpdate, AGoodReleaseComesThroughTheProxyAndIsUsedByTheNextAnalysis)
 {
+    TestProxy proxy(TestProxy::Kind::Http);
+    ASSERT_TRUE(proxy.start());
     ParserReleaseResult result;
-    runTogether({ [&] {
-        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
-    } });
+    {
+        const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
+        runTogether({ [&] {
+            result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
+        } });
+    }
     ASSERT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
+    // The proxy logs the first request of each connection it passes on.
+    const QStringList log = proxy.log();
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(
+        log.first(), "GET " + release.programUrl().resolved(QUrl(".")).toString() + "SHA2-256SUMS");
     EXPECT_EQ(result.version, "2099.01.02");
     EXPECT_EQ(readAll(copy()), release.programBytes);
     struct stat info { };
@@ -161,10 +172,8 @@ TEST_F(ParserUpdate, AnUpdateRemovesTheCopyAnEndedOneSetAside)
     const QString left = data.filePath(QStringLiteral(".yt-dlp.%1.0a1b2c3d.partial").arg(gone));
     const QString writing = data.filePath(
         QStringLiteral(".yt-dlp.%1.0a1b2c3d.partial").arg(QCoreApplication::applicationPid()));
-    for (const QString& aside : { left, writing }) {
-        QFile file(aside);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    }
+    for (const QString& aside : { left, writing })
+        ASSERT_TRUE(writeTestFile(aside, {}));
     EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
     EXPECT_FALSE(QFile::exists(left));
     EXPECT_TRUE(QFile::remove(writing));
@@ -187,23 +196,6 @@ TEST_F(ParserUpdate, AStoppedUpdateEndsAtOnceAndKeepsTheEarlierCopy)
     EXPECT_EQ(result.outcome, Outcome::Refused);
     EXPECT_EQ(result.reason, "the update was cancelled");
     EXPECT_EQ(readAll(copy()), earlier);
-}
-
-TEST_F(ParserUpdate, TheReleaseComesThroughTheDownloadSettingsProxy)
-{
-    TestProxy proxy(TestProxy::Kind::Http);
-    ASSERT_TRUE(proxy.start());
-    const DownloadProxySetting proxied("127.0.0.1", QString::number(proxy.port()));
-    ParserReleaseResult result;
-    runTogether({ [&] {
-        result = DNYoutubeParseLibrary::updateYoutubeParseLib(release.programUrl().toString());
-    } });
-    EXPECT_EQ(result.outcome, Outcome::Installed) << result.reason.toStdString();
-    const QString folder = release.programUrl().resolved(QUrl(".")).toString();
-    // The proxy logs the first request of each connection it passes on.
-    const QStringList log = proxy.log();
-    ASSERT_FALSE(log.isEmpty());
-    EXPECT_EQ(log.first(), "GET " + folder + "SHA2-256SUMS");
 }
 
 TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
