@@ -115,7 +115,9 @@ TEST(PackedPictureConverter, EveryPixelKeepsItsColourAtTheImagesSize)
         { "half", { 1280, 720 }, { 640, 360 }, Proto::kFormatYuvs },
         { "odd sides", { 1280, 720 }, { 853, 481 }, Proto::kFormat2vuy },
         { "small", { 64, 32 }, { 16, 8 }, Proto::kFormatYuvs },
-        // A view squeezed to a line, and a picture narrower than a vector.
+        // A view squeezed to a line, and a picture narrower than a vector:
+        // all their pixels lie near a middle, so only their size is checked
+        // and that nothing past the picture's readable end is read.
         { "one row", { 1280, 720 }, { 64, 1 }, Proto::kFormatYuvs },
         { "one column", { 320, 240 }, { 1, 240 }, Proto::kFormat2vuy },
         { "tiny", { 4, 3 }, { 3, 3 }, Proto::kFormatYuvs },
