@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
