@@ -11,7 +11,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -59,6 +58,7 @@ bool writeAll(int fd, const void* bytes, std::size_t count)
 // read-only, and what turns it into an image of the size asked.
 struct Stream {
     const unsigned char* mapping = nullptr;
+    // The mapping's length: the picture and the readable bytes past it.
     std::size_t bytes = 0;
     QSize size;
     std::unique_ptr<PackedPictureConverter> converter;
@@ -87,6 +87,21 @@ QSize pictureSizeFor(QSize streamSize, QSize asked)
         || asked.height() > streamSize.height())
         return streamSize;
     return asked;
+}
+
+// The picture mapped read-only with zeros past its end for the converter to
+// read: an anonymous area of that length, the picture mapped over its start.
+void* mapWithSpare(int fd, std::size_t bytes)
+{
+    const std::size_t length = bytes + PackedPictureConverter::kReadablePastPicture;
+    void* const area = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (area == MAP_FAILED)
+        return MAP_FAILED;
+    if (::mmap(area, bytes, PROT_READ, MAP_SHARED | MAP_FIXED, fd, 0) == MAP_FAILED) {
+        ::munmap(area, length);
+        return MAP_FAILED;
+    }
+    return area;
 }
 
 // Why a start is refused, or empty when its numbers can be mapped.
@@ -378,7 +393,7 @@ bool FrameLinkServer::Impl::mapPicture(std::size_t bytes)
     void* mapping = MAP_FAILED;
     if (::fstat(fd, &info) == 0 && info.st_uid == ::getuid() && info.st_size >= 0
         && static_cast<std::size_t>(info.st_size) >= bytes)
-        mapping = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+        mapping = mapWithSpare(fd, bytes);
     // The mapping keeps the object; the descriptor is not needed either way.
     ::close(fd);
     if (mapping == MAP_FAILED) {
@@ -388,7 +403,7 @@ bool FrameLinkServer::Impl::mapPicture(std::size_t bytes)
         return false;
     }
     stream.mapping = static_cast<const unsigned char*>(mapping);
-    stream.bytes = bytes;
+    stream.bytes = bytes + PackedPictureConverter::kReadablePastPicture;
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <QSize>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -25,9 +26,13 @@ public:
     // size is set that can be, when swscale cannot convert to this one.
     bool setImageSize(QSize size);
     QSize imageSize() const { return m_imageSize; }
+    // Bytes past a picture's end that swscale's vector code reads (and
+    // ignores): convert() wants them readable.
+    static constexpr std::size_t kReadablePastPicture = 64;
+
     // A picture of the size given at construction, rows top first with no
-    // gap, read where it lies but for its last row; a null image while no
-    // size is set or when no memory is left.
+    // gap, followed by kReadablePastPicture readable bytes; a null image
+    // while no size is set or when no memory is left.
     QImage convert(const unsigned char* picture);
 
 private:
@@ -45,7 +50,6 @@ private:
     SwsContext* m_toPlanes = nullptr;
     SwsContext* m_toRgb = nullptr;
     std::vector<unsigned char> m_planes;
-    std::vector<unsigned char> m_lastRow;
     int m_lumaStride = 0;
     int m_chromaStride = 0;
 };

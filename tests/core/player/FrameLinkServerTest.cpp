@@ -226,6 +226,22 @@ TEST(FrameLinkServer, MakesPicturesAtTheSizeAskedWhenItIsSmaller)
     EXPECT_TRUE(changed.wait_for(lock, 5s, [&] { return sizes.last() == QSize(80, 60); }));
 }
 
+// The converter reads a little past a picture whose rows are not whole
+// vectors: past the end of the tool's object, whose size is a whole number of
+// pages here, there must still be something to read.
+TEST(FrameLinkServer, ReadsNoFurtherThanItMappedPastThePicture)
+{
+    FrameLinkServer server("Spare");
+    ASSERT_TRUE(server.listen());
+    FakeTool tool(server);
+    ASSERT_TRUE(tool.connected());
+    tool.makeObject(1366 * 1024 * 2);
+    ASSERT_EQ(tool.start(1366, 1024, 2), 1);
+    server.setPictureSize({ 683, 512 });
+    ASSERT_TRUE(tool.exchange('R'));
+    EXPECT_EQ(server.takePicture().size(), QSize(683, 512));
+}
+
 // The socket lies only where no one else can reach it, on a path that fits.
 TEST(FrameLinkServer, ListensOnlyInAPrivateFolderOnAPathThatFits)
 {

@@ -45,17 +45,17 @@ const Yuv& quadrantColour(int x, int y, QSize size)
 }
 
 // A picture in four quadrants, white, red / green, blue, in the byte order
-// asked, ending where a shared picture ends: at a page's end, past which
-// reading fails. Its width is a multiple of 4, so that no pair of pixels
-// straddles the middle.
+// asked, ending where a shared picture's mapping ends: at the readable bytes
+// the converter wants, then a page past which reading fails. Its width is a
+// multiple of 4, so that no pair of pixels straddles the middle.
 class SharedPicture {
 public:
     explicit SharedPicture(std::size_t bytes)
         : m_page(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)))
-        , m_length((bytes + m_page - 1) / m_page * m_page + m_page)
+        , m_length((bytes + kSpare + m_page - 1) / m_page * m_page + m_page)
         , m_mapping(static_cast<unsigned char*>(::mmap(
               nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)))
-        , m_picture(m_mapping + m_length - m_page - bytes)
+        , m_picture(m_mapping + m_length - m_page - kSpare - bytes)
     {
         ::mprotect(m_mapping + m_length - m_page, m_page, PROT_NONE);
     }
@@ -66,6 +66,7 @@ public:
     unsigned char* data() const { return m_picture; }
 
 private:
+    static constexpr std::size_t kSpare = PackedPictureConverter::kReadablePastPicture;
     std::size_t m_page;
     std::size_t m_length;
     unsigned char* m_mapping;
@@ -114,6 +115,12 @@ TEST(PackedPictureConverter, EveryPixelKeepsItsColourAtTheImagesSize)
         { "half", { 1280, 720 }, { 640, 360 }, Proto::kFormatYuvs },
         { "odd sides", { 1280, 720 }, { 853, 481 }, Proto::kFormat2vuy },
         { "small", { 64, 32 }, { 16, 8 }, Proto::kFormatYuvs },
+        // A view squeezed to a line, and a picture narrower than a vector:
+        // all their pixels lie near a middle, so only their size is checked
+        // and that nothing past the picture's readable end is read.
+        { "one row", { 1280, 720 }, { 64, 1 }, Proto::kFormatYuvs },
+        { "one column", { 320, 240 }, { 1, 240 }, Proto::kFormat2vuy },
+        { "tiny", { 4, 3 }, { 3, 3 }, Proto::kFormatYuvs },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

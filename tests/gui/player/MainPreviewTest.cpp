@@ -59,6 +59,38 @@ QStringList runningPlayers()
     return found;
 }
 
+// A short H.264 clip of one of ffmpeg's own sources.
+bool makeClip(const QString& source, const QString& output)
+{
+    return PreviewClips::ffmpeg({ "-f", "lavfi", "-i", source, "-c:v", "libx264", "-preset",
+                                    "ultrafast", "-pix_fmt", "yuv420p" },
+        output);
+}
+
+// The main preview on its own, with what its player posted.
+struct LonePreview {
+    explicit LonePreview(const QString& folder)
+        : defaults(folder + "/defaults.conf")
+        , player(defaults)
+        , view(*player.render())
+    {
+        view.setDelegate(&player);
+        player.setSurface(&view);
+        view.show();
+        NotificationCenter::defaultCenter().addObserver(
+            {}, &player, &view, [this](const Notification& note) { posted << note.name; });
+    }
+    void playOverAndOver(const QString& clip)
+    {
+        player.startPlaybackWithParams({ clip, "-identify", "-slave", "-nosound", "-loop", "0" });
+    }
+
+    UserDefaults defaults;
+    NXMPlayerControl player;
+    NXMPlayerView view;
+    QStringList posted;
+};
+
 } // namespace
 
 TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
@@ -121,21 +153,11 @@ TEST(MainPreview, PaintsThePictureFittedAndCentred)
 {
     QTemporaryDir folder;
     const QString clip = folder.filePath("white.mp4");
-    ASSERT_TRUE(
-        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "color=white:size=1920x1080:rate=10:duration=1",
-                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
-            clip));
-    UserDefaults defaults(folder.filePath("defaults.conf"));
-    NXMPlayerControl player(defaults);
-    NXMPlayerView view(*player.render());
-    view.setDelegate(&player);
-    player.setSurface(&view);
-    view.show();
+    ASSERT_TRUE(makeClip("color=white:size=1920x1080:rate=10:duration=1", clip));
+    LonePreview preview(folder.path());
+    auto& [defaults, player, view, posted] = preview;
     player.adjust(QRectF(0, 0, 640, 480));
-    QStringList posted;
-    NotificationCenter::defaultCenter().addObserver(
-        {}, &player, &view, [&](const Notification& note) { posted << note.name; });
-    player.startPlaybackWithParams({ clip, "-identify", "-slave", "-nosound", "-loop", "0" });
+    preview.playOverAndOver(clip);
     ASSERT_TRUE(waitUntil([&] { return posted.contains(NXMPlayerControl::kPlaybackDidStart); }));
     EXPECT_EQ(player.render()->curTextureFrame(), QRectF(0, 60, 640, 360));
     ASSERT_TRUE(waitUntil([&] { return qRed(grabPicture(view).pixel(320, 240)) > 200; }));
@@ -156,21 +178,11 @@ TEST(MainPreview, PaintsEachPictureAsItWasMadeForTheSizeShown)
 {
     QTemporaryDir folder;
     const QString clip = folder.filePath("pattern.mp4");
-    ASSERT_TRUE(
-        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=10:duration=2",
-                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
-            clip));
-    UserDefaults defaults(folder.filePath("defaults.conf"));
-    NXMPlayerControl player(defaults);
-    NXMPlayerView view(*player.render());
-    view.setDelegate(&player);
-    player.setSurface(&view);
-    view.show();
+    ASSERT_TRUE(makeClip("testsrc2=size=1280x720:rate=10:duration=2", clip));
+    LonePreview preview(folder.path());
+    auto& [defaults, player, view, posted] = preview;
     player.adjust(QRectF(0, 0, 640, 360));
-    QStringList posted;
-    NotificationCenter::defaultCenter().addObserver(
-        {}, &player, &view, [&](const Notification& note) { posted << note.name; });
-    player.startPlaybackWithParams({ clip, "-identify", "-slave", "-nosound", "-loop", "0" });
+    preview.playOverAndOver(clip);
     const auto paintedAsMade = [&](QSize size) {
         const QImage picture = player.render()->picture();
         const QRect place = player.render()->curTextureFrame().toRect();
