@@ -2,6 +2,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/Fd.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,24 +57,6 @@ QStringList filesOf(const QByteArray& paths)
             files << QString::fromUtf8(path);
     return files;
 }
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd)
-    { }
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    const int m_fd;
-};
 
 bool connectTo(int fd, const QByteArray& path)
 {
@@ -191,7 +174,7 @@ SingleInstance::Claim::Claim(int fd, State state)
 { }
 
 SingleInstance::Claim::Claim(Claim&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
+    : m_fd(std::move(other.m_fd))
     , m_state(std::exchange(other.m_state, State::Unavailable))
 { }
 
@@ -202,16 +185,10 @@ SingleInstance::Claim& SingleInstance::Claim::operator=(Claim&& other) noexcept
     return *this;
 }
 
-SingleInstance::Claim::~Claim()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
 bool SingleInstance::handOver(const QStringList& files, std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
-    const Descriptor socket(connectToRunningCopy(QFile::encodeName(socketPath()), deadline));
+    const Fd socket(connectToRunningCopy(QFile::encodeName(socketPath()), deadline));
     if (socket.get() < 0 || !servedByUs(socket.get()))
         return false;
     return sendAll(socket.get(), messageOf(files)) && answered(socket.get(), deadline);

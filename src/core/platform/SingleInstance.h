@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <QObject>
 #include <QStringList>
 
@@ -33,14 +35,13 @@ public:
     Claim& operator=(Claim&& other) noexcept;
     Claim(const Claim&) = delete;
     Claim& operator=(const Claim&) = delete;
-    ~Claim();
 
     State state() const { return m_state; }
 
 private:
     Claim(int fd, State state);
 
-    int m_fd = -1;
+    Fd m_fd;
     State m_state = State::Unavailable;
 };
 

@@ -292,6 +292,12 @@ void NXAppController::addFiles(const QStringList& paths)
     m_loader->load(files);
 }
 
+bool NXAppController::takesFilesNow() const
+{
+    return !isConverting() && !m_loader->isLoading() && !m_photoLoader->isLoading()
+        && !m_dvdChooser->isLoading();
+}
+
 void NXAppController::addOpenedFiles(const QStringList& paths)
 {
     m_listWasEmptyBeforeBatch = m_mediaNodes.empty();

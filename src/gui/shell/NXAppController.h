@@ -73,6 +73,9 @@ public:
     // Through the loader sheets (open panel and drops): DVD folders and
     // images to the DVD reader, other folders to the photo loader.
     void addFiles(const QStringList& paths);
+    // False while a conversion runs or a batch of files, photo folders or
+    // discs loads: addFiles would then drop what it is given.
+    bool takesFilesNow() const;
     // Files opened from the file manager: probed and added without the sheet.
     void addOpenedFiles(const QStringList& paths);
     // One probed entry, with the conflict and merge rules.

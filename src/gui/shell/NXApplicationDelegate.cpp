@@ -8,10 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
-#include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
-#include "shell/NXDVDSourceChooser.h"
-#include "shell/NXMediaLoader.h"
 #include "shell/TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -105,15 +102,12 @@ bool NXApplicationDelegate::listenForLaterStarts(SingleInstance::Claim claim)
     return m_laterStarts->listen();
 }
 
-// The list takes no files while it converts or loads a batch of files, photo
-// folders or discs: they wait for the end of it rather than being lost.
+// Files the list cannot take yet wait for it rather than being lost.
 void NXApplicationDelegate::addLaterStartFiles()
 {
     if (!m_controller || m_laterStartFiles.isEmpty())
         return;
-    if (m_controller->isConverting() || m_controller->loader()->isLoading()
-        || m_controller->photoLoader()->isLoading()
-        || m_controller->dvdSourceChooser()->isLoading()) {
+    if (!m_controller->takesFilesNow()) {
         NXAction(this, &NXApplicationDelegate::addLaterStartFiles)
             .performAfterDelay(kLaterStartRetry);
         return;

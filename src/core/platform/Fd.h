@@ -1,0 +1,40 @@
+#pragma once
+
+#include <utility>
+
+#include <unistd.h>
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd)
+        : m_fd(fd)
+    { }
+    ~Fd() { reset(); }
+    Fd(Fd&& other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    { }
+    Fd& operator=(Fd&& other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd = -1;
+};
