@@ -45,6 +45,22 @@ template<typename Track> const Track* trackAt(const std::vector<Track>& tracks, 
     return &tracks[static_cast<std::size_t>(index)];
 }
 
+// The player's filters that turn a picture stored with a clockwise rotation
+// of `clockwiseDegrees` upright; empty for 0.
+QString uprightPlayerFilter(qint32 clockwiseDegrees)
+{
+    switch (clockwiseDegrees) {
+    case 90:
+        return QStringLiteral("rotate=1");
+    case 180:
+        return QStringLiteral("flip,mirror");
+    case 270:
+        return QStringLiteral("rotate=2");
+    default:
+        return {};
+    }
+}
+
 } // namespace
 
 DNFileNode::DNFileNode(const QString& path)
@@ -97,20 +113,6 @@ float DNFileNode::selectedTrackDuration() const
 {
     const DNTVideo* track = selectedVideoTrack();
     return track ? track->duration : 0.0f;
-}
-
-QString uprightPlayerFilter(qint32 clockwiseDegrees)
-{
-    switch (clockwiseDegrees) {
-    case 90:
-        return QStringLiteral("rotate=1");
-    case 180:
-        return QStringLiteral("flip,mirror");
-    case 270:
-        return QStringLiteral("rotate=2");
-    default:
-        return {};
-    }
 }
 
 QSizeF DNFileNode::selectedTrackSize() const

@@ -29,10 +29,6 @@ enum class DNFileLoadFailure {
 // The reason in words a user understands ("it has no video track...").
 QString DNFileLoadFailureText(DNFileLoadFailure failure);
 
-// The player's filters that turn a picture stored with a clockwise rotation
-// of `clockwiseDegrees` upright; empty for 0.
-QString uprightPlayerFilter(qint32 clockwiseDegrees);
-
 // One source media file of the conversion list: what the probe found in it
 // (format, tags, tracks), the user's edits, the output profile and the output
 // metadata. Every file node on the list has at least one video track.

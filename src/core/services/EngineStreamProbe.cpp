@@ -56,9 +56,8 @@ struct ContextCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
 };
 
-// Reading the stream list decodes a first picture of each video stream: its
-// decoder gets the pixel limit, so an oversized picture fails rather than
-// taking gigabytes in our process.
+} // namespace
+
 int findStreamInfo(AVFormatContext& context)
 {
     std::vector<AVDictionary*> options(context.nb_streams, nullptr);
@@ -69,8 +68,6 @@ int findStreamInfo(AVFormatContext& context)
         av_dict_free(&streamOptions);
     return status;
 }
-
-} // namespace
 
 int clockwiseDisplayRotation(const AVStream& stream)
 {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+struct AVFormatContext;
 struct AVStream;
 
 // The largest picture decoded in the application's process: an 8192 x 8192
@@ -19,6 +20,11 @@ int quarterTurnOf(double clockwiseDegrees);
 
 // The stream's display matrix as a quarter turn (quarterTurnOf); 0 without one.
 int clockwiseDisplayRotation(const AVStream& stream);
+
+// avformat_find_stream_info with the pixel limit on every stream's decoder:
+// reading the stream list decodes a first picture of each video stream, and
+// an oversized one fails rather than taking gigabytes in our process.
+int findStreamInfo(AVFormatContext& context);
 
 // The file engine's own view of a media file's streams, read in process with
 // libavformat. Its stream ids are the ones the engine's "0:#id" specifier

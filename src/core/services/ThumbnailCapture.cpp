@@ -77,7 +77,7 @@ FormatPtr openFormat(const QString& path, const CaptureAt& at, QString& error)
         return nullptr;
     }
     FormatPtr format(raw);
-    if (const int status = avformat_find_stream_info(format.get(), nullptr); status < 0) {
+    if (const int status = findStreamInfo(*format); status < 0) {
         error = averrorText(status);
         return nullptr;
     }
