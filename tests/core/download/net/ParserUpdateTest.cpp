@@ -29,12 +29,6 @@ namespace {
 
 using Outcome = ParserReleaseResult::Outcome;
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
 // Runs each piece of work on a QThread of its own, all at once, and waits
 // with the main thread's events running, as the requests need.
 void runTogether(const QList<std::function<void()>>& works)
@@ -68,7 +62,7 @@ protected:
         // An earlier copy, newer than the system's, so it is the one in use.
         QFile::remove(copy());
         ASSERT_TRUE(QFile::copy(writeFakeYtDlp(scratch.path(), "2099.01.01", "exit 1"), copy()));
-        earlier = readAll(copy());
+        earlier = readTestFile(copy());
         DNYoutubeParseLibrary::setReleaseKeyFile(release.keyFile());
         release.publish("2099.01.02", record());
     }
@@ -147,7 +141,7 @@ TEST_F(ParserUpdate, AGoodReleaseComesThroughTheProxyAndIsUsedByTheNextAnalysis)
     EXPECT_EQ(
         log.first(), "GET " + release.programUrl().resolved(QUrl(".")).toString() + "SHA2-256SUMS");
     EXPECT_EQ(result.version, "2099.01.02");
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     struct stat info { };
     ASSERT_EQ(::stat(QFile::encodeName(copy()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755u);
@@ -195,7 +189,7 @@ TEST_F(ParserUpdate, AStoppedUpdateEndsAtOnceAndKeepsTheEarlierCopy)
     EXPECT_LT(clock.elapsed(), 30000);
     EXPECT_EQ(result.outcome, Outcome::Refused);
     EXPECT_EQ(result.reason, "the update was cancelled");
-    EXPECT_EQ(readAll(copy()), earlier);
+    EXPECT_EQ(readTestFile(copy()), earlier);
 }
 
 TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
@@ -292,7 +286,7 @@ TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
         EXPECT_EQ(result.outcome, test.outcome) << test.what;
         EXPECT_TRUE(result.reason.contains(test.reason))
             << test.what << ": " << result.reason.toStdString();
-        EXPECT_EQ(readAll(copy()), earlier) << test.what;
+        EXPECT_EQ(readTestFile(copy()), earlier) << test.what;
         EXPECT_EQ(dataFiles(), before) << test.what;
     }
     // The same release unspoilt goes in: the refusals were the faults'.
@@ -316,7 +310,7 @@ TEST_F(ParserUpdate, TheDailyCheckFetchesOnceADayAndTellsWhenTheNewestCannotRunH
     check();
     EXPECT_FALSE(outdated);
     EXPECT_EQ(fetches(), 1);
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     check();
     EXPECT_EQ(fetches(), 1);
 
@@ -347,7 +341,7 @@ TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
         [&] { second = ParserRelease::fetchAndInstall(source(), copy(), copy()); } });
     EXPECT_EQ(first.outcome, Outcome::Installed) << first.reason.toStdString();
     EXPECT_EQ(second.outcome, Outcome::Installed) << second.reason.toStdString();
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
 
     // Two instances of the program.
@@ -366,7 +360,7 @@ TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
         EXPECT_EQ(process->readAllStandardOutput().trimmed(),
             ("parser: " + copy() + " 2099.01.03").toUtf8());
     }
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
 }
 
