@@ -162,8 +162,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// First line of standard output and exit of `program` run with `arguments`,
-// within kChildTimeLimit.
+// The exit, the first 100 lines of standard output and the last line of
+// standard error of `program` run with `arguments`, within kChildTimeLimit.
 struct ChildAnswer {
     ProcessRunner::Result result;
     QStringList output;
