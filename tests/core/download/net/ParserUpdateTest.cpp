@@ -20,6 +20,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -189,6 +190,40 @@ TEST_F(ParserUpdate, AStoppedUpdateEndsAtOnceAndKeepsTheEarlierCopy)
     EXPECT_LT(clock.elapsed(), 30000);
     EXPECT_EQ(result.outcome, Outcome::Refused);
     EXPECT_EQ(result.reason, "the update was cancelled");
+    EXPECT_EQ(readTestFile(copy()), earlier);
+}
+
+TEST_F(ParserUpdate, AStoppedUpdateDoesNotWaitForAnotherOnesFetch)
+{
+    QTcpServer silent; // takes the first update's request and never answers it
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const QString url = QString("http://127.0.0.1:%1/yt-dlp").arg(silent.serverPort());
+    std::stop_source first;
+    std::stop_source second;
+    second.request_stop();
+    ParserReleaseResult behind;
+    qint64 waited = -1;
+    QElapsedTimer clock;
+    std::unique_ptr<QThread> waiting;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        clock.start();
+        waiting.reset(QThread::create([&] {
+            behind = DNYoutubeParseLibrary::updateYoutubeParseLib(url, second.get_token());
+            waited = clock.elapsed();
+            first.request_stop();
+        }));
+        waiting->start();
+    });
+    // A second update that waits would otherwise hold the test for the fetch's own limit.
+    QTimer backstop;
+    backstop.setSingleShot(true);
+    QObject::connect(&backstop, &QTimer::timeout, [&] { first.request_stop(); });
+    backstop.start(15000);
+    runTogether({ [&] { DNYoutubeParseLibrary::updateYoutubeParseLib(url, first.get_token()); } });
+    ASSERT_TRUE(waiting);
+    waiting->wait();
+    EXPECT_LT(waited, 5000);
+    EXPECT_EQ(behind.reason, "the update was cancelled");
     EXPECT_EQ(readTestFile(copy()), earlier);
 }
 
