@@ -7,11 +7,11 @@
 // <body bytes received by this run>" and, when the transfer fails,
 // "error: <code> <description>". Exit status: see kExitRule.
 #include "http/NXHTTPRequest.h"
+#include "platform/PathStatus.h"
 
 #include "ToolSupport.h"
 
 #include <QEventLoop>
-#include <QFileInfo>
 
 namespace {
 
@@ -32,8 +32,7 @@ QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
     if (output.isEmpty())
         return QStringLiteral("--output FILE is needed");
     // A pipe nobody reads would hold the transfer for good.
-    const QFileInfo existing(output);
-    if (existing.exists() && (!existing.isFile() || existing.isSymLink()))
+    if (pathExists(output) && !isRegularFile(output))
         return QStringLiteral("--output FILE must be a regular file or a new name");
     request.setDownloadDestinationPath(output);
     if (parser.isSet(QStringLiteral("resume"))) {

@@ -259,7 +259,8 @@ QString youtubeParseDylibPath()
 
 namespace {
 
-std::mutex s_updating;
+// Held for as long as an update's fetch takes (minutes on a slow link).
+std::timed_mutex s_updating;
 // The copy this run put in place, as a file (device, inode, modification
 // time): a copy put there since by someone else is not ours. Guarded by s_updating.
 QString s_downloadedThisRun;
@@ -278,6 +279,18 @@ QString fileIdentity(const QString& path)
         .arg(info.st_mtim.tv_nsec);
 }
 
+// Waits for another update to end, unless `stop` comes first: a window or a
+// sheet that goes must not wait for someone else's fetch.
+bool lockUnlessStopped(std::unique_lock<std::timed_mutex>& lock, const std::stop_token& stop)
+{
+    constexpr std::chrono::milliseconds kPoll { 50 };
+    while (!lock.try_lock_for(kPoll)) {
+        if (stop.stop_requested())
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QString latestReleaseAddress()
@@ -293,7 +306,9 @@ void setReleaseKeyFile(const QString& keyFile)
 
 ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_token& stop)
 {
-    const std::lock_guard lock(s_updating);
+    std::unique_lock lock(s_updating, std::defer_lock);
+    if (!lockUnlessStopped(lock, stop))
+        return { ParserReleaseResult::Outcome::Refused, ParserRelease::kCancelledReason, {} };
     if (!s_downloadedThisRun.isEmpty() && s_downloadedThisRun == fileIdentity(copyPlace()))
         return { ParserReleaseResult::Outcome::Installed, {}, s_downloadedVersion };
     ParserReleaseSource source;

@@ -81,7 +81,8 @@ void setReleaseKeyFile(const QString& keyFile);
 // place (ParserRelease), with the download settings' proxy; each failure is
 // logged with its reason and leaves the earlier copy as it was. While the copy
 // this run put in place is still there, it answers Installed at once.
-// Calls of one process run one after the other.
+// Calls of one process run one after the other; one whose `stop` comes while it
+// waits for another ends at once, cancelled.
 ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_token& stop = {});
 // True when updateYoutubeParseLib installed a copy (now or earlier in this run).
 bool downloadLatestYoutubeParseLib(const QString& url, const std::stop_token& stop = {});

@@ -47,8 +47,6 @@ ParserReleaseResult refused(const QString& reason)
     return { ParserReleaseResult::Outcome::Refused, reason, {} };
 }
 
-const QString kCancelled = QStringLiteral("the update was cancelled");
-
 bool isLoopbackHost(const QString& host)
 {
     return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
@@ -97,7 +95,7 @@ Fetched fetch(
         bool expired = left <= milliseconds::zero();
         const auto request = expired ? nullptr : getOnce(url, maxBytes, left, source, &expired);
         if (source.stop.stop_requested())
-            return { {}, kCancelled };
+            return { {}, ParserRelease::kCancelledReason };
         if (expired)
             return { {}, QStringLiteral("%1 did not come within the time limit").arg(name) };
         if (!request->error().isNull())
@@ -162,8 +160,8 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// First line of standard output and exit of `program` run with `arguments`,
-// within kChildTimeLimit.
+// The exit, the first 100 lines of standard output and the last line of
+// standard error of `program` run with `arguments`, within kChildTimeLimit.
 struct ChildAnswer {
     ProcessRunner::Result result;
     QStringList output;
@@ -319,7 +317,7 @@ ParserReleaseResult runAndInstall(
     const ChildAnswer answer = releaseVersion(aside.path(), stop);
     // A version run stopped half-way says nothing about this system's python3.
     if (stop.stop_requested())
-        return refused(kCancelled);
+        return refused(ParserRelease::kCancelledReason);
     const QString version = answer.output.value(0);
     if (!answer.result.succeeded() || version.isEmpty())
         return { ParserReleaseResult::Outcome::DoesNotRun,

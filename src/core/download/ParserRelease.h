@@ -54,6 +54,8 @@ inline const QString kLatestAddress
     = QStringLiteral("https://github.com/yt-dlp/yt-dlp/releases/latest/download/yt-dlp");
 // A user default (not in the interface) that replaces it: a mirror, or a test.
 inline const QString kAddressKey = QStringLiteral("youtube_parser_address");
+// Why an update that its stop token cut short installed nothing.
+inline const QString kCancelledReason = QStringLiteral("the update was cancelled");
 
 QUrl latestAddress(const UserDefaults& defaults);
 // The release signing key that comes with the application.

@@ -21,6 +21,7 @@
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/ChildProcesses.h"
+#include "support/TestFiles.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -318,10 +319,7 @@ TEST_F(DownloaderWindowTest, TwoWindowsOpenedOnOneDayFetchTheNewestYtDlpOnce)
     const bool answered = waitUntil([&] { return answers >= 2; }, 60000);
     defaults.setValue(ParserRelease::kAddressKey, closedPort);
     DNYoutubeParseLibrary::setReleaseKeyFile({});
-    const QByteArray copy = [] {
-        QFile file(DNYoutubeParseLibrary::copyPlace());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
+    const QByteArray copy = readTestFile(DNYoutubeParseLibrary::copyPlace());
     QFile::remove(DNYoutubeParseLibrary::copyPlace());
     ASSERT_TRUE(answered);
     EXPECT_EQ(answers, 2);

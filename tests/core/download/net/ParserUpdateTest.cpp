@@ -20,6 +20,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -28,12 +29,6 @@
 namespace {
 
 using Outcome = ParserReleaseResult::Outcome;
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
 
 // Runs each piece of work on a QThread of its own, all at once, and waits
 // with the main thread's events running, as the requests need.
@@ -68,7 +63,7 @@ protected:
         // An earlier copy, newer than the system's, so it is the one in use.
         QFile::remove(copy());
         ASSERT_TRUE(QFile::copy(writeFakeYtDlp(scratch.path(), "2099.01.01", "exit 1"), copy()));
-        earlier = readAll(copy());
+        earlier = readTestFile(copy());
         DNYoutubeParseLibrary::setReleaseKeyFile(release.keyFile());
         release.publish("2099.01.02", record());
     }
@@ -147,7 +142,7 @@ TEST_F(ParserUpdate, AGoodReleaseComesThroughTheProxyAndIsUsedByTheNextAnalysis)
     EXPECT_EQ(
         log.first(), "GET " + release.programUrl().resolved(QUrl(".")).toString() + "SHA2-256SUMS");
     EXPECT_EQ(result.version, "2099.01.02");
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     struct stat info { };
     ASSERT_EQ(::stat(QFile::encodeName(copy()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0755u);
@@ -195,7 +190,41 @@ TEST_F(ParserUpdate, AStoppedUpdateEndsAtOnceAndKeepsTheEarlierCopy)
     EXPECT_LT(clock.elapsed(), 30000);
     EXPECT_EQ(result.outcome, Outcome::Refused);
     EXPECT_EQ(result.reason, "the update was cancelled");
-    EXPECT_EQ(readAll(copy()), earlier);
+    EXPECT_EQ(readTestFile(copy()), earlier);
+}
+
+TEST_F(ParserUpdate, AStoppedUpdateDoesNotWaitForAnotherOnesFetch)
+{
+    QTcpServer silent; // takes the first update's request and never answers it
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const QString url = QString("http://127.0.0.1:%1/yt-dlp").arg(silent.serverPort());
+    std::stop_source first;
+    std::stop_source second;
+    second.request_stop();
+    ParserReleaseResult behind;
+    qint64 waited = -1;
+    QElapsedTimer clock;
+    std::unique_ptr<QThread> waiting;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        clock.start();
+        waiting.reset(QThread::create([&] {
+            behind = DNYoutubeParseLibrary::updateYoutubeParseLib(url, second.get_token());
+            waited = clock.elapsed();
+            first.request_stop();
+        }));
+        waiting->start();
+    });
+    // A second update that waits would otherwise hold the test for the fetch's own limit.
+    QTimer backstop;
+    backstop.setSingleShot(true);
+    QObject::connect(&backstop, &QTimer::timeout, [&] { first.request_stop(); });
+    backstop.start(15000);
+    runTogether({ [&] { DNYoutubeParseLibrary::updateYoutubeParseLib(url, first.get_token()); } });
+    ASSERT_TRUE(waiting);
+    waiting->wait();
+    EXPECT_LT(waited, 5000);
+    EXPECT_EQ(behind.reason, "the update was cancelled");
+    EXPECT_EQ(readTestFile(copy()), earlier);
 }
 
 TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
@@ -292,7 +321,7 @@ TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
         EXPECT_EQ(result.outcome, test.outcome) << test.what;
         EXPECT_TRUE(result.reason.contains(test.reason))
             << test.what << ": " << result.reason.toStdString();
-        EXPECT_EQ(readAll(copy()), earlier) << test.what;
+        EXPECT_EQ(readTestFile(copy()), earlier) << test.what;
         EXPECT_EQ(dataFiles(), before) << test.what;
     }
     // The same release unspoilt goes in: the refusals were the faults'.
@@ -316,7 +345,7 @@ TEST_F(ParserUpdate, TheDailyCheckFetchesOnceADayAndTellsWhenTheNewestCannotRunH
     check();
     EXPECT_FALSE(outdated);
     EXPECT_EQ(fetches(), 1);
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     check();
     EXPECT_EQ(fetches(), 1);
 
@@ -347,7 +376,7 @@ TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
         [&] { second = ParserRelease::fetchAndInstall(source(), copy(), copy()); } });
     EXPECT_EQ(first.outcome, Outcome::Installed) << first.reason.toStdString();
     EXPECT_EQ(second.outcome, Outcome::Installed) << second.reason.toStdString();
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
 
     // Two instances of the program.
@@ -366,7 +395,7 @@ TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
         EXPECT_EQ(process->readAllStandardOutput().trimmed(),
             ("parser: " + copy() + " 2099.01.03").toUtf8());
     }
-    EXPECT_EQ(readAll(copy()), release.programBytes);
+    EXPECT_EQ(readTestFile(copy()), release.programBytes);
     EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
 }
 

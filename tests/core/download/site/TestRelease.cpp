@@ -1,7 +1,8 @@
 #include "TestRelease.h"
 
+#include "support/TestFiles.h"
+
 #include <QCryptographicHash>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -71,8 +72,7 @@ QString TestRelease::start(TestHttpServer& server)
     if (QString problem = gpg({ "--armor", "--export", kReleaseUser }, {}, &armored);
         !problem.isEmpty())
         return problem;
-    QFile key(keyFile());
-    if (!key.open(QIODevice::WriteOnly) || key.write(armored) != armored.size())
+    if (!writeTestFile(keyFile(), armored))
         return "the key could not be written";
     return {};
 }
