@@ -100,8 +100,9 @@ int appMain(int argc, const char* const* argv, int duration)
         return bridge().fail(QStringLiteral("the list names no output"));
     const ToolBridgeOutput output(words[outputAt + 1]);
     bridge().start();
-    const int status = bridge().run({ kProgram, DVDToMKVAdaptArguments(words, duration), SIGINT,
-                                        std::chrono::milliseconds(1000), words[outputAt + 1] },
+    const int status = bridge().run({ .program = kProgram,
+                                        .arguments = DVDToMKVAdaptArguments(words, duration),
+                                        .output = words[outputAt + 1] },
         [duration](const QString& line, ProgressInfo& progress) {
             return DVDToMKVReadProgressLine(line, duration, progress);
         });

@@ -136,7 +136,7 @@ int makeImage(const QString& source, const QString& output, int duration)
     const QStringList arguments = DiscBackupToolImageArguments(source, output, failure);
     if (arguments.isEmpty())
         return bridge().fail(failure);
-    return bridge().run({ kImageMaker, arguments, SIGINT, std::chrono::milliseconds(1000), output },
+    return bridge().run({ .program = kImageMaker, .arguments = arguments, .output = output },
         [duration](const QString& line, ProgressInfo& progress) {
             return DiscBackupToolReadProgressLine(line, duration, progress);
         });

@@ -100,8 +100,8 @@ int PlayerStreamDumpEncode(int argc, const char* const* argv, int duration)
     if (!title)
         return bridge().fail(failure);
     bridge().start(dumpProgress(*title, dump, duration));
-    const int status = bridge().run({ kPlayer, PlayerStreamDumpAdaptArguments(words), SIGINT,
-                                        std::chrono::milliseconds(1000), dump },
+    const int status = bridge().run(
+        { .program = kPlayer, .arguments = PlayerStreamDumpAdaptArguments(words), .output = dump },
         ToolBridge::LineReader());
     output.settle(status);
     bridge().finish(status);

@@ -337,10 +337,10 @@ void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
 
 void DNScreenRecorder::stopRecord()
 {
-    if (m_runner)
+    if (m_runner) {
         m_stopAsked = std::min(m_stopAsked.load(), Clock::now());
-    if (m_runner)
         m_runner->stop();
+    }
     if (m_systemAudioRecord) {
         restoreSystemOutputDevice();
         m_systemAudioRecord = false;
