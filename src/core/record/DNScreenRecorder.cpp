@@ -108,21 +108,6 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
     return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
 }
 
-// The recording at `partial`, whole by now, takes the name it was started
-// for, or the next free one when another writer has taken it meanwhile.
-void publishRecording(const QString& partial, DNRecordingResult& result)
-{
-    QString reason;
-    const QString named = publishOutput(partial, result.path, &reason);
-    if (!named.isEmpty()) {
-        result.path = named;
-        return;
-    }
-    result.path = partial;
-    result.succeeded = false;
-    result.reason = result.reason.isEmpty() ? reason : result.reason + "; " + reason;
-}
-
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
 bool reportNoSound(const QString& reason, QString* problem)
 {
@@ -265,26 +250,33 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         stopRecord();
         return false;
     }
-    // ffmpeg writes under a hidden name of this recording's own: another
-    // recorder that chose the same free name never writes into this file.
-    const QString partial = partialOutputPath(QFileInfo(path).absoluteFilePath());
-    const QStringList arguments = captureArguments(capturePlan(partial));
+    // The name is taken before ffmpeg writes: another recorder that chose the
+    // same free name takes the next one. The recording grows under its own
+    // name, so that what was recorded stays the user's however we end.
+    QString reason;
+    const QString claimed = claimOutputName(QFileInfo(path).absoluteFilePath(), &reason);
+    if (claimed.isEmpty()) {
+        DNLog(QStringLiteral("The screen recording \"%1\" cannot start: %2").arg(path, reason));
+        if (problem)
+            *problem = reason;
+        stopRecord();
+        return false;
+    }
+    const QStringList arguments = captureArguments(capturePlan(claimed));
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker
-        = std::thread([this, arguments, path, partial, frameRate = wholeFrameRate(m_framerate)] {
-              runCapture(arguments, { path, partial }, frameRate);
-          });
+    m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
+        runCapture(arguments, claimed, frameRate);
+    });
     return true;
 }
 
-// On the worker thread: runs ffmpeg to its end, judges the file, gives it its
-// name and hands the result to the recorder's thread.
-void DNScreenRecorder::runCapture(
-    const QStringList& arguments, const RecordingPaths& paths, int frameRate)
+// On the worker thread: runs ffmpeg to its end, judges the file and hands the
+// result to the recorder's thread.
+void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path, int frameRate)
 {
     CaptureProgress progress;
     progress.frameRate = frameRate;
@@ -298,21 +290,19 @@ void DNScreenRecorder::runCapture(
         [&lastError](const QString& line) { lastError = engineReason(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
-    const bool hasPictures = hasRecordedPictures(paths.partial);
-    // A file without a picture is of no use to anyone.
+    const bool hasPictures = hasRecordedPictures(path);
+    // A file without a picture is of no use to anyone; the name was ours.
     if (!hasPictures)
-        QFile::remove(paths.partial);
-    DNRecordingResult result { paths.wanted, hasPictures && endedWell(run), {}, progress.frames,
+        QFile::remove(path);
+    DNRecordingResult result { path, hasPictures && endedWell(run), {}, progress.frames,
         progress.dropped };
     if (!result.succeeded)
         result.reason = failureReason(run, lastError, hasPictures);
     else
-        result.reason = lengthProblem(paths.partial, progress.secondsAt(ended), frameRate);
+        result.reason = lengthProblem(path, progress.secondsAt(ended), frameRate);
     // The file stays: a recording shorter than the time recorded is still
     // what there is of it.
     result.succeeded = result.reason.isEmpty();
-    if (hasPictures)
-        publishRecording(paths.partial, result);
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }

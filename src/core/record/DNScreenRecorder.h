@@ -138,12 +138,7 @@ private:
     DNScreenRecorder() = default;
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
-    // The name a recording is for, and the hidden one it is written under.
-    struct RecordingPaths {
-        QString wanted;
-        QString partial;
-    };
-    void runCapture(const QStringList& arguments, const RecordingPaths& paths, int frameRate);
+    void runCapture(const QStringList& arguments, const QString& path, int frameRate);
     void finishRecording(const DNRecordingResult& result);
     void grabPreview();
     bool loadVirtualDevice(QString* error);

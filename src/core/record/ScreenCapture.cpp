@@ -163,13 +163,13 @@ QString recordedLengthProblem(double inFile, double recorded, int framesPerSecon
 
 QStringList captureArguments(const CapturePlan& plan)
 {
-    // -n: never overwrite a file; -nostdin: we stop ffmpeg with SIGINT, after
-    // which it finishes the file; -progress: frames, drops and the length
-    // recorded on standard output, ten times a second, while standard error carries only errors,
-    // the last one being the reason of a failure. "file:" keeps a path with a colon or a leading
-    // dash from being read as a protocol or an option.
+    // -y: the output is the empty file the recorder claimed for it; -nostdin: we stop ffmpeg with
+    // SIGINT, after which it finishes the file; -progress: frames, drops and the length recorded on
+    // standard output, ten times a second, while standard error carries only errors, the last one
+    // being the reason of a failure. "file:" keeps a path with a colon or a leading dash from being
+    // read as a protocol or an option.
     QStringList words { "-hide_banner", "-nostdin", "-nostats", "-loglevel", "error", "-progress",
-        "pipe:1", "-stats_period", "0.1", "-n" };
+        "pipe:1", "-stats_period", "0.1", "-y" };
     words << audioInput(plan.audioSource) << screenInput(plan) << encoding(plan);
     words << "file:" + QFileInfo(plan.outputPath).absoluteFilePath();
     return words;

@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstring>
 
+#include <fcntl.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +103,27 @@ QString partialOutputPath(const QString& target)
         if (!isTaken(partial))
             return partial;
     }
+}
+
+QString claimOutputName(const QString& wanted, QString* reason)
+{
+    QString target = wanted;
+    for (int attempt = 0; attempt < kPublishAttempts; ++attempt) {
+        const int fd = ::open(QFile::encodeName(target).constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd >= 0) {
+            ::close(fd);
+            return target;
+        }
+        if (errno != EEXIST) {
+            *reason = QStringLiteral("cannot take the name \"%1\": %2")
+                          .arg(target, QString::fromLocal8Bit(std::strerror(errno)));
+            return {};
+        }
+        target = nextFreePath(target);
+    }
+    *reason = QStringLiteral("cannot take the name \"%1\": every name tried was taken").arg(wanted);
+    return {};
 }
 
 QString publishOutput(const QString& partial, const QString& wanted, QString* reason)

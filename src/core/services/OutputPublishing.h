@@ -27,3 +27,10 @@ QStringList removeAbandonedPartials(const QString& folder);
 // it got; an empty text with `reason` when it could not take one, and
 // `partial` is then where it was.
 QString publishOutput(const QString& partial, const QString& wanted, QString* reason);
+
+// Takes the name `wanted`, or the next free one, by creating an empty file
+// there that no other writer can have made: for an output that is written in
+// place because it must outlive its writer (a recording is the user's even
+// when the application dies while it grows). Returns the name it got; an
+// empty text with `reason` when it could not take one.
+QString claimOutputName(const QString& wanted, QString* reason);
