@@ -7,15 +7,12 @@
 #include "platform/UserDefaults.h"
 #include "services/DNSetting.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cmath>
 #include <mutex>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -120,16 +117,16 @@ std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const
     QString unused;
     QString& reason = failure ? *failure : unused;
     OnlineVideoLibrary library(dylibPath, cancel, timeLimit);
-    const QString version = library.getVersion();
-    if (version.isEmpty()) {
+    if (!library.initialize()) {
         reason = dylibPath.isEmpty() ? QStringLiteral("no yt-dlp program found")
-                                     : dylibPath + QStringLiteral(" does not run");
+                                     : dylibPath + QStringLiteral(" is not a program");
         DNLog(QStringLiteral("could not open youtube parse lib due to %1").arg(reason));
         return std::nullopt;
     }
-    DNLog(QStringLiteral("Youtube Parser library Version: %1").arg(version));
-    if (!library.initialize())
-        return std::nullopt;
+    // Known when the copy choice asked it; with one copy there was nothing to choose.
+    const QString version = library.knownVersion();
+    DNLog(QStringLiteral("Youtube Parser library Version: %1")
+              .arg(version.isEmpty() ? dylibPath + QStringLiteral(" (not asked)") : version));
     library.setProxy(DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     const std::optional<OnlineVideoInfo> info = library.getOnlineVideoInfo(url);
     library.uninstall();
@@ -261,23 +258,11 @@ namespace {
 
 // Held for as long as an update's fetch takes (minutes on a slow link).
 std::timed_mutex s_updating;
-// The copy this run put in place, as a file (device, inode, modification
-// time): a copy put there since by someone else is not ours. Guarded by s_updating.
+// The copy this run put in place, as a file (OnlineVideoLibrary::fileIdentity):
+// a copy put there since by someone else is not ours. Guarded by s_updating.
 QString s_downloadedThisRun;
 QString s_downloadedVersion; // guarded by s_updating
 QString s_keyFile; // guarded by s_updating
-
-QString fileIdentity(const QString& path)
-{
-    struct stat info { };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return {};
-    return QStringLiteral("%1:%2:%3.%4")
-        .arg(info.st_dev)
-        .arg(info.st_ino)
-        .arg(info.st_mtim.tv_sec)
-        .arg(info.st_mtim.tv_nsec);
-}
 
 // Waits for another update to end, unless `stop` comes first: a window or a
 // sheet that goes must not wait for someone else's fetch.
@@ -309,7 +294,8 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_to
     std::unique_lock lock(s_updating, std::defer_lock);
     if (!lockUnlessStopped(lock, stop))
         return { ParserReleaseResult::Outcome::Refused, ParserRelease::kCancelledReason, {} };
-    if (!s_downloadedThisRun.isEmpty() && s_downloadedThisRun == fileIdentity(copyPlace()))
+    if (!s_downloadedThisRun.isEmpty()
+        && s_downloadedThisRun == OnlineVideoLibrary::fileIdentity(copyPlace()))
         return { ParserReleaseResult::Outcome::Installed, {}, s_downloadedVersion };
     ParserReleaseSource source;
     source.program = QUrl(url);
@@ -317,12 +303,12 @@ ParserReleaseResult updateYoutubeParseLib(const QString& url, const std::stop_to
     source.proxy = DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting());
     source.stop = stop;
     ParserReleaseResult result
-        = ParserRelease::fetchAndInstall(source, copyPlace(), youtubeParseDylibPath());
+        = ParserRelease::fetchAndInstall(source, copyPlace(), bundleCopyPath());
     if (result.outcome != ParserReleaseResult::Outcome::Installed) {
         DNLog(QStringLiteral("Youtube Parser: no new yt-dlp from %1: %2").arg(url, result.reason));
         return result;
     }
-    s_downloadedThisRun = fileIdentity(copyPlace());
+    s_downloadedThisRun = OnlineVideoLibrary::fileIdentity(copyPlace());
     s_downloadedVersion = result.version;
     DNLog(QStringLiteral("Youtube Parser: yt-dlp %1 from %2 is in place at %3")
               .arg(result.version, url, copyPlace()));

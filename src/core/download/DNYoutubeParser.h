@@ -70,7 +70,7 @@ QString copyPlace();
 // executable file there.
 QString downloadedCopyPath();
 // The data folder's copy when it is newer than the system's (or the system
-// has none), else the system's.
+// has none), else the system's. Versions are asked only when both are there.
 QString youtubeParseDylibPath();
 // The address of the newest release (ParserRelease::latestAddress of the user defaults).
 QString latestReleaseAddress();

@@ -2,16 +2,18 @@
 
 #include "download/DNYoutubeProxy.h"
 #include "http/NXHTTPRequest.h"
+#include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
-#include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
 #include "platform/TemporaryFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QTemporaryDir>
 #include <QUrl>
 
+#include <atomic>
 #include <csignal>
 
 #include <sys/stat.h>
@@ -45,56 +47,53 @@ private:
     OnlineVideoCancel* const m_cancel;
 };
 
-// The program file as it is now: a copy put in its place, even one of the
-// same size written in the same millisecond, gives another key.
-QString programKey(const QString& program)
-{
-    struct stat info { };
-    if (::stat(QFile::encodeName(program).constData(), &info) != 0)
-        return {};
-    return QStringLiteral("%1|%2|%3|%4.%5")
-        .arg(QFileInfo(program).absoluteFilePath())
-        .arg(info.st_ino)
-        .arg(info.st_size)
-        .arg(info.st_mtim.tv_sec)
-        .arg(info.st_mtim.tv_nsec);
-}
-
-QString runVersion(const QString& program)
-{
-    ProcessRunner runner;
-    killAtOnce(runner);
-    QString firstLine;
-    runner.setStdoutHandler([&firstLine](const QString& line) {
-        if (firstLine.isEmpty())
-            firstLine = line.trimmed();
-    });
-    ProcessRunner::Result result;
-    {
-        const RunDeadline deadline(std::chrono::seconds(15), [&runner] { runner.stop(); });
-        result = runner.run(program, { QStringLiteral("--version") });
-    }
-    if (!result.succeeded() || firstLine.isEmpty())
-        return {};
-    return QStringLiteral("yt-dlp ") + firstLine;
-}
-
-// The shell only sends the program's output to a file and bounds that file
-// (in 512-byte blocks), then becomes the program itself, in a process group
-// of its own (setsid does not fork in a process that leads no group): the
-// runner's pid is the program's and its group's, and a runaway output costs
-// neither memory nor disk. Only that pid dies with us, so a keeper joins the
-// group: it reads the standard input whose other end only we hold, and once
-// that closes (we are gone, or the run is over) it kills the whole group,
-// itself last, so the program's own children never outlive us. While it
-// lives the group's number cannot pass to anyone else.
-const QString kBoundedOutputScript
-    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; exec setsid /bin/sh -c '"
+// Runs "$@" as the leader of a process group of its own (setsid does not
+// fork in a process that leads no group): the runner's pid is the program's
+// and its group's. Only that pid dies with us, so a keeper joins the group:
+// it reads the standard input whose other end only we hold, and once that
+// closes (we are gone, or the run is over) it kills the whole group, itself
+// last, so the program's own children never outlive the run. While it lives
+// the group's number cannot pass to anyone else.
+const QString kOwnGroupCommand
+    = QStringLiteral("exec setsid /bin/sh -c '"
                      "exec 3<&0; { while read -r _; do :; done; kill -KILL 0; } <&3 >/dev/null "
-                     "2>&1 3<&- & exec \"$@\" </dev/null 3<&-' yt-dlp \"$@\" >\"$out\"")
-          .arg(OnlineVideoLibrary::kMaxOutputBytes / 512);
+                     "2>&1 3<&- & exec \"$@\" </dev/null 3<&-' yt-dlp \"$@\"");
 
-// Ends the analysis and whatever it started: its whole process group.
+// The analysis's output goes to a file, bounded (in 512-byte blocks), so that
+// a runaway output costs neither memory nor disk.
+const QString kBoundedOutputScript
+    = QStringLiteral("out=$1; shift; ulimit -f %1 || exit 126; %2 >\"$out\"")
+          .arg(OnlineVideoLibrary::kMaxOutputBytes / 512)
+          .arg(kOwnGroupCommand);
+
+std::atomic<std::chrono::milliseconds::rep> g_versionTimeLimit { 30000 };
+
+// The versions the program files gave, by file identity, for the whole process.
+class VersionCache {
+public:
+    QString find(const QString& identity) const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_versions.value(identity);
+    }
+    void insert(const QString& identity, const QString& version)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_versions.insert(identity, version);
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QHash<QString, QString> m_versions;
+};
+
+VersionCache& versionCache()
+{
+    static VersionCache cache;
+    return cache;
+}
+
+// Ends the run and whatever it started: its whole process group.
 void stopGroup(ProcessRunner& runner)
 {
     if (const pid_t group = runner.pid(); group > 0)
@@ -150,14 +149,35 @@ QString failureText(const ProcessRunner::Result& result, const ErrorOutput& erro
 
 } // namespace
 
+QString VersionAnswer::failure() const
+{
+    if (!result.started)
+        return result.error;
+    if (timedOut)
+        return QStringLiteral("did not answer within %1 s")
+            .arg(QString::number(OnlineVideoLibrary::versionTimeLimit().count() / 1000.0));
+    if (result.signal != 0)
+        return QStringLiteral("was ended by signal %1").arg(result.signal);
+    if (result.exitCode != 0)
+        return QStringLiteral("ended with exit status %1%2")
+            .arg(result.exitCode)
+            .arg(lastError.isEmpty() ? QString() : QStringLiteral(": ") + lastError);
+    if (line.isEmpty())
+        return QStringLiteral("printed no version");
+    return {};
+}
+
 // The stop runs under the lock: detach() waits for it, so whatever the stop
 // reaches (a runner, a request on the analysis thread's stack) is still alive.
 void OnlineVideoCancel::cancel()
 {
-    const std::lock_guard lock(m_mutex);
-    m_cancelled = true;
-    if (m_stop)
-        m_stop();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        if (m_stop)
+            m_stop();
+    }
+    m_stopSource.request_stop();
 }
 
 bool OnlineVideoCancel::isCancelled() const
@@ -189,27 +209,83 @@ OnlineVideoLibrary::OnlineVideoLibrary(
 
 QString OnlineVideoLibrary::getVersion() const
 {
-    static std::mutex cacheMutex;
-    static QHash<QString, QString> versions;
     if (m_program.isEmpty() || !QFileInfo(m_program).isExecutable())
         return {};
-    const QString key = programKey(m_program);
-    {
-        const std::lock_guard lock(cacheMutex);
-        if (const auto known = versions.constFind(key); known != versions.cend())
-            return *known;
+    const QString identity = fileIdentity(m_program);
+    if (QString known = versionCache().find(identity); !known.isEmpty())
+        return known;
+    const VersionAnswer answer = askVersion(m_program, { QStringLiteral("--version") });
+    if (!answer.failure().isEmpty()) {
+        DNLog(QStringLiteral("yt-dlp: %1 --version %2").arg(m_program, answer.failure()));
+        return {};
     }
-    const QString version = runVersion(m_program);
-    if (!version.isEmpty()) {
-        const std::lock_guard lock(cacheMutex);
-        versions.insert(key, version);
-    }
+    const QString version = QStringLiteral("yt-dlp ") + answer.line;
+    // A copy put in place while it answered may be another version.
+    if (fileIdentity(m_program) == identity)
+        versionCache().insert(identity, version);
     return version;
+}
+
+QString OnlineVideoLibrary::knownVersion() const
+{
+    return m_program.isEmpty() ? QString() : versionCache().find(fileIdentity(m_program));
 }
 
 bool OnlineVideoLibrary::initialize()
 {
-    return !getVersion().isEmpty();
+    return !m_program.isEmpty() && QFileInfo(m_program).isFile()
+        && QFileInfo(m_program).isExecutable();
+}
+
+QString OnlineVideoLibrary::fileIdentity(const QString& path)
+{
+    struct stat info { };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return QStringLiteral("%1:%2:%3:%4.%5")
+        .arg(info.st_dev)
+        .arg(info.st_ino)
+        .arg(info.st_size)
+        .arg(info.st_mtim.tv_sec)
+        .arg(info.st_mtim.tv_nsec);
+}
+
+std::chrono::milliseconds OnlineVideoLibrary::versionTimeLimit()
+{
+    return std::chrono::milliseconds(g_versionTimeLimit.load());
+}
+
+void OnlineVideoLibrary::setVersionTimeLimit(std::chrono::milliseconds limit)
+{
+    g_versionTimeLimit = limit.count();
+}
+
+// The working folder is empty and ours: a program asked only its version has
+// no business with the files of whatever folder we were started in.
+VersionAnswer OnlineVideoLibrary::askVersion(
+    const QString& program, const QStringList& arguments, const std::stop_token& stop)
+{
+    VersionAnswer answer;
+    const QTemporaryDir folder(AppPaths::temporaryFolder() + QStringLiteral("/qzver-XXXXXX"));
+    if (!folder.isValid()) {
+        answer.result.error = QStringLiteral("no working folder: ") + folder.errorString();
+        return answer;
+    }
+    ProcessRunner runner;
+    killAtOnce(runner);
+    runner.setWorkingDirectory(folder.path());
+    runner.setStdoutHandler([&answer](const QString& line) {
+        if (answer.line.isEmpty())
+            answer.line = line.trimmed();
+    });
+    runner.setStderrHandler([&answer](const QString& line) { answer.lastError = line.trimmed(); });
+    const RunDeadline deadline(versionTimeLimit(), [&runner] { stopGroup(runner); });
+    const std::stop_callback cancelled(stop, [&runner] { stopGroup(runner); });
+    answer.result = runner.run(QStringLiteral("/bin/sh"),
+        QStringList { QStringLiteral("-c"), kOwnGroupCommand, QStringLiteral("yt-dlp"), program }
+            + arguments);
+    answer.timedOut = deadline.expired();
+    return answer;
 }
 
 void OnlineVideoLibrary::setProxy(const QString& hostAndPort)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/OnlineVideoInfo.h"
+#include "platform/ProcessRunner.h"
 
 #include <QString>
 
@@ -9,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 
 // Lets another thread end a running analysis at once: whatever the analysis
 // is waiting for (its child process, a size request) is stopped.
@@ -21,11 +23,25 @@ public:
     // cancel came first, `stop` runs at once.
     void attach(std::function<void()> stop);
     void detach();
+    // Requested by cancel(), for the waits that take a stop token: the
+    // newer yt-dlp an analysis fetches to try again.
+    std::stop_token stopToken() const { return m_stopSource.get_token(); }
 
 private:
     mutable std::mutex m_mutex;
     bool m_cancelled = false;
     std::function<void()> m_stop;
+    std::stop_source m_stopSource;
+};
+
+// What a program's "--version" run gave.
+struct VersionAnswer {
+    ProcessRunner::Result result;
+    bool timedOut = false;
+    QString line; // the first line of its standard output
+    QString lastError; // the last line of its standard error
+    // "" when it printed a version and exited 0; else what happened.
+    QString failure() const;
 };
 
 // The page analyser: one yt-dlp program, with one member for each thing the
@@ -45,10 +61,14 @@ public:
         std::chrono::milliseconds timeLimit = kTimeLimit);
 
     // "yt-dlp <version>", or "" when the program does not run. A run costs a
-    // fraction of a second, so the answer is kept for as long as the program
-    // file stays the same (path, size, modification time).
+    // python3 start, so the answer is kept for as long as the program file
+    // stays the same (fileIdentity) and asked again only once it changes.
     QString getVersion() const;
-    // True when the program runs.
+    // What getVersion() would answer without a run: "" when this program file
+    // has not been asked since it last changed.
+    QString knownVersion() const;
+    // True when the program is an executable file. Whether it runs, the
+    // analysis itself tells: asking first would cost one more python3 start.
     bool initialize();
     // "host:port" of an HTTP proxy for the analysis and the size requests; "" for none.
     void setProxy(const QString& hostAndPort);
@@ -60,6 +80,21 @@ public:
     QString lastFailure() const { return m_failure; }
     // Forgets the proxy; no child outlives the analysis, so nothing else is left.
     void uninstall();
+
+    // The file at `path` as it is now: device, inode, size and modification
+    // time; another file put in its place, even one of the same size written
+    // in the same instant, gives another identity. "" when there is none.
+    static QString fileIdentity(const QString& path);
+    // How long a "--version" run may take: the same for a release about to
+    // be installed and for the choice of the copy to use, so that a copy is
+    // never installed that the choice then gives up on. A test may set another.
+    static std::chrono::milliseconds versionTimeLimit();
+    static void setVersionTimeLimit(std::chrono::milliseconds limit);
+    // Runs `program` with `arguments` (which end in "--version") in an empty
+    // working folder of its own, as the leader of a process group that is
+    // ended whole with the run, within versionTimeLimit(); `stop` ends it at once.
+    static VersionAnswer askVersion(
+        const QString& program, const QStringList& arguments, const std::stop_token& stop = {});
 
 private:
     std::optional<QByteArray> runAnalysis(const QString& url);

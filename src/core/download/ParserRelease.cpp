@@ -2,9 +2,11 @@
 
 #include "download/DNYoutubeParser.h"
 #include "download/DNYoutubeProxy.h"
+#include "download/OnlineVideoLibrary.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "platform/Fd.h"
 #include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
 #include "platform/UserDefaults.h"
@@ -22,8 +24,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,11 +39,12 @@ using std::chrono::milliseconds;
 const QString kProgramName = QStringLiteral("yt-dlp");
 const QString kSumsName = QStringLiteral("SHA2-256SUMS");
 const QString kSignatureName = QStringLiteral("SHA2-256SUMS.sig");
+const QString kKeyringName = QStringLiteral("release-key.gpg");
 // The release's address answers with a redirect to where the file lies.
 constexpr int kMaxRedirects = 5;
 // A public key is a few KiB; more is not the key we ship.
 constexpr qint64 kMaxKeyBytes = 1024 * 1024;
-// gpgv and "--version" answer in well under a second.
+// gpgv answers in well under a second.
 constexpr milliseconds kChildTimeLimit { 30000 };
 
 ParserReleaseResult refused(const QString& reason)
@@ -114,8 +119,10 @@ Fetched fetch(
         const qint64 length = request->responseHeaders()
                                   .value(QStringLiteral("Content-Length"))
                                   .toLongLong(&hasLength);
-        if ((hasLength && length != body.size()) || body.isEmpty())
+        if (hasLength && length != body.size())
             return { {}, QStringLiteral("%1 came incomplete").arg(name) };
+        if (body.isEmpty())
+            return { {}, QStringLiteral("%1 is empty").arg(name) };
         return { body, {} };
     }
     return { {}, QStringLiteral("%1: too many redirects").arg(name) };
@@ -154,10 +161,19 @@ QByteArray readKey(const QString& keyFile)
     return dearmoredKey(file.read(kMaxKeyBytes));
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
+QString errnoText()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// "" once `bytes` are the whole file at `path`, else the system's reason (a
+// full folder shows when the buffered bytes are flushed).
+QString writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush())
+        return {};
+    return QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), file.errorString());
 }
 
 // The exit, the first 100 lines of standard output and the last line of
@@ -185,6 +201,54 @@ ChildAnswer runChild(
     return answer;
 }
 
+// gpgv's status words that can stand beside VALIDSIG, which says only that
+// the signature's arithmetic holds (gpgv even exits 0 with a revoked key):
+// each of them makes the signature worthless.
+struct StatusWarning {
+    QLatin1String keyword;
+    const char* meaning;
+};
+constexpr StatusWarning kStatusWarnings[] = {
+    { QLatin1String("REVKEYSIG"), "the release key is revoked" },
+    { QLatin1String("EXPKEYSIG"), "the release key has expired" },
+    { QLatin1String("EXPSIG"), "the signature has expired" },
+    { QLatin1String("BADSIG"), "the signature does not match" },
+    { QLatin1String("ERRSIG"), "the signature could not be checked" },
+};
+
+// "" when gpgv's status lines tell a good and valid signature and nothing
+// against it. The keyring holds the release key alone, so a valid signature
+// can only be that key's.
+QString statusProblem(const QStringList& status)
+{
+    const auto has = [&status](QLatin1String keyword) {
+        const QString prefix = QLatin1String("[GNUPG:] ") + keyword + QLatin1Char(' ');
+        return std::any_of(status.cbegin(), status.cend(),
+            [&prefix](const QString& line) { return line.startsWith(prefix); });
+    };
+    for (const StatusWarning& warning : kStatusWarnings) {
+        if (has(warning.keyword))
+            return QString::fromLatin1(warning.meaning);
+    }
+    if (!has(QLatin1String("GOODSIG")) || !has(QLatin1String("VALIDSIG")))
+        return QStringLiteral("gpgv found no good signature");
+    return {};
+}
+
+// "" once the key, the sums and the signature are written in `work`, else why not.
+QString writeSignedFiles(const QTemporaryDir& work, const QByteArray& key, const QByteArray& sums,
+    const QByteArray& signature)
+{
+    if (!work.isValid())
+        return work.errorString();
+    for (const auto& [name, bytes] : { std::pair { kKeyringName, key },
+             std::pair { kSumsName, sums }, std::pair { kSignatureName, signature } }) {
+        if (QString problem = writeFile(work.filePath(name), bytes); !problem.isEmpty())
+            return problem;
+    }
+    return {};
+}
+
 // "" when `signature` is a good signature of `sums` by the key in `keyFile`.
 // gpgv reads a keyring of that key alone, in a folder of our own, so neither
 // the user's keys nor their trust settings take part.
@@ -198,22 +262,21 @@ QString signatureProblem(
     if (gpgv.isEmpty())
         return QStringLiteral("gpgv is not installed");
     const QTemporaryDir work(AppPaths::temporaryFolder() + QStringLiteral("/qzgpg-XXXXXX"));
-    const QString keyring = work.filePath(QStringLiteral("release-key.gpg"));
-    if (!work.isValid() || !writeFile(keyring, key) || !writeFile(work.filePath(kSumsName), sums)
-        || !writeFile(work.filePath(kSignatureName), signature))
-        return QStringLiteral(
-            "the signature could not be checked: no room in the temporary folder");
+    if (const QString problem = writeSignedFiles(work, key, sums, signature); !problem.isEmpty())
+        return QStringLiteral("the signature could not be checked: the temporary folder %1: %2")
+            .arg(AppPaths::temporaryFolder(), problem);
     const ChildAnswer answer = runChild(gpgv,
         { QStringLiteral("--homedir"), work.path(), QStringLiteral("--status-fd"),
-            QStringLiteral("1"), QStringLiteral("--keyring"), keyring,
+            QStringLiteral("1"), QStringLiteral("--keyring"), work.filePath(kKeyringName),
             work.filePath(kSignatureName), work.filePath(kSumsName) },
         source.stop);
-    const bool valid = std::any_of(answer.output.cbegin(), answer.output.cend(),
-        [](const QString& line) { return line.startsWith(QLatin1String("[GNUPG:] VALIDSIG ")); });
-    if (answer.result.succeeded() && valid)
+    QString problem = statusProblem(answer.output);
+    if (problem.isEmpty() && answer.result.succeeded())
         return {};
-    return QStringLiteral("%1 is not a good signature of %2 by the release key (%3)")
-        .arg(kSignatureName, kSumsName,
+    if (problem.isEmpty())
+        problem = QStringLiteral("gpgv failed");
+    return QStringLiteral("%1 is not a good signature of %2 by the release key: %3 (%4)")
+        .arg(kSignatureName, kSumsName, problem,
             answer.lastError.isEmpty() ? answer.result.error : answer.lastError);
 }
 
@@ -242,6 +305,8 @@ public:
             S_IRUSR | S_IWUSR);
         if (m_fd >= 0)
             m_path = path;
+        else
+            m_error = errnoText();
     }
     ~AsideCopy()
     {
@@ -254,18 +319,21 @@ public:
     AsideCopy& operator=(const AsideCopy&) = delete;
 
     QString path() const { return m_path; }
-    bool write(const QByteArray& bytes)
+    // "" once `bytes` are on the disk, else the system's reason.
+    QString write(const QByteArray& bytes)
     {
+        if (m_fd < 0)
+            return m_error;
         qsizetype done = 0;
-        while (m_fd >= 0 && done < bytes.size()) {
+        while (done < bytes.size()) {
             const ssize_t written = ::write(m_fd, bytes.constData() + done, bytes.size() - done);
             if (written < 0 && errno == EINTR)
                 continue;
-            if (written <= 0)
-                return false;
+            if (written < 0)
+                return errnoText();
             done += written;
         }
-        return m_fd >= 0 && ::fsync(m_fd) == 0;
+        return ::fsync(m_fd) == 0 ? QString() : errnoText();
     }
     // Made executable (whatever the umask says) and moved over the copy place.
     QString moveTo(const QString& copyPath)
@@ -278,7 +346,7 @@ public:
             || ::rename(
                    QFile::encodeName(m_path).constData(), QFile::encodeName(copyPath).constData())
                 != 0)
-            return QString::fromLocal8Bit(std::strerror(errno));
+            return errnoText();
         m_path.clear();
         return {};
     }
@@ -286,56 +354,107 @@ public:
 private:
     int m_fd = -1;
     QString m_path;
+    QString m_error; // why it could not be made
 };
 
-// The release's version line as this system's python3 runs it.
-ChildAnswer releaseVersion(const QString& program, const std::stop_token& stop)
-{
-    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (python.isEmpty()) {
-        ChildAnswer none;
-        none.lastError = QStringLiteral("python3 is not installed");
-        return none;
+// The copy's folder locked against every other update, of this process or
+// another instance of ours, for as long as the object lives: what is in
+// place is compared with and replaced in one step. A holder that dies lets go.
+class FolderLock {
+public:
+    FolderLock(const QString& folder, const std::stop_token& stop)
+        : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (!m_fd.valid()) {
+            m_problem = QStringLiteral("%1 could not be opened: %2").arg(folder, errnoText());
+            return;
+        }
+        // A holder asks one version and renames one file.
+        const milliseconds limit = 2 * OnlineVideoLibrary::versionTimeLimit();
+        const auto deadline = Clock::now() + limit;
+        while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                m_problem = QStringLiteral("%1 could not be locked: %2").arg(folder, errnoText());
+            else if (stop.stop_requested())
+                m_problem = ParserRelease::kCancelledReason;
+            else if (Clock::now() > deadline)
+                m_problem = QStringLiteral("another update kept %1 locked for more than %2 s")
+                                .arg(folder)
+                                .arg(limit.count() / 1000);
+            if (!m_problem.isEmpty())
+                return;
+            std::this_thread::sleep_for(milliseconds(20));
+        }
     }
-    return runChild(python, { program, QStringLiteral("--version") }, stop);
-}
+    // "" while the lock is held.
+    QString problem() const { return m_problem; }
 
-QString runFailure(const ChildAnswer& answer)
-{
-    if (!answer.lastError.isEmpty())
-        return answer.lastError;
-    if (!answer.result.started)
-        return answer.result.error;
-    return QStringLiteral("exit status %1").arg(answer.result.exitCode);
-}
+private:
+    Fd m_fd;
+    QString m_problem;
+};
 
-// Steps 3 and the move: the proven program runs, names a date not before the
-// copy in use's, and takes the copy place.
-ParserReleaseResult runAndInstall(
-    AsideCopy& aside, const QString& copyPath, const QString& inUse, const std::stop_token& stop)
+// The release's version run failed: a program that python3 starts and that
+// refuses with a message is one this system cannot run (the newest yt-dlp
+// wants a newer python3 than the system has); a hang, a crash or silence is
+// told as it happened.
+ParserReleaseResult versionRunFailed(const VersionAnswer& answer)
 {
-    const ChildAnswer answer = releaseVersion(aside.path(), stop);
-    // A version run stopped half-way says nothing about this system's python3.
-    if (stop.stop_requested())
-        return refused(ParserRelease::kCancelledReason);
-    const QString version = answer.output.value(0);
-    if (!answer.result.succeeded() || version.isEmpty())
+    const bool refusedToRun = answer.result.started && !answer.timedOut && answer.result.signal == 0
+        && answer.result.exitCode != 0 && !answer.lastError.isEmpty();
+    if (refusedToRun)
         return { ParserReleaseResult::Outcome::DoesNotRun,
             QStringLiteral("the new yt-dlp does not run with this system's python3: %1")
-                .arg(runFailure(answer)),
+                .arg(answer.lastError),
             {} };
-    const std::optional<QDate> date = DNYoutubeParser::releaseDateOfVersion(version);
-    if (!date)
-        return refused(
-            QStringLiteral("the new yt-dlp's version \"%1\" names no date").arg(version));
-    const std::optional<QDate> current
-        = inUse.isEmpty() ? std::nullopt : DNYoutubeParser::buildDateOfYoutubeDylib(inUse);
-    if (current && *date < *current)
-        return refused(QStringLiteral("the new yt-dlp %1 is older than the one in use (%2)")
-                           .arg(version, current->toString(Qt::ISODate)));
+    return refused(QStringLiteral("the new yt-dlp's --version %1").arg(answer.failure()));
+}
+
+std::optional<QDate> dateOfCopy(const QString& path)
+{
+    return path.isEmpty() ? std::nullopt : DNYoutubeParser::buildDateOfYoutubeDylib(path);
+}
+
+// The move, once no newer copy is in place: another update (of this process
+// or another) may have put one there while this one was fetching.
+ParserReleaseResult moveIntoPlace(AsideCopy& aside, const QString& copyPath, const QString& version,
+    const QDate& date, const std::stop_token& stop)
+{
+    const FolderLock lock(QFileInfo(copyPath).absolutePath(), stop);
+    if (!lock.problem().isEmpty())
+        return refused(lock.problem());
+    if (const std::optional<QDate> placed = dateOfCopy(copyPath); placed && date < *placed)
+        return refused(QStringLiteral("the new yt-dlp %1 is older than the one in place (%2)")
+                           .arg(version, placed->toString(Qt::ISODate)));
     if (const QString problem = aside.moveTo(copyPath); !problem.isEmpty())
         return refused(QStringLiteral("%1 could not be put in place: %2").arg(copyPath, problem));
     return { ParserReleaseResult::Outcome::Installed, {}, version };
+}
+
+// Step 3 and the move: the proven program runs, names a date after the
+// system's copy's (one of the same date would never be chosen), and takes
+// the copy place.
+ParserReleaseResult runAndInstall(AsideCopy& aside, const QString& copyPath,
+    const QString& systemCopy, const std::stop_token& stop)
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        return refused(QStringLiteral("python3, which runs yt-dlp, is not installed"));
+    const VersionAnswer answer = OnlineVideoLibrary::askVersion(
+        python, { QFileInfo(aside.path()).absoluteFilePath(), QStringLiteral("--version") }, stop);
+    // A version run stopped half-way says nothing about this system's python3.
+    if (stop.stop_requested())
+        return refused(ParserRelease::kCancelledReason);
+    if (!answer.failure().isEmpty())
+        return versionRunFailed(answer);
+    const std::optional<QDate> date = DNYoutubeParser::releaseDateOfVersion(answer.line);
+    if (!date)
+        return refused(
+            QStringLiteral("the new yt-dlp's version \"%1\" names no date").arg(answer.line));
+    if (const std::optional<QDate> system = dateOfCopy(systemCopy); system && *date <= *system)
+        return refused(QStringLiteral("the new yt-dlp %1 is not newer than the system's (%2)")
+                           .arg(answer.line, system->toString(Qt::ISODate)));
+    return moveIntoPlace(aside, copyPath, answer.line, *date, stop);
 }
 
 } // namespace
@@ -344,7 +463,8 @@ namespace ParserRelease {
 
 QUrl latestAddress(const UserDefaults& defaults)
 {
-    return QUrl(defaults.value(kAddressKey, kLatestAddress).toString());
+    const QString address = defaults.value(kAddressKey).toString().trimmed();
+    return QUrl(address.isEmpty() ? kLatestAddress : address);
 }
 
 QString shippedKeyFile()
@@ -364,7 +484,7 @@ QString addressProblem(const QUrl& url)
 }
 
 ParserReleaseResult fetchAndInstall(
-    const ParserReleaseSource& source, const QString& copyPath, const QString& inUse)
+    const ParserReleaseSource& source, const QString& copyPath, const QString& systemCopy)
 {
     const auto deadline = Clock::now() + source.timeLimit;
     const QString folder = QFileInfo(copyPath).absolutePath();
@@ -394,9 +514,10 @@ ParserReleaseResult fetchAndInstall(
             QStringLiteral("the program's SHA-256 is not the one %1 gives").arg(kSumsName));
     QDir().mkpath(folder);
     AsideCopy aside(copyPath);
-    if (!aside.write(program.body))
-        return refused(QStringLiteral("the program could not be written in %1").arg(folder));
-    return runAndInstall(aside, copyPath, inUse, source.stop);
+    if (const QString problem = aside.write(program.body); !problem.isEmpty())
+        return refused(
+            QStringLiteral("the program could not be written in %1: %2").arg(folder, problem));
+    return runAndInstall(aside, copyPath, systemCopy, source.stop);
 }
 
 } // namespace ParserRelease

@@ -30,7 +30,7 @@ struct ParserReleaseSource {
 struct ParserReleaseResult {
     enum class Outcome {
         Installed, // verified and moved into the copy place
-        Refused, // not fetched, not proven a release, or older than the copy in use
+        Refused, // not fetched, not proven a release, not newer than the copies there
         DoesNotRun, // a proven release that this system's python3 cannot run
     };
     Outcome outcome = Outcome::Refused;
@@ -39,10 +39,14 @@ struct ParserReleaseResult {
 };
 
 // Fetches the newest yt-dlp release program and puts it in place of the data
-// folder's copy only once it is proven to be a release: its sums are signed by
-// the trusted key, its SHA-256 is the one the sums give for "yt-dlp", and
-// only then is it run, to ask its version, which must be dated and not older
-// than the copy in use. It is written aside under a hidden name, never
+// folder's copy only once it is proven to be a release: its sums carry a good
+// signature by the trusted key (one gpgv reports valid with no word against
+// it: no revoked or expired key, no expired, bad or unchecked signature), its
+// SHA-256 is the one the sums give for "yt-dlp", and only then is it run, to
+// ask its version, which must be dated after the system's copy (else it
+// would never be chosen) and not older than the copy in place at the moment
+// of the move (another update, of another instance too, may have put a newer
+// one there meanwhile). It is written aside under a hidden name, never
 // executable until it has passed, and moved into place in one step, so the
 // copy place never holds half a program and an earlier copy stays as it was
 // whenever anything fails. Blocking; run it on a QThread (the requests need
@@ -52,7 +56,8 @@ namespace ParserRelease {
 // The address of the newest release, as yt-dlp publishes it.
 inline const QString kLatestAddress
     = QStringLiteral("https://github.com/yt-dlp/yt-dlp/releases/latest/download/yt-dlp");
-// A user default (not in the interface) that replaces it: a mirror, or a test.
+// A user default (not in the interface) that replaces it: a mirror, or a
+// test. Left empty, the release's own address is used.
 inline const QString kAddressKey = QStringLiteral("youtube_parser_address");
 // Why an update that its stop token cut short installed nothing.
 inline const QString kCancelledReason = QStringLiteral("the update was cancelled");
@@ -63,9 +68,9 @@ QString shippedKeyFile();
 // "" when `url` may carry a release: https, or http to a loopback host only.
 QString addressProblem(const QUrl& url);
 
-// `copyPath` is where the verified program goes; `inUse` the copy the analysis
-// uses now ("" for none), whose release date the new one must reach.
+// `copyPath` is where the verified program goes; `systemCopy` the system's
+// yt-dlp ("" for none), whose release date the new one must pass.
 ParserReleaseResult fetchAndInstall(
-    const ParserReleaseSource& source, const QString& copyPath, const QString& inUse);
+    const ParserReleaseSource& source, const QString& copyPath, const QString& systemCopy);
 
 } // namespace ParserRelease

@@ -31,9 +31,9 @@ constexpr QSize kCoverSize { 160, 90 };
 
 // The analysis with one retry after asking for a newer analyser, as the log
 // tells it; `failure` says why it gave nothing. A cancelled analysis ends
-// without a word.
-std::optional<DNYoutubeLinkNode> analyseWithRetry(const QString& url,
-    const std::shared_ptr<OnlineVideoCancel>& cancel, const std::stop_token& stop, QString* failure)
+// without a word, and so does the newer analyser's fetch.
+std::optional<DNYoutubeLinkNode> analyseWithRetry(
+    const QString& url, const std::shared_ptr<OnlineVideoCancel>& cancel, QString* failure)
 {
     constexpr std::chrono::milliseconds kTimeLimit { 60000 };
     DNLog(QStringLiteral("will begin youtube website parse with URL: %1").arg(url));
@@ -44,7 +44,7 @@ std::optional<DNYoutubeLinkNode> analyseWithRetry(const QString& url,
     if (!cancel->isCancelled() && !result) {
         DNLog(QStringLiteral("Parse failed, try again"));
         if (DNYoutubeParseLibrary::downloadLatestYoutubeParseLib(
-                DNYoutubeParseLibrary::latestReleaseAddress(), stop)) {
+                DNYoutubeParseLibrary::latestReleaseAddress(), cancel->stopToken())) {
             library = DNYoutubeParseLibrary::youtubeParseDylibPath();
             DNLog(QStringLiteral("Again: %1").arg(library));
             result = DNYoutubeParser::analysisYoutubeWebSource(
@@ -320,9 +320,11 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
     const quint64 generation = ++m_generation;
     const QPointer<DNYoutubeParseController> sheet(this);
     showProblem({});
-    runOwned([sheet, generation, target, cancel = m_analysis](const std::stop_token& stop) {
+    // The retry's fetch ends with the analysis's cancel, which Cancel, a newer
+    // analysis and the sheet's end all make.
+    runOwned([sheet, generation, target, cancel = m_analysis](const std::stop_token&) {
         QString failure;
-        std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, stop, &failure);
+        std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, &failure);
         if (cancel->isCancelled())
             return;
         onMainThread(

@@ -25,7 +25,8 @@ class QThread;
 // it is typed or pasted, analyses it off the main thread, lists the page's
 // variants with the default one marked, loads the cover, and hands the
 // chosen page and cover on. Only the newest analysis delivers; cancel, a new
-// analysis and closing the sheet end the running one at once.
+// analysis and closing the sheet end the running one at once, with the fetch
+// of a newer yt-dlp its retry may be waiting for.
 class DNYoutubeParseController : public QDialog {
     Q_OBJECT
 public:

@@ -218,8 +218,10 @@ void NXYoutubeControlller::startEngineCheck()
                     return;
                 NXAlert alert;
                 alert.title = tr("YouTube Download Engine Outdated");
-                alert.text = tr("The YouTube downloader engine is now outdated, please visit our "
-                                "website to get the latest version.");
+                alert.text = tr("The newest YouTube download engine (yt-dlp) needs a newer "
+                                "python3 than this system has, so downloads go on with the engine "
+                                "installed now. Update python3 and yt-dlp with the system's "
+                                "package manager to use the newest one.");
                 alert.buttons = { tr("OK"), tr("Cancel") };
                 window->m_dialogs.runAlert(window, alert);
             });

@@ -25,6 +25,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -196,6 +197,27 @@ TEST_F(SheetOnSite, AFailedAnalysisIsRetriedOnceWithTheNewestYtDlp)
     EXPECT_EQ(log.count("Parse failed, try again"), retriesBefore + 1);
     EXPECT_TRUE(log.contains("Again: " + copy));
     EXPECT_GT(log.lastIndexOf("will finish youtube website parse"), log.lastIndexOf("Again: "));
+}
+
+TEST_F(SheetOnSite, CancelEndsTheRetrysFetchOfTheNewestYtDlp)
+{
+    QTcpServer silent; // takes the fetch's request and never answers it
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    UserDefaults& defaults = UserDefaults::standard();
+    const QVariant closedPort = defaults.value(ParserRelease::kAddressKey);
+    defaults.setValue(
+        ParserRelease::kAddressKey, QString("http://127.0.0.1:%1/yt-dlp").arg(silent.serverPort()));
+    const auto restore = qScopeGuard(
+        [&defaults, closedPort] { defaults.setValue(ParserRelease::kAddressKey, closedPort); });
+    // The system's yt-dlp reads nothing there, so the sheet fetches a newer one.
+    sheet.youtubeURLAddress()->setText(site.url("/youtu/nomedia.html").toString());
+    sheet.userWantAnalyzeURL();
+    ASSERT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }, 60000));
+    QTcpSocket* fetch = silent.nextPendingConnection();
+    sheet.onCancel();
+    // The fetch's own limit is minutes away.
+    EXPECT_TRUE(
+        fetch->state() == QAbstractSocket::UnconnectedState || fetch->waitForDisconnected(5000));
 }
 
 TEST_F(SheetOnSite, APageWithoutACoverNeverKeepsTheCoverOfTheOneBefore)

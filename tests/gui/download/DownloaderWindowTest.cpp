@@ -289,12 +289,16 @@ TEST_F(DownloaderWindowTest, ClosingAsksOnlyWithUnfinishedRowsAndOKClosesAQuarte
     }
 }
 
-TEST_F(DownloaderWindowTest, AnOutdatedEngineIsTold)
+TEST_F(DownloaderWindowTest, AnOutdatedEngineIsToldWithWhatToDo)
 {
     auto window = makeWindow(true);
-    EXPECT_TRUE(waitUntil([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return dialogs.alertTitles() == QStringList({ "YouTube Download Engine Outdated" });
     }));
+    // The window has no link to a web site.
+    const QString text = dialogs.alerts.front().text;
+    EXPECT_FALSE(text.contains("website")) << text.toStdString();
+    EXPECT_TRUE(text.contains("package manager")) << text.toStdString();
 }
 
 TEST_F(DownloaderWindowTest, TwoWindowsOpenedOnOneDayFetchTheNewestYtDlpOnce)

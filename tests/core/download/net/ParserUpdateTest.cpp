@@ -9,22 +9,36 @@
 #include "platform/UserDefaults.h"
 
 #include "core/download/DownloadTestSupport.h"
+#include "download/OnlineVideoLibrary.h"
+#include "platform/Fd.h"
 #include "server/TestProxy.h"
+#include "support/ChildProcesses.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +80,7 @@ protected:
         earlier = readTestFile(copy());
         DNYoutubeParseLibrary::setReleaseKeyFile(release.keyFile());
         release.publish("2099.01.02", record());
+        system = writeFakeYtDlp(systemFolder.path(), kSystemVersion, "exit 1");
     }
     void TearDown() override
     {
@@ -91,10 +106,10 @@ protected:
         return source;
     }
 
-    ParserReleaseResult fetch(const ParserReleaseSource& from)
+    ParserReleaseResult fetch(const ParserReleaseSource& from, const QString& to = copy())
     {
         ParserReleaseResult result;
-        runTogether({ [&] { result = ParserRelease::fetchAndInstall(from, copy(), copy()); } });
+        runTogether({ [&] { result = ParserRelease::fetchAndInstall(from, to, system); } });
         return result;
     }
 
@@ -118,10 +133,14 @@ protected:
         return files;
     }
 
+    static constexpr const char* kSystemVersion = "2023.03.04";
+
     VideoSite site;
     TestRelease release;
     QTemporaryDir scratch;
     QByteArray earlier;
+    QTemporaryDir systemFolder;
+    QString system; // the system's yt-dlp, as the installer is told of it
 };
 
 TEST_F(ParserUpdate, AGoodReleaseComesThroughTheProxyAndIsUsedByTheNextAnalysis)
@@ -311,6 +330,31 @@ TEST_F(ParserUpdate, AnyFaultOfTheReleaseKeepsTheEarlierCopy)
             "older" },
         { "does not run here", [&](TestRelease& r, auto&) { r.publishProgram(notRunning); },
             "Python 3.99", Outcome::DoesNotRun },
+        { "signed by a revoked key",
+            [](TestRelease& r, ParserReleaseSource& s) {
+                s.keyFile = r.signByLapsedKey(TestRelease::Lapse::Revoked);
+            },
+            "not a good signature of SHA2-256SUMS by the release key: the release key is revoked" },
+        { "signed by an expired key",
+            [](TestRelease& r, ParserReleaseSource& s) {
+                s.keyFile = r.signByLapsedKey(TestRelease::Lapse::Expired);
+            },
+            "the release key has expired" },
+        { "empty sums", [](TestRelease& r, auto&) { r.serve("SHA2-256SUMS", TestReply::text("")); },
+            "SHA2-256SUMS is empty" },
+        { "empty signature",
+            [](TestRelease& r, auto&) { r.serve("SHA2-256SUMS.sig", TestReply::text("")); },
+            "SHA2-256SUMS.sig is empty" },
+        { "version run prints nothing",
+            [](TestRelease& r, auto&) {
+                r.publishProgram(TestRelease::program("2099.01.02", "{}", "sys.exit(0)"));
+            },
+            "the new yt-dlp's --version printed no version" },
+        { "version run fails without a word",
+            [](TestRelease& r, auto&) {
+                r.publishProgram(TestRelease::program("2099.01.02", "{}", "sys.exit(3)"));
+            },
+            "the new yt-dlp's --version ended with exit status 3" },
     };
     const QStringList before = dataFiles();
     for (const Case& test : cases) {
@@ -372,8 +416,8 @@ TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
 {
     ParserReleaseResult first;
     ParserReleaseResult second;
-    runTogether({ [&] { first = ParserRelease::fetchAndInstall(source(), copy(), copy()); },
-        [&] { second = ParserRelease::fetchAndInstall(source(), copy(), copy()); } });
+    runTogether({ [&] { first = ParserRelease::fetchAndInstall(source(), copy(), system); },
+        [&] { second = ParserRelease::fetchAndInstall(source(), copy(), system); } });
     EXPECT_EQ(first.outcome, Outcome::Installed) << first.reason.toStdString();
     EXPECT_EQ(second.outcome, Outcome::Installed) << second.reason.toStdString();
     EXPECT_EQ(readTestFile(copy()), release.programBytes);
@@ -397,6 +441,147 @@ TEST_F(ParserUpdate, TwoChecksAtOnceLeaveOneWholeCopy)
     }
     EXPECT_EQ(readTestFile(copy()), release.programBytes);
     EXPECT_EQ(dataFiles(), QStringList { "yt-dlp*" });
+}
+
+// The copy choice takes the system's yt-dlp over a downloaded copy of the same date.
+TEST_F(ParserUpdate, AReleaseDatedAsTheSystemsCopyIsNoUpdate)
+{
+    QFile::remove(copy());
+    release.publish(kSystemVersion, record());
+    const ParserReleaseResult result = fetch(source());
+    EXPECT_EQ(result.outcome, Outcome::Refused);
+    EXPECT_TRUE(result.reason.contains("not newer than the system's (2023-03-04)"))
+        << result.reason.toStdString();
+    EXPECT_FALSE(QFile::exists(copy()));
+}
+
+TEST_F(ParserUpdate, TheVersionRunHasOneTimeLimitAtInstallAndAtTheCopyChoice)
+{
+    const std::chrono::milliseconds before = OnlineVideoLibrary::versionTimeLimit();
+    OnlineVideoLibrary::setVersionTimeLimit(std::chrono::seconds(2));
+    const auto restore = qScopeGuard([before] { OnlineVideoLibrary::setVersionTimeLimit(before); });
+    // Each wait is bounded well below what either step waited before they shared one limit.
+    QElapsedTimer clock;
+    clock.start();
+    release.publishProgram(
+        TestRelease::program("2099.01.02", record(), "import time\ntime.sleep(600)"));
+    const ParserReleaseResult installed = fetch(source());
+    EXPECT_LT(clock.elapsed(), 12000);
+    EXPECT_EQ(installed.outcome, Outcome::Refused);
+    EXPECT_TRUE(installed.reason.contains("--version did not answer within 2 s"))
+        << installed.reason.toStdString();
+
+    // A copy placed by hand that hangs the same way is given up as soon.
+    QFile::remove(copy());
+    ASSERT_TRUE(writeTestScript(copy(), "#!/bin/sh\nexec sleep 600\n"));
+    clock.restart();
+    EXPECT_EQ(
+        DNYoutubeParseLibrary::youtubeParseDylibPath(), DNYoutubeParseLibrary::bundleCopyPath());
+    EXPECT_LT(clock.elapsed(), 12000);
+}
+
+TEST_F(ParserUpdate, TheNewProgramsVersionRunsInAnEmptyFolderOfItsOwnAndLeavesNoChild)
+{
+    const QString report = scratch.filePath("report.json");
+    release.publishProgram(TestRelease::program("2099.01.02", record(),
+        "import json, os, subprocess\n"
+        "child = subprocess.Popen(['sleep', '300'])\n"
+        "with open('"
+            + report.toUtf8()
+            + "', 'w') as out:\n"
+              "    json.dump({'folder': os.getcwd(), 'entries': os.listdir('.'),"
+              " 'group': os.getpgid(0), 'leader': os.getpgid(0) == os.getpid(),"
+              " 'child': child.pid}, out)"));
+    EXPECT_EQ(fetch(source()).outcome, Outcome::Installed);
+    const QJsonObject seen = QJsonDocument::fromJson(readTestFile(report)).object();
+    ASSERT_FALSE(seen.isEmpty());
+    const int group = seen["group"].toInt();
+    const auto reap = qScopeGuard([&seen] { ::kill(pid_t(seen["child"].toInt()), SIGKILL); });
+    EXPECT_NE(seen["folder"].toString(), QDir::currentPath());
+    EXPECT_TRUE(seen["entries"].toArray().isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(seen["folder"].toString()));
+    EXPECT_TRUE(seen["leader"].toBool());
+    ASSERT_NE(group, int(::getpgrp()));
+    EXPECT_TRUE(QTest::qWaitFor([group] { return processGroupMembers(group).isEmpty(); }, 5000))
+        << processGroupMembers(group).join(' ').toStdString();
+}
+
+// Another instance put a newer release in place while this one fetched its
+// own: the older one never replaces it, and is not even compared with what
+// is in place while the other holds the folder for its move.
+TEST_F(ParserUpdate, AReleaseOlderThanTheCopyPutInPlaceMeanwhileIsRefused)
+{
+    const QString proven = scratch.filePath("proven");
+    const QString compared = scratch.filePath("compared");
+    release.publishProgram(TestRelease::program(
+        "2099.01.02", record(), "open('" + proven.toUtf8() + "', 'w').close()"));
+    QFile::remove(copy());
+    ASSERT_TRUE(writeTestScript(copy(),
+        "#!/bin/sh\n[ \"$1\" = --version ] && touch '" + QFile::encodeName(compared)
+            + "' && echo 2099.01.01\n"));
+    const QTemporaryDir other;
+    const QString newer = writeFakeYtDlp(other.path(), "2099.02.01", "exit 1");
+    const QByteArray newerBytes = readTestFile(newer);
+    const Fd folder(::open(
+        QFile::encodeName(AppPaths::dataFolder()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    ASSERT_EQ(::flock(folder.get(), LOCK_EX), 0);
+    ParserReleaseResult result;
+    runTogether({ [&] { result = ParserRelease::fetchAndInstall(source(), copy(), system); },
+        [&] {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return QFile::exists(proven); }, 30000));
+            // Nothing can be awaited here: the update must stand still.
+            EXPECT_FALSE(QTest::qWaitFor([&] { return QFile::exists(compared); }, 2000));
+            EXPECT_EQ(::rename(QFile::encodeName(newer).constData(),
+                          QFile::encodeName(copy()).constData()),
+                0);
+            ::flock(folder.get(), LOCK_UN);
+        } });
+    EXPECT_EQ(result.outcome, Outcome::Refused);
+    EXPECT_TRUE(result.reason.contains("older than the one in place (2099-02-01)"))
+        << result.reason.toStdString();
+    EXPECT_EQ(readTestFile(copy()), newerBytes);
+}
+
+// A write that fails says why, in the system's words: it is no fault of the release.
+TEST_F(ParserUpdate, AFullOrReadOnlyFolderIsToldWithTheSystemsReason)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "a small or read-only file system needs root and a tmpfs mount";
+    struct Case {
+        const char* what;
+        unsigned long flags;
+        bool temporary; // the temporary folder, else the copy's folder
+        const char* step;
+        const char* reason;
+    };
+    const Case cases[] = {
+        { "full temporary folder", 0, true, "the signature could not be checked",
+            "No space left on device" },
+        { "full data folder", 0, false, "the program could not be written in",
+            "No space left on device" },
+        { "read-only data folder", MS_RDONLY, false, "the program could not be written in",
+            "Read-only file system" },
+    };
+    // More than the one page the file system holds.
+    release.publishProgram(
+        TestRelease::program("2099.01.02", record(), "# " + QByteArray(65536, 'x')));
+    const QByteArray temporary = qgetenv("TMPDIR");
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        const QTemporaryDir mountPoint;
+        const QByteArray point = QFile::encodeName(mountPoint.path());
+        ASSERT_EQ(::mount("tmpfs", point.constData(), "tmpfs", test.flags, "size=4k"), 0);
+        const auto unmount = qScopeGuard([&point] { ::umount2(point.constData(), MNT_DETACH); });
+        if (test.temporary)
+            qputenv("TMPDIR", point);
+        const ParserReleaseResult result
+            = fetch(source(), test.temporary ? copy() : mountPoint.filePath("yt-dlp"));
+        qputenv("TMPDIR", temporary);
+        EXPECT_EQ(result.outcome, Outcome::Refused);
+        EXPECT_TRUE(result.reason.contains(test.step) && result.reason.contains(test.reason))
+            << result.reason.toStdString();
+        EXPECT_EQ(readTestFile(copy()), earlier);
+    }
 }
 
 } // namespace

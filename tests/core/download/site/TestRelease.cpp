@@ -86,13 +86,16 @@ QByteArray TestRelease::pageRecord(const QString& title, const QUrl& media, qint
         .toJson(QJsonDocument::Compact);
 }
 
-QByteArray TestRelease::program(const QString& version, const QByteArray& record)
+QByteArray TestRelease::program(
+    const QString& version, const QByteArray& record, const QByteArray& onVersion)
 {
+    QByteArray indented;
+    for (const QByteArray& line : onVersion.split('\n'))
+        indented += "    " + line + "\n";
     return "#!/usr/bin/env python3\n"
            "import base64, sys\n"
            "if sys.argv[1:2] == ['--version']:\n"
-           "    print('"
-        + version.toUtf8()
+        + indented + "    print('" + version.toUtf8()
         + "')\n"
           "    sys.exit(0)\n"
           "sys.stdout.write(base64.b64decode('"
@@ -114,6 +117,55 @@ QByteArray TestRelease::sign(const QByteArray& data, bool byOtherKey) const
                                     "--detach-sign", "--output", "-" },
         data, &detached);
     return problem.isEmpty() ? detached : QByteArray();
+}
+
+QString TestRelease::signByLapsedKey(Lapse lapse)
+{
+    const bool revoked = lapse == Lapse::Revoked;
+    const QString user = revoked ? QStringLiteral("Revoked Key <revoked@example.test>")
+                                 : QStringLiteral("Expired Key <expired@example.test>");
+    // An expired key lived one day in 2020 and signed then.
+    const QStringList past = revoked
+        ? QStringList()
+        : QStringList { QStringLiteral("--faked-system-time"), QStringLiteral("20200101T000000") };
+    QByteArray detached;
+    QByteArray armored;
+    QString problem = gpg(past + QStringList { "--quick-gen-key", user, "ed25519", "sign", "1d" });
+    if (problem.isEmpty())
+        problem = gpg(past + QStringList { "--local-user", user, "--detach-sign", "--output", "-" },
+            sums, &detached);
+    if (problem.isEmpty() && revoked)
+        problem = revoke(user);
+    if (problem.isEmpty())
+        problem = gpg({ "--armor", "--export", user }, {}, &armored);
+    const QString path = m_home.filePath(revoked ? "revoked-key.asc" : "expired-key.asc");
+    if (!problem.isEmpty() || !writeTestFile(path, armored))
+        return {};
+    signature = detached;
+    serve();
+    return path;
+}
+
+// gpg keeps a revocation certificate of each key it makes; importing it revokes the key.
+QString TestRelease::revoke(const QString& user) const
+{
+    QByteArray listing;
+    if (QString problem = gpg({ "--with-colons", "--list-keys", user }, {}, &listing);
+        !problem.isEmpty())
+        return problem;
+    QByteArray fingerprint;
+    for (const QByteArray& line : listing.split('\n')) {
+        if (line.startsWith("fpr:") && fingerprint.isEmpty())
+            fingerprint = line.split(':').value(9);
+    }
+    QByteArray certificate
+        = readTestFile(m_home.filePath("openpgp-revocs.d/" + fingerprint + ".rev"));
+    // It is kept with its first line masked, against an import by mistake.
+    certificate.replace(
+        ":-----BEGIN PGP PUBLIC KEY BLOCK-----", "-----BEGIN PGP PUBLIC KEY BLOCK-----");
+    if (certificate.isEmpty())
+        return "no revocation certificate for " + user;
+    return gpg({ "--import" }, certificate);
 }
 
 void TestRelease::publish(const QString& version, const QByteArray& record)

@@ -4,6 +4,7 @@
 #include "platform/UserDefaults.h"
 
 #include "core/download/DownloadTestSupport.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -349,6 +350,75 @@ TEST(DNYoutubeParseLibrary, OnlyANewerDataFolderCopyIsUsed)
     }
     QFile::remove(placed);
     EXPECT_EQ(DNYoutubeParseLibrary::youtubeParseDylibPath(), system.path());
+}
+
+// A yt-dlp that adds a line to `runs` each time it is asked its version.
+QString countingYtDlp(const QString& folder, const QString& version, const QString& runs)
+{
+    const QString path = folder + "/yt-dlp";
+    EXPECT_TRUE(writeTestScript(path,
+        QString("#!/bin/sh\nif [ \"$1\" = --version ]; then echo >>'%1'; echo '%2'; exit 0; fi\n"
+                "exit 1\n")
+            .arg(runs, version)
+            .toUtf8()));
+    return path;
+}
+
+// An analysis costs no python3 start beyond yt-dlp's own: a version is asked
+// only to choose between two copies, and once per file.
+TEST(DNYoutubeParseLibrary, AVersionIsAskedOnlyToChooseAndOnceForAFile)
+{
+    QTemporaryDir folder;
+    const QString systemRuns = folder.filePath("system-runs");
+    const QString placedRuns = folder.filePath("placed-runs");
+    const auto runs = [](const QString& file) { return readTestFile(file).count('\n'); };
+    const SystemCopy system("2023.03.04");
+    // Counting, in place of the plain one.
+    countingYtDlp(QFileInfo(system.path()).absolutePath(), "2023.03.04", systemRuns);
+    const QString placed = DNYoutubeParseLibrary::copyPlace();
+    QFile::remove(placed);
+    const auto analyseTwice = [] {
+        for (int analysis = 0; analysis < 2; ++analysis)
+            DNYoutubeParser::analysisYoutubeWebSource(
+                "http://site/v", DNYoutubeParseLibrary::youtubeParseDylibPath());
+    };
+    analyseTwice();
+    EXPECT_EQ(runs(systemRuns), 0) << "one copy: nothing to choose";
+
+    ASSERT_TRUE(QDir().mkpath(AppPaths::dataFolder()));
+    QTemporaryDir placedFolder;
+    const QString copy = countingYtDlp(placedFolder.path(), "2099.01.01", placedRuns);
+    ASSERT_TRUE(QFile::copy(copy, placed));
+    analyseTwice();
+    EXPECT_EQ(DNYoutubeParseLibrary::youtubeParseDylibPath(), placed);
+    EXPECT_EQ(runs(systemRuns), 1);
+    EXPECT_EQ(runs(placedRuns), 1);
+
+    // Another file in the copy's place is asked anew.
+    ASSERT_TRUE(QFile::remove(placed) && QFile::copy(copy, placed));
+    analyseTwice();
+    EXPECT_EQ(runs(systemRuns), 1);
+    EXPECT_EQ(runs(placedRuns), 2);
+    QFile::remove(placed);
+}
+
+TEST(ParserRelease, AnEmptyAddressSettingFallsBackToTheReleasesOwn)
+{
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    const QString mirror = "https://mirror.example/yt-dlp";
+    const QList<std::pair<QVariant, QString>> cases
+        = { { QVariant(), ParserRelease::kLatestAddress }, { "", ParserRelease::kLatestAddress },
+              { "  ", ParserRelease::kLatestAddress }, { mirror, mirror } };
+    for (const auto& [setting, address] : cases) {
+        if (setting.isNull())
+            defaults.remove(ParserRelease::kAddressKey);
+        else
+            defaults.setValue(ParserRelease::kAddressKey, setting);
+        EXPECT_EQ(
+            ParserRelease::latestAddress(defaults).toString().toStdString(), address.toStdString())
+            << setting.toString().toStdString();
+    }
 }
 
 TEST(DNYoutubeParser, DailyCheckRunsOnceADayAlsoWhenTheDownloadFails)
