@@ -46,6 +46,7 @@ struct HeldOutput {
     QString wanted; // the name the builder chose
     std::function<void(const QString&)> rename; // tells the node the output's name
     std::optional<DNEngineRun> report;
+    OutputFolder folder; // the folder of both, held open while the engine writes
 };
 
 // The driver's module state. The configuration (tables, observer) is read
@@ -314,11 +315,16 @@ std::optional<HeldOutput> takeHeldOutput()
     return std::exchange(state().held, std::nullopt);
 }
 
-// Removes the held output's file, which is ours alone, and lets its report
-// go with the name it was written under.
+// Removes the held output's file, which is ours alone, wherever its folder
+// has gone, and lets its report go with the name it was written under.
 void discardHeld(const HeldOutput& held)
 {
-    discardOutput(held.partial);
+    if (!held.folder.hasMoved())
+        discardOutput(held.partial);
+    else if (held.folder.removeFile(QFileInfo(held.partial).fileName()))
+        DNLog(
+            QStringLiteral("The unfinished output \"%1\" was deleted from the folder's new place.")
+                .arg(held.partial));
     if (held.report)
         reportRun(*held.report);
 }
@@ -327,6 +333,42 @@ void dropHeldOutput()
 {
     if (const std::optional<HeldOutput> held = takeHeldOutput())
         discardHeld(*held);
+}
+
+// A run that failed because its output folder went away under the engine,
+// or has no room left, is told so, whatever the engine said: mencoder ends a
+// full disk with "Exiting... (Fatal error)" or answers 0 with a short file,
+// and ffmpeg answers 0 for an output whose folder was moved.
+void explainByFolder(const OutputFolder& folder)
+{
+    if (folder.hasMoved()) {
+        const QString now = folder.whereNow();
+        explainFailure(now.isEmpty()
+                ? QStringLiteral("The conversion failed: the output folder \"%1\" was deleted "
+                                 "while the output was written into it.")
+                      .arg(folder.path())
+                : QStringLiteral("The conversion failed: the output folder \"%1\" was moved to "
+                                 "\"%2\" while the output was written into it; the unfinished "
+                                 "output was removed from there.")
+                      .arg(folder.path(), now));
+        return;
+    }
+    const QString full = folder.fullDiskReason();
+    const QString earlier = DNVideoConverterLastFailure();
+    if (full.isEmpty() || earlier.contains(QLatin1String("the disk is full")))
+        return;
+    explainFailure(QStringLiteral("The conversion failed: %1.").arg(full)
+        + (earlier.isEmpty() ? QString() : QLatin1Char(' ') + earlier));
+}
+
+// The held output of a failed run, removed once its folder has told what it
+// can of the failure.
+void failHeldOutput()
+{
+    if (const std::optional<HeldOutput> held = takeHeldOutput()) {
+        explainByFolder(held->folder);
+        discardHeld(*held);
+    }
 }
 
 // The run's output goes under a hidden name of its own: a file of a folder,
@@ -350,8 +392,10 @@ ArgumentBlockPtr holdOutput(
     if (!held)
         return nullptr;
     output.rename(partial);
+    OutputFolder folder(QFileInfo(wanted).absolutePath());
     const std::lock_guard lock(state().mutex);
-    state().held = HeldOutput { partial, wanted, std::move(output.rename), std::nullopt };
+    state().held
+        = HeldOutput { partial, wanted, std::move(output.rename), std::nullopt, std::move(folder) };
     return held;
 }
 
@@ -378,6 +422,8 @@ int settleHeldOutput(int result)
     if (!held)
         return result;
     if (result != 0) {
+        if (result != kDNVideoConverterStopped)
+            explainByFolder(held->folder);
         discardHeld(*held);
         return result;
     }
@@ -430,8 +476,10 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     }
     if (!reportWaitsForName(run))
         reportRun(run);
-    if (result != 0)
+    if (result == kDNVideoConverterStopped)
         dropHeldOutput();
+    else if (result != 0)
+        failHeldOutput();
     return result;
 }
 

@@ -14,6 +14,7 @@
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
+#include "support/SmallFileSystem.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -34,7 +36,6 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/mount.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -614,21 +615,41 @@ TEST_F(DNVideoConverterTest, TwoPassesThatBothWriteLeaveOneOutput)
         node->outputName().toStdString(), (outputFolder() + "/video_audio.mp4").toStdString());
 }
 
-// ffmpeg writes on into a file whose folder is gone and answers 0.
+// ffmpeg writes on into a file whose folder is gone and answers 0. The
+// reason says what became of the folder, and the unfinished output does not
+// stay behind in a folder the user moved.
 TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
 {
-    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
-    const int created = ::inotify_init1(IN_CLOEXEC);
-    ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
-    auto conversion = std::async(
-        std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
-    pollfd watch { created, POLLIN, 0 };
-    ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
-    ::close(created);
-    QDir(outputFolder()).removeRecursively();
-    EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
-    EXPECT_EQ(m_runs.back().status, 0);
-    EXPECT_TRUE(sharedLogText().contains("The conversion failed: the encoder wrote no output"));
+    const QString moved = m_folder.filePath("moved");
+    const struct {
+        const char* what;
+        std::function<void()> vanish;
+        QString reason;
+    } cases[] = {
+        { "deleted", [this] { QDir(outputFolder()).removeRecursively(); },
+            QStringLiteral("the output folder \"%1\" was deleted").arg(outputFolder()) },
+        { "moved", [&] { QDir().rename(outputFolder(), moved); },
+            QStringLiteral("the output folder \"%1\" was moved to \"%2\"")
+                .arg(outputFolder(), moved) },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir().mkpath(outputFolder());
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
+        const int created = ::inotify_init1(IN_CLOEXEC);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        auto conversion = std::async(
+            std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
+        pollfd watch { created, POLLIN, 0 };
+        ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
+        ::close(created);
+        c.vanish();
+        EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
+        EXPECT_EQ(m_runs.back().status, 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(c.reason))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(QDir(moved).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
 
 // A recording cut short by its camera: the headers were written for 10 hours,
@@ -665,10 +686,9 @@ TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
 // that the output came out short or that the engine failed.
 TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
 {
-    const QByteArray folder = QFile::encodeName(outputFolder());
-    if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0)
+    const SmallFileSystem disk(outputFolder(), "16k");
+    if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    const auto unmount = qScopeGuard([&folder] { ::umount2(folder.constData(), MNT_DETACH); });
     auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
     EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
     EXPECT_TRUE(DNVideoConverterLastFailure().contains("the disk is full"))

@@ -15,6 +15,7 @@
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "support/ChildProcesses.h"
+#include "support/SmallFileSystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -497,6 +498,27 @@ TEST_F(DVDConversion, AStopEndsBothProgramsAndLeavesNothing)
     EXPECT_EQ(EncoderCoreProgress().frameNumber, 0);
     EXPECT_TRUE(outputs().isEmpty());
     EXPECT_TRUE(fifosLeft().isEmpty());
+}
+
+// A disk that fills up under each engine: mencoder answers 0 for a cut AVI,
+// the dump ends with "Exiting... (Fatal error)", HandBrakeCLI with a status
+// of its own. Each run says that the disk is full, in which folder, and
+// leaves nothing there.
+TEST_F(DVDConversion, AFullDiskIsTheReasonWhicheverEngineFailed)
+{
+    for (const int globalID : { 1103026, kGlobalIDPlayerStreamDump, kGlobalIDDVDToMKV }) {
+        SCOPED_TRACE(globalID);
+        const auto node = catalogueNode(TestDisc::image(), globalID, false);
+        ASSERT_TRUE(node);
+        const SmallFileSystem disk(out("out"), "256k");
+        if (!disk.isMounted())
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(
+            QStringLiteral("the disk is full: \"%1\" has 0 KB left").arg(out("out"))))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(outputs().isEmpty());
+    }
 }
 
 // The chosen sound track is the one heard: the French track is at 880 Hz.
