@@ -35,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -485,12 +486,12 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
 
 // ffmpeg answers 0 when the output's folder vanished under it: the output
 // must be there, open and last at least about as long as the run was asked
-// for (its list's duration, when it has one), or as its source's packets
-// hold when its headers claim more.
-int checkFileOutput(const QString& output, int seconds, const QString& source)
+// for (its list's duration, when it has one), or as its sources' packets
+// hold when their headers claim more, and not far longer.
+int checkFileOutput(const QString& output, int seconds, std::vector<QString> sources)
 {
     DVDOutputExpectation expected { double(seconds), false, true };
-    expected.source = source;
+    expected.sources = std::move(sources);
     const QString problem = checkDVDOutput(output, expected);
     if (problem.isEmpty())
         return 0;
@@ -536,14 +537,22 @@ void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
     tagger.tag(output, source->path(), duration);
 }
 
-// The one file a run converts; none for a merge, whose length is its
-// members' sum.
-QString singleSourceOf(const std::shared_ptr<NXBasicMediaNode>& node)
+// What a run converts: a file, or the members' outputs a merge joins (those
+// with a picture: the join leaves the others out).
+std::vector<QString> sourcesOf(const std::shared_ptr<NXBasicMediaNode>& node)
 {
     const auto file = node->fileNodeForConversion();
-    if (!file || isKindOf<DNFileGroupNode>(node))
+    if (!file)
         return {};
-    return file->path();
+    if (!isKindOf<DNFileGroupNode>(node))
+        return { file->path() };
+    std::vector<QString> joined;
+    for (const auto& child : node->children()) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        if (member && !member->videoTracks().empty())
+            joined.push_back(member->outputName());
+    }
+    return joined;
 }
 
 // Makes the engine's stop reach what the builder runs on it, for as long as
@@ -632,7 +641,7 @@ int _VideoConverter(
         dropHeldOutput();
         return result;
     }
-    const int checked = checkFileOutput(outputNameOf(node), seconds, singleSourceOf(node));
+    const int checked = checkFileOutput(outputNameOf(node), seconds, sourcesOf(node));
     // The cover goes in before the output takes its name, as the rest of it did.
     if (checked == 0 && isEntry(*node))
         tagCoverArt(node);

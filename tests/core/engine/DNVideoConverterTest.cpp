@@ -135,6 +135,17 @@ ArgumentBlockPtr matroskaBuilder(
     return encodeWith(node, config, {}, kH264Aac + QStringList { "-f", "matroska" });
 }
 
+// A subtitle file of the test's own muxed with the picture and sound.
+QString subtitleInput;
+
+ArgumentBlockPtr subtitledBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, { "-i", subtitleInput },
+        QStringList { "-map", "1", "-map", "0" } + kH264Aac
+            + QStringList { "-c:s", "srt", "-f", "matroska" });
+}
+
 // ffmpeg opens the output, then refuses the list: MP4 holds no PCM sound.
 ArgumentBlockPtr brokenBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -188,6 +199,7 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Slow", &slowBuilder },
     { "Test_RealTime", &realTimeBuilder },
     { "Test_Matroska", &matroskaBuilder },
+    { "Test_Subtitled", &subtitledBuilder },
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
     { "Test_BrokenSecondPass", &brokenSecondPass },
@@ -652,34 +664,77 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
     }
 }
 
-// A recording cut short by its camera: the headers were written for 10 hours,
-// the packets hold 5 s. The whole 5 s are converted and kept.
-TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
+// A recording cut short by its camera: its headers were written for
+// `claimed` seconds, its packets hold 5 s.
+QString cutShortRecording(const QString& path, double claimed)
 {
-    const QString source = m_folder.filePath("camera take.mp4");
-    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=5", "-f",
-        "lavfi", "-i", "sine=duration=5", "-c:v", "libx264", "-c:a", "aac", source }));
-    QFile file(source);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    if (!runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=5", "-f", "lavfi",
+            "-i", "sine=duration=5", "-c:v", "libx264", "-c:a", "aac", path }))
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return {};
     QByteArray bytes = file.readAll();
-    // The movie's and each track's header (version 0) say 10 hours in the
+    // The movie's and each track's header (version 0) give the length in the
     // movie's time scale, which the movie header gives.
     const qsizetype movie = bytes.indexOf("mvhd");
-    ASSERT_GT(movie, 0);
-    const quint32 tenHours = qFromBigEndian<quint32>(bytes.constData() + movie + 16) * 36000;
-    qToBigEndian(tenHours, bytes.data() + movie + 20);
+    if (movie < 0)
+        return {};
+    const auto length = quint32(qFromBigEndian<quint32>(bytes.constData() + movie + 16) * claimed);
+    qToBigEndian(length, bytes.data() + movie + 20);
     for (qsizetype track = bytes.indexOf("tkhd"); track > 0;
          track = bytes.indexOf("tkhd", track + 4))
-        qToBigEndian(tenHours, bytes.data() + track + 24);
+        qToBigEndian(length, bytes.data() + track + 24);
     file.seek(0);
     file.write(bytes);
-    file.close();
+    return path;
+}
 
-    auto node = fileNode(source, "Test_Encode");
-    ASSERT_NEAR(node->selectedVideoTrack()->duration, 36000, 1);
-    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
-        << sharedLogText().right(2000).toStdString();
-    EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, 5, 0.2);
+// Alone or as a merge's first member, the whole 5 s of a recording whose
+// headers claim more are converted and kept.
+TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
+{
+    const struct {
+        const char* what;
+        double claimed;
+        bool merged; // before a 2 s clip
+        double seconds;
+    } cases[] = {
+        { "10 hours", 36000, false, 5 },
+        { "10 s", 10, false, 5 },
+        { "10 s, merged", 10, true, 7 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString source = cutShortRecording(m_folder.filePath("camera take.mp4"), c.claimed);
+        ASSERT_FALSE(source.isEmpty());
+        std::shared_ptr<DNFileNode> node = fileNode(source, "Test_Encode");
+        ASSERT_NEAR(node->selectedVideoTrack()->duration, c.claimed, 1);
+        if (c.merged) {
+            node = DNFileGroupNode::fileGroupNodeWithNodes(
+                { node, fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode") });
+            node->setProfile(profile("Test_Encode"));
+        }
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, c.seconds, 0.3);
+        QFile::remove(source);
+    }
+}
+
+// A 2 s clip with a subtitle cue at 96 hours gives an output whose container
+// says 96 hours: that is no conversion of the clip.
+TEST_F(DNVideoConverterTest, AnOutputFarLongerThanItsSourceFails)
+{
+    subtitleInput = m_folder.filePath("clip.srt");
+    ASSERT_TRUE(writeTestFile(subtitleInput,
+        "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n2\n96:00:00,000 --> 96:00:01,000\nBye\n"));
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Subtitled");
+    node->setProfile(profile("Test_Subtitled", false, "mkv"));
+    EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(DNVideoConverterLastFailure().contains("far longer than the 2.0 s asked for"))
+        << qPrintable(DNVideoConverterLastFailure());
+    EXPECT_TRUE(QDir(outputFolder()).isEmpty());
 }
 
 // An output folder on a disk with no room: the reason says so, not only
