@@ -756,6 +756,101 @@ std::shared_ptr<DNProfile> memberProfile(const DNFileGroupNode& group, const DNP
     return shared;
 }
 
+// The frame a profile scales every picture into; empty when it keeps each
+// source's own.
+QSize frameOf(const DNProfile& profile)
+{
+    const QString value = profile.videoResolution().currentValue();
+    if (value.isEmpty() || isKeepOriginResolution(value))
+        return {};
+    return resolutionFromString(value, 0, 0).toSize();
+}
+
+// The smallest picture the encoders take, and the steps in which the file
+// builders scale a picture into a frame, rounding down: a side of fewer
+// steps' pixels becomes none.
+constexpr int kSmallestPictureSide = 2;
+constexpr int kScaleStep = 4;
+
+// Why the picture of `file` is too small to be converted into `frame`.
+QString pictureSizeProblem(const DNFileNode& file, const QSize& frame)
+{
+    const DNTVideo* video = file.selectedVideoTrack();
+    if (!video)
+        return {};
+    const QSize picture(video->width, video->height);
+    const QString named = QStringLiteral("the picture of \"%1\" (%2 x %3 pixels)")
+                              .arg(file.path())
+                              .arg(picture.width())
+                              .arg(picture.height());
+    if (picture.width() < kSmallestPictureSide || picture.height() < kSmallestPictureSide)
+        return QStringLiteral("The conversion is refused: %1 is too small to convert.").arg(named);
+    if (frame.isEmpty())
+        return {};
+    const QSizeF fitted = DNAspectFitSize(QSizeF(picture), QSizeF(frame));
+    if (fitted.width() >= kScaleStep && fitted.height() >= kScaleStep)
+        return {};
+    return QStringLiteral("The conversion is refused: the output's frame of %1 x %2 pixels is too "
+                          "small for %3.")
+        .arg(frame.width())
+        .arg(frame.height())
+        .arg(named);
+}
+
+// The engines take no argument of MaxCharLength bytes or more.
+QString pathLengthProblem(const QString& source)
+{
+    const qsizetype bytes = QFile::encodeName(source).size();
+    if (bytes < MaxCharLength)
+        return {};
+    return QStringLiteral("The file \"%1\" cannot be converted where it is: its path is %2 bytes "
+                          "long, and the engines take paths of at most %3 bytes. Move it to a "
+                          "folder with a shorter path.")
+        .arg(source)
+        .arg(bytes)
+        .arg(MaxCharLength - 1);
+}
+
+// Why a file cannot be converted into `frame`, found before any engine
+// runs, in terms the user can act on.
+QString sourceProblem(const DNFileNode& file, const QSize& frame)
+{
+    const QString path = pathLengthProblem(file.path());
+    return path.isEmpty() ? pictureSizeProblem(file, frame) : path;
+}
+
+// The same for a file converted alone, with its image watermark.
+QString fileProblem(const DNFileNode& file)
+{
+    const std::shared_ptr<DNProfile> profile = file.profile();
+    if (const QString problem = sourceProblem(file, profile ? frameOf(*profile) : QSize());
+        !problem.isEmpty())
+        return problem;
+    const QString watermark = file.watermarkPictureProblem();
+    if (watermark.isEmpty())
+        return {};
+    return QStringLiteral("The watermark picture \"%1\" cannot be used: %2.")
+        .arg(file.imagePathOfWatermark(), watermark);
+}
+
+// The members of a merge share one frame (memberProfile): the first member's
+// picture, unless the profile has one. A member that would fill none of it
+// fails the merge before any member is converted.
+QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
+{
+    const QSize frame = frameOf(shared);
+    for (const auto& child : group.children()) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        if (!member)
+            continue;
+        if (const QString problem = sourceProblem(*member, frame); !problem.isEmpty())
+            return problem
+                + QStringLiteral(" The members of a merge share the frame of the "
+                                 "first one's picture, unless the profile sets one.");
+    }
+    return {};
+}
+
 // A member's own profile, setting and output metadata, given back however
 // its run ends.
 class SavedMember {
@@ -840,6 +935,10 @@ int convertGroup(const std::shared_ptr<DNFileGroupNode>& group, const EncodeConf
     if (!setConfigPath(memberConfig.outputDir, AppPaths::temporaryFolder()))
         return memberFailed(kDNVideoConverterFailed);
     const std::shared_ptr<DNProfile> shared = memberProfile(*group, *profile);
+    if (const QString problem = membersProblem(*group, *shared); !problem.isEmpty()) {
+        reportFailure(problem);
+        return kDNVideoConverterFailed;
+    }
     MemberOutputs outputs;
     for (const auto& child : group->children()) {
         const auto member = child ? child->fileNodeForConversion() : nullptr;
@@ -862,6 +961,13 @@ int _VideoConverter_Start(
             &stopRequested, &reportFailure, &explainFailure, &settleHeldOutput, &findAssembler };
         return convertDVDEntry(
             std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
+    }
+    if (isMemberOf<DNFileNode>(node)) {
+        if (const QString problem = fileProblem(static_cast<const DNFileNode&>(*node));
+            !problem.isEmpty()) {
+            reportFailure(problem);
+            return kDNVideoConverterFailed;
+        }
     }
     return convertPasses(node, titleIndex, config);
 }

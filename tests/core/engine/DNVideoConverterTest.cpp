@@ -36,6 +36,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -735,6 +736,73 @@ TEST_F(DNVideoConverterTest, AnOutputFarLongerThanItsSourceFails)
     EXPECT_TRUE(DNVideoConverterLastFailure().contains("far longer than the 2.0 s asked for"))
         << qPrintable(DNVideoConverterLastFailure());
     EXPECT_TRUE(QDir(outputFolder()).isEmpty());
+}
+
+// What cannot make a good output is refused with its reason before any
+// builder or engine runs: pictures too small for the encoders or for the
+// frame a merge's members share, watermark pictures that cannot be drawn, a
+// source deeper in folders than an engine's argument can name.
+TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
+{
+    const auto clipOf = [this](const char* size) {
+        const QString path = m_folder.filePath(QStringLiteral("%1.mp4").arg(size));
+        EXPECT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=16x16:rate=25:duration=1",
+            "-vf", QStringLiteral("scale=%1").arg(size), "-c:v", "libx264", "-pix_fmt", "yuv444p",
+            path }));
+        return path;
+    };
+    const QString tiny = clipOf("1:1");
+    const QString small = clipOf("2:2");
+    const QString huge = m_folder.filePath("huge.png");
+    QImage(9000, 9000, QImage::Format_Mono).save(huge);
+    const QString text = m_folder.filePath("notes.png");
+    ASSERT_TRUE(writeTestFile(text, "not a picture"));
+    const QString fifo = m_folder.filePath("mark.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QString deep = m_folder.filePath(QString(200, 'd'));
+    while (deep.size() < 2100)
+        deep += '/' + QString(200, 'd');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), deep + "/clip.mp4"));
+    const QString clip = TestMedia::path(TestMedia::kVideoWithAudio);
+    const struct {
+        const char* what;
+        QStringList sources; // more than one: merged
+        QString watermark;
+        QString reason;
+    } cases[] = {
+        { "1x1 picture", { tiny }, {},
+            QStringLiteral("the picture of \"%1\" (1 x 1 pixels) is too small").arg(tiny) },
+        { "2x2 first member", { small, clip }, {},
+            QStringLiteral("frame of 2 x 2 pixels is too small for the picture of \"%1\"")
+                .arg(small) },
+        { "watermark beyond the pixel limit", { clip }, huge,
+            QStringLiteral("\"%1\" cannot be used: it is 9000 x 9000 pixels").arg(huge) },
+        { "watermark that is no picture", { clip }, text, "cannot be read as a picture" },
+        { "watermark that is a FIFO", { clip }, fifo, "cannot be used: it is not a file" },
+        { "source too deep", { deep + "/clip.mp4" }, {},
+            "bytes long, and the engines take paths "
+            "of at most 2047 bytes" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.clear();
+        m_runs.clear();
+        std::vector<NXBasicMediaNode::Ptr> members;
+        for (const QString& source : c.sources)
+            members.push_back(fileNode(source, "Test_Encode"));
+        auto node = members.size() == 1 ? std::static_pointer_cast<DNFileNode>(members.front())
+                                        : DNFileGroupNode::fileGroupNodeWithNodes(members);
+        node->setProfile(profile("Test_Encode"));
+        node->setEnableWatermark(!c.watermark.isEmpty());
+        node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+        node->setImagePathOfWatermark(c.watermark);
+        EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(c.reason))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(calls.empty());
+        EXPECT_TRUE(m_runs.empty());
+    }
 }
 
 // An output folder on a disk with no room: the reason says so, not only
