@@ -390,8 +390,13 @@ ArgumentBlockPtr holdOutput(
         DNLog(QStringLiteral("Removed \"%1\", left by a conversion that was killed").arg(left));
     const QString partial = partialOutputPath(wanted);
     ArgumentBlockPtr held = withArgument(*block, wanted, partial);
-    if (!held)
+    if (!held) {
+        const QString problem = heldOutputProblem(wanted);
+        reportFailure(problem.isEmpty()
+                ? QStringLiteral("The output path is too long for the command line.")
+                : problem);
         return nullptr;
+    }
     output.rename(partial);
     OutputFolder folder(QFileInfo(wanted).absolutePath());
     const std::lock_guard lock(state().mutex);
@@ -619,19 +624,21 @@ int _VideoConverter(
         return kDNVideoConverterStopped;
     }
     if (!logArgumentBlock(block.get())) {
+        // An output name the builder could not write says why in the user's terms.
+        const QString path = heldOutputProblem(outputOfNode(node, titleIndex).name);
         const QString refusal = takeBuildRefusal();
-        reportFailure(QStringLiteral("The builder \"%1\" made no command line for the entry%2")
-                          .arg(QString::fromUtf8(name),
-                              refusal.isEmpty() ? QStringLiteral(".") : ": " + refusal + '.'));
+        reportFailure(!path.isEmpty()
+                ? path
+                : QStringLiteral("The builder \"%1\" made no command line for the entry%2")
+                      .arg(QString::fromUtf8(name),
+                          refusal.isEmpty() ? QStringLiteral(".") : ": " + refusal + '.'));
         return kDNVideoConverterFailed;
     }
     const int seconds = block->duration;
     const QStringList built = block->arguments();
     block = holdOutput(node, titleIndex, std::move(block));
-    if (!block) {
-        reportFailure(QStringLiteral("The output path is too long for the command line."));
+    if (!block)
         return kDNVideoConverterFailed;
-    }
     const int result = runEngine(engine, std::move(block), node, built);
     // The DVD path checks its runs' outputs and settles them itself.
     if (isKindOf<DNDVDNode>(node))
@@ -1049,6 +1056,17 @@ int encodeWithDVDToMKV(const ArgumentBlock& block)
 }
 
 } // namespace
+
+QString heldOutputProblem(const QString& output)
+{
+    if (QFile::encodeName(partialOutputPath(output)).size() < MaxCharLength)
+        return {};
+    return QStringLiteral("The output \"%1\" cannot be written: the path of its folder leaves "
+                          "no room for its name within the %2 bytes the engines take. Choose an "
+                          "output folder with a shorter path.")
+        .arg(output)
+        .arg(MaxCharLength - 1);
+}
 
 int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
     DNVideoConverterStateCallback stateCallback, void* context)

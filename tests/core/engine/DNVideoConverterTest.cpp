@@ -764,12 +764,16 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
         deep += '/' + QString(200, 'd');
     ASSERT_TRUE(QDir().mkpath(deep));
     ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), deep + "/clip.mp4"));
+    // Room for the output's name, not for its hidden partial one.
+    const QString deepOutput = deep.left(2030);
+    ASSERT_TRUE(QDir().mkpath(deepOutput));
     const QString clip = TestMedia::path(TestMedia::kVideoWithAudio);
     const struct {
         const char* what;
         QStringList sources; // more than one: merged
         QString watermark;
         QString reason;
+        QString outputFolder {}; // the test's own when empty
     } cases[] = {
         { "1x1 picture", { tiny }, {},
             QStringLiteral("the picture of \"%1\" (1 x 1 pixels) is too small").arg(tiny) },
@@ -781,8 +785,9 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
         { "watermark that is no picture", { clip }, text, "cannot be read as a picture" },
         { "watermark that is a FIFO", { clip }, fifo, "cannot be used: it is not a file" },
         { "source too deep", { deep + "/clip.mp4" }, {},
-            "bytes long, and the engines take paths "
-            "of at most 2047 bytes" },
+            "bytes long, and the engines take paths of at most 2047 bytes" },
+        { "output folder too deep", { clip }, {},
+            "leaves no room for its name within the 2047 bytes the engines take", deepOutput },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -797,10 +802,13 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
         node->setEnableWatermark(!c.watermark.isEmpty());
         node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
         node->setImagePathOfWatermark(c.watermark);
+        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(
+            c.outputFolder.isEmpty() ? outputFolder() : c.outputFolder);
         EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
         EXPECT_TRUE(DNVideoConverterLastFailure().contains(c.reason))
             << qPrintable(DNVideoConverterLastFailure());
-        EXPECT_TRUE(calls.empty());
+        // Only the output's name needs its builder.
+        EXPECT_EQ(calls.size(), c.outputFolder.isEmpty() ? 0u : 1u);
         EXPECT_TRUE(m_runs.empty());
     }
 }
