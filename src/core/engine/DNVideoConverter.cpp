@@ -35,6 +35,7 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -46,6 +47,7 @@ struct HeldOutput {
     QString wanted; // the name the builder chose
     std::function<void(const QString&)> rename; // tells the node the output's name
     std::optional<DNEngineRun> report;
+    OutputFolder folder; // the folder of both, held open while the engine writes
 };
 
 // The driver's module state. The configuration (tables, observer) is read
@@ -314,11 +316,16 @@ std::optional<HeldOutput> takeHeldOutput()
     return std::exchange(state().held, std::nullopt);
 }
 
-// Removes the held output's file, which is ours alone, and lets its report
-// go with the name it was written under.
+// Removes the held output's file, which is ours alone, wherever its folder
+// has gone, and lets its report go with the name it was written under.
 void discardHeld(const HeldOutput& held)
 {
-    discardOutput(held.partial);
+    if (!held.folder.hasMoved())
+        discardOutput(held.partial);
+    else if (held.folder.removeFile(QFileInfo(held.partial).fileName()))
+        DNLog(
+            QStringLiteral("The unfinished output \"%1\" was deleted from the folder's new place.")
+                .arg(held.partial));
     if (held.report)
         reportRun(*held.report);
 }
@@ -327,6 +334,42 @@ void dropHeldOutput()
 {
     if (const std::optional<HeldOutput> held = takeHeldOutput())
         discardHeld(*held);
+}
+
+// A run that failed because its output folder went away under the engine,
+// or has no room left, is told so, whatever the engine said: mencoder ends a
+// full disk with "Exiting... (Fatal error)" or answers 0 with a short file,
+// and ffmpeg answers 0 for an output whose folder was moved.
+void explainByFolder(const OutputFolder& folder)
+{
+    if (folder.hasMoved()) {
+        const QString now = folder.whereNow();
+        explainFailure(now.isEmpty()
+                ? QStringLiteral("The conversion failed: the output folder \"%1\" was deleted "
+                                 "while the output was written into it.")
+                      .arg(folder.path())
+                : QStringLiteral("The conversion failed: the output folder \"%1\" was moved to "
+                                 "\"%2\" while the output was written into it; the unfinished "
+                                 "output was removed from there.")
+                      .arg(folder.path(), now));
+        return;
+    }
+    const QString full = folder.fullDiskReason();
+    const QString earlier = DNVideoConverterLastFailure();
+    if (full.isEmpty() || earlier.contains(QLatin1String("the disk is full")))
+        return;
+    explainFailure(QStringLiteral("The conversion failed: %1.").arg(full)
+        + (earlier.isEmpty() ? QString() : QLatin1Char(' ') + earlier));
+}
+
+// The held output of a failed run, removed once its folder has told what it
+// can of the failure.
+void failHeldOutput()
+{
+    if (const std::optional<HeldOutput> held = takeHeldOutput()) {
+        explainByFolder(held->folder);
+        discardHeld(*held);
+    }
 }
 
 // The run's output goes under a hidden name of its own: a file of a folder,
@@ -347,11 +390,18 @@ ArgumentBlockPtr holdOutput(
         DNLog(QStringLiteral("Removed \"%1\", left by a conversion that was killed").arg(left));
     const QString partial = partialOutputPath(wanted);
     ArgumentBlockPtr held = withArgument(*block, wanted, partial);
-    if (!held)
+    if (!held) {
+        const QString problem = heldOutputProblem(wanted);
+        reportFailure(problem.isEmpty()
+                ? QStringLiteral("The output path is too long for the command line.")
+                : problem);
         return nullptr;
+    }
     output.rename(partial);
+    OutputFolder folder(QFileInfo(wanted).absolutePath());
     const std::lock_guard lock(state().mutex);
-    state().held = HeldOutput { partial, wanted, std::move(output.rename), std::nullopt };
+    state().held
+        = HeldOutput { partial, wanted, std::move(output.rename), std::nullopt, std::move(folder) };
     return held;
 }
 
@@ -378,6 +428,8 @@ int settleHeldOutput(int result)
     if (!held)
         return result;
     if (result != 0) {
+        if (result != kDNVideoConverterStopped)
+            explainByFolder(held->folder);
         discardHeld(*held);
         return result;
     }
@@ -430,19 +482,21 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     }
     if (!reportWaitsForName(run))
         reportRun(run);
-    if (result != 0)
+    if (result == kDNVideoConverterStopped)
         dropHeldOutput();
+    else if (result != 0)
+        failHeldOutput();
     return result;
 }
 
 // ffmpeg answers 0 when the output's folder vanished under it: the output
 // must be there, open and last at least about as long as the run was asked
-// for (its list's duration, when it has one), or as its source's packets
-// hold when its headers claim more.
-int checkFileOutput(const QString& output, int seconds, const QString& source)
+// for (its list's duration, when it has one), or as its sources' packets
+// hold when their headers claim more, and not far longer.
+int checkFileOutput(const QString& output, int seconds, std::vector<QString> sources)
 {
     DVDOutputExpectation expected { double(seconds), false, true };
-    expected.source = source;
+    expected.sources = std::move(sources);
     const QString problem = checkDVDOutput(output, expected);
     if (problem.isEmpty())
         return 0;
@@ -488,14 +542,22 @@ void tagCoverArt(const std::shared_ptr<NXBasicMediaNode>& node)
     tagger.tag(output, source->path(), duration);
 }
 
-// The one file a run converts; none for a merge, whose length is its
-// members' sum.
-QString singleSourceOf(const std::shared_ptr<NXBasicMediaNode>& node)
+// What a run converts: a file, or the members' outputs a merge joins (those
+// with a picture: the join leaves the others out).
+std::vector<QString> sourcesOf(const std::shared_ptr<NXBasicMediaNode>& node)
 {
     const auto file = node->fileNodeForConversion();
-    if (!file || isKindOf<DNFileGroupNode>(node))
+    if (!file)
         return {};
-    return file->path();
+    if (!isKindOf<DNFileGroupNode>(node))
+        return { file->path() };
+    std::vector<QString> joined;
+    for (const auto& child : node->children()) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        if (member && !member->videoTracks().empty())
+            joined.push_back(member->outputName());
+    }
+    return joined;
 }
 
 // Makes the engine's stop reach what the builder runs on it, for as long as
@@ -562,19 +624,21 @@ int _VideoConverter(
         return kDNVideoConverterStopped;
     }
     if (!logArgumentBlock(block.get())) {
+        // An output name the builder could not write says why in the user's terms.
+        const QString path = heldOutputProblem(outputOfNode(node, titleIndex).name);
         const QString refusal = takeBuildRefusal();
-        reportFailure(QStringLiteral("The builder \"%1\" made no command line for the entry%2")
-                          .arg(QString::fromUtf8(name),
-                              refusal.isEmpty() ? QStringLiteral(".") : ": " + refusal + '.'));
+        reportFailure(!path.isEmpty()
+                ? path
+                : QStringLiteral("The builder \"%1\" made no command line for the entry%2")
+                      .arg(QString::fromUtf8(name),
+                          refusal.isEmpty() ? QStringLiteral(".") : ": " + refusal + '.'));
         return kDNVideoConverterFailed;
     }
     const int seconds = block->duration;
     const QStringList built = block->arguments();
     block = holdOutput(node, titleIndex, std::move(block));
-    if (!block) {
-        reportFailure(QStringLiteral("The output path is too long for the command line."));
+    if (!block)
         return kDNVideoConverterFailed;
-    }
     const int result = runEngine(engine, std::move(block), node, built);
     // The DVD path checks its runs' outputs and settles them itself.
     if (isKindOf<DNDVDNode>(node))
@@ -584,7 +648,7 @@ int _VideoConverter(
         dropHeldOutput();
         return result;
     }
-    const int checked = checkFileOutput(outputNameOf(node), seconds, singleSourceOf(node));
+    const int checked = checkFileOutput(outputNameOf(node), seconds, sourcesOf(node));
     // The cover goes in before the output takes its name, as the rest of it did.
     if (checked == 0 && isEntry(*node))
         tagCoverArt(node);
@@ -699,6 +763,101 @@ std::shared_ptr<DNProfile> memberProfile(const DNFileGroupNode& group, const DNP
     return shared;
 }
 
+// The frame a profile scales every picture into; empty when it keeps each
+// source's own.
+QSize frameOf(const DNProfile& profile)
+{
+    const QString value = profile.videoResolution().currentValue();
+    if (value.isEmpty() || isKeepOriginResolution(value))
+        return {};
+    return resolutionFromString(value, 0, 0).toSize();
+}
+
+// The smallest picture the encoders take, and the steps in which the file
+// builders scale a picture into a frame, rounding down: a side of fewer
+// steps' pixels becomes none.
+constexpr int kSmallestPictureSide = 2;
+constexpr int kScaleStep = 4;
+
+// Why the picture of `file` is too small to be converted into `frame`.
+QString pictureSizeProblem(const DNFileNode& file, const QSize& frame)
+{
+    const DNTVideo* video = file.selectedVideoTrack();
+    if (!video)
+        return {};
+    const QSize picture(video->width, video->height);
+    const QString named = QStringLiteral("the picture of \"%1\" (%2 x %3 pixels)")
+                              .arg(file.path())
+                              .arg(picture.width())
+                              .arg(picture.height());
+    if (picture.width() < kSmallestPictureSide || picture.height() < kSmallestPictureSide)
+        return QStringLiteral("The conversion is refused: %1 is too small to convert.").arg(named);
+    if (frame.isEmpty())
+        return {};
+    const QSizeF fitted = DNAspectFitSize(QSizeF(picture), QSizeF(frame));
+    if (fitted.width() >= kScaleStep && fitted.height() >= kScaleStep)
+        return {};
+    return QStringLiteral("The conversion is refused: the output's frame of %1 x %2 pixels is too "
+                          "small for %3.")
+        .arg(frame.width())
+        .arg(frame.height())
+        .arg(named);
+}
+
+// The engines take no argument of MaxCharLength bytes or more.
+QString pathLengthProblem(const QString& source)
+{
+    const qsizetype bytes = QFile::encodeName(source).size();
+    if (bytes < MaxCharLength)
+        return {};
+    return QStringLiteral("The file \"%1\" cannot be converted where it is: its path is %2 bytes "
+                          "long, and the engines take paths of at most %3 bytes. Move it to a "
+                          "folder with a shorter path.")
+        .arg(source)
+        .arg(bytes)
+        .arg(MaxCharLength - 1);
+}
+
+// Why a file cannot be converted into `frame`, found before any engine
+// runs, in terms the user can act on.
+QString sourceProblem(const DNFileNode& file, const QSize& frame)
+{
+    const QString path = pathLengthProblem(file.path());
+    return path.isEmpty() ? pictureSizeProblem(file, frame) : path;
+}
+
+// The same for a file converted alone, with its image watermark.
+QString fileProblem(const DNFileNode& file)
+{
+    const std::shared_ptr<DNProfile> profile = file.profile();
+    if (const QString problem = sourceProblem(file, profile ? frameOf(*profile) : QSize());
+        !problem.isEmpty())
+        return problem;
+    const QString watermark = file.watermarkPictureProblem();
+    if (watermark.isEmpty())
+        return {};
+    return QStringLiteral("The watermark picture \"%1\" cannot be used: %2.")
+        .arg(file.imagePathOfWatermark(), watermark);
+}
+
+// The members of a merge share one frame (memberProfile): the first member's
+// picture, unless the profile has one. A member that would fill none of it
+// fails the merge before any member is converted.
+QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
+{
+    const QSize frame = frameOf(shared);
+    for (const auto& child : group.children()) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        if (!member)
+            continue;
+        if (const QString problem = sourceProblem(*member, frame); !problem.isEmpty())
+            return problem
+                + QStringLiteral(" The members of a merge share the frame of the "
+                                 "first one's picture, unless the profile sets one.");
+    }
+    return {};
+}
+
 // A member's own profile, setting and output metadata, given back however
 // its run ends.
 class SavedMember {
@@ -783,6 +942,10 @@ int convertGroup(const std::shared_ptr<DNFileGroupNode>& group, const EncodeConf
     if (!setConfigPath(memberConfig.outputDir, AppPaths::temporaryFolder()))
         return memberFailed(kDNVideoConverterFailed);
     const std::shared_ptr<DNProfile> shared = memberProfile(*group, *profile);
+    if (const QString problem = membersProblem(*group, *shared); !problem.isEmpty()) {
+        reportFailure(problem);
+        return kDNVideoConverterFailed;
+    }
     MemberOutputs outputs;
     for (const auto& child : group->children()) {
         const auto member = child ? child->fileNodeForConversion() : nullptr;
@@ -805,6 +968,13 @@ int _VideoConverter_Start(
             &stopRequested, &reportFailure, &explainFailure, &settleHeldOutput, &findAssembler };
         return convertDVDEntry(
             std::static_pointer_cast<DNDVDNode>(node), titleIndex, config, driver);
+    }
+    if (isMemberOf<DNFileNode>(node)) {
+        if (const QString problem = fileProblem(static_cast<const DNFileNode&>(*node));
+            !problem.isEmpty()) {
+            reportFailure(problem);
+            return kDNVideoConverterFailed;
+        }
     }
     return convertPasses(node, titleIndex, config);
 }
@@ -886,6 +1056,17 @@ int encodeWithDVDToMKV(const ArgumentBlock& block)
 }
 
 } // namespace
+
+QString heldOutputProblem(const QString& output)
+{
+    if (QFile::encodeName(partialOutputPath(output)).size() < MaxCharLength)
+        return {};
+    return QStringLiteral("The output \"%1\" cannot be written: the path of its folder leaves "
+                          "no room for its name within the %2 bytes the engines take. Choose an "
+                          "output folder with a shorter path.")
+        .arg(output)
+        .arg(MaxCharLength - 1);
+}
 
 int DNVideoConverterStart(const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex,
     DNVideoConverterStateCallback stateCallback, void* context)

@@ -31,6 +31,11 @@ struct DNVideoConverterDVDDriver {
     ArgvAssembler (*findAssembler)(const char* name);
 };
 
+// Why an output cannot be written at `output` under its hidden partial name:
+// its folder's path leaves no room for the name within an engine's argument.
+// Empty when it can.
+QString heldOutputProblem(const QString& output);
+
 // Converts a DVD entry: the title at `titleIndex`, or every selected title
 // on its own for a negative index, or, when the titles are merged (a
 // DNDVDGroupTitle, or a node whose mergeIntoOne is set), the titles into the

@@ -6,6 +6,7 @@
 #include "engine/DVDOutputCheck.h"
 #include "model/DNDVDGroupTitle.h"
 #include "platform/AppPaths.h"
+#include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 
@@ -231,54 +232,69 @@ int titleFailed(int result)
     return result == kDNVideoConverterStopped ? kDNVideoConverterStopped : kDNVideoConverterFailed;
 }
 
-// The builder's refusal of one title, empty when it makes a command line
-// (or cannot be found, which the run itself reports).
+// The builder's refusal of a node's list (a title's, or the join's for a
+// group), which `what` names; empty when it makes a command line (or cannot
+// be found, which the run itself reports).
 QString buildRefusalOf(const std::shared_ptr<DNDVDNode>& node, int32_t titleIndex,
-    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
+    const QString& what, const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
 {
     const std::shared_ptr<DNProfile> profile = node->profile();
     const QByteArray name = profile ? profile->argvAssembler().toUtf8() : QByteArray();
     const ArgvAssembler assembler = driver.findAssembler(name.constData());
     if (!assembler)
         return {};
+    const TemporaryFileScope scratch; // a join's list of titles
     takeBuildRefusal();
     if (assembler(node, titleIndex, config))
         return {};
-    return QStringLiteral("The builder \"%1\" made no command line for title %2: %3.")
-        .arg(QString::fromUtf8(name))
-        .arg(node->titleAt(titleIndex)->titleNumber())
-        .arg(takeBuildRefusal());
+    const QString refusal = takeBuildRefusal();
+    return QStringLiteral("The builder \"%1\" made no command line for %2%3")
+        .arg(QString::fromUtf8(name), what,
+            refusal.isEmpty() ? QStringLiteral(".") : ": " + refusal + '.');
 }
 
-// Every title's command line is made before any title is converted: one the
-// builder refuses (LPCM sound that a copy cannot take) would throw the work
-// on the others away.
-bool everyTitleBuilds(const std::shared_ptr<DNDVDNode>& original,
+// Every title's command line, and their join's, is made before any title is
+// converted: one the builder refuses (LPCM sound that a copy cannot take, an
+// output folder whose path leaves no room for the join's name) would throw
+// the work on the others away. The join is made from the names the titles'
+// outputs are to take.
+bool everyListBuilds(const std::shared_ptr<DNDVDGroupTitle>& group,
     const std::vector<std::shared_ptr<DNDVDTitle>>& titles, const EncodeConfig& titleConfig,
-    const DNVideoConverterDVDDriver& driver)
+    const EncodeConfig& config, const DNVideoConverterDVDDriver& driver)
 {
+    const auto original = group->originalDVDNode();
     for (const auto& title : titles) {
         const ExpandForced expand(*title);
-        const QString refusal
-            = buildRefusalOf(original, indexIn(*original, title), titleConfig, driver);
+        const QString refusal = buildRefusalOf(original, indexIn(*original, title),
+            QStringLiteral("title %1").arg(title->titleNumber()), titleConfig, driver);
         if (!refusal.isEmpty()) {
             driver.reportFailure(refusal);
             return false;
         }
     }
-    return true;
+    QString refusal
+        = buildRefusalOf(group, -1, QStringLiteral("the merged titles"), config, driver);
+    // A name too long for an engine's argument is refused by the builder, or
+    // once the output is held: either way it is the reason to give.
+    if (const QString path = heldOutputProblem(group->outputName()); !path.isEmpty())
+        refusal = path;
+    group->setOutputName({});
+    if (!refusal.isEmpty())
+        driver.reportFailure(refusal);
+    return refusal.isEmpty();
 }
 
 // Every title alone into the temporary folder, then their join.
-int convertTitles(const std::shared_ptr<DNDVDNode>& original,
+int convertTitles(const std::shared_ptr<DNDVDGroupTitle>& group,
     const std::vector<std::shared_ptr<DNDVDTitle>>& titles, const EncodeConfig& config,
     const DNVideoConverterDVDDriver& driver, TitleOutputs& outputs)
 {
+    const auto original = group->originalDVDNode();
     EncodeConfig titleConfig = config;
     if (!setConfigPath(titleConfig.outputDir, AppPaths::temporaryFolder()))
         return titleFailed(kDNVideoConverterFailed);
     const SharedPicture picture(*original, *titles.front());
-    if (!everyTitleBuilds(original, titles, titleConfig, driver))
+    if (!everyListBuilds(group, titles, titleConfig, config, driver))
         return kDNVideoConverterFailed;
     for (const auto& title : titles) {
         if (driver.stopRequested())
@@ -312,7 +328,7 @@ int convertGroup(const std::shared_ptr<DNDVDGroupTitle>& group, const EncodeConf
         return kDNVideoConverterFailed;
     }
     TitleOutputs outputs;
-    if (const int result = convertTitles(original, titles, config, driver, outputs); result != 0)
+    if (const int result = convertTitles(group, titles, config, driver, outputs); result != 0)
         return result;
     if (driver.stopRequested())
         return kDNVideoConverterStopped;

@@ -11,8 +11,10 @@
 struct DVDOutputExpectation {
     double seconds = 0; // the title's length, its trimmed part or the merged sum
     bool audio = false; // a sound track was chosen
-    // Only a shorter output fails: a media file's length is known only
-    // roughly before it is converted.
+    // Only a shorter output fails, or one far longer (twice the length and a
+    // minute more, as a subtitle's cues running on for days after the
+    // picture make it): a media file's length is known only roughly before
+    // it is converted.
     bool atLeast = false;
     // A backup of every track: so many sound and picture-subtitle streams;
     // -1 leaves the count unchecked.
@@ -22,10 +24,11 @@ struct DVDOutputExpectation {
     // must hold as a DVD; the fields above are then not read.
     bool discImage = false;
     std::vector<double> discTitleSeconds {};
-    // The source file, when there is one: its length above came from its
-    // headers, which may claim more than its packets hold (10 hours for 5 s).
-    // An output that falls short is measured against what the packets hold.
-    QString source {};
+    // The source files, when there are: a file, or the members' outputs a
+    // merge joins. The length above came from their headers, which may claim
+    // more than their packets hold (10 hours for 5 s), or less. An output
+    // whose length is off is measured against what their packets hold.
+    std::vector<QString> sources {};
 };
 
 // Opens the output with libavformat (libdvdread for an ISO backup): present,

@@ -106,7 +106,7 @@ int appMain(int argc, const char* const* argv, int duration)
         [duration](const QString& line, ProgressInfo& progress) {
             return DVDToMKVReadProgressLine(line, duration, progress);
         });
-    output.settle(status);
+    bridge().settle(output, status);
     bridge().finish(status);
     return status;
 }

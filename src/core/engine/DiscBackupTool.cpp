@@ -199,7 +199,7 @@ int DiscBackupToolEncode(int argc, const char* const* argv, int duration)
     int status = backUp(words, duration);
     if (status != kToolBridgeStopped && bridge().stopRequested())
         status = kToolBridgeStopped;
-    output.settle(status);
+    bridge().settle(output, status);
     bridge().finish(status);
     return status;
 }

@@ -103,7 +103,7 @@ int PlayerStreamDumpEncode(int argc, const char* const* argv, int duration)
     const int status = bridge().run(
         { .program = kPlayer, .arguments = PlayerStreamDumpAdaptArguments(words), .output = dump },
         ToolBridge::LineReader());
-    output.settle(status);
+    bridge().settle(output, status);
     bridge().finish(status);
     return status;
 }

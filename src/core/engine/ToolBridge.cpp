@@ -4,6 +4,7 @@
 #include "platform/DNLogger.h"
 #include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
+#include "services/OutputPublishing.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -24,6 +25,7 @@ ToolBridge::Call::Call(ToolBridge& bridge)
     m_bridge.m_stopRequested = false;
     m_bridge.m_lastFailure.clear();
     m_bridge.m_diskFullLine.clear();
+    m_bridge.m_fullFolder.clear();
 }
 
 ToolBridge::Call::~Call()
@@ -198,6 +200,16 @@ void ToolBridge::keepFailure(const QString& reason)
     m_lastFailure = reason;
 }
 
+void ToolBridge::settle(const ToolBridgeOutput& output, int status)
+{
+    if (status != 0 && status != kToolBridgeStopped) {
+        const QString full = OutputFolder(QFileInfo(output.path()).absolutePath()).fullDiskReason();
+        const std::lock_guard lock(m_stateLock);
+        m_fullFolder = full;
+    }
+    output.settle(status);
+}
+
 void ToolBridge::setStateCallback(ToolBridgeStateCallback callback, void* context)
 {
     const std::lock_guard lock(m_stateLock);
@@ -244,6 +256,8 @@ QString ToolBridge::lastFailure() const
     if (!m_diskFullLine.isEmpty())
         return QStringLiteral("the disk is full: %1 said \"%2\"")
             .arg(QLatin1String(m_name), m_diskFullLine);
+    if (!m_fullFolder.isEmpty())
+        return QStringLiteral("%1 (%2)").arg(m_fullFolder, m_lastFailure);
     return m_lastFailure;
 }
 

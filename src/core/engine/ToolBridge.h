@@ -28,6 +28,8 @@ constexpr int kToolBridgeStopped = -2; // a stop ended the run: its output is de
 
 using ToolBridgeStateCallback = void (*)(int state, void* context);
 
+class ToolBridgeOutput;
+
 class ToolBridge {
 public:
     // Called under the bridge's lock with a line of the tool's standard
@@ -107,6 +109,10 @@ public:
         const QString& program, const ProcessRunner::Result& result, const QString& lastMessage);
     // Keeps `reason` as why this call failed.
     void keepFailure(const QString& reason);
+    // Settles the run's own output. A failed run whose output's folder has
+    // no room left failed because the disk is full: that is kept as its
+    // reason before the output goes and frees the room.
+    void settle(const ToolBridgeOutput& output, int status);
 
     void setStateCallback(ToolBridgeStateCallback callback, void* context);
     ProgressInfo progress() const;
@@ -137,6 +143,7 @@ private:
     QStringList m_lastCommand;
     QString m_lastFailure;
     QString m_diskFullLine; // the engine's first line of this call that said so
+    QString m_fullFolder; // why this call failed when its output's folder had no room left
 };
 
 // The output file of one run: deleted when the run does not succeed, but
@@ -145,6 +152,7 @@ private:
 class ToolBridgeOutput {
 public:
     explicit ToolBridgeOutput(QString path);
+    QString path() const { return m_path; }
     bool existedBefore() const { return m_existed; }
     // Deletes the output when `status` is not 0 and the run made it.
     void settle(int status) const;

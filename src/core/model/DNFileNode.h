@@ -192,6 +192,10 @@ public:
     // setting's font and colour; a new PNG file in the temporary folder.
     // Empty, with a log line, when there is nothing to draw or no file.
     QString pathOfWatermarkFile(const QSize& size, double alpha) const;
+    // Why the image watermark chosen cannot be drawn (no file, not a picture,
+    // beyond the decoder's pixel limit); empty when it can, or when no image
+    // watermark is on.
+    QString watermarkPictureProblem() const;
     QRectF watermarkRect() const override;
     void setWatermarkRect(const QRectF& pixels) override;
 

@@ -3,22 +3,50 @@
 
 #include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
+#include "services/EngineStreamProbe.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QPainter>
 
 #include <algorithm>
 
 namespace {
 
+// The watermark picture at `path`, read within the decoder's pixel limit; a
+// null image, with why, when it cannot be. Only a file is read: a FIFO would
+// block the reader.
+QImage readWatermarkPicture(const QString& path, QString& problem)
+{
+    if (!QFileInfo(path).isFile()) {
+        problem = QStringLiteral("it is not a file");
+        return {};
+    }
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    if (size.isValid() && qint64 { size.width() } * size.height() > kLargestPicturePixels) {
+        problem = QStringLiteral("it is %1 x %2 pixels, more than the 8192 x 8192 a picture "
+                                 "may have here")
+                      .arg(size.width())
+                      .arg(size.height());
+        return {};
+    }
+    QImage picture = reader.read();
+    if (picture.isNull())
+        problem = QStringLiteral("it cannot be read as a picture (%1)").arg(reader.errorString());
+    return picture;
+}
+
 bool drawImage(QImage& picture, const QString& path, double alpha)
 {
-    const QImage source(path);
+    QString problem;
+    const QImage source = readWatermarkPicture(path, problem);
     if (source.isNull()) {
-        DNLog(QStringLiteral("Cannot read the watermark image %1").arg(path));
+        DNLog(QStringLiteral("Cannot read the watermark image %1: %2").arg(path, problem));
         return false;
     }
     const QImage scaled
@@ -68,6 +96,15 @@ bool drawText(QImage& picture, const DNFileNode& node, double alpha)
 }
 
 } // namespace
+
+QString DNFileNode::watermarkPictureProblem() const
+{
+    if (!isEnableWatermark() || typeOfWatermark() != DNBaseEditSetting::kWatermarkImage)
+        return {};
+    QString problem;
+    readWatermarkPicture(imagePathOfWatermark(), problem);
+    return problem;
+}
 
 QString DNFileNode::pathOfWatermarkFile(const QSize& size, double alpha) const
 {

@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -16,9 +17,15 @@
 #include <fcntl.h>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
+
+// Less room than this left in an output's folder after a failed run (or a
+// 64th of a small disk): the engine's last writes, a muxer's index or its
+// buffered packets, did not fit.
+constexpr qint64 kFullDiskRoom = 4 * 1024 * 1024;
 
 // Names taken one after the other by other writers while this one tries:
 // beyond this many something is wrong with the folder.
@@ -143,4 +150,48 @@ QString publishOutput(const QString& partial, const QString& wanted, QString* re
     *reason
         = QStringLiteral("cannot name the output \"%1\": every name tried was taken").arg(wanted);
     return {};
+}
+
+OutputFolder::OutputFolder(const QString& path)
+    : m_path(path)
+    , m_fd(::open(QFile::encodeName(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC))
+{ }
+
+bool OutputFolder::hasMoved() const
+{
+    struct stat held { };
+    struct stat there { };
+    if (!isValid() || ::fstat(m_fd.get(), &held) != 0)
+        return false;
+    return ::stat(QFile::encodeName(m_path).constData(), &there) != 0 || held.st_dev != there.st_dev
+        || held.st_ino != there.st_ino;
+}
+
+QString OutputFolder::whereNow() const
+{
+    // The kernel keeps the held folder's current path, and marks a deleted one.
+    const QString link = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(m_fd.get()));
+    return link.endsWith(QLatin1String(" (deleted)")) ? QString() : link;
+}
+
+QString OutputFolder::fullDiskReason() const
+{
+    struct statvfs room { };
+    if (!isValid() || ::fstatvfs(m_fd.get(), &room) != 0)
+        return {};
+    const qint64 bytes = qint64(room.f_bavail) * qint64(room.f_frsize);
+    const qint64 size = qint64(room.f_blocks) * qint64(room.f_frsize);
+    // Some file systems (btrfs) count no files at all: none is not "no more".
+    const bool noMoreFiles = room.f_files > 0 && room.f_favail == 0;
+    if (bytes >= std::min(kFullDiskRoom, size / 64) && !noMoreFiles)
+        return {};
+    return QStringLiteral("the disk is full: \"%1\" has %2 KB left").arg(m_path).arg(bytes / 1024);
+}
+
+bool OutputFolder::removeFile(const QString& name) const
+{
+    const QByteArray file = QFile::encodeName(name);
+    struct stat status { };
+    return isValid() && ::fstatat(m_fd.get(), file.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(status.st_mode) && ::unlinkat(m_fd.get(), file.constData(), 0) == 0;
 }

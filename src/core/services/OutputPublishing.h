@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -34,3 +36,32 @@ QString publishOutput(const QString& partial, const QString& wanted, QString* re
 // when the application dies while it grows). Returns the name it got; an
 // empty text with `reason` when it could not take one.
 QString claimOutputName(const QString& wanted, QString* reason);
+
+// The folder a partial output is written in, held open while the engine
+// writes: a folder moved or deleted under a running engine takes the partial
+// with it, where no path of ours reaches it any more, and a run that fails
+// with no room left in it failed because the disk is full, whatever the
+// engine said.
+class OutputFolder {
+public:
+    // Holds `path` open; an invalid hold when it cannot be opened.
+    explicit OutputFolder(const QString& path);
+
+    bool isValid() const { return m_fd.valid(); }
+    QString path() const { return m_path; }
+    // Whether the folder held is no longer the one at its path: moved away,
+    // renamed or deleted (and maybe another made at its path).
+    bool hasMoved() const;
+    // Where the folder held is now; empty when it was deleted.
+    QString whereNow() const;
+    // What a failed run should give as its reason when the folder has too
+    // little room left for an output: "the disk is full", with the folder
+    // and what is left in it; empty when there is room.
+    QString fullDiskReason() const;
+    // Removes the plain file `name` from the folder held, wherever it is now.
+    bool removeFile(const QString& name) const;
+
+private:
+    QString m_path;
+    Fd m_fd;
+};

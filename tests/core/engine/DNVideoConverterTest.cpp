@@ -14,6 +14,7 @@
 #include "platform/AppPaths.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
+#include "support/SmallFileSystem.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -27,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <stdexcept>
@@ -34,7 +36,7 @@
 
 #include <poll.h>
 #include <sys/inotify.h>
-#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -134,6 +136,17 @@ ArgumentBlockPtr matroskaBuilder(
     return encodeWith(node, config, {}, kH264Aac + QStringList { "-f", "matroska" });
 }
 
+// A subtitle file of the test's own muxed with the picture and sound.
+QString subtitleInput;
+
+ArgumentBlockPtr subtitledBuilder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, { "-i", subtitleInput },
+        QStringList { "-map", "1", "-map", "0" } + kH264Aac
+            + QStringList { "-c:s", "srt", "-f", "matroska" });
+}
+
 // ffmpeg opens the output, then refuses the list: MP4 holds no PCM sound.
 ArgumentBlockPtr brokenBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -187,6 +200,7 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Slow", &slowBuilder },
     { "Test_RealTime", &realTimeBuilder },
     { "Test_Matroska", &matroskaBuilder },
+    { "Test_Subtitled", &subtitledBuilder },
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
     { "Test_BrokenSecondPass", &brokenSecondPass },
@@ -614,61 +628,198 @@ TEST_F(DNVideoConverterTest, TwoPassesThatBothWriteLeaveOneOutput)
         node->outputName().toStdString(), (outputFolder() + "/video_audio.mp4").toStdString());
 }
 
-// ffmpeg writes on into a file whose folder is gone and answers 0.
+// ffmpeg writes on into a file whose folder is gone and answers 0. The
+// reason says what became of the folder, and the unfinished output does not
+// stay behind in a folder the user moved.
 TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
 {
-    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
-    const int created = ::inotify_init1(IN_CLOEXEC);
-    ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
-    auto conversion = std::async(
-        std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
-    pollfd watch { created, POLLIN, 0 };
-    ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
-    ::close(created);
-    QDir(outputFolder()).removeRecursively();
-    EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
-    EXPECT_EQ(m_runs.back().status, 0);
-    EXPECT_TRUE(sharedLogText().contains("The conversion failed: the encoder wrote no output"));
+    const QString moved = m_folder.filePath("moved");
+    const struct {
+        const char* what;
+        std::function<void()> vanish;
+        QString reason;
+    } cases[] = {
+        { "deleted", [this] { QDir(outputFolder()).removeRecursively(); },
+            QStringLiteral("the output folder \"%1\" was deleted").arg(outputFolder()) },
+        { "moved", [&] { QDir().rename(outputFolder(), moved); },
+            QStringLiteral("the output folder \"%1\" was moved to \"%2\"")
+                .arg(outputFolder(), moved) },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir().mkpath(outputFolder());
+        auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
+        const int created = ::inotify_init1(IN_CLOEXEC);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        auto conversion = std::async(
+            std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
+        pollfd watch { created, POLLIN, 0 };
+        ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
+        ::close(created);
+        c.vanish();
+        EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
+        EXPECT_EQ(m_runs.back().status, 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(c.reason))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(QDir(moved).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
 
-// A recording cut short by its camera: the headers were written for 10 hours,
-// the packets hold 5 s. The whole 5 s are converted and kept.
-TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
+// A recording cut short by its camera: its headers were written for
+// `claimed` seconds, its packets hold 5 s.
+QString cutShortRecording(const QString& path, double claimed)
 {
-    const QString source = m_folder.filePath("camera take.mp4");
-    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=5", "-f",
-        "lavfi", "-i", "sine=duration=5", "-c:v", "libx264", "-c:a", "aac", source }));
-    QFile file(source);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    if (!runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25:duration=5", "-f", "lavfi",
+            "-i", "sine=duration=5", "-c:v", "libx264", "-c:a", "aac", path }))
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return {};
     QByteArray bytes = file.readAll();
-    // The movie's and each track's header (version 0) say 10 hours in the
+    // The movie's and each track's header (version 0) give the length in the
     // movie's time scale, which the movie header gives.
     const qsizetype movie = bytes.indexOf("mvhd");
-    ASSERT_GT(movie, 0);
-    const quint32 tenHours = qFromBigEndian<quint32>(bytes.constData() + movie + 16) * 36000;
-    qToBigEndian(tenHours, bytes.data() + movie + 20);
+    if (movie < 0)
+        return {};
+    const auto length = quint32(qFromBigEndian<quint32>(bytes.constData() + movie + 16) * claimed);
+    qToBigEndian(length, bytes.data() + movie + 20);
     for (qsizetype track = bytes.indexOf("tkhd"); track > 0;
          track = bytes.indexOf("tkhd", track + 4))
-        qToBigEndian(tenHours, bytes.data() + track + 24);
+        qToBigEndian(length, bytes.data() + track + 24);
     file.seek(0);
     file.write(bytes);
-    file.close();
+    return path;
+}
 
-    auto node = fileNode(source, "Test_Encode");
-    ASSERT_NEAR(node->selectedVideoTrack()->duration, 36000, 1);
-    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
-        << sharedLogText().right(2000).toStdString();
-    EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, 5, 0.2);
+// Alone or as a merge's first member, the whole 5 s of a recording whose
+// headers claim more are converted and kept.
+TEST_F(DNVideoConverterTest, ASourceWhoseHeadersClaimMoreIsMeasuredByItsPackets)
+{
+    const struct {
+        const char* what;
+        double claimed;
+        bool merged; // before a 2 s clip
+        double seconds;
+    } cases[] = {
+        { "10 hours", 36000, false, 5 },
+        { "10 s", 10, false, 5 },
+        { "10 s, merged", 10, true, 7 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString source = cutShortRecording(m_folder.filePath("camera take.mp4"), c.claimed);
+        ASSERT_FALSE(source.isEmpty());
+        std::shared_ptr<DNFileNode> node = fileNode(source, "Test_Encode");
+        ASSERT_NEAR(node->selectedVideoTrack()->duration, c.claimed, 1);
+        if (c.merged) {
+            node = DNFileGroupNode::fileGroupNodeWithNodes(
+                { node, fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode") });
+            node->setProfile(profile("Test_Encode"));
+        }
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, c.seconds, 0.3);
+        QFile::remove(source);
+    }
+}
+
+// A 2 s clip with a subtitle cue at 96 hours gives an output whose container
+// says 96 hours: that is no conversion of the clip.
+TEST_F(DNVideoConverterTest, AnOutputFarLongerThanItsSourceFails)
+{
+    subtitleInput = m_folder.filePath("clip.srt");
+    ASSERT_TRUE(writeTestFile(subtitleInput,
+        "1\n00:00:01,000 --> 00:00:02,000\nHello\n\n2\n96:00:00,000 --> 96:00:01,000\nBye\n"));
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Subtitled");
+    node->setProfile(profile("Test_Subtitled", false, "mkv"));
+    EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    EXPECT_TRUE(DNVideoConverterLastFailure().contains("far longer than the 2.0 s asked for"))
+        << qPrintable(DNVideoConverterLastFailure());
+    EXPECT_TRUE(QDir(outputFolder()).isEmpty());
+}
+
+// What cannot make a good output is refused with its reason before any
+// builder or engine runs: pictures too small for the encoders or for the
+// frame a merge's members share, watermark pictures that cannot be drawn, a
+// source deeper in folders than an engine's argument can name.
+TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
+{
+    const auto clipOf = [this](const char* size) {
+        const QString path = m_folder.filePath(QStringLiteral("%1.mp4").arg(size));
+        EXPECT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=16x16:rate=25:duration=1",
+            "-vf", QStringLiteral("scale=%1").arg(size), "-c:v", "libx264", "-pix_fmt", "yuv444p",
+            path }));
+        return path;
+    };
+    const QString tiny = clipOf("1:1");
+    const QString small = clipOf("2:2");
+    const QString huge = m_folder.filePath("huge.png");
+    QImage(9000, 9000, QImage::Format_Mono).save(huge);
+    const QString text = m_folder.filePath("notes.png");
+    ASSERT_TRUE(writeTestFile(text, "not a picture"));
+    const QString fifo = m_folder.filePath("mark.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QString deep = m_folder.filePath(QString(200, 'd'));
+    while (deep.size() < 2100)
+        deep += '/' + QString(200, 'd');
+    ASSERT_TRUE(QDir().mkpath(deep));
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), deep + "/clip.mp4"));
+    // Room for the output's name, not for its hidden partial one.
+    const QString deepOutput = deep.left(2030);
+    ASSERT_TRUE(QDir().mkpath(deepOutput));
+    const QString clip = TestMedia::path(TestMedia::kVideoWithAudio);
+    const struct {
+        const char* what;
+        QStringList sources; // more than one: merged
+        QString watermark;
+        QString reason;
+        QString outputFolder {}; // the test's own when empty
+    } cases[] = {
+        { "1x1 picture", { tiny }, {},
+            QStringLiteral("the picture of \"%1\" (1 x 1 pixels) is too small").arg(tiny) },
+        { "2x2 first member", { small, clip }, {},
+            QStringLiteral("frame of 2 x 2 pixels is too small for the picture of \"%1\"")
+                .arg(small) },
+        { "watermark beyond the pixel limit", { clip }, huge,
+            QStringLiteral("\"%1\" cannot be used: it is 9000 x 9000 pixels").arg(huge) },
+        { "watermark that is no picture", { clip }, text, "cannot be read as a picture" },
+        { "watermark that is a FIFO", { clip }, fifo, "cannot be used: it is not a file" },
+        { "source too deep", { deep + "/clip.mp4" }, {},
+            "bytes long, and the engines take paths of at most 2047 bytes" },
+        { "output folder too deep", { clip }, {},
+            "leaves no room for its name within the 2047 bytes the engines take", deepOutput },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        calls.clear();
+        m_runs.clear();
+        std::vector<NXBasicMediaNode::Ptr> members;
+        for (const QString& source : c.sources)
+            members.push_back(fileNode(source, "Test_Encode"));
+        auto node = members.size() == 1 ? std::static_pointer_cast<DNFileNode>(members.front())
+                                        : DNFileGroupNode::fileGroupNodeWithNodes(members);
+        node->setProfile(profile("Test_Encode"));
+        node->setEnableWatermark(!c.watermark.isEmpty());
+        node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+        node->setImagePathOfWatermark(c.watermark);
+        DNSetting::shareSetting().appSetting().setVideoOutputDirectory(
+            c.outputFolder.isEmpty() ? outputFolder() : c.outputFolder);
+        EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(c.reason))
+            << qPrintable(DNVideoConverterLastFailure());
+        // Only the output's name needs its builder.
+        EXPECT_EQ(calls.size(), c.outputFolder.isEmpty() ? 0u : 1u);
+        EXPECT_TRUE(m_runs.empty());
+    }
 }
 
 // An output folder on a disk with no room: the reason says so, not only
 // that the output came out short or that the engine failed.
 TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
 {
-    const QByteArray folder = QFile::encodeName(outputFolder());
-    if (::mount("tmpfs", folder.constData(), "tmpfs", 0, "size=16k") != 0)
+    const SmallFileSystem disk(outputFolder(), "16k");
+    if (!disk.isMounted())
         GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    const auto unmount = qScopeGuard([&folder] { ::umount2(folder.constData(), MNT_DETACH); });
     auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
     EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
     EXPECT_TRUE(DNVideoConverterLastFailure().contains("the disk is full"))

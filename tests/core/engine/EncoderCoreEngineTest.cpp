@@ -15,6 +15,7 @@
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "support/ChildProcesses.h"
+#include "support/SmallFileSystem.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -499,6 +500,27 @@ TEST_F(DVDConversion, AStopEndsBothProgramsAndLeavesNothing)
     EXPECT_TRUE(fifosLeft().isEmpty());
 }
 
+// A disk that fills up under each engine: mencoder answers 0 for a cut AVI,
+// the dump ends with "Exiting... (Fatal error)", HandBrakeCLI with a status
+// of its own. Each run says that the disk is full, in which folder, and
+// leaves nothing there.
+TEST_F(DVDConversion, AFullDiskIsTheReasonWhicheverEngineFailed)
+{
+    for (const int globalID : { 1103026, kGlobalIDPlayerStreamDump, kGlobalIDDVDToMKV }) {
+        SCOPED_TRACE(globalID);
+        const auto node = catalogueNode(TestDisc::image(), globalID, false);
+        ASSERT_TRUE(node);
+        const SmallFileSystem disk(out("out"), "256k");
+        if (!disk.isMounted())
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+        EXPECT_TRUE(DNVideoConverterLastFailure().contains(
+            QStringLiteral("the disk is full: \"%1\" has 0 KB left").arg(out("out"))))
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_TRUE(outputs().isEmpty());
+    }
+}
+
 // The chosen sound track is the one heard: the French track is at 880 Hz.
 TEST_F(DVDConversion, TheChosenSoundTrackIsConverted)
 {
@@ -647,10 +669,18 @@ TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
 
 // Faults found while the command lines are made, before any engine runs: a
 // merge with a profile that converts one title at a time (the reason names
-// the profile), and LPCM sound, which mencoder copies into no output, in a
-// single title or in a merge's later title.
+// the profile), LPCM sound, which mencoder copies into no output, in a
+// single title or in a merge's later title, and an output folder whose path
+// leaves no room for the merge's name (the titles themselves go to the
+// temporary folder).
 TEST_F(DVDConversion, WhatNoEngineCanDoIsRefusedBeforeAnyWork)
 {
+    QString deepFolder = out(QString(200, 'd'));
+    while (QFile::encodeName(deepFolder).size() < 2030)
+        deepFolder += '/' + QString(std::min<qsizetype>(200, 2030 - deepFolder.size()), 'd');
+    ASSERT_TRUE(QDir().mkpath(deepFolder));
+    const auto restoreFolder = qScopeGuard(
+        [this] { DNSetting::shareSetting().appSetting().setVideoOutputDirectory(out("out")); });
     const struct {
         QString source;
         std::vector<int> globalIDs;
@@ -672,6 +702,11 @@ TEST_F(DVDConversion, WhatNoEngineCanDoIsRefusedBeforeAnyWork)
                 node.titleAt(1)->setAudioTracks(tracks);
             },
             "the sound of title 2 is LPCM" },
+        { TestDisc::image(), { 1105004, 1105001 }, true,
+            [&deepFolder](DNDVDNode&) {
+                DNSetting::shareSetting().appSetting().setVideoOutputDirectory(deepFolder);
+            },
+            "leaves no room for its name within the 2047 bytes the engines take" },
     };
     for (const auto& test : cases) {
         for (const int globalID : test.globalIDs) {
@@ -692,6 +727,7 @@ TEST_F(DVDConversion, WhatNoEngineCanDoIsRefusedBeforeAnyWork)
             EXPECT_TRUE(DNVideoConverterLastFailure().contains(reason))
                 << qPrintable(DNVideoConverterLastFailure());
             EXPECT_TRUE(outputs().isEmpty());
+            DNSetting::shareSetting().appSetting().setVideoOutputDirectory(out("out"));
         }
     }
 }
