@@ -87,18 +87,19 @@ bool endedWell(const ProcessRunner::Result& run)
     return run.stopped && (run.exitCode == 255 || run.signal == SIGKILL);
 }
 
-QString failureReason(const ProcessRunner::Result& run, const QString& lastError, bool hasPictures)
-{
-    if (!run.started)
-        return run.error;
-    if (!lastError.isEmpty() && !endedWell(run))
-        return lastError;
-    if (run.signal != 0 && !run.stopped)
-        return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
-    if (!hasPictures)
-        return QStringLiteral("nothing was recorded");
-    return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
-}
+// What ffmpeg said on standard error: its last error, and the first that
+// said the disk is full, which the errors after it only follow from.
+struct EngineErrors {
+    QString last;
+    QString diskFull;
+
+    void read(const QString& line)
+    {
+        last = engineReason(line);
+        if (diskFull.isEmpty() && line.contains(QLatin1String("No space left on device")))
+            diskFull = last;
+    }
+};
 
 // A good recording whose picture does not last as long as it was recorded
 // for is reported: a short file taken for a whole one is lost work.
@@ -106,6 +107,29 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
 {
     const std::optional<double> inFile = recordedPictureSeconds(path);
     return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
+}
+
+// What is wrong with a recording, or empty when it is good. ffmpeg says
+// nothing on standard error when a recording ends well, however it ends: an
+// error after our stop (the last fragment not written to a full disk) fails
+// the recording as surely as one that ended it.
+QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& errors,
+    bool hasPictures, const QString& path, double recorded, int frameRate)
+{
+    if (!run.started)
+        return run.error;
+    if (!errors.diskFull.isEmpty())
+        return QStringLiteral("the disk is full: no room is left in \"%1\"; ffmpeg said \"%2\"")
+            .arg(QFileInfo(path).absolutePath(), errors.diskFull);
+    if (!errors.last.isEmpty())
+        return errors.last;
+    if (run.signal != 0 && !run.stopped)
+        return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
+    if (!hasPictures)
+        return QStringLiteral("nothing was recorded");
+    if (!endedWell(run))
+        return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
+    return lengthProblem(path, recorded, frameRate);
 }
 
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
@@ -280,28 +304,24 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
 {
     CaptureProgress progress;
     progress.frameRate = frameRate;
-    QString lastError;
+    EngineErrors errors;
     m_runner->setStdoutHandler([this, &progress](const QString& line) {
         const Clock::time_point now = Clock::now();
         if (progress.read(line, now))
             emit recordingProgress(progress.secondsAt(now));
     });
-    m_runner->setStderrHandler(
-        [&lastError](const QString& line) { lastError = engineReason(line); });
+    m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const bool hasPictures = hasRecordedPictures(path);
     // A file without a picture is of no use to anyone; the name was ours.
     if (!hasPictures)
         QFile::remove(path);
-    DNRecordingResult result { path, hasPictures && endedWell(run), {}, progress.frames,
-        progress.dropped };
-    if (!result.succeeded)
-        result.reason = failureReason(run, lastError, hasPictures);
-    else
-        result.reason = lengthProblem(path, progress.secondsAt(ended), frameRate);
+    DNRecordingResult result { path, false, {}, progress.frames, progress.dropped };
     // The file stays: a recording shorter than the time recorded is still
     // what there is of it.
+    result.reason
+        = recordingProblem(run, errors, hasPictures, path, progress.secondsAt(ended), frameRate);
     result.succeeded = result.reason.isEmpty();
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);

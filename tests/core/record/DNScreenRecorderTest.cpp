@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -62,6 +63,19 @@ double toneOverRest(const QStringList& input, int frequency)
 double toneOverRest(const QString& path, int frequency)
 {
     return toneOverRest(QStringList { "-i", path }, frequency);
+}
+
+// Writes `bytes` into a new file at `path`, or as much as its file system takes.
+void fillUp(const QString& path, qint64 bytes = std::numeric_limits<qint64>::max())
+{
+    QFile filler(path);
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(64 * 1024, 'x');
+    for (qint64 size = 0; bytes > 0; bytes -= size) {
+        size = std::min<qint64>(bytes, block.size());
+        if (filler.write(block.constData(), size) != size)
+            return;
+    }
 }
 
 class RecordingSession : public ::testing::Test {
@@ -269,27 +283,57 @@ TEST_F(RecordingSession, ABusyMachineKeepsTheRateAndTheLength)
     }
 }
 
-// A folder with a few KiB left: the recording fails with ffmpeg's reason, and
-// the sound comes back to the speakers without a stop.
+// A folder with no room left for the recording: from just before the stop,
+// when ffmpeg still has its last fragment to write, or from the start. The
+// recording fails with that reason, and the sound comes back to the speakers
+// without a stop.
 TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
 {
-    const QString mountPoint = folder.filePath("small");
-    QDir().mkpath(mountPoint);
-    if (::mount("tmpfs", mountPoint.toUtf8().constData(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    QFile filler(mountPoint + "/filler");
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    filler.write(QByteArray(1024 * 1000, 'x'));
-    filler.close();
-    recorder->setMaxScreenInputFramerate(30);
-    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
-    const QString path = mountPoint + "/full.mov";
-    const DNRecordingResult result = record(path, 20.0);
-    ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
-    EXPECT_FALSE(result.succeeded);
-    EXPECT_TRUE(result.reason.contains("No space left on device")) << result.reason.toStdString();
-    EXPECT_EQ(defaultSink(), "speakers");
-    EXPECT_FALSE(loopbackLoaded());
+    const struct {
+        const char* name;
+        const char* size;
+        QRect region;
+        bool withSound;
+    } cases[] = {
+        { "full at the stop", "size=16m", QRect(100, 100, 320, 240), false },
+        { "full from the start", "size=1m", QRect(0, 0, 1920, 1080), true },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const QString mountPoint = folder.filePath(row.name);
+        QDir().mkpath(mountPoint);
+        if (::mount("tmpfs", mountPoint.toUtf8().constData(), "tmpfs", 0, row.size) != 0)
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        keeper.result.reset();
+        recorder->addDislayInputTocaptureSession(recorder->displayID(), row.region);
+        recorder->setMaxScreenInputFramerate(30);
+        QMetaObject::Connection filling;
+        if (row.withSound) {
+            fillUp(mountPoint + "/filler", 1000 * 1024);
+            ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+        } else {
+            // Once the first fragment is written; the last waits for the stop.
+            filling = QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress,
+                recorder.get(), [&](double seconds) {
+                    if (seconds < 1.5)
+                        return;
+                    QObject::disconnect(filling);
+                    fillUp(mountPoint + "/filler");
+                    recorder->stopRecord();
+                });
+        }
+        const DNRecordingResult result = record(mountPoint + "/full.mov", 20.0);
+        QObject::disconnect(filling);
+        ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
+        EXPECT_FALSE(result.succeeded);
+        EXPECT_TRUE(
+            result.reason.startsWith("the disk is full: no room is left in \"" + mountPoint + '"'))
+            << result.reason.toStdString();
+        EXPECT_TRUE(result.reason.contains("No space left on device"))
+            << result.reason.toStdString();
+        EXPECT_EQ(defaultSink(), "speakers");
+        EXPECT_FALSE(loopbackLoaded());
+    }
 }
 
 TEST_F(RecordingSession, AKilledRecordingStillPlays)
