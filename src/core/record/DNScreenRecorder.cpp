@@ -2,6 +2,7 @@
 
 #include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
+#include "platform/RunDeadline.h"
 #include "record/AudioDevice.h"
 #include "record/AudioPassThrough.h"
 #include "record/PulseAudio.h"
@@ -75,6 +76,12 @@ struct CaptureProgress {
     double secondsAt(Clock::time_point now) const
     {
         return firstPicture ? secondsBetween(*firstPicture, now) : 0.0;
+    }
+
+    // Whether the pictures written reach the time recorded up to `stop`.
+    bool reaches(Clock::time_point stop) const
+    {
+        return double(frames) >= secondsAt(stop) * frameRate;
     }
 };
 
@@ -176,10 +183,12 @@ bool DNScreenRecorder::createCaptureSession(QString* error)
 DNScreenRecorder::~DNScreenRecorder()
 {
     m_delegate = nullptr;
-    if (m_runner)
+    // A stopped recording is let finish writing what was recorded, within its limit.
+    if (m_runner && !m_catchUp)
         m_runner->stop();
     if (m_worker.joinable())
         m_worker.join();
+    m_catchUp.reset();
     restoreSystemOutputDevice();
     unloadVirtualDevice();
 }
@@ -290,6 +299,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
+    m_firstPicture = Clock::time_point::max();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
     m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
@@ -307,8 +317,14 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     EngineErrors errors;
     m_runner->setStdoutHandler([this, &progress](const QString& line) {
         const Clock::time_point now = Clock::now();
-        if (progress.read(line, now))
+        if (!progress.read(line, now))
+            return;
+        m_firstPicture = *progress.firstPicture;
+        const Clock::time_point stop = m_stopAsked.load();
+        if (now < stop)
             emit recordingProgress(progress.secondsAt(now));
+        else if (progress.reaches(stop))
+            m_runner->stop();
     });
     m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
@@ -327,9 +343,18 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }
 
-void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
+void DNScreenRecorder::finishRecording(DNRecordingResult result)
 {
     m_worker.join();
+    if (m_catchUp && m_catchUp->expired()) {
+        const QString cut = QStringLiteral("ffmpeg had not written all that was recorded %1 s "
+                                           "after the stop, and was ended")
+                                .arg(QString::number(m_catchUpLimit.count() / 1000.0, 'f', 1));
+        DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(result.path, cut));
+        if (!result.succeeded)
+            result.reason += QStringLiteral(" (%1)").arg(cut);
+    }
+    m_catchUp.reset();
     m_runner.reset();
     // A recording that ended by itself (a full disk, a failed start) ends the
     // routing as a stop would: the user must hear the system again.
@@ -347,14 +372,27 @@ void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
 
 void DNScreenRecorder::stopRecord()
 {
-    if (m_runner) {
-        m_stopAsked = std::min(m_stopAsked.load(), Clock::now());
-        m_runner->stop();
+    if (m_runner && m_stopAsked.load() == Clock::time_point::max()) {
+        const Clock::time_point now = Clock::now();
+        m_stopAsked = now;
+        endOnceWritten(now);
     }
     if (m_systemAudioRecord) {
         restoreSystemOutputDevice();
         m_systemAudioRecord = false;
     }
+}
+
+// Told to stop, ffmpeg drops the pictures it has taken but not yet written:
+// on a busy machine the encoder trails the screen by a second or more, and
+// its first report may come after the stop. So it is told once its progress
+// reaches the time recorded up to the stop (see runCapture), or when it has
+// not within a limit that grows with that time.
+void DNScreenRecorder::endOnceWritten(Clock::time_point stop)
+{
+    const Clock::time_point first = std::min(m_firstPicture.load(), stop);
+    m_catchUpLimit = catchUpLimit(secondsBetween(first, stop));
+    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] { m_runner->stop(); });
 }
 
 qint64 DNScreenRecorder::enginePid() const
