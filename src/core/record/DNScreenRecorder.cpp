@@ -2,6 +2,7 @@
 
 #include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
+#include "platform/RunDeadline.h"
 #include "record/AudioDevice.h"
 #include "record/AudioPassThrough.h"
 #include "record/PulseAudio.h"
@@ -76,6 +77,12 @@ struct CaptureProgress {
     {
         return firstPicture ? secondsBetween(*firstPicture, now) : 0.0;
     }
+
+    // Whether the pictures written reach the time recorded up to `stop`.
+    bool reaches(Clock::time_point stop) const
+    {
+        return double(frames) >= secondsAt(stop) * frameRate;
+    }
 };
 
 // A recording is good when it holds pictures and ffmpeg ended it cleanly:
@@ -87,18 +94,19 @@ bool endedWell(const ProcessRunner::Result& run)
     return run.stopped && (run.exitCode == 255 || run.signal == SIGKILL);
 }
 
-QString failureReason(const ProcessRunner::Result& run, const QString& lastError, bool hasPictures)
-{
-    if (!run.started)
-        return run.error;
-    if (!lastError.isEmpty() && !endedWell(run))
-        return lastError;
-    if (run.signal != 0 && !run.stopped)
-        return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
-    if (!hasPictures)
-        return QStringLiteral("nothing was recorded");
-    return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
-}
+// What ffmpeg said on standard error: its last error, and the first that
+// said the disk is full, which the errors after it only follow from.
+struct EngineErrors {
+    QString last;
+    QString diskFull;
+
+    void read(const QString& line)
+    {
+        last = engineReason(line);
+        if (diskFull.isEmpty() && line.contains(QLatin1String("No space left on device")))
+            diskFull = last;
+    }
+};
 
 // A good recording whose picture does not last as long as it was recorded
 // for is reported: a short file taken for a whole one is lost work.
@@ -106,6 +114,29 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
 {
     const std::optional<double> inFile = recordedPictureSeconds(path);
     return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
+}
+
+// What is wrong with a recording, or empty when it is good. ffmpeg says
+// nothing on standard error when a recording ends well, however it ends: an
+// error after our stop (the last fragment not written to a full disk) fails
+// the recording as surely as one that ended it.
+QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& errors,
+    bool hasPictures, const QString& path, double recorded, int frameRate)
+{
+    if (!run.started)
+        return run.error;
+    if (!errors.diskFull.isEmpty())
+        return QStringLiteral("the disk is full: no room is left in \"%1\"; ffmpeg said \"%2\"")
+            .arg(QFileInfo(path).absolutePath(), errors.diskFull);
+    if (!errors.last.isEmpty())
+        return errors.last;
+    if (run.signal != 0 && !run.stopped)
+        return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
+    if (!hasPictures)
+        return QStringLiteral("nothing was recorded");
+    if (!endedWell(run))
+        return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
+    return lengthProblem(path, recorded, frameRate);
 }
 
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
@@ -152,10 +183,12 @@ bool DNScreenRecorder::createCaptureSession(QString* error)
 DNScreenRecorder::~DNScreenRecorder()
 {
     m_delegate = nullptr;
-    if (m_runner)
+    // A stopped recording is let finish writing what was recorded, within its limit.
+    if (m_runner && !m_catchUp)
         m_runner->stop();
     if (m_worker.joinable())
         m_worker.join();
+    m_catchUp.reset();
     restoreSystemOutputDevice();
     unloadVirtualDevice();
 }
@@ -266,6 +299,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
+    m_firstPicture = Clock::time_point::max();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
     m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
@@ -280,36 +314,47 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
 {
     CaptureProgress progress;
     progress.frameRate = frameRate;
-    QString lastError;
+    EngineErrors errors;
     m_runner->setStdoutHandler([this, &progress](const QString& line) {
         const Clock::time_point now = Clock::now();
-        if (progress.read(line, now))
+        if (!progress.read(line, now))
+            return;
+        m_firstPicture = *progress.firstPicture;
+        const Clock::time_point stop = m_stopAsked.load();
+        if (now < stop)
             emit recordingProgress(progress.secondsAt(now));
+        else if (progress.reaches(stop))
+            m_runner->stop();
     });
-    m_runner->setStderrHandler(
-        [&lastError](const QString& line) { lastError = engineReason(line); });
+    m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const bool hasPictures = hasRecordedPictures(path);
     // A file without a picture is of no use to anyone; the name was ours.
     if (!hasPictures)
         QFile::remove(path);
-    DNRecordingResult result { path, hasPictures && endedWell(run), {}, progress.frames,
-        progress.dropped };
-    if (!result.succeeded)
-        result.reason = failureReason(run, lastError, hasPictures);
-    else
-        result.reason = lengthProblem(path, progress.secondsAt(ended), frameRate);
+    DNRecordingResult result { path, false, {}, progress.frames, progress.dropped };
     // The file stays: a recording shorter than the time recorded is still
     // what there is of it.
+    result.reason
+        = recordingProblem(run, errors, hasPictures, path, progress.secondsAt(ended), frameRate);
     result.succeeded = result.reason.isEmpty();
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }
 
-void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
+void DNScreenRecorder::finishRecording(DNRecordingResult result)
 {
     m_worker.join();
+    if (m_catchUp && m_catchUp->expired()) {
+        const QString cut = QStringLiteral("ffmpeg had not written all that was recorded %1 s "
+                                           "after the stop, and was ended")
+                                .arg(QString::number(m_catchUpLimit.count() / 1000.0, 'f', 1));
+        DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(result.path, cut));
+        if (!result.succeeded)
+            result.reason += QStringLiteral(" (%1)").arg(cut);
+    }
+    m_catchUp.reset();
     m_runner.reset();
     // A recording that ended by itself (a full disk, a failed start) ends the
     // routing as a stop would: the user must hear the system again.
@@ -327,14 +372,27 @@ void DNScreenRecorder::finishRecording(const DNRecordingResult& result)
 
 void DNScreenRecorder::stopRecord()
 {
-    if (m_runner) {
-        m_stopAsked = std::min(m_stopAsked.load(), Clock::now());
-        m_runner->stop();
+    if (m_runner && m_stopAsked.load() == Clock::time_point::max()) {
+        const Clock::time_point now = Clock::now();
+        m_stopAsked = now;
+        endOnceWritten(now);
     }
     if (m_systemAudioRecord) {
         restoreSystemOutputDevice();
         m_systemAudioRecord = false;
     }
+}
+
+// Told to stop, ffmpeg drops the pictures it has taken but not yet written:
+// on a busy machine the encoder trails the screen by a second or more, and
+// its first report may come after the stop. So it is told once its progress
+// reaches the time recorded up to the stop (see runCapture), or when it has
+// not within a limit that grows with that time.
+void DNScreenRecorder::endOnceWritten(Clock::time_point stop)
+{
+    const Clock::time_point first = std::min(m_firstPicture.load(), stop);
+    m_catchUpLimit = catchUpLimit(secondsBetween(first, stop));
+    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] { m_runner->stop(); });
 }
 
 qint64 DNScreenRecorder::enginePid() const

@@ -18,6 +18,7 @@
 class AudioPassThrough;
 class ProcessRunner;
 class QTimer;
+class RunDeadline;
 class DNScreenRecorder;
 
 // How one recording ended.
@@ -81,7 +82,9 @@ public:
     // be recorded (see captureProblem()); the sound routing is undone then.
     // How a started recording ends, a failed start included, goes to the delegate.
     bool startRecord(const QString& path, QString* problem = nullptr);
-    // Asks ffmpeg to finish the file and undoes the sound routing.
+    // Undoes the sound routing and has ffmpeg finish the file once it has
+    // written what was recorded up to now: isRecording() and the result
+    // follow when it has.
     void stopRecord();
     bool isRecording() const { return m_worker.joinable(); }
 
@@ -122,7 +125,7 @@ public:
 signals:
     void previewFrameReady(const QImage& picture);
     // The time recorded so far, from the first picture by the clock, ten
-    // times a second while recording; the first report comes once ffmpeg has
+    // times a second until the stop; the first report comes once ffmpeg has
     // written its first pictures (the sound server may take a second or
     // more to open). A recording is stopped by it, not by the frames
     // encoded, which trail the clock on a busy machine.
@@ -139,7 +142,8 @@ private:
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
     void runCapture(const QStringList& arguments, const QString& path, int frameRate);
-    void finishRecording(const DNRecordingResult& result);
+    void finishRecording(DNRecordingResult result);
+    void endOnceWritten(std::chrono::steady_clock::time_point stop);
     void grabPreview();
     bool loadVirtualDevice(QString* error);
     void unloadVirtualDevice();
@@ -168,7 +172,15 @@ private:
     std::atomic<std::chrono::steady_clock::time_point> m_stopAsked {
         std::chrono::steady_clock::time_point::max()
     };
+    // When the running recording's first picture was taken, as far as the
+    // worker knows yet.
+    std::atomic<std::chrono::steady_clock::time_point> m_firstPicture {
+        std::chrono::steady_clock::time_point::max()
+    };
     std::unique_ptr<ProcessRunner> m_runner;
+    // Ends ffmpeg when it has not written up to the stop within the limit.
+    std::unique_ptr<RunDeadline> m_catchUp;
+    std::chrono::milliseconds m_catchUpLimit { 0 };
     std::thread m_worker;
     QTimer* m_previewTimer = nullptr;
 };

@@ -74,11 +74,16 @@ std::optional<double> recordedPictureSeconds(const QString& path)
     int64_t end = 0;
     const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     while (packet && av_read_frame(recording->context.get(), packet.get()) >= 0) {
-        if (packet->stream_index == recording->video && packet->pts != AV_NOPTS_VALUE) {
+        // A file cut short (a full disk) ends inside a packet that its index,
+        // written before the pictures, still counts whole: what follows is not there.
+        const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
+        if (!cut && packet->stream_index == recording->video && packet->pts != AV_NOPTS_VALUE) {
             first = std::min(first.value_or(packet->pts), packet->pts);
             end = std::max(end, packet->pts + packet->duration);
         }
         av_packet_unref(packet.get());
+        if (cut)
+            break;
     }
     if (!first)
         return std::nullopt;

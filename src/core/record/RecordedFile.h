@@ -10,5 +10,6 @@
 bool hasRecordedPictures(const QString& path);
 
 // How long a recording's picture lasts, from its first picture to the end of
-// its last, read from the packets; nothing when the file has no picture.
+// its last, read from the packets up to where the file is cut short, whatever
+// its index claims; nothing when the file has no picture.
 std::optional<double> recordedPictureSeconds(const QString& path);

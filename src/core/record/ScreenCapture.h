@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <optional>
 
 // The ffmpeg command of one screen recording, as plain functions of plain
@@ -74,6 +75,12 @@ constexpr double kRecordedLengthSlack = 0.5; // seconds, besides one frame
 // `recorded` seconds between its first picture and its stop, or empty when it
 // does, give or take kRecordedLengthSlack and a frame.
 QString recordedLengthProblem(double inFile, double recorded, int framesPerSecond);
+
+// How long ffmpeg may take after a stop to write the pictures it has taken
+// up to the stop before it is ended anyway: as long as the recording took,
+// and 10 s more. An encoder that kept half the pace while recording has
+// caught up by then.
+std::chrono::milliseconds catchUpLimit(double recordedSeconds);
 
 // ffmpeg's arguments (program name excluded) for the plan.
 QStringList captureArguments(const CapturePlan& plan);

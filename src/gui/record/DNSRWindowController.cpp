@@ -305,7 +305,8 @@ void DNSRWindowController::leaveRecordingState()
     if (m_recordFrame)
         m_recordFrame->destroyFrame();
     m_recorderState = Idle;
-    m_startButton->setEnabled(true);
+    // A stopped recording is still being written until its result comes.
+    m_startButton->setEnabled(!m_screenRecorder->isRecording());
     updateStartButtonImage();
     show();
     raise();
@@ -318,6 +319,8 @@ void DNSRWindowController::screenRecorder(DNScreenRecorder&, const DNRecordingRe
     // state as Stop would; the recorder has undone the sound routing.
     if (m_recorderState == Recording)
         leaveRecordingState();
+    else if (m_recorderState == Idle)
+        m_startButton->setEnabled(true);
     if (!result.succeeded) {
         m_dialogs.runAlert(
             this, { tr("The screen recording failed."), result.reason, { tr("OK") }, {} });

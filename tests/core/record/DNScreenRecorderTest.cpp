@@ -6,7 +6,9 @@
 #include "record/RecordedFile.h"
 #include "support/RecordingStage.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -17,7 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -64,6 +68,50 @@ double toneOverRest(const QString& path, int frequency)
     return toneOverRest(QStringList { "-i", path }, frequency);
 }
 
+// Writes `bytes` into a new file at `path`, or as much as its file system takes.
+void fillUp(const QString& path, qint64 bytes = std::numeric_limits<qint64>::max())
+{
+    QFile filler(path);
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    const QByteArray block(64 * 1024, 'x');
+    for (qint64 size = 0; bytes > 0; bytes -= size) {
+        size = std::min<qint64>(bytes, block.size());
+        if (filler.write(block.constData(), size) != size)
+            return;
+    }
+}
+
+// `loops` busy loops on the core this thread runs on, and this thread, with
+// what it starts from now on, kept to that core; all undone when it goes.
+class BusyCore {
+public:
+    explicit BusyCore(int loops)
+    {
+        ::sched_getaffinity(0, sizeof m_before, &m_before);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(::sched_getcpu(), &one);
+        ::sched_setaffinity(0, sizeof one, &one);
+        for (int loop = 0; loop < loops; ++loop) {
+            m_loops.push_back(std::make_unique<QProcess>());
+            m_loops.back()->start("sh", { "-c", "while :; do :; done" });
+            m_loops.back()->waitForStarted();
+        }
+    }
+    ~BusyCore()
+    {
+        for (const auto& loop : m_loops)
+            stopByPid(*loop);
+        ::sched_setaffinity(0, sizeof m_before, &m_before);
+    }
+    BusyCore(const BusyCore&) = delete;
+    BusyCore& operator=(const BusyCore&) = delete;
+
+private:
+    cpu_set_t m_before {};
+    std::vector<std::unique_ptr<QProcess>> m_loops;
+};
+
 class RecordingSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -91,28 +139,46 @@ protected:
         recorder->setDelegate(&keeper);
     }
 
-    // Records for `seconds` from the first picture by the clock, then waits
-    // for the result. The time left is set again at each report.
-    DNRecordingResult record(const QString& path, double seconds)
+    // Records for `seconds` from the first picture by the clock (the time
+    // left is set again at each report), stops, and waits for the result:
+    // after the stop, as long as the recorder may take to finish a recording
+    // of the time recorded, which goes to `recorded`, by the same clock.
+    DNRecordingResult record(const QString& path, double seconds, double* recorded = nullptr)
     {
+        double reported = 0;
+        QElapsedTimer sinceReport;
+        double stoppedAt = 0;
+        QDeadlineTimer deadline(kStartLimit);
         stopTimer.setSingleShot(true);
-        bool stopped = false;
-        QObject::connect(&stopTimer, &QTimer::timeout, recorder.get(), [this, &stopped] {
-            stopped = true;
+        QObject::connect(&stopTimer, &QTimer::timeout, recorder.get(), [&] {
+            stoppedAt = reported + double(sinceReport.nsecsElapsed()) / 1e9;
             recorder->stopRecord();
+            deadline.setRemainingTime(catchUpLimit(stoppedAt) + kEndLimit);
         });
-        QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, &stopTimer,
-            [this, &stopped, seconds](double recorded) {
-                if (!stopped)
-                    stopTimer.start(int(std::max(0.0, seconds - recorded) * 1000));
+        QObject::connect(
+            recorder.get(), &DNScreenRecorder::recordingProgress, &stopTimer, [&](double done) {
+                reported = done;
+                sinceReport.start();
+                deadline.setRemainingTime(kStartLimit);
+                stopTimer.start(int(std::max(0.0, seconds - done) * 1000));
             });
         EXPECT_TRUE(recorder->startRecord(path));
-        EXPECT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return keeper.result.has_value() || deadline.hasExpired(); },
+                std::numeric_limits<int>::max()));
+        EXPECT_TRUE(keeper.result.has_value());
         stopTimer.stop();
         stopTimer.disconnect();
         recorder->disconnect(&stopTimer);
+        if (recorded)
+            *recorded = stoppedAt;
         return keeper.result.value_or(DNRecordingResult {});
     }
+
+    // How long ffmpeg may go without a report while it starts or records,
+    // and take to end once the recorder has told it to.
+    static constexpr std::chrono::seconds kStartLimit { 30 };
+    static constexpr std::chrono::seconds kEndLimit { 15 };
 
     static QString defaultSink() { return PrivateSoundServer::pactl({ "get-default-sink" }); }
     static QString speakerVolumes()
@@ -234,62 +300,103 @@ TEST_F(RecordingSession, WithoutASoundServerVideoIsRecorded)
     EXPECT_EQ(facts.count("audio"), 0);
 }
 
-// Busy loops on the recorder's core: ffmpeg's first pictures come bunched up
-// and the encoder trails the screen. The file keeps the asked rate and lasts
-// as long as it was recorded for.
+// Four busy loops on the core of the recorder's ffmpeg: its encoder trails
+// the whole screen at 30 a second by a second or more, and its first pictures
+// come bunched up. The file keeps the asked rate and holds all that was
+// recorded up to the stop.
 TEST_F(RecordingSession, ABusyMachineKeepsTheRateAndTheLength)
 {
-    cpu_set_t before;
-    ASSERT_EQ(::sched_getaffinity(0, sizeof before, &before), 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(::sched_getcpu(), &one);
-    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
-    std::vector<std::unique_ptr<QProcess>> loops;
-    for (int loop = 0; loop < 3; ++loop) {
-        loops.push_back(std::make_unique<QProcess>());
-        loops.back()->start("sh", { "-c", "while :; do :; done" });
-        ASSERT_TRUE(loops.back()->waitForStarted());
+    std::vector<std::pair<DNRecordingResult, double>> takes;
+    {
+        const BusyCore busy(4);
+        recorder->setMaxScreenInputFramerate(30);
+        for (int take = 0; take < 2; ++take) {
+            keeper.result.reset();
+            double recorded = 0;
+            const DNRecordingResult result
+                = record(folder.filePath(QString("busy %1.mov").arg(take)), 4.0, &recorded);
+            takes.emplace_back(result, recorded);
+        }
     }
-    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 1280, 720));
-    recorder->setMaxScreenInputFramerate(10);
-    std::vector<DNRecordingResult> results;
-    for (int take = 0; take < 3; ++take) {
-        keeper.result.reset();
-        results.push_back(record(folder.filePath(QString("busy %1.mov").arg(take)), 3.0));
-    }
-    for (const auto& loop : loops)
-        stopByPid(*loop);
-    ::sched_setaffinity(0, sizeof before, &before);
-    for (const DNRecordingResult& result : results) {
+    for (const auto& [result, recorded] : takes) {
         EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
         const MediaFacts facts = MediaFacts::probe(result.path);
-        EXPECT_EQ(facts.stream("video").frameRate, "10/1") << result.path.toStdString();
-        EXPECT_NEAR(facts.stream("video").duration, 3.0, 0.2) << result.path.toStdString();
+        EXPECT_EQ(facts.stream("video").frameRate, "30/1") << result.path.toStdString();
+        EXPECT_NEAR(facts.stream("video").duration, recorded, 0.2) << result.path.toStdString();
     }
 }
 
-// A folder with a few KiB left: the recording fails with ffmpeg's reason, and
-// the sound comes back to the speakers without a stop.
+// A folder with no room left for the recording: from just before the stop,
+// when ffmpeg still has its last fragment to write, or from the start. The
+// recording fails with that reason, and the sound comes back to the speakers
+// without a stop.
 TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
 {
-    const QString mountPoint = folder.filePath("small");
-    QDir().mkpath(mountPoint);
-    if (::mount("tmpfs", mountPoint.toUtf8().constData(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    QFile filler(mountPoint + "/filler");
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-    filler.write(QByteArray(1024 * 1000, 'x'));
-    filler.close();
-    recorder->setMaxScreenInputFramerate(30);
-    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
-    const QString path = mountPoint + "/full.mov";
-    const DNRecordingResult result = record(path, 20.0);
-    ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
+    const struct {
+        const char* name;
+        const char* size;
+        QRect region;
+        bool withSound;
+    } cases[] = {
+        { "full at the stop", "size=16m", QRect(100, 100, 320, 240), false },
+        { "full from the start", "size=1m", QRect(0, 0, 1920, 1080), true },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const QString mountPoint = folder.filePath(row.name);
+        QDir().mkpath(mountPoint);
+        if (::mount("tmpfs", mountPoint.toUtf8().constData(), "tmpfs", 0, row.size) != 0)
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        keeper.result.reset();
+        recorder->addDislayInputTocaptureSession(recorder->displayID(), row.region);
+        recorder->setMaxScreenInputFramerate(30);
+        QMetaObject::Connection filling;
+        if (row.withSound) {
+            fillUp(mountPoint + "/filler", 1000 * 1024);
+            ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+        } else {
+            // Once the first fragment is written; the last waits for the stop.
+            filling = QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress,
+                recorder.get(), [&](double seconds) {
+                    if (seconds < 1.5)
+                        return;
+                    QObject::disconnect(filling);
+                    fillUp(mountPoint + "/filler");
+                    recorder->stopRecord();
+                });
+        }
+        const DNRecordingResult result = record(mountPoint + "/full.mov", 20.0);
+        QObject::disconnect(filling);
+        ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
+        EXPECT_FALSE(result.succeeded);
+        EXPECT_TRUE(
+            result.reason.startsWith("the disk is full: no room is left in \"" + mountPoint + '"'))
+            << result.reason.toStdString();
+        EXPECT_TRUE(result.reason.contains("No space left on device"))
+            << result.reason.toStdString();
+        EXPECT_EQ(defaultSink(), "speakers");
+        EXPECT_FALSE(loopbackLoaded());
+    }
+}
+
+// An ffmpeg that stops writing before the stop (here stopped by a signal) is
+// waited for only within the limit of the time recorded; the file keeps what
+// it wrote, and the result says why it falls short.
+TEST_F(RecordingSession, AnEncoderThatNeverCatchesUpIsEndedAtItsLimit)
+{
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 320, 240));
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [this](double seconds) {
+            if (seconds >= 1.0 && recorder->enginePid() > 0)
+                ::kill(pid_t(recorder->enginePid()), SIGSTOP);
+        });
+    const QString path = folder.filePath("frozen.mov");
+    const DNRecordingResult result = record(path, 2.0);
     EXPECT_FALSE(result.succeeded);
-    EXPECT_TRUE(result.reason.contains("No space left on device")) << result.reason.toStdString();
-    EXPECT_EQ(defaultSink(), "speakers");
-    EXPECT_FALSE(loopbackLoaded());
+    EXPECT_TRUE(result.reason.startsWith("the recording holds ")) << result.reason.toStdString();
+    EXPECT_TRUE(result.reason.contains(" s after the stop, and was ended"))
+        << result.reason.toStdString();
+    EXPECT_TRUE(hasRecordedPictures(path));
 }
 
 TEST_F(RecordingSession, AKilledRecordingStillPlays)
@@ -338,8 +445,13 @@ TEST_F(RecordingSession, TwoRecordingsOfOneNameMakeTwoWholeFiles)
     for (DNScreenRecorder* each : { recorder.get(), other.get() })
         each->addDislayInputTocaptureSession(each->displayID(), QRect(0, 0, 320, 240));
     const QString path = folder.filePath("Screen Recording 2026-12-07 at 09.15.02.mov");
+    double otherRecorded = 0;
+    QObject::connect(other.get(), &DNScreenRecorder::recordingProgress, other.get(),
+        [&otherRecorded](double seconds) { otherRecorded = seconds; });
     ASSERT_TRUE(other->startRecord(path));
     const DNRecordingResult first = record(path, 1.0);
+    // However late the other's ffmpeg got going on a loaded machine.
+    ASSERT_TRUE(QTest::qWaitFor([&otherRecorded] { return otherRecorded >= 1.0; }, 30000));
     other->stopRecord();
     ASSERT_TRUE(QTest::qWaitFor([&otherKeeper] { return otherKeeper.result.has_value(); }, 30000));
     const DNRecordingResult second = *otherKeeper.result;

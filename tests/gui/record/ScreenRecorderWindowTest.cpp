@@ -99,9 +99,11 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return recorded >= seconds; }));
         recorder.onStatusBarStopClicked();
         QObject::disconnect(connection);
+        EXPECT_FALSE(recorder.startButton()->isEnabled()) << "the recording is still written";
         ASSERT_TRUE(waitUntil([&] {
             return std::size_t(recorder.recordFiles().size()) + dialogs.alerts.size() > before;
         }));
+        EXPECT_TRUE(recorder.startButton()->isEnabled());
         EXPECT_EQ(recorder.recorderState(), DNSRWindowController::Idle);
         EXPECT_TRUE(recorder.isVisible());
     }
