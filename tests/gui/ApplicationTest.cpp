@@ -19,6 +19,7 @@
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
 #include "shell/NXProgressController.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -246,35 +247,57 @@ TEST(ApplicationTest, AStartBesideACopyThatDoesNotAnswerEndsWithAWordAndOpensNoW
     EXPECT_TRUE(start.readAllStandardError().contains("did not answer"));
 }
 
-TEST(ApplicationTest, ADesktopThatCannotOpenAFolderOrFileIsToldWithItsPath)
+// xdg-open as it ends where no handler takes the path: a word on its standard
+// error and status 3. A missing xdg-open is told at once.
+TEST(ApplicationTest, AnOpenerThatFailsOrIsMissingIsToldWithThePathAndWhy)
 {
     const QString folder = QDir::tempPath() + "/Converted Videos";
-    for (const bool opens : { true, false }) {
-        SCOPED_TRACE(opens ? "the desktop opens it" : "no program opens it");
+    const QString log = folder + "/Quillon.log";
+    QTemporaryDir bin;
+    QTemporaryDir empty;
+    ASSERT_TRUE(writeTestScript(bin.filePath("xdg-open"),
+        "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/asked\"\n"
+        "case \"$1\" in *.log) echo \"xdg-open: no method available for opening '$1'\" >&2; "
+        "exit 3;; esac\n"));
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    const struct {
+        const char* name;
+        QString searchPath;
+        bool logStarts;
+        QStringList told; // the paths in the titles
+        const char* why;
+    } cases[] = {
+        { "xdg-open fails on the log", bin.path() + ":/usr/bin:/bin", true, { log },
+            "status 3: xdg-open: no method" },
+        { "no xdg-open", empty.path(), false, { folder, log }, "xdg-open, of the xdg-utils" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qputenv("PATH", QFile::encodeName(c.searchPath));
         std::vector<NXAlert> told;
-        QStringList asked;
         const NXSystemActions desktop
-            = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); },
-                [&](const QUrl& url) {
-                    asked << url.toLocalFile();
-                    return opens;
-                });
+            = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); });
         // The progress sheet of a run that converted nothing, asked to open
         // the output folder when done; then a file the way the log is offered.
         NXProgressController sheet({ [] { return false; }, {}, {} }, desktop, folder);
         sheet.setOpenFolderWhenDone(true);
         sheet.begin();
         ASSERT_TRUE(waitUntil([&] { return !sheet.isRunning(); }));
-        ASSERT_TRUE(waitUntil([&] { return asked.size() == 1; }));
-        EXPECT_EQ(desktop.openFile(folder + "/Quillon.log"), opens);
-
-        EXPECT_EQ(asked, QStringList({ folder, folder + "/Quillon.log" }));
-        ASSERT_EQ(told.size(), opens ? 0u : 2u);
-        if (!opens) {
-            EXPECT_EQ(told[0].title, "Could not open \"" + folder + "\".");
-            EXPECT_EQ(told[1].title, "Could not open \"" + folder + "/Quillon.log\".");
-            EXPECT_TRUE(told[0].text.contains("xdg-open")) << told[0].text.toStdString();
+        ASSERT_TRUE(waitUntil([&] {
+            return !told.empty() || readTestFile(bin.filePath("asked")) == folder.toUtf8() + "\n";
+        }));
+        EXPECT_EQ(desktop.openFile(log), c.logStarts);
+        ASSERT_TRUE(waitUntil([&] { return told.size() >= std::size_t(c.told.size()); }));
+        QStringList titles;
+        for (const NXAlert& alert : told) {
+            titles << alert.title;
+            EXPECT_TRUE(alert.text.contains(c.why)) << alert.text.toStdString();
         }
+        QStringList expected;
+        for (const QString& opened : c.told)
+            expected << "Could not open \"" + opened + "\".";
+        EXPECT_EQ(titles.join('\n').toStdString(), expected.join('\n').toStdString());
     }
 }
 
