@@ -834,6 +834,7 @@ void DNVideoEditorController::setEditEnableTrimming(bool on)
     showTabFlag(EditorTab::kTrimming, on);
     if (on)
         taggeDurationSlider();
+    followTrimInPreview();
 }
 
 void DNVideoEditorController::taggeDurationSlider()
@@ -903,6 +904,15 @@ void DNVideoEditorController::setTrimRange(int start, int end, bool keepEnd)
             double(start) / length, double(end) / length);
     showTrimDuration(end - start);
     m_editDurationSlider->update();
+    followTrimInPreview();
+}
+
+// The preview plays the trimmed range over and over; a player started over
+// another range is replaced, once the changes have rested for the start delay.
+void DNVideoEditorController::followTrimInPreview()
+{
+    if (!m_flags.isUserWantExit && m_renderControl->playsAnotherRange())
+        m_startTimer->start();
 }
 
 void DNVideoEditorController::showTrimDuration(int seconds)

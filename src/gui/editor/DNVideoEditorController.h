@@ -330,6 +330,7 @@ private:
     // Node, pickers, slider ends, player limits and duration label, all from
     // one held range.
     void setTrimRange(int start, int end, bool keepEnd = false);
+    void followTrimInPreview();
     QRectF selectorFrame() const;
     SelectionFields cropFields() const;
     // Source pixels per selector point, across and down.

@@ -250,6 +250,41 @@ TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
     qputenv("QUILLON_TOOLS", previousTools);
 }
 
+// The range the preview loops is on the player's command line: a trim set
+// while it plays starts a player over the new range.
+TEST(DNVideoEditorController, APreviewFollowsTheTrimSetWhileItPlays)
+{
+    QTemporaryDir tools;
+    ASSERT_TRUE(writeTestScript(tools.filePath("DORavuzo"),
+        "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/starts\"\n"
+        "printf 'ID_LENGTH=60\\nStarting playback...\\n'\n"
+        "while IFS= read -r line; do [ \"$line\" = quit ] && exit 0; done\n"));
+    const QByteArray previousTools = qgetenv("QUILLON_TOOLS");
+    const auto restore = qScopeGuard([&] { qputenv("QUILLON_TOOLS", previousTools); });
+    qputenv("QUILLON_TOOLS", tools.path().toUtf8());
+    const auto starts = [&] {
+        return QString::fromUtf8(readTestFile(tools.filePath("starts")))
+            .split('\n', Qt::SkipEmptyParts);
+    };
+    PreviewWindow main;
+    auto node = clipNode(60, 640, 360);
+    main.window->editNode(node, 1);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return starts().size() == 1; }, 15'000));
+    EXPECT_TRUE(starts().last().contains(" -ss 0 -vo ")) << "the whole clip";
+    editor->setEditEnableTrimming(true);
+    editor->startTrimTime()->setIntValue(10);
+    editor->endTrimTime()->setIntValue(40);
+    editor->timePickerAction(nullptr);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return starts().last().contains(" -ss 10 -endpos 30 "); }, 15'000))
+        << starts().join('\n').toStdString();
+    editor->doneButton()->click();
+    EXPECT_EQ(node->trimStartTime(), 10u);
+    EXPECT_EQ(node->trimEndTime(), 40u);
+}
+
 TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
 {
     QTemporaryDir folder;
