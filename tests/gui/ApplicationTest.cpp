@@ -4,6 +4,7 @@
 
 #include "controls/NXPathField.h"
 #include "controls/NXSlider.h"
+#include "download/NXYoutubeControlller.h"
 #include "fixtures/TestMedia.h"
 #include "list/NXMediaListModel.h"
 #include "model/DNFileGroupNode.h"
@@ -12,6 +13,8 @@
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
+#include "record/DNSRWindowController.h"
+#include "record/NXCameraRecorderController.h"
 #include "services/DNSetting.h"
 #include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
@@ -25,6 +28,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -36,6 +40,7 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <QtGui/private/qwindow_p.h>
 #include <qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
@@ -389,6 +394,71 @@ TEST(ApplicationTest, ToolbarShowsEveryCommandAndANarrowWindowKeepsConvert)
     window.resize(360, window.height());
     EXPECT_FALSE(hidden().contains("Convert"));
     EXPECT_FALSE(hidden().isEmpty()) << "narrow enough to hide some";
+    run.delegate->applicationWillTerminate();
+}
+
+namespace {
+
+// A window manager places a window mapped without a position of the
+// program's own wherever it likes, as X11 ones do; this one puts it at the
+// screen's far corner, mostly off the screen.
+void placeLikeAWindowManager(QWindow* window)
+{
+    QObject::connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
+        if (!visible || !qt_window_private(window)->positionAutomatic)
+            return;
+        const QPoint corner = window->screen()->geometry().bottomRight() - QPoint(100, 100);
+        QWindowSystemInterface::handleGeometryChange(
+            window, QRect(corner, window->geometry().size()));
+    });
+}
+
+} // namespace
+
+TEST(ApplicationTest, TheMainWindowComesBackWhereItWasAfterATool)
+{
+    Launch run;
+    NXAppController& window = run.window();
+    ASSERT_TRUE(window.windowHandle());
+    placeLikeAWindowManager(window.windowHandle());
+    // Where the person dragged it: the window manager says so, the program did not place it.
+    QWindowSystemInterface::handleGeometryChange(
+        window.windowHandle(), QRect(QPoint(120, 80), window.size()));
+    QWindowSystemInterface::flushWindowSystemEvents();
+    const QRect placed = window.geometry();
+    ASSERT_EQ(placed.topLeft(), QPoint(120, 80));
+    NXCameraDeviceSource noDevices { [] { return std::vector<CameraDevice>(); },
+        [] { return std::vector<AudioCaptureDevice>(); }, false };
+    const struct {
+        const char* name;
+        std::function<QWidget*()> open;
+    } tools[] = {
+        { "Screen Recorder",
+            [&] {
+                window.showScreenRecorder();
+                return window.screenRecorderController();
+            } },
+        { "Downloader",
+            [&] {
+                window.showDownloader();
+                return window.youtubeController();
+            } },
+        { "Camera Recorder",
+            [&] {
+                window.showCameraRecorder(noDevices);
+                return window.cameraRecorderController();
+            } },
+    };
+    for (const auto& tool : tools) {
+        SCOPED_TRACE(tool.name);
+        const QPointer<QWidget> shown = tool.open();
+        ASSERT_TRUE(shown);
+        EXPECT_FALSE(window.isVisible());
+        shown->close();
+        ASSERT_TRUE(waitUntil([&] { return window.isVisible() && !shown; }));
+        QWindowSystemInterface::flushWindowSystemEvents();
+        EXPECT_EQ(window.geometry(), placed);
+    }
     run.delegate->applicationWillTerminate();
 }
 
