@@ -4,6 +4,7 @@
 
 #include "controls/NXPathField.h"
 #include "controls/NXSlider.h"
+#include "download/NXYoutubeControlller.h"
 #include "fixtures/TestMedia.h"
 #include "list/NXMediaListModel.h"
 #include "model/DNFileGroupNode.h"
@@ -12,6 +13,8 @@
 #include "platform/SingleInstance.h"
 #include "platform/UserDefaults.h"
 #include "profiles/DNProfileManager.h"
+#include "record/DNSRWindowController.h"
+#include "record/NXCameraRecorderController.h"
 #include "services/DNSetting.h"
 #include "shell/DNFileLoader.h"
 #include "shell/NXAppController.h"
@@ -19,11 +22,13 @@
 #include "shell/NXMediaLoader.h"
 #include "shell/NXPreferencesController.h"
 #include "shell/NXProgressController.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -35,6 +40,7 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <QtGui/private/qwindow_p.h>
 #include <qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
@@ -246,35 +252,57 @@ TEST(ApplicationTest, AStartBesideACopyThatDoesNotAnswerEndsWithAWordAndOpensNoW
     EXPECT_TRUE(start.readAllStandardError().contains("did not answer"));
 }
 
-TEST(ApplicationTest, ADesktopThatCannotOpenAFolderOrFileIsToldWithItsPath)
+// xdg-open as it ends where no handler takes the path: a word on its standard
+// error and status 3. A missing xdg-open is told at once.
+TEST(ApplicationTest, AnOpenerThatFailsOrIsMissingIsToldWithThePathAndWhy)
 {
     const QString folder = QDir::tempPath() + "/Converted Videos";
-    for (const bool opens : { true, false }) {
-        SCOPED_TRACE(opens ? "the desktop opens it" : "no program opens it");
+    const QString log = folder + "/Quillon.log";
+    QTemporaryDir bin;
+    QTemporaryDir empty;
+    ASSERT_TRUE(writeTestScript(bin.filePath("xdg-open"),
+        "#!/bin/sh\necho \"$1\" >> \"$(dirname \"$0\")/asked\"\n"
+        "case \"$1\" in *.log) echo \"xdg-open: no method available for opening '$1'\" >&2; "
+        "exit 3;; esac\n"));
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    const struct {
+        const char* name;
+        QString searchPath;
+        bool logStarts;
+        QStringList told; // the paths in the titles
+        const char* why;
+    } cases[] = {
+        { "xdg-open fails on the log", bin.path() + ":/usr/bin:/bin", true, { log },
+            "status 3: xdg-open: no method" },
+        { "no xdg-open", empty.path(), false, { folder, log }, "xdg-open, of the xdg-utils" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qputenv("PATH", QFile::encodeName(c.searchPath));
         std::vector<NXAlert> told;
-        QStringList asked;
         const NXSystemActions desktop
-            = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); },
-                [&](const QUrl& url) {
-                    asked << url.toLocalFile();
-                    return opens;
-                });
+            = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); });
         // The progress sheet of a run that converted nothing, asked to open
         // the output folder when done; then a file the way the log is offered.
         NXProgressController sheet({ [] { return false; }, {}, {} }, desktop, folder);
         sheet.setOpenFolderWhenDone(true);
         sheet.begin();
         ASSERT_TRUE(waitUntil([&] { return !sheet.isRunning(); }));
-        ASSERT_TRUE(waitUntil([&] { return asked.size() == 1; }));
-        EXPECT_EQ(desktop.openFile(folder + "/Quillon.log"), opens);
-
-        EXPECT_EQ(asked, QStringList({ folder, folder + "/Quillon.log" }));
-        ASSERT_EQ(told.size(), opens ? 0u : 2u);
-        if (!opens) {
-            EXPECT_EQ(told[0].title, "Could not open \"" + folder + "\".");
-            EXPECT_EQ(told[1].title, "Could not open \"" + folder + "/Quillon.log\".");
-            EXPECT_TRUE(told[0].text.contains("xdg-open")) << told[0].text.toStdString();
+        ASSERT_TRUE(waitUntil([&] {
+            return !told.empty() || readTestFile(bin.filePath("asked")) == folder.toUtf8() + "\n";
+        }));
+        EXPECT_EQ(desktop.openFile(log), c.logStarts);
+        ASSERT_TRUE(waitUntil([&] { return told.size() >= std::size_t(c.told.size()); }));
+        QStringList titles;
+        for (const NXAlert& alert : told) {
+            titles << alert.title;
+            EXPECT_TRUE(alert.text.contains(c.why)) << alert.text.toStdString();
         }
+        QStringList expected;
+        for (const QString& opened : c.told)
+            expected << "Could not open \"" + opened + "\".";
+        EXPECT_EQ(titles.join('\n').toStdString(), expected.join('\n').toStdString());
     }
 }
 
@@ -366,6 +394,71 @@ TEST(ApplicationTest, ToolbarShowsEveryCommandAndANarrowWindowKeepsConvert)
     window.resize(360, window.height());
     EXPECT_FALSE(hidden().contains("Convert"));
     EXPECT_FALSE(hidden().isEmpty()) << "narrow enough to hide some";
+    run.delegate->applicationWillTerminate();
+}
+
+namespace {
+
+// A window manager places a window mapped without a position of the
+// program's own wherever it likes, as X11 ones do; this one puts it at the
+// screen's far corner, mostly off the screen.
+void placeLikeAWindowManager(QWindow* window)
+{
+    QObject::connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
+        if (!visible || !qt_window_private(window)->positionAutomatic)
+            return;
+        const QPoint corner = window->screen()->geometry().bottomRight() - QPoint(100, 100);
+        QWindowSystemInterface::handleGeometryChange(
+            window, QRect(corner, window->geometry().size()));
+    });
+}
+
+} // namespace
+
+TEST(ApplicationTest, TheMainWindowComesBackWhereItWasAfterATool)
+{
+    Launch run;
+    NXAppController& window = run.window();
+    ASSERT_TRUE(window.windowHandle());
+    placeLikeAWindowManager(window.windowHandle());
+    // Where the person dragged it: the window manager says so, the program did not place it.
+    QWindowSystemInterface::handleGeometryChange(
+        window.windowHandle(), QRect(QPoint(120, 80), window.size()));
+    QWindowSystemInterface::flushWindowSystemEvents();
+    const QRect placed = window.geometry();
+    ASSERT_EQ(placed.topLeft(), QPoint(120, 80));
+    NXCameraDeviceSource noDevices { [] { return std::vector<CameraDevice>(); },
+        [] { return std::vector<AudioCaptureDevice>(); }, false };
+    const struct {
+        const char* name;
+        std::function<QWidget*()> open;
+    } tools[] = {
+        { "Screen Recorder",
+            [&] {
+                window.showScreenRecorder();
+                return window.screenRecorderController();
+            } },
+        { "Downloader",
+            [&] {
+                window.showDownloader();
+                return window.youtubeController();
+            } },
+        { "Camera Recorder",
+            [&] {
+                window.showCameraRecorder(noDevices);
+                return window.cameraRecorderController();
+            } },
+    };
+    for (const auto& tool : tools) {
+        SCOPED_TRACE(tool.name);
+        const QPointer<QWidget> shown = tool.open();
+        ASSERT_TRUE(shown);
+        EXPECT_FALSE(window.isVisible());
+        shown->close();
+        ASSERT_TRUE(waitUntil([&] { return window.isVisible() && !shown; }));
+        QWindowSystemInterface::flushWindowSystemEvents();
+        EXPECT_EQ(window.geometry(), placed);
+    }
     run.delegate->applicationWillTerminate();
 }
 

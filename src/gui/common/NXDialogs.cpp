@@ -1,5 +1,6 @@
 #include "common/NXDialogs.h"
 
+#include "common/DesktopOpener.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
@@ -7,7 +8,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDialog>
@@ -16,7 +16,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTreeView>
-#include <QUrl>
 
 NXAlertAnswer NXQtDialogs::runAlert(QWidget* parent, const NXAlert& alert)
 {
@@ -147,20 +146,28 @@ NXAlert cannotOpen(const QString& path)
         { QStringLiteral("OK") }, {} };
 }
 
+// Where xdg-open ran and gave up, what it said is the reason.
+NXAlert openFailed(const QString& path, const QString& reason)
+{
+    return { QStringLiteral("Could not open \"%1\".").arg(path),
+        reason + QStringLiteral(". It is still there to open by hand."), { QStringLiteral("OK") },
+        {} };
+}
+
 } // namespace
 
-NXSystemActions NXSystemActions::desktop(Teller tell, Opener opener)
+NXSystemActions NXSystemActions::desktop(Teller tell)
 {
     if (!tell)
         tell = [](const NXAlert& alert) {
             NXQtDialogs().runAlert(QApplication::activeWindow(), alert);
         };
-    if (!opener)
-        opener = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    const auto opener = std::make_shared<DesktopOpener>(
+        [tell](const QString& path, const QString& reason) { tell(openFailed(path, reason)); });
     const auto open = [tell, opener](const QString& path) {
-        if (opener(QUrl::fromLocalFile(path)))
+        if (opener->open(path))
             return true;
-        DNLog(QStringLiteral("The desktop could not open %1").arg(path));
+        DNLog(QStringLiteral("The desktop could not open %1: there is no xdg-open").arg(path));
         tell(cannotOpen(path));
         return false;
     };

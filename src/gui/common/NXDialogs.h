@@ -8,7 +8,6 @@
 #include <functional>
 #include <optional>
 
-class QUrl;
 class QWidget;
 
 // One alert: a title, an informative text, the buttons from the default one
@@ -79,16 +78,15 @@ void NXRememberPanelFolder(NXPanelKind kind, const QString& chosen);
 struct NXSystemActions {
     std::function<void()> shutDown;
     std::function<void(const QString& folder)> openFolder;
-    // False when the desktop could not open the file (no handler for it).
+    // False when the desktop has no opener to run; an opener that runs and
+    // fails is told later, on the main thread.
     std::function<bool(const QString& file)> openFile;
 
-    // Asks the desktop to open a URL; false when it cannot.
-    using Opener = std::function<bool(const QUrl& url)>;
     // Shows a message; the real one is an alert on the active window.
     using Teller = std::function<void(const NXAlert& alert)>;
 
     // Shut down through the session manager; open through the desktop's
-    // handler (`opener`, QDesktopServices by default), and where the desktop
-    // cannot open a file or folder, tell so (`tell`) naming its path.
-    static NXSystemActions desktop(Teller tell = {}, Opener opener = {});
+    // handler (xdg-open, see DesktopOpener), and where it is missing or fails
+    // to open a file or folder, tell so (`tell`) naming its path and the reason.
+    static NXSystemActions desktop(Teller tell = {});
 };

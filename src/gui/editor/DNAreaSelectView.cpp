@@ -168,6 +168,21 @@ QRectF DNAreaSelectView::selectionAreaPercentage() const
         area.height() / boundsHeight };
 }
 
+QSizeF DNAreaSelectView::sourceScale() const
+{
+    if (m_sourceSize.isEmpty() || width() <= 0 || height() <= 0)
+        return {};
+    return { m_sourceSize.width() / width(), m_sourceSize.height() / height() };
+}
+
+QSizeF DNAreaSelectView::inPoints(const QSizeF& sourceRatio) const
+{
+    const QSizeF scale = sourceScale();
+    if (scale.isEmpty())
+        return sourceRatio;
+    return { sourceRatio.width() / scale.width(), sourceRatio.height() / scale.height() };
+}
+
 void DNAreaSelectView::setSelectedAspect(int index)
 {
     if (index != 1 && index == m_selectedAspect)
@@ -183,11 +198,11 @@ void DNAreaSelectView::applyPreset(const NXCropConfigItem& row)
 {
     switch (row.code) {
     case 0:
-        setAspect({ row.width, row.height });
+        setAspect(inPoints({ row.width, row.height }));
         break;
     case 1:
-        setAspect({ row.width, row.height });
-        setSelectionArea(fittedRect({ row.width, row.height }));
+        setAspect(inPoints({ row.width, row.height }));
+        setSelectionArea(fittedRect(aspect()));
         selectAreaDidChanged();
         break;
     case 2:
@@ -210,7 +225,7 @@ void DNAreaSelectView::cropBlackRegion()
 {
     if (!m_delegate || !m_delegate->canCropBlackRegion())
         return;
-    setSelectionArea(fittedRect(m_delegate->rectByCoppingBlackRegion().size()));
+    setSelectionArea(fittedRect(inPoints(m_delegate->rectByCoppingBlackRegion().size())));
     setAspect({ 0, 0 });
     // Told on the next turn of the event loop, after the caller has stored
     // the row, as the editor expects.

@@ -66,6 +66,13 @@ public:
     // The selection as fractions of the view, origin at the bottom left.
     QRectF selectionAreaPercentage() const;
 
+    // The picture the frame shows, in source pixels. The frame has whole
+    // points, so a point rarely holds as many pixels across as down: a preset
+    // is a ratio of source pixels, and is brought to points with both scales.
+    void setSourceSize(const QSizeF& pixels) { m_sourceSize = pixels; }
+    // Source pixels per point across and down; empty while either size is unknown.
+    QSizeF sourceScale() const;
+
 protected:
     QRectF constraintForSelectArea(const QRectF& rect) override;
 
@@ -73,9 +80,11 @@ private:
     void applyPreset(const NXCropConfigItem& row);
     void cropBlackRegion();
     QRectF fittedRect(const QSizeF& ratio) const;
+    QSizeF inPoints(const QSizeF& sourceRatio) const;
 
     QSizeF m_aspect { 0, 0 };
     int m_selectedAspect = 0;
+    QSizeF m_sourceSize;
     std::vector<NXCropConfigItem> m_cropConfigItems;
     DNAreaSelectViewDelegate* m_delegate = nullptr;
 };

@@ -403,6 +403,7 @@ void DNVideoEditorController::setMediaNode(NXBasicMediaNode::Ptr node)
     m_flags.videoSize = size / m_flags.videoScale;
     const QRectF frame = aspectFit(m_flags.videoSize, m_renderControl->originalView()->size());
     m_selectionView->setFrame(frame.toRect());
+    m_selectionView->setSourceSize(size);
     m_watermark->setFrame(frame.toRect());
     m_renderControl->setDuration(nodeEdit->currentVideoTrackDuration());
     // The pickers' bounds belong to the node edited before until the first
@@ -465,10 +466,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnEnter()
 void DNVideoEditorController::loadCropOnEnter()
 {
     const auto* nodeEdit = edit();
-    const QRectF crop = nodeEdit->cropRect();
-    const double scale = m_flags.videoScale;
-    m_selectionView->setSelectionArea(
-        { crop.x() / scale, crop.y() / scale, crop.width() / scale, crop.height() / scale });
+    loadCropSelection();
     m_selectionView->setSelectedAspect(int(nodeEdit->indexOfCropAspect()));
     auto* effect = m_renderControl->effectView();
     effect->setCropRectPercent(m_selectionView->selectionAreaPercentage());
@@ -836,6 +834,7 @@ void DNVideoEditorController::setEditEnableTrimming(bool on)
     showTabFlag(EditorTab::kTrimming, on);
     if (on)
         taggeDurationSlider();
+    followTrimInPreview();
 }
 
 void DNVideoEditorController::taggeDurationSlider()
@@ -905,6 +904,15 @@ void DNVideoEditorController::setTrimRange(int start, int end, bool keepEnd)
             double(start) / length, double(end) / length);
     showTrimDuration(end - start);
     m_editDurationSlider->update();
+    followTrimInPreview();
+}
+
+// The preview plays the trimmed range over and over; a player started over
+// another range is replaced, once the changes have rested for the start delay.
+void DNVideoEditorController::followTrimInPreview()
+{
+    if (!m_flags.isUserWantExit && m_renderControl->playsAnotherRange())
+        m_startTimer->start();
 }
 
 void DNVideoEditorController::showTrimDuration(int seconds)
@@ -942,10 +950,8 @@ void DNVideoEditorController::updateVideoEditConfigureOnVideoStart()
     m_flags.videoScale = scaleOnVideoStart(picture, m_flags.videoScale);
     if (!picture.isEmpty())
         m_flags.videoSize = picture / m_flags.videoScale;
-    const QRectF crop = nodeEdit->cropRect();
-    const double scale = m_flags.videoScale;
-    m_selectionView->setSelectionArea(
-        { crop.x() / scale, crop.y() / scale, crop.width() / scale, crop.height() / scale });
+    m_selectionView->setSourceSize(nodeEdit->resolutionOfSelectedVideoTrack());
+    loadCropSelection();
     // The scale may have changed with the picture (a source smaller than the
     // box): the box taken at entry would be written back at another size.
     loadWatermarkSelection();
@@ -1009,9 +1015,12 @@ double DNVideoEditorController::videoCropOriginTop() const
     return evenPixels(cropFields().top());
 }
 
+// Counted from the shown top and height, so that the row a person typed as
+// the top is the one the conversion starts at.
 double DNVideoEditorController::videoCropOriginBottom() const
 {
-    return cropFields().bottom();
+    const SelectionFields fields = cropFields();
+    return fields.frame.height() * fields.scale.height() - videoCropOriginTop() - videoCropHeight();
 }
 
 double DNVideoEditorController::videoMaxCropWidth() const
@@ -1066,8 +1075,21 @@ void DNVideoEditorController::setVideoCropOriginTop(double pixels)
 
 SelectionFields DNVideoEditorController::cropFields() const
 {
-    const double scale = m_flags.videoScale;
-    return { m_selectionView->selectionArea(), selectorFrame().size(), { scale, scale } };
+    return { m_selectionView->selectionArea(), selectorFrame().size(), cropScale() };
+}
+
+QSizeF DNVideoEditorController::cropScale() const
+{
+    const QSizeF scale = m_selectionView->sourceScale();
+    return scale.isEmpty() ? QSizeF(m_flags.videoScale, m_flags.videoScale) : scale;
+}
+
+void DNVideoEditorController::loadCropSelection()
+{
+    const QRectF crop = edit()->cropRect();
+    const QSizeF scale = cropScale();
+    m_selectionView->setSelectionArea({ crop.x() / scale.width(), crop.y() / scale.height(),
+        crop.width() / scale.width(), crop.height() / scale.height() });
 }
 
 void DNVideoEditorController::applySelection(QRectF area)
@@ -1104,12 +1126,21 @@ QString DNVideoEditorController::videoResolutionStringValue() const
 
 double DNVideoEditorController::videoWidth() const
 {
-    return m_renderControl->videoWidth() * m_flags.videoScale;
+    return shownSourceSize().width();
 }
 
 double DNVideoEditorController::videoHeight() const
 {
-    return m_renderControl->videoHeight() * m_flags.videoScale;
+    return shownSourceSize().height();
+}
+
+// The node's size, which is the source's upright one: the preview's is
+// smaller, in whole pixels, and would not give it back by its scale.
+QSizeF DNVideoEditorController::shownSourceSize() const
+{
+    if (!edit() || m_renderControl->videoWidth() <= 0 || m_renderControl->videoHeight() <= 0)
+        return { 0, 0 };
+    return edit()->resolutionOfSelectedVideoTrack();
 }
 
 // Without a running player the picture's size is the one the node knows.

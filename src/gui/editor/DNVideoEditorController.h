@@ -161,7 +161,8 @@ public:
     void setCanExpand(bool on);
     // The profile's video resolution, as the crop tab shows it.
     QString videoResolutionStringValue() const;
-    // The preview's picture in source pixels; 0 while no player shows one.
+    // The source's upright picture size while the preview shows it; 0 while
+    // no player shows one.
     double videoWidth() const;
     double videoHeight() const;
     void onAreaSelectDidChanged();
@@ -329,8 +330,14 @@ private:
     // Node, pickers, slider ends, player limits and duration label, all from
     // one held range.
     void setTrimRange(int start, int end, bool keepEnd = false);
+    void followTrimInPreview();
     QRectF selectorFrame() const;
     SelectionFields cropFields() const;
+    // Source pixels per selector point, across and down.
+    QSizeF cropScale() const;
+    // The node's crop on the selector.
+    void loadCropSelection();
+    QSizeF shownSourceSize() const;
     DNVideoEditProtocol* edit() const;
 
     NXECFlags m_flags;

@@ -83,6 +83,7 @@ void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
     m_flags.isWaitingCache = true;
     m_flags.volumes = kHalfVolume;
     m_flags.originalWidth = m_flags.originalHeight = 0;
+    m_playedRange = rangeArguments();
     auto* task = new PlayerTask(this);
     m_myEditMplayerTask = task;
     connect(task, &PlayerTask::lineRead, this, &NXViewRenderControl::readLine);
@@ -96,14 +97,34 @@ QStringList NXViewRenderControl::fixedArguments() const
     const auto number = [](double value, int digits) {
         return QString::fromLatin1(playerCommandNumber(value, digits));
     };
-    return { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
+    QStringList arguments { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
         QStringLiteral("coreaudio"), QStringLiteral("-vf"),
         QStringLiteral("scale=%1:%2")
-            .arg(number(m_flags.scaleSize.width(), 0), number(m_flags.scaleSize.height(), 0)),
-        QStringLiteral("-ss"), number(m_flags.leftLimitedTime, 0), QStringLiteral("-vo"),
-        QStringLiteral("corevideo:buffer_name=\"%1\"").arg(currentBufferName()),
-        QStringLiteral("-volume"), number(kHalfVolume, 2), QStringLiteral("-loop"),
-        QStringLiteral("0") };
+            .arg(number(m_flags.scaleSize.width(), 0), number(m_flags.scaleSize.height(), 0)) };
+    arguments << rangeArguments();
+    arguments << QStringLiteral("-vo")
+              << QStringLiteral("corevideo:buffer_name=\"%1\"").arg(currentBufferName())
+              << QStringLiteral("-volume") << number(kHalfVolume, 2) << QStringLiteral("-loop")
+              << QStringLiteral("0");
+    return arguments;
+}
+
+// The player loops what it was asked to play: from the left limit, and while
+// the trim is on only up to the right one, which it counts from the start.
+QStringList NXViewRenderControl::rangeArguments() const
+{
+    const auto number
+        = [](double value) { return QString::fromLatin1(playerCommandNumber(value, 0)); };
+    QStringList arguments { QStringLiteral("-ss"), number(m_flags.leftLimitedTime) };
+    const double length = m_flags.rightLimitedTime - m_flags.leftLimitedTime;
+    if (m_flags.enableCrop && length > 0)
+        arguments << QStringLiteral("-endpos") << number(length);
+    return arguments;
+}
+
+bool NXViewRenderControl::playsAnotherRange() const
+{
+    return m_myEditMplayerTask && m_playedRange != rangeArguments();
 }
 
 // The player writes its snapshots into the pictures folder. A missing one is

@@ -18,7 +18,7 @@ struct NXEditFlags {
     bool isStarted = false; // a player was started; set again by "Starting playback..."
     bool isPaused = false; // the player reported a pause
     bool isWaitingCache = false; // from every start until the player ends
-    bool enableCrop = false; // kept for the editor
+    bool enableCrop = false; // the trim is on: the player loops between the limits
     double currentPlaybackTime = 0; // seconds
     double duration = 0; // seconds
     double volumes = 0; // the last volume sent
@@ -29,7 +29,7 @@ struct NXEditFlags {
     bool needApplyTransform = false; // arriving pictures are brought to the shown size
     QTransform transform; // from the arriving size to the shown size
     double leftLimitedTime = 0; // seconds: where playback starts
-    double rightLimitedTime = 3'600'000; // seconds, kept for the editor
+    double rightLimitedTime = 3'600'000; // seconds: where playback loops with the trim on
     QSizeF scaleSize; // what the player scales its pictures to
     double scaleSizeFactor = 0; // the source size over the preview size
     double lastSeek2Duration = 0;
@@ -68,7 +68,11 @@ public:
     void setLimitedLeftTime(double left, double right);
     // Fractions of the duration, 0 to 1.
     void setPercentageLimitedLeftTime(double left, double right);
+    // Whether the trim is on: the player then loops the range between the limits.
     void setEnableCropVideo(bool on) { m_flags.enableCrop = on; }
+    // True while a player runs over a range other than the one the limits
+    // now give: the range is on its command line, so only a new player plays it.
+    bool playsAnotherRange() const;
     void setDuration(double seconds) { m_flags.duration = seconds; }
     double duration() const { return m_flags.duration; }
     double currentPlaybackTime() const { return m_flags.currentPlaybackTime; }
@@ -123,6 +127,7 @@ private:
     static constexpr double kDefaultSkip = 5;
 
     QStringList fixedArguments() const;
+    QStringList rangeArguments() const;
     static QString workingFolder();
     void readLine(const QString& line);
     void readStatusLine(const QString& line);
@@ -141,4 +146,5 @@ private:
     QPointer<PlayerTask> m_myEditMplayerTask;
     NXEditFlags m_flags;
     bool m_quarterTurned = false; // the node's picture is stored turned by 90 or 270 degrees
+    QStringList m_playedRange; // the range arguments of the running player
 };

@@ -207,7 +207,7 @@ QString NXAppController::nameOf(const ConversionJob& job)
 }
 
 // The failed job's row is marked, and the alert says which entry, why, and
-// how much of the list was left.
+// how many of the list's entries failed.
 void NXAppController::reportFailedJob(const FailedJob& failure)
 {
     if (failure.index >= m_jobs.size())
@@ -217,14 +217,11 @@ void NXAppController::reportFailedJob(const FailedJob& failure)
         ? QStringLiteral("The log tells why: %1").arg(DNLogger::shareRoughLog().path())
         : failure.reason;
     m_model->setFailure(rowOf(job), reason);
-    const std::size_t left = m_jobs.size() - failure.index;
     QString text = reason;
+    // The count is of the entries that failed, as the red rows are; a run
+    // ends at its first failure, so that is this one.
     if (m_jobs.size() > 1)
-        text += left == 1
-            ? QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size())
-            : QStringLiteral("\n\n%1 of %2 entries were not converted.")
-                  .arg(left)
-                  .arg(m_jobs.size());
+        text += QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size());
     showAlert(QStringLiteral("Could not convert \"%1\".").arg(nameOf(job)), text);
 }
 

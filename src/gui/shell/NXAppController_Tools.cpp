@@ -6,11 +6,19 @@
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 
+#include <QWindow>
+
 void NXAppController::turnToToolWindow(
     QWidget* window, NXAppPluginProtocol* tool, const QString& willClose, const void* sender)
 {
+    // A window shown again without a position of the program's own is placed
+    // anew by the window manager, wherever it likes; the person's place is
+    // kept by giving it back, which a QWidget would not pass on unchanged.
+    const QRect placed = geometry();
     NotificationCenter::defaultCenter().addObserver(
-        willClose, sender, window, [this, window, tool](const Notification&) {
+        willClose, sender, window, [this, window, tool, placed](const Notification&) {
+            if (QWindow* handle = windowHandle())
+                handle->setGeometry(placed);
             show();
             raise();
             toolWindowDidClose(*tool);

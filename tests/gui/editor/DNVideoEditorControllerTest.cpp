@@ -15,11 +15,13 @@
 #include "player/PlayerProcesses.h"
 #include "services/DNHelpers.h"
 #include "shell/NXAppController.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
 #include <QTest>
 
@@ -248,6 +250,41 @@ TEST(DNVideoEditorController, OpenedFromTheListRestartsFourTimesThenSaysSo)
     qputenv("QUILLON_TOOLS", previousTools);
 }
 
+// The range the preview loops is on the player's command line: a trim set
+// while it plays starts a player over the new range.
+TEST(DNVideoEditorController, APreviewFollowsTheTrimSetWhileItPlays)
+{
+    QTemporaryDir tools;
+    ASSERT_TRUE(writeTestScript(tools.filePath("DORavuzo"),
+        "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/starts\"\n"
+        "printf 'ID_LENGTH=60\\nStarting playback...\\n'\n"
+        "while IFS= read -r line; do [ \"$line\" = quit ] && exit 0; done\n"));
+    const QByteArray previousTools = qgetenv("QUILLON_TOOLS");
+    const auto restore = qScopeGuard([&] { qputenv("QUILLON_TOOLS", previousTools); });
+    qputenv("QUILLON_TOOLS", tools.path().toUtf8());
+    const auto starts = [&] {
+        return QString::fromUtf8(readTestFile(tools.filePath("starts")))
+            .split('\n', Qt::SkipEmptyParts);
+    };
+    PreviewWindow main;
+    auto node = clipNode(60, 640, 360);
+    main.window->editNode(node, 1);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return starts().size() == 1; }, 15'000));
+    EXPECT_TRUE(starts().last().contains(" -ss 0 -vo ")) << "the whole clip";
+    editor->setEditEnableTrimming(true);
+    editor->startTrimTime()->setIntValue(10);
+    editor->endTrimTime()->setIntValue(40);
+    editor->timePickerAction(nullptr);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return starts().last().contains(" -ss 10 -endpos 30 "); }, 15'000))
+        << starts().join('\n').toStdString();
+    editor->doneButton()->click();
+    EXPECT_EQ(node->trimStartTime(), 10u);
+    EXPECT_EQ(node->trimEndTime(), 40u);
+}
+
 TEST(DNVideoEditorController, PreviewPlaysTheClipAndApplyToAllKeepsTheSheet)
 {
     QTemporaryDir folder;
@@ -382,7 +419,7 @@ TEST(DNVideoEditorController, AFileStoredWithARotationIsPreviewedUpright)
         ASSERT_TRUE(editor);
         auto* effect = editor->renderControl()->effectView();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !effect->currentVideoFrame().isNull(); }, 15'000));
-        // The label gives the size as the preview reckons it, to a pixel or two.
+        // The label gives the source's upright size.
         emit editor->updateMediaNodeInformation();
         const QStringList sides = formValue(*editor, "Picture:").split(" x ");
         ASSERT_EQ(sides.size(), 2);
@@ -394,6 +431,58 @@ TEST(DNVideoEditorController, AFileStoredWithARotationIsPreviewedUpright)
             TestMedia::markedCorner(effect->resultOfImageFilterFromImage(shown)), row.turnedCorner);
         editor->doneButton()->click();
         EXPECT_EQ(node->rotationAngle(), 90u);
+    }
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
+
+// A phone's portrait clip, shown in a preview whose whole points hold its
+// 1080x1920 pixels at two scales (169 points across, 300 down): the crop tab
+// counts the source's own pixels, the 4:3 preset stays inside the picture, and
+// a typed top is the row the conversion starts at, whatever the height.
+TEST(DNVideoEditorController, APortraitPhoneClipIsCroppedInItsOwnPixels)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("phone.mp4");
+    ASSERT_TRUE(PreviewClips::makePhoneClip(clip));
+    const auto node = DNFileNode::fileNodeWithFile(clip);
+    ASSERT_TRUE(node);
+    node->setEnableCrop(true);
+    PreviewWindow main;
+    const struct {
+        const char* name;
+        QString preset;
+        double typedHeight; // 0 for none
+        double ratio; // width : height, 0 for any
+    } shapes[] = {
+        { "the 4:3 preset", "4:3", 0, 4 / 3.0 },
+        { "an odd height typed", "Free", 811, 0 }, // shown and stored as 812
+    };
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        main.window->editNode(node, 0);
+        auto* editor = main.window->videoEditor();
+        ASSERT_TRUE(editor);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !editor->renderControl()->effectView()->currentVideoFrame().isNull(); },
+            15'000));
+        emit editor->updateMediaNodeInformation();
+        EXPECT_EQ(formValue(*editor, "Picture:"), "1080 x 1920");
+        const auto& presets = editor->selectionView()->cropConfigItems();
+        const auto row = std::find_if(presets.begin(), presets.end(),
+            [&](const NXCropConfigItem& item) { return item.name == shape.preset; });
+        ASSERT_NE(row, presets.end());
+        editor->setIndexOfCropMode(int(row - presets.begin()));
+        if (shape.typedHeight > 0)
+            editor->setVideoCropHeight(shape.typedHeight);
+        editor->setVideoCropOriginTop(330);
+        EXPECT_EQ(editor->videoCropOriginTop(), 330);
+        editor->doneButton()->click();
+        const QRectF crop = node->cropRect(); // origin at the bottom left
+        EXPECT_LE(crop.width(), 1080);
+        if (shape.ratio > 0) {
+            EXPECT_NEAR(crop.width() / crop.height(), shape.ratio, 0.005);
+        }
+        EXPECT_NEAR(1920 - crop.y() - crop.height(), 330, 1e-6) << "the top row";
     }
     EXPECT_EQ(PlayerProcesses::shared().count(), 0);
 }

@@ -197,6 +197,36 @@ TEST(NXViewRenderControl, LoopsTheClipFromTheLeftLimitIntoBothViews)
     ASSERT_TRUE(previews.stopped.wait());
 }
 
+// With the trim on, the player loops the trimmed range: from its start, never
+// past its end (the picture of the end's own second is the range's last).
+TEST(NXViewRenderControl, LoopsTheTrimmedRangeOnly)
+{
+    qputenv("QUILLON_PLAYER_AO", "null");
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("shades 6.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 6));
+    Previews previews;
+    previews.control.setEnableCropVideo(true);
+    previews.control.setLimitedLeftTime(1, 3);
+    previews.play(clip, 1);
+    int latest = -1;
+    const auto reaches = [&](int second) {
+        return QTest::qWaitFor(
+            [&] {
+                if (!previews.picture().isNull())
+                    latest = std::max(latest, previews.second());
+                return !previews.picture().isNull() && previews.second() == second;
+            },
+            10'000);
+    };
+    ASSERT_TRUE(reaches(2));
+    ASSERT_TRUE(reaches(1)) << "back to the start";
+    ASSERT_TRUE(reaches(2));
+    EXPECT_LE(latest, 3);
+    previews.control.stopPlay();
+    ASSERT_TRUE(previews.stopped.wait());
+}
+
 TEST(NXViewRenderControl, PausedCommandsKeepThePauseAndEndsAreReported)
 {
     qputenv("QUILLON_PLAYER_AO", "null");

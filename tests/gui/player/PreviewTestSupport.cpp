@@ -7,6 +7,8 @@
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
 
+#include <QFile>
+
 #include <cmath>
 
 bool PreviewClips::ffmpeg(const QStringList& arguments, const QString& output)
@@ -33,6 +35,18 @@ bool PreviewClips::makeShades(const QString& output, int seconds, bool withSound
             + QStringList { "-c:v", "libx264", "-preset", "ultrafast", "-g", "10", "-pix_fmt",
                 "yuv420p" },
         output);
+}
+
+bool PreviewClips::makePhoneClip(const QString& output)
+{
+    // The encoder writes no rotation; a copy carries it, as a counter-clockwise
+    // "rotate" tag the way this ffmpeg reads it.
+    const QString stored = output + ".stored.mp4";
+    return ffmpeg({ "-f", "lavfi", "-i", "testsrc=size=1920x1080:rate=5:duration=2", "-c:v",
+                      "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+               stored)
+        && ffmpeg({ "-i", stored, "-c", "copy", "-metadata:s:v:0", "rotate=270" }, output)
+        && QFile::remove(stored);
 }
 
 int PreviewClips::secondShown(const QImage& painted, const QRectF& picture)

@@ -21,6 +21,9 @@ namespace PreviewClips {
 bool ffmpeg(const QStringList& arguments, const QString& output);
 // With a 440 Hz tone when `withSound`.
 bool makeShades(const QString& output, int seconds, bool withSound = false);
+// A phone's portrait clip: stored 1920x1080 and turned a quarter clockwise
+// for display (1080x1920 upright), 2 s at 5 fps.
+bool makePhoneClip(const QString& output);
 // The second a painted "shades" picture shows, read in the middle of its box
 // where the picture was painted at `picture`.
 int secondShown(const QImage& painted, const QRectF& picture);
