@@ -268,7 +268,8 @@ QByteArray NXHTTPRequest::responseData() const
         return raw;
     if (coding == ContentCoding::Unsupported)
         return {};
-    return NXDataDecompressor::uncompressData(raw, nullptr, decompressionFormat(coding))
+    return NXDataDecompressor::uncompressData(
+        raw, nullptr, decompressionFormat(coding), m_maximumBodySize)
         .value_or(QByteArray());
 }
 
@@ -393,14 +394,35 @@ void NXHTTPRequest::buildRequestHeaders()
         if (!agent.isEmpty())
             addRequestHeader(QStringLiteral("User-Agent"), agent);
     }
-    if (m_allowCompressedResponse)
-        addRequestHeader(QStringLiteral("Accept-Encoding"), QStringLiteral("gzip"));
     if (m_shouldCompressRequestBody)
         addRequestHeader(QStringLiteral("Content-Encoding"), QStringLiteral("gzip"));
     updatePartialDownloadSize();
-    if (m_partialDownloadSize > 0)
-        addRequestHeader(
-            QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(m_partialDownloadSize.load()));
+    askFromOffset(m_partialDownloadSize);
+}
+
+// A partial file holds the body as it is, uncoded: a range of it is asked
+// for in that coding, or its bytes would be counted in another.
+void NXHTTPRequest::askFromOffset(quint64 from)
+{
+    const QString range = QStringLiteral("Range");
+    const QString coding = QStringLiteral("Accept-Encoding");
+    if (from > 0) {
+        m_requestHeaders.insert(range, QStringLiteral("bytes=%1-").arg(from));
+        m_requestHeaders.insert(coding, QStringLiteral("identity"));
+    } else {
+        m_requestHeaders.remove(range);
+        if (m_allowCompressedResponse)
+            m_requestHeaders.insert(coding, QStringLiteral("gzip"));
+    }
+    // Before the first start the request's head is made from these anyway.
+    if (!m_hasStartedBefore)
+        return;
+    for (const QString& name : { range, coding }) {
+        if (m_requestHeaders.contains(name))
+            m_request.setHeader(name, m_requestHeaders.value(name));
+        else
+            m_request.headers().remove(name);
+    }
 }
 
 void NXHTTPRequest::applyCookieHeader()

@@ -5,6 +5,7 @@
 #include "server/TestCertificates.h"
 
 #include <QProcess>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -366,7 +367,8 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     const TestRequest asked = server.requests().first();
     EXPECT_EQ(asked.header("Range"), "bytes=1000-");
     EXPECT_EQ(asked.header("User-Agent"), "Agent 1.0");
-    EXPECT_EQ(asked.header("Accept-Encoding"), "gzip");
+    // The partial file's bytes are uncoded: so must its continuation be.
+    EXPECT_EQ(asked.header("Accept-Encoding"), "identity");
     EXPECT_EQ(asked.header("Authorization"), "Basic dXNlcjpzZWNyZXQ=");
     EXPECT_EQ(asked.header("X-Mine"), "kept");
     EXPECT_EQ(asked.header("Cookie"), "a=2");
@@ -524,6 +526,27 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
             QStringLiteral("--output"), file };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
         EXPECT_EQ(QFile::exists(file), expected == 0) << path;
+    }
+    // A redirect that is followed is no answer: a next hop that fails is the
+    // outcome. A 416 that finds the partial whole finishes it.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QUrl nowhere = QUrl(QStringLiteral("http://127.0.0.1:%1/gone").arg(closed.serverPort()));
+    closed.close();
+    server.route(QStringLiteral("/hop"), redirect(302, nowhere.toEncoded()));
+    server.route(QStringLiteral("/whole"), [](const TestRequest& asked) {
+        return asked.header("Range") == "bytes=4-"
+            ? withHeader(TestReply::text("", 416), "Content-Range", "bytes */4")
+            : TestReply::text("fine");
+    });
+    const QString whole = dir.filePath(QStringLiteral("whole"));
+    writeFile(whole + QStringLiteral(".part"), "fine");
+    for (const auto& [path, expected] : { std::pair("/hop", 1), std::pair("/whole", 0) }) {
+        const QString file = dir.filePath(QString::fromLatin1(path + 1));
+        const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
+            QStringLiteral("--output"), file, QStringLiteral("--resume") };
+        EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
+        EXPECT_EQ(fileBytes(file), expected == 0 ? QByteArray("fine") : QByteArray("<missing>"));
     }
     // A pipe nobody reads is no destination: refused before anything is sent.
     const QString pipe = dir.filePath(QStringLiteral("pipe"));
