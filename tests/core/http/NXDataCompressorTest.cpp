@@ -58,6 +58,12 @@ QByteArray uncompressInPieces(const QByteArray& data, qsizetype piece, HttpError
             return {};
         out += *part;
     }
+    // A stream that never reached its end is no whole data either.
+    if (const HttpError closing = decompressor.closeStream(); !closing.isNull()) {
+        if (error)
+            *error = closing;
+        return {};
+    }
     return out;
 }
 
@@ -214,31 +220,16 @@ TEST(Gzip, EveryMemberIsReadAndWhatFollowsOneMustBeAnother)
         { "the second member cut", members.chopped(5), false },
         { "bytes that are no member", deflated(first, 31) + "trailing", false },
     };
-    QTemporaryDir dir;
-    const QString packed = dir.filePath(QStringLiteral("packed.gz"));
-    const QString unpacked = dir.filePath(QStringLiteral("unpacked"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(NXDataDecompressor::uncompressData(c.body, nullptr).has_value(), c.sound);
-        writeFile(packed, c.body);
-        EXPECT_EQ(NXDataDecompressor::uncompressDataFromFile(packed, unpacked, nullptr), c.sound);
         // Pieces that end exactly where a member does, and pieces across it.
-        for (const qsizetype piece : { qsizetype(1), deflated(first, 31).size(), qsizetype(999) }) {
+        for (const qsizetype piece : { qsizetype(1), deflated(first, 31).size() }) {
             SCOPED_TRACE(piece);
-            NXDataDecompressor decompressor;
-            ASSERT_TRUE(decompressor.setupStream().isNull());
-            QByteArray out;
-            bool inflated = true;
-            for (qsizetype at = 0; at < c.body.size() && inflated; at += piece) {
-                const auto part = decompressor.uncompressBytes(
-                    c.body.constData() + at, quint64(std::min(piece, c.body.size() - at)), nullptr);
-                inflated = part.has_value();
-                out += part.value_or(QByteArray());
-            }
-            EXPECT_EQ(inflated && decompressor.closeStream().isNull(), c.sound);
-            if (c.sound) {
-                EXPECT_EQ(out, first + second);
-            }
+            HttpError error;
+            const QByteArray out = uncompressInPieces(c.body, piece, &error);
+            EXPECT_EQ(error.isNull(), c.sound);
+            EXPECT_EQ(out, c.sound ? first + second : QByteArray());
         }
     }
 }
