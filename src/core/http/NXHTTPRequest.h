@@ -562,6 +562,9 @@ private:
     bool resumesPartialFile() const;
     // Why the answer cannot stand for what was asked, or nothing.
     HttpError answerRefusal(const HttpMessage& head) const;
+    // Why a partial file of `fileSize` bytes, once the answer's piece is
+    // appended, is not the whole body, or nothing.
+    HttpError appendedPieceShortfall(quint64 fileSize) const;
     void keepOnlyHeadersForNewMethod();
     void restartWithoutRange();
     // Asks for the body from byte `from` on (0: the whole body).

@@ -430,6 +430,9 @@ HttpError NXHTTPRequest::finishDownloadFile()
             failure = writeError(*file);
     }
     closeDownloadStreams();
+    // The partial file stays, with what the piece added, for the rest.
+    if (failure.isNull() && m_bodyDisposal == BodyDisposal::Append)
+        failure = appendedPieceShortfall(quint64(QFileInfo(m_temporaryFileDownloadPath).size()));
     // A whole body takes the partial file's place, whatever that held.
     if (failure.isNull() && !m_replacedPartialPath.isEmpty())
         failure = promoteReplacement();

@@ -270,6 +270,22 @@ HttpError NXHTTPRequest::answerRefusal(const HttpMessage& head) const
     return {};
 }
 
+// A piece appended to the partial file makes it whole only when the file now
+// holds all the server says there is: a server may cap how much of a range it
+// sends at once.
+HttpError NXHTTPRequest::appendedPieceShortfall(quint64 fileSize) const
+{
+    const QString pieceSent = responseHeaders().value(QStringLiteral("Content-Range"));
+    const std::optional<quint64> total = parseContentRange(pieceSent).total;
+    if (!total || *total == fileSize)
+        return {};
+    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+        QStringLiteral("The server sent the piece \"%1\", which leaves the file at %2 of %3 bytes")
+            .arg(pieceSent)
+            .arg(fileSize)
+            .arg(*total));
+}
+
 // --- redirects -------------------------------------------------------------------
 
 bool NXHTTPRequest::isUnfollowedRedirect() const

@@ -702,6 +702,12 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                     piece(1000, deflated(whole.mid(1000), 31)), "Content-Encoding", "gzip");
             },
             {}, 11, onDisk },
+        { "a piece that stops before the end", true,
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text(whole.mid(1000, 1000), 206), "Content-Range",
+                    "bytes 1000-1999/3000");
+            },
+            {}, 1, whole.left(2000) },
         { "a piece elsewhere, then an error", true,
             [&](const TestRequest&) { return piece(500, whole.mid(500)); },
             [](const TestRequest&) { return TestReply::text("broken", 500); }, 0, onDisk },

@@ -558,7 +558,8 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
         EXPECT_EQ(QFile::exists(file), expected == 0) << path;
     }
     // A redirect that is followed is no answer: a next hop that fails is the
-    // outcome. A 416 that finds the partial whole finishes it.
+    // outcome. A 416 that finds the partial whole finishes it; a piece that
+    // stops before the end finishes nothing, and stays in the partial.
     QTcpServer closed;
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const QUrl nowhere = QUrl(QStringLiteral("http://127.0.0.1:%1/gone").arg(closed.serverPort()));
@@ -569,14 +570,26 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
             ? withHeader(TestReply::text("", 416), "Content-Range", "bytes */4")
             : TestReply::text("fine");
     });
-    const QString whole = dir.filePath(QStringLiteral("whole"));
-    writeFile(whole + QStringLiteral(".part"), "fine");
-    for (const auto& [path, expected] : { std::pair("/hop", 1), std::pair("/whole", 0) }) {
+    server.route(QStringLiteral("/capped"), [](const TestRequest& asked) {
+        return asked.header("Range") == "bytes=4-"
+            ? withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12")
+            : TestReply::text("finemorerest");
+    });
+    struct Resumed {
+        const char* path;
+        int expected;
+        QByteArray partialAfter;
+    };
+    const Resumed resumed[]
+        = { { "/hop", 1, "fine" }, { "/whole", 0, "<missing>" }, { "/capped", 1, "finemore" } };
+    for (const auto& [path, expected, partialAfter] : resumed) {
         const QString file = dir.filePath(QString::fromLatin1(path + 1));
+        writeFile(file + QStringLiteral(".part"), "fine");
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
             QStringLiteral("--output"), file, QStringLiteral("--resume") };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
         EXPECT_EQ(fileBytes(file), expected == 0 ? QByteArray("fine") : QByteArray("<missing>"));
+        EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), partialAfter) << path;
     }
     // A pipe nobody reads is no destination: refused before anything is sent.
     const QString pipe = dir.filePath(QStringLiteral("pipe"));
