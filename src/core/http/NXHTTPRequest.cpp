@@ -273,6 +273,21 @@ QByteArray NXHTTPRequest::responseData() const
         .value_or(QByteArray());
 }
 
+// A body kept coded in memory is decoded only when read: one that decodes
+// past the size limit fails the request when it arrives, as it would have
+// decoded on the way, instead of reading as nothing.
+HttpError NXHTTPRequest::codedBodySizeRefusal() const
+{
+    if (m_maximumBodySize == 0 || !m_shouldWaitToInflateCompressedResponses || !decodesResponse()
+        || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
+        return {};
+    HttpError failure;
+    NXDataDecompressor::uncompressData(rawResponseData(), &failure,
+        decompressionFormat(responseContentCoding()), m_maximumBodySize);
+    return failure.code() == int(NXHTTPRequestErrorType::BodyTooLarge) ? bodyTooLargeError()
+                                                                       : HttpError();
+}
+
 QString NXHTTPRequest::responseString() const
 {
     const QByteArray data = responseData();

@@ -575,6 +575,8 @@ private:
     void keepBodyBytes(const char* data, qsizetype size);
     bool inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink);
     bool exceedsMaximumBodySize() const;
+    HttpError bodyTooLargeError() const;
+    HttpError codedBodySizeRefusal() const;
     bool inflatesWhileDownloading() const;
     bool decodesResponse() const;
     // The body goes to memory or to the data callback as it came, to be

@@ -225,8 +225,7 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
     if (exceedsMaximumBodySize()) {
         m_connectionCanBeReused = false;
-        failWithError(requestError(NXHTTPRequestErrorType::BodyTooLarge,
-            QStringLiteral("The body is larger than %1 bytes").arg(m_maximumBodySize)));
+        failWithError(bodyTooLargeError());
         return false;
     }
     // Bytes that cannot be decoded never pass for the body: the request
@@ -297,6 +296,12 @@ bool NXHTTPRequest::exceedsMaximumBodySize() const
         ? m_maximumBodySize + m_maximumBodySize / 1024 + 64 * 1024
         : m_maximumBodySize;
     return continued + m_totalBytesRead > limit;
+}
+
+HttpError NXHTTPRequest::bodyTooLargeError() const
+{
+    return requestError(NXHTTPRequestErrorType::BodyTooLarge,
+        QStringLiteral("The body is larger than %1 bytes").arg(m_maximumBodySize));
 }
 
 // --- download files ------------------------------------------------------------------
@@ -555,6 +560,9 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }
+    // Out of the lock every transfer's progress takes: it inflates the body.
+    if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0)
+        fileFailure = codedBodySizeRefusal();
     releaseReadStreamToPool();
     const bool restarting
         = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();

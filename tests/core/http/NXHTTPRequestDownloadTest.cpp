@@ -798,6 +798,18 @@ TEST_F(DownloadTest, CodedBodiesAreReadWholeAndMeasuredDecoded)
             run(get);
             EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
             EXPECT_EQ(fileBytes(destination()), c.expected);
+            // Kept in memory, and a byte over the limit fails however it is decoded.
+            for (const quint64 over : { 0, 1 }) {
+                const auto inMemory
+                    = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
+                inMemory->setShouldWaitToInflateCompressedResponses(waitToInflate);
+                inMemory->setMaximumBodySize(quint64(c.expected.size()) - over);
+                run(inMemory);
+                EXPECT_EQ(inMemory->error().code(), over == 0 ? 0 : 13) << over;
+                if (over == 0) {
+                    EXPECT_EQ(inMemory->responseData(), c.expected);
+                }
+            }
         }
     }
 }
