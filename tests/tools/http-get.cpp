@@ -71,11 +71,7 @@ int exitStatus(const NXHTTPRequest& request)
     if (status >= 400 && !foundWhole)
         return 3;
     // Only a success's body is written: any other 3xx leaves no FILE either.
-    // But a redirect that was followed leaves its status behind when the next
-    // hop fails without an answer: that failure is the outcome.
-    const bool followedThenFailed = request.redirectCount() > 0 && !failure.isNull();
-    if (failure.code() == int(NXHTTPRequestErrorType::RedirectNotFollowed)
-        || (status / 100 == 3 && !followedThenFailed))
+    if (failure.code() == int(NXHTTPRequestErrorType::RedirectNotFollowed) || status / 100 == 3)
         return 4;
     return failure.isNull() ? 0 : 1;
 }

@@ -564,8 +564,12 @@ void NXHTTPRequest::resetForStart()
     m_lastBytesSent = 0;
     m_contentLength = 0;
     m_bodyDisposal = BodyDisposal::Write;
+    // What the last answer said goes with it: a redirect's status must not
+    // stand for a next hop that never answers.
+    m_responseStatusCode = 0;
     {
         const std::lock_guard lock(m_cancelledLock);
+        m_responseStatusMessage.clear();
         m_responseHeaders.clear();
         m_responseCookies.clear();
         m_responseEncoding.clear();
