@@ -19,11 +19,12 @@ namespace {
 // decides first, whatever else went wrong with the transfer.
 const char* const kExitRule
     = "Exit status: 3 when the server answered with a status of 400 or above, whether or not the "
-      "transfer also failed (a 401 or 407 whose credentials are missing or refused included); FILE "
-      "is then left as it was. 4 when the server redirected to an address that is not followed "
-      "(not http or https, or none at all) or answered another status of 300 to 399 (such as 304); "
-      "FILE is then not written. Otherwise 0 when the body "
-      "arrived, 1 when the transfer failed, and 2 on a usage error.";
+      "transfer also failed (a 401 or 407 whose credentials are missing or refused included), but "
+      "for a 416 that finds FILE.part whole; FILE is then left as it was. 4 when the server "
+      "redirected to an address that is not followed (not http or https, or none at all) or "
+      "answered another status of 300 to 399 (such as 304); FILE is then not written. Otherwise 0 "
+      "when the body arrived (a 416 that finds FILE.part whole included), 1 when the transfer "
+      "failed (after a redirect that was followed too), and 2 on a usage error.";
 
 // Configures the request from the command line; an empty result is a usage error.
 QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
@@ -59,6 +60,22 @@ QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
     return {};
 }
 
+// kExitRule, from the finished request.
+int exitStatus(const NXHTTPRequest& request)
+{
+    const HttpError failure = request.error();
+    const int status = request.responseStatusCode();
+    // A 416 to the range after a partial file that still counts says that
+    // file holds all of the body: the request finishes it into FILE.
+    const bool foundWhole = status == 416 && request.partialDownloadSize() > 0;
+    if (status >= 400 && !foundWhole)
+        return 3;
+    // Only a success's body is written: any other 3xx leaves no FILE either.
+    if (failure.code() == int(NXHTTPRequestErrorType::RedirectNotFollowed) || status / 100 == 3)
+        return 4;
+    return failure.isNull() ? 0 : 1;
+}
+
 int fetch(const QCommandLineParser& parser)
 {
     if (parser.positionalArguments().size() != 1)
@@ -80,13 +97,7 @@ int fetch(const QCommandLineParser& parser)
     if (!failure.isNull())
         print(
             QStringLiteral("error: %1 %2").arg(failure.code()).arg(failure.localizedDescription()));
-    if (request->responseStatusCode() >= 400)
-        return 3;
-    // Only a success's body is written: any other 3xx leaves no FILE either.
-    if (failure.code() == int(NXHTTPRequestErrorType::RedirectNotFollowed)
-        || request->responseStatusCode() / 100 == 3)
-        return 4;
-    return failure.isNull() ? 0 : 1;
+    return exitStatus(*request);
 }
 
 } // namespace

@@ -157,6 +157,18 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
     return true;
 }
 
+void DNYoutubeStreamRequest::willReplacePartialFile(const QString& replacement)
+{
+    const int fd = ::open(
+        QFile::encodeName(replacement).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    auto lock = std::make_shared<StreamFileLock>(fd);
+    // Nobody else knows the replacement's hidden name yet.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        m_lock = std::move(lock);
+}
+
 // The finished stream file at the destination, locked for us, or nothing
 // when there is none (what is no regular file there, or cannot be opened, as
 // a link, goes: the name carries our key). A `reason` when another run holds

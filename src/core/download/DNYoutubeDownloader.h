@@ -68,6 +68,9 @@ protected:
     DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<DNYoutubeNode> node);
     // The record's headers for the stream, but for a range it asks for.
     void addStreamHeaders(const QMap<QString, QString>& headers);
+    // The lock moves to a body written afresh before it takes the partial's
+    // name: the stream is never without it.
+    void willReplacePartialFile(const QString& replacement) override;
     // The partial file's name for `key`, and what identifies the stream.
     virtual QString partialFileName(const QString& key) const = 0;
     virtual QString streamIdentity() const = 0;

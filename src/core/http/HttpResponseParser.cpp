@@ -213,12 +213,15 @@ bool HttpResponseParser::chooseFraming()
     }
     const QString transferCoding = headers.value(QStringLiteral("Transfer-Encoding"));
     if (!transferCoding.isNull()) {
+        // We offer no transfer coding but chunked (no "TE"): a body in any
+        // other, or in chunks under another, would be stored still coded.
+        if (transferCoding.trimmed().compare(QLatin1String("chunked"), Qt::CaseInsensitive) != 0)
+            return fail(QStringLiteral("The response uses the transfer coding \"%1\", which is "
+                                       "not decoded here")
+                            .arg(transferCoding));
         m_conflictingFraming = headers.contains(QStringLiteral("Content-Length"));
-        const bool chunked = transferCoding.split(u',').last().trimmed().compare(
-                                 QLatin1String("chunked"), Qt::CaseInsensitive)
-            == 0;
-        m_framing = chunked ? BodyFraming::Chunked : BodyFraming::UntilClose;
-        m_state = chunked ? State::ChunkSize : State::UntilClose;
+        m_framing = BodyFraming::Chunked;
+        m_state = State::ChunkSize;
         return true;
     }
     const QStringList lengths = headers.values(QStringLiteral("Content-Length"));

@@ -9,11 +9,11 @@
 // Reads one HTTP/1.x response from bytes fed in pieces of any size (one byte
 // at a time included): the status line, the header fields (interim 1xx
 // responses are skipped), then the body, framed by "Content-Length" (decimal
-// only), by chunked transfer coding (trailer fields included) or by the end of
-// the connection. Decoded body bytes are handed back to the caller as they
-// come. A connection that ends before the framing says the body is complete is
-// an error, never an end. Garbage, oversized lines and oversized heads are
-// refused with an error instead of being buffered without bound.
+// only), by chunked transfer coding (trailer fields included; any other
+// transfer coding is refused) or by the end of the connection. Decoded body
+// bytes are handed back to the caller as they come. A connection that ends
+// before the framing says the body is complete is an error, never an end. Garbage, oversized lines
+// and oversized heads are refused with an error instead of being buffered without bound.
 class HttpResponseParser {
 public:
     struct Limits {

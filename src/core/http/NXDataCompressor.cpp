@@ -119,9 +119,11 @@ bool NXDataCompressor::compressDataFromFile(
         return false;
     }
     const ZlibFilePass pass { QStringLiteral("Compression"), chunkSize,
-        [&](const QByteArray& chunk, bool last, HttpError* stepError) {
-            return compressor.compressBytes(
+        [&](const QByteArray& chunk, bool last, const ZlibFilePass::Write& write,
+            HttpError* stepError) {
+            const std::optional<QByteArray> packed = compressor.compressBytes(
                 chunk.constData(), quint64(chunk.size()), stepError, last);
+            return packed && write(packed->constData(), packed->size());
         } };
     if (!pass.run(sourcePath, destinationPath, error))
         return false;

@@ -5,17 +5,11 @@
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <utility>
-
-namespace {
-
-constexpr qsizetype kMinimumOutput = 64;
-
-} // namespace
 
 NXDataDecompressor::NXDataDecompressor(Format format)
     : m_zStream(std::make_unique<z_stream>())
+    , m_gzipHeader(std::make_unique<gz_header>())
     , m_format(format)
 { }
 
@@ -40,9 +34,13 @@ HttpError NXDataDecompressor::setupStream()
     const int status = inflateInit2(m_zStream.get(), 15 + 32);
     if (status != Z_OK)
         return inflateErrorWithCode(status);
+    *m_gzipHeader = gz_header {};
+    inflateGetHeader(m_zStream.get(), m_gzipHeader.get());
     m_streamReady = true;
     m_receivedInput = false;
     m_reachedEnd = false;
+    m_memberEnded = false;
+    m_totalOut = 0;
     m_formatKnown = m_format == Format::GzipOrZlib;
     m_heldStart.clear();
     return {};
@@ -74,88 +72,123 @@ HttpError NXDataDecompressor::closeStream()
     return {};
 }
 
-std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
-    const char* bytes, quint64 length, HttpError* error)
+bool NXDataDecompressor::uncompressBytes(
+    const char* bytes, quint64 length, const Sink& sink, HttpError* error)
 {
     if (!m_streamReady) {
         if (error)
             *error = inflateErrorWithCode(Z_STREAM_ERROR);
-        return std::nullopt;
+        return false;
     }
     if (length == 0)
-        return QByteArray();
+        return true;
     m_receivedInput = true;
     if (m_formatKnown)
-        return inflatePiece(bytes, length, error);
+        return inflatePiece(bytes, length, sink, error);
     m_heldStart.append(bytes, qsizetype(length));
     if (m_heldStart.size() < 2)
-        return QByteArray();
+        return true;
     m_formatKnown = true;
     if (chooseRawDeflate()) {
         const int status = inflateReset2(m_zStream.get(), -15);
         if (status != Z_OK) {
             if (error)
                 *error = inflateErrorWithCode(status);
-            return std::nullopt;
+            return false;
         }
     }
     const QByteArray held = std::exchange(m_heldStart, QByteArray());
-    return inflatePiece(held.constData(), quint64(held.size()), error);
+    return inflatePiece(held.constData(), quint64(held.size()), sink, error);
 }
 
-std::optional<QByteArray> NXDataDecompressor::inflatePiece(
+std::optional<QByteArray> NXDataDecompressor::uncompressBytes(
     const char* bytes, quint64 length, HttpError* error)
 {
-    const auto step = std::max<qsizetype>(qsizetype(length / 2), kMinimumOutput);
-    QByteArray output(
-        std::max<qsizetype>(qsizetype(length + length / 2), kMinimumOutput), Qt::Uninitialized);
+    QByteArray whole;
+    const bool inflated = uncompressBytes(
+        bytes, length,
+        [&whole](const char* data, qsizetype size) {
+            whole.append(data, size);
+            return true;
+        },
+        error);
+    return inflated ? std::optional<QByteArray>(whole) : std::nullopt;
+}
+
+bool NXDataDecompressor::inflatePiece(
+    const char* bytes, quint64 length, const Sink& sink, HttpError* error)
+{
+    if (m_outputPiece.isEmpty())
+        m_outputPiece.resize(outputPieceSize);
     z_stream& stream = *m_zStream;
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes));
     stream.avail_in = uInt(length);
-    const uLong startTotal = stream.total_out;
     // Go on while input remains or the output was full: a full buffer may
     // mean zlib still holds inflated bytes of this piece.
-    // Checked before the buffer grows again and at the end: a bomb never
-    // takes more memory than the limit and one step.
-    const auto overLimit = [this, &stream, error] {
-        if (m_outputLimit == 0 || stream.total_out <= m_outputLimit)
-            return false;
-        if (error)
-            *error = requestError(NXHTTPRequestErrorType::BodyTooLarge,
-                QStringLiteral("The data inflates to more than %1 bytes").arg(m_outputLimit));
-        return true;
-    };
     do {
-        if (overLimit())
-            return std::nullopt;
-        const auto produced = qsizetype(stream.total_out - startTotal);
-        if (produced >= output.size())
-            output.resize(output.size() + std::max(step, output.size() / 2));
-        stream.next_out = reinterpret_cast<Bytef*>(output.data() + produced);
-        stream.avail_out = uInt(output.size() - produced);
+        if (m_memberEnded && !startNextMember(error))
+            return false;
+        stream.next_out = reinterpret_cast<Bytef*>(m_outputPiece.data());
+        stream.avail_out = uInt(m_outputPiece.size());
         const int status = inflate(&stream, Z_NO_FLUSH);
-        if (status == Z_STREAM_END) {
-            m_reachedEnd = true;
-            break;
-        }
-        if (status == Z_BUF_ERROR && stream.avail_in == 0)
-            break;
-        if (status != Z_OK) {
+        if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
             if (error)
                 *error = inflateErrorWithCode(status);
-            return std::nullopt;
+            return false;
+        }
+        const qsizetype produced = m_outputPiece.size() - qsizetype(stream.avail_out);
+        m_totalOut += quint64(produced);
+        // Checked before the piece goes on: a bomb never gets past the limit.
+        if (exceedsOutputLimit(error)
+            || (produced > 0 && !sink(m_outputPiece.constData(), produced)))
+            return false;
+        if (status == Z_BUF_ERROR)
+            break;
+        if (status == Z_STREAM_END) {
+            m_reachedEnd = true;
+            // Bytes after the end of zlib or raw deflate data are no part of it.
+            if (m_gzipHeader->done != 1)
+                break;
+            m_memberEnded = true;
+            if (stream.avail_in == 0)
+                break;
         }
     } while (stream.avail_in > 0 || stream.avail_out == 0);
-    if (overLimit())
-        return std::nullopt;
-    output.resize(qsizetype(stream.total_out - startTotal));
-    return output;
+    return true;
+}
+
+// A gzip member ended and more bytes follow: they are the next member, and
+// the data is whole again only when that one ends too.
+bool NXDataDecompressor::startNextMember(HttpError* error)
+{
+    m_memberEnded = false;
+    m_reachedEnd = false;
+    const int status = inflateReset2(m_zStream.get(), 16 + 15);
+    if (status != Z_OK) {
+        if (error)
+            *error = inflateErrorWithCode(status);
+        return false;
+    }
+    *m_gzipHeader = gz_header {};
+    inflateGetHeader(m_zStream.get(), m_gzipHeader.get());
+    return true;
+}
+
+bool NXDataDecompressor::exceedsOutputLimit(HttpError* error) const
+{
+    if (m_outputLimit == 0 || m_totalOut <= m_outputLimit)
+        return false;
+    if (error)
+        *error = requestError(NXHTTPRequestErrorType::BodyTooLarge,
+            QStringLiteral("The data inflates to more than %1 bytes").arg(m_outputLimit));
+    return true;
 }
 
 std::optional<QByteArray> NXDataDecompressor::uncompressData(
-    const QByteArray& data, HttpError* error, Format format)
+    const QByteArray& data, HttpError* error, Format format, quint64 outputLimit)
 {
     NXDataDecompressor decompressor(format);
+    decompressor.setOutputLimit(outputLimit);
     if (const HttpError setup = decompressor.setupStream(); !setup.isNull()) {
         if (error)
             *error = setup;
@@ -184,9 +217,9 @@ bool NXDataDecompressor::uncompressDataFromFile(const QString& sourcePath,
         return false;
     }
     const ZlibFilePass pass { QStringLiteral("Decompression"), chunkSize,
-        [&](const QByteArray& chunk, bool, HttpError* stepError) {
+        [&](const QByteArray& chunk, bool, const ZlibFilePass::Write& write, HttpError* stepError) {
             return decompressor.uncompressBytes(
-                chunk.constData(), quint64(chunk.size()), stepError);
+                chunk.constData(), quint64(chunk.size()), write, stepError);
         } };
     if (!pass.run(sourcePath, destinationPath, error))
         return false;

@@ -268,8 +268,24 @@ QByteArray NXHTTPRequest::responseData() const
         return raw;
     if (coding == ContentCoding::Unsupported)
         return {};
-    return NXDataDecompressor::uncompressData(raw, nullptr, decompressionFormat(coding))
+    return NXDataDecompressor::uncompressData(
+        raw, nullptr, decompressionFormat(coding), m_maximumBodySize)
         .value_or(QByteArray());
+}
+
+// A body kept coded in memory is decoded only when read: one that decodes
+// past the size limit fails the request when it arrives, as it would have
+// decoded on the way, instead of reading as nothing.
+HttpError NXHTTPRequest::codedBodySizeRefusal() const
+{
+    if (m_maximumBodySize == 0 || !m_shouldWaitToInflateCompressedResponses || !decodesResponse()
+        || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
+        return {};
+    HttpError failure;
+    NXDataDecompressor::uncompressData(rawResponseData(), &failure,
+        decompressionFormat(responseContentCoding()), m_maximumBodySize);
+    return failure.code() == int(NXHTTPRequestErrorType::BodyTooLarge) ? bodyTooLargeError()
+                                                                       : HttpError();
 }
 
 QString NXHTTPRequest::responseString() const
@@ -393,14 +409,35 @@ void NXHTTPRequest::buildRequestHeaders()
         if (!agent.isEmpty())
             addRequestHeader(QStringLiteral("User-Agent"), agent);
     }
-    if (m_allowCompressedResponse)
-        addRequestHeader(QStringLiteral("Accept-Encoding"), QStringLiteral("gzip"));
     if (m_shouldCompressRequestBody)
         addRequestHeader(QStringLiteral("Content-Encoding"), QStringLiteral("gzip"));
     updatePartialDownloadSize();
-    if (m_partialDownloadSize > 0)
-        addRequestHeader(
-            QStringLiteral("Range"), QStringLiteral("bytes=%1-").arg(m_partialDownloadSize.load()));
+    askFromOffset(m_partialDownloadSize);
+}
+
+// A partial file holds the body as it is, uncoded: a range of it is asked
+// for in that coding, or its bytes would be counted in another.
+void NXHTTPRequest::askFromOffset(quint64 from)
+{
+    const QString range = QStringLiteral("Range");
+    const QString coding = QStringLiteral("Accept-Encoding");
+    if (from > 0) {
+        m_requestHeaders.insert(range, QStringLiteral("bytes=%1-").arg(from));
+        m_requestHeaders.insert(coding, QStringLiteral("identity"));
+    } else {
+        m_requestHeaders.remove(range);
+        if (m_allowCompressedResponse)
+            m_requestHeaders.insert(coding, QStringLiteral("gzip"));
+    }
+    // Before the first start the request's head is made from these anyway.
+    if (!m_hasStartedBefore)
+        return;
+    for (const QString& name : { range, coding }) {
+        if (m_requestHeaders.contains(name))
+            m_request.setHeader(name, m_requestHeaders.value(name));
+        else
+            m_request.headers().remove(name);
+    }
 }
 
 void NXHTTPRequest::applyCookieHeader()
@@ -527,8 +564,12 @@ void NXHTTPRequest::resetForStart()
     m_lastBytesSent = 0;
     m_contentLength = 0;
     m_bodyDisposal = BodyDisposal::Write;
+    // What the last answer said goes with it: a redirect's status must not
+    // stand for a next hop that never answers.
+    m_responseStatusCode = 0;
     {
         const std::lock_guard lock(m_cancelledLock);
+        m_responseStatusMessage.clear();
         m_responseHeaders.clear();
         m_responseCookies.clear();
         m_responseEncoding.clear();

@@ -3,6 +3,7 @@
 #include "http/HttpAuthentication.h"
 #include "http/HttpError.h"
 #include "http/HttpReadStream.h"
+#include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequestError.h"
 #include "http/OperationQueue.h"
 
@@ -27,7 +28,6 @@
 #include <optional>
 
 class QTimer;
-class NXDataDecompressor;
 struct NXConnectionRecord;
 struct PacAnswer;
 
@@ -322,9 +322,10 @@ public:
     }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
-    // A body that grows past this many bytes, as received or as decoded and
-    // counting the partial file when it is appended to it, fails the request
-    // (code 13) without touching the destination; 0 for no limit.
+    // A body that grows past this many bytes, decoded and counting the
+    // partial file when it is appended to it, fails the request (code 13)
+    // without touching the destination; 0 for no limit. A coded body may
+    // come only a little larger than what it decodes to.
     quint64 maximumBodySize() const { return m_maximumBodySize; }
     void setMaximumBodySize(quint64 bytes) { m_maximumBodySize = bytes; }
     bool downloadComplete() const { return m_downloadComplete; }
@@ -453,6 +454,7 @@ protected:
     // Reception of the response: the head, the body to memory or to the
     // partial file, and the end of the stream.
     void handleNetworkEvent(HttpReadStream::Event event);
+    void handleStreamEvent(HttpReadStream::Event event);
     void readResponseHeaders();
     void handleBytesAvailable();
     void handleStreamComplete();
@@ -466,6 +468,13 @@ protected:
     bool retryUsingNewConnection();
     bool removeTemporaryDownloadFile();
     void useDataFromCache();
+    // A body that starts the file afresh is written beside a partial file
+    // with bytes in it, which it replaces once it holds more (a coded body:
+    // once it is whole).
+    // Called, on the network thread, just before the file at `replacement`
+    // takes the partial file's name; a partial file's owner that keeps a
+    // hold on it takes one on the replacement here.
+    virtual void willReplacePartialFile(const QString& replacement);
 
     // Request body, once per request.
     void buildPostBody();
@@ -549,11 +558,25 @@ private:
     void readKeepAlive(const HttpMessage& head);
     void storeBasicCredentialsInSession();
     BodyDisposal bodyDisposalFor(const HttpMessage& head) const;
+    // The request asks for the rest of its partial file.
+    bool resumesPartialFile() const;
+    // Why the answer cannot stand for what was asked, or nothing.
+    HttpError answerRefusal(const HttpMessage& head) const;
+    // Why a partial file of `fileSize` bytes, once the answer's piece is
+    // appended, is not the whole body, or nothing.
+    HttpError appendedPieceShortfall(quint64 fileSize) const;
     void keepOnlyHeadersForNewMethod();
     void restartWithoutRange();
+    // Asks for the body from byte `from` on (0: the whole body).
+    void askFromOffset(quint64 from);
     qint64 chunkSize() const;
     bool takeChunk(const QByteArray& raw);
+    // Hands body bytes to the owner or to memory.
+    void keepBodyBytes(const char* data, qsizetype size);
+    bool inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink);
     bool exceedsMaximumBodySize() const;
+    HttpError bodyTooLargeError() const;
+    HttpError codedBodySizeRefusal() const;
     bool inflatesWhileDownloading() const;
     bool decodesResponse() const;
     // The body goes to memory or to the data callback as it came, to be
@@ -563,8 +586,13 @@ private:
     // decoded and is going where decoded bytes are due.
     bool refusesBodyCoding() const;
     HttpError unsupportedCodingError() const;
-    bool writeToDownloadFile(const QByteArray& raw, const QByteArray& inflated);
+    bool writeToDownloadFile(const QByteArray& raw);
     HttpError openDownloadFile();
+    bool writesBesidePartial() const;
+    HttpError promoteReplacement();
+    // The replacement that never got past the partial file goes; the
+    // partial file stays as it was.
+    void abandonReplacement();
     HttpError openInflatedDownloadFile();
     HttpError inflateIntoPlace();
     // The destination is a device or pipe the body streams into.
@@ -722,6 +750,10 @@ private:
     bool m_shouldWaitToInflateCompressedResponses = true;
     QString m_downloadDestinationPath;
     QString m_temporaryFileDownloadPath;
+    // While a replacement is written beside it: the partial file, and its
+    // size when the replacement began.
+    QString m_replacedPartialPath;
+    quint64 m_replacedPartialSize = 0;
     std::unique_ptr<QFile> m_fileDownloadOutputStream;
     QString m_temporaryUncompressedDataDownloadPath;
     std::unique_ptr<QFile> m_inflatedFileDownloadOutputStream;

@@ -10,6 +10,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -18,6 +19,16 @@ namespace {
 HttpError fileSystemError(int code, const QString& description)
 {
     return HttpError(QStringLiteral("FileSystemErrorDomain"), code, description);
+}
+
+HttpError moveError(const QString& from, const QString& to, int failure)
+{
+    const QString taken
+        = failure == EEXIST ? QStringLiteral(": a file of that name is there") : QString();
+    return requestError(NXHTTPRequestErrorType::FileManagement,
+        QStringLiteral("Failed to move file from '%1' to '%2'%3").arg(from, to, taken),
+        std::make_shared<HttpError>(
+            fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
 }
 
 HttpError writeError(const QFile& file)
@@ -100,24 +111,17 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
             return;
         if (!m_haveReadResponseHeaders)
             readResponseHeaders();
-        // The store answered instead: this stream is gone.
+        // The store answered instead, or the answer was refused: this
+        // stream is gone.
         if (m_complete || !m_readStream)
             return;
-        switch (event) {
-        case HttpReadStream::HasBytesAvailable:
-            handleBytesAvailable();
-            break;
-        case HttpReadStream::EndEncountered:
-            handleBytesAvailable();
-            // A chunk may have failed the request (a body that does not decode).
-            if (!m_complete && m_readStream)
-                handleStreamComplete();
-            break;
-        case HttpReadStream::ErrorOccurred:
-            handleStreamError();
-            break;
-        default:
-            break;
+        if (m_needsRedirect) {
+            // A followed redirect's own body is of no use, however long: the
+            // connection goes with it, unread.
+            m_connectionCanBeReused = false;
+            handleStreamComplete();
+        } else {
+            handleStreamEvent(event);
         }
         performThrottling();
     }
@@ -130,6 +134,26 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
         attemptToApplyCredentialsAndResume();
     } else if (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty()) {
         restartWithoutRange();
+    }
+}
+
+void NXHTTPRequest::handleStreamEvent(HttpReadStream::Event event)
+{
+    switch (event) {
+    case HttpReadStream::HasBytesAvailable:
+        handleBytesAvailable();
+        break;
+    case HttpReadStream::EndEncountered:
+        handleBytesAvailable();
+        // A chunk may have failed the request (a body that does not decode).
+        if (!m_complete && m_readStream)
+            handleStreamComplete();
+        break;
+    case HttpReadStream::ErrorOccurred:
+        handleStreamError();
+        break;
+    default:
+        break;
     }
 }
 
@@ -201,13 +225,9 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
     if (exceedsMaximumBodySize()) {
         m_connectionCanBeReused = false;
-        failWithError(requestError(NXHTTPRequestErrorType::BodyTooLarge,
-            QStringLiteral("The body is larger than %1 bytes").arg(m_maximumBodySize)));
+        failWithError(bodyTooLargeError());
         return false;
     }
-    // The body of an answer that is followed goes nowhere.
-    if (m_needsRedirect)
-        return true;
     // Bytes that cannot be decoded never pass for the body: the request
     // fails at the first of them.
     if (refusesBodyCoding()) {
@@ -215,66 +235,110 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
         failWithError(unsupportedCodingError());
         return false;
     }
-    QByteArray data = raw;
-    if (inflatesWhileDownloading()) {
-        if (!m_dataDecompressor) {
-            m_dataDecompressor
-                = NXDataDecompressor::decompressor(decompressionFormat(responseContentCoding()));
-            m_dataDecompressor->setOutputLimit(m_maximumBodySize);
-        }
-        HttpError failure;
-        const std::optional<QByteArray> inflated
-            = m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), &failure);
-        if (!inflated) {
-            failWithError(failure);
-            return false;
-        }
-        data = *inflated;
-    }
-    if (wantsReceivedData()) {
-        // The read buffer is used again at once: the owner gets bytes of its own.
-        const QByteArray passed(data.constData(), data.size());
-        MainThread::run([request = self(), passed] { request->passOnReceivedData(passed); });
+    if (!m_downloadDestinationPath.isEmpty() && !wantsReceivedData())
+        return writeToDownloadFile(raw);
+    if (!inflatesWhileDownloading()) {
+        keepBodyBytes(raw.constData(), raw.size());
         return true;
     }
-    if (!m_downloadDestinationPath.isEmpty())
-        return writeToDownloadFile(raw, data);
+    return inflateChunk(raw, [this](const char* data, qsizetype size) {
+        keepBodyBytes(data, size);
+        return true;
+    });
+}
+
+// The body as it is to be read: decoded, or as it came when it is decoded
+// on reading.
+void NXHTTPRequest::keepBodyBytes(const char* data, qsizetype size)
+{
+    if (wantsReceivedData()) {
+        // The read buffer is used again at once: the owner gets bytes of its own.
+        const QByteArray passed(data, size);
+        MainThread::run([request = self(), passed] { request->passOnReceivedData(passed); });
+        return;
+    }
     const std::lock_guard lock(m_cancelledLock);
     if (!m_rawResponseData)
         m_rawResponseData = QByteArray();
-    m_rawResponseData->append(data);
-    return true;
+    m_rawResponseData->append(data, size);
+}
+
+// The decompressor hands its bytes on in bounded pieces: a small piece of a
+// body may inflate to gigabytes.
+bool NXHTTPRequest::inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink)
+{
+    if (!m_dataDecompressor) {
+        m_dataDecompressor
+            = NXDataDecompressor::decompressor(decompressionFormat(responseContentCoding()));
+        m_dataDecompressor->setOutputLimit(m_maximumBodySize);
+    }
+    HttpError failure;
+    if (m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), sink, &failure))
+        return true;
+    // A sink that stopped has failed the request itself.
+    if (!failure.isNull())
+        failWithError(failure);
+    return false;
 }
 
 // The bytes of this answer's body, and those of the partial file when the
 // body continues it: an error page or a 416 after a whole partial adds
-// nothing to the file.
+// nothing to the file. Decoded bytes are held to the limit as they are made;
+// coded ones may exceed it by what a coding adds at most (stored blocks of
+// deflate data, gzip headers), and no more.
 bool NXHTTPRequest::exceedsMaximumBodySize() const
 {
+    if (m_maximumBodySize == 0)
+        return false;
     const quint64 continued
         = m_bodyDisposal == BodyDisposal::Append ? m_partialDownloadSize.load() : 0;
-    return m_maximumBodySize > 0 && continued + m_totalBytesRead > m_maximumBodySize;
+    const quint64 limit = decodesResponse()
+        ? m_maximumBodySize + m_maximumBodySize / 1024 + 64 * 1024
+        : m_maximumBodySize;
+    return continued + m_totalBytesRead > limit;
+}
+
+HttpError NXHTTPRequest::bodyTooLargeError() const
+{
+    return requestError(NXHTTPRequestErrorType::BodyTooLarge,
+        QStringLiteral("The body is larger than %1 bytes").arg(m_maximumBodySize));
 }
 
 // --- download files ------------------------------------------------------------------
 
-bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw, const QByteArray& inflated)
+bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
 {
     if (m_bodyDisposal != BodyDisposal::Write && m_bodyDisposal != BodyDisposal::Append)
         return true;
     HttpError failure = openDownloadFile();
     if (failure.isNull() && m_fileDownloadOutputStream->write(raw) != raw.size())
         failure = writeError(*m_fileDownloadOutputStream);
-    if (failure.isNull() && inflatesWhileDownloading()) {
+    if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !isResponseCompressed()
+        && quint64(m_fileDownloadOutputStream->pos()) > m_replacedPartialSize)
+        failure = promoteReplacement();
+    if (failure.isNull() && inflatesWhileDownloading())
         failure = openInflatedDownloadFile();
-        if (failure.isNull()
-            && m_inflatedFileDownloadOutputStream->write(inflated) != inflated.size())
-            failure = writeError(*m_inflatedFileDownloadOutputStream);
+    if (!failure.isNull()) {
+        failWithError(failure);
+        return false;
     }
-    if (failure.isNull())
+    if (!inflatesWhileDownloading())
         return true;
-    failWithError(failure);
-    return false;
+    return inflateChunk(raw, [this](const char* data, qsizetype size) {
+        if (m_inflatedFileDownloadOutputStream->write(data, size) == size)
+            return true;
+        failWithError(writeError(*m_inflatedFileDownloadOutputStream));
+        return false;
+    });
+}
+
+// Only a partial file that is to be resumed is worth keeping; an empty
+// one holds nothing to lose. A coded body never becomes a partial file
+// before it is whole: a range of it would be asked for uncoded.
+bool NXHTTPRequest::writesBesidePartial() const
+{
+    return m_allowResumeForFileDownloads && !writesDestinationDirectly()
+        && (QFileInfo(m_temporaryFileDownloadPath).size() > 0 || isResponseCompressed());
 }
 
 HttpError NXHTTPRequest::openDownloadFile()
@@ -287,15 +351,55 @@ HttpError NXHTTPRequest::openDownloadFile()
             = special ? m_downloadDestinationPath : siblingTemporaryPath(m_downloadDestinationPath);
         m_choseTemporaryPath = !special;
     }
+    const bool appending = m_bodyDisposal == BodyDisposal::Append;
+    if (!appending && writesBesidePartial()) {
+        m_replacedPartialPath = m_temporaryFileDownloadPath;
+        m_replacedPartialSize = quint64(QFileInfo(m_replacedPartialPath).size());
+        m_temporaryFileDownloadPath = siblingTemporaryPath(m_replacedPartialPath);
+    }
     auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
-    const auto mode
-        = m_bodyDisposal == BodyDisposal::Append ? QIODevice::Append : QIODevice::Truncate;
-    if (!file->open(QIODevice::WriteOnly | mode))
-        return writeError(*file);
+    const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
+    if (!file->open(QIODevice::WriteOnly | mode)) {
+        const HttpError failure = writeError(*file);
+        abandonReplacement();
+        return failure;
+    }
     m_fileDownloadOutputStream = std::move(file);
     m_wrotePartialFile = true;
     return {};
 }
+
+// The replacement takes the partial file's name; it is written on under it.
+HttpError NXHTTPRequest::promoteReplacement()
+{
+    const QString replacement = m_temporaryFileDownloadPath;
+    if (m_fileDownloadOutputStream && !m_fileDownloadOutputStream->flush())
+        return writeError(*m_fileDownloadOutputStream);
+    willReplacePartialFile(replacement);
+    if (std::rename(QFile::encodeName(replacement).constData(),
+            QFile::encodeName(m_replacedPartialPath).constData())
+        != 0)
+        return moveError(replacement, m_replacedPartialPath, errno);
+    m_temporaryFileDownloadPath = m_replacedPartialPath;
+    m_replacedPartialPath.clear();
+    return {};
+}
+
+void NXHTTPRequest::abandonReplacement()
+{
+    if (m_replacedPartialPath.isEmpty())
+        return;
+    if (m_fileDownloadOutputStream) {
+        m_fileDownloadOutputStream->close();
+        m_fileDownloadOutputStream.reset();
+    }
+    QFile::remove(m_temporaryFileDownloadPath);
+    m_temporaryFileDownloadPath = m_replacedPartialPath;
+    m_replacedPartialPath.clear();
+}
+
+void NXHTTPRequest::willReplacePartialFile(const QString&)
+{ }
 
 HttpError NXHTTPRequest::openInflatedDownloadFile()
 {
@@ -331,6 +435,12 @@ HttpError NXHTTPRequest::finishDownloadFile()
             failure = writeError(*file);
     }
     closeDownloadStreams();
+    // The partial file stays, with what the piece added, for the rest.
+    if (failure.isNull() && m_bodyDisposal == BodyDisposal::Append)
+        failure = appendedPieceShortfall(quint64(QFileInfo(m_temporaryFileDownloadPath).size()));
+    // A whole body takes the partial file's place, whatever that held.
+    if (failure.isNull() && !m_replacedPartialPath.isEmpty())
+        failure = promoteReplacement();
     if (!failure.isNull())
         return failure;
     if (writesDestinationDirectly()) {
@@ -381,15 +491,7 @@ HttpError NXHTTPRequest::inflateIntoPlace()
 HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
 {
     const int failure = moveToDestination(from, m_downloadDestinationPath);
-    if (failure == 0)
-        return {};
-    const QString taken
-        = failure == EEXIST ? QStringLiteral(": a file of that name is there") : QString();
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to move file from '%1' to '%2'%3")
-            .arg(from, m_downloadDestinationPath, taken),
-        std::make_shared<HttpError>(
-            fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
+    return failure == 0 ? HttpError() : moveError(from, m_downloadDestinationPath, failure);
 }
 
 bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
@@ -458,6 +560,9 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }
+    // Out of the lock every transfer's progress takes: it inflates the body.
+    if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0)
+        fileFailure = codedBodySizeRefusal();
     releaseReadStreamToPool();
     const bool restarting
         = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();
@@ -498,14 +603,12 @@ void NXHTTPRequest::releaseReadStreamToPool()
 
 void NXHTTPRequest::restartWithoutRange()
 {
-    // The partial file cannot be continued from this server's answer: it is
-    // fetched whole instead. It is emptied where it is: a lock its owner
-    // holds on the file stays with it.
+    // The partial file cannot be continued from this server's answer: the
+    // body is fetched whole instead, beside it (openDownloadFile), and the
+    // partial file stays until that holds more.
     closeDownloadStreams();
-    QFile::resize(m_temporaryFileDownloadPath, 0);
     m_partialDownloadSize = 0;
-    m_requestHeaders.remove(QStringLiteral("Range"));
-    m_request.headers().remove(QStringLiteral("Range"));
+    askFromOffset(0);
     startRequest();
 }
 
@@ -513,15 +616,7 @@ void NXHTTPRequest::setRangeFromPartialFile()
 {
     m_partialDownloadSize = 0;
     updatePartialDownloadSize();
-    const QString name = QStringLiteral("Range");
-    if (m_partialDownloadSize == 0) {
-        m_requestHeaders.remove(name);
-        m_request.headers().remove(name);
-        return;
-    }
-    const QString range = QStringLiteral("bytes=%1-").arg(m_partialDownloadSize.load());
-    m_requestHeaders.insert(name, range);
-    m_request.setHeader(name, range);
+    askFromOffset(m_partialDownloadSize);
 }
 
 // --- failures ----------------------------------------------------------------------------

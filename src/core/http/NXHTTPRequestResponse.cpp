@@ -101,6 +101,10 @@ void NXHTTPRequest::readResponseHeaders()
     readResponseCookies(*head);
     const bool redirecting = willRedirect();
     m_bodyDisposal = bodyDisposalFor(*head);
+    const HttpError refusal = answerRefusal(*head);
+    // Nothing of a refused answer reaches a file.
+    if (!refusal.isNull())
+        m_bodyDisposal = BodyDisposal::Keep;
     // A whole body replaces the partial file: nothing on disk counts.
     if (m_bodyDisposal == BodyDisposal::Write)
         m_partialDownloadSize = 0;
@@ -110,6 +114,10 @@ void NXHTTPRequest::readResponseHeaders()
     const NXHeaderDictionary headers = m_responseHeaders;
     MainThread::run(
         [request = self(), headers] { request->requestReceivedResponseHeaders(headers); });
+    if (!refusal.isNull()) {
+        m_connectionCanBeReused = false;
+        failWithError(refusal);
+    }
 }
 
 void NXHTTPRequest::storeBasicCredentialsInSession()
@@ -223,9 +231,7 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
     // Only a success carries the resource: any other answer (an error page, a
     // 304 or 300 or 305 that is not followed) never reaches the file.
     const bool success = status / 100 == 2;
-    const bool resuming = m_allowResumeForFileDownloads && m_partialDownloadSize > 0
-        && !m_request.header(QStringLiteral("Range")).isNull();
-    if (!resuming)
+    if (!resumesPartialFile())
         return success ? BodyDisposal::Write : BodyDisposal::Keep;
     const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
     const quint64 partial = m_partialDownloadSize;
@@ -236,6 +242,48 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
     if (status == 416)
         return range.total == partial ? BodyDisposal::AlreadyComplete : BodyDisposal::Restart;
     return success ? BodyDisposal::Restart : BodyDisposal::Keep;
+}
+
+bool NXHTTPRequest::resumesPartialFile() const
+{
+    return m_allowResumeForFileDownloads && m_partialDownloadSize > 0
+        && !m_request.header(QStringLiteral("Range")).isNull();
+}
+
+// A piece of the body is an answer only to a range, and one continues a
+// partial file only as it is stored, uncoded.
+HttpError NXHTTPRequest::answerRefusal(const HttpMessage& head) const
+{
+    if (head.statusCode() != 206 || m_needsRedirect)
+        return {};
+    const QString pieceSent = head.header(QStringLiteral("Content-Range"));
+    if (m_request.header(QStringLiteral("Range")).isNull())
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent a piece of the body (206, \"%1\") for a request of "
+                           "all of it")
+                .arg(pieceSent));
+    if (resumesPartialFile() && isResponseCompressed())
+        return requestError(NXHTTPRequestErrorType::Compression,
+            QStringLiteral("The server sent the piece \"%1\" in the coding '%2', which cannot "
+                           "continue a file")
+                .arg(pieceSent, head.header(QStringLiteral("Content-Encoding")).trimmed()));
+    return {};
+}
+
+// A piece appended to the partial file makes it whole only when the file now
+// holds all the server says there is: a server may cap how much of a range it
+// sends at once.
+HttpError NXHTTPRequest::appendedPieceShortfall(quint64 fileSize) const
+{
+    const QString pieceSent = responseHeaders().value(QStringLiteral("Content-Range"));
+    const std::optional<quint64> total = parseContentRange(pieceSent).total;
+    if (!total || *total == fileSize)
+        return {};
+    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+        QStringLiteral("The server sent the piece \"%1\", which leaves the file at %2 of %3 bytes")
+            .arg(pieceSent)
+            .arg(fileSize)
+            .arg(*total));
 }
 
 // --- redirects -------------------------------------------------------------------

@@ -323,6 +323,7 @@ void NXHTTPRequest::retryAfterTimeOut()
     forgetConnectionRecord(m_connectionInfo);
     m_connectionInfo.reset();
     closeDownloadStreams();
+    abandonReplacement();
     setRangeFromPartialFile();
     ++m_retryCount;
 }
@@ -428,6 +429,7 @@ void NXHTTPRequest::cancelLoad()
     m_dataDecompressor.reset();
     if (m_complete)
         return;
+    abandonReplacement();
     // The inflated copy is made again from the raw bytes; it is never resumed.
     if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
         QFile::remove(m_temporaryUncompressedDataDownloadPath);
@@ -443,6 +445,7 @@ void NXHTTPRequest::removeUnresumableDownloadFiles()
     if (m_rawResponseData)
         return;
     closeDownloadStreams();
+    abandonReplacement();
     // The inflated copy is never resumed.
     if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
         QFile::remove(m_temporaryUncompressedDataDownloadPath);

@@ -42,16 +42,18 @@ bool ZlibFilePass::run(
         return fail(error, readFailure, &source);
     // A short read is the last chunk; a file that is a whole number of chunks
     // long ends with an empty read, which still finishes the stream.
+    bool writeFailed = false;
+    const Write write = [&destination, &writeFailed](const char* data, qsizetype size) {
+        writeFailed = destination.write(data, size) != size;
+        return !writeFailed;
+    };
     for (bool last = false; !last;) {
         const QByteArray chunk = source.read(chunkSize);
         if (source.error() != QFileDevice::NoError)
             return fail(error, readFailure, &source);
         last = chunk.size() < chunkSize;
-        const std::optional<QByteArray> output = step(chunk, last, error);
-        if (!output)
-            return false;
-        if (destination.write(*output) != output->size())
-            return fail(error, writeFailure, &destination);
+        if (!step(chunk, last, write, error))
+            return writeFailed ? fail(error, writeFailure, &destination) : false;
     }
     if (!destination.flush())
         return fail(error, writeFailure, &destination);

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <zlib.h>
 
 namespace {
@@ -55,6 +57,12 @@ QByteArray uncompressInPieces(const QByteArray& data, qsizetype piece, HttpError
         if (!part)
             return {};
         out += *part;
+    }
+    // A stream that never reached its end is no whole data either.
+    if (const HttpError closing = decompressor.closeStream(); !closing.isNull()) {
+        if (error)
+            *error = closing;
+        return {};
     }
     return out;
 }
@@ -191,6 +199,75 @@ TEST(Gzip, ABodyCutShortFailsWithCode11WholeInPiecesAndFileToFile)
                 EXPECT_EQ(error.code(), 11);
                 EXPECT_EQ(error.localizedDescription(), failure.arg(Z_BUF_ERROR));
             }
+        }
+    }
+}
+
+TEST(Gzip, EveryMemberIsReadAndWhatFollowsOneMustBeAnother)
+{
+    const QByteArray first = sample(40000);
+    const QByteArray second = sample(25000).toUpper();
+    const QByteArray members = deflated(first, 31) + deflated(second, 31);
+    struct Case {
+        const char* name;
+        QByteArray body;
+        bool sound;
+    };
+    const Case cases[] = {
+        { "two members", members, true },
+        { "an empty member between", deflated(first, 31) + deflated({}, 31) + deflated(second, 31),
+            true },
+        { "the second member cut", members.chopped(5), false },
+        { "bytes that are no member", deflated(first, 31) + "trailing", false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(NXDataDecompressor::uncompressData(c.body, nullptr).has_value(), c.sound);
+        // Pieces that end exactly where a member does, and pieces across it.
+        for (const qsizetype piece : { qsizetype(1), deflated(first, 31).size() }) {
+            SCOPED_TRACE(piece);
+            HttpError error;
+            const QByteArray out = uncompressInPieces(c.body, piece, &error);
+            EXPECT_EQ(error.isNull(), c.sound);
+            EXPECT_EQ(out, c.sound ? first + second : QByteArray());
+        }
+    }
+}
+
+TEST(Gzip, ABombInflatesInBoundedPieces)
+{
+    // 64 MiB of zeros pack into some 64 KiB: one piece of input, one
+    // thousand times its size once inflated.
+    const qsizetype size = 64 * 1024 * 1024;
+    const QByteArray bomb = deflated(QByteArray(size, '\0'), 31);
+    ASSERT_LT(bomb.size(), 128 * 1024);
+    for (const quint64 limit : { quint64(0), quint64(size / 2) }) {
+        SCOPED_TRACE(limit);
+        NXDataDecompressor decompressor;
+        ASSERT_TRUE(decompressor.setupStream().isNull());
+        decompressor.setOutputLimit(limit);
+        qsizetype largest = 0;
+        qsizetype total = 0;
+        bool zeros = true;
+        HttpError error;
+        const bool inflated = decompressor.uncompressBytes(
+            bomb.constData(), quint64(bomb.size()),
+            [&](const char* data, qsizetype length) {
+                largest = std::max(largest, length);
+                total += length;
+                zeros = zeros && std::all_of(data, data + length, [](char c) { return c == 0; });
+                return true;
+            },
+            &error);
+        EXPECT_LE(largest, NXDataDecompressor::outputPieceSize);
+        EXPECT_TRUE(zeros);
+        if (limit == 0) {
+            EXPECT_TRUE(inflated && error.isNull());
+            EXPECT_EQ(total, size);
+        } else {
+            EXPECT_FALSE(inflated);
+            EXPECT_EQ(error.code(), 13);
+            EXPECT_LE(total, qsizetype(limit));
         }
     }
 }

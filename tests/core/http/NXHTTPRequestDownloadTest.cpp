@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QNetworkCookie>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -658,4 +659,157 @@ TEST_F(DownloadTest, LengthsAreDecimalAndTextUsesTheCharset)
     EXPECT_EQ(get->contentLength(), 10u);
     EXPECT_EQ(get->responseEncoding(), QStringLiteral("utf-8"));
     EXPECT_EQ(get->responseString(), QString::fromUtf8("\xc3\xa9t\xc3\xa9 1234"));
+}
+
+TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
+{
+    // Servers that answer something else than was asked: a good partial of
+    // 1000 bytes stays as it was unless more of the body takes its place.
+    const QByteArray whole = pattern(3000);
+    const QByteArray onDisk = whole.left(1000);
+    const auto piece = [&](qsizetype from, const QByteArray& body) {
+        TestReply reply = withHeader(TestReply::text(body, 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + "-2999/3000");
+        reply.reason = "Partial Content";
+        return reply;
+    };
+    const auto cut = [](TestReply reply, qint64 after) {
+        reply.cutAfter = after;
+        return reply;
+    };
+    const auto chunked = [](const QByteArray& codings, const QByteArray& body) {
+        TestReply reply;
+        reply.raw = "HTTP/1.1 200 OK\r\nTransfer-Encoding: " + codings
+            + "\r\nConnection: close\r\n\r\n" + QByteArray::number(body.size(), 16) + "\r\n" + body
+            + "\r\n0\r\n\r\n";
+        return reply;
+    };
+    struct Case {
+        const char* name;
+        bool withPartial;
+        // Each answers what the other does not: a range, or a request for all.
+        std::function<TestReply(const TestRequest&)> ranged;
+        std::function<TestReply(const TestRequest&)> whole;
+        int error;
+        QByteArray partialAfter; // empty: none is left
+    };
+    const Case cases[] = {
+        { "a piece for all of it", false, {},
+            [&](const TestRequest&) { return cut(piece(500, whole.mid(500)), 1000); }, 1, {} },
+        { "a coded piece", true,
+            [&](const TestRequest&) {
+                return withHeader(
+                    piece(1000, deflated(whole.mid(1000), 31)), "Content-Encoding", "gzip");
+            },
+            {}, 11, onDisk },
+        { "a piece that stops before the end", true,
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text(whole.mid(1000, 1000), 206), "Content-Range",
+                    "bytes 1000-1999/3000");
+            },
+            {}, 1, whole.left(2000) },
+        { "a piece elsewhere, then an error", true,
+            [&](const TestRequest&) { return piece(500, whole.mid(500)); },
+            [](const TestRequest&) { return TestReply::text("broken", 500); }, 0, onDisk },
+        { "416 for a changed file, then a cut body", true,
+            [](const TestRequest&) {
+                return withHeader(
+                    TestReply::text("no range", 416), "Content-Range", "bytes */3000");
+            },
+            [&](const TestRequest&) { return cut(TestReply::text(whole), 500); }, 1, onDisk },
+        { "all of it to the range, cut short", true,
+            [&](const TestRequest&) { return cut(TestReply::text(whole), 500); }, {}, 1, onDisk },
+        { "all of it to the range, cut past the partial", true,
+            [&](const TestRequest&) { return cut(TestReply::text(whole), 2000); }, {}, 1,
+            whole.left(2000) },
+        { "a coded body, cut", false, {},
+            [&](const TestRequest&) {
+                const QByteArray packed = deflated(whole, 31);
+                return cut(withHeader(TestReply::text(packed), "Content-Encoding", "gzip"),
+                    packed.size() / 2);
+            },
+            1, {} },
+        { "gzip under chunked", false, {},
+            [&](const TestRequest&) { return chunked("gzip, chunked", deflated(whole, 31)); }, 1,
+            {} },
+        { "chunked under identity", false, {},
+            [&](const TestRequest&) { return chunked("chunked, identity", whole); }, 1, {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        server.route(path, [&](const TestRequest& asked) {
+            const bool ranged = !asked.header("Range").isEmpty();
+            return (ranged && c.ranged) || !c.whole ? c.ranged(asked) : c.whole(asked);
+        });
+        QFile::remove(partial());
+        if (c.withPartial)
+            writeFile(partial(), onDisk);
+        const auto get = fileRequest(path);
+        run(get);
+        EXPECT_EQ(get->error().code(), c.error)
+            << get->error().localizedDescription().toStdString();
+        EXPECT_FALSE(QFile::exists(destination()));
+        EXPECT_EQ(filesIn(dir.path()),
+            c.partialAfter.isEmpty() ? QStringList() : QStringList { QStringLiteral("file.part") });
+        if (!c.partialAfter.isEmpty()) {
+            EXPECT_EQ(fileBytes(partial()), c.partialAfter);
+        }
+        if (c.withPartial) {
+            EXPECT_EQ(server.requests().last().header("Accept-Encoding"),
+                server.requests().last().header("Range").isEmpty() ? "gzip" : "identity");
+        }
+    }
+}
+
+TEST_F(DownloadTest, CodedBodiesAreReadWholeAndMeasuredDecoded)
+{
+    // Bytes that do not compress: their gzip form is larger than they are.
+    QByteArray noise(200000, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    const QByteArray first = pattern(70000);
+    const QByteArray second = pattern(90000, 3);
+    const auto gzip = [](const QByteArray& coded) {
+        return withHeader(TestReply::text(coded), "Content-Encoding", "gzip");
+    };
+    TestReply longRedirect = redirect(301, "/noise");
+    longRedirect.body = pattern(8 * 1024 * 1024);
+    server.route(QStringLiteral("/members"), gzip(deflated(first, 31) + deflated(second, 31)));
+    server.route(QStringLiteral("/noise"), gzip(deflated(noise, 31)));
+    server.route(QStringLiteral("/moved"), longRedirect);
+    struct Case {
+        const char* path;
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        { "/members", first + second },
+        { "/noise", noise },
+        { "/moved", noise },
+    };
+    for (const Case& c : cases) {
+        for (const bool waitToInflate : { true, false }) {
+            SCOPED_TRACE(c.path);
+            SCOPED_TRACE(waitToInflate);
+            QFile::remove(destination());
+            const auto get = fileRequest(QString::fromLatin1(c.path));
+            get->setAllowResumeForFileDownloads(false);
+            get->setShouldWaitToInflateCompressedResponses(waitToInflate);
+            get->setMaximumBodySize(quint64(c.expected.size()));
+            run(get);
+            EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+            EXPECT_EQ(fileBytes(destination()), c.expected);
+            // Kept in memory, and a byte over the limit fails however it is decoded.
+            for (const quint64 over : { 0, 1 }) {
+                const auto inMemory
+                    = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
+                inMemory->setShouldWaitToInflateCompressedResponses(waitToInflate);
+                inMemory->setMaximumBodySize(quint64(c.expected.size()) - over);
+                run(inMemory);
+                EXPECT_EQ(inMemory->error().code(), over == 0 ? 0 : 13) << over;
+                if (over == 0) {
+                    EXPECT_EQ(inMemory->responseData(), c.expected);
+                }
+            }
+        }
+    }
 }

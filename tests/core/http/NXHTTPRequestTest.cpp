@@ -4,7 +4,10 @@
 #include "RequestTestSupport.h"
 #include "server/TestCertificates.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -68,6 +71,26 @@ private:
         events.append(event);
     }
 };
+
+// The longest silence between the bytes of a trickled answer, as a plain
+// socket on this thread hears them now: what the machine adds to the pace.
+std::chrono::milliseconds longestSilence(const QUrl& url)
+{
+    QTcpSocket socket;
+    socket.connectToHost(url.host(), quint16(url.port()));
+    EXPECT_TRUE(socket.waitForConnected(10000));
+    socket.write("GET " + url.path().toLatin1() + " HTTP/1.1\r\nHost: probe\r\n\r\n");
+    QElapsedTimer clock;
+    clock.start();
+    qint64 longest = 0;
+    QByteArray received;
+    while (!received.contains("\r\n\r\n") && socket.waitForReadyRead(30000)) {
+        received += socket.readAll();
+        longest = std::max(longest, clock.restart());
+    }
+    EXPECT_TRUE(received.contains("\r\n\r\n"));
+    return std::chrono::milliseconds(longest);
+}
 
 class RequestTest : public ::testing::Test {
 protected:
@@ -366,7 +389,8 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     const TestRequest asked = server.requests().first();
     EXPECT_EQ(asked.header("Range"), "bytes=1000-");
     EXPECT_EQ(asked.header("User-Agent"), "Agent 1.0");
-    EXPECT_EQ(asked.header("Accept-Encoding"), "gzip");
+    // The partial file's bytes are uncoded: so must its continuation be.
+    EXPECT_EQ(asked.header("Accept-Encoding"), "identity");
     EXPECT_EQ(asked.header("Authorization"), "Basic dXNlcjpzZWNyZXQ=");
     EXPECT_EQ(asked.header("X-Mine"), "kept");
     EXPECT_EQ(asked.header("Cookie"), "a=2");
@@ -457,37 +481,45 @@ TEST_F(RequestTest, SynchronousAndHeadCompanionRequests)
 
 TEST_F(RequestTest, ATrickledHeadKeepsTheRequestAliveUntilItsOwnLimit)
 {
-    // One byte per 100 ms under a 2 s idle time-out, on a clock that runs
-    // four times as fast as the wall's: the head alone takes over 6 s. The
-    // idle time-out never comes; the head's limit does, when it is shorter.
-    // The clock stays behind the wall's, so that nothing it dates is still
-    // to come for the tests after this one.
-    TestReply trickled = TestReply::text("ok");
-    trickled.trickleMs = 25;
+    // A head trickled one byte at a time takes several idle time-outs: the
+    // idle time-out never comes, the head's own limit does when it is
+    // shorter. The idle limit is made of the longest silence this machine
+    // puts between trickled bytes right now, and the head of that limit and
+    // the trickle's pace, which no load makes faster.
+    using namespace std::chrono;
+    constexpr int paceMs = 5;
+    TestReply probe = TestReply::text("ok");
+    probe.trickleMs = paceMs;
+    server.route(QStringLiteral("/probe"), probe);
+    const double idleSeconds = std::clamp(
+        4 * duration<double>(longestSilence(server.url(QStringLiteral("/probe")))).count(), 0.25,
+        10.0);
+    const qsizetype padding = qsizetype(3 * idleSeconds * 1000 / paceMs);
+    const double headSeconds = padding * paceMs / 1000.0;
+    TestReply trickled = withHeader(probe, "X-Padding", QByteArray(padding, 'p'));
     server.route(QStringLiteral("/trickle"), trickled);
     struct Case {
-        double headSeconds;
+        double headLimit;
         int error; // 0: the answer arrives
     };
-    for (const Case c : { Case { 60, 0 }, Case { 3, 2 } }) {
-        SCOPED_TRACE(c.headSeconds);
-        const auto origin = std::chrono::steady_clock::now();
-        NXHTTPRequest::setClock([origin] {
-            return origin - std::chrono::minutes(1)
-                + (std::chrono::steady_clock::now() - origin) * 4;
-        });
+    for (const Case c : { Case { 20 * headSeconds, 0 }, Case { headSeconds / 2, 2 } }) {
+        SCOPED_TRACE(c.headLimit);
         Recorder recorder;
         const auto get = request(QStringLiteral("/trickle"), &recorder);
-        get->setTimeOutSeconds(2);
-        get->setHeadTimeOutSeconds(c.headSeconds);
+        get->setTimeOutSeconds(idleSeconds);
+        get->setHeadTimeOutSeconds(c.headLimit);
+        const auto started = steady_clock::now();
         get->startAsynchronous();
-        const bool ended = QTest::qWaitFor([&] { return get->isFinished(); }, 15000);
-        NXHTTPRequest::setClock({});
-        ASSERT_TRUE(ended);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return get->isFinished(); }, std::max(15000, int(20000 * headSeconds))));
         EXPECT_EQ(get->error().code(), c.error)
             << get->error().localizedDescription().toStdString();
         EXPECT_EQ(get->responseStatusCode(), c.error == 0 ? 200 : 0);
         EXPECT_EQ(get->responseString(), c.error == 0 ? QStringLiteral("ok") : QString());
+        // Whatever ended it came no sooner than the head's limit allows.
+        if (c.error != 0) {
+            EXPECT_GE(steady_clock::now() - started, duration<double>(c.headLimit));
+        }
     }
 }
 
@@ -524,6 +556,40 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
             QStringLiteral("--output"), file };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
         EXPECT_EQ(QFile::exists(file), expected == 0) << path;
+    }
+    // A redirect that is followed is no answer: a next hop that fails is the
+    // outcome. A 416 that finds the partial whole finishes it; a piece that
+    // stops before the end finishes nothing, and stays in the partial.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const QUrl nowhere = QUrl(QStringLiteral("http://127.0.0.1:%1/gone").arg(closed.serverPort()));
+    closed.close();
+    server.route(QStringLiteral("/hop"), redirect(302, nowhere.toEncoded()));
+    server.route(QStringLiteral("/whole"), [](const TestRequest& asked) {
+        return asked.header("Range") == "bytes=4-"
+            ? withHeader(TestReply::text("", 416), "Content-Range", "bytes */4")
+            : TestReply::text("fine");
+    });
+    server.route(QStringLiteral("/capped"), [](const TestRequest& asked) {
+        return asked.header("Range") == "bytes=4-"
+            ? withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12")
+            : TestReply::text("finemorerest");
+    });
+    struct Resumed {
+        const char* path;
+        int expected;
+        QByteArray partialAfter;
+    };
+    const Resumed resumed[]
+        = { { "/hop", 1, "fine" }, { "/whole", 0, "<missing>" }, { "/capped", 1, "finemore" } };
+    for (const auto& [path, expected, partialAfter] : resumed) {
+        const QString file = dir.filePath(QString::fromLatin1(path + 1));
+        writeFile(file + QStringLiteral(".part"), "fine");
+        const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
+            QStringLiteral("--output"), file, QStringLiteral("--resume") };
+        EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
+        EXPECT_EQ(fileBytes(file), expected == 0 ? QByteArray("fine") : QByteArray("<missing>"));
+        EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), partialAfter) << path;
     }
     // A pipe nobody reads is no destination: refused before anything is sent.
     const QString pipe = dir.filePath(QStringLiteral("pipe"));

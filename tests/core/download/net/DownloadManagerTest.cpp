@@ -258,6 +258,29 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
     EXPECT_EQ(bytesOf(b->outputFile()), bytesOf(VideoSite::mediaPath("v240.mp4")));
 }
 
+TEST_F(DownloadManagerTest, AStreamFetchedAfreshBesideItsPartialStaysLocked)
+{
+    // The server sends all of the stream to the range: it is written beside
+    // the partial, takes its name once it holds more, and is never unlocked.
+    const QByteArray media = bytesOf(VideoSite::mediaPath("v240.mp4"));
+    TestReply whole = TestReply::text(media);
+    whole.stallAfter = 3000;
+    m_site.server().route("/whole.mp4", whole);
+    const auto job = nodeAt("/afresh", "/whole.mp4", double(media.size()));
+    QDir().mkpath(AppPaths::downloadsFolder());
+    writeFile(partialOf(job), media.left(1000));
+    ASSERT_TRUE(m_manager.addJob(job, m_output.path()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(partialOf(job)).size() > 1000; }, 20000));
+    const auto second = DNYoutubeDownloader::initWithYoutubeNode(job);
+    second->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    QString reason;
+    EXPECT_FALSE(second->claimPartialFile(&reason));
+    EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
+        << reason.toStdString();
+    m_manager.stopAllDownload();
+    EXPECT_EQ(bytesOf(partialOf(job)), media.left(3000));
+}
+
 TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
 {
     // The program ended during the audio or the merge: the whole stream is resumed.
