@@ -273,19 +273,22 @@ QByteArray NXHTTPRequest::responseData() const
         .value_or(QByteArray());
 }
 
-// A body kept coded in memory is decoded only when read: one that decodes
-// past the size limit fails the request when it arrives, as it would have
-// decoded on the way, instead of reading as nothing.
-HttpError NXHTTPRequest::codedBodySizeRefusal() const
+// A body kept coded in memory is decoded only when read: one that does not
+// decode, or decodes past the size limit, fails the request when it arrives,
+// as it would have failed decoding on the way, instead of reading as nothing.
+HttpError NXHTTPRequest::codedBodyRefusal() const
 {
-    if (m_maximumBodySize == 0 || !m_shouldWaitToInflateCompressedResponses || !decodesResponse()
+    if (!m_shouldWaitToInflateCompressedResponses || !decodesResponse()
         || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
         return {};
+    const QByteArray raw = rawResponseData();
+    if (raw.isEmpty())
+        return {};
     HttpError failure;
-    NXDataDecompressor::uncompressData(rawResponseData(), &failure,
+    NXDataDecompressor::uncompressData(raw, &failure,
         decompressionFormat(responseContentCoding()), m_maximumBodySize);
     return failure.code() == int(NXHTTPRequestErrorType::BodyTooLarge) ? bodyTooLargeError()
-                                                                       : HttpError();
+                                                                       : failure;
 }
 
 QString NXHTTPRequest::responseString() const

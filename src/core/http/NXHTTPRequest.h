@@ -576,7 +576,7 @@ private:
     bool inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink);
     bool exceedsMaximumBodySize() const;
     HttpError bodyTooLargeError() const;
-    HttpError codedBodySizeRefusal() const;
+    HttpError codedBodyRefusal() const;
     bool inflatesWhileDownloading() const;
     bool decodesResponse() const;
     // The body goes to memory or to the data callback as it came, to be

@@ -562,7 +562,7 @@ void NXHTTPRequest::handleStreamComplete()
     }
     // Out of the lock every transfer's progress takes: it inflates the body.
     if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0)
-        fileFailure = codedBodySizeRefusal();
+        fileFailure = codedBodyRefusal();
     releaseReadStreamToPool();
     const bool restarting
         = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();

@@ -290,6 +290,13 @@ TEST_F(DownloadTest, ContentCodingsAreDecodedWhateverTheirCase)
         run(cutGet);
         EXPECT_EQ(cutGet->error().code(), 11);
         EXPECT_EQ(fileBytes(destination()), "old");
+        // Kept in memory, such a body fails as well instead of reading as nothing.
+        for (const char* path : { "/broken", "/cut" }) {
+            const auto inMemory = NXHTTPRequest::requestWithURL(server.url(QLatin1String(path)));
+            inMemory->setShouldWaitToInflateCompressedResponses(waitToInflate);
+            run(inMemory);
+            EXPECT_EQ(inMemory->error().code(), 11) << path;
+        }
     }
 }
 
