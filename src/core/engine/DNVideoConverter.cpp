@@ -133,7 +133,8 @@ void explainFailure(const QString& text)
 bool tellsHowProgramEnded(const QString& reason)
 {
     for (const char* ending :
-        { " failed with exit status ", " was ended by signal ", " could not start: " })
+        { " failed with exit status ", " was ended by signal ", " could not start: ",
+            " made no progress for " })
         if (reason.contains(QLatin1String(ending)))
             return true;
     return false;

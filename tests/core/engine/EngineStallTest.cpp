@@ -2,14 +2,19 @@
 // engine that keeps printing one unchanging line and writes nothing (as
 // mencoder does when its cache process has died) is ended at the stall limit,
 // and the run fails with that reason.
+#include "core/builders/BuilderTestSupport.h"
 #include "engine/AVEncoder.h"
 #include "engine/ArgumentBlock.h"
+#include "engine/DNVideoConverter.h"
 #include "engine/DVDToMKV.h"
 #include "engine/DiscBackupTool.h"
 #include "engine/EncoderCore.h"
 #include "engine/PlayerStreamDump.h"
 #include "fixtures/TestDisc.h"
+#include "fixtures/TestMedia.h"
+#include "model/DNFileNode.h"
 #include "platform/ProcessRunner.h"
+#include "services/DNSetting.h"
 #include "support/TestFiles.h"
 
 #include <QElapsedTimer>
@@ -113,4 +118,55 @@ TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
     EXPECT_EQ(
         run(&AVEncoderEncode, { "encoder", "-i", "in.mp4", folder.filePath("out.mp4") }, 2), 0)
         << qPrintable(AVEncoderLastFailure());
+}
+
+// mencoder writes into a FIFO that ffmpeg reads: when one stops, the other
+// soon waits on the FIFO, and the reason names the one that stopped.
+TEST(EngineStall, ThePipelineNamesTheProgramThatStopped)
+{
+    const QByteArray writesAll = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -o ]; do shift; done\n"
+                                 "exec yes > \"$2\"\n";
+    const QByteArray readsAll = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -i ]; do shift; done\n"
+                                "exec cat \"${2#file:}\" > /dev/null\n";
+    const QByteArray stops = "#!/bin/sh\nexec sleep 30\n";
+    const struct {
+        const char* stopped;
+        QByteArray mencoder;
+        QByteArray ffmpeg;
+    } rows[] = {
+        { "ffmpeg", writesAll, stops },
+        { "mencoder", stops, readsAll },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stopped);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_TRUE(writeTestScript(folder.filePath("mencoder"), row.mencoder));
+        ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"), row.ffmpeg));
+        const StandIns standIns(folder.path());
+        // AAC leaves mencoder for ffmpeg's finishing stage.
+        EXPECT_EQ(run(&EncoderCoreEncode,
+                      { "encoder", "a.avi", "-oac", "faac", "-ovc", "copy", "-o",
+                          folder.filePath("out.mp4") },
+                      12),
+            -1);
+        EXPECT_EQ(EncoderCoreLastFailure(), QString(row.stopped) + " made no progress for 0.5 s.");
+    }
+}
+
+// The conversion's reason names the program that stalled, and only it.
+TEST(EngineStall, TheConversionNamesTheStalledProgramOnce)
+{
+    ASSERT_EQ(TestMedia::ensure(), QString());
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"), "#!/bin/sh\nexec sleep 30\n"));
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(folder.path());
+    const auto node = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio));
+    ASSERT_TRUE(node);
+    node->setProfile(shippedProfile("MKV Video (H.264)"));
+    const StandIns standIns(folder.path());
+
+    EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(DNVideoConverterLastFailure(), "ffmpeg made no progress for 0.5 s.");
 }
