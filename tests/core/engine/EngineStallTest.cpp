@@ -5,6 +5,7 @@
 #include "core/builders/BuilderTestSupport.h"
 #include "engine/AVEncoder.h"
 #include "engine/ArgumentBlock.h"
+#include "engine/CoverArt.h"
 #include "engine/DNVideoConverter.h"
 #include "engine/DVDToMKV.h"
 #include "engine/DiscBackupTool.h"
@@ -22,6 +23,10 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <future>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -169,4 +174,46 @@ TEST(EngineStall, TheConversionNamesTheStalledProgramOnce)
 
     EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
     EXPECT_EQ(DNVideoConverterLastFailure(), "ffmpeg made no progress for 0.5 s.");
+}
+
+// The cover's tools are children like the engines: a tagger that hangs is
+// ended at the stall limit, and a source or an output that is no regular file
+// (replaced by a FIFO while the engine ran) is refused before any tool reads it.
+TEST(EngineStall, CoverArtToolsAreEndedOrNeverStarted)
+{
+    ASSERT_EQ(TestMedia::ensure(), QString());
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(writeTestScript(folder.filePath("AtomicParsley"), "#!/bin/sh\nexec sleep 600\n"));
+    const QString fifo = folder.filePath("fifo.mp4");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString output = folder.filePath("out.mp4");
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), output));
+    const StandIns standIns(folder.path());
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    const QString refused = QStringLiteral("No cover art for %1: %2 is not a regular file");
+    const struct {
+        const char* what;
+        QString output;
+        QString source;
+        QString logged;
+    } rows[] = {
+        { "a tagger that hangs", output, source, "AtomicParsley made no progress for 0.5 s." },
+        { "a FIFO as the source", output, fifo, refused.arg(output, fifo) },
+        { "a FIFO as the output", fifo, source, refused.arg(fifo, fifo) },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CoverArtTagger tagger;
+        auto tagging = std::async(std::launch::async, [&] { return tagger.tag(row.output, row.source, 2); });
+        // A tagging that has not ended by then would have waited for ever.
+        const bool ended = tagging.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        if (!ended)
+            tagger.stop();
+        EXPECT_TRUE(ended);
+        EXPECT_FALSE(tagging.get());
+        EXPECT_TRUE(sharedLogText().contains(row.logged)) << qPrintable(row.logged);
+    }
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList({ "AtomicParsley", "out.mp4" }));
 }
