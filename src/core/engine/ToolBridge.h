@@ -95,8 +95,8 @@ public:
     ProcessRunner::Result runChild(const Child& child, Lines& lines);
     // For a bridge that runs children side by side: `runner` set up for
     // `child`, its lines to `lines`, which must outlive the run.
-    void prepare(ProcessRunner& runner, const Child& child, Lines& lines,
-        PartnerWait waitsOnPartner = {});
+    void prepare(
+        ProcessRunner& runner, const Child& child, Lines& lines, PartnerWait waitsOnPartner = {});
     // Makes a runner reachable by stop() until it is detached; a stop asked
     // for already reaches it at once, and it then does not start its child.
     void attach(ProcessRunner& runner);

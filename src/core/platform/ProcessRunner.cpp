@@ -277,7 +277,8 @@ std::chrono::milliseconds processorTimeOfTree(pid_t root)
 // none.
 class StallClock {
 public:
-    StallClock(std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark, pid_t child)
+    StallClock(
+        std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark, pid_t child)
         : m_limit(mark ? limit : std::chrono::milliseconds(0))
         , m_mark(mark)
         , m_child(child)

@@ -252,7 +252,8 @@ TEST_F(BuilderServicesEngine, ASeekedSourceShowsItsBurntCueAtTheShiftedTime)
     const auto n = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kBoxClock));
     ASSERT_TRUE(n);
     n->setProfile(shippedProfile("FLV Video"));
-    ASSERT_TRUE(writeFile(m_dir.filePath("cue.srt"), "1\n00:00:14,000 --> 00:00:16,000\nHELLO WORLD\n"));
+    ASSERT_TRUE(
+        writeFile(m_dir.filePath("cue.srt"), "1\n00:00:14,000 --> 00:00:16,000\nHELLO WORLD\n"));
     attachSrt(*n, m_dir.filePath("cue.srt"), "UTF-8");
     n->setting().setTrimEnable(true);
     n->setting().setTrimStartPercent(0.34f);

@@ -129,10 +129,12 @@ TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
 // soon waits on the FIFO, and the reason names the one that stopped.
 TEST(EngineStall, ThePipelineNamesTheProgramThatStopped)
 {
-    const QByteArray writesAll = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -o ]; do shift; done\n"
-                                 "exec yes > \"$2\"\n";
-    const QByteArray readsAll = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -i ]; do shift; done\n"
-                                "exec cat \"${2#file:}\" > /dev/null\n";
+    const QByteArray writesAll
+        = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -o ]; do shift; done\n"
+          "exec yes > \"$2\"\n";
+    const QByteArray readsAll
+        = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -i ]; do shift; done\n"
+          "exec cat \"${2#file:}\" > /dev/null\n";
     const QByteArray stops = "#!/bin/sh\nexec sleep 30\n";
     const struct {
         const char* stopped;
@@ -205,7 +207,8 @@ TEST(EngineStall, CoverArtToolsAreEndedOrNeverStarted)
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         CoverArtTagger tagger;
-        auto tagging = std::async(std::launch::async, [&] { return tagger.tag(row.output, row.source, 2); });
+        auto tagging
+            = std::async(std::launch::async, [&] { return tagger.tag(row.output, row.source, 2); });
         // A tagging that has not ended by then would have waited for ever.
         const bool ended = tagging.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
         if (!ended)

@@ -128,7 +128,8 @@ TEST_F(PhotoAlbum, MusicThatIsNoFileIsRefusedUnread)
 {
     const QString fifo = folder.filePath("radio.mp3");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    auto reading = std::async(std::launch::async, [&] { return DNGraphicsAudio::graphicsAudio(fifo); });
+    auto reading
+        = std::async(std::launch::async, [&] { return DNGraphicsAudio::graphicsAudio(fifo); });
     if (reading.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
         // Its writer lets the reader go.
         QFile(fifo).open(QIODevice::WriteOnly);

@@ -128,7 +128,8 @@ std::optional<QString> extractedTrackFile(const VideoFrame& f, const std::option
         return std::nullopt;
     // The engine writes SRT in UTF-8.
     QString charset = QStringLiteral("UTF-8");
-    return GenSubtitleStreamFile(srt, charset, f.node.setting().position(), trim, f.vtrack.duration);
+    return GenSubtitleStreamFile(
+        srt, charset, f.node.setting().position(), trim, f.vtrack.duration);
 }
 
 // A copied stream keeps its cues as they are: a position other than the
