@@ -1,6 +1,7 @@
 #include "engine/CoverArt.h"
 
 #include "platform/DNLogger.h"
+#include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
 #include "services/OutputPublishing.h"
@@ -38,6 +39,26 @@ QString secondsText(double seconds)
     return QString::number(seconds, 'f', 3); // QString::number ignores the locale
 }
 
+// What moves while a tool works: the size and the last write of the file it makes.
+QByteArray fileMark(const QString& path)
+{
+    const QFileInfo file(path);
+    return QByteArray::number(file.size()) + ' '
+        + QByteArray::number(file.lastModified().toMSecsSinceEpoch());
+}
+
+// Which of the source and the output is no regular file; empty when both
+// are. A FIFO or a device would keep the tools waiting for what may never
+// come. The source may be a link to the user's file; the output is ours.
+QString irregularFileOf(const QString& sourcePath, const QString& outputPath)
+{
+    if (!QFileInfo(sourcePath).isFile())
+        return sourcePath;
+    if (!isRegularFile(outputPath))
+        return outputPath;
+    return {};
+}
+
 } // namespace
 
 bool CoverArtTagger::wantsCoverArt(const QString& outputPath)
@@ -49,6 +70,11 @@ bool CoverArtTagger::wantsCoverArt(const QString& outputPath)
 bool CoverArtTagger::tag(
     const QString& outputPath, const QString& sourcePath, double sourceDuration)
 {
+    if (const QString irregular = irregularFileOf(sourcePath, outputPath); !irregular.isEmpty()) {
+        DNLog(QStringLiteral("No cover art for %1: %2 is not a regular file")
+                  .arg(outputPath, irregular));
+        return false;
+    }
     const QString image = makeTemporaryFile(QStringLiteral("dt_"), QStringLiteral("jpg"));
     if (image.isEmpty())
         return false;
@@ -76,7 +102,7 @@ bool CoverArtTagger::grabFrame(
     const QStringList arguments { "-nostdin", "-hide_banner", "-v", "error", "-y", "-ss",
         secondsText(frameTime(sourceDuration)), "-i", "file:" + sourcePath, "-map", "0:v:0",
         "-frames:v", "1", "-an", "-f", "image2", "-c:v", "mjpeg", "file:" + imagePath };
-    return runTool(kFrameGrabber, arguments) && QFileInfo(imagePath).size() > 0;
+    return runTool(kFrameGrabber, arguments, imagePath) && QFileInfo(imagePath).size() > 0;
 }
 
 bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imagePath)
@@ -93,7 +119,8 @@ bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imag
     // Gone by the rename once the cover is in, else thrown away.
     const auto removeCopy = qScopeGuard([&tagged] { tagged.remove(); });
     const QStringList arguments { outputPath, "--artwork", imagePath, "-o", tagged.fileName() };
-    if (!runTool(kTagger, arguments) || QFileInfo(tagged.fileName()).size() == 0) {
+    if (!runTool(kTagger, arguments, tagged.fileName())
+        || QFileInfo(tagged.fileName()).size() == 0) {
         DNLog(
             QStringLiteral("No cover art for %1: AtomicParsley did not write it").arg(outputPath));
         return false;
@@ -110,10 +137,12 @@ bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imag
     return true;
 }
 
-bool CoverArtTagger::runTool(const QString& program, const QStringList& arguments)
+bool CoverArtTagger::runTool(
+    const QString& program, const QStringList& arguments, const QString& writes)
 {
     ProcessRunner runner;
     runner.setGentleStop({ SIGTERM, {} }, kStopGrace);
+    runner.setStallLimit(engineStallLimit(), [writes] { return fileMark(writes); });
     runner.setStderrHandler(
         [](const QString& line) { DNLogger::shareRoughLog().logEngineLine(line); });
     {
@@ -129,5 +158,7 @@ bool CoverArtTagger::runTool(const QString& program, const QStringList& argument
     }
     if (!result.started)
         DNLog(QStringLiteral("Cannot run %1: %2").arg(program, result.error));
+    if (result.stalled)
+        DNLog(QStringLiteral("%1 %2.").arg(program, stallReason(engineStallLimit())));
     return result.succeeded() && !result.stopped;
 }

@@ -132,8 +132,8 @@ void explainFailure(const QString& text)
 // failed with exit status 1: ..."), in the words ToolBridge::failureOf uses.
 bool tellsHowProgramEnded(const QString& reason)
 {
-    for (const char* ending :
-        { " failed with exit status ", " was ended by signal ", " could not start: " })
+    for (const char* ending : { " failed with exit status ", " was ended by signal ",
+             " could not start: ", " made no progress for " })
         if (reason.contains(QLatin1String(ending)))
             return true;
     return false;

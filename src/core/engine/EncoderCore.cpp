@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <future>
+#include <mutex>
+#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -74,16 +76,30 @@ public:
     QString path() const { return m_path; }
     QString error() const { return m_error; }
 
+    // Who waits on whom, from any thread: an empty FIFO keeps ffmpeg waiting
+    // for mencoder, a full one mencoder for ffmpeg. Neither, once closed.
+    bool isEmpty() const { return lacks(POLLIN); }
+    bool isFull() const { return lacks(POLLOUT); }
+
     void closeWriteEnd()
     {
+        const std::lock_guard lock(m_mutex);
         if (m_descriptor >= 0)
             ::close(m_descriptor);
         m_descriptor = -1;
     }
 
 private:
+    bool lacks(short event) const
+    {
+        const std::lock_guard lock(m_mutex);
+        pollfd look { m_descriptor, event, 0 };
+        return m_descriptor >= 0 && ::poll(&look, 1, 0) == 0;
+    }
+
     QString m_path;
     QString m_error;
+    mutable std::mutex m_mutex; // guards m_descriptor once the programs run
     int m_descriptor = -1;
 };
 
@@ -162,8 +178,10 @@ int runWithFinishing(const EncoderCorePlan& plan, int duration)
     ToolBridge::Lines fromFinisher;
     ProcessRunner encoder;
     ProcessRunner finisher;
-    bridge().prepare(encoder, encoderRun, fromEncoder);
-    bridge().prepare(finisher, finisherRun, fromFinisher);
+    // When one of them stops, the other soon stops too, waiting on the FIFO:
+    // only the one that stopped first runs into its stall limit.
+    bridge().prepare(encoder, encoderRun, fromEncoder, [&fifo] { return fifo.isFull(); });
+    bridge().prepare(finisher, finisherRun, fromFinisher, [&fifo] { return fifo.isEmpty(); });
     bridge().attach(encoder);
     bridge().attach(finisher);
     ProcessRunner::Result finisherResult;

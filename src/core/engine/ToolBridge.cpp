@@ -98,13 +98,13 @@ ProcessRunner::Result ToolBridge::runChild(const Child& child, Lines& lines)
     return result;
 }
 
-void ToolBridge::prepare(ProcessRunner& runner, const Child& child, Lines& lines)
+void ToolBridge::prepare(
+    ProcessRunner& runner, const Child& child, Lines& lines, PartnerWait waitsOnPartner)
 {
     runner.setGentleStop({ child.stopSignal, {} }, child.grace);
     // An engine that neither reports progress nor writes has hung (mencoder
     // waiting for ever on a cache process that has died): it is ended.
-    runner.setStallLimit(
-        engineStallLimit(), [this, output = child.output] { return progressMark(output); });
+    runner.setStallLimit(engineStallLimit(), stallMark(child.output, std::move(waitsOnPartner)));
     runner.setStdoutHandler(
         [this, &lines](const QString& line) { readLine(line, lines.output, lines.lastMessage); });
     runner.setStderrHandler(
@@ -135,6 +135,15 @@ QByteArray ToolBridge::progressMark(const QString& output) const
     return QByteArray::number(now.convertedTime) + ' ' + QByteArray::number(now.frameNumber) + ' '
         + QByteArray::number(now.percent) + ' ' + QByteArray::number(written) + ' '
         + QByteArray::number(touched);
+}
+
+ProcessRunner::ProgressMark ToolBridge::stallMark(const QString& output, PartnerWait waitsOnPartner)
+{
+    return [this, output, waits = std::move(waitsOnPartner), looks = quint64(0)]() mutable {
+        if (waits && waits())
+            return QByteArray("waiting ") + QByteArray::number(++looks);
+        return progressMark(output);
+    };
 }
 
 void ToolBridge::attach(ProcessRunner& runner)

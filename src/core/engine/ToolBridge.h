@@ -48,6 +48,10 @@ public:
         // the driver holds the output): its growth or rewriting is progress.
         QString output;
     };
+    // For a child that runs beside another of the run: true while it waits on
+    // that other one (for the pipe between them to fill or to drain). It is
+    // not stalled then; the other one is, and its own limit names it.
+    using PartnerWait = std::function<bool()>;
 
     // Where one child's lines go: a line its stream's reader takes is
     // progress; any other goes to the log, and the last of those is the
@@ -91,7 +95,8 @@ public:
     ProcessRunner::Result runChild(const Child& child, Lines& lines);
     // For a bridge that runs children side by side: `runner` set up for
     // `child`, its lines to `lines`, which must outlive the run.
-    void prepare(ProcessRunner& runner, const Child& child, Lines& lines);
+    void prepare(
+        ProcessRunner& runner, const Child& child, Lines& lines, PartnerWait waitsOnPartner = {});
     // Makes a runner reachable by stop() until it is detached; a stop asked
     // for already reaches it at once, and it then does not start its child.
     void attach(ProcessRunner& runner);
@@ -129,6 +134,9 @@ private:
     // What moves while a child works: its progress, its output's size and
     // the time its output was last written.
     QByteArray progressMark(const QString& output) const;
+    // The mark of a stall limit: progressMark of `output`, or a new one at
+    // every look while the child waits on its partner.
+    ProcessRunner::ProgressMark stallMark(const QString& output, PartnerWait waitsOnPartner);
 
     const char* m_name;
     std::mutex m_runLock;

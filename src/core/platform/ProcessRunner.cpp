@@ -2,6 +2,7 @@
 
 #include "platform/Fd.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -207,18 +209,86 @@ void writeWithoutSigpipe(int fd, const QByteArray& bytes)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-// Notes when the child last moved by its progress mark, looking at the mark
-// a few times within the limit.
+// The processor time, in clock ticks, that the process `pid` has used
+// (utime, stime) and that its children it has waited for used (cutime,
+// cstime); -1 when it cannot be read.
+qint64 processorTicksOf(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.read(1024);
+    // The name in parentheses may hold spaces and parentheses of its own.
+    const qsizetype nameEnd = line.lastIndexOf(')');
+    if (nameEnd < 0)
+        return -1;
+    // After the name: state, ppid, ... the 14th to 17th fields of the line.
+    const QList<QByteArray> fields = line.mid(nameEnd + 1).simplified().split(' ');
+    constexpr qsizetype kUtime = 11;
+    if (fields.size() <= kUtime + 3)
+        return -1;
+    qint64 ticks = 0;
+    for (qsizetype i = kUtime; i <= kUtime + 3; ++i)
+        ticks += fields[i].toLongLong();
+    return ticks;
+}
+
+// The children of every thread of `pid`.
+std::vector<pid_t> childrenOf(pid_t pid)
+{
+    std::vector<pid_t> children;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile list(tasks.filePath(task + QStringLiteral("/children")));
+        if (!list.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& child : list.readAll().simplified().split(' '))
+            if (const pid_t id = static_cast<pid_t>(child.toInt()); id > 0)
+                children.push_back(id);
+    }
+    return children;
+}
+
+// The processor time the child and everything it started have used so far.
+// An engine may leave the work to a program of its own (the slideshow engine
+// to ffmpeg, a script to the program it runs); a descendant that has ended
+// counts on in its waiting parent's figures.
+std::chrono::milliseconds processorTimeOfTree(pid_t root)
+{
+    // Beyond this many processes the tree is no engine's.
+    constexpr std::size_t kMostProcesses = 256;
+    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    std::vector<pid_t> pending { root };
+    qint64 ticks = 0;
+    for (std::size_t seen = 0; !pending.empty() && seen < kMostProcesses; ++seen) {
+        const pid_t pid = pending.back();
+        pending.pop_back();
+        ticks += std::max<qint64>(0, processorTicksOf(pid));
+        const std::vector<pid_t> children = childrenOf(pid);
+        pending.insert(pending.end(), children.begin(), children.end());
+    }
+    return std::chrono::milliseconds(ticksPerSecond > 0 ? ticks * 1000 / ticksPerSecond : 0);
+}
+
+// Notes when the child last moved, looking a few times within the limit at
+// its progress mark and at the processor time it uses. A child that works
+// without reporting (ffmpeg decoding up to a far cut) uses the processor; a
+// child that has stopped, waits for ever or polls a dead partner uses next to
+// none.
 class StallClock {
 public:
-    StallClock(std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark)
+    StallClock(
+        std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark, pid_t child)
         : m_limit(mark ? limit : std::chrono::milliseconds(0))
         , m_mark(mark)
+        , m_child(child)
         , m_lastMove(Clock::now())
         , m_nextLook(m_lastMove + interval())
     {
-        if (active())
-            m_lastMark = m_mark();
+        if (!active())
+            return;
+        m_lastMark = m_mark();
+        m_usage.push_back({ m_lastMove, processorTimeOfTree(m_child) });
     }
 
     // When the mark is next to be looked at, if it is watched at all.
@@ -227,23 +297,35 @@ public:
         return active() ? std::optional(m_nextLook) : std::nullopt;
     }
 
-    // True once the mark has stood still for the limit.
+    // True once the mark has stood still for the limit, and the child has
+    // not been busy over that time.
     bool stalled()
     {
         const Clock::time_point now = Clock::now();
         if (!active() || now < m_nextLook)
             return false;
         m_nextLook = now + interval();
+        noteUsage(now);
         QByteArray mark = m_mark();
         if (mark != m_lastMark) {
             m_lastMark = std::move(mark);
             m_lastMove = now;
             return false;
         }
-        return now - m_lastMove >= m_limit;
+        return now - m_lastMove >= m_limit && !busyOverLimit();
     }
 
 private:
+    struct Usage {
+        Clock::time_point at;
+        std::chrono::milliseconds processor;
+    };
+
+    // A child that used at least this share of one processor over the limit
+    // is working. Polling loops use far less; a busy engine on a loaded
+    // machine far more.
+    static constexpr int kBusyShareDivisor = 10;
+
     bool active() const { return m_limit.count() > 0; }
     std::chrono::milliseconds interval() const
     {
@@ -251,11 +333,30 @@ private:
         return std::clamp(m_limit / 8, milliseconds(10), milliseconds(1000));
     }
 
+    // Keeps the looks of the last limit, and the one just before them, which
+    // starts the span the usage is measured over.
+    void noteUsage(Clock::time_point now)
+    {
+        m_usage.push_back({ now, processorTimeOfTree(m_child) });
+        while (m_usage.size() > 2 && now - m_usage[1].at >= m_limit)
+            m_usage.pop_front();
+    }
+
+    bool busyOverLimit() const
+    {
+        const Usage& first = m_usage.front();
+        const Usage& last = m_usage.back();
+        const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(last.at - first.at);
+        return (last.processor - first.processor) * kBusyShareDivisor >= span;
+    }
+
     const std::chrono::milliseconds m_limit;
     const ProcessRunner::ProgressMark& m_mark;
+    const pid_t m_child;
     QByteArray m_lastMark;
     Clock::time_point m_lastMove;
     Clock::time_point m_nextLook;
+    std::deque<Usage> m_usage;
 };
 
 Fd openPidFd(pid_t pid)
@@ -684,7 +785,7 @@ void ProcessRunner::Impl::finishStart(const RunPipes& pipes)
 bool ProcessRunner::Impl::watch(pid_t child, OutputStream& out, OutputStream& err, const Fd& wakeFd)
 {
     const Fd pidFd = openPidFd(child);
-    StallClock stall(stallLimit, progressMark);
+    StallClock stall(stallLimit, progressMark, child);
     bool healthy = true;
     while (true) {
         killIfGraceOver();

@@ -50,9 +50,11 @@ public:
     void setStdoutHandler(LineHandler handler);
     void setStderrHandler(LineHandler handler);
     void setGentleStop(GentleStop gentle, std::chrono::milliseconds grace);
-    // A child whose mark has not changed for `limit` is stopped as stop()
-    // would (gently, then firmly), and its result says it stalled. A zero
-    // limit, the default, lets a child take as long as it likes.
+    // A child whose mark has not changed for `limit`, and which with the
+    // programs it started has used less than a tenth of a processor over that
+    // time, is stopped as stop() would (gently, then firmly), and its result
+    // says it stalled. A zero limit, the default, lets a child take as long as
+    // it likes.
     void setStallLimit(std::chrono::milliseconds limit, ProgressMark mark);
 
     // Blocks until the child has ended and been reaped.

@@ -4,6 +4,7 @@
 #include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
+#include "services/OutputPublishing.h"
 #include "slideshow/DNGraphicsNode.h"
 #include "slideshow/NXImageEngine.h"
 
@@ -79,7 +80,7 @@ int AlbumConversion::encodeGraphics2QuickTimeMovie(
         return kDNVideoConverterStopped;
     if (!album)
         return kDNVideoConverterFailed;
-    const QString movie = render(*album);
+    const QString movie = render(*album, encode2VideoWithAVEncode);
     if (movie.isEmpty())
         return stopRequested() ? kDNVideoConverterStopped : kDNVideoConverterFailed;
     if (m_hooks.movieRendered)
@@ -92,9 +93,15 @@ int AlbumConversion::encodeGraphics2QuickTimeMovie(
 }
 
 // The engine is reachable for the progress poll and a stop only while it runs.
-QString AlbumConversion::render(const DNGraphicsNode& album)
+QString AlbumConversion::render(const DNGraphicsNode& album, bool intermediate)
 {
     const auto engine = std::make_shared<NXImageEngine>();
+    // A movie that is to be converted and removed lives under a hidden name of
+    // ours: should the program be killed before it is removed, a later run
+    // into the folder removes it, as any partial output of a dead run.
+    if (intermediate)
+        engine->setTargetPath(
+            partialOutputPath(engine->storage().value(QStringLiteral("targetPath")).toString()));
     const auto transitions = album.setting()->transitions();
     engine->setShowDuration(album.setting()->interval());
     engine->setEffectList(transitions ? *transitions : QList<qint64>());

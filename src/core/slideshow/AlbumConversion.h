@@ -19,11 +19,11 @@ class DNProfile;
 class NXImageEngine;
 
 // The converter's step for a photo album: the slideshow engine renders the
-// album into an intermediate movie in the output folder, which is then
-// converted with the album's profile like a video file and removed. The main
-// window and the slideshow-one tool run this same step. It runs on the
-// converter's worker thread; renderProgress() and stopEncoding() come from
-// another thread meanwhile.
+// album into an intermediate movie in the output folder (under a hidden
+// partial name of ours), which is then converted with the album's profile
+// like a video file and removed. The main window and the slideshow-one tool
+// run this same step. It runs on the converter's worker thread;
+// renderProgress() and stopEncoding() come from another thread meanwhile.
 class AlbumConversion {
 public:
     // A render with the default size or rate: "keep origin", or a profile
@@ -73,7 +73,8 @@ public:
     static QStringList photoPaths(const DNGraphicsNode& album);
 
 private:
-    QString render(const DNGraphicsNode& album);
+    // The movie; a hidden one of ours when it is `intermediate`.
+    QString render(const DNGraphicsNode& album, bool intermediate);
     bool pauseUnlessStopped();
     bool stopRequested() const;
     int convertMovie(DNGraphicsNode& album, const QString& movie, bool convert);

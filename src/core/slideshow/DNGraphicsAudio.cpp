@@ -25,6 +25,9 @@ DNGraphicsAudio DNGraphicsAudio::graphicsAudio(const QString& path)
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
 
     DNGraphicsAudio audio { path, 0 };
+    // Opening a FIFO waits for a writer that may never come.
+    if (!refusalOf(path).isEmpty())
+        return audio;
     // The "file:" prefix keeps a name with a colon from being read as a protocol.
     const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
     AVFormatContext* raw = nullptr;
@@ -35,4 +38,14 @@ DNGraphicsAudio DNGraphicsAudio::graphicsAudio(const QString& path)
         return audio;
     audio.audioDuration = static_cast<int>(context->duration / AV_TIME_BASE);
     return audio;
+}
+
+QString DNGraphicsAudio::refusalOf(const QString& path)
+{
+    const QFileInfo file(path);
+    if (!file.exists())
+        return QStringLiteral("it is not there");
+    if (!file.isFile())
+        return QStringLiteral("it is not a regular file");
+    return {};
 }

@@ -6,6 +6,7 @@
 #include "services/DNAppSetting.h"
 #include "services/DNHelpers.h"
 #include "services/DNSetting.h"
+#include "services/OutputPublishing.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -191,6 +192,11 @@ void NXImageEngine::setFrameRate(double framesPerSecond)
     setJobValue(QStringLiteral("videoFPS"), double(float(framesPerSecond)));
 }
 
+void NXImageEngine::setTargetPath(const QString& path)
+{
+    setJobValue(kTargetPathKey, path);
+}
+
 QString NXImageEngine::execute_bin_path()
 {
     DNLog(QStringLiteral("Convert image to video, use QT engine"));
@@ -269,6 +275,17 @@ void NXImageEngine::beginEncoding()
         m_lastComplaint = complaint;
     }
     keepMovieOnlyIfComplete(run);
+    removeEnginePartials();
+}
+
+// An engine ended by a signal it could not answer (killed after the stall
+// limit's grace, or stopped and then killed) has left its partial movie; as
+// its pid is gone now, it is among the abandoned ones in the target's folder.
+void NXImageEngine::removeEnginePartials()
+{
+    const QString folder = QFileInfo(storage().value(kTargetPathKey).toString()).path();
+    for (const QString& path : removeAbandonedPartials(folder))
+        DNLog(QStringLiteral("The slideshow engine's unfinished movie %1 was removed.").arg(path));
 }
 
 // A movie counts only when the engine said so, ended well and was not

@@ -32,6 +32,8 @@ public:
     void setAudioList(const QStringList& music);
     void setVideoFrameResolution(const QSizeF& size);
     void setFrameRate(double framesPerSecond);
+    // Where the movie goes in place of "Quillon <date>.mov".
+    void setTargetPath(const QString& path);
 
     // The job as it will be written; made on first use with the shading and
     // blank pictures and a target "Quillon <date>.mov" in the output
@@ -40,7 +42,8 @@ public:
     // The engine executable among our helper tools.
     static QString execute_bin_path();
 
-    // Runs the engine on the job and returns when it has ended.
+    // Runs the engine on the job and returns when it has ended, whatever
+    // ended it, with no partial movie of the engine's left behind.
     void beginEncoding();
     // From any thread: ends the render; a render not yet started never starts.
     void stopEncoding();
@@ -63,6 +66,7 @@ private:
     void handleResult(const QString& code, const QString& path);
     QString writeJob();
     void keepMovieOnlyIfComplete(const ProcessRunner::Result& run);
+    void removeEnginePartials();
 
     ProcessRunner m_runner;
     std::atomic<quint64> m_total { 0 };

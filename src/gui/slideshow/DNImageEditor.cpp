@@ -3,6 +3,7 @@
 #include "common/NXDialogs.h"
 #include "list/NXMediaTableView.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNHelpers.h"
 #include "slideshow/DNEffectPreview.h"
@@ -395,17 +396,35 @@ void DNImageEditor::addMovieMusic()
     if (!chosen.isEmpty())
         NXRememberPanelFolder(NXPanelKind::Music, chosen.first());
     bool added = false;
+    QStringList refusals;
     for (const QString& path : chosen) {
         // A name typed into the dialog passes its filter.
         if (!types.contains(QFileInfo(path).suffix().toLower()))
             continue;
+        if (const QString refusal = DNGraphicsAudio::refusalOf(path); !refusal.isEmpty()) {
+            refusals << QStringLiteral("\"%1\": %2.").arg(QFileInfo(path).fileName(), refusal);
+            continue;
+        }
         m_graphicsNode->audioTracks().push_back(DNGraphicsAudio::graphicsAudio(path));
         added = true;
     }
+    if (!refusals.isEmpty())
+        refuseMusic(refusals);
     if (!added)
         return;
     reloadMusic();
     fitDurationToMusic();
+}
+
+// Music that is no file (a FIFO would keep the sheet waiting for ever) is
+// left out and said, where the person can choose again.
+void DNImageEditor::refuseMusic(const QStringList& refusals)
+{
+    DNLog(QStringLiteral("Refused as the album's music: ") + refusals.join(' '));
+    NXAlert alert;
+    alert.title = QStringLiteral("Cannot Use This Music!");
+    alert.text = refusals.join('\n') + QStringLiteral("\nPlease choose music files.");
+    m_dialogs.runAlert(this, alert);
 }
 
 void DNImageEditor::buttonCellClick()

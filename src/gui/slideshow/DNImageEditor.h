@@ -107,6 +107,7 @@ private:
     void closeSheet(int result);
     void sheetDidEnd();
     void showLevel(std::vector<DNImageNode>* records, bool topLevel);
+    void refuseMusic(const QStringList& refusals);
     void reloadMusic();
     void fitDurationToMusic();
     void setDurationChoices(const QStringList& choices, const QString& value);

@@ -244,6 +244,57 @@ TEST_F(BuilderServicesEngine, BurntSubtitlesChangeThePictureWhereTheyShow)
     }
 }
 
+// A trim of 10 s to 20 s of the 30 s box clock with an SRT burnt in: the
+// source is seeked before it is decoded, and a cue from 14 s to 16 s shows
+// from 4 s to 6 s of the output, which is as long as the trim.
+TEST_F(BuilderServicesEngine, ASeekedSourceShowsItsBurntCueAtTheShiftedTime)
+{
+    const auto n = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kBoxClock));
+    ASSERT_TRUE(n);
+    n->setProfile(shippedProfile("FLV Video"));
+    ASSERT_TRUE(
+        writeFile(m_dir.filePath("cue.srt"), "1\n00:00:14,000 --> 00:00:16,000\nHELLO WORLD\n"));
+    attachSrt(*n, m_dir.filePath("cue.srt"), "UTF-8");
+    n->setting().setTrimEnable(true);
+    n->setting().setTrimStartPercent(0.34f);
+    n->setting().setTrimEndPercent(0.7f);
+    const ArgumentBlockPtr block = buildWithProfileBuilder(n, configWithOutputFolder(m_dir.path()));
+    ASSERT_TRUE(block);
+    const QStringList words = block->arguments();
+    EXPECT_EQ(words.mid(words.indexOf("-ss"), 5), QStringList({ "-ss", "10", "-t", "10", "-i" }));
+    ASSERT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0);
+
+    const auto out = node(n->outputName());
+    ASSERT_TRUE(out);
+    EXPECT_NEAR(MediaFacts::probe(n->outputName()).duration, 10, kSlack);
+    const QImage before = frame(*out, std::nullopt, 2.5);
+    const QRect bottom(0, lastSize().height() * 2 / 3, lastSize().width(), lastSize().height() / 3);
+    EXPECT_GT(changedShare(frame(*out, std::nullopt, 5), before, bottom), 0.005);
+    EXPECT_LT(changedShare(frame(*out, std::nullopt, 7.5), before, bottom), 0.001);
+}
+
+// A 2 s clip with an SRT whose last cue comes ten hours in: the subtitle
+// stream ends with the picture, and so does the output.
+TEST_F(BuilderServicesEngine, ASubtitleStreamEndsWithThePicture)
+{
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    const auto n = DNFileNode::fileNodeWithFile(source);
+    ASSERT_TRUE(n);
+    n->setProfile(shippedProfile("MKV Video (H.264)"));
+    ASSERT_TRUE(writeFile(m_dir.filePath("long.srt"),
+        "1\n00:00:00,500 --> 00:00:01,000\nFirst\n\n"
+        "2\n00:00:01,500 --> 00:00:05,000\nOver the end\n\n"
+        "3\n10:00:00,000 --> 10:00:01,000\nLast\n"));
+    attachSrt(*n, m_dir.filePath("long.srt"), "UTF-8");
+    const ArgumentBlockPtr block = buildWithProfileBuilder(n, configWithOutputFolder(m_dir.path()));
+    ASSERT_TRUE(block);
+    ASSERT_EQ(AVEncoderEncode(block->argc, block->argv.data(), block->duration), 0);
+
+    const MediaFacts facts = MediaFacts::probe(n->outputName());
+    ASSERT_EQ(facts.count("subtitle"), 1);
+    EXPECT_NEAR(facts.duration, MediaFacts::probe(source).duration, kSlack);
+}
+
 TEST_F(BuilderServicesEngine, WatermarkShowsAtItsPlaceAndTransparency)
 {
     QImage logo(40, 40, QImage::Format_RGB32);

@@ -2,14 +2,20 @@
 // engine that keeps printing one unchanging line and writes nothing (as
 // mencoder does when its cache process has died) is ended at the stall limit,
 // and the run fails with that reason.
+#include "core/builders/BuilderTestSupport.h"
 #include "engine/AVEncoder.h"
 #include "engine/ArgumentBlock.h"
+#include "engine/CoverArt.h"
+#include "engine/DNVideoConverter.h"
 #include "engine/DVDToMKV.h"
 #include "engine/DiscBackupTool.h"
 #include "engine/EncoderCore.h"
 #include "engine/PlayerStreamDump.h"
 #include "fixtures/TestDisc.h"
+#include "fixtures/TestMedia.h"
+#include "model/DNFileNode.h"
 #include "platform/ProcessRunner.h"
+#include "services/DNSetting.h"
 #include "support/TestFiles.h"
 
 #include <QElapsedTimer>
@@ -17,6 +23,10 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <future>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -113,4 +123,100 @@ TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
     EXPECT_EQ(
         run(&AVEncoderEncode, { "encoder", "-i", "in.mp4", folder.filePath("out.mp4") }, 2), 0)
         << qPrintable(AVEncoderLastFailure());
+}
+
+// mencoder writes into a FIFO that ffmpeg reads: when one stops, the other
+// soon waits on the FIFO, and the reason names the one that stopped.
+TEST(EngineStall, ThePipelineNamesTheProgramThatStopped)
+{
+    const QByteArray writesAll
+        = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -o ]; do shift; done\n"
+          "exec yes > \"$2\"\n";
+    const QByteArray readsAll
+        = "#!/bin/sh\nwhile [ $# -gt 1 ] && [ \"$1\" != -i ]; do shift; done\n"
+          "exec cat \"${2#file:}\" > /dev/null\n";
+    const QByteArray stops = "#!/bin/sh\nexec sleep 30\n";
+    const struct {
+        const char* stopped;
+        QByteArray mencoder;
+        QByteArray ffmpeg;
+    } rows[] = {
+        { "ffmpeg", writesAll, stops },
+        { "mencoder", stops, readsAll },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.stopped);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_TRUE(writeTestScript(folder.filePath("mencoder"), row.mencoder));
+        ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"), row.ffmpeg));
+        const StandIns standIns(folder.path());
+        // AAC leaves mencoder for ffmpeg's finishing stage.
+        EXPECT_EQ(run(&EncoderCoreEncode,
+                      { "encoder", "a.avi", "-oac", "faac", "-ovc", "copy", "-o",
+                          folder.filePath("out.mp4") },
+                      12),
+            -1);
+        EXPECT_EQ(EncoderCoreLastFailure(), QString(row.stopped) + " made no progress for 0.5 s.");
+    }
+}
+
+// The conversion's reason names the program that stalled, and only it.
+TEST(EngineStall, TheConversionNamesTheStalledProgramOnce)
+{
+    ASSERT_EQ(TestMedia::ensure(), QString());
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"), "#!/bin/sh\nexec sleep 30\n"));
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(folder.path());
+    const auto node = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio));
+    ASSERT_TRUE(node);
+    node->setProfile(shippedProfile("MKV Video (H.264)"));
+    const StandIns standIns(folder.path());
+
+    EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(DNVideoConverterLastFailure(), "ffmpeg made no progress for 0.5 s.");
+}
+
+// The cover's tools are children like the engines: a tagger that hangs is
+// ended at the stall limit, and a source or an output that is no regular file
+// (replaced by a FIFO while the engine ran) is refused before any tool reads it.
+TEST(EngineStall, CoverArtToolsAreEndedOrNeverStarted)
+{
+    ASSERT_EQ(TestMedia::ensure(), QString());
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    ASSERT_TRUE(writeTestScript(folder.filePath("AtomicParsley"), "#!/bin/sh\nexec sleep 600\n"));
+    const QString fifo = folder.filePath("fifo.mp4");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString output = folder.filePath("out.mp4");
+    ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), output));
+    const StandIns standIns(folder.path());
+    const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
+    const QString refused = QStringLiteral("No cover art for %1: %2 is not a regular file");
+    const struct {
+        const char* what;
+        QString output;
+        QString source;
+        QString logged;
+    } rows[] = {
+        { "a tagger that hangs", output, source, "AtomicParsley made no progress for 0.5 s." },
+        { "a FIFO as the source", output, fifo, refused.arg(output, fifo) },
+        { "a FIFO as the output", fifo, source, refused.arg(fifo, fifo) },
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CoverArtTagger tagger;
+        auto tagging
+            = std::async(std::launch::async, [&] { return tagger.tag(row.output, row.source, 2); });
+        // A tagging that has not ended by then would have waited for ever.
+        const bool ended = tagging.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        if (!ended)
+            tagger.stop();
+        EXPECT_TRUE(ended);
+        EXPECT_FALSE(tagging.get());
+        EXPECT_TRUE(sharedLogText().contains(row.logged)) << qPrintable(row.logged);
+    }
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList({ "AtomicParsley", "out.mp4" }));
 }

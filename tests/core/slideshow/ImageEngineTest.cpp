@@ -76,14 +76,16 @@ TEST(NXImageEngine, JobNamesAMovieInTheOutputFolderThatIsNotThere)
 }
 
 // A stand-in slideshow engine of `script` in the tools folder, and a stall
-// limit of half a second, for as long as this lives.
+// limit of half a second, for as long as this lives. "@OUTPUT@" in the
+// script is the output folder.
 class StandInEngine {
 public:
     explicit StandInEngine(const QByteArray& script)
         : m_previousTools(qgetenv("QUILLON_TOOLS"))
     {
         DNSetting::shareSetting().appSetting().setVideoOutputDirectory(m_output.path());
-        EXPECT_TRUE(writeTestScript(m_tools.filePath("quillon-slideshow-engine"), script));
+        EXPECT_TRUE(writeTestScript(m_tools.filePath("quillon-slideshow-engine"),
+            QByteArray(script).replace("@OUTPUT@", QFile::encodeName(m_output.path()))));
         qputenv("QUILLON_TOOLS", QFile::encodeName(m_tools.path()));
         setEngineStallLimit(std::chrono::milliseconds(500));
     }
@@ -95,18 +97,26 @@ public:
     StandInEngine(const StandInEngine&) = delete;
     StandInEngine& operator=(const StandInEngine&) = delete;
 
+    QStringList outputFiles() const
+    {
+        return QDir(m_output.path()).entryList(QDir::Files | QDir::Hidden);
+    }
+
 private:
     QTemporaryDir m_tools;
     QTemporaryDir m_output;
     const QByteArray m_previousTools;
 };
 
-// A stand-in engine that reports one frame and then neither moves on nor
-// writes is ended at the stall limit; the render fails with that reason and
-// leaves no movie.
+// A stand-in engine that starts its partial movie, reports one frame and then
+// neither moves on nor writes is ended at the stall limit; the render fails
+// with that reason and leaves no movie, not even the partial the engine could
+// not remove.
 TEST(NXImageEngine, AnEngineThatStopsMovingIsEndedAtTheStallLimit)
 {
-    const StandInEngine standIn("#!/bin/sh\necho progress:10:1:/p.jpg\nexec sleep 30\n");
+    const StandInEngine standIn("#!/bin/sh\n"
+                                "printf x > \"@OUTPUT@/.Quillon x.mov.$$.0a1b2c3d.partial.mov\"\n"
+                                "echo progress:10:1:/p.jpg\nexec sleep 30\n");
 
     NXImageEngine render;
     QElapsedTimer timer;
@@ -116,6 +126,7 @@ TEST(NXImageEngine, AnEngineThatStopsMovingIsEndedAtTheStallLimit)
     EXPECT_EQ(render.currentFrame(), 1u);
     EXPECT_EQ(render.finiallyVideoPath(), QString());
     EXPECT_EQ(render.failureReason(), "the slideshow engine made no progress for 0.5 s");
+    EXPECT_EQ(standIn.outputFiles(), QStringList());
 }
 
 // Reading a large album's photos before the first frame takes longer than

@@ -15,7 +15,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <future>
 #include <tuple>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -118,6 +121,22 @@ TEST_F(PhotoAlbum, MusicLengthIsTruncatedToWholeSeconds)
             music }));
     EXPECT_EQ(DNGraphicsAudio::graphicsAudio(music).audioDuration, 184);
     EXPECT_EQ(DNGraphicsAudio::graphicsAudio(folder.filePath("missing.mp3")).audioDuration, 0);
+}
+
+// A FIFO would keep its reader waiting for a writer that never comes.
+TEST_F(PhotoAlbum, MusicThatIsNoFileIsRefusedUnread)
+{
+    const QString fifo = folder.filePath("radio.mp3");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    auto reading
+        = std::async(std::launch::async, [&] { return DNGraphicsAudio::graphicsAudio(fifo); });
+    if (reading.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        // Its writer lets the reader go.
+        QFile(fifo).open(QIODevice::WriteOnly);
+        FAIL() << "the FIFO was opened";
+    }
+    EXPECT_EQ(reading.get().audioDuration, 0);
+    EXPECT_EQ(DNGraphicsAudio::refusalOf(folder.filePath("missing.mp3")), "it is not there");
 }
 
 TEST_F(PhotoAlbum, FoldersBecomeOneRecordEachWithEveryPhotoBelowThem)

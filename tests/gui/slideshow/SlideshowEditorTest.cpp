@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 QStringList titles(const std::vector<DNImageNode>& records)
@@ -118,12 +120,18 @@ TEST_F(SlideshowEditor, BrowserChangesReachTheAlbumAtOnceAndStayOnCancel)
 
 TEST_F(SlideshowEditor, MusicFitsTheDisplayTime)
 {
-    // 13 s and 9 s of music over 5 photos: 5 s each (22 / 5 rounded up).
-    dialogs.filesToOpen = { makeTone(photos.path("song.mp3"), 13),
+    // 13 s and 9 s of music over 5 photos: 5 s each (22 / 5 rounded up). A
+    // FIFO, which would keep the sheet waiting, is refused and said.
+    const QString fifo = photos.path("radio.mp3");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    dialogs.filesToOpen = { makeTone(photos.path("song.mp3"), 13), fifo,
         makeTone(photos.path("tune.m4a"), 9), photos.path("notes.txt") };
     editor->addMovieMusic();
     EXPECT_EQ(dialogs.askedTypes, QStringList({ "mp3", "m4a" }));
     ASSERT_EQ(album.audioTracks().size(), 2U);
+    ASSERT_EQ(dialogs.alerts.size(), 1U);
+    EXPECT_EQ(dialogs.alerts[0].text,
+        "\"radio.mp3\": it is not a regular file.\nPlease choose music files.");
     EXPECT_TRUE(editor->stateOfAutoCaltulate());
     EXPECT_EQ(album.setting()->interval(), 5.0f);
     EXPECT_EQ(

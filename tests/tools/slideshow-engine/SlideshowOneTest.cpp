@@ -6,6 +6,7 @@
 #include "platform/DNLogger.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
+#include "services/OutputPublishing.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
 
@@ -201,6 +202,28 @@ TEST_F(SlideshowOne, KilledRenderLeavesNoPartialMovie)
     const ToolRun next = slideshowOne(arguments(output.path()));
     ASSERT_EQ(next.exitCode, 0) << next.errors.toStdString();
     EXPECT_EQ(partials(), left[1].toStdString());
+}
+
+// The program killed once the movie is made, before its conversion ends: the
+// movie is one of the partial outputs that later runs into the folder remove.
+TEST_F(SlideshowOne, AConversionKilledAfterTheRenderLeavesNoMovieForGood)
+{
+    QProcess killed;
+    killed.start(QUILLON_SLIDESHOW_ONE,
+        arguments(output.path()) + QStringList { "--profile", "MKV Video (H.264)" });
+    QString movie;
+    while (movie.isEmpty()) {
+        ASSERT_TRUE(killed.canReadLine() || killed.waitForReadyRead(60'000)) << "no movie";
+        const QString line = QString::fromUtf8(killed.readLine()).trimmed();
+        if (line.startsWith("movie: "))
+            movie = line.mid(7);
+    }
+    ::kill(static_cast<pid_t>(killed.processId()), SIGKILL);
+    ASSERT_TRUE(killed.waitForFinished(10'000));
+    ASSERT_TRUE(QFileInfo::exists(movie));
+
+    EXPECT_TRUE(removeAbandonedPartials(output.path()).contains(movie)) << qPrintable(movie);
+    EXPECT_EQ(entriesOf(output.path()), QStringList());
 }
 
 struct Unmount {

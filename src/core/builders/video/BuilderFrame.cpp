@@ -103,8 +103,8 @@ void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 {
     const DNTExtSubtitle* external = DNExtSubtitleOf(*f.node.selectedSubtitleTrack());
     QString charset = external->codePage;
-    const std::optional<QString> copy
-        = GenSubtitleStreamFile(external->path, charset, f.node.setting().position(), trim);
+    const std::optional<QString> copy = GenSubtitleStreamFile(
+        external->path, charset, f.node.setting().position(), trim, f.vtrack.duration);
     if (!copy || copy->isEmpty()) {
         logFor(f.row,
             QStringLiteral("the subtitle file \"%1\" could not be used; the output "
@@ -128,7 +128,8 @@ std::optional<QString> extractedTrackFile(const VideoFrame& f, const std::option
         return std::nullopt;
     // The engine writes SRT in UTF-8.
     QString charset = QStringLiteral("UTF-8");
-    return GenSubtitleStreamFile(srt, charset, f.node.setting().position(), trim);
+    return GenSubtitleStreamFile(
+        srt, charset, f.node.setting().position(), trim, f.vtrack.duration);
 }
 
 // A copied stream keeps its cues as they are: a position other than the
@@ -164,20 +165,26 @@ void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
         writeExtractedTrackInput(f, trim);
 }
 
-// The trim stands before the source when no subtitle is chosen, and after
-// every input otherwise, where it cuts the output: all its streams, the
-// subtitle of a second input included, keep their timing. (Written between
-// the two inputs, it would cut the subtitle file instead of the source.)
+// The trim stands before the source, where the engine seeks before decoding,
+// when no subtitle is chosen or the chosen one is text drawn into the picture
+// (its cues move back with the seek). Otherwise it stands after every input,
+// where it cuts the output: all its streams, the subtitle of a second input
+// or a picture subtitle of the source included, keep their timing, but the
+// engine decodes everything up to the cut. (Written between the two inputs,
+// it would cut the subtitle file instead of the source.)
 void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
 {
     const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration, f.row.name);
-    const bool subtitleChosen = f.node.setting().subtitleIndex() >= 0;
-    if (!subtitleChosen)
+    const bool seekFirst = f.node.setting().subtitleIndex() < 0
+        || (f.row.burnSubtitles && SubtitleCuesFollowSeek(f.node));
+    if (seekFirst) {
         writeTrim(f, trim);
+        f.seek = trim ? trim->start : 0;
+    }
     f.writer.add("-i").add(f.node.path());
     writeThreads(f, environment);
     writeSubtitleInput(f, trim);
-    if (subtitleChosen)
+    if (!seekFirst)
         writeTrim(f, trim);
 }
 
@@ -211,7 +218,7 @@ void writeFilterGraph(VideoFrame& f)
 {
     const QString prefix = f.config.resetTimestamps() ? QString(kResetTimestamps) : QString();
     const bool expand = f.row.expandToProfile || f.node.setting().autoExpandToProfile();
-    f.graph = GenVideoFilterChain(f.node, prefix, f.row.burnSubtitles, expand, f.config);
+    f.graph = GenVideoFilterChain(f.node, prefix, f.row.burnSubtitles, expand, f.config, f.seek);
     if (f.graph && f.graph->isEmpty())
         f.graph.reset();
     if (f.graph)

@@ -90,6 +90,9 @@ struct VideoFrame {
     ArgumentWriter& writer;
     // Whole seconds of output: the track's length, or the trimmed length.
     int32_t duration = 0;
+    // Seconds of the source the engine skips before decoding it: the start
+    // of a trim written before the input.
+    int32_t seek = 0;
     // Explicit stream maps are written.
     bool maps = false;
     SubtitleKind subtitle = SubtitleKind::None;

@@ -92,24 +92,37 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
 // character set than UTF-8, ":charenc=<charset>"; for the editor's top or
 // centre `position` (the setting's subtitle position, 67 or 78), the style's
 // alignment in ":force_style=". The file is first copied with
-// ConvertSubtitleToUTF8. Empty, with a log line naming the file, when the
-// engine cannot read the file as subtitles or the copy fails.
+// ConvertSubtitleToUTF8. When the engine seeks the source to `seek` seconds
+// before decoding it (a trim written before the input), the cues of the SRT
+// copy move back by as much, and a cue over by then goes; a copy that is no
+// SRT cannot follow the seek and is left out. Empty, with a log line naming
+// the file, when the engine cannot read the file as subtitles or the copy
+// fails.
 std::optional<QString> GenSubtitlesFilter(
-    const QString& path, const QString& charset, quint32 position);
+    const QString& path, const QString& charset, quint32 position, int32_t seek = 0);
 
 // The subtitle file as the copy a builder gives the engine as a subtitle
 // stream: ConvertSubtitleToUTF8's copy, in which an SRT text gets the
 // editor's top or centre `position` as an override tag opening every cue
-// (a stream copy has no other place for it), and every cue overlapping the
+// (a stream copy has no other place for it), every cue overlapping the
 // `trim` of the output is narrowed to it (the engine drops a cue that
-// starts before the cut). Empty, with a log line naming the file, when the
-// engine cannot read the file as subtitles or the copy fails.
-std::optional<QString> GenSubtitleStreamFile(
-    const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim);
+// starts before the cut), and, when `pictureSeconds` (the length of the
+// source's picture) is known, a cue after the picture's end goes and one
+// over it is cut there: the subtitle ends with the picture. Empty, with a log
+// line naming the file, when the engine cannot read the file as subtitles or
+// the copy fails.
+std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
+    quint32 position, const std::optional<Trim>& trim, double pictureSeconds = 0);
 
 // Whether GenSubtitleStreamFile writes `position` into the cues: the editor's
 // top and centre; every other value leaves the lines at the bottom.
 bool SubtitlePositionMovesCues(quint32 position);
+
+// Whether the subtitle chosen for the node, drawn into the picture, is text
+// whose cues GenVideoFilterChain moves with a seek: an SRT file, or a text
+// stream of the source, which is taken out as SRT. A trimmed source can then
+// be seeked before it is decoded instead of being decoded up to the cut.
+bool SubtitleCuesFollowSeek(const DNFileNode& node);
 
 // The "-filter_complex" graph of the node's picture edits, reading the
 // selected video stream and ending on the label "[video]": deinterlacing,
@@ -117,10 +130,11 @@ bool SubtitlePositionMovesCues(quint32 position);
 // `expandToProfile` is on (callers pass the setting's autoExpandToProfile, or
 // true where the output format needs the full frame), clockwise rotation and
 // then a left-to-right mirror of the turned picture, the chosen subtitle when `burnSubtitles` is
-// on, the watermark, and last `prefixFilter` when it is not empty. Empty when there is nothing to
+// on (its text cues moved back by `seek`, the seconds the engine skips before decoding), the
+// watermark, and last `prefixFilter` when it is not empty. Empty when there is nothing to
 // filter, and when the selected video index points outside the track list (logged).
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config);
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek = 0);
 
 // Quotes `value` for use as an option value inside a filter graph, so that
 // ":", ",", ";", "[", "]", "'" and "\" in paths cannot end the value, the

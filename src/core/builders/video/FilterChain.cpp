@@ -10,6 +10,7 @@
 #include "services/DNHelpers.h"
 #include "services/SubtitleCharset.h"
 
+#include <QFileInfo>
 #include <QRectF>
 #include <QSize>
 #include <QStringList>
@@ -92,6 +93,7 @@ struct ChainInput {
     const DNTVideo& track;
     const EncodeConfig& config;
     bool expand;
+    int32_t seek; // seconds of the source the engine skips before decoding
 };
 
 QSize profileFrameSize(const DNFileNode& node)
@@ -213,7 +215,7 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
         chain.add(QStringLiteral("hflip"));
 }
 
-std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index)
+std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index, int32_t seek)
 {
     const QString srt = makeTemporaryFile(QStringLiteral("qzsubsrt"), QStringLiteral("srt"));
     if (srt.isEmpty()
@@ -224,7 +226,7 @@ std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 inde
                              "extrat the subtitle from video file"));
         return std::nullopt;
     }
-    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position());
+    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seek);
 }
 
 void addOverlay(ChainBuilder& chain, const QString& second, const QString& overlay)
@@ -248,10 +250,10 @@ void addSubtitle(ChainBuilder& chain, const ChainInput& in)
     const DNSubtitleTrack& track = in.node.subtitleTracks()[static_cast<std::size_t>(index)];
     std::optional<QString> filter;
     if (const DNTExtSubtitle* external = DNExtSubtitleOf(track))
-        filter
-            = GenSubtitlesFilter(external->path, external->codePage, in.node.setting().position());
+        filter = GenSubtitlesFilter(
+            external->path, external->codePage, in.node.setting().position(), in.seek);
     else if (DNSubtitleFields(track).isTextformat)
-        filter = extractedTextSubtitle(in.node, index);
+        filter = extractedTextSubtitle(in.node, index, in.seek);
     else if (const auto mark = GenSubtitleStreamMark(in.node, true, in.config))
         return addOverlay(chain, *mark, QStringLiteral("overlay=x=(W-w)/2:y=H-h"));
     if (!filter)
@@ -288,14 +290,25 @@ void addWatermark(ChainBuilder& chain, const ChainInput& in)
 
 } // namespace
 
+bool SubtitleCuesFollowSeek(const DNFileNode& node)
+{
+    const DNSubtitleTrack* track = node.selectedSubtitleTrack();
+    if (!track)
+        return false;
+    if (const DNTExtSubtitle* external = DNExtSubtitleOf(*track))
+        return QFileInfo(external->path).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive)
+            == 0;
+    return DNSubtitleFields(*track).isTextformat;
+}
+
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config)
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek)
 {
     const std::optional<QString> input = GenVideoStreamMark(node, true, config);
     if (!input)
         return std::nullopt;
     // The stream mark exists only for a selected track that is there.
-    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile };
+    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seek };
     ChainBuilder chain(*input);
     addGeometry(chain, in);
     if (burnSubtitles)

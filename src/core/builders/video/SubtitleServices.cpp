@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 
 #include <iconv.h>
 
@@ -163,39 +164,142 @@ QByteArray timingLine(const CueTimes& cue)
     return text(cue.start) + " --> " + text(cue.end) + cue.rest;
 }
 
-// The engine cuts a trimmed output after reading its inputs, and drops every
-// subtitle packet that starts before the cut, even one still on screen
-// there. A cue overlapping the kept part is therefore narrowed to it; the
-// others are the engine's to drop.
-void narrowToTrim(CueTimes& cue, const Trim& trim)
+// How the cues of an SRT copy change on their way to the engine.
+struct CueChange {
+    QByteArray tag; // opens every cue, when not empty
+    // The engine cuts a trimmed output after reading its inputs, and drops
+    // every subtitle packet that starts before the cut, even one still on
+    // screen there. A cue overlapping the kept part is therefore narrowed to
+    // it; the others are the engine's to drop.
+    std::optional<Trim> trim;
+    // Milliseconds of the source the engine skips before decoding: the cues
+    // move back by them, and a cue over by then goes.
+    qint64 seek = 0;
+    // Where the picture ends, in milliseconds of the source; 0 when unknown.
+    // A cue after it goes and one over it is cut, or the subtitle would make
+    // the output longer than its picture.
+    qint64 pictureEnd = 0;
+
+    bool movesTimes() const { return trim || seek > 0 || pictureEnd > 0; }
+
+    // False when the cue goes.
+    bool apply(CueTimes& cue) const
+    {
+        if (trim)
+            narrowToTrim(cue);
+        if (pictureEnd > 0) {
+            if (cue.start >= pictureEnd)
+                return false;
+            cue.end = std::min(cue.end, pictureEnd);
+        }
+        if (cue.end <= seek)
+            return false;
+        cue.start = std::max<qint64>(0, cue.start - seek);
+        cue.end -= seek;
+        return true;
+    }
+
+private:
+    void narrowToTrim(CueTimes& cue) const
+    {
+        const qint64 first = static_cast<qint64>(trim->start) * 1000;
+        const qint64 last = first + static_cast<qint64>(trim->length) * 1000;
+        if (cue.end <= first || cue.start >= last)
+            return;
+        cue.start = std::max(cue.start, first);
+        cue.end = std::min(cue.end, last);
+    }
+};
+
+std::optional<CueTimes> cueTimesOfLine(const QByteArray& line)
 {
-    const qint64 first = static_cast<qint64>(trim.start) * 1000;
-    const qint64 last = first + static_cast<qint64>(trim.length) * 1000;
-    if (cue.end <= first || cue.start >= last)
-        return;
-    cue.start = std::max(cue.start, first);
-    cue.end = std::min(cue.end, last);
+    return cueTimesOf(line.endsWith('\r') ? line.chopped(1) : line);
 }
 
-// An SRT text with every cue opened by `tag` (when not empty) and narrowed
-// to `trim` (when given).
-QByteArray adjustedSrt(
-    const QByteArray& srt, const QByteArray& tag, const std::optional<Trim>& trim)
+bool isCueNumber(const QByteArray& line)
 {
-    QList<QByteArray> lines = srt.split('\n');
-    for (qsizetype at = 0; at + 1 < lines.size(); ++at) {
+    bool number = false;
+    line.trimmed().toULongLong(&number);
+    return number;
+}
+
+// Whether a cue starts at lines[at]: its number, or its timing in a file
+// that numbers none.
+bool startsCue(const QList<QByteArray>& lines, qsizetype at)
+{
+    if (cueTimesOfLine(lines[at]))
+        return true;
+    return isCueNumber(lines[at]) && at + 1 < lines.size() && cueTimesOfLine(lines[at + 1]);
+}
+
+// The last line of the cue whose timing is at lines[at]: the end of its text,
+// or its blank line; a file that leaves out blank lines ends it before the next.
+qsizetype endOfCue(const QList<QByteArray>& lines, qsizetype at)
+{
+    while (at + 1 < lines.size() && !lines[at + 1].trimmed().isEmpty() && !startsCue(lines, at + 1))
+        ++at;
+    return at + 1 < lines.size() && lines[at + 1].trimmed().isEmpty() ? at + 1 : at;
+}
+
+// An SRT text with every cue changed as `change` says. A cue that goes takes
+// its number, its text and its blank line along.
+QByteArray adjustedSrt(const QByteArray& srt, const CueChange& change)
+{
+    const QList<QByteArray> lines = srt.split('\n');
+    QList<QByteArray> kept;
+    for (qsizetype at = 0; at < lines.size(); ++at) {
         const bool windowsLine = lines[at].endsWith('\r');
-        std::optional<CueTimes> cue = cueTimesOf(windowsLine ? lines[at].chopped(1) : lines[at]);
-        if (!cue)
+        std::optional<CueTimes> cue = cueTimesOfLine(lines[at]);
+        if (!cue || at + 1 == lines.size()) {
+            kept << lines[at];
             continue;
-        if (trim) {
-            narrowToTrim(*cue, *trim);
-            lines[at] = timingLine(*cue) + (windowsLine ? "\r" : "");
         }
+        if (!change.apply(*cue)) {
+            if (!kept.isEmpty() && isCueNumber(kept.last()))
+                kept.removeLast();
+            at = endOfCue(lines, at);
+            continue;
+        }
+        kept << (change.movesTimes() ? timingLine(*cue) + (windowsLine ? "\r" : "") : lines[at]);
         if (!lines[at + 1].trimmed().isEmpty())
-            lines[at + 1].prepend(tag);
+            kept << change.tag + lines[++at];
     }
-    return lines.join('\n');
+    return kept.join('\n');
+}
+
+// Rewrites the SRT copy at `copy` as `change` says; false, with the copy
+// removed and a log line, when it cannot.
+bool adjustCopy(const QString& copy, const CueChange& change)
+{
+    QString failure;
+    const std::optional<QByteArray> text = readSubtitleFile(copy, failure);
+    if (text && writeFile(copy, adjustedSrt(*text, change)))
+        return true;
+    DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(copy));
+    QFile::remove(copy);
+    return false;
+}
+
+bool isSrt(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) == 0;
+}
+
+// Moves the cues of the copy back by `seek` seconds; false, with the copy
+// removed, when they cannot be moved (a copy that is no SRT): they would show
+// at the wrong times.
+bool movedBack(const QString& copy, int32_t seek)
+{
+    CueChange change;
+    change.seek = qint64(seek) * 1000;
+    if (isSrt(copy))
+        return adjustCopy(copy, change);
+    DNLog(QStringLiteral("The subtitle %1 cannot follow the seek to %2 s; the output goes without "
+                         "a subtitle.")
+              .arg(copy)
+              .arg(seek));
+    QFile::remove(copy);
+    return false;
 }
 
 } // namespace
@@ -238,16 +342,17 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
 }
 
 std::optional<QString> GenSubtitlesFilter(
-    const QString& path, const QString& charset, quint32 position)
+    const QString& path, const QString& charset, quint32 position, int32_t seek)
 {
     QString copyCharset = charset;
     const std::optional<QString> copy = readableCopy(path, copyCharset);
     if (!copy)
         return std::nullopt;
+    if (seek > 0 && !movedBack(*copy, seek))
+        return std::nullopt;
     QString filter = QStringLiteral("[VA]subtitles=filename=") + FilterGraphQuote(*copy);
-    const bool isSrt = QFileInfo(*copy).suffix().toUpper() == QLatin1String("SRT");
     if (!copyCharset.isEmpty() && copyCharset.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive)
-        && isSrt)
+        && isSrt(*copy))
         filter += QStringLiteral(":charenc=") + FilterGraphQuote(copyCharset);
     if (const SubtitlePlacement* placement = placementOf(position))
         filter += QStringLiteral(":force_style=")
@@ -255,23 +360,18 @@ std::optional<QString> GenSubtitlesFilter(
     return filter;
 }
 
-std::optional<QString> GenSubtitleStreamFile(
-    const QString& path, QString& charset, quint32 position, const std::optional<Trim>& trim)
+std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
+    quint32 position, const std::optional<Trim>& trim, double pictureSeconds)
 {
     const std::optional<QString> copy = readableCopy(path, charset);
     const SubtitlePlacement* placement = placementOf(position);
-    if (!copy || (!placement && !trim)
-        || QFileInfo(*copy).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) != 0)
+    CueChange change;
+    change.tag = placement ? QByteArray(placement->cueTag) : QByteArray();
+    change.trim = trim;
+    change.pictureEnd = std::isfinite(pictureSeconds) ? std::llround(pictureSeconds * 1000) : 0;
+    if (!copy || (!placement && !change.movesTimes()) || !isSrt(*copy))
         return copy;
-    QString failure;
-    const std::optional<QByteArray> text = readSubtitleFile(*copy, failure);
-    const QByteArray tag = placement ? QByteArray(placement->cueTag) : QByteArray();
-    if (!text || !writeFile(*copy, adjustedSrt(*text, tag, trim))) {
-        DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(*copy));
-        QFile::remove(*copy);
-        return std::nullopt;
-    }
-    return copy;
+    return adjustCopy(*copy, change) ? copy : std::nullopt;
 }
 
 bool SubtitlePositionMovesCues(quint32 position)

@@ -99,6 +99,37 @@ TEST_F(BuilderFrame, TrimPlacementDurationAndChapters)
     }
 }
 
+// A subtitle drawn into the picture from text the build can move lets the
+// engine seek the source to the trim instead of decoding everything before it.
+TEST_F(BuilderFrame, ATrimBeforeTheInputWhereTheBurntCuesCanMove)
+{
+    VideoBuilderRow burning = kPlainRow;
+    burning.burnSubtitles = true;
+    const struct {
+        const char* file;
+        QByteArray text;
+        const char* expected;
+    } cases[] = {
+        { "a.srt", "1\n00:00:40,000 --> 00:00:41,000\nHello\n", "-y -ss 30 -t 60 -i /media" },
+        { "a.ass",
+            "[Script Info]\nScriptType: v4.00+\n\n[Events]\nFormat: Layer, Start, End, Style, "
+            "Text\nDialogue: 0,0:00:40.00,0:00:41.00,Default,Hi\n",
+            "my clip.mp4 -ss 30 -t 60 -b:v" },
+    };
+    node->setting().setTrimEnable(true);
+    node->setting().setTrimStartPercent(0.25f);
+    node->setting().setTrimEndPercent(0.75f);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_TRUE(writeFile(dir.filePath(c.file), c.text));
+        node->setSubtitleTracks({ DNTExtSubtitle::extSubtitleTrack(dir.filePath(c.file)) });
+        node->setting().setSubtitleIndex(0);
+        const QString built = lineOf(build(burning));
+        EXPECT_TRUE(built.contains(c.expected)) << qPrintable(built);
+        EXPECT_TRUE(built.contains("subtitles=filename=")) << qPrintable(built);
+    }
+}
+
 struct RateCase {
     const char* label;
     FrameRateRule rule;

@@ -177,6 +177,40 @@ TEST(SubtitlePlacement, PositionAndTrimReachTheOutputAndUnreadableFilesAreLeftOu
     }
 }
 
+// A subtitle stream copy ends with the picture: a cue after its end goes
+// with its number and text, in files with or without blank lines between cues.
+TEST(GenSubtitleStreamFile, CuesEndWithThePicture)
+{
+    const struct {
+        const char* label;
+        QByteArray srt;
+        QByteArray stream;
+    } cases[] = {
+        { "cues over and after the end",
+            "1\n00:00:00,000 --> 00:00:01,000\nFirst\n\n"
+            "2\n00:00:09,500 --> 00:00:12,000\nOver the end\n\n"
+            "3\n00:00:10,000 --> 00:00:11,000\nAfter\ntwo lines\n\n"
+            "4\n99:00:00,000 --> 99:00:01,000\nFar\n",
+            "1\n00:00:00,000 --> 00:00:01,000\nFirst\n\n"
+            "2\n00:00:09,500 --> 00:00:10,000\nOver the end\n" },
+        { "no blank lines, Windows lines",
+            "1\r\n00:00:11,000 --> 00:00:12,000\r\nGone\r\n"
+            "2\r\n00:00:01,000 --> 00:00:02,000\r\nKept\r\n",
+            "2\r\n00:00:01,000 --> 00:00:02,000\r\nKept\r\n" },
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString path = dir.filePath("long.srt");
+        ASSERT_TRUE(writeFile(path, c.srt));
+        QString charset = QStringLiteral("UTF-8");
+        const std::optional<QString> copy
+            = GenSubtitleStreamFile(path, charset, 100, std::nullopt, 10.0);
+        ASSERT_TRUE(copy.has_value());
+        EXPECT_EQ(readAll(*copy), c.stream);
+    }
+}
+
 struct ConcatFixture : ::testing::Test {
     void SetUp() override
     {
