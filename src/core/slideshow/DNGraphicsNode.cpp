@@ -90,16 +90,25 @@ int compareNames(const QString& a, const QString& b)
     return threeWay(a.size() - i, b.size() - j);
 }
 
+// A record and what it is sorted by, the name taken out of its path once per
+// sort rather than at each of the sort's comparisons.
+struct SortItem {
+    DNImageNode* record = nullptr;
+    QString name; // the file name; for the sort by name only
+};
+
 // The ascending order of two records by a sort key. Positions are compared
 // in 0.0001-degree steps rather than with the tolerance of DNGPS::compare,
 // which is no order a sort may rely on.
-int compareAscending(const DNImageNode& a, const DNImageNode& b, int key)
+int compareAscending(const SortItem& first, const SortItem& second, int key)
 {
+    const DNImageNode& a = *first.record;
+    const DNImageNode& b = *second.record;
     if (a.type == DNImageNode::Folder && b.type == DNImageNode::Folder)
         return 0;
     switch (key) {
     case DNGraphicsSetting::kSortByName:
-        return compareNames(QFileInfo(a.path).fileName(), QFileInfo(b.path).fileName());
+        return compareNames(first.name, second.name);
     case DNGraphicsSetting::kSortBySize:
         return threeWay(a.size, b.size);
     case DNGraphicsSetting::kSortByDate:
@@ -115,13 +124,25 @@ int compareAscending(const DNImageNode& a, const DNImageNode& b, int key)
     }
 }
 
+// A stable sort of small items standing for the records, which are moved
+// once, into their places, at the end.
 void sortRecords(std::vector<DNImageNode>& records, int key, bool ascending)
 {
-    std::stable_sort(records.begin(), records.end(),
-        [key, ascending](const DNImageNode& a, const DNImageNode& b) {
+    const bool byName = key == DNGraphicsSetting::kSortByName;
+    std::vector<SortItem> items;
+    items.reserve(records.size());
+    for (DNImageNode& record : records)
+        items.push_back({ &record, byName ? QFileInfo(record.path).fileName() : QString() });
+    std::stable_sort(
+        items.begin(), items.end(), [key, ascending](const SortItem& a, const SortItem& b) {
             const int order = compareAscending(a, b, key);
             return ascending ? order < 0 : order > 0;
         });
+    std::vector<DNImageNode> sorted;
+    sorted.reserve(records.size());
+    for (const SortItem& item : items)
+        sorted.push_back(std::move(*item.record));
+    records = std::move(sorted);
 }
 
 // The first photo of the list, looking into folder records.

@@ -268,6 +268,52 @@ TEST(DNGraphicsNode, HundredsOfPhotosAtOnePositionSortWithoutFault)
         [&](const DNImageNode& a, const DNImageNode& b) { return place(a) < place(b); }));
 }
 
+// Names in the order a person counts them, whichever folder each photo lies
+// in; names that count as equal (leading zeros) keep the order they came in,
+// either way round, also in a burst too long to be sorted by insertion.
+TEST(DNGraphicsNode, PhotosSortByNameCountingNumbersAsNumbers)
+{
+    QStringList burst;
+    for (int card = 0; card < 40; ++card)
+        burst << QStringLiteral("/card%1/DSC_%2.jpg").arg(card).arg(QString(card % 3, '0') + "7");
+    const struct {
+        QStringList paths;
+        int order;
+        QStringList expected;
+    } cases[] = {
+        { { "/t/IMG_10.jpg", "/t/IMG_007.jpg", "/t/IMG_100.jpg", "/t/IMG_7.jpg", "/t/IMG_1.jpg" },
+            DNGraphicsSetting::kAscending,
+            { "/t/IMG_1.jpg", "/t/IMG_007.jpg", "/t/IMG_7.jpg", "/t/IMG_10.jpg",
+                "/t/IMG_100.jpg" } },
+        { { "/t/IMG_2.jpg", "/t/IMG_02.jpg", "/t/IMG_10.jpg", "/t/IMG_1.jpg" },
+            DNGraphicsSetting::kDescending,
+            { "/t/IMG_10.jpg", "/t/IMG_2.jpg", "/t/IMG_02.jpg", "/t/IMG_1.jpg" } },
+        { { "/z/b.jpg", "/a/c 2.jpg", "/m/B.jpg", "/b/c 10.jpg", "/y/a.jpg" },
+            DNGraphicsSetting::kAscending,
+            { "/m/B.jpg", "/y/a.jpg", "/z/b.jpg", "/a/c 2.jpg", "/b/c 10.jpg" } },
+        { QStringList { "/x/DSC_8.jpg" } + burst + QStringList { "/y/DSC_6.jpg" },
+            DNGraphicsSetting::kAscending,
+            QStringList { "/y/DSC_6.jpg" } + burst + QStringList { "/x/DSC_8.jpg" } },
+    };
+    const auto record = [](const QString& path, qint32 type) {
+        DNImageNode node;
+        node.path = path;
+        node.type = type;
+        return node;
+    };
+    for (const auto& row : cases) {
+        DNGraphicsNode album;
+        album.imageNodes().push_back(record("/album", DNImageNode::Folder));
+        for (const QString& path : row.paths)
+            album.imageNodes()[0].imageNodes.push_back(record(path, DNImageNode::Photo));
+        album.sortPhotoNode(DNGraphicsSetting::kSortByName, row.order);
+        QStringList paths;
+        for (const DNImageNode& photo : album.imageNodes()[0].imageNodes)
+            paths << photo.path;
+        EXPECT_EQ(paths, row.expected) << row.paths.join(' ').toStdString();
+    }
+}
+
 TEST(DNGraphicsNode, DurationsFollowPhotosAndMusic)
 {
     const struct {
