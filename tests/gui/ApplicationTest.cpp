@@ -275,7 +275,7 @@ TEST(ApplicationTest, AnOpenerThatFailsOrIsMissingIsToldWithThePathAndWhy)
         const char* why;
     } cases[] = {
         { "xdg-open fails on the log", bin.path() + ":/usr/bin:/bin", true, { log },
-            "status 3: xdg-open: no method" },
+            "xdg-open ended with status 3: no method available" },
         { "no xdg-open", empty.path(), false, { folder, log }, "xdg-open, of the xdg-utils" },
     };
     for (const auto& c : cases) {

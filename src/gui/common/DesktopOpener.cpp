@@ -38,15 +38,19 @@ QString failureOf(const ProcessRunner::Result& result, const QStringList& said)
     return said.isEmpty() ? ending : ending + QStringLiteral(": ") + said.join(' ');
 }
 
-// The first lines of what xdg-open said, each cut to a length a message can show.
+// The first lines of what xdg-open said, each cut to a length a message can
+// show, without the name it puts before its complaints: the reason names it.
 QStringList firstLines(QFile& words)
 {
     if (!words.isOpen() || !words.seek(0))
         return {};
     const QByteArray start = words.read(kLinesKept * (kLongestLine + 1));
     QStringList lines = QString::fromUtf8(start).split('\n', Qt::SkipEmptyParts).mid(0, kLinesKept);
-    for (QString& line : lines)
+    for (QString& line : lines) {
+        if (line.startsWith(kProgram + QLatin1String(": ")))
+            line.remove(0, kProgram.size() + 2);
         line.truncate(kLongestLine);
+    }
     return lines;
 }
 
