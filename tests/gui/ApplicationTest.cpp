@@ -47,6 +47,7 @@
 
 #include <future>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -274,7 +275,7 @@ TEST(ApplicationTest, AnOpenerThatFailsOrIsMissingIsToldWithThePathAndWhy)
         const char* why;
     } cases[] = {
         { "xdg-open fails on the log", bin.path() + ":/usr/bin:/bin", true, { log },
-            "status 3: xdg-open: no method" },
+            "xdg-open ended with status 3: no method available" },
         { "no xdg-open", empty.path(), false, { folder, log }, "xdg-open, of the xdg-utils" },
     };
     for (const auto& c : cases) {
@@ -304,6 +305,43 @@ TEST(ApplicationTest, AnOpenerThatFailsOrIsMissingIsToldWithThePathAndWhy)
             expected << "Could not open \"" + opened + "\".";
         EXPECT_EQ(titles.join('\n').toStdString(), expected.join('\n').toStdString());
     }
+}
+
+// xdg-open hands the path to a program that outlives it (a file manager it
+// starts, here waiting for a word from the test) with its own standard output
+// and error. What that program writes once xdg-open has ended does not end it.
+TEST(ApplicationTest, AProgramTheOpenerStartsOutlivesIt)
+{
+    QTemporaryDir bin;
+    ASSERT_EQ(::mkfifo(QFile::encodeName(bin.filePath("go")).constData(), 0600), 0);
+    ASSERT_TRUE(writeTestScript(bin.filePath("xdg-open"),
+        "#!/bin/sh\nd=$(dirname \"$0\")\n"
+        "(read go < \"$d/go\"; echo a word; echo a word >&2; echo > \"$d/lived\") &\n"
+        "echo $! > \"$d/handler\"\necho $$ > \"$d/opener\"\n"));
+    const QByteArray path = qgetenv("PATH");
+    const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+    qputenv("PATH", QFile::encodeName(bin.path() + ":/usr/bin:/bin"));
+    std::vector<NXAlert> told;
+    const NXSystemActions desktop
+        = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); });
+    ASSERT_TRUE(desktop.openFile(bin.filePath("go")));
+    const auto proc = [&](const char* pidFile) {
+        return "/proc/" + QString::fromUtf8(readTestFile(bin.filePath(pidFile)).trimmed());
+    };
+    // Reaped by us once we are done with what it said.
+    ASSERT_TRUE(waitUntil(
+        [&] { return QFile::exists(bin.filePath("handler")) && !QFile::exists(proc("opener")); }));
+    QFile go(bin.filePath("go"));
+    ASSERT_TRUE(go.open(QIODevice::WriteOnly));
+    go.write("\n");
+    go.close();
+    // Gone, or a zombie its new parent has not reaped.
+    ASSERT_TRUE(waitUntil([&] {
+        QFile stat(proc("handler") + "/stat");
+        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+    }));
+    EXPECT_TRUE(QFile::exists(bin.filePath("lived")));
+    EXPECT_TRUE(told.empty());
 }
 
 TEST(ApplicationTest, ClosingTheWindowCancelsThePictures)

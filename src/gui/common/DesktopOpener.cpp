@@ -4,9 +4,9 @@
 #include "platform/ProcessRunner.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <atomic>
 #include <csignal>
@@ -19,21 +19,6 @@ constexpr auto kGrace = std::chrono::seconds(2);
 // What is kept of xdg-open's words for the message: its complaint is one line.
 constexpr qsizetype kLinesKept = 4;
 constexpr qsizetype kLongestLine = 500;
-
-// The processor time of `pid` and of the children it has waited for, in
-// clock ticks: it moves while xdg-open works (asks xdg-mime, tries a
-// handler), and stands while it only waits.
-QByteArray processorTime(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (pid <= 0 || !stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray line = stat.read(1024);
-    // After the name in brackets: the state first, then utime, stime, cutime
-    // and cstime as the 12th to 15th words.
-    const QList<QByteArray> words = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return words.size() < 15 ? QByteArray() : words.mid(11, 4).join(' ');
-}
 
 // Why xdg-open did not open the path, from how it ended and what it said;
 // empty when it did, or when it was ended by us.
@@ -53,6 +38,22 @@ QString failureOf(const ProcessRunner::Result& result, const QStringList& said)
     return said.isEmpty() ? ending : ending + QStringLiteral(": ") + said.join(' ');
 }
 
+// The first lines of what xdg-open said, each cut to a length a message can
+// show, without the name it puts before its complaints: the reason names it.
+QStringList firstLines(QFile& words)
+{
+    if (!words.isOpen() || !words.seek(0))
+        return {};
+    const QByteArray start = words.read(kLinesKept * (kLongestLine + 1));
+    QStringList lines = QString::fromUtf8(start).split('\n', Qt::SkipEmptyParts).mid(0, kLinesKept);
+    for (QString& line : lines) {
+        if (line.startsWith(kProgram + QLatin1String(": ")))
+            line.remove(0, kProgram.size() + 2);
+        line.truncate(kLongestLine);
+    }
+    return lines;
+}
+
 } // namespace
 
 struct DesktopOpener::Run {
@@ -66,24 +67,22 @@ struct DesktopOpener::Run {
 
 QString DesktopOpener::Run::openWith(const QString& path)
 {
-    QStringList said;
-    qsizetype lines = 0;
-    const auto keep = [&said, &lines](const QString& line) {
-        ++lines;
-        if (said.size() < kLinesKept)
-            said << line.left(kLongestLine);
-    };
-    runner.setStdoutHandler(keep);
-    runner.setStderrHandler(keep);
+    // xdg-open's words go to a file rather than to a pipe of ours: the program
+    // it hands the path to inherits them and often outlives it, and would be
+    // ended by its next word into a pipe closed once xdg-open has ended. Its
+    // standard output carries nothing of its own.
+    QTemporaryFile words;
+    const QString wordsPath = words.open() ? words.fileName() : QStringLiteral("/dev/null");
     runner.setGentleStop({ SIGTERM, {} }, kGrace);
-    runner.setStallLimit(kStallLimit,
-        [this, &lines] { return QByteArray::number(lines) + ' ' + processorTime(runner.pid()); });
-    const ProcessRunner::Result result = runner.run(kProgram, { path });
+    runner.setStallLimit(kStallLimit, [&words] { return QByteArray::number(words.size()); });
+    const ProcessRunner::Result result = runner.run(QStringLiteral("sh"),
+        { QStringLiteral("-c"), QStringLiteral("exec xdg-open \"$1\" >/dev/null 2>\"$2\""),
+            QStringLiteral("sh"), path, wordsPath });
     if (result.stalled)
         DNLog(QStringLiteral("xdg-open, asked to open %1, did nothing for %2 s and was ended")
                   .arg(path)
                   .arg(kStallLimit.count()));
-    return failureOf(result, said);
+    return failureOf(result, firstLines(words));
 }
 
 DesktopOpener::DesktopOpener(Failed failed)
