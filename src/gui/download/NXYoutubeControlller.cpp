@@ -102,6 +102,7 @@ QWidget* NXYoutubeControlller::buildListPane()
     addButton(tr("YouTube"), &NXYoutubeControlller::onOpenYoutube);
     layout->addLayout(commands);
     m_youtubeTable = new NXYoutubeView(pane);
+    m_youtubeTable->setSystemActions(m_system);
     // Wide enough for a row's progress text.
     m_youtubeTable->setMinimumWidth(580);
     layout->addWidget(m_youtubeTable, 1);

@@ -42,6 +42,8 @@ void NXYoutubeView::addYoutubeVideoWith(
     cell->hide();
     cell->setGeometry(0, -kRowHeight, rowWidth(), kRowHeight);
     cell->thumbnailView()->setImage(cover);
+    if (m_system)
+        cell->setSystemActions(*m_system);
     node->setCell(cell);
     cell->setData(node);
     cell->setHostTable(this);

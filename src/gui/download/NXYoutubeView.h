@@ -1,10 +1,13 @@
 #pragma once
 
+#include "common/NXDialogs.h"
 #include "download/NXYoutubeViewDelegate.h"
 
 #include <QList>
 #include <QPixmap>
 #include <QScrollArea>
+
+#include <optional>
 
 class DNYoutubeCell;
 class NXYTView;
@@ -23,6 +26,9 @@ public:
     NXYoutubeViewDelegate* delegate() const { return m_delegate; }
     const QList<NXYoutubeViewDelegate::Node>& dataSource() const { return m_datasource; }
     NXYTView* documentView() const { return m_document; }
+    // The rows open their files through the window's one opener, which
+    // outlives any row removed while it runs.
+    void setSystemActions(NXSystemActions actions) { m_system = std::move(actions); }
 
     void addYoutubeVideoWith(const NXYoutubeViewDelegate::Node& node, const QPixmap& cover);
     void addYoutubeVideo(const NXYoutubeViewDelegate::Node& node) { addYoutubeVideoWith(node, {}); }
@@ -55,5 +61,6 @@ private:
 
     QList<NXYoutubeViewDelegate::Node> m_datasource;
     NXYoutubeViewDelegate* m_delegate = nullptr;
+    std::optional<NXSystemActions> m_system;
     NXYTView* m_document = nullptr;
 };

@@ -124,7 +124,8 @@ void NXApplicationDelegate::offerPreviousLog()
             { QStringLiteral("Show Log"), QStringLiteral("Ignore") }, {} });
     if (answer.button != 0 || !QFileInfo(previousLog).isFile())
         return;
-    // A desktop without a handler for the file still gets to see the log.
+    // A desktop without an opener still gets to see the log; an opener that
+    // runs and fails says why in an alert of its own.
     if (!m_system.openFile || !m_system.openFile(previousLog))
         showLogWindow(previousLog);
 }

@@ -148,6 +148,19 @@ TEST(DNYoutubeCell, AFinishedRowShowsAndOpensItsFileThroughTheDesktop)
     EXPECT_EQ(system.openedFiles, QStringList { "/home/a b/clip é.mp4" });
 }
 
+TEST(NXYoutubeView, ItsRowsOpenThroughTheListsSystemActions)
+{
+    RecordingSystem system;
+    NXYoutubeView list;
+    list.setSystemActions(system.actions());
+    const auto node = nodeWith({ variant("mp4", 1048576.0, true) });
+    node->setOutputFile("/videos/clip.mp4");
+    list.addYoutubeVideo(node);
+    node->setState(DNYoutubeNodeState::Finished);
+    menuAction(*qobject_cast<DNYoutubeCell*>(node->cell()), "Open")->trigger();
+    EXPECT_EQ(system.openedFiles, QStringList { "/videos/clip.mp4" });
+}
+
 TEST(NXYoutubeView, RowsLieInOrderAndTheOnlyRowRemovedLeavesTheDocumentAsHighAsTheList)
 {
     RecordingList delegate;
