@@ -4,10 +4,12 @@
 
 #include <sys/mount.h>
 
-SmallFileSystem::SmallFileSystem(const QString& folder, const char* size)
+SmallFileSystem::SmallFileSystem(const QString& folder, const char* size, int files)
     : m_folder(QFile::encodeName(folder))
 {
-    const QByteArray options = QByteArrayLiteral("size=") + size;
+    QByteArray options = QByteArrayLiteral("size=") + size;
+    if (files > 0)
+        options += ",nr_inodes=" + QByteArray::number(files);
     m_mounted = ::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options.constData()) == 0;
 }
 

@@ -4,11 +4,12 @@
 #include <QString>
 
 // A tmpfs of `size` ("256k") mounted on the existing folder `folder` for as
-// long as this lives: a disk that fills up under an engine. Mounting needs
-// root, which CI has; a test skips when isMounted() is false.
+// long as this lives: a disk that fills up under an engine. With `files`, it
+// holds at most that many files and folders, its own included. Mounting
+// needs root, which CI has; a test skips when isMounted() is false.
 class SmallFileSystem {
 public:
-    SmallFileSystem(const QString& folder, const char* size);
+    SmallFileSystem(const QString& folder, const char* size, int files = 0);
     ~SmallFileSystem();
     SmallFileSystem(const SmallFileSystem&) = delete;
     SmallFileSystem& operator=(const SmallFileSystem&) = delete;

@@ -818,21 +818,26 @@ QString pathLengthProblem(const QString& source)
         .arg(MaxCharLength - 1);
 }
 
-// Why a file cannot be converted into `frame`, found before any engine
-// runs, in terms the user can act on.
-QString sourceProblem(const DNFileNode& file, const QSize& frame)
+// Whether `profile` puts a picture into its output; one that writes only
+// sound leaves the source's picture, and what is drawn on it, out.
+bool writesPicture(const DNProfile* profile)
 {
-    const QString path = pathLengthProblem(file.path());
-    return path.isEmpty() ? pictureSizeProblem(file, frame) : path;
+    return !profile || profile->writesPicture();
 }
 
-// The same for a file converted alone, with its image watermark.
+// Why a file converted alone cannot be, found before any engine runs, in
+// terms the user can act on: its path, or, where the output has a picture,
+// its picture and its image watermark.
 QString fileProblem(const DNFileNode& file)
 {
     const std::shared_ptr<DNProfile> profile = file.profile();
-    if (const QString problem = sourceProblem(file, profile ? frameOf(*profile) : QSize());
-        !problem.isEmpty())
-        return problem;
+    if (const QString path = pathLengthProblem(file.path()); !path.isEmpty())
+        return path;
+    if (!writesPicture(profile.get()))
+        return {};
+    if (const QString picture = pictureSizeProblem(file, profile ? frameOf(*profile) : QSize());
+        !picture.isEmpty())
+        return picture;
     const QString watermark = file.watermarkPictureProblem();
     if (watermark.isEmpty())
         return {};
@@ -841,8 +846,9 @@ QString fileProblem(const DNFileNode& file)
 }
 
 // The members of a merge share one frame (memberProfile): the first member's
-// picture, unless the profile has one. A member that would fill none of it
-// fails the merge before any member is converted.
+// picture, unless the profile has one. A member that would fill none of it,
+// or whose path no engine takes, fails the merge before any member is
+// converted.
 QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
 {
     const QSize frame = frameOf(shared);
@@ -850,8 +856,12 @@ QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
         const auto member = child ? child->fileNodeForConversion() : nullptr;
         if (!member)
             continue;
-        if (const QString problem = sourceProblem(*member, frame); !problem.isEmpty())
-            return problem
+        if (const QString path = pathLengthProblem(member->path()); !path.isEmpty())
+            return path;
+        if (!shared.writesPicture())
+            continue;
+        if (const QString picture = pictureSizeProblem(*member, frame); !picture.isEmpty())
+            return picture
                 + QStringLiteral(" The members of a merge share the frame of the "
                                  "first one's picture, unless the profile sets one.");
     }

@@ -182,8 +182,10 @@ QString OutputFolder::fullDiskReason() const
     const qint64 bytes = qint64(room.f_bavail) * qint64(room.f_frsize);
     const qint64 size = qint64(room.f_blocks) * qint64(room.f_frsize);
     // Some file systems (btrfs) count no files at all: none is not "no more".
-    const bool noMoreFiles = room.f_files > 0 && room.f_favail == 0;
-    if (bytes >= std::min(kFullDiskRoom, size / 64) && !noMoreFiles)
+    // Room left for bytes but for no file is said as such, not as room.
+    if (room.f_files > 0 && room.f_favail == 0)
+        return QStringLiteral("the disk is full: \"%1\" can hold no more files").arg(m_path);
+    if (bytes >= std::min(kFullDiskRoom, size / 64))
         return {};
     return QStringLiteral("the disk is full: \"%1\" has %2 KB left").arg(m_path).arg(bytes / 1024);
 }

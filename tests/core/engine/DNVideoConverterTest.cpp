@@ -813,6 +813,42 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
     }
 }
 
+// A profile that writes only sound takes nothing of the picture: a 1 x 1
+// picture, alone with a watermark that cannot be drawn or first in a merge,
+// keeps no sound from being converted.
+TEST_F(DNVideoConverterTest, SoundAloneIsConvertedWhateverThePicture)
+{
+    DNVideoConverterUseProgramAssemblerTables();
+    const QString tiny = m_folder.filePath("tiny.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=16x16:rate=25:duration=2", "-f",
+        "lavfi", "-i", "sine=duration=2", "-vf", "scale=1:1", "-c:v", "libx264", "-pix_fmt",
+        "yuv444p", "-c:a", "aac", tiny }));
+    const struct {
+        const char* what;
+        QStringList sources; // more than one: merged
+        QString watermark;
+        double seconds;
+    } cases[] = {
+        { "alone, with a watermark that is no file", { tiny }, m_folder.filePath("none.png"), 2 },
+        { "first in a merge", { tiny, TestMedia::path(TestMedia::kVideoWithAudio) }, {}, 4 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<NXBasicMediaNode::Ptr> members;
+        for (const QString& source : c.sources)
+            members.push_back(DNFileNode::fileNodeWithFile(source));
+        auto node = members.size() == 1 ? std::static_pointer_cast<DNFileNode>(members.front())
+                                        : DNFileGroupNode::fileGroupNodeWithNodes(members);
+        node->setProfile(shippedProfile("FLAC Audio"));
+        node->setEnableWatermark(!c.watermark.isEmpty());
+        node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+        node->setImagePathOfWatermark(c.watermark);
+        ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+            << qPrintable(DNVideoConverterLastFailure());
+        EXPECT_NEAR(MediaFacts::probe(node->outputName()).duration, c.seconds, 0.3);
+    }
+}
+
 // An output folder on a disk with no room: the reason says so, not only
 // that the output came out short or that the engine failed.
 TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)

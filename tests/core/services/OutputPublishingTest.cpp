@@ -1,5 +1,6 @@
 #include "services/OutputPublishing.h"
 
+#include "support/SmallFileSystem.h"
 #include "support/TestFiles.h"
 
 #include <QCoreApplication>
@@ -94,6 +95,25 @@ TEST(RemoveAbandonedPartials, RemovesOnlyOurPartialsWhoseWriterIsGone)
         EXPECT_EQ(removed.contains(dir.filePath(c.name)), c.removed) << c.name.toStdString();
         EXPECT_EQ(QFileInfo::exists(dir.filePath(c.name)), !c.removed) << c.name.toStdString();
     }
+}
+
+// A failed run's folder with room for bytes but for no more files is full,
+// and said to be in those words, not by the room it has.
+TEST(OutputFolder, NoRoomForAnotherFileIsAFullDisk)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const SmallFileSystem disk(dir.path(), "1m", 4);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const OutputFolder folder(dir.path());
+    EXPECT_EQ(folder.fullDiskReason().toStdString(), "");
+    for (int file = 0; file < 8; ++file)
+        QFile(dir.filePath(QString::number(file))).open(QIODevice::WriteOnly);
+    EXPECT_EQ(folder.fullDiskReason().toStdString(),
+        QStringLiteral("the disk is full: \"%1\" can hold no more files")
+            .arg(dir.path())
+            .toStdString());
 }
 
 } // namespace
