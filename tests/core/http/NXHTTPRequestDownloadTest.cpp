@@ -729,6 +729,11 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
         { "all of it to the range, cut past the partial", true,
             [&](const TestRequest&) { return cut(TestReply::text(whole), 2000); }, {}, 1,
             whole.left(2000) },
+        { "all of it to the range, coded and not decoding", true,
+            [](const TestRequest&) {
+                return withHeader(TestReply::text("not gzip"), "Content-Encoding", "gzip");
+            },
+            {}, 11, onDisk },
         { "a coded body, cut", false, {},
             [&](const TestRequest&) {
                 const QByteArray packed = deflated(whole, 31);
@@ -766,6 +771,24 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
             EXPECT_EQ(server.requests().last().header("Accept-Encoding"),
                 server.requests().last().header("Range").isEmpty() ? "gzip" : "identity");
         }
+    }
+}
+
+TEST_F(DownloadTest, ACodedBodySentToARangeReplacesThePartialOnceDecoded)
+{
+    const QByteArray whole = pattern(3000);
+    server.route(QStringLiteral("/coded"),
+        withHeader(TestReply::text(deflated(whole, 31)), "Content-Encoding", "gzip"));
+    for (const bool waitToInflate : { true, false }) {
+        SCOPED_TRACE(waitToInflate);
+        QFile::remove(destination());
+        writeFile(partial(), whole.left(1000));
+        const auto get = fileRequest(QStringLiteral("/coded"));
+        get->setShouldWaitToInflateCompressedResponses(waitToInflate);
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(fileBytes(destination()), whole);
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
     }
 }
 
