@@ -477,11 +477,12 @@ HttpError NXHTTPRequest::inflateIntoPlace()
     const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
     HttpError failure;
     // When the bytes do not inflate, the destination stays as it was, and so
-    // does a partial file with bytes that they were fetched beside; else the
-    // raw file stays when the owner named it or it is to be resumed.
+    // does a partial file with bytes that they were fetched beside. The raw
+    // bytes go: a resume asks its range uncoded, and would carry them on.
     if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
             decompressionFormat(responseContentCoding()), m_maximumBodySize)) {
         QFile::remove(inflated);
+        QFile::remove(m_temporaryFileDownloadPath);
         return failure;
     }
     failure = moveIntoPlace(inflated);

@@ -272,13 +272,22 @@ TEST_F(DownloadTest, ContentCodingsAreDecodedWhateverTheirCase)
     }
     const QByteArray packed = deflated(plain, 31);
     server.route(QStringLiteral("/broken"), coded("plain text, not gzip", "gzip"));
-    // Bytes that do not inflate: the raw file stays, the destination does not change.
+    // Bytes that do not inflate: the destination does not change, and no
+    // partial file is left for a later range to continue.
     writeFile(destination(), "old");
     const auto get = fileRequest(QStringLiteral("/broken"));
     run(get);
     EXPECT_EQ(get->error().code(), 11);
     EXPECT_EQ(fileBytes(destination()), "old");
-    EXPECT_EQ(fileBytes(partial()), "plain text, not gzip");
+    EXPECT_FALSE(QFile::exists(partial()));
+    // Fetched again from where it is served uncoded, ranges honoured: it comes whole.
+    server.route(QStringLiteral("/uncoded"),
+        [&](const TestRequest& asked) { return rangedReply(asked, plain); });
+    QFile::remove(destination());
+    const auto again = fileRequest(QStringLiteral("/uncoded"));
+    run(again);
+    EXPECT_TRUE(again->error().isNull()) << again->error().localizedDescription().toStdString();
+    EXPECT_EQ(fileBytes(destination()), plain);
     // A gzip body whose stream is cut short fails, whenever it is inflated.
     server.route(QStringLiteral("/cut"), coded(packed.left(packed.size() - 8), "gzip"));
     for (const bool waitToInflate : { true, false }) {
