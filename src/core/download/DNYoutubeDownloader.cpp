@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -153,8 +154,14 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
             = QStringLiteral("Another download is fetching this stream into %1").arg(m_partialPath);
         return false;
     }
-    m_lock = std::move(lock);
+    holdLock(std::move(lock));
     return true;
+}
+
+void DNYoutubeStreamRequest::holdLock(std::shared_ptr<StreamFileLock> lock)
+{
+    const std::lock_guard guard(m_lockMutex);
+    m_lock = std::move(lock);
 }
 
 void DNYoutubeStreamRequest::willReplacePartialFile(const QString& replacement)
@@ -165,8 +172,10 @@ void DNYoutubeStreamRequest::willReplacePartialFile(const QString& replacement)
         return;
     auto lock = std::make_shared<StreamFileLock>(fd);
     // Nobody else knows the replacement's hidden name yet.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
-        m_lock = std::move(lock);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return;
+    const std::lock_guard guard(m_lockMutex);
+    m_replacedLock = std::exchange(m_lock, std::move(lock));
 }
 
 // The finished stream file at the destination, locked for us, or nothing
@@ -208,7 +217,7 @@ void DNYoutubeStreamRequest::reclaimStreamFile(std::shared_ptr<StreamFileLock> s
     // lock that came with the stream file is now the partial's.
     if (QFileInfo(m_partialPath).size() == 0
         && ::rename(stream.constData(), QFile::encodeName(m_partialPath).constData()) == 0) {
-        m_lock = std::move(streamLock);
+        holdLock(std::move(streamLock));
         return;
     }
     ::unlink(stream.constData());
@@ -221,17 +230,22 @@ std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::streamFileLock() const
 {
     QString ours;
     std::shared_ptr<StreamFileLock> inflated = lockStreamFile(&ours);
-    return inflated ? inflated : m_lock;
+    if (inflated)
+        return inflated;
+    const std::lock_guard guard(m_lockMutex);
+    return m_lock;
 }
 
 void DNYoutubeStreamRequest::releasePartialFile(bool resumable)
 {
+    const std::lock_guard guard(m_lockMutex);
     // Only our own file goes: once it has moved on to the stream's name,
     // another run may have made the partial's name anew.
     const bool ours = m_lock && m_lock->isOn(m_partialPath);
     if (ours && (!resumable || QFileInfo(m_partialPath).size() == 0))
         QFile::remove(m_partialPath);
     m_lock.reset();
+    m_replacedLock.reset();
 }
 
 QString DNYoutubeStreamRequest::streamProblem() const

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 // An exclusive lock on a stream's file, held by an open descriptor: it
 // follows the file through its renames (partial, stream file, partial back)
@@ -69,7 +70,8 @@ protected:
     // The record's headers for the stream, but for a range it asks for.
     void addStreamHeaders(const QMap<QString, QString>& headers);
     // The lock moves to a body written afresh before it takes the partial's
-    // name: the stream is never without it.
+    // name, and the old one is held on till the request is over: the stream
+    // is never without it.
     void willReplacePartialFile(const QString& replacement) override;
     // The partial file's name for `key`, and what identifies the stream.
     virtual QString partialFileName(const QString& key) const = 0;
@@ -81,6 +83,7 @@ protected:
 
 private:
     bool lockPartialFile(QString* reason);
+    void holdLock(std::shared_ptr<StreamFileLock> lock);
     std::shared_ptr<StreamFileLock> lockStreamFile(QString* reason) const;
     void reclaimStreamFile(std::shared_ptr<StreamFileLock> streamLock);
     QString answerProblem() const;
@@ -90,7 +93,11 @@ private:
     // Kept here: the client forgets its partial file once it has moved it.
     QString m_partialPath;
     QString m_recordRange;
+    // Taken on the network thread when a body written afresh replaces the
+    // partial, read on the job's.
+    mutable std::mutex m_lockMutex;
     std::shared_ptr<StreamFileLock> m_lock;
+    std::shared_ptr<StreamFileLock> m_replacedLock;
 };
 
 // The video stream of a job, one request per URL part of its selected variant.

@@ -331,6 +331,10 @@ public:
                 continue;
             if (written < 0)
                 return errnoText();
+            // Nothing taken while bytes remain: the disk is full, however it
+            // says so, and asking again would never end.
+            if (written == 0)
+                return QString::fromLocal8Bit(std::strerror(ENOSPC));
             done += written;
         }
         return ::fsync(m_fd) == 0 ? QString() : errnoText();

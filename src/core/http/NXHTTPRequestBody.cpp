@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -438,8 +439,11 @@ HttpError NXHTTPRequest::finishDownloadFile()
     // The partial file stays, with what the piece added, for the rest.
     if (failure.isNull() && m_bodyDisposal == BodyDisposal::Append)
         failure = appendedPieceShortfall(quint64(QFileInfo(m_temporaryFileDownloadPath).size()));
-    // A whole body takes the partial file's place, whatever that held.
-    if (failure.isNull() && !m_replacedPartialPath.isEmpty())
+    // A whole body takes the partial file's place, whatever that held; one
+    // still to be decoded displaces bytes there only once it decodes
+    // (inflateIntoPlace): whole is not yet sound.
+    const bool decodesFirst = compressed && !inflating && m_replacedPartialSize > 0;
+    if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !decodesFirst)
         failure = promoteReplacement();
     if (!failure.isNull())
         return failure;
@@ -472,11 +476,13 @@ HttpError NXHTTPRequest::inflateIntoPlace()
 {
     const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
     HttpError failure;
-    // When the bytes do not inflate, the destination stays as it was; the raw
-    // file stays when the owner named it or it is to be resumed.
+    // When the bytes do not inflate, the destination stays as it was, and so
+    // does a partial file with bytes that they were fetched beside. The raw
+    // bytes go: a resume asks its range uncoded, and would carry them on.
     if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
             decompressionFormat(responseContentCoding()), m_maximumBodySize)) {
         QFile::remove(inflated);
+        QFile::remove(m_temporaryFileDownloadPath);
         return failure;
     }
     failure = moveIntoPlace(inflated);
@@ -485,6 +491,9 @@ HttpError NXHTTPRequest::inflateIntoPlace()
         return failure;
     }
     removeTemporaryDownloadFile();
+    // The partial file the body was fetched beside is done with too.
+    if (!m_replacedPartialPath.isEmpty())
+        QFile::remove(std::exchange(m_replacedPartialPath, QString()));
     return {};
 }
 

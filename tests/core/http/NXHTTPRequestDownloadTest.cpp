@@ -272,13 +272,22 @@ TEST_F(DownloadTest, ContentCodingsAreDecodedWhateverTheirCase)
     }
     const QByteArray packed = deflated(plain, 31);
     server.route(QStringLiteral("/broken"), coded("plain text, not gzip", "gzip"));
-    // Bytes that do not inflate: the raw file stays, the destination does not change.
+    // Bytes that do not inflate: the destination does not change, and no
+    // partial file is left for a later range to continue.
     writeFile(destination(), "old");
     const auto get = fileRequest(QStringLiteral("/broken"));
     run(get);
     EXPECT_EQ(get->error().code(), 11);
     EXPECT_EQ(fileBytes(destination()), "old");
-    EXPECT_EQ(fileBytes(partial()), "plain text, not gzip");
+    EXPECT_FALSE(QFile::exists(partial()));
+    // Fetched again from where it is served uncoded, ranges honoured: it comes whole.
+    server.route(QStringLiteral("/uncoded"),
+        [&](const TestRequest& asked) { return rangedReply(asked, plain); });
+    QFile::remove(destination());
+    const auto again = fileRequest(QStringLiteral("/uncoded"));
+    run(again);
+    EXPECT_TRUE(again->error().isNull()) << again->error().localizedDescription().toStdString();
+    EXPECT_EQ(fileBytes(destination()), plain);
     // A gzip body whose stream is cut short fails, whenever it is inflated.
     server.route(QStringLiteral("/cut"), coded(packed.left(packed.size() - 8), "gzip"));
     for (const bool waitToInflate : { true, false }) {
@@ -729,6 +738,11 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
         { "all of it to the range, cut past the partial", true,
             [&](const TestRequest&) { return cut(TestReply::text(whole), 2000); }, {}, 1,
             whole.left(2000) },
+        { "all of it to the range, coded and not decoding", true,
+            [](const TestRequest&) {
+                return withHeader(TestReply::text("not gzip"), "Content-Encoding", "gzip");
+            },
+            {}, 11, onDisk },
         { "a coded body, cut", false, {},
             [&](const TestRequest&) {
                 const QByteArray packed = deflated(whole, 31);
@@ -766,6 +780,24 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
             EXPECT_EQ(server.requests().last().header("Accept-Encoding"),
                 server.requests().last().header("Range").isEmpty() ? "gzip" : "identity");
         }
+    }
+}
+
+TEST_F(DownloadTest, ACodedBodySentToARangeReplacesThePartialOnceDecoded)
+{
+    const QByteArray whole = pattern(3000);
+    server.route(QStringLiteral("/coded"),
+        withHeader(TestReply::text(deflated(whole, 31)), "Content-Encoding", "gzip"));
+    for (const bool waitToInflate : { true, false }) {
+        SCOPED_TRACE(waitToInflate);
+        QFile::remove(destination());
+        writeFile(partial(), whole.left(1000));
+        const auto get = fileRequest(QStringLiteral("/coded"));
+        get->setShouldWaitToInflateCompressedResponses(waitToInflate);
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(fileBytes(destination()), whole);
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
     }
 }
 

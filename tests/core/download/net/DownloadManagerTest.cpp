@@ -33,6 +33,13 @@ namespace {
 using namespace std::chrono_literals;
 using Manager = DNYoutubeDownloadManager;
 
+// A stream request stopped where a body written afresh is about to take the
+// partial's name.
+struct ReplacingRequest : DNYoutubeDownloader {
+    using DNYoutubeDownloader::DNYoutubeDownloader;
+    using DNYoutubeStreamRequest::willReplacePartialFile;
+};
+
 QByteArray bytesOf(const QString& path)
 {
     QFile file(path);
@@ -230,17 +237,26 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
     EXPECT_EQ(bytesOf(stranger), QByteArray(500, 'x'));
 
-    // One stream is fetched by one job at a time.
-    const auto first = DNYoutubeDownloader::initWithYoutubeNode(mine);
+    // One stream is fetched by one job at a time, also while a body fetched
+    // afresh takes the partial's name.
+    const auto first = std::make_shared<ReplacingRequest>(mine, 0);
     const auto second = DNYoutubeDownloader::initWithYoutubeNode(mine);
+    first->setTempFileDownloadDir(AppPaths::downloadsFolder());
+    second->setTempFileDownloadDir(AppPaths::downloadsFolder());
     QString reason;
-    for (const auto& request : { first, second })
-        request->setTempFileDownloadDir(AppPaths::downloadsFolder());
     EXPECT_TRUE(first->claimPartialFile(&reason));
-    EXPECT_FALSE(second->claimPartialFile(&reason));
-    EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
-        << reason.toStdString();
+    const QString replacement = partialOf(mine) + ".afresh";
+    writeFile(replacement, media.left(2000));
+    for (const bool replacing : { false, true }) {
+        SCOPED_TRACE(replacing);
+        if (replacing)
+            first->willReplacePartialFile(replacement);
+        EXPECT_FALSE(second->claimPartialFile(&reason));
+        EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
+            << reason.toStdString();
+    }
     first->releasePartialFile(true);
+    QFile::remove(replacement);
 
     // Two videos of one title at once, from two managers: each gets its own.
     QTemporaryDir otherOutput;
@@ -270,7 +286,8 @@ TEST_F(DownloadManagerTest, AStreamFetchedAfreshBesideItsPartialStaysLocked)
     QDir().mkpath(AppPaths::downloadsFolder());
     writeFile(partialOf(job), media.left(1000));
     ASSERT_TRUE(m_manager.addJob(job, m_output.path()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(partialOf(job)).size() > 1000; }, 20000));
+    // Up to where the server stalls: the body has taken the partial's name.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(partialOf(job)).size() == 3000; }, 20000));
     const auto second = DNYoutubeDownloader::initWithYoutubeNode(job);
     second->setTempFileDownloadDir(AppPaths::downloadsFolder());
     QString reason;
