@@ -115,7 +115,7 @@ void ToolBridge::readLine(const QString& line, const LineReader& reader, QString
 {
     {
         const std::lock_guard lock(m_stateLock);
-        if (m_diskFullLine.isEmpty() && line.contains(QLatin1String("No space left on device")))
+        if (m_diskFullLine.isEmpty() && saysDiskIsFull(line))
             m_diskFullLine = line.trimmed();
         if (reader && reader(line, m_progress))
             return;

@@ -103,7 +103,7 @@ struct EngineErrors {
     void read(const QString& line)
     {
         last = engineReason(line);
-        if (diskFull.isEmpty() && line.contains(QLatin1String("No space left on device")))
+        if (diskFull.isEmpty() && saysDiskIsFull(line))
             diskFull = last;
     }
 };
@@ -128,6 +128,8 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
     if (!errors.diskFull.isEmpty())
         return QStringLiteral("the disk is full: no room is left in \"%1\"; ffmpeg said \"%2\"")
             .arg(QFileInfo(path).absolutePath(), errors.diskFull);
+    if (run.stalled)
+        return QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
     if (!errors.last.isEmpty())
         return errors.last;
     if (run.signal != 0 && !run.stopped)
@@ -327,6 +329,14 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
             m_runner->stop();
     });
     m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
+    // A recording reports ten times a second, before a stop and while it
+    // catches up after one: an ffmpeg whose count stands still and that uses
+    // no processor has stopped (frozen, or blocked on a file system that
+    // went away). It is ended as a stop ends it, and the file keeps what it
+    // wrote.
+    m_runner->setStallLimit(engineStallLimit(), [&progress] {
+        return QByteArray::number(progress.frames) + ' ' + QByteArray::number(progress.dropped);
+    });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const bool hasPictures = hasRecordedPictures(path);

@@ -152,6 +152,11 @@ QString publishOutput(const QString& partial, const QString& wanted, QString* re
     return {};
 }
 
+bool saysDiskIsFull(const QString& engineLine)
+{
+    return engineLine.contains(QLatin1String("No space left on device"));
+}
+
 OutputFolder::OutputFolder(const QString& path)
     : m_path(path)
     , m_fd(::open(QFile::encodeName(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC))

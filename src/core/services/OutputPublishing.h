@@ -37,6 +37,9 @@ QString publishOutput(const QString& partial, const QString& wanted, QString* re
 // empty text with `reason` when it could not take one.
 QString claimOutputName(const QString& wanted, QString* reason);
 
+// Whether a line an engine wrote says that its output's disk is full.
+bool saysDiskIsFull(const QString& engineLine);
+
 // The folder a partial output is written in, held open while the engine
 // writes: a folder moved or deleted under a running engine takes the partial
 // with it, where no path of ours reaches it any more, and a run that fails

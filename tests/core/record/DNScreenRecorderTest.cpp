@@ -1,6 +1,7 @@
 #include "record/DNScreenRecorder.h"
 
 #include "fixtures/MediaFacts.h"
+#include "platform/ProcessRunner.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
 #include "record/RecordedFile.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -385,17 +387,40 @@ TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
 TEST_F(RecordingSession, AnEncoderThatNeverCatchesUpIsEndedAtItsLimit)
 {
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 320, 240));
-    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
-        [this](double seconds) {
-            if (seconds >= 1.0 && recorder->enginePid() > 0)
-                ::kill(pid_t(recorder->enginePid()), SIGSTOP);
-        });
     const QString path = folder.filePath("frozen.mov");
-    const DNRecordingResult result = record(path, 2.0);
+    // Once its first fragment, a second of pictures, is written: on a busy
+    // machine that may be well after the first second.
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(), [&] {
+        if (recorder->enginePid() > 0 && hasRecordedPictures(path))
+            ::kill(pid_t(recorder->enginePid()), SIGSTOP);
+    });
+    const DNRecordingResult result = record(path, 3.0);
     EXPECT_FALSE(result.succeeded);
     EXPECT_TRUE(result.reason.startsWith("the recording holds ")) << result.reason.toStdString();
     EXPECT_TRUE(result.reason.contains(" s after the stop, and was ended"))
         << result.reason.toStdString();
+    EXPECT_TRUE(hasRecordedPictures(path));
+}
+
+// An ffmpeg that stops while it records, with no stop asked for, is ended
+// once it has made no progress for the engines' stall limit; the file keeps
+// what it wrote, and the result says why the recording ended.
+TEST_F(RecordingSession, AnEncoderThatStopsWhileRecordingIsEndedAsStalled)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(2s);
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 320, 240));
+    const QString path = folder.filePath("stalled.mov");
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(), [&] {
+        if (recorder->enginePid() > 0 && hasRecordedPictures(path))
+            ::kill(pid_t(recorder->enginePid()), SIGSTOP);
+    });
+    ASSERT_TRUE(recorder->startRecord(path));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 60000));
+    EXPECT_FALSE(keeper.result->succeeded);
+    EXPECT_EQ(keeper.result->reason, "ffmpeg " + stallReason(2s) + " and was ended");
     EXPECT_TRUE(hasRecordedPictures(path));
 }
 

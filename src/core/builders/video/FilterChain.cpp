@@ -120,11 +120,35 @@ QRectF topLeftCrop(const DNNodeSetting& setting)
         bottomLeft.height());
 }
 
-QString cropFilter(const QRectF& crop)
+// The whole pixels of `size` that a crop's fraction stands for: the fraction
+// was made from pixels, and carries the rounding of that division.
+int cropPixels(double fraction, double size)
+{
+    return static_cast<int>(std::round(fraction * size));
+}
+
+// A crop's fraction of `size` pixels, written so that the engine's
+// trunc(size*fraction) gives the pixel it stands for. At 9 digits the top
+// row 334 of 1920 reads 0.173958333, which the engine truncates to row 333:
+// such a fraction is written as the pixel over the size, which the engine
+// computes exactly. An unknown size leaves the fraction as it is.
+QString cropFraction(double fraction, int size)
+{
+    const QString text = num(fraction);
+    if (size <= 0)
+        return text;
+    const int pixel = cropPixels(fraction, size);
+    if (std::trunc(text.toDouble() * size) == pixel)
+        return text;
+    return QStringLiteral("%1/%2").arg(pixel).arg(size);
+}
+
+QString cropFilter(const QRectF& crop, const DNTVideo& track)
 {
     // Even sizes, as most encoders of 4:2:0 pictures want them.
     return QStringLiteral("crop=trunc(iw*%1/2)*2:trunc(ih*%2/2)*2:trunc(iw*%3):trunc(ih*%4)")
-        .arg(num(crop.width()), num(crop.height()), num(crop.x()), num(crop.y()));
+        .arg(cropFraction(crop.width(), track.width), cropFraction(crop.height(), track.height),
+            cropFraction(crop.x(), track.width), cropFraction(crop.y(), track.height));
 }
 
 int normalizedAngle(qint32 degrees)
@@ -175,8 +199,8 @@ QSize expectedPictureSize(const ChainInput& in)
     QSizeF size(in.track.width, in.track.height);
     const QRectF crop = topLeftCrop(in.node.setting());
     if (!crop.isEmpty())
-        size = QSizeF(
-            evenDown(size.width() * crop.width()), evenDown(size.height() * crop.height()));
+        size = QSizeF(evenDown(cropPixels(crop.width(), size.width())),
+            evenDown(cropPixels(crop.height(), size.height())));
     const QSize frame = profileFrameSize(in.node);
     if (!frame.isEmpty()) {
         const QSizeF fitted = DNAspectFitSize(size, QSizeF(frame));
@@ -194,7 +218,7 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
         chain.add(QStringLiteral("yadif=0"));
     const QRectF crop = topLeftCrop(setting);
     if (!crop.isEmpty())
-        chain.add(cropFilter(crop));
+        chain.add(cropFilter(crop, in.track));
     const QSize frame = profileFrameSize(in.node);
     if (!frame.isEmpty()) {
         chain.add(QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:"

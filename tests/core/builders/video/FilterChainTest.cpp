@@ -14,26 +14,72 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <functional>
 #include <tuple>
 #include <utility>
 
 namespace {
 
-// A Matroska file node (selected by index) with one 640x360 picture.
-std::shared_ptr<DNFileNode> node640x360(const QString& frameSize = QStringLiteral("keep origin"))
+// A Matroska file node (selected by index) with one picture of `size`.
+std::shared_ptr<DNFileNode> clipNode(QSize size, const QString& frameSize)
 {
     auto node = std::make_shared<DNFileNode>(QStringLiteral("/media/clip.mkv"));
     node->setFileFormat(QStringLiteral("Matroska"));
     DNTVideo video;
     video.vid = 0;
-    video.width = 640;
-    video.height = 360;
+    video.width = size.width();
+    video.height = size.height();
     node->setVideoTracks({ video });
     auto profile = std::make_shared<DNProfile>();
     profile->videoResolution().setChoices(frameSize, { frameSize });
     node->setProfile(profile);
     return node;
+}
+
+std::shared_ptr<DNFileNode> node640x360(const QString& frameSize = QStringLiteral("keep origin"))
+{
+    return clipNode({ 640, 360 }, frameSize);
+}
+
+// What the engine makes of a crop word such as "trunc(iw*0.25/2)*2" or
+// "trunc(ih*334/1920)": the terms multiplied and divided left to right in
+// doubles, truncated, and doubled again after a halving.
+int engineCropValue(const QString& word, QSize input)
+{
+    static const QRegularExpression shape(QStringLiteral(R"(^trunc\(([^)]*)\)(\*2)?$)"));
+    static const QRegularExpression term(QStringLiteral(R"(([*/]?)(iw|ih|[0-9.]+))"));
+    const QRegularExpressionMatch match = shape.match(word);
+    EXPECT_TRUE(match.hasMatch()) << word.toStdString();
+    double value = 1;
+    for (auto terms = term.globalMatch(match.captured(1)); terms.hasNext();) {
+        const QRegularExpressionMatch t = terms.next();
+        const double operand = t.captured(2) == QLatin1String("iw") ? input.width()
+            : t.captured(2) == QLatin1String("ih")                  ? input.height()
+                                                                    : t.captured(2).toDouble();
+        value = t.captured(1) == QLatin1String("/") ? value / operand : value * operand;
+    }
+    const int whole = static_cast<int>(std::trunc(value));
+    return match.captured(2).isEmpty() ? whole : whole * 2;
+}
+
+// A green 40x20 logo in `dir`.
+QString savedLogo(const QTemporaryDir& dir)
+{
+    QImage logo(40, 20, QImage::Format_RGB32);
+    logo.fill(Qt::green);
+    const QString path = dir.filePath(QStringLiteral("logo.png"));
+    EXPECT_TRUE(logo.save(path));
+    return path;
+}
+
+void addWholePictureWatermark(DNFileNode& node, const QString& logo)
+{
+    node.setEnableWatermark(true);
+    node.setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
+    node.setImagePathOfWatermark(logo);
+    node.setting().setWatermarkRectPercent(QRectF(0, 0, 1, 1));
 }
 
 struct ChainCase {
@@ -168,22 +214,57 @@ TEST(DNFileNodeWatermark, ScalesTheImageIntoTheSizeAtTheOpacity)
 TEST(GenVideoFilterChain, DrawsTheWatermarkAtTheTurnedPictureSize)
 {
     QTemporaryDir dir;
-    QImage logo(40, 20, QImage::Format_RGB32);
-    logo.fill(Qt::green);
-    ASSERT_TRUE(logo.save(dir.filePath("logo.png")));
+    const QString logo = savedLogo(dir);
     const std::tuple<int, const char*, std::pair<int, int>> cases[]
         = { { 90, "keep origin", { 360, 640 } }, { 30, "keep origin", { 734, 630 } },
               { 30, "720x480", { 824, 708 } } };
     for (const auto& [angle, frameSize, expected] : cases) {
         const auto node = node640x360(frameSize);
-        node->setEnableWatermark(true);
-        node->setTypeOfWatermark(DNBaseEditSetting::kWatermarkImage);
-        node->setImagePathOfWatermark(dir.filePath("logo.png"));
-        node->setting().setWatermarkRectPercent(QRectF(0, 0, 1, 1));
+        addWholePictureWatermark(*node, logo);
         node->setting().setRotationAngle(angle);
         const QString graph = GenVideoFilterChain(*node, {}, true, false, {}).value_or("");
         const QSize drawn = QImage(graph.section("\\'", 1, 1)).size();
         EXPECT_EQ(std::pair(drawn.width(), drawn.height()), expected) << angle << " " << frameSize;
+    }
+}
+
+// A crop drawn or typed in the editor's pixels (top-left origin) reaches the
+// engine as those very rows and columns, sides evened down, and a watermark
+// over the whole picture is drawn at the cropped size. At 9 digits, these
+// rows' fractions fall a hair short of the pixel.
+TEST(GenVideoFilterChain, CropsAtTheDrawnPixels)
+{
+    QTemporaryDir dir;
+    const QString logo = savedLogo(dir);
+    const struct {
+        const char* label;
+        QSize picture;
+        QRect drawn;
+        std::array<int, 4> expected; // the engine's crop: x, y, width, height
+    } cases[] = {
+        { "phone clip, top 334", { 1080, 1920 }, { 0, 334, 1080, 1252 }, { 0, 334, 1080, 1252 } },
+        { "phone clip, side margins", { 1080, 1920 }, { 40, 334, 1000, 1252 },
+            { 40, 334, 1000, 1252 } },
+        { "16:9 border", { 1920, 1080 }, { 16, 2, 1888, 1076 }, { 16, 2, 1888, 1076 } },
+        { "PAL 4:3 border", { 720, 576 }, { 34, 2, 652, 572 }, { 34, 2, 652, 572 } },
+        { "PAL 4:3, odd width", { 720, 576 }, { 8, 72, 705, 432 }, { 8, 72, 704, 432 } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto node = clipNode(c.picture, QStringLiteral("keep origin"));
+        node->setting().setCropEnable(true);
+        node->setCropRect(QRectF(c.drawn.x(), c.picture.height() - c.drawn.y() - c.drawn.height(),
+            c.drawn.width(), c.drawn.height()));
+        addWholePictureWatermark(*node, logo);
+        const QString graph = GenVideoFilterChain(*node, {}, true, false, {}).value_or("");
+        static const QRegularExpression crop(QStringLiteral("crop=([^,;\\[]+)"));
+        const QStringList words = crop.match(graph).captured(1).split(':');
+        ASSERT_EQ(words.size(), 4) << graph.toStdString();
+        const std::array<int, 4> made { engineCropValue(words[2], c.picture),
+            engineCropValue(words[3], c.picture), engineCropValue(words[0], c.picture),
+            engineCropValue(words[1], c.picture) };
+        EXPECT_EQ(made, c.expected) << graph.toStdString();
+        EXPECT_EQ(QImage(graph.section("\\'", 1, 1)).size(), QSize(c.expected[2], c.expected[3]));
     }
 }
 
