@@ -1,6 +1,9 @@
 #include "platform/ProcessRunner.h"
 
+#include "support/TestFiles.h"
+
 #include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -235,6 +238,45 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
         }
     }
     EXPECT_EQ(stallReason(120s), "made no progress for 120 s");
+}
+
+// A folder laid out as /proc holding the lines of the processes `pids`,
+// whose first is listed with a thread that has no list of children, as under
+// a kernel that keeps none.
+bool makeProcWithoutChildLists(const QString& proc, const std::vector<pid_t>& pids)
+{
+    for (const pid_t pid : pids) {
+        const QString folder = QStringLiteral("%1/%2").arg(proc).arg(pid);
+        const QByteArray line = readTestFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (line.isEmpty() || !QDir().mkpath(folder) || !writeTestFile(folder + "/stat", line))
+            return false;
+    }
+    return QDir().mkpath(QStringLiteral("%1/%2/task/%2").arg(proc).arg(pids.front()))
+        && QDir().mkpath(proc + "/self");
+}
+
+// The stall clock counts the work of the programs an engine started: a busy
+// child is found with or without the kernel's lists of children.
+TEST(ProcessRunner, FindsTheChildrenOfAProcess)
+{
+    QTemporaryDir proc;
+    ProcessRunner runner;
+    std::vector<pid_t> kernelListed;
+    std::vector<pid_t> scanned;
+    pid_t busy = 0;
+    runner.setStdoutHandler([&](const QString& line) {
+        busy = line.toInt();
+        kernelListed = childProcessesOf(runner.pid(), "/proc");
+        if (makeProcWithoutChildLists(proc.path(), { runner.pid(), busy, ::getpid() }))
+            scanned = childProcessesOf(runner.pid(), proc.path());
+        ::kill(busy, SIGKILL);
+    });
+    const ProcessRunner::Result result
+        = runner.run("sh", { "-c", "sh -c 'while :; do :; done' & echo $!; wait" });
+    ASSERT_TRUE(result.started);
+    ASSERT_GT(busy, 0);
+    EXPECT_EQ(kernelListed, std::vector<pid_t> { busy });
+    EXPECT_EQ(scanned, std::vector<pid_t> { busy });
 }
 
 TEST(ProcessRunner, StopBeforeStartSkipsOneRun)
