@@ -211,10 +211,12 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
             "trap '' TERM; echo 1; exec sleep 30", 200ms, true, SIGKILL },
         { "keeps printing past the limit: left to finish",
             "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo $i; sleep 0.1; done", 20s, false, 0 },
-        // The work is done by a program the child started, as ffmpeg under
-        // the slideshow engine.
+        // The work is done by programs the child started, as ffmpeg under
+        // the slideshow engine. Four of them: on a machine with ten jobs
+        // ready to run on each processor, one gets about a tenth of one.
         { "busy without printing past the limit: left to finish",
-            "timeout 1.5 sh -c 'while :; do :; done'; exit 0", 20s, false, 0 },
+            "for i in 1 2 3 4; do timeout 1.5 sh -c 'while :; do :; done' & done; wait; exit 0",
+            20s, false, 0 },
         { "stopped by a signal: killed after the grace", "echo 1; kill -STOP $$", 200ms, true,
             SIGKILL },
     };
