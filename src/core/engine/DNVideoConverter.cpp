@@ -255,14 +255,17 @@ QString hoursText(std::chrono::steady_clock::duration elapsed)
     return QString::number(hours, 'f', 4); // QString::number ignores the locale
 }
 
-void discardOutput(const QString& path)
+// Whether the unfinished output at `path` was deleted.
+bool discardOutput(const QString& path)
 {
     if (!isRegularFile(path))
-        return;
-    if (QFile::remove(path))
+        return false;
+    if (QFile::remove(path)) {
         DNLog(QStringLiteral("The unfinished output \"%1\" was deleted.").arg(path));
-    else
-        DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(path));
+        return true;
+    }
+    DNLog(QStringLiteral("The unfinished output \"%1\" could not be deleted.").arg(path));
+    return false;
 }
 
 // A conversion that does not end well leaves nothing its runs made.
@@ -318,16 +321,22 @@ std::optional<HeldOutput> takeHeldOutput()
 
 // Removes the held output's file, which is ours alone, wherever its folder
 // has gone, and lets its report go with the name it was written under.
-void discardHeld(const HeldOutput& held)
+// Returns whether the file was removed.
+bool discardHeld(const HeldOutput& held)
 {
-    if (!held.folder.hasMoved())
-        discardOutput(held.partial);
-    else if (held.folder.removeFile(QFileInfo(held.partial).fileName()))
-        DNLog(
-            QStringLiteral("The unfinished output \"%1\" was deleted from the folder's new place.")
-                .arg(held.partial));
+    bool removed = false;
+    if (!held.folder.hasMoved()) {
+        removed = discardOutput(held.partial);
+    } else {
+        removed = held.folder.removeFile(QFileInfo(held.partial).fileName());
+        if (removed)
+            DNLog(QStringLiteral(
+                "The unfinished output \"%1\" was deleted from the folder's new place.")
+                      .arg(held.partial));
+    }
     if (held.report)
         reportRun(*held.report);
+    return removed;
 }
 
 void dropHeldOutput()
@@ -340,20 +349,8 @@ void dropHeldOutput()
 // or has no room left, is told so, whatever the engine said: mencoder ends a
 // full disk with "Exiting... (Fatal error)" or answers 0 with a short file,
 // and ffmpeg answers 0 for an output whose folder was moved.
-void explainByFolder(const OutputFolder& folder)
+void explainFullDisk(const OutputFolder& folder)
 {
-    if (folder.hasMoved()) {
-        const QString now = folder.whereNow();
-        explainFailure(now.isEmpty()
-                ? QStringLiteral("The conversion failed: the output folder \"%1\" was deleted "
-                                 "while the output was written into it.")
-                      .arg(folder.path())
-                : QStringLiteral("The conversion failed: the output folder \"%1\" was moved to "
-                                 "\"%2\" while the output was written into it; the unfinished "
-                                 "output was removed from there.")
-                      .arg(folder.path(), now));
-        return;
-    }
     const QString full = folder.fullDiskReason();
     const QString earlier = DNVideoConverterLastFailure();
     if (full.isEmpty() || earlier.contains(QLatin1String("the disk is full")))
@@ -362,14 +359,41 @@ void explainByFolder(const OutputFolder& folder)
         + (earlier.isEmpty() ? QString() : QLatin1Char(' ') + earlier));
 }
 
-// The held output of a failed run, removed once its folder has told what it
-// can of the failure.
+// `removed` tells whether the unfinished output could be removed from the
+// folder's new place.
+void explainMovedFolder(const OutputFolder& folder, bool removed)
+{
+    const QString now = folder.whereNow();
+    if (now.isEmpty()) {
+        explainFailure(QStringLiteral("The conversion failed: the output folder \"%1\" was deleted "
+                                      "while the output was written into it.")
+                           .arg(folder.path()));
+        return;
+    }
+    explainFailure(
+        QStringLiteral("The conversion failed: the output folder \"%1\" was moved to "
+                       "\"%2\" while the output was written into it; the unfinished "
+                       "output %3 from there.")
+            .arg(folder.path(), now,
+                removed ? QStringLiteral("was removed") : QStringLiteral("could not be removed")));
+}
+
+// Removes the held output of a failed run and tells what its folder can of
+// the failure. The room left is read before the removal frees some.
+void failHeld(const HeldOutput& held)
+{
+    if (held.folder.hasMoved()) {
+        explainMovedFolder(held.folder, discardHeld(held));
+        return;
+    }
+    explainFullDisk(held.folder);
+    discardHeld(held);
+}
+
 void failHeldOutput()
 {
-    if (const std::optional<HeldOutput> held = takeHeldOutput()) {
-        explainByFolder(held->folder);
-        discardHeld(*held);
-    }
+    if (const std::optional<HeldOutput> held = takeHeldOutput())
+        failHeld(*held);
 }
 
 // The run's output goes under a hidden name of its own: a file of a folder,
@@ -428,9 +452,10 @@ int settleHeldOutput(int result)
     if (!held)
         return result;
     if (result != 0) {
-        if (result != kDNVideoConverterStopped)
-            explainByFolder(held->folder);
-        discardHeld(*held);
+        if (result == kDNVideoConverterStopped)
+            discardHeld(*held);
+        else
+            failHeld(*held);
         return result;
     }
     QString reason;

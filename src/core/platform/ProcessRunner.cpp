@@ -209,21 +209,28 @@ void writeWithoutSigpipe(int fd, const QByteArray& bytes)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+// The fields of the line "<proc>/<pid>/stat" after the process's name, from
+// its state on (state, ppid, ...); empty when it cannot be read.
+QList<QByteArray> statFieldsOf(const QString& proc, pid_t pid)
+{
+    QFile stat(QStringLiteral("%1/%2/stat").arg(proc).arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = stat.read(1024);
+    // The name in parentheses may hold spaces and parentheses of its own.
+    const qsizetype nameEnd = line.lastIndexOf(')');
+    if (nameEnd < 0)
+        return {};
+    return line.mid(nameEnd + 1).simplified().split(' ');
+}
+
 // The processor time, in clock ticks, that the process `pid` has used
 // (utime, stime) and that its children it has waited for used (cutime,
 // cstime); -1 when it cannot be read.
 qint64 processorTicksOf(pid_t pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray line = stat.read(1024);
-    // The name in parentheses may hold spaces and parentheses of its own.
-    const qsizetype nameEnd = line.lastIndexOf(')');
-    if (nameEnd < 0)
-        return -1;
-    // After the name: state, ppid, ... the 14th to 17th fields of the line.
-    const QList<QByteArray> fields = line.mid(nameEnd + 1).simplified().split(' ');
+    // The 14th to 17th fields of the line.
+    const QList<QByteArray> fields = statFieldsOf(QStringLiteral("/proc"), pid);
     constexpr qsizetype kUtime = 11;
     if (fields.size() <= kUtime + 3)
         return -1;
@@ -233,21 +240,46 @@ qint64 processorTicksOf(pid_t pid)
     return ticks;
 }
 
-// The children of every thread of `pid`.
-std::vector<pid_t> childrenOf(pid_t pid)
+// The processes under `proc` whose parent is `pid`, found by reading the
+// line of each: one small read a process, a few hundred on a desktop.
+std::vector<pid_t> childrenByParent(const QString& proc, pid_t pid)
+{
+    constexpr qsizetype kParent = 1;
+    std::vector<pid_t> children;
+    for (const QString& entry : QDir(proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isProcess = false;
+        const auto id = static_cast<pid_t>(entry.toInt(&isProcess));
+        if (!isProcess)
+            continue;
+        const QList<QByteArray> fields = statFieldsOf(proc, id);
+        if (fields.size() > kParent && fields[kParent].toInt() == pid)
+            children.push_back(id);
+    }
+    return children;
+}
+
+} // namespace
+
+std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc)
 {
     std::vector<pid_t> children;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    bool listed = false;
+    const QDir tasks(QStringLiteral("%1/%2/task").arg(proc).arg(pid));
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        // Each thread's list of the children it started, where the kernel
+        // keeps them.
         QFile list(tasks.filePath(task + QStringLiteral("/children")));
         if (!list.open(QIODevice::ReadOnly))
             continue;
+        listed = true;
         for (const QByteArray& child : list.readAll().simplified().split(' '))
             if (const pid_t id = static_cast<pid_t>(child.toInt()); id > 0)
                 children.push_back(id);
     }
-    return children;
+    return listed ? children : childrenByParent(proc, pid);
 }
+
+namespace {
 
 // The processor time the child and everything it started have used so far.
 // An engine may leave the work to a program of its own (the slideshow engine
@@ -264,7 +296,7 @@ std::chrono::milliseconds processorTimeOfTree(pid_t root)
         const pid_t pid = pending.back();
         pending.pop_back();
         ticks += std::max<qint64>(0, processorTicksOf(pid));
-        const std::vector<pid_t> children = childrenOf(pid);
+        const std::vector<pid_t> children = childProcessesOf(pid, QStringLiteral("/proc"));
         pending.insert(pending.end(), children.begin(), children.end());
     }
     return std::chrono::milliseconds(ticksPerSecond > 0 ? ticks * 1000 / ticksPerSecond : 0);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <sys/types.h>
+#include <vector>
 
 // Runs one child process to its end on the calling thread, with argv and no
 // shell, handing each line of its standard output and standard error to a
@@ -77,6 +78,11 @@ std::chrono::milliseconds engineStallLimit();
 void setEngineStallLimit(std::chrono::milliseconds limit);
 // Why a child was ended by a stall limit: "made no progress for 120 s".
 QString stallReason(std::chrono::milliseconds limit);
+
+// The processes `pid` started that have not ended, as found in `proc`, a
+// folder laid out as /proc: from the kernel's lists of children where it
+// keeps them, else from the parent each process's line names.
+std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc);
 
 // A command as a shell would need it, every word quoted where it must be, so
 // that a logged or printed command line can be pasted into a terminal.

@@ -12,6 +12,7 @@
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
+#include "platform/Fd.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
 #include "support/SmallFileSystem.h"
@@ -34,8 +35,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -628,25 +632,54 @@ TEST_F(DNVideoConverterTest, TwoPassesThatBothWriteLeaveOneOutput)
         node->outputName().toStdString(), (outputFolder() + "/video_audio.mp4").toStdString());
 }
 
+// Makes the folder at `path` immutable, or no longer: nothing, not even
+// root, may then remove a file from it. False where that is not allowed.
+bool setImmutable(const QString& path, bool immutable)
+{
+    const Fd folder(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int flags = 0;
+    if (!folder.valid() || ::ioctl(folder.get(), FS_IOC_GETFLAGS, &flags) != 0)
+        return false;
+    flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    return ::ioctl(folder.get(), FS_IOC_SETFLAGS, &flags) == 0;
+}
+
 // ffmpeg writes on into a file whose folder is gone and answers 0. The
-// reason says what became of the folder, and the unfinished output does not
-// stay behind in a folder the user moved.
+// reason says what became of the folder and of the unfinished output, which
+// does not stay behind in a folder the user moved when it can be removed.
 TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
 {
     const QString moved = m_folder.filePath("moved");
+    const QString locked = m_folder.filePath("locked");
+    const auto unlock = qScopeGuard([&] { setImmutable(locked, false); });
+    const bool canLock = QDir().mkpath(locked) && setImmutable(locked, true)
+        && setImmutable(locked, false) && QDir().rmdir(locked);
+    const QString movedReason
+        = QStringLiteral("the output folder \"%1\" was moved to \"%2\" while the output was "
+                         "written into it; the unfinished output %3 from there");
     const struct {
         const char* what;
         std::function<void()> vanish;
         QString reason;
+        QString movedTo;
+        qsizetype left;
     } cases[] = {
         { "deleted", [this] { QDir(outputFolder()).removeRecursively(); },
-            QStringLiteral("the output folder \"%1\" was deleted").arg(outputFolder()) },
+            QStringLiteral("the output folder \"%1\" was deleted").arg(outputFolder()), moved, 0 },
         { "moved", [&] { QDir().rename(outputFolder(), moved); },
-            QStringLiteral("the output folder \"%1\" was moved to \"%2\"")
-                .arg(outputFolder(), moved) },
+            movedReason.arg(outputFolder(), moved, "was removed"), moved, 0 },
+        { "moved where nothing can be removed",
+            [&] {
+                QDir().rename(outputFolder(), locked);
+                setImmutable(locked, true);
+            },
+            movedReason.arg(outputFolder(), locked, "could not be removed"), locked, 1 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.left && !canLock)
+            GTEST_SKIP() << "this user may not make a folder immutable";
         QDir().mkpath(outputFolder());
         auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
         const int created = ::inotify_init1(IN_CLOEXEC);
@@ -661,7 +694,7 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
         EXPECT_EQ(m_runs.back().status, 0);
         EXPECT_TRUE(DNVideoConverterLastFailure().contains(c.reason))
             << qPrintable(DNVideoConverterLastFailure());
-        EXPECT_TRUE(QDir(moved).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        EXPECT_EQ(QDir(c.movedTo).entryList(QDir::Files | QDir::Hidden).size(), c.left);
     }
 }
 

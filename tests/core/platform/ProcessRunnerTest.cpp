@@ -1,6 +1,9 @@
 #include "platform/ProcessRunner.h"
 
+#include "support/TestFiles.h"
+
 #include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -208,10 +211,12 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
             "trap '' TERM; echo 1; exec sleep 30", 200ms, true, SIGKILL },
         { "keeps printing past the limit: left to finish",
             "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo $i; sleep 0.1; done", 20s, false, 0 },
-        // The work is done by a program the child started, as ffmpeg under
-        // the slideshow engine.
+        // The work is done by programs the child started, as ffmpeg under
+        // the slideshow engine. Four of them: on a machine with ten jobs
+        // ready to run on each processor, one gets about a tenth of one.
         { "busy without printing past the limit: left to finish",
-            "timeout 1.5 sh -c 'while :; do :; done'; exit 0", 20s, false, 0 },
+            "for i in 1 2 3 4; do timeout 1.5 sh -c 'while :; do :; done' & done; wait; exit 0",
+            20s, false, 0 },
         { "stopped by a signal: killed after the grace", "echo 1; kill -STOP $$", 200ms, true,
             SIGKILL },
     };
@@ -235,6 +240,45 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
         }
     }
     EXPECT_EQ(stallReason(120s), "made no progress for 120 s");
+}
+
+// A folder laid out as /proc holding the lines of the processes `pids`,
+// whose first is listed with a thread that has no list of children, as under
+// a kernel that keeps none.
+bool makeProcWithoutChildLists(const QString& proc, const std::vector<pid_t>& pids)
+{
+    for (const pid_t pid : pids) {
+        const QString folder = QStringLiteral("%1/%2").arg(proc).arg(pid);
+        const QByteArray line = readTestFile(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (line.isEmpty() || !QDir().mkpath(folder) || !writeTestFile(folder + "/stat", line))
+            return false;
+    }
+    return QDir().mkpath(QStringLiteral("%1/%2/task/%2").arg(proc).arg(pids.front()))
+        && QDir().mkpath(proc + "/self");
+}
+
+// The stall clock counts the work of the programs an engine started: a busy
+// child is found with or without the kernel's lists of children.
+TEST(ProcessRunner, FindsTheChildrenOfAProcess)
+{
+    QTemporaryDir proc;
+    ProcessRunner runner;
+    std::vector<pid_t> kernelListed;
+    std::vector<pid_t> scanned;
+    pid_t busy = 0;
+    runner.setStdoutHandler([&](const QString& line) {
+        busy = line.toInt();
+        kernelListed = childProcessesOf(runner.pid(), "/proc");
+        if (makeProcWithoutChildLists(proc.path(), { runner.pid(), busy, ::getpid() }))
+            scanned = childProcessesOf(runner.pid(), proc.path());
+        ::kill(busy, SIGKILL);
+    });
+    const ProcessRunner::Result result
+        = runner.run("sh", { "-c", "sh -c 'while :; do :; done' & echo $!; wait" });
+    ASSERT_TRUE(result.started);
+    ASSERT_GT(busy, 0);
+    EXPECT_EQ(kernelListed, std::vector<pid_t> { busy });
+    EXPECT_EQ(scanned, std::vector<pid_t> { busy });
 }
 
 TEST(ProcessRunner, StopBeforeStartSkipsOneRun)
