@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -281,26 +282,54 @@ std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc)
 
 namespace {
 
-// The processor time the child and everything it started have used so far.
-// An engine may leave the work to a program of its own (the slideshow engine
-// to ffmpeg, a script to the program it runs); a descendant that has ended
-// counts on in its waiting parent's figures.
-std::chrono::milliseconds processorTimeOfTree(pid_t root)
-{
-    // Beyond this many processes the tree is no engine's.
-    constexpr std::size_t kMostProcesses = 256;
-    static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-    std::vector<pid_t> pending { root };
-    qint64 ticks = 0;
-    for (std::size_t seen = 0; !pending.empty() && seen < kMostProcesses; ++seen) {
-        const pid_t pid = pending.back();
-        pending.pop_back();
-        ticks += std::max<qint64>(0, processorTicksOf(pid));
-        const std::vector<pid_t> children = childProcessesOf(pid, QStringLiteral("/proc"));
-        pending.insert(pending.end(), children.begin(), children.end());
+// The processor time the child and everything it started have used, summed
+// look by look. An engine may leave the work to a program of its own (the
+// slideshow engine to ffmpeg, a script to the program it runs), and a
+// descendant that has ended counts on in its waiting parent's figures. Each
+// process adds what it used since the last look, so the sum never goes down
+// when a descendant ends between two reads of the tree; one that ends may be
+// counted twice, once itself and once in its parent, which errs on the side
+// of a working child.
+class ProcessorMeter {
+public:
+    explicit ProcessorMeter(pid_t root)
+        : m_root(root)
+    {
     }
-    return std::chrono::milliseconds(ticksPerSecond > 0 ? ticks * 1000 / ticksPerSecond : 0);
-}
+
+    // What the tree has used since the first look.
+    std::chrono::milliseconds look()
+    {
+        // Beyond this many processes the tree is no engine's.
+        constexpr std::size_t kMostProcesses = 256;
+        static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+        std::map<pid_t, qint64> ticksNow;
+        std::vector<pid_t> pending { m_root };
+        for (std::size_t seen = 0; !pending.empty() && seen < kMostProcesses; ++seen) {
+            const pid_t pid = pending.back();
+            pending.pop_back();
+            if (const qint64 ticks = processorTicksOf(pid); ticks >= 0)
+                ticksNow[pid] = ticks;
+            const std::vector<pid_t> children = childProcessesOf(pid, QStringLiteral("/proc"));
+            pending.insert(pending.end(), children.begin(), children.end());
+        }
+        for (const auto& [pid, ticks] : ticksNow) {
+            // A process first seen now started since the last look.
+            const auto before = m_ticks.find(pid);
+            const qint64 since = before == m_ticks.end() ? (m_looked ? 0 : ticks) : before->second;
+            m_total += std::max<qint64>(0, ticks - since);
+        }
+        m_ticks = std::move(ticksNow);
+        m_looked = true;
+        return std::chrono::milliseconds(ticksPerSecond > 0 ? m_total * 1000 / ticksPerSecond : 0);
+    }
+
+private:
+    const pid_t m_root;
+    std::map<pid_t, qint64> m_ticks;
+    qint64 m_total = 0;
+    bool m_looked = false;
+};
 
 // Notes when the child last moved, looking a few times within the limit at
 // its progress mark and at the processor time it uses. A child that works
@@ -313,14 +342,14 @@ public:
         std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark, pid_t child)
         : m_limit(mark ? limit : std::chrono::milliseconds(0))
         , m_mark(mark)
-        , m_child(child)
+        , m_processor(child)
         , m_lastMove(Clock::now())
         , m_nextLook(m_lastMove + interval())
     {
         if (!active())
             return;
         m_lastMark = m_mark();
-        m_usage.push_back({ m_lastMove, processorTimeOfTree(m_child) });
+        m_usage.push_back({ m_lastMove, m_processor.look() });
     }
 
     // When the mark is next to be looked at, if it is watched at all.
@@ -369,7 +398,7 @@ private:
     // starts the span the usage is measured over.
     void noteUsage(Clock::time_point now)
     {
-        m_usage.push_back({ now, processorTimeOfTree(m_child) });
+        m_usage.push_back({ now, m_processor.look() });
         while (m_usage.size() > 2 && now - m_usage[1].at >= m_limit)
             m_usage.pop_front();
     }
@@ -384,7 +413,7 @@ private:
 
     const std::chrono::milliseconds m_limit;
     const ProcessRunner::ProgressMark& m_mark;
-    const pid_t m_child;
+    ProcessorMeter m_processor;
     QByteArray m_lastMark;
     Clock::time_point m_lastMove;
     Clock::time_point m_nextLook;

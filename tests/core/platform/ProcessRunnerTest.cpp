@@ -217,6 +217,13 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
         { "busy without printing past the limit: left to finish",
             "for i in 1 2 3 4; do timeout 1.5 sh -c 'while :; do :; done' & done; wait; exit 0",
             20s, false, 0 },
+        // Workers reaped unseen (their parent ignores SIGCHLD) take their
+        // time out of the tree when they end; the next ones still count.
+        { "busy after workers whose time nobody collects: left to finish",
+            R"(exec perl -e '$SIG{CHLD} = "IGNORE"; for my $s (1, 1.5) {
+                 system(qq{for i in 1 2 3 4; do timeout $s sh -c "while :; do :; done" & done; wait})
+               }')",
+            20s, false, 0 },
         { "stopped by a signal: killed after the grace", "echo 1; kill -STOP $$", 200ms, true,
             SIGKILL },
     };
