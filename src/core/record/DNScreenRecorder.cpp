@@ -94,15 +94,27 @@ bool endedWell(const ProcessRunner::Result& run)
     return run.stopped && (run.exitCode == 255 || run.signal == SIGKILL);
 }
 
-// What ffmpeg said on standard error: its last error, and the first that
-// said the disk is full, which the errors after it only follow from.
+// Lines of ffmpeg's that say the file was not written whole.
+bool saysWriteFailed(const QString& line)
+{
+    return saysDiskIsFull(line) || line.contains(QLatin1String("Error writing trailer"))
+        || line.contains(QLatin1String("av_interleaved_write_frame"))
+        || line.contains(QLatin1String("Error closing file"));
+}
+
+// What ffmpeg said on standard error: its last error, the first that said the
+// file was not written whole, and the first that said the disk is full, which
+// the errors after it only follow from.
 struct EngineErrors {
     QString last;
+    QString writeFailed;
     QString diskFull;
 
     void read(const QString& line)
     {
         last = engineReason(line);
+        if (writeFailed.isEmpty() && saysWriteFailed(line))
+            writeFailed = last;
         if (diskFull.isEmpty() && saysDiskIsFull(line))
             diskFull = last;
     }
@@ -116,10 +128,11 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
     return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
 }
 
-// What is wrong with a recording, or empty when it is good. ffmpeg says
-// nothing on standard error when a recording ends well, however it ends: an
-// error after our stop (the last fragment not written to a full disk) fails
-// the recording as surely as one that ended it.
+// What is wrong with a recording, or empty when it is good. An ffmpeg that
+// ended badly is taken at its last word. One that ended well may still have
+// complained along the way (a grab that came late, a sound server that
+// hiccuped): only a write that failed, even after our stop (the last fragment
+// not written to a full disk), fails the recording then.
 QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& errors,
     bool hasPictures, const QString& path, double recorded, int frameRate)
 {
@@ -130,13 +143,15 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
             .arg(QFileInfo(path).absolutePath(), errors.diskFull);
     if (run.stalled)
         return QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
-    if (!errors.last.isEmpty())
-        return errors.last;
+    const bool ended = endedWell(run);
+    const QString said = ended ? errors.writeFailed : errors.last;
+    if (!said.isEmpty())
+        return said;
     if (run.signal != 0 && !run.stopped)
         return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
     if (!hasPictures)
         return QStringLiteral("nothing was recorded");
-    if (!endedWell(run))
+    if (!ended)
         return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
     return lengthProblem(path, recorded, frameRate);
 }
@@ -349,6 +364,9 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     result.reason
         = recordingProblem(run, errors, hasPictures, path, progress.secondsAt(ended), frameRate);
     result.succeeded = result.reason.isEmpty();
+    if (result.succeeded && !errors.last.isEmpty())
+        DNLog(QStringLiteral("The screen recording \"%1\" is kept, though ffmpeg said \"%2\"")
+                  .arg(path, errors.last));
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }

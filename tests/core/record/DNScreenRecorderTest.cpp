@@ -6,6 +6,7 @@
 #include "record/AudioDevice.h"
 #include "record/RecordedFile.h"
 #include "support/RecordingStage.h"
+#include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -378,6 +380,39 @@ TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
             << result.reason.toStdString();
         EXPECT_EQ(defaultSink(), "speakers");
         EXPECT_FALSE(loopbackLoaded());
+    }
+}
+
+// An ffmpeg that ends well may have complained along the way: a complaint
+// about the grab keeps the recording, one that says the file was not written
+// whole fails it, in ffmpeg's words.
+TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
+{
+    const QByteArray ffmpeg = QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"));
+    QTemporaryDir standIns;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(standIns.path()) + ':' + path);
+    const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
+    const struct {
+        QByteArray said;
+        QString reason;
+    } cases[] = {
+        { "[x11grab @ 0x5610a8c3f2c0] Cannot get the image data event_error: response_type:0 "
+          "error_code:8",
+            "" },
+        { "[mov @ 0x5610a8c3f2c0] Error writing trailer of file:take.mov: Input/output error",
+            "Error writing trailer of file:take.mov: Input/output error" },
+        { "av_interleaved_write_frame(): Input/output error",
+            "av_interleaved_write_frame(): Input/output error" },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.said.toStdString());
+        ASSERT_TRUE(writeTestScript(standIns.filePath("ffmpeg"),
+            "#!/bin/sh\necho '" + row.said + "' >&2\nexec '" + ffmpeg + "' \"$@\"\n"));
+        keeper.result.reset();
+        const DNRecordingResult result = record(folder.filePath("take.mov"), 0.5);
+        EXPECT_EQ(result.succeeded, row.reason.isEmpty());
+        EXPECT_EQ(result.reason.toStdString(), row.reason.toStdString());
     }
 }
 
