@@ -415,7 +415,7 @@ void DNScreenRecorder::stopRecord()
 // on a busy machine the encoder trails the screen by a second or more, and
 // its first report may come after the stop. So it is told once its progress
 // reaches the time recorded up to the stop (see runCapture), or when it has
-// not within a limit that grows with that time.
+// not within catchUpLimit() of that time.
 void DNScreenRecorder::endOnceWritten(Clock::time_point stop)
 {
     const Clock::time_point first = std::min(m_firstPicture.load(), stop);

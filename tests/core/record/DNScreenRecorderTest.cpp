@@ -116,6 +116,28 @@ private:
     std::vector<std::unique_ptr<QProcess>> m_loops;
 };
 
+// A program named ffmpeg, first on the PATH while this lives: a shell
+// script, which may hand on to the real ffmpeg.
+class StandInFfmpeg {
+public:
+    StandInFfmpeg() { qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + m_path); }
+    ~StandInFfmpeg() { qputenv("PATH", m_path); }
+    StandInFfmpeg(const StandInFfmpeg&) = delete;
+    StandInFfmpeg& operator=(const StandInFfmpeg&) = delete;
+
+    bool write(const QByteArray& script) const
+    {
+        return writeTestScript(m_folder.filePath("ffmpeg"), "#!/bin/sh\n" + script);
+    }
+    // The script's line that runs the real ffmpeg with the stand-in's arguments.
+    QByteArray real() const { return "exec '" + m_real + "' \"$@\"\n"; }
+
+private:
+    const QByteArray m_path = qgetenv("PATH");
+    const QByteArray m_real = QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"));
+    QTemporaryDir m_folder;
+};
+
 class RecordingSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -388,11 +410,7 @@ TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
 // whole fails it, in ffmpeg's words.
 TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
 {
-    const QByteArray ffmpeg = QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"));
-    QTemporaryDir standIns;
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", QFile::encodeName(standIns.path()) + ':' + path);
-    const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
+    StandInFfmpeg ffmpeg;
     const struct {
         QByteArray said;
         QString reason;
@@ -407,13 +425,37 @@ TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.said.toStdString());
-        ASSERT_TRUE(writeTestScript(standIns.filePath("ffmpeg"),
-            "#!/bin/sh\necho '" + row.said + "' >&2\nexec '" + ffmpeg + "' \"$@\"\n"));
+        ASSERT_TRUE(ffmpeg.write("echo '" + row.said + "' >&2\n" + ffmpeg.real()));
         keeper.result.reset();
         const DNRecordingResult result = record(folder.filePath("take.mov"), 0.5);
         EXPECT_EQ(result.succeeded, row.reason.isEmpty());
         EXPECT_EQ(result.reason.toStdString(), row.reason.toStdString());
     }
+}
+
+// An encoder that keeps moving but never writes what was recorded (a
+// stand-in that drops every picture after its first) is waited for after the
+// stop no longer than the engines' stall limit, which is all a stop or
+// closing the recorder may wait.
+TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(3s);
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write("trap 'exit 255' INT\n"
+                             "dropped=0\n"
+                             "while :; do\n"
+                             "  dropped=$((dropped + 1))\n"
+                             "  printf 'frame=1\\ndrop_frames=%d\\nprogress=continue\\n' $dropped\n"
+                             "  sleep 0.1\n"
+                             "done\n"));
+    const DNRecordingResult result = record(folder.filePath("behind.mov"), 0.5);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.endsWith(
+        "(ffmpeg had not written all that was recorded 3.0 s after the stop, and was ended)"))
+        << result.reason.toStdString();
 }
 
 // An ffmpeg that stops writing before the stop (here stopped by a signal) is
