@@ -317,6 +317,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
     m_firstPicture = Clock::time_point::max();
+    m_catchUpEnd = CatchUp::Waiting;
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
     m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
@@ -340,7 +341,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         const Clock::time_point stop = m_stopAsked.load();
         if (now < stop)
             emit recordingProgress(progress.secondsAt(now));
-        else if (progress.reaches(stop))
+        else if (progress.reaches(stop) && settleCatchUp(CatchUp::Reached))
             m_runner->stop();
     });
     m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
@@ -374,7 +375,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
 void DNScreenRecorder::finishRecording(DNRecordingResult result)
 {
     m_worker.join();
-    if (m_catchUp && m_catchUp->expired()) {
+    if (m_catchUpEnd == CatchUp::CutShort) {
         const QString cut = QStringLiteral("ffmpeg had not written all that was recorded %1 s "
                                            "after the stop, and was ended")
                                 .arg(QString::number(m_catchUpLimit.count() / 1000.0, 'f', 1));
@@ -420,7 +421,18 @@ void DNScreenRecorder::endOnceWritten(Clock::time_point stop)
 {
     const Clock::time_point first = std::min(m_firstPicture.load(), stop);
     m_catchUpLimit = catchUpLimit(secondsBetween(first, stop));
-    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] { m_runner->stop(); });
+    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] {
+        if (settleCatchUp(CatchUp::CutShort))
+            m_runner->stop();
+    });
+}
+
+// The first to come of the progress reaching the stop and the limit ends
+// ffmpeg's catching up; the other then neither acts nor is reported.
+bool DNScreenRecorder::settleCatchUp(CatchUp end)
+{
+    CatchUp waiting = CatchUp::Waiting;
+    return m_catchUpEnd.compare_exchange_strong(waiting, end);
 }
 
 qint64 DNScreenRecorder::enginePid() const

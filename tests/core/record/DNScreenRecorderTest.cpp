@@ -1,6 +1,7 @@
 #include "record/DNScreenRecorder.h"
 
 #include "fixtures/MediaFacts.h"
+#include "platform/Fd.h"
 #include "platform/ProcessRunner.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
@@ -28,12 +29,16 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <poll.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <sys/mount.h>
+#include <sys/syscall.h>
 
 namespace {
 
@@ -456,6 +461,40 @@ TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
     EXPECT_TRUE(result.reason.endsWith(
         "(ffmpeg had not written all that was recorded 3.0 s after the stop, and was ended)"))
         << result.reason.toStdString();
+}
+
+// An interface too busy to take the result until the wait after the stop
+// has passed: ffmpeg had written all that was recorded long before, and the
+// result, failed for a reason of its own, does not say otherwise.
+TEST_F(RecordingSession, AResultTakenLateDoesNotBlameAnEncoderThatCaughtUp)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(5s);
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write(
+        "echo 'Error closing file file:late.mov: Input/output error' >&2\n" + ffmpeg.real()));
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    double recorded = 0;
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [&recorded](double seconds) { recorded = seconds; });
+    ASSERT_TRUE(recorder->startRecord(folder.filePath("late.mov")));
+    ASSERT_TRUE(QTest::qWaitFor([&recorded] { return recorded >= 0.5; }, 30000));
+    const Fd engine(int(::syscall(SYS_pidfd_open, pid_t(recorder->enginePid()), 0)));
+    ASSERT_TRUE(engine.valid());
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    recorder->stopRecord();
+    const std::chrono::milliseconds limit = catchUpLimit(recorded);
+    pollfd ended { engine.get(), POLLIN, 0 };
+    if (::poll(&ended, 1, int(limit.count())) != 1 || sinceStop.elapsed() >= limit.count())
+        GTEST_SKIP() << "ffmpeg took longer than its limit to catch up here";
+    // Past the limit before the event loop runs again.
+    std::this_thread::sleep_for(limit + 1s - std::chrono::milliseconds(sinceStop.elapsed()));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+    EXPECT_EQ(keeper.result->reason.toStdString(),
+        "Error closing file file:late.mov: Input/output error");
 }
 
 // An ffmpeg that stops writing before the stop (here stopped by a signal) is
