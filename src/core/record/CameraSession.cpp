@@ -4,6 +4,7 @@
 #include "platform/ProcessRunner.h"
 #include "record/RecordedFile.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -32,7 +33,9 @@ bool isReportLine(const QString& line)
 
 CameraSession::CameraSession(QObject* parent)
     : QObject(parent)
-{ }
+{
+    connect(&m_stallWatch, &QTimer::timeout, this, &CameraSession::watchProgress);
+}
 
 CameraSession::~CameraSession()
 {
@@ -48,6 +51,10 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
     m_lastComplaint.clear();
     m_framesShown = 0;
     m_framesShownAtStop = 0;
+    m_framesRecorded = 0;
+    m_levelsRead = 0;
+    m_markAtLook = -1;
+    m_stallReason.clear();
     m_stopping = false;
     const QStringList arguments = cameraSessionArguments(plan);
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
@@ -57,8 +64,13 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
     connect(m_child.get(), &QProcess::readyReadStandardError, this, &CameraSession::readMessages);
     connect(m_child.get(), &QProcess::finished, this, &CameraSession::childEnded);
     m_child->start(QStringLiteral("ffmpeg"), arguments);
-    if (m_child->waitForStarted())
+    if (m_child->waitForStarted()) {
+        using std::chrono::milliseconds;
+        m_sinceMove.start();
+        m_stallWatch.start(
+            std::clamp(engineStallLimit() / 8, milliseconds(10), milliseconds(1000)));
         return true;
+    }
     if (error)
         *error = QStringLiteral("cannot start ffmpeg: ") + m_child->errorString();
     m_child.reset();
@@ -91,6 +103,11 @@ void CameraSession::requestStop()
     // up to a piece past it, which ffmpeg writes out before it ends.
     m_framesShownAtStop = m_framesShown;
     m_stopping = true;
+    endChild();
+}
+
+void CameraSession::endChild()
+{
     // A preview alone has nothing to finish; ffmpeg asked to end would wait
     // for the sound server's next piece of sound, up to two seconds.
     if (m_plan.outputPath.isEmpty()) {
@@ -123,7 +140,13 @@ void cutRecording(const QString& recording, double seconds)
     QString complaint;
     ProcessRunner runner;
     runner.setStderrHandler([&complaint](const QString& line) { complaint = line; });
+    // The copy grows while ffmpeg works; a recording on a file system that
+    // stopped answering would keep it waiting for ever.
+    runner.setStallLimit(engineStallLimit(),
+        [path = cut.fileName()] { return QByteArray::number(QFileInfo(path).size()); });
     const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
+    if (result.stalled)
+        complaint = QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
     if (result.succeeded() && hasRecordedPictures(cut.fileName())
         && std::rename(QFile::encodeName(cut.fileName()).constData(),
                QFile::encodeName(recording).constData())
@@ -139,6 +162,26 @@ void cutRecording(const QString& recording, double seconds)
 bool CameraSession::isRunning() const
 {
     return m_child && m_child->state() != QProcess::NotRunning;
+}
+
+// A live session moves all the time: the camera's pictures, ffmpeg's count of
+// the pictures recorded and the sound's levels keep coming. One where none
+// has come for the stall limit has stopped (a camera that hangs, a file
+// system that went away) and is ended as a stop ends it, for that reason.
+void CameraSession::watchProgress()
+{
+    const qint64 mark = m_framesShown + m_framesRecorded + m_levelsRead;
+    if (mark != m_markAtLook) {
+        m_markAtLook = mark;
+        m_sinceMove.restart();
+        return;
+    }
+    const std::chrono::milliseconds limit = engineStallLimit();
+    if (m_stopping || !m_stallReason.isEmpty() || m_sinceMove.elapsed() < limit.count())
+        return;
+    m_stallReason = QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(limit));
+    DNLog(QStringLiteral("The camera recorder's ") + m_stallReason);
+    endChild();
 }
 
 void CameraSession::readFrames()
@@ -172,18 +215,21 @@ void CameraSession::readMessages()
 
 void CameraSession::readMessage(const QString& line)
 {
-    if (const std::optional<double> level = peakLevel(line))
+    if (const std::optional<double> level = peakLevel(line)) {
+        ++m_levelsRead;
         emit audioLevel(*level);
-    else if (const std::optional<qint64> frames = progressFrames(line))
+    } else if (const std::optional<qint64> frames = progressFrames(line)) {
+        m_framesRecorded = *frames;
         emit recordingProgress(double(*frames) / std::max(1, m_plan.previewFrameRate));
-    else if (!isReportLine(line))
+    } else if (!isReportLine(line))
         m_lastComplaint = line;
 }
 
 void CameraSession::childEnded()
 {
+    m_stallWatch.stop();
     readFrames();
     readMessages();
     const int exitCode = m_child->exitStatus() == QProcess::NormalExit ? m_child->exitCode() : -1;
-    emit finished(m_stopping, exitCode, m_lastComplaint);
+    emit finished(m_stopping, exitCode, m_stallReason.isEmpty() ? m_lastComplaint : m_stallReason);
 }

@@ -2,9 +2,11 @@
 
 #include "record/CameraCapture.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
 #include <QProcess>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -47,13 +49,16 @@ signals:
     void audioLevel(double decibels);
     void recordingProgress(double seconds);
     // The child ended: by stop() (`stopped`), or by itself with ffmpeg's last
-    // complaint in `reason`.
+    // complaint in `reason`, or ended by us when it made no progress for the
+    // engines' stall limit, which `reason` then says.
     void finished(bool stopped, int exitCode, const QString& reason);
 
 private:
     void readFrames();
     void readMessages();
     void readMessage(const QString& line);
+    void endChild();
+    void watchProgress();
     void childEnded();
 
     CameraSessionPlan m_plan;
@@ -64,6 +69,12 @@ private:
     QString m_lastComplaint;
     qint64 m_framesShown = 0;
     qint64 m_framesShownAtStop = 0;
+    qint64 m_framesRecorded = 0;
+    qint64 m_levelsRead = 0;
+    qint64 m_markAtLook = -1;
+    QElapsedTimer m_sinceMove;
+    QTimer m_stallWatch;
+    QString m_stallReason;
     bool m_stopping = false;
     bool m_waitingForEnd = false;
 };

@@ -94,15 +94,27 @@ bool endedWell(const ProcessRunner::Result& run)
     return run.stopped && (run.exitCode == 255 || run.signal == SIGKILL);
 }
 
-// What ffmpeg said on standard error: its last error, and the first that
-// said the disk is full, which the errors after it only follow from.
+// Lines of ffmpeg's that say the file was not written whole.
+bool saysWriteFailed(const QString& line)
+{
+    return saysDiskIsFull(line) || line.contains(QLatin1String("Error writing trailer"))
+        || line.contains(QLatin1String("av_interleaved_write_frame"))
+        || line.contains(QLatin1String("Error closing file"));
+}
+
+// What ffmpeg said on standard error: its last error, the first that said the
+// file was not written whole, and the first that said the disk is full, which
+// the errors after it only follow from.
 struct EngineErrors {
     QString last;
+    QString writeFailed;
     QString diskFull;
 
     void read(const QString& line)
     {
         last = engineReason(line);
+        if (writeFailed.isEmpty() && saysWriteFailed(line))
+            writeFailed = last;
         if (diskFull.isEmpty() && saysDiskIsFull(line))
             diskFull = last;
     }
@@ -116,10 +128,11 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
     return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
 }
 
-// What is wrong with a recording, or empty when it is good. ffmpeg says
-// nothing on standard error when a recording ends well, however it ends: an
-// error after our stop (the last fragment not written to a full disk) fails
-// the recording as surely as one that ended it.
+// What is wrong with a recording, or empty when it is good. An ffmpeg that
+// ended badly is taken at its last word. One that ended well may still have
+// complained along the way (a grab that came late, a sound server that
+// hiccuped): only a write that failed, even after our stop (the last fragment
+// not written to a full disk), fails the recording then.
 QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& errors,
     bool hasPictures, const QString& path, double recorded, int frameRate)
 {
@@ -130,13 +143,15 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
             .arg(QFileInfo(path).absolutePath(), errors.diskFull);
     if (run.stalled)
         return QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
-    if (!errors.last.isEmpty())
-        return errors.last;
+    const bool ended = endedWell(run);
+    const QString said = ended ? errors.writeFailed : errors.last;
+    if (!said.isEmpty())
+        return said;
     if (run.signal != 0 && !run.stopped)
         return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
     if (!hasPictures)
         return QStringLiteral("nothing was recorded");
-    if (!endedWell(run))
+    if (!ended)
         return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
     return lengthProblem(path, recorded, frameRate);
 }
@@ -302,6 +317,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
     m_firstPicture = Clock::time_point::max();
+    m_catchUpEnd = CatchUp::Waiting;
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
     m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
@@ -325,7 +341,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         const Clock::time_point stop = m_stopAsked.load();
         if (now < stop)
             emit recordingProgress(progress.secondsAt(now));
-        else if (progress.reaches(stop))
+        else if (progress.reaches(stop) && settleCatchUp(CatchUp::Reached))
             m_runner->stop();
     });
     m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
@@ -349,6 +365,9 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     result.reason
         = recordingProblem(run, errors, hasPictures, path, progress.secondsAt(ended), frameRate);
     result.succeeded = result.reason.isEmpty();
+    if (result.succeeded && !errors.last.isEmpty())
+        DNLog(QStringLiteral("The screen recording \"%1\" is kept, though ffmpeg said \"%2\"")
+                  .arg(path, errors.last));
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }
@@ -356,7 +375,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
 void DNScreenRecorder::finishRecording(DNRecordingResult result)
 {
     m_worker.join();
-    if (m_catchUp && m_catchUp->expired()) {
+    if (m_catchUpEnd == CatchUp::CutShort) {
         const QString cut = QStringLiteral("ffmpeg had not written all that was recorded %1 s "
                                            "after the stop, and was ended")
                                 .arg(QString::number(m_catchUpLimit.count() / 1000.0, 'f', 1));
@@ -397,12 +416,23 @@ void DNScreenRecorder::stopRecord()
 // on a busy machine the encoder trails the screen by a second or more, and
 // its first report may come after the stop. So it is told once its progress
 // reaches the time recorded up to the stop (see runCapture), or when it has
-// not within a limit that grows with that time.
+// not within catchUpLimit() of that time.
 void DNScreenRecorder::endOnceWritten(Clock::time_point stop)
 {
     const Clock::time_point first = std::min(m_firstPicture.load(), stop);
     m_catchUpLimit = catchUpLimit(secondsBetween(first, stop));
-    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] { m_runner->stop(); });
+    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] {
+        if (settleCatchUp(CatchUp::CutShort))
+            m_runner->stop();
+    });
+}
+
+// The first to come of the progress reaching the stop and the limit ends
+// ffmpeg's catching up; the other then neither acts nor is reported.
+bool DNScreenRecorder::settleCatchUp(CatchUp end)
+{
+    CatchUp waiting = CatchUp::Waiting;
+    return m_catchUpEnd.compare_exchange_strong(waiting, end);
 }
 
 qint64 DNScreenRecorder::enginePid() const

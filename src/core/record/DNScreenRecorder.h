@@ -132,6 +132,7 @@ signals:
     void recordingProgress(double seconds);
 
 private:
+    enum class CatchUp { Waiting, Reached, CutShort };
     struct Routing {
         QString stashedSink;
         std::vector<quint32> stashedVolumes;
@@ -144,6 +145,7 @@ private:
     void runCapture(const QStringList& arguments, const QString& path, int frameRate);
     void finishRecording(DNRecordingResult result);
     void endOnceWritten(std::chrono::steady_clock::time_point stop);
+    bool settleCatchUp(CatchUp end);
     void grabPreview();
     bool loadVirtualDevice(QString* error);
     void unloadVirtualDevice();
@@ -177,6 +179,9 @@ private:
     std::atomic<std::chrono::steady_clock::time_point> m_firstPicture {
         std::chrono::steady_clock::time_point::max()
     };
+    // How ffmpeg's catching up after the stop ended: it wrote all that was
+    // recorded up to the stop, or the limit below ended it first.
+    std::atomic<CatchUp> m_catchUpEnd { CatchUp::Waiting };
     std::unique_ptr<ProcessRunner> m_runner;
     // Ends ffmpeg when it has not written up to the stop within the limit.
     std::unique_ptr<RunDeadline> m_catchUp;

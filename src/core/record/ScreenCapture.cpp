@@ -164,7 +164,9 @@ QString recordedLengthProblem(double inFile, double recorded, int framesPerSecon
 std::chrono::milliseconds catchUpLimit(double recordedSeconds)
 {
     using namespace std::chrono;
-    return milliseconds(10000) + duration_cast<milliseconds>(duration<double>(recordedSeconds));
+    const milliseconds byLength
+        = milliseconds(10000) + duration_cast<milliseconds>(duration<double>(recordedSeconds));
+    return std::min(byLength, engineStallLimit());
 }
 
 QStringList captureArguments(const CapturePlan& plan)

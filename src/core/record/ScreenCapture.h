@@ -78,8 +78,10 @@ QString recordedLengthProblem(double inFile, double recorded, int framesPerSecon
 
 // How long ffmpeg may take after a stop to write the pictures it has taken
 // up to the stop before it is ended anyway: as long as the recording took,
-// and 10 s more. An encoder that kept half the pace while recording has
-// caught up by then.
+// and 10 s more, which an encoder that kept half the pace while recording
+// needs; but never longer than the engines' stall limit, so that no stop, nor
+// closing the recorder, waits longer than that for an encoder that hardly
+// moves. One that does not move at all is ended by the stall limit itself.
 std::chrono::milliseconds catchUpLimit(double recordedSeconds);
 
 // ffmpeg's arguments (program name excluded) for the plan.

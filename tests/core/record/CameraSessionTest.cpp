@@ -1,20 +1,27 @@
 #include "record/CameraSession.h"
 
 #include "fixtures/MediaFacts.h"
+#include "platform/Fd.h"
+#include "platform/ProcessRunner.h"
 #include "support/PrivateSoundServer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 
 namespace {
 
@@ -199,6 +206,60 @@ TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSizeUnderALargerMa
         60);
     ASSERT_FALSE(run.levels.empty());
     EXPECT_GT(run.levels.back(), -20);
+}
+
+// A camera that hands out a few pictures and then nothing more (a driver that
+// hangs), stood in for by a pipe that stays open: its session is ended once
+// it has made no progress for the stall limit, and says so.
+TEST(CameraSession, ACameraThatStopsMovingIsEndedForIt)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(1s);
+    QTemporaryDir folder;
+    const QString pipe = folder.filePath("camera");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    const Fd feed(::open(QFile::encodeName(pipe).constData(), O_RDWR | O_CLOEXEC));
+    ASSERT_TRUE(feed.valid());
+    const QByteArray pictures(15 * 32 * 24 * 3, '\x80');
+    ASSERT_EQ(::write(feed.get(), pictures.constData(), size_t(pictures.size())), pictures.size());
+    const CameraDevice hanging { "hanging", "Hanging",
+        { "-f", "rawvideo", "-pixel_format", "rgb24", "-video_size", "32x24", "-framerate", "30",
+            "-i", pipe } };
+    SessionRun run;
+    run.run(
+        { hanging, {}, QSize(32, 24), 15, folder.filePath("take.mov"), std::nullopt, {} }, 3600.0);
+    EXPECT_FALSE(run.pictures.empty());
+    EXPECT_EQ(
+        run.reason.toStdString(), ("ffmpeg " + stallReason(1s) + " and was ended").toStdString());
+}
+
+// A recording to cut that never comes (its file system stopped answering,
+// stood in for by a pipe no one writes): the cut is given up once it has made
+// no progress for the stall limit, and the recording is left as it was.
+TEST(CutRecording, ARecordingThatNeverComesIsGivenUp)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(1s);
+    QTemporaryDir folder;
+    const QString pipe = folder.filePath("take.mov");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    std::future<void> cut = std::async(std::launch::async, [&pipe] { cutRecording(pipe, 1.0); });
+    const bool givenUp = cut.wait_for(30s) == std::future_status::ready;
+    // Otherwise the end of an empty recording lets ffmpeg go.
+    if (!givenUp)
+        Fd(::open(QFile::encodeName(pipe).constData(), O_WRONLY | O_CLOEXEC));
+    cut.wait();
+    EXPECT_TRUE(givenUp);
+    EXPECT_EQ(QDir(folder.path())
+                  .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+        QStringList { "take.mov" });
+    struct stat recording { };
+    ASSERT_EQ(::stat(QFile::encodeName(pipe).constData(), &recording), 0);
+    EXPECT_TRUE(S_ISFIFO(recording.st_mode));
 }
 
 TEST(MoveRecording, NeverReplacesAndCrossesFileSystems)

@@ -1,11 +1,13 @@
 #include "record/DNScreenRecorder.h"
 
 #include "fixtures/MediaFacts.h"
+#include "platform/Fd.h"
 #include "platform/ProcessRunner.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
 #include "record/RecordedFile.h"
 #include "support/RecordingStage.h"
+#include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -26,12 +29,16 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include <poll.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <sys/mount.h>
+#include <sys/syscall.h>
 
 namespace {
 
@@ -112,6 +119,28 @@ public:
 private:
     cpu_set_t m_before {};
     std::vector<std::unique_ptr<QProcess>> m_loops;
+};
+
+// A program named ffmpeg, first on the PATH while this lives: a shell
+// script, which may hand on to the real ffmpeg.
+class StandInFfmpeg {
+public:
+    StandInFfmpeg() { qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + m_path); }
+    ~StandInFfmpeg() { qputenv("PATH", m_path); }
+    StandInFfmpeg(const StandInFfmpeg&) = delete;
+    StandInFfmpeg& operator=(const StandInFfmpeg&) = delete;
+
+    bool write(const QByteArray& script) const
+    {
+        return writeTestScript(m_folder.filePath("ffmpeg"), "#!/bin/sh\n" + script);
+    }
+    // The script's line that runs the real ffmpeg with the stand-in's arguments.
+    QByteArray real() const { return "exec '" + m_real + "' \"$@\"\n"; }
+
+private:
+    const QByteArray m_path = qgetenv("PATH");
+    const QByteArray m_real = QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"));
+    QTemporaryDir m_folder;
 };
 
 class RecordingSession : public ::testing::Test {
@@ -379,6 +408,93 @@ TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
         EXPECT_EQ(defaultSink(), "speakers");
         EXPECT_FALSE(loopbackLoaded());
     }
+}
+
+// An ffmpeg that ends well may have complained along the way: a complaint
+// about the grab keeps the recording, one that says the file was not written
+// whole fails it, in ffmpeg's words.
+TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
+{
+    StandInFfmpeg ffmpeg;
+    const struct {
+        QByteArray said;
+        QString reason;
+    } cases[] = {
+        { "[x11grab @ 0x5610a8c3f2c0] Cannot get the image data event_error: response_type:0 "
+          "error_code:8",
+            "" },
+        { "[mov @ 0x5610a8c3f2c0] Error writing trailer of file:take.mov: Input/output error",
+            "Error writing trailer of file:take.mov: Input/output error" },
+        { "av_interleaved_write_frame(): Input/output error",
+            "av_interleaved_write_frame(): Input/output error" },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.said.toStdString());
+        ASSERT_TRUE(ffmpeg.write("echo '" + row.said + "' >&2\n" + ffmpeg.real()));
+        keeper.result.reset();
+        const DNRecordingResult result = record(folder.filePath("take.mov"), 0.5);
+        EXPECT_EQ(result.succeeded, row.reason.isEmpty());
+        EXPECT_EQ(result.reason.toStdString(), row.reason.toStdString());
+    }
+}
+
+// An encoder that keeps moving but never writes what was recorded (a
+// stand-in that drops every picture after its first) is waited for after the
+// stop no longer than the engines' stall limit, which is all a stop or
+// closing the recorder may wait.
+TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(3s);
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write("trap 'exit 255' INT\n"
+                             "dropped=0\n"
+                             "while :; do\n"
+                             "  dropped=$((dropped + 1))\n"
+                             "  printf 'frame=1\\ndrop_frames=%d\\nprogress=continue\\n' $dropped\n"
+                             "  sleep 0.1\n"
+                             "done\n"));
+    const DNRecordingResult result = record(folder.filePath("behind.mov"), 0.5);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.endsWith(
+        "(ffmpeg had not written all that was recorded 3.0 s after the stop, and was ended)"))
+        << result.reason.toStdString();
+}
+
+// An interface too busy to take the result until the wait after the stop
+// has passed: ffmpeg had written all that was recorded long before, and the
+// result, failed for a reason of its own, does not say otherwise.
+TEST_F(RecordingSession, AResultTakenLateDoesNotBlameAnEncoderThatCaughtUp)
+{
+    using namespace std::chrono_literals;
+    const auto restore
+        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
+    setEngineStallLimit(5s);
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write(
+        "echo 'Error closing file file:late.mov: Input/output error' >&2\n" + ffmpeg.real()));
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    double recorded = 0;
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [&recorded](double seconds) { recorded = seconds; });
+    ASSERT_TRUE(recorder->startRecord(folder.filePath("late.mov")));
+    ASSERT_TRUE(QTest::qWaitFor([&recorded] { return recorded >= 0.5; }, 30000));
+    const Fd engine(int(::syscall(SYS_pidfd_open, pid_t(recorder->enginePid()), 0)));
+    ASSERT_TRUE(engine.valid());
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    recorder->stopRecord();
+    const std::chrono::milliseconds limit = catchUpLimit(recorded);
+    pollfd ended { engine.get(), POLLIN, 0 };
+    if (::poll(&ended, 1, int(limit.count())) != 1 || sinceStop.elapsed() >= limit.count())
+        GTEST_SKIP() << "ffmpeg took longer than its limit to catch up here";
+    // Past the limit before the event loop runs again.
+    std::this_thread::sleep_for(limit + 1s - std::chrono::milliseconds(sinceStop.elapsed()));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 30000));
+    EXPECT_EQ(keeper.result->reason.toStdString(),
+        "Error closing file file:late.mov: Input/output error");
 }
 
 // An ffmpeg that stops writing before the stop (here stopped by a signal) is

@@ -118,6 +118,9 @@ std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& chars
 // top and centre; every other value leaves the lines at the bottom.
 bool SubtitlePositionMovesCues(quint32 position);
 
+// Whether the subtitle file at `path` is SubRip text, by its name ("film.SRT" too).
+bool IsSrtFile(const QString& path);
+
 // Whether the subtitle chosen for the node, drawn into the picture, is text
 // whose cues GenVideoFilterChain moves with a seek: an SRT file, or a text
 // stream of the source, which is taken out as SRT. A trimmed source can then

@@ -10,7 +10,6 @@
 #include "services/DNHelpers.h"
 #include "services/SubtitleCharset.h"
 
-#include <QFileInfo>
 #include <QRectF>
 #include <QSize>
 #include <QStringList>
@@ -320,8 +319,7 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node)
     if (!track)
         return false;
     if (const DNTExtSubtitle* external = DNExtSubtitleOf(*track))
-        return QFileInfo(external->path).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive)
-            == 0;
+        return IsSrtFile(external->path);
     return DNSubtitleFields(*track).isTextformat;
 }
 

@@ -280,11 +280,6 @@ bool adjustCopy(const QString& copy, const CueChange& change)
     return false;
 }
 
-bool isSrt(const QString& path)
-{
-    return QFileInfo(path).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) == 0;
-}
-
 // Moves the cues of the copy back by `seek` seconds; false, with the copy
 // removed, when they cannot be moved (a copy that is no SRT): they would show
 // at the wrong times.
@@ -292,7 +287,7 @@ bool movedBack(const QString& copy, int32_t seek)
 {
     CueChange change;
     change.seek = qint64(seek) * 1000;
-    if (isSrt(copy))
+    if (IsSrtFile(copy))
         return adjustCopy(copy, change);
     DNLog(QStringLiteral("The subtitle %1 cannot follow the seek to %2 s; the output goes without "
                          "a subtitle.")
@@ -303,6 +298,11 @@ bool movedBack(const QString& copy, int32_t seek)
 }
 
 } // namespace
+
+bool IsSrtFile(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("srt"), Qt::CaseInsensitive) == 0;
+}
 
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset)
 {
@@ -352,7 +352,7 @@ std::optional<QString> GenSubtitlesFilter(
         return std::nullopt;
     QString filter = QStringLiteral("[VA]subtitles=filename=") + FilterGraphQuote(*copy);
     if (!copyCharset.isEmpty() && copyCharset.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive)
-        && isSrt(*copy))
+        && IsSrtFile(*copy))
         filter += QStringLiteral(":charenc=") + FilterGraphQuote(copyCharset);
     if (const SubtitlePlacement* placement = placementOf(position))
         filter += QStringLiteral(":force_style=")
@@ -369,7 +369,7 @@ std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& chars
     change.tag = placement ? QByteArray(placement->cueTag) : QByteArray();
     change.trim = trim;
     change.pictureEnd = std::isfinite(pictureSeconds) ? std::llround(pictureSeconds * 1000) : 0;
-    if (!copy || (!placement && !change.movesTimes()) || !isSrt(*copy))
+    if (!copy || (!placement && !change.movesTimes()) || !IsSrtFile(*copy))
         return copy;
     return adjustCopy(*copy, change) ? copy : std::nullopt;
 }
