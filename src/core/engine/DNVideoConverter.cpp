@@ -321,7 +321,7 @@ std::optional<HeldOutput> takeHeldOutput()
 
 // Removes the held output's file, which is ours alone, wherever its folder
 // has gone, and lets its report go with the name it was written under.
-// Returns whether the file was removed.
+// Returns whether nothing of it is left.
 bool discardHeld(const HeldOutput& held)
 {
     bool removed = false;
@@ -331,7 +331,7 @@ bool discardHeld(const HeldOutput& held)
         removed = held.folder.removeFile(QFileInfo(held.partial).fileName());
         if (removed)
             DNLog(QStringLiteral(
-                "The unfinished output \"%1\" was deleted from the folder's new place.")
+                "Nothing of the unfinished output \"%1\" is left in the folder's new place.")
                       .arg(held.partial));
     }
     if (held.report)
@@ -359,8 +359,8 @@ void explainFullDisk(const OutputFolder& folder)
         + (earlier.isEmpty() ? QString() : QLatin1Char(' ') + earlier));
 }
 
-// `removed` tells whether the unfinished output could be removed from the
-// folder's new place.
+// `removed` tells whether nothing unfinished is left in the folder's new
+// place (the engine may have failed before it wrote anything).
 void explainMovedFolder(const OutputFolder& folder, bool removed)
 {
     const QString now = folder.whereNow();
@@ -372,10 +372,10 @@ void explainMovedFolder(const OutputFolder& folder, bool removed)
     }
     explainFailure(
         QStringLiteral("The conversion failed: the output folder \"%1\" was moved to "
-                       "\"%2\" while the output was written into it; the unfinished "
-                       "output %3 from there.")
+                       "\"%2\" while the output was written into it; %3 there.")
             .arg(folder.path(), now,
-                removed ? QStringLiteral("was removed") : QStringLiteral("could not be removed")));
+                removed ? QStringLiteral("nothing unfinished is left")
+                        : QStringLiteral("the unfinished output could not be removed from")));
 }
 
 // Removes the held output of a failed run and tells what its folder can of

@@ -266,6 +266,9 @@ std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc)
     std::vector<pid_t> children;
     bool listed = false;
     const QDir tasks(QStringLiteral("%1/%2/task").arg(proc).arg(pid));
+    // A process that has gone since it was listed has no children to find.
+    if (!tasks.exists())
+        return children;
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         // Each thread's list of the children it started, where the kernel
         // keeps them.
@@ -294,8 +297,7 @@ class ProcessorMeter {
 public:
     explicit ProcessorMeter(pid_t root)
         : m_root(root)
-    {
-    }
+    { }
 
     // What the tree has used since the first look.
     std::chrono::milliseconds look()

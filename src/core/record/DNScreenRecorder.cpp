@@ -94,12 +94,20 @@ bool endedWell(const ProcessRunner::Result& run)
     return run.stopped && (run.exitCode == 255 || run.signal == SIGKILL);
 }
 
-// Lines of ffmpeg's that say the file was not written whole.
+// Lines of ffmpeg's that say the file was not written whole, in the words of
+// this ffmpeg and of later ones.
 bool saysWriteFailed(const QString& line)
 {
-    return saysDiskIsFull(line) || line.contains(QLatin1String("Error writing trailer"))
-        || line.contains(QLatin1String("av_interleaved_write_frame"))
-        || line.contains(QLatin1String("Error closing file"));
+    static const QLatin1String kWriteFailures[] = {
+        QLatin1String("Error writing trailer"),
+        QLatin1String("av_interleaved_write_frame"),
+        QLatin1String("Error closing file"),
+        QLatin1String("Error submitting a packet to the muxer"),
+        QLatin1String("Error muxing a packet"),
+    };
+    return saysDiskIsFull(line)
+        || std::any_of(std::begin(kWriteFailures), std::end(kWriteFailures),
+            [&line](QLatin1String failure) { return line.contains(failure); });
 }
 
 // What ffmpeg said on standard error: its last error, the first that said the

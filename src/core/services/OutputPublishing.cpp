@@ -199,6 +199,9 @@ bool OutputFolder::removeFile(const QString& name) const
 {
     const QByteArray file = QFile::encodeName(name);
     struct stat status { };
-    return isValid() && ::fstatat(m_fd.get(), file.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0
-        && S_ISREG(status.st_mode) && ::unlinkat(m_fd.get(), file.constData(), 0) == 0;
+    if (!isValid())
+        return false;
+    if (::fstatat(m_fd.get(), file.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    return S_ISREG(status.st_mode) && ::unlinkat(m_fd.get(), file.constData(), 0) == 0;
 }

@@ -61,7 +61,8 @@ public:
     // little room left for an output: "the disk is full", with the folder
     // and what is left in it; empty when there is room.
     QString fullDiskReason() const;
-    // Removes the plain file `name` from the folder held, wherever it is now.
+    // Removes the plain file `name` from the folder held, wherever it is now;
+    // true once no file of that name is left there.
     bool removeFile(const QString& name) const;
 
 private:

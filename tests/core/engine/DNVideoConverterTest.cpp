@@ -657,7 +657,7 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
         && setImmutable(locked, false) && QDir().rmdir(locked);
     const QString movedReason
         = QStringLiteral("the output folder \"%1\" was moved to \"%2\" while the output was "
-                         "written into it; the unfinished output %3 from there");
+                         "written into it; %3 there");
     const struct {
         const char* what;
         std::function<void()> vanish;
@@ -668,13 +668,15 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
         { "deleted", [this] { QDir(outputFolder()).removeRecursively(); },
             QStringLiteral("the output folder \"%1\" was deleted").arg(outputFolder()), moved, 0 },
         { "moved", [&] { QDir().rename(outputFolder(), moved); },
-            movedReason.arg(outputFolder(), moved, "was removed"), moved, 0 },
+            movedReason.arg(outputFolder(), moved, "nothing unfinished is left"), moved, 0 },
         { "moved where nothing can be removed",
             [&] {
                 QDir().rename(outputFolder(), locked);
                 setImmutable(locked, true);
             },
-            movedReason.arg(outputFolder(), locked, "could not be removed"), locked, 1 },
+            movedReason.arg(
+                outputFolder(), locked, "the unfinished output could not be removed from"),
+            locked, 1 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

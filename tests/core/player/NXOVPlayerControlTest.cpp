@@ -12,11 +12,11 @@
 #include "server/TestHttpServer.h"
 #include "support/ChildProcesses.h"
 #include "support/PrivateSoundServer.h"
+#include "support/StallLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -203,8 +203,7 @@ TEST(NXOVPlayerControl, AMissingPlayerEndsTheStartWithALogLine)
 // taken for a failure even when it never showed the stream.
 TEST(NXOVPlayerControl, APlayerThatDiesOrStallsSaysTheStreamCouldNotBePlayed)
 {
-    const auto restore = qScopeGuard([] { setEngineStallLimit(std::chrono::minutes(2)); });
-    setEngineStallLimit(std::chrono::milliseconds(500));
+    const ScopedStallLimit stallLimit(std::chrono::milliseconds(500));
     const QByteArray status = "A:   1.0 V:   1.0 A-V:  0.0 ct:  0.0   0/  0 ??% ??% ??,?% 0 0 5%\r";
     const struct {
         const char* name;
@@ -301,8 +300,7 @@ TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
 // a stream whose server falls silent half way (mplayer waits for ever).
 TEST(NXOVPlayerControl, TheRealPlayerOnAStreamItCannotPlayOnSaysSo)
 {
-    const auto restore = qScopeGuard([] { setEngineStallLimit(std::chrono::minutes(2)); });
-    setEngineStallLimit(std::chrono::seconds(1));
+    const ScopedStallLimit stallLimit(std::chrono::seconds(1));
     LoopbackStream stream;
     ASSERT_TRUE(stream.start());
     QByteArray noise(200000, '\0');

@@ -4,12 +4,12 @@
 #include "platform/Fd.h"
 #include "platform/ProcessRunner.h"
 #include "support/PrivateSoundServer.h"
+#include "support/StallLimit.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -214,9 +214,7 @@ TEST(CameraSession, MicrophoneIsMeteredAndRecordedAtTheCamerasSizeUnderALargerMa
 TEST(CameraSession, ACameraThatStopsMovingIsEndedForIt)
 {
     using namespace std::chrono_literals;
-    const auto restore
-        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
-    setEngineStallLimit(1s);
+    const ScopedStallLimit stallLimit(1s);
     QTemporaryDir folder;
     const QString pipe = folder.filePath("camera");
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
@@ -241,9 +239,7 @@ TEST(CameraSession, ACameraThatStopsMovingIsEndedForIt)
 TEST(CutRecording, ARecordingThatNeverComesIsGivenUp)
 {
     using namespace std::chrono_literals;
-    const auto restore
-        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
-    setEngineStallLimit(1s);
+    const ScopedStallLimit stallLimit(1s);
     QTemporaryDir folder;
     const QString pipe = folder.filePath("take.mov");
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);

@@ -7,6 +7,7 @@
 #include "record/AudioDevice.h"
 #include "record/RecordedFile.h"
 #include "support/RecordingStage.h"
+#include "support/StallLimit.h"
 #include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
@@ -15,7 +16,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -427,6 +427,9 @@ TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
             "Error writing trailer of file:take.mov: Input/output error" },
         { "av_interleaved_write_frame(): Input/output error",
             "av_interleaved_write_frame(): Input/output error" },
+        { "[out#0/mov @ 0x55d1] Error submitting a packet to the muxer: File too large",
+            "Error submitting a packet to the muxer: File too large" },
+        { "[out#0/mov @ 0x55d1] Error muxing a packet", "Error muxing a packet" },
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.said.toStdString());
@@ -445,9 +448,7 @@ TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
 TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
 {
     using namespace std::chrono_literals;
-    const auto restore
-        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
-    setEngineStallLimit(3s);
+    const ScopedStallLimit stallLimit(3s);
     StandInFfmpeg ffmpeg;
     ASSERT_TRUE(ffmpeg.write("trap 'exit 255' INT\n"
                              "dropped=0\n"
@@ -469,9 +470,7 @@ TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
 TEST_F(RecordingSession, AResultTakenLateDoesNotBlameAnEncoderThatCaughtUp)
 {
     using namespace std::chrono_literals;
-    const auto restore
-        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
-    setEngineStallLimit(5s);
+    const ScopedStallLimit stallLimit(5s);
     StandInFfmpeg ffmpeg;
     ASSERT_TRUE(ffmpeg.write(
         "echo 'Error closing file file:late.mov: Input/output error' >&2\n" + ffmpeg.real()));
@@ -524,9 +523,7 @@ TEST_F(RecordingSession, AnEncoderThatNeverCatchesUpIsEndedAtItsLimit)
 TEST_F(RecordingSession, AnEncoderThatStopsWhileRecordingIsEndedAsStalled)
 {
     using namespace std::chrono_literals;
-    const auto restore
-        = qScopeGuard([before = engineStallLimit()] { setEngineStallLimit(before); });
-    setEngineStallLimit(2s);
+    const ScopedStallLimit stallLimit(2s);
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(100, 100, 320, 240));
     const QString path = folder.filePath("stalled.mov");
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(), [&] {
