@@ -276,7 +276,8 @@ std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc)
         if (!list.open(QIODevice::ReadOnly))
             continue;
         listed = true;
-        for (const QByteArray& child : list.readAll().simplified().split(' '))
+        // A few bytes a child; far more than any engine's tree starts.
+        for (const QByteArray& child : list.read(64 * 1024).simplified().split(' '))
             if (const pid_t id = static_cast<pid_t>(child.toInt()); id > 0)
                 children.push_back(id);
     }
