@@ -26,11 +26,22 @@ struct DNTVideo {
     // store portrait clips lying down): 0, 90, 180 or 270.
     qint32 rotation = 0;
     QString language;
+    // The colours the stream declares, in the file engine's names ("bt2020",
+    // "smpte2084", "bt2020nc"); empty when it declares none.
+    QString colorPrimaries;
+    QString colorTransfer;
+    QString colorMatrix;
 
     bool isQuarterTurned() const { return rotation == 90 || rotation == 270; }
     // The picture as the file stores it, before its rotation.
     qint32 storedWidth() const { return isQuarterTurned() ? height : width; }
     qint32 storedHeight() const { return isQuarterTurned() ? width : height; }
+    // High dynamic range: the PQ (HDR10) or HLG transfer.
+    bool isHighDynamicRange() const
+    {
+        return colorTransfer == QLatin1String("smpte2084")
+            || colorTransfer == QLatin1String("arib-std-b67");
+    }
 };
 
 // One audio stream of the file.

@@ -14,6 +14,7 @@ extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -50,6 +51,28 @@ double averageFrameRate(const AVStream& stream)
     const AVRational rate
         = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
     return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+}
+
+// The engine's name of a colour property; empty when unspecified.
+QString colorName(const char* name, bool specified)
+{
+    return specified && name ? QString::fromLatin1(name) : QString();
+}
+
+EngineStream engineStream(const AVStream& stream)
+{
+    const AVCodecParameters& codec = *stream.codecpar;
+    EngineStream result { typeOf(stream), stream.id, isBitmapSubtitle(stream),
+        averageFrameRate(stream), clockwiseDisplayRotation(stream), {}, {}, {} };
+    if (result.type != EngineStream::Type::Video)
+        return result;
+    result.colorPrimaries = colorName(av_color_primaries_name(codec.color_primaries),
+        codec.color_primaries != AVCOL_PRI_UNSPECIFIED);
+    result.colorTransfer = colorName(
+        av_color_transfer_name(codec.color_trc), codec.color_trc != AVCOL_TRC_UNSPECIFIED);
+    result.colorMatrix = colorName(
+        av_color_space_name(codec.color_space), codec.color_space != AVCOL_SPC_UNSPECIFIED);
+    return result;
 }
 
 struct ContextCloser {
@@ -127,11 +150,8 @@ EngineStreamList probeEngineStreams(const QString& path)
         list.error = averrorText(error);
         return list;
     }
-    for (unsigned i = 0; i < context->nb_streams; ++i) {
-        const AVStream& stream = *context->streams[i];
-        list.streams.push_back({ typeOf(stream), stream.id, isBitmapSubtitle(stream),
-            averageFrameRate(stream), clockwiseDisplayRotation(stream) });
-    }
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        list.streams.push_back(engineStream(*context->streams[i]));
     list.ok = true;
     return list;
 }

@@ -198,9 +198,15 @@ void readVideoTracks(
         DNTVideo track = videoTrack(file, i, result.durationMs);
         track.vid = matches[i].id;
         turnUpright(track, trackRotation(file, i, matches[i], path));
-        // Transport streams often carry no rate the probe reads; the engine measures one.
-        if (track.fps <= 0 && matches[i].engine)
-            track.fps = static_cast<float>(matches[i].engine->frameRate);
+        if (const std::optional<EngineStream>& stream = matches[i].engine) {
+            // Transport streams often carry no rate the probe reads; the engine measures one.
+            if (track.fps <= 0)
+                track.fps = static_cast<float>(stream->frameRate);
+            // The engine's names are the ones its filters take.
+            track.colorPrimaries = stream->colorPrimaries;
+            track.colorTransfer = stream->colorTransfer;
+            track.colorMatrix = stream->colorMatrix;
+        }
         result.videoTracks.push_back(track);
     }
 }
