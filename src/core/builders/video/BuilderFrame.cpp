@@ -218,7 +218,8 @@ void writeFilterGraph(VideoFrame& f)
 {
     const QString prefix = f.config.resetTimestamps() ? QString(kResetTimestamps) : QString();
     const bool expand = f.row.expandToProfile || f.node.setting().autoExpandToProfile();
-    f.graph = GenVideoFilterChain(f.node, prefix, f.row.burnSubtitles, expand, f.config, f.seek);
+    f.graph = GenVideoFilterChain(
+        f.node, prefix, f.row.burnSubtitles, expand, f.config, f.seek, f.row.picture);
     if (f.graph && f.graph->isEmpty())
         f.graph.reset();
     if (f.graph)
@@ -347,6 +348,18 @@ void writeSubtitleSwitch(VideoFrame& f)
         f.writer.add("-sn");
 }
 
+// A tone-mapped picture holds BT.709 colours; the tags say so, whatever the
+// source's said.
+void writePictureFormat(VideoFrame& f)
+{
+    if (f.row.pixelFormat)
+        f.writer.add("-pix_fmt").add(f.row.pixelFormat);
+    if (!isToneMapped(f.vtrack, f.row.picture))
+        return;
+    f.writer.add("-color_primaries").add("bt709").add("-color_trc").add("bt709");
+    f.writer.add("-colorspace").add("bt709");
+}
+
 void writeChapters(VideoFrame& f)
 {
     // A cut or fractional length would leave chapter marks past the end.
@@ -399,6 +412,7 @@ void writeRest(VideoFrame& f)
     writeMetadata(f);
     writeStreamMaps(f);
     writeSubtitleSwitch(f);
+    writePictureFormat(f);
     runHook(f.row.beforeContainer, f);
     f.writer.add("-f").add(f.row.container);
     runHook(f.row.afterContainer, f);

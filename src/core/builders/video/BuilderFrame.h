@@ -1,5 +1,6 @@
 #pragma once
 
+#include "builders/video/PictureTarget.h"
 #include "engine/ArgumentBlock.h"
 #include "engine/EncodeConfig.h"
 
@@ -21,7 +22,8 @@ struct DNTVideo;
 //   [second input], [trim], {afterInput}, [frame rate], [video bitrate],
 //   {aspect}, {codecBlock}, [filter graph], [audio options], [volume],
 //   [subtitle codec], {afterVolume}, [metadata], [stream maps], ["-sn"],
-//   {beforeContainer}, "-f" container, {afterContainer}, [chapters], path
+//   [pixel format], [colour tags], {beforeContainer}, "-f" container,
+//   {afterContainer}, [chapters], path
 //
 // and differs from the others only in a few choices and in its own options,
 // which it writes through the hooks in braces. A builder is therefore one
@@ -131,6 +133,12 @@ struct VideoBuilderRow {
     const char* audioCodec = nullptr;
     // The "-metadata" pairs of the node's output metadata.
     bool metadata = true;
+    // What the encoder takes and the output's players expect: most encoders
+    // write 8-bit 4:2:0.
+    PictureTarget picture { true, true, true };
+    // "-pix_fmt", for an encoder that would otherwise keep a source's format
+    // that the output's players do not take; null leaves it to the encoder.
+    const char* pixelFormat = nullptr;
     // The name after "-f".
     QString container;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "builders/video/PictureTarget.h"
 #include "engine/ArgumentBlock.h"
 
 #include <QString>
@@ -136,8 +137,11 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node);
 // on (its text cues moved back by `seek`, the seconds the engine skips before decoding), the
 // watermark, and last `prefixFilter` when it is not empty. Empty when there is nothing to
 // filter, and when the selected video index points outside the track list (logged).
+// Between the mirror and the subtitle, the picture is brought to the output's
+// `target`: a side it cannot take loses a pixel, and an HDR picture is tone-mapped.
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek = 0);
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek = 0,
+    const PictureTarget& target = {});
 
 // Quotes `value` for use as an option value inside a filter graph, so that
 // ":", ",", ";", "[", "]", "'" and "\" in paths cannot end the value, the

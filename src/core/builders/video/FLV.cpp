@@ -56,6 +56,9 @@ VideoBuilderRow flashRow(
         FrameRateRule::FixedRate, QLatin1String(container));
     row.audioCodec = "libmp3lame";
     row.codecBlock = std::move(codecBlock);
+    // Flash players decode 8-bit 4:2:0 H.264 only; libx264 would keep the
+    // source's format.
+    row.pixelFormat = "yuv420p";
     return row;
 }
 

@@ -93,6 +93,7 @@ struct ChainInput {
     const EncodeConfig& config;
     bool expand;
     int32_t seek; // seconds of the source the engine skips before decoding
+    const PictureTarget& target;
 };
 
 QSize profileFrameSize(const DNFileNode& node)
@@ -191,9 +192,8 @@ QSizeF rotatedSize(const QSizeF& size, int angle)
         evenDown(size.width() * s + size.height() * c));
 }
 
-// The picture size the graph is expected to give before subtitle and
-// watermark, for drawing the watermark at its final size.
-QSize expectedPictureSize(const ChainInput& in)
+// The picture size the edits give.
+QSize geometrySize(const ChainInput& in)
 {
     QSizeF size(in.track.width, in.track.height);
     const QRectF crop = topLeftCrop(in.node.setting());
@@ -208,6 +208,13 @@ QSize expectedPictureSize(const ChainInput& in)
                              multipleDown(fitted.height(), kScaledSizeStep));
     }
     return rotatedSize(size, normalizedAngle(in.node.setting().rotationAngle())).toSize();
+}
+
+// The picture size the graph is expected to give before subtitle and
+// watermark, for drawing the watermark at its final size.
+QSize expectedPictureSize(const ChainInput& in)
+{
+    return sizeForTarget(geometrySize(in), in.target);
 }
 
 void addGeometry(ChainBuilder& chain, const ChainInput& in)
@@ -236,6 +243,16 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
     // The mirror acts on the turned picture, as the editor's preview shows it.
     if (setting.mirror())
         chain.add(QStringLiteral("hflip"));
+}
+
+// The edited picture as the output's encoder takes it, before anything is
+// drawn on it: subtitle and watermark keep their colours in an SDR output.
+void addTargetFormat(ChainBuilder& chain, const ChainInput& in)
+{
+    if (const std::optional<QString> crop = sideCropFilter(geometrySize(in), in.target))
+        chain.add(*crop);
+    if (isToneMapped(in.track, in.target))
+        chain.add(toneMappingFilter(in.track));
 }
 
 std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index, int32_t seek)
@@ -324,15 +341,17 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node)
 }
 
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek)
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek,
+    const PictureTarget& target)
 {
     const std::optional<QString> input = GenVideoStreamMark(node, true, config);
     if (!input)
         return std::nullopt;
     // The stream mark exists only for a selected track that is there.
-    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seek };
+    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seek, target };
     ChainBuilder chain(*input);
     addGeometry(chain, in);
+    addTargetFormat(chain, in);
     if (burnSubtitles)
         addSubtitle(chain, in);
     addWatermark(chain, in);

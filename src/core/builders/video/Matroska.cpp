@@ -30,6 +30,9 @@ VideoBuilderRow matroskaRow(
     row.burnSubtitles = false;
     row.audioCodec = audioCodec;
     row.codecBlock = std::move(codecBlock);
+    // libx264 would keep a 4:4:4, 4:2:2 or 10-bit source's format, which
+    // few players decode.
+    row.pixelFormat = "yuv420p";
     return row;
 }
 

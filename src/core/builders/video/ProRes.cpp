@@ -42,9 +42,10 @@ VideoBuilderRow proresRow(const std::optional<QString>& profile)
     row.videoBitrate = false;
     row.audioCodec = "libfdk_aac";
     row.codecBlock = [profile](VideoFrame& f) { writeProRes(f, profile); };
-    // 4444 keeps full chroma; the 422 flavours halve it. Both in 10 bits.
-    const char* const format = profile ? "yuv422p10le" : "yuv444p10le";
-    row.beforeContainer = [format](VideoFrame& f) { f.writer.add("-pix_fmt").add(format); };
+    // 4444 keeps full chroma; the 422 flavours halve it across. Both in 10
+    // bits, which carry an HDR source as it is. The encoder takes even widths.
+    row.pixelFormat = profile ? "yuv422p10le" : "yuv444p10le";
+    row.picture = { true, false, false };
     return row;
 }
 

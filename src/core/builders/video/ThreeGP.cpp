@@ -57,6 +57,9 @@ VideoBuilderRow h264Row(int kind)
         ThreadsRule::UnlessAllProcessors, FrameRateRule::FixedRate, containerOf(kind));
     row.audioCodec = "libfdk_aac";
     row.codecBlock = writeH264Block;
+    // Phones decode 8-bit 4:2:0 H.264 only; libx264 would keep the source's
+    // format.
+    row.pixelFormat = "yuv420p";
     return row;
 }
 

@@ -62,7 +62,9 @@ VideoBuilderRow vobRow()
         ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("vob"));
     row.audioCodec = "mp2";
     row.codecBlock = writeMpeg2;
-    row.beforeContainer = writePackedSourceFormat;
+    // The MPEG-2 encoder would keep a 4:2:2 source's chroma, which DVD
+    // players do not decode.
+    row.pixelFormat = "yuv420p";
     return row;
 }
 

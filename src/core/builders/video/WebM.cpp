@@ -23,6 +23,8 @@ VideoBuilderRow webmRow()
         ThreadsRule::Always, FrameRateRule::FixedRate, QStringLiteral("webm"));
     row.audioCodec = "libvorbis";
     row.codecBlock = writeVp8;
+    // VP8 takes odd sides.
+    row.picture = { false, false, true };
     return row;
 }
 

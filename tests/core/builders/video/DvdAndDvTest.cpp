@@ -46,12 +46,13 @@ TEST_F(DvdAndDvBuilders, VobRateControlModels)
         EXPECT_EQ(line(Video_To_VOB_With_AVEncoder),
             "encoder -d -y -i /media/my clip.mp4 -b:v 4000k " + kMpeg2 + c.rateControl
                 + " -c:a mp2 -b:a 128k -ar 44100 -ac 2 -metadata title=Title -metadata "
-                  "artist=Artist -sn -f vob "
+                  "artist=Artist -sn -pix_fmt yuv420p -f vob "
                 + dir.filePath("my clip.vob"));
     }
 }
 
 // The source decoder wants the exact tag; the packed-format step ignores case.
+// VOB is written in 4:2:0 whatever the source.
 TEST_F(DvdAndDvBuilders, PackedSourcesGetAPlanarFormatBeforeTheContainer)
 {
     const struct {
@@ -69,7 +70,7 @@ TEST_F(DvdAndDvBuilders, PackedSourcesGetAPlanarFormatBeforeTheContainer)
         node->videoTracks()[0].codec = c.codec;
         const QString vob = line(Video_To_VOB_With_AVEncoder);
         const QString dvd = line(Video_To_PALDVD_With_AVEncoder);
-        EXPECT_EQ(vob.contains("-sn -pix_fmt yuv420p -f vob"), c.planar) << qPrintable(vob);
+        EXPECT_TRUE(vob.contains("-sn -pix_fmt yuv420p -f vob")) << qPrintable(vob);
         EXPECT_EQ(dvd.contains("-sn -pix_fmt yuv420p -f dvd"), c.planar) << qPrintable(dvd);
         EXPECT_EQ(vob.startsWith("encoder -d -y -c:v mpeg2video -i"), c.decoder);
         EXPECT_EQ(dvd.startsWith("encoder -d -y -c:v mpeg2video -i"), c.decoder);

@@ -268,6 +268,52 @@ TEST(GenVideoFilterChain, CropsAtTheDrawnPixels)
     }
 }
 
+// Before anything is drawn on it, the picture is brought to what the output's
+// encoder takes: an odd side it cannot take loses its last pixel (the
+// watermark is drawn at that size), and HDR becomes SDR where the output is.
+TEST(GenVideoFilterChain, BringsThePictureToWhatTheEncoderTakes)
+{
+    QTemporaryDir dir;
+    const QString logo = savedLogo(dir);
+    const PictureTarget yuv420 { true, true, true };
+    const PictureTarget evenWidthHdr { true, false, false };
+    const PictureTarget anySize { false, false, true };
+    const struct {
+        const char* label;
+        QSize size;
+        int angle;
+        const char* transfer;
+        PictureTarget target;
+        QString beforeWatermark; // "" for no filter
+        QSize watermark;
+    } cases[] = {
+        { "odd width", { 853, 480 }, 0, "", yuv420, "crop=trunc(iw/2)*2:trunc(ih/2)*2:0:0",
+            { 852, 480 } },
+        { "odd once turned", { 853, 480 }, 90, "", yuv420,
+            "transpose=clock,crop=trunc(iw/2)*2:trunc(ih/2)*2:0:0", { 480, 852 } },
+        { "odd height taken", { 321, 241 }, 0, "", evenWidthHdr, "crop=trunc(iw/2)*2:ih:0:0",
+            { 320, 241 } },
+        { "any size taken", { 321, 241 }, 0, "", anySize, "", { 321, 241 } },
+        { "HLG to SDR", { 640, 360 }, 0, "arib-std-b67", yuv420,
+            "zscale=tin=arib-std-b67:", { 640, 360 } },
+        { "PQ kept", { 640, 360 }, 0, "smpte2084", evenWidthHdr, "", { 640, 360 } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto node = clipNode(c.size, QStringLiteral("keep origin"));
+        node->videoTracks()[0].colorTransfer = c.transfer;
+        node->setting().setRotationAngle(c.angle);
+        addWholePictureWatermark(*node, logo);
+        const QString graph
+            = GenVideoFilterChain(*node, {}, true, false, {}, 0, c.target).value_or("");
+        // The filters on the source's picture, before it meets the watermark.
+        const QString run = graph.section("[0:v:0]", 1, 1).section('[', 0, 0);
+        EXPECT_EQ(run.left(c.beforeWatermark.size()), c.beforeWatermark) << qPrintable(graph);
+        EXPECT_EQ(run.isEmpty(), c.beforeWatermark.isEmpty()) << qPrintable(graph);
+        EXPECT_EQ(QImage(graph.section("\\'", 1, 1)).size(), c.watermark);
+    }
+}
+
 // The editor refuses such files, but a stored setting may still name one;
 // the run then goes on without the watermark.
 TEST(GenVideoFilterChain, LeavesOutAWatermarkThatCannotBeDrawn)

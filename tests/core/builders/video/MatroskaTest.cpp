@@ -77,7 +77,8 @@ TEST_F(MatroskaBuilder, CodecSetsAndRateControl)
         const QString text = line(Video_To_MKV_With_AVEncoder);
         EXPECT_EQ(codecPart(text), c.expected);
         EXPECT_TRUE(text.contains("-b:v 1500k -c:v")) << qPrintable(text);
-        EXPECT_TRUE(text.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f"));
+        EXPECT_TRUE(
+            text.contains("-c:a libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -pix_fmt yuv420p -f"));
     }
 }
 
@@ -125,18 +126,23 @@ TEST_F(MatroskaBuilder, SubtitlesTravelAsStreams)
     const SubtitleCase cases[] = {
         { "external with trim", true, true, true, true, "MPEG-4",
             { "my clip.mp4 -i COPY -ss 30 -t 60 -b:v", "-filter:a \\S+ -c:s copy -map",
-                "-map 0:#1 -map 0:#2 -map 1:0 -metadata:s:s:0 language=eng -f matroska" },
+                "-map 0:#1 -map 0:#2 -map 1:0 -metadata:s:s:0 language=eng -pix_fmt yuv420p -f "
+                "matroska" },
             { " -sn" } },
         { "external unreadable", true, false, true, false, "MPEG-4",
-            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0", "-i .* -i " } },
+            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -pix_fmt yuv420p -f" },
+            { "-c:s", "1:0", "-i .* -i " } },
         { "external link to a device", true, false, true, false, "MPEG-4",
-            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0" }, "zero.srt" },
+            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -pix_fmt yuv420p -f" },
+            { "-c:s", "1:0" }, "zero.srt" },
         { "external FIFO", true, false, true, false, "MPEG-4",
-            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -f" }, { "-c:s", "1:0" }, "fifo.srt" },
+            { "my clip.mp4 -b:v", "-map 0:#1 -map 0:#2 -sn -pix_fmt yuv420p -f" },
+            { "-c:s", "1:0" }, "fifo.srt" },
         { "embedded picture", false, true, false, false, "Matroska",
-            { "-filter:a \\S+ -c:s copy", "-map 0:v:0 -map 0:a:0 -map 0:s:1 -f" }, { " -sn" } },
+            { "-filter:a \\S+ -c:s copy", "-map 0:v:0 -map 0:a:0 -map 0:s:1 -pix_fmt yuv420p -f" },
+            { " -sn" } },
         { "embedded timed text", false, true, true, false, "MPEG-4",
-            { "-c:s srt", "-map 0:#1 -map 0:#2 -map 0:#4 -f" }, { "copy" } },
+            { "-c:s srt", "-map 0:#1 -map 0:#2 -map 0:#4 -pix_fmt yuv420p -f" }, { "copy" } },
     };
     // A device and a FIFO beside the video: neither is waited on nor read without end.
     ASSERT_TRUE(QFile::link("/dev/zero", dir.filePath("zero.srt")));

@@ -95,11 +95,11 @@ TEST_F(VideoFormats, FrameVariantsAudioAndContainerPerBuilder)
         { "3GP", "mpeg4", false, false, true, true,
             "libfdk_aac -b:a 128k -ar 44100 -ac 2 -sn -f 3gp" },
         { "3G2", "h264", false, true, false, false,
-            "libfdk_aac -b:a 128k -ar 44100 -ac 2 -sn -f 3g2" },
+            "libfdk_aac -b:a 128k -ar 44100 -ac 2 -sn -pix_fmt yuv420p -f 3g2" },
         { "FLV", "libx264", false, false, true, false,
-            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f flv" },
+            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -pix_fmt yuv420p -f flv" },
         { "F4V", "libx264", false, true, true, false,
-            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -f f4v" },
+            "libmp3lame -b:a 128k -ar 44100 -ac 2 -sn -pix_fmt yuv420p -f f4v" },
         { "WEBM", "vp8", true, true, true, false,
             "libvorbis -b:a 128k -ar 44100 -ac 2 -sn -f webm" },
         { "SWF", "flv1", false, false, true, false,
@@ -121,7 +121,7 @@ TEST_F(VideoFormats, FrameVariantsAudioAndContainerPerBuilder)
             c.threadsWhenFewer);
 
         node->setSameStreams(false);
-        EXPECT_EQ(build(c.builder).contains(" -map 0:#1 -map 0:#2 -sn -f "), c.mapsOnMismatch);
+        EXPECT_EQ(build(c.builder).contains(" -map 0:#1 -map 0:#2 -sn -"), c.mapsOnMismatch);
         node->setSameStreams(true);
         node->setFileFormat("RealMedia");
         node->videoTracks()[0].fps = 29.97f;
