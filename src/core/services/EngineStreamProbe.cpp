@@ -11,6 +11,7 @@
 extern "C" {
 #include <libavcodec/codec_desc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -50,6 +51,20 @@ double averageFrameRate(const AVStream& stream)
     const AVRational rate
         = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
     return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+}
+
+// As the engine decides before it mixes a stream's channels: with no layout
+// of their own, the default layout for their count, when there is one.
+bool hasChannelLayout(const AVStream& stream)
+{
+    const AVChannelLayout& layout = stream.codecpar->ch_layout;
+    if (layout.order != AV_CHANNEL_ORDER_UNSPEC || layout.nb_channels <= 0)
+        return true;
+    AVChannelLayout guessed {};
+    av_channel_layout_default(&guessed, layout.nb_channels);
+    const bool known = guessed.order != AV_CHANNEL_ORDER_UNSPEC;
+    av_channel_layout_uninit(&guessed);
+    return known;
 }
 
 struct ContextCloser {
@@ -129,8 +144,11 @@ EngineStreamList probeEngineStreams(const QString& path)
     }
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream& stream = *context->streams[i];
+        const bool audio = typeOf(stream) == EngineStream::Type::Audio;
         list.streams.push_back({ typeOf(stream), stream.id, isBitmapSubtitle(stream),
-            averageFrameRate(stream), clockwiseDisplayRotation(stream) });
+            averageFrameRate(stream), clockwiseDisplayRotation(stream),
+            audio ? stream.codecpar->ch_layout.nb_channels : 0,
+            !audio || hasChannelLayout(stream) });
     }
     list.ok = true;
     return list;

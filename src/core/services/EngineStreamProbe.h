@@ -36,6 +36,10 @@ struct EngineStream {
     bool bitmapSubtitle = false; // a subtitle drawn from pictures rather than text
     double frameRate = 0.0; // average frames per second of a video stream, 0 when unknown
     int rotation = 0; // clockwise degrees a video stream is turned for display
+    int channels = 0; // of an audio stream; 0 when unknown
+    // An audio stream's channels can be mixed: they carry a layout, or the
+    // engine guesses one for their count (it knows none for 32 channels).
+    bool channelLayoutKnown = true;
 };
 
 struct EngineStreamList {

@@ -215,6 +215,11 @@ void readAudioTracks(const File& file, const EngineStreamList& engine, MediaProb
     for (std::size_t i : indices) {
         DNTAudio track = audioTrack(file, i);
         track.aid = matches[i].id;
+        if (const std::optional<EngineStream>& stream = matches[i].engine) {
+            track.channelLayoutKnown = stream->channelLayoutKnown;
+            if (track.channels <= 0)
+                track.channels = stream->channels;
+        }
         result.audioTracks.push_back(track);
     }
 }

@@ -379,6 +379,42 @@ TEST(FileNodeLoader, AddsTheSubtitleFileBesideTheMedia)
     EXPECT_EQ(node->setting().subtitleIndex(), -1);
 }
 
+// A clip whose sound has `channels` channels and no layout: Matroska keeps
+// none for PCM.
+QString clipWithChannels(const QString& path, int channels)
+{
+    QString split = QStringLiteral("[1]asplit=%1").arg(channels), merge;
+    for (int i = 0; i < channels; ++i) {
+        split += QStringLiteral("[c%1]").arg(i);
+        merge += QStringLiteral("[c%1]").arg(i);
+    }
+    const QString graph = split + ';' + merge + QStringLiteral("amerge=inputs=%1[a]").arg(channels);
+    const bool made = runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1",
+        "-f", "lavfi", "-i", "sine=duration=1", "-filter_complex", graph, "-map", "0:v", "-map",
+        "[a]", "-c:v", "libx264", "-c:a", "pcm_s16le", path });
+    return made ? path : QString();
+}
+
+// The engine mixes channels without a layout by the usual layout of their
+// count; a count it has none for (32) cannot be mixed, and the track says so.
+TEST(FileNodeLoader, TellsWhetherTheEngineCanMixTheChannels)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::pair<int, bool> cases[] = { { 2, true }, { 6, true }, { 32, false } };
+    for (const auto& [channels, known] : cases) {
+        SCOPED_TRACE(channels);
+        const QString path
+            = clipWithChannels(dir.filePath(QString::number(channels)) + ".mkv", channels);
+        ASSERT_FALSE(path.isEmpty());
+        const auto node = DNFileNode::fileNodeWithFile(path);
+        ASSERT_TRUE(node && node->audioTracks().size() == 1);
+        const DNTAudio& track = DNAudioFields(node->audioTracks().front());
+        EXPECT_EQ(track.channels, channels);
+        EXPECT_EQ(track.channelLayoutKnown, known);
+    }
+}
+
 // Kilobytes of the process's resident memory ("VmRSS") or of its peak since
 // the last resetPeakMemory() ("VmHWM").
 qint64 memoryKB(const char* field)
