@@ -48,6 +48,7 @@
 #include <future>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -148,16 +149,27 @@ TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
         file.seek(firstCluster);
         file.write(QByteArray(file.size() - firstCluster, '\0'));
     }
+    // "café.mp4" with its name in Latin-1, which Qt reads back as "caf\uFFFD.mp4".
+    const QByteArray latin1 = QFile::encodeName(folder.path()) + "/caf\xE9.mp4";
+    ASSERT_EQ(::symlink(QFile::encodeName(TestMedia::path(TestMedia::kVideoWithAudio)).constData(),
+                  latin1.constData()),
+        0);
+    const auto unlinkLatin1 = qScopeGuard([&latin1] { ::unlink(latin1.constData()); });
     const QStringList good { TestMedia::path(TestMedia::kVideoWithAudio),
         TestMedia::path(TestMedia::kTwoAudioAndText), TestMedia::path(TestMedia::kAvi) };
     Launch run;
     run.window().loader()->setPause(std::chrono::milliseconds(0));
-    run.window().addFiles(good + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly) });
+    run.window().addFiles(good
+        + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly), QFile::decodeName(latin1),
+            TestMedia::path(TestMedia::kTruncated) });
     ASSERT_TRUE(waitUntil([&] { return !run.dialogs.alerts.empty(); }));
     EXPECT_EQ(run.dialogs.alerts[0].title, "Some files could not be loaded.");
     const QString text = run.dialogs.alerts[0].text;
-    EXPECT_TRUE(text.contains(TestMedia::path(TestMedia::kAudioOnly) + ": it has no video track"))
-        << text.toStdString();
+    for (const QString& refusal :
+        { TestMedia::path(TestMedia::kAudioOnly) + ": it has no video track",
+            QFile::decodeName(latin1) + ": its name is not valid UTF-8",
+            TestMedia::path(TestMedia::kTruncated) + ": the file is cut short" })
+        EXPECT_TRUE(text.contains(refusal)) << text.toStdString();
 
     auto& model = *run.window().listModel();
     ASSERT_EQ(model.rowCount(), 4);

@@ -22,6 +22,7 @@
 #include "services/DNHelpers.h"
 #include "services/DNSetting.h"
 #include "services/OutputPublishing.h"
+#include "services/SubtitleCharset.h"
 
 #include <QDir>
 #include <QFile>
@@ -850,14 +851,64 @@ bool writesPicture(const DNProfile* profile)
     return !profile || profile->writesPicture();
 }
 
+// Whether the output's sound gets a channel count of its own: every profile
+// with a picture gives one, and so does a sound profile that names one; the
+// others keep the source's channels as they are.
+bool mixesSound(const DNProfile* profile)
+{
+    return !profile || profile->writesPicture() || profile->audioChannel().isPresent();
+}
+
+// Why the selected sound track of `file` cannot be mixed into the output.
+QString soundTrackProblem(const DNFileNode& file)
+{
+    const DNAudioTrack* selected = file.selectedAudioTrack();
+    if (!selected || DNAudioFields(*selected).channelLayoutKnown)
+        return {};
+    return QStringLiteral("The sound track %1 of \"%2\" cannot be converted: its %3 channels "
+                          "carry no layout, and the engine knows none for %3 channels to mix "
+                          "them by. Choose another sound track in the editor.")
+        .arg(file.setting().audioIndex() + 1)
+        .arg(file.path())
+        .arg(DNAudioFields(*selected).channels);
+}
+
+// Why the subtitle file chosen for `file` cannot go into the output. The
+// builders read it the same way, and would otherwise leave it out with no
+// more than a log line.
+QString subtitleFileProblem(const DNFileNode& file)
+{
+    const DNSubtitleTrack* selected = file.selectedSubtitleTrack();
+    const DNTExtSubtitle* external = selected ? DNExtSubtitleOf(*selected) : nullptr;
+    if (!external)
+        return {};
+    QString failure;
+    if (readSubtitleFile(external->path, failure))
+        return {};
+    return QStringLiteral("The subtitle file \"%1\" cannot be used: %2.")
+        .arg(external->path, failure);
+}
+
+// Why the tracks chosen for `file` cannot go into an output of `profile`.
+QString chosenTracksProblem(const DNFileNode& file, const DNProfile* profile)
+{
+    if (mixesSound(profile)) {
+        if (const QString sound = soundTrackProblem(file); !sound.isEmpty())
+            return sound;
+    }
+    return writesPicture(profile) ? subtitleFileProblem(file) : QString();
+}
+
 // Why a file converted alone cannot be, found before any engine runs, in
-// terms the user can act on: its path, or, where the output has a picture,
-// its picture and its image watermark.
+// terms the user can act on: its path, the tracks chosen, or, where the
+// output has a picture, its picture and its image watermark.
 QString fileProblem(const DNFileNode& file)
 {
     const std::shared_ptr<DNProfile> profile = file.profile();
     if (const QString path = pathLengthProblem(file.path()); !path.isEmpty())
         return path;
+    if (const QString tracks = chosenTracksProblem(file, profile.get()); !tracks.isEmpty())
+        return tracks;
     if (!writesPicture(profile.get()))
         return {};
     if (const QString picture = pictureSizeProblem(file, profile ? frameOf(*profile) : QSize());
@@ -872,8 +923,8 @@ QString fileProblem(const DNFileNode& file)
 
 // The members of a merge share one frame (memberProfile): the first member's
 // picture, unless the profile has one. A member that would fill none of it,
-// or whose path no engine takes, fails the merge before any member is
-// converted.
+// whose path no engine takes or whose chosen tracks cannot go into the
+// output, fails the merge before any member is converted.
 QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
 {
     const QSize frame = frameOf(shared);
@@ -883,6 +934,8 @@ QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
             continue;
         if (const QString path = pathLengthProblem(member->path()); !path.isEmpty())
             return path;
+        if (const QString tracks = chosenTracksProblem(*member, &shared); !tracks.isEmpty())
+            return tracks;
         if (!shared.writesPicture())
             continue;
         if (const QString picture = pictureSizeProblem(*member, frame); !picture.isEmpty())

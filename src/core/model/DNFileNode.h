@@ -20,8 +20,13 @@ enum class DNFileLoadFailure {
     None,
     Folder,
     Missing,
+    NameNotUtf8,
+    FolderNameNotUtf8,
+    NotRegularFile,
     Unreadable,
     NotMedia,
+    CutShort,
+    Picture,
     NoVideoTrack,
     PictureTooLarge
 };

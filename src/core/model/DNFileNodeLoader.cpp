@@ -5,15 +5,29 @@
 
 #include "model/ThumbnailQueue.h"
 #include "platform/DNLogger.h"
+#include "platform/PathStatus.h"
 #include "services/EngineStreamProbe.h"
 #include "services/MediaProbe.h"
 #include "services/SubtitleCharset.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
 
 namespace {
+
+// Why nothing stands at `path`: missing, or there under a name that no
+// text we were given can name.
+DNFileLoadFailure missingFileFailure(const QString& path)
+{
+    const QString undecodable = undecodableNameOnPath(path);
+    if (undecodable.isEmpty())
+        return DNFileLoadFailure::Missing;
+    return undecodable == QDir::cleanPath(QFileInfo(path).absoluteFilePath())
+        ? DNFileLoadFailure::NameNotUtf8
+        : DNFileLoadFailure::FolderNameNotUtf8;
+}
 
 // What keeps `path` from being probed at all, before the probe is asked.
 DNFileLoadFailure fileSystemFailure(const QString& path)
@@ -22,8 +36,10 @@ DNFileLoadFailure fileSystemFailure(const QString& path)
     if (info.isDir())
         return DNFileLoadFailure::Folder;
     if (!info.exists())
-        return DNFileLoadFailure::Missing;
-    if (!info.isFile() || !info.isReadable())
+        return missingFileFailure(path);
+    if (!info.isFile())
+        return DNFileLoadFailure::NotRegularFile;
+    if (!info.isReadable())
         return DNFileLoadFailure::Unreadable;
     return DNFileLoadFailure::None;
 }
@@ -81,6 +97,21 @@ bool hasOversizedPicture(const std::vector<DNTVideo>& tracks)
     });
 }
 
+// Why the probe's tracks do not make a list entry.
+DNFileLoadFailure trackFailure(const MediaProbeResult& probe)
+{
+    if (!probe.videoTracks.empty())
+        return hasOversizedPicture(probe.videoTracks) ? DNFileLoadFailure::PictureTooLarge
+                                                      : DNFileLoadFailure::None;
+    if (probe.indexMissing)
+        return DNFileLoadFailure::CutShort;
+    if (probe.picture)
+        return DNFileLoadFailure::Picture;
+    // A container with no track at all is most likely damaged.
+    return probe.audioTracks.empty() ? DNFileLoadFailure::NotMedia
+                                     : DNFileLoadFailure::NoVideoTrack;
+}
+
 } // namespace
 
 QString DNFileLoadFailureText(DNFileLoadFailure failure)
@@ -92,10 +123,23 @@ QString DNFileLoadFailureText(DNFileLoadFailure failure)
         return QStringLiteral("it is a folder, not a media file");
     case DNFileLoadFailure::Missing:
         return QStringLiteral("the file does not exist");
+    case DNFileLoadFailure::NameNotUtf8:
+        return QStringLiteral("its name is not valid UTF-8 (it was written in an older "
+                              "character set): rename the file, then add it again");
+    case DNFileLoadFailure::FolderNameNotUtf8:
+        return QStringLiteral("the name of a folder on its path is not valid UTF-8 (it was "
+                              "written in an older character set): rename that folder, then "
+                              "add the file again");
+    case DNFileLoadFailure::NotRegularFile:
+        return QStringLiteral("it is not a regular file (a device, a FIFO or a socket)");
     case DNFileLoadFailure::Unreadable:
         return QStringLiteral("the file cannot be read (check its permissions)");
     case DNFileLoadFailure::NotMedia:
         return QStringLiteral("it is not a media file, or it is damaged");
+    case DNFileLoadFailure::CutShort:
+        return QStringLiteral("the file is cut short (its index is missing)");
+    case DNFileLoadFailure::Picture:
+        return QStringLiteral("it is a picture, not a video (animated GIFs are not taken)");
     case DNFileLoadFailure::NoVideoTrack:
         return QStringLiteral("it has no video track (audio-only files are not taken)");
     case DNFileLoadFailure::PictureTooLarge:
@@ -109,22 +153,16 @@ std::shared_ptr<DNFileNode> DNFileNode::fileNodeWithFile(
 {
     if (const DNFileLoadFailure reason = fileSystemFailure(path);
         reason != DNFileLoadFailure::None) {
-        DNLog(QStringLiteral("Can not read media file: %1").arg(path));
+        DNLog(QStringLiteral("Can not read media file %1: %2")
+                  .arg(path, DNFileLoadFailureText(reason)));
         return refuse(reason, failure);
     }
     const std::optional<MediaProbeResult> probe = probeMediaFile(path);
     if (!probe)
         return refuse(DNFileLoadFailure::NotMedia, failure);
-    if (probe->videoTracks.empty()) {
-        DNLog(QStringLiteral("Video track not find, Drop this media file..."));
-        // A container with no track at all is most likely cut short.
-        return refuse(probe->audioTracks.empty() ? DNFileLoadFailure::NotMedia
-                                                 : DNFileLoadFailure::NoVideoTrack,
-            failure);
-    }
-    if (hasOversizedPicture(probe->videoTracks)) {
-        DNLog(QStringLiteral("Picture too large to decode, dropping %1").arg(path));
-        return refuse(DNFileLoadFailure::PictureTooLarge, failure);
+    if (const DNFileLoadFailure reason = trackFailure(*probe); reason != DNFileLoadFailure::None) {
+        DNLog(QStringLiteral("Dropping %1: %2").arg(path, DNFileLoadFailureText(reason)));
+        return refuse(reason, failure);
     }
     auto node = std::make_shared<DNFileNode>(path);
     node->setFileFormat(probe->fileFormat);

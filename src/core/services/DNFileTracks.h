@@ -52,6 +52,9 @@ struct DNTAudio {
     QString codec;
     qint32 channels = 0;
     qint32 sampleRate = 0;
+    // False when the channels carry no layout and the file engine knows none
+    // for their count (32 channels): it cannot mix them into another count.
+    bool channelLayoutKnown = true;
 };
 
 // An audio file the user added beside the source's own streams. Its length is

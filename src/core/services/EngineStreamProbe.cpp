@@ -11,6 +11,7 @@
 extern "C" {
 #include <libavcodec/codec_desc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
@@ -53,6 +54,20 @@ double averageFrameRate(const AVStream& stream)
     return rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
 }
 
+// As the engine decides before it mixes a stream's channels: with no layout
+// of their own, the default layout for their count, when there is one.
+bool hasChannelLayout(const AVStream& stream)
+{
+    const AVChannelLayout& layout = stream.codecpar->ch_layout;
+    if (layout.order != AV_CHANNEL_ORDER_UNSPEC || layout.nb_channels <= 0)
+        return true;
+    AVChannelLayout guessed {};
+    av_channel_layout_default(&guessed, layout.nb_channels);
+    const bool known = guessed.order != AV_CHANNEL_ORDER_UNSPEC;
+    av_channel_layout_uninit(&guessed);
+    return known;
+}
+
 // The engine's name of a colour property; empty when unspecified.
 QString colorName(const char* name, bool specified)
 {
@@ -62,8 +77,16 @@ QString colorName(const char* name, bool specified)
 EngineStream engineStream(const AVStream& stream)
 {
     const AVCodecParameters& codec = *stream.codecpar;
-    EngineStream result { typeOf(stream), stream.id, isBitmapSubtitle(stream),
-        averageFrameRate(stream), clockwiseDisplayRotation(stream), {}, {}, {} };
+    EngineStream result;
+    result.type = typeOf(stream);
+    result.id = stream.id;
+    result.bitmapSubtitle = isBitmapSubtitle(stream);
+    result.frameRate = averageFrameRate(stream);
+    result.rotation = clockwiseDisplayRotation(stream);
+    if (result.type == EngineStream::Type::Audio) {
+        result.channels = codec.ch_layout.nb_channels;
+        result.channelLayoutKnown = hasChannelLayout(stream);
+    }
     if (result.type != EngineStream::Type::Video)
         return result;
     result.colorPrimaries = colorName(av_color_primaries_name(codec.color_primaries),

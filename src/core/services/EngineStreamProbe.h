@@ -41,6 +41,10 @@ struct EngineStream {
     QString colorPrimaries;
     QString colorTransfer;
     QString colorMatrix;
+    int channels = 0; // of an audio stream; 0 when unknown
+    // An audio stream's channels can be mixed: they carry a layout, or the
+    // engine guesses one for their count (it knows none for 32 channels).
+    bool channelLayoutKnown = true;
 };
 
 struct EngineStreamList {

@@ -4,8 +4,10 @@
 #include "services/EngineStreamProbe.h"
 #include "services/MediaInfoLibrary.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
@@ -219,6 +221,11 @@ void readAudioTracks(const File& file, const EngineStreamList& engine, MediaProb
     for (std::size_t i : indices) {
         DNTAudio track = audioTrack(file, i);
         track.aid = matches[i].id;
+        if (const std::optional<EngineStream>& stream = matches[i].engine) {
+            track.channelLayoutKnown = stream->channelLayoutKnown;
+            if (track.channels <= 0)
+                track.channels = stream->channels;
+        }
         result.audioTracks.push_back(track);
     }
 }
@@ -259,7 +266,68 @@ bool countsAgree(
     return false;
 }
 
+bool hasNoStream(const File& file)
+{
+    return file.count(Kind::Video) == 0 && file.count(Kind::Audio) == 0
+        && file.count(Kind::Text) == 0;
+}
+
+bool isMp4Format(const QString& format)
+{
+    return format == QLatin1String("MPEG-4") || format == QLatin1String("QuickTime");
+}
+
+// A box header: its size, with the 64-bit one when the short one is 1, and
+// its type. A size of 0 runs to the end of the file.
+struct BoxHeader {
+    quint64 size = 0;
+    QByteArray type;
+};
+
+std::optional<BoxHeader> readBoxHeader(QFile& file)
+{
+    const QByteArray head = file.read(8);
+    if (head.size() != 8)
+        return std::nullopt;
+    BoxHeader box { qFromBigEndian<quint32>(head.constData()), head.mid(4) };
+    if (box.size == 1) {
+        const QByteArray large = file.read(8);
+        if (large.size() != 8)
+            return std::nullopt;
+        box.size = qFromBigEndian<quint64>(large.constData());
+    }
+    return box;
+}
+
 } // namespace
+
+bool lacksMp4Index(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 end = file.size();
+    qint64 at = 0;
+    // A real file has a handful of top-level boxes; a damaged one of many
+    // tiny boxes is not walked to its end.
+    for (int boxes = 0; boxes < 4096; ++boxes) {
+        const std::optional<BoxHeader> box = readBoxHeader(file);
+        if (!box)
+            return boxes > 0;
+        if (box->type == "moov")
+            return false;
+        const auto headerSize = quint64(file.pos() - at);
+        if (box->size != 0 && box->size < headerSize)
+            return false; // not boxes at all
+        // The last box: the index is not behind it.
+        if (box->size == 0 || box->size >= quint64(end - at))
+            return true;
+        at += qint64(box->size);
+        if (!file.seek(at))
+            return false;
+    }
+    return false;
+}
 
 float videoTrackDuration(double streamMs, qint64 fileMs)
 {
@@ -291,6 +359,17 @@ std::optional<MediaProbeResult> probeMediaFile(const QString& path)
         && file->count(Kind::Audio) == 0) {
         DNLog(QStringLiteral("Not a media file: %1").arg(path));
         return std::nullopt;
+    }
+    if (hasNoStream(*file) && isMp4Format(result.fileFormat) && lacksMp4Index(path)) {
+        DNLog(QStringLiteral("%1 is cut short (its index is missing)").arg(path));
+        result.indexMissing = true;
+        return result;
+    }
+    if (file->count(Kind::Image) > 0 && file->count(Kind::Video) == 0
+        && file->count(Kind::Audio) == 0) {
+        DNLog(QStringLiteral("%1 is a picture (%2), not a video").arg(path, result.fileFormat));
+        result.picture = true;
+        return result;
     }
     result.durationMs = static_cast<qint64>(number(file->get(Kind::General, 0, "Duration")));
     result.title = file->get(Kind::General, 0, "Title");

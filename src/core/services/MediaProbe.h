@@ -21,6 +21,11 @@ struct MediaProbeResult {
     std::vector<DNTSubtitle> subtitleTracks;
     // The engine counted as many video and audio streams as the media probe.
     bool sameStreams = false;
+    // An MPEG-4 or QuickTime file with no track because its index ("moov")
+    // never got written: a recording or a download cut short.
+    bool indexMissing = false;
+    // A picture (a still one or an animated GIF) and no video or sound.
+    bool picture = false;
 };
 
 // A video stream's length in seconds: its own with the fraction, or, when the
@@ -28,6 +33,10 @@ struct MediaProbeResult {
 float videoTrackDuration(double streamMs, qint64 fileMs);
 // An audio stream's length in whole seconds.
 float audioTrackDuration(double streamMs);
+
+// Whether the MPEG-4 or QuickTime file at `path` has boxes but no index
+// ("moov") among them. Reads the boxes' headers only.
+bool lacksMp4Index(const QString& path);
 
 // Probes `path`; nothing when the file cannot be read as media at all. Logs
 // why it failed and when the two views disagree. Safe to call from any thread.

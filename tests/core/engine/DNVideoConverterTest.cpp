@@ -776,7 +776,8 @@ TEST_F(DNVideoConverterTest, AnOutputFarLongerThanItsSourceFails)
 // What cannot make a good output is refused with its reason before any
 // builder or engine runs: pictures too small for the encoders or for the
 // frame a merge's members share, watermark pictures that cannot be drawn, a
-// source deeper in folders than an engine's argument can name.
+// source deeper in folders than an engine's argument can name, sound whose
+// channels cannot be mixed, a chosen subtitle file that cannot be read.
 TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
 {
     const auto clipOf = [this](const char* size) {
@@ -803,12 +804,27 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
     const QString deepOutput = deep.left(2030);
     ASSERT_TRUE(QDir().mkpath(deepOutput));
     const QString clip = TestMedia::path(TestMedia::kVideoWithAudio);
+    // 32 channels with no layout: Matroska keeps none for PCM.
+    const QString channels32 = m_folder.filePath("32 channels.mkv");
+    QString split = "[1]asplit=32", merge;
+    for (int i = 0; i < 32; ++i) {
+        split += QStringLiteral("[c%1]").arg(i);
+        merge += QStringLiteral("[c%1]").arg(i);
+    }
+    ASSERT_TRUE(
+        runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=25:duration=1", "-f", "lavfi",
+            "-i", "sine=duration=1", "-filter_complex", split + ';' + merge + "amerge=inputs=32[a]",
+            "-map", "0:v", "-map", "[a]", "-c:v", "libx264", "-c:a", "pcm_s16le", channels32 }));
+    const QString largeSubtitle = m_folder.filePath("large.srt");
+    ASSERT_TRUE(writeTestFile(largeSubtitle, "1\n00:00:00,000 --> 00:00:01,000\nHello\n"));
+    ASSERT_TRUE(QFile::resize(largeSubtitle, 17 << 20));
     const struct {
         const char* what;
         QStringList sources; // more than one: merged
         QString watermark;
         QString reason;
         QString outputFolder {}; // the test's own when empty
+        QString subtitle {}; // the subtitle file the user chose for the first source
     } cases[] = {
         { "1x1 picture", { tiny }, {},
             QStringLiteral("the picture of \"%1\" (1 x 1 pixels) is too small").arg(tiny) },
@@ -823,6 +839,15 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
             "bytes long, and the engines take paths of at most 2047 bytes" },
         { "output folder too deep", { clip }, {},
             "leaves no room for its name within the 2047 bytes the engines take", deepOutput },
+        { "32 channels with no layout", { channels32 }, {},
+            QStringLiteral("The sound track 1 of \"%1\" cannot be converted: its 32 channels "
+                           "carry no layout")
+                .arg(channels32) },
+        { "32 channels in a merge", { clip, channels32 }, {}, "its 32 channels carry no layout" },
+        { "subtitle over 16 MiB", { clip }, {},
+            QStringLiteral("The subtitle file \"%1\" cannot be used: it is larger than 16 MiB")
+                .arg(largeSubtitle),
+            {}, largeSubtitle },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -831,6 +856,12 @@ TEST_F(DNVideoConverterTest, WhatCannotBeConvertedIsRefusedBeforeAnyWork)
         std::vector<NXBasicMediaNode::Ptr> members;
         for (const QString& source : c.sources)
             members.push_back(fileNode(source, "Test_Encode"));
+        if (!c.subtitle.isEmpty()) {
+            auto& first = static_cast<DNFileNode&>(*members.front());
+            first.setEnableSubtitleEdit(true);
+            first.addExtraSubtitle(c.subtitle);
+            first.selectSubtitleAtIndex(0, true);
+        }
         auto node = members.size() == 1 ? std::static_pointer_cast<DNFileNode>(members.front())
                                         : DNFileGroupNode::fileGroupNodeWithNodes(members);
         node->setProfile(profile("Test_Encode"));

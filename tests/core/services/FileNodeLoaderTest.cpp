@@ -18,6 +18,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <sys/stat.h>
@@ -191,6 +192,55 @@ void writeFile(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
+bool runFfmpeg(const QStringList& arguments)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", QStringList { "-v", "error", "-nostdin", "-y" } + arguments);
+    return ffmpeg.waitForFinished(30'000) && ffmpeg.exitCode() == 0;
+}
+
+// A copy of `source` under the bytes `name` ("folder/file" at most) in
+// `folder`, which need not be valid UTF-8. Qt can neither make nor remove
+// such a name, so the copy removes itself.
+class RawNamedCopy {
+public:
+    RawNamedCopy(const QString& source, const QString& folder, const QByteArray& name)
+        : m_raw(QFile::encodeName(folder) + '/' + name)
+        , m_folder(name.contains('/')
+                  ? QFile::encodeName(folder) + '/' + name.left(name.lastIndexOf('/'))
+                  : QByteArray())
+    {
+        if (!m_folder.isEmpty())
+            ::mkdir(m_folder.constData(), 0700);
+        QFile in(source);
+        std::FILE* out
+            = in.open(QIODevice::ReadOnly) ? std::fopen(m_raw.constData(), "wb") : nullptr;
+        if (!out)
+            return;
+        const QByteArray bytes = in.readAll();
+        const bool written
+            = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), out) == size_t(bytes.size());
+        if (std::fclose(out) == 0 && written)
+            m_path = QFile::decodeName(m_raw);
+    }
+    ~RawNamedCopy()
+    {
+        ::unlink(m_raw.constData());
+        if (!m_folder.isEmpty())
+            ::rmdir(m_folder.constData());
+    }
+    RawNamedCopy(const RawNamedCopy&) = delete;
+    RawNamedCopy& operator=(const RawNamedCopy&) = delete;
+
+    // As Qt reads the name back; empty when the copy could not be made.
+    QString path() const { return m_path; }
+
+private:
+    const QByteArray m_raw;
+    const QByteArray m_folder;
+    QString m_path;
+};
+
 TEST(FileNodeLoader, RefusesWhatIsNotAVideoWithALogLine)
 {
     QTemporaryDir dir;
@@ -199,17 +249,32 @@ TEST(FileNodeLoader, RefusesWhatIsNotAVideoWithALogLine)
     const QString locked = dir.filePath("locked.mp4");
     ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), locked));
     QFile::setPermissions(locked, QFileDevice::Permissions());
+    const QString clip = TestMedia::path(TestMedia::kVideoWithAudio);
+    // "café.mp4" and "déjà/clip.mp4" written in Latin-1.
+    const RawNamedCopy latin1Name(clip, dir.path(), "caf\xE9.mp4");
+    const RawNamedCopy latin1Folder(clip, dir.path(), "d\xE9j\xE0/clip.mp4");
+    ASSERT_FALSE(latin1Name.path().isEmpty() || latin1Folder.path().isEmpty());
+    const QString fifo = dir.filePath("fifo.mp4");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString gif = dir.filePath("animated.gif");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1", gif }));
     DNLog("refusal test starts"); // opens the log, so its size is a valid offset
 
     using F = DNFileLoadFailure;
     const std::tuple<QString, const char*, DNFileLoadFailure> cases[] = {
         { TestMedia::path(TestMedia::kEmpty), "", F::NotMedia },
-        { TestMedia::path(TestMedia::kTruncated), "", F::NotMedia },
-        { TestMedia::path(TestMedia::kAudioOnly), "Video track not find, Drop this media file...",
-            F::NoVideoTrack },
+        { TestMedia::path(TestMedia::kTruncated), "is cut short (its index is missing)",
+            F::CutShort },
+        { TestMedia::path(TestMedia::kAudioOnly), "no video track", F::NoVideoTrack },
+        { gif, "is a picture (GIF), not a video", F::Picture },
         { dir.filePath("notes.mp4"), "", F::NotMedia },
         { dir.filePath("missing.mp4"), "", F::Missing },
+        { dir.filePath(QStringLiteral("caf\uFFFD2.mp4")), "", F::Missing },
+        { latin1Name.path(), "its name is not valid UTF-8", F::NameNotUtf8 },
+        { latin1Folder.path(), "a folder on its path is not valid UTF-8", F::FolderNameNotUtf8 },
         { dir.path(), "", F::Folder },
+        { fifo, "not a regular file", F::NotRegularFile },
+        { "/dev/zero", "not a regular file", F::NotRegularFile },
         { locked, "", F::Unreadable },
     };
     for (const auto& [path, message, reason] : cases) {
@@ -255,13 +320,6 @@ TEST(FileNodeLoader, LoadsFilesWithAwkwardNames)
         EXPECT_EQ(node->nodeInfo().outputName, name);
     }
     std::setlocale(LC_ALL, savedLocale.c_str());
-}
-
-bool runFfmpeg(const QStringList& arguments)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", QStringList { "-v", "error", "-nostdin", "-y" } + arguments);
-    return ffmpeg.waitForFinished(30'000) && ffmpeg.exitCode() == 0;
 }
 
 TEST(FileNodeLoader, FillsTheLoadDefaults)
@@ -319,6 +377,42 @@ TEST(FileNodeLoader, AddsTheSubtitleFileBesideTheMedia)
     EXPECT_EQ(external->path, dir.filePath("clip.srt"));
     EXPECT_EQ(external->codePage, "ISO-8859-1");
     EXPECT_EQ(node->setting().subtitleIndex(), -1);
+}
+
+// A clip whose sound has `channels` channels and no layout: Matroska keeps
+// none for PCM.
+QString clipWithChannels(const QString& path, int channels)
+{
+    QString split = QStringLiteral("[1]asplit=%1").arg(channels), merge;
+    for (int i = 0; i < channels; ++i) {
+        split += QStringLiteral("[c%1]").arg(i);
+        merge += QStringLiteral("[c%1]").arg(i);
+    }
+    const QString graph = split + ';' + merge + QStringLiteral("amerge=inputs=%1[a]").arg(channels);
+    const bool made = runFfmpeg({ "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1",
+        "-f", "lavfi", "-i", "sine=duration=1", "-filter_complex", graph, "-map", "0:v", "-map",
+        "[a]", "-c:v", "libx264", "-c:a", "pcm_s16le", path });
+    return made ? path : QString();
+}
+
+// The engine mixes channels without a layout by the usual layout of their
+// count; a count it has none for (32) cannot be mixed, and the track says so.
+TEST(FileNodeLoader, TellsWhetherTheEngineCanMixTheChannels)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::pair<int, bool> cases[] = { { 2, true }, { 6, true }, { 32, false } };
+    for (const auto& [channels, known] : cases) {
+        SCOPED_TRACE(channels);
+        const QString path
+            = clipWithChannels(dir.filePath(QString::number(channels)) + ".mkv", channels);
+        ASSERT_FALSE(path.isEmpty());
+        const auto node = DNFileNode::fileNodeWithFile(path);
+        ASSERT_TRUE(node && node->audioTracks().size() == 1);
+        const DNTAudio& track = DNAudioFields(node->audioTracks().front());
+        EXPECT_EQ(track.channels, channels);
+        EXPECT_EQ(track.channelLayoutKnown, known);
+    }
 }
 
 // Kilobytes of the process's resident memory ("VmRSS") or of its peak since
