@@ -6,6 +6,7 @@
 #include "platform/DNLogger.h"
 #include "platform/RunDeadline.h"
 #include "platform/TemporaryFile.h"
+#include "services/DNHelpers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -274,11 +275,14 @@ VersionAnswer OnlineVideoLibrary::askVersion(
     ProcessRunner runner;
     killAtOnce(runner);
     runner.setWorkingDirectory(folder.path());
+    // Both are quoted in messages, cut: a version is a short line, and a
+    // program that prints megabytes there must not make a message of them.
     runner.setStdoutHandler([&answer](const QString& line) {
         if (answer.line.isEmpty())
-            answer.line = line.trimmed();
+            answer.line = DNQuotedWords(line.trimmed());
     });
-    runner.setStderrHandler([&answer](const QString& line) { answer.lastError = line.trimmed(); });
+    runner.setStderrHandler(
+        [&answer](const QString& line) { answer.lastError = DNQuotedWords(line.trimmed()); });
     const RunDeadline deadline(versionTimeLimit(), [&runner] { stopGroup(runner); });
     const std::stop_callback cancelled(stop, [&runner] { stopGroup(runner); });
     answer.result = runner.run(QStringLiteral("/bin/sh"),

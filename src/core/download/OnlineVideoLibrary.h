@@ -38,8 +38,8 @@ private:
 struct VersionAnswer {
     ProcessRunner::Result result;
     bool timedOut = false;
-    QString line; // the first line of its standard output
-    QString lastError; // the last line of its standard error
+    QString line; // the first line of its standard output, cut (DNQuotedWords)
+    QString lastError; // the last line of its standard error, cut
     // "" when it printed a version and exited 0; else what happened.
     QString failure() const;
 };
