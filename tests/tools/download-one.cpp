@@ -7,9 +7,10 @@
 // Prints "title:", one "format N: <resolution> <container> <codec> <bytes>"
 // per format, "default:", "audio: <bytes>" when the page has separate audio;
 // then "output: <path>" per finished file and "error: <reason>" on any
-// failure. The settings and the partial files are the user's (HOME, XDG_*),
-// so a run that was killed is resumed by the next. Exit status: 0 done, 1 the
-// download or the merge failed, 2 usage, 3 no such format (or none at all).
+// failure (after an analysis that failed, yt-dlp's own lines as "yt-dlp: <line>"). The settings and
+// the partial files are the user's (HOME, XDG_*), so a run that was killed is resumed by the next.
+// Exit status: 0 done, 1 the download or the merge failed, 2 usage, 3 no such format (or none at
+// all).
 //
 // --update-parser fetches the newest yt-dlp once, as the downloader does
 // (from URL in place of the release address, trusting the armored key FILE in
@@ -17,6 +18,7 @@
 // 0, or prints "parser-failed: <reason>" and exits 1.
 #include "download/DNYoutubeDownloadManager.h"
 #include "download/DNYoutubeParser.h"
+#include "download/OnlineVideoFailure.h"
 #include "platform/NotificationCenter.h"
 #include "services/DNSetting.h"
 #include "services/NXVideoDownloadSetting.h"
@@ -46,7 +48,7 @@ bool applyProxy(const QString& proxy, NXVideoDownloadSetting& setting)
 }
 
 // The analysis blocks and needs a thread with an event loop of its own.
-std::optional<DNYoutubeLinkNode> analyse(const QString& url, QString* failure)
+std::optional<DNYoutubeLinkNode> analyse(const QString& url, OnlineVideoFailure* failure)
 {
     std::optional<DNYoutubeLinkNode> node;
     QEventLoop loop;
@@ -149,10 +151,12 @@ int analyseAndDownload(const QCommandLineParser& parser)
     if (!formatOk || (parser.isSet("format") && format < 0))
         return usage(QStringLiteral("--format wants a format number"));
 
-    QString failure;
+    OnlineVideoFailure failure;
     std::optional<DNYoutubeLinkNode> link = analyse(parser.positionalArguments().first(), &failure);
     if (!link) {
-        print(QStringLiteral("error: ") + failure);
+        for (const QString& line : std::as_const(failure.toolLines))
+            print(QStringLiteral("yt-dlp: ") + line);
+        print(QStringLiteral("error: ") + failure.reason);
         return 3;
     }
     printFormats(*link);

@@ -112,10 +112,12 @@ qsizetype nearestCandidate(
 
 std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const QString& url,
     const QString& dylibPath, const std::shared_ptr<OnlineVideoCancel>& cancel,
-    std::chrono::milliseconds timeLimit, QString* failure)
+    std::chrono::milliseconds timeLimit, OnlineVideoFailure* failure)
 {
-    QString unused;
-    QString& reason = failure ? *failure : unused;
+    OnlineVideoFailure unused;
+    OnlineVideoFailure& told = failure ? *failure : unused;
+    told = {};
+    QString& reason = told.reason;
     OnlineVideoLibrary library(dylibPath, cancel, timeLimit);
     if (!library.initialize()) {
         reason = dylibPath.isEmpty() ? QStringLiteral("no yt-dlp program found")
@@ -131,14 +133,16 @@ std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const
     const std::optional<OnlineVideoInfo> info = library.getOnlineVideoInfo(url);
     library.uninstall();
     if (!info || info->errorCode != 0 || info->streams.isEmpty()) {
-        reason = info ? QStringLiteral("The page has no video that downloads as one file")
-                      : QStringLiteral("yt-dlp: ") + library.lastFailure();
+        if (info)
+            reason = QStringLiteral("the page has no video that downloads as one file");
+        else
+            told = library.lastFailure();
         DNLog(QStringLiteral("Youtube Parser: no downloadable stream on %1").arg(url));
         return std::nullopt;
     }
     DNYoutubeLinkNode node = linkNodeOf(url, *info);
     if (node.videosSegments.isEmpty()) {
-        reason = QStringLiteral("The page has no video stream that can be downloaded");
+        reason = QStringLiteral("the page has no video stream that can be downloaded");
         DNLog(QStringLiteral("Youtube Parser: no video stream on %1").arg(url));
         return std::nullopt;
     }

@@ -15,6 +15,7 @@
 
 class NXVideoDownloadSetting;
 class OnlineVideoCancel;
+struct OnlineVideoFailure;
 class UserDefaults;
 
 // Turns a video page into a link node through the page analyser, chooses the
@@ -26,12 +27,12 @@ public:
     // Blocking; call it off the main thread, from a QThread (the size requests
     // need its timers for their time-outs). Nothing when the page offers no
     // video we can download: the reason is logged and, when `failure` is
-    // given, put there as yt-dlp reported it. `cancel` ends it at once from
-    // another thread.
+    // given, put there in our words, with yt-dlp's own lines. `cancel` ends it
+    // at once from another thread.
     static std::optional<DNYoutubeLinkNode> analysisYoutubeWebSource(const QString& url,
         const QString& dylibPath, const std::shared_ptr<OnlineVideoCancel>& cancel = {},
         std::chrono::milliseconds timeLimit = std::chrono::milliseconds(60000),
-        QString* failure = nullptr);
+        OnlineVideoFailure* failure = nullptr);
 
     // The index of the variant to select by default, after the favourite
     // container and resolution; `segments` must not be empty.

@@ -6,6 +6,7 @@
 #include "platform/DNLogger.h"
 #include "platform/RunDeadline.h"
 #include "platform/TemporaryFile.h"
+#include "services/DNHelpers.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -113,10 +114,13 @@ QStringList analysisArguments(const QString& url, const QString& proxy)
     return arguments;
 }
 
-// Keeps the last "ERROR:" line the program printed, and stops it when its
-// error output runs away too.
+// Keeps the last lines the program printed on its error output (its "ERROR:"
+// line among them), each cut, and stops it when that output runs away too.
 class ErrorOutput {
 public:
+    // yt-dlp ends with its error; the lines before it are the way there.
+    static constexpr qsizetype kKeptLines = 20;
+
     explicit ErrorOutput(ProcessRunner& runner)
         : m_runner(runner)
     { }
@@ -125,26 +129,36 @@ public:
         m_bytes += line.size();
         if (m_bytes > OnlineVideoLibrary::kMaxOutputBytes)
             stopGroup(m_runner);
-        if (line.startsWith(QLatin1String("ERROR:")))
-            m_lastError = line;
+        const QString kept = DNQuotedWords(line.trimmed());
+        if (kept.startsWith(QLatin1String("ERROR:")))
+            m_lastError = kept;
+        if (m_lines.size() == kKeptLines)
+            m_lines.removeFirst();
+        m_lines << kept;
     }
     QString lastError() const { return m_lastError; }
+    QStringList lines() const { return m_lines; }
 
 private:
     ProcessRunner& m_runner;
     qint64 m_bytes = 0;
     QString m_lastError;
+    QStringList m_lines;
 };
 
-QString failureText(const ProcessRunner::Result& result, const ErrorOutput& errors)
+// Why a run that did not succeed gave nothing, in our words.
+QString failureReason(const ProcessRunner::Result& result, const ErrorOutput& errors)
 {
     if (!errors.lastError().isEmpty())
-        return errors.lastError();
+        return onlineVideoErrorReason(errors.lastError());
     if (!result.started)
-        return result.error;
+        return QStringLiteral("yt-dlp could not be started: %1").arg(result.error);
+    const QString seeLog = errors.lines().isEmpty() ? QString() : QStringLiteral(" (see Show Log)");
     if (result.signal != 0)
-        return QStringLiteral("ended by signal %1").arg(result.signal);
-    return QStringLiteral("exit status %1").arg(result.exitCode);
+        return QStringLiteral("yt-dlp was ended by signal %1%2")
+            .arg(QString::number(result.signal), seeLog);
+    return QStringLiteral("yt-dlp failed with exit status %1%2")
+        .arg(QString::number(result.exitCode), seeLog);
 }
 
 } // namespace
@@ -274,11 +288,14 @@ VersionAnswer OnlineVideoLibrary::askVersion(
     ProcessRunner runner;
     killAtOnce(runner);
     runner.setWorkingDirectory(folder.path());
+    // Both are quoted in messages, cut: a version is a short line, and a
+    // program that prints megabytes there must not make a message of them.
     runner.setStdoutHandler([&answer](const QString& line) {
         if (answer.line.isEmpty())
-            answer.line = line.trimmed();
+            answer.line = DNQuotedWords(line.trimmed());
     });
-    runner.setStderrHandler([&answer](const QString& line) { answer.lastError = line.trimmed(); });
+    runner.setStderrHandler(
+        [&answer](const QString& line) { answer.lastError = DNQuotedWords(line.trimmed()); });
     const RunDeadline deadline(versionTimeLimit(), [&runner] { stopGroup(runner); });
     const std::stop_callback cancelled(stop, [&runner] { stopGroup(runner); });
     answer.result = runner.run(QStringLiteral("/bin/sh"),
@@ -303,7 +320,7 @@ std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QStr
     // The size requests share the time limit with the program: a server that
     // never answers them must not hold the analysis for 15 s a stream.
     const auto deadline = std::chrono::steady_clock::now() + m_timeLimit;
-    m_failure.clear();
+    m_failure = {};
     const std::optional<QByteArray> json = runAnalysis(url);
     if (!json)
         return std::nullopt;
@@ -312,7 +329,7 @@ std::optional<OnlineVideoInfo> OnlineVideoLibrary::getOnlineVideoInfo(const QStr
     for (const QString& line : std::as_const(leftOut))
         DNLog(QStringLiteral("yt-dlp: ") + line);
     if (!info) {
-        fail(QStringLiteral("no usable record for %1").arg(url));
+        fail(url, QStringLiteral("yt-dlp's answer is no record of a page that can be read"), {});
         return std::nullopt;
     }
     fillUnknownSizes(*info, deadline);
@@ -323,8 +340,12 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
 {
     const TemporaryFileScope scratch;
     const QString output = makeTemporaryFile(QStringLiteral("qzyt"), QStringLiteral("json"));
-    if (output.isEmpty())
+    if (output.isEmpty()) {
+        fail(url,
+            QStringLiteral("no file for yt-dlp's answer could be made in the temporary folder"),
+            {});
         return std::nullopt;
+    }
     ProcessRunner runner;
     killAtOnce(runner);
     ErrorOutput errors(runner);
@@ -342,32 +363,42 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
     }
     QFile file(output);
     const qint64 size = file.size();
+    const QStringList lines = errors.lines();
     if (m_cancel && m_cancel->isCancelled()) {
-        fail(QStringLiteral("analysis of %1 cancelled").arg(url));
+        fail(url, QStringLiteral("the analysis was cancelled"), lines);
         return std::nullopt;
     }
     if (expired) {
-        fail(QStringLiteral("analysis of %1 stopped after %2 s")
-                 .arg(url, QString::number(m_timeLimit.count() / 1000.0)));
+        fail(url,
+            QStringLiteral("yt-dlp did not finish within %1 s and was stopped")
+                .arg(QString::number(m_timeLimit.count() / 1000.0)),
+            lines);
         return std::nullopt;
     }
     if (size >= kMaxOutputBytes) {
-        fail(QStringLiteral("analysis of %1 printed more than 64 MiB").arg(url));
+        fail(url, QStringLiteral("yt-dlp printed more than 64 MiB"), lines);
         return std::nullopt;
     }
     if (!result.succeeded()) {
-        fail(QStringLiteral("analysis of %1 failed: %2").arg(url, failureText(result, errors)));
+        fail(url, failureReason(result, errors), lines);
         return std::nullopt;
     }
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(
+            url, QStringLiteral("yt-dlp's answer could not be read: ") + file.errorString(), lines);
         return std::nullopt;
+    }
     return file.readAll();
 }
 
-void OnlineVideoLibrary::fail(const QString& what)
+// yt-dlp's own lines go to the log as a program's lines do, below our reason.
+void OnlineVideoLibrary::fail(
+    const QString& url, const QString& reason, const QStringList& toolLines)
 {
-    DNLog(QStringLiteral("yt-dlp: ") + what);
-    m_failure = what;
+    DNLog(QStringLiteral("yt-dlp: analysis of %1 failed: %2").arg(url, reason));
+    for (const QString& line : toolLines)
+        DNLogger::shareRoughLog().logEngineLine(line);
+    m_failure = { reason, toolLines };
 }
 
 void OnlineVideoLibrary::fillUnknownSizes(

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/OnlineVideoFailure.h"
 #include "download/OnlineVideoInfo.h"
 #include "platform/ProcessRunner.h"
 
@@ -38,8 +39,8 @@ private:
 struct VersionAnswer {
     ProcessRunner::Result result;
     bool timedOut = false;
-    QString line; // the first line of its standard output
-    QString lastError; // the last line of its standard error
+    QString line; // the first line of its standard output, cut (DNQuotedWords)
+    QString lastError; // the last line of its standard error, cut
     // "" when it printed a version and exited 0; else what happened.
     QString failure() const;
 };
@@ -76,8 +77,8 @@ public:
     // of time, printed too much or printed no usable record (the reason is logged).
     std::optional<OnlineVideoInfo> getOnlineVideoInfo(const QString& url);
     int getStructVersion() const { return kStructVersion; }
-    // Why the last analysis gave nothing, as yt-dlp reported it; "" after a success.
-    QString lastFailure() const { return m_failure; }
+    // Why the last analysis gave nothing; empty after a success.
+    const OnlineVideoFailure& lastFailure() const { return m_failure; }
     // Forgets the proxy; no child outlives the analysis, so nothing else is left.
     void uninstall();
 
@@ -98,8 +99,9 @@ public:
 
 private:
     std::optional<QByteArray> runAnalysis(const QString& url);
-    // Logs why the analysis gives nothing and keeps it for lastFailure().
-    void fail(const QString& what);
+    // Logs why the analysis of `url` gives nothing, and yt-dlp's own lines,
+    // and keeps both for lastFailure().
+    void fail(const QString& url, const QString& reason, const QStringList& toolLines);
     void fillUnknownSizes(OnlineVideoInfo& info, std::chrono::steady_clock::time_point deadline);
     double headContentLength(const OnlineVideoStream& stream, std::chrono::milliseconds timeLimit);
 
@@ -107,5 +109,5 @@ private:
     const std::shared_ptr<OnlineVideoCancel> m_cancel;
     const std::chrono::milliseconds m_timeLimit;
     QString m_proxy;
-    QString m_failure;
+    OnlineVideoFailure m_failure;
 };

@@ -10,6 +10,7 @@
 #include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
 #include "platform/UserDefaults.h"
+#include "services/DNHelpers.h"
 #include "services/OutputPublishing.h"
 
 #include <QCryptographicHash>
@@ -68,6 +69,22 @@ struct Fetched {
     QString problem;
 };
 
+// The request's error with the causes under it, each said once: "A
+// connection failure occurred" alone does not tell a missing network from a
+// refused connection.
+QString errorWithCauses(const HttpError& error)
+{
+    QString text = error.localizedDescription();
+    const HttpError* cause = error.underlyingError().get();
+    // Bounded: an error chain is short, but never trust it to end.
+    for (int depth = 0; cause && depth < 8; ++depth, cause = cause->underlyingError().get()) {
+        const QString more = cause->localizedDescription();
+        if (!more.isEmpty() && !text.contains(more))
+            text += QStringLiteral(": ") + more;
+    }
+    return DNQuotedWords(text);
+}
+
 // One GET of `url` within the time left; redirects are returned, not followed,
 // so that each address on the way is checked before anything is asked of it.
 std::shared_ptr<NXHTTPRequest> getOnce(const QUrl& url, qint64 maxBytes, milliseconds left,
@@ -105,7 +122,8 @@ Fetched fetch(
             return { {}, QStringLiteral("%1 did not come within the time limit").arg(name) };
         if (!request->error().isNull())
             return { {},
-                QStringLiteral("%1: %2").arg(name, request->error().localizedDescription()) };
+                QStringLiteral("%1 could not be fetched from %2: %3")
+                    .arg(name, url.toString(), errorWithCauses(request->error())) };
         const int status = request->responseStatusCode();
         const QString location = request->responseHeaders().value(QStringLiteral("Location"));
         if (isRedirect(status) && !location.isEmpty()) {
@@ -113,7 +131,9 @@ Fetched fetch(
             continue;
         }
         if (status != 200)
-            return { {}, QStringLiteral("%1: the server answered %2").arg(name).arg(status) };
+            return { {},
+                QStringLiteral("%1: %2 answered %3")
+                    .arg(name, url.toString(), QString::number(status)) };
         const QByteArray body = request->responseData();
         bool hasLength = false;
         const qint64 length = request->responseHeaders()
@@ -194,16 +214,19 @@ ChildAnswer runChild(
         if (answer.output.size() < 100)
             answer.output << line.trimmed();
     });
-    runner.setStderrHandler([&answer](const QString& line) { answer.lastError = line.trimmed(); });
+    runner.setStderrHandler(
+        [&answer](const QString& line) { answer.lastError = DNQuotedWords(line.trimmed()); });
     const RunDeadline deadline(kChildTimeLimit, [&runner] { runner.stop(); });
     const std::stop_callback cancelled(stop, [&runner] { runner.stop(); });
     answer.result = runner.run(program, arguments);
     return answer;
 }
 
-// gpgv's status words that can stand beside VALIDSIG, which says only that
-// the signature's arithmetic holds (gpgv even exits 0 with a revoked key):
-// each of them makes the signature worthless.
+// gpgv's status words against a signature. Those that can stand beside
+// VALIDSIG, which says only that the signature's arithmetic holds (gpgv even
+// exits 0 with a revoked key), make it worthless; the others tell why there
+// is none to check. The first found is the one told, so the key's word comes
+// before the signature's, and NO_PUBKEY before the ERRSIG it explains.
 struct StatusWarning {
     QLatin1String keyword;
     const char* meaning;
@@ -213,25 +236,38 @@ constexpr StatusWarning kStatusWarnings[] = {
     { QLatin1String("EXPKEYSIG"), "the release key has expired" },
     { QLatin1String("EXPSIG"), "the signature has expired" },
     { QLatin1String("BADSIG"), "the signature does not match" },
+    { QLatin1String("NO_PUBKEY"), "it was made by another key than the release key" },
     { QLatin1String("ERRSIG"), "the signature could not be checked" },
+    { QLatin1String("NODATA"), "it holds no signature" },
 };
 
-// "" when gpgv's status lines tell a good and valid signature and nothing
-// against it. The keyring holds the release key alone, so a valid signature
-// can only be that key's.
-QString statusProblem(const QStringList& status)
+// What gpgv's status lines hold against a signature, and the line that says
+// so (without gpgv's "[GNUPG:] " mark); no meaning when they tell a good and
+// valid signature and nothing against it. The keyring holds the release key
+// alone, so a valid signature can only be that key's.
+struct StatusVerdict {
+    QString meaning;
+    QString line;
+};
+
+StatusVerdict statusVerdict(const QStringList& status)
 {
-    const auto has = [&status](QLatin1String keyword) {
-        const QString prefix = QLatin1String("[GNUPG:] ") + keyword + QLatin1Char(' ');
-        return std::any_of(status.cbegin(), status.cend(),
-            [&prefix](const QString& line) { return line.startsWith(prefix); });
+    const QLatin1String mark("[GNUPG:] ");
+    const auto find = [&](QLatin1String keyword) -> QString {
+        const QString prefix = mark + keyword;
+        for (const QString& line : status) {
+            if (line == prefix || line.startsWith(prefix + QLatin1Char(' ')))
+                return DNQuotedWords(line.mid(mark.size()));
+        }
+        return {};
     };
     for (const StatusWarning& warning : kStatusWarnings) {
-        if (has(warning.keyword))
-            return QString::fromLatin1(warning.meaning);
+        if (QString line = find(warning.keyword); !line.isEmpty())
+            return { QString::fromLatin1(warning.meaning), line };
     }
-    if (!has(QLatin1String("GOODSIG")) || !has(QLatin1String("VALIDSIG")))
-        return QStringLiteral("gpgv found no good signature");
+    if (find(QLatin1String("GOODSIG")).isEmpty() || find(QLatin1String("VALIDSIG")).isEmpty())
+        return { QStringLiteral("gpgv found no good signature"),
+            status.isEmpty() ? QString() : DNQuotedWords(status.last()) };
     return {};
 }
 
@@ -270,14 +306,18 @@ QString signatureProblem(
             QStringLiteral("1"), QStringLiteral("--keyring"), work.filePath(kKeyringName),
             work.filePath(kSignatureName), work.filePath(kSumsName) },
         source.stop);
-    QString problem = statusProblem(answer.output);
-    if (problem.isEmpty() && answer.result.succeeded())
+    const StatusVerdict verdict = statusVerdict(answer.output);
+    if (verdict.meaning.isEmpty() && answer.result.succeeded())
         return {};
-    if (problem.isEmpty())
-        problem = QStringLiteral("gpgv failed");
-    return QStringLiteral("%1 is not a good signature of %2 by the release key: %3 (%4)")
-        .arg(kSignatureName, kSumsName, problem,
-            answer.lastError.isEmpty() ? answer.result.error : answer.lastError);
+    // The status line that refused it says why; gpgv's words for people may
+    // contradict it ("Good signature from" a revoked key).
+    const QString why = !verdict.line.isEmpty() ? QStringLiteral("gpgv: ") + verdict.line
+        : !answer.lastError.isEmpty()           ? answer.lastError
+                                                : answer.result.error;
+    return QStringLiteral("%1 is not a good signature of %2 by the release key: %3%4")
+        .arg(kSignatureName, kSumsName,
+            verdict.meaning.isEmpty() ? QStringLiteral("gpgv failed") : verdict.meaning,
+            why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
 }
 
 // The SHA-256 the sums give for the file named "yt-dlp", in lower-case hex.
@@ -366,7 +406,7 @@ private:
 // place is compared with and replaced in one step. A holder that dies lets go.
 class FolderLock {
 public:
-    FolderLock(const QString& folder, const std::stop_token& stop)
+    FolderLock(const QString& folder, const ParserReleaseSource& source)
         : m_fd(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
         if (!m_fd.valid()) {
@@ -376,9 +416,15 @@ public:
         // A holder asks one version and renames one file.
         const milliseconds limit = 2 * OnlineVideoLibrary::versionTimeLimit();
         const auto deadline = Clock::now() + limit;
+        const std::stop_token& stop = source.stop;
+        bool waiting = false;
         while (::flock(m_fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                m_problem = QStringLiteral("%1 could not be locked: %2").arg(folder, errnoText());
+            const int error = errno;
+            if (error == EWOULDBLOCK && !std::exchange(waiting, true))
+                tellWaiting(folder, source);
+            if (error != EWOULDBLOCK && error != EINTR)
+                m_problem = QStringLiteral("%1 could not be locked: %2")
+                                .arg(folder, QString::fromLocal8Bit(std::strerror(error)));
             else if (stop.stop_requested())
                 m_problem = ParserRelease::kCancelledReason;
             else if (Clock::now() > deadline)
@@ -394,6 +440,14 @@ public:
     QString problem() const { return m_problem; }
 
 private:
+    static void tellWaiting(const QString& folder, const ParserReleaseSource& source)
+    {
+        DNLog(
+            QStringLiteral("Youtube Parser: another update holds %1; waiting for it").arg(folder));
+        if (source.waitsForFolder)
+            source.waitsForFolder();
+    }
+
     Fd m_fd;
     QString m_problem;
 };
@@ -422,9 +476,9 @@ std::optional<QDate> dateOfCopy(const QString& path)
 // The move, once no newer copy is in place: another update (of this process
 // or another) may have put one there while this one was fetching.
 ParserReleaseResult moveIntoPlace(AsideCopy& aside, const QString& copyPath, const QString& version,
-    const QDate& date, const std::stop_token& stop)
+    const QDate& date, const ParserReleaseSource& source)
 {
-    const FolderLock lock(QFileInfo(copyPath).absolutePath(), stop);
+    const FolderLock lock(QFileInfo(copyPath).absolutePath(), source);
     if (!lock.problem().isEmpty())
         return refused(lock.problem());
     if (const std::optional<QDate> placed = dateOfCopy(copyPath); placed && date < *placed)
@@ -439,8 +493,9 @@ ParserReleaseResult moveIntoPlace(AsideCopy& aside, const QString& copyPath, con
 // system's copy's (one of the same date would never be chosen), and takes
 // the copy place.
 ParserReleaseResult runAndInstall(AsideCopy& aside, const QString& copyPath,
-    const QString& systemCopy, const std::stop_token& stop)
+    const QString& systemCopy, const ParserReleaseSource& source)
 {
+    const std::stop_token& stop = source.stop;
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
         return refused(QStringLiteral("python3, which runs yt-dlp, is not installed"));
@@ -458,7 +513,7 @@ ParserReleaseResult runAndInstall(AsideCopy& aside, const QString& copyPath,
     if (const std::optional<QDate> system = dateOfCopy(systemCopy); system && *date <= *system)
         return refused(QStringLiteral("the new yt-dlp %1 is not newer than the system's (%2)")
                            .arg(answer.line, system->toString(Qt::ISODate)));
-    return moveIntoPlace(aside, copyPath, answer.line, *date, stop);
+    return moveIntoPlace(aside, copyPath, answer.line, *date, source);
 }
 
 } // namespace
@@ -521,7 +576,7 @@ ParserReleaseResult fetchAndInstall(
     if (const QString problem = aside.write(program.body); !problem.isEmpty())
         return refused(
             QStringLiteral("the program could not be written in %1: %2").arg(folder, problem));
-    return runAndInstall(aside, copyPath, systemCopy, source.stop);
+    return runAndInstall(aside, copyPath, systemCopy, source);
 }
 
 } // namespace ParserRelease

@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
 #include <stop_token>
 
 class UserDefaults;
@@ -25,6 +26,9 @@ struct ParserReleaseSource {
     // Cuts the fetch short (the request in flight cancelled, a child stopped)
     // when the one who waits for it goes; nothing is put in place then.
     std::stop_token stop;
+    // Called once, on the updating thread, when another update holds the
+    // copy's folder and this one starts to wait for it (it is logged too).
+    std::function<void()> waitsForFolder;
 };
 
 struct ParserReleaseResult {

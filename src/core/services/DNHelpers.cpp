@@ -76,6 +76,15 @@ bool DNIsPlainFileNameSuffix(const QString& suffix)
     return !suffix.contains(QLatin1Char('/')) && !suffix.contains(QLatin1String(".."));
 }
 
+QString DNQuotedWords(const QString& words, qsizetype limit)
+{
+    if (words.size() <= limit)
+        return words;
+    // Never between the two halves of a surrogate pair.
+    const qsizetype cut = words.at(limit).isLowSurrogate() ? limit - 1 : limit;
+    return words.left(cut) + QStringLiteral("… (cut)");
+}
+
 QString DNTimeStringFromSeconds(int seconds)
 {
     const qint64 total = std::llabs(static_cast<qint64>(seconds));

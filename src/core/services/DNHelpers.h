@@ -32,6 +32,11 @@ QString DNUniqueFilePath(const QString& folder, const QString& fileName, int cou
 // no "..", which would put an output outside its folder.
 bool DNIsPlainFileNameSuffix(const QString& suffix);
 
+// A program's words as a message quotes them: whole when they are short,
+// else their first `limit` characters and "… (cut)", so
+// that a program printing a runaway line never makes a runaway message.
+QString DNQuotedWords(const QString& words, qsizetype limit = 300);
+
 // The absolute value of `seconds` as "HH:MM:SS" (hours may take more digits).
 QString DNTimeStringFromSeconds(int seconds);
 

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -32,8 +33,8 @@ constexpr QSize kCoverSize { 160, 90 };
 // The analysis with one retry after asking for a newer analyser, as the log
 // tells it; `failure` says why it gave nothing. A cancelled analysis ends
 // without a word, and so does the newer analyser's fetch.
-std::optional<DNYoutubeLinkNode> analyseWithRetry(
-    const QString& url, const std::shared_ptr<OnlineVideoCancel>& cancel, QString* failure)
+std::optional<DNYoutubeLinkNode> analyseWithRetry(const QString& url,
+    const std::shared_ptr<OnlineVideoCancel>& cancel, OnlineVideoFailure* failure)
 {
     constexpr std::chrono::milliseconds kTimeLimit { 60000 };
     DNLog(QStringLiteral("will begin youtube website parse with URL: %1").arg(url));
@@ -184,6 +185,14 @@ void DNYoutubeParseController::buildLayout()
     m_problem->setWordWrap(true);
     m_problem->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_problem->hide();
+    // yt-dlp's own words stay out of the message, one click away.
+    m_showLog = new QPushButton(QStringLiteral("Show Log"), this);
+    m_showLog->hide();
+    m_toolLines = new QPlainTextEdit(this);
+    m_toolLines->setReadOnly(true);
+    m_toolLines->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_toolLines->hide();
+    connect(m_showLog, &QPushButton::clicked, m_toolLines, &QWidget::show);
 
     m_okButton = new QPushButton(QStringLiteral("OK"), this);
     m_okButton->setEnabled(false);
@@ -207,7 +216,11 @@ void DNYoutubeParseController::buildLayout()
     buttonRow->addWidget(m_okButton);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(urlRow);
-    layout->addWidget(m_problem);
+    auto* problemRow = new QHBoxLayout;
+    problemRow->addWidget(m_problem, 1);
+    problemRow->addWidget(m_showLog, 0, Qt::AlignTop);
+    layout->addLayout(problemRow);
+    layout->addWidget(m_toolLines);
     layout->addLayout(resultRow, 1);
     layout->addLayout(buttonRow);
     resize(520, 260);
@@ -245,10 +258,13 @@ QString DNYoutubeParseController::urlProblem(const QString& text)
     return {};
 }
 
-void DNYoutubeParseController::showProblem(const QString& text)
+void DNYoutubeParseController::showProblem(const QString& text, const QStringList& toolLines)
 {
     m_problem->setText(text);
     m_problem->setVisible(!text.isEmpty());
+    m_toolLines->setPlainText(toolLines.join(QLatin1Char('\n')));
+    m_toolLines->hide();
+    m_showLog->setVisible(!toolLines.isEmpty());
 }
 
 namespace {
@@ -323,7 +339,7 @@ void DNYoutubeParseController::startAnalysis(const QString& url)
     // The retry's fetch ends with the analysis's cancel, which Cancel, a newer
     // analysis and the sheet's end all make.
     runOwned([sheet, generation, target, cancel = m_analysis](const std::stop_token&) {
-        QString failure;
+        OnlineVideoFailure failure;
         std::optional<DNYoutubeLinkNode> result = analyseWithRetry(target, cancel, &failure);
         if (cancel->isCancelled())
             return;
@@ -343,7 +359,7 @@ void DNYoutubeParseController::cancelAnalysis()
 }
 
 void DNYoutubeParseController::finishedAnalysis(
-    const std::optional<DNYoutubeLinkNode>& result, const QString& failure)
+    const std::optional<DNYoutubeLinkNode>& result, const OnlineVideoFailure& failure)
 {
     m_currentLinkNode = result;
     m_analysis.reset();
@@ -363,8 +379,10 @@ void DNYoutubeParseController::finishedAnalysis(
     } else {
         m_model->reload();
         setReady2ClickOK(false);
-        showProblem(QStringLiteral("No video to download: %1")
-                        .arg(failure.isEmpty() ? QStringLiteral("the page offers none") : failure));
+        showProblem(
+            QStringLiteral("No video to download: %1")
+                .arg(failure.isEmpty() ? QStringLiteral("the page offers none") : failure.reason),
+            failure.toolLines);
     }
     setInAnalyzingURL(false);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/DNYoutubeLinkNode.h"
+#include "download/OnlineVideoFailure.h"
 
 #include <QDialog>
 #include <QImage>
@@ -17,6 +18,7 @@ class DNYoutubeSegmentModel;
 class OnlineVideoCancel;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTableView;
 class QThread;
@@ -64,7 +66,7 @@ public:
     NodeAndCover needDownloadNodeAndCover() const;
     // `failure` says why there is no result.
     void finishedAnalysis(
-        const std::optional<DNYoutubeLinkNode>& result, const QString& failure = {});
+        const std::optional<DNYoutubeLinkNode>& result, const OnlineVideoFailure& failure = {});
 
     const std::optional<DNYoutubeLinkNode>& currentLinkNode() const { return m_currentLinkNode; }
     qsizetype indexOfSelect() const { return m_indexOfSelect; }
@@ -78,6 +80,10 @@ public:
     QPushButton* okButton() const { return m_okButton; }
     // Why the address is not taken, or why its analysis gave nothing.
     QLabel* problemLabel() const { return m_problem; }
+    // Shown with a failed analysis's reason when yt-dlp said something: it
+    // shows yt-dlp's own lines in toolLinesView().
+    QPushButton* showLogButton() const { return m_showLog; }
+    QPlainTextEdit* toolLinesView() const { return m_toolLines; }
 
 signals:
     // Sent a quarter of a second after OK ended the sheet.
@@ -89,7 +95,7 @@ signals:
 private:
     void buildLayout();
     void setURLAddressRight(bool right);
-    void showProblem(const QString& text);
+    void showProblem(const QString& text, const QStringList& toolLines = {});
     void setReady2ClickOK(bool ready);
     void setInAnalyzingURL(bool analysing);
     void startAnalysis(const QString& url);
@@ -121,6 +127,8 @@ private:
     QTableView* m_videoList = nullptr;
     QLabel* m_imageView = nullptr;
     QLabel* m_problem = nullptr;
+    QPushButton* m_showLog = nullptr;
+    QPlainTextEdit* m_toolLines = nullptr;
     DNProgressIndicator* m_progressIndicator = nullptr;
     QPushButton* m_analyzeButton = nullptr;
     QPushButton* m_okButton = nullptr;

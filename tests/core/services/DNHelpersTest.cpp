@@ -115,6 +115,19 @@ TEST(DNTimeStringFromSeconds, FormatsHoursMinutesSeconds)
         EXPECT_EQ(DNTimeStringFromSeconds(seconds), expected) << seconds;
 }
 
+TEST(DNQuotedWords, CutsOnlyWhatIsLongAndSaysSo)
+{
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+    const std::tuple<QString, qsizetype, QString> cases[] = {
+        { "short", 5, "short" },
+        { "longer", 5, "longe… (cut)" },
+        { "abcd" + smile, 5, "abcd… (cut)" }, // the pair stays whole or goes
+        { QString(20'000'000, 'x'), 300, QString(300, 'x') + "… (cut)" },
+    };
+    for (const auto& [words, limit, quoted] : cases)
+        EXPECT_EQ(DNQuotedWords(words, limit), quoted) << words.left(20).toStdString();
+}
+
 struct FitCase {
     QSizeF size, box, expected;
 };

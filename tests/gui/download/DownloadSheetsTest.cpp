@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTableView>
@@ -153,9 +154,19 @@ TEST_F(SheetOnSite, FailingSecondAnalysisEmptiesTheListAndTurnsOKOff)
     ASSERT_TRUE(analyse(site.url("/youtu/nomedia.html").toString()));
     EXPECT_EQ(sheet.videoList()->model()->rowCount(), 0);
     EXPECT_FALSE(sheet.okButton()->isEnabled());
-    // What yt-dlp reported is shown.
-    EXPECT_TRUE(sheet.problemLabel()->text().contains("Unsupported URL"))
-        << sheet.problemLabel()->text().toStdString();
+    // What failed is said in our words; yt-dlp's own lines wait behind Show Log.
+    EXPECT_EQ(sheet.problemLabel()->text().toStdString(),
+        "No video to download: the site is not supported, or the page holds no video");
+    EXPECT_FALSE(sheet.toolLinesView()->isVisible());
+    ASSERT_TRUE(sheet.showLogButton()->isVisible());
+    sheet.showLogButton()->click();
+    EXPECT_TRUE(sheet.toolLinesView()->isVisible());
+    EXPECT_TRUE(sheet.toolLinesView()->toPlainText().contains("ERROR: Unsupported URL: "))
+        << sheet.toolLinesView()->toPlainText().toStdString();
+    // A new address hides them again.
+    sheet.youtubeURLAddress()->setText("ftp://youtu.be/a");
+    EXPECT_FALSE(sheet.showLogButton()->isVisible());
+    EXPECT_FALSE(sheet.toolLinesView()->isVisible());
     const QString log = logText();
     if (!logOpen)
         return;

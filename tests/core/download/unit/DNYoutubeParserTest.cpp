@@ -1,4 +1,5 @@
 #include "download/DNYoutubeParser.h"
+#include "download/OnlineVideoFailure.h"
 #include "download/OnlineVideoInfo.h"
 #include "download/OnlineVideoLibrary.h"
 #include "platform/UserDefaults.h"
@@ -215,7 +216,7 @@ TEST(DNYoutubeParser, StoppedAnalysesLeaveNoChild)
         reader.join();
         EXPECT_LT(clock.elapsed(), 5000);
         EXPECT_TRUE(hasEnded(pid));
-        EXPECT_TRUE(logText().contains("stopped after 0.3 s"));
+        EXPECT_TRUE(logText().contains("yt-dlp did not finish within 0.3 s and was stopped"));
     }
     {
         SCOPED_TRACE("cancel");
@@ -259,26 +260,81 @@ TEST(DNYoutubeParser, SizeRequestsEndWithTheAnalysisTimeLimit)
     EXPECT_LT(clock.elapsed(), 5000);
 }
 
-TEST(DNYoutubeParser, FailuresAreLogged)
+// yt-dlp's words as it prints them, and what the window says of them.
+TEST(DNYoutubeParser, YtDlpsCommonErrorsAreToldInOurWords)
+{
+    const QPair<const char*, const char*> cases[] = {
+        { "ERROR: [generic] None: Unable to download webpage: HTTP Error 404: File not found "
+          "(caused by <HTTPError 404: 'File not found'>); please report this issue on  "
+          "https://github.com/yt-dlp/yt-dlp/issues?q= , filling out the appropriate issue "
+          "template. Confirm you are on the latest version using  yt-dlp -U",
+            "the page was not found (the site answered 404 File not found)" },
+        { "ERROR: [generic] None: Unable to download webpage: HTTP Error 403: Forbidden",
+            "the site refused access to the page (it answered 403 Forbidden)" },
+        { "ERROR: Unsupported URL: http://127.0.0.1:8/nomedia.html",
+            "the site is not supported, or the page holds no video" },
+        { "ERROR: [generic] None: Unable to download webpage: <urlopen error [Errno -2] Name or "
+          "service not known> (caused by URLError(gaierror(-2, 'Name or service not known')))",
+            "the site's name could not be looked up: there is no network, or the address is "
+            "wrong" },
+        { "ERROR: [generic] None: Unable to download webpage: <urlopen error [Errno 111] "
+          "Connection refused>",
+            "the site refused the connection" },
+        { "ERROR: [generic] None: Unable to download webpage: <urlopen error Tunnel connection "
+          "failed: 403 Forbidden>",
+            "the proxy of the download settings did not pass the request on" },
+        { "ERROR: [youtube] abc: Incomplete YouTube ID abc. URL https://www.youtube.com/"
+          "watch?v=abc looks truncated.",
+            "the address is cut short: the video's id is incomplete" },
+        { "ERROR: [youtube] x: Private video. Sign in if you've been granted access to this video",
+            "the video is private" },
+        { "ERROR: [youtube] x: Video unavailable. This video has been removed by the uploader",
+            "the video is not available: it was removed or made unavailable" },
+        { "ERROR: something yt-dlp never said before",
+            "yt-dlp could not analyse the page (see Show Log)" },
+    };
+    for (const auto& [line, reason] : cases)
+        EXPECT_EQ(onlineVideoErrorReason(line).toStdString(), reason) << line;
+}
+
+// The reason is ours; yt-dlp's own lines, cut, are kept beside it and logged.
+TEST(DNYoutubeParser, AFailedAnalysisKeepsYtDlpsLinesBesideItsReason)
 {
     struct FailureCase {
         const char* body;
-        const char* logged;
+        const char* reason;
+        const char* toolLine; // "" for none
     };
     const FailureCase cases[] = {
         { "echo 'ERROR: [generic] Unsupported URL: http://site/v' >&2; echo 'ERROR: second' >&2; "
           "exit 1",
-            "failed: ERROR: second" },
-        { "printf '{\"title\": \"'; exec head -c 70000000 /dev/zero", "printed more than 64 MiB" },
+            "yt-dlp could not analyse the page (see Show Log)", "ERROR: second" },
+        { "echo 'Traceback (most recent call last):' >&2; exit 3",
+            "yt-dlp failed with exit status 3 (see Show Log)",
+            "Traceback (most recent call last):" },
+        { "printf 'ERROR: [generic] %020000000d\\n' 0 >&2; exit 1",
+            "yt-dlp could not analyse the page (see Show Log)", "ERROR: [generic] 000" },
+        { "printf '{\"title\": \"'; exec head -c 70000000 /dev/zero",
+            "yt-dlp printed more than 64 MiB", "" },
     };
     for (const FailureCase& test : cases) {
+        SCOPED_TRACE(test.body);
         QTemporaryDir folder;
         const QString program = writeFakeYtDlp(folder.path(), "2023.03.04", test.body);
-        QString failure;
+        OnlineVideoFailure failure;
         EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource(
             "http://site/v", program, {}, std::chrono::milliseconds(60000), &failure));
-        EXPECT_TRUE(logText().contains(test.logged)) << test.logged;
-        EXPECT_TRUE(failure.contains(test.logged)) << failure.toStdString();
+        EXPECT_EQ(failure.reason.toStdString(), test.reason);
+        EXPECT_TRUE(logText().contains("analysis of http://site/v failed: " + failure.reason));
+        if (QByteArray(test.toolLine).isEmpty())
+            continue;
+        const auto said = std::find_if(failure.toolLines.cbegin(), failure.toolLines.cend(),
+            [&test](const QString& line) { return line.startsWith(test.toolLine); });
+        ASSERT_NE(said, failure.toolLines.cend())
+            << failure.toolLines.join('\n').left(500).toStdString();
+        EXPECT_TRUE(logText().contains("\t" + *said));
+        for (const QString& line : failure.toolLines)
+            EXPECT_LT(line.size(), 400);
     }
 }
 
