@@ -163,8 +163,10 @@ void cutTrackFragment(const QByteArray& moof, qint64 moofAt, const Box& traf, Tr
         const quint32 runFlags = flagsOf(moof, trun);
         const quint32 count = u32(moof, trun.content() + 4);
         qint64 entry = trun.content() + 8;
-        if (runFlags & 0x1)
-            place = base + qint32(u32(moof, entry)), entry += 4;
+        if (runFlags & 0x1) {
+            place = base + qint32(u32(moof, entry));
+            entry += 4;
+        }
         entry += (runFlags & 0x4) ? 4 : 0;
         quint32 kept = 0;
         for (; kept < count && !dropping; ++kept) {
