@@ -50,12 +50,13 @@ TEST(RecordedFile, ACutRecordingLastsUpToItsCut)
     const auto places = picturePlaces(whole);
     ASSERT_EQ(places.size(), 60U);
     EXPECT_NEAR(recordedPictureSeconds(whole).value_or(0), 2.0, 0.001);
-    for (const int cutPicture : { 10, 45 }) {
+    for (const int cutPicture : { 0, 10, 45 }) {
         const QString cut = folder.filePath(QString("cut at %1.mov").arg(cutPicture));
         const auto [offset, size] = places[std::size_t(cutPicture)];
         ASSERT_TRUE(QFile::copy(whole, cut) && QFile::resize(cut, offset + size / 2));
         EXPECT_NEAR(recordedPictureSeconds(cut).value_or(0), cutPicture / 30.0, 0.001)
             << cutPicture;
+        EXPECT_EQ(hasRecordedPictures(cut), cutPicture > 0) << cutPicture;
     }
 }
 
