@@ -121,9 +121,9 @@ void DNSRWindowController::buildWindow()
     layout->addWidget(m_startButton, 1, 3);
     layout->addWidget(m_openFolderButton, 1, 4);
     layout->addWidget(m_settingButton, 1, 5);
-    layout->addWidget(m_finishingNote, 2, 0, 1, 6);
     layout->addWidget(m_addToConvertList, 2, 0, 1, 3);
     layout->addWidget(m_recordDurationField, 2, 3, 1, 3, Qt::AlignRight);
+    layout->addWidget(m_finishingNote, 3, 0, 1, 6);
 }
 
 void DNSRWindowController::setRecordRegion(const QRect& region, QScreen* screen)
