@@ -16,3 +16,13 @@ bool runFfmpeg(const QStringList& arguments, QByteArray* output)
         *output = ffmpeg.readAllStandardOutput();
     return true;
 }
+
+QByteArray decodeComplaints(const QString& path)
+{
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", { "-v", "error", "-nostdin", "-i", "file:" + path, "-f", "null", "-" });
+    if (!ffmpeg.waitForFinished(60'000))
+        return "ffmpeg did not end";
+    const QByteArray said = ffmpeg.readAllStandardError();
+    return ffmpeg.exitCode() == 0 || !said.isEmpty() ? said : "ffmpeg failed";
+}

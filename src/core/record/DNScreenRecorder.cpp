@@ -2,11 +2,12 @@
 
 #include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
-#include "platform/RunDeadline.h"
 #include "record/AudioDevice.h"
 #include "record/AudioPassThrough.h"
+#include "record/CatchUp.h"
 #include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
+#include "record/RecordingTrim.h"
 #include "services/OutputPublishing.h"
 
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -164,6 +166,17 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
     return lengthProblem(path, recorded, frameRate);
 }
 
+// What is left of a failed recording: the pictures that lie whole in its
+// file, which then plays, or nothing, and the file is gone.
+QString keptNote(const QString& path, bool hasPictures)
+{
+    const QString name = QFileInfo(path).fileName();
+    if (!hasPictures)
+        return QStringLiteral("nothing of it could be played, and \"%1\" was removed").arg(name);
+    return QStringLiteral("\"%1\" keeps the first %2 s of it")
+        .arg(name, QString::number(recordedPictureSeconds(path).value_or(0.0), 'f', 1));
+}
+
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
 bool reportNoSound(const QString& reason, QString* problem)
 {
@@ -208,8 +221,8 @@ bool DNScreenRecorder::createCaptureSession(QString* error)
 DNScreenRecorder::~DNScreenRecorder()
 {
     m_delegate = nullptr;
-    // A stopped recording is let finish writing what was recorded, within its limit.
-    if (m_runner && !m_catchUp)
+    // A stopped recording is let finish writing what was recorded, while it writes.
+    if (m_runner && m_stopAsked.load() == Clock::time_point::max())
         m_runner->stop();
     if (m_worker.joinable())
         m_worker.join();
@@ -324,8 +337,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
     DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
-    m_firstPicture = Clock::time_point::max();
-    m_catchUpEnd = CatchUp::Waiting;
+    m_catchUp = std::make_unique<CatchUp>();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
     m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
@@ -345,11 +357,11 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         const Clock::time_point now = Clock::now();
         if (!progress.read(line, now))
             return;
-        m_firstPicture = *progress.firstPicture;
+        m_catchUp->noteWritten(progress.frames);
         const Clock::time_point stop = m_stopAsked.load();
         if (now < stop)
             emit recordingProgress(progress.secondsAt(now));
-        else if (progress.reaches(stop) && settleCatchUp(CatchUp::Reached))
+        else if (progress.reaches(stop) && m_catchUp->settle(CatchUp::End::Reached))
             m_runner->stop();
     });
     m_runner->setStderrHandler([&errors](const QString& line) { errors.read(line); });
@@ -362,7 +374,15 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         return QByteArray::number(progress.frames) + ' ' + QByteArray::number(progress.dropped);
     });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
+    m_catchUp->settle(CatchUp::End::Ended);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
+    const double recorded = progress.secondsAt(ended);
+    // What ffmpeg wrote after the stop was not meant to be recorded, and a
+    // picture cut short by a full disk or a kill keeps the file from playing.
+    const double keep = progress.firstPicture ? recorded : std::numeric_limits<double>::infinity();
+    if (trimRecording(path, keep) == TrimOutcome::Unwritable)
+        DNLog(QStringLiteral("The screen recording \"%1\" could not be cut back to its stop")
+                  .arg(path));
     const bool hasPictures = hasRecordedPictures(path);
     // A file without a picture is of no use to anyone; the name was ours.
     if (!hasPictures)
@@ -370,9 +390,11 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     DNRecordingResult result { path, false, {}, progress.frames, progress.dropped };
     // The file stays: a recording shorter than the time recorded is still
     // what there is of it.
-    result.reason
-        = recordingProblem(run, errors, hasPictures, path, progress.secondsAt(ended), frameRate);
+    result.reason = recordingProblem(run, errors, hasPictures, path, recorded, frameRate);
     result.succeeded = result.reason.isEmpty();
+    result.reason += catchUpProblem(path, result.succeeded);
+    if (!result.succeeded && run.started)
+        result.reason += QStringLiteral("; ") + keptNote(path, hasPictures);
     if (result.succeeded && !errors.last.isEmpty())
         DNLog(QStringLiteral("The screen recording \"%1\" is kept, though ffmpeg said \"%2\"")
                   .arg(path, errors.last));
@@ -380,17 +402,22 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
 }
 
+// Settled once ffmpeg's run has returned: a catch-up that stood still is
+// logged, and said after the reason of a recording that failed.
+QString DNScreenRecorder::catchUpProblem(const QString& path, bool succeeded) const
+{
+    if (m_catchUp->end() != CatchUp::End::StoodStill)
+        return {};
+    const QString cut = QStringLiteral("ffmpeg had not written all that was recorded and wrote "
+                                       "nothing more for %1 s, and was ended")
+                            .arg(QString::number(m_catchUp->limit().count() / 1000.0, 'f', 1));
+    DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(path, cut));
+    return succeeded ? QString() : QStringLiteral(" (%1)").arg(cut);
+}
+
 void DNScreenRecorder::finishRecording(DNRecordingResult result)
 {
     m_worker.join();
-    if (m_catchUpEnd == CatchUp::CutShort) {
-        const QString cut = QStringLiteral("ffmpeg had not written all that was recorded %1 s "
-                                           "after the stop, and was ended")
-                                .arg(QString::number(m_catchUpLimit.count() / 1000.0, 'f', 1));
-        DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(result.path, cut));
-        if (!result.succeeded)
-            result.reason += QStringLiteral(" (%1)").arg(cut);
-    }
     m_catchUp.reset();
     m_runner.reset();
     // A recording that ended by itself (a full disk, a failed start) ends the
@@ -412,7 +439,7 @@ void DNScreenRecorder::stopRecord()
     if (m_runner && m_stopAsked.load() == Clock::time_point::max()) {
         const Clock::time_point now = Clock::now();
         m_stopAsked = now;
-        endOnceWritten(now);
+        endOnceWritten();
     }
     if (m_systemAudioRecord) {
         restoreSystemOutputDevice();
@@ -423,24 +450,11 @@ void DNScreenRecorder::stopRecord()
 // Told to stop, ffmpeg drops the pictures it has taken but not yet written:
 // on a busy machine the encoder trails the screen by a second or more, and
 // its first report may come after the stop. So it is told once its progress
-// reaches the time recorded up to the stop (see runCapture), or when it has
-// not within catchUpLimit() of that time.
-void DNScreenRecorder::endOnceWritten(Clock::time_point stop)
+// reaches the time recorded up to the stop (see runCapture), and is let write
+// until then, however long, but not stand still for the engines' stall limit.
+void DNScreenRecorder::endOnceWritten()
 {
-    const Clock::time_point first = std::min(m_firstPicture.load(), stop);
-    m_catchUpLimit = catchUpLimit(secondsBetween(first, stop));
-    m_catchUp = std::make_unique<RunDeadline>(m_catchUpLimit, [this] {
-        if (settleCatchUp(CatchUp::CutShort))
-            m_runner->stop();
-    });
-}
-
-// The first to come of the progress reaching the stop and the limit ends
-// ffmpeg's catching up; the other then neither acts nor is reported.
-bool DNScreenRecorder::settleCatchUp(CatchUp end)
-{
-    CatchUp waiting = CatchUp::Waiting;
-    return m_catchUpEnd.compare_exchange_strong(waiting, end);
+    m_catchUp->watch(engineStallLimit(), [this] { m_runner->stop(); });
 }
 
 qint64 DNScreenRecorder::enginePid() const

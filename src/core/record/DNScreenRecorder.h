@@ -16,17 +16,18 @@
 #include <vector>
 
 class AudioPassThrough;
+class CatchUp;
 class ProcessRunner;
 class QTimer;
-class RunDeadline;
 class DNScreenRecorder;
 
 // How one recording ended.
 struct DNRecordingResult {
     QString path;
     bool succeeded = false;
-    // Why it failed, in ffmpeg's words where it gave any; a file whose length
-    // falls short of the time recorded fails too, and is kept.
+    // Why it failed, in ffmpeg's words where it gave any, and how much of the
+    // file was kept; a file whose length falls short of the time recorded
+    // fails too, and is kept.
     QString reason;
     qint64 framesRecorded = 0;
     qint64 framesDropped = 0;
@@ -83,8 +84,9 @@ public:
     // How a started recording ends, a failed start included, goes to the delegate.
     bool startRecord(const QString& path, QString* problem = nullptr);
     // Undoes the sound routing and has ffmpeg finish the file once it has
-    // written what was recorded up to now: isRecording() and the result
-    // follow when it has.
+    // written what was recorded up to now, however long that takes while it
+    // keeps writing: isRecording() and the result follow when it has. The
+    // file ends at the stop, whatever ffmpeg wrote after it.
     void stopRecord();
     bool isRecording() const { return m_worker.joinable(); }
 
@@ -132,7 +134,6 @@ signals:
     void recordingProgress(double seconds);
 
 private:
-    enum class CatchUp { Waiting, Reached, CutShort };
     struct Routing {
         QString stashedSink;
         std::vector<quint32> stashedVolumes;
@@ -143,9 +144,9 @@ private:
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
     void runCapture(const QStringList& arguments, const QString& path, int frameRate);
+    QString catchUpProblem(const QString& path, bool succeeded) const;
     void finishRecording(DNRecordingResult result);
-    void endOnceWritten(std::chrono::steady_clock::time_point stop);
-    bool settleCatchUp(CatchUp end);
+    void endOnceWritten();
     void grabPreview();
     bool loadVirtualDevice(QString* error);
     void unloadVirtualDevice();
@@ -174,18 +175,9 @@ private:
     std::atomic<std::chrono::steady_clock::time_point> m_stopAsked {
         std::chrono::steady_clock::time_point::max()
     };
-    // When the running recording's first picture was taken, as far as the
-    // worker knows yet.
-    std::atomic<std::chrono::steady_clock::time_point> m_firstPicture {
-        std::chrono::steady_clock::time_point::max()
-    };
-    // How ffmpeg's catching up after the stop ended: it wrote all that was
-    // recorded up to the stop, or the limit below ended it first.
-    std::atomic<CatchUp> m_catchUpEnd { CatchUp::Waiting };
     std::unique_ptr<ProcessRunner> m_runner;
-    // Ends ffmpeg when it has not written up to the stop within the limit.
-    std::unique_ptr<RunDeadline> m_catchUp;
-    std::chrono::milliseconds m_catchUpLimit { 0 };
+    // How the running recording's ffmpeg came to its end after the stop.
+    std::unique_ptr<CatchUp> m_catchUp;
     std::thread m_worker;
     QTimer* m_previewTimer = nullptr;
 };

@@ -53,11 +53,15 @@ bool hasRecordedPictures(const QString& path)
     if (!recording)
         return false;
     // An index written up front describes streams that may never have got a
-    // single sample: only a packet read back proves a picture.
+    // single sample: only a packet read back whole proves a picture, and the
+    // file ends where one was cut short.
     const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
     while (packet && av_read_frame(recording->context.get(), packet.get()) >= 0) {
+        const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
         const bool isPicture = packet->stream_index == recording->video;
         av_packet_unref(packet.get());
+        if (cut)
+            return false;
         if (isPicture)
             return true;
     }

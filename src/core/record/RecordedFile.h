@@ -4,7 +4,7 @@
 
 #include <optional>
 
-// Whether a recording holds at least one picture that can be read back: the
+// Whether a recording holds at least one whole picture that can be read back: the
 // file, not ffmpeg's exit status, says whether a recording worked (ffmpeg
 // ends a good recording with status 255 when it is stopped).
 bool hasRecordedPictures(const QString& path);

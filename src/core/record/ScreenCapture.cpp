@@ -161,14 +161,6 @@ QString recordedLengthProblem(double inFile, double recorded, int framesPerSecon
         .arg(QString::number(inFile, 'f', 1), QString::number(recorded, 'f', 1));
 }
 
-std::chrono::milliseconds catchUpLimit(double recordedSeconds)
-{
-    using namespace std::chrono;
-    const milliseconds byLength
-        = milliseconds(10000) + duration_cast<milliseconds>(duration<double>(recordedSeconds));
-    return std::min(byLength, engineStallLimit());
-}
-
 QStringList captureArguments(const CapturePlan& plan)
 {
     // -y: the output is the empty file the recorder claimed for it; -nostdin: we stop ffmpeg with

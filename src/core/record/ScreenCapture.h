@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <chrono>
 #include <optional>
 
 // The ffmpeg command of one screen recording, as plain functions of plain
@@ -75,14 +74,6 @@ constexpr double kRecordedLengthSlack = 0.5; // seconds, besides one frame
 // `recorded` seconds between its first picture and its stop, or empty when it
 // does, give or take kRecordedLengthSlack and a frame.
 QString recordedLengthProblem(double inFile, double recorded, int framesPerSecond);
-
-// How long ffmpeg may take after a stop to write the pictures it has taken
-// up to the stop before it is ended anyway: as long as the recording took,
-// and 10 s more, which an encoder that kept half the pace while recording
-// needs; but never longer than the engines' stall limit, so that no stop, nor
-// closing the recorder, waits longer than that for an encoder that hardly
-// moves. One that does not move at all is ended by the stall limit itself.
-std::chrono::milliseconds catchUpLimit(double recordedSeconds);
 
 // ffmpeg's arguments (program name excluded) for the plan.
 QStringList captureArguments(const CapturePlan& plan);

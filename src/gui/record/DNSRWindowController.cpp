@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -92,6 +93,8 @@ void DNSRWindowController::buildWindow()
     m_captureView->setStyleSheet(QStringLiteral("background: black"));
     m_recordDurationField = new QLabel(DNTimeStringFromSeconds(0), this);
     m_recordRegionField = new QLabel(this);
+    m_finishingNote = new QLabel(tr("Finishing the recording..."), this);
+    m_finishingNote->hide();
     m_fullscreen = new QCheckBox(tr("Full Screen"), this);
     m_addToConvertList = new QCheckBox(tr("Add to conversion list"), this);
     m_addToConvertList->setChecked(m_setting.addToConvertList());
@@ -120,6 +123,7 @@ void DNSRWindowController::buildWindow()
     layout->addWidget(m_settingButton, 1, 5);
     layout->addWidget(m_addToConvertList, 2, 0, 1, 3);
     layout->addWidget(m_recordDurationField, 2, 3, 1, 3, Qt::AlignRight);
+    layout->addWidget(m_finishingNote, 3, 0, 1, 6);
 }
 
 void DNSRWindowController::setRecordRegion(const QRect& region, QScreen* screen)
@@ -306,7 +310,8 @@ void DNSRWindowController::leaveRecordingState()
         m_recordFrame->destroyFrame();
     m_recorderState = Idle;
     // A stopped recording is still being written until its result comes.
-    m_startButton->setEnabled(!m_screenRecorder->isRecording());
+    m_startButton->setEnabled(!isFinishing());
+    m_finishingNote->setVisible(isFinishing());
     updateStartButtonImage();
     show();
     raise();
@@ -321,7 +326,12 @@ void DNSRWindowController::screenRecorder(DNScreenRecorder&, const DNRecordingRe
         leaveRecordingState();
     else if (m_recorderState == Idle)
         m_startButton->setEnabled(true);
-    if (!result.succeeded) {
+    m_finishingNote->hide();
+    if (m_quitWait)
+        m_quitWait->quit();
+    if (m_closeWhenFinished)
+        QTimer::singleShot(0, this, &QWidget::close);
+    if (!result.succeeded && !m_quitting) {
         m_dialogs.runAlert(
             this, { tr("The screen recording failed."), result.reason, { tr("OK") }, {} });
         return;
@@ -344,12 +354,37 @@ void DNSRWindowController::updateStartButtonImage()
     m_startButton->setToolTip(m_recorderState == Idle ? tr("Record") : tr("Stop"));
 }
 
+bool DNSRWindowController::isFinishing() const
+{
+    return m_recorderState == Idle && m_screenRecorder && m_screenRecorder->isRecording();
+}
+
+void DNSRWindowController::finishBeforeQuit()
+{
+    m_quitting = true;
+    m_closeWhenFinished = false;
+    if (m_recorderState == Recording)
+        onStatusBarStopClicked();
+    if (!isFinishing())
+        return;
+    QEventLoop wait;
+    m_quitWait = &wait;
+    wait.exec();
+    m_quitWait = nullptr;
+}
+
 void DNSRWindowController::closeEvent(QCloseEvent* event)
 {
     if (m_recorderState != Idle) {
         m_dialogs.runAlert(this,
             { tr("Please stop video recording before leaving screen recorder."), {}, { tr("OK") },
                 {} });
+        event->ignore();
+        return;
+    }
+    // Closed once the file is written, so that it is handed over.
+    if (isFinishing()) {
+        m_closeWhenFinished = true;
         event->ignore();
         return;
     }

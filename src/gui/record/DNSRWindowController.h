@@ -21,6 +21,7 @@ class DNRecordStatusItem;
 class DNScreenRecorderSetting;
 class DNSRSettingPanel;
 class QCheckBox;
+class QEventLoop;
 class QLabel;
 class QScreen;
 class QTimer;
@@ -58,6 +59,11 @@ public:
     // so the main window takes over again.
     bool createCaptureRecorder();
     QStringList fileListNeedToConvert() override;
+    // Quitting: stops a recording and waits, answering events and saying so,
+    // until its file is written; its result goes to the log, not an alert.
+    void finishBeforeQuit();
+    // Stopped, and ffmpeg still writes what was recorded up to the stop.
+    bool isFinishing() const;
     void setTimings(DNSRTimings timings) { m_timings = std::move(timings); }
 
     // The window's actions.
@@ -87,6 +93,7 @@ public:
     DNSRSettingPanel* settingPannel() const { return m_settingPannel; }
     QLabel* recordDurationField() const { return m_recordDurationField; }
     DNButton* startButton() const { return m_startButton; }
+    QLabel* finishingNote() const { return m_finishingNote; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -140,6 +147,11 @@ private:
     QLabel* m_captureView = nullptr;
     QLabel* m_recordDurationField = nullptr;
     QLabel* m_recordRegionField = nullptr;
+    // Shown from the stop until the recording is written.
+    QLabel* m_finishingNote = nullptr;
+    bool m_closeWhenFinished = false;
+    bool m_quitting = false;
+    QEventLoop* m_quitWait = nullptr;
     QCheckBox* m_fullscreen = nullptr;
     QCheckBox* m_addToConvertList = nullptr;
     DNButton* m_cropButton = nullptr;

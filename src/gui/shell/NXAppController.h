@@ -121,6 +121,9 @@ public:
     bool isConverting() const;
     // Stops a running conversion and waits for its engine to end.
     void stopConversionAndWait();
+    // Stops a screen recording and waits, the windows still answering, until
+    // its file is written.
+    void finishRecordings();
     // The files the last conversion wrote completely.
     QStringList convertedOutputs() const;
 

@@ -44,6 +44,12 @@ void NXAppController::showScreenRecorder()
     tool->createCaptureRecorder();
 }
 
+void NXAppController::finishRecordings()
+{
+    if (m_screenRecorderController)
+        m_screenRecorderController->finishBeforeQuit();
+}
+
 DNSRWindowController* NXAppController::screenRecorderController() const
 {
     return m_screenRecorderController;

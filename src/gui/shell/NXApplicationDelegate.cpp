@@ -163,6 +163,8 @@ void NXApplicationDelegate::applicationWillTerminate()
     m_laterStarts.reset();
     // Pictures for a window about to go are wasted work.
     ThumbnailQueue::shared().cancelAll();
+    // What was recorded up to the stop is the user's, however long it takes to write.
+    m_controller->finishRecordings();
     // No engine may outlive us, and nothing it left half-written is an output.
     m_controller->stopConversionAndWait();
     m_setting.save(m_defaults);

@@ -1,13 +1,17 @@
 #include "record/RecordedFile.h"
+#include "fixtures/MediaFacts.h"
+#include "record/RecordingTrim.h"
 #include "record/ScreenCapture.h"
 #include "support/RunFfmpeg.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -46,13 +50,73 @@ TEST(RecordedFile, ACutRecordingLastsUpToItsCut)
     const auto places = picturePlaces(whole);
     ASSERT_EQ(places.size(), 60U);
     EXPECT_NEAR(recordedPictureSeconds(whole).value_or(0), 2.0, 0.001);
-    for (const int cutPicture : { 10, 45 }) {
+    for (const int cutPicture : { 0, 10, 45 }) {
         const QString cut = folder.filePath(QString("cut at %1.mov").arg(cutPicture));
         const auto [offset, size] = places[std::size_t(cutPicture)];
         ASSERT_TRUE(QFile::copy(whole, cut) && QFile::resize(cut, offset + size / 2));
         EXPECT_NEAR(recordedPictureSeconds(cut).value_or(0), cutPicture / 30.0, 0.001)
             << cutPicture;
+        EXPECT_EQ(hasRecordedPictures(cut), cutPicture > 0) << cutPicture;
     }
+}
+
+// A recording as the recorder writes it, with sound: a fragment a second,
+// each holding its second of pictures and then its second of sound. Cut by a
+// full disk (mid-picture, mid-index), or holding pictures past the stop, it
+// is cut back in place to its last whole picture within the time, and then
+// plays through. A whole one, and a movie that is not in fragments, stay as
+// they are.
+TEST(RecordingTrim, AFileEndsAtItsLastWholePictureWithinTheTime)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString whole = folder.filePath("whole.mov");
+    ASSERT_TRUE(runFfmpeg(QStringList { "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=30", "-f",
+                              "lavfi", "-i", "sine=f=440", "-t", "2" }
+        + liveVideoEncoding() + constantFrameRate(30)
+        + QStringList {
+            "-g", "30", "-c:a", "aac", "-movflags", "+frag_keyframe+empty_moov", whole }));
+    const auto places = picturePlaces(whole);
+    ASSERT_EQ(places.size(), 60U);
+    const double never = std::numeric_limits<double>::infinity();
+    const struct {
+        const char* name;
+        qint64 size;
+        double seconds;
+        TrimOutcome outcome;
+        std::size_t pictures;
+    } cases[] = {
+        { "a picture cut in half", places[45].first + places[45].second / 2, never,
+            TrimOutcome::Trimmed, 45 },
+        { "the second fragment's index cut", places[30].first - 12, never, TrimOutcome::Trimmed,
+            30 },
+        { "the first picture cut", places[0].first + 100, never, TrimOutcome::Trimmed, 0 },
+        { "pictures past the stop", QFileInfo(whole).size(), 1.2, TrimOutcome::Trimmed, 35 },
+        { "a whole recording", QFileInfo(whole).size(), 2.5, TrimOutcome::Untouched, 60 },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        const QString cut = folder.filePath(QString(row.name) + ".mov");
+        ASSERT_TRUE(QFile::copy(whole, cut) && QFile::resize(cut, row.size));
+        EXPECT_EQ(trimRecording(cut, row.seconds), row.outcome);
+        EXPECT_EQ(picturePlaces(cut).size(), row.pictures);
+        EXPECT_EQ(hasRecordedPictures(cut), row.pictures > 0);
+        if (row.pictures == 0)
+            continue;
+        EXPECT_EQ(decodeComplaints(cut).toStdString(), "");
+        const MediaFacts facts = MediaFacts::probe(cut);
+        // The first picture lasts a little longer, as the sound started first.
+        const double seconds = recordedPictureSeconds(cut).value_or(0);
+        EXPECT_LE(seconds, row.seconds + 0.5 / 30);
+        EXPECT_NEAR(facts.stream("video").duration, seconds, 0.04);
+        EXPECT_LE(facts.stream("audio").duration, seconds + 0.05);
+    }
+
+    const QString plain = folder.filePath("plain.mov");
+    ASSERT_TRUE(runFfmpeg({ "-i", whole, "-c", "copy", plain }));
+    const qint64 plainSize = QFileInfo(plain).size();
+    EXPECT_EQ(trimRecording(plain, 1.0), TrimOutcome::NotFragmented);
+    EXPECT_EQ(QFileInfo(plain).size(), plainSize);
 }
 
 } // namespace

@@ -15,11 +15,15 @@
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/RecordingStage.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -167,6 +171,62 @@ TEST_F(ScreenRecorderWindowTest, RecordsNamesAndHandsOverEveryRecording)
     EXPECT_TRUE(window().isVisible());
     EXPECT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 2; }));
     EXPECT_TRUE(waitUntil([&] { return !window().screenRecorderController(); }));
+}
+
+// Stop, then close, or quit, while ffmpeg still writes what was recorded (a
+// stand-in that hands the stop on only once the window has answered an
+// event): the window says that it is finishing the recording and keeps
+// answering; a close waits for the file and then closes, a quit waits for it.
+TEST_F(ScreenRecorderWindowTest, StopAndQuitWaitForTheFileAndSaySo)
+{
+    struct PathGuard {
+        const QByteArray path = qgetenv("PATH");
+        ~PathGuard() { qputenv("PATH", path); }
+    } const guard;
+    QTemporaryDir bin;
+    const QString answered = folder.filePath("answered");
+    ASSERT_TRUE(writeTestScript(bin.filePath("ffmpeg"),
+        "#!/bin/sh\n"
+        "trap 'for i in $(seq 600); do [ -e \""
+            + QFile::encodeName(answered)
+            + "\" ] && break; sleep 0.05; done; kill -INT $engine' INT\n'"
+            + QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"))
+            + "' \"$@\" &\n"
+              "engine=$!\n"
+              "wait $engine\n"
+              "wait $engine\n"));
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + guard.path);
+    for (const bool quitting : { false, true }) {
+        SCOPED_TRACE(quitting ? "quit" : "close");
+        QFile::remove(answered);
+        DNSRWindowController* recorder = openRecorder();
+        ASSERT_TRUE(recorder && recorder->screenRecorder());
+        double recorded = 0;
+        QObject::connect(recorder->screenRecorder(), &DNScreenRecorder::recordingProgress,
+            [&](double done) { recorded = done; });
+        recorder->onStartRecord();
+        recorder->countdown()->tick();
+        ASSERT_TRUE(waitUntil([&] { return recorded >= 1.0; }));
+        recorder->onStatusBarStopClicked();
+        bool finishingShown = false;
+        QTimer::singleShot(0, recorder, [&] {
+            finishingShown = recorder->finishingNote()->isVisibleTo(recorder);
+            writeTestFile(answered, "now");
+        });
+        if (quitting) {
+            delegate->quitApplication();
+        } else {
+            recorder->close();
+            EXPECT_TRUE(recorder->isVisible());
+            EXPECT_TRUE(waitUntil([&] { return !window().screenRecorderController(); }, 60000));
+            EXPECT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 1; }));
+        }
+        EXPECT_TRUE(finishingShown);
+        const QString name
+            = folder.filePath(QString("Quillon Screen Recorder 2026-01-02 at AM 00.00.00%1.mov")
+                                  .arg(quitting ? " (1)" : ""));
+        EXPECT_EQ(MediaFacts::probe(name).stream("video").codecName, "h264");
+    }
 }
 
 TEST_F(ScreenRecorderWindowTest, RecordsThePickedRegionAtItsSize)
