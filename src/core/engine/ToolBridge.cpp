@@ -235,7 +235,7 @@ QString ToolBridge::failureWithRoom(const QString& output) const
     if (output.isEmpty())
         return m_diskFull.said.isEmpty()
             ? m_lastFailure
-            : QStringLiteral("the disk is full: %1 said \"%2\"").arg(program, m_diskFull.said);
+            : fullDiskReason(program, {}, std::nullopt, m_diskFull.said);
     return reasonWithRoom(program, output, m_diskFull.said, m_lastFailure);
 }
 

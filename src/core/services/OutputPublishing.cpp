@@ -10,7 +10,6 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -187,15 +186,17 @@ std::optional<FolderRoom> roomOfFolder(const QString& folder)
     return FolderRoom { bytes, noMoreFiles, bytes < kLittleRoom };
 }
 
-QString fullDiskReason(
-    const QString& program, const QString& folder, const FolderRoom& room, const QString& said)
+QString fullDiskReason(const QString& program, const QString& folder,
+    const std::optional<FolderRoom>& room, const QString& said)
 {
-    const QString left = room.noMoreFiles
-        ? QStringLiteral("which can hold no more files")
-        : QStringLiteral("which has %1 KB left").arg(room.bytes / 1024);
-    QString reason = QStringLiteral("the disk is full: %1 could not write all of its output into "
-                                    "\"%2\", %3")
-                         .arg(program, folder, left);
+    QString reason
+        = QStringLiteral("the disk is full: %1 could not write all of its output").arg(program);
+    if (!folder.isEmpty())
+        reason += QStringLiteral(" into \"%1\"").arg(folder);
+    if (room && room->noMoreFiles)
+        reason += QStringLiteral(", which can hold no more files");
+    else if (room)
+        reason += QStringLiteral(", which has %1 KB left").arg(room->bytes / 1024);
     if (!said.isEmpty())
         reason += QStringLiteral("; it said \"%1\"").arg(said);
     return reason;
@@ -211,14 +212,12 @@ QString reasonWithRoom(
 {
     const QString folder = QFileInfo(output).absolutePath();
     const std::optional<FolderRoom> room = roomOfFolder(folder);
-    if (!room)
-        return fullLine.isEmpty()
-            ? reason
-            : QStringLiteral("the disk is full: %1 said \"%2\"").arg(program, fullLine);
     if (!fullLine.isEmpty())
-        return fullDiskReason(program, folder, *room, fullLine);
+        return fullDiskReason(program, folder, room, fullLine);
+    if (!room)
+        return reason;
     if (room->noMoreFiles || room->bytes < kWriteRoom)
-        return fullDiskReason(program, folder, *room, {})
+        return fullDiskReason(program, folder, room, {})
             + (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason));
     if (!room->little || reason.isEmpty())
         return reason;

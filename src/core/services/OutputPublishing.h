@@ -62,9 +62,10 @@ std::optional<FolderRoom> roomOfFolder(const QString& folder);
 
 // The one sentence for a run that failed for want of room, whichever program
 // wrote: "the disk is full: <program> could not write all of its output into
-// "<folder>", which has <n> KB left", with what the program said when it said so.
-QString fullDiskReason(
-    const QString& program, const QString& folder, const FolderRoom& room, const QString& said);
+// "<folder>", which has <n> KB left", with what the program said when it said
+// so; the folder and the room where they are known.
+QString fullDiskReason(const QString& program, const QString& folder,
+    const std::optional<FolderRoom>& room, const QString& said);
 // Whether `reason` is, or tells, such a sentence.
 bool isFullDiskReason(const QString& reason);
 
