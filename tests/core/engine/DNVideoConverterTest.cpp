@@ -572,7 +572,7 @@ TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
         auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder,
             c.builder == QLatin1String("Test_BrokenSecondPass"));
         const int created = ::inotify_init1(IN_CLOEXEC);
-        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_MODIFY);
         auto conversion = std::async(
             std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
         if (c.result == kDNVideoConverterStopped) {
@@ -686,11 +686,11 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
         QDir().mkpath(outputFolder());
         auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
         const int created = ::inotify_init1(IN_CLOEXEC);
-        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_MODIFY);
         auto conversion = std::async(
             std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
         pollfd watch { created, POLLIN, 0 };
-        ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
+        ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the engine writes the output
         ::close(created);
         c.vanish();
         EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
