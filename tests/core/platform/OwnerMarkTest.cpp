@@ -3,7 +3,6 @@
 #include "support/OwnerMarks.h"
 #include "support/TestFiles.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -49,21 +48,6 @@ TEST(OwnerMark, AFileIsAbandonedOnlyWhenTheProcessThatMarkedItIsGone)
             GTEST_SKIP() << "this file system keeps no attributes of users";
         EXPECT_EQ(OwnerMark::ownerOf(path), c.owner);
     }
-}
-
-TEST(OwnerMark, AMarkIsWrittenOnAFileAndTakenOff)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("partial");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    if (!OwnerMark::mark(file.handle()))
-        GTEST_SKIP() << "this file system keeps no attributes of users";
-    EXPECT_EQ(OwnerMark::ownerOf(path), Owner::Running);
-    OwnerMark::clear(path);
-    EXPECT_EQ(OwnerMark::ownerOf(path), Owner::None);
-    EXPECT_TRUE(OwnerMark::mark(path));
-    EXPECT_EQ(OwnerMark::ownerOf(path), Owner::Running);
 }
 
 } // namespace
