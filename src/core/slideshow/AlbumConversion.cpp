@@ -127,8 +127,8 @@ QString AlbumConversion::render(const DNGraphicsNode& album, bool intermediate)
         m_hooks.renderWillStart();
     engine->beginEncoding();
     const QString movie = engine->finiallyVideoPath();
-    // The engine's mark went with its end: the movie to be converted is ours
-    // now, and abandoned should we die before it is removed.
+    // The engine took its mark off the movie as it named it: the movie to be
+    // converted is ours now, and abandoned should we die before it is removed.
     if (intermediate && !movie.isEmpty())
         OwnerMark::mark(movie);
     if (movie.isEmpty())
