@@ -45,6 +45,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <future>
 #include <optional>
 #include <sys/stat.h>
@@ -340,6 +341,12 @@ TEST(ApplicationTest, AProgramTheOpenerStartsOutlivesIt)
     const auto proc = [&](const char* pidFile) {
         return "/proc/" + QString::fromUtf8(readTestFile(bin.filePath(pidFile)).trimmed());
     };
+    // A failed assertion leaves no handler waiting for its word for ever.
+    const auto endHandler = qScopeGuard([&] {
+        if (const pid_t handler = readTestFile(bin.filePath("handler")).trimmed().toInt();
+            handler > 0 && QFile::exists(proc("handler")))
+            ::kill(handler, SIGKILL);
+    });
     // Reaped by us once we are done with what it said.
     ASSERT_TRUE(waitUntil(
         [&] { return QFile::exists(bin.filePath("handler")) && !QFile::exists(proc("opener")); }));
@@ -353,6 +360,34 @@ TEST(ApplicationTest, AProgramTheOpenerStartsOutlivesIt)
         return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
     }));
     EXPECT_TRUE(QFile::exists(bin.filePath("lived")));
+    EXPECT_TRUE(told.empty());
+}
+
+// A relative path that starts with "-" is no option for xdg-open, and what a
+// handler that lives on writes to the words xdg-open left it is kept within a
+// message's length, however much it writes.
+TEST(ApplicationTest, TheOpenerGivesAbsolutePathsAndKeepsAHandlersWordsBounded)
+{
+    QTemporaryDir bin;
+    ASSERT_TRUE(writeTestScript(bin.filePath("xdg-open"),
+        "#!/bin/sh\nd=$(dirname \"$0\")\nprintf '%s' \"$1\" > \"$d/asked\"\n"
+        "(yes 'a word' | head -c 1048576 >&2; stat -L -c %s /proc/self/fd/2 > \"$d/kept\") &\n"));
+    const QByteArray path = qgetenv("PATH");
+    const QString folder = QDir::currentPath();
+    const auto restore = qScopeGuard([&] {
+        qputenv("PATH", path);
+        QDir::setCurrent(folder);
+    });
+    qputenv("PATH", QFile::encodeName(bin.path() + ":/usr/bin:/bin"));
+    ASSERT_TRUE(QDir::setCurrent(bin.path()));
+    ASSERT_TRUE(writeTestFile(bin.filePath("--version"), "notes"));
+    std::vector<NXAlert> told;
+    const NXSystemActions desktop
+        = NXSystemActions::desktop([&](const NXAlert& alert) { told.push_back(alert); });
+    ASSERT_TRUE(desktop.openFile("--version"));
+    ASSERT_TRUE(waitUntil([&] { return !readTestFile(bin.filePath("kept")).isEmpty(); }));
+    EXPECT_EQ(readTestFile(bin.filePath("asked")), QFile::encodeName(bin.filePath("--version")));
+    EXPECT_LE(readTestFile(bin.filePath("kept")).trimmed().toLongLong(), 4096);
     EXPECT_TRUE(told.empty());
 }
 

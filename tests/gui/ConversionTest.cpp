@@ -174,13 +174,15 @@ TEST_F(ConversionTest, AFailedEntryIsNamedWithItsReasonMarkedAndEndsTheRun)
         const QString text = dialogs.alerts[0].text;
         EXPECT_TRUE(text.contains(c.reason)) << text.toStdString();
         EXPECT_LE(text.count("failed"), 1) << "the program is named once: " << text.toStdString();
-        // It counts the entries that failed, as the red rows do.
-        EXPECT_TRUE(text.endsWith("\n\n1 of 2 entries was not converted.")) << text.toStdString();
+        // It counts every entry the run left, and each of their rows says why.
+        EXPECT_TRUE(text.endsWith("\n\n2 of 2 entries were not converted.")) << text.toStdString();
         const auto* model = window().listModel();
         EXPECT_TRUE(
             model->index(0, 0).data(NXMediaListModel::FailureRole).toString().contains(c.reason));
-        EXPECT_EQ(model->index(0, NXMediaListModel::OutputColumn).data(), "Not converted");
-        EXPECT_FALSE(model->index(1, 0).data(NXMediaListModel::FailureRole).isValid());
+        EXPECT_EQ(model->index(1, 0).data(NXMediaListModel::FailureRole).toString(),
+            "Not converted: the run stopped at the failure of \"doomed.mp4\" before it.");
+        for (const int row : { 0, 1 })
+            EXPECT_EQ(model->index(row, NXMediaListModel::OutputColumn).data(), "Not converted");
         EXPECT_TRUE(QDir(output.path()).isEmpty()) << "the next entry is not converted";
         QFile::remove(doomed);
     }

@@ -7,6 +7,7 @@
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/Fd.h"
+#include "platform/OwnerMark.h"
 #include "platform/ProcessRunner.h"
 #include "platform/RunDeadline.h"
 #include "platform/UserDefaults.h"
@@ -343,10 +344,12 @@ public:
         const QString path = partialOutputPath(copyPath);
         m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
             S_IRUSR | S_IWUSR);
-        if (m_fd >= 0)
+        if (m_fd >= 0) {
             m_path = path;
-        else
+            OwnerMark::mark(m_fd);
+        } else {
             m_error = errnoText();
+        }
     }
     ~AsideCopy()
     {
@@ -392,6 +395,7 @@ public:
                 != 0)
             return errnoText();
         m_path.clear();
+        OwnerMark::clear(copyPath);
         return {};
     }
 

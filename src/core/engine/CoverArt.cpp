@@ -1,6 +1,7 @@
 #include "engine/CoverArt.h"
 
 #include "platform/DNLogger.h"
+#include "platform/OwnerMark.h"
 #include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
 #include "platform/TemporaryFile.h"
@@ -108,14 +109,14 @@ bool CoverArtTagger::grabFrame(
 bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imagePath)
 {
     // The copy lies beside the output, so that it replaces it by a rename. It
-    // is named as a partial output of ours, so that one left by a run killed
-    // outright is removed by the next run into the folder.
-    QFile tagged(partialOutputPath(outputPath));
-    if (!tagged.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        DNLog(QStringLiteral("No cover art for %1: %2").arg(outputPath, tagged.errorString()));
+    // is a partial output of ours, so that one left by a run killed outright
+    // is removed by the next run into the folder.
+    QString refusal;
+    QFile tagged(claimPartialOutput(outputPath, &refusal));
+    if (tagged.fileName().isEmpty()) {
+        DNLog(QStringLiteral("No cover art for %1: %2").arg(outputPath, refusal));
         return false;
     }
-    tagged.close();
     // Gone by the rename once the cover is in, else thrown away.
     const auto removeCopy = qScopeGuard([&tagged] { tagged.remove(); });
     const QStringList arguments { outputPath, "--artwork", imagePath, "-o", tagged.fileName() };
@@ -133,6 +134,7 @@ bool CoverArtTagger::writeArtwork(const QString& outputPath, const QString& imag
                   .arg(outputPath, QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
+    OwnerMark::clear(outputPath); // the copy's mark, should the tool have kept it
     DNLog(QStringLiteral("Cover art added to %1").arg(outputPath));
     return true;
 }

@@ -146,6 +146,10 @@ bool tellsHowProgramEnded(const QString& reason)
 void reportEngineFailure(const DNConversionEngine& engine, int status)
 {
     const QString reason = engine.lastFailure();
+    if (isFullDiskReason(reason)) {
+        reportFailure(QStringLiteral("The conversion failed: %1.").arg(reason));
+        return;
+    }
     if (tellsHowProgramEnded(reason)) {
         reportFailure(reason);
         return;
@@ -346,18 +350,28 @@ void dropHeldOutput()
         discardHeld(*held);
 }
 
-// A run that failed because its output folder went away under the engine,
-// or has no room left, is told so, whatever the engine said: mencoder ends a
-// full disk with "Exiting... (Fatal error)" or answers 0 with a short file,
-// and ffmpeg answers 0 for an output whose folder was moved.
-void explainFullDisk(const OutputFolder& folder)
+// The program that wrote a run's output: the last of a pipeline's.
+QString writerOf(const QStringList& command)
 {
-    const QString full = folder.fullDiskReason();
+    const qsizetype pipe = command.lastIndexOf(QStringLiteral("|"));
+    return QFileInfo(command.value(pipe + 1)).fileName();
+}
+
+// A failed run is told by the room its output's folder has left: mencoder
+// ends a full disk with "Exiting... (Fatal error)" or answers 0 with a short
+// file, where the disk is full all the same; a reason that is not about room
+// gets what is left as a note.
+void explainByRoom(const HeldOutput& held)
+{
     const QString earlier = DNVideoConverterLastFailure();
-    if (full.isEmpty() || earlier.contains(QLatin1String("the disk is full")))
+    if (isFullDiskReason(earlier))
         return;
-    explainFailure(QStringLiteral("The conversion failed: %1.").arg(full)
-        + (earlier.isEmpty() ? QString() : QLatin1Char(' ') + earlier));
+    const QString program = held.report ? writerOf(held.report->ran) : QStringLiteral("the engine");
+    const QString told = reasonWithRoom(program, held.partial, {}, earlier);
+    if (isFullDiskReason(told))
+        explainFailure(QStringLiteral("The conversion failed: %1.").arg(told));
+    else if (told != earlier)
+        explainFailure(told);
 }
 
 // `removed` tells whether nothing unfinished is left in the folder's new
@@ -387,7 +401,7 @@ void failHeld(const HeldOutput& held)
         explainMovedFolder(held.folder, discardHeld(held));
         return;
     }
-    explainFullDisk(held.folder);
+    explainByRoom(held);
     discardHeld(held);
 }
 
@@ -413,13 +427,22 @@ ArgumentBlockPtr holdOutput(
     // A conversion killed outright could not remove what it was writing.
     for (const QString& left : removeAbandonedPartials(QFileInfo(wanted).absolutePath()))
         DNLog(QStringLiteral("Removed \"%1\", left by a conversion that was killed").arg(left));
-    const QString partial = partialOutputPath(wanted);
+    if (const QString problem = heldOutputProblem(wanted); !problem.isEmpty()) {
+        reportFailure(problem);
+        return nullptr;
+    }
+    // Made and marked as ours before the engine writes over it: the mark is
+    // what lets a later run remove it, should this one be killed outright.
+    QString refusal;
+    const QString partial = claimPartialOutput(wanted, &refusal);
+    if (partial.isEmpty()) {
+        reportFailure(QStringLiteral("The conversion failed: %1.").arg(refusal));
+        return nullptr;
+    }
     ArgumentBlockPtr held = withArgument(*block, wanted, partial);
     if (!held) {
-        const QString problem = heldOutputProblem(wanted);
-        reportFailure(problem.isEmpty()
-                ? QStringLiteral("The output path is too long for the command line.")
-                : problem);
+        discardOutput(partial);
+        reportFailure(QStringLiteral("The output path is too long for the command line."));
         return nullptr;
     }
     output.rename(partial);
@@ -503,7 +526,11 @@ int runEngine(const DNConversionEngine& engine, ArgumentBlockPtr block,
     // An engine may answer 0 though its writes failed (a full disk): the
     // short output would then fail its check for its length alone.
     if (const QString failure = engine.lastFailure(); result == 0 && !failure.isEmpty()) {
-        reportFailure(QStringLiteral("The %1 failed: %2").arg(QLatin1String(engine.name), failure));
+        if (isFullDiskReason(failure))
+            reportFailure(QStringLiteral("The conversion failed: %1.").arg(failure));
+        else
+            reportFailure(
+                QStringLiteral("The %1 failed: %2").arg(QLatin1String(engine.name), failure));
         result = kDNVideoConverterFailed;
     }
     if (!reportWaitsForName(run))

@@ -3,6 +3,8 @@
 // "-dvd-video"). Images and drives need no tool: the bridge copies them.
 #include "engine/DiscBackupTool.h"
 
+#include "platform/OwnerMark.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -100,9 +102,11 @@ int copyDisc(const QString& source, const QString& output, int duration)
     if (total < 0 || ::lseek(in.get(), 0, SEEK_SET) != 0)
         return bridge().fail(
             QStringLiteral("\"%1\" cannot be read: %2").arg(source, systemError()));
-    // O_EXCL: the copy never writes over a file, the source least of all.
-    const Descriptor out(::open(
-        QFile::encodeName(output).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    // O_EXCL: the copy never writes over a file, the source least of all,
+    // but for the partial this process claimed for it.
+    const int flags = OwnerMark::isOwn(output) ? O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC
+                                               : O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    const Descriptor out(::open(QFile::encodeName(output).constData(), flags, 0644));
     if (!out.isOpen())
         return bridge().fail(
             QStringLiteral("\"%1\" cannot be written: %2").arg(output, systemError()));

@@ -2,6 +2,7 @@
 
 #include "engine/ArgumentBlock.h"
 #include "platform/DNLogger.h"
+#include "platform/OwnerMark.h"
 #include "platform/PathStatus.h"
 #include "platform/ProcessRunner.h"
 #include "services/OutputPublishing.h"
@@ -24,8 +25,9 @@ ToolBridge::Call::Call(ToolBridge& bridge)
     m_bridge.m_active = true;
     m_bridge.m_stopRequested = false;
     m_bridge.m_lastFailure.clear();
-    m_bridge.m_diskFullLine.clear();
-    m_bridge.m_fullFolder.clear();
+    m_bridge.m_diskFull = {};
+    m_bridge.m_writer = {};
+    m_bridge.m_settledFailure.clear();
 }
 
 ToolBridge::Call::~Call()
@@ -105,18 +107,26 @@ void ToolBridge::prepare(
     // An engine that neither reports progress nor writes has hung (mencoder
     // waiting for ever on a cache process that has died): it is ended.
     runner.setStallLimit(engineStallLimit(), stallMark(child.output, std::move(waitsOnPartner)));
-    runner.setStdoutHandler(
-        [this, &lines](const QString& line) { readLine(line, lines.output, lines.lastMessage); });
-    runner.setStderrHandler(
-        [this, &lines](const QString& line) { readLine(line, lines.error, lines.lastMessage); });
+    runner.setStdoutHandler([this, &lines, program = child.program](const QString& line) {
+        readLine(program, line, lines.output, lines.lastMessage);
+    });
+    runner.setStderrHandler([this, &lines, program = child.program](const QString& line) {
+        readLine(program, line, lines.error, lines.lastMessage);
+    });
+    // Of children side by side, the last one that names the output writes it.
+    if (!child.output.isEmpty()) {
+        const std::lock_guard lock(m_stateLock);
+        m_writer = { child.program, child.output };
+    }
 }
 
-void ToolBridge::readLine(const QString& line, const LineReader& reader, QString& lastMessage)
+void ToolBridge::readLine(
+    const QString& program, const QString& line, const LineReader& reader, QString& lastMessage)
 {
     {
         const std::lock_guard lock(m_stateLock);
-        if (m_diskFullLine.isEmpty() && saysDiskIsFull(line))
-            m_diskFullLine = line.trimmed();
+        if (m_diskFull.said.isEmpty() && saysDiskIsFull(line))
+            m_diskFull = { program, line.trimmed() };
         if (reader && reader(line, m_progress))
             return;
     }
@@ -211,12 +221,22 @@ void ToolBridge::keepFailure(const QString& reason)
 
 void ToolBridge::settle(const ToolBridgeOutput& output, int status)
 {
-    if (status != 0 && status != kToolBridgeStopped) {
-        const QString full = OutputFolder(QFileInfo(output.path()).absolutePath()).fullDiskReason();
+    // The room is read before the output goes and frees some.
+    if (status != 0 && status != kToolBridgeStopped && output.madeByRun()) {
         const std::lock_guard lock(m_stateLock);
-        m_fullFolder = full;
+        m_settledFailure = failureWithRoom(output.path());
     }
     output.settle(status);
+}
+
+QString ToolBridge::failureWithRoom(const QString& output) const
+{
+    const QString program = m_diskFull.said.isEmpty() ? m_writer.program : m_diskFull.program;
+    if (output.isEmpty())
+        return m_diskFull.said.isEmpty()
+            ? m_lastFailure
+            : fullDiskReason(program, {}, std::nullopt, m_diskFull.said);
+    return reasonWithRoom(program, output, m_diskFull.said, m_lastFailure);
 }
 
 void ToolBridge::setStateCallback(ToolBridgeStateCallback callback, void* context)
@@ -260,19 +280,19 @@ void ToolBridge::setLastCommand(const QStringList& command)
 QString ToolBridge::lastFailure() const
 {
     const std::lock_guard lock(m_stateLock);
+    if (!m_settledFailure.isEmpty())
+        return m_settledFailure;
     // What the engine said last ("Conversion failed!") or what the output
     // check found (a length short of the list's) would hide the cause.
-    if (!m_diskFullLine.isEmpty())
-        return QStringLiteral("the disk is full: %1 said \"%2\"")
-            .arg(QLatin1String(m_name), m_diskFullLine);
-    if (!m_fullFolder.isEmpty())
-        return QStringLiteral("%1 (%2)").arg(m_fullFolder, m_lastFailure);
+    if (!m_diskFull.said.isEmpty())
+        return failureWithRoom(m_writer.output);
     return m_lastFailure;
 }
 
 ToolBridgeOutput::ToolBridgeOutput(QString path)
     : m_path(std::move(path))
     , m_existed(m_path.isEmpty() || pathExists(m_path))
+    , m_claimed(!m_path.isEmpty() && isRegularFile(m_path) && OwnerMark::isOwn(m_path))
 { }
 
 void ToolBridgeOutput::settle(int status) const

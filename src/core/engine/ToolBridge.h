@@ -114,9 +114,9 @@ public:
         const QString& program, const ProcessRunner::Result& result, const QString& lastMessage);
     // Keeps `reason` as why this call failed.
     void keepFailure(const QString& reason);
-    // Settles the run's own output. A failed run whose output's folder has
-    // no room left failed because the disk is full: that is kept as its
-    // reason before the output goes and frees the room.
+    // Settles the run's own output. A failed run's reason is told by the
+    // room its output's folder has left (reasonWithRoom), read before an
+    // output the run made goes and frees the room.
     void settle(const ToolBridgeOutput& output, int status);
 
     void setStateCallback(ToolBridgeStateCallback callback, void* context);
@@ -125,12 +125,25 @@ public:
     QStringList lastCommand() const;
     void setLastCommand(const QStringList& command);
     // Why the last call failed; empty when it did not, or gave no reason.
-    // A call whose engine said "No space left on device" failed for that
-    // reason, whatever its status.
+    // A call whose engine said "No space left on device" failed because the
+    // disk is full, whatever its status, in the words every engine's full
+    // disk is told in.
     QString lastFailure() const;
 
 private:
-    void readLine(const QString& line, const LineReader& reader, QString& lastMessage);
+    struct ProgramLine {
+        QString program;
+        QString said;
+    };
+    struct Writer {
+        QString program;
+        QString output;
+    };
+
+    void readLine(const QString& program, const QString& line, const LineReader& reader,
+        QString& lastMessage);
+    // The call's reason told with the room left beside `output`; under the state lock.
+    QString failureWithRoom(const QString& output) const;
     // What moves while a child works: its progress, its output's size and
     // the time its output was last written.
     QByteArray progressMark(const QString& output) const;
@@ -150,22 +163,28 @@ private:
     void* m_context = nullptr;
     QStringList m_lastCommand;
     QString m_lastFailure;
-    QString m_diskFullLine; // the engine's first line of this call that said so
-    QString m_fullFolder; // why this call failed when its output's folder had no room left
+    ProgramLine m_diskFull; // the first line of this call that said the disk is full
+    Writer m_writer; // the child that writes the call's output
+    QString m_settledFailure; // the reason told when the call's own output went
 };
 
 // The output file of one run: deleted when the run does not succeed, but
 // only when this run made it (never a file that was there before, such as
-// the source image itself, nor a device).
+// the source image itself, nor a device). A partial output this process
+// claimed for the run is neither: the claim's holder removes it.
 class ToolBridgeOutput {
 public:
     explicit ToolBridgeOutput(QString path);
     QString path() const { return m_path; }
-    bool existedBefore() const { return m_existed; }
+    // Whether something not of this process's stood there before the run.
+    bool existedBefore() const { return m_existed && !m_claimed; }
+    // Whether the run makes the file, and so removes it when it fails.
+    bool madeByRun() const { return !m_existed; }
     // Deletes the output when `status` is not 0 and the run made it.
     void settle(int status) const;
 
 private:
     const QString m_path;
     const bool m_existed;
+    const bool m_claimed;
 };

@@ -1,6 +1,7 @@
 #include "services/OutputPublishing.h"
 
 #include "platform/FileMove.h"
+#include "platform/OwnerMark.h"
 #include "services/DNHelpers.h"
 
 #include <QDir>
@@ -9,9 +10,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
-#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include <fcntl.h>
@@ -22,10 +21,12 @@
 
 namespace {
 
-// Less room than this left in an output's folder after a failed run (or a
-// 64th of a small disk): the engine's last writes, a muxer's index or its
-// buffered packets, did not fit.
-constexpr qint64 kFullDiskRoom = 4 * 1024 * 1024;
+// Less room than this left in an output's folder after a failed run is worth
+// a note beside the run's reason.
+constexpr qint64 kLittleRoom = 4 * 1024 * 1024;
+// Less room than this is less than one write of an engine (a packet of
+// video, a muxer's buffer): an output that failed there stopped at the room.
+constexpr qint64 kWriteRoom = 256 * 1024;
 
 // Names taken one after the other by other writers while this one tries:
 // beyond this many something is wrong with the folder.
@@ -54,20 +55,13 @@ QString nextFreePath(const QString& taken)
         info.path(), match.captured(1) + extension, match.captured(2).toInt() + 1);
 }
 
-bool isRunning(pid_t pid)
-{
-    return ::kill(pid, 0) == 0 || errno == EPERM;
-}
-
-// The pid in a partial's name, or 0 when the name is none of ours. A pid has
-// at most seven digits (the kernel's highest is 4194304) and our token exactly
-// eight hex digits: a hidden ".x.123.partial" of another program is no match.
-pid_t partialOwner(const QString& name)
+// Whether `name` is that of a partial output. A pid has at most seven digits
+// (the kernel's highest is 4194304) and our token exactly eight hex digits.
+bool isPartialName(const QString& name)
 {
     static const QRegularExpression naming(
-        QStringLiteral(R"(^\..+\.([0-9]{1,7})\.[0-9a-f]{8}\.partial(\.[^.]+)?$)"));
-    const QRegularExpressionMatch match = naming.match(name);
-    return match.hasMatch() ? match.captured(1).toInt() : 0;
+        QStringLiteral(R"(^\..+\.[0-9]{1,7}\.[0-9a-f]{8}\.partial(\.[^.]+)?$)"));
+    return naming.match(name).hasMatch();
 }
 
 bool isOurPlainFile(const QByteArray& path)
@@ -87,12 +81,12 @@ QStringList removeAbandonedPartials(const QString& folder)
         = dir.entryList({ QStringLiteral(".*.partial"), QStringLiteral(".*.partial.*") },
             QDir::Files | QDir::Hidden);
     for (const QString& name : candidates) {
-        const pid_t pid = partialOwner(name);
-        if (pid <= 0 || isRunning(pid))
-            continue;
-        const QByteArray path = QFile::encodeName(dir.filePath(name));
-        if (isOurPlainFile(path) && ::unlink(path.constData()) == 0)
-            removed << dir.filePath(name);
+        const QString path = dir.filePath(name);
+        const QByteArray file = QFile::encodeName(path);
+        if (isPartialName(name) && isOurPlainFile(file)
+            && OwnerMark::ownerOf(path) == OwnerMark::Owner::Gone
+            && ::unlink(file.constData()) == 0)
+            removed << path;
     }
     return removed;
 }
@@ -110,6 +104,28 @@ QString partialOutputPath(const QString& target)
         if (!isTaken(partial))
             return partial;
     }
+}
+
+QString claimPartialOutput(const QString& target, QString* reason)
+{
+    for (int attempt = 0; attempt < kPublishAttempts; ++attempt) {
+        const QString partial = partialOutputPath(target);
+        const Fd fd(::open(QFile::encodeName(partial).constData(),
+            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (fd.valid()) {
+            OwnerMark::mark(fd.get());
+            return partial;
+        }
+        if (errno != EEXIST) {
+            *reason
+                = QStringLiteral("cannot write into \"%1\": %2")
+                      .arg(QFileInfo(target).path(), QString::fromLocal8Bit(std::strerror(errno)));
+            return {};
+        }
+    }
+    *reason = QStringLiteral("cannot write into \"%1\": every name tried was taken")
+                  .arg(QFileInfo(target).path());
+    return {};
 }
 
 QString claimOutputName(const QString& wanted, QString* reason)
@@ -138,8 +154,10 @@ QString publishOutput(const QString& partial, const QString& wanted, QString* re
     QString target = wanted;
     for (int attempt = 0; attempt < kPublishAttempts; ++attempt) {
         const int failure = moveFileWithoutReplacing(partial, target);
-        if (failure == 0)
+        if (failure == 0) {
+            OwnerMark::clear(target);
             return target;
+        }
         if (failure != EEXIST) {
             *reason = QStringLiteral("cannot name the output \"%1\": %2")
                           .arg(target, QString::fromLocal8Bit(std::strerror(failure)));
@@ -155,6 +173,55 @@ QString publishOutput(const QString& partial, const QString& wanted, QString* re
 bool saysDiskIsFull(const QString& engineLine)
 {
     return engineLine.contains(QLatin1String("No space left on device"));
+}
+
+std::optional<FolderRoom> roomOfFolder(const QString& folder)
+{
+    struct statvfs room { };
+    if (::statvfs(QFile::encodeName(folder).constData(), &room) != 0)
+        return std::nullopt;
+    const qint64 bytes = qint64(room.f_bavail) * qint64(room.f_frsize);
+    // Some file systems (btrfs) count no files at all: none is not "no more".
+    const bool noMoreFiles = room.f_files > 0 && room.f_favail == 0;
+    return FolderRoom { bytes, noMoreFiles, bytes < kLittleRoom };
+}
+
+QString fullDiskReason(const QString& program, const QString& folder,
+    const std::optional<FolderRoom>& room, const QString& said)
+{
+    QString reason
+        = QStringLiteral("the disk is full: %1 could not write all of its output").arg(program);
+    if (!folder.isEmpty())
+        reason += QStringLiteral(" into \"%1\"").arg(folder);
+    if (room && room->noMoreFiles)
+        reason += QStringLiteral(", which can hold no more files");
+    else if (room)
+        reason += QStringLiteral(", which has %1 KB left").arg(room->bytes / 1024);
+    if (!said.isEmpty())
+        reason += QStringLiteral("; it said \"%1\"").arg(said);
+    return reason;
+}
+
+bool isFullDiskReason(const QString& reason)
+{
+    return reason.contains(QLatin1String("the disk is full: "));
+}
+
+QString reasonWithRoom(
+    const QString& program, const QString& output, const QString& fullLine, const QString& reason)
+{
+    const QString folder = QFileInfo(output).absolutePath();
+    const std::optional<FolderRoom> room = roomOfFolder(folder);
+    if (!fullLine.isEmpty())
+        return fullDiskReason(program, folder, room, fullLine);
+    if (!room)
+        return reason;
+    if (room->noMoreFiles || room->bytes < kWriteRoom)
+        return fullDiskReason(program, folder, room, {})
+            + (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason));
+    if (!room->little || reason.isEmpty())
+        return reason;
+    return QStringLiteral("%1 (\"%2\" has %3 KB left)").arg(reason, folder).arg(room->bytes / 1024);
 }
 
 OutputFolder::OutputFolder(const QString& path)
@@ -177,22 +244,6 @@ QString OutputFolder::whereNow() const
     // The kernel keeps the held folder's current path, and marks a deleted one.
     const QString link = QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(m_fd.get()));
     return link.endsWith(QLatin1String(" (deleted)")) ? QString() : link;
-}
-
-QString OutputFolder::fullDiskReason() const
-{
-    struct statvfs room { };
-    if (!isValid() || ::fstatvfs(m_fd.get(), &room) != 0)
-        return {};
-    const qint64 bytes = qint64(room.f_bavail) * qint64(room.f_frsize);
-    const qint64 size = qint64(room.f_blocks) * qint64(room.f_frsize);
-    // Some file systems (btrfs) count no files at all: none is not "no more".
-    // Room left for bytes but for no file is said as such, not as room.
-    if (room.f_files > 0 && room.f_favail == 0)
-        return QStringLiteral("the disk is full: \"%1\" can hold no more files").arg(m_path);
-    if (bytes >= std::min(kFullDiskRoom, size / 64))
-        return {};
-    return QStringLiteral("the disk is full: \"%1\" has %2 KB left").arg(m_path).arg(bytes / 1024);
 }
 
 bool OutputFolder::removeFile(const QString& name) const

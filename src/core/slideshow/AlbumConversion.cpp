@@ -2,6 +2,7 @@
 
 #include "model/DNFileNode.h"
 #include "platform/DNLogger.h"
+#include "platform/OwnerMark.h"
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/OutputPublishing.h"
@@ -126,6 +127,10 @@ QString AlbumConversion::render(const DNGraphicsNode& album, bool intermediate)
         m_hooks.renderWillStart();
     engine->beginEncoding();
     const QString movie = engine->finiallyVideoPath();
+    // The engine took its mark off the movie as it named it: the movie to be
+    // converted is ours now, and abandoned should we die before it is removed.
+    if (intermediate && !movie.isEmpty())
+        OwnerMark::mark(movie);
     if (movie.isEmpty())
         DNLog(
             QStringLiteral("The album \"%1\" was not rendered: %2")

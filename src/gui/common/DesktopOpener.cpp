@@ -1,16 +1,22 @@
 #include "common/DesktopOpener.h"
 
 #include "platform/DNLogger.h"
+#include "platform/Fd.h"
 #include "platform/ProcessRunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
-#include <QTemporaryFile>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,13 +44,39 @@ QString failureOf(const ProcessRunner::Result& result, const QStringList& said)
     return said.isEmpty() ? ending : ending + QStringLiteral(": ") + said.join(' ');
 }
 
+// A file in memory that holds at most what a message can show: xdg-open's
+// words go there rather than to a pipe of ours, because the program it hands
+// the path to inherits them and often outlives it, and would be ended by its
+// next word into a pipe closed once xdg-open has ended. The file can neither
+// grow nor shrink, so whatever that program writes past its end is refused,
+// however long it lives. Invalid when no such file can be made.
+Fd boundedWordsFile()
+{
+    Fd words(::memfd_create("xdg-open words", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (!words.valid() || ::ftruncate(words.get(), kLinesKept * (kLongestLine + 1)) != 0
+        || ::fcntl(words.get(), F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL) != 0)
+        return {};
+    return words;
+}
+
+// Where a child opens `words` without truncating it: the same file, through
+// this process's table of descriptors.
+QString pathOfWords(const Fd& words)
+{
+    return words.valid() ? QStringLiteral("/proc/%1/fd/%2").arg(::getpid()).arg(words.get())
+                         : QStringLiteral("/dev/null");
+}
+
 // The first lines of what xdg-open said, each cut to a length a message can
 // show, without the name it puts before its complaints: the reason names it.
-QStringList firstLines(QFile& words)
+// The file's unwritten rest is zeros.
+QStringList firstLines(const Fd& words)
 {
-    if (!words.isOpen() || !words.seek(0))
-        return {};
-    const QByteArray start = words.read(kLinesKept * (kLongestLine + 1));
+    QByteArray start(kLinesKept * (kLongestLine + 1), '\0');
+    const ssize_t read = words.valid() ? ::pread(words.get(), start.data(), start.size(), 0) : 0;
+    start.truncate(std::max<ssize_t>(read, 0));
+    if (const qsizetype end = start.indexOf('\0'); end >= 0)
+        start.truncate(end);
     QStringList lines = QString::fromUtf8(start).split('\n', Qt::SkipEmptyParts).mid(0, kLinesKept);
     for (QString& line : lines) {
         if (line.startsWith(kProgram + QLatin1String(": ")))
@@ -67,17 +99,14 @@ struct DesktopOpener::Run {
 
 QString DesktopOpener::Run::openWith(const QString& path)
 {
-    // xdg-open's words go to a file rather than to a pipe of ours: the program
-    // it hands the path to inherits them and often outlives it, and would be
-    // ended by its next word into a pipe closed once xdg-open has ended. Its
-    // standard output carries nothing of its own.
-    QTemporaryFile words;
-    const QString wordsPath = words.open() ? words.fileName() : QStringLiteral("/dev/null");
+    const Fd words = boundedWordsFile();
     runner.setGentleStop({ SIGTERM, {} }, kGrace);
-    runner.setStallLimit(kStallLimit, [&words] { return QByteArray::number(words.size()); });
+    runner.setStallLimit(kStallLimit, [&words] { return firstLines(words).join('\n').toUtf8(); });
+    // "<>" opens the file as it is, where ">" would truncate it. Its standard
+    // output carries nothing of its own.
     const ProcessRunner::Result result = runner.run(QStringLiteral("sh"),
-        { QStringLiteral("-c"), QStringLiteral("exec xdg-open \"$1\" >/dev/null 2>\"$2\""),
-            QStringLiteral("sh"), path, wordsPath });
+        { QStringLiteral("-c"), QStringLiteral("exec xdg-open \"$1\" >/dev/null 2<>\"$2\""),
+            QStringLiteral("sh"), path, pathOfWords(words) });
     if (result.stalled)
         DNLog(QStringLiteral("xdg-open, asked to open %1, did nothing for %2 s and was ended")
                   .arg(path)
@@ -100,10 +129,12 @@ DesktopOpener::~DesktopOpener()
         run->thread.join();
 }
 
-bool DesktopOpener::open(const QString& path)
+bool DesktopOpener::open(const QString& given)
 {
     if (QStandardPaths::findExecutable(kProgram).isEmpty())
         return false;
+    // A relative path that starts with "-" would reach xdg-open as an option.
+    const QString path = QFileInfo(given).absoluteFilePath();
     forgetFinishedRuns();
     const std::lock_guard lock(m_mutex);
     Run& run = *m_runs.emplace_back(std::make_unique<Run>());

@@ -28,7 +28,8 @@ public:
     DesktopOpener(const DesktopOpener&) = delete;
     DesktopOpener& operator=(const DesktopOpener&) = delete;
 
-    // False, at once, when there is no xdg-open to run.
+    // False, at once, when there is no xdg-open to run. xdg-open is given the
+    // path made absolute, which no word of its options starts like.
     bool open(const QString& path);
 
 private:

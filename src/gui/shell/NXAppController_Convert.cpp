@@ -207,7 +207,8 @@ QString NXAppController::nameOf(const ConversionJob& job)
 }
 
 // The failed job's row is marked, and the alert says which entry, why, and
-// how many of the list's entries failed.
+// how many of the list's entries were not converted: a run ends at its first
+// failure, so every entry after it is left too, and its row says why.
 void NXAppController::reportFailedJob(const FailedJob& failure)
 {
     if (failure.index >= m_jobs.size())
@@ -217,11 +218,20 @@ void NXAppController::reportFailedJob(const FailedJob& failure)
         ? QStringLiteral("The log tells why: %1").arg(DNLogger::shareRoughLog().path())
         : failure.reason;
     m_model->setFailure(rowOf(job), reason);
+    const QString left
+        = QStringLiteral("Not converted: the run stopped at the failure of \"%1\" before it.")
+              .arg(nameOf(job));
+    for (std::size_t later = failure.index + 1; later < m_jobs.size(); ++later)
+        if (const NXBasicMediaNode::Ptr row = rowOf(m_jobs[later]); row != rowOf(job))
+            m_model->setFailure(row, left);
     QString text = reason;
-    // The count is of the entries that failed, as the red rows are; a run
-    // ends at its first failure, so that is this one.
+    const std::size_t notConverted = m_jobs.size() - failure.index;
     if (m_jobs.size() > 1)
-        text += QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size());
+        text += notConverted == 1
+            ? QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size())
+            : QStringLiteral("\n\n%1 of %2 entries were not converted.")
+                  .arg(notConverted)
+                  .arg(m_jobs.size());
     showAlert(QStringLiteral("Could not convert \"%1\".").arg(nameOf(job)), text);
 }
 

@@ -1,6 +1,7 @@
 #include "FrameEncoder.h"
 
 #include "platform/ProcessRunner.h"
+#include "services/OutputPublishing.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -279,6 +280,8 @@ void FrameEncoder::readComplaints(int fd)
             m_complain("ffmpeg: " + line);
             const std::lock_guard lock(m_mutex);
             m_lastComplaint = line;
+            if (m_diskFullLine.isEmpty() && saysDiskIsFull(line))
+                m_diskFullLine = line;
         }
     }
     ::close(fd);
@@ -350,6 +353,12 @@ void FrameEncoder::endThreads()
         m_writer.join();
     if (m_reader.joinable())
         m_reader.join();
+}
+
+QString FrameEncoder::diskFullLine() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_diskFullLine;
 }
 
 QString FrameEncoder::failureReason(int status) const

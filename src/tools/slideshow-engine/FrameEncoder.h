@@ -51,6 +51,8 @@ public:
     bool finish(QString& error);
     // Ends ffmpeg now (asked, then killed after a short grace) and reaps it.
     void abort();
+    // ffmpeg's first line that said its disk is full; empty when none did.
+    QString diskFullLine() const;
 
     // The ffmpeg command line for `settings`, without the program name.
     static QStringList arguments(const Settings& settings);
@@ -73,6 +75,7 @@ private:
     bool m_inputEnded = false; // guarded by m_mutex
     bool m_writeFailed = false; // guarded by m_mutex
     QString m_lastComplaint; // guarded by m_mutex
+    QString m_diskFullLine; // guarded by m_mutex
 
     std::thread m_writer;
     std::thread m_reader;

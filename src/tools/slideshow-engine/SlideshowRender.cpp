@@ -16,14 +16,11 @@
 #include <QRandomGenerator>
 #include <QRectF>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,29 +31,6 @@ constexpr double kTransitionSeconds = 1.0;
 constexpr qint64 kTransitionChoices = 18;
 // The shading picture is a small texture.
 constexpr qint64 kLargestShadingBytes = 64 * 1024 * 1024;
-
-QString errnoText()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-// The hidden file the movie is written to until it is complete,
-// ".<name>.<pid>.<token>.partial.<extension>". It keeps the target's extension, which
-// tells ffmpeg the container, and is claimed here so that ffmpeg's overwrite
-// can only ever hit a file of ours.
-QString claimPartial(const QString& target, QString& reason)
-{
-    const QFileInfo info(target);
-    const QString partial = partialOutputPath(target);
-    const int fd = ::open(
-        QFile::encodeName(partial).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        reason = QStringLiteral("cannot write into \"%1\": %2").arg(info.path(), errnoText());
-        return {};
-    }
-    ::close(fd);
-    return partial;
-}
 
 // A render that could not clean up (its engine killed outright, the machine
 // stopped) leaves its partial movie behind: the next render into the folder
@@ -115,7 +89,9 @@ SlideshowRender::Code SlideshowRender::run(QString& reason)
         return NoPhotos;
     }
     removeStalePartials(QFileInfo(m_job.targetPath).dir());
-    const QString partial = claimPartial(m_job.targetPath, reason);
+    // Written under a hidden name of ours, marked as ours, until it is
+    // complete; claimed first, so that ffmpeg's overwrite only ever hits it.
+    const QString partial = claimPartialOutput(m_job.targetPath, &reason);
     if (partial.isEmpty())
         return TargetRefused;
     Code code = encode(photos, partial, reason);
@@ -206,6 +182,8 @@ SlideshowRender::Code SlideshowRender::encode(
     }
     if (reason.isEmpty())
         reason = QStringLiteral("ffmpeg stopped reading frames");
+    // Told before the partial goes and frees its room.
+    reason = reasonWithRoom(QStringLiteral("ffmpeg"), partial, encoder.diskFullLine(), reason);
     return RenderFailed;
 }
 

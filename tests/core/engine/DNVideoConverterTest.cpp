@@ -15,6 +15,7 @@
 #include "platform/Fd.h"
 #include "profiles/DNProfile.h"
 #include "services/DNSetting.h"
+#include "services/OutputPublishing.h"
 #include "support/SmallFileSystem.h"
 #include "support/TestFiles.h"
 
@@ -571,7 +572,7 @@ TEST_F(DNVideoConverterTest, AnUnfinishedRunDeletesOnlyTheOutputItMade)
         auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), c.builder,
             c.builder == QLatin1String("Test_BrokenSecondPass"));
         const int created = ::inotify_init1(IN_CLOEXEC);
-        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_MODIFY);
         auto conversion = std::async(
             std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
         if (c.result == kDNVideoConverterStopped) {
@@ -685,11 +686,11 @@ TEST_F(DNVideoConverterTest, AConversionWhoseOutputFolderVanishesFails)
         QDir().mkpath(outputFolder());
         auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_RealTime");
         const int created = ::inotify_init1(IN_CLOEXEC);
-        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_CREATE);
+        ::inotify_add_watch(created, QFile::encodeName(outputFolder()).constData(), IN_MODIFY);
         auto conversion = std::async(
             std::launch::async, [&] { return DNVideoConverterStart(node, 0, nullptr, nullptr); });
         pollfd watch { created, POLLIN, 0 };
-        ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the output is there
+        ASSERT_EQ(::poll(&watch, 1, 10'000), 1); // the engine writes the output
         ::close(created);
         c.vanish();
         EXPECT_EQ(conversion.get(), kDNVideoConverterFailed);
@@ -924,9 +925,37 @@ TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
         GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode");
     EXPECT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), kDNVideoConverterFailed);
-    EXPECT_TRUE(DNVideoConverterLastFailure().contains("the disk is full"))
-        << qPrintable(DNVideoConverterLastFailure());
-    EXPECT_TRUE(DNVideoConverterLastFailure().contains("No space left on device"));
+    const QString failure = DNVideoConverterLastFailure();
+    EXPECT_TRUE(failure.startsWith("The conversion failed: the disk is full: ffmpeg could not "
+                                   "write all of its output into \""
+        + outputFolder() + "\", which has "))
+        << qPrintable(failure);
+    EXPECT_TRUE(failure.contains("; it said \"")) << qPrintable(failure);
+    EXPECT_TRUE(failure.contains("No space left on device"));
+}
+
+// A source that no longer decodes, converted into a folder with 600 KB left:
+// the engine's reason is the reason, and the room is a note beside it.
+TEST_F(DNVideoConverterTest, LittleRoomLeftIsNoFullDiskWhenTheEngineFailedForAnotherReason)
+{
+    const SmallFileSystem disk(outputFolder(), "4m");
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const QString source = ownCopy(TestMedia::kVideoWithAudio);
+    auto node = fileNode(source, "Test_Encode");
+    ASSERT_TRUE(node);
+    ASSERT_TRUE(writeTestFile(source, QByteArray(64 * 1024, 'x')));
+    const std::optional<FolderRoom> room = roomOfFolder(outputFolder());
+    ASSERT_TRUE(room);
+    ASSERT_TRUE(writeTestFile(
+        QDir(outputFolder()).filePath("filler"), QByteArray(room->bytes - 600 * 1024, 0)));
+    EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+    const QString failure = DNVideoConverterLastFailure();
+    EXPECT_FALSE(failure.contains("the disk is full")) << qPrintable(failure);
+    EXPECT_TRUE(failure.contains("Invalid data found when processing input"))
+        << qPrintable(failure);
+    EXPECT_TRUE(failure.endsWith("(\"" + outputFolder() + "\" has 600 KB left)"))
+        << qPrintable(failure);
 }
 
 // Another writer takes the name between the builder's choice and the run.

@@ -14,10 +14,14 @@ TEST(ToolBridge, AnEngineThatSaidTheDiskIsFullFailedForThatReason)
         QString failure; // the start of it
     } cases[] = {
         { "echo 'Error writing file: No space left on device' >&2; echo 'Exiting... (End of file)'",
-            0, "the disk is full: stand-in said \"Error writing file: No space left on device\"" },
+            0,
+            "the disk is full: sh could not write all of its output; it said \"Error writing file: "
+            "No space left on device\"" },
         { "echo 'av_interleaved_write_frame(): No space left on device' >&2;"
           "echo 'Conversion failed!' >&2; exit 1",
-            1, "the disk is full: stand-in said \"av_interleaved_write_frame(): No space" },
+            1,
+            "the disk is full: sh could not write all of its output; it said "
+            "\"av_interleaved_write_frame(): No space" },
         { "echo 'Conversion failed!' >&2; exit 1", 1, "sh failed with exit status 1: Conversion" },
         { "echo 'done'", 0, "" },
     };

@@ -4,6 +4,7 @@
 #include "services/DNSetting.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/NXImageEngine.h"
+#include "support/OwnerMarks.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -97,6 +98,7 @@ public:
     StandInEngine(const StandInEngine&) = delete;
     StandInEngine& operator=(const StandInEngine&) = delete;
 
+    QString outputPath(const QString& name) const { return m_output.filePath(name); }
     QStringList outputFiles() const
     {
         return QDir(m_output.path()).entryList(QDir::Files | QDir::Hidden);
@@ -115,8 +117,14 @@ private:
 TEST(NXImageEngine, AnEngineThatStopsMovingIsEndedAtTheStallLimit)
 {
     const StandInEngine standIn("#!/bin/sh\n"
-                                "printf x > \"@OUTPUT@/.Quillon x.mov.$$.0a1b2c3d.partial.mov\"\n"
+                                "printf x > \"@OUTPUT@/.Quillon x.mov.1.0a1b2c3d.partial.mov\"\n"
                                 "echo progress:10:1:/p.jpg\nexec sleep 30\n");
+    // The partial as the engine claims it, marked as a process of ours that
+    // is gone once the engine is ended.
+    const QString partial = standIn.outputPath(".Quillon x.mov.1.0a1b2c3d.partial.mov");
+    ASSERT_TRUE(writeTestFile(partial, {}));
+    if (!putOwnerMark(partial, markOfAnEndedProcess()))
+        GTEST_SKIP() << "this file system keeps no attributes of users";
 
     NXImageEngine render;
     QElapsedTimer timer;

@@ -479,6 +479,11 @@ TEST_F(SlideshowEngine, AFullDiskFailsTheRenderAndLeavesNothing)
     job["videoSize"] = xmlString("{640, 480}");
     const EngineRun result = run(writeJob(job));
     EXPECT_EQ(result.exitCode, 4);
+    // In the words every engine's full disk is told in.
+    EXPECT_TRUE(result.errors.contains("the disk is full: ffmpeg could not write all of its output "
+                                       "into \""
+        + out.path() + "\", which has "))
+        << result.errors.toStdString();
     EXPECT_TRUE(result.errors.contains("No space left on device")) << result.errors.toStdString();
     EXPECT_TRUE(leftInOut().isEmpty());
 }

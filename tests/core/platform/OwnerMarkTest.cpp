@@ -1,0 +1,53 @@
+#include "platform/OwnerMark.h"
+
+#include "support/OwnerMarks.h"
+#include "support/TestFiles.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using OwnerMark::Owner;
+
+// A mark as another process of ours wrote it: this one's with some of its
+// words replaced ("<boot id> <PID namespace> <pid> <start time>").
+QByteArray markWith(int word, const QByteArray& replacement)
+{
+    QList<QByteArray> words = OwnerMark::ownMark().split(' ');
+    words[word] = replacement;
+    return words.join(' ');
+}
+
+// Marks as processes of ours, alive, gone or out of sight, wrote them, and
+// files that only look like ours.
+TEST(OwnerMark, AFileIsAbandonedOnlyWhenTheProcessThatMarkedItIsGone)
+{
+    ASSERT_EQ(OwnerMark::ownMark().split(' ').size(), 4);
+    const struct {
+        const char* what;
+        QByteArray mark; // empty: none written
+        Owner owner;
+    } cases[] = {
+        { "this process's", OwnerMark::ownMark(), Owner::Running },
+        { "no mark", {}, Owner::None },
+        { "a mark of another program", "ours", Owner::None },
+        { "a process that ended", markOfAnEndedProcess(), Owner::Gone },
+        { "a pid taken since by another process", markWith(3, "1"), Owner::Gone },
+        { "an earlier boot", markWith(0, "00000000-0000-0000-0000-000000000000"), Owner::Gone },
+        // Its pid means another process here, or none: it cannot be told.
+        { "another PID namespace", markWith(1, "pid:[1]"), Owner::Running },
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = dir.filePath(c.what);
+        ASSERT_TRUE(writeTestFile(path, "partial"));
+        if (!c.mark.isEmpty() && !putOwnerMark(path, c.mark))
+            GTEST_SKIP() << "this file system keeps no attributes of users";
+        EXPECT_EQ(OwnerMark::ownerOf(path), c.owner);
+    }
+}
+
+} // namespace
