@@ -191,7 +191,7 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     // Cleared first: the cancelled request reports nothing to anyone.
     if (m_request)
         m_request->clearDelegatesAndCancel();
-    endRequest(true);
+    endRequest();
     // Stops ffmpeg and waits for it; a completion still queued is ignored,
     // and an output it had made goes: the streams are kept.
     ++m_mergeSerial;
@@ -204,10 +204,10 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     m_jobActive = false;
 }
 
-void DNYoutubeDownloadManager::endRequest(bool resumable)
+void DNYoutubeDownloadManager::endRequest()
 {
     if (m_request)
-        m_request->releasePartialFile(resumable);
+        m_request->releasePartialFile();
     m_request.reset();
 }
 
@@ -302,10 +302,9 @@ void DNYoutubeDownloadManager::requestDidFailed(NXHTTPRequest* request)
 {
     if (!isCurrent(request))
         return;
-    // Bytes that overflow the stream's size or do not inflate are not worth resuming.
-    const int code = request->error().code();
-    endRequest(code != int(NXHTTPRequestErrorType::BodyTooLarge)
-        && code != int(NXHTTPRequestErrorType::Compression));
+    // A refused answer is the answer's fault: the partial keeps the good
+    // bytes it held before it, and the next try resumes from them.
+    endRequest();
     failJob(request->error().localizedDescription());
 }
 
@@ -315,13 +314,11 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
         return;
     const std::shared_ptr<DNYoutubeStreamRequest> finished = m_request;
     const std::shared_ptr<StreamFileLock> lock = finished->streamFileLock();
-    endRequest(true);
-    // The client calls any answer finished; only the whole stream counts.
-    if (const QString problem = finished->streamProblem(); !problem.isEmpty()) {
-        // Only a body the client took for the stream was moved to the destination.
-        const int status = finished->responseStatusCode();
-        if (status / 100 == 2 || status == 416)
-            QFile::remove(finished->downloadDestinationPath());
+    endRequest();
+    // The client calls any answer finished, an error page too; a body it took
+    // for the stream was judged whole before it reached the destination.
+    if (const QString problem = finished->streamProblem(finished->downloadDestinationPath());
+        !problem.isEmpty()) {
         failJob(problem);
         return;
     }

@@ -261,8 +261,6 @@ HttpError NXHTTPRequest::unsupportedCodingError() const
 QByteArray NXHTTPRequest::responseData() const
 {
     const QByteArray raw = rawResponseData();
-    if (!m_shouldWaitToInflateCompressedResponses)
-        return raw;
     const ContentCoding coding = responseContentCoding();
     if (coding == ContentCoding::Identity)
         return raw;
@@ -278,8 +276,7 @@ QByteArray NXHTTPRequest::responseData() const
 // as it would have failed decoding on the way, instead of reading as nothing.
 HttpError NXHTTPRequest::codedBodyRefusal() const
 {
-    if (!m_shouldWaitToInflateCompressedResponses || !decodesResponse()
-        || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
+    if (!decodesResponse() || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
         return {};
     const QByteArray raw = rawResponseData();
     if (raw.isEmpty())
@@ -419,14 +416,21 @@ void NXHTTPRequest::buildRequestHeaders()
 }
 
 // A partial file holds the body as it is, uncoded: a range of it is asked
-// for in that coding, or its bytes would be counted in another.
+// for in that coding, or its bytes would be counted in another. The range is
+// asked of the version the partial file began with: a server whose file has
+// changed since sends all of the new one.
 void NXHTTPRequest::askFromOffset(quint64 from)
 {
     const QString range = QStringLiteral("Range");
     const QString coding = QStringLiteral("Accept-Encoding");
+    const QString ifRange = QStringLiteral("If-Range");
+    m_requestHeaders.remove(ifRange);
     if (from > 0) {
+        readPartialFileOrigin();
         m_requestHeaders.insert(range, QStringLiteral("bytes=%1-").arg(from));
         m_requestHeaders.insert(coding, QStringLiteral("identity"));
+        if (m_partialOrigin && !m_partialOrigin->ifRangeValue().isEmpty())
+            m_requestHeaders.insert(ifRange, m_partialOrigin->ifRangeValue());
     } else {
         m_requestHeaders.remove(range);
         if (m_allowCompressedResponse)
@@ -435,7 +439,7 @@ void NXHTTPRequest::askFromOffset(quint64 from)
     // Before the first start the request's head is made from these anyway.
     if (!m_hasStartedBefore)
         return;
-    for (const QString& name : { range, coding }) {
+    for (const QString& name : { range, coding, ifRange }) {
         if (m_requestHeaders.contains(name))
             m_request.setHeader(name, m_requestHeaders.value(name));
         else
@@ -516,6 +520,16 @@ void NXHTTPRequest::updatePartialDownloadSize()
     if (!partial.exists())
         return;
     m_partialDownloadSize = quint64(partial.size());
+}
+
+// What the partial file says it began with; one this request wrote on a file
+// system that keeps no attributes is remembered from its answer.
+void NXHTTPRequest::readPartialFileOrigin()
+{
+    std::optional<PartialFileOrigin> stored
+        = PartialFileOrigin::readFrom(m_temporaryFileDownloadPath);
+    if (stored || !m_wrotePartialFile)
+        m_partialOrigin = std::move(stored);
 }
 
 std::unique_ptr<HttpReadStream> NXHTTPRequest::makeReadStream()

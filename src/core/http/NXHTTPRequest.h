@@ -6,6 +6,7 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequestError.h"
 #include "http/OperationQueue.h"
+#include "http/PartialFileOrigin.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -280,8 +281,8 @@ public:
     void setDefaultResponseEncoding(const QString& name) { m_defaultResponseEncoding = name; }
     // The body as it came, and the body decoded. A body of a content coding
     // the client cannot decode fails the request; its raw bytes stay in
-    // rawResponseData() only when the body went to memory undecoded
-    // (shouldWaitToInflateCompressedResponses on), and responseData() is empty.
+    // rawResponseData() when the body went to memory, and responseData() is
+    // empty.
     QByteArray rawResponseData() const;
     QByteArray responseData() const;
     QString responseString() const;
@@ -300,14 +301,6 @@ public:
     quint64 lastBytesSent() const { return m_lastBytesSent; }
     bool allowCompressedResponse() const { return m_allowCompressedResponse; }
     void setAllowCompressedResponse(bool on) { m_allowCompressedResponse = on; }
-    bool shouldWaitToInflateCompressedResponses() const
-    {
-        return m_shouldWaitToInflateCompressedResponses;
-    }
-    void setShouldWaitToInflateCompressedResponses(bool on)
-    {
-        m_shouldWaitToInflateCompressedResponses = on;
-    }
     QString downloadDestinationPath() const { return m_downloadDestinationPath; }
     void setDownloadDestinationPath(const QString& path) { m_downloadDestinationPath = path; }
     QString temporaryFileDownloadPath() const { return m_temporaryFileDownloadPath; }
@@ -315,10 +308,6 @@ public:
     {
         m_temporaryFileDownloadPath = path;
         m_choseTemporaryPath = false;
-    }
-    QString temporaryUncompressedDataDownloadPath() const
-    {
-        return m_temporaryUncompressedDataDownloadPath;
     }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
@@ -470,11 +459,18 @@ protected:
     void useDataFromCache();
     // A body that starts the file afresh is written beside a partial file
     // with bytes in it, which it replaces once it holds more (a coded body:
-    // once it is whole).
+    // once it is whole); a whole body shorter than the partial file never
+    // replaces it.
     // Called, on the network thread, just before the file at `replacement`
     // takes the partial file's name; a partial file's owner that keeps a
     // hold on it takes one on the replacement here.
     virtual void willReplacePartialFile(const QString& replacement);
+    // Called, on the network thread, once the body is whole in `file` and
+    // before it takes the partial file's or the destination's place. An
+    // error refuses it: the request fails with it, and the partial file
+    // keeps what it held before this answer (and what an appended piece
+    // added).
+    virtual HttpError finishedFileRefusal(const QString& file) const;
 
     // Request body, once per request.
     void buildPostBody();
@@ -527,6 +523,7 @@ private:
         AlreadyComplete, // nothing more to come: the partial file is the whole
         Keep, // an error page or a redirect: no file is touched
         Restart, // unusable for the partial file: ask again from byte zero
+        AskForMore, // a piece of a body of unknown length ended: ask from the new end
     };
     struct Blocks;
 
@@ -565,6 +562,23 @@ private:
     // Why a partial file of `fileSize` bytes, once the answer's piece is
     // appended, is not the whole body, or nothing.
     HttpError appendedPieceShortfall(quint64 fileSize) const;
+    // A piece continues the partial file when it starts at its end, and
+    // names the version and length the partial file was started from.
+    bool continuesPartialFile(const HttpMessage& head) const;
+    // The piece just appended held bytes, and the server gives no length
+    // for the body: more may follow it.
+    bool endsPieceOfUnknownLength() const;
+    // How many of `size` bytes just read still fit in the piece's range.
+    qsizetype roomInPiece(qsizetype size) const;
+    HttpError pastPieceEndError() const;
+    // Why the whole body in `file` may not take the place of the partial
+    // file it was written beside, or nothing.
+    HttpError shorterBodyRefusal(const QString& file) const;
+    // Refuses the whole body: the partial file is left as it was before it.
+    void dropRefusedBody();
+    void askForMore();
+    void readPartialFileOrigin();
+    void writeAnswerOrigin();
     void keepOnlyHeadersForNewMethod();
     void restartWithoutRange();
     // Asks for the body from byte `from` on (0: the whole body).
@@ -573,11 +587,10 @@ private:
     bool takeChunk(const QByteArray& raw);
     // Hands body bytes to the owner or to memory.
     void keepBodyBytes(const char* data, qsizetype size);
-    bool inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink);
-    bool exceedsMaximumBodySize() const;
+    // `notKept` bytes of those read are dropped, not taken for the body.
+    bool exceedsMaximumBodySize(quint64 notKept = 0) const;
     HttpError bodyTooLargeError() const;
     HttpError codedBodyRefusal() const;
-    bool inflatesWhileDownloading() const;
     bool decodesResponse() const;
     // The body goes to memory or to the data callback as it came, to be
     // decoded when read.
@@ -593,7 +606,6 @@ private:
     // The replacement that never got past the partial file goes; the
     // partial file stays as it was.
     void abandonReplacement();
-    HttpError openInflatedDownloadFile();
     HttpError inflateIntoPlace();
     // The destination is a device or pipe the body streams into.
     bool writesDestinationDirectly() const;
@@ -621,8 +633,8 @@ private:
     void retryAfterTimeOut();
     void noteBytesReceived();
     void closeDownloadStreams();
-    // Removes the partial files nobody will continue: the inflated copy, and
-    // the hidden partial file this request chose when resume is off.
+    // Removes the hidden partial file this request chose when resume is off:
+    // nobody will continue it.
     void removeUnresumableDownloadFiles();
     void setStatusTimerRunning(bool running);
     void setInProgress(bool on);
@@ -738,6 +750,15 @@ private:
     QString m_defaultResponseEncoding = QStringLiteral("ISO-8859-1");
     QString m_responseEncoding;
     BodyDisposal m_bodyDisposal = BodyDisposal::Write;
+    // What the partial file was started from, as far as known; and what a
+    // body written afresh starts from.
+    std::optional<PartialFileOrigin> m_partialOrigin;
+    PartialFileOrigin m_answerOrigin;
+    // The length of the range an appended piece names.
+    std::optional<quint64> m_pieceLength;
+    // The request asks for more after a piece of a body of unknown length:
+    // a 416 tells that the partial file is whole.
+    bool m_askingForMore = false;
     std::optional<QByteArray> m_rawResponseData;
     std::atomic<quint64> m_contentLength { 0 };
     std::atomic<quint64> m_partialDownloadSize { 0 };
@@ -747,7 +768,6 @@ private:
     std::atomic<quint64> m_lastBytesSent { 0 };
     quint64 m_uploadBufferSize = 0;
     bool m_allowCompressedResponse = true;
-    bool m_shouldWaitToInflateCompressedResponses = true;
     QString m_downloadDestinationPath;
     QString m_temporaryFileDownloadPath;
     // While a replacement is written beside it: the partial file, and its
@@ -755,9 +775,6 @@ private:
     QString m_replacedPartialPath;
     quint64 m_replacedPartialSize = 0;
     std::unique_ptr<QFile> m_fileDownloadOutputStream;
-    QString m_temporaryUncompressedDataDownloadPath;
-    std::unique_ptr<QFile> m_inflatedFileDownloadOutputStream;
-    std::unique_ptr<NXDataDecompressor> m_dataDecompressor;
     QByteArray m_readBuffer;
     // Only a partial file this request wrote to is ever removed by it.
     bool m_wrotePartialFile = false;

@@ -135,6 +135,8 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
         attemptToApplyCredentialsAndResume();
     } else if (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty()) {
         restartWithoutRange();
+    } else if (m_bodyDisposal == BodyDisposal::AskForMore) {
+        askForMore();
     }
 }
 
@@ -197,15 +199,9 @@ qint64 NXHTTPRequest::chunkSize() const
     return std::max<qint64>(1, std::min(size, left / 4));
 }
 
-bool NXHTTPRequest::inflatesWhileDownloading() const
-{
-    return !m_shouldWaitToInflateCompressedResponses && decodesResponse();
-}
-
 bool NXHTTPRequest::keepsBodyAsReceived() const
 {
-    return m_shouldWaitToInflateCompressedResponses
-        && (m_downloadDestinationPath.isEmpty() || wantsReceivedData());
+    return m_downloadDestinationPath.isEmpty() || wantsReceivedData();
 }
 
 bool NXHTTPRequest::refusesBodyCoding() const
@@ -224,7 +220,10 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     m_totalBytesRead += quint64(raw.size());
     m_lastActivityTime = now();
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
-    if (exceedsMaximumBodySize()) {
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    // A piece ends where its range says: what follows is no part of the file.
+    const qsizetype room = toFile ? roomInPiece(raw.size()) : raw.size();
+    if (exceedsMaximumBodySize(quint64(raw.size() - room))) {
         m_connectionCanBeReused = false;
         failWithError(bodyTooLargeError());
         return false;
@@ -236,16 +235,16 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
         failWithError(unsupportedCodingError());
         return false;
     }
-    if (!m_downloadDestinationPath.isEmpty() && !wantsReceivedData())
-        return writeToDownloadFile(raw);
-    if (!inflatesWhileDownloading()) {
+    if (!toFile) {
         keepBodyBytes(raw.constData(), raw.size());
         return true;
     }
-    return inflateChunk(raw, [this](const char* data, qsizetype size) {
-        keepBodyBytes(data, size);
-        return true;
-    });
+    if (room == raw.size())
+        return writeToDownloadFile(raw);
+    m_connectionCanBeReused = false;
+    if (writeToDownloadFile(raw.first(room)))
+        failWithError(pastPieceEndError());
+    return false;
 }
 
 // The body as it is to be read: decoded, or as it came when it is decoded
@@ -264,30 +263,12 @@ void NXHTTPRequest::keepBodyBytes(const char* data, qsizetype size)
     m_rawResponseData->append(data, size);
 }
 
-// The decompressor hands its bytes on in bounded pieces: a small piece of a
-// body may inflate to gigabytes.
-bool NXHTTPRequest::inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink)
-{
-    if (!m_dataDecompressor) {
-        m_dataDecompressor
-            = NXDataDecompressor::decompressor(decompressionFormat(responseContentCoding()));
-        m_dataDecompressor->setOutputLimit(m_maximumBodySize);
-    }
-    HttpError failure;
-    if (m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), sink, &failure))
-        return true;
-    // A sink that stopped has failed the request itself.
-    if (!failure.isNull())
-        failWithError(failure);
-    return false;
-}
-
 // The bytes of this answer's body, and those of the partial file when the
 // body continues it: an error page or a 416 after a whole partial adds
 // nothing to the file. Decoded bytes are held to the limit as they are made;
 // coded ones may exceed it by what a coding adds at most (stored blocks of
 // deflate data, gzip headers), and no more.
-bool NXHTTPRequest::exceedsMaximumBodySize() const
+bool NXHTTPRequest::exceedsMaximumBodySize(quint64 notKept) const
 {
     if (m_maximumBodySize == 0)
         return false;
@@ -296,7 +277,7 @@ bool NXHTTPRequest::exceedsMaximumBodySize() const
     const quint64 limit = decodesResponse()
         ? m_maximumBodySize + m_maximumBodySize / 1024 + 64 * 1024
         : m_maximumBodySize;
-    return continued + m_totalBytesRead > limit;
+    return continued + m_totalBytesRead - notKept > limit;
 }
 
 HttpError NXHTTPRequest::bodyTooLargeError() const
@@ -317,20 +298,10 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
     if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !isResponseCompressed()
         && quint64(m_fileDownloadOutputStream->pos()) > m_replacedPartialSize)
         failure = promoteReplacement();
-    if (failure.isNull() && inflatesWhileDownloading())
-        failure = openInflatedDownloadFile();
-    if (!failure.isNull()) {
-        failWithError(failure);
-        return false;
-    }
-    if (!inflatesWhileDownloading())
+    if (failure.isNull())
         return true;
-    return inflateChunk(raw, [this](const char* data, qsizetype size) {
-        if (m_inflatedFileDownloadOutputStream->write(data, size) == size)
-            return true;
-        failWithError(writeError(*m_inflatedFileDownloadOutputStream));
-        return false;
-    });
+    failWithError(failure);
+    return false;
 }
 
 // Only a partial file that is to be resumed is worth keeping; an empty
@@ -353,6 +324,7 @@ HttpError NXHTTPRequest::openDownloadFile()
         m_choseTemporaryPath = !special;
     }
     const bool appending = m_bodyDisposal == BodyDisposal::Append;
+    m_replacedPartialSize = 0;
     if (!appending && writesBesidePartial()) {
         m_replacedPartialPath = m_temporaryFileDownloadPath;
         m_replacedPartialSize = quint64(QFileInfo(m_replacedPartialPath).size());
@@ -367,7 +339,21 @@ HttpError NXHTTPRequest::openDownloadFile()
     }
     m_fileDownloadOutputStream = std::move(file);
     m_wrotePartialFile = true;
+    if (!appending)
+        writeAnswerOrigin();
     return {};
+}
+
+// A body written afresh carries the answer it began with, for the range that
+// may one day continue it.
+void NXHTTPRequest::writeAnswerOrigin()
+{
+    if (!m_allowResumeForFileDownloads || writesDestinationDirectly())
+        return;
+    if (!m_answerOrigin.writeTo(m_temporaryFileDownloadPath))
+        PartialFileOrigin::removeFrom(m_temporaryFileDownloadPath);
+    if (m_replacedPartialPath.isEmpty())
+        m_partialOrigin = m_answerOrigin;
 }
 
 // The replacement takes the partial file's name; it is written on under it.
@@ -383,6 +369,7 @@ HttpError NXHTTPRequest::promoteReplacement()
         return moveError(replacement, m_replacedPartialPath, errno);
     m_temporaryFileDownloadPath = m_replacedPartialPath;
     m_replacedPartialPath.clear();
+    m_partialOrigin = m_answerOrigin;
     return {};
 }
 
@@ -402,17 +389,39 @@ void NXHTTPRequest::abandonReplacement()
 void NXHTTPRequest::willReplacePartialFile(const QString&)
 { }
 
-HttpError NXHTTPRequest::openInflatedDownloadFile()
+HttpError NXHTTPRequest::finishedFileRefusal(const QString&) const
 {
-    if (m_inflatedFileDownloadOutputStream)
-        return {};
-    if (m_temporaryUncompressedDataDownloadPath.isEmpty())
-        m_temporaryUncompressedDataDownloadPath = siblingTemporaryPath(m_downloadDestinationPath);
-    auto file = std::make_unique<QFile>(m_temporaryUncompressedDataDownloadPath);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return writeError(*file);
-    m_inflatedFileDownloadOutputStream = std::move(file);
     return {};
+}
+
+HttpError NXHTTPRequest::shorterBodyRefusal(const QString& file) const
+{
+    if (m_replacedPartialPath.isEmpty())
+        return {};
+    const quint64 size = quint64(QFileInfo(file).size());
+    if (size >= m_replacedPartialSize)
+        return {};
+    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+        QStringLiteral("The server sent a whole body of %1 bytes, shorter than the %2 bytes "
+                       "already fetched; the partial file stays")
+            .arg(size)
+            .arg(m_replacedPartialSize));
+}
+
+// A whole body still beside the partial file goes. One that has taken the
+// partial file's place held more than it from the start of the same answer,
+// and stays; one written into it found it empty, and leaves it so.
+void NXHTTPRequest::dropRefusedBody()
+{
+    if (!m_replacedPartialPath.isEmpty()) {
+        abandonReplacement();
+        return;
+    }
+    if (m_bodyDisposal != BodyDisposal::Write || !m_wrotePartialFile || m_replacedPartialSize > 0)
+        return;
+    QFile::resize(m_temporaryFileDownloadPath, 0);
+    PartialFileOrigin::removeFrom(m_temporaryFileDownloadPath);
+    m_partialOrigin.reset();
 }
 
 // The destination changes only here, once the whole body is on disk (and
@@ -423,71 +432,72 @@ HttpError NXHTTPRequest::finishDownloadFile()
         closeDownloadStreams();
         return {};
     }
-    const bool compressed = m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse();
-    const bool inflating = compressed && inflatesWhileDownloading();
+    const bool appended = m_bodyDisposal == BodyDisposal::Append;
     // An empty body still gives an (empty) file.
     HttpError failure
         = m_bodyDisposal == BodyDisposal::AlreadyComplete ? HttpError() : openDownloadFile();
-    if (failure.isNull() && inflating)
-        failure = openInflatedDownloadFile();
-    for (QFile* file :
-        { m_fileDownloadOutputStream.get(), m_inflatedFileDownloadOutputStream.get() }) {
-        if (failure.isNull() && file && !file->flush())
-            failure = writeError(*file);
-    }
+    if (failure.isNull() && m_fileDownloadOutputStream && !m_fileDownloadOutputStream->flush())
+        failure = writeError(*m_fileDownloadOutputStream);
     closeDownloadStreams();
     // The partial file stays, with what the piece added, for the rest.
-    if (failure.isNull() && m_bodyDisposal == BodyDisposal::Append)
+    if (failure.isNull() && appended)
         failure = appendedPieceShortfall(quint64(QFileInfo(m_temporaryFileDownloadPath).size()));
-    // A whole body takes the partial file's place, whatever that held; one
-    // still to be decoded displaces bytes there only once it decodes
-    // (inflateIntoPlace): whole is not yet sound.
-    const bool decodesFirst = compressed && !inflating && m_replacedPartialSize > 0;
-    if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !decodesFirst)
-        failure = promoteReplacement();
     if (!failure.isNull())
         return failure;
+    if (appended && endsPieceOfUnknownLength()) {
+        m_bodyDisposal = BodyDisposal::AskForMore;
+        return {};
+    }
     if (writesDestinationDirectly()) {
         m_temporaryFileDownloadPath.clear();
         return {};
     }
-    if (compressed && !inflating)
+    if (m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse())
         return inflateIntoPlace();
-    const QString finished
-        = inflating ? m_temporaryUncompressedDataDownloadPath : m_temporaryFileDownloadPath;
-    failure = moveIntoPlace(finished);
+    failure = shorterBodyRefusal(m_temporaryFileDownloadPath);
+    if (failure.isNull())
+        failure = finishedFileRefusal(m_temporaryFileDownloadPath);
+    if (!failure.isNull()) {
+        dropRefusedBody();
+        return failure;
+    }
+    if (!m_replacedPartialPath.isEmpty())
+        failure = promoteReplacement();
+    if (failure.isNull())
+        failure = moveIntoPlace(m_temporaryFileDownloadPath);
     // A file that could not take the destination's place is not left hidden
     // beside it, unless it is to be resumed.
-    if (!failure.isNull() && !inflating && m_choseTemporaryPath && !m_allowResumeForFileDownloads)
+    if (!failure.isNull() && m_choseTemporaryPath && !m_allowResumeForFileDownloads)
         QFile::remove(m_temporaryFileDownloadPath);
-    if (inflating) {
-        // Left behind only when it could not take the destination's place.
-        if (!failure.isNull())
-            QFile::remove(m_temporaryUncompressedDataDownloadPath);
-        m_temporaryUncompressedDataDownloadPath.clear();
-        removeTemporaryDownloadFile();
-    } else {
-        m_temporaryFileDownloadPath.clear();
-    }
+    m_temporaryFileDownloadPath.clear();
     return failure;
 }
 
+// When the bytes do not inflate, or what they inflate to is refused, the
+// destination stays as it was, and so does a partial file with bytes that
+// they were fetched beside. The raw bytes go: a resume asks its range
+// uncoded, and would carry them on.
 HttpError NXHTTPRequest::inflateIntoPlace()
 {
     const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
     HttpError failure;
-    // When the bytes do not inflate, the destination stays as it was, and so
-    // does a partial file with bytes that they were fetched beside. The raw
-    // bytes go: a resume asks its range uncoded, and would carry them on.
     if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
-            decompressionFormat(responseContentCoding()), m_maximumBodySize)) {
-        QFile::remove(inflated);
-        QFile::remove(m_temporaryFileDownloadPath);
-        return failure;
-    }
-    failure = moveIntoPlace(inflated);
+            decompressionFormat(responseContentCoding()), m_maximumBodySize)
+        && failure.isNull())
+        failure = requestError(
+            NXHTTPRequestErrorType::Compression, QStringLiteral("The body could not be decoded"));
+    if (failure.isNull())
+        failure = shorterBodyRefusal(inflated);
+    if (failure.isNull())
+        failure = finishedFileRefusal(inflated);
+    if (failure.isNull())
+        failure = moveIntoPlace(inflated);
     if (!failure.isNull()) {
         QFile::remove(inflated);
+        if (!m_replacedPartialPath.isEmpty())
+            abandonReplacement();
+        else
+            QFile::remove(m_temporaryFileDownloadPath);
         return failure;
     }
     removeTemporaryDownloadFile();
@@ -500,7 +510,11 @@ HttpError NXHTTPRequest::inflateIntoPlace()
 HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
 {
     const int failure = moveToDestination(from, m_downloadDestinationPath);
-    return failure == 0 ? HttpError() : moveError(from, m_downloadDestinationPath, failure);
+    if (failure != 0)
+        return moveError(from, m_downloadDestinationPath, failure);
+    // The file is whole: nothing will continue it.
+    PartialFileOrigin::removeFrom(m_downloadDestinationPath);
+    return {};
 }
 
 bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
@@ -549,13 +563,8 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_contentLength == 0)
             m_contentLength = m_totalBytesRead.load();
         updateProgressIndicators();
-        // A gzip body inflated as it came must also have reached its end: a
-        // cut one is a failure, and its destination is never replaced.
-        if (m_dataDecompressor && !m_needsRedirect)
-            fileFailure = m_dataDecompressor->closeStream();
-        m_dataDecompressor.reset();
         const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
-        if (toFile && !m_needsRedirect && fileFailure.isNull())
+        if (toFile && !m_needsRedirect)
             fileFailure = finishDownloadFile();
         // A body kept as it came, in a coding nobody can decode: the raw
         // bytes stay for the owner, and the request fails.
@@ -573,8 +582,8 @@ void NXHTTPRequest::handleStreamComplete()
     if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0)
         fileFailure = codedBodyRefusal();
     releaseReadStreamToPool();
-    const bool restarting
-        = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();
+    const bool restarting = m_bodyDisposal == BodyDisposal::AskForMore
+        || (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty());
     // A challenged request is not over while it waits for credentials: a
     // cancel must still reach it.
     if (m_authenticationNeeded != 0 && !m_needsRedirect)
@@ -621,6 +630,14 @@ void NXHTTPRequest::restartWithoutRange()
     startRequest();
 }
 
+void NXHTTPRequest::askForMore()
+{
+    closeDownloadStreams();
+    setRangeFromPartialFile();
+    m_askingForMore = true;
+    startRequest();
+}
+
 void NXHTTPRequest::setRangeFromPartialFile()
 {
     m_partialDownloadSize = 0;
@@ -642,12 +659,16 @@ void NXHTTPRequest::handleStreamError()
     if (cause.is(TransportError::ConnectionLost) && retryUsingNewConnection())
         return;
     m_connectionCanBeReused = false;
-    // The transport's own account of a TLS failure goes inside the
-    // parentheses: "A connection failure occurred: SSL problem (...)".
-    const QString reason = QStringLiteral("A connection failure occurred");
+    // The transport's own account follows: what the reply broke, or what
+    // happened to the connection.
+    const QString account = cause.localizedDescription();
+    const QString reason = cause.is(TransportError::Protocol)
+        ? QStringLiteral("The server's reply broke the rules of HTTP")
+        : QStringLiteral("A connection failure occurred");
     const QString description = cause.is(TransportError::Tls)
-        ? QStringLiteral("%1: SSL problem (%2)").arg(reason, cause.localizedDescription())
-        : reason;
+        ? QStringLiteral("%1: SSL problem (%2)").arg(reason, account)
+        : account.isEmpty() ? reason
+                            : QStringLiteral("%1: %2").arg(reason, account);
     cancelLoad();
     failWithError(requestError(NXHTTPRequestErrorType::ConnectionFailure, description,
         std::make_shared<HttpError>(cause)));

@@ -410,10 +410,6 @@ void NXHTTPRequest::closeDownloadStreams()
         m_fileDownloadOutputStream->close();
         m_fileDownloadOutputStream.reset();
     }
-    if (m_inflatedFileDownloadOutputStream) {
-        m_inflatedFileDownloadOutputStream->close();
-        m_inflatedFileDownloadOutputStream.reset();
-    }
 }
 
 void NXHTTPRequest::cancelLoad()
@@ -426,15 +422,9 @@ void NXHTTPRequest::cancelLoad()
         return;
     }
     closeDownloadStreams();
-    m_dataDecompressor.reset();
     if (m_complete)
         return;
     abandonReplacement();
-    // The inflated copy is made again from the raw bytes; it is never resumed.
-    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
-        QFile::remove(m_temporaryUncompressedDataDownloadPath);
-        m_temporaryUncompressedDataDownloadPath.clear();
-    }
     if (!m_temporaryFileDownloadPath.isEmpty() && !m_allowResumeForFileDownloads
         && m_wrotePartialFile && !writesDestinationDirectly())
         QFile::remove(m_temporaryFileDownloadPath);
@@ -446,11 +436,6 @@ void NXHTTPRequest::removeUnresumableDownloadFiles()
         return;
     closeDownloadStreams();
     abandonReplacement();
-    // The inflated copy is never resumed.
-    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
-        QFile::remove(m_temporaryUncompressedDataDownloadPath);
-        m_temporaryUncompressedDataDownloadPath.clear();
-    }
     // The hidden partial file the request chose beside the destination is of
     // use only to a request that resumes it; a partial file the owner named
     // is the owner's to remove.

@@ -208,6 +208,94 @@ TEST_F(DownloadManagerTest, ACutTransferIsResumedFromItsPartialByTheNextJob)
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("v240.mp4")));
 }
 
+TEST_F(DownloadManagerTest, ARefusedAnswerLeavesTheGoodPartialForTheNextTry)
+{
+    const QByteArray media = bytesOf(VideoSite::mediaPath("v240.mp4"));
+    const qsizetype size = media.size();
+    const qsizetype kept = size / 3;
+    const auto fromOf = [](const TestRequest& asked) {
+        const QByteArray range = asked.header("Range"); // "bytes=N-"
+        return range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
+    };
+    const auto piece = [&](qsizetype from, const QByteArray& body, const QByteArray& total) {
+        return withHeader(TestReply::text(body, 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + body.size() - 1)
+                + '/' + total);
+    };
+    const auto gzip = [](TestReply reply, const QByteArray& body) {
+        reply.body = body;
+        return withHeader(reply, "Content-Encoding", "gzip");
+    };
+    struct Case {
+        const char* name;
+        std::function<TestReply(const TestRequest&)> refused;
+        qsizetype partialAfter; // a good start of the stream at least this long
+    };
+    const Case cases[] = {
+        { "coded piece",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                return gzip(piece(from, media.mid(from), QByteArray::number(size)),
+                    deflated(media.mid(from), 31));
+            },
+            kept },
+        { "fresh body that does not decode",
+            [&](const TestRequest&) { return gzip(TestReply::text({}), "not gzip at all"); },
+            kept },
+        { "bytes past the range's end",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                TestReply reply = piece(from, media.mid(from), QByteArray::number(size));
+                reply.body += QByteArray(10000, 'x');
+                return reply;
+            },
+            size },
+        { "short piece of unknown length, then an error",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                return from == kept ? piece(from, media.mid(from, 1000), "*")
+                                    : TestReply::text("busy", 503);
+            },
+            kept + 1000 },
+        { "whole body of 60%",
+            [&](const TestRequest&) { return TestReply::text(media.left(size * 6 / 10)); }, kept },
+        { "416 at the partial's size",
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text("", 416), "Content-Range",
+                    "bytes */" + QByteArray::number(kept));
+            },
+            kept },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = "/refused/" + QString::fromLatin1(c.name).replace(' ', '-');
+        const auto job = [&] { return nodeAt("/page" + path, path, double(size)); };
+        m_site.server().route(path, c.refused);
+        const QString partial = partialOf(job());
+        QDir().mkpath(AppPaths::downloadsFolder());
+        writeFile(partial, media.left(kept));
+        run({ job() });
+        EXPECT_EQ(m_events.filter("state").last(), "state 4");
+        const QByteArray after = bytesOf(partial);
+        EXPECT_GE(after.size(), c.partialAfter);
+        EXPECT_EQ(after, media.left(after.size()));
+        // The next try resumes from what is there, from a server that gives
+        // no length: it asks till a 416, and ends whole.
+        m_site.server().route(path, [&](const TestRequest& asked) {
+            const qsizetype from = fromOf(asked);
+            return from >= size ? TestReply::text("", 416)
+                : from == 0     ? TestReply::text(media)
+                                : piece(from, media.mid(from), "*");
+        });
+        const int before = int(m_site.server().requests().size());
+        run({ job() });
+        EXPECT_EQ(m_site.server().requests().at(before).header("Range"),
+            "bytes=" + QByteArray::number(after.size()) + '-');
+        EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
+        QFile::remove(m_output.filePath("Clip.mp4"));
+    }
+}
+
 TEST_F(DownloadManagerTest, AStalledTransferFailsAfterTheTimeOutAndKeepsItsPartial)
 {
     m_site.stallAfter("v240.mp4", 2000);
@@ -255,7 +343,7 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
         EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
             << reason.toStdString();
     }
-    first->releasePartialFile(true);
+    first->releasePartialFile();
     QFile::remove(replacement);
 
     // Two videos of one title at once, from two managers: each gets its own.
@@ -449,7 +537,7 @@ TEST_F(DownloadManagerTest, AnEndedRequestRemovesOnlyItsOwnPartial)
     const QString partial = request->partialFilePath();
     ASSERT_TRUE(QFile::rename(partial, partial + ".moved"));
     writeFile(partial, "");
-    request->releasePartialFile(true);
+    request->releasePartialFile();
     EXPECT_TRUE(QFile::exists(partial));
     QFile::remove(partial);
     QFile::remove(partial + ".moved");
@@ -537,7 +625,7 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
     };
     const QList<Case> cases {
         { "404", node("/gone", "missing.mp4"), "answered HTTP/1.1 404" },
-        { "204", nodeAt("/204", route("/204", TestReply::text("", 204)), size), "sent nothing" },
+        { "204", nodeAt("/204", route("/204", TestReply::text("", 204)), size), "carries no file" },
         { "empty 200", nodeAt("/empty", route("/empty", TestReply::text("")), size),
             "sent nothing" },
         { "cut, no length", nodeAt("/cut", route("/cut", cut), size),
@@ -575,7 +663,8 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
     }
     // What can be resumed stays in Downloads: the merge's streams, whole.
     EXPECT_EQ(QFileInfo(partialOf(cases[11].job)).size(), m_site.mediaSize("vp9.webm"));
-    EXPECT_FALSE(QFile::exists(partialOf(cases[7].job))); // the endless one is not
+    // The endless one keeps the start it had when it overflowed.
+    EXPECT_GT(QFileInfo(partialOf(cases[7].job)).size(), 0);
 }
 
 TEST(NXStreamMergeOperation, APlaylistIsRefusedNotFollowed)
