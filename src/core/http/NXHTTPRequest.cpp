@@ -42,6 +42,8 @@ NXHTTPRequest::NXHTTPRequest(const QUrl& url)
 {
     static const int registered = qRegisterMetaType<NXHTTPRequest*>();
     Q_UNUSED(registered)
+    m_partialFile.setReplaceHook(
+        [this](const QString& replacement) { willReplacePartialFile(replacement); });
 }
 
 NXHTTPRequest::~NXHTTPRequest()
@@ -426,11 +428,11 @@ void NXHTTPRequest::askFromOffset(quint64 from)
     const QString ifRange = QStringLiteral("If-Range");
     m_requestHeaders.remove(ifRange);
     if (from > 0) {
-        readPartialFileOrigin();
+        const std::optional<PartialFileOrigin>& origin = m_partialFile.readOrigin();
         m_requestHeaders.insert(range, QStringLiteral("bytes=%1-").arg(from));
         m_requestHeaders.insert(coding, QStringLiteral("identity"));
-        if (m_partialOrigin && !m_partialOrigin->ifRangeValue().isEmpty())
-            m_requestHeaders.insert(ifRange, m_partialOrigin->ifRangeValue());
+        if (origin && !origin->ifRangeValue().isEmpty())
+            m_requestHeaders.insert(ifRange, origin->ifRangeValue());
     } else {
         m_requestHeaders.remove(range);
         if (m_allowCompressedResponse)
@@ -513,23 +515,13 @@ void NXHTTPRequest::applyAuthorizationHeader()
 void NXHTTPRequest::updatePartialDownloadSize()
 {
     if (!m_allowResumeForFileDownloads || m_downloadDestinationPath.isEmpty()
-        || m_temporaryFileDownloadPath.isEmpty())
+        || m_partialFile.path().isEmpty())
         return;
-    QFileInfo partial(m_temporaryFileDownloadPath);
+    QFileInfo partial(m_partialFile.path());
     partial.refresh();
     if (!partial.exists())
         return;
     m_partialDownloadSize = quint64(partial.size());
-}
-
-// What the partial file says it began with; one this request wrote on a file
-// system that keeps no attributes is remembered from its answer.
-void NXHTTPRequest::readPartialFileOrigin()
-{
-    std::optional<PartialFileOrigin> stored
-        = PartialFileOrigin::readFrom(m_temporaryFileDownloadPath);
-    if (stored || !m_wrotePartialFile)
-        m_partialOrigin = std::move(stored);
 }
 
 std::unique_ptr<HttpReadStream> NXHTTPRequest::makeReadStream()

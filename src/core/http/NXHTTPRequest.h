@@ -6,7 +6,7 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequestError.h"
 #include "http/OperationQueue.h"
-#include "http/PartialFileOrigin.h"
+#include "http/PartialFile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -303,12 +303,8 @@ public:
     void setAllowCompressedResponse(bool on) { m_allowCompressedResponse = on; }
     QString downloadDestinationPath() const { return m_downloadDestinationPath; }
     void setDownloadDestinationPath(const QString& path) { m_downloadDestinationPath = path; }
-    QString temporaryFileDownloadPath() const { return m_temporaryFileDownloadPath; }
-    void setTemporaryFileDownloadPath(const QString& path)
-    {
-        m_temporaryFileDownloadPath = path;
-        m_choseTemporaryPath = false;
-    }
+    QString temporaryFileDownloadPath() const { return m_partialFile.path(); }
+    void setTemporaryFileDownloadPath(const QString& path) { m_partialFile.setPath(path, false); }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
     // A body that grows past this many bytes, decoded and counting the
@@ -455,7 +451,6 @@ protected:
     HttpError unfollowedRedirectError() const;
     bool willAskDelegateToConfirmRedirect();
     bool retryUsingNewConnection();
-    bool removeTemporaryDownloadFile();
     void useDataFromCache();
     // A body that starts the file afresh is written beside a partial file
     // with bytes in it, which it replaces once it holds more (a coded body:
@@ -571,14 +566,7 @@ private:
     // How many of `size` bytes just read still fit in the piece's range.
     qsizetype roomInPiece(qsizetype size) const;
     HttpError pastPieceEndError() const;
-    // Why the whole body in `file` may not take the place of the partial
-    // file it was written beside, or nothing.
-    HttpError shorterBodyRefusal(const QString& file) const;
-    // Refuses the whole body: the partial file is left as it was before it.
-    void dropRefusedBody();
     void askForMore();
-    void readPartialFileOrigin();
-    void writeAnswerOrigin();
     void keepOnlyHeadersForNewMethod();
     void restartWithoutRange();
     // Asks for the body from byte `from` on (0: the whole body).
@@ -602,16 +590,10 @@ private:
     bool writeToDownloadFile(const QByteArray& raw);
     HttpError openDownloadFile();
     bool writesBesidePartial() const;
-    HttpError promoteReplacement();
-    // The replacement that never got past the partial file goes; the
-    // partial file stays as it was.
-    void abandonReplacement();
-    HttpError inflateIntoPlace();
     // The destination is a device or pipe the body streams into.
     bool writesDestinationDirectly() const;
     HttpError downloadFileRefusal() const;
     HttpError finishDownloadFile();
-    HttpError moveIntoPlace(const QString& from);
     void releaseReadStreamToPool();
     void setRangeFromPartialFile();
 
@@ -750,9 +732,7 @@ private:
     QString m_defaultResponseEncoding = QStringLiteral("ISO-8859-1");
     QString m_responseEncoding;
     BodyDisposal m_bodyDisposal = BodyDisposal::Write;
-    // What the partial file was started from, as far as known; and what a
-    // body written afresh starts from.
-    std::optional<PartialFileOrigin> m_partialOrigin;
+    // What a body written afresh starts from.
     PartialFileOrigin m_answerOrigin;
     // The length of the range an appended piece names.
     std::optional<quint64> m_pieceLength;
@@ -769,18 +749,8 @@ private:
     quint64 m_uploadBufferSize = 0;
     bool m_allowCompressedResponse = true;
     QString m_downloadDestinationPath;
-    QString m_temporaryFileDownloadPath;
-    // While a replacement is written beside it: the partial file, and its
-    // size when the replacement began.
-    QString m_replacedPartialPath;
-    quint64 m_replacedPartialSize = 0;
-    std::unique_ptr<QFile> m_fileDownloadOutputStream;
+    PartialFile m_partialFile;
     QByteArray m_readBuffer;
-    // Only a partial file this request wrote to is ever removed by it.
-    bool m_wrotePartialFile = false;
-    // The partial file is the hidden one this request named beside the
-    // destination, not one the owner gave.
-    bool m_choseTemporaryPath = false;
     bool m_allowResumeForFileDownloads = false;
     quint64 m_maximumBodySize = 0;
     bool m_downloadComplete = false;

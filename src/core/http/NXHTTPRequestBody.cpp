@@ -2,18 +2,9 @@
 
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
-#include "platform/FileMove.h"
 #include "platform/PathStatus.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QUuid>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <utility>
 
 namespace {
 
@@ -22,78 +13,13 @@ HttpError fileSystemError(int code, const QString& description)
     return HttpError(QStringLiteral("FileSystemErrorDomain"), code, description);
 }
 
-HttpError moveError(const QString& from, const QString& to, int failure)
-{
-    const QString taken
-        = failure == EEXIST ? QStringLiteral(": a file of that name is there") : QString();
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to move file from '%1' to '%2'%3").arg(from, to, taken),
-        std::make_shared<HttpError>(
-            fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
-}
-
-HttpError writeError(const QFile& file)
-{
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to write to file at path '%1'").arg(file.fileName()),
-        std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
-}
-
-// A new name in the folder of `path`, so that the finished file can take
-// the place of `path` by a rename, which readers never see half done. The
-// name of `path` is part of it while the whole fits the 255 bytes a file name
-// may take.
-QString siblingTemporaryPath(const QString& path)
-{
-    const QFileInfo info(path);
-    const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString named = QStringLiteral(".%1.%2.download").arg(info.fileName(), unique);
-    const bool fits = QFile::encodeName(named).size() <= 255;
-    return info.dir().filePath(fits ? named : QStringLiteral(".%1.download").arg(unique));
-}
-
-// A device, pipe or socket is written to, never replaced.
-bool isSpecialFile(const QString& path)
-{
-    std::error_code failure;
-    const auto type
-        = std::filesystem::status(QFile::encodeName(path).toStdString(), failure).type();
-    return !failure && type != std::filesystem::file_type::regular
-        && type != std::filesystem::file_type::directory
-        && type != std::filesystem::file_type::not_found;
-}
-
-// Copies `from` into the special file `to` and removes `from`.
-int copyIntoSpecialFile(const QString& from, const QString& to)
-{
-    QFile source(from);
-    QFile target(to);
-    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly))
-        return EIO;
-    for (QByteArray piece = source.read(1 << 20); !piece.isEmpty(); piece = source.read(1 << 20)) {
-        if (target.write(piece) != piece.size())
-            return EIO;
-    }
-    source.remove();
-    return 0;
-}
-
-// Gives `from` the name `to`: a special file is written into, anything
-// else at `to` is never replaced.
-int moveToDestination(const QString& from, const QString& to)
-{
-    if (isSpecialFile(to))
-        return copyIntoSpecialFile(from, to);
-    return moveFileWithoutReplacing(from, to);
-}
-
 } // namespace
 
 // A partial file is continued and moved: only a regular file can be. A pipe
 // at its name would hold the transfer in write() for as long as nobody reads.
 HttpError NXHTTPRequest::downloadFileRefusal() const
 {
-    const QString& partial = m_temporaryFileDownloadPath;
+    const QString partial = m_partialFile.path();
     if (partial.isEmpty() || partial == m_downloadDestinationPath || !pathExists(partial)
         || isRegularFile(partial))
         return {};
@@ -293,11 +219,8 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
     if (m_bodyDisposal != BodyDisposal::Write && m_bodyDisposal != BodyDisposal::Append)
         return true;
     HttpError failure = openDownloadFile();
-    if (failure.isNull() && m_fileDownloadOutputStream->write(raw) != raw.size())
-        failure = writeError(*m_fileDownloadOutputStream);
-    if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !isResponseCompressed()
-        && quint64(m_fileDownloadOutputStream->pos()) > m_replacedPartialSize)
-        failure = promoteReplacement();
+    if (failure.isNull())
+        failure = m_partialFile.append(raw.constData(), raw.size(), !isResponseCompressed());
     if (failure.isNull())
         return true;
     failWithError(failure);
@@ -310,80 +233,23 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
 bool NXHTTPRequest::writesBesidePartial() const
 {
     return m_allowResumeForFileDownloads && !writesDestinationDirectly()
-        && (QFileInfo(m_temporaryFileDownloadPath).size() > 0 || isResponseCompressed());
+        && (QFileInfo(m_partialFile.path()).size() > 0 || isResponseCompressed());
 }
 
 HttpError NXHTTPRequest::openDownloadFile()
 {
-    if (m_fileDownloadOutputStream)
+    if (m_partialFile.isOpen())
         return {};
-    if (m_temporaryFileDownloadPath.isEmpty()) {
-        const bool special = isSpecialFile(m_downloadDestinationPath);
-        m_temporaryFileDownloadPath
-            = special ? m_downloadDestinationPath : siblingTemporaryPath(m_downloadDestinationPath);
-        m_choseTemporaryPath = !special;
+    if (m_partialFile.path().isEmpty()) {
+        const bool special = PartialFile::isSpecialFile(m_downloadDestinationPath);
+        m_partialFile.setPath(special ? m_downloadDestinationPath
+                                      : PartialFile::siblingPath(m_downloadDestinationPath),
+            !special);
     }
     const bool appending = m_bodyDisposal == BodyDisposal::Append;
-    m_replacedPartialSize = 0;
-    if (!appending && writesBesidePartial()) {
-        m_replacedPartialPath = m_temporaryFileDownloadPath;
-        m_replacedPartialSize = quint64(QFileInfo(m_replacedPartialPath).size());
-        m_temporaryFileDownloadPath = siblingTemporaryPath(m_replacedPartialPath);
-    }
-    auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
-    const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
-    if (!file->open(QIODevice::WriteOnly | mode)) {
-        const HttpError failure = writeError(*file);
-        abandonReplacement();
-        return failure;
-    }
-    m_fileDownloadOutputStream = std::move(file);
-    m_wrotePartialFile = true;
-    if (!appending)
-        writeAnswerOrigin();
-    return {};
-}
-
-// A body written afresh carries the answer it began with, for the range that
-// may one day continue it.
-void NXHTTPRequest::writeAnswerOrigin()
-{
-    if (!m_allowResumeForFileDownloads || writesDestinationDirectly())
-        return;
-    if (!m_answerOrigin.writeTo(m_temporaryFileDownloadPath))
-        PartialFileOrigin::removeFrom(m_temporaryFileDownloadPath);
-    if (m_replacedPartialPath.isEmpty())
-        m_partialOrigin = m_answerOrigin;
-}
-
-// The replacement takes the partial file's name; it is written on under it.
-HttpError NXHTTPRequest::promoteReplacement()
-{
-    const QString replacement = m_temporaryFileDownloadPath;
-    if (m_fileDownloadOutputStream && !m_fileDownloadOutputStream->flush())
-        return writeError(*m_fileDownloadOutputStream);
-    willReplacePartialFile(replacement);
-    if (std::rename(QFile::encodeName(replacement).constData(),
-            QFile::encodeName(m_replacedPartialPath).constData())
-        != 0)
-        return moveError(replacement, m_replacedPartialPath, errno);
-    m_temporaryFileDownloadPath = m_replacedPartialPath;
-    m_replacedPartialPath.clear();
-    m_partialOrigin = m_answerOrigin;
-    return {};
-}
-
-void NXHTTPRequest::abandonReplacement()
-{
-    if (m_replacedPartialPath.isEmpty())
-        return;
-    if (m_fileDownloadOutputStream) {
-        m_fileDownloadOutputStream->close();
-        m_fileDownloadOutputStream.reset();
-    }
-    QFile::remove(m_temporaryFileDownloadPath);
-    m_temporaryFileDownloadPath = m_replacedPartialPath;
-    m_replacedPartialPath.clear();
+    const bool kept = m_allowResumeForFileDownloads && !writesDestinationDirectly();
+    return m_partialFile.open(appending, !appending && writesBesidePartial(),
+        kept ? std::optional(m_answerOrigin) : std::nullopt);
 }
 
 void NXHTTPRequest::willReplacePartialFile(const QString&)
@@ -392,36 +258,6 @@ void NXHTTPRequest::willReplacePartialFile(const QString&)
 HttpError NXHTTPRequest::finishedFileRefusal(const QString&) const
 {
     return {};
-}
-
-HttpError NXHTTPRequest::shorterBodyRefusal(const QString& file) const
-{
-    if (m_replacedPartialPath.isEmpty())
-        return {};
-    const quint64 size = quint64(QFileInfo(file).size());
-    if (size >= m_replacedPartialSize)
-        return {};
-    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
-        QStringLiteral("The server sent a whole body of %1 bytes, shorter than the %2 bytes "
-                       "already fetched; the partial file stays")
-            .arg(size)
-            .arg(m_replacedPartialSize));
-}
-
-// A whole body still beside the partial file goes. One that has taken the
-// partial file's place held more than it from the start of the same answer,
-// and stays; one written into it found it empty, and leaves it so.
-void NXHTTPRequest::dropRefusedBody()
-{
-    if (!m_replacedPartialPath.isEmpty()) {
-        abandonReplacement();
-        return;
-    }
-    if (m_bodyDisposal != BodyDisposal::Write || !m_wrotePartialFile || m_replacedPartialSize > 0)
-        return;
-    QFile::resize(m_temporaryFileDownloadPath, 0);
-    PartialFileOrigin::removeFrom(m_temporaryFileDownloadPath);
-    m_partialOrigin.reset();
 }
 
 // The destination changes only here, once the whole body is on disk (and
@@ -436,12 +272,12 @@ HttpError NXHTTPRequest::finishDownloadFile()
     // An empty body still gives an (empty) file.
     HttpError failure
         = m_bodyDisposal == BodyDisposal::AlreadyComplete ? HttpError() : openDownloadFile();
-    if (failure.isNull() && m_fileDownloadOutputStream && !m_fileDownloadOutputStream->flush())
-        failure = writeError(*m_fileDownloadOutputStream);
+    if (failure.isNull())
+        failure = m_partialFile.flush();
     closeDownloadStreams();
     // The partial file stays, with what the piece added, for the rest.
     if (failure.isNull() && appended)
-        failure = appendedPieceShortfall(quint64(QFileInfo(m_temporaryFileDownloadPath).size()));
+        failure = appendedPieceShortfall(quint64(QFileInfo(m_partialFile.path()).size()));
     if (!failure.isNull())
         return failure;
     if (appended && endsPieceOfUnknownLength()) {
@@ -449,72 +285,25 @@ HttpError NXHTTPRequest::finishDownloadFile()
         return {};
     }
     if (writesDestinationDirectly()) {
-        m_temporaryFileDownloadPath.clear();
+        m_partialFile.forgetPath();
         return {};
     }
-    if (m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse())
-        return inflateIntoPlace();
-    failure = shorterBodyRefusal(m_temporaryFileDownloadPath);
-    if (failure.isNull())
-        failure = finishedFileRefusal(m_temporaryFileDownloadPath);
-    if (!failure.isNull()) {
-        dropRefusedBody();
+    const auto refusal = [this](const QString& file) { return finishedFileRefusal(file); };
+    if (m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse()) {
+        failure = m_partialFile.finishCoded(m_downloadDestinationPath,
+            decompressionFormat(responseContentCoding()), m_maximumBodySize, refusal);
+        if (failure.isNull())
+            m_partialFile.forgetPath();
         return failure;
     }
-    if (!m_replacedPartialPath.isEmpty())
-        failure = promoteReplacement();
-    if (failure.isNull())
-        failure = moveIntoPlace(m_temporaryFileDownloadPath);
+    failure = m_partialFile.finish(
+        m_downloadDestinationPath, m_bodyDisposal == BodyDisposal::Write, refusal);
     // A file that could not take the destination's place is not left hidden
     // beside it, unless it is to be resumed.
-    if (!failure.isNull() && m_choseTemporaryPath && !m_allowResumeForFileDownloads)
-        QFile::remove(m_temporaryFileDownloadPath);
-    m_temporaryFileDownloadPath.clear();
+    if (!failure.isNull() && m_partialFile.isChosen() && !m_allowResumeForFileDownloads)
+        QFile::remove(m_partialFile.path());
+    m_partialFile.forgetPath();
     return failure;
-}
-
-// When the bytes do not inflate, or what they inflate to is refused, the
-// destination stays as it was, and so does a partial file with bytes that
-// they were fetched beside. The raw bytes go: a resume asks its range
-// uncoded, and would carry them on.
-HttpError NXHTTPRequest::inflateIntoPlace()
-{
-    const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
-    HttpError failure;
-    if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
-            decompressionFormat(responseContentCoding()), m_maximumBodySize)
-        && failure.isNull())
-        failure = requestError(
-            NXHTTPRequestErrorType::Compression, QStringLiteral("The body could not be decoded"));
-    if (failure.isNull())
-        failure = shorterBodyRefusal(inflated);
-    if (failure.isNull())
-        failure = finishedFileRefusal(inflated);
-    if (failure.isNull())
-        failure = moveIntoPlace(inflated);
-    if (!failure.isNull()) {
-        QFile::remove(inflated);
-        if (!m_replacedPartialPath.isEmpty())
-            abandonReplacement();
-        else
-            QFile::remove(m_temporaryFileDownloadPath);
-        return failure;
-    }
-    removeTemporaryDownloadFile();
-    // The partial file the body was fetched beside is done with too.
-    if (!m_replacedPartialPath.isEmpty())
-        QFile::remove(std::exchange(m_replacedPartialPath, QString()));
-    return {};
-}
-
-HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
-{
-    const int failure = moveToDestination(from, m_downloadDestinationPath);
-    if (failure != 0)
-        return moveError(from, m_downloadDestinationPath, failure);
-    // The file is whole: nothing will continue it.
-    PartialFileOrigin::removeFrom(m_downloadDestinationPath);
-    return {};
 }
 
 bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
@@ -531,19 +320,7 @@ bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
 
 bool NXHTTPRequest::writesDestinationDirectly() const
 {
-    return m_temporaryFileDownloadPath == m_downloadDestinationPath;
-}
-
-bool NXHTTPRequest::removeTemporaryDownloadFile()
-{
-    if (m_temporaryFileDownloadPath.isEmpty() || writesDestinationDirectly())
-        return true;
-    HttpError failure;
-    const bool removed = removeFileAtPath(m_temporaryFileDownloadPath, &failure);
-    if (!removed)
-        failWithError(failure);
-    m_temporaryFileDownloadPath.clear();
-    return removed;
+    return m_partialFile.path() == m_downloadDestinationPath;
 }
 
 // --- the end of the stream -------------------------------------------------------------

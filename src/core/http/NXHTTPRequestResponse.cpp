@@ -283,8 +283,8 @@ bool NXHTTPRequest::continuesPartialFile(const HttpMessage& head) const
     const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
     if (range.first != m_partialDownloadSize.load())
         return false;
-    return !m_partialOrigin
-        || m_partialOrigin->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+    const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
+    return !began || began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
 }
 
 qsizetype NXHTTPRequest::roomInPiece(qsizetype size) const
@@ -477,7 +477,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_useSessionPersistence = m_useSessionPersistence;
     copy->m_allowCompressedResponse = m_allowCompressedResponse;
     copy->m_downloadDestinationPath = m_downloadDestinationPath;
-    copy->m_temporaryFileDownloadPath = m_temporaryFileDownloadPath;
+    copy->m_partialFile.setPath(m_partialFile.path(), m_partialFile.isChosen());
     copy->m_username = m_username;
     copy->m_password = m_password;
     copy->m_domain = m_domain;

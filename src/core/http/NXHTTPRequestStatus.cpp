@@ -323,7 +323,7 @@ void NXHTTPRequest::retryAfterTimeOut()
     forgetConnectionRecord(m_connectionInfo);
     m_connectionInfo.reset();
     closeDownloadStreams();
-    abandonReplacement();
+    m_partialFile.abandon();
     setRangeFromPartialFile();
     ++m_retryCount;
 }
@@ -406,10 +406,7 @@ void NXHTTPRequest::performRedirect()
 
 void NXHTTPRequest::closeDownloadStreams()
 {
-    if (m_fileDownloadOutputStream) {
-        m_fileDownloadOutputStream->close();
-        m_fileDownloadOutputStream.reset();
-    }
+    m_partialFile.close();
 }
 
 void NXHTTPRequest::cancelLoad()
@@ -424,10 +421,10 @@ void NXHTTPRequest::cancelLoad()
     closeDownloadStreams();
     if (m_complete)
         return;
-    abandonReplacement();
-    if (!m_temporaryFileDownloadPath.isEmpty() && !m_allowResumeForFileDownloads
-        && m_wrotePartialFile && !writesDestinationDirectly())
-        QFile::remove(m_temporaryFileDownloadPath);
+    m_partialFile.abandon();
+    if (!m_partialFile.path().isEmpty() && !m_allowResumeForFileDownloads
+        && m_partialFile.wasWritten() && !writesDestinationDirectly())
+        QFile::remove(m_partialFile.path());
 }
 
 void NXHTTPRequest::removeUnresumableDownloadFiles()
@@ -435,15 +432,14 @@ void NXHTTPRequest::removeUnresumableDownloadFiles()
     if (m_rawResponseData)
         return;
     closeDownloadStreams();
-    abandonReplacement();
+    m_partialFile.abandon();
     // The hidden partial file the request chose beside the destination is of
     // use only to a request that resumes it; a partial file the owner named
     // is the owner's to remove.
-    if (m_choseTemporaryPath && !m_allowResumeForFileDownloads
-        && !m_temporaryFileDownloadPath.isEmpty() && !writesDestinationDirectly()) {
-        QFile::remove(m_temporaryFileDownloadPath);
-        m_temporaryFileDownloadPath.clear();
-        m_choseTemporaryPath = false;
+    if (m_partialFile.isChosen() && !m_allowResumeForFileDownloads
+        && !m_partialFile.path().isEmpty() && !writesDestinationDirectly()) {
+        QFile::remove(m_partialFile.path());
+        m_partialFile.forgetPath();
     }
 }
 
