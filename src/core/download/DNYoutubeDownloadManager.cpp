@@ -4,6 +4,7 @@
 #include "download/DNYoutubeFileNames.h"
 #include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
+#include "http/PartialFileOrigin.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/FileMove.h"
@@ -267,6 +268,9 @@ void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamReque
     request->setDidFailSelector("requestDidFailed");
     request->setTempFileDownloadDir(AppPaths::downloadsFolder());
     request->setAllowResumeForFileDownloads(true);
+    // A finished stream may go back to its partial file: its version goes
+    // with it, so that the next try resumes only the same file.
+    request->setDestinationKeepsOrigin(true);
     DNYoutubeApplyProxy(
         *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     QString problem;
@@ -356,9 +360,12 @@ QString DNYoutubeDownloadManager::publish(const QString& finished)
     QString problem;
     const std::optional<QString> moved
         = moveWithoutReplacing(finished, node.outputFile(), &problem);
-    if (moved)
-        node.setOutputFile(*moved);
-    return problem;
+    if (!moved)
+        return problem;
+    // The output is whole: nothing will resume it.
+    PartialFileOrigin::removeFrom(*moved);
+    node.setOutputFile(*moved);
+    return {};
 }
 
 void DNYoutubeDownloadManager::appendStreamMergeJob()

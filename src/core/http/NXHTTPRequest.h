@@ -307,6 +307,10 @@ public:
     void setTemporaryFileDownloadPath(const QString& path) { m_partialFile.setPath(path, false); }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
+    // The finished file keeps the version its body began with (an extended
+    // attribute), for an owner that may put it back as a partial file to be
+    // resumed; off, a finished file carries nothing of ours.
+    void setDestinationKeepsOrigin(bool on) { m_partialFile.setOriginStaysAtDestination(on); }
     // A body that grows past this many bytes, decoded and counting the
     // partial file when it is appended to it, fails the request (code 13)
     // without touching the destination; 0 for no limit. A coded body may

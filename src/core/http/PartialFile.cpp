@@ -233,6 +233,8 @@ HttpError PartialFile::finishCoded(const QString& destination, NXDataDecompresso
         failure = shorterBodyRefusal(inflated);
     if (failure.isNull())
         failure = refusal(inflated);
+    if (failure.isNull() && m_originStaysAtDestination && m_bodyOrigin)
+        m_bodyOrigin->writeTo(inflated);
     if (failure.isNull())
         failure = moveTo(inflated, destination);
     if (!failure.isNull())
@@ -254,7 +256,9 @@ HttpError PartialFile::moveTo(const QString& from, const QString& destination)
                                                    : moveFileWithoutReplacing(from, destination);
     if (failure != 0)
         return moveError(from, destination, failure);
-    // The file is whole: nothing will continue it.
-    PartialFileOrigin::removeFrom(destination);
+    // The file is whole: nothing will continue it, unless its owner may make
+    // a partial file of it again.
+    if (!m_originStaysAtDestination)
+        PartialFileOrigin::removeFrom(destination);
     return {};
 }

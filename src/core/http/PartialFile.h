@@ -25,6 +25,10 @@ public:
     using Refusal = std::function<HttpError(const QString& file)>;
 
     void setReplaceHook(ReplaceHook hook) { m_replaceHook = std::move(hook); }
+    // The finished file keeps the version its body began with, for an owner
+    // that may make a partial file of it again.
+    void setOriginStaysAtDestination(bool on) { m_originStaysAtDestination = on; }
+    bool originStaysAtDestination() const { return m_originStaysAtDestination; }
 
     // The file written to: the replacement while there is one, else the
     // partial file; "" before one is named.
@@ -88,5 +92,6 @@ private:
     std::unique_ptr<QFile> m_output;
     std::optional<PartialFileOrigin> m_origin;
     std::optional<PartialFileOrigin> m_bodyOrigin;
+    bool m_originStaysAtDestination = false;
     ReplaceHook m_replaceHook;
 };

@@ -9,6 +9,7 @@
 #include "download/NXStreamMergeOperation.h"
 #include "fixtures/MediaFacts.h"
 #include "http/NXHTTPRequest.h"
+#include "http/PartialFileOrigin.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProcessRunner.h"
@@ -23,6 +24,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -168,6 +171,8 @@ TEST_F(DownloadManagerTest, SingleStreamEndsByteIdenticalAfterStatesOneTwoThree)
         joined(m_events), joined({ "state 1", "state 2", "state 3", "finished Clip.mp4", "end" }));
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
     EXPECT_EQ(outputFiles(), QStringList { "Clip.mp4" });
+    // The stream kept its version while it could go back to a partial; the output does not.
+    EXPECT_FALSE(PartialFileOrigin::readFrom(m_output.filePath("Clip.mp4")));
 }
 
 TEST_F(DownloadManagerTest, SeparateAudioIsFetchedAfterTheVideoAndMergedBeforeTheNotification)
@@ -294,6 +299,50 @@ TEST_F(DownloadManagerTest, ARefusedAnswerLeavesTheGoodPartialForTheNextTry)
         EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
         QFile::remove(m_output.filePath("Clip.mp4"));
     }
+}
+
+TEST_F(DownloadManagerTest, AStreamPutBackAsPartialResumesOnlyTheVersionItBeganWith)
+{
+    // The video changes between two runs, to a longer file; the first run's
+    // whole stream went back to its partial when the audio failed.
+    const QByteArray first = bytesOf(VideoSite::mediaPath("v240.mp4"));
+    const QByteArray second = bytesOf(VideoSite::mediaPath("v480.mp4"));
+    ASSERT_GT(second.size(), first.size());
+    std::atomic<int> version { 1 }; // read on the server's thread
+    // Ranges and If-Range as a server keeps them: a range of another version
+    // is answered with the whole of the current one.
+    m_site.server().route("/versioned.mp4", [&](const TestRequest& asked) {
+        const QByteArray& current = version == 1 ? first : second;
+        const QByteArray tag = "\"v" + QByteArray::number(version) + '"';
+        const QByteArray range = asked.header("Range");
+        const QByteArray ifRange = asked.header("If-Range");
+        const qsizetype from = range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
+        const bool whole = range.isEmpty() || (!ifRange.isEmpty() && ifRange != tag);
+        TestReply reply
+            = whole ? TestReply::text(current) : TestReply::text(current.mid(from), 206);
+        if (!whole)
+            reply = withHeader(reply, "Content-Range",
+                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(current.size() - 1)
+                    + '/' + QByteArray::number(current.size()));
+        return withHeader(reply, "ETag", tag);
+    });
+    m_site.server().route("/media/audio.m4a", TestReply::text("busy", 503));
+    const auto job = [&] {
+        return nodeAt(
+            "/versioned", "/versioned.mp4", double(first.size()), "mp4", "audio.m4a", false);
+    };
+    run({ job() });
+    EXPECT_EQ(m_events.filter("state").last(), "state 4");
+    ASSERT_EQ(bytesOf(partialOf(job())), first);
+
+    version = 2;
+    m_site.cutAfter("audio.m4a", -1);
+    const int before = int(m_site.server().requests().size());
+    run({ job() });
+    EXPECT_EQ(m_site.server().requests().at(before).header("If-Range"), "\"v1\"");
+    const MediaFacts facts = MediaFacts::probe(m_output.filePath("Clip.mp4"));
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_EQ(facts.stream("video").height, 480);
 }
 
 TEST_F(DownloadManagerTest, AStalledTransferFailsAfterTheTimeOutAndKeepsItsPartial)
