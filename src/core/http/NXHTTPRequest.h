@@ -551,6 +551,7 @@ private:
     bool answers(Target which, const QByteArray& method, int argumentCount) const;
     void readResponseCookies(const HttpMessage& head);
     void readContentLength(const HttpMessage& head);
+    void tellDownloadSize(NXHTTPRequest& target, quint64 size);
     void readKeepAlive(const HttpMessage& head);
     void storeBasicCredentialsInSession();
     BodyDisposal bodyDisposalFor(const HttpMessage& head) const;
@@ -743,6 +744,8 @@ private:
     // The request asks for more after a piece of a body of unknown length:
     // a 416 tells that the partial file is whole.
     bool m_askingForMore = false;
+    // The body's size as this request last added it to the download size.
+    qint64 m_downloadSizeTold = 0;
     std::optional<QByteArray> m_rawResponseData;
     std::atomic<quint64> m_contentLength { 0 };
     std::atomic<quint64> m_partialDownloadSize { 0 };

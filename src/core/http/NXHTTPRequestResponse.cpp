@@ -208,14 +208,21 @@ void NXHTTPRequest::readContentLength(const HttpMessage& head)
     if (!length || emptyGzip) {
         if (counting) {
             target.m_showAccurateProgress = false;
-            target.incrementDownloadSizeBy(1);
+            tellDownloadSize(target, 1);
         }
         return;
     }
     target.m_contentLength = *length;
     if (counting)
-        target.incrementDownloadSizeBy(
-            qint64(target.m_contentLength + target.m_partialDownloadSize));
+        tellDownloadSize(target, target.m_contentLength + target.m_partialDownloadSize);
+}
+
+// Every answer of one request (a restart from byte zero, the next piece, a
+// retry) gives the size of the same body: only the change is added.
+void NXHTTPRequest::tellDownloadSize(NXHTTPRequest& target, quint64 size)
+{
+    target.incrementDownloadSizeBy(qint64(size) - m_downloadSizeTold);
+    m_downloadSizeTold = qint64(size);
 }
 
 void NXHTTPRequest::readKeepAlive(const HttpMessage& head)

@@ -415,6 +415,54 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
         << agent.toStdString();
 }
 
+TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
+{
+    const QByteArray served = pattern(3000, 5);
+    const auto piece = [&](qsizetype from, qsizetype length, const QByteArray& total) {
+        return withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1)
+                + '/' + total);
+    };
+    const auto fromOf = [](const TestRequest& asked) {
+        const QByteArray range = asked.header("Range"); // "bytes=N-"
+        return range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
+    };
+    struct Case {
+        const char* name;
+        TestHttpServer::Handler answer;
+    };
+    const Case cases[] = {
+        { "a piece of the wrong place, then the whole body",
+            [&](const TestRequest& asked) {
+                return asked.header("Range").isEmpty() ? TestReply::text(served)
+                                                       : piece(5, 100, "3000");
+            } },
+        { "pieces of unknown length till a 416",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                return from >= served.size() ? TestReply::text("", 416) : piece(from, 1000, "*");
+            } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.route(QStringLiteral("/sized"), c.answer);
+        QTemporaryDir dir;
+        const QString partial = dir.filePath(QStringLiteral("part"));
+        writeFile(partial, served.left(1000));
+        Recorder recorder;
+        const auto get = request(QStringLiteral("/sized"), &recorder);
+        get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
+        get->setTemporaryFileDownloadPath(partial);
+        get->setAllowResumeForFileDownloads(true);
+        get->startAsynchronous();
+        ASSERT_TRUE(recorder.waitFor("finished"));
+        settle();
+        EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("file"))), served);
+        // Queue and download target each hear the size of the one file.
+        EXPECT_EQ(recorder.downloadSize, 2 * served.size());
+    }
+}
+
 TEST_F(RequestTest, RedirectsRestartAtTheNewAddressUpToFive)
 {
     TestReply silent = TestReply::text("never");
