@@ -420,8 +420,8 @@ TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
     const QByteArray served = pattern(3000, 5);
     const auto piece = [&](qsizetype from, qsizetype length, const QByteArray& total) {
         return withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
-            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1)
-                + '/' + total);
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1) + '/'
+                + total);
     };
     const auto fromOf = [](const TestRequest& asked) {
         const QByteArray range = asked.header("Range"); // "bytes=N-"
