@@ -340,9 +340,14 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_contentLength == 0)
             m_contentLength = m_totalBytesRead.load();
         updateProgressIndicators();
-        const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
-        if (toFile && !m_needsRedirect)
-            fileFailure = finishDownloadFile();
+    }
+    // Out of the lock every transfer's progress and the main thread take: it
+    // inflates the body, moves files and asks the owner's judgement.
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    if (toFile && !m_needsRedirect)
+        fileFailure = finishDownloadFile();
+    {
+        const std::lock_guard progress(NXHTTPRequestClassState::instance().progressLock);
         // A body kept as it came, in a coding nobody can decode: the raw
         // bytes stay for the owner, and the request fails.
         if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0
@@ -355,7 +360,7 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }
-    // Out of the lock every transfer's progress takes: it inflates the body.
+    // Out of that lock too: it inflates the body.
     if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0)
         fileFailure = codedBodyRefusal();
     releaseReadStreamToPool();

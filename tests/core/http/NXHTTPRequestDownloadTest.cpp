@@ -1,4 +1,5 @@
 #include "http/NXHTTPRequest.h"
+#include "http/NXHTTPRequestState.h"
 
 #include "http/PartialFileOrigin.h"
 
@@ -877,6 +878,49 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     EXPECT_EQ(fileBytes(destination()), v2);
     ASSERT_GE(server.requests().size(), before + 2);
     EXPECT_EQ(server.requests().at(before + 1).header("If-Range"), "\"v1\"");
+}
+
+TEST_F(DownloadTest, AnOwnerJudgesTheFinishedBodyWithoutHoldingUpEveryTransfersProgress)
+{
+    // The judgement may read the whole file: the lock that every transfer's
+    // progress and the main thread take is free meanwhile.
+    struct JudgingRequest : NXHTTPRequest {
+        using NXHTTPRequest::NXHTTPRequest;
+        HttpError finishedFileRefusal(const QString& file) const override
+        {
+            judged = fileBytes(file);
+            std::thread([this] {
+                auto& lock = NXHTTPRequestClassState::instance().progressLock;
+                progressFree = lock.try_lock();
+                if (progressFree)
+                    lock.unlock();
+            }).join();
+            return refuse ? requestError(
+                       NXHTTPRequestErrorType::FileManagement, QStringLiteral("not the file"))
+                          : HttpError();
+        }
+        bool refuse = false;
+        mutable QByteArray judged;
+        mutable bool progressFree = false;
+    };
+    const QByteArray whole = pattern(5000, 7);
+    server.route(QStringLiteral("/judged"),
+        [&](const TestRequest& asked) { return rangedReply(asked, whole); });
+    for (const bool refuse : { true, false }) {
+        SCOPED_TRACE(refuse ? "refused" : "taken");
+        writeFile(partial(), whole.left(2000));
+        const auto get = std::make_shared<JudgingRequest>(server.url(QStringLiteral("/judged")));
+        get->setDownloadDestinationPath(destination());
+        get->setTemporaryFileDownloadPath(partial());
+        get->setAllowResumeForFileDownloads(true);
+        get->refuse = refuse;
+        run(get);
+        EXPECT_EQ(get->judged, whole);
+        EXPECT_TRUE(get->progressFree);
+        EXPECT_EQ(get->error().isNull(), !refuse);
+        // A refused body stays the partial it completed, for the owner to judge.
+        EXPECT_EQ(fileBytes(refuse ? partial() : destination()), whole);
+    }
 }
 
 TEST_F(DownloadTest, ACodedBodySentToARangeReplacesThePartialOnceDecoded)
