@@ -271,6 +271,9 @@ void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamReque
     // A finished stream may go back to its partial file: its version goes
     // with it, so that the next try resumes only the same file.
     request->setDestinationKeepsOrigin(true);
+    // A body that turns out not to be the stream (a login page) never costs
+    // the good partial.
+    request->setReplacesPartialOnlyWhenWhole(true);
     DNYoutubeApplyProxy(
         *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     QString problem;

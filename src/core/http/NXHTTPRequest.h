@@ -311,6 +311,12 @@ public:
     // attribute), for an owner that may put it back as a partial file to be
     // resumed; off, a finished file carries nothing of ours.
     void setDestinationKeepsOrigin(bool on) { m_partialFile.setOriginStaysAtDestination(on); }
+    // A body fetched afresh beside a partial file takes its place only once
+    // it is whole and its owner took it (finishedFileRefusal), not as soon as
+    // it holds more: for an owner that refuses bodies a good partial must
+    // outlive.
+    bool replacesPartialOnlyWhenWhole() const { return m_replacesPartialOnlyWhenWhole; }
+    void setReplacesPartialOnlyWhenWhole(bool on) { m_replacesPartialOnlyWhenWhole = on; }
     // A body that grows past this many bytes, decoded and counting the
     // partial file when it is appended to it, fails the request (code 13)
     // without touching the destination; 0 for no limit. A coded body may
@@ -759,6 +765,7 @@ private:
     PartialFile m_partialFile;
     QByteArray m_readBuffer;
     bool m_allowResumeForFileDownloads = false;
+    bool m_replacesPartialOnlyWhenWhole = false;
     quint64 m_maximumBodySize = 0;
     bool m_downloadComplete = false;
     bool m_showAccurateProgress = true;

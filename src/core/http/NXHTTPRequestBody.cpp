@@ -220,7 +220,8 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
         return true;
     HttpError failure = openDownloadFile();
     if (failure.isNull())
-        failure = m_partialFile.append(raw.constData(), raw.size(), !isResponseCompressed());
+        failure = m_partialFile.append(raw.constData(), raw.size(),
+            !isResponseCompressed() && !m_replacesPartialOnlyWhenWhole);
     if (failure.isNull())
         return true;
     failWithError(failure);

@@ -486,6 +486,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_downloadDestinationPath = m_downloadDestinationPath;
     copy->m_partialFile.setPath(m_partialFile.path(), false);
     copy->m_partialFile.setOriginStaysAtDestination(m_partialFile.originStaysAtDestination());
+    copy->m_replacesPartialOnlyWhenWhole = m_replacesPartialOnlyWhenWhole;
     copy->m_username = m_username;
     copy->m_password = m_password;
     copy->m_domain = m_domain;

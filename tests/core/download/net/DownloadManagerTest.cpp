@@ -262,6 +262,12 @@ TEST_F(DownloadManagerTest, ARefusedAnswerLeavesTheGoodPartialForTheNextTry)
                                     : TestReply::text("busy", 503);
             },
             kept + 1000 },
+        { "page longer than the partial",
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text("<html>Please log in" + QByteArray(kept, ' ')),
+                    "Content-Type", "text/html");
+            },
+            kept },
         { "whole body of 60%",
             [&](const TestRequest&) { return TestReply::text(media.left(size * 6 / 10)); }, kept },
         { "416 at the partial's size",
