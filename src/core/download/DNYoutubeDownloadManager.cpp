@@ -4,6 +4,7 @@
 #include "download/DNYoutubeFileNames.h"
 #include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
+#include "http/PartialFileOrigin.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/FileMove.h"
@@ -191,7 +192,7 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     // Cleared first: the cancelled request reports nothing to anyone.
     if (m_request)
         m_request->clearDelegatesAndCancel();
-    endRequest(true);
+    endRequest();
     // Stops ffmpeg and waits for it; a completion still queued is ignored,
     // and an output it had made goes: the streams are kept.
     ++m_mergeSerial;
@@ -204,10 +205,10 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     m_jobActive = false;
 }
 
-void DNYoutubeDownloadManager::endRequest(bool resumable)
+void DNYoutubeDownloadManager::endRequest()
 {
     if (m_request)
-        m_request->releasePartialFile(resumable);
+        m_request->releasePartialFile();
     m_request.reset();
 }
 
@@ -267,6 +268,12 @@ void DNYoutubeDownloadManager::launch(const std::shared_ptr<DNYoutubeStreamReque
     request->setDidFailSelector("requestDidFailed");
     request->setTempFileDownloadDir(AppPaths::downloadsFolder());
     request->setAllowResumeForFileDownloads(true);
+    // A finished stream may go back to its partial file: its version goes
+    // with it, so that the next try resumes only the same file.
+    request->setDestinationKeepsOrigin(true);
+    // A body that turns out not to be the stream (a login page) never costs
+    // the good partial.
+    request->setReplacesPartialOnlyWhenWhole(true);
     DNYoutubeApplyProxy(
         *request, DNYoutubeProxyAddress(DNSetting::shareSetting().downloadSetting()));
     QString problem;
@@ -302,10 +309,9 @@ void DNYoutubeDownloadManager::requestDidFailed(NXHTTPRequest* request)
 {
     if (!isCurrent(request))
         return;
-    // Bytes that overflow the stream's size or do not inflate are not worth resuming.
-    const int code = request->error().code();
-    endRequest(code != int(NXHTTPRequestErrorType::BodyTooLarge)
-        && code != int(NXHTTPRequestErrorType::Compression));
+    // A refused answer is the answer's fault: the partial keeps the good
+    // bytes it held before it, and the next try resumes from them.
+    endRequest();
     failJob(request->error().localizedDescription());
 }
 
@@ -315,13 +321,11 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
         return;
     const std::shared_ptr<DNYoutubeStreamRequest> finished = m_request;
     const std::shared_ptr<StreamFileLock> lock = finished->streamFileLock();
-    endRequest(true);
-    // The client calls any answer finished; only the whole stream counts.
-    if (const QString problem = finished->streamProblem(); !problem.isEmpty()) {
-        // Only a body the client took for the stream was moved to the destination.
-        const int status = finished->responseStatusCode();
-        if (status / 100 == 2 || status == 416)
-            QFile::remove(finished->downloadDestinationPath());
+    endRequest();
+    // The client calls any answer finished, an error page too; a body it took
+    // for the stream was judged whole before it reached the destination.
+    if (const QString problem = finished->streamProblem(finished->downloadDestinationPath());
+        !problem.isEmpty()) {
         failJob(problem);
         return;
     }
@@ -359,9 +363,12 @@ QString DNYoutubeDownloadManager::publish(const QString& finished)
     QString problem;
     const std::optional<QString> moved
         = moveWithoutReplacing(finished, node.outputFile(), &problem);
-    if (moved)
-        node.setOutputFile(*moved);
-    return problem;
+    if (!moved)
+        return problem;
+    // The output is whole: nothing will resume it.
+    PartialFileOrigin::removeFrom(*moved);
+    node.setOutputFile(*moved);
+    return {};
 }
 
 void DNYoutubeDownloadManager::appendStreamMergeJob()

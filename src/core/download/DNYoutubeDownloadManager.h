@@ -101,7 +101,7 @@ private:
     void stopCurrentWork();
     // The current job's finished streams back to their partial files (or removed).
     void putBackStreams();
-    void endRequest(bool resumable);
+    void endRequest();
     bool isCurrent(const NXHTTPRequest* request) const;
     DNYoutubeNode& currentNode() const { return *m_downloadJobs.first().node; }
 

@@ -125,9 +125,12 @@ bool DNYoutubeStreamRequest::claimPartialFile(QString* reason)
         return false;
     if (streamLock)
         reclaimStreamFile(std::move(streamLock));
-    const double announced = announcedSize();
+    // Read here, on the job's thread: the finished body is judged on the network's.
+    m_streamSize = announcedSize();
+    m_streamSizeExact = isSizeExact();
+    const double announced = m_streamSize;
     const double limit = announced < 1.0 ? kUnannouncedLimitBytes
-        : isSizeExact()                  ? announced
+        : m_streamSizeExact              ? announced
                                          : 2 * announced + kEstimateMarginBytes;
     setMaximumBodySize(static_cast<quint64>(limit));
     return true;
@@ -236,39 +239,48 @@ std::shared_ptr<StreamFileLock> DNYoutubeStreamRequest::streamFileLock() const
     return m_lock;
 }
 
-void DNYoutubeStreamRequest::releasePartialFile(bool resumable)
+void DNYoutubeStreamRequest::releasePartialFile()
 {
     const std::lock_guard guard(m_lockMutex);
     // Only our own file goes: once it has moved on to the stream's name,
     // another run may have made the partial's name anew.
     const bool ours = m_lock && m_lock->isOn(m_partialPath);
-    if (ours && (!resumable || QFileInfo(m_partialPath).size() == 0))
+    if (ours && QFileInfo(m_partialPath).size() == 0)
         QFile::remove(m_partialPath);
     m_lock.reset();
     m_replacedLock.reset();
 }
 
-QString DNYoutubeStreamRequest::streamProblem() const
+HttpError DNYoutubeStreamRequest::finishedFileRefusal(const QString& file) const
+{
+    const QString problem = streamProblem(file);
+    if (problem.isEmpty())
+        return {};
+    return requestError(NXHTTPRequestErrorType::FileManagement, problem);
+}
+
+QString DNYoutubeStreamRequest::streamProblem(const QString& file) const
 {
     const int status = responseStatusCode();
     const QString contentRange = responseHeaders().value(QStringLiteral("Content-Range"));
-    // A 416 answers a range that starts at the end: the partial file was the
-    // whole stream when the total is what now lies at the destination.
-    const bool alreadyWhole = status == 416 && rangeTotal(contentRange) >= 0;
+    // The client finishes a 416 only when it finds the partial file whole.
+    const bool alreadyWhole = status == 416;
     if ((status < 200 || status >= 300) && !alreadyWhole)
         return answerProblem();
-    const QFileInfo destination(downloadDestinationPath());
-    const qint64 size = destination.isFile() ? destination.size() : 0;
+    const QFileInfo finished(file);
+    const qint64 size = finished.isFile() ? finished.size() : 0;
     if (size == 0)
         return QStringLiteral("The server sent nothing (%1) for %2")
             .arg(responseStatusMessage(), url().toString(QUrl::RemoveQuery));
-    if ((status == 206 || alreadyWhole) && rangeTotal(contentRange) != size)
+    // A range of unknown total ends with a 416 or an empty piece: nothing to compare.
+    const qint64 total = rangeTotal(contentRange);
+    if ((status == 206 || alreadyWhole) && total >= 0 && total != size)
         return QStringLiteral("The server sent %1 bytes of a stream of %2 (%3)")
-            .arg(QString::number(size), QString::number(rangeTotal(contentRange)), contentRange);
-    return bodyProblem(size);
+            .arg(QString::number(size), QString::number(total), contentRange);
+    return bodyProblem(file, size);
 }
 
-QString DNYoutubeStreamRequest::bodyProblem(qint64 size) const
+QString DNYoutubeStreamRequest::bodyProblem(const QString& file, qint64 size) const
 {
     const NXHeaderDictionary headers = responseHeaders();
     const bool chunked = headers.value(QStringLiteral("Transfer-Encoding"))
@@ -281,16 +293,16 @@ QString DNYoutubeStreamRequest::bodyProblem(qint64 size) const
     const bool measured = chunked || status == 206 || status == 416
         || (!headers.contains(QStringLiteral("Transfer-Encoding"))
             && headers.contains(QStringLiteral("Content-Length")));
-    const qint64 announced = static_cast<qint64>(announcedSize());
-    if (isSizeExact() && size != announced)
+    const qint64 announced = static_cast<qint64>(m_streamSize);
+    if (m_streamSizeExact && size != announced)
         return QStringLiteral("The stream has %1 bytes, not the %2 it was announced with")
             .arg(QString::number(size), QString::number(announced));
     // A body that ends with the connection may have been cut anywhere.
-    if (!measured && !isSizeExact())
+    if (!measured && !m_streamSizeExact)
         return QStringLiteral("The server did not say how long the stream is, and the transfer "
                               "ended with the connection after %1 bytes")
             .arg(size);
-    if (const QString text = textInsteadOfMedia(downloadDestinationPath()); !text.isEmpty())
+    if (const QString text = textInsteadOfMedia(file); !text.isEmpty())
         return QStringLiteral("The server sent %1 instead of the stream").arg(text);
     return {};
 }

@@ -54,16 +54,16 @@ public:
     // The lock on the finished stream file, before the request ends;
     // whoever keeps it holds that file after the request has ended.
     std::shared_ptr<StreamFileLock> streamFileLock() const;
-    // After a failure: a partial that holds bytes worth resuming stays in the
-    // Downloads folder; an empty one, or one `resumable` says is not, goes.
-    void releasePartialFile(bool resumable);
-    // Why the finished request did not give the whole stream, or "" when it
-    // did: a 2xx answer (or the client's finding that the partial already
+    // Once the request is over: a partial that holds bytes stays in the
+    // Downloads folder, to be resumed; an empty one goes.
+    void releasePartialFile();
+    // Why the finished body in `file` is not the whole stream, or "" when it
+    // is: a 2xx answer (or the client's finding that the partial already
     // held all of it) whose length the answer itself states (Content-Length,
     // a chunked body, a range's total) or the analysis knows exactly, that
     // is not empty, matches an exact announced size, and is no web page or
     // playlist.
-    QString streamProblem() const;
+    QString streamProblem(const QString& file) const;
 
 protected:
     DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<DNYoutubeNode> node);
@@ -73,6 +73,9 @@ protected:
     // name, and the old one is held on till the request is over: the stream
     // is never without it.
     void willReplacePartialFile(const QString& replacement) override;
+    // A body that is not the whole stream never takes the partial's place:
+    // the request fails, and the partial stays to be resumed.
+    HttpError finishedFileRefusal(const QString& file) const override;
     // The partial file's name for `key`, and what identifies the stream.
     virtual QString partialFileName(const QString& key) const = 0;
     virtual QString streamIdentity() const = 0;
@@ -87,12 +90,15 @@ private:
     std::shared_ptr<StreamFileLock> lockStreamFile(QString* reason) const;
     void reclaimStreamFile(std::shared_ptr<StreamFileLock> streamLock);
     QString answerProblem() const;
-    QString bodyProblem(qint64 size) const;
+    QString bodyProblem(const QString& file, qint64 size) const;
 
     std::shared_ptr<DNYoutubeNode> m_youtubeNode;
     // Kept here: the client forgets its partial file once it has moved it.
     QString m_partialPath;
     QString m_recordRange;
+    // The stream's size as the analysis gave it, when the request was claimed.
+    double m_streamSize = 0;
+    bool m_streamSizeExact = false;
     // Taken on the network thread when a body written afresh replaces the
     // partial, read on the job's.
     mutable std::mutex m_lockMutex;

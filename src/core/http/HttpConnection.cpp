@@ -273,7 +273,7 @@ bool HttpConnection::parseIncoming(const QByteArray& bytes, qsizetype size)
         const HttpResponseParser::Step step
             = m_parser.next(bytes.constData() + offset, size - offset);
         if (m_parser.hasError()) {
-            fail(TransportError::Other, m_parser.errorString());
+            fail(TransportError::Protocol, m_parser.errorString());
             return false;
         }
         if (!hadHead && m_parser.hasHead())

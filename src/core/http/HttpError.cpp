@@ -27,6 +27,8 @@ TransportError HttpError::transportCategory() const
                 return TransportError::ConnectionLost;
             case static_cast<int>(TransportError::Tls):
                 return TransportError::Tls;
+            case static_cast<int>(TransportError::Protocol):
+                return TransportError::Protocol;
             default:
                 return TransportError::Other;
             }

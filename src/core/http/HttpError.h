@@ -8,12 +8,13 @@
 // The failures a transport can report, named so that callers match them by
 // symbol instead of by platform error numbers: a connection that went away (the
 // peer closed or reset it, or a body was cut short) is worth one silent retry on
-// a fresh connection; a TLS failure gets its own wording; everything else is
-// reported as it is.
+// a fresh connection; a TLS failure gets its own wording, and so does a reply
+// that broke the rules of HTTP; everything else is reported as it is.
 enum class TransportError {
     Other = 1,
     ConnectionLost = 2,
     Tls = 3,
+    Protocol = 4,
 };
 
 // An error object: a domain, a code within that domain, a readable

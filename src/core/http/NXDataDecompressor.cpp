@@ -33,7 +33,7 @@ HttpError NXDataDecompressor::setupStream()
     // Window bits 15 + 32: the gzip or zlib header is recognised by itself.
     const int status = inflateInit2(m_zStream.get(), 15 + 32);
     if (status != Z_OK)
-        return inflateErrorWithCode(status);
+        return inflateError(status);
     *m_gzipHeader = gz_header {};
     inflateGetHeader(m_zStream.get(), m_gzipHeader.get());
     m_streamReady = true;
@@ -65,10 +65,10 @@ HttpError NXDataDecompressor::closeStream()
     m_streamReady = false;
     const int status = inflateEnd(m_zStream.get());
     if (status != Z_OK)
-        return inflateErrorWithCode(status);
+        return inflateError(status);
     // What zlib answers when asked to finish a stream whose input ran out early.
     if (m_receivedInput && !m_reachedEnd)
-        return inflateErrorWithCode(Z_BUF_ERROR);
+        return inflateError(Z_BUF_ERROR);
     return {};
 }
 
@@ -77,7 +77,7 @@ bool NXDataDecompressor::uncompressBytes(
 {
     if (!m_streamReady) {
         if (error)
-            *error = inflateErrorWithCode(Z_STREAM_ERROR);
+            *error = inflateError(Z_STREAM_ERROR);
         return false;
     }
     if (length == 0)
@@ -93,7 +93,7 @@ bool NXDataDecompressor::uncompressBytes(
         const int status = inflateReset2(m_zStream.get(), -15);
         if (status != Z_OK) {
             if (error)
-                *error = inflateErrorWithCode(status);
+                *error = inflateError(status);
             return false;
         }
     }
@@ -133,7 +133,7 @@ bool NXDataDecompressor::inflatePiece(
         const int status = inflate(&stream, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
             if (error)
-                *error = inflateErrorWithCode(status);
+                *error = inflateError(status);
             return false;
         }
         const qsizetype produced = m_outputPiece.size() - qsizetype(stream.avail_out);
@@ -166,7 +166,7 @@ bool NXDataDecompressor::startNextMember(HttpError* error)
     const int status = inflateReset2(m_zStream.get(), 16 + 15);
     if (status != Z_OK) {
         if (error)
-            *error = inflateErrorWithCode(status);
+            *error = inflateError(status);
         return false;
     }
     *m_gzipHeader = gz_header {};
@@ -229,8 +229,28 @@ bool NXDataDecompressor::uncompressDataFromFile(const QString& sourcePath,
     return closing.isNull();
 }
 
-HttpError NXDataDecompressor::inflateErrorWithCode(int code)
+HttpError NXDataDecompressor::inflateError(int code) const
 {
-    return requestError(NXHTTPRequestErrorType::Compression,
-        QStringLiteral("Decompression of data failed with code %1").arg(code));
+    const QString coding
+        = m_format == Format::GzipOrZlib ? QStringLiteral("gzip") : QStringLiteral("deflate");
+    QString description;
+    switch (code) {
+    case Z_DATA_ERROR:
+        description = QStringLiteral("The body is not valid %1 data").arg(coding);
+        break;
+    // Only a stream whose input ran out ends with this.
+    case Z_BUF_ERROR:
+        description = QStringLiteral("The %1 body was cut short: its compressed data does not end")
+                          .arg(coding);
+        break;
+    case Z_MEM_ERROR:
+        description
+            = QStringLiteral("There was not enough memory to decode the %1 body").arg(coding);
+        break;
+    default:
+        description
+            = QStringLiteral("Decoding the %1 body failed (zlib error %2)").arg(coding).arg(code);
+        break;
+    }
+    return requestError(NXHTTPRequestErrorType::Compression, description);
 }

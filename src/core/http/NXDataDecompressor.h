@@ -61,9 +61,10 @@ public:
         Format format = Format::GzipOrZlib, quint64 outputLimit = 0);
     static bool uncompressDataFromFile(const QString& sourcePath, const QString& destinationPath,
         HttpError* error, Format format = Format::GzipOrZlib, quint64 outputLimit = 0);
-    static HttpError inflateErrorWithCode(int code);
 
 private:
+    // zlib's answer `code`, in words that name the coding.
+    HttpError inflateError(int code) const;
     bool inflatePiece(const char* bytes, quint64 length, const Sink& sink, HttpError* error);
     bool startNextMember(HttpError* error);
     bool exceedsOutputLimit(HttpError* error) const;

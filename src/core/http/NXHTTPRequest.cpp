@@ -42,6 +42,8 @@ NXHTTPRequest::NXHTTPRequest(const QUrl& url)
 {
     static const int registered = qRegisterMetaType<NXHTTPRequest*>();
     Q_UNUSED(registered)
+    m_partialFile.setReplaceHook(
+        [this](const QString& replacement) { willReplacePartialFile(replacement); });
 }
 
 NXHTTPRequest::~NXHTTPRequest()
@@ -261,8 +263,6 @@ HttpError NXHTTPRequest::unsupportedCodingError() const
 QByteArray NXHTTPRequest::responseData() const
 {
     const QByteArray raw = rawResponseData();
-    if (!m_shouldWaitToInflateCompressedResponses)
-        return raw;
     const ContentCoding coding = responseContentCoding();
     if (coding == ContentCoding::Identity)
         return raw;
@@ -278,8 +278,7 @@ QByteArray NXHTTPRequest::responseData() const
 // as it would have failed decoding on the way, instead of reading as nothing.
 HttpError NXHTTPRequest::codedBodyRefusal() const
 {
-    if (!m_shouldWaitToInflateCompressedResponses || !decodesResponse()
-        || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
+    if (!decodesResponse() || !m_downloadDestinationPath.isEmpty() || wantsReceivedData())
         return {};
     const QByteArray raw = rawResponseData();
     if (raw.isEmpty())
@@ -419,14 +418,21 @@ void NXHTTPRequest::buildRequestHeaders()
 }
 
 // A partial file holds the body as it is, uncoded: a range of it is asked
-// for in that coding, or its bytes would be counted in another.
+// for in that coding, or its bytes would be counted in another. The range is
+// asked of the version the partial file began with: a server whose file has
+// changed since sends all of the new one.
 void NXHTTPRequest::askFromOffset(quint64 from)
 {
     const QString range = QStringLiteral("Range");
     const QString coding = QStringLiteral("Accept-Encoding");
+    const QString ifRange = QStringLiteral("If-Range");
+    m_requestHeaders.remove(ifRange);
     if (from > 0) {
+        const std::optional<PartialFileOrigin>& origin = m_partialFile.readOrigin();
         m_requestHeaders.insert(range, QStringLiteral("bytes=%1-").arg(from));
         m_requestHeaders.insert(coding, QStringLiteral("identity"));
+        if (origin && !origin->ifRangeValue().isEmpty())
+            m_requestHeaders.insert(ifRange, origin->ifRangeValue());
     } else {
         m_requestHeaders.remove(range);
         if (m_allowCompressedResponse)
@@ -435,7 +441,7 @@ void NXHTTPRequest::askFromOffset(quint64 from)
     // Before the first start the request's head is made from these anyway.
     if (!m_hasStartedBefore)
         return;
-    for (const QString& name : { range, coding }) {
+    for (const QString& name : { range, coding, ifRange }) {
         if (m_requestHeaders.contains(name))
             m_request.setHeader(name, m_requestHeaders.value(name));
         else
@@ -509,9 +515,9 @@ void NXHTTPRequest::applyAuthorizationHeader()
 void NXHTTPRequest::updatePartialDownloadSize()
 {
     if (!m_allowResumeForFileDownloads || m_downloadDestinationPath.isEmpty()
-        || m_temporaryFileDownloadPath.isEmpty())
+        || m_partialFile.path().isEmpty())
         return;
-    QFileInfo partial(m_temporaryFileDownloadPath);
+    QFileInfo partial(m_partialFile.path());
     partial.refresh();
     if (!partial.exists())
         return;

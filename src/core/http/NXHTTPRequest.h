@@ -6,6 +6,7 @@
 #include "http/NXDataDecompressor.h"
 #include "http/NXHTTPRequestError.h"
 #include "http/OperationQueue.h"
+#include "http/PartialFile.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -280,8 +281,8 @@ public:
     void setDefaultResponseEncoding(const QString& name) { m_defaultResponseEncoding = name; }
     // The body as it came, and the body decoded. A body of a content coding
     // the client cannot decode fails the request; its raw bytes stay in
-    // rawResponseData() only when the body went to memory undecoded
-    // (shouldWaitToInflateCompressedResponses on), and responseData() is empty.
+    // rawResponseData() when the body went to memory, and responseData() is
+    // empty.
     QByteArray rawResponseData() const;
     QByteArray responseData() const;
     QString responseString() const;
@@ -300,28 +301,22 @@ public:
     quint64 lastBytesSent() const { return m_lastBytesSent; }
     bool allowCompressedResponse() const { return m_allowCompressedResponse; }
     void setAllowCompressedResponse(bool on) { m_allowCompressedResponse = on; }
-    bool shouldWaitToInflateCompressedResponses() const
-    {
-        return m_shouldWaitToInflateCompressedResponses;
-    }
-    void setShouldWaitToInflateCompressedResponses(bool on)
-    {
-        m_shouldWaitToInflateCompressedResponses = on;
-    }
     QString downloadDestinationPath() const { return m_downloadDestinationPath; }
     void setDownloadDestinationPath(const QString& path) { m_downloadDestinationPath = path; }
-    QString temporaryFileDownloadPath() const { return m_temporaryFileDownloadPath; }
-    void setTemporaryFileDownloadPath(const QString& path)
-    {
-        m_temporaryFileDownloadPath = path;
-        m_choseTemporaryPath = false;
-    }
-    QString temporaryUncompressedDataDownloadPath() const
-    {
-        return m_temporaryUncompressedDataDownloadPath;
-    }
+    QString temporaryFileDownloadPath() const { return m_partialFile.path(); }
+    void setTemporaryFileDownloadPath(const QString& path) { m_partialFile.setPath(path, false); }
     bool allowResumeForFileDownloads() const { return m_allowResumeForFileDownloads; }
     void setAllowResumeForFileDownloads(bool on) { m_allowResumeForFileDownloads = on; }
+    // The finished file keeps the version its body began with (an extended
+    // attribute), for an owner that may put it back as a partial file to be
+    // resumed; off, a finished file carries nothing of ours.
+    void setDestinationKeepsOrigin(bool on) { m_partialFile.setOriginStaysAtDestination(on); }
+    // A body fetched afresh beside a partial file takes its place only once
+    // it is whole and its owner took it (finishedFileRefusal), not as soon as
+    // it holds more: for an owner that refuses bodies a good partial must
+    // outlive.
+    bool replacesPartialOnlyWhenWhole() const { return m_replacesPartialOnlyWhenWhole; }
+    void setReplacesPartialOnlyWhenWhole(bool on) { m_replacesPartialOnlyWhenWhole = on; }
     // A body that grows past this many bytes, decoded and counting the
     // partial file when it is appended to it, fails the request (code 13)
     // without touching the destination; 0 for no limit. A coded body may
@@ -466,15 +461,21 @@ protected:
     HttpError unfollowedRedirectError() const;
     bool willAskDelegateToConfirmRedirect();
     bool retryUsingNewConnection();
-    bool removeTemporaryDownloadFile();
     void useDataFromCache();
     // A body that starts the file afresh is written beside a partial file
     // with bytes in it, which it replaces once it holds more (a coded body:
-    // once it is whole).
+    // once it is whole); a whole body shorter than the partial file never
+    // replaces it.
     // Called, on the network thread, just before the file at `replacement`
     // takes the partial file's name; a partial file's owner that keeps a
     // hold on it takes one on the replacement here.
     virtual void willReplacePartialFile(const QString& replacement);
+    // Called, on the network thread, once the body is whole in `file` and
+    // before it takes the partial file's or the destination's place. An
+    // error refuses it: the request fails with it, and the partial file
+    // keeps what it held before this answer (and what an appended piece
+    // added).
+    virtual HttpError finishedFileRefusal(const QString& file) const;
 
     // Request body, once per request.
     void buildPostBody();
@@ -527,6 +528,7 @@ private:
         AlreadyComplete, // nothing more to come: the partial file is the whole
         Keep, // an error page or a redirect: no file is touched
         Restart, // unusable for the partial file: ask again from byte zero
+        AskForMore, // a piece of a body of unknown length ended: ask from the new end
     };
     struct Blocks;
 
@@ -555,6 +557,7 @@ private:
     bool answers(Target which, const QByteArray& method, int argumentCount) const;
     void readResponseCookies(const HttpMessage& head);
     void readContentLength(const HttpMessage& head);
+    void tellDownloadSize(NXHTTPRequest& target, quint64 size);
     void readKeepAlive(const HttpMessage& head);
     void storeBasicCredentialsInSession();
     BodyDisposal bodyDisposalFor(const HttpMessage& head) const;
@@ -565,6 +568,16 @@ private:
     // Why a partial file of `fileSize` bytes, once the answer's piece is
     // appended, is not the whole body, or nothing.
     HttpError appendedPieceShortfall(quint64 fileSize) const;
+    // A piece continues the partial file when it starts at its end, and
+    // names the version and length the partial file was started from.
+    bool continuesPartialFile(const HttpMessage& head) const;
+    // The piece just appended held bytes, and the server gives no length
+    // for the body: more may follow it.
+    bool endsPieceOfUnknownLength() const;
+    // How many of `size` bytes just read still fit in the piece's range.
+    qsizetype roomInPiece(qsizetype size) const;
+    HttpError pastPieceEndError() const;
+    void askForMore();
     void keepOnlyHeadersForNewMethod();
     void restartWithoutRange();
     // Asks for the body from byte `from` on (0: the whole body).
@@ -573,11 +586,10 @@ private:
     bool takeChunk(const QByteArray& raw);
     // Hands body bytes to the owner or to memory.
     void keepBodyBytes(const char* data, qsizetype size);
-    bool inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink);
-    bool exceedsMaximumBodySize() const;
+    // `notKept` bytes of those read are dropped, not taken for the body.
+    bool exceedsMaximumBodySize(quint64 notKept = 0) const;
     HttpError bodyTooLargeError() const;
     HttpError codedBodyRefusal() const;
-    bool inflatesWhileDownloading() const;
     bool decodesResponse() const;
     // The body goes to memory or to the data callback as it came, to be
     // decoded when read.
@@ -589,17 +601,10 @@ private:
     bool writeToDownloadFile(const QByteArray& raw);
     HttpError openDownloadFile();
     bool writesBesidePartial() const;
-    HttpError promoteReplacement();
-    // The replacement that never got past the partial file goes; the
-    // partial file stays as it was.
-    void abandonReplacement();
-    HttpError openInflatedDownloadFile();
-    HttpError inflateIntoPlace();
     // The destination is a device or pipe the body streams into.
     bool writesDestinationDirectly() const;
     HttpError downloadFileRefusal() const;
     HttpError finishDownloadFile();
-    HttpError moveIntoPlace(const QString& from);
     void releaseReadStreamToPool();
     void setRangeFromPartialFile();
 
@@ -621,8 +626,8 @@ private:
     void retryAfterTimeOut();
     void noteBytesReceived();
     void closeDownloadStreams();
-    // Removes the partial files nobody will continue: the inflated copy, and
-    // the hidden partial file this request chose when resume is off.
+    // Removes the hidden partial file this request chose when resume is off:
+    // nobody will continue it.
     void removeUnresumableDownloadFiles();
     void setStatusTimerRunning(bool running);
     void setInProgress(bool on);
@@ -738,6 +743,15 @@ private:
     QString m_defaultResponseEncoding = QStringLiteral("ISO-8859-1");
     QString m_responseEncoding;
     BodyDisposal m_bodyDisposal = BodyDisposal::Write;
+    // What a body written afresh starts from.
+    PartialFileOrigin m_answerOrigin;
+    // The length of the range an appended piece names.
+    std::optional<quint64> m_pieceLength;
+    // The request asks for more after a piece of a body of unknown length:
+    // a 416 tells that the partial file is whole.
+    bool m_askingForMore = false;
+    // The body's size as this request last added it to the download size.
+    qint64 m_downloadSizeTold = 0;
     std::optional<QByteArray> m_rawResponseData;
     std::atomic<quint64> m_contentLength { 0 };
     std::atomic<quint64> m_partialDownloadSize { 0 };
@@ -747,24 +761,11 @@ private:
     std::atomic<quint64> m_lastBytesSent { 0 };
     quint64 m_uploadBufferSize = 0;
     bool m_allowCompressedResponse = true;
-    bool m_shouldWaitToInflateCompressedResponses = true;
     QString m_downloadDestinationPath;
-    QString m_temporaryFileDownloadPath;
-    // While a replacement is written beside it: the partial file, and its
-    // size when the replacement began.
-    QString m_replacedPartialPath;
-    quint64 m_replacedPartialSize = 0;
-    std::unique_ptr<QFile> m_fileDownloadOutputStream;
-    QString m_temporaryUncompressedDataDownloadPath;
-    std::unique_ptr<QFile> m_inflatedFileDownloadOutputStream;
-    std::unique_ptr<NXDataDecompressor> m_dataDecompressor;
+    PartialFile m_partialFile;
     QByteArray m_readBuffer;
-    // Only a partial file this request wrote to is ever removed by it.
-    bool m_wrotePartialFile = false;
-    // The partial file is the hidden one this request named beside the
-    // destination, not one the owner gave.
-    bool m_choseTemporaryPath = false;
     bool m_allowResumeForFileDownloads = false;
+    bool m_replacesPartialOnlyWhenWhole = false;
     quint64 m_maximumBodySize = 0;
     bool m_downloadComplete = false;
     bool m_showAccurateProgress = true;

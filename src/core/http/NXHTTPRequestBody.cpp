@@ -2,18 +2,9 @@
 
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
-#include "platform/FileMove.h"
 #include "platform/PathStatus.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QUuid>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <utility>
 
 namespace {
 
@@ -22,78 +13,13 @@ HttpError fileSystemError(int code, const QString& description)
     return HttpError(QStringLiteral("FileSystemErrorDomain"), code, description);
 }
 
-HttpError moveError(const QString& from, const QString& to, int failure)
-{
-    const QString taken
-        = failure == EEXIST ? QStringLiteral(": a file of that name is there") : QString();
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to move file from '%1' to '%2'%3").arg(from, to, taken),
-        std::make_shared<HttpError>(
-            fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
-}
-
-HttpError writeError(const QFile& file)
-{
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to write to file at path '%1'").arg(file.fileName()),
-        std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
-}
-
-// A new name in the folder of `path`, so that the finished file can take
-// the place of `path` by a rename, which readers never see half done. The
-// name of `path` is part of it while the whole fits the 255 bytes a file name
-// may take.
-QString siblingTemporaryPath(const QString& path)
-{
-    const QFileInfo info(path);
-    const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString named = QStringLiteral(".%1.%2.download").arg(info.fileName(), unique);
-    const bool fits = QFile::encodeName(named).size() <= 255;
-    return info.dir().filePath(fits ? named : QStringLiteral(".%1.download").arg(unique));
-}
-
-// A device, pipe or socket is written to, never replaced.
-bool isSpecialFile(const QString& path)
-{
-    std::error_code failure;
-    const auto type
-        = std::filesystem::status(QFile::encodeName(path).toStdString(), failure).type();
-    return !failure && type != std::filesystem::file_type::regular
-        && type != std::filesystem::file_type::directory
-        && type != std::filesystem::file_type::not_found;
-}
-
-// Copies `from` into the special file `to` and removes `from`.
-int copyIntoSpecialFile(const QString& from, const QString& to)
-{
-    QFile source(from);
-    QFile target(to);
-    if (!source.open(QIODevice::ReadOnly) || !target.open(QIODevice::WriteOnly))
-        return EIO;
-    for (QByteArray piece = source.read(1 << 20); !piece.isEmpty(); piece = source.read(1 << 20)) {
-        if (target.write(piece) != piece.size())
-            return EIO;
-    }
-    source.remove();
-    return 0;
-}
-
-// Gives `from` the name `to`: a special file is written into, anything
-// else at `to` is never replaced.
-int moveToDestination(const QString& from, const QString& to)
-{
-    if (isSpecialFile(to))
-        return copyIntoSpecialFile(from, to);
-    return moveFileWithoutReplacing(from, to);
-}
-
 } // namespace
 
 // A partial file is continued and moved: only a regular file can be. A pipe
 // at its name would hold the transfer in write() for as long as nobody reads.
 HttpError NXHTTPRequest::downloadFileRefusal() const
 {
-    const QString& partial = m_temporaryFileDownloadPath;
+    const QString partial = m_partialFile.path();
     if (partial.isEmpty() || partial == m_downloadDestinationPath || !pathExists(partial)
         || isRegularFile(partial))
         return {};
@@ -135,6 +61,8 @@ void NXHTTPRequest::handleNetworkEvent(HttpReadStream::Event event)
         attemptToApplyCredentialsAndResume();
     } else if (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty()) {
         restartWithoutRange();
+    } else if (m_bodyDisposal == BodyDisposal::AskForMore) {
+        askForMore();
     }
 }
 
@@ -197,15 +125,9 @@ qint64 NXHTTPRequest::chunkSize() const
     return std::max<qint64>(1, std::min(size, left / 4));
 }
 
-bool NXHTTPRequest::inflatesWhileDownloading() const
-{
-    return !m_shouldWaitToInflateCompressedResponses && decodesResponse();
-}
-
 bool NXHTTPRequest::keepsBodyAsReceived() const
 {
-    return m_shouldWaitToInflateCompressedResponses
-        && (m_downloadDestinationPath.isEmpty() || wantsReceivedData());
+    return m_downloadDestinationPath.isEmpty() || wantsReceivedData();
 }
 
 bool NXHTTPRequest::refusesBodyCoding() const
@@ -224,7 +146,10 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
     m_totalBytesRead += quint64(raw.size());
     m_lastActivityTime = now();
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
-    if (exceedsMaximumBodySize()) {
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    // A piece ends where its range says: what follows is no part of the file.
+    const qsizetype room = toFile ? roomInPiece(raw.size()) : raw.size();
+    if (exceedsMaximumBodySize(quint64(raw.size() - room))) {
         m_connectionCanBeReused = false;
         failWithError(bodyTooLargeError());
         return false;
@@ -236,16 +161,16 @@ bool NXHTTPRequest::takeChunk(const QByteArray& raw)
         failWithError(unsupportedCodingError());
         return false;
     }
-    if (!m_downloadDestinationPath.isEmpty() && !wantsReceivedData())
-        return writeToDownloadFile(raw);
-    if (!inflatesWhileDownloading()) {
+    if (!toFile) {
         keepBodyBytes(raw.constData(), raw.size());
         return true;
     }
-    return inflateChunk(raw, [this](const char* data, qsizetype size) {
-        keepBodyBytes(data, size);
-        return true;
-    });
+    if (room == raw.size())
+        return writeToDownloadFile(raw);
+    m_connectionCanBeReused = false;
+    if (writeToDownloadFile(raw.first(room)))
+        failWithError(pastPieceEndError());
+    return false;
 }
 
 // The body as it is to be read: decoded, or as it came when it is decoded
@@ -264,30 +189,12 @@ void NXHTTPRequest::keepBodyBytes(const char* data, qsizetype size)
     m_rawResponseData->append(data, size);
 }
 
-// The decompressor hands its bytes on in bounded pieces: a small piece of a
-// body may inflate to gigabytes.
-bool NXHTTPRequest::inflateChunk(const QByteArray& raw, const NXDataDecompressor::Sink& sink)
-{
-    if (!m_dataDecompressor) {
-        m_dataDecompressor
-            = NXDataDecompressor::decompressor(decompressionFormat(responseContentCoding()));
-        m_dataDecompressor->setOutputLimit(m_maximumBodySize);
-    }
-    HttpError failure;
-    if (m_dataDecompressor->uncompressBytes(raw.constData(), quint64(raw.size()), sink, &failure))
-        return true;
-    // A sink that stopped has failed the request itself.
-    if (!failure.isNull())
-        failWithError(failure);
-    return false;
-}
-
 // The bytes of this answer's body, and those of the partial file when the
 // body continues it: an error page or a 416 after a whole partial adds
 // nothing to the file. Decoded bytes are held to the limit as they are made;
 // coded ones may exceed it by what a coding adds at most (stored blocks of
 // deflate data, gzip headers), and no more.
-bool NXHTTPRequest::exceedsMaximumBodySize() const
+bool NXHTTPRequest::exceedsMaximumBodySize(quint64 notKept) const
 {
     if (m_maximumBodySize == 0)
         return false;
@@ -296,7 +203,7 @@ bool NXHTTPRequest::exceedsMaximumBodySize() const
     const quint64 limit = decodesResponse()
         ? m_maximumBodySize + m_maximumBodySize / 1024 + 64 * 1024
         : m_maximumBodySize;
-    return continued + m_totalBytesRead > limit;
+    return continued + m_totalBytesRead - notKept > limit;
 }
 
 HttpError NXHTTPRequest::bodyTooLargeError() const
@@ -312,25 +219,13 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
     if (m_bodyDisposal != BodyDisposal::Write && m_bodyDisposal != BodyDisposal::Append)
         return true;
     HttpError failure = openDownloadFile();
-    if (failure.isNull() && m_fileDownloadOutputStream->write(raw) != raw.size())
-        failure = writeError(*m_fileDownloadOutputStream);
-    if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !isResponseCompressed()
-        && quint64(m_fileDownloadOutputStream->pos()) > m_replacedPartialSize)
-        failure = promoteReplacement();
-    if (failure.isNull() && inflatesWhileDownloading())
-        failure = openInflatedDownloadFile();
-    if (!failure.isNull()) {
-        failWithError(failure);
-        return false;
-    }
-    if (!inflatesWhileDownloading())
+    if (failure.isNull())
+        failure = m_partialFile.append(raw.constData(), raw.size(),
+            !isResponseCompressed() && !m_replacesPartialOnlyWhenWhole);
+    if (failure.isNull())
         return true;
-    return inflateChunk(raw, [this](const char* data, qsizetype size) {
-        if (m_inflatedFileDownloadOutputStream->write(data, size) == size)
-            return true;
-        failWithError(writeError(*m_inflatedFileDownloadOutputStream));
-        return false;
-    });
+    failWithError(failure);
+    return false;
 }
 
 // Only a partial file that is to be resumed is worth keeping; an empty
@@ -339,79 +234,30 @@ bool NXHTTPRequest::writeToDownloadFile(const QByteArray& raw)
 bool NXHTTPRequest::writesBesidePartial() const
 {
     return m_allowResumeForFileDownloads && !writesDestinationDirectly()
-        && (QFileInfo(m_temporaryFileDownloadPath).size() > 0 || isResponseCompressed());
+        && (QFileInfo(m_partialFile.path()).size() > 0 || isResponseCompressed());
 }
 
 HttpError NXHTTPRequest::openDownloadFile()
 {
-    if (m_fileDownloadOutputStream)
+    if (m_partialFile.isOpen())
         return {};
-    if (m_temporaryFileDownloadPath.isEmpty()) {
-        const bool special = isSpecialFile(m_downloadDestinationPath);
-        m_temporaryFileDownloadPath
-            = special ? m_downloadDestinationPath : siblingTemporaryPath(m_downloadDestinationPath);
-        m_choseTemporaryPath = !special;
+    if (m_partialFile.path().isEmpty()) {
+        const bool special = PartialFile::isSpecialFile(m_downloadDestinationPath);
+        m_partialFile.setPath(special ? m_downloadDestinationPath
+                                      : PartialFile::siblingPath(m_downloadDestinationPath),
+            !special);
     }
     const bool appending = m_bodyDisposal == BodyDisposal::Append;
-    if (!appending && writesBesidePartial()) {
-        m_replacedPartialPath = m_temporaryFileDownloadPath;
-        m_replacedPartialSize = quint64(QFileInfo(m_replacedPartialPath).size());
-        m_temporaryFileDownloadPath = siblingTemporaryPath(m_replacedPartialPath);
-    }
-    auto file = std::make_unique<QFile>(m_temporaryFileDownloadPath);
-    const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
-    if (!file->open(QIODevice::WriteOnly | mode)) {
-        const HttpError failure = writeError(*file);
-        abandonReplacement();
-        return failure;
-    }
-    m_fileDownloadOutputStream = std::move(file);
-    m_wrotePartialFile = true;
-    return {};
-}
-
-// The replacement takes the partial file's name; it is written on under it.
-HttpError NXHTTPRequest::promoteReplacement()
-{
-    const QString replacement = m_temporaryFileDownloadPath;
-    if (m_fileDownloadOutputStream && !m_fileDownloadOutputStream->flush())
-        return writeError(*m_fileDownloadOutputStream);
-    willReplacePartialFile(replacement);
-    if (std::rename(QFile::encodeName(replacement).constData(),
-            QFile::encodeName(m_replacedPartialPath).constData())
-        != 0)
-        return moveError(replacement, m_replacedPartialPath, errno);
-    m_temporaryFileDownloadPath = m_replacedPartialPath;
-    m_replacedPartialPath.clear();
-    return {};
-}
-
-void NXHTTPRequest::abandonReplacement()
-{
-    if (m_replacedPartialPath.isEmpty())
-        return;
-    if (m_fileDownloadOutputStream) {
-        m_fileDownloadOutputStream->close();
-        m_fileDownloadOutputStream.reset();
-    }
-    QFile::remove(m_temporaryFileDownloadPath);
-    m_temporaryFileDownloadPath = m_replacedPartialPath;
-    m_replacedPartialPath.clear();
+    const bool kept = m_allowResumeForFileDownloads && !writesDestinationDirectly();
+    return m_partialFile.open(appending, !appending && writesBesidePartial(),
+        kept ? std::optional(m_answerOrigin) : std::nullopt);
 }
 
 void NXHTTPRequest::willReplacePartialFile(const QString&)
 { }
 
-HttpError NXHTTPRequest::openInflatedDownloadFile()
+HttpError NXHTTPRequest::finishedFileRefusal(const QString&) const
 {
-    if (m_inflatedFileDownloadOutputStream)
-        return {};
-    if (m_temporaryUncompressedDataDownloadPath.isEmpty())
-        m_temporaryUncompressedDataDownloadPath = siblingTemporaryPath(m_downloadDestinationPath);
-    auto file = std::make_unique<QFile>(m_temporaryUncompressedDataDownloadPath);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return writeError(*file);
-    m_inflatedFileDownloadOutputStream = std::move(file);
     return {};
 }
 
@@ -423,84 +269,42 @@ HttpError NXHTTPRequest::finishDownloadFile()
         closeDownloadStreams();
         return {};
     }
-    const bool compressed = m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse();
-    const bool inflating = compressed && inflatesWhileDownloading();
+    const bool appended = m_bodyDisposal == BodyDisposal::Append;
     // An empty body still gives an (empty) file.
     HttpError failure
         = m_bodyDisposal == BodyDisposal::AlreadyComplete ? HttpError() : openDownloadFile();
-    if (failure.isNull() && inflating)
-        failure = openInflatedDownloadFile();
-    for (QFile* file :
-        { m_fileDownloadOutputStream.get(), m_inflatedFileDownloadOutputStream.get() }) {
-        if (failure.isNull() && file && !file->flush())
-            failure = writeError(*file);
-    }
+    if (failure.isNull())
+        failure = m_partialFile.flush();
     closeDownloadStreams();
     // The partial file stays, with what the piece added, for the rest.
-    if (failure.isNull() && m_bodyDisposal == BodyDisposal::Append)
-        failure = appendedPieceShortfall(quint64(QFileInfo(m_temporaryFileDownloadPath).size()));
-    // A whole body takes the partial file's place, whatever that held; one
-    // still to be decoded displaces bytes there only once it decodes
-    // (inflateIntoPlace): whole is not yet sound.
-    const bool decodesFirst = compressed && !inflating && m_replacedPartialSize > 0;
-    if (failure.isNull() && !m_replacedPartialPath.isEmpty() && !decodesFirst)
-        failure = promoteReplacement();
+    if (failure.isNull() && appended)
+        failure = appendedPieceShortfall(quint64(QFileInfo(m_partialFile.path()).size()));
     if (!failure.isNull())
         return failure;
-    if (writesDestinationDirectly()) {
-        m_temporaryFileDownloadPath.clear();
+    if (appended && endsPieceOfUnknownLength()) {
+        m_bodyDisposal = BodyDisposal::AskForMore;
         return {};
     }
-    if (compressed && !inflating)
-        return inflateIntoPlace();
-    const QString finished
-        = inflating ? m_temporaryUncompressedDataDownloadPath : m_temporaryFileDownloadPath;
-    failure = moveIntoPlace(finished);
+    if (writesDestinationDirectly()) {
+        m_partialFile.forgetPath();
+        return {};
+    }
+    const auto refusal = [this](const QString& file) { return finishedFileRefusal(file); };
+    if (m_bodyDisposal != BodyDisposal::AlreadyComplete && decodesResponse()) {
+        failure = m_partialFile.finishCoded(m_downloadDestinationPath,
+            decompressionFormat(responseContentCoding()), m_maximumBodySize, refusal);
+        if (failure.isNull())
+            m_partialFile.forgetPath();
+        return failure;
+    }
+    failure = m_partialFile.finish(
+        m_downloadDestinationPath, m_bodyDisposal == BodyDisposal::Write, refusal);
     // A file that could not take the destination's place is not left hidden
     // beside it, unless it is to be resumed.
-    if (!failure.isNull() && !inflating && m_choseTemporaryPath && !m_allowResumeForFileDownloads)
-        QFile::remove(m_temporaryFileDownloadPath);
-    if (inflating) {
-        // Left behind only when it could not take the destination's place.
-        if (!failure.isNull())
-            QFile::remove(m_temporaryUncompressedDataDownloadPath);
-        m_temporaryUncompressedDataDownloadPath.clear();
-        removeTemporaryDownloadFile();
-    } else {
-        m_temporaryFileDownloadPath.clear();
-    }
+    if (!failure.isNull() && m_partialFile.isChosen() && !m_allowResumeForFileDownloads)
+        QFile::remove(m_partialFile.path());
+    m_partialFile.forgetPath();
     return failure;
-}
-
-HttpError NXHTTPRequest::inflateIntoPlace()
-{
-    const QString inflated = siblingTemporaryPath(m_downloadDestinationPath);
-    HttpError failure;
-    // When the bytes do not inflate, the destination stays as it was, and so
-    // does a partial file with bytes that they were fetched beside. The raw
-    // bytes go: a resume asks its range uncoded, and would carry them on.
-    if (!NXDataDecompressor::uncompressDataFromFile(m_temporaryFileDownloadPath, inflated, &failure,
-            decompressionFormat(responseContentCoding()), m_maximumBodySize)) {
-        QFile::remove(inflated);
-        QFile::remove(m_temporaryFileDownloadPath);
-        return failure;
-    }
-    failure = moveIntoPlace(inflated);
-    if (!failure.isNull()) {
-        QFile::remove(inflated);
-        return failure;
-    }
-    removeTemporaryDownloadFile();
-    // The partial file the body was fetched beside is done with too.
-    if (!m_replacedPartialPath.isEmpty())
-        QFile::remove(std::exchange(m_replacedPartialPath, QString()));
-    return {};
-}
-
-HttpError NXHTTPRequest::moveIntoPlace(const QString& from)
-{
-    const int failure = moveToDestination(from, m_downloadDestinationPath);
-    return failure == 0 ? HttpError() : moveError(from, m_downloadDestinationPath, failure);
 }
 
 bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
@@ -517,19 +321,7 @@ bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)
 
 bool NXHTTPRequest::writesDestinationDirectly() const
 {
-    return m_temporaryFileDownloadPath == m_downloadDestinationPath;
-}
-
-bool NXHTTPRequest::removeTemporaryDownloadFile()
-{
-    if (m_temporaryFileDownloadPath.isEmpty() || writesDestinationDirectly())
-        return true;
-    HttpError failure;
-    const bool removed = removeFileAtPath(m_temporaryFileDownloadPath, &failure);
-    if (!removed)
-        failWithError(failure);
-    m_temporaryFileDownloadPath.clear();
-    return removed;
+    return m_partialFile.path() == m_downloadDestinationPath;
 }
 
 // --- the end of the stream -------------------------------------------------------------
@@ -549,14 +341,14 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_contentLength == 0)
             m_contentLength = m_totalBytesRead.load();
         updateProgressIndicators();
-        // A gzip body inflated as it came must also have reached its end: a
-        // cut one is a failure, and its destination is never replaced.
-        if (m_dataDecompressor && !m_needsRedirect)
-            fileFailure = m_dataDecompressor->closeStream();
-        m_dataDecompressor.reset();
-        const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
-        if (toFile && !m_needsRedirect && fileFailure.isNull())
-            fileFailure = finishDownloadFile();
+    }
+    // Out of the lock every transfer's progress and the main thread take: it
+    // inflates the body, moves files and asks the owner's judgement.
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    if (toFile && !m_needsRedirect)
+        fileFailure = finishDownloadFile();
+    {
+        const std::lock_guard progress(NXHTTPRequestClassState::instance().progressLock);
         // A body kept as it came, in a coding nobody can decode: the raw
         // bytes stay for the owner, and the request fails.
         if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0
@@ -569,12 +361,12 @@ void NXHTTPRequest::handleStreamComplete()
         if (m_downloadCache && !m_didUseCachedResponse)
             m_downloadCache->storeResponseForRequest(*this, m_secondsToCache);
     }
-    // Out of the lock every transfer's progress takes: it inflates the body.
+    // Out of that lock too: it inflates the body.
     if (fileFailure.isNull() && !m_needsRedirect && m_authenticationNeeded == 0)
         fileFailure = codedBodyRefusal();
     releaseReadStreamToPool();
-    const bool restarting
-        = m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty();
+    const bool restarting = m_bodyDisposal == BodyDisposal::AskForMore
+        || (m_bodyDisposal == BodyDisposal::Restart && !m_downloadDestinationPath.isEmpty());
     // A challenged request is not over while it waits for credentials: a
     // cancel must still reach it.
     if (m_authenticationNeeded != 0 && !m_needsRedirect)
@@ -621,6 +413,14 @@ void NXHTTPRequest::restartWithoutRange()
     startRequest();
 }
 
+void NXHTTPRequest::askForMore()
+{
+    closeDownloadStreams();
+    setRangeFromPartialFile();
+    m_askingForMore = true;
+    startRequest();
+}
+
 void NXHTTPRequest::setRangeFromPartialFile()
 {
     m_partialDownloadSize = 0;
@@ -642,12 +442,16 @@ void NXHTTPRequest::handleStreamError()
     if (cause.is(TransportError::ConnectionLost) && retryUsingNewConnection())
         return;
     m_connectionCanBeReused = false;
-    // The transport's own account of a TLS failure goes inside the
-    // parentheses: "A connection failure occurred: SSL problem (...)".
-    const QString reason = QStringLiteral("A connection failure occurred");
+    // The transport's own account follows: what the reply broke, or what
+    // happened to the connection.
+    const QString account = cause.localizedDescription();
+    const QString reason = cause.is(TransportError::Protocol)
+        ? QStringLiteral("The server's reply broke the rules of HTTP")
+        : QStringLiteral("A connection failure occurred");
     const QString description = cause.is(TransportError::Tls)
-        ? QStringLiteral("%1: SSL problem (%2)").arg(reason, cause.localizedDescription())
-        : reason;
+        ? QStringLiteral("%1: SSL problem (%2)").arg(reason, account)
+        : account.isEmpty() ? reason
+                            : QStringLiteral("%1: %2").arg(reason, account);
     cancelLoad();
     failWithError(requestError(NXHTTPRequestErrorType::ConnectionFailure, description,
         std::make_shared<HttpError>(cause)));

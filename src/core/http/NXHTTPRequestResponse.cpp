@@ -20,21 +20,36 @@ std::optional<quint64> decimalValue(const QString& text)
     return ok ? std::optional<quint64>(value) : std::nullopt;
 }
 
-// "bytes 100-199/200" or "bytes */200".
+// "bytes 100-199/200", "bytes 100-199/*" or "bytes */200".
 struct ContentRange {
     std::optional<quint64> first;
+    std::optional<quint64> last;
     std::optional<quint64> total;
+
+    std::optional<quint64> length() const
+    {
+        if (!first || !last || *last < *first)
+            return std::nullopt;
+        return *last - *first + 1;
+    }
 };
 
 ContentRange parseContentRange(const QString& value)
 {
     static const QRegularExpression form(
-        QStringLiteral("^\\s*bytes\\s+(?:(\\d+)-\\d+|\\*)/(\\d+|\\*)\\s*$"),
+        QStringLiteral("^\\s*bytes\\s+(?:(\\d+)-(\\d+)|\\*)/(\\d+|\\*)\\s*$"),
         QRegularExpression::CaseInsensitiveOption);
     const auto match = form.match(value);
     if (!match.hasMatch())
         return {};
-    return { decimalValue(match.captured(1)), decimalValue(match.captured(2)) };
+    return { decimalValue(match.captured(1)), decimalValue(match.captured(2)),
+        decimalValue(match.captured(3)) };
+}
+
+// A file's body is what a 2xx carries, but for these two, which carry none.
+bool isBodilessSuccess(int status)
+{
+    return status == 204 || status == 205;
 }
 
 // A cookie may only be set for the host that sent it or a domain above it.
@@ -101,6 +116,16 @@ void NXHTTPRequest::readResponseHeaders()
     readResponseCookies(*head);
     const bool redirecting = willRedirect();
     m_bodyDisposal = bodyDisposalFor(*head);
+    m_askingForMore = false;
+    m_pieceLength = m_bodyDisposal == BodyDisposal::Append
+        ? parseContentRange(head->header(QStringLiteral("Content-Range"))).length()
+        : std::nullopt;
+    if (m_bodyDisposal == BodyDisposal::Write) {
+        const std::optional<quint64> length
+            = decimalValue(head->header(QStringLiteral("Content-Length")));
+        m_answerOrigin = PartialFileOrigin::fromAnswer(
+            head->headers(), isResponseCompressed() ? std::nullopt : length);
+    }
     const HttpError refusal = answerRefusal(*head);
     // Nothing of a refused answer reaches a file.
     if (!refusal.isNull())
@@ -183,14 +208,21 @@ void NXHTTPRequest::readContentLength(const HttpMessage& head)
     if (!length || emptyGzip) {
         if (counting) {
             target.m_showAccurateProgress = false;
-            target.incrementDownloadSizeBy(1);
+            tellDownloadSize(target, 1);
         }
         return;
     }
     target.m_contentLength = *length;
     if (counting)
-        target.incrementDownloadSizeBy(
-            qint64(target.m_contentLength + target.m_partialDownloadSize));
+        tellDownloadSize(target, target.m_contentLength + target.m_partialDownloadSize);
+}
+
+// Every answer of one request (a restart from byte zero, the next piece, a
+// retry) gives the size of the same body: only the change is added.
+void NXHTTPRequest::tellDownloadSize(NXHTTPRequest& target, quint64 size)
+{
+    target.incrementDownloadSizeBy(qint64(size) - m_downloadSizeTold);
+    m_downloadSizeTold = qint64(size);
 }
 
 void NXHTTPRequest::readKeepAlive(const HttpMessage& head)
@@ -230,18 +262,53 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
         return BodyDisposal::Keep;
     // Only a success carries the resource: any other answer (an error page, a
     // 304 or 300 or 305 that is not followed) never reaches the file.
-    const bool success = status / 100 == 2;
+    const bool success = status / 100 == 2 && !isBodilessSuccess(status);
     if (!resumesPartialFile())
         return success ? BodyDisposal::Write : BodyDisposal::Keep;
     const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
     const quint64 partial = m_partialDownloadSize;
     if (status == 206)
-        return range.first == partial ? BodyDisposal::Append : BodyDisposal::Restart;
+        return continuesPartialFile(head) ? BodyDisposal::Append : BodyDisposal::Restart;
     if (status == 200)
         return BodyDisposal::Write;
+    // After a piece of a body of unknown length, a 416 is the end of it.
     if (status == 416)
-        return range.total == partial ? BodyDisposal::AlreadyComplete : BodyDisposal::Restart;
+        return range.total == partial || (m_askingForMore && !range.total)
+            ? BodyDisposal::AlreadyComplete
+            : BodyDisposal::Restart;
     return success ? BodyDisposal::Restart : BodyDisposal::Keep;
+}
+
+bool NXHTTPRequest::endsPieceOfUnknownLength() const
+{
+    const QString pieceSent = responseHeaders().value(QStringLiteral("Content-Range"));
+    return m_totalBytesRead > 0 && !parseContentRange(pieceSent).total;
+}
+
+bool NXHTTPRequest::continuesPartialFile(const HttpMessage& head) const
+{
+    const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
+    if (range.first != m_partialDownloadSize.load())
+        return false;
+    const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
+    return !began || began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+}
+
+qsizetype NXHTTPRequest::roomInPiece(qsizetype size) const
+{
+    if (m_bodyDisposal != BodyDisposal::Append || !m_pieceLength)
+        return size;
+    const quint64 before = m_totalBytesRead - quint64(size);
+    const quint64 room = *m_pieceLength > before ? *m_pieceLength - before : 0;
+    return qsizetype(std::min<quint64>(room, quint64(size)));
+}
+
+HttpError NXHTTPRequest::pastPieceEndError() const
+{
+    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+        QStringLiteral("The server sent bytes past the end of the piece \"%1\"; the file keeps "
+                       "the piece")
+            .arg(responseHeaders().value(QStringLiteral("Content-Range"))));
 }
 
 bool NXHTTPRequest::resumesPartialFile() const
@@ -254,9 +321,23 @@ bool NXHTTPRequest::resumesPartialFile() const
 // partial file only as it is stored, uncoded.
 HttpError NXHTTPRequest::answerRefusal(const HttpMessage& head) const
 {
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    if (toFile && isBodilessSuccess(head.statusCode()))
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server answered %1 %2, which carries no file")
+                .arg(head.statusCode())
+                .arg(head.reasonPhrase()));
     if (head.statusCode() != 206 || m_needsRedirect)
         return {};
     const QString pieceSent = head.header(QStringLiteral("Content-Range"));
+    QString type;
+    parseMimeType(&type, nullptr, head.header(QStringLiteral("Content-Type")));
+    // Several ranges in one body, each with a head of its own: never a piece
+    // to append as it is, and never asked for.
+    if (type.compare(QLatin1String("multipart/byteranges"), Qt::CaseInsensitive) == 0)
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent several pieces of the body (multipart/byteranges) "
+                           "for one range"));
     if (m_request.header(QStringLiteral("Range")).isNull())
         return requestError(NXHTTPRequestErrorType::ConnectionFailure,
             QStringLiteral("The server sent a piece of the body (206, \"%1\") for a request of "
@@ -276,6 +357,12 @@ HttpError NXHTTPRequest::answerRefusal(const HttpMessage& head) const
 HttpError NXHTTPRequest::appendedPieceShortfall(quint64 fileSize) const
 {
     const QString pieceSent = responseHeaders().value(QStringLiteral("Content-Range"));
+    const std::optional<quint64> length = parseContentRange(pieceSent).length();
+    if (length && m_totalBytesRead < *length)
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent %1 bytes of the piece \"%2\"; the file keeps them")
+                .arg(m_totalBytesRead.load())
+                .arg(pieceSent));
     const std::optional<quint64> total = parseContentRange(pieceSent).total;
     if (!total || *total == fileSize)
         return {};
@@ -388,6 +475,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_requestHeaders = m_requestHeaders;
     // The range follows the partial file as the copy finds it.
     copy->m_requestHeaders.remove(QStringLiteral("Range"));
+    copy->m_requestHeaders.remove(QStringLiteral("If-Range"));
     copy->m_requestCookies = m_requestCookies;
     copy->m_ownCookieHeader = m_ownCookieHeader;
     copy->m_builtCookieHeader = m_builtCookieHeader;
@@ -396,7 +484,9 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_useSessionPersistence = m_useSessionPersistence;
     copy->m_allowCompressedResponse = m_allowCompressedResponse;
     copy->m_downloadDestinationPath = m_downloadDestinationPath;
-    copy->m_temporaryFileDownloadPath = m_temporaryFileDownloadPath;
+    copy->m_partialFile.setPath(m_partialFile.path(), false);
+    copy->m_partialFile.setOriginStaysAtDestination(m_partialFile.originStaysAtDestination());
+    copy->m_replacesPartialOnlyWhenWhole = m_replacesPartialOnlyWhenWhole;
     copy->m_username = m_username;
     copy->m_password = m_password;
     copy->m_domain = m_domain;

@@ -323,7 +323,7 @@ void NXHTTPRequest::retryAfterTimeOut()
     forgetConnectionRecord(m_connectionInfo);
     m_connectionInfo.reset();
     closeDownloadStreams();
-    abandonReplacement();
+    m_partialFile.abandon();
     setRangeFromPartialFile();
     ++m_retryCount;
 }
@@ -406,14 +406,7 @@ void NXHTTPRequest::performRedirect()
 
 void NXHTTPRequest::closeDownloadStreams()
 {
-    if (m_fileDownloadOutputStream) {
-        m_fileDownloadOutputStream->close();
-        m_fileDownloadOutputStream.reset();
-    }
-    if (m_inflatedFileDownloadOutputStream) {
-        m_inflatedFileDownloadOutputStream->close();
-        m_inflatedFileDownloadOutputStream.reset();
-    }
+    m_partialFile.close();
 }
 
 void NXHTTPRequest::cancelLoad()
@@ -426,18 +419,12 @@ void NXHTTPRequest::cancelLoad()
         return;
     }
     closeDownloadStreams();
-    m_dataDecompressor.reset();
     if (m_complete)
         return;
-    abandonReplacement();
-    // The inflated copy is made again from the raw bytes; it is never resumed.
-    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
-        QFile::remove(m_temporaryUncompressedDataDownloadPath);
-        m_temporaryUncompressedDataDownloadPath.clear();
-    }
-    if (!m_temporaryFileDownloadPath.isEmpty() && !m_allowResumeForFileDownloads
-        && m_wrotePartialFile && !writesDestinationDirectly())
-        QFile::remove(m_temporaryFileDownloadPath);
+    m_partialFile.abandon();
+    if (!m_partialFile.path().isEmpty() && !m_allowResumeForFileDownloads
+        && m_partialFile.wasWritten() && !writesDestinationDirectly())
+        QFile::remove(m_partialFile.path());
 }
 
 void NXHTTPRequest::removeUnresumableDownloadFiles()
@@ -445,20 +432,14 @@ void NXHTTPRequest::removeUnresumableDownloadFiles()
     if (m_rawResponseData)
         return;
     closeDownloadStreams();
-    abandonReplacement();
-    // The inflated copy is never resumed.
-    if (!m_temporaryUncompressedDataDownloadPath.isEmpty()) {
-        QFile::remove(m_temporaryUncompressedDataDownloadPath);
-        m_temporaryUncompressedDataDownloadPath.clear();
-    }
+    m_partialFile.abandon();
     // The hidden partial file the request chose beside the destination is of
     // use only to a request that resumes it; a partial file the owner named
     // is the owner's to remove.
-    if (m_choseTemporaryPath && !m_allowResumeForFileDownloads
-        && !m_temporaryFileDownloadPath.isEmpty() && !writesDestinationDirectly()) {
-        QFile::remove(m_temporaryFileDownloadPath);
-        m_temporaryFileDownloadPath.clear();
-        m_choseTemporaryPath = false;
+    if (m_partialFile.isChosen() && !m_allowResumeForFileDownloads
+        && !m_partialFile.path().isEmpty() && !writesDestinationDirectly()) {
+        QFile::remove(m_partialFile.path());
+        m_partialFile.forgetPath();
     }
 }
 

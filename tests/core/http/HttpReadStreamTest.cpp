@@ -243,7 +243,7 @@ TEST_F(ReadStreamTest, FailuresAreReportedByCategory)
              Case { "/reset", reset, TransportError::ConnectionLost, "" },
              Case { "/cut-chunked", cutChunked, TransportError::ConnectionLost, "0123" },
              Case { "/silent-close", silentClose, TransportError::ConnectionLost, "" },
-             Case { "/garbage", garbage, TransportError::Other, "" },
+             Case { "/garbage", garbage, TransportError::Protocol, "" },
          }) {
         SCOPED_TRACE(c.path);
         server.route(QString::fromLatin1(c.path), c.answer);

@@ -118,8 +118,7 @@ TEST(Gzip, ZlibWrappedDataInflatesAndGarbageFailsWithCode11)
     EXPECT_FALSE(NXDataDecompressor::uncompressData(QByteArray(64, 'x'), &error).has_value());
     EXPECT_EQ(error.domain(), NXHTTPRequestErrorDomain);
     EXPECT_EQ(error.code(), 11);
-    EXPECT_EQ(error.localizedDescription(),
-        QStringLiteral("Decompression of data failed with code %1").arg(Z_DATA_ERROR));
+    EXPECT_EQ(error.localizedDescription(), QStringLiteral("The body is not valid gzip data"));
 }
 
 TEST(Gzip, FilesOfEverySizeGetTheirTrailer)
@@ -168,7 +167,8 @@ TEST(Gzip, ABodyCutShortFailsWithCode11WholeInPiecesAndFileToFile)
     QTemporaryDir dir;
     const QString packed = dir.filePath(QStringLiteral("packed.gz"));
     const QString unpacked = dir.filePath(QStringLiteral("unpacked"));
-    const QString failure = QStringLiteral("Decompression of data failed with code %1");
+    const QString failure
+        = QStringLiteral("The gzip body was cut short: its compressed data does not end");
     // 0 cut is the sound body: every path must accept it, so a path that
     // fails everything cannot pass.
     for (const qsizetype cut :
@@ -197,7 +197,7 @@ TEST(Gzip, ABodyCutShortFailsWithCode11WholeInPiecesAndFileToFile)
             EXPECT_EQ(error.isNull(), sound);
             if (!sound) {
                 EXPECT_EQ(error.code(), 11);
-                EXPECT_EQ(error.localizedDescription(), failure.arg(Z_BUF_ERROR));
+                EXPECT_EQ(error.localizedDescription(), failure);
             }
         }
     }

@@ -1,4 +1,7 @@
 #include "http/NXHTTPRequest.h"
+#include "http/NXHTTPRequestState.h"
+
+#include "http/PartialFileOrigin.h"
 
 #include "RequestTestSupport.h"
 
@@ -228,44 +231,36 @@ TEST_F(DownloadTest, ContentCodingsAreDecodedWhateverTheirCase)
     for (const Coding& coding : codings) {
         server.route(
             QStringLiteral("/coded"), coded(deflated(plain, coding.windowBits), coding.name));
-        // Whole: kept as it came and decoded at the end; in pieces: as it arrives.
+        // Kept as it came and decoded at the end.
         for (const bool toFile : { false, true }) {
-            for (const bool waitToInflate : { true, false }) {
-                SCOPED_TRACE((coding.name + (toFile ? " to file" : " to memory")
-                    + (waitToInflate ? ", whole" : ", in pieces"))
-                                 .toStdString());
-                QFile::remove(destination());
-                const auto get
-                    = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/coded")));
-                if (toFile)
-                    get->setDownloadDestinationPath(destination());
-                get->setShouldWaitToInflateCompressedResponses(waitToInflate);
-                run(get);
-                EXPECT_TRUE(get->error().isNull())
-                    << get->error().localizedDescription().toStdString();
-                EXPECT_EQ(toFile ? fileBytes(destination()) : get->responseData(), plain);
-                EXPECT_EQ(filesIn(dir.path()),
-                    toFile ? QStringList { QStringLiteral("file") } : QStringList {});
-            }
+            SCOPED_TRACE((coding.name + (toFile ? " to file" : " to memory")).toStdString());
+            QFile::remove(destination());
+            const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/coded")));
+            if (toFile)
+                get->setDownloadDestinationPath(destination());
+            run(get);
+            EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+            EXPECT_EQ(toFile ? fileBytes(destination()) : get->responseData(), plain);
+            EXPECT_EQ(filesIn(dir.path()),
+                toFile ? QStringList { QStringLiteral("file") } : QStringList {});
         }
     }
     // A coding nobody here decodes fails; its raw bytes stay only in memory
     // kept as they came, and no file is left anywhere.
     const QByteArray unknown = "bytes in a coding of its own";
     server.route(QStringLiteral("/unknown"), coded(unknown, "br"));
-    for (const int road : { 0, 1, 2 }) { // memory kept raw, memory decoded as it arrives, file
-        SCOPED_TRACE(road);
+    for (const bool toFile : { false, true }) {
+        SCOPED_TRACE(toFile);
         writeFile(destination(), "old");
         const auto get = NXHTTPRequest::requestWithURL(server.url(QStringLiteral("/unknown")));
-        get->setShouldWaitToInflateCompressedResponses(road != 1);
-        if (road == 2)
+        if (toFile)
             get->setDownloadDestinationPath(destination());
         run(get);
         EXPECT_EQ(get->error().code(), 11);
         EXPECT_EQ(get->error().localizedDescription(),
             QStringLiteral(
                 "Decompression of data failed because the content coding 'br' is not supported"));
-        EXPECT_EQ(get->rawResponseData(), road == 0 ? unknown : QByteArray());
+        EXPECT_EQ(get->rawResponseData(), toFile ? QByteArray() : unknown);
         EXPECT_EQ(get->responseData(), QByteArray());
         EXPECT_EQ(fileBytes(destination()), "old");
         EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
@@ -288,24 +283,19 @@ TEST_F(DownloadTest, ContentCodingsAreDecodedWhateverTheirCase)
     run(again);
     EXPECT_TRUE(again->error().isNull()) << again->error().localizedDescription().toStdString();
     EXPECT_EQ(fileBytes(destination()), plain);
-    // A gzip body whose stream is cut short fails, whenever it is inflated.
+    // A gzip body whose stream is cut short fails.
     server.route(QStringLiteral("/cut"), coded(packed.left(packed.size() - 8), "gzip"));
-    for (const bool waitToInflate : { true, false }) {
-        SCOPED_TRACE(waitToInflate);
-        writeFile(destination(), "old");
-        const auto cutGet = fileRequest(QStringLiteral("/cut"));
-        cutGet->setAllowResumeForFileDownloads(false);
-        cutGet->setShouldWaitToInflateCompressedResponses(waitToInflate);
-        run(cutGet);
-        EXPECT_EQ(cutGet->error().code(), 11);
-        EXPECT_EQ(fileBytes(destination()), "old");
-        // Kept in memory, such a body fails as well instead of reading as nothing.
-        for (const char* path : { "/broken", "/cut" }) {
-            const auto inMemory = NXHTTPRequest::requestWithURL(server.url(QLatin1String(path)));
-            inMemory->setShouldWaitToInflateCompressedResponses(waitToInflate);
-            run(inMemory);
-            EXPECT_EQ(inMemory->error().code(), 11) << path;
-        }
+    writeFile(destination(), "old");
+    const auto cutGet = fileRequest(QStringLiteral("/cut"));
+    cutGet->setAllowResumeForFileDownloads(false);
+    run(cutGet);
+    EXPECT_EQ(cutGet->error().code(), 11);
+    EXPECT_EQ(fileBytes(destination()), "old");
+    // Kept in memory, such a body fails as well instead of reading as nothing.
+    for (const char* path : { "/broken", "/cut" }) {
+        const auto inMemory = NXHTTPRequest::requestWithURL(server.url(QLatin1String(path)));
+        run(inMemory);
+        EXPECT_EQ(inMemory->error().code(), 11) << path;
     }
 }
 
@@ -755,6 +745,31 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
             {} },
         { "chunked under identity", false, {},
             [&](const TestRequest&) { return chunked("chunked, identity", whole); }, 1, {} },
+        { "a login page to the range", true,
+            [](const TestRequest&) { return TestReply::text("Please log in"); }, {}, 1, onDisk },
+        { "no content to the range", true,
+            [](const TestRequest&) { return TestReply::text("", 204); }, {}, 1, onDisk },
+        { "reset content to the range", true,
+            [](const TestRequest&) { return TestReply::text("reset", 205); }, {}, 1, onDisk },
+        { "a piece longer than its range", true,
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text(whole.mid(1000, 1000) + "junk", 206),
+                    "Content-Range", "bytes 1000-1999/3000");
+            },
+            {}, 1, whole.left(2000) },
+        { "a piece shorter than its range, length unknown", true,
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text(whole.mid(1000, 500), 206), "Content-Range",
+                    "bytes 1000-1999/*");
+            },
+            {}, 1, whole.left(1500) },
+        { "several pieces in one body", true,
+            [&](const TestRequest&) {
+                TestReply reply = piece(1000, whole.mid(1000));
+                reply.headers[0].second = "multipart/byteranges; boundary=B";
+                return reply;
+            },
+            {}, 1, onDisk },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -783,22 +798,150 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
     }
 }
 
+TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
+{
+    // The partial holds the start of v1; the server now has v2, and may
+    // answer a range without heeding If-Range.
+    const QByteArray v1 = pattern(10000);
+    const QByteArray v2 = pattern(12000, 5);
+    const QByteArray sameLength = pattern(10000, 7);
+    const auto piece = [](const QByteArray& body, qsizetype from, const QByteArray& total,
+                           const QByteArray& validator) {
+        TestReply reply = withHeader(TestReply::text(body.mid(from), 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(body.size() - 1) + '/'
+                + total);
+        return validator.isEmpty() ? reply : withHeader(reply, "ETag", validator);
+    };
+    struct Case {
+        const char* name;
+        PartialFileOrigin began;
+        std::function<TestReply(qsizetype from)> ranged;
+        QByteArray whole; // what a request for all of it gets
+        QByteArray ifRange; // sent with the range
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        { "the same version", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return piece(v1, from, "10000", "\"v1\""); }, v1, "\"v1\"", v1 },
+        { "another tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return piece(v2, from, "12000", "\"v2\""); }, v2, "\"v1\"", v2 },
+        { "another total, no tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return piece(v2, from, "12000", {}); }, v2, "\"v1\"", v2 },
+        { "another date, same length", { {}, "Mon, 01 Jan 2024 00:00:00 GMT", 10000 },
+            [&](qsizetype from) {
+                return withHeader(piece(sameLength, from, "10000", {}), "Last-Modified",
+                    "Tue, 02 Jan 2024 00:00:00 GMT");
+            },
+            sameLength, "Mon, 01 Jan 2024 00:00:00 GMT", sameLength },
+        { "If-Range heeded", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return withHeader(TestReply::text(v2), "ETag", "\"v2\""); }, v2,
+            "\"v1\"", v2 },
+        { "no validator kept", { {}, {}, 10000 },
+            [&](qsizetype from) { return piece(v1, from, "10000", "W/\"v1\""); }, v1, "", v1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        server.route(path, [&](const TestRequest& asked) {
+            const QByteArray range = asked.header("Range");
+            return range.isEmpty() ? TestReply::text(c.whole)
+                                   : c.ranged(range.mid(6).chopped(1).toLongLong());
+        });
+        QFile::remove(destination());
+        writeFile(partial(), v1.left(5000));
+        c.began.writeTo(partial());
+        const int before = int(server.requests().size());
+        run(fileRequest(path));
+        EXPECT_EQ(fileBytes(destination()), c.expected);
+        EXPECT_EQ(server.requests().at(before).header("If-Range"), c.ifRange);
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
+    }
+    // Cut in this run, then changed: the range carries the first answer's tag.
+    int answers = 0;
+    server.route(QStringLiteral("/changing"), [&](const TestRequest& asked) {
+        if (!asked.header("Range").isEmpty())
+            return piece(
+                v2, asked.header("Range").mid(6).chopped(1).toLongLong(), "12000", "\"v2\"");
+        const bool first = ++answers == 1;
+        TestReply whole
+            = withHeader(TestReply::text(first ? v1 : v2), "ETag", first ? "\"v1\"" : "\"v2\"");
+        whole.cutAfter = first ? 4000 : -1;
+        return whole;
+    });
+    QFile::remove(destination());
+    QFile::remove(partial());
+    const int before = int(server.requests().size());
+    const auto changing = fileRequest(QStringLiteral("/changing"));
+    run(changing);
+    EXPECT_TRUE(changing->error().isNull())
+        << changing->error().localizedDescription().toStdString();
+    EXPECT_EQ(fileBytes(destination()), v2);
+    ASSERT_GE(server.requests().size(), before + 2);
+    EXPECT_EQ(server.requests().at(before + 1).header("If-Range"), "\"v1\"");
+}
+
+TEST_F(DownloadTest, AnOwnerJudgesTheFinishedBodyWithoutHoldingUpEveryTransfersProgress)
+{
+    // The judgement may read the whole file: the lock that every transfer's
+    // progress and the main thread take is free meanwhile.
+    struct JudgingRequest : NXHTTPRequest {
+        using NXHTTPRequest::NXHTTPRequest;
+        HttpError finishedFileRefusal(const QString& file) const override
+        {
+            judged = fileBytes(file);
+            std::thread([this] {
+                auto& lock = NXHTTPRequestClassState::instance().progressLock;
+                progressFree = lock.try_lock();
+                if (progressFree)
+                    lock.unlock();
+            }).join();
+            return refuse ? requestError(
+                       NXHTTPRequestErrorType::FileManagement, QStringLiteral("not the file"))
+                          : HttpError();
+        }
+        bool refuse = false;
+        mutable QByteArray judged;
+        mutable bool progressFree = false;
+    };
+    const QByteArray whole = pattern(5000, 7);
+    server.route(QStringLiteral("/judged"),
+        [&](const TestRequest& asked) { return rangedReply(asked, whole); });
+    for (const bool refuse : { true, false }) {
+        SCOPED_TRACE(refuse ? "refused" : "taken");
+        writeFile(partial(), whole.left(2000));
+        const auto get = std::make_shared<JudgingRequest>(server.url(QStringLiteral("/judged")));
+        get->setDownloadDestinationPath(destination());
+        get->setTemporaryFileDownloadPath(partial());
+        get->setAllowResumeForFileDownloads(true);
+        get->refuse = refuse;
+        run(get);
+        EXPECT_EQ(get->judged, whole);
+        EXPECT_TRUE(get->progressFree);
+        EXPECT_EQ(get->error().isNull(), !refuse);
+        // A refused body stays the partial it completed, for the owner to judge.
+        EXPECT_EQ(fileBytes(refuse ? partial() : destination()), whole);
+    }
+}
+
 TEST_F(DownloadTest, ACodedBodySentToARangeReplacesThePartialOnceDecoded)
 {
     const QByteArray whole = pattern(3000);
     server.route(QStringLiteral("/coded"),
         withHeader(TestReply::text(deflated(whole, 31)), "Content-Encoding", "gzip"));
-    for (const bool waitToInflate : { true, false }) {
-        SCOPED_TRACE(waitToInflate);
-        QFile::remove(destination());
-        writeFile(partial(), whole.left(1000));
-        const auto get = fileRequest(QStringLiteral("/coded"));
-        get->setShouldWaitToInflateCompressedResponses(waitToInflate);
-        run(get);
-        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
-        EXPECT_EQ(fileBytes(destination()), whole);
-        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
-    }
+    writeFile(partial(), whole.left(1000));
+    const auto get = fileRequest(QStringLiteral("/coded"));
+    run(get);
+    EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+    EXPECT_EQ(fileBytes(destination()), whole);
+    EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
+    // A name taken at the destination: the partial stays as it was.
+    writeFile(partial(), whole.left(1000));
+    const auto blocked = fileRequest(QStringLiteral("/coded"));
+    run(blocked);
+    EXPECT_EQ(blocked->error().code(), 8);
+    EXPECT_EQ(fileBytes(partial()), whole.left(1000));
+    EXPECT_EQ(
+        filesIn(dir.path()), QStringList({ QStringLiteral("file"), QStringLiteral("file.part") }));
 }
 
 TEST_F(DownloadTest, CodedBodiesAreReadWholeAndMeasuredDecoded)
@@ -826,28 +969,23 @@ TEST_F(DownloadTest, CodedBodiesAreReadWholeAndMeasuredDecoded)
         { "/moved", noise },
     };
     for (const Case& c : cases) {
-        for (const bool waitToInflate : { true, false }) {
-            SCOPED_TRACE(c.path);
-            SCOPED_TRACE(waitToInflate);
-            QFile::remove(destination());
-            const auto get = fileRequest(QString::fromLatin1(c.path));
-            get->setAllowResumeForFileDownloads(false);
-            get->setShouldWaitToInflateCompressedResponses(waitToInflate);
-            get->setMaximumBodySize(quint64(c.expected.size()));
-            run(get);
-            EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
-            EXPECT_EQ(fileBytes(destination()), c.expected);
-            // Kept in memory, and a byte over the limit fails however it is decoded.
-            for (const quint64 over : { 0, 1 }) {
-                const auto inMemory
-                    = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
-                inMemory->setShouldWaitToInflateCompressedResponses(waitToInflate);
-                inMemory->setMaximumBodySize(quint64(c.expected.size()) - over);
-                run(inMemory);
-                EXPECT_EQ(inMemory->error().code(), over == 0 ? 0 : 13) << over;
-                if (over == 0) {
-                    EXPECT_EQ(inMemory->responseData(), c.expected);
-                }
+        SCOPED_TRACE(c.path);
+        QFile::remove(destination());
+        const auto get = fileRequest(QString::fromLatin1(c.path));
+        get->setAllowResumeForFileDownloads(false);
+        get->setMaximumBodySize(quint64(c.expected.size()));
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(fileBytes(destination()), c.expected);
+        // Kept in memory, and a byte over the limit fails.
+        for (const quint64 over : { 0, 1 }) {
+            const auto inMemory
+                = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
+            inMemory->setMaximumBodySize(quint64(c.expected.size()) - over);
+            run(inMemory);
+            EXPECT_EQ(inMemory->error().code(), over == 0 ? 0 : 13) << over;
+            if (over == 0) {
+                EXPECT_EQ(inMemory->responseData(), c.expected);
             }
         }
     }

@@ -329,7 +329,7 @@ TEST_F(RequestTest, StartingFailuresAreReportedLikeAnyOther)
         { QUrl(QStringLiteral("ftp://127.0.0.1/file")), 6,
             QStringLiteral("Unable to start HTTP connection") },
         { QUrl(QStringLiteral("http://127.0.0.1:1/")), 1,
-            QStringLiteral("A connection failure occurred"), {}, HttpError::transportDomain },
+            QStringLiteral("A connection failure occurred: %1"), {}, HttpError::transportDomain },
         { secure.url(QStringLiteral("/")), 1,
             QStringLiteral("A connection failure occurred: SSL problem (%1)"), {},
             HttpError::transportDomain },
@@ -360,7 +360,8 @@ TEST_F(RequestTest, StartingFailuresAreReportedLikeAnyOther)
 
 TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
 {
-    server.route(QStringLiteral("/h"), TestReply::text("ok"));
+    const QByteArray served = pattern(1200, 3);
+    server.route(QStringLiteral("/h"), TestReply::text(served));
     QTemporaryDir dir;
     const QString partial = dir.filePath(QStringLiteral("part"));
     writeFile(partial, pattern(1000));
@@ -396,10 +397,10 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     EXPECT_EQ(asked.header("Cookie"), "a=2");
     EXPECT_EQ(NXHTTPRequest::sessionCookies().size(), 2);
     NXHTTPRequest::clearSession();
-    // A whole answer to the range replaces what was on disk.
+    // A whole answer to the range, as long or longer, replaces what was on disk.
     EXPECT_EQ(get->partialDownloadSize(), 0u);
     EXPECT_EQ(get->responseString(), QString());
-    EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("file"))), "ok");
+    EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("file"))), served);
     // Unless set, the agent names this system as Linux programs do, by the
     // machine's architecture.
     NXHTTPRequest::setDefaultUserAgentString(QString());
@@ -412,6 +413,54 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     EXPECT_TRUE(agent.startsWith(QCoreApplication::applicationName() + QLatin1Char(' ')));
     EXPECT_TRUE(agent.contains(QStringLiteral("(X11; Linux %1 ").arg(QLatin1String(names.machine))))
         << agent.toStdString();
+}
+
+TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
+{
+    const QByteArray served = pattern(3000, 5);
+    const auto piece = [&](qsizetype from, qsizetype length, const QByteArray& total) {
+        return withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1) + '/'
+                + total);
+    };
+    const auto fromOf = [](const TestRequest& asked) {
+        const QByteArray range = asked.header("Range"); // "bytes=N-"
+        return range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
+    };
+    struct Case {
+        const char* name;
+        TestHttpServer::Handler answer;
+    };
+    const Case cases[] = {
+        { "a piece of the wrong place, then the whole body",
+            [&](const TestRequest& asked) {
+                return asked.header("Range").isEmpty() ? TestReply::text(served)
+                                                       : piece(5, 100, "3000");
+            } },
+        { "pieces of unknown length till a 416",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                return from >= served.size() ? TestReply::text("", 416) : piece(from, 1000, "*");
+            } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.route(QStringLiteral("/sized"), c.answer);
+        QTemporaryDir dir;
+        const QString partial = dir.filePath(QStringLiteral("part"));
+        writeFile(partial, served.left(1000));
+        Recorder recorder;
+        const auto get = request(QStringLiteral("/sized"), &recorder);
+        get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
+        get->setTemporaryFileDownloadPath(partial);
+        get->setAllowResumeForFileDownloads(true);
+        get->startAsynchronous();
+        ASSERT_TRUE(recorder.waitFor("finished"));
+        settle();
+        EXPECT_EQ(fileBytes(dir.filePath(QStringLiteral("file"))), served);
+        // Queue and download target each hear the size of the one file.
+        EXPECT_EQ(recorder.downloadSize, 2 * served.size());
+    }
 }
 
 TEST_F(RequestTest, RedirectsRestartAtTheNewAddressUpToFive)
@@ -523,6 +572,43 @@ TEST_F(RequestTest, ATrickledHeadKeepsTheRequestAliveUntilItsOwnLimit)
     }
 }
 
+TEST_F(RequestTest, ARefusedReplySaysWhichRuleItBroke)
+{
+    const auto raw = [](const QByteArray& head, const QByteArray& body) {
+        TestReply reply;
+        reply.raw = "HTTP/1.1 200 OK\r\n" + head + "Connection: close\r\n\r\n" + body;
+        return reply;
+    };
+    struct Case {
+        const char* name;
+        TestReply reply;
+        const char* rule;
+    };
+    const Case cases[] = {
+        { "two lengths", raw("Content-Length: 2\r\nContent-Length: 3\r\n", "abc"),
+            "Content-Length" },
+        { "negative length", raw("Content-Length: -2\r\n", "ab"), "Content-Length" },
+        { "hex length", raw("Content-Length: 0x2\r\n", "ab"), "Content-Length" },
+        { "bad chunk size", raw("Transfer-Encoding: chunked\r\n", "zz\r\nab\r\n0\r\n\r\n"),
+            "chunk size" },
+        { "refused coding", raw("Transfer-Encoding: gzip\r\n", "ab"), "transfer coding" },
+        { "NUL in a header", raw(QByteArray("X-A: a\0b\r\n", 10), "ab"), "header field" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        server.route(path, c.reply);
+        Recorder recorder;
+        const auto get = request(path, &recorder);
+        get->startAsynchronous();
+        ASSERT_TRUE(recorder.waitFor("failed"));
+        const QString said = get->error().localizedDescription();
+        EXPECT_TRUE(said.startsWith(QStringLiteral("The server's reply broke the rules of HTTP: ")))
+            << said.toStdString();
+        EXPECT_TRUE(said.contains(QLatin1String(c.rule))) << said.toStdString();
+    }
+}
+
 TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
 {
     const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/tools/http-get");
@@ -575,20 +661,36 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
             ? withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12")
             : TestReply::text("finemorerest");
     });
+    // A page shorter than the partial, or an answer with no body, is not the file.
+    server.route(QStringLiteral("/login"), TestReply::text("in?"));
+    server.route(QStringLiteral("/empty"), TestReply::text("", 204));
+    server.route(QStringLiteral("/reset"), TestReply::text("reset", 205));
+    // Pieces of a body whose length the server does not give, till a 416.
+    server.route(QStringLiteral("/open"), [](const TestRequest& asked) {
+        const QByteArray whole = "finemorerest";
+        const qsizetype from = asked.header("Range").mid(6).chopped(1).toLongLong();
+        if (from >= whole.size())
+            return withHeader(TestReply::text("", 416), "Content-Range", "bytes */*");
+        return withHeader(TestReply::text(whole.mid(from, 4), 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + 3) + "/*");
+    });
     struct Resumed {
         const char* path;
         int expected;
         QByteArray partialAfter;
+        QByteArray fileAfter;
     };
-    const Resumed resumed[]
-        = { { "/hop", 1, "fine" }, { "/whole", 0, "<missing>" }, { "/capped", 1, "finemore" } };
-    for (const auto& [path, expected, partialAfter] : resumed) {
+    const Resumed resumed[] = { { "/hop", 1, "fine", "<missing>" },
+        { "/whole", 0, "<missing>", "fine" }, { "/capped", 1, "finemore", "<missing>" },
+        { "/login", 1, "fine", "<missing>" }, { "/empty", 1, "fine", "<missing>" },
+        { "/reset", 1, "fine", "<missing>" }, { "/open", 0, "<missing>", "finemorerest" } };
+    for (const auto& [path, expected, partialAfter, fileAfter] : resumed) {
         const QString file = dir.filePath(QString::fromLatin1(path + 1));
         writeFile(file + QStringLiteral(".part"), "fine");
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
             QStringLiteral("--output"), file, QStringLiteral("--resume") };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
-        EXPECT_EQ(fileBytes(file), expected == 0 ? QByteArray("fine") : QByteArray("<missing>"));
+        EXPECT_EQ(fileBytes(file), fileAfter) << path;
         EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), partialAfter) << path;
     }
     // A pipe nobody reads is no destination: refused before anything is sent.

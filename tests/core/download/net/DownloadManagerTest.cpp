@@ -9,6 +9,7 @@
 #include "download/NXStreamMergeOperation.h"
 #include "fixtures/MediaFacts.h"
 #include "http/NXHTTPRequest.h"
+#include "http/PartialFileOrigin.h"
 #include "platform/AppPaths.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ProcessRunner.h"
@@ -23,6 +24,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -168,6 +171,8 @@ TEST_F(DownloadManagerTest, SingleStreamEndsByteIdenticalAfterStatesOneTwoThree)
         joined(m_events), joined({ "state 1", "state 2", "state 3", "finished Clip.mp4", "end" }));
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("av240.mp4")));
     EXPECT_EQ(outputFiles(), QStringList { "Clip.mp4" });
+    // The stream kept its version while it could go back to a partial; the output does not.
+    EXPECT_FALSE(PartialFileOrigin::readFrom(m_output.filePath("Clip.mp4")));
 }
 
 TEST_F(DownloadManagerTest, SeparateAudioIsFetchedAfterTheVideoAndMergedBeforeTheNotification)
@@ -206,6 +211,144 @@ TEST_F(DownloadManagerTest, ACutTransferIsResumedFromItsPartialByTheNextJob)
     run({ node("/cut", "v240.mp4") });
     EXPECT_EQ(rangesAsked("v240.mp4").last(), QString("bytes=%1-").arg(kept));
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("v240.mp4")));
+}
+
+TEST_F(DownloadManagerTest, ARefusedAnswerLeavesTheGoodPartialForTheNextTry)
+{
+    const QByteArray media = bytesOf(VideoSite::mediaPath("v240.mp4"));
+    const qsizetype size = media.size();
+    const qsizetype kept = size / 3;
+    const auto fromOf = [](const TestRequest& asked) {
+        const QByteArray range = asked.header("Range"); // "bytes=N-"
+        return range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
+    };
+    const auto piece = [&](qsizetype from, const QByteArray& body, const QByteArray& total) {
+        return withHeader(TestReply::text(body, 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + body.size() - 1)
+                + '/' + total);
+    };
+    const auto gzip = [](TestReply reply, const QByteArray& body) {
+        reply.body = body;
+        return withHeader(reply, "Content-Encoding", "gzip");
+    };
+    struct Case {
+        const char* name;
+        std::function<TestReply(const TestRequest&)> refused;
+        qsizetype partialAfter; // a good start of the stream at least this long
+    };
+    const Case cases[] = {
+        { "coded piece",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                return gzip(piece(from, media.mid(from), QByteArray::number(size)),
+                    deflated(media.mid(from), 31));
+            },
+            kept },
+        { "fresh body that does not decode",
+            [&](const TestRequest&) { return gzip(TestReply::text({}), "not gzip at all"); },
+            kept },
+        { "bytes past the range's end",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                TestReply reply = piece(from, media.mid(from), QByteArray::number(size));
+                reply.body += QByteArray(10000, 'x');
+                return reply;
+            },
+            size },
+        { "short piece of unknown length, then an error",
+            [&](const TestRequest& asked) {
+                const qsizetype from = fromOf(asked);
+                return from == kept ? piece(from, media.mid(from, 1000), "*")
+                                    : TestReply::text("busy", 503);
+            },
+            kept + 1000 },
+        { "page longer than the partial",
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text("<html>Please log in" + QByteArray(kept, ' ')),
+                    "Content-Type", "text/html");
+            },
+            kept },
+        { "whole body of 60%",
+            [&](const TestRequest&) { return TestReply::text(media.left(size * 6 / 10)); }, kept },
+        { "416 at the partial's size",
+            [&](const TestRequest&) {
+                return withHeader(TestReply::text("", 416), "Content-Range",
+                    "bytes */" + QByteArray::number(kept));
+            },
+            kept },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = "/refused/" + QString::fromLatin1(c.name).replace(' ', '-');
+        const auto job = [&] { return nodeAt("/page" + path, path, double(size)); };
+        m_site.server().route(path, c.refused);
+        const QString partial = partialOf(job());
+        QDir().mkpath(AppPaths::downloadsFolder());
+        writeFile(partial, media.left(kept));
+        run({ job() });
+        EXPECT_EQ(m_events.filter("state").last(), "state 4");
+        const QByteArray after = bytesOf(partial);
+        EXPECT_GE(after.size(), c.partialAfter);
+        EXPECT_EQ(after, media.left(after.size()));
+        // The next try resumes from what is there, from a server that gives
+        // no length: it asks till a 416, and ends whole.
+        m_site.server().route(path, [&](const TestRequest& asked) {
+            const qsizetype from = fromOf(asked);
+            return from >= size ? TestReply::text("", 416)
+                : from == 0     ? TestReply::text(media)
+                                : piece(from, media.mid(from), "*");
+        });
+        const int before = int(m_site.server().requests().size());
+        run({ job() });
+        EXPECT_EQ(m_site.server().requests().at(before).header("Range"),
+            "bytes=" + QByteArray::number(after.size()) + '-');
+        EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
+        QFile::remove(m_output.filePath("Clip.mp4"));
+    }
+}
+
+TEST_F(DownloadManagerTest, AStreamPutBackAsPartialResumesOnlyTheVersionItBeganWith)
+{
+    // The video changes between two runs, to a longer file; the first run's
+    // whole stream went back to its partial when the audio failed.
+    const QByteArray first = bytesOf(VideoSite::mediaPath("v240.mp4"));
+    const QByteArray second = bytesOf(VideoSite::mediaPath("v480.mp4"));
+    ASSERT_GT(second.size(), first.size());
+    std::atomic<int> version { 1 }; // read on the server's thread
+    // Ranges and If-Range as a server keeps them: a range of another version
+    // is answered with the whole of the current one.
+    m_site.server().route("/versioned.mp4", [&](const TestRequest& asked) {
+        const QByteArray& current = version == 1 ? first : second;
+        const QByteArray tag = "\"v" + QByteArray::number(version) + '"';
+        const QByteArray range = asked.header("Range");
+        const QByteArray ifRange = asked.header("If-Range");
+        const qsizetype from = range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
+        const bool whole = range.isEmpty() || (!ifRange.isEmpty() && ifRange != tag);
+        TestReply reply
+            = whole ? TestReply::text(current) : TestReply::text(current.mid(from), 206);
+        if (!whole)
+            reply = withHeader(reply, "Content-Range",
+                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(current.size() - 1)
+                    + '/' + QByteArray::number(current.size()));
+        return withHeader(reply, "ETag", tag);
+    });
+    m_site.server().route("/media/audio.m4a", TestReply::text("busy", 503));
+    const auto job = [&] {
+        return nodeAt(
+            "/versioned", "/versioned.mp4", double(first.size()), "mp4", "audio.m4a", false);
+    };
+    run({ job() });
+    EXPECT_EQ(m_events.filter("state").last(), "state 4");
+    ASSERT_EQ(bytesOf(partialOf(job())), first);
+
+    version = 2;
+    m_site.cutAfter("audio.m4a", -1);
+    const int before = int(m_site.server().requests().size());
+    run({ job() });
+    EXPECT_EQ(m_site.server().requests().at(before).header("If-Range"), "\"v1\"");
+    const MediaFacts facts = MediaFacts::probe(m_output.filePath("Clip.mp4"));
+    ASSERT_TRUE(facts.ok) << facts.error.toStdString();
+    EXPECT_EQ(facts.stream("video").height, 480);
 }
 
 TEST_F(DownloadManagerTest, AStalledTransferFailsAfterTheTimeOutAndKeepsItsPartial)
@@ -255,7 +398,7 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
         EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
             << reason.toStdString();
     }
-    first->releasePartialFile(true);
+    first->releasePartialFile();
     QFile::remove(replacement);
 
     // Two videos of one title at once, from two managers: each gets its own.
@@ -277,17 +420,26 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
 TEST_F(DownloadManagerTest, AStreamFetchedAfreshBesideItsPartialStaysLocked)
 {
     // The server sends all of the stream to the range: it is written beside
-    // the partial, takes its name once it holds more, and is never unlocked.
+    // the partial, which stays locked, and takes its name only once whole.
     const QByteArray media = bytesOf(VideoSite::mediaPath("v240.mp4"));
     TestReply whole = TestReply::text(media);
-    whole.stallAfter = 3000;
+    whole.stallAfter = media.size() / 2;
     m_site.server().route("/whole.mp4", whole);
     const auto job = nodeAt("/afresh", "/whole.mp4", double(media.size()));
     QDir().mkpath(AppPaths::downloadsFolder());
     writeFile(partialOf(job), media.left(1000));
     ASSERT_TRUE(m_manager.addJob(job, m_output.path()));
-    // Up to where the server stalls: the body has taken the partial's name.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo(partialOf(job)).size() == 3000; }, 20000));
+    // The largest body written beside a partial, or -1.
+    const auto besideSize = [] {
+        const QDir downloads(AppPaths::downloadsFolder());
+        qint64 largest = -1;
+        for (const QString& name :
+            downloads.entryList({ "*.download" }, QDir::Files | QDir::Hidden))
+            largest = std::max(largest, QFileInfo(downloads.filePath(name)).size());
+        return largest;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return besideSize() > 1000; }, 20000));
+    EXPECT_EQ(bytesOf(partialOf(job)), media.left(1000));
     const auto second = DNYoutubeDownloader::initWithYoutubeNode(job);
     second->setTempFileDownloadDir(AppPaths::downloadsFolder());
     QString reason;
@@ -295,7 +447,9 @@ TEST_F(DownloadManagerTest, AStreamFetchedAfreshBesideItsPartialStaysLocked)
     EXPECT_TRUE(reason.contains("Another download is fetching this stream"))
         << reason.toStdString();
     m_manager.stopAllDownload();
-    EXPECT_EQ(bytesOf(partialOf(job)), media.left(3000));
+    EXPECT_EQ(bytesOf(partialOf(job)), media.left(1000));
+    // The cancel reaches the transfer on its own thread.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return besideSize() == -1; }, 20000));
 }
 
 TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
@@ -449,7 +603,7 @@ TEST_F(DownloadManagerTest, AnEndedRequestRemovesOnlyItsOwnPartial)
     const QString partial = request->partialFilePath();
     ASSERT_TRUE(QFile::rename(partial, partial + ".moved"));
     writeFile(partial, "");
-    request->releasePartialFile(true);
+    request->releasePartialFile();
     EXPECT_TRUE(QFile::exists(partial));
     QFile::remove(partial);
     QFile::remove(partial + ".moved");
@@ -537,7 +691,7 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
     };
     const QList<Case> cases {
         { "404", node("/gone", "missing.mp4"), "answered HTTP/1.1 404" },
-        { "204", nodeAt("/204", route("/204", TestReply::text("", 204)), size), "sent nothing" },
+        { "204", nodeAt("/204", route("/204", TestReply::text("", 204)), size), "carries no file" },
         { "empty 200", nodeAt("/empty", route("/empty", TestReply::text("")), size),
             "sent nothing" },
         { "cut, no length", nodeAt("/cut", route("/cut", cut), size),
@@ -575,7 +729,8 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
     }
     // What can be resumed stays in Downloads: the merge's streams, whole.
     EXPECT_EQ(QFileInfo(partialOf(cases[11].job)).size(), m_site.mediaSize("vp9.webm"));
-    EXPECT_FALSE(QFile::exists(partialOf(cases[7].job))); // the endless one is not
+    // The endless one keeps the start it had when it overflowed.
+    EXPECT_GT(QFileInfo(partialOf(cases[7].job)).size(), 0);
 }
 
 TEST(NXStreamMergeOperation, APlaylistIsRefusedNotFollowed)

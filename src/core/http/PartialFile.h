@@ -1,0 +1,97 @@
+#pragma once
+
+#include "http/HttpError.h"
+#include "http/NXDataDecompressor.h"
+#include "http/PartialFileOrigin.h"
+
+#include <QFile>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The file a download is written to before it takes the destination's
+// place, and what may replace it: the partial file, which a range continues;
+// a body fetched afresh beside a partial with bytes (its replacement), which
+// takes the partial's name once it holds more; and the inflated copy of a
+// coded body, made once that is whole. A refused body leaves the partial as
+// it was. No sockets: the request hands it bytes and decisions.
+class PartialFile {
+public:
+    // Called just before the file at `replacement` takes the partial's name.
+    using ReplaceHook = std::function<void(const QString& replacement)>;
+    // Why a whole body in `file` may not take any place, or nothing.
+    using Refusal = std::function<HttpError(const QString& file)>;
+
+    void setReplaceHook(ReplaceHook hook) { m_replaceHook = std::move(hook); }
+    // The finished file keeps the version its body began with, for an owner
+    // that may make a partial file of it again.
+    void setOriginStaysAtDestination(bool on) { m_originStaysAtDestination = on; }
+    bool originStaysAtDestination() const { return m_originStaysAtDestination; }
+
+    // The file written to: the replacement while there is one, else the
+    // partial file; "" before one is named.
+    QString path() const { return m_path; }
+    // `chosen`: the hidden name we picked beside the destination, not the owner's.
+    void setPath(const QString& path, bool chosen);
+    void forgetPath();
+    bool isChosen() const { return m_chosen; }
+    bool wasWritten() const { return m_written; }
+    bool isReplacing() const { return !m_replacedPath.isEmpty(); }
+
+    // What the partial file began with: read from it, or, on a file system
+    // that keeps no attributes, what this object wrote to it; and as last read.
+    const std::optional<PartialFileOrigin>& readOrigin();
+    const std::optional<PartialFileOrigin>& knownOrigin() const { return m_origin; }
+
+    // Opens for one answer's body: after the partial's bytes when
+    // `appending`, else from the start, beside the partial when `beside` (it
+    // holds bytes to keep); a body from the start carries `origin` when given.
+    HttpError open(
+        bool appending, bool beside, const std::optional<PartialFileOrigin>& origin = {});
+    bool isOpen() const { return m_output != nullptr; }
+    // A replacement takes the partial's name once it holds more, when
+    // `mayPromote` (its bytes are the file's, not coded ones).
+    HttpError append(const char* data, qsizetype size, bool mayPromote);
+    HttpError promote();
+    // The replacement goes; the partial stays as it was.
+    void abandon();
+    HttpError flush();
+    void close();
+
+    // Ends a whole body written from the start, or the partial a piece
+    // completed: the file takes `destination`'s name unless it is shorter
+    // than the partial it was fetched beside or `refusal` refuses it; then
+    // the body goes (one that already took the partial's name held more, and
+    // stays) and the partial is left as it was.
+    HttpError finish(const QString& destination, bool freshBody, const Refusal& refusal);
+    // The same for a coded body: its inflated copy takes `destination`'s
+    // name; the coded bytes go, whatever happens: a range would carry them on.
+    HttpError finishCoded(const QString& destination, NXDataDecompressor::Format format,
+        quint64 outputLimit, const Refusal& refusal);
+
+    // A new name in the folder of `path`, beside it.
+    static QString siblingPath(const QString& path);
+    // A device, pipe or socket: written to, never replaced.
+    static bool isSpecialFile(const QString& path);
+
+private:
+    HttpError shorterBodyRefusal(const QString& file) const;
+    void dropRefused(bool freshBody);
+    HttpError moveTo(const QString& from, const QString& destination);
+
+    QString m_path;
+    bool m_chosen = false;
+    // Only a partial file we wrote to is ever removed by us.
+    bool m_written = false;
+    // While a replacement is written beside it: the partial file, and its
+    // size when the replacement began.
+    QString m_replacedPath;
+    quint64 m_replacedSize = 0;
+    std::unique_ptr<QFile> m_output;
+    std::optional<PartialFileOrigin> m_origin;
+    std::optional<PartialFileOrigin> m_bodyOrigin;
+    bool m_originStaysAtDestination = false;
+    ReplaceHook m_replaceHook;
+};
