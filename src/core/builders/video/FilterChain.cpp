@@ -92,7 +92,7 @@ struct ChainInput {
     const DNTVideo& track;
     const EncodeConfig& config;
     bool expand;
-    int32_t seek; // seconds of the source the engine skips before decoding
+    const std::optional<Trim>& seekedTrim; // the trim the engine seeks to before decoding
 };
 
 QSize profileFrameSize(const DNFileNode& node)
@@ -238,7 +238,8 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
         chain.add(QStringLiteral("hflip"));
 }
 
-std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index, int32_t seek)
+std::optional<QString> extractedTextSubtitle(
+    const DNFileNode& node, qint32 index, const std::optional<Trim>& seekedTrim)
 {
     const QString srt = makeTemporaryFile(QStringLiteral("qzsubsrt"), QStringLiteral("srt"));
     if (srt.isEmpty()
@@ -249,7 +250,7 @@ std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 inde
                              "extrat the subtitle from video file"));
         return std::nullopt;
     }
-    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seek);
+    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seekedTrim);
 }
 
 void addOverlay(ChainBuilder& chain, const QString& second, const QString& overlay)
@@ -274,9 +275,9 @@ void addSubtitle(ChainBuilder& chain, const ChainInput& in)
     std::optional<QString> filter;
     if (const DNTExtSubtitle* external = DNExtSubtitleOf(track))
         filter = GenSubtitlesFilter(
-            external->path, external->codePage, in.node.setting().position(), in.seek);
+            external->path, external->codePage, in.node.setting().position(), in.seekedTrim);
     else if (DNSubtitleFields(track).isTextformat)
-        filter = extractedTextSubtitle(in.node, index, in.seek);
+        filter = extractedTextSubtitle(in.node, index, in.seekedTrim);
     else if (const auto mark = GenSubtitleStreamMark(in.node, true, in.config))
         return addOverlay(chain, *mark, QStringLiteral("overlay=x=(W-w)/2:y=H-h"));
     if (!filter)
@@ -324,13 +325,14 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node)
 }
 
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek)
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config,
+    const std::optional<Trim>& seekedTrim)
 {
     const std::optional<QString> input = GenVideoStreamMark(node, true, config);
     if (!input)
         return std::nullopt;
     // The stream mark exists only for a selected track that is there.
-    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seek };
+    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seekedTrim };
     ChainBuilder chain(*input);
     addGeometry(chain, in);
     if (burnSubtitles)
