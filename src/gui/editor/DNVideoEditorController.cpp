@@ -482,7 +482,7 @@ void DNVideoEditorController::loadTrimOnEnter()
 {
     const auto* nodeEdit = edit();
     const bool trimming = nodeEdit->isEnableTrimming();
-    m_renderControl->setEnableCropVideo(trimming);
+    m_renderControl->setTrimEnabled(trimming);
     m_renderControl->setLimitedLeftTime(nodeEdit->trimStartTime(), nodeEdit->trimEndTime());
     if (trimming) {
         setTrimRange(int(nodeEdit->trimStartTime()), int(nodeEdit->trimEndTime()));
@@ -652,7 +652,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnExit()
     m_startTrimTime->setIntValue(0);
     m_endTrimTime->setIntValue(0);
     showTrimDuration(0);
-    m_renderControl->setEnableCropVideo(false);
+    m_renderControl->setTrimEnabled(false);
     m_editDurationSlider->setEnableSegments(false);
     saveMediaNodeInfomation();
     clearPreviews();
@@ -835,7 +835,7 @@ void DNVideoEditorController::setEditEnableTrimming(bool on)
     m_startTrimTime->setEnabled(on);
     m_endTrimTime->setEnabled(on);
     m_editDurationSlider->setEnableSegments(on);
-    m_renderControl->setEnableCropVideo(on);
+    m_renderControl->setTrimEnabled(on);
     showTabFlag(EditorTab::kTrimming, on);
     if (on)
         taggeDurationSlider();
@@ -965,7 +965,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnVideoStart()
     if (!picture.isEmpty())
         m_selectionView->setFrame(aspectFit(picture, bounds).toRect());
     if (nodeEdit->isEnableTrimming()) {
-        m_renderControl->setEnableCropVideo(true);
+        m_renderControl->setTrimEnabled(true);
         m_editDurationSlider->setEnableSegments(true);
         m_editDurationSlider->setPercentValue(
             m_renderControl->convertTimeToPercent(nodeEdit->trimStartTime()) + 0.0001);

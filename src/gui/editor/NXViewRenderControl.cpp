@@ -22,6 +22,15 @@ constexpr double kUnknownDuration = 1.0;
 // in binary (640 / (640 / 201.0)); truncation must not cost it a pixel.
 constexpr double kRoundingSlack = 1e-6;
 
+// Seconds to the millisecond without trailing zeros ("10", "10.6"), whatever the locale.
+QString playerTimeText(double seconds)
+{
+    QString text = QString::fromLatin1(playerCommandNumber(seconds, 3));
+    while (text.contains(QLatin1Char('.')) && (text.endsWith('0') || text.endsWith('.')))
+        text.chop(1);
+    return text;
+}
+
 int shownSide(int reported, double factor)
 {
     return static_cast<int>(reported / factor + kRoundingSlack);
@@ -111,14 +120,14 @@ QStringList NXViewRenderControl::fixedArguments() const
 
 // The player loops what it was asked to play: from the left limit, and while
 // the trim is on only up to the right one, which it counts from the start.
+// The limits go to the millisecond: whole seconds would move a trim's ends,
+// and make a short one end where it starts.
 QStringList NXViewRenderControl::rangeArguments() const
 {
-    const auto number
-        = [](double value) { return QString::fromLatin1(playerCommandNumber(value, 0)); };
-    QStringList arguments { QStringLiteral("-ss"), number(m_flags.leftLimitedTime) };
+    QStringList arguments { QStringLiteral("-ss"), playerTimeText(m_flags.leftLimitedTime) };
     const double length = m_flags.rightLimitedTime - m_flags.leftLimitedTime;
-    if (m_flags.enableCrop && length > 0)
-        arguments << QStringLiteral("-endpos") << number(length);
+    if (m_flags.trimEnabled && length > 0)
+        arguments << QStringLiteral("-endpos") << playerTimeText(length);
     return arguments;
 }
 
