@@ -4,6 +4,7 @@
 #include "model/DNMediaPredicates.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "player/KeyFrameSeek.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -98,10 +99,10 @@ void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
     connect(task, &PlayerTask::lineRead, this, &NXViewRenderControl::readLine);
     connect(task, &PlayerTask::finished, this, &NXViewRenderControl::mplayerTerminated);
     connect(task, &PlayerTask::failedToStart, this, &NXViewRenderControl::mplayerTerminated);
-    task->start(arguments + fixedArguments(), workingFolder());
+    task->start(arguments + fixedArguments(arguments.value(0)), workingFolder());
 }
 
-QStringList NXViewRenderControl::fixedArguments() const
+QStringList NXViewRenderControl::fixedArguments(const QString& media) const
 {
     const auto number = [](double value, int digits) {
         return QString::fromLatin1(playerCommandNumber(value, digits));
@@ -110,7 +111,7 @@ QStringList NXViewRenderControl::fixedArguments() const
         QStringLiteral("coreaudio"), QStringLiteral("-vf"),
         QStringLiteral("scale=%1:%2")
             .arg(number(m_flags.scaleSize.width(), 0), number(m_flags.scaleSize.height(), 0)) };
-    arguments << rangeArguments();
+    arguments << playerRangeArguments(media);
     arguments << QStringLiteral("-vo")
               << QStringLiteral("corevideo:buffer_name=\"%1\"").arg(currentBufferName())
               << QStringLiteral("-volume") << number(kHalfVolume, 2) << QStringLiteral("-loop")
@@ -128,6 +129,28 @@ QStringList NXViewRenderControl::rangeArguments() const
     const double length = m_flags.rightLimitedTime - m_flags.leftLimitedTime;
     if (m_flags.trimEnabled && length > 0)
         arguments << QStringLiteral("-endpos") << playerTimeText(length);
+    return arguments;
+}
+
+// mplayer lands on the next key frame after where it is asked to start, and
+// the part before it would never be shown: it starts at the key frame before,
+// and the player tool shows the pictures from the left limit on, and up to
+// the right one with the trim on.
+QStringList NXViewRenderControl::playerRangeArguments(const QString& media) const
+{
+    const double left = m_flags.leftLimitedTime;
+    const std::optional<double> keyFrame
+        = left > 0 ? keyFrameAtOrBefore(media, left) : std::nullopt;
+    if (!keyFrame || playerTimeText(*keyFrame) == playerTimeText(left))
+        return rangeArguments();
+    QStringList arguments { QStringLiteral("-ss"), playerTimeText(*keyFrame) };
+    const double right = m_flags.rightLimitedTime;
+    const bool trimmed = m_flags.trimEnabled && right > left;
+    if (trimmed)
+        arguments << QStringLiteral("-endpos") << playerTimeText(right - *keyFrame);
+    arguments << QStringLiteral("-showfrom") << playerTimeText(left);
+    if (trimmed)
+        arguments << QStringLiteral("-showto") << playerTimeText(right);
     return arguments;
 }
 

@@ -126,8 +126,9 @@ signals:
 private:
     static constexpr double kDefaultSkip = 5;
 
-    QStringList fixedArguments() const;
+    QStringList fixedArguments(const QString& media) const;
     QStringList rangeArguments() const;
+    QStringList playerRangeArguments(const QString& media) const;
     static QString workingFolder();
     void readLine(const QString& line);
     void readStatusLine(const QString& line);

@@ -229,6 +229,38 @@ TEST(NXViewRenderControl, LoopsTheTrimmedRangeOnly)
     ASSERT_TRUE(previews.stopped.wait());
 }
 
+// mplayer lands on the key frame after where it is asked to start: with the
+// clip's only key frame at its start, the trim is still shown from its first
+// second, and never a picture before it, loop after loop.
+TEST(NXViewRenderControl, ShowsTheTrimFromItsStartWhereNoKeyFrameIs)
+{
+    qputenv("QUILLON_PLAYER_AO", "null");
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("shades one key.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 8, false, 8));
+    Previews previews;
+    previews.control.setTrimEnabled(true);
+    previews.control.setLimitedLeftTime(3, 5);
+    previews.play(clip, 3);
+    QList<int> shown;
+    const auto reaches = [&](int second) {
+        return QTest::qWaitFor(
+            [&] {
+                if (!previews.picture().isNull()
+                    && (shown.isEmpty() || shown.last() != previews.second()))
+                    shown << previews.second();
+                return !shown.isEmpty() && shown.last() == second;
+            },
+            20'000);
+    };
+    ASSERT_TRUE(reaches(4));
+    ASSERT_TRUE(reaches(3)) << "back to the start";
+    ASSERT_TRUE(reaches(4));
+    EXPECT_EQ(shown, QList<int>({ 3, 4, 3, 4 }));
+    previews.control.stopPlay();
+    ASSERT_TRUE(previews.stopped.wait());
+}
+
 // The range reaches the player as it was set, to the millisecond: rounded to
 // seconds it moved the trim's ends, and a short trim ended where it began.
 TEST(NXViewRenderControl, TheLoopedRangeReachesThePlayerToTheMillisecond)
