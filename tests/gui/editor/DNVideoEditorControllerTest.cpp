@@ -382,8 +382,9 @@ TEST(DNVideoEditorController, EscapeAndCloseEndAsDoneAndEachFileIsScannedOnItsOw
         EXPECT_FALSE(c.node->isCropLetterboxAuto()) << "scanned at entry, on an earlier picture";
         QElapsedTimer firstPicture;
         firstPicture.start();
-        ASSERT_TRUE(
-            QTest::qWaitFor([&] { return !original->currentVideoFrame().isNull(); }, 15'000));
+        // A picture of this node's own player: one still coming from the
+        // player before may show first, and is not scanned.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return editor->canCropBlackRegion(); }, 15'000));
         // The selector takes the preset on a later turn of the loop and scans
         // a picture of the source, which may take as long as the capture's
         // own limit; the loop's turns are as slow as the first picture showed.
