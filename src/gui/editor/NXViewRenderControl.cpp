@@ -133,21 +133,20 @@ QStringList NXViewRenderControl::rangeArguments() const
 }
 
 // mplayer lands on the next key frame after where it is asked to start, and
-// the part before it would never be shown: it starts at the key frame before,
-// and the player tool shows the pictures from the left limit on, and up to
-// the right one with the trim on.
+// shows the first picture past where it is asked to end: it starts at the key
+// frame before the left limit, and the player tool shows the pictures from
+// the left limit on, and before the right one with the trim on.
 QStringList NXViewRenderControl::playerRangeArguments(const QString& media) const
 {
     const double left = m_flags.leftLimitedTime;
-    const std::optional<double> keyFrame
-        = left > 0 ? keyFrameAtOrBefore(media, left) : std::nullopt;
-    if (!keyFrame || playerTimeText(*keyFrame) == playerTimeText(left))
-        return rangeArguments();
-    QStringList arguments { QStringLiteral("-ss"), playerTimeText(*keyFrame) };
+    const double start = left > 0 ? keyFrameAtOrBefore(media, left).value_or(left) : left;
     const double right = m_flags.rightLimitedTime;
     const bool trimmed = m_flags.trimEnabled && right > left;
+    if (!trimmed && playerTimeText(start) == playerTimeText(left))
+        return rangeArguments();
+    QStringList arguments { QStringLiteral("-ss"), playerTimeText(start) };
     if (trimmed)
-        arguments << QStringLiteral("-endpos") << playerTimeText(right - *keyFrame);
+        arguments << QStringLiteral("-endpos") << playerTimeText(right - start);
     arguments << QStringLiteral("-showfrom") << playerTimeText(left);
     if (trimmed)
         arguments << QStringLiteral("-showto") << playerTimeText(right);
