@@ -182,7 +182,13 @@ void DNFileNode::setTrimEndTime(quint32 seconds)
         m_setting.setTrimEndPercent(1.0f);
         return;
     }
-    m_setting.setTrimEndPercent(std::min(static_cast<float>(seconds) / duration, 1.0f));
+    // The editor counts whole seconds: the last one it shows is the end of the
+    // track, and a trim to it keeps the fraction of a second after it.
+    if (seconds >= wholeSeconds(duration, 1.0f)) {
+        m_setting.setTrimEndPercent(1.0f);
+        return;
+    }
+    m_setting.setTrimEndPercent(static_cast<float>(seconds) / duration);
 }
 
 QRectF DNFileNode::cropRect() const

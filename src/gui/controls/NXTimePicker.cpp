@@ -290,15 +290,19 @@ bool NXTimePicker::hasAction() const
 
 void NXTimePicker::sendActionToTarget()
 {
-    if (hasAction())
-        emit actionTriggered(this);
+    if (!hasAction())
+        return;
+    m_limitedFrom.reset();
+    emit actionTriggered(this);
 }
 
 void NXTimePicker::fire2SendAction()
 {
     if (!hasAction())
         return;
+    const int32_t given = integerValue();
     checkTimeValue();
+    m_limitedFrom = given != integerValue() ? std::optional(given) : std::nullopt;
     emit actionTriggered(this);
     update();
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 
 // The state and arithmetic of the time picker: three fields that always
 // normalise through their total, so 75 typed into the minutes reads 1:15:00.
@@ -84,6 +85,9 @@ public:
     // Pulls the value into the limits and sends the action, when someone
     // listens to it.
     void fire2SendAction();
+    // What the last action had been given before the limits pulled it back;
+    // none when it was within them.
+    std::optional<int32_t> limitedFrom() const { return m_limitedFrom; }
 
     QSize sizeHint() const override;
 
@@ -114,5 +118,6 @@ private:
     int32_t minValue_ = 0;
     int32_t maxValue_ = 2147483647;
     double m_stepperValue = 0;
+    std::optional<int32_t> m_limitedFrom;
     QTimer* m_delayedAction = nullptr;
 };

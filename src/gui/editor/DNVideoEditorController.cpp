@@ -201,6 +201,9 @@ QWidget* DNVideoEditorController::buildTrimTab()
     m_startTrimTime = new NXTimePicker(page);
     m_endTrimTime = new NXTimePicker(page);
     m_gernalTimeTrimDuration = new QLabel(page);
+    m_trimLimitMessage = new QLabel(page);
+    m_trimLimitMessage->setWordWrap(true);
+    m_trimLimitMessage->hide();
     for (auto* picker : { m_startTrimTime, m_endTrimTime })
         connect(picker, &NXTimePicker::actionTriggered, this,
             &DNVideoEditorController::timePickerAction);
@@ -216,6 +219,7 @@ QWidget* DNVideoEditorController::buildTrimTab()
     form->addRow(enable);
     form->addRow(QStringLiteral("Start:"), m_startTrimTime);
     form->addRow(QStringLiteral("End:"), m_endTrimTime);
+    form->addRow(m_trimLimitMessage);
     form->addRow(QStringLiteral("Duration:"), m_gernalTimeTrimDuration);
     form->addRow(reset);
     return page;
@@ -478,7 +482,7 @@ void DNVideoEditorController::loadTrimOnEnter()
 {
     const auto* nodeEdit = edit();
     const bool trimming = nodeEdit->isEnableTrimming();
-    m_renderControl->setEnableCropVideo(trimming);
+    m_renderControl->setTrimEnabled(trimming);
     m_renderControl->setLimitedLeftTime(nodeEdit->trimStartTime(), nodeEdit->trimEndTime());
     if (trimming) {
         setTrimRange(int(nodeEdit->trimStartTime()), int(nodeEdit->trimEndTime()));
@@ -488,6 +492,7 @@ void DNVideoEditorController::loadTrimOnEnter()
     }
     m_startTrimTime->setEnabled(trimming);
     m_endTrimTime->setEnabled(trimming);
+    m_trimLimitMessage->hide();
 }
 
 void DNVideoEditorController::startPlayAction()
@@ -647,7 +652,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnExit()
     m_startTrimTime->setIntValue(0);
     m_endTrimTime->setIntValue(0);
     showTrimDuration(0);
-    m_renderControl->setEnableCropVideo(false);
+    m_renderControl->setTrimEnabled(false);
     m_editDurationSlider->setEnableSegments(false);
     saveMediaNodeInfomation();
     clearPreviews();
@@ -830,7 +835,7 @@ void DNVideoEditorController::setEditEnableTrimming(bool on)
     m_startTrimTime->setEnabled(on);
     m_endTrimTime->setEnabled(on);
     m_editDurationSlider->setEnableSegments(on);
-    m_renderControl->setEnableCropVideo(on);
+    m_renderControl->setTrimEnabled(on);
     showTabFlag(EditorTab::kTrimming, on);
     if (on)
         taggeDurationSlider();
@@ -854,8 +859,26 @@ void DNVideoEditorController::updateWithTraggeDurationSlider()
 
 void DNVideoEditorController::timePickerAction(NXTimePicker* sender)
 {
-    setTrimRange(
-        m_startTrimTime->integerValue(), m_endTrimTime->integerValue(), sender == m_endTrimTime);
+    const int start = m_startTrimTime->integerValue();
+    const int end = m_endTrimTime->integerValue();
+    const bool keepEnd = sender == m_endTrimTime;
+    const int minimum = limitation();
+    // The fields hold their typed values to the shortest trim: an end pulled
+    // up, or a start pulled down, was shorter.
+    const std::optional<int32_t> typed = sender ? sender->limitedFrom() : std::nullopt;
+    const bool pulledToMinimum = typed && (keepEnd ? *typed < end : *typed > start);
+    const bool held = pulledToMinimum
+        || heldTrimRange(start, end, trimLength(), minimum, keepEnd) != std::pair(start, end);
+    setTrimRange(start, end, keepEnd);
+    if (!held)
+        return;
+    // The fields take back what they were given: the user reads why next to them.
+    m_trimLimitMessage->setText(QStringLiteral("A trim keeps at least %1 seconds: the start is "
+                                               "now %2 and the end %3.")
+                                    .arg(minimum)
+                                    .arg(DNTimeStringFromSeconds(m_startTrimTime->integerValue()),
+                                        DNTimeStringFromSeconds(m_endTrimTime->integerValue())));
+    m_trimLimitMessage->show();
 }
 
 int DNVideoEditorController::trimLength() const
@@ -887,6 +910,7 @@ void DNVideoEditorController::setTrimRange(int start, int end, bool keepEnd)
     const int length = trimLength();
     const int minimum = limitation();
     std::tie(start, end) = heldTrimRange(start, end, length, minimum, keepEnd);
+    m_trimLimitMessage->hide();
     auto* nodeEdit = edit();
     nodeEdit->setTrimStartTime(quint32(start));
     nodeEdit->setTrimEndTime(quint32(end));
@@ -941,7 +965,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnVideoStart()
     if (!picture.isEmpty())
         m_selectionView->setFrame(aspectFit(picture, bounds).toRect());
     if (nodeEdit->isEnableTrimming()) {
-        m_renderControl->setEnableCropVideo(true);
+        m_renderControl->setTrimEnabled(true);
         m_editDurationSlider->setEnableSegments(true);
         m_editDurationSlider->setPercentValue(
             m_renderControl->convertTimeToPercent(nodeEdit->trimStartTime()) + 0.0001);

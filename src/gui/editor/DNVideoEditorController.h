@@ -261,6 +261,8 @@ public:
     QLabel* editPlayTime() const { return m_editPlayTime; }
     QLabel* editLeftTime() const { return m_editLeftTime; }
     QLabel* gernalTimeTrimDuration() const { return m_gernalTimeTrimDuration; }
+    // Under the time fields: why a typed trim was held to the shortest allowed.
+    QLabel* trimLimitMessage() const { return m_trimLimitMessage; }
     QLabel* playbackMessage() const { return m_playbackMessage; }
     QTimer* startTimer() const { return m_startTimer; }
     QTimer* restartTimer() const { return m_restartTimer; }
@@ -348,6 +350,7 @@ private:
     NXTimePicker* m_startTrimTime = nullptr;
     NXTimePicker* m_endTrimTime = nullptr;
     QLabel* m_gernalTimeTrimDuration = nullptr;
+    QLabel* m_trimLimitMessage = nullptr;
     QLabel* m_editPlayTime = nullptr;
     QLabel* m_editLeftTime = nullptr;
     QLabel* m_playbackMessage = nullptr;

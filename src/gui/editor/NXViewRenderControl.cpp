@@ -4,6 +4,7 @@
 #include "model/DNMediaPredicates.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
+#include "player/KeyFrameSeek.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,6 +22,15 @@ constexpr double kUnknownDuration = 1.0;
 // A quotient that is a whole number in decimal may come out a hair below it
 // in binary (640 / (640 / 201.0)); truncation must not cost it a pixel.
 constexpr double kRoundingSlack = 1e-6;
+
+// Seconds to the millisecond without trailing zeros ("10", "10.6"), whatever the locale.
+QString playerTimeText(double seconds)
+{
+    QString text = QString::fromLatin1(playerCommandNumber(seconds, 3));
+    while (text.contains(QLatin1Char('.')) && (text.endsWith('0') || text.endsWith('.')))
+        text.chop(1);
+    return text;
+}
 
 int shownSide(int reported, double factor)
 {
@@ -89,10 +99,10 @@ void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
     connect(task, &PlayerTask::lineRead, this, &NXViewRenderControl::readLine);
     connect(task, &PlayerTask::finished, this, &NXViewRenderControl::mplayerTerminated);
     connect(task, &PlayerTask::failedToStart, this, &NXViewRenderControl::mplayerTerminated);
-    task->start(arguments + fixedArguments(), workingFolder());
+    task->start(arguments + fixedArguments(arguments.value(0)), workingFolder());
 }
 
-QStringList NXViewRenderControl::fixedArguments() const
+QStringList NXViewRenderControl::fixedArguments(const QString& media) const
 {
     const auto number = [](double value, int digits) {
         return QString::fromLatin1(playerCommandNumber(value, digits));
@@ -101,7 +111,7 @@ QStringList NXViewRenderControl::fixedArguments() const
         QStringLiteral("coreaudio"), QStringLiteral("-vf"),
         QStringLiteral("scale=%1:%2")
             .arg(number(m_flags.scaleSize.width(), 0), number(m_flags.scaleSize.height(), 0)) };
-    arguments << rangeArguments();
+    arguments << playerRangeArguments(media);
     arguments << QStringLiteral("-vo")
               << QStringLiteral("corevideo:buffer_name=\"%1\"").arg(currentBufferName())
               << QStringLiteral("-volume") << number(kHalfVolume, 2) << QStringLiteral("-loop")
@@ -111,14 +121,35 @@ QStringList NXViewRenderControl::fixedArguments() const
 
 // The player loops what it was asked to play: from the left limit, and while
 // the trim is on only up to the right one, which it counts from the start.
+// The limits go to the millisecond: whole seconds would move a trim's ends,
+// and make a short one end where it starts.
 QStringList NXViewRenderControl::rangeArguments() const
 {
-    const auto number
-        = [](double value) { return QString::fromLatin1(playerCommandNumber(value, 0)); };
-    QStringList arguments { QStringLiteral("-ss"), number(m_flags.leftLimitedTime) };
+    QStringList arguments { QStringLiteral("-ss"), playerTimeText(m_flags.leftLimitedTime) };
     const double length = m_flags.rightLimitedTime - m_flags.leftLimitedTime;
-    if (m_flags.enableCrop && length > 0)
-        arguments << QStringLiteral("-endpos") << number(length);
+    if (m_flags.trimEnabled && length > 0)
+        arguments << QStringLiteral("-endpos") << playerTimeText(length);
+    return arguments;
+}
+
+// mplayer lands on the next key frame after where it is asked to start, and
+// shows the first picture past where it is asked to end: it starts at the key
+// frame before the left limit, and the player tool shows the pictures from
+// the left limit on, and before the right one with the trim on.
+QStringList NXViewRenderControl::playerRangeArguments(const QString& media) const
+{
+    const double left = m_flags.leftLimitedTime;
+    const double start = left > 0 ? keyFrameAtOrBefore(media, left).value_or(left) : left;
+    const double right = m_flags.rightLimitedTime;
+    const bool trimmed = m_flags.trimEnabled && right > left;
+    if (!trimmed && playerTimeText(start) == playerTimeText(left))
+        return rangeArguments();
+    QStringList arguments { QStringLiteral("-ss"), playerTimeText(start) };
+    if (trimmed)
+        arguments << QStringLiteral("-endpos") << playerTimeText(right - start);
+    arguments << QStringLiteral("-showfrom") << playerTimeText(left);
+    if (trimmed)
+        arguments << QStringLiteral("-showto") << playerTimeText(right);
     return arguments;
 }
 

@@ -18,7 +18,7 @@ struct NXEditFlags {
     bool isStarted = false; // a player was started; set again by "Starting playback..."
     bool isPaused = false; // the player reported a pause
     bool isWaitingCache = false; // from every start until the player ends
-    bool enableCrop = false; // the trim is on: the player loops between the limits
+    bool trimEnabled = false; // the player loops between the limits
     double currentPlaybackTime = 0; // seconds
     double duration = 0; // seconds
     double volumes = 0; // the last volume sent
@@ -69,7 +69,7 @@ public:
     // Fractions of the duration, 0 to 1.
     void setPercentageLimitedLeftTime(double left, double right);
     // Whether the trim is on: the player then loops the range between the limits.
-    void setEnableCropVideo(bool on) { m_flags.enableCrop = on; }
+    void setTrimEnabled(bool on) { m_flags.trimEnabled = on; }
     // True while a player runs over a range other than the one the limits
     // now give: the range is on its command line, so only a new player plays it.
     bool playsAnotherRange() const;
@@ -126,8 +126,9 @@ signals:
 private:
     static constexpr double kDefaultSkip = 5;
 
-    QStringList fixedArguments() const;
+    QStringList fixedArguments(const QString& media) const;
     QStringList rangeArguments() const;
+    QStringList playerRangeArguments(const QString& media) const;
     static QString workingFolder();
     void readLine(const QString& line);
     void readStatusLine(const QString& line);

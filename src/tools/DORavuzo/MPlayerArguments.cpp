@@ -1,5 +1,7 @@
 #include "MPlayerArguments.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <string_view>
 
@@ -27,6 +29,16 @@ bool isFrameLinkOutput(std::string_view output)
     return output.substr(0, output.find(':')) == "corevideo";
 }
 
+// Seconds written in the C locale, as our program writes them.
+std::optional<double> secondsOf(const std::string& word)
+{
+    double seconds = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), seconds);
+    if (error != std::errc() || end != word.data() + word.size() || !std::isfinite(seconds))
+        return std::nullopt;
+    return seconds;
+}
+
 } // namespace
 
 MPlayerArguments rewriteArguments(
@@ -49,6 +61,8 @@ MPlayerArguments rewriteArguments(
             words.push_back(word);
             filterChainAt = words.size();
             words.push_back(filters);
+        } else if ((word == "-showfrom" || word == "-showto") && hasValue) {
+            (word == "-showfrom" ? result.showFrom : result.showTo) = secondsOf(toolWords[++index]);
         } else if (word == "-ao" && hasValue && toolWords[index + 1] == "coreaudio") {
             words.insert(words.end(), { word, audioOutputs });
             ++index;
@@ -57,6 +71,8 @@ MPlayerArguments rewriteArguments(
             words.insert(words.end(),
                 { word, "yuv4mpeg:file=/dev/fd/" + std::to_string(kPictureDescriptor) });
         } else {
+            if (word == "-ss" && hasValue)
+                result.startAt = secondsOf(toolWords[index + 1]).value_or(0);
             words.push_back(word);
         }
     }

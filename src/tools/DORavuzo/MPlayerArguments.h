@@ -8,6 +8,13 @@
 struct MPlayerArguments {
     std::vector<std::string> words; // mplayer's arguments, without the program
     std::optional<std::string> bufferName; // the frame link's name, when one was asked for
+    // The part of the media whose pictures are shown, in seconds ("-showfrom"
+    // and "-showto", the tool's own words): mplayer starts at a key frame,
+    // and the pictures before the part, or from its end on, are dropped.
+    std::optional<double> showFrom;
+    std::optional<double> showTo;
+    // Where mplayer is asked to start ("-ss"), 0 when it is not.
+    double startAt = 0;
 };
 
 // The file descriptor mplayer's yuv4mpeg output writes to.
@@ -19,6 +26,7 @@ inline constexpr int kPictureDescriptor = 3;
 //   kPictureDescriptor, and N the buffer name;
 // - every "-vf" value joins one chain at the place of the first, since
 //   mplayer keeps only the last "-vf" it is given;
+// - "-showfrom S" and "-showto E" are taken out for the tool;
 // - options that read the user's mplayer setup are turned off.
 // The other words pass unchanged, in their order.
 MPlayerArguments rewriteArguments(

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -9,6 +10,23 @@ namespace {
 // The lines we look for are short; status lines that never end in '\n' or
 // '\r' must not grow the buffer without bound.
 constexpr std::size_t kLongestLine = 4096;
+// Status lines kept for pictures that do not come: a bound, not a wait.
+constexpr std::size_t kMostPictureTimes = 64;
+
+// The number after `key` in `line`, when there is one.
+std::optional<double> numberAfter(const std::string& line, std::string_view key)
+{
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos)
+        return std::nullopt;
+    const char* first = line.data() + at + key.size();
+    const char* const end = line.data() + line.size();
+    while (first != end && *first == ' ')
+        ++first;
+    double value = 0;
+    const auto [rest, error] = std::from_chars(first, end, value);
+    return error == std::errc() ? std::optional(value) : std::nullopt;
+}
 
 } // namespace
 
@@ -30,7 +48,15 @@ void MPlayerOutput::takeLine(const std::string& line)
     if (line.rfind("A:", 0) == 0 || line.rfind("V:", 0) == 0 || line.rfind("Cache fill:", 0) == 0) {
         m_lastStatus = line;
         m_paused = false;
-    } else if (line == "ID_PAUSED" || line.find("=====  PAUSE  =====") != std::string::npos) {
+        if (const std::optional<double> time = numberAfter(line, "V:")) {
+            if (m_pictureTimes.size() == kMostPictureTimes)
+                m_pictureTimes.pop_front();
+            m_pictureTimes.push_back(*time);
+        }
+    }
+    if (const std::optional<double> rate = numberAfter(line, "ID_VIDEO_FPS="); rate && *rate > 0)
+        m_framesPerSecond = *rate;
+    else if (line == "ID_PAUSED" || line.find("=====  PAUSE  =====") != std::string::npos) {
         m_paused = true;
     }
     if (line.rfind("Starting playback...", 0) == 0) {

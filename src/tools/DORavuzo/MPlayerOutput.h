@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <string>
 
 // Watches mplayer's standard output, which the tool forwards unchanged, for
@@ -26,6 +27,12 @@ public:
     const std::string& lastStatus() const { return m_lastStatus; }
     // mplayer said it paused and has shown no status line since.
     bool paused() const { return m_paused; }
+    // The picture times of the status lines not taken yet, oldest first:
+    // mplayer writes one status line after each picture it shows, in tenths
+    // of a second.
+    std::deque<double>& pictureTimes() { return m_pictureTimes; }
+    // The pictures a second, from "ID_VIDEO_FPS="; 0 before it.
+    double framesPerSecond() const { return m_framesPerSecond; }
 
 private:
     void takeLine(const std::string& line);
@@ -38,4 +45,6 @@ private:
     int m_outputAspectTimes100 = 0;
     std::string m_lastStatus;
     bool m_paused = false;
+    std::deque<double> m_pictureTimes;
+    double m_framesPerSecond = 0;
 };

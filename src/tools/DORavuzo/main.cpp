@@ -6,6 +6,7 @@
 #include "FrameLinkClient.h"
 #include "MPlayerArguments.h"
 #include "MPlayerOutput.h"
+#include "ShownRange.h"
 #include "Y4mStream.h"
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -212,11 +215,44 @@ private:
     bool m_ended = false;
 };
 
+// A picture kept until its status line tells whether it is shown.
+struct HeldPicture {
+    explicit HeldPicture(const Y4mStream::Picture& picture)
+        : width(picture.width)
+        , height(picture.height)
+    {
+        for (int plane = 0; plane < 3; ++plane) {
+            const int rows = plane == 0 ? height : (height + 1) / 2;
+            strides[plane] = picture.strides[plane];
+            bytes[plane].assign(picture.planes[plane],
+                picture.planes[plane] + static_cast<std::size_t>(strides[plane]) * rows);
+        }
+    }
+    Y4mStream::Picture view() const
+    {
+        Y4mStream::Picture picture { width, height, {}, {} };
+        for (int plane = 0; plane < 3; ++plane) {
+            picture.planes[plane] = bytes[plane].data();
+            picture.strides[plane] = strides[plane];
+        }
+        return picture;
+    }
+
+    int width;
+    int height;
+    std::vector<std::uint8_t> bytes[3];
+    int strides[3] = {};
+};
+
+// Pictures waiting for their status lines: more means mplayer stopped
+// writing them, and the pictures are shown as they come.
+constexpr std::size_t kMostHeldPictures = 8;
+
 // Reads mplayer's two outputs until both end, passing our commands on.
 class Session {
 public:
     Session(int outputFd, int picturesFd, CommandRelay& commands, PlayerGroup& group,
-        std::optional<FrameLinkClient>& link)
+        std::optional<FrameLinkClient>& link, std::optional<ShownRange> range)
         : m_outputFd(outputFd)
         , m_picturesFd(picturesFd)
         , m_commands(commands)
@@ -226,6 +262,7 @@ public:
               [this](const Y4mStream::Picture& picture) { showPicture(picture); })
         , m_stallLimit(stallLimit())
         , m_lastMove(Clock::now())
+        , m_range(std::move(range))
     { }
 
     void run()
@@ -303,6 +340,7 @@ private:
             return;
         writeAll(STDOUT_FILENO, buffer.data(), static_cast<std::size_t>(count));
         m_output.feed(buffer.data(), static_cast<std::size_t>(count));
+        releaseHeldPictures();
     }
 
     void readPictures(std::vector<char>& buffer)
@@ -344,6 +382,36 @@ private:
         ++m_picturesShown;
         if (!m_link)
             return;
+        if (!m_range) {
+            render(picture);
+            return;
+        }
+        m_held.emplace_back(picture);
+        releaseHeldPictures();
+    }
+
+    // Pairs the held pictures with their status lines, in order, and shows
+    // those in the range.
+    void releaseHeldPictures()
+    {
+        if (!m_range || m_releasing)
+            return;
+        m_releasing = true;
+        m_range->setFramesPerSecond(m_output.framesPerSecond());
+        std::deque<double>& times = m_output.pictureTimes();
+        while (!m_held.empty() && !times.empty()) {
+            if (m_range->shows(times.front()))
+                render(m_held.front().view());
+            times.pop_front();
+            m_held.pop_front();
+        }
+        for (; m_held.size() > kMostHeldPictures; m_held.pop_front())
+            render(m_held.front().view());
+        m_releasing = false;
+    }
+
+    void render(const Y4mStream::Picture& picture)
+    {
         if (m_pendingStream) {
             m_pendingStream = false;
             takeWaitingOutput();
@@ -379,6 +447,9 @@ private:
     std::string m_lastMark;
     Clock::time_point m_lastMove;
     bool m_stalled = false;
+    std::optional<ShownRange> m_range;
+    std::deque<HeldPicture> m_held;
+    bool m_releasing = false;
     int m_width = 0;
     int m_height = 0;
 };
@@ -447,7 +518,11 @@ int main(int argc, char** argv)
         return kCannotStart;
     PlayerGroup group(mplayer);
     CommandRelay commands(STDIN_FILENO, pipes.commands.write);
-    Session session(pipes.output.read, pipes.pictures.read, commands, group, link);
+    std::optional<ShownRange> range;
+    if (arguments.showFrom || arguments.showTo)
+        range.emplace(arguments.showFrom.value_or(0),
+            arguments.showTo.value_or(std::numeric_limits<double>::infinity()), arguments.startAt);
+    Session session(pipes.output.read, pipes.pictures.read, commands, group, link, range);
     session.run();
     link.reset();
     const int exitCode = waitFor(mplayer);

@@ -126,8 +126,8 @@ TEST_F(AudioBuildersEngine, TrimmedLouderClipConvertsToEveryFormat)
         const auto node = clipNode(profile);
         ASSERT_NE(node, nullptr);
         node->setting().setTrimEnable(true);
-        node->setting().setTrimStartPercent(0.34f); // from second 1
-        node->setting().setTrimEndPercent(1.0f); // for 1.98 s, written as 1
+        node->setting().setTrimStartPercent(0.34f); // from 1.02 s
+        node->setting().setTrimEndPercent(1.0f); // to the end: 1.98 s, counted as 1 whole
         node->setting().setVolume(150);
         int duration = 0;
         const QString output = convert(node, m_output.path(), &duration);
@@ -136,7 +136,7 @@ TEST_F(AudioBuildersEngine, TrimmedLouderClipConvertsToEveryFormat)
         EXPECT_EQ(duration, 1);
         const MediaFacts facts = MediaFacts::probe(output);
         ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
-        expectAudioOnly(facts, row, *profile, 1.0);
+        expectAudioOnly(facts, row, *profile, 1.98);
     }
 }
 

@@ -256,8 +256,8 @@ TEST_F(BuilderServicesEngine, ASeekedSourceShowsItsBurntCueAtTheShiftedTime)
         writeFile(m_dir.filePath("cue.srt"), "1\n00:00:14,000 --> 00:00:16,000\nHELLO WORLD\n"));
     attachSrt(*n, m_dir.filePath("cue.srt"), "UTF-8");
     n->setting().setTrimEnable(true);
-    n->setting().setTrimStartPercent(0.34f);
-    n->setting().setTrimEndPercent(0.7f);
+    n->setting().setTrimStartPercent(10.0f / 30);
+    n->setting().setTrimEndPercent(20.0f / 30);
     const ArgumentBlockPtr block = buildWithProfileBuilder(n, configWithOutputFolder(m_dir.path()));
     ASSERT_TRUE(block);
     const QStringList words = block->arguments();
@@ -293,6 +293,74 @@ TEST_F(BuilderServicesEngine, ASubtitleStreamEndsWithThePicture)
     const MediaFacts facts = MediaFacts::probe(n->outputName());
     ASSERT_EQ(facts.count("subtitle"), 1);
     EXPECT_NEAR(facts.duration, MediaFacts::probe(source).duration, kSlack);
+}
+
+// Subtitles and trims as users bring them, judged by the output: the run
+// succeeds, the output lasts what was kept, and a subtitle stream is there
+// only when one of its cues shows.
+TEST_F(BuilderServicesEngine, TrimsAndSubtitlesGiveWholeOutputs)
+{
+    // 149 pictures at 25 a second: 5.96 s, whose last 0.96 s a trim to the end keeps.
+    const QString fractional = m_dir.filePath("fractional.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-frames:v",
+        "149", "-c:v", "libx264", "-pix_fmt", "yuv420p", fractional }));
+    const QByteArray ass = "[Script Info]\nScriptType: v4.00+\n\n[Events]\n"
+                           "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, "
+                           "Effect, Text\n"
+                           "Dialogue: 0,0:00:01.00,0:00:02.00,Default,,0,0,0,,Soon\n"
+                           "Dialogue: 0,5:00:00.00,5:00:01.00,Default,,0,0,0,,Far\n";
+    const struct {
+        const char* label;
+        QString source;
+        const char* profile;
+        const char* subtitleName; // none when empty
+        QByteArray subtitle;
+        quint32 trimStart, trimEnd; // editor seconds; no trim when both are 0
+        double seconds;
+        int subtitleStreams;
+    } cases[] = {
+        { "burnt SRT, trim without a cue", TestMedia::path(TestMedia::kBoxClock), "FLV Video",
+            "early.srt", "1\n00:00:01,000 --> 00:00:02,000\nEarly\n", 5, 10, 5, 0 },
+        { "SRT stream, every cue past the end", TestMedia::path(TestMedia::kVideoWithAudio),
+            "MKV Video (H.264)", "late.srt", "1\n00:01:00,000 --> 00:01:01,000\nLate\n", 0, 0,
+            MediaFacts::probe(TestMedia::path(TestMedia::kVideoWithAudio)).duration, 0 },
+        { "SRT stream, trim without a cue", TestMedia::path(TestMedia::kBoxClock),
+            "MKV Video (H.264)", "early.srt", "1\n00:00:01,000 --> 00:00:02,000\nEarly\n", 5, 25,
+            20, 0 },
+        { "ASS stream with a cue hours after the picture",
+            TestMedia::path(TestMedia::kVideoWithAudio), "MKV Video (H.264)", "far.ass", ass, 0, 0,
+            MediaFacts::probe(TestMedia::path(TestMedia::kVideoWithAudio)).duration, 1 },
+        { "trim to the end keeps its last fraction", fractional, "MKV Video (H.264)", "", {}, 2, 5,
+            3.96, 0 },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const auto n = DNFileNode::fileNodeWithFile(c.source);
+        ASSERT_TRUE(n);
+        n->setProfile(shippedProfile(c.profile));
+        n->setting().setSubtitleIndex(-1);
+        if (*c.subtitleName) {
+            ASSERT_TRUE(writeFile(m_dir.filePath(c.subtitleName), c.subtitle));
+            attachSrt(*n, m_dir.filePath(c.subtitleName), "UTF-8");
+        }
+        if (c.trimEnd > 0) {
+            n->setEnableTrimming(true);
+            n->setTrimStartTime(c.trimStart);
+            n->setTrimEndTime(c.trimEnd);
+        }
+        const ArgumentBlockPtr block
+            = buildWithProfileBuilder(n, configWithOutputFolder(m_dir.path()));
+        ASSERT_TRUE(block);
+        const int status = AVEncoderEncode(block->argc, block->argv.data(), block->duration);
+        EXPECT_EQ(status, 0) << AVEncoderLastFailure().toStdString();
+        if (status != 0)
+            continue;
+        const MediaFacts facts = MediaFacts::probe(n->outputName());
+        EXPECT_NEAR(facts.duration, c.seconds, kSlack);
+        EXPECT_EQ(facts.count("subtitle"), c.subtitleStreams);
+        EXPECT_TRUE(runTool(
+            "ffmpeg", { "-v", "error", "-xerror", "-i", n->outputName(), "-f", "null", "-" }));
+    }
 }
 
 TEST_F(BuilderServicesEngine, WatermarkShowsAtItsPlaceAndTransparency)

@@ -30,7 +30,10 @@ TEST(DNFileNode, TrimTimesAreStoredAsFractionsOfTheSelectedTrack)
         quint32 startBack, endBack;
     } cases[] = {
         { "quarters", 100.0f, 25, 75, 0.25f, 0.75f, 25, 75 },
-        { "ntsc length", 59.94f, 31, 59, 31.0f / 59.94f, 59.0f / 59.94f, 31, 59 },
+        { "ntsc length", 59.94f, 31, 58, 31.0f / 59.94f, 58.0f / 59.94f, 31, 58 },
+        // The last whole second is the end: the fraction after it stays in the trim.
+        { "to the end of a fractional length", 3599.96f, 3528, 3599, 3528.0f / 3599.96f, 1.0f, 3528,
+            3599 },
         { "beyond the end", 60.0f, 90, 120, 1.0f, 1.0f, 60, 60 },
         { "unknown length", 0.0f, 5, 20, 0.0f, 1.0f, 0, 0 },
     };

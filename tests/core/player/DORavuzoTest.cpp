@@ -91,6 +91,27 @@ TEST(DORavuzo, SeekAndPauseCommandsShowTheirPictures)
     EXPECT_EQ(tool.waitForExit(), 0);
 }
 
+// mplayer starts at a key frame: the tool shows the part asked for from its
+// first picture to its last, however far the key frame lies before it, on
+// every loop.
+TEST(DORavuzo, ShowsOnlyThePartAskedForToThePicture)
+{
+    RecordedServer recorded("Part");
+    ToolRun tool(
+        ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades10OneKeyFrame), "Part")
+        + QStringList {
+            "-ss", "0", "-endpos", "5.5", "-showfrom", "3.5", "-showto", "5.5", "-loop", "2" });
+    EXPECT_EQ(tool.waitForExit(30s), 0);
+    ASSERT_TRUE(recorded.waitFor("stop"));
+    const QStringList loop { "picture 3", "picture 4", "picture 5" };
+    EXPECT_EQ(recorded.events(),
+        QStringList { "start 320x240 133" } + loop + loop + QStringList { "stop" });
+    // Ten pictures a second: 3.5 to 3.9, 4.0 to 4.9 and 5.0 to 5.4, twice.
+    EXPECT_EQ(recorded.count("picture 3"), 10);
+    EXPECT_EQ(recorded.count("picture 4"), 20);
+    EXPECT_EQ(recorded.count("picture 5"), 10);
+}
+
 TEST(DORavuzo, AnnouncesEachStreamWithItsSizeAndAspect)
 {
     struct Row {

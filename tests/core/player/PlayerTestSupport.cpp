@@ -18,19 +18,20 @@
 
 namespace {
 
-constexpr const char* kStamp = "player clips 2\n";
+constexpr const char* kStamp = "player clips 3\n";
 
 QString clipFolder()
 {
     return TestMedia::folder() + "-player";
 }
 
-QStringList shades(int seconds)
+QStringList shades(int seconds, int keyFrameSeconds = 1)
 {
     const QString box = "geq=lum='if(lt(X,64)*lt(Y,64),30+20*floor(T),128)':cb=128:cr=128";
     return { "-f", "lavfi", "-i",
         QStringLiteral("nullsrc=size=320x240:rate=10:duration=%1,%2").arg(seconds).arg(box), "-c:v",
-        "libx264", "-preset", "ultrafast", "-g", "10", "-pix_fmt", "yuv420p" };
+        "libx264", "-preset", "ultrafast", "-g", QString::number(10 * keyFrameSeconds), "-pix_fmt",
+        "yuv420p" };
 }
 
 QStringList testPattern(const QString& size, const QStringList& codec)
@@ -53,6 +54,7 @@ bool makeClips(const QString& folder)
     const QStringList mpeg2 { "-c:v", "mpeg2video", "-f", "mpegts" };
     if (!QDir().mkpath(folder) || !ffmpeg(folder, shades(3), PlayerClips::kShades3)
         || !ffmpeg(folder, shades(10), PlayerClips::kShades10)
+        || !ffmpeg(folder, shades(10, 10), PlayerClips::kShades10OneKeyFrame)
         || !ffmpeg(folder, testPattern("853x480", { "-c:v", "libx264", "-preset", "ultrafast" }),
             PlayerClips::kOddWidth)
         || !ffmpeg(folder,

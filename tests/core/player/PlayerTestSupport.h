@@ -24,6 +24,7 @@ bool writeAll(const QString& path, const QByteArray& bytes);
 namespace PlayerClips {
 inline constexpr const char* kShades3 = "shades3.mp4";
 inline constexpr const char* kShades10 = "shades10.mp4";
+inline constexpr const char* kShades10OneKeyFrame = "shades10key.mp4"; // its only key frame first
 inline constexpr const char* kOddWidth = "odd853.mp4"; // 853x480, 1 s
 inline constexpr const char* kWideMpeg2 = "wide.mpg"; // MPEG-2 720x480 16:9, 1 s
 inline constexpr const char* kSizeChange = "change.ts"; // 320x240 1 s, then 160x120 1 s

@@ -8,9 +8,11 @@
 #include "model/DNFileNode.h"
 #include "platform/AppPaths.h"
 #include "player/PlayerProcesses.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -152,7 +154,7 @@ TEST(NXViewRenderControl, CommandsLimitsAndCommandLine)
         EXPECT_TRUE(QTest::qWaitFor([] { return PlayerProcesses::shared().count() == 1; }));
         EXPECT_EQ(QString::fromUtf8(readAll(tools.filePath("arguments"))),
             "clip.mp4\n-identify\n-slave\n-osdlevel\n0\n-ao\ncoreaudio\n-vf\nscale=320:180\n-ss\n"
-            "13\n-vo\ncorevideo:buffer_name=\""
+            "12.6\n-vo\ncorevideo:buffer_name=\""
                 + name + "\"\n-volume\n50.00\n-loop\n0\n");
         EXPECT_EQ(readAll(tools.filePath("cwd")).trimmed(),
             QFileInfo(AppPaths::picturesFolder()).canonicalFilePath().toUtf8());
@@ -198,7 +200,7 @@ TEST(NXViewRenderControl, LoopsTheClipFromTheLeftLimitIntoBothViews)
 }
 
 // With the trim on, the player loops the trimmed range: from its start, never
-// past its end (the picture of the end's own second is the range's last).
+// past its end (the last picture is the one before the end's own second).
 TEST(NXViewRenderControl, LoopsTheTrimmedRangeOnly)
 {
     qputenv("QUILLON_PLAYER_AO", "null");
@@ -206,7 +208,7 @@ TEST(NXViewRenderControl, LoopsTheTrimmedRangeOnly)
     const QString clip = folder.filePath("shades 6.mp4");
     ASSERT_TRUE(PreviewClips::makeShades(clip, 6));
     Previews previews;
-    previews.control.setEnableCropVideo(true);
+    previews.control.setTrimEnabled(true);
     previews.control.setLimitedLeftTime(1, 3);
     previews.play(clip, 1);
     int latest = -1;
@@ -222,9 +224,75 @@ TEST(NXViewRenderControl, LoopsTheTrimmedRangeOnly)
     ASSERT_TRUE(reaches(2));
     ASSERT_TRUE(reaches(1)) << "back to the start";
     ASSERT_TRUE(reaches(2));
-    EXPECT_LE(latest, 3);
+    EXPECT_LE(latest, 2);
     previews.control.stopPlay();
     ASSERT_TRUE(previews.stopped.wait());
+}
+
+// mplayer lands on the key frame after where it is asked to start: with the
+// clip's only key frame at its start, the trim is still shown from its first
+// second, and never a picture before it, loop after loop.
+TEST(NXViewRenderControl, ShowsTheTrimFromItsStartWhereNoKeyFrameIs)
+{
+    qputenv("QUILLON_PLAYER_AO", "null");
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("shades one key.mp4");
+    ASSERT_TRUE(PreviewClips::makeShades(clip, 8, false, 8));
+    Previews previews;
+    previews.control.setTrimEnabled(true);
+    previews.control.setLimitedLeftTime(3, 5);
+    previews.play(clip, 3);
+    QList<int> shown;
+    const auto reaches = [&](int second) {
+        return QTest::qWaitFor(
+            [&] {
+                if (!previews.picture().isNull()
+                    && (shown.isEmpty() || shown.last() != previews.second()))
+                    shown << previews.second();
+                return !shown.isEmpty() && shown.last() == second;
+            },
+            20'000);
+    };
+    ASSERT_TRUE(reaches(4));
+    ASSERT_TRUE(reaches(3)) << "back to the start";
+    ASSERT_TRUE(reaches(4));
+    EXPECT_EQ(shown, QList<int>({ 3, 4, 3, 4 }));
+    previews.control.stopPlay();
+    ASSERT_TRUE(previews.stopped.wait());
+}
+
+// The range reaches the player as it was set, to the millisecond: rounded to
+// seconds it moved the trim's ends, and a short trim ended where it began.
+TEST(NXViewRenderControl, TheLoopedRangeReachesThePlayerToTheMillisecond)
+{
+    QTemporaryDir tools;
+    ASSERT_TRUE(writeTestScript(tools.filePath("DORavuzo"),
+        "#!/bin/sh\necho \"$*\" >> \"$(dirname \"$0\")/starts\"\n"
+        "while IFS= read -r line; do [ \"$line\" = quit ] && exit 0; done\n"));
+    const QByteArray previousTools = qgetenv("QUILLON_TOOLS");
+    const auto restore = qScopeGuard([&] { qputenv("QUILLON_TOOLS", previousTools); });
+    qputenv("QUILLON_TOOLS", tools.path().toUtf8());
+    const struct {
+        bool trim;
+        double left, right;
+        const char* range;
+    } cases[] = {
+        { true, 10.6, 12.4, " -ss 10.6 -endpos 1.8 " },
+        { true, 5, 5.3, " -ss 5 -endpos 0.3 " },
+        { true, 15, 40, " -ss 15 -endpos 25 " },
+        { false, 7.25, 40, " -ss 7.25 -vo " },
+    };
+    Previews previews;
+    for (const auto& c : cases) {
+        previews.control.setTrimEnabled(c.trim);
+        previews.control.setLimitedLeftTime(c.left, c.right);
+        previews.control.startPlaybackWithParams({ "clip.mp4", "-identify", "-slave" });
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return QString::fromUtf8(readTestFile(tools.filePath("starts"))).contains(c.range);
+        })) << c.range
+            << readTestFile(tools.filePath("starts")).toStdString();
+    }
+    previews.control.stopPlay();
 }
 
 TEST(NXViewRenderControl, PausedCommandsKeepThePauseAndEndsAreReported)

@@ -19,7 +19,8 @@ bool PreviewClips::ffmpeg(const QStringList& arguments, const QString& output)
     return process.waitForFinished(60'000) && process.exitCode() == 0;
 }
 
-bool PreviewClips::makeShades(const QString& output, int seconds, bool withSound)
+bool PreviewClips::makeShades(
+    const QString& output, int seconds, bool withSound, int keyFrameSeconds)
 {
     const QString pictures = QStringLiteral("nullsrc=size=640x360:rate=10:duration=%1,"
                                             "geq=lum='if(lt(X,64)*lt(Y,64),30+20*floor(T),128)'"
@@ -32,8 +33,8 @@ bool PreviewClips::makeShades(const QString& output, int seconds, bool withSound
                   << "-i" << QStringLiteral("sine=frequency=440:duration=%1").arg(seconds) << "-c:a"
                   << "aac";
     return ffmpeg(arguments
-            + QStringList { "-c:v", "libx264", "-preset", "ultrafast", "-g", "10", "-pix_fmt",
-                "yuv420p" },
+            + QStringList { "-c:v", "libx264", "-preset", "ultrafast", "-g",
+                QString::number(10 * keyFrameSeconds), "-pix_fmt", "yuv420p" },
         output);
 }
 

@@ -20,7 +20,8 @@ class NXMPlayerView;
 namespace PreviewClips {
 bool ffmpeg(const QStringList& arguments, const QString& output);
 // With a 440 Hz tone when `withSound`.
-bool makeShades(const QString& output, int seconds, bool withSound = false);
+bool makeShades(
+    const QString& output, int seconds, bool withSound = false, int keyFrameSeconds = 1);
 // A phone's portrait clip: stored 1920x1080 and turned a quarter clockwise
 // for display (1080x1920 upright), 2 s at 5 fps.
 bool makePhoneClip(const QString& output);

@@ -108,7 +108,7 @@ ArgumentBlockPtr finishWithOutput(ArgumentWriter& writer, DNFileNode& node,
 void writeInput(ArgumentWriter& writer, const std::optional<Trim>& trim, const QString& path)
 {
     if (trim)
-        writer.add("-ss").addf("%d", trim->start).add("-t").addf("%d", trim->length);
+        writer.add("-ss").add(TrimTimeText(trim->start)).add("-t").add(TrimTimeText(trim->length));
     writer.add("-i").add(path);
 }
 
@@ -164,7 +164,7 @@ ArgumentBlockPtr singlePath(const AudioFormat& format, DNFileNode& node, const E
     writeMetadata(writer, node.nodeInfo());
     writeTrackChoice(writer, node.audioTracks().empty() ? -1 : audioIndex, extAudio != nullptr);
     writeContainer(writer, format.singleContainer);
-    const int32_t duration = trim ? trim->length : static_cast<int32_t>(video->duration);
+    const int32_t duration = static_cast<int32_t>(trim ? trim->length : video->duration);
     return finishWithOutput(writer, node, config, duration, format.name);
 }
 

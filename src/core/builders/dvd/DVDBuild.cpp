@@ -143,7 +143,7 @@ ArgumentBlockPtr DVDBuild::finish()
 {
     if (m_refused)
         return nullptr;
-    return writer.finish(trim ? trim->length : 0);
+    return writer.finish(trim ? static_cast<int32_t>(trim->length) : 0);
 }
 
 std::shared_ptr<DNProfile> dvdProfileOf(const std::shared_ptr<NXBasicMediaNode>& node)
@@ -189,7 +189,7 @@ void writeSourceBlock(DVDBuild& build)
 
 void writeStartPositionBlock(DVDBuild& build)
 {
-    build.writer.add("-ss").addf("%d", build.trim ? build.trim->start : 0);
+    build.writer.add("-ss").addf("%d", build.trim ? static_cast<int>(build.trim->start) : 0);
 }
 
 void writeLavfContainerBlock(DVDBuild& build, const QString& container)
@@ -304,7 +304,7 @@ void writeEndPositionBlock(DVDBuild& build)
 {
     // mencoder counts "-endpos" from the start position: a length, not an end.
     if (build.trim)
-        build.writer.add("-endpos").addf("%d", build.trim->length);
+        build.writer.add("-endpos").addf("%d", static_cast<int>(build.trim->length));
 }
 
 void writeTracksAndOutputBlocks(DVDBuild& build)

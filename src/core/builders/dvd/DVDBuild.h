@@ -50,7 +50,8 @@ public:
     const EncodeConfig config;
     const DNProfile& profile;
     const DNDVDTitleSetting& setting;
-    // The kept part of the title, when it is trimmed.
+    // The kept part of the title, when it is trimmed. A title's length is known
+    // in whole seconds only, and so are the times its engines are given.
     const std::optional<Trim> trim;
     ArgumentWriter writer;
     // The chosen audio track's language, for the forced subtitles.

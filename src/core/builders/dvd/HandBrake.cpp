@@ -47,8 +47,9 @@ void writeTitleBlock(DVDBuild& build)
 // stop limit would keep the wrong part.
 void writeStartBlock(DVDBuild& build)
 {
-    if (build.trim && build.trim->start > 0)
-        build.writer.add("--start-at").add(QStringLiteral("duration:%1").arg(build.trim->start));
+    if (build.trim && build.trim->start >= 1)
+        build.writer.add("--start-at")
+            .add(QStringLiteral("duration:%1").arg(static_cast<int>(build.trim->start)));
 }
 
 void writeMaximumWidthBlock(DVDBuild& build)

@@ -83,8 +83,9 @@ void writeTrim(VideoFrame& f, const std::optional<Trim>& trim)
 {
     if (!trim)
         return;
-    f.writer.add("-ss").addf("%d", trim->start).add("-t").addf("%d", trim->length);
-    f.duration = trim->length;
+    f.writer.add("-ss").add(TrimTimeText(trim->start));
+    f.writer.add("-t").add(TrimTimeText(trim->length));
+    f.duration = static_cast<int32_t>(trim->length);
 }
 
 void writeThreads(VideoFrame& f, const FrameEnvironment& environment)
@@ -107,9 +108,10 @@ void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
         external->path, charset, f.node.setting().position(), trim, f.vtrack.duration);
     if (!copy || copy->isEmpty()) {
         logFor(f.row,
-            QStringLiteral("the subtitle file \"%1\" could not be used; the output "
-                           "goes without a subtitle")
-                .arg(external->path));
+            QStringLiteral("the subtitle file \"%1\" %2; the output goes without a subtitle")
+                .arg(external->path,
+                    copy ? QStringLiteral("has no cue in what is converted")
+                         : QStringLiteral("could not be used")));
         f.subtitle = SubtitleKind::None;
         return;
     }
@@ -144,7 +146,15 @@ void writeExtractedTrackInput(VideoFrame& f, const std::optional<Trim>& trim)
     if (!DNSubtitleFields(track).isTextformat || !cuesChange)
         return;
     const std::optional<QString> copy = extractedTrackFile(f, trim);
-    if (!copy || copy->isEmpty()) {
+    if (copy && copy->isEmpty()) {
+        logFor(f.row,
+            QStringLiteral("the subtitle stream %1 has no cue in what is converted; the output "
+                           "goes without a subtitle")
+                .arg(f.node.setting().subtitleIndex()));
+        f.subtitle = SubtitleKind::None;
+        return;
+    }
+    if (!copy) {
         logFor(f.row,
             QStringLiteral("the subtitle stream %1 could not be taken out of the source; it is "
                            "copied without the editor's position and trim")
@@ -179,7 +189,7 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
         || (f.row.burnSubtitles && SubtitleCuesFollowSeek(f.node));
     if (seekFirst) {
         writeTrim(f, trim);
-        f.seek = trim ? trim->start : 0;
+        f.seekedTrim = trim;
     }
     f.writer.add("-i").add(f.node.path());
     writeThreads(f, environment);
@@ -219,7 +229,7 @@ void writeFilterGraph(VideoFrame& f)
     const QString prefix = f.config.resetTimestamps() ? QString(kResetTimestamps) : QString();
     const bool expand = f.row.expandToProfile || f.node.setting().autoExpandToProfile();
     f.graph = GenVideoFilterChain(
-        f.node, prefix, f.row.burnSubtitles, expand, f.config, f.seek, f.row.picture);
+        f.node, prefix, f.row.burnSubtitles, expand, f.config, f.seekedTrim, f.row.picture);
     if (f.graph && f.graph->isEmpty())
         f.graph.reset();
     if (f.graph)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "builders/video/BuilderServices.h"
 #include "builders/video/PictureTarget.h"
 #include "engine/ArgumentBlock.h"
 #include "engine/EncodeConfig.h"
@@ -92,9 +93,9 @@ struct VideoFrame {
     ArgumentWriter& writer;
     // Whole seconds of output: the track's length, or the trimmed length.
     int32_t duration = 0;
-    // Seconds of the source the engine skips before decoding it: the start
-    // of a trim written before the input.
-    int32_t seek = 0;
+    // A trim written before the input: the engine seeks to its start before
+    // decoding the source.
+    std::optional<Trim> seekedTrim;
     // Explicit stream maps are written.
     bool maps = false;
     SubtitleKind subtitle = SubtitleKind::None;

@@ -44,19 +44,23 @@ QString OutputFileName(
 
 // --- Trim ------------------------------------------------------------------
 
-// The kept part of a source, in whole seconds.
+// The kept part of a source, in seconds, as precise as the edit setting gives
+// it: a trim to the end keeps the last frames.
 struct Trim {
-    int32_t start = 0;
-    int32_t length = 0;
+    double start = 0;
+    double length = 0;
 };
 
 // The trim of `setting` on a selected video track lasting `duration` seconds,
 // or none when trimming is off or the duration unknown. A trim that keeps less
-// than a whole second, or starts outside the track, is no trim ("-t 0" would
-// make an empty output): it is logged under `builderName` and the whole file
-// is converted.
+// than a whole second, or starts outside the track, is no trim: it is logged
+// under `builderName` and the whole file is converted.
 std::optional<Trim> TrimOfSetting(
     const DNBaseEditSetting& setting, float duration, const char* builderName);
+
+// A time of a trim as the engines read it: seconds to the millisecond, without
+// trailing zeros, whatever the user's locale ("71.96", "3528").
+QString TrimTimeText(double seconds);
 
 // --- Stream specifiers -----------------------------------------------------
 
@@ -93,25 +97,28 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
 // character set than UTF-8, ":charenc=<charset>"; for the editor's top or
 // centre `position` (the setting's subtitle position, 67 or 78), the style's
 // alignment in ":force_style=". The file is first copied with
-// ConvertSubtitleToUTF8. When the engine seeks the source to `seek` seconds
-// before decoding it (a trim written before the input), the cues of the SRT
-// copy move back by as much, and a cue over by then goes; a copy that is no
-// SRT cannot follow the seek and is left out. Empty, with a log line naming
-// the file, when the engine cannot read the file as subtitles or the copy
-// fails.
-std::optional<QString> GenSubtitlesFilter(
-    const QString& path, const QString& charset, quint32 position, int32_t seek = 0);
+// ConvertSubtitleToUTF8. When the engine seeks the source to the start of
+// `seekedTrim` before decoding it (a trim written before the input), the cues
+// of the SRT copy move back by as much, and a cue over by then goes; a copy
+// that is no SRT cannot follow the seek and is left out. Empty, with a log
+// line naming the file, when the engine cannot read the file as subtitles, the
+// copy fails, or no cue shows within the trim (the output then goes without).
+std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset,
+    quint32 position, const std::optional<Trim>& seekedTrim = std::nullopt);
 
 // The subtitle file as the copy a builder gives the engine as a subtitle
 // stream: ConvertSubtitleToUTF8's copy, in which an SRT text gets the
 // editor's top or centre `position` as an override tag opening every cue
-// (a stream copy has no other place for it), every cue overlapping the
-// `trim` of the output is narrowed to it (the engine drops a cue that
-// starts before the cut), and, when `pictureSeconds` (the length of the
-// source's picture) is known, a cue after the picture's end goes and one
-// over it is cut there: the subtitle ends with the picture. Empty, with a log
-// line naming the file, when the engine cannot read the file as subtitles or
-// the copy fails.
+// (a stream copy has no other place for it), every cue of an SRT or SSA/ASS
+// text overlapping the `trim` of the output is narrowed to it (the engine
+// drops a cue that starts before the cut), and, when `pictureSeconds` (the
+// length of the source's picture) is known, a cue after the picture's end
+// goes and one over it is cut there: the subtitle ends with the picture.
+// Empty, with a log line naming the file, when the engine cannot read the
+// file as subtitles or the copy fails. An empty path, with a log line, when
+// no cue of the text shows in the output (none within the trim and the
+// picture): the output goes without a subtitle, as the engine cannot read a
+// text without cues.
 std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
     quint32 position, const std::optional<Trim>& trim, double pictureSeconds = 0);
 
@@ -134,14 +141,14 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node);
 // `expandToProfile` is on (callers pass the setting's autoExpandToProfile, or
 // true where the output format needs the full frame), clockwise rotation and
 // then a left-to-right mirror of the turned picture, the chosen subtitle when `burnSubtitles` is
-// on (its text cues moved back by `seek`, the seconds the engine skips before decoding), the
+// on (its text cues fitted to `seekedTrim`, the trim the engine seeks to before decoding), the
 // watermark, and last `prefixFilter` when it is not empty. Empty when there is nothing to
 // filter, and when the selected video index points outside the track list (logged).
 // Between the mirror and the subtitle, the picture is brought to the output's
 // `target`: a side it cannot take loses a pixel, and an HDR picture is tone-mapped.
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek = 0,
-    const PictureTarget& target = {});
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config,
+    const std::optional<Trim>& seekedTrim = std::nullopt, const PictureTarget& target = {});
 
 // Quotes `value` for use as an option value inside a filter graph, so that
 // ":", ",", ";", "[", "]", "'" and "\" in paths cannot end the value, the

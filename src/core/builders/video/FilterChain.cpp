@@ -92,7 +92,7 @@ struct ChainInput {
     const DNTVideo& track;
     const EncodeConfig& config;
     bool expand;
-    int32_t seek; // seconds of the source the engine skips before decoding
+    const std::optional<Trim>& seekedTrim; // the trim the engine seeks to before decoding
     const PictureTarget& target;
 };
 
@@ -255,7 +255,8 @@ void addTargetFormat(ChainBuilder& chain, const ChainInput& in)
         chain.add(toneMappingFilter(in.track));
 }
 
-std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 index, int32_t seek)
+std::optional<QString> extractedTextSubtitle(
+    const DNFileNode& node, qint32 index, const std::optional<Trim>& seekedTrim)
 {
     const QString srt = makeTemporaryFile(QStringLiteral("qzsubsrt"), QStringLiteral("srt"));
     if (srt.isEmpty()
@@ -266,7 +267,7 @@ std::optional<QString> extractedTextSubtitle(const DNFileNode& node, qint32 inde
                              "extrat the subtitle from video file"));
         return std::nullopt;
     }
-    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seek);
+    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seekedTrim);
 }
 
 void addOverlay(ChainBuilder& chain, const QString& second, const QString& overlay)
@@ -291,9 +292,9 @@ void addSubtitle(ChainBuilder& chain, const ChainInput& in)
     std::optional<QString> filter;
     if (const DNTExtSubtitle* external = DNExtSubtitleOf(track))
         filter = GenSubtitlesFilter(
-            external->path, external->codePage, in.node.setting().position(), in.seek);
+            external->path, external->codePage, in.node.setting().position(), in.seekedTrim);
     else if (DNSubtitleFields(track).isTextformat)
-        filter = extractedTextSubtitle(in.node, index, in.seek);
+        filter = extractedTextSubtitle(in.node, index, in.seekedTrim);
     else if (const auto mark = GenSubtitleStreamMark(in.node, true, in.config))
         return addOverlay(chain, *mark, QStringLiteral("overlay=x=(W-w)/2:y=H-h"));
     if (!filter)
@@ -341,14 +342,15 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node)
 }
 
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
-    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config, int32_t seek,
-    const PictureTarget& target)
+    bool burnSubtitles, bool expandToProfile, const EncodeConfig& config,
+    const std::optional<Trim>& seekedTrim, const PictureTarget& target)
 {
     const std::optional<QString> input = GenVideoStreamMark(node, true, config);
     if (!input)
         return std::nullopt;
     // The stream mark exists only for a selected track that is there.
-    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seek, target };
+    const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seekedTrim,
+        target };
     ChainBuilder chain(*input);
     addGeometry(chain, in);
     addTargetFormat(chain, in);

@@ -145,9 +145,10 @@ std::optional<Trim> TrimOfSetting(
 {
     if (!setting.trimEnable() || !(duration > 0.0f) || !std::isfinite(duration))
         return std::nullopt;
-    const float start = duration * setting.trimStartPercent();
-    const float length = (setting.trimEndPercent() - setting.trimStartPercent()) * duration;
-    if (!(length >= 1.0f) || !(start >= 0.0f) || !(start < duration)) {
+    const double start = double(duration) * double(setting.trimStartPercent());
+    const double length
+        = (double(setting.trimEndPercent()) - double(setting.trimStartPercent())) * duration;
+    if (!(length >= 1.0) || !(start >= 0.0) || !(start < duration)) {
         DNLog(
             QStringLiteral("%1: the trim from %2 to %3 keeps nothing; the whole file is converted")
                 .arg(QLatin1String(builderName))
@@ -155,5 +156,18 @@ std::optional<Trim> TrimOfSetting(
                 .arg(double(setting.trimEndPercent())));
         return std::nullopt;
     }
-    return Trim { static_cast<int32_t>(start), static_cast<int32_t>(length) };
+    return Trim { start, length };
+}
+
+QString TrimTimeText(double seconds)
+{
+    // Whole milliseconds, written from integers so that the point is a point.
+    const qint64 milliseconds = std::llround(seconds * 1000);
+    QString text = QString::number(milliseconds / 1000);
+    if (const qint64 rest = milliseconds % 1000; rest != 0) {
+        text += QStringLiteral(".%1").arg(rest, 3, 10, QLatin1Char('0'));
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+    }
+    return text;
 }

@@ -164,7 +164,19 @@ QByteArray timingLine(const CueTimes& cue)
     return text(cue.start) + " --> " + text(cue.end) + cue.rest;
 }
 
-// How the cues of an SRT copy change on their way to the engine.
+qint64 millisecondsOf(double seconds)
+{
+    return std::llround(seconds * 1000);
+}
+
+// What becomes of a cue on its way to the engine.
+enum class CueFate {
+    Dropped,
+    Kept, // in the text, outside the trim: the engine's to drop
+    Shown, // in the output
+};
+
+// How the cues of a subtitle copy change on their way to the engine.
 struct CueChange {
     QByteArray tag; // opens every cue, when not empty
     // The engine cuts a trimmed output after reading its inputs, and drops
@@ -182,33 +194,41 @@ struct CueChange {
 
     bool movesTimes() const { return trim || seek > 0 || pictureEnd > 0; }
 
-    // False when the cue goes.
-    bool apply(CueTimes& cue) const
+    CueFate apply(CueTimes& cue) const
     {
-        if (trim)
+        const bool inTrim = !trim || overlapsTrim(cue);
+        if (inTrim && trim)
             narrowToTrim(cue);
         if (pictureEnd > 0) {
             if (cue.start >= pictureEnd)
-                return false;
+                return CueFate::Dropped;
             cue.end = std::min(cue.end, pictureEnd);
         }
         if (cue.end <= seek)
-            return false;
+            return CueFate::Dropped;
         cue.start = std::max<qint64>(0, cue.start - seek);
         cue.end -= seek;
-        return true;
+        return inTrim ? CueFate::Shown : CueFate::Kept;
     }
 
 private:
+    qint64 trimFirst() const { return millisecondsOf(trim->start); }
+    qint64 trimLast() const { return millisecondsOf(trim->start + trim->length); }
+    bool overlapsTrim(const CueTimes& cue) const
+    {
+        return cue.end > trimFirst() && cue.start < trimLast();
+    }
     void narrowToTrim(CueTimes& cue) const
     {
-        const qint64 first = static_cast<qint64>(trim->start) * 1000;
-        const qint64 last = first + static_cast<qint64>(trim->length) * 1000;
-        if (cue.end <= first || cue.start >= last)
-            return;
-        cue.start = std::max(cue.start, first);
-        cue.end = std::min(cue.end, last);
+        cue.start = std::max(cue.start, trimFirst());
+        cue.end = std::min(cue.end, trimLast());
     }
+};
+
+// A subtitle text after its cues changed, and how many of them show.
+struct AdjustedText {
+    QByteArray text;
+    int shownCues = 0;
 };
 
 std::optional<CueTimes> cueTimesOfLine(const QByteArray& line)
@@ -243,10 +263,11 @@ qsizetype endOfCue(const QList<QByteArray>& lines, qsizetype at)
 
 // An SRT text with every cue changed as `change` says. A cue that goes takes
 // its number, its text and its blank line along.
-QByteArray adjustedSrt(const QByteArray& srt, const CueChange& change)
+AdjustedText adjustedSrt(const QByteArray& srt, const CueChange& change)
 {
     const QList<QByteArray> lines = srt.split('\n');
     QList<QByteArray> kept;
+    int shown = 0;
     for (qsizetype at = 0; at < lines.size(); ++at) {
         const bool windowsLine = lines[at].endsWith('\r');
         std::optional<CueTimes> cue = cueTimesOfLine(lines[at]);
@@ -254,45 +275,160 @@ QByteArray adjustedSrt(const QByteArray& srt, const CueChange& change)
             kept << lines[at];
             continue;
         }
-        if (!change.apply(*cue)) {
+        const CueFate fate = change.apply(*cue);
+        if (fate == CueFate::Dropped) {
             if (!kept.isEmpty() && isCueNumber(kept.last()))
                 kept.removeLast();
             at = endOfCue(lines, at);
             continue;
         }
+        shown += fate == CueFate::Shown ? 1 : 0;
         kept << (change.movesTimes() ? timingLine(*cue) + (windowsLine ? "\r" : "") : lines[at]);
         if (!lines[at + 1].trimmed().isEmpty())
             kept << change.tag + lines[++at];
     }
-    return kept.join('\n');
+    return { kept.join('\n'), shown };
 }
 
-// Rewrites the SRT copy at `copy` as `change` says; false, with the copy
-// removed and a log line, when it cannot.
-bool adjustCopy(const QString& copy, const CueChange& change)
+// The events of an SSA/ASS text: each "Dialogue:" line holds its start and
+// end among fields separated by commas, at the places its section's
+// "Format:" line names, in hours, minutes, seconds and hundredths.
+class AssEvents {
+public:
+    // Whether `line` (without its line end) is the events' format, which it reads.
+    bool readFormat(const QByteArray& line)
+    {
+        if (!line.startsWith("Format:"))
+            return false;
+        const QList<QByteArray> names = line.mid(7).split(',');
+        for (qsizetype at = 0; at < names.size(); ++at) {
+            const QByteArray name = names[at].trimmed().toLower();
+            if (name == "start")
+                m_start = int(at);
+            else if (name == "end")
+                m_end = int(at);
+        }
+        return true;
+    }
+
+    // The dialogue `line` with its times changed as `change` says; none when it goes.
+    std::optional<QByteArray> changed(
+        const QByteArray& line, const CueChange& change, CueFate& fate) const
+    {
+        QList<QByteArray> fields = line.mid(9).split(',');
+        // A dialogue whose times cannot be read stays as it is, and may show.
+        fate = CueFate::Shown;
+        const int last = std::max(m_start, m_end);
+        if (fields.size() <= last)
+            return line;
+        const std::optional<qint64> start = timeOf(fields[m_start]);
+        const std::optional<qint64> end = timeOf(fields[m_end]);
+        if (!start || !end)
+            return line;
+        CueTimes cue { *start, *end, {} };
+        fate = change.apply(cue);
+        if (fate == CueFate::Dropped)
+            return std::nullopt;
+        fields[m_start] = timeText(cue.start);
+        fields[m_end] = timeText(cue.end);
+        return "Dialogue:" + fields.join(',');
+    }
+
+private:
+    static std::optional<qint64> timeOf(const QByteArray& field)
+    {
+        static const QRegularExpression time(
+            QStringLiteral(R"(^\s*(\d+):(\d\d):(\d\d)\.(\d\d)\s*$)"));
+        const QRegularExpressionMatch match = time.match(QString::fromLatin1(field));
+        if (!match.hasMatch())
+            return std::nullopt;
+        return ((match.captured(1).toLongLong() * 60 + match.captured(2).toLongLong()) * 60
+                   + match.captured(3).toLongLong())
+            * 1000
+            + match.captured(4).toLongLong() * 10;
+    }
+    static QByteArray timeText(qint64 ms)
+    {
+        const qint64 hundredths = (ms + 5) / 10;
+        return QString::asprintf("%lld:%02lld:%02lld.%02lld", hundredths / 360'000,
+            hundredths / 6000 % 60, hundredths / 100 % 60, hundredths % 100)
+            .toLatin1();
+    }
+
+    int m_start = 1;
+    int m_end = 2;
+};
+
+// An SSA/ASS text with the times of its dialogue changed as `change` says; a
+// dialogue that goes takes its line along. Styles and everything else stay.
+AdjustedText adjustedAss(const QByteArray& ass, const CueChange& change)
+{
+    const QList<QByteArray> lines = ass.split('\n');
+    QList<QByteArray> kept;
+    AssEvents events;
+    int shown = 0;
+    for (const QByteArray& line : lines) {
+        const bool windowsLine = line.endsWith('\r');
+        const QByteArray bare = windowsLine ? line.chopped(1) : line;
+        if (events.readFormat(bare) || !bare.startsWith("Dialogue:")) {
+            kept << line;
+            continue;
+        }
+        CueFate fate = CueFate::Shown;
+        const std::optional<QByteArray> dialogue = events.changed(bare, change, fate);
+        if (!dialogue)
+            continue;
+        shown += fate == CueFate::Shown ? 1 : 0;
+        kept << *dialogue + (windowsLine ? "\r" : "");
+    }
+    return { kept.join('\n'), shown };
+}
+
+bool isAssFile(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("ass") || suffix == QLatin1String("ssa");
+}
+
+// What became of a copy whose cues were changed.
+enum class CopyState { Ready, NoCue, Failed };
+
+// Rewrites the text copy at `copy` (SRT, or SSA/ASS when `ass`) as `change`
+// says. The copy is removed, with a log line, when it cannot be rewritten or
+// no cue of it shows: the engine cannot read a text without cues.
+CopyState adjustCopy(const QString& copy, const CueChange& change, bool ass)
 {
     QString failure;
     const std::optional<QByteArray> text = readSubtitleFile(copy, failure);
-    if (text && writeFile(copy, adjustedSrt(*text, change)))
-        return true;
+    const AdjustedText adjusted
+        = text ? (ass ? adjustedAss(*text, change) : adjustedSrt(*text, change)) : AdjustedText {};
+    if (text && adjusted.shownCues == 0) {
+        DNLog(QStringLiteral("The subtitle %1 has no cue in the part of the source that is "
+                             "converted; the output goes without a subtitle.")
+                  .arg(copy));
+        QFile::remove(copy);
+        return CopyState::NoCue;
+    }
+    if (text && writeFile(copy, adjusted.text))
+        return CopyState::Ready;
     DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(copy));
     QFile::remove(copy);
-    return false;
+    return CopyState::Failed;
 }
 
-// Moves the cues of the copy back by `seek` seconds; false, with the copy
-// removed, when they cannot be moved (a copy that is no SRT): they would show
-// at the wrong times.
-bool movedBack(const QString& copy, int32_t seek)
+// Fits the cues of the copy to `trim`, which the engine seeks to: they move
+// back by its start. False, with the copy removed, when they cannot be moved
+// (a copy that is no SRT: they would show at the wrong times) or none shows.
+bool fittedToSeek(const QString& copy, const Trim& trim)
 {
     CueChange change;
-    change.seek = qint64(seek) * 1000;
+    change.trim = trim;
+    change.seek = millisecondsOf(trim.start);
     if (IsSrtFile(copy))
-        return adjustCopy(copy, change);
+        return adjustCopy(copy, change, false) == CopyState::Ready;
     DNLog(QStringLiteral("The subtitle %1 cannot follow the seek to %2 s; the output goes without "
                          "a subtitle.")
-              .arg(copy)
-              .arg(seek));
+              .arg(copy, TrimTimeText(trim.start)));
     QFile::remove(copy);
     return false;
 }
@@ -341,14 +477,14 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
     return copy;
 }
 
-std::optional<QString> GenSubtitlesFilter(
-    const QString& path, const QString& charset, quint32 position, int32_t seek)
+std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset,
+    quint32 position, const std::optional<Trim>& seekedTrim)
 {
     QString copyCharset = charset;
     const std::optional<QString> copy = readableCopy(path, copyCharset);
     if (!copy)
         return std::nullopt;
-    if (seek > 0 && !movedBack(*copy, seek))
+    if (seekedTrim && !fittedToSeek(*copy, *seekedTrim))
         return std::nullopt;
     QString filter = QStringLiteral("[VA]subtitles=filename=") + FilterGraphQuote(*copy);
     if (!copyCharset.isEmpty() && copyCharset.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive)
@@ -368,10 +504,24 @@ std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& chars
     CueChange change;
     change.tag = placement ? QByteArray(placement->cueTag) : QByteArray();
     change.trim = trim;
-    change.pictureEnd = std::isfinite(pictureSeconds) ? std::llround(pictureSeconds * 1000) : 0;
-    if (!copy || (!placement && !change.movesTimes()) || !IsSrtFile(*copy))
+    change.pictureEnd = std::isfinite(pictureSeconds) ? millisecondsOf(pictureSeconds) : 0;
+    if (!copy)
+        return std::nullopt;
+    const bool ass = isAssFile(*copy);
+    // A styled text keeps its own placement.
+    if (ass)
+        change.tag.clear();
+    if ((change.tag.isEmpty() && !change.movesTimes()) || (!ass && !IsSrtFile(*copy)))
         return copy;
-    return adjustCopy(*copy, change) ? copy : std::nullopt;
+    switch (adjustCopy(*copy, change, ass)) {
+    case CopyState::Ready:
+        return copy;
+    case CopyState::NoCue:
+        return QString();
+    case CopyState::Failed:
+        break;
+    }
+    return std::nullopt;
 }
 
 bool SubtitlePositionMovesCues(quint32 position)

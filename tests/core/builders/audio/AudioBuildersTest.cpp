@@ -211,8 +211,8 @@ TEST_F(AudioBuilders, TrimAndHeaderDuration)
         int duration;
     };
     const Row rows[] = {
-        { "middle_half", 101.0f, true, 0.25f, 0.75f, -1, "-ss 25 -t 50", 50 },
-        { "with_a_subtitle_chosen", 101.0f, true, 0.25f, 0.75f, 0, "-ss 25 -t 50", 50 },
+        { "middle_half", 101.0f, true, 0.25f, 0.75f, -1, "-ss 25.25 -t 50.5", 50 },
+        { "with_a_subtitle_chosen", 101.0f, true, 0.25f, 0.75f, 0, "-ss 25.25 -t 50.5", 50 },
         { "track_without_length", 0.0f, true, 0.25f, 0.75f, -1, "", 0 },
         { "switched_off", 59.9f, false, 0.25f, 0.75f, -1, "", 59 },
         { "end_at_start", 101.0f, true, 0.5f, 0.5f, -1, "", 101 },
@@ -294,8 +294,8 @@ TEST_F(AudioBuilders, AddedAudioFileIsAnInputOfItsOwnAndTrimmedLikeTheSource)
     const ArgumentBlockPtr block = buildWithProfileBuilder(node, config());
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(block->arguments(),
-        QStringList({ "encoder", "-d", "-y", "-ss", "25", "-t", "50", "-i", kSource, "-ss", "25",
-            "-t", "50", "-i", "/media/dub.wav", "-vn", "-sn", "-ar", "44100", "-ac", "2",
+        QStringList({ "encoder", "-d", "-y", "-ss", "25.25", "-t", "50.5", "-i", kSource, "-ss",
+            "25.25", "-t", "50.5", "-i", "/media/dub.wav", "-vn", "-sn", "-ar", "44100", "-ac", "2",
             "-metadata", "title=Song", "-metadata", "artist=Band", "-metadata", "genre=Video",
             "-map", "1:a:0", "-f", "wav", outputFor("wav") }));
 }

@@ -78,6 +78,11 @@ TEST_F(BuilderFrame, TrimPlacementDurationAndChapters)
         { "below one second", 0.4f, false, 0, 1, false, "", 0, false },
         { "end before start", 120.0f, true, 0.75f, 0.25f, false, "", 120, false },
         { "end at start", 120.0f, true, 0.5f, 0.5f, false, "", 120, false },
+        // The times are kept to the millisecond: a trim to the end keeps the last frames.
+        { "to the end of a fractional length", 3599.96f, true, 3528.0f / 3599.96f, 1.0f, false,
+            "-y -ss 3528 -t 71.96 -i /media", 71, true },
+        { "fractions of a second", 100.0f, true, 0.1234f, 0.5f, true,
+            "my clip.mp4 -ss 12.34 -t 37.66 -b:v", 37, true },
     };
     for (const TrimCase& c : cases) {
         SCOPED_TRACE(c.label);

@@ -305,7 +305,7 @@ TEST(GenVideoFilterChain, BringsThePictureToWhatTheEncoderTakes)
         node->setting().setRotationAngle(c.angle);
         addWholePictureWatermark(*node, logo);
         const QString graph
-            = GenVideoFilterChain(*node, {}, true, false, {}, 0, c.target).value_or("");
+            = GenVideoFilterChain(*node, {}, true, false, {}, std::nullopt, c.target).value_or("");
         // The filters on the source's picture, before it meets the watermark.
         const QString run = graph.section("[0:v:0]", 1, 1).section('[', 0, 0);
         EXPECT_EQ(run.left(c.beforeWatermark.size()), c.beforeWatermark) << qPrintable(graph);

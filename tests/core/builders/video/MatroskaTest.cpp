@@ -24,7 +24,8 @@ protected:
         const QString path = dir.filePath("words.srt");
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("1\n00:00:01,000 --> 00:00:02,000\nHello\n");
+        // Within the trims of the cases: a text without a cue in what is kept is left out.
+        file.write("1\n00:00:40,000 --> 00:00:42,000\nHello\n");
         return path;
     }
 };

@@ -211,6 +211,76 @@ TEST(GenSubtitleStreamFile, CuesEndWithThePicture)
     }
 }
 
+// Styled text is cut to the picture and the trim as SRT is, its styles kept;
+// a text of which no cue would show leaves the output without a subtitle
+// (an empty path) rather than failing the engine.
+TEST(GenSubtitleStreamFile, KeepsOnlyCuesThatShowInSrtAndAss)
+{
+    const QByteArray head = "[Script Info]\r\nScriptType: v4.00+\r\n\r\n[Events]\r\n"
+                            "Format: Layer, Start, End, Style, Name, MarginL, MarginR, "
+                            "MarginV, Effect, Text\r\n";
+    const auto dialogue = [](const char* start, const char* end, const char* text) {
+        return QByteArray("Dialogue: 0,") + start + "," + end + ",Default,,0,0,0,," + text + "\r\n";
+    };
+    const struct {
+        const char* label;
+        const char* name;
+        QByteArray text;
+        std::optional<Trim> trim;
+        double pictureSeconds;
+        QByteArray expected; // empty: no cue shows, no copy
+    } cases[] = {
+        { "ass cues past a 3 s picture", "a.ass",
+            head + dialogue("0:00:01.00", "0:00:02.00", "One, two")
+                + dialogue("5:00:00.00", "5:00:01.00", "Far")
+                + dialogue("0:00:02.50", "0:00:04.00", "Over"),
+            std::nullopt, 3.0,
+            head + dialogue("0:00:01.00", "0:00:02.00", "One, two")
+                + dialogue("0:00:02.50", "0:00:03.00", "Over") },
+        { "ssa narrowed to the trim", "a.ssa",
+            "[Script Info]\nScriptType: v4.00\n\n[Events]\nFormat: Marked, Start, End, Style, "
+            "Text\n"
+            "Dialogue: Marked=0,0:00:01.00,0:00:09.00,Default,Long\n"
+            "Dialogue: Marked=0,0:00:00.00,0:00:00.50,Default,Before\n",
+            Trim { 2.25, 4.5 }, 0,
+            "[Script Info]\nScriptType: v4.00\n\n[Events]\nFormat: Marked, Start, End, Style, "
+            "Text\n"
+            "Dialogue: Marked=0,0:00:02.25,0:00:06.75,Default,Long\n"
+            "Dialogue: Marked=0,0:00:00.00,0:00:00.50,Default,Before\n" },
+        { "ass without a dialogue in the trim", "a.ass",
+            head + dialogue("0:00:01.00", "0:00:02.00", "Early"), Trim { 5, 5 }, 30, {} },
+        { "srt whose cues all lie past the end", "a.srt",
+            "1\n00:00:05,000 --> 00:00:06,000\nLate\n", std::nullopt, 3.0, {} },
+        { "srt without a cue in the trim", "a.srt", "1\n00:00:01,000 --> 00:00:02,000\nEarly\n",
+            Trim { 5, 5 }, 30, {} },
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(writeFile(path, c.text));
+        QString charset = QStringLiteral("UTF-8");
+        const std::optional<QString> copy
+            = GenSubtitleStreamFile(path, charset, 100, c.trim, c.pictureSeconds);
+        ASSERT_TRUE(copy.has_value());
+        EXPECT_EQ(copy->isEmpty(), c.expected.isEmpty());
+        if (!copy->isEmpty()) {
+            EXPECT_EQ(readAll(*copy), c.expected);
+        }
+    }
+}
+
+// Burnt in after a seek, a subtitle with no cue in the trim is left out.
+TEST(GenSubtitlesFilter, LeavesOutASubtitleWithoutACueInTheSeekedTrim)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cue.srt");
+    ASSERT_TRUE(writeFile(path, "1\n00:00:01,000 --> 00:00:02,000\nEarly\n"));
+    EXPECT_FALSE(GenSubtitlesFilter(path, "UTF-8", 100, Trim { 5, 5 }));
+    EXPECT_TRUE(sharedLogText().contains("has no cue in the part of the source"));
+    EXPECT_TRUE(GenSubtitlesFilter(path, "UTF-8", 100, Trim { 1.5, 5 }));
+}
+
 struct ConcatFixture : ::testing::Test {
     void SetUp() override
     {
