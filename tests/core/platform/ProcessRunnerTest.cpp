@@ -257,11 +257,10 @@ std::chrono::milliseconds since(Clock::time_point start)
 std::chrono::milliseconds decodeTime(const QString& movie)
 {
     const auto start = Clock::now();
-    const ProcessRunner::Result result = capture("ffmpeg",
+    const Captured decode = capture("ffmpeg",
         { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-f", "null",
-            "-" })
-                                             .result;
-    EXPECT_TRUE(result.succeeded());
+            "-" });
+    EXPECT_TRUE(decode.result.succeeded());
     return since(start);
 }
 
@@ -302,9 +301,10 @@ ProcessRunner::Result runWatched(
 // A child is moving while it reads, however little processor time it gets,
 // and stuck when it reads nothing, however much it gets. The limit is a third
 // of a decode of the test's movie as measured here and now, so that ffmpeg's
-// run on it lasts about three limits, with every core busy or not. ffmpeg
-// decodes the first five seconds from what it read to learn the streams
-// without reading more: a twelfth of the movie, a quarter of the limit.
+// run on it lasts about three limits, with every core busy or not, and twenty
+// looks at the tree at least. ffmpeg decodes the first five seconds from what
+// it read to learn the streams without reading more: a twelfth of the movie,
+// a quarter of the limit. The slow reader reads every sixth of a limit.
 TEST(ProcessRunner, StallLimitFollowsReadsNotProcessorTime)
 {
     QTemporaryDir folder;
