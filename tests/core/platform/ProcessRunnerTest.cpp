@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -253,13 +254,14 @@ std::chrono::milliseconds since(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
 }
 
-// How long a decode of `movie` to its end takes here and now.
-std::chrono::milliseconds decodeTime(const QString& movie)
+// How long a decode of the first `frames` of `movie` (all when negative)
+// takes here and now.
+std::chrono::milliseconds decodeTime(const QString& movie, int frames = -1)
 {
     const auto start = Clock::now();
     const Captured decode = capture("ffmpeg",
-        { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-f", "null",
-            "-" });
+        { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-frames:v",
+            QString::number(frames), "-f", "null", "-" });
     EXPECT_TRUE(decode.result.succeeded());
     return since(start);
 }
@@ -301,22 +303,23 @@ ProcessRunner::Result runWatched(
 // A child is moving while it reads, however little processor time it gets,
 // and stuck when it reads nothing, however much it gets. The limit is a third
 // of a decode of the test's movie as measured here and now, so that ffmpeg's
-// run on it lasts about three limits, with every core busy or not, and twenty
-// looks at the tree at least. ffmpeg decodes the first five seconds from what
-// it read to learn the streams without reading more: a twelfth of the movie,
-// a quarter of the limit. The slow reader reads every sixth of a limit.
+// run on it lasts about three limits, with every core busy or not. While it
+// starts, and while it decodes the first five seconds from what it read to
+// learn the streams (a thirtieth of the movie), ffmpeg reads nothing: the
+// limit is at least six times what its start and first frame take, and
+// twenty looks at the tree. The slow reader reads every sixth of a limit.
 TEST(ProcessRunner, StallLimitFollowsReadsNotProcessorTime)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     const QString movie = folder.filePath("long.mkv");
-    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=60",
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=150",
         "-c:v", "mpeg4", "-q:v", "2", movie }));
     for (const int loops : { 0, BusyLoops::perCore(1) }) {
         SCOPED_TRACE(loops);
         const BusyLoops busy(loops);
-        const std::chrono::milliseconds limit
-            = std::max(decodeTime(movie) / 3, 20 * std::max(lookTime(), 1ms));
+        const std::chrono::milliseconds limit = std::max(
+            { decodeTime(movie) / 3, 6 * decodeTime(movie, 1), 20 * std::max(lookTime(), 1ms) });
         const QString pause = QString::number(double(limit.count()) / 6000, 'f', 3);
         const struct {
             const char* what;
@@ -335,7 +338,7 @@ TEST(ProcessRunner, StallLimitFollowsReadsNotProcessorTime)
                 false },
             { "decodes to a far cut", "ffmpeg",
                 { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-ss",
-                    "59.5", "-f", "null", "-" },
+                    "149.5", "-f", "null", "-" },
                 false },
         };
         for (const auto& c : cases) {
