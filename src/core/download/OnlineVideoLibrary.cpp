@@ -48,15 +48,15 @@ private:
     OnlineVideoCancel* const m_cancel;
 };
 
-// Runs "$@" as the leader of a process group of its own (setsid does not
-// fork in a process that leads no group): the runner's pid is the program's
-// and its group's. Only that pid dies with us, so a keeper joins the group:
+// Runs "$@" in the process group of its own that the runner's child leads:
+// the runner's pid is the program's and its group's. Only that pid dies with
+// us, so a keeper joins the group:
 // it reads the standard input whose other end only we hold, and once that
 // closes (we are gone, or the run is over) it kills the whole group, itself
 // last, so the program's own children never outlive the run. While it lives
 // the group's number cannot pass to anyone else.
 const QString kOwnGroupCommand
-    = QStringLiteral("exec setsid /bin/sh -c '"
+    = QStringLiteral("exec /bin/sh -c '"
                      "exec 3<&0; { while read -r _; do :; done; kill -KILL 0; } <&3 >/dev/null "
                      "2>&1 3<&- & exec \"$@\" </dev/null 3<&-' yt-dlp \"$@\"");
 

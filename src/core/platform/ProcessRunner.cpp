@@ -1,8 +1,9 @@
 #include "platform/ProcessRunner.h"
 
 #include "platform/Fd.h"
+#include "platform/ProcessTree.h"
+#include "platform/StallClock.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -13,8 +14,6 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <deque>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -210,217 +209,39 @@ void writeWithoutSigpipe(int fd, const QByteArray& bytes)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-// The fields of the line "<proc>/<pid>/stat" after the process's name, from
-// its state on (state, ppid, ...); empty when it cannot be read.
-QList<QByteArray> statFieldsOf(const QString& proc, pid_t pid)
-{
-    QFile stat(QStringLiteral("%1/%2/stat").arg(proc).arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray line = stat.read(1024);
-    // The name in parentheses may hold spaces and parentheses of its own.
-    const qsizetype nameEnd = line.lastIndexOf(')');
-    if (nameEnd < 0)
-        return {};
-    return line.mid(nameEnd + 1).simplified().split(' ');
-}
-
-// The processor time, in clock ticks, that the process `pid` has used
-// (utime, stime) and that its children it has waited for used (cutime,
-// cstime); -1 when it cannot be read.
-qint64 processorTicksOf(pid_t pid)
-{
-    // The 14th to 17th fields of the line.
-    const QList<QByteArray> fields = statFieldsOf(QStringLiteral("/proc"), pid);
-    constexpr qsizetype kUtime = 11;
-    if (fields.size() <= kUtime + 3)
-        return -1;
-    qint64 ticks = 0;
-    for (qsizetype i = kUtime; i <= kUtime + 3; ++i)
-        ticks += fields[i].toLongLong();
-    return ticks;
-}
-
-// The processes under `proc` whose parent is `pid`, found by reading the
-// line of each: one small read a process, a few hundred on a desktop.
-std::vector<pid_t> childrenByParent(const QString& proc, pid_t pid)
-{
-    constexpr qsizetype kParent = 1;
-    std::vector<pid_t> children;
-    for (const QString& entry : QDir(proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        bool isProcess = false;
-        const auto id = static_cast<pid_t>(entry.toInt(&isProcess));
-        if (!isProcess)
-            continue;
-        const QList<QByteArray> fields = statFieldsOf(proc, id);
-        if (fields.size() > kParent && fields[kParent].toInt() == pid)
-            children.push_back(id);
-    }
-    return children;
-}
-
-} // namespace
-
-std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc)
-{
-    std::vector<pid_t> children;
-    bool listed = false;
-    const QDir tasks(QStringLiteral("%1/%2/task").arg(proc).arg(pid));
-    // A process that has gone since it was listed has no children to find.
-    if (!tasks.exists())
-        return children;
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        // Each thread's list of the children it started, where the kernel
-        // keeps them.
-        QFile list(tasks.filePath(task + QStringLiteral("/children")));
-        if (!list.open(QIODevice::ReadOnly))
-            continue;
-        listed = true;
-        // A few bytes a child; far more than any engine's tree starts.
-        for (const QByteArray& child : list.read(64 * 1024).simplified().split(' '))
-            if (const pid_t id = static_cast<pid_t>(child.toInt()); id > 0)
-                children.push_back(id);
-    }
-    return listed ? children : childrenByParent(proc, pid);
-}
-
-namespace {
-
-// The processor time the child and everything it started have used, summed
-// look by look. An engine may leave the work to a program of its own (the
-// slideshow engine to ffmpeg, a script to the program it runs), and a
-// descendant that has ended counts on in its waiting parent's figures. Each
-// process adds what it used since the last look, so the sum never goes down
-// when a descendant ends between two reads of the tree; one that ends may be
-// counted twice, once itself and once in its parent, which errs on the side
-// of a working child.
-class ProcessorMeter {
+// Takes the stall clock's readings of one child: its mark, and what it and
+// the programs it started have read.
+class StallWatch {
 public:
-    explicit ProcessorMeter(pid_t root)
-        : m_root(root)
-    { }
-
-    // What the tree has used since the first look.
-    std::chrono::milliseconds look()
-    {
-        // Beyond this many processes the tree is no engine's.
-        constexpr std::size_t kMostProcesses = 256;
-        static const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
-        std::map<pid_t, qint64> ticksNow;
-        std::vector<pid_t> pending { m_root };
-        for (std::size_t seen = 0; !pending.empty() && seen < kMostProcesses; ++seen) {
-            const pid_t pid = pending.back();
-            pending.pop_back();
-            if (const qint64 ticks = processorTicksOf(pid); ticks >= 0)
-                ticksNow[pid] = ticks;
-            const std::vector<pid_t> children = childProcessesOf(pid, QStringLiteral("/proc"));
-            pending.insert(pending.end(), children.begin(), children.end());
-        }
-        for (const auto& [pid, ticks] : ticksNow) {
-            // A process first seen now started since the last look.
-            const auto before = m_ticks.find(pid);
-            const qint64 since = before == m_ticks.end() ? (m_looked ? 0 : ticks) : before->second;
-            m_total += std::max<qint64>(0, ticks - since);
-        }
-        m_ticks = std::move(ticksNow);
-        m_looked = true;
-        return std::chrono::milliseconds(ticksPerSecond > 0 ? m_total * 1000 / ticksPerSecond : 0);
-    }
-
-private:
-    const pid_t m_root;
-    std::map<pid_t, qint64> m_ticks;
-    qint64 m_total = 0;
-    bool m_looked = false;
-};
-
-// Notes when the child last moved, looking a few times within the limit at
-// its progress mark and at the processor time it uses. A child that works
-// without reporting (ffmpeg decoding up to a far cut) uses the processor; a
-// child that has stopped, waits for ever or polls a dead partner uses next to
-// none.
-class StallClock {
-public:
-    StallClock(
+    StallWatch(
         std::chrono::milliseconds limit, const ProcessRunner::ProgressMark& mark, pid_t child)
-        : m_limit(mark ? limit : std::chrono::milliseconds(0))
-        , m_mark(mark)
-        , m_processor(child)
-        , m_lastMove(Clock::now())
-        , m_nextLook(m_lastMove + interval())
+        : m_mark(mark)
+        , m_reads(child)
     {
-        if (!active())
-            return;
-        m_lastMark = m_mark();
-        m_usage.push_back({ m_lastMove, m_processor.look() });
+        if (mark && limit.count() > 0)
+            m_clock.emplace(limit, reading(), Clock::now());
     }
 
-    // When the mark is next to be looked at, if it is watched at all.
+    // When the child is next to be looked at, if it is watched at all.
     std::optional<Clock::time_point> nextLook() const
     {
-        return active() ? std::optional(m_nextLook) : std::nullopt;
+        return m_clock ? std::optional(m_clock->nextLook()) : std::nullopt;
     }
 
-    // True once the mark has stood still for the limit, and the child has
-    // not been busy over that time.
     bool stalled()
     {
         const Clock::time_point now = Clock::now();
-        if (!active() || now < m_nextLook)
+        if (!m_clock || now < m_clock->nextLook())
             return false;
-        m_nextLook = now + interval();
-        noteUsage(now);
-        QByteArray mark = m_mark();
-        if (mark != m_lastMark) {
-            m_lastMark = std::move(mark);
-            m_lastMove = now;
-            return false;
-        }
-        return now - m_lastMove >= m_limit && !busyOverLimit();
+        return m_clock->stalled(reading(), now);
     }
 
 private:
-    struct Usage {
-        Clock::time_point at;
-        std::chrono::milliseconds processor;
-    };
+    StallClock::Reading reading() { return { m_mark(), m_reads.look() }; }
 
-    // A child that used at least this share of one processor over the limit
-    // is working. Polling loops use far less; a busy engine on a loaded
-    // machine far more.
-    static constexpr int kBusyShareDivisor = 10;
-
-    bool active() const { return m_limit.count() > 0; }
-    std::chrono::milliseconds interval() const
-    {
-        using std::chrono::milliseconds;
-        return std::clamp(m_limit / 8, milliseconds(10), milliseconds(1000));
-    }
-
-    // Keeps the looks of the last limit, and the one just before them, which
-    // starts the span the usage is measured over.
-    void noteUsage(Clock::time_point now)
-    {
-        m_usage.push_back({ now, m_processor.look() });
-        while (m_usage.size() > 2 && now - m_usage[1].at >= m_limit)
-            m_usage.pop_front();
-    }
-
-    bool busyOverLimit() const
-    {
-        const Usage& first = m_usage.front();
-        const Usage& last = m_usage.back();
-        const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(last.at - first.at);
-        return (last.processor - first.processor) * kBusyShareDivisor >= span;
-    }
-
-    const std::chrono::milliseconds m_limit;
     const ProcessRunner::ProgressMark& m_mark;
-    ProcessorMeter m_processor;
-    QByteArray m_lastMark;
-    Clock::time_point m_lastMove;
-    Clock::time_point m_nextLook;
-    std::deque<Usage> m_usage;
+    ProcessTreeReads m_reads;
+    std::optional<StallClock> m_clock;
 };
 
 Fd openPidFd(pid_t pid)
@@ -481,6 +302,12 @@ void moveTo(int fd, int target, int errorFd)
     // The child dies with the thread that started it; run() blocks that thread
     // until the child is reaped, so this is the same as dying with us.
     prepareForkedChild(plan.parent);
+    // A group of its own: what is sent to our group (a terminal's hangup or
+    // interrupt, a supervisor's stop, the kernel's hangup and continue to a
+    // group left with a stopped member) is ours to answer. It would otherwise
+    // wake a child stopped by a signal only to end it, with a reason that says
+    // it was stopped on request.
+    ::setpgid(0, 0);
     moveTo(plan.stdinFd, STDIN_FILENO, plan.errorFd);
     moveTo(plan.stdoutFd, STDOUT_FILENO, plan.errorFd);
     moveTo(plan.stderrFd, STDERR_FILENO, plan.errorFd);
@@ -849,7 +676,7 @@ void ProcessRunner::Impl::finishStart(const RunPipes& pipes)
 bool ProcessRunner::Impl::watch(pid_t child, OutputStream& out, OutputStream& err, const Fd& wakeFd)
 {
     const Fd pidFd = openPidFd(child);
-    StallClock stall(stallLimit, progressMark, child);
+    StallWatch stall(stallLimit, progressMark, child);
     bool healthy = true;
     while (true) {
         killIfGraceOver();
@@ -906,6 +733,14 @@ void setEngineStallLimit(std::chrono::milliseconds limit)
 QString stallReason(std::chrono::milliseconds limit)
 {
     return QStringLiteral("made no progress for %1 s").arg(QString::number(limit.count() / 1000.0));
+}
+
+QString signalText(int signal)
+{
+    const char* description = ::sigdescr_np(signal);
+    const QString number = QStringLiteral("signal %1").arg(signal);
+    return description ? number + QStringLiteral(" (%1)").arg(QString::fromUtf8(description))
+                       : number;
 }
 
 QString shellCommandLine(const QStringList& words)

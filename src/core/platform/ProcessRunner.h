@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <sys/types.h>
-#include <vector>
 
 // Runs one child process to its end on the calling thread, with argv and no
 // shell, handing each line of its standard output and standard error to a
@@ -16,7 +15,8 @@
 // the child to finish (a signal, or bytes on its standard input), then kills it
 // after a grace period. Only our own child is ever signalled, by its pid. A
 // runner that is destroyed, or a program of ours that dies, takes its child
-// with it: no orphan is left behind.
+// with it: no orphan is left behind. The child leads a process group of its
+// own.
 class ProcessRunner {
 public:
     struct Result {
@@ -52,10 +52,10 @@ public:
     void setStderrHandler(LineHandler handler);
     void setGentleStop(GentleStop gentle, std::chrono::milliseconds grace);
     // A child whose mark has not changed for `limit`, and which with the
-    // programs it started has used less than a tenth of a processor over that
-    // time, is stopped as stop() would (gently, then firmly), and its result
-    // says it stalled. A zero limit, the default, lets a child take as long as
-    // it likes.
+    // programs it started has read nothing over that time (see StallClock),
+    // is stopped as stop() would (gently, then firmly), and its result says
+    // it stalled. A zero limit, the default, lets a child take as long as it
+    // likes.
     void setStallLimit(std::chrono::milliseconds limit, ProgressMark mark);
 
     // Blocks until the child has ended and been reaped.
@@ -78,11 +78,8 @@ std::chrono::milliseconds engineStallLimit();
 void setEngineStallLimit(std::chrono::milliseconds limit);
 // Why a child was ended by a stall limit: "made no progress for 120 s".
 QString stallReason(std::chrono::milliseconds limit);
-
-// The processes `pid` started that have not ended, as found in `proc`, a
-// folder laid out as /proc: from the kernel's lists of children where it
-// keeps them, else from the parent each process's line names.
-std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc);
+// A signal that ended a program, as a reason says it: "signal 9 (Killed)".
+QString signalText(int signal);
 
 // A command as a shell would need it, every word quoted where it must be, so
 // that a logged or printed command line can be pasted into a terminal.

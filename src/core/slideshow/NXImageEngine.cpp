@@ -259,8 +259,11 @@ void NXImageEngine::beginEncoding()
     // counts are the mark.
     const std::chrono::milliseconds limit = engineStallLimit();
     m_photosRead = 0;
+    m_written = 0;
+    m_ffmpegWaited = -1;
     m_runner.setStallLimit(limit, [this] {
-        return QByteArray::number(m_photosRead.load()) + ' ' + QByteArray::number(m_current.load());
+        return QByteArray::number(m_photosRead.load()) + ' ' + QByteArray::number(m_current.load())
+            + ' ' + QByteArray::number(m_written.load());
     });
     const ProcessRunner::Result run = m_runner.run(execute_bin_path(), { jobPath });
     if (!run.started && !run.stopped) {
@@ -268,14 +271,29 @@ void NXImageEngine::beginEncoding()
         const std::lock_guard lock(m_mutex);
         m_lastComplaint = run.error;
     }
-    if (run.stalled) {
-        const QString complaint = QStringLiteral("the slideshow engine ") + stallReason(limit);
+    if (const QString complaint = endingOf(run, limit); !complaint.isEmpty()) {
         DNLog(complaint);
         const std::lock_guard lock(m_mutex);
         m_lastComplaint = complaint;
     }
     keepMovieOnlyIfComplete(run);
     removeEnginePartials();
+}
+
+// Why the run ended, when the engine could not say it: the stall limit, or
+// a signal. A stalled engine found waiting on its ffmpeg for most of the
+// limit says so, as it is then ffmpeg that stood still.
+QString NXImageEngine::endingOf(const ProcessRunner::Result& run, std::chrono::milliseconds limit)
+{
+    if (run.stalled) {
+        const bool ffmpegStood = m_ffmpegWaited.load() >= (limit / 2).count();
+        return (ffmpegStood ? QStringLiteral("ffmpeg in the slideshow engine ")
+                            : QStringLiteral("the slideshow engine "))
+            + stallReason(limit);
+    }
+    if (run.signal != 0 && !m_stopped)
+        return QStringLiteral("the slideshow engine was killed by ") + signalText(run.signal);
+    return {};
 }
 
 // An engine ended by a signal it could not answer (killed after the stall
@@ -335,6 +353,10 @@ void NXImageEngine::handleMessage(const QString& message)
         m_currentImagePath = fields[3];
     } else if (message.startsWith(QLatin1String("reading:"))) {
         ++m_photosRead;
+    } else if (message.startsWith(QLatin1String("written:"))) {
+        m_written = message.mid(8).toLongLong();
+    } else if (message.startsWith(QLatin1String("waited:ffmpeg:"))) {
+        m_ffmpegWaited = message.mid(14).toLongLong();
     } else if (message.startsWith(QLatin1String("result:"))) {
         const QStringList fields = leadingFields(message, 3);
         if (fields.size() == 3)

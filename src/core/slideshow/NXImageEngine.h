@@ -10,6 +10,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 // The program's side of one slideshow render: the job for the slideshow
@@ -65,6 +66,7 @@ private:
     void handleMessage(const QString& message);
     void handleResult(const QString& code, const QString& path);
     QString writeJob();
+    QString endingOf(const ProcessRunner::Result& run, std::chrono::milliseconds limit);
     void keepMovieOnlyIfComplete(const ProcessRunner::Result& run);
     void removeEnginePartials();
 
@@ -72,6 +74,8 @@ private:
     std::atomic<quint64> m_total { 0 };
     std::atomic<quint64> m_current { 0 };
     std::atomic<quint64> m_photosRead { 0 }; // by the running engine, before its frames
+    std::atomic<qint64> m_written { 0 }; // the movie's size, while ffmpeg works on a hold
+    std::atomic<qint64> m_ffmpegWaited { -1 }; // ms the engine was stopped waiting on ffmpeg
     std::atomic_bool m_stopped { false };
     mutable std::mutex m_mutex; // guards the fields below: the sheet reads them while we run
     QVariantMap m_storage;

@@ -44,6 +44,16 @@ void photoRead(const QString& photo)
     writeWhole(STDOUT_FILENO, "reading:" + photo.toUtf8() + '\n');
 }
 
+void written(qint64 bytes)
+{
+    writeWhole(STDOUT_FILENO, "written:" + QByteArray::number(bytes) + '\n');
+}
+
+void waitedForFfmpeg(std::chrono::milliseconds waited)
+{
+    writeWhole(STDOUT_FILENO, "waited:ffmpeg:" + QByteArray::number(waited.count()) + '\n');
+}
+
 Progress::Progress(qint64 totalFrames)
     : m_total(totalFrames)
 { }

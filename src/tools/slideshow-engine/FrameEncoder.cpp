@@ -4,8 +4,10 @@
 #include "services/OutputPublishing.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -28,6 +30,8 @@ constexpr std::size_t kQueuedFrames = 3;
 constexpr auto kStopPoll = 20ms;
 // ffmpeg closes the file on SIGTERM; a run that takes longer is killed.
 constexpr auto kStopGrace = 300ms;
+// How often the output's size is looked at while we wait for ffmpeg.
+constexpr auto kGrowthLook = 500ms;
 // A frame of 1080p is 3 MB: a larger pipe means fewer trips through the kernel.
 constexpr int kPipeBytes = 1024 * 1024;
 
@@ -134,9 +138,10 @@ bool writeAll(int fd, const QByteArray& bytes)
 
 } // namespace
 
-FrameEncoder::FrameEncoder(std::function<bool()> stopRequested, Complaint complain)
+FrameEncoder::FrameEncoder(std::function<bool()> stopRequested, Complaint complain, Written written)
     : m_stopRequested(std::move(stopRequested))
     , m_complain(std::move(complain))
+    , m_written(std::move(written))
 { }
 
 FrameEncoder::~FrameEncoder()
@@ -217,6 +222,8 @@ bool FrameEncoder::start(const Settings& settings, QString& error)
         return false;
     }
     m_input = input[1];
+    m_output = settings.output;
+    m_lastTaken = std::chrono::steady_clock::now();
     ::fcntl(m_input, F_SETPIPE_SZ, kPipeBytes);
     m_writer = std::thread([this] { writeFrames(); });
     m_reader = std::thread([this, fd = complaints[0]] { readComplaints(fd); });
@@ -226,8 +233,12 @@ bool FrameEncoder::start(const Settings& settings, QString& error)
 bool FrameEncoder::write(Frame frame)
 {
     std::unique_lock lock(m_mutex);
-    while (m_queue.size() >= kQueuedFrames && !m_writeFailed && !m_stopRequested())
+    while (m_queue.size() >= kQueuedFrames && !m_writeFailed && !m_stopRequested()) {
         m_changed.wait_for(lock, kStopPoll);
+        lock.unlock();
+        reportGrowth();
+        lock.lock();
+    }
     if (m_writeFailed || m_stopRequested())
         return false;
     m_queue.push_back(std::move(frame));
@@ -246,10 +257,14 @@ void FrameEncoder::writeFrames()
                 break;
             frame = std::move(m_queue.front());
             m_queue.pop_front();
+            m_writing = true;
             m_changed.notify_all();
         }
-        if (!writeAll(m_input, *frame)) {
-            const std::lock_guard lock(m_mutex);
+        const bool written = writeAll(m_input, *frame);
+        const std::lock_guard lock(m_mutex);
+        m_writing = false;
+        m_lastTaken = std::chrono::steady_clock::now();
+        if (!written) {
             m_writeFailed = true;
             m_queue.clear();
             m_changed.notify_all();
@@ -319,7 +334,29 @@ bool FrameEncoder::waitForExit(int& status)
         if (m_stopRequested())
             return false;
         std::this_thread::sleep_for(kStopPoll);
+        reportGrowth();
     }
+}
+
+void FrameEncoder::reportGrowth()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_written || now - m_lastSizeLook < kGrowthLook)
+        return;
+    m_lastSizeLook = now;
+    const qint64 size = QFileInfo(m_output).size();
+    if (size > m_outputSize)
+        m_written(size);
+    m_outputSize = std::max(size, m_outputSize);
+}
+
+std::optional<std::chrono::milliseconds> FrameEncoder::waitingForFfmpeg() const
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_pid <= 0 || !(m_writing || m_inputEnded || m_queue.size() >= kQueuedFrames))
+        return std::nullopt;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - m_lastTaken);
 }
 
 void FrameEncoder::abort()
@@ -369,7 +406,7 @@ QString FrameEncoder::failureReason(int status) const
         last = m_lastComplaint;
     }
     if (WIFSIGNALED(status))
-        return QStringLiteral("ffmpeg was ended by signal %1").arg(WTERMSIG(status));
+        return QStringLiteral("ffmpeg was killed by ") + signalText(WTERMSIG(status));
     const int code = WEXITSTATUS(status);
     if (code == 127 && last.isEmpty())
         return QStringLiteral("ffmpeg could not be run");

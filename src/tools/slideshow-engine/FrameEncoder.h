@@ -7,11 +7,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <sys/types.h>
@@ -36,10 +38,13 @@ public:
     };
     using Frame = std::shared_ptr<const QByteArray>;
     using Complaint = std::function<void(const QString& line)>;
+    using Written = std::function<void(qint64 bytes)>;
 
     // `stopRequested` is asked while the encoder waits, so that a stop is
-    // noticed within a fraction of a second wherever we are.
-    FrameEncoder(std::function<bool()> stopRequested, Complaint complain);
+    // noticed within a fraction of a second wherever we are. While it waits
+    // for ffmpeg, `written` hears how far the output has grown, now and then:
+    // a long hold is encoded from one frame, with nothing else to show for it.
+    FrameEncoder(std::function<bool()> stopRequested, Complaint complain, Written written);
     ~FrameEncoder();
     FrameEncoder(const FrameEncoder&) = delete;
     FrameEncoder& operator=(const FrameEncoder&) = delete;
@@ -53,6 +58,10 @@ public:
     void abort();
     // ffmpeg's first line that said its disk is full; empty when none did.
     QString diskFullLine() const;
+    // How long ffmpeg has taken nothing from us while we waited for it (a
+    // frame that it does not read, or its end after the last one); nothing
+    // when it is we who have nothing for it yet.
+    std::optional<std::chrono::milliseconds> waitingForFfmpeg() const;
 
     // The ffmpeg command line for `settings`, without the program name.
     static QStringList arguments(const Settings& settings);
@@ -61,11 +70,16 @@ private:
     void writeFrames();
     void readComplaints(int fd);
     bool waitForExit(int& status);
+    void reportGrowth();
     void endThreads();
     QString failureReason(int status) const;
 
     std::function<bool()> m_stopRequested;
     Complaint m_complain;
+    Written m_written;
+    QString m_output;
+    qint64 m_outputSize = 0;
+    std::chrono::steady_clock::time_point m_lastSizeLook;
     pid_t m_pid = -1;
     int m_input = -1;
 
@@ -74,6 +88,8 @@ private:
     std::deque<Frame> m_queue; // guarded by m_mutex
     bool m_inputEnded = false; // guarded by m_mutex
     bool m_writeFailed = false; // guarded by m_mutex
+    bool m_writing = false; // a frame is on its way to ffmpeg; guarded by m_mutex
+    std::chrono::steady_clock::time_point m_lastTaken; // by ffmpeg; guarded by m_mutex
     QString m_lastComplaint; // guarded by m_mutex
     QString m_diskFullLine; // guarded by m_mutex
 

@@ -167,7 +167,7 @@ SlideshowRender::Code SlideshowRender::encode(
     const PhotoSequence& photos, const QString& partial, QString& reason)
 {
     const Timeline timeline = timelineFor(photos.count());
-    FrameEncoder encoder(m_stopRequested, EngineOutput::complain);
+    FrameEncoder encoder(m_stopRequested, EngineOutput::complain, EngineOutput::written);
     if (!encoder.start(encoderSettings(timeline, partial), reason))
         return RenderFailed;
     const bool written = writeFrames(photos, timeline, encoder);
@@ -176,6 +176,10 @@ SlideshowRender::Code SlideshowRender::encode(
     if (!m_stopRequested() && encoder.finish(reason) && written)
         return Succeeded;
     if (m_stopRequested()) {
+        // A stop that finds us waiting on ffmpeg tells the program which of
+        // the two stood still.
+        if (const auto waited = encoder.waitingForFfmpeg())
+            EngineOutput::waitedForFfmpeg(*waited);
         encoder.abort();
         reason = QStringLiteral("stopped");
         return Stopped;

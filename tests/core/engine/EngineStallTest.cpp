@@ -16,6 +16,7 @@
 #include "model/DNFileNode.h"
 #include "platform/ProcessRunner.h"
 #include "services/DNSetting.h"
+#include "support/StallLimit.h"
 #include "support/TestFiles.h"
 
 #include <QElapsedTimer>
@@ -24,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include <sys/stat.h>
@@ -44,27 +46,52 @@ int run(Encode encode, const QStringList& words, int duration)
     return block ? encode(block->argc, block->argv.data(), block->duration) : -100;
 }
 
+// A stall limit this machine can keep now: three times what a run of the
+// real ffmpeg on the test's media takes here (a frame grabbed, as for a
+// cover), and half a second at least.
+std::chrono::milliseconds fairLimit()
+{
+    EXPECT_EQ(TestMedia::ensure(), QString());
+    QTemporaryDir folder;
+    QElapsedTimer timer;
+    timer.start();
+    ProcessRunner runner;
+    EXPECT_TRUE(
+        runner
+            .run("ffmpeg",
+                { "-nostdin", "-v", "error", "-i", TestMedia::path(TestMedia::kVideoWithAudio),
+                    "-frames:v", "1", folder.filePath("frame.jpg") })
+            .succeeded());
+    return std::max(std::chrono::milliseconds(3 * timer.elapsed()), std::chrono::milliseconds(500));
+}
+
 // The stand-ins in `folder` come first on the PATH, and the stall limit is
-// half a second, for as long as this lives.
+// `limit`, for as long as this lives.
 class StandIns {
 public:
-    explicit StandIns(const QString& folder)
+    StandIns(const QString& folder, std::chrono::milliseconds limit)
         : m_path(qgetenv("PATH"))
+        , m_limit(limit)
     {
         qputenv("PATH", QFile::encodeName(folder) + ':' + m_path);
-        setEngineStallLimit(500ms);
     }
-    ~StandIns()
-    {
-        qputenv("PATH", m_path);
-        setEngineStallLimit(120s);
-    }
+    ~StandIns() { qputenv("PATH", m_path); }
     StandIns(const StandIns&) = delete;
     StandIns& operator=(const StandIns&) = delete;
 
 private:
     const QByteArray m_path;
+    const ScopedStallLimit m_limit;
 };
+
+// A stand-in that prints `line` every `pause` for ever, one process that
+// neither reads nor starts another.
+QByteArray printingForEver(const QByteArray& line, std::chrono::milliseconds pause)
+{
+    return "#!/usr/bin/perl\n$| = 1;\nwhile (1) { print \"" + line
+        + "\\n\"; select(undef, undef, undef, " + QByteArray::number(pause.count() / 1000.0)
+        + ") }\n";
+}
 
 } // namespace
 
@@ -73,10 +100,11 @@ TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
     ASSERT_EQ(TestDisc::ensure(), QString());
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
+    const std::chrono::milliseconds limit = fairLimit();
     for (const char* program : { "ffmpeg", "mencoder", "mplayer", "genisoimage", "HandBrakeCLI" })
-        ASSERT_TRUE(writeTestScript(folder.filePath(program),
-            "#!/bin/sh\nwhile :; do echo 'Cache fill: 833617%'; sleep 0.05; done\n"));
-    const StandIns standIns(folder.path());
+        ASSERT_TRUE(writeTestScript(
+            folder.filePath(program), printingForEver("Cache fill: 833617%", limit / 10)));
+    const StandIns standIns(folder.path(), limit);
 
     const QString out = folder.filePath("out");
     const struct {
@@ -102,8 +130,8 @@ TEST(EngineStall, EveryBridgeEndsAnEngineThatStopsMoving)
         QElapsedTimer timer;
         timer.start();
         EXPECT_EQ(run(row.encode, row.list, 12), -1);
-        EXPECT_LT(timer.elapsed(), 10'000);
-        EXPECT_EQ(row.lastFailure(), QString(row.engine) + " made no progress for 0.5 s.");
+        EXPECT_LT(timer.elapsed(), 20 * limit.count());
+        EXPECT_EQ(row.lastFailure(), QString(row.engine) + ' ' + stallReason(limit) + '.');
     }
 }
 
@@ -114,11 +142,17 @@ TEST(EngineStall, AnEngineRewritingItsOutputInPlaceIsNotEnded)
 {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
+    // A byte rewritten every fifth of the limit, for two limits and more;
+    // one process that reads nothing, so only the file's time shows it moves.
+    const std::chrono::milliseconds limit = fairLimit();
     ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"),
-        "#!/bin/sh\nfor out; do :; done\nhead -c 64 /dev/zero > \"$out\"\n"
-        "for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do\n"
-        "  printf y | dd of=\"$out\" bs=1 seek=$i conv=notrunc 2>/dev/null; sleep 0.1\ndone\n"));
-    const StandIns standIns(folder.path());
+        "#!/usr/bin/perl\nmy $out = $ARGV[-1];\n"
+        "open(my $file, '>', $out) or die; print $file \"\\0\" x 64; close($file);\n"
+        "for my $i (1 .. 12) {\n"
+        "  open($file, '+<', $out) or die; seek($file, $i, 0); print $file 'y'; close($file);\n"
+        "  select(undef, undef, undef, "
+            + QByteArray::number(limit.count() / 5000.0) + ");\n}\n"));
+    const StandIns standIns(folder.path(), limit);
 
     EXPECT_EQ(
         run(&AVEncoderEncode, { "encoder", "-i", "in.mp4", folder.filePath("out.mp4") }, 2), 0)
@@ -144,20 +178,21 @@ TEST(EngineStall, ThePipelineNamesTheProgramThatStopped)
         { "ffmpeg", writesAll, stops },
         { "mencoder", stops, readsAll },
     };
+    const std::chrono::milliseconds limit = fairLimit();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.stopped);
         QTemporaryDir folder;
         ASSERT_TRUE(folder.isValid());
         ASSERT_TRUE(writeTestScript(folder.filePath("mencoder"), row.mencoder));
         ASSERT_TRUE(writeTestScript(folder.filePath("ffmpeg"), row.ffmpeg));
-        const StandIns standIns(folder.path());
+        const StandIns standIns(folder.path(), limit);
         // AAC leaves mencoder for ffmpeg's finishing stage.
         EXPECT_EQ(run(&EncoderCoreEncode,
                       { "encoder", "a.avi", "-oac", "faac", "-ovc", "copy", "-o",
                           folder.filePath("out.mp4") },
                       12),
             -1);
-        EXPECT_EQ(EncoderCoreLastFailure(), QString(row.stopped) + " made no progress for 0.5 s.");
+        EXPECT_EQ(EncoderCoreLastFailure(), QString(row.stopped) + ' ' + stallReason(limit) + '.');
     }
 }
 
@@ -172,10 +207,11 @@ TEST(EngineStall, TheConversionNamesTheStalledProgramOnce)
     const auto node = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio));
     ASSERT_TRUE(node);
     node->setProfile(shippedProfile("MKV Video (H.264)"));
-    const StandIns standIns(folder.path());
+    const std::chrono::milliseconds limit = fairLimit();
+    const StandIns standIns(folder.path(), limit);
 
     EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
-    EXPECT_EQ(DNVideoConverterLastFailure(), "ffmpeg made no progress for 0.5 s.");
+    EXPECT_EQ(DNVideoConverterLastFailure(), "ffmpeg " + stallReason(limit) + '.');
 }
 
 // The cover's tools are children like the engines: a tagger that hangs is
@@ -191,7 +227,8 @@ TEST(EngineStall, CoverArtToolsAreEndedOrNeverStarted)
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString output = folder.filePath("out.mp4");
     ASSERT_TRUE(QFile::copy(TestMedia::path(TestMedia::kVideoWithAudio), output));
-    const StandIns standIns(folder.path());
+    const std::chrono::milliseconds limit = fairLimit();
+    const StandIns standIns(folder.path(), limit);
     const QString source = TestMedia::path(TestMedia::kVideoWithAudio);
     const QString refused = QStringLiteral("No cover art for %1: %2 is not a regular file");
     const struct {
@@ -200,7 +237,7 @@ TEST(EngineStall, CoverArtToolsAreEndedOrNeverStarted)
         QString source;
         QString logged;
     } rows[] = {
-        { "a tagger that hangs", output, source, "AtomicParsley made no progress for 0.5 s." },
+        { "a tagger that hangs", output, source, "AtomicParsley " + stallReason(limit) + '.' },
         { "a FIFO as the source", output, fifo, refused.arg(output, fifo) },
         { "a FIFO as the output", fifo, source, refused.arg(fifo, fifo) },
     };
@@ -209,8 +246,10 @@ TEST(EngineStall, CoverArtToolsAreEndedOrNeverStarted)
         CoverArtTagger tagger;
         auto tagging
             = std::async(std::launch::async, [&] { return tagger.tag(row.output, row.source, 2); });
-        // A tagging that has not ended by then would have waited for ever.
-        const bool ended = tagging.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        // A frame grabbed, then a tagger ended at the limit: a tagging that
+        // has not ended long after would have waited for ever. It is ended
+        // here, so that the case leaves nothing running.
+        const bool ended = tagging.wait_for(20 * limit) == std::future_status::ready;
         if (!ended)
             tagger.stop();
         EXPECT_TRUE(ended);

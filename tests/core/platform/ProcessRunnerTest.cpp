@@ -1,5 +1,8 @@
 #include "platform/ProcessRunner.h"
+#include "platform/ProcessTree.h"
 
+#include "support/BusyLoops.h"
+#include "support/RunFfmpeg.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
@@ -7,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -211,19 +215,11 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
             "trap '' TERM; echo 1; exec sleep 30", 200ms, true, SIGKILL },
         { "keeps printing past the limit: left to finish",
             "for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo $i; sleep 0.1; done", 20s, false, 0 },
-        // The work is done by programs the child started, as ffmpeg under
-        // the slideshow engine. Four of them: on a machine with ten jobs
-        // ready to run on each processor, one gets about a tenth of one.
-        { "busy without printing past the limit: left to finish",
-            "for i in 1 2 3 4; do timeout 1.5 sh -c 'while :; do :; done' & done; wait; exit 0",
-            20s, false, 0 },
-        // Workers reaped unseen (their parent ignores SIGCHLD) take their
-        // time out of the tree when they end; the next ones still count.
-        { "busy after workers whose time nobody collects: left to finish",
-            R"(exec perl -e '$SIG{CHLD} = "IGNORE"; for my $s (1, 1.5) {
-                 system(qq{for i in 1 2 3 4; do timeout $s sh -c "while :; do :; done" & done; wait})
-               }')",
-            20s, false, 0 },
+        // Processor time is no sign of work: programs the child started that
+        // spin without reading end it (they end themselves soon after).
+        { "busy without printing or reading: ended",
+            "for i in 1 2 3 4; do timeout 3 sh -c 'while :; do :; done' & done; wait", 20s, true,
+            SIGTERM },
         { "stopped by a signal: killed after the grace", "echo 1; kill -STOP $$", 200ms, true,
             SIGKILL },
     };
@@ -247,6 +243,113 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
         }
     }
     EXPECT_EQ(stallReason(120s), "made no progress for 120 s");
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::chrono::milliseconds since(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+// How long a decode of the first `frames` of `movie` (all when negative)
+// takes here and now.
+std::chrono::milliseconds decodeTime(const QString& movie, int frames = -1)
+{
+    const auto start = Clock::now();
+    const Captured decode = capture("ffmpeg",
+        { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-frames:v",
+            QString::number(frames), "-f", "null", "-" });
+    EXPECT_TRUE(decode.result.succeeded());
+    return since(start);
+}
+
+// How long a look at what this process's tree has read takes here and now.
+std::chrono::milliseconds lookTime()
+{
+    ProcessTreeReads reads(::getpid());
+    const auto start = Clock::now();
+    for (int look = 0; look < 10; ++look)
+        reads.look();
+    return since(start) / 10;
+}
+
+// Runs `program` under the stall limit, with the lines it prints as its
+// mark; a runner that never ends it fails the case rather than hanging it.
+ProcessRunner::Result runWatched(
+    const QString& program, const QStringList& arguments, std::chrono::milliseconds limit)
+{
+    ProcessRunner runner;
+    runner.setGentleStop({ SIGTERM, {} }, limit);
+    std::atomic<int> lines = 0;
+    runner.setStdoutHandler([&](const QString&) { ++lines; });
+    runner.setStallLimit(limit, [&] { return QByteArray::number(lines.load()); });
+    std::promise<void> ended;
+    std::thread guard([&, ends = ended.get_future()] {
+        if (ends.wait_for(20 * limit + 30s) == std::future_status::timeout)
+            runner.stop();
+    });
+    const ProcessRunner::Result result = runner.run(program, arguments);
+    ended.set_value();
+    guard.join();
+    EXPECT_FALSE(result.stopped) << "not ended by the stall limit";
+    return result;
+}
+
+} // namespace
+
+// A child is moving while it reads, however little processor time it gets,
+// and stuck when it reads nothing, however much it gets. The limit is a third
+// of a decode of the test's movie as measured here and now, so that ffmpeg's
+// run on it lasts about three limits, with every core busy or not. While it
+// starts, and while it decodes the first five seconds from what it read to
+// learn the streams (a thirtieth of the movie), ffmpeg reads nothing: the
+// limit is at least six times what its start and first frame take, and
+// twenty looks at the tree. The slow reader reads every sixth of a limit.
+TEST(ProcessRunner, StallLimitFollowsReadsNotProcessorTime)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString movie = folder.filePath("long.mkv");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "testsrc2=size=320x180:rate=25:duration=150",
+        "-c:v", "mpeg4", "-q:v", "2", movie }));
+    for (const int loops : { 0, BusyLoops::perCore(1) }) {
+        SCOPED_TRACE(loops);
+        const BusyLoops busy(loops);
+        const std::chrono::milliseconds limit = std::max(
+            { decodeTime(movie) / 3, 6 * decodeTime(movie, 1), 20 * std::max(lookTime(), 1ms) });
+        const QString pause = QString::number(double(limit.count()) / 6000, 'f', 3);
+        const struct {
+            const char* what;
+            QString program;
+            QStringList arguments;
+            bool stalled;
+        } cases[] = {
+            { "spins", "sh", { "-c", "while :; do :; done" }, true },
+            { "stops", "sh", { "-c", "kill -STOP $$" }, true },
+            { "reads its input slowly", "perl",
+                { "-e",
+                    "open(my $in, '<', $ARGV[0]) or die; "
+                    "for (1 .. 18) { read($in, my $b, 4096); select(undef, undef, undef, "
+                        + pause + ") }",
+                    movie },
+                false },
+            { "decodes to a far cut", "ffmpeg",
+                { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-ss",
+                    "149.5", "-f", "null", "-" },
+                false },
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            const auto start = Clock::now();
+            const ProcessRunner::Result result = runWatched(c.program, c.arguments, limit);
+            EXPECT_EQ(result.stalled, c.stalled)
+                << "limit " << limit.count() << " ms, ran " << since(start).count() << " ms";
+            EXPECT_EQ(result.succeeded(), !c.stalled);
+        }
+    }
 }
 
 // A folder laid out as /proc holding the lines of the processes `pids`,
@@ -333,6 +436,42 @@ TEST(ProcessRunner, WorksWhenStartedWithStandardStreamsClosed)
     ASSERT_GE(copy, 0);
     if (copy == 0)
         ::_exit(runsWithStandardStreamsClosed() ? 0 : 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(copy, &status, 0), copy);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// Run in a forked copy of the test that leads a process group of its own:
+// what is sent to that group (a terminal's hangup, a supervisor's stop, the
+// hangup and continue the kernel sends a group left with a stopped member)
+// does not reach the child. Stopped by a signal, it stays stopped until the
+// stall limit ends it, and is not woken only to die of the hangup.
+bool groupSignalsMissTheChild()
+{
+    ::alarm(60);
+    ::setpgid(0, 0);
+    ::signal(SIGHUP, SIG_IGN);
+    ProcessRunner runner;
+    runner.setGentleStop({ SIGTERM, {} }, 1s);
+    runner.setStdoutHandler([&runner](const QString&) {
+        const QString stat = QStringLiteral("/proc/%1/stat").arg(runner.pid());
+        for (int wait = 0; wait < 10000 && !readTestFile(stat).contains(") T "); ++wait)
+            std::this_thread::sleep_for(1ms);
+        ::kill(0, SIGHUP);
+        ::kill(0, SIGCONT);
+    });
+    runner.setStallLimit(300ms, [] { return QByteArray(); });
+    const ProcessRunner::Result result
+        = runner.run("sh", { "-c", "echo stopping; kill -STOP $$; echo woken" });
+    return result.stalled && result.signal != SIGHUP;
+}
+
+TEST(ProcessRunner, SignalsForOurProcessGroupMissTheChild)
+{
+    const pid_t copy = ::fork();
+    ASSERT_GE(copy, 0);
+    if (copy == 0)
+        ::_exit(groupSignalsMissTheChild() ? 0 : 1);
     int status = 0;
     ASSERT_EQ(::waitpid(copy, &status, 0), copy);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

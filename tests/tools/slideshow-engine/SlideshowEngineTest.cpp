@@ -4,7 +4,9 @@
 #include "platform/AppPaths.h"
 #include "services/DNSetting.h"
 #include "slideshow/NXImageEngine.h"
+#include "support/ChildProcesses.h"
 #include "support/RunFfmpeg.h"
+#include "support/StallLimit.h"
 #include "support/TestFiles.h"
 
 #include <QBuffer>
@@ -21,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <future>
@@ -489,3 +492,123 @@ TEST_F(SlideshowEngine, AFullDiskFailsTheRenderAndLeavesNothing)
 }
 
 } // namespace
+
+namespace {
+
+// The album render of one photo of `size` into the folder `out`.
+void prepareRender(NXImageEngine& engine, const QString& photo, QSizeF size, const QDir& out)
+{
+    engine.setShowDuration(1);
+    engine.setDataSource({ photo });
+    engine.setVideoFrameResolution(size);
+    engine.setFrameRate(24);
+    engine.setTargetPath(out.filePath("movie.mov"));
+}
+
+// A program named ffmpeg that stops itself as it starts, first on the PATH
+// while this lives.
+class StoppingFfmpeg {
+public:
+    StoppingFfmpeg()
+        : m_path(qgetenv("PATH"))
+    {
+        EXPECT_TRUE(writeTestScript(m_folder.filePath("ffmpeg"), "#!/bin/sh\nkill -STOP $$\n"));
+        qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + m_path);
+    }
+    ~StoppingFfmpeg() { qputenv("PATH", m_path); }
+    StoppingFfmpeg(const StoppingFfmpeg&) = delete;
+    StoppingFfmpeg& operator=(const StoppingFfmpeg&) = delete;
+
+private:
+    QTemporaryDir m_folder;
+    const QByteArray m_path;
+};
+
+// Our child that runs the slideshow engine, or 0.
+pid_t runningEngine()
+{
+    for (const QString& pid : childProcesses())
+        if (readTestFile("/proc/" + pid + "/cmdline").contains("quillon-slideshow-engine"))
+            return pid.toInt();
+    return 0;
+}
+
+} // namespace
+
+// The reason names what ended the render: an ffmpeg that stopped under the
+// engine (with a frame it does not read, or after the last one), and not the
+// engine that waits on it; an engine killed by a signal, and by which.
+TEST_F(SlideshowEngine, TheReasonNamesWhatEndedTheRender)
+{
+    const QString photo = flatPhoto("grey.png", 128, { 1280, 720 });
+    // A limit this machine keeps now: twice a whole render of the job here.
+    QElapsedTimer timer;
+    timer.start();
+    {
+        NXImageEngine measured;
+        prepareRender(measured, photo, { 1280, 720 }, out);
+        measured.beginEncoding();
+        ASSERT_FALSE(measured.finiallyVideoPath().isEmpty())
+            << measured.failureReason().toStdString();
+        ASSERT_TRUE(QFile::remove(measured.finiallyVideoPath()));
+    }
+    const auto limit
+        = std::max(std::chrono::milliseconds(2 * timer.elapsed()), std::chrono::milliseconds(1000));
+    const ScopedStallLimit stallLimit(limit);
+    const StoppingFfmpeg ffmpeg;
+    for (const QSizeF size : { QSizeF(160, 120), QSizeF(1280, 720) }) {
+        SCOPED_TRACE(size.width());
+        NXImageEngine engine;
+        prepareRender(engine, photo, size, out);
+        engine.beginEncoding();
+        EXPECT_EQ(engine.failureReason().toStdString(),
+            ("ffmpeg in the slideshow engine " + stallReason(limit)).toStdString());
+        EXPECT_TRUE(leftInOut().isEmpty());
+    }
+
+    NXImageEngine engine;
+    prepareRender(engine, photo, { 160, 120 }, out);
+    auto render = std::async(std::launch::async, [&engine] { engine.beginEncoding(); });
+    // Killed once it shows its first photo, well within the limit.
+    const bool shown = QTest::qWaitFor(
+        [&engine] { return engine.currentImagePath().isValid() && runningEngine() > 0; },
+        int(limit.count()));
+    EXPECT_TRUE(shown);
+    if (shown)
+        ::kill(runningEngine(), SIGKILL);
+    render.get();
+    if (shown) {
+        EXPECT_EQ(engine.failureReason().toStdString(),
+            "the slideshow engine was killed by signal 9 (Killed)");
+    }
+    EXPECT_TRUE(leftInOut().isEmpty());
+}
+
+// A long hold is encoded by ffmpeg from one frame, with no frame drawn and
+// nothing read meanwhile: the engine says how far the movie has grown while
+// it waits, so that the program sees it move.
+TEST_F(SlideshowEngine, TheMovieGrowingWhileFfmpegEncodesAHoldIsReported)
+{
+    QMap<QString, QString> job = baseJob();
+    job["showDuration"] = "<real>60</real>";
+    job["videoSize"] = xmlString("{640, 480}");
+    QImage noise(640, 480, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, QRandomGenerator::global()->generate() | 0xFF000000);
+    ASSERT_TRUE(noise.save(folder.filePath("noise.png")));
+    job["imageSquenes"] = xmlStrings({ folder.filePath("noise.png") });
+    const EngineRun result = run(writeJob(job));
+    ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+    qint64 last = 0;
+    int reports = 0;
+    for (const QString& line : result.output.split('\n'))
+        if (line.startsWith("written:")) {
+            const qint64 size = line.mid(8).toLongLong();
+            EXPECT_GT(size, last);
+            last = size;
+            ++reports;
+        }
+    EXPECT_GT(reports, 0) << result.output.toStdString();
+    EXPECT_LE(last, QFileInfo(out.filePath("movie.mov")).size());
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <chrono>
+
+// Decides from readings taken now and then whether a child has stopped
+// moving. A child moves when it reports progress or its output grows (both in
+// its mark) or when it, or a program it started, reads. Processor time is no
+// sign of work: a spinning loop uses it all, and a working engine on a loaded
+// machine or under a small quota gets little. The time of each reading is
+// given, so that the rule is tested over a clock of the test's own.
+class StallClock {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Reading {
+        QByteArray mark; // where the child says it is; any change is a move
+        quint64 bytesRead = 0; // what its process tree has read so far
+    };
+
+    // `first` is the reading at `start`. A zero limit never stalls.
+    StallClock(std::chrono::milliseconds limit, Reading first, Clock::time_point start);
+
+    // When the next reading is due: a few times within the limit, so that a
+    // stall is seen soon after the limit has passed.
+    Clock::time_point nextLook() const { return m_nextLook; }
+
+    // Notes the reading taken at `now`; true once neither the mark nor the
+    // reads have moved for the limit.
+    bool stalled(Reading reading, Clock::time_point now);
+
+private:
+    const std::chrono::milliseconds m_limit;
+    Reading m_last;
+    Clock::time_point m_lastMove;
+    Clock::time_point m_nextLook;
+};

@@ -1,0 +1,126 @@
+#include "platform/ProcessTree.h"
+
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A folder laid out as /proc, written process by process.
+class FakeProc {
+public:
+    QString path() const { return m_folder.path(); }
+
+    // A process whose threads' lists name `children`, and whose counters say
+    // it read `rchar` bytes through calls and `readBytes` from the disk.
+    void put(pid_t pid, pid_t parent, const QList<pid_t>& children, quint64 rchar,
+        quint64 readBytes = 0) const
+    {
+        const QString folder = QStringLiteral("%1/%2").arg(path()).arg(pid);
+        ASSERT_TRUE(QDir().mkpath(QStringLiteral("%1/task/%2").arg(folder).arg(pid)));
+        QByteArray list;
+        for (const pid_t child : children)
+            list += QByteArray::number(child) + ' ';
+        ASSERT_TRUE(
+            writeTestFile(QStringLiteral("%1/task/%2/children").arg(folder).arg(pid), list));
+        ASSERT_TRUE(writeTestFile(folder + "/stat",
+            QByteArray::number(pid) + " (a (b) c) S " + QByteArray::number(parent) + " 1 1\n"));
+        setIo(pid,
+            "rchar: " + QByteArray::number(rchar) + "\nwchar: 999999\nsyscr: 7\n"
+                + "read_bytes: " + QByteArray::number(readBytes) + "\nwrite_bytes: 8192\n");
+    }
+
+    void setIo(pid_t pid, const QByteArray& io) const
+    {
+        ASSERT_TRUE(writeTestFile(QStringLiteral("%1/%2/io").arg(path()).arg(pid), io));
+    }
+
+    void remove(pid_t pid) const
+    {
+        ASSERT_TRUE(QDir(QStringLiteral("%1/%2").arg(path()).arg(pid)).removeRecursively());
+    }
+
+private:
+    QTemporaryDir m_folder;
+};
+
+} // namespace
+
+// Each step changes the fake /proc, then looks: the total is what the whole
+// tree has read since the first look, and never goes down.
+TEST(ProcessTreeReads, SumsWhatTheWholeTreeReadSinceTheFirstLook)
+{
+    const FakeProc proc;
+    ProcessTreeReads reads(100, proc.path());
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        quint64 total;
+    } steps[] = {
+        { "the first look is the start",
+            [&] {
+                proc.put(100, 1, { 101 }, 5000);
+                proc.put(101, 100, { 102 }, 70, 4096);
+                proc.put(102, 101, {}, 10);
+                proc.put(200, 1, {}, 10); // not of the tree
+            },
+            0 },
+        { "writing and reading elsewhere are no reads of the tree",
+            [&] {
+                proc.setIo(102, "rchar: 10\nwchar: 123456789\nread_bytes: 0\n");
+                proc.put(200, 1, {}, 99999);
+            },
+            0 },
+        { "a grandchild reads a pipe", [&] { proc.put(102, 101, {}, 510); }, 500 },
+        { "a child reads from the disk through a mapping",
+            [&] { proc.put(101, 100, { 102 }, 70, 8192); }, 4596 },
+        { "a process that ends takes nothing back",
+            [&] {
+                proc.remove(102);
+                proc.put(101, 100, {}, 70, 8192);
+            },
+            4596 },
+        { "what the parent reaped counts in its figures",
+            [&] {
+                proc.remove(101);
+                proc.put(100, 1, { 103 }, 5000 + 70 + 8192);
+                proc.put(103, 100, {}, 300);
+            },
+            4596 + 8262 + 300 },
+        { "counters that cannot be read are left out",
+            [&] {
+                proc.setIo(103, "rchar: lots\n");
+                proc.setIo(100, QByteArray(1 << 20, 'x'));
+            },
+            4596 + 8262 + 300 },
+        { "lists that name a process twice, or go round, end",
+            [&] {
+                proc.put(100, 1, { 103, 103 }, 13262);
+                proc.put(103, 100, { 100 }, 301);
+            },
+            4596 + 8262 + 300 + 1 },
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        EXPECT_EQ(reads.look(), step.total);
+    }
+}
+
+TEST(ProcessTreeReads, FindsChildrenByTheirParentWhereTheKernelKeepsNoLists)
+{
+    const FakeProc proc;
+    proc.put(100, 1, {}, 0);
+    proc.put(101, 100, {}, 0);
+    proc.put(102, 7, {}, 0);
+    ASSERT_TRUE(QFile::remove(proc.path() + "/100/task/100/children"));
+    EXPECT_EQ(childProcessesOf(100, proc.path()), std::vector<pid_t> { 101 });
+
+    ProcessTreeReads reads(100, proc.path());
+    reads.look();
+    proc.put(101, 100, {}, 64);
+    EXPECT_EQ(reads.look(), 64u);
+}
