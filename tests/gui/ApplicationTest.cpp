@@ -404,7 +404,8 @@ TEST(ApplicationTest, AFatalSignalLeavesAWordOnStandardErrorAndInTheLog)
         quillon.start(QUILLON_APP_PATH, {});
         ASSERT_TRUE(quillon.waitForStarted());
         // Up and running: it answers a later start.
-        ASSERT_TRUE(waitUntil([] { return SingleInstance::handOver({}, std::chrono::seconds(1)); }));
+        ASSERT_TRUE(
+            waitUntil([] { return SingleInstance::handOver({}, std::chrono::seconds(1)); }));
         ::kill(static_cast<pid_t>(quillon.processId()), signalNumber);
         ASSERT_TRUE(waitUntil([&] { return quillon.state() == QProcess::NotRunning; }, 20000));
         EXPECT_EQ(quillon.exitStatus(), QProcess::CrashExit);
