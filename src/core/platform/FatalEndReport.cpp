@@ -32,6 +32,11 @@ constexpr std::array kFatalSignals {
 // Filled by install(): the handlers may not allocate or call Qt.
 char g_logPath[4096];
 char g_product[64] = "Quillon";
+// What stood for each of kFatalSignals before install(): a sanitizer's or a
+// debugging tool's handler still gets its turn after the line.
+struct sigaction g_previous[kFatalSignals.size()];
+// One end, one line: a previous action that ends in an abort is not told again.
+volatile std::sig_atomic_t g_told = 0;
 // A stack overflow leaves no stack to report it on.
 alignas(16) char g_signalStack[64 * 1024];
 
@@ -83,6 +88,9 @@ private:
 // "<product>: ended by <cause>" on standard error, "[<product>]: ended by <cause>" in the log.
 void report(const char* cause)
 {
+    if (g_told)
+        return;
+    g_told = 1;
     Line standardError;
     standardError << g_product << ": ended by " << cause << "\n";
     standardError.writeTo(STDERR_FILENO);
@@ -97,18 +105,23 @@ void report(const char* cause)
     ::close(log);
 }
 
-void onFatalSignal(int signalNumber)
+void onFatalSignal(int signalNumber, siginfo_t* info, void*)
 {
-    for (const FatalSignal& fatal : kFatalSignals) {
+    for (std::size_t index = 0; index < kFatalSignals.size(); ++index) {
+        const FatalSignal& fatal = kFatalSignals[index];
         if (fatal.number != signalNumber)
             continue;
         Line cause;
         cause << "signal " << signalNumber << " (" << fatal.name << ", " << fatal.meaning << ")";
         report(cause.text());
+        ::sigaction(signalNumber, &g_previous[index], nullptr);
         break;
     }
-    // The handler was reset on entry: dying of the same signal shows the cause to whoever waits.
-    ::raise(signalNumber);
+    // A fault of an instruction happens again on return, now under the
+    // previous action, which sees its true address; any other signal is sent again.
+    const bool fault = info && info->si_code > 0 && signalNumber != SIGABRT;
+    if (!fault)
+        ::raise(signalNumber);
 }
 
 [[noreturn]] void onTerminate()
@@ -152,10 +165,11 @@ void FatalEndReport::install(const QString& logPath)
     ::sigaltstack(&stack, nullptr);
 
     struct sigaction action { };
-    action.sa_handler = &onFatalSignal;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
+    action.sa_sigaction = &onFatalSignal;
+    // Reset on entry, so that a fault while reporting ends the process.
+    action.sa_flags = SA_SIGINFO | SA_RESETHAND | SA_NODEFER | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
-    for (const FatalSignal& fatal : kFatalSignals)
-        ::sigaction(fatal.number, &action, nullptr);
+    for (std::size_t index = 0; index < kFatalSignals.size(); ++index)
+        ::sigaction(kFatalSignals[index].number, &action, &g_previous[index]);
     std::set_terminate(&onTerminate);
 }

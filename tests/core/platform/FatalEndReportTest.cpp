@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@ namespace {
 struct Ending {
     int signalNumber;
     std::string standardError;
+    int exitCode;
 };
 
 // Runs `end` in a forked child with the report installed and its standard
@@ -34,7 +36,11 @@ Ending endChild(const QString& logPath, const std::function<void()>& end)
     if (child == 0) {
         ::dup2(pipeEnds[1], STDERR_FILENO);
         ::close(pipeEnds[0]);
-        FatalEndReport::install(logPath);
+        // As a plain start finds them, whatever a sanitizer of this build set.
+        for (const int number : { SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT })
+            ::signal(number, SIG_DFL);
+        if (!logPath.isNull())
+            FatalEndReport::install(logPath);
         end();
         ::_exit(0);
     }
@@ -46,7 +52,8 @@ Ending endChild(const QString& logPath, const std::function<void()>& end)
     ::close(pipeEnds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
-    return { WIFSIGNALED(status) ? WTERMSIG(status) : 0, words };
+    return { WIFSIGNALED(status) ? WTERMSIG(status) : 0, words,
+        WIFEXITED(status) ? WEXITSTATUS(status) : -1 };
 }
 
 std::string contents(const QString& path)
@@ -70,6 +77,12 @@ TEST(FatalEndReport, AFatalSignalOrAnUncaughtExceptionLeavesALineAndKeepsItsCaus
     const Case cases[] = {
         { "memory fault", [] { ::raise(SIGSEGV); }, SIGSEGV,
             "ended by signal 11 (SIGSEGV, an invalid memory access)" },
+        { "write to a page that takes none",
+            [] {
+                void* page = ::mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                *static_cast<volatile int*>(page) = 1;
+            },
+            SIGSEGV, "ended by signal 11 (SIGSEGV, an invalid memory access)" },
         { "abort", [] { std::abort(); }, SIGABRT, "ended by signal 6 (SIGABRT, an abort)" },
         { "exception",
             [] {
@@ -95,6 +108,20 @@ TEST(FatalEndReport, AFatalSignalOrAnUncaughtExceptionLeavesALineAndKeepsItsCaus
         EXPECT_EQ(ending.standardError, "Quillon: " + c.cause + "\n");
         EXPECT_EQ(contents(log), "an earlier line\n[Quillon]: " + c.cause + "\n");
     }
+    // A handler that stood before still has its turn, after the line.
+    const Ending handled = endChild({}, [] {
+        ::signal(SIGFPE, [](int) {
+            constexpr char kWords[] = "the handler before\n";
+            [[maybe_unused]] const ssize_t written
+                = ::write(STDERR_FILENO, kWords, sizeof kWords - 1);
+            ::_exit(42);
+        });
+        FatalEndReport::install({});
+        ::raise(SIGFPE);
+    });
+    EXPECT_EQ(handled.standardError,
+        "Quillon: ended by signal 8 (SIGFPE, an arithmetic fault)\nthe handler before\n");
+    EXPECT_EQ(handled.exitCode, 42);
     // A log that is not there is not made by the end.
     const QString missing = folder.filePath("missing.log");
     EXPECT_EQ(endChild(missing, [] { ::raise(SIGBUS); }).signalNumber, SIGBUS);
