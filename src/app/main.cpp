@@ -2,6 +2,8 @@
 // files named on the command line handed over as if opened from the desktop,
 // to the copy already running where there is one.
 #include "common/NXDialogs.h"
+#include "platform/DNLogger.h"
+#include "platform/FatalEndReport.h"
 #include "platform/SingleInstance.h"
 #include "shell/NXApplicationDelegate.h"
 
@@ -82,6 +84,7 @@ std::optional<int> answerWithoutWindow(int argc, char** argv, const SingleInstan
 
 int main(int argc, char** argv)
 {
+    FatalEndReport::install(DNLogger::shareRoughLog().path());
     SingleInstance::Claim claim = SingleInstance::Claim::take();
     if (const std::optional<int> status = answerWithoutWindow(argc, argv, claim))
         return *status;

@@ -434,6 +434,34 @@ TEST(ApplicationTest, CommandLineAnswersWithoutADisplay)
     }
 }
 
+// An application that dies of a fatal signal says so before it goes.
+TEST(ApplicationTest, AFatalSignalLeavesAWordOnStandardErrorAndInTheLog)
+{
+    const QString logPath = DNLogger::shareRoughLog().path();
+    for (const auto& [signalNumber, cause] :
+        { std::pair { SIGSEGV, "ended by signal 11 (SIGSEGV, an invalid memory access)" },
+            std::pair { SIGABRT, "ended by signal 6 (SIGABRT, an abort)" } }) {
+        SCOPED_TRACE(cause);
+        QProcess quillon;
+        const auto ending = qScopeGuard([&] {
+            quillon.kill();
+            quillon.waitForFinished();
+        });
+        quillon.start(QUILLON_APP_PATH, {});
+        ASSERT_TRUE(quillon.waitForStarted());
+        // Up and running: it answers a later start.
+        ASSERT_TRUE(
+            waitUntil([] { return SingleInstance::handOver({}, std::chrono::seconds(1)); }));
+        ::kill(static_cast<pid_t>(quillon.processId()), signalNumber);
+        ASSERT_TRUE(waitUntil([&] { return quillon.state() == QProcess::NotRunning; }, 20000));
+        EXPECT_EQ(quillon.exitStatus(), QProcess::CrashExit);
+        EXPECT_TRUE(quillon.readAllStandardError().contains(QByteArray("Quillon: ") + cause));
+        QFile log(logPath);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(log.readAll().contains(QByteArray("[Quillon]: ") + cause));
+    }
+}
+
 TEST(ApplicationTest, DesktopEntryDeclaresOnlyWhatTheListTakes)
 {
     QFile entry(QUILLON_DESKTOP_FILE);

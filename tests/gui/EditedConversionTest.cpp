@@ -4,14 +4,19 @@
 // against the sheet's own preview, and by the engine's volume meter.
 #include "MainWindowTest.h"
 
+#include "common/NXFloatInfoWindowController.h"
 #include "controls/NXTimePicker.h"
 #include "editor/DNVideoEditorController.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
+#include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SingleInstance.h"
+#include "player/NXMPlayerControl.h"
+#include "player/NXMPlayerView.h"
 #include "profiles/DNProfileManager.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
@@ -20,11 +25,14 @@
 #include "shell/NXProgressController.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -34,6 +42,8 @@
 
 #include <cstdlib>
 #include <functional>
+#include <future>
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -421,3 +431,78 @@ TEST_F(EditedConversionTest, ExpandTextWatermarkAndSubtitleLanguageReachTheOutpu
 }
 
 } // namespace
+
+// The path a new user walked when the application once vanished: a
+// conversion, the editor's watermark, subtitle and information, the preview
+// in full screen and back, a later start handing a file over, then the
+// editor again and each row of its crop preset list picked from the list.
+TEST_F(EditedConversionTest, CropPresetsPickedAfterAWalkThroughTheApplicationShapeTheCrop)
+{
+    ASSERT_TRUE(delegate->listenForLaterStarts());
+    const auto node = addClock();
+    ASSERT_TRUE(node);
+    ASSERT_FALSE(convert().isEmpty());
+
+    Editor* editor = openEditor(node, EditorTab::kWatermark);
+    ASSERT_TRUE(editor);
+    editor->setEnableWaterMark(true);
+    editor->editorTabView()->setCurrentIndex(
+        editor->indexOfTabViewItemWithIdentifier(EditorTab::kSubtitle));
+    editor->infoButton()->click();
+    ASSERT_TRUE(
+        waitUntil([] { return NXFloatInfoWindowController::shareInstance()->isVisible(); }));
+    QTest::keyClick(editor, Qt::Key_Escape);
+
+    QStringList posted;
+    const auto observer
+        = NotificationCenter::defaultCenter().addObserver(NXMPlayerControl::kPlaybackDidStart,
+            nullptr, nullptr, [&](const Notification& note) { posted << note.name; });
+    const auto forget
+        = qScopeGuard([&] { NotificationCenter::defaultCenter().removeObserver(observer); });
+    window().tableView()->selectAll();
+    window().playOrStop();
+    ASSERT_TRUE(waitUntil([&] { return !posted.isEmpty(); }));
+    window().toggleFullScreen();
+    EXPECT_TRUE(window().playerView()->isFullScreenMode());
+    window().toggleFullScreen();
+    EXPECT_FALSE(window().playerView()->isFullScreenMode());
+    window().playOrStop();
+
+    const QString handed = TestMedia::path(TestMedia::kAvi);
+    auto handOver = std::async(std::launch::async,
+        [handed] { return SingleInstance::handOver({ handed }, std::chrono::seconds(20)); });
+    ASSERT_TRUE(waitUntil(
+        [&] { return handOver.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(handOver.get());
+    ASSERT_TRUE(waitUntil([&] { return window().mediaNodes().size() == 2; }));
+
+    editor = openEditor(node, EditorTab::kCrop);
+    ASSERT_TRUE(editor);
+    press(*editor, EditorTab::kCrop, "Crop");
+    auto* presets = tabPage(*editor, EditorTab::kCrop)->findChild<QComboBox*>();
+    ASSERT_TRUE(presets);
+    // Rows as the shipped list orders them; a ratio of zero leaves the size free.
+    const struct {
+        const char* name;
+        double ratio;
+    } rows[] = { { "Free", 0 }, { "Remove black borders", 0 }, { "Keep current ratio", 0 },
+        { "Whole picture", 16.0 / 9 }, { "16:9", 16.0 / 9 }, { "4:3", 4.0 / 3 }, { "1:1", 1 },
+        { "2.35:1", 2.35 } };
+    ASSERT_EQ(presets->count(), int(std::size(rows)));
+    for (int index = 0; index < presets->count(); ++index) {
+        SCOPED_TRACE(rows[index].name);
+        EXPECT_EQ(presets->itemText(index), rows[index].name);
+        presets->showPopup();
+        QAbstractItemView* list = presets->view();
+        ASSERT_TRUE(waitUntil([&] { return list->isVisible(); }));
+        list->setCurrentIndex(list->model()->index(index, 0));
+        QTest::keyClick(list, Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return !list->isVisible(); }));
+        EXPECT_EQ(node->indexOfCropAspect(), quint32(index));
+        if (rows[index].ratio > 0) {
+            EXPECT_NEAR(
+                editor->videoCropWidth() / editor->videoCropHeight(), rows[index].ratio, 0.02);
+        }
+    }
+    editor->onEditorDone();
+}

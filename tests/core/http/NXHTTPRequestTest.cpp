@@ -4,6 +4,7 @@
 #include "RequestTestSupport.h"
 #include "server/TestCertificates.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
@@ -64,7 +65,10 @@ public slots:
     }
 
 private:
-    void checkThread() { offMainThread |= QThread::currentThread() != qApp->thread(); }
+    void checkThread()
+    {
+        offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+    }
     void note(const QString& event)
     {
         checkThread();
