@@ -155,8 +155,7 @@ QString failureReason(const ProcessRunner::Result& result, const ErrorOutput& er
         return QStringLiteral("yt-dlp could not be started: %1").arg(result.error);
     const QString seeLog = errors.lines().isEmpty() ? QString() : QStringLiteral(" (see Show Log)");
     if (result.signal != 0)
-        return QStringLiteral("yt-dlp was ended by signal %1%2")
-            .arg(QString::number(result.signal), seeLog);
+        return QStringLiteral("yt-dlp was ended by %1%2").arg(signalText(result.signal), seeLog);
     return QStringLiteral("yt-dlp failed with exit status %1%2")
         .arg(QString::number(result.exitCode), seeLog);
 }
@@ -171,7 +170,7 @@ QString VersionAnswer::failure() const
         return QStringLiteral("did not answer within %1 s")
             .arg(QString::number(OnlineVideoLibrary::versionTimeLimit().count() / 1000.0));
     if (result.signal != 0)
-        return QStringLiteral("was ended by signal %1").arg(result.signal);
+        return QStringLiteral("was ended by ") + signalText(result.signal);
     if (result.exitCode != 0)
         return QStringLiteral("ended with exit status %1%2")
             .arg(result.exitCode)

@@ -147,7 +147,7 @@ int statusOf(const ProcessRunner::Result& result, const QString& lastMessage)
         return kAVEncoderFailed;
     }
     if (result.signal != 0) {
-        DNLog(QStringLiteral("The encoder was ended by signal %1.").arg(result.signal));
+        DNLog(QStringLiteral("The encoder was ended by %1.").arg(signalText(result.signal)));
         return kAVEncoderFailed;
     }
     if (result.exitCode != 0)

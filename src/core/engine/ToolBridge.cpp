@@ -206,7 +206,7 @@ QString ToolBridge::failureOf(
     if (result.stalled)
         return QStringLiteral("%1 %2.").arg(program, stallReason(engineStallLimit()));
     if (result.signal != 0)
-        return QStringLiteral("%1 was ended by signal %2.").arg(program).arg(result.signal);
+        return QStringLiteral("%1 was ended by %2.").arg(program, signalText(result.signal));
     if (result.exitCode != 0)
         return QStringLiteral("%1 failed with exit status %2: %3")
             .arg(program, QString::number(result.exitCode), lastMessage);

@@ -158,7 +158,7 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
     if (!said.isEmpty())
         return said;
     if (run.signal != 0 && !run.stopped)
-        return QStringLiteral("ffmpeg was ended by signal %1").arg(run.signal);
+        return QStringLiteral("ffmpeg was ended by ") + signalText(run.signal);
     if (!hasPictures)
         return QStringLiteral("nothing was recorded");
     if (!ended)

@@ -36,7 +36,7 @@ QString failureOf(const ProcessRunner::Result& result, const QStringList& said)
         return result.error;
     QString ending;
     if (result.signal != 0)
-        ending = QStringLiteral("xdg-open was ended by signal %1").arg(result.signal);
+        ending = QStringLiteral("xdg-open was ended by ") + signalText(result.signal);
     else if (result.exitCode != 0)
         ending = QStringLiteral("xdg-open ended with status %1").arg(result.exitCode);
     else

@@ -23,6 +23,7 @@ TEST(ToolBridge, AnEngineThatSaidTheDiskIsFullFailedForThatReason)
             "the disk is full: sh could not write all of its output; it said "
             "\"av_interleaved_write_frame(): No space" },
         { "echo 'Conversion failed!' >&2; exit 1", 1, "sh failed with exit status 1: Conversion" },
+        { "kill -KILL $$", kToolBridgeFailed, "sh was ended by signal 9 (Killed)." },
         { "echo 'done'", 0, "" },
     };
     ToolBridge bridge("stand-in");
