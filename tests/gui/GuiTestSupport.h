@@ -84,8 +84,12 @@ struct RecordingSystem {
     }
 };
 
-// Runs the event loop until `done` holds or the time is up.
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 20000)
+// A bound for waits on what must happen: only a hang reaches it, however loaded the machine.
+inline constexpr int kHangMs = 180'000;
+
+// Runs the event loop until `done` holds or the time is up. Without a bound it waits on what
+// must happen, so only a hang reaches it.
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = kHangMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (!done()) {

@@ -11,6 +11,7 @@
 #include "shell/NXProgressController.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
+#include "support/AdoptedOrphans.h"
 #include "support/ChildProcesses.h"
 
 #include <QDir>
@@ -20,8 +21,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-
-#include <sys/prctl.h>
 
 namespace {
 
@@ -177,7 +176,8 @@ TEST_F(SlideshowConversion, AlbumOnTheListConvertsWithThePhotoViewFollowingTheRe
 TEST_F(SlideshowConversion, StopDuringTheRenderLeavesNoMovieAndNoProcess)
 {
     // An engine or ffmpeg left running would be handed to us, not hidden under init.
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const AdoptedOrphans orphans;
+    ASSERT_TRUE(orphans.adopting());
     album->setting()->setInterval(30);
     start();
     ASSERT_TRUE(waitUntil([&] { return !reported.isEmpty(); }, 60'000));

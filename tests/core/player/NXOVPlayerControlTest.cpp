@@ -10,6 +10,7 @@
 #include "player/MPlayerVideoRenderer.h"
 #include "player/PlayerProcesses.h"
 #include "server/TestHttpServer.h"
+#include "support/AdoptedOrphans.h"
 #include "support/ChildProcesses.h"
 #include "support/PrivateSoundServer.h"
 #include "support/StallLimit.h"
@@ -27,7 +28,6 @@
 
 #include <sys/wait.h>
 
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -274,7 +274,8 @@ bool sinkAtFullVolume()
 
 TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
 {
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const AdoptedOrphans orphans;
+    ASSERT_TRUE(orphans.adopting());
     LoopbackStream stream;
     ASSERT_TRUE(stream.start());
     RecordingDelegate delegate;
@@ -293,7 +294,6 @@ TEST(NXOVPlayerControl, PlaysAStreamOfTheLoopbackServerWithTheRealPlayer)
     EXPECT_EQ(PlayerProcesses::shared().count(), 0);
     EXPECT_TRUE(QTest::qWaitFor([] { return ::waitpid(-1, nullptr, WNOHANG) < 0; }, 5000))
         << "a player of ours is still running";
-    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // The real player on streams it cannot play on: bytes that are no video, and

@@ -2,6 +2,7 @@
 // the picture, a seek, a snapshot and the end; the picture's place in the
 // view; files that do not play; DVD titles at their display aspect.
 #include "gui/player/PreviewTestSupport.h"
+#include "support/AdoptedOrphans.h"
 
 #include "fixtures/TestDisc.h"
 #include "list/NXMediaListModel.h"
@@ -30,7 +31,6 @@
 #include <cmath>
 #include <optional>
 
-#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -95,7 +95,8 @@ struct LonePreview {
 
 TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
 {
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const AdoptedOrphans orphans;
+    ASSERT_TRUE(orphans.adopting());
     QTemporaryDir folder;
     const QString clip = folder.filePath("shades été.mp4");
     ASSERT_TRUE(PreviewClips::makeShades(clip, 5));
@@ -145,7 +146,6 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
     }
     EXPECT_TRUE(waitUntil([] { return runningPlayers().isEmpty(); }, 3000))
         << runningPlayers().join(' ').toStdString();
-    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // A 1920x1080 picture in a 640x480 view is painted in (0, 60, 640, 360).

@@ -4,6 +4,7 @@
 #include "platform/AppPaths.h"
 #include "services/DNSetting.h"
 #include "slideshow/NXImageEngine.h"
+#include "support/AdoptedOrphans.h"
 #include "support/ChildProcesses.h"
 #include "support/RunFfmpeg.h"
 #include "support/StallLimit.h"
@@ -28,7 +29,6 @@
 #include <csignal>
 #include <future>
 
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -389,7 +389,8 @@ TEST_F(SlideshowEngine, UnusableMusicIsLeftOutAndTheSlideshowRenders)
 TEST_F(SlideshowEngine, TermSignalEndsTheRenderAndLeavesNothing)
 {
     // Orphans would otherwise be handed to init, out of our sight.
-    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    const AdoptedOrphans orphans;
+    ASSERT_TRUE(orphans.adopting());
     QMap<QString, QString> job = baseJob();
     job["showDuration"] = "<real>600</real>";
     const QString jobPath = writeJob(job);

@@ -74,6 +74,7 @@ public:
 
     QList<TestRequest> requests() const;
     int connectionCount() const;
+    bool connectionEnded(int number) const; // numbered as TestRequest::connection
 
     struct Core;
 
