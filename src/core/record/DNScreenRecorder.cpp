@@ -148,9 +148,11 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
 {
     if (!run.started)
         return run.error;
-    if (!errors.diskFull.isEmpty())
-        return QStringLiteral("the disk is full: no room is left in \"%1\"; ffmpeg said \"%2\"")
-            .arg(QFileInfo(path).absolutePath(), errors.diskFull);
+    if (!errors.diskFull.isEmpty()) {
+        const QString folder = QFileInfo(path).absolutePath();
+        return fullDiskReason(
+            QStringLiteral("ffmpeg"), folder, roomOfFolder(folder), errors.diskFull);
+    }
     if (run.stalled)
         return QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
     const bool ended = endedWell(run);

@@ -446,8 +446,9 @@ TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
         }
         ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
         EXPECT_FALSE(result.succeeded);
-        EXPECT_TRUE(
-            result.reason.startsWith("the disk is full: no room is left in \"" + mountPoint + '"'))
+        EXPECT_TRUE(result.reason.startsWith(
+            "the disk is full: ffmpeg could not write all of its output into \"" + mountPoint
+            + '"'))
             << result.reason.toStdString();
         EXPECT_TRUE(result.reason.contains("No space left on device"))
             << result.reason.toStdString();
