@@ -135,6 +135,26 @@ TEST(ApplicationTest, ShowLogFallsBackToAWindowWhenTheDesktopCannotOpenIt)
     }
 }
 
+// "café.mp4" in a folder, a video with its name in Latin-1, which Qt reads
+// back as "caf\uFFFD.mp4" and so cannot remove with its folder.
+struct Latin1Name {
+    explicit Latin1Name(const QTemporaryDir& folder)
+        : path(QFile::encodeName(folder.path()) + "/caf\xE9.mp4")
+    {
+        const QByteArray video = QFile::encodeName(TestMedia::path(TestMedia::kVideoWithAudio));
+        made = ::symlink(video.constData(), path.constData()) == 0;
+    }
+    ~Latin1Name()
+    {
+        if (made)
+            ::unlink(path.constData());
+    }
+    QString name() const { return QFile::decodeName(path); }
+
+    const QByteArray path;
+    bool made = false;
+};
+
 TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
 {
     QTemporaryDir folder;
@@ -150,25 +170,21 @@ TEST(ApplicationTest, RefusedFilesAreNamedWithTheirReasonAndRowsGetPictures)
         file.seek(firstCluster);
         file.write(QByteArray(file.size() - firstCluster, '\0'));
     }
-    // "café.mp4" with its name in Latin-1, which Qt reads back as "caf\uFFFD.mp4".
-    const QByteArray latin1 = QFile::encodeName(folder.path()) + "/caf\xE9.mp4";
-    ASSERT_EQ(::symlink(QFile::encodeName(TestMedia::path(TestMedia::kVideoWithAudio)).constData(),
-                  latin1.constData()),
-        0);
-    const auto unlinkLatin1 = qScopeGuard([&latin1] { ::unlink(latin1.constData()); });
+    const Latin1Name latin1(folder);
+    ASSERT_TRUE(latin1.made);
     const QStringList good { TestMedia::path(TestMedia::kVideoWithAudio),
         TestMedia::path(TestMedia::kTwoAudioAndText), TestMedia::path(TestMedia::kAvi) };
     Launch run;
     run.window().loader()->setPause(std::chrono::milliseconds(0));
     run.window().addFiles(good
-        + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly), QFile::decodeName(latin1),
+        + QStringList { damaged, TestMedia::path(TestMedia::kAudioOnly), latin1.name(),
             TestMedia::path(TestMedia::kTruncated) });
     ASSERT_TRUE(waitUntil([&] { return !run.dialogs.alerts.empty(); }));
     EXPECT_EQ(run.dialogs.alerts[0].title, "Some files could not be loaded.");
     const QString text = run.dialogs.alerts[0].text;
     for (const QString& refusal :
         { TestMedia::path(TestMedia::kAudioOnly) + ": it has no video track",
-            QFile::decodeName(latin1) + ": its name is not valid UTF-8",
+            latin1.name() + ": its name is not valid UTF-8",
             TestMedia::path(TestMedia::kTruncated) + ": the file is cut short" })
         EXPECT_TRUE(text.contains(refusal)) << text.toStdString();
 
@@ -600,6 +616,28 @@ TEST(ApplicationTest, PreferencesSurviveARestart)
     EXPECT_TRUE(engine.highQuality());
     EXPECT_TRUE(engine.deinterlacing());
     EXPECT_EQ(engine.cpuCore(), 1);
+}
+
+// Files handed over by a second start or a tool are refused in words, as a
+// drop's are; a folder among them is passed over.
+TEST(ApplicationTest, HandedOverFilesThatAreNotTakenAreNamedWithTheirReason)
+{
+    QTemporaryDir folder;
+    const Latin1Name latin1(folder);
+    ASSERT_TRUE(latin1.made);
+    Launch run;
+    run.window().addOpenedFiles(
+        { latin1.name(), TestMedia::path(TestMedia::kAudioOnly), folder.path() });
+    ASSERT_EQ(run.dialogs.alerts.size(), 1u);
+    EXPECT_EQ(run.dialogs.alerts[0].title, "Some files could not be loaded.");
+    const QString text = run.dialogs.alerts[0].text;
+    EXPECT_TRUE(text.contains(latin1.name() + ": its name is not valid UTF-8"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(TestMedia::path(TestMedia::kAudioOnly) + ": it has no video track"))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains(folder.path() + ':')) << text.toStdString();
+    EXPECT_TRUE(run.window().mediaNodes().empty());
+    run.delegate->applicationWillTerminate();
 }
 
 TEST(ApplicationTest, MergeModeIsResetAtLaunchAndGathersNewFilesInOneGroup)

@@ -301,17 +301,23 @@ bool NXAppController::takesFilesNow() const
 void NXAppController::addOpenedFiles(const QStringList& paths)
 {
     m_listWasEmptyBeforeBatch = m_mediaNodes.empty();
+    // Each file that is not taken is named with its reason, as for a drop: a
+    // file handed over by a second start or a tool must not vanish unsaid.
+    QStringList failures;
     for (const QString& path : paths) {
-        if (!QFileInfo(path).isFile())
+        if (QFileInfo(path).isDir())
             continue;
-        if (auto node = DNFileNode::fileNodeWithFile(path, true))
+        DNFileLoadFailure failure = DNFileLoadFailure::None;
+        if (auto node = DNFileNode::fileNodeWithFile(path, true, &failure)) {
             addMediaNode(node);
-        else
-            DNLog(QStringLiteral("Could not load \"%1\"").arg(path));
+            continue;
+        }
+        DNLog(QStringLiteral("Could not load \"%1\"").arg(path));
+        failures << QStringLiteral("%1: %2").arg(path, DNFileLoadFailureText(failure));
     }
     NotificationCenter::defaultCenter().post(
         NXMediaLoader::kLoadFinished, this, { { NXMediaLoader::kLoadTypeKey, 1 } });
-    loaderFinished({});
+    loaderFinished(failures);
 }
 
 void NXAppController::toolWindowDidClose(NXAppPluginProtocol& tool)
