@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QList>
 
-
 #include <fcntl.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -45,7 +44,7 @@ QByteArray startTimeOf(pid_t pid)
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray line = stat.readAll();
+    const QByteArray line = stat.read(4096); // a stat line is well under 1 KiB
     const qsizetype nameEnd = line.lastIndexOf(')');
     if (nameEnd < 0)
         return {};
