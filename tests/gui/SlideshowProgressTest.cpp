@@ -22,6 +22,8 @@
 
 #include <optional>
 
+#include <csignal>
+
 namespace {
 
 QString savePhoto(const QTemporaryDir& folder, const QString& name, QSize size)
@@ -190,6 +192,25 @@ TEST_F(SlideshowConversion, StopDuringTheRenderLeavesNoMovieAndNoProcess)
                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                     .isEmpty());
     EXPECT_TRUE(childProcesses().isEmpty()) << childProcesses().join(' ').toStdString();
+}
+
+// An album whose render fails is refused with the render's own reason, not a
+// pointer to the log.
+TEST_F(SlideshowConversion, ARenderThatFailsSaysWhyInTheAlert)
+{
+    album->setting()->setInterval(30);
+    start();
+    ASSERT_TRUE(waitUntil([&] { return !reported.isEmpty(); }, 60'000));
+    const QStringList engines = childProcesses();
+    ASSERT_EQ(engines.size(), 1) << engines.join(' ').toStdString();
+    ASSERT_EQ(::kill(engines.first().toInt(), SIGKILL), 0);
+    ASSERT_TRUE(waitUntil([&] { return ended.has_value(); }));
+
+    EXPECT_TRUE(ended->first) << "failed";
+    ASSERT_EQ(dialogs.alerts.size(), 1u);
+    EXPECT_TRUE(dialogs.alerts[0].text.contains(
+        "was not rendered: the slideshow engine was killed by signal 9 (Killed)"))
+        << dialogs.alerts[0].text.toStdString();
 }
 
 } // namespace

@@ -77,6 +77,7 @@ void AlbumConversion::stopEncoding()
 int AlbumConversion::encodeGraphics2QuickTimeMovie(
     const std::shared_ptr<DNGraphicsNode>& album, bool encode2VideoWithAVEncode)
 {
+    fail({});
     if (stopRequested())
         return kDNVideoConverterStopped;
     if (!album)
@@ -131,8 +132,8 @@ QString AlbumConversion::render(const DNGraphicsNode& album, bool intermediate)
     // converted is ours now, and abandoned should we die before it is removed.
     if (intermediate && !movie.isEmpty())
         OwnerMark::mark(movie);
-    if (movie.isEmpty())
-        DNLog(
+    if (movie.isEmpty() && !stopRequested())
+        fail(
             QStringLiteral("The album \"%1\" was not rendered: %2")
                 .arg(album.nodeInfo().displayName.value_or(album.path()), engine->failureReason()));
     return movie;
@@ -150,8 +151,8 @@ bool AlbumConversion::pauseUnlessStopped()
 int AlbumConversion::convertMovie(DNGraphicsNode& album, const QString& movie, bool convert)
 {
     if (!album.convertGraphicsNodeToFileNode(movie)) {
-        DNLog(QStringLiteral("The rendered movie %1 of the album \"%2\" cannot be read back")
-                  .arg(movie, album.nodeInfo().displayName.value_or(album.path())));
+        fail(QStringLiteral("The rendered movie %1 of the album \"%2\" cannot be read back")
+                 .arg(movie, album.nodeInfo().displayName.value_or(album.path())));
         QFile::remove(movie);
         return kDNVideoConverterFailed;
     }
@@ -161,4 +162,19 @@ int AlbumConversion::convertMovie(DNGraphicsNode& album, const QString& movie, b
         = DNVideoConverterStart(album.fileNode(), 0, m_hooks.stateCallback, m_hooks.context);
     QFile::remove(movie);
     return status;
+}
+
+// The reason is logged, and kept for the person waiting on the run.
+void AlbumConversion::fail(const QString& reason)
+{
+    if (!reason.isEmpty())
+        DNLog(reason);
+    const std::lock_guard lock(m_mutex);
+    m_failure = reason;
+}
+
+QString AlbumConversion::lastFailure() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_failure;
 }

@@ -58,6 +58,10 @@ public:
     int encodeGraphics2QuickTimeMovie(
         const std::shared_ptr<DNGraphicsNode>& album, bool encode2VideoWithAVEncode);
 
+    // Why the last album failed before its movie reached the converter (the
+    // render, or reading the movie back); empty when it did not.
+    QString lastFailure() const;
+
     // While the engine renders: "EncodeCategory" 0, "totalFrames",
     // "currentFrame" and "currentImage" (a null value before the engine's
     // first report). Nothing otherwise.
@@ -78,10 +82,12 @@ private:
     bool pauseUnlessStopped();
     bool stopRequested() const;
     int convertMovie(DNGraphicsNode& album, const QString& movie, bool convert);
+    void fail(const QString& reason);
 
     const Hooks m_hooks;
     std::chrono::milliseconds m_pause = kPauseAfterRender;
     mutable std::mutex m_mutex; // guards m_engine
     std::condition_variable m_wake;
     std::shared_ptr<NXImageEngine> m_engine; // while it renders
+    QString m_failure; // guarded by m_mutex
 };

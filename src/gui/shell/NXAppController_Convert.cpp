@@ -293,7 +293,8 @@ void NXAppController::noteFailedJob(std::size_t index)
     // driver sees it; the driver's reason would be another run's.
     const auto* album = dynamic_cast<const DNGraphicsNode*>(job.node.get());
     const bool reachedDriver = !album || (m_movieRendered && album->fileNode());
-    const QString reason = reachedDriver ? DNVideoConverterLastFailure() : QString();
+    const QString reason
+        = reachedDriver ? DNVideoConverterLastFailure() : m_albumStep.lastFailure();
     const std::lock_guard lock(m_mutex);
     m_failure = FailedJob { index, reason };
 }
