@@ -263,22 +263,11 @@ TEST_F(SheetOnSite, AnOversizedCoverIsCutOffAndNotShown)
         = { { "mp4", "h264", { site.url("/media/v240.mp4").toString() }, 1e6, 240, false, {} } };
     page.covers = { site.url("/media/huge.jpg").toString(), {} };
     sheet.finishedAnalysis(page);
-    // However slow the machine, the fetch ends by closing its connection: by the cap or by a
-    // timeout, which the log then tells apart.
-    const auto fetchOf = [this]() -> std::optional<int> {
-        for (const TestRequest& request : site.server().requests()) {
-            if (request.target.endsWith("/media/huge.jpg"))
-                return request.connection;
-        }
-        return std::nullopt;
-    };
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            const std::optional<int> connection = fetchOf();
-            return connection && site.server().connectionEnded(*connection);
-        },
-        kHangMs));
-    EXPECT_TRUE(!logOpen || logText().contains("The cover is larger than"));
+    // The fetch is cut off at the cap, which the log tells; however slow the machine, only a
+    // hang keeps the line away. A log closed by an earlier test of this process tells nothing.
+    if (!logOpen)
+        GTEST_SKIP() << "the log was closed by an earlier test of this process";
+    ASSERT_TRUE(waitUntil([] { return logText().contains("The cover is larger than"); }, kHangMs));
     QCoreApplication::processEvents();
     EXPECT_EQ(sheet.needDownloadNodeAndCover().cover, DNYoutubeParseController::defaultCover());
 }

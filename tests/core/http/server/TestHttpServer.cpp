@@ -2,7 +2,6 @@
 
 #include <QMap>
 #include <QMutex>
-#include <QSet>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpServer>
@@ -74,7 +73,6 @@ struct TestHttpServer::Core {
     QMap<QString, Handler> routes;
     QList<TestRequest> log;
     int connections = 0;
-    QSet<int> ended; // connections the client or the server has closed
     std::optional<TestTlsIdentity> tls;
     std::optional<QSslCertificate> clientAuthority;
     quint16 port = 0;
@@ -108,10 +106,6 @@ public:
     {
         socket->setParent(this);
         connect(socket, &QIODevice::readyRead, this, &ServerConnection::onReadyRead);
-        connect(socket, &QAbstractSocket::disconnected, this, [this] {
-            const QMutexLocker lock(&m_core->mutex);
-            m_core->ended.insert(m_number);
-        });
         connect(socket, &QAbstractSocket::disconnected, this, &QObject::deleteLater);
         connect(socket, &QAbstractSocket::errorOccurred, this, [this] { m_socket->abort(); });
     }
@@ -370,10 +364,4 @@ int TestHttpServer::connectionCount() const
 {
     const QMutexLocker lock(&m_core->mutex);
     return m_core->connections;
-}
-
-bool TestHttpServer::connectionEnded(int number) const
-{
-    const QMutexLocker lock(&m_core->mutex);
-    return m_core->ended.contains(number);
 }

@@ -74,7 +74,6 @@ public:
 
     QList<TestRequest> requests() const;
     int connectionCount() const;
-    bool connectionEnded(int number) const; // numbered as TestRequest::connection
 
     struct Core;
 
