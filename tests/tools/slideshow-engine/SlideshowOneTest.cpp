@@ -104,6 +104,8 @@ protected:
             image.fill(picture.colour);
             ASSERT_TRUE(image.save(photos.filePath(picture.name)));
         }
+        // Named as a photo, drawn as none: neither counted nor in the movie.
+        ASSERT_TRUE(writeTestFile(photos.filePath("empty.jpg"), {}));
         ASSERT_TRUE(makeSound(music.filePath("one.mp3"), {}));
         ASSERT_TRUE(makeSound(music.filePath("two: ü.m4a"), { "-c:a", "aac" }));
     }
@@ -125,6 +127,7 @@ TEST_F(SlideshowOne, FolderBecomesAMovieOfTheAskedShape)
     const ToolRun run = slideshowOne(arguments(output.path()));
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(run.value("photos"), "5");
+    EXPECT_EQ(run.value("length"), "00:00:05");
     EXPECT_TRUE(run.value("progress").startsWith("120 ")) << run.value("progress").toStdString();
     EXPECT_TRUE(run.value("progress").contains(" " + photos.path() + "/"));
     const QString movie = run.value("movie");
