@@ -9,6 +9,7 @@
 #include "shell/NXApplicationDelegate.h"
 #include "shell/NXProfileChooser.h"
 #include "slideshow/DNGraphicsNode.h"
+#include "support/TestFiles.h"
 
 #include <QDialogButtonBox>
 #include <QDir>
@@ -32,6 +33,7 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     photo.fill(Qt::darkCyan);
     ASSERT_TRUE(photo.save(folder.filePath("Holiday/one.jpg")));
     ASSERT_TRUE(photo.save(folder.filePath("Holiday/day two/two.png")));
+    ASSERT_TRUE(writeTestFile(folder.filePath("Holiday/broken.jpg"), {}));
     LaunchedWindow launched;
     NXAppController& window = launched.window();
 
@@ -43,6 +45,11 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
     EXPECT_EQ(NXMediaDurationText(album), "00:00:06");
     const QModelIndex row = window.listModel()->index(0, NXMediaListModel::NameColumn);
     EXPECT_TRUE(waitUntil([&] { return !row.data(Qt::DecorationRole).isNull(); }));
+    // A photo left out is said, as a file the list could not load is.
+    ASSERT_TRUE(waitUntil([&] { return launched.dialogs.alerts.size() == 1; }));
+    EXPECT_EQ(launched.dialogs.alerts.back().title, "Some photos were left out.");
+    EXPECT_EQ(launched.dialogs.alerts.back().text,
+        folder.filePath("Holiday/broken.jpg") + ": an empty file");
 
     // The profile chooser reaches an album as it reaches a file.
     const auto* albumNode = dynamic_cast<const DNGraphicsNode*>(&album);
@@ -64,9 +71,9 @@ TEST(PhotoAlbumRow, ADroppedFolderBecomesAnAlbumRowOrAnAlert)
         "Holiday." + albumNode->profile()->fileNameSuffix());
 
     emit window.tableView()->filesDropped({ folder.filePath("Empty") });
-    ASSERT_TRUE(waitUntil([&] { return !launched.dialogs.alerts.empty(); }));
-    EXPECT_EQ(launched.dialogs.alerts.front().title, "Load Photo Failed!");
-    EXPECT_TRUE(launched.dialogs.alerts.front().text.startsWith("There is no photo found at"));
+    ASSERT_TRUE(waitUntil([&] { return launched.dialogs.alerts.size() == 2; }));
+    EXPECT_EQ(launched.dialogs.alerts.back().title, "Load Photo Failed!");
+    EXPECT_TRUE(launched.dialogs.alerts.back().text.startsWith("There is no photo found at"));
     EXPECT_EQ(window.mediaNodes().size(), 1U);
     launched.delegate.applicationWillTerminate();
 }

@@ -4,8 +4,9 @@
 //   slideshow-one [--interval S] [--transitions N,N,...] [--music FILE]...
 //                 [--size WxH] [--fps N] [--profile NAME] --output DIR FOLDER...
 //
-// Prints "photos: <count>", the engine's progress as "progress: <total>
-// <current> <photo>", and "movie: <path>" once the movie is rendered. With
+// Prints "photos: <count>", "length: <hh:mm:ss>" as the list shows the
+// album, the engine's progress as "progress: <total> <current> <photo>", and
+// "movie: <path>" once the movie is rendered. With
 // --profile (a profile's file name without extension, or its GlobalID) the
 // movie is then converted with that profile and removed, and every output is
 // printed as "output: <path>". --size and --fps set the album profile's
@@ -17,6 +18,7 @@
 
 #include "ToolSupport.h"
 #include "profiles/DNProfileManager.h"
+#include "services/DNHelpers.h"
 #include "services/DNSetting.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
@@ -27,6 +29,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 namespace {
@@ -149,6 +152,7 @@ int makeSlideshow(const QCommandLineParser& options)
     print(QStringLiteral("photos: %1").arg(album->countOfPhotos()));
     if (!applyOptions(options, *album))
         return 2;
+    print("length: " + DNTimeStringFromSeconds(int(std::lround(album->videoDuration()))));
     const int status = runAlbumStep(album, options.isSet("profile"));
     if (status != 0) {
         print(QStringLiteral("failed: %1").arg(status));

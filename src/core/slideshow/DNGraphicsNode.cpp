@@ -4,6 +4,7 @@
 #include "profiles/DNProfile.h"
 #include "profiles/DNProfileManager.h"
 #include "slideshow/NXEffectManager.h"
+#include "slideshow/PhotoDecoding.h"
 #include "slideshow/ThumbnailOfImage.h"
 
 #include <QDirIterator>
@@ -19,10 +20,57 @@ namespace {
 
 constexpr int kVideoProfiles = 2;
 
-bool isPhotoFile(const QFileInfo& info)
+// The first lines of a message naming left-out files; the rest are counted.
+constexpr int kLeftOutLinesNamed = 10;
+
+enum class FileKind { Other, Photo, PictureNotTaken };
+
+FileKind kindOf(const QFileInfo& info)
 {
-    static const QStringList extensions { "jpg", "jpeg", "png", "bmp", "tiff", "tif" };
-    return info.isFile() && extensions.contains(info.suffix().toLower());
+    static const QStringList photos { "jpg", "jpeg", "png", "bmp", "tiff", "tif" };
+    // Pictures a camera, a phone or the web gives, which are said to be left
+    // out rather than passed over as if they were no photo at all.
+    static const QStringList notTaken { "gif", "webp", "heic", "heif", "avif", "jxl", "jp2", "svg",
+        "ico", "psd", "dng", "cr2", "cr3", "nef", "arw", "orf", "raf", "rw2" };
+    if (!info.isFile())
+        return FileKind::Other;
+    const QString suffix = info.suffix().toLower();
+    if (photos.contains(suffix))
+        return FileKind::Photo;
+    return notTaken.contains(suffix) ? FileKind::PictureNotTaken : FileKind::Other;
+}
+
+// Why a photo read from its header will not be drawn, or nothing when it will.
+std::optional<DNLeftOutPhoto> refusalOf(const DNImageNode& photo, const QFileInfo& file)
+{
+    if (photo.resolution.isEmpty())
+        return DNLeftOutPhoto { photo.path, DNLeftOutPhoto::Unreadable,
+            file.size() == 0 ? QStringLiteral("an empty file")
+                             : QStringLiteral("not a picture that can be read") };
+    const int width = static_cast<int>(photo.resolution.width());
+    const int height = static_cast<int>(photo.resolution.height());
+    if (width > DNGraphicsNode::kLargestSide || height > DNGraphicsNode::kLargestSide) {
+        std::fprintf(stderr,
+            "warning: abandon massive resolution photo (%dx%d) whitch is out of control!\n", width,
+            height);
+        return DNLeftOutPhoto { photo.path, DNLeftOutPhoto::TooLarge,
+            QStringLiteral("%1 x %2 pixels, more than the %3 on a side an album takes")
+                .arg(width)
+                .arg(height)
+                .arg(DNGraphicsNode::kLargestSide) };
+    }
+    if (file.size() > kLargestPhotoBytes)
+        return DNLeftOutPhoto { photo.path, DNLeftOutPhoto::TooLarge,
+            QStringLiteral("larger than the %1 bytes an album takes").arg(kLargestPhotoBytes) };
+    return std::nullopt;
+}
+
+QString joinedWithAnd(const QStringList& words)
+{
+    if (words.size() < 2)
+        return words.join(QString());
+    return words.first(words.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ")
+        + words.last();
 }
 
 // The list as the program has always written it into the message.
@@ -32,6 +80,44 @@ QString listDescription(const QStringList& folders)
     for (const QString& folder : folders)
         quoted << "    \"" + folder + "\"";
     return "(\n" + quoted.join(",\n") + "\n)";
+}
+
+// Why the folders gave no photo: the kinds of picture not taken there, the
+// photos too large, the files that are no picture.
+QString noPhotoMessage(const QStringList& folders, const std::vector<DNLeftOutPhoto>& leftOut)
+{
+    QStringList kinds;
+    qsizetype tooLarge = 0;
+    qsizetype unreadable = 0;
+    for (const DNLeftOutPhoto& photo : leftOut) {
+        const QString kind = QFileInfo(photo.path).suffix().toUpper();
+        if (photo.reason == DNLeftOutPhoto::TooLarge)
+            ++tooLarge;
+        else if (photo.reason == DNLeftOutPhoto::Unreadable)
+            ++unreadable;
+        else if (!kinds.contains(kind))
+            kinds << kind;
+    }
+    kinds.sort();
+    QStringList sentences { "There is no photo found at " + listDescription(folders) + "." };
+    if (!kinds.isEmpty())
+        sentences << joinedWithAnd(kinds)
+                + " files are not taken: an album takes JPEG, PNG, BMP and TIFF photos.";
+    if (tooLarge == 1)
+        sentences << "The photo there is too large:";
+    else if (tooLarge > 1)
+        sentences << QStringLiteral("The %1 photos there are too large:").arg(tooLarge);
+    if (tooLarge > 0)
+        sentences.last()
+            += QStringLiteral(" an album takes photos of at most %1 pixels a side and %2 GiB.")
+                   .arg(DNGraphicsNode::kLargestSide)
+                   .arg(kLargestPhotoBytes >> 30);
+    if (unreadable == 1)
+        sentences << "1 file named as a photo is no picture that can be read.";
+    else if (unreadable > 1)
+        sentences << QStringLiteral("%1 files named as photos are no pictures that can be read.")
+                         .arg(unreadable);
+    return sentences.join(' ');
 }
 
 template<class Value> int threeWay(const Value& a, const Value& b)
@@ -181,7 +267,7 @@ std::shared_ptr<DNGraphicsNode> DNGraphicsNode::graphicsNodeWithDirs(
     if (!folders.isEmpty())
         album->initializeConfigOnDidLoadDVDInfo(folders.first());
     if (album->m_imageNodes.empty()) {
-        error = QStringLiteral("There is no photo found at %1.").arg(listDescription(folders));
+        error = noPhotoMessage(folders, album->m_leftOutPhotos);
         return nullptr;
     }
     // The sorts are stable, each keeping the order of the one before for equal
@@ -201,10 +287,12 @@ std::shared_ptr<DNGraphicsNode> DNGraphicsNode::graphicsNodeWithDirs(
     return album;
 }
 
-void DNGraphicsNode::appendingPhotosWithDir(const QStringList& folders)
+std::vector<DNLeftOutPhoto> DNGraphicsNode::appendingPhotosWithDir(const QStringList& folders)
 {
+    const auto before = static_cast<std::ptrdiff_t>(m_leftOutPhotos.size());
     for (const QString& folder : folders)
         loadPhotoAtPath(folder, nullptr);
+    return { m_leftOutPhotos.begin() + before, m_leftOutPhotos.end() };
 }
 
 // One folder record with every photo under the folder, at any depth; hidden
@@ -223,21 +311,31 @@ void DNGraphicsNode::loadPhotoAtPath(const QString& folder, const std::atomic_bo
         if (stop && *stop)
             break;
         entries.next();
-        if (!isPhotoFile(entries.fileInfo()))
-            continue;
-        DNImageNode photo = DNImageNode::imageNodeWithContentOfPath(entries.filePath());
-        const int width = static_cast<int>(photo.resolution.width());
-        const int height = static_cast<int>(photo.resolution.height());
-        if (width > kLargestSide || height > kLargestSide) {
-            std::fprintf(stderr,
-                "warning: abandon massive resolution photo (%dx%d) whitch is out of control!\n",
-                width, height);
-            continue;
-        }
-        record.imageNodes.push_back(std::move(photo));
+        if (std::optional<DNImageNode> photo = takenPhoto(entries.fileInfo()))
+            record.imageNodes.push_back(std::move(*photo));
     }
     if (!record.imageNodes.empty())
         m_imageNodes.push_back(std::move(record));
+}
+
+// A photo that will be drawn; any other picture is noted as left out, and
+// what is no picture at all passed over.
+std::optional<DNImageNode> DNGraphicsNode::takenPhoto(const QFileInfo& file)
+{
+    const FileKind kind = kindOf(file);
+    if (kind == FileKind::Other)
+        return std::nullopt;
+    if (kind == FileKind::PictureNotTaken) {
+        m_leftOutPhotos.push_back({ file.filePath(), DNLeftOutPhoto::KindNotTaken,
+            QStringLiteral("%1 pictures are not taken").arg(file.suffix().toUpper()) });
+        return std::nullopt;
+    }
+    DNImageNode photo = DNImageNode::imageNodeWithContentOfPath(file.filePath());
+    if (std::optional<DNLeftOutPhoto> refusal = refusalOf(photo, file)) {
+        m_leftOutPhotos.push_back(std::move(*refusal));
+        return std::nullopt;
+    }
+    return photo;
 }
 
 void DNGraphicsNode::sortPhotoNode(int key, qint64 order)
@@ -318,6 +416,19 @@ bool DNGraphicsNode::convertGraphicsNodeToFileNode(const QString& moviePath)
     if (m_fileNode->audioTracks().empty())
         m_fileNode->setting().setAudioIndex(-1);
     return true;
+}
+
+QString DNGraphicsNode::leftOutText(const std::vector<DNLeftOutPhoto>& photos)
+{
+    QStringList lines;
+    for (const DNLeftOutPhoto& photo : photos) {
+        if (lines.size() == kLeftOutLinesNamed) {
+            lines << QStringLiteral("... and %1 more.").arg(photos.size() - kLeftOutLinesNamed);
+            break;
+        }
+        lines << QStringLiteral("%1: %2").arg(photo.path, photo.why);
+    }
+    return lines.join('\n');
 }
 
 void DNGraphicsNode::setProfile(const std::shared_ptr<DNProfile>& profile)

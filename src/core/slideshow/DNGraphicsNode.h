@@ -14,9 +14,11 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class DNProfile;
+class QFileInfo;
 
 // Tells the list row that an album's thumbnail has arrived. It is made on a
 // thread of its own; connections from the main thread are queued.
@@ -24,6 +26,14 @@ class DNGraphicsNodeNotifier : public QObject {
     Q_OBJECT
 signals:
     void thumbnailChanged();
+};
+
+// A file under an album's folders that the album does not show, and why.
+struct DNLeftOutPhoto {
+    enum Reason { KindNotTaken, TooLarge, Unreadable };
+    QString path;
+    Reason reason = Unreadable;
+    QString why; // in the words the person reads
 };
 
 // A photo album on the conversion list: one folder record per folder it was
@@ -39,17 +49,20 @@ public:
     DNGraphicsNode();
 
     // An album of the photos found under the folders, sorted by date and then
-    // by position, its thumbnail on the way. Null, with "There is no photo
-    // found at %@." in `error`, when no folder holds a photo. `stop` (may be
-    // null) ends the walk at the next entry; the album keeps what was found.
+    // by position, its thumbnail on the way. Only photos that can be drawn
+    // are taken; the others are in leftOutPhotos(). Null, with "There is no
+    // photo found at %@." and what was left out there in `error`, when no
+    // folder holds one. `stop` (may be null) ends the walk at the next entry;
+    // the album keeps what was found.
     static std::shared_ptr<DNGraphicsNode> graphicsNodeWithDirs(
         const QStringList& folders, const std::atomic_bool* stop, QString& error);
 
     NXNodeClass nodeClass() const override { return kNodeClass; }
     std::shared_ptr<DNFileNode> fileNodeForConversion() override { return m_fileNode; }
 
-    // Adds a folder record per folder that holds photos (the editor's action).
-    void appendingPhotosWithDir(const QStringList& folders);
+    // Adds a folder record per folder that holds photos (the editor's
+    // action); answers the files these folders had left out.
+    std::vector<DNLeftOutPhoto> appendingPhotosWithDir(const QStringList& folders);
     // Sorts the folder records and the photos in each by a DNGraphicsSetting
     // key and order.
     void sortPhotoNode(int key, qint64 order);
@@ -84,12 +97,17 @@ public:
     void setNodeInfoOfSelectTrack(const DNNodeInfo& info);
     QString path() const { return m_path; }
     std::shared_ptr<DNFileNode> fileNode() const { return m_fileNode; }
+    // Every file left out of the album's folders so far, in the order met.
+    const std::vector<DNLeftOutPhoto>& leftOutPhotos() const { return m_leftOutPhotos; }
+    // Left-out files as the lines of a message, "path: why", the first few named.
+    static QString leftOutText(const std::vector<DNLeftOutPhoto>& photos);
 
     QImage thumbnail() const;
     DNGraphicsNodeNotifier* graphicsNotifier() const { return m_graphicsNotifier.get(); }
 
 private:
     void loadPhotoAtPath(const QString& folder, const std::atomic_bool* stop);
+    std::optional<DNImageNode> takenPhoto(const QFileInfo& file);
     void fetchThumbnail(const QString& photo);
 
     std::vector<DNImageNode> m_imageNodes;
@@ -99,6 +117,7 @@ private:
     DNNodeInfo m_nodeInfo;
     QString m_path;
     std::shared_ptr<DNFileNode> m_fileNode;
+    std::vector<DNLeftOutPhoto> m_leftOutPhotos;
     mutable std::mutex m_thumbnailMutex;
     QImage m_thumbnail; // guarded by m_thumbnailMutex: written by the thumbnail thread
     std::unique_ptr<DNGraphicsNodeNotifier> m_graphicsNotifier;

@@ -61,22 +61,30 @@ void DNFileLoader::run(const QStringList& folders)
         std::this_thread::sleep_for(m_pause);
     }
     NXBasicMediaNode::Ptr entry = album;
-    NXAction(this, [this, entry, error] { finish(entry, error); }).performOnTargetThread();
+    const QString leftOut = album ? DNGraphicsNode::leftOutText(album->leftOutPhotos()) : QString();
+    NXAction(this, [this, entry, error, leftOut] {
+        finish(entry, error, leftOut);
+    }).performOnTargetThread();
 }
 
-void DNFileLoader::finish(const NXBasicMediaNode::Ptr& album, const QString& error)
+// The photos the album leaves out are named, as the list names the files it
+// could not load.
+void DNFileLoader::finish(
+    const NXBasicMediaNode::Ptr& album, const QString& error, const QString& leftOut)
 {
     if (m_thread.joinable())
         m_thread.join();
     accept();
-    if (album) {
+    if (album)
         emit albumLoaded(album);
+    if (album && leftOut.isEmpty())
         return;
-    }
-    DNLog(QStringLiteral("Load Photo Failed! %1").arg(error));
-    QTimer::singleShot(kAlertDelay, this, [this, error] {
-        m_dialogs.runAlert(parentWidget(),
-            { QStringLiteral("Load Photo Failed!"), error, { QStringLiteral("OK") }, {} });
+    const QString title = album ? QStringLiteral("Some photos were left out.")
+                                : QStringLiteral("Load Photo Failed!");
+    const QString text = album ? leftOut : error;
+    DNLog(title + ' ' + text);
+    QTimer::singleShot(kAlertDelay, this, [this, title, text] {
+        m_dialogs.runAlert(parentWidget(), { title, text, { QStringLiteral("OK") }, {} });
     });
 }
 

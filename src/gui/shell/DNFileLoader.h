@@ -14,7 +14,8 @@ class NXDialogs;
 // The photo loader: walks the chosen folders into one photo album on a
 // loading thread while its sheet shows, then hands the album to the main
 // thread. Cancel stops the walk at the next entry; the album keeps what was
-// found. A walk that finds no photo ends in "Load Photo Failed!".
+// found. A walk that finds no photo ends in "Load Photo Failed!"; photos left
+// out of an album are named in "Some photos were left out.".
 class DNFileLoader : public QDialog {
     Q_OBJECT
 public:
@@ -36,7 +37,7 @@ protected:
 
 private:
     void run(const QStringList& folders);
-    void finish(const NXBasicMediaNode::Ptr& album, const QString& error);
+    void finish(const NXBasicMediaNode::Ptr& album, const QString& error, const QString& leftOut);
 
     NXDialogs& m_dialogs;
     std::chrono::milliseconds m_pause { 500 };

@@ -370,8 +370,22 @@ void DNImageEditor::onAddPhotoFolder()
     NXRememberPanelFolder(NXPanelKind::Pictures, folders.first());
     // The folder records may move in memory: the browser leaves any folder first.
     showLevel(nullptr, true);
-    m_graphicsNode->appendingPhotosWithDir(folders);
+    const std::vector<DNLeftOutPhoto> leftOut = m_graphicsNode->appendingPhotosWithDir(folders);
     onGoToRoot();
+    if (!leftOut.empty())
+        tellLeftOut(leftOut);
+}
+
+// Files of the chosen folders that the album will not show are named, as the
+// list names the files it could not load.
+void DNImageEditor::tellLeftOut(const std::vector<DNLeftOutPhoto>& leftOut)
+{
+    const QString text = DNGraphicsNode::leftOutText(leftOut);
+    DNLog(QStringLiteral("Photos left out of the album: ") + text);
+    NXAlert alert;
+    alert.title = QStringLiteral("Some photos were left out.");
+    alert.text = text;
+    m_dialogs.runAlert(this, alert);
 }
 
 void DNImageEditor::onSortImageTypeChanged()

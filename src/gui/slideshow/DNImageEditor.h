@@ -14,6 +14,7 @@
 
 class DNEffectPreview;
 class DNGraphicsNode;
+struct DNLeftOutPhoto;
 class DNImageBrowserModel;
 class DNImageBrowserView;
 class NXDialogs;
@@ -107,6 +108,7 @@ private:
     void closeSheet(int result);
     void sheetDidEnd();
     void showLevel(std::vector<DNImageNode>* records, bool topLevel);
+    void tellLeftOut(const std::vector<DNLeftOutPhoto>& leftOut);
     void refuseMusic(const QStringList& refusals);
     void reloadMusic();
     void fitDurationToMusic();

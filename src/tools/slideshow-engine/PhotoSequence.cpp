@@ -1,6 +1,7 @@
 #include "PhotoSequence.h"
 
 #include "InputFile.h"
+#include "slideshow/PhotoDecoding.h"
 
 #include <QImageReader>
 #include <QPainter>
@@ -13,8 +14,6 @@ namespace {
 // Decoded pictures kept between the check and their turn; beyond this an
 // album is decoded twice rather than held in memory whole.
 constexpr qint64 kKeptBytes = 512LL * 1024 * 1024;
-// No photo a camera or a scanner makes comes near this.
-constexpr qint64 kLargestPhotoBytes = 1024LL * 1024 * 1024;
 
 } // namespace
 
@@ -29,28 +28,7 @@ QImage PhotoSequence::decodeFitted(const QString& path, QSize frameSize, QString
     if (!file)
         return {};
     QImageReader reader(file.get());
-    reader.setAutoTransform(true);
-    const QSize stored = reader.size();
-    if (!stored.isValid()) {
-        error = reader.errorString();
-        return {};
-    }
-    // The reader scales before it turns the picture upright, so a picture
-    // stored on its side is scaled with its sides swapped.
-    const bool onItsSide
-        = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
-    const QSize shown = onItsSide ? stored.transposed() : stored;
-    const QSize fitted = shown.scaled(frameSize, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-    reader.setScaledSize(onItsSide ? fitted.transposed() : fitted);
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        error = reader.errorString();
-        return {};
-    }
-    // A format that cannot scale while it decodes hands over the whole picture.
-    if (image.size() != fitted)
-        return image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    return image;
+    return decodeFittedPhoto(reader, frameSize, error);
 }
 
 bool PhotoSequence::load(const QStringList& paths, const std::function<bool()>& stopRequested,

@@ -9,7 +9,7 @@
 #include <vector>
 
 // The photos of a slideshow as frames: each decoded at the size that fits the
-// frame (EXIF orientation applied) and centred on black. Every photo is
+// frame (EXIF orientation and colour profile applied) and centred on black. Every photo is
 // decoded once up front, so that unreadable ones are known before the movie
 // starts; the decoded pictures are kept while they fit a memory budget, and
 // the rest are decoded again when their turn comes.
@@ -32,7 +32,7 @@ public:
     // The frame of any picture file; black when it cannot be read.
     QImage frameOf(const QString& path) const;
 
-    // The picture scaled to fit `frameSize`, or a null image with the reason.
+    // The picture scaled to fit `frameSize`, in sRGB, or a null image with the reason.
     static QImage decodeFitted(const QString& path, QSize frameSize, QString& error);
 
 private:

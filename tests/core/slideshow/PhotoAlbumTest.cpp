@@ -4,6 +4,7 @@
 
 #include "fixtures/TestMedia.h"
 #include "model/DNFileNode.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -162,9 +163,18 @@ TEST_F(PhotoAlbum, FoldersBecomeOneRecordEachWithEveryPhotoBelowThem)
     for (const DNImageNode& record : album->imageNodes()[0].imageNodes)
         names << QFileInfo(record.path).fileName();
     names.sort();
-    // Files that are no picture are kept, with nothing known about them.
-    EXPECT_EQ(names, QStringList({ "a.JPG", "b.png", "edge.png", "empty.jpg", "garbage.jpg" }));
-    EXPECT_EQ(album->countOfPhotos(), 6);
+    EXPECT_EQ(names, QStringList({ "a.JPG", "b.png", "edge.png" }));
+    // Only what will be drawn is counted, so the movie lasts what the list says.
+    EXPECT_EQ(album->countOfPhotos(), 4);
+    EXPECT_EQ(album->videoDuration(), 12.0);
+    QStringList leftOut;
+    for (const DNLeftOutPhoto& photo : album->leftOutPhotos())
+        leftOut << QFileInfo(photo.path).fileName() + ": " + photo.why;
+    leftOut.sort();
+    EXPECT_EQ(leftOut,
+        QStringList({ "c.gif: GIF pictures are not taken", "empty.jpg: an empty file",
+            "garbage.jpg: not a picture that can be read",
+            "huge.png: 9000 x 6000 pixels, more than the 8191 on a side an album takes" }));
     EXPECT_EQ(album->path(), folder.filePath("second"));
     EXPECT_EQ(album->nodeInfo().displayName, "first");
     EXPECT_EQ(album->setting()->transitions()->size(), 18);
@@ -198,16 +208,35 @@ void writeHugePngHeader(const QString& path)
         + pngChunk("IEND"));
 }
 
+// The refusal says what was there instead: kinds not taken, photos too
+// large, files that are no picture.
 TEST_F(PhotoAlbum, AFolderWithoutUsablePhotosMakesNoAlbum)
 {
     photo("big/huge.png", { 9000, 6000 });
     writeHugePngHeader(folder.filePath("big/enormous.png"));
     photo("stopped/small.png");
+    for (const char* name : { "kinds", "none", "blank" })
+        ASSERT_TRUE(QDir().mkpath(folder.filePath(name)));
+    for (const char* name :
+        { "kinds/a.webp", "kinds/b.HEIC", "kinds/c.gif", "kinds/e.gif", "none/notes.txt" })
+        ASSERT_TRUE(writeTestFile(folder.filePath(name), "GIF89a"));
+    ASSERT_TRUE(writeTestFile(folder.filePath("blank/empty.jpg"), {}));
     const std::atomic_bool stop { true };
     const struct {
         const char* folder;
         const std::atomic_bool* stop;
-    } cases[] = { { "big", nullptr }, { "stopped", &stop } };
+        const char* why;
+    } cases[] = {
+        { "big", nullptr,
+            " The 2 photos there are too large: an album takes photos of at most 8191 pixels a "
+            "side and 1 GiB." },
+        { "stopped", &stop, "" },
+        { "kinds", nullptr,
+            " GIF, HEIC and WEBP files are not taken: an album takes JPEG, PNG, BMP and TIFF "
+            "photos." },
+        { "blank", nullptr, " 1 file named as a photo is no picture that can be read." },
+        { "none", nullptr, "" },
+    };
     for (const auto& row : cases) {
         QString error;
         EXPECT_EQ(
@@ -215,8 +244,8 @@ TEST_F(PhotoAlbum, AFolderWithoutUsablePhotosMakesNoAlbum)
             nullptr)
             << row.folder;
         EXPECT_EQ(error,
-            QStringLiteral("There is no photo found at (\n    \"%1\"\n).")
-                .arg(folder.filePath(row.folder)));
+            QStringLiteral("There is no photo found at (\n    \"%1\"\n).%2")
+                .arg(folder.filePath(row.folder), row.why));
     }
 }
 

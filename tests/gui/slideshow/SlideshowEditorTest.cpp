@@ -6,6 +6,7 @@
 #include "slideshow/DNImageEditor.h"
 #include "slideshow/NXEffectManager.h"
 #include "slideshow/SlideshowView.h"
+#include "support/TestFiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -115,6 +116,22 @@ TEST_F(SlideshowEditor, BrowserChangesReachTheAlbumAtOnceAndStayOnCancel)
     editor->onAddPhotoFolder();
     EXPECT_EQ(titles(album.imageNodes()), QStringList({ "Home", "Trip", "Trip" }));
     EXPECT_TRUE(dialogs.alerts.empty());
+
+    // What the album will not show is named; the rest is added.
+    ASSERT_TRUE(QDir().mkpath(photos.path("Phone")));
+    ASSERT_TRUE(QFile::copy(photos.path("Trip/a.jpg"), photos.path("Phone/f.jpg")));
+    ASSERT_TRUE(writeTestFile(photos.path("Phone/g.heic"), "ftypheic"));
+    ASSERT_TRUE(writeTestFile(photos.path("Phone/h.jpg"), {}));
+    dialogs.folders = { photos.path("Phone") };
+    editor->onAddPhotoFolder();
+    EXPECT_EQ(titles(album.imageNodes().back().imageNodes), QStringList({ "f.jpg" }));
+    ASSERT_EQ(dialogs.alerts.size(), 1U);
+    EXPECT_EQ(dialogs.alerts[0].title, "Some photos were left out.");
+    QStringList lines = dialogs.alerts[0].text.split('\n');
+    lines.sort();
+    EXPECT_EQ(lines,
+        QStringList({ photos.path("Phone/g.heic") + ": HEIC pictures are not taken",
+            photos.path("Phone/h.jpg") + ": an empty file" }));
     editor->onCancel();
 }
 

@@ -10,15 +10,20 @@
 #include "services/OutputPublishing.h"
 #include "slideshow/AlbumConversion.h"
 #include "slideshow/DNGraphicsNode.h"
+#include "slideshow/ThumbnailOfImage.h"
 #include "support/OwnerMarks.h"
+#include "support/RunFfmpeg.h"
 #include "support/TestFiles.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImageReader>
 #include <QLocale>
+#include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -26,7 +31,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <bit>
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -96,6 +104,8 @@ protected:
             image.fill(picture.colour);
             ASSERT_TRUE(image.save(photos.filePath(picture.name)));
         }
+        // Named as a photo, drawn as none: neither counted nor in the movie.
+        ASSERT_TRUE(writeTestFile(photos.filePath("empty.jpg"), {}));
         ASSERT_TRUE(makeSound(music.filePath("one.mp3"), {}));
         ASSERT_TRUE(makeSound(music.filePath("two: ü.m4a"), { "-c:a", "aac" }));
     }
@@ -117,6 +127,7 @@ TEST_F(SlideshowOne, FolderBecomesAMovieOfTheAskedShape)
     const ToolRun run = slideshowOne(arguments(output.path()));
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(run.value("photos"), "5");
+    EXPECT_EQ(run.value("length"), "00:00:05");
     EXPECT_TRUE(run.value("progress").startsWith("120 ")) << run.value("progress").toStdString();
     EXPECT_TRUE(run.value("progress").contains(" " + photos.path() + "/"));
     const QString movie = run.value("movie");
@@ -224,6 +235,147 @@ TEST_F(SlideshowOne, AConversionKilledAfterTheRenderLeavesNoMovieForGood)
 
     EXPECT_TRUE(removeAbandonedPartials(output.path()).contains(movie)) << qPrintable(movie);
     EXPECT_EQ(entriesOf(output.path()), QStringList());
+}
+
+// Bits written most significant first, a data byte 0xFF followed by a zero.
+struct JpegBits {
+    QByteArray bytes;
+    int pending = 0;
+    int count = 0;
+    void put(int bits, int length)
+    {
+        for (int bit = length - 1; bit >= 0; --bit) {
+            pending = (pending << 1) | ((bits >> bit) & 1);
+            if (++count < 8)
+                continue;
+            bytes += char(pending);
+            if (pending == 0xFF)
+                bytes += '\0';
+            pending = count = 0;
+        }
+    }
+};
+
+QByteArray jpegSegment(char marker, const QByteArray& body)
+{
+    const qsizetype length = body.size() + 2;
+    return QByteArray("\xFF", 1) + marker + char(length >> 8) + char(length & 0xFF) + body;
+}
+
+// A CMYK JPEG as print work gives them, which neither Qt nor ffmpeg writes:
+// 16 pixels high, one flat band 16 pixels wide per entry of `inks` (the four
+// inverted values an Adobe CMYK file stores). Every 8 x 8 block is flat, so
+// only its mean is coded: the standard table for the mean's change, and
+// one code (0) that ends each block.
+QByteArray cmykJpeg(const QList<std::array<int, 4>>& inks)
+{
+    const QByteArray lengths("\0\1\5\1\1\1\1\1\1\0\0\0\0\0\0\0", 16);
+    std::vector<std::pair<int, int>> codes; // bits and length of each size of change
+    for (int length = 1, next = 0; length <= 16; ++length, next <<= 1)
+        for (int count = 0; count < lengths[length - 1]; ++count)
+            codes.emplace_back(next++, length);
+    const int width = 16 * int(inks.size());
+    QByteArray frame = QByteArray("\x08\0\x10", 3) + char(width >> 8) + char(width & 0xFF) + '\4';
+    QByteArray scan("\4", 1);
+    for (char component = 1; component <= 4; ++component) {
+        frame += component + QByteArray("\x11\0", 2);
+        scan += component + QByteArray("\0", 1);
+    }
+    JpegBits data;
+    std::array<int, 4> previous {};
+    for (int block = 0; block < 2 * width / 8; ++block)
+        for (std::size_t component = 0; component < 4; ++component) {
+            const int mean = 8 * (inks[block % (width / 8) / 2][component] - 128);
+            const int change = mean - std::exchange(previous[component], mean);
+            const int size = std::bit_width(unsigned(std::abs(change)));
+            data.put(codes[std::size_t(size)].first, codes[std::size_t(size)].second);
+            data.put(change < 0 ? change + (1 << size) - 1 : change, size);
+            data.put(0, 1);
+        }
+    while (data.count != 0)
+        data.put(1, 1);
+    const QByteArray tables = '\0' + lengths + QByteArray("\0\1\2\3\4\5\6\7\x08\x09\x0A\x0B", 12)
+        + "\x10\1" + QByteArray(16, '\0');
+    return QByteArray("\xFF\xD8", 2) + jpegSegment('\xEE', QByteArray("Adobe\0\x64\0\0\0\0\0", 12))
+        + jpegSegment('\xDB', '\0' + QByteArray(64, '\1')) + jpegSegment('\xC0', frame)
+        + jpegSegment('\xC4', tables) + jpegSegment('\xDA', scan + QByteArray("\0\x3F\0", 3))
+        + data.bytes + QByteArray("\xFF\xD9", 2);
+}
+
+// Three bands of the sRGB colours, 96 x 48; in `space`, when it is valid,
+// converted into it and carrying its profile.
+QImage bands(const QList<QColor>& colours, const QColorSpace& space)
+{
+    QImage image(96, 48, QImage::Format_RGB32);
+    QPainter painter(&image);
+    for (int band = 0; band < 3; ++band)
+        painter.fillRect(band * 32, 0, 32, 48, colours[band]);
+    painter.end();
+    if (space.isValid()) {
+        image.setColorSpace(QColorSpace::SRgb);
+        image.convertToColorSpace(space);
+    }
+    return image;
+}
+
+bool near(QColor seen, QColor truth)
+{
+    return std::abs(seen.red() - truth.red()) <= 8 && std::abs(seen.green() - truth.green()) <= 8
+        && std::abs(seen.blue() - truth.blue()) <= 8;
+}
+
+// Wide-gamut photos come out in the colours they stand for, in the movie and
+// in the application's pictures; an sRGB and a CMYK photo as they always did.
+TEST(SlideshowOneColours, PhotosShowInTheColoursTheirProfilesMean)
+{
+    const QList<QColor> truth { QColor(0, 200, 0), QColor(0, 180, 200), QColor(200, 30, 30) };
+    // The inverted CMYK values, and the colours they are read as.
+    const QList<std::array<int, 4>> inks { { 40, 230, 230, 255 }, { 230, 100, 40, 255 },
+        { 255, 255, 255, 128 } };
+    const QList<QColor> cmykTruth { QColor(40, 230, 230), QColor(230, 100, 40),
+        QColor(128, 128, 128) };
+    QTemporaryDir photos;
+    QTemporaryDir output;
+    const struct {
+        const char* name;
+        QColorSpace space;
+    } profiled[] = { { "1 adobe.jpg", QColorSpace(QColorSpace::AdobeRgb) },
+        { "2 p3.jpg", QColorSpace(QColorSpace::DisplayP3) }, { "3 srgb.jpg", QColorSpace() } };
+    for (const auto& photo : profiled) {
+        ASSERT_TRUE(bands(truth, photo.space).save(photos.filePath(photo.name), "jpeg", 95));
+        EXPECT_EQ(QImageReader(photos.filePath(photo.name)).read().colorSpace(), photo.space)
+            << photo.name << ": the profile is not in the file";
+    }
+    ASSERT_TRUE(writeTestFile(photos.filePath("4 cmyk.jpg"), cmykJpeg(inks)));
+    const ToolRun run = slideshowOne({ "--interval", "0", "--transitions", "18", "--size",
+        "160x120", "--fps", "10", "--output", output.path(), photos.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    ASSERT_EQ(run.value("photos"), "4");
+    QByteArray frames;
+    ASSERT_TRUE(runFfmpeg(
+        { "-i", "file:" + run.value("movie"), "-f", "rawvideo", "-pix_fmt", "rgb24", "pipe:1" },
+        &frames));
+    constexpr qsizetype kFrameBytes = 160 * 120 * 3;
+    ASSERT_EQ(frames.size(), 40 * kFrameBytes);
+    for (int photo = 0; photo < 4; ++photo) {
+        const QList<QColor>& expected = photo == 3 ? cmykTruth : truth;
+        // Frame 5 of the photo's second; each photo is as wide as the frame.
+        const QImage movie(
+            reinterpret_cast<const uchar*>(frames.constData()) + (10 * photo + 5) * kFrameBytes,
+            160, 120, 160 * 3, QImage::Format_RGB888);
+        const QString path = photos.filePath(photo == 3 ? "4 cmyk.jpg" : profiled[photo].name);
+        const QImage picture = ThumbnailOfImage(path, 96, 48);
+        for (int band = 0; band < 3; ++band) {
+            const QColor inMovie = movie.pixelColor(160 * (2 * band + 1) / 6, 60);
+            const QColor inPicture = picture.pixelColor(32 * band + 16, 24);
+            EXPECT_TRUE(near(inMovie, expected[band]))
+                << path.toStdString() << " band " << band << " is " << inMovie.name().toStdString()
+                << " in the movie";
+            EXPECT_TRUE(near(inPicture, expected[band]))
+                << path.toStdString() << " band " << band << " is "
+                << inPicture.name().toStdString() << " in the picture";
+        }
+    }
 }
 
 struct Unmount {

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+class QImageReader;
+
+// No photo a camera or a scanner makes comes near this; a file beyond it is
+// not decoded.
+constexpr qint64 kLargestPhotoBytes = 1024LL * 1024 * 1024;
+
+// The picture of `reader` as it is meant to be seen: upright by its EXIF
+// orientation, fitted into `box` with its proportions kept, and in sRGB,
+// converted through the colour profile it carries (Adobe RGB, Display P3,
+// ...). Only as much of the file is decoded as the size needs. A null image,
+// with the reason in `error`, when it is no readable picture.
+QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error);
