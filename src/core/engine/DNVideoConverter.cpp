@@ -810,11 +810,14 @@ bool membersDifferInRate(const DNFileGroupNode& group, float fps)
 
 // A join keeps the first part's clock: the parts at another rate would play
 // their pictures too slow or too fast beside their sound. Where the profile
-// keeps each source's rate and the members' differ, all take the first one's.
+// keeps each source's rate and the members' differ, all take the first one's
+// (the nearest the builders write), when it is known.
 void shareFrameRate(const DNFileGroupNode& group, const DNTVideo& first, DNProfile& shared)
 {
+    constexpr float kHighestKnownRate = 150.0f; // beyond, a probe's mistake
     NXVideoFrameRate& rate = shared.videoFrameRate();
-    if (rate.isPresent() && isKeepOriginFrameRate(rate.currentValue())
+    const bool known = first.fps > 0.0f && first.fps <= kHighestKnownRate;
+    if (known && rate.isPresent() && isKeepOriginFrameRate(rate.currentValue())
         && membersDifferInRate(group, first.fps))
         rate.setCurrentValue(nearestTableFrameRate(first.fps));
 }
