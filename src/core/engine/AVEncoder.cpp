@@ -112,6 +112,26 @@ void addAudioSync(QStringList& arguments)
     arguments.insert(arguments.size() - 2, QStringLiteral("-af"));
 }
 
+// This ffmpeg mixes channels down by a matrix it scales to full scale only
+// for integer samples: WAV and MP3 come out of a loud 5.1 source whole, while
+// AC-3, AAC, Vorbis and WMA, encoded from floats, sum the channels unscaled
+// and clip once decoded, 7.6 dB louder. Scaling every mix gives every
+// profile the same level and no clipping.
+bool setsChannels(const QStringList& arguments)
+{
+    // A target names the channel count of its standard.
+    return arguments.contains(QLatin1String("-ac")) || arguments.contains(QLatin1String("-target"));
+}
+
+void addMixScaling(QStringList& arguments)
+{
+    if (!setsChannels(arguments))
+        return;
+    // Output options stand before the output path, the last word.
+    arguments.insert(arguments.size() - 1, QStringLiteral("-rematrix_maxval"));
+    arguments.insert(arguments.size() - 1, QStringLiteral("1"));
+}
+
 const Adaptation* adaptationAt(const QStringList& arguments, qsizetype at)
 {
     for (const Adaptation& row : adaptations()) {
@@ -261,6 +281,7 @@ QStringList AVEncoderAdaptArguments(const QStringList& builderArguments)
         at += row->words.size();
     }
     addAudioSync(adapted);
+    addMixScaling(adapted);
     return adapted;
 }
 

@@ -29,7 +29,9 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -797,13 +799,38 @@ const DNTVideo* firstMemberVideo(const DNFileGroupNode& group)
     return nullptr;
 }
 
-// The group's profile with one frame size and aspect for every member, so
-// that their outputs join without re-encoding: where the profile keeps each
-// source's own, the first member's is taken.
+bool membersDifferInRate(const DNFileGroupNode& group, float fps)
+{
+    return std::any_of(group.children().begin(), group.children().end(), [fps](const auto& child) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        const DNTVideo* video = member ? member->selectedVideoTrack() : nullptr;
+        return video && !(std::abs(video->fps - fps) < 0.01f);
+    });
+}
+
+// A join keeps the first part's clock: the parts at another rate would play
+// their pictures too slow or too fast beside their sound. Where the profile
+// keeps each source's rate and the members' differ, all take the first one's
+// (the nearest the builders write), when it is known.
+void shareFrameRate(const DNFileGroupNode& group, const DNTVideo& first, DNProfile& shared)
+{
+    constexpr float kHighestKnownRate = 150.0f; // beyond, a probe's mistake
+    NXVideoFrameRate& rate = shared.videoFrameRate();
+    const bool known = first.fps > 0.0f && first.fps <= kHighestKnownRate;
+    if (known && rate.isPresent() && isKeepOriginFrameRate(rate.currentValue())
+        && membersDifferInRate(group, first.fps))
+        rate.setCurrentValue(nearestTableFrameRate(first.fps));
+}
+
+// The group's profile with one frame size, aspect and rate for every member,
+// so that their outputs join without re-encoding: where the profile keeps
+// each source's own, the first member's is taken.
 std::shared_ptr<DNProfile> memberProfile(const DNFileGroupNode& group, const DNProfile& profile)
 {
     std::shared_ptr<DNProfile> shared = profile.copy();
     const DNTVideo* video = firstMemberVideo(group);
+    if (video)
+        shareFrameRate(group, *video, *shared);
     if (!video || video->width <= 0 || video->height <= 0)
         return shared;
     const QString size = QStringLiteral("%1x%2").arg(video->width).arg(video->height);

@@ -34,6 +34,8 @@ struct DVDOutputExpectation {
 // Opens the output with libavformat (libdvdread for an ISO backup): present,
 // not empty, within a second of the expected length (unchecked when it is 0),
 // with sound that decodes to the end when sound was chosen, and every stream
-// a backup keeps. Empty when it is so, else what is wrong, for the log and
-// the user. The file converter checks its outputs with it too.
+// a backup keeps; a picture of which a frame decodes, and a picture and a
+// sound whose lengths are no more than a second further apart than in the
+// sources. Empty when it is so, else what is wrong, for the log and the
+// user. The file converter checks its outputs with it too.
 QString checkDVDOutput(const QString& path, const DVDOutputExpectation& expected);

@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <climits>
+#include <cmath>
 #include <string>
 
 namespace {
@@ -105,6 +106,20 @@ const char* frameRateToRational(const char* rate)
             return row.rational;
     }
     return kFilmRate;
+}
+
+QString nearestTableFrameRate(double fps)
+{
+    const auto value = [](const FrameRateRow& row) {
+        const QStringList parts = QString::fromLatin1(row.rational).split(QLatin1Char('/'));
+        return parts.value(0).toDouble() / (parts.size() == 2 ? parts[1].toDouble() : 1.0);
+    };
+    const FrameRateRow* nearest = &kFrameRates[0];
+    for (const FrameRateRow& row : kFrameRates) {
+        if (std::abs(value(row) - fps) < std::abs(value(*nearest) - fps))
+            nearest = &row;
+    }
+    return QString::fromLatin1(nearest->rate);
 }
 
 QSizeF resolutionFromString(const QString& value, double defaultWidth, double defaultHeight)

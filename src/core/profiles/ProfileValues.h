@@ -26,6 +26,8 @@ QString frameRateOrSourceValue(const QString& value, float sourceRate);
 // "30000/1001". Trailing zeros of a decimal are ignored; a rate not in the
 // table gives the film rate "24000/1001".
 const char* frameRateToRational(const char* rate);
+// The rate of that table nearest to `fps`, as a profile writes it ("29.97").
+QString nearestTableFrameRate(double fps);
 
 // A size written as "<width>x<height>" (any letter case); the default for
 // "keep origin" and for anything that is not two parts around an "x".

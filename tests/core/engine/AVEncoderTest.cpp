@@ -78,7 +78,7 @@ TEST(AVEncoder, AdaptsBuilderListsToTheInstalledEngine)
         // picture, joined to the volume filter; an input's format does not count.
         { { "encoder", "-i", "/in.mkv", "-target", "ntsc-dv", "-f", "dv", "/o.dv" },
             { "-i", "/in.mkv", "-target", "ntsc-dv", "-f", "dv", "-af",
-                "aresample=48000:async=1000:first_pts=0", "/o.dv" } },
+                "aresample=48000:async=1000:first_pts=0", "-rematrix_maxval", "1", "/o.dv" } },
         { { "encoder", "-i", "/in.mkv", "-filter:a", "volume=1.5[audio]", "-f", "dvd", "/o.mpg" },
             { "-i", "/in.mkv", "-filter:a",
                 "volume=1.5,aresample=48000:async=1000:first_pts=0[audio]", "-f", "dvd",

@@ -499,7 +499,7 @@ ArgumentBlockPtr buildVideoFrame(const VideoBuilderRow& row,
         return nullptr;
     }
     if (isMemberOf<DNFileGroupNode>(node))
-        return Video_Concat_With_AVEncoder(*file, titleIndex, config);
+        return Video_Concat_With_AVEncoder(*file, titleIndex, config, row.join);
     const std::shared_ptr<DNProfile> profile = file->profile();
     const QString problem = profile ? trackChoiceProblem(*file) : QStringLiteral("no profile");
     if (!problem.isEmpty()) {

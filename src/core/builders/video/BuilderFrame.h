@@ -142,6 +142,8 @@ struct VideoBuilderRow {
     const char* pixelFormat = nullptr;
     // The name after "-f".
     QString container;
+    // What the join of a merge group's parts encodes again.
+    JoinEncoding join;
 
     // Written right after the source input (and the trim that follows it).
     FrameHook afterInput;

@@ -157,15 +157,24 @@ QString FilterGraphQuote(const QString& value);
 
 // --- Merge groups ----------------------------------------------------------
 
+// What a join encodes again, because a container's packets of that kind do
+// not survive being copied into a new file of it; with neither, every
+// stream is copied.
+struct JoinEncoding {
+    // The picture's codec, at the profile's bitrate.
+    const char* pictureCodec = nullptr;
+    const char* soundCodec = nullptr;
+};
+
 // The command line that joins the converted members of a merge group (exactly
 // a DNFileGroupNode) without encoding again: a concat list of the members'
-// output files in a "qzfl" temporary file, "-c copy", the group's metadata and
-// its output path, which is also stored as the group's output name. The
-// duration is the sum of the members' selected video tracks. Null, with a log
-// line, for another kind of node, a member that is not a file, or a list that
-// cannot be written.
-ArgumentBlockPtr Video_Concat_With_AVEncoder(
-    DNFileNode& groupNode, int titleIndex, const EncodeConfig& config);
+// output files in a "qzfl" temporary file, "-c copy" (or the codecs of
+// `encoding`), the group's metadata and its output path, which is also stored
+// as the group's output name. The duration is the sum of the members'
+// selected video tracks. Null, with a log line, for another kind of node, a
+// member that is not a file, or a list that cannot be written.
+ArgumentBlockPtr Video_Concat_With_AVEncoder(DNFileNode& groupNode, int titleIndex,
+    const EncodeConfig& config, const JoinEncoding& encoding = {});
 
 // One line of a concat list naming `path`, quoted as the concat demuxer
 // reads it (a "'" inside the path survives).

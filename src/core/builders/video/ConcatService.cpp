@@ -73,6 +73,18 @@ void addMetadata(ArgumentWriter& writer, const DNNodeInfo& info)
     pair("genre", info.genre);
 }
 
+void addCodecs(ArgumentWriter& writer, const JoinEncoding& encoding, const DNProfile* profile)
+{
+    if (!encoding.pictureCodec && !encoding.soundCodec) {
+        writer.add("-c").add("copy");
+        return;
+    }
+    writer.add("-c:v").add(encoding.pictureCodec ? encoding.pictureCodec : "copy");
+    if (encoding.pictureCodec && profile)
+        writer.add("-b:v").add(profile->videoQuality().currentValue() + QLatin1Char('k'));
+    writer.add("-c:a").add(encoding.soundCodec ? encoding.soundCodec : "copy");
+}
+
 } // namespace
 
 QString ConcatListLine(const QString& path)
@@ -98,8 +110,8 @@ QString WriteConcatList(const QString& text)
     return {};
 }
 
-ArgumentBlockPtr Video_Concat_With_AVEncoder(
-    DNFileNode& groupNode, int /*titleIndex*/, const EncodeConfig& config)
+ArgumentBlockPtr Video_Concat_With_AVEncoder(DNFileNode& groupNode, int /*titleIndex*/,
+    const EncodeConfig& config, const JoinEncoding& encoding)
 {
     if (!isMemberOf<DNFileGroupNode>(&groupNode)) {
         DNLog(QStringLiteral("Video_Concat_With_AVEncoder: the node is not a merge group."));
@@ -118,7 +130,7 @@ ArgumentBlockPtr Video_Concat_With_AVEncoder(
         return nullptr;
     ArgumentWriter writer("Video_Concat_With_AVEncoder");
     writer.add("encoder").add("-d").add("-y").add("-f").add("concat").add("-i").add(listPath);
-    writer.add("-c").add("copy");
+    addCodecs(writer, encoding, groupNode.profile().get());
     addMetadata(writer, groupNode.nodeInfo());
     groupNode.setOutputName(output);
     writer.add(output);

@@ -25,6 +25,9 @@ VideoBuilderRow dvRow()
     row.audioOptions = false;
     row.expandToProfile = true;
     row.afterInput = writeTarget;
+    // Every DV frame carries its share of the sound: copied, NTSC's 1601.6
+    // samples a frame fall short at the end of a part and the muxer gives up.
+    row.join.soundCodec = "pcm_s16le";
     return row;
 }
 

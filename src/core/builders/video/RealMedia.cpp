@@ -11,6 +11,8 @@ VideoBuilderRow realMediaRow()
         ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("rm"));
     row.audioCodec = "ac3";
     row.codecBlock = videoCodecOnly("rv20");
+    // The RealVideo packets the demuxer gives back do not decode once muxed again.
+    row.join.pictureCodec = "rv20";
     return row;
 }
 

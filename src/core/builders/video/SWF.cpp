@@ -11,6 +11,8 @@ VideoBuilderRow swfRow()
         ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("swf"));
     row.audioCodec = "libmp3lame";
     row.codecBlock = videoCodecOnly("flv1");
+    // A copied picture never reaches the muxer's file: it keeps the sound alone.
+    row.join.pictureCodec = "flv1";
     return row;
 }
 
