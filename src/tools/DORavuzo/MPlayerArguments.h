@@ -25,7 +25,8 @@ inline constexpr int kPictureDescriptor = 3;
 // - "-vo corevideo:...buffer_name=\"N\"" becomes the yuv4mpeg output on
 //   kPictureDescriptor, and N the buffer name;
 // - every "-vf" value joins one chain at the place of the first, since
-//   mplayer keeps only the last "-vf" it is given;
+//   mplayer keeps only the last "-vf" it is given; with the yuv4mpeg output
+//   the chain ends in a padding to even sides;
 // - "-showfrom S" and "-showto E" are taken out for the tool;
 // - options that read the user's mplayer setup are turned off.
 // The other words pass unchanged, in their order.
