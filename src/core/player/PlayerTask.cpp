@@ -1,5 +1,6 @@
 #include "player/PlayerTask.h"
 
+#include "model/DNFileNode.h"
 #include "platform/DNLogger.h"
 #include "player/MPlayerStatusLine.h"
 #include "player/PlayerProcesses.h"
@@ -55,6 +56,22 @@ QByteArray playerSkipCommand(double seconds)
 QByteArray playerVolumeCommand(double volume)
 {
     return "set_property volume " + playerCommandNumber(volume, 2) + "\n";
+}
+
+QStringList playerSubtitleArguments(const NXBasicMediaNode* node)
+{
+    const auto* file = dynamic_cast<const DNFileNode*>(node);
+    const DNSubtitleTrack* track = file ? file->selectedSubtitleTrack() : nullptr;
+    const DNTExtSubtitle* external = track ? DNExtSubtitleOf(*track) : nullptr;
+    if (!external)
+        return {};
+    // mplayer takes a list of files there, apart by commas.
+    QString path = external->path;
+    path.replace(QLatin1Char(','), QLatin1String("\\,"));
+    QStringList arguments { QStringLiteral("-sub"), path };
+    if (!external->codePage.isEmpty())
+        arguments << QStringLiteral("-subcp") << external->codePage;
+    return arguments;
 }
 
 double playerStatusPosition(const QString& line)

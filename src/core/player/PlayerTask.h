@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/NXBasicMediaNode.h"
 #include "player/NXMPlayerOutputReader.h"
 
 #include <QByteArray>
@@ -69,6 +70,10 @@ QByteArray playerCommandNumber(double value, int digits);
 QByteArray playerSeekCommand(double seconds);
 QByteArray playerSkipCommand(double seconds);
 QByteArray playerVolumeCommand(double volume);
+// The subtitle file the node converts with, for a preview to draw what the
+// output will hold: "-sub" with its path and "-subcp" with its character set;
+// nothing when the output has no subtitle file.
+QStringList playerSubtitleArguments(const NXBasicMediaNode* node);
 // The video position (the "V:" value) of a status line; 0 without one.
 double playerStatusPosition(const QString& line);
 // The value after "NAME=" of an identification line; 0 when it is no number.

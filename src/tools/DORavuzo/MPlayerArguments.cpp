@@ -88,5 +88,8 @@ MPlayerArguments rewriteArguments(
         words[*filterChainAt] += "," + std::string(kEvenSidesFilter);
     else if (linked)
         words.insert(words.end(), { "-vf", std::string(kEvenSidesFilter) });
+    // A subtitle file of the movie's name is drawn only when it is given:
+    // mplayer would load it by itself, in a character set of its guessing.
+    words.push_back("-noautosub");
     return result;
 }

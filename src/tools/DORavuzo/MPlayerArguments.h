@@ -28,7 +28,9 @@ inline constexpr int kPictureDescriptor = 3;
 //   mplayer keeps only the last "-vf" it is given; with the yuv4mpeg output
 //   the chain ends in a padding to even sides;
 // - "-showfrom S" and "-showto E" are taken out for the tool;
-// - options that read the user's mplayer setup are turned off.
+// - options that read the user's mplayer setup are turned off, and so is
+//   the loading of a subtitle file beside the media ("-noautosub", last, so
+//   that no word before it turns it on again): only a "-sub" given is drawn.
 // The other words pass unchanged, in their order.
 MPlayerArguments rewriteArguments(
     const std::vector<std::string>& toolWords, const std::string& audioOutputs);

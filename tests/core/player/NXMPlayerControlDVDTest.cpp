@@ -12,41 +12,12 @@
 #include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerControl.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 namespace {
-
-QByteArray procFile(const QString& pid, const char* name)
-{
-    QFile file("/proc/" + pid + "/" + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-qint64 parentOf(const QString& pid)
-{
-    const QByteArray stat = procFile(pid, "stat");
-    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
-}
-
-// The command line of the mplayer that a tool of ours runs.
-QList<QByteArray> ourMPlayerArguments()
-{
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        if (procFile(pid, "comm").trimmed() != "mplayer")
-            continue;
-        const QString tool = QString::number(parentOf(pid));
-        if (parentOf(tool) == ::getpid())
-            return procFile(pid, "cmdline").split('\0');
-    }
-    return {};
-}
 
 // Waits for the picture size to be announced; the control's display size.
 QSizeF displaySizeOf(NXMPlayerControl& control, const NXBasicMediaNode::Ptr& node)

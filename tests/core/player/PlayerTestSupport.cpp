@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr const char* kStamp = "player clips 4\n";
@@ -267,4 +269,32 @@ QByteArray ToolRun::output()
 {
     m_output += process.readAllStandardOutput();
     return m_output;
+}
+
+namespace {
+
+QByteArray procFile(const QString& pid, const char* name)
+{
+    QFile file("/proc/" + pid + "/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 parentOf(const QString& pid)
+{
+    const QByteArray stat = procFile(pid, "stat");
+    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
+} // namespace
+
+QList<QByteArray> ourMPlayerArguments()
+{
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        if (procFile(pid, "comm").trimmed() != "mplayer")
+            continue;
+        const QString tool = QString::number(parentOf(pid));
+        if (parentOf(tool) == ::getpid())
+            return procFile(pid, "cmdline").split('\0');
+    }
+    return {};
 }

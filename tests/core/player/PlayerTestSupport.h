@@ -69,6 +69,9 @@ private:
     QImage m_lastPicture;
 };
 
+// The command line of the mplayer that a tool of ours runs, none when none runs.
+QList<QByteArray> ourMPlayerArguments();
+
 // The process group that the tool's mplayer leads, 0 when there is none.
 int playerGroupOf(qint64 tool);
 
