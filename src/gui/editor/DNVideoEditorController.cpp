@@ -646,6 +646,8 @@ void DNVideoEditorController::videoEditorDidEnd()
     m_restartTimer->stop();
     m_languagePanelTimer->stop();
     m_flags.tryPlaybackCount = 0;
+    if (m_infoWindow)
+        m_infoWindow->close();
 }
 
 void DNVideoEditorController::updateVideoEditConfigureOnExit()
@@ -677,6 +679,7 @@ void DNVideoEditorController::clearPreviews()
 void DNVideoEditorController::infoButtonClicked()
 {
     auto* info = NXFloatInfoWindowController::shareInstance();
+    m_infoWindow = info;
     info->showWindowWithNode(m_mediaNode);
     const QScreen* screen = this->screen();
     if (screen)
