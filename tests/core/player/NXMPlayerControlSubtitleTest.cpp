@@ -10,7 +10,8 @@
 #include "player/NXMPlayerControl.h"
 
 #include <QFile>
-#include <QStringDecoder>
+#include <QProcess>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 

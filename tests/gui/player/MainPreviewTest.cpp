@@ -42,8 +42,9 @@ QImage grabPicture(const NXMPlayerView& view)
     return view.pictureView()->grab().toImage();
 }
 
-// Our tools and their mplayer, zombies aside: the test reaps nothing itself.
-QStringList runningPlayers()
+// Our tools and their mplayer: those running, or those that have ended and
+// wait for the event loop to reap them (the test reaps nothing itself).
+QStringList ourPlayers(bool ended = false)
 {
     QStringList found;
     for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
@@ -54,7 +55,7 @@ QStringList runningPlayers()
         const QByteArray name
             = text.mid(text.indexOf('(') + 1, text.lastIndexOf(')') - text.indexOf('(') - 1);
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if ((name == "DORavuzo" || name == "mplayer") && fields.value(0) != "Z"
+        if ((name == "DORavuzo" || name == "mplayer") && (fields.value(0) == "Z") == ended
             && fields.value(1).toLongLong() == ::getpid())
             found << QString::fromUtf8(name);
     }
@@ -65,21 +66,6 @@ QByteArray readLog()
 {
     QFile log(DNLogger::shareRoughLog().path());
     return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
-}
-
-// Our tools that have ended and wait to be reaped by the event loop.
-int endedPlayers()
-{
-    int ended = 0;
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + pid + "/stat");
-        const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (text.contains("(DORavuzo)") && fields.value(0) == "Z"
-            && fields.value(1).toLongLong() == ::getpid())
-            ++ended;
-    }
-    return ended;
 }
 
 // Waits, as long as a hang allows, without running the event loop.
@@ -176,8 +162,8 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
         main.window->playOrStop();
         ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart, 2));
     }
-    EXPECT_TRUE(waitUntil([] { return runningPlayers().isEmpty(); }, 3000))
-        << runningPlayers().join(' ').toStdString();
+    EXPECT_TRUE(waitUntil([] { return ourPlayers().isEmpty(); }, 3000))
+        << ourPlayers().join(' ').toStdString();
 }
 
 // A 1920x1080 picture in a 640x480 view is painted in (0, 60, 640, 360).
@@ -319,11 +305,12 @@ TEST(MainPreview, OddSidesPlayAndAFailureIsToldOnlyForItsOwnEntry)
     // The next entry is asked for when the failed one has ended but its end
     // is not yet read: it starts once the failure has been told.
     window.playNode(std::make_shared<DNFileNode>(garbage));
-    ASSERT_TRUE(waitUntilWithoutEvents([] { return endedPlayers() == 1; }));
+    ASSERT_TRUE(waitUntilWithoutEvents([] { return !ourPlayers(true).isEmpty(); }));
     const int starts = main.posted.count(NXMPlayerControl::kPlaybackDidStart);
     window.playNode(std::make_shared<DNFileNode>(odd));
     ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart, starts + 1));
     EXPECT_FALSE(message.isVisible()) << "while another entry plays";
     main.player()->stopPlay();
-    ASSERT_TRUE(waitUntil([&] { return !main.player()->isPlayerBegin() && endedPlayers() == 0; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return !main.player()->isPlayerBegin() && ourPlayers(true).isEmpty(); }));
 }
