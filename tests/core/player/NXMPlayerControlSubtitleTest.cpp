@@ -69,7 +69,8 @@ Played play(NXMPlayerControl& control, const NXBasicMediaNode::Ptr& node)
         played.arguments = ourMPlayerArguments().join(' ');
     }
     control.stopPlay();
-    QTest::qWaitFor([&] { return !node->isPlaying() && ourMPlayerArguments().isEmpty(); });
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !node->isPlaying() && ourMPlayerArguments().isEmpty(); }));
     return played;
 }
 
