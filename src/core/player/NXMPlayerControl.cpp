@@ -95,7 +95,8 @@ void NXMPlayerControl::startPlaybackWithNode(const NXBasicMediaNode::Ptr& node)
         m_currentPBNode->setIsPlaying(false);
     m_currentPBNode = playable;
     m_currentPBNode->setIsPlaying(true);
-    startPlaybackWithParams(protocol->NXMPlayerPlaybackParameters());
+    startPlaybackWithParams(
+        protocol->NXMPlayerPlaybackParameters() + playerSubtitleArguments(playable.get()));
 }
 
 void NXMPlayerControl::appendPlaybackItem(const NXBasicMediaNode::Ptr& node)

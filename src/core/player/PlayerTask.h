@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/NXBasicMediaNode.h"
 #include "player/NXMPlayerOutputReader.h"
 
 #include <QByteArray>
@@ -12,8 +13,9 @@
 
 // One run of the player tool, as every preview runs it: started from the
 // tools folder in a working folder, registered with PlayerProcesses while it
-// runs, its complaints dropped (they must never fill a pipe) and its output
-// handed out line by line, whatever the pieces it comes in. Main thread only.
+// runs, its output handed out line by line, whatever the pieces it comes in.
+// Its complaints are read as they come (they must never fill a pipe), and the
+// last of them go to the log when the tool fails. Main thread only.
 class PlayerTask : public QObject {
     Q_OBJECT
 public:
@@ -48,12 +50,15 @@ signals:
 
 private:
     void readOutput();
+    void readComplaints();
     void handOut(const QStringList& lines);
     void processFinished(int exitCode, QProcess::ExitStatus status);
+    void logFailure(int exitCode) const;
 
     QProcess m_process;
     pid_t m_pid = 0;
     NXMPlayerOutputReader m_reader;
+    QByteArray m_complaints; // the end of the tool's standard error
 };
 
 // A number of a player command, in the C locale whatever the user's is:
@@ -65,6 +70,10 @@ QByteArray playerCommandNumber(double value, int digits);
 QByteArray playerSeekCommand(double seconds);
 QByteArray playerSkipCommand(double seconds);
 QByteArray playerVolumeCommand(double volume);
+// The subtitle file the node converts with, for a preview to draw what the
+// output will hold: "-sub" with its path and "-subcp" with its character set;
+// nothing when the output has no subtitle file.
+QStringList playerSubtitleArguments(const NXBasicMediaNode* node);
 // The video position (the "V:" value) of a status line; 0 without one.
 double playerStatusPosition(const QString& line);
 // The value after "NAME=" of an identification line; 0 when it is no number.

@@ -19,6 +19,7 @@
 #include "platform/NotificationCenter.h"
 #include "player/BlackRegion.h"
 #include "player/PlayerProcesses.h"
+#include "player/PlayerTask.h"
 #include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
 #include "services/ThumbnailCapture.h"
@@ -507,7 +508,8 @@ void DNVideoEditorController::startPlayAction()
     m_renderControl->setScaleVideoSize(m_flags.videoSize);
     m_renderControl->setScaleVideoSizeFactor(m_flags.videoScale);
     m_renderControl->auto_detect_video_format_with_node(m_mediaNode.get());
-    m_renderControl->playVideoWidthParams(playback->NXMPlayerPlaybackParameters());
+    m_renderControl->playVideoWidthParams(
+        playback->NXMPlayerPlaybackParameters() + playerSubtitleArguments(m_mediaNode.get()));
     if (!m_editTimeRemaind) {
         m_editTimeRemaind = new QTimer(this);
         m_editTimeRemaind->setInterval(1000);
@@ -644,6 +646,8 @@ void DNVideoEditorController::videoEditorDidEnd()
     m_restartTimer->stop();
     m_languagePanelTimer->stop();
     m_flags.tryPlaybackCount = 0;
+    if (m_infoWindow)
+        m_infoWindow->close();
 }
 
 void DNVideoEditorController::updateVideoEditConfigureOnExit()
@@ -675,6 +679,7 @@ void DNVideoEditorController::clearPreviews()
 void DNVideoEditorController::infoButtonClicked()
 {
     auto* info = NXFloatInfoWindowController::shareInstance();
+    m_infoWindow = info;
     info->showWindowWithNode(m_mediaNode);
     const QScreen* screen = this->screen();
     if (screen)

@@ -20,6 +20,7 @@ class DNTabViewItem;
 class DNVideoEditProtocol;
 class DNWatermarkView;
 class NXDialogs;
+class NXFloatInfoWindowController;
 class NXSegmentSlider;
 class NXTimePicker;
 class NXViewRenderControl;
@@ -361,6 +362,8 @@ private:
     QPushButton* m_doneButton = nullptr;
     QPushButton* m_apply2AllButton = nullptr;
     QPushButton* m_infoButton = nullptr;
+    // The media information window the Info button showed: it goes with the sheet.
+    QPointer<NXFloatInfoWindowController> m_infoWindow;
     DNProgressIndicator* m_progressIndicatorONE = nullptr;
     DNProgressIndicator* m_progressIndicatorTWO = nullptr;
     QTimer* m_startTimer = nullptr;

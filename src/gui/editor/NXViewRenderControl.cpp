@@ -215,10 +215,13 @@ void NXViewRenderControl::pauseOrContinue()
     send("pause\n");
 }
 
+// The pictures still on their way belong to the player that goes: the views
+// may already be cleared for the next entry, which must not show them.
 void NXViewRenderControl::stopPlay()
 {
     setMovieStop(true);
     send("quit\n");
+    endRender();
 }
 
 void NXViewRenderControl::seekToDuration(double seconds)

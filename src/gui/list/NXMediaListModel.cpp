@@ -289,10 +289,19 @@ void NXMediaListModel::clear()
     endResetModel();
 }
 
+// The rows stay as they are: a reset would empty the view's selection, and
+// the next command would act on every entry instead of the chosen ones.
 void NXMediaListModel::refreshAll()
 {
-    beginResetModel();
-    endResetModel();
+    if (m_nodes.empty())
+        return;
+    emit dataChanged(index(0, 0), index(int(m_nodes.size()) - 1, ColumnCount - 1));
+    for (int row = 0; row < int(m_nodes.size()); ++row) {
+        const QModelIndex entry = index(row, 0);
+        const int children = rowCount(entry);
+        if (children > 0)
+            emit dataChanged(index(0, 0, entry), index(children - 1, ColumnCount - 1, entry));
+    }
 }
 
 NXBasicMediaNode* NXMediaListModel::rawNode(const QModelIndex& index) const

@@ -173,6 +173,7 @@ private:
     void showPlaybackTime();
     void playbackDidEnd();
     void showPreviewMessage(const QString& message);
+    void hidePreviewMessageOfRemovedEntry();
 
     void setConversionControlsEnabled(bool enabled);
     // After a run, the names the entries were really written under.
@@ -253,6 +254,8 @@ private:
     NXMPlayerView* m_playerView = nullptr;
     QLabel* m_timeLabel = nullptr;
     QLabel* m_previewMessage = nullptr;
+    // The entry the preview's message is about: it goes when that entry leaves the list.
+    std::weak_ptr<NXBasicMediaNode> m_previewMessageNode;
     QTimer* m_playbackTimer = nullptr;
 
     QPointer<DNSRWindowController> m_screenRecorderController;

@@ -3,6 +3,7 @@
 // of the entry playing.
 #include "shell/NXAppController.h"
 
+#include "list/NXMediaListModel.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
 #include "platform/DNLogger.h"
@@ -89,6 +90,10 @@ QWidget* NXAppController::buildPreview()
     });
     connect(
         m_player, &NXMPlayerControl::playbackFailed, this, &NXAppController::showPreviewMessage);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this,
+        &NXAppController::hidePreviewMessageOfRemovedEntry);
+    connect(m_model, &QAbstractItemModel::modelReset, this,
+        &NXAppController::hidePreviewMessageOfRemovedEntry);
     observePlayer();
     return splitter;
 }
@@ -100,8 +105,11 @@ void NXAppController::observePlayer()
         NotificationCenter::defaultCenter().post(NXMediaTableView::kRefreshAllCells);
     };
     center.addObserver(NXMPlayerControl::kPlaybackWillStart, m_player, this, refreshList);
-    center.addObserver(NXMPlayerControl::kPlaybackDidStart, m_player, this,
-        [this](const Notification&) { m_playbackTimer->start(); });
+    center.addObserver(
+        NXMPlayerControl::kPlaybackDidStart, m_player, this, [this](const Notification&) {
+            m_previewMessage->hide();
+            m_playbackTimer->start();
+        });
     for (const QString& name :
         { NXMPlayerControl::kPlaybackDurationAvailable, NXMPlayerControl::kPlaybackStatusChanged })
         center.addObserver(
@@ -173,10 +181,18 @@ void NXAppController::playbackDidEnd()
     showPlaybackTime();
 }
 
+// Told while the failed entry is still the player's.
 void NXAppController::showPreviewMessage(const QString& message)
 {
+    m_previewMessageNode = m_player->currentNode();
     m_previewMessage->setText(message);
     m_previewMessage->setGeometry(m_previewMessage->parentWidget()->rect());
     m_previewMessage->raise();
     m_previewMessage->show();
+}
+
+void NXAppController::hidePreviewMessageOfRemovedEntry()
+{
+    if (!m_model->indexOf(m_previewMessageNode.lock()).isValid())
+        m_previewMessage->hide();
 }

@@ -7,6 +7,12 @@
 
 namespace {
 
+// yuv4mpeg refuses a picture of odd width ("Image width must be divisible by
+// 2"), and the link packs two pixels at a time: every picture is padded to
+// even sides, with a black column at its right or row at its bottom, after
+// the caller's own filters have sized and turned it.
+constexpr std::string_view kEvenSidesFilter = "expand=0:0:0:0:0:0:2";
+
 // The name between double quotes after "buffer_name=", or after it up to the
 // next ':' when it is not quoted.
 std::optional<std::string> bufferNameOf(std::string_view output)
@@ -49,6 +55,7 @@ MPlayerArguments rewriteArguments(
     std::vector<std::string>& words = result.words;
     words = { "-noconfig", "all", "-nolirc", "-nojoystick" };
     std::optional<std::size_t> filterChainAt;
+    bool linked = false;
     for (std::size_t index = 0; index < toolWords.size(); ++index) {
         const std::string& word = toolWords[index];
         const bool hasValue = index + 1 < toolWords.size();
@@ -67,6 +74,7 @@ MPlayerArguments rewriteArguments(
             words.insert(words.end(), { word, audioOutputs });
             ++index;
         } else if (word == "-vo" && hasValue && isFrameLinkOutput(toolWords[index + 1])) {
+            linked = true;
             result.bufferName = bufferNameOf(toolWords[++index]);
             words.insert(words.end(),
                 { word, "yuv4mpeg:file=/dev/fd/" + std::to_string(kPictureDescriptor) });
@@ -76,5 +84,12 @@ MPlayerArguments rewriteArguments(
             words.push_back(word);
         }
     }
+    if (linked && filterChainAt)
+        words[*filterChainAt] += "," + std::string(kEvenSidesFilter);
+    else if (linked)
+        words.insert(words.end(), { "-vf", std::string(kEvenSidesFilter) });
+    // A subtitle file of the movie's name is drawn only when it is given:
+    // mplayer would load it by itself, in a character set of its guessing.
+    words.push_back("-noautosub");
     return result;
 }

@@ -25,9 +25,12 @@ inline constexpr int kPictureDescriptor = 3;
 // - "-vo corevideo:...buffer_name=\"N\"" becomes the yuv4mpeg output on
 //   kPictureDescriptor, and N the buffer name;
 // - every "-vf" value joins one chain at the place of the first, since
-//   mplayer keeps only the last "-vf" it is given;
+//   mplayer keeps only the last "-vf" it is given; with the yuv4mpeg output
+//   the chain ends in a padding to even sides;
 // - "-showfrom S" and "-showto E" are taken out for the tool;
-// - options that read the user's mplayer setup are turned off.
+// - options that read the user's mplayer setup are turned off, and so is
+//   the loading of a subtitle file beside the media ("-noautosub", last, so
+//   that no word before it turns it on again): only a "-sub" given is drawn.
 // The other words pass unchanged, in their order.
 MPlayerArguments rewriteArguments(
     const std::vector<std::string>& toolWords, const std::string& audioOutputs);

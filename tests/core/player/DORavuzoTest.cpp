@@ -126,6 +126,11 @@ TEST(DORavuzo, AnnouncesEachStreamWithItsSizeAndAspect)
         { PlayerClips::kSizeChange, {}, "start 320x240 133 stop start 160x120 133" },
         // Only the last "-vf" counts with mplayer: the chains must be joined.
         { PlayerClips::kOddWidth, { "-vf", "scale=320:180" }, "start 320x180 178" },
+        // Odd sides reach the link padded to even ones, at the source's aspect.
+        { PlayerClips::kOddWidthMpeg4, {}, "start 854x480 178" },
+        { PlayerClips::kOddSidesMpeg4, {}, "start 322x242 13[23]" },
+        { PlayerClips::kOnePixelMpeg4, {}, "start 2x2 100" },
+        { PlayerClips::kOddWidthMpeg4, { "-vf", "scale=427:241" }, "start 428x242 17[78]" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.clip);

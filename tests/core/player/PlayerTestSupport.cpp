@@ -16,9 +16,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include <unistd.h>
+
 namespace {
 
-constexpr const char* kStamp = "player clips 3\n";
+constexpr const char* kStamp = "player clips 4\n";
 
 QString clipFolder()
 {
@@ -40,6 +42,13 @@ QStringList testPattern(const QString& size, const QStringList& codec)
     + codec;
 }
 
+// An RGB source keeps odd sides through the conversion to 4:2:0, which the
+// MPEG-4 Part 2 encoder then stores as they are.
+QStringList oddPattern(const QString& size)
+{
+    return { "-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=10:duration=1", "-c:v", "mpeg4" };
+}
+
 bool ffmpeg(const QString& folder, const QStringList& arguments, const QString& output)
 {
     QProcess process;
@@ -57,6 +66,9 @@ bool makeClips(const QString& folder)
         || !ffmpeg(folder, shades(10, 10), PlayerClips::kShades10OneKeyFrame)
         || !ffmpeg(folder, testPattern("853x480", { "-c:v", "libx264", "-preset", "ultrafast" }),
             PlayerClips::kOddWidth)
+        || !ffmpeg(folder, oddPattern("853x480"), PlayerClips::kOddWidthMpeg4)
+        || !ffmpeg(folder, oddPattern("321x241"), PlayerClips::kOddSidesMpeg4)
+        || !ffmpeg(folder, oddPattern("1x1"), PlayerClips::kOnePixelMpeg4)
         || !ffmpeg(folder,
             testPattern("720x480", { "-c:v", "mpeg2video", "-aspect", "16:9", "-f", "vob" }),
             PlayerClips::kWideMpeg2)
@@ -81,8 +93,11 @@ bool isComplete(const QString& folder)
 }
 
 // The box is grey, so any channel gives back its luma: (Y - 16) x 255 / 219.
+// A picture too small for the box has no second (-1).
 int secondOf(const QImage& picture)
 {
+    if (picture.width() <= 32 || picture.height() <= 32)
+        return -1;
     const double luma = 16 + qRed(picture.pixel(32, 32)) * 219.0 / 255.0;
     return static_cast<int>(std::lround((luma - 30) / 20));
 }
@@ -254,4 +269,32 @@ QByteArray ToolRun::output()
 {
     m_output += process.readAllStandardOutput();
     return m_output;
+}
+
+namespace {
+
+QByteArray procFile(const QString& pid, const char* name)
+{
+    QFile file("/proc/" + pid + "/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+qint64 parentOf(const QString& pid)
+{
+    const QByteArray stat = procFile(pid, "stat");
+    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
+} // namespace
+
+QList<QByteArray> ourMPlayerArguments()
+{
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        if (procFile(pid, "comm").trimmed() != "mplayer")
+            continue;
+        const QString tool = QString::number(parentOf(pid));
+        if (parentOf(tool) == ::getpid())
+            return procFile(pid, "cmdline").split('\0');
+    }
+    return {};
 }

@@ -26,6 +26,10 @@ inline constexpr const char* kShades3 = "shades3.mp4";
 inline constexpr const char* kShades10 = "shades10.mp4";
 inline constexpr const char* kShades10OneKeyFrame = "shades10key.mp4"; // its only key frame first
 inline constexpr const char* kOddWidth = "odd853.mp4"; // 853x480, 1 s
+// MPEG-4 Part 2 of odd sides, which its decoder hands on as they are: 1 s each.
+inline constexpr const char* kOddWidthMpeg4 = "odd853-mpeg4.mp4"; // 853x480
+inline constexpr const char* kOddSidesMpeg4 = "odd321x241-mpeg4.mp4"; // 321x241
+inline constexpr const char* kOnePixelMpeg4 = "one-pixel-mpeg4.mp4"; // 1x1
 inline constexpr const char* kWideMpeg2 = "wide.mpg"; // MPEG-2 720x480 16:9, 1 s
 inline constexpr const char* kSizeChange = "change.ts"; // 320x240 1 s, then 160x120 1 s
 inline constexpr const char* kEmpty = "empty.mp4";
@@ -64,6 +68,9 @@ private:
     QStringList m_events;
     QImage m_lastPicture;
 };
+
+// The command line of the mplayer that a tool of ours runs, none when none runs.
+QList<QByteArray> ourMPlayerArguments();
 
 // The process group that the tool's mplayer leads, 0 when there is none.
 int playerGroupOf(qint64 tool);

@@ -548,3 +548,42 @@ TEST(DNVideoEditorController, BlackBorderPresetLeavesNoRowOfTheBars)
     EXPECT_EQ(node->cropRect(), QRectF(0, 94, 1280, 532));
     editor->doneButton()->click();
 }
+
+// Both panes draw the subtitle file the entry converts with, in its own
+// characters; the player would otherwise draw none, or one of its choosing.
+TEST(DNVideoEditorController, BothPanesDrawTheSubtitleFileTheEntryConvertsWith)
+{
+    QTemporaryDir folder;
+    const QString movie = folder.filePath("Movie.mp4");
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "color=c=gray:size=320x240:rate=10:duration=2",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            movie));
+    ASSERT_TRUE(writeTestFile(
+        folder.filePath("Movie.srt"), "1\n00:00:00,000 --> 00:00:30,000\nUn caf\xc3\xa9\n\n"));
+    const auto node = DNFileNode::fileNodeWithFile(movie);
+    ASSERT_TRUE(node);
+    node->setEnableSubtitleEdit(true);
+    node->selectSubtitleAtIndex(0, true);
+    PreviewWindow main;
+    main.window->editNode(node, 0);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    auto* control = editor->renderControl();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return control->currentPlaybackTime() >= 0.5
+                && !control->effectView()->currentVideoFrame().isNull();
+        },
+        15'000));
+    const auto bright = [](const QImage& picture) {
+        int count = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                count += qGray(picture.pixel(x, y)) > 200 ? 1 : 0;
+        return count;
+    };
+    EXPECT_GT(bright(control->originalView()->currentVideoFrame()), 0);
+    EXPECT_GT(bright(control->effectView()->currentVideoFrame()), 0);
+    editor->doneButton()->click();
+}

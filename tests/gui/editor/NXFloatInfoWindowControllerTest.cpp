@@ -70,7 +70,9 @@ TEST(NXFloatInfoWindowController, TheSheetsInfoButtonShowsTheEditedNodesFacts)
         EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(shownRows(*window->factsView()), example.rows) << example.path.toStdString();
     }
-    NXFloatInfoWindowController::shareInstance()->close();
+    // It floats beside the sheet, and goes with it.
+    sheet.reject();
+    EXPECT_FALSE(NXFloatInfoWindowController::shareInstance()->isVisible());
 }
 
 TEST(NXFloatInfoWindowController, OpensBesideTheSheetOnTheSheetsScreen)

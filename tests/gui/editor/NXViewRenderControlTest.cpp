@@ -15,6 +15,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -195,8 +196,16 @@ TEST(NXViewRenderControl, LoopsTheClipFromTheLeftLimitIntoBothViews)
     effect.setCropRect(QRectF(0, 90, 160, 90));
     EXPECT_EQ(effect.resultOfImageFilterFromImage(original).size(), QSize(160, 90));
     EXPECT_EQ(previews.control.originalView()->resultOfImageFilterFromImage(original), original);
+
+    // Pictures that came while the interface was busy and are still unread
+    // when the player is stopped are not shown in the views cleared after it.
+    QThread::msleep(500);
     previews.control.stopPlay();
+    for (NXEditMovieView* view : { previews.control.originalView(), &effect })
+        view->setCurrentVideoFrame({});
     ASSERT_TRUE(previews.stopped.wait());
+    EXPECT_TRUE(previews.picture().isNull());
+    EXPECT_TRUE(effect.currentVideoFrame().isNull());
 }
 
 // With the trim on, the player loops the trimmed range: from its start, never

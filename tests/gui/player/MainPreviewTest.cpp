@@ -9,6 +9,7 @@
 #include "list/NXMediaTableView.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileNode.h"
+#include "platform/DNLogger.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
 #include "player/MPlayerVideoRenderer.h"
@@ -25,6 +26,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -40,8 +42,9 @@ QImage grabPicture(const NXMPlayerView& view)
     return view.pictureView()->grab().toImage();
 }
 
-// Our tools and their mplayer, zombies aside: the test reaps nothing itself.
-QStringList runningPlayers()
+// Our tools and their mplayer: those running, or those that have ended and
+// wait for the event loop to reap them (the test reaps nothing itself).
+QStringList ourPlayers(bool ended = false)
 {
     QStringList found;
     for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
@@ -52,11 +55,26 @@ QStringList runningPlayers()
         const QByteArray name
             = text.mid(text.indexOf('(') + 1, text.lastIndexOf(')') - text.indexOf('(') - 1);
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if ((name == "DORavuzo" || name == "mplayer") && fields.value(0) != "Z"
+        if ((name == "DORavuzo" || name == "mplayer") && (fields.value(0) == "Z") == ended
             && fields.value(1).toLongLong() == ::getpid())
             found << QString::fromUtf8(name);
     }
     return found;
+}
+
+QByteArray readLog()
+{
+    QFile log(DNLogger::shareRoughLog().path());
+    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+}
+
+// Waits, as long as a hang allows, without running the event loop.
+bool waitUntilWithoutEvents(const std::function<bool()>& done)
+{
+    QDeadlineTimer deadline(kHangMs);
+    while (!done() && !deadline.hasExpired())
+        QThread::msleep(10);
+    return done();
 }
 
 // A short H.264 clip of one of ffmpeg's own sources.
@@ -144,8 +162,8 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
         main.window->playOrStop();
         ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart, 2));
     }
-    EXPECT_TRUE(waitUntil([] { return runningPlayers().isEmpty(); }, 3000))
-        << runningPlayers().join(' ').toStdString();
+    EXPECT_TRUE(waitUntil([] { return ourPlayers().isEmpty(); }, 3000))
+        << ourPlayers().join(' ').toStdString();
 }
 
 // A 1920x1080 picture in a 640x480 view is painted in (0, 60, 640, 360).
@@ -219,10 +237,14 @@ TEST(MainPreview, AFileThatDoesNotPlayOrAMissingToolIsSaidAndPlayWorksAgain)
         QString media;
         bool toolMissing;
         QString message;
+        QString logged; // why, in the log
     };
     const Case cases[] = {
-        { "unplayable", garbage, false, "This file cannot be played." },
-        { "tool missing", clip, true, "The player cannot be started; it is missing or broken." },
+        { "unplayable", garbage, false, "This file cannot be played.",
+            QStringLiteral("The player could not play \"%1\" (status 2): ").arg(garbage)
+                + "[mov,mp4,m4a,3gp,3g2,mj2 @ " },
+        { "tool missing", clip, true, "The player cannot be started; it is missing or broken.",
+            "could not be started" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -233,6 +255,7 @@ TEST(MainPreview, AFileThatDoesNotPlayOrAMissingToolIsSaidAndPlayWorksAgain)
         ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd));
         EXPECT_TRUE(main.window->previewMessage()->isVisible());
         EXPECT_EQ(main.window->previewMessage()->text(), c.message);
+        EXPECT_TRUE(readLog().contains(c.logged.toUtf8())) << c.logged.toStdString();
         EXPECT_FALSE(main.player()->isPlayerBegin());
         qputenv("QUILLON_TOOLS", tools);
         if (tools.isEmpty())
@@ -243,4 +266,51 @@ TEST(MainPreview, AFileThatDoesNotPlayOrAMissingToolIsSaidAndPlayWorksAgain)
         main.player()->stopPlay();
         ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd, 2));
     }
+}
+
+// A picture of odd sides (an 853x480 MPEG-4 file) plays like any other. "This
+// file cannot be played." belongs to the entry that failed: it goes when the
+// list is cleared or another entry starts, and an entry stopped before its
+// first picture, for the next one asked for, has not failed.
+TEST(MainPreview, OddSidesPlayAndAFailureIsToldOnlyForItsOwnEntry)
+{
+    QTemporaryDir folder;
+    const QString odd = folder.filePath("odd 853.mp4");
+    ASSERT_TRUE(PreviewClips::ffmpeg(
+        { "-f", "lavfi", "-i", "testsrc=size=853x480:rate=10:duration=1", "-c:v", "mpeg4" }, odd));
+    const QString garbage = folder.filePath("garbage.mp4");
+    QFile bytes(garbage);
+    ASSERT_TRUE(bytes.open(QIODevice::WriteOnly) && bytes.write(QByteArray(65536, '\x5a')) > 0);
+    bytes.close();
+    PreviewWindow main;
+    NXAppController& window = *main.window;
+    const QLabel& message = *window.previewMessage();
+    const auto playToTheEnd = [&](const QString& media) {
+        const int ends = main.posted.count(NXMPlayerControl::kPlaybackDidEnd);
+        window.playNode(std::make_shared<DNFileNode>(media));
+        return main.waitFor(NXMPlayerControl::kPlaybackDidEnd, ends + 1);
+    };
+
+    ASSERT_TRUE(playToTheEnd(odd));
+    EXPECT_TRUE(main.posted.contains(NXMPlayerControl::kPlaybackDidStart));
+    EXPECT_EQ(main.player()->render()->imageSize(), QSize(854, 480));
+    EXPECT_FALSE(message.isVisible());
+
+    ASSERT_TRUE(playToTheEnd(garbage));
+    EXPECT_TRUE(message.isVisible());
+    window.addOpenedFiles({ odd });
+    window.clearList();
+    EXPECT_FALSE(message.isVisible()) << "after Clear";
+
+    // The next entry is asked for when the failed one has ended but its end
+    // is not yet read: it starts once the failure has been told.
+    window.playNode(std::make_shared<DNFileNode>(garbage));
+    ASSERT_TRUE(waitUntilWithoutEvents([] { return !ourPlayers(true).isEmpty(); }));
+    const int starts = main.posted.count(NXMPlayerControl::kPlaybackDidStart);
+    window.playNode(std::make_shared<DNFileNode>(odd));
+    ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart, starts + 1));
+    EXPECT_FALSE(message.isVisible()) << "while another entry plays";
+    main.player()->stopPlay();
+    ASSERT_TRUE(
+        waitUntil([&] { return !main.player()->isPlayerBegin() && ourPlayers(true).isEmpty(); }));
 }
