@@ -237,7 +237,11 @@ public:
     }
 
 private:
-    StallClock::Reading reading() { return { m_mark(), m_reads.look() }; }
+    StallClock::Reading reading()
+    {
+        const ProcessTreeReads::Reads reads = m_reads.look();
+        return { m_mark(), reads.bytes, reads.byCalls, reads.inputBytes };
+    }
 
     const ProcessRunner::ProgressMark& m_mark;
     ProcessTreeReads m_reads;

@@ -382,13 +382,17 @@ TEST(ProcessRunner, StallLimitFollowsReadsNotProcessorTime)
         } cases[] = {
             { "spins", "sh", { "-c", "while :; do :; done" }, true },
             { "stops", "sh", { "-c", "kill -STOP $$" }, true },
-            { "reads its input slowly", "perl",
+            { "reads its input whole, slowly", "perl",
                 { "-e",
-                    "open(my $in, '<', $ARGV[0]) or die; "
-                    "for (1 .. 18) { read($in, my $b, 4096); select(undef, undef, undef, "
+                    "open(my $in, '<', $ARGV[0]) or die; my $slice = int((-s $in) / 18) + 1; "
+                    "for (1 .. 18) { read($in, my $b, $slice); select(undef, undef, undef, "
                         + pause + ") }",
                     movie },
                 false },
+            { "reads its input again and again", "sh",
+                { "-c", "while :; do cat \"$1\" >/dev/null; sleep " + pause + "; done", "sh",
+                    movie },
+                true },
             { "decodes to a far cut", "ffmpeg",
                 { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-ss",
                     "149.5", "-f", "null", "-" },
