@@ -209,7 +209,7 @@ TEST_F(SlideshowConversion, ARenderThatFailsSaysWhyInTheAlert)
     EXPECT_TRUE(ended->first) << "failed";
     ASSERT_EQ(dialogs.alerts.size(), 1u);
     EXPECT_TRUE(dialogs.alerts[0].text.contains(
-        "was not rendered: the slideshow engine was killed by signal 9 (Killed)"))
+        "was not rendered: the slideshow engine was ended by signal 9 (Killed)"))
         << dialogs.alerts[0].text.toStdString();
 }
 

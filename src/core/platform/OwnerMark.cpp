@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QList>
+#include <QRegularExpression>
 
 #include <fcntl.h>
 #include <sys/types.h>
@@ -62,6 +63,17 @@ QByteArray markOf(const QString& path)
     return size > 0 ? QByteArray(value, size) : QByteArray();
 }
 
+// Whether `mark` has the shape of ours, each word as the kernel writes it: a
+// boot id, a PID namespace, a pid and a start time. An attribute of that name
+// in any other shape was not written by us, and its file is no one's we know.
+bool hasOurShape(const QByteArray& mark)
+{
+    static const QRegularExpression shape(QRegularExpression::anchoredPattern(
+        QStringLiteral("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12} "
+                       "pid:\\[[0-9]{1,20}\\] [1-9][0-9]{0,9} [0-9]{1,20}")));
+    return shape.match(QString::fromLatin1(mark)).hasMatch();
+}
+
 } // namespace
 
 namespace OwnerMark {
@@ -97,10 +109,13 @@ void clear(const QString& path)
 
 Owner ownerOf(const QString& path)
 {
-    const QList<QByteArray> words = markOf(path).split(' ');
+    const QByteArray mark = markOf(path);
+    if (!hasOurShape(mark))
+        return Owner::None;
+    const QList<QByteArray> words = mark.split(' ');
     bool isPid = false;
-    const pid_t pid = words.size() == 4 ? words[2].toInt(&isPid) : 0;
-    if (!isPid || pid <= 0 || words[0].isEmpty() || words[3].isEmpty())
+    const pid_t pid = words[2].toInt(&isPid);
+    if (!isPid)
         return Owner::None;
     if (bootId().isEmpty())
         return Owner::Running; // nothing here to tell by

@@ -237,7 +237,11 @@ public:
     }
 
 private:
-    StallClock::Reading reading() { return { m_mark(), m_reads.look() }; }
+    StallClock::Reading reading()
+    {
+        const ProcessTreeReads::Reads reads = m_reads.look();
+        return { m_mark(), reads.bytes, reads.byCalls, reads.inputBytes };
+    }
 
     const ProcessRunner::ProgressMark& m_mark;
     ProcessTreeReads m_reads;
@@ -362,6 +366,7 @@ struct ProcessRunner::Impl {
     QString workingDirectory;
     GentleStop gentle;
     std::chrono::milliseconds grace { 3000 };
+    bool groupEndsWithChild = true;
     std::chrono::milliseconds stallLimit { 0 };
     ProgressMark progressMark;
     bool stalled = false; // the run's child was ended by the stall limit
@@ -383,6 +388,7 @@ struct ProcessRunner::Impl {
     bool watch(pid_t child, OutputStream& out, OutputStream& err, const Fd& wakeFd);
     void stopStalled();
     void askToStop();
+    void endWhatIsLeft(pid_t child) const;
     void killIfGraceOver();
     std::optional<Clock::time_point> deadline() const;
     void wake() const;
@@ -419,6 +425,17 @@ void ProcessRunner::Impl::killIfGraceOver()
         ::kill(runningPid, SIGKILL);
         killAt.reset();
     }
+}
+
+// What the child started is in its group unless it left it, and would run on
+// under init. Only the child is asked to stop or killed: a stop that reached
+// them all would reach a program the child stops in its own way twice. This
+// is called once the child has ended, before it is reaped: while its pid is
+// not free, no one else can have taken its group's number.
+void ProcessRunner::Impl::endWhatIsLeft(pid_t child) const
+{
+    if (groupEndsWithChild)
+        ::kill(-child, SIGKILL);
 }
 
 std::optional<Clock::time_point> ProcessRunner::Impl::deadline() const
@@ -466,6 +483,12 @@ void ProcessRunner::setGentleStop(GentleStop gentle, std::chrono::milliseconds g
     const std::lock_guard lock(d->mutex);
     d->gentle = std::move(gentle);
     d->grace = grace;
+}
+
+void ProcessRunner::setGroupEndsWithChild(bool ends)
+{
+    const std::lock_guard lock(d->mutex);
+    d->groupEndsWithChild = ends;
 }
 
 void ProcessRunner::setStallLimit(std::chrono::milliseconds limit, ProgressMark mark)
@@ -634,6 +657,7 @@ void ProcessRunner::Impl::forgetAndReap(pid_t child, Result& result)
         result.stopped = stopRequested;
         result.stalled = stalled;
     }
+    endWhatIsLeft(child);
     reap(child, result);
 }
 

@@ -13,10 +13,11 @@
 // shell, handing each line of its standard output and standard error to a
 // callback as it arrives. stop() may be called from any other thread: it asks
 // the child to finish (a signal, or bytes on its standard input), then kills it
-// after a grace period. Only our own child is ever signalled, by its pid. A
-// runner that is destroyed, or a program of ours that dies, takes its child
-// with it: no orphan is left behind. The child leads a process group of its
-// own.
+// after a grace period: our own child alone, by its pid. It leads a process
+// group of its own, and once it has ended, however it ended, what is left of
+// that group (the programs it started) is killed too. A runner that is
+// destroyed, or a program of ours that dies, takes its child with it: no
+// orphan is left behind.
 class ProcessRunner {
 public:
     struct Result {
@@ -51,6 +52,10 @@ public:
     void setStdoutHandler(LineHandler handler);
     void setStderrHandler(LineHandler handler);
     void setGentleStop(GentleStop gentle, std::chrono::milliseconds grace);
+    // Set before run(). True, the default: the child's group ends with it.
+    // False for a child whose work is to start a program that stays (a
+    // desktop's opener): what it started is left alone.
+    void setGroupEndsWithChild(bool ends);
     // A child whose mark has not changed for `limit`, and which with the
     // programs it started has read nothing over that time (see StallClock),
     // is stopped as stop() would (gently, then firmly), and its result says

@@ -3,9 +3,15 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+#include <limits>
+#include <memory>
 #include <optional>
 #include <set>
 #include <utility>
+
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -16,6 +22,9 @@ constexpr qint64 kLongestIo = 4096;
 constexpr qint64 kLongestChildList = 64 * 1024;
 // Beyond this many processes the tree is no engine's.
 constexpr std::size_t kMostProcesses = 256;
+// Beyond these, what the files a tree reads hold is not told.
+constexpr int kMostDescriptors = 1024;
+constexpr std::size_t kMostInputs = 4096;
 
 QByteArray readUpTo(const QString& path, qint64 most)
 {
@@ -55,13 +64,13 @@ std::vector<pid_t> childrenByParent(const QString& proc, pid_t pid)
     return children;
 }
 
-// "rchar" and "read_bytes" of "<proc>/<pid>/io" added up; nothing when the
-// process has gone or its counters cannot be read. A read the kernel saw only
-// as a page brought in (a mapped file) is in the second alone.
-std::optional<quint64> readsOf(const QString& proc, pid_t pid)
+// "rchar" and "read_bytes" of "<proc>/<pid>/io"; nothing when the process
+// has gone or its counters cannot be read. A read the kernel saw only as a
+// page brought in (a mapped file) is in the second alone.
+std::optional<ProcessTreeReads::Counters> readsOf(const QString& proc, pid_t pid)
 {
     const QByteArray io = readUpTo(QStringLiteral("%1/%2/io").arg(proc).arg(pid), kLongestIo);
-    quint64 sum = 0;
+    ProcessTreeReads::Counters counters;
     bool found = false;
     for (const QByteArray& line : io.split('\n')) {
         const qsizetype colon = line.indexOf(':');
@@ -72,11 +81,27 @@ std::optional<quint64> readsOf(const QString& proc, pid_t pid)
         const quint64 value = line.mid(colon + 1).trimmed().toULongLong(&isNumber);
         if (!isNumber)
             return std::nullopt;
-        sum += value;
+        (key == "rchar" ? counters.byCalls : counters.fromDisk) = value;
         found = true;
     }
-    return found ? std::optional(sum) : std::nullopt;
+    return found ? std::optional(counters) : std::nullopt;
 }
+
+quint64 sinceBefore(quint64 now, quint64 before)
+{
+    return now > before ? now - before : 0;
+}
+
+quint64 saturatingSum(quint64 a, quint64 b)
+{
+    return a > std::numeric_limits<quint64>::max() - b ? std::numeric_limits<quint64>::max()
+                                                       : a + b;
+}
+
+struct CloseDirectory {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+using Directory = std::unique_ptr<DIR, CloseDirectory>;
 
 } // namespace
 
@@ -107,24 +132,26 @@ ProcessTreeReads::ProcessTreeReads(pid_t root, QString proc)
     , m_proc(std::move(proc))
 { }
 
-quint64 ProcessTreeReads::look()
+ProcessTreeReads::Reads ProcessTreeReads::look()
 {
-    std::map<pid_t, quint64> now = readsNow();
+    std::map<pid_t, Counters> now = readsNow();
     for (const auto& [pid, reads] : now) {
         // A process first seen after the first look started since the last
         // one: all it read is new.
         const auto before = m_reads.find(pid);
-        const quint64 since = before != m_reads.end() ? before->second : (m_looked ? 0 : reads);
-        m_total += reads > since ? reads - since : 0;
+        const Counters since
+            = before != m_reads.end() ? before->second : (m_looked ? Counters {} : reads);
+        m_total.byCalls += sinceBefore(reads.byCalls, since.byCalls);
+        m_total.fromDisk += sinceBefore(reads.fromDisk, since.fromDisk);
     }
     m_reads = std::move(now);
     m_looked = true;
-    return m_total;
+    return { m_total.byCalls + m_total.fromDisk, m_total.byCalls, inputBytes() };
 }
 
-std::map<pid_t, quint64> ProcessTreeReads::readsNow() const
+std::map<pid_t, ProcessTreeReads::Counters> ProcessTreeReads::readsNow()
 {
-    std::map<pid_t, quint64> reads;
+    std::map<pid_t, Counters> reads;
     std::set<pid_t> seen;
     std::vector<pid_t> pending { m_root };
     while (!pending.empty() && seen.size() < kMostProcesses) {
@@ -135,12 +162,55 @@ std::map<pid_t, quint64> ProcessTreeReads::readsNow() const
             continue;
         // Counters that cannot be read this time (a process changing its
         // rights as it starts a program) stand where they were.
-        if (const std::optional<quint64> count = readsOf(m_proc, pid))
+        if (const std::optional<Counters> count = readsOf(m_proc, pid))
             reads[pid] = *count;
         else if (const auto before = m_reads.find(pid); before != m_reads.end())
             reads[pid] = before->second;
+        noteInputsOf(pid);
         const std::vector<pid_t> children = childProcessesOf(pid, m_proc);
         pending.insert(pending.end(), children.begin(), children.end());
     }
     return reads;
+}
+
+// The files behind the process's descriptors: a link's own mode says whether
+// its descriptor was opened for reading, and the file it leads to is the
+// file read.
+void ProcessTreeReads::noteInputsOf(pid_t pid)
+{
+    const QByteArray folder = QFile::encodeName(QStringLiteral("%1/%2/fd").arg(m_proc).arg(pid));
+    const Directory descriptors(::opendir(folder.constData()));
+    if (!descriptors)
+        return;
+    int looked = 0;
+    while (const dirent* entry = ::readdir(descriptors.get())) {
+        if (entry->d_name[0] == '.')
+            continue;
+        if (++looked > kMostDescriptors || m_inputs.size() >= kMostInputs) {
+            m_inputsUnknown = true;
+            return;
+        }
+        const QByteArray link = folder + '/' + entry->d_name;
+        struct stat opened { };
+        struct stat file { };
+        if (::lstat(link.constData(), &opened) != 0 || (opened.st_mode & S_IRUSR) == 0
+            || ::stat(link.constData(), &file) != 0)
+            continue;
+        if (S_ISBLK(file.st_mode))
+            m_inputsUnknown = true;
+        if (!S_ISREG(file.st_mode))
+            continue;
+        quint64& size = m_inputs[{ file.st_dev, file.st_ino }];
+        size = std::max(size, static_cast<quint64>(std::max<off_t>(file.st_size, 0)));
+    }
+}
+
+std::optional<quint64> ProcessTreeReads::inputBytes() const
+{
+    if (m_inputsUnknown)
+        return std::nullopt;
+    quint64 sum = 0;
+    for (const auto& [file, size] : m_inputs)
+        sum = saturatingSum(sum, size);
+    return sum;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <map>
+#include <optional>
 #include <sys/types.h>
 #include <vector>
 
@@ -15,25 +16,55 @@ std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc);
 // "read_bytes" counters of their "io" files), looked at now and then: an
 // engine that reads its input moves on, however little processor time it
 // gets, and one that spins or waits for ever reads nothing. Pipes count, so
-// a program reading what another one of the tree writes moves too. Where the
-// kernel keeps no such counters the sum stays at 0, and only a child's own
-// mark shows it moving.
+// a program reading what another one of the tree writes moves too. Reads
+// through recv() (a socket: a network input) are in neither counter, so an
+// engine that reads from the network is seen moving only by what it writes.
+// Where the kernel keeps no such counters the sums stay at 0.
+//
+// It also notes what the files the tree reads hold: every regular file one
+// of its processes held open for reading at a look, each counted once. An
+// engine that reads far more than that, with nothing else to show, reads the
+// same bytes again and again.
 class ProcessTreeReads {
 public:
+    struct Reads {
+        quint64 bytes = 0; // through read calls and pages brought in from the disk
+        quint64 byCalls = 0; // through read calls alone ("rchar"): a file read once is here once
+        // What the files seen open for reading hold; none when that cannot be
+        // told (a disc drive, whose size is not in its status, or too many files).
+        std::optional<quint64> inputBytes;
+    };
+
     explicit ProcessTreeReads(pid_t root, QString proc = QStringLiteral("/proc"));
 
-    // The bytes the tree has read since the first look. Each process adds
-    // what it read since the last look, so the sum never goes down when one
-    // ends between two looks; a process that ended counts on in its parent's
+    // What the tree has read since the first look. Each process adds what it
+    // read since the last look, so the sums never go down when one ends
+    // between two looks; a process that ended counts on in its parent's
     // figures once reaped, which at worst counts a read twice.
-    quint64 look();
+    Reads look();
+
+    // One process's "rchar" and "read_bytes".
+    struct Counters {
+        quint64 byCalls = 0;
+        quint64 fromDisk = 0;
+    };
 
 private:
-    std::map<pid_t, quint64> readsNow() const;
+    struct FileId {
+        dev_t device = 0;
+        ino_t inode = 0;
+        auto operator<=>(const FileId&) const = default;
+    };
+
+    std::map<pid_t, Counters> readsNow();
+    void noteInputsOf(pid_t pid);
+    std::optional<quint64> inputBytes() const;
 
     const pid_t m_root;
     const QString m_proc;
-    std::map<pid_t, quint64> m_reads;
-    quint64 m_total = 0;
+    std::map<pid_t, Counters> m_reads;
+    Counters m_total;
     bool m_looked = false;
+    std::map<FileId, quint64> m_inputs; // the largest size each was seen at
+    bool m_inputsUnknown = false;
 };

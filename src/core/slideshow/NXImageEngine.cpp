@@ -292,7 +292,7 @@ QString NXImageEngine::endingOf(const ProcessRunner::Result& run, std::chrono::m
             + stallReason(limit);
     }
     if (run.signal != 0 && !m_stopped)
-        return QStringLiteral("the slideshow engine was killed by ") + signalText(run.signal);
+        return QStringLiteral("the slideshow engine was ended by ") + signalText(run.signal);
     return {};
 }
 

@@ -101,6 +101,8 @@ QString DesktopOpener::Run::openWith(const QString& path)
 {
     const Fd words = boundedWordsFile();
     runner.setGentleStop({ SIGTERM, {} }, kGrace);
+    // The handler xdg-open starts is the user's now, and stays when it ends.
+    runner.setGroupEndsWithChild(false);
     runner.setStallLimit(kStallLimit, [&words] { return firstLines(words).join('\n').toUtf8(); });
     // "<>" opens the file as it is, where ">" would truncate it. Its standard
     // output carries nothing of its own.

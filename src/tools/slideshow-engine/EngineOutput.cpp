@@ -29,9 +29,11 @@ void writeWhole(int fd, const QByteArray& bytes)
 
 namespace EngineOutput {
 
+// The program hands the line on as its reason, which names what failed and
+// never this helper.
 void complain(const QString& line)
 {
-    writeWhole(STDERR_FILENO, "quillon-slideshow-engine: " + line.toUtf8() + '\n');
+    writeWhole(STDERR_FILENO, line.toUtf8() + '\n');
 }
 
 void result(int code, const QString& target)

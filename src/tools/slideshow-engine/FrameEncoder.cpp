@@ -406,7 +406,7 @@ QString FrameEncoder::failureReason(int status) const
         last = m_lastComplaint;
     }
     if (WIFSIGNALED(status))
-        return QStringLiteral("ffmpeg was killed by ") + signalText(WTERMSIG(status));
+        return QStringLiteral("ffmpeg was ended by ") + signalText(WTERMSIG(status));
     const int code = WEXITSTATUS(status);
     if (code == 127 && last.isEmpty())
         return QStringLiteral("ffmpeg could not be run");

@@ -38,6 +38,15 @@ TEST(OwnerMark, AFileIsAbandonedOnlyWhenTheProcessThatMarkedItIsGone)
         { "an earlier boot", markWith(0, "00000000-0000-0000-0000-000000000000"), Owner::Gone },
         // Its pid means another process here, or none: it cannot be told.
         { "another PID namespace", markWith(1, "pid:[1]"), Owner::Running },
+        // Four words with a number third, in any other shape, are no mark of ours.
+        { "four words of another's", "draft by 3 anna", Owner::None },
+        { "no boot id", markWith(0, "796481e5-80cb-4903-92ce"), Owner::None },
+        { "a boot id in capitals", markWith(0, "796481E5-80CB-4903-92CE-9F6494414DB7"),
+            Owner::None },
+        { "no PID namespace", markWith(1, "net:[4026531840]"), Owner::None },
+        { "a signed pid", markWith(2, "+1"), Owner::None },
+        { "no start time", markWith(3, "soon"), Owner::None },
+        { "a line end after it", OwnerMark::ownMark() + '\n', Owner::None },
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {

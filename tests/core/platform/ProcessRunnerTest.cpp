@@ -1,12 +1,14 @@
 #include "platform/ProcessRunner.h"
 #include "platform/ProcessTree.h"
 
+#include "support/AdoptedOrphans.h"
 #include "support/BusyLoops.h"
 #include "support/RunFfmpeg.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -245,6 +247,57 @@ TEST(ProcessRunner, StallLimitEndsAChildThatStopsMoving)
     EXPECT_EQ(stallReason(120s), "made no progress for 120 s");
 }
 
+// A child that starts a program which spins, reading nothing: however the
+// run ends, nothing of it is left running, unless the runner was told that
+// what the child starts is meant to stay.
+TEST(ProcessRunner, NothingTheChildStartedOutlivesItsRun)
+{
+    const AdoptedOrphans adopted;
+    ASSERT_TRUE(adopted.adopting());
+    enum class Ending { Itself, Stall, Stop };
+    const struct {
+        const char* what;
+        QString then; // what the child does once the spinner runs
+        Ending ending;
+        bool groupEnds;
+    } cases[] = {
+        { "stalled", "wait", Ending::Stall, true },
+        { "stopped", "wait", Ending::Stop, true },
+        { "failed", "exit 3", Ending::Itself, true },
+        { "killed", "kill -KILL $$", Ending::Itself, true },
+        { "succeeded", "exit 0", Ending::Itself, true },
+        { "an opener, whose program stays", "exit 0", Ending::Itself, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProcessRunner runner;
+        runner.setGentleStop({ SIGTERM, {} }, 20s);
+        runner.setGroupEndsWithChild(c.groupEnds);
+        runner.setStallLimit(300ms, [] { return QByteArray(); });
+        pid_t group = 0;
+        pid_t spinner = 0;
+        runner.setStdoutHandler([&](const QString& line) {
+            group = runner.pid();
+            spinner = line.toInt();
+            if (c.ending == Ending::Stop)
+                runner.stop();
+        });
+        const ProcessRunner::Result result
+            = runner.run("sh", { "-c", "sh -c 'while :; do :; done' & echo $!; " + c.then });
+        ASSERT_GT(spinner, 0);
+        const auto left = [group] { return processGroupMembers(group); };
+        if (c.groupEnds) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return left().isEmpty(); }, 10'000))
+                << left().join(' ').toStdString();
+        } else {
+            EXPECT_EQ(left(), QStringList { QString::number(spinner) });
+        }
+        ::kill(spinner, SIGKILL);
+        EXPECT_EQ(result.stalled, c.ending == Ending::Stall);
+        EXPECT_EQ(result.stopped, c.ending == Ending::Stop);
+    }
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -329,13 +382,17 @@ TEST(ProcessRunner, StallLimitFollowsReadsNotProcessorTime)
         } cases[] = {
             { "spins", "sh", { "-c", "while :; do :; done" }, true },
             { "stops", "sh", { "-c", "kill -STOP $$" }, true },
-            { "reads its input slowly", "perl",
+            { "reads its input whole, slowly", "perl",
                 { "-e",
-                    "open(my $in, '<', $ARGV[0]) or die; "
-                    "for (1 .. 18) { read($in, my $b, 4096); select(undef, undef, undef, "
+                    "open(my $in, '<', $ARGV[0]) or die; my $slice = int((-s $in) / 18) + 1; "
+                    "for (1 .. 18) { read($in, my $b, $slice); select(undef, undef, undef, "
                         + pause + ") }",
                     movie },
                 false },
+            { "reads its input again and again", "sh",
+                { "-c", "while :; do cat \"$1\" >/dev/null; sleep " + pause + "; done", "sh",
+                    movie },
+                true },
             { "decodes to a far cut", "ffmpeg",
                 { "-nostdin", "-nostats", "-loglevel", "error", "-threads", "1", "-i", movie, "-ss",
                     "149.5", "-f", "null", "-" },

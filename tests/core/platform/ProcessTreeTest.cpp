@@ -38,6 +38,18 @@ public:
         ASSERT_TRUE(writeTestFile(QStringLiteral("%1/%2/io").arg(path()).arg(pid), io));
     }
 
+    // The descriptor `fd` of `pid` open on `target`; closed when `target` is empty.
+    void setDescriptor(pid_t pid, int fd, const QString& target) const
+    {
+        const QString folder = QStringLiteral("%1/%2/fd").arg(path()).arg(pid);
+        const QString link = QStringLiteral("%1/%2").arg(folder).arg(fd);
+        QFile::remove(link);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        if (!target.isEmpty()) {
+            ASSERT_TRUE(QFile::link(target, link));
+        }
+    }
+
     void remove(pid_t pid) const
     {
         ASSERT_TRUE(QDir(QStringLiteral("%1/%2").arg(path()).arg(pid)).removeRecursively());
@@ -106,7 +118,7 @@ TEST(ProcessTreeReads, SumsWhatTheWholeTreeReadSinceTheFirstLook)
     for (const auto& step : steps) {
         SCOPED_TRACE(step.what);
         step.change();
-        EXPECT_EQ(reads.look(), step.total);
+        EXPECT_EQ(reads.look().bytes, step.total);
     }
 }
 
@@ -122,5 +134,36 @@ TEST(ProcessTreeReads, FindsChildrenByTheirParentWhereTheKernelKeepsNoLists)
     ProcessTreeReads reads(100, proc.path());
     reads.look();
     proc.put(101, 100, {}, 64);
-    EXPECT_EQ(reads.look(), 64u);
+    EXPECT_EQ(reads.look().bytes, 64u);
+}
+
+// What the files the tree reads hold: each regular file one of its processes
+// holds open, counted once however many hold it, at the largest it was seen,
+// and kept once closed; a device holds nothing. Reads through calls are told
+// apart from pages brought in from the disk.
+TEST(ProcessTreeReads, NotesWhatTheFilesItReadsHold)
+{
+    const FakeProc proc;
+    QTemporaryDir files;
+    const QString input = files.filePath("input");
+    const QString subtitles = files.filePath("subtitles");
+    ASSERT_TRUE(writeTestFile(input, QByteArray(1000, 'i')));
+    ASSERT_TRUE(writeTestFile(subtitles, QByteArray(500, 's')));
+    proc.put(100, 1, { 101 }, 5000);
+    proc.put(101, 100, {}, 0);
+    ProcessTreeReads reads(100, proc.path());
+    EXPECT_EQ(reads.look().inputBytes, 0u);
+    proc.setDescriptor(100, 3, input);
+    proc.setDescriptor(101, 3, input);
+    proc.setDescriptor(101, 0, "/dev/null");
+    EXPECT_EQ(reads.look().inputBytes, 1000u);
+    proc.setDescriptor(100, 3, {});
+    proc.setDescriptor(101, 3, {});
+    proc.setDescriptor(100, 4, subtitles);
+    ASSERT_TRUE(writeTestFile(subtitles, QByteArray(800, 's')));
+    proc.put(100, 1, { 101 }, 6000, 4096);
+    const ProcessTreeReads::Reads last = reads.look();
+    EXPECT_EQ(last.inputBytes, 1800u);
+    EXPECT_EQ(last.bytes, 1000u + 4096u);
+    EXPECT_EQ(last.byCalls, 1000u);
 }

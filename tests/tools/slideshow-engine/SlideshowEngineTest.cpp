@@ -508,17 +508,17 @@ void prepareRender(NXImageEngine& engine, const QString& photo, QSizeF size, con
 
 // A program named ffmpeg that stops itself as it starts, first on the PATH
 // while this lives.
-class StoppingFfmpeg {
+class StandInFfmpeg {
 public:
-    StoppingFfmpeg()
+    explicit StandInFfmpeg(const QByteArray& script)
         : m_path(qgetenv("PATH"))
     {
-        EXPECT_TRUE(writeTestScript(m_folder.filePath("ffmpeg"), "#!/bin/sh\nkill -STOP $$\n"));
+        EXPECT_TRUE(writeTestScript(m_folder.filePath("ffmpeg"), script));
         qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + m_path);
     }
-    ~StoppingFfmpeg() { qputenv("PATH", m_path); }
-    StoppingFfmpeg(const StoppingFfmpeg&) = delete;
-    StoppingFfmpeg& operator=(const StoppingFfmpeg&) = delete;
+    ~StandInFfmpeg() { qputenv("PATH", m_path); }
+    StandInFfmpeg(const StandInFfmpeg&) = delete;
+    StandInFfmpeg& operator=(const StandInFfmpeg&) = delete;
 
 private:
     QTemporaryDir m_folder;
@@ -536,9 +536,10 @@ pid_t runningEngine()
 
 } // namespace
 
-// The reason names what ended the render: an ffmpeg that stopped under the
-// engine (with a frame it does not read, or after the last one), and not the
-// engine that waits on it; an engine killed by a signal, and by which.
+// The reason names what ended the render: an ffmpeg killed under the engine;
+// an ffmpeg that stopped under the engine (with a frame it does not read, or
+// after the last one), and not the engine that waits on it; an engine killed
+// by a signal, and by which.
 TEST_F(SlideshowEngine, TheReasonNamesWhatEndedTheRender)
 {
     const QString photo = flatPhoto("grey.png", 128, { 1280, 720 });
@@ -556,7 +557,17 @@ TEST_F(SlideshowEngine, TheReasonNamesWhatEndedTheRender)
     const auto limit
         = std::max(std::chrono::milliseconds(2 * timer.elapsed()), std::chrono::milliseconds(1000));
     const ScopedStallLimit stallLimit(limit);
-    const StoppingFfmpeg ffmpeg;
+    {
+        // Killed by a signal, it is named as every engine is, and the engine
+        // that ran it is not.
+        const StandInFfmpeg killed("#!/bin/sh\nkill -KILL $$\n");
+        NXImageEngine engine;
+        prepareRender(engine, photo, { 160, 120 }, out);
+        engine.beginEncoding();
+        EXPECT_EQ(engine.failureReason().toStdString(), "ffmpeg was ended by signal 9 (Killed)");
+        EXPECT_TRUE(leftInOut().isEmpty());
+    }
+    const StandInFfmpeg ffmpeg("#!/bin/sh\nkill -STOP $$\n");
     for (const QSizeF size : { QSizeF(160, 120), QSizeF(1280, 720) }) {
         SCOPED_TRACE(size.width());
         NXImageEngine engine;
@@ -580,7 +591,7 @@ TEST_F(SlideshowEngine, TheReasonNamesWhatEndedTheRender)
     render.get();
     if (shown) {
         EXPECT_EQ(engine.failureReason().toStdString(),
-            "the slideshow engine was killed by signal 9 (Killed)");
+            "the slideshow engine was ended by signal 9 (Killed)");
     }
     EXPECT_TRUE(leftInOut().isEmpty());
 }
