@@ -1,7 +1,8 @@
 // convert-one: runs media files through the real conversion driver with one
 // profile of the catalogue, and says what each engine run was.
 //
-//   convert-one --profile NAME [--group] --output DIR FILE...
+//   convert-one --profile NAME [--group] [--trim START-END] [--subtitle FILE |
+//               --subtitle-track N] --output DIR FILE...
 //   convert-one --list-profiles
 //   convert-one --dvd SOURCE --list-titles
 //   convert-one --dvd SOURCE [--title N]... [--audio N] [--merge] --profile NAME --output DIR
@@ -23,6 +24,12 @@
 // run puts a file in DIR and waits (at most 30 s) until DIR holds
 // --meet-count files (2 when not given).
 //
+// --trim, --subtitle and --subtitle-track set for every FILE what the editor
+// sets: the part kept (START and END in seconds, with up to three decimals,
+// "1.234-2.345"), a subtitle file, or the file's own Nth subtitle track,
+// counted from 1. A FILE that cannot take them (a trim past its end, no such
+// track) ends the tool with status 2 before anything is converted.
+//
 // --dvd with --profile converts titles of the source: --title N (the title's
 // number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
 // sound track of each title, --merge the titles into one output.
@@ -41,9 +48,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -124,15 +133,75 @@ std::shared_ptr<DNProfile> findProfile(const QString& name)
 
 std::shared_ptr<DNFileNode> loadFile(const QString& path)
 {
-    if (!QFileInfo(path).isFile()) {
-        complain(QStringLiteral("cannot load %1: no such file").arg(path));
-        return nullptr;
-    }
-    auto node = DNFileNode::fileNodeWithFile(path);
+    DNFileLoadFailure failure = DNFileLoadFailure::None;
+    auto node = DNFileNode::fileNodeWithFile(path, false, &failure);
     if (!node)
-        complain(QStringLiteral("cannot load %1: the loader refused it (its reason is in the log)")
-                     .arg(path));
+        complain(QStringLiteral("cannot load %1: %2").arg(path, DNFileLoadFailureText(failure)));
     return node;
+}
+
+// The seconds of a --trim bound: digits with up to three decimals.
+std::optional<double> trimSeconds(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral(R"(^\d+(\.\d{1,3})?$)"));
+    if (!number.match(text).hasMatch())
+        return std::nullopt;
+    return text.toDouble();
+}
+
+// The editor's trim from --trim START-END, kept as the fractions of the
+// selected video track's length the editor keeps; false after a complaint.
+bool setTrim(DNFileNode& node, const QString& option)
+{
+    const QStringList bounds = option.split(QLatin1Char('-'));
+    const std::optional<double> start = bounds.size() == 2 ? trimSeconds(bounds[0]) : std::nullopt;
+    const std::optional<double> end = bounds.size() == 2 ? trimSeconds(bounds[1]) : std::nullopt;
+    const DNTVideo* video = node.selectedVideoTrack();
+    const double length = video ? double(video->duration) : 0.0;
+    if (!start || !end || *start >= *end || *end > length) {
+        complain(QStringLiteral("--trim %1 is not START-END in seconds within the %2 s of %3")
+                     .arg(option)
+                     .arg(length)
+                     .arg(node.path()));
+        return false;
+    }
+    node.setting().setTrimEnable(true);
+    node.setting().setTrimStartPercent(static_cast<float>(*start / length));
+    node.setting().setTrimEndPercent(static_cast<float>(*end / length));
+    return true;
+}
+
+// The subtitle the options choose, as the editor chooses it; false after a complaint.
+bool setSubtitle(DNFileNode& node, const QCommandLineParser& options)
+{
+    node.setEnableSubtitleEdit(true);
+    if (options.isSet("subtitle")) {
+        node.addExtraSubtitle(QFileInfo(options.value("subtitle")).absoluteFilePath());
+        node.selectSubtitleAtIndex(0, true);
+        return true;
+    }
+    // The file's own tracks come first; a subtitle file beside it follows them.
+    const auto& tracks = node.subtitleTracks();
+    const auto own = std::count_if(tracks.begin(), tracks.end(),
+        [](const DNSubtitleTrack& each) { return !DNExtSubtitleOf(each); });
+    const int track = options.value("subtitle-track").toInt() - 1;
+    if (track < 0 || track >= own) {
+        complain(QStringLiteral("%1 has no subtitle track %2")
+                     .arg(node.path(), options.value("subtitle-track")));
+        return false;
+    }
+    node.selectSubtitleAtIndex(track, false);
+    return true;
+}
+
+// What the options set of the editor's choices; false after a complaint.
+bool applyEdits(DNFileNode& node, const QCommandLineParser& options)
+{
+    if (options.isSet("trim") && !setTrim(node, options.value("trim")))
+        return false;
+    if (options.isSet("subtitle") || options.isSet("subtitle-track"))
+        return setSubtitle(node, options);
+    return true;
 }
 
 // One job per file, or one for the group of them all.
@@ -192,6 +261,8 @@ std::shared_ptr<DNProfile> prepareConversion(const QCommandLineParser& options)
 
 int convert(const QCommandLineParser& options)
 {
+    if (options.isSet("subtitle") && options.isSet("subtitle-track"))
+        return usage("--subtitle and --subtitle-track cannot go together");
     const auto profile = prepareConversion(options);
     if (!profile)
         return 2;
@@ -200,6 +271,8 @@ int convert(const QCommandLineParser& options)
     for (const QString& path : options.positionalArguments()) {
         auto node = loadFile(QFileInfo(path).absoluteFilePath());
         allLoaded = allLoaded && node;
+        if (node && !applyEdits(*node, options))
+            return 2;
         if (node)
             files.push_back(node);
     }
@@ -355,7 +428,11 @@ int main(int argc, char** argv)
             { "merge", "Merge the titles of the --dvd source into one output." },
             { "meet", "Meet the other runs with this folder before the first engine starts.",
                 "dir" },
-            { "meet-count", "How many runs meet (2 when not given).", "number" } },
+            { "meet-count", "How many runs meet (2 when not given).", "number" },
+            { "trim", "Convert only from START to END of each file, in seconds (1.5-3.25).",
+                "start-end" },
+            { "subtitle", "Give each file this subtitle file.", "file" },
+            { "subtitle-track", "Give each file its own subtitle track N, from 1.", "number" } },
         "files", "The media files to convert.", "FILE..." };
     return runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
 }

@@ -152,6 +152,7 @@ void ArgumentWriter::refuse(const char* assertion)
 
 namespace {
 thread_local QString t_buildRefusal;
+thread_local QString t_buildSubtitle;
 } // namespace
 
 void noteBuildRefusal(const QString& reason)
@@ -162,6 +163,16 @@ void noteBuildRefusal(const QString& reason)
 QString takeBuildRefusal()
 {
     return std::exchange(t_buildRefusal, QString());
+}
+
+void noteBuildSubtitle(const QString& name)
+{
+    t_buildSubtitle = name;
+}
+
+QString takeBuildSubtitle()
+{
+    return std::exchange(t_buildSubtitle, QString());
 }
 
 ArgumentBlockPtr ArgumentWriter::finish(int32_t duration)

@@ -46,6 +46,12 @@ int freeArgumentBlock(ArgumentBlockPtr block);
 void noteBuildRefusal(const QString& reason);
 QString takeBuildRefusal();
 
+// The user's subtitle that the last build on this thread put into its command
+// line, named as the user knows it ("file \"/films/a.srt\""), so that a
+// failed run can say what it read; the driver takes it (and clears it).
+void noteBuildSubtitle(const QString& name);
+QString takeBuildSubtitle();
+
 // The one way builders fill a block. Every argument goes into the next slot
 // and is checked against the slot size and the argument count: an argument of
 // MaxCharLength bytes or more, one with a NUL inside, or a MaxArguNumber-th

@@ -142,6 +142,18 @@ bool tellsHowProgramEnded(const QString& reason)
     return false;
 }
 
+// `failure` with the user's subtitle the run read named after it: the
+// engine's words rarely tell that it failed over the subtitle, and never
+// under the name the user chose it by.
+QString withRunSubtitle(const QString& failure)
+{
+    const QString subtitle = takeBuildSubtitle();
+    if (subtitle.isEmpty())
+        return failure;
+    return failure + (failure.endsWith(QLatin1Char('.')) ? QString() : QStringLiteral("."))
+        + QStringLiteral(" The run read the subtitle %1.").arg(subtitle);
+}
+
 // The bridge's reason names the program that failed and what it said last;
 // the engine is named only where the reason does not name the program, so
 // that a person reads who failed once.
@@ -153,13 +165,14 @@ void reportEngineFailure(const DNConversionEngine& engine, int status)
         return;
     }
     if (tellsHowProgramEnded(reason)) {
-        reportFailure(reason);
+        reportFailure(withRunSubtitle(reason));
         return;
     }
     const QString failed = QStringLiteral("The %1 failed with status %2")
                                .arg(QLatin1String(engine.name))
                                .arg(status);
-    reportFailure(reason.isEmpty() ? failed + '.' : failed + QStringLiteral(": ") + reason);
+    reportFailure(
+        withRunSubtitle(reason.isEmpty() ? failed + '.' : failed + QStringLiteral(": ") + reason));
 }
 
 std::shared_ptr<DNProfile> profileOf(const NXBasicMediaNode& node)
@@ -555,7 +568,8 @@ int checkFileOutput(const QString& output, int seconds, std::vector<QString> sou
     const QString problem = checkDVDOutput(output, expected);
     if (problem.isEmpty())
         return 0;
-    reportFailure(QStringLiteral("The conversion failed: %1 (%2)").arg(problem, output));
+    reportFailure(
+        withRunSubtitle(QStringLiteral("The conversion failed: %1 (%2)").arg(problem, output)));
     return kDNVideoConverterFailed;
 }
 
@@ -638,6 +652,7 @@ ArgumentBlockPtr buildFor(const DNConversionEngine& engine, ArgvAssembler assemb
 {
     const BuildingFor building(engine);
     takeBuildRefusal();
+    takeBuildSubtitle();
     return build(assembler, node, titleIndex, config);
 }
 

@@ -4,6 +4,8 @@
 // file follows the disc's streams in the title's list.
 #include "model/DNDVDNode.h"
 
+#include "services/SubtitleCharset.h"
+
 #include <algorithm>
 
 namespace {
@@ -101,14 +103,19 @@ void DNDVDNode::addExtraSubtitle(const QString& path)
     if (!title)
         return;
     auto& tracks = title->subtitleTracks();
+    // The engine is told the file's character set, read as a file node reads it.
+    const QString codePage = subtitleFileCodePage(path);
     // One attached file at a time: a new choice replaces the old one.
     if (!tracks.empty()) {
         if (DNDVDTExtSubtitle* external = DNDVDExtSubtitleOf(tracks.back())) {
             external->path = path;
+            external->codePage = codePage;
             return;
         }
     }
-    tracks.emplace_back(DNDVDTExtSubtitle::extSubtitleTrack(path));
+    DNDVDTExtSubtitle track = DNDVDTExtSubtitle::extSubtitleTrack(path);
+    track.codePage = codePage;
+    tracks.emplace_back(std::move(track));
 }
 
 void DNDVDNode::selectSubtitleAtIndex(qint32 index, bool extraSubtitle)

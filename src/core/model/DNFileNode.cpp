@@ -1,5 +1,7 @@
 #include "model/DNFileNode.h"
 
+#include "services/SubtitleCharset.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -315,14 +317,20 @@ void DNFileNode::setExtraSubtitleLanguage(const QString& language)
 
 void DNFileNode::addExtraSubtitle(const QString& path)
 {
+    // Read as the loader reads the file beside the movie. One that cannot be
+    // read is still taken: the conversion refuses it with the reason.
+    const QString codePage = subtitleFileCodePage(path);
     // One external file at a time: a new choice replaces the old one.
     if (!m_subtitleTracks.empty()) {
         if (DNTExtSubtitle* external = DNExtSubtitleOf(m_subtitleTracks.back())) {
             external->path = path;
+            external->codePage = codePage;
             return;
         }
     }
-    m_subtitleTracks.emplace_back(DNTExtSubtitle::extSubtitleTrack(path));
+    DNTExtSubtitle track = DNTExtSubtitle::extSubtitleTrack(path);
+    track.codePage = codePage;
+    m_subtitleTracks.emplace_back(std::move(track));
 }
 
 void DNFileNode::selectSubtitleAtIndex(qint32 index, bool extraSubtitle)

@@ -68,12 +68,7 @@ std::optional<DNTExtSubtitle> externalSubtitle(const QString& mediaPath)
             continue;
         }
         DNTExtSubtitle track = DNTExtSubtitle::extSubtitleTrack(path);
-        track.codePage = detectCharset(*bytes);
-        if (track.codePage.isEmpty()) {
-            // The engine needs some charset to read the file; most subtitles today are UTF-8.
-            DNLog(QStringLiteral("Can not tell the charset of %1, reading it as UTF-8").arg(path));
-            track.codePage = QStringLiteral("UTF-8");
-        }
+        track.codePage = subtitleCodePage(*bytes, path);
         return track;
     }
     return std::nullopt;

@@ -1,5 +1,7 @@
 #include "services/SubtitleCharset.h"
 
+#include "platform/DNLogger.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -104,6 +106,22 @@ QString detectFileCharset(const QString& path)
     QString failure;
     const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
     return bytes ? detectCharset(*bytes) : QString();
+}
+
+QString subtitleCodePage(const QByteArray& bytes, const QString& path)
+{
+    const QString detected = detectCharset(bytes);
+    if (!detected.isEmpty())
+        return detected;
+    DNLog(QStringLiteral("Can not tell the charset of %1, reading it as UTF-8").arg(path));
+    return QStringLiteral("UTF-8");
+}
+
+QString subtitleFileCodePage(const QString& path)
+{
+    QString failure;
+    const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
+    return bytes ? subtitleCodePage(*bytes, path) : QStringLiteral("UTF-8");
 }
 
 QStringList externalSubtitleFiles(const QString& mediaPath)

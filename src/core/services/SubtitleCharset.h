@@ -25,6 +25,15 @@ std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure
 // it cannot be read or the detector cannot tell.
 QString detectFileCharset(const QString& path);
 
+// The character set to read a subtitle file's `bytes` in, as its track's
+// code page keeps it: the detector's name, or "UTF-8", the most common today,
+// with a log line naming `path` when the detector cannot tell.
+QString subtitleCodePage(const QByteArray& bytes, const QString& path);
+
+// subtitleCodePage of the file at `path`, read by readSubtitleFile; "UTF-8"
+// when it cannot be read, which whoever uses the file then tells.
+QString subtitleFileCodePage(const QString& path);
+
 // The subtitle files beside `mediaPath` that share its name without extension
 // ("film.mkv" finds "film.srt", "film.ASS"), sorted by name.
 QStringList externalSubtitleFiles(const QString& mediaPath);

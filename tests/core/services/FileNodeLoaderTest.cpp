@@ -379,6 +379,24 @@ TEST(FileNodeLoader, AddsTheSubtitleFileBesideTheMedia)
     EXPECT_EQ(node->setting().subtitleIndex(), -1);
 }
 
+// A subtitle file chosen later, as in the editor, is read as the one beside
+// the movie is: its character set detected, or UTF-8 when it cannot be read.
+TEST(FileNodeLoader, DetectsTheCharsetOfASubtitleChosenLater)
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.srt"),
+        QStringEncoder(QStringConverter::Latin1)(
+            u"1\n00:00:00,000 --> 00:00:01,000\nÇa a été "
+            u"très élégant, déjà vu à l'hôtel près du café.\n"));
+    const auto node = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kTwoAudioAndText));
+    ASSERT_TRUE(node);
+    for (const auto& [name, codePage] :
+        { std::pair { "missing.srt", "UTF-8" }, { "a.srt", "ISO-8859-1" } }) {
+        node->addExtraSubtitle(dir.filePath(name));
+        EXPECT_EQ(DNExtSubtitleOf(node->subtitleTracks().back())->codePage, codePage);
+    }
+}
+
 // A clip whose sound has `channels` channels and no layout: Matroska keeps
 // none for PCM.
 QString clipWithChannels(const QString& path, int channels)

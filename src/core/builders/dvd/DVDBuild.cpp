@@ -7,6 +7,7 @@
 #include "profiles/DNProfile.h"
 #include "profiles/ProfileValues.h"
 #include "services/DNSubtitleFont.h"
+#include "services/SubtitleCharset.h"
 
 namespace {
 
@@ -20,6 +21,14 @@ void writeDiscSubtitle(DVDBuild& build, const DNDVDTSubtitle& track)
 
 void writeSubtitleFile(DVDBuild& build, const DNDVDTExtSubtitle& track)
 {
+    // The engine reads the file itself: a FIFO would hold it for ever, a
+    // device would never end.
+    QString failure;
+    if (!readSubtitleFile(track.path, failure)) {
+        build.refuse(
+            QStringLiteral("the subtitle file \"%1\" cannot be used: %2").arg(track.path, failure));
+        return;
+    }
     ArgumentWriter& w = build.writer;
     w.add("-sub").add(track.path).add("-subfont-text-scale").addf("%.1f", 3.3);
     w.add("-subpos").addf("%u", build.setting.position()).add("-subwidth").addf("%d", 90);

@@ -130,8 +130,8 @@ std::optional<QString> extractedTrackFile(const VideoFrame& f, const std::option
         return std::nullopt;
     // The engine writes SRT in UTF-8.
     QString charset = QStringLiteral("UTF-8");
-    return GenSubtitleStreamFile(
-        srt, charset, f.node.setting().position(), trim, f.vtrack.duration);
+    return GenSubtitleStreamFile(srt, charset, f.node.setting().position(), trim, f.vtrack.duration,
+        SubtitleStreamName(f.node));
 }
 
 // A copied stream keeps its cues as they are: a position other than the
@@ -324,6 +324,7 @@ void writeSubtitleMap(VideoFrame& f)
         return;
     case SubtitleKind::Embedded:
         writeMark(f, GenSubtitleStreamMark(f.node, false, f.config));
+        noteBuildSubtitle(SubtitleStreamName(f.node));
         return;
     case SubtitleKind::None:
         // No subtitle chosen, or one that could not be prepared.

@@ -84,27 +84,32 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
 
 // --- Subtitles and picture -------------------------------------------------
 
-// A copy of the subtitle file in the temporary folder ("qzsub" prefix, the
-// source's extension). Files in UTF-16, Big5 or Shift_JIS are converted to
-// UTF-8 and `charset` becomes "UTF-8"; any other file is copied as it is and
-// `charset` is left alone. Empty, with a log line and no copy left behind,
-// when the file cannot be read as readSubtitleFile reads it (a regular file
-// of at most kMostSubtitleBytes) or the copy cannot be written.
+// A copy of the subtitle file in UTF-8 in the temporary folder ("qzsub"
+// prefix, the source's extension), and `charset` becomes "UTF-8". The file is
+// read in `charset`, or, when that is empty, in the character set the
+// detector names; a file whose set nobody can tell is copied as it is,
+// `charset` left alone. Empty, with a log line and no copy left behind, when
+// the file cannot be read as readSubtitleFile reads it (a regular file of at
+// most kMostSubtitleBytes), is not valid text in its set, or the copy cannot
+// be written.
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset);
 
 // The filter that draws the subtitle file into the picture arriving on the
-// label "[VA]": "[VA]subtitles=filename=<copy>"; for an SRT copy in another
-// character set than UTF-8, ":charenc=<charset>"; for the editor's top or
+// label "[VA]": "[VA]subtitles=filename=<copy>"; for the editor's top or
 // centre `position` (the setting's subtitle position, 67 or 78), the style's
-// alignment in ":force_style=". The file is first copied with
-// ConvertSubtitleToUTF8. When the engine seeks the source to the start of
+// alignment in ":force_style=". The file, in `charset`, is first copied
+// with ConvertSubtitleToUTF8. When the engine seeks the source to the start of
 // `seekedTrim` before decoding it (a trim written before the input), the cues
 // of the SRT copy move back by as much, and a cue over by then goes; a copy
 // that is no SRT cannot follow the seek and is left out. Empty, with a log
-// line naming the file, when the engine cannot read the file as subtitles, the
-// copy fails, or no cue shows within the trim (the output then goes without).
+// line naming the subtitle, when the engine cannot read the file as subtitles,
+// the copy fails, or no cue shows within the trim (the output then goes
+// without). The log names it by `name` ("stream 2 of \"film.mkv\"" for a file
+// the caller took out of the source), or by the file's path when empty; so
+// does noteBuildSubtitle when the subtitle goes into the command line.
 std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset,
-    quint32 position, const std::optional<Trim>& seekedTrim = std::nullopt);
+    quint32 position, const std::optional<Trim>& seekedTrim = std::nullopt,
+    const QString& name = {});
 
 // The subtitle file as the copy a builder gives the engine as a subtitle
 // stream: ConvertSubtitleToUTF8's copy, in which an SRT text gets the
@@ -114,13 +119,18 @@ std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& ch
 // drops a cue that starts before the cut), and, when `pictureSeconds` (the
 // length of the source's picture) is known, a cue after the picture's end
 // goes and one over it is cut there: the subtitle ends with the picture.
-// Empty, with a log line naming the file, when the engine cannot read the
+// Empty, with a log line naming the subtitle, when the engine cannot read the
 // file as subtitles or the copy fails. An empty path, with a log line, when
 // no cue of the text shows in the output (none within the trim and the
 // picture): the output goes without a subtitle, as the engine cannot read a
-// text without cues.
+// text without cues. The log names the subtitle as GenSubtitlesFilter does.
 std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
-    quint32 position, const std::optional<Trim>& trim, double pictureSeconds = 0);
+    quint32 position, const std::optional<Trim>& trim, double pictureSeconds = 0,
+    const QString& name = {});
+
+// How a log line names the node's chosen subtitle stream to the user, for
+// the file taken out of it: "stream 2 of \"<source>\"", counted from 1.
+QString SubtitleStreamName(const DNFileNode& node);
 
 // Whether GenSubtitleStreamFile writes `position` into the cues: the editor's
 // top and centre; every other value leaves the lines at the bottom.

@@ -267,7 +267,8 @@ std::optional<QString> extractedTextSubtitle(
                              "extrat the subtitle from video file"));
         return std::nullopt;
     }
-    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seekedTrim);
+    return GenSubtitlesFilter(srt, detectFileCharset(srt), node.setting().position(), seekedTrim,
+        SubtitleStreamName(node));
 }
 
 void addOverlay(ChainBuilder& chain, const QString& second, const QString& overlay)
@@ -276,6 +277,19 @@ void addOverlay(ChainBuilder& chain, const QString& second, const QString& overl
     const QString out = chain.nextLabel();
     chain.addSegment(main + second + overlay + out);
     chain.setCurrent(out);
+}
+
+// A picture subtitle stream lasts to its last cue, which may come after the
+// movie's last picture (and the engine ends such a stream at a time of days):
+// left to itself, the overlay would hold that picture until then. The
+// picture's end ends the overlay instead, and the subtitle, held at its last
+// state past its own end, never ends it early.
+void addPictureSubtitle(ChainBuilder& chain, const QString& mark, const DNFileNode& node)
+{
+    noteBuildSubtitle(SubtitleStreamName(node));
+    const QString held = chain.nextLabel();
+    chain.addSegment(mark + QStringLiteral("tpad=stop=-1:stop_mode=clone") + held);
+    addOverlay(chain, held, QStringLiteral("overlay=x=(W-w)/2:y=H-h:shortest=1"));
 }
 
 void addSubtitle(ChainBuilder& chain, const ChainInput& in)
@@ -296,7 +310,7 @@ void addSubtitle(ChainBuilder& chain, const ChainInput& in)
     else if (DNSubtitleFields(track).isTextformat)
         filter = extractedTextSubtitle(in.node, index, in.seekedTrim);
     else if (const auto mark = GenSubtitleStreamMark(in.node, true, in.config))
-        return addOverlay(chain, *mark, QStringLiteral("overlay=x=(W-w)/2:y=H-h"));
+        return addPictureSubtitle(chain, *mark, in.node);
     if (!filter)
         return;
     // The subtitle filter reads the picture under the label it names.

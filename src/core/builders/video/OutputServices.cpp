@@ -148,7 +148,10 @@ std::optional<Trim> TrimOfSetting(
     const double start = double(duration) * double(setting.trimStartPercent());
     const double length
         = (double(setting.trimEndPercent()) - double(setting.trimStartPercent())) * duration;
-    if (!(length >= 1.0) || !(start >= 0.0) || !(start < duration)) {
+    // A second in the milliseconds the engines are given: one set as
+    // fractions of the duration comes back a hair short of 1.0.
+    constexpr double kShortestLength = 0.9995;
+    if (!(length >= kShortestLength) || !(start >= 0.0) || !(start < duration)) {
         DNLog(
             QStringLiteral("%1: the trim from %2 to %3 keeps nothing; the whole file is converted")
                 .arg(QLatin1String(builderName))

@@ -1,6 +1,6 @@
 #include "builders/video/BuilderServices.h"
 
-#include "model/DNBaseEditSetting.h"
+#include "model/DNFileNode.h"
 #include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
 #include "services/EngineStreamProbe.h"
@@ -9,24 +9,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <limits>
+#include <memory>
 
 #include <iconv.h>
+#include <unicode/ucnv.h>
 
 namespace {
-
-// The character sets our libass path reads badly, so they become UTF-8 first.
-// The detector names UTF-16 with its byte order, hence the two extra names.
-bool needsConversion(const QString& charset)
-{
-    static const QStringList names { "UTF-16", "UTF-16LE", "UTF-16BE", "BIG5", "Shift_JIS" };
-    return names.contains(charset, Qt::CaseInsensitive);
-}
 
 void reportFailure(const char* message)
 {
@@ -34,9 +28,9 @@ void reportFailure(const char* message)
     qWarning("%s", message);
 }
 
-// The bytes in UTF-8 without a byte-order mark; empty when they are not
-// valid in `charset`.
-std::optional<QByteArray> toUtf8(const QByteArray& bytes, const QString& charset)
+// The bytes in UTF-8 without a byte-order mark, through the C library's
+// converter; empty when it does not know `charset` or they are not valid in it.
+std::optional<QByteArray> toUtf8WithIconv(const QByteArray& bytes, const QString& charset)
 {
     iconv_t converter = ::iconv_open("UTF-8", charset.toLatin1().constData());
     if (converter == reinterpret_cast<iconv_t>(-1))
@@ -63,8 +57,44 @@ std::optional<QByteArray> toUtf8(const QByteArray& bytes, const QString& charset
     if (!ok)
         return std::nullopt;
     out.truncate(outPtr - out.data());
-    if (out.startsWith("\xEF\xBB\xBF"))
-        out.remove(0, 3);
+    return out;
+}
+
+struct IcuConverterCloser {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+
+// The same through ICU, which knows a few names the detector gives and the C
+// library does not ("HZ-GB-2312").
+std::optional<QByteArray> toUtf8WithIcu(const QByteArray& bytes, const QString& charset)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<UConverter, IcuConverterCloser> converter(
+        ucnv_open(charset.toLatin1().constData(), &status));
+    ucnv_setToUCallBack(
+        converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status) || bytes.size() > std::numeric_limits<int32_t>::max() / 2)
+        return std::nullopt;
+    // A byte gives at most two UTF-16 units.
+    QString text(bytes.size() * 2 + 1, Qt::Uninitialized);
+    const int32_t length = ucnv_toUChars(converter.get(), reinterpret_cast<UChar*>(text.data()),
+        static_cast<int32_t>(text.size()), bytes.constData(), static_cast<int32_t>(bytes.size()),
+        &status);
+    if (U_FAILURE(status))
+        return std::nullopt;
+    text.truncate(length);
+    return text.toUtf8();
+}
+
+// The bytes in UTF-8 without a byte-order mark; empty when no converter
+// knows `charset` or they are not valid in it.
+std::optional<QByteArray> toUtf8(const QByteArray& bytes, const QString& charset)
+{
+    std::optional<QByteArray> out = toUtf8WithIconv(bytes, charset);
+    if (!out)
+        out = toUtf8WithIcu(bytes, charset);
+    if (out && out->startsWith("\xEF\xBB\xBF"))
+        out->remove(0, 3);
     return out;
 }
 
@@ -101,19 +131,26 @@ const SubtitlePlacement* placementOf(quint32 position)
     return nullptr;
 }
 
-// Whether the engine reads `copy`, the copy of the subtitle file `path`, as
+// How the log names the subtitle the user chose: `name` as the caller gives
+// it, or the file at `path`; never the copy, which means nothing to the user.
+QString subtitleName(const QString& path, const QString& name)
+{
+    return name.isEmpty() ? QStringLiteral("file \"%1\"").arg(path) : name;
+}
+
+// Whether the engine reads `copy`, the copy of the subtitle `name`, as
 // subtitles and nothing else. An empty file fails to open, and random bytes
 // can pass for an MP3 stream; either would fail the whole run as a second
 // input or in the subtitle filter.
-bool isReadableSubtitle(const QString& copy, const QString& path)
+bool isReadableSubtitle(const QString& copy, const QString& name)
 {
     const EngineStreamList list = probeEngineStreams(copy);
     const int subtitles = list.count(EngineStream::Type::Subtitle);
     if (list.ok && subtitles > 0 && static_cast<std::size_t>(subtitles) == list.streams.size())
         return true;
-    DNLog(QStringLiteral("The subtitle file \"%1\" holds no subtitle the engine can read (%2); "
-                         "the output goes without a subtitle.")
-              .arg(path, list.ok ? QStringLiteral("no subtitle stream") : list.error));
+    DNLog(QStringLiteral("The subtitle %1 holds no subtitle the engine can read (%2); the output "
+                         "goes without a subtitle.")
+              .arg(name, list.ok ? QStringLiteral("no subtitle stream") : list.error));
     return false;
 }
 
@@ -121,10 +158,10 @@ bool isReadableSubtitle(const QString& copy, const QString& path)
 // it as subtitles. The engine probes the copy, never the file itself: a FIFO
 // would block its probe and a huge file fill its memory, while the copy is a
 // regular file no larger than kMostSubtitleBytes allows.
-std::optional<QString> readableCopy(const QString& path, QString& charset)
+std::optional<QString> readableCopy(const QString& path, QString& charset, const QString& name)
 {
     const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
-    if (!copy || isReadableSubtitle(*copy, path))
+    if (!copy || isReadableSubtitle(*copy, name))
         return copy;
     QFile::remove(*copy);
     return std::nullopt;
@@ -347,9 +384,12 @@ private:
             * 1000
             + match.captured(4).toLongLong() * 10;
     }
+    // Hundredths rounded up: a cue narrowed to a cut between two of them
+    // then starts at the cut or after it, not before it, where the engine
+    // would drop it.
     static QByteArray timeText(qint64 ms)
     {
-        const qint64 hundredths = (ms + 5) / 10;
+        const qint64 hundredths = (ms + 9) / 10;
         return QString::asprintf("%lld:%02lld:%02lld.%02lld", hundredths / 360'000,
             hundredths / 6000 % 60, hundredths / 100 % 60, hundredths % 100)
             .toLatin1();
@@ -393,10 +433,11 @@ bool isAssFile(const QString& path)
 // What became of a copy whose cues were changed.
 enum class CopyState { Ready, NoCue, Failed };
 
-// Rewrites the text copy at `copy` (SRT, or SSA/ASS when `ass`) as `change`
-// says. The copy is removed, with a log line, when it cannot be rewritten or
-// no cue of it shows: the engine cannot read a text without cues.
-CopyState adjustCopy(const QString& copy, const CueChange& change, bool ass)
+// Rewrites the text copy at `copy` (SRT, or SSA/ASS when `ass`) of the
+// subtitle `name` as `change` says. The copy is removed, with a log line,
+// when it cannot be rewritten or no cue of it shows: the engine cannot read a
+// text without cues.
+CopyState adjustCopy(const QString& copy, const CueChange& change, bool ass, const QString& name)
 {
     QString failure;
     const std::optional<QByteArray> text = readSubtitleFile(copy, failure);
@@ -405,30 +446,33 @@ CopyState adjustCopy(const QString& copy, const CueChange& change, bool ass)
     if (text && adjusted.shownCues == 0) {
         DNLog(QStringLiteral("The subtitle %1 has no cue in the part of the source that is "
                              "converted; the output goes without a subtitle.")
-                  .arg(copy));
+                  .arg(name));
         QFile::remove(copy);
         return CopyState::NoCue;
     }
     if (text && writeFile(copy, adjusted.text))
         return CopyState::Ready;
-    DNLog(QStringLiteral("Cannot write the subtitle's position and times into %1").arg(copy));
+    DNLog(QStringLiteral("Cannot write the position and times of the subtitle %1 into %2; the "
+                         "output goes without a subtitle.")
+              .arg(name, copy));
     QFile::remove(copy);
     return CopyState::Failed;
 }
 
-// Fits the cues of the copy to `trim`, which the engine seeks to: they move
-// back by its start. False, with the copy removed, when they cannot be moved
-// (a copy that is no SRT: they would show at the wrong times) or none shows.
-bool fittedToSeek(const QString& copy, const Trim& trim)
+// Fits the cues of the copy of the subtitle `name` to `trim`, which the
+// engine seeks to: they move back by its start. False, with the copy removed,
+// when they cannot be moved (a copy that is no SRT: they would show at the
+// wrong times) or none shows.
+bool fittedToSeek(const QString& copy, const Trim& trim, const QString& name)
 {
     CueChange change;
     change.trim = trim;
     change.seek = millisecondsOf(trim.start);
     if (IsSrtFile(copy))
-        return adjustCopy(copy, change, false) == CopyState::Ready;
+        return adjustCopy(copy, change, false, name) == CopyState::Ready;
     DNLog(QStringLiteral("The subtitle %1 cannot follow the seek to %2 s; the output goes without "
                          "a subtitle.")
-              .arg(copy, TrimTimeText(trim.start)));
+              .arg(name, TrimTimeText(trim.start)));
     QFile::remove(copy);
     return false;
 }
@@ -450,56 +494,55 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
                   .arg(path, failure));
         return std::nullopt;
     }
-    const QString copy = makeTemporaryFile(QStringLiteral("qzsub"), QFileInfo(path).suffix());
-    if (copy.isEmpty())
-        return std::nullopt;
-    // The copy is ours: a failure must not leave it in the temporary folder.
-    auto discard = qScopeGuard([&copy] { QFile::remove(copy); });
-    if (!needsConversion(charset)) {
-        if (!writeFile(copy, *bytes)) {
-            DNLog(QStringLiteral("Cannot copy the subtitle file %1 to %2").arg(path, copy));
-            return std::nullopt;
-        }
-        discard.dismiss();
-        return copy;
-    }
-    const std::optional<QByteArray> utf8 = toUtf8(*bytes, charset);
-    if (!utf8) {
+    // Every way into an output takes UTF-8: the subtitle filter fails the
+    // run on other bytes, and a stream copy would carry them as they are.
+    // Without a name, the detector names the set; failing that, the engine
+    // is given the bytes as they are.
+    const QString from = charset.isEmpty() ? detectCharset(*bytes) : charset;
+    const std::optional<QByteArray> text = from.isEmpty() ? bytes : toUtf8(*bytes, from);
+    if (!text) {
+        DNLog(QStringLiteral("The subtitle file \"%1\" cannot be read as %2 text; the output "
+                             "goes without a subtitle.")
+                  .arg(path, from));
         reportFailure("can not read srt subtitle file");
         return std::nullopt;
     }
-    if (!writeFile(copy, *utf8)) {
+    const QString copy = makeTemporaryFile(QStringLiteral("qzsub"), QFileInfo(path).suffix());
+    if (copy.isEmpty())
+        return std::nullopt;
+    if (!writeFile(copy, *text)) {
+        QFile::remove(copy);
         reportFailure("convert srt file to utf-8 failed");
         return std::nullopt;
     }
-    discard.dismiss();
-    charset = QStringLiteral("UTF-8");
+    if (!from.isEmpty())
+        charset = QStringLiteral("UTF-8");
     return copy;
 }
 
 std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset,
-    quint32 position, const std::optional<Trim>& seekedTrim)
+    quint32 position, const std::optional<Trim>& seekedTrim, const QString& name)
 {
+    const QString shownName = subtitleName(path, name);
     QString copyCharset = charset;
-    const std::optional<QString> copy = readableCopy(path, copyCharset);
+    const std::optional<QString> copy = readableCopy(path, copyCharset, shownName);
     if (!copy)
         return std::nullopt;
-    if (seekedTrim && !fittedToSeek(*copy, *seekedTrim))
+    if (seekedTrim && !fittedToSeek(*copy, *seekedTrim, shownName))
         return std::nullopt;
     QString filter = QStringLiteral("[VA]subtitles=filename=") + FilterGraphQuote(*copy);
-    if (!copyCharset.isEmpty() && copyCharset.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive)
-        && IsSrtFile(*copy))
-        filter += QStringLiteral(":charenc=") + FilterGraphQuote(copyCharset);
     if (const SubtitlePlacement* placement = placementOf(position))
         filter += QStringLiteral(":force_style=")
             + FilterGraphQuote(QStringLiteral("Alignment=%1").arg(placement->styleAlignment));
+    noteBuildSubtitle(shownName);
     return filter;
 }
 
 std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
-    quint32 position, const std::optional<Trim>& trim, double pictureSeconds)
+    quint32 position, const std::optional<Trim>& trim, double pictureSeconds, const QString& name)
 {
-    const std::optional<QString> copy = readableCopy(path, charset);
+    const QString shownName = subtitleName(path, name);
+    const std::optional<QString> copy = readableCopy(path, charset, shownName);
     const SubtitlePlacement* placement = placementOf(position);
     CueChange change;
     change.tag = placement ? QByteArray(placement->cueTag) : QByteArray();
@@ -511,10 +554,13 @@ std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& chars
     // A styled text keeps its own placement.
     if (ass)
         change.tag.clear();
-    if ((change.tag.isEmpty() && !change.movesTimes()) || (!ass && !IsSrtFile(*copy)))
+    if ((change.tag.isEmpty() && !change.movesTimes()) || (!ass && !IsSrtFile(*copy))) {
+        noteBuildSubtitle(shownName);
         return copy;
-    switch (adjustCopy(*copy, change, ass)) {
+    }
+    switch (adjustCopy(*copy, change, ass, shownName)) {
     case CopyState::Ready:
+        noteBuildSubtitle(shownName);
         return copy;
     case CopyState::NoCue:
         return QString();
@@ -522,6 +568,13 @@ std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& chars
         break;
     }
     return std::nullopt;
+}
+
+QString SubtitleStreamName(const DNFileNode& node)
+{
+    return QStringLiteral("stream %1 of \"%2\"")
+        .arg(node.setting().subtitleIndex() + 1)
+        .arg(node.path());
 }
 
 bool SubtitlePositionMovesCues(quint32 position)

@@ -41,6 +41,10 @@ TEST_F(DVDH264, WholeListsForEachChoice)
 {
     using Change = std::function<void(DNDVDNode&, DNDVDTitleSetting&, EncodeConfig&)>;
     const QStringList base = baseList(dir.path());
+    const QString subtitlePath = dir.filePath("a b.srt");
+    QFile subtitle(subtitlePath);
+    ASSERT_TRUE(subtitle.open(QIODevice::WriteOnly));
+    subtitle.close();
     const auto output = [&](const QStringList& list) { return list.indexOf("-o") + 2; };
     struct Row {
         const char* name;
@@ -90,14 +94,16 @@ TEST_F(DVDH264, WholeListsForEachChoice)
             },
             replaced(base, "-o", { "-sid", "2", "-spualign", "0", "-subpos", "100", "-o" }) },
         { "subtitle file", {},
-            [](DNDVDNode& n, DNDVDTitleSetting& s, EncodeConfig&) {
-                DNDVDTExtSubtitle file = DNDVDTExtSubtitle::extSubtitleTrack("/subs/a b.srt");
+            [&](DNDVDNode& n, DNDVDTitleSetting& s, EncodeConfig&) {
+                DNDVDTExtSubtitle file = DNDVDTExtSubtitle::extSubtitleTrack(subtitlePath);
                 file.codePage = "UTF-8";
                 n.titleAt(0)->subtitleTracks().emplace_back(file);
                 s.setSubtitleEnable(true);
                 s.setSubtitleIndex(2);
             },
-            replaced(base, "-o", kSubtitleFile + QStringList { "-o" }) },
+            replaced(base, "-o",
+                replaced(kSubtitleFile, "/subs/a b.srt", { subtitlePath })
+                    + QStringList { "-o" }) },
         { "forced subtitles in the sound's language", {},
             [](DNDVDNode& n, DNDVDTitleSetting& s, EncodeConfig&) {
                 n.titleAt(0)->setSubtitleTracks({ dvdSubtitle(0, "french"),

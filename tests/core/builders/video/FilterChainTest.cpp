@@ -171,14 +171,15 @@ TEST(GenVideoFilterChain, BurnsSubtitlesOnlyWhenAsked)
 
     node->setting().setSubtitleIndex(0);
     EXPECT_EQ(GenVideoFilterChain(*node, {}, true, false, EncodeConfig()),
-        QStringLiteral("[0:v:0][0:s:0]overlay=x=(W-w)/2:y=H-h[video]"));
+        QStringLiteral("[0:s:0]tpad=stop=-1:stop_mode=clone[v1];"
+                       "[0:v:0][v1]overlay=x=(W-w)/2:y=H-h:shortest=1[video]"));
     EXPECT_FALSE(GenVideoFilterChain(*node, {}, false, false, EncodeConfig()));
 
     node->setting().setSubtitleIndex(1);
     node->setting().setMirror(true);
     const QString graph = GenVideoFilterChain(*node, {}, true, false, EncodeConfig()).value_or("");
     const QRegularExpression shape(QStringLiteral(
-        R"(^\[0:v:0\]hflip\[VA\];\[VA\]subtitles=filename=\\'.*/qzsub\w+\.srt\\':charenc=\\'windows-1252\\'\[video\]$)"));
+        R"(^\[0:v:0\]hflip\[VA\];\[VA\]subtitles=filename=\\'.*/qzsub\w+\.srt\\'\[video\]$)"));
     EXPECT_TRUE(shape.match(graph).hasMatch()) << graph.toStdString();
 }
 

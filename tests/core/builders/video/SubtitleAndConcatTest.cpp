@@ -30,27 +30,30 @@ struct CharsetCase {
     QString expectedCharset;
 };
 
-TEST(ConvertSubtitleToUTF8, ConvertsTheEncodingsLibassMisreadsAndCopiesTheRest)
+TEST(ConvertSubtitleToUTF8, ConvertsEveryCharsetItIsToldOrFindsAndCopiesTheUnknown)
 {
     const QString text = QStringLiteral("1\n00:00:00,000 --> 00:00:01,000\n");
     QStringEncoder toUtf16(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
     const QByteArray utf16 = toUtf16(text + QStringLiteral("Grüße\n"));
+    const QByteArray head = text.toUtf8();
+    const QString russian = QStringLiteral("Привет, мир! Как дела? Хорошо.\n");
+    const QByteArray cp1251 = QStringEncoder("windows-1251")(russian);
     const std::vector<CharsetCase> cases = {
-        { "UTF-16 with its mark", utf16, "UTF-16", text.toUtf8() + "Grüße\n", "UTF-8" },
-        { "UTF-16LE as detected", utf16, "utf-16le", text.toUtf8() + "Grüße\n", "UTF-8" },
-        { "Big5", text.toUtf8() + "\xA7\x41\xA6\x6E\n", "BIG5", text.toUtf8() + "你好\n", "UTF-8" },
-        { "Shift_JIS", text.toUtf8() + "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\n", "SHIFT_JIS",
-            text.toUtf8() + "こんにちは\n", "UTF-8" },
-        { "other sets are copied",
-            text.toUtf8()
-                + "Gr\xFC\xDF"
-                  "e\n",
-            "windows-1252",
-            text.toUtf8()
-                + "Gr\xFC\xDF"
-                  "e\n",
-            "windows-1252" },
-        { "unknown set is copied", "\xFF\xFE\x00", "", "\xFF\xFE\x00", "" },
+        { "UTF-16 with its mark", utf16, "UTF-16", head + "Grüße\n", "UTF-8" },
+        { "UTF-16LE as detected", utf16, "utf-16le", head + "Grüße\n", "UTF-8" },
+        { "Big5", head + "\xA7\x41\xA6\x6E\n", "BIG5", head + "你好\n", "UTF-8" },
+        { "Shift_JIS", head + "\x82\xB1\x82\xF1\x82\xC9\x82\xBF\x82\xCD\n", "SHIFT_JIS",
+            head + "こんにちは\n", "UTF-8" },
+        { "Windows-1252", head + QStringEncoder("windows-1252")(u"Grüße\n"), "windows-1252",
+            head + "Grüße\n", "UTF-8" },
+        { "CP1251", head + cp1251, "WINDOWS-1251", head + russian.toUtf8(), "UTF-8" },
+        { "GBK", head + QStringEncoder("GBK")(u"你好，世界\n"), "GB18030", head + "你好，世界\n",
+            "UTF-8" },
+        { "a name only one converter knows", head + "~{Dc:C~}\n", "HZ-GB-2312", head + "你好\n",
+            "UTF-8" },
+        { "no name: the detector's", head + cp1251 + cp1251, "",
+            head + russian.toUtf8() + russian.toUtf8(), "UTF-8" },
+        { "nothing to tell the set by is copied", "", "", "", "" },
     };
     QTemporaryDir dir;
     for (const auto& c : cases) {
@@ -81,28 +84,32 @@ TEST(ConvertSubtitleToUTF8, FailsOnUnreadableOrInvalidText)
     EXPECT_EQ(temporary.entryList({ QStringLiteral("qzsub*") }), copiesBefore);
 }
 
-TEST(GenSubtitlesFilter, NamesTheCharsetOnlyForSrtCopiesNotInUtf8)
+// The filter reads a copy in UTF-8, whatever the file's set, so it names none.
+TEST(GenSubtitlesFilter, DrawsACopyInUtf8)
 {
     QTemporaryDir dir;
+    const QByteArray head = "1\n00:00:00,000 --> 00:00:01,000\n";
     const struct {
         const char* name;
         QString charset;
-        bool charenc;
+        QByteArray bytes;
+        QByteArray copy;
     } cases[] = {
-        { "a.srt", "ISO-8859-2", true },
-        { "a.SRT", "windows-1252", true },
-        { "a.srt", "utf-8", false },
-        { "a.srt", "", false },
-        { "a.srt", "Shift_JIS", false }, // converted on the way
-        { "a.ass", "ISO-8859-2", false },
+        { "a.SRT", "windows-1252", head + QStringEncoder("windows-1252")(u"Grüße\n"),
+            head + "Grüße\n" },
+        { "a.srt", "Shift_JIS", head + "\x82\xB1\x82\xF1\n", head + "こん\n" },
+        { "a.ass", "ISO-8859-2", head + QStringEncoder("ISO-8859-2")(u"łódź\n"), head + "łódź\n" },
     };
+    const QString opening = QStringLiteral("[VA]subtitles=filename=\\'");
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString::fromLatin1(c.name));
-        ASSERT_TRUE(writeFile(path, "1\n00:00:00,000 --> 00:00:01,000\nHi\n"));
+        ASSERT_TRUE(writeFile(path, c.bytes));
         const QString filter = GenSubtitlesFilter(path, c.charset, 100).value_or("");
-        EXPECT_TRUE(filter.startsWith(QLatin1String("[VA]subtitles=filename=\\'"))) << c.name;
-        EXPECT_EQ(filter.contains(QStringLiteral(":charenc=\\'") + c.charset + "\\'"), c.charenc)
-            << c.name << " " << c.charset.toStdString();
+        ASSERT_TRUE(filter.startsWith(opening)) << filter.toStdString();
+        EXPECT_FALSE(filter.contains(QLatin1String("charenc")));
+        const QString copy = filter.mid(opening.size()).section(QStringLiteral("\\'"), 0, 0);
+        EXPECT_EQ(readAll(copy), c.copy);
     }
 }
 
@@ -168,8 +175,10 @@ TEST(SubtitlePlacement, PositionAndTrimReachTheOutputAndUnreadableFilesAreLeftOu
         ASSERT_EQ(filter.has_value(), c.usable);
         ASSERT_EQ(copy.has_value(), c.usable);
         if (!c.usable) {
-            EXPECT_TRUE(
-                sharedLogText().contains(QStringLiteral("\"%1\" holds no subtitle").arg(path)));
+            // Random bytes are no text at all; an empty file is, but holds no subtitle.
+            const QString log = sharedLogText();
+            EXPECT_TRUE(log.contains(QStringLiteral("\"%1\" holds no subtitle").arg(path))
+                || log.contains(QStringLiteral("\"%1\" cannot be read as UTF-8").arg(path)));
             continue;
         }
         EXPECT_TRUE(filter->endsWith(c.style)) << filter->toStdString();
@@ -279,6 +288,24 @@ TEST(GenSubtitlesFilter, LeavesOutASubtitleWithoutACueInTheSeekedTrim)
     EXPECT_FALSE(GenSubtitlesFilter(path, "UTF-8", 100, Trim { 5, 5 }));
     EXPECT_TRUE(sharedLogText().contains("has no cue in the part of the source"));
     EXPECT_TRUE(GenSubtitlesFilter(path, "UTF-8", 100, Trim { 1.5, 5 }));
+}
+
+// The log names a subtitle left out as the user knows it, never by our copy.
+TEST(SubtitleLog, NamesTheSubtitleTheUserChose)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cue.srt");
+    ASSERT_TRUE(writeFile(path, "1\n00:00:01,000 --> 00:00:02,000\nEarly\n"));
+    for (const QString& name : { QString(), QStringLiteral("stream 2 of \"/films/a.mkv\"") }) {
+        const qsizetype before = sharedLogText().size();
+        QString charset = QStringLiteral("UTF-8");
+        EXPECT_FALSE(GenSubtitlesFilter(path, charset, 100, Trim { 5, 5 }, name));
+        EXPECT_EQ(GenSubtitleStreamFile(path, charset, 100, Trim { 5, 5 }, 0, name), QString());
+        const QString said = sharedLogText().mid(before);
+        const QString shown = name.isEmpty() ? QStringLiteral("file \"%1\"").arg(path) : name;
+        EXPECT_EQ(said.count(QStringLiteral("The subtitle %1 has no cue").arg(shown)), 2);
+        EXPECT_FALSE(said.contains(QLatin1String("qzsub"))) << said.toStdString();
+    }
 }
 
 struct ConcatFixture : ::testing::Test {
