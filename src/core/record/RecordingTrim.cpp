@@ -53,6 +53,11 @@ std::optional<Box> boxAt(const QByteArray& bytes, qint64 at, qint64 end)
     }
     if (box.size < box.header)
         return std::nullopt;
+    // How far a box that runs past the end reaches does not matter (a file
+    // cut short ends inside its last box); a damaged size is never added to
+    // its place: it would overflow.
+    if (box.size > end - at)
+        box.size = end - at + 1;
     return box;
 }
 
@@ -252,17 +257,28 @@ bool writeCut(QFile& file, const FragmentCut& cut, const Box& mdat)
         && file.resize(cut.keptEnd);
 }
 
+// Why the trim could not go on: the file's error, which is set by a read or
+// a write that failed.
+TrimOutcome failed(const QFile& file, TrimOutcome outcome, QString* problem)
+{
+    if (problem)
+        *problem = file.errorString();
+    return outcome;
+}
+
 } // namespace
 
-TrimOutcome trimRecording(const QString& path, double seconds)
+TrimOutcome trimRecording(const QString& path, double seconds, QString* problem)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
-        return TrimOutcome::NotFragmented;
+        return failed(file, TrimOutcome::Unreadable, problem);
     const Limits limits { file.size(), seconds };
     std::map<quint32, Track> tracks;
     bool fragmented = false;
     qint64 wholeEnd = 0; // the end of the last whole box or fragment
+    // A read that failed looks like the end of the file: nothing is cut then.
+    const auto readFailed = [&file] { return file.error() != QFileDevice::NoError; };
     for (std::optional<Box> box = fileBoxAt(file, 0); box && box->end() <= limits.fileSize;
          box = fileBoxAt(file, wholeEnd)) {
         if (box->type == "moov") {
@@ -278,15 +294,21 @@ TrimOutcome trimRecording(const QString& path, double seconds)
         if (!mdat || mdat->type != "mdat")
             break;
         const FragmentCut cut = cutFragment(readBox(file, *box), box->at, tracks, limits);
+        if (readFailed())
+            return failed(file, TrimOutcome::Unreadable, problem);
         if (!cut.keepsAny)
             break;
         if (cut.dropsAny || mdat->end() > limits.fileSize)
-            return writeCut(file, cut, *mdat) ? TrimOutcome::Trimmed : TrimOutcome::Unwritable;
+            return writeCut(file, cut, *mdat) ? TrimOutcome::Trimmed
+                                              : failed(file, TrimOutcome::Unwritable, problem);
         wholeEnd = mdat->end();
     }
+    if (readFailed())
+        return failed(file, TrimOutcome::Unreadable, problem);
     if (!fragmented)
         return TrimOutcome::NotFragmented;
     if (wholeEnd == limits.fileSize)
         return TrimOutcome::Untouched;
-    return file.resize(wholeEnd) ? TrimOutcome::Trimmed : TrimOutcome::Unwritable;
+    return file.resize(wholeEnd) ? TrimOutcome::Trimmed
+                                 : failed(file, TrimOutcome::Unwritable, problem);
 }

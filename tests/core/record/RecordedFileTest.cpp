@@ -12,8 +12,12 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -117,6 +121,76 @@ TEST(RecordingTrim, AFileEndsAtItsLastWholePictureWithinTheTime)
     const qint64 plainSize = QFileInfo(plain).size();
     EXPECT_EQ(trimRecording(plain, 1.0), TrimOutcome::NotFragmented);
     EXPECT_EQ(QFileInfo(plain).size(), plainSize);
+}
+
+// No descriptor can be opened while this lives, as in a process that has
+// run out of them: the soft limit is lowered below the lowest free one.
+class NoFreeDescriptor {
+public:
+    NoFreeDescriptor()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_before);
+        rlimit none = m_before;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ~NoFreeDescriptor() { ::setrlimit(RLIMIT_NOFILE, &m_before); }
+    NoFreeDescriptor(const NoFreeDescriptor&) = delete;
+    NoFreeDescriptor& operator=(const NoFreeDescriptor&) = delete;
+
+private:
+    rlimit m_before {};
+};
+
+// Only a file read through to its end with no whole picture counts as
+// holding none, which allows removing it; one that could not be read (no
+// free descriptor) may be a whole recording, and the trim leaves it too.
+TEST(RecordedFile, OnlyAFileReadThroughHoldsNoPicture)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString whole = folder.filePath("whole.mov");
+    ASSERT_TRUE(runFfmpeg(
+        QStringList { "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=10", "-t", "1" }
+        + liveVideoEncoding() + QStringList { "-movflags", "+frag_keyframe+empty_moov", whole }));
+    ASSERT_TRUE(QFile(folder.filePath("empty.mov")).open(QIODevice::WriteOnly));
+    QFile text(folder.filePath("text.mov"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write(QByteArray(4096, 'x')) == 4096);
+    text.close();
+    const struct {
+        const char* name;
+        bool withoutDescriptors;
+        RecordedPictures pictures;
+        const char* problem;
+    } cases[] = {
+        { "whole.mov", false, RecordedPictures::Found, "" },
+        { "empty.mov", false, RecordedPictures::None, "" },
+        { "text.mov", false, RecordedPictures::None, "" },
+        { "missing.mov", false, RecordedPictures::None, "" },
+        { ".", false, RecordedPictures::Unchecked, "it is not a plain file" },
+        { "whole.mov", true, RecordedPictures::Unchecked, "Too many open files" },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(std::string(row.name) + (row.withoutDescriptors ? ", no descriptor" : ""));
+        const QString path = folder.filePath(row.name);
+        std::optional<NoFreeDescriptor> limit;
+        if (row.withoutDescriptors)
+            limit.emplace();
+        const PictureCheck check = checkRecordedPictures(path);
+        QString problem;
+        const std::optional<TrimOutcome> trimmed = row.withoutDescriptors
+            ? std::optional(trimRecording(path, 0.5, &problem))
+            : std::nullopt;
+        limit.reset();
+        EXPECT_EQ(check.pictures, row.pictures);
+        EXPECT_EQ(check.problem.toStdString(), row.problem);
+        if (!trimmed)
+            continue;
+        EXPECT_EQ(*trimmed, TrimOutcome::Unreadable);
+        EXPECT_TRUE(problem.contains(row.problem)) << problem.toStdString();
+    }
+    // Not cut back to the half second asked for while it could not be read.
+    EXPECT_EQ(picturePlaces(whole).size(), 10U);
 }
 
 } // namespace
