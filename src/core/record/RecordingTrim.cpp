@@ -298,6 +298,11 @@ TrimOutcome trimRecording(const QString& path, double seconds, QString* problem)
             return failed(file, TrimOutcome::Unreadable, problem);
         if (!cut.keepsAny)
             break;
+        // Every sample there, whole, and yet a data box said to run past the
+        // end: its size is damaged, and the fragments after it are not cut
+        // off for it.
+        if (!cut.dropsAny && cut.keptEnd < limits.fileSize && mdat->end() > limits.fileSize)
+            return TrimOutcome::NotFragmented;
         if (cut.dropsAny || mdat->end() > limits.fileSize)
             return writeCut(file, cut, *mdat) ? TrimOutcome::Trimmed
                                               : failed(file, TrimOutcome::Unwritable, problem);

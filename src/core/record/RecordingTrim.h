@@ -8,7 +8,7 @@
 enum class TrimOutcome {
     Untouched, // whole, and nothing in it lies past the time asked for
     Trimmed, // its end was cut back to its last whole sample within the time
-    NotFragmented, // not a fragmented movie: left as it was
+    NotFragmented, // not a fragmented movie, or one whose sizes do not add up: left as it was
     Unreadable, // it could not be opened or read through: left as it was
     Unwritable, // it needed a cut that could not be written
 };
