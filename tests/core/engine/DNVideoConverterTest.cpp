@@ -367,10 +367,16 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
     const QString missing = ownCopy(TestMedia::kVideoWithAudio);
     auto missingInput = fileNode(missing, "Test_Encode");
     auto missingInputTwoPasses = fileNode(missing, "Test_Encode", true);
+    auto mergeMissingAMember = DNFileGroupNode::fileGroupNodeWithNodes(
+        { DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio)),
+            DNFileNode::fileNodeWithFile(missing) });
+    mergeMissingAMember->setProfile(profile("Test_Encode"));
     QFile::remove(missing);
+    const QByteArray gone = QFile::encodeName("The file \"" + missing
+        + "\" is no longer there: it was moved or deleted after it was added to the list.");
     const struct {
         const char* what;
-        std::shared_ptr<DNFileNode> node;
+        std::shared_ptr<NXBasicMediaNode> node;
         const char* builder; // null: keep the node's profile
         int built, engineRuns;
         const char* logged;
@@ -379,9 +385,10 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
             "cannot find argument assember, check the profile configure file... " },
         { "null block", nullptr, "Test_Null", 1, 0, "construc arguments failed, exit...." },
         { "builder throws", nullptr, "Test_Throw", 1, 0, "The builder failed: track index 7" },
-        { "missing input", missingInput, nullptr, 1, 1, "The encoder failed with exit status 1" },
-        { "missing input, two passes", missingInputTwoPasses, nullptr, 1, 1,
-            "The encoder failed with exit status 1" },
+        // A source gone since it was added is told so before any engine runs.
+        { "missing input", missingInput, nullptr, 0, 0, gone.constData() },
+        { "missing input, two passes", missingInputTwoPasses, nullptr, 0, 0, gone.constData() },
+        { "merge missing a member", mergeMissingAMember, nullptr, 0, 0, gone.constData() },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -397,6 +404,9 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
         EXPECT_EQ(int(m_runs.size()), c.engineRuns);
         EXPECT_EQ(states.passes, c.engineRuns);
         EXPECT_TRUE(sharedLogText().contains(c.logged));
+        if (c.node) {
+            EXPECT_EQ(DNVideoConverterLastFailure().toStdString(), gone.toStdString());
+        }
         EXPECT_TRUE(temporaryFiles("KR_").isEmpty());
         EXPECT_FALSE(DNVideoConverterIsRunning());
     }
