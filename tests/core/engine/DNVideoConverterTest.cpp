@@ -134,6 +134,13 @@ ArgumentBlockPtr realTimeBuilder(
     return encodeWith(node, config, { "-re" }, kH264Aac);
 }
 
+// MPEG-4 Part 2, whose two-pass statistics ffmpeg writes itself.
+ArgumentBlockPtr mpeg4Builder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, {}, { "-c:v", "mpeg4", "-c:a", "libfdk_aac" });
+}
+
 // An output named .mp4 that is no MP4 file: nothing can tag it.
 ArgumentBlockPtr matroskaBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -205,6 +212,7 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Slow", &slowBuilder },
     { "Test_RealTime", &realTimeBuilder },
     { "Test_Matroska", &matroskaBuilder },
+    { "Test_Mpeg4", &mpeg4Builder },
     { "Test_Subtitled", &subtitledBuilder },
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
@@ -942,6 +950,29 @@ TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
         << qPrintable(failure);
     EXPECT_TRUE(failure.contains("; it said \"")) << qPrintable(failure);
     EXPECT_TRUE(failure.contains("No space left on device"));
+}
+
+// The two-pass statistics fill the temporary folder's small disk, while the
+// output's folder has room: the reason names the place that filled.
+TEST_F(DNVideoConverterTest, AFullDiskIsNamedWhereItFilled)
+{
+    const QString temporary = m_folder.filePath("temporary");
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    const SmallFileSystem disk(temporary, "4k");
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const QByteArray before = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temporary));
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Mpeg4", true);
+    const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
+    qputenv("TMPDIR", before);
+    EXPECT_EQ(result, kDNVideoConverterFailed);
+    const QString failure = DNVideoConverterLastFailure();
+    EXPECT_TRUE(failure.startsWith("The conversion failed: the disk is full: ffmpeg could not "
+                                   "write all it had to into the temporary folder \""
+        + temporary + "\", which has "))
+        << qPrintable(failure);
+    EXPECT_TRUE(failure.contains("No space left on device")) << qPrintable(failure);
 }
 
 // A source that no longer decodes, converted into a folder with 600 KB left:
