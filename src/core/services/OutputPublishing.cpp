@@ -223,16 +223,17 @@ QString fullDiskSentence(const QString& program, const FilledPlace& place, const
 }
 
 // Where a program that said its disk is full ran out of room. Its output's
-// folder, unless that still has room: then the disk that filled is another
-// one it wrote to, such as the temporary folder's (a two-pass log, the
-// intermediate files of a merge, a pipe's partner), or one that is not known.
+// folder, unless that still has more than little room (a write that failed
+// may have been a large one): then the disk that filled is another one it
+// wrote to, such as the temporary folder's (a two-pass log, the intermediate
+// files of a merge, a pipe's partner), or one that is not known.
 FilledPlace placeThatFilled(const QString& outputFolder, const std::optional<FolderRoom>& room)
 {
-    if (!room || hasNoRoomToWrite(*room))
+    if (!room || room->little || room->noMoreFiles)
         return { QStringLiteral("all of its output"), quoted(outputFolder), room };
     const QString temporary = AppPaths::temporaryFolder();
     const std::optional<FolderRoom> temporaryRoom = roomOfFolder(temporary);
-    if (temporaryRoom && hasNoRoomToWrite(*temporaryRoom))
+    if (temporaryRoom && (temporaryRoom->little || temporaryRoom->noMoreFiles))
         return { QStringLiteral("all it had to"),
             QStringLiteral("the temporary folder ") + quoted(temporary), temporaryRoom };
     return { QStringLiteral("all it had to"), {}, std::nullopt };

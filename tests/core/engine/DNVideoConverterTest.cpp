@@ -501,7 +501,7 @@ TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
         const char* what;
         bool group, twoPass, stopAtFirstPass;
         std::size_t stopAfterRuns;
-        bool secondMissing;
+        bool secondBroken;
         int result, built;
     } cases[] = {
         { "stopped in the first of two passes", false, true, true, 0, false,
@@ -511,7 +511,7 @@ TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
             kDNVideoConverterStopped, 1 },
         { "group stopped between its members", true, false, false, 1, false,
             kDNVideoConverterStopped, 1 },
-        { "group with a missing second member", true, false, false, 0, true,
+        { "group whose second member no longer decodes", true, false, false, 0, true,
             kDNVideoConverterFailed, 2 },
     };
     for (const auto& c : cases) {
@@ -522,8 +522,9 @@ TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
         auto first
             = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode", c.twoPass);
         auto second = fileNode(secondPath, "Test_Encode");
-        if (c.secondMissing)
-            QFile::remove(secondPath);
+        if (c.secondBroken) {
+            ASSERT_TRUE(writeTestFile(secondPath, QByteArray(64 * 1024, 'x')));
+        }
         first->setting().setVolume(40);
         const auto firstProfile = first->profile();
         std::shared_ptr<NXBasicMediaNode> node = first;
