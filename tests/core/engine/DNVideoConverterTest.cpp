@@ -134,7 +134,8 @@ ArgumentBlockPtr realTimeBuilder(
     return encodeWith(node, config, { "-re" }, kH264Aac);
 }
 
-// MPEG-4 Part 2, whose two-pass statistics ffmpeg writes itself.
+// ffmpeg's own MPEG-4 video encoder, whose two-pass statistics ffmpeg writes itself
+// (libx264 writes its own).
 ArgumentBlockPtr mpeg4Builder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
 {
