@@ -148,7 +148,9 @@ TEST_F(ConversionTest, AFailedEntryIsNamedWithItsReasonMarkedAndEndsTheRun)
         std::function<void()> breakIt;
         const char* reason;
     } cases[] = {
-        { "source deleted", [&] { QFile::remove(doomed); }, ": No such file or directory" },
+        { "source deleted", [&] { QFile::remove(doomed); },
+            "doomed.mp4\" is no longer there: it was moved or deleted after it was added to the "
+            "list." },
         { "no builder for the profile", [] { DNVideoConverterSetAssemblerTables({}, {}); },
             "cannot find argument assember" },
     };
@@ -174,8 +176,9 @@ TEST_F(ConversionTest, AFailedEntryIsNamedWithItsReasonMarkedAndEndsTheRun)
         const QString text = dialogs.alerts[0].text;
         EXPECT_TRUE(text.contains(c.reason)) << text.toStdString();
         EXPECT_LE(text.count("failed"), 1) << "the program is named once: " << text.toStdString();
-        // It counts every entry the run left, and each of their rows says why.
-        EXPECT_TRUE(text.endsWith("\n\n2 of 2 entries were not converted.")) << text.toStdString();
+        // It says that the run stopped there, and each row it left says why.
+        EXPECT_TRUE(text.endsWith("\n\nThe run stopped there: the entry after it was not started."))
+            << text.toStdString();
         const auto* model = window().listModel();
         EXPECT_TRUE(
             model->index(0, 0).data(NXMediaListModel::FailureRole).toString().contains(c.reason));

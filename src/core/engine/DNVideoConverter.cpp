@@ -899,6 +899,17 @@ QString pictureSizeProblem(const DNFileNode& file, const QSize& frame)
         .arg(named);
 }
 
+// A source that went after it was added (moved, deleted, its disk taken
+// away) is told as such, not in an engine's words about a path it cannot open.
+QString sourceProblem(const QString& source)
+{
+    if (QFileInfo::exists(source))
+        return {};
+    return QStringLiteral("The file \"%1\" is no longer there: it was moved or deleted after it "
+                          "was added to the list.")
+        .arg(source);
+}
+
 // The engines take no argument of MaxCharLength bytes or more.
 QString pathLengthProblem(const QString& source)
 {
@@ -969,11 +980,13 @@ QString chosenTracksProblem(const DNFileNode& file, const DNProfile* profile)
 }
 
 // Why a file converted alone cannot be, found before any engine runs, in
-// terms the user can act on: its path, the tracks chosen, or, where the
-// output has a picture, its picture and its image watermark.
+// terms the user can act on: it is gone, its path, the tracks chosen, or,
+// where the output has a picture, its picture and its image watermark.
 QString fileProblem(const DNFileNode& file)
 {
     const std::shared_ptr<DNProfile> profile = file.profile();
+    if (const QString gone = sourceProblem(file.path()); !gone.isEmpty())
+        return gone;
     if (const QString path = pathLengthProblem(file.path()); !path.isEmpty())
         return path;
     if (const QString tracks = chosenTracksProblem(file, profile.get()); !tracks.isEmpty())
@@ -991,9 +1004,9 @@ QString fileProblem(const DNFileNode& file)
 }
 
 // The members of a merge share one frame (memberProfile): the first member's
-// picture, unless the profile has one. A member that would fill none of it,
-// whose path no engine takes or whose chosen tracks cannot go into the
-// output, fails the merge before any member is converted.
+// picture, unless the profile has one. A member that is gone, that would
+// fill none of it, whose path no engine takes or whose chosen tracks cannot
+// go into the output, fails the merge before any member is converted.
 QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
 {
     const QSize frame = frameOf(shared);
@@ -1001,6 +1014,8 @@ QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
         const auto member = child ? child->fileNodeForConversion() : nullptr;
         if (!member)
             continue;
+        if (const QString gone = sourceProblem(member->path()); !gone.isEmpty())
+            return gone;
         if (const QString path = pathLengthProblem(member->path()); !path.isEmpty())
             return path;
         if (const QString tracks = chosenTracksProblem(*member, &shared); !tracks.isEmpty())

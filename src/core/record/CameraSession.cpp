@@ -133,9 +133,13 @@ std::optional<double> CameraSession::recordingCutSeconds() const
 
 void cutRecording(const QString& recording, double seconds)
 {
+    const QString failed
+        = QStringLiteral("The camera recording could not be cut at its last picture");
     QTemporaryFile cut(recording + QStringLiteral(".XXXXXX.mov"));
-    if (!cut.open())
+    if (!cut.open()) {
+        DNLog(failed + QStringLiteral(": no file for the cut: ") + cut.errorString());
         return;
+    }
     const QStringList arguments = recordingCutArguments(recording, cut.fileName(), seconds);
     QString complaint;
     ProcessRunner runner;
@@ -147,14 +151,20 @@ void cutRecording(const QString& recording, double seconds)
     const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
     if (result.stalled)
         complaint = QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
-    if (result.succeeded() && hasRecordedPictures(cut.fileName())
+    // A cut that could not be read back is not taken for the recording; the
+    // recording stays as it is.
+    const PictureCheck check
+        = result.succeeded() ? checkRecordedPictures(cut.fileName()) : PictureCheck {};
+    if (check.pictures == RecordedPictures::Unchecked && result.succeeded())
+        complaint = QStringLiteral("the cut could not be read: ") + check.problem;
+    if (check.pictures == RecordedPictures::Found
         && std::rename(QFile::encodeName(cut.fileName()).constData(),
                QFile::encodeName(recording).constData())
             == 0) {
         cut.setAutoRemove(false);
         return;
     }
-    DNLog(QStringLiteral("The camera recording could not be cut at its last picture: ")
+    DNLog(failed + QStringLiteral(": ")
         + shellCommandLine(QStringList { QStringLiteral("ffmpeg") } + arguments)
         + QStringLiteral(": ") + (complaint.isEmpty() ? result.error : complaint));
 }

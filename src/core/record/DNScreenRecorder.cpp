@@ -130,12 +130,22 @@ struct EngineErrors {
     }
 };
 
+// What is known of a recording once ffmpeg has ended.
+struct RecordedFacts {
+    QString path;
+    double recorded = 0; // seconds, by the clock
+    int frameRate = 1;
+    PictureCheck check;
+    // Its folder's, measured before a file without a picture went.
+    std::optional<FolderRoom> room;
+};
+
 // A good recording whose picture does not last as long as it was recorded
 // for is reported: a short file taken for a whole one is lost work.
-QString lengthProblem(const QString& path, double recorded, int frameRate)
+QString lengthProblem(const RecordedFacts& facts)
 {
-    const std::optional<double> inFile = recordedPictureSeconds(path);
-    return recordedLengthProblem(inFile.value_or(0.0), recorded, frameRate);
+    const std::optional<double> inFile = recordedPictureSeconds(facts.path);
+    return recordedLengthProblem(inFile.value_or(0.0), facts.recorded, facts.frameRate);
 }
 
 // What is wrong with a recording, or empty when it is good. An ffmpeg that
@@ -143,16 +153,14 @@ QString lengthProblem(const QString& path, double recorded, int frameRate)
 // complained along the way (a grab that came late, a sound server that
 // hiccuped): only a write that failed, even after our stop (the last fragment
 // not written to a full disk), fails the recording then.
-QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& errors,
-    bool hasPictures, const QString& path, double recorded, int frameRate)
+QString recordingProblem(
+    const ProcessRunner::Result& run, const EngineErrors& errors, const RecordedFacts& facts)
 {
     if (!run.started)
         return run.error;
-    if (!errors.diskFull.isEmpty()) {
-        const QString folder = QFileInfo(path).absolutePath();
-        return fullDiskReason(
-            QStringLiteral("ffmpeg"), folder, roomOfFolder(folder), errors.diskFull);
-    }
+    if (!errors.diskFull.isEmpty())
+        return fullDiskReason(QStringLiteral("ffmpeg"), QFileInfo(facts.path).absolutePath(),
+            facts.room, errors.diskFull);
     if (run.stalled)
         return QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(engineStallLimit()));
     const bool ended = endedWell(run);
@@ -161,22 +169,47 @@ QString recordingProblem(const ProcessRunner::Result& run, const EngineErrors& e
         return said;
     if (run.signal != 0 && !run.stopped)
         return QStringLiteral("ffmpeg was ended by ") + signalText(run.signal);
-    if (!hasPictures)
+    if (facts.check.pictures == RecordedPictures::Unchecked)
+        return QStringLiteral("the recording could not be checked");
+    if (facts.check.pictures == RecordedPictures::None)
         return QStringLiteral("nothing was recorded");
     if (!ended)
         return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
-    return lengthProblem(path, recorded, frameRate);
+    return lengthProblem(facts);
 }
 
 // What is left of a failed recording: the pictures that lie whole in its
-// file, which then plays, or nothing, and the file is gone.
-QString keptNote(const QString& path, bool hasPictures)
+// file, which then plays; nothing, and the file is gone; or what could not
+// be read, which stays as it is.
+QString keptNote(const RecordedFacts& facts)
 {
-    const QString name = QFileInfo(path).fileName();
-    if (!hasPictures)
+    const QString name = QFileInfo(facts.path).fileName();
+    switch (facts.check.pictures) {
+    case RecordedPictures::None:
         return QStringLiteral("nothing of it could be played, and \"%1\" was removed").arg(name);
+    case RecordedPictures::Unchecked:
+        return QStringLiteral("\"%1\" could not be read (%2), and is kept as it was")
+            .arg(name, facts.check.problem);
+    case RecordedPictures::Found:
+        break;
+    }
     return QStringLiteral("\"%1\" keeps the first %2 s of it")
-        .arg(name, QString::number(recordedPictureSeconds(path).value_or(0.0), 'f', 1));
+        .arg(name, QString::number(recordedPictureSeconds(facts.path).value_or(0.0), 'f', 1));
+}
+
+// What ffmpeg wrote after the stop was not meant to be recorded, and a
+// picture cut short by a full disk or a kill keeps the file from playing.
+void trimToStop(const QString& path, double seconds)
+{
+    QString problem;
+    const TrimOutcome outcome = trimRecording(path, seconds, &problem);
+    if (outcome == TrimOutcome::Unreadable)
+        DNLog(QStringLiteral("The screen recording \"%1\" could not be read to cut it back to its "
+                             "stop: %2")
+                  .arg(path, problem));
+    else if (outcome == TrimOutcome::Unwritable)
+        DNLog(QStringLiteral("The screen recording \"%1\" could not be cut back to its stop: %2")
+                  .arg(path, problem));
 }
 
 // Low-level diagnostics go to the standard error stream, the reason also to the caller.
@@ -379,24 +412,21 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     m_catchUp->settle(CatchUp::End::Ended);
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const double recorded = progress.secondsAt(ended);
-    // What ffmpeg wrote after the stop was not meant to be recorded, and a
-    // picture cut short by a full disk or a kill keeps the file from playing.
-    const double keep = progress.firstPicture ? recorded : std::numeric_limits<double>::infinity();
-    if (trimRecording(path, keep) == TrimOutcome::Unwritable)
-        DNLog(QStringLiteral("The screen recording \"%1\" could not be cut back to its stop")
-                  .arg(path));
-    const bool hasPictures = hasRecordedPictures(path);
-    // A file without a picture is of no use to anyone; the name was ours.
-    if (!hasPictures)
+    trimToStop(path, progress.firstPicture ? recorded : std::numeric_limits<double>::infinity());
+    const RecordedFacts facts { path, recorded, frameRate, checkRecordedPictures(path),
+        roomOfFolder(QFileInfo(path).absolutePath()) };
+    // A file read through without finding a picture is of no use to anyone;
+    // the name was ours. One that could not be read may hold the recording.
+    if (facts.check.pictures == RecordedPictures::None)
         QFile::remove(path);
     DNRecordingResult result { path, false, {}, progress.frames, progress.dropped };
     // The file stays: a recording shorter than the time recorded is still
     // what there is of it.
-    result.reason = recordingProblem(run, errors, hasPictures, path, recorded, frameRate);
+    result.reason = recordingProblem(run, errors, facts);
     result.succeeded = result.reason.isEmpty();
     result.reason += catchUpProblem(path, result.succeeded);
     if (!result.succeeded && run.started)
-        result.reason += QStringLiteral("; ") + keptNote(path, hasPictures);
+        result.reason += QStringLiteral("; ") + keptNote(facts);
     if (result.succeeded && !errors.last.isEmpty())
         DNLog(QStringLiteral("The screen recording \"%1\" is kept, though ffmpeg said \"%2\"")
                   .arg(path, errors.last));

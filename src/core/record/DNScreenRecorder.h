@@ -37,7 +37,8 @@ class DNScreenRecorderDelegate {
 public:
     virtual ~DNScreenRecorderDelegate() = default;
     // Every recording that was started ends here, good or not, on the
-    // recorder's thread. A file without a single picture has been removed.
+    // recorder's thread. A file read through without a single whole picture
+    // has been removed; one that could not be read back is kept and fails.
     virtual void screenRecorder(DNScreenRecorder& recorder, const DNRecordingResult& result) = 0;
 };
 

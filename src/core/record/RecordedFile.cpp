@@ -1,5 +1,7 @@
 #include "record/RecordedFile.h"
 
+#include "platform/Fd.h"
+
 #include <QFile>
 
 extern "C" {
@@ -7,10 +9,105 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
+
+constexpr int kReadBufferBytes = 64 * 1024;
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The recording read through a descriptor of our own: a failed open or read
+// (no free descriptor, an I/O error on a drive that went away) is kept, so
+// that a file that could not be read is never taken for one that holds
+// nothing.
+class RecordingInput {
+public:
+    explicit RecordingInput(const QString& path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
+    {
+        if (!m_fd.valid()) {
+            m_missing = errno == ENOENT;
+            m_problem = errorText(errno);
+            return;
+        }
+        struct stat status { };
+        if (::fstat(m_fd.get(), &status) != 0) {
+            m_problem = errorText(errno);
+            return;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            m_problem = QStringLiteral("it is not a plain file");
+            return;
+        }
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kReadBufferBytes));
+        m_io = buffer ? avio_alloc_context(buffer, kReadBufferBytes, 0, this, &read, nullptr, &seek)
+                      : nullptr;
+        if (!m_io) {
+            av_free(buffer);
+            m_problem = errorText(ENOMEM);
+        }
+    }
+    ~RecordingInput()
+    {
+        if (!m_io)
+            return;
+        av_freep(&m_io->buffer);
+        avio_context_free(&m_io);
+    }
+    RecordingInput(const RecordingInput&) = delete;
+    RecordingInput& operator=(const RecordingInput&) = delete;
+
+    // Nothing is there: nothing was recorded, and nothing can be lost.
+    bool isMissing() const { return m_missing; }
+    // Why it could not be opened or read through; empty while it could.
+    QString problem() const { return m_problem; }
+    AVIOContext* io() const { return m_io; }
+
+private:
+    static int read(void* opaque, uint8_t* buffer, int size)
+    {
+        auto& input = *static_cast<RecordingInput*>(opaque);
+        ssize_t got = 0;
+        do
+            got = ::read(input.m_fd.get(), buffer, size_t(size));
+        while (got < 0 && errno == EINTR);
+        if (got > 0)
+            return int(got);
+        if (got == 0)
+            return AVERROR_EOF;
+        const int error = errno;
+        if (input.m_problem.isEmpty())
+            input.m_problem = errorText(error);
+        return AVERROR(error);
+    }
+    static int64_t seek(void* opaque, int64_t offset, int whence)
+    {
+        const int fd = static_cast<RecordingInput*>(opaque)->m_fd.get();
+        if (whence == AVSEEK_SIZE) {
+            struct stat status { };
+            return ::fstat(fd, &status) == 0 ? int64_t(status.st_size) : AVERROR(errno);
+        }
+        // A seek past the end or before the start is the file's content
+        // speaking, not a failure to read it.
+        const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : int64_t(at);
+    }
+
+    Fd m_fd;
+    bool m_missing = false;
+    QString m_problem;
+    AVIOContext* m_io = nullptr;
+};
 
 struct InputCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -19,69 +116,108 @@ struct PacketFreer {
     void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 
-// The file opened with its picture stream found, or nothing.
+// The file opened with its picture stream found. The input outlives the
+// context that reads through it.
 struct OpenedRecording {
+    std::unique_ptr<RecordingInput> input;
     std::unique_ptr<AVFormatContext, InputCloser> context;
     int video = -1;
 };
 
-std::optional<OpenedRecording> openRecording(const QString& path)
+// What a step that failed with `code` says of the file: nothing when our own
+// read failed or memory ran out; otherwise the file holds no (more) pictures.
+PictureCheck checkAfter(const RecordingInput& input, int code)
+{
+    if (!input.problem().isEmpty())
+        return { RecordedPictures::Unchecked, input.problem() };
+    if (code == AVERROR(ENOMEM))
+        return { RecordedPictures::Unchecked, errorText(ENOMEM) };
+    return { RecordedPictures::None, {} };
+}
+
+struct Opening {
+    std::optional<OpenedRecording> recording;
+    PictureCheck failure; // when there is none
+};
+
+Opening openRecording(const QString& path)
 {
     // A cut-short file is expected here; its complaints would only be noise.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    AVFormatContext* opened = nullptr;
-    if (avformat_open_input(
-            &opened, QFile::encodeName("file:" + path).constData(), nullptr, nullptr)
-        < 0)
-        return std::nullopt;
-    OpenedRecording recording { std::unique_ptr<AVFormatContext, InputCloser>(opened), -1 };
-    if (avformat_find_stream_info(recording.context.get(), nullptr) < 0)
-        return std::nullopt;
-    recording.video
-        = av_find_best_stream(recording.context.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    auto input = std::make_unique<RecordingInput>(path);
+    if (input->isMissing())
+        return { std::nullopt, { RecordedPictures::None, {} } };
+    if (!input->problem().isEmpty())
+        return { std::nullopt, { RecordedPictures::Unchecked, input->problem() } };
+    AVFormatContext* opened = avformat_alloc_context();
+    if (!opened)
+        return { std::nullopt, { RecordedPictures::Unchecked, errorText(ENOMEM) } };
+    opened->pb = input->io();
+    opened->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // A context that fails to open is freed by the call.
+    if (const int code
+        = avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr);
+        code < 0)
+        return { std::nullopt, checkAfter(*input, code) };
+    OpenedRecording recording { std::move(input),
+        std::unique_ptr<AVFormatContext, InputCloser>(opened), -1 };
+    if (const int code = avformat_find_stream_info(opened, nullptr); code < 0)
+        return { std::nullopt, checkAfter(*recording.input, code) };
+    recording.video = av_find_best_stream(opened, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (recording.video < 0)
-        return std::nullopt;
-    return recording;
+        return { std::nullopt, checkAfter(*recording.input, recording.video) };
+    return { std::move(recording), {} };
 }
 
 } // namespace
 
-bool hasRecordedPictures(const QString& path)
+PictureCheck checkRecordedPictures(const QString& path)
 {
-    const std::optional<OpenedRecording> recording = openRecording(path);
-    if (!recording)
-        return false;
+    const Opening opening = openRecording(path);
+    if (!opening.recording)
+        return opening.failure;
+    const OpenedRecording& recording = *opening.recording;
+    const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
+    if (!packet)
+        return { RecordedPictures::Unchecked, errorText(ENOMEM) };
     // An index written up front describes streams that may never have got a
     // single sample: only a packet read back whole proves a picture, and the
-    // file ends where one was cut short.
-    const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    while (packet && av_read_frame(recording->context.get(), packet.get()) >= 0) {
+    // file ends where one was cut short (or where a read failed).
+    for (;;) {
+        const int code = av_read_frame(recording.context.get(), packet.get());
+        if (code < 0)
+            return checkAfter(*recording.input, code);
         const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        const bool isPicture = packet->stream_index == recording->video;
+        const bool isPicture = packet->stream_index == recording.video;
         av_packet_unref(packet.get());
         if (cut)
-            return false;
+            return checkAfter(*recording.input, 0);
         if (isPicture)
-            return true;
+            return { RecordedPictures::Found, {} };
     }
-    return false;
+}
+
+bool hasRecordedPictures(const QString& path)
+{
+    return checkRecordedPictures(path).pictures == RecordedPictures::Found;
 }
 
 std::optional<double> recordedPictureSeconds(const QString& path)
 {
-    const std::optional<OpenedRecording> recording = openRecording(path);
-    if (!recording)
+    const Opening opening = openRecording(path);
+    if (!opening.recording)
         return std::nullopt;
-    const AVStream& stream = *recording->context->streams[recording->video];
+    const OpenedRecording& recording = *opening.recording;
+    const AVStream& stream = *recording.context->streams[recording.video];
     std::optional<int64_t> first;
     int64_t end = 0;
     const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    while (packet && av_read_frame(recording->context.get(), packet.get()) >= 0) {
+    while (packet && av_read_frame(recording.context.get(), packet.get()) >= 0) {
         // A file cut short (a full disk) ends inside a packet that its index,
         // written before the pictures, still counts whole: what follows is not there.
         const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        if (!cut && packet->stream_index == recording->video && packet->pts != AV_NOPTS_VALUE) {
+        if (!cut && packet->stream_index == recording.video && packet->pts != AV_NOPTS_VALUE) {
             first = std::min(first.value_or(packet->pts), packet->pts);
             end = std::max(end, packet->pts + packet->duration);
         }
@@ -89,7 +225,7 @@ std::optional<double> recordedPictureSeconds(const QString& path)
         if (cut)
             break;
     }
-    if (!first)
+    if (!first || !recording.input->problem().isEmpty())
         return std::nullopt;
     return av_q2d(stream.time_base) * double(end - *first);
 }

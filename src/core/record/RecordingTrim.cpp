@@ -53,6 +53,11 @@ std::optional<Box> boxAt(const QByteArray& bytes, qint64 at, qint64 end)
     }
     if (box.size < box.header)
         return std::nullopt;
+    // How far a box that runs past the end reaches does not matter (a file
+    // cut short ends inside its last box); a damaged size is never added to
+    // its place: it would overflow.
+    if (box.size > end - at)
+        box.size = end - at + 1;
     return box;
 }
 
@@ -131,31 +136,61 @@ struct FragmentCut {
 };
 
 struct Limits {
-    qint64 fileSize = 0;
+    // Where the fragment's samples must lie: within its data box (a damaged
+    // header may claim some of their bytes), as far as the file holds it.
+    qint64 dataStart = 0;
+    qint64 dataEnd = 0;
     double seconds = 0;
 };
 
+// What a track's fragment header says of its runs: where their data is
+// counted from, and the samples' duration and size where a run gives none.
+struct RunDefaults {
+    qint64 base = -1; // -1: nowhere in the data, as a damaged offset may say
+    quint32 duration = 0;
+    quint32 size = 0;
+};
+
+RunDefaults runDefaults(
+    const QByteArray& moof, const Box& tfhd, qint64 moofAt, const Track& track, qint64 dataEnd)
+{
+    const quint32 flags = flagsOf(moof, tfhd);
+    qint64 field = tfhd.content() + 8;
+    const quint64 base = (flags & 0x1) ? u64(moof, field) : quint64(moofAt);
+    field += (flags & 0x1) ? 8 : 0;
+    field += (flags & 0x2) ? 4 : 0;
+    RunDefaults defaults;
+    defaults.base = base <= quint64(dataEnd) ? qint64(base) : -1;
+    defaults.duration = (flags & 0x8) ? u32(moof, field) : track.duration;
+    field += (flags & 0x8) ? 4 : 0;
+    defaults.size = (flags & 0x10) ? u32(moof, field) : track.size;
+    return defaults;
+}
+
+// The bytes of each sample's entry in a run with `flags`.
+qint64 entryBytes(quint32 flags)
+{
+    qint64 bytes = 0;
+    for (const quint32 field : { 0x100U, 0x200U, 0x400U, 0x800U })
+        bytes += (flags & field) ? 4 : 0;
+    return bytes;
+}
+
 // The samples of one track's run of a fragment: kept while they lie whole in
-// the file and their middle lies within the time.
+// its data and their middle lies within the time. A sample of no bytes, or
+// one the run has no entry for, is not whole.
 void cutTrackFragment(const QByteArray& moof, qint64 moofAt, const Box& traf, Track& track,
     const Limits& limits, FragmentCut& cut)
 {
     const std::optional<Box> tfhd = child(moof, traf, "tfhd");
     if (!tfhd)
         return;
-    const quint32 flags = flagsOf(moof, *tfhd);
-    qint64 field = tfhd->content() + 8;
-    const qint64 base = (flags & 0x1) ? qint64(u64(moof, field)) : moofAt;
-    field += (flags & 0x1) ? 8 : 0;
-    field += (flags & 0x2) ? 4 : 0;
-    const quint32 defaultDuration = (flags & 0x8) ? u32(moof, field) : track.duration;
-    field += (flags & 0x8) ? 4 : 0;
-    const quint32 defaultSize = (flags & 0x10) ? u32(moof, field) : track.size;
+    const RunDefaults defaults = runDefaults(moof, *tfhd, moofAt, track, limits.dataEnd);
     if (const std::optional<Box> tfdt = child(moof, traf, "tfdt"))
         track.nextTime = isVersion1(moof, *tfdt) ? u64(moof, tfdt->content() + 4)
                                                  : u32(moof, tfdt->content() + 4);
     const double endTime = limits.seconds * track.timescale;
-    qint64 place = base;
+    qint64 place = defaults.base;
     bool dropping = false;
     for (const Box& trun : children(moof, traf.content(), traf.end())) {
         if (trun.type != "trun")
@@ -164,21 +199,26 @@ void cutTrackFragment(const QByteArray& moof, qint64 moofAt, const Box& traf, Tr
         const quint32 count = u32(moof, trun.content() + 4);
         qint64 entry = trun.content() + 8;
         if (runFlags & 0x1) {
-            place = base + qint32(u32(moof, entry));
+            place = defaults.base < 0 ? -1 : defaults.base + qint32(u32(moof, entry));
             entry += 4;
         }
         entry += (runFlags & 0x4) ? 4 : 0;
+        const qint64 bytes = entryBytes(runFlags);
+        const qint64 listed
+            = bytes == 0 ? count : std::min<qint64>(count, (trun.end() - entry) / bytes);
         quint32 kept = 0;
-        for (; kept < count && !dropping; ++kept) {
-            const quint32 duration = (runFlags & 0x100) ? u32(moof, entry) : defaultDuration;
+        for (; kept < listed && !dropping; ++kept) {
+            const quint32 duration = (runFlags & 0x100) ? u32(moof, entry) : defaults.duration;
             entry += (runFlags & 0x100) ? 4 : 0;
-            const quint32 size = (runFlags & 0x200) ? u32(moof, entry) : defaultSize;
+            const quint32 size = (runFlags & 0x200) ? u32(moof, entry) : defaults.size;
             entry += (runFlags & 0x200) ? 4 : 0;
             entry += (runFlags & 0x400) ? 4 : 0;
             entry += (runFlags & 0x800) ? 4 : 0;
             const quint64 first = track.firstTime.value_or(track.nextTime);
             const double middle = double(track.nextTime - first) + duration / 2.0;
-            dropping = place + size > limits.fileSize || middle > endTime;
+            // Compared with the room left, so that a damaged size never overflows.
+            dropping = place < limits.dataStart || size == 0 || size > limits.dataEnd - place
+                || middle > endTime;
             if (dropping)
                 break;
             track.firstTime = first;
@@ -252,18 +292,29 @@ bool writeCut(QFile& file, const FragmentCut& cut, const Box& mdat)
         && file.resize(cut.keptEnd);
 }
 
+// Why the trim could not go on: the file's error, which is set by a read or
+// a write that failed.
+TrimOutcome failed(const QFile& file, TrimOutcome outcome, QString* problem)
+{
+    if (problem)
+        *problem = file.errorString();
+    return outcome;
+}
+
 } // namespace
 
-TrimOutcome trimRecording(const QString& path, double seconds)
+TrimOutcome trimRecording(const QString& path, double seconds, QString* problem)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
-        return TrimOutcome::NotFragmented;
-    const Limits limits { file.size(), seconds };
+        return failed(file, TrimOutcome::Unreadable, problem);
+    const qint64 fileSize = file.size();
     std::map<quint32, Track> tracks;
     bool fragmented = false;
     qint64 wholeEnd = 0; // the end of the last whole box or fragment
-    for (std::optional<Box> box = fileBoxAt(file, 0); box && box->end() <= limits.fileSize;
+    // A read that failed looks like the end of the file: nothing is cut then.
+    const auto readFailed = [&file] { return file.error() != QFileDevice::NoError; };
+    for (std::optional<Box> box = fileBoxAt(file, 0); box && box->end() <= fileSize;
          box = fileBoxAt(file, wholeEnd)) {
         if (box->type == "moov") {
             const QByteArray moov = readBox(file, *box);
@@ -277,16 +328,28 @@ TrimOutcome trimRecording(const QString& path, double seconds)
         const std::optional<Box> mdat = fileBoxAt(file, box->end());
         if (!mdat || mdat->type != "mdat")
             break;
+        const Limits limits { mdat->at, std::min(mdat->end(), fileSize), seconds };
         const FragmentCut cut = cutFragment(readBox(file, *box), box->at, tracks, limits);
+        if (readFailed())
+            return failed(file, TrimOutcome::Unreadable, problem);
         if (!cut.keepsAny)
             break;
-        if (cut.dropsAny || mdat->end() > limits.fileSize)
-            return writeCut(file, cut, *mdat) ? TrimOutcome::Trimmed : TrimOutcome::Unwritable;
+        // Every sample there, whole, and yet a data box said to run past the
+        // end: its size is damaged, and the fragments after it are not cut
+        // off for it.
+        if (!cut.dropsAny && cut.keptEnd < fileSize && mdat->end() > fileSize)
+            return TrimOutcome::NotFragmented;
+        if (cut.dropsAny || mdat->end() > fileSize)
+            return writeCut(file, cut, *mdat) ? TrimOutcome::Trimmed
+                                              : failed(file, TrimOutcome::Unwritable, problem);
         wholeEnd = mdat->end();
     }
+    if (readFailed())
+        return failed(file, TrimOutcome::Unreadable, problem);
     if (!fragmented)
         return TrimOutcome::NotFragmented;
-    if (wholeEnd == limits.fileSize)
+    if (wholeEnd == fileSize)
         return TrimOutcome::Untouched;
-    return file.resize(wholeEnd) ? TrimOutcome::Trimmed : TrimOutcome::Unwritable;
+    return file.resize(wholeEnd) ? TrimOutcome::Trimmed
+                                 : failed(file, TrimOutcome::Unwritable, problem);
 }

@@ -1,5 +1,6 @@
 #include "services/OutputPublishing.h"
 
+#include "platform/AppPaths.h"
 #include "platform/FileMove.h"
 #include "platform/OwnerMark.h"
 #include "services/DNHelpers.h"
@@ -186,13 +187,32 @@ std::optional<FolderRoom> roomOfFolder(const QString& folder)
     return FolderRoom { bytes, noMoreFiles, bytes < kLittleRoom };
 }
 
-QString fullDiskReason(const QString& program, const QString& folder,
-    const std::optional<FolderRoom>& room, const QString& said)
+namespace {
+
+// Where a program ran out of room, as the full-disk sentence names it.
+struct FilledPlace {
+    QString what; // what it could not write
+    QString where; // the folder, as the sentence names it; empty when none full is known
+    std::optional<FolderRoom> room;
+};
+
+QString quoted(const QString& folder)
+{
+    return folder.isEmpty() ? QString() : QStringLiteral("\"%1\"").arg(folder);
+}
+
+bool hasNoRoomToWrite(const FolderRoom& room)
+{
+    return room.noMoreFiles || room.bytes < kWriteRoom;
+}
+
+QString fullDiskSentence(const QString& program, const FilledPlace& place, const QString& said)
 {
     QString reason
-        = QStringLiteral("the disk is full: %1 could not write all of its output").arg(program);
-    if (!folder.isEmpty())
-        reason += QStringLiteral(" into \"%1\"").arg(folder);
+        = QStringLiteral("the disk is full: %1 could not write %2").arg(program, place.what);
+    if (!place.where.isEmpty())
+        reason += QStringLiteral(" into ") + place.where;
+    const std::optional<FolderRoom>& room = place.room;
     if (room && room->noMoreFiles)
         reason += QStringLiteral(", which can hold no more files");
     else if (room)
@@ -200,6 +220,32 @@ QString fullDiskReason(const QString& program, const QString& folder,
     if (!said.isEmpty())
         reason += QStringLiteral("; it said \"%1\"").arg(said);
     return reason;
+}
+
+// Where a program that said its disk is full ran out of room. Its output's
+// folder, unless that still has more than little room (a write that failed
+// may have been a large one): then the disk that filled is another one it
+// wrote to, such as the temporary folder's (a two-pass log, the intermediate
+// files of a merge, a pipe's partner), or one that is not known.
+FilledPlace placeThatFilled(const QString& outputFolder, const std::optional<FolderRoom>& room)
+{
+    if (!room || room->little || room->noMoreFiles)
+        return { QStringLiteral("all of its output"), quoted(outputFolder), room };
+    const QString temporary = AppPaths::temporaryFolder();
+    const std::optional<FolderRoom> temporaryRoom = roomOfFolder(temporary);
+    if (temporaryRoom && (temporaryRoom->little || temporaryRoom->noMoreFiles))
+        return { QStringLiteral("all it had to"),
+            QStringLiteral("the temporary folder ") + quoted(temporary), temporaryRoom };
+    return { QStringLiteral("all it had to"), {}, std::nullopt };
+}
+
+} // namespace
+
+QString fullDiskReason(const QString& program, const QString& folder,
+    const std::optional<FolderRoom>& room, const QString& said)
+{
+    return fullDiskSentence(
+        program, { QStringLiteral("all of its output"), quoted(folder), room }, said);
 }
 
 bool isFullDiskReason(const QString& reason)
@@ -213,10 +259,10 @@ QString reasonWithRoom(
     const QString folder = QFileInfo(output).absolutePath();
     const std::optional<FolderRoom> room = roomOfFolder(folder);
     if (!fullLine.isEmpty())
-        return fullDiskReason(program, folder, room, fullLine);
+        return fullDiskSentence(program, placeThatFilled(folder, room), fullLine);
     if (!room)
         return reason;
-    if (room->noMoreFiles || room->bytes < kWriteRoom)
+    if (hasNoRoomToWrite(*room))
         return fullDiskReason(program, folder, room, {})
             + (reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason));
     if (!room->little || reason.isEmpty())

@@ -74,7 +74,11 @@ bool isFullDiskReason(const QString& reason);
 // disk is full when the program said so (`fullLine`, its first line that did)
 // or when the output stopped at the room there was: less is left than one of
 // an engine's writes takes, or no room for a file. Otherwise the reason
-// stands, with the room left as a note when little is.
+// stands, with the room left as a note when little is. A program that said so
+// while its output's folder has more than little room left filled another
+// disk: the temporary folder's when that has little ("... could not write all
+// it had to into the temporary folder "<folder>", which has <n> KB left"),
+// else one not named.
 QString reasonWithRoom(
     const QString& program, const QString& output, const QString& fullLine, const QString& reason);
 

@@ -398,27 +398,36 @@ NXCameraRecorderController::FinishedRecording NXCameraRecorderController::finish
     const SessionEnd& end = job.end;
     const bool endedWell
         = end.stopped ? end.exitCode == 0 || end.exitCode == 255 : end.exitCode == 0;
-    if (!endedWell || !hasRecordedPictures(job.recording))
+    const PictureCheck check = checkRecordedPictures(job.recording);
+    if (endedWell && check.pictures == RecordedPictures::Unchecked)
         return { std::nullopt,
-            keepRecording(
-                job.recording, end.reason.isEmpty() ? tr("nothing was recorded") : end.reason),
+            keepRecording(job.recording, tr("The recording could not be checked."), check),
+            job.folder };
+    if (!endedWell || check.pictures != RecordedPictures::Found)
+        return { std::nullopt,
+            keepRecording(job.recording,
+                end.reason.isEmpty() ? tr("nothing was recorded") : end.reason, check),
             job.folder };
     QDir().mkpath(job.folder);
     QString error;
     if (const std::optional<QString> moved
         = moveRecording(job.recording, job.folder, job.fileName, &error))
         return { moved, {}, job.folder };
-    return { std::nullopt, keepRecording(job.recording, error), job.folder };
+    return { std::nullopt, keepRecording(job.recording, error, check), job.folder };
 }
 
 // A recording that did not reach the target folder is never deleted unless
-// it holds no picture: the user is told why and where it is.
-QString NXCameraRecorderController::keepRecording(const QString& recording, const QString& reason)
+// it was read through and holds no picture: the user is told why and where it is.
+QString NXCameraRecorderController::keepRecording(
+    const QString& recording, const QString& reason, const PictureCheck& check)
 {
-    if (!hasRecordedPictures(recording)) {
+    if (check.pictures == RecordedPictures::None) {
         QFile::remove(recording);
         return reason;
     }
+    if (check.pictures == RecordedPictures::Unchecked)
+        return reason + QLatin1Char('\n')
+            + tr("It could not be read (%1) and is kept at \"%2\".").arg(check.problem, recording);
     return reason + QLatin1Char('\n') + tr("The recording is kept at \"%1\".").arg(recording);
 }
 

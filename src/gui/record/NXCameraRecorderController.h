@@ -4,6 +4,7 @@
 #include "common/NXDialogs.h"
 #include "record/AudioDevice.h"
 #include "record/CameraSession.h"
+#include "record/RecordedFile.h"
 
 #include <QDateTime>
 #include <QWidget>
@@ -122,7 +123,8 @@ private:
     void finishRecording();
     void startFinishing();
     static FinishedRecording finishRecordingFile(const FinishJob& job);
-    static QString keepRecording(const QString& recording, const QString& reason);
+    static QString keepRecording(
+        const QString& recording, const QString& reason, const PictureCheck& check);
     void collectFinishedRecording();
     void recordingFinished(const FinishedRecording& finished);
     void updateStartAndStop();

@@ -34,6 +34,21 @@ bool isWritableFolder(const QString& folder)
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+// What became of the rest of the list: a run ends at its first failure, so
+// every entry after it was never started.
+QString restOfRun(std::size_t failed, std::size_t entries)
+{
+    const std::size_t notStarted = entries - failed - 1;
+    if (notStarted == 1)
+        return QStringLiteral("The run stopped there: the entry after it was not started.");
+    if (notStarted > 1)
+        return QStringLiteral("The run stopped there: the %1 entries after it were not started.")
+            .arg(notStarted);
+    if (failed == 1)
+        return QStringLiteral("The entry before it was converted.");
+    return QStringLiteral("The %1 entries before it were converted.").arg(failed);
+}
+
 } // namespace
 
 bool NXAppController::checkOutputFolder()
@@ -207,8 +222,7 @@ QString NXAppController::nameOf(const ConversionJob& job)
 }
 
 // The failed job's row is marked, and the alert says which entry, why, and
-// how many of the list's entries were not converted: a run ends at its first
-// failure, so every entry after it is left too, and its row says why.
+// that the run stopped there; each entry after it was left, and its row says why.
 void NXAppController::reportFailedJob(const FailedJob& failure)
 {
     if (failure.index >= m_jobs.size())
@@ -225,13 +239,8 @@ void NXAppController::reportFailedJob(const FailedJob& failure)
         if (const NXBasicMediaNode::Ptr row = rowOf(m_jobs[later]); row != rowOf(job))
             m_model->setFailure(row, left);
     QString text = reason;
-    const std::size_t notConverted = m_jobs.size() - failure.index;
     if (m_jobs.size() > 1)
-        text += notConverted == 1
-            ? QStringLiteral("\n\n1 of %1 entries was not converted.").arg(m_jobs.size())
-            : QStringLiteral("\n\n%1 of %2 entries were not converted.")
-                  .arg(notConverted)
-                  .arg(m_jobs.size());
+        text += QStringLiteral("\n\n") + restOfRun(failure.index, m_jobs.size());
     showAlert(QStringLiteral("Could not convert \"%1\".").arg(nameOf(job)), text);
 }
 

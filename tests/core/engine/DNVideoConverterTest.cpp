@@ -134,6 +134,14 @@ ArgumentBlockPtr realTimeBuilder(
     return encodeWith(node, config, { "-re" }, kH264Aac);
 }
 
+// ffmpeg's own MPEG-4 video encoder, whose two-pass statistics ffmpeg writes itself
+// (libx264 writes its own).
+ArgumentBlockPtr mpeg4Builder(
+    const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
+{
+    return encodeWith(node, config, {}, { "-c:v", "mpeg4", "-c:a", "libfdk_aac" });
+}
+
 // An output named .mp4 that is no MP4 file: nothing can tag it.
 ArgumentBlockPtr matroskaBuilder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t, EncodeConfig config)
@@ -205,6 +213,7 @@ const ArgvAssemblerEntry kTestRows[] = {
     { "Test_Slow", &slowBuilder },
     { "Test_RealTime", &realTimeBuilder },
     { "Test_Matroska", &matroskaBuilder },
+    { "Test_Mpeg4", &mpeg4Builder },
     { "Test_Subtitled", &subtitledBuilder },
     { "Test_Broken", &brokenBuilder },
     { "Test_StopWhileBuilding", &stoppedWhileBuilding },
@@ -367,10 +376,16 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
     const QString missing = ownCopy(TestMedia::kVideoWithAudio);
     auto missingInput = fileNode(missing, "Test_Encode");
     auto missingInputTwoPasses = fileNode(missing, "Test_Encode", true);
+    auto mergeMissingAMember = DNFileGroupNode::fileGroupNodeWithNodes(
+        { DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kVideoWithAudio)),
+            DNFileNode::fileNodeWithFile(missing) });
+    mergeMissingAMember->setProfile(profile("Test_Encode"));
     QFile::remove(missing);
+    const QByteArray gone = QFile::encodeName("The file \"" + missing
+        + "\" is no longer there: it was moved or deleted after it was added to the list.");
     const struct {
         const char* what;
-        std::shared_ptr<DNFileNode> node;
+        std::shared_ptr<NXBasicMediaNode> node;
         const char* builder; // null: keep the node's profile
         int built, engineRuns;
         const char* logged;
@@ -379,9 +394,10 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
             "cannot find argument assember, check the profile configure file... " },
         { "null block", nullptr, "Test_Null", 1, 0, "construc arguments failed, exit...." },
         { "builder throws", nullptr, "Test_Throw", 1, 0, "The builder failed: track index 7" },
-        { "missing input", missingInput, nullptr, 1, 1, "The encoder failed with exit status 1" },
-        { "missing input, two passes", missingInputTwoPasses, nullptr, 1, 1,
-            "The encoder failed with exit status 1" },
+        // A source gone since it was added is told so before any engine runs.
+        { "missing input", missingInput, nullptr, 0, 0, gone.constData() },
+        { "missing input, two passes", missingInputTwoPasses, nullptr, 0, 0, gone.constData() },
+        { "merge missing a member", mergeMissingAMember, nullptr, 0, 0, gone.constData() },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -397,6 +413,9 @@ TEST_F(DNVideoConverterTest, FailuresEndTheConversionWithTheirReason)
         EXPECT_EQ(int(m_runs.size()), c.engineRuns);
         EXPECT_EQ(states.passes, c.engineRuns);
         EXPECT_TRUE(sharedLogText().contains(c.logged));
+        if (c.node) {
+            EXPECT_EQ(DNVideoConverterLastFailure().toStdString(), gone.toStdString());
+        }
         EXPECT_TRUE(temporaryFiles("KR_").isEmpty());
         EXPECT_FALSE(DNVideoConverterIsRunning());
     }
@@ -483,7 +502,7 @@ TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
         const char* what;
         bool group, twoPass, stopAtFirstPass;
         std::size_t stopAfterRuns;
-        bool secondMissing;
+        bool secondBroken;
         int result, built;
     } cases[] = {
         { "stopped in the first of two passes", false, true, true, 0, false,
@@ -493,7 +512,7 @@ TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
             kDNVideoConverterStopped, 1 },
         { "group stopped between its members", true, false, false, 1, false,
             kDNVideoConverterStopped, 1 },
-        { "group with a missing second member", true, false, false, 0, true,
+        { "group whose second member no longer decodes", true, false, false, 0, true,
             kDNVideoConverterFailed, 2 },
     };
     for (const auto& c : cases) {
@@ -504,8 +523,9 @@ TEST_F(DNVideoConverterTest, AnUnfinishedConversionLeavesNoTemporaryFilesBehind)
         auto first
             = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Encode", c.twoPass);
         auto second = fileNode(secondPath, "Test_Encode");
-        if (c.secondMissing)
-            QFile::remove(secondPath);
+        if (c.secondBroken) {
+            ASSERT_TRUE(writeTestFile(secondPath, QByteArray(64 * 1024, 'x')));
+        }
         first->setting().setVolume(40);
         const auto firstProfile = first->profile();
         std::shared_ptr<NXBasicMediaNode> node = first;
@@ -932,6 +952,29 @@ TEST_F(DNVideoConverterTest, AFullDiskIsTheReason)
         << qPrintable(failure);
     EXPECT_TRUE(failure.contains("; it said \"")) << qPrintable(failure);
     EXPECT_TRUE(failure.contains("No space left on device"));
+}
+
+// The two-pass statistics fill the temporary folder's small disk, while the
+// output's folder has room: the reason names the place that filled.
+TEST_F(DNVideoConverterTest, AFullDiskIsNamedWhereItFilled)
+{
+    const QString temporary = m_folder.filePath("temporary");
+    ASSERT_TRUE(QDir().mkpath(temporary));
+    const SmallFileSystem disk(temporary, "4k");
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const QByteArray before = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temporary));
+    auto node = fileNode(TestMedia::path(TestMedia::kVideoWithAudio), "Test_Mpeg4", true);
+    const int result = DNVideoConverterStart(node, 0, nullptr, nullptr);
+    qputenv("TMPDIR", before);
+    EXPECT_EQ(result, kDNVideoConverterFailed);
+    const QString failure = DNVideoConverterLastFailure();
+    EXPECT_TRUE(failure.startsWith("The conversion failed: the disk is full: ffmpeg could not "
+                                   "write all it had to into the temporary folder \""
+        + temporary + "\", which has "))
+        << qPrintable(failure);
+    EXPECT_TRUE(failure.contains("No space left on device")) << qPrintable(failure);
 }
 
 // A source that no longer decodes, converted into a folder with 600 KB left:

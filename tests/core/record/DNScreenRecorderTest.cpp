@@ -6,8 +6,10 @@
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
 #include "record/RecordedFile.h"
+#include "services/OutputPublishing.h"
 #include "support/RecordingStage.h"
 #include "support/RunFfmpeg.h"
+#include "support/SmallFileSystem.h"
 #include "support/StallLimit.h"
 #include "support/TestFiles.h"
 
@@ -40,6 +42,7 @@
 #include <unistd.h>
 
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 
 namespace {
@@ -625,6 +628,59 @@ TEST_F(RecordingSession, AKilledRecordingStillPlays)
     ASSERT_TRUE(facts.ok) << facts.error.toStdString();
     EXPECT_EQ(facts.stream("video").codecName, "h264");
     EXPECT_EQ(decodeComplaints(path).toStdString(), "");
+}
+
+// ffmpeg ends, and the recorder then has no descriptor left to read the
+// recording back with (the stand-in takes them away as it ends, as a process
+// that ran out of them): the recording is not taken for an empty one. It
+// stays, whole, and the result says that it could not be checked.
+TEST_F(RecordingSession, ARecordingThatCannotBeReadBackIsKept)
+{
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write("trap 'stopped=1; kill -INT $engine' INT\n'"
+        + QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"))
+        + "' \"$@\" &\n"
+          "engine=$!\n"
+          "wait $engine\n"
+          "status=$?\n"
+          "if [ -n \"$stopped\" ]; then wait $engine; status=$?; fi\n"
+          "prlimit --pid $PPID --nofile=0:\n"
+          "exit $status\n"));
+    rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    const DNRecordingResult result = record(folder.filePath("take.mov"), 1.0);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_EQ(result.reason.toStdString(),
+        "the recording could not be checked; \"take.mov\" could not be read (Too many open "
+        "files), and is kept as it was");
+    EXPECT_GT(recordedPictureSeconds(result.path).value_or(0), 0.5);
+}
+
+// A full disk, and a file with nothing of use in it (64 KB of a stand-in's):
+// the room is told as the recording left it, not as the file's removal did.
+TEST_F(RecordingSession, AFullDiskIsToldWithTheRoomBeforeTheRemoval)
+{
+    const QString mountPoint = folder.filePath("small");
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    const SmallFileSystem disk(mountPoint, "256k");
+    if (!disk.isMounted())
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write("for output; do :; done\n"
+                             "head -c 65536 /dev/zero >\"${output#file:}\"\n"
+                             "echo 'av_interleaved_write_frame(): No space left on device' >&2\n"
+                             "exit 1\n"));
+    const DNRecordingResult result = record(mountPoint + "/full.mov", 1.0);
+    const qint64 roomNow = roomOfFolder(mountPoint).value_or(FolderRoom {}).bytes;
+    EXPECT_EQ(result.reason.toStdString(),
+        QString("the disk is full: ffmpeg could not write all of its output into \"%1\", which "
+                "has %2 KB left; it said \"av_interleaved_write_frame(): No space left on "
+                "device\"; nothing of it could be played, and \"full.mov\" was removed")
+            .arg(mountPoint)
+            .arg(roomNow / 1024 - 64)
+            .toStdString());
 }
 
 TEST_F(RecordingSession, AFileThatIsThereIsLeftAlone)

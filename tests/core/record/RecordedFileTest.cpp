@@ -3,17 +3,24 @@
 #include "record/RecordingTrim.h"
 #include "record/ScreenCapture.h"
 #include "support/RunFfmpeg.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -32,6 +39,37 @@ std::vector<std::pair<qint64, qint64>> picturePlaces(const QString& path)
             places.emplace_back(sizeAndOffset[1].toLongLong(), sizeAndOffset[0].toLongLong());
     }
     return places;
+}
+
+// Where each top-level box of a file starts, in order.
+std::vector<std::pair<QByteArray, qint64>> topLevelBoxes(const QString& path)
+{
+    QFile file(path);
+    std::vector<std::pair<QByteArray, qint64>> boxes;
+    if (!file.open(QIODevice::ReadOnly))
+        return boxes;
+    const QByteArray bytes = file.readAll();
+    for (qint64 at = 0; at + 8 <= bytes.size();) {
+        const quint32 size = qFromBigEndian<quint32>(bytes.constData() + at);
+        boxes.emplace_back(bytes.mid(at + 4, 4), at);
+        if (size < 8)
+            break;
+        at += size;
+    }
+    return boxes;
+}
+
+// The size of the box at `at` given in 64 bits and damaged to near the
+// largest file size there can be: its first 8 bytes of content become the size.
+bool damageBoxSize(const QString& path, qint64 at)
+{
+    QFile file(path);
+    QByteArray field(4, '\0');
+    qToBigEndian(quint32(1), field.data());
+    QByteArray large(8, '\0');
+    qToBigEndian(quint64(0x7fffffffffffff00), large.data());
+    return file.open(QIODevice::ReadWrite) && file.seek(at) && file.write(field) == 4
+        && file.seek(at + 8) && file.write(large) == 8;
 }
 
 // A recording cut short by a full disk: the index of its last fragment,
@@ -79,12 +117,21 @@ TEST(RecordingTrim, AFileEndsAtItsLastWholePictureWithinTheTime)
     const auto places = picturePlaces(whole);
     ASSERT_EQ(places.size(), 60U);
     const double never = std::numeric_limits<double>::infinity();
+    const qint64 wholeSize = QFileInfo(whole).size();
+    const auto boxes = topLevelBoxes(whole);
+    const auto firstOf = [&boxes](const char* type) {
+        const auto box = std::find_if(boxes.begin(), boxes.end(),
+            [type](const auto& typeAndPlace) { return typeAndPlace.first == type; });
+        return box == boxes.end() ? -1 : box->second;
+    };
+    ASSERT_GT(firstOf("mdat"), 0);
     const struct {
         const char* name;
         qint64 size;
         double seconds;
         TrimOutcome outcome;
         std::size_t pictures;
+        qint64 damagedBox = -1; // whose size is damaged
     } cases[] = {
         { "a picture cut in half", places[45].first + places[45].second / 2, never,
             TrimOutcome::Trimmed, 45 },
@@ -93,12 +140,23 @@ TEST(RecordingTrim, AFileEndsAtItsLastWholePictureWithinTheTime)
         { "the first picture cut", places[0].first + 100, never, TrimOutcome::Trimmed, 0 },
         { "pictures past the stop", QFileInfo(whole).size(), 1.2, TrimOutcome::Trimmed, 35 },
         { "a whole recording", QFileInfo(whole).size(), 2.5, TrimOutcome::Untouched, 60 },
+        // No file can be that long: the size is damaged, and no fragment is cut for it.
+        { "the first fragment's index damaged", wholeSize, never, TrimOutcome::NotFragmented, 60,
+            firstOf("moof") },
+        { "the first fragment's data damaged", wholeSize, never, TrimOutcome::NotFragmented, 60,
+            firstOf("mdat") },
     };
     for (const auto& row : cases) {
         SCOPED_TRACE(row.name);
         const QString cut = folder.filePath(QString(row.name) + ".mov");
         ASSERT_TRUE(QFile::copy(whole, cut) && QFile::resize(cut, row.size));
+        ASSERT_TRUE(row.damagedBox < 0 || damageBoxSize(cut, row.damagedBox));
+        const QByteArray before = readTestFile(cut);
         EXPECT_EQ(trimRecording(cut, row.seconds), row.outcome);
+        if (row.damagedBox >= 0) {
+            EXPECT_TRUE(readTestFile(cut) == before);
+            continue;
+        }
         EXPECT_EQ(picturePlaces(cut).size(), row.pictures);
         EXPECT_EQ(hasRecordedPictures(cut), row.pictures > 0);
         if (row.pictures == 0)
@@ -117,6 +175,76 @@ TEST(RecordingTrim, AFileEndsAtItsLastWholePictureWithinTheTime)
     const qint64 plainSize = QFileInfo(plain).size();
     EXPECT_EQ(trimRecording(plain, 1.0), TrimOutcome::NotFragmented);
     EXPECT_EQ(QFileInfo(plain).size(), plainSize);
+}
+
+// No descriptor can be opened while this lives, as in a process that has
+// run out of them: the soft limit is lowered below the lowest free one.
+class NoFreeDescriptor {
+public:
+    NoFreeDescriptor()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &m_before);
+        rlimit none = m_before;
+        none.rlim_cur = 0;
+        ::setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ~NoFreeDescriptor() { ::setrlimit(RLIMIT_NOFILE, &m_before); }
+    NoFreeDescriptor(const NoFreeDescriptor&) = delete;
+    NoFreeDescriptor& operator=(const NoFreeDescriptor&) = delete;
+
+private:
+    rlimit m_before {};
+};
+
+// Only a file read through to its end with no whole picture counts as
+// holding none, which allows removing it; one that could not be read (no
+// free descriptor) may be a whole recording, and the trim leaves it too.
+TEST(RecordedFile, OnlyAFileReadThroughHoldsNoPicture)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString whole = folder.filePath("whole.mov");
+    ASSERT_TRUE(runFfmpeg(
+        QStringList { "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=10", "-t", "1" }
+        + liveVideoEncoding() + QStringList { "-movflags", "+frag_keyframe+empty_moov", whole }));
+    ASSERT_TRUE(QFile(folder.filePath("empty.mov")).open(QIODevice::WriteOnly));
+    QFile text(folder.filePath("text.mov"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write(QByteArray(4096, 'x')) == 4096);
+    text.close();
+    const struct {
+        const char* name;
+        bool withoutDescriptors;
+        RecordedPictures pictures;
+        const char* problem;
+    } cases[] = {
+        { "whole.mov", false, RecordedPictures::Found, "" },
+        { "empty.mov", false, RecordedPictures::None, "" },
+        { "text.mov", false, RecordedPictures::None, "" },
+        { "missing.mov", false, RecordedPictures::None, "" },
+        { ".", false, RecordedPictures::Unchecked, "it is not a plain file" },
+        { "whole.mov", true, RecordedPictures::Unchecked, "Too many open files" },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(std::string(row.name) + (row.withoutDescriptors ? ", no descriptor" : ""));
+        const QString path = folder.filePath(row.name);
+        std::optional<NoFreeDescriptor> limit;
+        if (row.withoutDescriptors)
+            limit.emplace();
+        const PictureCheck check = checkRecordedPictures(path);
+        QString problem;
+        const std::optional<TrimOutcome> trimmed = row.withoutDescriptors
+            ? std::optional(trimRecording(path, 0.5, &problem))
+            : std::nullopt;
+        limit.reset();
+        EXPECT_EQ(check.pictures, row.pictures);
+        EXPECT_EQ(check.problem.toStdString(), row.problem);
+        if (!trimmed)
+            continue;
+        EXPECT_EQ(*trimmed, TrimOutcome::Unreadable);
+        EXPECT_TRUE(problem.contains(row.problem)) << problem.toStdString();
+    }
+    // Not cut back to the half second asked for while it could not be read.
+    EXPECT_EQ(picturePlaces(whole).size(), 10U);
 }
 
 } // namespace

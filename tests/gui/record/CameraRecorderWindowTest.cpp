@@ -13,6 +13,7 @@
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/PrivateSoundServer.h"
+#include "support/TestFiles.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -23,10 +24,13 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -224,6 +228,43 @@ TEST_F(CameraRecorderWindowTest, WithoutSoundServerRecordsVideoOnly)
     const MediaFacts facts = MediaFacts::probe(folder.filePath(kFirstName));
     EXPECT_EQ(facts.stream("video").codecName, "h264");
     EXPECT_TRUE(facts.stream("audio").codecName.isEmpty());
+}
+
+// The recording's cut at its last picture ends, and the window then has no
+// descriptor left to read the recording back with (the stand-in ffmpeg that
+// cuts takes them away as it ends, as a process that ran out of them): the
+// recording is not taken for an empty one. It is kept, and the alert says
+// where and that it could not be checked.
+TEST_F(CameraRecorderWindowTest, ARecordingThatCannotBeReadBackIsKept)
+{
+    struct PathGuard {
+        const QByteArray path = qgetenv("PATH");
+        ~PathGuard() { qputenv("PATH", path); }
+    } const guard;
+    QTemporaryDir bin;
+    const QByteArray real = QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"));
+    ASSERT_TRUE(writeTestScript(bin.filePath("ffmpeg"),
+        "#!/bin/sh\n"
+        "case \" $* \" in *\" -c copy \"*) ;; *) exec '"
+            + real + "' \"$@\" ;; esac\n'" + real
+            + "' \"$@\"\n"
+              "status=$?\n"
+              "prlimit --pid $PPID --nofile=0:\n"
+              "exit $status\n"));
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + guard.path);
+    NXCameraRecorderController& recorder = open({ kMuxedCamera });
+    rlimit before {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    record(recorder, 1.0);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    ASSERT_EQ(dialogs.alertTitles(), QStringList("The camera recording failed."));
+    const QString said = dialogs.alerts.front().text;
+    EXPECT_TRUE(said.startsWith("The recording could not be checked.\nIt could not be read (Too "
+                                "many open files) and is kept at \""))
+        << said.toStdString();
+    const QString kept = said.section('"', 1, 1);
+    EXPECT_EQ(MediaFacts::probe(kept).stream("video").codecName, "h264") << kept.toStdString();
+    QFile::remove(kept);
 }
 
 TEST_F(CameraRecorderWindowTest, WithoutDevicesNothingStarts)
