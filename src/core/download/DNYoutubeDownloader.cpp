@@ -65,7 +65,10 @@ QString textInsteadOfMedia(const QString& path)
 DNYoutubeStreamRequest::DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<DNYoutubeNode> node)
     : NXHTTPRequest(url)
     , m_youtubeNode(std::move(node))
-{ }
+{
+    // claimPartialFile takes the lock, and keeps it past the request.
+    setOwnerLocksPartialFile(true);
+}
 
 StreamFileLock::~StreamFileLock()
 {
