@@ -3,7 +3,8 @@
 //   http-get URL --output FILE [--resume] [--proxy HOST:PORT] [--timeout S]
 //
 // With --resume the partial file FILE.part is continued when it exists and
-// kept when the transfer fails. Prints "status: <HTTP status>", "bytes:
+// kept when the transfer fails; it is locked meanwhile, so that a second run
+// into it fails at once. Prints "status: <HTTP status>", "bytes:
 // <body bytes received by this run>" and, when the transfer fails,
 // "error: <code> <description>". Exit status: see kExitRule.
 #include "http/NXHTTPRequest.h"

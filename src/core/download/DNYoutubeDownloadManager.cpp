@@ -4,6 +4,7 @@
 #include "download/DNYoutubeFileNames.h"
 #include "download/DNYoutubeProxy.h"
 #include "download/NXStreamMergeOperation.h"
+#include "http/NetworkThread.h"
 #include "http/PartialFileOrigin.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
@@ -190,8 +191,10 @@ void DNYoutubeDownloadManager::stopAllDownload()
 void DNYoutubeDownloadManager::stopCurrentWork()
 {
     // Cleared first: the cancelled request reports nothing to anyone.
-    if (m_request)
+    if (m_request) {
         m_request->clearDelegatesAndCancel();
+        keepUnheardStream();
+    }
     endRequest();
     // Stops ffmpeg and waits for it; a completion still queued is ignored,
     // and an output it had made goes: the streams are kept.
@@ -205,6 +208,18 @@ void DNYoutubeDownloadManager::stopCurrentWork()
     m_jobActive = false;
 }
 
+// The request may have finished on the network thread before the cancel
+// reached it, its stream whole at the stream file's name and its report not
+// yet heard here: that stream goes back like any finished one.
+void DNYoutubeDownloadManager::keepUnheardStream()
+{
+    NetworkThread::postAndWait([] {});
+    if (!m_request->isFinished() || !m_request->error().isNull())
+        return;
+    m_finishedStreams.append({ m_request->downloadDestinationPath(), m_request->partialFilePath(),
+        m_request->streamFileLock() });
+}
+
 void DNYoutubeDownloadManager::endRequest()
 {
     if (m_request)
@@ -214,9 +229,14 @@ void DNYoutubeDownloadManager::endRequest()
 
 void DNYoutubeDownloadManager::putBackStreams()
 {
+    // A stream that cannot go back (another run has made the partial's name
+    // anew) stays whole under its own name, which the next run of the stream
+    // takes back.
     for (const FinishedStream& stream : std::as_const(m_finishedStreams)) {
-        if (moveFileWithoutReplacing(stream.file, stream.partial) != 0)
-            QFile::remove(stream.file);
+        if (const int failure = moveFileWithoutReplacing(stream.file, stream.partial); failure != 0)
+            DNLog(QStringLiteral("%1 stays: it cannot go back to %2: %3")
+                      .arg(stream.file, stream.partial,
+                          QString::fromLocal8Bit(std::strerror(failure))));
     }
     m_finishedStreams.clear();
 }
@@ -329,6 +349,7 @@ void DNYoutubeDownloadManager::requestDidFinished(NXHTTPRequest* request)
         failJob(problem);
         return;
     }
+    finished->removeSupersededPartials();
     const bool video = dynamic_cast<DNYoutubeDownloader*>(finished.get()) != nullptr;
     const bool audioFollows
         = video && !currentNode().youtubeLink().biggestSizeOfAudioStream.isEmpty();

@@ -99,8 +99,12 @@ private:
     void failJob(const QString& reason);
     void postFinished(const QString& outputFile);
     void stopCurrentWork();
-    // The current job's finished streams back to their partial files (or removed).
+    // The current job's finished streams back to their partial files (or
+    // left whole where they are, when a partial has taken that name).
     void putBackStreams();
+    // A stream the stopped request finished before the manager heard of it
+    // counts as finished.
+    void keepUnheardStream();
     void endRequest();
     bool isCurrent(const NXHTTPRequest* request) const;
     DNYoutubeNode& currentNode() const { return *m_downloadJobs.first().node; }

@@ -2,8 +2,10 @@
 
 #include "download/DNYoutubeFileNames.h"
 #include "platform/AppPaths.h"
+#include "platform/DNLogger.h"
 #include "platform/PathStatus.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -15,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +61,17 @@ QString textInsteadOfMedia(const QString& path)
     return {};
 }
 
+// Names the stream a partial file holds, whatever the size it was fetched for.
+const char* const kStreamAttribute = "user.quillon.stream";
+
+QByteArray streamMarkOf(const QString& path)
+{
+    char value[64];
+    const ssize_t size
+        = ::lgetxattr(QFile::encodeName(path).constData(), kStreamAttribute, value, sizeof value);
+    return size > 0 ? QByteArray(value, size) : QByteArray();
+}
+
 } // namespace
 
 // --- DNYoutubeStreamRequest ------------------------------------------------------
@@ -65,7 +79,10 @@ QString textInsteadOfMedia(const QString& path)
 DNYoutubeStreamRequest::DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<DNYoutubeNode> node)
     : NXHTTPRequest(url)
     , m_youtubeNode(std::move(node))
-{ }
+{
+    // claimPartialFile takes the lock, and keeps it past the request.
+    setOwnerLocksPartialFile(true);
+}
 
 StreamFileLock::~StreamFileLock()
 {
@@ -93,6 +110,13 @@ void DNYoutubeStreamRequest::addStreamHeaders(const QMap<QString, QString>& head
         else
             addRequestHeader(header.key(), header.value());
     }
+}
+
+QString DNYoutubeStreamRequest::streamIdentity() const
+{
+    const QString family = streamFamily();
+    return family.isEmpty() ? QString()
+                            : family + QStringLiteral("size: %1\n").arg(byteCount(announcedSize()));
 }
 
 QString DNYoutubeStreamRequest::streamKey() const
@@ -157,8 +181,38 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
             = QStringLiteral("Another download is fetching this stream into %1").arg(m_partialPath);
         return false;
     }
+    // Which stream it is, whatever its size: a later version finds it by this.
+    const QByteArray family = familyMark();
+    ::fsetxattr(fd, kStreamAttribute, family.constData(), size_t(family.size()), 0);
     holdLock(std::move(lock));
     return true;
+}
+
+QByteArray DNYoutubeStreamRequest::familyMark() const
+{
+    return DNYoutubeFileNames::streamKey(streamFamily()).toLatin1();
+}
+
+void DNYoutubeStreamRequest::removeSupersededPartials() const
+{
+    const QByteArray family = familyMark();
+    const QDir folder = QFileInfo(m_partialPath).dir();
+    for (const QString& name :
+        folder.entryList({ QStringLiteral("*.quillondownload") }, QDir::Files | QDir::Hidden)) {
+        const QString path = folder.filePath(name);
+        if (path == m_partialPath || streamMarkOf(path) != family)
+            continue;
+        const int fd = ::open(
+            QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        const StreamFileLock lock(fd);
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && lock.isOn(path)) {
+            DNLog(QStringLiteral("%1 is of an earlier version of a stream now whole; it goes")
+                      .arg(path));
+            ::unlink(QFile::encodeName(path).constData());
+        }
+    }
 }
 
 void DNYoutubeStreamRequest::holdLock(std::shared_ptr<StreamFileLock> lock)
@@ -249,6 +303,19 @@ void DNYoutubeStreamRequest::releasePartialFile()
         QFile::remove(m_partialPath);
     m_lock.reset();
     m_replacedLock.reset();
+}
+
+HttpError DNYoutubeStreamRequest::answerHeadRefusal(const NXHeaderDictionary& headers) const
+{
+    const QString type = headers.value(QStringLiteral("Content-Type"))
+                             .section(QLatin1Char(';'), 0, 0)
+                             .trimmed()
+                             .toLower();
+    if (type != QLatin1String("text/html") && type != QLatin1String("application/xhtml+xml"))
+        return {};
+    return requestError(NXHTTPRequestErrorType::FileManagement,
+        QStringLiteral("A web page came instead of the %1 (%2)")
+            .arg(carriedMedia(), url().toString(QUrl::RemoveQuery)));
 }
 
 HttpError DNYoutubeStreamRequest::finishedFileRefusal(const QString& file) const
@@ -362,17 +429,21 @@ QString DNYoutubeDownloader::partialFileName(const QString& key) const
         .fileName();
 }
 
-QString DNYoutubeDownloader::streamIdentity() const
+QString DNYoutubeDownloader::streamFamily() const
 {
     const DNYoutubeNode& node = *youtubeNode();
     const DNYoutubeVideoSegment* selected = node.selectedSgmt();
     if (!selected)
         return {};
     // One substitution pass: an address's "%2F" is not a place for the next value.
-    return QStringLiteral("page: %1\nstream: video %2P %3 %4 part %5\nsize: %6\n")
+    return QStringLiteral("page: %1\nstream: video %2P %3 %4 part %5\n")
         .arg(node.youtubeLink().sourceURL, QString::number(selected->resolution),
-            selected->containerFormat, selected->videoFormat, QString::number(m_videoURLIndex + 1),
-            byteCount(announcedSize()));
+            selected->containerFormat, selected->videoFormat, QString::number(m_videoURLIndex + 1));
+}
+
+QString DNYoutubeDownloader::carriedMedia() const
+{
+    return QStringLiteral("video");
 }
 
 // The variant's own bytes, without the audio the analysis added to its size;
@@ -420,11 +491,14 @@ QString NXYoutubeAudioDownloader::partialFileName(const QString& key) const
         .fileName();
 }
 
-QString NXYoutubeAudioDownloader::streamIdentity() const
+QString NXYoutubeAudioDownloader::streamFamily() const
 {
-    const DNYoutubeLinkNode& link = youtubeNode()->youtubeLink();
-    return QStringLiteral("page: %1\nstream: audio\nsize: %2\n")
-        .arg(link.sourceURL, byteCount(link.audioStreamSize));
+    return QStringLiteral("page: %1\nstream: audio\n").arg(youtubeNode()->youtubeLink().sourceURL);
+}
+
+QString NXYoutubeAudioDownloader::carriedMedia() const
+{
+    return QStringLiteral("audio");
 }
 
 double NXYoutubeAudioDownloader::announcedSize() const

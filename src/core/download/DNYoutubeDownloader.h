@@ -64,6 +64,10 @@ public:
     // is not empty, matches an exact announced size, and is no web page or
     // playlist.
     QString streamProblem(const QString& file) const;
+    // Once this stream is whole: the partials another size of it left (an
+    // earlier version, fetched under a key of its own) go, unless another
+    // run is fetching them.
+    void removeSupersededPartials() const;
 
 protected:
     DNYoutubeStreamRequest(const QUrl& url, std::shared_ptr<DNYoutubeNode> node);
@@ -76,15 +80,23 @@ protected:
     // A body that is not the whole stream never takes the partial's place:
     // the request fails, and the partial stays to be resumed.
     HttpError finishedFileRefusal(const QString& file) const override;
-    // The partial file's name for `key`, and what identifies the stream.
+    // A web page in place of the stream is refused by its head.
+    HttpError answerHeadRefusal(const NXHeaderDictionary& headers) const override;
+    // The partial file's name for `key`; what identifies the stream but for
+    // its size ("" when nothing does), and what it carries ("video").
     virtual QString partialFileName(const QString& key) const = 0;
-    virtual QString streamIdentity() const = 0;
+    virtual QString streamFamily() const = 0;
+    virtual QString carriedMedia() const = 0;
     // The stream's size as the analysis gave it (0 when unknown), and whether
     // that is the file's exact size.
     virtual double announcedSize() const = 0;
     virtual bool isSizeExact() const = 0;
 
 private:
+    // The stream's family and size, the key's source.
+    QString streamIdentity() const;
+    // The key of the stream's family, kept on its partial file.
+    QByteArray familyMark() const;
     bool lockPartialFile(QString* reason);
     void holdLock(std::shared_ptr<StreamFileLock> lock);
     std::shared_ptr<StreamFileLock> lockStreamFile(QString* reason) const;
@@ -122,7 +134,8 @@ public:
 
 protected:
     QString partialFileName(const QString& key) const override;
-    QString streamIdentity() const override;
+    QString streamFamily() const override;
+    QString carriedMedia() const override;
     double announcedSize() const override;
     bool isSizeExact() const override;
 
@@ -143,7 +156,8 @@ public:
 
 protected:
     QString partialFileName(const QString& key) const override;
-    QString streamIdentity() const override;
+    QString streamFamily() const override;
+    QString carriedMedia() const override;
     double announcedSize() const override;
     bool isSizeExact() const override;
 };

@@ -118,6 +118,12 @@ std::optional<DNYoutubeLinkNode> DNYoutubeParser::analysisYoutubeWebSource(const
     OnlineVideoFailure& told = failure ? *failure : unused;
     told = {};
     QString& reason = told.reason;
+    // yt-dlp would take a blank address for a search and answer with a hint about that.
+    if (url.trimmed().isEmpty()) {
+        reason = QStringLiteral("no address was given");
+        DNLog(QStringLiteral("Youtube Parser: %1").arg(reason));
+        return std::nullopt;
+    }
     OnlineVideoLibrary library(dylibPath, cancel, timeLimit);
     if (!library.initialize()) {
         reason = dylibPath.isEmpty() ? QStringLiteral("no yt-dlp program found")

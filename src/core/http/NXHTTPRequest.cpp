@@ -2,6 +2,7 @@
 
 #include "http/NXDataDecompressor.h"
 #include "http/NetworkThread.h"
+#include "platform/DNLogger.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -352,6 +353,11 @@ void NXHTTPRequest::main()
         failWithError(refusal);
         return;
     }
+    if (const HttpError refusal = m_hasStartedBefore ? HttpError() : claimDownloadFiles();
+        !refusal.isNull()) {
+        failWithError(refusal);
+        return;
+    }
     try {
         prepareAndStart();
     } catch (const std::exception& exception) {
@@ -521,7 +527,25 @@ void NXHTTPRequest::updatePartialDownloadSize()
     partial.refresh();
     if (!partial.exists())
         return;
-    m_partialDownloadSize = quint64(partial.size());
+    const quint64 size = quint64(partial.size());
+    if (size > 0 && !m_partialFile.isSuperseded()) {
+        if (const QString reason = stalePartialReason(size); !reason.isEmpty()) {
+            DNLog(QStringLiteral("%1 is fetched afresh: %2").arg(m_partialFile.path(), reason));
+            m_partialFile.markSuperseded();
+        }
+    }
+    // Its bytes stay until a whole body takes their place.
+    m_partialDownloadSize = m_partialFile.isSuperseded() ? 0 : size;
+}
+
+QString NXHTTPRequest::stalePartialReason(quint64 size)
+{
+    if (!m_partialFile.mayBeContinued())
+        return QStringLiteral("its file system keeps no record of the version it began with");
+    const std::optional<PartialFileOrigin>& origin = m_partialFile.readOrigin();
+    if (origin && origin->total && size > *origin->total)
+        return QStringLiteral("it holds %1 bytes of a file of %2").arg(size).arg(*origin->total);
+    return {};
 }
 
 std::unique_ptr<HttpReadStream> NXHTTPRequest::makeReadStream()

@@ -317,6 +317,17 @@ public:
     // outlive.
     bool replacesPartialOnlyWhenWhole() const { return m_replacesPartialOnlyWhenWhole; }
     void setReplacesPartialOnlyWhenWhole(bool on) { m_replacesPartialOnlyWhenWhole = on; }
+    // A resumed download locks its partial file (flock) while it runs, so
+    // that a second one into the same file fails at once; on, the owner
+    // holds that lock itself (a second open file's lock would be refused by
+    // the owner's own).
+    void setOwnerLocksPartialFile(bool on) { m_ownerLocksPartialFile = on; }
+    // At most this many requests ask for more of a body whose length the
+    // server does not give before its pieces must bring kSmallestAveragePiece
+    // bytes each on average: a server that sends ever smaller pieces would be
+    // asked for ever.
+    static constexpr int kPieceRequestsWithoutAverage = 64;
+    static constexpr quint64 kSmallestAveragePiece = 64 * 1024;
     // A body that grows past this many bytes, decoded and counting the
     // partial file when it is appended to it, fails the request (code 13)
     // without touching the destination; 0 for no limit. A coded body may
@@ -476,6 +487,9 @@ protected:
     // keeps what it held before this answer (and what an appended piece
     // added).
     virtual HttpError finishedFileRefusal(const QString& file) const;
+    // Called, on the network thread, with the head of a success whose body
+    // would reach the file; an error refuses it before a byte is written.
+    virtual HttpError answerHeadRefusal(const NXHeaderDictionary& headers) const;
 
     // Request body, once per request.
     void buildPostBody();
@@ -571,6 +585,13 @@ private:
     // A piece continues the partial file when it starts at its end, and
     // names the version and length the partial file was started from.
     bool continuesPartialFile(const HttpMessage& head) const;
+    bool findsPartialWhole(const HttpMessage& head) const;
+    bool outgrowsFile(const HttpMessage& head) const;
+    HttpError pieceCountRefusal() const;
+    // Sweeps what killed downloads left beside the files and locks the partial file.
+    HttpError claimDownloadFiles();
+    // Why the partial on disk cannot be continued, or "".
+    QString stalePartialReason(quint64 size);
     // The piece just appended held bytes, and the server gives no length
     // for the body: more may follow it.
     bool endsPieceOfUnknownLength() const;
@@ -766,6 +787,11 @@ private:
     QByteArray m_readBuffer;
     bool m_allowResumeForFileDownloads = false;
     bool m_replacesPartialOnlyWhenWhole = false;
+    bool m_ownerLocksPartialFile = false;
+    // Requests that asked for more after a piece of unknown length, and
+    // what those pieces brought.
+    int m_pieceRequests = 0;
+    quint64 m_pieceBytes = 0;
     quint64 m_maximumBodySize = 0;
     bool m_downloadComplete = false;
     bool m_showAccurateProgress = true;

@@ -261,6 +261,26 @@ HttpError NXHTTPRequest::finishedFileRefusal(const QString&) const
     return {};
 }
 
+HttpError NXHTTPRequest::answerHeadRefusal(const NXHeaderDictionary&) const
+{
+    return {};
+}
+
+HttpError NXHTTPRequest::claimDownloadFiles()
+{
+    if (m_downloadDestinationPath.isEmpty() || wantsReceivedData())
+        return {};
+    const QString partial = m_partialFile.path();
+    const QString destinationFolder = QFileInfo(m_downloadDestinationPath).path();
+    PartialFile::removeAbandonedSiblings(destinationFolder);
+    if (!partial.isEmpty() && QFileInfo(partial).path() != destinationFolder)
+        PartialFile::removeAbandonedSiblings(QFileInfo(partial).path());
+    if (!m_allowResumeForFileDownloads || partial.isEmpty() || m_ownerLocksPartialFile
+        || writesDestinationDirectly())
+        return {};
+    return m_partialFile.lock();
+}
+
 // The destination changes only here, once the whole body is on disk (and
 // inflated, when it came compressed).
 HttpError NXHTTPRequest::finishDownloadFile()
@@ -282,6 +302,10 @@ HttpError NXHTTPRequest::finishDownloadFile()
     if (!failure.isNull())
         return failure;
     if (appended && endsPieceOfUnknownLength()) {
+        ++m_pieceRequests;
+        m_pieceBytes += m_totalBytesRead;
+        if (const HttpError refusal = pieceCountRefusal(); !refusal.isNull())
+            return refusal;
         m_bodyDisposal = BodyDisposal::AskForMore;
         return {};
     }
@@ -305,6 +329,20 @@ HttpError NXHTTPRequest::finishDownloadFile()
         QFile::remove(m_partialFile.path());
     m_partialFile.forgetPath();
     return failure;
+}
+
+HttpError NXHTTPRequest::pieceCountRefusal() const
+{
+    if (m_pieceRequests <= kPieceRequestsWithoutAverage
+        || m_pieceBytes / quint64(m_pieceRequests) >= kSmallestAveragePiece)
+        return {};
+    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+        QStringLiteral("The server sent the body in %1 pieces of %2 bytes on average; past %3 "
+                       "pieces, each must bring %4 bytes on average. The partial file keeps them")
+            .arg(m_pieceRequests)
+            .arg(m_pieceBytes / quint64(m_pieceRequests))
+            .arg(kPieceRequestsWithoutAverage)
+            .arg(kSmallestAveragePiece));
 }
 
 bool NXHTTPRequest::removeFileAtPath(const QString& path, HttpError* error)

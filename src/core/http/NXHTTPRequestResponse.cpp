@@ -25,6 +25,8 @@ struct ContentRange {
     std::optional<quint64> first;
     std::optional<quint64> last;
     std::optional<quint64> total;
+    // The value has that form, and its range lies within its total.
+    bool readable = false;
 
     std::optional<quint64> length() const
     {
@@ -42,8 +44,13 @@ ContentRange parseContentRange(const QString& value)
     const auto match = form.match(value);
     if (!match.hasMatch())
         return {};
-    return { decimalValue(match.captured(1)), decimalValue(match.captured(2)),
+    ContentRange range { decimalValue(match.captured(1)), decimalValue(match.captured(2)),
         decimalValue(match.captured(3)) };
+    const bool ordered = range.first.has_value() == range.last.has_value()
+        && (!range.first || *range.first <= *range.last);
+    const bool within = !range.last || !range.total || *range.last < *range.total;
+    range.readable = ordered && within && (range.first || range.total);
+    return range;
 }
 
 // A file's body is what a 2xx carries, but for these two, which carry none.
@@ -126,7 +133,13 @@ void NXHTTPRequest::readResponseHeaders()
         m_answerOrigin = PartialFileOrigin::fromAnswer(
             head->headers(), isResponseCompressed() ? std::nullopt : length);
     }
-    const HttpError refusal = answerRefusal(*head);
+    if (outgrowsFile(*head))
+        m_partialFile.markSuperseded();
+    HttpError refusal = answerRefusal(*head);
+    const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
+    if (refusal.isNull() && toFile
+        && (m_bodyDisposal == BodyDisposal::Write || m_bodyDisposal == BodyDisposal::Append))
+        refusal = answerHeadRefusal(m_responseHeaders);
     // Nothing of a refused answer reaches a file.
     if (!refusal.isNull())
         m_bodyDisposal = BodyDisposal::Keep;
@@ -265,18 +278,41 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
     const bool success = status / 100 == 2 && !isBodilessSuccess(status);
     if (!resumesPartialFile())
         return success ? BodyDisposal::Write : BodyDisposal::Keep;
-    const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
-    const quint64 partial = m_partialDownloadSize;
     if (status == 206)
         return continuesPartialFile(head) ? BodyDisposal::Append : BodyDisposal::Restart;
     if (status == 200)
         return BodyDisposal::Write;
-    // After a piece of a body of unknown length, a 416 is the end of it.
     if (status == 416)
-        return range.total == partial || (m_askingForMore && !range.total)
-            ? BodyDisposal::AlreadyComplete
-            : BodyDisposal::Restart;
+        return findsPartialWhole(head) ? BodyDisposal::AlreadyComplete : BodyDisposal::Restart;
     return success ? BodyDisposal::Restart : BodyDisposal::Keep;
+}
+
+// A 416 says the range starts at or past the end: the partial is whole when
+// the length the server gives is the partial's (after a piece of a body of
+// unknown length, it gives none), and agrees with the version and length
+// the partial began with.
+bool NXHTTPRequest::findsPartialWhole(const HttpMessage& head) const
+{
+    const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
+    const quint64 partial = m_partialDownloadSize;
+    if (range.total != partial && (!m_askingForMore || range.total))
+        return false;
+    const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
+    if (!began)
+        return true;
+    return (!began->total || *began->total == partial)
+        && began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+}
+
+// An answer to the range that gives the file a length below the partial's
+// shows that the partial cannot be the start of it.
+bool NXHTTPRequest::outgrowsFile(const HttpMessage& head) const
+{
+    const int status = head.statusCode();
+    if (!resumesPartialFile() || (status != 206 && status != 416))
+        return false;
+    const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
+    return range.total && *range.total < m_partialDownloadSize;
 }
 
 bool NXHTTPRequest::endsPieceOfUnknownLength() const
@@ -288,10 +324,15 @@ bool NXHTTPRequest::endsPieceOfUnknownLength() const
 bool NXHTTPRequest::continuesPartialFile(const HttpMessage& head) const
 {
     const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
-    if (range.first != m_partialDownloadSize.load())
+    if (!range.readable || range.first != m_partialDownloadSize.load())
         return false;
     const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
-    return !began || began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+    if (!began)
+        return true;
+    // A piece of unknown total never runs past the total the file gave.
+    if (began->total && *range.last >= *began->total)
+        return false;
+    return began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
 }
 
 qsizetype NXHTTPRequest::roomInPiece(qsizetype size) const
@@ -342,6 +383,11 @@ HttpError NXHTTPRequest::answerRefusal(const HttpMessage& head) const
         return requestError(NXHTTPRequestErrorType::ConnectionFailure,
             QStringLiteral("The server sent a piece of the body (206, \"%1\") for a request of "
                            "all of it")
+                .arg(pieceSent));
+    if (!parseContentRange(pieceSent).readable)
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent a piece of the body whose range (\"%1\") could not "
+                           "be read")
                 .arg(pieceSent));
     if (resumesPartialFile() && isResponseCompressed())
         return requestError(NXHTTPRequestErrorType::Compression,
@@ -487,6 +533,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_partialFile.setPath(m_partialFile.path(), false);
     copy->m_partialFile.setOriginStaysAtDestination(m_partialFile.originStaysAtDestination());
     copy->m_replacesPartialOnlyWhenWhole = m_replacesPartialOnlyWhenWhole;
+    copy->m_ownerLocksPartialFile = m_ownerLocksPartialFile;
     copy->m_username = m_username;
     copy->m_password = m_password;
     copy->m_domain = m_domain;

@@ -483,6 +483,8 @@ void NXHTTPRequest::failWithError(const HttpError& failure)
 void NXHTTPRequest::markAsFinished()
 {
     removeTemporaryUploadFiles();
+    // The next download into the partial file may start.
+    m_partialFile.unlock();
     setInProgress(false);
     setFinished(true);
 }

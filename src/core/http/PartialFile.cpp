@@ -2,9 +2,11 @@
 
 #include "http/NXHTTPRequestError.h"
 #include "platform/FileMove.h"
+#include "platform/OwnerMark.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <cerrno>
@@ -12,6 +14,11 @@
 #include <cstring>
 #include <filesystem>
 #include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +42,27 @@ HttpError writeError(const QFile& file)
     return requestError(NXHTTPRequestErrorType::FileManagement,
         QStringLiteral("Failed to write to file at path '%1'").arg(file.fileName()),
         std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
+}
+
+// Made and marked as ours before anything is written to it, so that one
+// left by a killed process is known for abandoned.
+bool createMarked(const QString& path)
+{
+    const Fd fd(::open(QFile::encodeName(path).constData(),
+        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd.valid())
+        return false;
+    OwnerMark::mark(fd.get());
+    return true;
+}
+
+// Whether `fd` holds the file at `path` (a link not followed).
+bool isSameFile(int fd, const QString& path)
+{
+    struct stat held { };
+    struct stat named { };
+    return ::fstat(fd, &held) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0
+        && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 // Copies `from` into the special file `to` and removes `from`.
@@ -66,6 +94,22 @@ QString PartialFile::siblingPath(const QString& path)
     return info.dir().filePath(fits ? named : QStringLiteral(".%1.download").arg(unique));
 }
 
+void PartialFile::removeAbandonedSiblings(const QString& folder)
+{
+    static const QRegularExpression naming(QStringLiteral(
+        "^\\..*\\.[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.download$"));
+    const QDir dir(folder);
+    for (const QString& name :
+        dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {
+        const QString path = dir.filePath(name);
+        struct stat status { };
+        if (naming.match(name).hasMatch()
+            && ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)
+            && status.st_uid == ::geteuid() && OwnerMark::ownerOf(path) == OwnerMark::Owner::Gone)
+            ::unlink(QFile::encodeName(path).constData());
+    }
+}
+
 bool PartialFile::isSpecialFile(const QString& path)
 {
     std::error_code failure;
@@ -80,12 +124,68 @@ void PartialFile::setPath(const QString& path, bool chosen)
 {
     m_path = path;
     m_chosen = chosen;
+    m_superseded = false;
 }
 
 void PartialFile::forgetPath()
 {
     m_path.clear();
     m_chosen = false;
+    m_superseded = false;
+}
+
+bool PartialFile::mayBeContinued() const
+{
+    return m_written || PartialFileOrigin::isKeptOn(m_path);
+}
+
+HttpError PartialFile::lock()
+{
+    if (m_lock.valid() || m_path.isEmpty())
+        return {};
+    const QByteArray name = QFile::encodeName(m_path);
+    struct stat status { };
+    const bool existed = ::lstat(name.constData(), &status) == 0;
+    Fd fd(::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
+    if (!fd.valid())
+        return requestError(NXHTTPRequestErrorType::FileManagement,
+            QStringLiteral("Cannot open the partial file '%1': %2")
+                .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+    // Only a lock another holds refuses: a file system without locks has
+    // nobody to share them with.
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return requestError(NXHTTPRequestErrorType::FileManagement,
+            QStringLiteral("Another download is fetching into '%1'").arg(m_path));
+    m_lock = std::move(fd);
+    m_lockedPath = m_path;
+    m_madeToLock = !existed;
+    return {};
+}
+
+void PartialFile::unlock()
+{
+    if (!m_lock.valid())
+        return;
+    struct stat status { };
+    if (m_madeToLock && isSameFile(m_lock.get(), m_lockedPath)
+        && ::fstat(m_lock.get(), &status) == 0 && status.st_size == 0)
+        ::unlink(QFile::encodeName(m_lockedPath).constData());
+    m_lock.reset();
+}
+
+// The replacement is locked before it takes the partial's name, and the lock
+// on the partial it replaces is given up once it has.
+bool PartialFile::lockReplacement(const QString& replacement)
+{
+    if (!m_lock.valid())
+        return true;
+    Fd fd(::open(QFile::encodeName(replacement).constData(),
+        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return false;
+    m_lock = std::move(fd);
+    m_madeToLock = false;
+    return true;
 }
 
 const std::optional<PartialFileOrigin>& PartialFile::readOrigin()
@@ -102,11 +202,19 @@ HttpError PartialFile::open(
     if (m_output)
         return {};
     m_replacedSize = 0;
+    m_replacesShorter = false;
     if (!appending && beside) {
         m_replacedPath = m_path;
         m_replacedSize = quint64(QFileInfo(m_replacedPath).size());
         m_path = siblingPath(m_replacedPath);
+        // Shorter than the partial, it may still be the file, when the
+        // partial is shown not to be its start.
+        const bool otherVersion = m_origin && origin && m_origin->supersededBy(*origin);
+        const bool sameType = !m_origin || !origin || m_origin->sameTypeAs(*origin);
+        m_replacesShorter = (m_superseded || otherVersion) && sameType;
     }
+    if (m_chosen || beside)
+        createMarked(m_path);
     auto file = std::make_unique<QFile>(m_path);
     const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
     if (!file->open(QIODevice::WriteOnly | mode)) {
@@ -145,12 +253,20 @@ HttpError PartialFile::promote()
         return writeError(*m_output);
     if (m_replaceHook)
         m_replaceHook(replacement);
+    if (!lockReplacement(replacement))
+        return requestError(NXHTTPRequestErrorType::FileManagement,
+            QStringLiteral("Cannot lock '%1' before it takes the partial file's place")
+                .arg(replacement));
     if (std::rename(QFile::encodeName(replacement).constData(),
             QFile::encodeName(m_replacedPath).constData())
         != 0)
         return moveError(replacement, m_replacedPath, errno);
     m_path = std::exchange(m_replacedPath, QString());
     m_origin = m_bodyOrigin;
+    m_superseded = false;
+    m_replacesShorter = false;
+    // A partial of ours, no longer abandoned if we are killed.
+    OwnerMark::clear(m_path);
     return {};
 }
 
@@ -178,7 +294,7 @@ void PartialFile::close()
 
 HttpError PartialFile::shorterBodyRefusal(const QString& file) const
 {
-    if (!isReplacing())
+    if (!isReplacing() || m_replacesShorter)
         return {};
     const quint64 size = quint64(QFileInfo(file).size());
     if (size >= m_replacedSize)
@@ -224,6 +340,7 @@ HttpError PartialFile::finishCoded(const QString& destination, NXDataDecompresso
     quint64 outputLimit, const Refusal& refusal)
 {
     const QString inflated = siblingPath(destination);
+    createMarked(inflated);
     HttpError failure;
     if (!NXDataDecompressor::uncompressDataFromFile(m_path, inflated, &failure, format, outputLimit)
         && failure.isNull())
@@ -235,6 +352,8 @@ HttpError PartialFile::finishCoded(const QString& destination, NXDataDecompresso
         failure = refusal(inflated);
     if (failure.isNull() && m_originStaysAtDestination && m_bodyOrigin)
         m_bodyOrigin->writeTo(inflated);
+    if (failure.isNull() && m_replaceHook)
+        m_replaceHook(inflated);
     if (failure.isNull())
         failure = moveTo(inflated, destination);
     if (!failure.isNull())
@@ -256,6 +375,7 @@ HttpError PartialFile::moveTo(const QString& from, const QString& destination)
                                                    : moveFileWithoutReplacing(from, destination);
     if (failure != 0)
         return moveError(from, destination, failure);
+    OwnerMark::clear(destination);
     // The file is whole: nothing will continue it, unless its owner may make
     // a partial file of it again.
     if (!m_originStaysAtDestination)

@@ -3,6 +3,7 @@
 #include "http/HttpError.h"
 #include "http/NXDataDecompressor.h"
 #include "http/PartialFileOrigin.h"
+#include "platform/Fd.h"
 
 #include <QFile>
 #include <QString>
@@ -19,10 +20,16 @@
 // it was. No sockets: the request hands it bytes and decisions.
 class PartialFile {
 public:
-    // Called just before the file at `replacement` takes the partial's name.
+    // Called just before a file of ours at `replacement` takes the partial's
+    // name, or the destination's when it is the inflated copy of a coded body.
     using ReplaceHook = std::function<void(const QString& replacement)>;
     // Why a whole body in `file` may not take any place, or nothing.
     using Refusal = std::function<HttpError(const QString& file)>;
+
+    PartialFile() = default;
+    ~PartialFile() { unlock(); }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
 
     void setReplaceHook(ReplaceHook hook) { m_replaceHook = std::move(hook); }
     // The finished file keeps the version its body began with, for an owner
@@ -44,6 +51,24 @@ public:
     // that keeps no attributes, what this object wrote to it; and as last read.
     const std::optional<PartialFileOrigin>& readOrigin();
     const std::optional<PartialFileOrigin>& knownOrigin() const { return m_origin; }
+    // Whether the bytes at the partial's name may be continued: this object
+    // wrote them, or their file system keeps the version they began with.
+    // Where it keeps none, a partial of an earlier run may be of any version.
+    bool mayBeContinued() const;
+    // The partial is shown not to be the start of the file (another version,
+    // one of no known version, or longer than the file): a whole body takes
+    // its place even when shorter, if it is the same kind of content. Until
+    // a body takes its name.
+    void markSuperseded() { m_superseded = true; }
+    bool isSuperseded() const { return m_superseded; }
+
+    // Takes an exclusive lock on the partial file, made empty when missing,
+    // for as long as this object works on it, so that a second download into
+    // it fails at once; the lock follows a body that takes the partial's
+    // name. Without it, the owner holds such a lock.
+    HttpError lock();
+    // Gives the lock up; a partial made only to be locked, and still empty, goes.
+    void unlock();
 
     // Opens for one answer's body: after the partial's bytes when
     // `appending`, else from the start, beside the partial when `beside` (it
@@ -71,8 +96,12 @@ public:
     HttpError finishCoded(const QString& destination, NXDataDecompressor::Format format,
         quint64 outputLimit, const Refusal& refusal);
 
-    // A new name in the folder of `path`, beside it.
+    // A new name in the folder of `path`, beside it. What is written there
+    // carries the owner mark of the process that wrote it.
     static QString siblingPath(const QString& path);
+    // Removes the files at such names in `folder` whose process has ended (a
+    // download killed while it wrote them).
+    static void removeAbandonedSiblings(const QString& folder);
     // A device, pipe or socket: written to, never replaced.
     static bool isSpecialFile(const QString& path);
 
@@ -80,6 +109,7 @@ private:
     HttpError shorterBodyRefusal(const QString& file) const;
     void dropRefused(bool freshBody);
     HttpError moveTo(const QString& from, const QString& destination);
+    bool lockReplacement(const QString& replacement);
 
     QString m_path;
     bool m_chosen = false;
@@ -93,5 +123,13 @@ private:
     std::optional<PartialFileOrigin> m_origin;
     std::optional<PartialFileOrigin> m_bodyOrigin;
     bool m_originStaysAtDestination = false;
+    bool m_superseded = false;
+    // The body written beside the partial takes its place even when shorter.
+    bool m_replacesShorter = false;
     ReplaceHook m_replaceHook;
+    // Our lock on the partial, the name it was taken on, and whether we made
+    // the file to take it.
+    Fd m_lock;
+    QString m_lockedPath;
+    bool m_madeToLock = false;
 };

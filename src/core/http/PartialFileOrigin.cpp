@@ -1,9 +1,13 @@
 #include "http/PartialFileOrigin.h"
 
 #include "http/HttpHeaders.h"
+#include "platform/DNLogger.h"
 
 #include <QFile>
 #include <QStringList>
+
+#include <algorithm>
+#include <cerrno>
 
 #include <sys/xattr.h>
 
@@ -11,25 +15,41 @@ namespace {
 
 const char* const kAttribute = "user.quillon.origin";
 
-// The form kept on disk: entity tag, date, total, one per line.
+// The form kept on disk: entity tag, date, total and type, one per line.
+// Files of earlier versions have no line for the type.
 QByteArray serialized(const PartialFileOrigin& origin)
 {
     const QString total = origin.total ? QString::number(*origin.total) : QString();
-    return QStringList { origin.entityTag, origin.lastModified, total }
+    return QStringList { origin.entityTag, origin.lastModified, total, origin.contentType }
         .join(QLatin1Char('\n'))
         .toUtf8();
+}
+
+// What a header of ours may hold: Latin-1 without control characters. A NUL
+// or a bare CR, which only another writer can have put there, would make the
+// If-Range header it goes into unsendable.
+bool isHeaderText(const QString& text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        const char16_t code = c.unicode();
+        return code == u'\t' || (code >= 0x20 && code != 0x7f && code <= 0xff);
+    });
 }
 
 std::optional<PartialFileOrigin> parsed(const QByteArray& stored)
 {
     const QStringList lines = QString::fromUtf8(stored).split(QLatin1Char('\n'));
-    if (lines.size() != 3)
+    if (lines.size() != 3 && lines.size() != 4)
         return std::nullopt;
-    PartialFileOrigin origin { lines[0], lines[1], std::nullopt };
+    if (!std::all_of(lines.cbegin(), lines.cend(), isHeaderText))
+        return std::nullopt;
+    PartialFileOrigin origin { lines[0], lines[1], std::nullopt, lines.value(3) };
     bool ok = false;
     const quint64 total = lines[2].toULongLong(&ok);
     if (ok)
         origin.total = total;
+    else if (!lines[2].isEmpty())
+        return std::nullopt;
     return origin;
 }
 
@@ -38,16 +58,22 @@ bool bothSetAndDiffer(const QString& a, const QString& b)
     return !a.isEmpty() && !b.isEmpty() && a != b;
 }
 
+bool isStrongTag(const QString& tag)
+{
+    return tag.size() >= 2 && tag.startsWith(QLatin1Char('"')) && tag.endsWith(QLatin1Char('"'));
+}
+
 } // namespace
 
 PartialFileOrigin PartialFileOrigin::fromAnswer(
     const HttpHeaders& headers, std::optional<quint64> total)
 {
-    const QString tag = headers.value(QStringLiteral("ETag")).trimmed();
-    const bool strong
-        = tag.startsWith(QLatin1Char('"')) && tag.endsWith(QLatin1Char('"')) && tag.size() >= 2;
-    return { strong ? tag : QString(), headers.value(QStringLiteral("Last-Modified")).trimmed(),
-        total };
+    const QString type = headers.value(QStringLiteral("Content-Type"))
+                             .section(QLatin1Char(';'), 0, 0)
+                             .trimmed()
+                             .toLower();
+    return { headers.value(QStringLiteral("ETag")).trimmed(),
+        headers.value(QStringLiteral("Last-Modified")).trimmed(), total, type };
 }
 
 std::optional<PartialFileOrigin> PartialFileOrigin::readFrom(const QString& path)
@@ -57,7 +83,16 @@ std::optional<PartialFileOrigin> PartialFileOrigin::readFrom(const QString& path
     const ssize_t size = ::getxattr(name.constData(), kAttribute, value, sizeof value);
     if (size < 0)
         return std::nullopt;
-    return parsed(QByteArray(value, size));
+    std::optional<PartialFileOrigin> origin = parsed(QByteArray(value, size));
+    if (!origin)
+        DNLog(QStringLiteral("The version kept on %1 cannot be read; it is ignored").arg(path));
+    return origin;
+}
+
+bool PartialFileOrigin::isKeptOn(const QString& path)
+{
+    const ssize_t size = ::getxattr(QFile::encodeName(path).constData(), kAttribute, nullptr, 0);
+    return size >= 0 || (errno != ENOTSUP && errno != EOPNOTSUPP);
 }
 
 bool PartialFileOrigin::writeTo(const QString& path) const
@@ -76,9 +111,14 @@ void PartialFileOrigin::removeFrom(const QString& path)
     ::removexattr(QFile::encodeName(path).constData(), kAttribute);
 }
 
+bool PartialFileOrigin::hasStrongTag() const
+{
+    return isStrongTag(entityTag);
+}
+
 QString PartialFileOrigin::ifRangeValue() const
 {
-    return entityTag.isEmpty() ? lastModified : entityTag;
+    return hasStrongTag() ? entityTag : lastModified;
 }
 
 bool PartialFileOrigin::continuedBy(const PartialFileOrigin& piece) const
@@ -87,4 +127,15 @@ bool PartialFileOrigin::continuedBy(const PartialFileOrigin& piece) const
         return false;
     return !bothSetAndDiffer(entityTag, piece.entityTag)
         && !bothSetAndDiffer(lastModified, piece.lastModified);
+}
+
+bool PartialFileOrigin::supersededBy(const PartialFileOrigin& answer) const
+{
+    return hasStrongTag() && answer.hasStrongTag() && entityTag != answer.entityTag
+        && sameTypeAs(answer);
+}
+
+bool PartialFileOrigin::sameTypeAs(const PartialFileOrigin& other) const
+{
+    return !bothSetAndDiffer(contentType, other.contentType);
 }

@@ -6,29 +6,44 @@
 
 class HttpHeaders;
 
-// What a partial file was started from: the validators and the length of the
-// answer whose body it begins. A later piece continues the file only when it
-// agrees; anything else is a changed file. It is kept on the partial file
-// itself, as an extended attribute: it then follows the file through every
-// rename (a body written beside it taking its place, a stream put back to be
-// resumed) and goes with it, with no second file to keep in step.
+// What a partial file was started from: the validators, the length and the
+// type of the answer whose body it begins. A later piece continues the file
+// only when it agrees; anything else is a changed file. It is kept on the
+// partial file itself, as an extended attribute: it then follows the file
+// through every rename (a body written beside it taking its place, a stream
+// put back to be resumed) and goes with it, with no second file to keep in
+// step.
 struct PartialFileOrigin {
-    QString entityTag; // strong tags only: a weak one never answers If-Range
+    // Weak or strong: either tells a changed file, only a strong one may
+    // answer If-Range.
+    QString entityTag;
     QString lastModified;
     std::optional<quint64> total;
+    // The media type, in lower case, without its parameters.
+    QString contentType = {};
 
     // From an answer's head; `total` is the body's length when it is stated.
     static PartialFileOrigin fromAnswer(const HttpHeaders& headers, std::optional<quint64> total);
-    // Nothing when the file has none, or its file system keeps no attributes.
+    // Nothing when the file has none, when what it holds cannot be a server's
+    // header (logged), or when its file system keeps no attributes.
     static std::optional<PartialFileOrigin> readFrom(const QString& path);
+    // False only where the file system of `path` keeps no extended attributes.
+    static bool isKeptOn(const QString& path);
     bool writeTo(const QString& path) const;
     static void removeFrom(const QString& path);
 
+    bool hasStrongTag() const;
     // The value of If-Range for a range of this file, or "" when there is
     // nothing a server can compare.
     QString ifRangeValue() const;
     // False when `piece` names another version or another length of the file.
     bool continuedBy(const PartialFileOrigin& piece) const;
+    // True when the whole body `answer` began is surely another version of
+    // this file: its strong tag is not ours, and it is the same kind of
+    // content when both types are known.
+    bool supersededBy(const PartialFileOrigin& answer) const;
+    // False when both types are known and differ.
+    bool sameTypeAs(const PartialFileOrigin& other) const;
 
     bool operator==(const PartialFileOrigin&) const = default;
 };

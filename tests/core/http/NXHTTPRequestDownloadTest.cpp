@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -698,6 +700,10 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
         std::function<TestReply(const TestRequest&)> whole;
         int error;
         QByteArray partialAfter; // empty: none is left
+        const char* said = nullptr; // in the failure, when given
+    };
+    const auto withRange = [](const QByteArray& range, const QByteArray& body) {
+        return withHeader(TestReply::text(body, 206), "Content-Range", range);
     };
     const Case cases[] = {
         { "a piece for all of it", false, {},
@@ -770,6 +776,24 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                 return reply;
             },
             {}, 1, onDisk },
+        { "a piece past its own total", true,
+            [&](const TestRequest&) {
+                return withRange("bytes 1000-3999/3000", whole.mid(1000) + pattern(1000, 3));
+            },
+            {}, 1, onDisk, "could not be read" },
+        { "a garbled range", true,
+            [&](const TestRequest&) { return withRange("bytes 1000-abc/3000", whole.mid(1000)); },
+            {}, 1, onDisk, "could not be read" },
+        { "a reversed range", true,
+            [&](const TestRequest&) { return withRange("bytes 2999-1000/3000", whole.mid(1000)); },
+            {}, 1, onDisk, "could not be read" },
+        // Asked for ever, one byte at a time, but for the bound.
+        { "ever smaller pieces", true,
+            [&](const TestRequest& asked) {
+                const QByteArray from = asked.header("Range").mid(6).chopped(1);
+                return withRange("bytes " + from + '-' + from + "/*", whole.mid(from.toInt(), 1));
+            },
+            {}, 1, whole.left(1000 + 65), "past 64 pieces" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -785,6 +809,10 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
         run(get);
         EXPECT_EQ(get->error().code(), c.error)
             << get->error().localizedDescription().toStdString();
+        if (c.said) {
+            EXPECT_TRUE(get->error().localizedDescription().contains(QLatin1String(c.said)))
+                << get->error().localizedDescription().toStdString();
+        }
         EXPECT_FALSE(QFile::exists(destination()));
         EXPECT_EQ(filesIn(dir.path()),
             c.partialAfter.isEmpty() ? QStringList() : QStringList { QStringLiteral("file.part") });
@@ -805,6 +833,16 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     const QByteArray v1 = pattern(10000);
     const QByteArray v2 = pattern(12000, 5);
     const QByteArray sameLength = pattern(10000, 7);
+    const QByteArray shorter = pattern(3000, 11);
+    const QByteArray longer = v1 + pattern(2000, 9);
+    const auto typed = [](const QByteArray& body, const QByteArray& tag, const QByteArray& type) {
+        TestReply reply = withHeader(TestReply::text(body), "ETag", tag);
+        reply.headers[0].second = type;
+        return reply;
+    };
+    const auto refusedRange = [](const QByteArray& range) {
+        return withHeader(TestReply::text("", 416), "Content-Range", range);
+    };
     const auto piece = [](const QByteArray& body, qsizetype from, const QByteArray& total,
                            const QByteArray& validator) {
         TestReply reply = withHeader(TestReply::text(body.mid(from), 206), "Content-Range",
@@ -818,7 +856,7 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
         std::function<TestReply(qsizetype from)> ranged;
         QByteArray whole; // what a request for all of it gets
         QByteArray ifRange; // sent with the range
-        QByteArray expected;
+        QByteArray expected; // empty: refused, the partial stays
     };
     const Case cases[] = {
         { "the same version", { "\"v1\"", {}, 10000 },
@@ -838,6 +876,37 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
             "\"v1\"", v2 },
         { "no validator kept", { {}, {}, 10000 },
             [&](qsizetype from) { return piece(v1, from, "10000", "W/\"v1\""); }, v1, "", v1 },
+        { "another weak tag", { "W/\"a\"", {}, 10000 },
+            [&](qsizetype from) { return piece(sameLength, from, "10000", "W/\"b\""); }, sameLength,
+            "", sameLength },
+        { "416 short of the length it began with", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return withHeader(refusedRange("bytes */5000"), "ETag", "\"v1\""); },
+            v1, "\"v1\"", v1 },
+        // The piece that runs past it is not written, and what comes for all
+        // of it proves nothing.
+        { "pieces of unknown total past the length it began with", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) {
+                if (from >= longer.size())
+                    return refusedRange("bytes */*");
+                const QByteArray bytes = longer.mid(from, 3000);
+                return withHeader(TestReply::text(bytes, 206), "Content-Range",
+                    "bytes " + QByteArray::number(from) + '-'
+                        + QByteArray::number(from + bytes.size() - 1) + "/*");
+            },
+            shorter, "\"v1\"", {} },
+        { "a shorter version with another tag", { "\"v1\"", {}, 10000, "video/mp4" },
+            [&](qsizetype) { return typed(shorter, "\"v2\"", "video/mp4"); }, shorter, "\"v1\"",
+            shorter },
+        { "a shorter version told by a 416", { {}, {}, 10000 },
+            [&](qsizetype) { return refusedRange("bytes */3000"); }, shorter, "", shorter },
+        { "a shorter page of another type", { "\"v1\"", {}, 10000, "video/mp4" },
+            [&](qsizetype) { return typed(shorter, "\"v2\"", "text/html"); }, shorter, "\"v1\"",
+            {} },
+        { "a partial longer than the length it began with", { "\"v1\"", {}, 4000 },
+            [&](qsizetype from) { return piece(v1, from, "10000", "\"v1\""); }, shorter, "",
+            shorter },
+        { "a kept version that cannot be read", { "\"v1\r\"", {}, 10000 },
+            [&](qsizetype from) { return piece(v1, from, "10000", "\"v1\""); }, v1, "", v1 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -852,9 +921,15 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
         c.began.writeTo(partial());
         const int before = int(server.requests().size());
         run(fileRequest(path));
-        EXPECT_EQ(fileBytes(destination()), c.expected);
+        EXPECT_EQ(fileBytes(destination()), c.expected.isEmpty() ? "<missing>" : c.expected);
         EXPECT_EQ(server.requests().at(before).header("If-Range"), c.ifRange);
-        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
+        EXPECT_EQ(filesIn(dir.path()),
+            QStringList {
+                c.expected.isEmpty() ? QStringLiteral("file.part") : QStringLiteral("file") });
+        const QByteArray left = fileBytes(partial());
+        if (c.expected.isEmpty()) {
+            EXPECT_EQ(left, v1.left(left.size()));
+        }
     }
     // Cut in this run, then changed: the range carries the first answer's tag.
     int answers = 0;
@@ -878,6 +953,62 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     EXPECT_EQ(fileBytes(destination()), v2);
     ASSERT_GE(server.requests().size(), before + 2);
     EXPECT_EQ(server.requests().at(before + 1).header("If-Range"), "\"v1\"");
+}
+
+TEST_F(DownloadTest, APartialWhereNoVersionIsKeptIsContinuedOnlyByItsOwnRequest)
+{
+    // Without extended attributes the version a partial began with lives
+    // only as long as the request that wrote it.
+    const QString mounted = dir.filePath(QStringLiteral("ramfs"));
+    ASSERT_TRUE(QDir().mkpath(mounted));
+    const QByteArray point = QFile::encodeName(mounted);
+    if (::geteuid() != 0 || ::mount("ramfs", point.constData(), "ramfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "a file system without extended attributes needs root and a ramfs mount";
+    const std::shared_ptr<void> unmount(
+        nullptr, [&point](void*) { ::umount2(point.constData(), MNT_DETACH); });
+    const QByteArray v1 = pattern(10000);
+    struct Case {
+        const char* name;
+        QByteArray partialBefore; // left by an earlier request, or none
+        QByteArray current; // the server's file now, tagged "v2" unless it is v1
+        QByteArrayList ranges; // asked, in order: the first answer is cut after 6000 bytes
+    };
+    const Case cases[] = {
+        { "cut within the request", {}, v1, { "", "bytes=6000-" } },
+        { "another version", v1.left(4000), pattern(12000, 5), { "", "bytes=6000-" } },
+        { "a shorter version", v1.left(4000), pattern(3000, 5), { "" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        const QByteArray tag = c.current == v1 ? "\"v1\"" : "\"v2\"";
+        int answered = 0;
+        // Every range is answered from the current file, If-Range or not;
+        // the first answer is cut.
+        server.route(path, [&](const TestRequest& asked) {
+            TestReply reply = withHeader(rangedReply(asked, c.current), "ETag", tag);
+            reply.cutAfter = ++answered == 1 ? 6000 : -1;
+            return reply;
+        });
+        const QString file = QDir(mounted).filePath(QStringLiteral("file"));
+        QFile::remove(file);
+        QFile::remove(file + QStringLiteral(".part"));
+        if (!c.partialBefore.isEmpty())
+            writeFile(file + QStringLiteral(".part"), c.partialBefore);
+        const int before = int(server.requests().size());
+        const auto get = NXHTTPRequest::requestWithURL(server.url(path));
+        get->setDownloadDestinationPath(file);
+        get->setTemporaryFileDownloadPath(file + QStringLiteral(".part"));
+        get->setAllowResumeForFileDownloads(true);
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(fileBytes(file), c.current);
+        QByteArrayList ranges;
+        for (const TestRequest& asked : server.requests().mid(before))
+            ranges << asked.header("Range");
+        EXPECT_EQ(ranges, c.ranges);
+        EXPECT_EQ(filesIn(mounted), QStringList { QStringLiteral("file") });
+    }
 }
 
 TEST_F(DownloadTest, AnOwnerJudgesTheFinishedBodyWithoutHoldingUpEveryTransfersProgress)

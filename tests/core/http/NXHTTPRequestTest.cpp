@@ -5,6 +5,7 @@
 #include "server/TestCertificates.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
@@ -17,6 +18,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <thread>
 
 #include <sys/utsname.h>
@@ -704,6 +706,66 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
         exitCode({ server.url(QStringLiteral("/ok")).toString(), QStringLiteral("--output"), pipe },
             &output),
         2);
+}
+
+TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled)
+{
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/tools/http-get");
+    if (!QFileInfo(tool).isExecutable())
+        GTEST_SKIP() << "http-get is not built";
+    const QByteArray whole = pattern(200000);
+    std::atomic<bool> honest { false }; // read on the server's thread
+    // Till it is honest, the range gets all of the file, which stalls before
+    // it holds more than the partial: it is written beside it.
+    server.route(QStringLiteral("/held"), [&](const TestRequest& asked) {
+        const qsizetype from = asked.header("Range").mid(6).chopped(1).toLongLong();
+        if (!honest || from == 0) {
+            TestReply reply = TestReply::text(whole);
+            reply.stallAfter = honest ? -1 : 50000;
+            return reply;
+        }
+        return withHeader(TestReply::text(whole.mid(from), 206), "Content-Range",
+            "bytes " + QByteArray::number(from) + "-199999/200000");
+    });
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("held"));
+    writeFile(file + QStringLiteral(".part"), whole.left(100000));
+    const QStringList arguments { server.url(QStringLiteral("/held")).toString(),
+        QStringLiteral("--output"), file, QStringLiteral("--resume") };
+    const auto hidden = [&] {
+        return QDir(dir.path())
+            .entryList({ QStringLiteral(".held.part.*.download") }, QDir::Files | QDir::Hidden);
+    };
+    QProcess first;
+    first.start(tool, arguments);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QStringList beside = hidden();
+            return beside.size() == 1 && QFileInfo(dir.filePath(beside[0])).size() > 0;
+        },
+        20000));
+    // A second run into the same partial fails at once and asks nothing.
+    const qsizetype asked = server.requests().size();
+    QProcess second;
+    second.start(tool, arguments);
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 1);
+    const QByteArray said = second.readAllStandardOutput();
+    EXPECT_TRUE(said.contains("Another download is fetching into")) << said.toStdString();
+    EXPECT_EQ(server.requests().size(), asked);
+    EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), whole.left(100000));
+    // Killed, the first leaves its hidden body, which the next run removes.
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    ASSERT_EQ(hidden().size(), 1);
+    honest = true;
+    QProcess third;
+    third.start(tool, arguments);
+    ASSERT_TRUE(third.waitForFinished(20000));
+    EXPECT_EQ(third.exitCode(), 0) << third.readAllStandardOutput().toStdString();
+    EXPECT_EQ(fileBytes(file), whole);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QStringList { QStringLiteral("held") });
 }
 
 TEST(RequestServices, SessionCredentialsPreferTheExactAddress)

@@ -18,15 +18,19 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -213,6 +217,27 @@ TEST_F(DownloadManagerTest, ACutTransferIsResumedFromItsPartialByTheNextJob)
     EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), bytesOf(VideoSite::mediaPath("v240.mp4")));
 }
 
+TEST_F(DownloadManagerTest, APartialOfAnotherSizeOfTheStreamGoesOnceTheStreamIsWhole)
+{
+    // The analysis gives the stream another size: it is fetched under a key
+    // of its own, and the partial of the old size is of no more use.
+    const QByteArray media = bytesOf(VideoSite::mediaPath("v240.mp4"));
+    const auto sized = [&](const QString& page, qint64 size) {
+        return nodeAt(page, "/media/v240.mp4", double(size), "mp4", {}, false);
+    };
+    m_site.cutAfter("v240.mp4", 3000);
+    run({ sized("/resized", media.size() - 100), sized("/stranger", media.size() - 100) });
+    const QString old = partialOf(sized("/resized", media.size() - 100));
+    const QString stranger = partialOf(sized("/stranger", media.size() - 100));
+    ASSERT_GE(QFileInfo(old).size(), 3000);
+    ASSERT_GE(QFileInfo(stranger).size(), 3000);
+    m_site.cutAfter("v240.mp4", -1);
+    run({ sized("/resized", media.size()) });
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), media);
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_GE(QFileInfo(stranger).size(), 3000);
+}
+
 TEST_F(DownloadManagerTest, ARefusedAnswerLeavesTheGoodPartialForTheNextTry)
 {
     const QByteArray media = bytesOf(VideoSite::mediaPath("v240.mp4"));
@@ -388,6 +413,16 @@ TEST_F(DownloadManagerTest, PartialsArePrivateToTheirStream)
     second->setTempFileDownloadDir(AppPaths::downloadsFolder());
     QString reason;
     EXPECT_TRUE(first->claimPartialFile(&reason));
+    // A plain request takes the same lock on its own.
+    const auto plain = NXHTTPRequest::requestWithURL(m_site.url("/media/av240.mp4"));
+    plain->setDownloadDestinationPath(m_output.filePath("plain.mp4"));
+    plain->setTemporaryFileDownloadPath(partialOf(mine));
+    plain->setAllowResumeForFileDownloads(true);
+    plain->startAsynchronous();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return plain->isFinished(); }, 20000));
+    EXPECT_TRUE(plain->error().localizedDescription().startsWith("Another download is fetching"))
+        << plain->error().localizedDescription().toStdString();
+    EXPECT_FALSE(QFile::exists(m_output.filePath("plain.mp4")));
     const QString replacement = partialOf(mine) + ".afresh";
     writeFile(replacement, media.left(2000));
     for (const bool replacing : { false, true }) {
@@ -472,9 +507,14 @@ TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
 
 TEST_F(DownloadManagerTest, ASecondRunOfThePageLeavesTheFirstRunsStreamAlone)
 {
-    // The first run has its video whole and waits for the audio; a gzip-coded
-    // video reaches its stream file as a new, inflated file.
+    // The first run has its video whole and waits for the audio, however
+    // long this takes on a busy machine; a gzip-coded video reaches its
+    // stream file as a new, inflated file.
     m_site.stallAfter("audio.m4a", 100);
+    const double timeOut = NXHTTPRequest::defaultTimeOutSeconds();
+    NXHTTPRequest::setDefaultTimeOutSeconds(600);
+    const std::shared_ptr<void> restore(
+        nullptr, [timeOut](void*) { NXHTTPRequest::setDefaultTimeOutSeconds(timeOut); });
     const QByteArray media = bytesOf(VideoSite::mediaPath("v480.mp4"));
     m_site.server().route("/gzipped.mp4",
         withHeader(TestReply::text(deflated(media, 31)), "Content-Encoding", "gzip"));
@@ -486,8 +526,11 @@ TEST_F(DownloadManagerTest, ASecondRunOfThePageLeavesTheFirstRunsStreamAlone)
         const auto first = job();
         const QString stream = streamFileOf(job());
         Manager one;
+        const qsizetype audioAsked = rangesAsked("audio.m4a").size();
         ASSERT_TRUE(one.addJob(first, m_output.path()));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(stream); }, 20000));
+        // Its audio is asked for once the video is whole and heard of.
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return rangesAsked("audio.m4a").size() > audioAsked; }, 20000));
         Manager other;
         QString reason;
         QObject::connect(&other, &Manager::downloadFailed, &m_context,
@@ -501,6 +544,66 @@ TEST_F(DownloadManagerTest, ASecondRunOfThePageLeavesTheFirstRunsStreamAlone)
         // Stopped, the first run puts its stream back for the next to resume.
         one.stopAllDownload();
         EXPECT_EQ(bytesOf(partialOf(first)), media);
+    }
+}
+
+TEST_F(DownloadManagerTest, AWholeStreamIsKeptWhenTheJobStopsWhateverItsState)
+{
+    const QByteArray media = bytesOf(VideoSite::mediaPath("v480.mp4"));
+    m_site.stallAfter("audio.m4a", 100);
+    m_site.server().route("/gzipped.mp4",
+        withHeader(TestReply::text(deflated(media, 31)), "Content-Encoding", "gzip"));
+    // Busy on this thread alone: what the requests post here stays unheard.
+    const auto unheardUntil = [](const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 20000)
+            QThread::yieldCurrentThread();
+        return done();
+    };
+    const auto lockable = [](const QString& path) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return locked;
+    };
+    struct Case {
+        const char* name;
+        const char* path;
+        QString audio;
+        bool heard; // the manager heard the video finish before the stop
+        QByteArray partialAfter;
+        QByteArray streamAfter;
+    };
+    const Case cases[] = {
+        { "finished, not yet heard", "/media/v480.mp4", {}, false, media, "(missing)" },
+        { "inflated, not yet heard", "/gzipped.mp4", {}, false, media, "(missing)" },
+        // Another run made the partial anew: the stream stays whole beside it.
+        { "heard, its partial made anew", "/media/v480.mp4", "audio.m4a", true, "anew", media },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto job = [&] {
+            return nodeAt(QString("/stop/") + c.name, c.path, double(media.size()), "mp4", c.audio);
+        };
+        const QString stream = streamFileOf(job());
+        const QString partial = partialOf(job());
+        ASSERT_TRUE(m_manager.addJob(job(), m_output.path()));
+        if (c.heard) {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return !rangesAsked("audio.m4a").isEmpty(); }, 20000));
+            writeFile(partial, "anew");
+        } else {
+            ASSERT_TRUE(unheardUntil([&] { return QFile::exists(stream); }));
+            // No other run can take it meanwhile.
+            EXPECT_FALSE(lockable(stream));
+        }
+        m_manager.stopAllDownload();
+        EXPECT_EQ(bytesOf(partial), c.partialAfter);
+        EXPECT_EQ(bytesOf(stream), c.streamAfter);
+        QFile::remove(partial);
+        QFile::remove(stream);
     }
 }
 
@@ -677,10 +780,14 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
     };
     TestReply cut = TestReply::text(media.left(5000));
     cut.framing = TestReply::Framing::UntilClose;
-    TestReply endless = TestReply::text(QByteArray(8 << 20, '\0'));
+    // Four times the stream is plenty: framed in 7-byte chunks, megabytes
+    // would keep a loaded machine's server past the client's idle limit.
+    TestReply endless = TestReply::text(QByteArray(media.size() * 4, '\0'));
     endless.framing = TestReply::Framing::Chunked;
     const TestReply inflating = withHeader(
         TestReply::text(deflated(QByteArray(8 << 20, '\0'), 31)), "Content-Encoding", "gzip");
+    TestReply bigPage = TestReply::text("<html>" + QByteArray(media.size() * 2, ' '));
+    bigPage.headers[0].second = "text/html; charset=utf-8";
     const auto ranged = nodeAt("/ranged", "/media/av240.mp4", size);
     ranged->youtubeLink().videosSegments[0].httpHeaders.insert("Range", "bytes=0-5676");
     struct Case {
@@ -715,6 +822,8 @@ TEST_F(DownloadManagerTest, FailuresGiveStateFourLeaveNothingAndNotifyNothing)
         { "webm+aac", node("/webm", "vp9.webm", "webm", "audio.m4a"), "ffmpeg could not merge" },
         { "folder", node("/folder", "av240.mp4"), "Cannot create the folder",
             m_output.filePath("a-file/sub") },
+        { "web page larger than the stream", nodeAt("/big", route("/big", bigPage), size),
+            "A web page came instead of the video" },
     };
     QString reason;
     QObject::connect(&m_manager, &Manager::downloadFailed, &m_context,

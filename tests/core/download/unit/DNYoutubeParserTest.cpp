@@ -304,6 +304,7 @@ TEST(DNYoutubeParser, AFailedAnalysisKeepsYtDlpsLinesBesideItsReason)
         const char* body;
         const char* reason;
         const char* toolLine; // "" for none
+        const char* url = "http://site/v";
     };
     const FailureCase cases[] = {
         { "echo 'ERROR: [generic] Unsupported URL: http://site/v' >&2; echo 'ERROR: second' >&2; "
@@ -316,6 +317,9 @@ TEST(DNYoutubeParser, AFailedAnalysisKeepsYtDlpsLinesBesideItsReason)
             "yt-dlp could not analyse the page (see Show Log)", "ERROR: [generic] 000" },
         { "printf '{\"title\": \"'; exec head -c 70000000 /dev/zero",
             "yt-dlp printed more than 64 MiB", "" },
+        // yt-dlp would search for it, and give a hint about searching.
+        { "echo 'ERROR: [generic] ran for a blank address' >&2; exit 1", "no address was given", "",
+            " \t" },
     };
     for (const FailureCase& test : cases) {
         SCOPED_TRACE(test.body);
@@ -323,8 +327,13 @@ TEST(DNYoutubeParser, AFailedAnalysisKeepsYtDlpsLinesBesideItsReason)
         const QString program = writeFakeYtDlp(folder.path(), "2023.03.04", test.body);
         OnlineVideoFailure failure;
         EXPECT_FALSE(DNYoutubeParser::analysisYoutubeWebSource(
-            "http://site/v", program, {}, std::chrono::milliseconds(60000), &failure));
+            test.url, program, {}, std::chrono::milliseconds(60000), &failure));
         EXPECT_EQ(failure.reason.toStdString(), test.reason);
+        // Nothing ran: yt-dlp said nothing.
+        if (QByteArray(test.url).trimmed().isEmpty()) {
+            EXPECT_TRUE(failure.toolLines.isEmpty()) << failure.toolLines.join('\n').toStdString();
+            continue;
+        }
         EXPECT_TRUE(logText().contains("analysis of http://site/v failed: " + failure.reason));
         if (QByteArray(test.toolLine).isEmpty())
             continue;
