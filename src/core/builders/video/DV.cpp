@@ -24,6 +24,9 @@ VideoBuilderRow dvRow()
     row.videoBitrate = false;
     row.audioOptions = false;
     row.expandToProfile = true;
+    // DV stores only whether the frame shows 4:3 or 16:9, and no colour tags.
+    row.picture.shape = PixelShape::Television;
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     row.afterInput = writeTarget;
     return row;
 }
