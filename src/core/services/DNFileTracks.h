@@ -25,6 +25,9 @@ struct DNTVideo {
     // Clockwise degrees the stored picture is turned for display (phones
     // store portrait clips lying down): 0, 90, 180 or 270.
     qint32 rotation = 0;
+    // The width over the height of one pixel of the upright picture: 1 for
+    // square pixels, 64/45 for PAL DV at 16:9, 4/3 for HDV.
+    double sampleAspect = 1.0;
     QString language;
     // The colours the stream declares, in the file engine's names ("bt2020",
     // "smpte2084", "bt2020nc"); empty when it declares none.

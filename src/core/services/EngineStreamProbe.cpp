@@ -68,6 +68,14 @@ bool hasChannelLayout(const AVStream& stream)
     return known;
 }
 
+double sampleAspectOf(const AVStream& stream)
+{
+    const AVRational container = stream.sample_aspect_ratio;
+    const AVRational codec = stream.codecpar->sample_aspect_ratio;
+    const AVRational shown = container.num > 0 && container.den > 0 ? container : codec;
+    return shown.num > 0 && shown.den > 0 ? av_q2d(shown) : 0.0;
+}
+
 // The engine's name of a colour property; empty when unspecified.
 QString colorName(const char* name, bool specified)
 {
@@ -89,6 +97,7 @@ EngineStream engineStream(const AVStream& stream)
     }
     if (result.type != EngineStream::Type::Video)
         return result;
+    result.sampleAspect = sampleAspectOf(stream);
     result.colorPrimaries = colorName(av_color_primaries_name(codec.color_primaries),
         codec.color_primaries != AVCOL_PRI_UNSPECIFIED);
     result.colorTransfer = colorName(

@@ -36,6 +36,10 @@ struct EngineStream {
     bool bitmapSubtitle = false; // a subtitle drawn from pictures rather than text
     double frameRate = 0.0; // average frames per second of a video stream, 0 when unknown
     int rotation = 0; // clockwise degrees a video stream is turned for display
+    // The width over the height of one stored pixel of a video stream, as the
+    // engine shows it (the container's word before the codec's); 0 when
+    // neither says.
+    double sampleAspect = 0.0;
     // A video stream's colours in the engine's own names ("bt2020",
     // "arib-std-b67", "bt2020nc"); empty when the stream does not say.
     QString colorPrimaries;

@@ -108,6 +108,8 @@ DNTVideo videoTrack(const File& file, std::size_t i, qint64 fileDurationMs)
         track.aspectRatio = file.get(Kind::Video, i, "DisplayAspectRatio");
     track.width = static_cast<qint32>(number(file.get(Kind::Video, i, "Width")));
     track.height = static_cast<qint32>(number(file.get(Kind::Video, i, "Height")));
+    if (const double pixel = number(file.get(Kind::Video, i, "PixelAspectRatio")); pixel > 0)
+        track.sampleAspect = pixel;
     track.language = file.get(Kind::Video, i, "Language/String");
     return track;
 }
@@ -188,6 +190,7 @@ void turnUpright(DNTVideo& track, int rotation)
         return;
     std::swap(track.width, track.height);
     track.aspectRatio = quarterTurnedAspect(track.aspectRatio);
+    track.sampleAspect = 1.0 / track.sampleAspect;
 }
 
 void readVideoTracks(
@@ -199,6 +202,8 @@ void readVideoTracks(
     for (std::size_t i : indices) {
         DNTVideo track = videoTrack(file, i, result.durationMs);
         track.vid = matches[i].id;
+        if (matches[i].engine && matches[i].engine->sampleAspect > 0)
+            track.sampleAspect = matches[i].engine->sampleAspect;
         turnUpright(track, trackRotation(file, i, matches[i], path));
         if (const std::optional<EngineStream>& stream = matches[i].engine) {
             // Transport streams often carry no rate the probe reads; the engine measures one.

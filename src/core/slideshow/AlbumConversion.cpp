@@ -13,18 +13,44 @@
 #include <QLocale>
 #include <QScopeGuard>
 
+#include <cmath>
+
 AlbumConversion::AlbumConversion(Hooks hooks)
     : m_hooks(std::move(hooks))
 { }
 
 AlbumConversion::~AlbumConversion() = default;
 
+namespace {
+
+// Width over height of a profile's display aspect ("4x3", "16:9", "2.35");
+// 0 for "keep origin" and anything else.
+double displayAspectOf(const QString& value)
+{
+    if (value.isNull() || isKeepOriginAspect(value))
+        return 0.0;
+    const QStringList sides = normalizeAspectString(value, QStringLiteral(":")).split(u':');
+    const double width = sides.value(0).toDouble();
+    const double height = sides.size() == 2 ? sides.value(1).toDouble() : 1.0;
+    return sides.size() <= 2 && width > 0 && height > 0 ? width / height : 0.0;
+}
+
+} // namespace
+
+// A frame shown at another aspect than its pixels give it (a DVD's 720x480
+// at 4:3) is rendered at that aspect in square pixels, as many lines high:
+// the conversion fills the frame with it, where a render at the frame's own
+// size would be shrunk into the aspect a second time.
 QSizeF AlbumConversion::frameSizeOf(const DNProfile* profile)
 {
     if (!profile)
         return kDefaultFrameSize;
-    return resolutionFromString(profile->videoResolution().currentValue(),
+    const QSizeF frame = resolutionFromString(profile->videoResolution().currentValue(),
         kDefaultFrameSize.width(), kDefaultFrameSize.height());
+    const double aspect = displayAspectOf(profile->videoAspect().currentValue());
+    if (aspect <= 0)
+        return frame;
+    return QSizeF(std::round(frame.height() * aspect / 2) * 2, frame.height());
 }
 
 int AlbumConversion::frameRateOf(const DNProfile* profile)

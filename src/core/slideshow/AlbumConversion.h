@@ -70,7 +70,9 @@ public:
     void stopEncoding();
     void setPauseAfterRender(std::chrono::milliseconds pause) { m_pause = pause; }
 
-    // The render's size and whole frame rate from the profile: 29.97 gives 29.
+    // The render's size and whole frame rate from the profile: its frame as
+    // the profile's display aspect shows it, in square pixels (720x480 at
+    // 4:3 gives 640x480); 29.97 gives 29.
     static QSizeF frameSizeOf(const DNProfile* profile);
     static int frameRateOf(const DNProfile* profile);
     // The photos in showing order: each folder record's photos, folder by folder.

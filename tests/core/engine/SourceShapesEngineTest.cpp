@@ -1,14 +1,16 @@
-// Sources of the shapes users bring (odd sizes, 4:4:4, 10-bit HDR, ProRes)
-// through every video profile on the installed ffmpeg: each output is probed
-// and decoded whole.
+// Sources of the shapes users bring (odd sizes, 4:4:4, 10-bit HDR, ProRes,
+// pixels that are not square; BT.709, BT.601 and BT.2020 colours) through
+// every video profile on the installed ffmpeg: each output is probed, decoded
+// whole, and its picture measured: its shape on screen, and its colours as
+// players show them.
 #include "core/engine/ProfileRunTest.h"
 #include "support/RunFfmpeg.h"
 
-#include <QProcess>
+#include <QRect>
 
 #include <gtest/gtest.h>
 
-#include <array>
+#include <vector>
 
 namespace {
 
@@ -19,7 +21,23 @@ struct Promise {
     bool evenWidth;
     bool evenHeight;
     bool keepsSize; // "keep origin": the source's picture, less a pixel its codec cannot take
-    bool keepsHdr; // a 10-bit intermediate: an HDR source stays as it is
+    bool keepsHdr; // a 10-bit intermediate: an HDR source stays as it is, tags and all
+};
+
+// A source of the sweep, and the cells of flat colour its picture is made of.
+struct Source {
+    const char* file;
+    int columns = 0; // 0: no flat cells to compare
+    int rows = 0;
+};
+
+const Source kSources[] = {
+    { TestMedia::kOdd853x480, 4, 2 },
+    { TestMedia::kOdd321x241Full },
+    { TestMedia::kHlg, 2, 1 },
+    { TestMedia::kPq, 2, 1 },
+    { TestMedia::kProRes422 },
+    { TestMedia::kGridPal169, 4, 2 },
 };
 
 const Promise kPromises[] = {
@@ -51,42 +69,64 @@ const Promise kPromises[] = {
 
 const QStringList kPlayerH264Profiles { "Constrained Baseline", "Baseline", "Main", "High" };
 
-// ffmpeg's complaints while decoding every stream of a file; empty when clean.
-QString decodeErrors(const QString& path)
+// The scaler's name of the matrix players decode `video` with: its tag, else
+// what they take an untagged picture of its size to be. VP8's decoders know
+// BT.601 only.
+QString playersMatrix(const StreamFacts& video)
 {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", { "-nostdin", "-v", "error", "-xerror", "-i", path, "-f", "null", "-" });
-    if (!ffmpeg.waitForFinished(120'000))
-        return "the decode did not end";
-    const QString errors = QString::fromUtf8(ffmpeg.readAllStandardError()).trimmed();
-    return ffmpeg.exitCode() == 0 ? errors
-                                  : QStringLiteral("status %1: ").arg(ffmpeg.exitCode()) + errors;
+    if (video.codecName == "vp8" || video.colorSpace == "smpte170m"
+        || video.colorSpace == "bt470bg")
+        return "bt601";
+    if (video.colorSpace.startsWith("bt2020"))
+        return "bt2020";
+    if (!video.colorSpace.isEmpty())
+        return video.colorSpace;
+    return video.width >= 1280 || video.height > 576 ? "bt709" : "bt601";
 }
 
-double displayAspect(const StreamFacts& video)
-{
-    const QStringList sample = video.sampleAspect.split(':');
-    const double ratio = sample.size() == 2 && sample[0].toInt() > 0
-        ? sample[0].toDouble() / sample[1].toDouble()
-        : 1.0;
-    return video.width * ratio / video.height;
-}
-
-// Y, U and V of the middle of the first picture's left half (the grey of the
-// HDR sources), then of its right half (the red), after `filters`.
-std::array<int, 6> patches(const QString& path, const QString& filters = {})
+// Red, green and blue of the middle of each cell of `source`'s grid in the
+// first picture's `area`, decoded with `matrix` after `filters`. The picture
+// is decoded before it is made small: the scaler forgets the matrix when it
+// shrinks a picture very much in one go.
+std::vector<int> cellColours(const QString& path, QRect area, const Source& source,
+    const QString& matrix, const QString& filters = {})
 {
     QByteArray raw;
-    EXPECT_TRUE(
-        runFfmpeg({ "-i", path, "-frames:v", "1", "-vf",
-                      filters + "crop=iw:ih/8:0:ih*7/16,scale=8:1:flags=area,format=yuv444p", "-f",
-                      "rawvideo", "-" },
-            &raw));
-    const auto at = [&raw](int plane, int x) {
-        const qsizetype index = plane * 8 + x;
-        return index < raw.size() ? int(quint8(raw[index])) : -1;
-    };
-    return { at(0, 2), at(1, 2), at(2, 2), at(0, 5), at(1, 5), at(2, 5) };
+    EXPECT_TRUE(runFfmpeg({ "-i", path, "-frames:v", "1", "-vf",
+                              filters
+                                  + QStringLiteral("crop=%1:%2:%3:%4,scale=in_color_matrix=%5,"
+                                                   "format=rgb24,scale=%6:%7:flags=area")
+                                        .arg(area.width())
+                                        .arg(area.height())
+                                        .arg(area.x())
+                                        .arg(area.y())
+                                        .arg(matrix)
+                                        .arg(4 * source.columns)
+                                        .arg(4 * source.rows),
+                              "-f", "rawvideo", "-" },
+        &raw));
+    raw.resize(qsizetype(48) * source.columns * source.rows);
+    // Each cell is 4 by 4 samples; its middle 2 by 2 lie clear of its edges.
+    std::vector<int> colours;
+    for (int cell = 0; cell < source.columns * source.rows; ++cell)
+        for (int colour = 0; colour < 3; ++colour) {
+            int sum = 0;
+            for (const int y : { 1, 2 })
+                for (const int x : { 1, 2 })
+                    sum += quint8(raw[((cell / source.columns * 4 + y) * 4 * source.columns
+                                          + cell % source.columns * 4 + x)
+                            * 3
+                        + colour]);
+            colours.push_back(sum / 4);
+        }
+    return colours;
+}
+
+void expectColoursNear(const std::vector<int>& shown, const std::vector<int>& expected)
+{
+    ASSERT_EQ(shown.size(), expected.size());
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        EXPECT_NEAR(shown[i], expected[i], 8) << "cell " << i / 3 << " colour " << i % 3;
 }
 
 // HDR to BT.709 SDR as ffmpeg's own filters make it.
@@ -94,33 +134,63 @@ const QString kToneMapped
     = "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,"
       "tonemap=tonemap=hable:desat=0,zscale=t=bt709:m=bt709:r=tv,format=yuv420p,";
 
-class SourceShapes : public ProfileRunTest, public ::testing::WithParamInterface<const char*> {
+class SourceShapes : public ProfileRunTest, public ::testing::WithParamInterface<Source> {
 protected:
-    void expectColours(const QString& output, const StreamFacts& video, const StreamFacts& source,
-        const Promise& promise)
+    void SetUp() override
     {
-        if (promise.keepsHdr) {
+        ProfileRunTest::SetUp();
+        path = TestMedia::path(GetParam().file);
+        const MediaFacts facts = MediaFacts::probe(path);
+        ASSERT_TRUE(facts.ok) << qPrintable(facts.error);
+        source = facts.stream("video");
+        hdr = source.colorTransfer == "smpte2084" || source.colorTransfer == "arib-std-b67";
+        if (GetParam().columns > 0)
+            sourceColours = cellColours(path, QRect(0, 0, source.width, source.height), GetParam(),
+                hdr ? QString("bt709") : playersMatrix(source), hdr ? kToneMapped : QString());
+    }
+
+    // The picture on screen has the source's shape, whatever bars the frame adds.
+    void expectShape(const StreamFacts& video, QRect area, const Promise& promise)
+    {
+        ASSERT_FALSE(area.isEmpty());
+        EXPECT_NEAR(
+            area.width() * video.pixelAspect() / area.height() / source.displayAspect(), 1.0, 0.01)
+            << area.width() << "x" << area.height() << " of " << video.width << "x" << video.height
+            << " at " << qPrintable(video.sampleAspect);
+        if (!promise.keepsSize)
+            return;
+        EXPECT_LE(source.height - video.height, 1);
+        EXPECT_NEAR(video.width * video.pixelAspect(), source.width * source.pixelAspect(), 2);
+    }
+
+    void expectColours(
+        const QString& output, const StreamFacts& video, QRect area, const Promise& promise)
+    {
+        // No tag an encoder wrote in place of one it cannot carry.
+        for (const QString& tag : { video.colorPrimaries, video.colorTransfer, video.colorSpace })
+            EXPECT_TRUE(tag != "reserved" && tag != "gbr") << qPrintable(tag);
+        if (promise.keepsHdr && hdr) {
             EXPECT_EQ(video.colorTransfer, source.colorTransfer);
             EXPECT_EQ(video.colorPrimaries, "bt2020");
             return;
         }
-        // Formats with no place for the tags leave them out.
-        for (const QString& tag : { video.colorPrimaries, video.colorTransfer, video.colorSpace })
-            EXPECT_TRUE(tag.isEmpty() || tag == "bt709") << qPrintable(tag);
-        const std::array<int, 6> made = patches(output);
-        const std::array<int, 6> reference = patches(TestMedia::path(GetParam()), kToneMapped);
-        for (std::size_t i = 0; i < made.size(); ++i)
-            EXPECT_NEAR(made[i], reference[i], 8) << "value " << i;
+        if (hdr) {
+            for (const QString& tag : { video.colorPrimaries, video.colorTransfer })
+                EXPECT_TRUE(tag.isEmpty() || tag == "bt709") << qPrintable(tag);
+        }
+        if (!sourceColours.empty())
+            expectColoursNear(
+                cellColours(output, area, GetParam(), playersMatrix(video)), sourceColours);
     }
+
+    QString path;
+    StreamFacts source;
+    bool hdr = false;
+    std::vector<int> sourceColours;
 };
 
 TEST_P(SourceShapes, EveryVideoProfileWritesWhatItsPlayersTake)
 {
-    const QString path = TestMedia::path(GetParam());
-    const MediaFacts sourceFacts = MediaFacts::probe(path);
-    ASSERT_TRUE(sourceFacts.ok) << qPrintable(sourceFacts.error);
-    const StreamFacts source = sourceFacts.stream("video");
-    const bool hdr = source.colorTransfer == "smpte2084" || source.colorTransfer == "arib-std-b67";
     for (const Promise& p : kPromises) {
         SCOPED_TRACE(p.profile);
         const auto node = load(path, p.profile);
@@ -134,26 +204,61 @@ TEST_P(SourceShapes, EveryVideoProfileWritesWhatItsPlayersTake)
         EXPECT_EQ(video.pixFmt, p.pixelFormat);
         EXPECT_TRUE(!p.evenWidth || video.width % 2 == 0) << video.width;
         EXPECT_TRUE(!p.evenHeight || video.height % 2 == 0) << video.height;
-        if (p.keepsSize) {
-            EXPECT_LE(source.width - video.width, 1);
-            EXPECT_LE(source.height - video.height, 1);
-            EXPECT_NEAR(displayAspect(video) / displayAspect(source), 1.0,
-                1.0 / std::min(source.width, source.height));
-        }
         if (video.codecName == "h264") {
             EXPECT_TRUE(kPlayerH264Profiles.contains(video.profile)) << qPrintable(video.profile);
         }
-        EXPECT_EQ(decodeErrors(node->outputName()), QString());
-        if (hdr)
-            expectColours(node->outputName(), video, source, p);
+        const DecodedPicture decoded = decodePicture(node->outputName());
+        EXPECT_EQ(decoded.errors, QString());
+        expectShape(video, decoded.area, p);
+        expectColours(node->outputName(), video, decoded.area, p);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, SourceShapes,
-    ::testing::Values(TestMedia::kOdd853x480, TestMedia::kOdd321x241Full, TestMedia::kHlg,
-        TestMedia::kPq, TestMedia::kProRes422),
-    [](const ::testing::TestParamInfo<const char*>& source) {
-        return QString::fromUtf8(source.param).section('.', 0, 0).toStdString();
+INSTANTIATE_TEST_SUITE_P(Sources, SourceShapes, ::testing::ValuesIn(kSources),
+    [](const ::testing::TestParamInfo<Source>& source) {
+        return QString::fromUtf8(source.param.file).section('.', 0, 0).toStdString();
     });
+
+// A format without colour tags is written in the matrix its players take an
+// untagged picture of its size to be (BT.709 from 1280x720 on, BT.601
+// below), FLV1 in square pixels, and ProRes is tagged only with what it can
+// say of the source.
+class OutputColours : public ProfileRunTest { };
+
+TEST_F(OutputColours, ArePlayedAsTheSourceShowsThem)
+{
+    const struct {
+        const char* profile;
+        const char* source;
+        const char* resolution; // null: the profile's own
+        const char* codec;
+        const char* tags; // matrix, primaries, transfer
+    } cases[] = {
+        { "ASF Video", TestMedia::kGridPal169, "1280x720", nullptr, ",," },
+        { "FLV Video", TestMedia::kGridHdv709, nullptr, "h263", ",," },
+        { "ProRes 422", TestMedia::kGrid2020, nullptr, nullptr, "bt2020nc,bt2020,bt709" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        const QString path = TestMedia::path(c.source);
+        const StreamFacts source = MediaFacts::probe(path).stream("video");
+        const auto node = load(path, c.profile);
+        ASSERT_NE(node, nullptr);
+        if (c.resolution)
+            node->profile()->videoResolution().setCurrentValue(c.resolution);
+        if (c.codec)
+            node->profile()->videoCodec().setCurrentValue(c.codec);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        const QStringList tags { video.colorSpace, video.colorPrimaries, video.colorTransfer };
+        EXPECT_EQ(tags.join(',').toStdString(), c.tags);
+        const QRect area = decodePicture(node->outputName()).area;
+        EXPECT_NEAR(
+            area.width() * video.pixelAspect() / area.height(), source.displayAspect(), 0.01);
+        const Source grid { c.source, 4, 2 };
+        expectColoursNear(cellColours(node->outputName(), area, grid, playersMatrix(video)),
+            cellColours(
+                path, QRect(0, 0, source.width, source.height), grid, playersMatrix(source)));
+    }
+}
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -88,6 +89,22 @@ TEST(RotatedClip, AnOddAngleKeepsTheStoredSize)
     EXPECT_EQ(converted.size(), QSize(320, 180));
     // Turned by 60 degrees, the red square has left its corner.
     EXPECT_EQ(TestMedia::markedCorner(converted), QString());
+}
+
+// Pixels wider than high stand higher than wide once the picture is turned
+// upright: PAL DV at 16:9 (64:45) becomes 45:64.
+TEST(RotatedClip, PixelShapeTurnsWithThePicture)
+{
+    QTemporaryDir dir;
+    const QString turned = dir.filePath("turned.mp4");
+    const QString source = TestMedia::path(TestMedia::kGridPal169);
+    ASSERT_TRUE(runFfmpeg({ "-i", source, "-c", "copy", "-metadata:s:v:0", "rotate=90", turned }));
+    for (const auto& [path, pixel] :
+        { std::pair(source, 64.0 / 45), std::pair(turned, 45.0 / 64) }) {
+        const auto node = DNFileNode::fileNodeWithFile(path);
+        ASSERT_TRUE(node);
+        EXPECT_NEAR(node->videoTracks().front().sampleAspect, pixel, 1e-6);
+    }
 }
 
 // A picture bigger than the decoder's limit is refused before any of it is

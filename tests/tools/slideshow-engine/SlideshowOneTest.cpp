@@ -378,6 +378,40 @@ TEST(SlideshowOneColours, PhotosShowInTheColoursTheirProfilesMean)
     }
 }
 
+// An album for a television frame (720 pixels across, shown at 4:3) shows
+// each photo at its own shape, as large as the frame lets it.
+TEST(AlbumConversion, PhotosFillTheTelevisionFrameAsFarAsTheirShapeLets)
+{
+    QTemporaryDir photos;
+    const QSize shapes[] = { { 400, 300 }, { 300, 400 } };
+    for (int at = 0; at < 2; ++at) {
+        QImage photo(shapes[at], QImage::Format_RGB32);
+        photo.fill(QColor(208, 128, 64));
+        ASSERT_TRUE(photo.save(photos.filePath(QStringLiteral("%1.png").arg(at + 1))));
+    }
+    const struct {
+        const char* profile;
+        int height;
+    } cases[] = { { "NTSC DVD Video", 480 }, { "PAL DVD Video", 576 } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        QTemporaryDir output;
+        const ToolRun run = slideshowOne({ "--interval", "0", "--transitions", "18", "--profile",
+            c.profile, "--output", output.path(), photos.path() });
+        ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+        const QString movie = run.value("output");
+        const double pixel = MediaFacts::probe(movie).stream("video").pixelAspect();
+        // Each photo is on screen for a second: 4:3 fills the frame, 3:4 its height.
+        const QRect wide = decodePicture(movie, 0.4, 0.2).area;
+        EXPECT_EQ(wide.width(), 720);
+        EXPECT_EQ(wide.height(), c.height);
+        EXPECT_NEAR(wide.width() * pixel / wide.height(), 4.0 / 3.0, 0.01);
+        const QRect tall = decodePicture(movie, 1.4, 0.2).area;
+        EXPECT_EQ(tall.height(), c.height);
+        EXPECT_NEAR(tall.width() * pixel / tall.height(), 3.0 / 4.0, 0.01);
+    }
+}
+
 struct Unmount {
     QString path;
     ~Unmount() { QProcess::execute("umount", { path }); }

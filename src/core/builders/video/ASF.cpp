@@ -11,6 +11,8 @@ VideoBuilderRow asfRow()
         ThreadsRule::None, FrameRateRule::SourceRate, QStringLiteral("asf"));
     row.audioCodec = "wmav2";
     row.codecBlock = [](VideoFrame& f) { writeMpeg4Block(f, "mpeg4"); };
+    // ASF stores no colour tags.
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     return row;
 }
 

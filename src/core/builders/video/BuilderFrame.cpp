@@ -359,16 +359,11 @@ void writeSubtitleSwitch(VideoFrame& f)
         f.writer.add("-sn");
 }
 
-// A tone-mapped picture holds BT.709 colours; the tags say so, whatever the
-// source's said.
+// The colour tags come with the pictures: the graph tags what it writes.
 void writePictureFormat(VideoFrame& f)
 {
     if (f.row.pixelFormat)
         f.writer.add("-pix_fmt").add(f.row.pixelFormat);
-    if (!isToneMapped(f.vtrack, f.row.picture))
-        return;
-    f.writer.add("-color_primaries").add("bt709").add("-color_trc").add("bt709");
-    f.writer.add("-colorspace").add("bt709");
 }
 
 void writeChapters(VideoFrame& f)

@@ -24,6 +24,9 @@ VideoBuilderRow dvRow()
     row.videoBitrate = false;
     row.audioOptions = false;
     row.expandToProfile = true;
+    // DV stores only whether the frame shows 4:3 or 16:9, and no colour tags.
+    row.picture.shape = PixelShape::Television;
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     row.afterInput = writeTarget;
     // Every DV frame carries its share of the sound: copied, NTSC's 1601.6
     // samples a frame fall short at the end of a part and the muxer gives up.

@@ -2,6 +2,7 @@
 
 #include "builders/video/BuilderFrame.h"
 #include "builders/video/CodecBlocks.h"
+#include "model/DNFileNode.h"
 #include "profiles/DNProfile.h"
 
 namespace {
@@ -39,10 +40,13 @@ void writeFlashH264(VideoFrame& f)
     writeFlashRateControl(f);
 }
 
-// Only the exact value "h263" asks for FLV1; the bitrate alone sets its rate.
+// Only the exact value asks for FLV1.
+constexpr const char* kFlv1Codec = "h263";
+
+// FLV1 takes no options: the bitrate alone sets its rate.
 void writeFlvCodec(VideoFrame& f)
 {
-    if (f.profile.videoCodec().currentValue() == QLatin1String("h263")) {
+    if (f.profile.videoCodec().currentValue() == QLatin1String(kFlv1Codec)) {
         f.writer.add("-c:v").add("flv");
         return;
     }
@@ -62,14 +66,33 @@ VideoBuilderRow flashRow(
     return row;
 }
 
+// FLV stores no pixel shape (H.264 has one in its stream, which Flash
+// players pass over); FLV1 has no colour tags either.
+VideoBuilderRow flvRow(bool flv1)
+{
+    VideoBuilderRow row
+        = flashRow("Video_To_FLV_With_AVEncoder", ThreadsRule::None, "flv", writeFlvCodec);
+    row.picture.shape = PixelShape::Square;
+    if (flv1)
+        row.picture.matrix = ColourMatrix::PlayersOfSize;
+    return row;
+}
+
+bool asksForFlv1(const std::shared_ptr<NXBasicMediaNode>& node)
+{
+    const auto file = std::dynamic_pointer_cast<DNFileNode>(node);
+    const std::shared_ptr<DNProfile> profile = file ? file->profile() : nullptr;
+    return profile && profile->videoCodec().currentValue() == QLatin1String(kFlv1Codec);
+}
+
 } // namespace
 
 ArgumentBlockPtr Video_To_FLV_With_AVEncoder(
     const std::shared_ptr<NXBasicMediaNode>& node, int32_t titleIndex, EncodeConfig config)
 {
-    static const VideoBuilderRow row
-        = flashRow("Video_To_FLV_With_AVEncoder", ThreadsRule::None, "flv", writeFlvCodec);
-    return buildVideoFrame(row, node, titleIndex, config);
+    static const VideoBuilderRow h264 = flvRow(false);
+    static const VideoBuilderRow flv1 = flvRow(true);
+    return buildVideoFrame(asksForFlv1(node) ? flv1 : h264, node, titleIndex, config);
 }
 
 ArgumentBlockPtr Video_To_F4V_With_AVEncoder(

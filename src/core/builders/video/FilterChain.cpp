@@ -35,10 +35,6 @@ int evenDown(double value)
     return multipleDown(value, 2);
 }
 
-// A scaled picture's sides are multiples of 4: every encoder takes even
-// sizes, and some (RealVideo 2) refuse anything but multiples of 4.
-constexpr int kScaledSizeStep = 4;
-
 // The graph grows as a run of simple filters on the current picture; a
 // filter with a second input closes the run under a new label.
 class ChainBuilder {
@@ -192,22 +188,50 @@ QSizeF rotatedSize(const QSizeF& size, int angle)
         evenDown(size.width() * s + size.height() * c));
 }
 
+// The picture the crop leaves, before it is scaled.
+QSize croppedSize(const ChainInput& in)
+{
+    const QSize whole(in.track.width, in.track.height);
+    const QRectF crop = topLeftCrop(in.node.setting());
+    if (crop.isEmpty())
+        return whole;
+    return QSize(evenDown(cropPixels(crop.width(), whole.width())),
+        evenDown(cropPixels(crop.height(), whole.height())));
+}
+
+QString profileAspect(const DNFileNode& node)
+{
+    return node.profile() ? node.profile()->videoAspect().currentValue() : QString();
+}
+
+// The fit by display aspect of an output that does not store the shape of
+// its pixels; none where the engine's fit by pixels keeps the shape.
+std::optional<FrameFit> frameFitOf(const ChainInput& in)
+{
+    return fitPictureToFrame(croppedSize(in), in.track.sampleAspect, profileFrameSize(in.node),
+        profileAspect(in.node), in.expand, in.target);
+}
+
+// The picture size the engine's fit by pixels gives in `frame`.
+QSize pixelFitSize(QSize picture, QSize frame, bool expand)
+{
+    if (expand)
+        return frame;
+    const QSizeF fitted = DNAspectFitSize(QSizeF(picture), QSizeF(frame));
+    return QSize(multipleDown(fitted.width(), kScaledSideStep),
+        multipleDown(fitted.height(), kScaledSideStep));
+}
+
 // The picture size the edits give.
 QSize geometrySize(const ChainInput& in)
 {
-    QSizeF size(in.track.width, in.track.height);
-    const QRectF crop = topLeftCrop(in.node.setting());
-    if (!crop.isEmpty())
-        size = QSizeF(evenDown(cropPixels(crop.width(), size.width())),
-            evenDown(cropPixels(crop.height(), size.height())));
+    QSize size = croppedSize(in);
     const QSize frame = profileFrameSize(in.node);
-    if (!frame.isEmpty()) {
-        const QSizeF fitted = DNAspectFitSize(size, QSizeF(frame));
-        size = in.expand ? QSizeF(frame)
-                         : QSizeF(multipleDown(fitted.width(), kScaledSizeStep),
-                             multipleDown(fitted.height(), kScaledSizeStep));
-    }
-    return rotatedSize(size, normalizedAngle(in.node.setting().rotationAngle())).toSize();
+    if (const std::optional<FrameFit> fit = frameFitOf(in))
+        size = fit->padded.isEmpty() ? fit->scaled : fit->padded;
+    else if (!frame.isEmpty())
+        size = pixelFitSize(size, frame, in.expand);
+    return rotatedSize(QSizeF(size), normalizedAngle(in.node.setting().rotationAngle())).toSize();
 }
 
 // The picture size the graph is expected to give before subtitle and
@@ -215,6 +239,41 @@ QSize geometrySize(const ChainInput& in)
 QSize expectedPictureSize(const ChainInput& in)
 {
     return sizeForTarget(geometrySize(in), in.target);
+}
+
+void addPad(ChainBuilder& chain, QSize frame)
+{
+    chain.add(
+        QStringLiteral("pad=%1:%2:(ow-iw)/2:(oh-ih)/2").arg(frame.width()).arg(frame.height()));
+}
+
+// Scaled to the size the fit gives and padded, its pixels of the shape the
+// output shows them at.
+void addFrameFit(ChainBuilder& chain, const ChainInput& in, const FrameFit& fit)
+{
+    if (fit.scaled != croppedSize(in))
+        chain.add(QStringLiteral("scale=%1:%2").arg(fit.scaled.width()).arg(fit.scaled.height()));
+    chain.add(QStringLiteral("setsar=") + fit.pixelShape);
+    if (!fit.padded.isEmpty() && fit.padded != fit.scaled)
+        addPad(chain, fit.padded);
+}
+
+void addFit(ChainBuilder& chain, const ChainInput& in)
+{
+    if (const std::optional<FrameFit> fit = frameFitOf(in)) {
+        addFrameFit(chain, in, *fit);
+        return;
+    }
+    const QSize frame = profileFrameSize(in.node);
+    if (frame.isEmpty())
+        return;
+    chain.add(QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:"
+                             "force_divisible_by=%3")
+                  .arg(frame.width())
+                  .arg(frame.height())
+                  .arg(kScaledSideStep));
+    if (in.expand)
+        addPad(chain, frame);
 }
 
 void addGeometry(ChainBuilder& chain, const ChainInput& in)
@@ -225,18 +284,7 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
     const QRectF crop = topLeftCrop(setting);
     if (!crop.isEmpty())
         chain.add(cropFilter(crop, in.track));
-    const QSize frame = profileFrameSize(in.node);
-    if (!frame.isEmpty()) {
-        chain.add(QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:"
-                                 "force_divisible_by=%3")
-                      .arg(frame.width())
-                      .arg(frame.height())
-                      .arg(kScaledSizeStep));
-        if (in.expand)
-            chain.add(QStringLiteral("pad=%1:%2:(ow-iw)/2:(oh-ih)/2")
-                          .arg(frame.width())
-                          .arg(frame.height()));
-    }
+    addFit(chain, in);
     const int angle = normalizedAngle(setting.rotationAngle());
     if (angle != 0)
         chain.add(rotationFilter(angle));
@@ -251,8 +299,11 @@ void addTargetFormat(ChainBuilder& chain, const ChainInput& in)
 {
     if (const std::optional<QString> crop = sideCropFilter(geometrySize(in), in.target))
         chain.add(*crop);
+    const QSize picture = expectedPictureSize(in);
     if (isToneMapped(in.track, in.target))
-        chain.add(toneMappingFilter(in.track));
+        chain.add(toneMappingFilter(in.track, picture, in.target));
+    else if (const std::optional<QString> colours = colourFilter(in.track, picture, in.target))
+        chain.add(*colours);
 }
 
 std::optional<QString> extractedTextSubtitle(

@@ -1,6 +1,14 @@
 #include "builders/video/PictureTarget.h"
 
+#include "profiles/ProfileValues.h"
 #include "services/DNFileTracks.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
 
 namespace {
 
@@ -14,6 +22,210 @@ bool isOdd(int side)
 QString orBt2020(const QString& name, const char* bt2020)
 {
     return name.isEmpty() ? QString::fromLatin1(bt2020) : name;
+}
+
+// --- Shape -----------------------------------------------------------------
+
+// The nearest multiple keeps the picture's shape best.
+int nearestSide(double side, int limit)
+{
+    const int rounded = static_cast<int>(std::lround(side / kScaledSideStep)) * kScaledSideStep;
+    return std::clamp(rounded, kScaledSideStep, std::max(limit, kScaledSideStep));
+}
+
+// Width over height as the picture is shown; 0 when its size is unknown.
+double shownAspect(QSize picture, double sampleAspect)
+{
+    if (picture.isEmpty())
+        return 0.0;
+    const double pixel = sampleAspect > 0 ? sampleAspect : 1.0;
+    return picture.width() * pixel / picture.height();
+}
+
+// `shown` inside `frame` of pixels `pixel` wide: a wider picture takes the
+// frame's width, a narrower one its height. An unknown shape fills it.
+QSize fitByShape(double shown, QSize frame, double pixel)
+{
+    if (shown <= 0)
+        return frame;
+    if (shown >= frame.width() * pixel / frame.height())
+        return QSize(frame.width(), nearestSide(frame.width() * pixel / shown, frame.height()));
+    return QSize(nearestSide(frame.height() * shown / pixel, frame.width()), frame.height());
+}
+
+// A ratio kept exact for the engine's "setsar".
+struct Ratio {
+    std::int64_t num = 1;
+    std::int64_t den = 1;
+
+    double value() const { return double(num) / double(den); }
+    QString text() const
+    {
+        const std::int64_t divisor = std::gcd(num, den);
+        return QStringLiteral("%1/%2").arg(num / divisor).arg(den / divisor);
+    }
+};
+
+// A profile's display aspect, "4:3", "16x9" or "2.35", in thousandths; none
+// when it is "keep origin" or no ratio.
+std::optional<Ratio> aspectOf(const QString& value)
+{
+    if (value.isNull() || isKeepOriginAspect(value))
+        return std::nullopt;
+    const QStringList sides = normalizeAspectString(value, QStringLiteral(":")).split(u':');
+    const double width = sides.value(0).toDouble();
+    const double height = sides.size() > 1 ? sides.value(1).toDouble() : 1.0;
+    if (!(width > 0) || !(height > 0) || sides.size() > 2)
+        return std::nullopt;
+    return Ratio { std::llround(width * 1000), std::llround(height * 1000) };
+}
+
+// A television frame shows 4:3 or 16:9. Left to the source, it takes the one
+// nearer the picture's own shape, so that the least of the frame is bars.
+Ratio televisionAspect(const QString& profileAspect, double shown)
+{
+    if (const std::optional<Ratio> aspect = aspectOf(profileAspect))
+        return *aspect;
+    const double between = std::sqrt(4.0 / 3.0 * 16.0 / 9.0);
+    return shown >= between ? Ratio { 16, 9 } : Ratio { 4, 3 };
+}
+
+std::optional<FrameFit> squareFit(QSize picture, double sampleAspect, QSize frame, bool pad)
+{
+    const double shown = shownAspect(picture, sampleAspect);
+    if (frame.isEmpty()) {
+        if (std::abs(sampleAspect - 1.0) < 1e-3 || shown <= 0)
+            return std::nullopt;
+        const int width = static_cast<int>(std::lround(picture.height() * shown / 2)) * 2;
+        return FrameFit { QSize(std::max(width, 2), picture.height()), {}, QStringLiteral("1") };
+    }
+    return FrameFit { fitByShape(shown, frame, 1.0), pad ? frame : QSize(), QStringLiteral("1") };
+}
+
+std::optional<FrameFit> televisionFit(
+    QSize picture, double sampleAspect, QSize frame, const QString& frameAspect)
+{
+    if (frame.isEmpty())
+        return std::nullopt;
+    const double shown = shownAspect(picture, sampleAspect);
+    const Ratio aspect = televisionAspect(frameAspect, shown);
+    const Ratio pixel { aspect.num * frame.height(), aspect.den * frame.width() };
+    return FrameFit { fitByShape(shown, frame, pixel.value()), frame, pixel.text() };
+}
+
+// --- Colour ----------------------------------------------------------------
+
+// What players take an untagged picture of this size to be.
+bool isHighDefinition(QSize picture)
+{
+    return picture.width() >= 1280 || picture.height() > 576;
+}
+
+// The scaler's name of the matrix the track's picture is in: its tag, or
+// what players take an untagged picture of its size to be. "rgb" for a
+// picture of red, green and blue; empty for a matrix the scaler does not know.
+QString scalerMatrixOf(const DNTVideo& track)
+{
+    if (track.colorMatrix.isEmpty())
+        return isHighDefinition(QSize(track.width, track.height)) ? QStringLiteral("bt709")
+                                                                  : QStringLiteral("bt601");
+    static const QHash<QString, QString> names {
+        { QStringLiteral("bt709"), QStringLiteral("bt709") },
+        { QStringLiteral("smpte170m"), QStringLiteral("bt601") },
+        { QStringLiteral("bt470bg"), QStringLiteral("bt601") },
+        { QStringLiteral("fcc"), QStringLiteral("fcc") },
+        { QStringLiteral("smpte240m"), QStringLiteral("smpte240m") },
+        { QStringLiteral("bt2020nc"), QStringLiteral("bt2020") },
+        { QStringLiteral("bt2020c"), QStringLiteral("bt2020") },
+        { QStringLiteral("gbr"), QStringLiteral("rgb") },
+    };
+    return names.value(track.colorMatrix);
+}
+
+// The matrix the target writes a picture of this size in, in the scaler's
+// names; empty for the source's own.
+QString writtenMatrix(QSize picture, const PictureTarget& target)
+{
+    switch (target.matrix) {
+    case ColourMatrix::Source:
+        return {};
+    case ColourMatrix::Bt601:
+        return QStringLiteral("bt601");
+    case ColourMatrix::PlayersOfSize:
+        // An untagged HD picture is BT.709 to the players that show most
+        // such files (the system's own renderers, browsers, the common
+        // media players); only BT.601 at every size would please the
+        // engine's own decoder, which no one watches.
+        return isHighDefinition(picture) ? QStringLiteral("bt709") : QStringLiteral("bt601");
+    }
+    return {};
+}
+
+QString matrixTagOf(const QString& scalerMatrix)
+{
+    return scalerMatrix == QLatin1String("bt709") ? QStringLiteral("bt709")
+                                                  : QStringLiteral("smpte170m");
+}
+
+// The scaler's conversion of the picture into `written`, tagged so; none when
+// the picture is in it already, or in a matrix the scaler does not know.
+std::optional<QString> matrixConversion(const DNTVideo& track, const QString& written)
+{
+    const QString source = scalerMatrixOf(track);
+    if (written.isEmpty() || source.isEmpty() || source == written)
+        return std::nullopt;
+    // Red, green and blue take the matrix only on their way out.
+    const QString from = source == QLatin1String("rgb")
+        ? QString()
+        : QStringLiteral("in_color_matrix=%1:").arg(source);
+    return QStringLiteral("scale=%1out_color_matrix=%2,setparams=colorspace=%3")
+        .arg(from, written, matrixTagOf(written));
+}
+
+using Aliases = QHash<QString, QString>;
+
+// Values of the same meaning under another name: BT.601's two matrices are
+// one, and the 525-line and BT.2020 transfers are BT.709's curve.
+const Aliases& matrixAliases()
+{
+    static const Aliases aliases { { QStringLiteral("bt470bg"), QStringLiteral("smpte170m") } };
+    return aliases;
+}
+
+const Aliases& transferAliases()
+{
+    static const Aliases aliases {
+        { QStringLiteral("smpte170m"), QStringLiteral("bt709") },
+        { QStringLiteral("bt2020-10"), QStringLiteral("bt709") },
+        { QStringLiteral("bt2020-12"), QStringLiteral("bt709") },
+    };
+    return aliases;
+}
+
+// "name=value" for a tag the encoder would write as another value: the same
+// meaning under a name it carries, or no value at all.
+void addCarriedTag(QStringList& changes, const char* name, const QString& value,
+    const QStringList& carried, const Aliases& aliases = {})
+{
+    if (value.isEmpty() || carried.contains(value))
+        return;
+    const QString alias = aliases.value(value);
+    changes << QStringLiteral("%1=%2").arg(
+        QLatin1String(name), carried.contains(alias) ? alias : QStringLiteral("unknown"));
+}
+
+std::optional<QString> carriedTagsFilter(const DNTVideo& track, const PictureTarget& target)
+{
+    if (!target.carriedTags)
+        return std::nullopt;
+    const ColourTagSet& carried = *target.carriedTags;
+    QStringList changes;
+    addCarriedTag(changes, "color_primaries", track.colorPrimaries, carried.primaries);
+    addCarriedTag(changes, "color_trc", track.colorTransfer, carried.transfers, transferAliases());
+    addCarriedTag(changes, "colorspace", track.colorMatrix, carried.matrices, matrixAliases());
+    if (changes.isEmpty())
+        return std::nullopt;
+    return QStringLiteral("setparams=") + changes.join(u':');
 }
 
 } // namespace
@@ -38,6 +250,20 @@ std::optional<QString> sideCropFilter(QSize picture, const PictureTarget& target
             target.evenHeight ? QStringLiteral("trunc(ih/2)*2") : QStringLiteral("ih"));
 }
 
+std::optional<FrameFit> fitPictureToFrame(QSize picture, double sampleAspect, QSize frame,
+    const QString& frameAspect, bool pad, const PictureTarget& target)
+{
+    switch (target.shape) {
+    case PixelShape::Stored:
+        return std::nullopt;
+    case PixelShape::Square:
+        return squareFit(picture, sampleAspect, frame, pad);
+    case PixelShape::Television:
+        return televisionFit(picture, sampleAspect, frame, frameAspect);
+    }
+    return std::nullopt;
+}
+
 bool isToneMapped(const DNTVideo& track, const PictureTarget& target)
 {
     return target.standardRange && track.isHighDynamicRange();
@@ -47,11 +273,27 @@ bool isToneMapped(const DNTVideo& track, const PictureTarget& target)
 // brought to BT.709, so that saturated colours come out inside the gamut.
 // Hable's curve keeps the highlights' detail; the source's colours are named
 // rather than read from the pictures, which not every decoder tags.
-QString toneMappingFilter(const DNTVideo& track)
+QString toneMappingFilter(const DNTVideo& track, QSize picture, const PictureTarget& target)
 {
+    const QString written = writtenMatrix(picture, target);
+    const QString matrix = written.isEmpty() ? QStringLiteral("bt709") : matrixTagOf(written);
     const QString primaries = orBt2020(track.colorPrimaries, "bt2020");
     return QStringLiteral("zscale=tin=%1:pin=%2:min=%3:t=linear:p=%2:npl=100,format=gbrpf32le,"
                           "zscale=p=bt709,tonemap=tonemap=hable:desat=0,"
-                          "zscale=t=bt709:m=bt709:r=tv,format=yuv420p")
-        .arg(track.colorTransfer, primaries, orBt2020(track.colorMatrix, "bt2020nc"));
+                          "zscale=t=bt709:m=%4:r=tv,format=yuv420p")
+        .arg(track.colorTransfer, primaries, orBt2020(track.colorMatrix, "bt2020nc"), matrix);
+}
+
+std::optional<QString> colourFilter(
+    const DNTVideo& track, QSize picture, const PictureTarget& target)
+{
+    QStringList filters;
+    if (const std::optional<QString> conversion
+        = matrixConversion(track, writtenMatrix(picture, target)))
+        filters << *conversion;
+    if (const std::optional<QString> tags = carriedTagsFilter(track, target))
+        filters << *tags;
+    if (filters.isEmpty())
+        return std::nullopt;
+    return filters.join(u',');
 }

@@ -35,6 +35,14 @@ void writeProRes(VideoFrame& f, const std::optional<QString>& profile)
         f.writer.add("-profile:v").add(*profile);
 }
 
+// The colour tags the ProRes encoder writes as they are; it writes others as
+// "reserved" or as another matrix.
+const ColourTagSet kProResTags {
+    { "bt709", "bt470bg", "smpte170m", "bt2020", "smpte431", "smpte432" },
+    { "bt709", "smpte2084", "arib-std-b67" },
+    { "bt709", "smpte170m", "bt2020nc" },
+};
+
 VideoBuilderRow proresRow(const std::optional<QString>& profile)
 {
     VideoBuilderRow row("Video_To_ProRes_With_AVEncoder", StreamMapRule::TrackChoiceOrMismatch,
@@ -46,6 +54,7 @@ VideoBuilderRow proresRow(const std::optional<QString>& profile)
     // bits, which carry an HDR source as it is. The encoder takes even widths.
     row.pixelFormat = profile ? "yuv422p10le" : "yuv444p10le";
     row.picture = { true, false, false };
+    row.picture.carriedTags = &kProResTags;
     return row;
 }
 

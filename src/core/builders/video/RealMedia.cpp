@@ -11,6 +11,9 @@ VideoBuilderRow realMediaRow()
         ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("rm"));
     row.audioCodec = "ac3";
     row.codecBlock = videoCodecOnly("rv20");
+    // RealMedia stores neither the shape of a pixel nor colour tags.
+    row.picture.shape = PixelShape::Square;
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     // The RealVideo packets the demuxer gives back do not decode once muxed again.
     row.join.pictureCodec = "rv20";
     return row;

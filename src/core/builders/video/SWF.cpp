@@ -11,6 +11,9 @@ VideoBuilderRow swfRow()
         ThreadsRule::None, FrameRateRule::FixedRate, QStringLiteral("swf"));
     row.audioCodec = "libmp3lame";
     row.codecBlock = videoCodecOnly("flv1");
+    // SWF stores neither the shape of a pixel nor colour tags.
+    row.picture.shape = PixelShape::Square;
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     // A copied picture never reaches the muxer's file: it keeps the sound alone.
     row.join.pictureCodec = "flv1";
     return row;

@@ -48,6 +48,8 @@ VideoBuilderRow xvidRow(int kind)
     row.audioCodec = "libfdk_aac";
     row.aspect = writeSourceAspect;
     row.codecBlock = writeXvid;
+    // The container writes no colour tags for MPEG-4 Part 2.
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     return row;
 }
 

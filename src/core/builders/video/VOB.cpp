@@ -65,6 +65,8 @@ VideoBuilderRow vobRow()
     // The MPEG-2 encoder would keep a 4:2:2 source's chroma, which DVD
     // players do not decode.
     row.pixelFormat = "yuv420p";
+    // DVD players decode BT.601 whatever the stream's tags say.
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     return row;
 }
 
@@ -78,6 +80,10 @@ VideoBuilderRow dvdRow(const QString& standard)
     row.audioOptions = false;
     row.metadata = false;
     row.expandToProfile = true;
+    // The stream stores only whether the frame shows 4:3 or 16:9, and DVD
+    // players decode BT.601 whatever its tags say.
+    row.picture.shape = PixelShape::Television;
+    row.picture.matrix = ColourMatrix::PlayersOfSize;
     row.beforeContainer = writePackedSourceFormat;
     const QString target = standard.toLower() + QLatin1String("-dvd");
     row.afterContainer = [target](VideoFrame& f) { f.writer.add("-target").add(target); };

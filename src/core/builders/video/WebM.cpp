@@ -23,8 +23,9 @@ VideoBuilderRow webmRow()
         ThreadsRule::Always, FrameRateRule::FixedRate, QStringLiteral("webm"));
     row.audioCodec = "libvorbis";
     row.codecBlock = writeVp8;
-    // VP8 takes odd sides.
-    row.picture = { false, false, true };
+    // VP8 takes odd sides, and its decoders BT.601 only, whatever the
+    // container's tags say.
+    row.picture = { false, false, true, PixelShape::Stored, ColourMatrix::Bt601 };
     return row;
 }
 
