@@ -161,8 +161,8 @@ QString FilterGraphQuote(const QString& value);
 // --- Merge groups ----------------------------------------------------------
 
 // What a join encodes again, because a container's packets of that kind do
-// not survive being copied into a new file of it; with neither, every
-// stream is copied.
+// not survive being copied into a new file of it, or lose their timing there;
+// with neither, every stream is copied.
 struct JoinEncoding {
     // The picture's codec, at the profile's bitrate.
     const char* pictureCodec = nullptr;
