@@ -4,6 +4,8 @@
 #include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <csignal>
 #include <vector>
@@ -62,54 +64,155 @@ const std::vector<Adaptation>& adaptations()
     return table;
 }
 
+// The format of the output: the "-f" after the last input, else the output
+// path's suffix (a join names no format).
+QString outputFormat(const QStringList& arguments)
+{
+    const qsizetype format = arguments.lastIndexOf("-f");
+    if (format > arguments.lastIndexOf("-i") && format + 1 < arguments.size())
+        return arguments[format + 1];
+    QString output = arguments.value(arguments.size() - 1);
+    if (output.startsWith(QLatin1String("file:")))
+        output.remove(0, 5);
+    return QFileInfo(output).suffix().toLower();
+}
+
+// Where this ffmpeg would leave an output's sound off its picture, and what
+// puts it back in step. It is about how this ffmpeg's muxers and decoders
+// treat sound, so it lives here and not in the builders, whose lists stay as
+// they were designed.
+//
 // DV carries 48 kHz sound locked to the picture, and a DVD authoring tool
 // refuses sound whose timestamps jump ("please remultiplex input"). ffmpeg's
 // DV and DVD muxers take the sound as the decoder gives it: a Matroska or WebM
 // source (44.1 kHz AAC, Opus with its pre-skip) starts late or drifts, and the
 // DV muxer then stops with "Insufficient audio data or severe sync problem".
 // Resampling to 48 kHz with timestamp correction (padding from time 0,
-// stretching up to 1000 samples a second) mends both. It is about how this
-// ffmpeg's muxers treat sound, so it lives here and not in the builders,
-// whose lists stay as they were designed; it joins their volume filter
-// rather than replace it, since ffmpeg keeps only one audio filter.
-const QString kAudioSyncFilter = QStringLiteral("aresample=48000:async=1000:first_pts=0");
+// stretching up to 1000 samples a second) mends both.
+//
+// The SWF and RealMedia muxers write the sound from its first sample on,
+// whatever its timestamps say: a sound that starts after the picture loses
+// its delay, and the encoder's priming (1105 samples of MP3, 256 of AC-3),
+// which other containers tell their players to skip, is played, so the whole
+// sound comes late by as much. Silence pads a late start to time 0, and the
+// priming's length is cut from the head of the sound.
+//
+// ASF keeps the timestamps, but the WMA decoder gives nothing for its first
+// two frames: the priming, and the sound's first frame with it. One frame of
+// silence ahead of the sound (2048 samples, the longest WMA frame) is lost
+// there instead.
+struct SoundPlacement {
+    const char* format;
+    // Resampled to this rate first; null keeps the rate of "-ar", if any.
+    const char* rate;
+    // The sample the sound starts with, at the encoder's rate: a positive
+    // number cuts the head, a negative one pads silence before time 0.
+    int firstSample;
+};
 
-bool needsAudioSync(const QStringList& arguments)
+const SoundPlacement* placementOf(const QString& format)
 {
-    for (qsizetype at = arguments.indexOf("-f"); at >= 0 && at + 1 < arguments.size();
-         at = arguments.indexOf("-f", at + 1)) {
-        const QString& format = arguments[at + 1];
-        // "-f" before "-i" names an input's format; only the output's counts.
-        const bool output = arguments.indexOf("-i", at) < 0;
-        if (output && (format == QLatin1String("dv") || format == QLatin1String("dvd")))
-            return true;
+    static const SoundPlacement table[] = {
+        { "dv", "48000", 0 },
+        { "dvd", "48000", 0 },
+        { "swf", nullptr, 1105 },
+        { "rm", nullptr, 256 },
+        { "asf", nullptr, -2048 },
+    };
+    for (const SoundPlacement& row : table) {
+        if (format == QLatin1String(row.format))
+            return &row;
     }
-    return false;
+    return nullptr;
 }
 
-// "volume=1.5[audio]" becomes "volume=1.5,<sync>[audio]": the label stays last.
-QString withAudioSync(const QString& filter)
+// A copied sound cannot be filtered.
+bool encodesSound(const QStringList& arguments)
+{
+    const qsizetype codec = arguments.lastIndexOf("-c:a");
+    if (codec >= 0)
+        return arguments.value(codec + 1) != QLatin1String("copy");
+    const qsizetype all = arguments.lastIndexOf("-c");
+    return all < 0 || arguments.value(all + 1) != QLatin1String("copy");
+}
+
+QString encoderRate(const SoundPlacement& placement, const QStringList& arguments)
+{
+    if (placement.rate)
+        return QString::fromLatin1(placement.rate);
+    const qsizetype at = arguments.lastIndexOf("-ar");
+    return at < 0 ? QString() : arguments.value(at + 1);
+}
+
+QString placementFilter(const SoundPlacement& placement, const QStringList& arguments)
+{
+    const QString rate = encoderRate(placement, arguments);
+    // With the resampler always on: this ffmpeg starts it at the first small
+    // correction, and then starts the sound's timestamps over at first_pts.
+    const QString correction
+        = QStringLiteral("async=1000:first_pts=%1:flags=res").arg(placement.firstSample);
+    if (rate.isEmpty())
+        return "aresample=" + correction;
+    if (placement.firstSample == 0)
+        return "aresample=" + rate + ':' + correction;
+    // first_pts counts samples at the rate the sound comes in: it is brought
+    // to the encoder's rate first.
+    return "aresample=" + rate + ",aresample=" + correction;
+}
+
+// "volume=1.5[audio]" becomes "volume=1.5,<placement>[audio]": the label stays last.
+QString joined(const QString& filter, const QString& placement)
 {
     const qsizetype label = filter.endsWith(']') ? filter.lastIndexOf('[') : -1;
     if (label < 0)
-        return filter + ',' + kAudioSyncFilter;
-    return filter.left(label) + ',' + kAudioSyncFilter + filter.mid(label);
+        return filter + ',' + placement;
+    return filter.left(label) + ',' + placement + filter.mid(label);
 }
 
-void addAudioSync(QStringList& arguments)
+// Joins the volume filter rather than replace it, since ffmpeg keeps only
+// one audio filter.
+void addSoundPlacement(QStringList& arguments)
 {
-    if (!needsAudioSync(arguments))
+    const SoundPlacement* placement = placementOf(outputFormat(arguments));
+    if (!placement || !encodesSound(arguments))
         return;
+    const QString filter = placementFilter(*placement, arguments);
     for (const char* option : { "-filter:a", "-af" }) {
         const qsizetype at = arguments.lastIndexOf(option);
         if (at >= 0 && at + 1 < arguments.size()) {
-            arguments[at + 1] = withAudioSync(arguments[at + 1]);
+            arguments[at + 1] = joined(arguments[at + 1], filter);
             return;
         }
     }
     // Output options stand before the output path, the last word.
-    arguments.insert(arguments.size() - 1, kAudioSyncFilter);
+    arguments.insert(arguments.size() - 1, filter);
     arguments.insert(arguments.size() - 2, QStringLiteral("-af"));
+}
+
+// Options that this ffmpeg mishandles in one output format; each goes with
+// its value.
+struct FormatOption {
+    const char* format;
+    const char* option;
+};
+
+const FormatOption kDroppedOptions[] = {
+    // This ffmpeg's ASF reader parses MPEG-4 and ends a frame at the stuffing
+    // start code with which the encoder pads a frame up to the minimum rate:
+    // from the first padded frame on, every frame is shown a frame early.
+    // Without the floor the encoder still keeps under "-maxrate" and pads
+    // nothing.
+    { "asf", "-minrate" },
+};
+
+void dropFormatOptions(QStringList& arguments)
+{
+    const QString format = outputFormat(arguments);
+    for (const FormatOption& row : kDroppedOptions) {
+        const qsizetype at = arguments.indexOf(row.option);
+        if (format == QLatin1String(row.format) && at >= 0 && at + 1 < arguments.size())
+            arguments.remove(at, 2);
+    }
 }
 
 // This ffmpeg mixes channels down by a matrix it scales to full scale only
@@ -280,7 +383,8 @@ QStringList AVEncoderAdaptArguments(const QStringList& builderArguments)
         adapted << row->replacement;
         at += row->words.size();
     }
-    addAudioSync(adapted);
+    dropFormatOptions(adapted);
+    addSoundPlacement(adapted);
     addMixScaling(adapted);
     return adapted;
 }

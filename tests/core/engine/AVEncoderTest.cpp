@@ -78,13 +78,27 @@ TEST(AVEncoder, AdaptsBuilderListsToTheInstalledEngine)
         // picture, joined to the volume filter; an input's format does not count.
         { { "encoder", "-i", "/in.mkv", "-target", "ntsc-dv", "-f", "dv", "/o.dv" },
             { "-i", "/in.mkv", "-target", "ntsc-dv", "-f", "dv", "-af",
-                "aresample=48000:async=1000:first_pts=0", "-rematrix_maxval", "1", "/o.dv" } },
+                "aresample=48000:async=1000:first_pts=0:flags=res", "-rematrix_maxval", "1",
+                "/o.dv" } },
         { { "encoder", "-i", "/in.mkv", "-filter:a", "volume=1.5[audio]", "-f", "dvd", "/o.mpg" },
             { "-i", "/in.mkv", "-filter:a",
-                "volume=1.5,aresample=48000:async=1000:first_pts=0[audio]", "-f", "dvd",
+                "volume=1.5,aresample=48000:async=1000:first_pts=0:flags=res[audio]", "-f", "dvd",
                 "/o.mpg" } },
         { { "encoder", "-f", "dv", "-i", "/in.dv", "-f", "vob", "/o.vob" },
             { "-f", "dv", "-i", "/in.dv", "-f", "vob", "/o.vob" } },
+        // SWF and RealMedia lose the encoder's priming at the encoder's rate;
+        // ASF pads a frame ahead and keeps no floor under its rate.
+        { { "encoder", "-i", "/in.mp4", "-ar", "22050", "-f", "swf", "/o.swf" },
+            { "-i", "/in.mp4", "-ar", "22050", "-f", "swf", "-af",
+                "aresample=22050,aresample=async=1000:first_pts=1105:flags=res", "/o.swf" } },
+        { { "encoder", "-i", "/in.mp4", "-minrate", "1000k", "-maxrate", "1000k", "-f", "asf",
+              "/o.asf" },
+            { "-i", "/in.mp4", "-maxrate", "1000k", "-f", "asf", "-af",
+                "aresample=async=1000:first_pts=-2048:flags=res", "/o.asf" } },
+        // A join names its format by the output's suffix.
+        { { "encoder", "-f", "concat", "-i", "/l", "-c:v", "rv20", "-c:a", "ac3", "/o.rm" },
+            { "-f", "concat", "-safe", "0", "-i", "/l", "-c:v", "rv20", "-c:a", "ac3", "-af",
+                "aresample=async=1000:first_pts=256:flags=res", "/o.rm" } },
         // Words only change where the whole run matches: a trailing option
         // stays, and a path is never taken for an option.
         { { "ffmpeg", "/-d/x.mp4", "-me_method" }, { "/-d/x.mp4", "-me_method" } },

@@ -28,8 +28,8 @@ struct Merge {
     const char* profile;
     FlashAndBeepClip first;
     FlashAndBeepClip second;
-    // SWF's sound starts late by its MP3 encoder's delay whether merged or
-    // not; here only the join is judged.
+    // SWF cuts the MP3 encoder's priming from the head of each part's sound,
+    // and the onset of the beep there with it; here only the join is judged.
     bool offsetsJudged = true;
 };
 

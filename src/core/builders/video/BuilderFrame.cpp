@@ -204,32 +204,41 @@ QByteArray sourceRateText(float fps)
     return QByteArray::number(double(fps), 'f', 3);
 }
 
+// The output option alone would drop and repeat frames by their count, not
+// their time: the picture would fall behind the sound, and a frame shown once
+// could be lost. The graph converts to the same rate first.
+void writeRate(VideoFrame& f, const char* rate)
+{
+    f.writer.add("-r").add(rate);
+    f.pictureRate = QString::fromLatin1(rate);
+}
+
 void writeFrameRate(VideoFrame& f)
 {
     if (f.row.frameRate == FrameRateRule::None)
         return;
     const QString rate = f.profile.videoFrameRate().currentValue();
     if (!isKeepOriginFrameRate(rate)) {
-        f.writer.add("-r").add(frameRateToRational(rate.toUtf8().constData()));
+        writeRate(f, frameRateToRational(rate.toUtf8().constData()));
         return;
     }
     const float fps = f.vtrack.fps; // a NaN rate counts as in range
     const bool outOfRange = fps < 0.0f || fps > kMaxSaneFrameRate;
     if (f.row.frameRate == FrameRateRule::FixedRate) {
         if (outOfRange)
-            f.writer.add("-r").add(frameRateToRational(kFilmRate));
+            writeRate(f, frameRateToRational(kFilmRate));
         return;
     }
     if (outOfRange || f.config.safeMode || DNIsRealMediaFile(&f.node))
-        f.writer.add("-r").add(frameRateToRational(sourceRateText(fps).constData()));
+        writeRate(f, frameRateToRational(sourceRateText(fps).constData()));
 }
 
 void writeFilterGraph(VideoFrame& f)
 {
     const QString prefix = f.config.resetTimestamps() ? QString(kResetTimestamps) : QString();
     const bool expand = f.row.expandToProfile || f.node.setting().autoExpandToProfile();
-    f.graph = GenVideoFilterChain(
-        f.node, prefix, f.row.burnSubtitles, expand, f.config, f.seekedTrim, f.row.picture);
+    f.graph = GenVideoFilterChain(f.node, prefix, f.row.burnSubtitles, expand, f.config,
+        f.seekedTrim, f.row.picture, f.pictureRate);
     if (f.graph && f.graph->isEmpty())
         f.graph.reset();
     if (f.graph)

@@ -99,6 +99,9 @@ struct VideoFrame {
     // Explicit stream maps are written.
     bool maps = false;
     SubtitleKind subtitle = SubtitleKind::None;
+    // The rate the output's picture runs at, when the list sets one: the
+    // graph changes the rate first, where each frame keeps its own time.
+    QString pictureRate;
     // The picture filter graph, when there is one.
     std::optional<QString> graph;
     // Why the build was refused; empty while it goes on.

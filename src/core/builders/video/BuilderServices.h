@@ -156,9 +156,12 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node);
 // filter, and when the selected video index points outside the track list (logged).
 // Between the mirror and the subtitle, the picture is brought to the output's
 // `target`: a side it cannot take loses a pixel, and an HDR picture is tone-mapped.
+// A `frameRate` ("25", "30000/1001") comes first of all: each frame is kept or
+// dropped by its time, so the picture stays with the sound.
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
     bool burnSubtitles, bool expandToProfile, const EncodeConfig& config,
-    const std::optional<Trim>& seekedTrim = std::nullopt, const PictureTarget& target = {});
+    const std::optional<Trim>& seekedTrim = std::nullopt, const PictureTarget& target = {},
+    const QString& frameRate = {});
 
 // Quotes `value` for use as an option value inside a filter graph, so that
 // ":", ",", ";", "[", "]", "'" and "\" in paths cannot end the value, the
@@ -168,8 +171,8 @@ QString FilterGraphQuote(const QString& value);
 // --- Merge groups ----------------------------------------------------------
 
 // What a join encodes again, because a container's packets of that kind do
-// not survive being copied into a new file of it; with neither, every
-// stream is copied.
+// not survive being copied into a new file of it, or lose their timing there;
+// with neither, every stream is copied.
 struct JoinEncoding {
     // The picture's codec, at the profile's bitrate.
     const char* pictureCodec = nullptr;

@@ -13,6 +13,8 @@ void writeTarget(VideoFrame& f)
 {
     const bool ntsc = f.profile.videoResolution().currentValue() == kNtscFrame;
     f.writer.add("-target").add(ntsc ? "ntsc-dv" : "pal-dv");
+    // The target fixes the standard's rate; the graph converts to it.
+    f.pictureRate = ntsc ? QStringLiteral("30000/1001") : QStringLiteral("25");
 }
 
 VideoBuilderRow dvRow()

@@ -408,7 +408,7 @@ bool SubtitleCuesFollowSeek(const DNFileNode& node)
 
 std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString& prefixFilter,
     bool burnSubtitles, bool expandToProfile, const EncodeConfig& config,
-    const std::optional<Trim>& seekedTrim, const PictureTarget& target)
+    const std::optional<Trim>& seekedTrim, const PictureTarget& target, const QString& frameRate)
 {
     const std::optional<QString> input = GenVideoStreamMark(node, true, config);
     if (!input)
@@ -417,6 +417,8 @@ std::optional<QString> GenVideoFilterChain(const DNFileNode& node, const QString
     const ChainInput in { node, *node.selectedVideoTrack(), config, expandToProfile, seekedTrim,
         target };
     ChainBuilder chain(*input);
+    if (!frameRate.isEmpty())
+        chain.add(QStringLiteral("fps=") + frameRate);
     addGeometry(chain, in);
     addTargetFormat(chain, in);
     if (burnSubtitles)

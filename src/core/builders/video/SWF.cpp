@@ -16,6 +16,9 @@ VideoBuilderRow swfRow()
     row.picture.matrix = ColourMatrix::PlayersOfSize;
     // A copied picture never reaches the muxer's file: it keeps the sound alone.
     row.join.pictureCodec = "flv1";
+    // The muxer writes copied sound one part after the other, whatever the
+    // parts' pictures last; encoded again, it follows their timestamps.
+    row.join.soundCodec = "libmp3lame";
     return row;
 }
 

@@ -85,6 +85,10 @@ VideoBuilderRow dvdRow(const QString& standard)
     row.picture.shape = PixelShape::Television;
     row.picture.matrix = ColourMatrix::PlayersOfSize;
     row.beforeContainer = writePackedSourceFormat;
+    // The target fixes the standard's rate; the graph converts to it.
+    const bool ntsc = standard.toLower() == QLatin1String("ntsc");
+    const QString rate = ntsc ? QStringLiteral("30000/1001") : QStringLiteral("25");
+    row.afterInput = [rate](VideoFrame& f) { f.pictureRate = rate; };
     const QString target = standard.toLower() + QLatin1String("-dvd");
     row.afterContainer = [target](VideoFrame& f) { f.writer.add("-target").add(target); };
     return row;

@@ -174,6 +174,12 @@ TEST_F(BuilderFrame, FrameRateRules)
         const QStringList args = block->arguments();
         const qsizetype at = args.indexOf("-r");
         EXPECT_EQ(at >= 0 ? args.value(at + 1) : QString(), QString(c.expected));
+        // The graph changes the rate first, where frames keep their times.
+        const qsizetype graph = args.indexOf("-filter_complex");
+        const QString head = graph < 0
+            ? QString()
+            : args.value(graph + 1).section(']', 1).section(QRegularExpression("[,[]"), 0, 0);
+        EXPECT_EQ(head, *c.expected ? "fps=" + QString(c.expected) : QString());
     }
 }
 

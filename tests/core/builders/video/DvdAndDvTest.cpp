@@ -93,19 +93,23 @@ TEST_F(DvdAndDvBuilders, TargetsReplaceCodecOptionsAndTheFrameIsAlwaysFilled)
         const char* resolution;
         const char* expected; // the words after the source path
         bool metadata;
+        const char* rate; // the standard's, which the graph converts to first
     } cases[] = {
         { "NTSC DVD", Video_To_NTSCDVD_With_AVEncoder, "720x480",
-            "-filter_complex FILTER -map [video] -map 0:#2 -sn -f dvd -target ntsc-dvd", false },
+            "-filter_complex FILTER -map [video] -map 0:#2 -sn -f dvd -target ntsc-dvd", false,
+            "30000/1001" },
         { "PAL DVD", Video_To_PALDVD_With_AVEncoder, "720x576",
-            "-filter_complex FILTER -map [video] -map 0:#2 -sn -f dvd -target pal-dvd", false },
+            "-filter_complex FILTER -map [video] -map 0:#2 -sn -f dvd -target pal-dvd", false,
+            "25" },
         { "NTSC DV", Video_To_DV_With_AVEncoder, "720x480",
             "-target ntsc-dv -filter_complex FILTER -metadata title=Title -metadata "
             "artist=Artist -map [video] -map 0:#2 -sn -f dv",
-            true },
-        { "DV upper-case X", Video_To_DV_With_AVEncoder, "720X480", "-target pal-dv", true },
-        { "DV PAL", Video_To_DV_With_AVEncoder, "720x576", "-target pal-dv -filter_complex", true },
-        { "DV keep origin", Video_To_DV_With_AVEncoder, "keep origin", "-target pal-dv -metadata",
-            true },
+            true, "30000/1001" },
+        { "DV upper-case X", Video_To_DV_With_AVEncoder, "720X480", "-target pal-dv", true, "25" },
+        { "DV PAL", Video_To_DV_With_AVEncoder, "720x576", "-target pal-dv -filter_complex", true,
+            "25" },
+        { "DV keep origin", Video_To_DV_With_AVEncoder, "keep origin",
+            "-target pal-dv -filter_complex [0:#1]fps=25[video] -metadata", true, "25" },
     };
     for (const bool expand : { false, true }) {
         for (const auto& c : cases) {
@@ -117,6 +121,7 @@ TEST_F(DvdAndDvBuilders, TargetsReplaceCodecOptionsAndTheFrameIsAlwaysFilled)
             const QString graph = text.section(" -filter_complex ", 1).section(' ', 0, 0);
             const QString expected = QString(c.expected).replace("FILTER", graph);
             EXPECT_TRUE(text.contains("my clip.mp4 " + expected)) << qPrintable(text);
+            EXPECT_TRUE(graph.startsWith(QString("[0:#1]fps=") + c.rate)) << qPrintable(graph);
             if (QString(c.resolution) == "720x480") {
                 EXPECT_TRUE(graph.contains(fills480)) << qPrintable(graph);
             }

@@ -93,7 +93,7 @@ TEST_F(MatroskaBuilder, HighDefinitionDiffersInCodecAudioAndRate)
     } cases[] = {
         { "VBR", "keep origin", 200,
             "-r 24000/1001 -b:v 1500k -c:v libx264 -preset slow -crf 20 "
-            "-qp 0 -c:a libfdk_aac -b:a 128k" },
+            "-qp 0 -filter_complex [0:v:0]fps=24000/1001[video] -c:a libfdk_aac -b:a 128k" },
         { "CBR", "keep origin", 29.97f, "-b:v 1500k -c:v libx264 -preset slow -c:a libfdk_aac" },
         { "CBR", "keep origin", 150, "-b:v 1500k -c:v libx264 -preset slow -c:a libfdk_aac" },
         { "CBR", "25", 29.97f, "-r 25 -b:v 1500k" },
