@@ -59,9 +59,11 @@ QString EncoderCoreLastFailure();
 // Building blocks of the bridge, open for tests.
 
 // ffmpeg's part of a run whose sound mencoder cannot encode itself: mencoder
-// writes PCM in NUT, ffmpeg copies the picture and encodes the sound.
+// writes PCM in NUT, ffmpeg copies the picture and encodes the sound. Sound
+// that mencoder copies into a DVD program stream comes through ffmpeg too,
+// frame by frame on its own clock.
 struct EncoderCoreFinishing {
-    QString audioCodec; // ffmpeg's encoder, "aac" or "ac3"
+    QString audioCodec; // ffmpeg's encoder, "aac" or "ac3"; "copy" for the copied sound
     QString bitrate; // kbit/s, as the list gave it
     QString format; // ffmpeg's muxer for the output
     bool audioOnly = false; // the sound alone, as a raw stream

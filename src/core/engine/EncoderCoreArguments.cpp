@@ -234,11 +234,30 @@ void containerToNut(QStringList& words, EncoderCoreFinishing& finishing)
           << "format=nut";
 }
 
+// mencoder hands copied sound to lavf's DVD muxer in half-second chunks that
+// start and end inside a frame, each stamped with its first byte's time;
+// the muxer takes every chunk for a frame, and a player reads each chunk's
+// time as its first whole frame's: the sound wanders 40 to 100 ms about the
+// picture. ffmpeg, reading that program stream, splits the frames again,
+// and the finishing stage stamps them one after the other, as mencoder
+// wrote them.
+std::optional<EncoderCoreFinishing> routeCopiedSound(const QStringList& words)
+{
+    const bool dvd = valueOf(words, "-of") == QLatin1String("lavf")
+        && subOptionValue(valueOf(words, "-lavfopts"), "format") == QLatin1String("dvd");
+    if (!dvd || words.contains(QLatin1String("-nosound"))
+        || valueOf(words, "-o") == QLatin1String("/dev/null"))
+        return std::nullopt;
+    return EncoderCoreFinishing { QStringLiteral("copy"), {}, QStringLiteral("dvd"), false };
+}
+
 // Sound for the finishing stage: mencoder writes PCM, in NUT, since PCM
 // straight into ipod or wav makes it crash. A first pass ("-o /dev/null")
 // writes the same, with nothing to finish.
 std::optional<EncoderCoreFinishing> routeAudio(QStringList& words)
 {
+    if (valueOf(words, "-oac") == QLatin1String("copy"))
+        return routeCopiedSound(words);
     const AudioRoute* route = audioRouteOf(words);
     if (route == nullptr)
         return std::nullopt;
@@ -270,9 +289,37 @@ bool readsDisc(const QStringList& words)
         [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
 }
 
+// Read from its start, a title passes mencoder's format probe twice: the
+// packets the probe read stay queued while the disc is rewound, and the
+// first picture and the first sound frame come out twice. A seek to the
+// start empties the queues first.
+constexpr const char* kStartSeek = "0.001";
+
+// A title read whole, from its start, keeps every frame and the sound as it
+// comes: mencoder's A-V correction, chasing a target its own filters and
+// encoders bias, dropped and repeated frames (247 of 250, the sound 45 ms
+// late, 150 ms with MP3). A trimmed title keeps the correction: mencoder's
+// seek leaves its sound up to half a second off the picture.
+void keepTitleWhole(QStringList& words)
+{
+    const qsizetype start = indexOfWord(words, "-ss");
+    const QString from = start >= 0 ? words.value(start + 1) : QStringLiteral("0");
+    if (!readsDisc(words) || from != QLatin1String("0"))
+        return;
+    if (start >= 0)
+        words[start + 1] = QString::fromLatin1(kStartSeek);
+    else
+        words << "-ss" << kStartSeek;
+    words << "-noskip";
+    if (!words.contains(QLatin1String("-mc")))
+        words << "-mc"
+              << "0";
+}
+
 // The options the bridge adds to every run.
 QStringList withOwnOptions(QStringList words)
 {
+    keepTitleWhole(words);
     // Copied sound keeps the disc's timestamps only with -mc 0: the AVI of a
     // 12 s title held 13.1 s of picture without it.
     if (valueOf(words, "-oac") == QLatin1String("copy") && !words.contains(QLatin1String("-mc")))
@@ -333,8 +380,19 @@ QStringList EncoderCoreFinishingArguments(
     const EncoderCoreFinishing& finishing, const QString& input, const QString& output)
 {
     // "file:" keeps a name with a colon from being taken for a protocol.
+    const bool copied = finishing.audioCodec == QLatin1String("copy");
     QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
-        "-f", "nut", "-i", "file:" + input };
+        "-f", copied ? "mpeg" : "nut", "-i", "file:" + input };
+    if (copied)
+        return arguments << "-map"
+                         << "0:v"
+                         << "-map"
+                         << "0:a"
+                         << "-c"
+                         << "copy"
+                         << "-bsf:a"
+                         << "setts=ts=STARTPTS+N*DURATION"
+                         << "-f" << finishing.format << "file:" + output;
     if (finishing.audioOnly)
         arguments << "-map"
                   << "0:a";
