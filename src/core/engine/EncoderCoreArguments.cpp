@@ -361,15 +361,62 @@ bool isJoin(const QStringList& builderArguments)
         && builderArguments[format + 1] == QLatin1String("concat");
 }
 
+// The converted titles a merge's list joins: the files it starts with.
+QStringList titlesJoined(const QStringList& builderArguments)
+{
+    QStringList titles;
+    for (qsizetype at = 1; at < builderArguments.size(); ++at) {
+        const QString& word = builderArguments[at];
+        if (word.startsWith(QLatin1Char('-')))
+            break;
+        if (word.startsWith(QLatin1String("dvd://")) || word.startsWith(QLatin1String("dvdnav://")))
+            return {};
+        titles << word;
+    }
+    return titles;
+}
+
+// The sound of a join: copied where the container keeps each title's
+// timestamps, else encoded as the list asks (or like the first title's).
+void joinSound(const QStringList& words, EncoderCoreTitleJoin& join)
+{
+    if (valueOf(words, "-oac") == QLatin1String("copy")) {
+        join.soundCodec = join.format == QLatin1String("avi") ? QString() : QStringLiteral("copy");
+        return;
+    }
+    const AudioRoute* route = audioRouteOf(words);
+    if (route != nullptr && route->finishingCodec != nullptr) {
+        join.soundCodec = QString::fromLatin1(route->finishingCodec);
+        join.soundBitrate = bitrateOf(words);
+    }
+}
+
+std::optional<EncoderCoreTitleJoin> titleJoinOf(const QStringList& builderArguments)
+{
+    const QStringList titles = titlesJoined(builderArguments);
+    const QStringList words = translateWords(builderArguments);
+    if (titles.size() < 2 || valueOf(words, "-ovc") != QLatin1String("copy"))
+        return std::nullopt;
+    EncoderCoreTitleJoin join { titles, valueOf(words, "-o"), {}, valueOf(words, "-aspect"), {},
+        {} };
+    const QString muxer = valueOf(words, "-of");
+    join.format = muxer == QLatin1String("lavf")
+        ? subOptionValue(valueOf(words, "-lavfopts"), "format")
+        : muxer;
+    joinSound(words, join);
+    return join;
+}
+
 } // namespace
 
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
 {
     if (isJoin(builderArguments))
-        return { joinArguments(builderArguments), -1, std::nullopt, true };
+        return { joinArguments(builderArguments), -1, std::nullopt, true, std::nullopt };
     QStringList words = translateWords(builderArguments);
     std::optional<EncoderCoreFinishing> finishing = routeAudio(words);
-    EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing) };
+    EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing), false,
+        titleJoinOf(builderArguments) };
     const qsizetype output = plan.arguments.lastIndexOf(QStringLiteral("-o"));
     if (output >= 0 && output + 1 < plan.arguments.size())
         plan.outputAt = output + 1;

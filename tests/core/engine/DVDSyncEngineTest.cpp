@@ -2,6 +2,7 @@
 // mencoder profiles: the output holds every frame of its titles and pairs
 // every flash with its beep, from the first second to the last.
 #include "engine/DNVideoConverter.h"
+#include "engine/EncoderCore.h"
 #include "fixtures/FlashAndBeep.h"
 #include "fixtures/TestDisc.h"
 #include "model/DNDVDNode.h"
@@ -47,8 +48,10 @@ QString convertFlashAndBeep(const QString& folder, int globalID, bool merge)
 }
 
 // One profile of each mencoder core builder (H.264, MPEG-4, AVI and WMV with
-// MP3, MPEG-2 with MP2 and with the disc's own sound): every picture kept,
-// every flash with its beep within a frame.
+// MP3, MPEG-2 with MP2 and with the disc's own sound), a merge into AVI,
+// which keeps no time of its own, and one that joins program streams with
+// the disc's sound: every picture kept, every flash with its beep within a
+// frame.
 TEST(DVDSync, MencoderProfilesKeepEveryFrameAndTheSoundInStep)
 {
     const QString disc = TestDisc::ensureFlashAndBeep();
@@ -63,6 +66,8 @@ TEST(DVDSync, MencoderProfilesKeepEveryFrameAndTheSoundInStep)
         { 1104015, false },
         { 1105006, false },
         { 1105004, false },
+        { 1103024, true },
+        { 1105004, true },
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(
@@ -79,6 +84,23 @@ TEST(DVDSync, MencoderProfilesKeepEveryFrameAndTheSoundInStep)
         EXPECT_EQ(measure.pairs.size(), titles * kFlashesPerTitle) << qPrintable(measure.summary());
         EXPECT_LT(std::abs(measure.largestOffsetMs()), kInStepMs) << qPrintable(measure.summary());
     }
+}
+
+// The join's own lists name each title as the builders' lists do, a quote
+// in a name included, and only such lists are read back.
+TEST(DVDSync, JoinListsNameEveryTitleWhateverItsName)
+{
+    const std::vector<EncoderCoreJoinedTitle> titles { { "/t/Ann's 'Orchard'_T1.mpg" },
+        { "/t/plain_T2.mpg" } };
+    for (const bool encoded : { false, true }) {
+        const QString list = EncoderCoreJoinList(titles, encoded);
+        const QStringList files = EncoderCoreConcatListFiles(
+            list.split('\n').filter(QStringLiteral("file ")).join('\n'));
+        EXPECT_EQ(files, QStringList({ titles[0].path, titles[1].path })) << qPrintable(list);
+    }
+    EXPECT_TRUE(EncoderCoreConcatListFiles("file '/t/a.mpg'\nduration 3\n").isEmpty());
+    EXPECT_TRUE(EncoderCoreConcatListFiles("file '/t/a'b.mpg'\n").isEmpty());
+    EXPECT_TRUE(EncoderCoreJoinList({ { "/t/a\nfile '/etc/passwd'" } }, false).isEmpty());
 }
 
 } // namespace
