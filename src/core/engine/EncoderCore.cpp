@@ -7,12 +7,14 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sys/stat.h>
@@ -259,12 +261,83 @@ void addTitleAspect(EncoderCorePlan& plan)
         plan.arguments << "-aspect" << aspect;
 }
 
+// Concat lists of a join's own, in the temporary folder while the join runs.
+class JoinLists {
+public:
+    // False when a list cannot be written (or holds a path no list can).
+    bool add(const QString& text)
+    {
+        auto& file = m_files.emplace_back(std::make_unique<QTemporaryFile>(
+            AppPaths::temporaryFolder() + QStringLiteral("/join-XXXXXX.txt")));
+        if (text.isEmpty() || !file->open() || file->write(text.toUtf8()) < 0 || !file->flush())
+            return false;
+        m_paths << file->fileName();
+        return true;
+    }
+    QStringList paths() const { return m_paths; }
+
+private:
+    std::vector<std::unique_ptr<QTemporaryFile>> m_files;
+    QStringList m_paths;
+};
+
+// The converted titles joined on ffmpeg, each measured first; nothing when
+// they cannot be measured.
+std::optional<int> runTitleJoin(const EncoderCoreTitleJoin& join)
+{
+    QString failure;
+    std::optional<EncoderCoreJoinFacts> facts = EncoderCoreMeasureTitles(join.titles, failure);
+    if (!facts) {
+        DNLog(failure);
+        return std::nullopt;
+    }
+    const QString encoder = EncoderCoreJoinSoundEncoder(join, *facts);
+    const bool encoded = encoder != QLatin1String("copy");
+    if (encoded)
+        facts->encoderDelay = EncoderCoreEncoderDelay(encoder, facts->firstSound);
+    // The joined list, then one list for each title's sound.
+    JoinLists lists;
+    bool written = lists.add(EncoderCoreJoinList(facts->titles, encoded));
+    for (const EncoderCoreJoinedTitle& title : facts->titles)
+        written = written && lists.add(EncoderCoreJoinList({ title }, encoded));
+    if (!written)
+        return bridge().fail(QStringLiteral("The list of titles to join cannot be written."));
+    const QStringList arguments = EncoderCoreJoinArguments(join, lists.paths(), *facts);
+    return runAlone(finisherChild(arguments, join.output), {});
+}
+
+// The builders' join lists leave each title where its headers say it ends;
+// a program stream's say so before its sound has ended, and the next title's
+// sound started under it, its first 60 ms lost. The list is
+// written again with each title's measured length; a list that cannot be
+// read so runs as it is.
+int runListJoin(QStringList arguments)
+{
+    constexpr qint64 kLongestList = 1 << 20;
+    const qsizetype input = arguments.indexOf(
+        QStringLiteral("-i"), std::max<qsizetype>(0, arguments.indexOf(QStringLiteral("concat"))));
+    QFile original(arguments.value(input + 1));
+    const QStringList files = input >= 0 && original.open(QIODevice::ReadOnly)
+        ? EncoderCoreConcatListFiles(QString::fromUtf8(original.read(kLongestList)))
+        : QStringList();
+    QString failure;
+    const std::optional<EncoderCoreJoinFacts> facts
+        = files.isEmpty() ? std::nullopt : EncoderCoreMeasureTitles(files, failure);
+    JoinLists lists;
+    if (facts && lists.add(EncoderCoreJoinList(facts->titles, false)))
+        arguments[input + 1] = lists.paths().front();
+    // ffmpeg's join list ends with the output path.
+    return runAlone(finisherChild(arguments, arguments.value(arguments.size() - 1)), {});
+}
+
 int runPlan(const EncoderCorePlan& plan, int duration)
 {
-    // ffmpeg's join list ends with the output path.
+    if (plan.titleJoin) {
+        if (const std::optional<int> status = runTitleJoin(*plan.titleJoin))
+            return *status;
+    }
     if (plan.join)
-        return runAlone(
-            finisherChild(plan.arguments, plan.arguments.value(plan.arguments.size() - 1)), {});
+        return runListJoin(plan.arguments);
     if (plan.finishing && plan.outputAt >= 0)
         return runWithFinishing(plan, duration);
     return runAlone(

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // The encoder-core bridge: runs a DVD builder's command line on the installed
 // mencoder as a child process, with ffmpeg as a finishing stage for the sound
@@ -59,12 +60,30 @@ QString EncoderCoreLastFailure();
 // Building blocks of the bridge, open for tests.
 
 // ffmpeg's part of a run whose sound mencoder cannot encode itself: mencoder
-// writes PCM in NUT, ffmpeg copies the picture and encodes the sound.
+// writes PCM in NUT, ffmpeg copies the picture and encodes the sound. Sound
+// that mencoder copies into a DVD program stream comes through ffmpeg too,
+// frame by frame on its own clock.
 struct EncoderCoreFinishing {
-    QString audioCodec; // ffmpeg's encoder, "aac" or "ac3"
+    QString audioCodec; // ffmpeg's encoder, "aac" or "ac3"; "copy" for the copied sound
     QString bitrate; // kbit/s, as the list gave it
     QString format; // ffmpeg's muxer for the output
     bool audioOnly = false; // the sound alone, as a raw stream
+};
+
+// A join of a merge's converted titles, which the bridge runs on ffmpeg: its
+// concat demuxer places each title by its own timestamps, where mencoder
+// appends each title's sound to the one before, however longer than its
+// picture that ran.
+struct EncoderCoreTitleJoin {
+    QStringList titles;
+    QString output;
+    QString format; // ffmpeg's muxer
+    QString aspect; // "-aspect" of the list; empty for the titles' own
+    // "copy", or ffmpeg's encoder; empty for the first title's own encoder,
+    // where the container keeps no timestamps (AVI) and so copied sound
+    // would be appended as mencoder appends it.
+    QString soundCodec;
+    QString soundBitrate; // kbit/s; empty for the first title's (or the encoder's default)
 };
 
 struct EncoderCorePlan {
@@ -72,18 +91,73 @@ struct EncoderCorePlan {
     qsizetype outputAt = -1; // the position of the output path in `arguments`, -1 for none
     std::optional<EncoderCoreFinishing> finishing;
     bool join = false; // `arguments` are ffmpeg's: a join of files through a concat list
+    // A join of converted titles, run on ffmpeg; `arguments` run instead
+    // when the titles cannot be measured, and mencoder says why.
+    std::optional<EncoderCoreTitleJoin> titleJoin;
 };
 
 // The builder's list (argument 0 included) turned into mencoder's run, or
 // into ffmpeg's when the list joins files through a concat list ("-f
-// concat"), which mencoder cannot read. With a
-// finishing stage the output path in `arguments` is still the builder's; the
-// run puts its FIFO there.
+// concat"), which mencoder cannot read, or joins two or more converted
+// titles. With a finishing stage the output path in `arguments` is still the
+// builder's; the run puts its FIFO there.
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments);
 // ffmpeg's arguments (program name excluded) for a finishing stage reading
 // `input` and writing `output`.
 QStringList EncoderCoreFinishingArguments(
     const EncoderCoreFinishing& finishing, const QString& input, const QString& output);
+
+// What a title join needs to know of each title's file, measured before it
+// runs: seconds on the file's own clock.
+struct EncoderCoreJoinedTitle {
+    QString path;
+    double start = 0; // the file's start, where the concat demuxer puts a title
+    double pictureStart = 0; // the first frame's time
+    double pictureEnd = 0; // the end of the last frame
+    double soundEnd = 0; // the end of the sound; 0 without sound
+    double pictureSeconds() const { return pictureEnd - pictureStart; }
+};
+struct EncoderCoreSoundShape {
+    QString encoder; // ffmpeg's encoder for the sound's codec; empty when none
+    int rate = 0;
+    int channels = 0;
+    qint64 bitRate = 0; // bit/s, 0 when unknown
+};
+// The concat list of a join. When the sound is encoded, a title's part is its
+// picture, from its first frame to its last frame's end, so the next
+// title's picture follows at once (AVI would drop a gap between them, and a
+// picture that starts late would add a frame). Copied sound cannot be cut:
+// the part runs from the file's start until the later of picture and sound
+// ends, so that no title's sound runs into the next one's. Empty for a path
+// the list cannot hold.
+QString EncoderCoreJoinList(const std::vector<EncoderCoreJoinedTitle>& titles, bool soundEncoded);
+// What the join's run measured: its titles, the first title's sound and the
+// samples of silence the join's sound encoder puts before the sound.
+struct EncoderCoreJoinFacts {
+    std::vector<EncoderCoreJoinedTitle> titles;
+    EncoderCoreSoundShape firstSound;
+    int encoderDelay = 0;
+};
+// Each title's file measured; nothing, and why, when a picture cannot be read.
+std::optional<EncoderCoreJoinFacts> EncoderCoreMeasureTitles(
+    const QStringList& paths, QString& failure);
+// The samples of silence `encoder` puts before sound of that shape, as it
+// says once opened; 0 when it cannot be opened.
+int EncoderCoreEncoderDelay(const QString& encoder, const EncoderCoreSoundShape& shape);
+// ffmpeg's encoder for the joined sound, or "copy" (also when no title has sound).
+QString EncoderCoreJoinSoundEncoder(
+    const EncoderCoreTitleJoin& join, const EncoderCoreJoinFacts& facts);
+// ffmpeg's arguments for a join: the pictures, and copied sound, through the
+// concat list `lists[0]`; encoded sound from each title's own file, through
+// its own list `lists[1 + n]` (so that its clock starts where the joined
+// list puts the title's), cut at its picture's end or filled with silence
+// up to it, so that every title's sound starts with its picture.
+QStringList EncoderCoreJoinArguments(
+    const EncoderCoreTitleJoin& join, const QStringList& lists, const EncoderCoreJoinFacts& facts);
+// The files of a concat list as the builders write it ("file '<path>'" lines,
+// a quote in a path written '\''); empty for a list with any other line.
+QStringList EncoderCoreConcatListFiles(const QString& list);
+
 // Reads one of mencoder's status lines ("Pos:  12.3s    369f (20%) ...") into
 // `progress`; other lines leave it as it is. False for a line that is not one.
 bool EncoderCoreReadProgressLine(const QString& line, int duration, ProgressInfo& progress);

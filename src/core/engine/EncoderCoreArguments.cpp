@@ -234,11 +234,30 @@ void containerToNut(QStringList& words, EncoderCoreFinishing& finishing)
           << "format=nut";
 }
 
+// mencoder hands copied sound to lavf's DVD muxer in half-second chunks that
+// start and end inside a frame, each stamped with its first byte's time;
+// the muxer takes every chunk for a frame, and a player reads each chunk's
+// time as its first whole frame's: the sound wanders 40 to 100 ms about the
+// picture. ffmpeg, reading that program stream, splits the frames again,
+// and the finishing stage stamps them one after the other, as mencoder
+// wrote them.
+std::optional<EncoderCoreFinishing> routeCopiedSound(const QStringList& words)
+{
+    const bool dvd = valueOf(words, "-of") == QLatin1String("lavf")
+        && subOptionValue(valueOf(words, "-lavfopts"), "format") == QLatin1String("dvd");
+    if (!dvd || words.contains(QLatin1String("-nosound"))
+        || valueOf(words, "-o") == QLatin1String("/dev/null"))
+        return std::nullopt;
+    return EncoderCoreFinishing { QStringLiteral("copy"), {}, QStringLiteral("dvd"), false };
+}
+
 // Sound for the finishing stage: mencoder writes PCM, in NUT, since PCM
 // straight into ipod or wav makes it crash. A first pass ("-o /dev/null")
 // writes the same, with nothing to finish.
 std::optional<EncoderCoreFinishing> routeAudio(QStringList& words)
 {
+    if (valueOf(words, "-oac") == QLatin1String("copy"))
+        return routeCopiedSound(words);
     const AudioRoute* route = audioRouteOf(words);
     if (route == nullptr)
         return std::nullopt;
@@ -270,9 +289,37 @@ bool readsDisc(const QStringList& words)
         [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
 }
 
+// Read from its start, a title passes mencoder's format probe twice: the
+// packets the probe read stay queued while the disc is rewound, and the
+// first picture and the first sound frame come out twice. A seek to the
+// start empties the queues first.
+constexpr const char* kStartSeek = "0.001";
+
+// A title read whole, from its start, keeps every frame and the sound as it
+// comes: mencoder's A-V correction, chasing a target its own filters and
+// encoders bias, dropped and repeated frames (247 of 250, the sound 45 ms
+// late, 150 ms with MP3). A trimmed title keeps the correction: mencoder's
+// seek leaves its sound up to half a second off the picture.
+void keepTitleWhole(QStringList& words)
+{
+    const qsizetype start = indexOfWord(words, "-ss");
+    const QString from = start >= 0 ? words.value(start + 1) : QStringLiteral("0");
+    if (!readsDisc(words) || from != QLatin1String("0"))
+        return;
+    if (start >= 0)
+        words[start + 1] = QString::fromLatin1(kStartSeek);
+    else
+        words << "-ss" << kStartSeek;
+    words << "-noskip";
+    if (!words.contains(QLatin1String("-mc")))
+        words << "-mc"
+              << "0";
+}
+
 // The options the bridge adds to every run.
 QStringList withOwnOptions(QStringList words)
 {
+    keepTitleWhole(words);
     // Copied sound keeps the disc's timestamps only with -mc 0: the AVI of a
     // 12 s title held 13.1 s of picture without it.
     if (valueOf(words, "-oac") == QLatin1String("copy") && !words.contains(QLatin1String("-mc")))
@@ -314,15 +361,62 @@ bool isJoin(const QStringList& builderArguments)
         && builderArguments[format + 1] == QLatin1String("concat");
 }
 
+// The converted titles a merge's list joins: the files it starts with.
+QStringList titlesJoined(const QStringList& builderArguments)
+{
+    QStringList titles;
+    for (qsizetype at = 1; at < builderArguments.size(); ++at) {
+        const QString& word = builderArguments[at];
+        if (word.startsWith(QLatin1Char('-')))
+            break;
+        if (word.startsWith(QLatin1String("dvd://")) || word.startsWith(QLatin1String("dvdnav://")))
+            return {};
+        titles << word;
+    }
+    return titles;
+}
+
+// The sound of a join: copied where the container keeps each title's
+// timestamps, else encoded as the list asks (or like the first title's).
+void joinSound(const QStringList& words, EncoderCoreTitleJoin& join)
+{
+    if (valueOf(words, "-oac") == QLatin1String("copy")) {
+        join.soundCodec = join.format == QLatin1String("avi") ? QString() : QStringLiteral("copy");
+        return;
+    }
+    const AudioRoute* route = audioRouteOf(words);
+    if (route != nullptr && route->finishingCodec != nullptr) {
+        join.soundCodec = QString::fromLatin1(route->finishingCodec);
+        join.soundBitrate = bitrateOf(words);
+    }
+}
+
+std::optional<EncoderCoreTitleJoin> titleJoinOf(const QStringList& builderArguments)
+{
+    const QStringList titles = titlesJoined(builderArguments);
+    const QStringList words = translateWords(builderArguments);
+    if (titles.size() < 2 || valueOf(words, "-ovc") != QLatin1String("copy"))
+        return std::nullopt;
+    EncoderCoreTitleJoin join { titles, valueOf(words, "-o"), {}, valueOf(words, "-aspect"), {},
+        {} };
+    const QString muxer = valueOf(words, "-of");
+    join.format = muxer == QLatin1String("lavf")
+        ? subOptionValue(valueOf(words, "-lavfopts"), "format")
+        : muxer;
+    joinSound(words, join);
+    return join;
+}
+
 } // namespace
 
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
 {
     if (isJoin(builderArguments))
-        return { joinArguments(builderArguments), -1, std::nullopt, true };
+        return { joinArguments(builderArguments), -1, std::nullopt, true, std::nullopt };
     QStringList words = translateWords(builderArguments);
     std::optional<EncoderCoreFinishing> finishing = routeAudio(words);
-    EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing) };
+    EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing), false,
+        titleJoinOf(builderArguments) };
     const qsizetype output = plan.arguments.lastIndexOf(QStringLiteral("-o"));
     if (output >= 0 && output + 1 < plan.arguments.size())
         plan.outputAt = output + 1;
@@ -333,8 +427,19 @@ QStringList EncoderCoreFinishingArguments(
     const EncoderCoreFinishing& finishing, const QString& input, const QString& output)
 {
     // "file:" keeps a name with a colon from being taken for a protocol.
+    const bool copied = finishing.audioCodec == QLatin1String("copy");
     QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
-        "-f", "nut", "-i", "file:" + input };
+        "-f", copied ? "mpeg" : "nut", "-i", "file:" + input };
+    if (copied)
+        return arguments << "-map"
+                         << "0:v"
+                         << "-map"
+                         << "0:a"
+                         << "-c"
+                         << "copy"
+                         << "-bsf:a"
+                         << "setts=ts=STARTPTS+N*DURATION"
+                         << "-f" << finishing.format << "file:" + output;
     if (finishing.audioOnly)
         arguments << "-map"
                   << "0:a";

@@ -657,8 +657,9 @@ TEST_F(DVDConversion, EveryFamilyKeepsTheTitlesPictureAndWholeSound)
     EXPECT_NEAR(decodedSoundSeconds(sound), 2, 0.5);
 }
 
-// mencoder joins the converted titles of a merge itself; read through its
-// cache, a join could wait for ever on a cache process that had died.
+// A merge's list joins the converted titles on mencoder; read through its
+// cache, a join could wait for ever on a cache process that had died. ffmpeg
+// runs the join now, placing each title by its own clock.
 TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
 {
     for (const int globalID : { 1105007, 1104015 }) {
@@ -667,7 +668,7 @@ TEST_F(DVDConversion, MencoderJoinsOfTwoTitlesFinishWithoutACache)
         ASSERT_TRUE(node);
         ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
         const QStringList join = EncoderCoreLastCommand();
-        EXPECT_EQ(join.value(0), "mencoder");
+        EXPECT_EQ(join.value(0), "ffmpeg");
         EXPECT_FALSE(join.contains("-cache")) << qPrintable(join.join(' '));
         ASSERT_EQ(outputs().size(), 1);
         EXPECT_NEAR(MediaFacts::probe(out("out/" + outputs().front())).duration, 23, 0.5);
