@@ -261,4 +261,36 @@ TEST_F(OutputColours, ArePlayedAsTheSourceShowsThem)
     }
 }
 
+// A picture the user turns a quarter fills a television frame as its turned
+// shape shows, the frame keeping its own size; so does a turned picture of
+// pixels that are not square in a format that stores a display aspect only.
+TEST_F(OutputColours, TurnedPicturesKeepTheirShapeInEveryFrame)
+{
+    const struct {
+        const char* profile;
+        int angle;
+        QSize frame; // empty: any
+    } cases[] = {
+        { "NTSC DVD Video", 90, { 720, 480 } },
+        { "PAL DV Video", 270, { 720, 576 } },
+        { "VOB Video", 90, {} },
+    };
+    const QString path = TestMedia::path(TestMedia::kGridHdv709);
+    const double turned = 1.0 / MediaFacts::probe(path).stream("video").displayAspect();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        const auto node = load(path, c.profile);
+        ASSERT_NE(node, nullptr);
+        node->setRotationAngle(c.angle);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        if (!c.frame.isEmpty()) {
+            EXPECT_EQ(QSize(video.width, video.height), c.frame);
+        }
+        const QRect area = decodePicture(node->outputName()).area;
+        ASSERT_FALSE(area.isEmpty());
+        EXPECT_NEAR(area.width() * video.pixelAspect() / area.height() / turned, 1.0, 0.01)
+            << area.width() << "x" << area.height() << " at " << qPrintable(video.sampleAspect);
+    }
+}
+
 } // namespace
