@@ -154,11 +154,12 @@ std::optional<double> trimSeconds(const QString& text)
 bool setTrim(DNFileNode& node, const QString& option)
 {
     const QStringList bounds = option.split(QLatin1Char('-'));
-    const std::optional<double> start = bounds.size() == 2 ? trimSeconds(bounds[0]) : std::nullopt;
-    const std::optional<double> end = bounds.size() == 2 ? trimSeconds(bounds[1]) : std::nullopt;
+    // A bound that is no number reads as -1, which no trim takes.
+    const double start = bounds.size() == 2 ? trimSeconds(bounds[0]).value_or(-1) : -1;
+    const double end = bounds.size() == 2 ? trimSeconds(bounds[1]).value_or(-1) : -1;
     const DNTVideo* video = node.selectedVideoTrack();
     const double length = video ? double(video->duration) : 0.0;
-    if (!start || !end || *start >= *end || *end > length) {
+    if (start < 0 || end <= start || end > length) {
         complain(QStringLiteral("--trim %1 is not START-END in seconds within the %2 s of %3")
                      .arg(option)
                      .arg(length)
@@ -166,8 +167,8 @@ bool setTrim(DNFileNode& node, const QString& option)
         return false;
     }
     node.setting().setTrimEnable(true);
-    node.setting().setTrimStartPercent(static_cast<float>(*start / length));
-    node.setting().setTrimEndPercent(static_cast<float>(*end / length));
+    node.setting().setTrimStartPercent(static_cast<float>(start / length));
+    node.setting().setTrimEndPercent(static_cast<float>(end / length));
     return true;
 }
 
