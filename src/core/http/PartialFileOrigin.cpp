@@ -63,6 +63,12 @@ bool isStrongTag(const QString& tag)
     return tag.size() >= 2 && tag.startsWith(QLatin1Char('"')) && tag.endsWith(QLatin1Char('"'));
 }
 
+// A weak tag and the strong one of the same text name the same version.
+QString withoutWeakMark(const QString& tag)
+{
+    return tag.startsWith(QLatin1String("W/")) ? tag.mid(2) : tag;
+}
+
 } // namespace
 
 PartialFileOrigin PartialFileOrigin::fromAnswer(
@@ -131,8 +137,13 @@ bool PartialFileOrigin::continuedBy(const PartialFileOrigin& piece) const
 
 bool PartialFileOrigin::supersededBy(const PartialFileOrigin& answer) const
 {
-    return hasStrongTag() && answer.hasStrongTag() && entityTag != answer.entityTag
-        && sameTypeAs(answer);
+    // A server that keeps no tag, or heeds no range, still tells a new
+    // version by its date; where both give a tag, the tags decide.
+    const bool bothTagged = !entityTag.isEmpty() && !answer.entityTag.isEmpty();
+    const bool otherVersion = bothTagged
+        ? withoutWeakMark(entityTag) != withoutWeakMark(answer.entityTag)
+        : bothSetAndDiffer(lastModified, answer.lastModified);
+    return otherVersion && sameTypeAs(answer);
 }
 
 bool PartialFileOrigin::sameTypeAs(const PartialFileOrigin& other) const

@@ -39,8 +39,9 @@ struct PartialFileOrigin {
     // False when `piece` names another version or another length of the file.
     bool continuedBy(const PartialFileOrigin& piece) const;
     // True when the whole body `answer` began is surely another version of
-    // this file: its strong tag is not ours, and it is the same kind of
-    // content when both types are known.
+    // this file: its tag, weak or strong, is not ours (or, where either has
+    // none, its date), and it is the same kind of content when both types
+    // are known.
     bool supersededBy(const PartialFileOrigin& answer) const;
     // False when both types are known and differ.
     bool sameTypeAs(const PartialFileOrigin& other) const;

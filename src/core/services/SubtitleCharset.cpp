@@ -6,9 +6,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <uchardet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -64,10 +66,27 @@ QString nameWithoutSuffix(const QFileInfo& info)
     return dot > 0 ? name.left(dot) : name;
 }
 
+// Letters past ASCII that all decode as UTF-8 are UTF-8: in any 8-bit set
+// they would have to come in the rare pairs and triples UTF-8 is made of.
+// The detector needs many such letters to say so, and reads a short line
+// ("Un café") in a Central European set.
+bool isUtf8BeyondAscii(const QByteArray& bytes)
+{
+    const bool beyondAscii
+        = std::any_of(bytes.begin(), bytes.end(), [](char byte) { return byte & 0x80; });
+    if (!beyondAscii)
+        return false;
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    [[maybe_unused]] const QString text = decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
 } // namespace
 
 QString detectCharset(const QByteArray& bytes)
 {
+    if (isUtf8BeyondAscii(bytes))
+        return QStringLiteral("UTF-8");
     const std::unique_ptr<uchardet, DetectorDeleter> detector(uchardet_new());
     if (!detector)
         return {};

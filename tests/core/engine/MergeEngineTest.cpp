@@ -47,6 +47,7 @@ TEST(Merge, MergedPartsPlayInStep)
         { "F4V Video", kNtscClip, kPalClip },
         // Containers whose packets a copy breaks.
         { "RealMedia Video", kPalClip, kPalClip },
+        { "RealMedia Video", kNtscClip, kNtscClip },
         { "SWF Video", kPalClip, kPalClip, false },
         { "NTSC DV Video", kNtscClip, kNtscClip },
     };

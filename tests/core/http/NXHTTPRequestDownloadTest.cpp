@@ -843,6 +843,14 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     const auto refusedRange = [](const QByteArray& range) {
         return withHeader(TestReply::text("", 416), "Content-Range", range);
     };
+    const QByteArray monday = "Mon, 01 Jan 2024 00:00:00 GMT";
+    const QByteArray tuesday = "Tue, 02 Jan 2024 00:00:00 GMT";
+    // A shorter whole body, for a server that heeds no range.
+    const auto shorterWith = [&](const char* validator, const QByteArray& value) {
+        TestReply reply = withHeader(TestReply::text(shorter), validator, value);
+        reply.headers[0].second = "video/mp4";
+        return reply;
+    };
     const auto piece = [](const QByteArray& body, qsizetype from, const QByteArray& total,
                            const QByteArray& validator) {
         TestReply reply = withHeader(TestReply::text(body.mid(from), 206), "Content-Range",
@@ -899,6 +907,18 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
             shorter },
         { "a shorter version told by a 416", { {}, {}, 10000 },
             [&](qsizetype) { return refusedRange("bytes */3000"); }, shorter, "", shorter },
+        { "a shorter version with another date", { {}, monday, 10000, "video/mp4" },
+            [&](qsizetype) { return shorterWith("Last-Modified", tuesday); }, shorter, monday,
+            shorter },
+        { "a shorter version with another weak tag", { "W/\"a\"", {}, 10000, "video/mp4" },
+            [&](qsizetype) { return shorterWith("ETag", "W/\"b\""); }, shorter, "", shorter },
+        { "a shorter version with a weak tag of its own", { "\"v1\"", {}, 10000, "video/mp4" },
+            [&](qsizetype) { return shorterWith("ETag", "W/\"v2\""); }, shorter, "\"v1\"",
+            shorter },
+        { "a shorter page with the weak form of the tag", { "\"v1\"", {}, 10000, "video/mp4" },
+            [&](qsizetype) { return shorterWith("ETag", "W/\"v1\""); }, shorter, "\"v1\"", {} },
+        { "a shorter page of the same date", { {}, monday, 10000, "video/mp4" },
+            [&](qsizetype) { return shorterWith("Last-Modified", monday); }, shorter, monday, {} },
         { "a shorter page of another type", { "\"v1\"", {}, 10000, "video/mp4" },
             [&](qsizetype) { return typed(shorter, "\"v2\"", "text/html"); }, shorter, "\"v1\"",
             {} },

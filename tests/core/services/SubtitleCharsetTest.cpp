@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 
@@ -51,6 +52,29 @@ TEST(SubtitleCharset, DetectsTheEncodingsSubtitlesComeIn)
         const QString charset = detectFileCharset(path);
         EXPECT_TRUE(c.accepted.contains(charset.toUpper()))
             << c.what << ": " << charset.toStdString();
+    }
+}
+
+// A subtitle of one short line has too few letters for the detector's
+// statistics; read in the set it names, it must still give its own words.
+TEST(SubtitleCharset, AShortLineReadsInItsOwnLetters)
+{
+    const struct {
+        QString text;
+        QStringConverter::Encoding encoding;
+    } cases[] = {
+        { QStringLiteral("Un café"), QStringConverter::Utf8 },
+        { QStringLiteral("café"), QStringConverter::Utf8 },
+        { QStringLiteral("Un café"), QStringConverter::Latin1 },
+    };
+    for (const auto& c : cases) {
+        const QString cue = "1\n00:00:00,000 --> 00:00:30,000\n" + c.text + "\n\n";
+        const QByteArray bytes = QStringEncoder(c.encoding).encode(cue);
+        const QString charset = detectCharset(bytes);
+        QStringDecoder decoder(charset.toLatin1().constData());
+        ASSERT_TRUE(decoder.isValid()) << charset.toStdString();
+        EXPECT_EQ(QString(decoder.decode(bytes)).toStdString(), cue.toStdString())
+            << charset.toStdString();
     }
 }
 

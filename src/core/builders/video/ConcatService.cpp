@@ -5,6 +5,7 @@
 #include "platform/DNLogger.h"
 #include "platform/TemporaryFile.h"
 #include "profiles/DNProfile.h"
+#include "profiles/ProfileValues.h"
 
 #include <QFile>
 
@@ -73,15 +74,39 @@ void addMetadata(ArgumentWriter& writer, const DNNodeInfo& info)
     pair("genre", info.genre);
 }
 
-void addCodecs(ArgumentWriter& writer, const JoinEncoding& encoding, const DNProfile* profile)
+// The rate the parts were written at: the profile's, else the first member's
+// (which members at other rates were given).
+QString partsRate(const DNFileNode& group, const DNProfile* profile)
+{
+    const QString rate = profile ? profile->videoFrameRate().currentValue() : QString();
+    if (profile && profile->videoFrameRate().isPresent() && !isKeepOriginFrameRate(rate))
+        return QString::fromLatin1(frameRateToRational(rate.toUtf8().constData()));
+    for (const NXBasicMediaNode::Ptr& member : group.children()) {
+        const std::shared_ptr<DNFileNode> file = memberFile(member);
+        const DNTVideo* track = file ? file->selectedVideoTrack() : nullptr;
+        if (track && track->fps > 0)
+            return QString::fromLatin1(
+                frameRateToRational(nearestTableFrameRate(track->fps).toUtf8().constData()));
+    }
+    return {};
+}
+
+void addCodecs(ArgumentWriter& writer, const JoinEncoding& encoding, const DNFileNode& group)
 {
     if (!encoding.pictureCodec && !encoding.soundCodec) {
         writer.add("-c").add("copy");
         return;
     }
+    const DNProfile* profile = group.profile().get();
     writer.add("-c:v").add(encoding.pictureCodec ? encoding.pictureCodec : "copy");
     if (encoding.pictureCodec && profile)
         writer.add("-b:v").add(profile->videoQuality().currentValue() + QLatin1Char('k'));
+    // A RealMedia part tells its rate in whole frames (29 for 29.97): encoded
+    // at the rate the join reads, the picture would slow a frame a second
+    // behind its sound. The graph keeps each frame at its time.
+    const QString rate = encoding.pictureCodec ? partsRate(group, profile) : QString();
+    if (!rate.isEmpty())
+        writer.add("-vf").add(QStringLiteral("fps=") + rate);
     writer.add("-c:a").add(encoding.soundCodec ? encoding.soundCodec : "copy");
 }
 
@@ -130,7 +155,7 @@ ArgumentBlockPtr Video_Concat_With_AVEncoder(DNFileNode& groupNode, int /*titleI
         return nullptr;
     ArgumentWriter writer("Video_Concat_With_AVEncoder");
     writer.add("encoder").add("-d").add("-y").add("-f").add("concat").add("-i").add(listPath);
-    addCodecs(writer, encoding, groupNode.profile().get());
+    addCodecs(writer, encoding, groupNode);
     addMetadata(writer, groupNode.nodeInfo());
     groupNode.setOutputName(output);
     writer.add(output);

@@ -54,9 +54,11 @@ std::optional<QByteArray> toUtf8WithIconv(const QByteArray& bytes, const QString
         }
     }
     ::iconv_close(converter);
-    if (!ok)
-        return std::nullopt;
     out.truncate(outPtr - out.data());
+    // The C library reads the long forms UTF-8 once had and passes them on
+    // unchanged from "UTF-8"; the subtitle filter fails the run on them.
+    if (!ok || !QByteArrayView(out).isValidUtf8())
+        return std::nullopt;
     return out;
 }
 

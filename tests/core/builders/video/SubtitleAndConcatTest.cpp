@@ -74,13 +74,23 @@ TEST(ConvertSubtitleToUTF8, FailsOnUnreadableOrInvalidText)
     QTemporaryDir dir;
     QString charset = QStringLiteral("BIG5");
     EXPECT_FALSE(ConvertSubtitleToUTF8(dir.filePath(QStringLiteral("missing.srt")), charset));
+    const struct {
+        const char* label;
+        QByteArray bytes;
+        QString charset;
+    } cases[] = {
+        { "half a Shift_JIS letter", "\x82", "Shift_JIS" },
+        { "a five-byte form UTF-8 no longer has", "\xFB\xAE\xB5\xB5\xB5", "UTF-8" },
+    };
     const QString source = dir.filePath(QStringLiteral("bad.srt"));
-    ASSERT_TRUE(writeFile(source, "\x82")); // half a Shift_JIS letter
-    charset = QStringLiteral("Shift_JIS");
     const QDir temporary(AppPaths::temporaryFolder());
     const QStringList copiesBefore = temporary.entryList({ QStringLiteral("qzsub*") });
-    EXPECT_FALSE(ConvertSubtitleToUTF8(source, charset));
-    EXPECT_EQ(charset, QLatin1String("Shift_JIS"));
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeFile(source, c.bytes));
+        charset = c.charset;
+        EXPECT_FALSE(ConvertSubtitleToUTF8(source, charset)) << c.label;
+        EXPECT_EQ(charset, c.charset) << c.label;
+    }
     EXPECT_EQ(temporary.entryList({ QStringLiteral("qzsub*") }), copiesBefore);
 }
 
