@@ -209,12 +209,13 @@ int turnOf(const ChainInput& in)
     return normalizedAngle(in.node.setting().rotationAngle());
 }
 
-// A television frame keeps its size whatever the turn, so the picture is
-// turned before it is fitted into it. Elsewhere the fitted picture is turned,
-// and its frame with it.
+// A television frame keeps its size whatever the turn, and a named aspect is
+// the turned picture's, so there the picture is turned before it is fitted.
+// Elsewhere the fitted picture is turned, and its frame with it.
 bool turnsBeforeFit(const ChainInput& in)
 {
-    return in.target.shape == PixelShape::Television && !profileFrameSize(in.node).isEmpty();
+    return (in.target.shape == PixelShape::Television && !profileFrameSize(in.node).isEmpty())
+        || in.target.shape == PixelShape::NamedAspect;
 }
 
 // The picture the fit takes, and its pixels' width over their height.

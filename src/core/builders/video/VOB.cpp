@@ -65,10 +65,7 @@ VideoBuilderRow vobRow()
     // The MPEG-2 encoder would keep a 4:2:2 source's chroma, which DVD
     // players do not decode.
     row.pixelFormat = "yuv420p";
-    // The stream stores the shape of its pixels only as a display aspect of
-    // 4:3, 16:9 or 2.21:1; a picture of any other shape shows true only in
-    // square pixels.
-    row.picture.shape = PixelShape::Square;
+    row.picture.shape = PixelShape::NamedAspect;
     // DVD players decode BT.601 whatever the stream's tags say.
     row.picture.matrix = ColourMatrix::PlayersOfSize;
     return row;
