@@ -261,4 +261,40 @@ TEST_F(OutputColours, ArePlayedAsTheSourceShowsThem)
     }
 }
 
+// A picture the user turns a quarter fills a television frame as its turned
+// shape shows, the frame keeping its own size; so does a turned picture of
+// pixels that are not square in a format that names a few display aspects
+// only, where a picture shown at one of them keeps its pixels.
+TEST_F(OutputColours, TurnedPicturesKeepTheirShapeInEveryFrame)
+{
+    const struct {
+        const char* profile;
+        int angle;
+        QSize frame; // empty: any
+    } cases[] = {
+        { "NTSC DVD Video", 90, { 720, 480 } },
+        { "PAL DV Video", 270, { 720, 576 } },
+        { "VOB Video", 90, {} },
+        // Fitted by its pixels into the profile's 720x480.
+        { "VOB Video", 0, { 640, 480 } },
+    };
+    const QString path = TestMedia::path(TestMedia::kGridHdv709);
+    const double shown = MediaFacts::probe(path).stream("video").displayAspect();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        const auto node = load(path, c.profile);
+        ASSERT_NE(node, nullptr);
+        node->setRotationAngle(c.angle);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        if (!c.frame.isEmpty()) {
+            EXPECT_EQ(QSize(video.width, video.height), c.frame);
+        }
+        const QRect area = decodePicture(node->outputName()).area;
+        ASSERT_FALSE(area.isEmpty());
+        const double expected = c.angle % 180 == 90 ? 1.0 / shown : shown;
+        EXPECT_NEAR(area.width() * video.pixelAspect() / area.height() / expected, 1.0, 0.01)
+            << area.width() << "x" << area.height() << " at " << qPrintable(video.sampleAspect);
+    }
+}
+
 } // namespace

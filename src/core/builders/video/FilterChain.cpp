@@ -204,11 +204,45 @@ QString profileAspect(const DNFileNode& node)
     return node.profile() ? node.profile()->videoAspect().currentValue() : QString();
 }
 
+int turnOf(const ChainInput& in)
+{
+    return normalizedAngle(in.node.setting().rotationAngle());
+}
+
+// A television frame keeps its size whatever the turn, and a named aspect is
+// the turned picture's, so there the picture is turned before it is fitted.
+// Elsewhere the fitted picture is turned, and its frame with it.
+bool turnsBeforeFit(const ChainInput& in)
+{
+    return (in.target.shape == PixelShape::Television && !profileFrameSize(in.node).isEmpty())
+        || in.target.shape == PixelShape::NamedAspect;
+}
+
+// The picture the fit takes, and its pixels' width over their height.
+struct FitSource {
+    QSize size;
+    double sampleAspect;
+};
+
+FitSource fitSourceOf(const ChainInput& in)
+{
+    const QSize cropped = croppedSize(in);
+    const double sampleAspect = in.track.sampleAspect;
+    if (!turnsBeforeFit(in))
+        return { cropped, sampleAspect };
+    const int angle = turnOf(in);
+    // A quarter turn makes a pixel's width its height.
+    const bool quarter = angle % 180 == 90;
+    return { rotatedSize(QSizeF(cropped), angle).toSize(),
+        quarter && sampleAspect > 0 ? 1.0 / sampleAspect : sampleAspect };
+}
+
 // The fit by display aspect of an output that does not store the shape of
 // its pixels; none where the engine's fit by pixels keeps the shape.
 std::optional<FrameFit> frameFitOf(const ChainInput& in)
 {
-    return fitPictureToFrame(croppedSize(in), in.track.sampleAspect, profileFrameSize(in.node),
+    const FitSource source = fitSourceOf(in);
+    return fitPictureToFrame(source.size, source.sampleAspect, profileFrameSize(in.node),
         profileAspect(in.node), in.expand, in.target);
 }
 
@@ -225,13 +259,15 @@ QSize pixelFitSize(QSize picture, QSize frame, bool expand)
 // The picture size the edits give.
 QSize geometrySize(const ChainInput& in)
 {
-    QSize size = croppedSize(in);
+    QSize size = fitSourceOf(in).size;
     const QSize frame = profileFrameSize(in.node);
     if (const std::optional<FrameFit> fit = frameFitOf(in))
         size = fit->padded.isEmpty() ? fit->scaled : fit->padded;
     else if (!frame.isEmpty())
         size = pixelFitSize(size, frame, in.expand);
-    return rotatedSize(QSizeF(size), normalizedAngle(in.node.setting().rotationAngle())).toSize();
+    if (turnsBeforeFit(in))
+        return size;
+    return rotatedSize(QSizeF(size), turnOf(in)).toSize();
 }
 
 // The picture size the graph is expected to give before subtitle and
@@ -251,7 +287,7 @@ void addPad(ChainBuilder& chain, QSize frame)
 // output shows them at.
 void addFrameFit(ChainBuilder& chain, const ChainInput& in, const FrameFit& fit)
 {
-    if (fit.scaled != croppedSize(in))
+    if (fit.scaled != fitSourceOf(in).size)
         chain.add(QStringLiteral("scale=%1:%2").arg(fit.scaled.width()).arg(fit.scaled.height()));
     chain.add(QStringLiteral("setsar=") + fit.pixelShape);
     if (!fit.padded.isEmpty() && fit.padded != fit.scaled)
@@ -276,6 +312,12 @@ void addFit(ChainBuilder& chain, const ChainInput& in)
         addPad(chain, frame);
 }
 
+void addTurn(ChainBuilder& chain, int angle)
+{
+    if (angle != 0)
+        chain.add(rotationFilter(angle));
+}
+
 void addGeometry(ChainBuilder& chain, const ChainInput& in)
 {
     const DNNodeSetting& setting = in.node.setting();
@@ -284,10 +326,11 @@ void addGeometry(ChainBuilder& chain, const ChainInput& in)
     const QRectF crop = topLeftCrop(setting);
     if (!crop.isEmpty())
         chain.add(cropFilter(crop, in.track));
+    if (turnsBeforeFit(in))
+        addTurn(chain, turnOf(in));
     addFit(chain, in);
-    const int angle = normalizedAngle(setting.rotationAngle());
-    if (angle != 0)
-        chain.add(rotationFilter(angle));
+    if (!turnsBeforeFit(in))
+        addTurn(chain, turnOf(in));
     // The mirror acts on the turned picture, as the editor's preview shows it.
     if (setting.mirror())
         chain.add(QStringLiteral("hflip"));

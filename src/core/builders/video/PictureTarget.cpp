@@ -102,6 +102,14 @@ std::optional<FrameFit> squareFit(QSize picture, double sampleAspect, QSize fram
     return FrameFit { fitByShape(shown, frame, 1.0), pad ? frame : QSize(), QStringLiteral("1") };
 }
 
+// True when MPEG-2 can name the display aspect `shown` (within 1 %).
+bool isNamedAspect(double shown)
+{
+    constexpr double kNamed[] = { 4.0 / 3.0, 16.0 / 9.0, 2.21 };
+    return std::any_of(std::begin(kNamed), std::end(kNamed),
+        [shown](double named) { return std::abs(shown / named - 1.0) < 0.01; });
+}
+
 std::optional<FrameFit> televisionFit(
     QSize picture, double sampleAspect, QSize frame, const QString& frameAspect)
 {
@@ -260,6 +268,10 @@ std::optional<FrameFit> fitPictureToFrame(QSize picture, double sampleAspect, QS
         return squareFit(picture, sampleAspect, frame, pad);
     case PixelShape::Television:
         return televisionFit(picture, sampleAspect, frame, frameAspect);
+    case PixelShape::NamedAspect:
+        if (isNamedAspect(shownAspect(picture, sampleAspect)))
+            return std::nullopt;
+        return squareFit(picture, sampleAspect, frame, pad);
     }
     return std::nullopt;
 }

@@ -25,6 +25,11 @@ enum class PixelShape {
     // aspect gives them (720x480 at 4:3: 8:9); the format stores only that
     // aspect. The picture is fitted into the frame by its display aspect.
     Television,
+    // The format names the picture's display aspect from a short list (MPEG-2:
+    // 4:3, 16:9, 2.21:1) or calls its pixels square. A picture shown at one of
+    // those keeps its pixels, as where the shape is stored; any other is made
+    // of square pixels first.
+    NamedAspect,
 };
 
 // The colour matrix an output's picture is written in.

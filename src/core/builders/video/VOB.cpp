@@ -65,6 +65,7 @@ VideoBuilderRow vobRow()
     // The MPEG-2 encoder would keep a 4:2:2 source's chroma, which DVD
     // players do not decode.
     row.pixelFormat = "yuv420p";
+    row.picture.shape = PixelShape::NamedAspect;
     // DVD players decode BT.601 whatever the stream's tags say.
     row.picture.matrix = ColourMatrix::PlayersOfSize;
     return row;
