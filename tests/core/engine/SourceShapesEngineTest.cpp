@@ -261,6 +261,53 @@ TEST_F(OutputColours, ArePlayedAsTheSourceShowsThem)
     }
 }
 
+// A BT.2020 picture at standard dynamic range is shown by an output's players
+// in the primaries they read it in (its tags, else those of its television
+// standard, else BT.709's) with the colours ffmpeg's own colour-managed
+// conversion gives, and a tagged output names what it holds; one that carries
+// BT.2020 keeps it.
+TEST_F(OutputColours, WideGamutSourcesShowInThePrimariesTheirPlayersRead)
+{
+    const char* const small = TestMedia::kGrid2020;
+    const struct {
+        const char* profile;
+        const char* source;
+        const char* tags; // matrix, primaries, transfer
+        const char* shownIn; // the primaries players read the output in
+    } cases[] = {
+        { "3GP Video (MPEG-4)", small, ",,", "bt709" },
+        { "ASF Video", small, ",,", "bt709" },
+        { "RealMedia Video", small, ",,", "bt709" },
+        { "NTSC DV Video", small, ",,", "smpte170m" },
+        { "PAL DV Video", small, ",,", "bt470bg" },
+        { "PAL DVD Video", small, "smpte170m,bt470bg,smpte170m", "bt470bg" },
+        { "MKV Video (H.264)", small, "bt2020nc,bt2020,bt2020-10", "bt2020" },
+        // Kept at its odd width, which the converter takes only with whole chroma.
+        { "WebM Video", TestMedia::kOddGrid2020, "smpte170m,smpte170m,smpte170m", "smpte170m" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        const QString path = TestMedia::path(c.source);
+        const StreamFacts source = MediaFacts::probe(path).stream("video");
+        const Source grid { c.source, 4, 2 };
+        const auto node = load(path, c.profile);
+        ASSERT_NE(node, nullptr);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        const QStringList tags { video.colorSpace, video.colorPrimaries, video.colorTransfer };
+        EXPECT_EQ(tags.join(',').toStdString(), c.tags);
+        const bool kept = QLatin1String(c.shownIn) == QLatin1String("bt2020");
+        const QString managed = kept
+            ? QString()
+            : QStringLiteral("format=yuv444p16le,zscale=tin=%1:pin=bt2020:min=bt2020nc:t=bt709:"
+                             "p=%2:m=bt709,")
+                  .arg(source.colorTransfer, c.shownIn);
+        const QRect area = decodePicture(node->outputName()).area;
+        expectColoursNear(cellColours(node->outputName(), area, grid, playersMatrix(video)),
+            cellColours(path, QRect(0, 0, source.width, source.height), grid,
+                kept ? playersMatrix(source) : QString("bt709"), managed));
+    }
+}
+
 // A picture the user turns a quarter fills a television frame as its turned
 // shape shows, the frame keeping its own size; so does a turned picture of
 // pixels that are not square in a format that names a few display aspects

@@ -190,6 +190,79 @@ std::optional<QString> matrixConversion(const DNTVideo& track, const QString& wr
         .arg(from, written, matrixTagOf(written));
 }
 
+// --- Wide gamut ------------------------------------------------------------
+
+// A picture in BT.2020's primaries at standard dynamic range; a BT.2020 matrix
+// with no primaries said stands for them.
+bool hasWideGamut(const DNTVideo& track)
+{
+    if (track.isHighDynamicRange())
+        return false;
+    if (!track.colorPrimaries.isEmpty())
+        return track.colorPrimaries == QLatin1String("bt2020");
+    return track.colorMatrix.startsWith(QLatin1String("bt2020"));
+}
+
+// The primaries players take an untagged picture of this size to be: those
+// of its television standard where its lines say one, else BT.709's.
+QString playersPrimaries(QSize picture)
+{
+    if (isHighDefinition(picture))
+        return QStringLiteral("bt709");
+    if (picture.height() == 576)
+        return QStringLiteral("bt470bg");
+    if (picture.height() == 480 || picture.height() == 486)
+        return QStringLiteral("smpte170m");
+    return QStringLiteral("bt709");
+}
+
+// The colour converter's name of the track's transfer; an unsaid or unknown
+// one is read as BT.709's curve, which SDR video is made with.
+QString converterTransferOf(const DNTVideo& track)
+{
+    static const QStringList known { QStringLiteral("bt709"), QStringLiteral("smpte170m"),
+        QStringLiteral("bt2020-10"), QStringLiteral("bt2020-12"), QStringLiteral("bt470m"),
+        QStringLiteral("bt470bg"), QStringLiteral("iec61966-2-1"), QStringLiteral("linear") };
+    return known.contains(track.colorTransfer) ? track.colorTransfer : QStringLiteral("bt709");
+}
+
+// The colour converter's name of the track's matrix, unsaid read as players
+// read it; empty for one the converter does not know.
+QString converterMatrixOf(const DNTVideo& track)
+{
+    if (track.colorMatrix.isEmpty())
+        return matrixTagOf(scalerMatrixOf(track));
+    static const QStringList known { QStringLiteral("bt709"), QStringLiteral("smpte170m"),
+        QStringLiteral("bt470bg"), QStringLiteral("bt2020nc"), QStringLiteral("bt2020c"),
+        QStringLiteral("fcc"), QStringLiteral("gbr") };
+    return known.contains(track.colorMatrix) ? track.colorMatrix : QString();
+}
+
+// A BT.2020 picture shown by players of an output that says nothing of
+// primaries, or that they read as SD or HD video, loses its saturation
+// unless its colours are brought into the primaries they read. The converter
+// works in linear light and tags the frames with what it wrote; it takes and
+// gives a picture with halved chroma only at even sides, so an odd one's
+// chroma is whole on both sides of it (at a depth that keeps a 10-bit
+// source's steps).
+std::optional<QString> gamutConversion(const DNTVideo& track, QSize picture, const QString& written)
+{
+    const QString matrix = converterMatrixOf(track);
+    if (written.isEmpty() || !hasWideGamut(track) || matrix.isEmpty())
+        return std::nullopt;
+    const QString primaries = playersPrimaries(picture);
+    const QString transfer = primaries == QLatin1String("bt709") ? QStringLiteral("bt709")
+                                                                 : QStringLiteral("smpte170m");
+    const bool halvedChroma = matrix != QLatin1String("gbr");
+    const QString conversion
+        = QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
+              .arg(converterTransferOf(track), matrix, transfer, primaries, matrixTagOf(written));
+    if (!halvedChroma || (!isOdd(picture.width()) && !isOdd(picture.height())))
+        return conversion;
+    const QString whole = QStringLiteral("format=yuv444p16le");
+    return QStringList { whole, conversion, whole }.join(u',');
+}
+
 using Aliases = QHash<QString, QString>;
 
 // Values of the same meaning under another name: BT.601's two matrices are
@@ -299,9 +372,11 @@ QString toneMappingFilter(const DNTVideo& track, QSize picture, const PictureTar
 std::optional<QString> colourFilter(
     const DNTVideo& track, QSize picture, const PictureTarget& target)
 {
+    const QString written = writtenMatrix(picture, target);
     QStringList filters;
-    if (const std::optional<QString> conversion
-        = matrixConversion(track, writtenMatrix(picture, target)))
+    if (const std::optional<QString> gamut = gamutConversion(track, picture, written))
+        filters << *gamut;
+    else if (const std::optional<QString> conversion = matrixConversion(track, written))
         filters << *conversion;
     if (const std::optional<QString> tags = carriedTagsFilter(track, target))
         filters << *tags;

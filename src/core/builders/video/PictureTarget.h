@@ -99,7 +99,8 @@ bool isToneMapped(const DNTVideo& track, const PictureTarget& target);
 QString toneMappingFilter(const DNTVideo& track, QSize picture, const PictureTarget& target);
 
 // The filters that bring the colours of `track`, edited to `picture`, to what
-// the target writes: its matrix, and tags it carries. None when the source's
-// picture and tags are what the target writes.
+// the target writes: its matrix (and, from BT.2020, the primaries its players
+// read), and tags it carries. None when the source's picture and tags are
+// what the target writes.
 std::optional<QString> colourFilter(
     const DNTVideo& track, QSize picture, const PictureTarget& target);
