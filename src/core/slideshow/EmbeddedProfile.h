@@ -5,9 +5,10 @@
 class QIODevice;
 
 // What a photo file says about its colours before its pixels: the ICC
-// profile it carries, read from the file itself, since the image reader drops
-// every profile it cannot use (grey, CMYK, table-based), and whether its
-// pixels are four inks rather than light.
+// profile it carries, read from the file itself, and whether its pixels are
+// four inks rather than light. The image reader keeps the bytes of a profile
+// it cannot use itself (grey, CMYK, table-based) only as long as it does not
+// turn the picture upright, and never for a grey PNG.
 struct EmbeddedProfile {
     QByteArray icc; // empty when the file carries none
     bool cmykJpeg = false;

@@ -41,9 +41,9 @@ QImage greyBands(const QList<int>& levels)
     return image;
 }
 
-QImage rgbBands(const QList<QColor>& colours)
+QImage rgbBands(const QList<QColor>& colours, QImage::Format format = QImage::Format_RGB32)
 {
-    QImage image(kBand * int(colours.size()), kBand, QImage::Format_RGB32);
+    QImage image(kBand * int(colours.size()), kBand, format);
     for (int band = 0; band < colours.size(); ++band)
         for (int y = 0; y < kBand; ++y)
             for (int x = 0; x < kBand; ++x)
@@ -90,6 +90,7 @@ struct ProfiledCase {
     QByteArray file;
     QList<QColor> truth;
     bool turned = false;
+    int alpha = 255;
 };
 
 QList<ProfiledCase> profiledCases()
@@ -108,6 +109,11 @@ QList<ProfiledCase> profiledCases()
     for (const int level : levels)
         greyTruth << ProfiledPhotos::inSrgb(grey, Samples::Grey, { level });
     const QList<QColor> colours { QColor(200, 40, 40), QColor(30, 160, 60), QColor(40, 60, 210) };
+    QList<QColor> seeThrough;
+    for (QColor colour : colours) {
+        colour.setAlpha(100);
+        seeThrough << colour;
+    }
     QList<QColor> rgbTruth;
     for (const QColor& colour : colours)
         rgbTruth << ProfiledPhotos::inSrgb(
@@ -122,8 +128,16 @@ QList<ProfiledCase> profiledCases()
             ProfiledPhotos::withJpegProfile(encoded(greyBands(levels), "jpeg"), grey), greyTruth },
         { "grey PNG, Lab profile",
             ProfiledPhotos::withPngProfile(encoded(greyBands(levels), "png"), grey), greyTruth },
+        { "grey TIFF, Lab profile", ProfiledPhotos::greyTiff(greyBands(levels), grey, 1),
+            greyTruth },
+        { "grey TIFF stored on its side", ProfiledPhotos::greyTiff(greyBands(levels), grey, 6),
+            greyTruth, true },
         { "RGB JPEG, table profile",
             ProfiledPhotos::withJpegProfile(encoded(rgbBands(colours), "jpeg"), rgb), rgbTruth },
+        { "RGB PNG seen through, table profile",
+            ProfiledPhotos::withPngProfile(
+                encoded(rgbBands(seeThrough, QImage::Format_ARGB32), "png"), rgb),
+            rgbTruth, false, 100 },
     };
 }
 
@@ -146,6 +160,7 @@ TEST(PhotoDecoding, PhotosTakeTheColoursTheirProfilesMean)
         EXPECT_EQ(decoded.picture.size(), photo.turned ? size.transposed() : size);
         for (int band = 0; band < photo.truth.size(); ++band) {
             const QColor seen = bandColour(decoded.picture, band, photo.turned);
+            EXPECT_EQ(seen.alpha(), photo.alpha) << "band " << band;
             EXPECT_LE(distance(seen, photo.truth[band]), 3)
                 << "band " << band << " is " << seen.name().toStdString() << ", the profile says "
                 << photo.truth[band].name().toStdString();
