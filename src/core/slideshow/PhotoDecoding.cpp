@@ -1,24 +1,146 @@
 #include "slideshow/PhotoDecoding.h"
 
+#include "slideshow/CmykJpeg.h"
+#include "slideshow/EmbeddedProfile.h"
+
 #include <QColorSpace>
 #include <QImageReader>
+#include <QTransform>
+
+#include <lcms2.h>
+
+#include <memory>
 
 namespace {
 
-// Frames and screens show sRGB. A wide-gamut photo's numbers shown as they
-// stand come out dull and off in hue; a photo that names no profile is sRGB
-// already, as every viewer takes it.
-void convertToSrgb(QImage& image)
+struct ProfileClose {
+    void operator()(void* profile) const { cmsCloseProfile(profile); }
+};
+using Profile = std::unique_ptr<void, ProfileClose>;
+
+struct TransformDelete {
+    void operator()(void* transform) const { cmsDeleteTransform(transform); }
+};
+using Transform = std::unique_ptr<void, TransformDelete>;
+
+// A grey picture held as red, green, blue and alpha bytes: the grey is the
+// first byte of each four.
+constexpr cmsUInt32Number kGreyInRgba
+    = COLORSPACE_SH(PT_GRAY) | CHANNELS_SH(1) | BYTES_SH(1) | EXTRA_SH(3);
+
+// Perceptual, as colour-managed viewers and the colour engine's own tools
+// take a photo when asked nothing else: a print or table-based profile then
+// brings colours the screen cannot show smoothly into its range instead of
+// clipping them. Matrix profiles (most camera and screen ones) give the same
+// either way. The output's fourth byte is left as it is: the alpha stays.
+Transform transformToSrgb(cmsHPROFILE from, cmsUInt32Number format)
 {
-    const QColorSpace space = image.colorSpace();
-    if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb))
-        return;
-    image.convertToColorSpace(QColorSpace::SRgb);
+    const Profile srgb(cmsCreate_sRGBProfile());
+    return Transform(
+        cmsCreateTransform(from, format, srgb.get(), TYPE_RGBA_8, INTENT_PERCEPTUAL, 0));
+}
+
+QString spaceName(cmsColorSpaceSignature space)
+{
+    QByteArray name(4, ' ');
+    for (int at = 0; at < 4; ++at)
+        name[at] = char((space >> (8 * (3 - at))) & 0xFF);
+    return QString::fromLatin1(name).trimmed();
+}
+
+QImage upright(QImage image, QImageIOHandler::Transformations turn)
+{
+    image = std::move(image).mirrored(turn.testFlag(QImageIOHandler::TransformationMirror),
+        turn.testFlag(QImageIOHandler::TransformationFlip));
+    if (turn.testFlag(QImageIOHandler::TransformationRotate90))
+        image = image.transformed(QTransform().rotate(90));
+    return image;
+}
+
+// The picture as the reader decoded it, its numbers taken through `profile`;
+// the reason when they cannot be.
+QString applyToDecoded(QImage& image, cmsHPROFILE profile)
+{
+    const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
+    if (space != cmsSigRgbData && space != cmsSigGrayData)
+        return QStringLiteral("a %1 profile on a picture of red, green and blue or grey")
+            .arg(spaceName(space));
+    const Transform transform
+        = transformToSrgb(profile, space == cmsSigGrayData ? kGreyInRgba : TYPE_RGBA_8);
+    if (!transform)
+        return QStringLiteral("the colour engine cannot use the %1 profile").arg(spaceName(space));
+    QImage pixels = image.convertToFormat(
+        image.hasAlphaChannel() ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    uchar* bits = pixels.bits();
+    const auto rowBytes = static_cast<cmsUInt32Number>(pixels.bytesPerLine());
+    cmsDoTransformLineStride(transform.get(), bits, bits,
+        static_cast<cmsUInt32Number>(pixels.width()), static_cast<cmsUInt32Number>(pixels.height()),
+        rowBytes, rowBytes, 0, 0);
+    image = std::move(pixels);
+    return {};
+}
+
+// A CMYK JPEG decoded again from its inks, which the reader's picture has
+// lost, at the reader's size and turned as the reader turned it.
+QString applyToInks(QImageReader& reader, QImage& image, cmsHPROFILE profile)
+{
+    const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
+    if (space != cmsSigCmykData)
+        return QStringLiteral("a %1 profile on a CMYK picture").arg(spaceName(space));
+    const QSize stored = reader.scaledSize();
+    QString error;
+    const std::optional<CmykSamples> samples = decodeCmykJpeg(*reader.device(), stored, error);
+    if (!samples)
+        return QStringLiteral("its inks cannot be read (%1)").arg(error);
+    const Transform transform
+        = transformToSrgb(profile, samples->inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8);
+    if (!transform)
+        return QStringLiteral("the colour engine cannot use the CMYK profile");
+    QImage light(samples->size, QImage::Format_RGBX8888);
+    light.fill(Qt::white);
+    cmsDoTransformLineStride(transform.get(), samples->inks.constData(), light.bits(),
+        static_cast<cmsUInt32Number>(light.width()), static_cast<cmsUInt32Number>(light.height()),
+        static_cast<cmsUInt32Number>(4 * light.width()),
+        static_cast<cmsUInt32Number>(light.bytesPerLine()), 0, 0);
+    image = upright(light.scaled(stored, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+        reader.transformation());
+    return {};
+}
+
+// Frames and screens show sRGB. A photo's numbers shown as they stand come
+// out dull, off in hue or, for print work in CMYK, far off; a photo that
+// names no profile is sRGB already, as every viewer takes it. The reason
+// when the file's profile cannot be applied.
+QString bringToSrgb(QImageReader& reader, QImage& image)
+{
+    const QColorSpace understood = image.colorSpace();
+    if (understood == QColorSpace(QColorSpace::SRgb) || !reader.device())
+        return {};
+    EmbeddedProfile embedded = readEmbeddedProfile(*reader.device());
+    // Qt also takes a colour space from other marks, such as PNG's gamma.
+    if (embedded.icc.isEmpty())
+        embedded.icc = understood.iccProfile();
+    if (embedded.icc.isEmpty())
+        return {};
+    const Profile profile(cmsOpenProfileFromMem(
+        embedded.icc.constData(), static_cast<cmsUInt32Number>(embedded.icc.size())));
+    const QString problem = !profile ? QStringLiteral("not a colour profile that can be read")
+        : embedded.cmykJpeg          ? applyToInks(reader, image, profile.get())
+                                     : applyToDecoded(image, profile.get());
+    if (problem.isEmpty()) {
+        image.setColorSpace(QColorSpace::SRgb);
+        return {};
+    }
+    if (understood.isValid()) {
+        image.convertToColorSpace(QColorSpace::SRgb);
+        return {};
+    }
+    return problem;
 }
 
 } // namespace
 
-QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error)
+QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error, QString& profileProblem)
 {
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
@@ -42,6 +164,13 @@ QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error)
     if (image.size() != fitted)
         image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     // Converted once it is small: the conversion costs by the pixel.
-    convertToSrgb(image);
+    profileProblem = bringToSrgb(reader, image);
     return image;
+}
+
+QString profileNotAppliedLine(const QString& photo, const QString& problem)
+{
+    return QStringLiteral("The colour profile of the photo %1 cannot be applied (%2): its colours "
+                          "are shown as the file stores them.")
+        .arg(photo, problem);
 }

@@ -13,6 +13,11 @@ constexpr qint64 kLargestPhotoBytes = 1024LL * 1024 * 1024;
 // The picture of `reader` as it is meant to be seen: upright by its EXIF
 // orientation, fitted into `box` with its proportions kept, and in sRGB,
 // converted through the colour profile it carries (Adobe RGB, Display P3,
-// ...). Only as much of the file is decoded as the size needs. A null image,
-// with the reason in `error`, when it is no readable picture.
-QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error);
+// grey, CMYK for print, ...). Only as much of the file is decoded as the size
+// needs. A null image, with the reason in `error`, when it is no readable
+// picture. A profile that cannot be applied leaves the picture as the file
+// stores it, with the reason in `profileProblem`.
+QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error, QString& profileProblem);
+
+// The line that tells the person why a photo's colours are off.
+QString profileNotAppliedLine(const QString& photo, const QString& problem);

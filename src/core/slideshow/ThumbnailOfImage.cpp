@@ -1,5 +1,6 @@
 #include "slideshow/ThumbnailOfImage.h"
 
+#include "platform/DNLogger.h"
 #include "slideshow/PhotoDecoding.h"
 
 #include <QImageReader>
@@ -10,6 +11,10 @@ QImage ThumbnailOfImage(const QString& path, double width, double height)
         return {};
     QImageReader reader(path);
     QString error;
-    return decodeFittedPhoto(
-        reader, QSize(static_cast<int>(width), static_cast<int>(height)), error);
+    QString profileProblem;
+    QImage picture = decodeFittedPhoto(
+        reader, QSize(static_cast<int>(width), static_cast<int>(height)), error, profileProblem);
+    if (!profileProblem.isEmpty())
+        DNLog(profileNotAppliedLine(path, profileProblem));
+    return picture;
 }

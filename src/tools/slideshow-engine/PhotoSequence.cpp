@@ -22,13 +22,17 @@ PhotoSequence::PhotoSequence(QSize frameSize, Complaint complain)
     , m_complain(std::move(complain))
 { }
 
-QImage PhotoSequence::decodeFitted(const QString& path, QSize frameSize, QString& error)
+QImage PhotoSequence::decodeFitted(const QString& path, QString& error) const
 {
     const std::unique_ptr<QFile> file = InputFile::open(path, kLargestPhotoBytes, error);
     if (!file)
         return {};
     QImageReader reader(file.get());
-    return decodeFittedPhoto(reader, frameSize, error);
+    QString profileProblem;
+    QImage fitted = decodeFittedPhoto(reader, m_frameSize, error, profileProblem);
+    if (!profileProblem.isEmpty())
+        m_complain(profileNotAppliedLine(path, profileProblem));
+    return fitted;
 }
 
 bool PhotoSequence::load(const QStringList& paths, const std::function<bool()>& stopRequested,
@@ -39,7 +43,7 @@ bool PhotoSequence::load(const QStringList& paths, const std::function<bool()>& 
         if (stopRequested())
             return false;
         QString error;
-        QImage fitted = decodeFitted(path, m_frameSize, error);
+        QImage fitted = decodeFitted(path, error);
         read(path);
         if (fitted.isNull()) {
             m_complain(
@@ -65,7 +69,7 @@ QImage PhotoSequence::frame(int index) const
 QImage PhotoSequence::frameOf(const QString& path) const
 {
     QString error;
-    const QImage fitted = path.isEmpty() ? QImage() : decodeFitted(path, m_frameSize, error);
+    const QImage fitted = path.isEmpty() ? QImage() : decodeFitted(path, error);
     if (fitted.isNull() && !path.isEmpty())
         m_complain(QStringLiteral("cannot read \"%1\" (%2): black in its place").arg(path, error));
     return letterboxed(fitted);

@@ -32,10 +32,11 @@ public:
     // The frame of any picture file; black when it cannot be read.
     QImage frameOf(const QString& path) const;
 
-    // The picture scaled to fit `frameSize`, in sRGB, or a null image with the reason.
-    static QImage decodeFitted(const QString& path, QSize frameSize, QString& error);
-
 private:
+    // The picture scaled to fit the frame, in sRGB, or a null image with the
+    // reason; a colour profile that cannot be applied is complained of.
+    QImage decodeFitted(const QString& path, QString& error) const;
+
     struct Photo {
         QString path;
         QImage fitted; // null when it did not fit the budget

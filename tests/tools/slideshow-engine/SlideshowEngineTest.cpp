@@ -1,6 +1,7 @@
 // The slideshow engine run as the program runs it: a job file in, progress and
 // result lines out, a movie checked with ffprobe and read back pixel by pixel.
 #include "fixtures/MediaFacts.h"
+#include "fixtures/ProfiledPhotos.h"
 #include "platform/AppPaths.h"
 #include "services/DNSetting.h"
 #include "slideshow/NXImageEngine.h"
@@ -357,6 +358,42 @@ TEST_F(SlideshowEngine, FfmpegDecodesThePhotosColoursAtHdAndSdSizes)
                 EXPECT_NEAR((seen.*channel)(), (made.*channel)(), 4)
                     << size.width() << "x" << size.height() << ", band " << index;
         }
+    }
+}
+
+// A print photo is shown in the colours its CMYK profile gives its inks; a
+// photo whose profile cannot be used is shown as stored, and named.
+TEST_F(SlideshowEngine, PhotosAreShownThroughTheProfilesTheyCarry)
+{
+    const QByteArray profile = ProfiledPhotos::cmykProfile();
+    const QList<std::array<int, 4>> inks { { 0, 255, 255, 0 }, { 230, 140, 20, 30 },
+        { 0, 0, 0, 128 } };
+    const QString print = folder.filePath("print.jpg");
+    writeFile(print, ProfiledPhotos::cmykJpeg(inks, profile, true));
+    QBuffer plain;
+    plain.open(QIODevice::WriteOnly);
+    QImageWriter(&plain, "jpeg").write(QImage(96, 32, QImage::Format_RGB32));
+    const QString unusable = folder.filePath("unusable profile.jpg");
+    writeFile(unusable, ProfiledPhotos::withJpegProfile(plain.data(), "no profile at all"));
+    QMap<QString, QString> job = baseJob();
+    job["imageSquenes"] = xmlStrings({ print, unusable });
+    const EngineRun result = run(writeJob(job));
+    ASSERT_EQ(result.exitCode, 0) << result.errors.toStdString();
+    EXPECT_TRUE(result.errors.contains(
+        QStringLiteral("The colour profile of the photo %1 cannot be applied").arg(unusable)))
+        << result.errors.toStdString();
+    EXPECT_FALSE(result.errors.contains(print)) << result.errors.toStdString();
+    const QImage decoded = frame(out.filePath("movie.mov"), 12, { 160, 120 });
+    ASSERT_FALSE(decoded.isNull());
+    for (int band = 0; band < 3; ++band) {
+        const QColor seen = decoded.pixelColor(160 * (2 * band + 1) / 6, 60);
+        const auto& ink = inks[band];
+        const QColor truth = ProfiledPhotos::inSrgb(
+            profile, ProfiledPhotos::Samples::Cmyk, { ink[0], ink[1], ink[2], ink[3] });
+        for (const auto channel : { &QColor::red, &QColor::green, &QColor::blue })
+            EXPECT_NEAR((seen.*channel)(), (truth.*channel)(), 6)
+                << "band " << band << " is " << seen.name().toStdString() << ", the profile says "
+                << truth.name().toStdString();
     }
 }
 
