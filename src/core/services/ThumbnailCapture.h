@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+struct AVFrame;
+
 // A picture of a media file for its list row: the first frame at or after a
 // tenth of the file's length, decoded in process (no engine child to start)
 // and scaled to fit `size` with the picture's own proportions, turned upright
@@ -26,3 +28,8 @@ inline constexpr std::chrono::milliseconds kSourcePictureLimit { 3000 };
 // above for failures.
 QImage captureSourcePicture(const QString& path, double seconds, QString* error = nullptr,
     std::chrono::milliseconds limit = kSourcePictureLimit);
+
+// A decoded frame as an RGB32 image of `size`, for the pictures above. A null
+// image for a frame that holds no picture (as a drained decoder leaves it), in
+// a pixel format the scaler cannot read, or too large to hold.
+QImage scaledFramePicture(const AVFrame& frame, const QSize& size);
