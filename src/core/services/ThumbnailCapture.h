@@ -21,11 +21,12 @@ QImage captureThumbnail(const QString& path, const QSize& size, QString* error =
 // slow network disk would otherwise freeze the window.
 inline constexpr std::chrono::milliseconds kSourcePictureLimit { 3000 };
 
-// The frame at `seconds` (the first after it) at the source's own pixel size,
-// turned upright by the track's rotation, for work that must see every source
-// row (finding black bars). Reading stops once `limit` has passed, with a null
-// image, so that the main thread may ask for it on a person's request. As
-// above for failures.
+// The frame at `seconds` (the first after it; the last frame at or past the
+// end, where a preview that played through stands) at the source's own pixel
+// size, turned upright by the track's rotation, for work that must see every
+// source row (finding black bars). Reading stops once `limit` has passed,
+// with a null image, so that the main thread may ask for it on a person's
+// request. As above for failures.
 QImage captureSourcePicture(const QString& path, double seconds, QString* error = nullptr,
     std::chrono::milliseconds limit = kSourcePictureLimit);
 
