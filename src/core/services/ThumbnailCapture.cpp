@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTransform>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -21,8 +22,11 @@ extern "C" {
 namespace {
 
 // A damaged file may never give the wanted frame; reading on would decode the
-// whole file to say so.
+// whole file to say so. The limit counts the video track's packets, enough
+// for a stretch between key frames of ten seconds at 60 frames a second; the
+// sound tracks' packets between them may be several times as many.
 constexpr int kMaxPacketsAfterSeek = 600;
+constexpr int kMaxOtherPacketsAfterSeek = 10 * kMaxPacketsAfterSeek;
 
 struct FormatCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -107,23 +111,36 @@ CodecPtr openDecoder(const AVStream& stream, QString& error)
     return decoder;
 }
 
-// The wanted time in the stream's own units, after seeking just before it.
-int64_t seekToTarget(AVFormatContext& format, const AVStream& stream, const CaptureAt& at)
+int64_t startTime(const AVFormatContext& format)
+{
+    return format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+}
+
+// The wanted time on the file's clock, in AV_TIME_BASE units; none when the
+// length is unknown and no time was asked.
+std::optional<int64_t> wantedTime(const AVFormatContext& format, const CaptureAt& at)
 {
     if (format.duration <= 0 && !at.seconds)
-        return AV_NOPTS_VALUE;
-    const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
-    const int64_t target = start
-        + (at.seconds ? static_cast<int64_t>(*at.seconds * AV_TIME_BASE) : format.duration / 10);
-    if (av_seek_frame(&format, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
-        av_seek_frame(&format, -1, start, AVSEEK_FLAG_BACKWARD);
-    return av_rescale_q(target, AV_TIME_BASE_Q, stream.time_base);
+        return std::nullopt;
+    const int64_t start = startTime(format);
+    if (!at.seconds)
+        return start + format.duration / 10;
+    return start + static_cast<int64_t>(std::max(0.0, *at.seconds) * AV_TIME_BASE);
 }
+
+// How far before the wanted time to seek, one after another while nothing
+// is decoded: a container without an index (MPEG-TS) finds a time by a search
+// over its bytes that may land after the last key frame before it.
+constexpr int64_t kSeekLeads[] = { 0, 2 * AV_TIME_BASE, 8 * AV_TIME_BASE };
 
 void rewind(AVFormatContext& format)
 {
-    const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
-    if (av_seek_frame(&format, -1, start, AVSEEK_FLAG_BACKWARD) < 0)
+    // Such a search may as well pass the first key frame when asked for the
+    // start, where reading from the first byte surely finds it.
+    if ((format.iformat->flags & AVFMT_TS_DISCONT)
+        && av_seek_frame(&format, -1, 0, AVSEEK_FLAG_BYTE) >= 0)
+        return;
+    if (av_seek_frame(&format, -1, startTime(format), AVSEEK_FLAG_BACKWARD) < 0)
         avio_seek(format.pb, 0, SEEK_SET);
 }
 
@@ -135,34 +152,45 @@ bool reachedTarget(const AVFrame& frame, int64_t target)
 
 // Decodes until a frame at or after `target`; the last frame decoded when the
 // stream ends first. Null when none could be decoded, or reading was given up.
+// A receive that finds the decoder drained empties the frame it was given, so
+// frames are received into a scratch frame and only a picture is kept.
 FramePtr decodeFrameAt(
     AVFormatContext& format, AVCodecContext& decoder, int streamIndex, int64_t target)
 {
     const PacketPtr packet(av_packet_alloc());
-    FramePtr frame(av_frame_alloc());
+    const FramePtr received(av_frame_alloc());
+    FramePtr latest(av_frame_alloc());
+    if (!packet || !received || !latest)
+        return nullptr;
     bool haveFrame = false;
-    for (int packets = 0; packets < kMaxPacketsAfterSeek; ++packets) {
+    int others = 0;
+    for (int packets = 0; packets < kMaxPacketsAfterSeek;) {
         const int status = av_read_frame(&format, packet.get());
         if (status == AVERROR_EXIT)
             return nullptr;
         const bool ended = status < 0;
         if (!ended && packet->stream_index != streamIndex) {
             av_packet_unref(packet.get());
+            if (++others >= kMaxOtherPacketsAfterSeek)
+                break;
             continue;
         }
+        ++packets;
         avcodec_send_packet(&decoder, ended ? nullptr : packet.get());
         av_packet_unref(packet.get());
-        while (avcodec_receive_frame(&decoder, frame.get()) == 0) {
+        while (avcodec_receive_frame(&decoder, received.get()) == 0) {
+            av_frame_unref(latest.get());
+            av_frame_move_ref(latest.get(), received.get());
             haveFrame = true;
-            if (reachedTarget(*frame, target))
-                return frame;
+            if (reachedTarget(*latest, target))
+                return latest;
         }
         if (ended)
             break;
     }
     if (!haveFrame)
         return nullptr;
-    return frame;
+    return latest;
 }
 
 // The stored picture's size with its pixel aspect, fitted into `box`; an
@@ -178,33 +206,49 @@ QSize fittedSize(const AVFrame& frame, const QSize& box)
     return size.expandedTo(QSize(1, 1));
 }
 
-QImage scaledPicture(const AVFrame& frame, const QSize& size)
-{
-    SwsContext* scaler
-        = sws_getContext(frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-            size.width(), size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!scaler)
-        return {};
-    // AV_PIX_FMT_RGB32 is QImage's RGB32 layout on every byte order.
-    QImage image(size, QImage::Format_RGB32);
-    uint8_t* const planes[4] = { image.bits(), nullptr, nullptr, nullptr };
-    const int strides[4] = { int(image.bytesPerLine()), 0, 0, 0 };
-    const int rows
-        = sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
-    sws_freeContext(scaler);
-    return rows > 0 ? image : QImage();
-}
-
 // The frame as it is shown: scaled so that, once turned by the stream's
 // rotation, it fits `box` (the stored size for an empty box), then turned.
 // QImage rows run downward, so a positive angle turns clockwise.
 QImage uprightPicture(const AVFrame& frame, const QSize& box, int clockwiseDegrees)
 {
     const bool quarter = clockwiseDegrees == 90 || clockwiseDegrees == 270;
-    const QImage stored = scaledPicture(frame, fittedSize(frame, quarter ? box.transposed() : box));
+    const QImage stored
+        = scaledFramePicture(frame, fittedSize(frame, quarter ? box.transposed() : box));
     if (stored.isNull() || clockwiseDegrees == 0)
         return stored;
     return stored.transformed(QTransform().rotate(clockwiseDegrees));
+}
+
+// The first frame at or after the wanted time, or the last one when the
+// stream ends before it; null when none can be decoded or reading is given up.
+FramePtr decodeWantedFrame(
+    AVFormatContext& format, AVCodecContext& decoder, int index, const CaptureAt& at)
+{
+    const std::optional<int64_t> wanted = wantedTime(format, at);
+    if (!wanted)
+        return decodeFrameAt(format, decoder, index, AV_NOPTS_VALUE);
+    const int64_t target = av_rescale_q(*wanted, AV_TIME_BASE_Q, format.streams[index]->time_base);
+    const int64_t start = startTime(format);
+    // Past the end nothing reaches the target: the last frame is decoded from
+    // the last stretch of the file.
+    const int64_t end = format.duration > 0 ? start + format.duration : *wanted;
+    int64_t previous = AV_NOPTS_VALUE;
+    for (const int64_t lead : kSeekLeads) {
+        const int64_t from = std::max(start, std::min(*wanted, end) - lead);
+        if (from == previous || at.isOverdue())
+            break;
+        previous = from;
+        if (av_seek_frame(&format, -1, from, AVSEEK_FLAG_BACKWARD) < 0)
+            continue;
+        avcodec_flush_buffers(&decoder);
+        if (FramePtr frame = decodeFrameAt(format, decoder, index, target))
+            return frame;
+    }
+    if (at.isOverdue())
+        return nullptr;
+    rewind(format);
+    avcodec_flush_buffers(&decoder);
+    return decodeFrameAt(format, decoder, index, target);
 }
 
 QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at, QString& why)
@@ -226,15 +270,7 @@ QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at
     CodecPtr decoder = openDecoder(stream, why);
     if (!decoder)
         return {};
-    const int64_t target = seekToTarget(*format, stream, at);
-    FramePtr frame = decodeFrameAt(*format, *decoder, index, target);
-    if (!frame && target != AV_NOPTS_VALUE) {
-        // Some containers (MPEG-TS) seek by bytes and may land past the
-        // last key frame: decode from the start instead.
-        rewind(*format);
-        avcodec_flush_buffers(decoder.get());
-        frame = decodeFrameAt(*format, *decoder, index, target);
-    }
+    FramePtr frame = decodeWantedFrame(*format, *decoder, index, at);
     QImage image = frame ? uprightPicture(*frame, box, clockwiseDisplayRotation(stream)) : QImage();
     if (image.isNull())
         why = at.isOverdue() ? QStringLiteral("reading took longer than allowed")
@@ -243,6 +279,31 @@ QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at
 }
 
 } // namespace
+
+QImage scaledFramePicture(const AVFrame& frame, const QSize& size)
+{
+    // The scaler aborts the process on a picture without size or format.
+    const auto pixels = static_cast<AVPixelFormat>(frame.format);
+    if (frame.width <= 0 || frame.height <= 0 || !frame.data[0] || size.isEmpty()
+        || !sws_isSupportedInput(pixels))
+        return {};
+    SwsContext* scaler = sws_getContext(frame.width, frame.height, pixels, size.width(),
+        size.height(), AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!scaler)
+        return {};
+    // AV_PIX_FMT_RGB32 is QImage's RGB32 layout on every byte order.
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull()) {
+        sws_freeContext(scaler);
+        return {};
+    }
+    uint8_t* const planes[4] = { image.bits(), nullptr, nullptr, nullptr };
+    const int strides[4] = { int(image.bytesPerLine()), 0, 0, 0 };
+    const int rows
+        = sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+    sws_freeContext(scaler);
+    return rows > 0 ? image : QImage();
+}
 
 QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
 {

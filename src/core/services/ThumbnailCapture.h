@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+struct AVFrame;
+
 // A picture of a media file for its list row: the first frame at or after a
 // tenth of the file's length, decoded in process (no engine child to start)
 // and scaled to fit `size` with the picture's own proportions, turned upright
@@ -19,10 +21,16 @@ QImage captureThumbnail(const QString& path, const QSize& size, QString* error =
 // slow network disk would otherwise freeze the window.
 inline constexpr std::chrono::milliseconds kSourcePictureLimit { 3000 };
 
-// The frame at `seconds` (the first after it) at the source's own pixel size,
-// turned upright by the track's rotation, for work that must see every source
-// row (finding black bars). Reading stops once `limit` has passed, with a null
-// image, so that the main thread may ask for it on a person's request. As
-// above for failures.
+// The frame at `seconds` (the first after it; the last frame at or past the
+// end, where a preview that played through stands) at the source's own pixel
+// size, turned upright by the track's rotation, for work that must see every
+// source row (finding black bars). Reading stops once `limit` has passed,
+// with a null image, so that the main thread may ask for it on a person's
+// request. As above for failures.
 QImage captureSourcePicture(const QString& path, double seconds, QString* error = nullptr,
     std::chrono::milliseconds limit = kSourcePictureLimit);
+
+// A decoded frame as an RGB32 image of `size`, for the pictures above. A null
+// image for a frame that holds no picture (as a drained decoder leaves it), in
+// a pixel format the scaler cannot read, or too large to hold.
+QImage scaledFramePicture(const AVFrame& frame, const QSize& size);

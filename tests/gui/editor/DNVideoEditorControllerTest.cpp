@@ -549,6 +549,40 @@ TEST(DNVideoEditorController, BlackBorderPresetLeavesNoRowOfTheBars)
     editor->doneButton()->click();
 }
 
+// Each time round its loop the preview reports the clip's end, in tenths of a
+// second past its last frame (1.96 s): the borders are scanned on the
+// source's last picture there, where its decoder has run dry (the frames of
+// this clip are stored out of order). The last picture's top bar is 20 rows
+// higher than the others'.
+TEST(DNVideoEditorController, BlackBorderPresetAtTheLastFrameScansTheLastPicture)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("bars_end.mp4");
+    ASSERT_TRUE(PreviewClips::ffmpeg(
+        { "-f", "lavfi", "-i",
+            "color=c=0xC0C0C0:size=320x120:rate=25:duration=2,pad=320:180:0:30,"
+            "drawbox=y=30:w=320:h=20:c=black:t=fill:enable='gte(n,49)'",
+            "-c:v", "libx264", "-x264-params", "bframes=3:b-adapt=0", "-pix_fmt", "yuv420p" },
+        clip));
+    PreviewWindow main;
+    auto node = clipNode(2, 320, 180, clip);
+    node->setEnableCrop(true);
+    main.window->editNode(node, 0);
+    auto* editor = main.window->videoEditor();
+    auto* control = editor->renderControl();
+    QElapsedTimer firstPicture;
+    firstPicture.start();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !control->originalView()->currentVideoFrame().isNull(); }, 15'000));
+    // The end comes round every two seconds, as late as the first picture was.
+    const qint64 endBound = 6'000 + 4 * firstPicture.elapsed();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return control->currentPlaybackTime() >= 2; }, int(endBound)));
+    // Counted from the bottom: the bottom bar stays 30 rows.
+    EXPECT_EQ(editor->rectByCoppingBlackRegion(), QRectF(0, 30, 320, 100));
+    editor->doneButton()->click();
+}
+
 // Both panes draw the subtitle file the entry converts with, in its own
 // characters; the player would otherwise draw none, or one of its choosing.
 TEST(DNVideoEditorController, BothPanesDrawTheSubtitleFileTheEntryConvertsWith)
