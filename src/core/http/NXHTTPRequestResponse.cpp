@@ -404,10 +404,17 @@ HttpError NXHTTPRequest::appendedPieceShortfall(quint64 fileSize) const
 {
     const QString pieceSent = responseHeaders().value(QStringLiteral("Content-Range"));
     const std::optional<quint64> length = parseContentRange(pieceSent).length();
+    if (length && m_totalBytesRead == 0)
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent none of the piece \"%1\"; the partial file stays as "
+                           "it was")
+                .arg(pieceSent));
     if (length && m_totalBytesRead < *length)
         return requestError(NXHTTPRequestErrorType::ConnectionFailure,
-            QStringLiteral("The server sent %1 bytes of the piece \"%2\"; the file keeps them")
+            QStringLiteral("The server sent %1 of the %2 bytes of the piece \"%3\"; the partial "
+                           "file keeps them")
                 .arg(m_totalBytesRead.load())
+                .arg(*length)
                 .arg(pieceSent));
     const std::optional<quint64> total = parseContentRange(pieceSent).total;
     if (!total || *total == fileSize)

@@ -720,6 +720,9 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                     "bytes 1000-1999/3000");
             },
             {}, 1, whole.left(2000) },
+        { "an empty piece", true,
+            [&](const TestRequest&) { return withRange("bytes 1000-2999/3000", {}); }, {}, 1,
+            onDisk, "none of the piece" },
         { "a piece elsewhere, then an error", true,
             [&](const TestRequest&) { return piece(500, whole.mid(500)); },
             [](const TestRequest&) { return TestReply::text("broken", 500); }, 0, onDisk },
@@ -768,7 +771,7 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                 return withHeader(TestReply::text(whole.mid(1000, 500), 206), "Content-Range",
                     "bytes 1000-1999/*");
             },
-            {}, 1, whole.left(1500) },
+            {}, 1, whole.left(1500), "sent 500 of the 1000 bytes" },
         { "several pieces in one body", true,
             [&](const TestRequest&) {
                 TestReply reply = piece(1000, whole.mid(1000));

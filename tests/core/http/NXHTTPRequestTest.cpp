@@ -699,13 +699,21 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
         EXPECT_EQ(fileBytes(file), fileAfter) << path;
         EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), partialAfter) << path;
     }
-    // A pipe nobody reads is no destination: refused before anything is sent.
+    // A pipe nobody reads is no destination, and a file is never replaced:
+    // refused before anything is asked.
     const QString pipe = dir.filePath(QStringLiteral("pipe"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    EXPECT_EQ(
-        exitCode({ server.url(QStringLiteral("/ok")).toString(), QStringLiteral("--output"), pipe },
-            &output),
-        2);
+    const QString taken = dir.filePath(QStringLiteral("taken"));
+    writeFile(taken, "mine");
+    for (const QString& there : { pipe, taken }) {
+        const qsizetype asked = server.requests().size();
+        EXPECT_EQ(exitCode({ server.url(QStringLiteral("/ok")).toString(),
+                               QStringLiteral("--output"), there },
+                      &output),
+            2);
+        EXPECT_EQ(server.requests().size(), asked);
+    }
+    EXPECT_EQ(fileBytes(taken), "mine");
 }
 
 TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled)
