@@ -1,5 +1,6 @@
 #include "http/NXHTTPRequest.h"
 #include "http/NXDataCompressor.h"
+#include "http/PartialFileOrigin.h"
 
 #include "RequestTestSupport.h"
 #include "server/TestCertificates.h"
@@ -177,7 +178,7 @@ TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
         TestReply reply = TestReply::text(
             range.isEmpty() ? whole : whole.mid(5000), range.isEmpty() ? 200 : 206);
         reply.stallAfter = range.isEmpty() ? 5000 : 0;
-        return reply;
+        return withHeader(reply, "ETag", "\"s\"");
     });
     QTemporaryDir dir;
     Recorder recorder;
@@ -373,6 +374,7 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     QTemporaryDir dir;
     const QString partial = dir.filePath(QStringLiteral("part"));
     writeFile(partial, pattern(1000));
+    PartialFileOrigin { QStringLiteral("\"h\""), {}, std::nullopt }.writeTo(partial);
     NXHTTPRequest::setDefaultUserAgentString(QStringLiteral("Agent 1.0"));
     const auto cookie = [](const char* name, const char* value, const char* domain) {
         QNetworkCookie made(name, value);
@@ -426,10 +428,14 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
 TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
 {
     const QByteArray served = pattern(3000, 5);
+    // Every piece is of the version the partial began with.
+    const QByteArray tag = "\"p\"";
     const auto piece = [&](qsizetype from, qsizetype length, const QByteArray& total) {
-        return withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
-            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1) + '/'
-                + total);
+        return withHeader(
+            withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
+                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1)
+                    + '/' + total),
+            "ETag", tag);
     };
     const auto fromOf = [](const TestRequest& asked) {
         const QByteArray range = asked.header("Range"); // "bytes=N-"
@@ -457,6 +463,7 @@ TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
         QTemporaryDir dir;
         const QString partial = dir.filePath(QStringLiteral("part"));
         writeFile(partial, served.left(1000));
+        PartialFileOrigin { QString::fromLatin1(tag), {}, std::nullopt }.writeTo(partial);
         Recorder recorder;
         const auto get = request(QStringLiteral("/sized"), &recorder);
         get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
@@ -664,9 +671,12 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
             ? withHeader(TestReply::text("", 416), "Content-Range", "bytes */4")
             : TestReply::text("fine");
     });
-    server.route(QStringLiteral("/capped"), [](const TestRequest& asked) {
+    // The partial began under the tag "t", which every piece of it carries.
+    const QByteArray tag = "\"t\"";
+    server.route(QStringLiteral("/capped"), [&](const TestRequest& asked) {
         return asked.header("Range") == "bytes=4-"
-            ? withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12")
+            ? withHeader(withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12"),
+                "ETag", tag)
             : TestReply::text("finemorerest");
     });
     // A page shorter than the partial, or an answer with no body, is not the file.
@@ -674,13 +684,15 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     server.route(QStringLiteral("/empty"), TestReply::text("", 204));
     server.route(QStringLiteral("/reset"), TestReply::text("reset", 205));
     // Pieces of a body whose length the server does not give, till a 416.
-    server.route(QStringLiteral("/open"), [](const TestRequest& asked) {
+    server.route(QStringLiteral("/open"), [&](const TestRequest& asked) {
         const QByteArray whole = "finemorerest";
         const qsizetype from = asked.header("Range").mid(6).chopped(1).toLongLong();
         if (from >= whole.size())
             return withHeader(TestReply::text("", 416), "Content-Range", "bytes */*");
-        return withHeader(TestReply::text(whole.mid(from, 4), 206), "Content-Range",
-            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + 3) + "/*");
+        return withHeader(
+            withHeader(TestReply::text(whole.mid(from, 4), 206), "Content-Range",
+                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + 3) + "/*"),
+            "ETag", tag);
     });
     struct Resumed {
         const char* path;
@@ -695,6 +707,8 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     for (const auto& [path, expected, partialAfter, fileAfter] : resumed) {
         const QString file = dir.filePath(QString::fromLatin1(path + 1));
         writeFile(file + QStringLiteral(".part"), "fine");
+        PartialFileOrigin { QString::fromLatin1(tag), {}, std::nullopt }.writeTo(
+            file + QStringLiteral(".part"));
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
             QStringLiteral("--output"), file, QStringLiteral("--resume") };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
