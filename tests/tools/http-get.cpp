@@ -2,11 +2,11 @@
 //
 //   http-get URL --output FILE [--resume] [--proxy HOST:PORT] [--timeout S]
 //
-// With --resume the partial file FILE.part is continued when it exists and
-// kept when the transfer fails; it is locked meanwhile, so that a second run
-// into it fails at once. Prints "status: <HTTP status>", "bytes:
-// <body bytes received by this run>" and, when the transfer fails,
-// "error: <code> <description>". Exit status: see kExitRule.
+// FILE must be a new name. With --resume the partial file FILE.part is
+// continued when it exists and kept when the transfer fails; it is locked
+// meanwhile, so that a second run into it fails at once. Prints "status:
+// <HTTP status>", "bytes: <body bytes received by this run>" and, when the
+// transfer fails, "error: <code> <description>". Exit status: see kExitRule.
 #include "http/NXHTTPRequest.h"
 #include "platform/PathStatus.h"
 
@@ -25,7 +25,8 @@ const char* const kExitRule
       "redirected to an address that is not followed (not http or https, or none at all) or "
       "answered another status of 300 to 399 (such as 304); FILE is then not written. Otherwise 0 "
       "when the body arrived (a 416 that finds FILE.part whole included), 1 when the transfer "
-      "failed (after a redirect that was followed too), and 2 on a usage error.";
+      "failed (after a redirect that was followed too), and 2 on a usage error (a FILE that is "
+      "already there included: nothing is asked then).";
 
 // Configures the request from the command line; an empty result is a usage error.
 QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
@@ -33,9 +34,10 @@ QString configure(NXHTTPRequest& request, const QCommandLineParser& parser)
     const QString output = parser.value(QStringLiteral("output"));
     if (output.isEmpty())
         return QStringLiteral("--output FILE is needed");
-    // A pipe nobody reads would hold the transfer for good.
-    if (pathExists(output) && !isRegularFile(output))
-        return QStringLiteral("--output FILE must be a regular file or a new name");
+    // The body never replaces a file, and a pipe nobody reads would hold
+    // the transfer for good: said before anything is asked.
+    if (pathExists(output))
+        return QStringLiteral("--output FILE must be a new name: a file of that name is there");
     request.setDownloadDestinationPath(output);
     if (parser.isSet(QStringLiteral("resume"))) {
         request.setTemporaryFileDownloadPath(output + QStringLiteral(".part"));

@@ -1,6 +1,7 @@
 #include "download/DNYoutubeDownloader.h"
 
 #include "download/DNYoutubeFileNames.h"
+#include "http/PartialFileOrigin.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/PathStatus.h"
@@ -182,8 +183,8 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
         return false;
     }
     // Which stream it is, whatever its size: a later version finds it by this.
-    const QByteArray family = familyMark();
-    ::fsetxattr(fd, kStreamAttribute, family.constData(), size_t(family.size()), 0);
+    m_family = familyMark();
+    ::fsetxattr(fd, kStreamAttribute, m_family.constData(), size_t(m_family.size()), 0);
     holdLock(std::move(lock));
     return true;
 }
@@ -311,11 +312,44 @@ HttpError DNYoutubeStreamRequest::answerHeadRefusal(const NXHeaderDictionary& he
                              .section(QLatin1Char(';'), 0, 0)
                              .trimmed()
                              .toLower();
-    if (type != QLatin1String("text/html") && type != QLatin1String("application/xhtml+xml"))
+    if (type == QLatin1String("text/html") || type == QLatin1String("application/xhtml+xml"))
+        return requestError(NXHTTPRequestErrorType::FileManagement,
+            QStringLiteral("A web page came instead of the %1 (%2)")
+                .arg(carriedMedia(), url().toString(QUrl::RemoveQuery)));
+    const PartialFileOrigin& answer = answerOrigin();
+    const QString contradicted = contradictedPartial(answer);
+    if (contradicted.isEmpty())
         return {};
+    const std::optional<PartialFileOrigin> began = PartialFileOrigin::readFrom(contradicted);
     return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("A web page came instead of the %1 (%2)")
-            .arg(carriedMedia(), url().toString(QUrl::RemoveQuery)));
+        QStringLiteral("The server gives the %1's version %2 a length of %3 bytes, where it gave "
+                       "it %4 when %5 began; that partial file stays")
+            .arg(carriedMedia(), answer.entityTag)
+            .arg(*answer.total)
+            .arg(began && began->total ? *began->total : 0)
+            .arg(contradicted));
+}
+
+// A partial of another size of this stream began under the strong tag the
+// answer gives, with another length: the analysis took the new length for
+// another version, but the server names the same bytes. One of its answers
+// is wrong, and the partial may be the good one: it is neither replaced nor
+// removed as superseded.
+QString DNYoutubeStreamRequest::contradictedPartial(const PartialFileOrigin& answer) const
+{
+    if (m_family.isEmpty() || !answer.hasStrongTag() || !answer.total)
+        return {};
+    const QDir folder = QFileInfo(m_partialPath).dir();
+    for (const QString& name :
+        folder.entryList({ QStringLiteral("*.quillondownload") }, QDir::Files | QDir::Hidden)) {
+        const QString path = folder.filePath(name);
+        if (path == m_partialPath || streamMarkOf(path) != m_family || QFileInfo(path).size() == 0)
+            continue;
+        const std::optional<PartialFileOrigin> began = PartialFileOrigin::readFrom(path);
+        if (began && began->contradictedBy(answer))
+            return path;
+    }
+    return {};
 }
 
 HttpError DNYoutubeStreamRequest::finishedFileRefusal(const QString& file) const

@@ -102,6 +102,8 @@ private:
     std::shared_ptr<StreamFileLock> lockStreamFile(QString* reason) const;
     void reclaimStreamFile(std::shared_ptr<StreamFileLock> streamLock);
     QString answerProblem() const;
+    // A partial of another size of this stream that `answer` contradicts, or "".
+    QString contradictedPartial(const PartialFileOrigin& answer) const;
     QString bodyProblem(const QString& file, qint64 size) const;
 
     std::shared_ptr<DNYoutubeNode> m_youtubeNode;
@@ -111,6 +113,8 @@ private:
     // The stream's size as the analysis gave it, when the request was claimed.
     double m_streamSize = 0;
     bool m_streamSizeExact = false;
+    // The key of the stream's family, taken when the partial was claimed.
+    QByteArray m_family;
     // Taken on the network thread when a body written afresh replaces the
     // partial, read on the job's.
     mutable std::mutex m_lockMutex;

@@ -434,10 +434,9 @@ void NXHTTPRequest::askFromOffset(quint64 from)
     const QString ifRange = QStringLiteral("If-Range");
     m_requestHeaders.remove(ifRange);
     if (from > 0) {
-        const std::optional<PartialFileOrigin>& origin = m_partialFile.readOrigin();
         m_requestHeaders.insert(range, QStringLiteral("bytes=%1-").arg(from));
         m_requestHeaders.insert(coding, QStringLiteral("identity"));
-        if (origin && !origin->ifRangeValue().isEmpty())
+        if (const std::optional<PartialFileOrigin>& origin = m_partialFile.knownOrigin())
             m_requestHeaders.insert(ifRange, origin->ifRangeValue());
     } else {
         m_requestHeaders.remove(range);
@@ -534,8 +533,24 @@ void NXHTTPRequest::updatePartialDownloadSize()
             m_partialFile.markSuperseded();
         }
     }
-    // Its bytes stay until a whole body takes their place.
-    m_partialDownloadSize = m_partialFile.isSuperseded() ? 0 : size;
+    // Its bytes stay until a whole body takes their place; without a
+    // validator that ties a piece to them, they are not continued.
+    const bool continued = size > 0 && !m_partialFile.isSuperseded() && isResumable();
+    m_partialDownloadSize = continued ? size : 0;
+}
+
+// Only a piece that the server ties to the partial's bytes by a strong
+// validator may be joined to them: a weak tag, a date within the second it
+// was answered, or nothing at all, and two versions would make one file.
+bool NXHTTPRequest::isResumable()
+{
+    const std::optional<PartialFileOrigin>& origin = m_partialFile.readOrigin();
+    if (origin && !origin->ifRangeValue().isEmpty())
+        return true;
+    DNLog(QStringLiteral("%1 is fetched afresh beside the partial file: nothing the server "
+                         "gave ties a piece to its bytes")
+              .arg(m_partialFile.path()));
+    return false;
 }
 
 QString NXHTTPRequest::stalePartialReason(quint64 size)

@@ -490,6 +490,9 @@ protected:
     // Called, on the network thread, with the head of a success whose body
     // would reach the file; an error refuses it before a byte is written.
     virtual HttpError answerHeadRefusal(const NXHeaderDictionary& headers) const;
+    // The version the answer being read names, with the length it gives the
+    // whole body when it says; on the network thread.
+    const PartialFileOrigin& answerOrigin() const { return m_answerOrigin; }
 
     // Request body, once per request.
     void buildPostBody();
@@ -585,6 +588,8 @@ private:
     // A piece continues the partial file when it starts at its end, and
     // names the version and length the partial file was started from.
     bool continuesPartialFile(const HttpMessage& head) const;
+    PartialFileOrigin answerVersion(const HttpMessage& head) const;
+    HttpError contradictionRefusal(const HttpMessage& head) const;
     bool findsPartialWhole(const HttpMessage& head) const;
     bool outgrowsFile(const HttpMessage& head) const;
     HttpError pieceCountRefusal() const;
@@ -592,6 +597,7 @@ private:
     HttpError claimDownloadFiles();
     // Why the partial on disk cannot be continued, or "".
     QString stalePartialReason(quint64 size);
+    bool isResumable();
     // The piece just appended held bytes, and the server gives no length
     // for the body: more may follow it.
     bool endsPieceOfUnknownLength() const;

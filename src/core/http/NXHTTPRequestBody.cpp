@@ -275,10 +275,14 @@ HttpError NXHTTPRequest::claimDownloadFiles()
     PartialFile::removeAbandonedSiblings(destinationFolder);
     if (!partial.isEmpty() && QFileInfo(partial).path() != destinationFolder)
         PartialFile::removeAbandonedSiblings(QFileInfo(partial).path());
-    if (!m_allowResumeForFileDownloads || partial.isEmpty() || m_ownerLocksPartialFile
-        || writesDestinationDirectly())
+    if (!m_allowResumeForFileDownloads || partial.isEmpty() || writesDestinationDirectly())
         return {};
-    return m_partialFile.lock();
+    if (!m_ownerLocksPartialFile) {
+        if (HttpError failure = m_partialFile.lock(); !failure.isNull())
+            return failure;
+    }
+    m_partialFile.removeAbandonedReplacements();
+    return {};
 }
 
 // The destination changes only here, once the whole body is on disk (and

@@ -2,6 +2,7 @@
 
 #include "http/NetworkThread.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -127,15 +128,12 @@ void NXHTTPRequest::readResponseHeaders()
     m_pieceLength = m_bodyDisposal == BodyDisposal::Append
         ? parseContentRange(head->header(QStringLiteral("Content-Range"))).length()
         : std::nullopt;
-    if (m_bodyDisposal == BodyDisposal::Write) {
-        const std::optional<quint64> length
-            = decimalValue(head->header(QStringLiteral("Content-Length")));
-        m_answerOrigin = PartialFileOrigin::fromAnswer(
-            head->headers(), isResponseCompressed() ? std::nullopt : length);
-    }
+    m_answerOrigin = answerVersion(*head);
     if (outgrowsFile(*head))
         m_partialFile.markSuperseded();
     HttpError refusal = answerRefusal(*head);
+    if (refusal.isNull())
+        refusal = contradictionRefusal(*head);
     const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
     if (refusal.isNull() && toFile
         && (m_bodyDisposal == BodyDisposal::Write || m_bodyDisposal == BodyDisposal::Append))
@@ -328,11 +326,41 @@ bool NXHTTPRequest::continuesPartialFile(const HttpMessage& head) const
         return false;
     const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
     if (!began)
-        return true;
+        return false;
     // A piece of unknown total never runs past the total the file gave.
     if (began->total && *range.last >= *began->total)
         return false;
-    return began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+    return began->tiedTo(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+}
+
+// The version a success names, with the length it gives the whole body: a
+// piece's total, or the length of a body that comes uncoded.
+PartialFileOrigin NXHTTPRequest::answerVersion(const HttpMessage& head) const
+{
+    std::optional<quint64> total;
+    if (head.statusCode() == 206)
+        total = parseContentRange(head.header(QStringLiteral("Content-Range"))).total;
+    else if (head.statusCode() / 100 == 2 && !isResponseCompressed())
+        total = decimalValue(head.header(QStringLiteral("Content-Length")));
+    return PartialFileOrigin::fromAnswer(head.headers(), total);
+}
+
+// The partial's bytes were given under a strong tag and one length; an
+// answer with that tag and another length cannot be true of both, and no
+// side of it can be trusted: nothing of it reaches a file.
+HttpError NXHTTPRequest::contradictionRefusal(const HttpMessage& head) const
+{
+    const int status = head.statusCode();
+    const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
+    if ((status != 200 && status != 206) || !began || !began->contradictedBy(m_answerOrigin)
+        || m_partialFile.path().isEmpty() || QFileInfo(m_partialFile.path()).size() == 0)
+        return {};
+    return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+        QStringLiteral("The server gives the version %1 a length of %2 bytes, where it gave it "
+                       "%3 when the partial file began; the partial file stays as it was")
+            .arg(began->entityTag)
+            .arg(*m_answerOrigin.total)
+            .arg(*began->total));
 }
 
 qsizetype NXHTTPRequest::roomInPiece(qsizetype size) const
@@ -404,10 +432,17 @@ HttpError NXHTTPRequest::appendedPieceShortfall(quint64 fileSize) const
 {
     const QString pieceSent = responseHeaders().value(QStringLiteral("Content-Range"));
     const std::optional<quint64> length = parseContentRange(pieceSent).length();
+    if (length && m_totalBytesRead == 0)
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent none of the piece \"%1\"; the partial file stays as "
+                           "it was")
+                .arg(pieceSent));
     if (length && m_totalBytesRead < *length)
         return requestError(NXHTTPRequestErrorType::ConnectionFailure,
-            QStringLiteral("The server sent %1 bytes of the piece \"%2\"; the file keeps them")
+            QStringLiteral("The server sent %1 of the %2 bytes of the piece \"%3\"; the partial "
+                           "file keeps them")
                 .arg(m_totalBytesRead.load())
+                .arg(*length)
                 .arg(pieceSent));
     const std::optional<quint64> total = parseContentRange(pieceSent).total;
     if (!total || *total == fileSize)

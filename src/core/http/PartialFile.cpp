@@ -46,15 +46,18 @@ HttpError writeError(const QFile& file)
 
 // Made and marked as ours before anything is written to it, so that one
 // left by a killed process is known for abandoned.
-bool createMarked(const QString& path)
+Fd createMarked(const QString& path)
 {
-    const Fd fd(::open(QFile::encodeName(path).constData(),
+    Fd fd(::open(QFile::encodeName(path).constData(),
         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (!fd.valid())
-        return false;
-    OwnerMark::mark(fd.get());
-    return true;
+    if (fd.valid())
+        OwnerMark::mark(fd.get());
+    return fd;
 }
+
+// The UUID siblingPath() puts in a name.
+const QString kUuidPattern
+    = QStringLiteral("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
 
 // Whether `fd` holds the file at `path` (a link not followed).
 bool isSameFile(int fd, const QString& path)
@@ -96,8 +99,8 @@ QString PartialFile::siblingPath(const QString& path)
 
 void PartialFile::removeAbandonedSiblings(const QString& folder)
 {
-    static const QRegularExpression naming(QStringLiteral(
-        "^\\..*\\.[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\.download$"));
+    static const QRegularExpression naming(
+        QStringLiteral("^\\..*\\.%1\\.download$").arg(kUuidPattern));
     const QDir dir(folder);
     for (const QString& name :
         dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {
@@ -106,6 +109,38 @@ void PartialFile::removeAbandonedSiblings(const QString& folder)
         if (naming.match(name).hasMatch()
             && ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)
             && status.st_uid == ::geteuid() && OwnerMark::ownerOf(path) == OwnerMark::Owner::Gone)
+            ::unlink(QFile::encodeName(path).constData());
+    }
+}
+
+// Where the file system keeps no extended attributes, no owner mark can be
+// written, and a body a killed run wrote beside the partial would stay for
+// good. There, and only there, such a body is known for ours by two things
+// together: its name is the one siblingPath() gives a replacement of this
+// very partial (a dot, the partial's name, a random UUID, ".download"), a
+// name no other program has reason to make beside our partial; and nobody
+// holds the lock every run keeps on the body it writes (open()). The lock on
+// the partial, which the sweeping run holds, keeps any other run from
+// starting a body beside it meanwhile. Where attributes are kept, only the
+// mark counts: a file there without it is not ours.
+void PartialFile::removeAbandonedReplacements() const
+{
+    const QFileInfo partial(m_path);
+    const QRegularExpression naming(
+        QStringLiteral("^\\.%1\\.%2\\.download$")
+            .arg(QRegularExpression::escape(partial.fileName()), kUuidPattern));
+    const QDir dir = partial.dir();
+    for (const QString& name :
+        dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {
+        const QString path = dir.filePath(name);
+        if (!naming.match(name).hasMatch() || PartialFileOrigin::isKeptOn(path))
+            continue;
+        const Fd fd(::open(
+            QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+        struct stat status { };
+        if (fd.valid() && ::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode)
+            && status.st_uid == ::geteuid() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0
+            && isSameFile(fd.get(), path))
             ::unlink(QFile::encodeName(path).constData());
     }
 }
@@ -213,8 +248,13 @@ HttpError PartialFile::open(
         const bool sameType = !m_origin || !origin || m_origin->sameTypeAs(*origin);
         m_replacesShorter = (m_superseded || otherVersion) && sameType;
     }
-    if (m_chosen || beside)
-        createMarked(m_path);
+    if (m_chosen || beside) {
+        Fd made = createMarked(m_path);
+        // Held while it is written beside the partial: one that nobody holds
+        // was left by a run that ended (removeAbandonedReplacements).
+        if (beside && made.valid() && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0)
+            m_besideLock = std::move(made);
+    }
     auto file = std::make_unique<QFile>(m_path);
     const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
     if (!file->open(QIODevice::WriteOnly | mode)) {
@@ -251,6 +291,9 @@ HttpError PartialFile::promote()
     const QString replacement = m_path;
     if (m_output && !m_output->flush())
         return writeError(*m_output);
+    // Our lock on the partial keeps a sweep off it till it holds the lock of
+    // the partial it becomes.
+    m_besideLock.reset();
     if (m_replaceHook)
         m_replaceHook(replacement);
     if (!lockReplacement(replacement))
@@ -276,6 +319,7 @@ void PartialFile::abandon()
         return;
     close();
     QFile::remove(m_path);
+    m_besideLock.reset();
     m_path = std::exchange(m_replacedPath, QString());
 }
 
@@ -359,6 +403,7 @@ HttpError PartialFile::finishCoded(const QString& destination, NXDataDecompresso
     if (!failure.isNull())
         QFile::remove(inflated);
     QFile::remove(m_path);
+    m_besideLock.reset();
     const bool beside = isReplacing();
     if (beside)
         m_path = std::exchange(m_replacedPath, QString());

@@ -102,6 +102,10 @@ public:
     // Removes the files at such names in `folder` whose process has ended (a
     // download killed while it wrote them).
     static void removeAbandonedSiblings(const QString& folder);
+    // The same for bodies written beside the partial file on a file system
+    // that keeps no owner mark; only while the partial's lock is held (ours
+    // or the owner's).
+    void removeAbandonedReplacements() const;
     // A device, pipe or socket: written to, never replaced.
     static bool isSpecialFile(const QString& path);
 
@@ -131,5 +135,7 @@ private:
     // the file to take it.
     Fd m_lock;
     QString m_lockedPath;
+    // Held on a body while it is written beside the partial.
+    Fd m_besideLock;
     bool m_madeToLock = false;
 };

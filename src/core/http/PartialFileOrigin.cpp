@@ -1,8 +1,10 @@
 #include "http/PartialFileOrigin.h"
 
 #include "http/HttpHeaders.h"
+#include "http/NXHTTPRequest.h"
 #include "platform/DNLogger.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QStringList>
 
@@ -15,12 +17,13 @@ namespace {
 
 const char* const kAttribute = "user.quillon.origin";
 
-// The form kept on disk: entity tag, date, total and type, one per line.
-// Files of earlier versions have no line for the type.
+// The form kept on disk: entity tag, Last-Modified, total, type and Date,
+// one per line. Files of earlier versions have no line for the type or the Date.
 QByteArray serialized(const PartialFileOrigin& origin)
 {
     const QString total = origin.total ? QString::number(*origin.total) : QString();
-    return QStringList { origin.entityTag, origin.lastModified, total, origin.contentType }
+    return QStringList { origin.entityTag, origin.lastModified, total, origin.contentType,
+        origin.date }
         .join(QLatin1Char('\n'))
         .toUtf8();
 }
@@ -39,11 +42,11 @@ bool isHeaderText(const QString& text)
 std::optional<PartialFileOrigin> parsed(const QByteArray& stored)
 {
     const QStringList lines = QString::fromUtf8(stored).split(QLatin1Char('\n'));
-    if (lines.size() != 3 && lines.size() != 4)
+    if (lines.size() < 3 || lines.size() > 5)
         return std::nullopt;
     if (!std::all_of(lines.cbegin(), lines.cend(), isHeaderText))
         return std::nullopt;
-    PartialFileOrigin origin { lines[0], lines[1], std::nullopt, lines.value(3) };
+    PartialFileOrigin origin { lines[0], lines[1], std::nullopt, lines.value(3), lines.value(4) };
     bool ok = false;
     const quint64 total = lines[2].toULongLong(&ok);
     if (ok)
@@ -79,7 +82,8 @@ PartialFileOrigin PartialFileOrigin::fromAnswer(
                              .trimmed()
                              .toLower();
     return { headers.value(QStringLiteral("ETag")).trimmed(),
-        headers.value(QStringLiteral("Last-Modified")).trimmed(), total, type };
+        headers.value(QStringLiteral("Last-Modified")).trimmed(), total, type,
+        headers.value(QStringLiteral("Date")).trimmed() };
 }
 
 std::optional<PartialFileOrigin> PartialFileOrigin::readFrom(const QString& path)
@@ -122,17 +126,43 @@ bool PartialFileOrigin::hasStrongTag() const
     return isStrongTag(entityTag);
 }
 
-QString PartialFileOrigin::ifRangeValue() const
+bool PartialFileOrigin::hasStrongDate() const
 {
-    return hasStrongTag() ? entityTag : lastModified;
+    if (!entityTag.isEmpty())
+        return false;
+    const QDateTime modified = NXHTTPRequest::dateFromRFC1123String(lastModified);
+    const QDateTime answered = NXHTTPRequest::dateFromRFC1123String(date);
+    return modified.isValid() && answered.isValid() && modified.secsTo(answered) >= 1;
 }
 
-bool PartialFileOrigin::continuedBy(const PartialFileOrigin& piece) const
+QString PartialFileOrigin::ifRangeValue() const
+{
+    if (hasStrongTag())
+        return entityTag;
+    return hasStrongDate() ? lastModified : QString();
+}
+
+bool PartialFileOrigin::tiedTo(const PartialFileOrigin& piece) const
 {
     if (total && piece.total && *total != *piece.total)
         return false;
-    return !bothSetAndDiffer(entityTag, piece.entityTag)
-        && !bothSetAndDiffer(lastModified, piece.lastModified);
+    if (hasStrongTag())
+        return piece.entityTag == entityTag;
+    return hasStrongDate() && piece.entityTag.isEmpty() && piece.lastModified == lastModified;
+}
+
+bool PartialFileOrigin::continuedBy(const PartialFileOrigin& answer) const
+{
+    if (total && answer.total && *total != *answer.total)
+        return false;
+    return !bothSetAndDiffer(entityTag, answer.entityTag)
+        && !bothSetAndDiffer(lastModified, answer.lastModified);
+}
+
+bool PartialFileOrigin::contradictedBy(const PartialFileOrigin& answer) const
+{
+    return hasStrongTag() && answer.entityTag == entityTag && total && answer.total
+        && *total != *answer.total;
 }
 
 bool PartialFileOrigin::supersededBy(const PartialFileOrigin& answer) const

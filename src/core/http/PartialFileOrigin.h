@@ -21,6 +21,9 @@ struct PartialFileOrigin {
     std::optional<quint64> total;
     // The media type, in lower case, without its parameters.
     QString contentType = {};
+    // The answer's Date: a Last-Modified at least a second before it names
+    // one version of the bytes; one within that second may name several.
+    QString date = {};
 
     // From an answer's head; `total` is the body's length when it is stated.
     static PartialFileOrigin fromAnswer(const HttpHeaders& headers, std::optional<quint64> total);
@@ -33,11 +36,23 @@ struct PartialFileOrigin {
     static void removeFrom(const QString& path);
 
     bool hasStrongTag() const;
-    // The value of If-Range for a range of this file, or "" when there is
-    // nothing a server can compare.
+    // No tag at all, and a Last-Modified that names one version of the bytes.
+    bool hasStrongDate() const;
+    // The value of If-Range for a range of this file: its strong tag, or
+    // where it has no tag its strong date; "" when nothing names these very
+    // bytes (a weak tag says only that two answers mean the same), and then
+    // no range of it may be asked for.
     QString ifRangeValue() const;
-    // False when `piece` names another version or another length of the file.
-    bool continuedBy(const PartialFileOrigin& piece) const;
+    // Whether the piece `piece` is surely of the bytes this file began with:
+    // the same strong tag, or, where neither has a tag, the same strong
+    // date; and no other length.
+    bool tiedTo(const PartialFileOrigin& piece) const;
+    // False when `answer` names another version or another length of the
+    // file; an answer that names none agrees.
+    bool continuedBy(const PartialFileOrigin& answer) const;
+    // The server names the same version by our strong tag and gives it
+    // another length: one of the two answers is wrong, and which is unknown.
+    bool contradictedBy(const PartialFileOrigin& answer) const;
     // True when the whole body `answer` began is surely another version of
     // this file: its tag, weak or strong, is not ours (or, where either has
     // none, its date), and it is the same kind of content when both types

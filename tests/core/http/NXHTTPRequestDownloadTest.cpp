@@ -29,19 +29,33 @@ QStringList filesIn(const QString& folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
 }
 
-// Serves `whole`, honouring "Range: bytes=N-" with a 206 unless told not to.
+// The strong tag a server that keeps its versions apart gives `whole`.
+QByteArray tagOf(const QByteArray& whole)
+{
+    return '"' + QCryptographicHash::hash(whole, QCryptographicHash::Md5).toHex().left(16) + '"';
+}
+
+// Serves `whole` under its tag, honouring "Range: bytes=N-" with a 206.
 TestReply rangedReply(const TestRequest& asked, const QByteArray& whole)
 {
     static const QRegularExpression form(QStringLiteral("^bytes=(\\d+)-$"));
     const auto match = form.match(QString::fromLatin1(asked.header("Range")));
     if (!match.hasMatch())
-        return TestReply::text(whole);
+        return withHeader(TestReply::text(whole), "ETag", tagOf(whole));
     const qsizetype from = match.captured(1).toLongLong();
     TestReply reply = withHeader(TestReply::text(whole.mid(from), 206), "Content-Range",
         "bytes " + QByteArray::number(from) + '-' + QByteArray::number(whole.size() - 1) + '/'
             + QByteArray::number(whole.size()));
     reply.reason = "Partial Content";
-    return reply;
+    return withHeader(reply, "ETag", tagOf(whole));
+}
+
+// The same reply, tagged as a piece of `whole` when it is a piece without a tag.
+TestReply tagPiece(TestReply reply, const QByteArray& whole)
+{
+    const bool tagged = std::any_of(reply.headers.cbegin(), reply.headers.cend(),
+        [](const auto& header) { return header.first == "ETag"; });
+    return reply.status == 206 && !tagged ? withHeader(reply, "ETag", tagOf(whole)) : reply;
 }
 
 class DownloadTest : public ::testing::Test {
@@ -70,6 +84,15 @@ protected:
 
     QString destination() const { return dir.filePath(QStringLiteral("file")); }
     QString partial() const { return dir.filePath(QStringLiteral("file.part")); }
+
+    // A partial of `whole` as an earlier run left it, under the tag the
+    // server gave then.
+    void writePartial(const QByteArray& bytes, const QByteArray& whole) const
+    {
+        writeFile(partial(), bytes);
+        PartialFileOrigin { QString::fromLatin1(tagOf(whole)), {}, std::nullopt }.writeTo(
+            partial());
+    }
 
     TestHttpServer server;
     QTemporaryDir dir;
@@ -119,7 +142,7 @@ TEST_F(DownloadTest, APartialFileIsContinuedOnlyByAnAnswerThatFitsIt)
         server.route(path, [&](const TestRequest& asked) {
             return asked.header("Range").isEmpty() ? TestReply::text(whole) : c.rangedAnswer(asked);
         });
-        writeFile(partial(), onDisk);
+        writePartial(onDisk, whole);
         QFile::remove(destination());
         const int before = int(server.requests().size());
         const auto get = fileRequest(path);
@@ -720,6 +743,9 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                     "bytes 1000-1999/3000");
             },
             {}, 1, whole.left(2000) },
+        { "an empty piece", true,
+            [&](const TestRequest&) { return withRange("bytes 1000-2999/3000", {}); }, {}, 1,
+            onDisk, "none of the piece" },
         { "a piece elsewhere, then an error", true,
             [&](const TestRequest&) { return piece(500, whole.mid(500)); },
             [](const TestRequest&) { return TestReply::text("broken", 500); }, 0, onDisk },
@@ -768,7 +794,7 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                 return withHeader(TestReply::text(whole.mid(1000, 500), 206), "Content-Range",
                     "bytes 1000-1999/*");
             },
-            {}, 1, whole.left(1500) },
+            {}, 1, whole.left(1500), "sent 500 of the 1000 bytes" },
         { "several pieces in one body", true,
             [&](const TestRequest&) {
                 TestReply reply = piece(1000, whole.mid(1000));
@@ -798,13 +824,15 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        // Every piece is of the version the partial began with.
         server.route(path, [&](const TestRequest& asked) {
             const bool ranged = !asked.header("Range").isEmpty();
-            return (ranged && c.ranged) || !c.whole ? c.ranged(asked) : c.whole(asked);
+            return tagPiece(
+                (ranged && c.ranged) || !c.whole ? c.ranged(asked) : c.whole(asked), whole);
         });
         QFile::remove(partial());
         if (c.withPartial)
-            writeFile(partial(), onDisk);
+            writePartial(onDisk, whole);
         const auto get = fileRequest(path);
         run(get);
         EXPECT_EQ(get->error().code(), c.error)
@@ -845,6 +873,8 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     };
     const QByteArray monday = "Mon, 01 Jan 2024 00:00:00 GMT";
     const QByteArray tuesday = "Tue, 02 Jan 2024 00:00:00 GMT";
+    // Answered on Wednesday, Monday's date names one version of the bytes.
+    const QString wednesday = QStringLiteral("Wed, 03 Jan 2024 00:00:00 GMT");
     // A shorter whole body, for a server that heeds no range.
     const auto shorterWith = [&](const char* validator, const QByteArray& value) {
         TestReply reply = withHeader(TestReply::text(shorter), validator, value);
@@ -858,13 +888,18 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
                 + total);
         return validator.isEmpty() ? reply : withHeader(reply, "ETag", validator);
     };
+    const auto modified = [](TestReply reply, const QByteArray& date) {
+        return withHeader(reply, "Last-Modified", date);
+    };
     struct Case {
         const char* name;
         PartialFileOrigin began;
         std::function<TestReply(qsizetype from)> ranged;
         QByteArray whole; // what a request for all of it gets
-        QByteArray ifRange; // sent with the range
+        QByteArray ifRange; // sent with the range; empty: no range is asked for
         QByteArray expected; // empty: refused, the partial stays
+        const char* said = nullptr; // in the failure, when given
+        std::function<TestReply()> wholeAnswer = {}; // in place of `whole`, with its headers
     };
     const Case cases[] = {
         { "the same version", { "\"v1\"", {}, 10000 },
@@ -873,7 +908,8 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
             [&](qsizetype from) { return piece(v2, from, "12000", "\"v2\""); }, v2, "\"v1\"", v2 },
         { "another total, no tag", { "\"v1\"", {}, 10000 },
             [&](qsizetype from) { return piece(v2, from, "12000", {}); }, v2, "\"v1\"", v2 },
-        { "another date, same length", { {}, "Mon, 01 Jan 2024 00:00:00 GMT", 10000 },
+        { "another date, same length",
+            { {}, "Mon, 01 Jan 2024 00:00:00 GMT", 10000, {}, wednesday },
             [&](qsizetype from) {
                 return withHeader(piece(sameLength, from, "10000", {}), "Last-Modified",
                     "Tue, 02 Jan 2024 00:00:00 GMT");
@@ -890,6 +926,34 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
         { "416 short of the length it began with", { "\"v1\"", {}, 10000 },
             [&](qsizetype) { return withHeader(refusedRange("bytes */5000"), "ETag", "\"v1\""); },
             v1, "\"v1\"", v1 },
+        // A weak tag, a date where a tag is known, a date within the second
+        // it was answered, or nothing: a range would join two versions.
+        { "the same weak tag and date, new bytes", { "W/\"a\"", monday, 10000, {}, wednesday },
+            [&](qsizetype from) {
+                return modified(piece(sameLength, from, "10000", "W/\"a\""), monday);
+            },
+            sameLength, "", sameLength },
+        { "the same date, the weak tag dropped", { "W/\"a\"", monday, 10000, {}, wednesday },
+            [&](qsizetype from) { return modified(piece(sameLength, from, "10000", {}), monday); },
+            sameLength, "", sameLength },
+        { "a date within the second of its answer", { {}, monday, 10000, {}, monday },
+            [&](qsizetype from) { return modified(piece(sameLength, from, "10000", {}), monday); },
+            sameLength, "", sameLength },
+        { "a piece without a validator", { "\"v1\"", monday, 10000, {}, wednesday },
+            [&](qsizetype from) { return piece(sameLength, from, "10000", {}); }, sameLength,
+            "\"v1\"", sameLength },
+        { "the same strong date", { {}, monday, 10000, {}, wednesday },
+            [&](qsizetype from) { return modified(piece(v1, from, "10000", {}), monday); },
+            sameLength, monday, v1 },
+        // The server gives one strong tag two lengths: no answer of it is trusted.
+        { "the same strong tag, another length, whole", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) {
+                return withHeader(TestReply::text(pattern(8000, 13)), "ETag", "\"v1\"");
+            },
+            pattern(8000, 13), "\"v1\"", {}, "a length of 8000 bytes" },
+        { "the same strong tag, another length, a piece", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return piece(pattern(8000, 13), from, "8000", "\"v1\""); },
+            pattern(8000, 13), "\"v1\"", {}, "a length of 8000 bytes" },
         // The piece that runs past it is not written, and what comes for all
         // of it proves nothing.
         { "pieces of unknown total past the length it began with", { "\"v1\"", {}, 10000 },
@@ -897,27 +961,29 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
                 if (from >= longer.size())
                     return refusedRange("bytes */*");
                 const QByteArray bytes = longer.mid(from, 3000);
-                return withHeader(TestReply::text(bytes, 206), "Content-Range",
-                    "bytes " + QByteArray::number(from) + '-'
-                        + QByteArray::number(from + bytes.size() - 1) + "/*");
+                return withHeader(withHeader(TestReply::text(bytes, 206), "Content-Range",
+                                      "bytes " + QByteArray::number(from) + '-'
+                                          + QByteArray::number(from + bytes.size() - 1) + "/*"),
+                    "ETag", "\"v1\"");
             },
             shorter, "\"v1\"", {} },
         { "a shorter version with another tag", { "\"v1\"", {}, 10000, "video/mp4" },
             [&](qsizetype) { return typed(shorter, "\"v2\"", "video/mp4"); }, shorter, "\"v1\"",
             shorter },
-        { "a shorter version told by a 416", { {}, {}, 10000 },
-            [&](qsizetype) { return refusedRange("bytes */3000"); }, shorter, "", shorter },
-        { "a shorter version with another date", { {}, monday, 10000, "video/mp4" },
+        { "a shorter version told by a 416", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return refusedRange("bytes */3000"); }, shorter, "\"v1\"", shorter },
+        { "a shorter version with another date", { {}, monday, 10000, "video/mp4", wednesday },
             [&](qsizetype) { return shorterWith("Last-Modified", tuesday); }, shorter, monday,
             shorter },
         { "a shorter version with another weak tag", { "W/\"a\"", {}, 10000, "video/mp4" },
-            [&](qsizetype) { return shorterWith("ETag", "W/\"b\""); }, shorter, "", shorter },
+            [&](qsizetype) { return shorterWith("ETag", "W/\"b\""); }, shorter, "", shorter,
+            nullptr, [&] { return shorterWith("ETag", "W/\"b\""); } },
         { "a shorter version with a weak tag of its own", { "\"v1\"", {}, 10000, "video/mp4" },
             [&](qsizetype) { return shorterWith("ETag", "W/\"v2\""); }, shorter, "\"v1\"",
             shorter },
         { "a shorter page with the weak form of the tag", { "\"v1\"", {}, 10000, "video/mp4" },
             [&](qsizetype) { return shorterWith("ETag", "W/\"v1\""); }, shorter, "\"v1\"", {} },
-        { "a shorter page of the same date", { {}, monday, 10000, "video/mp4" },
+        { "a shorter page of the same date", { {}, monday, 10000, "video/mp4", wednesday },
             [&](qsizetype) { return shorterWith("Last-Modified", monday); }, shorter, monday, {} },
         { "a shorter page of another type", { "\"v1\"", {}, 10000, "video/mp4" },
             [&](qsizetype) { return typed(shorter, "\"v2\"", "text/html"); }, shorter, "\"v1\"",
@@ -933,16 +999,23 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
         const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
         server.route(path, [&](const TestRequest& asked) {
             const QByteArray range = asked.header("Range");
-            return range.isEmpty() ? TestReply::text(c.whole)
-                                   : c.ranged(range.mid(6).chopped(1).toLongLong());
+            if (!range.isEmpty())
+                return c.ranged(range.mid(6).chopped(1).toLongLong());
+            return c.wholeAnswer ? c.wholeAnswer() : TestReply::text(c.whole);
         });
         QFile::remove(destination());
         writeFile(partial(), v1.left(5000));
         c.began.writeTo(partial());
         const int before = int(server.requests().size());
-        run(fileRequest(path));
+        const auto get = fileRequest(path);
+        run(get);
         EXPECT_EQ(fileBytes(destination()), c.expected.isEmpty() ? "<missing>" : c.expected);
         EXPECT_EQ(server.requests().at(before).header("If-Range"), c.ifRange);
+        EXPECT_EQ(server.requests().at(before).header("Range").isEmpty(), c.ifRange.isEmpty());
+        if (c.said) {
+            EXPECT_TRUE(get->error().localizedDescription().contains(QLatin1String(c.said)))
+                << get->error().localizedDescription().toStdString();
+        }
         EXPECT_EQ(filesIn(dir.path()),
             QStringList {
                 c.expected.isEmpty() ? QStringLiteral("file.part") : QStringLiteral("file") });
@@ -990,7 +1063,7 @@ TEST_F(DownloadTest, APartialWhereNoVersionIsKeptIsContinuedOnlyByItsOwnRequest)
     struct Case {
         const char* name;
         QByteArray partialBefore; // left by an earlier request, or none
-        QByteArray current; // the server's file now, tagged "v2" unless it is v1
+        QByteArray current; // the server's file now, under a tag of its own
         QByteArrayList ranges; // asked, in order: the first answer is cut after 6000 bytes
     };
     const Case cases[] = {
@@ -1001,12 +1074,11 @@ TEST_F(DownloadTest, APartialWhereNoVersionIsKeptIsContinuedOnlyByItsOwnRequest)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
-        const QByteArray tag = c.current == v1 ? "\"v1\"" : "\"v2\"";
         int answered = 0;
         // Every range is answered from the current file, If-Range or not;
         // the first answer is cut.
         server.route(path, [&](const TestRequest& asked) {
-            TestReply reply = withHeader(rangedReply(asked, c.current), "ETag", tag);
+            TestReply reply = rangedReply(asked, c.current);
             reply.cutAfter = ++answered == 1 ? 6000 : -1;
             return reply;
         });
@@ -1059,7 +1131,7 @@ TEST_F(DownloadTest, AnOwnerJudgesTheFinishedBodyWithoutHoldingUpEveryTransfersP
         [&](const TestRequest& asked) { return rangedReply(asked, whole); });
     for (const bool refuse : { true, false }) {
         SCOPED_TRACE(refuse ? "refused" : "taken");
-        writeFile(partial(), whole.left(2000));
+        writePartial(whole.left(2000), whole);
         const auto get = std::make_shared<JudgingRequest>(server.url(QStringLiteral("/judged")));
         get->setDownloadDestinationPath(destination());
         get->setTemporaryFileDownloadPath(partial());
@@ -1079,14 +1151,14 @@ TEST_F(DownloadTest, ACodedBodySentToARangeReplacesThePartialOnceDecoded)
     const QByteArray whole = pattern(3000);
     server.route(QStringLiteral("/coded"),
         withHeader(TestReply::text(deflated(whole, 31)), "Content-Encoding", "gzip"));
-    writeFile(partial(), whole.left(1000));
+    writePartial(whole.left(1000), whole);
     const auto get = fileRequest(QStringLiteral("/coded"));
     run(get);
     EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
     EXPECT_EQ(fileBytes(destination()), whole);
     EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
     // A name taken at the destination: the partial stays as it was.
-    writeFile(partial(), whole.left(1000));
+    writePartial(whole.left(1000), whole);
     const auto blocked = fileRequest(QStringLiteral("/coded"));
     run(blocked);
     EXPECT_EQ(blocked->error().code(), 8);

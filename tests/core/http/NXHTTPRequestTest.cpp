@@ -1,5 +1,6 @@
 #include "http/NXHTTPRequest.h"
 #include "http/NXDataCompressor.h"
+#include "http/PartialFileOrigin.h"
 
 #include "RequestTestSupport.h"
 #include "server/TestCertificates.h"
@@ -16,9 +17,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <iostream>
 #include <thread>
 
 #include <sys/utsname.h>
@@ -175,7 +178,7 @@ TEST_F(RequestTest, StallFailsWithCode2AfterItsRetriesResumingFromTheFileOnDisk)
         TestReply reply = TestReply::text(
             range.isEmpty() ? whole : whole.mid(5000), range.isEmpty() ? 200 : 206);
         reply.stallAfter = range.isEmpty() ? 5000 : 0;
-        return reply;
+        return withHeader(reply, "ETag", "\"s\"");
     });
     QTemporaryDir dir;
     Recorder recorder;
@@ -371,6 +374,7 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
     QTemporaryDir dir;
     const QString partial = dir.filePath(QStringLiteral("part"));
     writeFile(partial, pattern(1000));
+    PartialFileOrigin { QStringLiteral("\"h\""), {}, std::nullopt }.writeTo(partial);
     NXHTTPRequest::setDefaultUserAgentString(QStringLiteral("Agent 1.0"));
     const auto cookie = [](const char* name, const char* value, const char* domain) {
         QNetworkCookie made(name, value);
@@ -424,10 +428,14 @@ TEST_F(RequestTest, HeadersAreBuiltOnceWithRangeAgentAndCredentials)
 TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
 {
     const QByteArray served = pattern(3000, 5);
+    // Every piece is of the version the partial began with.
+    const QByteArray tag = "\"p\"";
     const auto piece = [&](qsizetype from, qsizetype length, const QByteArray& total) {
-        return withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
-            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1) + '/'
-                + total);
+        return withHeader(
+            withHeader(TestReply::text(served.mid(from, length), 206), "Content-Range",
+                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + length - 1)
+                    + '/' + total),
+            "ETag", tag);
     };
     const auto fromOf = [](const TestRequest& asked) {
         const QByteArray range = asked.header("Range"); // "bytes=N-"
@@ -455,6 +463,7 @@ TEST_F(RequestTest, EveryAnswerOfOneDownloadCountsItsSizeOnce)
         QTemporaryDir dir;
         const QString partial = dir.filePath(QStringLiteral("part"));
         writeFile(partial, served.left(1000));
+        PartialFileOrigin { QString::fromLatin1(tag), {}, std::nullopt }.writeTo(partial);
         Recorder recorder;
         const auto get = request(QStringLiteral("/sized"), &recorder);
         get->setDownloadDestinationPath(dir.filePath(QStringLiteral("file")));
@@ -662,9 +671,12 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
             ? withHeader(TestReply::text("", 416), "Content-Range", "bytes */4")
             : TestReply::text("fine");
     });
-    server.route(QStringLiteral("/capped"), [](const TestRequest& asked) {
+    // The partial began under the tag "t", which every piece of it carries.
+    const QByteArray tag = "\"t\"";
+    server.route(QStringLiteral("/capped"), [&](const TestRequest& asked) {
         return asked.header("Range") == "bytes=4-"
-            ? withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12")
+            ? withHeader(withHeader(TestReply::text("more", 206), "Content-Range", "bytes 4-7/12"),
+                "ETag", tag)
             : TestReply::text("finemorerest");
     });
     // A page shorter than the partial, or an answer with no body, is not the file.
@@ -672,13 +684,15 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     server.route(QStringLiteral("/empty"), TestReply::text("", 204));
     server.route(QStringLiteral("/reset"), TestReply::text("reset", 205));
     // Pieces of a body whose length the server does not give, till a 416.
-    server.route(QStringLiteral("/open"), [](const TestRequest& asked) {
+    server.route(QStringLiteral("/open"), [&](const TestRequest& asked) {
         const QByteArray whole = "finemorerest";
         const qsizetype from = asked.header("Range").mid(6).chopped(1).toLongLong();
         if (from >= whole.size())
             return withHeader(TestReply::text("", 416), "Content-Range", "bytes */*");
-        return withHeader(TestReply::text(whole.mid(from, 4), 206), "Content-Range",
-            "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + 3) + "/*");
+        return withHeader(
+            withHeader(TestReply::text(whole.mid(from, 4), 206), "Content-Range",
+                "bytes " + QByteArray::number(from) + '-' + QByteArray::number(from + 3) + "/*"),
+            "ETag", tag);
     });
     struct Resumed {
         const char* path;
@@ -693,19 +707,29 @@ TEST_F(RequestTest, HttpGetFollowsTheExitRuleItsUsageStates)
     for (const auto& [path, expected, partialAfter, fileAfter] : resumed) {
         const QString file = dir.filePath(QString::fromLatin1(path + 1));
         writeFile(file + QStringLiteral(".part"), "fine");
+        PartialFileOrigin { QString::fromLatin1(tag), {}, std::nullopt }.writeTo(
+            file + QStringLiteral(".part"));
         const QStringList arguments { server.url(QString::fromLatin1(path)).toString(),
             QStringLiteral("--output"), file, QStringLiteral("--resume") };
         EXPECT_EQ(exitCode(arguments, &output), expected) << path << "\n" << output.toStdString();
         EXPECT_EQ(fileBytes(file), fileAfter) << path;
         EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), partialAfter) << path;
     }
-    // A pipe nobody reads is no destination: refused before anything is sent.
+    // A pipe nobody reads is no destination, and a file is never replaced:
+    // refused before anything is asked.
     const QString pipe = dir.filePath(QStringLiteral("pipe"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-    EXPECT_EQ(
-        exitCode({ server.url(QStringLiteral("/ok")).toString(), QStringLiteral("--output"), pipe },
-            &output),
-        2);
+    const QString taken = dir.filePath(QStringLiteral("taken"));
+    writeFile(taken, "mine");
+    for (const QString& there : { pipe, taken }) {
+        const qsizetype asked = server.requests().size();
+        EXPECT_EQ(exitCode({ server.url(QStringLiteral("/ok")).toString(),
+                               QStringLiteral("--output"), there },
+                      &output),
+            2);
+        EXPECT_EQ(server.requests().size(), asked);
+    }
+    EXPECT_EQ(fileBytes(taken), "mine");
 }
 
 TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled)
@@ -718,7 +742,8 @@ TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled
     // Till it is honest, the range gets all of the file, which stalls before
     // it holds more than the partial: it is written beside it.
     server.route(QStringLiteral("/held"), [&](const TestRequest& asked) {
-        const qsizetype from = asked.header("Range").mid(6).chopped(1).toLongLong();
+        const QByteArray range = asked.header("Range"); // "bytes=N-", or none
+        const qsizetype from = range.isEmpty() ? 0 : range.mid(6).chopped(1).toLongLong();
         if (!honest || from == 0) {
             TestReply reply = TestReply::text(whole);
             reply.stallAfter = honest ? -1 : 50000;
@@ -728,44 +753,77 @@ TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled
             "bytes " + QByteArray::number(from) + "-199999/200000");
     });
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("held"));
-    writeFile(file + QStringLiteral(".part"), whole.left(100000));
-    const QStringList arguments { server.url(QStringLiteral("/held")).toString(),
-        QStringLiteral("--output"), file, QStringLiteral("--resume") };
-    const auto hidden = [&] {
-        return QDir(dir.path())
-            .entryList({ QStringLiteral(".held.part.*.download") }, QDir::Files | QDir::Hidden);
-    };
-    QProcess first;
-    first.start(tool, arguments);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const QStringList beside = hidden();
-            return beside.size() == 1 && QFileInfo(dir.filePath(beside[0])).size() > 0;
-        },
-        20000));
-    // A second run into the same partial fails at once and asks nothing.
-    const qsizetype asked = server.requests().size();
-    QProcess second;
-    second.start(tool, arguments);
-    ASSERT_TRUE(second.waitForFinished(20000));
-    EXPECT_EQ(second.exitCode(), 1);
-    const QByteArray said = second.readAllStandardOutput();
-    EXPECT_TRUE(said.contains("Another download is fetching into")) << said.toStdString();
-    EXPECT_EQ(server.requests().size(), asked);
-    EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), whole.left(100000));
-    // Killed, the first leaves its hidden body, which the next run removes.
-    first.kill();
-    ASSERT_TRUE(first.waitForFinished(20000));
-    ASSERT_EQ(hidden().size(), 1);
-    honest = true;
-    QProcess third;
-    third.start(tool, arguments);
-    ASSERT_TRUE(third.waitForFinished(20000));
-    EXPECT_EQ(third.exitCode(), 0) << third.readAllStandardOutput().toStdString();
-    EXPECT_EQ(fileBytes(file), whole);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
-        QStringList { QStringLiteral("held") });
+    // Here, and where no extended attribute (so no owner mark) can be kept.
+    QStringList folders { dir.filePath(QStringLiteral("here")) };
+    const QString ramfs = dir.filePath(QStringLiteral("ramfs"));
+    ASSERT_TRUE(QDir().mkpath(folders[0]) && QDir().mkpath(ramfs));
+    const QByteArray point = QFile::encodeName(ramfs);
+    const bool mounted
+        = ::geteuid() == 0 && ::mount("ramfs", point.constData(), "ramfs", 0, nullptr) == 0;
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) {
+        if (mounted)
+            ::umount2(point.constData(), MNT_DETACH);
+    });
+    if (mounted)
+        folders << ramfs;
+    else
+        std::cout << "a file system without extended attributes needs root and a ramfs mount\n";
+    for (const QString& folder : folders) {
+        SCOPED_TRACE(folder.toStdString());
+        honest = false;
+        const QString file = QDir(folder).filePath(QStringLiteral("held"));
+        writeFile(file + QStringLiteral(".part"), whole.left(100000));
+        const QStringList arguments { server.url(QStringLiteral("/held")).toString(),
+            QStringLiteral("--output"), file, QStringLiteral("--resume") };
+        const auto hidden = [&] {
+            return QDir(folder).entryList(
+                { QStringLiteral(".held.part.*.download") }, QDir::Files | QDir::Hidden);
+        };
+        // Killed three times while it writes beside the partial: each run
+        // removes the body an ended one left, and leaves its own.
+        QStringList left;
+        for (int killed = 1; killed <= 3; ++killed) {
+            SCOPED_TRACE(killed);
+            QProcess run;
+            run.start(tool, arguments);
+            QString written;
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] {
+                    for (const QString& name : hidden()) {
+                        if (!left.contains(name)
+                            && QFileInfo(QDir(folder).filePath(name)).size() > 0)
+                            written = name;
+                    }
+                    return !written.isEmpty();
+                },
+                20000));
+            if (killed == 1) {
+                // A second run into the same partial fails at once and asks nothing.
+                const qsizetype asked = server.requests().size();
+                QProcess second;
+                second.start(tool, arguments);
+                ASSERT_TRUE(second.waitForFinished(20000));
+                EXPECT_EQ(second.exitCode(), 1);
+                const QByteArray said = second.readAllStandardOutput();
+                EXPECT_TRUE(said.contains("Another download is fetching into"))
+                    << said.toStdString();
+                EXPECT_EQ(server.requests().size(), asked);
+                EXPECT_EQ(fileBytes(file + QStringLiteral(".part")), whole.left(100000));
+            }
+            run.kill();
+            ASSERT_TRUE(run.waitForFinished(20000));
+            EXPECT_EQ(hidden(), QStringList { written });
+            left << written;
+        }
+        honest = true;
+        QProcess last;
+        last.start(tool, arguments);
+        ASSERT_TRUE(last.waitForFinished(20000));
+        EXPECT_EQ(last.exitCode(), 0) << last.readAllStandardOutput().toStdString();
+        EXPECT_EQ(fileBytes(file), whole);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+            QStringList { QStringLiteral("held") });
+    }
 }
 
 TEST(RequestServices, SessionCredentialsPreferTheExactAddress)

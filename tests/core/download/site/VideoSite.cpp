@@ -2,6 +2,7 @@
 
 #include "platform/ProcessRunner.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -116,17 +117,19 @@ TestReply withHeader(TestReply reply, const QByteArray& name, const QByteArray& 
 }
 
 // HEAD gets the head alone; "Range: bytes=a-" or "bytes=a-b" gets a 206, a
-// range past the end a 416 with a page.
+// range past the end a 416 with a page. Each file has a strong tag of its own.
 TestReply serveBytes(const TestRequest& request, const QByteArray& bytes, const QByteArray& type)
 {
     const QByteArray length = QByteArray::number(bytes.size());
+    const QByteArray tag = VideoSite::entityTag(bytes);
     if (request.method == "HEAD") {
         TestReply head;
         head.raw = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\nContent-Length: " + length
-            + "\r\nAccept-Ranges: bytes\r\nConnection: close\r\n\r\n";
+            + "\r\nETag: " + tag + "\r\nAccept-Ranges: bytes\r\nConnection: close\r\n\r\n";
         return head;
     }
-    TestReply reply = withHeader(TestReply::text(bytes), "Content-Type", type);
+    TestReply reply
+        = withHeader(withHeader(TestReply::text(bytes), "Content-Type", type), "ETag", tag);
     static const QRegularExpression range("^bytes=(\\d+)-(\\d*)$");
     const QRegularExpressionMatch match = range.match(QString::fromLatin1(request.header("Range")));
     if (!match.hasMatch())
@@ -203,6 +206,11 @@ QString VideoSite::start()
 QString VideoSite::mediaPath(const QString& name)
 {
     return mediaFolder() + "/" + name;
+}
+
+QByteArray VideoSite::entityTag(const QByteArray& bytes)
+{
+    return '"' + QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex() + '"';
 }
 
 qint64 VideoSite::mediaSize(const QString& name) const

@@ -26,6 +26,8 @@ public:
     // Path and size of a file under "/media/".
     static QString mediaPath(const QString& name);
     qint64 mediaSize(const QString& name) const;
+    // The strong tag the site serves `bytes` under.
+    static QByteArray entityTag(const QByteArray& bytes);
     // The next answers for `name` end after `bytes` body bytes: closed, or
     // kept open in silence.
     void cutAfter(const QString& name, qint64 bytes);
