@@ -42,6 +42,15 @@ QString refusedInput(const QString& line)
     return QStringLiteral("in the format %1").arg(name);
 }
 
+// Where a merge is: what it has written. Its reads of the streams count as
+// moves too (see ProcessRunner::setStallLimit).
+QByteArray mergeMark(const QString& destination)
+{
+    const QFileInfo written(destination);
+    return QByteArray::number(written.size()) + ' '
+        + QByteArray::number(written.lastModified().toMSecsSinceEpoch());
+}
+
 } // namespace
 
 QStringList AVEncoderAVSynthetizeArguments(
@@ -91,6 +100,9 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
             refusal = line;
     });
     runner.setGentleStop({ 15, {} }, 2000ms);
+    // A merge that hangs (an input on a file system that stopped answering)
+    // would otherwise hold the job's queue until the user stops it.
+    runner.setStallLimit(engineStallLimit(), [destination] { return mergeMark(destination); });
     const ProcessRunner::Result result = runner.run(QStringLiteral("ffmpeg"), arguments);
     if (result.succeeded() && QFileInfo(destination).size() > 0)
         return { true, {} };
@@ -98,6 +110,10 @@ StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QStrin
     QFile::remove(destination);
     if (!result.started)
         return { false, QStringLiteral("ffmpeg could not be started: %1").arg(result.error) };
+    if (result.stalled)
+        return { false,
+            QStringLiteral("ffmpeg %1 while merging the streams into %2, and was ended")
+                .arg(stallReason(engineStallLimit()), destination) };
     if (result.stopped)
         return { false, QStringLiteral("The merge was stopped") };
     if (!refusal.isEmpty())

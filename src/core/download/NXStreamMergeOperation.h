@@ -22,9 +22,10 @@ QStringList AVEncoderAVSynthetizeArguments(
     const QString& videoStream, const QString& audioStream, const QString& destination);
 
 // Joins a video stream and an audio stream into `destination` with ffmpeg
-// run by `runner` (which another thread may stop). Blocking. Success needs
-// ffmpeg's exit status 0 and a non-empty destination; on failure a
-// destination it left is removed and both streams stay.
+// run by `runner` (which another thread may stop). Blocking; an ffmpeg that
+// neither writes nor reads for the engines' stall limit is ended, with what
+// ffmpeg started. Success needs ffmpeg's exit status 0 and a non-empty
+// destination; on failure a destination it left is removed and both streams stay.
 StreamMergeResult AVEncoderAVSynthetize(const QString& videoStream, const QString& audioStream,
     const QString& destination, ProcessRunner& runner);
 

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <limits>
@@ -30,6 +31,11 @@ using namespace std::chrono_literals;
 // ffmpeg writes its last fragment after SIGINT; one that has not ended by
 // then is killed, which the fragmented file survives.
 constexpr std::chrono::milliseconds kStopGrace = 5000ms;
+// After a stop, an encoder that is catching up writes as fast as it can,
+// many pictures a second even on a loaded machine; one that has written
+// none for this long is not catching up, and waiting for it only keeps the
+// user from their recording.
+constexpr std::chrono::milliseconds kCatchUpStill = 5000ms;
 constexpr int kPreviewIntervalMs = 200;
 const QString kNoSoundServer = QStringLiteral("No sound server found: recording video only.");
 
@@ -176,6 +182,58 @@ QString recordingProblem(
     if (!ended)
         return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
     return lengthProblem(facts);
+}
+
+// How long a catch-up may stand still: never longer than any engine may.
+std::chrono::milliseconds catchUpLimit()
+{
+    const std::chrono::milliseconds engineLimit = engineStallLimit();
+    return engineLimit.count() > 0 ? std::min(kCatchUpStill, engineLimit) : kCatchUpStill;
+}
+
+// How far a catch-up that stood still had come.
+struct CatchUpShortfall {
+    qint64 written = 0; // the pictures ffmpeg had written
+    qint64 recorded = 0; // the pictures taken up to the stop, by the clock
+    bool killed = false; // told to finish the file, it did not end within the grace
+};
+
+// What ffmpeg had written when it stood still: how far short of the stop,
+// where the clock says it was short.
+QString writtenBy(const CatchUpShortfall& shortfall, const QString& seconds)
+{
+    if (shortfall.written <= 0)
+        return QStringLiteral("had written no picture and wrote none in the %1 s after the stop")
+            .arg(seconds);
+    const QString written = shortfall.recorded > shortfall.written
+        ? QStringLiteral("had written %1 of the %2 pictures recorded up to the stop")
+              .arg(shortfall.written)
+              .arg(shortfall.recorded)
+        : QStringLiteral("had written %1 pictures").arg(shortfall.written);
+    return written + QStringLiteral(" and wrote nothing more for %1 s").arg(seconds);
+}
+
+QString standStillNote(const CatchUpShortfall& shortfall, std::chrono::milliseconds still)
+{
+    QString note = QStringLiteral("ffmpeg ")
+        + writtenBy(shortfall, QString::number(still.count() / 1000.0, 'f', 1))
+        + QStringLiteral(", so it was told to finish the file");
+    if (shortfall.killed)
+        note += QStringLiteral(", which it had not done %1 s later, and was killed")
+                    .arg(QString::number(kStopGrace.count() / 1000.0));
+    return note;
+}
+
+// Settled once ffmpeg's run has returned: a catch-up that stood still is
+// logged, and said after the reason of a recording that failed.
+QString catchUpProblem(
+    const CatchUp& catchUp, const QString& path, bool succeeded, const CatchUpShortfall& shortfall)
+{
+    if (catchUp.end() != CatchUp::End::StoodStill)
+        return {};
+    const QString note = standStillNote(shortfall, catchUp.limit());
+    DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(path, note));
+    return succeeded ? QString() : QStringLiteral(" (%1)").arg(note);
 }
 
 // What is left of a failed recording: the pictures that lie whole in its
@@ -424,7 +482,9 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     // what there is of it.
     result.reason = recordingProblem(run, errors, facts);
     result.succeeded = result.reason.isEmpty();
-    result.reason += catchUpProblem(path, result.succeeded);
+    const CatchUpShortfall shortfall { progress.frames, std::llround(recorded * frameRate),
+        run.stopped && run.signal == SIGKILL };
+    result.reason += catchUpProblem(*m_catchUp, path, result.succeeded, shortfall);
     if (!result.succeeded && run.started)
         result.reason += QStringLiteral("; ") + keptNote(facts);
     if (result.succeeded && !errors.last.isEmpty())
@@ -432,19 +492,6 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
                   .arg(path, errors.last));
     QMetaObject::invokeMethod(
         this, [this, result] { finishRecording(result); }, Qt::QueuedConnection);
-}
-
-// Settled once ffmpeg's run has returned: a catch-up that stood still is
-// logged, and said after the reason of a recording that failed.
-QString DNScreenRecorder::catchUpProblem(const QString& path, bool succeeded) const
-{
-    if (m_catchUp->end() != CatchUp::End::StoodStill)
-        return {};
-    const QString cut = QStringLiteral("ffmpeg had not written all that was recorded and wrote "
-                                       "nothing more for %1 s, and was ended")
-                            .arg(QString::number(m_catchUp->limit().count() / 1000.0, 'f', 1));
-    DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(path, cut));
-    return succeeded ? QString() : QStringLiteral(" (%1)").arg(cut);
 }
 
 void DNScreenRecorder::finishRecording(DNRecordingResult result)
@@ -483,10 +530,11 @@ void DNScreenRecorder::stopRecord()
 // on a busy machine the encoder trails the screen by a second or more, and
 // its first report may come after the stop. So it is told once its progress
 // reaches the time recorded up to the stop (see runCapture), and is let write
-// until then, however long, but not stand still for the engines' stall limit.
+// until then, however long, as long as its count of pictures written moves.
+// One whose count stands still is told at once, and keeps what it wrote.
 void DNScreenRecorder::endOnceWritten()
 {
-    m_catchUp->watch(engineStallLimit(), [this] { m_runner->stop(); });
+    m_catchUp->watch(catchUpLimit(), [this] { m_runner->stop(); });
 }
 
 qint64 DNScreenRecorder::enginePid() const

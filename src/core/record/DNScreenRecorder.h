@@ -86,8 +86,9 @@ public:
     bool startRecord(const QString& path, QString* problem = nullptr);
     // Undoes the sound routing and has ffmpeg finish the file once it has
     // written what was recorded up to now, however long that takes while it
-    // keeps writing: isRecording() and the result follow when it has. The
-    // file ends at the stop, whatever ffmpeg wrote after it.
+    // keeps writing; one that has written nothing for a few seconds is told
+    // at once and keeps what it wrote. isRecording() and the result follow
+    // when it has ended. The file ends at the stop, whatever ffmpeg wrote after it.
     void stopRecord();
     bool isRecording() const { return m_worker.joinable(); }
 
@@ -145,7 +146,6 @@ private:
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
     void runCapture(const QStringList& arguments, const QString& path, int frameRate);
-    QString catchUpProblem(const QString& path, bool succeeded) const;
     void finishRecording(DNRecordingResult result);
     void endOnceWritten();
     void grabPreview();

@@ -11,6 +11,7 @@
 #include "support/RunFfmpeg.h"
 #include "support/SmallFileSystem.h"
 #include "support/StallLimit.h"
+#include "support/StandInFfmpeg.h"
 #include "support/TestFiles.h"
 
 #include <QDeadlineTimer>
@@ -124,28 +125,6 @@ public:
 private:
     cpu_set_t m_before {};
     std::vector<std::unique_ptr<QProcess>> m_loops;
-};
-
-// A program named ffmpeg, first on the PATH while this lives: a shell
-// script, which may hand on to the real ffmpeg.
-class StandInFfmpeg {
-public:
-    StandInFfmpeg() { qputenv("PATH", QFile::encodeName(m_folder.path()) + ':' + m_path); }
-    ~StandInFfmpeg() { qputenv("PATH", m_path); }
-    StandInFfmpeg(const StandInFfmpeg&) = delete;
-    StandInFfmpeg& operator=(const StandInFfmpeg&) = delete;
-
-    bool write(const QByteArray& script) const
-    {
-        return writeTestScript(m_folder.filePath("ffmpeg"), "#!/bin/sh\n" + script);
-    }
-    // The script's line that runs the real ffmpeg with the stand-in's arguments.
-    QByteArray real() const { return "exec '" + m_real + "' \"$@\"\n"; }
-
-private:
-    const QByteArray m_path = qgetenv("PATH");
-    const QByteArray m_real = QFile::encodeName(QStandardPaths::findExecutable("ffmpeg"));
-    QTemporaryDir m_folder;
 };
 
 class RecordingSession : public ::testing::Test {
@@ -492,8 +471,9 @@ TEST_F(RecordingSession, OnlyAFailedWriteFailsARecordingThatEndedWell)
 }
 
 // An encoder that keeps moving but never writes what was recorded (a
-// stand-in that drops every picture after its first) is ended once it has
-// written nothing for the engines' stall limit after the stop.
+// stand-in that drops every picture after its first) is told to finish once
+// it has written nothing for the engines' stall limit after the stop, when
+// that is shorter than the few seconds a catch-up may stand still.
 TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
 {
     using namespace std::chrono_literals;
@@ -508,9 +488,112 @@ TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
                              "done\n"));
     const DNRecordingResult result = record(folder.filePath("behind.mov"), 0.5);
     EXPECT_FALSE(result.succeeded);
-    EXPECT_TRUE(result.reason.contains("(ffmpeg had not written all that was recorded and wrote "
-                                       "nothing more for 3.0 s, and was ended)"))
+    EXPECT_TRUE(result.reason.contains(
+        "pictures recorded up to the stop and wrote nothing more for 3.0 s, so it was told to "
+        "finish the file)"))
         << result.reason.toStdString();
+}
+
+// After the stop an encoder is waited for only while its count of pictures
+// written moves, never for the engines' stall limit. One that wrote three
+// pictures and then nothing, while it lives on, is told to finish the file
+// once its count has stood still for five seconds; the result says so, and
+// whether it had to be killed. One that catches up slowly, a picture every
+// half second, for longer than those five seconds, is let write until it has
+// reached the stop.
+TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
+{
+    using namespace std::chrono_literals;
+    const ScopedStallLimit stallLimit(40s);
+    const QString told = folder.filePath("told");
+    const QByteArray answersStop
+        = "trap 'echo $frame >\"" + QFile::encodeName(told) + "\"; exit 255' INT\n";
+    const QByteArray standsStill = "frame=3\n"
+                                   "printf 'frame=%d\\nprogress=continue\\n' $frame\n"
+                                   "sleep 1000 &\n"
+                                   "wait $!\n";
+    const QByteArray catchesUp = "frame=1\n"
+                                 "while :; do\n"
+                                 "  printf 'frame=%d\\nprogress=continue\\n' $frame\n"
+                                 "  tick=$((tick + 1))\n"
+                                 "  [ $((tick % 5)) -eq 0 ] && frame=$((frame + 1))\n"
+                                 "  sleep 0.1\n"
+                                 "done\n";
+    const QString toldToFinish = "\\(ffmpeg had written 3 of the \\d+ pictures recorded up to the "
+                                 "stop and wrote nothing more for 5\\.0 s, so it was told to "
+                                 "finish the file";
+    const struct {
+        const char* name;
+        QByteArray script;
+        QString note; // a pattern; empty: no word on standing still
+        QByteArray toldAt; // the picture the stand-in was told at, or empty
+    } cases[] = {
+        { "stands still, finishes when told", answersStop + standsStill, toldToFinish + "\\)",
+            "3\n" },
+        { "stands still, deaf to the stop", "trap '' INT\n" + standsStill,
+            toldToFinish + ", which it had not done 5 s later, and was killed\\)", "" },
+        { "catches up slowly", answersStop + catchesUp, "", "" },
+    };
+    StandInFfmpeg ffmpeg;
+    recorder->setMaxScreenInputFramerate(10);
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(ffmpeg.write(row.script));
+        QFile::remove(told);
+        keeper.result.reset();
+        const DNRecordingResult result = record(folder.filePath("still.mov"), 2.0);
+        EXPECT_FALSE(result.succeeded);
+        if (row.note.isEmpty()) {
+            EXPECT_FALSE(result.reason.contains("wrote nothing more"))
+                << result.reason.toStdString();
+            EXPECT_TRUE(QFile::exists(told)) << "the stop was never handed on";
+        } else {
+            EXPECT_TRUE(result.reason.contains(QRegularExpression(row.note)))
+                << result.reason.toStdString();
+            EXPECT_EQ(readTestFile(told), row.toldAt);
+        }
+    }
+}
+
+// A real ffmpeg whose progress stops reaching us after its third picture (a
+// stand-in swallows the rest) records on unseen. It is told to finish a few
+// seconds after the stop, not at the engines' stall limit, by its own count
+// of pictures when it was told; it finishes the file as a stop has it do, and
+// the recording holds what was recorded up to the stop, and plays.
+TEST_F(RecordingSession, AnEncoderToldAfterStandingStillKeepsWhatItWrote)
+{
+    using namespace std::chrono_literals;
+    const ScopedStallLimit stallLimit(40s);
+    const QByteArray seen = QFile::encodeName(folder.filePath("seen"));
+    const QByteArray told = QFile::encodeName(folder.filePath("told"));
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write("trap 'stopped=1; tail -n 1 \"" + seen + "\" >\"" + told
+        + "\"; kill -INT $engine' INT\n"
+          "progress=$(mktemp -u) && mkfifo \"$progress\" || exit 1\n"
+        + ffmpeg.realProgram()
+        + " \"$@\" >\"$progress\" &\n"
+          "engine=$!\n"
+          "awk -v seen=\""
+        + seen
+        + "\" '/^frame=/ { n = substr($0, 7) + 0; print n > seen; fflush(seen) }\n"
+          "  n <= 3 { print; fflush() }' <\"$progress\" &\n"
+          "wait $engine\n"
+          "status=$?\n"
+          "if [ -n \"$stopped\" ]; then wait $engine; status=$?; fi\n"
+          "rm -f \"$progress\"\n"
+          "exit $status\n"));
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    recorder->setMaxScreenInputFramerate(10);
+    double recorded = 0;
+    const DNRecordingResult result = record(folder.filePath("unseen.mov"), 1.5, &recorded);
+    EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
+    const MediaFacts facts = MediaFacts::probe(result.path);
+    EXPECT_NEAR(facts.stream("video").duration, recorded, 0.2);
+    EXPECT_EQ(decodeComplaints(result.path).toStdString(), "");
+    const double toldAtSeconds = readTestFile(QFile::decodeName(told)).trimmed().toDouble() / 10;
+    EXPECT_GT(toldAtSeconds, recorded);
+    EXPECT_LT(
+        toldAtSeconds, recorded + std::chrono::duration<double>(engineStallLimit()).count() / 2);
 }
 
 // An ffmpeg that fails by itself after the stop, before its progress

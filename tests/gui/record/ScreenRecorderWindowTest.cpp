@@ -15,12 +15,15 @@
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/RecordingStage.h"
+#include "support/StallLimit.h"
+#include "support/StandInFfmpeg.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -227,6 +230,38 @@ TEST_F(ScreenRecorderWindowTest, StopAndQuitWaitForTheFileAndSaySo)
                                   .arg(quitting ? " (1)" : ""));
         EXPECT_EQ(MediaFacts::probe(name).stream("video").codecName, "h264");
     }
+}
+
+// Stop on a recording whose ffmpeg wrote three pictures and then nothing,
+// while it lives on: the window has the result a few seconds after the stop,
+// not at the engines' stall limit, and tells the user what happened.
+TEST_F(ScreenRecorderWindowTest, StopOnAnEngineThatStoodStillEndsWithinSeconds)
+{
+    using namespace std::chrono_literals;
+    const ScopedStallLimit stallLimit(40s);
+    const StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write("trap 'exit 255' INT\n"
+                             "printf 'frame=3\\nprogress=continue\\n'\n"
+                             "sleep 1000 &\n"
+                             "wait $!\n"));
+    DNSRWindowController* recorder = openRecorder();
+    ASSERT_TRUE(recorder && recorder->screenRecorder());
+    bool reported = false;
+    QObject::connect(recorder->screenRecorder(), &DNScreenRecorder::recordingProgress,
+        [&reported] { reported = true; });
+    recorder->onStartRecord();
+    recorder->countdown()->tick();
+    ASSERT_TRUE(waitUntil([&reported] { return reported; }));
+    dialogs.alerts.clear();
+    recorder->onStatusBarStopClicked();
+    ASSERT_TRUE(waitUntil([this] { return !dialogs.alerts.empty(); }));
+    EXPECT_EQ(dialogs.alertTitles(), QStringList("The screen recording failed."));
+    EXPECT_TRUE(dialogs.alerts[0].text.contains(QRegularExpression(
+        "\\(ffmpeg had written 3 (of the \\d+ pictures recorded up to the stop|pictures) and "
+        "wrote nothing more for 5\\.0 s, so it was told to finish the file\\)")))
+        << dialogs.alerts[0].text.toStdString();
+    EXPECT_TRUE(recorder->startButton()->isEnabled());
+    EXPECT_EQ(recorder->recorderState(), DNSRWindowController::Idle);
 }
 
 TEST_F(ScreenRecorderWindowTest, RecordsThePickedRegionAtItsSize)
