@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <iconv.h>
 #include <uchardet.h>
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
@@ -93,9 +94,9 @@ struct ConverterCloser {
     void operator()(UConverter* converter) const { ucnv_close(converter); }
 };
 
-// The bytes read in `set`; nothing when the set is unknown or they are not
-// valid in it.
-std::optional<QString> decoded(const QByteArray& bytes, const QString& set)
+// The bytes read in `set` by the Unicode library's converter; nothing when
+// it does not know the set or they are not valid in it.
+std::optional<QString> decodedByIcu(const QByteArray& bytes, const QString& set)
 {
     UErrorCode status = U_ZERO_ERROR;
     const std::unique_ptr<UConverter, ConverterCloser> converter(
@@ -112,6 +113,62 @@ std::optional<QString> decoded(const QByteArray& bytes, const QString& set)
         return std::nullopt;
     text.truncate(length);
     return text;
+}
+
+// The same by the C library's converter, which knows the first detector's
+// names the other does not ("UHC", "MAC-CENTRALEUROPE").
+std::optional<QString> decodedByIconv(const QByteArray& bytes, const QString& set)
+{
+    const iconv_t converter = ::iconv_open("UTF-8", set.toLatin1().constData());
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    QByteArray in = bytes;
+    QByteArray out(bytes.size() * 4 + 16, Qt::Uninitialized); // room for any set's letters
+    char* inPointer = in.data();
+    size_t inLeft = static_cast<size_t>(in.size());
+    char* outPointer = out.data();
+    size_t outLeft = static_cast<size_t>(out.size());
+    const bool whole
+        = ::iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft) != static_cast<size_t>(-1);
+    ::iconv_close(converter);
+    out.truncate(outPointer - out.data());
+    if (!whole || !QByteArrayView(out).isValidUtf8())
+        return std::nullopt;
+    return QString::fromUtf8(out);
+}
+
+bool iconvKnows(const QByteArray& set)
+{
+    const iconv_t converter = ::iconv_open("UTF-8", set.constData());
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return false;
+    ::iconv_close(converter);
+    return true;
+}
+
+// A name of `set` the C library's converter knows, as the engines and the
+// preview's player pass the code page to it: the second detector's
+// "ISO-8859-8-I" becomes "ISO-8859-8".
+QString nameTheEnginesKnow(const QString& set)
+{
+    if (iconvKnows(set.toLatin1()))
+        return set;
+    UErrorCode status = U_ZERO_ERROR;
+    const uint16_t count = ucnv_countAliases(set.toLatin1().constData(), &status);
+    for (uint16_t i = 0; U_SUCCESS(status) && i < count; ++i) {
+        const char* const alias = ucnv_getAlias(set.toLatin1().constData(), i, &status);
+        if (U_SUCCESS(status) && iconvKnows(alias))
+            return QString::fromLatin1(alias);
+    }
+    return set;
+}
+
+// The bytes read in `set`; nothing when the set is unknown or they are not
+// valid in it.
+std::optional<QString> decoded(const QByteArray& bytes, const QString& set)
+{
+    std::optional<QString> text = decodedByIcu(bytes, set);
+    return text ? text : decodedByIconv(bytes, set);
 }
 
 // A character no subtitle holds, which only a wrong set makes of its bytes:
@@ -270,7 +327,7 @@ std::optional<Reading> readingIn(const QByteArray& bytes, const QString& set, in
     const std::optional<Writing> writing = text ? writingOf(*text) : std::nullopt;
     if (!writing)
         return std::nullopt;
-    return Reading { set, *text, *writing, confidence };
+    return Reading { nameTheEnginesKnow(set), *text, *writing, confidence };
 }
 
 struct DetectorDeleter {
@@ -355,9 +412,11 @@ SubtitleCharsetChoice undecided(const Reading& one, const Reading& other)
             .arg(describe(one), describe(other)) };
 }
 
-// The second detector's surest reading is taken when it clearly leads every
-// other reading; against the first detector's different reading it must
-// also be sure by itself.
+// Where the detectors read the bytes differently, the second's surest
+// reading wins when it is sure (50 of 100) and clearly leads the first's;
+// otherwise the first's stands where the second lists it too, and nothing
+// can be told where it does not. A winner of the second detector must also
+// clearly lead its other readings.
 SubtitleCharsetChoice choiceOfDetectors(
     const std::optional<Reading>& first, const std::vector<Reading>& second)
 {
@@ -365,31 +424,36 @@ SubtitleCharsetChoice choiceOfDetectors(
         if (first)
             return { first->set, {} };
         return { {},
-            QStringLiteral(
-                "its character set cannot be told: no set it could be in reads its "
-                "letters as text of one script. Name its language in the file's "
-                "name (as in \"film.ru.srt\") or, for a language it offers, in the editor") };
+            QStringLiteral("its character set cannot be told: no set it could be in reads its "
+                           "letters as text of one script. Name its language in the file's "
+                           "name (as in \"film.ru.srt\") or, for a language it offers, in the "
+                           "editor") };
     }
     const Reading& best = second.front();
+    const auto leads = [&best](int confidence) { return best.confidence * 2 >= confidence * 3; };
     if (first && first->text == best.text)
         return { first->set, {} };
+    if (first) {
+        const int firstConfidence = confidenceOf(second, first->text);
+        if (best.confidence < 50 || !leads(firstConfidence))
+            return firstConfidence > 0 ? SubtitleCharsetChoice { first->set, {} }
+                                       : undecided(*first, best);
+    }
     const auto rival = std::find_if(second.begin(), second.end(),
         [&best](const Reading& guess) { return guess.text != best.text; });
-    if (rival != second.end() && best.confidence * 2 < rival->confidence * 3)
+    if (rival != second.end() && !leads(rival->confidence))
         return undecided(best, *rival);
-    if (first
-        && (best.confidence < 50 || best.confidence * 2 < confidenceOf(second, first->text) * 3))
-        return undecided(*first, best);
     return { best.set, {} };
 }
 
-// The first reading of the language's writing: a detector's, else one of the
-// language's own sets in their order.
+// The first reading in the language's writing among the language's sets: a
+// set a detector named first, surest first, then the others in their order.
 std::optional<Reading> readingOfLanguage(const QByteArray& bytes, const LanguageSets& language,
     const std::optional<Reading>& first, const std::vector<Reading>& second)
 {
     const auto ofLanguage = [&language](const Reading& reading) {
-        return std::find(language.writings.begin(), language.writings.end(), reading.writing)
+        return language.sets.contains(reading.set, Qt::CaseInsensitive)
+            && std::find(language.writings.begin(), language.writings.end(), reading.writing)
             != language.writings.end();
     };
     if (first && ofLanguage(*first))
