@@ -49,7 +49,7 @@ const std::vector<LanguageSets>& languageSets()
         { { L::Chinese }, true, { "Big5", "GB18030" }, { Writing::Chinese } },
         { { L::Japanese }, false, { "Shift_JIS", "EUC-JP" },
             { Writing::Japanese, Writing::Chinese } },
-        { { L::Korean }, false, { "EUC-KR" }, { Writing::Korean } },
+        { { L::Korean }, false, { "EUC-KR", "CP949" }, { Writing::Korean } },
         { { L::Hebrew }, false, { "windows-1255", "ISO-8859-8" }, { Writing::Hebrew } },
         { { L::Arabic, L::Persian }, false, { "windows-1256", "ISO-8859-6" }, { Writing::Arabic } },
         { { L::Thai }, false, { "TIS-620" }, { Writing::Thai } },
@@ -171,11 +171,13 @@ std::optional<QString> decoded(const QByteArray& bytes, const QString& set)
     return text ? text : decodedByIconv(bytes, set);
 }
 
-// A character no subtitle holds, which only a wrong set makes of its bytes:
-// controls, unassigned and private places, and the box-drawing pieces of DOS.
+// A character beyond ASCII that no subtitle holds, which only a wrong set
+// makes of its bytes: controls, unassigned and private places, and the
+// box-drawing pieces of DOS. (A control in ASCII, such as an old file's end
+// mark, reads the same in every set.)
 bool isForeign(char32_t c)
 {
-    if (c == '\t' || c == '\n' || c == '\r' || c == '\f')
+    if (c < 0x80)
         return false;
     const QChar::Category category = QChar::category(c);
     return category == QChar::Other_Control || category == QChar::Other_PrivateUse
@@ -403,13 +405,20 @@ QString describe(const Reading& reading)
     return QStringLiteral("%1 in %2").arg(QLatin1String(writingName(reading.writing)), reading.set);
 }
 
-SubtitleCharsetChoice undecided(const Reading& one, const Reading& other)
+// No set, and why, with what the user can do about it.
+SubtitleCharsetChoice untold(const QString& why)
 {
     return { {},
-        QStringLiteral("its character set cannot be told from its letters: they read as %1 "
-                       "and as %2. Name its language in the file's name (as in "
-                       "\"film.ru.srt\") or, for a language it offers, in the editor")
-            .arg(describe(one), describe(other)) };
+        QStringLiteral("its character set cannot be told: %1. Name its language in the file's "
+                       "name (as in \"film.ru.srt\") or, for a language it offers, in the "
+                       "editor")
+            .arg(why) };
+}
+
+SubtitleCharsetChoice undecided(const Reading& one, const Reading& other)
+{
+    return untold(
+        QStringLiteral("its letters read as %1 and as %2").arg(describe(one), describe(other)));
 }
 
 // Where the detectors read the bytes differently, the second's surest
@@ -423,11 +432,8 @@ SubtitleCharsetChoice choiceOfDetectors(
     if (second.empty()) {
         if (first)
             return { first->set, {} };
-        return { {},
-            QStringLiteral("its character set cannot be told: no set it could be in reads its "
-                           "letters as text of one script. Name its language in the file's "
-                           "name (as in \"film.ru.srt\") or, for a language it offers, in the "
-                           "editor") };
+        return untold(
+            QStringLiteral("no set it could be in reads its letters as text of one script"));
     }
     const Reading& best = second.front();
     const auto leads = [&best](int confidence) { return best.confidence * 2 >= confidence * 3; };
