@@ -22,14 +22,15 @@ inline constexpr qint64 kMostSubtitleBytes = qint64(16) << 20;
 // with the reason in `failure`, otherwise.
 std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure);
 
-// The character set of the file at `path`, read by readSubtitleFile; "" when
-// it cannot be read or the detector cannot tell.
+// detectCharset of the file at `path`, read by readSubtitleFile; "" when it
+// cannot be read or its set cannot be told.
 QString detectFileCharset(const QString& path);
 
 // The character set to read a subtitle file's `bytes` in, as its track's
 // code page keeps it, told with the language the user chose for the file at
 // `path` or its name's tag (subtitleTextLanguage): "" with a log line naming
-// `path` when it cannot be told; "UTF-8" for an empty file.
+// `path` when it cannot be told; "UTF-8" for a file without a letter to
+// tell a set by.
 QString subtitleCodePage(const QByteArray& bytes, const QString& path, const QString& language);
 
 // subtitleCodePage of the file at `path`, read by readSubtitleFile; "UTF-8"
