@@ -953,9 +953,10 @@ QString soundTrackProblem(const DNFileNode& file)
         .arg(DNAudioFields(*selected).channels);
 }
 
-// Why the subtitle file chosen for `file` cannot go into the output. The
-// builders read it the same way, and would otherwise leave it out with no
-// more than a log line.
+// Why the subtitle file chosen for `file` cannot go into the output: it
+// cannot be read, or its letters cannot be told apart from another
+// alphabet's. The builders read it the same way, and would otherwise leave
+// it out, or show other letters, with no more than a log line.
 QString subtitleFileProblem(const DNFileNode& file)
 {
     const DNSubtitleTrack* selected = file.selectedSubtitleTrack();
@@ -964,6 +965,8 @@ QString subtitleFileProblem(const DNFileNode& file)
         return {};
     QString failure;
     if (readSubtitleFile(external->path, failure))
+        failure = subtitleFileCharsetDoubt(external->path, external->language);
+    if (failure.isEmpty())
         return {};
     return QStringLiteral("The subtitle file \"%1\" cannot be used: %2.")
         .arg(external->path, failure);

@@ -93,8 +93,11 @@ void DNDVDNode::setExtraSubtitleLanguage(const QString& language)
     const auto title = selectedTitle();
     if (!title || title->subtitleTracks().empty())
         return;
-    if (DNDVDTExtSubtitle* external = DNDVDExtSubtitleOf(title->subtitleTracks().back()))
+    if (DNDVDTExtSubtitle* external = DNDVDExtSubtitleOf(title->subtitleTracks().back())) {
         external->language = language;
+        // The language tells which older set the file's letters are in.
+        external->codePage = subtitleFileCodePage(external->path, language);
+    }
 }
 
 void DNDVDNode::addExtraSubtitle(const QString& path)
@@ -104,17 +107,16 @@ void DNDVDNode::addExtraSubtitle(const QString& path)
         return;
     auto& tracks = title->subtitleTracks();
     // The engine is told the file's character set, read as a file node reads it.
-    const QString codePage = subtitleFileCodePage(path);
     // One attached file at a time: a new choice replaces the old one.
     if (!tracks.empty()) {
         if (DNDVDTExtSubtitle* external = DNDVDExtSubtitleOf(tracks.back())) {
             external->path = path;
-            external->codePage = codePage;
+            external->codePage = subtitleFileCodePage(path, external->language);
             return;
         }
     }
     DNDVDTExtSubtitle track = DNDVDTExtSubtitle::extSubtitleTrack(path);
-    track.codePage = codePage;
+    track.codePage = subtitleFileCodePage(path, track.language);
     tracks.emplace_back(std::move(track));
 }
 

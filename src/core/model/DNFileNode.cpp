@@ -311,25 +311,28 @@ void DNFileNode::setExtraSubtitleLanguage(const QString& language)
 {
     if (m_subtitleTracks.empty())
         return;
-    if (DNTExtSubtitle* external = DNExtSubtitleOf(m_subtitleTracks.back()))
+    if (DNTExtSubtitle* external = DNExtSubtitleOf(m_subtitleTracks.back())) {
         external->language = language;
+        // The language tells which older set the file's letters are in.
+        external->codePage = subtitleFileCodePage(external->path, language);
+    }
 }
 
 void DNFileNode::addExtraSubtitle(const QString& path)
 {
-    // Read as the loader reads the file beside the movie. One that cannot be
-    // read is still taken: the conversion refuses it with the reason.
-    const QString codePage = subtitleFileCodePage(path);
+    // Read as the loader reads the file beside the movie, in the language
+    // chosen for the file it replaces. One that cannot be read is still
+    // taken: the conversion refuses it with the reason.
     // One external file at a time: a new choice replaces the old one.
     if (!m_subtitleTracks.empty()) {
         if (DNTExtSubtitle* external = DNExtSubtitleOf(m_subtitleTracks.back())) {
             external->path = path;
-            external->codePage = codePage;
+            external->codePage = subtitleFileCodePage(path, external->language);
             return;
         }
     }
     DNTExtSubtitle track = DNTExtSubtitle::extSubtitleTrack(path);
-    track.codePage = codePage;
+    track.codePage = subtitleFileCodePage(path, track.language);
     m_subtitleTracks.emplace_back(std::move(track));
 }
 

@@ -68,7 +68,7 @@ std::optional<DNTExtSubtitle> externalSubtitle(const QString& mediaPath)
             continue;
         }
         DNTExtSubtitle track = DNTExtSubtitle::extSubtitleTrack(path);
-        track.codePage = subtitleCodePage(*bytes, path);
+        track.codePage = subtitleCodePage(*bytes, path, track.language);
         return track;
     }
     return std::nullopt;

@@ -1,19 +1,15 @@
 #include "services/SubtitleCharset.h"
 
 #include "platform/DNLogger.h"
+#include "services/SubtitleCharsetChoice.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
-#include <uchardet.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,10 +21,6 @@ namespace {
 // pairs) are left out since their charset means nothing.
 const QStringList kSubtitleSuffixes = { QStringLiteral("srt"), QStringLiteral("ass"),
     QStringLiteral("ssa"), QStringLiteral("aqt") };
-
-struct DetectorDeleter {
-    void operator()(uchardet* detector) const { uchardet_delete(detector); }
-};
 
 struct FdCloser {
     int fd;
@@ -66,36 +58,11 @@ QString nameWithoutSuffix(const QFileInfo& info)
     return dot > 0 ? name.left(dot) : name;
 }
 
-// Letters past ASCII that all decode as UTF-8 are UTF-8: in any 8-bit set
-// they would have to come in the rare pairs and triples UTF-8 is made of.
-// The detector needs many such letters to say so, and reads a short line
-// ("Un café") in a Central European set.
-bool isUtf8BeyondAscii(const QByteArray& bytes)
-{
-    const bool beyondAscii
-        = std::any_of(bytes.begin(), bytes.end(), [](char byte) { return byte & 0x80; });
-    if (!beyondAscii)
-        return false;
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    [[maybe_unused]] const QString text = decoder.decode(bytes);
-    return !decoder.hasError();
-}
-
 } // namespace
 
 QString detectCharset(const QByteArray& bytes)
 {
-    if (isUtf8BeyondAscii(bytes))
-        return QStringLiteral("UTF-8");
-    const std::unique_ptr<uchardet, DetectorDeleter> detector(uchardet_new());
-    if (!detector)
-        return {};
-    if (uchardet_handle_data(detector.get(), bytes.constData(), static_cast<size_t>(bytes.size()))
-        != 0)
-        return {};
-    uchardet_data_end(detector.get());
-    const char* const name = uchardet_get_charset(detector.get());
-    return name ? QString::fromLatin1(name) : QString();
+    return chooseSubtitleCharset(bytes, {}).name;
 }
 
 std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure)
@@ -127,20 +94,30 @@ QString detectFileCharset(const QString& path)
     return bytes ? detectCharset(*bytes) : QString();
 }
 
-QString subtitleCodePage(const QByteArray& bytes, const QString& path)
+QString subtitleCodePage(const QByteArray& bytes, const QString& path, const QString& language)
 {
-    const QString detected = detectCharset(bytes);
-    if (!detected.isEmpty())
-        return detected;
-    DNLog(QStringLiteral("Can not tell the charset of %1, reading it as UTF-8").arg(path));
-    return QStringLiteral("UTF-8");
+    const SubtitleCharsetChoice choice
+        = chooseSubtitleCharset(bytes, subtitleTextLanguage(path, language));
+    if (!choice.doubt.isEmpty())
+        DNLog(QStringLiteral("Can not tell the charset of %1: %2").arg(path, choice.doubt));
+    else if (choice.name.isEmpty())
+        return QStringLiteral("UTF-8");
+    return choice.name;
 }
 
-QString subtitleFileCodePage(const QString& path)
+QString subtitleFileCodePage(const QString& path, const QString& language)
 {
     QString failure;
     const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
-    return bytes ? subtitleCodePage(*bytes, path) : QStringLiteral("UTF-8");
+    return bytes ? subtitleCodePage(*bytes, path, language) : QStringLiteral("UTF-8");
+}
+
+QString subtitleFileCharsetDoubt(const QString& path, const QString& language)
+{
+    QString failure;
+    const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
+    return bytes ? chooseSubtitleCharset(*bytes, subtitleTextLanguage(path, language)).doubt
+                 : QString();
 }
 
 QStringList externalSubtitleFiles(const QString& mediaPath)

@@ -167,6 +167,54 @@ TEST_F(SubtitleOutputs, ARunThatFailsOverItsSubtitleNamesIt)
     }
 }
 
+// A subtitle of a few letters in an older set reaches the MKV in its own
+// letters where its language is known (its name's tag, the editor's choice)
+// or its letters tell it; where they could be another alphabet's, the run
+// fails naming the file rather than going without it or with other letters.
+TEST_F(SubtitleOutputs, AFewLettersInAnOlderSetReachTheOutputOrTheRunFailsNamingTheFile)
+{
+    const struct {
+        QString text;
+        const char* set;
+        const char* fileName;
+        const char* chosen; // the editor's language
+        bool converts;
+    } cases[] = {
+        { QStringLiteral("Нет!"), "windows-1251", "no.srt", "en", true },
+        { QStringLiteral("Жёлтый"), "windows-1251", "yellow.ru.srt", "en", true },
+        { QStringLiteral("你好"), "GBK", "hello.srt", "zh-Hans", true },
+        { QStringLiteral("Жёлтый"), "windows-1251", "yellow.srt", "en", false },
+        { QStringLiteral("你好"), "GBK", "hello.srt", "en", false },
+    };
+    DNVideoConverterUseProgramAssemblerTables();
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(dir.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString() + " in " + c.fileName + ", " + c.chosen);
+        const QString srt = dir.filePath(QString::fromLatin1(c.fileName));
+        ASSERT_TRUE(writeFile(
+            srt, QStringEncoder(c.set)("1\n00:00:00,000 --> 00:00:01,000\n" + c.text + "\n")));
+        const auto node = load(TestMedia::path(TestMedia::kVideoWithAudio), "MKV Video (H.264)");
+        ASSERT_TRUE(node);
+        node->setEnableSubtitleEdit(true);
+        node->addExtraSubtitle(srt);
+        node->setExtraSubtitleLanguage(QString::fromLatin1(c.chosen));
+        node->selectSubtitleAtIndex(0, true);
+        const int status = DNVideoConverterStart(node, 0, nullptr, nullptr);
+        if (c.converts) {
+            ASSERT_EQ(status, 0) << DNVideoConverterLastFailure().toStdString();
+            EXPECT_EQ(subtitleText(node->outputName()).count(c.text), 1)
+                << subtitleText(node->outputName()).toStdString();
+        } else {
+            EXPECT_NE(status, 0);
+            EXPECT_TRUE(DNVideoConverterLastFailure().contains(
+                QStringLiteral("The subtitle file \"%1\" cannot be used: its character set "
+                               "cannot be told")
+                    .arg(srt)))
+                << DNVideoConverterLastFailure().toStdString();
+        }
+    }
+}
+
 // convert-one takes the editor's choices and says why the loader refuses a file.
 TEST_F(SubtitleOutputs, ConvertOneTakesTheEditorsChoicesAndSaysWhyItRefusesAFile)
 {

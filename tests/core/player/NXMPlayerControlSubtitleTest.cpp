@@ -118,3 +118,30 @@ TEST(NXMPlayerControl, DrawsOnlyTheChosenSubtitleInItsOwnCharacterSet)
     ASSERT_EQ(drawn.size(), 2U);
     EXPECT_EQ(drawn[0], drawn[1]) << "the same words, drawn the same";
 }
+
+// A one-word line in an older set, which a detector alone reads as another
+// alphabet's letters, is drawn in the preview as its UTF-8 twin is.
+TEST(NXMPlayerControl, DrawsAFewLettersOfAnOlderSetInTheirOwnAlphabet)
+{
+    qputenv("QUILLON_PLAYER_AO", "null");
+    QTemporaryDir folder;
+    UserDefaults defaults(folder.filePath("defaults.conf"));
+    const QString cues = QStringLiteral("1\n00:00:00,000 --> 00:00:30,000\nНет!\n\n");
+    const QByteArray files[] = { cues.toUtf8(), QStringEncoder("windows-1251").encode(cues) };
+    std::vector<QImage> drawn;
+    for (const QByteArray& bytes : files) {
+        const QString movie
+            = movieWithSubtitle(folder.path(), QStringLiteral("film%1").arg(drawn.size()), bytes);
+        ASSERT_FALSE(movie.isEmpty());
+        const auto node = DNFileNode::fileNodeWithFile(movie);
+        ASSERT_TRUE(node);
+        NXMPlayerControl control(defaults);
+        node->setEnableSubtitleEdit(true);
+        node->selectSubtitleAtIndex(0, true);
+        const Played chosen = play(control, node);
+        ASSERT_FALSE(chosen.picture.isNull());
+        EXPECT_GT(brightPixels(chosen.picture), 0);
+        drawn.push_back(chosen.picture);
+    }
+    EXPECT_EQ(drawn[0], drawn[1]) << "the same letters, drawn the same";
+}

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTemporaryDir>
@@ -75,6 +76,85 @@ TEST(SubtitleCharset, AShortLineReadsInItsOwnLetters)
         ASSERT_TRUE(decoder.isValid()) << charset.toStdString();
         EXPECT_EQ(QString(decoder.decode(bytes)).toStdString(), cue.toStdString())
             << charset.toStdString();
+    }
+}
+
+// The bytes in UTF-8 as the iconv program reads them in `charset`, as the
+// engines given the name do.
+QByteArray readByIconv(const QByteArray& bytes, const QString& charset)
+{
+    QProcess iconv;
+    iconv.start(QStringLiteral("iconv"), { "-f", charset, "-t", "UTF-8" });
+    iconv.write(bytes);
+    iconv.closeWriteChannel();
+    return iconv.waitForFinished(60'000) && iconv.exitCode() == 0 ? iconv.readAllStandardOutput()
+                                                                  : QByteArray();
+}
+
+// A line of a few letters in an older set, with what else is known of its
+// language: the editor's choice or the file name's tag. Either it reads back
+// in its own letters, or it is refused with a reason; never another
+// alphabet's letters.
+TEST(SubtitleCharset, AFewLettersReadInTheirOwnAlphabetOrAreRefused)
+{
+    const struct {
+        QString text;
+        const char* set;
+        const char* fileName;
+        QString chosen; // the editor's language
+        bool told;
+    } cases[] = {
+        { QStringLiteral("Нет!"), "windows-1251", "film.srt", "en", true },
+        { QStringLiteral("Нет!"), "windows-1251", "film.ru.srt", "en", true },
+        { QStringLiteral("Нет!"), "KOI8-R", "film.rus.srt", "en", true },
+        { QStringLiteral("Жёлтый"), "windows-1251", "film.srt", "en", false },
+        { QStringLiteral("Жёлтый"), "windows-1251", "film.ru.srt", "en", true },
+        { QStringLiteral("Жёлтый"), "KOI8-R", "film.ru.srt", "en", true },
+        { QStringLiteral("Жёлтый"), "windows-1251", "film.uk.srt", "en", true },
+        { QStringLiteral("你好"), "GBK", "film.srt", "en", false },
+        { QStringLiteral("你好"), "GBK", "film.srt", "zh-Hans", true },
+        { QStringLiteral("你好"), "GBK", "film.zh.srt", "en", true },
+        { QStringLiteral("你好"), "Big5", "film.zh-TW.srt", "en", true },
+        { QStringLiteral("Άλφα"), "windows-1253", "film.el.srt", "en", true },
+        { QStringLiteral("שלום"), "windows-1255", "film.srt", "en", true },
+        { QStringLiteral("Спасибо"), "KOI8-R", "film.srt", "en", false },
+        { QStringLiteral("Où?"), "ISO-8859-1", "film.srt", "fr", true },
+        { QStringLiteral("日本"), "Shift_JIS", "film.ja.srt", "en", true },
+        { QStringLiteral("謝謝"), "Big5", "film.srt", "en", false },
+        // Lines the detectors alone already read right.
+        { QStringLiteral("Ναι!"), "windows-1253", "film.srt", "en", true },
+        { QStringLiteral("Γεια σου"), "windows-1253", "film.srt", "en", true },
+        { QStringLiteral("Un café"), "ISO-8859-1", "film.srt", "en", true },
+        { QStringLiteral("Déjà vu, à l'hôtel"), "ISO-8859-1", "film.srt", "fr", true },
+        { QStringLiteral("こんにちは"), "Shift_JIS", "film.srt", "en", true },
+        { QStringLiteral("ありがとう"), "Shift_JIS", "film.srt", "en", true },
+        { QStringLiteral("감사합니다"), "EUC-KR", "film.srt", "en", true },
+        { QStringLiteral("תודה"), "windows-1255", "film.srt", "en", true },
+        { QStringLiteral("Teşekkürler"), "windows-1254", "film.srt", "en", true },
+        { QStringLiteral("Un café"), "UTF-8", "film.srt", "en", true },
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString() + " in " + c.set + ", " + c.fileName + ", "
+            + c.chosen.toStdString());
+        const QString cue = "1\n00:00:00,000 --> 00:00:30,000\n" + c.text + "\n\n";
+        const QByteArray bytes = QStringEncoder(c.set).encode(cue);
+        const QString path = dir.filePath(QString::fromLatin1(c.fileName));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        const QString codePage = subtitleFileCodePage(path, c.chosen);
+        const QString doubt = subtitleFileCharsetDoubt(path, c.chosen);
+        if (!c.told) {
+            EXPECT_EQ(codePage, QString());
+            EXPECT_TRUE(doubt.contains(QLatin1String("cannot be told"))) << doubt.toStdString();
+            continue;
+        }
+        EXPECT_EQ(doubt, QString());
+        EXPECT_EQ(readByIconv(bytes, codePage).toStdString(), cue.toUtf8().toStdString())
+            << codePage.toStdString();
     }
 }
 

@@ -22,9 +22,12 @@ void writeDiscSubtitle(DVDBuild& build, const DNDVDTSubtitle& track)
 void writeSubtitleFile(DVDBuild& build, const DNDVDTExtSubtitle& track)
 {
     // The engine reads the file itself: a FIFO would hold it for ever, a
-    // device would never end.
+    // device would never end. A file whose letters could be another
+    // alphabet's has no set to name.
     QString failure;
-    if (!readSubtitleFile(track.path, failure)) {
+    if (readSubtitleFile(track.path, failure) && track.codePage.isEmpty())
+        failure = subtitleFileCharsetDoubt(track.path, track.language);
+    if (!failure.isEmpty()) {
         build.refuse(
             QStringLiteral("the subtitle file \"%1\" cannot be used: %2").arg(track.path, failure));
         return;

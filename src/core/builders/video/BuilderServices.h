@@ -86,11 +86,12 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
 
 // A copy of the subtitle file in UTF-8 in the temporary folder ("qzsub"
 // prefix, the source's extension), and `charset` becomes "UTF-8". The file is
-// read in `charset`, or, when that is empty, in the character set the
-// detector names; a file whose set nobody can tell is copied as it is,
-// `charset` left alone. Empty, with a log line and no copy left behind, when
-// the file cannot be read as readSubtitleFile reads it (a regular file of at
-// most kMostSubtitleBytes), is not valid text in its set, or the copy cannot
+// read in `charset`, or, when that is empty, in the character set
+// chooseSubtitleCharset tells with the tag of the file's name; a file without
+// a letter to tell a set by is copied as it is, `charset` left alone. Empty,
+// with a log line and no copy left behind, when the file cannot be read as
+// readSubtitleFile reads it (a regular file of at most kMostSubtitleBytes),
+// its set cannot be told, it is not valid text in its set, or the copy cannot
 // be written.
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset);
 

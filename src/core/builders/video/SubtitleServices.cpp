@@ -5,6 +5,7 @@
 #include "platform/TemporaryFile.h"
 #include "services/EngineStreamProbe.h"
 #include "services/SubtitleCharset.h"
+#include "services/SubtitleCharsetChoice.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -498,9 +499,16 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
     }
     // Every way into an output takes UTF-8: the subtitle filter fails the
     // run on other bytes, and a stream copy would carry them as they are.
-    // Without a name, the detector names the set; failing that, the engine
-    // is given the bytes as they are.
-    const QString from = charset.isEmpty() ? detectCharset(*bytes) : charset;
+    // Without a name, the set is told by the letters and the name's tag; a
+    // file without letters to tell it by goes to the engine as it is.
+    const SubtitleCharsetChoice told = charset.isEmpty()
+        ? chooseSubtitleCharset(*bytes, subtitleFileLanguageTag(path))
+        : SubtitleCharsetChoice { charset, {} };
+    if (!told.doubt.isEmpty()) {
+        DNLog(QStringLiteral("The subtitle file \"%1\" cannot be used: %2.").arg(path, told.doubt));
+        return std::nullopt;
+    }
+    const QString& from = told.name;
     const std::optional<QByteArray> text = from.isEmpty() ? bytes : toUtf8(*bytes, from);
     if (!text) {
         DNLog(QStringLiteral("The subtitle file \"%1\" cannot be read as %2 text; the output "

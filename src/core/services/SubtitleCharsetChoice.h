@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Which character set a subtitle's bytes are read in. A detector's guess on
+// the few bytes of a short subtitle is often another alphabet's letters, so
+// a guess is taken only when its reading is text of one script and nothing
+// known speaks against it: the language the text is said to be in, the other
+// detector, or another reading as good as it.
+
+struct SubtitleCharsetChoice {
+    // The set's name; "" when none can be told (see `doubt`), or when the
+    // bytes are empty.
+    QString name;
+    // Why no set can be told, in words for the user; "" when one was.
+    QString doubt;
+};
+
+// The character set of `bytes`. `language` is the language the text is said
+// to be in, as a code ("ru", "zh-Hans", "el"), or "": a set used for writing
+// it whose reading gives that language's letters comes first.
+SubtitleCharsetChoice chooseSubtitleCharset(const QByteArray& bytes, const QString& language);
+
+// The language a subtitle file's name tags it with: "ru" for "film.ru.srt",
+// "chi" for "film.chi.srt"; "" without a tag of a language whose sets are
+// known here.
+QString subtitleFileLanguageTag(const QString& path);
+
+// The language the text of the subtitle file at `path` is taken to be in:
+// `chosen`, the user's choice, when sets are known for it ("en" has none),
+// else the tag of the file's name.
+QString subtitleTextLanguage(const QString& path, const QString& chosen);
