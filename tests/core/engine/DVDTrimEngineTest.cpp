@@ -74,4 +74,25 @@ TEST(DVDTrim, TrimToTheTitlesEndKeepsTheWholeRestOnEveryRoad)
     }
 }
 
+// A trim the editor could not set is refused before anything is converted,
+// instead of the whole title being converted.
+TEST(DVDTrim, ConvertOneRefusesATrimOutsideTheTitle)
+{
+    const QString disc = TestDisc::ensureFlashAndBeep();
+    ASSERT_TRUE(disc.isEmpty()) << qPrintable(disc);
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString pastTheEnd = QStringLiteral("%1-%2").arg(kTrimStart).arg(kTitleSeconds + 1);
+    for (const QString& trim : { pastTheEnd, QStringLiteral("3-2"), QStringLiteral("1.5-4") }) {
+        SCOPED_TRACE(trim.toStdString());
+        QProcess run;
+        run.start(QStringLiteral(QUILLON_CONVERT_ONE),
+            { "--dvd", TestDisc::flashAndBeepFolder(), "--title", "1", "--trim", trim, "--profile",
+                "1105022", "--output", folder.path() });
+        ASSERT_TRUE(run.waitForFinished(kConversionLimitMs));
+        EXPECT_EQ(run.exitCode(), 2) << run.readAllStandardError().toStdString();
+        EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+}
+
 } // namespace
