@@ -5,7 +5,8 @@
 //               --subtitle-track N] --output DIR FILE...
 //   convert-one --list-profiles
 //   convert-one --dvd SOURCE --list-titles
-//   convert-one --dvd SOURCE [--title N]... [--audio N] [--merge] --profile NAME --output DIR
+//   convert-one --dvd SOURCE [--title N]... [--audio N] [--merge] [--trim START-END]
+//               --profile NAME --output DIR
 //
 // NAME is a profile's file name without its extension, or its GlobalID. Every
 // engine run prints "built:", "ran:", "status:" and "output:" lines; the exit
@@ -32,7 +33,9 @@
 //
 // --dvd with --profile converts titles of the source: --title N (the title's
 // number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
-// sound track of each title, --merge the titles into one output.
+// sound track of each title, --merge the titles into one output. --trim
+// START-END trims each of them as the editor does, in whole seconds within
+// the title's length.
 #include "engine/DNVideoConverter.h"
 
 #include "ToolSupport.h"
@@ -367,6 +370,38 @@ int selectTitles(DNDVDNode& node, const QCommandLineParser& options)
     return 0;
 }
 
+// The selected titles trimmed from --trim START-END as the editor trims the
+// title it shows: whole seconds, kept as fractions of the title's length.
+// False after a complaint.
+bool trimTitles(DNDVDNode& node, const QString& option)
+{
+    static const QRegularExpression range(QStringLiteral(R"(^(\d{1,9})-(\d{1,9})$)"));
+    const QRegularExpressionMatch match = range.match(option);
+    const quint32 start = match.captured(1).toUInt();
+    const quint32 end = match.captured(2).toUInt();
+    const qint32 shown = node.titleSelected();
+    const auto titles = node.titles();
+    for (size_t index = 0; index < titles.size(); ++index) {
+        const DNDVDTitle& title = *titles[index];
+        if (!title.isSelected())
+            continue;
+        if (!match.hasMatch() || start >= end || end > quint32(std::max(0, title.length()))) {
+            complain(QStringLiteral("--trim %1 is not START-END in whole seconds within the %2 s "
+                                    "of title %3")
+                         .arg(option)
+                         .arg(title.length())
+                         .arg(title.titleNumber()));
+            return false;
+        }
+        node.setTitleSelected(qint32(index));
+        node.setEnableTrimming(true);
+        node.setTrimStartTime(start);
+        node.setTrimEndTime(end);
+    }
+    node.setTitleSelected(shown);
+    return true;
+}
+
 int convertDVD(const QCommandLineParser& options)
 {
     const auto profile = prepareConversion(options);
@@ -379,6 +414,8 @@ int convertDVD(const QCommandLineParser& options)
         printLog();
         return refused;
     }
+    if (options.isSet("trim") && !trimTitles(*node, options.value("trim")))
+        return 2;
     node->setProfile(profile);
     node->setMergeIntoOne(options.isSet("merge"));
     DNVideoConverterSetRunObserver(&printRun, nullptr);
@@ -430,7 +467,9 @@ int main(int argc, char** argv)
             { "meet", "Meet the other runs with this folder before the first engine starts.",
                 "dir" },
             { "meet-count", "How many runs meet (2 when not given).", "number" },
-            { "trim", "Convert only from START to END of each file, in seconds (1.5-3.25).",
+            { "trim",
+                "Convert only from START to END of each file, in seconds (1.5-3.25), or of each "
+                "DVD title, in whole seconds.",
                 "start-end" },
             { "subtitle", "Give each file this subtitle file.", "file" },
             { "subtitle-track", "Give each file its own subtitle track N, from 1.", "number" } },

@@ -20,16 +20,20 @@
 
 namespace {
 
-// The length a title's run writes: the kept part when it is trimmed, as the
-// builders compute the value after "-endpos".
+// The length a title's run writes: the kept part when it is trimmed, in
+// double precision as the builders give it to the engines. A trim that keeps
+// less than the shortest the builders take converts the whole title.
 double expectedLength(const DNDVDTitle& title)
 {
+    constexpr double kShortestTrim = 0.9995;
     const DNDVDTitleSetting& setting = title.setting();
     if (!setting.trimEnable() || title.length() <= 0)
         return title.length();
-    const float kept = (setting.trimEndPercent() - setting.trimStartPercent())
-        * static_cast<float>(title.length());
-    return std::trunc(kept);
+    const double start = double(setting.trimStartPercent()) * title.length();
+    const double kept
+        = (double(setting.trimEndPercent()) - double(setting.trimStartPercent())) * title.length();
+    const bool keepsPart = kept >= kShortestTrim && start >= 0 && start < title.length();
+    return keepsPart ? kept : title.length();
 }
 
 bool soundChosen(const DNDVDTitle& title)

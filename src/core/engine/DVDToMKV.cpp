@@ -65,9 +65,9 @@ QStringList DVDToMKVAdaptArguments(const QStringList& builderArguments, int dura
         arguments << row->replacement;
         at += row->words.size();
     }
-    // The stop limit: the lists carry no end of their own, a trimmed title's
-    // length reaches the run only as the duration.
-    if (duration > 0)
+    // The stop limit, for a list that carries no end of its own; the
+    // builders' lists of trimmed titles carry theirs to the millisecond.
+    if (duration > 0 && !builderArguments.contains(QStringLiteral("--stop-at")))
         arguments << "--stop-at" << QStringLiteral("duration:%1").arg(duration);
     return arguments;
 }

@@ -11,8 +11,9 @@
 // functions over the bridge's module state, as the other bridges.
 
 // The job's entry: runs the list and blocks until HandBrakeCLI has ended. A
-// `duration` above 0 is a stop limit: the job ends once that many seconds
-// of the title are converted. 0, HandBrakeCLI's failure status (2: a source
+// `duration` above 0 is a stop limit, for a list that names no "--stop-at"
+// of its own: the job ends once that many seconds of the title are
+// converted. 0, HandBrakeCLI's failure status (2: a source
 // or title it cannot open, 3: an output it cannot write, 5: a read error),
 // or one of the kToolBridge results; a failed or stopped run leaves no
 // output of its own. HandBrakeCLI answers 0 for some runs that wrote nothing

@@ -37,8 +37,7 @@ ArgumentBlockPtr DVD_To_DVD_FullBackup_MPEG2_With_MEncoder(
     w.add("-dumpstream").add("-dumpfile").add(claimOutputPath(*build));
     writeEndPositionBlock(*build);
     // The dump's progress is measured against the whole title when untrimmed.
-    return w.finish(
-        build->trim ? static_cast<int32_t>(build->trim->length) : build->title->length());
+    return w.finish(build->trim ? keptSeconds(*build->trim) : build->title->length());
 }
 
 ArgumentBlockPtr DVD_To_DVD_MainBackup_MPEG2_With_MEncoder(

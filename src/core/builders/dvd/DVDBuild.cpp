@@ -9,6 +9,8 @@
 #include "services/DNSubtitleFont.h"
 #include "services/SubtitleCharset.h"
 
+#include <cmath>
+
 namespace {
 
 void writeDiscSubtitle(DVDBuild& build, const DNDVDTSubtitle& track)
@@ -155,7 +157,12 @@ ArgumentBlockPtr DVDBuild::finish()
 {
     if (m_refused)
         return nullptr;
-    return writer.finish(trim ? static_cast<int32_t>(trim->length) : 0);
+    return writer.finish(trim ? keptSeconds(*trim) : 0);
+}
+
+int32_t keptSeconds(const Trim& trim)
+{
+    return static_cast<int32_t>(std::lround(trim.length));
 }
 
 std::shared_ptr<DNProfile> dvdProfileOf(const std::shared_ptr<NXBasicMediaNode>& node)
@@ -201,7 +208,7 @@ void writeSourceBlock(DVDBuild& build)
 
 void writeStartPositionBlock(DVDBuild& build)
 {
-    build.writer.add("-ss").addf("%d", build.trim ? static_cast<int>(build.trim->start) : 0);
+    build.writer.add("-ss").add(build.trim ? TrimTimeText(build.trim->start) : QStringLiteral("0"));
 }
 
 void writeLavfContainerBlock(DVDBuild& build, const QString& container)
@@ -316,7 +323,7 @@ void writeEndPositionBlock(DVDBuild& build)
 {
     // mencoder counts "-endpos" from the start position: a length, not an end.
     if (build.trim)
-        build.writer.add("-endpos").addf("%d", static_cast<int>(build.trim->length));
+        build.writer.add("-endpos").add(TrimTimeText(build.trim->length));
 }
 
 void writeTracksAndOutputBlocks(DVDBuild& build)

@@ -50,8 +50,9 @@ public:
     const EncodeConfig config;
     const DNProfile& profile;
     const DNDVDTitleSetting& setting;
-    // The kept part of the title, when it is trimmed. A title's length is known
-    // in whole seconds only, and so are the times its engines are given.
+    // The kept part of the title, when it is trimmed, to the millisecond the
+    // engines are given: a trim to the title's end, stored as fractions of
+    // its length, keeps its last second.
     const std::optional<Trim> trim;
     ArgumentWriter writer;
     // The chosen audio track's language, for the forced subtitles.
@@ -65,6 +66,10 @@ public:
 private:
     bool m_refused = false;
 };
+
+// The kept length in the whole seconds of a block's duration (the progress
+// base): 9.99999994 s of fractions is 10 s.
+int32_t keptSeconds(const Trim& trim);
 
 // The output profile of a DVD node (or of merged titles); null for any other
 // node. The dispatchers read it to choose a container or a core.

@@ -8,6 +8,8 @@
 
 #include <QStringList>
 
+#include <cmath>
+
 namespace {
 
 std::unique_ptr<DVDBuild> openHandBrakeBuild(const char* builderName,
@@ -43,13 +45,24 @@ void writeTitleBlock(DVDBuild& build)
     build.writer.add("-t").addf("%d", build.title->titleNumber());
 }
 
-// Without a start the library converts from the title's beginning and the
-// stop limit would keep the wrong part.
-void writeStartBlock(DVDBuild& build)
+// A time to the millisecond, as the other engines' trims, on the library's
+// 90 kHz clock: it reads its times as whole numbers.
+QString ptsOf(double seconds)
 {
-    if (build.trim && build.trim->start >= 1)
-        build.writer.add("--start-at")
-            .add(QStringLiteral("duration:%1").arg(static_cast<int>(build.trim->start)));
+    constexpr qint64 kTicksPerMillisecond = 90;
+    return QStringLiteral("pts:%1").arg(std::llround(seconds * 1000) * kTicksPerMillisecond);
+}
+
+// Without a start the library converts from the title's beginning and the
+// stop limit would keep the wrong part. Its stop counts from the start, in
+// the start's unit.
+void writeRangeBlock(DVDBuild& build)
+{
+    if (!build.trim)
+        return;
+    if (build.trim->start > 0)
+        build.writer.add("--start-at").add(ptsOf(build.trim->start));
+    build.writer.add("--stop-at").add(ptsOf(build.trim->length));
 }
 
 void writeMaximumWidthBlock(DVDBuild& build)
@@ -97,7 +110,7 @@ ArgumentBlockPtr DVD_To_DVD_MainBackup_MKV(
         w.add("-a").add(trackPositions(audio));
     if (const std::size_t subtitles = discSubtitleCount(*build->title))
         w.add("-s").add(trackPositions(subtitles));
-    writeStartBlock(*build);
+    writeRangeBlock(*build);
     writeOutputBlock(*build);
     return build->finish();
 }
@@ -124,7 +137,7 @@ ArgumentBlockPtr DVD_To_MP4_H264_With_HandBrake(
     writeMaximumWidthBlock(*build);
     w.add("--loose-anamorphic").add("-m");
     writeBurnedSubtitleBlock(*build);
-    writeStartBlock(*build);
+    writeRangeBlock(*build);
     writeOutputBlock(*build);
     return build->finish();
 }

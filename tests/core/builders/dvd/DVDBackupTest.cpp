@@ -64,7 +64,10 @@ TEST(DVDBackups, BackupAndHandBrakeLists)
         { &DVD_To_DVD_MainBackup_MKV, mkvProfile, 0, mkv + QStringList { "-o", out + "_T1.mkv" },
             0 },
         { &DVD_To_DVD_MainBackup_MKV, mkvProfile, -1,
-            mkv + QStringList { "--start-at", "duration:900", "-o", out + "_T1.mkv" }, 1800 },
+            mkv
+                + QStringList { "--start-at", "pts:81000000", "--stop-at", "pts:162000000", "-o",
+                    out + "_T1.mkv" },
+            1800 },
         { &DVD_To_MP4_H264_With_HandBrake, keepSize, -3,
             mp4 + QStringList { "-o", out + "_T1.mp4" }, 0 },
         { &DVD_To_MP4_H264_With_HandBrake, keepSize, 0,

@@ -62,6 +62,14 @@ TEST_F(DVDH264, WholeListsForEachChoice)
                 s.setTrimEndPercent(0.75f);
             },
             replaced(base, "0", { "900" }) + QStringList { "-endpos", "1800" }, 1800 },
+        { "trim of a 12 s title from 2 s to its end, as the editor sets it", {},
+            [](DNDVDNode& n, DNDVDTitleSetting& s, EncodeConfig&) {
+                n.titleAt(0)->setLength(12);
+                s.setTrimEnable(true);
+                s.setTrimStartPercent(2.0f / 12.0f);
+                s.setTrimEndPercent(12.0f / 12.0f);
+            },
+            replaced(base, "0", { "2" }) + QStringList { "-endpos", "10" }, 10 },
         { "volume 50 %", {},
             [](DNDVDNode&, DNDVDTitleSetting& s, EncodeConfig&) { s.setVolume(50); },
             replaced(base, "volnorm=1", { "volume=-6.0" }) },
