@@ -1093,6 +1093,14 @@ int convertMember(const std::shared_ptr<DNFileNode>& member, const DNFileGroupNo
     return result;
 }
 
+bool anyMemberSounds(const DNFileGroupNode& group)
+{
+    return std::any_of(group.children().begin(), group.children().end(), [](const auto& child) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        return member && member->selectedAudioTrack() != nullptr;
+    });
+}
+
 int memberFailed(int result)
 {
     std::printf("Convert Group child failed(%d), so exit merge...\n", result);
@@ -1113,6 +1121,7 @@ int convertGroup(const std::shared_ptr<DNFileGroupNode>& group, const EncodeConf
     EncodeConfig memberConfig = config;
     if (!setConfigPath(memberConfig.outputDir, AppPaths::temporaryFolder()))
         return memberFailed(kDNVideoConverterFailed);
+    memberConfig.silenceWithoutSound = anyMemberSounds(*group);
     const std::shared_ptr<DNProfile> shared = memberProfile(*group, *profile);
     if (const QString problem = membersProblem(*group, *shared); !problem.isEmpty()) {
         reportFailure(problem);

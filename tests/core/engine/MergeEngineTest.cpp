@@ -10,6 +10,7 @@
 #include "services/DNSetting.h"
 #include "support/RunFfmpeg.h"
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -71,6 +72,71 @@ TEST(Merge, MergedPartsPlayInStep)
         EXPECT_NEAR(measure.soundSeconds, measure.pictureSeconds, 0.1) << facts;
         if (merge.offsetsJudged) {
             EXPECT_LE(std::abs(measure.largestOffsetMs()), kOneFrameMs) << facts;
+        }
+    }
+}
+
+// A member without sound, made from a clip that has it: its flashes stay,
+// its beeps are gone.
+QString silentCopy(const QString& clip, const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/silent.mp4");
+    if (!QFileInfo::exists(path) && !runFfmpeg({ "-i", clip, "-map", "0:v", "-c", "copy", path }))
+        return {};
+    return path;
+}
+
+// Two clips of 2 s with sound and one of 3 s without, at `silentAt`.
+void checkSilentMember(
+    const char* profile, int silentAt, const QString& sounding, const QString& silent)
+{
+    std::vector<NXBasicMediaNode::Ptr> members;
+    for (int at = 0; at < 3; ++at)
+        members.push_back(DNFileNode::fileNodeWithFile(at == silentAt ? silent : sounding));
+    const auto group = DNFileGroupNode::fileGroupNodeWithNodes(members);
+    group->setProfile(shippedProfile(profile));
+    ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0);
+    const FlashAndBeepMeasure measure = FlashAndBeep::measure(group->outputName());
+    const std::string facts = measure.summary().toStdString();
+    ASSERT_TRUE(measure.error.isEmpty()) << facts;
+    // FLV and ASF parts end with their sound, a little after their picture:
+    // each join may leave a short pause.
+    EXPECT_NEAR(measure.pictureSeconds, 7, 0.4) << facts;
+    EXPECT_NEAR(measure.soundSeconds, measure.pictureSeconds, 0.15) << facts;
+    // A flash each second, in the members' order; the silent member's three
+    // alone go without a beep.
+    ASSERT_EQ(measure.flashes.size(), 7) << facts;
+    for (int second = 1; second < 7; ++second) {
+        const double step = measure.flashes[second] - measure.flashes[second - 1];
+        EXPECT_TRUE(step > 0.95 && step < 1.25) << facts;
+    }
+    EXPECT_EQ(measure.pairs.size(), 4) << facts;
+    EXPECT_TRUE(measure.beepsWithoutFlash.isEmpty()) << facts;
+    EXPECT_EQ(measure.flashesWithoutBeep, measure.flashes.mid(2 * silentAt, 3)) << facts;
+    // SWF cuts the MP3 encoder's priming, and a beep's onset with it.
+    if (std::string(profile) != "SWF Video") {
+        EXPECT_LE(std::abs(measure.largestOffsetMs()), kOneFrameMs) << facts;
+    }
+}
+
+// Wherever the silent member stands, each road of the join is taken: parts
+// copied (Matroska, DVD, FLV, ASF), the picture encoded again (RealMedia,
+// SWF), the sound encoded again (DV). Every member keeps its pictures, in
+// their order, and the others' sound keeps to them.
+TEST(Merge, MemberWithoutSoundKeepsItsPlace)
+{
+    const char* profiles[] = { "MKV Video (H.264)", "PAL DVD Video", "FLV Video", "ASF Video",
+        "RealMedia Video", "SWF Video", "NTSC DV Video" };
+    const QString sounding = FlashAndBeep::clip(kPalClip);
+    const QTemporaryDir output;
+    const QString silent
+        = silentCopy(FlashAndBeep::clip({ "25", 3, FlashAndBeepClip::Mp4 }), output.path());
+    ASSERT_FALSE(sounding.isEmpty() || silent.isEmpty());
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    for (const char* profile : profiles) {
+        for (int silentAt = 0; silentAt < 3; ++silentAt) {
+            SCOPED_TRACE(std::string(profile) + ", silent member " + std::to_string(silentAt));
+            checkSilentMember(profile, silentAt, sounding, silent);
         }
     }
 }
