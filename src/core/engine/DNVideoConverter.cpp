@@ -1003,10 +1003,22 @@ QString fileProblem(const DNFileNode& file)
         .arg(file.imagePathOfWatermark(), watermark);
 }
 
+// A merge into sound alone joins the members' sound: one without any has
+// nothing to give (in a merge with a picture it gets silence instead).
+QString memberSoundProblem(const DNFileNode& member, const DNProfile& shared)
+{
+    if (shared.writesPicture() || member.selectedAudioTrack())
+        return {};
+    return QStringLiteral("The merge cannot be converted to sound: \"%1\" has no sound track "
+                          "chosen. Take it out of the merge, or choose one of its sound tracks.")
+        .arg(member.path());
+}
+
 // The members of a merge share one frame (memberProfile): the first member's
 // picture, unless the profile has one. A member that is gone, that would
-// fill none of it, whose path no engine takes or whose chosen tracks cannot
-// go into the output, fails the merge before any member is converted.
+// fill none of it, whose path no engine takes, whose chosen tracks cannot go
+// into the output or that has no sound for a merge into sound, fails the
+// merge before any member is converted.
 QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
 {
     const QSize frame = frameOf(shared);
@@ -1020,6 +1032,8 @@ QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
             return path;
         if (const QString tracks = chosenTracksProblem(*member, &shared); !tracks.isEmpty())
             return tracks;
+        if (const QString sound = memberSoundProblem(*member, shared); !sound.isEmpty())
+            return sound;
         if (!shared.writesPicture())
             continue;
         if (const QString picture = pictureSizeProblem(*member, frame); !picture.isEmpty())

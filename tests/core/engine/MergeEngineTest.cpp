@@ -10,6 +10,7 @@
 #include "services/DNSetting.h"
 #include "support/RunFfmpeg.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -139,6 +140,26 @@ TEST(Merge, MemberWithoutSoundKeepsItsPlace)
             checkSilentMember(profile, silentAt, sounding, silent);
         }
     }
+}
+
+// Sound alone has nothing to take from a member without it: refused before
+// any member runs, naming the member, and nothing is written.
+TEST(Merge, IntoSoundRefusesMemberWithoutSound)
+{
+    const QTemporaryDir output;
+    const QString silent = silentCopy(FlashAndBeep::clip(kPalClip), output.path());
+    ASSERT_FALSE(silent.isEmpty());
+    const QString outputs = output.filePath("outputs");
+    ASSERT_TRUE(QDir().mkpath(outputs));
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputs);
+    const auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+        { member(kPalClip), DNFileNode::fileNodeWithFile(silent) });
+    group->setProfile(shippedProfile("MP3 Audio"));
+    EXPECT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    const QString failure = DNVideoConverterLastFailure();
+    EXPECT_TRUE(failure.contains(silent) && failure.contains("has no sound track"))
+        << failure.toStdString();
+    EXPECT_TRUE(QDir(outputs).isEmpty());
 }
 
 struct Output {
