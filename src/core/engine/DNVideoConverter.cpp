@@ -1107,11 +1107,12 @@ int convertMember(const std::shared_ptr<DNFileNode>& member, const DNFileGroupNo
     return result;
 }
 
+// Whether the join has sound to keep: members without a picture are left out.
 bool anyMemberSounds(const DNFileGroupNode& group)
 {
     return std::any_of(group.children().begin(), group.children().end(), [](const auto& child) {
         const auto member = child ? child->fileNodeForConversion() : nullptr;
-        return member && member->selectedAudioTrack() != nullptr;
+        return member && !member->videoTracks().empty() && member->selectedAudioTrack();
     });
 }
 

@@ -84,9 +84,11 @@ bool soundChosen(const DNFileNode& node)
     return !node.audioTracks().empty() && node.setting().audioIndex() >= 0;
 }
 
-bool addsSilence(const EncodeConfig& config, const DNFileNode& node)
+// Silence goes in only with a length to give it: endless, it would never let
+// the run end.
+bool addsSilence(const VideoFrame& f)
 {
-    return config.silenceWithoutSound && !soundChosen(node);
+    return f.config.silenceWithoutSound && !soundChosen(f.node) && f.vtrack.duration > 0;
 }
 
 // The silence stands after the source and its subtitle file, when there is one.
@@ -101,7 +103,7 @@ int silenceInput(const VideoFrame& f)
 // it already, one after every input cuts the silence with it.
 void writeSilenceInput(VideoFrame& f, const std::optional<Trim>& seekedTrim)
 {
-    if (!addsSilence(f.config, f.node))
+    if (!addsSilence(f))
         return;
     const double seconds = seekedTrim ? seekedTrim->length : double(f.vtrack.duration);
     f.writer.add("-f").add("lavfi").add("-i").addf("anullsrc=d=%.6f", seconds);
@@ -381,7 +383,7 @@ void writeStreamMaps(VideoFrame& f)
         writeMark(f, GenVideoStreamMark(f.node, false, f.config));
     if (soundChosen(f.node))
         writeMark(f, GenAudioStreamMark(f.node, false, f.config));
-    else if (addsSilence(f.config, f.node))
+    else if (addsSilence(f))
         f.writer.add("-map").addf("%d:a:0", silenceInput(f));
     else
         f.writer.add("-an");
@@ -473,7 +475,7 @@ ArgumentBlockPtr buildFileNode(const VideoBuilderRow& row, DNFileNode& node,
     const DNTVideo& vtrack = *node.selectedVideoTrack();
     VideoFrame f(row, node, profile, config, vtrack, writer);
     f.duration = static_cast<int32_t>(vtrack.duration);
-    f.maps = mapsNeeded(row, node) || addsSilence(config, node);
+    f.maps = mapsNeeded(row, node) || addsSilence(f);
     if (row.streamMaps == StreamMapRule::SubtitleStream)
         f.subtitle = subtitleKindOf(node);
     writeVideoPart(f, environment);
