@@ -4,6 +4,7 @@
 #include "core/builders/BuilderTestSupport.h"
 #include "engine/DNVideoConverter.h"
 #include "engine/DVDOutputCheck.h"
+#include "engine/EncoderCore.h"
 #include "fixtures/FlashAndBeep.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
@@ -81,7 +82,7 @@ TEST(Merge, MergedPartsPlayInStep)
 // its beeps are gone.
 QString silentCopy(const QString& clip, const QString& folder)
 {
-    const QString path = folder + QStringLiteral("/silent.mp4");
+    const QString path = folder + QStringLiteral("/silent.") + QFileInfo(clip).suffix();
     if (!QFileInfo::exists(path) && !runFfmpeg({ "-i", clip, "-map", "0:v", "-c", "copy", path }))
         return {};
     return path;
@@ -160,6 +161,47 @@ TEST(Merge, IntoSoundRefusesMemberWithoutSound)
     EXPECT_TRUE(failure.contains(silent) && failure.contains("has no sound track"))
         << failure.toStdString();
     EXPECT_TRUE(QDir(outputs).isEmpty());
+}
+
+int encoderCoreRun(const QStringList& list, int seconds)
+{
+    std::vector<QByteArray> words;
+    for (const QString& word : list)
+        words.push_back(word.toUtf8());
+    std::vector<const char*> argv;
+    for (const QByteArray& word : words)
+        argv.push_back(word.constData());
+    return EncoderCoreEncode(int(argv.size()), argv.data(), seconds);
+}
+
+// A merge of a disc's titles joins the files its titles were converted into
+// (here as a merge into FLV lists them), copying their sound where it can. A
+// title without sound, first or last, gets silence, and the other keeps its
+// sound with its picture.
+TEST(Merge, TitleJoinKeepsSoundAroundTitleWithoutIt)
+{
+    const QTemporaryDir folder;
+    const QString sounding = folder.filePath("sounding.flv");
+    ASSERT_TRUE(runFfmpeg(
+        { "-i", FlashAndBeep::clip(kPalClip), "-c:v", "libx264", "-c:a", "libmp3lame", sounding }));
+    const QString silent = silentCopy(sounding, folder.path());
+    for (const QStringList& titles : { QStringList { silent, sounding }, { sounding, silent } }) {
+        SCOPED_TRACE(titles.join(' ').toStdString());
+        const QString joined = folder.filePath("joined.flv");
+        const QStringList list = QStringList { "encoder" } + titles
+            + QStringList { "-of", "lavf", "-lavfopts", "format=flv", "-oac", "copy", "-ovc",
+                  "copy", "-o", joined };
+        ASSERT_EQ(encoderCoreRun(list, 4), 0) << EncoderCoreLastFailure().toStdString();
+        const FlashAndBeepMeasure measure = FlashAndBeep::measure(joined);
+        const std::string facts = measure.summary().toStdString();
+        ASSERT_TRUE(measure.error.isEmpty()) << facts;
+        EXPECT_NEAR(measure.pictureSeconds, 4, 0.2) << facts;
+        EXPECT_NEAR(measure.soundSeconds, measure.pictureSeconds, 0.15) << facts;
+        EXPECT_EQ(measure.pairs.size(), 2) << facts;
+        EXPECT_EQ(measure.flashesWithoutBeep.size(), 2) << facts;
+        EXPECT_TRUE(measure.beepsWithoutFlash.isEmpty()) << facts;
+        EXPECT_LE(std::abs(measure.largestOffsetMs()), kOneFrameMs) << facts;
+    }
 }
 
 struct Output {
