@@ -79,11 +79,12 @@ struct EncoderCoreTitleJoin {
     QString output;
     QString format; // ffmpeg's muxer
     QString aspect; // "-aspect" of the list; empty for the titles' own
-    // "copy", or ffmpeg's encoder; empty for the first title's own encoder,
-    // where the container keeps no timestamps (AVI) and so copied sound
-    // would be appended as mencoder appends it.
+    // "copy", or ffmpeg's encoder; empty for the encoder of the first title
+    // with sound, where the container keeps no timestamps (AVI) and so
+    // copied sound would be appended as mencoder appends it. "copy" too
+    // takes that encoder when a title has no sound.
     QString soundCodec;
-    QString soundBitrate; // kbit/s; empty for the first title's (or the encoder's default)
+    QString soundBitrate; // kbit/s; empty for that title's (or the encoder's default)
 };
 
 struct EncoderCorePlan {
