@@ -1006,10 +1006,22 @@ QString fileProblem(const DNFileNode& file)
         .arg(file.imagePathOfWatermark(), watermark);
 }
 
+// A merge into sound alone joins the members' sound: one without any has
+// nothing to give (in a merge with a picture it gets silence instead).
+QString memberSoundProblem(const DNFileNode& member, const DNProfile& shared)
+{
+    if (shared.writesPicture() || member.selectedAudioTrack())
+        return {};
+    return QStringLiteral("The merge cannot be converted to sound: \"%1\" has no sound track "
+                          "chosen. Take it out of the merge, or choose one of its sound tracks.")
+        .arg(member.path());
+}
+
 // The members of a merge share one frame (memberProfile): the first member's
 // picture, unless the profile has one. A member that is gone, that would
-// fill none of it, whose path no engine takes or whose chosen tracks cannot
-// go into the output, fails the merge before any member is converted.
+// fill none of it, whose path no engine takes, whose chosen tracks cannot go
+// into the output or that has no sound for a merge into sound, fails the
+// merge before any member is converted.
 QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
 {
     const QSize frame = frameOf(shared);
@@ -1023,6 +1035,8 @@ QString membersProblem(const DNFileGroupNode& group, const DNProfile& shared)
             return path;
         if (const QString tracks = chosenTracksProblem(*member, &shared); !tracks.isEmpty())
             return tracks;
+        if (const QString sound = memberSoundProblem(*member, shared); !sound.isEmpty())
+            return sound;
         if (!shared.writesPicture())
             continue;
         if (const QString picture = pictureSizeProblem(*member, frame); !picture.isEmpty())
@@ -1096,6 +1110,15 @@ int convertMember(const std::shared_ptr<DNFileNode>& member, const DNFileGroupNo
     return result;
 }
 
+// Whether the join has sound to keep: members without a picture are left out.
+bool anyMemberSounds(const DNFileGroupNode& group)
+{
+    return std::any_of(group.children().begin(), group.children().end(), [](const auto& child) {
+        const auto member = child ? child->fileNodeForConversion() : nullptr;
+        return member && !member->videoTracks().empty() && member->selectedAudioTrack();
+    });
+}
+
 int memberFailed(int result)
 {
     std::printf("Convert Group child failed(%d), so exit merge...\n", result);
@@ -1116,6 +1139,7 @@ int convertGroup(const std::shared_ptr<DNFileGroupNode>& group, const EncodeConf
     EncodeConfig memberConfig = config;
     if (!setConfigPath(memberConfig.outputDir, AppPaths::temporaryFolder()))
         return memberFailed(kDNVideoConverterFailed);
+    memberConfig.silenceWithoutSound = anyMemberSounds(*group);
     const std::shared_ptr<DNProfile> shared = memberProfile(*group, *profile);
     if (const QString problem = membersProblem(*group, *shared); !problem.isEmpty()) {
         reportFailure(problem);

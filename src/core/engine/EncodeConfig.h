@@ -28,6 +28,10 @@ struct EncodeConfig {
     int32_t passIndex = 0;
     // The statistics file both passes share.
     char passLog[MaxCharLength] = {};
+    // A merge member without sound gets silence as long as its picture, so
+    // that its part has the same streams as the others' and the join keeps
+    // its pictures and everyone's sound in place.
+    bool silenceWithoutSound = false;
 
     // The file builders' name for avSyncFix.
     bool resetTimestamps() const { return avSyncFix; }

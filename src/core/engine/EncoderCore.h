@@ -79,11 +79,12 @@ struct EncoderCoreTitleJoin {
     QString output;
     QString format; // ffmpeg's muxer
     QString aspect; // "-aspect" of the list; empty for the titles' own
-    // "copy", or ffmpeg's encoder; empty for the first title's own encoder,
-    // where the container keeps no timestamps (AVI) and so copied sound
-    // would be appended as mencoder appends it.
+    // "copy", or ffmpeg's encoder; empty for the encoder of the first title
+    // with sound, where the container keeps no timestamps (AVI) and so
+    // copied sound would be appended as mencoder appends it. "copy" too
+    // takes that encoder when a title has no sound.
     QString soundCodec;
-    QString soundBitrate; // kbit/s; empty for the first title's (or the encoder's default)
+    QString soundBitrate; // kbit/s; empty for that title's (or the encoder's default)
 };
 
 struct EncoderCorePlan {
@@ -131,8 +132,8 @@ struct EncoderCoreSoundShape {
 // ends, so that no title's sound runs into the next one's. Empty for a path
 // the list cannot hold.
 QString EncoderCoreJoinList(const std::vector<EncoderCoreJoinedTitle>& titles, bool soundEncoded);
-// What the join's run measured: its titles, the first title's sound and the
-// samples of silence the join's sound encoder puts before the sound.
+// What the join's run measured: its titles, the first sound among them and
+// the samples of silence the join's sound encoder puts before the sound.
 struct EncoderCoreJoinFacts {
     std::vector<EncoderCoreJoinedTitle> titles;
     EncoderCoreSoundShape firstSound;
@@ -144,7 +145,8 @@ std::optional<EncoderCoreJoinFacts> EncoderCoreMeasureTitles(
 // The samples of silence `encoder` puts before sound of that shape, as it
 // says once opened; 0 when it cannot be opened.
 int EncoderCoreEncoderDelay(const QString& encoder, const EncoderCoreSoundShape& shape);
-// ffmpeg's encoder for the joined sound, or "copy" (also when no title has sound).
+// ffmpeg's encoder for the joined sound, or "copy" (also when no title has
+// sound); sound that would be copied is encoded when a title has none.
 QString EncoderCoreJoinSoundEncoder(
     const EncoderCoreTitleJoin& join, const EncoderCoreJoinFacts& facts);
 // ffmpeg's arguments for a join: the pictures, and copied sound, through the

@@ -66,17 +66,20 @@ QString joinedSoundGraph(const EncoderCoreTitleJoin& join, const EncoderCoreJoin
     return graph + "[sound]";
 }
 
-// The encoder's options: the list's bit rate, or the first title's shape
+// The encoder's options: the list's bit rate, or the first sound's shape
 // for sound encoded like it.
 QStringList joinedSoundCodec(
     const EncoderCoreTitleJoin& join, const QString& encoder, const EncoderCoreSoundShape& first)
 {
+    // Sound the list left to the titles' own (or asked copied, but a title
+    // has none).
+    const bool likeFirst = join.soundCodec.isEmpty() || join.soundCodec == QLatin1String("copy");
     QStringList options { "-c:a", encoder };
     if (!join.soundBitrate.isEmpty())
         options << "-b:a" << join.soundBitrate + 'k';
-    else if (join.soundCodec.isEmpty() && first.bitRate > 0)
+    else if (likeFirst && first.bitRate > 0)
         options << "-b:a" << QString::number(first.bitRate);
-    if (join.soundCodec.isEmpty() && first.rate > 0 && first.channels > 0)
+    if (likeFirst && first.rate > 0 && first.channels > 0)
         options << "-ar" << QString::number(first.rate) << "-ac" << QString::number(first.channels);
     return options;
 }
@@ -180,9 +183,16 @@ QStringList EncoderCoreConcatListFiles(const QString& list)
 QString EncoderCoreJoinSoundEncoder(
     const EncoderCoreTitleJoin& join, const EncoderCoreJoinFacts& facts)
 {
-    const bool sound = std::any_of(facts.titles.begin(), facts.titles.end(),
-        [](const EncoderCoreJoinedTitle& title) { return title.soundEnd > 0; });
-    const QString encoder = join.soundCodec.isEmpty() ? facts.firstSound.encoder : join.soundCodec;
+    const auto hasSound = [](const EncoderCoreJoinedTitle& title) { return title.soundEnd > 0; };
+    const bool sound = std::any_of(facts.titles.begin(), facts.titles.end(), hasSound);
+    const bool everyTitle = std::all_of(facts.titles.begin(), facts.titles.end(), hasSound);
+    // Copied, the sound would be the first title's stream alone: none when
+    // that title has none, a hole where a later one has none. Such a join
+    // encodes it like the first sound.
+    const bool copy = join.soundCodec == QLatin1String("copy");
+    const QString encoder = join.soundCodec.isEmpty() || (copy && !everyTitle)
+        ? facts.firstSound.encoder
+        : join.soundCodec;
     return sound && !encoder.isEmpty() ? encoder : QStringLiteral("copy");
 }
 
@@ -230,7 +240,7 @@ std::optional<EncoderCoreJoinFacts> EncoderCoreMeasureTitles(
             failure = QStringLiteral("No picture of %1 could be read for ffmpeg's join.").arg(path);
             return std::nullopt;
         }
-        if (facts.titles.empty())
+        if (facts.firstSound.encoder.isEmpty() && title.soundEnd > 0)
             facts.firstSound = sound;
         facts.titles.push_back(title);
     }

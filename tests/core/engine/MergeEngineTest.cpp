@@ -4,12 +4,15 @@
 #include "core/builders/BuilderTestSupport.h"
 #include "engine/DNVideoConverter.h"
 #include "engine/DVDOutputCheck.h"
+#include "engine/EncoderCore.h"
 #include "fixtures/FlashAndBeep.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "services/DNSetting.h"
 #include "support/RunFfmpeg.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -72,6 +75,132 @@ TEST(Merge, MergedPartsPlayInStep)
         if (merge.offsetsJudged) {
             EXPECT_LE(std::abs(measure.largestOffsetMs()), kOneFrameMs) << facts;
         }
+    }
+}
+
+// A member without sound, made from a clip that has it: its flashes stay,
+// its beeps are gone.
+QString silentCopy(const QString& clip, const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/silent.") + QFileInfo(clip).suffix();
+    if (!QFileInfo::exists(path) && !runFfmpeg({ "-i", clip, "-map", "0:v", "-c", "copy", path }))
+        return {};
+    return path;
+}
+
+// Two clips of 2 s with sound and one of 3 s without, at `silentAt`.
+void checkSilentMember(
+    const char* profile, int silentAt, const QString& sounding, const QString& silent)
+{
+    std::vector<NXBasicMediaNode::Ptr> members;
+    for (int at = 0; at < 3; ++at)
+        members.push_back(DNFileNode::fileNodeWithFile(at == silentAt ? silent : sounding));
+    const auto group = DNFileGroupNode::fileGroupNodeWithNodes(members);
+    group->setProfile(shippedProfile(profile));
+    ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0);
+    const FlashAndBeepMeasure measure = FlashAndBeep::measure(group->outputName());
+    const std::string facts = measure.summary().toStdString();
+    ASSERT_TRUE(measure.error.isEmpty()) << facts;
+    // FLV and ASF parts end with their sound, a little after their picture:
+    // each join may leave a short pause.
+    EXPECT_NEAR(measure.pictureSeconds, 7, 0.4) << facts;
+    EXPECT_NEAR(measure.soundSeconds, measure.pictureSeconds, 0.15) << facts;
+    // A flash each second, in the members' order; the silent member's three
+    // alone go without a beep.
+    ASSERT_EQ(measure.flashes.size(), 7) << facts;
+    for (int second = 1; second < 7; ++second) {
+        const double step = measure.flashes[second] - measure.flashes[second - 1];
+        EXPECT_TRUE(step > 0.95 && step < 1.25) << facts;
+    }
+    EXPECT_EQ(measure.pairs.size(), 4) << facts;
+    EXPECT_TRUE(measure.beepsWithoutFlash.isEmpty()) << facts;
+    EXPECT_EQ(measure.flashesWithoutBeep, measure.flashes.mid(2 * silentAt, 3)) << facts;
+    // SWF cuts the MP3 encoder's priming, and a beep's onset with it.
+    if (std::string(profile) != "SWF Video") {
+        EXPECT_LE(std::abs(measure.largestOffsetMs()), kOneFrameMs) << facts;
+    }
+}
+
+// Wherever the silent member stands, each road of the join is taken: parts
+// copied (Matroska, DVD, FLV, ASF), the picture encoded again (RealMedia,
+// SWF), the sound encoded again (DV). Every member keeps its pictures, in
+// their order, and the others' sound keeps to them.
+TEST(Merge, MemberWithoutSoundKeepsItsPlace)
+{
+    const char* profiles[] = { "MKV Video (H.264)", "PAL DVD Video", "FLV Video", "ASF Video",
+        "RealMedia Video", "SWF Video", "NTSC DV Video" };
+    const QString sounding = FlashAndBeep::clip(kPalClip);
+    const QTemporaryDir output;
+    const QString silent
+        = silentCopy(FlashAndBeep::clip({ "25", 3, FlashAndBeepClip::Mp4 }), output.path());
+    ASSERT_FALSE(sounding.isEmpty() || silent.isEmpty());
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    for (const char* profile : profiles) {
+        for (int silentAt = 0; silentAt < 3; ++silentAt) {
+            SCOPED_TRACE(std::string(profile) + ", silent member " + std::to_string(silentAt));
+            checkSilentMember(profile, silentAt, sounding, silent);
+        }
+    }
+}
+
+// Sound alone has nothing to take from a member without it: refused before
+// any member runs, naming the member, and nothing is written.
+TEST(Merge, IntoSoundRefusesMemberWithoutSound)
+{
+    const QTemporaryDir output;
+    const QString silent = silentCopy(FlashAndBeep::clip(kPalClip), output.path());
+    ASSERT_FALSE(silent.isEmpty());
+    const QString outputs = output.filePath("outputs");
+    ASSERT_TRUE(QDir().mkpath(outputs));
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(outputs);
+    const auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+        { member(kPalClip), DNFileNode::fileNodeWithFile(silent) });
+    group->setProfile(shippedProfile("MP3 Audio"));
+    EXPECT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), kDNVideoConverterFailed);
+    const QString failure = DNVideoConverterLastFailure();
+    EXPECT_TRUE(failure.contains(silent) && failure.contains("has no sound track"))
+        << failure.toStdString();
+    EXPECT_TRUE(QDir(outputs).isEmpty());
+}
+
+int encoderCoreRun(const QStringList& list, int seconds)
+{
+    std::vector<QByteArray> words;
+    for (const QString& word : list)
+        words.push_back(word.toUtf8());
+    std::vector<const char*> argv;
+    for (const QByteArray& word : words)
+        argv.push_back(word.constData());
+    return EncoderCoreEncode(int(argv.size()), argv.data(), seconds);
+}
+
+// A merge of a disc's titles joins the files its titles were converted into
+// (here as a merge into FLV lists them), copying their sound where it can. A
+// title without sound, first or last, gets silence, and the other keeps its
+// sound with its picture.
+TEST(Merge, TitleJoinKeepsSoundAroundTitleWithoutIt)
+{
+    const QTemporaryDir folder;
+    const QString sounding = folder.filePath("sounding.flv");
+    ASSERT_TRUE(runFfmpeg(
+        { "-i", FlashAndBeep::clip(kPalClip), "-c:v", "libx264", "-c:a", "libmp3lame", sounding }));
+    const QString silent = silentCopy(sounding, folder.path());
+    for (const QStringList& titles : { QStringList { silent, sounding }, { sounding, silent } }) {
+        SCOPED_TRACE(titles.join(' ').toStdString());
+        const QString joined = folder.filePath("joined.flv");
+        const QStringList list = QStringList { "encoder" } + titles
+            + QStringList { "-of", "lavf", "-lavfopts", "format=flv", "-oac", "copy", "-ovc",
+                  "copy", "-o", joined };
+        ASSERT_EQ(encoderCoreRun(list, 4), 0) << EncoderCoreLastFailure().toStdString();
+        const FlashAndBeepMeasure measure = FlashAndBeep::measure(joined);
+        const std::string facts = measure.summary().toStdString();
+        ASSERT_TRUE(measure.error.isEmpty()) << facts;
+        EXPECT_NEAR(measure.pictureSeconds, 4, 0.2) << facts;
+        EXPECT_NEAR(measure.soundSeconds, measure.pictureSeconds, 0.15) << facts;
+        EXPECT_EQ(measure.pairs.size(), 2) << facts;
+        EXPECT_EQ(measure.flashesWithoutBeep.size(), 2) << facts;
+        EXPECT_TRUE(measure.beepsWithoutFlash.isEmpty()) << facts;
+        EXPECT_LE(std::abs(measure.largestOffsetMs()), kOneFrameMs) << facts;
     }
 }
 

@@ -79,6 +79,36 @@ bool mapsNeeded(const VideoBuilderRow& row, const DNFileNode& node)
     return true;
 }
 
+bool soundChosen(const DNFileNode& node)
+{
+    return !node.audioTracks().empty() && node.setting().audioIndex() >= 0;
+}
+
+// Silence goes in only with a length to give it: endless, it would never let
+// the run end.
+bool addsSilence(const VideoFrame& f)
+{
+    return f.config.silenceWithoutSound && !soundChosen(f.node) && f.vtrack.duration > 0;
+}
+
+// The silence stands after the source and its subtitle file, when there is one.
+int silenceInput(const VideoFrame& f)
+{
+    const bool subtitleInput
+        = f.subtitle == SubtitleKind::External || f.subtitle == SubtitleKind::Extracted;
+    return subtitleInput ? 2 : 1;
+}
+
+// As long as what is read of the source: a trim before the source has cut
+// it already, one after every input cuts the silence with it.
+void writeSilenceInput(VideoFrame& f, const std::optional<Trim>& seekedTrim)
+{
+    if (!addsSilence(f))
+        return;
+    const double seconds = seekedTrim ? seekedTrim->length : double(f.vtrack.duration);
+    f.writer.add("-f").add("lavfi").add("-i").addf("anullsrc=d=%.6f", seconds);
+}
+
 void writeTrim(VideoFrame& f, const std::optional<Trim>& trim)
 {
     if (!trim)
@@ -194,6 +224,7 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
     f.writer.add("-i").add(f.node.path());
     writeThreads(f, environment);
     writeSubtitleInput(f, trim);
+    writeSilenceInput(f, f.seekedTrim);
     if (!seekFirst)
         writeTrim(f, trim);
 }
@@ -350,8 +381,10 @@ void writeStreamMaps(VideoFrame& f)
         f.writer.add("-map").add("[video]");
     else
         writeMark(f, GenVideoStreamMark(f.node, false, f.config));
-    if (!f.node.audioTracks().empty() && f.node.setting().audioIndex() >= 0)
+    if (soundChosen(f.node))
         writeMark(f, GenAudioStreamMark(f.node, false, f.config));
+    else if (addsSilence(f))
+        f.writer.add("-map").addf("%d:a:0", silenceInput(f));
     else
         f.writer.add("-an");
     if (f.row.streamMaps == StreamMapRule::SubtitleStream)
@@ -442,7 +475,7 @@ ArgumentBlockPtr buildFileNode(const VideoBuilderRow& row, DNFileNode& node,
     const DNTVideo& vtrack = *node.selectedVideoTrack();
     VideoFrame f(row, node, profile, config, vtrack, writer);
     f.duration = static_cast<int32_t>(vtrack.duration);
-    f.maps = mapsNeeded(row, node);
+    f.maps = mapsNeeded(row, node) || addsSilence(f);
     if (row.streamMaps == StreamMapRule::SubtitleStream)
         f.subtitle = subtitleKindOf(node);
     writeVideoPart(f, environment);
