@@ -13,6 +13,13 @@
 // cannot tell.
 QString detectCharset(const QByteArray& bytes);
 
+// `bytes` read in `charset` and written in UTF-8 without a byte-order mark,
+// through the C library's converter, which the engines and the preview's
+// player use, or failing that ICU's, which knows a few names the detectors
+// give and the C library does not ("HZ-GB-2312"); nothing when neither knows
+// the set or the bytes are not valid in it.
+std::optional<QByteArray> subtitleTextInUtf8(const QByteArray& bytes, const QString& charset);
+
 // Real subtitle files stay far below: a three-hour film's text takes a few
 // hundred kilobytes, styled karaoke a few megabytes.
 inline constexpr qint64 kMostSubtitleBytes = qint64(16) << 20;

@@ -1,5 +1,7 @@
 #include "services/SubtitleCharsetChoice.h"
 
+#include "services/SubtitleCharset.h"
+
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
@@ -90,53 +92,6 @@ const LanguageSets* setsOfLanguage(const QString& code)
     return nullptr;
 }
 
-struct ConverterCloser {
-    void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-
-// The bytes read in `set` by the Unicode library's converter; nothing when
-// it does not know the set or they are not valid in it.
-std::optional<QString> decodedByIcu(const QByteArray& bytes, const QString& set)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    const std::unique_ptr<UConverter, ConverterCloser> converter(
-        ucnv_open(set.toLatin1().constData(), &status));
-    ucnv_setToUCallBack(
-        converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    if (U_FAILURE(status) || bytes.size() > std::numeric_limits<int32_t>::max() / 2)
-        return std::nullopt;
-    QString text(bytes.size() * 2 + 1, Qt::Uninitialized);
-    const int32_t length = ucnv_toUChars(converter.get(), reinterpret_cast<UChar*>(text.data()),
-        static_cast<int32_t>(text.size()), bytes.constData(), static_cast<int32_t>(bytes.size()),
-        &status);
-    if (U_FAILURE(status))
-        return std::nullopt;
-    text.truncate(length);
-    return text;
-}
-
-// The same by the C library's converter, which knows the first detector's
-// names the other does not ("UHC", "MAC-CENTRALEUROPE").
-std::optional<QString> decodedByIconv(const QByteArray& bytes, const QString& set)
-{
-    const iconv_t converter = ::iconv_open("UTF-8", set.toLatin1().constData());
-    if (converter == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    QByteArray in = bytes;
-    QByteArray out(bytes.size() * 4 + 16, Qt::Uninitialized); // room for any set's letters
-    char* inPointer = in.data();
-    size_t inLeft = static_cast<size_t>(in.size());
-    char* outPointer = out.data();
-    size_t outLeft = static_cast<size_t>(out.size());
-    const bool whole
-        = ::iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft) != static_cast<size_t>(-1);
-    ::iconv_close(converter);
-    out.truncate(outPointer - out.data());
-    if (!whole || !QByteArrayView(out).isValidUtf8())
-        return std::nullopt;
-    return QString::fromUtf8(out);
-}
-
 bool iconvKnows(const QByteArray& set)
 {
     const iconv_t converter = ::iconv_open("UTF-8", set.constData());
@@ -163,12 +118,12 @@ QString nameTheEnginesKnow(const QString& set)
     return set;
 }
 
-// The bytes read in `set`; nothing when the set is unknown or they are not
-// valid in it.
+// The bytes read in `set` as the engines will read them; nothing when the set
+// is unknown or they are not valid in it.
 std::optional<QString> decoded(const QByteArray& bytes, const QString& set)
 {
-    std::optional<QString> text = decodedByIcu(bytes, set);
-    return text ? text : decodedByIconv(bytes, set);
+    const std::optional<QByteArray> text = subtitleTextInUtf8(bytes, set);
+    return text ? std::optional<QString>(QString::fromUtf8(*text)) : std::nullopt;
 }
 
 // A character beyond ASCII that no subtitle holds, which only a wrong set

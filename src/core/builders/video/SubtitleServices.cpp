@@ -18,87 +18,12 @@
 #include <limits>
 #include <memory>
 
-#include <iconv.h>
-#include <unicode/ucnv.h>
-
 namespace {
 
 void reportFailure(const char* message)
 {
     DNLog(QString::fromLatin1(message));
     qWarning("%s", message);
-}
-
-// The bytes in UTF-8 without a byte-order mark, through the C library's
-// converter; empty when it does not know `charset` or they are not valid in it.
-std::optional<QByteArray> toUtf8WithIconv(const QByteArray& bytes, const QString& charset)
-{
-    iconv_t converter = ::iconv_open("UTF-8", charset.toLatin1().constData());
-    if (converter == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    QByteArray in = bytes;
-    QByteArray out(bytes.size() * 2 + 16, Qt::Uninitialized);
-    char* inPtr = in.data();
-    size_t inLeft = static_cast<size_t>(in.size());
-    char* outPtr = out.data();
-    size_t outLeft = static_cast<size_t>(out.size());
-    bool ok = true;
-    while (inLeft > 0 && ok) {
-        if (::iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
-            continue;
-        ok = errno == E2BIG;
-        if (ok) {
-            const qsizetype used = outPtr - out.data();
-            out.resize(out.size() * 2);
-            outPtr = out.data() + used;
-            outLeft = static_cast<size_t>(out.size() - used);
-        }
-    }
-    ::iconv_close(converter);
-    out.truncate(outPtr - out.data());
-    // The C library reads the long forms UTF-8 once had and passes them on
-    // unchanged from "UTF-8"; the subtitle filter fails the run on them.
-    if (!ok || !QByteArrayView(out).isValidUtf8())
-        return std::nullopt;
-    return out;
-}
-
-struct IcuConverterCloser {
-    void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-
-// The same through ICU, which knows a few names the detector gives and the C
-// library does not ("HZ-GB-2312").
-std::optional<QByteArray> toUtf8WithIcu(const QByteArray& bytes, const QString& charset)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    const std::unique_ptr<UConverter, IcuConverterCloser> converter(
-        ucnv_open(charset.toLatin1().constData(), &status));
-    ucnv_setToUCallBack(
-        converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    if (U_FAILURE(status) || bytes.size() > std::numeric_limits<int32_t>::max() / 2)
-        return std::nullopt;
-    // A byte gives at most two UTF-16 units.
-    QString text(bytes.size() * 2 + 1, Qt::Uninitialized);
-    const int32_t length = ucnv_toUChars(converter.get(), reinterpret_cast<UChar*>(text.data()),
-        static_cast<int32_t>(text.size()), bytes.constData(), static_cast<int32_t>(bytes.size()),
-        &status);
-    if (U_FAILURE(status))
-        return std::nullopt;
-    text.truncate(length);
-    return text.toUtf8();
-}
-
-// The bytes in UTF-8 without a byte-order mark; empty when no converter
-// knows `charset` or they are not valid in it.
-std::optional<QByteArray> toUtf8(const QByteArray& bytes, const QString& charset)
-{
-    std::optional<QByteArray> out = toUtf8WithIconv(bytes, charset);
-    if (!out)
-        out = toUtf8WithIcu(bytes, charset);
-    if (out && out->startsWith("\xEF\xBB\xBF"))
-        out->remove(0, 3);
-    return out;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)
@@ -509,7 +434,8 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
         return std::nullopt;
     }
     const QString& from = told.name;
-    const std::optional<QByteArray> text = from.isEmpty() ? bytes : toUtf8(*bytes, from);
+    const std::optional<QByteArray> text
+        = from.isEmpty() ? bytes : subtitleTextInUtf8(*bytes, from);
     if (!text) {
         DNLog(QStringLiteral("The subtitle file \"%1\" cannot be read as %2 text; the output "
                              "goes without a subtitle.")
