@@ -7,9 +7,10 @@
 
 #include <vector>
 
-// Runs a command line given as words through the ffmpeg bridge, the way a
-// built block would reach it.
-inline int encodeWords(const QStringList& arguments, int duration = 0)
+// Runs a command line given as words through `encode`, a bridge's entry
+// (argc, argv, duration), the way a built block would reach it.
+inline int encodeWordsWith(
+    int (*encode)(int, const char* const*, int), const QStringList& arguments, int duration = 0)
 {
     std::vector<QByteArray> words;
     for (const QString& argument : arguments)
@@ -17,5 +18,11 @@ inline int encodeWords(const QStringList& arguments, int duration = 0)
     std::vector<const char*> argv;
     for (const QByteArray& word : words)
         argv.push_back(word.constData());
-    return AVEncoderEncode(int(argv.size()), argv.data(), duration);
+    return encode(int(argv.size()), argv.data(), duration);
+}
+
+// The same through the ffmpeg bridge.
+inline int encodeWords(const QStringList& arguments, int duration = 0)
+{
+    return encodeWordsWith(&AVEncoderEncode, arguments, duration);
 }

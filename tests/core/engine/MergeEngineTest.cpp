@@ -9,6 +9,7 @@
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
 #include "services/DNSetting.h"
+#include "support/EncodeWords.h"
 #include "support/RunFfmpeg.h"
 
 #include <QDir>
@@ -163,17 +164,6 @@ TEST(Merge, IntoSoundRefusesMemberWithoutSound)
     EXPECT_TRUE(QDir(outputs).isEmpty());
 }
 
-int encoderCoreRun(const QStringList& list, int seconds)
-{
-    std::vector<QByteArray> words;
-    for (const QString& word : list)
-        words.push_back(word.toUtf8());
-    std::vector<const char*> argv;
-    for (const QByteArray& word : words)
-        argv.push_back(word.constData());
-    return EncoderCoreEncode(int(argv.size()), argv.data(), seconds);
-}
-
 // A merge of a disc's titles joins the files its titles were converted into
 // (here as a merge into FLV lists them), copying their sound where it can. A
 // title without sound, first or last, gets silence, and the other keeps its
@@ -191,7 +181,8 @@ TEST(Merge, TitleJoinKeepsSoundAroundTitleWithoutIt)
         const QStringList list = QStringList { "encoder" } + titles
             + QStringList { "-of", "lavf", "-lavfopts", "format=flv", "-oac", "copy", "-ovc",
                   "copy", "-o", joined };
-        ASSERT_EQ(encoderCoreRun(list, 4), 0) << EncoderCoreLastFailure().toStdString();
+        ASSERT_EQ(encodeWordsWith(&EncoderCoreEncode, list, 4), 0)
+            << EncoderCoreLastFailure().toStdString();
         const FlashAndBeepMeasure measure = FlashAndBeep::measure(joined);
         const std::string facts = measure.summary().toStdString();
         ASSERT_TRUE(measure.error.isEmpty()) << facts;
