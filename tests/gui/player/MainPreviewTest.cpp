@@ -131,9 +131,12 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
         const auto node = main.window->mediaNodes().front();
         main.window->tableView()->selectAll();
         main.window->playOrStop();
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart));
         ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDurationAvailable));
+        // The length is told a tenth of a second after mplayer names it, which on a busy
+        // machine can be before the first picture comes: only the start's two keep an order.
         const QStringList startOrder { NXMPlayerControl::kPlaybackWillStart,
-            NXMPlayerControl::kPlaybackDidStart, NXMPlayerControl::kPlaybackDurationAvailable };
+            NXMPlayerControl::kPlaybackDidStart };
         QStringList starts = main.posted;
         starts.removeIf([&](const QString& name) { return !startOrder.contains(name); });
         EXPECT_EQ(starts.join(", ").toStdString(), startOrder.join(", ").toStdString());
