@@ -3,6 +3,8 @@
 // first picture the trim's first, the sound in step with it. A trim to the
 // title's end keeps the whole rest of the title, which the fractions of its
 // length put a hair short of a whole number of seconds.
+#include "engine/ArgumentBlock.h"
+#include "engine/EncoderCore.h"
 #include "fixtures/FlashAndBeep.h"
 #include "fixtures/TestDisc.h"
 
@@ -94,6 +96,51 @@ TEST(DVDTrim, TrimToTheTitlesEndKeepsTheWholeRestOnEveryRoad)
 TEST(DVDTrim, TrimInsideTheTitleKeepsItsPicturesInStepOnTheMencoderRoads)
 {
     expectTrimsKeptInStep({ { "1101097", 3, 9 }, { "1103024", 3, 9 }, { "1105006", 1, 7 } });
+}
+
+// The editor's trims fall between pictures: its fractions of the title's
+// length give milliseconds. The bridge keeps the pictures whose time lies in
+// the trim, the first of them the first after its start.
+TEST(DVDTrim, ATrimBetweenPicturesKeepsThePicturesInsideIt)
+{
+    const QString disc = TestDisc::ensureFlashAndBeep();
+    ASSERT_TRUE(disc.isEmpty()) << qPrintable(disc);
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString chain = QStringLiteral("pp,scale=720:-2,eq2=1:1:0:1,harddup,fixpts");
+    struct Trim {
+        const char* start;
+        const char* length;
+        int firstFrame; // the title's frames, counted from 0
+        int frames;
+    };
+    // 2.51 s lies just past frame 62 (2.48 s), 1.79 s just short of frame 45.
+    const Trim trims[] = { { "2.510", "5.250", 63, 131 }, { "1.790", "8.210", 45, 205 } };
+    for (const Trim& trim : trims) {
+        SCOPED_TRACE(trim.start);
+        const QString output = folder.filePath(QStringLiteral("%1.avi").arg(trim.start));
+        ArgumentWriter writer("trim test");
+        for (const QString& word : QStringList { "encoder", "dvd://1", "-dvd-device",
+                 TestDisc::flashAndBeepFolder(), "-ss", trim.start, "-of", "avi", "-ovc", "lavc",
+                 "-lavcopts", "vcodec=mpeg4:vbitrate=2000", "-vf", chain, "-aid", "128",
+                 "-channels", "2", "-oac", "mp3lame", "-o", output, "-endpos", trim.length })
+            writer.add(word);
+        const ArgumentBlockPtr block
+            = writer.finish(static_cast<int>(QString(trim.length).toDouble()));
+        ASSERT_TRUE(block);
+        ASSERT_EQ(EncoderCoreEncode(block->argc, block->argv.data(), block->duration), 0)
+            << qPrintable(EncoderCoreLastFailure());
+        const FlashAndBeepMeasure measure = FlashAndBeep::measure(output);
+        ASSERT_TRUE(measure.error.isEmpty()) << qPrintable(measure.error);
+        EXPECT_EQ(measure.frames, trim.frames) << qPrintable(measure.summary());
+        ASSERT_FALSE(measure.flashes.isEmpty()) << qPrintable(measure.summary());
+        // The flashes are at the title's whole seconds.
+        const int firstFlashFrame = (trim.firstFrame + kRate - 1) / kRate * kRate;
+        EXPECT_NEAR(measure.flashes.front() - measure.pictureStart,
+            double(firstFlashFrame - trim.firstFrame) / kRate, 0.5 / kRate)
+            << qPrintable(measure.summary());
+        EXPECT_LT(std::abs(measure.largestOffsetMs()), kInStepMs) << qPrintable(measure.summary());
+    }
 }
 
 // A trim the editor could not set is refused before anything is converted,
