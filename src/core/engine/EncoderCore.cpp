@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -212,31 +213,76 @@ int runWithFinishing(const EncoderCorePlan& plan, int duration)
                                                                               : kEncoderCoreFailed;
 }
 
-// The display aspect of the title a list reads ("1.7778"), as mplayer
-// reports it once it has decoded a frame; empty when it cannot tell within
-// the time limit.
-QString probeTitleAspect(const QString& title, const QString& device)
+// Runs mplayer on a title for what it tells of it, each line of its standard
+// output to `line`; it is stopped when it has not ended within the limit.
+void probeTitle(const QStringList& arguments, const ProcessRunner::LineHandler& line)
 {
     ProcessRunner runner;
-    QString aspect;
-    runner.setStdoutHandler([&aspect](const QString& line) {
-        static const QLatin1StringView key("ID_VIDEO_ASPECT=");
-        if (line.startsWith(key) && line.mid(key.size()).toDouble() > 0)
-            aspect = line.mid(key.size());
-    });
+    runner.setStdoutHandler(line);
     bridge().attach(runner);
     std::promise<void> ended;
     std::thread limit([&runner, done = ended.get_future()] {
         if (done.wait_for(kProbeLimit) == std::future_status::timeout)
             runner.stop();
     });
-    runner.run(QStringLiteral("mplayer"),
-        { "-noconfig", "all", "-really-quiet", "-identify", "-nosound", "-vo", "null", "-frames",
-            "1", "-vc", "mpeg12,", title, "-dvd-device", device });
+    runner.run(QStringLiteral("mplayer"), arguments);
     ended.set_value();
     limit.join();
     bridge().detach(runner);
+}
+
+// The display aspect of the title a list reads ("1.7778"), as mplayer
+// reports it once it has decoded a frame; empty when it cannot tell within
+// the time limit.
+QString probeTitleAspect(const QString& title, const QString& device)
+{
+    QString aspect;
+    probeTitle({ "-noconfig", "all", "-really-quiet", "-identify", "-nosound", "-vo", "null",
+                   "-frames", "1", "-vc", "mpeg12,", title, "-dvd-device", device },
+        [&aspect](const QString& line) {
+            static const QLatin1StringView key("ID_VIDEO_ASPECT=");
+            if (line.startsWith(key) && line.mid(key.size()).toDouble() > 0)
+                aspect = line.mid(key.size());
+        });
     return aspect;
+}
+
+// Where a trimmed title's picture and sound start on the disc's clock, from
+// the first packet of each that the demuxer queues, and its frame duration;
+// nothing when mplayer cannot tell.
+std::optional<EncoderCoreTitleStart> probeTitleStart(const EncoderCoreTrimmedTitle& trim)
+{
+    static const QRegularExpression packet(
+        QStringLiteral(R"(^DEMUX: Append packet to d_(video|audio),.*\bpts=([\d.]+))"));
+    static const QLatin1StringView rateKey("ID_VIDEO_FPS=");
+    static const QLatin1StringView lengthKey("ID_LENGTH=");
+    std::optional<double> picture;
+    std::optional<double> sound;
+    double rate = 0;
+    double length = 0;
+    QStringList arguments { "-noconfig", "all", "-msglevel", "all=-1:demuxer=7:identify=4",
+        "-identify", "-vo", "null", "-ao", "null", "-frames", "1", "-vc", "ffmpeg12,", trim.title,
+        "-dvd-device", trim.device };
+    if (!trim.sound)
+        arguments << "-nosound";
+    else if (!trim.audioId.isEmpty())
+        arguments << "-aid" << trim.audioId;
+    probeTitle(arguments, [&](const QString& line) {
+        if (line.startsWith(rateKey))
+            rate = line.mid(rateKey.size()).toDouble();
+        if (line.startsWith(lengthKey))
+            length = line.mid(lengthKey.size()).toDouble();
+        const QRegularExpressionMatch match = packet.match(line);
+        if (!match.hasMatch())
+            return;
+        std::optional<double>& first
+            = match.captured(1) == QLatin1String("video") ? picture : sound;
+        if (!first)
+            first = match.captured(2).toDouble();
+    });
+    if (!picture || rate <= 0 || (trim.sound && !sound))
+        return std::nullopt;
+    return EncoderCoreTitleStart { *picture, sound.value_or(*picture), 1 / rate, length };
 }
 
 // libavcodec's MPEG-2 decoder, which the bridge chooses, tells mencoder no
@@ -344,6 +390,57 @@ int runPlan(const EncoderCorePlan& plan, int duration)
         encoderChild(plan.arguments, plan.arguments.value(plan.outputAt)), encoderLines(duration));
 }
 
+// The files a trimmed title's run reads besides the disc, removed with it.
+struct TrimFiles {
+    QTemporaryFile cutList { AppPaths::temporaryFolder() + QStringLiteral("/cut-XXXXXX.edl") };
+    QTemporaryFile sound { AppPaths::temporaryFolder() + QStringLiteral("/sound-XXXXXX.wav") };
+};
+
+// Sets a trimmed title's run to read the title from its start and cut it
+// exactly, its sound decoded first; 0, or why it cannot run. A title whose
+// start mplayer cannot read runs with mencoder's seek.
+int prepareTrimmedTitle(EncoderCorePlan& plan, TrimFiles& files)
+{
+    const std::optional<EncoderCoreTrimmedTitle>& trim = plan.trim;
+    if (!trim || plan.join)
+        return 0;
+    const std::optional<EncoderCoreTitleStart> start = probeTitleStart(*trim);
+    if (bridge().stopRequested())
+        return stoppedStatus();
+    if (!start) {
+        DNLog(QStringLiteral("Where %1 starts could not be read; mencoder seeks to the trim.")
+                  .arg(trim->title));
+        return 0;
+    }
+    const QByteArray cutList = EncoderCoreTrimCutList(*trim, *start).toUtf8();
+    if (!files.cutList.open() || files.cutList.write(cutList) != cutList.size()
+        || !files.cutList.flush() || (trim->sound && !files.sound.open()))
+        return bridge().fail(QStringLiteral("The trimmed title's cut list cannot be written."));
+    files.sound.close();
+    const QString soundFile = trim->sound ? files.sound.fileName() : QString();
+    std::optional<QStringList> arguments = EncoderCoreReadTrimFromStart(
+        plan.arguments, *trim, *start, files.cutList.fileName(), soundFile);
+    if (!arguments) {
+        DNLog(QStringLiteral("The sound of %1 starts too early on the disc's clock to be placed; "
+                             "mencoder seeks to the trim.")
+                  .arg(trim->title));
+        return 0;
+    }
+    if (!soundFile.isEmpty()) {
+        const ToolBridge::Child decoder { QStringLiteral("mplayer"),
+            EncoderCoreTrimSoundArguments(*trim, soundFile), SIGINT, kStopGrace, soundFile };
+        DNLog(QStringLiteral("The trimmed title's sound is decoded first: ")
+            + shellCommandLine(QStringList { decoder.program } + decoder.arguments));
+        if (const int status = runAlone(decoder, {}); status != 0)
+            return status;
+    }
+    plan.arguments = std::move(*arguments);
+    // The sound's place moved the output's.
+    const qsizetype output = plan.arguments.lastIndexOf(QStringLiteral("-o"));
+    plan.outputAt = output >= 0 && output + 1 < plan.arguments.size() ? output + 1 : -1;
+    return 0;
+}
+
 } // namespace
 
 void EncoderCoreSetStateCallback(EncoderCoreStateCallback callback, void* context)
@@ -360,7 +457,10 @@ int EncoderCoreEncode(int argc, const char* const* argv, int duration)
     EncoderCorePlan plan = EncoderCoreAdaptArguments(builderArguments);
     bridge().start();
     addTitleAspect(plan);
-    const int status = runPlan(plan, duration);
+    TrimFiles trimFiles;
+    int status = prepareTrimmedTitle(plan, trimFiles);
+    if (status == 0)
+        status = runPlan(plan, duration);
     // mencoder's last status line comes a frame or so before its end.
     bridge().finish(status);
     return status;

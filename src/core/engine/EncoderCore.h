@@ -87,6 +87,22 @@ struct EncoderCoreTitleJoin {
     QString soundBitrate; // kbit/s; empty for that title's (or the encoder's default)
 };
 
+// A trimmed title: mencoder's seek on a disc puts picture and sound in
+// different places (the picture on the next key frame, up to half a second
+// after the sound) and its A-V correction then drops pictures. The title is
+// read from its start instead, as a whole title is, and what lies before the
+// trim is decoded and dropped frame by frame through an edit list. mencoder
+// loses the disc's sound over such a cut, so the sound comes from a file the
+// title's sound was decoded to beforehand.
+struct EncoderCoreTrimmedTitle {
+    double start = 0; // seconds into the title
+    double length = 0; // seconds kept; 0 to the title's end
+    QString title; // "dvd://N"
+    QString device;
+    bool sound = true;
+    QString audioId; // empty for the disc's first sound track
+    QString channels; // the list's "-channels", empty for the disc's own
+};
 struct EncoderCorePlan {
     QStringList arguments; // mencoder's arguments, program name excluded
     qsizetype outputAt = -1; // the position of the output path in `arguments`, -1 for none
@@ -95,6 +111,9 @@ struct EncoderCorePlan {
     // A join of converted titles, run on ffmpeg; `arguments` run instead
     // when the titles cannot be measured, and mencoder says why.
     std::optional<EncoderCoreTitleJoin> titleJoin;
+    // A list that reads part of a title and encodes its sound, or has none;
+    // one that copies the disc's sound keeps mencoder's seek.
+    std::optional<EncoderCoreTrimmedTitle> trim;
 };
 
 // The builder's list (argument 0 included) turned into mencoder's run, or
@@ -159,6 +178,28 @@ QStringList EncoderCoreJoinArguments(
 // The files of a concat list as the builders write it ("file '<path>'" lines,
 // a quote in a path written '\''); empty for a list with any other line.
 QStringList EncoderCoreConcatListFiles(const QString& list);
+
+// Where the title starts on the disc's clock, as read before the run.
+struct EncoderCoreTitleStart {
+    double picture = 0; // the first picture's time
+    double sound = 0; // the first sound frame's time
+    double frameSeconds = 0;
+    double titleSeconds = 0; // the title's length, 0 when unknown
+};
+// mplayer's arguments that decode the trimmed title's sound from its start to
+// the trim's end (and a little beyond) into the WAV file `soundFile`.
+QStringList EncoderCoreTrimSoundArguments(
+    const EncoderCoreTrimmedTitle& trim, const QString& soundFile);
+// The edit list that drops the title's pictures before the trim's start.
+QString EncoderCoreTrimCutList(
+    const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start);
+// mencoder's arguments reading the title from its start, cut by `cutList`,
+// the sound from `soundFile` (none when the list has no sound), and ending
+// after the trim's pictures; nothing when the title's sound starts too early
+// on the disc's clock for mencoder to be told where it is.
+std::optional<QStringList> EncoderCoreReadTrimFromStart(QStringList arguments,
+    const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start, const QString& cutList,
+    const QString& soundFile);
 
 // Reads one of mencoder's status lines ("Pos:  12.3s    369f (20%) ...") into
 // `progress`; other lines leave it as it is. False for a line that is not one.

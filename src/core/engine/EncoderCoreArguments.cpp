@@ -2,8 +2,10 @@
 // of Debian 12's mencoder 1.5 (svn38408), and of its finishing stage.
 #include "engine/EncoderCore.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -295,17 +297,14 @@ bool readsDisc(const QStringList& words)
 // start empties the queues first.
 constexpr const char* kStartSeek = "0.001";
 
-// A title read whole, from its start, keeps every frame and the sound as it
-// comes: mencoder's A-V correction, chasing a target its own filters and
-// encoders bias, dropped and repeated frames (247 of 250, the sound 45 ms
-// late, 150 ms with MP3). A trimmed title keeps the correction: mencoder's
-// seek leaves its sound up to half a second off the picture.
-void keepTitleWhole(QStringList& words)
+// mplayer tells a disc's clock to the millisecond.
+constexpr double kClockRounding = 0.001;
+
+// The title's start is read as a whole title's is: a seek to it empties the
+// format probe's queues.
+void readFromStart(QStringList& words)
 {
     const qsizetype start = indexOfWord(words, "-ss");
-    const QString from = start >= 0 ? words.value(start + 1) : QStringLiteral("0");
-    if (!readsDisc(words) || from != QLatin1String("0"))
-        return;
     if (start >= 0)
         words[start + 1] = QString::fromLatin1(kStartSeek);
     else
@@ -314,6 +313,19 @@ void keepTitleWhole(QStringList& words)
     if (!words.contains(QLatin1String("-mc")))
         words << "-mc"
               << "0";
+}
+
+// A title read whole, from its start, keeps every frame and the sound as it
+// comes: mencoder's A-V correction, chasing a target its own filters and
+// encoders bias, dropped and repeated frames (247 of 250, the sound 45 ms
+// late, 150 ms with MP3). A trimmed title is read from its start too, once
+// the run knows where its picture and sound start (EncoderCoreReadTrimFromStart).
+void keepTitleWhole(QStringList& words)
+{
+    const qsizetype start = indexOfWord(words, "-ss");
+    const QString from = start >= 0 ? words.value(start + 1) : QStringLiteral("0");
+    if (readsDisc(words) && from == QLatin1String("0"))
+        readFromStart(words);
 }
 
 // The options the bridge adds to every run.
@@ -339,6 +351,24 @@ QStringList withOwnOptions(QStringList words)
     if (!words.contains(QLatin1String("-sid")) && !words.contains(QLatin1String("-sub")))
         own << "-nosub";
     return own + words;
+}
+
+// The trim of a list that reads part of a title, before the bridge's own
+// options put its start seek into a whole title's list. The sound the cut
+// takes from a file of its own is decoded: a list that copies the disc's
+// sound keeps mencoder's seek.
+std::optional<EncoderCoreTrimmedTitle> trimmedTitleOf(const QStringList& arguments)
+{
+    const double start = valueOf(arguments, "-ss").toDouble();
+    const auto title = std::find_if(arguments.begin(), arguments.end(),
+        [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
+    const bool copiesSound = valueOf(arguments, "-oac") == QLatin1String("copy")
+        && !arguments.contains(QLatin1String("-nosound"));
+    if (start <= 0 || title == arguments.end() || copiesSound)
+        return std::nullopt;
+    return EncoderCoreTrimmedTitle { start, valueOf(arguments, "-endpos").toDouble(), *title,
+        valueOf(arguments, "-dvd-device"), !arguments.contains(QLatin1String("-nosound")),
+        valueOf(arguments, "-aid"), valueOf(arguments, "-channels") };
 }
 
 // ffmpeg's arguments for a join list: quiet, and with absolute paths allowed
@@ -412,11 +442,13 @@ std::optional<EncoderCoreTitleJoin> titleJoinOf(const QStringList& builderArgume
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
 {
     if (isJoin(builderArguments))
-        return { joinArguments(builderArguments), -1, std::nullopt, true, std::nullopt };
+        return { joinArguments(builderArguments), -1, std::nullopt, true, std::nullopt,
+            std::nullopt };
     QStringList words = translateWords(builderArguments);
     std::optional<EncoderCoreFinishing> finishing = routeAudio(words);
+    std::optional<EncoderCoreTrimmedTitle> trim = trimmedTitleOf(words);
     EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing), false,
-        titleJoinOf(builderArguments) };
+        titleJoinOf(builderArguments), std::move(trim) };
     const qsizetype output = plan.arguments.lastIndexOf(QStringLiteral("-o"));
     if (output >= 0 && output + 1 < plan.arguments.size())
         plan.outputAt = output + 1;
@@ -452,6 +484,74 @@ QStringList EncoderCoreFinishingArguments(
     if (!finishing.format.isEmpty())
         arguments << "-f" << finishing.format;
     return arguments << "file:" + output;
+}
+
+QStringList EncoderCoreTrimSoundArguments(
+    const EncoderCoreTrimmedTitle& trim, const QString& soundFile)
+{
+    // Past the trim's end by more than the sound's own offset from the picture.
+    constexpr double kSoundBeyondEnd = 1;
+    // mplayer reads "%<bytes>%" before a path that may hold its separators.
+    const QString file = QStringLiteral("pcm:fast:file=%%1%%2")
+                             .arg(QFile::encodeName(soundFile).size())
+                             .arg(soundFile);
+    QStringList arguments { "-noconfig", "all", "-really-quiet", "-ni", "-benchmark", "-vo", "null",
+        "-vc", "null", "-nosub", "-ao", file, trim.title, "-dvd-device", trim.device };
+    if (!trim.audioId.isEmpty())
+        arguments << "-aid" << trim.audioId;
+    // The disc's decoder mixes the channels down as mencoder's would.
+    if (!trim.channels.isEmpty())
+        arguments << "-channels" << trim.channels;
+    if (trim.length > 0)
+        arguments << "-endpos"
+                  << QString::number(trim.start + trim.length + kSoundBeyondEnd, 'f', 3);
+    return arguments;
+}
+
+QString EncoderCoreTrimCutList(
+    const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start)
+{
+    // mencoder decodes up to the first picture at or past the list's end,
+    // drops it too and keeps the next one: the end lies a frame before the
+    // first picture kept, less the clock's rounding.
+    const double end = start.picture + trim.start - start.frameSeconds - kClockRounding;
+    return QStringLiteral("0 %1 0\n").arg(QString::number(std::max(0.0, end), 'f', 4));
+}
+
+std::optional<QStringList> EncoderCoreReadTrimFromStart(QStringList arguments,
+    const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start, const QString& cutList,
+    const QString& soundFile)
+{
+    // The sound file's clock starts at the title's first sound frame; mencoder
+    // skips it up to a frame before the first picture kept, on the disc's
+    // clock moved by "-delay". 25 ms more keep the sound where a whole
+    // title's is (7 to 33 ms after the picture, by the sound's encoder). A
+    // delay of 0 or more put the sound a second off, so a title whose sound
+    // starts within 65 ms of the disc's clock cannot be placed so.
+    constexpr double kAlignment = 0.025;
+    const double delay = start.frameSeconds - start.sound + kAlignment;
+    if (!soundFile.isEmpty() && delay >= 0)
+        return std::nullopt;
+    readFromStart(arguments);
+    // With its own sound file mencoder spins for ever once the title ends
+    // short of "-endpos"; a count of pictures ends it, and a trim to the
+    // title's end needs none.
+    removeOption(arguments, "-endpos");
+    const double end = trim.start + trim.length;
+    const bool toTitlesEnd
+        = start.titleSeconds > 0 && end >= start.titleSeconds - start.frameSeconds / 2;
+    if (trim.length > 0 && !toTitlesEnd) {
+        // The pictures kept are those whose time falls in the trim.
+        const auto firstAt = [&](double seconds) {
+            return std::ceil((seconds - kClockRounding) / start.frameSeconds);
+        };
+        arguments << "-frames" << QString::number(firstAt(end) - firstAt(trim.start), 'f', 0);
+    }
+    arguments << "-edl" << cutList << "-hr-edl-seek";
+    if (soundFile.isEmpty())
+        return arguments;
+    removeOption(arguments, "-aid");
+    return arguments << "-audiofile" << soundFile << "-delay" << QString::number(delay, 'f', 4);
 }
 
 bool EncoderCoreReadProgressLine(const QString& line, int duration, ProgressInfo& progress)
