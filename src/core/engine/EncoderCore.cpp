@@ -33,6 +33,8 @@ constexpr const char* kFinisher = "ffmpeg";
 constexpr std::chrono::milliseconds kStopGrace = 1000ms;
 // Reading a title's first frame takes a fraction of a second.
 constexpr std::chrono::seconds kProbeLimit = 20s;
+// mplayer's ID_AUDIO_FORMAT of AC-3 sound.
+constexpr const char* kAC3Format = "8192";
 
 ToolBridge& bridge()
 {
@@ -253,13 +255,16 @@ QString probeTitleAspect(const QString& title, const QString& device)
 std::optional<EncoderCoreTitleStart> probeTitleStart(const EncoderCoreTrimmedTitle& trim)
 {
     static const QRegularExpression packet(
-        QStringLiteral(R"(^DEMUX: Append packet to d_(video|audio),.*\bpts=([\d.]+))"));
+        QStringLiteral(R"(^DEMUX: Append packet to d_(video|audio), len=(\d+).*\bpts=([\d.]+))"));
     static const QLatin1StringView rateKey("ID_VIDEO_FPS=");
     static const QLatin1StringView lengthKey("ID_LENGTH=");
+    static const QLatin1StringView formatKey("ID_AUDIO_FORMAT=");
     std::optional<double> picture;
     std::optional<double> sound;
     double rate = 0;
     double length = 0;
+    QString soundFormat;
+    qint64 firstSoundPacket = 0;
     QStringList arguments { "-noconfig", "all", "-msglevel", "all=-1:demuxer=7:identify=4",
         "-identify", "-vo", "null", "-ao", "null", "-frames", "1", "-vc", "ffmpeg12,", trim.title,
         "-dvd-device", trim.device };
@@ -272,17 +277,23 @@ std::optional<EncoderCoreTitleStart> probeTitleStart(const EncoderCoreTrimmedTit
             rate = line.mid(rateKey.size()).toDouble();
         if (line.startsWith(lengthKey))
             length = line.mid(lengthKey.size()).toDouble();
+        if (line.startsWith(formatKey))
+            soundFormat = line.mid(formatKey.size());
         const QRegularExpressionMatch match = packet.match(line);
         if (!match.hasMatch())
             return;
-        std::optional<double>& first
-            = match.captured(1) == QLatin1String("video") ? picture : sound;
-        if (!first)
-            first = match.captured(2).toDouble();
+        const bool video = match.captured(1) == QLatin1String("video");
+        std::optional<double>& first = video ? picture : sound;
+        if (first)
+            return;
+        first = match.captured(3).toDouble();
+        if (!video)
+            firstSoundPacket = match.captured(2).toLongLong();
     });
     if (!picture || rate <= 0 || (trim.sound && !sound))
         return std::nullopt;
-    return EncoderCoreTitleStart { *picture, sound.value_or(*picture), 1 / rate, length };
+    return EncoderCoreTitleStart { *picture, sound.value_or(*picture), 1 / rate, length,
+        soundFormat, firstSoundPacket };
 }
 
 // libavcodec's MPEG-2 decoder, which the bridge chooses, tells mencoder no
@@ -394,7 +405,39 @@ int runPlan(const EncoderCorePlan& plan, int duration)
 struct TrimFiles {
     QTemporaryFile cutList { AppPaths::temporaryFolder() + QStringLiteral("/cut-XXXXXX.edl") };
     QTemporaryFile sound { AppPaths::temporaryFolder() + QStringLiteral("/sound-XXXXXX.wav") };
+    QTemporaryFile dump { AppPaths::temporaryFolder() + QStringLiteral("/sound-XXXXXX.ac3") };
 };
+
+// mplayer's dump of a title's sound from its start writes the first packet
+// its format probe read twice: the bytes to skip, 0 when it did not.
+qint64 repeatedFirstPacket(QFile& dump, qint64 packet)
+{
+    if (packet <= 0 || !dump.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray head = dump.read(2 * packet);
+    dump.close();
+    return head.size() == 2 * packet && head.first(packet) == head.sliced(packet) ? packet : 0;
+}
+
+// Dumps a trimmed title's copied sound for the finishing stage, which cuts it
+// at the first picture kept; 0, or why it cannot run.
+int dumpCopiedSound(EncoderCorePlan& plan, const EncoderCoreTitleStart& start, QTemporaryFile& dump)
+{
+    if (!dump.open())
+        return bridge().fail(QStringLiteral("The trimmed title's sound cannot be dumped."));
+    dump.close();
+    const ToolBridge::Child dumper { QStringLiteral("mplayer"),
+        EncoderCoreTrimSoundDumpArguments(*plan.trim, dump.fileName()), SIGINT, kStopGrace,
+        dump.fileName() };
+    DNLog(QStringLiteral("The trimmed title's sound is dumped first: ")
+        + shellCommandLine(QStringList { dumper.program } + dumper.arguments));
+    if (const int status = runAlone(dumper, {}); status != 0)
+        return status;
+    plan.finishing->soundFile = dump.fileName();
+    plan.finishing->soundCut = EncoderCoreTrimSoundCut(*plan.trim, start);
+    plan.finishing->soundSkipBytes = repeatedFirstPacket(dump, start.firstSoundPacket);
+    return 0;
+}
 
 // Sets a trimmed title's run to read the title from its start and cut it
 // exactly, its sound decoded first; 0, or why it cannot run. A title whose
@@ -412,12 +455,19 @@ int prepareTrimmedTitle(EncoderCorePlan& plan, TrimFiles& files)
                   .arg(trim->title));
         return 0;
     }
+    // A dump of any other sound holds no frames ffmpeg could find.
+    if (trim->copiedSound && start->soundFormat != QLatin1String(kAC3Format)) {
+        DNLog(QStringLiteral("The copied sound of %1 is not AC-3; mencoder seeks to the trim.")
+                  .arg(trim->title));
+        return 0;
+    }
     const QByteArray cutList = EncoderCoreTrimCutList(*trim, *start).toUtf8();
+    const bool decodesSound = trim->sound && !trim->copiedSound;
     if (!files.cutList.open() || files.cutList.write(cutList) != cutList.size()
-        || !files.cutList.flush() || (trim->sound && !files.sound.open()))
+        || !files.cutList.flush() || (decodesSound && !files.sound.open()))
         return bridge().fail(QStringLiteral("The trimmed title's cut list cannot be written."));
     files.sound.close();
-    const QString soundFile = trim->sound ? files.sound.fileName() : QString();
+    const QString soundFile = decodesSound ? files.sound.fileName() : QString();
     std::optional<QStringList> arguments = EncoderCoreReadTrimFromStart(
         plan.arguments, *trim, *start, files.cutList.fileName(), soundFile);
     if (!arguments) {
@@ -426,7 +476,10 @@ int prepareTrimmedTitle(EncoderCorePlan& plan, TrimFiles& files)
                   .arg(trim->title));
         return 0;
     }
-    if (!soundFile.isEmpty()) {
+    if (trim->copiedSound) {
+        if (const int status = dumpCopiedSound(plan, *start, files.dump); status != 0)
+            return status;
+    } else if (!soundFile.isEmpty()) {
         const ToolBridge::Child decoder { QStringLiteral("mplayer"),
             EncoderCoreTrimSoundArguments(*trim, soundFile), SIGINT, kStopGrace, soundFile };
         DNLog(QStringLiteral("The trimmed title's sound is decoded first: ")

@@ -59,6 +59,13 @@ QString EncoderCoreLastFailure();
 
 // Building blocks of the bridge, open for tests.
 
+// The part of a dumped sound a trimmed title keeps, in seconds on the dump's
+// clock; `seconds` 0 to its end.
+struct EncoderCoreSoundCut {
+    double from = 0;
+    double seconds = 0;
+};
+
 // ffmpeg's part of a run whose sound mencoder cannot encode itself: mencoder
 // writes PCM in NUT, ffmpeg copies the picture and encodes the sound. Sound
 // that mencoder copies into a DVD program stream comes through ffmpeg too,
@@ -68,6 +75,12 @@ struct EncoderCoreFinishing {
     QString bitrate; // kbit/s, as the list gave it
     QString format; // ffmpeg's muxer for the output
     bool audioOnly = false; // the sound alone, as a raw stream
+    // A trimmed title's copied sound, dumped from the disc: ffmpeg takes it
+    // from this file, past `soundSkipBytes`, and the picture alone from
+    // mencoder.
+    QString soundFile;
+    qint64 soundSkipBytes = 0;
+    EncoderCoreSoundCut soundCut;
 };
 
 // A join of a merge's converted titles, which the bridge runs on ffmpeg: its
@@ -102,6 +115,9 @@ struct EncoderCoreTrimmedTitle {
     bool sound = true;
     QString audioId; // empty for the disc's first sound track
     QString channels; // the list's "-channels", empty for the disc's own
+    // The disc's sound copied into a DVD program stream: it is dumped as it
+    // is and cut by the finishing stage.
+    bool copiedSound = false;
 };
 struct EncoderCorePlan {
     QStringList arguments; // mencoder's arguments, program name excluded
@@ -185,7 +201,17 @@ struct EncoderCoreTitleStart {
     double sound = 0; // the first sound frame's time
     double frameSeconds = 0;
     double titleSeconds = 0; // the title's length, 0 when unknown
+    QString soundFormat; // mplayer's ID_AUDIO_FORMAT ("8192" for AC-3)
+    qint64 firstSoundPacket = 0; // the first sound packet's bytes
 };
+// mplayer's arguments that dump the trimmed title's sound as it lies on the
+// disc into `soundFile`.
+QStringList EncoderCoreTrimSoundDumpArguments(
+    const EncoderCoreTrimmedTitle& trim, const QString& soundFile);
+// The part of a trimmed title's dumped sound that lies under the pictures
+// kept.
+EncoderCoreSoundCut EncoderCoreTrimSoundCut(
+    const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start);
 // mplayer's arguments that decode the trimmed title's sound from its start to
 // the trim's end (and a little beyond) into the WAV file `soundFile`.
 QStringList EncoderCoreTrimSoundArguments(

@@ -250,7 +250,10 @@ std::optional<EncoderCoreFinishing> routeCopiedSound(const QStringList& words)
     if (!dvd || words.contains(QLatin1String("-nosound"))
         || valueOf(words, "-o") == QLatin1String("/dev/null"))
         return std::nullopt;
-    return EncoderCoreFinishing { QStringLiteral("copy"), {}, QStringLiteral("dvd"), false };
+    EncoderCoreFinishing finishing;
+    finishing.audioCodec = QStringLiteral("copy");
+    finishing.format = QStringLiteral("dvd");
+    return finishing;
 }
 
 // Sound for the finishing stage: mencoder writes PCM, in NUT, since PCM
@@ -277,8 +280,9 @@ std::optional<EncoderCoreFinishing> routeAudio(QStringList& words)
     words.insert(oac + 1, "pcm");
     if (words.contains(QLatin1String("-nosound")))
         return std::nullopt;
-    EncoderCoreFinishing finishing { QString::fromLatin1(route->finishingCodec), bitrate, {},
-        false };
+    EncoderCoreFinishing finishing;
+    finishing.audioCodec = QString::fromLatin1(route->finishingCodec);
+    finishing.bitrate = bitrate;
     containerToNut(words, finishing);
     if (valueOf(words, "-o") == QLatin1String("/dev/null"))
         return std::nullopt;
@@ -299,6 +303,19 @@ constexpr const char* kStartSeek = "0.001";
 
 // mplayer tells a disc's clock to the millisecond.
 constexpr double kClockRounding = 0.001;
+
+// A trimmed title's sound is read past the trim's end by more than the
+// sound's own offset from the picture.
+constexpr double kSoundBeyondEnd = 1;
+
+// mplayer's "-endpos" for a trimmed title's sound; empty for a trim to the
+// title's end.
+QStringList soundEnd(const EncoderCoreTrimmedTitle& trim)
+{
+    if (trim.length <= 0)
+        return {};
+    return { "-endpos", QString::number(trim.start + trim.length + kSoundBeyondEnd, 'f', 3) };
+}
 
 // The title's start is read as a whole title's is: a seek to it empties the
 // format probe's queues.
@@ -355,20 +372,29 @@ QStringList withOwnOptions(QStringList words)
 
 // The trim of a list that reads part of a title, before the bridge's own
 // options put its start seek into a whole title's list. The sound the cut
-// takes from a file of its own is decoded: a list that copies the disc's
-// sound keeps mencoder's seek.
-std::optional<EncoderCoreTrimmedTitle> trimmedTitleOf(const QStringList& arguments)
+// takes from a file of its own is decoded, or copied into a DVD program
+// stream by the finishing stage; a list that copies the disc's sound into
+// anything else keeps mencoder's seek.
+std::optional<EncoderCoreTrimmedTitle> trimmedTitleOf(
+    const QStringList& arguments, const std::optional<EncoderCoreFinishing>& finishing)
 {
     const double start = valueOf(arguments, "-ss").toDouble();
     const auto title = std::find_if(arguments.begin(), arguments.end(),
         [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
     const bool copiesSound = valueOf(arguments, "-oac") == QLatin1String("copy")
         && !arguments.contains(QLatin1String("-nosound"));
-    if (start <= 0 || title == arguments.end() || copiesSound)
+    const bool finishingCopies = finishing && finishing->audioCodec == QLatin1String("copy");
+    if (start <= 0 || title == arguments.end() || (copiesSound && !finishingCopies))
         return std::nullopt;
     return EncoderCoreTrimmedTitle { start, valueOf(arguments, "-endpos").toDouble(), *title,
         valueOf(arguments, "-dvd-device"), !arguments.contains(QLatin1String("-nosound")),
-        valueOf(arguments, "-aid"), valueOf(arguments, "-channels") };
+        valueOf(arguments, "-aid"), valueOf(arguments, "-channels"), copiesSound };
+}
+
+// The first of the title's pictures whose time lies at or after `seconds`.
+double firstPictureAt(double seconds, double frameSeconds)
+{
+    return std::ceil((seconds - kClockRounding) / frameSeconds);
 }
 
 // ffmpeg's arguments for a join list: quiet, and with absolute paths allowed
@@ -446,7 +472,7 @@ EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
             std::nullopt };
     QStringList words = translateWords(builderArguments);
     std::optional<EncoderCoreFinishing> finishing = routeAudio(words);
-    std::optional<EncoderCoreTrimmedTitle> trim = trimmedTitleOf(words);
+    std::optional<EncoderCoreTrimmedTitle> trim = trimmedTitleOf(words, finishing);
     EncoderCorePlan plan { withOwnOptions(std::move(words)), -1, std::move(finishing), false,
         titleJoinOf(builderArguments), std::move(trim) };
     const qsizetype output = plan.arguments.lastIndexOf(QStringLiteral("-o"));
@@ -462,12 +488,21 @@ QStringList EncoderCoreFinishingArguments(
     const bool copied = finishing.audioCodec == QLatin1String("copy");
     QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
         "-f", copied ? "mpeg" : "nut", "-i", "file:" + input };
+    if (copied && !finishing.soundFile.isEmpty()) {
+        // ffmpeg keeps the dump's frames from the first picture kept on,
+        // each at its own time: the first starts within a frame of it.
+        if (finishing.soundSkipBytes > 0)
+            arguments << "-skip_initial_bytes" << QString::number(finishing.soundSkipBytes);
+        arguments << "-ss" << QString::number(finishing.soundCut.from, 'f', 4);
+        if (finishing.soundCut.seconds > 0)
+            arguments << "-t" << QString::number(finishing.soundCut.seconds, 'f', 4);
+        arguments << "-i"
+                  << "file:" + finishing.soundFile;
+    }
     if (copied)
         return arguments << "-map"
                          << "0:v"
-                         << "-map"
-                         << "0:a"
-                         << "-c"
+                         << "-map" << (finishing.soundFile.isEmpty() ? "0:a" : "1:a") << "-c"
                          << "copy"
                          << "-bsf:a"
                          << "setts=ts=STARTPTS+N*DURATION"
@@ -489,8 +524,6 @@ QStringList EncoderCoreFinishingArguments(
 QStringList EncoderCoreTrimSoundArguments(
     const EncoderCoreTrimmedTitle& trim, const QString& soundFile)
 {
-    // Past the trim's end by more than the sound's own offset from the picture.
-    constexpr double kSoundBeyondEnd = 1;
     // mplayer reads "%<bytes>%" before a path that may hold its separators.
     const QString file = QStringLiteral("pcm:fast:file=%%1%%2")
                              .arg(QFile::encodeName(soundFile).size())
@@ -502,10 +535,28 @@ QStringList EncoderCoreTrimSoundArguments(
     // The disc's decoder mixes the channels down as mencoder's would.
     if (!trim.channels.isEmpty())
         arguments << "-channels" << trim.channels;
-    if (trim.length > 0)
-        arguments << "-endpos"
-                  << QString::number(trim.start + trim.length + kSoundBeyondEnd, 'f', 3);
-    return arguments;
+    return arguments << soundEnd(trim);
+}
+
+QStringList EncoderCoreTrimSoundDumpArguments(
+    const EncoderCoreTrimmedTitle& trim, const QString& soundFile)
+{
+    QStringList arguments { "-noconfig", "all", "-really-quiet", "-dumpaudio", "-dumpfile",
+        soundFile, trim.title, "-dvd-device", trim.device };
+    if (!trim.audioId.isEmpty())
+        arguments << "-aid" << trim.audioId;
+    return arguments << soundEnd(trim);
+}
+
+EncoderCoreSoundCut EncoderCoreTrimSoundCut(
+    const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start)
+{
+    const double first = firstPictureAt(trim.start, start.frameSeconds);
+    const double from = std::max(0.0, start.picture + first * start.frameSeconds - start.sound);
+    if (trim.length <= 0)
+        return { from, 0 };
+    const double end = firstPictureAt(trim.start + trim.length, start.frameSeconds);
+    return { from, (end - first) * start.frameSeconds };
 }
 
 QString EncoderCoreTrimCutList(
@@ -542,12 +593,15 @@ std::optional<QStringList> EncoderCoreReadTrimFromStart(QStringList arguments,
         = start.titleSeconds > 0 && end >= start.titleSeconds - start.frameSeconds / 2;
     if (trim.length > 0 && !toTitlesEnd) {
         // The pictures kept are those whose time falls in the trim.
-        const auto firstAt = [&](double seconds) {
-            return std::ceil((seconds - kClockRounding) / start.frameSeconds);
-        };
-        arguments << "-frames" << QString::number(firstAt(end) - firstAt(trim.start), 'f', 0);
+        arguments << "-frames"
+                  << QString::number(firstPictureAt(end, start.frameSeconds)
+                             - firstPictureAt(trim.start, start.frameSeconds),
+                         'f', 0);
     }
     arguments << "-edl" << cutList << "-hr-edl-seek";
+    // The finishing stage takes the copied sound from a dump of its own.
+    if (trim.copiedSound)
+        return arguments << "-nosound";
     if (soundFile.isEmpty())
         return arguments;
     removeOption(arguments, "-aid");
