@@ -387,6 +387,26 @@ int runListJoin(QStringList arguments)
     return runAlone(finisherChild(arguments, arguments.value(arguments.size() - 1)), {});
 }
 
+// mencoder into a file of its own, then ffmpeg from it to the output: an AVI
+// file is finished with its index, which a FIFO cannot take.
+int runThenFinish(const EncoderCorePlan& plan, int duration)
+{
+    QTemporaryFile picture(AppPaths::temporaryFolder() + QStringLiteral("/picture-XXXXXX.avi"));
+    if (!picture.open())
+        return bridge().fail(QStringLiteral("The picture's file cannot be made."));
+    picture.close();
+    QStringList encoderArguments = plan.arguments;
+    const QString output = encoderArguments[plan.outputAt];
+    encoderArguments[plan.outputAt] = picture.fileName();
+    if (const int status = runAlone(encoderChild(encoderArguments, output), encoderLines(duration));
+        status != 0)
+        return status;
+    return runAlone(
+        finisherChild(
+            EncoderCoreFinishingArguments(*plan.finishing, picture.fileName(), output), output),
+        {});
+}
+
 int runPlan(const EncoderCorePlan& plan, int duration)
 {
     if (plan.titleJoin) {
@@ -395,6 +415,9 @@ int runPlan(const EncoderCorePlan& plan, int duration)
     }
     if (plan.join)
         return runListJoin(plan.arguments);
+    if (plan.finishing && plan.outputAt >= 0 && plan.finishing->audioCodec == QLatin1String("copy")
+        && plan.finishing->format == QLatin1String("avi"))
+        return runThenFinish(plan, duration);
     if (plan.finishing && plan.outputAt >= 0)
         return runWithFinishing(plan, duration);
     return runAlone(
@@ -425,6 +448,12 @@ int dumpCopiedSound(EncoderCorePlan& plan, const EncoderCoreTitleStart& start, Q
 {
     if (!dump.open())
         return bridge().fail(QStringLiteral("The trimmed title's sound cannot be dumped."));
+    // An AVI list has mencoder write its output and copy the sound itself.
+    if (!plan.finishing) {
+        plan.finishing.emplace();
+        plan.finishing->audioCodec = QStringLiteral("copy");
+        plan.finishing->format = QStringLiteral("avi");
+    }
     dump.close();
     const ToolBridge::Child dumper { QStringLiteral("mplayer"),
         EncoderCoreTrimSoundDumpArguments(*plan.trim, dump.fileName()), SIGINT, kStopGrace,

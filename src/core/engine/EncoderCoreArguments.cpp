@@ -304,6 +304,9 @@ constexpr const char* kStartSeek = "0.001";
 // mplayer tells a disc's clock to the millisecond.
 constexpr double kClockRounding = 0.001;
 
+// A DVD's AC-3 frame: 1536 samples at 48 kHz.
+constexpr double kAC3FrameSeconds = 0.032;
+
 // A trimmed title's sound is read past the trim's end by more than the
 // sound's own offset from the picture.
 constexpr double kSoundBeyondEnd = 1;
@@ -383,7 +386,8 @@ std::optional<EncoderCoreTrimmedTitle> trimmedTitleOf(
         [](const QString& word) { return word.startsWith(QLatin1String("dvd://")); });
     const bool copiesSound = valueOf(arguments, "-oac") == QLatin1String("copy")
         && !arguments.contains(QLatin1String("-nosound"));
-    const bool finishingCopies = finishing && finishing->audioCodec == QLatin1String("copy");
+    const bool finishingCopies = (finishing && finishing->audioCodec == QLatin1String("copy"))
+        || valueOf(arguments, "-of") == QLatin1String("avi");
     if (start <= 0 || title == arguments.end() || (copiesSound && !finishingCopies))
         return std::nullopt;
     return EncoderCoreTrimmedTitle { start, valueOf(arguments, "-endpos").toDouble(), *title,
@@ -486,14 +490,23 @@ QStringList EncoderCoreFinishingArguments(
 {
     // "file:" keeps a name with a colon from being taken for a protocol.
     const bool copied = finishing.audioCodec == QLatin1String("copy");
+    // Copied sound comes in the list's own container, a DVD program stream or
+    // (a trimmed title's picture) AVI.
+    const bool avi = copied && finishing.format == QLatin1String("avi");
+    const char* inputFormat = avi ? "avi" : copied ? "mpeg" : "nut";
     QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
-        "-f", copied ? "mpeg" : "nut", "-i", "file:" + input };
+        "-f", inputFormat, "-i", "file:" + input };
     if (copied && !finishing.soundFile.isEmpty()) {
         // ffmpeg keeps the dump's frames from the first picture kept on,
-        // each at its own time: the first starts within a frame of it.
+        // each at its own time: the first starts within a frame of it. AVI
+        // keeps no time: its sound starts with the picture, so the cut falls
+        // on the frame nearest the first picture.
         if (finishing.soundSkipBytes > 0)
             arguments << "-skip_initial_bytes" << QString::number(finishing.soundSkipBytes);
-        arguments << "-ss" << QString::number(finishing.soundCut.from, 'f', 4);
+        const double from = avi
+            ? std::round(finishing.soundCut.from / kAC3FrameSeconds) * kAC3FrameSeconds
+            : finishing.soundCut.from;
+        arguments << "-ss" << QString::number(from, 'f', 4);
         if (finishing.soundCut.seconds > 0)
             arguments << "-t" << QString::number(finishing.soundCut.seconds, 'f', 4);
         arguments << "-i"

@@ -85,11 +85,11 @@ TEST(DVDTrim, TrimToTheTitlesEndKeepsTheWholeRestOnEveryRoad)
 {
     // On mencoder: MP4 with H.264 and with MPEG-4 (their sound encoded by
     // the finishing stage), AVI, WMV, MPEG-2 (whose output check refused a
-    // second short), MPEG-2 with the disc's own sound; and the HandBrake
-    // road.
+    // second short), MPEG-2 and AVI with the disc's own sound; and the
+    // HandBrake road.
     std::vector<TrimRun> table;
     for (const char* profile :
-        { "1101097", "1102069", "1103024", "1104015", "1105006", "1105004", "1105022" })
+        { "1101097", "1102069", "1103024", "1104015", "1105006", "1105004", "1103025", "1105022" })
         table.push_back({ profile, kTrimStart, kTitleSeconds });
     expectTrimsKeptInStep(table);
 }
@@ -98,7 +98,7 @@ TEST(DVDTrim, TrimToTheTitlesEndKeepsTheWholeRestOnEveryRoad)
 TEST(DVDTrim, TrimInsideTheTitleKeepsItsPicturesInStepOnTheMencoderRoads)
 {
     expectTrimsKeptInStep({ { "1101097", 3, 9 }, { "1103024", 3, 9 }, { "1105006", 1, 7 },
-        { "1105004", 3, 9 }, { "1105005", 1, 7 } });
+        { "1105004", 3, 9 }, { "1105005", 1, 7 }, { "1103025", 3, 9 } });
 }
 
 // The editor's trims fall between pictures: its fractions of the title's
