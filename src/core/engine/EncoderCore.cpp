@@ -415,8 +415,13 @@ int runPlan(const EncoderCorePlan& plan, int duration)
     }
     if (plan.join)
         return runListJoin(plan.arguments);
-    if (plan.finishing && plan.outputAt >= 0 && plan.finishing->audioCodec == QLatin1String("copy")
-        && plan.finishing->format == QLatin1String("avi"))
+    const bool copied = plan.finishing && plan.finishing->audioCodec == QLatin1String("copy");
+    if (copied && plan.outputAt >= 0 && plan.finishing->audioOnly) {
+        const QString output = plan.arguments[plan.outputAt];
+        return runAlone(
+            finisherChild(EncoderCoreFinishingArguments(*plan.finishing, {}, output), output), {});
+    }
+    if (copied && plan.outputAt >= 0 && plan.finishing->format == QLatin1String("avi"))
         return runThenFinish(plan, duration);
     if (plan.finishing && plan.outputAt >= 0)
         return runWithFinishing(plan, duration);
@@ -448,11 +453,16 @@ int dumpCopiedSound(EncoderCorePlan& plan, const EncoderCoreTitleStart& start, Q
 {
     if (!dump.open())
         return bridge().fail(QStringLiteral("The trimmed title's sound cannot be dumped."));
-    // An AVI list has mencoder write its output and copy the sound itself.
+    // An AVI or sound-only list has mencoder write its output and copy the
+    // sound itself.
     if (!plan.finishing) {
+        const qsizetype of = plan.arguments.indexOf(QStringLiteral("-of"));
         plan.finishing.emplace();
         plan.finishing->audioCodec = QStringLiteral("copy");
-        plan.finishing->format = QStringLiteral("avi");
+        plan.finishing->audioOnly
+            = of >= 0 && plan.arguments.value(of + 1) == QLatin1String("rawaudio");
+        plan.finishing->format
+            = plan.finishing->audioOnly ? QStringLiteral("ac3") : QStringLiteral("avi");
     }
     dump.close();
     const ToolBridge::Child dumper { QStringLiteral("mplayer"),

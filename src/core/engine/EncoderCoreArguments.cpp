@@ -387,7 +387,8 @@ std::optional<EncoderCoreTrimmedTitle> trimmedTitleOf(
     const bool copiesSound = valueOf(arguments, "-oac") == QLatin1String("copy")
         && !arguments.contains(QLatin1String("-nosound"));
     const bool finishingCopies = (finishing && finishing->audioCodec == QLatin1String("copy"))
-        || valueOf(arguments, "-of") == QLatin1String("avi");
+        || valueOf(arguments, "-of") == QLatin1String("avi")
+        || valueOf(arguments, "-of") == QLatin1String("rawaudio");
     if (start <= 0 || title == arguments.end() || (copiesSound && !finishingCopies))
         return std::nullopt;
     return EncoderCoreTrimmedTitle { start, valueOf(arguments, "-endpos").toDouble(), *title,
@@ -491,19 +492,23 @@ QStringList EncoderCoreFinishingArguments(
     // "file:" keeps a name with a colon from being taken for a protocol.
     const bool copied = finishing.audioCodec == QLatin1String("copy");
     // Copied sound comes in the list's own container, a DVD program stream or
-    // (a trimmed title's picture) AVI.
+    // (a trimmed title's picture) AVI; a trimmed title's sound alone needs
+    // no picture.
     const bool avi = copied && finishing.format == QLatin1String("avi");
+    const bool soundAlone = copied && finishing.audioOnly;
     const char* inputFormat = avi ? "avi" : copied ? "mpeg" : "nut";
-    QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y",
-        "-f", inputFormat, "-i", "file:" + input };
+    QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y" };
+    if (!soundAlone)
+        arguments << "-f" << inputFormat << "-i"
+                  << "file:" + input;
     if (copied && !finishing.soundFile.isEmpty()) {
         // ffmpeg keeps the dump's frames from the first picture kept on,
         // each at its own time: the first starts within a frame of it. AVI
-        // keeps no time: its sound starts with the picture, so the cut falls
-        // on the frame nearest the first picture.
+        // and a raw stream keep no time: their sound starts with the
+        // picture, so the cut falls on the frame nearest the first picture.
         if (finishing.soundSkipBytes > 0)
             arguments << "-skip_initial_bytes" << QString::number(finishing.soundSkipBytes);
-        const double from = avi
+        const double from = avi || soundAlone
             ? std::round(finishing.soundCut.from / kAC3FrameSeconds) * kAC3FrameSeconds
             : finishing.soundCut.from;
         arguments << "-ss" << QString::number(from, 'f', 4);
@@ -512,6 +517,10 @@ QStringList EncoderCoreFinishingArguments(
         arguments << "-i"
                   << "file:" + finishing.soundFile;
     }
+    if (soundAlone)
+        return arguments << "-c"
+                         << "copy"
+                         << "-f" << finishing.format << "file:" + output;
     if (copied)
         return arguments << "-map"
                          << "0:v"

@@ -146,6 +146,65 @@ TEST(DVDTrim, ATrimBetweenPicturesKeepsThePicturesInsideIt)
     }
 }
 
+// The onsets of the beeps in a file's sound, in seconds from its start, and
+// the sound's length.
+struct BeepOnsets {
+    QVector<double> onsets;
+    double seconds = 0;
+};
+
+BeepOnsets beepOnsetsOf(const QString& path)
+{
+    constexpr int kSampleRate = 48000;
+    constexpr int kLoud = 3000; // of 32767: a beep, well above the encoder's noise
+    QProcess decoder;
+    decoder.start(QStringLiteral("ffmpeg"),
+        { "-v", "error", "-i", path, "-ac", "1", "-ar", QString::number(kSampleRate), "-f", "s16le",
+            "-" });
+    decoder.waitForFinished(kConversionLimitMs);
+    const QByteArray bytes = decoder.readAllStandardOutput();
+    const auto* samples = reinterpret_cast<const qint16*>(bytes.constData());
+    const qsizetype count = bytes.size() / qsizetype(sizeof(qint16));
+    BeepOnsets found { {}, double(count) / kSampleRate };
+    qsizetype lastLoud = -kSampleRate;
+    for (qsizetype at = 0; at < count; ++at) {
+        if (std::abs(int(samples[at])) < kLoud)
+            continue;
+        // The beeps lie a second apart; a beep's own waves are not new onsets.
+        if (at - lastLoud > kSampleRate / 2)
+            found.onsets.push_back(double(at) / kSampleRate);
+        lastLoud = at;
+    }
+    return found;
+}
+
+// The sound-only list copies the disc's sound as it is: a trim starts on
+// the sound at its start, and every beep lies on one of the trim's whole
+// seconds, as the picture's flashes would.
+TEST(DVDTrim, ASoundOnlyCopyStartsAtTheTrimsStart)
+{
+    const QString disc = TestDisc::ensureFlashAndBeep();
+    ASSERT_TRUE(disc.isEmpty()) << qPrintable(disc);
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QProcess run;
+    run.start(QStringLiteral(QUILLON_CONVERT_ONE),
+        { "--dvd", TestDisc::flashAndBeepFolder(), "--title", "1", "--trim", "3-9", "--profile",
+            "1105020", "--output", folder.path() });
+    ASSERT_TRUE(run.waitForFinished(kConversionLimitMs));
+    ASSERT_EQ(run.exitCode(), 0) << run.readAllStandardError().right(3000).toStdString();
+    const QStringList files = QDir(folder.path()).entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    const BeepOnsets beeps = beepOnsetsOf(QDir(folder.path()).filePath(files.front()));
+    constexpr int kKeptSeconds = 6;
+    constexpr double kInStep = kInStepMs / 1000;
+    EXPECT_NEAR(beeps.seconds, kKeptSeconds, kInStep);
+    // The sound's last frame may hold the onset of the beep at the trim's end.
+    ASSERT_GE(beeps.onsets.size(), kKeptSeconds);
+    for (int second = 0; second < beeps.onsets.size(); ++second)
+        EXPECT_NEAR(beeps.onsets[second], std::min(second, kKeptSeconds), kInStep) << second;
+}
+
 // A trim the editor could not set is refused before anything is converted,
 // instead of the whole title being converted.
 TEST(DVDTrim, ConvertOneRefusesATrimOutsideTheTitle)
