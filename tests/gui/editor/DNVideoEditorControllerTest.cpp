@@ -2,20 +2,24 @@
 // node, and the sheet opened from the main window with a stand-in tool.
 #include "editor/DNVideoEditorController.h"
 
+#include "builders/video/BuilderServices.h"
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
 #include "editor/DNTabViewItem.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
+#include "engine/EncodeConfig.h"
 #include "fixtures/TestMedia.h"
 #include "gui/player/PreviewTestSupport.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
 #include "player/PlayerProcesses.h"
+#include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
 #include "services/ThumbnailCapture.h"
 #include "shell/NXAppController.h"
+#include "support/RunFfmpeg.h"
 #include "support/TestFiles.h"
 
 #include <QElapsedTimer>
@@ -581,6 +585,74 @@ TEST(DNVideoEditorController, BlackBorderPresetAtTheLastFrameScansTheLastPicture
     // Counted from the bottom: the bottom bar stays 30 rows.
     EXPECT_EQ(editor->rectByCoppingBlackRegion(), QRectF(0, 30, 320, 100));
     editor->doneButton()->click();
+}
+
+namespace {
+
+// Whether every pixel of `picture`'s outer rows and columns is bright: a row
+// of black bar kept by the crop shows there.
+bool edgesAreBright(const QImage& picture)
+{
+    for (int x = 0; x < picture.width(); ++x)
+        for (const int y : { 0, picture.height() - 1 })
+            if (qGray(picture.pixel(x, y)) < 100)
+                return false;
+    for (int y = 0; y < picture.height(); ++y)
+        for (const int x : { 0, picture.width() - 1 })
+            if (qGray(picture.pixel(x, y)) < 100)
+                return false;
+    return true;
+}
+
+} // namespace
+
+// Bars of unequal sides (a picture padded only above, side bars narrower than
+// the top and bottom ones): the preset crops the picture where it lies, and
+// the conversion with that crop writes the whole picture without a row or a
+// column of the bars.
+TEST(DNVideoEditorController, BlackBorderPresetCropsThePictureWhereItLies)
+{
+    const struct {
+        const char* source;
+        QRectF crop; // source pixels, origin at the bottom left
+    } shapes[] = {
+        { "color=c=0xC0C0C0:size=640x380:rate=5:duration=4,pad=640:480:0:100", { 0, 0, 640, 380 } },
+        { "color=c=0xC0C0C0:size=560x360:rate=5:duration=4,pad=640:480:40:60",
+            { 40, 60, 560, 360 } },
+    };
+    QTemporaryDir folder;
+    PreviewWindow main;
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.source);
+        const QString clip = folder.filePath("bars.mp4");
+        ASSERT_TRUE(PreviewClips::ffmpeg({ "-f", "lavfi", "-i", shape.source, "-c:v", "libx264",
+                                             "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
+        const auto node = DNFileNode::fileNodeWithFile(clip);
+        ASSERT_TRUE(node);
+        node->setEnableCrop(true);
+        main.window->editNode(node, 0);
+        auto* editor = main.window->videoEditor();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return editor->canCropBlackRegion(); }, 15'000));
+        editor->setIndexOfCropMode(1);
+        ASSERT_TRUE(node->isCropLetterboxAuto());
+        editor->doneButton()->click();
+        EXPECT_EQ(node->cropRect(), shape.crop);
+
+        auto profile = std::make_shared<DNProfile>();
+        profile->videoResolution().setChoices("keep origin", { "keep origin" });
+        node->setProfile(profile);
+        node->setting().setSubtitleIndex(-1);
+        const auto graph = GenVideoFilterChain(*node, {}, false, false, EncodeConfig());
+        ASSERT_TRUE(graph);
+        const QString output = folder.filePath("cropped.png");
+        ASSERT_TRUE(runFfmpeg({ "-i", clip, "-filter_complex", *graph, "-map", "[video]",
+            "-frames:v", "1", output }));
+        const QImage converted(output);
+        EXPECT_EQ(converted.size(), shape.crop.size().toSize());
+        EXPECT_TRUE(edgesAreBright(converted));
+    }
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
 }
 
 // Both panes draw the subtitle file the entry converts with, in its own
