@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QTimer;
 struct NXConnectionRecord;
@@ -322,6 +323,14 @@ public:
     // holds that lock itself (a second open file's lock would be refused by
     // the owner's own).
     void setOwnerLocksPartialFile(bool on) { m_ownerLocksPartialFile = on; }
+    // What the server said of the file in this run before the request (its
+    // answer to the HEAD that asked the size, say): a 416 finds the partial
+    // file whole only when nothing said in the run, this request's own
+    // answers included, names another version or length of it.
+    void addVersionNamedInRun(const PartialFileOrigin& said)
+    {
+        m_versionsNamedInRun.push_back(said);
+    }
     // At most this many requests ask for more of a body whose length the
     // server does not give before its pieces must bring kSmallestAveragePiece
     // bytes each on average: a server that sends ever smaller pieces would be
@@ -774,6 +783,8 @@ private:
     PartialFileOrigin m_answerOrigin;
     // The length of the range an appended piece names.
     std::optional<quint64> m_pieceLength;
+    // Every version of the file the server named in this run.
+    std::vector<PartialFileOrigin> m_versionsNamedInRun;
     // The request asks for more after a piece of a body of unknown length:
     // a 416 tells that the partial file is whole.
     bool m_askingForMore = false;

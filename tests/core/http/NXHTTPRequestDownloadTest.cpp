@@ -820,6 +820,13 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                 return withRange("bytes " + from + '-' + from + "/*", whole.mid(from.toInt(), 1));
             },
             {}, 1, whole.left(1000 + 65), "past 64 pieces" },
+        { "a piece with the status 200 for all of it", false, {},
+            [&](const TestRequest&) {
+                TestReply reply = piece(500, whole.mid(500));
+                reply.status = 200;
+                return reply;
+            },
+            1, {}, "a piece of the file (\"bytes 500-2999/3000\") with the status 200" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -890,6 +897,17 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     };
     const auto modified = [](TestReply reply, const QByteArray& date) {
         return withHeader(reply, "Last-Modified", date);
+    };
+    // A piece sent with the status of the whole, as some caches do; and
+    // without a Content-Length.
+    const auto asWhole = [](TestReply reply) {
+        reply.status = 200;
+        reply.reason = "OK";
+        return reply;
+    };
+    const auto unframed = [](TestReply reply) {
+        reply.framing = TestReply::Framing::UntilClose;
+        return reply;
     };
     struct Case {
         const char* name;
@@ -993,6 +1011,30 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
             shorter },
         { "a kept version that cannot be read", { "\"v1\r\"", {}, 10000 },
             [&](qsizetype from) { return piece(v1, from, "10000", "\"v1\""); }, v1, "", v1 },
+        // A piece with the status 200 is joined only as a 206 would be.
+        { "a piece with 200, the same strong tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return asWhole(piece(v1, from, "10000", "\"v1\"")); }, v2,
+            "\"v1\"", v1 },
+        { "a piece with 200, the same strong tag, no length", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return unframed(asWhole(piece(v1, from, "10000", "\"v1\""))); },
+            v2, "\"v1\"", v1 },
+        { "a piece with 200, the same strong date", { {}, monday, 10000, {}, wednesday },
+            [&](qsizetype from) { return asWhole(modified(piece(v1, from, "10000", {}), monday)); },
+            v2, monday, v1 },
+        { "a piece with 200, another tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return asWhole(piece(v2, from, "12000", "\"v2\"")); }, v2,
+            "\"v1\"", {}, "a piece of the file (\"bytes 5000-11999/12000\") with the status 200" },
+        { "a piece with 200, another tag, no length", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return unframed(asWhole(piece(v2, from, "12000", "\"v2\""))); },
+            v2, "\"v1\"", {}, "with the status 200" },
+        { "a piece with 200, no validator", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return asWhole(piece(sameLength, from, "10000", {})); }, v2,
+            "\"v1\"", {}, "the partial file stays as it was" },
+        { "a piece with 200 elsewhere, the same strong tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return asWhole(piece(v1, 3000, "10000", "\"v1\"")); }, v2, "\"v1\"",
+            {}, "with the status 200" },
+        { "the whole with 200 and its range", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return asWhole(piece(v2, 0, "12000", "\"v2\"")); }, v2, "\"v1\"", v2 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1046,6 +1088,51 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     EXPECT_EQ(fileBytes(destination()), v2);
     ASSERT_GE(server.requests().size(), before + 2);
     EXPECT_EQ(server.requests().at(before + 1).header("If-Range"), "\"v1\"");
+}
+
+TEST_F(DownloadTest, A416FindsThePartialWholeOnlyWhenNothingSaidInTheRunNamesAnother)
+{
+    // The partial holds all of "m1"; the server now has "m2", as long, and
+    // answers the range with a 416 that names no version.
+    const QByteArray m1 = pattern(10000, 3);
+    const QByteArray m2 = pattern(10000, 4);
+    struct Case {
+        const char* name;
+        PartialFileOrigin said; // before the request (the HEAD that asked the size)
+        bool firstAnswerCut; // the first answer is all of "m2", cut
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        { "another version named before", { "\"m2\"", {}, 10000 }, false, m2 },
+        { "another length named before", { "\"m1\"", {}, 12000 }, false, m2 },
+        { "another version named by its own first answer", {}, true, m2 },
+        { "the same version named before", { "\"m1\"", {}, 10000 }, false, m1 },
+        { "nothing named", {}, false, m1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        int answers = 0;
+        server.route(path, [&](const TestRequest& asked) {
+            TestReply whole = withHeader(TestReply::text(m2), "ETag", "\"m2\"");
+            if (++answers == 1 && c.firstAnswerCut) {
+                whole.cutAfter = 3000;
+                return whole;
+            }
+            return asked.header("Range").isEmpty()
+                ? whole
+                : withHeader(TestReply::text("", 416), "Content-Range", "bytes */10000");
+        });
+        QFile::remove(destination());
+        writeFile(partial(), m1);
+        PartialFileOrigin { "\"m1\"", {}, 10000 }.writeTo(partial());
+        const auto get = fileRequest(path);
+        get->addVersionNamedInRun(c.said);
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(fileBytes(destination()), c.expected);
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
+    }
 }
 
 TEST_F(DownloadTest, APartialWhereNoVersionIsKeptIsContinuedOnlyByItsOwnRequest)
