@@ -4,6 +4,7 @@
 #include "platform/FileMove.h"
 #include "platform/OwnerMark.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -86,21 +87,45 @@ int copyIntoSpecialFile(const QString& from, const QString& to)
 } // namespace
 
 // The finished file takes the place of `path` by a rename, which readers
-// never see half done. The name of `path` is part of the new one while the
-// whole fits the 255 bytes a file name may take.
+// never see half done. The name of `path` is part of the new one, so that a
+// sweep knows what a body was written beside; where the whole would pass the
+// 255 bytes a file name may take, a shortened form of it is.
 QString PartialFile::siblingPath(const QString& path)
 {
     const QFileInfo info(path);
     const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString named = QStringLiteral(".%1.%2.download").arg(info.fileName(), unique);
-    const bool fits = QFile::encodeName(named).size() <= 255;
-    return info.dir().filePath(fits ? named : QStringLiteral(".%1.download").arg(unique));
+    return info.dir().filePath(
+        QStringLiteral(".%1.%2.download").arg(siblingStem(info.fileName()), unique));
+}
+
+// What fits beside the dots, the UUID and ".download" (47 bytes) within 255:
+// the name itself, or its start cut between letters and a digest of all of
+// it, so that two long names that begin alike still give two stems.
+QString PartialFile::siblingStem(const QString& fileName)
+{
+    constexpr qsizetype kRoom = 255 - 47;
+    if (QFile::encodeName(fileName).size() <= kRoom)
+        return fileName;
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    const qsizetype startRoom = kRoom - 1 - digest.size();
+    QString start;
+    for (qsizetype at = 0; at < fileName.size();) {
+        const qsizetype letter = fileName.at(at).isHighSurrogate() ? 2 : 1;
+        const QString next = fileName.mid(at, letter);
+        if (QFile::encodeName(start + next).size() > startRoom)
+            break;
+        start += next;
+        at += letter;
+    }
+    return start + QLatin1Char('~') + digest;
 }
 
 void PartialFile::removeAbandonedSiblings(const QString& folder)
 {
+    // Earlier versions named a body beside a long name ".<uuid>.download".
     static const QRegularExpression naming(
-        QStringLiteral("^\\..*\\.%1\\.download$").arg(kUuidPattern));
+        QStringLiteral("^\\.(?:.+\\.)?%1\\.download$").arg(kUuidPattern));
     const QDir dir(folder);
     for (const QString& name :
         dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {
@@ -128,7 +153,7 @@ void PartialFile::removeAbandonedReplacements() const
     const QFileInfo partial(m_path);
     const QRegularExpression naming(
         QStringLiteral("^\\.%1\\.%2\\.download$")
-            .arg(QRegularExpression::escape(partial.fileName()), kUuidPattern));
+            .arg(QRegularExpression::escape(siblingStem(partial.fileName())), kUuidPattern));
     const QDir dir = partial.dir();
     for (const QString& name :
         dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {

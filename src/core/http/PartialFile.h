@@ -99,6 +99,8 @@ public:
     // A new name in the folder of `path`, beside it. What is written there
     // carries the owner mark of the process that wrote it.
     static QString siblingPath(const QString& path);
+    // The part of such a name that comes from the name of the file beside.
+    static QString siblingStem(const QString& fileName);
     // Removes the files at such names in `folder` whose process has ended (a
     // download killed while it wrote them).
     static void removeAbandonedSiblings(const QString& folder);
