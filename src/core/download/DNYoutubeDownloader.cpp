@@ -167,7 +167,7 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         *reason = QStringLiteral("Cannot open the partial file %1: %2")
-                      .arg(m_partialPath, QString::fromLocal8Bit(std::strerror(errno)));
+                      .arg(m_partialPath, fileWriteCause(m_partialPath, errno));
         return false;
     }
     auto lock = std::make_shared<StreamFileLock>(fd);

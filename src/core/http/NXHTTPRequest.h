@@ -297,6 +297,9 @@ public:
     quint64 contentLength() const { return m_contentLength; }
     quint64 partialDownloadSize() const { return m_partialDownloadSize; }
     quint64 totalBytesRead() const { return m_totalBytesRead; }
+    // Body bytes of every answer since the request began: unlike
+    // totalBytesRead(), kept over retries, restarts and further pieces.
+    quint64 bytesReadInAllAnswers() const { return m_bytesReadInAllAnswers; }
     quint64 totalBytesSent() const { return m_totalBytesSent; }
     quint64 lastBytesRead() const { return m_lastBytesRead; }
     quint64 lastBytesSent() const { return m_lastBytesSent; }
@@ -794,6 +797,7 @@ private:
     std::atomic<quint64> m_contentLength { 0 };
     std::atomic<quint64> m_partialDownloadSize { 0 };
     std::atomic<quint64> m_totalBytesRead { 0 };
+    std::atomic<quint64> m_bytesReadInAllAnswers { 0 };
     std::atomic<quint64> m_totalBytesSent { 0 };
     std::atomic<quint64> m_lastBytesRead { 0 };
     std::atomic<quint64> m_lastBytesSent { 0 };

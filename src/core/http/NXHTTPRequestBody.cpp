@@ -144,6 +144,7 @@ bool NXHTTPRequest::refusesBodyCoding() const
 bool NXHTTPRequest::takeChunk(const QByteArray& raw)
 {
     m_totalBytesRead += quint64(raw.size());
+    m_bytesReadInAllAnswers += quint64(raw.size());
     m_lastActivityTime = now();
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
     const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
@@ -297,8 +298,6 @@ HttpError NXHTTPRequest::finishDownloadFile()
     // An empty body still gives an (empty) file.
     HttpError failure
         = m_bodyDisposal == BodyDisposal::AlreadyComplete ? HttpError() : openDownloadFile();
-    if (failure.isNull())
-        failure = m_partialFile.flush();
     closeDownloadStreams();
     // The partial file stays, with what the piece added, for the rest.
     if (failure.isNull() && appended)

@@ -38,13 +38,6 @@ HttpError moveError(const QString& from, const QString& to, int failure)
             fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
 }
 
-HttpError writeError(const QFile& file)
-{
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to write to file at path '%1'").arg(file.fileName()),
-        std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
-}
-
 // Made and marked as ours before anything is written to it, so that one
 // left by a killed process is known for abandoned.
 Fd createMarked(const QString& path)
@@ -210,7 +203,7 @@ HttpError PartialFile::lock()
     if (!fd.valid())
         return requestError(NXHTTPRequestErrorType::FileManagement,
             QStringLiteral("Cannot open the partial file '%1': %2")
-                .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(m_path, fileWriteCause(m_path, errno)));
     // Only a lock another holds refuses: a file system without locks has
     // nobody to share them with.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
@@ -259,7 +252,7 @@ const std::optional<PartialFileOrigin>& PartialFile::readOrigin()
 HttpError PartialFile::open(
     bool appending, bool beside, const std::optional<PartialFileOrigin>& origin)
 {
-    if (m_output)
+    if (m_output.valid())
         return {};
     m_replacedSize = 0;
     m_replacesShorter = false;
@@ -280,14 +273,18 @@ HttpError PartialFile::open(
         if (beside && made.valid() && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0)
             m_besideLock = std::move(made);
     }
-    auto file = std::make_unique<QFile>(m_path);
-    const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
-    if (!file->open(QIODevice::WriteOnly | mode)) {
-        const HttpError failure = writeError(*file);
+    // Written straight to the file, a piece at a time: a buffer of ours in
+    // between would only copy every byte once more.
+    Fd file(::open(QFile::encodeName(m_path).constData(),
+        O_WRONLY | O_CREAT | O_CLOEXEC | (appending ? O_APPEND : O_TRUNC), 0666));
+    struct stat status { };
+    if (!file.valid() || ::fstat(file.get(), &status) != 0) {
+        const HttpError failure = fileWriteError(m_path, errno);
         abandon();
         return failure;
     }
     m_output = std::move(file);
+    m_outputSize = appending ? quint64(status.st_size) : 0;
     m_written = true;
     if (appending || !origin)
         return {};
@@ -303,9 +300,10 @@ HttpError PartialFile::open(
 
 HttpError PartialFile::append(const char* data, qsizetype size, bool mayPromote)
 {
-    if (m_output->write(data, size) != size)
-        return writeError(*m_output);
-    if (mayPromote && isReplacing() && quint64(m_output->pos()) > m_replacedSize)
+    if (const int failure = writeAll(m_output.get(), data, std::size_t(size)); failure != 0)
+        return fileWriteError(m_path, failure);
+    m_outputSize += quint64(size);
+    if (mayPromote && isReplacing() && m_outputSize > m_replacedSize)
         return promote();
     return {};
 }
@@ -314,8 +312,6 @@ HttpError PartialFile::append(const char* data, qsizetype size, bool mayPromote)
 HttpError PartialFile::promote()
 {
     const QString replacement = m_path;
-    if (m_output && !m_output->flush())
-        return writeError(*m_output);
     // Our lock on the partial keeps a sweep off it till it holds the lock of
     // the partial it becomes.
     m_besideLock.reset();
@@ -348,16 +344,8 @@ void PartialFile::abandon()
     m_path = std::exchange(m_replacedPath, QString());
 }
 
-HttpError PartialFile::flush()
-{
-    return m_output && !m_output->flush() ? writeError(*m_output) : HttpError();
-}
-
 void PartialFile::close()
 {
-    if (!m_output)
-        return;
-    m_output->close();
     m_output.reset();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
 #include <utility>
 
 #include <unistd.h>
@@ -38,3 +40,19 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Writes all of `size` bytes at `data` to `fd`, however many calls it takes:
+// 0, or the system's error (EIO where the system wrote nothing and said none).
+inline int writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return 0;
+}

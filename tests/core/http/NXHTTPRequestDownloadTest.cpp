@@ -1135,6 +1135,77 @@ TEST_F(DownloadTest, A416FindsThePartialWholeOnlyWhenNothingSaidInTheRunNamesAno
     }
 }
 
+TEST_F(DownloadTest, AWriteThatFailsSaysWhetherTheDiskIsFullOrTheFolderReadOnly)
+{
+    const QByteArray whole = pattern(1 << 20);
+    server.route(QStringLiteral("/plain"),
+        [&](const TestRequest& asked) { return rangedReply(asked, whole); });
+    server.route(QStringLiteral("/coded"),
+        withHeader(
+            TestReply::text(deflated(QByteArray(1 << 20, 0), 31)), "Content-Encoding", "gzip"));
+    struct Case {
+        const char* name;
+        const char* options; // of the tmpfs the files are on
+        unsigned long flags;
+        const char* path;
+        bool resumes;
+        QByteArray partialBefore; // empty: none
+        int error;
+        const char* said;
+    };
+    const Case cases[] = {
+        { "a full disk", "size=128k", 0, "/plain", false, {}, 8, "the disk is full" },
+        { "a full disk under a partial", "size=128k", 0, "/plain", true, whole.left(40000), 8,
+            "the disk is full" },
+        { "a full disk under an inflated body", "size=128k", 0, "/coded", false, {}, 11,
+            "the disk is full" },
+        { "a read-only disk", nullptr, MS_RDONLY, "/plain", false, {}, 8,
+            "the folder is read-only" },
+        { "a read-only disk under a partial", nullptr, MS_RDONLY, "/plain", true, whole.left(40000),
+            8, "the folder is read-only" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString mounted = dir.filePath(QString::fromLatin1(c.name).replace(' ', '-'));
+        ASSERT_TRUE(QDir().mkpath(mounted));
+        const QByteArray point = QFile::encodeName(mounted);
+        if (::geteuid() != 0 || ::mount("tmpfs", point.constData(), "tmpfs", 0, c.options) != 0)
+            GTEST_SKIP() << "a full or read-only file system needs root and a tmpfs mount";
+        const std::shared_ptr<void> unmount(
+            nullptr, [&point](void*) { ::umount2(point.constData(), MNT_DETACH); });
+        const QString file = QDir(mounted).filePath(QStringLiteral("file"));
+        if (!c.partialBefore.isEmpty()) {
+            writeFile(file + QStringLiteral(".part"), c.partialBefore);
+            PartialFileOrigin { QString::fromLatin1(tagOf(whole)), {}, std::nullopt }.writeTo(
+                file + QStringLiteral(".part"));
+        }
+        if (c.flags != 0)
+            ASSERT_EQ(
+                ::mount(nullptr, point.constData(), nullptr, MS_REMOUNT | c.flags, nullptr), 0);
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
+        get->setDownloadDestinationPath(file);
+        if (c.resumes) {
+            get->setTemporaryFileDownloadPath(file + QStringLiteral(".part"));
+            get->setAllowResumeForFileDownloads(true);
+        }
+        run(get);
+        const QString said = get->error().localizedDescription();
+        EXPECT_EQ(get->error().code(), c.error) << said.toStdString();
+        EXPECT_TRUE(said.contains(QLatin1String(c.said))) << said.toStdString();
+        EXPECT_TRUE(said.contains(mounted)) << said.toStdString();
+        EXPECT_FALSE(QFile::exists(file));
+        if (!c.resumes) {
+            EXPECT_EQ(filesIn(mounted), QStringList());
+        }
+        // What the partial held stays, and what came after it is the file's.
+        const QByteArray left = fileBytes(file + QStringLiteral(".part"));
+        if (!c.partialBefore.isEmpty()) {
+            EXPECT_GE(left.size(), c.partialBefore.size());
+            EXPECT_EQ(left, whole.left(left.size()));
+        }
+    }
+}
+
 TEST_F(DownloadTest, APartialWhereNoVersionIsKeptIsContinuedOnlyByItsOwnRequest)
 {
     // Without extended attributes the version a partial began with lives
