@@ -1179,9 +1179,10 @@ TEST_F(DownloadTest, AWriteThatFailsSaysWhetherTheDiskIsFullOrTheFolderReadOnly)
             PartialFileOrigin { QString::fromLatin1(tagOf(whole)), {}, std::nullopt }.writeTo(
                 file + QStringLiteral(".part"));
         }
-        if (c.flags != 0)
+        if (c.flags != 0) {
             ASSERT_EQ(
                 ::mount(nullptr, point.constData(), nullptr, MS_REMOUNT | c.flags, nullptr), 0);
+        }
         const auto get = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
         get->setDownloadDestinationPath(file);
         if (c.resumes) {

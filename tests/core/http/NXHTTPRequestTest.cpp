@@ -825,10 +825,10 @@ TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled
     QList<std::pair<QString, QString>> places;
     for (const QString& folder : folders)
         places << std::pair(folder, QStringLiteral("held")) << std::pair(folder, longName);
-    for (const auto& [folder, name] : places) {
-        SCOPED_TRACE(folder.toStdString() + " " + name.toStdString());
+    for (const auto& [folder, fileName] : places) {
+        SCOPED_TRACE(folder.toStdString() + " " + fileName.toStdString());
         honest = false;
-        const QString file = QDir(folder).filePath(name);
+        const QString file = QDir(folder).filePath(fileName);
         writeFile(file + QStringLiteral(".part"), whole.left(100000));
         const QStringList arguments { server.url(QStringLiteral("/held")).toString(),
             QStringLiteral("--output"), file, QStringLiteral("--resume") };
@@ -878,7 +878,7 @@ TEST_F(RequestTest, HttpGetRunsIntoOnePartialOneAtATimeAndLeaveNothingWhenKilled
         ASSERT_TRUE(last.waitForFinished(20000));
         EXPECT_EQ(last.exitCode(), 0) << last.readAllStandardOutput().toStdString();
         EXPECT_EQ(fileBytes(file), whole);
-        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { name });
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList { fileName });
         QFile::remove(file);
     }
 }
