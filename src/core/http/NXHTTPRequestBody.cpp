@@ -95,16 +95,13 @@ void NXHTTPRequest::handleBytesAvailable()
     for (qint64 taken = 0; taken < budget && !m_complete && m_readStream;) {
         if (!m_readStream->hasBytesAvailable())
             return;
-        // One buffer serves every chunk: a fresh one per chunk costs more
-        // than the copy that reading is.
-        const qint64 size = chunkSize();
-        if (m_readBuffer.size() < size)
-            m_readBuffer.resize(size);
-        const qint64 count = m_readStream->read(m_readBuffer.data(), size);
-        if (count <= 0 || !takeChunk(QByteArray::fromRawData(m_readBuffer.constData(), count))
-            || throttled)
+        // A piece the connection received whole is taken as it is, with no
+        // copy; what must be copied goes into one buffer that serves every
+        // chunk, since a fresh one per chunk costs more than the copy.
+        const QByteArray chunk = m_readStream->read(chunkSize(), m_readBuffer);
+        if (chunk.isEmpty() || !takeChunk(chunk) || throttled)
             return;
-        taken += count;
+        taken += chunk.size();
     }
 }
 

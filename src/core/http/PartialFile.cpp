@@ -275,8 +275,7 @@ HttpError PartialFile::open(
     }
     // Written straight to the file, a piece at a time: a buffer of ours in
     // between would only copy every byte once more.
-    Fd file(::open(QFile::encodeName(m_path).constData(),
-        O_WRONLY | O_CREAT | O_CLOEXEC | (appending ? O_APPEND : O_TRUNC), 0666));
+    Fd file = openForWriting(QFile::encodeName(m_path).constData(), appending);
     struct stat status { };
     if (!file.valid() || ::fstat(file.get(), &status) != 0) {
         const HttpError failure = fileWriteError(m_path, errno);

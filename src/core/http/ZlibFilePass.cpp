@@ -48,8 +48,7 @@ bool ZlibFilePass::run(
     const QString writeFailure = QStringLiteral("%1 of %2 failed because we were unable to write "
                                                 "to the destination data file at %3")
                                      .arg(verb, sourcePath, destinationPath);
-    const Fd destination(::open(QFile::encodeName(destinationPath).constData(),
-        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    const Fd destination = openForWriting(QFile::encodeName(destinationPath).constData(), false);
     if (!destination.valid())
         return failWriting(error,
             QStringLiteral("%1 of %2 failed because we were to create a file at %3")

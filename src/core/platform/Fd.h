@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // A file descriptor closed when it goes out of scope.
@@ -55,4 +57,19 @@ inline int writeAll(int fd, const char* data, std::size_t size)
         size -= std::size_t(written);
     }
     return 0;
+}
+
+// Opens `path` to be written from its start, or after its end when
+// `appending`; made when missing. What it holds goes, but an empty file is
+// left untruncated: ext4 takes the truncation of a file to zero for a file
+// being replaced, and makes its close wait till all that was then written
+// to it has its place on the disk.
+inline Fd openForWriting(const char* path, bool appending)
+{
+    Fd fd(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (appending ? O_APPEND : 0), 0666));
+    struct stat status { };
+    if (!appending && fd.valid() && ::fstat(fd.get(), &status) == 0 && status.st_size > 0
+        && ::ftruncate(fd.get(), 0) != 0)
+        fd.reset();
+    return fd;
 }
