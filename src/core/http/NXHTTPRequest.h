@@ -330,10 +330,7 @@ public:
     // answer to the HEAD that asked the size, say): a 416 finds the partial
     // file whole only when nothing said in the run, this request's own
     // answers included, names another version or length of it.
-    void addVersionNamedInRun(const PartialFileOrigin& said)
-    {
-        m_versionsNamedInRun.push_back(said);
-    }
+    void addVersionNamedInRun(const PartialFileOrigin& said);
     // At most this many requests ask for more of a body whose length the
     // server does not give before its pieces must bring kSmallestAveragePiece
     // bytes each on average: a server that sends ever smaller pieces would be

@@ -143,7 +143,7 @@ void NXHTTPRequest::readResponseHeaders()
     m_answerOrigin = answerVersion(*head);
     // What each answer about the file says of its version, for a 416 to come.
     if (!redirecting && (head->statusCode() / 100 == 2 || head->statusCode() == 416))
-        m_versionsNamedInRun.push_back(head->statusCode() == 416
+        addVersionNamedInRun(head->statusCode() == 416
                 ? PartialFileOrigin::fromAnswer(head->headers(), std::nullopt)
                 : m_answerOrigin);
     if (outgrowsFile(*head))
@@ -304,6 +304,15 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
     if (status == 416)
         return findsPartialWhole(head) ? BodyDisposal::AlreadyComplete : BodyDisposal::Restart;
     return success ? BodyDisposal::Restart : BodyDisposal::Keep;
+}
+
+// Kept once each: the many pieces of one version name it alike.
+void NXHTTPRequest::addVersionNamedInRun(const PartialFileOrigin& said)
+{
+    const PartialFileOrigin version { said.entityTag, said.lastModified, said.total };
+    if (std::find(m_versionsNamedInRun.cbegin(), m_versionsNamedInRun.cend(), version)
+        == m_versionsNamedInRun.cend())
+        m_versionsNamedInRun.push_back(version);
 }
 
 // A 416 says the range starts at or past the end: the partial is whole when
