@@ -128,8 +128,8 @@ void writeThreads(VideoFrame& f, const FrameEnvironment& environment)
 }
 
 // The external subtitle file as the engine's second input. A file that
-// cannot be read as subtitles or copied leaves the output without a
-// subtitle rather than failing the run on a bad input.
+// cannot go in has said why (GenSubtitleStreamFile), and the driver fails
+// the run with it; the list is left without it.
 void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 {
     const DNTExtSubtitle* external = DNExtSubtitleOf(*f.node.selectedSubtitleTrack());
@@ -137,11 +137,6 @@ void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
     const std::optional<QString> copy = GenSubtitleStreamFile(
         external->path, charset, f.node.setting().position(), trim, f.vtrack.duration);
     if (!copy || copy->isEmpty()) {
-        logFor(f.row,
-            QStringLiteral("the subtitle file \"%1\" %2; the output goes without a subtitle")
-                .arg(external->path,
-                    copy ? QStringLiteral("has no cue in what is converted")
-                         : QStringLiteral("could not be used")));
         f.subtitle = SubtitleKind::None;
         return;
     }
