@@ -8,12 +8,15 @@
 #include "fixtures/FlashAndBeep.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
+#include "platform/SystemInfo.h"
 #include "services/DNSetting.h"
 #include "support/EncodeWords.h"
 #include "support/RunFfmpeg.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -142,6 +145,43 @@ TEST(Merge, MemberWithoutSoundKeepsItsPlace)
             checkSilentMember(profile, silentAt, sounding, silent);
         }
     }
+}
+
+// The thread limit each part's encoder ran with, as x264 records it in the
+// stream: " threads=N" of the settings it writes at every part's start.
+QVector<int> x264Threads(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression threads(QStringLiteral(" threads=(\\d+) "));
+    QVector<int> counts;
+    auto match = threads.globalMatch(QString::fromLatin1(file.readAll()));
+    while (match.hasNext())
+        counts << match.next().captured(1).toInt();
+    return counts;
+}
+
+// A member without sound reads silence as a second input: the thread limit
+// still reaches the encoder of every part, the silent one's too.
+TEST(Merge, SilentMemberKeepsThreadLimit)
+{
+    const QTemporaryDir output;
+    const QString silent = silentCopy(FlashAndBeep::clip(kPalClip), output.path());
+    ASSERT_FALSE(silent.isEmpty());
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    // Written only when it differs from the processors the engine would take.
+    const int limit = SystemInfo::processorCount() == 3 ? 2 : 3;
+    DNMainWindowSetting& engine = DNSetting::shareSetting().mainWindowSetting();
+    const qint32 saved = engine.cpuCore();
+    engine.setCpuCore(limit);
+    const auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+        { member(kPalClip), DNFileNode::fileNodeWithFile(silent) });
+    group->setProfile(shippedProfile("F4V Video"));
+    const int result = DNVideoConverterStart(group, 0, nullptr, nullptr);
+    engine.setCpuCore(saved);
+    ASSERT_EQ(result, 0) << DNVideoConverterLastFailure().toStdString();
+    EXPECT_EQ(x264Threads(group->outputName()), QVector<int>({ limit, limit }));
 }
 
 // Sound alone has nothing to take from a member without it: refused before

@@ -222,9 +222,12 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
         f.seekedTrim = trim;
     }
     f.writer.add("-i").add(f.node.path());
-    writeThreads(f, environment);
     writeSubtitleInput(f, trim);
     writeSilenceInput(f, f.seekedTrim);
+    // After every input: the engine gives an option to the file that follows
+    // it, and before another input the thread limit would be that input's,
+    // leaving the encoders at the engine's own count.
+    writeThreads(f, environment);
     if (!seekFirst)
         writeTrim(f, trim);
 }
