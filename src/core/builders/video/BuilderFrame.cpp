@@ -214,7 +214,10 @@ void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 // it would cut the subtitle file instead of the source.)
 void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
 {
-    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration, f.row.name);
+    if (const QString refusal = TrimRefusal(f.node.setting(), f.vtrack.duration);
+        !refusal.isEmpty())
+        f.fail(refusal);
+    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration);
     const bool seekFirst = f.node.setting().subtitleIndex() < 0
         || (f.row.burnSubtitles && SubtitleCuesFollowSeek(f.node));
     if (seekFirst) {
@@ -485,6 +488,7 @@ ArgumentBlockPtr buildFileNode(const VideoBuilderRow& row, DNFileNode& node,
     writeRest(f);
     if (f.failed()) {
         logFor(row, f.failure);
+        noteBuildRefusal(f.failure);
         return nullptr;
     }
     return writer.finish(f.duration);
