@@ -142,10 +142,10 @@ DVDBuild::DVDBuild(const char* name, std::shared_ptr<DNDVDNode> dvd,
     , config(options)
     , profile(*node->profile())
     , setting(title->setting())
-    , trim(TrimOfSetting(setting, static_cast<float>(title->length())))
+    , trim(TrimOfSetting(setting, static_cast<float>(title->exactLength())))
     , writer(name)
 {
-    if (const QString refusal = TrimRefusal(setting, static_cast<float>(title->length()));
+    if (const QString refusal = TrimRefusal(setting, static_cast<float>(title->exactLength()));
         !refusal.isEmpty())
         refuse(refusal);
 }
