@@ -409,6 +409,9 @@ TEST_F(SubtitleOutputs, ConvertOneTakesTheEditorsChoicesAndSaysWhyItRefusesAFile
         // A second of a 30 s clip, which its fractions give back a hair short.
         { { "--trim", "2.000-3", "--subtitle", srt, TestMedia::path(TestMedia::kBoxClock) }, 0,
             "Late cue" },
+        // Under a second: refused, where the whole clip was converted.
+        { { "--trim", "1.2-1.5", TestMedia::path(TestMedia::kBoxClock) }, 2,
+            "the trim from 1.2 s to 1.5 s keeps 0.3 s" },
         { { "--subtitle-track", "1", tracks }, 0, "World" },
         { { "--subtitle-track", "2", tracks }, 2, "has no subtitle track 2" },
         { { fifo }, 1, "it is not a regular file" },

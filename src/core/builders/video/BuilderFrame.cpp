@@ -209,7 +209,10 @@ void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 // it would cut the subtitle file instead of the source.)
 void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
 {
-    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration, f.row.name);
+    if (const QString refusal = TrimRefusal(f.node.setting(), f.vtrack.duration);
+        !refusal.isEmpty())
+        f.fail(refusal);
+    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration);
     const bool seekFirst = f.node.setting().subtitleIndex() < 0
         || (f.row.burnSubtitles && SubtitleCuesFollowSeek(f.node));
     if (seekFirst) {
@@ -217,9 +220,12 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
         f.seekedTrim = trim;
     }
     f.writer.add("-i").add(f.node.path());
-    writeThreads(f, environment);
     writeSubtitleInput(f, trim);
     writeSilenceInput(f, f.seekedTrim);
+    // After every input: the engine gives an option to the file that follows
+    // it, and before another input the thread limit would be that input's,
+    // leaving the encoders at the engine's own count.
+    writeThreads(f, environment);
     if (!seekFirst)
         writeTrim(f, trim);
 }
@@ -477,6 +483,7 @@ ArgumentBlockPtr buildFileNode(const VideoBuilderRow& row, DNFileNode& node,
     writeRest(f);
     if (f.failed()) {
         logFor(row, f.failure);
+        noteBuildRefusal(f.failure);
         return nullptr;
     }
     return writer.finish(f.duration);

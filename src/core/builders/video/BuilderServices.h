@@ -52,11 +52,13 @@ struct Trim {
 };
 
 // The trim of `setting` on a selected video track lasting `duration` seconds,
-// or none when trimming is off or the duration unknown. A trim that keeps less
-// than a whole second, or starts outside the track, is no trim: it is logged
-// under `builderName` and the whole file is converted.
-std::optional<Trim> TrimOfSetting(
-    const DNBaseEditSetting& setting, float duration, const char* builderName);
+// or none when trimming is off, the duration unknown or the trim refused.
+std::optional<Trim> TrimOfSetting(const DNBaseEditSetting& setting, float duration);
+// Why the trim of `setting` on that track leaves nothing to convert: it keeps
+// less than a whole second (unless it keeps a shorter source whole) or starts
+// outside the track. A build refuses it rather than convert what was not
+// asked for; empty when the trim is none or can be kept.
+QString TrimRefusal(const DNBaseEditSetting& setting, float duration);
 
 // A time of a trim as the engines read it: seconds to the millisecond, without
 // trailing zeros, whatever the user's locale ("71.96", "3528").
