@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -122,11 +124,60 @@ std::vector<int> cellColours(const QString& path, QRect area, const Source& sour
     return colours;
 }
 
+// The mean luma and chromas, as stored, over the middle of the grid's grey
+// cell (the third of the second row) in the first picture's `area`.
+std::array<double, 3> greyCellLevels(const QString& path, QRect area)
+{
+    const QRect middle(area.x() + area.width() * 9 / 16, area.y() + area.height() * 5 / 8,
+        area.width() / 8, area.height() / 4);
+    QByteArray raw;
+    EXPECT_TRUE(runFfmpeg({ "-i", path, "-frames:v", "1", "-vf",
+                              QStringLiteral("format=yuv444p,crop=%1:%2:%3:%4")
+                                  .arg(middle.width())
+                                  .arg(middle.height())
+                                  .arg(middle.x())
+                                  .arg(middle.y()),
+                              "-f", "rawvideo", "-" },
+        &raw));
+    const qsizetype plane = qsizetype(middle.width()) * middle.height();
+    std::array<double, 3> levels {};
+    if (plane == 0 || raw.size() != 3 * plane)
+        return levels;
+    for (qsizetype at = 0; at < raw.size(); ++at)
+        levels[std::size_t(at / plane)] += quint8(raw[at]);
+    for (double& level : levels)
+        level /= double(plane);
+    return levels;
+}
+
+// A grey keeps its levels through every change of matrix: it has no colour
+// for a matrix to weigh, and a level's rounding shows as a tint.
+void expectGreyKept(const std::array<double, 3>& shown, const std::array<double, 3>& source)
+{
+    for (std::size_t plane = 0; plane < 3; ++plane)
+        EXPECT_LT(std::abs(shown[plane] - source[plane]), 1.0)
+            << "YUV"[plane] << " of the grey is " << shown[plane] << ", the source's "
+            << source[plane];
+}
+
 void expectColoursNear(const std::vector<int>& shown, const std::vector<int>& expected)
 {
     ASSERT_EQ(shown.size(), expected.size());
     for (std::size_t i = 0; i < shown.size(); ++i)
         EXPECT_NEAR(shown[i], expected[i], 8) << "cell " << i / 3 << " colour " << i % 3;
+}
+
+// The filters of ffmpeg's own colour-managed conversion of a picture of the
+// colours `from` ("tin=...:pin=...") into the primaries `primaries`, written
+// in the scaler's `matrix` as an output is: a colour beyond the primaries is
+// clipped where the output clips it.
+QString managedInto(const QString& primaries, const QString& matrix, const QString& from)
+{
+    const QString written = matrix == "bt601" ? QString("smpte170m")
+        : matrix == "bt2020"                  ? QString("bt2020nc")
+                                              : matrix;
+    return QStringLiteral("format=yuv444p16le,zscale=%1:t=bt709:p=%2:m=%3,")
+        .arg(from, primaries, written);
 }
 
 // HDR to BT.709 SDR as ffmpeg's own filters make it.
@@ -261,6 +312,41 @@ TEST_F(OutputColours, ArePlayedAsTheSourceShowsThem)
     }
 }
 
+// The everyday changes of matrix (HD into a DVD, DV, WebM or the older
+// formats' SD frames, SD into an HD frame) keep a grey's levels.
+TEST_F(OutputColours, GreysKeepTheirLevelsThroughEveryChangeOfMatrix)
+{
+    const struct {
+        const char* profile;
+        const char* source;
+        const char* resolution; // null: the profile's own
+    } cases[] = {
+        { "PAL DVD Video", TestMedia::kGridHdv709, nullptr },
+        { "WebM Video", TestMedia::kGridHdv709, nullptr },
+        { "PAL DV Video", TestMedia::kGridHdv709, nullptr },
+        { "NTSC DV Video", TestMedia::kGridHdv709, nullptr },
+        { "ASF Video", TestMedia::kGridPal169, "1280x720" },
+        { "VOB Video", TestMedia::kGridHdv709, nullptr },
+        { "RealMedia Video", TestMedia::kGridHdv709, nullptr },
+        { "SWF Video", TestMedia::kGridHdv709, nullptr },
+        // An odd width, whose chroma is converted whole.
+        { "WebM Video", TestMedia::kOdd853x480, nullptr },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " from " + c.source);
+        const QString path = TestMedia::path(c.source);
+        const StreamFacts source = MediaFacts::probe(path).stream("video");
+        const auto node = load(path, c.profile);
+        ASSERT_NE(node, nullptr);
+        if (c.resolution)
+            node->profile()->videoResolution().setCurrentValue(c.resolution);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        EXPECT_NE(playersMatrix(video), playersMatrix(source)) << "no change of matrix";
+        expectGreyKept(greyCellLevels(node->outputName(), decodePicture(node->outputName()).area),
+            greyCellLevels(path, QRect(0, 0, source.width, source.height)));
+    }
+}
+
 // A BT.2020 picture at standard dynamic range is shown by an output's players
 // in the primaries they read it in (its tags, else those of its television
 // standard, else BT.709's) with the colours ffmpeg's own colour-managed
@@ -298,13 +384,12 @@ TEST_F(OutputColours, WideGamutSourcesShowInThePrimariesTheirPlayersRead)
         const bool kept = QLatin1String(c.shownIn) == QLatin1String("bt2020");
         const QString managed = kept
             ? QString()
-            : QStringLiteral("format=yuv444p16le,zscale=tin=%1:pin=bt2020:min=bt2020nc:t=bt709:"
-                             "p=%2:m=bt709,")
-                  .arg(source.colorTransfer, c.shownIn);
+            : managedInto(c.shownIn, playersMatrix(video),
+                "tin=" + source.colorTransfer + ":pin=bt2020:min=bt2020nc");
         const QRect area = decodePicture(node->outputName()).area;
         expectColoursNear(cellColours(node->outputName(), area, grid, playersMatrix(video)),
             cellColours(path, QRect(0, 0, source.width, source.height), grid,
-                kept ? playersMatrix(source) : QString("bt709"), managed));
+                playersMatrix(kept ? source : video), managed));
     }
 }
 

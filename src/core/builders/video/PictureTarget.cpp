@@ -175,21 +175,6 @@ QString matrixTagOf(const QString& scalerMatrix)
                                                   : QStringLiteral("smpte170m");
 }
 
-// The scaler's conversion of the picture into `written`, tagged so; none when
-// the picture is in it already, or in a matrix the scaler does not know.
-std::optional<QString> matrixConversion(const DNTVideo& track, const QString& written)
-{
-    const QString source = scalerMatrixOf(track);
-    if (written.isEmpty() || source.isEmpty() || source == written)
-        return std::nullopt;
-    // Red, green and blue take the matrix only on their way out.
-    const QString from = source == QLatin1String("rgb")
-        ? QString()
-        : QStringLiteral("in_color_matrix=%1:").arg(source);
-    return QStringLiteral("scale=%1out_color_matrix=%2,setparams=colorspace=%3")
-        .arg(from, written, matrixTagOf(written));
-}
-
 // --- Wide gamut ------------------------------------------------------------
 
 // A picture in BT.2020's primaries at standard dynamic range; a BT.2020 matrix
@@ -235,16 +220,47 @@ QString converterMatrixOf(const DNTVideo& track)
     static const QStringList known { QStringLiteral("bt709"), QStringLiteral("smpte170m"),
         QStringLiteral("bt470bg"), QStringLiteral("bt2020nc"), QStringLiteral("bt2020c"),
         QStringLiteral("fcc"), QStringLiteral("gbr") };
+    // The converter misspells SMPTE 240M's name, and may not always: its
+    // number in the standard's table is the same in every version.
+    if (track.colorMatrix == QLatin1String("smpte240m"))
+        return QStringLiteral("7");
     return known.contains(track.colorMatrix) ? track.colorMatrix : QString();
+}
+
+// The colour converter takes and gives a picture with halved chroma only at
+// even sides: an odd one's chroma is whole on both sides of it (at a depth
+// that keeps a 10-bit source's steps).
+QString atConvertibleSides(const QString& conversion, QSize picture, bool halvedChroma)
+{
+    if (!halvedChroma || (!isOdd(picture.width()) && !isOdd(picture.height())))
+        return conversion;
+    const QString whole = QStringLiteral("format=yuv444p16le");
+    return QStringList { whole, conversion, whole }.join(u',');
+}
+
+// The conversion of the picture into `written`, tagged so; none when the
+// picture is in it already, or in a matrix the converter does not know. The
+// colour converter keeps a grey grey: the scaler, by default, rounds a grey
+// through another matrix a level darker and a level green, and its exact
+// rounding costs four times the time.
+std::optional<QString> matrixConversion(
+    const DNTVideo& track, QSize picture, const QString& written)
+{
+    const QString source = scalerMatrixOf(track);
+    const QString matrix = converterMatrixOf(track);
+    if (written.isEmpty() || source.isEmpty() || matrix.isEmpty() || source == written)
+        return std::nullopt;
+    // Red, green and blue take the matrix only on their way out.
+    const bool rgb = source == QLatin1String("rgb");
+    const QString from = rgb ? QString() : QStringLiteral("min=%1:").arg(matrix);
+    return atConvertibleSides(
+        QStringLiteral("zscale=%1m=%2").arg(from, matrixTagOf(written)), picture, !rgb);
 }
 
 // A BT.2020 picture shown by players of an output that says nothing of
 // primaries, or that they read as SD or HD video, loses its saturation
 // unless its colours are brought into the primaries they read. The converter
-// works in linear light and tags the frames with what it wrote; it takes and
-// gives a picture with halved chroma only at even sides, so an odd one's
-// chroma is whole on both sides of it (at a depth that keeps a 10-bit
-// source's steps).
+// works in linear light and tags the frames with what it wrote.
 std::optional<QString> gamutConversion(const DNTVideo& track, QSize picture, const QString& written)
 {
     const QString matrix = converterMatrixOf(track);
@@ -253,14 +269,10 @@ std::optional<QString> gamutConversion(const DNTVideo& track, QSize picture, con
     const QString primaries = playersPrimaries(picture);
     const QString transfer = primaries == QLatin1String("bt709") ? QStringLiteral("bt709")
                                                                  : QStringLiteral("smpte170m");
-    const bool halvedChroma = matrix != QLatin1String("gbr");
-    const QString conversion
-        = QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
-              .arg(converterTransferOf(track), matrix, transfer, primaries, matrixTagOf(written));
-    if (!halvedChroma || (!isOdd(picture.width()) && !isOdd(picture.height())))
-        return conversion;
-    const QString whole = QStringLiteral("format=yuv444p16le");
-    return QStringList { whole, conversion, whole }.join(u',');
+    return atConvertibleSides(
+        QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
+            .arg(converterTransferOf(track), matrix, transfer, primaries, matrixTagOf(written)),
+        picture, matrix != QLatin1String("gbr"));
 }
 
 using Aliases = QHash<QString, QString>;
@@ -376,7 +388,7 @@ std::optional<QString> colourFilter(
     QStringList filters;
     if (const std::optional<QString> gamut = gamutConversion(track, picture, written))
         filters << *gamut;
-    else if (const std::optional<QString> conversion = matrixConversion(track, written))
+    else if (const std::optional<QString> conversion = matrixConversion(track, picture, written))
         filters << *conversion;
     if (const std::optional<QString> tags = carriedTagsFilter(track, target))
         filters << *tags;
