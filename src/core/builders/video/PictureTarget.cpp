@@ -201,6 +201,14 @@ QString playersPrimaries(QSize picture)
     return QStringLiteral("bt709");
 }
 
+// The transfer players take a picture in `primaries` to have: its television
+// standard's, which has BT.709's curve under another name.
+QString transferOf(const QString& primaries)
+{
+    return primaries == QLatin1String("bt709") ? QStringLiteral("bt709")
+                                               : QStringLiteral("smpte170m");
+}
+
 // The colour converter's name of the track's transfer; an unsaid or unknown
 // one is read as BT.709's curve, which SDR video is made with.
 QString converterTransferOf(const DNTVideo& track)
@@ -267,11 +275,9 @@ std::optional<QString> gamutConversion(const DNTVideo& track, QSize picture, con
     if (written.isEmpty() || !hasWideGamut(track) || matrix.isEmpty())
         return std::nullopt;
     const QString primaries = playersPrimaries(picture);
-    const QString transfer = primaries == QLatin1String("bt709") ? QStringLiteral("bt709")
-                                                                 : QStringLiteral("smpte170m");
-    return atConvertibleSides(
-        QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
-            .arg(converterTransferOf(track), matrix, transfer, primaries, matrixTagOf(written)),
+    return atConvertibleSides(QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
+                                  .arg(converterTransferOf(track), matrix, transferOf(primaries),
+                                      primaries, matrixTagOf(written)),
         picture, matrix != QLatin1String("gbr"));
 }
 
@@ -367,18 +373,23 @@ bool isToneMapped(const DNTVideo& track, const PictureTarget& target)
 }
 
 // The curve works on linear light in floating point, after the primaries are
-// brought to BT.709, so that saturated colours come out inside the gamut.
-// Hable's curve keeps the highlights' detail; the source's colours are named
-// rather than read from the pictures, which not every decoder tags.
+// brought to BT.709, so that saturated colours come out inside the gamut;
+// the picture then takes the primaries the output is shown in (BT.709 where
+// it says so, those its players read where it says nothing or they pay it no
+// heed, as the BT.2020 pictures get). Hable's curve keeps the highlights'
+// detail; the source's colours are named rather than read from the pictures,
+// which not every decoder tags.
 QString toneMappingFilter(const DNTVideo& track, QSize picture, const PictureTarget& target)
 {
     const QString written = writtenMatrix(picture, target);
     const QString matrix = written.isEmpty() ? QStringLiteral("bt709") : matrixTagOf(written);
+    const QString shownIn = written.isEmpty() ? QStringLiteral("bt709") : playersPrimaries(picture);
     const QString primaries = orBt2020(track.colorPrimaries, "bt2020");
     return QStringLiteral("zscale=tin=%1:pin=%2:min=%3:t=linear:p=%2:npl=100,format=gbrpf32le,"
                           "zscale=p=bt709,tonemap=tonemap=hable:desat=0,"
-                          "zscale=t=bt709:m=%4:r=tv,format=yuv420p")
-        .arg(track.colorTransfer, primaries, orBt2020(track.colorMatrix, "bt2020nc"), matrix);
+                          "zscale=t=%5:p=%4:m=%6:r=tv,format=yuv420p")
+        .arg(track.colorTransfer, primaries, orBt2020(track.colorMatrix, "bt2020nc"), shownIn,
+            transferOf(shownIn), matrix);
 }
 
 std::optional<QString> colourFilter(
