@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const EmbeddedProfile embedded = readEmbeddedProfile(device);
     Fuzz::require(embedded.icc.size() <= 255 * 65'519, "a profile larger than a JPEG can carry");
     Fuzz::require(device.pos() == wasAt, "the profile reader moved the device");
-    if (!embedded.cmykJpeg)
+    if (!embedded.isCmykJpeg())
         return 0;
 
     QString error;

@@ -57,14 +57,46 @@ QImage upright(QImage image, QImageIOHandler::Transformations turn)
     return image;
 }
 
+QString samplesName(StoredSamples samples)
+{
+    switch (samples) {
+    case StoredSamples::Grey:
+        return QStringLiteral("grey");
+    case StoredSamples::Rgb:
+        return QStringLiteral("red, green and blue");
+    case StoredSamples::Cmyk:
+        return QStringLiteral("CMYK inks");
+    case StoredSamples::Unknown:
+        break;
+    }
+    return QStringLiteral("red, green and blue or grey");
+}
+
+// Whether a profile of `space` says what the numbers `samples` mean. A grey
+// picture takes an RGB profile as red, green and blue all equal, as the
+// browsers show it: it stays a grey, in the profile's tones. The other way
+// round, a grey profile would read a colour picture's red as its grey and
+// throw its green and blue away.
+bool fits(cmsColorSpaceSignature space, StoredSamples samples)
+{
+    switch (samples) {
+    case StoredSamples::Grey:
+        return space == cmsSigGrayData || space == cmsSigRgbData;
+    case StoredSamples::Rgb:
+        return space == cmsSigRgbData;
+    case StoredSamples::Cmyk:
+        return space == cmsSigCmykData;
+    case StoredSamples::Unknown:
+        break;
+    }
+    return space == cmsSigGrayData || space == cmsSigRgbData;
+}
+
 // The picture as the reader decoded it, its numbers taken through `profile`;
 // the reason when they cannot be.
 QString applyToDecoded(QImage& image, cmsHPROFILE profile)
 {
     const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
-    if (space != cmsSigRgbData && space != cmsSigGrayData)
-        return QStringLiteral("a %1 profile on a picture of red, green and blue or grey")
-            .arg(spaceName(space));
     const Transform transform
         = transformToSrgb(profile, space == cmsSigGrayData ? kGreyInRgba : TYPE_RGBA_8);
     if (!transform)
@@ -84,9 +116,6 @@ QString applyToDecoded(QImage& image, cmsHPROFILE profile)
 // lost, at the reader's size and turned as the reader turned it.
 QString applyToInks(QImageReader& reader, QImage& image, cmsHPROFILE profile)
 {
-    const cmsColorSpaceSignature space = cmsGetColorSpace(profile);
-    if (space != cmsSigCmykData)
-        return QStringLiteral("a %1 profile on a CMYK picture").arg(spaceName(space));
     const QSize stored = reader.scaledSize();
     QString error;
     const std::optional<CmykSamples> samples = decodeCmykJpeg(*reader.device(), stored, error);
@@ -124,8 +153,13 @@ QString bringToSrgb(QImageReader& reader, QImage& image)
         return {};
     const Profile profile(cmsOpenProfileFromMem(
         embedded.icc.constData(), static_cast<cmsUInt32Number>(embedded.icc.size())));
+    // No reading of a profile for other numbers is right, the image reader's
+    // own neither: the numbers stay as they are.
+    if (profile && !fits(cmsGetColorSpace(profile.get()), embedded.samples))
+        return QStringLiteral("a %1 profile on a picture of %2")
+            .arg(spaceName(cmsGetColorSpace(profile.get())), samplesName(embedded.samples));
     const QString problem = !profile ? QStringLiteral("not a colour profile that can be read")
-        : embedded.cmykJpeg          ? applyToInks(reader, image, profile.get())
+        : embedded.isCmykJpeg()      ? applyToInks(reader, image, profile.get())
                                      : applyToDecoded(image, profile.get());
     if (problem.isEmpty()) {
         image.setColorSpace(QColorSpace::SRgb);
