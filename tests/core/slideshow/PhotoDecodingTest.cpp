@@ -102,8 +102,13 @@ QList<ProfiledCase> profiledCases()
     const QList<std::array<int, 4>> inks { { 0, 255, 255, 0 }, { 0, 0, 0, 255 }, { 0, 0, 0, 128 },
         { 230, 140, 20, 30 } };
     QList<QColor> inkTruth;
-    for (const auto& ink : inks)
+    QList<QColor> ruleOfThumb; // each ink keeps its share of the light the black leaves
+    for (const auto& ink : inks) {
         inkTruth << ProfiledPhotos::inSrgb(cmyk, Samples::Cmyk, { ink[0], ink[1], ink[2], ink[3] });
+        const int left = 255 - ink[3];
+        ruleOfThumb << QColor((255 - ink[0]) * left / 255, (255 - ink[1]) * left / 255,
+            (255 - ink[2]) * left / 255);
+    }
     const QList<int> levels { 40, 100, 128, 180, 235 };
     QList<QColor> greyTruth;
     for (const int level : levels)
@@ -127,6 +132,10 @@ QList<ProfiledCase> profiledCases()
         // EXIF orientation 6: shown turned a quarter clockwise.
         { "CMYK JPEG stored on its side", ProfiledPhotos::cmykJpeg(inks, cmyk, true, 6), inkTruth,
             true },
+        { "16-bit CMYK TIFF", ProfiledPhotos::cmykTiff(inks, cmyk, 16), inkTruth },
+        { "8-bit CMYK TIFF", ProfiledPhotos::cmykTiff(inks, cmyk, 8), inkTruth },
+        { "16-bit CMYK TIFF without a profile", ProfiledPhotos::cmykTiff(inks, {}, 16),
+            ruleOfThumb },
         { "grey JPEG, Lab profile",
             ProfiledPhotos::withJpegProfile(encoded(greyBands(levels), "jpeg"), grey), greyTruth },
         { "grey PNG, Lab profile",

@@ -2,6 +2,7 @@
 // movie and a converted file, and albums that cannot become a movie.
 #include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
+#include "fixtures/ProfiledPhotos.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/OwnerMark.h"
@@ -375,6 +376,46 @@ TEST(SlideshowOneColours, PhotosShowInTheColoursTheirProfilesMean)
                 << path.toStdString() << " band " << band << " is "
                 << inPicture.name().toStdString() << " in the picture";
         }
+    }
+}
+
+// A CMYK TIFF of 16-bit inks is shown in the colours its profile gives
+// them, alone in an album too; one whose inks are not read is left out as the
+// album is made, so that the list counts the photos, and the seconds, the
+// movie shows.
+TEST(SlideshowOneColours, CmykTiffsAreShownOrLeftOutBeforeTheyAreCounted)
+{
+    const QByteArray profile = ProfiledPhotos::cmykProfile();
+    const QList<std::array<int, 4>> inks { { 0, 255, 255, 0 }, { 230, 140, 20, 30 },
+        { 0, 0, 0, 128 } };
+    QTemporaryDir photos;
+    QTemporaryDir output;
+    ASSERT_TRUE(
+        writeTestFile(photos.filePath("1 print.tif"), ProfiledPhotos::cmykTiff(inks, profile, 16)));
+    // Inks of 32 bits, which the image reader's look at the header passes.
+    ASSERT_TRUE(writeTestFile(photos.filePath("2 deep.tif"),
+        ProfiledPhotos::tiff(QByteArray(8 * 8 * 16, '\x40'), QSize(8, 8), 4, 32, 5, {})));
+    const ToolRun run = slideshowOne({ "--interval", "1", "--transitions", "18", "--size", "192x64",
+        "--fps", "10", "--output", output.path(), photos.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.value("photos"), "1");
+    EXPECT_EQ(run.value("length"), "00:00:02");
+    const MediaFacts facts = MediaFacts::probe("file:" + run.value("movie"));
+    EXPECT_NEAR(facts.stream("video").duration, 2.0, 0.1);
+    QByteArray frame;
+    ASSERT_TRUE(runFfmpeg({ "-i", "file:" + run.value("movie"), "-frames:v", "1", "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "pipe:1" },
+        &frame));
+    ASSERT_EQ(frame.size(), 192 * 64 * 3);
+    const QImage movie(
+        reinterpret_cast<const uchar*>(frame.constData()), 192, 64, 192 * 3, QImage::Format_RGB888);
+    for (int band = 0; band < 3; ++band) {
+        const auto& ink = inks[band];
+        const QColor truth = ProfiledPhotos::inSrgb(
+            profile, ProfiledPhotos::Samples::Cmyk, { ink[0], ink[1], ink[2], ink[3] });
+        const QColor shown = movie.pixelColor(64 * band + 32, 32);
+        EXPECT_TRUE(near(shown, truth)) << "band " << band << " is " << shown.name().toStdString()
+                                        << ", the profile says " << truth.name().toStdString();
     }
 }
 
