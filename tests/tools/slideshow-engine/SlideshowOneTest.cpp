@@ -453,6 +453,36 @@ TEST(AlbumConversion, PhotosFillTheTelevisionFrameAsFarAsTheirShapeLets)
     }
 }
 
+// An album made at an HD size into a DVD is written at the DVD's frame, in
+// the matrix DVD players read, whatever size the slideshow was drawn at.
+TEST(AlbumConversion, AnHdAlbumIntoADvdShowsItsColoursOnADvdPlayer)
+{
+    const QList<QColor> colours { QColor(200, 40, 40), QColor(40, 170, 60), QColor(40, 80, 200) };
+    QTemporaryDir photos;
+    QTemporaryDir output;
+    ASSERT_TRUE(bands(colours, QColorSpace()).save(photos.filePath("bands.png")));
+    const ToolRun run = slideshowOne({ "--interval", "1", "--transitions", "18", "--size",
+        "1280x720", "--profile", "PAL DVD Video", "--output", output.path(), photos.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    const StreamFacts video = MediaFacts::probe(run.value("output")).stream("video");
+    EXPECT_EQ(QSize(video.width, video.height), QSize(720, 576));
+    EXPECT_EQ(video.colorSpace, "smpte170m");
+    QByteArray frame;
+    ASSERT_TRUE(runFfmpeg({ "-i", run.value("output"), "-frames:v", "1", "-vf",
+                              "scale=in_color_matrix=bt601,format=rgb24", "-f", "rawvideo",
+                              "pipe:1" },
+        &frame));
+    ASSERT_EQ(frame.size(), 720 * 576 * 3);
+    const QImage shown(
+        reinterpret_cast<const uchar*>(frame.constData()), 720, 576, 720 * 3, QImage::Format_RGB888);
+    for (int band = 0; band < 3; ++band) {
+        const QColor seen = shown.pixelColor(720 * (2 * band + 1) / 6, 288);
+        EXPECT_TRUE(near(seen, colours[band]))
+            << "band " << band << " is " << seen.name().toStdString() << " on a DVD player, not "
+            << colours[band].name().toStdString();
+    }
+}
+
 struct Unmount {
     QString path;
     ~Unmount() { QProcess::execute("umount", { path }); }

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class DNProfile;
 struct DNTVideo;
 
 // A scaled picture's sides are multiples of 4: every encoder takes even
@@ -65,6 +66,10 @@ struct PictureTarget {
     ColourMatrix matrix = ColourMatrix::Source;
     // The colour tags the encoder carries, when it does not carry them all.
     const ColourTagSet* carriedTags = nullptr;
+    // The frame the output is written at whatever the profile's resolution
+    // says (a television standard's, which the engine's target for it
+    // scales to at the very end); null for the profile's.
+    QSize (*writtenFrame)(const DNProfile& profile) = nullptr;
 };
 
 // `picture` as the target takes it: an odd side loses its last column or row.
