@@ -8,7 +8,9 @@
 enum class RecordedPictures {
     Found, // at least one whole picture
     None, // read through to its end (or to where it was cut): not one whole picture
-    Unchecked, // it could not be read (no free descriptor, an I/O error): it may hold any
+    // It could not be read (no free descriptor, an I/O error, recorded data in a
+    // QuickTime file whose index was never written): it may hold any.
+    Unchecked,
 };
 
 struct PictureCheck {

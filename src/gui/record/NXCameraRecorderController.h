@@ -123,8 +123,6 @@ private:
     void finishRecording();
     void startFinishing();
     static FinishedRecording finishRecordingFile(const FinishJob& job);
-    static QString keepRecording(
-        const QString& recording, const QString& reason, const PictureCheck& check);
     void collectFinishedRecording();
     void recordingFinished(const FinishedRecording& finished);
     void updateStartAndStop();
