@@ -8,10 +8,12 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/types.h>
+
 // How a recording's ffmpeg came to its end after a stop, settled once: told
 // to stop, ffmpeg drops the pictures it has taken but not yet written, so it
 // is let write on until its progress reaches the stop, for as long as it
-// keeps writing. The first of these to happen is the end, and the others
+// keeps working. The first of these to happen is the end, and the others
 // neither act nor are reported.
 class CatchUp {
 public:
@@ -19,7 +21,15 @@ public:
         Waiting,
         Reached, // it wrote all that was recorded up to the stop
         Ended, // its run returned, by itself or told to
-        StoodStill, // it wrote nothing for the limit, short of the stop
+        StoodStill, // it stood still for a limit, short of the stop
+    };
+
+    // How a catch-up that stood still stood.
+    struct Stand {
+        std::chrono::milliseconds time { 0 };
+        // It used no processor time and read nothing either; else it only
+        // encoded nothing.
+        bool idle = false;
     };
 
     CatchUp() = default;
@@ -29,19 +39,26 @@ public:
     CatchUp& operator=(const CatchUp&) = delete;
 
     // From the stop: settles StoodStill and calls `standStill` (on a thread of
-    // its own) once the written count has not grown for `limit`.
-    void watch(std::chrono::milliseconds limit, std::function<void()> standStill);
-    // The pictures written so far; a larger count restarts the watch's clock.
+    // its own) once the encoder `engine` has stood still: for `still` its
+    // count of pictures and, with the programs it started, its processor
+    // time and reads have not moved (the engines' stall rule, with the
+    // processor time in its mark: a stopped or frozen process uses none, a
+    // working one on a busy machine uses it in bursts between its pictures),
+    // or for `unencoded` (zero: no such limit) its count has not, however it
+    // works otherwise.
+    void watch(pid_t engine, std::chrono::milliseconds still, std::chrono::milliseconds unencoded,
+        std::function<void()> standStill);
+    // The pictures encoded so far; a larger count restarts the watch's clocks.
     void noteWritten(qint64 pictures);
     // True for the one call that settles the end.
     bool settle(End end);
     End end() const;
-    // The watch's limit, or zero before the stop.
-    std::chrono::milliseconds limit() const;
+    // How it stood still, once it has.
+    Stand stand() const;
 
 private:
     using Clock = std::chrono::steady_clock;
-    void run(const std::function<void()>& standStill);
+    void run(pid_t engine, const std::function<void()>& standStill);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -49,6 +66,8 @@ private:
     bool m_closing = false;
     qint64 m_written = 0;
     Clock::time_point m_lastWrite;
-    std::chrono::milliseconds m_limit { 0 };
+    std::chrono::milliseconds m_still { 0 };
+    std::chrono::milliseconds m_unencoded { 0 };
+    Stand m_stand;
     std::thread m_thread;
 };

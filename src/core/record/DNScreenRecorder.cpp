@@ -31,10 +31,11 @@ using namespace std::chrono_literals;
 // ffmpeg writes its last fragment after SIGINT; one that has not ended by
 // then is killed, which the fragmented file survives.
 constexpr std::chrono::milliseconds kStopGrace = 5000ms;
-// After a stop, an encoder that is catching up writes as fast as it can,
-// many pictures a second even on a loaded machine; one that has written
-// none for this long is not catching up, and waiting for it only keeps the
-// user from their recording.
+// After a stop, an encoder that is catching up works as fast as it can; on a
+// very busy machine its count of pictures may stand for seconds while it
+// works. One that has neither encoded a picture nor used the processor for
+// this long is not catching up (it is stopped, or blocked on a device), and
+// waiting for it only keeps the user from their recording.
 constexpr std::chrono::milliseconds kCatchUpStill = 5000ms;
 constexpr int kPreviewIntervalMs = 200;
 const QString kNoSoundServer = QStringLiteral("No sound server found: recording video only.");
@@ -184,39 +185,42 @@ QString recordingProblem(
     return lengthProblem(facts);
 }
 
-// How long a catch-up may stand still: never longer than any engine may.
-std::chrono::milliseconds catchUpLimit()
-{
-    const std::chrono::milliseconds engineLimit = engineStallLimit();
-    return engineLimit.count() > 0 ? std::min(kCatchUpStill, engineLimit) : kCatchUpStill;
-}
-
 // How far a catch-up that stood still had come.
 struct CatchUpShortfall {
-    qint64 written = 0; // the pictures ffmpeg had written
+    qint64 encoded = 0; // the pictures ffmpeg had encoded, by its count
     qint64 recorded = 0; // the pictures taken up to the stop, by the clock
     bool killed = false; // told to finish the file, it did not end within the grace
 };
 
-// What ffmpeg had written when it stood still: how far short of the stop,
-// where the clock says it was short.
-QString writtenBy(const CatchUpShortfall& shortfall, const QString& seconds)
+// How the encoder stood still for `seconds`.
+QString stoodStill(const CatchUp::Stand& stand, const QString& seconds, bool encodedAny)
 {
-    if (shortfall.written <= 0)
-        return QStringLiteral("had written no picture and wrote none in the %1 s after the stop")
+    if (stand.idle)
+        return QStringLiteral(" and then stood still for %1 s, encoding no picture and using no "
+                              "processor time")
             .arg(seconds);
-    const QString written = shortfall.recorded > shortfall.written
-        ? QStringLiteral("had written %1 of the %2 pictures recorded up to the stop")
-              .arg(shortfall.written)
-              .arg(shortfall.recorded)
-        : QStringLiteral("had written %1 pictures").arg(shortfall.written);
-    return written + QStringLiteral(" and wrote nothing more for %1 s").arg(seconds);
+    return encodedAny ? QStringLiteral(" and encoded nothing more for %1 s").arg(seconds)
+                      : QStringLiteral(" and encoded none in the %1 s after the stop").arg(seconds);
 }
 
-QString standStillNote(const CatchUpShortfall& shortfall, std::chrono::milliseconds still)
+// What ffmpeg had encoded when it stood still, how far short of the stop
+// where the clock says it was short, and how it stood. Its count is of the
+// pictures encoded: they reach the file a fragment at a time, so the file
+// (as keptNote says) may hold fewer.
+QString standStillNote(const CatchUpShortfall& shortfall, const CatchUp::Stand& stand)
 {
-    QString note = QStringLiteral("ffmpeg ")
-        + writtenBy(shortfall, QString::number(still.count() / 1000.0, 'f', 1))
+    QString encoded;
+    if (shortfall.encoded <= 0)
+        encoded = QStringLiteral("had encoded no picture");
+    else if (shortfall.recorded > shortfall.encoded)
+        encoded = QStringLiteral("had encoded %1 of the %2 pictures recorded up to the stop")
+                      .arg(shortfall.encoded)
+                      .arg(shortfall.recorded);
+    else
+        encoded = QStringLiteral("had encoded %1 pictures").arg(shortfall.encoded);
+    QString note = QStringLiteral("ffmpeg ") + encoded
+        + stoodStill(
+            stand, QString::number(stand.time.count() / 1000.0, 'f', 1), shortfall.encoded > 0)
         + QStringLiteral(", so it was told to finish the file");
     if (shortfall.killed)
         note += QStringLiteral(", which it had not done %1 s later, and was killed")
@@ -224,15 +228,31 @@ QString standStillNote(const CatchUpShortfall& shortfall, std::chrono::milliseco
     return note;
 }
 
+// What the file holds, in pictures and seconds; empty when it could not be read.
+QString fileHolds(const RecordedFacts& facts)
+{
+    if (facts.check.pictures == RecordedPictures::None)
+        return QStringLiteral("the file holds no whole picture");
+    const std::optional<double> seconds = recordedPictureSeconds(facts.path);
+    if (facts.check.pictures == RecordedPictures::Unchecked || !seconds)
+        return {};
+    return QStringLiteral("the file holds %1 pictures, %2 s")
+        .arg(std::llround(*seconds * facts.frameRate))
+        .arg(QString::number(*seconds, 'f', 1));
+}
+
 // Settled once ffmpeg's run has returned: a catch-up that stood still is
-// logged, and said after the reason of a recording that failed.
-QString catchUpProblem(
-    const CatchUp& catchUp, const QString& path, bool succeeded, const CatchUpShortfall& shortfall)
+// logged with what the file holds, and said after the reason of a recording
+// that failed, whose kept note then says what the file holds.
+QString catchUpProblem(const CatchUp& catchUp, const RecordedFacts& facts, bool succeeded,
+    const CatchUpShortfall& shortfall)
 {
     if (catchUp.end() != CatchUp::End::StoodStill)
         return {};
-    const QString note = standStillNote(shortfall, catchUp.limit());
-    DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(path, note));
+    const QString note = standStillNote(shortfall, catchUp.stand());
+    const QString holds = fileHolds(facts);
+    DNLog(QStringLiteral("The screen recording \"%1\": %2%3")
+              .arg(facts.path, note, holds.isEmpty() ? QString() : QStringLiteral("; ") + holds));
     return succeeded ? QString() : QStringLiteral(" (%1)").arg(note);
 }
 
@@ -484,7 +504,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     result.succeeded = result.reason.isEmpty();
     const CatchUpShortfall shortfall { progress.frames, std::llround(recorded * frameRate),
         run.stopped && run.signal == SIGKILL };
-    result.reason += catchUpProblem(*m_catchUp, path, result.succeeded, shortfall);
+    result.reason += catchUpProblem(*m_catchUp, facts, result.succeeded, shortfall);
     if (!result.succeeded && run.started)
         result.reason += QStringLiteral("; ") + keptNote(facts);
     if (result.succeeded && !errors.last.isEmpty())
@@ -530,11 +550,14 @@ void DNScreenRecorder::stopRecord()
 // on a busy machine the encoder trails the screen by a second or more, and
 // its first report may come after the stop. So it is told once its progress
 // reaches the time recorded up to the stop (see runCapture), and is let write
-// until then, however long, as long as its count of pictures written moves.
-// One whose count stands still is told at once, and keeps what it wrote.
+// until then, however long, as long as it works (see CatchUp). One that
+// stands still is told at once, and keeps what it wrote.
 void DNScreenRecorder::endOnceWritten()
 {
-    m_catchUp->watch(catchUpLimit(), [this] { m_runner->stop(); });
+    // One that encodes nothing while it works otherwise (it drops all it
+    // takes) is told at the engines' stall limit.
+    m_catchUp->watch(
+        pid_t(m_runner->pid()), kCatchUpStill, engineStallLimit(), [this] { m_runner->stop(); });
 }
 
 qint64 DNScreenRecorder::enginePid() const

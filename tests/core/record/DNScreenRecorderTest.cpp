@@ -489,18 +489,19 @@ TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
     const DNRecordingResult result = record(folder.filePath("behind.mov"), 0.5);
     EXPECT_FALSE(result.succeeded);
     EXPECT_TRUE(result.reason.contains(
-        "pictures recorded up to the stop and wrote nothing more for 3.0 s, so it was told to "
+        "pictures recorded up to the stop and encoded nothing more for 3.0 s, so it was told to "
         "finish the file)"))
         << result.reason.toStdString();
 }
 
-// After the stop an encoder is waited for only while its count of pictures
-// written moves, never for the engines' stall limit. One that wrote three
-// pictures and then nothing, while it lives on, is told to finish the file
-// once its count has stood still for five seconds; the result says so, and
-// whether it had to be killed. One that catches up slowly, a picture every
-// half second, for longer than those five seconds, is let write until it has
-// reached the stop.
+// After the stop an encoder is waited for only while it works, never for the
+// engines' stall limit. One that encoded three pictures and then stands
+// still (it waits for nothing, or is stopped by a signal) is told to finish
+// the file once it has neither encoded a picture nor used the processor for
+// five seconds; the result says so, what the file holds, and whether it had
+// to be killed. One that catches up slowly, a picture every half second, or
+// works for twelve seconds without a picture (a very busy machine), is let
+// work until it has reached the stop.
 TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
 {
     using namespace std::chrono_literals;
@@ -519,20 +520,36 @@ TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
                                  "  [ $((tick % 5)) -eq 0 ] && frame=$((frame + 1))\n"
                                  "  sleep 0.1\n"
                                  "done\n";
-    const QString toldToFinish = "\\(ffmpeg had written 3 of the \\d+ pictures recorded up to the "
-                                 "stop and wrote nothing more for 5\\.0 s, so it was told to "
-                                 "finish the file";
+    const QByteArray worksWithoutAPicture = "frame=1\n"
+                                            "printf 'frame=%d\\nprogress=continue\\n' $frame\n"
+                                            "end=$(($(date +%s) + 12))\n"
+                                            "while [ $(date +%s) -lt $end ]; do :; done\n"
+                                            "frame=1000\n"
+                                            "printf 'frame=%d\\nprogress=continue\\n' $frame\n"
+                                            "sleep 1000 &\n"
+                                            "wait $!\n";
+    const QByteArray isStopped = "printf 'frame=3\\nprogress=continue\\n'\n"
+                                 "kill -STOP $$\n";
+    const QString toldToFinish = "\\(ffmpeg had encoded 3 of the \\d+ pictures recorded up to the "
+                                 "stop and then stood still for 5\\.0 s, encoding no picture and "
+                                 "using no processor time, so it was told to finish the file";
+    const QString nothingKept = "; nothing of it could be played, and \"still.mov\" was removed$";
     const struct {
         const char* name;
         QByteArray script;
         QString note; // a pattern; empty: no word on standing still
         QByteArray toldAt; // the picture the stand-in was told at, or empty
     } cases[] = {
-        { "stands still, finishes when told", answersStop + standsStill, toldToFinish + "\\)",
-            "3\n" },
+        { "stands still, finishes when told", answersStop + standsStill,
+            toldToFinish + "\\)" + nothingKept, "3\n" },
         { "stands still, deaf to the stop", "trap '' INT\n" + standsStill,
-            toldToFinish + ", which it had not done 5 s later, and was killed\\)", "" },
+            toldToFinish + ", which it had not done 5 s later, and was killed\\)" + nothingKept,
+            "" },
+        { "stopped by a signal", isStopped,
+            toldToFinish + ", which it had not done 5 s later, and was killed\\)" + nothingKept,
+            "" },
         { "catches up slowly", answersStop + catchesUp, "", "" },
+        { "works without a picture", answersStop + worksWithoutAPicture, "", "1000\n" },
     };
     StandInFfmpeg ffmpeg;
     recorder->setMaxScreenInputFramerate(10);
@@ -544,9 +561,9 @@ TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
         const DNRecordingResult result = record(folder.filePath("still.mov"), 2.0);
         EXPECT_FALSE(result.succeeded);
         if (row.note.isEmpty()) {
-            EXPECT_FALSE(result.reason.contains("wrote nothing more"))
-                << result.reason.toStdString();
+            EXPECT_FALSE(result.reason.contains("told to finish")) << result.reason.toStdString();
             EXPECT_TRUE(QFile::exists(told)) << "the stop was never handed on";
+            EXPECT_TRUE(row.toldAt.isEmpty() || readTestFile(told) == row.toldAt);
         } else {
             EXPECT_TRUE(result.reason.contains(QRegularExpression(row.note)))
                 << result.reason.toStdString();
@@ -556,32 +573,42 @@ TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
 }
 
 // A real ffmpeg whose progress stops reaching us after its third picture (a
-// stand-in swallows the rest) records on unseen. It is told to finish a few
-// seconds after the stop, not at the engines' stall limit, by its own count
-// of pictures when it was told; it finishes the file as a stop has it do, and
-// the recording holds what was recorded up to the stop, and plays.
+// stand-in swallows the rest) records on unseen, and freezes (stopped by a
+// signal) ten pictures past where it was at the stop. It is told to finish a
+// few seconds later, not at the engines' stall limit, by its own count of
+// pictures when it was told; let go on, it finishes the file as a stop has it
+// do, and the recording holds what was recorded up to the stop, and plays.
 TEST_F(RecordingSession, AnEncoderToldAfterStandingStillKeepsWhatItWrote)
 {
     using namespace std::chrono_literals;
     const ScopedStallLimit stallLimit(40s);
-    const QByteArray seen = QFile::encodeName(folder.filePath("seen"));
+    const QString seen = folder.filePath("seen");
+    const QString freezeAt = folder.filePath("freeze at");
     const QByteArray told = QFile::encodeName(folder.filePath("told"));
     StandInFfmpeg ffmpeg;
-    ASSERT_TRUE(ffmpeg.write("trap 'stopped=1; tail -n 1 \"" + seen + "\" >\"" + told
-        + "\"; kill -INT $engine' INT\n"
-          "progress=$(mktemp -u) && mkfifo \"$progress\" || exit 1\n"
-        + ffmpeg.realProgram()
-        + " \"$@\" >\"$progress\" &\n"
-          "engine=$!\n"
-          "awk -v seen=\""
-        + seen
-        + "\" '/^frame=/ { n = substr($0, 7) + 0; print n > seen; fflush(seen) }\n"
-          "  n <= 3 { print; fflush() }' <\"$progress\" &\n"
-          "wait $engine\n"
-          "status=$?\n"
-          "if [ -n \"$stopped\" ]; then wait $engine; status=$?; fi\n"
-          "rm -f \"$progress\"\n"
-          "exit $status\n"));
+    ASSERT_TRUE(
+        ffmpeg.write("trap 'stopped=1; tail -n 1 \"" + QFile::encodeName(seen) + "\" >\"" + told
+            + "\"; kill -INT $engine; kill -CONT $engine' INT\n"
+              "progress=$(mktemp -u) && mkfifo \"$progress\" || exit 1\n"
+            + ffmpeg.realProgram()
+            + " \"$@\" >\"$progress\" &\n"
+              "engine=$!\n"
+              "awk -v engine=$engine -v seen=\""
+            + QFile::encodeName(seen) + "\" -v freezeAt=\"" + QFile::encodeName(freezeAt)
+            + "\" '/^frame=/ { n = substr($0, 7) + 0; print n > seen; fflush(seen)\n"
+              "    if (!frozen && (getline at < freezeAt) > 0 && n >= at + 0) {\n"
+              "      system(\"kill -STOP \" engine); frozen = 1 }\n"
+              "    close(freezeAt) }\n"
+              "  n <= 3 { print; fflush() }' <\"$progress\" &\n"
+              "wait $engine\n"
+              "status=$?\n"
+              "if [ -n \"$stopped\" ]; then wait $engine; status=$?; fi\n"
+              "rm -f \"$progress\"\n"
+              "exit $status\n"));
+    QObject::connect(&stopTimer, &QTimer::timeout, [&] {
+        const QByteArray atStop = readTestFile(seen).trimmed().split('\n').last();
+        ASSERT_TRUE(writeTestFile(freezeAt, QByteArray::number(atStop.toInt() + 10) + '\n'));
+    });
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
     recorder->setMaxScreenInputFramerate(10);
     double recorded = 0;
