@@ -17,7 +17,8 @@ CatchUp::~CatchUp()
 }
 
 void CatchUp::watch(pid_t engine, std::chrono::milliseconds still,
-    std::chrono::milliseconds unencoded, std::function<void()> standStill)
+    std::chrono::milliseconds unencoded, std::function<void()> standStill,
+    std::function<bool()> inputsAnswer)
 {
     {
         const std::lock_guard lock(m_mutex);
@@ -28,7 +29,9 @@ void CatchUp::watch(pid_t engine, std::chrono::milliseconds still,
         m_lastWrite = Clock::now();
     }
     m_thread = std::thread(
-        [this, engine, standStill = std::move(standStill)] { run(engine, standStill); });
+        [this, engine, standStill = std::move(standStill), inputsAnswer = std::move(inputsAnswer)] {
+            run(engine, standStill, inputsAnswer);
+        });
 }
 
 void CatchUp::noteWritten(qint64 pictures)
@@ -64,8 +67,10 @@ CatchUp::Stand CatchUp::stand() const
     return m_stand;
 }
 
-void CatchUp::run(pid_t engine, const std::function<void()>& standStill)
+void CatchUp::run(pid_t engine, const std::function<void()>& standStill,
+    const std::function<bool()>& inputsAnswer)
 {
+    const bool inputSilent = inputsAnswer && !inputsAnswer();
     ProcessTreeReads tree(engine);
     // Taken without the lock held: the look reads the tree's files in /proc.
     const auto reading = [this, &tree] {
@@ -81,23 +86,25 @@ void CatchUp::run(pid_t engine, const std::function<void()>& standStill)
     };
     StallClock idle(m_still, reading(), Clock::now());
     std::unique_lock lock(m_mutex);
+    const Stand byCount = inputSilent ? Stand { m_still, Stand::Way::InputSilent }
+                                      : Stand { m_unencoded, Stand::Way::Unencoded };
     while (m_end == End::Waiting && !m_closing) {
         const Clock::time_point unencodedDue
-            = m_unencoded.count() > 0 ? m_lastWrite + m_unencoded : Clock::time_point::max();
+            = byCount.time.count() > 0 ? m_lastWrite + byCount.time : Clock::time_point::max();
         if (const Clock::time_point due = std::min(idle.nextLook(), unencodedDue);
             Clock::now() < due) {
             m_wake.wait_until(lock, due);
             continue;
         }
         if (Clock::now() >= unencodedDue) {
-            m_stand = { m_unencoded, false };
+            m_stand = byCount;
         } else {
             lock.unlock();
             const bool stalled = idle.stalled(reading(), Clock::now());
             lock.lock();
             if (!stalled || m_end != End::Waiting || m_closing)
                 continue;
-            m_stand = { m_still, true };
+            m_stand = { m_still, Stand::Way::Idle };
         }
         m_end = End::StoodStill;
         lock.unlock();

@@ -26,10 +26,13 @@ public:
 
     // How a catch-up that stood still stood.
     struct Stand {
+        enum class Way {
+            Idle, // no picture encoded, no processor time used, nothing read
+            Unencoded, // no picture encoded, whatever else it did
+            InputSilent, // no picture encoded while an input's server did not answer
+        };
         std::chrono::milliseconds time { 0 };
-        // It used no processor time and read nothing either; else it only
-        // encoded nothing.
-        bool idle = false;
+        Way way = Way::Idle;
     };
 
     CatchUp() = default;
@@ -45,9 +48,12 @@ public:
     // processor time in its mark: a stopped or frozen process uses none, a
     // working one on a busy machine uses it in bursts between its pictures),
     // or for `unencoded` (zero: no such limit) its count has not, however it
-    // works otherwise.
+    // works otherwise. When `inputsAnswer` (asked once, on the watch's
+    // thread) says that a server an input reads from does not answer, the
+    // encoder waits on it and cannot catch up: its count alone then decides,
+    // with `still`.
     void watch(pid_t engine, std::chrono::milliseconds still, std::chrono::milliseconds unencoded,
-        std::function<void()> standStill);
+        std::function<void()> standStill, std::function<bool()> inputsAnswer = {});
     // The pictures encoded so far; a larger count restarts the watch's clocks.
     void noteWritten(qint64 pictures);
     // True for the one call that settles the end.
@@ -58,7 +64,8 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    void run(pid_t engine, const std::function<void()>& standStill);
+    void run(pid_t engine, const std::function<void()>& standStill,
+        const std::function<bool()>& inputsAnswer);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

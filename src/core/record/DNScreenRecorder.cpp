@@ -142,6 +142,7 @@ struct RecordedFacts {
     QString path;
     double recorded = 0; // seconds, by the clock
     int frameRate = 1;
+    bool withSound = false;
     PictureCheck check;
     // Its folder's, measured before a file without a picture went.
     std::optional<FolderRoom> room;
@@ -153,6 +154,22 @@ QString lengthProblem(const RecordedFacts& facts)
 {
     const std::optional<double> inFile = recordedPictureSeconds(facts.path);
     return recordedLengthProblem(inFile.value_or(0.0), facts.recorded, facts.frameRate);
+}
+
+// The sound of a recording that stops well before its picture: the sound
+// server went away (or its source did), and ffmpeg recorded the screen on
+// without it. The picture is kept; the recording is not taken for a whole one.
+QString soundProblem(const RecordedFacts& facts, const QString& said)
+{
+    if (!facts.withSound)
+        return {};
+    const std::optional<double> picture = recordedPictureSeconds(facts.path);
+    if (!picture)
+        return {};
+    QString problem = recordedSoundProblem(recordedSoundSeconds(facts.path), *picture);
+    if (!problem.isEmpty() && !said.isEmpty())
+        problem += QStringLiteral(" (ffmpeg said \"%1\")").arg(said);
+    return problem;
 }
 
 // What is wrong with a recording, or empty when it is good. An ffmpeg that
@@ -182,7 +199,9 @@ QString recordingProblem(
         return QStringLiteral("nothing was recorded");
     if (!ended)
         return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
-    return lengthProblem(facts);
+    if (const QString length = lengthProblem(facts); !length.isEmpty())
+        return length;
+    return soundProblem(facts, errors.last);
 }
 
 // How far a catch-up that stood still had come.
@@ -195,12 +214,17 @@ struct CatchUpShortfall {
 // How the encoder stood still for `seconds`.
 QString stoodStill(const CatchUp::Stand& stand, const QString& seconds, bool encodedAny)
 {
-    if (stand.idle)
+    using Way = CatchUp::Stand::Way;
+    if (stand.way == Way::Idle)
         return QStringLiteral(" and then stood still for %1 s, encoding no picture and using no "
                               "processor time")
             .arg(seconds);
-    return encodedAny ? QStringLiteral(" and encoded nothing more for %1 s").arg(seconds)
-                      : QStringLiteral(" and encoded none in the %1 s after the stop").arg(seconds);
+    const QString unencoded = encodedAny
+        ? QStringLiteral(" and encoded nothing more for %1 s").arg(seconds)
+        : QStringLiteral(" and encoded none in the %1 s after the stop").arg(seconds);
+    return stand.way == Way::InputSilent
+        ? unencoded + QStringLiteral(" while the sound server did not answer")
+        : unencoded;
 }
 
 // What ffmpeg had encoded when it stood still, how far short of the stop
@@ -340,6 +364,7 @@ DNScreenRecorder::~DNScreenRecorder()
     if (m_worker.joinable())
         m_worker.join();
     m_catchUp.reset();
+    waitForSoundWork();
     restoreSystemOutputDevice();
     unloadVirtualDevice();
 }
@@ -431,7 +456,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         DNLog(QStringLiteral("The screen recording \"%1\" is refused: %2").arg(path, refusal));
         if (problem)
             *problem = refusal;
-        stopRecord();
+        refuseStart();
         return false;
     }
     // The name is taken before ffmpeg writes: another recorder that chose the
@@ -443,7 +468,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         DNLog(QStringLiteral("The screen recording \"%1\" cannot start: %2").arg(path, reason));
         if (problem)
             *problem = reason;
-        stopRecord();
+        refuseStart();
         return false;
     }
     const QStringList arguments = captureArguments(capturePlan(claimed));
@@ -453,15 +478,25 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     m_catchUp = std::make_unique<CatchUp>();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
-        runCapture(arguments, claimed, frameRate);
+    m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate),
+                               withSound = !m_audioSource.isEmpty()] {
+        runCapture(arguments, claimed, frameRate, withSound);
     });
     return true;
 }
 
+// A start refused on the caller's thread, which already routed the sound
+// there: it is given back there before the refusal is told.
+void DNScreenRecorder::refuseStart()
+{
+    restoreSystemOutputDevice();
+    m_systemAudioRecord = false;
+}
+
 // On the worker thread: runs ffmpeg to its end, judges the file and hands the
 // result to the recorder's thread.
-void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path, int frameRate)
+void DNScreenRecorder::runCapture(
+    const QStringList& arguments, const QString& path, int frameRate, bool withSound)
 {
     CaptureProgress progress;
     progress.frameRate = frameRate;
@@ -491,7 +526,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const double recorded = progress.secondsAt(ended);
     trimToStop(path, progress.firstPicture ? recorded : std::numeric_limits<double>::infinity());
-    const RecordedFacts facts { path, recorded, frameRate, checkRecordedPictures(path),
+    const RecordedFacts facts { path, recorded, frameRate, withSound, checkRecordedPictures(path),
         roomOfFolder(QFileInfo(path).absolutePath()) };
     // A file read through without finding a picture is of no use to anyone;
     // the name was ours. One that could not be read may hold the recording.
@@ -521,10 +556,26 @@ void DNScreenRecorder::finishRecording(DNRecordingResult result)
     m_runner.reset();
     // A recording that ended by itself (a full disk, a failed start) ends the
     // routing as a stop would: the user must hear the system again.
-    if (m_systemAudioRecord) {
-        restoreSystemOutputDevice();
-        m_systemAudioRecord = false;
+    if (m_systemAudioRecord)
+        giveSoundBack();
+    if (m_soundWork.joinable()) {
+        m_heldResult = std::move(result);
+        return;
     }
+    handOut(result);
+}
+
+void DNScreenRecorder::soundGivenBack(quint64 work)
+{
+    if (work != m_soundWorks)
+        return;
+    waitForSoundWork();
+    if (m_heldResult)
+        handOut(*std::exchange(m_heldResult, std::nullopt));
+}
+
+void DNScreenRecorder::handOut(const DNRecordingResult& result)
+{
     DNLog(result.succeeded
             ? QStringLiteral("The screen recording \"%1\" is finished.").arg(result.path)
             : QStringLiteral("The screen recording \"%1\" failed: %2")
@@ -540,10 +591,8 @@ void DNScreenRecorder::stopRecord()
         m_stopAsked = now;
         endOnceWritten();
     }
-    if (m_systemAudioRecord) {
-        restoreSystemOutputDevice();
-        m_systemAudioRecord = false;
-    }
+    if (m_systemAudioRecord)
+        giveSoundBack();
 }
 
 // Told to stop, ffmpeg drops the pictures it has taken but not yet written:
@@ -555,9 +604,14 @@ void DNScreenRecorder::stopRecord()
 void DNScreenRecorder::endOnceWritten()
 {
     // One that encodes nothing while it works otherwise (it drops all it
-    // takes) is told at the engines' stall limit.
+    // takes) is told at the engines' stall limit; one whose sound server
+    // does not answer waits for its sound, however long it grabs the screen.
+    std::function<bool()> soundServerAnswers;
+    if (!m_audioSource.isEmpty())
+        soundServerAnswers = [] { return PulseAudio::serverReachable(); };
     m_catchUp->watch(
-        pid_t(m_runner->pid()), kCatchUpStill, engineStallLimit(), [this] { m_runner->stop(); });
+        pid_t(m_runner->pid()), kCatchUpStill, engineStallLimit(), [this] { m_runner->stop(); },
+        std::move(soundServerAnswers));
 }
 
 qint64 DNScreenRecorder::enginePid() const

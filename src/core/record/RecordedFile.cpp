@@ -261,13 +261,13 @@ bool hasRecordedPictures(const QString& path)
     return checkRecordedPictures(path).pictures == RecordedPictures::Found;
 }
 
-std::optional<double> recordedPictureSeconds(const QString& path)
+namespace {
+
+// How long the stream's packets last, from the first to the end of the last,
+// read up to where the file is cut short.
+std::optional<double> streamSeconds(const OpenedRecording& recording, int streamIndex)
 {
-    const Opening opening = openRecording(path);
-    if (!opening.recording)
-        return std::nullopt;
-    const OpenedRecording& recording = *opening.recording;
-    const AVStream& stream = *recording.context->streams[recording.video];
+    const AVStream& stream = *recording.context->streams[streamIndex];
     std::optional<int64_t> first;
     int64_t end = 0;
     const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
@@ -275,7 +275,7 @@ std::optional<double> recordedPictureSeconds(const QString& path)
         // A file cut short (a full disk) ends inside a packet that its index,
         // written before the pictures, still counts whole: what follows is not there.
         const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        if (!cut && packet->stream_index == recording.video && packet->pts != AV_NOPTS_VALUE) {
+        if (!cut && packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE) {
             first = std::min(first.value_or(packet->pts), packet->pts);
             end = std::max(end, packet->pts + packet->duration);
         }
@@ -286,4 +286,26 @@ std::optional<double> recordedPictureSeconds(const QString& path)
     if (!first || !recording.input->problem().isEmpty())
         return std::nullopt;
     return av_q2d(stream.time_base) * double(end - *first);
+}
+
+} // namespace
+
+std::optional<double> recordedPictureSeconds(const QString& path)
+{
+    const Opening opening = openRecording(path);
+    if (!opening.recording)
+        return std::nullopt;
+    return streamSeconds(*opening.recording, opening.recording->video);
+}
+
+std::optional<double> recordedSoundSeconds(const QString& path)
+{
+    const Opening opening = openRecording(path);
+    if (!opening.recording)
+        return std::nullopt;
+    const int sound = av_find_best_stream(
+        opening.recording->context.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (sound < 0)
+        return std::nullopt;
+    return streamSeconds(*opening.recording, sound);
 }

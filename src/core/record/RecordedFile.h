@@ -29,3 +29,5 @@ bool hasRecordedPictures(const QString& path);
 // its last, read from the packets up to where the file is cut short, whatever
 // its index claims; nothing when the file has no picture or cannot be read.
 std::optional<double> recordedPictureSeconds(const QString& path);
+// The same of its sound: nothing when it has none.
+std::optional<double> recordedSoundSeconds(const QString& path);

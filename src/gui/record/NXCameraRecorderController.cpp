@@ -9,6 +9,7 @@
 #include "record/RecordedFile.h"
 #include "record/RecordingName.h"
 #include "record/RecordingTrim.h"
+#include "record/ScreenCapture.h"
 #include "services/DNHelpers.h"
 #include "services/NXCameraRecorderSetting.h"
 
@@ -381,8 +382,10 @@ void NXCameraRecorderController::finishRecording()
 
 void NXCameraRecorderController::startFinishing()
 {
+    const CameraSessionPlan& plan = m_session.plan();
     const FinishJob job { m_finishingFile, m_session.recordingCutSeconds(), m_lastEnd,
-        m_setting.defaultTargetPlace(), recordingFileName(kFilePrefix, m_devices.now()) };
+        m_setting.defaultTargetPlace(), recordingFileName(kFilePrefix, m_devices.now()),
+        plan.camera.hasSound || !plan.microphoneSource.isEmpty() };
     m_finisher = std::thread([this, job] {
         m_finished = finishRecordingFile(job);
         QMetaObject::invokeMethod(
@@ -410,10 +413,14 @@ NXCameraRecorderController::FinishedRecording NXCameraRecorderController::finish
     const SessionEnd& end = job.end;
     const bool endedWell
         = end.stopped ? end.exitCode == 0 || end.exitCode == 255 : end.exitCode == 0;
-    const QString reason = endedWell ? QString()
-        : end.reason.isEmpty()       ? tr("nothing was recorded")
-                                     : end.reason;
+    QString reason = endedWell ? QString()
+        : end.reason.isEmpty() ? tr("nothing was recorded")
+                               : end.reason;
     const PictureCheck check = checkRecordedPictures(job.recording);
+    // A sound server that went away leaves the picture going on without sound.
+    if (reason.isEmpty() && job.withSound && check.pictures == RecordedPictures::Found)
+        reason = recordedSoundProblem(recordedSoundSeconds(job.recording),
+            recordedPictureSeconds(job.recording).value_or(0.0));
     if (check.pictures == RecordedPictures::None) {
         QFile::remove(job.recording);
         return { std::nullopt,

@@ -103,6 +103,7 @@ private:
         SessionEnd end;
         QString folder;
         QString fileName;
+        bool withSound = false;
     };
     // Where the recording went, or why it did not and where it is kept.
     struct FinishedRecording {

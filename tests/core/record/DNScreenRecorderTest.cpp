@@ -5,6 +5,7 @@
 #include "platform/ProcessRunner.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
+#include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
 #include "services/OutputPublishing.h"
 #include "support/RecordingStage.h"
@@ -839,6 +840,114 @@ TEST_F(RecordingSession, TwoRecordingsOfOneNameMakeTwoWholeFiles)
         EXPECT_GT(recordedPictureSeconds(recorded).value_or(0.0), 0.5) << recorded.toStdString();
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// A sound server of the test's own, with the microphone and the virtual
+// device, that PULSE_SERVER points at until the next test's start.
+void startSoundServer(PrivateSoundServer& server)
+{
+    ASSERT_EQ(server.start(), "");
+    ASSERT_EQ(server.addSineMicrophone(440), "");
+    bool loaded = false;
+    PrivateSoundServer::pactl(
+        { "load-module", "module-null-sink", "sink_name=QuillonSysAudioCapture" }, &loaded);
+    ASSERT_TRUE(loaded);
+}
+
+// The sound server killed two seconds into an eight-second recording that
+// takes its sound from it (the microphone, whose sine the server hands out
+// two seconds ahead, or the system's sound through the virtual device):
+// ffmpeg records the screen on without sound. The recording fails
+// with the time at which the sound stopped and ffmpeg's words, and keeps the
+// whole picture.
+TEST_F(RecordingSession, ASoundServerThatDiesIsSaid)
+{
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    for (const QString& device : { QString("microphone"), QString(kSystemAudioDeviceID) }) {
+        SCOPED_TRACE(device.toStdString());
+        PrivateSoundServer dying;
+        startSoundServer(dying);
+        ASSERT_TRUE(recorder->setAudioDevice(device));
+        const QMetaObject::Connection kill = QObject::connect(recorder.get(),
+            &DNScreenRecorder::recordingProgress, recorder.get(), [&dying](double seconds) {
+                if (seconds >= 2.0)
+                    dying.signal(SIGKILL);
+            });
+        keeper.result.reset();
+        double recorded = 0;
+        const DNRecordingResult result = record(folder.filePath("died.mov"), 8.0, &recorded);
+        QObject::disconnect(kill);
+        // The routing a dead server could not undo goes with it.
+        UserDefaults::standard().remove(kRoutingKey);
+        EXPECT_FALSE(result.succeeded);
+        const QRegularExpressionMatch said
+            = QRegularExpression("^the sound stopped at about ([0-9.]+) s of the ([0-9.]+) s of "
+                                 "picture \\(ffmpeg said \"[^\"]+\"\\); \"died.mov\" keeps the "
+                                 "first ([0-9.]+) s of it$")
+                  .match(result.reason);
+        ASSERT_TRUE(said.hasMatch()) << result.reason.toStdString();
+        const MediaFacts facts = MediaFacts::probe(result.path);
+        EXPECT_NEAR(said.captured(1).toDouble(), facts.stream("audio").duration, 0.05);
+        EXPECT_NEAR(said.captured(2).toDouble(), facts.stream("video").duration, 0.05);
+        EXPECT_NEAR(facts.stream("video").duration, recorded, 0.5);
+        EXPECT_EQ(decodeComplaints(result.path).toStdString(), "");
+        QFile::remove(result.path);
+    }
+}
+
+// The sound server frozen (stopped by a signal) two seconds into a recording
+// of the system's sound. The caller's thread never waits on it: its events
+// keep coming through the Stop until the result, which comes a few seconds
+// after the stop (ffmpeg, whose sound input waits on the server, is told to
+// finish then). The routing the server could not undo is kept for the next
+// recorder, which gives the sound back once the server answers again.
+TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
+{
+    using namespace std::chrono_literals;
+    struct AnswerLimit {
+        AnswerLimit() { PulseAudio::setAnswerLimit(10s); }
+        ~AnswerLimit() { PulseAudio::setAnswerLimit(before); }
+        const std::chrono::milliseconds before = PulseAudio::answerLimit();
+    } const answerLimit;
+    PrivateSoundServer frozen;
+    startSoundServer(frozen);
+    struct Thaw {
+        const PrivateSoundServer& server;
+        ~Thaw() { server.signal(SIGCONT); }
+    } const thaw { frozen };
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    ASSERT_EQ(defaultSink(), "QuillonSysAudioCapture");
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [&frozen](double seconds) {
+            if (seconds >= 2.0)
+                frozen.signal(SIGSTOP);
+        });
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    QObject::connect(
+        &ticks, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticks.start(50);
+    const QString path = folder.filePath("frozen server.mov");
+    const DNRecordingResult result = record(path, 4.0);
+    ticks.stop();
+    EXPECT_LT(longestGap, PulseAudio::answerLimit().count() / 2);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.contains("while the sound server did not answer, so it was told to "
+                                       "finish the file"))
+        << result.reason.toStdString();
+    EXPECT_TRUE(hasRecordedPictures(path));
+    EXPECT_TRUE(UserDefaults::standard().contains(kRoutingKey));
+
+    ASSERT_TRUE(frozen.signal(SIGCONT));
+    recorder.reset();
+    recorder = DNScreenRecorder::create();
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_FALSE(loopbackLoaded());
+    EXPECT_FALSE(UserDefaults::standard().contains(kRoutingKey));
 }
 
 // A run that ended while routed (a crash) left its record; the next recorder

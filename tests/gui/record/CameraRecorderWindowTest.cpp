@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -319,6 +320,32 @@ TEST_F(CameraRecorderWindowTest, AFrozenRecordingKeepsWhatItWrote)
         EXPECT_EQ(decodeComplaints(folder.filePath(row.kept)).toStdString(), "");
         EXPECT_FALSE(QFile::exists(recording));
     }
+}
+
+// The sound server killed two seconds into an eight-second recording with the
+// microphone: the picture goes on without sound. The recording is kept in
+// the target folder, and the alert says when the sound stopped.
+TEST_F(CameraRecorderWindowTest, ASoundServerThatDiesIsSaid)
+{
+    NXCameraRecorderController& recorder = open({ kCamera });
+    ASSERT_TRUE(recorder.selectedAudioDevice());
+    record(recorder, 8.0, [&] {
+        ASSERT_TRUE(waitUntil([&] { return recorder.timeRecordView()->secondsText() == "02"; }));
+        ASSERT_TRUE(sound.signal(SIGKILL));
+    });
+    ASSERT_EQ(dialogs.alertTitles(), QStringList("The camera recording failed."));
+    const QString said = dialogs.alerts.front().text;
+    const QRegularExpressionMatch stopped
+        = QRegularExpression("^the sound stopped at about ([0-9.]+) s of the ([0-9.]+) s of "
+                             "picture\n")
+              .match(said);
+    ASSERT_TRUE(stopped.hasMatch()) << said.toStdString();
+    EXPECT_TRUE(said.endsWith("kept at \"" + folder.filePath(kFirstName) + "\"."))
+        << said.toStdString();
+    const MediaFacts facts = MediaFacts::probe(folder.filePath(kFirstName));
+    EXPECT_NEAR(stopped.captured(1).toDouble(), facts.stream("audio").duration, 0.05);
+    EXPECT_NEAR(stopped.captured(2).toDouble(), facts.stream("video").duration, 0.05);
+    EXPECT_NEAR(facts.stream("video").duration, 8.0, 0.5);
 }
 
 TEST_F(CameraRecorderWindowTest, WithoutDevicesNothingStarts)
