@@ -252,7 +252,7 @@ QString standStillNote(const CatchUpShortfall& shortfall, const CatchUp::Stand& 
     return note;
 }
 
-// What the file holds, in pictures and seconds; empty when it could not be read.
+// What the file holds; empty when it could not be read.
 QString fileHolds(const RecordedFacts& facts)
 {
     if (facts.check.pictures == RecordedPictures::None)
@@ -260,9 +260,7 @@ QString fileHolds(const RecordedFacts& facts)
     const std::optional<double> seconds = recordedPictureSeconds(facts.path);
     if (facts.check.pictures == RecordedPictures::Unchecked || !seconds)
         return {};
-    return QStringLiteral("the file holds %1 pictures, %2 s")
-        .arg(std::llround(*seconds * facts.frameRate))
-        .arg(QString::number(*seconds, 'f', 1));
+    return QStringLiteral("the file holds %1 s of pictures").arg(QString::number(*seconds, 'f', 1));
 }
 
 // Settled once ffmpeg's run has returned: a catch-up that stood still is

@@ -119,7 +119,8 @@ public:
     // 0 when nothing was to undo or all was undone, else 1 (the reason on
     // standard error); the stashed volumes are not written back when the
     // default output could not be restored. A server that does not answer
-    // keeps the routing written down for the next recording.
+    // keeps the routing written down for the next recorder or recording of
+    // the system's sound.
     int restoreSystemOutputDevice();
     // Undoes a routing that a recorder of an earlier run left behind (it ended
     // without restoring, e.g. it crashed), or that a server that did not

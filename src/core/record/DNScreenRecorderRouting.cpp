@@ -202,13 +202,14 @@ void DNScreenRecorder::waitForSoundWork()
 }
 
 // A server that does not answer keeps the routing written down, and the next
-// recording or recorder undoes it (undoLeftoverRouting); each call waits a
-// few seconds at most, and the first tells.
+// recorder or recording of the system's sound undoes it (undoLeftoverRouting);
+// each call waits a few seconds at most, and the first tells.
 int DNScreenRecorder::undoRouting(const Routing& routing)
 {
     if (!PulseAudio::serverReachable()) {
         complain(QStringLiteral("The sound server does not answer: the system's sound stays in "
-                                "the virtual device until the next recording gives it back."));
+                                "the virtual device until the next recorder, or the next "
+                                "recording of the system's sound, gives it back."));
         return 1;
     }
     if (routing.loopbackModule) {
