@@ -14,10 +14,10 @@
 #include "platform/ProcessRunner.h"
 #include "record/AudioDevice.h"
 #include "record/DNScreenRecorder.h"
-#include "record/PulseAudio.h"
 
 #include "ToolSupport.h"
 
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -83,17 +83,32 @@ std::optional<Options> parseOptions(const QCommandLineParser& parser, QString* e
     return options;
 }
 
+// The recorder asks the sound server off this thread; its answers are waited for here.
 QString chooseAudio(DNScreenRecorder& recorder, const QString& audio)
 {
     if (audio == QLatin1String("none"))
         return QStringLiteral("none");
     const bool system = audio == QLatin1String("system");
-    // Normally installed from the recorder window; unloaded with the recorder.
-    QString error;
-    if (system && PulseAudio::serverReachable() && !recorder.installVirtualDevice(&error))
-        std::fprintf(stderr, "record-one: cannot add the virtual device: %s\n", qPrintable(error));
+    QEventLoop wait;
+    if (system) {
+        // Normally installed from the recorder window; unloaded with the recorder.
+        recorder.installVirtualDevice([&wait](const VirtualDeviceState& state) {
+            if (state.serverAnswers && !state.recordable)
+                std::fprintf(stderr, "record-one: cannot add the virtual device: %s\n",
+                    qPrintable(state.problem));
+            wait.quit();
+        });
+        wait.exec();
+    }
     QString problem;
-    if (!recorder.setAudioDevice(system ? QString(kSystemAudioDeviceID) : audio, &problem))
+    QObject::connect(&recorder, &DNScreenRecorder::audioDeviceSet, &wait,
+        [&wait, &problem](bool, const QString& why) {
+            problem = why;
+            wait.quit();
+        });
+    recorder.setAudioDevice(system ? QString(kSystemAudioDeviceID) : audio);
+    wait.exec();
+    if (recorder.audioSource().isEmpty())
         return "none (" + problem + ')';
     return recorder.audioSource();
 }

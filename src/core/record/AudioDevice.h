@@ -33,6 +33,7 @@ struct AudioCaptureDevice {
     QString uniqueID; // kSystemAudioDeviceID for the virtual device, else the source's name
     QString localizedName;
     QString source; // the sound server's source that ffmpeg records
+    bool operator==(const AudioCaptureDevice&) const = default;
 };
 
 // Every device sound can be recorded from, in the server's order: the virtual

@@ -5,29 +5,29 @@
 
 #include <algorithm>
 
-CatchUp::~CatchUp()
+void CatchUp::close()
 {
+    std::thread watching;
     {
         const std::lock_guard lock(m_mutex);
         m_closing = true;
+        watching = std::move(m_thread);
     }
     m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    if (watching.joinable())
+        watching.join();
 }
 
 void CatchUp::watch(pid_t engine, std::chrono::milliseconds still,
     std::chrono::milliseconds unencoded, std::function<void()> standStill,
     std::function<bool()> inputsAnswer)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        if (m_thread.joinable())
-            return;
-        m_still = still;
-        m_unencoded = unencoded;
-        m_lastWrite = Clock::now();
-    }
+    const std::lock_guard lock(m_mutex);
+    if (m_closing || m_thread.joinable())
+        return;
+    m_still = still;
+    m_unencoded = unencoded;
+    m_lastWrite = Clock::now();
     m_thread = std::thread(
         [this, engine, standStill = std::move(standStill), inputsAnswer = std::move(inputsAnswer)] {
             run(engine, standStill, inputsAnswer);

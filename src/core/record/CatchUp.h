@@ -36,8 +36,7 @@ public:
     };
 
     CatchUp() = default;
-    // Ends the watch, without settling, and waits for its thread.
-    ~CatchUp();
+    ~CatchUp() { close(); }
     CatchUp(const CatchUp&) = delete;
     CatchUp& operator=(const CatchUp&) = delete;
 
@@ -61,6 +60,10 @@ public:
     End end() const;
     // How it stood still, once it has.
     Stand stand() const;
+    // Ends the watch, without settling, and waits for its thread (which may
+    // be asking a server that does not answer: the engine's thread closes
+    // it, not the recorder's); no watch starts after.
+    void close();
 
 private:
     using Clock = std::chrono::steady_clock;

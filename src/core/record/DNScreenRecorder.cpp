@@ -312,13 +312,11 @@ void trimToStop(const QString& path, double seconds)
                   .arg(path, problem));
 }
 
-// Low-level diagnostics go to the standard error stream, the reason also to the caller.
-bool reportNoSound(const QString& reason, QString* problem)
+// The name a recording took and wrote nothing under: ours, and empty.
+void releaseName(const QString& path)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(reason));
-    if (problem)
-        *problem = reason;
-    return false;
+    if (QFileInfo(path).size() == 0)
+        QFile::remove(path);
 }
 
 } // namespace
@@ -328,7 +326,7 @@ std::unique_ptr<DNScreenRecorder> DNScreenRecorder::create(QString* error)
     std::unique_ptr<DNScreenRecorder> recorder(new DNScreenRecorder);
     if (!recorder->createCaptureSession(error))
         return nullptr;
-    undoLeftoverRouting();
+    recorder->m_soundCalls.run([] { undoLeftoverRouting(); });
     return recorder;
 }
 
@@ -362,9 +360,14 @@ DNScreenRecorder::~DNScreenRecorder()
     if (m_worker.joinable())
         m_worker.join();
     m_catchUp.reset();
-    waitForSoundWork();
-    restoreSystemOutputDevice();
-    unloadVirtualDevice();
+    if (m_startWaits)
+        releaseName(*m_startWaits);
+    // Given back after the work asked before, on the sound server's line:
+    // the recorder's thread does not wait for a server that does not answer.
+    m_soundCalls.run([side = m_serverSide] {
+        side->restoreSystemOutputDevice();
+        side->unloadVirtualDevice();
+    });
 }
 
 void DNScreenRecorder::addCaptureVideoPreview()
@@ -398,24 +401,54 @@ void DNScreenRecorder::grabPreview()
     }
 }
 
-bool DNScreenRecorder::setAudioDevice(const QString& uniqueID, QString* problem)
+void DNScreenRecorder::setAudioDevice(const QString& uniqueID)
 {
-    m_audioSource.clear();
-    const bool reachable = PulseAudio::serverReachable();
-    m_systemAudioRecord = reachable && uniqueID == QLatin1String(kSystemAudioDeviceID);
-    if (!reachable)
-        return reportNoSound(kNoSoundServer, problem);
-    if (m_systemAudioRecord && virtualDeviceInstalled())
+    ++m_soundPreparations;
+    m_soundCalls.ask<SoundChoice>(
+        [side = m_serverSide, uniqueID] { return side->chooseInput(uniqueID); },
+        [this](const SoundChoice& choice) { soundChosen(choice); });
+}
+
+// On the sound server's line.
+DNScreenRecorder::SoundChoice DNScreenRecorder::ServerSide::chooseInput(const QString& uniqueID)
+{
+    SoundChoice choice;
+    if (uniqueID.isEmpty())
+        return choice;
+    if (!PulseAudio::serverReachable()) {
+        choice.problem = kNoSoundServer;
+        return choice;
+    }
+    choice.systemAudio = uniqueID == QLatin1String(kSystemAudioDeviceID);
+    if (choice.systemAudio && virtualDeviceInstalled())
         loadVirtualDevice(nullptr);
-    if (m_systemAudioRecord)
+    if (choice.systemAudio)
         initConnections();
     const AudioCaptureDevice device = audioCaptureDevice(uniqueID);
     if (device.source.isEmpty())
-        return reportNoSound(
-            QStringLiteral("can not add audio input device: no device \"%1\"").arg(uniqueID),
-            problem);
-    m_audioSource = device.source;
-    return true;
+        choice.problem
+            = QStringLiteral("can not add audio input device: no device \"%1\"").arg(uniqueID);
+    choice.source = device.source;
+    return choice;
+}
+
+// A start that waited for the sound goes on once the last choice is answered.
+void DNScreenRecorder::soundChosen(const SoundChoice& choice)
+{
+    --m_soundPreparations;
+    m_audioSource = choice.source;
+    m_systemAudioRecord = choice.systemAudio;
+    // Low-level diagnostics go to the standard error stream, the reason also to the caller.
+    if (!choice.problem.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(choice.problem));
+    emit audioDeviceSet(!choice.source.isEmpty(), choice.problem);
+    if (m_soundPreparations > 0 || !m_startWaits)
+        return;
+    const QString path = *std::exchange(m_startWaits, std::nullopt);
+    if (m_stopAsked.load() == Clock::time_point::max())
+        launch(path);
+    else
+        callOffStart(path);
 }
 
 void DNScreenRecorder::addDislayInputTocaptureSession(const QString& display, const QRect& cropRect)
@@ -469,26 +502,46 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         refuseStart();
         return false;
     }
-    const QStringList arguments = captureArguments(capturePlan(claimed));
-    m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
-    DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
     m_stopAsked = Clock::time_point::max();
-    m_catchUp = std::make_unique<CatchUp>();
-    m_runner = std::make_unique<ProcessRunner>();
-    m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate),
-                               withSound = !m_audioSource.isEmpty()] {
-        runCapture(arguments, claimed, frameRate, withSound);
-    });
+    if (isPreparingSound()) {
+        m_startWaits = claimed;
+        return true;
+    }
+    launch(claimed);
     return true;
 }
 
-// A start refused on the caller's thread, which already routed the sound
-// there: it is given back there before the refusal is told.
+void DNScreenRecorder::launch(const QString& path)
+{
+    const QStringList arguments = captureArguments(capturePlan(path));
+    m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
+    DNLog(QStringLiteral("The screen recorder runs: ") + shellCommandLine(m_lastCommand));
+    m_catchUp = std::make_unique<CatchUp>();
+    m_runner = std::make_unique<ProcessRunner>();
+    m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
+    m_worker = std::thread([this, arguments, path, frameRate = wholeFrameRate(m_framerate),
+                               withSound = !m_audioSource.isEmpty()] {
+        runCapture(arguments, path, frameRate, withSound);
+    });
+}
+
+// A stop that came while the start waited for the sound server: nothing was
+// recorded, and the name taken goes.
+void DNScreenRecorder::callOffStart(const QString& path)
+{
+    releaseName(path);
+    settle({ path, false,
+        QStringLiteral("it was stopped before it began, while the sound server had not yet "
+                       "answered for its sound, and nothing was recorded"),
+        0, 0 });
+}
+
+// A refused start gives back the sound a choice of the system's sound routed
+// (or is routing); the refusal is told at once.
 void DNScreenRecorder::refuseStart()
 {
-    restoreSystemOutputDevice();
     m_systemAudioRecord = false;
+    m_soundCalls.run([side = m_serverSide] { side->restoreSystemOutputDevice(); });
 }
 
 // On the worker thread: runs ffmpeg to its end, judges the file and hands the
@@ -521,6 +574,9 @@ void DNScreenRecorder::runCapture(
     });
     const ProcessRunner::Result run = m_runner->run(QStringLiteral("ffmpeg"), arguments);
     m_catchUp->settle(CatchUp::End::Ended);
+    // Its watch may be asking a sound server that does not answer: it is
+    // waited for here, not on the recorder's thread.
+    m_catchUp->close();
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const double recorded = progress.secondsAt(ended);
     trimToStop(path, progress.firstPicture ? recorded : std::numeric_limits<double>::infinity());
@@ -552,24 +608,28 @@ void DNScreenRecorder::finishRecording(DNRecordingResult result)
     m_worker.join();
     m_catchUp.reset();
     m_runner.reset();
-    // A recording that ended by itself (a full disk, a failed start) ends the
-    // routing as a stop would: the user must hear the system again.
+    settle(std::move(result));
+}
+
+// A recording that ended by itself (a full disk, a failed start) ends the
+// routing as a stop would: the user must hear the system again. The result
+// comes with the sound given back.
+void DNScreenRecorder::settle(DNRecordingResult result)
+{
     if (m_systemAudioRecord)
         giveSoundBack();
-    if (m_soundWork.joinable()) {
+    if (m_soundGivebacks > 0) {
         m_heldResult = std::move(result);
         return;
     }
     handOut(result);
 }
 
-void DNScreenRecorder::soundGivenBack(quint64 work)
+void DNScreenRecorder::soundGivenBack()
 {
-    if (work != m_soundWorks)
+    if (--m_soundGivebacks > 0 || !m_heldResult)
         return;
-    waitForSoundWork();
-    if (m_heldResult)
-        handOut(*std::exchange(m_heldResult, std::nullopt));
+    handOut(*std::exchange(m_heldResult, std::nullopt));
 }
 
 void DNScreenRecorder::handOut(const DNRecordingResult& result)
@@ -584,10 +644,10 @@ void DNScreenRecorder::handOut(const DNRecordingResult& result)
 
 void DNScreenRecorder::stopRecord()
 {
-    if (m_runner && m_stopAsked.load() == Clock::time_point::max()) {
-        const Clock::time_point now = Clock::now();
-        m_stopAsked = now;
-        endOnceWritten();
+    if ((m_runner || m_startWaits) && m_stopAsked.load() == Clock::time_point::max()) {
+        m_stopAsked = Clock::now();
+        if (m_runner)
+            endOnceWritten();
     }
     if (m_systemAudioRecord)
         giveSoundBack();

@@ -3,6 +3,7 @@
 // monitor is recorded, and a pass-through plays that monitor on the real
 // output. Everything changed is written down in the user defaults first, so
 // that a run that ends without undoing it (a crash) is undone by the next.
+// All of it runs on the sound server's line (SoundServerCalls).
 #include "record/DNScreenRecorder.h"
 
 #include "platform/UserDefaults.h"
@@ -48,6 +49,12 @@ bool hasSink(const QString& name)
         sinks.begin(), sinks.end(), [&name](const PulseDevice& sink) { return sink.name == name; });
 }
 
+// The virtual device is one of the server's sources.
+bool recordable()
+{
+    return !audioCaptureDevice(QLatin1String(kSystemAudioDeviceID)).source.isEmpty();
+}
+
 } // namespace
 
 bool DNScreenRecorder::virtualDeviceInstalled()
@@ -55,16 +62,41 @@ bool DNScreenRecorder::virtualDeviceInstalled()
     return UserDefaults::standard().boolValue(kInstalledKey);
 }
 
-bool DNScreenRecorder::installVirtualDevice(QString* error)
+VirtualDeviceState DNScreenRecorder::virtualDeviceState()
 {
-    if (!loadVirtualDevice(error))
-        return false;
-    UserDefaults::standard().setValue(kInstalledKey, true);
-    UserDefaults::standard().synchronize();
-    return true;
+    VirtualDeviceState state;
+    state.serverAnswers = PulseAudio::serverReachable();
+    state.recordable = state.serverAnswers && recordable();
+    return state;
 }
 
-bool DNScreenRecorder::loadVirtualDevice(QString* error)
+void DNScreenRecorder::installVirtualDevice(std::function<void(const VirtualDeviceState&)> done)
+{
+    m_soundCalls.ask<VirtualDeviceState>(
+        [side = m_serverSide] { return side->install(); }, std::move(done));
+}
+
+DNScreenRecorder::ServerSide::ServerSide() = default;
+
+// What it still holds was given back by the recorder's last piece of work.
+DNScreenRecorder::ServerSide::~ServerSide() = default;
+
+VirtualDeviceState DNScreenRecorder::ServerSide::install()
+{
+    VirtualDeviceState state;
+    state.serverAnswers = PulseAudio::serverReachable();
+    if (!state.serverAnswers || !loadVirtualDevice(&state.problem))
+        return state;
+    UserDefaults::standard().setValue(kInstalledKey, true);
+    UserDefaults::standard().synchronize();
+    state.recordable = recordable();
+    if (!state.recordable)
+        state.problem
+            = QStringLiteral("the sound server has no source \"%1.monitor\"").arg(virtualSink());
+    return state;
+}
+
+bool DNScreenRecorder::ServerSide::loadVirtualDevice(QString* error)
 {
     if (hasSink(virtualSink()))
         return true;
@@ -72,25 +104,25 @@ bool DNScreenRecorder::loadVirtualDevice(QString* error)
         { QStringLiteral("sink_name=") + virtualSink() }, error);
     if (!module)
         return false;
-    m_virtualDeviceModule = module;
+    virtualDeviceModule = module;
     return true;
 }
 
 // Only the module this recorder loaded, and only while it is still that one
 // (a restarted server hands its index to another).
-void DNScreenRecorder::unloadVirtualDevice()
+void DNScreenRecorder::ServerSide::unloadVirtualDevice()
 {
-    if (!m_virtualDeviceModule)
+    if (!virtualDeviceModule)
         return;
     const std::vector<PulseModule> modules = PulseAudio::modules();
-    const bool stillOurs = std::any_of(modules.begin(), modules.end(),
-        [index = *m_virtualDeviceModule](const PulseModule& module) {
+    const bool stillOurs = std::any_of(
+        modules.begin(), modules.end(), [index = *virtualDeviceModule](const PulseModule& module) {
             return module.index == index && module.name == QLatin1String("module-null-sink")
                 && module.argument.contains(QStringLiteral("sink_name=") + virtualSink());
         });
     if (stillOurs)
-        PulseAudio::unloadModule(*m_virtualDeviceModule);
-    m_virtualDeviceModule.reset();
+        PulseAudio::unloadModule(*virtualDeviceModule);
+    virtualDeviceModule.reset();
 }
 
 float DNScreenRecorder::virtualDeviceVolume(float left, float right)
@@ -102,7 +134,7 @@ float DNScreenRecorder::virtualDeviceVolume(float left, float right)
 // The output the user listens to. The virtual device itself is never taken
 // for it (its monitor would loop into itself): when it is the default
 // already, the first other sink stands in.
-std::optional<QString> DNScreenRecorder::realOutputSink() const
+std::optional<QString> DNScreenRecorder::realOutputSink()
 {
     const std::optional<QString> current = PulseAudio::defaultSink();
     if (current && *current != virtualSink())
@@ -114,9 +146,9 @@ std::optional<QString> DNScreenRecorder::realOutputSink() const
     return std::nullopt;
 }
 
-void DNScreenRecorder::initConnections()
+void DNScreenRecorder::ServerSide::initConnections()
 {
-    if (m_routing)
+    if (routing)
         return;
     // A routing a silent server kept from being undone is undone first.
     undoLeftoverRouting();
@@ -134,11 +166,11 @@ void DNScreenRecorder::initConnections()
         restoreSystemOutputDevice();
 }
 
-bool DNScreenRecorder::routeInto(const QString& realSink)
+bool DNScreenRecorder::ServerSide::routeInto(const QString& realSink)
 {
     const AudioDevice output(realSink, false);
-    m_routing = Routing { realSink, output.mChannelVolumes, std::nullopt };
-    storeRouting(*m_routing);
+    routing = Routing { realSink, output.mChannelVolumes, std::nullopt };
+    storeRouting(*routing);
     const std::vector<quint32>& volumes = output.mChannelVolumes;
     const float left = volumes.empty() ? 0.0f : scalarOf(volumes.front());
     const float right = volumes.size() > 1 ? scalarOf(volumes[1]) : left;
@@ -149,56 +181,35 @@ bool DNScreenRecorder::routeInto(const QString& realSink)
     mEngine = std::make_unique<AudioPassThrough>(virtualSink(), realSink);
     if (!mEngine->Start())
         return false;
-    m_routing->loopbackModule = mEngine->moduleIndex();
-    storeRouting(*m_routing);
+    routing->loopbackModule = mEngine->moduleIndex();
+    storeRouting(*routing);
     const QString failure = PulseAudio::setDefaultSink(virtualSink());
     if (!failure.isEmpty())
         complain(QStringLiteral("cannot make the virtual sound device the default: ") + failure);
     return failure.isEmpty();
 }
 
-// The routing to undo, the pass-through's loopback with it, taken from the
-// recorder: it is undone once, on whichever thread.
-std::optional<DNScreenRecorder::Routing> DNScreenRecorder::takeRouting()
+// The routing is undone once, the pass-through's loopback with it.
+int DNScreenRecorder::ServerSide::restoreSystemOutputDevice()
 {
-    if (!m_routing)
-        return std::nullopt;
-    Routing routing = *std::exchange(m_routing, std::nullopt);
+    if (!routing)
+        return 0;
+    Routing undone = *std::exchange(routing, std::nullopt);
     if (mEngine)
-        routing.loopbackModule = mEngine->release();
+        undone.loopbackModule = mEngine->release();
     mEngine.reset();
-    return routing;
+    return undoRouting(undone);
 }
 
-int DNScreenRecorder::restoreSystemOutputDevice()
-{
-    const std::optional<Routing> routing = takeRouting();
-    return routing ? undoRouting(*routing) : 0;
-}
-
-// The calls to the server run on a thread of their own, so that the window's
-// thread never waits on a server that does not answer; the result of the
-// recording waits for them (soundGivenBack), so that it comes with the sound
-// given back.
+// On the sound server's line, so that the window's thread never waits on a
+// server that does not answer; the result of the recording waits for it
+// (soundGivenBack), so that it comes with the sound given back.
 void DNScreenRecorder::giveSoundBack()
 {
     m_systemAudioRecord = false;
-    const std::optional<Routing> routing = takeRouting();
-    if (!routing)
-        return;
-    waitForSoundWork();
-    const quint64 work = ++m_soundWorks;
-    m_soundWork = std::thread([this, routing = *routing, work] {
-        undoRouting(routing);
-        QMetaObject::invokeMethod(
-            this, [this, work] { soundGivenBack(work); }, Qt::QueuedConnection);
-    });
-}
-
-void DNScreenRecorder::waitForSoundWork()
-{
-    if (m_soundWork.joinable())
-        m_soundWork.join();
+    ++m_soundGivebacks;
+    m_soundCalls.ask<int>([side = m_serverSide] { return side->restoreSystemOutputDevice(); },
+        [this](const int&) { soundGivenBack(); });
 }
 
 // A server that does not answer keeps the routing written down, and the next

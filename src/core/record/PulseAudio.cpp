@@ -18,6 +18,11 @@ using namespace std::chrono_literals;
 // never does (pactl itself waits 30 s for it).
 std::atomic<std::chrono::milliseconds> answerLimitNow { 5000ms };
 
+// The OneWait pieces open on this thread, and whether the server has left a
+// call of theirs unanswered.
+thread_local int openPieces = 0;
+thread_local bool pieceUnanswered = false;
+
 struct PactlAnswer {
     bool succeeded = false;
     QByteArray output;
@@ -27,6 +32,14 @@ struct PactlAnswer {
 PactlAnswer runPactl(const QStringList& arguments)
 {
     PactlAnswer answer;
+    const std::chrono::milliseconds limit = PulseAudio::answerLimit();
+    if (openPieces > 0 && pieceUnanswered) {
+        answer.complaint = QStringLiteral("pactl %1 was not run: the sound server had not "
+                                          "answered a call before it within %2 s")
+                               .arg(arguments.value(0))
+                               .arg(double(limit.count()) / 1000.0);
+        return answer;
+    }
     ProcessRunner runner;
     runner.setStdoutHandler([&answer](const QString& line) {
         answer.output += line.toUtf8();
@@ -35,7 +48,6 @@ PactlAnswer runPactl(const QStringList& arguments)
     runner.setStderrHandler([&answer](const QString& line) { answer.complaint = line; });
     // pactl only waits on the server: nothing is lost by killing it.
     runner.setGentleStop({ SIGKILL, {} }, 1000ms);
-    const std::chrono::milliseconds limit = PulseAudio::answerLimit();
     ProcessRunner::Result result;
     {
         const RunDeadline deadline(limit, [&runner] { runner.stop(); });
@@ -43,6 +55,7 @@ PactlAnswer runPactl(const QStringList& arguments)
     }
     // Only the deadline stops it.
     const bool unanswered = result.stopped;
+    pieceUnanswered = pieceUnanswered || unanswered;
     answer.succeeded = result.succeeded() && !unanswered;
     if (!result.started)
         answer.complaint = result.error;
@@ -100,6 +113,17 @@ std::chrono::milliseconds answerLimit()
 void setAnswerLimit(std::chrono::milliseconds limit)
 {
     answerLimitNow = limit;
+}
+
+OneWait::OneWait()
+{
+    if (openPieces++ == 0)
+        pieceUnanswered = false;
+}
+
+OneWait::~OneWait()
+{
+    --openPieces;
 }
 
 bool serverReachable()

@@ -40,6 +40,18 @@ constexpr quint32 kNormalVolume = 65536;
 std::chrono::milliseconds answerLimit();
 void setAnswerLimit(std::chrono::milliseconds limit);
 
+// One piece of work of several calls on this thread, for as long as the
+// object lives: once the server has not answered one of them, the others
+// fail at once as unanswered (a server that has not answered one call does
+// not answer the next), so that the piece costs one wait, not one a call.
+class OneWait {
+public:
+    OneWait();
+    ~OneWait();
+    OneWait(const OneWait&) = delete;
+    OneWait& operator=(const OneWait&) = delete;
+};
+
 // Whether a server answers (and pactl is installed).
 bool serverReachable();
 // The default sink's name, or nothing when it cannot be read.

@@ -165,6 +165,11 @@ bool DNSRWindowController::createCaptureRecorder()
         return false;
     }
     m_screenRecorder->setDelegate(this);
+    connect(m_screenRecorder.get(), &DNScreenRecorder::audioDeviceSet, this,
+        [](bool hasSound, const QString& problem) {
+            if (!hasSound && !problem.isEmpty())
+                DNLog(QStringLiteral("The screen recording has no sound: %1").arg(problem));
+        });
     connect(m_screenRecorder.get(), &DNScreenRecorder::previewFrameReady, this,
         [this](const QImage& picture) {
             m_captureView->setPixmap(QPixmap::fromImage(picture).scaled(
@@ -259,7 +264,10 @@ void DNSRWindowController::readyStartRecording()
         = DNUniqueFilePath(folder, recordingFileName(kFilePrefix, m_timings.now()), 0);
     m_screenRecorder->setSessionPreset(sessionPresetAtIndex(m_setting.sessionPresetIndex()));
     m_screenRecorder->setMaxScreenInputFramerate(float(m_setting.maxFramerate()));
-    applyAudioDevice();
+    // Set at every start, "None" included: the session must not keep the
+    // input of an earlier recording when the user asked for no sound. The
+    // recording starts once the sound server has answered for it.
+    m_screenRecorder->setAudioDevice(m_selectedAudioDevUniqueID);
     QString problem;
     if (!m_screenRecorder->startRecord(path, &problem)) {
         leaveRecordingState();
@@ -273,20 +281,15 @@ void DNSRWindowController::readyStartRecording()
     timerCallback_updateDuration();
 }
 
-void DNSRWindowController::applyAudioDevice()
-{
-    // Set at every start, "None" included: the session must not keep the
-    // input of an earlier recording when the user asked for no sound.
-    QString problem;
-    const bool hasSound = m_screenRecorder->setAudioDevice(m_selectedAudioDevUniqueID, &problem);
-    if (!hasSound && !m_selectedAudioDevUniqueID.isEmpty())
-        DNLog(QStringLiteral("The screen recording has no sound: %1").arg(problem));
-}
-
+// The time counts from when the recording has its sound and starts.
 void DNSRWindowController::timerCallback_updateDuration()
 {
+    const bool preparing = m_screenRecorder && m_screenRecorder->isPreparingSound();
+    if (preparing)
+        m_dateOfStartRecording = m_timings.now();
     const qint64 seconds = m_dateOfStartRecording.secsTo(m_timings.now());
-    const QString text = DNTimeStringFromSeconds(int(seconds));
+    const QString text
+        = preparing ? tr("Preparing the sound...") : DNTimeStringFromSeconds(int(seconds));
     m_recordDurationField->setText(text);
     if (m_statusBarItem)
         m_statusBarItem->setElapsedText(text);

@@ -2,8 +2,10 @@
 
 #include "common/NXAppPluginProtocol.h"
 #include "common/NXDialogs.h"
+#include "record/AudioDevice.h"
 #include "record/DNCountDown.h"
 #include "record/DNScreenRecorder.h"
+#include "record/SoundServerCalls.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -84,6 +86,9 @@ public:
     QRect recordRegion() const { return m_recordRegion; }
     QStringList recordFiles() const { return m_recordFiles; }
     QString selectedAudioDevUniqueID() const { return m_selectedAudioDevUniqueID; }
+    // From a choice in the audio menu that asks the sound server (the
+    // system's sound) until it is taken or turned down.
+    bool isChoosingAudioDevice() const { return m_audioChoicePending; }
     DNCountDown* countdown() const { return m_countdown; }
     DNAreaSelectWindow* screenAreaSelector() const { return m_screenAreaSelector.get(); }
     DNRecordFrame* recordFrame() const { return m_recordFrame.get(); }
@@ -106,7 +111,6 @@ private:
     void recordWholeScreen();
     void onCountdownFinished();
     void readyStartRecording();
-    void applyAudioDevice();
     // The window's side of a recording's end: timer, tray, frame, state 0.
     void leaveRecordingState();
     void updateStartButtonImage();
@@ -117,8 +121,13 @@ private:
     void buildSettingPannel();
     void initializeSettings();
     void buildAudioDeviceMenu();
+    void fillAudioDeviceMenu();
     void onAudioDeviceChanged(int index);
-    bool installVirtualDevice();
+    void virtualDeviceAnswered(quint64 choice, const VirtualDeviceState& state);
+    void offerVirtualDevice(quint64 choice);
+    void installVirtualDevice(quint64 choice, bool offerOnFailure);
+    void takeAudioChoice(quint64 choice, const QString& uniqueID);
+    void turnDownAudioChoice(quint64 choice);
     void onBrowseOutputFolder();
 
     DNScreenRecorderSetting& m_setting;
@@ -141,6 +150,14 @@ private:
     QStringList m_filesToConvert;
     std::unique_ptr<DNAreaSelectWindow> m_screenAreaSelector;
     QString m_selectedAudioDevUniqueID;
+    // The sound server is asked for the audio menu's devices and the
+    // virtual device off this thread; the menu shows what it last answered.
+    SoundServerCalls m_soundCalls { this };
+    std::vector<AudioCaptureDevice> m_audioDevices;
+    bool m_askingAudioDevices = false;
+    // Numbered: only the answer to the latest choice counts.
+    quint64 m_audioChoices = 0;
+    bool m_audioChoicePending = false;
     int m_recorderState = Idle;
     QPointer<DNCountDown> m_countdown;
 

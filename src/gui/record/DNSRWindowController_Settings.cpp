@@ -12,6 +12,8 @@
 #include <QSlider>
 #include <QSpinBox>
 
+#include <utility>
+
 namespace {
 
 constexpr int kPresetCount = 3;
@@ -72,7 +74,24 @@ void DNSRWindowController::initializeSettings()
     panel->openRecordMovie->setChecked(m_setting.openRecordMovie());
 }
 
+// Filled at once with the devices the sound server last answered, and again
+// when it answers anew: the window does not wait on a server that does not.
 void DNSRWindowController::buildAudioDeviceMenu()
+{
+    fillAudioDeviceMenu();
+    if (std::exchange(m_askingAudioDevices, true))
+        return;
+    m_soundCalls.ask<std::vector<AudioCaptureDevice>>([] { return audioCaptureDevices(); },
+        [this](const std::vector<AudioCaptureDevice>& devices) {
+            m_askingAudioDevices = false;
+            if (devices == m_audioDevices)
+                return;
+            m_audioDevices = devices;
+            fillAudioDeviceMenu();
+        });
+}
+
+void DNSRWindowController::fillAudioDeviceMenu()
 {
     QComboBox* menu = m_settingPannel->audioDevices;
     const QSignalBlocker quiet(menu);
@@ -82,7 +101,7 @@ void DNSRWindowController::buildAudioDeviceMenu()
     menu->addItem(tr("System Sound"), QString(kSystemAudioDeviceID));
     menu->insertSeparator(menu->count());
     int selected = -1;
-    for (const AudioCaptureDevice& device : audioCaptureDevices()) {
+    for (const AudioCaptureDevice& device : m_audioDevices) {
         if (device.uniqueID == QLatin1String(kSystemAudioDeviceID))
             continue;
         menu->addItem(device.localizedName, device.uniqueID);
@@ -94,38 +113,97 @@ void DNSRWindowController::buildAudioDeviceMenu()
     menu->setCurrentIndex(std::max(selected, 0));
 }
 
+// The system's sound needs the virtual device: the sound server is asked
+// whether it has it, and the choice is taken once it has answered.
 void DNSRWindowController::onAudioDeviceChanged(int index)
 {
     const QString uniqueID = m_settingPannel->audioDevices->itemData(index).toString();
-    const bool virtualDevice = uniqueID == QLatin1String(kSystemAudioDeviceID);
-    const bool missing = virtualDevice && audioCaptureDevice(uniqueID).source.isEmpty();
-    // Installed before: it is only loaded into this run of the sound server.
-    if (missing && !(DNScreenRecorder::virtualDeviceInstalled() && installVirtualDevice())) {
-        const NXAlertAnswer answer = m_dialogs.runAlert(this,
-            { tr("Add-on required to record the system audio"),
-                tr("In order to record system audio, we need install an additional audio "
-                   "recording driver."),
-                { tr("Install"), tr("Cancel") }, {} });
-        if (answer.button != 0 || !installVirtualDevice()) {
-            buildAudioDeviceMenu();
-            return;
-        }
+    const quint64 choice = ++m_audioChoices;
+    if (uniqueID != QLatin1String(kSystemAudioDeviceID)) {
+        takeAudioChoice(choice, uniqueID);
+        return;
     }
+    m_audioChoicePending = true;
+    m_soundCalls.ask<VirtualDeviceState>([] { return DNScreenRecorder::virtualDeviceState(); },
+        [this, choice](const VirtualDeviceState& state) {
+            // Installed before: it is only loaded into this run of the sound server.
+            if (state.serverAnswers && !state.recordable
+                && DNScreenRecorder::virtualDeviceInstalled())
+                installVirtualDevice(choice, true);
+            else
+                virtualDeviceAnswered(choice, state);
+        });
+}
+
+void DNSRWindowController::virtualDeviceAnswered(quint64 choice, const VirtualDeviceState& state)
+{
+    if (choice != m_audioChoices)
+        return;
+    if (state.recordable) {
+        takeAudioChoice(choice, QString(kSystemAudioDeviceID));
+        return;
+    }
+    if (!state.serverAnswers) {
+        m_dialogs.runAlert(
+            this, { tr("No sound server found: recording video only."), {}, { tr("OK") }, {} });
+        turnDownAudioChoice(choice);
+        return;
+    }
+    offerVirtualDevice(choice);
+}
+
+void DNSRWindowController::offerVirtualDevice(quint64 choice)
+{
+    const NXAlertAnswer answer = m_dialogs.runAlert(this,
+        { tr("Add-on required to record the system audio"),
+            tr("In order to record system audio, we need install an additional audio "
+               "recording driver."),
+            { tr("Install"), tr("Cancel") }, {} });
+    if (answer.button != 0) {
+        turnDownAudioChoice(choice);
+        return;
+    }
+    installVirtualDevice(choice, false);
+}
+
+// A device that could not be loaded is offered to the user once, when it was
+// installed before and is only missing from this run of the server.
+void DNSRWindowController::installVirtualDevice(quint64 choice, bool offerOnFailure)
+{
+    if (!m_screenRecorder) {
+        turnDownAudioChoice(choice);
+        return;
+    }
+    m_screenRecorder->installVirtualDevice([this, choice, offerOnFailure](
+                                               const VirtualDeviceState& state) {
+        if (choice != m_audioChoices)
+            return;
+        if (state.serverAnswers && !state.recordable) {
+            DNLog(QStringLiteral("The system sound device cannot be added: %1").arg(state.problem));
+            if (!offerOnFailure) {
+                turnDownAudioChoice(choice);
+                return;
+            }
+        }
+        virtualDeviceAnswered(choice, state);
+    });
+}
+
+void DNSRWindowController::takeAudioChoice(quint64 choice, const QString& uniqueID)
+{
+    if (choice != m_audioChoices)
+        return;
+    m_audioChoicePending = false;
     m_selectedAudioDevUniqueID = uniqueID;
 }
 
-bool DNSRWindowController::installVirtualDevice()
+// The menu shows the earlier choice again.
+void DNSRWindowController::turnDownAudioChoice(quint64 choice)
 {
-    if (!PulseAudio::serverReachable()) {
-        m_dialogs.runAlert(
-            this, { tr("No sound server found: recording video only."), {}, { tr("OK") }, {} });
-        return false;
-    }
-    QString error;
-    const bool loaded = m_screenRecorder && m_screenRecorder->installVirtualDevice(&error);
-    if (!loaded)
-        DNLog(QStringLiteral("The system sound device cannot be added: %1").arg(error));
-    return loaded && !audioCaptureDevice(kSystemAudioDeviceID).source.isEmpty();
+    if (choice != m_audioChoices)
+        return;
+    m_audioChoicePending = false;
+    buildAudioDeviceMenu();
 }
 
 void DNSRWindowController::onBrowseOutputFolder()

@@ -39,6 +39,8 @@ namespace {
 
 const QSize kPreviewSize(480, 360);
 const QString kNoSoundServer = QStringLiteral("No sound server found: recording video only.");
+const QString kAskingForMicrophones
+    = QStringLiteral("Asking the sound server for its microphones...");
 
 } // namespace
 
@@ -159,16 +161,12 @@ QWidget* NXCameraRecorderController::buildSettings()
 
 void NXCameraRecorderController::prepareForRecording()
 {
+    m_status->setText(kAskingForMicrophones);
     refreshDevices();
     if (!m_videoDevices.empty())
         setSelectedVideoDevice(m_videoDevices.back());
-    if (!m_audioDevices.empty())
-        setSelectedAudioDevice(m_audioDevices.back());
     if (m_devices.watchDevices)
         watchDevices();
-    // Ready only now: the engine starts once, with both devices chosen.
-    m_ready = true;
-    restartSession();
     updateStartAndStop();
 }
 
@@ -190,27 +188,66 @@ void NXCameraRecorderController::watchDevices()
     m_soundServerEvents->start(QStringLiteral("pactl"), { QStringLiteral("subscribe") });
 }
 
+// The cameras at once, the microphones when the sound server answers.
 void NXCameraRecorderController::refreshDevices()
 {
     m_videoDevices = m_devices.cameras();
-    m_audioDevices = m_devices.microphones();
     const auto listedCamera = [this] {
         return std::any_of(
             m_videoDevices.begin(), m_videoDevices.end(), [this](const CameraDevice& camera) {
                 return camera.uniqueID == m_selectedVideoDevice->uniqueID;
             });
     };
-    const auto listedMicrophone = [this] {
-        return std::any_of(m_audioDevices.begin(), m_audioDevices.end(),
+    if (m_selectedVideoDevice && !listedCamera())
+        setSelectedVideoDevice(std::nullopt);
+    fillDeviceMenus();
+    askForMicrophones();
+}
+
+// One question at a time; a change meanwhile asks again after its answer.
+void NXCameraRecorderController::askForMicrophones()
+{
+    if (std::exchange(m_askingMicrophones, true)) {
+        m_microphonesAgain = true;
+        return;
+    }
+    m_soundCalls.ask<MicrophoneList>(
+        [microphones = m_devices.microphones] {
+            MicrophoneList list;
+            list.serverAnswers = PulseAudio::serverReachable();
+            if (list.serverAnswers)
+                list.devices = microphones();
+            return list;
+        },
+        [this](const MicrophoneList& list) { microphonesAnswered(list); });
+}
+
+void NXCameraRecorderController::microphonesAnswered(const MicrophoneList& list)
+{
+    m_askingMicrophones = false;
+    if (m_shuttingDown)
+        return;
+    m_soundServerAnswers = list.serverAnswers;
+    m_audioDevices = list.devices;
+    if (!m_ready) {
+        if (m_status->text() == kAskingForMicrophones)
+            m_status->clear();
+        if (!m_audioDevices.empty())
+            setSelectedAudioDevice(m_audioDevices.back());
+        // Ready only now: the engine starts once, with both devices chosen.
+        m_ready = true;
+        restartSession();
+    }
+    const bool listed = m_selectedAudioDevice
+        && std::any_of(m_audioDevices.begin(), m_audioDevices.end(),
             [this](const AudioCaptureDevice& microphone) {
                 return microphone.uniqueID == m_selectedAudioDevice->uniqueID;
             });
-    };
-    if (m_selectedVideoDevice && !listedCamera())
-        setSelectedVideoDevice(std::nullopt);
-    if (m_selectedAudioDevice && !listedMicrophone())
+    if (m_selectedAudioDevice && !listed)
         setSelectedAudioDevice(std::nullopt);
     fillDeviceMenus();
+    if (std::exchange(m_microphonesAgain, false))
+        askForMicrophones();
 }
 
 void NXCameraRecorderController::fillDeviceMenus()
@@ -230,12 +267,15 @@ void NXCameraRecorderController::fillDeviceMenus()
     }
     const bool cameraHasSound = m_selectedVideoDevice && m_selectedVideoDevice->hasSound;
     m_microphoneMenu->setEnabled(!cameraHasSound);
-    if (m_videoDevices.empty() && m_audioDevices.empty())
-        m_status->setText(tr("No camera and no microphone found."));
-    else if (m_videoDevices.empty())
-        m_status->setText(tr("No camera found."));
-    else if (m_audioDevices.empty() && !cameraHasSound && !PulseAudio::serverReachable())
-        m_status->setText(kNoSoundServer);
+    // Until the sound server has answered, no microphone is known to be missing.
+    if (m_ready) {
+        if (m_videoDevices.empty() && m_audioDevices.empty())
+            m_status->setText(tr("No camera and no microphone found."));
+        else if (m_videoDevices.empty())
+            m_status->setText(tr("No camera found."));
+        else if (m_audioDevices.empty() && !cameraHasSound && !m_soundServerAnswers)
+            m_status->setText(kNoSoundServer);
+    }
     updateStartAndStop();
 }
 
@@ -278,10 +318,12 @@ void NXCameraRecorderController::restartSession()
     plan.camera = *m_selectedVideoDevice;
     plan.microphoneSource = m_selectedAudioDevice ? m_selectedAudioDevice->source : QString();
     plan.previewSize = kPreviewSize;
-    if ((plan.camera.hasSound || !plan.microphoneSource.isEmpty()) && PulseAudio::serverReachable())
+    // As the server last answered: the window does not wait on it here.
+    if ((plan.camera.hasSound || !plan.microphoneSource.isEmpty()) && m_soundServerAnswers)
         plan.soundPreviewStream = kFilePrefix + QStringLiteral(" preview ")
             + QString::number(QCoreApplication::applicationPid());
     m_previewVolumeApplied = false;
+    ++m_previewSessions;
     QString error;
     if (!m_session.start(plan, &error))
         m_status->setText(error);
@@ -299,14 +341,27 @@ void NXCameraRecorderController::setAudioPreviewVolume(double volume)
     applyPreviewVolume();
 }
 
+// One call at a time: a change meanwhile applies the latest volume after it.
 void NXCameraRecorderController::applyPreviewVolume()
 {
     const QString stream = m_session.plan().soundPreviewStream;
     if (stream.isEmpty() || !m_session.isRunning())
         return;
-    const double volume = std::max(0.0, m_setting.volume()) * PulseAudio::kNormalVolume;
-    m_previewVolumeApplied
-        = PulseAudio::setStreamVolume(stream, quint32(std::lround(volume))).isEmpty();
+    if (std::exchange(m_settingPreviewVolume, true)) {
+        m_previewVolumeAgain = true;
+        return;
+    }
+    const auto volume = quint32(
+        std::lround(std::max(0.0, m_setting.volume()) * double(PulseAudio::kNormalVolume)));
+    m_soundCalls.ask<bool>(
+        [stream, volume] { return PulseAudio::setStreamVolume(stream, volume).isEmpty(); },
+        [this, session = m_previewSessions](const bool& applied) {
+            m_settingPreviewVolume = false;
+            if (session == m_previewSessions)
+                m_previewVolumeApplied = applied;
+            if (std::exchange(m_previewVolumeAgain, false))
+                applyPreviewVolume();
+        });
 }
 
 void NXCameraRecorderController::showPreviewFrame(const QImage& picture)
@@ -335,6 +390,7 @@ void NXCameraRecorderController::setRecording()
         plan.maximumSize = m_maximumSize;
     m_timeRecordView->setTimeSeconds(0);
     m_previewVolumeApplied = false;
+    ++m_previewSessions;
     QString error;
     if (!m_session.start(plan, &error)) {
         QFile::remove(temporary);

@@ -5,6 +5,7 @@
 #include "record/AudioDevice.h"
 #include "record/CameraSession.h"
 #include "record/RecordedFile.h"
+#include "record/SoundServerCalls.h"
 
 #include <QDateTime>
 #include <QWidget>
@@ -25,7 +26,8 @@ class QLabel;
 class QProcess;
 class QPushButton;
 
-// Where the window finds cameras and microphones; tests give stand-ins.
+// Where the window finds cameras and microphones; tests give stand-ins. The
+// microphones are asked for on the sound server's line (SoundServerCalls).
 struct NXCameraDeviceSource {
     std::function<std::vector<CameraDevice>()> cameras = [] { return cameraDevices(); };
     std::function<std::vector<AudioCaptureDevice>()> microphones
@@ -52,8 +54,12 @@ public:
     ~NXCameraRecorderController() override;
 
     void getReadyToRecord() { prepareForRecording(); }
+    // The cameras at once; the microphones, and with them the preview, once
+    // the sound server has answered for them: the window says it asks.
     void prepareForRecording();
     void refreshDevices();
+    // The devices are known and the preview runs (when there is a camera).
+    bool isReady() const { return m_ready; }
     void setSelectedVideoDevice(const std::optional<CameraDevice>& camera);
     // Refused while the camera brings its own sound.
     void setSelectedAudioDevice(const std::optional<AudioCaptureDevice>& microphone);
@@ -63,7 +69,7 @@ public:
     void setRecording();
     void setResolutions(const QSize& maximumSize);
     // The volume (0 to 1) at which the sound being taken plays, kept in the
-    // setting; both apply it to the playing sound.
+    // setting; both apply it to the playing sound, on the sound server's line.
     double audioPreviewVolume();
     void setAudioPreviewVolume(double volume);
     QStringList fileListNeedToConvert() override;
@@ -112,9 +118,17 @@ private:
         QString folder;
     };
 
+    // What the sound server answered for its microphones.
+    struct MicrophoneList {
+        bool serverAnswers = false;
+        std::vector<AudioCaptureDevice> devices;
+    };
+
     void buildWindow();
     QWidget* buildSettings();
     void watchDevices();
+    void askForMicrophones();
+    void microphonesAnswered(const MicrophoneList& list);
     void fillDeviceMenus();
     void restartSession();
     void applyPreviewVolume();
@@ -140,8 +154,18 @@ private:
     SessionEnd m_lastEnd;
     bool m_ready = false;
     // The sound server knows the preview stream only some time after the
-    // start; until then each level report tries again.
+    // start; until then each level report tries again, one call at a time.
     bool m_previewVolumeApplied = false;
+    bool m_settingPreviewVolume = false;
+    bool m_previewVolumeAgain = false;
+    // Each session's preview stream has the same name: an answer for an
+    // earlier one's says nothing of the running one's.
+    quint64 m_previewSessions = 0;
+    SoundServerCalls m_soundCalls { this };
+    // As the server last answered for its microphones.
+    bool m_soundServerAnswers = false;
+    bool m_askingMicrophones = false;
+    bool m_microphonesAgain = false;
     bool m_shuttingDown = false;
     std::vector<CameraDevice> m_videoDevices;
     std::vector<AudioCaptureDevice> m_audioDevices;

@@ -7,6 +7,7 @@
 #include "record/AudioDevice.h"
 #include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
+#include "record/SoundServerCalls.h"
 #include "services/OutputPublishing.h"
 #include "support/RecordingStage.h"
 #include "support/RunFfmpeg.h"
@@ -153,6 +154,30 @@ protected:
         recorder = DNScreenRecorder::create(&error);
         ASSERT_TRUE(recorder) << error.toStdString();
         recorder->setDelegate(&keeper);
+        ASSERT_TRUE(SoundServerCalls::waitUntilDone(kEndLimit));
+    }
+    void TearDown() override
+    {
+        // What the recorder gives back at its end goes to the server it used.
+        recorder.reset();
+        EXPECT_TRUE(SoundServerCalls::waitUntilDone(kEndLimit));
+    }
+
+    // The sound input, once the sound server has answered for it: whether
+    // the recording will have sound, and why not.
+    bool chooseSound(const QString& uniqueID, QString* problem = nullptr)
+    {
+        std::optional<bool> hasSound;
+        const QMetaObject::Connection answered = QObject::connect(
+            recorder.get(), &DNScreenRecorder::audioDeviceSet, [&](bool has, const QString& why) {
+                hasSound = has;
+                if (problem)
+                    *problem = why;
+            });
+        recorder->setAudioDevice(uniqueID);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return hasSound.has_value(); }, 60000));
+        QObject::disconnect(answered);
+        return hasSound.value_or(false);
     }
 
     // Records for `seconds` from the first picture by the clock (the time
@@ -232,7 +257,7 @@ TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
     PrivateSoundServer::pactl({ "set-sink-volume", "speakers", "19661", "32768" });
     const QString volumesBefore = speakerVolumes();
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(101, 99, 641, 361));
-    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    ASSERT_TRUE(chooseSound(kSystemAudioDeviceID));
     // Started once routed: a stream the server moves keeps its old delay for a while.
     QProcess* const tone = display->play({ "-nodisp", "-f", "lavfi", "-i", "sine=f=1000" });
     ASSERT_TRUE(tone);
@@ -272,11 +297,12 @@ TEST_F(RecordingSession, SystemSoundIsRecordedHeardAndGivenBack)
 
 TEST_F(RecordingSession, ARegionOffTheScreenIsRefusedAndTheSoundGivenBack)
 {
-    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    ASSERT_TRUE(chooseSound(kSystemAudioDeviceID));
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(1800, 1000, 400, 300));
     QString problem;
     EXPECT_FALSE(recorder->startRecord(folder.filePath("off.mov"), &problem));
     EXPECT_TRUE(problem.contains("does not lie on the 1920x1080 screen")) << problem.toStdString();
+    ASSERT_TRUE(SoundServerCalls::waitUntilDone(kEndLimit));
     EXPECT_EQ(defaultSink(), "speakers");
     EXPECT_FALSE(QFile::exists(folder.filePath("off.mov")));
 }
@@ -284,7 +310,7 @@ TEST_F(RecordingSession, ARegionOffTheScreenIsRefusedAndTheSoundGivenBack)
 TEST_F(RecordingSession, MicrophoneIsRecorded)
 {
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
-    ASSERT_TRUE(recorder->setAudioDevice("microphone"));
+    ASSERT_TRUE(chooseSound("microphone"));
     const QString path = folder.filePath("microphone.mov");
     const DNRecordingResult result = record(path, 1.0);
     EXPECT_TRUE(result.succeeded) << result.reason.toStdString();
@@ -314,7 +340,7 @@ TEST_F(RecordingSession, WithoutASoundServerVideoIsRecorded)
     PrivateSoundServer::pointAtNoServer();
     EXPECT_TRUE(audioCaptureDevices().empty());
     QString problem;
-    EXPECT_FALSE(recorder->setAudioDevice(kSystemAudioDeviceID, &problem));
+    EXPECT_FALSE(chooseSound(kSystemAudioDeviceID, &problem));
     EXPECT_EQ(problem, "No sound server found: recording video only.");
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
     const QString path = folder.filePath("video only.mov");
@@ -402,7 +428,7 @@ TEST_F(RecordingSession, AFullDiskFailsWithItsReasonAndGivesTheSoundBack)
         QMetaObject::Connection filling;
         if (row.withSound) {
             fillUp(mountPoint + "/filler", 1000 * 1024);
-            ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+            ASSERT_TRUE(chooseSound(kSystemAudioDeviceID));
         } else {
             // Once the first fragment is written; the last waits for the stop.
             filling = QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress,
@@ -867,7 +893,7 @@ TEST_F(RecordingSession, ASoundServerThatDiesIsSaid)
         SCOPED_TRACE(device.toStdString());
         PrivateSoundServer dying;
         startSoundServer(dying);
-        ASSERT_TRUE(recorder->setAudioDevice(device));
+        ASSERT_TRUE(chooseSound(device));
         const QMetaObject::Connection kill = QObject::connect(recorder.get(),
             &DNScreenRecorder::recordingProgress, recorder.get(), [&dying](double seconds) {
                 if (seconds >= 2.0)
@@ -916,7 +942,7 @@ TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
         ~Thaw() { server.signal(SIGCONT); }
     } const thaw { frozen };
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
-    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    ASSERT_TRUE(chooseSound(kSystemAudioDeviceID));
     ASSERT_EQ(defaultSink(), "QuillonSysAudioCapture");
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
         [&frozen](double seconds) {
@@ -945,9 +971,58 @@ TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
     recorder.reset();
     recorder = DNScreenRecorder::create();
     ASSERT_TRUE(recorder);
+    ASSERT_TRUE(SoundServerCalls::waitUntilDone(kEndLimit));
     EXPECT_EQ(defaultSink(), "speakers");
     EXPECT_FALSE(loopbackLoaded());
     EXPECT_FALSE(UserDefaults::standard().contains(kRoutingKey));
+}
+
+// The sound server frozen at the stop of a recording from its microphone,
+// and ffmpeg gone (killed) at once: the watch of its catching up, which asks
+// the server, ends off the caller's thread, whose events keep coming until
+// the result.
+TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheEndOfAnEngine)
+{
+    using namespace std::chrono_literals;
+    struct AnswerLimit {
+        AnswerLimit() { PulseAudio::setAnswerLimit(10s); }
+        ~AnswerLimit() { PulseAudio::setAnswerLimit(before); }
+        const std::chrono::milliseconds before = PulseAudio::answerLimit();
+    } const answerLimit;
+    PrivateSoundServer frozen;
+    startSoundServer(frozen);
+    struct Thaw {
+        const PrivateSoundServer& server;
+        ~Thaw() { server.signal(SIGCONT); }
+    } const thaw { frozen };
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    ASSERT_TRUE(chooseSound("microphone"));
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [&frozen, this](double seconds) {
+            if (seconds < 1.0 || !frozen.signal(SIGSTOP))
+                return;
+            recorder->stopRecord();
+            ::kill(pid_t(recorder->enginePid()), SIGKILL);
+        });
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    int tickCount = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+        ++tickCount;
+    });
+    sinceTick.start();
+    ticks.start(50);
+    ASSERT_TRUE(recorder->startRecord(folder.filePath("killed.mov")));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return keeper.result.has_value(); }, 60000));
+    // A wait that has just ended shows in the next tick.
+    const int resultTick = tickCount;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tickCount >= resultTick + 2; }, 60000));
+    ticks.stop();
+    EXPECT_LT(longestGap, PulseAudio::answerLimit().count() / 2);
+    EXPECT_TRUE(keeper.result->reason.startsWith("ffmpeg was ended by"))
+        << keeper.result->reason.toStdString();
 }
 
 // A run that ended while routed (a crash) left its record; the next recorder
@@ -955,10 +1030,11 @@ TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
 TEST_F(RecordingSession, ALeftoverRoutingIsUndoneByTheNextRecorder)
 {
     const QString volumesBefore = speakerVolumes();
-    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    ASSERT_TRUE(chooseSound(kSystemAudioDeviceID));
     const QVariant leftover = UserDefaults::standard().value(kRoutingKey);
     ASSERT_TRUE(leftover.isValid());
     recorder.reset();
+    ASSERT_TRUE(SoundServerCalls::waitUntilDone(kEndLimit));
     PrivateSoundServer::pactl({ "set-sink-volume", "speakers", "100" });
     // What the crashed run would have left: its record, the virtual device as
     // the default output and its pass-through.
@@ -972,6 +1048,7 @@ TEST_F(RecordingSession, ALeftoverRoutingIsUndoneByTheNextRecorder)
 
     recorder = DNScreenRecorder::create();
     ASSERT_TRUE(recorder);
+    ASSERT_TRUE(SoundServerCalls::waitUntilDone(kEndLimit));
     EXPECT_EQ(defaultSink(), "speakers");
     EXPECT_EQ(speakerVolumes(), volumesBefore);
     EXPECT_FALSE(loopbackLoaded());

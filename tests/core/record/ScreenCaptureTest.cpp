@@ -1,9 +1,15 @@
 #include "record/ScreenCapture.h"
 #include "record/AudioDevice.h"
 #include "record/DNScreenRecorder.h"
+#include "record/PulseAudio.h"
+#include "record/SoundServerCalls.h"
+#include "support/TestFiles.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 
 namespace {
@@ -160,6 +166,59 @@ TEST(ScreenCapture, DevicesAreReadFromTheServersLists)
     EXPECT_EQ(devices[0].uniqueID, kSystemAudioDeviceID);
     EXPECT_EQ(devices[0].source, "QuillonSysAudioCapture.monitor");
     EXPECT_EQ(devices[1].uniqueID, "mic");
+}
+
+// A server that answers "info" and then no more (a stand-in pactl that
+// hangs): on the sound server's line, a piece of work makes no call after
+// the first one left unanswered, so it costs one wait; elsewhere each call
+// waits its own.
+TEST(SoundServerCalls, APieceMakesNoCallAfterOneLeftUnanswered)
+{
+    using namespace std::chrono_literals;
+    QTemporaryDir bin;
+    const QString calls = bin.filePath("calls");
+    ASSERT_TRUE(writeTestScript(bin.filePath("pactl"),
+        "#!/bin/sh\n"
+        "echo \"$*\" >> '"
+            + QFile::encodeName(calls)
+            + "'\n"
+              "[ \"$1\" = info ] && exit 0\n"
+              "exec sleep 600\n"));
+    struct Guard {
+        const QByteArray path = qgetenv("PATH");
+        const std::chrono::milliseconds limit = PulseAudio::answerLimit();
+        ~Guard()
+        {
+            qputenv("PATH", path);
+            PulseAudio::setAnswerLimit(limit);
+        }
+    } const guard;
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + guard.path);
+    PulseAudio::setAnswerLimit(2s);
+    const auto work = [] {
+        PulseAudio::serverReachable();
+        PulseAudio::sinks();
+        PulseAudio::sources();
+    };
+    const struct {
+        const char* name;
+        bool onTheLine;
+        QByteArray calls;
+    } cases[] = {
+        { "on the line", true, "info\n-f json list sinks\n" },
+        { "elsewhere", false, "info\n-f json list sinks\n-f json list sources\n" },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        QFile::remove(calls);
+        if (row.onTheLine) {
+            SoundServerCalls(nullptr).run(work);
+            ASSERT_TRUE(SoundServerCalls::waitUntilDone(60s));
+        } else {
+            work();
+        }
+        EXPECT_EQ(readTestFile(calls), row.calls);
+    }
 }
 
 } // namespace

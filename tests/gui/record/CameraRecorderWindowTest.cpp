@@ -72,7 +72,10 @@ protected:
         devices.watchDevices = false;
         devices.now = [] { return QDateTime(QDate(2026, 1, 2), {}); };
         delegate->controller()->showCameraRecorder(devices);
-        return *delegate->controller()->cameraRecorderController();
+        NXCameraRecorderController& recorder = *delegate->controller()->cameraRecorderController();
+        // Once the sound server has answered for its microphones.
+        EXPECT_TRUE(waitUntil([&] { return recorder.isReady(); }));
+        return recorder;
     }
 
     // Stops once `seconds` of pictures have been shown, and waits for the file.

@@ -10,6 +10,8 @@
 #include "record/DNRecordFrame.h"
 #include "record/DNSRSettingPanel.h"
 #include "record/DNSRWindowController.h"
+#include "record/PulseAudio.h"
+#include "record/SoundServerCalls.h"
 #include "services/DNScreenRecorderSetting.h"
 #include "services/DNSetting.h"
 #include "shell/NXAppController.h"
@@ -64,7 +66,12 @@ protected:
         setting.setOpenRecordMovie(false);
         setting.setAddToConvertList(true);
     }
-    void TearDown() override { delegate.reset(); }
+    void TearDown() override
+    {
+        delegate.reset();
+        // What the recorder gives back at its end is done before the next test.
+        EXPECT_TRUE(SoundServerCalls::waitUntilDone(2 * PulseAudio::answerLimit()));
+    }
 
     NXAppController& window() { return *delegate->controller(); }
 
@@ -83,9 +90,12 @@ protected:
     {
         recorder.onSettingClick();
         QComboBox* menu = recorder.settingPannel()->audioDevices;
-        const int index = menu->findData(uniqueID);
-        ASSERT_GE(index, 0) << uniqueID.toStdString();
-        emit menu->activated(index);
+        // Listed once the sound server has answered; taken once it has
+        // answered for the device.
+        ASSERT_TRUE(waitUntil([&] { return menu->findData(uniqueID) >= 0; }))
+            << uniqueID.toStdString();
+        emit menu->activated(menu->findData(uniqueID));
+        ASSERT_TRUE(waitUntil([&] { return !recorder.isChoosingAudioDevice(); }));
         recorder.settingPannel()->accept();
     }
 
@@ -328,6 +338,7 @@ TEST_F(ScreenRecorderWindowTest, SystemSoundNeedsTheAddOnAndAWarningOnce)
     // The device goes with the recorder and comes back without a question.
     recorder->close();
     ASSERT_TRUE(waitUntil([&] { return !window().screenRecorderController(); }));
+    ASSERT_TRUE(SoundServerCalls::waitUntilDone(2 * PulseAudio::answerLimit()));
     EXPECT_TRUE(audioCaptureDevice(systemSound).source.isEmpty());
     dialogs.alerts.clear();
     recorder = openRecorder();
@@ -356,7 +367,8 @@ TEST_F(ScreenRecorderWindowTest, AFullTargetFolderIsReportedAndTheWindowComesBac
     recorder->onStartRecord();
     recorder->countdown()->tick();
     ASSERT_TRUE(waitUntil([&] { return recorder->recorderState() == 2; }));
-    EXPECT_NE(PrivateSoundServer::pactl({ "get-default-sink" }).trimmed(), "speakers");
+    EXPECT_TRUE(waitUntil(
+        [] { return PrivateSoundServer::pactl({ "get-default-sink" }).trimmed() != "speakers"; }));
     const bool reported = waitUntil([&] { return !dialogs.alerts.empty(); }, 30000);
     ::umount2(mountPoint.toUtf8().constData(), MNT_DETACH);
     ASSERT_TRUE(reported);
