@@ -570,7 +570,9 @@ SubtitleCharsetChoice untoldByTheLetters(const QByteArray& bytes)
                 || !std::count(
                     language.writings.begin(), language.writings.end(), reading->writing))
                 continue;
-            readings << describe(*reading);
+            // Two tags of one language (zh, zh-TW) may read it in one set.
+            if (const QString read = describe(*reading); !readings.contains(read))
+                readings << read;
             examples << QStringLiteral("film.%1.srt").arg(QLatin1String(language.tag));
             break;
         }
