@@ -20,6 +20,11 @@
 // ...", the main title marked "main"; a source that cannot be read gives the
 // reader's reason and exit status 1.
 //
+// SIGTERM, SIGINT and SIGHUP stop the conversion as the window's Stop does:
+// the tool ends with status 128 and the signal's number, and leaves none of
+// its files behind. A tool killed outright leaves its home, which the next
+// start of a tool removes.
+//
 // --meet DIR makes runs started together meet before their engines start,
 // after their builders chose the output names: at its first engine start each
 // run puts a file in DIR and waits (at most 30 s) until DIR holds
@@ -500,5 +505,9 @@ int main(int argc, char** argv)
             { "subtitle", "Give each file this subtitle file.", "file" },
             { "subtitle-track", "Give each file its own subtitle track N, from 1.", "number" } },
         "files", "The media files to convert.", "FILE..." };
-    return runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
+    // A signal ends the conversion as a stop does: its engines, its
+    // temporary files and its unfinished output go; so does the home.
+    const StopOnSignals stop(&DNVideoConverterStop);
+    const int status = runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
+    return stop.received() != 0 ? 128 + stop.received() : status;
 }

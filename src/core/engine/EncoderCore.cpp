@@ -608,9 +608,28 @@ ToolBridge::LineReader soundPacketReader(SoundRead& read)
     };
 }
 
+// A writer of the run's own files fills the temporary folder when less is
+// left there than one of its writes takes.
+constexpr qint64 kWriteRoom = 256 * 1024;
+
+bool temporaryFolderFilled()
+{
+    const std::optional<FolderRoom> room = roomOfFolder(AppPaths::temporaryFolder());
+    return room && (room->noMoreFiles || room->bytes < kWriteRoom);
+}
+
+// A step that wrote the run's own files into the temporary folder until it
+// filled: the reason names that folder and what is left in it, told while
+// those files still take their room; mplayer does not say that a write
+// failed.
+int failTemporaryFolderFull(const QString& program, const QString& said)
+{
+    bridge().settleFailure(temporaryFolderFullReason(program, said));
+    return kEncoderCoreFailed;
+}
+
 // Runs mplayer over the title's sound (a dump, or a decode) into `file`,
-// reading its demuxer's lines into `read`; 0, or why it failed. A file
-// short of what was read was cut by a full disk, which mplayer does not say.
+// reading its demuxer's lines into `read`; 0, or why it failed.
 int readSound(const QStringList& arguments, const QString& file, SoundRead& read)
 {
     const ToolBridge::LineReader reader = soundPacketReader(read);
@@ -620,6 +639,8 @@ int readSound(const QStringList& arguments, const QString& file, SoundRead& read
     const ProcessRunner::Result result = bridge().runChild(child, lines);
     if (bridge().stopRequested())
         return stoppedStatus();
+    if (!result.succeeded() && temporaryFolderFilled())
+        return failTemporaryFolderFull(child.program, {});
     if (const int status = statusOf(child.program, result, lines.lastMessage); status != 0)
         return status;
     if (!read.firstFrame)
@@ -629,17 +650,39 @@ int readSound(const QStringList& arguments, const QString& file, SoundRead& read
 }
 
 // 0 when the dump holds what mplayer read (all but the packet that passed
-// the trim's end, which it may not write); else a full temporary folder.
+// the trim's end, which it may not write).
 int checkDumpWhole(const QString& dump, const SoundRead& read)
 {
     const qint64 written = QFileInfo(dump).size();
     if (written >= read.appendedBytes - read.largestPacket)
         return 0;
-    return bridge().fail(reasonWithRoom(QStringLiteral("mplayer"), dump, {},
-        QStringLiteral("mplayer wrote %1 of the %2 bytes of the title's sound into %3")
-            .arg(written)
-            .arg(read.appendedBytes)
-            .arg(dump)));
+    if (temporaryFolderFilled())
+        return failTemporaryFolderFull(QStringLiteral("mplayer"), {});
+    return bridge().fail(QStringLiteral("mplayer wrote %1 of the %2 bytes of the title's sound "
+                                        "into %3")
+                             .arg(written)
+                             .arg(read.appendedBytes)
+                             .arg(dump));
+}
+
+// ffmpeg decoding a dump into `wav`: a full temporary folder is the reason
+// when it says so.
+int decodeDump(const QStringList& arguments, const QString& wav)
+{
+    QString full;
+    const ToolBridge::LineReader reader = [&full](const QString& line, ProgressInfo&) {
+        if (full.isEmpty() && saysDiskIsFull(line))
+            full = line.trimmed();
+        return false;
+    };
+    ToolBridge::Lines lines { reader, reader, {} };
+    const ToolBridge::Child child = finisherChild(arguments, wav);
+    const ProcessRunner::Result result = bridge().runChild(child, lines);
+    if (bridge().stopRequested())
+        return stoppedStatus();
+    if (!result.succeeded() && (!full.isEmpty() || temporaryFolderFilled()))
+        return failTemporaryFolderFull(child.program, full);
+    return statusOf(child.program, result, lines.lastMessage);
 }
 
 // Where ffmpeg's clock puts the first whole frame of a dump (past `skipBytes`):
@@ -709,6 +752,9 @@ int decodeSound(const EncoderCoreTrimmedTitle& trim, EncoderCoreTitleStart& star
             + shellCommandLine(QStringList { "mplayer" } + arguments));
         if (const int status = readSound(arguments, wav, read); status != 0)
             return status;
+        // mplayer's sound output writes on past a full disk.
+        if (temporaryFolderFilled())
+            return failTemporaryFolderFull(QStringLiteral("mplayer"), {});
         start.sound = *read.firstFrame;
         return 0;
     }
@@ -721,7 +767,7 @@ int decodeSound(const EncoderCoreTrimmedTitle& trim, EncoderCoreTitleStart& star
         trim, start.soundFormat, file, dump.skipBytes, dump.firstFrame + lead, wav);
     DNLog(QStringLiteral("The trimmed title's sound is decoded first: ")
         + shellCommandLine(QStringList { kFinisher } + arguments));
-    const int status = runAlone(finisherChild(arguments, wav), {});
+    const int status = decodeDump(arguments, wav);
     QFile::remove(file);
     start.sound += lead;
     return status;
@@ -790,10 +836,12 @@ int prepareTrimmedTitle(EncoderCorePlan& plan, const RunFolder& folder)
     const QString cutList = folder.filePath(QStringLiteral("cut.edl"));
     QFile cut(cutList);
     const QByteArray cutText = EncoderCoreTrimCutList(*trim, *start).toUtf8();
-    if (!cut.open(QIODevice::NewOnly) || cut.write(cutText) != cutText.size() || !cut.flush())
-        return bridge().fail(reasonWithRoom(QStringLiteral("the encoder core"), cutList, {},
-            QStringLiteral("The trimmed title's cut list cannot be written: %1")
-                .arg(cut.errorString())));
+    if (!cut.open(QIODevice::NewOnly) || cut.write(cutText) != cutText.size() || !cut.flush()) {
+        if (temporaryFolderFilled())
+            return failTemporaryFolderFull(QStringLiteral("the encoder core"), cut.errorString());
+        return bridge().fail(QStringLiteral("The trimmed title's cut list %1 cannot be written: %2")
+                                 .arg(cutList, cut.errorString()));
+    }
     cut.close();
     const bool decodesSound = trim->sound && !trim->copiedSound;
     const QString soundFile
