@@ -206,6 +206,18 @@ QStringList EncoderCoreJoinArguments(
 // a quote in a path written '\''); empty for a list with any other line.
 QStringList EncoderCoreConcatListFiles(const QString& list);
 
+// A title's display aspect, as mencoder takes "-aspect" ("1.3333"), and its
+// pictures a second.
+struct EncoderCoreTitleShape {
+    QString aspect;
+    double rate = 0;
+};
+// The shape of title `titleNumber` of a disc folder (one that holds VIDEO_TS,
+// or VIDEO_TS itself), as its IFO files name it; nothing for an image, a
+// drive, or files that do not read as a disc's.
+std::optional<EncoderCoreTitleShape> EncoderCoreFolderTitleShape(
+    const QString& device, int titleNumber);
+
 // What a read of a title tells of it: its rate, length and sound, and where
 // its trim's part is read from, on the disc's clock.
 struct EncoderCoreTitleStart {
