@@ -3,7 +3,8 @@
 // FIFO, ffmpeg finishing the sound alongside) and as the same mencoder
 // command run directly into a plain file, in alternating order. Reports the
 // median wall time of each, the ratio bridge/direct, and the finishing
-// stage's extra wall time over mencoder alone (the difference of the two).
+// stage's extra wall time over mencoder alone (the difference of the two),
+// and the same for the processor time each took.
 //
 // The same for the backup bridges, each against the command it ran, run
 // directly: the MKV backup through HandBrakeCLI, the ISO backup of the
@@ -99,14 +100,40 @@ ArgumentBlockPtr buildList(const QString& disc, const QTemporaryDir& folder)
     return builder(node, 0, config);
 }
 
-double throughBridge(const ArgumentBlock& block)
+// A run's wall time and the processor time it took: this process's
+// (the bridge's own threads) and its children's, ended by then.
+struct Run {
+    double seconds = -1;
+    double processorSeconds = 0;
+    double ownProcessorSeconds = 0;
+};
+
+bool completed(const Run& run)
 {
+    return run.seconds >= 0;
+}
+
+template<typename Work> Run measured(const Work& work)
+{
+    const double own = bench::usageSeconds(RUSAGE_SELF);
+    const double children = bench::usageSeconds(RUSAGE_CHILDREN);
     const auto start = Clock::now();
-    const int status = EncoderCoreEncode(block.argc, block.argv.data(), block.duration);
-    const double seconds = secondsSince(start);
+    const bool succeeded = work();
+    Run run;
+    run.seconds = succeeded ? secondsSince(start) : -1;
+    run.ownProcessorSeconds = bench::usageSeconds(RUSAGE_SELF) - own;
+    run.processorSeconds
+        = run.ownProcessorSeconds + bench::usageSeconds(RUSAGE_CHILDREN) - children;
+    return run;
+}
+
+Run throughBridge(const ArgumentBlock& block)
+{
+    const Run run = measured(
+        [&] { return EncoderCoreEncode(block.argc, block.argv.data(), block.duration) == 0; });
     const QStringList words = block.arguments();
     QFile::remove(words[words.indexOf("-o") + 1]);
-    return status == 0 ? seconds : -1;
+    return run;
 }
 
 double direct(const QStringList& command)
@@ -114,6 +141,11 @@ double direct(const QStringList& command)
     const auto start = Clock::now();
     const bool succeeded = runQuietly(command.first(), command.mid(1));
     return succeeded ? secondsSince(start) : -1;
+}
+
+Run measuredDirect(const QStringList& command)
+{
+    return measured([&] { return runQuietly(command.first(), command.mid(1)); });
 }
 
 // The bridge's mencoder command, writing its NUT into a plain file instead
@@ -136,25 +168,31 @@ void BridgeAgainstMencoder(benchmark::State& state)
         state.SkipWithError("the disc or the list could not be made");
         return;
     }
-    std::optional<bench::PairedMedians> medians;
-    for (auto _ : state) {
-        // One warm-up run gives the command and fills the disk caches.
-        if (throughBridge(*block) < 0) {
-            state.SkipWithError("the bridge run failed");
-            return;
-        }
-        const QStringList command
-            = mencoderAlone(EncoderCoreLastCommand(), folder.filePath("alone.nut"));
-        medians = bench::alternateRounds(
-            kRounds, [&] { return throughBridge(*block); }, [&] { return direct(command); });
-        if (!medians) {
-            state.SkipWithError("an encode failed");
-            return;
-        }
+    // One warm-up run gives the command and fills the disk caches.
+    if (!completed(throughBridge(*block))) {
+        state.SkipWithError("the bridge run failed");
+        return;
     }
+    const QStringList command
+        = mencoderAlone(EncoderCoreLastCommand(), folder.filePath("alone.nut"));
+    const auto rounds = bench::alternateIn(
+        state, kRounds, [&] { return throughBridge(*block); },
+        [&] { return measuredDirect(command); }, completed);
+    if (!rounds)
+        return;
+    using bench::medianOf;
+    const auto& [bridge, alone] = *rounds;
     state.counters["disc_made_s"] = makingSeconds;
-    bench::reportPair(state, *medians, "bridge_s", "mencoder_s", "ratio");
-    state.counters["finishing_extra_s"] = medians->ours - medians->theirs;
+    bench::reportPair(state, { medianOf(bridge, &Run::seconds), medianOf(alone, &Run::seconds) },
+        "bridge_s", "mencoder_s", "ratio");
+    state.counters["finishing_extra_s"]
+        = medianOf(bridge, &Run::seconds) - medianOf(alone, &Run::seconds);
+    // Processor time is what a busy machine shows where wall time does not:
+    // the bridge's own threads, the finishing stage's ffmpeg and the probe.
+    bench::reportPair(state,
+        { medianOf(bridge, &Run::processorSeconds), medianOf(alone, &Run::processorSeconds) },
+        "bridge_cpu_s", "mencoder_cpu_s", "cpu_ratio");
+    state.counters["bridge_own_cpu_s"] = medianOf(bridge, &Run::ownProcessorSeconds);
 }
 
 BENCHMARK(BridgeAgainstMencoder)->Iterations(1)->Unit(benchmark::kSecond);

@@ -6,7 +6,7 @@
 //   convert-one --list-profiles
 //   convert-one --dvd SOURCE --list-titles
 //   convert-one --dvd SOURCE [--title N]... [--audio N] [--merge] [--trim START-END]
-//               --profile NAME --output DIR
+//               [--frame-rate RATE] --profile NAME --output DIR
 //
 // NAME is a profile's file name without its extension, or its GlobalID. Every
 // engine run prints "built:", "ran:", "status:" and "output:" lines; the exit
@@ -19,6 +19,11 @@
 // a folder or an ISO image), "title N: L s, WxH, A:B, audio: ..., subtitles:
 // ...", the main title marked "main"; a source that cannot be read gives the
 // reader's reason and exit status 1.
+//
+// SIGTERM, SIGINT and SIGHUP stop the conversion as the window's Stop does:
+// the tool ends with status 128 and the signal's number, and leaves none of
+// its files behind. A tool killed outright leaves its home, which the next
+// start of a tool removes.
 //
 // --meet DIR makes runs started together meet before their engines start,
 // after their builders chose the output names: at its first engine start each
@@ -36,7 +41,8 @@
 // number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
 // sound track of each title, --merge the titles into one output. --trim
 // START-END trims each of them as the editor does, in whole seconds within
-// the title's length.
+// the title's length; --frame-rate RATE sets the profile's frame rate as its
+// menu does ("25", "29.97"), a profile without one refusing it.
 #include "engine/DNVideoConverter.h"
 
 #include "ToolSupport.h"
@@ -409,6 +415,20 @@ bool trimTitles(DNDVDNode& node, const QString& option)
     return true;
 }
 
+// The profile's frame rate, chosen as its menu chooses it; false after a
+// complaint.
+bool setFrameRate(DNProfile& profile, const QString& rate)
+{
+    NXVideoFrameRate& frameRate = profile.videoFrameRate();
+    if (!frameRate.isPresent()) {
+        complain(QStringLiteral("the profile \"%1\" has no frame rate to set")
+                     .arg(profile.profileName()));
+        return false;
+    }
+    frameRate.setCurrentValue(rate);
+    return true;
+}
+
 int convertDVD(const QCommandLineParser& options)
 {
     const auto profile = prepareConversion(options);
@@ -422,6 +442,8 @@ int convertDVD(const QCommandLineParser& options)
         return refused;
     }
     if (options.isSet("trim") && !trimTitles(*node, options.value("trim")))
+        return 2;
+    if (options.isSet("frame-rate") && !setFrameRate(*profile, options.value("frame-rate")))
         return 2;
     node->setProfile(profile);
     node->setMergeIntoOne(options.isSet("merge"));
@@ -478,8 +500,14 @@ int main(int argc, char** argv)
                 "Convert only from START to END of each file, in seconds (1.5-3.25), or of each "
                 "DVD title, in whole seconds.",
                 "start-end" },
+            { "frame-rate", "The profile's frame rate for the --dvd source's titles (29.97).",
+                "rate" },
             { "subtitle", "Give each file this subtitle file.", "file" },
             { "subtitle-track", "Give each file its own subtitle track N, from 1.", "number" } },
         "files", "The media files to convert.", "FILE..." };
-    return runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
+    // A signal ends the conversion as a stop does: its engines, its
+    // temporary files and its unfinished output go; so does the home.
+    const StopOnSignals stop(&DNVideoConverterStop);
+    const int status = runToolInTemporaryHome(argc, argv, commandLine, &runCommandLine);
+    return stop.received() != 0 ? 128 + stop.received() : status;
 }

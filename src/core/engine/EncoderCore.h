@@ -81,6 +81,9 @@ struct EncoderCoreFinishing {
     QString soundFile;
     qint64 soundSkipBytes = 0;
     EncoderCoreSoundCut soundCut;
+    // The dump's frame (AC-3 32 ms, MPEG audio 24 ms at 48 kHz): AVI and a
+    // raw stream keep no time, so their cut falls on a whole frame.
+    double soundFrameSeconds = 0;
 };
 
 // A join of a merge's converted titles, which the bridge runs on ffmpeg: its
@@ -103,10 +106,12 @@ struct EncoderCoreTitleJoin {
 // A trimmed title: mencoder's seek on a disc puts picture and sound in
 // different places (the picture on the next key frame, up to half a second
 // after the sound) and its A-V correction then drops pictures. The title is
-// read from its start instead, as a whole title is, and what lies before the
-// trim is decoded and dropped frame by frame through an edit list. mencoder
-// loses the disc's sound over such a cut, so the sound comes from a file the
-// title's sound was decoded to beforehand.
+// read instead from the start of one of its units (what lies between two of
+// the disc's navigation packs) a second or more before the trim, or from
+// its own start, and what lies before the trim is decoded and dropped frame
+// by frame through an edit list. mencoder loses the disc's sound over such a
+// cut, so the sound comes from a file the title's sound was decoded to
+// beforehand.
 struct EncoderCoreTrimmedTitle {
     double start = 0; // seconds into the title
     double length = 0; // seconds kept; 0 to the title's end
@@ -118,6 +123,9 @@ struct EncoderCoreTrimmedTitle {
     // The disc's sound copied into a DVD program stream: it is dumped as it
     // is and cut by the finishing stage.
     bool copiedSound = false;
+    // The list's "-ofps" in pictures a second, 0 for the title's own:
+    // mencoder repeats or drops pictures to make it.
+    double outputRate = 0;
 };
 struct EncoderCorePlan {
     QStringList arguments; // mencoder's arguments, program name excluded
@@ -138,6 +146,9 @@ struct EncoderCorePlan {
 // titles. With a finishing stage the output path in `arguments` is still the
 // builder's; the run puts its FIFO there.
 EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments);
+// Whether the list's "-ofps" (`outputRate`, "30000/1001") changes a title
+// of `titleRate` pictures a second; false when either is unknown.
+bool EncoderCoreChangesRate(const QString& outputRate, double titleRate);
 // ffmpeg's arguments (program name excluded) for a finishing stage reading
 // `input` and writing `output`.
 QStringList EncoderCoreFinishingArguments(
@@ -195,34 +206,113 @@ QStringList EncoderCoreJoinArguments(
 // a quote in a path written '\''); empty for a list with any other line.
 QStringList EncoderCoreConcatListFiles(const QString& list);
 
-// Where the title starts on the disc's clock, as read before the run.
+// A title's display aspect, as mencoder takes "-aspect" ("1.3333"), and its
+// pictures a second.
+struct EncoderCoreTitleShape {
+    QString aspect;
+    double rate = 0;
+};
+// The shape of title `titleNumber` of a disc folder (one that holds VIDEO_TS,
+// or VIDEO_TS itself), as its IFO files name it; nothing for an image, a
+// drive, or files that do not read as a disc's.
+std::optional<EncoderCoreTitleShape> EncoderCoreFolderTitleShape(
+    const QString& device, int titleNumber);
+
+// What a read of a title tells of it: its rate, length and sound, and where
+// its trim's part is read from, on the disc's clock.
 struct EncoderCoreTitleStart {
-    double picture = 0; // the first picture's time
-    double sound = 0; // the first sound frame's time
+    // The first picture of the stretch of the title whose clock runs on
+    // without a restart up to the trim's start, and its time in the title.
+    double picture = 0;
+    double pictureTitleTime = 0;
+    // The first sound frame where the title is read from (on the same
+    // clock), which is where the trim's sound file starts.
+    double sound = 0;
     double frameSeconds = 0;
     double titleSeconds = 0; // the title's length, 0 when unknown
     QString soundFormat; // mplayer's ID_AUDIO_FORMAT ("8192" for AC-3)
-    qint64 firstSoundPacket = 0; // the first sound packet's bytes
+    // Where the title is read from: a unit's first byte, or 0 for the
+    // title's own start.
+    qint64 readFrom = 0;
 };
+
+// mplayer's ID_AUDIO_FORMAT of the sound a trimmed title's dump can hold:
+// AC-3 and MPEG audio, whose frames ffmpeg finds in a raw stream.
+bool EncoderCoreDumpsSound(const QString& soundFormat);
+// The duration of one frame of that sound at 48 kHz; 0 for another.
+double EncoderCoreSoundFrameSeconds(const QString& soundFormat);
+
+// A unit of a title as mplayer's scan of its packets shows it: where it lies
+// and the earliest time of the pictures whose packets start in it.
+struct EncoderCoreTitleUnit {
+    qint64 sector = 0; // its navigation pack, as the disc's reader names it
+    // Its first picture packet's byte as the demuxer counts them (from the
+    // start of the title's set of files); -1 when it has none.
+    qint64 firstPacket = -1;
+    double firstPicture = -1; // on the disc's clock; -1 when no picture starts in it
+};
+// Reads mplayer's lines of a scan (its demuxer's and its DVD reader's
+// messages) into the title's units, in the order they come. Lines of the
+// format probe, which reads the start twice, are left out.
+class EncoderCoreTitleScan {
+public:
+    // True for a line the scan took.
+    bool readLine(const QString& line);
+    const std::vector<EncoderCoreTitleUnit>& units() const { return m_units; }
+
+private:
+    std::vector<EncoderCoreTitleUnit> m_units;
+};
+// The byte mplayer starts reading the title at when told to ("-sb", which
+// counts from the title's first sector) for the unit `index`: the sector
+// that holds its first picture packet; -1 when it has none.
+qint64 EncoderCoreUnitByte(const std::vector<EncoderCoreTitleUnit>& units, std::size_t index);
+// A stretch of units whose clock runs on: where the disc's clock restarts
+// (titles made of several files, cells of other sources), a new one begins.
+struct EncoderCoreClockRun {
+    std::size_t firstUnit = 0;
+    std::size_t endUnit = 0; // past its last unit
+    double clockStart = 0; // its first picture, on the disc's clock
+};
+std::vector<EncoderCoreClockRun> EncoderCoreClockRuns(
+    const std::vector<EncoderCoreTitleUnit>& units);
+// Whether the disc's clock restarted between two units whose first pictures
+// lie at these times: it went back, or on by more than a unit lasts.
+bool EncoderCoreClockRestarts(double previousUnit, double nextUnit);
+// Where a trimmed title is read from: the unit of its clock run that starts
+// a second or more before the trim's first picture (the run's first unit
+// when none does), given each run's time in the title. Fills `start`'s
+// picture, pictureTitleTime and readFrom; false when no run holds the trim
+// or its unit cannot be reached by its byte alone (bytes read twice).
+bool EncoderCorePlaceTrim(const EncoderCoreTrimmedTitle& trim,
+    const std::vector<EncoderCoreTitleUnit>& units, const std::vector<EncoderCoreClockRun>& runs,
+    const std::vector<double>& runTitleTimes, EncoderCoreTitleStart& start);
+
 // mplayer's arguments that dump the trimmed title's sound as it lies on the
-// disc into `soundFile`.
-QStringList EncoderCoreTrimSoundDumpArguments(
-    const EncoderCoreTrimmedTitle& trim, const QString& soundFile);
+// disc, from where it is read to a second past the trim, into `soundFile`.
+QStringList EncoderCoreTrimSoundDumpArguments(const EncoderCoreTrimmedTitle& trim,
+    const EncoderCoreTitleStart& start, const QString& soundFile);
+// ffmpeg's arguments that decode that dump, past `skipBytes`, from `from`
+// seconds on ffmpeg's clock of it, into a WAV file of 16-bit samples, mixed
+// down as mencoder's decoder would to the list's channels.
+QStringList EncoderCoreTrimSoundDecodeArguments(const EncoderCoreTrimmedTitle& trim,
+    const QString& soundFormat, const QString& dump, qint64 skipBytes, double from,
+    const QString& soundFile);
+// mplayer's arguments that decode the trimmed title's sound, for sound its
+// dump cannot hold (LPCM), into a WAV file of 16-bit samples.
+QStringList EncoderCoreTrimSoundArguments(const EncoderCoreTrimmedTitle& trim,
+    const EncoderCoreTitleStart& start, const QString& soundFile);
 // The part of a trimmed title's dumped sound that lies under the pictures
 // kept.
 EncoderCoreSoundCut EncoderCoreTrimSoundCut(
     const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start);
-// mplayer's arguments that decode the trimmed title's sound from its start to
-// the trim's end (and a little beyond) into the WAV file `soundFile`.
-QStringList EncoderCoreTrimSoundArguments(
-    const EncoderCoreTrimmedTitle& trim, const QString& soundFile);
 // The edit list that drops the title's pictures before the trim's start.
 QString EncoderCoreTrimCutList(
     const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start);
-// mencoder's arguments reading the title from its start, cut by `cutList`,
-// the sound from `soundFile` (none when the list has no sound), and ending
-// after the trim's pictures; nothing when the title's sound starts too early
-// on the disc's clock for mencoder to be told where it is.
+// mencoder's arguments reading the title from where `start` says, cut by
+// `cutList`, the sound from `soundFile` (none when the list has no sound),
+// and ending after the trim's pictures; nothing when the sound file starts
+// too early on the disc's clock for mencoder to be told where it is.
 std::optional<QStringList> EncoderCoreReadTrimFromStart(QStringList arguments,
     const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start, const QString& cutList,
     const QString& soundFile);

@@ -304,20 +304,34 @@ constexpr const char* kStartSeek = "0.001";
 // mplayer tells a disc's clock to the millisecond.
 constexpr double kClockRounding = 0.001;
 
-// A DVD's AC-3 frame: 1536 samples at 48 kHz.
-constexpr double kAC3FrameSeconds = 0.032;
-
 // A trimmed title's sound is read past the trim's end by more than the
 // sound's own offset from the picture.
 constexpr double kSoundBeyondEnd = 1;
 
-// mplayer's "-endpos" for a trimmed title's sound; empty for a trim to the
-// title's end.
-QStringList soundEnd(const EncoderCoreTrimmedTitle& trim)
+// A trimmed title's place on the clock of where it is read from: the
+// stretch that clock runs over holds the trim's start.
+double clockTimeOf(double titleTime, const EncoderCoreTitleStart& start)
+{
+    return start.picture + titleTime - start.pictureTitleTime;
+}
+
+// mplayer's "-endpos" for a trimmed title's sound, on the clock of where it
+// is read from; empty for a trim to the title's end.
+QStringList soundEnd(const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start)
 {
     if (trim.length <= 0)
         return {};
-    return { "-endpos", QString::number(trim.start + trim.length + kSoundBeyondEnd, 'f', 3) };
+    const double end = clockTimeOf(trim.start + trim.length, start) + kSoundBeyondEnd;
+    return { "-endpos", QString::number(end, 'f', 3) };
+}
+
+// Where mplayer starts reading a trimmed title: a seek to the title's start
+// empties the format probe's queues; a unit is found by its byte.
+QStringList readingStart(const EncoderCoreTitleStart& start)
+{
+    if (start.readFrom > 0)
+        return { "-sb", QString::number(start.readFrom) };
+    return { "-ss", QString::fromLatin1(kStartSeek) };
 }
 
 // The title's start is read as a whole title's is: a seek to it empties the
@@ -370,7 +384,27 @@ QStringList withOwnOptions(QStringList words)
     // Without a chosen subtitle mencoder burns subtitle stream 0 in.
     if (!words.contains(QLatin1String("-sid")) && !words.contains(QLatin1String("-sub")))
         own << "-nosub";
+    // mpg123, the default decoder of MPEG audio, keeps the first packet of a
+    // disc's sound while it opens, and a copy lost it: its sound came 74 to
+    // 86 ms early. libavcodec's decoder leaves the packets as they are; the
+    // comma lets other sound find its own decoder.
+    if (valueOf(words, "-oac") == QLatin1String("copy") && readsDisc(words)
+        && !words.contains(QLatin1String("-ac")))
+        own << "-ac"
+            << "ffmp2,";
     return own + words;
+}
+
+// mplayer tells a title's rate to the thousandth ("29.970").
+constexpr double kRateTolerance = 0.0005;
+
+// Pictures a second of "-ofps" ("25", "30000/1001"); 0 for none.
+double rateOf(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('/'));
+    const double numerator = parts.value(0).toDouble();
+    const double denominator = parts.size() == 2 ? parts[1].toDouble() : 1;
+    return parts.size() <= 2 && numerator > 0 && denominator > 0 ? numerator / denominator : 0;
 }
 
 // The trim of a list that reads part of a title, before the bridge's own
@@ -393,13 +427,31 @@ std::optional<EncoderCoreTrimmedTitle> trimmedTitleOf(
         return std::nullopt;
     return EncoderCoreTrimmedTitle { start, valueOf(arguments, "-endpos").toDouble(), *title,
         valueOf(arguments, "-dvd-device"), !arguments.contains(QLatin1String("-nosound")),
-        valueOf(arguments, "-aid"), valueOf(arguments, "-channels"), copiesSound };
+        valueOf(arguments, "-aid"), valueOf(arguments, "-channels"), copiesSound,
+        rateOf(valueOf(arguments, "-ofps")) };
 }
 
 // The first of the title's pictures whose time lies at or after `seconds`.
 double firstPictureAt(double seconds, double frameSeconds)
 {
     return std::ceil((seconds - kClockRounding) / frameSeconds);
+}
+
+// The pictures a trim keeps: those whose time falls in it, and how long
+// they last. mencoder counts "-frames" in the pictures it encodes, not in
+// those it repeats for the list's "-ofps": in the title's pictures when the
+// output has more a second, in the output's when it has fewer.
+struct KeptPictures {
+    double count = 0;
+    double seconds = 0;
+};
+KeptPictures keptPictures(const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start)
+{
+    const double pictureSeconds = std::max(
+        start.frameSeconds, trim.outputRate > 0 ? 1 / trim.outputRate : start.frameSeconds);
+    const double count = firstPictureAt(trim.start + trim.length, pictureSeconds)
+        - firstPictureAt(trim.start, pictureSeconds);
+    return { count, count * pictureSeconds };
 }
 
 // ffmpeg's arguments for a join list: quiet, and with absolute paths allowed
@@ -486,6 +538,12 @@ EncoderCorePlan EncoderCoreAdaptArguments(const QStringList& builderArguments)
     return plan;
 }
 
+bool EncoderCoreChangesRate(const QString& outputRate, double titleRate)
+{
+    const double rate = rateOf(outputRate);
+    return rate > 0 && titleRate > 0 && std::abs(rate / titleRate - 1) > kRateTolerance;
+}
+
 QStringList EncoderCoreFinishingArguments(
     const EncoderCoreFinishing& finishing, const QString& input, const QString& output)
 {
@@ -508,8 +566,9 @@ QStringList EncoderCoreFinishingArguments(
         // picture, so the cut falls on the frame nearest the first picture.
         if (finishing.soundSkipBytes > 0)
             arguments << "-skip_initial_bytes" << QString::number(finishing.soundSkipBytes);
-        const double from = avi || soundAlone
-            ? std::round(finishing.soundCut.from / kAC3FrameSeconds) * kAC3FrameSeconds
+        const double frame = finishing.soundFrameSeconds;
+        const double from = (avi || soundAlone) && frame > 0
+            ? std::round(finishing.soundCut.from / frame) * frame
             : finishing.soundCut.from;
         arguments << "-ss" << QString::number(from, 'f', 4);
         if (finishing.soundCut.seconds > 0)
@@ -543,42 +602,75 @@ QStringList EncoderCoreFinishingArguments(
     return arguments << "file:" + output;
 }
 
-QStringList EncoderCoreTrimSoundArguments(
-    const EncoderCoreTrimmedTitle& trim, const QString& soundFile)
+QStringList EncoderCoreTrimSoundDumpArguments(const EncoderCoreTrimmedTitle& trim,
+    const EncoderCoreTitleStart& start, const QString& soundFile)
+{
+    // The demuxer's lines tell where the dump's first frame lies, and
+    // whether the format probe's packet was written twice.
+    QStringList arguments { "-noconfig", "all", "-msglevel", "all=-1:demuxer=7", "-dumpaudio",
+        "-dumpfile", soundFile, trim.title, "-dvd-device", trim.device };
+    if (start.readFrom > 0)
+        arguments << readingStart(start);
+    if (!trim.audioId.isEmpty())
+        arguments << "-aid" << trim.audioId;
+    return arguments << soundEnd(trim, start);
+}
+
+QStringList EncoderCoreTrimSoundDecodeArguments(const EncoderCoreTrimmedTitle& trim,
+    const QString& soundFormat, const QString& dump, qint64 skipBytes, double from,
+    const QString& soundFile)
+{
+    QStringList arguments { "-nostdin", "-hide_banner", "-nostats", "-loglevel", "warning", "-y" };
+    if (skipBytes > 0)
+        arguments << "-skip_initial_bytes" << QString::number(skipBytes);
+    // mencoder's "-channels" has the AC-3 decoder mix the channels down
+    // itself; other sound is mixed down after its decoder.
+    const bool ac3 = soundFormat == QLatin1String("8192");
+    const QString channels = trim.channels;
+    const bool decoderMix
+        = ac3 && (channels == QLatin1String("1") || channels == QLatin1String("2"));
+    if (decoderMix)
+        arguments << "-downmix" << (channels == QLatin1String("1") ? "mono" : "stereo");
+    arguments << "-i"
+              << "file:" + dump;
+    if (from > 0)
+        arguments << "-ss" << QString::number(from, 'f', 4);
+    if (!decoderMix && !channels.isEmpty())
+        arguments << "-ac" << channels;
+    return arguments << "-c:a"
+                     << "pcm_s16le"
+                     << "-f"
+                     << "wav"
+                     << "file:" + soundFile;
+}
+
+QStringList EncoderCoreTrimSoundArguments(const EncoderCoreTrimmedTitle& trim,
+    const EncoderCoreTitleStart& start, const QString& soundFile)
 {
     // mplayer reads "%<bytes>%" before a path that may hold its separators.
     const QString file = QStringLiteral("pcm:fast:file=%%1%%2")
                              .arg(QFile::encodeName(soundFile).size())
                              .arg(soundFile);
-    QStringList arguments { "-noconfig", "all", "-really-quiet", "-ni", "-benchmark", "-vo", "null",
-        "-vc", "null", "-nosub", "-ao", file, trim.title, "-dvd-device", trim.device };
+    QStringList arguments { "-noconfig", "all", "-msglevel", "all=-1:demuxer=7", "-ni",
+        "-benchmark", "-vo", "null", "-vc", "null", "-nosub", "-ao", file, "-af", "format=s16le",
+        trim.title, "-dvd-device", trim.device };
+    arguments << readingStart(start);
     if (!trim.audioId.isEmpty())
         arguments << "-aid" << trim.audioId;
     // The disc's decoder mixes the channels down as mencoder's would.
     if (!trim.channels.isEmpty())
         arguments << "-channels" << trim.channels;
-    return arguments << soundEnd(trim);
-}
-
-QStringList EncoderCoreTrimSoundDumpArguments(
-    const EncoderCoreTrimmedTitle& trim, const QString& soundFile)
-{
-    QStringList arguments { "-noconfig", "all", "-really-quiet", "-dumpaudio", "-dumpfile",
-        soundFile, trim.title, "-dvd-device", trim.device };
-    if (!trim.audioId.isEmpty())
-        arguments << "-aid" << trim.audioId;
-    return arguments << soundEnd(trim);
+    return arguments << soundEnd(trim, start);
 }
 
 EncoderCoreSoundCut EncoderCoreTrimSoundCut(
     const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start)
 {
-    const double first = firstPictureAt(trim.start, start.frameSeconds);
+    const double first = firstPictureAt(trim.start - start.pictureTitleTime, start.frameSeconds);
     const double from = std::max(0.0, start.picture + first * start.frameSeconds - start.sound);
     if (trim.length <= 0)
         return { from, 0 };
-    const double end = firstPictureAt(trim.start + trim.length, start.frameSeconds);
-    return { from, (end - first) * start.frameSeconds };
+    return { from, keptPictures(trim, start).seconds };
 }
 
 QString EncoderCoreTrimCutList(
@@ -587,7 +679,7 @@ QString EncoderCoreTrimCutList(
     // mencoder decodes up to the first picture at or past the list's end,
     // drops it too and keeps the next one: the end lies a frame before the
     // first picture kept, less the clock's rounding.
-    const double end = start.picture + trim.start - start.frameSeconds - kClockRounding;
+    const double end = clockTimeOf(trim.start, start) - start.frameSeconds - kClockRounding;
     return QStringLiteral("0 %1 0\n").arg(QString::number(std::max(0.0, end), 'f', 4));
 }
 
@@ -595,17 +687,26 @@ std::optional<QStringList> EncoderCoreReadTrimFromStart(QStringList arguments,
     const EncoderCoreTrimmedTitle& trim, const EncoderCoreTitleStart& start, const QString& cutList,
     const QString& soundFile)
 {
-    // The sound file's clock starts at the title's first sound frame; mencoder
-    // skips it up to a frame before the first picture kept, on the disc's
-    // clock moved by "-delay". 25 ms more keep the sound where a whole
-    // title's is (7 to 33 ms after the picture, by the sound's encoder). A
-    // delay of 0 or more put the sound a second off, so a title whose sound
-    // starts within 65 ms of the disc's clock cannot be placed so.
-    constexpr double kAlignment = 0.025;
-    const double delay = start.frameSeconds - start.sound + kAlignment;
+    // The sound file's clock starts at `start.sound`; mencoder skips it up
+    // to a frame before the first picture kept, on the disc's clock moved
+    // by "-delay". A delay of 0 or more put the sound a second off: the
+    // sound file then starts later.
+    const double delay = start.frameSeconds - start.sound;
     if (!soundFile.isEmpty() && delay >= 0)
         return std::nullopt;
-    readFromStart(arguments);
+    if (start.readFrom > 0) {
+        removeOption(arguments, "-ss");
+        arguments << readingStart(start) << "-noskip";
+        if (!arguments.contains(QLatin1String("-mc")))
+            arguments << "-mc"
+                      << "0";
+    } else {
+        readFromStart(arguments);
+    }
+    // mencoder changes a rate by repeating and dropping pictures.
+    if (trim.outputRate > 0 && start.frameSeconds > 0
+        && std::abs(trim.outputRate * start.frameSeconds - 1) > kRateTolerance)
+        arguments.removeAll(QStringLiteral("-noskip"));
     // With its own sound file mencoder spins for ever once the title ends
     // short of "-endpos"; a count of pictures ends it, and a trim to the
     // title's end needs none.
@@ -613,13 +714,8 @@ std::optional<QStringList> EncoderCoreReadTrimFromStart(QStringList arguments,
     const double end = trim.start + trim.length;
     const bool toTitlesEnd
         = start.titleSeconds > 0 && end >= start.titleSeconds - start.frameSeconds / 2;
-    if (trim.length > 0 && !toTitlesEnd) {
-        // The pictures kept are those whose time falls in the trim.
-        arguments << "-frames"
-                  << QString::number(firstPictureAt(end, start.frameSeconds)
-                             - firstPictureAt(trim.start, start.frameSeconds),
-                         'f', 0);
-    }
+    if (trim.length > 0 && !toTitlesEnd)
+        arguments << "-frames" << QString::number(keptPictures(trim, start).count, 'f', 0);
     arguments << "-edl" << cutList << "-hr-edl-seek";
     // The finishing stage takes the copied sound from a dump of its own.
     if (trim.copiedSound)

@@ -219,6 +219,14 @@ void ToolBridge::keepFailure(const QString& reason)
     m_lastFailure = reason;
 }
 
+void ToolBridge::settleFailure(const QString& reason)
+{
+    DNLog(QStringLiteral("The %1 failed: %2").arg(QString::fromLatin1(m_name), reason));
+    const std::lock_guard lock(m_stateLock);
+    m_lastFailure = reason;
+    m_settledFailure = reason;
+}
+
 void ToolBridge::settle(const ToolBridgeOutput& output, int status)
 {
     // The room is read before the output goes and frees some.

@@ -114,6 +114,9 @@ public:
         const QString& program, const ProcessRunner::Result& result, const QString& lastMessage);
     // Keeps `reason` as why this call failed.
     void keepFailure(const QString& reason);
+    // Keeps `reason` as why this call failed, whatever its children said
+    // later: a reason told while the files it names still stood.
+    void settleFailure(const QString& reason);
     // Settles the run's own output. A failed run's reason is told by the
     // room its output's folder has left (reasonWithRoom), read before an
     // output the run made goes and frees the room.

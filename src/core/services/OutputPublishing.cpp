@@ -248,6 +248,15 @@ QString fullDiskReason(const QString& program, const QString& folder,
         program, { QStringLiteral("all of its output"), quoted(folder), room }, said);
 }
 
+QString temporaryFolderFullReason(const QString& program, const QString& said)
+{
+    const QString temporary = AppPaths::temporaryFolder();
+    return fullDiskSentence(program,
+        { QStringLiteral("all it had to"),
+            QStringLiteral("the temporary folder ") + quoted(temporary), roomOfFolder(temporary) },
+        said);
+}
+
 bool isFullDiskReason(const QString& reason)
 {
     return reason.contains(QLatin1String("the disk is full: "));

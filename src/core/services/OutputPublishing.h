@@ -68,6 +68,10 @@ QString fullDiskReason(const QString& program, const QString& folder,
     const std::optional<FolderRoom>& room, const QString& said);
 // Whether `reason` is, or tells, such a sentence.
 bool isFullDiskReason(const QString& reason);
+// That sentence for a program that filled the temporary folder with what it
+// wrote there for a run: "... could not write all it had to into the
+// temporary folder "<folder>", which has <n> KB left".
+QString temporaryFolderFullReason(const QString& program, const QString& said);
 
 // Why a run of `program` that wrote `output` failed for `reason`, told by the
 // room the output's folder has left now, before the output is removed. The

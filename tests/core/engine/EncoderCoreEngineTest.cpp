@@ -261,6 +261,53 @@ TEST(EncoderCoreTranslation, OwnOptionsAndTheWordsOnlyTheListShows)
             "file:/out/a.mp4" }));
 }
 
+// What mplayer reports of a title once it has decoded a frame, which the
+// bridge takes from a disc folder's IFO files instead.
+EncoderCoreTitleShape shapeMplayerFinds(const QString& device, int title)
+{
+    QProcess mplayer;
+    mplayer.start("mplayer",
+        { "-noconfig", "all", "-really-quiet", "-identify", "-nosound", "-vo", "null", "-frames",
+            "1", "-vc", "mpeg12,", QStringLiteral("dvd://%1").arg(title), "-dvd-device", device });
+    mplayer.waitForFinished(60'000);
+    EncoderCoreTitleShape shape;
+    for (const QString& line : QString::fromUtf8(mplayer.readAllStandardOutput()).split('\n')) {
+        if (line.startsWith("ID_VIDEO_ASPECT=") && line.mid(16).toDouble() > 0)
+            shape.aspect = line.mid(16).trimmed();
+        if (line.startsWith("ID_VIDEO_FPS="))
+            shape.rate = line.mid(13).toDouble();
+    }
+    return shape;
+}
+
+// A disc folder's IFO files name each title's aspect and rate as mplayer
+// finds them decoding it, 4:3 and 16:9, NTSC and PAL; an image is left to
+// mplayer.
+TEST(EncoderCoreTranslation, AFoldersTitleShapeIsTheOneMplayerFinds)
+{
+    const QString made = TestDisc::ensure() + TestDisc::ensureFlashAndBeepShapes();
+    ASSERT_TRUE(made.isEmpty()) << qPrintable(made);
+    const struct {
+        QString device;
+        int title;
+    } titles[] = { { TestDisc::folder(), 1 }, { TestDisc::folder(), 2 },
+        { TestDisc::palFolder(), 1 }, { TestDisc::palFolder(), 2 },
+        { TestDisc::videoTSFolder(), 2 }, { TestDisc::flashAndBeepNtscFolder(), 1 },
+        { TestDisc::flashAndBeepShapesFolder(), 4 } };
+    for (const auto& title : titles) {
+        SCOPED_TRACE(
+            QStringLiteral("%1 title %2").arg(title.device).arg(title.title).toStdString());
+        const std::optional<EncoderCoreTitleShape> named
+            = EncoderCoreFolderTitleShape(title.device, title.title);
+        ASSERT_TRUE(named);
+        const EncoderCoreTitleShape found = shapeMplayerFinds(title.device, title.title);
+        EXPECT_EQ(named->aspect, found.aspect);
+        EXPECT_NEAR(named->rate, found.rate, 0.001);
+    }
+    EXPECT_FALSE(EncoderCoreFolderTitleShape(TestDisc::image(), 1));
+    EXPECT_FALSE(EncoderCoreFolderTitleShape(TestDisc::folder(), 3));
+}
+
 TEST(EncoderCoreTranslation, ProgressComesFromTheStatusLine)
 {
     ProgressInfo progress;
