@@ -21,10 +21,8 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <utility>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 }
@@ -74,93 +72,6 @@ double pictureLead(const EncoderCoreJoinedTitle& part)
 
 // --- Measuring ---------------------------------------------------------------
 
-// The span of a stream's packets on its file's clock. A packet without a
-// duration lasts a frame of its stream.
-struct PacketSpan {
-    int stream = -1;
-    int64_t first = AV_NOPTS_VALUE;
-    int64_t end = AV_NOPTS_VALUE;
-    int64_t frame = 0;
-
-    void take(const AVPacket& packet)
-    {
-        if (packet.stream_index != stream || packet.pts == AV_NOPTS_VALUE)
-            return;
-        first = first == AV_NOPTS_VALUE ? packet.pts : std::min(first, packet.pts);
-        end = std::max(end, packet.pts + (packet.duration > 0 ? packet.duration : frame));
-    }
-    double seconds(const AVFormatContext& context, int64_t time) const
-    {
-        return time == AV_NOPTS_VALUE ? 0 : time * av_q2d(context.streams[stream]->time_base);
-    }
-};
-
-PacketSpan spanOf(AVFormatContext& context, AVMediaType type)
-{
-    PacketSpan span { av_find_best_stream(&context, type, -1, -1, nullptr, 0) };
-    if (span.stream < 0)
-        return span;
-    const AVStream& stream = *context.streams[span.stream];
-    if (stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0)
-        span.frame = av_rescale_q(1, av_inv_q(stream.avg_frame_rate), stream.time_base);
-    return span;
-}
-
-EncoderCoreSoundShape soundShapeOf(const AVCodecParameters& sound)
-{
-    const AVCodec* encoder = avcodec_find_encoder(sound.codec_id);
-    return { encoder ? QString::fromLatin1(encoder->name) : QString(), sound.sample_rate,
-        sound.ch_layout.nb_channels, sound.bit_rate };
-}
-
-int stopReading(void* stopped)
-{
-    return (*static_cast<const AVEncoderStopQuery*>(stopped))() ? 1 : 0;
-}
-
-// A member's file as the join needs it: where its picture and sound lie,
-// read from their packets, and its sound's shape. A program stream leaves
-// the times of most pictures out; the reader makes them up. Reading a long
-// member ends when `stopped` says so.
-std::pair<EncoderCoreJoinedTitle, EncoderCoreSoundShape> measurePart(
-    const QString& path, const AVEncoderStopQuery& stopped)
-{
-    EncoderCoreJoinedTitle part { path };
-    EncoderCoreSoundShape shape;
-    AVFormatContext* context = avformat_alloc_context();
-    if (context == nullptr)
-        return { part, shape };
-    context->interrupt_callback = { &stopReading, const_cast<AVEncoderStopQuery*>(&stopped) };
-    const QByteArray url = "file:" + path.toUtf8();
-    if (avformat_open_input(&context, url.constData(), nullptr, nullptr) < 0)
-        return { part, shape };
-    context->flags |= AVFMT_FLAG_GENPTS;
-    if (avformat_find_stream_info(context, nullptr) >= 0) {
-        PacketSpan picture = spanOf(*context, AVMEDIA_TYPE_VIDEO);
-        PacketSpan sound = spanOf(*context, AVMEDIA_TYPE_AUDIO);
-        if (sound.stream >= 0)
-            shape = soundShapeOf(*context->streams[sound.stream]->codecpar);
-        AVPacket* packet = av_packet_alloc();
-        while (packet != nullptr && av_read_frame(context, packet) >= 0) {
-            picture.take(*packet);
-            sound.take(*packet);
-            av_packet_unref(packet);
-        }
-        av_packet_free(&packet);
-        part.start = context->start_time == AV_NOPTS_VALUE
-            ? 0
-            : context->start_time / double(AV_TIME_BASE);
-        if (picture.stream >= 0) {
-            part.pictureStart = picture.seconds(*context, picture.first);
-            part.pictureEnd = picture.seconds(*context, picture.end);
-        }
-        if (sound.stream >= 0)
-            part.soundEnd = sound.seconds(*context, sound.end);
-    }
-    avformat_close_input(&context);
-    return { part, shape };
-}
-
 // The members a builder's join list names, each measured; nothing, with the
 // reason in the log, when the list or a member's picture cannot be read.
 std::optional<EncoderCoreJoinFacts> measureJoin(
@@ -175,18 +86,10 @@ std::optional<EncoderCoreJoinFacts> measureJoin(
         DNLog(QStringLiteral("The join list %1 cannot be read.").arg(list) + kKeptAsListed);
         return std::nullopt;
     }
-    EncoderCoreJoinFacts facts;
-    for (const QString& member : members) {
-        const auto [part, sound] = measurePart(member, stopped);
-        if (part.pictureSeconds() <= 0) {
-            DNLog(QStringLiteral("No picture of %1 could be read for the join.").arg(member)
-                + kKeptAsListed);
-            return std::nullopt;
-        }
-        if (facts.firstSound.encoder.isEmpty() && part.soundEnd > 0)
-            facts.firstSound = sound;
-        facts.titles.push_back(part);
-    }
+    QString failure;
+    std::optional<EncoderCoreJoinFacts> facts = EncoderCoreMeasureTitles(members, failure, stopped);
+    if (!facts)
+        DNLog(failure + kKeptAsListed);
     return facts;
 }
 

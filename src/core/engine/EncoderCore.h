@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -186,8 +187,9 @@ struct EncoderCoreJoinFacts {
     int encoderDelay = 0;
 };
 // Each title's file measured; nothing, and why, when a picture cannot be read.
+// Reading long files ends when `stopped` says so.
 std::optional<EncoderCoreJoinFacts> EncoderCoreMeasureTitles(
-    const QStringList& paths, QString& failure);
+    const QStringList& paths, QString& failure, const std::function<bool()>& stopped = {});
 // The samples of silence `encoder` puts before sound of that shape, as it
 // says once opened; 0 when it cannot be opened.
 int EncoderCoreEncoderDelay(const QString& encoder, const EncoderCoreSoundShape& shape);

@@ -4,6 +4,7 @@
 #include "engine/EncoderCore.h"
 
 #include <algorithm>
+#include <functional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -91,17 +92,20 @@ EncoderCoreSoundShape soundShapeOf(const AVCodecParameters& sound)
         sound.ch_layout.nb_channels, sound.bit_rate };
 }
 
-// The span of a stream's packets, in seconds on the file's clock.
-struct StreamSpan {
+// The span of a stream's packets on its file's clock. A packet without a
+// duration lasts a frame of its stream.
+struct PacketSpan {
     int stream = -1;
     int64_t first = AV_NOPTS_VALUE;
     int64_t end = AV_NOPTS_VALUE;
+    int64_t frame = 0;
+
     void take(const AVPacket& packet)
     {
         if (packet.stream_index != stream || packet.pts == AV_NOPTS_VALUE)
             return;
         first = first == AV_NOPTS_VALUE ? packet.pts : std::min(first, packet.pts);
-        end = std::max(end, packet.pts + std::max<int64_t>(packet.duration, 0));
+        end = std::max(end, packet.pts + (packet.duration > 0 ? packet.duration : frame));
     }
     double seconds(const AVFormatContext& context, int64_t time) const
     {
@@ -109,19 +113,43 @@ struct StreamSpan {
     }
 };
 
+PacketSpan spanOf(AVFormatContext& context, AVMediaType type)
+{
+    PacketSpan span { av_find_best_stream(&context, type, -1, -1, nullptr, 0) };
+    if (span.stream < 0)
+        return span;
+    const AVStream& stream = *context.streams[span.stream];
+    if (stream.avg_frame_rate.num > 0 && stream.avg_frame_rate.den > 0)
+        span.frame = av_rescale_q(1, av_inv_q(stream.avg_frame_rate), stream.time_base);
+    return span;
+}
+
+int stopReading(void* stopped)
+{
+    const auto& query = *static_cast<const std::function<bool()>*>(stopped);
+    return query && query() ? 1 : 0;
+}
+
 // A title's file as the join needs it: where its picture and sound lie,
-// read from their packets, and its sound's shape.
-std::pair<EncoderCoreJoinedTitle, EncoderCoreSoundShape> joinedTitle(const QString& path)
+// read from their packets, and its sound's shape. A program stream leaves
+// the times of most pictures out; the reader makes them up. Reading a long
+// file ends when `stopped` says so.
+std::pair<EncoderCoreJoinedTitle, EncoderCoreSoundShape> joinedTitle(
+    const QString& path, const std::function<bool()>& stopped)
 {
     EncoderCoreJoinedTitle title { path };
     EncoderCoreSoundShape shape;
-    AVFormatContext* context = nullptr;
+    AVFormatContext* context = avformat_alloc_context();
+    if (context == nullptr)
+        return { title, shape };
+    context->interrupt_callback = { &stopReading, const_cast<std::function<bool()>*>(&stopped) };
     const QByteArray url = "file:" + path.toUtf8();
     if (avformat_open_input(&context, url.constData(), nullptr, nullptr) < 0)
         return { title, shape };
+    context->flags |= AVFMT_FLAG_GENPTS;
     if (avformat_find_stream_info(context, nullptr) >= 0) {
-        StreamSpan picture { av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) };
-        StreamSpan sound { av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) };
+        PacketSpan picture = spanOf(*context, AVMEDIA_TYPE_VIDEO);
+        PacketSpan sound = spanOf(*context, AVMEDIA_TYPE_AUDIO);
         if (sound.stream >= 0)
             shape = soundShapeOf(*context->streams[sound.stream]->codecpar);
         AVPacket* packet = av_packet_alloc();
@@ -231,13 +259,13 @@ QStringList EncoderCoreJoinArguments(
 }
 
 std::optional<EncoderCoreJoinFacts> EncoderCoreMeasureTitles(
-    const QStringList& paths, QString& failure)
+    const QStringList& paths, QString& failure, const std::function<bool()>& stopped)
 {
     EncoderCoreJoinFacts facts;
     for (const QString& path : paths) {
-        const auto [title, sound] = joinedTitle(path);
+        const auto [title, sound] = joinedTitle(path, stopped);
         if (title.pictureSeconds() <= 0) {
-            failure = QStringLiteral("No picture of %1 could be read for ffmpeg's join.").arg(path);
+            failure = QStringLiteral("No picture of %1 could be read for the join.").arg(path);
             return std::nullopt;
         }
         if (facts.firstSound.encoder.isEmpty() && title.soundEnd > 0)
