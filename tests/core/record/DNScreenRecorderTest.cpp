@@ -926,6 +926,19 @@ TEST_F(RecordingSession, ASoundServerThatDiesIsSaid)
     }
 }
 
+// A frozen server's calls wait 10 s, so that a wait on one shows.
+struct LongAnswerLimit {
+    LongAnswerLimit() { PulseAudio::setAnswerLimit(std::chrono::seconds(10)); }
+    ~LongAnswerLimit() { PulseAudio::setAnswerLimit(before); }
+    const std::chrono::milliseconds before = PulseAudio::answerLimit();
+};
+
+// A server the test froze goes on at its end, whatever failed.
+struct ThawAtEnd {
+    const PrivateSoundServer& server;
+    ~ThawAtEnd() { server.signal(SIGCONT); }
+};
+
 // The sound server frozen (stopped by a signal) two seconds into a recording
 // of the system's sound. The caller's thread never waits on it: its events
 // keep coming through the Stop until the result, which comes a few seconds
@@ -934,18 +947,10 @@ TEST_F(RecordingSession, ASoundServerThatDiesIsSaid)
 // recorder, which gives the sound back once the server answers again.
 TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
 {
-    using namespace std::chrono_literals;
-    struct AnswerLimit {
-        AnswerLimit() { PulseAudio::setAnswerLimit(10s); }
-        ~AnswerLimit() { PulseAudio::setAnswerLimit(before); }
-        const std::chrono::milliseconds before = PulseAudio::answerLimit();
-    } const answerLimit;
+    const LongAnswerLimit answerLimit;
     PrivateSoundServer frozen;
     startSoundServer(frozen);
-    struct Thaw {
-        const PrivateSoundServer& server;
-        ~Thaw() { server.signal(SIGCONT); }
-    } const thaw { frozen };
+    const ThawAtEnd thaw { frozen };
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
     ASSERT_TRUE(chooseSound(kSystemAudioDeviceID));
     ASSERT_EQ(defaultSink(), "QuillonSysAudioCapture");
@@ -988,18 +993,10 @@ TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
 // the result.
 TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheEndOfAnEngine)
 {
-    using namespace std::chrono_literals;
-    struct AnswerLimit {
-        AnswerLimit() { PulseAudio::setAnswerLimit(10s); }
-        ~AnswerLimit() { PulseAudio::setAnswerLimit(before); }
-        const std::chrono::milliseconds before = PulseAudio::answerLimit();
-    } const answerLimit;
+    const LongAnswerLimit answerLimit;
     PrivateSoundServer frozen;
     startSoundServer(frozen);
-    struct Thaw {
-        const PrivateSoundServer& server;
-        ~Thaw() { server.signal(SIGCONT); }
-    } const thaw { frozen };
+    const ThawAtEnd thaw { frozen };
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
     ASSERT_TRUE(chooseSound("microphone"));
     QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
