@@ -117,15 +117,20 @@ int64_t startTime(const AVFormatContext& format)
 }
 
 // The wanted time on the file's clock, in AV_TIME_BASE units; none when the
-// length is unknown and no time was asked.
-std::optional<int64_t> wantedTime(const AVFormatContext& format, const CaptureAt& at)
+// length is unknown and no time was asked. A time asked counts from the first
+// picture, as the previews count it: a transport stream's sound may begin
+// before it.
+std::optional<int64_t> wantedTime(
+    const AVFormatContext& format, const AVStream& video, const CaptureAt& at)
 {
     if (format.duration <= 0 && !at.seconds)
         return std::nullopt;
-    const int64_t start = startTime(format);
     if (!at.seconds)
-        return start + format.duration / 10;
-    return start + static_cast<int64_t>(std::max(0.0, *at.seconds) * AV_TIME_BASE);
+        return startTime(format) + format.duration / 10;
+    const int64_t firstPicture = video.start_time == AV_NOPTS_VALUE
+        ? startTime(format)
+        : av_rescale_q(video.start_time, video.time_base, AV_TIME_BASE_Q);
+    return firstPicture + static_cast<int64_t>(std::max(0.0, *at.seconds) * AV_TIME_BASE);
 }
 
 // How far before the wanted time to seek, one after another while nothing
@@ -224,7 +229,7 @@ QImage uprightPicture(const AVFrame& frame, const QSize& box, int clockwiseDegre
 FramePtr decodeWantedFrame(
     AVFormatContext& format, AVCodecContext& decoder, int index, const CaptureAt& at)
 {
-    const std::optional<int64_t> wanted = wantedTime(format, at);
+    const std::optional<int64_t> wanted = wantedTime(format, *format.streams[index], at);
     if (!wanted)
         return decodeFrameAt(format, decoder, index, AV_NOPTS_VALUE);
     const int64_t target = av_rescale_q(*wanted, AV_TIME_BASE_Q, format.streams[index]->time_base);
