@@ -8,6 +8,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -160,6 +161,15 @@ std::optional<Trim> TrimOfSetting(
         return std::nullopt;
     }
     return Trim { start, length };
+}
+
+Trim TrimFromFileStart(const Trim& trim, const DNTVideo& track)
+{
+    // Whole milliseconds down, as the engine is given them: rounded up, a
+    // picture right at the trim's start would fall before it.
+    const double delay
+        = std::floor(std::max(0.0, track.firstPictureTime - track.fileStartTime) * 1000) / 1000;
+    return { trim.start + delay, trim.length };
 }
 
 QString TrimTimeText(double seconds)
