@@ -234,14 +234,20 @@ protected:
         window().addOpenedFiles({ file });
         if (window().profileChooser())
             window().profileChooser()->reject();
-        for (const auto& category :
-            DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
-            for (const auto& profile : category.profiles)
-                if (profile->profileName() == "MKV Video (H.264)")
-                    window().applyProfile(*profile, true);
+        applyProfile("MKV Video (H.264)");
         return window().mediaNodes().size() == 1
             ? std::dynamic_pointer_cast<DNFileNode>(window().mediaNodes().front())
             : nullptr;
+    }
+
+    // A profile for media files, by its name.
+    void applyProfile(const QString& name)
+    {
+        for (const auto& category :
+            DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
+            for (const auto& profile : category.profiles)
+                if (profile->profileName() == name)
+                    window().applyProfile(*profile, true);
     }
 
     // The editor on the entry, opened as the list's Edit request opens it,
@@ -458,7 +464,8 @@ TEST_F(EditedConversionTest, ExpandTextWatermarkAndSubtitleLanguageReachTheOutpu
 // editor keeps being 20 s) count from that picture in the preview, in its
 // time and in the conversion alike: the preview never shows a picture outside
 // them, and the output holds exactly the pictures between them, 75 to 624 at
-// 25 a second (a key frame every 1.6 s, none at either mark).
+// 25 a second (a key frame every 1.6 s, none at either mark), and the sound
+// from the first mark on.
 TEST_F(EditedConversionTest, ATrimmedTransportStreamHoldsThePicturesItsMarksShowed)
 {
     QTemporaryDir folder;
@@ -518,6 +525,12 @@ TEST_F(EditedConversionTest, ATrimmedTransportStreamHoldsThePicturesItsMarksShow
         ASSERT_EQ(numbers.size(), 550);
         EXPECT_EQ(numbers.first(), 75);
         EXPECT_EQ(numbers.last(), 624);
+
+        // The sound alone, from the same mark: its tone changes there.
+        applyProfile("WAV Audio");
+        const QString sound = convert();
+        ASSERT_FALSE(sound.isEmpty());
+        EXPECT_NEAR(firstSecondTone(sound), 880, 20);
     }
 }
 

@@ -65,10 +65,12 @@ bool PreviewClips::makeNumbered(const QString& output, double soundLead, const Q
         = QStringLiteral("nullsrc=size=320x180:rate=25:duration=30,"
                          "geq=lum='if(lt(Y,24),if(mod(floor(N/pow(2,floor(X/32))),2),235,16),"
                          "if(gte(Y,150)*gte(T,3)*lt(T,6),16,128))':cb=128:cr=128");
-    return ffmpeg(
-        QStringList { "-itsoffset", QString::number(soundLead), "-f", "lavfi", "-i", pictures, "-f",
-            "lavfi", "-i", "sine=frequency=440:duration=31", "-c:v", "libx264", "-preset",
-            "ultrafast", "-g", "40", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest" }
+    const QString sound
+        = QStringLiteral("aevalsrc=sin(2*PI*if(lt(t\\,%1)\\,440\\,880)*t):s=44100:d=31")
+              .arg(soundLead + 3);
+    return ffmpeg(QStringList { "-itsoffset", QString::number(soundLead), "-f", "lavfi", "-i",
+                      pictures, "-f", "lavfi", "-i", sound, "-c:v", "libx264", "-preset",
+                      "ultrafast", "-g", "40", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest" }
             + options,
         output);
 }
