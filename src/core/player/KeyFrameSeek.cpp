@@ -8,9 +8,11 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 namespace {
@@ -85,6 +87,10 @@ bool seekTo(AVFormatContext& context, int stream, int64_t from, int64_t first)
 
 std::optional<KeyFrameStart> keyFrameAtOrBefore(const QString& path, double seconds)
 {
+    // Reading the stream list decodes a picture or two; the library's console
+    // chatter about a transport stream's broken first ones is no news.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
     // The "file:" prefix keeps a name with a colon from being read as a protocol.
     const QByteArray url = "file:" + QFileInfo(path).absoluteFilePath().toUtf8();
     AVFormatContext* raw = nullptr;
