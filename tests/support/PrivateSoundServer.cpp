@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 
+#include <csignal>
+
 namespace {
 
 constexpr int kReadyTimeoutMs = 10000;
@@ -89,4 +91,10 @@ void PrivateSoundServer::pointAtNoServer()
 void PrivateSoundServer::pointAtThisServer() const
 {
     ::setenv("PULSE_SERVER", m_address.toUtf8().constData(), 1);
+}
+
+bool PrivateSoundServer::signal(int number) const
+{
+    return m_server && m_server->processId() > 0
+        && ::kill(pid_t(m_server->processId()), number) == 0;
 }

@@ -27,6 +27,8 @@ public:
     static void pointAtNoServer();
     // Points PULSE_SERVER back at this server.
     void pointAtThisServer() const;
+    // Sends the server a signal (to stop, continue or kill it); false when it has none running.
+    bool signal(int number) const;
 
 private:
     QTemporaryDir m_root;

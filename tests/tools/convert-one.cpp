@@ -28,8 +28,9 @@
 // --trim, --subtitle and --subtitle-track set for every FILE what the editor
 // sets: the part kept (START and END in seconds, with up to three decimals,
 // "1.234-2.345"), a subtitle file, or the file's own Nth subtitle track,
-// counted from 1. A FILE that cannot take them (a trim past its end, no such
-// track) ends the tool with status 2 before anything is converted.
+// counted from 1. A FILE that cannot take them (a trim past its end or
+// keeping less than a second, no such track) ends the tool with status 2
+// before anything is converted.
 //
 // --dvd with --profile converts titles of the source: --title N (the title's
 // number on the disc, as often as wanted; the main title when none is given), --audio N the Nth
@@ -39,6 +40,7 @@
 #include "engine/DNVideoConverter.h"
 
 #include "ToolSupport.h"
+#include "builders/video/BuilderServices.h"
 #include "model/DNDVDNode.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
@@ -172,6 +174,11 @@ bool setTrim(DNFileNode& node, const QString& option)
     node.setting().setTrimEnable(true);
     node.setting().setTrimStartPercent(static_cast<float>(start / length));
     node.setting().setTrimEndPercent(static_cast<float>(end / length));
+    // What the builders would refuse (less than a second) ends the tool here.
+    if (const QString refusal = TrimRefusal(node.setting(), video->duration); !refusal.isEmpty()) {
+        complain(QStringLiteral("--trim %1 cannot be converted: %2").arg(option, refusal));
+        return false;
+    }
     return true;
 }
 

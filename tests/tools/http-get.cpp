@@ -5,8 +5,9 @@
 // FILE must be a new name. With --resume the partial file FILE.part is
 // continued when it exists and kept when the transfer fails; it is locked
 // meanwhile, so that a second run into it fails at once. Prints "status:
-// <HTTP status>", "bytes: <body bytes received by this run>" and, when the
-// transfer fails, "error: <code> <description>". Exit status: see kExitRule.
+// <HTTP status>", "bytes: <body bytes received by this run, over every retry
+// and answer>" and, when the transfer fails, "error: <code> <description>".
+// Exit status: see kExitRule.
 #include "http/NXHTTPRequest.h"
 #include "platform/PathStatus.h"
 
@@ -95,7 +96,7 @@ int fetch(const QCommandLineParser& parser)
     loop.exec();
 
     print(QStringLiteral("status: %1").arg(request->responseStatusCode()));
-    print(QStringLiteral("bytes: %1").arg(request->totalBytesRead()));
+    print(QStringLiteral("bytes: %1").arg(request->bytesReadInAllAnswers()));
     const HttpError failure = request->error();
     if (!failure.isNull())
         print(

@@ -167,7 +167,7 @@ bool DNYoutubeStreamRequest::lockPartialFile(QString* reason)
         O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
         *reason = QStringLiteral("Cannot open the partial file %1: %2")
-                      .arg(m_partialPath, QString::fromLocal8Bit(std::strerror(errno)));
+                      .arg(m_partialPath, fileWriteCause(m_partialPath, errno));
         return false;
     }
     auto lock = std::make_shared<StreamFileLock>(fd);
@@ -373,9 +373,10 @@ QString DNYoutubeStreamRequest::streamProblem(const QString& file) const
     if (size == 0)
         return QStringLiteral("The server sent nothing (%1) for %2")
             .arg(responseStatusMessage(), url().toString(QUrl::RemoveQuery));
-    // A range of unknown total ends with a 416 or an empty piece: nothing to compare.
+    // A range of unknown total ends with a 416 or an empty piece: nothing to
+    // compare. A piece the client appended may have come with a 200.
     const qint64 total = rangeTotal(contentRange);
-    if ((status == 206 || alreadyWhole) && total >= 0 && total != size)
+    if (total >= 0 && total != size)
         return QStringLiteral("The server sent %1 bytes of a stream of %2 (%3)")
             .arg(QString::number(size), QString::number(total), contentRange);
     return bodyProblem(file, size);
@@ -392,6 +393,7 @@ QString DNYoutubeStreamRequest::bodyProblem(const QString& file, qint64 size) co
     // A range's total was checked already.
     const int status = responseStatusCode();
     const bool measured = chunked || status == 206 || status == 416
+        || rangeTotal(headers.value(QStringLiteral("Content-Range"))) >= 0
         || (!headers.contains(QStringLiteral("Transfer-Encoding"))
             && headers.contains(QStringLiteral("Content-Length")));
     const qint64 announced = static_cast<qint64>(m_streamSize);
@@ -438,8 +440,13 @@ DNYoutubeDownloader::DNYoutubeDownloader(std::shared_ptr<DNYoutubeNode> node, in
     : DNYoutubeStreamRequest(partURL(*node, videoURLIndex), node)
     , m_videoURLIndex(videoURLIndex)
 {
-    if (const DNYoutubeVideoSegment* selected = node->selectedSgmt())
-        addStreamHeaders(selected->httpHeaders);
+    const DNYoutubeVideoSegment* selected = node->selectedSgmt();
+    if (!selected)
+        return;
+    addStreamHeaders(selected->httpHeaders);
+    // The size was asked of the first URL only.
+    if (videoURLIndex == 0)
+        addVersionNamedInRun(selected->sizeAnswerVersion);
 }
 
 void DNYoutubeDownloader::setOutPutDir(const QString& folder)
@@ -508,7 +515,12 @@ NXYoutubeAudioDownloader::NXYoutubeAudioDownloader(std::shared_ptr<DNYoutubeNode
                                  node->youtubeLink().biggestSizeOfAudioStream.size() - 1)),
         node)
 {
-    addStreamHeaders(node->youtubeLink().audioHttpHeaders);
+    const DNYoutubeLinkNode& link = node->youtubeLink();
+    addStreamHeaders(link.audioHttpHeaders);
+    // The size was asked of the first URL: its answer speaks of this file
+    // only where that is the one fetched.
+    if (link.biggestSizeOfAudioStream.size() == 1)
+        addVersionNamedInRun(link.audioSizeAnswerVersion);
 }
 
 void NXYoutubeAudioDownloader::setOutPutDir()

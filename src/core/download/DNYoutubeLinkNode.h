@@ -21,6 +21,7 @@ struct DNYoutubeLinkNode {
     double audioStreamSize = 0.0; // that stream's size in bytes
     QMap<QString, QString> audioHttpHeaders; // sent with that stream's requests
     bool audioSizeIsExact = false; // audioStreamSize is the file's size, not an estimate
+    PartialFileOrigin audioSizeAnswerVersion = {}; // named when that size was asked, if it was
 
     static DNYoutubeLinkNode linkNode() { return {}; }
 

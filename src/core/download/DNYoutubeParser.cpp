@@ -41,6 +41,7 @@ DNYoutubeVideoSegment segmentOf(const OnlineVideoStream& stream)
     segment.videoURLs = stream.urls;
     segment.httpHeaders = stream.httpHeaders;
     segment.sizeIsExact = stream.sizeIsExact;
+    segment.sizeAnswerVersion = stream.sizeAnswerVersion;
     return segment;
 }
 
@@ -62,6 +63,7 @@ void takeStreams(DNYoutubeLinkNode& node, const QList<OnlineVideoStream>& stream
             node.biggestSizeOfAudioStream = stream.urls;
             node.audioHttpHeaders = stream.httpHeaders;
             node.audioSizeIsExact = stream.sizeIsExact;
+            node.audioSizeAnswerVersion = stream.sizeAnswerVersion;
         }
     }
     for (DNYoutubeVideoSegment& segment : node.videosSegments)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http/PartialFileOrigin.h"
+
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -18,6 +20,9 @@ struct DNYoutubeVideoSegment {
     QMap<QString, QString> httpHeaders;
     // The variant's part of videoSize is its file's size, not an estimate.
     bool sizeIsExact = false;
+    // The version of the first URL's file the server named when asked its
+    // size, if it was asked.
+    PartialFileOrigin sizeAnswerVersion = {};
 
     int videoURLCount() const { return static_cast<int>(videoURLs.size()); }
     // "480P 12.34mb"

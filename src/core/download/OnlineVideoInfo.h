@@ -1,5 +1,7 @@
 #pragma once
 
+#include "http/PartialFileOrigin.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMap>
@@ -24,6 +26,9 @@ struct OnlineVideoStream {
     // Headers the site expects with every request for the stream (User-Agent,
     // Referer): the size check and the download send them.
     QMap<QString, QString> httpHeaders;
+    // The version of the file the server named when it was asked the size
+    // (its tag, date and length); empty when it was not asked.
+    PartialFileOrigin sizeAnswerVersion = {};
 };
 
 struct OnlineVideoInfo {

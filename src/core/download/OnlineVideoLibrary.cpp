@@ -1,6 +1,7 @@
 #include "download/OnlineVideoLibrary.h"
 
 #include "download/DNYoutubeProxy.h"
+#include "http/HttpHeaders.h"
 #include "http/NXHTTPRequest.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
@@ -414,14 +415,15 @@ void OnlineVideoLibrary::fillUnknownSizes(
             DNLog(QStringLiteral("yt-dlp: no time left to ask the sizes of the other streams"));
             return;
         }
-        stream.size = headContentLength(stream, std::min(kSizeRequestTimeLimit, left));
+        askSize(stream, std::min(kSizeRequestTimeLimit, left));
         stream.sizeIsExact = stream.size > 0;
     }
 }
 
-// The size the server gives for the stream's first URL; 0 when it gives none.
-double OnlineVideoLibrary::headContentLength(
-    const OnlineVideoStream& stream, std::chrono::milliseconds timeLimit)
+// The size the server gives for the stream's first URL (0 when it gives
+// none), and the version it names: the download that follows holds its
+// answers to it.
+void OnlineVideoLibrary::askSize(OnlineVideoStream& stream, std::chrono::milliseconds timeLimit)
 {
     const auto request = NXHTTPRequest::requestWithURL(QUrl(stream.urls.value(0)));
     request->setRequestMethod(QStringLiteral("HEAD"));
@@ -437,9 +439,22 @@ double OnlineVideoLibrary::headContentLength(
         request->startSynchronous();
     }
     if (!request->error().isNull() || request->responseStatusCode() >= 400)
-        return 0.0;
+        return;
+    const NXHeaderDictionary headers = request->responseHeaders();
     bool isNumber = false;
-    const double length
-        = request->responseHeaders().value(QStringLiteral("Content-Length")).toDouble(&isNumber);
-    return isNumber && length > 0 ? std::min(length, kLargestStreamBytes) : 0.0;
+    const double length = headers.value(QStringLiteral("Content-Length")).toDouble(&isNumber);
+    stream.size = isNumber && length > 0 ? std::min(length, kLargestStreamBytes) : 0.0;
+    // A coded answer's length is not the file's.
+    const QString coding = headers.value(QStringLiteral("Content-Encoding")).trimmed();
+    const bool coded
+        = !coding.isEmpty() && coding.compare(QLatin1String("identity"), Qt::CaseInsensitive) != 0;
+    const std::optional<quint64> total = stream.size > 0 && !coded
+        ? std::optional(static_cast<quint64>(stream.size))
+        : std::nullopt;
+    // Keyed by the names' canonical forms ("Etag").
+    const auto field = [&headers](const QString& name) {
+        return headers.value(HttpHeaders::canonicalName(name)).trimmed();
+    };
+    stream.sizeAnswerVersion = PartialFileOrigin { field(QStringLiteral("ETag")),
+        field(QStringLiteral("Last-Modified")), total };
 }

@@ -103,7 +103,7 @@ private:
     // and keeps both for lastFailure().
     void fail(const QString& url, const QString& reason, const QStringList& toolLines);
     void fillUnknownSizes(OnlineVideoInfo& info, std::chrono::steady_clock::time_point deadline);
-    double headContentLength(const OnlineVideoStream& stream, std::chrono::milliseconds timeLimit);
+    void askSize(OnlineVideoStream& stream, std::chrono::milliseconds timeLimit);
 
     const QString m_program;
     const std::shared_ptr<OnlineVideoCancel> m_cancel;

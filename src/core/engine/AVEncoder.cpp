@@ -1,10 +1,13 @@
 #include "engine/AVEncoder.h"
 
+#include "engine/AVEncoderJoin.h"
 #include "engine/ToolBridge.h"
+#include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/ProcessRunner.h"
 
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 #include <csignal>
@@ -64,9 +67,9 @@ const std::vector<Adaptation>& adaptations()
     return table;
 }
 
-// The format of the output: the "-f" after the last input, else the output
-// path's suffix (a join names no format).
-QString outputFormat(const QStringList& arguments)
+} // namespace
+
+QString AVEncoderOutputFormat(const QStringList& arguments)
 {
     const qsizetype format = arguments.lastIndexOf("-f");
     if (format > arguments.lastIndexOf("-i") && format + 1 < arguments.size())
@@ -76,6 +79,8 @@ QString outputFormat(const QStringList& arguments)
         output.remove(0, 5);
     return QFileInfo(output).suffix().toLower();
 }
+
+namespace {
 
 // Where this ffmpeg would leave an output's sound off its picture, and what
 // puts it back in step. It is about how this ffmpeg's muxers and decoders
@@ -170,13 +175,21 @@ QString joined(const QString& filter, const QString& placement)
 }
 
 // Joins the volume filter rather than replace it, since ffmpeg keeps only
-// one audio filter.
+// one audio filter; a join's sound comes out of its graph, which takes the
+// placement last.
 void addSoundPlacement(QStringList& arguments)
 {
-    const SoundPlacement* placement = placementOf(outputFormat(arguments));
+    const SoundPlacement* placement = placementOf(AVEncoderOutputFormat(arguments));
     if (!placement || !encodesSound(arguments))
         return;
     const QString filter = placementFilter(*placement, arguments);
+    const qsizetype sound = arguments.indexOf(kAVEncoderJoinedSound);
+    const qsizetype graph = arguments.indexOf(QStringLiteral("-filter_complex"));
+    if (sound > 0 && arguments[sound - 1] == QLatin1String("-map") && graph >= 0
+        && graph + 1 < arguments.size()) {
+        arguments[graph + 1] = joined(arguments[graph + 1], filter);
+        return;
+    }
     for (const char* option : { "-filter:a", "-af" }) {
         const qsizetype at = arguments.lastIndexOf(option);
         if (at >= 0 && at + 1 < arguments.size()) {
@@ -207,7 +220,7 @@ const FormatOption kDroppedOptions[] = {
 
 void dropFormatOptions(QStringList& arguments)
 {
-    const QString format = outputFormat(arguments);
+    const QString format = AVEncoderOutputFormat(arguments);
     for (const FormatOption& row : kDroppedOptions) {
         const qsizetype at = arguments.indexOf(row.option);
         if (format == QLatin1String(row.format) && at >= 0 && at + 1 < arguments.size())
@@ -325,8 +338,11 @@ int AVEncoderEncode(int argc, const char* const* argv, int duration)
     if (builderArguments.isEmpty())
         return kAVEncoderFailed;
     bridge().start();
-    const int status = runEngine(
-        ownOptions() + AVEncoderAdaptArguments(builderArguments), progressReader(duration));
+    QTemporaryFile joinList(AppPaths::temporaryFolder() + QStringLiteral("/join-XXXXXX.txt"));
+    const QStringList arguments = AVEncoderMeasuredJoin(
+        builderArguments, joinList, [] { return bridge().stopRequested(); });
+    const int status
+        = runEngine(ownOptions() + AVEncoderAdaptArguments(arguments), progressReader(duration));
     // ffmpeg's last progress block may lag the true end by a fraction of a
     // second; a run that succeeded has written all of it. Without a duration
     // there is no percent to complete.

@@ -153,6 +153,7 @@ void ArgumentWriter::refuse(const char* assertion)
 namespace {
 thread_local QString t_buildRefusal;
 thread_local QString t_buildSubtitle;
+thread_local QString t_buildSubtitleLeftOut;
 } // namespace
 
 void noteBuildRefusal(const QString& reason)
@@ -173,6 +174,17 @@ void noteBuildSubtitle(const QString& name)
 QString takeBuildSubtitle()
 {
     return std::exchange(t_buildSubtitle, QString());
+}
+
+void noteBuildSubtitleLeftOut(const QString& reason)
+{
+    if (t_buildSubtitleLeftOut.isEmpty())
+        t_buildSubtitleLeftOut = reason;
+}
+
+QString takeBuildSubtitleLeftOut()
+{
+    return std::exchange(t_buildSubtitleLeftOut, QString());
 }
 
 ArgumentBlockPtr ArgumentWriter::finish(int32_t duration)

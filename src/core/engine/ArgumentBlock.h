@@ -52,6 +52,12 @@ QString takeBuildRefusal();
 void noteBuildSubtitle(const QString& name);
 QString takeBuildSubtitle();
 
+// Why the subtitle the user chose cannot go into the output of the last
+// build on this thread, naming it: the driver takes it (and clears it) and
+// fails the run rather than make an output without it.
+void noteBuildSubtitleLeftOut(const QString& reason);
+QString takeBuildSubtitleLeftOut();
+
 // The one way builders fill a block. Every argument goes into the next slot
 // and is checked against the slot size and the argument count: an argument of
 // MaxCharLength bytes or more, one with a NUL inside, or a MaxArguNumber-th

@@ -653,6 +653,7 @@ ArgumentBlockPtr buildFor(const DNConversionEngine& engine, ArgvAssembler assemb
     const BuildingFor building(engine);
     takeBuildRefusal();
     takeBuildSubtitle();
+    takeBuildSubtitleLeftOut();
     return build(assembler, node, titleIndex, config);
 }
 
@@ -692,6 +693,11 @@ int _VideoConverter(
     if (stopRequested()) {
         DNLog(QStringLiteral("The conversion was stopped before the encoder started."));
         return kDNVideoConverterStopped;
+    }
+    // An output without the subtitle the user chose is not the one asked for.
+    if (const QString leftOut = takeBuildSubtitleLeftOut(); block && !leftOut.isEmpty()) {
+        reportFailure(leftOut);
+        return kDNVideoConverterFailed;
     }
     if (!logArgumentBlock(block.get())) {
         // An output name the builder could not write says why in the user's terms.

@@ -27,13 +27,14 @@ double expectedLength(const DNDVDTitle& title)
 {
     constexpr double kShortestTrim = 0.9995;
     const DNDVDTitleSetting& setting = title.setting();
-    if (!setting.trimEnable() || title.length() <= 0)
-        return title.length();
-    const double start = double(setting.trimStartPercent()) * title.length();
+    const double length = title.exactLength();
+    if (!setting.trimEnable() || length <= 0)
+        return length;
+    const double start = double(setting.trimStartPercent()) * length;
     const double kept
-        = (double(setting.trimEndPercent()) - double(setting.trimStartPercent())) * title.length();
-    const bool keepsPart = kept >= kShortestTrim && start >= 0 && start < title.length();
-    return keepsPart ? kept : title.length();
+        = (double(setting.trimEndPercent()) - double(setting.trimStartPercent())) * length;
+    const bool keepsPart = kept >= kShortestTrim && start >= 0 && start < length;
+    return keepsPart ? kept : length;
 }
 
 bool soundChosen(const DNDVDTitle& title)

@@ -405,7 +405,7 @@ qint64 HttpReadStream::read(char* data, qint64 maxLength)
     return count;
 }
 
-QByteArray HttpReadStream::read(qint64 maxLength)
+std::optional<QByteArray> HttpReadStream::readWhole(qint64 maxLength)
 {
     std::optional<QByteArray> whole;
     bool resume = false;
@@ -417,12 +417,27 @@ QByteArray HttpReadStream::read(qint64 maxLength)
     }
     if (resume)
         m_core->resumeReading();
-    if (whole)
-        return *whole;
+    return whole;
+}
+
+QByteArray HttpReadStream::read(qint64 maxLength)
+{
+    if (std::optional<QByteArray> whole = readWhole(maxLength))
+        return *std::move(whole);
     QByteArray bytes(qsizetype(std::max<qint64>(maxLength, 0)), Qt::Uninitialized);
     const qint64 count = read(bytes.data(), bytes.size());
     bytes.resize(qsizetype(std::max<qint64>(count, 0)));
     return bytes;
+}
+
+QByteArray HttpReadStream::read(qint64 maxLength, QByteArray& spare)
+{
+    if (std::optional<QByteArray> whole = readWhole(maxLength))
+        return *std::move(whole);
+    if (spare.size() < maxLength)
+        spare.resize(qsizetype(maxLength));
+    const qint64 count = read(spare.data(), maxLength);
+    return QByteArray::fromRawData(spare.constData(), qsizetype(std::max<qint64>(count, 0)));
 }
 
 std::optional<HttpMessage> HttpReadStream::responseHeader() const

@@ -86,6 +86,10 @@ public:
     qint64 read(char* data, qint64 maxLength);
     // The same, without a copy when a whole received piece fits.
     QByteArray read(qint64 maxLength);
+    // The same, but what must be copied goes into `spare`, whose storage
+    // serves again at the next call: the bytes given back are valid until
+    // then.
+    QByteArray read(qint64 maxLength, QByteArray& spare);
 
     // The response head, once it has arrived.
     std::optional<HttpMessage> responseHeader() const;
@@ -98,5 +102,7 @@ public:
     bool reusedConnection() const;
 
 private:
+    std::optional<QByteArray> readWhole(qint64 maxLength);
+
     std::shared_ptr<HttpStreamCore> m_core;
 };

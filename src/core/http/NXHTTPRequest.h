@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class QTimer;
 struct NXConnectionRecord;
@@ -296,6 +297,9 @@ public:
     quint64 contentLength() const { return m_contentLength; }
     quint64 partialDownloadSize() const { return m_partialDownloadSize; }
     quint64 totalBytesRead() const { return m_totalBytesRead; }
+    // Body bytes of every answer since the request began: unlike
+    // totalBytesRead(), kept over retries, restarts and further pieces.
+    quint64 bytesReadInAllAnswers() const { return m_bytesReadInAllAnswers; }
     quint64 totalBytesSent() const { return m_totalBytesSent; }
     quint64 lastBytesRead() const { return m_lastBytesRead; }
     quint64 lastBytesSent() const { return m_lastBytesSent; }
@@ -322,6 +326,11 @@ public:
     // holds that lock itself (a second open file's lock would be refused by
     // the owner's own).
     void setOwnerLocksPartialFile(bool on) { m_ownerLocksPartialFile = on; }
+    // What the server said of the file in this run before the request (its
+    // answer to the HEAD that asked the size, say): a 416 finds the partial
+    // file whole only when nothing said in the run, this request's own
+    // answers included, names another version or length of it.
+    void addVersionNamedInRun(const PartialFileOrigin& said);
     // At most this many requests ask for more of a body whose length the
     // server does not give before its pieces must bring kSmallestAveragePiece
     // bytes each on average: a server that sends ever smaller pieces would be
@@ -774,6 +783,8 @@ private:
     PartialFileOrigin m_answerOrigin;
     // The length of the range an appended piece names.
     std::optional<quint64> m_pieceLength;
+    // Every version of the file the server named in this run.
+    std::vector<PartialFileOrigin> m_versionsNamedInRun;
     // The request asks for more after a piece of a body of unknown length:
     // a 416 tells that the partial file is whole.
     bool m_askingForMore = false;
@@ -783,6 +794,7 @@ private:
     std::atomic<quint64> m_contentLength { 0 };
     std::atomic<quint64> m_partialDownloadSize { 0 };
     std::atomic<quint64> m_totalBytesRead { 0 };
+    std::atomic<quint64> m_bytesReadInAllAnswers { 0 };
     std::atomic<quint64> m_totalBytesSent { 0 };
     std::atomic<quint64> m_lastBytesRead { 0 };
     std::atomic<quint64> m_lastBytesSent { 0 };

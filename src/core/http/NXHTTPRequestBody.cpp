@@ -95,16 +95,13 @@ void NXHTTPRequest::handleBytesAvailable()
     for (qint64 taken = 0; taken < budget && !m_complete && m_readStream;) {
         if (!m_readStream->hasBytesAvailable())
             return;
-        // One buffer serves every chunk: a fresh one per chunk costs more
-        // than the copy that reading is.
-        const qint64 size = chunkSize();
-        if (m_readBuffer.size() < size)
-            m_readBuffer.resize(size);
-        const qint64 count = m_readStream->read(m_readBuffer.data(), size);
-        if (count <= 0 || !takeChunk(QByteArray::fromRawData(m_readBuffer.constData(), count))
-            || throttled)
+        // A piece the connection received whole is taken as it is, with no
+        // copy; what must be copied goes into one buffer that serves every
+        // chunk, since a fresh one per chunk costs more than the copy.
+        const QByteArray chunk = m_readStream->read(chunkSize(), m_readBuffer);
+        if (chunk.isEmpty() || !takeChunk(chunk) || throttled)
             return;
-        taken += count;
+        taken += chunk.size();
     }
 }
 
@@ -144,6 +141,7 @@ bool NXHTTPRequest::refusesBodyCoding() const
 bool NXHTTPRequest::takeChunk(const QByteArray& raw)
 {
     m_totalBytesRead += quint64(raw.size());
+    m_bytesReadInAllAnswers += quint64(raw.size());
     m_lastActivityTime = now();
     incrementBandwidthUsedInLastSecond(static_cast<unsigned long>(raw.size()));
     const bool toFile = !m_downloadDestinationPath.isEmpty() && !wantsReceivedData();
@@ -297,8 +295,6 @@ HttpError NXHTTPRequest::finishDownloadFile()
     // An empty body still gives an (empty) file.
     HttpError failure
         = m_bodyDisposal == BodyDisposal::AlreadyComplete ? HttpError() : openDownloadFile();
-    if (failure.isNull())
-        failure = m_partialFile.flush();
     closeDownloadStreams();
     // The partial file stays, with what the piece added, for the rest.
     if (failure.isNull() && appended)

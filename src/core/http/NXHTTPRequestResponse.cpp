@@ -35,6 +35,8 @@ struct ContentRange {
             return std::nullopt;
         return *last - *first + 1;
     }
+    // From the first byte to the last of a stated total.
+    bool isWhole() const { return readable && first == 0u && total && *last + 1 == *total; }
 };
 
 ContentRange parseContentRange(const QString& value)
@@ -52,6 +54,16 @@ ContentRange parseContentRange(const QString& value)
     const bool within = !range.last || !range.total || *range.last < *range.total;
     range.readable = ordered && within && (range.first || range.total);
     return range;
+}
+
+// A 200 stands for the whole file, but some caches and misconfigured servers
+// send a piece with it, saying which in a Content-Range; one that names all
+// of the file, and only such a one, is the whole.
+bool isPieceAsWhole(const HttpMessage& head)
+{
+    const QString range = head.header(QStringLiteral("Content-Range"));
+    return head.statusCode() == 200 && !range.trimmed().isEmpty()
+        && !parseContentRange(range).isWhole();
 }
 
 // A file's body is what a 2xx carries, but for these two, which carry none.
@@ -129,6 +141,11 @@ void NXHTTPRequest::readResponseHeaders()
         ? parseContentRange(head->header(QStringLiteral("Content-Range"))).length()
         : std::nullopt;
     m_answerOrigin = answerVersion(*head);
+    // What each answer about the file says of its version, for a 416 to come.
+    if (!redirecting && (head->statusCode() / 100 == 2 || head->statusCode() == 416))
+        addVersionNamedInRun(head->statusCode() == 416
+                ? PartialFileOrigin::fromAnswer(head->headers(), std::nullopt)
+                : m_answerOrigin);
     if (outgrowsFile(*head))
         m_partialFile.markSuperseded();
     HttpError refusal = answerRefusal(*head);
@@ -278,6 +295,10 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
         return success ? BodyDisposal::Write : BodyDisposal::Keep;
     if (status == 206)
         return continuesPartialFile(head) ? BodyDisposal::Append : BodyDisposal::Restart;
+    // A piece sent as the whole continues the partial under the rules of a
+    // 206, and nothing else: answerRefusal() refuses it otherwise.
+    if (isPieceAsWhole(head))
+        return continuesPartialFile(head) ? BodyDisposal::Append : BodyDisposal::Keep;
     if (status == 200)
         return BodyDisposal::Write;
     if (status == 416)
@@ -285,10 +306,21 @@ NXHTTPRequest::BodyDisposal NXHTTPRequest::bodyDisposalFor(const HttpMessage& he
     return success ? BodyDisposal::Restart : BodyDisposal::Keep;
 }
 
+// Kept once each: the many pieces of one version name it alike.
+void NXHTTPRequest::addVersionNamedInRun(const PartialFileOrigin& said)
+{
+    const PartialFileOrigin version { said.entityTag, said.lastModified, said.total };
+    if (std::find(m_versionsNamedInRun.cbegin(), m_versionsNamedInRun.cend(), version)
+        == m_versionsNamedInRun.cend())
+        m_versionsNamedInRun.push_back(version);
+}
+
 // A 416 says the range starts at or past the end: the partial is whole when
 // the length the server gives is the partial's (after a piece of a body of
 // unknown length, it gives none), and agrees with the version and length
-// the partial began with.
+// the partial began with. A 416 that names no version says nothing of which
+// one it measured: one the server named elsewhere in this run that is not
+// the partial's means the length may be another file's.
 bool NXHTTPRequest::findsPartialWhole(const HttpMessage& head) const
 {
     const ContentRange range = parseContentRange(head.header(QStringLiteral("Content-Range")));
@@ -296,10 +328,17 @@ bool NXHTTPRequest::findsPartialWhole(const HttpMessage& head) const
     if (range.total != partial && (!m_askingForMore || range.total))
         return false;
     const std::optional<PartialFileOrigin>& began = m_partialFile.knownOrigin();
+    const auto namesAVersion = [](const PartialFileOrigin& said) {
+        return !said.entityTag.isEmpty() || !said.lastModified.isEmpty() || said.total;
+    };
     if (!began)
-        return true;
+        return std::none_of(
+            m_versionsNamedInRun.cbegin(), m_versionsNamedInRun.cend(), namesAVersion);
+    const auto continues
+        = [&began](const PartialFileOrigin& said) { return began->continuedBy(said); };
     return (!began->total || *began->total == partial)
-        && began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total));
+        && began->continuedBy(PartialFileOrigin::fromAnswer(head.headers(), range.total))
+        && std::all_of(m_versionsNamedInRun.cbegin(), m_versionsNamedInRun.cend(), continues);
 }
 
 // An answer to the range that gives the file a length below the partial's
@@ -338,7 +377,7 @@ bool NXHTTPRequest::continuesPartialFile(const HttpMessage& head) const
 PartialFileOrigin NXHTTPRequest::answerVersion(const HttpMessage& head) const
 {
     std::optional<quint64> total;
-    if (head.statusCode() == 206)
+    if (head.statusCode() == 206 || isPieceAsWhole(head))
         total = parseContentRange(head.header(QStringLiteral("Content-Range"))).total;
     else if (head.statusCode() / 100 == 2 && !isResponseCompressed())
         total = decimalValue(head.header(QStringLiteral("Content-Length")));
@@ -396,9 +435,21 @@ HttpError NXHTTPRequest::answerRefusal(const HttpMessage& head) const
             QStringLiteral("The server answered %1 %2, which carries no file")
                 .arg(head.statusCode())
                 .arg(head.reasonPhrase()));
-    if (head.statusCode() != 206 || m_needsRedirect)
+    if (m_needsRedirect)
         return {};
     const QString pieceSent = head.header(QStringLiteral("Content-Range"));
+    if (toFile && isPieceAsWhole(head) && m_bodyDisposal != BodyDisposal::Append) {
+        const QString partial = m_partialFile.path();
+        const bool kept = m_allowResumeForFileDownloads && !partial.isEmpty()
+            && !writesDestinationDirectly() && QFileInfo(partial).size() > 0;
+        return requestError(NXHTTPRequestErrorType::ConnectionFailure,
+            QStringLiteral("The server sent a piece of the file (\"%1\") with the status 200, "
+                           "which stands for all of it%2")
+                .arg(pieceSent,
+                    kept ? QStringLiteral("; the partial file stays as it was") : QString()));
+    }
+    if (head.statusCode() != 206 && m_bodyDisposal != BodyDisposal::Append)
+        return {};
     QString type;
     parseMimeType(&type, nullptr, head.header(QStringLiteral("Content-Type")));
     // Several ranges in one body, each with a head of its own: never a piece
@@ -569,6 +620,7 @@ std::shared_ptr<NXHTTPRequest> NXHTTPRequest::copyWithZone() const
     copy->m_partialFile.setOriginStaysAtDestination(m_partialFile.originStaysAtDestination());
     copy->m_replacesPartialOnlyWhenWhole = m_replacesPartialOnlyWhenWhole;
     copy->m_ownerLocksPartialFile = m_ownerLocksPartialFile;
+    copy->m_versionsNamedInRun = m_versionsNamedInRun;
     copy->m_username = m_username;
     copy->m_password = m_password;
     copy->m_domain = m_domain;

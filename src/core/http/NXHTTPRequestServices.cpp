@@ -8,6 +8,8 @@
 #include <QStringConverter>
 #include <QSysInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <numeric>
 
 #include <sys/utsname.h>
@@ -19,6 +21,35 @@ HttpError requestError(NXHTTPRequestErrorType type, const QString& description,
 {
     return HttpError(
         NXHTTPRequestErrorDomain, static_cast<int>(type), description, {}, std::move(underlying));
+}
+
+QString fileWriteCause(const QString& path, int error)
+{
+    switch (error) {
+    case ENOSPC:
+        return QStringLiteral("the disk is full");
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EROFS:
+        return QStringLiteral("the folder is read-only (its file system is mounted read-only)");
+    case EACCES:
+    case EPERM:
+        return QFileInfo::exists(path) ? QStringLiteral("the file is read-only")
+                                       : QStringLiteral("the folder is read-only");
+    case EFBIG:
+        return QStringLiteral("the file would be larger than its file system allows");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+HttpError fileWriteError(const QString& path, int error)
+{
+    return requestError(NXHTTPRequestErrorType::FileManagement,
+        QStringLiteral("Failed to write to file at path '%1': %2")
+            .arg(path, fileWriteCause(path, error)),
+        std::make_shared<HttpError>(QStringLiteral("FileSystemErrorDomain"), error,
+            QString::fromLocal8Bit(std::strerror(error))));
 }
 
 bool NXConnectionRecord::matches(const QUrl& url) const

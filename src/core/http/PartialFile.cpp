@@ -4,6 +4,7 @@
 #include "platform/FileMove.h"
 #include "platform/OwnerMark.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -35,13 +36,6 @@ HttpError moveError(const QString& from, const QString& to, int failure)
         QStringLiteral("Failed to move file from '%1' to '%2'%3").arg(from, to, taken),
         std::make_shared<HttpError>(
             fileSystemError(failure, QString::fromLocal8Bit(std::strerror(failure)))));
-}
-
-HttpError writeError(const QFile& file)
-{
-    return requestError(NXHTTPRequestErrorType::FileManagement,
-        QStringLiteral("Failed to write to file at path '%1'").arg(file.fileName()),
-        std::make_shared<HttpError>(fileSystemError(int(file.error()), file.errorString())));
 }
 
 // Made and marked as ours before anything is written to it, so that one
@@ -86,21 +80,45 @@ int copyIntoSpecialFile(const QString& from, const QString& to)
 } // namespace
 
 // The finished file takes the place of `path` by a rename, which readers
-// never see half done. The name of `path` is part of the new one while the
-// whole fits the 255 bytes a file name may take.
+// never see half done. The name of `path` is part of the new one, so that a
+// sweep knows what a body was written beside; where the whole would pass the
+// 255 bytes a file name may take, a shortened form of it is.
 QString PartialFile::siblingPath(const QString& path)
 {
     const QFileInfo info(path);
     const QString unique = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    const QString named = QStringLiteral(".%1.%2.download").arg(info.fileName(), unique);
-    const bool fits = QFile::encodeName(named).size() <= 255;
-    return info.dir().filePath(fits ? named : QStringLiteral(".%1.download").arg(unique));
+    return info.dir().filePath(
+        QStringLiteral(".%1.%2.download").arg(siblingStem(info.fileName()), unique));
+}
+
+// What fits beside the dots, the UUID and ".download" (47 bytes) within 255:
+// the name itself, or its start cut between letters and a digest of all of
+// it, so that two long names that begin alike still give two stems.
+QString PartialFile::siblingStem(const QString& fileName)
+{
+    constexpr qsizetype kRoom = 255 - 47;
+    if (QFile::encodeName(fileName).size() <= kRoom)
+        return fileName;
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(fileName.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
+    const qsizetype startRoom = kRoom - 1 - digest.size();
+    QString start;
+    for (qsizetype at = 0; at < fileName.size();) {
+        const qsizetype letter = fileName.at(at).isHighSurrogate() ? 2 : 1;
+        const QString next = fileName.mid(at, letter);
+        if (QFile::encodeName(start + next).size() > startRoom)
+            break;
+        start += next;
+        at += letter;
+    }
+    return start + QLatin1Char('~') + digest;
 }
 
 void PartialFile::removeAbandonedSiblings(const QString& folder)
 {
+    // Earlier versions named a body beside a long name ".<uuid>.download".
     static const QRegularExpression naming(
-        QStringLiteral("^\\..*\\.%1\\.download$").arg(kUuidPattern));
+        QStringLiteral("^\\.(?:.+\\.)?%1\\.download$").arg(kUuidPattern));
     const QDir dir(folder);
     for (const QString& name :
         dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {
@@ -128,7 +146,7 @@ void PartialFile::removeAbandonedReplacements() const
     const QFileInfo partial(m_path);
     const QRegularExpression naming(
         QStringLiteral("^\\.%1\\.%2\\.download$")
-            .arg(QRegularExpression::escape(partial.fileName()), kUuidPattern));
+            .arg(QRegularExpression::escape(siblingStem(partial.fileName())), kUuidPattern));
     const QDir dir = partial.dir();
     for (const QString& name :
         dir.entryList({ QStringLiteral(".*.download") }, QDir::Files | QDir::Hidden)) {
@@ -185,7 +203,7 @@ HttpError PartialFile::lock()
     if (!fd.valid())
         return requestError(NXHTTPRequestErrorType::FileManagement,
             QStringLiteral("Cannot open the partial file '%1': %2")
-                .arg(m_path, QString::fromLocal8Bit(std::strerror(errno))));
+                .arg(m_path, fileWriteCause(m_path, errno)));
     // Only a lock another holds refuses: a file system without locks has
     // nobody to share them with.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
@@ -234,7 +252,7 @@ const std::optional<PartialFileOrigin>& PartialFile::readOrigin()
 HttpError PartialFile::open(
     bool appending, bool beside, const std::optional<PartialFileOrigin>& origin)
 {
-    if (m_output)
+    if (m_output.valid())
         return {};
     m_replacedSize = 0;
     m_replacesShorter = false;
@@ -255,14 +273,17 @@ HttpError PartialFile::open(
         if (beside && made.valid() && ::flock(made.get(), LOCK_EX | LOCK_NB) == 0)
             m_besideLock = std::move(made);
     }
-    auto file = std::make_unique<QFile>(m_path);
-    const auto mode = appending ? QIODevice::Append : QIODevice::Truncate;
-    if (!file->open(QIODevice::WriteOnly | mode)) {
-        const HttpError failure = writeError(*file);
+    // Written straight to the file, a piece at a time: a buffer of ours in
+    // between would only copy every byte once more.
+    Fd file = openForWriting(QFile::encodeName(m_path).constData(), appending);
+    struct stat status { };
+    if (!file.valid() || ::fstat(file.get(), &status) != 0) {
+        const HttpError failure = fileWriteError(m_path, errno);
         abandon();
         return failure;
     }
     m_output = std::move(file);
+    m_outputSize = appending ? quint64(status.st_size) : 0;
     m_written = true;
     if (appending || !origin)
         return {};
@@ -278,9 +299,10 @@ HttpError PartialFile::open(
 
 HttpError PartialFile::append(const char* data, qsizetype size, bool mayPromote)
 {
-    if (m_output->write(data, size) != size)
-        return writeError(*m_output);
-    if (mayPromote && isReplacing() && quint64(m_output->pos()) > m_replacedSize)
+    if (const int failure = writeAll(m_output.get(), data, std::size_t(size)); failure != 0)
+        return fileWriteError(m_path, failure);
+    m_outputSize += quint64(size);
+    if (mayPromote && isReplacing() && m_outputSize > m_replacedSize)
         return promote();
     return {};
 }
@@ -289,8 +311,6 @@ HttpError PartialFile::append(const char* data, qsizetype size, bool mayPromote)
 HttpError PartialFile::promote()
 {
     const QString replacement = m_path;
-    if (m_output && !m_output->flush())
-        return writeError(*m_output);
     // Our lock on the partial keeps a sweep off it till it holds the lock of
     // the partial it becomes.
     m_besideLock.reset();
@@ -323,16 +343,8 @@ void PartialFile::abandon()
     m_path = std::exchange(m_replacedPath, QString());
 }
 
-HttpError PartialFile::flush()
-{
-    return m_output && !m_output->flush() ? writeError(*m_output) : HttpError();
-}
-
 void PartialFile::close()
 {
-    if (!m_output)
-        return;
-    m_output->close();
     m_output.reset();
 }
 

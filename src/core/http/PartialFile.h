@@ -75,14 +75,13 @@ public:
     // holds bytes to keep); a body from the start carries `origin` when given.
     HttpError open(
         bool appending, bool beside, const std::optional<PartialFileOrigin>& origin = {});
-    bool isOpen() const { return m_output != nullptr; }
+    bool isOpen() const { return m_output.valid(); }
     // A replacement takes the partial's name once it holds more, when
     // `mayPromote` (its bytes are the file's, not coded ones).
     HttpError append(const char* data, qsizetype size, bool mayPromote);
     HttpError promote();
     // The replacement goes; the partial stays as it was.
     void abandon();
-    HttpError flush();
     void close();
 
     // Ends a whole body written from the start, or the partial a piece
@@ -99,6 +98,8 @@ public:
     // A new name in the folder of `path`, beside it. What is written there
     // carries the owner mark of the process that wrote it.
     static QString siblingPath(const QString& path);
+    // The part of such a name that comes from the name of the file beside.
+    static QString siblingStem(const QString& fileName);
     // Removes the files at such names in `folder` whose process has ended (a
     // download killed while it wrote them).
     static void removeAbandonedSiblings(const QString& folder);
@@ -123,7 +124,9 @@ private:
     // size when the replacement began.
     QString m_replacedPath;
     quint64 m_replacedSize = 0;
-    std::unique_ptr<QFile> m_output;
+    Fd m_output;
+    // What the file written to holds.
+    quint64 m_outputSize = 0;
     std::optional<PartialFileOrigin> m_origin;
     std::optional<PartialFileOrigin> m_bodyOrigin;
     bool m_originStaysAtDestination = false;

@@ -1,8 +1,14 @@
 #include "http/ZlibFilePass.h"
 
 #include "http/NXHTTPRequestError.h"
+#include "platform/Fd.h"
 
 #include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
 
 namespace {
 
@@ -18,6 +24,19 @@ bool fail(HttpError* error, const QString& description, const QFile* cause = nul
     return false;
 }
 
+// A file that could not be made or written: the system's error beneath, and
+// its cause in words at the end of the description.
+bool failWriting(HttpError* error, const QString& description, const QString& path, int cause)
+{
+    if (!error)
+        return false;
+    *error = requestError(NXHTTPRequestErrorType::Compression,
+        QStringLiteral("%1: %2").arg(description, fileWriteCause(path, cause)),
+        std::make_shared<HttpError>(QStringLiteral("FileSystemErrorDomain"), cause,
+            QString::fromLocal8Bit(std::strerror(cause))));
+    return false;
+}
+
 } // namespace
 
 bool ZlibFilePass::run(
@@ -29,11 +48,12 @@ bool ZlibFilePass::run(
     const QString writeFailure = QStringLiteral("%1 of %2 failed because we were unable to write "
                                                 "to the destination data file at %3")
                                      .arg(verb, sourcePath, destinationPath);
-    QFile destination(destinationPath);
-    if (!destination.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return fail(error,
+    const Fd destination = openForWriting(QFile::encodeName(destinationPath).constData(), false);
+    if (!destination.valid())
+        return failWriting(error,
             QStringLiteral("%1 of %2 failed because we were to create a file at %3")
-                .arg(verb, sourcePath, destinationPath));
+                .arg(verb, sourcePath, destinationPath),
+            destinationPath, errno);
     QFile source(sourcePath);
     if (!source.exists())
         return fail(
@@ -42,10 +62,10 @@ bool ZlibFilePass::run(
         return fail(error, readFailure, &source);
     // A short read is the last chunk; a file that is a whole number of chunks
     // long ends with an empty read, which still finishes the stream.
-    bool writeFailed = false;
-    const Write write = [&destination, &writeFailed](const char* data, qsizetype size) {
-        writeFailed = destination.write(data, size) != size;
-        return !writeFailed;
+    int writeCause = 0;
+    const Write write = [&destination, &writeCause](const char* data, qsizetype size) {
+        writeCause = writeAll(destination.get(), data, std::size_t(size));
+        return writeCause == 0;
     };
     for (bool last = false; !last;) {
         const QByteArray chunk = source.read(chunkSize);
@@ -53,9 +73,8 @@ bool ZlibFilePass::run(
             return fail(error, readFailure, &source);
         last = chunk.size() < chunkSize;
         if (!step(chunk, last, write, error))
-            return writeFailed ? fail(error, writeFailure, &destination) : false;
+            return writeCause != 0 ? failWriting(error, writeFailure, destinationPath, writeCause)
+                                   : false;
     }
-    if (!destination.flush())
-        return fail(error, writeFailure, &destination);
     return true;
 }

@@ -1,27 +1,40 @@
 // The editor's operations on a DVD node, each on the selected title's
-// setting. Times are kept as fractions of the title's length and rectangles
-// as fractions of its picture, as for a file node.
+// setting. Times are kept as fractions of the title's exact length and
+// rectangles as fractions of its picture, as for a file node.
 #include "model/DNDVDNode.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 
 using Setting = DNDVDTitleSetting;
 
-// The fraction a time is stored as; `outside` for a title under a second
-// long or a time past its end.
-float fractionOfLength(quint32 seconds, qint32 length, float outside)
+enum class TrimBound { Start, End };
+
+// The fraction of the title's exact length a time is stored as: 0 (start)
+// or 1 (end) for a title under a second long or a time past its end. The
+// times are whole seconds, the title's last one its end: an end there keeps
+// the frames past it.
+float fractionOfLength(quint32 seconds, const DNDVDTitle& title, TrimBound bound)
 {
+    const qint32 length = title.length();
+    const float outside = bound == TrimBound::Start ? 0.0f : 1.0f;
     if (length < 1 || seconds > static_cast<quint32>(length))
         return outside;
-    return static_cast<float>(seconds) / static_cast<float>(length);
+    if (bound == TrimBound::End && seconds == static_cast<quint32>(length))
+        return 1.0f;
+    return static_cast<float>(seconds / title.exactLength());
 }
 
-quint32 secondsOfLength(float fraction, qint32 length)
+// The whole seconds of a stored fraction. A fraction keeps a time to some
+// ten millionths of the length: a whole second stored comes back a hair
+// under or over it, and is read as that second.
+quint32 secondsOfLength(float fraction, const DNDVDTitle& title)
 {
-    const double seconds = static_cast<double>(fraction) * length;
-    return seconds > 0.0 ? static_cast<quint32>(seconds) : 0;
+    constexpr double kStoredError = 1e-3;
+    const double seconds = static_cast<double>(fraction) * title.exactLength() + kStoredError;
+    return seconds > 0.0 ? static_cast<quint32>(std::min(seconds, double(title.length()))) : 0;
 }
 
 QRectF toFractions(const QRectF& pixels, const QSizeF& picture)
@@ -71,25 +84,25 @@ void DNDVDNode::setEnableTrimming(bool on)
 quint32 DNDVDNode::trimStartTime() const
 {
     const auto title = selectedTitle();
-    return title ? secondsOfLength(title->setting().trimStartPercent(), title->length()) : 0;
+    return title ? secondsOfLength(title->setting().trimStartPercent(), *title) : 0;
 }
 
 quint32 DNDVDNode::trimEndTime() const
 {
     const auto title = selectedTitle();
-    return title ? secondsOfLength(title->setting().trimEndPercent(), title->length()) : 0;
+    return title ? secondsOfLength(title->setting().trimEndPercent(), *title) : 0;
 }
 
 void DNDVDNode::setTrimStartTime(quint32 seconds)
 {
     if (const auto title = selectedTitle())
-        title->setting().setTrimStartPercent(fractionOfLength(seconds, title->length(), 0.0f));
+        title->setting().setTrimStartPercent(fractionOfLength(seconds, *title, TrimBound::Start));
 }
 
 void DNDVDNode::setTrimEndTime(quint32 seconds)
 {
     if (const auto title = selectedTitle())
-        title->setting().setTrimEndPercent(fractionOfLength(seconds, title->length(), 1.0f));
+        title->setting().setTrimEndPercent(fractionOfLength(seconds, *title, TrimBound::End));
 }
 
 void DNDVDNode::setEnableCrop(bool on)

@@ -37,6 +37,7 @@ std::shared_ptr<DNDVDTitle> makeTitle(const DVDTitleFacts& facts)
     auto title = std::make_shared<DNDVDTitle>();
     title->setTitleNumber(facts.titleNumber);
     title->setLength(facts.length);
+    title->setExactLength(facts.exactLength);
     title->setFps(facts.fps);
     title->setVideoTracks({ facts.video });
     title->setAudioTracks(facts.audioTracks);

@@ -1,5 +1,7 @@
 #include "model/DNDVDTitle.h"
 
+#include <cmath>
+
 DNDVDTitle::DNDVDTitle()
     : NXBasicMediaNode(NXMediaType::DVDTitle)
 { }
@@ -15,4 +17,11 @@ const DNDVDTVideo* DNDVDTitle::selectedVideoTrack() const
 DNDVDTVideo* DNDVDTitle::selectedVideoTrack()
 {
     return const_cast<DNDVDTVideo*>(std::as_const(*this).selectedVideoTrack());
+}
+
+void DNDVDTitle::setLength(qint32 seconds)
+{
+    m_length = seconds;
+    if (std::floor(m_exactLength) != seconds)
+        m_exactLength = 0;
 }

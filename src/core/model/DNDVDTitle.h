@@ -24,9 +24,15 @@ public:
     // was left out before it.
     qint32 titleNumber() const { return m_titleNumber; }
     void setTitleNumber(qint32 number) { m_titleNumber = number; }
-    // Whole seconds.
+    // Whole seconds. Setting them keeps the exact length when it lies
+    // within them: the player, which tells whole seconds, confirms it.
     qint32 length() const { return m_length; }
-    void setLength(qint32 seconds) { m_length = seconds; }
+    void setLength(qint32 seconds);
+    // Seconds to the frame, as the disc's tables give them: where a title
+    // ends, which its whole seconds fall short of. The whole seconds when
+    // nothing finer is known.
+    double exactLength() const { return m_exactLength > 0 ? m_exactLength : m_length; }
+    void setExactLength(double seconds) { m_exactLength = seconds; }
     double fps() const { return m_fps; }
     void setFps(double fps) { m_fps = fps; }
 
@@ -61,6 +67,7 @@ public:
 private:
     qint32 m_titleNumber = 1;
     qint32 m_length = 0;
+    double m_exactLength = 0;
     double m_fps = 0.0;
     std::vector<DNDVDTVideo> m_videoTracks;
     std::vector<DNDVDTAudio> m_audioTracks;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cerrno>
+#include <cstddef>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // A file descriptor closed when it goes out of scope.
@@ -38,3 +42,34 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Writes all of `size` bytes at `data` to `fd`, however many calls it takes:
+// 0, or the system's error (EIO where the system wrote nothing and said none).
+inline int writeAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        size -= std::size_t(written);
+    }
+    return 0;
+}
+
+// Opens `path` to be written from its start, or after its end when
+// `appending`; made when missing. What it holds goes, but an empty file is
+// left untruncated: ext4 takes the truncation of a file to zero for a file
+// being replaced, and makes its close wait till all that was then written
+// to it has its place on the disk.
+inline Fd openForWriting(const char* path, bool appending)
+{
+    Fd fd(::open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (appending ? O_APPEND : 0), 0666));
+    struct stat status { };
+    if (!appending && fd.valid() && ::fstat(fd.get(), &status) == 0 && status.st_size > 0
+        && ::ftruncate(fd.get(), 0) != 0)
+        fd.reset();
+    return fd;
+}

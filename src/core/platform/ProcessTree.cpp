@@ -64,6 +64,17 @@ std::vector<pid_t> childrenByParent(const QString& proc, pid_t pid)
     return children;
 }
 
+// The user and system time of all the process's threads, fields 14 and 15
+// of its stat line; 0 when the line holds none.
+quint64 processorTicksOf(const QString& proc, pid_t pid)
+{
+    constexpr qsizetype kUserTime = 11; // counted from the state, field 3
+    const QList<QByteArray> fields = statFieldsOf(proc, pid);
+    if (fields.size() <= kUserTime + 1)
+        return 0;
+    return fields[kUserTime].toULongLong() + fields[kUserTime + 1].toULongLong();
+}
+
 // "rchar" and "read_bytes" of "<proc>/<pid>/io"; nothing when the process
 // has gone or its counters cannot be read. A read the kernel saw only as a
 // page brought in (a mapped file) is in the second alone.
@@ -84,7 +95,10 @@ std::optional<ProcessTreeReads::Counters> readsOf(const QString& proc, pid_t pid
         (key == "rchar" ? counters.byCalls : counters.fromDisk) = value;
         found = true;
     }
-    return found ? std::optional(counters) : std::nullopt;
+    if (!found)
+        return std::nullopt;
+    counters.processorTicks = processorTicksOf(proc, pid);
+    return counters;
 }
 
 quint64 sinceBefore(quint64 now, quint64 before)
@@ -143,10 +157,12 @@ ProcessTreeReads::Reads ProcessTreeReads::look()
             = before != m_reads.end() ? before->second : (m_looked ? Counters {} : reads);
         m_total.byCalls += sinceBefore(reads.byCalls, since.byCalls);
         m_total.fromDisk += sinceBefore(reads.fromDisk, since.fromDisk);
+        m_total.processorTicks += sinceBefore(reads.processorTicks, since.processorTicks);
     }
     m_reads = std::move(now);
     m_looked = true;
-    return { m_total.byCalls + m_total.fromDisk, m_total.byCalls, inputBytes() };
+    return { m_total.byCalls + m_total.fromDisk, m_total.byCalls, inputBytes(),
+        m_total.processorTicks };
 }
 
 std::map<pid_t, ProcessTreeReads::Counters> ProcessTreeReads::readsNow()

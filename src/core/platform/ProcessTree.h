@@ -25,6 +25,10 @@ std::vector<pid_t> childProcessesOf(pid_t pid, const QString& proc);
 // of its processes held open for reading at a look, each counted once. An
 // engine that reads far more than that, with nothing else to show, reads the
 // same bytes again and again.
+//
+// And the processor time the tree has used, summed the same way: not a sign
+// of an engine's progress (a spinning loop uses it all), but one that a
+// process is not stopped, frozen or blocked on a device (those use none).
 class ProcessTreeReads {
 public:
     struct Reads {
@@ -33,6 +37,7 @@ public:
         // What the files seen open for reading hold; none when that cannot be
         // told (a disc drive, whose size is not in its status, or too many files).
         std::optional<quint64> inputBytes;
+        quint64 processorTicks = 0; // user and system time, in clock ticks
     };
 
     explicit ProcessTreeReads(pid_t root, QString proc = QStringLiteral("/proc"));
@@ -47,6 +52,7 @@ public:
     struct Counters {
         quint64 byCalls = 0;
         quint64 fromDisk = 0;
+        quint64 processorTicks = 0; // of its "stat" line; 0 where that holds none
     };
 
 private:

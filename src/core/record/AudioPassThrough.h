@@ -3,6 +3,7 @@
 #include "record/AudioDevice.h"
 
 #include <optional>
+#include <utility>
 
 // Copies what the virtual device captures to the real output while the
 // system's sound is routed into it, so that the user still hears it. The
@@ -21,6 +22,9 @@ public:
     bool Start();
     // Unloads the loopback this record loaded, and nothing else.
     void Stop();
+    // Hands the loopback it loaded over, still loaded, to a caller who
+    // unloads it (or leaves it written down for a later run); nothing while stopped.
+    std::optional<quint32> release() { return std::exchange(mModuleIndex, std::nullopt); }
 
     // The loaded module's index; nothing while stopped (Pulse counts from 0).
     std::optional<quint32> moduleIndex() const { return mModuleIndex; }

@@ -138,11 +138,21 @@ QStringList recordingOutput(const CameraSessionPlan& plan, bool withSound)
     if (withSound)
         words << "-map"
               << "[sound]";
-    words << liveVideoEncoding() << constantFrameRate(kCameraRecordingFrameRate);
+    // A key frame every second, for the fragments below.
+    words << liveVideoEncoding() << constantFrameRate(kCameraRecordingFrameRate) << "-g"
+          << QString::number(kCameraRecordingFrameRate);
     if (withSound)
         words << "-c:a"
               << "aac";
-    words << "-f"
+    // In fragments, as the screen recorder writes, each on the disk once it
+    // is whole: an ffmpeg that froze and was killed leaves a file that plays
+    // up to its last fragment, where a plain QuickTime file has no index and
+    // holds nothing that can be read.
+    words << "-movflags"
+          << "+frag_keyframe+empty_moov"
+          << "-flush_packets"
+          << "1"
+          << "-f"
           << "mov"
           << "file:" + QFileInfo(plan.outputPath).absoluteFilePath();
     return words;

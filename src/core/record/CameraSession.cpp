@@ -20,12 +20,13 @@ namespace {
 // then is killed.
 constexpr int kStopGraceMs = 5000;
 
-// A line of the progress report ("key=value") or of the level printout
-// ("[Parsed_ametadata_3 @ 0x...] frame:12 pts:...").
+// A line of the progress report ("key=value", the value padded on the left
+// as in "speed=   1x") or of the level printout ("[Parsed_ametadata_3 @
+// 0x...] frame:12 pts:..."): none of them says what went wrong.
 bool isReportLine(const QString& line)
 {
     static const QRegularExpression report(
-        QStringLiteral("^[a-z_0-9]+=\\S*$|Parsed_ametadata|Peak_level"));
+        QStringLiteral("^[a-z_0-9]+= *\\S*$|Parsed_ametadata|Peak_level"));
     return report.match(line).hasMatch();
 }
 
@@ -54,7 +55,7 @@ bool CameraSession::start(const CameraSessionPlan& plan, QString* error)
     m_framesRecorded = 0;
     m_levelsRead = 0;
     m_markAtLook = -1;
-    m_stallReason.clear();
+    m_endReason.clear();
     m_stopping = false;
     const QStringList arguments = cameraSessionArguments(plan);
     m_lastCommand = QStringList { QStringLiteral("ffmpeg") } + arguments;
@@ -86,7 +87,7 @@ void CameraSession::stop()
     requestStop();
     m_waitingForEnd = true;
     if (!m_child->waitForFinished(kStopGraceMs)) {
-        m_child->kill();
+        killAfterGrace();
         m_child->waitForFinished();
     }
     m_waitingForEnd = false;
@@ -117,10 +118,21 @@ void CameraSession::endChild()
     ::kill(static_cast<pid_t>(m_child->processId()), SIGINT);
     // Goes with the child: a later session's child is never killed by it, and
     // one that has ended is not signalled again.
-    QTimer::singleShot(kStopGraceMs, m_child.get(), [child = m_child.get()] {
-        if (child->state() != QProcess::NotRunning)
-            child->kill();
-    });
+    QTimer::singleShot(kStopGraceMs, m_child.get(), [this] { killAfterGrace(); });
+}
+
+// An ffmpeg that has not finished its file within the grace is stuck (frozen,
+// or waiting on a device that stopped answering); the fragments it wrote stay.
+void CameraSession::killAfterGrace()
+{
+    if (!isRunning())
+        return;
+    if (m_endReason.isEmpty())
+        m_endReason = QStringLiteral("ffmpeg had not finished the recording %1 s after it was "
+                                     "told to, and was killed")
+                          .arg(kStopGraceMs / 1000);
+    DNLog(QStringLiteral("The camera recorder's ") + m_endReason);
+    m_child->kill();
 }
 
 std::optional<double> CameraSession::recordingCutSeconds() const
@@ -169,6 +181,11 @@ void cutRecording(const QString& recording, double seconds)
         + QStringLiteral(": ") + (complaint.isEmpty() ? result.error : complaint));
 }
 
+qint64 CameraSession::enginePid() const
+{
+    return isRunning() ? m_child->processId() : -1;
+}
+
 bool CameraSession::isRunning() const
 {
     return m_child && m_child->state() != QProcess::NotRunning;
@@ -187,10 +204,10 @@ void CameraSession::watchProgress()
         return;
     }
     const std::chrono::milliseconds limit = engineStallLimit();
-    if (m_stopping || !m_stallReason.isEmpty() || m_sinceMove.elapsed() < limit.count())
+    if (m_stopping || !m_endReason.isEmpty() || m_sinceMove.elapsed() < limit.count())
         return;
-    m_stallReason = QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(limit));
-    DNLog(QStringLiteral("The camera recorder's ") + m_stallReason);
+    m_endReason = QStringLiteral("ffmpeg %1 and was ended").arg(stallReason(limit));
+    DNLog(QStringLiteral("The camera recorder's ") + m_endReason);
     endChild();
 }
 
@@ -241,5 +258,5 @@ void CameraSession::childEnded()
     readFrames();
     readMessages();
     const int exitCode = m_child->exitStatus() == QProcess::NormalExit ? m_child->exitCode() : -1;
-    emit finished(m_stopping, exitCode, m_stallReason.isEmpty() ? m_lastComplaint : m_stallReason);
+    emit finished(m_stopping, exitCode, m_endReason.isEmpty() ? m_lastComplaint : m_endReason);
 }

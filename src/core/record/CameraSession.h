@@ -40,6 +40,8 @@ public:
     // picture handed out before the stop. None when there is nothing to cut.
     std::optional<double> recordingCutSeconds() const;
     bool isRunning() const;
+    // The running ffmpeg's pid, or -1.
+    qint64 enginePid() const;
     const CameraSessionPlan& plan() const { return m_plan; }
     QStringList lastCommand() const { return m_lastCommand; }
 
@@ -50,7 +52,8 @@ signals:
     void recordingProgress(double seconds);
     // The child ended: by stop() (`stopped`), or by itself with ffmpeg's last
     // complaint in `reason`, or ended by us when it made no progress for the
-    // engines' stall limit, which `reason` then says.
+    // engines' stall limit or did not end within the grace after it was told
+    // to, which `reason` then says.
     void finished(bool stopped, int exitCode, const QString& reason);
 
 private:
@@ -58,6 +61,7 @@ private:
     void readMessages();
     void readMessage(const QString& line);
     void endChild();
+    void killAfterGrace();
     void watchProgress();
     void childEnded();
 
@@ -74,7 +78,8 @@ private:
     qint64 m_markAtLook = -1;
     QElapsedTimer m_sinceMove;
     QTimer m_stallWatch;
-    QString m_stallReason;
+    // Why we ended the child, when we did: it stalled, or outlived the grace.
+    QString m_endReason;
     bool m_stopping = false;
     bool m_waitingForEnd = false;
 };

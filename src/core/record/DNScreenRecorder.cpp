@@ -31,10 +31,11 @@ using namespace std::chrono_literals;
 // ffmpeg writes its last fragment after SIGINT; one that has not ended by
 // then is killed, which the fragmented file survives.
 constexpr std::chrono::milliseconds kStopGrace = 5000ms;
-// After a stop, an encoder that is catching up writes as fast as it can,
-// many pictures a second even on a loaded machine; one that has written
-// none for this long is not catching up, and waiting for it only keeps the
-// user from their recording.
+// After a stop, an encoder that is catching up works as fast as it can; on a
+// very busy machine its count of pictures may stand for seconds while it
+// works. One that has neither encoded a picture nor used the processor for
+// this long is not catching up (it is stopped, or blocked on a device), and
+// waiting for it only keeps the user from their recording.
 constexpr std::chrono::milliseconds kCatchUpStill = 5000ms;
 constexpr int kPreviewIntervalMs = 200;
 const QString kNoSoundServer = QStringLiteral("No sound server found: recording video only.");
@@ -141,6 +142,7 @@ struct RecordedFacts {
     QString path;
     double recorded = 0; // seconds, by the clock
     int frameRate = 1;
+    bool withSound = false;
     PictureCheck check;
     // Its folder's, measured before a file without a picture went.
     std::optional<FolderRoom> room;
@@ -152,6 +154,22 @@ QString lengthProblem(const RecordedFacts& facts)
 {
     const std::optional<double> inFile = recordedPictureSeconds(facts.path);
     return recordedLengthProblem(inFile.value_or(0.0), facts.recorded, facts.frameRate);
+}
+
+// The sound of a recording that stops well before its picture: the sound
+// server went away (or its source did), and ffmpeg recorded the screen on
+// without it. The picture is kept; the recording is not taken for a whole one.
+QString soundProblem(const RecordedFacts& facts, const QString& said)
+{
+    if (!facts.withSound)
+        return {};
+    const std::optional<double> picture = recordedPictureSeconds(facts.path);
+    if (!picture)
+        return {};
+    QString problem = recordedSoundProblem(recordedSoundSeconds(facts.path), *picture);
+    if (!problem.isEmpty() && !said.isEmpty())
+        problem += QStringLiteral(" (ffmpeg said \"%1\")").arg(said);
+    return problem;
 }
 
 // What is wrong with a recording, or empty when it is good. An ffmpeg that
@@ -181,42 +199,52 @@ QString recordingProblem(
         return QStringLiteral("nothing was recorded");
     if (!ended)
         return QStringLiteral("ffmpeg failed with exit status %1").arg(run.exitCode);
-    return lengthProblem(facts);
-}
-
-// How long a catch-up may stand still: never longer than any engine may.
-std::chrono::milliseconds catchUpLimit()
-{
-    const std::chrono::milliseconds engineLimit = engineStallLimit();
-    return engineLimit.count() > 0 ? std::min(kCatchUpStill, engineLimit) : kCatchUpStill;
+    if (const QString length = lengthProblem(facts); !length.isEmpty())
+        return length;
+    return soundProblem(facts, errors.last);
 }
 
 // How far a catch-up that stood still had come.
 struct CatchUpShortfall {
-    qint64 written = 0; // the pictures ffmpeg had written
+    qint64 encoded = 0; // the pictures ffmpeg had encoded, by its count
     qint64 recorded = 0; // the pictures taken up to the stop, by the clock
     bool killed = false; // told to finish the file, it did not end within the grace
 };
 
-// What ffmpeg had written when it stood still: how far short of the stop,
-// where the clock says it was short.
-QString writtenBy(const CatchUpShortfall& shortfall, const QString& seconds)
+// How the encoder stood still for `seconds`.
+QString stoodStill(const CatchUp::Stand& stand, const QString& seconds, bool encodedAny)
 {
-    if (shortfall.written <= 0)
-        return QStringLiteral("had written no picture and wrote none in the %1 s after the stop")
+    using Way = CatchUp::Stand::Way;
+    if (stand.way == Way::Idle)
+        return QStringLiteral(" and then stood still for %1 s, encoding no picture and using no "
+                              "processor time")
             .arg(seconds);
-    const QString written = shortfall.recorded > shortfall.written
-        ? QStringLiteral("had written %1 of the %2 pictures recorded up to the stop")
-              .arg(shortfall.written)
-              .arg(shortfall.recorded)
-        : QStringLiteral("had written %1 pictures").arg(shortfall.written);
-    return written + QStringLiteral(" and wrote nothing more for %1 s").arg(seconds);
+    const QString unencoded = encodedAny
+        ? QStringLiteral(" and encoded nothing more for %1 s").arg(seconds)
+        : QStringLiteral(" and encoded none in the %1 s after the stop").arg(seconds);
+    return stand.way == Way::InputSilent
+        ? unencoded + QStringLiteral(" while the sound server did not answer")
+        : unencoded;
 }
 
-QString standStillNote(const CatchUpShortfall& shortfall, std::chrono::milliseconds still)
+// What ffmpeg had encoded when it stood still, how far short of the stop
+// where the clock says it was short, and how it stood. Its count is of the
+// pictures encoded: they reach the file a fragment at a time, so the file
+// (as keptNote says) may hold fewer.
+QString standStillNote(const CatchUpShortfall& shortfall, const CatchUp::Stand& stand)
 {
-    QString note = QStringLiteral("ffmpeg ")
-        + writtenBy(shortfall, QString::number(still.count() / 1000.0, 'f', 1))
+    QString encoded;
+    if (shortfall.encoded <= 0)
+        encoded = QStringLiteral("had encoded no picture");
+    else if (shortfall.recorded > shortfall.encoded)
+        encoded = QStringLiteral("had encoded %1 of the %2 pictures recorded up to the stop")
+                      .arg(shortfall.encoded)
+                      .arg(shortfall.recorded);
+    else
+        encoded = QStringLiteral("had encoded %1 pictures").arg(shortfall.encoded);
+    QString note = QStringLiteral("ffmpeg ") + encoded
+        + stoodStill(
+            stand, QString::number(stand.time.count() / 1000.0, 'f', 1), shortfall.encoded > 0)
         + QStringLiteral(", so it was told to finish the file");
     if (shortfall.killed)
         note += QStringLiteral(", which it had not done %1 s later, and was killed")
@@ -224,15 +252,29 @@ QString standStillNote(const CatchUpShortfall& shortfall, std::chrono::milliseco
     return note;
 }
 
+// What the file holds; empty when it could not be read.
+QString fileHolds(const RecordedFacts& facts)
+{
+    if (facts.check.pictures == RecordedPictures::None)
+        return QStringLiteral("the file holds no whole picture");
+    const std::optional<double> seconds = recordedPictureSeconds(facts.path);
+    if (facts.check.pictures == RecordedPictures::Unchecked || !seconds)
+        return {};
+    return QStringLiteral("the file holds %1 s of pictures").arg(QString::number(*seconds, 'f', 1));
+}
+
 // Settled once ffmpeg's run has returned: a catch-up that stood still is
-// logged, and said after the reason of a recording that failed.
-QString catchUpProblem(
-    const CatchUp& catchUp, const QString& path, bool succeeded, const CatchUpShortfall& shortfall)
+// logged with what the file holds, and said after the reason of a recording
+// that failed, whose kept note then says what the file holds.
+QString catchUpProblem(const CatchUp& catchUp, const RecordedFacts& facts, bool succeeded,
+    const CatchUpShortfall& shortfall)
 {
     if (catchUp.end() != CatchUp::End::StoodStill)
         return {};
-    const QString note = standStillNote(shortfall, catchUp.limit());
-    DNLog(QStringLiteral("The screen recording \"%1\": %2").arg(path, note));
+    const QString note = standStillNote(shortfall, catchUp.stand());
+    const QString holds = fileHolds(facts);
+    DNLog(QStringLiteral("The screen recording \"%1\": %2%3")
+              .arg(facts.path, note, holds.isEmpty() ? QString() : QStringLiteral("; ") + holds));
     return succeeded ? QString() : QStringLiteral(" (%1)").arg(note);
 }
 
@@ -320,6 +362,7 @@ DNScreenRecorder::~DNScreenRecorder()
     if (m_worker.joinable())
         m_worker.join();
     m_catchUp.reset();
+    waitForSoundWork();
     restoreSystemOutputDevice();
     unloadVirtualDevice();
 }
@@ -411,7 +454,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         DNLog(QStringLiteral("The screen recording \"%1\" is refused: %2").arg(path, refusal));
         if (problem)
             *problem = refusal;
-        stopRecord();
+        refuseStart();
         return false;
     }
     // The name is taken before ffmpeg writes: another recorder that chose the
@@ -423,7 +466,7 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
         DNLog(QStringLiteral("The screen recording \"%1\" cannot start: %2").arg(path, reason));
         if (problem)
             *problem = reason;
-        stopRecord();
+        refuseStart();
         return false;
     }
     const QStringList arguments = captureArguments(capturePlan(claimed));
@@ -433,15 +476,25 @@ bool DNScreenRecorder::startRecord(const QString& path, QString* problem)
     m_catchUp = std::make_unique<CatchUp>();
     m_runner = std::make_unique<ProcessRunner>();
     m_runner->setGentleStop({ SIGINT, {} }, kStopGrace);
-    m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate)] {
-        runCapture(arguments, claimed, frameRate);
+    m_worker = std::thread([this, arguments, claimed, frameRate = wholeFrameRate(m_framerate),
+                               withSound = !m_audioSource.isEmpty()] {
+        runCapture(arguments, claimed, frameRate, withSound);
     });
     return true;
 }
 
+// A start refused on the caller's thread, which already routed the sound
+// there: it is given back there before the refusal is told.
+void DNScreenRecorder::refuseStart()
+{
+    restoreSystemOutputDevice();
+    m_systemAudioRecord = false;
+}
+
 // On the worker thread: runs ffmpeg to its end, judges the file and hands the
 // result to the recorder's thread.
-void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& path, int frameRate)
+void DNScreenRecorder::runCapture(
+    const QStringList& arguments, const QString& path, int frameRate, bool withSound)
 {
     CaptureProgress progress;
     progress.frameRate = frameRate;
@@ -471,7 +524,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     const Clock::time_point ended = std::min(Clock::now(), m_stopAsked.load());
     const double recorded = progress.secondsAt(ended);
     trimToStop(path, progress.firstPicture ? recorded : std::numeric_limits<double>::infinity());
-    const RecordedFacts facts { path, recorded, frameRate, checkRecordedPictures(path),
+    const RecordedFacts facts { path, recorded, frameRate, withSound, checkRecordedPictures(path),
         roomOfFolder(QFileInfo(path).absolutePath()) };
     // A file read through without finding a picture is of no use to anyone;
     // the name was ours. One that could not be read may hold the recording.
@@ -484,7 +537,7 @@ void DNScreenRecorder::runCapture(const QStringList& arguments, const QString& p
     result.succeeded = result.reason.isEmpty();
     const CatchUpShortfall shortfall { progress.frames, std::llround(recorded * frameRate),
         run.stopped && run.signal == SIGKILL };
-    result.reason += catchUpProblem(*m_catchUp, path, result.succeeded, shortfall);
+    result.reason += catchUpProblem(*m_catchUp, facts, result.succeeded, shortfall);
     if (!result.succeeded && run.started)
         result.reason += QStringLiteral("; ") + keptNote(facts);
     if (result.succeeded && !errors.last.isEmpty())
@@ -501,10 +554,26 @@ void DNScreenRecorder::finishRecording(DNRecordingResult result)
     m_runner.reset();
     // A recording that ended by itself (a full disk, a failed start) ends the
     // routing as a stop would: the user must hear the system again.
-    if (m_systemAudioRecord) {
-        restoreSystemOutputDevice();
-        m_systemAudioRecord = false;
+    if (m_systemAudioRecord)
+        giveSoundBack();
+    if (m_soundWork.joinable()) {
+        m_heldResult = std::move(result);
+        return;
     }
+    handOut(result);
+}
+
+void DNScreenRecorder::soundGivenBack(quint64 work)
+{
+    if (work != m_soundWorks)
+        return;
+    waitForSoundWork();
+    if (m_heldResult)
+        handOut(*std::exchange(m_heldResult, std::nullopt));
+}
+
+void DNScreenRecorder::handOut(const DNRecordingResult& result)
+{
     DNLog(result.succeeded
             ? QStringLiteral("The screen recording \"%1\" is finished.").arg(result.path)
             : QStringLiteral("The screen recording \"%1\" failed: %2")
@@ -520,21 +589,27 @@ void DNScreenRecorder::stopRecord()
         m_stopAsked = now;
         endOnceWritten();
     }
-    if (m_systemAudioRecord) {
-        restoreSystemOutputDevice();
-        m_systemAudioRecord = false;
-    }
+    if (m_systemAudioRecord)
+        giveSoundBack();
 }
 
 // Told to stop, ffmpeg drops the pictures it has taken but not yet written:
 // on a busy machine the encoder trails the screen by a second or more, and
 // its first report may come after the stop. So it is told once its progress
 // reaches the time recorded up to the stop (see runCapture), and is let write
-// until then, however long, as long as its count of pictures written moves.
-// One whose count stands still is told at once, and keeps what it wrote.
+// until then, however long, as long as it works (see CatchUp). One that
+// stands still is told at once, and keeps what it wrote.
 void DNScreenRecorder::endOnceWritten()
 {
-    m_catchUp->watch(catchUpLimit(), [this] { m_runner->stop(); });
+    // One that encodes nothing while it works otherwise (it drops all it
+    // takes) is told at the engines' stall limit; one whose sound server
+    // does not answer waits for its sound, however long it grabs the screen.
+    std::function<bool()> soundServerAnswers;
+    if (!m_audioSource.isEmpty())
+        soundServerAnswers = [] { return PulseAudio::serverReachable(); };
+    m_catchUp->watch(
+        pid_t(m_runner->pid()), kCatchUpStill, engineStallLimit(), [this] { m_runner->stop(); },
+        std::move(soundServerAnswers));
 }
 
 qint64 DNScreenRecorder::enginePid() const

@@ -90,7 +90,8 @@ public:
     // at once and keeps what it wrote. isRecording() and the result follow
     // when it has ended. The file ends at the stop, whatever ffmpeg wrote after it.
     void stopRecord();
-    bool isRecording() const { return m_worker.joinable(); }
+    // From the start until the result has been handed out.
+    bool isRecording() const { return m_worker.joinable() || m_heldResult.has_value(); }
 
     float maxFramerate() const { return m_maxFramerate; }
     QString displayID() const { return m_displayID; }
@@ -117,10 +118,13 @@ public:
     void initConnections();
     // 0 when nothing was to undo or all was undone, else 1 (the reason on
     // standard error); the stashed volumes are not written back when the
-    // default output could not be restored.
+    // default output could not be restored. A server that does not answer
+    // keeps the routing written down for the next recorder or recording of
+    // the system's sound.
     int restoreSystemOutputDevice();
     // Undoes a routing that a recorder of an earlier run left behind (it ended
-    // without restoring, e.g. it crashed). Kept for later when no server answers.
+    // without restoring, e.g. it crashed), or that a server that did not
+    // answer kept. Kept for later when no server answers.
     static void undoLeftoverRouting();
     // The virtual device's volume for the real output's first two channel
     // volumes (0.0 to 1.0): their mean, or half volume when that is all but silent.
@@ -145,8 +149,11 @@ private:
     DNScreenRecorder() = default;
     bool createCaptureSession(QString* error);
     CapturePlan capturePlan(const QString& path) const;
-    void runCapture(const QStringList& arguments, const QString& path, int frameRate);
+    void refuseStart();
+    void runCapture(
+        const QStringList& arguments, const QString& path, int frameRate, bool withSound);
     void finishRecording(DNRecordingResult result);
+    void handOut(const DNRecordingResult& result);
     void endOnceWritten();
     void grabPreview();
     bool loadVirtualDevice(QString* error);
@@ -154,6 +161,10 @@ private:
     // The routing (DNScreenRecorderRouting.cpp).
     std::optional<QString> realOutputSink() const;
     bool routeInto(const QString& realSink);
+    std::optional<Routing> takeRouting();
+    void giveSoundBack();
+    void waitForSoundWork();
+    void soundGivenBack(quint64 work);
     static void storeRouting(const Routing& routing);
     static void forgetRouting();
     static int undoRouting(const Routing& routing);
@@ -180,5 +191,11 @@ private:
     // How the running recording's ffmpeg came to its end after the stop.
     std::unique_ptr<CatchUp> m_catchUp;
     std::thread m_worker;
+    // Gives the system's sound back after a stop; numbered, so that a late
+    // report of an earlier one is known.
+    std::thread m_soundWork;
+    quint64 m_soundWorks = 0;
+    // The result of a recording whose sound is still being given back.
+    std::optional<DNRecordingResult> m_heldResult;
     QTimer* m_previewTimer = nullptr;
 };

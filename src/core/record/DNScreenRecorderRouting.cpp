@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -117,6 +118,8 @@ void DNScreenRecorder::initConnections()
 {
     if (m_routing)
         return;
+    // A routing a silent server kept from being undone is undone first.
+    undoLeftoverRouting();
     if (!hasSink(virtualSink())) {
         complain(
             QStringLiteral("The virtual sound device \"%1\" is not installed.").arg(virtualSink()));
@@ -154,22 +157,61 @@ bool DNScreenRecorder::routeInto(const QString& realSink)
     return failure.isEmpty();
 }
 
-int DNScreenRecorder::restoreSystemOutputDevice()
+// The routing to undo, the pass-through's loopback with it, taken from the
+// recorder: it is undone once, on whichever thread.
+std::optional<DNScreenRecorder::Routing> DNScreenRecorder::takeRouting()
 {
     if (!m_routing)
-        return 0;
-    if (mEngine) {
-        mEngine->Stop();
-        mEngine.reset();
-    }
-    m_routing->loopbackModule.reset();
-    const int status = undoRouting(*m_routing);
-    m_routing.reset();
-    return status;
+        return std::nullopt;
+    Routing routing = *std::exchange(m_routing, std::nullopt);
+    if (mEngine)
+        routing.loopbackModule = mEngine->release();
+    mEngine.reset();
+    return routing;
 }
 
+int DNScreenRecorder::restoreSystemOutputDevice()
+{
+    const std::optional<Routing> routing = takeRouting();
+    return routing ? undoRouting(*routing) : 0;
+}
+
+// The calls to the server run on a thread of their own, so that the window's
+// thread never waits on a server that does not answer; the result of the
+// recording waits for them (soundGivenBack), so that it comes with the sound
+// given back.
+void DNScreenRecorder::giveSoundBack()
+{
+    m_systemAudioRecord = false;
+    const std::optional<Routing> routing = takeRouting();
+    if (!routing)
+        return;
+    waitForSoundWork();
+    const quint64 work = ++m_soundWorks;
+    m_soundWork = std::thread([this, routing = *routing, work] {
+        undoRouting(routing);
+        QMetaObject::invokeMethod(
+            this, [this, work] { soundGivenBack(work); }, Qt::QueuedConnection);
+    });
+}
+
+void DNScreenRecorder::waitForSoundWork()
+{
+    if (m_soundWork.joinable())
+        m_soundWork.join();
+}
+
+// A server that does not answer keeps the routing written down, and the next
+// recorder or recording of the system's sound undoes it (undoLeftoverRouting);
+// each call waits a few seconds at most, and the first tells.
 int DNScreenRecorder::undoRouting(const Routing& routing)
 {
+    if (!PulseAudio::serverReachable()) {
+        complain(QStringLiteral("The sound server does not answer: the system's sound stays in "
+                                "the virtual device until the next recorder, or the next "
+                                "recording of the system's sound, gives it back."));
+        return 1;
+    }
     if (routing.loopbackModule) {
         const std::vector<PulseModule> modules = PulseAudio::modules();
         const bool stillOurs
@@ -197,7 +239,7 @@ int DNScreenRecorder::undoRouting(const Routing& routing)
 void DNScreenRecorder::undoLeftoverRouting()
 {
     const QVariantMap stored = UserDefaults::standard().value(kRoutingKey).toMap();
-    if (stored.isEmpty() || !PulseAudio::serverReachable())
+    if (stored.isEmpty())
         return;
     Routing routing;
     routing.stashedSink = stored.value(kSinkKey).toString();

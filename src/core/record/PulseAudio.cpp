@@ -1,12 +1,22 @@
 #include "record/PulseAudio.h"
 
 #include "platform/ProcessRunner.h"
+#include "platform/RunDeadline.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
+#include <csignal>
+
 namespace {
+
+using namespace std::chrono_literals;
+
+// A server that answers does so in milliseconds; one that is stopped or hangs
+// never does (pactl itself waits 30 s for it).
+std::atomic<std::chrono::milliseconds> answerLimitNow { 5000ms };
 
 struct PactlAnswer {
     bool succeeded = false;
@@ -23,10 +33,23 @@ PactlAnswer runPactl(const QStringList& arguments)
         answer.output += '\n';
     });
     runner.setStderrHandler([&answer](const QString& line) { answer.complaint = line; });
-    const ProcessRunner::Result result = runner.run(QStringLiteral("pactl"), arguments);
-    answer.succeeded = result.succeeded();
+    // pactl only waits on the server: nothing is lost by killing it.
+    runner.setGentleStop({ SIGKILL, {} }, 1000ms);
+    const std::chrono::milliseconds limit = PulseAudio::answerLimit();
+    ProcessRunner::Result result;
+    {
+        const RunDeadline deadline(limit, [&runner] { runner.stop(); });
+        result = runner.run(QStringLiteral("pactl"), arguments);
+    }
+    // Only the deadline stops it.
+    const bool unanswered = result.stopped;
+    answer.succeeded = result.succeeded() && !unanswered;
     if (!result.started)
         answer.complaint = result.error;
+    else if (unanswered)
+        answer.complaint = QStringLiteral("the sound server did not answer pactl %1 within %2 s")
+                               .arg(arguments.value(0))
+                               .arg(double(limit.count()) / 1000.0);
     else if (!answer.succeeded && answer.complaint.isEmpty())
         answer.complaint = QStringLiteral("pactl %1 failed").arg(arguments.value(0));
     return answer;
@@ -68,6 +91,16 @@ PulseDevice deviceFrom(const QJsonObject& object)
 } // namespace
 
 namespace PulseAudio {
+
+std::chrono::milliseconds answerLimit()
+{
+    return answerLimitNow.load();
+}
+
+void setAnswerLimit(std::chrono::milliseconds limit)
+{
+    answerLimitNow = limit;
+}
 
 bool serverReachable()
 {

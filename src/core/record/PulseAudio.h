@@ -3,13 +3,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 #include <optional>
 #include <vector>
 
 // The user's sound server, reached through `pactl` (the pulse protocol is
 // spoken by PulseAudio and by PipeWire's pulse server alike). Every call runs
-// one short pactl child on the calling thread. We never start a server: when
-// none answers, every query comes back empty and every change fails.
+// one short pactl child on the calling thread, for at most answerLimit(). We
+// never start a server: when none answers, every query comes back empty and
+// every change fails.
 
 // One sink (output) or source (input) of the server.
 struct PulseDevice {
@@ -30,6 +33,12 @@ namespace PulseAudio {
 
 // The raw volume that stands for 100 %.
 constexpr quint32 kNormalVolume = 65536;
+
+// How long a call waits for the server's answer: five seconds, unless a test
+// has set another; process-wide and thread-safe. A server that has not
+// answered by then (stopped, hung) is taken for one that does not answer.
+std::chrono::milliseconds answerLimit();
+void setAnswerLimit(std::chrono::milliseconds limit);
 
 // Whether a server answers (and pactl is installed).
 bool serverReachable();

@@ -3,6 +3,7 @@
 #include "platform/Fd.h"
 
 #include <QFile>
+#include <QtEndian>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -16,6 +17,7 @@ extern "C" {
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -69,6 +71,7 @@ public:
 
     // Nothing is there: nothing was recorded, and nothing can be lost.
     bool isMissing() const { return m_missing; }
+    quint64 mediaDataBytes() const;
     // Why it could not be opened or read through; empty while it could.
     QString problem() const { return m_problem; }
     AVIOContext* io() const { return m_io; }
@@ -108,6 +111,61 @@ private:
     QString m_problem;
     AVIOContext* m_io = nullptr;
 };
+
+// What the media data boxes at the file's top level hold: a QuickTime file
+// whose writer was killed before its index holds its pictures there all the
+// same, though no reader finds them without the index. Only the box headers
+// are read, a bounded number of them.
+quint64 RecordingInput::mediaDataBytes() const
+{
+    constexpr int kMostBoxes = 64;
+    struct stat status { };
+    if (::fstat(m_fd.get(), &status) != 0)
+        return 0;
+    const qint64 fileSize = status.st_size;
+    quint64 held = 0;
+    qint64 at = 0;
+    for (int boxes = 0; boxes < kMostBoxes && at + 8 <= fileSize; ++boxes) {
+        unsigned char header[16] = {};
+        const ssize_t got = ::pread(m_fd.get(), header, sizeof header, off_t(at));
+        if (got < 8)
+            break;
+        const qint64 left = fileSize - at;
+        quint64 size = qFromBigEndian<quint32>(header);
+        qint64 headerSize = 8;
+        if (size == 1 && got == 16) {
+            size = qFromBigEndian<quint64>(header + 8);
+            headerSize = 16;
+        } else if (size == 0) {
+            size = quint64(left); // runs to the file's end
+        }
+        if (size < quint64(headerSize))
+            break;
+        // A box the writer never closed runs past the end: it holds what is there.
+        const qint64 reach = size > quint64(left) ? left : qint64(size);
+        if (std::memcmp(header + 4, "mdat", 4) == 0)
+            held += quint64(std::max<qint64>(reach - headerSize, 0));
+        if (reach < qint64(size))
+            break;
+        at += reach;
+    }
+    return held;
+}
+
+// A file that no reader opens (no index) but holds recorded data is not
+// empty: it could not be read, and is kept.
+PictureCheck withoutIndex(const RecordingInput& input, PictureCheck check)
+{
+    if (check.pictures != RecordedPictures::None)
+        return check;
+    const quint64 held = input.mediaDataBytes();
+    if (held == 0)
+        return check;
+    return { RecordedPictures::Unchecked,
+        QStringLiteral("it holds %1 MB of recorded data, but no index that says where its "
+                       "pictures lie")
+            .arg(QString::number(double(held) / 1e6, 'f', 1)) };
+}
 
 struct InputCloser {
     void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
@@ -159,7 +217,7 @@ Opening openRecording(const QString& path)
     if (const int code
         = avformat_open_input(&opened, QFile::encodeName(path).constData(), nullptr, nullptr);
         code < 0)
-        return { std::nullopt, checkAfter(*input, code) };
+        return { std::nullopt, withoutIndex(*input, checkAfter(*input, code)) };
     OpenedRecording recording { std::move(input),
         std::unique_ptr<AVFormatContext, InputCloser>(opened), -1 };
     if (const int code = avformat_find_stream_info(opened, nullptr); code < 0)
@@ -203,13 +261,13 @@ bool hasRecordedPictures(const QString& path)
     return checkRecordedPictures(path).pictures == RecordedPictures::Found;
 }
 
-std::optional<double> recordedPictureSeconds(const QString& path)
+namespace {
+
+// How long the stream's packets last, from the first to the end of the last,
+// read up to where the file is cut short.
+std::optional<double> streamSeconds(const OpenedRecording& recording, int streamIndex)
 {
-    const Opening opening = openRecording(path);
-    if (!opening.recording)
-        return std::nullopt;
-    const OpenedRecording& recording = *opening.recording;
-    const AVStream& stream = *recording.context->streams[recording.video];
+    const AVStream& stream = *recording.context->streams[streamIndex];
     std::optional<int64_t> first;
     int64_t end = 0;
     const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
@@ -217,7 +275,7 @@ std::optional<double> recordedPictureSeconds(const QString& path)
         // A file cut short (a full disk) ends inside a packet that its index,
         // written before the pictures, still counts whole: what follows is not there.
         const bool cut = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        if (!cut && packet->stream_index == recording.video && packet->pts != AV_NOPTS_VALUE) {
+        if (!cut && packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE) {
             first = std::min(first.value_or(packet->pts), packet->pts);
             end = std::max(end, packet->pts + packet->duration);
         }
@@ -228,4 +286,26 @@ std::optional<double> recordedPictureSeconds(const QString& path)
     if (!first || !recording.input->problem().isEmpty())
         return std::nullopt;
     return av_q2d(stream.time_base) * double(end - *first);
+}
+
+} // namespace
+
+std::optional<double> recordedPictureSeconds(const QString& path)
+{
+    const Opening opening = openRecording(path);
+    if (!opening.recording)
+        return std::nullopt;
+    return streamSeconds(*opening.recording, opening.recording->video);
+}
+
+std::optional<double> recordedSoundSeconds(const QString& path)
+{
+    const Opening opening = openRecording(path);
+    if (!opening.recording)
+        return std::nullopt;
+    const int sound = av_find_best_stream(
+        opening.recording->context.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (sound < 0)
+        return std::nullopt;
+    return streamSeconds(*opening.recording, sound);
 }

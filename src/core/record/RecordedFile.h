@@ -8,7 +8,9 @@
 enum class RecordedPictures {
     Found, // at least one whole picture
     None, // read through to its end (or to where it was cut): not one whole picture
-    Unchecked, // it could not be read (no free descriptor, an I/O error): it may hold any
+    // It could not be read (no free descriptor, an I/O error, recorded data in a
+    // QuickTime file whose index was never written): it may hold any.
+    Unchecked,
 };
 
 struct PictureCheck {
@@ -27,3 +29,5 @@ bool hasRecordedPictures(const QString& path);
 // its last, read from the packets up to where the file is cut short, whatever
 // its index claims; nothing when the file has no picture or cannot be read.
 std::optional<double> recordedPictureSeconds(const QString& path);
+// The same of its sound: nothing when it has none.
+std::optional<double> recordedSoundSeconds(const QString& path);

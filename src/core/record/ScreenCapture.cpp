@@ -161,6 +161,18 @@ QString recordedLengthProblem(double inFile, double recorded, int framesPerSecon
         .arg(QString::number(inFile, 'f', 1), QString::number(recorded, 'f', 1));
 }
 
+QString recordedSoundProblem(std::optional<double> sound, double picture)
+{
+    if (picture - sound.value_or(0.0) <= kSoundShortfallSlack)
+        return {};
+    const QString pictureSeconds = QString::number(picture, 'f', 1);
+    if (!sound)
+        return QStringLiteral("the recording holds no sound for its %1 s of picture")
+            .arg(pictureSeconds);
+    return QStringLiteral("the sound stopped at about %1 s of the %2 s of picture")
+        .arg(QString::number(*sound, 'f', 1), pictureSeconds);
+}
+
 QStringList captureArguments(const CapturePlan& plan)
 {
     // -y: the output is the empty file the recorder claimed for it; -nostdin: we stop ffmpeg with

@@ -75,6 +75,16 @@ constexpr double kRecordedLengthSlack = 0.5; // seconds, besides one frame
 // does, give or take kRecordedLengthSlack and a frame.
 QString recordedLengthProblem(double inFile, double recorded, int framesPerSecond);
 
+// How much sooner than its picture a recording's sound may end: it ends
+// within a few hundredths of a second of it, unless it was cut off.
+constexpr double kSoundShortfallSlack = 1.0; // seconds
+
+// Why a recording whose sound lasts `sound` seconds (none: it holds no sound)
+// falls short of its `picture` seconds, or empty when it does not: the sound
+// server, or the source it took the sound from, went away while the picture
+// was recorded on.
+QString recordedSoundProblem(std::optional<double> sound, double picture);
+
 // ffmpeg's arguments (program name excluded) for the plan.
 QStringList captureArguments(const CapturePlan& plan);
 

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -71,12 +72,22 @@ QString languageCode(const QString& word)
     return word == QLatin1String("-") ? QString() : word.toLower();
 }
 
-// "title NUMBER SECONDS RATE_NUM RATE_DEN WIDTH HEIGHT ASPECT_W ASPECT_H SECTORS"
+// The length the playback time gives: its frames past the whole seconds
+// count at the time code's rate. A count of a second or more is no frame
+// count: the whole seconds stand alone.
+double exactLength(int seconds, int frames, double fps)
+{
+    const int perSecond = int(std::lround(fps));
+    return frames < perSecond ? seconds + double(frames) / perSecond : seconds;
+}
+
+// "title NUMBER SECONDS RATE_NUM RATE_DEN WIDTH HEIGHT ASPECT_W ASPECT_H SECTORS FRAMES"
 std::optional<DVDTitleFacts> titleFrom(const QStringList& words)
 {
     const auto values = numbers(words, 8, 0, 1 << 20);
-    const auto sectors = numbers(words.mid(8), 1, 0, kMostDVDTitleSectors); // the last word
-    if (words.size() != 10 || !values || !sectors)
+    const auto sectors = numbers(words.mid(8), 1, 0, kMostDVDTitleSectors);
+    const auto frames = numbers(words.mid(9), 1, 0, 99); // the last word
+    if (words.size() != 11 || !values || !sectors || !frames)
         return std::nullopt;
     const std::vector<int>& v = *values;
     // Of the numbers only the length may be 0.
@@ -86,6 +97,7 @@ std::optional<DVDTitleFacts> titleFrom(const QStringList& words)
     title.titleNumber = v[0];
     title.length = v[1];
     title.fps = double(v[2]) / v[3];
+    title.exactLength = exactLength(v[1], frames->front(), title.fps);
     title.sectors = sectors->front();
     title.video.videoResolution = QSizeF(v[4], v[5]);
     title.video.videoAspect = QSizeF(v[6], v[7]);

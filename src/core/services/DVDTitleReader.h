@@ -14,6 +14,7 @@
 struct DVDTitleFacts {
     qint32 titleNumber = 0; // on the disc, from 1
     qint32 length = 0; // whole seconds
+    double exactLength = 0; // seconds, to the frame
     double fps = 0.0;
     // The 2048-byte sectors of the title's first program chain, which a dump
     // of the whole title is measured against; 0 when the tables cannot tell.

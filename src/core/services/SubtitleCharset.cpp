@@ -139,7 +139,7 @@ QString detectCharset(const QByteArray& bytes)
     return chooseSubtitleCharset(bytes, {}).name;
 }
 
-std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure)
+std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure, qint64 most)
 {
     // Non-blocking: opening a FIFO would otherwise wait for a writer.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -149,14 +149,13 @@ std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure
     struct stat file { };
     if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode))
         return refuse(failure, QStringLiteral("it is not a regular file"));
-    const QString tooLarge
-        = QStringLiteral("it is larger than %1 MiB").arg(kMostSubtitleBytes >> 20);
-    if (file.st_size > kMostSubtitleBytes)
+    const QString tooLarge = QStringLiteral("it is larger than %1 MiB").arg(most >> 20);
+    if (file.st_size > most)
         return refuse(failure, tooLarge);
-    const std::optional<QByteArray> bytes = readUpTo(fd, kMostSubtitleBytes);
+    const std::optional<QByteArray> bytes = readUpTo(fd, most);
     if (!bytes)
         return refuse(failure, QString::fromLocal8Bit(std::strerror(errno)));
-    if (bytes->size() > kMostSubtitleBytes) // it grew while we read
+    if (bytes->size() > most) // it grew while we read
         return refuse(failure, tooLarge);
     return bytes;
 }

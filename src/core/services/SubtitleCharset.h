@@ -25,9 +25,10 @@ std::optional<QByteArray> subtitleTextInUtf8(const QByteArray& bytes, const QStr
 inline constexpr qint64 kMostSubtitleBytes = qint64(16) << 20;
 
 // The bytes of the subtitle file at `path`: a regular file (not a device or a
-// FIFO, which are never waited on) of at most kMostSubtitleBytes. Nothing,
-// with the reason in `failure`, otherwise.
-std::optional<QByteArray> readSubtitleFile(const QString& path, QString& failure);
+// FIFO, which are never waited on) of at most `most` bytes. Nothing, with the
+// reason in `failure`, otherwise.
+std::optional<QByteArray> readSubtitleFile(
+    const QString& path, QString& failure, qint64 most = kMostSubtitleBytes);
 
 // detectCharset of the file at `path`, read by readSubtitleFile; "" when it
 // cannot be read or its set cannot be told.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,9 +24,11 @@ namespace {
 
 // A damaged file may never give the wanted frame; reading on would decode the
 // whole file to say so. The limit counts the video track's packets, enough
-// for a stretch between key frames of ten seconds at 60 frames a second; the
-// sound tracks' packets between them may be several times as many.
-constexpr int kMaxPacketsAfterSeek = 600;
+// for a stretch between key frames of forty seconds at 60 frames a second (a
+// screen recording, a camera's long GOP); the sound tracks' packets between
+// them may be several times as many. Past it the capture fails: the picture
+// last decoded lies somewhere before the one asked.
+constexpr int kMaxPacketsAfterSeek = 2400;
 constexpr int kMaxOtherPacketsAfterSeek = 10 * kMaxPacketsAfterSeek;
 
 struct FormatCloser {
@@ -111,91 +114,158 @@ CodecPtr openDecoder(const AVStream& stream, QString& error)
     return decoder;
 }
 
-int64_t startTime(const AVFormatContext& format)
+// The time of the video track's first picture on the file's clock, in the
+// track's units: the times asked count from it. The file's start may lie
+// before it (sound that starts first, an encoder's priming delay), and a
+// person counts from the first picture there is to see.
+int64_t firstPictureTime(const AVFormatContext& format, const AVStream& stream)
 {
-    return format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    if (stream.start_time != AV_NOPTS_VALUE)
+        return stream.start_time;
+    if (format.start_time != AV_NOPTS_VALUE)
+        return av_rescale_q(format.start_time, AV_TIME_BASE_Q, stream.time_base);
+    return 0;
 }
 
-// The wanted time on the file's clock, in AV_TIME_BASE units; none when the
-// length is unknown and no time was asked. A time asked counts from the first
-// picture, as the previews count it: a transport stream's sound may begin
-// before it.
+// The wanted time on the track's clock; none when the length is unknown and
+// no time was asked. A time beyond any file's length is held there, where it
+// still asks for the last picture.
 std::optional<int64_t> wantedTime(
-    const AVFormatContext& format, const AVStream& video, const CaptureAt& at)
+    const AVFormatContext& format, const AVStream& stream, const CaptureAt& at)
 {
     if (format.duration <= 0 && !at.seconds)
         return std::nullopt;
-    if (!at.seconds)
-        return startTime(format) + format.duration / 10;
-    const int64_t firstPicture = video.start_time == AV_NOPTS_VALUE
-        ? startTime(format)
-        : av_rescale_q(video.start_time, video.time_base, AV_TIME_BASE_Q);
-    return firstPicture + static_cast<int64_t>(std::max(0.0, *at.seconds) * AV_TIME_BASE);
+    constexpr double kLongestSeconds = 1e9;
+    const int64_t offset = at.seconds
+        ? std::llround(std::min(std::max(0.0, *at.seconds), kLongestSeconds) * AV_TIME_BASE)
+        : format.duration / 10;
+    return firstPictureTime(format, stream)
+        + av_rescale_q(offset, AV_TIME_BASE_Q, stream.time_base);
 }
 
-// How far before the wanted time to seek, one after another while nothing
-// is decoded: a container without an index (MPEG-TS) finds a time by a search
-// over its bytes that may land after the last key frame before it.
-constexpr int64_t kSeekLeads[] = { 0, 2 * AV_TIME_BASE, 8 * AV_TIME_BASE };
-
-void rewind(AVFormatContext& format)
+// The file's end on the track's clock; `otherwise` when its length is unknown.
+int64_t endTime(const AVFormatContext& format, const AVStream& stream, int64_t otherwise)
 {
-    // Such a search may as well pass the first key frame when asked for the
-    // start, where reading from the first byte surely finds it.
-    if ((format.iformat->flags & AVFMT_TS_DISCONT)
-        && av_seek_frame(&format, -1, 0, AVSEEK_FLAG_BYTE) >= 0)
-        return;
-    if (av_seek_frame(&format, -1, startTime(format), AVSEEK_FLAG_BACKWARD) < 0)
-        avio_seek(format.pb, 0, SEEK_SET);
+    if (format.duration <= 0)
+        return otherwise;
+    const int64_t start = format.start_time == AV_NOPTS_VALUE ? 0 : format.start_time;
+    return av_rescale_q(start + format.duration, AV_TIME_BASE_Q, stream.time_base);
 }
 
-bool reachedTarget(const AVFrame& frame, int64_t target)
+// What reading on from a position of the file gave.
+enum class Landing {
+    Found, // the picture shown at the wanted time
+    After, // the first picture decoded lies after the wanted time
+    Nothing, // the file ended before any picture
+    Unplaced, // the file ended before any picture with a time
+    TooFar, // the reading limit came before the wanted time
+    GivenUp, // reading took longer than the caller allows
+};
+
+// Whether a read from further back may yet reach the wanted time.
+bool readFurtherBack(Landing landing)
 {
-    return target == AV_NOPTS_VALUE || frame.best_effort_timestamp == AV_NOPTS_VALUE
-        || frame.best_effort_timestamp >= target;
+    return landing == Landing::After || landing == Landing::Nothing || landing == Landing::Unplaced;
 }
 
-// Decodes until a frame at or after `target`; the last frame decoded when the
-// stream ends first. Null when none could be decoded, or reading was given up.
-// A receive that finds the decoder drained empties the frame it was given, so
-// frames are received into a scratch frame and only a picture is kept.
-FramePtr decodeFrameAt(
+struct Decoded {
+    Landing landing = Landing::Nothing;
+    FramePtr frame; // the picture found, or the first one decoded when After
+};
+
+// Times of the pictures decoded from a read position. A picture may come
+// without one (an MPEG stream stamps only some, and a seek may leave the
+// demuxer none to count from): after a timed picture it is counted on by the
+// track's rate; before any, it cannot be placed.
+class PictureClock {
+public:
+    explicit PictureClock(const AVStream& stream)
+    {
+        const AVRational rate
+            = stream.avg_frame_rate.num > 0 ? stream.avg_frame_rate : stream.r_frame_rate;
+        if (rate.num > 0 && rate.den > 0)
+            m_step = av_rescale_q(1, av_inv_q(rate), stream.time_base);
+    }
+
+    // The picture's time; AV_NOPTS_VALUE when it cannot be placed.
+    int64_t timeOf(const AVFrame& frame)
+    {
+        if (frame.best_effort_timestamp != AV_NOPTS_VALUE)
+            m_last = frame.best_effort_timestamp;
+        else if (m_last != AV_NOPTS_VALUE && m_step > 0)
+            m_last += m_step;
+        else
+            return AV_NOPTS_VALUE;
+        return m_last;
+    }
+
+private:
+    int64_t m_step = 0;
+    int64_t m_last = AV_NOPTS_VALUE;
+};
+
+// Decodes from where the file is read up to the picture shown at `target`:
+// the last one at or before it, known once a later one comes or the stream
+// ends. With no target the first picture is taken. A receive that finds the
+// decoder drained empties the frame it was given, so frames are received into
+// a scratch frame and only pictures are kept.
+Decoded decodeFrameAt(
     AVFormatContext& format, AVCodecContext& decoder, int streamIndex, int64_t target)
 {
     const PacketPtr packet(av_packet_alloc());
-    const FramePtr received(av_frame_alloc());
-    FramePtr latest(av_frame_alloc());
-    if (!packet || !received || !latest)
-        return nullptr;
-    bool haveFrame = false;
+    FramePtr received(av_frame_alloc());
+    FramePtr shown(av_frame_alloc());
+    FramePtr first(av_frame_alloc());
+    if (!packet || !received || !shown || !first)
+        return {};
+    PictureClock clock(*format.streams[streamIndex]);
+    bool haveShown = false;
+    bool haveFirst = false;
     int others = 0;
     for (int packets = 0; packets < kMaxPacketsAfterSeek;) {
         const int status = av_read_frame(&format, packet.get());
         if (status == AVERROR_EXIT)
-            return nullptr;
+            return { Landing::GivenUp, nullptr };
         const bool ended = status < 0;
         if (!ended && packet->stream_index != streamIndex) {
             av_packet_unref(packet.get());
             if (++others >= kMaxOtherPacketsAfterSeek)
-                break;
+                return { Landing::TooFar, nullptr };
             continue;
         }
         ++packets;
         avcodec_send_packet(&decoder, ended ? nullptr : packet.get());
         av_packet_unref(packet.get());
         while (avcodec_receive_frame(&decoder, received.get()) == 0) {
-            av_frame_unref(latest.get());
-            av_frame_move_ref(latest.get(), received.get());
-            haveFrame = true;
-            if (reachedTarget(*latest, target))
-                return latest;
+            if (target == AV_NOPTS_VALUE)
+                return { Landing::Found, std::move(received) };
+            const int64_t time = clock.timeOf(*received);
+            if (!haveFirst) {
+                av_frame_ref(first.get(), received.get());
+                haveFirst = true;
+            }
+            if (time == AV_NOPTS_VALUE) {
+                av_frame_unref(received.get());
+                continue;
+            }
+            // Pictures not placed came before this one and may lie at or
+            // before the target: only a read from further back can tell.
+            if (time > target)
+                return haveShown ? Decoded { Landing::Found, std::move(shown) }
+                                 : Decoded { Landing::After, std::move(first) };
+            av_frame_unref(shown.get());
+            av_frame_move_ref(shown.get(), received.get());
+            haveShown = true;
         }
-        if (ended)
-            break;
+        if (!ended)
+            continue;
+        if (haveShown)
+            return { Landing::Found, std::move(shown) };
+        return { haveFirst ? Landing::Unplaced : Landing::Nothing, nullptr };
     }
-    if (!haveFrame)
-        return nullptr;
-    return latest;
+    // The picture last decoded need not be the one shown at the target:
+    // later ones before it are still unread.
+    return { Landing::TooFar, nullptr };
 }
 
 // The stored picture's size with its pixel aspect, fitted into `box`; an
@@ -224,36 +294,73 @@ QImage uprightPicture(const AVFrame& frame, const QSize& box, int clockwiseDegre
     return stored.transformed(QTransform().rotate(clockwiseDegrees));
 }
 
-// The first frame at or after the wanted time, or the last one when the
-// stream ends before it; null when none can be decoded or reading is given up.
-FramePtr decodeWantedFrame(
-    AVFormatContext& format, AVCodecContext& decoder, int index, const CaptureAt& at)
+// Seeks to a key frame before the wanted time and decodes from there. A
+// container without an index (MPEG-TS, MPEG-PS) finds a time by a search over
+// its bytes and lands on the first key frame after the place found, which
+// may lie after the wanted time: the seek is made again from further back,
+// each time four times as far, up to the first picture. A landing that
+// reads further back when no seek reached the wanted time.
+Decoded decodeAfterSeeks(AVFormatContext& format, AVCodecContext& decoder, int index,
+    int64_t wanted, const CaptureAt& at)
 {
-    const std::optional<int64_t> wanted = wantedTime(format, *format.streams[index], at);
-    if (!wanted)
-        return decodeFrameAt(format, decoder, index, AV_NOPTS_VALUE);
-    const int64_t target = av_rescale_q(*wanted, AV_TIME_BASE_Q, format.streams[index]->time_base);
-    const int64_t start = startTime(format);
-    // Past the end nothing reaches the target: the last frame is decoded from
-    // the last stretch of the file.
-    const int64_t end = format.duration > 0 ? start + format.duration : *wanted;
-    int64_t previous = AV_NOPTS_VALUE;
-    for (const int64_t lead : kSeekLeads) {
-        const int64_t from = std::max(start, std::min(*wanted, end) - lead);
-        if (from == previous || at.isOverdue())
+    const AVStream& stream = *format.streams[index];
+    const int64_t first = firstPictureTime(format, stream);
+    // Past the end nothing reaches the target: the last picture is decoded
+    // from the last stretch of the file.
+    const int64_t latest = std::max(first, std::min(wanted, endTime(format, stream, wanted)));
+    const int64_t firstLead = av_rescale_q(2 * AV_TIME_BASE, AV_TIME_BASE_Q, stream.time_base);
+    Decoded decoded;
+    for (int64_t lead = 0; !at.isOverdue(); lead = lead == 0 ? firstLead : 4 * lead) {
+        const int64_t from = std::max(first, latest - lead);
+        if (av_seek_frame(&format, index, from, AVSEEK_FLAG_BACKWARD) >= 0) {
+            avcodec_flush_buffers(&decoder);
+            decoded = decodeFrameAt(format, decoder, index, wanted);
+            if (!readFurtherBack(decoded.landing))
+                return decoded;
+        }
+        if (from == first)
             break;
-        previous = from;
-        if (av_seek_frame(&format, -1, from, AVSEEK_FLAG_BACKWARD) < 0)
-            continue;
-        avcodec_flush_buffers(&decoder);
-        if (FramePtr frame = decodeFrameAt(format, decoder, index, target))
-            return frame;
     }
-    if (at.isOverdue())
-        return nullptr;
-    rewind(format);
+    return decoded;
+}
+
+// The picture shown at the wanted time: the last one at or before it (the
+// last of all past the end), the first one when the wanted time lies before
+// it. A Found landing holds it; any other says why there is none.
+Decoded decodeWantedFrame(FormatPtr& format, const QString& path, AVCodecContext& decoder,
+    int index, const CaptureAt& at, QString& why)
+{
+    const std::optional<int64_t> wanted = wantedTime(*format, *format->streams[index], at);
+    if (!wanted)
+        return decodeFrameAt(*format, decoder, index, AV_NOPTS_VALUE);
+    Decoded decoded = decodeAfterSeeks(*format, decoder, index, *wanted, at);
+    if (!readFurtherBack(decoded.landing) || at.isOverdue())
+        return decoded;
+    // Read again from the first byte by a demuxer of its own: a seek to the
+    // start may pass the first key frame, or fail where the index holds
+    // nothing before the first picture (FLV), and the byte reader set back
+    // under a demuxer past its header reads nonsense.
+    format = openFormat(path, at, why);
+    if (!format)
+        return { Landing::Nothing, nullptr };
     avcodec_flush_buffers(&decoder);
-    return decodeFrameAt(format, decoder, index, target);
+    decoded = decodeFrameAt(*format, decoder, index, *wanted);
+    // The file's first picture lies after the wanted time: it is the one shown there.
+    if (decoded.landing == Landing::After)
+        decoded.landing = Landing::Found;
+    return decoded;
+}
+
+QString reasonWithout(const Decoded& decoded, const CaptureAt& at)
+{
+    if (decoded.landing == Landing::GivenUp || at.isOverdue())
+        return QStringLiteral("reading took longer than allowed");
+    if (decoded.landing == Landing::Unplaced)
+        return QStringLiteral("the video track's pictures carry no times");
+    if (decoded.landing == Landing::TooFar)
+        return QStringLiteral("the picture asked lies more than %1 pictures after a key frame")
+            .arg(kMaxPacketsAfterSeek);
+    return QStringLiteral("no picture could be decoded");
 }
 
 QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at, QString& why)
@@ -271,15 +378,18 @@ QImage capturePicture(const QString& path, const QSize& box, const CaptureAt& at
         why = QStringLiteral("no video track");
         return {};
     }
-    const AVStream& stream = *format->streams[index];
-    CodecPtr decoder = openDecoder(stream, why);
+    const int rotation = clockwiseDisplayRotation(*format->streams[index]);
+    CodecPtr decoder = openDecoder(*format->streams[index], why);
     if (!decoder)
         return {};
-    FramePtr frame = decodeWantedFrame(*format, *decoder, index, at);
-    QImage image = frame ? uprightPicture(*frame, box, clockwiseDisplayRotation(stream)) : QImage();
+    const Decoded decoded = decodeWantedFrame(format, path, *decoder, index, at, why);
+    if (!format)
+        return {};
+    QImage image = decoded.landing == Landing::Found && decoded.frame
+        ? uprightPicture(*decoded.frame, box, rotation)
+        : QImage();
     if (image.isNull())
-        why = at.isOverdue() ? QStringLiteral("reading took longer than allowed")
-                             : QStringLiteral("no picture could be decoded");
+        why = reasonWithout(decoded, at);
     return image;
 }
 
@@ -319,12 +429,12 @@ QImage captureThumbnail(const QString& path, const QSize& size, QString* error)
     return image;
 }
 
-QImage captureSourcePicture(
-    const QString& path, double seconds, QString* error, std::chrono::milliseconds limit)
+QImage captureSourcePicture(const QString& path, double secondsFromFirstPicture, QString* error,
+    std::chrono::milliseconds limit)
 {
     QString why;
-    const QImage image
-        = capturePicture(path, {}, { seconds, std::chrono::steady_clock::now() + limit }, why);
+    const QImage image = capturePicture(
+        path, {}, { secondsFromFirstPicture, std::chrono::steady_clock::now() + limit }, why);
     if (error)
         *error = why;
     return image;

@@ -8,12 +8,12 @@
 
 struct AVFrame;
 
-// A picture of a media file for its list row: the first frame at or after a
-// tenth of the file's length, decoded in process (no engine child to start)
-// and scaled to fit `size` with the picture's own proportions, turned upright
-// by the track's rotation. A null image when no frame can be decoded;
-// `error`, when given, then says why. Safe to call from any thread; slow
-// enough that the main thread must not, one after another for a list.
+// A picture of a media file for its list row: the one shown a tenth into the
+// file, decoded in process (no engine child to start) and scaled to fit `size`
+// with the picture's own proportions, turned upright by the track's rotation.
+// A null image when no frame can be decoded; `error`, when given, then says
+// why. Safe to call from any thread; slow enough that the main thread must
+// not, one after another for a list.
 QImage captureThumbnail(const QString& path, const QSize& size, QString* error = nullptr);
 
 // How long the main thread waits for one source picture before its caller
@@ -21,14 +21,17 @@ QImage captureThumbnail(const QString& path, const QSize& size, QString* error =
 // slow network disk would otherwise freeze the window.
 inline constexpr std::chrono::milliseconds kSourcePictureLimit { 3000 };
 
-// The frame at `seconds` (the first after it; the last frame at or past the
-// end, where a preview that played through stands) at the source's own pixel
+// The picture shown `secondsFromFirstPicture` after the video track's first
+// picture: the last one at or before that time (the last of all at or past the
+// end, where a preview that played through stands), at the source's own pixel
 // size, turned upright by the track's rotation, for work that must see every
-// source row (finding black bars). Reading stops once `limit` has passed,
-// with a null image, so that the main thread may ask for it on a person's
-// request. As above for failures.
-QImage captureSourcePicture(const QString& path, double seconds, QString* error = nullptr,
-    std::chrono::milliseconds limit = kSourcePictureLimit);
+// source row (finding black bars). Never another picture: when the one asked
+// cannot be reached (a stretch between key frames longer than is read, a
+// damaged file) the image is null and `error` says why. Reading stops once
+// `limit` has passed, with a null image, so that the main thread may ask for
+// it on a person's request.
+QImage captureSourcePicture(const QString& path, double secondsFromFirstPicture,
+    QString* error = nullptr, std::chrono::milliseconds limit = kSourcePictureLimit);
 
 // A decoded frame as an RGB32 image of `size`, for the pictures above. A null
 // image for a frame that holds no picture (as a drained decoder leaves it), in

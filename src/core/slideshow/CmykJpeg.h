@@ -8,15 +8,17 @@
 
 class QIODevice;
 
-// The ink values of a CMYK JPEG as they are stored, four bytes a pixel, row
-// after row. The image reader turns them into light by a rule of thumb,
-// losing what a colour profile needs.
+// The ink values of a CMYK photo as they are stored, four a pixel, row after
+// row, of one byte each or (in a TIFF) of two in the machine's order. The
+// image reader turns them into light by a rule of thumb, losing what a colour
+// profile needs.
 struct CmykSamples {
     QSize size;
     QByteArray inks;
-    // Written by the programs that put an Adobe marker in the file: 0 is full
+    // Written by the programs that put an Adobe marker in a JPEG: 0 is full
     // ink, 255 none.
     bool inverted = false;
+    bool sixteenBits = false;
 };
 
 // Decodes the JPEG read from the start of `device` at the smallest scale at

@@ -8,6 +8,7 @@
 #include "slideshow/ThumbnailOfImage.h"
 
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -62,6 +63,12 @@ std::optional<DNLeftOutPhoto> refusalOf(const DNImageNode& photo, const QFileInf
     if (file.size() > kLargestPhotoBytes)
         return DNLeftOutPhoto { photo.path, DNLeftOutPhoto::TooLarge,
             QStringLiteral("larger than the %1 bytes an album takes").arg(kLargestPhotoBytes) };
+    // What the album counts is what the movie shows.
+    QFile header(photo.path);
+    const QString problem
+        = header.open(QIODevice::ReadOnly) ? photoHeaderProblem(header) : header.errorString();
+    if (!problem.isEmpty())
+        return DNLeftOutPhoto { photo.path, DNLeftOutPhoto::Unreadable, problem };
     return std::nullopt;
 }
 

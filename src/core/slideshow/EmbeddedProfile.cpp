@@ -35,9 +35,26 @@ uchar nextJpegMarker(QIODevice& device)
     return 0;
 }
 
+// A frame of one component is grey, of three a luma and chroma (or red,
+// green and blue), of four the inks of print (or a luma, chroma and black).
+StoredSamples jpegSamples(uchar components)
+{
+    switch (components) {
+    case 1:
+        return StoredSamples::Grey;
+    case 3:
+        return StoredSamples::Rgb;
+    case 4:
+        return StoredSamples::Cmyk;
+    default:
+        return StoredSamples::Unknown;
+    }
+}
+
 EmbeddedProfile readJpeg(QIODevice& device)
 {
     EmbeddedProfile found;
+    found.jpeg = true;
     // A profile too large for one segment is split over several, numbered from 1.
     std::map<int, QByteArray> chunks;
     for (;;) {
@@ -59,7 +76,7 @@ EmbeddedProfile readJpeg(QIODevice& device)
         if (body.size() != length)
             break;
         if (isJpegFrame(marker) && body.size() > 5)
-            found.cmykJpeg = body[5] == 4;
+            found.samples = jpegSamples(uchar(body[5]));
         else if (body.startsWith(QByteArrayView("ICC_PROFILE\0", 12)) && body.size() > 14)
             chunks[uchar(body[12])] = body.mid(14);
     }
@@ -88,34 +105,83 @@ QByteArray inflated(const QByteArray& compressed)
     return status == Z_STREAM_END ? whole : QByteArray();
 }
 
+// Colour types 0 and 4 are grey (with alpha); 2 and 6 red, green and blue,
+// 3 a palette of them.
+StoredSamples pngSamples(uchar colourType)
+{
+    switch (colourType) {
+    case 0:
+    case 4:
+        return StoredSamples::Grey;
+    case 2:
+    case 3:
+    case 6:
+        return StoredSamples::Rgb;
+    default:
+        return StoredSamples::Unknown;
+    }
+}
+
 EmbeddedProfile readPng(QIODevice& device)
 {
+    EmbeddedProfile found;
     device.skip(8); // the signature
     for (;;) {
         const QByteArray header = device.read(8);
         if (header.size() != 8)
-            return {};
+            return found;
         const qint64 length = qFromBigEndian<quint32>(header.constData());
         const QByteArray type = header.mid(4);
         if (type == "IDAT" || type == "IEND" || length > kLargestProfileBytes)
-            return {};
-        if (type != "iCCP") {
+            return found;
+        if (type != "iCCP" && type != "IHDR") {
             if (device.skip(length + 4) != length + 4)
-                return {};
+                return found;
+            continue;
+        }
+        const QByteArray body = device.read(length);
+        if (body.size() != length || device.skip(4) != 4)
+            return found;
+        // The width, the height, the depth, the colour type.
+        if (type == "IHDR") {
+            if (body.size() > 9)
+                found.samples = pngSamples(uchar(body[9]));
             continue;
         }
         // A name of the profile, its end, the compression method (0: zlib).
-        const QByteArray body = device.read(length);
         const qsizetype nameEnd = body.indexOf('\0');
-        if (nameEnd < 0 || nameEnd + 2 > body.size() || body[nameEnd + 1] != 0)
-            return {};
-        return { inflated(body.mid(nameEnd + 2)), false };
+        if (nameEnd >= 0 && nameEnd + 2 <= body.size() && body[nameEnd + 1] == 0)
+            found.icc = inflated(body.mid(nameEnd + 2));
+        return found;
+    }
+}
+
+// Photometric interpretations 0 and 1 are grey; 2 red, green and blue, 3 a
+// palette of them, 6 a luma and chroma; 5 separated inks, which are CMYK
+// unless the file names another set.
+StoredSamples tiffSamples(quint16 photometric)
+{
+    switch (photometric) {
+    case 0:
+    case 1:
+        return StoredSamples::Grey;
+    case 2:
+    case 3:
+    case 6:
+        return StoredSamples::Rgb;
+    case 5:
+        return StoredSamples::Cmyk;
+    default:
+        return StoredSamples::Unknown;
     }
 }
 
 EmbeddedProfile readTiff(QIODevice& device)
 {
+    constexpr quint16 kPhotometricTag = 262;
     constexpr quint16 kIccTag = 34'675;
+    EmbeddedProfile found;
+    found.tiff = true;
     const QByteArray header = device.read(8);
     const bool little = header.startsWith("II");
     const auto number16 = [little](const QByteArray& bytes, qsizetype at) {
@@ -127,22 +193,25 @@ EmbeddedProfile readTiff(QIODevice& device)
                       : qFromBigEndian<quint32>(bytes.constData() + at);
     };
     if (header.size() != 8 || !device.seek(number32(header, 4)))
-        return {};
+        return found;
     const QByteArray count = device.read(2);
     if (count.size() != 2)
-        return {};
+        return found;
     const QByteArray entries = device.read(12 * qint64(number16(count, 0)));
     for (qsizetype at = 0; at + 12 <= entries.size(); at += 12) {
-        if (number16(entries, at) != kIccTag)
+        const quint16 tag = number16(entries, at);
+        // A short value stands at the start of the entry's last four bytes.
+        if (tag == kPhotometricTag)
+            found.samples = tiffSamples(number16(entries, at + 8));
+        if (tag != kIccTag)
             continue;
         const qint64 length = number32(entries, at + 4);
         if (length <= 4)
-            return { entries.mid(at + 8, length), false };
-        if (length > kLargestProfileBytes || !device.seek(number32(entries, at + 8)))
-            return {};
-        return { device.read(length), false };
+            found.icc = entries.mid(at + 8, length);
+        else if (length <= kLargestProfileBytes && device.seek(number32(entries, at + 8)))
+            found.icc = device.read(length);
     }
-    return {};
+    return found;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QSize>
 #include <QString>
 
+class QIODevice;
 class QImageReader;
 
 // No photo a camera or a scanner makes comes near this; a file beyond it is
@@ -18,6 +19,12 @@ constexpr qint64 kLargestPhotoBytes = 1024LL * 1024 * 1024;
 // picture. A profile that cannot be applied leaves the picture as the file
 // stores it, with the reason in `profileProblem`.
 QImage decodeFittedPhoto(QImageReader& reader, QSize box, QString& error, QString& profileProblem);
+
+// Why the photo read from `device` will not be decoded, seen from its header
+// alone, where the image reader's own look at the header passes it (a CMYK
+// TIFF of inks that are not read); empty otherwise. The device is put back
+// where it was.
+QString photoHeaderProblem(QIODevice& device);
 
 // The line that tells the person why a photo's colours are off.
 QString profileNotAppliedLine(const QString& photo, const QString& problem);

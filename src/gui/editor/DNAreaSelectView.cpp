@@ -225,11 +225,26 @@ void DNAreaSelectView::cropBlackRegion()
 {
     if (!m_delegate || !m_delegate->canCropBlackRegion())
         return;
-    setSelectionArea(fittedRect(inPoints(m_delegate->rectByCoppingBlackRegion().size())));
+    setSelectionArea(placedInPoints(m_delegate->rectByCoppingBlackRegion()));
     setAspect({ 0, 0 });
     // Told on the next turn of the event loop, after the caller has stored
     // the row, as the editor expects.
     QTimer::singleShot(0, this, [this] { selectAreaDidChanged(); });
+}
+
+// The bars need not be even (a picture padded only above it, a logo strip at
+// one side): the found rectangle keeps its own place and all four sides, as
+// its size centred would keep rows of one bar and cut rows of picture at the
+// other. Source pixels can be placed only once the source's size is known;
+// before, the rectangle's proportions are fitted as for a ratio preset.
+QRectF DNAreaSelectView::placedInPoints(const QRectF& found) const
+{
+    const QSizeF scale = sourceScale();
+    if (scale.isEmpty() || found.isEmpty())
+        return fittedRect(inPoints(found.size()));
+    const QRectF placed(found.x() / scale.width(), found.y() / scale.height(),
+        found.width() / scale.width(), found.height() / scale.height());
+    return placed.intersected(QRectF(0, 0, width(), height()));
 }
 
 QRectF DNAreaSelectView::fittedRect(const QSizeF& ratio) const

@@ -37,7 +37,8 @@ public:
     virtual ~DNAreaSelectViewDelegate() = default;
     // True once the preview has a decoded picture to scan.
     virtual bool canCropBlackRegion() = 0;
-    // The picture's area without its black borders; only its size is used.
+    // The picture's area without its black borders, in source pixels with
+    // the origin at the bottom left.
     virtual QRectF rectByCoppingBlackRegion() = 0;
 };
 
@@ -80,6 +81,7 @@ private:
     void applyPreset(const NXCropConfigItem& row);
     void cropBlackRegion();
     QRectF fittedRect(const QSizeF& ratio) const;
+    QRectF placedInPoints(const QRectF& found) const;
     QSizeF inPoints(const QSizeF& sourceRatio) const;
 
     QSizeF m_aspect { 0, 0 };

@@ -459,6 +459,7 @@ void DNVideoEditorController::updateVideoEditConfigureOnEnter()
     loadTrimOnEnter();
     m_flags.indexOfSubtitleMode = qint32(nodeEdit->indexOfSubtitleType());
     m_flags.indexOfInnerSubtitle = qint32(nodeEdit->indexOfInnerSubtitle());
+    showChosenSubtitle();
     setButtonsEnabled(false);
     emit updateMediaNodeInformation();
     setWatermarkTypeIndex(int(nodeEdit->typeOfWatermark()));
@@ -508,8 +509,8 @@ void DNVideoEditorController::startPlayAction()
     m_renderControl->setScaleVideoSize(m_flags.videoSize);
     m_renderControl->setScaleVideoSizeFactor(m_flags.videoScale);
     m_renderControl->auto_detect_video_format_with_node(m_mediaNode.get());
-    m_renderControl->playVideoWidthParams(
-        playback->NXMPlayerPlaybackParameters() + playerSubtitleArguments(m_mediaNode.get()));
+    // The views draw the subtitle themselves, over the edited picture.
+    m_renderControl->playVideoWidthParams(playback->NXMPlayerPlaybackParameters());
     if (!m_editTimeRemaind) {
         m_editTimeRemaind = new QTimer(this);
         m_editTimeRemaind->setInterval(1000);

@@ -305,6 +305,9 @@ private:
     void loadWatermarkSelection();
     void saveWatermarkRect();
     void saveSubtitleChoice();
+    // Gives the preview the subtitle the choice shown would give the output,
+    // before Done saves it.
+    void showChosenSubtitle();
     void applyWatermarkSelection(QRectF area);
     QRectF watermarkFrame() const;
     QRectF editedPictureFrame() const;

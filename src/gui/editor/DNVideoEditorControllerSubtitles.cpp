@@ -2,6 +2,9 @@
 // subtitle its language.
 #include "editor/DNVideoEditorController.h"
 
+#include "editor/NXEditMovieView.h"
+#include "editor/NXViewRenderControl.h"
+
 #include "common/NXDialogs.h"
 #include "model/DNBaseEditSetting.h"
 #include "model/DNVideoEditProtocol.h"
@@ -148,12 +151,14 @@ void DNVideoEditorController::setEnableVideoSubtitle(bool on)
 {
     edit()->setEnableSubtitleEdit(on);
     showTabFlag(EditorTab::kSubtitle, on);
+    showChosenSubtitle();
 }
 
 void DNVideoEditorController::setSubtitleMode(int mode)
 {
     m_flags.indexOfSubtitleMode = mode;
     emit subtitleChoiceChanged();
+    showChosenSubtitle();
 }
 
 QStringList DNVideoEditorController::innerSubtitile() const
@@ -191,6 +196,7 @@ void DNVideoEditorController::setSubtitlePosition(const QString& name)
     if (index < 0)
         return;
     edit()->setSubtitlePos(kPositions.at(std::size_t(index)));
+    showChosenSubtitle();
 }
 
 std::vector<NXSubtitleLanguage> DNVideoEditorController::extSubtitleLanguageDics()
@@ -213,6 +219,7 @@ NXSubtitleLanguage DNVideoEditorController::curLanguageDic() const
 void DNVideoEditorController::setCurLanguageDic(const NXSubtitleLanguage& language)
 {
     edit()->setExtraSubtitleLanguage(language.languageCode);
+    showChosenSubtitle();
 }
 
 QString DNVideoEditorController::extraSRTFilePath() const
@@ -229,6 +236,7 @@ void DNVideoEditorController::openPanelForChooseSRTFile()
     NXRememberPanelFolder(NXPanelKind::Videos, path);
     edit()->addExtraSubtitle(path);
     emit subtitleChoiceChanged();
+    showChosenSubtitle();
     // A DVD title's subtitle is muxed with a language of its own: ask it
     // once the open dialog has gone.
     if (m_flags.isDVDNode)
@@ -260,4 +268,15 @@ void DNVideoEditorController::saveSubtitleChoice()
         nodeEdit->selectSubtitleAtIndex(0, true);
     else
         nodeEdit->selectSubtitleAtIndex(m_flags.indexOfInnerSubtitle, false);
+}
+
+void DNVideoEditorController::showChosenSubtitle()
+{
+    const auto* nodeEdit = edit();
+    // An external file is the choice Done saves in the file mode; a track
+    // of the source the player cannot be given apart from the file.
+    const bool chosen = nodeEdit && nodeEdit->isEnableSubtitleEdit() && isForExtraSubtitle();
+    m_renderControl->setSubtitle(chosen ? nodeEdit->extraSubtitlePath() : QString(),
+        nodeEdit ? nodeEdit->extraSubtitleLanguage() : QString(),
+        nodeEdit ? nodeEdit->subtitlePos() : DNBaseEditSetting::kSubtitleBottom);
 }

@@ -2,9 +2,11 @@
 
 #include "player/BlackRegion.h"
 
+#include <QFontMetricsF>
 #include <QMutexLocker>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QThread>
 
 #include <cmath>
@@ -14,6 +16,51 @@ namespace {
 int truncated(double value)
 {
     return static_cast<int>(std::trunc(value));
+}
+
+// The subtitle's lines over `picture` as the engine draws a text subtitle
+// on an output of that height, in its default style: white letters with a
+// dark outline, 16 lines tall and 10 from the edge on a script 288 lines
+// high, each line centred and wrapped within the picture.
+void drawSubtitle(
+    QPainter& painter, const QRectF& picture, const QString& text, PreviewSubtitle::Place place)
+{
+    constexpr qreal kScriptHeight = 288, kLetterHeight = 16, kMargin = 10;
+    if (text.isEmpty() || picture.isEmpty())
+        return;
+    QFont font = painter.font();
+    font.setPixelSize(std::max(8, int(picture.height() * kLetterHeight / kScriptHeight)));
+    const QFontMetricsF metrics(font);
+    QStringList lines;
+    for (const QString& paragraph : text.split('\n')) {
+        QString line;
+        for (const QString& word : paragraph.split(' ', Qt::SkipEmptyParts)) {
+            const QString longer = line.isEmpty() ? word : line + ' ' + word;
+            if (!line.isEmpty() && metrics.horizontalAdvance(longer) > picture.width() * 0.95) {
+                lines << line;
+                line = word;
+            } else {
+                line = longer;
+            }
+        }
+        lines << line;
+    }
+    const qreal height = metrics.lineSpacing() * lines.size();
+    const qreal margin = picture.height() * kMargin / kScriptHeight;
+    qreal top = place == PreviewSubtitle::Place::Top ? picture.top() + margin
+        : place == PreviewSubtitle::Place::Middle    ? picture.center().y() - height / 2
+                                                     : picture.bottom() - margin - height;
+    QPainterPath path;
+    for (const QString& line : lines) {
+        const qreal left = picture.center().x() - metrics.horizontalAdvance(line) / 2;
+        path.addText(left, top + metrics.ascent(), font, line);
+        top += metrics.lineSpacing();
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.strokePath(path, QPen(Qt::black, std::max(1.0, font.pixelSize() / 10.0)));
+    painter.fillPath(path, Qt::white);
+    painter.restore();
 }
 
 } // namespace
@@ -254,7 +301,18 @@ void NXEditMovieView::paintEvent(QPaintEvent* event)
     if (result.isNull())
         return;
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(fittedPictureRect(result.size(), size()), result);
+    const QRectF picture = fittedPictureRect(result.size(), size());
+    painter.drawImage(picture, result);
+    for (std::size_t place = 0; place < m_subtitleLines.size(); ++place)
+        drawSubtitle(painter, picture, m_subtitleLines[place], PreviewSubtitle::Place(place));
+}
+
+void NXEditMovieView::setSubtitleLines(const PreviewSubtitle::Lines& lines)
+{
+    if (lines == m_subtitleLines)
+        return;
+    m_subtitleLines = lines;
+    update();
 }
 
 QImage NXEditMovieView::filteredLocked(const QImage& picture) const

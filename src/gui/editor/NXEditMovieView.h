@@ -1,6 +1,7 @@
 #pragma once
 
 #include "player/EditPictureFilters.h"
+#include "player/PreviewSubtitle.h"
 
 #include <QImage>
 #include <QMutex>
@@ -87,6 +88,11 @@ public:
     void setMovieStop(bool stopped) { m_movieStop = stopped; }
     bool movieStop() const { return m_movieStop; }
 
+    // The subtitle text shown now at each place (none where empty): drawn
+    // upright over the shown picture, after the effects, as the output shows
+    // it. Interface thread only.
+    void setSubtitleLines(const PreviewSubtitle::Lines& lines);
+
     // Kept for the callers that set it; drawing always fits the picture inside.
     void setFillMode(int mode) { m_fillMode = mode; }
     int fillMode() const { return m_fillMode; }
@@ -140,4 +146,5 @@ private:
     std::atomic<bool> m_movieStop = false;
     QImage m_currentVideoFrame;
     int m_fillMode = 0;
+    PreviewSubtitle::Lines m_subtitleLines;
 };

@@ -1,11 +1,13 @@
 #include "editor/NXViewRenderControl.h"
 
 #include "editor/NXEditMovieView.h"
+#include "model/DNBaseEditSetting.h"
 #include "model/DNMediaPredicates.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "player/KeyFrameSeek.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -61,6 +63,76 @@ NXViewRenderControl::~NXViewRenderControl()
     // must not call back into a control that is going.
     if (m_videoEditRender)
         m_videoEditRender->setTarget(nullptr);
+    // Its report finds the control gone.
+    if (m_subtitleReader.joinable())
+        m_subtitleReader.join();
+}
+
+void NXViewRenderControl::setSubtitle(
+    const QString& path, const QString& language, quint32 position)
+{
+    m_subtitlePosition = position;
+    if (path != m_subtitlePath || language != m_subtitleLanguage) {
+        m_subtitlePath = path;
+        m_subtitleLanguage = language;
+        m_subtitle.reset();
+        readSubtitle();
+    }
+    showSubtitle();
+}
+
+void NXViewRenderControl::readSubtitle()
+{
+    // A reader at work reads the file asked for now when it has reported.
+    if (m_subtitlePath.isEmpty() || m_subtitleReader.joinable())
+        return;
+    const QPointer<NXViewRenderControl> self(this);
+    m_subtitleReader = std::thread([self, path = m_subtitlePath, language = m_subtitleLanguage] {
+        QString failure;
+        std::optional<PreviewSubtitle> read = PreviewSubtitle::read(path, language, failure);
+        const std::shared_ptr<const PreviewSubtitle> subtitle
+            = read ? std::make_shared<const PreviewSubtitle>(std::move(*read)) : nullptr;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, path, language, subtitle, failure] {
+                if (self)
+                    self->subtitleRead(path, language, subtitle, failure);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void NXViewRenderControl::subtitleRead(const QString& path, const QString& language,
+    const std::shared_ptr<const PreviewSubtitle>& subtitle, const QString& failure)
+{
+    m_subtitleReader.join();
+    if (path != m_subtitlePath || language != m_subtitleLanguage) {
+        readSubtitle();
+        return;
+    }
+    if (!subtitle)
+        DNLog(QStringLiteral("The preview cannot draw the subtitle file \"%1\": %2")
+                  .arg(path, failure));
+    m_subtitle = subtitle;
+    showSubtitle();
+}
+
+// The cues on screen at the picture shown, where the output puts them: the
+// editor's top or centre opens every cue of the output, as its own tag.
+void NXViewRenderControl::showSubtitle()
+{
+    std::optional<PreviewSubtitle::Place> every;
+    if (m_subtitlePosition == DNBaseEditSetting::kSubtitleTop)
+        every = PreviewSubtitle::Place::Top;
+    else if (m_subtitlePosition == DNBaseEditSetting::kSubtitleCentre)
+        every = PreviewSubtitle::Place::Middle;
+    const PreviewSubtitle::Lines lines = m_subtitle && !m_subtitlePath.isEmpty()
+        ? m_subtitle->textAt(m_flags.currentPlaybackTime, every)
+        : PreviewSubtitle::Lines {};
+    for (NXEditMovieView* view : { m_originalView.get(), m_effectView.get() }) {
+        if (view)
+            view->setSubtitleLines(lines);
+    }
 }
 
 QString NXViewRenderControl::currentBufferName() const
@@ -313,6 +385,7 @@ QImage NXViewRenderControl::shownPicture(const QImage& picture, const NXEditFlag
 void NXViewRenderControl::videoNeedDisplay(const QImage& image)
 {
     const QImage shown = shownPicture(image, m_flags);
+    showSubtitle();
     for (NXEditMovieView* view : { m_originalView.get(), m_effectView.get() }) {
         if (!view)
             continue;

@@ -3,12 +3,16 @@
 #include "model/NXBasicMediaNode.h"
 #include "player/NXViewMPlayerRender.h"
 #include "player/PlayerTask.h"
+#include "player/PreviewSubtitle.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QSize>
 #include <QSizeF>
 #include <QTransform>
+
+#include <memory>
+#include <thread>
 
 class NXEditMovieView;
 class QWidget;
@@ -60,6 +64,14 @@ public:
     // Starts the player with the node's arguments; a player already running
     // is ended without its end being reported.
     void startPlaybackWithParams(const QStringList& arguments);
+
+    // The subtitle file both views draw over their pictures, in the
+    // language it is said to be in, at the editor's `position` (the node's
+    // subtitle position): none for an empty `path`. The views draw it
+    // themselves, upright over the picture as edited, as the output shows
+    // it; it shows at once, while the player plays on. The file is read on
+    // a thread of its own: a large one takes a second.
+    void setSubtitle(const QString& path, const QString& language, quint32 position);
 
     void setScaleVideoSize(const QSizeF& size) { m_flags.scaleSize = size; }
     void setScaleVideoSizeFactor(double factor) { m_flags.scaleSizeFactor = factor; }
@@ -138,6 +150,10 @@ private:
     void fitPictures();
     void setMovieStop(bool stopped);
     void send(const QByteArray& command);
+    void readSubtitle();
+    void subtitleRead(const QString& path, const QString& language,
+        const std::shared_ptr<const PreviewSubtitle>& subtitle, const QString& failure);
+    void showSubtitle();
     // The command, then a pause when the player is paused, so that it stays paused.
     void sendKeepingPause(const QByteArray& command);
 
@@ -153,4 +169,9 @@ private:
     bool m_seeksByDecodingTime = false;
     QStringList m_playedRange; // the range arguments of the running player
     QString m_playedMedia; // the media of the running player
+    QString m_subtitlePath; // the subtitle asked for, in m_subtitleLanguage
+    QString m_subtitleLanguage;
+    quint32 m_subtitlePosition = 0;
+    std::shared_ptr<const PreviewSubtitle> m_subtitle; // its cues, once read
+    std::thread m_subtitleReader; // at most one, joined when it has reported
 };

@@ -8,6 +8,8 @@
 #include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
 #include "record/RecordingName.h"
+#include "record/RecordingTrim.h"
+#include "record/ScreenCapture.h"
 #include "services/DNHelpers.h"
 #include "services/NXCameraRecorderSetting.h"
 
@@ -30,6 +32,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -379,8 +382,10 @@ void NXCameraRecorderController::finishRecording()
 
 void NXCameraRecorderController::startFinishing()
 {
+    const CameraSessionPlan& plan = m_session.plan();
     const FinishJob job { m_finishingFile, m_session.recordingCutSeconds(), m_lastEnd,
-        m_setting.defaultTargetPlace(), recordingFileName(kFilePrefix, m_devices.now()) };
+        m_setting.defaultTargetPlace(), recordingFileName(kFilePrefix, m_devices.now()),
+        plan.camera.hasSound || !plan.microphoneSource.isEmpty() };
     m_finisher = std::thread([this, job] {
         m_finished = finishRecordingFile(job);
         QMetaObject::invokeMethod(
@@ -389,46 +394,59 @@ void NXCameraRecorderController::startFinishing()
 }
 
 // On the finishing thread: cutting and moving a long recording takes seconds.
+// A recording that holds pictures goes to the target folder however its
+// ffmpeg ended: what was recorded is the user's, and they look for it there.
 NXCameraRecorderController::FinishedRecording NXCameraRecorderController::finishRecordingFile(
     const FinishJob& job)
 {
+    // A killed ffmpeg may have left its last fragment cut short, which players refuse.
+    QString trimProblem;
+    const TrimOutcome trimmed
+        = trimRecording(job.recording, std::numeric_limits<double>::infinity(), &trimProblem);
+    if (trimmed == TrimOutcome::Unreadable || trimmed == TrimOutcome::Unwritable)
+        DNLog(QStringLiteral("The camera recording \"%1\" could not be cut back to its last "
+                             "whole picture: %2")
+                  .arg(job.recording, trimProblem));
     if (job.cutSeconds)
         cutRecording(job.recording, *job.cutSeconds);
     // Stopped by us ffmpeg ends with 255; on its own, a good end is 0.
     const SessionEnd& end = job.end;
     const bool endedWell
         = end.stopped ? end.exitCode == 0 || end.exitCode == 255 : end.exitCode == 0;
+    QString reason = endedWell ? QString()
+        : end.reason.isEmpty() ? tr("nothing was recorded")
+                               : end.reason;
     const PictureCheck check = checkRecordedPictures(job.recording);
-    if (endedWell && check.pictures == RecordedPictures::Unchecked)
+    // A sound server that went away leaves the picture going on without sound.
+    if (reason.isEmpty() && job.withSound && check.pictures == RecordedPictures::Found)
+        reason = recordedSoundProblem(recordedSoundSeconds(job.recording),
+            recordedPictureSeconds(job.recording).value_or(0.0));
+    if (check.pictures == RecordedPictures::None) {
+        QFile::remove(job.recording);
         return { std::nullopt,
-            keepRecording(job.recording, tr("The recording could not be checked."), check),
+            (reason.isEmpty() ? tr("nothing was recorded") : reason) + QLatin1Char('\n')
+                + tr("Not one picture of it could be read, and it was removed."),
             job.folder };
-    if (!endedWell || check.pictures != RecordedPictures::Found)
+    }
+    if (check.pictures == RecordedPictures::Unchecked)
         return { std::nullopt,
-            keepRecording(job.recording,
-                end.reason.isEmpty() ? tr("nothing was recorded") : end.reason, check),
+            (reason.isEmpty() ? tr("The recording could not be checked.") : reason)
+                + QLatin1Char('\n')
+                + tr("It could not be read (%1) and is kept at \"%2\".")
+                      .arg(check.problem, job.recording),
             job.folder };
     QDir().mkpath(job.folder);
     QString error;
-    if (const std::optional<QString> moved
-        = moveRecording(job.recording, job.folder, job.fileName, &error))
+    const std::optional<QString> moved
+        = moveRecording(job.recording, job.folder, job.fileName, &error);
+    const QString kept = moved.value_or(job.recording);
+    if (moved && reason.isEmpty())
         return { moved, {}, job.folder };
-    return { std::nullopt, keepRecording(job.recording, error, check), job.folder };
-}
-
-// A recording that did not reach the target folder is never deleted unless
-// it was read through and holds no picture: the user is told why and where it is.
-QString NXCameraRecorderController::keepRecording(
-    const QString& recording, const QString& reason, const PictureCheck& check)
-{
-    if (check.pictures == RecordedPictures::None) {
-        QFile::remove(recording);
-        return reason;
-    }
-    if (check.pictures == RecordedPictures::Unchecked)
-        return reason + QLatin1Char('\n')
-            + tr("It could not be read (%1) and is kept at \"%2\".").arg(check.problem, recording);
-    return reason + QLatin1Char('\n') + tr("The recording is kept at \"%1\".").arg(recording);
+    const QString seconds = QString::number(recordedPictureSeconds(kept).value_or(0.0), 'f', 1);
+    return { std::nullopt,
+        (reason.isEmpty() ? error : reason) + QLatin1Char('\n')
+            + tr("The %1 s of pictures recorded are kept at \"%2\".").arg(seconds, kept),
+        job.folder };
 }
 
 // Called on the window's thread once the finishing thread is done (queued),

@@ -103,6 +103,7 @@ private:
         SessionEnd end;
         QString folder;
         QString fileName;
+        bool withSound = false;
     };
     // Where the recording went, or why it did not and where it is kept.
     struct FinishedRecording {
@@ -123,8 +124,6 @@ private:
     void finishRecording();
     void startFinishing();
     static FinishedRecording finishRecordingFile(const FinishJob& job);
-    static QString keepRecording(
-        const QString& recording, const QString& reason, const PictureCheck& check);
     void collectFinishedRecording();
     void recordingFinished(const FinishedRecording& finished);
     void updateStartAndStop();

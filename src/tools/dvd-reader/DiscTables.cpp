@@ -163,6 +163,13 @@ void writeSubtitles(std::string& answer, const vtsi_mat_t& titleSet, const pgc_t
     }
 }
 
+// The frames the playback time counts past its whole seconds: BCD, its tens
+// in bits 4-5 (the top two bits name the rate they are counted at).
+int playbackFrames(const dvd_time_t& time)
+{
+    return ((time.frame_u & 0x30) >> 4) * 10 + (time.frame_u & 0x0f);
+}
+
 // "num den" of the frame rate the playback time is counted in.
 const char* frameRate(const dvd_time_t& time, const video_attr_t& video)
 {
@@ -206,7 +213,8 @@ void writeTitle(std::string& answer, const ifo_handle_t& titleSet, const pgc_t& 
     const int height = video.picture_size == 3 ? fullHeight / 2 : fullHeight;
     const bool wide = video.display_aspect_ratio == 3;
     appendLine(answer, "title", number, seconds, frameRate(time, video),
-        kWidths[video.picture_size & 3], height, wide ? "16 9" : "4 3", chainSectors(chain));
+        kWidths[video.picture_size & 3], height, wide ? "16 9" : "4 3", chainSectors(chain),
+        playbackFrames(time));
     writeAudio(answer, attributes, chain);
     writeSubtitles(answer, attributes, chain);
 }

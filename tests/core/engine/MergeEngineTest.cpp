@@ -8,12 +8,15 @@
 #include "fixtures/FlashAndBeep.h"
 #include "model/DNFileGroupNode.h"
 #include "model/DNFileNode.h"
+#include "platform/SystemInfo.h"
 #include "services/DNSetting.h"
 #include "support/EncodeWords.h"
 #include "support/RunFfmpeg.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -79,6 +82,56 @@ TEST(Merge, MergedPartsPlayInStep)
     }
 }
 
+// Five parts of 4 s join into 20 s, each part's picture and sound where its
+// own clock puts them: no join holds a picture with silence beside it,
+// whatever the container's sound encoder puts before and after the sound
+// (MP3 in FLV and F4V, WMA in ASF, AAC in Matroska). A held picture shows
+// as a flash more than a second after the one before it.
+TEST(Merge, JoinsAddNoPause)
+{
+    constexpr int kParts = 5;
+    constexpr int kSeconds = 4;
+    const char* profiles[] = { "FLV Video", "F4V Video", "ASF Video", "MKV Video (H.264)",
+        "WebM Video", "3GP Video (H.264)", "ProRes 422", "PAL DVD Video", "RealMedia Video",
+        "SWF Video", "NTSC DV Video" };
+    const QString clip = FlashAndBeep::clip({ "25", kSeconds, FlashAndBeepClip::Mp4 });
+    ASSERT_FALSE(clip.isEmpty());
+    const QTemporaryDir output;
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    for (const char* profile : profiles) {
+        SCOPED_TRACE(profile);
+        std::vector<NXBasicMediaNode::Ptr> parts;
+        for (int part = 0; part < kParts; ++part)
+            parts.push_back(DNFileNode::fileNodeWithFile(clip));
+        const auto group = DNFileGroupNode::fileGroupNodeWithNodes(parts);
+        group->setProfile(shippedProfile(profile));
+        ASSERT_EQ(DNVideoConverterStart(group, 0, nullptr, nullptr), 0)
+            << DNVideoConverterLastFailure().toStdString();
+        const FlashAndBeepMeasure measure = FlashAndBeep::measure(group->outputName());
+        const std::string facts = measure.summary().toStdString();
+        ASSERT_TRUE(measure.error.isEmpty()) << facts;
+        EXPECT_NEAR(measure.pictureSeconds, kParts * kSeconds, kOneFrameMs / 1000) << facts;
+        // The sound may start before the picture (the encoder's priming).
+        EXPECT_NEAR(measure.soundStart + measure.soundSeconds,
+            measure.pictureStart + measure.pictureSeconds, kOneFrameMs / 1000)
+            << facts;
+        ASSERT_EQ(measure.flashes.size(), kParts * kSeconds) << facts;
+        for (qsizetype second = 1; second < measure.flashes.size(); ++second)
+            EXPECT_NEAR(
+                measure.flashes[second] - measure.flashes[second - 1], 1, kOneFrameMs / 2000)
+                << second << ": " << facts;
+        EXPECT_EQ(measure.pairs.size(), kParts * kSeconds) << facts;
+        // SWF cuts the MP3 encoder's priming from the head of each part's
+        // sound, and the onset of the beep there with it.
+        for (const FlashBeepPair& pair : measure.pairs) {
+            const bool partStart = std::lround(pair.flash - measure.pictureStart) % kSeconds == 0;
+            if (std::string(profile) != "SWF Video" || !partStart) {
+                EXPECT_LE(std::abs(pair.offsetMs()), kOneFrameMs) << pair.flash << ": " << facts;
+            }
+        }
+    }
+}
+
 // A member without sound, made from a clip that has it: its flashes stay,
 // its beeps are gone.
 QString silentCopy(const QString& clip, const QString& folder)
@@ -102,10 +155,11 @@ void checkSilentMember(
     const FlashAndBeepMeasure measure = FlashAndBeep::measure(group->outputName());
     const std::string facts = measure.summary().toStdString();
     ASSERT_TRUE(measure.error.isEmpty()) << facts;
-    // FLV and ASF parts end with their sound, a little after their picture:
-    // each join may leave a short pause.
-    EXPECT_NEAR(measure.pictureSeconds, 7, 0.4) << facts;
-    EXPECT_NEAR(measure.soundSeconds, measure.pictureSeconds, 0.15) << facts;
+    // No join leaves a pause, whichever part has no sound.
+    EXPECT_NEAR(measure.pictureSeconds, 7, kOneFrameMs / 1000) << facts;
+    EXPECT_NEAR(measure.soundStart + measure.soundSeconds,
+        measure.pictureStart + measure.pictureSeconds, kOneFrameMs / 1000)
+        << facts;
     // A flash each second, in the members' order; the silent member's three
     // alone go without a beep.
     ASSERT_EQ(measure.flashes.size(), 7) << facts;
@@ -142,6 +196,43 @@ TEST(Merge, MemberWithoutSoundKeepsItsPlace)
             checkSilentMember(profile, silentAt, sounding, silent);
         }
     }
+}
+
+// The thread limit each part's encoder ran with, as x264 records it in the
+// stream: " threads=N" of the settings it writes at every part's start.
+QVector<int> x264Threads(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression threads(QStringLiteral(" threads=(\\d+) "));
+    QVector<int> counts;
+    auto match = threads.globalMatch(QString::fromLatin1(file.readAll()));
+    while (match.hasNext())
+        counts << match.next().captured(1).toInt();
+    return counts;
+}
+
+// A member without sound reads silence as a second input: the thread limit
+// still reaches the encoder of every part, the silent one's too.
+TEST(Merge, SilentMemberKeepsThreadLimit)
+{
+    const QTemporaryDir output;
+    const QString silent = silentCopy(FlashAndBeep::clip(kPalClip), output.path());
+    ASSERT_FALSE(silent.isEmpty());
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(output.path());
+    // Written only when it differs from the processors the engine would take.
+    const int limit = SystemInfo::processorCount() == 3 ? 2 : 3;
+    DNMainWindowSetting& engine = DNSetting::shareSetting().mainWindowSetting();
+    const qint32 saved = engine.cpuCore();
+    engine.setCpuCore(limit);
+    const auto group = DNFileGroupNode::fileGroupNodeWithNodes(
+        { member(kPalClip), DNFileNode::fileNodeWithFile(silent) });
+    group->setProfile(shippedProfile("F4V Video"));
+    const int result = DNVideoConverterStart(group, 0, nullptr, nullptr);
+    engine.setCpuCore(saved);
+    ASSERT_EQ(result, 0) << DNVideoConverterLastFailure().toStdString();
+    EXPECT_EQ(x264Threads(group->outputName()), QVector<int>({ limit, limit }));
 }
 
 // Sound alone has nothing to take from a member without it: refused before

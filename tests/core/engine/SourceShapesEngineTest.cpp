@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -84,6 +86,17 @@ QString playersMatrix(const StreamFacts& video)
     return video.width >= 1280 || video.height > 576 ? "bt709" : "bt601";
 }
 
+// The primaries players read `video` in: its tag, else those of the
+// television standard its lines say, else BT.709's.
+QString playersPrimaries(const StreamFacts& video)
+{
+    if (!video.colorPrimaries.isEmpty())
+        return video.colorPrimaries;
+    if (video.width >= 1280 || video.height > 576)
+        return "bt709";
+    return video.height == 576 ? "bt470bg" : video.height == 480 ? "smpte170m" : "bt709";
+}
+
 // Red, green and blue of the middle of each cell of `source`'s grid in the
 // first picture's `area`, decoded with `matrix` after `filters`. The picture
 // is decoded before it is made small: the scaler forgets the matrix when it
@@ -122,11 +135,61 @@ std::vector<int> cellColours(const QString& path, QRect area, const Source& sour
     return colours;
 }
 
-void expectColoursNear(const std::vector<int>& shown, const std::vector<int>& expected)
+// The mean luma and chromas, as stored, over the middle of the grid's grey
+// cell (the third of the second row) in the first picture's `area`.
+std::array<double, 3> greyCellLevels(const QString& path, QRect area)
+{
+    const QRect middle(area.x() + area.width() * 9 / 16, area.y() + area.height() * 5 / 8,
+        area.width() / 8, area.height() / 4);
+    QByteArray raw;
+    EXPECT_TRUE(runFfmpeg({ "-i", path, "-frames:v", "1", "-vf",
+                              QStringLiteral("format=yuv444p,crop=%1:%2:%3:%4")
+                                  .arg(middle.width())
+                                  .arg(middle.height())
+                                  .arg(middle.x())
+                                  .arg(middle.y()),
+                              "-f", "rawvideo", "-" },
+        &raw));
+    const qsizetype plane = qsizetype(middle.width()) * middle.height();
+    std::array<double, 3> levels {};
+    if (plane == 0 || raw.size() != 3 * plane)
+        return levels;
+    for (qsizetype at = 0; at < raw.size(); ++at)
+        levels[std::size_t(at / plane)] += quint8(raw[at]);
+    for (double& level : levels)
+        level /= double(plane);
+    return levels;
+}
+
+// A grey keeps its levels through every change of matrix: it has no colour
+// for a matrix to weigh, and a level's rounding shows as a tint.
+void expectGreyKept(const std::array<double, 3>& shown, const std::array<double, 3>& source)
+{
+    for (std::size_t plane = 0; plane < 3; ++plane)
+        EXPECT_LT(std::abs(shown[plane] - source[plane]), 1.0)
+            << "YUV"[plane] << " of the grey is " << shown[plane] << ", the source's "
+            << source[plane];
+}
+
+void expectColoursNear(
+    const std::vector<int>& shown, const std::vector<int>& expected, int levels = 8)
 {
     ASSERT_EQ(shown.size(), expected.size());
     for (std::size_t i = 0; i < shown.size(); ++i)
-        EXPECT_NEAR(shown[i], expected[i], 8) << "cell " << i / 3 << " colour " << i % 3;
+        EXPECT_NEAR(shown[i], expected[i], levels) << "cell " << i / 3 << " colour " << i % 3;
+}
+
+// The filters of ffmpeg's own colour-managed conversion of a picture of the
+// colours `from` ("tin=...:pin=...") into the primaries `primaries`, written
+// in the scaler's `matrix` as an output is: a colour beyond the primaries is
+// clipped where the output clips it.
+QString managedInto(const QString& primaries, const QString& matrix, const QString& from)
+{
+    const QString written = matrix == "bt601" ? QString("smpte170m")
+        : matrix == "bt2020"                  ? QString("bt2020nc")
+                                              : matrix;
+    return QStringLiteral("format=yuv444p16le,zscale=%1:t=bt709:p=%2:m=%3,")
+        .arg(from, primaries, written);
 }
 
 // HDR to BT.709 SDR as ffmpeg's own filters make it.
@@ -174,13 +237,23 @@ protected:
             EXPECT_EQ(video.colorPrimaries, "bt2020");
             return;
         }
+        const QString shownIn = playersPrimaries(video);
         if (hdr) {
-            for (const QString& tag : { video.colorPrimaries, video.colorTransfer })
-                EXPECT_TRUE(tag.isEmpty() || tag == "bt709") << qPrintable(tag);
+            EXPECT_TRUE(video.colorPrimaries.isEmpty() || video.colorPrimaries == shownIn)
+                << qPrintable(video.colorPrimaries);
+            EXPECT_TRUE(QStringList({ "", "bt709", "smpte170m" }).contains(video.colorTransfer))
+                << qPrintable(video.colorTransfer);
         }
-        if (!sourceColours.empty())
+        // Tone-mapped into the primaries the output's players read.
+        const std::vector<int> expected = hdr && !sourceColours.empty()
+            ? cellColours(path, QRect(0, 0, source.width, source.height), GetParam(),
+                playersMatrix(video),
+                kToneMapped
+                    + managedInto(shownIn, playersMatrix(video), "tin=bt709:pin=bt709:min=bt709"))
+            : sourceColours;
+        if (!expected.empty())
             expectColoursNear(
-                cellColours(output, area, GetParam(), playersMatrix(video)), sourceColours);
+                cellColours(output, area, GetParam(), playersMatrix(video)), expected);
     }
 
     QString path;
@@ -261,6 +334,41 @@ TEST_F(OutputColours, ArePlayedAsTheSourceShowsThem)
     }
 }
 
+// The everyday changes of matrix (HD into a DVD, DV, WebM or the older
+// formats' SD frames, SD into an HD frame) keep a grey's levels.
+TEST_F(OutputColours, GreysKeepTheirLevelsThroughEveryChangeOfMatrix)
+{
+    const struct {
+        const char* profile;
+        const char* source;
+        const char* resolution; // null: the profile's own
+    } cases[] = {
+        { "PAL DVD Video", TestMedia::kGridHdv709, nullptr },
+        { "WebM Video", TestMedia::kGridHdv709, nullptr },
+        { "PAL DV Video", TestMedia::kGridHdv709, nullptr },
+        { "NTSC DV Video", TestMedia::kGridHdv709, nullptr },
+        { "ASF Video", TestMedia::kGridPal169, "1280x720" },
+        { "VOB Video", TestMedia::kGridHdv709, nullptr },
+        { "RealMedia Video", TestMedia::kGridHdv709, nullptr },
+        { "SWF Video", TestMedia::kGridHdv709, nullptr },
+        // An odd width, whose chroma is converted whole.
+        { "WebM Video", TestMedia::kOdd853x480, nullptr },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.profile) + " from " + c.source);
+        const QString path = TestMedia::path(c.source);
+        const StreamFacts source = MediaFacts::probe(path).stream("video");
+        const auto node = load(path, c.profile);
+        ASSERT_NE(node, nullptr);
+        if (c.resolution)
+            node->profile()->videoResolution().setCurrentValue(c.resolution);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        EXPECT_NE(playersMatrix(video), playersMatrix(source)) << "no change of matrix";
+        expectGreyKept(greyCellLevels(node->outputName(), decodePicture(node->outputName()).area),
+            greyCellLevels(path, QRect(0, 0, source.width, source.height)));
+    }
+}
+
 // A BT.2020 picture at standard dynamic range is shown by an output's players
 // in the primaries they read it in (its tags, else those of its television
 // standard, else BT.709's) with the colours ffmpeg's own colour-managed
@@ -298,13 +406,71 @@ TEST_F(OutputColours, WideGamutSourcesShowInThePrimariesTheirPlayersRead)
         const bool kept = QLatin1String(c.shownIn) == QLatin1String("bt2020");
         const QString managed = kept
             ? QString()
-            : QStringLiteral("format=yuv444p16le,zscale=tin=%1:pin=bt2020:min=bt2020nc:t=bt709:"
-                             "p=%2:m=bt709,")
-                  .arg(source.colorTransfer, c.shownIn);
+            : managedInto(c.shownIn, playersMatrix(video),
+                "tin=" + source.colorTransfer + ":pin=bt2020:min=bt2020nc");
         const QRect area = decodePicture(node->outputName()).area;
         expectColoursNear(cellColours(node->outputName(), area, grid, playersMatrix(video)),
             cellColours(path, QRect(0, 0, source.width, source.height), grid,
-                kept ? playersMatrix(source) : QString("bt709"), managed));
+                playersMatrix(kept ? source : video), managed));
+    }
+}
+
+// Four cells of SDR colours (grey, red, green, blue), lifted to HDR with
+// `transfer` ("smpte2084" or "arib-std-b67") in BT.2020 as an HDR camera
+// gives them.
+QString hdrCells(const QString& folder, const QString& transfer)
+{
+    const QString path = folder + "/cells-" + transfer + ".mkv";
+    const bool made = runFfmpeg(
+        QStringList { "-f", "lavfi", "-i",
+            "color=c=0xB0B0B0:s=160x96:r=25:d=0.4,drawbox=x=40:w=40:h=96:c=0xC02020:t=fill,"
+            "drawbox=x=80:w=40:h=96:c=0x30B040:t=fill,drawbox=x=120:w=40:h=96:c=0x3060C0:t=fill,"
+            "format=gbrpf32le,zscale=tin=bt709:pin=bt709:t="
+                + transfer + ":p=bt2020:m=bt2020nc:npl=1000:r=tv,format=yuv420p10le",
+            "-c:v", "libx265", "-preset", "ultrafast", "-x265-params",
+            "log-level=error:colorprim=bt2020:colormatrix=bt2020nc:transfer=" + transfer,
+            "-color_primaries", "bt2020", "-color_trc", transfer, "-colorspace", "bt2020nc", path },
+        nullptr);
+    EXPECT_TRUE(made) << qPrintable(path);
+    return path;
+}
+
+// An HDR picture is tone-mapped into the primaries the output's players read
+// it in, as a BT.2020 one is brought into them, and a tagged output names them.
+TEST_F(OutputColours, HdrSourcesShowInThePrimariesTheirPlayersRead)
+{
+    const QString pq = hdrCells(dir.path(), "smpte2084");
+    const QString hlg = hdrCells(dir.path(), "arib-std-b67");
+    const struct {
+        const char* profile;
+        const QString& source;
+        const char* tags; // matrix, primaries, transfer
+        const char* shownIn;
+    } cases[] = {
+        { "PAL DV Video", pq, ",,", "bt470bg" },
+        { "NTSC DV Video", pq, ",,", "smpte170m" },
+        { "PAL DV Video", hlg, ",,", "bt470bg" },
+        { "PAL DVD Video", pq, "smpte170m,bt470bg,smpte170m", "bt470bg" },
+        { "MKV Video (H.264)", hlg, "bt709,bt709,bt709", "bt709" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile + (" from " + c.source).toStdString());
+        const StreamFacts source = MediaFacts::probe(c.source).stream("video");
+        const QByteArray name = c.source.toUtf8();
+        const Source cells { name.constData(), 4, 1 };
+        const auto node = load(c.source, c.profile);
+        ASSERT_NE(node, nullptr);
+        const StreamFacts video = convertAndProbe(node).stream("video");
+        const QStringList tags { video.colorSpace, video.colorPrimaries, video.colorTransfer };
+        EXPECT_EQ(tags.join(',').toStdString(), c.tags);
+        const QRect area = decodePicture(node->outputName()).area;
+        expectColoursNear(cellColours(node->outputName(), area, cells, playersMatrix(video)),
+            cellColours(c.source, QRect(0, 0, source.width, source.height), cells,
+                playersMatrix(video),
+                kToneMapped
+                    + managedInto(
+                        c.shownIn, playersMatrix(video), "tin=bt709:pin=bt709:min=bt709")),
+            4);
     }
 }
 

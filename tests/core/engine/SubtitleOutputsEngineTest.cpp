@@ -6,8 +6,10 @@
 #include "engine/DNVideoConverter.h"
 #include "platform/AppPaths.h"
 #include "services/DNSetting.h"
+#include "services/SubtitleCharset.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QStringEncoder>
 
@@ -215,6 +217,182 @@ TEST_F(SubtitleOutputs, AFewLettersInAnOlderSetReachTheOutputOrTheRunFailsNaming
     }
 }
 
+// `text` in the character set `set`, as the C library's converter writes it.
+QByteArray inSet(const char* set, const QString& text)
+{
+    QProcess iconv;
+    iconv.start(QStringLiteral("iconv"), { "-f", "UTF-8", "-t", set });
+    iconv.write(text.toUtf8());
+    iconv.closeWriteChannel();
+    return iconv.waitForFinished(60'000) && iconv.exitCode() == 0 ? iconv.readAllStandardOutput()
+                                                                  : QByteArray();
+}
+
+// An SRT text of one cue for each line, a tenth of a second each.
+QString cuesOf(const QStringList& lines)
+{
+    QString srt;
+    for (qsizetype at = 0; at < lines.size(); ++at)
+        srt += QStringLiteral("%1\n00:00:00,%2 --> 00:00:00,%3\n%4\n\n")
+                   .arg(at + 1)
+                   .arg(at * 100, 3, 10, QLatin1Char('0'))
+                   .arg(at * 100 + 90, 3, 10, QLatin1Char('0'))
+                   .arg(lines[at]);
+    return srt;
+}
+
+// Subtitle files of the kinds that ended with other letters or none at all:
+// each reaches the MKV in its own letters (read back from its stream), or
+// the run fails naming the file and saying why, in words that can help.
+TEST_F(SubtitleOutputs, EveryTextFileReachesTheOutputInItsOwnLettersOrTheRunSaysWhy)
+{
+    const QString polish = QStringLiteral("Mąka, ręka, łąka i żółw.");
+    const QString russian = QStringLiteral("Привет, как дела?");
+    const QString english = QStringLiteral("Hello there, friend.");
+    const QString japanese = QStringLiteral("{\\an8}日本語の字幕です。");
+    const QString path = QStringLiteral("C:\\映画\\字幕~1.srt");
+    const QString korean = QStringLiteral("똠얌꿍이 정말 맛있어요.");
+    // UTF-16 without its mark, a character in the middle cut in half.
+    const QByteArray utf16 = QStringEncoder(QStringConverter::Utf16LE)(cuesOf({ russian }));
+    const qsizetype half = utf16.size() / 4 * 2;
+    const struct {
+        const char* fileName;
+        QByteArray bytes;
+        QStringList lines; // read back, each as often as it is in the file
+        const char* said = nullptr; // in the failure, where the run fails
+        bool adviseLanguage = false; // whether the failure says to name the language
+    } cases[] = {
+        { "jp.srt", inSet("CP932", cuesOf({ japanese, path })), { "日本語の字幕です。", path } },
+        { "jp-ms.srt", inSet("EUC-JP-MS", cuesOf({ "①日本語の字幕です。", "②次の行です。" })),
+            { "①日本語の字幕です。", "②次の行です。" } },
+        { "pl.srt", inSet("CP1250", cuesOf({ polish, polish })), { polish, polish } },
+        { "film.pl.srt", inSet("CP1250", cuesOf({ polish, polish })), { polish, polish } },
+        { "pl8.srt", inSet("CP1250", cuesOf(QStringList(8, polish))), QStringList(8, polish) },
+        { "film8.pl.srt", inSet("CP1250", cuesOf(QStringList(8, polish))), QStringList(8, polish) },
+        { "el.srt", inSet("CP1253", cuesOf({ "Άλφα και Ωμέγα" })), { "Άλφα και Ωμέγα" } },
+        { "ko.srt", inSet("CP949", cuesOf({ korean, "감사합니다. 내일 봐요." })),
+            { korean, "감사합니다. 내일 봐요." } },
+        { "film.zh.srt", inSet("CP1251", cuesOf({ "Да." })), { "Да." } },
+        { "le.srt", inSet("UTF-16LE", cuesOf({ russian })), { russian } },
+        { "be.srt", inSet("UTF-16BE", cuesOf({ russian })), { russian } },
+        { "ascii-le.srt", inSet("UTF-16LE", cuesOf({ english })), { english } },
+        { "ascii-be.srt", inSet("UTF-16BE", cuesOf({ english })), { english } },
+        { "empty.srt", {}, {}, "holds no subtitle: it is empty" },
+        { "mark.srt", "\xEF\xBB\xBF", {}, "nothing but a byte-order mark" },
+        { "words.srt", "Some words and no cue\n", {}, "holds no subtitle the engine can read" },
+        { "big5.srt", inSet("BIG5", cuesOf({ "謝謝" })), {},
+            "a line this short cannot tell its set", true },
+        { "euc-kr.srt", inSet("EUC-KR", cuesOf({ "감사" })), {},
+            "a line this short cannot tell its set", true },
+        { "broken.srt", utf16.left(half) + QByteArray("\x00\xD8", 2) + utf16.mid(half), {},
+            "it holds NUL bytes" },
+    };
+    const QString movie = dir.filePath("movie.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "color=c=0x203050:s=320x240:r=25:d=1", "-c:v",
+        "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", movie }));
+    DNVideoConverterUseProgramAssemblerTables();
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(dir.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fileName);
+        const QString srt = dir.filePath(QString::fromLatin1(c.fileName));
+        ASSERT_TRUE(writeFile(srt, c.bytes));
+        const auto node = load(movie, "MKV Video (H.264)");
+        ASSERT_TRUE(node);
+        node->setEnableSubtitleEdit(true);
+        node->addExtraSubtitle(srt);
+        node->selectSubtitleAtIndex(0, true);
+        const int status = DNVideoConverterStart(node, 0, nullptr, nullptr);
+        const QString failure = DNVideoConverterLastFailure();
+        if (!c.said) {
+            EXPECT_EQ(status, 0) << failure.toStdString();
+            const QString text = subtitleText(node->outputName());
+            for (const QString& line : c.lines)
+                EXPECT_EQ(text.count(line), c.lines.count(line)) << text.toStdString();
+            continue;
+        }
+        EXPECT_NE(status, 0);
+        EXPECT_TRUE(failure.contains('"' + srt + '"')) << failure.toStdString();
+        EXPECT_TRUE(failure.contains(QLatin1String(c.said))) << failure.toStdString();
+        EXPECT_EQ(failure.contains(QLatin1String("Name its language")), c.adviseLanguage)
+            << failure.toStdString();
+    }
+}
+
+// A subtitle whose cues all lie outside the trimmed part cannot show: the
+// run fails saying so, rather than make an output without it.
+TEST_F(SubtitleOutputs, ASubtitleWithoutACueInTheTrimFailsTheRun)
+{
+    const QString srt = dir.filePath("early.srt");
+    ASSERT_TRUE(writeFile(srt, "1\n00:00:00,000 --> 00:00:01,000\nEarly\n"));
+    DNVideoConverterUseProgramAssemblerTables();
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(dir.path());
+    for (const char* profile : { "MKV Video (H.264)", "FLV Video" }) {
+        SCOPED_TRACE(profile);
+        const auto node = load(TestMedia::path(TestMedia::kBoxClock), profile);
+        ASSERT_TRUE(node);
+        node->setEnableSubtitleEdit(true);
+        node->addExtraSubtitle(srt);
+        node->selectSubtitleAtIndex(0, true);
+        const double length = node->selectedVideoTrack()->duration;
+        node->setting().setTrimEnable(true);
+        node->setting().setTrimStartPercent(float(5 / length));
+        node->setting().setTrimEndPercent(float(7 / length));
+        EXPECT_NE(DNVideoConverterStart(node, 0, nullptr, nullptr), 0);
+        EXPECT_EQ(DNVideoConverterLastFailure(),
+            QStringLiteral("The subtitle file \"%1\" has no cue in the part of the source that is "
+                           "converted.")
+                .arg(srt));
+    }
+}
+
+// A file of one-byte letters just under the size limit, whose UTF-8 copy is
+// over it, reaches the output: the limit is the user's file's, not our copy's.
+TEST_F(SubtitleOutputs, AFileJustUnderTheSizeLimitReachesTheOutput)
+{
+    const QString first = QStringLiteral("Привет, мир!");
+    QString text = "1\n00:00:00,000 --> 00:00:00,900\n" + first + "\n\n";
+    const QString filler = QStringLiteral("Длинная строка субтитров, только буквы кириллицы.");
+    for (int cue = 2; text.size() < 14'500'000; ++cue)
+        text += QStringLiteral("%1\n01:00:00,000 --> 01:00:01,000\n%2\n\n").arg(cue).arg(filler);
+    const QString srt = dir.filePath("large.srt");
+    ASSERT_TRUE(writeFile(srt, QStringEncoder("windows-1251")(text)));
+    ASSERT_LT(QFileInfo(srt).size(), kMostSubtitleBytes);
+    DNVideoConverterUseProgramAssemblerTables();
+    DNSetting::shareSetting().appSetting().setVideoOutputDirectory(dir.path());
+    const auto node = load(TestMedia::path(TestMedia::kVideoWithAudio), "MKV Video (H.264)");
+    ASSERT_TRUE(node);
+    node->setEnableSubtitleEdit(true);
+    node->addExtraSubtitle(srt);
+    node->selectSubtitleAtIndex(0, true);
+    ASSERT_EQ(DNVideoConverterStart(node, 0, nullptr, nullptr), 0)
+        << DNVideoConverterLastFailure().toStdString();
+    EXPECT_EQ(subtitleText(node->outputName()).count(first), 1);
+}
+
+// A Japanese cue that asks for the top of the picture ("{\an8}") is drawn
+// there: its backslash survives the reading of its set.
+TEST_F(SubtitleOutputs, AJapaneseCuesPlacementIsDrawn)
+{
+    const QString srt = dir.filePath("top.srt");
+    ASSERT_TRUE(writeFile(srt,
+        inSet("CP932",
+            cuesOf({ QStringLiteral("{\\an8}上に表示される字幕です。"),
+                QStringLiteral("{\\an8}上に表示される字幕です。"), "{\\an8}ABCDEFGHIJKLMN",
+                "{\\an8}ABCDEFGHIJKLMN", "{\\an8}ABCDEFGHIJKLMN", "{\\an8}ABCDEFGHIJKLMN",
+                "{\\an8}ABCDEFGHIJKLMN", "{\\an8}ABCDEFGHIJKLMN", "{\\an8}ABCDEFGHIJKLMN" }))));
+    const QString movie = dir.filePath("dark.mp4");
+    ASSERT_TRUE(runFfmpeg({ "-f", "lavfi", "-i", "color=c=0x203050:s=320x240:r=25:d=1", "-c:v",
+        "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p", movie }));
+    const auto node = load(movie, "FLV Video");
+    ASSERT_TRUE(node);
+    node->setEnableSubtitleEdit(true);
+    node->addExtraSubtitle(srt);
+    node->selectSubtitleAtIndex(0, true);
+    ASSERT_TRUE(convert(node));
+    EXPECT_GT(brightShare(node->outputName(), 0.0, 0.33), 0.005);
+    EXPECT_LT(brightShare(node->outputName(), 0.5, 1.0), 0.0005);
+}
+
 // convert-one takes the editor's choices and says why the loader refuses a file.
 TEST_F(SubtitleOutputs, ConvertOneTakesTheEditorsChoicesAndSaysWhyItRefusesAFile)
 {
@@ -231,6 +409,9 @@ TEST_F(SubtitleOutputs, ConvertOneTakesTheEditorsChoicesAndSaysWhyItRefusesAFile
         // A second of a 30 s clip, which its fractions give back a hair short.
         { { "--trim", "2.000-3", "--subtitle", srt, TestMedia::path(TestMedia::kBoxClock) }, 0,
             "Late cue" },
+        // Under a second: refused, where the whole clip was converted.
+        { { "--trim", "1.2-1.5", TestMedia::path(TestMedia::kBoxClock) }, 2,
+            "the trim from 1.2 s to 1.5 s keeps 0.3 s" },
         { { "--subtitle-track", "1", tracks }, 0, "World" },
         { { "--subtitle-track", "2", tracks }, 2, "has no subtitle track 2" },
         { { fifo }, 1, "it is not a regular file" },

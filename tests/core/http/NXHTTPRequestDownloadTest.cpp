@@ -820,6 +820,13 @@ TEST_F(DownloadTest, OnlyTheBodyThatWasAskedForReachesTheFiles)
                 return withRange("bytes " + from + '-' + from + "/*", whole.mid(from.toInt(), 1));
             },
             {}, 1, whole.left(1000 + 65), "past 64 pieces" },
+        { "a piece with the status 200 for all of it", false, {},
+            [&](const TestRequest&) {
+                TestReply reply = piece(500, whole.mid(500));
+                reply.status = 200;
+                return reply;
+            },
+            1, {}, "a piece of the file (\"bytes 500-2999/3000\") with the status 200" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -890,6 +897,17 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     };
     const auto modified = [](TestReply reply, const QByteArray& date) {
         return withHeader(reply, "Last-Modified", date);
+    };
+    // A piece sent with the status of the whole, as some caches do; and
+    // without a Content-Length.
+    const auto asWhole = [](TestReply reply) {
+        reply.status = 200;
+        reply.reason = "OK";
+        return reply;
+    };
+    const auto unframed = [](TestReply reply) {
+        reply.framing = TestReply::Framing::UntilClose;
+        return reply;
     };
     struct Case {
         const char* name;
@@ -993,6 +1011,30 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
             shorter },
         { "a kept version that cannot be read", { "\"v1\r\"", {}, 10000 },
             [&](qsizetype from) { return piece(v1, from, "10000", "\"v1\""); }, v1, "", v1 },
+        // A piece with the status 200 is joined only as a 206 would be.
+        { "a piece with 200, the same strong tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return asWhole(piece(v1, from, "10000", "\"v1\"")); }, v2,
+            "\"v1\"", v1 },
+        { "a piece with 200, the same strong tag, no length", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return unframed(asWhole(piece(v1, from, "10000", "\"v1\""))); },
+            v2, "\"v1\"", v1 },
+        { "a piece with 200, the same strong date", { {}, monday, 10000, {}, wednesday },
+            [&](qsizetype from) { return asWhole(modified(piece(v1, from, "10000", {}), monday)); },
+            v2, monday, v1 },
+        { "a piece with 200, another tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return asWhole(piece(v2, from, "12000", "\"v2\"")); }, v2,
+            "\"v1\"", {}, "a piece of the file (\"bytes 5000-11999/12000\") with the status 200" },
+        { "a piece with 200, another tag, no length", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return unframed(asWhole(piece(v2, from, "12000", "\"v2\""))); },
+            v2, "\"v1\"", {}, "with the status 200" },
+        { "a piece with 200, no validator", { "\"v1\"", {}, 10000 },
+            [&](qsizetype from) { return asWhole(piece(sameLength, from, "10000", {})); }, v2,
+            "\"v1\"", {}, "the partial file stays as it was" },
+        { "a piece with 200 elsewhere, the same strong tag", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return asWhole(piece(v1, 3000, "10000", "\"v1\"")); }, v2, "\"v1\"",
+            {}, "with the status 200" },
+        { "the whole with 200 and its range", { "\"v1\"", {}, 10000 },
+            [&](qsizetype) { return asWhole(piece(v2, 0, "12000", "\"v2\"")); }, v2, "\"v1\"", v2 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1046,6 +1088,123 @@ TEST_F(DownloadTest, AResumeContinuesOnlyTheVersionThePartialBegan)
     EXPECT_EQ(fileBytes(destination()), v2);
     ASSERT_GE(server.requests().size(), before + 2);
     EXPECT_EQ(server.requests().at(before + 1).header("If-Range"), "\"v1\"");
+}
+
+TEST_F(DownloadTest, A416FindsThePartialWholeOnlyWhenNothingSaidInTheRunNamesAnother)
+{
+    // The partial holds all of "m1"; the server now has "m2", as long, and
+    // answers the range with a 416 that names no version.
+    const QByteArray m1 = pattern(10000, 3);
+    const QByteArray m2 = pattern(10000, 4);
+    struct Case {
+        const char* name;
+        PartialFileOrigin said; // before the request (the HEAD that asked the size)
+        bool firstAnswerCut; // the first answer is all of "m2", cut
+        QByteArray expected;
+    };
+    const Case cases[] = {
+        { "another version named before", { "\"m2\"", {}, 10000 }, false, m2 },
+        { "another length named before", { "\"m1\"", {}, 12000 }, false, m2 },
+        { "another version named by its own first answer", {}, true, m2 },
+        { "the same version named before", { "\"m1\"", {}, 10000 }, false, m1 },
+        { "nothing named", {}, false, m1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = QStringLiteral("/") + QString::fromLatin1(c.name).replace(' ', '-');
+        int answers = 0;
+        server.route(path, [&](const TestRequest& asked) {
+            TestReply whole = withHeader(TestReply::text(m2), "ETag", "\"m2\"");
+            if (++answers == 1 && c.firstAnswerCut) {
+                whole.cutAfter = 3000;
+                return whole;
+            }
+            return asked.header("Range").isEmpty()
+                ? whole
+                : withHeader(TestReply::text("", 416), "Content-Range", "bytes */10000");
+        });
+        QFile::remove(destination());
+        writeFile(partial(), m1);
+        PartialFileOrigin { "\"m1\"", {}, 10000 }.writeTo(partial());
+        const auto get = fileRequest(path);
+        get->addVersionNamedInRun(c.said);
+        run(get);
+        EXPECT_TRUE(get->error().isNull()) << get->error().localizedDescription().toStdString();
+        EXPECT_EQ(fileBytes(destination()), c.expected);
+        EXPECT_EQ(filesIn(dir.path()), QStringList { QStringLiteral("file") });
+    }
+}
+
+TEST_F(DownloadTest, AWriteThatFailsSaysWhetherTheDiskIsFullOrTheFolderReadOnly)
+{
+    const QByteArray whole = pattern(1 << 20);
+    server.route(QStringLiteral("/plain"),
+        [&](const TestRequest& asked) { return rangedReply(asked, whole); });
+    server.route(QStringLiteral("/coded"),
+        withHeader(
+            TestReply::text(deflated(QByteArray(1 << 20, 0), 31)), "Content-Encoding", "gzip"));
+    struct Case {
+        const char* name;
+        const char* options; // of the tmpfs the files are on
+        unsigned long flags;
+        const char* path;
+        bool resumes;
+        QByteArray partialBefore; // empty: none
+        int error;
+        const char* said;
+    };
+    const Case cases[] = {
+        { "a full disk", "size=128k", 0, "/plain", false, {}, 8, "the disk is full" },
+        { "a full disk under a partial", "size=128k", 0, "/plain", true, whole.left(40000), 8,
+            "the disk is full" },
+        { "a full disk under an inflated body", "size=128k", 0, "/coded", false, {}, 11,
+            "the disk is full" },
+        { "a read-only disk", nullptr, MS_RDONLY, "/plain", false, {}, 8,
+            "the folder is read-only" },
+        { "a read-only disk under a partial", nullptr, MS_RDONLY, "/plain", true, whole.left(40000),
+            8, "the folder is read-only" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString mounted = dir.filePath(QString::fromLatin1(c.name).replace(' ', '-'));
+        ASSERT_TRUE(QDir().mkpath(mounted));
+        const QByteArray point = QFile::encodeName(mounted);
+        if (::geteuid() != 0 || ::mount("tmpfs", point.constData(), "tmpfs", 0, c.options) != 0)
+            GTEST_SKIP() << "a full or read-only file system needs root and a tmpfs mount";
+        const std::shared_ptr<void> unmount(
+            nullptr, [&point](void*) { ::umount2(point.constData(), MNT_DETACH); });
+        const QString file = QDir(mounted).filePath(QStringLiteral("file"));
+        if (!c.partialBefore.isEmpty()) {
+            writeFile(file + QStringLiteral(".part"), c.partialBefore);
+            PartialFileOrigin { QString::fromLatin1(tagOf(whole)), {}, std::nullopt }.writeTo(
+                file + QStringLiteral(".part"));
+        }
+        if (c.flags != 0) {
+            ASSERT_EQ(
+                ::mount(nullptr, point.constData(), nullptr, MS_REMOUNT | c.flags, nullptr), 0);
+        }
+        const auto get = NXHTTPRequest::requestWithURL(server.url(QString::fromLatin1(c.path)));
+        get->setDownloadDestinationPath(file);
+        if (c.resumes) {
+            get->setTemporaryFileDownloadPath(file + QStringLiteral(".part"));
+            get->setAllowResumeForFileDownloads(true);
+        }
+        run(get);
+        const QString said = get->error().localizedDescription();
+        EXPECT_EQ(get->error().code(), c.error) << said.toStdString();
+        EXPECT_TRUE(said.contains(QLatin1String(c.said))) << said.toStdString();
+        EXPECT_TRUE(said.contains(mounted)) << said.toStdString();
+        EXPECT_FALSE(QFile::exists(file));
+        if (!c.resumes) {
+            EXPECT_EQ(filesIn(mounted), QStringList());
+        }
+        // What the partial held stays, and what came after it is the file's.
+        const QByteArray left = fileBytes(file + QStringLiteral(".part"));
+        if (!c.partialBefore.isEmpty()) {
+            EXPECT_GE(left.size(), c.partialBefore.size());
+            EXPECT_EQ(left, whole.left(left.size()));
+        }
+    }
 }
 
 TEST_F(DownloadTest, APartialWhereNoVersionIsKeptIsContinuedOnlyByItsOwnRequest)

@@ -301,9 +301,9 @@ TEST(DNDVDNodeLoader, AReaderThatGivesNoAnswerRefusesTheDisc)
     } readers[] = {
         { "exec sleep 60", std::chrono::milliseconds(300), "it took longer than 300 ms" },
         { "kill -SEGV $$", std::chrono::seconds(10), "it crashed with signal 11" },
-        { "echo title 1 12 25 1 720 576 4 3 6000; echo audio one", std::chrono::seconds(10),
+        { "echo title 1 12 25 1 720 576 4 3 6000 0; echo audio one", std::chrono::seconds(10),
             nullptr },
-        { "yes title 1 12 25 1 720 576 4 3 6000 | head -n 10001", std::chrono::seconds(10),
+        { "yes title 1 12 25 1 720 576 4 3 6000 0 | head -n 10001", std::chrono::seconds(10),
             "it answered more than 10000 lines" },
     };
     const QString disc = tools.path();

@@ -122,6 +122,32 @@ TEST(ProcessTreeReads, SumsWhatTheWholeTreeReadSinceTheFirstLook)
     }
 }
 
+// The processor time the whole tree used since the first look, from each
+// process's stat line: it stands while the tree is stopped.
+TEST(ProcessTreeReads, SumsTheProcessorTimeOfTheTree)
+{
+    const FakeProc proc;
+    const auto put
+        = [&proc](pid_t pid, pid_t parent, const QList<pid_t>& children, int user, int system) {
+              proc.put(pid, parent, children, 0);
+              ASSERT_TRUE(writeTestFile(QStringLiteral("%1/%2/stat").arg(proc.path()).arg(pid),
+                  QByteArray::number(pid) + " (ff mpeg) R " + QByteArray::number(parent)
+                      + " 1 1 0 -1 0 10 0 0 0 " + QByteArray::number(user) + ' '
+                      + QByteArray::number(system) + " 0 0 20 0 3\n"));
+          };
+    put(100, 1, { 101 }, 50, 10);
+    put(101, 100, {}, 7, 3);
+    put(200, 1, {}, 7, 3);
+    ProcessTreeReads reads(100, proc.path());
+    EXPECT_EQ(reads.look().processorTicks, 0u);
+    put(101, 100, {}, 20, 5);
+    put(200, 1, {}, 900, 900);
+    EXPECT_EQ(reads.look().processorTicks, 15u);
+    EXPECT_EQ(reads.look().processorTicks, 15u);
+    put(100, 1, { 101 }, 51, 10);
+    EXPECT_EQ(reads.look().processorTicks, 16u);
+}
+
 TEST(ProcessTreeReads, FindsChildrenByTheirParentWhereTheKernelKeepsNoLists)
 {
     const FakeProc proc;

@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include <sys/stat.h>
@@ -230,27 +232,71 @@ TEST(DORavuzo, QuitEndsAPlayerStuckOnItsInput)
     }
 }
 
+namespace {
+
+QStringList stallLimit(std::chrono::milliseconds limit)
+{
+    return { QStringLiteral("QUILLON_STALL_LIMIT_MS=%1").arg(limit.count()) };
+}
+
+// How long this machine, as busy as it is now, takes to start the tool and
+// show a picture: the measure of every wait for a player below.
+std::chrono::milliseconds timeToShowLife()
+{
+    QElapsedTimer run;
+    run.start();
+    RecordedServer recorded("Life");
+    ToolRun tool(ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades3), "Life"),
+        stallLimit(10min));
+    EXPECT_TRUE(recorded.waitFor("picture 0", 10min));
+    const std::chrono::milliseconds life(run.elapsed());
+    tool.send("quit\n");
+    EXPECT_EQ(tool.waitForExit(10min), 0);
+    return life;
+}
+
+} // namespace
+
 // An mplayer that stops moving (waiting for a FIFO's writer) is ended with
 // its group at the stall limit, and the media could not be played; a paused
-// one is left alone past the limit.
+// one is left alone past the limit. A busy machine is slow to start, answer
+// and end a player: each wait is bounded by how long one took to show life,
+// and the paused player's limit lies far past that, so that a player slow
+// to show its first picture is not taken for a stalled one.
 TEST(DORavuzo, AStalledPlayerIsEndedAtTheLimitAndAPausedOneIsNot)
 {
-    const QStringList limit { "QUILLON_STALL_LIMIT_MS=500" };
+    const std::chrono::milliseconds life = timeToShowLife();
+    constexpr auto kLimit = 500ms;
     QTemporaryDir folder;
     const QString fifo = folder.filePath("fifo");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ToolRun stuck(ToolRun::previewArguments(fifo, "Stalled"), limit);
-    EXPECT_EQ(stuck.waitForExit(5s), 2);
+    QElapsedTimer run;
+    run.start();
+    ToolRun stuck(ToolRun::previewArguments(fifo, "Stalled"), stallLimit(kLimit));
+    EXPECT_EQ(stuck.waitForExit(kLimit + std::max(2000ms, 10 * life)), 2);
+    EXPECT_GE(run.elapsed(), kLimit.count()) << "ended before the limit";
     EXPECT_TRUE(stuck.process.readAllStandardError().contains(
         "DORavuzo: mplayer made no progress for 0.5 s"));
 
+    const std::chrono::milliseconds pausedLimit = std::max(kLimit, 10 * life);
     RecordedServer recorded("Paused");
-    ToolRun paused(
-        ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades10), "Paused"), limit);
-    ASSERT_TRUE(recorded.waitFor("picture 0"));
+    ToolRun paused(ToolRun::previewArguments(PlayerClips::path(PlayerClips::kShades10), "Paused"),
+        stallLimit(pausedLimit));
+    ASSERT_TRUE(recorded.waitFor("picture 0", 10s + 10 * life));
     paused.send("pause\n");
     ASSERT_TRUE(paused.waitForOutput("ID_PAUSED"));
-    EXPECT_EQ(paused.waitForExit(1500ms), -1) << "a paused player still runs";
+    // How long the paused player takes to answer through the tool; the
+    // tool's look at the limit may come as late.
+    const QByteArray stillPaused = "pausing_keep_force get_property pause\n";
+    QElapsedTimer trip;
+    trip.start();
+    paused.send(stillPaused);
+    ASSERT_TRUE(paused.waitForOutput("ANS_pause=yes"));
+    const std::chrono::milliseconds answer(trip.elapsed());
+    EXPECT_EQ(paused.waitForExit(pausedLimit + std::max(500ms, 4 * answer)), -1)
+        << "a paused player still runs";
+    paused.send(stillPaused);
+    EXPECT_TRUE(paused.waitForOutput("ANS_pause=yes", 2)) << "and still answers";
     paused.send("quit\n");
     EXPECT_EQ(paused.waitForExit(), 0);
 }

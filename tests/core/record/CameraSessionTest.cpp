@@ -5,6 +5,7 @@
 #include "platform/ProcessRunner.h"
 #include "support/PrivateSoundServer.h"
 #include "support/StallLimit.h"
+#include "support/StandInFfmpeg.h"
 
 #include <QDir>
 #include <QFile>
@@ -234,6 +235,23 @@ TEST(CameraSession, ACameraThatStopsMovingIsEndedForIt)
     EXPECT_FALSE(run.pictures.empty());
     EXPECT_EQ(
         run.reason.toStdString(), ("ffmpeg " + stallReason(1s) + " and was ended").toStdString());
+}
+
+// What ffmpeg said went wrong is the reason, never a line of its progress
+// report, whose values it pads ("speed=   1x"), nor of the sound's levels.
+TEST(CameraSession, TheReasonIsWhatWentWrong)
+{
+    StandInFfmpeg ffmpeg;
+    ASSERT_TRUE(ffmpeg.write(
+        "echo '[video4linux2,v4l2 @ 0x5581] Cannot open video device /dev/video0' >&2\n"
+        "printf 'frame=0\\nfps=0.00\\nbitrate=   0.0kbits/s\\nspeed=   1x\\n' >&2\n"
+        "printf '[Parsed_ametadata_3 @ 0x5582] frame:3 pts:1234\\n' >&2\n"
+        "printf 'lavfi.astats.Overall.Peak_level=-3.1\\nprogress=end\\n' >&2\n"
+        "exit 1\n"));
+    SessionRun run;
+    run.run({ kCamera, {}, QSize(32, 24), 15, {}, {}, {} }, 3600.0);
+    EXPECT_EQ(run.reason.toStdString(),
+        "[video4linux2,v4l2 @ 0x5581] Cannot open video device /dev/video0");
 }
 
 // A recording to cut that never comes (its file system stopped answering,

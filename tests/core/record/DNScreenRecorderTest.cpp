@@ -5,6 +5,7 @@
 #include "platform/ProcessRunner.h"
 #include "platform/UserDefaults.h"
 #include "record/AudioDevice.h"
+#include "record/PulseAudio.h"
 #include "record/RecordedFile.h"
 #include "services/OutputPublishing.h"
 #include "support/RecordingStage.h"
@@ -489,18 +490,19 @@ TEST_F(RecordingSession, CatchingUpIsBoundByTheStallLimit)
     const DNRecordingResult result = record(folder.filePath("behind.mov"), 0.5);
     EXPECT_FALSE(result.succeeded);
     EXPECT_TRUE(result.reason.contains(
-        "pictures recorded up to the stop and wrote nothing more for 3.0 s, so it was told to "
+        "pictures recorded up to the stop and encoded nothing more for 3.0 s, so it was told to "
         "finish the file)"))
         << result.reason.toStdString();
 }
 
-// After the stop an encoder is waited for only while its count of pictures
-// written moves, never for the engines' stall limit. One that wrote three
-// pictures and then nothing, while it lives on, is told to finish the file
-// once its count has stood still for five seconds; the result says so, and
-// whether it had to be killed. One that catches up slowly, a picture every
-// half second, for longer than those five seconds, is let write until it has
-// reached the stop.
+// After the stop an encoder is waited for only while it works, never for the
+// engines' stall limit. One that encoded three pictures and then stands
+// still (it waits for nothing, or is stopped by a signal) is told to finish
+// the file once it has neither encoded a picture nor used the processor for
+// five seconds; the result says so, what the file holds, and whether it had
+// to be killed. One that catches up slowly, a picture every half second, or
+// works for twelve seconds without a picture (a very busy machine), is let
+// work until it has reached the stop.
 TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
 {
     using namespace std::chrono_literals;
@@ -519,20 +521,36 @@ TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
                                  "  [ $((tick % 5)) -eq 0 ] && frame=$((frame + 1))\n"
                                  "  sleep 0.1\n"
                                  "done\n";
-    const QString toldToFinish = "\\(ffmpeg had written 3 of the \\d+ pictures recorded up to the "
-                                 "stop and wrote nothing more for 5\\.0 s, so it was told to "
-                                 "finish the file";
+    const QByteArray worksWithoutAPicture = "frame=1\n"
+                                            "printf 'frame=%d\\nprogress=continue\\n' $frame\n"
+                                            "end=$(($(date +%s) + 12))\n"
+                                            "while [ $(date +%s) -lt $end ]; do :; done\n"
+                                            "frame=1000\n"
+                                            "printf 'frame=%d\\nprogress=continue\\n' $frame\n"
+                                            "sleep 1000 &\n"
+                                            "wait $!\n";
+    const QByteArray isStopped = "printf 'frame=3\\nprogress=continue\\n'\n"
+                                 "kill -STOP $$\n";
+    const QString toldToFinish = "\\(ffmpeg had encoded 3 of the \\d+ pictures recorded up to the "
+                                 "stop and then stood still for 5\\.0 s, encoding no picture and "
+                                 "using no processor time, so it was told to finish the file";
+    const QString nothingKept = "; nothing of it could be played, and \"still.mov\" was removed$";
     const struct {
         const char* name;
         QByteArray script;
         QString note; // a pattern; empty: no word on standing still
         QByteArray toldAt; // the picture the stand-in was told at, or empty
     } cases[] = {
-        { "stands still, finishes when told", answersStop + standsStill, toldToFinish + "\\)",
-            "3\n" },
+        { "stands still, finishes when told", answersStop + standsStill,
+            toldToFinish + "\\)" + nothingKept, "3\n" },
         { "stands still, deaf to the stop", "trap '' INT\n" + standsStill,
-            toldToFinish + ", which it had not done 5 s later, and was killed\\)", "" },
+            toldToFinish + ", which it had not done 5 s later, and was killed\\)" + nothingKept,
+            "" },
+        { "stopped by a signal", isStopped,
+            toldToFinish + ", which it had not done 5 s later, and was killed\\)" + nothingKept,
+            "" },
         { "catches up slowly", answersStop + catchesUp, "", "" },
+        { "works without a picture", answersStop + worksWithoutAPicture, "", "1000\n" },
     };
     StandInFfmpeg ffmpeg;
     recorder->setMaxScreenInputFramerate(10);
@@ -544,9 +562,9 @@ TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
         const DNRecordingResult result = record(folder.filePath("still.mov"), 2.0);
         EXPECT_FALSE(result.succeeded);
         if (row.note.isEmpty()) {
-            EXPECT_FALSE(result.reason.contains("wrote nothing more"))
-                << result.reason.toStdString();
+            EXPECT_FALSE(result.reason.contains("told to finish")) << result.reason.toStdString();
             EXPECT_TRUE(QFile::exists(told)) << "the stop was never handed on";
+            EXPECT_TRUE(row.toldAt.isEmpty() || readTestFile(told) == row.toldAt);
         } else {
             EXPECT_TRUE(result.reason.contains(QRegularExpression(row.note)))
                 << result.reason.toStdString();
@@ -556,32 +574,42 @@ TEST_F(RecordingSession, AStopWaitsOnlyForAnEncoderThatCatchesUp)
 }
 
 // A real ffmpeg whose progress stops reaching us after its third picture (a
-// stand-in swallows the rest) records on unseen. It is told to finish a few
-// seconds after the stop, not at the engines' stall limit, by its own count
-// of pictures when it was told; it finishes the file as a stop has it do, and
-// the recording holds what was recorded up to the stop, and plays.
+// stand-in swallows the rest) records on unseen, and freezes (stopped by a
+// signal) ten pictures past where it was at the stop. It is told to finish a
+// few seconds later, not at the engines' stall limit, by its own count of
+// pictures when it was told; let go on, it finishes the file as a stop has it
+// do, and the recording holds what was recorded up to the stop, and plays.
 TEST_F(RecordingSession, AnEncoderToldAfterStandingStillKeepsWhatItWrote)
 {
     using namespace std::chrono_literals;
     const ScopedStallLimit stallLimit(40s);
-    const QByteArray seen = QFile::encodeName(folder.filePath("seen"));
+    const QString seen = folder.filePath("seen");
+    const QString freezeAt = folder.filePath("freeze at");
     const QByteArray told = QFile::encodeName(folder.filePath("told"));
     StandInFfmpeg ffmpeg;
-    ASSERT_TRUE(ffmpeg.write("trap 'stopped=1; tail -n 1 \"" + seen + "\" >\"" + told
-        + "\"; kill -INT $engine' INT\n"
-          "progress=$(mktemp -u) && mkfifo \"$progress\" || exit 1\n"
-        + ffmpeg.realProgram()
-        + " \"$@\" >\"$progress\" &\n"
-          "engine=$!\n"
-          "awk -v seen=\""
-        + seen
-        + "\" '/^frame=/ { n = substr($0, 7) + 0; print n > seen; fflush(seen) }\n"
-          "  n <= 3 { print; fflush() }' <\"$progress\" &\n"
-          "wait $engine\n"
-          "status=$?\n"
-          "if [ -n \"$stopped\" ]; then wait $engine; status=$?; fi\n"
-          "rm -f \"$progress\"\n"
-          "exit $status\n"));
+    ASSERT_TRUE(
+        ffmpeg.write("trap 'stopped=1; tail -n 1 \"" + QFile::encodeName(seen) + "\" >\"" + told
+            + "\"; kill -INT $engine; kill -CONT $engine' INT\n"
+              "progress=$(mktemp -u) && mkfifo \"$progress\" || exit 1\n"
+            + ffmpeg.realProgram()
+            + " \"$@\" >\"$progress\" &\n"
+              "engine=$!\n"
+              "awk -v engine=$engine -v seen=\""
+            + QFile::encodeName(seen) + "\" -v freezeAt=\"" + QFile::encodeName(freezeAt)
+            + "\" '/^frame=/ { n = substr($0, 7) + 0; print n > seen; fflush(seen)\n"
+              "    if (!frozen && (getline at < freezeAt) > 0 && n >= at + 0) {\n"
+              "      system(\"kill -STOP \" engine); frozen = 1 }\n"
+              "    close(freezeAt) }\n"
+              "  n <= 3 { print; fflush() }' <\"$progress\" &\n"
+              "wait $engine\n"
+              "status=$?\n"
+              "if [ -n \"$stopped\" ]; then wait $engine; status=$?; fi\n"
+              "rm -f \"$progress\"\n"
+              "exit $status\n"));
+    QObject::connect(&stopTimer, &QTimer::timeout, [&] {
+        const QByteArray atStop = readTestFile(seen).trimmed().split('\n').last();
+        ASSERT_TRUE(writeTestFile(freezeAt, QByteArray::number(atStop.toInt() + 10) + '\n'));
+    });
     recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
     recorder->setMaxScreenInputFramerate(10);
     double recorded = 0;
@@ -812,6 +840,114 @@ TEST_F(RecordingSession, TwoRecordingsOfOneNameMakeTwoWholeFiles)
         EXPECT_GT(recordedPictureSeconds(recorded).value_or(0.0), 0.5) << recorded.toStdString();
     }
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// A sound server of the test's own, with the microphone and the virtual
+// device, that PULSE_SERVER points at until the next test's start.
+void startSoundServer(PrivateSoundServer& server)
+{
+    ASSERT_EQ(server.start(), "");
+    ASSERT_EQ(server.addSineMicrophone(440), "");
+    bool loaded = false;
+    PrivateSoundServer::pactl(
+        { "load-module", "module-null-sink", "sink_name=QuillonSysAudioCapture" }, &loaded);
+    ASSERT_TRUE(loaded);
+}
+
+// The sound server killed two seconds into an eight-second recording that
+// takes its sound from it (the microphone, whose sine the server hands out
+// two seconds ahead, or the system's sound through the virtual device):
+// ffmpeg records the screen on without sound. The recording fails
+// with the time at which the sound stopped and ffmpeg's words, and keeps the
+// whole picture.
+TEST_F(RecordingSession, ASoundServerThatDiesIsSaid)
+{
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    for (const QString& device : { QString("microphone"), QString(kSystemAudioDeviceID) }) {
+        SCOPED_TRACE(device.toStdString());
+        PrivateSoundServer dying;
+        startSoundServer(dying);
+        ASSERT_TRUE(recorder->setAudioDevice(device));
+        const QMetaObject::Connection kill = QObject::connect(recorder.get(),
+            &DNScreenRecorder::recordingProgress, recorder.get(), [&dying](double seconds) {
+                if (seconds >= 2.0)
+                    dying.signal(SIGKILL);
+            });
+        keeper.result.reset();
+        double recorded = 0;
+        const DNRecordingResult result = record(folder.filePath("died.mov"), 8.0, &recorded);
+        QObject::disconnect(kill);
+        // The routing a dead server could not undo goes with it.
+        UserDefaults::standard().remove(kRoutingKey);
+        EXPECT_FALSE(result.succeeded);
+        const QRegularExpressionMatch said
+            = QRegularExpression("^the sound stopped at about ([0-9.]+) s of the ([0-9.]+) s of "
+                                 "picture \\(ffmpeg said \"[^\"]+\"\\); \"died.mov\" keeps the "
+                                 "first ([0-9.]+) s of it$")
+                  .match(result.reason);
+        ASSERT_TRUE(said.hasMatch()) << result.reason.toStdString();
+        const MediaFacts facts = MediaFacts::probe(result.path);
+        EXPECT_NEAR(said.captured(1).toDouble(), facts.stream("audio").duration, 0.05);
+        EXPECT_NEAR(said.captured(2).toDouble(), facts.stream("video").duration, 0.05);
+        EXPECT_NEAR(facts.stream("video").duration, recorded, 0.5);
+        EXPECT_EQ(decodeComplaints(result.path).toStdString(), "");
+        QFile::remove(result.path);
+    }
+}
+
+// The sound server frozen (stopped by a signal) two seconds into a recording
+// of the system's sound. The caller's thread never waits on it: its events
+// keep coming through the Stop until the result, which comes a few seconds
+// after the stop (ffmpeg, whose sound input waits on the server, is told to
+// finish then). The routing the server could not undo is kept for the next
+// recorder, which gives the sound back once the server answers again.
+TEST_F(RecordingSession, AFrozenSoundServerNeverHoldsTheStop)
+{
+    using namespace std::chrono_literals;
+    struct AnswerLimit {
+        AnswerLimit() { PulseAudio::setAnswerLimit(10s); }
+        ~AnswerLimit() { PulseAudio::setAnswerLimit(before); }
+        const std::chrono::milliseconds before = PulseAudio::answerLimit();
+    } const answerLimit;
+    PrivateSoundServer frozen;
+    startSoundServer(frozen);
+    struct Thaw {
+        const PrivateSoundServer& server;
+        ~Thaw() { server.signal(SIGCONT); }
+    } const thaw { frozen };
+    recorder->addDislayInputTocaptureSession(recorder->displayID(), QRect(0, 0, 320, 240));
+    ASSERT_TRUE(recorder->setAudioDevice(kSystemAudioDeviceID));
+    ASSERT_EQ(defaultSink(), "QuillonSysAudioCapture");
+    QObject::connect(recorder.get(), &DNScreenRecorder::recordingProgress, recorder.get(),
+        [&frozen](double seconds) {
+            if (seconds >= 2.0)
+                frozen.signal(SIGSTOP);
+        });
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    QObject::connect(
+        &ticks, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticks.start(50);
+    const QString path = folder.filePath("frozen server.mov");
+    const DNRecordingResult result = record(path, 4.0);
+    ticks.stop();
+    EXPECT_LT(longestGap, PulseAudio::answerLimit().count() / 2);
+    EXPECT_FALSE(result.succeeded);
+    EXPECT_TRUE(result.reason.contains("while the sound server did not answer, so it was told to "
+                                       "finish the file"))
+        << result.reason.toStdString();
+    EXPECT_TRUE(hasRecordedPictures(path));
+    EXPECT_TRUE(UserDefaults::standard().contains(kRoutingKey));
+
+    ASSERT_TRUE(frozen.signal(SIGCONT));
+    recorder.reset();
+    recorder = DNScreenRecorder::create();
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_FALSE(loopbackLoaded());
+    EXPECT_FALSE(UserDefaults::standard().contains(kRoutingKey));
 }
 
 // A run that ended while routed (a crash) left its record; the next recorder

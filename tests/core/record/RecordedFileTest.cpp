@@ -198,7 +198,8 @@ private:
 
 // Only a file read through to its end with no whole picture counts as
 // holding none, which allows removing it; one that could not be read (no
-// free descriptor) may be a whole recording, and the trim leaves it too.
+// free descriptor, or pictures in a QuickTime file whose writer was killed
+// before it wrote the index) may be a whole recording, and the trim leaves it too.
 TEST(RecordedFile, OnlyAFileReadThroughHoldsNoPicture)
 {
     QTemporaryDir folder;
@@ -207,6 +208,18 @@ TEST(RecordedFile, OnlyAFileReadThroughHoldsNoPicture)
     ASSERT_TRUE(runFfmpeg(
         QStringList { "-f", "lavfi", "-i", "testsrc2=size=160x120:rate=10", "-t", "1" }
         + liveVideoEncoding() + QStringList { "-movflags", "+frag_keyframe+empty_moov", whole }));
+    // Its pictures first, its index last: cut short, it has none.
+    const QString plain = folder.filePath("plain.mov");
+    ASSERT_TRUE(
+        runFfmpeg(QStringList { "-f", "lavfi", "-i", "testsrc2=size=640x480:rate=30", "-t", "4" }
+            + liveVideoEncoding() + QStringList { "-f", "mov", plain }));
+    const auto boxes = topLevelBoxes(plain);
+    ASSERT_EQ(boxes.back().first, "moov");
+    const qint64 pictures = boxes[boxes.size() - 2].second + 8;
+    for (const auto& [name, size] :
+        { std::pair("killed.mov", 200000 + pictures), std::pair("killed at once.mov", pictures) })
+        ASSERT_TRUE(QFile::copy(plain, folder.filePath(name))
+            && QFile::resize(folder.filePath(name), size));
     ASSERT_TRUE(QFile(folder.filePath("empty.mov")).open(QIODevice::WriteOnly));
     QFile text(folder.filePath("text.mov"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly) && text.write(QByteArray(4096, 'x')) == 4096);
@@ -221,6 +234,9 @@ TEST(RecordedFile, OnlyAFileReadThroughHoldsNoPicture)
         { "empty.mov", false, RecordedPictures::None, "" },
         { "text.mov", false, RecordedPictures::None, "" },
         { "missing.mov", false, RecordedPictures::None, "" },
+        { "killed.mov", false, RecordedPictures::Unchecked,
+            "it holds 0.2 MB of recorded data, but no index that says where its pictures lie" },
+        { "killed at once.mov", false, RecordedPictures::None, "" },
         { ".", false, RecordedPictures::Unchecked, "it is not a plain file" },
         { "whole.mov", true, RecordedPictures::Unchecked, "Too many open files" },
     };

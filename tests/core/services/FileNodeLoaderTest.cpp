@@ -375,7 +375,7 @@ TEST(FileNodeLoader, AddsTheSubtitleFileBesideTheMedia)
     const DNTExtSubtitle* const external = DNExtSubtitleOf(node->subtitleTracks()[1]);
     ASSERT_TRUE(external);
     EXPECT_EQ(external->path, dir.filePath("clip.srt"));
-    EXPECT_EQ(external->codePage, "ISO-8859-1");
+    EXPECT_EQ(external->codePage, "windows-1252");
     EXPECT_EQ(node->setting().subtitleIndex(), -1);
 }
 
@@ -391,7 +391,7 @@ TEST(FileNodeLoader, DetectsTheCharsetOfASubtitleChosenLater)
     const auto node = DNFileNode::fileNodeWithFile(TestMedia::path(TestMedia::kTwoAudioAndText));
     ASSERT_TRUE(node);
     for (const auto& [name, codePage] :
-        { std::pair { "missing.srt", "UTF-8" }, { "a.srt", "ISO-8859-1" } }) {
+        { std::pair { "missing.srt", "UTF-8" }, { "a.srt", "windows-1252" } }) {
         node->addExtraSubtitle(dir.filePath(name));
         EXPECT_EQ(DNExtSubtitleOf(node->subtitleTracks().back())->codePage, codePage);
     }

@@ -158,6 +158,59 @@ TEST(SubtitleCharset, AFewLettersReadInTheirOwnAlphabetOrAreRefused)
     }
 }
 
+// `text` as the C library's converter writes it in `charset`.
+QByteArray writtenByIconv(const QString& text, const char* charset)
+{
+    QProcess iconv;
+    iconv.start(QStringLiteral("iconv"), { "-f", "UTF-8", "-t", charset });
+    iconv.write(text.toUtf8());
+    iconv.closeWriteChannel();
+    return iconv.waitForFinished(60'000) && iconv.exitCode() == 0 ? iconv.readAllStandardOutput()
+                                                                  : QByteArray();
+}
+
+// The code page goes to the player's converter, the C library's, as it
+// stands: it must read the whole file in its own letters, the backslash of
+// an override tag, the tilde and the letters of a wider set included. A
+// large file is told by its lines beyond ASCII, wherever they are.
+TEST(SubtitleCharset, TheCodePageReadsTheWholeFileInTheCLibrary)
+{
+    const QString ascii = QStringLiteral("1\n00:00:00,000 --> 00:00:01,000\nJust ASCII here.\n\n")
+                              .repeated(200'000);
+    const struct {
+        QString lines;
+        const char* set;
+        QString before = {}; // text ahead of the cues
+    } cases[] = {
+        { QStringLiteral("{\\an8}日本語の字幕です。\\N~です\nC:\\映画\\字幕~1.srt"), "CP932" },
+        { QStringLiteral("①日本語の字幕です。\n②次の行です。"), "EUC-JP-MS" },
+        { QStringLiteral("係咪㗎？我哋去飲茶啦。\n佢哋喺度傾偈。"), "BIG5-HKSCS" },
+        { QStringLiteral("똠얌꿍이 정말 맛있어요.\n감사합니다. 내일 봐요."), "CP949" },
+        { QStringLiteral("Mąka, ręka, łąka i żółw.\nMąka, ręka, łąka i żółw."), "CP1250" },
+        { QStringLiteral("Άλφα και Ωμέγα"), "CP1253" },
+        { QStringLiteral("Привет, как дела?"), "UTF-16LE" },
+        { QStringLiteral("Привет, как дела?"), "UTF-16BE" },
+        { QStringLiteral("Привет, как дела?\nХорошо, спасибо."), "CP1251", ascii },
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.set) + " " + c.lines.left(20).toStdString());
+        QString text = c.before;
+        for (const QString& line : c.lines.split('\n'))
+            text += QStringLiteral("2\n00:00:01,000 --> 00:00:02,000\n%1\n\n").arg(line);
+        const QByteArray bytes = writtenByIconv(text, c.set);
+        ASSERT_FALSE(bytes.isEmpty());
+        const QString path = dir.filePath(QStringLiteral("film.srt"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        file.close();
+        const QString codePage = subtitleFileCodePage(path, QStringLiteral("en"));
+        EXPECT_TRUE(readByIconv(bytes, codePage) == text.toUtf8()) << codePage.toStdString();
+    }
+}
+
 TEST(SubtitleCharset, UnreadableOrEmptyGivesNoName)
 {
     EXPECT_EQ(detectFileCharset(QStringLiteral("/nonexistent/sub.srt")), QString());

@@ -102,8 +102,13 @@ QList<ProfiledCase> profiledCases()
     const QList<std::array<int, 4>> inks { { 0, 255, 255, 0 }, { 0, 0, 0, 255 }, { 0, 0, 0, 128 },
         { 230, 140, 20, 30 } };
     QList<QColor> inkTruth;
-    for (const auto& ink : inks)
+    QList<QColor> ruleOfThumb; // each ink keeps its share of the light the black leaves
+    for (const auto& ink : inks) {
         inkTruth << ProfiledPhotos::inSrgb(cmyk, Samples::Cmyk, { ink[0], ink[1], ink[2], ink[3] });
+        const int left = 255 - ink[3];
+        ruleOfThumb << QColor((255 - ink[0]) * left / 255, (255 - ink[1]) * left / 255,
+            (255 - ink[2]) * left / 255);
+    }
     const QList<int> levels { 40, 100, 128, 180, 235 };
     QList<QColor> greyTruth;
     for (const int level : levels)
@@ -114,6 +119,9 @@ QList<ProfiledCase> profiledCases()
         colour.setAlpha(100);
         seeThrough << colour;
     }
+    QList<QColor> greyThroughRgb;
+    for (const int level : levels)
+        greyThroughRgb << ProfiledPhotos::inSrgb(rgb, Samples::Rgb, { level, level, level });
     QList<QColor> rgbTruth;
     for (const QColor& colour : colours)
         rgbTruth << ProfiledPhotos::inSrgb(
@@ -124,6 +132,10 @@ QList<ProfiledCase> profiledCases()
         // EXIF orientation 6: shown turned a quarter clockwise.
         { "CMYK JPEG stored on its side", ProfiledPhotos::cmykJpeg(inks, cmyk, true, 6), inkTruth,
             true },
+        { "16-bit CMYK TIFF", ProfiledPhotos::cmykTiff(inks, cmyk, 16), inkTruth },
+        { "8-bit CMYK TIFF", ProfiledPhotos::cmykTiff(inks, cmyk, 8), inkTruth },
+        { "16-bit CMYK TIFF without a profile", ProfiledPhotos::cmykTiff(inks, {}, 16),
+            ruleOfThumb },
         { "grey JPEG, Lab profile",
             ProfiledPhotos::withJpegProfile(encoded(greyBands(levels), "jpeg"), grey), greyTruth },
         { "grey PNG, Lab profile",
@@ -134,6 +146,10 @@ QList<ProfiledCase> profiledCases()
             greyTruth, true },
         { "RGB JPEG, table profile",
             ProfiledPhotos::withJpegProfile(encoded(rgbBands(colours), "jpeg"), rgb), rgbTruth },
+        // Red, green and blue all equal: a grey, in the profile's tones.
+        { "grey JPEG, RGB table profile",
+            ProfiledPhotos::withJpegProfile(encoded(greyBands(levels), "jpeg"), rgb),
+            greyThroughRgb },
         { "RGB PNG seen through, table profile",
             ProfiledPhotos::withPngProfile(
                 encoded(rgbBands(seeThrough, QImage::Format_ARGB32), "png"), rgb),
@@ -186,12 +202,22 @@ TEST(PhotoDecoding, ACmykPhotoDecodedSmallerKeepsItsColours)
 
 // A profile that cannot be read, or that is for other numbers than the
 // photo's, leaves the picture as the reader draws it, and says why; the
-// album's pictures put that in the log.
+// album's pictures put that in the log. A grey profile copied onto a colour
+// photo would turn its red grey and its green black.
 TEST(PhotoDecoding, AProfileThatCannotBeAppliedLeavesThePictureAndSaysWhy)
 {
     const QList<int> levels { 60, 128, 200 };
     const QByteArray greyJpeg = encoded(greyBands(levels), "jpeg");
-    const QByteArray rgbJpeg = encoded(rgbBands({ Qt::red, Qt::green, Qt::blue }), "jpeg");
+    const QImage colours = rgbBands({ QColor(200, 40, 40), QColor(40, 200, 40), Qt::blue });
+    const QByteArray rgbJpeg = encoded(colours, "jpeg");
+    const QByteArray greyGamma = ProfiledPhotos::greyGammaProfile();
+    QByteArray rgbSamples;
+    for (int y = 0; y < colours.height(); ++y)
+        for (int x = 0; x < colours.width(); ++x) {
+            const QColor colour = colours.pixelColor(x, y);
+            rgbSamples += char(colour.red()) + QByteArray(1, char(colour.green()))
+                + char(colour.blue());
+        }
     const std::array<int, 4> ink { 0, 255, 255, 0 };
     const struct {
         const char* name;
@@ -202,6 +228,12 @@ TEST(PhotoDecoding, AProfileThatCannotBeAppliedLeavesThePictureAndSaysWhy)
             "not a colour profile that can be read" },
         { "a CMYK profile on a grey photo",
             ProfiledPhotos::withJpegProfile(greyJpeg, ProfiledPhotos::cmykProfile()), "CMYK" },
+        { "a grey profile on an RGB JPEG", ProfiledPhotos::withJpegProfile(rgbJpeg, greyGamma),
+            "GRAY profile on a picture of red, green and blue" },
+        { "a grey profile on an RGB PNG",
+            ProfiledPhotos::withPngProfile(encoded(colours, "png"), greyGamma), "GRAY" },
+        { "a grey profile on an RGB TIFF",
+            ProfiledPhotos::tiff(rgbSamples, colours.size(), 3, 8, 2, greyGamma), "GRAY" },
         { "a grey profile on a CMYK photo",
             ProfiledPhotos::cmykJpeg({ ink, ink }, ProfiledPhotos::greyLabProfile(), true),
             "GRAY" },

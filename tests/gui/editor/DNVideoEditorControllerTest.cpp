@@ -2,20 +2,25 @@
 // node, and the sheet opened from the main window with a stand-in tool.
 #include "editor/DNVideoEditorController.h"
 
+#include "builders/video/BuilderServices.h"
 #include "controls/NXSegmentSlider.h"
 #include "controls/NXTimePicker.h"
 #include "editor/DNTabViewItem.h"
 #include "editor/NXEditMovieView.h"
 #include "editor/NXViewRenderControl.h"
+#include "engine/EncodeConfig.h"
 #include "fixtures/TestMedia.h"
 #include "gui/player/PreviewTestSupport.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
+#include "player/EditPictureFilters.h"
 #include "player/PlayerProcesses.h"
+#include "profiles/DNProfile.h"
 #include "services/DNHelpers.h"
 #include "services/ThumbnailCapture.h"
 #include "shell/NXAppController.h"
+#include "support/RunFfmpeg.h"
 #include "support/TestFiles.h"
 
 #include <QElapsedTimer>
@@ -41,6 +46,18 @@ std::shared_ptr<DNFileNode> clipNode(
     auto node = std::make_shared<DNFileNode>(path);
     node->setVideoTracks({ track });
     return node;
+}
+
+// Where a subtitle's white letters are drawn on a grey picture; an invalid
+// rectangle where none are.
+QRect subtitleArea(const QImage& picture)
+{
+    QRect area;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (qGray(picture.pixel(x, y)) > 200)
+                area |= QRect(x, y, 1, 1);
+    return area;
 }
 
 int lineCount(const QString& path)
@@ -617,6 +634,74 @@ TEST(DNVideoEditorController, BlackBorderPresetAtTheLastFrameScansTheLastPicture
     editor->doneButton()->click();
 }
 
+namespace {
+
+// Whether every pixel of `picture`'s outer rows and columns is bright: a row
+// of black bar kept by the crop shows there.
+bool edgesAreBright(const QImage& picture)
+{
+    for (int x = 0; x < picture.width(); ++x)
+        for (const int y : { 0, picture.height() - 1 })
+            if (qGray(picture.pixel(x, y)) < 100)
+                return false;
+    for (int y = 0; y < picture.height(); ++y)
+        for (const int x : { 0, picture.width() - 1 })
+            if (qGray(picture.pixel(x, y)) < 100)
+                return false;
+    return true;
+}
+
+} // namespace
+
+// Bars of unequal sides (a picture padded only above, side bars narrower than
+// the top and bottom ones): the preset crops the picture where it lies, and
+// the conversion with that crop writes the whole picture without a row or a
+// column of the bars.
+TEST(DNVideoEditorController, BlackBorderPresetCropsThePictureWhereItLies)
+{
+    const struct {
+        const char* source;
+        QRectF crop; // source pixels, origin at the bottom left
+    } shapes[] = {
+        { "color=c=0xC0C0C0:size=640x380:rate=5:duration=4,pad=640:480:0:100", { 0, 0, 640, 380 } },
+        { "color=c=0xC0C0C0:size=560x360:rate=5:duration=4,pad=640:480:40:60",
+            { 40, 60, 560, 360 } },
+    };
+    QTemporaryDir folder;
+    PreviewWindow main;
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.source);
+        const QString clip = folder.filePath("bars.mp4");
+        ASSERT_TRUE(PreviewClips::ffmpeg({ "-f", "lavfi", "-i", shape.source, "-c:v", "libx264",
+                                             "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            clip));
+        const auto node = DNFileNode::fileNodeWithFile(clip);
+        ASSERT_TRUE(node);
+        node->setEnableCrop(true);
+        main.window->editNode(node, 0);
+        auto* editor = main.window->videoEditor();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return editor->canCropBlackRegion(); }, 15'000));
+        editor->setIndexOfCropMode(1);
+        ASSERT_TRUE(node->isCropLetterboxAuto());
+        editor->doneButton()->click();
+        EXPECT_EQ(node->cropRect(), shape.crop);
+
+        auto profile = std::make_shared<DNProfile>();
+        profile->videoResolution().setChoices("keep origin", { "keep origin" });
+        node->setProfile(profile);
+        node->setting().setSubtitleIndex(-1);
+        const auto graph = GenVideoFilterChain(*node, {}, false, false, EncodeConfig());
+        ASSERT_TRUE(graph);
+        const QString output = folder.filePath("cropped.png");
+        ASSERT_TRUE(runFfmpeg({ "-i", clip, "-filter_complex", *graph, "-map", "[video]",
+            "-frames:v", "1", output }));
+        const QImage converted(output);
+        EXPECT_EQ(converted.size(), shape.crop.size().toSize());
+        EXPECT_TRUE(edgesAreBright(converted));
+    }
+    EXPECT_EQ(PlayerProcesses::shared().count(), 0);
+}
+
 // Both panes draw the subtitle file the entry converts with, in its own
 // characters; the player would otherwise draw none, or one of its choosing.
 TEST(DNVideoEditorController, BothPanesDrawTheSubtitleFileTheEntryConvertsWith)
@@ -644,14 +729,68 @@ TEST(DNVideoEditorController, BothPanesDrawTheSubtitleFileTheEntryConvertsWith)
                 && !control->effectView()->currentVideoFrame().isNull();
         },
         15'000));
-    const auto bright = [](const QImage& picture) {
-        int count = 0;
-        for (int y = 0; y < picture.height(); ++y)
-            for (int x = 0; x < picture.width(); ++x)
-                count += qGray(picture.pixel(x, y)) > 200 ? 1 : 0;
-        return count;
-    };
-    EXPECT_GT(bright(control->originalView()->currentVideoFrame()), 0);
-    EXPECT_GT(bright(control->effectView()->currentVideoFrame()), 0);
+    // The panes draw it over their pictures.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return subtitleArea(control->originalView()->grab().toImage()).isValid(); }));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return subtitleArea(control->effectView()->grab().toImage()).isValid(); }));
+    editor->doneButton()->click();
+}
+
+// A subtitle file switched on while the preview plays is drawn at once, by
+// the player that plays on; and on a picture turned a quarter it is drawn
+// upright at the bottom of the turned picture, as the output shows it, not
+// turned with the picture.
+TEST(DNVideoEditorController, ASubtitleIsDrawnAtOnceAndUprightOverTheEditedPicture)
+{
+    QTemporaryDir folder;
+    const QString movie = folder.filePath("Movie.mp4");
+    ASSERT_TRUE(
+        PreviewClips::ffmpeg({ "-f", "lavfi", "-i", "color=c=gray:size=320x240:rate=10:duration=30",
+                                 "-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p" },
+            movie));
+    const QString srt = folder.filePath("Words.srt");
+    ASSERT_TRUE(writeTestFile(srt, "1\n00:00:00,000 --> 00:01:00,000\nA few words here\n\n"));
+    PreviewWindow main;
+    main.dialogs.fileToOpen = srt;
+    const auto node = DNFileNode::fileNodeWithFile(movie);
+    ASSERT_TRUE(node);
+    main.window->editNode(node, 0);
+    auto* editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    auto* control = editor->renderControl();
+    auto* effect = control->effectView();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control->currentPlaybackTime() >= 1; }, 15'000));
+    EXPECT_FALSE(subtitleArea(effect->grab().toImage()).isValid());
+
+    const double playedBefore = control->currentPlaybackTime();
+    editor->setEnableVideoSubtitle(true);
+    editor->setSubtitleMode(1);
+    editor->openPanelForChooseSRTFile();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return subtitleArea(effect->grab().toImage()).isValid(); }));
+    EXPECT_GE(control->currentPlaybackTime(), playedBefore) << "the same player plays on";
+    editor->doneButton()->click();
+
+    // Reopened with the picture turned a quarter: 240 wide, 320 high.
+    node->setRotationAngle(90);
+    main.window->editNode(node, 0);
+    editor = main.window->videoEditor();
+    ASSERT_TRUE(editor);
+    control = editor->renderControl();
+    effect = control->effectView();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !effect->currentVideoFrame().isNull()
+                && subtitleArea(effect->grab().toImage()).isValid();
+        },
+        15'000));
+    const QImage shown = effect->grab().toImage();
+    const QRectF picture = fittedPictureRect(QSizeF(240, 320), shown.size());
+    const QRect words = subtitleArea(shown);
+    ASSERT_TRUE(words.isValid());
+    EXPECT_GT(words.width(), 3 * words.height()) << "a line across, not down";
+    EXPECT_GT(words.center().y(), picture.center().y() + picture.height() / 4)
+        << "at the bottom of the turned picture";
+    EXPECT_TRUE(picture.contains(words));
     editor->doneButton()->click();
 }

@@ -5,6 +5,7 @@
 
 #include "fixtures/MediaFacts.h"
 #include "model/DNFileNode.h"
+#include "platform/ProcessRunner.h"
 #include "record/NXCameraRecorderController.h"
 #include "record/NXCameraViews.h"
 #include "record/NXResolutionTransformer.h"
@@ -13,6 +14,8 @@
 #include "shell/NXAppController.h"
 #include "shell/NXApplicationDelegate.h"
 #include "support/PrivateSoundServer.h"
+#include "support/RunFfmpeg.h"
+#include "support/StallLimit.h"
 #include "support/TestFiles.h"
 
 #include <QApplication>
@@ -23,12 +26,15 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <sys/resource.h>
 
@@ -265,6 +271,81 @@ TEST_F(CameraRecorderWindowTest, ARecordingThatCannotBeReadBackIsKept)
     const QString kept = said.section('"', 1, 1);
     EXPECT_EQ(MediaFacts::probe(kept).stream("video").codecName, "h264") << kept.toStdString();
     QFile::remove(kept);
+}
+
+// An ffmpeg that freezes while it records (stopped by a signal two seconds
+// in) is killed: after a Stop that it cannot act on, or at the
+// stall limit. What it wrote before it froze goes to the target folder and
+// plays, and the alert says why and where, in words of its own.
+TEST_F(CameraRecorderWindowTest, AFrozenRecordingKeepsWhatItWrote)
+{
+    using namespace std::chrono_literals;
+    const ScopedStallLimit stallLimit(60s);
+    NXCameraRecorderController& recorder = open({ kCamera });
+    const struct {
+        const char* name;
+        bool stopped; // else left to the stall limit
+        QString reason;
+        QString kept;
+    } cases[] = {
+        { "stopped", true,
+            "ffmpeg had not finished the recording 5 s after it was told to, and was killed",
+            kFirstName },
+        { "left", false, "ffmpeg " + stallReason(1s) + " and was ended",
+            QString(kFirstName).replace(".mov", " (1).mov") },
+    };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        dialogs.alerts.clear();
+        recorder.setRecording();
+        ASSERT_TRUE(recorder.isRecording());
+        const QString recording = recorder.session().plan().outputPath;
+        ASSERT_TRUE(waitUntil([&] { return recorder.timeRecordView()->secondsText() == "02"; }));
+        ASSERT_EQ(::kill(pid_t(recorder.session().enginePid()), SIGSTOP), 0);
+        if (row.stopped)
+            recorder.setRecording();
+        else
+            setEngineStallLimit(1s);
+        ASSERT_TRUE(waitUntil([&] { return !recorder.isRecording() && !recorder.isFinishing(); }));
+        setEngineStallLimit(60s);
+        ASSERT_EQ(dialogs.alertTitles(), QStringList("The camera recording failed."));
+        const QString said = dialogs.alerts.front().text;
+        EXPECT_TRUE(said.startsWith(row.reason + "\nThe ")) << said.toStdString();
+        EXPECT_TRUE(said.endsWith(
+            " s of pictures recorded are kept at \"" + folder.filePath(row.kept) + "\"."))
+            << said.toStdString();
+        const MediaFacts facts = MediaFacts::probe(folder.filePath(row.kept));
+        EXPECT_EQ(facts.stream("video").codecName, "h264");
+        EXPECT_GE(facts.stream("video").duration, 1.0);
+        EXPECT_EQ(decodeComplaints(folder.filePath(row.kept)).toStdString(), "");
+        EXPECT_FALSE(QFile::exists(recording));
+    }
+}
+
+// The sound server killed two seconds into an eight-second recording with the
+// microphone: the picture goes on without sound. The recording is kept in
+// the target folder, and the alert says when the sound stopped.
+TEST_F(CameraRecorderWindowTest, ASoundServerThatDiesIsSaid)
+{
+    NXCameraRecorderController& recorder = open({ kCamera });
+    ASSERT_TRUE(recorder.selectedAudioDevice());
+    record(recorder, 8.0, [&] {
+        ASSERT_TRUE(waitUntil([&] { return recorder.timeRecordView()->secondsText() == "02"; }));
+        ASSERT_TRUE(sound.signal(SIGKILL));
+    });
+    ASSERT_EQ(dialogs.alertTitles(), QStringList("The camera recording failed."));
+    const QString said = dialogs.alerts.front().text;
+    const QRegularExpressionMatch stopped
+        = QRegularExpression("^the sound stopped at about ([0-9.]+) s of the ([0-9.]+) s of "
+                             "picture\n")
+              .match(said);
+    ASSERT_TRUE(stopped.hasMatch()) << said.toStdString();
+    EXPECT_TRUE(said.endsWith("kept at \"" + folder.filePath(kFirstName) + "\"."))
+        << said.toStdString();
+    const MediaFacts facts = MediaFacts::probe(folder.filePath(kFirstName));
+    EXPECT_NEAR(stopped.captured(1).toDouble(), facts.stream("audio").duration, 0.05);
+    EXPECT_NEAR(stopped.captured(2).toDouble(), facts.stream("video").duration, 0.05);
+    EXPECT_NEAR(facts.stream("video").duration, 8.0, 0.5);
 }
 
 TEST_F(CameraRecorderWindowTest, WithoutDevicesNothingStarts)

@@ -232,8 +232,8 @@ TEST_F(ScreenRecorderWindowTest, StopAndQuitWaitForTheFileAndSaySo)
     }
 }
 
-// Stop on a recording whose ffmpeg wrote three pictures and then nothing,
-// while it lives on: the window has the result a few seconds after the stop,
+// Stop on a recording whose ffmpeg encoded three pictures and then stands
+// still, while it lives on: the window has the result a few seconds after the stop,
 // not at the engines' stall limit, and tells the user what happened.
 TEST_F(ScreenRecorderWindowTest, StopOnAnEngineThatStoodStillEndsWithinSeconds)
 {
@@ -257,8 +257,9 @@ TEST_F(ScreenRecorderWindowTest, StopOnAnEngineThatStoodStillEndsWithinSeconds)
     ASSERT_TRUE(waitUntil([this] { return !dialogs.alerts.empty(); }));
     EXPECT_EQ(dialogs.alertTitles(), QStringList("The screen recording failed."));
     EXPECT_TRUE(dialogs.alerts[0].text.contains(QRegularExpression(
-        "\\(ffmpeg had written 3 (of the \\d+ pictures recorded up to the stop|pictures) and "
-        "wrote nothing more for 5\\.0 s, so it was told to finish the file\\)")))
+        "\\(ffmpeg had encoded 3 (of the \\d+ pictures recorded up to the stop|pictures) and "
+        "then stood still for 5\\.0 s, encoding no picture and using no processor time, so it "
+        "was told to finish the file\\)")))
         << dialogs.alerts[0].text.toStdString();
     EXPECT_TRUE(recorder->startButton()->isEnabled());
     EXPECT_EQ(recorder->recorderState(), DNSRWindowController::Idle);

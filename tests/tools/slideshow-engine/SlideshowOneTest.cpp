@@ -2,6 +2,7 @@
 // movie and a converted file, and albums that cannot become a movie.
 #include "engine/DNVideoConverter.h"
 #include "fixtures/MediaFacts.h"
+#include "fixtures/ProfiledPhotos.h"
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/OwnerMark.h"
@@ -378,6 +379,46 @@ TEST(SlideshowOneColours, PhotosShowInTheColoursTheirProfilesMean)
     }
 }
 
+// A CMYK TIFF of 16-bit inks is shown in the colours its profile gives
+// them, alone in an album too; one whose inks are not read is left out as the
+// album is made, so that the list counts the photos, and the seconds, the
+// movie shows.
+TEST(SlideshowOneColours, CmykTiffsAreShownOrLeftOutBeforeTheyAreCounted)
+{
+    const QByteArray profile = ProfiledPhotos::cmykProfile();
+    const QList<std::array<int, 4>> inks { { 0, 255, 255, 0 }, { 230, 140, 20, 30 },
+        { 0, 0, 0, 128 } };
+    QTemporaryDir photos;
+    QTemporaryDir output;
+    ASSERT_TRUE(
+        writeTestFile(photos.filePath("1 print.tif"), ProfiledPhotos::cmykTiff(inks, profile, 16)));
+    // Inks of 32 bits, which the image reader's look at the header passes.
+    ASSERT_TRUE(writeTestFile(photos.filePath("2 deep.tif"),
+        ProfiledPhotos::tiff(QByteArray(8 * 8 * 16, '\x40'), QSize(8, 8), 4, 32, 5, {})));
+    const ToolRun run = slideshowOne({ "--interval", "1", "--transitions", "18", "--size", "192x64",
+        "--fps", "10", "--output", output.path(), photos.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.value("photos"), "1");
+    EXPECT_EQ(run.value("length"), "00:00:02");
+    const MediaFacts facts = MediaFacts::probe("file:" + run.value("movie"));
+    EXPECT_NEAR(facts.stream("video").duration, 2.0, 0.1);
+    QByteArray frame;
+    ASSERT_TRUE(runFfmpeg({ "-i", "file:" + run.value("movie"), "-frames:v", "1", "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "pipe:1" },
+        &frame));
+    ASSERT_EQ(frame.size(), 192 * 64 * 3);
+    const QImage movie(
+        reinterpret_cast<const uchar*>(frame.constData()), 192, 64, 192 * 3, QImage::Format_RGB888);
+    for (int band = 0; band < 3; ++band) {
+        const auto& ink = inks[band];
+        const QColor truth = ProfiledPhotos::inSrgb(
+            profile, ProfiledPhotos::Samples::Cmyk, { ink[0], ink[1], ink[2], ink[3] });
+        const QColor shown = movie.pixelColor(64 * band + 32, 32);
+        EXPECT_TRUE(near(shown, truth)) << "band " << band << " is " << shown.name().toStdString()
+                                        << ", the profile says " << truth.name().toStdString();
+    }
+}
+
 // An album for a television frame (720 pixels across, shown at 4:3) shows
 // each photo at its own shape, as large as the frame lets it.
 TEST(AlbumConversion, PhotosFillTheTelevisionFrameAsFarAsTheirShapeLets)
@@ -409,6 +450,36 @@ TEST(AlbumConversion, PhotosFillTheTelevisionFrameAsFarAsTheirShapeLets)
         const QRect tall = decodePicture(movie, 1.4, 0.2).area;
         EXPECT_EQ(tall.height(), c.height);
         EXPECT_NEAR(tall.width() * pixel / tall.height(), 3.0 / 4.0, 0.01);
+    }
+}
+
+// An album made at an HD size into a DVD is written at the DVD's frame, in
+// the matrix DVD players read, whatever size the slideshow was drawn at.
+TEST(AlbumConversion, AnHdAlbumIntoADvdShowsItsColoursOnADvdPlayer)
+{
+    const QList<QColor> colours { QColor(200, 40, 40), QColor(40, 170, 60), QColor(40, 80, 200) };
+    QTemporaryDir photos;
+    QTemporaryDir output;
+    ASSERT_TRUE(bands(colours, QColorSpace()).save(photos.filePath("bands.png")));
+    const ToolRun run = slideshowOne({ "--interval", "1", "--transitions", "18", "--size",
+        "1280x720", "--profile", "PAL DVD Video", "--output", output.path(), photos.path() });
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    const StreamFacts video = MediaFacts::probe(run.value("output")).stream("video");
+    EXPECT_EQ(QSize(video.width, video.height), QSize(720, 576));
+    EXPECT_EQ(video.colorSpace, "smpte170m");
+    QByteArray frame;
+    ASSERT_TRUE(runFfmpeg({ "-i", run.value("output"), "-frames:v", "1", "-vf",
+                              "scale=in_color_matrix=bt601,format=rgb24", "-f", "rawvideo",
+                              "pipe:1" },
+        &frame));
+    ASSERT_EQ(frame.size(), 720 * 576 * 3);
+    const QImage shown(
+        reinterpret_cast<const uchar*>(frame.constData()), 720, 576, 720 * 3, QImage::Format_RGB888);
+    for (int band = 0; band < 3; ++band) {
+        const QColor seen = shown.pixelColor(720 * (2 * band + 1) / 6, 288);
+        EXPECT_TRUE(near(seen, colours[band]))
+            << "band " << band << " is " << seen.name().toStdString() << " on a DVD player, not "
+            << colours[band].name().toStdString();
     }
 }
 

@@ -149,7 +149,12 @@ ArgumentBlockPtr singlePath(const AudioFormat& format, DNFileNode& node, const E
     if (!values)
         return nullptr;
     // An audio output shows no subtitle, so its trim holds whatever subtitle is chosen.
-    const std::optional<Trim> trim = TrimOfSetting(node.setting(), video->duration, format.name);
+    if (const QString refusal = TrimRefusal(node.setting(), video->duration); !refusal.isEmpty()) {
+        logRefusal(format.name, refusal);
+        noteBuildRefusal(refusal);
+        return nullptr;
+    }
+    const std::optional<Trim> trim = TrimOfSetting(node.setting(), video->duration);
     const DNTExtAudio* extAudio = selectedExtAudio(node);
 
     ArgumentWriter writer(format.name);

@@ -142,9 +142,13 @@ DVDBuild::DVDBuild(const char* name, std::shared_ptr<DNDVDNode> dvd,
     , config(options)
     , profile(*node->profile())
     , setting(title->setting())
-    , trim(TrimOfSetting(setting, static_cast<float>(title->length()), name))
+    , trim(TrimOfSetting(setting, static_cast<float>(title->exactLength())))
     , writer(name)
-{ }
+{
+    if (const QString refusal = TrimRefusal(setting, static_cast<float>(title->exactLength()));
+        !refusal.isEmpty())
+        refuse(refusal);
+}
 
 void DVDBuild::refuse(const QString& reason)
 {

@@ -52,7 +52,7 @@ public:
     const DNDVDTitleSetting& setting;
     // The kept part of the title, when it is trimmed, to the millisecond the
     // engines are given: a trim to the title's end, stored as fractions of
-    // its length, keeps its last second.
+    // its exact length, keeps the frames past its last whole second.
     const std::optional<Trim> trim;
     ArgumentWriter writer;
     // The chosen audio track's language, for the forced subtitles.

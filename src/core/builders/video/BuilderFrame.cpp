@@ -129,8 +129,8 @@ void writeThreads(VideoFrame& f, const FrameEnvironment& environment)
 }
 
 // The external subtitle file as the engine's second input. A file that
-// cannot be read as subtitles or copied leaves the output without a
-// subtitle rather than failing the run on a bad input.
+// cannot go in has said why (GenSubtitleStreamFile), and the driver fails
+// the run with it; the list is left without it.
 void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 {
     const DNTExtSubtitle* external = DNExtSubtitleOf(*f.node.selectedSubtitleTrack());
@@ -138,11 +138,6 @@ void writeExternalSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
     const std::optional<QString> copy = GenSubtitleStreamFile(
         external->path, charset, f.node.setting().position(), trim, f.vtrack.duration);
     if (!copy || copy->isEmpty()) {
-        logFor(f.row,
-            QStringLiteral("the subtitle file \"%1\" %2; the output goes without a subtitle")
-                .arg(external->path,
-                    copy ? QStringLiteral("has no cue in what is converted")
-                         : QStringLiteral("could not be used")));
         f.subtitle = SubtitleKind::None;
         return;
     }
@@ -209,7 +204,7 @@ void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
 // The trim's start on the source's own clock, as the editor set it.
 std::optional<Trim> sourceTrim(const VideoFrame& f)
 {
-    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration, f.row.name);
+    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration);
     return trim ? std::optional(TrimFromFileStart(*trim, f.vtrack)) : std::nullopt;
 }
 
@@ -243,6 +238,9 @@ void writeSeek(VideoFrame& f, const Trim& seek)
 // every input; with one, it is cut only.
 void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
 {
+    if (const QString refusal = TrimRefusal(f.node.setting(), f.vtrack.duration);
+        !refusal.isEmpty())
+        f.fail(refusal);
     const std::optional<Trim> trim = sourceTrim(f);
     const bool subtitle = f.node.setting().subtitleIndex() >= 0;
     const bool systemStream = DNIsMpegSystemStream(&f.node);
@@ -259,9 +257,12 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
         cut = rest;
     }
     f.writer.add("-i").add(f.node.path());
-    writeThreads(f, environment);
     writeSubtitleInput(f, trim);
     writeSilenceInput(f, f.seekedTrim);
+    // After every input: the engine gives an option to the file that follows
+    // it, and before another input the thread limit would be that input's,
+    // leaving the encoders at the engine's own count.
+    writeThreads(f, environment);
     writeTrim(f, cut);
 }
 
@@ -518,6 +519,7 @@ ArgumentBlockPtr buildFileNode(const VideoBuilderRow& row, DNFileNode& node,
     writeRest(f);
     if (f.failed()) {
         logFor(row, f.failure);
+        noteBuildRefusal(f.failure);
         return nullptr;
     }
     return writer.finish(f.duration);

@@ -53,11 +53,13 @@ struct Trim {
 };
 
 // The trim of `setting` on a selected video track lasting `duration` seconds,
-// or none when trimming is off or the duration unknown. A trim that keeps less
-// than a whole second, or starts outside the track, is no trim: it is logged
-// under `builderName` and the whole file is converted.
-std::optional<Trim> TrimOfSetting(
-    const DNBaseEditSetting& setting, float duration, const char* builderName);
+// or none when trimming is off, the duration unknown or the trim refused.
+std::optional<Trim> TrimOfSetting(const DNBaseEditSetting& setting, float duration);
+// Why the trim of `setting` on that track leaves nothing to convert: it keeps
+// less than a whole second (unless it keeps a shorter source whole) or starts
+// outside the track. A build refuses it rather than convert what was not
+// asked for; empty when the trim is none or can be kept.
+QString TrimRefusal(const DNBaseEditSetting& setting, float duration);
 
 // The trim counted from where the file engine's "-ss" counts, the start of the
 // source's earliest stream: the editor counts from the first picture, which in
@@ -94,11 +96,12 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
 // prefix, the source's extension), and `charset` becomes "UTF-8". The file is
 // read in `charset`, or, when that is empty, in the character set
 // chooseSubtitleCharset tells with the tag of the file's name; a file without
-// a letter to tell a set by is copied as it is, `charset` left alone. Empty,
-// with a log line and no copy left behind, when the file cannot be read as
-// readSubtitleFile reads it (a regular file of at most kMostSubtitleBytes),
-// its set cannot be told, it is not valid text in its set, or the copy cannot
-// be written.
+// a letter to tell a set by is copied as it is, `charset` left alone. The
+// whole file is read in the set (subtitleTextInSet). Empty, with a log line
+// and no copy left behind, when the file cannot be read as readSubtitleFile
+// reads it (a regular file of at most kMostSubtitleBytes), its set cannot be
+// told, it is not valid text in its set, it holds no text (empty, or a
+// byte-order mark or blank lines alone), or the copy cannot be written.
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset);
 
 // The filter that draws the subtitle file into the picture arriving on the
@@ -110,10 +113,12 @@ std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& chars
 // of the SRT copy move back by as much, and a cue over by then goes; a copy
 // that is no SRT cannot follow the seek and is left out. Empty, with a log
 // line naming the subtitle, when the engine cannot read the file as subtitles,
-// the copy fails, or no cue shows within the trim (the output then goes
-// without). The log names it by `name` ("stream 2 of \"film.mkv\"" for a file
-// the caller took out of the source), or by the file's path when empty; so
-// does noteBuildSubtitle when the subtitle goes into the command line.
+// the copy fails, or no cue shows within the trim. The log names it by `name`
+// ("stream 2 of \"film.mkv\"" for a file the caller took out of the source),
+// or by the file's path when empty; so does noteBuildSubtitle when the
+// subtitle goes into the command line. A file without `name`, the user's
+// own, that cannot go in is noted with noteBuildSubtitleLeftOut too, and the
+// driver fails the run with the log line.
 std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset,
     quint32 position, const std::optional<Trim>& seekedTrim = std::nullopt,
     const QString& name = {});
@@ -129,8 +134,8 @@ std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& ch
 // Empty, with a log line naming the subtitle, when the engine cannot read the
 // file as subtitles or the copy fails. An empty path, with a log line, when
 // no cue of the text shows in the output (none within the trim and the
-// picture): the output goes without a subtitle, as the engine cannot read a
-// text without cues. The log names the subtitle as GenSubtitlesFilter does.
+// picture), as the engine cannot read a text without cues. The log names the
+// subtitle, and a file of the user's is noted, as GenSubtitlesFilter does.
 std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
     quint32 position, const std::optional<Trim>& trim, double pictureSeconds = 0,
     const QString& name = {});

@@ -9,9 +9,20 @@ namespace {
 // included, gets the PAL target.
 const QLatin1String kNtscFrame("720x480");
 
+bool isNtsc(const DNProfile& profile)
+{
+    return profile.videoResolution().currentValue() == kNtscFrame;
+}
+
+// The target writes its standard's frame whatever the profile's resolution.
+QSize standardFrame(const DNProfile& profile)
+{
+    return isNtsc(profile) ? QSize(720, 480) : QSize(720, 576);
+}
+
 void writeTarget(VideoFrame& f)
 {
-    const bool ntsc = f.profile.videoResolution().currentValue() == kNtscFrame;
+    const bool ntsc = isNtsc(f.profile);
     f.writer.add("-target").add(ntsc ? "ntsc-dv" : "pal-dv");
     // The target fixes the standard's rate; the graph converts to it.
     f.pictureRate = ntsc ? QStringLiteral("30000/1001") : QStringLiteral("25");
@@ -29,6 +40,7 @@ VideoBuilderRow dvRow()
     // DV stores only whether the frame shows 4:3 or 16:9, and no colour tags.
     row.picture.shape = PixelShape::Television;
     row.picture.matrix = ColourMatrix::PlayersOfSize;
+    row.picture.writtenFrame = standardFrame;
     row.afterInput = writeTarget;
     // Every DV frame carries its share of the sound: copied, NTSC's 1601.6
     // samples a frame fall short at the end of a part and the muxer gives up.

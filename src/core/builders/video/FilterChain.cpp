@@ -92,11 +92,16 @@ struct ChainInput {
     const PictureTarget& target;
 };
 
-QSize profileFrameSize(const DNFileNode& node)
+// The frame the output is written at: the profile's, unless the output's
+// format has one of its own whatever the profile says.
+QSize frameSize(const ChainInput& in)
 {
-    if (!node.profile())
+    const DNProfile* profile = in.node.profile().get();
+    if (!profile)
         return {};
-    const QString value = node.profile()->videoResolution().currentValue();
+    if (in.target.writtenFrame)
+        return in.target.writtenFrame(*profile);
+    const QString value = profile->videoResolution().currentValue();
     if (value.isNull() || isKeepOriginResolution(value))
         return {};
     const QSizeF size = resolutionFromString(value, 0, 0);
@@ -214,7 +219,7 @@ int turnOf(const ChainInput& in)
 // Elsewhere the fitted picture is turned, and its frame with it.
 bool turnsBeforeFit(const ChainInput& in)
 {
-    return (in.target.shape == PixelShape::Television && !profileFrameSize(in.node).isEmpty())
+    return (in.target.shape == PixelShape::Television && !frameSize(in).isEmpty())
         || in.target.shape == PixelShape::NamedAspect;
 }
 
@@ -242,7 +247,7 @@ FitSource fitSourceOf(const ChainInput& in)
 std::optional<FrameFit> frameFitOf(const ChainInput& in)
 {
     const FitSource source = fitSourceOf(in);
-    return fitPictureToFrame(source.size, source.sampleAspect, profileFrameSize(in.node),
+    return fitPictureToFrame(source.size, source.sampleAspect, frameSize(in),
         profileAspect(in.node), in.expand, in.target);
 }
 
@@ -260,7 +265,7 @@ QSize pixelFitSize(QSize picture, QSize frame, bool expand)
 QSize geometrySize(const ChainInput& in)
 {
     QSize size = fitSourceOf(in).size;
-    const QSize frame = profileFrameSize(in.node);
+    const QSize frame = frameSize(in);
     if (const std::optional<FrameFit> fit = frameFitOf(in))
         size = fit->padded.isEmpty() ? fit->scaled : fit->padded;
     else if (!frame.isEmpty())
@@ -300,7 +305,7 @@ void addFit(ChainBuilder& chain, const ChainInput& in)
         addFrameFit(chain, in, *fit);
         return;
     }
-    const QSize frame = profileFrameSize(in.node);
+    const QSize frame = frameSize(in);
     if (frame.isEmpty())
         return;
     chain.add(QStringLiteral("scale=%1:%2:force_original_aspect_ratio=decrease:"

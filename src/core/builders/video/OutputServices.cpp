@@ -141,26 +141,61 @@ std::optional<QString> GenVolumeFilter(const DNFileNode& node, const EncodeConfi
         .arg(hundredths % 100, 2, 10, QLatin1Char('0'));
 }
 
-std::optional<Trim> TrimOfSetting(
-    const DNBaseEditSetting& setting, float duration, const char* builderName)
+namespace {
+
+// A second in the milliseconds the engines are given: one set as fractions
+// of the duration comes back a hair short of 1.0.
+constexpr double kShortestTrim = 0.9995;
+
+// What a trim of `setting` asks of a source lasting `duration` seconds:
+// nothing when trimming is off or the duration unknown, else the part kept,
+// perhaps too short or outside the source.
+std::optional<Trim> askedTrim(const DNBaseEditSetting& setting, float duration)
 {
     if (!setting.trimEnable() || !(duration > 0.0f) || !std::isfinite(duration))
         return std::nullopt;
     const double start = double(duration) * double(setting.trimStartPercent());
     const double length
         = (double(setting.trimEndPercent()) - double(setting.trimStartPercent())) * duration;
-    // A second in the milliseconds the engines are given: one set as
-    // fractions of the duration comes back a hair short of 1.0.
-    constexpr double kShortestLength = 0.9995;
-    if (!(length >= kShortestLength) || !(start >= 0.0) || !(start < duration)) {
-        DNLog(
-            QStringLiteral("%1: the trim from %2 to %3 keeps nothing; the whole file is converted")
-                .arg(QLatin1String(builderName))
-                .arg(double(setting.trimStartPercent()))
-                .arg(double(setting.trimEndPercent())));
-        return std::nullopt;
-    }
     return Trim { start, length };
+}
+
+bool keepsPart(const Trim& trim, float duration)
+{
+    return trim.length >= kShortestTrim && trim.start >= 0.0 && trim.start < duration;
+}
+
+// A source under a second, trimmed from its start to its end, is kept whole.
+bool keepsWhole(const DNBaseEditSetting& setting)
+{
+    return setting.trimStartPercent() <= 0.0f && setting.trimEndPercent() >= 1.0f;
+}
+
+} // namespace
+
+std::optional<Trim> TrimOfSetting(const DNBaseEditSetting& setting, float duration)
+{
+    const std::optional<Trim> trim = askedTrim(setting, duration);
+    return trim && keepsPart(*trim, duration) ? trim : std::nullopt;
+}
+
+QString TrimRefusal(const DNBaseEditSetting& setting, float duration)
+{
+    const std::optional<Trim> trim = askedTrim(setting, duration);
+    if (!trim || keepsPart(*trim, duration) || keepsWhole(setting))
+        return {};
+    if (!std::isfinite(trim->start) || !std::isfinite(trim->length))
+        return QStringLiteral("the trim's bounds (%1 and %2 of the source) are no times")
+            .arg(double(setting.trimStartPercent()))
+            .arg(double(setting.trimEndPercent()));
+    const QString lasts = TrimTimeText(duration);
+    if (trim->start < 0.0 || trim->start >= duration)
+        return QStringLiteral("the trim starts at %1 s, outside the %2 s the source lasts")
+            .arg(TrimTimeText(trim->start), lasts);
+    return QStringLiteral("the trim from %1 s to %2 s keeps %3 s of the %4 s source; a trim "
+                          "keeps at least a second")
+        .arg(TrimTimeText(trim->start), TrimTimeText(trim->start + trim->length),
+            TrimTimeText(std::max(trim->length, 0.0)), lasts);
 }
 
 Trim TrimFromFileStart(const Trim& trim, const DNTVideo& track)

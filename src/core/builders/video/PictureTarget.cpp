@@ -175,21 +175,6 @@ QString matrixTagOf(const QString& scalerMatrix)
                                                   : QStringLiteral("smpte170m");
 }
 
-// The scaler's conversion of the picture into `written`, tagged so; none when
-// the picture is in it already, or in a matrix the scaler does not know.
-std::optional<QString> matrixConversion(const DNTVideo& track, const QString& written)
-{
-    const QString source = scalerMatrixOf(track);
-    if (written.isEmpty() || source.isEmpty() || source == written)
-        return std::nullopt;
-    // Red, green and blue take the matrix only on their way out.
-    const QString from = source == QLatin1String("rgb")
-        ? QString()
-        : QStringLiteral("in_color_matrix=%1:").arg(source);
-    return QStringLiteral("scale=%1out_color_matrix=%2,setparams=colorspace=%3")
-        .arg(from, written, matrixTagOf(written));
-}
-
 // --- Wide gamut ------------------------------------------------------------
 
 // A picture in BT.2020's primaries at standard dynamic range; a BT.2020 matrix
@@ -216,6 +201,14 @@ QString playersPrimaries(QSize picture)
     return QStringLiteral("bt709");
 }
 
+// The transfer players take a picture in `primaries` to have: its television
+// standard's, which has BT.709's curve under another name.
+QString transferOf(const QString& primaries)
+{
+    return primaries == QLatin1String("bt709") ? QStringLiteral("bt709")
+                                               : QStringLiteral("smpte170m");
+}
+
 // The colour converter's name of the track's transfer; an unsaid or unknown
 // one is read as BT.709's curve, which SDR video is made with.
 QString converterTransferOf(const DNTVideo& track)
@@ -235,32 +228,57 @@ QString converterMatrixOf(const DNTVideo& track)
     static const QStringList known { QStringLiteral("bt709"), QStringLiteral("smpte170m"),
         QStringLiteral("bt470bg"), QStringLiteral("bt2020nc"), QStringLiteral("bt2020c"),
         QStringLiteral("fcc"), QStringLiteral("gbr") };
+    // The converter misspells SMPTE 240M's name, and may not always: its
+    // number in the standard's table is the same in every version.
+    if (track.colorMatrix == QLatin1String("smpte240m"))
+        return QStringLiteral("7");
     return known.contains(track.colorMatrix) ? track.colorMatrix : QString();
+}
+
+// The colour converter takes and gives a picture with halved chroma only at
+// even sides: an odd one's chroma is whole on both sides of it (at a depth
+// that keeps a 10-bit source's steps).
+QString atConvertibleSides(const QString& conversion, QSize picture, bool halvedChroma)
+{
+    if (!halvedChroma || (!isOdd(picture.width()) && !isOdd(picture.height())))
+        return conversion;
+    const QString whole = QStringLiteral("format=yuv444p16le");
+    return QStringList { whole, conversion, whole }.join(u',');
+}
+
+// The conversion of the picture into `written`, tagged so; none when the
+// picture is in it already, or in a matrix the converter does not know. The
+// colour converter keeps a grey grey: the scaler, by default, rounds a grey
+// through another matrix a level darker and a level green, and its exact
+// rounding costs four times the time.
+std::optional<QString> matrixConversion(
+    const DNTVideo& track, QSize picture, const QString& written)
+{
+    const QString source = scalerMatrixOf(track);
+    const QString matrix = converterMatrixOf(track);
+    if (written.isEmpty() || source.isEmpty() || matrix.isEmpty() || source == written)
+        return std::nullopt;
+    // Red, green and blue take the matrix only on their way out.
+    const bool rgb = source == QLatin1String("rgb");
+    const QString from = rgb ? QString() : QStringLiteral("min=%1:").arg(matrix);
+    return atConvertibleSides(
+        QStringLiteral("zscale=%1m=%2").arg(from, matrixTagOf(written)), picture, !rgb);
 }
 
 // A BT.2020 picture shown by players of an output that says nothing of
 // primaries, or that they read as SD or HD video, loses its saturation
 // unless its colours are brought into the primaries they read. The converter
-// works in linear light and tags the frames with what it wrote; it takes and
-// gives a picture with halved chroma only at even sides, so an odd one's
-// chroma is whole on both sides of it (at a depth that keeps a 10-bit
-// source's steps).
+// works in linear light and tags the frames with what it wrote.
 std::optional<QString> gamutConversion(const DNTVideo& track, QSize picture, const QString& written)
 {
     const QString matrix = converterMatrixOf(track);
     if (written.isEmpty() || !hasWideGamut(track) || matrix.isEmpty())
         return std::nullopt;
     const QString primaries = playersPrimaries(picture);
-    const QString transfer = primaries == QLatin1String("bt709") ? QStringLiteral("bt709")
-                                                                 : QStringLiteral("smpte170m");
-    const bool halvedChroma = matrix != QLatin1String("gbr");
-    const QString conversion
-        = QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
-              .arg(converterTransferOf(track), matrix, transfer, primaries, matrixTagOf(written));
-    if (!halvedChroma || (!isOdd(picture.width()) && !isOdd(picture.height())))
-        return conversion;
-    const QString whole = QStringLiteral("format=yuv444p16le");
-    return QStringList { whole, conversion, whole }.join(u',');
+    return atConvertibleSides(QStringLiteral("zscale=tin=%1:pin=bt2020:min=%2:t=%3:p=%4:m=%5")
+                                  .arg(converterTransferOf(track), matrix, transferOf(primaries),
+                                      primaries, matrixTagOf(written)),
+        picture, matrix != QLatin1String("gbr"));
 }
 
 using Aliases = QHash<QString, QString>;
@@ -355,18 +373,23 @@ bool isToneMapped(const DNTVideo& track, const PictureTarget& target)
 }
 
 // The curve works on linear light in floating point, after the primaries are
-// brought to BT.709, so that saturated colours come out inside the gamut.
-// Hable's curve keeps the highlights' detail; the source's colours are named
-// rather than read from the pictures, which not every decoder tags.
+// brought to BT.709, so that saturated colours come out inside the gamut;
+// the picture then takes the primaries the output is shown in (BT.709 where
+// it says so, those its players read where it says nothing or they pay it no
+// heed, as the BT.2020 pictures get). Hable's curve keeps the highlights'
+// detail; the source's colours are named rather than read from the pictures,
+// which not every decoder tags.
 QString toneMappingFilter(const DNTVideo& track, QSize picture, const PictureTarget& target)
 {
     const QString written = writtenMatrix(picture, target);
     const QString matrix = written.isEmpty() ? QStringLiteral("bt709") : matrixTagOf(written);
+    const QString shownIn = written.isEmpty() ? QStringLiteral("bt709") : playersPrimaries(picture);
     const QString primaries = orBt2020(track.colorPrimaries, "bt2020");
     return QStringLiteral("zscale=tin=%1:pin=%2:min=%3:t=linear:p=%2:npl=100,format=gbrpf32le,"
                           "zscale=p=bt709,tonemap=tonemap=hable:desat=0,"
-                          "zscale=t=bt709:m=%4:r=tv,format=yuv420p")
-        .arg(track.colorTransfer, primaries, orBt2020(track.colorMatrix, "bt2020nc"), matrix);
+                          "zscale=t=%5:p=%4:m=%6:r=tv,format=yuv420p")
+        .arg(track.colorTransfer, primaries, orBt2020(track.colorMatrix, "bt2020nc"), shownIn,
+            transferOf(shownIn), matrix);
 }
 
 std::optional<QString> colourFilter(
@@ -376,7 +399,7 @@ std::optional<QString> colourFilter(
     QStringList filters;
     if (const std::optional<QString> gamut = gamutConversion(track, picture, written))
         filters << *gamut;
-    else if (const std::optional<QString> conversion = matrixConversion(track, written))
+    else if (const std::optional<QString> conversion = matrixConversion(track, picture, written))
         filters << *conversion;
     if (const std::optional<QString> tags = carriedTagsFilter(track, target))
         filters << *tags;

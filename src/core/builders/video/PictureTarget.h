@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class DNProfile;
 struct DNTVideo;
 
 // A scaled picture's sides are multiples of 4: every encoder takes even
@@ -59,12 +60,16 @@ struct PictureTarget {
     // The encoder halves the chroma down the picture (4:2:0): an even height.
     bool evenHeight = false;
     // The output is standard dynamic range in 8 bits: an HDR source is
-    // tone-mapped to BT.709.
+    // tone-mapped, into the primaries the output is shown in.
     bool standardRange = false;
     PixelShape shape = PixelShape::Stored;
     ColourMatrix matrix = ColourMatrix::Source;
     // The colour tags the encoder carries, when it does not carry them all.
     const ColourTagSet* carriedTags = nullptr;
+    // The frame the output is written at whatever the profile's resolution
+    // says (a television standard's, which the engine's target for it
+    // scales to at the very end); null for the profile's.
+    QSize (*writtenFrame)(const DNProfile& profile) = nullptr;
 };
 
 // `picture` as the target takes it: an odd side loses its last column or row.
@@ -95,7 +100,8 @@ std::optional<FrameFit> fitPictureToFrame(QSize picture, double sampleAspect, QS
 bool isToneMapped(const DNTVideo& track, const PictureTarget& target);
 
 // The filters that map the HDR picture of `track` to SDR, 8-bit 4:2:0, in
-// the matrix the target writes for a `picture` of that size.
+// the matrix the target writes for a `picture` of that size and the
+// primaries it is shown in.
 QString toneMappingFilter(const DNTVideo& track, QSize picture, const PictureTarget& target);
 
 // The filters that bring the colours of `track`, edited to `picture`, to what

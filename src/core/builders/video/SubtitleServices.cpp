@@ -66,31 +66,126 @@ QString subtitleName(const QString& path, const QString& name)
     return name.isEmpty() ? QStringLiteral("file \"%1\"").arg(path) : name;
 }
 
-// Whether the engine reads `copy`, the copy of the subtitle `name`, as
-// subtitles and nothing else. An empty file fails to open, and random bytes
-// can pass for an MP3 stream; either would fail the whole run as a second
-// input or in the subtitle filter.
-bool isReadableSubtitle(const QString& copy, const QString& name)
+// A subtitle on its way into an output: the file given, and the caller's
+// name for it, empty for a file the user chose.
+struct Subtitle {
+    QString path;
+    QString name;
+
+    QString shown() const { return subtitleName(path, name); }
+};
+
+// Logs why `subtitle` cannot go into the output (`why` goes on from its
+// name: "has no cue ..."). A file the user chose is noted for the driver
+// too, which fails the run: an output without it is not the one asked for.
+// A stream the caller took out of the source is the caller's to copy as it
+// is, or leave out.
+void leaveOut(const Subtitle& subtitle, const QString& why)
+{
+    const QString reason = QStringLiteral("The subtitle %1 %2.").arg(subtitle.shown(), why);
+    DNLog(reason);
+    if (subtitle.name.isEmpty())
+        noteBuildSubtitleLeftOut(reason);
+}
+
+// Our UTF-8 copy of a file no larger than kMostSubtitleBytes: a byte of the
+// user's file gives at most three of UTF-8. The limit applies to what the
+// user gave, once; the copy is ours, and only bounded.
+constexpr qint64 kMostCopyBytes = 3 * kMostSubtitleBytes;
+
+// Whether the engine reads `copy`, the copy of `subtitle`, as subtitles and
+// nothing else. An empty file fails to open, and random bytes can pass for
+// an MP3 stream; either would fail the whole run as a second input or in the
+// subtitle filter.
+bool isReadableSubtitle(const QString& copy, const Subtitle& subtitle)
 {
     const EngineStreamList list = probeEngineStreams(copy);
     const int subtitles = list.count(EngineStream::Type::Subtitle);
     if (list.ok && subtitles > 0 && static_cast<std::size_t>(subtitles) == list.streams.size())
         return true;
-    DNLog(QStringLiteral("The subtitle %1 holds no subtitle the engine can read (%2); the output "
-                         "goes without a subtitle.")
-              .arg(name, list.ok ? QStringLiteral("no subtitle stream") : list.error));
+    leaveOut(subtitle,
+        QStringLiteral("holds no subtitle the engine can read (%1)")
+            .arg(list.ok ? QStringLiteral("no subtitle stream") : list.error));
     return false;
 }
 
-// ConvertSubtitleToUTF8's copy of the file at `path`, when the engine reads
-// it as subtitles. The engine probes the copy, never the file itself: a FIFO
-// would block its probe and a huge file fill its memory, while the copy is a
-// regular file no larger than kMostSubtitleBytes allows.
-std::optional<QString> readableCopy(const QString& path, QString& charset, const QString& name)
+// Why the subtitle file at `path`, of which `copy` is the copy in UTF-8,
+// holds nothing to show, when it does not: an empty file, or one of a
+// byte-order mark (which the copy drops) or blank lines alone, gives the
+// engine no cue. More blank lines than a few kilobytes the engine tells.
+QString emptiness(const QString& path, const QString& copy)
 {
-    const std::optional<QString> copy = ConvertSubtitleToUTF8(path, charset);
-    if (!copy || isReadableSubtitle(*copy, name))
+    constexpr qint64 kMostBlank = 4096;
+    QFile file(copy);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMostBlank
+        || !file.readAll().trimmed().isEmpty())
+        return {};
+    if (QFileInfo(path).size() == 0)
+        return QStringLiteral("holds no subtitle: it is empty");
+    return file.size() == 0 ? QStringLiteral("holds no subtitle: nothing but a byte-order mark")
+                            : QStringLiteral("holds no subtitle: nothing but blank lines");
+}
+
+// ConvertSubtitleToUTF8 without its log: why it makes no copy goes into
+// `why`, going on from the file's name.
+std::optional<QString> convertedCopy(const QString& path, QString& charset, QString& why)
+{
+    QString failure;
+    const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
+    if (!bytes) {
+        why = QStringLiteral("cannot be read (%1)").arg(failure);
+        return std::nullopt;
+    }
+    // Every way into an output takes UTF-8: the subtitle filter fails the
+    // run on other bytes, and a stream copy would carry them as they are.
+    // Without a name, the set is told by the letters and the name's tag; a
+    // file without letters to tell it by goes to the engine as it is.
+    const SubtitleCharsetChoice told = charset.isEmpty()
+        ? chooseSubtitleCharset(*bytes, subtitleFileLanguageTag(path))
+        : SubtitleCharsetChoice { charset, {} };
+    if (!told.doubt.isEmpty()) {
+        why = QStringLiteral("cannot be used: %1").arg(told.doubt);
+        return std::nullopt;
+    }
+    const QString& from = told.name;
+    // The set was told from a part of a large file; the whole of it is read,
+    // and checked, here.
+    const std::optional<QByteArray> text
+        = from.isEmpty() ? bytes : subtitleTextInSet(*bytes, from, failure);
+    if (!text) {
+        why = QStringLiteral("cannot be read as %1 text: %2").arg(from, failure);
+        reportFailure("can not read srt subtitle file");
+        return std::nullopt;
+    }
+    const QString copy = makeTemporaryFile(QStringLiteral("qzsub"), QFileInfo(path).suffix());
+    if (copy.isEmpty() || !writeFile(copy, *text)) {
+        why = QStringLiteral("cannot be copied into the temporary folder");
+        if (!copy.isEmpty())
+            QFile::remove(copy);
+        reportFailure("convert srt file to utf-8 failed");
+        return std::nullopt;
+    }
+    if (!from.isEmpty())
+        charset = QStringLiteral("UTF-8");
+    return copy;
+}
+
+// ConvertSubtitleToUTF8's copy of `subtitle`, when the engine reads it as
+// subtitles. The engine probes the copy, never the file itself: a FIFO would
+// block its probe and a huge file fill its memory, while the copy is a
+// regular file no larger than kMostCopyBytes.
+std::optional<QString> readableCopy(const Subtitle& subtitle, QString& charset)
+{
+    QString why;
+    const std::optional<QString> copy = convertedCopy(subtitle.path, charset, why);
+    if (!copy) {
+        leaveOut(subtitle, why);
+        return std::nullopt;
+    }
+    if (why = emptiness(subtitle.path, *copy); why.isEmpty() && isReadableSubtitle(*copy, subtitle))
         return copy;
+    if (!why.isEmpty())
+        leaveOut(subtitle, why);
     QFile::remove(*copy);
     return std::nullopt;
 }
@@ -361,46 +456,49 @@ bool isAssFile(const QString& path)
 // What became of a copy whose cues were changed.
 enum class CopyState { Ready, NoCue, Failed };
 
-// Rewrites the text copy at `copy` (SRT, or SSA/ASS when `ass`) of the
-// subtitle `name` as `change` says. The copy is removed, with a log line,
-// when it cannot be rewritten or no cue of it shows: the engine cannot read a
-// text without cues.
-CopyState adjustCopy(const QString& copy, const CueChange& change, bool ass, const QString& name)
+// Rewrites the text copy at `copy` (SRT, or SSA/ASS when `ass`) of
+// `subtitle` as `change` says. The copy is removed, and the subtitle
+// left out, when it cannot be rewritten or no cue of it shows: the engine
+// cannot read a text without cues.
+CopyState adjustCopy(
+    const QString& copy, const CueChange& change, bool ass, const Subtitle& subtitle)
 {
     QString failure;
-    const std::optional<QByteArray> text = readSubtitleFile(copy, failure);
-    const AdjustedText adjusted
-        = text ? (ass ? adjustedAss(*text, change) : adjustedSrt(*text, change)) : AdjustedText {};
-    if (text && adjusted.shownCues == 0) {
-        DNLog(QStringLiteral("The subtitle %1 has no cue in the part of the source that is "
-                             "converted; the output goes without a subtitle.")
-                  .arg(name));
+    const std::optional<QByteArray> text = readSubtitleFile(copy, failure, kMostCopyBytes);
+    if (!text) {
+        leaveOut(subtitle,
+            QStringLiteral("cannot be read back from its copy in UTF-8 (%1)").arg(failure));
+        QFile::remove(copy);
+        return CopyState::Failed;
+    }
+    const AdjustedText adjusted = ass ? adjustedAss(*text, change) : adjustedSrt(*text, change);
+    if (adjusted.shownCues == 0) {
+        leaveOut(
+            subtitle, QStringLiteral("has no cue in the part of the source that is converted"));
         QFile::remove(copy);
         return CopyState::NoCue;
     }
-    if (text && writeFile(copy, adjusted.text))
+    if (writeFile(copy, adjusted.text))
         return CopyState::Ready;
-    DNLog(QStringLiteral("Cannot write the position and times of the subtitle %1 into %2; the "
-                         "output goes without a subtitle.")
-              .arg(name, copy));
+    leaveOut(subtitle, QStringLiteral("cannot have its position and times written into its copy"));
     QFile::remove(copy);
     return CopyState::Failed;
 }
 
-// Fits the cues of the copy of the subtitle `name` to `trim`, which the
+// Fits the cues of the copy of `subtitle` to `trim`, which the
 // engine seeks to: they move back by its start. False, with the copy removed,
 // when they cannot be moved (a copy that is no SRT: they would show at the
 // wrong times) or none shows.
-bool fittedToSeek(const QString& copy, const Trim& trim, const QString& name)
+bool fittedToSeek(const QString& copy, const Trim& trim, const Subtitle& subtitle)
 {
     CueChange change;
     change.trim = trim;
     change.seek = millisecondsOf(trim.start);
     if (IsSrtFile(copy))
-        return adjustCopy(copy, change, false, name) == CopyState::Ready;
-    DNLog(QStringLiteral("The subtitle %1 cannot follow the seek to %2 s; the output goes without "
-                         "a subtitle.")
-              .arg(name, TrimTimeText(trim.start)));
+        return adjustCopy(copy, change, false, subtitle) == CopyState::Ready;
+    leaveOut(subtitle,
+        QStringLiteral("cannot follow the seek to %1 s: only SRT cues are moved")
+            .arg(TrimTimeText(trim.start)));
     QFile::remove(copy);
     return false;
 }
@@ -414,71 +512,36 @@ bool IsSrtFile(const QString& path)
 
 std::optional<QString> ConvertSubtitleToUTF8(const QString& path, QString& charset)
 {
-    QString failure;
-    const std::optional<QByteArray> bytes = readSubtitleFile(path, failure);
-    if (!bytes) {
-        DNLog(QStringLiteral("Cannot read the subtitle file \"%1\" (%2); the output goes "
-                             "without a subtitle.")
-                  .arg(path, failure));
-        return std::nullopt;
-    }
-    // Every way into an output takes UTF-8: the subtitle filter fails the
-    // run on other bytes, and a stream copy would carry them as they are.
-    // Without a name, the set is told by the letters and the name's tag; a
-    // file without letters to tell it by goes to the engine as it is.
-    const SubtitleCharsetChoice told = charset.isEmpty()
-        ? chooseSubtitleCharset(*bytes, subtitleFileLanguageTag(path))
-        : SubtitleCharsetChoice { charset, {} };
-    if (!told.doubt.isEmpty()) {
-        DNLog(QStringLiteral("The subtitle file \"%1\" cannot be used: %2.").arg(path, told.doubt));
-        return std::nullopt;
-    }
-    const QString& from = told.name;
-    const std::optional<QByteArray> text
-        = from.isEmpty() ? bytes : subtitleTextInUtf8(*bytes, from);
-    if (!text) {
-        DNLog(QStringLiteral("The subtitle file \"%1\" cannot be read as %2 text; the output "
-                             "goes without a subtitle.")
-                  .arg(path, from));
-        reportFailure("can not read srt subtitle file");
-        return std::nullopt;
-    }
-    const QString copy = makeTemporaryFile(QStringLiteral("qzsub"), QFileInfo(path).suffix());
-    if (copy.isEmpty())
-        return std::nullopt;
-    if (!writeFile(copy, *text)) {
-        QFile::remove(copy);
-        reportFailure("convert srt file to utf-8 failed");
-        return std::nullopt;
-    }
-    if (!from.isEmpty())
-        charset = QStringLiteral("UTF-8");
+    QString why;
+    const std::optional<QString> copy = convertedCopy(path, charset, why);
+    if (!copy)
+        DNLog(QStringLiteral("The subtitle file \"%1\" %2.").arg(path, why));
     return copy;
 }
 
 std::optional<QString> GenSubtitlesFilter(const QString& path, const QString& charset,
     quint32 position, const std::optional<Trim>& seekedTrim, const QString& name)
 {
-    const QString shownName = subtitleName(path, name);
+    const Subtitle subtitle { path, name };
     QString copyCharset = charset;
-    const std::optional<QString> copy = readableCopy(path, copyCharset, shownName);
+    const std::optional<QString> copy = readableCopy(subtitle, copyCharset);
     if (!copy)
         return std::nullopt;
-    if (seekedTrim && !fittedToSeek(*copy, *seekedTrim, shownName))
+    if (seekedTrim && !fittedToSeek(*copy, *seekedTrim, subtitle))
         return std::nullopt;
     QString filter = QStringLiteral("[VA]subtitles=filename=") + FilterGraphQuote(*copy);
     if (const SubtitlePlacement* placement = placementOf(position))
         filter += QStringLiteral(":force_style=")
             + FilterGraphQuote(QStringLiteral("Alignment=%1").arg(placement->styleAlignment));
-    noteBuildSubtitle(shownName);
+    noteBuildSubtitle(subtitle.shown());
     return filter;
 }
 
 std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& charset,
     quint32 position, const std::optional<Trim>& trim, double pictureSeconds, const QString& name)
 {
-    const QString shownName = subtitleName(path, name);
-    const std::optional<QString> copy = readableCopy(path, charset, shownName);
+    const Subtitle subtitle { path, name };
+    const std::optional<QString> copy = readableCopy(subtitle, charset);
     const SubtitlePlacement* placement = placementOf(position);
     CueChange change;
     change.tag = placement ? QByteArray(placement->cueTag) : QByteArray();
@@ -491,12 +554,12 @@ std::optional<QString> GenSubtitleStreamFile(const QString& path, QString& chars
     if (ass)
         change.tag.clear();
     if ((change.tag.isEmpty() && !change.movesTimes()) || (!ass && !IsSrtFile(*copy))) {
-        noteBuildSubtitle(shownName);
+        noteBuildSubtitle(subtitle.shown());
         return copy;
     }
-    switch (adjustCopy(*copy, change, ass, shownName)) {
+    switch (adjustCopy(*copy, change, ass, subtitle)) {
     case CopyState::Ready:
-        noteBuildSubtitle(shownName);
+        noteBuildSubtitle(subtitle.shown());
         return copy;
     case CopyState::NoCue:
         return QString();

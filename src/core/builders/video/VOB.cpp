@@ -86,8 +86,11 @@ VideoBuilderRow dvdRow(const QString& standard)
     row.picture.shape = PixelShape::Television;
     row.picture.matrix = ColourMatrix::PlayersOfSize;
     row.beforeContainer = writePackedSourceFormat;
-    // The target fixes the standard's rate; the graph converts to it.
+    // The target fixes the standard's rate and frame, whatever the profile
+    // says; the graph converts to them.
     const bool ntsc = standard.toLower() == QLatin1String("ntsc");
+    row.picture.writtenFrame = ntsc ? +[](const DNProfile&) { return QSize(720, 480); }
+                                    : +[](const DNProfile&) { return QSize(720, 576); };
     const QString rate = ntsc ? QStringLiteral("30000/1001") : QStringLiteral("25");
     row.afterInput = [rate](VideoFrame& f) { f.pictureRate = rate; };
     const QString target = standard.toLower() + QLatin1String("-dvd");

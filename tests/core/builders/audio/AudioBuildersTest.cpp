@@ -209,15 +209,20 @@ TEST_F(AudioBuilders, TrimAndHeaderDuration)
         qint32 subtitle;
         const char* trim; // the words between "-y" and "-i"
         int duration;
+        // A trim that leaves nothing to convert: the build is refused for this reason.
+        const char* refusal = nullptr;
     };
     const Row rows[] = {
         { "middle_half", 101.0f, true, 0.25f, 0.75f, -1, "-ss 25.25 -t 50.5", 50 },
         { "with_a_subtitle_chosen", 101.0f, true, 0.25f, 0.75f, 0, "-ss 25.25 -t 50.5", 50 },
         { "track_without_length", 0.0f, true, 0.25f, 0.75f, -1, "", 0 },
         { "switched_off", 59.9f, false, 0.25f, 0.75f, -1, "", 59 },
-        { "end_at_start", 101.0f, true, 0.5f, 0.5f, -1, "", 101 },
-        { "end_before_start", 101.0f, true, 0.75f, 0.25f, -1, "", 101 },
-        { "less_than_a_second_kept", 101.0f, true, 0.5f, 0.505f, -1, "", 101 },
+        { "end_at_start", 101.0f, true, 0.5f, 0.5f, -1, "", 101,
+            "the trim from 50.5 s to 50.5 s keeps 0 s" },
+        { "end_before_start", 101.0f, true, 0.75f, 0.25f, -1, "", 101,
+            "the trim from 75.75 s to 25.25 s keeps 0 s" },
+        { "less_than_a_second_kept", 101.0f, true, 0.5f, 0.505f, -1, "", 101,
+            "the trim from 50.5 s to 51.005 s keeps 0.505 s of the 101 s source" },
     };
     const auto profile = profileWithChoices("AAC Audio");
     for (const Row& row : rows) {
@@ -228,7 +233,13 @@ TEST_F(AudioBuilders, TrimAndHeaderDuration)
         node->setting().setTrimEnable(row.enabled);
         node->setting().setTrimStartPercent(row.start);
         node->setting().setTrimEndPercent(row.end);
+        takeBuildRefusal();
         const ArgumentBlockPtr block = buildWithProfileBuilder(node, config());
+        if (row.refusal) {
+            EXPECT_EQ(block, nullptr);
+            EXPECT_TRUE(takeBuildRefusal().startsWith(row.refusal));
+            continue;
+        }
         ASSERT_NE(block, nullptr);
         const QStringList arguments = block->arguments();
         const qsizetype input = arguments.indexOf("-i");

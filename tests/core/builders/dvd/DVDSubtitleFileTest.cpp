@@ -31,7 +31,7 @@ TEST(DVDSubtitleFile, ReachesTheEngineReadableAndInItsCharset)
         { fifo, "it is not a regular file" },
         { "/dev/zero", "it is not a regular file" },
         { large, "it is larger than 16 MiB" },
-        { latin1, "ISO-8859-1" },
+        { latin1, "windows-1252" },
     };
     EncodeConfig config;
     ASSERT_TRUE(setConfigPath(config.outputDir, dir.path()));

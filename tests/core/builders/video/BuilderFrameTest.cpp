@@ -63,6 +63,8 @@ struct TrimCase {
     const char* expected; // neighbours in the line, or "" for no trim
     int blockDuration;
     bool chapters;
+    // A trim that leaves nothing to convert: the build is refused for this reason.
+    const char* refusal = nullptr;
 };
 
 TEST_F(BuilderFrame, TrimPlacementDurationAndChapters)
@@ -76,8 +78,16 @@ TEST_F(BuilderFrame, TrimPlacementDurationAndChapters)
             "my clip.mp4 -ss 30 -t 60 -b:v", 60, true },
         { "zero length track", 0.0f, true, 0.25f, 0.75f, false, "", 0, false },
         { "below one second", 0.4f, false, 0, 1, false, "", 0, false },
-        { "end before start", 120.0f, true, 0.75f, 0.25f, false, "", 120, false },
-        { "end at start", 120.0f, true, 0.5f, 0.5f, false, "", 120, false },
+        { "below one second, kept whole", 0.4f, true, 0, 1, false, "", 0, false },
+        { "end before start", 120.0f, true, 0.75f, 0.25f, false, "", 120, false,
+            "the trim from 90 s to 30 s keeps 0 s of the 120 s source; a trim keeps at least a "
+            "second" },
+        { "end at start", 120.0f, true, 0.5f, 0.5f, false, "", 120, false,
+            "the trim from 60 s to 60 s keeps 0 s" },
+        { "less than a second", 120.0f, true, 0.5f, 0.505f, false, "", 120, false,
+            "the trim from 60 s to 60.6 s keeps 0.6 s" },
+        { "past the end", 120.0f, true, 1.25f, 1.5f, false, "", 120, false,
+            "the trim starts at 150 s, outside the 120 s the source lasts" },
         // The times are kept to the millisecond: a trim to the end keeps the last frames.
         { "to the end of a fractional length", 3599.96f, true, 3528.0f / 3599.96f, 1.0f, false,
             "-y -ss 3528 -t 71.96 -i /media", 71, true },
@@ -92,7 +102,13 @@ TEST_F(BuilderFrame, TrimPlacementDurationAndChapters)
         node->setting().setTrimEndPercent(c.end);
         addEmbeddedSubtitles(c.subtitle ? 1 : 0);
         node->setting().setSubtitleIndex(c.subtitle ? 0 : -1);
+        takeBuildRefusal();
         const ArgumentBlockPtr block = build();
+        if (c.refusal) {
+            EXPECT_EQ(block, nullptr);
+            EXPECT_TRUE(takeBuildRefusal().startsWith(c.refusal));
+            continue;
+        }
         ASSERT_NE(block, nullptr);
         const QString line = lineOf(block);
         if (*c.expected)

@@ -80,7 +80,7 @@ TEST_F(DvdAndDvBuilders, PackedSourcesGetAPlanarFormatBeforeTheContainer)
 }
 
 // The DV and DVD targets stand for codecs, rates, audio and (for DVD)
-// metadata, and both always fill the profile's frame without touching the
+// metadata, and both always fill their standard's frame without touching the
 // node's own choice.
 TEST_F(DvdAndDvBuilders, TargetsReplaceCodecOptionsAndTheFrameIsAlwaysFilled)
 {
@@ -108,8 +108,11 @@ TEST_F(DvdAndDvBuilders, TargetsReplaceCodecOptionsAndTheFrameIsAlwaysFilled)
         { "DV upper-case X", Video_To_DV_With_AVEncoder, "720X480", "-target pal-dv", true, "25" },
         { "DV PAL", Video_To_DV_With_AVEncoder, "720x576", "-target pal-dv -filter_complex", true,
             "25" },
+        // The target writes PAL's frame: the picture is fitted into it.
         { "DV keep origin", Video_To_DV_With_AVEncoder, "keep origin",
-            "-target pal-dv -filter_complex [0:#1]fps=25[video] -metadata", true, "25" },
+            "-target pal-dv -filter_complex [0:#1]fps=25,scale=720:576,setsar=64/45[video] "
+            "-metadata",
+            true, "25" },
     };
     for (const bool expand : { false, true }) {
         for (const auto& c : cases) {

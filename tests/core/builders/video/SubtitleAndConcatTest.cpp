@@ -94,6 +94,33 @@ TEST(ConvertSubtitleToUTF8, FailsOnUnreadableOrInvalidText)
     EXPECT_EQ(temporary.entryList({ QStringLiteral("qzsub*") }), copiesBefore);
 }
 
+// A large file's set is told by a part of it; the copy reads all of it in
+// that set, and a line further on that does not fit is named rather than
+// passed on in other letters.
+TEST(ConvertSubtitleToUTF8, ReadsALargeFileWholeAndNamesALineThatDoesNotFit)
+{
+    const QString cue = QStringLiteral("%1\n00:00:01,000 --> 00:00:02,000\nПривет, как дела? "
+                                       "Хорошо, спасибо, друг.\n\n");
+    QString text;
+    for (int number = 1; number <= 4000; ++number)
+        text += cue.arg(number);
+    const QByteArray bytes = QStringEncoder("windows-1251")(text);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("large.srt"));
+    ASSERT_TRUE(writeFile(source, bytes));
+    QString charset;
+    const std::optional<QString> copy = ConvertSubtitleToUTF8(source, charset);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(readAll(*copy), text.toUtf8());
+    // 0x98 is no letter of windows-1251.
+    ASSERT_TRUE(writeFile(source, bytes + "4001\n00:00:03,000 --> 00:00:04,000\nEnd\x98\n"));
+    charset.clear();
+    EXPECT_FALSE(ConvertSubtitleToUTF8(source, charset));
+    const QString said = sharedLogText().section(QStringLiteral("\"%1\"").arg(source), -1);
+    EXPECT_TRUE(said.startsWith(QLatin1String(" cannot be read as "))) << said.toStdString();
+    EXPECT_TRUE(said.contains(QLatin1String("text: line 16003 "))) << said.toStdString();
+}
+
 // The filter reads a copy in UTF-8, whatever the file's set, so it names none.
 TEST(GenSubtitlesFilter, DrawsACopyInUtf8)
 {

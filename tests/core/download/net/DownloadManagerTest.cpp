@@ -6,6 +6,7 @@
 #include "core/download/DownloadTestSupport.h"
 #include "download/DNYoutubeDownloadManager.h"
 #include "download/DNYoutubeDownloader.h"
+#include "download/DNYoutubeParser.h"
 #include "download/NXStreamMergeOperation.h"
 #include "fixtures/MediaFacts.h"
 #include "http/NXHTTPRequest.h"
@@ -19,6 +20,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -550,6 +554,52 @@ TEST_F(DownloadManagerTest, AStreamFileLeftByAnEndedRunIsResumedOrRemoved)
     writeFile(partialOf(again), media.left(1000));
     run({ again });
     EXPECT_EQ(bytesOf(m_output.filePath("Clip (1).mp4")), media);
+}
+
+TEST_F(DownloadManagerTest, AWholePartialIsTakenOnlyWhenTheSizeAnswerNamesItsVersion)
+{
+    // A run whose final move failed left all of "m1" as the partial. The
+    // analysis asks the size with HEAD, which now names "m2" of the same
+    // length, and the range is answered with a 416 that names no version.
+    const QByteArray m1 = pattern(100000, 3);
+    const QByteArray m2 = pattern(100000, 4);
+    m_site.server().route("/changed.mp4", [&](const TestRequest& asked) {
+        const TestReply whole = withHeader(TestReply::text(m2), "ETag", "\"m2\"");
+        return asked.header("Range").isEmpty()
+            ? whole
+            : withHeader(TestReply::text("", 416), "Content-Range", "bytes */100000");
+    });
+    const QTemporaryDir folder;
+    QFile json(folder.filePath("page.json"));
+    ASSERT_TRUE(json.open(QIODevice::WriteOnly));
+    const QJsonObject format { { "format_id", "f" }, { "ext", "mp4" }, { "vcodec", "avc1" },
+        { "acodec", "mp4a.40.2" }, { "height", 360 },
+        { "url", m_site.url("/changed.mp4").toString() } };
+    json.write(
+        QJsonDocument(QJsonObject { { "title", "Clip" }, { "formats", QJsonArray { format } } })
+            .toJson());
+    json.close();
+    const QString program
+        = writeFakeYtDlp(folder.path(), "2023.03.04", "cat '" + json.fileName() + "'");
+    const std::optional<DNYoutubeLinkNode> link
+        = DNYoutubeParser::analysisYoutubeWebSource(m_site.url("/changed").toString(), program);
+    ASSERT_TRUE(link && link->videosSegments.size() == 1);
+    const auto job = [&] {
+        DNYoutubeLinkNode chosen = *link;
+        chosen.videosSegments[0].isSelected = true;
+        auto made = DNYoutubeNode::youtubeNode();
+        made->setYoutubeLink(chosen);
+        return made;
+    };
+    QDir().mkpath(AppPaths::downloadsFolder());
+    writeFile(partialOf(job()), m1);
+    PartialFileOrigin { "\"m1\"", {}, 100000 }.writeTo(partialOf(job()));
+    run({ job() });
+    QStringList asked;
+    for (const TestRequest& request : m_site.server().requests())
+        asked << QString::fromLatin1(request.method + ' ' + request.header("Range"));
+    EXPECT_EQ(joined(asked), joined({ "HEAD ", "GET bytes=100000-", "GET " }));
+    EXPECT_EQ(bytesOf(m_output.filePath("Clip.mp4")), m2);
 }
 
 TEST_F(DownloadManagerTest, ASecondRunOfThePageLeavesTheFirstRunsStreamAlone)
