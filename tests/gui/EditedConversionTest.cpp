@@ -11,6 +11,7 @@
 #include "editor/NXViewRenderControl.h"
 #include "fixtures/MediaFacts.h"
 #include "fixtures/TestMedia.h"
+#include "gui/player/PreviewTestSupport.h"
 #include "list/NXMediaTableView.h"
 #include "model/DNFileNode.h"
 #include "platform/NotificationCenter.h"
@@ -40,6 +41,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <future>
@@ -187,6 +189,22 @@ QRectF fractionsOf(const QRect& box, const QRectF& picture)
         box.width() / picture.width(), box.height() / picture.height() };
 }
 
+// The numbers of a "numbered" file's pictures, in their order.
+QList<int> numbersOf(const QString& path)
+{
+    const QSize size(320, 180);
+    const QByteArray grey = runFfmpeg({ "-v", "error", "-i", path, "-vsync", "passthrough", "-vf",
+        "scale=320:180", "-f", "rawvideo", "-pix_fmt", "gray", "-" });
+    QList<int> numbers;
+    const qsizetype bytes = qsizetype(size.width()) * size.height();
+    for (qsizetype at = 0; at + bytes <= grey.size(); at += bytes) {
+        const QImage picture(reinterpret_cast<const uchar*>(grey.constData() + at), size.width(),
+            size.height(), size.width(), QImage::Format_Grayscale8);
+        numbers << PreviewClips::numberShown(picture, picture.rect());
+    }
+    return numbers;
+}
+
 double meanVolume(const QString& path)
 {
     const QString log = QString::fromUtf8(
@@ -207,20 +225,29 @@ protected:
     }
 
     // The box clock, fresh on an empty list, with the Matroska H.264 profile.
-    std::shared_ptr<DNFileNode> addClock()
+    std::shared_ptr<DNFileNode> addClock() { return addFile(source); }
+
+    // A file, fresh on an empty list, with the Matroska H.264 profile.
+    std::shared_ptr<DNFileNode> addFile(const QString& file)
     {
         window().clearList();
-        window().addOpenedFiles({ source });
+        window().addOpenedFiles({ file });
         if (window().profileChooser())
             window().profileChooser()->reject();
-        for (const auto& category :
-            DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
-            for (const auto& profile : category.profiles)
-                if (profile->profileName() == "MKV Video (H.264)")
-                    window().applyProfile(*profile, true);
+        applyProfile("MKV Video (H.264)");
         return window().mediaNodes().size() == 1
             ? std::dynamic_pointer_cast<DNFileNode>(window().mediaNodes().front())
             : nullptr;
+    }
+
+    // A profile for media files, by its name.
+    void applyProfile(const QString& name)
+    {
+        for (const auto& category :
+            DNProfileManager::profileManager().categoriesOfType(DNProfileTypeVideo))
+            for (const auto& profile : category.profiles)
+                if (profile->profileName() == name)
+                    window().applyProfile(*profile, true);
     }
 
     // The editor on the entry, opened as the list's Edit request opens it,
@@ -431,6 +458,81 @@ TEST_F(EditedConversionTest, ExpandTextWatermarkAndSubtitleLanguageReachTheOutpu
 }
 
 } // namespace
+
+// A transport stream's clock starts anywhere, and its sound may begin before
+// its first picture. The trim's marks (3 s and 25 s, the shortest trim the
+// editor keeps being 20 s) count from that picture in the preview, in its
+// time and in the conversion alike: the preview never shows a picture outside
+// them, and the output holds exactly the pictures between them, 75 to 624 at
+// 25 a second (a key frame every 1.6 s, none at either mark), and the sound
+// from the first mark on.
+TEST_F(EditedConversionTest, ATrimmedTransportStreamHoldsThePicturesItsMarksShowed)
+{
+    QTemporaryDir folder;
+    const struct {
+        const char* name;
+        double soundLead;
+        QStringList options;
+    } clips[] = {
+        { "a clock from 1000 s, the sound first", 0.5, { "-output_ts_offset", "1000" } },
+        { "the engine's own clock", 0, {} },
+    };
+    for (const auto& clip : clips) {
+        SCOPED_TRACE(clip.name);
+        const QString path = folder.filePath(QStringLiteral("clip %1.ts").arg(&clip - clips));
+        ASSERT_TRUE(PreviewClips::makeNumbered(path, clip.soundLead, clip.options));
+        const auto node = addFile(path);
+        ASSERT_TRUE(node);
+        Editor* editor = openEditor(node, EditorTab::kTrimming);
+        ASSERT_TRUE(editor);
+        trimWithPickers(*editor, 3, 25);
+        ASSERT_EQ(node->trimStartTime(), 3u);
+        ASSERT_EQ(node->trimEndTime(), 25u);
+        NXViewRenderControl& control = *editor->renderControl();
+        QList<int> shown; // the numbers, each once in a row
+        double earliest = 1e9, latest = -1;
+        const auto watch = [&] {
+            const QImage picture = control.effectView()->currentVideoFrame();
+            const int number
+                = picture.isNull() ? -1 : PreviewClips::numberShown(picture, picture.rect());
+            if (number >= 0 && (shown.isEmpty() || shown.last() != number))
+                shown << number;
+            earliest = std::min(earliest, control.currentPlaybackTime());
+            latest = std::max(latest, control.currentPlaybackTime());
+        };
+        // The trimmed player's pictures, after the whole clip's first ones.
+        ASSERT_TRUE(waitUntil([&] {
+            watch();
+            return !shown.isEmpty() && shown.last() <= 100 && shown.last() >= 75;
+        }));
+        shown = { shown.last() };
+        earliest = 1e9, latest = -1;
+        // To the end and round to the start, as nearly as a busy interface shows them.
+        ASSERT_TRUE(waitUntil([&] {
+            watch();
+            return std::any_of(shown.begin(), shown.end(), [](int n) { return n >= 620; })
+                && shown.last() <= 100;
+        }));
+        EXPECT_GE(*std::min_element(shown.begin(), shown.end()), 75);
+        EXPECT_LE(*std::max_element(shown.begin(), shown.end()), 624);
+        EXPECT_GE(earliest, 3);
+        EXPECT_LE(latest, 25);
+        editor->doneButton()->click();
+
+        const QString converted = convert();
+        ASSERT_FALSE(converted.isEmpty());
+        const QList<int> numbers = numbersOf(converted);
+        ASSERT_EQ(numbers.size(), 550);
+        EXPECT_EQ(numbers.first(), 75);
+        EXPECT_EQ(numbers.last(), 624);
+
+        // The sound alone, from the same mark: its tone changes there.
+        applyProfile("WAV Audio");
+        const QString sound = convert();
+        ASSERT_FALSE(sound.isEmpty());
+        EXPECT_NEAR(firstSecondTone(sound), 880, 20);
+    }
+}
 
 // The path a new user walked when the application once vanished: a
 // conversion, the editor's watermark, subtitle and information, the preview

@@ -1,5 +1,6 @@
 #include "model/DNFileNode.h"
 
+#include "model/DNMediaPredicates.h"
 #include "services/SubtitleCharset.h"
 
 #include <QFileInfo>
@@ -126,6 +127,9 @@ QSizeF DNFileNode::selectedTrackSize() const
 QStringList DNFileNode::NXMPlayerPlaybackParameters() const
 {
     QStringList arguments { m_path, QStringLiteral("-identify"), QStringLiteral("-slave") };
+    const bool systemStream = DNIsMpegSystemStream(this);
+    if (systemStream)
+        arguments << QStringLiteral("-demuxer") << QStringLiteral("lavf");
     // The player shows the stored picture as it is: it is turned upright
     // first, so that every later filter and the editor's own turn and mirror
     // work on the picture the conversion sees.
@@ -138,10 +142,10 @@ QStringList DNFileNode::NXMPlayerPlaybackParameters() const
     const DNAudioTrack* chosen = selectedAudioTrack();
     if (m_audioTracks.size() < 2 || !chosen)
         return arguments;
-    // These containers number their streams by id, not by order.
-    const QString format = m_fileFormat.toUpper();
-    const bool byStreamID = format == QLatin1String("BDAV") || format == QLatin1String("MPEG-TS")
-        || QFileInfo(m_path).suffix().toLower() == QLatin1String("wmv");
+    // A WMV numbers its streams by id, not by order (a transport stream did
+    // too, in the player's own demuxer).
+    const bool byStreamID
+        = !systemStream && QFileInfo(m_path).suffix().toLower() == QLatin1String("wmv");
     const qint32 number = byStreamID ? DNAudioFields(*chosen).aid : m_setting.audioIndex();
     arguments << QStringLiteral("-aid") << QString::number(number);
     return arguments;

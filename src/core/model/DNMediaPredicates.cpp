@@ -51,3 +51,18 @@ bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node)
         return track.codec.compare(QLatin1String("2vuy"), Qt::CaseInsensitive) == 0;
     });
 }
+
+bool DNIsMpegSystemStream(const NXBasicMediaNode* node)
+{
+    const QString format = exactFileFormat(node);
+    return format == QLatin1String("MPEG-TS") || format == QLatin1String("BDAV")
+        || format == QLatin1String("MPEG-PS");
+}
+
+double DNFirstPictureTime(const NXBasicMediaNode* node)
+{
+    if (!isMemberOf<DNFileNode>(node))
+        return 0;
+    const DNTVideo* track = static_cast<const DNFileNode*>(node)->selectedVideoTrack();
+    return track ? track->firstPictureTime : 0;
+}

@@ -18,3 +18,11 @@ bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node);
 // 270 degrees): the player names the stored size and aspect, whose sides the
 // upright picture swaps.
 bool DNHasQuarterTurnedVideoTrack(const NXBasicMediaNode* node);
+// Exactly a DNFileNode in an MPEG transport stream (also BDAV) or program
+// stream: the player reads it with its libavformat demuxer, whose seeks go by
+// time (its own ones guess a byte position from a bit rate, often seconds
+// off or past the end), its audio tracks numbered in order.
+bool DNIsMpegSystemStream(const NXBasicMediaNode* node);
+// The time of the chosen video track's first picture on the file's own clock
+// (DNTVideo::firstPictureTime); 0 for any other node.
+double DNFirstPictureTime(const NXBasicMediaNode* node);

@@ -7,6 +7,7 @@
 #include "platform/AppPaths.h"
 #include "platform/DNLogger.h"
 #include "platform/UserDefaults.h"
+#include "player/KeyFrameSeek.h"
 #include "player/MPlayerVideoRenderer.h"
 #include "player/NXMPlayerSurface.h"
 #include "player/PlayerProcesses.h"
@@ -73,6 +74,8 @@ void NXMPlayerControl::startPlaybackWithNode(const NXBasicMediaNode::Ptr& node)
 {
     m_flag.videoAspect = QSizeF(-1, -1);
     m_quarterTurned = DNHasQuarterTurnedVideoTrack(node.get());
+    m_firstPictureTime = DNFirstPictureTime(node.get());
+    m_seeksByDecodingTime = DNIsMpegSystemStream(node.get());
     NXBasicMediaNode::Ptr playable = node;
     if (isMemberOf<DNDVDTitle>(playable))
         playable = playable->parent();
@@ -125,6 +128,7 @@ void NXMPlayerControl::startPlaybackWithParams(const QStringList& parameters)
     m_playerAspect = 0;
     m_expectsPictures = false;
     m_didStartPending = false;
+    m_playedMedia = parameters.value(0);
     m_render->listen();
     m_render->setPixFormat(DNHas2vuyVideoTrack(m_currentPBNode.get())
             ? MPlayerOSXVOProto::kFormat2vuy
@@ -275,9 +279,11 @@ void NXMPlayerControl::postDidStart()
     post(kPlaybackDidStart);
 }
 
+// The player names the media's own clock, which in a transport stream starts
+// anywhere; the preview counts from the first picture.
 void NXMPlayerControl::readStatusLine(const QString& line)
 {
-    m_flag.currentPlaybackTime = playerStatusPosition(line);
+    m_flag.currentPlaybackTime = playerStatusPosition(line) - m_firstPictureTime;
     if (m_flag.currentPlaybackTime >= kPicturesOverdue)
         postDidStart();
     if (m_flag.isPaused) {
@@ -343,8 +349,12 @@ void NXMPlayerControl::stopPlay()
     sendToMplayersInput("quit\n");
 }
 
+// A transport stream's seek by time lands on any picture, whose key frame
+// lies behind it: it is sent to the key frame before the time instead.
 void NXMPlayerControl::seekToDuration(double seconds)
 {
+    if (m_seeksByDecodingTime && m_myTask)
+        seconds = keyFrameSeekTime(m_playedMedia, seconds);
     sendToMplayersInput(playerSeekCommand(seconds));
 }
 

@@ -176,6 +176,11 @@ private:
     // The display aspect the player printed (ID_VIDEO_ASPECT), 0 for none.
     double m_playerAspect = 0;
     bool m_quarterTurned = false; // the node's picture is stored turned by 90 or 270 degrees
+    // Where the node's own clock, which the player names, stands at its first picture.
+    double m_firstPictureTime = 0;
+    // The player seeks the node by decoding time (a transport or program stream).
+    bool m_seeksByDecodingTime = false;
+    QString m_playedMedia; // the media the player was started with
     // The player announced a video track, whose pictures are yet to come.
     bool m_expectsPictures = false;
     bool m_didStartPending = false;

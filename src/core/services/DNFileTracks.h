@@ -28,6 +28,14 @@ struct DNTVideo {
     // The width over the height of one pixel of the upright picture: 1 for
     // square pixels, 64/45 for PAL DV at 16:9, 4/3 for HDV.
     double sampleAspect = 1.0;
+    // The time of the first picture on the file's own clock, in seconds. A
+    // transport or program stream's clock starts anywhere (a recording at
+    // 1000 s), and the player names its pictures by it; every time shown or
+    // asked for counts from that first picture.
+    double firstPictureTime = 0.0;
+    // Where the file's clock starts (at its earliest stream, often the sound),
+    // which the file engine's "-ss" counts from.
+    double fileStartTime = 0.0;
     QString language;
     // The colours the stream declares, in the file engine's names ("bt2020",
     // "smpte2084", "bt2020nc"); empty when it declares none.

@@ -91,6 +91,8 @@ EngineStream engineStream(const AVStream& stream)
     result.bitmapSubtitle = isBitmapSubtitle(stream);
     result.frameRate = averageFrameRate(stream);
     result.rotation = clockwiseDisplayRotation(stream);
+    if (stream.start_time != AV_NOPTS_VALUE)
+        result.startTime = static_cast<double>(stream.start_time) * av_q2d(stream.time_base);
     if (result.type == EngineStream::Type::Audio) {
         result.channels = codec.ch_layout.nb_channels;
         result.channelLayoutKnown = hasChannelLayout(stream);
@@ -184,6 +186,8 @@ EngineStreamList probeEngineStreams(const QString& path)
     }
     for (unsigned i = 0; i < context->nb_streams; ++i)
         list.streams.push_back(engineStream(*context->streams[i]));
+    if (context->start_time != AV_NOPTS_VALUE)
+        list.startTime = static_cast<double>(context->start_time) / AV_TIME_BASE;
     list.ok = true;
     return list;
 }

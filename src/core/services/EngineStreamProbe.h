@@ -45,6 +45,10 @@ struct EngineStream {
     QString colorPrimaries;
     QString colorTransfer;
     QString colorMatrix;
+    // Where the stream begins on the file's own clock, in seconds: the time
+    // players name its first picture or sound by (a transport stream's clock
+    // starts anywhere). 0 when the file does not say.
+    double startTime = 0.0;
     int channels = 0; // of an audio stream; 0 when unknown
     // An audio stream's channels can be mixed: they carry a layout, or the
     // engine guesses one for their count (it knows none for 32 channels).
@@ -56,6 +60,9 @@ struct EngineStreamList {
     // Why the probe failed, for the log.
     QString error;
     std::vector<EngineStream> streams;
+    // Where the file's clock starts, in seconds: at its earliest stream, which
+    // the file engine's "-ss" counts from. 0 when the file does not say.
+    double startTime = 0.0;
 
     int count(EngineStream::Type type) const;
     // Whether `id` names exactly one stream of the file. Some containers

@@ -209,6 +209,8 @@ void readVideoTracks(
             // Transport streams often carry no rate the probe reads; the engine measures one.
             if (track.fps <= 0)
                 track.fps = static_cast<float>(stream->frameRate);
+            track.firstPictureTime = stream->startTime;
+            track.fileStartTime = engine.startTime;
             // The engine's names are the ones its filters take.
             track.colorPrimaries = stream->colorPrimaries;
             track.colorTransfer = stream->colorTransfer;

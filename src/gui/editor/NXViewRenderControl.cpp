@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -149,6 +150,8 @@ void NXViewRenderControl::auto_detect_video_format_with_node(const NXBasicMediaN
     m_videoEditRender->setPixFormat(DNHas2vuyVideoTrack(node) ? MPlayerOSXVOProto::kFormat2vuy
                                                               : MPlayerOSXVOProto::kFormatYuvs);
     m_quarterTurned = DNHasQuarterTurnedVideoTrack(node);
+    m_firstPictureTime = DNFirstPictureTime(node);
+    m_seeksByDecodingTime = DNIsMpegSystemStream(node);
 }
 
 void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
@@ -166,6 +169,7 @@ void NXViewRenderControl::startPlaybackWithParams(const QStringList& arguments)
     m_flags.volumes = kHalfVolume;
     m_flags.originalWidth = m_flags.originalHeight = 0;
     m_playedRange = rangeArguments();
+    m_playedMedia = arguments.value(0);
     auto* task = new PlayerTask(this);
     m_myEditMplayerTask = task;
     connect(task, &PlayerTask::lineRead, this, &NXViewRenderControl::readLine);
@@ -208,20 +212,30 @@ QStringList NXViewRenderControl::rangeArguments() const
 // shows the first picture past where it is asked to end: it starts at the key
 // frame before the left limit, and the player tool shows the pictures from
 // the left limit on, and before the right one with the trim on.
+// The limits count from the media's first picture; mplayer's status lines,
+// its end and the tool's part name the media's own clock, which in a
+// transport stream starts anywhere. There its "-ss" names the key frame by
+// its decoding time, and the tool is told the picture it lands on.
 QStringList NXViewRenderControl::playerRangeArguments(const QString& media) const
 {
     const double left = m_flags.leftLimitedTime;
-    const double start = left > 0 ? keyFrameAtOrBefore(media, left).value_or(left) : left;
+    const std::optional<KeyFrameStart> key
+        = left > 0 ? keyFrameAtOrBefore(media, left) : std::nullopt;
+    const double start = key ? key->picture : left;
+    const double seek = key && m_seeksByDecodingTime ? key->seek : start;
     const double right = m_flags.rightLimitedTime;
     const bool trimmed = m_flags.trimEnabled && right > left;
-    if (!trimmed && playerTimeText(start) == playerTimeText(left))
+    const double clock = m_firstPictureTime;
+    if (!trimmed && playerTimeText(start) == playerTimeText(left) && seek == start && clock == 0)
         return rangeArguments();
-    QStringList arguments { QStringLiteral("-ss"), playerTimeText(start) };
+    QStringList arguments { QStringLiteral("-ss"), playerTimeText(seek) };
     if (trimmed)
-        arguments << QStringLiteral("-endpos") << playerTimeText(right - start);
-    arguments << QStringLiteral("-showfrom") << playerTimeText(left);
+        arguments << QStringLiteral("-endpos") << playerTimeText(clock + right - seek);
+    arguments << QStringLiteral("-showfrom") << playerTimeText(clock + left);
     if (trimmed)
-        arguments << QStringLiteral("-showto") << playerTimeText(right);
+        arguments << QStringLiteral("-showto") << playerTimeText(clock + right);
+    if (seek != start || clock != 0)
+        arguments << QStringLiteral("-landing") << playerTimeText(clock + start);
     return arguments;
 }
 
@@ -296,8 +310,12 @@ void NXViewRenderControl::stopPlay()
     endRender();
 }
 
+// A transport stream's seek by time lands on any picture, whose key frame
+// lies behind it: it is sent to the key frame before the time instead.
 void NXViewRenderControl::seekToDuration(double seconds)
 {
+    if (m_seeksByDecodingTime && m_myEditMplayerTask)
+        seconds = keyFrameSeekTime(m_playedMedia, seconds);
     send(playerSeekCommand(seconds));
 }
 
@@ -416,9 +434,17 @@ void NXViewRenderControl::readStoredSide(const QString& line)
         fitPictures();
 }
 
+// The player names the media's own clock, which in a transport stream starts
+// anywhere; the editor counts from the first picture. Only the part between
+// the limits is shown: the pictures the player reads from the key frame before
+// the left limit are not, and the time stays with the picture shown.
 void NXViewRenderControl::readStatusLine(const QString& line)
 {
-    m_flags.currentPlaybackTime = playerStatusPosition(line);
+    double time
+        = std::max(playerStatusPosition(line) - m_firstPictureTime, m_flags.leftLimitedTime);
+    if (m_flags.trimEnabled && m_flags.rightLimitedTime > m_flags.leftLimitedTime)
+        time = std::min(time, m_flags.rightLimitedTime);
+    m_flags.currentPlaybackTime = time;
     if (m_flags.isPaused) {
         m_flags.isPaused = false;
         emit videoContinus();

@@ -163,7 +163,12 @@ private:
     QPointer<PlayerTask> m_myEditMplayerTask;
     NXEditFlags m_flags;
     bool m_quarterTurned = false; // the node's picture is stored turned by 90 or 270 degrees
+    // Where the node's own clock, which the player names, stands at its first picture.
+    double m_firstPictureTime = 0;
+    // The player seeks the node by decoding time (a transport or program stream).
+    bool m_seeksByDecodingTime = false;
     QStringList m_playedRange; // the range arguments of the running player
+    QString m_playedMedia; // the media of the running player
     QString m_subtitlePath; // the subtitle asked for, in m_subtitleLanguage
     QString m_subtitleLanguage;
     quint32 m_subtitlePosition = 0;

@@ -55,6 +55,7 @@ MPlayerArguments rewriteArguments(
     std::vector<std::string>& words = result.words;
     words = { "-noconfig", "all", "-nolirc", "-nojoystick" };
     std::optional<std::size_t> filterChainAt;
+    std::optional<double> landing;
     bool linked = false;
     for (std::size_t index = 0; index < toolWords.size(); ++index) {
         const std::string& word = toolWords[index];
@@ -70,6 +71,8 @@ MPlayerArguments rewriteArguments(
             words.push_back(filters);
         } else if ((word == "-showfrom" || word == "-showto") && hasValue) {
             (word == "-showfrom" ? result.showFrom : result.showTo) = secondsOf(toolWords[++index]);
+        } else if (word == "-landing" && hasValue) {
+            landing = secondsOf(toolWords[++index]);
         } else if (word == "-ao" && hasValue && toolWords[index + 1] == "coreaudio") {
             words.insert(words.end(), { word, audioOutputs });
             ++index;
@@ -84,6 +87,8 @@ MPlayerArguments rewriteArguments(
             words.push_back(word);
         }
     }
+    if (landing)
+        result.startAt = *landing;
     if (linked && filterChainAt)
         words[*filterChainAt] += "," + std::string(kEvenSidesFilter);
     else if (linked)

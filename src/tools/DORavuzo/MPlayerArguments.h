@@ -13,7 +13,11 @@ struct MPlayerArguments {
     // and the pictures before the part, or from its end on, are dropped.
     std::optional<double> showFrom;
     std::optional<double> showTo;
-    // Where mplayer is asked to start ("-ss"), 0 when it is not.
+    // The time of the picture mplayer starts at: "-landing", the tool's own
+    // word, else where it is asked to start ("-ss"), else 0. They differ
+    // where mplayer's seek names a decoding time counted from the media's
+    // start (a transport stream), while its status lines, and the times of
+    // the part shown, name pictures on the media's own clock.
     double startAt = 0;
 };
 
@@ -27,7 +31,7 @@ inline constexpr int kPictureDescriptor = 3;
 // - every "-vf" value joins one chain at the place of the first, since
 //   mplayer keeps only the last "-vf" it is given; with the yuv4mpeg output
 //   the chain ends in a padding to even sides;
-// - "-showfrom S" and "-showto E" are taken out for the tool;
+// - "-showfrom S", "-showto E" and "-landing L" are taken out for the tool;
 // - options that read the user's mplayer setup are turned off, and so is
 //   the loading of a subtitle file beside the media ("-noautosub", last, so
 //   that no word before it turns it on again): only a "-sub" given is drawn.

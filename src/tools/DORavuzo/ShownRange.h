@@ -17,7 +17,7 @@ public:
 private:
     double m_from;
     double m_to;
-    double m_startAt; // where mplayer was asked to start: a key frame
+    double m_startAt; // the picture mplayer was asked to start at: a key frame
     double m_framesPerSecond = 0;
     std::optional<double> m_time; // of the last picture
 };

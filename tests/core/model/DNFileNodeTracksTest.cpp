@@ -115,17 +115,23 @@ TEST(DNFileNode, PlayerArgumentsPickTheAudioTrack)
         QStringList tail;
     };
     const QStringList aidOne { QStringLiteral("-aid"), QStringLiteral("1") };
+    const QStringList lavf { QStringLiteral("-demuxer"), QStringLiteral("lavf") };
     const Row rows[] = {
         { "no_audio", QStringLiteral("/m/a.mp4"), QStringLiteral("MPEG-4"), 0, -1,
             { QStringLiteral("-nosound") } },
         { "one_track", QStringLiteral("/m/a.mp4"), QStringLiteral("MPEG-4"), 1, 0, {} },
         { "by_position", QStringLiteral("/m/a.mkv"), QStringLiteral("Matroska"), 3, 1, aidOne },
-        { "transport_stream_by_id", QStringLiteral("/m/a.ts"), QStringLiteral("mpeg-ts"), 3, 1,
-            { QStringLiteral("-aid"), QStringLiteral("257") } },
+        // Read by the player's libavformat demuxer, which numbers them in order.
+        { "transport_stream_in_order", QStringLiteral("/m/a.ts"), QStringLiteral("mpeg-ts"), 3, 1,
+            lavf + aidOne },
+        { "blu_ray_stream_in_order", QStringLiteral("/m/a.m2ts"), QStringLiteral("BDAV"), 3, 1,
+            lavf + aidOne },
+        { "program_stream_in_order", QStringLiteral("/m/a.mpg"), QStringLiteral("MPEG-PS"), 3, 1,
+            lavf + aidOne },
         { "wmv_by_id", QStringLiteral("/m/a.WMV"), QStringLiteral("Windows Media"), 3, 1,
             { QStringLiteral("-aid"), QStringLiteral("257") } },
         { "no_audio_chosen", QStringLiteral("/m/a.mkv"), QStringLiteral("Matroska"), 3, -1, {} },
-        { "index_past_the_end", QStringLiteral("/m/a.ts"), QStringLiteral("MPEG-TS"), 2, 5, {} },
+        { "index_past_the_end", QStringLiteral("/m/a.ts"), QStringLiteral("MPEG-TS"), 2, 5, lavf },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -566,6 +566,40 @@ TEST(DNVideoEditorController, BlackBorderPresetLeavesNoRowOfTheBars)
     editor->doneButton()->click();
 }
 
+// A transport stream whose clock starts at 1000 s, its sound two seconds
+// before its first picture, trimmed from second 3, paused on a picture of
+// seconds 3 to 5, which have a black bar below (the seconds before have none):
+// the black-border preset looks at the source's picture shown, counted from
+// the first picture, and cuts the bar.
+TEST(DNVideoEditorController, BlackBorderPresetOnATransportStreamLooksAtThePictureShown)
+{
+    QTemporaryDir folder;
+    const QString clip = folder.filePath("bars.ts");
+    ASSERT_TRUE(PreviewClips::makeNumbered(clip, 2, { "-output_ts_offset", "1000" }));
+    const auto node = DNFileNode::fileNodeWithFile(clip);
+    ASSERT_TRUE(node);
+    node->setEnableTrimming(true);
+    node->setTrimStartTime(3);
+    node->setTrimEndTime(25);
+    node->setEnableCrop(true);
+    PreviewWindow main;
+    main.window->editNode(node, 0);
+    auto* editor = main.window->videoEditor();
+    auto* control = editor->renderControl();
+    const auto shownNumber = [&] {
+        const QImage shown = control->originalView()->currentVideoFrame();
+        return shown.isNull() ? -1 : PreviewClips::numberShown(shown, shown.rect());
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shownNumber() >= 75; }, 15'000));
+    editor->pauseAndContinesEditVideo();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control->isPaused(); }));
+    ASSERT_LE(shownNumber(), 125) << "paused in the seconds with the bar";
+    editor->setIndexOfCropMode(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return node->isCropLetterboxAuto(); }));
+    EXPECT_EQ(node->cropRect(), QRectF(0, 30, 320, 150)); // counted from the bottom
+    editor->doneButton()->click();
+}
+
 // Each time round its loop the preview reports the clip's end, in tenths of a
 // second past its last frame (1.96 s): the borders are scanned on the
 // source's last picture there, where its decoder has run dry (the frames of

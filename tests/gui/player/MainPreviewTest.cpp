@@ -169,6 +169,49 @@ TEST(MainPreview, PlaysSeeksSnapsAndEndsFromTheMainWindowLeavingNothingRunning)
         << ourPlayers().join(' ').toStdString();
 }
 
+// A transport stream's clock starts anywhere: the preview's time counts from
+// its first picture, and a seek shows the pictures from the key frame before
+// the time asked (1.6 s apart), none of the broken ones a seek to any picture
+// would decode first.
+TEST(MainPreview, ATransportStreamsTimeAndSeeksCountFromItsFirstPicture)
+{
+    QTemporaryDir folder;
+    const struct {
+        const char* name;
+        double soundLead;
+        QStringList options;
+    } clips[] = {
+        { "a clock from 1000 s, the sound first", 0.5, { "-output_ts_offset", "1000" } },
+        { "the engine's own clock", 0, {} },
+    };
+    PreviewWindow main;
+    for (const auto& clip : clips) {
+        SCOPED_TRACE(clip.name);
+        const QString path = folder.filePath(QStringLiteral("clip %1.ts").arg(&clip - clips));
+        ASSERT_TRUE(PreviewClips::makeNumbered(path, clip.soundLead, clip.options));
+        main.window->clearList();
+        main.window->addOpenedFiles({ path });
+        ASSERT_EQ(main.window->mediaNodes().size(), 1U);
+        main.posted.clear();
+        main.window->tableView()->selectAll();
+        main.window->playOrStop();
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidStart));
+        ASSERT_TRUE(waitUntil([&] { return main.player()->currentPlaybackTime() >= 0.5; }));
+        EXPECT_LT(main.player()->currentPlaybackTime(), 30);
+        main.player()->seekToDuration(4.5);
+        const auto shownNumber = [&] {
+            return PreviewClips::numberShown(
+                grabPicture(main.view()), main.player()->render()->curTextureFrame());
+        };
+        ASSERT_TRUE(waitUntil([&] { return shownNumber() >= 80; }));
+        EXPECT_LE(shownNumber(), 100) << "from the key frame of 3.2 s";
+        EXPECT_NEAR(main.player()->currentPlaybackTime(), shownNumber() / 25.0, 0.5);
+        EXPECT_TRUE(main.window->playbackTimeLabel()->text().startsWith("00:00:0"));
+        main.window->playOrStop();
+        ASSERT_TRUE(main.waitFor(NXMPlayerControl::kPlaybackDidEnd));
+    }
+}
+
 // A 1920x1080 picture in a 640x480 view is painted in (0, 60, 640, 360).
 TEST(MainPreview, PaintsThePictureFittedAndCentred)
 {

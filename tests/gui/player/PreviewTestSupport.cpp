@@ -59,6 +59,36 @@ int PreviewClips::secondShown(const QImage& painted, const QRectF& picture)
     return static_cast<int>(std::lround((luma - 30) / 20));
 }
 
+bool PreviewClips::makeNumbered(const QString& output, double soundLead, const QStringList& options)
+{
+    const QString pictures
+        = QStringLiteral("nullsrc=size=320x180:rate=25:duration=30,"
+                         "geq=lum='if(lt(Y,24),if(mod(floor(N/pow(2,floor(X/32))),2),235,16),"
+                         "if(gte(Y,150)*gte(T,3)*lt(T,6),16,128))':cb=128:cr=128");
+    const QString sound
+        = QStringLiteral("aevalsrc=sin(2*PI*if(lt(t\\,%1)\\,440\\,880)*t):s=44100:d=31")
+              .arg(soundLead + 3);
+    return ffmpeg(QStringList { "-itsoffset", QString::number(soundLead), "-f", "lavfi", "-i",
+                      pictures, "-f", "lavfi", "-i", sound, "-c:v", "libx264", "-preset",
+                      "ultrafast", "-g", "40", "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest" }
+            + options,
+        output);
+}
+
+int PreviewClips::numberShown(const QImage& painted, const QRectF& picture)
+{
+    const double scale = picture.width() / 320.0;
+    int number = 0;
+    for (int bit = 0; bit < 10; ++bit) {
+        const QPoint middle = (picture.topLeft() + QPointF(32 * bit + 16, 12) * scale).toPoint();
+        const int grey = qGray(painted.pixel(middle));
+        if (grey > 96 && grey < 160)
+            return -1; // the grey below the band: no number here
+        number |= grey >= 160 ? 1 << bit : 0;
+    }
+    return number;
+}
+
 PreviewWindow::PreviewWindow()
 {
     qputenv("QUILLON_PLAYER_AO", "null");

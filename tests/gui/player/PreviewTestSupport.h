@@ -28,6 +28,16 @@ bool makePhoneClip(const QString& output);
 // The second a painted "shades" picture shows, read in the middle of its box
 // where the picture was painted at `picture`.
 int secondShown(const QImage& painted, const QRectF& picture);
+// A "numbered" clip: 320x180 at 25 fps, 30 s, a key frame every 40 pictures,
+// with a tone of 440 Hz that turns 880 Hz at the picture of second 3. The top
+// 24 rows carry the picture's number in ten bits, bit i white in the 32
+// columns from 32 x i; below them grey, but for a black bar in the bottom 30
+// rows in seconds 3 to 5. The pictures start `soundLead` seconds after the
+// sound; `options` go to the output (a clock's start).
+bool makeNumbered(const QString& output, double soundLead, const QStringList& options);
+// The number a painted "numbered" picture shows where it was painted at
+// `picture`; -1 for a picture without one.
+int numberShown(const QImage& painted, const QRectF& picture);
 } // namespace PreviewClips
 
 // The main window as the application makes it, with what its player posted.

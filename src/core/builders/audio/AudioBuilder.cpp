@@ -159,7 +159,9 @@ ArgumentBlockPtr singlePath(const AudioFormat& format, DNFileNode& node, const E
 
     ArgumentWriter writer(format.name);
     writer.add("encoder").add("-d").add("-y");
-    writeInput(writer, trim, node.path());
+    // The source's own clock may start before its first picture, from which
+    // the trim counts; an added audio file's starts at its beginning.
+    writeInput(writer, trim ? std::optional(TrimFromFileStart(*trim, *video)) : trim, node.path());
     if (extAudio)
         writeInput(writer, trim, extAudio->path);
     writer.add("-vn").add("-sn");

@@ -13,6 +13,7 @@
 #include <QLocale>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -200,24 +201,60 @@ void writeSubtitleInput(VideoFrame& f, const std::optional<Trim>& trim)
         writeExtractedTrackInput(f, trim);
 }
 
+// The trim's start on the source's own clock, as the editor set it.
+std::optional<Trim> sourceTrim(const VideoFrame& f)
+{
+    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration);
+    return trim ? std::optional(TrimFromFileStart(*trim, f.vtrack)) : std::nullopt;
+}
+
+// A transport or program stream has no index: the engine's seek finds a time
+// by a search over its packets that lands on any of them, and decoding starts
+// at the next key frame, perhaps after the trim's start. The engine seeks this
+// far before it, and the output is cut from the pictures it decoded.
+constexpr double kSystemStreamSeekLead = 10;
+
+// A seek that lands before the trim's start, and the trim counted from it.
+std::pair<Trim, Trim> seekBeforeTrim(const Trim& trim)
+{
+    const double lead = std::min(trim.start, kSystemStreamSeekLead);
+    return { Trim { trim.start - lead, lead + trim.length }, Trim { lead, trim.length } };
+}
+
+void writeSeek(VideoFrame& f, const Trim& seek)
+{
+    if (seek.start > 0)
+        f.writer.add("-ss").add(TrimTimeText(seek.start));
+}
+
 // The trim stands before the source, where the engine seeks before decoding,
 // when no subtitle is chosen or the chosen one is text drawn into the picture
 // (its cues move back with the seek). Otherwise it stands after every input,
 // where it cuts the output: all its streams, the subtitle of a second input
 // or a picture subtitle of the source included, keep their timing, but the
 // engine decodes everything up to the cut. (Written between the two inputs,
-// it would cut the subtitle file instead of the source.)
+// it would cut the subtitle file instead of the source.) A transport or
+// program stream without a subtitle is sought before its trim and cut after
+// every input; with one, it is cut only.
 void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
 {
     if (const QString refusal = TrimRefusal(f.node.setting(), f.vtrack.duration);
         !refusal.isEmpty())
         f.fail(refusal);
-    const std::optional<Trim> trim = TrimOfSetting(f.node.setting(), f.vtrack.duration);
-    const bool seekFirst = f.node.setting().subtitleIndex() < 0
-        || (f.row.burnSubtitles && SubtitleCuesFollowSeek(f.node));
+    const std::optional<Trim> trim = sourceTrim(f);
+    const bool subtitle = f.node.setting().subtitleIndex() >= 0;
+    const bool systemStream = DNIsMpegSystemStream(&f.node);
+    const bool seekFirst
+        = !systemStream && (!subtitle || (f.row.burnSubtitles && SubtitleCuesFollowSeek(f.node)));
+    std::optional<Trim> cut = seekFirst ? std::nullopt : trim;
     if (seekFirst) {
         writeTrim(f, trim);
         f.seekedTrim = trim;
+    } else if (trim && systemStream && !subtitle) {
+        const auto [seek, rest] = seekBeforeTrim(*trim);
+        writeSeek(f, seek);
+        f.seekedTrim = seek;
+        cut = rest;
     }
     f.writer.add("-i").add(f.node.path());
     writeSubtitleInput(f, trim);
@@ -226,8 +263,7 @@ void writeInputs(VideoFrame& f, const FrameEnvironment& environment)
     // it, and before another input the thread limit would be that input's,
     // leaving the encoders at the engine's own count.
     writeThreads(f, environment);
-    if (!seekFirst)
-        writeTrim(f, trim);
+    writeTrim(f, cut);
 }
 
 QByteArray sourceRateText(float fps)

@@ -10,6 +10,7 @@
 
 class DNFileNode;
 class DNBaseEditSetting;
+struct DNTVideo;
 struct EncodeConfig;
 
 // Services shared by the video and the audio command-line builders: output
@@ -59,6 +60,11 @@ std::optional<Trim> TrimOfSetting(const DNBaseEditSetting& setting, float durati
 // outside the track. A build refuses it rather than convert what was not
 // asked for; empty when the trim is none or can be kept.
 QString TrimRefusal(const DNBaseEditSetting& setting, float duration);
+
+// The trim counted from where the file engine's "-ss" counts, the start of the
+// source's earliest stream: the editor counts from the first picture, which in
+// a transport stream may come well after the sound's start.
+Trim TrimFromFileStart(const Trim& trim, const DNTVideo& track);
 
 // A time of a trim as the engines read it: seconds to the millisecond, without
 // trailing zeros, whatever the user's locale ("71.96", "3528").

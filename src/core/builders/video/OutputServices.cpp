@@ -198,6 +198,15 @@ QString TrimRefusal(const DNBaseEditSetting& setting, float duration)
             TrimTimeText(std::max(trim->length, 0.0)), lasts);
 }
 
+Trim TrimFromFileStart(const Trim& trim, const DNTVideo& track)
+{
+    // Whole milliseconds down, as the engine is given them: rounded up, a
+    // picture right at the trim's start would fall before it.
+    const double delay
+        = std::floor(std::max(0.0, track.firstPictureTime - track.fileStartTime) * 1000) / 1000;
+    return { trim.start + delay, trim.length };
+}
+
 QString TrimTimeText(double seconds)
 {
     // Whole milliseconds, written from integers so that the point is a point.
