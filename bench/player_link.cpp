@@ -6,7 +6,9 @@
 // second 7; processor time of 8 s of playback (the player's processes).
 // Targets: picture within engine + 100 ms, seek within engine + 60 ms,
 // processor time at most 1.5 x. The server's own processor time (picture
-// conversion in this process) is reported beside them.
+// conversion in this process) is reported beside them. The tool is told that
+// the clip's sides are even ("-evensides"), as the main preview tells it of a
+// media whose sides the probe found even.
 //
 //   build/<dir>/bench/player_link
 #include "player/PlayerProcesses.h"
@@ -130,7 +132,7 @@ Round toolRound(const QString& clip, bench::BareServer& server, const QElapsedTi
     const double ownAtOpen = bench::usageSeconds(RUSAGE_SELF);
     Player player(QStringList { PlayerProcesses::toolPath() } + playerWords(clip)
             + QStringList { "-ao", "coreaudio", "-vo",
-                "corevideo:shared_buffer:buffer_name=\"" + server.name() + "\"" },
+                "corevideo:shared_buffer:buffer_name=\"" + server.name() + "\"", "-evensides" },
         clock);
     Round round;
     if (player.waitForStatus([&](double) { return server.firstAt() >= 0; }) < 0)

@@ -52,6 +52,16 @@ bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node)
     });
 }
 
+bool DNHasEvenSidedVideoTracks(const NXBasicMediaNode* node)
+{
+    if (!isMemberOf<DNFileNode>(node))
+        return false;
+    const auto& tracks = static_cast<const DNFileNode*>(node)->videoTracks();
+    return !tracks.empty() && std::all_of(tracks.begin(), tracks.end(), [](const DNTVideo& track) {
+        return track.width > 0 && track.height > 0 && track.width % 2 == 0 && track.height % 2 == 0;
+    });
+}
+
 bool DNIsMpegSystemStream(const NXBasicMediaNode* node)
 {
     const QString format = exactFileFormat(node);

@@ -18,6 +18,10 @@ bool DNHas2vuyVideoTrack(const NXBasicMediaNode* node);
 // 270 degrees): the player names the stored size and aspect, whose sides the
 // upright picture swaps.
 bool DNHasQuarterTurnedVideoTrack(const NXBasicMediaNode* node);
+// Exactly a DNFileNode whose every video track has even sides, whichever the
+// player plays: a picture the player only turns upright needs no padding to
+// even sides for the frame link. False when a side is unknown.
+bool DNHasEvenSidedVideoTracks(const NXBasicMediaNode* node);
 // Exactly a DNFileNode in an MPEG transport stream (also BDAV) or program
 // stream: the player reads it with its libavformat demuxer, whose seeks go by
 // time (its own ones guess a byte position from a bit rate, often seconds

@@ -138,11 +138,16 @@ void NXMPlayerControl::startPlaybackWithParams(const QStringList& parameters)
 
 QStringList NXMPlayerControl::fixedArguments() const
 {
-    return { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
+    QStringList arguments { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
         QStringLiteral("coreaudio"), QStringLiteral("-vf"), QStringLiteral("screenshot"),
         QStringLiteral("-vo"),
         QStringLiteral("corevideo:shared_buffer:buffer_name=\"%1\"").arg(kBufferName),
         QStringLiteral("-volume"), QString::fromLatin1(playerCommandNumber(m_flag.volumes, 2)) };
+    // The tool pads a picture of odd sides for the frame link, at the cost of
+    // a copy of every picture: a media known to be even-sided is spared it.
+    if (DNHasEvenSidedVideoTracks(m_currentPBNode.get()))
+        arguments << QStringLiteral("-evensides");
+    return arguments;
 }
 
 // The player writes its snapshots into its working folder. A folder that is

@@ -183,10 +183,21 @@ QStringList NXViewRenderControl::fixedArguments(const QString& media) const
     const auto number = [](double value, int digits) {
         return QString::fromLatin1(playerCommandNumber(value, digits));
     };
+    const QString width = number(m_flags.scaleSize.width(), 0);
+    const QString height = number(m_flags.scaleSize.height(), 0);
     QStringList arguments { QStringLiteral("-osdlevel"), QStringLiteral("0"), QStringLiteral("-ao"),
         QStringLiteral("coreaudio"), QStringLiteral("-vf"),
-        QStringLiteral("scale=%1:%2")
-            .arg(number(m_flags.scaleSize.width(), 0), number(m_flags.scaleSize.height(), 0)) };
+        QStringLiteral("scale=%1:%2").arg(width, height) };
+    // The scale comes last, after the node's turn upright: sides it gives even
+    // spare the tool its padding for the frame link, a copy of every picture.
+    // A side of 0 or less keeps the media's own, which is not known here.
+    const auto isEven = [](const QString& side) {
+        bool ok = false;
+        const int value = side.toInt(&ok);
+        return ok && value > 0 && value % 2 == 0;
+    };
+    if (isEven(width) && isEven(height))
+        arguments << QStringLiteral("-evensides");
     arguments << playerRangeArguments(media);
     arguments << QStringLiteral("-vo")
               << QStringLiteral("corevideo:buffer_name=\"%1\"").arg(currentBufferName())

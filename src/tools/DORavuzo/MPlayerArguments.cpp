@@ -8,9 +8,11 @@
 namespace {
 
 // yuv4mpeg refuses a picture of odd width ("Image width must be divisible by
-// 2"), and the link packs two pixels at a time: every picture is padded to
-// even sides, with a black column at its right or row at its bottom, after
-// the caller's own filters have sized and turned it.
+// 2"), and the link packs two pixels at a time: a picture is padded to even
+// sides, with a black column at its right or row at its bottom, after the
+// caller's own filters have sized and turned it. The padding copies every
+// picture, so it is left out when the caller says its pictures' sides are
+// even ("-evensides").
 constexpr std::string_view kEvenSidesFilter = "expand=0:0:0:0:0:0:2";
 
 // The name between double quotes after "buffer_name=", or after it up to the
@@ -57,6 +59,7 @@ MPlayerArguments rewriteArguments(
     std::optional<std::size_t> filterChainAt;
     std::optional<double> landing;
     bool linked = false;
+    bool evenSides = false;
     for (std::size_t index = 0; index < toolWords.size(); ++index) {
         const std::string& word = toolWords[index];
         const bool hasValue = index + 1 < toolWords.size();
@@ -73,6 +76,8 @@ MPlayerArguments rewriteArguments(
             (word == "-showfrom" ? result.showFrom : result.showTo) = secondsOf(toolWords[++index]);
         } else if (word == "-landing" && hasValue) {
             landing = secondsOf(toolWords[++index]);
+        } else if (word == "-evensides") {
+            evenSides = true;
         } else if (word == "-ao" && hasValue && toolWords[index + 1] == "coreaudio") {
             words.insert(words.end(), { word, audioOutputs });
             ++index;
@@ -89,10 +94,12 @@ MPlayerArguments rewriteArguments(
     }
     if (landing)
         result.startAt = *landing;
-    if (linked && filterChainAt)
-        words[*filterChainAt] += "," + std::string(kEvenSidesFilter);
-    else if (linked)
-        words.insert(words.end(), { "-vf", std::string(kEvenSidesFilter) });
+    if (linked && !evenSides) {
+        if (filterChainAt)
+            words[*filterChainAt] += "," + std::string(kEvenSidesFilter);
+        else
+            words.insert(words.end(), { "-vf", std::string(kEvenSidesFilter) });
+    }
     // A subtitle file of the movie's name is drawn only when it is given:
     // mplayer would load it by itself, in a character set of its guessing.
     words.push_back("-noautosub");

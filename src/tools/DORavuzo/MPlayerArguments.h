@@ -30,8 +30,10 @@ inline constexpr int kPictureDescriptor = 3;
 //   kPictureDescriptor, and N the buffer name;
 // - every "-vf" value joins one chain at the place of the first, since
 //   mplayer keeps only the last "-vf" it is given; with the yuv4mpeg output
-//   the chain ends in a padding to even sides;
-// - "-showfrom S", "-showto E" and "-landing L" are taken out for the tool;
+//   the chain ends in a padding to even sides, unless "-evensides" says the
+//   pictures after the chain have even sides already;
+// - "-showfrom S", "-showto E", "-landing L" and "-evensides" are taken out
+//   for the tool;
 // - options that read the user's mplayer setup are turned off, and so is
 //   the loading of a subtitle file beside the media ("-noautosub", last, so
 //   that no word before it turns it on again): only a "-sub" given is drawn.

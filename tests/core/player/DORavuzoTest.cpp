@@ -133,6 +133,8 @@ TEST(DORavuzo, AnnouncesEachStreamWithItsSizeAndAspect)
         { PlayerClips::kOddSidesMpeg4, {}, "start 322x242 13[23]" },
         { PlayerClips::kOnePixelMpeg4, {}, "start 2x2 100" },
         { PlayerClips::kOddWidthMpeg4, { "-vf", "scale=427:241" }, "start 428x242 17[78]" },
+        // Told its sides are even, the tool keeps its word from mplayer and plays.
+        { PlayerClips::kWideMpeg2, { "-evensides" }, "start 720x480 17[78]" },
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.clip);

@@ -48,18 +48,27 @@ TEST(NXMPlayerControl, PlaysPicturesAtTheirDisplayAspect)
         QSizeF display;
         QByteArray chain;
     };
-    // The tool pads every picture to even sides last.
+    // The tool pads a picture to even sides last, unless the media is known
+    // to have them: a file whose probe found them even.
     const QByteArray evenSides = ",expand=0:0:0:0:0:0:2";
     const Case cases[] = {
         // The disc is NTSC: 720x480 pictures shown 16:9.
         { "DVD title", dvd->titles().at(1), { 853, 480 }, "yadif=0,screenshot" + evenSides },
+        // Not probed: its sides are not known.
         { "MPEG-2 file", std::make_shared<DNFileNode>(PlayerClips::path(PlayerClips::kWideMpeg2)),
             { 853, 480 }, "screenshot" + evenSides },
+        { "MPEG-2 file probed",
+            DNFileNode::fileNodeWithFile(PlayerClips::path(PlayerClips::kWideMpeg2)), { 853, 480 },
+            "screenshot" },
         // A phone's portrait clip: stored 320x180, turned a quarter clockwise.
         { "file stored turned", DNFileNode::fileNodeWithFile(TestMedia::markedClip(90)),
-            { 180, 320 }, "rotate=1,screenshot" + evenSides },
+            { 180, 320 }, "rotate=1,screenshot" },
         { "file stored upside down", DNFileNode::fileNodeWithFile(TestMedia::markedClip(180)),
-            { 320, 180 }, "flip,mirror,screenshot" + evenSides },
+            { 320, 180 }, "flip,mirror,screenshot" },
+        // Odd sides reach the link padded, a black column and row, and play.
+        { "odd sides probed",
+            DNFileNode::fileNodeWithFile(PlayerClips::path(PlayerClips::kOddSidesMpeg4)),
+            { 322, 242 }, "screenshot" + evenSides },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -69,6 +78,7 @@ TEST(NXMPlayerControl, PlaysPicturesAtTheirDisplayAspect)
         const QList<QByteArray> arguments = ourMPlayerArguments();
         EXPECT_EQ(arguments.count("-vf"), 1) << arguments.join(' ').toStdString();
         EXPECT_TRUE(arguments.contains(c.chain)) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !control.render()->picture().isNull(); }));
         control.stopPlay();
         ASSERT_TRUE(QTest::qWaitFor([&] {
             return !c.node->isPlaying() && !dvd->isPlaying() && ourMPlayerArguments().isEmpty();

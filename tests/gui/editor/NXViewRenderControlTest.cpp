@@ -46,10 +46,10 @@ struct Previews {
     QSignalSpy stopped { &control, &NXViewRenderControl::videoStopped };
     QSignalSpy paused { &control, &NXViewRenderControl::videoPaused };
 
-    void play(const QString& media, double fromSecond)
+    void play(const QString& media, double fromSecond, QSizeF scale = { 320, 180 })
     {
         const auto node = std::make_shared<DNFileNode>(media);
-        control.setScaleVideoSize({ 320, 180 });
+        control.setScaleVideoSize(scale);
         control.setScaleVideoSizeFactor(2);
         control.setLimitedLeftTime(fromSecond);
         control.auto_detect_video_format_with_node(node.get());
@@ -154,17 +154,24 @@ TEST(NXViewRenderControl, CommandsLimitsAndCommandLine)
         EXPECT_EQ(control.videoEditRender()->connectionName(), name);
         EXPECT_TRUE(QTest::qWaitFor([] { return PlayerProcesses::shared().count() == 1; }));
         EXPECT_EQ(QString::fromUtf8(readAll(tools.filePath("arguments"))),
-            "clip.mp4\n-identify\n-slave\n-osdlevel\n0\n-ao\ncoreaudio\n-vf\nscale=320:180\n-ss\n"
-            "12.6\n-vo\ncorevideo:buffer_name=\""
+            "clip.mp4\n-identify\n-slave\n-osdlevel\n0\n-ao\ncoreaudio\n-vf\nscale=320:180\n"
+            "-evensides\n-ss\n12.6\n-vo\ncorevideo:buffer_name=\""
                 + name + "\"\n-volume\n50.00\n-loop\n0\n");
         EXPECT_EQ(readAll(tools.filePath("cwd")).trimmed(),
             QFileInfo(AppPaths::picturesFolder()).canonicalFilePath().toUtf8());
         control.stopPlay();
         ASSERT_TRUE(previews.stopped.wait());
         EXPECT_EQ(control.status(), 0);
-        previews.play("clip.mp4", 0);
+        // Scaled to an odd side: the tool is not told the sides are even, and pads.
+        QFile::remove(tools.filePath("arguments"));
+        previews.play("clip.mp4", 0, { 201, 113 });
         EXPECT_EQ(control.videoEditRender()->connectionName(),
             QStringLiteral("EDIT_VIDEO_BUFFER_NAME_1->%1").arg(receiver + 1));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return readAll(tools.filePath("arguments")).contains("-loop\n0\n"); }));
+        const QByteArray arguments = readAll(tools.filePath("arguments"));
+        EXPECT_TRUE(arguments.contains("\nscale=201:113\n"));
+        EXPECT_FALSE(arguments.contains("-evensides"));
         control.stopPlay();
         ASSERT_TRUE(previews.stopped.wait());
     }
