@@ -388,7 +388,7 @@ std::optional<QByteArray> OnlineVideoLibrary::runAnalysis(const QString& url)
             url, QStringLiteral("yt-dlp's answer could not be read: ") + file.errorString(), lines);
         return std::nullopt;
     }
-    return file.readAll();
+    return file.read(kMaxOutputBytes);
 }
 
 // yt-dlp's own lines go to the log as a program's lines do, below our reason.

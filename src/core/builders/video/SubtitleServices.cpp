@@ -118,7 +118,7 @@ QString emptiness(const QString& path, const QString& copy)
     constexpr qint64 kMostBlank = 4096;
     QFile file(copy);
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMostBlank
-        || !file.readAll().trimmed().isEmpty())
+        || !file.read(kMostBlank).trimmed().isEmpty())
         return {};
     if (QFileInfo(path).size() == 0)
         return QStringLiteral("holds no subtitle: it is empty");
